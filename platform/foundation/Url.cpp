@@ -1,0 +1,325 @@
+#include "platform/foundation/Url.h"
+
+#include <QStringList>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+bool isAlpha(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+bool isHex(QChar c)
+{
+    return isDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+bool isUnreserved(QChar c)
+{
+    return isAlpha(c) || isDigit(c) || c == u'-' || c == u'.' || c == u'_' || c == u'~';
+}
+
+// Characters no URL may hold literally.
+bool isRefused(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u <= 0x20 || u >= 0x7F)
+        return true;
+    switch (u) {
+    case u'"': case u'<': case u'>': case u'\\': case u'^': case u'`':
+    case u'{': case u'|': case u'}':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Removes "." and ".." segments as a browser does when resolving (RFC 3986, 5.2.4).
+QString removeDotSegments(const QString& path)
+{
+    QString input = path;
+    QStringList output;
+    const bool absolute = input.startsWith(u'/');
+    QStringList segments = input.split(u'/');
+    if (absolute)
+        segments.removeFirst();
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        const QString& s = segments[i];
+        const bool last = i == segments.size() - 1;
+        if (s == u".") {
+            if (last)
+                output.append(QString());
+        } else if (s == u"..") {
+            if (!output.isEmpty())
+                output.removeLast();
+            if (last)
+                output.append(QString());
+        } else {
+            output.append(s);
+        }
+    }
+    QString result = output.join(u'/');
+    return absolute ? u'/' + result : result;
+}
+
+} // namespace
+
+std::optional<Url> Url::fromString(const QString& text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    Url url;
+    url.m_text = text;
+    if (!url.parse())
+        return std::nullopt;
+    return url;
+}
+
+bool Url::parse()
+{
+    const QString& t = m_text;
+    const qsizetype n = t.size();
+    int hashes = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = t[i];
+        if (isRefused(c))
+            return false;
+        if (c == u'%' && (i + 2 >= n || !isHex(t[i + 1]) || !isHex(t[i + 2])))
+            return false;
+        if (c == u'#' && ++hashes > 1)
+            return false;
+    }
+
+    qsizetype pos = 0;
+    // Scheme: a letter, then letters, digits, '+', '-', '.', ended by ':'.
+    if (n > 0 && isAlpha(t[0])) {
+        qsizetype i = 1;
+        while (i < n && (isAlpha(t[i]) || isDigit(t[i]) || t[i] == u'+' || t[i] == u'-' || t[i] == u'.'))
+            ++i;
+        if (i < n && t[i] == u':') {
+            m_scheme = { 0, i };
+            pos = i + 1;
+        }
+    }
+
+    if (t.mid(pos, 2) == u"//") {
+        m_hasAuthority = true;
+        const qsizetype start = pos + 2;
+        qsizetype end = start;
+        while (end < n && t[end] != u'/' && t[end] != u'?' && t[end] != u'#')
+            ++end;
+        qsizetype hostStart = start;
+        const qsizetype at = t.lastIndexOf(u'@', end - 1);
+        if (at >= start) {
+            const qsizetype colon = t.indexOf(u':', start);
+            if (colon >= 0 && colon < at) {
+                m_user = { start, colon - start };
+                m_password = { colon + 1, at - colon - 1 };
+            } else {
+                m_user = { start, at - start };
+            }
+            hostStart = at + 1;
+        }
+        qsizetype hostEnd = end;
+        qsizetype portStart = -1;
+        if (hostStart < end && t[hostStart] == u'[') {
+            const qsizetype close = t.indexOf(u']', hostStart);
+            if (close < 0 || close >= end)
+                return false;
+            for (qsizetype i = hostStart + 1; i < close; ++i) {
+                if (!isHex(t[i]) && t[i] != u':' && t[i] != u'.')
+                    return false;
+            }
+            hostEnd = close + 1;
+            if (hostEnd < end) {
+                if (t[hostEnd] != u':')
+                    return false;
+                portStart = hostEnd + 1;
+            }
+        } else {
+            const qsizetype colon = t.indexOf(u':', hostStart);
+            if (colon >= 0 && colon < end) {
+                hostEnd = colon;
+                portStart = colon + 1;
+            }
+            for (qsizetype i = hostStart; i < hostEnd; ++i) {
+                if (t[i] == u'[' || t[i] == u']')
+                    return false;
+            }
+        }
+        m_host = { hostStart, hostEnd - hostStart };
+        if (portStart >= 0 && portStart < end) {
+            qint64 port = 0;
+            for (qsizetype i = portStart; i < end; ++i) {
+                if (!isDigit(t[i]))
+                    return false;
+                port = port * 10 + (t[i].unicode() - u'0');
+                if (port > 65535)
+                    return false;
+            }
+            m_port = static_cast<int>(port);
+        }
+        pos = end;
+    }
+
+    qsizetype pathEnd = pos;
+    while (pathEnd < n && t[pathEnd] != u'?' && t[pathEnd] != u'#')
+        ++pathEnd;
+    m_path = { pos, pathEnd - pos };
+    pos = pathEnd;
+    if (pos < n && t[pos] == u'?') {
+        qsizetype qEnd = t.indexOf(u'#', pos);
+        if (qEnd < 0)
+            qEnd = n;
+        m_query = { pos + 1, qEnd - pos - 1 };
+        pos = qEnd;
+    }
+    if (pos < n && t[pos] == u'#')
+        m_fragment = { pos + 1, n - pos - 1 };
+    // Brackets belong only around an IPv6 host.
+    for (qsizetype i = m_path.start; i < n; ++i) {
+        if (t[i] == u'[' || t[i] == u']')
+            return false;
+    }
+    return true;
+}
+
+QString Url::host() const
+{
+    QString h = part(m_host);
+    if (h.startsWith(u'[') && h.endsWith(u']'))
+        return h.mid(1, h.size() - 2);
+    return h;
+}
+
+QString Url::lastPathComponent() const
+{
+    QString p = path();
+    while (p.size() > 1 && p.endsWith(u'/'))
+        p.chop(1);
+    if (p == u"/")
+        return p;
+    return percentDecoded(p.section(u'/', -1));
+}
+
+Url Url::appendingPathComponent(const QString& component) const
+{
+    if (!isValid())
+        return {};
+    QString p = path();
+    if (!p.endsWith(u'/'))
+        p += u'/';
+    p += percentEncoded(component, u"!$&'()*+,;=:@"_s);
+    QString text = m_text.left(m_path.start) + p + m_text.mid(m_path.start + m_path.length);
+    return fromString(text).value_or(Url());
+}
+
+std::optional<Url> Url::resolved(const QString& reference, const Url& base)
+{
+    if (reference.isEmpty() && base.isValid()) // the page itself, less its fragment
+        return fromString(base.hasFragment() ? base.m_text.left(base.m_fragment.start - 1) : base.m_text);
+    auto ref = fromString(reference);
+    if (!ref)
+        return std::nullopt;
+    if (ref->isAbsolute() || !base.isValid())
+        return ref;
+    // Rebuild from components (RFC 3986, 5.2.2) as text, then check the result.
+    QString result = base.scheme() + u':';
+    auto authorityOf = [](const Url& u) {
+        return u.m_text.mid(u.m_scheme.start < 0 ? 0 : u.m_scheme.length + 1,
+                            u.m_path.start - (u.m_scheme.start < 0 ? 0 : u.m_scheme.length + 1));
+    };
+    QString path, query;
+    bool hasQuery = false;
+    if (ref->hasAuthority()) {
+        result += authorityOf(*ref);
+        path = removeDotSegments(ref->path());
+        query = ref->query();
+        hasQuery = ref->hasQuery();
+    } else {
+        result += authorityOf(base);
+        if (ref->path().isEmpty()) {
+            path = base.path();
+            hasQuery = ref->hasQuery() || base.hasQuery();
+            query = ref->hasQuery() ? ref->query() : base.query();
+        } else {
+            if (ref->path().startsWith(u'/')) {
+                path = removeDotSegments(ref->path());
+            } else {
+                QString merged;
+                if (base.hasAuthority() && base.path().isEmpty())
+                    merged = u'/' + ref->path();
+                else
+                    merged = base.path().left(base.path().lastIndexOf(u'/') + 1) + ref->path();
+                path = removeDotSegments(merged);
+            }
+            query = ref->query();
+            hasQuery = ref->hasQuery();
+        }
+    }
+    result += path;
+    if (hasQuery)
+        result += u'?' + query;
+    if (ref->hasFragment())
+        result += u'#' + ref->fragment();
+    return fromString(result);
+}
+
+std::optional<Url> Url::withQuery(const Url& base, const QList<QPair<QString, QString>>& items)
+{
+    if (!base.isValid())
+        return std::nullopt;
+    QString text = base.m_text.left(base.m_path.start + base.m_path.length);
+    if (!items.isEmpty()) {
+        QStringList pairs;
+        for (const auto& [name, value] : items)
+            pairs.append(percentEncoded(name) + u'=' + percentEncoded(value));
+        text += u'?' + pairs.join(u'&');
+    }
+    if (base.hasFragment())
+        text += u'#' + base.fragment();
+    return fromString(text);
+}
+
+QString Url::percentEncoded(const QString& text, const QString& alsoKeep)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    QString out;
+    const QByteArray utf8 = text.toUtf8();
+    out.reserve(utf8.size());
+    for (char ch : utf8) {
+        const auto b = static_cast<unsigned char>(ch);
+        const QChar c = QLatin1Char(static_cast<char>(b));
+        if (b < 0x80 && (isUnreserved(c) || alsoKeep.contains(c))) {
+            out += c;
+        } else {
+            out += u'%';
+            out += QLatin1Char(hex[b >> 4]);
+            out += QLatin1Char(hex[b & 0xF]);
+        }
+    }
+    return out;
+}
+
+QString Url::percentDecoded(const QString& text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    const QByteArray utf8 = text.toUtf8();
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] == '%' && i + 2 < utf8.size() && isHex(QLatin1Char(utf8[i + 1])) && isHex(QLatin1Char(utf8[i + 2]))) {
+            bytes.append(static_cast<char>(QByteArray::fromHex(utf8.mid(i + 1, 2)).at(0)));
+            i += 2;
+        } else {
+            bytes.append(utf8[i]);
+        }
+    }
+    return QString::fromUtf8(bytes);
+}

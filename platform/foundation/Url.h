@@ -1,0 +1,97 @@
+#pragma once
+
+#include "tickerlyfoundation_export.h"
+
+#include <QHashFunctions>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <optional>
+
+// A URL value that keeps its text exactly as given.
+//
+// Addresses come from feeds, pages and stores, and are compared and stored by their text, so
+// unlike QUrl nothing is normalised or re-encoded. Construction is strict: text that a
+// browser-grade URL parser would refuse (white space, control or non-ASCII characters, any of
+// "<>\^`{|}, a '%' not followed by two hex digits, a second '#', a bad port or an empty text)
+// gives no Url at all. Components are handed back raw, still percent-encoded.
+//
+// A plain value: copyable, immutable, safe to use from any thread.
+class TICKERLYFOUNDATION_EXPORT Url {
+public:
+    // The empty, invalid Url; every component is empty.
+    Url() = default;
+
+    // The Url for `text`, or nothing when the text is not a URL.
+    static std::optional<Url> fromString(const QString& text);
+
+    // `reference` resolved against `base` (absolute, relative path, "//host", "?query", "#frag"),
+    // as a browser resolves a link on a page; nothing when either is refused.
+    static std::optional<Url> resolved(const QString& reference, const Url& base);
+
+    // A Url over `base` whose query is `items`, names and values percent-encoded so that only
+    // unreserved characters stay literal. An empty list leaves the query off.
+    static std::optional<Url> withQuery(const Url& base, const QList<QPair<QString, QString>>& items);
+
+    // Percent-encodes every character except the unreserved ones (A-Z a-z 0-9 - . _ ~) as
+    // UTF-8 bytes; `alsoKeep` lists extra ASCII characters left as they are.
+    static QString percentEncoded(const QString& text, const QString& alsoKeep = {});
+
+    // Decodes %XX escapes as UTF-8 (invalid sequences become U+FFFD).
+    static QString percentDecoded(const QString& text);
+
+    bool isValid() const { return !m_text.isEmpty(); }
+
+    // The text exactly as given.
+    const QString& absoluteString() const { return m_text; }
+
+    // Raw components, empty when absent.
+    QString scheme() const { return part(m_scheme); }
+    QString user() const { return part(m_user); }
+    QString password() const { return part(m_password); }
+    QString host() const; // without the brackets of an IPv6 literal
+    std::optional<int> port() const { return m_port; }
+    QString path() const { return part(m_path); }
+    QString query() const { return part(m_query); }
+    QString fragment() const { return part(m_fragment); }
+
+    bool hasAuthority() const { return m_hasAuthority; }
+    bool hasQuery() const { return m_query.start >= 0; }
+    bool hasFragment() const { return m_fragment.start >= 0; }
+    // A Url with a scheme; a relative reference has none.
+    bool isAbsolute() const { return m_scheme.start >= 0; }
+
+    // The last path segment, percent-decoded ("" for "/" or no path).
+    QString lastPathComponent() const;
+
+    // This Url with `component` added as a new path segment ('/' put in between when needed,
+    // the component percent-encoded for a path). Query and fragment are kept.
+    Url appendingPathComponent(const QString& component) const;
+
+    friend bool operator==(const Url& a, const Url& b) { return a.m_text == b.m_text; }
+    friend bool operator!=(const Url& a, const Url& b) { return !(a == b); }
+
+private:
+    struct Span {
+        qsizetype start = -1;
+        qsizetype length = 0;
+    };
+    QString part(Span s) const { return s.start < 0 ? QString() : m_text.mid(s.start, s.length); }
+    bool parse();
+
+    QString m_text;
+    Span m_scheme, m_user, m_password, m_host, m_path, m_query, m_fragment;
+    std::optional<int> m_port;
+    bool m_hasAuthority = false;
+};
+
+inline size_t qHash(const Url& url, size_t seed = 0) noexcept
+{
+    return qHash(url.absoluteString(), seed);
+}
+
+template <>
+struct std::hash<Url> {
+    size_t operator()(const Url& url) const noexcept { return qHash(url.absoluteString()); }
+};

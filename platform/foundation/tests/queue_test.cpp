@@ -1,0 +1,177 @@
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/OperationQueue.h"
+#include "testsupport/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+using testsupport::waitFor;
+
+namespace {
+
+struct VirtualClockScope {
+    VirtualClock clock;
+    VirtualClockScope() { MainQueue::setClock(&clock); }
+    ~VirtualClockScope() { MainQueue::setClock(nullptr); }
+};
+
+} // namespace
+
+TEST(MainQueue, RunsPostedWorkOnTheMainThreadInOrderEvenFromOtherThreads)
+{
+    std::vector<int> order;
+    std::vector<bool> onMain;
+    OperationQueue worker;
+    worker.addOperation([&] {
+        for (int i = 0; i < 5; ++i)
+            MainQueue::dispatchAsync([&, i] {
+                order.push_back(i);
+                onMain.push_back(MainQueue::isCurrent());
+            });
+    });
+    ASSERT_TRUE(waitFor([&] { return order.size() == 5; }));
+    EXPECT_EQ(order, (std::vector<int> { 0, 1, 2, 3, 4 }));
+    EXPECT_EQ(onMain, std::vector<bool>(5, true));
+}
+
+TEST(MainQueue, DropsWorkWhoseContextDiedBeforeItRan)
+{
+    bool ran = false;
+    bool other = false;
+    auto* context = new QObject;
+    MainQueue::dispatchAsync([&] { ran = true; }, context);
+    MainQueue::dispatchAsync([&] { other = true; });
+    delete context;
+    ASSERT_TRUE(waitFor([&] { return other; }));
+    EXPECT_FALSE(ran);
+}
+
+TEST(MainQueue, DispatchAfterWaitsForTheVirtualClock)
+{
+    VirtualClockScope scope;
+    std::vector<QString> fired;
+    MainQueue::dispatchAfter(300, [&] { fired.push_back(QStringLiteral("refresh")); });
+    MainQueue::dispatchAfter(3, [&] { fired.push_back(QStringLiteral("banner")); });
+    testsupport::processEvents();
+    EXPECT_TRUE(fired.empty());
+
+    scope.clock.advance(2.9);
+    EXPECT_TRUE(fired.empty());
+    scope.clock.advance(0.1);
+    EXPECT_EQ(fired, std::vector<QString> { QStringLiteral("banner") });
+    scope.clock.advance(297);
+    ASSERT_EQ(fired.size(), 2u);
+    EXPECT_EQ(fired[1], QStringLiteral("refresh"));
+    EXPECT_EQ(scope.clock.pendingCount(), 0u);
+}
+
+TEST(MainQueue, ARearmingChainRunsOncePerPeriodAndStopsWithItsOwner)
+{
+    VirtualClockScope scope;
+    int ticks = 0;
+    auto* owner = new QObject;
+    std::function<void()> arm;
+    arm = [&] {
+        MainQueue::dispatchAfter(300, [&] {
+            ++ticks;
+            arm();
+        }, owner);
+    };
+    arm();
+    scope.clock.advance(300 * 4 + 1);
+    EXPECT_EQ(ticks, 4);
+    delete owner;
+    scope.clock.advance(3000);
+    EXPECT_EQ(ticks, 4);
+}
+
+TEST(MainQueue, DispatchAfterFromAWorkerThreadIsScheduledOnTheMainClock)
+{
+    VirtualClockScope scope;
+    bool fired = false;
+    OperationQueue worker;
+    worker.addOperation([&] { MainQueue::dispatchAfter(5, [&] { fired = MainQueue::isCurrent(); }); });
+    worker.waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(waitFor([&] { return scope.clock.pendingCount() == 1; }));
+    scope.clock.advance(5);
+    EXPECT_TRUE(fired);
+}
+
+TEST(OperationQueue, RunsOperationsOneAtATimeInOrderOffTheMainThread)
+{
+    OperationQueue queue(QStringLiteral("test"));
+    std::mutex mutex;
+    std::vector<int> order;
+    std::atomic<int> running { 0 };
+    std::atomic<int> maxRunning { 0 };
+    std::atomic<bool> sawMain { false };
+    // Added from several threads at once; each thread's own order must hold.
+    std::vector<std::thread> adders;
+    for (int t = 0; t < 4; ++t) {
+        adders.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                queue.addOperation([&, t, i] {
+                    const int now = ++running;
+                    maxRunning = std::max(maxRunning.load(), now);
+                    sawMain = sawMain || MainQueue::isCurrent() || !queue.isCurrent();
+                    {
+                        std::lock_guard lock(mutex);
+                        order.push_back(t * 1000 + i);
+                    }
+                    --running;
+                });
+            }
+        });
+    }
+    for (auto& a : adders)
+        a.join();
+    queue.waitUntilAllOperationsAreFinished();
+    ASSERT_EQ(order.size(), 200u);
+    EXPECT_EQ(maxRunning.load(), 1);
+    EXPECT_FALSE(sawMain.load());
+    std::vector<int> last(4, -1);
+    for (int v : order) {
+        EXPECT_GT(v % 1000, last[v / 1000]);
+        last[v / 1000] = v % 1000;
+    }
+}
+
+TEST(OperationQueue, FinishesQueuedOperationsBeforeItGoes)
+{
+    std::atomic<int> ran { 0 };
+    {
+        OperationQueue queue;
+        for (int i = 0; i < 100; ++i)
+            queue.addOperation([&] { ++ran; });
+    }
+    EXPECT_EQ(ran.load(), 100);
+}
+
+TEST(OperationQueue, CanBeDestroyedFromItsOwnOperation)
+{
+    std::atomic<bool> done { false };
+    auto* queue = new OperationQueue;
+    queue->addOperation([&] {
+        EXPECT_EQ(OperationQueue::current(), queue);
+        delete queue;
+        done = true;
+    });
+    ASSERT_TRUE(waitFor([&] { return done.load(); }));
+}
+
+TEST(OperationQueue, AnOperationThatThrowsDoesNotStopTheQueue)
+{
+    OperationQueue queue;
+    std::atomic<bool> after { false };
+    queue.addOperation([] { throw std::runtime_error("boom"); });
+    queue.addOperation([&] { after = true; });
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(after.load());
+}

@@ -1,0 +1,153 @@
+#include "platform/foundation/Url.h"
+#include "testsupport/TestSupport.h"
+
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+struct Components {
+    const char16_t* text;
+    const char16_t* scheme;
+    const char16_t* host;
+    int port; // -1: none
+    const char16_t* path;
+    const char16_t* query;
+    const char16_t* fragment;
+};
+
+const Components accepted[] = {
+    { u"http://feeds.example.com/rss.xml", u"http", u"feeds.example.com", -1, u"/rss.xml", u"", u"" },
+    { u"https://www.example.org/feed/?format=rss&lang=en", u"https", u"www.example.org", -1, u"/feed/",
+      u"format=rss&lang=en", u"" },
+    { u"http://example.com:8080/a/b?x=1#top", u"http", u"example.com", 8080, u"/a/b", u"x=1", u"top" },
+    { u"http://[::1]:4000/api/v1/stories/hot", u"http", u"::1", 4000, u"/api/v1/stories/hot", u"", u"" },
+    { u"http://[2001:db8::7]/", u"http", u"2001:db8::7", -1, u"/", u"", u"" },
+    { u"feed://example.com/atom", u"feed", u"example.com", -1, u"/atom", u"", u"" },
+    { u"HTTP://Example.COM/Path%20With%20Escapes", u"HTTP", u"Example.COM", -1, u"/Path%20With%20Escapes", u"", u"" },
+    { u"http://user:pw@example.com/x", u"http", u"example.com", -1, u"/x", u"", u"" },
+    { u"mailto:someone@example.com", u"mailto", u"", -1, u"someone@example.com", u"", u"" },
+    { u"/relative/path.xml?q=1", u"", u"", -1, u"/relative/path.xml", u"q=1", u"" },
+    { u"//cdn.example.com/icon.png", u"", u"cdn.example.com", -1, u"/icon.png", u"", u"" },
+    { u"http://example.com?", u"http", u"example.com", -1, u"", u"", u"" },
+    { u"http://example.com/feed.php?id=1&amp;x=%7E", u"http", u"example.com", -1, u"/feed.php",
+      u"id=1&amp;x=%7E", u"" },
+};
+
+const char16_t* const refused[] = {
+    u"",
+    u"http://example.com/a b",
+    u" http://example.com/",
+    u"http://example.com/\n",
+    u"http://example.com/\t",
+    u"http://exämple.com/",
+    u"http://example.com/ü",
+    u"http://example.com/\"q\"",
+    u"http://example.com/<tag>",
+    u"http://example.com/a\\b",
+    u"http://example.com/a^b",
+    u"http://example.com/`",
+    u"http://example.com/{x}",
+    u"http://example.com/a|b",
+    u"http://example.com/%",
+    u"http://example.com/%2",
+    u"http://example.com/%zz",
+    u"http://example.com/a#b#c",
+    u"http://example.com:port/",
+    u"http://example.com:99999/",
+    u"http://[::1/",
+    u"http://example.com/?a[b]=c",
+};
+
+} // namespace
+
+TEST(Url, AcceptsRealWorldAddressesAndKeepsTheirTextAndRawComponents)
+{
+    for (const auto& c : accepted) {
+        const QString text = QString::fromUtf16(c.text);
+        SCOPED_TRACE(text.toStdString());
+        auto url = Url::fromString(text);
+        ASSERT_TRUE(url.has_value());
+        EXPECT_TRUE(url->isValid());
+        EXPECT_EQ(url->absoluteString(), text);
+        EXPECT_EQ(url->scheme(), QString::fromUtf16(c.scheme));
+        EXPECT_EQ(url->host(), QString::fromUtf16(c.host));
+        EXPECT_EQ(url->port(), c.port < 0 ? std::nullopt : std::optional<int>(c.port));
+        EXPECT_EQ(url->path(), QString::fromUtf16(c.path));
+        EXPECT_EQ(url->query(), QString::fromUtf16(c.query));
+        EXPECT_EQ(url->fragment(), QString::fromUtf16(c.fragment));
+    }
+}
+
+TEST(Url, RefusesWhatABrowserGradeParserRefuses)
+{
+    for (const char16_t* text : refused) {
+        SCOPED_TRACE(QString::fromUtf16(text).toStdString());
+        EXPECT_FALSE(Url::fromString(QString::fromUtf16(text)).has_value());
+    }
+    EXPECT_FALSE(Url().isValid());
+    EXPECT_EQ(Url().absoluteString(), QString());
+}
+
+TEST(Url, ComparesAndHashesByTheWholeText)
+{
+    const auto a = *Url::fromString(u"http://example.com/feed"_s);
+    const auto b = *Url::fromString(u"http://example.com/feed"_s);
+    const auto slash = *Url::fromString(u"http://example.com/feed/"_s);
+    const auto upper = *Url::fromString(u"HTTP://example.com/feed"_s);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, slash);
+    EXPECT_NE(a, upper);
+    QSet<Url> set { a, b, slash, upper };
+    EXPECT_EQ(set.size(), 3);
+    EXPECT_EQ(std::hash<Url>()(a), std::hash<Url>()(b));
+}
+
+TEST(Url, ResolvesReferencesAgainstABasePage)
+{
+    const auto base = *Url::fromString(u"http://a.example/b/c/d;p?q"_s);
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        { u"g", u"http://a.example/b/c/g" },
+        { u"./g", u"http://a.example/b/c/g" },
+        { u"g/", u"http://a.example/b/c/g/" },
+        { u"/g", u"http://a.example/g" },
+        { u"//g.example/x", u"http://g.example/x" },
+        { u"?y", u"http://a.example/b/c/d;p?y" },
+        { u"g?y", u"http://a.example/b/c/g?y" },
+        { u"#s", u"http://a.example/b/c/d;p?q#s" },
+        { u"..", u"http://a.example/b/" },
+        { u"../g", u"http://a.example/b/g" },
+        { u"../../../g", u"http://a.example/g" },
+        { u"", u"http://a.example/b/c/d;p?q" },
+        { u"https://other.example/feed", u"https://other.example/feed" },
+    };
+    for (const auto& [ref, expected] : cases) {
+        SCOPED_TRACE(QString::fromUtf16(ref).toStdString());
+        auto resolved = Url::resolved(QString::fromUtf16(ref), base);
+        ASSERT_TRUE(resolved.has_value());
+        EXPECT_EQ(resolved->absoluteString(), QString::fromUtf16(expected));
+    }
+    EXPECT_FALSE(Url::resolved(u"a b"_s, base).has_value());
+    EXPECT_EQ(Url::resolved(u"feed.xml"_s, *Url::fromString(u"http://host.example"_s))->absoluteString(),
+              u"http://host.example/feed.xml"_s);
+}
+
+TEST(Url, AppendsPathComponentsAndBuildsEncodedQueries)
+{
+    const auto base = *Url::fromString(u"http://api.example:4000/api/v1"_s);
+    EXPECT_EQ(base.appendingPathComponent(u"stories"_s).appendingPathComponent(u"hot"_s).absoluteString(),
+              u"http://api.example:4000/api/v1/stories/hot"_s);
+    EXPECT_EQ(Url::fromString(u"http://h.example/dir/"_s)->appendingPathComponent(u"a b/ü"_s).absoluteString(),
+              u"http://h.example/dir/a%20b%2F%C3%BC"_s);
+
+    auto withQuery = Url::withQuery(*Url::fromString(u"https://search.example/Web?old=1#f"_s),
+        { { u"Query"_s, u"'news & more'"_s }, { u"$format"_s, u"json=1+2"_s } });
+    ASSERT_TRUE(withQuery.has_value());
+    EXPECT_EQ(withQuery->absoluteString(),
+              u"https://search.example/Web?Query=%27news%20%26%20more%27&%24format=json%3D1%2B2#f"_s);
+    EXPECT_EQ(Url::percentDecoded(u"%27news%20%26%20more%27%C3%BC"_s), u"'news & more'ü"_s);
+    EXPECT_EQ(Url::fromString(u"http://h.example/a/b%20c/"_s)->lastPathComponent(), u"b c"_s);
+}

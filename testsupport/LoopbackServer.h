@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace testsupport {
+
+// What the server answers to one request.
+struct ScriptedReply {
+    int status = 200;
+    QList<QPair<QByteArray, QByteArray>> headers; // "Content-Type" defaults to text/plain
+    QByteArray body;
+    int delayMs = 0; // before anything is sent
+    // Announce the whole body's length, send only this many bytes, then close the connection.
+    std::optional<qsizetype> cutAfter;
+    // After the bytes that are sent, keep the connection open and silent this long.
+    int stallMs = 0;
+    bool chunked = false; // send the body in chunks, without a length
+    bool gzip = false; // send the body gzip-compressed with "Content-Encoding: gzip"
+};
+
+struct RecordedRequest {
+    QByteArray method;
+    QByteArray path; // as sent, with the query
+    QMap<QByteArray, QByteArray> headers; // names lower-cased
+    QByteArray body;
+    QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
+};
+
+// A real HTTP/1.1 server on 127.0.0.1 at an ephemeral port, run on threads of its own for the
+// life of the object. Answers scripted replies by exact path (query ignored unless the script
+// registered the path with it), serves files under registered directories, and 404 otherwise.
+// Records every request it receives. Thread-safe.
+class LoopbackServer {
+public:
+    LoopbackServer();
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    int port() const;
+    // "http://127.0.0.1:<port>"
+    QString baseUrl() const;
+    // baseUrl() + path
+    QString url(const QString& path) const;
+
+    // Answers every request for `path` (any method) with `reply`.
+    void reply(const QString& path, const ScriptedReply& reply);
+    // Answers with whatever `fn` makes of the request (runs on a server thread).
+    void replyWith(const QString& path, std::function<ScriptedReply(const RecordedRequest&)> fn);
+    // Serves the files of `directory` under `urlPrefix` ("/feeds/").
+    void serveDirectory(const QString& urlPrefix, const QString& directory);
+
+    QList<RecordedRequest> requests() const;
+    int requestCount(const QString& path) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+// A convenience for a permanent or temporary redirect.
+ScriptedReply redirectTo(const QString& location, int status = 302);
+
+} // namespace testsupport

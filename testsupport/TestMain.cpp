@@ -1,0 +1,46 @@
+// The main() of every test binary: a QApplication on the offscreen platform, and a fresh,
+// empty data home for every test so that no test reads or writes a real home.
+
+#include "testsupport/TestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class FreshDataHome : public testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const testing::TestInfo&) override
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_DATA_HOME", QDir(m_dir->path()).filePath(QStringLiteral("data")).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", QDir(m_dir->path()).filePath(QStringLiteral("config")).toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", QDir(m_dir->path()).filePath(QStringLiteral("cache")).toLocal8Bit());
+        qputenv("HOME", m_dir->path().toLocal8Bit());
+    }
+    void OnTestEnd(const testing::TestInfo&) override
+    {
+        testsupport::processEvents();
+        m_dir.reset();
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshDataHome);
+    return RUN_ALL_TESTS();
+}
