@@ -1,0 +1,59 @@
+#pragma once
+
+#include "tickerlyfoundation_export.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// Attributes of one element, in document order, values already decoded.
+using XmlAttributes = QList<QPair<QString, QString>>;
+
+// Receives the events of an XmlParser, in document order, on the parsing thread.
+class TICKERLYFOUNDATION_EXPORT XmlParserDelegate {
+public:
+    virtual ~XmlParserDelegate();
+    // `name` is the element name as written, prefix included ("dc:date").
+    virtual void didStartElement(const QString& name, const XmlAttributes& attributes);
+    virtual void didEndElement(const QString& name);
+    // One or more chunks per run of text; CDATA sections arrive here too.
+    virtual void foundCharacters(const QString& text);
+};
+
+// An event-driven XML parser for documents from anywhere.
+//
+// No namespace processing: names and "xmlns" attributes arrive as written. Predefined entities
+// and character references are decoded in text and attribute values. It never touches the
+// network or the file system (external entities and DTDs are refused) and bounds entity
+// expansion, so a hostile document ends in an error, not in a hang or exhausted memory.
+// Parsing stops at the first well-formedness error; no event follows it.
+//
+// One object per document, used on one thread.
+class TICKERLYFOUNDATION_EXPORT XmlParser {
+public:
+    explicit XmlParser(QByteArray data);
+    ~XmlParser();
+    XmlParser(const XmlParser&) = delete;
+    XmlParser& operator=(const XmlParser&) = delete;
+
+    void setDelegate(XmlParserDelegate* delegate) { m_delegate = delegate; }
+
+    // Parses the whole document; true when it was well-formed to the end.
+    bool parse();
+    // Called from a delegate callback: no further event is delivered.
+    void abortParsing();
+
+    // After a failed parse: a short description and the line of the first error.
+    const QString& errorString() const { return m_errorString; }
+    int errorLine() const { return m_errorLine; }
+
+private:
+    friend struct XmlParserCallbacks;
+    QByteArray m_data;
+    XmlParserDelegate* m_delegate = nullptr;
+    void* m_context = nullptr;
+    bool m_stopped = false;
+    QString m_errorString;
+    int m_errorLine = 0;
+};

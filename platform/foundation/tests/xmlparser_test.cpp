@@ -1,0 +1,141 @@
+#include "platform/foundation/XmlParser.h"
+#include "testsupport/TestSupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Records events as one line each: "<name a=v>", "</name>", "'text'" (adjacent text joined).
+struct Recorder : XmlParserDelegate {
+    QStringList events;
+    void didStartElement(const QString& name, const XmlAttributes& attributes) override
+    {
+        QString line = u'<' + name;
+        for (const auto& [k, v] : attributes)
+            line += u' ' + k + u'=' + v;
+        events.append(line + u'>');
+    }
+    void didEndElement(const QString& name) override { events.append(u"</"_s + name + u'>'); }
+    void foundCharacters(const QString& text) override
+    {
+        if (!events.isEmpty() && events.last().startsWith(u'\''))
+            events.last().insert(events.last().size() - 1, text);
+        else
+            events.append(u'\'' + text + u'\'');
+    }
+};
+
+QStringList parse(const QByteArray& document, bool* ok = nullptr)
+{
+    Recorder recorder;
+    XmlParser parser(document);
+    parser.setDelegate(&recorder);
+    const bool result = parser.parse();
+    if (ok)
+        *ok = result;
+    return recorder.events;
+}
+
+} // namespace
+
+TEST(XmlParser, DeliversNamesAsWrittenWithDecodedTextAndAttributes)
+{
+    bool ok = false;
+    const auto events = parse(
+        "<?xml version=\"1.0\"?>\n"
+        "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+        "<dc:date>2024</dc:date><a href=\"x?a=1&amp;b=&#50;\" t='&lt;&#x41;&gt;'>Tom &amp; Jerry &#169;</a>"
+        "<![CDATA[<b>bold</b> & raw]]></rdf:RDF>",
+        &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(events, (QStringList {
+        u"<rdf:RDF xmlns:rdf=http://www.w3.org/1999/02/22-rdf-syntax-ns# xmlns:dc=http://purl.org/dc/elements/1.1/>"_s,
+        u"<dc:date>"_s, u"'2024'"_s, u"</dc:date>"_s,
+        u"<a href=x?a=1&b=2 t=<A>>"_s, u"'Tom & Jerry ©'"_s, u"</a>"_s,
+        u"'<b>bold</b> & raw'"_s,
+        u"</rdf:RDF>"_s }));
+}
+
+TEST(XmlParser, StopsAtTheFirstErrorAndKeepsWhatCameBefore)
+{
+    bool ok = true;
+    const auto cut = parse("<rss><channel><item><title>One</title></item><item><title>Tw", &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(cut.contains(u"'One'"_s));
+    EXPECT_TRUE(cut.contains(u"</item>"_s));
+
+    const auto broken = parse("<rss><a>x</b><c>never</c></rss>", &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(broken.contains(u"<c>"_s));
+
+    // An entity HTML knows but XML does not is an error, as in any XML parser.
+    parse("<rss><title>a&nbsp;b</title></rss>", &ok);
+    EXPECT_FALSE(ok);
+
+    for (const QByteArray& bad : { QByteArray(), QByteArray("   "), QByteArray("<html><body>"), QByteArray("\x00\xff\xfe", 3) }) {
+        parse(bad, &ok);
+        EXPECT_FALSE(ok);
+    }
+}
+
+TEST(XmlParser, DecodesTheDeclaredEncoding)
+{
+    bool ok = false;
+    const auto events = parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><t>caf\xe9</t>", &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(events.contains(u"'café'"_s));
+}
+
+TEST(XmlParser, NeverLoadsExternalEntitiesOrExpandsWithoutBound)
+{
+    QTemporaryDir dir;
+    const QString secretPath = dir.filePath(u"secret.txt"_s);
+    QFile secret(secretPath);
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("TOPSECRET");
+    secret.close();
+
+    bool ok = true;
+    const QByteArray external = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file://"
+        + secretPath.toUtf8() + "\">]><r>&x;</r>";
+    const auto events = parse(external, &ok);
+    EXPECT_FALSE(events.join(u' ').contains(u"TOPSECRET"_s));
+
+    QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY l0 \"ha\">";
+    for (int i = 1; i < 12; ++i)
+        laughs += "<!ENTITY l" + QByteArray::number(i) + " \"" + QByteArray("&l" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+    laughs += "]><l>&l11;</l>";
+    qsizetype delivered = 0;
+    struct Counter : XmlParserDelegate {
+        qsizetype* n;
+        void foundCharacters(const QString& t) override { *n += t.size(); }
+    } counter;
+    counter.n = &delivered;
+    XmlParser parser(laughs);
+    parser.setDelegate(&counter);
+    EXPECT_FALSE(parser.parse());
+    EXPECT_LT(delivered, 10'000'000);
+}
+
+TEST(XmlParser, ADelegateCanAbortAndNoEventFollows)
+{
+    struct Aborter : XmlParserDelegate {
+        XmlParser* parser = nullptr;
+        int starts = 0;
+        void didStartElement(const QString&, const XmlAttributes&) override
+        {
+            if (++starts == 2)
+                parser->abortParsing();
+        }
+    } aborter;
+    XmlParser parser("<a><b/><c/><d/></a>");
+    aborter.parser = &parser;
+    parser.setDelegate(&aborter);
+    EXPECT_FALSE(parser.parse());
+    EXPECT_EQ(aborter.starts, 2);
+}
