@@ -3,6 +3,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <cmath>
 #include <exception>
 
 using namespace Qt::Literals::StringLiterals;
@@ -36,9 +37,37 @@ bool nestsDeeperThan(QByteArrayView data, int limit)
     return false;
 }
 
+bool hasNonFiniteNumber(const nlohmann::json& value)
+{
+    if (value.is_number_float())
+        return !std::isfinite(value.get<double>());
+    if (value.is_structured()) {
+        for (const auto& element : value) {
+            if (hasNonFiniteNumber(element))
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 namespace JSONSerialization {
+
+Result<QByteArray> write(const nlohmann::json& value, int options)
+{
+    if (!value.is_structured()) {
+        return Result<QByteArray>::Error(Error::withMessage(ErrorDomain, ErrorNotWritable,
+            u"Only an array or an object can be written as a JSON document."_s));
+    }
+    if (hasNonFiniteNumber(value)) {
+        return Result<QByteArray>::Error(Error::withMessage(ErrorDomain, ErrorNotWritable,
+            u"Invalid number value (infinite or NaN) in JSON write."_s));
+    }
+    const std::string text = value.dump((options & PrettyPrinted) ? 2 : -1, ' ', false,
+                                        nlohmann::json::error_handler_t::replace);
+    return Result<QByteArray>::Ok(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+}
 
 Result<nlohmann::json> read(QByteArrayView data, int options)
 {

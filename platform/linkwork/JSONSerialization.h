@@ -24,14 +24,25 @@ enum ReadingOptions {
     AllowFragments = 4,
 };
 
+enum WritingOptions {
+    NoWritingOptions = 0,
+    PrettyPrinted = 1,
+};
+
 inline const QString ErrorDomain = QStringLiteral("JSONSerializationErrorDomain");
 inline constexpr int ErrorInvalidDocument = 1;
 inline constexpr int ErrorFragmentNotAllowed = 2;
 inline constexpr int ErrorTooDeep = 3;
+inline constexpr int ErrorNotWritable = 4;
 inline constexpr int MaxNestingDepth = 512;
 
 // The document in `data`, or Error of `ErrorDomain` with a message naming what was wrong.
 TICKERLYLINKWORK_EXPORT Result<nlohmann::json> read(QByteArrayView data, int options);
+
+// `value` as UTF-8 JSON text, compact or pretty printed (two spaces). Error when the top level
+// is neither an array nor an object, or when a number is infinite or NaN (JSON has no text for
+// them). Text that is not valid UTF-8 is written with U+FFFD in place of the broken bytes.
+TICKERLYLINKWORK_EXPORT Result<QByteArray> write(const nlohmann::json& value, int options);
 
 // `value` as Qt values: objects become QVariantMap, arrays QVariantList, strings QString,
 // numbers qint64, quint64 or double, Booleans bool and null a null QVariant.

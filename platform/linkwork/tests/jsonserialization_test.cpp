@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace Qt::Literals::StringLiterals;
 
 TEST(JSONSerialization, RefusesBareScalarsUnlessFragmentsAreAllowed)
@@ -53,4 +55,17 @@ TEST(JSONSerialization, ConvertsDocumentsToQtValues)
     EXPECT_FALSE(toJSON(0, "[{}]").value().dictionaryValue());
     EXPECT_FALSE(toJSON(JSONSerialization::AllowFragments, "3").value().dictionaryValue());
     EXPECT_TRUE(toJSON(0, "3").isError());
+}
+
+TEST(JSONSerialization, WritesOnlyWritableDocumentsAndReplacesBrokenText)
+{
+    nlohmann::json doc = { { "a", { 1, 2.5, true, nullptr } }, { "s", std::string("ok\xff") } };
+    const auto compact = JSONSerialization::write(doc, JSONSerialization::NoWritingOptions);
+    ASSERT_TRUE(compact.isOk());
+    EXPECT_EQ(compact.value(), QByteArray("{\"a\":[1,2.5,true,null],\"s\":\"ok\xef\xbf\xbd\"}"));
+    EXPECT_TRUE(JSONSerialization::write(doc, JSONSerialization::PrettyPrinted).value().contains("\n  \"a\""));
+
+    EXPECT_EQ(JSONSerialization::write(nlohmann::json(1), 0).error().code(), JSONSerialization::ErrorNotWritable);
+    EXPECT_TRUE(JSONSerialization::write(nlohmann::json::array({ std::nan("") }), 0).isError());
+    EXPECT_TRUE(JSONSerialization::write({ { "x", { { "y", HUGE_VAL } } } }, 0).isError());
 }
