@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/foundation/Url.h"
+#include "tickerlyapimac_export.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <optional>
+#include <utility>
+
+// A request ready to be handed to a URL session: what the network client performs.
+// A plain value.
+struct TICKERLYAPIMAC_EXPORT HTTPRequest {
+    QString method = QStringLiteral("GET");
+    // Invalid when the base URL could not carry the request's path.
+    Url url;
+    // Field names are unique regardless of letter case, in the order first set.
+    QList<std::pair<QString, QString>> headerFields;
+    // No body at all when empty.
+    std::optional<QByteArray> body;
+    // Seconds.
+    double timeoutInterval = 60;
+
+    std::optional<QString> headerField(const QString& name) const;
+    // Sets the field, replacing one whose name differs only in letter case.
+    void setHeaderField(const QString& name, const QString& value);
+};
+
+// The description of one call to one of the product's servers: a method, a path relative to a
+// base URL, header fields, a body and query parameters. Made, filled and turned into an
+// HTTPRequest by the API clients, one per call. A plain value; one thread at a time.
+class TICKERLYAPIMAC_EXPORT APIRequest {
+public:
+    enum class Method { GET, POST, PUT, PATCH, DELETE };
+    // Exact, case-sensitive: "GET", "POST", "PUT", "PATCH", "DELETE".
+    static std::optional<Method> methodFromRawValue(const QString& rawValue);
+    static QString rawValue(Method method);
+
+    APIRequest(Method method, QString path);
+    static APIRequest GET(QString path) { return APIRequest(Method::GET, std::move(path)); }
+    static APIRequest POST(QString path) { return APIRequest(Method::POST, std::move(path)); }
+    static APIRequest PUT(QString path) { return APIRequest(Method::PUT, std::move(path)); }
+    static APIRequest PATCH(QString path) { return APIRequest(Method::PATCH, std::move(path)); }
+    static APIRequest DELETE(QString path) { return APIRequest(Method::DELETE, std::move(path)); }
+
+    const QString& path() const { return m_path; }
+    Method method() const { return m_method; }
+    bool encodeBodyAsJSON() const { return m_encodeBodyAsJSON; }
+    void setEncodeBodyAsJSON(bool value) { m_encodeBodyAsJSON = value; }
+    const QMap<QString, QString>& queryParams() const { return m_queryParams; }
+
+    // Header names are matched regardless of letter case, as HTTP does.
+    void setHeaderValue(const QString& value, const QString& forKey);
+    // Body values are strings, numbers, Booleans, lists and maps of them, or null.
+    void setBodyValue(const QVariant& value, const QString& forKey);
+    void addQueryParam(const QString& value, const QString& forKey);
+    void addQueryParams(const QMap<QString, QString>& params);
+
+    // The request against `baseURL`: the base's path followed directly by `path`, the query
+    // parameters as the whole query ("k=v" joined by "&", nothing escaped but what a query may
+    // not hold; no query at all without parameters), a 30 s time-out, "Accept-Language: en-US",
+    // and with a non-empty body either its JSON ("Content-Type: application/json") or
+    // "k=v&" per entry ("Content-Type: application/x-www-form-urlencoded"). The header fields
+    // it adds are also kept in this description's own headers.
+    HTTPRequest URLRequest(const Url& baseURL);
+
+private:
+    QString m_path;
+    Method m_method;
+    bool m_encodeBodyAsJSON = false;
+    QList<std::pair<QString, QString>> m_headers;
+    QVariantMap m_body;
+    QMap<QString, QString> m_queryParams;
+};

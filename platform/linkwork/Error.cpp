@@ -1,0 +1,37 @@
+#include "platform/linkwork/Error.h"
+
+#include <QStringList>
+
+using namespace Qt::Literals::StringLiterals;
+
+const QString Error::localizedDescriptionKey = u"localizedDescription"_s;
+
+Error::Error(QString domain, int code, QVariantMap userInfo)
+    : m_domain(std::move(domain))
+    , m_code(code)
+    , m_userInfo(std::move(userInfo))
+{
+}
+
+Error Error::withMessage(QString domain, int code, const QString& message)
+{
+    return Error(std::move(domain), code, { { localizedDescriptionKey, message } });
+}
+
+QString Error::localizedDescription() const
+{
+    const auto it = m_userInfo.constFind(localizedDescriptionKey);
+    if (it != m_userInfo.constEnd())
+        return it->toString();
+    return u"The operation couldn't be completed. (%1 error %2.)"_s.arg(m_domain).arg(m_code);
+}
+
+QString Error::userInfoDescription() const
+{
+    if (m_userInfo.isEmpty())
+        return u"nil"_s;
+    QStringList entries;
+    for (auto it = m_userInfo.constBegin(); it != m_userInfo.constEnd(); ++it)
+        entries.append(u"%1 = %2"_s.arg(it.key(), it.value().toString()));
+    return u"{"_s + entries.join(u"; "_s) + u"}"_s;
+}
