@@ -116,6 +116,22 @@ TEST(StringPatterns, GetImageLinkFindsOnlyPlainHttpImages)
     EXPECT_EQ(getImageLink(QString()), std::nullopt);
 }
 
+TEST(StringPatterns, GetImageLinkAgreesWithASearchOfTheWholeText)
+{
+    const QString pieces[] = { u"http://"_s, u"HTTP://"_s, u".jpg"_s, u".PNG"_s, u".gif"_s, u"\""_s,
+        u"?"_s, u"a"_s, u"."_s, u" "_s, u"/"_s };
+    QRandomGenerator random(13);
+    for (int round = 0; round < 4000; ++round) {
+        QString text;
+        const int count = random.bounded(12);
+        for (int i = 0; i < count; ++i)
+            text += pieces[random.bounded(int(std::size(pieces)))];
+        const auto whole = find(text, u"http://[^\"]+\\.(jpg|jpeg|png|gif)(\\?[^\"]*)?"_s);
+        ASSERT_EQ(linkText(getImageLink(text)), whole ? linkText(Url::fromString(*whole)) : std::nullopt)
+            << text.toStdString();
+    }
+}
+
 TEST(StringPatterns, FixHTMLEncodingsReplacesCommonEntitiesAndDeletesTheRest)
 {
     EXPECT_EQ(fixHTMLEncodings(u"&quot;a&quot; &amp; &#39;b&#39; &lt;c&gt;"_s), u"\"a\" & 'b' <c>"_s);

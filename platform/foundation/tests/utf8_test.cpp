@@ -23,6 +23,7 @@ TEST(Utf8, DecodesOnlyWellFormedBytes)
 {
     EXPECT_EQ(utf8Decoded(QByteArray("Z\xC3\xBCrich")), u"Zürich"_s);
     EXPECT_EQ(utf8Decoded(QByteArray()), QString());
+    EXPECT_EQ(utf8Decoded(QByteArray("\xEF\xBB\xBF" "a")), u"a"_s);
     EXPECT_EQ(utf8Decoded(QByteArray("a\0b", 3))->size(), 3);
     for (const QByteArray& bad : { QByteArray("caf\xE9"), QByteArray("\xC3"), QByteArray("\xC0\xAF"),
              QByteArray("\xED\xA0\x80"), QByteArray("\xF4\x90\x80\x80"), QByteArray("\xFF") }) {
