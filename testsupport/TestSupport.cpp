@@ -35,14 +35,22 @@ QString dataHome()
     return qEnvironmentVariable("XDG_DATA_HOME");
 }
 
+// The environment wins; the build's own paths stand in when it is not set (gtest discovery
+// passes only the first entry of a test's ENVIRONMENT list).
+static QString pathSetting(const char* variable, const char* builtIn)
+{
+    const QString value = qEnvironmentVariable(variable);
+    return value.isEmpty() ? QString::fromUtf8(builtIn) : value;
+}
+
 QString sourcePath(const QString& relative)
 {
-    return QDir(qEnvironmentVariable("TICKERLY_SOURCE_DIR")).filePath(relative);
+    return QDir(pathSetting("TICKERLY_SOURCE_DIR", TICKERLY_SOURCE_DIR)).filePath(relative);
 }
 
 QString corpusPath(const QString& relative)
 {
-    QDir dir(qEnvironmentVariable("TICKERLY_CORPUS_DIR"));
+    QDir dir(pathSetting("TICKERLY_CORPUS_DIR", TICKERLY_CORPUS_DIR));
     return relative.isEmpty() ? dir.absolutePath() : dir.filePath(relative);
 }
 

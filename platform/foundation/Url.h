@@ -66,7 +66,7 @@ public:
     QString lastPathComponent() const;
 
     // This Url with `component` added as a new path segment ('/' put in between when needed,
-    // the component percent-encoded for a path). Query and fragment are kept.
+    // the component percent-encoded for a path, its "/" kept). Query and fragment are kept.
     Url appendingPathComponent(const QString& component) const;
 
     friend bool operator==(const Url& a, const Url& b) { return a.m_text == b.m_text; }

@@ -141,7 +141,7 @@ TEST(Url, AppendsPathComponentsAndBuildsEncodedQueries)
     EXPECT_EQ(base.appendingPathComponent(u"stories"_s).appendingPathComponent(u"hot"_s).absoluteString(),
               u"http://api.example:4000/api/v1/stories/hot"_s);
     EXPECT_EQ(Url::fromString(u"http://h.example/dir/"_s)->appendingPathComponent(u"a b/ü"_s).absoluteString(),
-              u"http://h.example/dir/a%20b%2F%C3%BC"_s);
+              u"http://h.example/dir/a%20b/%C3%BC"_s);
 
     auto withQuery = Url::withQuery(*Url::fromString(u"https://search.example/Web?old=1#f"_s),
         { { u"Query"_s, u"'news & more'"_s }, { u"$format"_s, u"json=1+2"_s } });

@@ -1,0 +1,80 @@
+// Text cleaning and date reading, per feed item and over whole pages.
+
+#include "data/sync/DateParser.h"
+#include "data/sync/HTMLEntities.h"
+#include "data/sync/StringExtensions.h"
+
+#include <benchmark/benchmark.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QString page()
+{
+    return u"<p>Caf&eacute; &amp; <b>news</b> &#8217;quoted&#8217; <img src=\"https://e.com/i.png\"></p>\n"_s.repeated(10000);
+}
+
+void unescape(benchmark::State& state)
+{
+    const QString text = page();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(gtm_stringByUnescapingFromHTML(text));
+    state.SetBytesProcessed(state.iterations() * text.size() * 2);
+}
+BENCHMARK(unescape);
+
+void fixEncodings(benchmark::State& state)
+{
+    const QString text = page();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fixHTMLEncodings(text));
+    state.SetBytesProcessed(state.iterations() * text.size() * 2);
+}
+BENCHMARK(fixEncodings);
+
+void removeTags(benchmark::State& state)
+{
+    const QString text = page();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(removingTags(text));
+    state.SetBytesProcessed(state.iterations() * text.size() * 2);
+}
+BENCHMARK(removeTags);
+
+void imageLinkOfPage(benchmark::State& state)
+{
+    const QString text = page() + u"<img src=\"http://e.com/last.jpg\">"_s;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(getImageLink(text));
+    state.SetBytesProcessed(state.iterations() * text.size() * 2);
+}
+BENCHMARK(imageLinkOfPage);
+
+void dateReadFirstAttempt(benchmark::State& state)
+{
+    DateParser parser;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(parser.parseDate(u"Tue, 19 Oct 2004 11:08:56 -0400"_s));
+}
+BENCHMARK(dateReadFirstAttempt);
+
+void dateReadIsoOffset(benchmark::State& state)
+{
+    DateParser parser;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(parser.parseDate(u"2009-12-08T16:59:02.544-08:00"_s));
+}
+BENCHMARK(dateReadIsoOffset);
+
+void dateUnreadable(benchmark::State& state)
+{
+    DateParser parser;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(parser.parseDate(u"sometime last week"_s));
+}
+BENCHMARK(dateUnreadable);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "tickerlydatamac_export.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+class DateFormatter;
+
+// Reads the date text of a feed item ("pubDate", "dc:date", "published") as a point in time.
+//
+// Twelve date patterns (Unicode date-pattern syntax) are tried in each of three locales,
+// "en_US_POSIX", "en_GB" and the user's current one: the patterns are the inner loop, the locales
+// the outer, and the first reading wins. Every attempt reads in GMT, so a text that names no zone
+// is GMT; a zone in the text decides otherwise. An attempt reads a date only when it takes the
+// whole text, strictly (no lenient guessing).
+//
+// One object is used by one thread at a time; any number of texts can be read one after another.
+class TICKERLYDATAMAC_EXPORT DateParser {
+public:
+    DateParser() = default;
+
+    // The first reading of `text`, in UTC; nothing when no pattern reads it in any locale.
+    // Leaves both indexes at 0.
+    std::optional<QDateTime> parseDate(const QString& text);
+
+    // Starts the attempts again from the first pattern in the first locale.
+    void reset();
+
+    int localeIndex() const { return m_localeIndex; }
+    int formatIndex() const { return m_formatIndex; }
+
+private:
+    // The formatter of the next attempt, or nothing when all 36 have been made since the last
+    // reset. Owned by the calling thread's cache.
+    const DateFormatter* nextDateFormatter();
+
+    int m_localeIndex = 0;
+    int m_formatIndex = 0;
+};
