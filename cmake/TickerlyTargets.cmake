@@ -42,6 +42,7 @@ function(tickerly_library target)
 endfunction()
 
 # tickerly_test(<target> SOURCES ... LIBS ... LABEL unit|integration|ui)
+# The test main picks the offscreen platform and finds the source tree and corpus by itself.
 function(tickerly_test target)
     cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS" ${ARGN})
     if(NOT TICKERLY_TESTS)
@@ -55,8 +56,7 @@ function(tickerly_test target)
     tickerly_warnings(${target})
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TICKERLY_SOURCE_DIR=${PROJECT_SOURCE_DIR};TICKERLY_CORPUS_DIR=${PROJECT_SOURCE_DIR}/../shared/corpus")
+        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120)
 endfunction()
 
 # tickerly_fuzz_target(<name> SOURCE <file> LIBS ... CORPUS <dir>)
