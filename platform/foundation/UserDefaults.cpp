@@ -174,7 +174,8 @@ bool isDamage(int rc)
 
 struct UserDefaults::Connection {
     QString suiteName;
-    std::mutex mutex;
+    // Recursive, so that an update's function may read the suite it is changing.
+    std::recursive_mutex mutex;
     sqlite3* db = nullptr;
     bool persistent = false;
 

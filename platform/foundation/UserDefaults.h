@@ -60,7 +60,8 @@ public:
 
     // One atomic read-modify-write of `key`, done as one write transaction, so that no change
     // by another thread or process can come between the read and the write. `fn` runs with the
-    // suite locked and must not use this suite itself. False when nothing could be written.
+    // suite locked: it may read the suite (and sees its own transaction), but an update nested
+    // in it fails. False when nothing could be written.
     bool update(const QString& key, const Updater& fn);
 
     // Every write is committed when it returns; kept for callers that ask for it. True.

@@ -109,6 +109,17 @@ TEST(UserDefaults, UpdateKeepsRemovesOrReplacesTheValueItRead)
     EXPECT_EQ(defaults.integer(u"k"_s), 7);
     EXPECT_TRUE(defaults.update(u"k"_s, [](const auto&) { return std::optional<QVariant>(QVariant()); }));
     EXPECT_FALSE(defaults.value(u"k"_s).isValid());
+
+    // Inside an update the suite can be read; a nested update fails rather than deadlocks.
+    defaults.set(u"other"_s, 3);
+    bool nested = true;
+    EXPECT_TRUE(defaults.update(u"k"_s, [&](const auto&) {
+        UserDefaults again(suite);
+        nested = again.update(u"other"_s, [](const auto&) { return std::optional<QVariant>(QVariant(4)); });
+        return std::optional<QVariant>(QVariant(again.integer(u"other"_s) * 10));
+    }));
+    EXPECT_FALSE(nested);
+    EXPECT_EQ(defaults.integer(u"k"_s), 30);
 }
 
 TEST(UserDefaults, TwoProcessesChangingOneKeyLoseNothing)
