@@ -81,15 +81,18 @@ SourcesData::SourceList SourcesData::sources() const
     return sourcesFromData(m_localStore->data(sourcesKey));
 }
 
-void SourcesData::changeSources(const std::function<bool(SourceList&)>& change)
+bool SourcesData::changeSources(const std::function<bool(SourceList&)>& change)
 {
-    m_localStore->update(sourcesKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+    bool write = false;
+    const bool stored = m_localStore->update(sourcesKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
         SourceList list = sourcesFromData(asData(current));
-        if (!change(list))
+        write = change(list);
+        if (!write)
             return std::nullopt;
         return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
     });
     m_localStore->synchronize();
+    return stored && write;
 }
 
 void SourcesData::setSources(const SourceList& sources)
@@ -103,21 +106,21 @@ void SourcesData::addSource(const std::shared_ptr<Source>& source)
     if (!source)
         return;
     int added = -1;
-    changeSources([&](SourceList& list) {
+    const bool stored = changeSources([&](SourceList& list) {
         if (indexOfEqual(list, *source) >= 0)
             return false;
         list.append(source);
         added = int(indexOfEqual(list, *source));
         return true;
     });
-    if (added >= 0)
+    if (stored && added >= 0)
         sendDataChangeNotification(QList<int> { added });
 }
 
 void SourcesData::removeSource(const Source& source)
 {
     int removed = -1;
-    changeSources([&](SourceList& list) {
+    const bool stored = changeSources([&](SourceList& list) {
         const qsizetype i = indexOfEqual(list, source);
         if (i < 0)
             return false;
@@ -125,7 +128,7 @@ void SourcesData::removeSource(const Source& source)
         removed = int(i);
         return true;
     });
-    if (removed >= 0)
+    if (stored && removed >= 0)
         sendDataChangeNotification(std::nullopt, QList<int> { removed });
 }
 
@@ -134,16 +137,16 @@ void SourcesData::updateSource(const std::shared_ptr<Source>& source)
     if (!source)
         return;
     int updated = -1;
-    changeSources([&](SourceList& list) {
-        for (auto& stored : list) {
-            if (stored->link() == source->link())
-                stored = source;
+    const bool stored = changeSources([&](SourceList& list) {
+        for (auto& entry : list) {
+            if (entry->link() == source->link())
+                entry = source;
         }
         updated = int(indexOfEqual(list, *source));
         // Written back even when no link matched.
         return true;
     });
-    if (updated >= 0)
+    if (stored && updated >= 0)
         sendDataChangeNotification(std::nullopt, std::nullopt, QList<int> { updated });
 }
 

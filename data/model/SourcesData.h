@@ -48,7 +48,8 @@ public:
 private:
     using SourceList = QList<std::shared_ptr<Source>>;
     // Runs `change` on the stored list as one transaction; it returns whether to write.
-    void changeSources(const std::function<bool(SourceList&)>& change);
+    // True when the change was stored.
+    bool changeSources(const std::function<bool(SourceList&)>& change);
     static SourceList sourcesFromData(const std::optional<QByteArray>& data);
     void setSources(const SourceList& sources);
     void sendDataChangeNotification(std::optional<QList<int>> added = std::nullopt,

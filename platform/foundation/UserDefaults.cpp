@@ -208,20 +208,24 @@ struct UserDefaults::Connection {
         rc = exec("CREATE TABLE IF NOT EXISTS defaults (key TEXT PRIMARY KEY NOT NULL, value BLOB NOT NULL) WITHOUT ROWID");
         if (rc != SQLITE_OK)
             return close(rc);
-        if (!quickCheck())
-            return close(SQLITE_CORRUPT);
+        if ((rc = quickCheck()) != SQLITE_OK)
+            return close(rc);
         return OpenResult::Ok;
     }
 
-    bool quickCheck()
+    // SQLITE_OK for a sound file, SQLITE_CORRUPT for damage, else the error met (a busy file is
+    // no damaged one and must never be moved aside).
+    int quickCheck()
     {
         sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &stmt, nullptr) != SQLITE_OK)
-            return false;
-        bool ok = sqlite3_step(stmt) == SQLITE_ROW
-            && QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) == "ok";
+        int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &stmt, nullptr);
+        if (rc != SQLITE_OK)
+            return rc;
+        rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW)
+            rc = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
         sqlite3_finalize(stmt);
-        return ok;
+        return rc;
     }
 
     OpenResult close(int rc)
