@@ -3,10 +3,12 @@
 #include "platform/foundation/Cbor_p.h"
 #include "platform/foundation/GroupContainer.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QStringList>
+#include <QThread>
 
 #include <sqlite3.h>
 
@@ -162,12 +164,21 @@ qint64 saturated(double d)
     return qint64(d);
 }
 
-enum class OpenResult { Ok, Damaged, Failed };
+enum class OpenResult { Ok, Damaged, Busy, Failed };
 
-bool isDamage(int rc)
+OpenResult classify(int rc)
 {
-    const int primary = rc & 0xff;
-    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+    switch (rc & 0xff) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        return OpenResult::Damaged;
+    // The other program is creating or converting the file at this moment.
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return OpenResult::Busy;
+    default:
+        return OpenResult::Failed;
+    }
 }
 
 } // namespace
@@ -178,6 +189,7 @@ struct UserDefaults::Connection {
     std::recursive_mutex mutex;
     sqlite3* db = nullptr;
     bool persistent = false;
+    int lastError = SQLITE_OK;
 
     ~Connection()
     {
@@ -233,7 +245,8 @@ struct UserDefaults::Connection {
         if (db)
             sqlite3_close(db);
         db = nullptr;
-        return isDamage(rc) ? OpenResult::Damaged : OpenResult::Failed;
+        lastError = rc;
+        return classify(rc);
     }
 
     // The raw stored bytes of `key`; nothing when unset or unreadable. Lock held by the caller.
@@ -304,6 +317,12 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
         const QString file = dir + u'/' + suiteName + u".sqlite"_s;
         if (QDir().mkpath(dir)) {
             OpenResult r = c->open(file);
+            // Some steps of opening (switching the journal) take a lock without waiting for it.
+            QDeadlineTimer deadline(busyTimeoutMs);
+            while (r == OpenResult::Busy && !deadline.hasExpired()) {
+                QThread::msleep(20);
+                r = c->open(file);
+            }
             if (r == OpenResult::Damaged) {
                 qCWarning(lcUserDefaults) << "suite" << suiteName << "is damaged; kept as" << file + u".corrupt"_s
                                           << "and started anew";
@@ -316,7 +335,8 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
             }
         }
     }
-    qCWarning(lcUserDefaults) << "suite" << suiteName << "cannot be opened; settings of this run will not be kept";
+    qCWarning(lcUserDefaults) << "suite" << suiteName << "cannot be opened (" << sqlite3_errstr(c->lastError)
+                              << "); settings of this run will not be kept";
     if (c->open(u":memory:"_s) != OpenResult::Ok)
         c->db = nullptr;
     return c;
