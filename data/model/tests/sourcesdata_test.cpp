@@ -88,7 +88,7 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
     EXPECT_EQ(other.sources().size(), 4);
 }
 
-TEST(SourcesData, RemovesUpdatesAndResetsWithTheSpecifiedPositions)
+TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
 {
     SourcesData data;
     data.addSource(source(u"one"_s, u"http://same/"_s));
