@@ -1,0 +1,27 @@
+#include "data/model/Shared.h"
+
+#include "platform/foundation/GroupContainer.h"
+
+#include <QBuffer>
+
+std::shared_ptr<UserDefaults> sharedDefaults()
+{
+    return std::make_shared<UserDefaults>(QString::fromUtf16(applicationGroupIdentifier));
+}
+
+std::optional<QString> getDataContainer()
+{
+    return GroupContainer::path(QString::fromUtf16(applicationGroupIdentifier));
+}
+
+QByteArray data(const QImage& image)
+{
+    if (image.isNull())
+        return {};
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG"))
+        return {};
+    return png;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "data/model/Source.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include "tickerlydatamac_export.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The user's list of sources, kept as one keyed archive in a settings suite (the shared one
+// unless another is given), so the application and the widget see one list.
+//
+// A light object: nothing is cached, every call reads the suite afresh, and every change is one
+// atomic read-modify-write of the stored list, so a change made at the same time by another
+// thread or the other program is never lost. After a change the change notification is posted
+// on the main queue, on a later turn, with this object (an identity only) as its object and the
+// changed positions (QList<int>) in its user info. Any thread.
+class TICKERLYDATAMAC_EXPORT SourcesData {
+public:
+    explicit SourcesData(std::shared_ptr<UserDefaults> localStore = nullptr);
+
+    static QString changeNotification();
+    static QString addedSourcesKey();
+    static QString removedSourcesKey();
+    static QString updatedSourcesKey();
+
+    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+
+    // The stored list; empty when nothing usable is stored. Elements that cannot be read are
+    // left out.
+    QList<std::shared_ptr<Source>> sources() const;
+    // Appends the source unless an equal one is stored.
+    void addSource(const std::shared_ptr<Source>& source);
+    // Removes the first stored source equal to `source`.
+    void removeSource(const Source& source);
+    // Puts `source` in place of every stored source with the same link.
+    void updateSource(const std::shared_ptr<Source>& source);
+    // Stores an empty list.
+    void resetSources();
+    void updateLocalStore();
+    bool isSourceAdded(const Source& source) const;
+
+private:
+    using SourceList = QList<std::shared_ptr<Source>>;
+    // Runs `change` on the stored list as one transaction; it returns whether to write.
+    // True when the change was stored.
+    bool changeSources(const std::function<bool(SourceList&)>& change);
+    static SourceList sourcesFromData(const std::optional<QByteArray>& data);
+    void setSources(const SourceList& sources);
+    void sendDataChangeNotification(std::optional<QList<int>> added = std::nullopt,
+                                    std::optional<QList<int>> removed = std::nullopt,
+                                    std::optional<QList<int>> updated = std::nullopt);
+
+    std::shared_ptr<UserDefaults> m_localStore;
+};

@@ -1,0 +1,55 @@
+#include "data/model/Shared.h"
+#include "testsupport/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+TEST(SharedDefaults, EveryCallIsANewObjectOverTheOneSuiteOfBothPrograms)
+{
+    auto a = sharedDefaults();
+    auto b = sharedDefaults();
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a->suiteName(), u"K4WQ7ZP2MV.shared"_s);
+    a->set(u"velmora.test"_s, 41);
+    a->synchronize();
+    EXPECT_EQ(b->integer(u"velmora.test"_s), 41);
+
+    QProcess other;
+    other.start(testsupport::helperPath(u"store_helper"_s), { u"increment"_s, u"K4WQ7ZP2MV.shared"_s, u"velmora.test"_s, u"1"_s });
+    ASSERT_TRUE(other.waitForFinished(30000));
+    EXPECT_EQ(other.exitCode(), 0);
+    EXPECT_EQ(sharedDefaults()->integer(u"velmora.test"_s), 42);
+}
+
+TEST(SharedDefaults, TheContainerLiesInTheDataHomeAndIsNeverCreatedHere)
+{
+    const auto container = getDataContainer();
+    ASSERT_TRUE(container);
+    EXPECT_EQ(*container, QDir(testsupport::dataHome()).filePath(u"group-containers/K4WQ7ZP2MV.shared"_s));
+    EXPECT_FALSE(QFileInfo::exists(*container));
+
+    // No usable data home: no container, and nothing stops.
+    qputenv("XDG_DATA_HOME", "relative/path");
+    qputenv("HOME", "");
+    EXPECT_FALSE(getDataContainer());
+    EXPECT_FALSE(sharedDefaults()->isPersistent());
+    EXPECT_TRUE(sharedDefaults()->set(u"k"_s, 1));
+}
+
+TEST(SharedDefaults, ImagesBecomePngBytesThatDecodeAgain)
+{
+    QImage image(96, 96, QImage::Format_ARGB32_Premultiplied);
+    image.fill(qRgba(200, 10, 10, 255));
+    const QByteArray png = data(image);
+    EXPECT_TRUE(png.startsWith("\x89PNG\r\n\x1a\n"));
+    const QImage back = QImage::fromData(png);
+    EXPECT_EQ(back.size(), QSize(96, 96));
+    EXPECT_EQ(back.pixel(50, 50), qRgba(200, 10, 10, 255));
+    EXPECT_TRUE(data(QImage()).isEmpty());
+}

@@ -1,0 +1,313 @@
+#include "platform/foundation/Cbor_p.h"
+
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+
+#include <limits>
+
+CborItem CborItem::makeInteger(qint64 v)
+{
+    CborItem i;
+    i.kind = Kind::Integer;
+    i.integer = v;
+    return i;
+}
+
+CborItem CborItem::makeDouble(double v)
+{
+    CborItem i;
+    i.kind = Kind::Double;
+    i.real = v;
+    return i;
+}
+
+CborItem CborItem::makeBool(bool v)
+{
+    CborItem i;
+    i.kind = Kind::Bool;
+    i.boolean = v;
+    return i;
+}
+
+CborItem CborItem::makeText(const QString& v)
+{
+    CborItem i;
+    i.kind = Kind::Text;
+    i.text = v;
+    return i;
+}
+
+CborItem CborItem::makeBytes(const QByteArray& v)
+{
+    CborItem i;
+    i.kind = Kind::Bytes;
+    i.bytes = v;
+    return i;
+}
+
+CborItem CborItem::makeArray(std::vector<CborItem> v)
+{
+    CborItem i;
+    i.kind = Kind::Array;
+    i.items = std::move(v);
+    return i;
+}
+
+CborItem CborItem::makeMap(std::vector<std::pair<QString, CborItem>> v)
+{
+    CborItem i;
+    i.kind = Kind::Map;
+    i.entries = std::move(v);
+    return i;
+}
+
+CborItem CborItem::makeTag(quint64 t, CborItem content)
+{
+    CborItem i;
+    i.kind = Kind::Tag;
+    i.tag = t;
+    i.items.push_back(std::move(content));
+    return i;
+}
+
+const CborItem* CborItem::find(const QString& key) const
+{
+    if (kind != Kind::Map)
+        return nullptr;
+    for (const auto& [k, v] : entries) {
+        if (k == key)
+            return &v;
+    }
+    return nullptr;
+}
+
+const CborItem* CborItem::tagged(quint64 t) const
+{
+    if (kind != Kind::Tag || tag != t || items.size() != 1)
+        return nullptr;
+    return &items.front();
+}
+
+namespace {
+
+class Reader {
+public:
+    explicit Reader(const QByteArray& bytes)
+        : m_size(bytes.size())
+        , m_reader(bytes)
+    {
+    }
+
+    std::optional<CborItem> readTop()
+    {
+        auto item = read(0);
+        if (!item || m_reader.lastError() != QCborError::NoError)
+            return std::nullopt;
+        // Trailing bytes mean this is not one item.
+        if (m_reader.currentOffset() != m_size)
+            return std::nullopt;
+        return item;
+    }
+
+private:
+    bool count()
+    {
+        return ++m_items <= Cbor::maxItems;
+    }
+
+    // A string chunk may not claim more bytes than are left: the reader would otherwise try to
+    // allocate what the header claims.
+    bool chunkFits()
+    {
+        const qsizetype chunk = m_reader.currentStringChunkSize();
+        return chunk >= 0 && chunk <= m_size - m_reader.currentOffset();
+    }
+
+    template <typename Result, typename ReadFn>
+    std::optional<Result> readChunks(ReadFn readFn)
+    {
+        Result all;
+        for (;;) {
+            if (!chunkFits())
+                return std::nullopt;
+            auto r = readFn();
+            if (r.status == QCborStreamReader::Error)
+                return std::nullopt;
+            if (r.status == QCborStreamReader::EndOfString)
+                return all;
+            all += r.data;
+        }
+    }
+
+    std::optional<CborItem> read(int depth)
+    {
+        if (depth > Cbor::maxDepth || !count() || m_reader.lastError() != QCborError::NoError)
+            return std::nullopt;
+        switch (m_reader.type()) {
+        case QCborStreamReader::UnsignedInteger: {
+            const quint64 v = m_reader.toUnsignedInteger();
+            m_reader.next();
+            if (v > quint64(std::numeric_limits<qint64>::max()))
+                return CborItem::makeDouble(double(v));
+            return CborItem::makeInteger(qint64(v));
+        }
+        case QCborStreamReader::NegativeInteger: {
+            // The item is -1 - raw; the reader's own conversion overflows at the extreme.
+            const quint64 raw = quint64(m_reader.toNegativeInteger()) - 1;
+            m_reader.next();
+            if (raw > quint64(std::numeric_limits<qint64>::max()))
+                return CborItem::makeDouble(-1.0 - double(raw));
+            return CborItem::makeInteger(-1 - qint64(raw));
+        }
+        case QCborStreamReader::ByteArray: {
+            auto data = readChunks<QByteArray>([this] { return m_reader.readByteArray(); });
+            if (!data)
+                return std::nullopt;
+            return CborItem::makeBytes(*data);
+        }
+        case QCborStreamReader::String: {
+            auto text = readChunks<QString>([this] { return m_reader.readString(); });
+            if (!text)
+                return std::nullopt;
+            return CborItem::makeText(*text);
+        }
+        case QCborStreamReader::Array: {
+            if (!m_reader.enterContainer())
+                return std::nullopt;
+            CborItem array = CborItem::makeArray();
+            while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
+                auto element = read(depth + 1);
+                if (!element)
+                    return std::nullopt;
+                array.items.push_back(std::move(*element));
+            }
+            if (m_reader.lastError() != QCborError::NoError || !m_reader.leaveContainer())
+                return std::nullopt;
+            return array;
+        }
+        case QCborStreamReader::Map: {
+            if (!m_reader.enterContainer())
+                return std::nullopt;
+            CborItem map = CborItem::makeMap();
+            while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
+                auto key = read(depth + 1);
+                if (!key || key->kind != CborItem::Kind::Text)
+                    return std::nullopt;
+                auto value = read(depth + 1);
+                if (!value)
+                    return std::nullopt;
+                map.entries.emplace_back(std::move(key->text), std::move(*value));
+            }
+            if (m_reader.lastError() != QCborError::NoError || !m_reader.leaveContainer())
+                return std::nullopt;
+            return map;
+        }
+        case QCborStreamReader::Tag: {
+            const quint64 t = quint64(m_reader.toTag());
+            m_reader.next();
+            auto content = read(depth + 1);
+            if (!content)
+                return std::nullopt;
+            return CborItem::makeTag(t, std::move(*content));
+        }
+        case QCborStreamReader::SimpleType: {
+            const auto simple = m_reader.toSimpleType();
+            m_reader.next();
+            if (simple == QCborSimpleType::False || simple == QCborSimpleType::True)
+                return CborItem::makeBool(simple == QCborSimpleType::True);
+            if (simple == QCborSimpleType::Null)
+                return CborItem {};
+            return std::nullopt;
+        }
+        case QCborStreamReader::Float16: {
+            const double v = double(float(m_reader.toFloat16()));
+            m_reader.next();
+            return CborItem::makeDouble(v);
+        }
+        case QCborStreamReader::Float: {
+            const double v = double(m_reader.toFloat());
+            m_reader.next();
+            return CborItem::makeDouble(v);
+        }
+        case QCborStreamReader::Double: {
+            const double v = m_reader.toDouble();
+            m_reader.next();
+            return CborItem::makeDouble(v);
+        }
+        case QCborStreamReader::Invalid:
+            return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    qsizetype m_size;
+    qsizetype m_items = 0;
+    QCborStreamReader m_reader;
+};
+
+void write(QCborStreamWriter& w, const CborItem& item)
+{
+    switch (item.kind) {
+    case CborItem::Kind::Integer:
+        w.append(item.integer);
+        break;
+    case CborItem::Kind::Double:
+        w.append(item.real);
+        break;
+    case CborItem::Kind::Bool:
+        w.append(item.boolean);
+        break;
+    case CborItem::Kind::Null:
+        w.appendNull();
+        break;
+    case CborItem::Kind::Text:
+        w.append(QStringView(item.text));
+        break;
+    case CborItem::Kind::Bytes:
+        w.append(item.bytes);
+        break;
+    case CborItem::Kind::Array:
+        w.startArray(quint64(item.items.size()));
+        for (const auto& element : item.items)
+            write(w, element);
+        w.endArray();
+        break;
+    case CborItem::Kind::Map:
+        w.startMap(quint64(item.entries.size()));
+        for (const auto& [key, value] : item.entries) {
+            w.append(QStringView(key));
+            write(w, value);
+        }
+        w.endMap();
+        break;
+    case CborItem::Kind::Tag:
+        w.append(QCborTag(item.tag));
+        if (item.items.empty())
+            w.appendNull();
+        else
+            write(w, item.items.front());
+        break;
+    }
+}
+
+} // namespace
+
+namespace Cbor {
+
+std::optional<CborItem> decode(const QByteArray& bytes)
+{
+    if (bytes.isEmpty() || bytes.size() > maxInputSize)
+        return std::nullopt;
+    Reader reader(bytes);
+    return reader.readTop();
+}
+
+QByteArray encode(const CborItem& item)
+{
+    QByteArray out;
+    QCborStreamWriter writer(&out);
+    write(writer, item);
+    return out;
+}
+
+} // namespace Cbor

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
+
+// A CBOR item kept exactly as read: tags are not interpreted, maps keep their order and have
+// text keys only. The store and the keyed archives read everything through this so that stored
+// bytes from another process or version are parsed under fixed bounds.
+// Internal to TickerlyFoundation; plain values, any thread.
+struct CborItem {
+    enum class Kind { Integer, Double, Bool, Null, Text, Bytes, Array, Map, Tag };
+
+    Kind kind = Kind::Null;
+    qint64 integer = 0;
+    double real = 0;
+    bool boolean = false;
+    quint64 tag = 0;
+    QString text;
+    QByteArray bytes;
+    // Elements of an array, or the one content item of a tag.
+    std::vector<CborItem> items;
+    std::vector<std::pair<QString, CborItem>> entries;
+
+    static CborItem makeInteger(qint64 v);
+    static CborItem makeDouble(double v);
+    static CborItem makeBool(bool v);
+    static CborItem makeText(const QString& v);
+    static CborItem makeBytes(const QByteArray& v);
+    static CborItem makeArray(std::vector<CborItem> v = {});
+    static CborItem makeMap(std::vector<std::pair<QString, CborItem>> v = {});
+    static CborItem makeTag(quint64 tag, CborItem content);
+
+    bool isNumber() const { return kind == Kind::Integer || kind == Kind::Double; }
+    // The first entry of a map under `key`, or null.
+    const CborItem* find(const QString& key) const;
+    // The content of a tag `t`, or null when this is not that tag.
+    const CborItem* tagged(quint64 t) const;
+};
+
+namespace Cbor {
+
+// Limits on what decode() accepts; anything beyond them is refused as a whole.
+inline constexpr int maxDepth = 64;
+inline constexpr qsizetype maxInputSize = 64 * 1024 * 1024;
+inline constexpr qsizetype maxItems = 1000000;
+
+// Exactly one well-formed item filling `bytes`, within the limits; nothing otherwise.
+std::optional<CborItem> decode(const QByteArray& bytes);
+
+QByteArray encode(const CborItem& item);
+
+} // namespace Cbor

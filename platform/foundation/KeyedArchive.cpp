@@ -1,0 +1,401 @@
+#include "platform/foundation/KeyedArchive.h"
+
+#include "platform/foundation/Cbor_p.h"
+
+#include <QBuffer>
+#include <QImageReader>
+
+#include <cmath>
+#include <map>
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString archiverKey = u"$archiver"_s;
+const QString versionKey = u"$version"_s;
+const QString topKey = u"$top"_s;
+const QString classKey = u"$class"_s;
+const QString archiverName = u"Tickerly"_s;
+constexpr qint64 archiveVersion = 1;
+constexpr quint64 epochDateTag = 1;
+constexpr quint64 urlTag = 32;
+const QString imageClass = u"Image"_s;
+const QString imageDataKey = u"png"_s;
+// Legacy icons are small; anything past this is not one.
+constexpr int maxImageSide = 1024;
+
+struct Registry {
+    std::mutex mutex;
+    std::map<QString, KeyedUnarchiver::Decoder> decoders;
+    std::map<QString, QString> aliases;
+
+    static Registry& instance()
+    {
+        static Registry registry;
+        return registry;
+    }
+
+    KeyedUnarchiver::Decoder decoderFor(const QString& archivedName)
+    {
+        std::lock_guard lock(mutex);
+        QString name = archivedName;
+        if (auto alias = aliases.find(name); alias != aliases.end())
+            name = alias->second;
+        auto it = decoders.find(name);
+        return it == decoders.end() ? KeyedUnarchiver::Decoder() : it->second;
+    }
+};
+
+std::optional<CborItem> archiveBody(const QByteArray& data)
+{
+    auto top = Cbor::decode(data);
+    if (!top)
+        return std::nullopt;
+    const CborItem* archiver = top->find(archiverKey);
+    const CborItem* version = top->find(versionKey);
+    const CborItem* root = top->find(topKey);
+    if (!archiver || archiver->kind != CborItem::Kind::Text || archiver->text != archiverName || !version
+        || version->kind != CborItem::Kind::Integer || version->integer != archiveVersion || !root)
+        return std::nullopt;
+    return *root;
+}
+
+QByteArray wrap(CborItem root)
+{
+    std::vector<std::pair<QString, CborItem>> header;
+    header.emplace_back(archiverKey, CborItem::makeText(archiverName));
+    header.emplace_back(versionKey, CborItem::makeInteger(archiveVersion));
+    header.emplace_back(topKey, std::move(root));
+    return Cbor::encode(CborItem::makeMap(std::move(header)));
+}
+
+QImage imageFromBytes(const QByteArray& bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > maxImageSide || size.height() > maxImageSide)
+        return {};
+    return reader.read();
+}
+
+} // namespace
+
+Coding::~Coding() = default;
+
+struct KeyedArchiver::Fields {
+    std::vector<std::pair<QString, CborItem>> entries;
+};
+
+KeyedArchiver::KeyedArchiver()
+    : m_fields(std::make_unique<Fields>())
+{
+}
+
+KeyedArchiver::~KeyedArchiver() = default;
+
+CborItem KeyedArchiver::objectItem(const Coding& object)
+{
+    KeyedArchiver coder;
+    object.encodeWithCoder(coder);
+    std::vector<std::pair<QString, CborItem>> entries;
+    entries.emplace_back(classKey, CborItem::makeText(object.archivedClassName()));
+    for (auto& entry : coder.m_fields->entries)
+        entries.push_back(std::move(entry));
+    return CborItem::makeMap(std::move(entries));
+}
+
+QByteArray KeyedArchiver::archivedDataWithRootObject(const Coding& root)
+{
+    return wrap(objectItem(root));
+}
+
+QByteArray KeyedArchiver::archivedDataWithRootArray(const QList<std::shared_ptr<const Coding>>& root)
+{
+    std::vector<CborItem> items;
+    for (const auto& object : root)
+        items.push_back(object ? objectItem(*object) : CborItem {});
+    return wrap(CborItem::makeArray(std::move(items)));
+}
+
+void KeyedArchiver::put(const QString& key, CborItem item)
+{
+    if (key == classKey)
+        return;
+    for (auto& [k, v] : m_fields->entries) {
+        if (k == key) {
+            v = std::move(item);
+            return;
+        }
+    }
+    m_fields->entries.emplace_back(key, std::move(item));
+}
+
+void KeyedArchiver::encodeString(const QString& value, const QString& key)
+{
+    put(key, CborItem::makeText(value));
+}
+
+void KeyedArchiver::encodeBool(bool value, const QString& key)
+{
+    put(key, CborItem::makeBool(value));
+}
+
+void KeyedArchiver::encodeInteger(qint64 value, const QString& key)
+{
+    put(key, CborItem::makeInteger(value));
+}
+
+void KeyedArchiver::encodeDouble(double value, const QString& key)
+{
+    put(key, CborItem::makeDouble(value));
+}
+
+void KeyedArchiver::encodeData(const QByteArray& value, const QString& key)
+{
+    put(key, CborItem::makeBytes(value));
+}
+
+void KeyedArchiver::encodeDate(const QDateTime& value, const QString& key)
+{
+    if (value.isValid())
+        put(key, CborItem::makeTag(epochDateTag, CborItem::makeDouble(double(value.toMSecsSinceEpoch()) / 1000.0)));
+}
+
+void KeyedArchiver::encodeUrl(const Url& value, const QString& key)
+{
+    put(key, CborItem::makeTag(urlTag, CborItem::makeText(value.absoluteString())));
+}
+
+void KeyedArchiver::encodeImage(const QImage& value, const QString& key)
+{
+    if (value.isNull())
+        return;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!value.save(&buffer, "PNG"))
+        return;
+    std::vector<std::pair<QString, CborItem>> entries;
+    entries.emplace_back(classKey, CborItem::makeText(imageClass));
+    entries.emplace_back(imageDataKey, CborItem::makeBytes(png));
+    put(key, CborItem::makeMap(std::move(entries)));
+}
+
+void KeyedArchiver::encodeStrings(const QStringList& value, const QString& key)
+{
+    std::vector<CborItem> items;
+    for (const QString& s : value)
+        items.push_back(CborItem::makeText(s));
+    put(key, CborItem::makeArray(std::move(items)));
+}
+
+void KeyedArchiver::encodeObject(const Coding& value, const QString& key)
+{
+    put(key, objectItem(value));
+}
+
+void KeyedArchiver::encodeObjects(const QList<std::shared_ptr<const Coding>>& value, const QString& key)
+{
+    std::vector<CborItem> items;
+    for (const auto& object : value)
+        items.push_back(object ? objectItem(*object) : CborItem {});
+    put(key, CborItem::makeArray(std::move(items)));
+}
+
+void KeyedUnarchiver::registerClass(const QString& className, Decoder decoder)
+{
+    auto& registry = Registry::instance();
+    std::lock_guard lock(registry.mutex);
+    registry.decoders[className] = std::move(decoder);
+}
+
+void KeyedUnarchiver::setClassForClassName(const QString& cls, const QString& className)
+{
+    auto& registry = Registry::instance();
+    std::lock_guard lock(registry.mutex);
+    registry.aliases[className] = cls;
+}
+
+KeyedUnarchiver::KeyedUnarchiver(const CborItem& object)
+    : m_object(object)
+{
+}
+
+std::shared_ptr<Coding> KeyedUnarchiver::decodeItem(const CborItem& item)
+{
+    const CborItem* cls = item.find(classKey);
+    if (!cls || cls->kind != CborItem::Kind::Text)
+        return nullptr;
+    const Decoder decoder = Registry::instance().decoderFor(cls->text);
+    if (!decoder)
+        return nullptr;
+    try {
+        KeyedUnarchiver coder(item);
+        return decoder(coder);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::decodeArrayItem(const CborItem& item)
+{
+    if (item.kind != CborItem::Kind::Array)
+        return std::nullopt;
+    QList<std::shared_ptr<Coding>> objects;
+    objects.reserve(qsizetype(item.items.size()));
+    for (const auto& element : item.items)
+        objects.append(decodeItem(element));
+    return objects;
+}
+
+std::shared_ptr<Coding> KeyedUnarchiver::unarchiveObjectWithData(const QByteArray& data)
+{
+    auto root = archiveBody(data);
+    return root ? decodeItem(*root) : nullptr;
+}
+
+std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::unarchiveArrayWithData(const QByteArray& data)
+{
+    auto root = archiveBody(data);
+    if (!root)
+        return std::nullopt;
+    return decodeArrayItem(*root);
+}
+
+QString KeyedUnarchiver::archivedClassName() const
+{
+    const CborItem* cls = m_object.find(classKey);
+    return cls && cls->kind == CborItem::Kind::Text ? cls->text : QString();
+}
+
+const CborItem* KeyedUnarchiver::field(const QString& key) const
+{
+    return key == classKey ? nullptr : m_object.find(key);
+}
+
+bool KeyedUnarchiver::containsValueForKey(const QString& key) const
+{
+    return field(key) != nullptr;
+}
+
+std::optional<QString> KeyedUnarchiver::decodeString(const QString& key) const
+{
+    const CborItem* f = field(key);
+    if (!f || f->kind != CborItem::Kind::Text)
+        return std::nullopt;
+    return f->text;
+}
+
+std::optional<bool> KeyedUnarchiver::decodeBool(const QString& key) const
+{
+    const CborItem* f = field(key);
+    if (!f)
+        return std::nullopt;
+    switch (f->kind) {
+    case CborItem::Kind::Bool:
+        return f->boolean;
+    case CborItem::Kind::Integer:
+        return f->integer != 0;
+    case CborItem::Kind::Double:
+        return f->real != 0.0 && !std::isnan(f->real);
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<qint64> KeyedUnarchiver::decodeInteger(const QString& key) const
+{
+    const CborItem* f = field(key);
+    if (!f)
+        return std::nullopt;
+    if (f->kind == CborItem::Kind::Integer)
+        return f->integer;
+    // Only whole numbers well inside the range convert; anything else is no integer.
+    if (f->kind == CborItem::Kind::Double && std::isfinite(f->real) && std::trunc(f->real) == f->real
+        && std::fabs(f->real) < 9.2e18)
+        return qint64(f->real);
+    return std::nullopt;
+}
+
+std::optional<double> KeyedUnarchiver::decodeDouble(const QString& key) const
+{
+    const CborItem* f = field(key);
+    if (!f || !f->isNumber())
+        return std::nullopt;
+    return f->kind == CborItem::Kind::Integer ? double(f->integer) : f->real;
+}
+
+std::optional<QByteArray> KeyedUnarchiver::decodeData(const QString& key) const
+{
+    const CborItem* f = field(key);
+    if (!f || f->kind != CborItem::Kind::Bytes)
+        return std::nullopt;
+    return f->bytes;
+}
+
+std::optional<QDateTime> KeyedUnarchiver::decodeDate(const QString& key) const
+{
+    const CborItem* f = field(key);
+    const CborItem* seconds = f ? f->tagged(epochDateTag) : nullptr;
+    if (!seconds || !seconds->isNumber())
+        return std::nullopt;
+    const double s = seconds->kind == CborItem::Kind::Integer ? double(seconds->integer) : seconds->real;
+    // Far beyond any date a feed can carry, and the millisecond count would overflow.
+    if (!std::isfinite(s) || std::fabs(s) > 1e13)
+        return std::nullopt;
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(s * 1000.0)), Qt::UTC);
+}
+
+std::optional<Url> KeyedUnarchiver::decodeUrl(const QString& key) const
+{
+    const CborItem* f = field(key);
+    const CborItem* text = f ? f->tagged(urlTag) : nullptr;
+    if (!text || text->kind != CborItem::Kind::Text)
+        return std::nullopt;
+    return Url::fromString(text->text);
+}
+
+QImage KeyedUnarchiver::decodeImage(const QString& key) const
+{
+    const CborItem* f = field(key);
+    if (!f)
+        return {};
+    const CborItem* cls = f->find(classKey);
+    const CborItem* png = f->find(imageDataKey);
+    if (!cls || cls->kind != CborItem::Kind::Text || cls->text != imageClass || !png
+        || png->kind != CborItem::Kind::Bytes)
+        return {};
+    return imageFromBytes(png->bytes);
+}
+
+std::optional<QStringList> KeyedUnarchiver::decodeStrings(const QString& key) const
+{
+    const CborItem* f = field(key);
+    if (!f || f->kind != CborItem::Kind::Array)
+        return std::nullopt;
+    QStringList list;
+    for (const auto& element : f->items) {
+        if (element.kind != CborItem::Kind::Text)
+            return std::nullopt;
+        list.append(element.text);
+    }
+    return list;
+}
+
+std::shared_ptr<Coding> KeyedUnarchiver::decodeObject(const QString& key) const
+{
+    const CborItem* f = field(key);
+    return f ? decodeItem(*f) : nullptr;
+}
+
+std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::decodeObjects(const QString& key) const
+{
+    const CborItem* f = field(key);
+    if (!f)
+        return std::nullopt;
+    return decodeArrayItem(*f);
+}

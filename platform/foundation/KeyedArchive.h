@@ -1,0 +1,139 @@
+#pragma once
+
+#include "platform/foundation/Url.h"
+
+#include "tickerlyfoundation_export.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class KeyedArchiver;
+class KeyedUnarchiver;
+struct CborItem;
+
+// An object that can be written into a keyed archive: a class name and keyed fields.
+// Reading it back is the job of the decoder registered for that name with KeyedUnarchiver.
+class TICKERLYFOUNDATION_EXPORT Coding {
+public:
+    virtual ~Coding();
+    // The name written as the object's class; frozen once archives exist.
+    virtual QString archivedClassName() const = 0;
+    virtual void encodeWithCoder(KeyedArchiver& coder) const = 0;
+};
+
+// Writes an object graph as a keyed archive (CBOR: a header map holding the root; each object a
+// map with its "$class" and its keyed fields; URLs as tag 32, dates as tag 1, images as objects
+// of class "Image" holding PNG bytes). Used on one thread at a time.
+class TICKERLYFOUNDATION_EXPORT KeyedArchiver {
+public:
+    static QByteArray archivedDataWithRootObject(const Coding& root);
+    static QByteArray archivedDataWithRootArray(const QList<std::shared_ptr<const Coding>>& root);
+    template <typename T>
+    static QByteArray archivedDataWithRootObjects(const QList<std::shared_ptr<T>>& root)
+    {
+        QList<std::shared_ptr<const Coding>> objects;
+        objects.reserve(root.size());
+        for (const auto& o : root)
+            objects.append(o);
+        return archivedDataWithRootArray(objects);
+    }
+
+    // Each writes one field; a later write under the same key replaces the earlier one.
+    void encodeString(const QString& value, const QString& key);
+    void encodeBool(bool value, const QString& key);
+    void encodeInteger(qint64 value, const QString& key);
+    void encodeDouble(double value, const QString& key);
+    void encodeData(const QByteArray& value, const QString& key);
+    void encodeDate(const QDateTime& value, const QString& key); // an invalid date writes nothing
+    void encodeUrl(const Url& value, const QString& key);
+    void encodeImage(const QImage& value, const QString& key); // a null image writes nothing
+    void encodeStrings(const QStringList& value, const QString& key);
+    void encodeObject(const Coding& value, const QString& key);
+    void encodeObjects(const QList<std::shared_ptr<const Coding>>& value, const QString& key);
+
+    KeyedArchiver(const KeyedArchiver&) = delete;
+    KeyedArchiver& operator=(const KeyedArchiver&) = delete;
+    ~KeyedArchiver();
+
+private:
+    struct Fields;
+    KeyedArchiver();
+    void put(const QString& key, CborItem item);
+    static CborItem objectItem(const Coding& object);
+    std::unique_ptr<Fields> m_fields;
+};
+
+// Reads keyed archives. Every way bytes can be wrong (not an archive, truncated, unknown class,
+// wrong type, absurd nesting or size) gives nothing; nothing throws and nothing aborts.
+//
+// Classes are found by name in a process-wide table: registerClass() adds a decoder, and
+// setClassForClassName() lets archives written under another name decode with it. The table
+// is thread-safe and lives in this library only, so every library shares it.
+//
+// An instance is the view a decoder gets of one archived object, on the decoding thread.
+class TICKERLYFOUNDATION_EXPORT KeyedUnarchiver {
+public:
+    // Makes an object from its fields, or returns null when a required field is missing or wrong.
+    using Decoder = std::function<std::shared_ptr<Coding>(const KeyedUnarchiver& coder)>;
+
+    static void registerClass(const QString& className, Decoder decoder);
+    // Objects archived under `className` decode with the decoder of `cls`.
+    static void setClassForClassName(const QString& cls, const QString& className);
+
+    // The root object; null when the bytes are no archive, the root is no object, its class is
+    // unknown or its decoder refused it.
+    static std::shared_ptr<Coding> unarchiveObjectWithData(const QByteArray& data);
+    // The root array, one entry per element: null for an element that did not decode (not an
+    // object, unknown class, refused by its decoder). Nothing when the bytes are no archive or
+    // the root is no array.
+    static std::optional<QList<std::shared_ptr<Coding>>> unarchiveArrayWithData(const QByteArray& data);
+    template <typename T>
+    static std::shared_ptr<T> unarchiveObjectWithData(const QByteArray& data)
+    {
+        return std::dynamic_pointer_cast<T>(unarchiveObjectWithData(data));
+    }
+
+    // The class name as archived (before any alias was applied).
+    QString archivedClassName() const;
+    bool containsValueForKey(const QString& key) const;
+    // Each gives nothing when the key is absent or holds another kind.
+    std::optional<QString> decodeString(const QString& key) const;
+    // A Boolean or any number (non-zero is true).
+    std::optional<bool> decodeBool(const QString& key) const;
+    // An integer, or a floating-point number with no fraction within range.
+    std::optional<qint64> decodeInteger(const QString& key) const;
+    std::optional<double> decodeDouble(const QString& key) const;
+    std::optional<QByteArray> decodeData(const QString& key) const;
+    std::optional<QDateTime> decodeDate(const QString& key) const;
+    std::optional<Url> decodeUrl(const QString& key) const;
+    // Null when absent, no image object, or bytes that are no image.
+    QImage decodeImage(const QString& key) const;
+    std::optional<QStringList> decodeStrings(const QString& key) const;
+    // A nested object; null as for the root.
+    std::shared_ptr<Coding> decodeObject(const QString& key) const;
+    template <typename T>
+    std::shared_ptr<T> decodeObject(const QString& key) const
+    {
+        return std::dynamic_pointer_cast<T>(decodeObject(key));
+    }
+    // A nested array of objects, null entries as for the root array.
+    std::optional<QList<std::shared_ptr<Coding>>> decodeObjects(const QString& key) const;
+
+    KeyedUnarchiver(const KeyedUnarchiver&) = delete;
+    KeyedUnarchiver& operator=(const KeyedUnarchiver&) = delete;
+
+private:
+    explicit KeyedUnarchiver(const CborItem& object);
+    const CborItem* field(const QString& key) const;
+    static std::shared_ptr<Coding> decodeItem(const CborItem& item);
+    static std::optional<QList<std::shared_ptr<Coding>>> decodeArrayItem(const CborItem& item);
+    const CborItem& m_object;
+};
