@@ -38,8 +38,8 @@ struct Views {
 
 TEST(VisualFormat, RelatesEdgesAndSizesAsWritten)
 {
-    const VisualFormatResult r
-        = constraintsWithVisualFormat(u"H:|-10-[a(50)]-(>=5@750)-[b]|"_s, Views().map);
+    Views v;
+    const VisualFormatResult r = constraintsWithVisualFormat(u"H:|-10-[a(50)]-(>=5@750)-[b]|"_s, v.map);
     ASSERT_TRUE(r.ok()) << r.error.toStdString();
     ASSERT_EQ(r.constraints.size(), 4);
 
@@ -64,7 +64,8 @@ TEST(VisualFormat, RelatesEdgesAndSizesAsWritten)
 
     const auto& trailing = r.constraints.at(3);
     EXPECT_EQ(trailing->firstAttribute(), LayoutAttribute::Trailing);
-    EXPECT_EQ(trailing->firstItem(), trailing->secondItem()->parentWidget());
+    EXPECT_EQ(trailing->firstItem(), &v.root);
+    EXPECT_EQ(trailing->secondItem(), v.b);
     EXPECT_EQ(trailing->constant(), 0);
 }
 
