@@ -3,6 +3,7 @@
 
 #include "testsupport/TestSupport.h"
 
+#include <QLabel>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -209,4 +210,28 @@ TEST(ConstraintLayout, DropsConstraintsOfDestroyedViewsAndLeavesOutContradiction
     EXPECT_EQ(appkit::constraints(&root).size(), countBefore - 6);
     appkit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(b->size(), QSize(20, 10));
+}
+
+TEST(ConstraintLayout, FollowsResizesAndContentChangesOfShownWindows)
+{
+    QWidget window;
+    window.resize(300, 100);
+    auto* label = new QLabel(u"short"_s, &window);
+    appkit::setTranslatesAutoresizingMaskIntoConstraints(label, false);
+    install(&window, u"H:|-10-[label]"_s, { { u"label"_s, label } });
+    install(&window, u"V:|-(>=0)-[label]-10-|"_s, { { u"label"_s, label } });
+    window.show();
+    testsupport::processEvents();
+    const int shortWidth = label->width();
+    EXPECT_EQ(label->x(), 10);
+    EXPECT_EQ(label->geometry().bottom(), 89);
+
+    // Qt's own resize and size-hint notifications lay the window out again.
+    window.resize(300, 200);
+    testsupport::processEvents();
+    EXPECT_EQ(label->geometry().bottom(), 189);
+    label->setText(u"a considerably longer text"_s);
+    testsupport::processEvents();
+    EXPECT_GT(label->width(), shortWidth);
+    EXPECT_EQ(label->width(), label->sizeHint().width());
 }
