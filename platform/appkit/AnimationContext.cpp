@@ -52,7 +52,9 @@ public:
         if (QVariantAnimation* a = it->second.animation) {
             auto& list = it->second.group->animations;
             list.erase(std::remove(list.begin(), list.end(), a), list.end());
-            delete a;
+            // The change may come from inside this very animation's step.
+            QObject::disconnect(a, nullptr, nullptr, nullptr);
+            a->deleteLater();
         }
         byKey.erase(it);
     }
@@ -94,7 +96,9 @@ private:
     void step(Group& g, double now)
     {
         const double elapsed = now - g.start;
-        for (const auto& a : g.animations) {
+        // A step may stop other animations of the group (a nested layout moving views).
+        const auto animations = g.animations;
+        for (const auto& a : animations) {
             if (!a)
                 continue;
             const int ms = static_cast<int>(std::lround(std::clamp(elapsed, 0.0, 1.0e6) * 1000.0));
