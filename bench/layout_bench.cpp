@@ -109,6 +109,20 @@ void BM_BuildAndLayOutStoryList(benchmark::State& state)
 }
 BENCHMARK(BM_BuildAndLayOutStoryList)->Unit(benchmark::kMillisecond);
 
+void BM_FirstLayoutOfABuiltStoryList(benchmark::State& state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto list = std::make_unique<StoryList>();
+        state.ResumeTiming();
+        appkit::layoutSubtreeIfNeeded(list->list.get());
+        state.PauseTiming();
+        list.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_FirstLayoutOfABuiltStoryList)->Unit(benchmark::kMillisecond);
+
 void BM_LayOutStoryListAfterAResize(benchmark::State& state)
 {
     StoryList list;

@@ -119,8 +119,32 @@ void ConstraintLayout::performLayout()
         return;
     d->inPass = true;
     d->dirty = false;
-    d->prepare(this);
+    // A view whose content size follows its width (wrapping text) reads it again once it
+    // has its width; a few rounds settle it.
+    for (int round = 0; round < 3; ++round) {
+        d->prepare(this);
+        applyFrames();
+        if (!d->intrinsicSizesMoved())
+            break;
+    }
+    d->lastSize = d->holder->size();
 
+    // Required constraints on the holder's own size ask its parent for another size.
+    const Engine::Item& self = d->items.at(d->holder);
+    const QSize solved(static_cast<int>(std::lround(self.width.value())),
+                       static_cast<int>(std::lround(self.height.value())));
+    if (solved != d->holder->size() && solved != d->lastSolvedReported) {
+        d->lastSolvedReported = solved;
+        if (d->holder->isWindow())
+            d->holder->resize(solved);
+        else
+            appkit::invalidateIntrinsicContentSize(d->holder);
+    }
+    d->inPass = false;
+}
+
+void ConstraintLayout::applyFrames()
+{
     // Parents before children, so that mapping into a parent uses its new place.
     std::vector<Engine::Item*> free;
     for (auto& [w, item] : d->items) {
@@ -149,20 +173,6 @@ void ConstraintLayout::performLayout()
             r.translate(-parent->mapTo(d->holder, QPoint(0, 0)));
         appkit::setFrame(item->view, r);
     }
-    d->lastSize = d->holder->size();
-
-    // Required constraints on the holder's own size ask its parent for another size.
-    const Engine::Item& self = d->items.at(d->holder);
-    const QSize solved(static_cast<int>(std::lround(self.width.value())),
-                       static_cast<int>(std::lround(self.height.value())));
-    if (solved != d->holder->size() && solved != d->lastSolvedReported) {
-        d->lastSolvedReported = solved;
-        if (d->holder->isWindow())
-            d->holder->resize(solved);
-        else
-            appkit::invalidateIntrinsicContentSize(d->holder);
-    }
-    d->inPass = false;
 }
 
 QSize ConstraintLayout::fittingSize() const

@@ -62,6 +62,7 @@ private:
     explicit ConstraintLayout(QWidget* holder);
     void constraintChanged(LayoutConstraint* constraint);
     void performLayout();
+    void applyFrames();
 
     std::unique_ptr<Engine> d;
 };
@@ -84,7 +85,8 @@ TICKERLYAPPKIT_EXPORT void setContentCompressionResistancePriority(QWidget* view
 TICKERLYAPPKIT_EXPORT LayoutPriority contentCompressionResistancePriority(
     const QWidget* view, LayoutOrientation orientation);
 
-// The size the view's content asks for; a negative dimension means none in that direction.
+// The size the view's content asks for (its size hint; for a view whose height depends on
+// its width, that height at its current width); a negative dimension means none.
 TICKERLYAPPKIT_EXPORT QSize intrinsicContentSize(const QWidget* view);
 // Tells the layouts above `view` that its intrinsic size changed.
 TICKERLYAPPKIT_EXPORT void invalidateIntrinsicContentSize(QWidget* view);

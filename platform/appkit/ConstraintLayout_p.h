@@ -58,6 +58,7 @@ struct ConstraintLayout::Engine {
                                 std::numeric_limits<double>::quiet_NaN(),
                                 std::numeric_limits<double>::quiet_NaN() };
         QSize intrinsic { -1, -1 };
+        int intrinsicWidth = -1; // the view's width when `intrinsic` was read
         LayoutPriority priorities[4] = { -1, -1, -1, -1 }; // hug h, hug v, comp h, comp v
         std::vector<linear::Solver::ConstraintId> intrinsicIds;
 
@@ -276,6 +277,7 @@ struct ConstraintLayout::Engine {
         QSize size(-1, -1);
         LayoutPriority p[4] = { -1, -1, -1, -1 };
         if (free) {
+            item.intrinsicWidth = item.view->width();
             size = appkit::intrinsicContentSize(item.view);
             p[0] = appkit::contentHuggingPriority(item.view, LayoutOrientation::Horizontal);
             p[1] = appkit::contentHuggingPriority(item.view, LayoutOrientation::Vertical);
@@ -305,6 +307,17 @@ struct ConstraintLayout::Engine {
             add(item.height, size.height(), linear::Relation::LessOrEqual, p[1]);
             add(item.height, size.height(), linear::Relation::GreaterOrEqual, p[3]);
         }
+    }
+
+    bool intrinsicSizesMoved() const
+    {
+        for (const auto& [w, item] : items) {
+            // Only a view whose width changed since its size was read can have moved.
+            if (item.mode == Item::Mode::Free && item.view->width() != item.intrinsicWidth
+                && contains(item.view) && appkit::intrinsicContentSize(item.view) != item.intrinsic)
+                return true;
+        }
+        return false;
     }
 
     void prepare(ConstraintLayout* layout)

@@ -217,7 +217,10 @@ QSize intrinsicContentSize(const QWidget* view)
 {
     if (!view)
         return QSize(-1, -1);
-    const QSize hint = view->sizeHint();
+    QSize hint = view->sizeHint();
+    // Wrapping text: as tall as it needs at the width it has.
+    if (view->hasHeightForWidth() && view->width() > 0)
+        hint.setHeight(view->heightForWidth(view->width()));
     return QSize(hint.width() >= 0 ? hint.width() : -1, hint.height() >= 0 ? hint.height() : -1);
 }
 

@@ -235,3 +235,49 @@ TEST(ConstraintLayout, FollowsResizesAndContentChangesOfShownWindows)
     EXPECT_GT(label->width(), shortWidth);
     EXPECT_EQ(label->width(), label->sizeHint().width());
 }
+
+namespace {
+
+// Text that wraps: as wide as it is, and 10 points per line of 100 characters' worth of width.
+class Wrapping : public QWidget {
+public:
+    explicit Wrapping(QWidget* parent)
+        : QWidget(parent)
+    {
+        appkit::setTranslatesAutoresizingMaskIntoConstraints(this, false);
+    }
+    QSize sizeHint() const override
+    {
+        const int measured = width() < 100 ? 200 : width();
+        return { width(), 10 * ((1000 + measured - 1) / measured) };
+    }
+};
+
+} // namespace
+
+TEST(ConstraintLayout, GivesWrappingTextTheHeightItNeedsAtItsWidth)
+{
+    QWidget root;
+    root.resize(260, 300);
+    auto* text = new Wrapping(&root);
+    auto* label = new QLabel(u"Several words that wrap onto more than one line of text"_s, &root);
+    label->setWordWrap(true);
+    appkit::setTranslatesAutoresizingMaskIntoConstraints(label, false);
+    const LayoutViews views { { u"text"_s, text }, { u"label"_s, label } };
+    install(&root, u"H:|-10-[text]-10-|"_s, views);
+    install(&root, u"H:|-10-[label(60)]"_s, views);
+    install(&root, u"V:|-5-[text][label]"_s, views);
+    for (QWidget* w : { static_cast<QWidget*>(text), static_cast<QWidget*>(label) }) {
+        appkit::setContentHuggingPriority(w, 1000, LayoutOrientation::Vertical);
+        appkit::setContentCompressionResistancePriority(w, 1000, LayoutOrientation::Vertical);
+    }
+    appkit::layoutSubtreeIfNeeded(&root);
+    EXPECT_EQ(text->geometry(), QRect(10, 5, 240, 50));
+    EXPECT_EQ(label->width(), 60);
+    EXPECT_EQ(label->height(), label->heightForWidth(60));
+    EXPECT_EQ(label->y(), 55);
+
+    root.resize(120, 300);
+    appkit::layoutSubtreeIfNeeded(&root);
+    EXPECT_EQ(text->geometry(), QRect(10, 5, 100, 100));
+}
