@@ -149,3 +149,15 @@ TEST(ViewKit, ButtonTitleIsWhiteUnlessColouredAndAnImageMakesItBorderless)
     const QImage shot = backed->grab().toImage();
     EXPECT_EQ(shot.pixelColor(20, 10), QColor(Qt::blue));
 }
+
+TEST(ViewKitDeathTest, AMalformedFormatStopsWithTheParsersMessage)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            QWidget root;
+            auto* a = new QWidget(&root);
+            constraints(&root, u"|[a"_s, std::nullopt, { { u"a"_s, a } });
+        },
+        "Unable to parse visual format \"V:\\|\\[a\" at position 5");
+}
