@@ -5,6 +5,7 @@
 #include <QVariantAnimation>
 
 #include <algorithm>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcTableView, "tickerly.appkit.tableview")
 
@@ -276,7 +277,7 @@ QWidget* TableView::viewAtRow(int row) const
 int TableView::dataSourceRowCount()
 {
     // Far beyond any list this program shows; a runaway count must not make a million widgets.
-    constexpr int kMaxRows = 100000;
+    constexpr int kMaxRows = 10000;
     TableViewDataSource* source = dataSource();
     if (!source)
         return 0;

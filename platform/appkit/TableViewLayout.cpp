@@ -24,7 +24,16 @@ bool TableView::isAnimating() const
         m_rows.begin(), m_rows.end(), [](const auto& row) { return row->animation != nullptr; });
 }
 
-QSize TableView::sizeHint() const { return QSize(QWidget::sizeHint().width(), m_contentHeight); }
+// As wide as the widest row wants to be, as high as the rows.
+QSize TableView::sizeHint() const
+{
+    int width = 0;
+    for (const auto& row : m_rows) {
+        if (row->cell && !row->leaving)
+            width = std::max(width, row->cell->sizeHint().width());
+    }
+    return QSize(width, m_contentHeight);
+}
 
 QSize TableView::minimumSizeHint() const { return QSize(0, m_contentHeight); }
 

@@ -126,6 +126,8 @@ TEST(TableView, ShowsEveryRowStackedByItsHeightAndTheSpacing)
     EXPECT_EQ(t.view.rectOfRow(3).y(), 66);
     EXPECT_EQ(t.view.contentHeight(), 88);
     EXPECT_EQ(t.view.minimumSizeHint().height(), 88);
+    EXPECT_EQ(t.view.sizeHint().height(), 88);
+    EXPECT_GT(t.view.sizeHint().width(), 0);
 
     model.tallRow = 1;
     t.view.setRowHeight(30); // heights are asked again
