@@ -1,0 +1,27 @@
+#pragma once
+
+// Internals shared by the table's sources; not part of the library's interface.
+
+#include "platform/appkit/TableView.h"
+
+#include <QLoggingCategory>
+#include <QPointer>
+
+class QVariantAnimation;
+
+Q_DECLARE_LOGGING_CATEGORY(lcTableView)
+
+// One slot of the table. `container` clips the cell while the slot grows or shrinks; its
+// height is `progress` × (cell height + spacing).
+struct TableView::Row {
+    QWidget* container = nullptr;
+    QPointer<QWidget> cell;
+    int height = 0;
+    qreal progress = 1.0;
+    bool leaving = false;
+    bool anchorBottom = false; // the cell follows the slot's bottom edge while animating
+    bool needsContent = false; // inserted: view and value asked for when the batch ends
+    bool needsReload = false;
+    TableViewAnimation pendingAnimation = TableViewAnimation::None;
+    QVariantAnimation* animation = nullptr;
+};
