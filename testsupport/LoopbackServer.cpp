@@ -174,9 +174,11 @@ struct LoopbackServer::State {
     }
 };
 
-LoopbackServer::LoopbackServer()
+LoopbackServer::LoopbackServer(int workerThreads)
     : d(std::make_unique<State>())
 {
+    if (workerThreads > 0)
+        d->server.new_task_queue = [workerThreads] { return new httplib::ThreadPool(static_cast<size_t>(workerThreads)); };
     auto handler = [this](const httplib::Request& req, httplib::Response& res) { d->handle(req, res); };
     d->server.Get(".*", handler);
     d->server.Post(".*", handler);
@@ -185,6 +187,8 @@ LoopbackServer::LoopbackServer()
     d->server.Patch(".*", handler);
     d->server.Options(".*", handler);
     d->server.set_keep_alive_max_count(100);
+    // Without it small answers wait for the client's delayed acknowledgement (40 ms each).
+    d->server.set_tcp_nodelay(true);
     d->port = d->server.bind_to_any_port("127.0.0.1");
     d->thread = std::thread([this] { d->server.listen_after_bind(); });
     while (!d->server.is_running())

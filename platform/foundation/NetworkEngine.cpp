@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -34,7 +35,13 @@ struct LoopbackKey {
 
 std::mutex testMutex;
 std::map<LoopbackKey, int> loopbackMappings;
-std::atomic<bool> loopbackOnly { !qEnvironmentVariableIsEmpty("TICKERLY_LOOPBACK_ONLY") };
+std::atomic<int> loopbackOnlySetting { -1 }; // -1: as the environment says
+
+bool loopbackOnly()
+{
+    const int setting = loopbackOnlySetting;
+    return setting < 0 ? !qEnvironmentVariableIsEmpty("TICKERLY_LOOPBACK_ONLY") : setting == 1;
+}
 
 int defaultPort(const QString& scheme)
 {
@@ -129,12 +136,17 @@ void UrlSessionTesting::removeLoopbackMappings()
 
 void UrlSessionTesting::setLoopbackOnly(bool on)
 {
-    loopbackOnly = on;
+    loopbackOnlySetting = on ? 1 : 0;
 }
 
 bool UrlSessionTesting::isLoopbackOnly()
 {
-    return loopbackOnly;
+    return loopbackOnly();
+}
+
+void UrlSessionTesting::closeIdleConnections()
+{
+    NetworkEngine::instance().closeIdleConnections();
 }
 
 // ---- the engine
@@ -171,6 +183,7 @@ struct Transfer {
     qint64 received = 0;
     bool overCap = false;
     bool refusedAddress = false;
+    bool loopbackOnly = false;
     Clock::time_point lastActivity;
     curl_off_t lastDownloaded = 0;
     curl_off_t lastUploaded = 0;
@@ -184,7 +197,7 @@ struct Host {
 };
 
 struct Command {
-    enum class Kind { Start, Cancel, Continue } kind;
+    enum class Kind { Start, Cancel, Continue, CloseIdle } kind;
     std::shared_ptr<UrlSessionDataTask> task;
     std::optional<UrlRequest> request;
 };
@@ -195,9 +208,12 @@ struct NetworkEngine::Private {
     CURLM* multi = nullptr;
     std::thread thread;
 
-    std::mutex mutex;
+    std::mutex mutex; // guards the fields below and the replacement of `multi`
     std::vector<Command> commands;
     bool stopping = false;
+    std::condition_variable idleClosed;
+    quint64 closeRequests = 0;
+    quint64 closesDone = 0;
 
     // Network thread only.
     std::unordered_map<UrlSessionDataTask*, std::unique_ptr<Transfer>> transfers;
@@ -238,8 +254,9 @@ NetworkEngine& NetworkEngine::instance()
                 if (p->stopping)
                     return;
                 p->stopping = true;
+                curl_multi_wakeup(p->multi);
             }
-            curl_multi_wakeup(p->multi);
+            p->idleClosed.notify_all();
             if (p->thread.joinable())
                 p->thread.join();
         });
@@ -264,8 +281,8 @@ void NetworkEngine::start(const std::shared_ptr<UrlSessionDataTask>& task)
     {
         std::lock_guard lock(d->mutex);
         d->commands.push_back({ Command::Kind::Start, task, std::nullopt });
+        curl_multi_wakeup(d->multi);
     }
-    curl_multi_wakeup(d->multi);
 }
 
 void NetworkEngine::cancel(const std::shared_ptr<UrlSessionDataTask>& task)
@@ -273,8 +290,8 @@ void NetworkEngine::cancel(const std::shared_ptr<UrlSessionDataTask>& task)
     {
         std::lock_guard lock(d->mutex);
         d->commands.push_back({ Command::Kind::Cancel, task, std::nullopt });
+        curl_multi_wakeup(d->multi);
     }
-    curl_multi_wakeup(d->multi);
 }
 
 void NetworkEngine::continueRedirect(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<UrlRequest> request)
@@ -282,8 +299,19 @@ void NetworkEngine::continueRedirect(const std::shared_ptr<UrlSessionDataTask>& 
     {
         std::lock_guard lock(d->mutex);
         d->commands.push_back({ Command::Kind::Continue, task, std::move(request) });
+        curl_multi_wakeup(d->multi);
     }
+}
+
+void NetworkEngine::closeIdleConnections()
+{
+    std::unique_lock lock(d->mutex);
+    if (d->stopping)
+        return;
+    d->commands.push_back({ Command::Kind::CloseIdle, nullptr, std::nullopt });
+    const quint64 ticket = ++d->closeRequests;
     curl_multi_wakeup(d->multi);
+    d->idleClosed.wait(lock, [&] { return d->closesDone >= ticket || d->stopping; });
 }
 
 void NetworkEngine::Private::run()
@@ -323,6 +351,26 @@ void NetworkEngine::Private::run()
 
 void NetworkEngine::Private::handle(Command& command)
 {
+    if (command.kind == Command::Kind::CloseIdle) {
+        // A new multi handle forgets the old one's cached connections; only done when idle.
+        if (transfers.empty()) {
+            CURLM* fresh = curl_multi_init();
+            curl_multi_setopt(fresh, CURLMOPT_MAXCONNECTS, 64L);
+            CURLM* old = nullptr;
+            {
+                std::lock_guard lock(mutex);
+                old = multi;
+                multi = fresh;
+            }
+            curl_multi_cleanup(old);
+        }
+        {
+            std::lock_guard lock(mutex);
+            ++closesDone;
+        }
+        idleClosed.notify_all();
+        return;
+    }
     UrlSessionDataTask* key = command.task.get();
     auto found = transfers.find(key);
     switch (command.kind) {
@@ -377,6 +425,8 @@ void NetworkEngine::Private::handle(Command& command)
         complete(t, body, std::nullopt);
         return;
     }
+    case Command::Kind::CloseIdle:
+        return;
     }
 }
 
@@ -517,7 +567,9 @@ bool NetworkEngine::Private::activate(Transfer* t)
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
     if (t->connectTo)
         curl_easy_setopt(e, CURLOPT_CONNECT_TO, t->connectTo);
-    if (loopbackOnly)
+    const bool onlyLoopback = loopbackOnly();
+    t->loopbackOnly = onlyLoopback;
+    if (onlyLoopback)
         curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
     const long connectMs = static_cast<long>(std::clamp(t->timeout, 0.001, 86400.0) * 1000);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
@@ -762,7 +814,7 @@ curl_socket_t NetworkEngine::Private::onOpenSocket(void* user, curlsocktype, cur
 {
     auto* t = static_cast<Transfer*>(user);
     t->lastActivity = Clock::now();
-    if (loopbackOnly && !isLoopback(&address->addr)) {
+    if (t->loopbackOnly && !isLoopback(&address->addr)) {
         t->refusedAddress = true;
         return CURL_SOCKET_BAD;
     }

@@ -36,6 +36,9 @@ public:
     // The delegate's answer to a redirect: the request to follow, or nothing to stop there.
     void continueRedirect(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<UrlRequest> request);
 
+    // Closes the connections kept for reuse, when no transfer runs; returns once done.
+    void closeIdleConnections();
+
     // Hand-offs to a task's delegate queue (defined in UrlSession.cpp).
     static void deliverData(const std::shared_ptr<UrlSessionDataTask>& task, QByteArray chunk);
     // Ends the task once: later calls do nothing. A task being cancelled ends as cancelled.

@@ -15,6 +15,10 @@ namespace UrlSessionTesting {
 TICKERLYFOUNDATION_EXPORT void mapToLoopback(const QString& scheme, const QString& host, int port, int loopbackPort);
 TICKERLYFOUNDATION_EXPORT void removeLoopbackMappings();
 
+// Closes the connections kept open for reuse (when no transfer runs), so a test's server can
+// stop at once instead of waiting out its keep-alive time. Returns when done.
+TICKERLYFOUNDATION_EXPORT void closeIdleConnections();
+
 // When on, a connection to any address that is not loopback is refused (the task fails with
 // CannotConnectToHost) and no proxy is used. On from the start when the environment variable
 // TICKERLY_LOOPBACK_ONLY is set, as the test programs do.
