@@ -268,11 +268,14 @@ void NetworkEngine::completeLocked(const std::shared_ptr<UrlSessionDataTask>& ta
         body.reset();
     task->d->state = UrlSessionDataTask::State::Completed;
     task->d->error = error;
-    const std::shared_ptr<UrlSession> session = task->d->session;
+    std::shared_ptr<UrlSession> session = task->d->session;
     std::optional<UrlResponse> response = task->d->response;
     if (!session)
         return;
-    session->m_queue->addOperation([task, body = std::move(body), response = std::move(response), error = std::move(error)] {
+    OperationQueue& queue = *session->m_queue;
+    // The operation keeps the session, so its last owner never lets go on the network thread.
+    queue.addOperation([task, keep = std::move(session), body = std::move(body), response = std::move(response),
+                           error = std::move(error)] {
         std::shared_ptr<UrlSession> s;
         UrlSessionDataTask::CompletionHandler handler;
         {
