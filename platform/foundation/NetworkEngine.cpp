@@ -70,6 +70,32 @@ bool isLoopback(const sockaddr* address)
     return false;
 }
 
+// Whether `host` names this machine without asking a name server.
+bool isLoopbackHost(const QString& host)
+{
+    if (host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
+        return true;
+    const QByteArray text = host.toLatin1();
+    in_addr v4 {};
+    if (inet_pton(AF_INET, text.constData(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    sockaddr_in6 v6 {};
+    v6.sin6_family = AF_INET6;
+    if (inet_pton(AF_INET6, text.constData(), &v6.sin6_addr) == 1)
+        return isLoopback(reinterpret_cast<const sockaddr*>(&v6));
+    return false;
+}
+
+std::optional<int> loopbackPortFor(const Url& url)
+{
+    const QString scheme = url.scheme().toLower();
+    std::lock_guard lock(testMutex);
+    auto it = loopbackMappings.find({ scheme, url.host().toLower(), url.port().value_or(defaultPort(scheme)) });
+    if (it == loopbackMappings.end())
+        return std::nullopt;
+    return it->second;
+}
+
 bool isSafeHeaderText(const QString& text)
 {
     for (QChar c : text) {
@@ -390,6 +416,8 @@ void NetworkEngine::Private::handle(Command& command)
         const UrlSessionConfiguration& configuration = session->configuration();
         const UrlRequest& request = key->originalRequest();
         t->timeout = request.timeoutInterval.value_or(configuration.timeoutIntervalForRequest);
+        if (!(t->timeout > 0))
+            t->timeout = 60; // a zero, negative or undefined interval would fail every task at once
         t->cachePolicy = request.cachePolicy == UrlCachePolicy::UseProtocolDefault ? configuration.requestCachePolicy
                                                                                     : request.cachePolicy;
         t->sessionHeaders = configuration.httpAdditionalHeaders;
@@ -444,6 +472,9 @@ void NetworkEngine::Private::beginHop(Transfer* t, UrlRequest request)
         refusal = UrlError::make(UrlError::BadUrl, request.url.absoluteString());
     else if (t->previousScheme == u"https" && scheme == u"http")
         refusal = UrlError::make(UrlError::SecureConnectionRequired, request.url.absoluteString());
+    else if (loopbackOnly() && !isLoopbackHost(request.url.host()) && !loopbackPortFor(request.url))
+        // Refused before any name server is asked.
+        refusal = UrlError::make(UrlError::CannotConnectToHost, u"refused: not a loopback address"_s);
     {
         std::lock_guard lock(t->task->d->mutex);
         t->task->d->currentRequest = request;
@@ -514,13 +545,7 @@ bool NetworkEngine::Private::activate(Transfer* t)
     if (url.hasFragment())
         wire.truncate(wire.indexOf(u'#'));
 
-    std::optional<int> loopbackPort;
-    {
-        std::lock_guard lock(testMutex);
-        auto it = loopbackMappings.find({ scheme, url.host().toLower(), url.port().value_or(defaultPort(scheme)) });
-        if (it != loopbackMappings.end())
-            loopbackPort = it->second;
-    }
+    const std::optional<int> loopbackPort = loopbackPortFor(url);
     if (loopbackPort) {
         // Plain HTTP to the loopback server; the URL's own host and port stay in the request.
         wire = u"http"_s + wire.mid(scheme.size());

@@ -415,4 +415,9 @@ TEST_F(UrlSessionTest, RefusesEveryAddressThatIsNotLoopbackInTests)
     ASSERT_TRUE(outcome.error.has_value());
     EXPECT_TRUE(outcome.error->is(UrlError::domain, UrlError::CannotConnectToHost));
     EXPECT_FALSE(outcome.data.has_value());
+    // A name that is not mapped to the loopback server is not even looked up.
+    Outcome named;
+    session->dataTask(requestFor(u"http://feeds.example.com/rss"_s), named.handler())->resume();
+    ASSERT_TRUE(testsupport::waitFor([&] { return named.callCount() == 1; }));
+    EXPECT_TRUE(named.error->is(UrlError::domain, UrlError::CannotConnectToHost));
 }
