@@ -191,6 +191,8 @@ LoopbackServer::LoopbackServer(int workerThreads)
     d->server.set_keep_alive_max_count(100);
     // Without it small answers wait for the client's delayed acknowledgement (40 ms each).
     d->server.set_tcp_nodelay(true);
+    // A client's idle kept-alive connection holds up the server's stop for this long.
+    d->server.set_keep_alive_timeout(1);
     // The library listens with a backlog of 5: many clients connecting at once would wait out
     // a one-second SYN retry. Keep the listening socket to raise it after binding.
     auto listening = std::make_shared<std::atomic<int>>(-1);
