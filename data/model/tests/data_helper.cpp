@@ -2,7 +2,9 @@
 // the data home it inherits.
 //
 //   data_helper userid                      (prints "ready", waits for a line, prints the id)
+//   data_helper add-top-feeds <prefix> <n>  (adds n popular feeds, one change each)
 
+#include "data/model/TopFeedsData.h"
 #include "data/model/UserInfo.h"
 
 #include <QCoreApplication>
@@ -27,15 +29,29 @@ int userId()
     return 0;
 }
 
+int addTopFeeds(const QStringList& args)
+{
+    TopFeedsData data;
+    const int count = args.value(1).toInt();
+    for (int i = 0; i < count; ++i) {
+        const QString name = args.value(0) + QString::number(i);
+        auto feed = std::make_shared<TopFeedSource>(i, std::make_shared<Source>(name, u"http://"_s + name + u'/'));
+        data.modifyTopFeeds([&](TopFeedsData::TopFeedList& list) { list.append(feed); });
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    const QString command = args.value(0);
+    QStringList args = app.arguments().mid(1);
+    const QString command = args.isEmpty() ? QString() : args.takeFirst();
     if (command == u"userid"_s)
         return userId();
+    if (command == u"add-top-feeds"_s)
+        return addTopFeeds(args);
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "data/model/TopFeedSource.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include "tickerlydatamac_export.h"
+
+#include <QList>
+
+#include <functional>
+#include <memory>
+
+// The list of popular feeds of the last refresh, kept as one keyed archive in a settings suite
+// (the shared one unless another is given), so the popular-feeds panel can show it at once.
+//
+// A light object: nothing is cached, every read decodes the stored list afresh, and every change
+// of the stored list is one atomic read-modify-write of the suite, so a change made at the same
+// time by another thread or the other program is never lost. Any thread.
+class TICKERLYDATAMAC_EXPORT TopFeedsData {
+public:
+    using TopFeedList = QList<std::shared_ptr<TopFeedSource>>;
+
+    explicit TopFeedsData(std::shared_ptr<UserDefaults> localStore = nullptr);
+
+    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+
+    // The stored list; empty when nothing usable is stored. Records that cannot be read are
+    // left out.
+    TopFeedList topFeeds() const;
+    // Stores `topFeeds` in place of the whole list.
+    void setTopFeeds(const TopFeedList& topFeeds);
+    // Lets `change` edit the stored list and stores the result, as one atomic step.
+    void modifyTopFeeds(const std::function<void(TopFeedList&)>& change);
+
+    // Puts `feed` in place of the first stored record equal to it (same source title and
+    // link). A feed that matches no record is not added, and nothing is written.
+    void updateFeed(const std::shared_ptr<TopFeedSource>& feed);
+
+private:
+    // Runs `change` on the stored list as one transaction; it returns whether to write.
+    void changeTopFeeds(const std::function<bool(TopFeedList&)>& change);
+
+    std::shared_ptr<UserDefaults> m_localStore;
+};
