@@ -1,0 +1,62 @@
+#include "data/model/HotStoriesData.h"
+
+#include "data/model/Shared.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString hotStoriesKey = u"velmora.Tickerly.HotStories"_s;
+
+HotStoriesData::HotStoryList hotStoriesFromValue(const QVariant& value)
+{
+    HotStory::registerArchiveClasses();
+    if (value.typeId() != QMetaType::QByteArray)
+        return {};
+    const auto objects = KeyedUnarchiver::unarchiveArrayWithData(value.toByteArray());
+    if (!objects)
+        return {};
+    HotStoriesData::HotStoryList list;
+    for (const auto& object : *objects) {
+        // A damaged record costs that record only, never the list or the program.
+        if (!object) {
+            debugprint(u"HotStoriesData: skipped a stored hot story that could not be read"_s);
+            continue;
+        }
+        auto story = std::dynamic_pointer_cast<HotStory>(object);
+        if (!story)
+            return {};
+        list.append(std::move(story));
+    }
+    return list;
+}
+
+} // namespace
+
+HotStoriesData::HotStoriesData(std::shared_ptr<UserDefaults> localStore)
+    : m_localStore(localStore ? std::move(localStore) : sharedDefaults())
+    , m_hotStories(hotStoriesFromValue(m_localStore->value(hotStoriesKey)))
+{
+}
+
+void HotStoriesData::setHotStories(const HotStoryList& hotStories)
+{
+    m_hotStories = hotStories;
+    m_localStore->set(hotStoriesKey, KeyedArchiver::archivedDataWithRootObjects(m_hotStories));
+    m_localStore->synchronize();
+}
+
+void HotStoriesData::modifyHotStories(const std::function<void(HotStoryList&)>& change)
+{
+    HotStoryList changed;
+    const bool stored = m_localStore->update(hotStoriesKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+        changed = hotStoriesFromValue(current.value_or(QVariant()));
+        change(changed);
+        return QVariant(KeyedArchiver::archivedDataWithRootObjects(changed));
+    });
+    m_localStore->synchronize();
+    if (stored)
+        m_hotStories = changed;
+    else
+        change(m_hotStories);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/foundation/KeyedArchive.h"
+#include "platform/foundation/Url.h"
+
+#include "tickerlydatamac_export.h"
+
+#include <memory>
+
+// A story the product's server counts as hot: its canonical URL and its hit count.
+//
+// No equality of its own. Archived as "canonicalUrl" and "hits". Immutable once made; shared
+// through std::shared_ptr, safe to read from any thread.
+class TICKERLYDATAMAC_EXPORT HotStory : public Coding {
+public:
+    HotStory(Url canonicalUrl, qint64 hits);
+
+    // Decodes a record, or gives null when "canonicalUrl" is missing or no URL (damaged stored
+    // data costs that record only). A missing hit count reads as 0.
+    static std::shared_ptr<HotStory> initWithCoder(const KeyedUnarchiver& coder);
+    void encodeWithCoder(KeyedArchiver& coder) const override;
+    QString archivedClassName() const override;
+
+    // Makes archives of hot stories readable. Cheap; stores call it before every read.
+    static void registerArchiveClasses();
+
+    const Url& canonicalUrl() const { return m_canonicalUrl; }
+    qint64 hits() const { return m_hits; }
+
+private:
+    Url m_canonicalUrl;
+    qint64 m_hits;
+};

@@ -1,0 +1,96 @@
+#include "data/model/HotStoriesData.h"
+#include "data/model/Shared.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString hotStoriesKey = u"velmora.Tickerly.HotStories"_s;
+
+std::shared_ptr<HotStory> hot(const QString& url, qint64 hits)
+{
+    return std::make_shared<HotStory>(*Url::fromString(url), hits);
+}
+
+QStringList described(const HotStoriesData::HotStoryList& list)
+{
+    QStringList out;
+    for (const auto& h : list)
+        out.append(h->canonicalUrl().absoluteString() + u' ' + QString::number(h->hits()));
+    return out;
+}
+
+// A hot-story record as a damaged store or another version may hold it.
+class ArchivedHotStoryFixture : public Coding {
+public:
+    QString className = u"TickerlyDataMac.HotStory"_s;
+    std::optional<Url> url;
+    std::optional<QString> urlAsText;
+    std::optional<qint64> hits;
+
+    QString archivedClassName() const override { return className; }
+    void encodeWithCoder(KeyedArchiver& coder) const override
+    {
+        if (url)
+            coder.encodeUrl(*url, u"canonicalUrl"_s);
+        if (urlAsText)
+            coder.encodeString(*urlAsText, u"canonicalUrl"_s);
+        if (hits)
+            coder.encodeInteger(*hits, u"hits"_s);
+    }
+};
+
+} // namespace
+
+TEST(HotStoriesData, LoadsOnceWhenMadeAndStoresEveryChange)
+{
+    HotStoriesData before;
+    EXPECT_TRUE(before.hotStories().isEmpty());
+
+    HotStoriesData writer;
+    writer.setHotStories({ hot(u"http://a.com/1"_s, 10), hot(u"https://b.org/x?y=1#z"_s, -1) });
+    const QStringList expected { u"http://a.com/1 10"_s, u"https://b.org/x?y=1#z -1"_s };
+    EXPECT_EQ(described(writer.hotStories()), expected);
+    EXPECT_EQ(described(HotStoriesData().hotStories()), expected);
+    EXPECT_TRUE(before.hotStories().isEmpty());
+
+    // A change is made on the stored list, which another object may have replaced meanwhile.
+    before.modifyHotStories([](HotStoriesData::HotStoryList& list) { list.append(hot(u"http://c/"_s, 3)); });
+    EXPECT_EQ(described(before.hotStories()), expected + QStringList { u"http://c/ 3"_s });
+    EXPECT_EQ(described(HotStoriesData().hotStories()), described(before.hotStories()));
+    EXPECT_EQ(writer.hotStories().size(), 2);
+
+    // The empty list is stored as an empty archive; the key stays.
+    writer.setHotStories({});
+    EXPECT_TRUE(sharedDefaults()->data(hotStoriesKey));
+    EXPECT_TRUE(HotStoriesData().hotStories().isEmpty());
+}
+
+TEST(HotStoriesData, SkipsDamagedRecordsAndLoadsUnusableValuesAsEmpty)
+{
+    auto store = sharedDefaults();
+    auto good = std::make_shared<ArchivedHotStoryFixture>();
+    good->url = Url::fromString(u"http://good/"_s);
+    auto noUrl = std::make_shared<ArchivedHotStoryFixture>();
+    noUrl->hits = 4;
+    auto textUrl = std::make_shared<ArchivedHotStoryFixture>();
+    textUrl->urlAsText = u"http://text/"_s;
+    auto future = std::make_shared<ArchivedHotStoryFixture>(*good);
+    future->className = u"Some.FutureClass"_s;
+    const QByteArray damaged = KeyedArchiver::archivedDataWithRootObjects(
+        QList<std::shared_ptr<ArchivedHotStoryFixture>> { noUrl, good, textUrl, future });
+    store->set(hotStoriesKey, damaged);
+
+    // A record without a hit count counts none; loading writes nothing back.
+    EXPECT_EQ(described(HotStoriesData().hotStories()), QStringList { u"http://good/ 0"_s });
+    EXPECT_EQ(store->data(hotStoriesKey), damaged);
+
+    for (const QVariant& unusable : { QVariant(QByteArray("not an archive")), QVariant(42),
+                                      QVariant(KeyedArchiver::archivedDataWithRootObject(*hot(u"http://single/"_s, 1))) }) {
+        store->set(hotStoriesKey, unusable);
+        EXPECT_TRUE(HotStoriesData().hotStories().isEmpty());
+    }
+}
