@@ -1,0 +1,14 @@
+#include "data/model/HotStory.h"
+#include "data/model/TopFeedSource.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// Stored lists of popular feeds and hot stories, as a damaged suite may hold them.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const bool registered = (TopFeedSource::registerArchiveClasses(), HotStory::registerArchiveClasses(), true);
+    (void)registered;
+    (void)KeyedUnarchiver::unarchiveArrayWithData(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    return 0;
+}
