@@ -2,7 +2,7 @@
 
 #include "api/Number.h"
 #include "platform/foundation/Url.h"
-#include "platform/linkwork/Error.h"
+#include "platform/foundation/Error.h"
 #include "platform/linkwork/JSONSerialization.h"
 #include "tickerlyapimac_export.h"
 

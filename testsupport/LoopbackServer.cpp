@@ -8,6 +8,8 @@
 #include <httplib.h>
 #include <zlib.h>
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -174,9 +176,11 @@ struct LoopbackServer::State {
     }
 };
 
-LoopbackServer::LoopbackServer()
+LoopbackServer::LoopbackServer(int workerThreads)
     : d(std::make_unique<State>())
 {
+    if (workerThreads > 0)
+        d->server.new_task_queue = [workerThreads] { return new httplib::ThreadPool(static_cast<size_t>(workerThreads)); };
     auto handler = [this](const httplib::Request& req, httplib::Response& res) { d->handle(req, res); };
     d->server.Get(".*", handler);
     d->server.Post(".*", handler);
@@ -185,7 +189,22 @@ LoopbackServer::LoopbackServer()
     d->server.Patch(".*", handler);
     d->server.Options(".*", handler);
     d->server.set_keep_alive_max_count(100);
+    // Without it small answers wait for the client's delayed acknowledgement (40 ms each).
+    d->server.set_tcp_nodelay(true);
+    // A client's idle kept-alive connection holds up the server's stop for this long.
+    d->server.set_keep_alive_timeout(1);
+    // The library listens with a backlog of 5: many clients connecting at once would wait out
+    // a one-second SYN retry. Keep the listening socket to raise it after binding.
+    auto listening = std::make_shared<std::atomic<int>>(-1);
+    d->server.set_socket_options([listening](int sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        int expected = -1;
+        listening->compare_exchange_strong(expected, sock);
+    });
     d->port = d->server.bind_to_any_port("127.0.0.1");
+    if (*listening >= 0)
+        ::listen(*listening, 1024);
     d->thread = std::thread([this] { d->server.listen_after_bind(); });
     while (!d->server.is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

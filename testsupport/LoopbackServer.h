@@ -40,7 +40,8 @@ struct RecordedRequest {
 // Records every request it receives. Thread-safe.
 class LoopbackServer {
 public:
-    LoopbackServer();
+    // `workerThreads` bounds how many requests are answered at once (0: the library's default).
+    explicit LoopbackServer(int workerThreads = 0);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;

@@ -39,6 +39,8 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No test may reach past loopback: URL sessions refuse every other address.
+    qputenv("TICKERLY_LOOPBACK_ONLY", "1");
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshDataHome);

@@ -8,7 +8,7 @@
 // `Promise::resolver()` or `setValue` from the session's queue, with transport failures as
 // `Error` values.
 #include "platform/linkwork/Chain.h"
-#include "platform/linkwork/Error.h"
+#include "platform/foundation/Error.h"
 #include "platform/linkwork/JSONSerialization.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"

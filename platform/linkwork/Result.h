@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linkwork/Error.h"
+#include "platform/foundation/Error.h"
 #include "tickerlylinkwork_export.h"
 
 #include <utility>

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "tickerlydatamac_export.h"
+
+#include <QString>
+
+// The user-agent text of a mobile telephone's web browser, sent as "User-Agent" whenever the
+// library asks a site for its mobile pages. Made once on first use; never changes.
+TICKERLYDATAMAC_EXPORT const QString& iOSUserAgentString();

@@ -1,0 +1,113 @@
+#include "data/sync/UrlSessionExtensions.h"
+
+#include "data/sync/MobileUserAgent.h"
+#include "data/sync/UrlLoadingDecoders_p.h"
+
+#include <QStringDecoder>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace UrlLoadingDecoders {
+
+std::optional<QString> text(const QByteArray& bytes)
+{
+    // FIXME: use the shared text reading of the string utilities once it is in the library.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString decoded = utf8(bytes);
+    if (!utf8.hasError())
+        return decoded;
+    // Pages in an 8-bit encoding stay readable.
+    return QString::fromLatin1(bytes);
+}
+
+std::optional<nlohmann::json> dictionary(const QByteArray& bytes)
+{
+    nlohmann::json value = nlohmann::json::parse(bytes.cbegin(), bytes.cend(), nullptr, false);
+    if (value.is_discarded() || !value.is_object())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<QImage> image(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return std::nullopt;
+    QImage decoded = QImage::fromData(bytes);
+    if (decoded.isNull())
+        return std::nullopt;
+    return decoded;
+}
+
+} // namespace UrlLoadingDecoders
+
+namespace {
+
+std::shared_ptr<UrlSessionDataTask> start(UrlSession& session, UrlRequest request,
+    std::function<void(std::optional<QByteArray>)> completion)
+{
+    auto task = session.dataTask(request,
+        [completion = std::move(completion)](std::optional<QByteArray> data, std::optional<UrlResponse>,
+            std::optional<Error>) {
+            if (completion)
+                completion(std::move(data));
+        });
+    task->resume();
+    return task;
+}
+
+UrlRequest pageRequest(bool mobileSite, const Url& url, qint64 bodyLimit)
+{
+    UrlRequest request(url);
+    request.maximumBodySize = bodyLimit;
+    if (mobileSite)
+        request.setValue(iOSUserAgentString(), u"User-Agent"_s);
+    return request;
+}
+
+} // namespace
+
+std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, bool mobileSite, const Url& url,
+    std::function<void(std::optional<QByteArray>)> completion)
+{
+    return start(session, pageRequest(mobileSite, url, UrlRequest::pageBodyLimit), std::move(completion));
+}
+
+std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, const Url& url,
+    std::function<void(std::optional<QByteArray>)> completion)
+{
+    return loadData(session, true, url, std::move(completion));
+}
+
+std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession& session, bool mobileSite, const Url& url,
+    std::function<void(std::optional<QString>)> completion)
+{
+    if (url.absoluteString().contains(u".mp4"_s)) {
+        if (completion)
+            completion(std::nullopt);
+        return nullptr;
+    }
+    return loadData(session, mobileSite, url, [completion = std::move(completion)](std::optional<QByteArray> data) {
+        if (completion)
+            completion(data ? UrlLoadingDecoders::text(*data) : std::nullopt);
+    });
+}
+
+std::shared_ptr<UrlSessionDataTask> loadJSON(UrlSession& session, const Url& url,
+    std::function<void(std::optional<nlohmann::json>)> completion)
+{
+    return start(session, pageRequest(true, url, UrlRequest::jsonBodyLimit),
+        [completion = std::move(completion)](std::optional<QByteArray> data) {
+            if (completion)
+                completion(data ? UrlLoadingDecoders::dictionary(*data) : std::nullopt);
+        });
+}
+
+std::shared_ptr<UrlSessionDataTask> loadImage(UrlSession& session, const Url& fromURL,
+    std::function<void(std::optional<QImage>)> completion)
+{
+    return start(session, pageRequest(false, fromURL, UrlRequest::imageBodyLimit),
+        [completion = std::move(completion)](std::optional<QByteArray> data) {
+            if (completion)
+                completion(data ? UrlLoadingDecoders::image(*data) : std::nullopt);
+        });
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/foundation/Url.h"
+#include "platform/foundation/UrlSession.h"
+#include "tickerlydatamac_export.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Loading operations over a URL session that every piece of fetching code uses: raw bytes of a
+// page (optionally as a mobile browser), its text, a JSON dictionary, an image.
+//
+// Each starts one data task on `session` and returns it already running; callers use it only
+// to cancel. The completion runs once on the session's delegate queue, never moved to the main
+// queue. None looks at the status code or the transport error: a failure of any kind (no
+// bytes, bytes that are not the asked-for kind of value) arrives as nothing. Any number may run
+// at once on one session.
+
+// The body as it arrived (a GET with the session's defaults), or nothing when the transfer
+// failed. With `mobileSite` the request carries "User-Agent" = iOSUserAgentString(); without,
+// the session's own user agent goes.
+TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, bool mobileSite,
+    const Url& url, std::function<void(std::optional<QByteArray>)> completion);
+// The same with `mobileSite` true.
+TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, const Url& url,
+    std::function<void(std::optional<QByteArray>)> completion);
+
+// The body as text (UTF-8, else read byte for byte as Latin-1), or nothing. An address whose
+// text holds ".mp4" (exactly so; ".MP4" is loaded) is refused: the completion gets nothing on
+// the calling thread before this returns, and the result is null.
+TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession& session, bool mobileSite,
+    const Url& url, std::function<void(std::optional<QString>)> completion);
+
+// The body's top-level JSON value when it is an object, else nothing (arrays, scalars, bad
+// JSON, no bytes). Asks as a mobile browser.
+TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadJSON(UrlSession& session, const Url& url,
+    std::function<void(std::optional<nlohmann::json>)> completion);
+
+// An image decoded from the body (a plain GET, no header of its own), or nothing. Always
+// returns the task.
+TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadImage(UrlSession& session, const Url& fromURL,
+    std::function<void(std::optional<QImage>)> completion);

@@ -1,0 +1,261 @@
+#include "data/sync/MobileUserAgent.h"
+#include "data/sync/UrlSessionExtensions.h"
+#include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/UrlSessionTesting.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/TestSupport.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
+using testsupport::LoopbackServer;
+using testsupport::ScriptedReply;
+
+namespace {
+
+ScriptedReply bodyReply(const QByteArray& body, int status = 200)
+{
+    ScriptedReply reply;
+    reply.status = status;
+    reply.body = body;
+    return reply;
+}
+
+QByteArray pngBytes(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// Holds what a completion received, and where it ran.
+template <typename T>
+struct Received {
+    std::mutex mutex;
+    int calls = 0;
+    std::optional<T> value;
+    bool onDelegateQueue = false;
+
+    std::function<void(std::optional<T>)> completion(UrlSession& session)
+    {
+        OperationQueue* queue = &session.delegateQueue();
+        return [this, queue](std::optional<T> v) {
+            std::lock_guard lock(mutex);
+            ++calls;
+            value = std::move(v);
+            onDelegateQueue = OperationQueue::current() == queue;
+        };
+    }
+    bool arrived()
+    {
+        std::lock_guard lock(mutex);
+        return calls > 0;
+    }
+};
+
+Url urlOf(const QString& text)
+{
+    return *Url::fromString(text);
+}
+
+class UrlSessionExtensionsTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        UrlSessionTesting::mapToLoopback(u"http"_s, u"news.example.test"_s, 80, server.port());
+        session = UrlSession::create();
+    }
+    void TearDown() override
+    {
+        session->invalidateAndCancel();
+        UrlSessionTesting::removeLoopbackMappings();
+        UrlSessionTesting::closeIdleConnections();
+    }
+
+    LoopbackServer server;
+    std::shared_ptr<UrlSession> session;
+};
+
+} // namespace
+
+TEST(MobileUserAgent, IsTheFixedTextOfAMobileBrowser)
+{
+    EXPECT_EQ(iOSUserAgentString().size(), 127);
+    EXPECT_FALSE(iOSUserAgentString().contains(u' '));
+    EXPECT_EQ(&iOSUserAgentString(), &iOSUserAgentString());
+}
+
+TEST_F(UrlSessionExtensionsTest, AsksForMobilePagesWithTheMobileIdentityOnly)
+{
+    server.reply(u"/page"_s, bodyReply("page"));
+    Received<QByteArray> mobile;
+    Received<QByteArray> desktop;
+    Received<QByteArray> byDefault;
+    loadData(*session, true, urlOf(u"http://news.example.test/page"_s), mobile.completion(*session));
+    ASSERT_TRUE(testsupport::waitFor([&] { return mobile.arrived(); }));
+    loadData(*session, false, urlOf(u"http://news.example.test/page"_s), desktop.completion(*session));
+    ASSERT_TRUE(testsupport::waitFor([&] { return desktop.arrived(); }));
+    loadData(*session, urlOf(u"http://news.example.test/page"_s), byDefault.completion(*session));
+    ASSERT_TRUE(testsupport::waitFor([&] { return byDefault.arrived(); }));
+
+    EXPECT_EQ(mobile.value, QByteArray("page"));
+    EXPECT_TRUE(mobile.onDelegateQueue);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3);
+    EXPECT_EQ(QString::fromLatin1(requests[0].header("User-Agent")),
+        u"Mozilla/5.0(iPhone;U;CPUiPhoneOS4_0likeMacOSX;en-us)AppleWebKit/532.9(KHTML,likeGecko)Version/4.0.5Mobile/8A293Safari/6531.22.7"_s);
+    EXPECT_NE(QString::fromLatin1(requests[1].header("User-Agent")), iOSUserAgentString());
+    EXPECT_EQ(QString::fromLatin1(requests[2].header("User-Agent")), iOSUserAgentString());
+
+    // Without the mobile identity the session's own user agent goes.
+    UrlSessionConfiguration configuration;
+    configuration.httpAdditionalHeaders.setValue(u"User-Agent"_s, u"DesktopReader"_s);
+    auto own = UrlSession::create(configuration);
+    Received<QByteArray> plain;
+    loadData(*own, false, urlOf(u"http://news.example.test/page"_s), plain.completion(*own));
+    ASSERT_TRUE(testsupport::waitFor([&] { return plain.arrived(); }));
+    EXPECT_EQ(server.requests().last().header("User-Agent"), QByteArray("DesktopReader"));
+}
+
+TEST_F(UrlSessionExtensionsTest, RefusesVideoAddressesBeforeReturningButLoadsOtherCases)
+{
+    server.reply(u"/clip.MP4"_s, bodyReply("not refused"));
+    for (const QString& text : { u"http://news.example.test/clip.mp4"_s, u"http://news.example.test/a?f=x.mp4"_s,
+             u"http://news.example.test/a#t.mp4"_s }) {
+        int calls = 0;
+        std::optional<QString> value = u"unset"_s;
+        const auto task = loadSource(*session, true, urlOf(text), [&](std::optional<QString> v) {
+            ++calls;
+            value = v;
+        });
+        EXPECT_EQ(task, nullptr);
+        EXPECT_EQ(calls, 1) << text.toStdString();
+        EXPECT_FALSE(value.has_value());
+    }
+    EXPECT_TRUE(server.requests().isEmpty());
+
+    Received<QString> capitals;
+    const auto task = loadSource(*session, false, urlOf(u"http://news.example.test/clip.MP4"_s), capitals.completion(*session));
+    ASSERT_NE(task, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return capitals.arrived(); }));
+    EXPECT_EQ(capitals.value, u"not refused"_s);
+}
+
+TEST_F(UrlSessionExtensionsTest, ReadsTextAsUtf8OrElseByteForByte)
+{
+    server.reply(u"/utf8"_s, bodyReply("caf\xc3\xa9 \xe2\x82\xac"));
+    server.reply(u"/latin1"_s, bodyReply("caf\xe9 na\xefve"));
+    server.reply(u"/error"_s, bodyReply("<h1>Not found</h1>", 404));
+    Received<QString> utf8;
+    Received<QString> latin1;
+    Received<QString> error;
+    loadSource(*session, true, urlOf(u"http://news.example.test/utf8"_s), utf8.completion(*session));
+    loadSource(*session, true, urlOf(u"http://news.example.test/latin1"_s), latin1.completion(*session));
+    loadSource(*session, true, urlOf(u"http://news.example.test/error"_s), error.completion(*session));
+    ASSERT_TRUE(testsupport::waitFor([&] { return utf8.arrived() && latin1.arrived() && error.arrived(); }));
+    EXPECT_EQ(utf8.value, u"café €"_s);
+    EXPECT_EQ(latin1.value, u"café naïve"_s);
+    // The status is never looked at: an error page is a page.
+    EXPECT_EQ(error.value, u"<h1>Not found</h1>"_s);
+    EXPECT_TRUE(utf8.onDelegateQueue);
+}
+
+TEST_F(UrlSessionExtensionsTest, PassesOnOnlyJsonObjects)
+{
+    server.reply(u"/object"_s, bodyReply(R"({"results":[{"artworkUrl512":"http://x.test/a.png"}],"n":12345678901234})", 500));
+    server.reply(u"/array"_s, bodyReply("[1,2,3]"));
+    server.reply(u"/scalar"_s, bodyReply("\"text\""));
+    server.reply(u"/empty"_s, bodyReply(""));
+    server.reply(u"/broken"_s, bodyReply("{\"a\":"));
+    std::map<QString, std::unique_ptr<Received<nlohmann::json>>> results;
+    for (const QString& path : { u"/object"_s, u"/array"_s, u"/scalar"_s, u"/empty"_s, u"/broken"_s }) {
+        results[path] = std::make_unique<Received<nlohmann::json>>();
+        loadJSON(*session, urlOf(u"http://news.example.test"_s + path), results[path]->completion(*session));
+    }
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        for (auto& [path, r] : results) {
+            if (!r->arrived())
+                return false;
+        }
+        return true;
+    }));
+    ASSERT_TRUE(results[u"/object"_s]->value.has_value());
+    EXPECT_EQ((*results[u"/object"_s]->value)["results"][0]["artworkUrl512"], "http://x.test/a.png");
+    EXPECT_EQ((*results[u"/object"_s]->value)["n"].get<std::int64_t>(), 12345678901234);
+    for (const QString& path : { u"/array"_s, u"/scalar"_s, u"/empty"_s, u"/broken"_s })
+        EXPECT_FALSE(results[path]->value.has_value()) << path.toStdString();
+    EXPECT_EQ(QString::fromLatin1(server.requests().first().header("User-Agent")), iOSUserAgentString());
+}
+
+TEST_F(UrlSessionExtensionsTest, DecodesImagesAndNothingElse)
+{
+    ScriptedReply png = bodyReply(pngBytes(30, 20));
+    png.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("image/png")));
+    server.reply(u"/icon.png"_s, png);
+    server.reply(u"/page.html"_s, bodyReply("<html><body>no image</body></html>"));
+    server.reply(u"/truncated.png"_s, bodyReply(pngBytes(30, 20).left(40)));
+    Received<QImage> image;
+    Received<QImage> html;
+    Received<QImage> truncated;
+    Received<QImage> local;
+    loadImage(*session, urlOf(u"http://news.example.test/icon.png"_s), image.completion(*session));
+    loadImage(*session, urlOf(u"http://news.example.test/page.html"_s), html.completion(*session));
+    loadImage(*session, urlOf(u"http://news.example.test/truncated.png"_s), truncated.completion(*session));
+    const auto task = loadImage(*session, urlOf(u"file:///usr/share/pixmaps/debian-logo.png"_s), local.completion(*session));
+    EXPECT_NE(task, nullptr);
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return image.arrived() && html.arrived() && truncated.arrived() && local.arrived(); }));
+    ASSERT_TRUE(image.value.has_value());
+    EXPECT_EQ(image.value->size(), QSize(30, 20));
+    EXPECT_FALSE(html.value.has_value());
+    EXPECT_FALSE(truncated.value.has_value());
+    EXPECT_FALSE(local.value.has_value());
+    // A plain request: no identity of its own.
+    for (const auto& request : server.requests())
+        EXPECT_NE(QString::fromLatin1(request.header("User-Agent")), iOSUserAgentString());
+}
+
+TEST_F(UrlSessionExtensionsTest, ReportsTransportFailuresAndCancellationAsNothing)
+{
+    // A port nothing listens on: find one by closing a server.
+    int closedPort = 0;
+    {
+        LoopbackServer gone;
+        closedPort = gone.port();
+    }
+    const QString refused = u"http://127.0.0.1:%1/feed"_s.arg(closedPort);
+    Received<QByteArray> data;
+    Received<QString> text;
+    Received<nlohmann::json> json;
+    Received<QImage> image;
+    loadData(*session, urlOf(refused), data.completion(*session));
+    loadSource(*session, false, urlOf(refused), text.completion(*session));
+    loadJSON(*session, urlOf(refused), json.completion(*session));
+    loadImage(*session, urlOf(refused), image.completion(*session));
+    ASSERT_TRUE(testsupport::waitFor([&] { return data.arrived() && text.arrived() && json.arrived() && image.arrived(); }));
+    EXPECT_FALSE(data.value.has_value());
+    EXPECT_FALSE(text.value.has_value());
+    EXPECT_FALSE(json.value.has_value());
+    EXPECT_FALSE(image.value.has_value());
+
+    ScriptedReply slow = bodyReply("late");
+    slow.delayMs = 5000;
+    server.reply(u"/slow"_s, slow);
+    Received<QByteArray> cancelled;
+    const auto task = loadData(*session, urlOf(u"http://news.example.test/slow"_s), cancelled.completion(*session));
+    EXPECT_EQ(task->state(), UrlSessionDataTask::State::Running);
+    task->cancel();
+    ASSERT_TRUE(testsupport::waitFor([&] { return cancelled.arrived(); }));
+    EXPECT_FALSE(cancelled.value.has_value());
+    EXPECT_EQ(cancelled.calls, 1);
+}

@@ -1,0 +1,14 @@
+#include "data/sync/UrlLoadingDecoders_p.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    (void)UrlLoadingDecoders::text(bytes);
+    if (auto json = UrlLoadingDecoders::dictionary(bytes))
+        (void)json->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    (void)UrlLoadingDecoders::image(bytes);
+    return 0;
+}

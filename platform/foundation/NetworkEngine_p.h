@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/foundation/UrlSession.h"
+
+#include <atomic>
+
+// Private to the URL sessions: the state of a task shared between its session, the network
+// thread and the delegate queue.
+struct UrlSessionDataTask::Private {
+    mutable std::mutex mutex;
+    State state = State::Suspended;
+    // Strong from creation until the completion has been delivered, so the delegate queue
+    // outlives every callback of the task.
+    std::shared_ptr<UrlSession> session;
+    CompletionHandler handler; // delegate queue only once the task runs
+    UrlRequest currentRequest;
+    std::optional<UrlResponse> response;
+    std::optional<Error> error;
+    std::atomic<qint64> received { 0 };
+};
+
+// The one network thread behind every session (libcurl's multi interface). Transfers are
+// queued past a global and a per-host cap and started as others end; nothing is dropped.
+// Lives for the whole process; stopped when the process exits.
+class NetworkEngine {
+public:
+    static constexpr int maximumTransfers = 256;
+    static constexpr int maximumTransfersPerHost = 6;
+    static constexpr int maximumRedirects = 16;
+
+    static NetworkEngine& instance();
+
+    // Commands, safe from any thread; handled in order on the network thread.
+    void start(const std::shared_ptr<UrlSessionDataTask>& task);
+    void cancel(const std::shared_ptr<UrlSessionDataTask>& task);
+    // The delegate's answer to a redirect: the request to follow, or nothing to stop there.
+    void continueRedirect(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<UrlRequest> request);
+
+    // Closes the connections kept for reuse, when no transfer runs; returns once done.
+    void closeIdleConnections();
+
+    // Hand-offs to a task's delegate queue (defined in UrlSession.cpp).
+    static void deliverData(const std::shared_ptr<UrlSessionDataTask>& task, QByteArray chunk);
+    // Ends the task once: later calls do nothing. A task being cancelled ends as cancelled.
+    static void deliverCompletion(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<QByteArray> body,
+        std::optional<Error> error);
+    // The same, for callers that hold the task's lock.
+    static void completeLocked(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<QByteArray> body,
+        std::optional<Error> error);
+    static void askRedirect(const std::shared_ptr<UrlSessionDataTask>& task, UrlResponse response, UrlRequest request);
+    // Whether the task's session has a delegate to ask about redirects.
+    static bool hasDelegate(const UrlSessionDataTask& task);
+
+    struct Private;
+
+private:
+    NetworkEngine();
+    ~NetworkEngine();
+    std::unique_ptr<Private> d;
+};

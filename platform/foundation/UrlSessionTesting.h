@@ -1,0 +1,28 @@
+#pragma once
+
+#include "tickerlyfoundation_export.h"
+
+#include <QString>
+
+// Test hooks of the URL sessions. Tests name any host they like ("https://news.example.test")
+// and have it answered by a loopback server: the request keeps its URL and Host header, only
+// the connection goes to 127.0.0.1. Safe from any thread; applies to transfers that start later.
+namespace UrlSessionTesting {
+
+// Connects every request for (scheme, host, port) to 127.0.0.1:`loopbackPort` over plain HTTP,
+// also for "https" (the loopback servers speak HTTP). `port` is the URL's port, or the scheme's
+// default when the URL names none.
+TICKERLYFOUNDATION_EXPORT void mapToLoopback(const QString& scheme, const QString& host, int port, int loopbackPort);
+TICKERLYFOUNDATION_EXPORT void removeLoopbackMappings();
+
+// Closes the connections kept open for reuse (when no transfer runs), so a test's server can
+// stop at once instead of waiting out its keep-alive time. Returns when done.
+TICKERLYFOUNDATION_EXPORT void closeIdleConnections();
+
+// When on, a connection to any address that is not loopback is refused (the task fails with
+// CannotConnectToHost) and no proxy is used. On from the start when the environment variable
+// TICKERLY_LOOPBACK_ONLY is set, as the test programs do.
+TICKERLYFOUNDATION_EXPORT void setLoopbackOnly(bool on);
+TICKERLYFOUNDATION_EXPORT bool isLoopbackOnly();
+
+} // namespace UrlSessionTesting
