@@ -89,9 +89,13 @@ TEST(StoryStateData, ReplacesStatesAndForgetsThemOnNone)
 
 TEST(StoryStateData, KeepsTheFiveHundredStatesSetLast)
 {
+    // 500 records, the one of link 0 set longest ago.
+    QList<std::shared_ptr<StoryStateData::StateDescription>> full;
+    for (int i = 499; i >= 0; --i)
+        full.append(std::make_shared<StoryStateData::StateDescription>(*Url::fromString(linkNumber(i)), StoryState::Read));
+    sharedDefaults()->set(u"velmora.Tickerly.statedStoriesKey"_s, KeyedArchiver::archivedDataWithRootObjects(full));
+
     StoryStateData states;
-    for (int i = 0; i < 500; ++i)
-        states.setState(*story(linkNumber(i)), StoryState::Read);
     // An existing record moves to the front; nothing is dropped.
     states.setState(*story(linkNumber(0)), StoryState::Deleted);
     EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::Read);
@@ -184,10 +188,13 @@ TEST(ArchivedStoriesData, KeepsTheStoryGivenLastForALink)
 
 TEST(ArchivedStoriesData, SuggestsTheOldestDateOnceFull)
 {
-    ArchivedStoriesData archive;
     // Set from newest to oldest story, so the cap drops the newest, not the oldest.
-    for (int i = 0; i < 499; ++i)
-        archive.setState(story(linkNumber(i), 1'000'000 - i), StoryState::Read);
+    QList<std::shared_ptr<ArchivedStoriesData::StateDescription>> records;
+    for (int i = 498; i >= 0; --i)
+        records.append(std::make_shared<ArchivedStoriesData::StateDescription>(story(linkNumber(i), 1'000'000 - i), StoryState::Read));
+    sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s, KeyedArchiver::archivedDataWithRootObjects(records));
+
+    ArchivedStoriesData archive;
     EXPECT_FALSE(archive.suggestedMaxAge());
     archive.setState(story(linkNumber(499), 1'000'000 - 499), StoryState::Read);
     ASSERT_TRUE(archive.suggestedMaxAge());
