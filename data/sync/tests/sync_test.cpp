@@ -241,3 +241,23 @@ TEST_F(SyncTest, CancelledWhileParsingStoresWhatWasReadWithoutReporting)
     EXPECT_TRUE(stored == QStringList { u"http://one/1"_s } || stored == QStringList { u"http://two/1"_s });
     EXPECT_FALSE(testsupport::waitFor([&] { return outcome.calls > 0; }, 500));
 }
+
+TEST_F(SyncTest, ReadsTheBytesOfAFeedCutAtTheSizeCap)
+{
+    QList<QPair<QString, std::optional<qint64>>> items;
+    for (int i = 0; i < 3; ++i)
+        items.append({ u"http://huge/"_s + QString::number(i), 100 + i });
+    QByteArray huge = feed(items);
+    huge.insert(huge.indexOf("</channel>"), "<item><title>" + QByteArray(9 * 1024 * 1024, 'x') + "</title></item>");
+    server.reply(u"/huge"_s, ok(huge));
+    server.reply(u"/small"_s, ok(feed({ { u"http://small/1"_s, 1 } })));
+    addSource(server.url(u"/huge"_s));
+    addSource(server.url(u"/small"_s));
+
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }, 30000));
+    EXPECT_TRUE(outcome.success);
+    EXPECT_EQ(storedLinks(), (QStringList { u"http://huge/2"_s, u"http://huge/1"_s, u"http://huge/0"_s, u"http://small/1"_s }));
+}
