@@ -3,6 +3,8 @@
 #include "data/sync/HTMLEntities.h"
 #include "data/sync/StringExtensions.h"
 
+#include <QTextBoundaryFinder>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -29,6 +31,24 @@ QString trimmedSpaces(const QString& text)
     while (end > begin && isTrimmedSpace(text[end - 1]))
         --end;
     return text.mid(begin, end - begin);
+}
+
+// The text cut to its first `maxLength` characters (grapheme clusters), in one pass over it.
+QString cutToCharacters(const QString& text, qsizetype maxLength)
+{
+    // A character is at least one unit long.
+    if (text.size() <= maxLength)
+        return text;
+    if (maxLength <= 0)
+        return QString();
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype at = 0;
+    for (qsizetype clusters = 0; clusters < maxLength; ++clusters) {
+        at = finder.toNextBoundary();
+        if (at < 0)
+            return text;
+    }
+    return at < text.size() ? text.left(at) : text;
 }
 
 std::optional<Url> imageLinkIn(const QString& value)
@@ -145,7 +165,7 @@ QString FeedParser::fixText(const QString& text, std::optional<qsizetype> maxLen
     QString fixed = removingTags(text);
     fixed.remove(u'\n');
     fixed = gtm_stringByUnescapingFromHTML(trimmedSpaces(fixed));
-    if (maxLength && characterCount(fixed) > *maxLength)
-        fixed = stringWithSubstringToIndex(fixed, std::max<qsizetype>(*maxLength, 0));
+    if (maxLength)
+        fixed = cutToCharacters(fixed, std::max<qsizetype>(*maxLength, 0));
     return fixed;
 }

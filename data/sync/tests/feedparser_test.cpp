@@ -1,4 +1,5 @@
 #include "data/sync/FeedParser.h"
+#include "data/sync/StringExtensions.h"
 #include "testsupport/TestSupport.h"
 
 #include <QDir>
@@ -103,6 +104,20 @@ TEST(FeedParser, CleansTextLikeAStoryShowsIt)
     EXPECT_EQ(FeedParser::fixText(u"\r\nkeep\r"_s), u"\rkeep\r"_s);
     EXPECT_EQ(FeedParser::fixText(QString(150, u'a'), 100), QString(100, u'a'));
     EXPECT_EQ(FeedParser::fixText(u"<<>>"_s), u">"_s);
+
+    // Cut in characters, whatever the clusters look like.
+    const QStringList pieces { u"a"_s, u"e\u0301"_s, u"\U0001F1E9\U0001F1EA"_s, u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s,
+        u"\u0915\u094D\u0937"_s, u"\r\n"_s, QString(40, u'\u0301'), u"\U0001F1E9"_s };
+    for (int seed = 0; seed < 200; ++seed) {
+        QString text;
+        for (int i = 0; i < 30 + seed; ++i)
+            text += pieces[(seed * 7 + i * (seed % 5 + 1)) % pieces.size()];
+        const QString fixed = FeedParser::fixText(text);
+        for (const qsizetype max : { 0, 1, 5, 100 }) {
+            const QString expected = characterCount(fixed) > max ? stringWithSubstringToIndex(fixed, max) : fixed;
+            EXPECT_EQ(FeedParser::fixText(text, max), expected) << seed << ' ' << max;
+        }
+    }
 }
 
 TEST(FeedParser, TellsFeedsFromOtherDocuments)
