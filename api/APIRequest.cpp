@@ -36,26 +36,6 @@ QString printed(const QVariant& value)
 
 } // namespace
 
-std::optional<QString> HTTPRequest::headerField(const QString& name) const
-{
-    for (const auto& [field, value] : headerFields) {
-        if (field.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return std::nullopt;
-}
-
-void HTTPRequest::setHeaderField(const QString& name, const QString& value)
-{
-    for (auto& [field, existing] : headerFields) {
-        if (field.compare(name, Qt::CaseInsensitive) == 0) {
-            existing = value;
-            return;
-        }
-    }
-    headerFields.append({ name, value });
-}
-
 std::optional<APIRequest::Method> APIRequest::methodFromRawValue(const QString& rawValue)
 {
     for (const Method m : { Method::GET, Method::POST, Method::PUT, Method::PATCH, Method::DELETE }) {
@@ -116,9 +96,9 @@ void APIRequest::addQueryParams(const QMap<QString, QString>& params)
         addQueryParam(it.value(), it.key());
 }
 
-HTTPRequest APIRequest::URLRequest(const Url& baseURL)
+UrlRequest APIRequest::URLRequest(const Url& baseURL)
 {
-    HTTPRequest request;
+    UrlRequest request;
 
     // The base's path is taken decoded and the whole path encoded again, as URL components do.
     const QString path = Url::percentDecoded(baseURL.path()) + m_path;
@@ -148,7 +128,7 @@ HTTPRequest APIRequest::URLRequest(const Url& baseURL)
         text += u'#' + baseURL.fragment();
     request.url = Url::fromString(text).value_or(Url());
 
-    request.method = rawValue(m_method);
+    request.httpMethod = rawValue(m_method);
     request.timeoutInterval = 30;
     setHeaderValue(u"en-US"_s, u"Accept-Language"_s);
 
@@ -163,18 +143,19 @@ HTTPRequest APIRequest::URLRequest(const Url& baseURL)
                 qWarning().noquote() << u"Got error while serializing JSON body data. "_s + error->localizedDescription()
                         + u". "_s + error->userInfoDescription();
             }
-            request.body = data;
+            if (data)
+                request.httpBody = *data;
             setHeaderValue(u"application/json"_s, u"Content-Type"_s);
         } else {
             QString form;
             for (auto it = m_body.constBegin(); it != m_body.constEnd(); ++it)
                 form += it.key() + u'=' + printed(it.value()) + u'&';
-            request.body = form.toUtf8();
+            request.httpBody = form.toUtf8();
             setHeaderValue(u"application/x-www-form-urlencoded"_s, u"Content-Type"_s);
         }
     }
 
     for (const auto& [field, value] : m_headers)
-        request.setHeaderField(field, value);
+        request.headerFields.setValue(field, value);
     return request;
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/foundation/Url.h"
+#include "platform/foundation/UrlRequest.h"
 #include "tickerlyapimac_export.h"
 
-#include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -13,27 +13,9 @@
 #include <optional>
 #include <utility>
 
-// A request ready to be handed to a URL session: what the network client performs.
-// A plain value.
-struct TICKERLYAPIMAC_EXPORT HTTPRequest {
-    QString method = QStringLiteral("GET");
-    // Invalid when the base URL could not carry the request's path.
-    Url url;
-    // Field names are unique regardless of letter case, in the order first set.
-    QList<std::pair<QString, QString>> headerFields;
-    // No body at all when empty.
-    std::optional<QByteArray> body;
-    // Seconds.
-    double timeoutInterval = 60;
-
-    std::optional<QString> headerField(const QString& name) const;
-    // Sets the field, replacing one whose name differs only in letter case.
-    void setHeaderField(const QString& name, const QString& value);
-};
-
 // The description of one call to one of the product's servers: a method, a path relative to a
 // base URL, header fields, a body and query parameters. Made, filled and turned into an
-// HTTPRequest by the API clients, one per call. A plain value; one thread at a time.
+// UrlRequest by the API clients, one per call. A plain value; one thread at a time.
 class TICKERLYAPIMAC_EXPORT APIRequest {
 public:
     enum class Method { GET, POST, PUT, PATCH, DELETE };
@@ -67,7 +49,7 @@ public:
     // and with a non-empty body either its JSON ("Content-Type: application/json") or
     // "k=v&" per entry ("Content-Type: application/x-www-form-urlencoded"). The header fields
     // it adds are also kept in this description's own headers.
-    HTTPRequest URLRequest(const Url& baseURL);
+    UrlRequest URLRequest(const Url& baseURL);
 
 private:
     QString m_path;

@@ -267,6 +267,14 @@ int LoopbackServer::requestCount(const QString& path) const
     return n;
 }
 
+ScriptedReply bodyReply(const QByteArray& body, int status)
+{
+    ScriptedReply r;
+    r.status = status;
+    r.body = body;
+    return r;
+}
+
 ScriptedReply redirectTo(const QString& location, int status)
 {
     ScriptedReply r;

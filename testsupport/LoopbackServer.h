@@ -67,6 +67,9 @@ private:
     std::unique_ptr<State> d;
 };
 
+// A plain reply carrying `body`.
+ScriptedReply bodyReply(const QByteArray& body, int status = 200);
+
 // A convenience for a permanent or temporary redirect.
 ScriptedReply redirectTo(const QString& location, int status = 302);
 

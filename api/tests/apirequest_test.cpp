@@ -1,6 +1,7 @@
 #include "api/APIRequest.h"
 
 #include "api/JSON.h"
+#include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -31,9 +32,9 @@ TEST(APIRequest, BuildsTheUrlFromTheBasePathAndOnlyItsOwnQuery)
     auto request = APIRequest::GET(u"/stories/hot"_s);
     const auto plain = request.URLRequest(url(u"http://api.example:4000/api/v1?old=1#frag"_s));
     EXPECT_EQ(plain.url.absoluteString(), u"http://api.example:4000/api/v1/stories/hot#frag"_s);
-    EXPECT_EQ(plain.method, u"GET"_s);
-    EXPECT_EQ(plain.timeoutInterval, 30);
-    EXPECT_FALSE(plain.body);
+    EXPECT_EQ(plain.httpMethod, u"GET"_s);
+    EXPECT_EQ(plain.timeoutInterval, 30.0);
+    EXPECT_TRUE(plain.httpBody.isNull());
 
     auto query = APIRequest::POST(u"/feeds/added"_s);
     query.addQueryParam(u"1"_s, u"a"_s);
@@ -53,7 +54,7 @@ TEST(APIRequest, ReadsMethodsExactly)
     EXPECT_EQ(APIRequest::methodFromRawValue(u"PATCH"_s), APIRequest::Method::PATCH);
     EXPECT_FALSE(APIRequest::methodFromRawValue(u"get"_s));
     EXPECT_FALSE(APIRequest::methodFromRawValue(u"OPTIONS"_s));
-    EXPECT_EQ(APIRequest::DELETE(u"/x"_s).URLRequest(url(u"http://h"_s)).method, u"DELETE"_s);
+    EXPECT_EQ(APIRequest::DELETE(u"/x"_s).URLRequest(url(u"http://h"_s)).httpMethod, u"DELETE"_s);
 }
 
 TEST(APIRequest, ForcesTheLanguageAndSetsTheContentTypeOnlyWithABody)
@@ -63,17 +64,17 @@ TEST(APIRequest, ForcesTheLanguageAndSetsTheContentTypeOnlyWithABody)
     request.setHeaderValue(u"text/plain"_s, u"Content-Type"_s);
     request.setEncodeBodyAsJSON(true);
     auto plain = request.URLRequest(url(u"http://h"_s));
-    EXPECT_EQ(plain.headerField(u"Accept-Language"_s), u"en-US"_s);
+    EXPECT_EQ(plain.value(u"Accept-Language"_s), u"en-US"_s);
     EXPECT_EQ(plain.headerFields.size(), 2);
-    EXPECT_EQ(plain.headerField(u"Content-Type"_s), u"text/plain"_s); // empty body: kept
-    EXPECT_FALSE(plain.body);
+    EXPECT_EQ(plain.value(u"Content-Type"_s), u"text/plain"_s); // empty body: kept
+    EXPECT_TRUE(plain.httpBody.isNull());
 
     request.setBodyValue(u"v"_s, u"k"_s);
     plain = request.URLRequest(url(u"http://h"_s));
-    EXPECT_EQ(plain.headerField(u"content-type"_s), u"application/json"_s);
+    EXPECT_EQ(plain.value(u"content-type"_s), u"application/json"_s);
     request.setEncodeBodyAsJSON(false);
     plain = request.URLRequest(url(u"http://h"_s));
-    EXPECT_EQ(plain.headerField(u"Content-Type"_s), u"application/x-www-form-urlencoded"_s);
+    EXPECT_EQ(plain.value(u"Content-Type"_s), u"application/x-www-form-urlencoded"_s);
 }
 
 TEST(APIRequest, EncodesBodiesAsCompactJsonOrAsForms)
@@ -82,17 +83,17 @@ TEST(APIRequest, EncodesBodiesAsCompactJsonOrAsForms)
     request.setBodyValue(QVariantMap { { u"index"_s, 3 }, { u"url"_s, u"http://s/1"_s } }, u"story"_s);
     request.setEncodeBodyAsJSON(true);
     const auto json = request.URLRequest(url(u"http://h"_s));
-    ASSERT_TRUE(json.body);
-    const JSON sent = JSON::fromData(*json.body, JSONSerialization::NoReadingOptions);
+    ASSERT_FALSE(json.httpBody.isEmpty());
+    const JSON sent = JSON::fromData(json.httpBody, JSONSerialization::NoReadingOptions);
     EXPECT_EQ(sent.subscript(u"story"_s, u"index"_s).type(), JSON::Type::Number);
     EXPECT_EQ(sent.subscript(u"story"_s, u"url"_s).string(), u"http://s/1"_s);
-    EXPECT_FALSE(json.body->contains(' '));
+    EXPECT_FALSE(json.httpBody.contains(' '));
 
     auto form = APIRequest::POST(u"/f"_s);
     form.setBodyValue(1, u"a"_s);
-    EXPECT_EQ(form.URLRequest(url(u"http://h"_s)).body, QByteArray("a=1&"));
+    EXPECT_EQ(form.URLRequest(url(u"http://h"_s)).httpBody, QByteArray("a=1&"));
     form.setBodyValue(u"x y&ü"_s, u"b"_s);
-    EXPECT_EQ(form.URLRequest(url(u"http://h"_s)).body, QByteArray("a=1&b=x y&\xc3\xbc&"));
+    EXPECT_EQ(form.URLRequest(url(u"http://h"_s)).httpBody, QByteArray("a=1&b=x y&\xc3\xbc&"));
 }
 
 TEST(APIRequest, SendsNoBodyButLogsWhenTheBodyCannotBeWritten)
@@ -105,8 +106,8 @@ TEST(APIRequest, SendsNoBodyButLogsWhenTheBodyCannotBeWritten)
     const auto previous = qInstallMessageHandler(collect);
     const auto plain = request.URLRequest(url(u"http://h"_s));
     qInstallMessageHandler(previous);
-    EXPECT_FALSE(plain.body);
-    EXPECT_EQ(plain.headerField(u"Content-Type"_s), u"application/json"_s);
+    EXPECT_TRUE(plain.httpBody.isNull());
+    EXPECT_EQ(plain.value(u"Content-Type"_s), u"application/json"_s);
     ASSERT_EQ(logged.size(), 1);
     EXPECT_TRUE(logged.first().startsWith(u"Got error while serializing JSON body data. It is a unsupported type. "_s))
         << logged.first().toStdString();

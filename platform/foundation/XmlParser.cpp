@@ -17,6 +17,11 @@ namespace {
 // Feeds are read in chunks: libxml2's push parser is markedly faster than the one-shot call.
 constexpr qsizetype chunkSize = 64 * 1024;
 
+// How much text the entities a document declares may add in all. libxml2 stops nested
+// expansion ("billion laughs") itself, but not one entity referenced over and over, which
+// turns a small document into gigabytes of text.
+constexpr qsizetype entityExpansionLimit = 1024 * 1024;
+
 xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr)
 {
     return nullptr;
@@ -79,6 +84,25 @@ struct XmlParserCallbacks {
         xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
     }
     static void warning(void*, const char*, ...) { }
+
+    static xmlEntityPtr getEntity(void* ctx, const xmlChar* name)
+    {
+        xmlEntityPtr entity = xmlSAX2GetEntity(ctx, name);
+        XmlParser* p = self(ctx);
+        if (!entity || !p || entity->etype == XML_INTERNAL_PREDEFINED_ENTITY)
+            return entity;
+        p->m_entityExpansion += std::max(entity->length, 1);
+        if (p->m_entityExpansion > entityExpansionLimit) {
+            if (!p->m_stopped) {
+                p->m_errorString = QStringLiteral("Entity expansion limit exceeded");
+                p->m_errorLine = xmlSAX2GetLineNumber(ctx);
+                p->m_stopped = true;
+                xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
+            }
+            return nullptr;
+        }
+        return entity;
+    }
 };
 
 XmlParser::XmlParser(QByteArray data)
@@ -110,6 +134,7 @@ bool XmlParser::parse()
     handler.error = XmlParserCallbacks::error;
     handler.fatalError = XmlParserCallbacks::error;
     handler.warning = XmlParserCallbacks::warning;
+    handler.getEntity = XmlParserCallbacks::getEntity;
     handler.comment = nullptr;
     handler.processingInstruction = nullptr;
     handler.reference = nullptr;

@@ -56,4 +56,5 @@ private:
     bool m_stopped = false;
     QString m_errorString;
     int m_errorLine = 0;
+    qsizetype m_entityExpansion = 0;
 };

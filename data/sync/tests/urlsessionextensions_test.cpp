@@ -16,16 +16,9 @@
 using namespace Qt::Literals::StringLiterals;
 using testsupport::LoopbackServer;
 using testsupport::ScriptedReply;
+using testsupport::bodyReply;
 
 namespace {
-
-ScriptedReply bodyReply(const QByteArray& body, int status = 200)
-{
-    ScriptedReply reply;
-    reply.status = status;
-    reply.body = body;
-    return reply;
-}
 
 QByteArray pngBytes(int width, int height)
 {

@@ -1,4 +1,5 @@
 #include "platform/foundation/UrlSession.h"
+#include "platform/foundation/tests/CompletionRecorder.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
@@ -11,40 +12,9 @@ using namespace Qt::Literals::StringLiterals;
 using testsupport::LoopbackServer;
 using testsupport::redirectTo;
 using testsupport::ScriptedReply;
+using testsupport::bodyReply;
 
 namespace {
-
-ScriptedReply bodyReply(const QByteArray& body, int delayMs = 0)
-{
-    ScriptedReply reply;
-    reply.body = body;
-    reply.delayMs = delayMs;
-    return reply;
-}
-
-struct Result {
-    std::mutex mutex;
-    int calls = 0;
-    std::optional<QByteArray> data;
-    std::optional<UrlResponse> response;
-    std::optional<Error> error;
-
-    UrlSessionDataTask::CompletionHandler handler()
-    {
-        return [this](std::optional<QByteArray> d, std::optional<UrlResponse> r, std::optional<Error> e) {
-            std::lock_guard lock(mutex);
-            ++calls;
-            data = std::move(d);
-            response = std::move(r);
-            error = std::move(e);
-        };
-    }
-    bool done()
-    {
-        std::lock_guard lock(mutex);
-        return calls > 0;
-    }
-};
 
 class UrlSessionRedirectTest : public testing::Test {
 protected:
@@ -69,7 +39,7 @@ protected:
     };
     Outcome load(const std::shared_ptr<UrlSession>& session, UrlRequest request)
     {
-        Result result;
+        CompletionRecorder result;
         session->dataTask(request, result.handler())->resume();
         EXPECT_TRUE(testsupport::waitFor([&] { return result.done(); }));
         std::lock_guard lock(result.mutex);

@@ -1,5 +1,6 @@
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/UrlSession.h"
+#include "platform/foundation/tests/CompletionRecorder.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
@@ -15,16 +16,9 @@
 using namespace Qt::Literals::StringLiterals;
 using testsupport::LoopbackServer;
 using testsupport::ScriptedReply;
+using testsupport::bodyReply;
 
 namespace {
-
-ScriptedReply bodyReply(const QByteArray& body, int delayMs = 0)
-{
-    ScriptedReply reply;
-    reply.body = body;
-    reply.delayMs = delayMs;
-    return reply;
-}
 
 // Records every delegate call, and whether any ran on the main thread or overlapped another.
 class RecordingDelegate : public UrlSessionDelegate {
@@ -102,30 +96,6 @@ private:
     std::atomic<int> inside { 0 };
 };
 
-struct Outcome {
-    std::mutex mutex;
-    int calls = 0;
-    std::optional<QByteArray> data;
-    std::optional<UrlResponse> response;
-    std::optional<Error> error;
-
-    UrlSessionDataTask::CompletionHandler handler()
-    {
-        return [this](std::optional<QByteArray> d, std::optional<UrlResponse> r, std::optional<Error> e) {
-            std::lock_guard lock(mutex);
-            ++calls;
-            data = std::move(d);
-            response = std::move(r);
-            error = std::move(e);
-        };
-    }
-    int callCount()
-    {
-        std::lock_guard lock(mutex);
-        return calls;
-    }
-};
-
 UrlRequest requestFor(const QString& text)
 {
     return UrlRequest(*Url::fromString(text));
@@ -187,7 +157,9 @@ TEST_F(UrlSessionTest, DeliversEachTasksDataBeforeItsEndOneCallAtATimeOffTheMain
 
 TEST_F(UrlSessionTest, BecomesInvalidOnceAfterTheLastTaskWhateverTheNumberOfTasks)
 {
-    server.reply(u"/slow"_s, bodyReply("slow", 150));
+    ScriptedReply slow = bodyReply("slow");
+    slow.delayMs = 150;
+    server.reply(u"/slow"_s, slow);
     server.reply(u"/fast"_s, bodyReply("fast"));
     for (int n : { 0, 1, 5 }) {
         auto delegate = std::make_shared<RecordingDelegate>();
@@ -203,7 +175,7 @@ TEST_F(UrlSessionTest, BecomesInvalidOnceAfterTheLastTaskWhateverTheNumberOfTask
         // The session lets its delegate go once it is invalid.
         EXPECT_EQ(session->delegate(), nullptr);
         // A task resumed on an invalid session ends at once as cancelled.
-        Outcome late;
+        CompletionRecorder late;
         session->dataTask(requestFor(server.url(u"/fast"_s)), late.handler())->resume();
         ASSERT_TRUE(testsupport::waitFor([&] { return late.callCount() == 1; }));
         ASSERT_TRUE(late.error.has_value());
@@ -234,7 +206,7 @@ TEST_F(UrlSessionTest, CancellingMidBodyEndsTheTaskOnceAsCancelled)
     EXPECT_EQ(task->state(), UrlSessionDataTask::State::Completed);
 
     // With a completion handler: called once, with no data.
-    Outcome outcome;
+    CompletionRecorder outcome;
     auto other = session->dataTask(requestFor(server.url(u"/stall"_s)), outcome.handler());
     other->resume();
     ASSERT_TRUE(testsupport::waitFor([&] { return other->countOfBytesReceived() > 0; }));
@@ -245,7 +217,7 @@ TEST_F(UrlSessionTest, CancellingMidBodyEndsTheTaskOnceAsCancelled)
     ASSERT_TRUE(outcome.error.has_value());
     EXPECT_TRUE(outcome.error->is(UrlError::domain, UrlError::Cancelled));
     // A task cancelled before it ran ends too.
-    Outcome never;
+    CompletionRecorder never;
     session->dataTask(requestFor(server.url(u"/stall"_s)), never.handler())->cancel();
     ASSERT_TRUE(testsupport::waitFor([&] { return never.callCount() == 1; }));
     EXPECT_TRUE(never.error->is(UrlError::domain, UrlError::Cancelled));
@@ -258,7 +230,9 @@ TEST_F(UrlSessionTest, AServerThatStopsSendingTimesOutAfterTheConfiguredInterval
     stalled.cutAfter = 1000;
     stalled.stallMs = 10000;
     server.reply(u"/stall"_s, stalled);
-    server.reply(u"/silent"_s, bodyReply("late", 10000));
+    ScriptedReply quiet = bodyReply("late");
+    quiet.delayMs = 10000;
+    server.reply(u"/silent"_s, quiet);
 
     UrlSessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = 0.3;
@@ -283,7 +257,7 @@ TEST_F(UrlSessionTest, OnlyHttpAndHttpsAreLoaded)
     auto session = UrlSession::create();
     for (const QString& text : { u"file:///etc/passwd"_s, u"ftp://127.0.0.1/x"_s, u"gopher://127.0.0.1/x"_s,
              u"relative/path"_s }) {
-        Outcome outcome;
+        CompletionRecorder outcome;
         session->dataTask(requestFor(text), outcome.handler())->resume();
         ASSERT_TRUE(testsupport::waitFor([&] { return outcome.callCount() == 1; })) << text.toStdString();
         EXPECT_FALSE(outcome.data.has_value());
@@ -306,9 +280,9 @@ TEST_F(UrlSessionTest, ABodyPastItsCapEndsWithAnErrorKeepingOnlyWhatFitsDelivere
     big.maximumBodySize = 1000;
     auto streamed = session->dataTask(big);
     streamed->resume();
-    Outcome whole;
+    CompletionRecorder whole;
     session->dataTask(big, whole.handler())->resume();
-    Outcome bombed;
+    CompletionRecorder bombed;
     UrlRequest bombRequest = requestFor(server.url(u"/bomb"_s));
     bombRequest.maximumBodySize = 64 * 1024;
     session->dataTask(bombRequest, bombed.handler())->resume();
@@ -362,8 +336,8 @@ TEST_F(UrlSessionTest, StatusCodesAreNoErrorsAndBodiesAreDecoded)
     server.reply(u"/error"_s, [] { ScriptedReply r; r.status = 500; r.headers = { { "X-Kind", "oops" } }; r.body = "broken"; return r; }());
     server.reply(u"/zipped"_s, [] { ScriptedReply r; r.body = QByteArray(20000, 'z'); r.gzip = true; return r; }());
     auto session = UrlSession::create();
-    Outcome error;
-    Outcome zipped;
+    CompletionRecorder error;
+    CompletionRecorder zipped;
     session->dataTask(requestFor(server.url(u"/error"_s)), error.handler())->resume();
     session->dataTask(requestFor(server.url(u"/zipped"_s)), zipped.handler())->resume();
     ASSERT_TRUE(testsupport::waitFor([&] { return error.callCount() == 1 && zipped.callCount() == 1; }));
@@ -390,7 +364,7 @@ TEST_F(UrlSessionTest, SendsSessionHeadersUnderTheRequestsOwnAndNeverAFieldThatS
     request.setValue(u"a\r\nX-Injected: 1"_s, u"X-Bad"_s);
     request.httpMethod = u"POST"_s;
     request.httpBody = "a=1&";
-    Outcome outcome;
+    CompletionRecorder outcome;
     session->dataTask(request, outcome.handler())->resume();
     ASSERT_TRUE(testsupport::waitFor([&] { return outcome.callCount() == 1; }));
     ASSERT_EQ(server.requests().size(), 1);
@@ -408,7 +382,7 @@ TEST_F(UrlSessionTest, RefusesEveryAddressThatIsNotLoopbackInTests)
 {
     ASSERT_TRUE(UrlSessionTesting::isLoopbackOnly());
     auto session = UrlSession::create();
-    Outcome outcome;
+    CompletionRecorder outcome;
     // A documentation-only address: refused before any packet leaves.
     session->dataTask(requestFor(u"http://192.0.2.1:81/feed"_s), outcome.handler())->resume();
     ASSERT_TRUE(testsupport::waitFor([&] { return outcome.callCount() == 1; }));
@@ -416,7 +390,7 @@ TEST_F(UrlSessionTest, RefusesEveryAddressThatIsNotLoopbackInTests)
     EXPECT_TRUE(outcome.error->is(UrlError::domain, UrlError::CannotConnectToHost));
     EXPECT_FALSE(outcome.data.has_value());
     // A name that is not mapped to the loopback server is not even looked up.
-    Outcome named;
+    CompletionRecorder named;
     session->dataTask(requestFor(u"http://feeds.example.com/rss"_s), named.handler())->resume();
     ASSERT_TRUE(testsupport::waitFor([&] { return named.callCount() == 1; }));
     EXPECT_TRUE(named.error->is(UrlError::domain, UrlError::CannotConnectToHost));

@@ -120,6 +120,22 @@ TEST(XmlParser, NeverLoadsExternalEntitiesOrExpandsWithoutBound)
     parser.setDelegate(&counter);
     EXPECT_FALSE(parser.parse());
     EXPECT_LT(delivered, 10'000'000);
+
+    // One flat entity used over and over: 200 kB that would grow to 2.5 G characters.
+    const QByteArray repeated = "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY a \"" + QByteArray(50'000, 'a')
+        + "\">]><l t=\"&a;&a;\">" + QByteArray("&a;").repeated(50'000) + "</l>";
+    delivered = 0;
+    XmlParser flat(repeated);
+    flat.setDelegate(&counter);
+    EXPECT_FALSE(flat.parse());
+    EXPECT_LT(delivered, 2'000'000);
+
+    // A few small declared entities still read.
+    ok = false;
+    const auto small = parse("<!DOCTYPE r [<!ENTITY me \"Tickerly\">]><r a=\"&me;\">&me; &me;</r>", &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(small.contains(u"'Tickerly Tickerly'"_s));
+    EXPECT_TRUE(small.contains(u"<r a=Tickerly>"_s));
 }
 
 TEST(XmlParser, ADelegateCanAbortAndNoEventFollows)

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "api/JSON.h"
+#include "api/NetworkClient.h"
+#include "platform/foundation/Url.h"
+#include "platform/linkwork/Promise.h"
+#include "platform/linkwork/Result.h"
+#include "tickerlyapimac_export.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// A hot story as the API server lists it.
+struct TICKERLYAPIMAC_EXPORT StoryReference {
+    Url url; // the story's canonical address
+    qint64 hits = 0;
+
+    friend bool operator==(const StoryReference&, const StoryReference&) = default;
+};
+
+// The client of the product's API server: the hot stories, and the reports that the user added a
+// feed or opened a story. Every call returns at once; its promise is set on the network client's
+// queue, where the reply is also read. Errors of the network client pass through unchanged.
+//
+// Any thread; whoever makes it owns it. Destroying it lets running requests finish.
+class TICKERLYAPIMAC_EXPORT TickerlyAPIClient {
+public:
+    // The API server in production: http, port 4000, under "/api/v1".
+    static Url defaultBaseURL();
+
+    TickerlyAPIClient();
+    // A client of the server at `baseURL` (the calls' paths follow its path directly).
+    explicit TickerlyAPIClient(Url baseURL);
+
+    // POST "/feeds/added" {"feed": {"language", "url", "user_id"[, "search_string"]}};
+    // "search_string" goes whenever a search string is given, an empty one included.
+    Promise<Result<Empty>> feedAdded(const QString& language, const QString& link, const QString& userId);
+    Promise<Result<Empty>> feedAdded(const QString& language, const QString& link,
+        const std::optional<QString>& searchString, const QString& userId);
+    // POST "/stories/clicked" {"story": {"language", "index" (a number), "url", "user_id"
+    // [, "canonical_url"]}}; "canonical_url" goes only when given.
+    Promise<Result<Empty>> storyClicked(const QString& language, qint64 index, const QString& url,
+        const QString& userId);
+    Promise<Result<Empty>> storyClicked(const QString& language, qint64 index, const QString& url,
+        const std::optional<QString>& canonicalUrl, const QString& userId);
+    // GET "/stories/hot", read by `parseStories`.
+    Promise<Result<QList<StoryReference>>> hotStories();
+
+    // The elements of an array reply with a URL under "canonical_url" and a number under "hits",
+    // in order; every other element, and every other reply, gives nothing.
+    static QList<StoryReference> parseStories(const JSON& json);
+
+    NetworkClient& client() { return m_client; }
+    const Url& baseURL() const { return m_baseURL; }
+
+private:
+    NetworkClient m_client;
+    const Url m_baseURL;
+};

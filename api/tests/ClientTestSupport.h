@@ -1,0 +1,96 @@
+#pragma once
+
+#include "platform/foundation/Url.h"
+#include "platform/linkwork/Promise.h"
+#include "platform/linkwork/Result.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+#include <mutex>
+
+// Helpers of the API client tests.
+namespace apitest {
+
+// The promise's result once set (within the bounded wait).
+template <typename T>
+Result<T> settled(const Promise<Result<T>>& promise)
+{
+    EXPECT_TRUE(testsupport::waitFor([&] { return promise.isResolved(); }));
+    if (!promise.isResolved())
+        return Result<T>::Error(Error(QStringLiteral("test"), 0, QStringLiteral("never resolved")));
+    return *promise.value();
+}
+
+inline testsupport::ScriptedReply jsonReply(const QByteArray& body, int status = 200)
+{
+    testsupport::ScriptedReply reply;
+    reply.status = status;
+    reply.body = body;
+    reply.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
+    return reply;
+}
+
+// A request body as JSON, for exact comparison; a body that is no JSON reads as a string.
+inline nlohmann::json bodyOf(const testsupport::RecordedRequest& request)
+{
+    return nlohmann::json::parse(request.body.toStdString(), nullptr, false);
+}
+
+// Collects the log lines written, from any thread, while it lives.
+class LogCollector {
+public:
+    LogCollector()
+    {
+        std::lock_guard lock(mutex());
+        store().clear();
+        previous = qInstallMessageHandler(&LogCollector::collect);
+    }
+    ~LogCollector() { qInstallMessageHandler(previous); }
+    LogCollector(const LogCollector&) = delete;
+    LogCollector& operator=(const LogCollector&) = delete;
+
+    QStringList lines() const
+    {
+        std::lock_guard lock(mutex());
+        return store();
+    }
+
+private:
+    static std::mutex& mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+    static QStringList& store()
+    {
+        static QStringList lines;
+        return lines;
+    }
+    static void collect(QtMsgType, const QMessageLogContext&, const QString& message)
+    {
+        std::lock_guard lock(mutex());
+        store().append(message);
+    }
+
+    QtMessageHandler previous = nullptr;
+};
+
+inline bool onMainThread()
+{
+    return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+} // namespace apitest
+
+inline void PrintTo(const Url& url, std::ostream* os)
+{
+    *os << "Url(\"" << url.absoluteString().toStdString() << "\")";
+}

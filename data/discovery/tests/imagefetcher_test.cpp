@@ -1,0 +1,174 @@
+#include "data/discovery/ImageFetcher.h"
+#include "data/model/NewsStory.h"
+#include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/UrlSessionTesting.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/TestSupport.h"
+
+#include <QBuffer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using namespace Qt::Literals::StringLiterals;
+using testsupport::LoopbackServer;
+using testsupport::ScriptedReply;
+
+namespace {
+
+ScriptedReply png(QColor color, int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(color);
+    ScriptedReply reply;
+    QBuffer buffer(&reply.body);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    reply.headers = { { "Content-Type", "image/png" } };
+    return reply;
+}
+
+ScriptedReply page(const QByteArray& head)
+{
+    ScriptedReply reply;
+    reply.body = "<html><head>" + head + "</head><body>Article</body></html>";
+    reply.headers = { { "Content-Type", "text/html" } };
+    return reply;
+}
+
+ScriptedReply notFound()
+{
+    ScriptedReply reply;
+    reply.status = 404;
+    reply.body = "<html>gone</html>";
+    return reply;
+}
+
+std::shared_ptr<NewsStory> story(const std::optional<QString>& link, const std::optional<QString>& imageLink = std::nullopt)
+{
+    auto s = std::make_shared<NewsStory>(u"h"_s, u"b"_s, link ? Url::fromString(*link) : std::nullopt,
+        std::optional<QDateTime>(), std::make_shared<Source>(u"s"_s, u"http://s/"_s));
+    if (imageLink)
+        s->setImageLink(Url::fromString(*imageLink));
+    return s;
+}
+
+// Counts the calls a load makes, from whichever queue they come.
+struct Calls {
+    std::atomic<int> willLoad = 0;
+    std::atomic<int> completions = 0;
+    std::atomic<bool> offMainQueue = true;
+    std::function<void()> willLoadImage()
+    {
+        return [this] { ++willLoad; };
+    }
+    std::function<void()> completion(UrlSession& session)
+    {
+        OperationQueue* queue = &session.delegateQueue();
+        return [this, queue] {
+            if (OperationQueue::current() != queue)
+                offMainQueue = false;
+            ++completions;
+        };
+    }
+};
+
+class ImageLoading : public ::testing::Test {
+protected:
+    void TearDown() override { UrlSessionTesting::closeIdleConnections(); }
+    LoopbackServer server;
+    std::shared_ptr<UrlSession> session = UrlSession::create();
+};
+
+} // namespace
+
+TEST_F(ImageLoading, LoadsTheImageLinkAndReplacesAnyImageByTheResult)
+{
+    server.reply(u"/big.png"_s, png(Qt::red, 8));
+    server.reply(u"/gone.png"_s, notFound());
+    auto s = story(server.url(u"/article"_s), server.url(u"/big.png"_s));
+    Calls calls;
+    EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
+    EXPECT_EQ(calls.willLoad, 1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; }));
+    EXPECT_TRUE(calls.offMainQueue);
+    EXPECT_EQ(s->image().size(), QSize(8, 8));
+    EXPECT_EQ(server.requestCount(u"/article"_s), 0);
+
+    // With an image in hand the completion runs at once, and again when the load fails.
+    s->setImageLink(Url::fromString(server.url(u"/gone.png"_s)));
+    Calls again;
+    std::atomic<int> immediate = 0;
+    s->loadImage(session, {}, [&] { ++immediate; });
+    EXPECT_GE(immediate, 1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return immediate == 2; }));
+    EXPECT_TRUE(s->image().isNull());
+}
+
+TEST_F(ImageLoading, FindsTheArticlesSharingImageInRuleOrder)
+{
+    server.reply(u"/src.png"_s, png(Qt::red, 3));
+    server.reply(u"/og.png"_s, png(Qt::green, 4));
+    server.reply(u"/card.png"_s, png(Qt::blue, 5));
+    server.reply(u"/all"_s, page("<meta name=\"twitter:image:src\" content=\"" + server.url(u"/card.png"_s).toUtf8()
+        + "\"><META PROPERTY='og:image' content=\"" + server.url(u"/og.png"_s).toUtf8()
+        + "\"><link href=\"" + server.url(u"/src.png"_s).toUtf8() + "\" rel=\"image_src\">"));
+    server.reply(u"/og-broken"_s, page("<meta property=\"og:image\" content=\"" + server.url(u"/missing.png"_s).toUtf8()
+        + "\"/><meta name=\"twitter:image:src\" content=\"" + server.url(u"/card.png"_s).toUtf8() + "\"/>"));
+    server.reply(u"/missing.png"_s, notFound());
+
+    const QList<QPair<QString, QSize>> cases { { u"/all"_s, QSize(3, 3) }, { u"/og-broken"_s, QSize(5, 5) } };
+    for (const auto& [path, size] : cases) {
+        auto s = story(server.url(path));
+        Calls calls;
+        EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
+        ASSERT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; })) << path.toStdString();
+        EXPECT_EQ(s->image().size(), size) << path.toStdString();
+        EXPECT_EQ(calls.willLoad, path == u"/all"_s ? 1 : 2);
+        EXPECT_TRUE(calls.offMainQueue);
+    }
+    // The page is asked for as a desktop browser would.
+    EXPECT_EQ(server.requests().first().header("user-agent").contains("iPhone"), false);
+}
+
+TEST_F(ImageLoading, EndsWithNothingWhenThereIsNothingToLoad)
+{
+    server.reply(u"/plain"_s, page("<title>No pictures</title>"));
+    auto plain = story(server.url(u"/plain"_s));
+    Calls calls;
+    plain->loadImage(session, calls.willLoadImage(), calls.completion(*session));
+    ASSERT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; }));
+    EXPECT_EQ(calls.willLoad, 0);
+    EXPECT_TRUE(plain->image().isNull());
+
+    // Neither link: nothing starts and nothing is reported.
+    Calls none;
+    EXPECT_FALSE(story(std::nullopt)->loadImage(session, none.willLoadImage(), none.completion(*session)));
+    EXPECT_FALSE(testsupport::waitFor([&] { return none.completions > 0; }, 300));
+
+    // A video page is never loaded; the answer comes before loadImage returns.
+    auto video = story(server.url(u"/clip.mp4"_s));
+    video->setImage(QImage(2, 2, QImage::Format_RGB32));
+    std::atomic<int> completions = 0;
+    EXPECT_FALSE(video->loadImage(session, {}, [&] { ++completions; }));
+    EXPECT_EQ(completions, 2);
+    EXPECT_TRUE(video->image().isNull());
+    EXPECT_EQ(server.requestCount(u"/clip.mp4"_s), 0);
+}
+
+TEST_F(ImageLoading, FetcherCompletesOnceForAFailedPage)
+{
+    std::atomic<int> calls = 0;
+    std::atomic<bool> gotImage = false;
+    auto task = ImageFetcher::fetchImage(*Url::fromString(u"http://127.0.0.1:9/article"_s), nullptr, {},
+        [&](std::optional<QImage> image) {
+            gotImage = image.has_value();
+            ++calls;
+        });
+    EXPECT_TRUE(task);
+    ASSERT_TRUE(testsupport::waitFor([&] { return calls == 1; }));
+    EXPECT_FALSE(gotImage);
+    EXPECT_FALSE(testsupport::waitFor([&] { return calls > 1; }, 200));
+}

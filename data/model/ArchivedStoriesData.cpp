@@ -1,0 +1,141 @@
+#include "data/model/ArchivedStoriesData.h"
+
+#include "data/model/Shared.h"
+#include "data/model/StateList_p.h"
+
+#include <algorithm>
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+const QString archivedStoriesKey = u"velmora.Tickerly.archivedStoriesKey"_s;
+const QString storyKey = u"story"_s;
+const QString stateKey = u"state"_s;
+// Frozen: stored lists of every version read with it.
+const QString recordClassName = u"TickerlyDataMac.ArchivedStoriesData.StateDescription"_s;
+
+std::optional<Url> linkOf(const ArchivedStoriesData::StateDescription& record)
+{
+    return record.story ? record.story->link() : std::nullopt;
+}
+} // namespace
+
+ArchivedStoriesData::StateDescription::StateDescription(std::shared_ptr<NewsStory> newsStory, StoryState storyState)
+    : story(std::move(newsStory))
+    , state(storyState)
+{
+}
+
+std::shared_ptr<ArchivedStoriesData::StateDescription> ArchivedStoriesData::StateDescription::initWithCoder(const KeyedUnarchiver& coder)
+{
+    auto story = coder.decodeObject<NewsStory>(storyKey);
+    const auto raw = coder.decodeInteger(stateKey);
+    const auto state = raw ? storyStateFromRawValue(*raw) : std::nullopt;
+    if (!story || !state)
+        return nullptr;
+    return std::make_shared<StateDescription>(std::move(story), *state);
+}
+
+void ArchivedStoriesData::StateDescription::encodeWithCoder(KeyedArchiver& coder) const
+{
+    if (story)
+        coder.encodeObject(*story, storyKey);
+    coder.encodeInteger(rawValue(state), stateKey);
+}
+
+QString ArchivedStoriesData::StateDescription::archivedClassName() const
+{
+    return recordClassName;
+}
+
+void ArchivedStoriesData::registerArchiveClasses()
+{
+    NewsStory::registerArchiveClasses();
+    static std::once_flag once;
+    std::call_once(once, [] {
+        KeyedUnarchiver::registerClass(recordClassName, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+            return StateDescription::initWithCoder(coder);
+        });
+    });
+}
+
+ArchivedStoriesData::ArchivedStoriesData(std::shared_ptr<UserDefaults> localStore)
+    : m_localStore(localStore ? std::move(localStore) : sharedDefaults())
+{
+    registerArchiveClasses();
+}
+
+void ArchivedStoriesData::setState(const std::shared_ptr<NewsStory>& story, StoryState state)
+{
+    const std::optional<Url> link = story ? story->link() : std::nullopt;
+    std::shared_ptr<StateDescription> record;
+    if (state != StoryState::None && link)
+        record = std::make_shared<StateDescription>(story, state);
+    statelist::setState(*m_localStore, archivedStoriesKey, link, record, linkOf);
+    flushCache();
+}
+
+StoryState ArchivedStoriesData::stateForStory(const NewsStory& story)
+{
+    return story.link() ? stateForLink(story.link()->absoluteString()) : StoryState::None;
+}
+
+StoryState ArchivedStoriesData::stateForLink(const QString& link)
+{
+    if (m_linkStateCache) {
+        const auto it = m_linkStateCache->constFind(link);
+        if (it != m_linkStateCache->constEnd())
+            return *it;
+    }
+    const auto record = stateDescriptionForLink(link);
+    return record ? record->state : StoryState::None;
+}
+
+std::optional<QDateTime> ArchivedStoriesData::suggestedMaxAge()
+{
+    const StateDescriptions& list = allStateDescriptions();
+    if (list.size() < statelist::maxStoredStates)
+        return std::nullopt;
+    const auto oldest = std::min_element(list.begin(), list.end(),
+        [](const auto& a, const auto& b) { return *a->story < *b->story; });
+    return (*oldest)->story->date();
+}
+
+QList<std::shared_ptr<NewsStory>> ArchivedStoriesData::storiesWithState(StoryState state)
+{
+    return storiesMatchingPredicate([state](const StateDescription& record) { return record.state == state; });
+}
+
+QList<std::shared_ptr<NewsStory>> ArchivedStoriesData::storiesMatchingPredicate(const std::function<bool(const StateDescription&)>& predicate)
+{
+    QList<std::shared_ptr<NewsStory>> stories;
+    for (const auto& record : allStateDescriptions()) {
+        if (predicate(*record))
+            stories.append(record->story);
+    }
+    return stories;
+}
+
+void ArchivedStoriesData::flushCache()
+{
+    setCachedData(std::nullopt);
+}
+
+std::shared_ptr<ArchivedStoriesData::StateDescription> ArchivedStoriesData::stateDescriptionForLink(const QString& link)
+{
+    return statelist::recordForLink(allStateDescriptions(), link, linkOf);
+}
+
+const ArchivedStoriesData::StateDescriptions& ArchivedStoriesData::allStateDescriptions()
+{
+    if (!m_cachedData)
+        setCachedData(statelist::recordsFromValue<StateDescription>(m_localStore->value(archivedStoriesKey)));
+    return *m_cachedData;
+}
+
+void ArchivedStoriesData::setCachedData(std::optional<StateDescriptions> data)
+{
+    m_cachedData = std::move(data);
+    m_linkStateCache = statelist::linkStates(m_cachedData, linkOf);
+}

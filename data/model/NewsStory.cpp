@@ -1,0 +1,170 @@
+#include "data/model/NewsStory.h"
+
+#include "data/model/Shared.h"
+#include "data/sync/DateParser.h"
+#include "data/sync/StringExtensions.h"
+
+#include <QHash>
+
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+const QString headlineKey = u"headline"_s;
+const QString bodyKey = u"body"_s;
+const QString imageLinkKey = u"imageLink"_s;
+const QString linkKey = u"link"_s;
+const QString dateKey = u"date"_s;
+const QString sourceKey = u"source"_s;
+const QString imageDataKey = u"imageData"_s;
+const QString className = u"TickerlyDataMac.NewsStory"_s;
+
+std::optional<QDateTime> parsedDate(const std::optional<QString>& text)
+{
+    if (!text)
+        return std::nullopt;
+    DateParser parser;
+    return parser.parseDate(*text);
+}
+} // namespace
+
+struct NewsStory::Decoded {
+    std::optional<QString> headline;
+    std::optional<QString> body;
+    std::optional<Url> link;
+    std::optional<QDateTime> date;
+    std::shared_ptr<Source> source;
+    QImage image;
+    std::optional<Url> imageLink;
+};
+
+NewsStory::NewsStory(const std::optional<QString>& headline, const std::optional<QString>& body,
+    std::optional<Url> link, std::optional<QDateTime> date, std::shared_ptr<Source> source)
+    : m_headline(headline.value_or(QString()))
+    , m_body(body.value_or(QString()))
+    , m_link(std::move(link))
+    , m_date(std::move(date))
+    , m_source(std::move(source))
+{
+}
+
+NewsStory::NewsStory(const std::optional<QString>& headline, const std::optional<QString>& body,
+    std::optional<Url> link, const AbsoluteDate& absoluteDate, std::shared_ptr<Source> source)
+    : NewsStory(headline, body, std::move(link), parsedDate(absoluteDate.text), std::move(source))
+{
+}
+
+NewsStory::NewsStory(Decoded&& decoded)
+    : m_headline(std::move(decoded.headline))
+    , m_body(std::move(decoded.body))
+    , m_link(std::move(decoded.link))
+    , m_date(std::move(decoded.date))
+    , m_source(std::move(decoded.source))
+    , m_image(std::move(decoded.image))
+    , m_imageLink(std::move(decoded.imageLink))
+{
+}
+
+std::shared_ptr<NewsStory> NewsStory::initWithCoder(const KeyedUnarchiver& coder)
+{
+    Decoded d;
+    if (const auto bytes = coder.decodeData(imageDataKey))
+        d.image = QImage::fromData(*bytes);
+    d.headline = coder.decodeString(headlineKey);
+    d.body = coder.decodeString(bodyKey);
+    d.imageLink = coder.decodeUrl(imageLinkKey);
+    d.link = coder.decodeUrl(linkKey);
+    d.date = coder.decodeDate(dateKey);
+    d.source = coder.decodeObject<Source>(sourceKey);
+    if (!d.source) {
+        debugprint(u"NewsStory: archive without a source"_s);
+        return nullptr;
+    }
+    if (d.body && characterCount(*d.body) > maxBodyLength)
+        d.body = stringWithSubstringToIndex(*d.body, maxBodyLength);
+    return std::shared_ptr<NewsStory>(new NewsStory(std::move(d)));
+}
+
+void NewsStory::encodeWithCoder(KeyedArchiver& coder) const
+{
+    if (m_headline)
+        coder.encodeString(*m_headline, headlineKey);
+    if (m_body)
+        coder.encodeString(*m_body, bodyKey);
+    if (const auto imageUrl = imageLink())
+        coder.encodeUrl(*imageUrl, imageLinkKey);
+    if (m_link)
+        coder.encodeUrl(*m_link, linkKey);
+    if (m_date)
+        coder.encodeDate(*m_date, dateKey);
+    if (m_source)
+        coder.encodeObject(*m_source, sourceKey);
+}
+
+QString NewsStory::archivedClassName() const
+{
+    return className;
+}
+
+void NewsStory::registerArchiveClasses()
+{
+    Source::registerArchiveClasses();
+    static std::once_flag once;
+    std::call_once(once, [] {
+        KeyedUnarchiver::registerClass(className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+            return initWithCoder(coder);
+        });
+    });
+    KeyedUnarchiver::setClassForClassName(className, u"TickerlyShared.NewsStory"_s);
+}
+
+QImage NewsStory::image() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_image;
+}
+
+void NewsStory::setImage(const QImage& image)
+{
+    std::lock_guard lock(m_mutex);
+    m_image = image;
+}
+
+std::optional<Url> NewsStory::imageLink() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_imageLink;
+}
+
+void NewsStory::setImageLink(const std::optional<Url>& imageLink)
+{
+    std::lock_guard lock(m_mutex);
+    m_imageLink = imageLink;
+}
+
+QString NewsStory::description() const
+{
+    const QString date = m_date ? m_date->toString(Qt::ISODate) : u"nil"_s;
+    return u"(Story: "_s + m_headline.value_or(u"nil"_s) + u" at "_s + date + u')';
+}
+
+std::size_t NewsStory::hashValue() const
+{
+    if (m_link)
+        return qHash(m_link->absoluteString());
+    if (m_headline)
+        return qHash(*m_headline);
+    return m_source ? m_source->hashValue() : 0;
+}
+
+bool operator==(const NewsStory& a, const NewsStory& b)
+{
+    return a.link() == b.link();
+}
+
+bool operator<(const NewsStory& a, const NewsStory& b)
+{
+    const auto time = [](const NewsStory& s) { return s.date() ? s.date()->toMSecsSinceEpoch() : 0; };
+    return time(a) < time(b);
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "data/model/Source.h"
+#include "platform/foundation/KeyedArchive.h"
+#include "platform/foundation/Url.h"
+
+#include "tickerlydatamac_export.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class UrlSession;
+class UrlSessionDataTask;
+
+// One story of a feed: headline, a short plain-text body, the article link (its identity), the
+// date of publication, its source, and optionally an image link and a loaded image.
+//
+// Shared through std::shared_ptr. Every field but the image and the image link is fixed once
+// made; those two are guarded by a lock, since the story list reads the image on the main thread
+// while loadImage sets it on a session's queue. Archived as "headline", "body", "imageLink",
+// "link", "date" and "source"; legacy archives may hold the image as "imageData".
+class TICKERLYDATAMAC_EXPORT NewsStory : public Coding, public std::enable_shared_from_this<NewsStory> {
+public:
+    // The raw date text of a feed item, read with a DateParser of the story's own.
+    struct AbsoluteDate {
+        std::optional<QString> text;
+    };
+
+    // An absent headline or body becomes the empty text.
+    NewsStory(const std::optional<QString>& headline, const std::optional<QString>& body,
+        std::optional<Url> link, std::optional<QDateTime> date, std::shared_ptr<Source> source);
+    NewsStory(const std::optional<QString>& headline, const std::optional<QString>& body,
+        std::optional<Url> link, const AbsoluteDate& absoluteDate, std::shared_ptr<Source> source);
+
+    // Decodes a story, or gives null when "source" is missing or no source (damaged stored
+    // data costs that story only).
+    static std::shared_ptr<NewsStory> initWithCoder(const KeyedUnarchiver& coder);
+    void encodeWithCoder(KeyedArchiver& coder) const override;
+    QString archivedClassName() const override;
+
+    // Makes archives of stories (and their sources) readable, under this class's own name and
+    // the legacy "TickerlyShared.NewsStory". Cheap; stores call it before every read.
+    static void registerArchiveClasses();
+
+    const std::optional<QString>& headline() const { return m_headline; }
+    const std::optional<QString>& body() const { return m_body; }
+    const std::optional<Url>& link() const { return m_link; }
+    const std::optional<QDateTime>& date() const { return m_date; }
+    const std::shared_ptr<Source>& source() const { return m_source; }
+
+    QImage image() const;
+    void setImage(const QImage& image);
+    std::optional<Url> imageLink() const;
+    void setImageLink(const std::optional<Url>& imageLink);
+
+    // Loads the story's image through `session` (a new default session when null): from the
+    // image link when there is one, else from what the article page declares; nothing when the
+    // story has neither link. When the load ends, the image is set to its result (also to none)
+    // and `completion` runs, on the session's queue. When an image is already there,
+    // `completion` also runs at once. Returns the started task, or null.
+    std::shared_ptr<UrlSessionDataTask> loadImage(std::shared_ptr<UrlSession> session = nullptr,
+        std::function<void()> willLoadImage = {}, std::function<void()> completion = {});
+
+    // "(Story: <headline> at <date>)"
+    QString description() const;
+    std::size_t hashValue() const;
+
+    // The longest body a stored story keeps, in characters.
+    static constexpr qsizetype maxBodyLength = 100;
+
+private:
+    std::optional<QString> m_headline;
+    std::optional<QString> m_body;
+    std::optional<Url> m_link;
+    std::optional<QDateTime> m_date;
+    std::shared_ptr<Source> m_source;
+
+    mutable std::mutex m_mutex;
+    QImage m_image;
+    std::optional<Url> m_imageLink;
+
+    struct Decoded;
+    explicit NewsStory(Decoded&& decoded);
+};
+
+// Same link (or both without one); nothing else is compared.
+TICKERLYDATAMAC_EXPORT bool operator==(const NewsStory& a, const NewsStory& b);
+// By date, seconds since 1970 with a missing date counting as 0.
+TICKERLYDATAMAC_EXPORT bool operator<(const NewsStory& a, const NewsStory& b);
+inline bool operator>(const NewsStory& a, const NewsStory& b) { return b < a; }
+inline bool operator<=(const NewsStory& a, const NewsStory& b) { return !(b < a); }
+inline bool operator>=(const NewsStory& a, const NewsStory& b) { return !(a < b); }

@@ -1,0 +1,30 @@
+// Loading a story's image: kept apart from the record itself, as it reaches the network.
+
+#include "data/model/NewsStory.h"
+
+#include "data/discovery/ImageFetcher.h"
+#include "data/sync/UrlSessionExtensions.h"
+#include "platform/foundation/UrlSession.h"
+
+std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSession> session,
+    std::function<void()> willLoadImage, std::function<void()> completion)
+{
+    if (!session)
+        session = UrlSession::create();
+    if (!image().isNull() && completion)
+        completion();
+    // The pending load keeps the story until it has set the image.
+    auto finish = [self = shared_from_this(), completion](std::optional<QImage> loaded) {
+        self->setImage(loaded.value_or(QImage()));
+        if (completion)
+            completion();
+    };
+    if (const std::optional<Url> imageUrl = imageLink()) {
+        if (willLoadImage)
+            willLoadImage();
+        return ::loadImage(*session, *imageUrl, std::move(finish));
+    }
+    if (m_link)
+        return ImageFetcher::fetchImage(*m_link, std::move(session), std::move(willLoadImage), std::move(finish));
+    return nullptr;
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+// The machinery shared by the two per-story state lists (StoryStateData, ArchivedStoriesData):
+// reading the stored list, the link cache, and one atomic change of the stored list.
+
+#include "data/model/Shared.h"
+#include "data/model/StoryState.h"
+#include "platform/foundation/KeyedArchive.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace statelist {
+
+// The longest a state list grows; past it the record set longest ago goes.
+inline constexpr qsizetype maxStoredStates = 500;
+
+// The records of a stored value; empty when it is no archive of a list of records. A record
+// that cannot be read is left out.
+template <typename Record>
+QList<std::shared_ptr<Record>> recordsFromValue(const std::optional<QVariant>& value)
+{
+    if (!value || value->typeId() != QMetaType::QByteArray)
+        return {};
+    const auto objects = KeyedUnarchiver::unarchiveArrayWithData(value->toByteArray());
+    if (!objects)
+        return {};
+    QList<std::shared_ptr<Record>> list;
+    list.reserve(objects->size());
+    for (const auto& object : *objects) {
+        if (!object) {
+            debugprint(QStringLiteral("skipped a stored state record that could not be read"));
+            continue;
+        }
+        auto record = std::dynamic_pointer_cast<Record>(object);
+        if (!record)
+            return {};
+        list.append(std::move(record));
+    }
+    return list;
+}
+
+// Link (absolute string) to state, later records overwriting earlier ones.
+template <typename Record, typename LinkOf>
+QHash<QString, StoryState> linkStates(const std::optional<QList<std::shared_ptr<Record>>>& records, LinkOf linkOf)
+{
+    QHash<QString, StoryState> map;
+    if (!records)
+        return map;
+    for (const auto& record : *records) {
+        if (const std::optional<Url> link = linkOf(*record))
+            map.insert(link->absoluteString(), record->state);
+    }
+    return map;
+}
+
+// The first record whose link is `link`, or null.
+template <typename Record, typename LinkOf>
+std::shared_ptr<Record> recordForLink(const QList<std::shared_ptr<Record>>& records, const QString& link, LinkOf linkOf)
+{
+    for (const auto& record : records) {
+        const std::optional<Url> recordLink = linkOf(*record);
+        if (recordLink && recordLink->absoluteString() == link)
+            return record;
+    }
+    return nullptr;
+}
+
+// Sets the state of `link` in the list stored under `key`, as one transaction of the store that
+// reads the list afresh, so a state set meanwhile by another object or process is kept. The
+// record of the link moves to the front (`newRecord` null removes it), and the list is cut to
+// its cap. Written (and synchronised) on every call.
+template <typename Record, typename LinkOf>
+void setState(UserDefaults& store, const QString& key, const std::optional<Url>& link,
+    const std::shared_ptr<Record>& newRecord, LinkOf linkOf)
+{
+    store.update(key, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+        QList<std::shared_ptr<Record>> list = recordsFromValue<Record>(current);
+        if (link) {
+            if (const auto old = recordForLink(list, link->absoluteString(), linkOf))
+                list.removeOne(old);
+        }
+        if (newRecord)
+            list.prepend(newRecord);
+        if (list.size() > maxStoredStates)
+            list.resize(maxStoredStates);
+        return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
+    });
+    store.synchronize();
+}
+
+} // namespace statelist

@@ -1,0 +1,78 @@
+#include "data/model/StoredStoriesData.h"
+
+#include "data/model/Shared.h"
+#include "data/model/StoryStateData.h"
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+const QString storedStoriesKey = u"velmora.TickerlyShared.StoredStories"_s;
+const QString lastLoadedKey = u"velmora.TickerlyShared.LastLoaded"_s;
+} // namespace
+
+StoredStoriesData::StoredStoriesData(std::shared_ptr<UserDefaults> localStore)
+    : m_localStore(localStore ? std::move(localStore) : sharedDefaults())
+{
+}
+
+QList<std::shared_ptr<NewsStory>> StoredStoriesData::storedStories() const
+{
+    NewsStory::registerArchiveClasses();
+    const auto data = m_localStore->data(storedStoriesKey);
+    if (!data)
+        return {};
+    const auto objects = KeyedUnarchiver::unarchiveArrayWithData(*data);
+    if (!objects)
+        return {};
+    QList<std::shared_ptr<NewsStory>> stories;
+    stories.reserve(objects->size());
+    for (const auto& object : *objects) {
+        // A damaged story costs that story only.
+        if (!object) {
+            debugprint(u"StoredStoriesData: skipped a stored story that could not be read"_s);
+            continue;
+        }
+        auto story = std::dynamic_pointer_cast<NewsStory>(object);
+        if (!story)
+            return {};
+        stories.append(std::move(story));
+    }
+    return stories;
+}
+
+QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optional<int> limit) const
+{
+    StoryStateData states(m_localStore);
+    QList<std::shared_ptr<NewsStory>> kept;
+    for (auto& story : storedStories()) {
+        const QString link = story->link() ? story->link()->absoluteString() : QString();
+        if (states.stateForLink(link) != StoryState::Deleted)
+            kept.append(std::move(story));
+    }
+    if (limit)
+        kept.resize(std::min<qsizetype>(kept.size(), std::max(*limit, 0)));
+    return kept;
+}
+
+void StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& stories)
+{
+    m_localStore->set(storedStoriesKey, KeyedArchiver::archivedDataWithRootObjects(stories));
+    m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
+}
+
+std::optional<QDateTime> StoredStoriesData::lastLoaded() const
+{
+    return m_localStore->date(lastLoadedKey);
+}
+
+void StoredStoriesData::updateImage(const QImage& image, const NewsStory& story)
+{
+    const auto stories = storedStories();
+    for (const auto& stored : stories) {
+        if (*stored == story)
+            stored->setImage(image);
+    }
+    storeStories(stories);
+}

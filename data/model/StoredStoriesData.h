@@ -1,0 +1,41 @@
+#pragma once
+
+#include "data/model/NewsStory.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include "tickerlydatamac_export.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QList>
+
+#include <memory>
+#include <optional>
+
+// The story list of the last refresh, newest first, with the time it was stored, kept in a
+// settings suite (the shared one unless another is given).
+//
+// A light object without cache: every call reads the suite afresh. Any thread.
+class TICKERLYDATAMAC_EXPORT StoredStoriesData {
+public:
+    explicit StoredStoriesData(std::shared_ptr<UserDefaults> localStore = nullptr);
+
+    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+
+    // The stored list; empty when nothing usable is stored. Stories that cannot be read are
+    // left out.
+    QList<std::shared_ptr<NewsStory>> storedStories() const;
+    // The stored stories whose state in this store is not Deleted, in stored order, at most
+    // `limit` of them when given (a negative limit counts as 0).
+    QList<std::shared_ptr<NewsStory>> currentStories(std::optional<int> limit = std::nullopt) const;
+    // Replaces the stored list and records now as the time of loading.
+    void storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
+    // The time recorded by the last storeStories.
+    std::optional<QDateTime> lastLoaded() const;
+    // Sets the image of every stored story equal to `story` and stores the list again (images
+    // are not archived, so what lasts is the new time of loading).
+    void updateImage(const QImage& image, const NewsStory& story);
+
+private:
+    std::shared_ptr<UserDefaults> m_localStore;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "tickerlydatamac_export.h"
+
+#include <QtGlobal>
+
+#include <optional>
+
+// What the user has done with a story. A new state replaces the earlier one; states are never
+// combined. The numbers are stored.
+enum class StoryState : int {
+    None = 0,
+    Read = 1,
+    Deleted = 2,
+    ReadAndDeleted = 3,
+};
+
+// The state of a stored number, or nothing for a number outside 0 to 3.
+inline std::optional<StoryState> storyStateFromRawValue(qint64 rawValue)
+{
+    if (rawValue < 0 || rawValue > 3)
+        return std::nullopt;
+    return static_cast<StoryState>(rawValue);
+}
+
+inline int rawValue(StoryState state)
+{
+    return static_cast<int>(state);
+}

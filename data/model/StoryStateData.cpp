@@ -1,0 +1,114 @@
+#include "data/model/StoryStateData.h"
+
+#include "data/model/Shared.h"
+#include "data/model/StateList_p.h"
+
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+const QString statedStoriesKey = u"velmora.Tickerly.statedStoriesKey"_s;
+const QString storyLinkKey = u"storyLink"_s;
+const QString stateKey = u"state"_s;
+// Frozen: the application and the widget, of any version, read each other's records.
+const QString recordClassName = u"TickerlyDataMac.StoryStateData.StateDescription"_s;
+
+std::optional<Url> linkOf(const StoryStateData::StateDescription& record)
+{
+    return record.storyLink;
+}
+} // namespace
+
+StoryStateData::StateDescription::StateDescription(Url link, StoryState storyState)
+    : storyLink(std::move(link))
+    , state(storyState)
+{
+}
+
+std::shared_ptr<StoryStateData::StateDescription> StoryStateData::StateDescription::initWithCoder(const KeyedUnarchiver& coder)
+{
+    const StoryState state = storyStateFromRawValue(coder.decodeInteger(stateKey).value_or(0)).value_or(StoryState::None);
+    auto record = std::make_shared<StateDescription>(Url(), state);
+    record->storyLink = coder.decodeUrl(storyLinkKey);
+    return record;
+}
+
+void StoryStateData::StateDescription::encodeWithCoder(KeyedArchiver& coder) const
+{
+    if (storyLink)
+        coder.encodeUrl(*storyLink, storyLinkKey);
+    coder.encodeInteger(rawValue(state), stateKey);
+}
+
+QString StoryStateData::StateDescription::archivedClassName() const
+{
+    return recordClassName;
+}
+
+void StoryStateData::registerArchiveClasses()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        KeyedUnarchiver::registerClass(recordClassName, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+            return StateDescription::initWithCoder(coder);
+        });
+    });
+}
+
+StoryStateData::StoryStateData(std::shared_ptr<UserDefaults> localStore)
+    : m_localStore(localStore ? std::move(localStore) : sharedDefaults())
+{
+    registerArchiveClasses();
+}
+
+void StoryStateData::setState(const NewsStory& story, StoryState state)
+{
+    const std::optional<Url>& link = story.link();
+    std::shared_ptr<StateDescription> record;
+    if (state != StoryState::None && link)
+        record = std::make_shared<StateDescription>(*link, state);
+    statelist::setState(*m_localStore, statedStoriesKey, link, record, linkOf);
+    flushCache();
+}
+
+StoryState StoryStateData::stateForLink(const QString& link)
+{
+    if (link.isEmpty())
+        return StoryState::None;
+    if (m_linkStateCache) {
+        const auto it = m_linkStateCache->constFind(link);
+        if (it != m_linkStateCache->constEnd())
+            return *it;
+    }
+    const auto record = stateDescriptionForLink(link);
+    return record ? record->state : StoryState::None;
+}
+
+StoryState StoryStateData::stateForStory(const NewsStory& story)
+{
+    return story.link() ? stateForLink(story.link()->absoluteString()) : StoryState::None;
+}
+
+void StoryStateData::flushCache()
+{
+    setCachedData(std::nullopt);
+}
+
+std::shared_ptr<StoryStateData::StateDescription> StoryStateData::stateDescriptionForLink(const QString& link)
+{
+    return statelist::recordForLink(allStateDescriptions(), link, linkOf);
+}
+
+const StoryStateData::StateDescriptions& StoryStateData::allStateDescriptions()
+{
+    if (!m_cachedData)
+        setCachedData(statelist::recordsFromValue<StateDescription>(m_localStore->value(statedStoriesKey)));
+    return *m_cachedData;
+}
+
+void StoryStateData::setCachedData(std::optional<StateDescriptions> data)
+{
+    m_cachedData = std::move(data);
+    m_linkStateCache = statelist::linkStates(m_cachedData, linkOf);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "data/model/NewsStory.h"
+#include "data/model/StoryState.h"
+#include "platform/foundation/KeyedArchive.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include "tickerlydatamac_export.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The state of each story (read, deleted) by its link, kept in a settings suite (the shared one
+// unless another is given) so the application and the widget agree on it across refreshes. At
+// most 500 records, the most recently set first.
+//
+// Each object caches the list it read until flushCache() or its own next write; a state set
+// through another object or by the other program is seen after a flush. Every setState is one
+// atomic change of the stored list, so states set at the same time elsewhere are never lost.
+// An object is used by one thread at a time.
+class TICKERLYDATAMAC_EXPORT StoryStateData {
+public:
+    // The record of one story's state. A record read without a usable link stays in the list but
+    // never matches.
+    class TICKERLYDATAMAC_EXPORT StateDescription : public Coding {
+    public:
+        StateDescription(Url storyLink, StoryState state);
+        static std::shared_ptr<StateDescription> initWithCoder(const KeyedUnarchiver& coder);
+        void encodeWithCoder(KeyedArchiver& coder) const override;
+        QString archivedClassName() const override;
+
+        std::optional<Url> storyLink;
+        StoryState state;
+    };
+    using StateDescriptions = QList<std::shared_ptr<StateDescription>>;
+
+    explicit StoryStateData(std::shared_ptr<UserDefaults> localStore = nullptr);
+
+    // Records `state` for the story's link, replacing its earlier state; None removes it.
+    void setState(const NewsStory& story, StoryState state);
+    // None for the empty text and for a link without record.
+    StoryState stateForLink(const QString& link);
+    StoryState stateForStory(const NewsStory& story);
+    // Forgets the loaded list; the next question reads the suite again.
+    void flushCache();
+
+    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+    const std::optional<StateDescriptions>& cachedData() const { return m_cachedData; }
+    const std::optional<QHash<QString, StoryState>>& linkStateCache() const { return m_linkStateCache; }
+
+    static void registerArchiveClasses();
+
+private:
+    std::shared_ptr<StateDescription> stateDescriptionForLink(const QString& link);
+    const StateDescriptions& allStateDescriptions();
+    // Rebuilds the link cache as every assignment of the cached list does.
+    void setCachedData(std::optional<StateDescriptions> data);
+
+    std::shared_ptr<UserDefaults> m_localStore;
+    std::optional<StateDescriptions> m_cachedData;
+    std::optional<QHash<QString, StoryState>> m_linkStateCache;
+};

@@ -1,0 +1,128 @@
+#include "data/model/NewsStory.h"
+#include "data/model/tests/ModelTestSupport.h"
+#include "data/model/tests/StoryTestSupport.h"
+#include "testsupport/TestSupport.h"
+
+#include <QBuffer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+using storytest::story;
+
+namespace {
+
+std::shared_ptr<NewsStory> roundTrip(const Coding& object)
+{
+    NewsStory::registerArchiveClasses();
+    return KeyedUnarchiver::unarchiveObjectWithData<NewsStory>(KeyedArchiver::archivedDataWithRootObject(object));
+}
+
+std::shared_ptr<Coding> legacySource()
+{
+    auto s = std::make_shared<ArchivedSourceFixture>();
+    s->title = u"Old"_s;
+    s->link = u"http://old.example/feed"_s;
+    return s;
+}
+
+} // namespace
+
+TEST(NewsStory, IsIdentifiedByItsLinkAlone)
+{
+    EXPECT_TRUE(*story(u"http://a.example/1"_s, 10, u"One"_s) == *story(u"http://a.example/1"_s, 99, u"Two"_s));
+    EXPECT_FALSE(*story(u"http://a.example/1"_s) == *story(u"http://a.example/1/"_s));
+    EXPECT_TRUE(*story(QString(), 1, u"x"_s) == *story(QString(), 2, u"y"_s));
+
+    const auto noLink = story(QString(), 1, u"Headline"_s);
+    EXPECT_EQ(noLink->hashValue(), qHash(u"Headline"_s));
+    EXPECT_EQ(story(u"http://a.example/1"_s)->hashValue(), qHash(u"http://a.example/1"_s));
+}
+
+TEST(NewsStory, SortsNewestFirstWithUndatedStoriesAfterEveryLaterDate)
+{
+    QList<std::shared_ptr<NewsStory>> list { story(u"http://a/1"_s, 100), story(u"http://a/2"_s),
+        story(u"http://a/3"_s, 300), story(u"http://a/4"_s, -50) };
+    std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return *a > *b; });
+    QStringList order;
+    for (const auto& s : list)
+        order.append(s->link()->absoluteString());
+    EXPECT_EQ(order, (QStringList { u"http://a/3"_s, u"http://a/1"_s, u"http://a/2"_s, u"http://a/4"_s }));
+    EXPECT_TRUE(*story(u"http://a/5"_s, 0) <= *story(u"http://a/6"_s));
+    EXPECT_TRUE(*story(u"http://a/5"_s, 0) >= *story(u"http://a/6"_s));
+}
+
+TEST(NewsStory, ReadsItsDateTextWhenMadeFromAFeed)
+{
+    const auto src = storytest::source();
+    const NewsStory dated(u"h"_s, u"b"_s, std::nullopt, NewsStory::AbsoluteDate { u"Tue, 10 Jun 2003 04:00:00 GMT"_s }, src);
+    ASSERT_TRUE(dated.date());
+    EXPECT_EQ(dated.date()->toSecsSinceEpoch(), 1055217600);
+    EXPECT_FALSE(NewsStory(u"h"_s, u"b"_s, std::nullopt, NewsStory::AbsoluteDate { std::nullopt }, src).date());
+    EXPECT_FALSE(NewsStory(u"h"_s, u"b"_s, std::nullopt, NewsStory::AbsoluteDate { u"yesterday"_s }, src).date());
+
+    const NewsStory empty(std::nullopt, std::nullopt, std::nullopt, std::optional<QDateTime>(), src);
+    EXPECT_EQ(empty.headline(), QString());
+    EXPECT_EQ(empty.body(), QString());
+}
+
+TEST(NewsStory, RoundTripsThroughAnArchiveWithoutItsImage)
+{
+    auto original = story(u"http://a.example/1"_s, 1'700'000'000);
+    original->setImageLink(Url::fromString(u"http://a.example/i.png"_s));
+    QImage pixel(2, 2, QImage::Format_ARGB32);
+    pixel.fill(Qt::red);
+    original->setImage(pixel);
+
+    const auto copy = roundTrip(*original);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->headline(), original->headline());
+    EXPECT_EQ(copy->body(), original->body());
+    EXPECT_EQ(copy->link(), original->link());
+    EXPECT_EQ(copy->imageLink(), original->imageLink());
+    EXPECT_EQ(copy->date(), original->date());
+    ASSERT_TRUE(copy->source());
+    EXPECT_TRUE(*copy->source() == *original->source());
+    EXPECT_TRUE(copy->image().isNull());
+}
+
+TEST(NewsStory, DecodesLegacyAndDamagedArchivesWithoutCrashing)
+{
+    QImage pixel(3, 3, QImage::Format_RGB32);
+    pixel.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    pixel.save(&buffer, "PNG");
+
+    storytest::ArchivedStoryFixture legacy;
+    legacy.headlineNumber = 7;
+    legacy.body = QString(150, u'b');
+    legacy.link = u"http://a.example/x"_s;
+    legacy.imageData = png;
+    legacy.sourceObject = legacySource();
+    const auto decoded = roundTrip(legacy);
+    ASSERT_TRUE(decoded);
+    EXPECT_FALSE(decoded->headline());
+    EXPECT_EQ(decoded->body(), QString(100, u'b'));
+    EXPECT_EQ(decoded->image().size(), QSize(3, 3));
+    EXPECT_EQ(decoded->source()->title(), u"Old"_s);
+    // Written again, the image is dropped.
+    EXPECT_TRUE(roundTrip(*decoded)->image().isNull());
+
+    // Cut in characters: a letter with its combining mark counts once.
+    legacy.body = QString(120, u'x').replace(u"x"_s, u"e\u0301"_s);
+    const auto combined = roundTrip(legacy);
+    ASSERT_TRUE(combined);
+    EXPECT_EQ(combined->body()->size(), 200);
+    legacy.body = QString(100, u'c');
+    EXPECT_EQ(roundTrip(legacy)->body(), QString(100, u'c'));
+
+    storytest::ArchivedStoryFixture sourceless;
+    sourceless.headline = u"h"_s;
+    EXPECT_FALSE(roundTrip(sourceless));
+    sourceless.sourceObject = std::make_shared<storytest::ArchivedStoryFixture>();
+    EXPECT_FALSE(roundTrip(sourceless));
+}

@@ -1,0 +1,228 @@
+#include "data/model/ArchivedStoriesData.h"
+#include "data/model/Shared.h"
+#include "data/model/StoryStateData.h"
+#include "data/model/tests/StoryTestSupport.h"
+#include "testsupport/TestSupport.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using storytest::story;
+
+namespace {
+
+QString linkNumber(int i)
+{
+    return u"http://news.example/"_s + QString::number(i);
+}
+
+QStringList linksOf(const QList<std::shared_ptr<NewsStory>>& stories)
+{
+    QStringList out;
+    for (const auto& s : stories)
+        out.append(s->link()->absoluteString());
+    return out;
+}
+
+// A raw state record as another program or a damaged store may have written it.
+class RawRecord : public Coding {
+public:
+    RawRecord(QString cls, std::optional<QString> storyLink, std::optional<qint64> stateNumber, std::shared_ptr<Coding> story)
+        : className(std::move(cls))
+        , link(std::move(storyLink))
+        , state(stateNumber)
+        , storyObject(std::move(story))
+    {
+    }
+    QString className;
+    std::optional<QString> link;
+    std::optional<qint64> state;
+    std::shared_ptr<Coding> storyObject;
+    QString archivedClassName() const override { return className; }
+    void encodeWithCoder(KeyedArchiver& coder) const override
+    {
+        if (link)
+            coder.encodeUrl(*Url::fromString(*link), u"storyLink"_s);
+        if (storyObject)
+            coder.encodeObject(*storyObject, u"story"_s);
+        if (state)
+            coder.encodeInteger(*state, u"state"_s);
+    }
+};
+
+} // namespace
+
+TEST(StoryStateData, ReplacesStatesAndForgetsThemOnNone)
+{
+    StoryStateData states;
+    EXPECT_EQ(states.stateForLink(u""_s), StoryState::None);
+    EXPECT_FALSE(states.cachedData());
+
+    EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::None);
+    ASSERT_TRUE(states.cachedData());
+    EXPECT_TRUE(states.cachedData()->isEmpty());
+
+    const auto s = story(linkNumber(1));
+    states.setState(*s, StoryState::Read);
+    states.setState(*story(linkNumber(2)), StoryState::Read);
+    states.setState(*s, StoryState::Deleted);
+    EXPECT_FALSE(states.cachedData());
+    ASSERT_TRUE(states.linkStateCache());
+    EXPECT_TRUE(states.linkStateCache()->isEmpty());
+    EXPECT_EQ(states.stateForStory(*s), StoryState::Deleted);
+    ASSERT_EQ(states.cachedData()->size(), 2);
+    EXPECT_EQ(states.cachedData()->first()->storyLink->absoluteString(), linkNumber(1));
+
+    states.setState(*s, StoryState::None);
+    EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::None);
+    EXPECT_EQ(states.cachedData()->size(), 1);
+    // Links are compared as exact texts.
+    EXPECT_EQ(states.stateForLink(linkNumber(2) + u'/'), StoryState::None);
+    EXPECT_EQ(states.stateForLink(linkNumber(2)), StoryState::Read);
+
+    // A story without link changes nothing.
+    states.setState(*story(QString()), StoryState::Read);
+    EXPECT_EQ(StoryStateData().stateForLink(linkNumber(2)), StoryState::Read);
+}
+
+TEST(StoryStateData, KeepsTheFiveHundredStatesSetLast)
+{
+    // 500 records, the one of link 0 set longest ago.
+    QList<std::shared_ptr<StoryStateData::StateDescription>> full;
+    for (int i = 499; i >= 0; --i)
+        full.append(std::make_shared<StoryStateData::StateDescription>(*Url::fromString(linkNumber(i)), StoryState::Read));
+    sharedDefaults()->set(u"velmora.Tickerly.statedStoriesKey"_s, KeyedArchiver::archivedDataWithRootObjects(full));
+
+    StoryStateData states;
+    // An existing record moves to the front; nothing is dropped.
+    states.setState(*story(linkNumber(0)), StoryState::Deleted);
+    EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::Read);
+    EXPECT_EQ(states.cachedData()->size(), 500);
+    EXPECT_EQ(states.cachedData()->first()->storyLink->absoluteString(), linkNumber(0));
+    // A new one pushes out the record set longest ago.
+    states.setState(*story(linkNumber(500)), StoryState::Read);
+    EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::None);
+    EXPECT_EQ(states.stateForLink(linkNumber(0)), StoryState::Deleted);
+    EXPECT_EQ(states.cachedData()->size(), 500);
+}
+
+TEST(StoryStateData, SeesAnotherObjectsStatesOnlyAfterAFlush)
+{
+    StoryStateData a;
+    StoryStateData b;
+    EXPECT_EQ(a.stateForLink(linkNumber(1)), StoryState::None);
+    b.setState(*story(linkNumber(1)), StoryState::Read);
+    EXPECT_EQ(a.stateForLink(linkNumber(1)), StoryState::None);
+    a.flushCache();
+    EXPECT_EQ(a.stateForLink(linkNumber(1)), StoryState::Read);
+
+    // A's stale cache does not make its next write lose B's state.
+    b.setState(*story(linkNumber(2)), StoryState::Deleted);
+    a.setState(*story(linkNumber(3)), StoryState::Read);
+    EXPECT_EQ(a.stateForLink(linkNumber(2)), StoryState::Deleted);
+}
+
+TEST(StoryStateData, ReadsOddRecordsAndReplacesUnreadableValues)
+{
+    auto store = sharedDefaults();
+    RawRecord seven(u"TickerlyDataMac.StoryStateData.StateDescription"_s, linkNumber(1), 7, nullptr);
+    RawRecord linkless(u"TickerlyDataMac.StoryStateData.StateDescription"_s, std::nullopt, 1, nullptr);
+    QList<std::shared_ptr<const Coding>> records { std::make_shared<RawRecord>(seven), std::make_shared<RawRecord>(linkless) };
+    store->set(u"velmora.Tickerly.statedStoriesKey"_s, KeyedArchiver::archivedDataWithRootArray(records));
+
+    StoryStateData states;
+    EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::None);
+    EXPECT_EQ(states.cachedData()->size(), 2);
+    states.setState(*story(linkNumber(1)), StoryState::Read);
+    EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::Read);
+    EXPECT_EQ(states.cachedData()->size(), 2);
+
+    for (const QVariant& junk : { QVariant(u"text"_s), QVariant(QByteArray("\xff\x00garbage", 9)) }) {
+        store->set(u"velmora.Tickerly.statedStoriesKey"_s, junk);
+        StoryStateData fresh;
+        EXPECT_EQ(fresh.stateForLink(linkNumber(1)), StoryState::None);
+        fresh.setState(*story(linkNumber(4)), StoryState::Read);
+        EXPECT_EQ(fresh.stateForLink(linkNumber(4)), StoryState::Read);
+    }
+}
+
+TEST(StoryStateData, KeepsStatesSetByTwoProgramsAtOnce)
+{
+    QProcess other;
+    other.start(testsupport::helperPath(u"story_states_helper"_s), { u"other/"_s, u"60"_s });
+    ASSERT_TRUE(other.waitForStarted(10000));
+    StoryStateData states;
+    for (int i = 0; i < 60; ++i)
+        states.setState(*story(u"http://news.example/this/"_s + QString::number(i)), StoryState::Read);
+    ASSERT_TRUE(other.waitForFinished(60000));
+    ASSERT_EQ(other.exitCode(), 0);
+
+    states.flushCache();
+    for (int i = 0; i < 60; ++i) {
+        EXPECT_EQ(states.stateForLink(u"http://news.example/this/"_s + QString::number(i)), StoryState::Read) << i;
+        EXPECT_EQ(states.stateForLink(u"http://news.example/other/"_s + QString::number(i)), StoryState::Deleted) << i;
+    }
+}
+
+TEST(ArchivedStoriesData, KeepsTheStoryGivenLastForALink)
+{
+    ArchivedStoriesData archive;
+    EXPECT_TRUE(archive.storiesWithState(StoryState::Read).isEmpty());
+    EXPECT_FALSE(archive.suggestedMaxAge());
+
+    archive.setState(story(linkNumber(1), 10, u"first"_s), StoryState::Read);
+    archive.setState(story(linkNumber(2), 20), StoryState::Read);
+    archive.setState(story(linkNumber(1), 10, u"second"_s), StoryState::Deleted);
+    archive.setState(story(QString()), StoryState::Read);
+    EXPECT_EQ(linksOf(archive.storiesWithState(StoryState::Read)), QStringList { linkNumber(2) });
+    const auto deleted = archive.storiesWithState(StoryState::Deleted);
+    ASSERT_EQ(deleted.size(), 1);
+    EXPECT_EQ(deleted.first()->headline(), u"second"_s);
+    EXPECT_EQ(archive.stateForLink(linkNumber(1)), StoryState::Deleted);
+    EXPECT_EQ(archive.stateForStory(*story(QString())), StoryState::None);
+    EXPECT_EQ(linksOf(archive.storiesMatchingPredicate([](const auto&) { return true; })),
+        (QStringList { linkNumber(1), linkNumber(2) }));
+}
+
+TEST(ArchivedStoriesData, SuggestsTheOldestDateOnceFull)
+{
+    // Set from newest to oldest story, so the cap drops the newest, not the oldest.
+    QList<std::shared_ptr<ArchivedStoriesData::StateDescription>> records;
+    for (int i = 498; i >= 0; --i)
+        records.append(std::make_shared<ArchivedStoriesData::StateDescription>(story(linkNumber(i), 1'000'000 - i), StoryState::Read));
+    sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s, KeyedArchiver::archivedDataWithRootObjects(records));
+
+    ArchivedStoriesData archive;
+    EXPECT_FALSE(archive.suggestedMaxAge());
+    archive.setState(story(linkNumber(499), 1'000'000 - 499), StoryState::Read);
+    ASSERT_TRUE(archive.suggestedMaxAge());
+    EXPECT_EQ(archive.suggestedMaxAge()->toSecsSinceEpoch(), 1'000'000 - 499);
+
+    archive.setState(story(linkNumber(500), 2'000'000), StoryState::Read);
+    EXPECT_EQ(archive.storiesWithState(StoryState::Read).size(), 500);
+    EXPECT_EQ(archive.stateForLink(linkNumber(0)), StoryState::None);
+    EXPECT_EQ(archive.suggestedMaxAge()->toSecsSinceEpoch(), 1'000'000 - 499);
+
+    archive.setState(story(linkNumber(501)), StoryState::Read);
+    EXPECT_FALSE(archive.suggestedMaxAge());
+}
+
+TEST(ArchivedStoriesData, SkipsDamagedRecords)
+{
+    const QString cls = u"TickerlyDataMac.ArchivedStoriesData.StateDescription"_s;
+    storytest::ArchivedStoryFixture good;
+    good.link = linkNumber(1);
+    good.sourceObject = storytest::source();
+    auto goodStory = std::make_shared<storytest::ArchivedStoryFixture>(good);
+    QList<std::shared_ptr<const Coding>> records {
+        std::make_shared<RawRecord>(cls, std::nullopt, 9, goodStory),
+        std::make_shared<RawRecord>(cls, std::nullopt, 1, nullptr),
+        std::make_shared<RawRecord>(cls, std::nullopt, 2, goodStory),
+    };
+    sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s, KeyedArchiver::archivedDataWithRootArray(records));
+    ArchivedStoriesData archive;
+    EXPECT_EQ(linksOf(archive.storiesMatchingPredicate([](const auto&) { return true; })), QStringList { linkNumber(1) });
+    EXPECT_EQ(archive.stateForLink(linkNumber(1)), StoryState::Deleted);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "data/model/NewsStory.h"
+#include "data/model/Source.h"
+#include "platform/foundation/Url.h"
+#include "platform/foundation/XmlParser.h"
+
+#include "tickerlydatamac_export.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+// One feed document (RSS 2.0, RDF or Atom) read into the feed's title, site link, channel image
+// address and stories. The whole document is parsed inside the constructor, on the calling
+// thread; afterwards the object is a plain record of what was found. Element names are matched
+// as written, prefixes included. A document that is not well-formed keeps what was read before
+// the first error.
+//
+// Without a source, no story is made (discovery only wants the title and links).
+class TICKERLYDATAMAC_EXPORT FeedParser : private XmlParserDelegate {
+public:
+    FeedParser(const QByteArray& feedData, std::shared_ptr<Source> source);
+    ~FeedParser() override;
+    FeedParser(const FeedParser&) = delete;
+    FeedParser& operator=(const FeedParser&) = delete;
+
+    const std::shared_ptr<Source>& source() const { return m_source; }
+
+    // The feed's title exactly as written (not cleaned or trimmed).
+    std::optional<QString> title;
+    // The RSS channel image's address.
+    std::optional<Url> imageURL;
+    // The feed's web-site link.
+    std::optional<Url> link;
+    // The stories, in document order.
+    QList<std::shared_ptr<NewsStory>> stories;
+
+    // Whether the document's root element is that of a feed ("rss", "rdf:RDF" or "feed"), so an
+    // error page or portal page can be told from a feed without items.
+    bool isFeed() const { return m_isFeed; }
+
+    // The longest story body, in characters.
+    static constexpr qsizetype descriptionMaxLength = 100;
+
+    // Feed text as a story shows it: tags and line feeds removed, spaces trimmed, HTML entities
+    // decoded, cut to `maxLength` characters when given.
+    static QString fixText(const QString& text, std::optional<qsizetype> maxLength = std::nullopt);
+
+private:
+    void didStartElement(const QString& name, const XmlAttributes& attributes) override;
+    void didEndElement(const QString& name) override;
+    void foundCharacters(const QString& text) override;
+
+    bool isItemPath() const;
+    bool isPath(std::initializer_list<QStringView> path) const;
+
+    std::shared_ptr<Source> m_source;
+    bool m_isFeed = false;
+
+    QStringList elementStack;
+    std::optional<QString> currentString;
+    std::optional<QString> currentTitle;
+    std::optional<Url> currentLink;
+    std::optional<QString> currentDescription;
+    std::optional<Url> currentImageLink;
+    std::optional<QString> currentDate;
+};

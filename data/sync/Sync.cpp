@@ -1,0 +1,170 @@
+#include "data/sync/Sync.h"
+
+#include "data/model/Shared.h"
+#include "data/model/SourcesData.h"
+#include "data/model/StoredStoriesData.h"
+#include "data/sync/FeedParser.h"
+#include "platform/foundation/MainQueue.h"
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+std::shared_ptr<Sync> Sync::create()
+{
+    return std::shared_ptr<Sync>(new Sync());
+}
+
+Sync::Sync() = default;
+Sync::~Sync() = default;
+
+void Sync::updateStories(std::optional<UrlSessionConfiguration> sessionConfiguration, Completion completion)
+{
+    if (m_isCancelled)
+        return;
+    m_dataMap.clear();
+    m_sourceMap.clear();
+    m_totalTasks = 0;
+    m_failedTasks = 0;
+
+    const QList<std::shared_ptr<Source>> sourceList = SourcesData().sources();
+    if (sourceList.isEmpty()) {
+        StoredStoriesData().storeStories({});
+        if (completion)
+            completion(true);
+        return;
+    }
+
+    m_completion = std::move(completion);
+    const std::shared_ptr<UrlSession> session = createSession(std::move(sessionConfiguration));
+    {
+        std::lock_guard lock(m_sessionMutex);
+        m_session = session;
+    }
+
+    QList<std::shared_ptr<UrlSessionDataTask>> tasks;
+    for (const auto& source : sourceList) {
+        if (auto task = taskForSource(*session, source))
+            tasks.append(std::move(task));
+    }
+    for (const auto& task : tasks) {
+        if (!m_isCancelled)
+            task->resume();
+    }
+    m_sources = sourceList;
+    if (!m_isCancelled)
+        session->finishTasksAndInvalidate();
+}
+
+void Sync::cancel()
+{
+    m_isCancelled = true;
+    if (const std::shared_ptr<UrlSession> running = session())
+        running->invalidateAndCancel();
+}
+
+std::shared_ptr<UrlSession> Sync::session() const
+{
+    std::lock_guard lock(m_sessionMutex);
+    return m_session;
+}
+
+std::shared_ptr<UrlSession> Sync::createSession(std::optional<UrlSessionConfiguration> sessionConfiguration)
+{
+    UrlSessionConfiguration configuration = sessionConfiguration.value_or(UrlSessionConfiguration {});
+    configuration.requestCachePolicy = UrlCachePolicy::ReloadIgnoringLocalAndRemoteCache;
+    return UrlSession::create(configuration, shared_from_this());
+}
+
+std::shared_ptr<UrlSessionDataTask> Sync::taskForSource(UrlSession& session, const std::shared_ptr<Source>& source)
+{
+    const std::optional<Url> url = Url::fromString(source->link());
+    if (!url)
+        return nullptr;
+    ++m_totalTasks;
+    auto task = session.dataTask(UrlRequest(*url));
+    m_sourceMap[task->taskIdentifier()] = source;
+    return task;
+}
+
+void Sync::didReceiveData(UrlSession&, UrlSessionDataTask& task, const QByteArray& data)
+{
+    m_dataMap[task.taskIdentifier()].append(data);
+}
+
+void Sync::didCompleteWithError(UrlSession&, UrlSessionDataTask& task, const std::optional<Error>& error)
+{
+    debugprint(u"Completed "_s + task.originalRequest().url.absoluteString() + u" with error: "_s
+        + (error ? error->localizedDescription() : u"none"_s));
+    // The bytes of a failed download stay and are parsed with the others.
+    if (error)
+        ++m_failedTasks;
+}
+
+void Sync::didBecomeInvalidWithError(UrlSession&, const std::optional<Error>&)
+{
+    if (m_isCancelled)
+        return;
+    if (m_failedTasks == m_totalTasks)
+        reportOnMainQueue(false);
+    else
+        parseStories();
+}
+
+std::shared_ptr<FeedParser> Sync::parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source)
+{
+    return std::make_shared<FeedParser>(data, source);
+}
+
+void Sync::parseStories()
+{
+    // Error pages and portals answer without a transport error; they must not replace the
+    // stored stories by nothing.
+    bool anyFeed = false;
+    for (const auto& [identifier, data] : m_dataMap) {
+        if (m_isCancelled)
+            continue;
+        const auto source = m_sourceMap.find(identifier);
+        if (source == m_sourceMap.end() || !source->second)
+            continue;
+        const auto parser = parseFeed(data, source->second);
+        anyFeed = anyFeed || parser->isFeed();
+        if (!m_workingStories)
+            m_workingStories.emplace();
+        m_workingStories->append(parser->stories);
+    }
+
+    QList<std::shared_ptr<NewsStory>> stories = m_workingStories.value_or(QList<std::shared_ptr<NewsStory>>());
+    std::sort(stories.begin(), stories.end(), [](const auto& a, const auto& b) { return *a > *b; });
+    if (anyFeed)
+        StoredStoriesData().storeStories(stories);
+
+    if (m_isCancelled)
+        cleanup();
+    else
+        reportOnMainQueue(anyFeed);
+}
+
+void Sync::reportOnMainQueue(bool success)
+{
+    MainQueue::dispatchAsync([self = shared_from_this(), success] {
+        if (self->m_completion && !self->m_isCancelled)
+            self->m_completion(success);
+        self->cleanup();
+    });
+}
+
+void Sync::cleanup()
+{
+    m_completion = nullptr;
+    std::shared_ptr<UrlSession> session;
+    {
+        std::lock_guard lock(m_sessionMutex);
+        session.swap(m_session);
+    }
+    m_workingStories.reset();
+    m_failedTasks = 0;
+    m_totalTasks = 0;
+    m_dataMap.clear();
+    m_sourceMap.clear();
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "data/model/NewsStory.h"
+#include "data/model/Source.h"
+#include "platform/foundation/UrlSession.h"
+
+#include "tickerlydatamac_export.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+
+class FeedParser;
+
+// The refresh engine: downloads every source's feed at once over a session of its own, parses
+// them into stories and stores them newest first (StoredStoriesData), then tells its caller on
+// the main queue whether the stored list was replaced.
+//
+// Made through create() and owned by the caller; while a run is under way its session and the
+// block queued on the main queue keep it alive too. updateStories runs on the caller's thread;
+// every download callback and the parsing run on the session's delegate queue, one at a time,
+// which alone touches the maps, counters and gathered stories during a run. cancel() may come
+// from any thread. One run at a time per object.
+class TICKERLYDATAMAC_EXPORT Sync : public UrlSessionDelegate, public std::enable_shared_from_this<Sync> {
+public:
+    using Completion = std::function<void(bool)>;
+
+    static std::shared_ptr<Sync> create();
+    ~Sync() override;
+
+    // Starts a run over the sources of the shared suite. The completion gets true, on the main
+    // queue, when the stored list was replaced, and false when every download failed, none
+    // could be made, or no download brought a feed. With no source at all an empty list is
+    // stored and the completion gets true at once, on the calling thread. Never called for a
+    // cancelled run; a cancelled object starts nothing.
+    void updateStories(std::optional<UrlSessionConfiguration> sessionConfiguration = std::nullopt,
+        Completion completion = {});
+    // Ends the run: downloads are cancelled and no completion follows. For good.
+    void cancel();
+
+    bool isCancelled() const { return m_isCancelled; }
+    // The sources, completion and session of the run under way (read them on the caller's
+    // thread between runs).
+    const std::optional<QList<std::shared_ptr<Source>>>& sources() const { return m_sources; }
+    const Completion& completion() const { return m_completion; }
+    std::shared_ptr<UrlSession> session() const;
+    const std::optional<QList<std::shared_ptr<NewsStory>>>& workingStories() const { return m_workingStories; }
+
+protected:
+    Sync();
+
+    // The run's session: `sessionConfiguration` (or the default one) made to bypass every cache,
+    // with this object as its delegate.
+    std::shared_ptr<UrlSession> createSession(std::optional<UrlSessionConfiguration> sessionConfiguration);
+    // The download of `source`, not started; null when its link is not a URL.
+    std::shared_ptr<UrlSessionDataTask> taskForSource(UrlSession& session, const std::shared_ptr<Source>& source);
+    // Reads one downloaded document. Runs on the delegate queue.
+    virtual std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source);
+
+    void didReceiveData(UrlSession& session, UrlSessionDataTask& task, const QByteArray& data) override;
+    void didCompleteWithError(UrlSession& session, UrlSessionDataTask& task, const std::optional<Error>& error) override;
+    void didBecomeInvalidWithError(UrlSession& session, const std::optional<Error>& error) override;
+
+private:
+    void parseStories();
+    // Calls the completion on the main queue (unless cancelled by then), then cleans up there.
+    void reportOnMainQueue(bool success);
+    void cleanup();
+
+    std::optional<QList<std::shared_ptr<Source>>> m_sources;
+    Completion m_completion;
+    // Guarded: cancel() may read it from any thread while the run clears it.
+    mutable std::mutex m_sessionMutex;
+    std::shared_ptr<UrlSession> m_session;
+    std::atomic<bool> m_isCancelled = false;
+    std::optional<QList<std::shared_ptr<NewsStory>>> m_workingStories;
+    int m_totalTasks = 0;
+    int m_failedTasks = 0;
+    std::unordered_map<qint64, QByteArray> m_dataMap;
+    std::unordered_map<qint64, std::shared_ptr<Source>> m_sourceMap;
+};

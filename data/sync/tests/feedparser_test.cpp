@@ -1,0 +1,191 @@
+#include "data/sync/FeedParser.h"
+#include "data/sync/StringExtensions.h"
+#include "testsupport/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+std::shared_ptr<Source> feedSource()
+{
+    return std::make_shared<Source>(u"Feed"_s, u"http://feed.example/rss"_s);
+}
+
+QString shown(const std::optional<QString>& text)
+{
+    if (!text)
+        return u"(none)"_s;
+    QString s = *text;
+    s.replace(u'\\', u"\\\\"_s).replace(u'\n', u"\\n"_s).replace(u'\r', u"\\r"_s).replace(u'\t', u"\\t"_s);
+    return u'"' + s + u'"';
+}
+
+QString shown(const std::optional<Url>& url)
+{
+    return url ? url->absoluteString() : u"(none)"_s;
+}
+
+// Everything a parse found, one field a line.
+QString dump(const FeedParser& feed)
+{
+    QStringList lines { u"feed: "_s + (feed.isFeed() ? u"yes"_s : u"no"_s), u"title: "_s + shown(feed.title),
+        u"link: "_s + shown(feed.link), u"imageURL: "_s + shown(feed.imageURL),
+        u"stories: "_s + QString::number(feed.stories.size()) };
+    for (const auto& story : feed.stories) {
+        lines << u"--"_s << u"headline: "_s + shown(story->headline()) << u"body: "_s + shown(story->body())
+              << u"link: "_s + shown(story->link())
+              << u"date: "_s + (story->date() ? story->date()->toUTC().toString(Qt::ISODate) : u"(none)"_s)
+              << u"imageLink: "_s + shown(story->imageLink());
+    }
+    return lines.join(u'\n') + u'\n';
+}
+
+const QString goldenFolder = u"data/sync/tests/data/feeds"_s;
+
+std::vector<std::string> goldenFeeds()
+{
+    std::vector<std::string> names;
+    const QDir dir(testsupport::sourcePath(goldenFolder));
+    for (const QString& name : dir.entryList({ u"*.xml"_s }, QDir::Files, QDir::Name))
+        names.push_back(name.toStdString());
+    return names;
+}
+
+class FeedParserGolden : public ::testing::TestWithParam<std::string> { };
+
+} // namespace
+
+// Each x.xml beside x.xml.expected; TICKERLY_UPDATE_GOLDEN=1 rewrites the expected files.
+TEST_P(FeedParserGolden, ReadsTheDocumentAsExpected)
+{
+    const QString path = testsupport::sourcePath(goldenFolder + u'/' + QString::fromStdString(GetParam()));
+    const FeedParser feed(testsupport::readFile(path), feedSource());
+    const QString actual = dump(feed);
+    if (qEnvironmentVariableIsSet("TICKERLY_UPDATE_GOLDEN")) {
+        QFile out(path + u".expected"_s);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(actual.toUtf8());
+        return;
+    }
+    EXPECT_EQ(actual, QString::fromUtf8(testsupport::readFile(path + u".expected"_s)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Feeds, FeedParserGolden, ::testing::ValuesIn(goldenFeeds()),
+    [](const auto& param) {
+        std::string name = param.param.substr(0, param.param.find('.'));
+        for (char& c : name)
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
+
+TEST(FeedParser, ReadsFeedDetailsButMakesNoStoriesWithoutASource)
+{
+    const FeedParser feed(testsupport::readFile(testsupport::sourcePath(goldenFolder + u"/rss2.xml"_s)), nullptr);
+    EXPECT_TRUE(feed.isFeed());
+    EXPECT_EQ(feed.title, u"\n  Example News  "_s);
+    EXPECT_EQ(shown(feed.link), u"http://news.example/"_s);
+    EXPECT_EQ(shown(feed.imageURL), u"http://news.example/logo.png"_s);
+    EXPECT_TRUE(feed.stories.isEmpty());
+}
+
+TEST(FeedParser, CleansTextLikeAStoryShowsIt)
+{
+    EXPECT_EQ(FeedParser::fixText(u"Hello <b>world</b>"_s), u"Hello world"_s);
+    EXPECT_EQ(FeedParser::fixText(u" \t a &lt;b&gt; c\n "_s), u"a <b> c"_s);
+    EXPECT_EQ(FeedParser::fixText(u"&nbsp;x"_s), u"\u00a0x"_s);
+    EXPECT_EQ(FeedParser::fixText(u"\r\nkeep\r"_s), u"\rkeep\r"_s);
+    EXPECT_EQ(FeedParser::fixText(QString(150, u'a'), 100), QString(100, u'a'));
+    EXPECT_EQ(FeedParser::fixText(u"<<>>"_s), u">"_s);
+
+    // Cut in characters, whatever the clusters look like.
+    const QStringList pieces { u"a"_s, u"e\u0301"_s, u"\U0001F1E9\U0001F1EA"_s, u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s,
+        u"\u0915\u094D\u0937"_s, u"\r\n"_s, QString(40, u'\u0301'), u"\U0001F1E9"_s };
+    for (int seed = 0; seed < 200; ++seed) {
+        QString text;
+        for (int i = 0; i < 30 + seed; ++i)
+            text += pieces[(seed * 7 + i * (seed % 5 + 1)) % pieces.size()];
+        const QString fixed = FeedParser::fixText(text);
+        for (const qsizetype max : { 0, 1, 5, 100 }) {
+            const QString expected = characterCount(fixed) > max ? stringWithSubstringToIndex(fixed, max) : fixed;
+            EXPECT_EQ(FeedParser::fixText(text, max), expected) << seed << ' ' << max;
+        }
+    }
+}
+
+TEST(FeedParser, TellsFeedsFromOtherDocuments)
+{
+    for (const QByteArray& notFeed : { QByteArray(), QByteArray("<html><body>Portal</body></html>"), QByteArray("{\"json\":1}") }) {
+        const FeedParser feed(notFeed, feedSource());
+        EXPECT_FALSE(feed.isFeed());
+        EXPECT_TRUE(feed.stories.isEmpty());
+    }
+    EXPECT_TRUE(FeedParser("<rss version=\"2.0\"><channel/></rss>", feedSource()).isFeed());
+    EXPECT_TRUE(FeedParser("<feed xmlns=\"http://www.w3.org/2005/Atom\"/>", feedSource()).isFeed());
+}
+
+TEST(FeedParser, EndsHostileDocumentsQuicklyWithoutReadingLocalFiles)
+{
+    QTemporaryDir dir;
+    QFile secret(dir.filePath(u"secret.txt"_s));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("TOPSECRET");
+    secret.close();
+    const QByteArray external = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY x SYSTEM \"file://"
+        + secret.fileName().toUtf8() + "\">]><rss><channel><title>&x;</title><item><title>&x;</title></item></channel></rss>";
+    const FeedParser xxe(external, feedSource());
+    EXPECT_FALSE(xxe.title.value_or(QString()).contains(u"TOPSECRET"_s));
+    for (const auto& story : xxe.stories)
+        EXPECT_FALSE(story->headline()->contains(u"TOPSECRET"_s));
+
+    QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY l0 \"ha\">";
+    for (int i = 1; i < 12; ++i)
+        laughs += "<!ENTITY l" + QByteArray::number(i) + " \"" + QByteArray("&l" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+    laughs += "]><rss><channel><item><title>&l11;</title></item><item><title>after</title></item></channel></rss>";
+    QElapsedTimer timer;
+    timer.start();
+    const FeedParser bomb(laughs, feedSource());
+    EXPECT_LT(timer.elapsed(), 30'000);
+    for (const auto& story : bomb.stories)
+        EXPECT_LT(story->headline()->size(), 10'000'000);
+
+    // 50 MB in one text: past the parser's size limit, it ends in an error, keeping what came before.
+    QByteArray huge = "<rss><channel><item><title>before</title></item><item><description>";
+    huge += QByteArray(50 * 1024 * 1024, 'x');
+    huge += "</description></item></channel></rss>";
+    timer.restart();
+    const FeedParser big(huge, feedSource());
+    EXPECT_LT(timer.elapsed(), 60'000);
+    ASSERT_GE(big.stories.size(), 1);
+    EXPECT_EQ(big.stories.first()->headline(), u"before"_s);
+}
+
+// Real-world feeds, read in place: none may crash or hang the parser.
+TEST(FeedParser, ReadsEveryCorpusFeedWithoutFailing)
+{
+    const QString root = testsupport::corpusPath();
+    if (!QDir(root).exists())
+        GTEST_SKIP() << "no corpus at " << root.toStdString();
+    int files = 0;
+    QElapsedTimer timer;
+    timer.start();
+    QDirIterator it(root, { u"*.xml"_s }, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const FeedParser withSource(testsupport::readFile(path), feedSource());
+        const FeedParser without(testsupport::readFile(path), nullptr);
+        EXPECT_TRUE(without.stories.isEmpty()) << path.toStdString();
+        for (const auto& story : withSource.stories)
+            EXPECT_LE(story->body()->size(), 2 * FeedParser::descriptionMaxLength) << path.toStdString();
+        ++files;
+    }
+    EXPECT_GT(files, 0);
+    EXPECT_LT(timer.elapsed(), 120'000);
+}

@@ -1,0 +1,263 @@
+#include "data/model/SourcesData.h"
+#include "data/model/StoredStoriesData.h"
+#include "data/sync/FeedParser.h"
+#include "data/sync/Sync.h"
+#include "platform/foundation/UrlSessionTesting.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using namespace Qt::Literals::StringLiterals;
+using testsupport::LoopbackServer;
+using testsupport::ScriptedReply;
+
+namespace {
+
+// An RSS document with one item per entry: (link, seconds after 1970, or none for undated).
+QByteArray feed(const QList<QPair<QString, std::optional<qint64>>>& items)
+{
+    QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>";
+    for (const auto& [link, seconds] : items) {
+        doc += "<item><title>" + link.toUtf8() + "</title><link>" + link.toUtf8() + "</link>";
+        if (seconds)
+            doc += "<pubDate>" + QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC).toString(Qt::RFC2822Date).toUtf8() + "</pubDate>";
+        doc += "</item>";
+    }
+    return doc + "</channel></rss>";
+}
+
+ScriptedReply ok(const QByteArray& body, int status = 200)
+{
+    ScriptedReply reply;
+    reply.status = status;
+    reply.body = body;
+    return reply;
+}
+
+void addSource(const QString& link)
+{
+    SourcesData().addSource(std::make_shared<Source>(link, link));
+}
+
+QStringList storedLinks()
+{
+    QStringList out;
+    for (const auto& story : StoredStoriesData().storedStories())
+        out.append(story->link() ? story->link()->absoluteString() : u"-"_s);
+    return out;
+}
+
+// An address on which nothing answers.
+QString deadLink()
+{
+    return u"http://127.0.0.1:9/feed"_s;
+}
+
+// Records what the completion of a run was given, and where it ran.
+struct Outcome {
+    int calls = 0;
+    bool success = false;
+    bool onMainThread = false;
+    Sync::Completion completion()
+    {
+        return [this](bool value) {
+            ++calls;
+            success = value;
+            onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        };
+    }
+};
+
+void expectIdle(const Sync& sync)
+{
+    EXPECT_FALSE(sync.completion());
+    EXPECT_FALSE(sync.session());
+    EXPECT_FALSE(sync.workingStories());
+}
+
+class SyncTest : public ::testing::Test {
+protected:
+    void TearDown() override { UrlSessionTesting::closeIdleConnections(); }
+    LoopbackServer server;
+};
+
+} // namespace
+
+TEST_F(SyncTest, WithoutSourcesStoresAnEmptyListAtOnce)
+{
+    StoredStoriesData().storeStories({ std::make_shared<NewsStory>(u"old"_s, u""_s, Url::fromString(u"http://old/"_s),
+        std::optional<QDateTime>(), std::make_shared<Source>(u"s"_s, u"http://s/"_s)) });
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    EXPECT_EQ(outcome.calls, 1);
+    EXPECT_TRUE(outcome.success);
+    EXPECT_FALSE(sync->session());
+    EXPECT_TRUE(storedLinks().isEmpty());
+    EXPECT_TRUE(StoredStoriesData().lastLoaded());
+}
+
+TEST_F(SyncTest, StoresTheStoriesOfEveryFeedInterleavedByDate)
+{
+    server.reply(u"/a"_s, ok(feed({ { u"http://a/1"_s, 100 }, { u"http://a/3"_s, 300 }, { u"http://a/none"_s, std::nullopt } })));
+    server.reply(u"/b"_s, ok(feed({ { u"http://b/2"_s, 200 }, { u"http://b/4"_s, 400 } })));
+    addSource(server.url(u"/a"_s));
+    addSource(u"not a link"_s);
+    addSource(deadLink());
+    addSource(server.url(u"/b"_s));
+
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    EXPECT_TRUE(outcome.success);
+    EXPECT_TRUE(outcome.onMainThread);
+    EXPECT_EQ(storedLinks(), (QStringList { u"http://b/4"_s, u"http://a/3"_s, u"http://b/2"_s, u"http://a/1"_s, u"http://a/none"_s }));
+    EXPECT_EQ(sync->sources()->size(), 4);
+    expectIdle(*sync);
+    testsupport::processEvents();
+    EXPECT_EQ(outcome.calls, 1);
+    // Every feed is fetched afresh, past any cache on the way.
+    EXPECT_EQ(server.requests().first().header("cache-control"), QByteArray("no-cache"));
+}
+
+TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
+{
+    server.reply(u"/ok"_s, ok(feed({ { u"http://kept/1"_s, 10 } })));
+    addSource(server.url(u"/ok"_s));
+    {
+        auto first = Sync::create();
+        Outcome outcome;
+        first->updateStories(std::nullopt, outcome.completion());
+        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    }
+    const QDateTime loaded = *StoredStoriesData().lastLoaded();
+    SourcesData().resetSources();
+
+    const QList<QPair<QString, std::function<void()>>> runs {
+        { u"all fail"_s, [&] { addSource(deadLink()); addSource(u"http://127.0.0.1:7/x"_s); } },
+        { u"no valid link"_s, [&] { addSource(u"::"_s); addSource(u"http://a b/"_s); } },
+        { u"error pages"_s, [&] {
+             server.reply(u"/portal"_s, ok("<html><body>Sign in to continue</body></html>", 200));
+             server.reply(u"/down"_s, ok("<html><body>Bad gateway</body></html>", 502));
+             addSource(server.url(u"/portal"_s));
+             addSource(server.url(u"/down"_s));
+         } },
+    };
+    for (const auto& [name, setUp] : runs) {
+        SourcesData().resetSources();
+        setUp();
+        auto sync = Sync::create();
+        Outcome outcome;
+        sync->updateStories(std::nullopt, outcome.completion());
+        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; })) << name.toStdString();
+        EXPECT_FALSE(outcome.success) << name.toStdString();
+        EXPECT_TRUE(outcome.onMainThread);
+        EXPECT_EQ(storedLinks(), QStringList { u"http://kept/1"_s }) << name.toStdString();
+        EXPECT_EQ(*StoredStoriesData().lastLoaded(), loaded);
+        expectIdle(*sync);
+    }
+}
+
+TEST_F(SyncTest, ReadsErrorPagesAndCutOffDownloadsBesideGoodFeeds)
+{
+    const QByteArray cutFeed = feed({ { u"http://cut/1"_s, 50 }, { u"http://cut/2"_s, 60 }, { u"http://cut/3"_s, 70 } });
+    ScriptedReply cut = ok(cutFeed);
+    cut.cutAfter = cutFeed.indexOf("http://cut/3");
+    server.reply(u"/cut"_s, cut);
+    server.reply(u"/error"_s, ok("<html>Not found</html>", 404));
+    server.reply(u"/empty"_s, ok("<rss version=\"2.0\"><channel></channel></rss>"));
+    addSource(server.url(u"/cut"_s));
+    addSource(server.url(u"/error"_s));
+    addSource(server.url(u"/empty"_s));
+
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    EXPECT_TRUE(outcome.success);
+    EXPECT_EQ(storedLinks(), (QStringList { u"http://cut/2"_s, u"http://cut/1"_s }));
+}
+
+TEST_F(SyncTest, CancelledWhileDownloadingReportsNothingAndKeepsTheList)
+{
+    ScriptedReply slow = ok(feed({ { u"http://slow/1"_s, 1 } }));
+    slow.delayMs = 3000;
+    server.reply(u"/slow"_s, slow);
+    addSource(server.url(u"/slow"_s));
+
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.requestCount(u"/slow"_s) == 1; }));
+    sync->cancel();
+    EXPECT_TRUE(sync->isCancelled());
+    EXPECT_FALSE(testsupport::waitFor([&] { return outcome.calls > 0; }, 1000));
+    EXPECT_TRUE(storedLinks().isEmpty());
+    EXPECT_FALSE(StoredStoriesData().lastLoaded());
+
+    // A cancelled object starts nothing more.
+    sync->updateStories(std::nullopt, outcome.completion());
+    EXPECT_EQ(outcome.calls, 0);
+}
+
+namespace {
+// Cancels its own run as soon as the first feed has been read.
+class CancellingSync : public Sync {
+public:
+    static std::shared_ptr<CancellingSync> make() { return std::shared_ptr<CancellingSync>(new CancellingSync()); }
+    std::atomic<int> parsed = 0;
+
+protected:
+    std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source) override
+    {
+        auto parser = Sync::parseFeed(data, source);
+        if (++parsed == 1)
+            cancel();
+        return parser;
+    }
+};
+} // namespace
+
+TEST_F(SyncTest, CancelledWhileParsingStoresWhatWasReadWithoutReporting)
+{
+    server.reply(u"/one"_s, ok(feed({ { u"http://one/1"_s, 1 } })));
+    server.reply(u"/two"_s, ok(feed({ { u"http://two/1"_s, 2 } })));
+    addSource(server.url(u"/one"_s));
+    addSource(server.url(u"/two"_s));
+
+    auto sync = CancellingSync::make();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return StoredStoriesData().lastLoaded().has_value(); }));
+    EXPECT_EQ(sync->parsed, 1);
+    const QStringList stored = storedLinks();
+    EXPECT_TRUE(stored == QStringList { u"http://one/1"_s } || stored == QStringList { u"http://two/1"_s });
+    EXPECT_FALSE(testsupport::waitFor([&] { return outcome.calls > 0; }, 500));
+}
+
+TEST_F(SyncTest, ReadsTheBytesOfAFeedCutAtTheSizeCap)
+{
+    QList<QPair<QString, std::optional<qint64>>> items;
+    for (int i = 0; i < 3; ++i)
+        items.append({ u"http://huge/"_s + QString::number(i), 100 + i });
+    QByteArray huge = feed(items);
+    huge.insert(huge.indexOf("</channel>"), "<item><title>" + QByteArray(9 * 1024 * 1024, 'x') + "</title></item>");
+    server.reply(u"/huge"_s, ok(huge));
+    server.reply(u"/small"_s, ok(feed({ { u"http://small/1"_s, 1 } })));
+    addSource(server.url(u"/huge"_s));
+    addSource(server.url(u"/small"_s));
+
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }, 30000));
+    EXPECT_TRUE(outcome.success);
+    EXPECT_EQ(storedLinks(), (QStringList { u"http://huge/2"_s, u"http://huge/1"_s, u"http://huge/0"_s, u"http://small/1"_s }));
+}
