@@ -1,6 +1,9 @@
 #include "data/model/HotStoriesData.h"
 
+#include "data/model/NewsStory.h"
 #include "data/model/Shared.h"
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -59,4 +62,14 @@ void HotStoriesData::modifyHotStories(const std::function<void(HotStoryList&)>& 
         m_hotStories = changed;
     else
         change(m_hotStories);
+}
+
+bool HotStoriesData::isStoryHot(const NewsStory& story) const
+{
+    const auto& link = story.link();
+    if (!link)
+        return false;
+    return std::any_of(m_hotStories.cbegin(), m_hotStories.cend(), [&](const std::shared_ptr<HotStory>& hot) {
+        return hot->canonicalUrl().absoluteString() == link->absoluteString();
+    });
 }

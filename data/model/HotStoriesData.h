@@ -33,6 +33,10 @@ public:
     // then holds the result.
     void modifyHotStories(const std::function<void(HotStoryList&)>& change);
 
+    // Whether a held hot story's canonical URL is the story's link, compared as exact text
+    // (no case folding, no trailing-slash tolerance). A story without a link is never hot.
+    bool isStoryHot(const NewsStory& story) const;
+
 private:
     std::shared_ptr<UserDefaults> m_localStore;
     HotStoryList m_hotStories;

@@ -1,4 +1,5 @@
 #include "data/model/HotStoriesData.h"
+#include "data/model/NewsStory.h"
 #include "data/model/Shared.h"
 #include "testsupport/TestSupport.h"
 
@@ -21,6 +22,12 @@ QStringList described(const HotStoriesData::HotStoryList& list)
     for (const auto& h : list)
         out.append(h->canonicalUrl().absoluteString() + u' ' + QString::number(h->hits()));
     return out;
+}
+
+NewsStory story(const std::optional<QString>& link)
+{
+    return NewsStory(u"headline"_s, u"body"_s, link ? Url::fromString(*link) : std::nullopt, std::optional<QDateTime>(),
+                     std::make_shared<Source>(u"s"_s, u"http://s/"_s));
 }
 
 // A hot-story record as a damaged store or another version may hold it.
@@ -93,4 +100,19 @@ TEST(HotStoriesData, SkipsDamagedRecordsAndLoadsUnusableValuesAsEmpty)
         store->set(hotStoriesKey, unusable);
         EXPECT_TRUE(HotStoriesData().hotStories().isEmpty());
     }
+}
+
+TEST(HotStoriesData, AStoryIsHotOnlyWhenItsLinkIsExactlyACanonicalUrl)
+{
+    EXPECT_FALSE(HotStoriesData().isStoryHot(story(u"http://a.com/1"_s)));
+    EXPECT_FALSE(HotStoriesData().isStoryHot(story(std::nullopt)));
+
+    HotStoriesData data;
+    data.setHotStories({ hot(u"http://a.com/1"_s, 10), hot(u"https://b.org/x?y=1"_s, 0) });
+    EXPECT_TRUE(data.isStoryHot(story(u"http://a.com/1"_s)));
+    EXPECT_TRUE(data.isStoryHot(story(u"https://b.org/x?y=1"_s)));
+    for (const QString& near : { u"http://a.com/1/"_s, u"http://A.com/1"_s, u"HTTP://a.com/1"_s, u"https://a.com/1"_s,
+                                 u"https://b.org/x"_s, u"https://b.org/x?y=1#top"_s })
+        EXPECT_FALSE(data.isStoryHot(story(near))) << near.toStdString();
+    EXPECT_FALSE(data.isStoryHot(story(std::nullopt)));
 }
