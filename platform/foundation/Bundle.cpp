@@ -1,10 +1,11 @@
 #include "platform/foundation/Bundle.h"
 
+#include "platform/foundation/PreferredLanguages.h"
+
 #include <QFile>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 #include <QMutex>
 
 using namespace Qt::Literals::StringLiterals;
@@ -94,7 +95,7 @@ QStringList Bundle::preferredLanguages()
         if (!language.isEmpty() && !languages.contains(language))
             languages.append(language);
     };
-    for (const QString& tag : QLocale::system().uiLanguages()) {
+    for (const QString& tag : ::preferredLanguages()) {
         add(tag);
         add(tag.section(u'-', 0, 0));
     }
