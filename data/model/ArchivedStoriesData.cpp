@@ -130,7 +130,7 @@ std::shared_ptr<ArchivedStoriesData::StateDescription> ArchivedStoriesData::stat
 const ArchivedStoriesData::StateDescriptions& ArchivedStoriesData::allStateDescriptions()
 {
     if (!m_cachedData)
-        setCachedData(statelist::recordsFromValue<StateDescription>(m_localStore->value(archivedStoriesKey)));
+        setCachedData(archivedList<StateDescription>(archivedBytes(m_localStore->value(archivedStoriesKey)), u"state record"_s));
     return *m_cachedData;
 }
 

@@ -1,5 +1,6 @@
 #include "data/model/HotStoriesData.h"
 
+#include "data/model/ArchivedList_p.h"
 #include "data/model/NewsStory.h"
 #include "data/model/Shared.h"
 
@@ -14,24 +15,7 @@ const QString hotStoriesKey = u"velmora.Tickerly.HotStories"_s;
 HotStoriesData::HotStoryList hotStoriesFromValue(const QVariant& value)
 {
     HotStory::registerArchiveClasses();
-    if (value.typeId() != QMetaType::QByteArray)
-        return {};
-    const auto objects = KeyedUnarchiver::unarchiveArrayWithData(value.toByteArray());
-    if (!objects)
-        return {};
-    HotStoriesData::HotStoryList list;
-    for (const auto& object : *objects) {
-        // A damaged record costs that record only, never the list or the program.
-        if (!object) {
-            debugprint(u"HotStoriesData: skipped a stored hot story that could not be read"_s);
-            continue;
-        }
-        auto story = std::dynamic_pointer_cast<HotStory>(object);
-        if (!story)
-            return {};
-        list.append(std::move(story));
-    }
-    return list;
+    return archivedList<HotStory>(archivedBytes(value), u"hot story"_s);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "data/model/SourcesData.h"
 
+#include "data/model/ArchivedList_p.h"
 #include "data/model/Shared.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -56,24 +57,7 @@ QString SourcesData::updatedSourcesKey()
 SourcesData::SourceList SourcesData::sourcesFromData(const std::optional<QByteArray>& data)
 {
     Source::registerArchiveClasses();
-    if (!data)
-        return {};
-    const auto objects = KeyedUnarchiver::unarchiveArrayWithData(*data);
-    if (!objects)
-        return {};
-    SourceList list;
-    for (const auto& object : *objects) {
-        // A damaged element costs that source only, never the list or the program.
-        if (!object) {
-            debugprint(u"SourcesData: skipped a stored source that could not be read"_s);
-            continue;
-        }
-        auto source = std::dynamic_pointer_cast<Source>(object);
-        if (!source)
-            return {};
-        list.append(std::move(source));
-    }
-    return list;
+    return archivedList<Source>(data, u"source"_s);
 }
 
 SourcesData::SourceList SourcesData::sources() const

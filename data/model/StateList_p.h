@@ -3,6 +3,7 @@
 // The machinery shared by the two per-story state lists (StoryStateData, ArchivedStoriesData):
 // reading the stored list, the link cache, and one atomic change of the stored list.
 
+#include "data/model/ArchivedList_p.h"
 #include "data/model/Shared.h"
 #include "data/model/StoryState.h"
 #include "platform/foundation/KeyedArchive.h"
@@ -21,31 +22,6 @@ namespace statelist {
 
 // The longest a state list grows; past it the record set longest ago goes.
 inline constexpr qsizetype maxStoredStates = 500;
-
-// The records of a stored value; empty when it is no archive of a list of records. A record
-// that cannot be read is left out.
-template <typename Record>
-QList<std::shared_ptr<Record>> recordsFromValue(const std::optional<QVariant>& value)
-{
-    if (!value || value->typeId() != QMetaType::QByteArray)
-        return {};
-    const auto objects = KeyedUnarchiver::unarchiveArrayWithData(value->toByteArray());
-    if (!objects)
-        return {};
-    QList<std::shared_ptr<Record>> list;
-    list.reserve(objects->size());
-    for (const auto& object : *objects) {
-        if (!object) {
-            debugprint(QStringLiteral("skipped a stored state record that could not be read"));
-            continue;
-        }
-        auto record = std::dynamic_pointer_cast<Record>(object);
-        if (!record)
-            return {};
-        list.append(std::move(record));
-    }
-    return list;
-}
 
 // Link (absolute string) to state, later records overwriting earlier ones.
 template <typename Record, typename LinkOf>
@@ -82,7 +58,7 @@ void setState(UserDefaults& store, const QString& key, const std::optional<Url>&
     const std::shared_ptr<Record>& newRecord, LinkOf linkOf)
 {
     store.update(key, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-        QList<std::shared_ptr<Record>> list = recordsFromValue<Record>(current);
+        QList<std::shared_ptr<Record>> list = archivedList<Record>(archivedBytes(current), QStringLiteral("state record"));
         if (link) {
             if (const auto old = recordForLink(list, link->absoluteString(), linkOf))
                 list.removeOne(old);

@@ -1,5 +1,6 @@
 #include "data/model/StoredStoriesData.h"
 
+#include "data/model/ArchivedList_p.h"
 #include "data/model/Shared.h"
 #include "data/model/StoryStateData.h"
 
@@ -20,26 +21,7 @@ StoredStoriesData::StoredStoriesData(std::shared_ptr<UserDefaults> localStore)
 QList<std::shared_ptr<NewsStory>> StoredStoriesData::storedStories() const
 {
     NewsStory::registerArchiveClasses();
-    const auto data = m_localStore->data(storedStoriesKey);
-    if (!data)
-        return {};
-    const auto objects = KeyedUnarchiver::unarchiveArrayWithData(*data);
-    if (!objects)
-        return {};
-    QList<std::shared_ptr<NewsStory>> stories;
-    stories.reserve(objects->size());
-    for (const auto& object : *objects) {
-        // A damaged story costs that story only.
-        if (!object) {
-            debugprint(u"StoredStoriesData: skipped a stored story that could not be read"_s);
-            continue;
-        }
-        auto story = std::dynamic_pointer_cast<NewsStory>(object);
-        if (!story)
-            return {};
-        stories.append(std::move(story));
-    }
-    return stories;
+    return archivedList<NewsStory>(m_localStore->data(storedStoriesKey), u"story"_s);
 }
 
 QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optional<int> limit) const

@@ -103,7 +103,7 @@ std::shared_ptr<StoryStateData::StateDescription> StoryStateData::stateDescripti
 const StoryStateData::StateDescriptions& StoryStateData::allStateDescriptions()
 {
     if (!m_cachedData)
-        setCachedData(statelist::recordsFromValue<StateDescription>(m_localStore->value(statedStoriesKey)));
+        setCachedData(archivedList<StateDescription>(archivedBytes(m_localStore->value(statedStoriesKey)), u"state record"_s));
     return *m_cachedData;
 }
 

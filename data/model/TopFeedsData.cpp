@@ -1,5 +1,6 @@
 #include "data/model/TopFeedsData.h"
 
+#include "data/model/ArchivedList_p.h"
 #include "data/model/Shared.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -11,24 +12,7 @@ const QString storedTopFeedsKey = u"velmora.StoredTopFeeds"_s;
 TopFeedsData::TopFeedList topFeedsFromValue(const std::optional<QVariant>& value)
 {
     TopFeedSource::registerArchiveClasses();
-    if (!value || value->typeId() != QMetaType::QByteArray)
-        return {};
-    const auto objects = KeyedUnarchiver::unarchiveArrayWithData(value->toByteArray());
-    if (!objects)
-        return {};
-    TopFeedsData::TopFeedList list;
-    for (const auto& object : *objects) {
-        // A damaged record costs that record only, never the list or the program.
-        if (!object) {
-            debugprint(u"TopFeedsData: skipped a stored popular feed that could not be read"_s);
-            continue;
-        }
-        auto feed = std::dynamic_pointer_cast<TopFeedSource>(object);
-        if (!feed)
-            return {};
-        list.append(std::move(feed));
-    }
-    return list;
+    return archivedList<TopFeedSource>(archivedBytes(value), u"popular feed"_s);
 }
 
 } // namespace
