@@ -90,13 +90,3 @@ void BM_SyncOf240DelayedSources(benchmark::State& state)
 BENCHMARK(BM_SyncOf240DelayedSources)->ArgName("warm")->Arg(0)->Arg(1)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("TICKERLY_LOOPBACK_ONLY", "1");
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -80,13 +80,3 @@ void BM_RefreshOf240DelayedFeeds(benchmark::State& state)
 BENCHMARK(BM_RefreshOf240DelayedFeeds)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("TICKERLY_LOOPBACK_ONLY", "1");
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -26,6 +27,20 @@ inline std::shared_ptr<NewsStory> story(const QString& link, std::optional<qint6
         date = QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC);
     return std::make_shared<NewsStory>(headline, QStringLiteral("Body"),
         link.isEmpty() ? std::nullopt : Url::fromString(link), date, source());
+}
+
+inline QString linkNumber(int i)
+{
+    return QStringLiteral("http://news.example/") + QString::number(i);
+}
+
+// The links of `stories` in order, the empty text for a story without one.
+inline QStringList linksOf(const QList<std::shared_ptr<NewsStory>>& stories)
+{
+    QStringList out;
+    for (const auto& s : stories)
+        out.append(s->link() ? s->link()->absoluteString() : QString());
+    return out;
 }
 
 // An archived story written as damaged or older stores may have it.

@@ -7,22 +7,11 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
+using storytest::linkNumber;
+using storytest::linksOf;
 using storytest::story;
 
 namespace {
-
-QString linkNumber(int i)
-{
-    return u"http://news.example/"_s + QString::number(i);
-}
-
-QStringList linksOf(const QList<std::shared_ptr<NewsStory>>& stories)
-{
-    QStringList out;
-    for (const auto& s : stories)
-        out.append(s->link() ? s->link()->absoluteString() : QString());
-    return out;
-}
 
 } // namespace
 

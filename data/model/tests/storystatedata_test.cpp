@@ -9,22 +9,11 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
+using storytest::linkNumber;
+using storytest::linksOf;
 using storytest::story;
 
 namespace {
-
-QString linkNumber(int i)
-{
-    return u"http://news.example/"_s + QString::number(i);
-}
-
-QStringList linksOf(const QList<std::shared_ptr<NewsStory>>& stories)
-{
-    QStringList out;
-    for (const auto& s : stories)
-        out.append(s->link()->absoluteString());
-    return out;
-}
 
 // A raw state record as another program or a damaged store may have written it.
 class RawRecord : public Coding {
