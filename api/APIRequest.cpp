@@ -1,6 +1,7 @@
 #include "api/APIRequest.h"
 
 #include "api/JSON.h"
+#include "platform/foundation/Utf8.h"
 
 #include <QDebug>
 
@@ -150,7 +151,7 @@ UrlRequest APIRequest::URLRequest(const Url& baseURL)
             QString form;
             for (auto it = m_body.constBegin(); it != m_body.constEnd(); ++it)
                 form += it.key() + u'=' + printed(it.value()) + u'&';
-            request.httpBody = form.toUtf8();
+            request.httpBody = utf8Encoded(form);
             setHeaderValue(u"application/x-www-form-urlencoded"_s, u"Content-Type"_s);
         }
     }

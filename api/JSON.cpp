@@ -1,5 +1,7 @@
 #include "api/JSON.h"
 
+#include "platform/foundation/Utf8.h"
+
 #include <QRegularExpression>
 #include <QVariantHash>
 #include <QVariantList>
@@ -19,9 +21,10 @@ const std::shared_ptr<const nlohmann::json>& sharedNull()
     return null;
 }
 
+// U+FFFD for a lone surrogate, where Qt's own conversion would write "?".
 std::string toUtf8(const QString& text)
 {
-    return text.toStdString();
+    return utf8Encoded(text).toStdString();
 }
 
 QString fromUtf8(const nlohmann::json& string)

@@ -1,5 +1,7 @@
 #include "api/JSON.h"
 
+#include "platform/foundation/Utf8.h"
+
 using namespace Qt::Literals::StringLiterals;
 
 JSON JSON::failure(Error error)
@@ -25,7 +27,7 @@ JSON JSON::index(qint64 i) const
 JSON JSON::key(const QString& k) const
 {
     if (m_type == Type::Dictionary) {
-        const auto it = m_object->find(k.toStdString());
+        const auto it = m_object->find(utf8Encoded(k).toStdString());
         if (it != m_object->end())
             return JSON(*it);
         return failure(Error::withMessage(ErrorDomain, ErrorNotExist, u"Dictionary[\"%1\"] does not exist"_s.arg(k)));
@@ -50,7 +52,7 @@ void JSON::setKey(const QString& k, const JSON& value)
     if (m_type != Type::Dictionary)
         return;
     nlohmann::json copy = *m_object;
-    copy[k.toStdString()] = value.object();
+    copy[utf8Encoded(k).toStdString()] = value.object();
     setObject(std::move(copy));
 }
 

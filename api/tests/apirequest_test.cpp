@@ -96,6 +96,18 @@ TEST(APIRequest, EncodesBodiesAsCompactJsonOrAsForms)
     EXPECT_EQ(form.URLRequest(url(u"http://h"_s)).httpBody, QByteArray("a=1&b=x y&\xc3\xbc&"));
 }
 
+TEST(APIRequest, WritesALoneSurrogateInABodyAsAReplacementCharacter)
+{
+    const QString lone = u"a"_s + QChar(0xDC00) + u"b"_s;
+    auto form = APIRequest::POST(u"/f"_s);
+    form.setBodyValue(lone, u"s"_s);
+    EXPECT_EQ(form.URLRequest(url(u"http://h"_s)).httpBody, QByteArray("s=a\xef\xbf\xbd" "b&"));
+
+    form.setEncodeBodyAsJSON(true);
+    const JSON sent = JSON::fromData(form.URLRequest(url(u"http://h"_s)).httpBody);
+    EXPECT_EQ(sent[u"s"_s].string(), u"a\uFFFDb"_s);
+}
+
 TEST(APIRequest, SendsNoBodyButLogsWhenTheBodyCannotBeWritten)
 {
     auto request = APIRequest::POST(u"/x"_s);

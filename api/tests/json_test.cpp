@@ -202,3 +202,22 @@ TEST(JSON, WritesTextWithoutFailingOnBrokenStrings)
     ASSERT_TRUE(written);
     EXPECT_TRUE(written->contains("\xef\xbf\xbd"));
 }
+
+TEST(JSON, KeepsLoneSurrogatesAsReplacementCharactersNotQuestionMarks)
+{
+    const QString lone = u"a"_s + QChar(0xD800) + u"b"_s;
+    const QString replaced = u"a\uFFFDb"_s;
+
+    JSON text(lone);
+    EXPECT_EQ(text.string(), replaced);
+    EXPECT_EQ(JSON::fromPairs({ { u"s"_s, JSON(lone) } }).rawData(), QByteArray("{\"s\":\"a\xef\xbf\xbd" "b\"}"));
+
+    // Keys too: a key with a lone surrogate is not the key with a "?" in its place.
+    JSON dictionary = JSON::fromPairs({ { u"a?b"_s, JSON(1) } });
+    const JSON missing = dictionary[lone];
+    ASSERT_TRUE(missing.error());
+    EXPECT_EQ(missing.error()->code(), JSON::ErrorNotExist);
+    dictionary.setSubscript(lone, JSON(2));
+    EXPECT_EQ(dictionary[u"a?b"_s].intValue(), 1);
+    EXPECT_EQ(dictionary[replaced].intValue(), 2);
+}
