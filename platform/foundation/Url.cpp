@@ -1,5 +1,7 @@
 #include "platform/foundation/Url.h"
 
+#include "platform/foundation/Utf8.h"
+
 #include <QStringList>
 
 using namespace Qt::Literals::StringLiterals;
@@ -292,7 +294,7 @@ QString Url::percentEncoded(const QString& text, const QString& alsoKeep)
 {
     static const char hex[] = "0123456789ABCDEF";
     QString out;
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = utf8Encoded(text);
     out.reserve(utf8.size());
     for (char ch : utf8) {
         const auto b = static_cast<unsigned char>(ch);

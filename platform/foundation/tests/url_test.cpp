@@ -149,5 +149,7 @@ TEST(Url, AppendsPathComponentsAndBuildsEncodedQueries)
     EXPECT_EQ(withQuery->absoluteString(),
               u"https://search.example/Web?Query=%27news%20%26%20more%27&%24format=json%3D1%2B2#f"_s);
     EXPECT_EQ(Url::percentDecoded(u"%27news%20%26%20more%27%C3%BC"_s), u"'news & more'ü"_s);
+    // A lone surrogate (from an unescaped feed text) is encoded as U+FFFD, never as '?'.
+    EXPECT_EQ(Url::percentEncoded(u"a"_s + QChar(0xD800) + u"b"_s), u"a%EF%BF%BDb"_s);
     EXPECT_EQ(Url::fromString(u"http://h.example/a/b%20c/"_s)->lastPathComponent(), u"b c"_s);
 }
