@@ -2,6 +2,12 @@
 
 namespace {
 
+// The network library hands over up to 300 KiB of header lines per answer. Every line looks its
+// name up among the fields so far, and joining repeats copies the joined value, so without bounds
+// one hostile answer costs seconds of the one network thread every session shares.
+constexpr qsizetype maximumFields = 256;
+constexpr qsizetype maximumJoinedLength = 16 * 1024;
+
 QByteArrayView trimmed(QByteArrayView v)
 {
     while (!v.isEmpty() && (v.front() == ' ' || v.front() == '\t' || v.front() == '\r' || v.front() == '\n'))
@@ -57,7 +63,7 @@ void HttpResponseParser::feedLine(QByteArrayView line)
     }
     if (line.front() == ' ' || line.front() == '\t') {
         // An obsolete folded continuation of the previous field.
-        if (!fields.isEmpty()) {
+        if (!fields.isEmpty() && fields.fields().last().second.size() < maximumJoinedLength) {
             const auto& last = fields.fields().last();
             fields.setValue(last.first, last.second + QLatin1Char(' ') + QString::fromLatin1(content));
         }
@@ -72,6 +78,8 @@ void HttpResponseParser::feedLine(QByteArrayView line)
     const QString key = QString::fromLatin1(name);
     const QString value = QString::fromLatin1(trimmed(content.sliced(colon + 1)));
     const QString earlier = fields.value(key);
+    if (earlier.isNull() ? fields.size() >= maximumFields : earlier.size() >= maximumJoinedLength)
+        return;
     // Repeated fields combine as a list, as HTTP defines.
     fields.setValue(key, earlier.isNull() ? value : earlier + QLatin1String(", ") + value);
 }

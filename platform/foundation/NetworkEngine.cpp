@@ -155,6 +155,9 @@ void NetworkEngine::Private::handle(Command& command)
         t->timeout = request.timeoutInterval.value_or(configuration.timeoutIntervalForRequest);
         if (!(t->timeout > 0))
             t->timeout = 60; // a zero, negative or undefined interval would fail every task at once
+        // Endless in effect, yet still countable in milliseconds: the wait of the loop is
+        // worked out from it.
+        t->timeout = std::min(t->timeout, 1e9);
         t->cachePolicy = request.cachePolicy == UrlCachePolicy::UseProtocolDefault ? configuration.requestCachePolicy
                                                                                     : request.cachePolicy;
         t->sessionHeaders = configuration.httpAdditionalHeaders;

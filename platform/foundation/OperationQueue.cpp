@@ -68,10 +68,13 @@ OperationQueue::~OperationQueue()
             state->loop->quit();
         },
         Qt::QueuedConnection);
-    if (std::this_thread::get_id() == state->threadId)
+    if (std::this_thread::get_id() == state->threadId) {
+        // The operations still queued run after this object is gone.
+        currentQueue = nullptr;
         state->thread.detach();
-    else
+    } else {
         state->thread.join();
+    }
 }
 
 void OperationQueue::addOperation(std::function<void()> op)

@@ -46,8 +46,8 @@ std::optional<CborItem> toItem(const QVariant& v, int depth)
     case QMetaType::Char:
     case QMetaType::SChar:
     case QMetaType::UChar:
-    case QMetaType::ULong:
         return CborItem::makeInteger(v.toLongLong());
+    case QMetaType::ULong: // 64 bits here, as wide as ULongLong
     case QMetaType::ULongLong: {
         const quint64 u = v.toULongLong();
         if (u > quint64(std::numeric_limits<qint64>::max()))

@@ -37,17 +37,19 @@ public:
     // true, every later call is ignored and returns false.
     bool setValue(T value) const
     {
+        // A function may release the last holder of this very handle.
+        const std::shared_ptr<State> state = d;
         std::vector<std::function<void(const T&)>> waiting;
         {
-            std::lock_guard lock(d->mutex);
-            if (d->value)
+            std::lock_guard lock(state->mutex);
+            if (state->value)
                 return false;
-            d->value.emplace(std::move(value));
-            waiting.swap(d->continuations);
+            state->value.emplace(std::move(value));
+            waiting.swap(state->continuations);
         }
         // The value never changes once set, so it is read here without the lock.
         for (auto& fn : waiting) {
-            fn(*d->value);
+            fn(*state->value);
             fn = nullptr; // release what it holds before the next one runs
         }
         return true;

@@ -1,5 +1,7 @@
 #include "platform/foundation/HttpResponseParser_p.h"
 
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -37,4 +39,30 @@ TEST(HttpResponseParser, SkipsLinesThatAreNoFields)
     EXPECT_FALSE(parser.complete); // no usable status: not an answer
     EXPECT_EQ(parser.fields.size(), 1);
     EXPECT_EQ(parser.fields.value(u"Location"_s), u"/next"_s);
+}
+
+// Header lines reach the one network thread every session shares: a hostile answer's 300 KiB of
+// fields (as many as the network library lets through) must not hold that thread for seconds.
+TEST(HttpResponseParser, AFloodOfFieldsIsReadQuicklyAndKeepsTheFirstOnes)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (int kind = 0; kind < 3; ++kind) {
+        HttpResponseParser parser;
+        parser.feedLine("HTTP/1.1 200 OK\r\n");
+        parser.feedLine("Content-Type: text/xml\r\n");
+        qsizetype fed = 0;
+        for (int i = 0; fed < 300 * 1024; ++i) {
+            const QByteArray line = kind == 0 ? "X-" + QByteArray::number(i) + ":v\r\n"
+                : kind == 1                   ? QByteArray("Set-Cookie:v\r\n")
+                                              : QByteArray(" v\r\n");
+            parser.feedLine(line);
+            fed += line.size();
+        }
+        parser.feedLine("\r\n");
+        EXPECT_TRUE(parser.complete);
+        EXPECT_EQ(parser.statusCode, 200);
+        EXPECT_TRUE(parser.fields.value(u"content-type"_s).startsWith(u"text/xml"_s));
+    }
+    EXPECT_LT(timer.elapsed(), 3000); // generous: unbounded, this took about ten seconds
 }

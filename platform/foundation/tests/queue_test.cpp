@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 using testsupport::waitFor;
@@ -164,6 +165,26 @@ TEST(OperationQueue, CanBeDestroyedFromItsOwnOperation)
         done = true;
     });
     ASSERT_TRUE(waitFor([&] { return done.load(); }));
+}
+
+TEST(OperationQueue, OperationsLeftAfterItsOwnOperationDestroyedItSeeNoQueue)
+{
+    std::atomic<bool> queued { false };
+    std::atomic<bool> done { false };
+    std::atomic<bool> sawGoneQueue { true };
+    auto* queue = new OperationQueue;
+    queue->addOperation([&] {
+        while (!queued.load())
+            std::this_thread::yield();
+    });
+    queue->addOperation([&] { delete queue; });
+    queue->addOperation([&] {
+        sawGoneQueue = OperationQueue::current() != nullptr;
+        done = true;
+    });
+    queued = true;
+    ASSERT_TRUE(waitFor([&] { return done.load(); }));
+    EXPECT_FALSE(sawGoneQueue.load());
 }
 
 TEST(OperationQueue, AnOperationThatThrowsDoesNotStopTheQueue)

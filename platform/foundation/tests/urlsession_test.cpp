@@ -6,11 +6,16 @@
 #include "testsupport/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <future>
+#include <limits>
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
@@ -250,6 +255,38 @@ TEST_F(UrlSessionTest, AServerThatStopsSendingTimesOutAfterTheConfiguredInterval
     }
     // What arrived before the silence stays delivered.
     EXPECT_EQ(delegate->bodyOf(cut->taskIdentifier()), QByteArray(1000, 'y'));
+}
+
+// An interval too long to count in milliseconds (or endless) means "no time-out", never a
+// network thread that spins while it waits.
+TEST_F(UrlSessionTest, AnEndlessTimeOutWaitsWithoutSpinning)
+{
+    ScriptedReply slow = bodyReply("late");
+    slow.delayMs = 800;
+    server.reply(u"/slow"_s, slow);
+    auto session = UrlSession::create();
+    for (const double interval : { std::numeric_limits<double>::infinity(), 1e300 }) {
+        UrlRequest request = requestFor(server.url(u"/slow"_s));
+        request.timeoutInterval = interval;
+        auto ended = std::make_shared<std::promise<std::optional<Error>>>();
+        auto outcome = ended->get_future();
+        session->dataTask(request, [ended](std::optional<QByteArray>, std::optional<UrlResponse>,
+                                       std::optional<Error> error) { ended->set_value(error); })->resume();
+        const auto cpuSeconds = [] {
+            rusage usage {};
+            getrusage(RUSAGE_SELF, &usage);
+            return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        };
+        const double cpuBefore = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        // The main thread blocks here, so what the process uses meanwhile is the other threads'.
+        ASSERT_EQ(outcome.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        const double cpu = cpuSeconds() - cpuBefore;
+        EXPECT_FALSE(outcome.get().has_value());
+        EXPECT_LT(cpu, 0.5 * double(wall.elapsed()) / 1000.0) << "interval " << interval;
+    }
 }
 
 TEST_F(UrlSessionTest, OnlyHttpAndHttpsAreLoaded)

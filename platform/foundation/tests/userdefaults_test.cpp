@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -90,6 +91,19 @@ TEST(UserDefaults, RefusesValuesThatAreNoPropertyListsAndKeepsTheOldOne)
     EXPECT_EQ(defaults.integer(u"k"_s), 1);
     EXPECT_FALSE(defaults.update(u"k"_s, [](const auto&) { return std::optional<QVariant>(QVariant(QUrl())); }));
     EXPECT_EQ(defaults.integer(u"k"_s), 1);
+}
+
+TEST(UserDefaults, AnUnsignedNumberPastTheSignedRangeIsRefusedNotStoredNegative)
+{
+    UserDefaults defaults(suite);
+    defaults.set(u"k"_s, 1);
+    for (const QVariant& huge : { QVariant::fromValue(std::numeric_limits<unsigned long>::max()),
+             QVariant::fromValue(std::numeric_limits<qulonglong>::max()) }) {
+        EXPECT_FALSE(defaults.set(u"k"_s, huge)) << huge.metaType().name();
+        EXPECT_EQ(defaults.integer(u"k"_s), 1);
+    }
+    EXPECT_TRUE(defaults.set(u"k"_s, QVariant::fromValue(static_cast<unsigned long>(1) << 62)));
+    EXPECT_EQ(defaults.integer(u"k"_s), qint64(1) << 62);
 }
 
 TEST(UserDefaults, UpdateKeepsRemovesOrReplacesTheValueItRead)

@@ -71,6 +71,22 @@ TEST(Promise, KeepsWhatAFunctionHoldsOnlyUntilDelivery)
     EXPECT_TRUE(weak.expired());
 }
 
+TEST(Promise, SetThroughTheHandleItsOwnFunctionKeepsAlive)
+{
+    struct Owner {
+        Promise<int> promise;
+    };
+    auto owner = std::make_shared<Owner>();
+    Owner* raw = owner.get();
+    std::vector<int> delivered;
+    owner->promise.onValue([owner, &delivered](int v) { delivered.push_back(v); });
+    owner->promise.onValue([&delivered](int v) { delivered.push_back(v + 1); });
+    owner.reset();
+    // The first function lets go of the owner, and with it the handle being set.
+    raw->promise.setValue(5);
+    EXPECT_EQ(delivered, (std::vector<int> { 5, 6 }));
+}
+
 TEST(Promise, DeliversOnceWhenSetAndChainedFromOtherThreads)
 {
     for (int round = 0; round < 50; ++round) {
