@@ -54,6 +54,8 @@ void Sync::updateStories(std::optional<UrlSessionConfiguration> sessionConfigura
     m_sources = sourceList;
     if (!m_isCancelled)
         session->finishTasksAndInvalidate();
+    else // a cancel that came before the session was kept had nothing to tear down
+        session->invalidateAndCancel();
 }
 
 void Sync::cancel()

@@ -2,6 +2,7 @@
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/FeedParser.h"
 #include "data/sync/Sync.h"
+#include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
@@ -240,6 +241,54 @@ TEST_F(SyncTest, CancelledWhileParsingStoresWhatWasReadWithoutReporting)
     const QStringList stored = storedLinks();
     EXPECT_TRUE(stored == QStringList { u"http://one/1"_s } || stored == QStringList { u"http://two/1"_s });
     EXPECT_FALSE(testsupport::waitFor([&] { return outcome.calls > 0; }, 500));
+}
+
+namespace {
+// While alive, reading a stored source first runs `hook`.
+class SourceReadingHook {
+public:
+    explicit SourceReadingHook(std::function<void()> hook)
+    {
+        Source::registerArchiveClasses();
+        KeyedUnarchiver::registerClass(sourceClassName,
+            [hook = std::move(hook)](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+                hook();
+                return Source::initWithCoder(coder);
+            });
+    }
+    ~SourceReadingHook()
+    {
+        KeyedUnarchiver::registerClass(sourceClassName,
+            [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+                return Source::initWithCoder(coder);
+            });
+    }
+    SourceReadingHook(const SourceReadingHook&) = delete;
+    SourceReadingHook& operator=(const SourceReadingHook&) = delete;
+
+private:
+    const QString sourceClassName = u"TickerlyDataMac.Source"_s;
+};
+} // namespace
+
+// A cancel from another thread can land while the run is still reading its sources.
+TEST_F(SyncTest, CancelledWhileReadingTheSourcesLetsGoOfItsSession)
+{
+    server.reply(u"/a"_s, ok(feed({ { u"http://a/1"_s, 1 } })));
+    addSource(server.url(u"/a"_s));
+
+    auto sync = Sync::create();
+    const std::weak_ptr<Sync> watched = sync;
+    Outcome outcome;
+    {
+        const SourceReadingHook cancelOnRead([&] { sync->cancel(); });
+        sync->updateStories(std::nullopt, outcome.completion());
+    }
+    ASSERT_TRUE(sync->isCancelled());
+    sync.reset();
+    EXPECT_TRUE(testsupport::waitFor([&] { return watched.expired(); }, 5000));
+    EXPECT_EQ(outcome.calls, 0);
+    EXPECT_FALSE(StoredStoriesData().lastLoaded());
 }
 
 TEST_F(SyncTest, ReadsTheBytesOfAFeedCutAtTheSizeCap)
