@@ -3,6 +3,7 @@
 #include "data/model/Shared.h"
 #include "data/sync/DateParser.h"
 #include "data/sync/StringExtensions.h"
+#include "platform/foundation/ImageDecoding.h"
 
 #include <QHash>
 
@@ -70,7 +71,7 @@ std::shared_ptr<NewsStory> NewsStory::initWithCoder(const KeyedUnarchiver& coder
 {
     Decoded d;
     if (const auto bytes = coder.decodeData(imageDataKey))
-        d.image = QImage::fromData(*bytes);
+        d.image = decodeImage(*bytes);
     d.headline = coder.decodeString(headlineKey);
     d.body = coder.decodeString(bodyKey);
     d.imageLink = coder.decodeUrl(imageLinkKey);

@@ -2,6 +2,7 @@
 
 #include "data/sync/MobileUserAgent.h"
 #include "data/sync/UrlLoadingDecoders_p.h"
+#include "platform/foundation/ImageDecoding.h"
 
 #include <QStringDecoder>
 
@@ -30,9 +31,7 @@ std::optional<nlohmann::json> dictionary(const QByteArray& bytes)
 
 std::optional<QImage> image(const QByteArray& bytes)
 {
-    if (bytes.isEmpty())
-        return std::nullopt;
-    QImage decoded = QImage::fromData(bytes);
+    QImage decoded = decodeImage(bytes);
     if (decoded.isNull())
         return std::nullopt;
     return decoded;

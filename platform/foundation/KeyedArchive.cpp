@@ -1,9 +1,10 @@
 #include "platform/foundation/KeyedArchive.h"
 
+#include "platform/foundation/ImageDecoding.h"
+
 #include "platform/foundation/Cbor_p.h"
 
 #include <QBuffer>
-#include <QImageReader>
 
 #include <cmath>
 #include <map>
@@ -73,13 +74,7 @@ QByteArray wrap(CborItem root)
 
 QImage imageFromBytes(const QByteArray& bytes)
 {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (!size.isValid() || size.width() > maxImageSide || size.height() > maxImageSide)
-        return {};
-    return reader.read();
+    return decodeImage(bytes, maxImageSide);
 }
 
 } // namespace

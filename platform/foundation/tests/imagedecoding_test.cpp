@@ -1,0 +1,42 @@
+#include "platform/foundation/ImageDecoding.h"
+#include "testsupport/TestSupport.h"
+
+#include <QBuffer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray png(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QImage blank(int width, int height, QImage::Format format = QImage::Format_ARGB32)
+{
+    QImage image(width, height, format);
+    image.fill(0);
+    return image;
+}
+
+} // namespace
+
+TEST(ImageDecoding, DecodesOrdinaryPicturesAndRefusesWhatIsNoneOrTooLarge)
+{
+    const QImage small = decodeImage(png(blank(30, 20)));
+    ASSERT_FALSE(small.isNull());
+    EXPECT_EQ(small.size(), QSize(30, 20));
+
+    EXPECT_TRUE(decodeImage({}).isNull());
+    EXPECT_TRUE(decodeImage("<html>not a picture</html>").isNull());
+    EXPECT_TRUE(decodeImage(png(blank(30, 20)).left(40)).isNull());
+
+    // A few hundred bytes can announce a picture of hundreds of megabytes.
+    EXPECT_TRUE(decodeImage(png(blank(maxDecodedImageSide + 1, 1, QImage::Format_Mono))).isNull());
+    EXPECT_TRUE(decodeImage(png(blank(8000, 6000, QImage::Format_Mono))).isNull());
+    EXPECT_TRUE(decodeImage(png(blank(200, 10)), 100).isNull());
+}
