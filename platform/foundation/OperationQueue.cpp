@@ -1,5 +1,6 @@
 #include "platform/foundation/OperationQueue.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
 
@@ -30,6 +31,10 @@ struct OperationQueue::State {
 OperationQueue::OperationQueue(const QString& name)
     : d(std::make_shared<State>())
 {
+    // Without an application object the queue's event loop never runs its operations, and
+    // every wait on the queue would hang: say so at once instead.
+    if (!QCoreApplication::instance())
+        qFatal("OperationQueue %s made before the QCoreApplication", qUtf8Printable(name));
     d->name = name;
     d->owner = this;
     d->thread = std::thread([state = d] {
