@@ -78,3 +78,41 @@ function(tickerly_fuzz_target name)
         endif()
     endif()
 endfunction()
+
+# tickerly_drawn_resources(<name> CONSUMER <target> PREFIX <prefix> FILES <file> ...)
+# Draws each file with tickerly_resgen at build time and compiles them in under ":/<prefix>/"
+# (pictures under "images", found by imageNamed()). The objects go into every program that
+# links <consumer>, so resources of a static library are not dropped by the linker.
+function(tickerly_drawn_resources name)
+    cmake_parse_arguments(ARG "" "CONSUMER;PREFIX" "FILES" ${ARGN})
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/drawn_${name})
+    set(outputs)
+    set(entries)
+    foreach(file IN LISTS ARG_FILES)
+        add_custom_command(
+            OUTPUT "${dir}/${file}"
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+            COMMAND tickerly_resgen "${file}" "${dir}/${file}"
+            DEPENDS tickerly_resgen
+            VERBATIM)
+        list(APPEND outputs "${dir}/${file}")
+        string(APPEND entries "<file>${file}</file>")
+    endforeach()
+    file(CONFIGURE OUTPUT ${dir}/${name}.qrc CONTENT
+        "<RCC><qresource prefix=\"/${ARG_PREFIX}\">${entries}</qresource></RCC>\n")
+    add_custom_command(
+        OUTPUT ${dir}/qrc_${name}.cpp
+        COMMAND Qt6::rcc --name tickerly_${name} --output ${dir}/qrc_${name}.cpp ${dir}/${name}.qrc
+        DEPENDS ${dir}/${name}.qrc ${outputs}
+        VERBATIM)
+    add_library(tickerly_drawn_${name} OBJECT ${dir}/qrc_${name}.cpp)
+    set_target_properties(tickerly_drawn_${name} PROPERTIES
+        AUTOMOC OFF AUTORCC OFF POSITION_INDEPENDENT_CODE ON)
+    target_link_libraries(tickerly_drawn_${name} PRIVATE Qt6::Core)
+    get_target_property(type ${ARG_CONSUMER} TYPE)
+    if(type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "OBJECT_LIBRARY")
+        target_sources(${ARG_CONSUMER} INTERFACE $<TARGET_OBJECTS:tickerly_drawn_${name}>)
+    else()
+        target_sources(${ARG_CONSUMER} PRIVATE $<TARGET_OBJECTS:tickerly_drawn_${name}>)
+    endif()
+endfunction()

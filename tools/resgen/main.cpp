@@ -1,7 +1,10 @@
-// Draws the project's own pictures at build time: tickerly_resgen <resource> <output file>.
+// Draws the project's own resources at build time: tickerly_resgen <file name> <output file>.
+// Each file of this folder registers what it draws (Resource.h).
 //
-//   squirclemask   192×192 alpha mask of a squircle (|x|^5 + |y|^5 = 1), opaque white inside,
-//                  transparent outside, anti-aliased edge.
+//   squirclemask.png   192×192 alpha mask of a squircle (|x|^5 + |y|^5 = 1), opaque white
+//                      inside, transparent outside, anti-aliased edge.
+
+#include "Resource.h"
 
 #include <QImage>
 #include <QPainter>
@@ -47,22 +50,24 @@ QImage squircleMask()
     return image;
 }
 
+const bool squircleRegistered = registerImage(u"squirclemask.png"_s, squircleMask);
+
 } // namespace
+
+const ResourceWriter* findResourceWriter(const QString& fileName);
 
 int main(int argc, char** argv)
 {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: tickerly_resgen <resource> <output file>\n");
+        std::fprintf(stderr, "usage: tickerly_resgen <file name> <output file>\n");
         return 64;
     }
-    const QString resource = QString::fromLocal8Bit(argv[1]);
+    const QString fileName = QString::fromLocal8Bit(argv[1]);
     const QString output = QString::fromLocal8Bit(argv[2]);
-    QImage image;
-    if (resource == u"squirclemask"_s)
-        image = squircleMask();
-    if (image.isNull()) {
+    const ResourceWriter* writer = findResourceWriter(fileName);
+    if (!writer) {
         std::fprintf(stderr, "unknown resource %s\n", argv[1]);
         return 64;
     }
-    return image.save(output, "PNG") ? 0 : 1;
+    return (*writer)(fileName, output) ? 0 : 1;
 }
