@@ -89,10 +89,9 @@ Promise<Result<DataTaskResponse>> Bing::loadDataForSearchString(const QString& q
 
 Result<Url> Bing::handleResponse(const QByteArray& data, const UrlResponse&)
 {
-    auto self = shared_from_this();
     return toJSON(JSONSerialization::NoReadingOptions, data)
         >> [](const JSONSerializationResult& json) { return json.dictionaryValue(); }
-        >> [self](const QVariantMap& answer) { return self->parseResult(answer); };
+        >> [this](const QVariantMap& answer) { return parseResult(answer); };
 }
 
 std::optional<Url> Bing::urlForSearchString(const QString& query)
