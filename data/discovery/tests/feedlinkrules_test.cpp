@@ -140,12 +140,3 @@ TEST(FeedLinkRules, FindsTheFeedByStagesInOrder)
         EXPECT_EQ(text(findRssLink(c.page, url(QString::fromUtf16(c.from)), QString::fromUtf16(c.link))), QString::fromUtf16(c.expected));
     }
 }
-
-TEST(FeedLinkRules, ReadsTheNewsMagazineHostFromConfiguration)
-{
-    const QString saved = newsMagazineHost();
-    setNewsMagazineHost(u"weekly.example.test"_s);
-    EXPECT_EQ(text(findRssLink({}, url(u"http://weekly.example.test/a"_s), u"x"_s)), u"http://weekly.example.test/feed/news"_s);
-    EXPECT_EQ(text(findRssLink({}, url(u"http://newsmagazine.example.com/a"_s), u"x"_s)), u"<none>"_s);
-    setNewsMagazineHost(saved);
-}
