@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static QCoreApplication app(argc, argv); // before the session's queue
     static const auto bing = std::make_shared<Bing>();
     const Result<Url> result = bing->handleResponse(
-        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), UrlResponse());
+        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)),
+        UrlResponse());
     (void)(result.isOk() ? result.value().absoluteString() : result.error().description());
     return 0;
 }

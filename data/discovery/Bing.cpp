@@ -39,7 +39,8 @@ QString bingKey()
     const QString fromEnvironment = qEnvironmentVariable("TICKERLY_SEARCH_KEY").trimmed();
     if (!fromEnvironment.isEmpty())
         return fromEnvironment;
-    const QString directory = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString directory
+        = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (directory.isEmpty())
         return {};
     QFile file(directory + u"/tickerly/search-key"_s);
@@ -63,8 +64,9 @@ Bing::~Bing() = default;
 Promise<Result<Url>> Bing::search(const QString& query)
 {
     auto self = shared_from_this();
-    return loadDataForSearchString(query)
-        >> [self](const DataTaskResponse& reply) { return self->handleResponse(reply.data, reply.response); };
+    return loadDataForSearchString(query) >> [self](const DataTaskResponse& reply) {
+        return self->handleResponse(reply.data, reply.response);
+    };
 }
 
 Promise<Result<DataTaskResponse>> Bing::loadDataForSearchString(const QString& query)
@@ -72,26 +74,28 @@ Promise<Result<DataTaskResponse>> Bing::loadDataForSearchString(const QString& q
     if (accountKey().isEmpty()) {
         static std::atomic_bool told = false;
         if (!told.exchange(true))
-            qCWarning(lcBing) << "web search is off: no account key; set TICKERLY_SEARCH_KEY or write it to"
-                              << QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            qCWarning(lcBing)
+                << "web search is off: no account key; set TICKERLY_SEARCH_KEY or write it to"
+                << QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                     + u"/tickerly/search-key"_s;
-        return Promise<Result<DataTaskResponse>>(
-            Result<DataTaskResponse>::Error(Error(ErrorDomain, NoAccountKey, u"no account key for the web search"_s)));
+        return Promise<Result<DataTaskResponse>>(Result<DataTaskResponse>::Error(
+            Error(ErrorDomain, NoAccountKey, u"no account key for the web search"_s)));
     }
     auto self = shared_from_this();
-    return urlForSearchString(query) >> [self](const Url& url) { return self->urlRequestForUrl(url); }
-        >> [self](const UrlRequest& request) {
-              auto [task, promise] = dataTask(*self->m_session, request);
-              task->resume();
-              return promise;
-          };
+    return urlForSearchString(query) >>
+        [self](const Url& url) { return self->urlRequestForUrl(url); } >>
+        [self](const UrlRequest& request) {
+            auto [task, promise] = dataTask(*self->m_session, request);
+            task->resume();
+            return promise;
+        };
 }
 
 Result<Url> Bing::handleResponse(const QByteArray& data, const UrlResponse&)
 {
-    return toJSON(JSONSerialization::NoReadingOptions, data)
-        >> [](const JSONSerializationResult& json) { return json.dictionaryValue(); }
-        >> [this](const QVariantMap& answer) { return parseResult(answer); };
+    return toJSON(JSONSerialization::NoReadingOptions, data) >>
+        [](const JSONSerializationResult& json) { return json.dictionaryValue(); } >>
+        [this](const QVariantMap& answer) { return parseResult(answer); };
 }
 
 std::optional<Url> Bing::urlForSearchString(const QString& query)
@@ -101,8 +105,9 @@ std::optional<Url> Bing::urlForSearchString(const QString& query)
     // service expects them.
     const QString keep = u"'$"_s;
     const QString text = u"https://"_s + searchHost() + u"/Bing/Search/Web?"_s
-        + Url::percentEncoded(u"$format"_s, keep) + u'=' + Url::percentEncoded(u"JSON"_s, keep) + u'&'
-        + Url::percentEncoded(u"Query"_s, keep) + u'=' + Url::percentEncoded(u'\'' + query + u'\'', keep);
+        + Url::percentEncoded(u"$format"_s, keep) + u'=' + Url::percentEncoded(u"JSON"_s, keep)
+        + u'&' + Url::percentEncoded(u"Query"_s, keep) + u'='
+        + Url::percentEncoded(u'\'' + query + u'\'', keep);
     return Url::fromString(text);
 }
 

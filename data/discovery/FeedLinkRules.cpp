@@ -81,7 +81,9 @@ std::optional<Url> findRssLink(const QString& page, const Url& from, const QStri
     if (!host.isEmpty() && find(from.absoluteString(), host))
         return Url::fromString(u"http://"_s + host + u"/feed/news"_s);
 
-    auto passes = [&](const std::optional<Url>& candidate) { return candidate && !equalURLs(*candidate, from); };
+    auto passes = [&](const std::optional<Url>& candidate) {
+        return candidate && !equalURLs(*candidate, from);
+    };
 
     for (const QString& tag : findAll(page, u"<[^>]*application/(rss|atom)\\+xml[^>]*>"_s)) {
         const std::optional<QString> href = find(tag, u"href=[\"'][^\"']*[\"']"_s, true, 6, 1);

@@ -18,12 +18,14 @@ namespace FeedLinkRules {
 // gets "http:", a root path or a bare name is put after `link`, and anything else without
 // "http://" or "https://" in front (exact, lower case) gets "http://". Nothing when the result
 // is no address.
-TICKERLYDATAMAC_EXPORT std::optional<Url> httpLinkFromString(const QString& text, const QString& link);
+TICKERLYDATAMAC_EXPORT std::optional<Url> httpLinkFromString(
+    const QString& text, const QString& link);
 
 // The feed address `page` names, by rules tried in order: the news-magazine host, declared
 // feeds, quoted absolute feed addresses, links mentioning a feed format, links mentioning a
 // feed. Candidates that name the page itself are passed over.
-TICKERLYDATAMAC_EXPORT std::optional<Url> findRssLink(const QString& page, const Url& from, const QString& link);
+TICKERLYDATAMAC_EXPORT std::optional<Url> findRssLink(
+    const QString& page, const Url& from, const QString& link);
 
 // Whether two addresses name the same page: same host and same path, ignoring one trailing "/"
 // and letter case. Scheme, port, user, query and fragment do not count.

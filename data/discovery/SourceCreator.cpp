@@ -12,7 +12,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-SourceCreator::SourceCreator(std::shared_ptr<UrlSession> session, QString link, Completion completion)
+SourceCreator::SourceCreator(
+    std::shared_ptr<UrlSession> session, QString link, Completion completion)
     : m_session(session ? std::move(session) : UrlSession::create())
     , m_completion(std::move(completion))
     , m_link(std::move(link))
@@ -21,12 +22,15 @@ SourceCreator::SourceCreator(std::shared_ptr<UrlSession> session, QString link, 
 
 SourceCreator::~SourceCreator() = default;
 
-void SourceCreator::createSource(const QString& text, std::shared_ptr<UrlSession> session, Completion completion)
+void SourceCreator::createSource(
+    const QString& text, std::shared_ptr<UrlSession> session, Completion completion)
 {
-    std::make_shared<SourceCreator>(std::move(session), text, std::move(completion))->createSource();
+    std::make_shared<SourceCreator>(std::move(session), text, std::move(completion))
+        ->createSource();
 }
 
-std::function<SourceCreator::SourcePromise(const QString&)> SourceCreator::createSource(std::shared_ptr<UrlSession> session)
+std::function<SourceCreator::SourcePromise(const QString&)> SourceCreator::createSource(
+    std::shared_ptr<UrlSession> session)
 {
     return [session = std::move(session)](const QString& link) {
         SourcePromise promise;
@@ -116,7 +120,8 @@ void SourceCreator::bingYoureMyOnlyHope(bool addFeedString)
     });
 }
 
-void SourceCreator::sourceObjectFromData(const QByteArray& data, const Url& link, const Completion& completion)
+void SourceCreator::sourceObjectFromData(
+    const QByteArray& data, const Url& link, const Completion& completion)
 {
     debugprint(u"Creating a source object from link '"_s + link.absoluteString() + u"'"_s);
     auto parser = std::make_shared<FeedParser>(data, nullptr);

@@ -39,10 +39,12 @@ public:
     virtual ~SourceCreator();
 
     // Makes a creator for `text` and starts it; keeps no reference to it.
-    static void createSource(const QString& text, std::shared_ptr<UrlSession> session, Completion completion);
+    static void createSource(
+        const QString& text, std::shared_ptr<UrlSession> session, Completion completion);
     // A function from a text to a promise of its source, set once (nothing when none was found);
     // `session` may be null.
-    static std::function<SourcePromise(const QString& link)> createSource(std::shared_ptr<UrlSession> session);
+    static std::function<SourcePromise(const QString& link)> createSource(
+        std::shared_ptr<UrlSession> session);
 
     // Starts the discovery. Call once.
     virtual void createSource();
@@ -52,7 +54,8 @@ public:
     virtual void bingYoureMyOnlyHope(bool addFeedString = false);
     // The feed test: the source for the feed in `data`, loaded from `link`, or null; calls
     // `completion` before it returns.
-    virtual void sourceObjectFromData(const QByteArray& data, const Url& link, const Completion& completion);
+    virtual void sourceObjectFromData(
+        const QByteArray& data, const Url& link, const Completion& completion);
     // Calls the completion, the first time only.
     virtual void complete(std::shared_ptr<Source> source = nullptr);
 

@@ -18,7 +18,8 @@ public:
     explicit SearchStandIn(testsupport::LoopbackServer& server)
         : m_server(server)
     {
-        UrlSessionTesting::mapToLoopback(QStringLiteral("https"), Bing::searchHost(), 443, server.port());
+        UrlSessionTesting::mapToLoopback(
+            QStringLiteral("https"), Bing::searchHost(), 443, server.port());
     }
 
     // The key in its stored form, where the deployment puts it.
@@ -34,12 +35,13 @@ public:
 
     void answer(std::function<QByteArray(const QString& words)> fn)
     {
-        m_server.replyWith(QStringLiteral("/Bing/Search/Web"), [fn](const testsupport::RecordedRequest& request) {
-            testsupport::ScriptedReply reply;
-            reply.headers = { { "Content-Type", "application/json" } };
-            reply.body = fn(wordsOf(request.path));
-            return reply;
-        });
+        m_server.replyWith(
+            QStringLiteral("/Bing/Search/Web"), [fn](const testsupport::RecordedRequest& request) {
+                testsupport::ScriptedReply reply;
+                reply.headers = { { "Content-Type", "application/json" } };
+                reply.body = fn(wordsOf(request.path));
+                return reply;
+            });
     }
 
     // {"d":{"results":[{"Url":...}, ...]}}
@@ -47,7 +49,8 @@ public:
     {
         QByteArray items;
         for (const QString& url : urls)
-            items += (items.isEmpty() ? "" : ",") + QByteArray("{\"Title\":\"x\",\"Url\":\"") + url.toUtf8() + "\"}";
+            items += (items.isEmpty() ? "" : ",") + QByteArray("{\"Title\":\"x\",\"Url\":\"")
+                + url.toUtf8() + "\"}";
         return "{\"d\":{\"results\":[" + items + "],\"__next\":\"x\"}}";
     }
 
