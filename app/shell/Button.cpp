@@ -28,14 +28,7 @@ void Button::setState(State state)
     update();
 }
 
-void Button::updateTrackingArea()
-{
-    if (m_trackingArea)
-        appkit::removeTrackingArea(this, m_trackingArea);
-    m_trackingArea = std::make_shared<TrackingArea>(QRectF(rect()),
-        TrackingArea::MouseEnteredAndExited | TrackingArea::ActiveInKeyWindow, this);
-    appkit::addTrackingArea(this, m_trackingArea);
-}
+void Button::updateTrackingArea() { replaceTrackingArea(m_trackingArea); }
 
 void Button::layout() { updateTrackingArea(); }
 

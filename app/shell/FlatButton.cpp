@@ -7,7 +7,6 @@
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
-#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
@@ -16,7 +15,7 @@ using namespace Qt::Literals::StringLiterals;
 
 FlatButton::FlatButton(QWidget* parent)
     : Control(parent)
-    , m_label(new QLabel(this))
+    , m_label(makeTitleLabel(QString(), style::accentGreen()))
 {
     setup();
 }
@@ -53,28 +52,12 @@ void FlatButton::setup()
         this, LayoutPriorities::Required, LayoutOrientation::Horizontal);
 }
 
-void FlatButton::setupTracking()
-{
-    if (m_trackingArea)
-        appkit::removeTrackingArea(this, m_trackingArea);
-    m_trackingArea = std::make_shared<TrackingArea>(QRectF(rect()),
-        TrackingArea::MouseEnteredAndExited | TrackingArea::ActiveInKeyWindow, this);
-    appkit::addTrackingArea(this, m_trackingArea);
-}
+void FlatButton::setupTracking() { replaceTrackingArea(m_trackingArea); }
 
 void FlatButton::setupTitle()
 {
     addSubviews(this, m_label);
-    m_label->setTextFormat(Qt::PlainText);
-    m_label->setTextInteractionFlags(Qt::NoTextInteraction);
-    // Presses on the title are presses on the button.
-    m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
-    QPalette palette = m_label->palette();
-    palette.setColor(QPalette::WindowText, style::accentGreen());
-    m_label->setPalette(palette);
-    m_label->setAutoFillBackground(false);
-    m_label->setFrameShape(QFrame::NoFrame);
-    m_label->setAlignment(Qt::AlignCenter);
+    setTextColor(m_label, style::accentGreen());
 
     const QString format = u"|-(>=0)-[label]-(>=0)-|"_s;
     constraints(this, format, format, { { u"label"_s, m_label } });
@@ -108,9 +91,7 @@ void FlatButton::updateState()
     m_background.fillColor = platformColor(m_color, m_pressed ? 1.0 : 0.0);
     m_background.strokeColor = platformColor(m_color, m_pressed ? 0.0 : 1.0);
     m_background.lineWidth = m_pressed ? 0.0 : 1.0;
-    QPalette palette = m_label->palette();
-    palette.setColor(QPalette::WindowText, m_pressed ? QColor(Qt::white) : platformColor(m_color));
-    m_label->setPalette(palette);
+    setTextColor(m_label, m_pressed ? QColor(Qt::white) : platformColor(m_color));
     updatePath();
 }
 
@@ -135,13 +116,9 @@ void FlatButton::mouseDown(QMouseEvent*) { setPressed(true); }
 
 void FlatButton::mouseUp(QMouseEvent*)
 {
-    if (m_pressed) {
-        // The target may delete this button (a removed row).
-        QPointer<FlatButton> self(this);
-        sendAction();
-        if (!self)
-            return;
-    }
+    // The target may delete the button (its row removed).
+    if (m_pressed && !sendActionAndSurvive())
+        return;
     setPressed(false);
 }
 

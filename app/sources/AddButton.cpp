@@ -4,7 +4,6 @@
 
 #include <QLabel>
 #include <QPainter>
-#include <QPointer>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -52,18 +51,7 @@ void AddButton::setPressed(bool pressed)
 
 QLabel* AddButton::setupLabel()
 {
-    auto* field = new QLabel(this);
-    field->setTextFormat(Qt::PlainText);
-    field->setTextInteractionFlags(Qt::NoTextInteraction);
-    // Presses on the title are presses on the button.
-    field->setAttribute(Qt::WA_TransparentForMouseEvents);
-    QPalette palette = field->palette();
-    palette.setColor(QPalette::WindowText, color());
-    field->setPalette(palette);
-    field->setAutoFillBackground(false);
-    field->setFrameShape(QFrame::NoFrame);
-    field->setAlignment(Qt::AlignCenter);
-    field->setText(u"Tilføj"_s);
+    QLabel* field = makeTitleLabel(u"Tilføj"_s, color());
     field->setProperty(kTag, kLabelTag);
     // Made after the last layout pass, it still takes its place at once.
     field->setGeometry(0, 0, width(), height() - 2);
@@ -75,10 +63,7 @@ void AddButton::awakeFromNib() { label(); }
 
 void AddButton::updateTextColor()
 {
-    QLabel* field = label();
-    QPalette palette = field->palette();
-    palette.setColor(QPalette::WindowText, m_pressed ? QColor(Qt::white) : color());
-    field->setPalette(palette);
+    setTextColor(label(), m_pressed ? QColor(Qt::white) : color());
 }
 
 void AddButton::layout() { label()->setGeometry(0, 0, width(), height() - 2); }
@@ -97,12 +82,8 @@ void AddButton::mouseDown(QMouseEvent*) { setPressed(true); }
 
 void AddButton::mouseUp(QMouseEvent*)
 {
-    if (m_pressed) {
-        // The target may delete this button (its item rebuilt).
-        QPointer<AddButton> self(this);
-        sendAction();
-        if (!self)
-            return;
-    }
+    // The target may delete the button (its item rebuilt).
+    if (m_pressed && !sendActionAndSurvive())
+        return;
     setPressed(false);
 }
