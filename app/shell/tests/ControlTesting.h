@@ -17,6 +17,12 @@
 // what they paint.
 namespace controltesting {
 
+inline bool activate(QWidget* window)
+{
+    window->activateWindow();
+    return testsupport::waitFor([&] { return window->isActiveWindow(); }, 5000);
+}
+
 // A shown, active window with a white background holding `control` at `frame`.
 inline std::unique_ptr<QWidget> hostInActiveWindow(QWidget* control, const QRect& frame)
 {
@@ -30,9 +36,7 @@ inline std::unique_ptr<QWidget> hostInActiveWindow(QWidget* control, const QRect
     control->setGeometry(frame);
     control->show();
     host->show();
-    host->activateWindow();
-    testsupport::waitFor([&] { return host->isActiveWindow(); }, 5000);
-    testsupport::processEvents();
+    activate(host.get());
     return host;
 }
 
