@@ -130,10 +130,12 @@ void TodayDataSource::updateContents(CompletionHandler completionHandler)
         d->willReload(this);
     if (stateData)
         stateData->flushCache();
-    // The run lives until its completion has run; the completion then lets go of it.
-    auto sync = std::make_shared<std::shared_ptr<Sync>>(Sync::create());
+    // The run lives until its completion has run; the completion then lets go of it. With no
+    // sources that happens inside updateStories, which `run` outlives.
+    const std::shared_ptr<Sync> run = Sync::create();
+    auto sync = std::make_shared<std::shared_ptr<Sync>>(run);
     QPointer<TodayDataSource> self(this);
-    (*sync)->updateStories(UrlSessionConfiguration(), [self, completionHandler, sync](bool) {
+    run->updateStories(UrlSessionConfiguration(), [self, completionHandler, sync](bool) {
         if (self) {
             self->didLoad = true;
             self->updateCurrentStories();

@@ -1,5 +1,6 @@
 #include "storylist/TodayDataSource.h"
 
+#include "data/model/Shared.h"
 #include "data/model/SourcesData.h"
 #include "platform/appkit/ImageNamed.h"
 #include "platform/foundation/DistributedNotificationCenter.h"
@@ -8,7 +9,6 @@
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 
-#include <QBuffer>
 #include <QHash>
 #include <QProcess>
 
@@ -49,10 +49,7 @@ ScriptedReply png(QColor color)
 {
     QImage image(40, 60, QImage::Format_ARGB32);
     image.fill(color);
-    ScriptedReply reply;
-    QBuffer buffer(&reply.body);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    ScriptedReply reply = testsupport::bodyReply(data(image));
     reply.headers = { { "Content-Type", "image/png" } };
     return reply;
 }
