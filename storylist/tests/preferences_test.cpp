@@ -17,15 +17,24 @@ QVariant stored(const char16_t* key)
 
 } // namespace
 
-TEST(Preferences, AFreshSuiteReadsTheDefaultsAndWritesReadBack)
+TEST(Preferences, ReadTheDefaultsUntilANumberIsStoredUnderTheirKeys)
 {
     Preferences preferences;
-    EXPECT_FALSE(preferences.readabilityOnOpen());
-    EXPECT_FALSE(preferences.hideOnOpen());
-    EXPECT_EQ(preferences.numberOfStories(), 5);
-    EXPECT_FALSE(preferences.widgetExpanded());
-    EXPECT_TRUE(preferences.widgetImages());
-    EXPECT_TRUE(preferences.widgetButtons());
+    auto settings = [&] {
+        return QVariantList { preferences.readabilityOnOpen(), preferences.hideOnOpen(),
+            preferences.numberOfStories(), preferences.widgetExpanded(), preferences.widgetImages(),
+            preferences.widgetButtons() };
+    };
+    const QVariantList defaults { false, false, 5, false, true, true };
+    EXPECT_EQ(settings(), defaults);
+
+    // Text, data and the like count as nothing stored.
+    auto suite = sharedDefaults();
+    for (const char16_t* key : { readabilityOnOpenKey, hideOnOpenKey, numberOfStoriesKey, widgetExpandedKey })
+        suite->set(QString::fromUtf16(key), u"1"_s);
+    suite->set(QString::fromUtf16(widgetImagesKey), QByteArray("\0", 1));
+    suite->set(QString::fromUtf16(widgetButtonsKey), u"no"_s);
+    EXPECT_EQ(settings(), defaults);
 
     preferences.setReadabilityOnOpen(true);
     preferences.setHideOnOpen(true);
@@ -33,17 +42,12 @@ TEST(Preferences, AFreshSuiteReadsTheDefaultsAndWritesReadBack)
     preferences.setWidgetExpanded(true);
     preferences.setWidgetImages(false);
     preferences.setWidgetButtons(false);
-
-    // Nothing is kept in the object: a new one over the same suite sees every value.
-    Preferences other;
-    EXPECT_TRUE(other.readabilityOnOpen());
-    EXPECT_TRUE(other.hideOnOpen());
-    EXPECT_EQ(other.numberOfStories(), 12);
-    EXPECT_TRUE(other.widgetExpanded());
-    EXPECT_FALSE(other.widgetImages());
-    EXPECT_FALSE(other.widgetButtons());
+    EXPECT_EQ(settings(), (QVariantList { true, true, 12, true, false, false }));
     EXPECT_EQ(stored(widgetImagesKey), QVariant(false));
-    EXPECT_EQ(stored(numberOfStoriesKey).toLongLong(), 12);
+
+    // Any number that is not zero is true.
+    suite->set(QString::fromUtf16(widgetImagesKey), 2);
+    EXPECT_TRUE(preferences.widgetImages());
 }
 
 TEST(Preferences, TheNumberOfStoriesNeverReadsZeroAndKeepsOtherNumbersAsStored)
@@ -51,34 +55,13 @@ TEST(Preferences, TheNumberOfStoriesNeverReadsZeroAndKeepsOtherNumbersAsStored)
     Preferences preferences;
     preferences.setNumberOfStories(0);
     EXPECT_EQ(stored(numberOfStoriesKey).toLongLong(), 5);
-
     sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), 0);
     EXPECT_EQ(preferences.numberOfStories(), 5);
 
     preferences.setNumberOfStories(-3);
     EXPECT_EQ(preferences.numberOfStories(), -3);
-    EXPECT_EQ(stored(numberOfStoriesKey).toLongLong(), -3);
-
     sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), 7.9);
     EXPECT_EQ(preferences.numberOfStories(), 7);
-}
-
-TEST(Preferences, ValuesOfAnotherKindReadAsTheDefaults)
-{
-    auto defaults = sharedDefaults();
-    defaults->set(QString::fromUtf16(readabilityOnOpenKey), u"true"_s);
-    defaults->set(QString::fromUtf16(widgetImagesKey), u"no"_s);
-    defaults->set(QString::fromUtf16(widgetButtonsKey), QByteArray("\0", 1));
-    defaults->set(QString::fromUtf16(numberOfStoriesKey), u"8"_s);
-    defaults->set(QString::fromUtf16(hideOnOpenKey), 2);
-
-    Preferences preferences;
-    EXPECT_FALSE(preferences.readabilityOnOpen());
-    EXPECT_TRUE(preferences.widgetImages());
-    EXPECT_TRUE(preferences.widgetButtons());
-    EXPECT_EQ(preferences.numberOfStories(), 5);
-    // Any number that is not zero is true.
-    EXPECT_TRUE(preferences.hideOnOpen());
 }
 
 TEST(Preferences, EveryWriteIsAnnouncedOnceEvenWhenTheValueStaysTheSame)
