@@ -5,6 +5,8 @@
 #include "platform/appkit/TableView.h"
 #include "storylist/ListRowViewData.h"
 #include "storylist/TodayDataSource.h"
+#include "platform/foundation/DistributedNotificationCenter.h"
+#include "testsupport/TestSupport.h"
 
 #include <QObject>
 #include <QStringList>
@@ -80,6 +82,21 @@ inline void storeStories(int count, int round = 0)
         list.append(storytest::story(link, 100000 - i, QStringLiteral("Story ") + QString::number(i)));
     }
     StoredStoriesData().storeStories(list);
+}
+
+// Waits until every notification this process has posted on the bus so far has come back, so
+// that none reaches a later test.
+inline void drainPostedNotifications()
+{
+    auto& center = DistributedNotificationCenter::defaultCenter();
+    if (!center.isAvailable())
+        return;
+    bool back = false;
+    auto marker = center.addObserver(QStringLiteral("StoryListTestDrained"), QString(),
+        [&](const QString&, const QString&) { back = true; });
+    // Posts from one sender arrive in order.
+    center.postNotificationName(QStringLiteral("StoryListTestDrained"));
+    testsupport::waitFor([&] { return back; });
 }
 
 } // namespace storylisttest

@@ -2,6 +2,7 @@
 
 #include "data/model/Shared.h"
 #include "platform/foundation/DistributedNotificationCenter.h"
+#include "storylist/tests/StoryListTestSupport.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +16,15 @@ QVariant stored(const char16_t* key)
     return sharedDefaults()->value(QString::fromUtf16(key));
 }
 
+// Every write is announced on the bus: no announcement may reach a later test.
+class PreferencesTest : public ::testing::Test {
+protected:
+    void TearDown() override { storylisttest::drainPostedNotifications(); }
+};
+
 } // namespace
 
-TEST(Preferences, ReadTheDefaultsUntilANumberIsStoredUnderTheirKeys)
+TEST_F(PreferencesTest, ReadTheDefaultsUntilANumberIsStoredUnderTheirKeys)
 {
     Preferences preferences;
     auto settings = [&] {
@@ -50,7 +57,7 @@ TEST(Preferences, ReadTheDefaultsUntilANumberIsStoredUnderTheirKeys)
     EXPECT_TRUE(preferences.widgetImages());
 }
 
-TEST(Preferences, TheNumberOfStoriesNeverReadsZeroAndKeepsOtherNumbersAsStored)
+TEST_F(PreferencesTest, TheNumberOfStoriesNeverReadsZeroAndKeepsOtherNumbersAsStored)
 {
     Preferences preferences;
     preferences.setNumberOfStories(0);
@@ -64,24 +71,20 @@ TEST(Preferences, TheNumberOfStoriesNeverReadsZeroAndKeepsOtherNumbersAsStored)
     EXPECT_EQ(preferences.numberOfStories(), 7);
 }
 
-TEST(Preferences, EveryWriteIsAnnouncedOnceEvenWhenTheValueStaysTheSame)
+TEST_F(PreferencesTest, EveryWriteIsAnnouncedOnceEvenWhenTheValueStaysTheSame)
 {
     auto& center = DistributedNotificationCenter::defaultCenter();
     if (!center.isAvailable())
         GTEST_SKIP() << "no session bus";
-    int heard = 0, done = 0;
+    int heard = 0;
     auto updates = center.addObserver(u"TickerlyDataUpdated"_s, u"Tickerly"_s,
         [&](const QString&, const QString&) { ++heard; });
-    auto marker = center.addObserver(u"PreferencesTestDone"_s, QString(),
-        [&](const QString&, const QString&) { ++done; });
 
     Preferences preferences;
     preferences.setHideOnOpen(false);
     preferences.setHideOnOpen(false);
     preferences.setNumberOfStories(0);
-    // Posts from one sender keep their order: once the marker is in, every update is too.
-    center.postNotificationName(u"PreferencesTestDone"_s);
-    ASSERT_TRUE(testsupport::waitFor([&] { return done == 1; }));
+    storylisttest::drainPostedNotifications();
     EXPECT_EQ(heard, 3);
     EXPECT_EQ(stored(hideOnOpenKey), QVariant(false));
 }
