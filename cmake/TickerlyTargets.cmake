@@ -41,10 +41,12 @@ function(tickerly_library target)
     tickerly_warnings(${target})
 endfunction()
 
-# tickerly_test(<target> SOURCES ... LIBS ... LABEL unit|integration|ui)
+# tickerly_test(<target> SOURCES ... LIBS ... LABEL unit|integration|ui [RESOURCE_LOCK <name>])
 # The test main picks the offscreen platform and finds the source tree and corpus by itself.
+# Tests that take the same RESOURCE_LOCK never run at the same time (for example those that send
+# or hear a fixed notification on the shared session bus).
 function(tickerly_test target)
-    cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "LABEL;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
     if(NOT TICKERLY_TESTS)
         return()
     endif()
@@ -54,9 +56,13 @@ function(tickerly_test target)
     add_executable(${target} ${ARG_SOURCES})
     target_link_libraries(${target} PRIVATE Tickerly::TestSupport ${ARG_LIBS})
     tickerly_warnings(${target})
+    set(lock)
+    if(ARG_RESOURCE_LOCK)
+        set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120)
+        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120 ${lock})
 endfunction()
 
 # tickerly_fuzz_target(<name> SOURCE <file> LIBS ... CORPUS <dir>)

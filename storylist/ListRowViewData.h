@@ -2,8 +2,10 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QMetaType>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // The model of one story row: what the row shows, already resolved (icon fallback, read state),
@@ -11,14 +13,15 @@
 // thread, shared through std::shared_ptr between the data source and the cell bound to it.
 class ListRowViewData {
 public:
-    ListRowViewData(QString title, std::optional<QDateTime> date, QString text,
-                    std::optional<QImage> image, QImage icon, bool read)
-        : title(std::move(title))
-        , date(std::move(date))
-        , text(std::move(text))
-        , image(std::move(image))
-        , icon(std::move(icon))
-        , read(read)
+    // Parameters are named apart from the fields they set, which are public and constant.
+    ListRowViewData(QString titleValue, std::optional<QDateTime> dateValue, QString textValue,
+                    std::optional<QImage> imageValue, QImage iconValue, bool readValue)
+        : title(std::move(titleValue))
+        , date(std::move(dateValue))
+        , text(std::move(textValue))
+        , image(std::move(imageValue))
+        , icon(std::move(iconValue))
+        , read(readValue)
     {
     }
 
@@ -29,3 +32,6 @@ public:
     const QImage icon;
     const bool read;
 };
+
+// A row's object value in the story table.
+Q_DECLARE_METATYPE(std::shared_ptr<const ListRowViewData>)

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QList>
 
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -56,4 +57,23 @@ const ResourceWriter* findResourceWriter(const QString& fileName)
         }
     }
     return best;
+}
+
+QPainterPath squirclePath(double side, double exponent)
+{
+    const double r = side / 2.0;
+    QPainterPath path;
+    constexpr int steps = 720;
+    for (int i = 0; i <= steps; ++i) {
+        const double t = 2 * M_PI * i / steps;
+        const double c = std::cos(t), s = std::sin(t);
+        const double x = r + r * std::copysign(std::pow(std::fabs(c), 2 / exponent), c);
+        const double y = r + r * std::copysign(std::pow(std::fabs(s), 2 / exponent), s);
+        if (i == 0)
+            path.moveTo(x, y);
+        else
+            path.lineTo(x, y);
+    }
+    path.closeSubpath();
+    return path;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPainterPath>
 #include <QString>
 
 #include <functional>
@@ -17,3 +18,6 @@ bool registerResourceFamily(const QString& prefix, ResourceWriter writer);
 
 // The common case: a picture saved as PNG.
 bool registerImage(const QString& fileName, std::function<QImage()> draw);
+
+// The outline |x|^n + |y|^n = 1 filling a square of `side` at the origin.
+QPainterPath squirclePath(double side, double exponent = 5.0);

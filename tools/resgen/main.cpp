@@ -8,10 +8,8 @@
 
 #include <QImage>
 #include <QPainter>
-#include <QPainterPath>
 #include <QString>
 
-#include <cmath>
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
@@ -30,23 +28,9 @@ QImage squircleMask()
     constexpr double exponent = 5.0;
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    const double r = side / 2.0;
-    QPainterPath path;
-    constexpr int steps = 720;
-    for (int i = 0; i <= steps; ++i) {
-        const double t = 2 * M_PI * i / steps;
-        const double c = std::cos(t), s = std::sin(t);
-        const double x = r + r * std::copysign(std::pow(std::fabs(c), 2 / exponent), c);
-        const double y = r + r * std::copysign(std::pow(std::fabs(s), 2 / exponent), s);
-        if (i == 0)
-            path.moveTo(x, y);
-        else
-            path.lineTo(x, y);
-    }
-    path.closeSubpath();
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(path, Qt::white);
+    painter.fillPath(squirclePath(side, exponent), Qt::white);
     return image;
 }
 

@@ -1,0 +1,124 @@
+#include "storylist/Preferences.h"
+
+#include "data/model/Shared.h"
+#include "platform/foundation/DistributedNotificationCenter.h"
+
+#include <QMetaType>
+
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace {
+
+// A stored number as an integer; nothing for text and every other kind of value.
+std::optional<qint64> storedNumber(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return value.toLongLong();
+    case QMetaType::Double: {
+        const double d = value.toDouble();
+        if (!std::isfinite(d))
+            return std::nullopt;
+        if (d >= double(std::numeric_limits<qint64>::max()))
+            return std::numeric_limits<qint64>::max();
+        if (d <= double(std::numeric_limits<qint64>::min()))
+            return std::numeric_limits<qint64>::min();
+        return qint64(d);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+Preferences::Preferences(std::shared_ptr<UserDefaults> defaults)
+    : userDefaults(defaults ? std::move(defaults) : sharedDefaults())
+{
+}
+
+bool Preferences::boolean(const QString& key, bool defaultValue) const
+{
+    const QVariant value = userDefaults->value(key);
+    // A fraction such as 0.5 is a non-zero number, so true.
+    if (value.typeId() == QMetaType::Double)
+        return std::isnan(value.toDouble()) ? defaultValue : value.toDouble() != 0;
+    if (const std::optional<qint64> number = storedNumber(value))
+        return *number != 0;
+    return defaultValue;
+}
+
+void Preferences::write(const QString& key, const QVariant& value)
+{
+    userDefaults->set(key, value);
+    userDefaults->synchronize();
+    DistributedNotificationCenter::defaultCenter().postNotificationName(
+        QString::fromUtf16(dataUpdatedNotification), QString::fromUtf16(dataUpdatedNotificationObject));
+}
+
+bool Preferences::readabilityOnOpen() const
+{
+    return boolean(QString::fromUtf16(readabilityOnOpenKey), false);
+}
+
+void Preferences::setReadabilityOnOpen(bool value)
+{
+    write(QString::fromUtf16(readabilityOnOpenKey), value);
+}
+
+bool Preferences::hideOnOpen() const
+{
+    return boolean(QString::fromUtf16(hideOnOpenKey), false);
+}
+
+void Preferences::setHideOnOpen(bool value)
+{
+    write(QString::fromUtf16(hideOnOpenKey), value);
+}
+
+qint64 Preferences::numberOfStories() const
+{
+    const std::optional<qint64> number = storedNumber(userDefaults->value(QString::fromUtf16(numberOfStoriesKey)));
+    return number && *number != 0 ? *number : defaultNumberOfStories;
+}
+
+void Preferences::setNumberOfStories(qint64 value)
+{
+    write(QString::fromUtf16(numberOfStoriesKey), value == 0 ? defaultNumberOfStories : value);
+}
+
+bool Preferences::widgetExpanded() const
+{
+    return boolean(QString::fromUtf16(widgetExpandedKey), false);
+}
+
+void Preferences::setWidgetExpanded(bool value)
+{
+    write(QString::fromUtf16(widgetExpandedKey), value);
+}
+
+bool Preferences::widgetImages() const
+{
+    return boolean(QString::fromUtf16(widgetImagesKey), true);
+}
+
+void Preferences::setWidgetImages(bool value)
+{
+    write(QString::fromUtf16(widgetImagesKey), value);
+}
+
+bool Preferences::widgetButtons() const
+{
+    return boolean(QString::fromUtf16(widgetButtonsKey), true);
+}
+
+void Preferences::setWidgetButtons(bool value)
+{
+    write(QString::fromUtf16(widgetButtonsKey), value);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/foundation/UserDefaults.h"
+
+#include <QString>
+
+#include <memory>
+
+// The keys of the six story-list settings in the shared suite.
+inline constexpr char16_t readabilityOnOpenKey[] = u"velmora.Tickerly.ReadabilityOnOpen";
+inline constexpr char16_t hideOnOpenKey[] = u"velmora.Tickerly.HideOnOpen";
+inline constexpr char16_t numberOfStoriesKey[] = u"velmora.Tickerly.NumberOfStories";
+inline constexpr char16_t widgetExpandedKey[] = u"velmora.Tickerly.widgetExpanded";
+inline constexpr char16_t widgetImagesKey[] = u"velmora.Tickerly.widgetImagesKey";
+inline constexpr char16_t widgetButtonsKey[] = u"velmora.Tickerly.widgetButtonsKey";
+
+// Sent to every process after any setting is written; it does not say which.
+inline constexpr char16_t dataUpdatedNotification[] = u"TickerlyDataUpdated";
+inline constexpr char16_t dataUpdatedNotificationObject[] = u"Tickerly";
+
+// The six settings of the story list, shared by the application and the widget.
+//
+// Keeps nothing of its own: every read asks the suite, every write stores, flushes and then
+// announces the change to all processes (also when the value did not change). Light; make one
+// where it is needed. Main thread.
+class Preferences {
+public:
+    explicit Preferences(std::shared_ptr<UserDefaults> userDefaults = nullptr);
+
+    const std::shared_ptr<UserDefaults> userDefaults;
+    const qint64 defaultNumberOfStories = 5;
+
+    bool readabilityOnOpen() const;
+    void setReadabilityOnOpen(bool value);
+    bool hideOnOpen() const;
+    void setHideOnOpen(bool value);
+    // Never 0: nothing stored, or 0 stored, reads as `defaultNumberOfStories`.
+    qint64 numberOfStories() const;
+    // 0 is stored as `defaultNumberOfStories`.
+    void setNumberOfStories(qint64 value);
+    bool widgetExpanded() const;
+    void setWidgetExpanded(bool value);
+    bool widgetImages() const;
+    void setWidgetImages(bool value);
+    bool widgetButtons() const;
+    void setWidgetButtons(bool value);
+
+private:
+    bool boolean(const QString& key, bool defaultValue) const;
+    void write(const QString& key, const QVariant& value);
+};

@@ -1,0 +1,220 @@
+#include "storylist/TodayDataSource.h"
+
+#include "data/model/SourceIconData.h"
+#include "data/model/StoredStoriesData.h"
+#include "data/sync/Sync.h"
+#include "platform/appkit/ImageNamed.h"
+#include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UrlSession.h"
+#include "storylist/Preferences.h"
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QString linkText(const NewsStory& story)
+{
+    return story.link() ? story.link()->absoluteString() : QString();
+}
+
+} // namespace
+
+TodayDataSource::TodayDataSource()
+{
+    NotificationCenter::defaultCenter().addObserver(this, SourcesData::changeNotification(), nullptr,
+        [this](const Notification&) { dataUpdated(); });
+    DistributedNotificationCenter::defaultCenter().addObserver(this, QString::fromUtf16(dataUpdatedNotification),
+        QString::fromUtf16(dataUpdatedNotificationObject), [this](const QString&, const QString&) { dataUpdated(); });
+    sourcesData.updateLocalStore();
+    UrlSessionConfiguration configuration;
+    configuration.timeoutIntervalForRequest = 10;
+    imageSession = UrlSession::create(configuration);
+    updateCurrentStories();
+}
+
+TodayDataSource::~TodayDataSource() = default;
+
+void TodayDataSource::setExpanded(bool expanded)
+{
+    m_expanded = expanded;
+    if (tableView)
+        tableView->reloadData();
+}
+
+TodayDataSourceDelegate* TodayDataSource::delegate() const
+{
+    return m_delegateIsObject && !m_delegateGuard ? nullptr : m_delegate;
+}
+
+void TodayDataSource::setDelegate(TodayDataSourceDelegate* delegate)
+{
+    m_delegate = delegate;
+    m_delegateGuard = dynamic_cast<QObject*>(delegate);
+    m_delegateIsObject = m_delegateGuard;
+}
+
+int TodayDataSource::extraRows() const
+{
+    TodayDataSourceDelegate* d = delegate();
+    return d ? d->extraRows() : 0;
+}
+
+int TodayDataSource::numberOfItems() const
+{
+    const int held = int(stories.size());
+    if (m_expanded)
+        return held;
+    // The setting may hold a negative number (the other process, a hand edit): no rows then.
+    return int(std::clamp<qint64>(Preferences().numberOfStories(), 0, held));
+}
+
+void TodayDataSource::attachToTableView(TableView* table)
+{
+    tableView = table;
+    if (table)
+        table->setDataSource(this);
+}
+
+std::shared_ptr<const ListRowViewData> TodayDataSource::listRowViewDataFromStory(const NewsStory& story)
+{
+    if (!stateData)
+        stateData.emplace();
+    const QString link = linkText(story);
+
+    std::optional<QImage> image;
+    if (QImage own = story.image(); !own.isNull())
+        image = std::move(own);
+    else if (auto cached = imageCache.constFind(link); !link.isEmpty() && cached != imageCache.cend())
+        image = cached.value();
+    else if (QImage fallback = imageNamed(u"tickerly_default"_s); !fallback.isNull())
+        image = std::move(fallback);
+
+    QImage icon;
+    if (story.source())
+        icon = SourceIconData::iconForSource(*story.source());
+    if (icon.isNull())
+        icon = imageNamed(u"default icon"_s); // an empty image if even that is missing
+
+    return std::make_shared<const ListRowViewData>(story.headline().value_or(QString()), story.date(),
+        story.body().value_or(QString()), std::move(image), std::move(icon),
+        stateData->stateForLink(link) == StoryState::Read);
+}
+
+int TodayDataSource::numberOfRowsInTableView(TableView*)
+{
+    return numberOfItems() + extraRows();
+}
+
+QVariant TodayDataSource::objectValueForTableColumn(TableView*, int, int row)
+{
+    const int i = row - extraRows();
+    if (i < 0)
+        return QVariant::fromValue(0);
+    if (i >= stories.size())
+        return {};
+    return QVariant::fromValue(listRowViewDataFromStory(*stories.at(i)));
+}
+
+void TodayDataSource::dataUpdated()
+{
+    updateContents();
+}
+
+void TodayDataSource::updateContents(CompletionHandler completionHandler)
+{
+    if (TodayDataSourceDelegate* d = delegate())
+        d->willReload(this);
+    if (stateData)
+        stateData->flushCache();
+    // The run lives until its completion has run; the completion then lets go of it. With no
+    // sources that happens inside updateStories, which `run` outlives.
+    const std::shared_ptr<Sync> run = Sync::create();
+    auto sync = std::make_shared<std::shared_ptr<Sync>>(run);
+    QPointer<TodayDataSource> self(this);
+    run->updateStories(UrlSessionConfiguration(), [self, completionHandler, sync](bool) {
+        if (self) {
+            self->didLoad = true;
+            self->updateCurrentStories();
+            self->updateImages();
+        }
+        if (completionHandler)
+            completionHandler(NCUpdateResult::NewData);
+        sync->reset();
+    });
+}
+
+QList<std::shared_ptr<NewsStory>> TodayDataSource::readCurrentStories() const
+{
+    return StoredStoriesData().currentStories(limit);
+}
+
+void TodayDataSource::updateCurrentStories()
+{
+    stories = readCurrentStories();
+    if (tableView)
+        tableView->reloadData();
+    if (TodayDataSourceDelegate* d = delegate())
+        d->didReload(this);
+}
+
+void TodayDataSource::updateImages()
+{
+    for (int i = 0; i < stories.size(); ++i) {
+        std::shared_ptr<NewsStory> story = stories.at(i);
+        QPointer<TodayDataSource> self(this);
+        story->loadImage(imageSession, {}, [self, story, i] {
+            MainQueue::dispatchAsync([self, story, i] {
+                if (!self)
+                    return;
+                // Every story without a link would be the same key.
+                if (const QString link = linkText(*story); !link.isEmpty()) {
+                    if (QImage image = story->image(); !image.isNull())
+                        self->imageCache.insert(link, image);
+                    else
+                        self->imageCache.remove(link);
+                }
+                const int row = i + self->extraRows();
+                if (self->tableView && row < self->tableView->numberOfRows())
+                    self->tableView->reloadDataForRowIndexes({ row }, { 0 });
+            });
+        });
+    }
+}
+
+void TodayDataSource::removeStory(int index)
+{
+    if (index < 0 || index >= stories.size())
+        return;
+    const std::shared_ptr<NewsStory> story = stories.at(index);
+    const int visibleBefore = numberOfItems();
+    StoryStateData().setState(*story, StoryState::Deleted);
+    stories = readCurrentStories();
+    const int n = int(stories.size());
+
+    if (!tableView)
+        return;
+    tableView->beginUpdates();
+    const int extra = extraRows();
+    const int row = index + extra;
+    if (m_expanded) {
+        if (row == limit && n == limit) {
+            tableView->reloadDataForRowIndexes({ row }, { 0 });
+        } else {
+            tableView->removeRowsAtIndexes({ row }, TableViewAnimation::SlideUp);
+            if (n == limit)
+                tableView->insertRowsAtIndexes({ limit - 1 + extra }, TableViewAnimation::SlideUp);
+        }
+    } else if (index < visibleBefore) {
+        // Only the first rows are shown: the story below them moves up into the last row,
+        // unless there is none and the list gets shorter.
+        const int visibleAfter = numberOfItems();
+        tableView->removeRowsAtIndexes({ row }, TableViewAnimation::SlideUp);
+        if (visibleAfter == visibleBefore)
+            tableView->insertRowsAtIndexes({ visibleAfter - 1 + extra }, TableViewAnimation::SlideUp);
+    }
+    tableView->endUpdates();
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "data/model/NewsStory.h"
+#include "data/model/SourcesData.h"
+#include "data/model/StoryStateData.h"
+#include "platform/appkit/TableView.h"
+#include "platform/notificationcenter/NCUpdateResult.h"
+#include "storylist/ListRowViewData.h"
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class TodayDataSource;
+class UrlSession;
+
+// What the owner of a story list learns from its data source, and what it adds to the table.
+// Held weakly: a delegate that is a QObject is forgotten when it dies.
+class TodayDataSourceDelegate {
+public:
+    virtual ~TodayDataSourceDelegate() = default;
+    // A refresh starts.
+    virtual void willReload(TodayDataSource* dataSource) = 0;
+    // The held list has been read again and the table reloaded.
+    virtual void didReload(TodayDataSource* dataSource) = 0;
+    // Rows the owner shows above the first story.
+    virtual int extraRows() const = 0;
+};
+
+// The stories a story list shows: refreshes them through a feed synchronisation, holds the
+// newest (at most `limit`, deleted ones left out), serves them to the table as rows, loads
+// their images, and refreshes by itself when the sources change in this process or a setting
+// changes in any process.
+//
+// Main thread only; owned by its story list controller. Image loads complete on the image
+// session's queue and only hop back to the main thread from there.
+class TodayDataSource : public QObject, public TableViewDataSource {
+    Q_OBJECT
+public:
+    using CompletionHandler = std::function<void(NCUpdateResult)>;
+
+    TodayDataSource();
+    ~TodayDataSource() override;
+
+    std::shared_ptr<UrlSession> imageSession;
+    QPointer<TableView> tableView;
+    SourcesData sourcesData;
+    QList<std::shared_ptr<NewsStory>> stories;
+    // By story link, which is what makes two stories equal; stories without one are never cached.
+    QHash<QString, QImage> imageCache;
+    std::optional<StoryStateData> stateData;
+    bool didLoad = false;
+    const int limit = 20;
+
+    bool expanded() const { return m_expanded; }
+    // Reloads the attached table at once.
+    void setExpanded(bool expanded);
+
+    TodayDataSourceDelegate* delegate() const;
+    void setDelegate(TodayDataSourceDelegate* delegate);
+
+    // The number of story rows the table shows, never negative.
+    int numberOfItems() const;
+    void attachToTableView(TableView* table);
+    std::shared_ptr<const ListRowViewData> listRowViewDataFromStory(const NewsStory& story);
+
+    int numberOfRowsInTableView(TableView* table) override;
+    // The number 0 for the owner's extra rows, the story's row data below them, nothing past
+    // the held list.
+    QVariant objectValueForTableColumn(TableView* table, int column, int row) override;
+
+    // A refresh without handler, whatever the notification.
+    void dataUpdated();
+    // Starts a refresh; the handler always gets NewData, also when this object is gone by then.
+    void updateContents(CompletionHandler completionHandler = {});
+    void updateCurrentStories();
+    // Marks the held story at `index` deleted and takes its row out of the table.
+    void removeStory(int index);
+    // Loads the image of every held story and reloads its row when it arrives.
+    void updateImages();
+
+private:
+    int extraRows() const;
+    QList<std::shared_ptr<NewsStory>> readCurrentStories() const;
+
+    bool m_expanded = false;
+    TodayDataSourceDelegate* m_delegate = nullptr;
+    QPointer<QObject> m_delegateGuard;
+    bool m_delegateIsObject = false;
+};

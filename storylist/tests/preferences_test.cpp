@@ -1,0 +1,90 @@
+#include "storylist/Preferences.h"
+
+#include "data/model/Shared.h"
+#include "platform/foundation/DistributedNotificationCenter.h"
+#include "storylist/tests/StoryListTestSupport.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QVariant stored(const char16_t* key)
+{
+    return sharedDefaults()->value(QString::fromUtf16(key));
+}
+
+// Every write is announced on the bus: no announcement may reach a later test.
+class PreferencesTest : public ::testing::Test {
+protected:
+    void TearDown() override { storylisttest::drainPostedNotifications(); }
+};
+
+} // namespace
+
+TEST_F(PreferencesTest, ReadTheDefaultsUntilANumberIsStoredUnderTheirKeys)
+{
+    Preferences preferences;
+    auto settings = [&] {
+        return QVariantList { preferences.readabilityOnOpen(), preferences.hideOnOpen(),
+            preferences.numberOfStories(), preferences.widgetExpanded(), preferences.widgetImages(),
+            preferences.widgetButtons() };
+    };
+    const QVariantList defaults { false, false, 5, false, true, true };
+    EXPECT_EQ(settings(), defaults);
+
+    // Text, data and the like count as nothing stored.
+    auto suite = sharedDefaults();
+    for (const char16_t* key : { readabilityOnOpenKey, hideOnOpenKey, numberOfStoriesKey, widgetExpandedKey })
+        suite->set(QString::fromUtf16(key), u"1"_s);
+    suite->set(QString::fromUtf16(widgetImagesKey), QByteArray("\0", 1));
+    suite->set(QString::fromUtf16(widgetButtonsKey), u"no"_s);
+    EXPECT_EQ(settings(), defaults);
+
+    preferences.setReadabilityOnOpen(true);
+    preferences.setHideOnOpen(true);
+    preferences.setNumberOfStories(12);
+    preferences.setWidgetExpanded(true);
+    preferences.setWidgetImages(false);
+    preferences.setWidgetButtons(false);
+    EXPECT_EQ(settings(), (QVariantList { true, true, 12, true, false, false }));
+    EXPECT_EQ(stored(widgetImagesKey), QVariant(false));
+
+    // Any number that is not zero is true.
+    suite->set(QString::fromUtf16(widgetImagesKey), 2);
+    EXPECT_TRUE(preferences.widgetImages());
+}
+
+TEST_F(PreferencesTest, TheNumberOfStoriesNeverReadsZeroAndKeepsOtherNumbersAsStored)
+{
+    Preferences preferences;
+    preferences.setNumberOfStories(0);
+    EXPECT_EQ(stored(numberOfStoriesKey).toLongLong(), 5);
+    sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), 0);
+    EXPECT_EQ(preferences.numberOfStories(), 5);
+
+    preferences.setNumberOfStories(-3);
+    EXPECT_EQ(preferences.numberOfStories(), -3);
+    sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), 7.9);
+    EXPECT_EQ(preferences.numberOfStories(), 7);
+}
+
+TEST_F(PreferencesTest, EveryWriteIsAnnouncedOnceEvenWhenTheValueStaysTheSame)
+{
+    auto& center = DistributedNotificationCenter::defaultCenter();
+    if (!center.isAvailable())
+        GTEST_SKIP() << "no session bus";
+    int heard = 0;
+    auto updates = center.addObserver(u"TickerlyDataUpdated"_s, u"Tickerly"_s,
+        [&](const QString&, const QString&) { ++heard; });
+
+    Preferences preferences;
+    preferences.setHideOnOpen(false);
+    preferences.setHideOnOpen(false);
+    preferences.setNumberOfStories(0);
+    storylisttest::drainPostedNotifications();
+    EXPECT_EQ(heard, 3);
+    EXPECT_EQ(stored(hideOnOpenKey), QVariant(false));
+}

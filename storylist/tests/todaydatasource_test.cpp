@@ -1,0 +1,220 @@
+#include "storylist/TodayDataSource.h"
+
+#include "data/model/Shared.h"
+#include "data/model/SourceIconData.h"
+#include "data/model/StoryStateData.h"
+#include "platform/appkit/ImageNamed.h"
+#include "storylist/Preferences.h"
+#include "storylist/tests/StoryListTestSupport.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace storylisttest;
+
+namespace {
+
+// Written straight into the suite: a write through Preferences would announce itself, and the
+// refresh it starts would replace the stories these tests store.
+void storeNumberOfStories(qint64 count)
+{
+    sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), count);
+}
+
+class TodayDataSourceTest : public ::testing::Test {
+protected:
+    void SetUp() override { TableView::setDefaultAnimationDuration(0); }
+
+    // The table's rows are what the data source counts, and each story row shows its story.
+    void expectRowsMatch(TableView& table, TodayDataSource& dataSource, int extra)
+    {
+        ASSERT_EQ(table.numberOfRows(), dataSource.numberOfRowsInTableView(&table));
+        for (int row = extra; row < table.numberOfRows(); ++row) {
+            CountingCell* cell = cellAt(table, row);
+            ASSERT_TRUE(cell && cell->data()) << "row " << row;
+            EXPECT_EQ(cell->data()->title, dataSource.stories.at(row - extra)->headline()) << "row " << row;
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(TodayDataSourceTest, ARefreshWithoutSourcesCompletesBeforeItReturns)
+{
+    storeStories(3);
+    TodayDataSource dataSource;
+    EXPECT_EQ(dataSource.stories.size(), 3);
+    TableView table;
+    FakeController controller(1);
+    controller.attach(table, dataSource);
+
+    std::optional<NCUpdateResult> result;
+    dataSource.updateContents([&](NCUpdateResult r) {
+        controller.events.append(u"handler"_s);
+        result = r;
+    });
+    EXPECT_EQ(controller.events, (QStringList { u"willReload"_s, u"didReload 0"_s, u"handler"_s }));
+    EXPECT_EQ(result, NCUpdateResult::NewData);
+    EXPECT_TRUE(dataSource.didLoad);
+    EXPECT_EQ(table.numberOfRows(), 1);
+    EXPECT_EQ(cellAt(table, 0)->objectValue(), QVariant(0));
+}
+
+TEST_F(TodayDataSourceTest, CountsRowsByTheSettingUnlessExpanded)
+{
+    storeStories(20);
+    TodayDataSource dataSource;
+    TableView table;
+    FakeController controller;
+    controller.attach(table, dataSource);
+    EXPECT_EQ(table.numberOfRows(), 5);
+
+    dataSource.setExpanded(true);
+    EXPECT_EQ(table.numberOfRows(), 20);
+    dataSource.setExpanded(false);
+    EXPECT_EQ(table.numberOfRows(), 5);
+
+    controller.extra = 1;
+    storeNumberOfStories(8);
+    EXPECT_EQ(dataSource.numberOfRowsInTableView(&table), 9);
+
+    storeStories(3);
+    dataSource.updateCurrentStories();
+    EXPECT_EQ(table.numberOfRows(), 4);
+    EXPECT_EQ(controller.events, QStringList { u"didReload 3"_s });
+
+    // A negative number from elsewhere shows no stories, and stays stored as it was.
+    storeNumberOfStories(-4);
+    dataSource.updateCurrentStories();
+    EXPECT_EQ(dataSource.numberOfItems(), 0);
+    EXPECT_EQ(table.numberOfRows(), 1);
+    EXPECT_EQ(Preferences().numberOfStories(), -4);
+}
+
+TEST_F(TodayDataSourceTest, ServesTheNumberZeroAboveTheStoriesAndRowDataBelow)
+{
+    auto plain = std::make_shared<NewsStory>(std::nullopt, std::nullopt, Url::fromString(u"http://plain/"_s),
+        std::nullopt, storytest::source());
+    auto read = storytest::story(u"http://read/"_s, 30);
+    auto readAndDeleted = storytest::story(u"http://read-and-deleted/"_s, 20);
+    auto withIcon = std::make_shared<NewsStory>(u"h"_s, u"b"_s, Url::fromString(u"http://icon/"_s),
+        std::nullopt, std::make_shared<Source>(u"Iconic"_s, u"http://iconic.example/feed"_s));
+    StoredStoriesData().storeStories({ plain, read, readAndDeleted, withIcon });
+    StoryStateData states;
+    states.setState(*read, StoryState::Read);
+    states.setState(*readAndDeleted, StoryState::ReadAndDeleted);
+    QImage icon(96, 96, QImage::Format_ARGB32);
+    icon.fill(Qt::red);
+    SourceIconData::setIconForSourceLink(u"http://iconic.example/feed"_s, icon);
+
+    TodayDataSource dataSource;
+    dataSource.setExpanded(true);
+    FakeController controller(1);
+    dataSource.setDelegate(&controller);
+    ASSERT_EQ(dataSource.numberOfRowsInTableView(nullptr), 5);
+
+    const QVariant zero = dataSource.objectValueForTableColumn(nullptr, 0, 0);
+    EXPECT_EQ(zero.typeId(), QMetaType::Int);
+    EXPECT_EQ(zero, QVariant(0));
+    EXPECT_FALSE(dataSource.objectValueForTableColumn(nullptr, 0, 5).isValid());
+
+    auto row = [&](int r) {
+        return dataSource.objectValueForTableColumn(nullptr, 0, r).value<std::shared_ptr<const ListRowViewData>>();
+    };
+    const auto first = row(1);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->title, u""_s);
+    EXPECT_EQ(first->text, u""_s);
+    EXPECT_FALSE(first->date);
+    EXPECT_FALSE(first->read);
+    // Neither own nor cached picture: the drawn default; no icon file: the default icon.
+    ASSERT_TRUE(first->image);
+    EXPECT_FALSE(first->image->isNull());
+    EXPECT_EQ(*first->image, imageNamed(u"tickerly_default"_s));
+    EXPECT_FALSE(first->icon.isNull());
+    EXPECT_EQ(first->icon, imageNamed(u"default icon"_s));
+
+    EXPECT_TRUE(row(2)->read);
+    EXPECT_EQ(row(2)->title, u"Headline"_s);
+    EXPECT_EQ(row(2)->date, read->date());
+    EXPECT_FALSE(row(3)->read);
+    EXPECT_EQ(row(4)->icon.pixelColor(48, 48), QColor(Qt::red));
+
+    // The read marks are cached until a refresh starts.
+    StoryStateData().setState(*plain, StoryState::Read);
+    EXPECT_FALSE(row(1)->read);
+    dataSource.setDelegate(nullptr);
+    dataSource.updateContents();
+    StoredStoriesData().storeStories({ plain });
+    dataSource.updateCurrentStories();
+    EXPECT_TRUE(row(0)->read);
+
+    // A story's own picture comes first.
+    QImage own(10, 10, QImage::Format_ARGB32);
+    own.fill(Qt::blue);
+    dataSource.stories.first()->setImage(own);
+    EXPECT_EQ(row(0)->image, own);
+}
+
+TEST_F(TodayDataSourceTest, RemovingAStoryKeepsTheTableInStepWithTheHeldList)
+{
+    struct Case {
+        const char* what;
+        bool expanded;
+        int extra, stored, index, rowsAfter;
+        bool reloadedInPlace = false;
+    };
+    const Case cases[] = {
+        { "application, last of 20, more stored", true, 1, 21, 19, 20, true },
+        { "application, last of 20, no more stored", true, 1, 20, 19, 19 },
+        { "widget expanded, 20 shown, more stored", true, 0, 22, 3, 20 },
+        { "widget expanded, 20 shown, no more stored", true, 0, 20, 3, 19 },
+        { "collapsed, a story below moves up", false, 1, 20, 2, 5 },
+        { "collapsed, the last shown row", false, 1, 20, 4, 5 },
+        { "collapsed, a story not shown", false, 1, 20, 10, 5 },
+        { "collapsed, fewer than the setting", false, 1, 3, 1, 2 },
+        { "outside the held list", false, 0, 3, 3, 3 },
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        storeStories(c.stored, ++round);
+        TodayDataSource dataSource;
+        dataSource.setExpanded(c.expanded);
+        TableView table;
+        FakeController controller(c.extra);
+        controller.attach(table, dataSource);
+        // Slides are seen only while they run.
+        table.setAnimationDuration(c.expanded ? 300 : 0);
+        const int bindingsAbove = cellAt(table, c.extra)->bindings;
+
+        dataSource.removeStory(c.index);
+        EXPECT_EQ(table.numberOfRows(), c.rowsAfter + c.extra);
+        expectRowsMatch(table, dataSource, c.extra);
+        // Rows above are left alone rather than reloaded; the story from beyond the held list
+        // may take the removed one's row in place, without a slide.
+        if (c.index > 0) {
+            EXPECT_EQ(cellAt(table, c.extra)->bindings, bindingsAbove);
+        }
+        if (c.expanded) {
+            EXPECT_EQ(table.isAnimating(), !c.reloadedInPlace);
+        }
+        if (c.index < c.stored) {
+            const QString link = storytest::linkNumber(c.index) + u"?round="_s + QString::number(round);
+            EXPECT_EQ(StoryStateData().stateForLink(link), StoryState::Deleted);
+        }
+    }
+}
+
+TEST_F(TodayDataSourceTest, ASourcesChangeInThisProcessStartsARefresh)
+{
+    TodayDataSource dataSource;
+    FakeController controller;
+    dataSource.setDelegate(&controller);
+    // Nothing answers there: the refresh ends at once, with the stored list kept.
+    SourcesData().addSource(std::make_shared<Source>(u"dead"_s, u"http://127.0.0.1:9/feed"_s));
+    ASSERT_TRUE(testsupport::waitFor([&] { return controller.events.size() == 2; }));
+    EXPECT_EQ(controller.events, (QStringList { u"willReload"_s, u"didReload 0"_s }));
+    EXPECT_TRUE(dataSource.didLoad);
+}
