@@ -5,6 +5,7 @@
 #include "data/model/SourceIconData.h"
 #include "data/model/SourcesData.h"
 #include "data/sync/FeedParser.h"
+#include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
@@ -232,4 +233,30 @@ TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentC
     // The session layer's cap per host, and a thread count far from one per search.
     EXPECT_LE(mostActive, 6);
     EXPECT_LT(mostThreads - threadsBefore, 48);
+}
+
+TEST_F(IconLoading, FeedMetadataArrivesOnceOnTheMainQueue)
+{
+    server.reply(u"/rss"_s, testsupport::bodyReply(
+        "<rss version=\"2.0\"><channel><title>Planet</title><image><url>http://planet.test/logo.png</url></image>"
+        "</channel></rss>"));
+    server.reply(u"/broken"_s, discoverytest::brokenReply());
+    for (const QString& path : { u"/rss"_s, u"/broken"_s }) {
+        int calls = 0;
+        bool onMain = false;
+        std::optional<QString> title;
+        std::optional<Url> image;
+        getFeedMetadata(*Url::fromString(server.url(path)), [&](std::optional<QString> t, std::optional<Url> i) {
+            ++calls;
+            onMain = MainQueue::isCurrent();
+            title = t;
+            image = i;
+        });
+        ASSERT_TRUE(testsupport::waitFor([&] { return calls > 0; }));
+        testsupport::processEvents();
+        EXPECT_EQ(calls, 1);
+        EXPECT_TRUE(onMain);
+        EXPECT_EQ(title, path == u"/rss"_s ? std::optional(u"Planet"_s) : std::nullopt);
+        EXPECT_EQ(image ? image->absoluteString() : QString(), path == u"/rss"_s ? u"http://planet.test/logo.png"_s : QString());
+    }
 }
