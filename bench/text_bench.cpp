@@ -1,5 +1,6 @@
 // Text cleaning and date reading, per feed item and over whole pages.
 
+#include "data/discovery/FeedLinkRules.h"
 #include "data/sync/DateParser.h"
 #include "data/sync/HTMLEntities.h"
 #include "data/sync/StringExtensions.h"
@@ -74,6 +75,29 @@ void dateUnreadable(benchmark::State& state)
         benchmark::DoNotOptimize(parser.parseDate(u"sometime last week"_s));
 }
 BENCHMARK(dateUnreadable);
+
+// A page that names no feed: every stage of the feed link search reads all of it.
+void feedLinkOfPageWithoutFeed(benchmark::State& state)
+{
+    const QString text = page() + u"<a href='/about'>About</a> <a href=\"http://e.com/story.html\">x</a>\n"_s.repeated(2000);
+    const Url from = *Url::fromString(u"http://e.com/"_s);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(FeedLinkRules::findRssLink(text, from, u"e.com"_s));
+    state.SetBytesProcessed(state.iterations() * text.size() * 2);
+}
+BENCHMARK(feedLinkOfPageWithoutFeed);
+
+// One long quoted address full of "rss" and no feed extension: the worst backtracking of the
+// quoted-address patterns, bounded by the pattern engine's time limit.
+void feedLinkOfHostilePage(benchmark::State& state)
+{
+    const QString text = u"'http://e.com/"_s + u"rss/"_s.repeated(static_cast<qsizetype>(state.range(0))) + u"'"_s;
+    const Url from = *Url::fromString(u"http://e.com/"_s);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(FeedLinkRules::findRssLink(text, from, u"e.com"_s));
+    state.SetBytesProcessed(state.iterations() * text.size() * 2);
+}
+BENCHMARK(feedLinkOfHostilePage)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

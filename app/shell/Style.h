@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QGuiApplication>
+
+// Colours and fonts the application's own views share, kept in one place.
+namespace style {
+
+// The accent colours of the add and remove controls (calibrated RGB, opaque).
+inline QColor accentGreen(double alpha = 1.0)
+{
+    return QColor::fromRgbF(0.1f, 0.67f, 0.13f, float(alpha));
+}
+
+inline QColor accentRed(double alpha = 1.0)
+{
+    return QColor::fromRgbF(0.8f, 0.04f, 0.06f, float(alpha));
+}
+
+// A shade of grey as the drawing code names it: 0 black, 1 white.
+inline QColor white(double level, double alpha = 1.0)
+{
+    return QColor::fromRgbF(float(level), float(level), float(level), float(alpha));
+}
+
+// Titles of the self-drawn controls: the desktop's own user-interface font.
+inline QFont controlFont() { return QGuiApplication::font(); }
+
+} // namespace style
