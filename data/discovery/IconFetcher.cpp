@@ -122,6 +122,14 @@ void IconFetchMethod::loadIcon(const std::optional<Url>& link, IconFetcher::Comp
     loadImage(*fetcher.session(), *link, std::move(completion));
 }
 
+std::optional<Url> IconFetchMethod::linkOfTag(const QString& pattern, const QString& attributeName) const
+{
+    const auto tag = find(source, pattern);
+    if (!tag)
+        return std::nullopt;
+    return findQuotedLink(*tag, fetcher.url(), attributeName);
+}
+
 void YoutubeMethod::tryIcon(IconFetcher::Completion completion)
 {
     std::optional<Url> channelPage;
@@ -232,10 +240,7 @@ void TouchIconMethod::tryIcon(IconFetcher::Completion completion)
 
 std::optional<Url> TouchIconMethod::findTouchIconLink() const
 {
-    const auto tag = find(source, u"<[^>]*apple-touch-icon[^>]*>"_s);
-    if (!tag)
-        return std::nullopt;
-    return findQuotedLink(*tag, fetcher.url(), u"content"_s);
+    return linkOfTag(u"<[^>]*apple-touch-icon[^>]*>"_s, u"content"_s);
 }
 
 void ShortcutIconMethod::tryIcon(IconFetcher::Completion completion)
@@ -246,10 +251,7 @@ void ShortcutIconMethod::tryIcon(IconFetcher::Completion completion)
 
 std::optional<Url> ShortcutIconMethod::findShortcutIconLink() const
 {
-    const auto tag = find(source, u"<[^>]*rel=\"(shortcut )?icon\"[^>]*>"_s);
-    if (!tag)
-        return std::nullopt;
-    return findQuotedLink(*tag, fetcher.url(), u"href"_s);
+    return linkOfTag(u"<[^>]*rel=\"(shortcut )?icon\"[^>]*>"_s, u"href"_s);
 }
 
 void FaviconMethod::tryIcon(IconFetcher::Completion completion)

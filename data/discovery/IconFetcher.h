@@ -77,6 +77,8 @@ public:
 protected:
     // Downloads `link` through the fetcher's session, or reports nothing without one.
     void loadIcon(const std::optional<Url>& link, IconFetcher::Completion completion);
+    // The link of the first tag in the page that matches `pattern`, joined to the page address.
+    std::optional<Url> linkOfTag(const QString& pattern, const QString& attributeName) const;
 
     IconFetcher& fetcher;
     const QString source;

@@ -1,6 +1,7 @@
 #include "data/discovery/IconLoading.h"
 
 #include "data/discovery/IconFetcher.h"
+#include "data/discovery/IconLoading_p.h"
 #include "data/model/Source.h"
 #include "data/model/SourceIconData.h"
 #include "data/sync/FeedParser.h"
@@ -18,19 +19,24 @@ void findMissingIcons(const SourcesData& sourcesData)
         if (source->noIconFound || !SourceIconData::iconForSource(*source).isNull())
             continue;
         loadImageForSource(source, [store, source](std::optional<QImage> image) {
-            if (image) {
-                SourceIconData::setIconForSource(source, *image);
-                return;
-            }
-            // The list may have changed since the sweep read it; the store's own update only
-            // touches entries still there, and the main queue keeps this from racing the
-            // application's own changes.
-            MainQueue::dispatchAsync([store, source] {
-                source->noIconFound = true;
-                store->updateSource(source);
-            });
+            storeIconSearchOutcome(source, std::move(image), store);
         });
     }
+}
+
+void storeIconSearchOutcome(const std::shared_ptr<Source>& source, std::optional<QImage> image,
+    std::shared_ptr<SourcesData> sourcesData)
+{
+    if (image) {
+        SourceIconData::setIconForSource(source, *image);
+        return;
+    }
+    // The list may have changed since the search began; the store's update only touches
+    // entries still there, and the main queue keeps it from racing the application's changes.
+    MainQueue::dispatchAsync([source, sourcesData = std::move(sourcesData)] {
+        source->noIconFound = true;
+        sourcesData->updateSource(source);
+    });
 }
 
 void loadImageForSource(const std::shared_ptr<Source>& source, std::function<void(std::optional<QImage>)> completion)

@@ -1,10 +1,10 @@
 #include "data/discovery/SourceAdder.h"
 
 #include "data/discovery/IconLoading.h"
+#include "data/discovery/IconLoading_p.h"
 #include "data/discovery/SourceCreator.h"
 #include "data/model/Shared.h"
 #include "data/model/Source.h"
-#include "data/model/SourceIconData.h"
 #include "data/model/SourcesData.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/UrlSession.h"
@@ -36,16 +36,8 @@ void SourceAdder::addSource(const QString& link, std::function<void(bool)> compl
 
 void SourceAdder::fetchIcon(const std::shared_ptr<Source>& source) const
 {
-    auto defaults = m_userDefaults;
-    loadImageForSource(source, [source, defaults](std::optional<QImage> image) {
-        if (image) {
-            SourceIconData::setIconForSource(source, *image);
-            return;
-        }
-        // On the main queue, so the update cannot race the application's own list changes.
-        MainQueue::dispatchAsync([source, defaults] {
-            source->noIconFound = true;
-            SourcesData(defaults).updateSource(source);
-        });
+    auto sourcesData = std::make_shared<SourcesData>(m_userDefaults);
+    loadImageForSource(source, [source, sourcesData](std::optional<QImage> image) {
+        storeIconSearchOutcome(source, std::move(image), sourcesData);
     });
 }
