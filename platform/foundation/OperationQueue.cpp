@@ -1,97 +1,93 @@
 #include "platform/foundation/OperationQueue.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QPointer>
+#include <QtGlobal>
 
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
 
-namespace {
-thread_local OperationQueue* currentQueue = nullptr;
-}
-
 struct OperationQueue::State {
     QString name;
-    std::thread thread;
-    std::thread::id threadId;
-    QObject* worker = nullptr; // lives on the queue's thread; deleted there
-    QEventLoop* loop = nullptr;
-
     std::mutex mutex;
     std::condition_variable changed;
-    bool ready = false;
+    std::deque<std::function<void()>> operations;
+    bool scheduled = false; // handed to a worker, which runs it until it is empty
     quint64 added = 0;
     quint64 finished = 0;
     OperationQueue* owner = nullptr; // cleared when the owner goes
 };
 
-OperationQueue::OperationQueue(const QString& name)
-    : d(std::make_shared<State>())
-{
-    // Without an application object the queue's event loop never runs its operations, and
-    // every wait on the queue would hang: say so at once instead.
-    if (!QCoreApplication::instance())
-        qFatal("OperationQueue %s made before the QCoreApplication", qUtf8Printable(name));
-    d->name = name;
-    d->owner = this;
-    d->thread = std::thread([state = d] {
-        QEventLoop loop;
-        QObject worker;
-        {
-            std::lock_guard lock(state->mutex);
-            state->worker = &worker;
-            state->loop = &loop;
-            state->threadId = std::this_thread::get_id();
-            currentQueue = state->owner;
-            state->ready = true;
+namespace {
+thread_local OperationQueue* currentQueue = nullptr;
+thread_local const void* currentState = nullptr;
+} // namespace
+
+// The threads every queue runs on. A queue has no thread of its own: while it has operations
+// it is handed to a free worker, so thousands of idle sessions cost no thread. Never destroyed:
+// its workers wait for work until the process ends.
+class OperationQueueWorkers {
+public:
+    using StatePtr = std::shared_ptr<OperationQueue::State>;
+
+    static OperationQueueWorkers& instance()
+    {
+        static auto* pool = new OperationQueueWorkers;
+        return *pool;
+    }
+
+    void schedule(StatePtr state)
+    {
+        std::lock_guard lock(m_mutex);
+        m_ready.push_back(std::move(state));
+        if (qsizetype(m_ready.size()) > m_idle && m_threads < maximumThreads) {
+            ++m_threads;
+            std::thread([this] { work(); }).detach();
+        } else {
+            m_wake.notify_one();
         }
-        state->changed.notify_all();
-        loop.exec();
-        std::lock_guard lock(state->mutex);
-        state->worker = nullptr;
-        state->loop = nullptr;
-    });
-    std::unique_lock lock(d->mutex);
-    d->changed.wait(lock, [this] { return d->ready; });
-}
+    }
 
-OperationQueue::~OperationQueue()
-{
-    auto state = d;
-    {
-        std::lock_guard lock(state->mutex);
-        state->owner = nullptr;
-    }
-    // Queued after every pending operation, so those finish first.
-    QMetaObject::invokeMethod(
-        state->worker,
-        [state] {
-            currentQueue = nullptr;
-            state->loop->quit();
-        },
-        Qt::QueuedConnection);
-    if (std::this_thread::get_id() == state->threadId) {
-        // The operations still queued run after this object is gone.
-        currentQueue = nullptr;
-        state->thread.detach();
-    } else {
-        state->thread.join();
-    }
-}
+private:
+    // Generous, so that operations that block for a while do not hold up every other queue.
+    static constexpr int maximumThreads = 32;
+    // Operations run before a busy queue lets the others have the worker.
+    static constexpr int batch = 64;
 
-void OperationQueue::addOperation(std::function<void()> op)
-{
-    auto state = d;
+    void work()
     {
-        std::lock_guard lock(state->mutex);
-        ++state->added;
+        for (;;) {
+            StatePtr state;
+            {
+                std::unique_lock lock(m_mutex);
+                ++m_idle;
+                m_wake.wait(lock, [this] { return !m_ready.empty(); });
+                --m_idle;
+                state = std::move(m_ready.front());
+                m_ready.pop_front();
+            }
+            if (!drain(state))
+                schedule(std::move(state));
+        }
     }
-    QMetaObject::invokeMethod(
-        state->worker,
-        [state, op = std::move(op)] {
+
+    // Runs the queue's operations; false when it still has some after a batch.
+    static bool drain(const StatePtr& state)
+    {
+        for (int n = 0; n < batch; ++n) {
+            std::function<void()> op;
+            {
+                std::lock_guard lock(state->mutex);
+                if (state->operations.empty()) {
+                    state->scheduled = false;
+                    return true;
+                }
+                op = std::move(state->operations.front());
+                state->operations.pop_front();
+                currentQueue = state->owner;
+            }
+            currentState = state.get();
             // An escaping exception would take the whole process down with the thread.
             try {
                 op();
@@ -100,18 +96,65 @@ void OperationQueue::addOperation(std::function<void()> op)
             } catch (...) {
                 qWarning("Operation on queue %s failed", qUtf8Printable(state->name));
             }
+            // What the operation captured goes while its queue is still the current one, so an
+            // owner it releases can destroy the queue from here.
+            op = nullptr;
+            currentState = nullptr;
+            currentQueue = nullptr;
             {
                 std::lock_guard lock(state->mutex);
                 ++state->finished;
             }
             state->changed.notify_all();
-        },
-        Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<StatePtr> m_ready;
+    int m_threads = 0;
+    qsizetype m_idle = 0;
+};
+
+OperationQueue::OperationQueue(const QString& name)
+    : d(std::make_shared<State>())
+{
+    d->name = name;
+    d->owner = this;
+}
+
+OperationQueue::~OperationQueue()
+{
+    {
+        std::lock_guard lock(d->mutex);
+        d->owner = nullptr;
+    }
+    if (isCurrent()) {
+        // The operations still queued run after this object is gone.
+        currentQueue = nullptr;
+        return;
+    }
+    std::unique_lock lock(d->mutex);
+    d->changed.wait(lock, [this] { return d->finished >= d->added; });
+}
+
+void OperationQueue::addOperation(std::function<void()> op)
+{
+    bool schedule = false;
+    {
+        std::lock_guard lock(d->mutex);
+        d->operations.push_back(std::move(op));
+        ++d->added;
+        schedule = !std::exchange(d->scheduled, true);
+    }
+    if (schedule)
+        OperationQueueWorkers::instance().schedule(d);
 }
 
 bool OperationQueue::isCurrent() const
 {
-    return std::this_thread::get_id() == d->threadId;
+    return currentState == d.get();
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished()
@@ -120,11 +163,6 @@ void OperationQueue::waitUntilAllOperationsAreFinished()
     std::unique_lock lock(d->mutex);
     const quint64 target = d->added;
     d->changed.wait(lock, [this, target] { return d->finished >= target; });
-}
-
-QObject* OperationQueue::context() const
-{
-    return d->worker;
 }
 
 const QString& OperationQueue::name() const

@@ -2,18 +2,20 @@
 
 #include "tickerlyfoundation_export.h"
 
-#include <QObject>
 #include <QString>
 
 #include <functional>
 #include <memory>
 
-// A serial worker queue: one thread of its own that runs operations one at a time, in the
-// order they were added. URL sessions deliver every callback on such a queue.
+// A serial worker queue: runs operations one at a time, in the order they were added, never on
+// the main thread. URL sessions deliver every callback on such a queue.
+//
+// Queues share a bounded set of worker threads: a queue with work is run by one worker at a
+// time, so many queues (one per session) cost no thread while idle. Operations run without an
+// event loop of their own; hop to the main queue for anything that needs one.
 //
 // Owned by whoever made it. Destroying it lets queued operations finish first; destroying it
-// from one of its own operations is allowed (the thread then winds down by itself).
-// Needs a QCoreApplication, as every event loop does.
+// from one of its own operations is allowed (the rest then run without it).
 class TICKERLYFOUNDATION_EXPORT OperationQueue {
 public:
     explicit OperationQueue(const QString& name = {});
@@ -30,15 +32,13 @@ public:
     // Blocks until every operation added so far has run. Must not be called on the queue.
     void waitUntilAllOperationsAreFinished();
 
-    // An object living on the queue's thread, for queued calls and timers that must run there.
-    QObject* context() const;
-
     const QString& name() const;
 
     // The queue the caller runs on, or null outside any OperationQueue.
     static OperationQueue* current();
 
 private:
+    friend class OperationQueueWorkers;
     struct State;
     std::shared_ptr<State> d;
 };

@@ -1,12 +1,11 @@
 #include "data/discovery/ImageFetcher.h"
+#include "data/discovery/tests/DiscoveryTestSupport.h"
 #include "data/model/NewsStory.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/UrlSession.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
-
-#include <QBuffer>
 
 #include <gtest/gtest.h>
 
@@ -20,22 +19,12 @@ namespace {
 
 ScriptedReply png(QColor color, int size)
 {
-    QImage image(size, size, QImage::Format_ARGB32);
-    image.fill(color);
-    ScriptedReply reply;
-    QBuffer buffer(&reply.body);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    reply.headers = { { "Content-Type", "image/png" } };
-    return reply;
+    return discoverytest::pngReply(color, size);
 }
 
 ScriptedReply page(const QByteArray& head)
 {
-    ScriptedReply reply;
-    reply.body = "<html><head>" + head + "</head><body>Article</body></html>";
-    reply.headers = { { "Content-Type", "text/html" } };
-    return reply;
+    return discoverytest::pageReply(head);
 }
 
 ScriptedReply notFound()

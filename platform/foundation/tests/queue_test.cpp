@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -195,4 +196,36 @@ TEST(OperationQueue, AnOperationThatThrowsDoesNotStopTheQueue)
     queue.addOperation([&] { after = true; });
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_TRUE(after.load());
+}
+
+TEST(OperationQueue, ManyQueuesShareABoundedSetOfThreadsAndStaySerial)
+{
+    constexpr int queues = 300;
+    std::vector<std::unique_ptr<OperationQueue>> all;
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    std::atomic<int> overlaps { 0 };
+    std::atomic<int> done { 0 };
+    std::vector<std::atomic<int>> running(queues);
+    for (int q = 0; q < queues; ++q) {
+        all.push_back(std::make_unique<OperationQueue>());
+        for (int i = 0; i < 5; ++i) {
+            all.back()->addOperation([&, q, queue = all.back().get()] {
+                overlaps += ++running[q] > 1 || !queue->isCurrent() || OperationQueue::current() != queue;
+                {
+                    std::lock_guard lock(mutex);
+                    threads.insert(std::this_thread::get_id());
+                }
+                std::this_thread::yield();
+                --running[q];
+                ++done;
+            });
+        }
+    }
+    for (auto& queue : all)
+        queue->waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(done.load(), queues * 5);
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_LE(threads.size(), 32u);
+    EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
 }

@@ -1,0 +1,43 @@
+#include "data/discovery/SourceAdder.h"
+
+#include "data/discovery/IconLoading.h"
+#include "data/discovery/IconLoading_p.h"
+#include "data/discovery/SourceCreator.h"
+#include "data/model/Shared.h"
+#include "data/model/Source.h"
+#include "data/model/SourcesData.h"
+#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/UrlSession.h"
+
+SourceAdder::SourceAdder(std::shared_ptr<UrlSession> session, std::shared_ptr<UserDefaults> userDefaults)
+    : m_session(session ? std::move(session) : UrlSession::create())
+    , m_userDefaults(userDefaults ? std::move(userDefaults) : sharedDefaults())
+{
+}
+
+void SourceAdder::addSource(const QString& link, std::function<void(bool)> completion) const
+{
+    SourceAdder self = *this;
+    SourceCreator::createSource(link, m_session, [self, completion](std::shared_ptr<Source> source) {
+        MainQueue::dispatchAsync([self, completion, source] {
+            if (!source) {
+                if (completion)
+                    completion(false);
+                return;
+            }
+            // Stored before the caller hears of it; the icon search starts only after.
+            SourcesData(self.m_userDefaults).addSource(source);
+            if (completion)
+                completion(true);
+            self.fetchIcon(source);
+        });
+    });
+}
+
+void SourceAdder::fetchIcon(const std::shared_ptr<Source>& source) const
+{
+    auto sourcesData = std::make_shared<SourcesData>(m_userDefaults);
+    loadImageForSource(source, [source, sourcesData](std::optional<QImage> image) {
+        storeIconSearchOutcome(source, std::move(image), sourcesData);
+    });
+}

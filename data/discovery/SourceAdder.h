@@ -1,0 +1,42 @@
+#pragma once
+
+#include "tickerlydatamac_export.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class Source;
+class UrlSession;
+class UserDefaults;
+
+// Turns what the user typed into a stored source with an icon: feed discovery, then (on the
+// main queue) the source is added to the source list and the caller told, then the icon search
+// starts. Only the discovery's outcome is reported; the rest shows up through the stores'
+// notifications.
+//
+// A light value holding its session and settings suite; several adds may run at once, each
+// carried by its own closures, which keep what they need alive. Any thread.
+class TICKERLYDATAMAC_EXPORT SourceAdder {
+public:
+    // `session` null: a new session with the default configuration; `userDefaults` null: the
+    // shared suite.
+    explicit SourceAdder(std::shared_ptr<UrlSession> session = nullptr, std::shared_ptr<UserDefaults> userDefaults = nullptr);
+
+    // Discovers the source for `link` and returns at once. `completion` runs once on the main
+    // queue: true when a source was found (it is then in the list, and its icon search starts
+    // right after), false when none was (nothing is stored).
+    void addSource(const QString& link, std::function<void(bool)> completion = {}) const;
+
+    // Searches the source's icon and stores the outcome: the icon file, or the source marked as
+    // having none. Returns at once; holds the source and the suite, not the adder.
+    void fetchIcon(const std::shared_ptr<Source>& source) const;
+
+    const std::shared_ptr<UrlSession>& session() const { return m_session; }
+    const std::shared_ptr<UserDefaults>& userDefaults() const { return m_userDefaults; }
+
+private:
+    std::shared_ptr<UrlSession> m_session;
+    std::shared_ptr<UserDefaults> m_userDefaults;
+};

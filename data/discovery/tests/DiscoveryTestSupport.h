@@ -1,0 +1,77 @@
+#pragma once
+
+#include "testsupport/LoopbackServer.h"
+
+#include <QBuffer>
+#include <QColor>
+#include <QCoreApplication>
+#include <QImage>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+// Replies the discovery tests serve from their loopback servers.
+namespace discoverytest {
+
+// A PNG of one colour, `width` by `height` pixels (square when no height is given).
+inline testsupport::ScriptedReply pngReply(QColor color, int width, int height = 0)
+{
+    QImage image(width, height > 0 ? height : width, QImage::Format_ARGB32);
+    image.fill(color);
+    testsupport::ScriptedReply reply;
+    QBuffer buffer(&reply.body);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    reply.headers = { { "Content-Type", "image/png" } };
+    return reply;
+}
+
+// An HTML page with `head` as its head.
+inline testsupport::ScriptedReply pageReply(const QByteArray& head)
+{
+    testsupport::ScriptedReply reply;
+    reply.body = "<html><head>" + head + "</head><body>Article</body></html>";
+    reply.headers = { { "Content-Type", "text/html" } };
+    return reply;
+}
+
+// A reply whose connection closes before the announced body is complete: a failed transfer.
+inline testsupport::ScriptedReply brokenReply()
+{
+    testsupport::ScriptedReply reply;
+    reply.body = QByteArray(4096, 'x');
+    reply.cutAfter = 10;
+    return reply;
+}
+
+// Collects what an image completion receives, from whichever thread it comes.
+struct ImageOutcome {
+    std::atomic<int> calls = 0;
+    std::atomic<bool> onMainThread = false;
+    std::mutex mutex;
+    std::optional<QImage> image;
+
+    std::function<void(std::optional<QImage>)> completion()
+    {
+        return [this](std::optional<QImage> received) {
+            {
+                std::lock_guard lock(mutex);
+                image = std::move(received);
+            }
+            if (QThread::currentThread() == QCoreApplication::instance()->thread())
+                onMainThread = true;
+            ++calls;
+        };
+    }
+    // The size of the image received, or an invalid size for nothing.
+    QSize size()
+    {
+        std::lock_guard lock(mutex);
+        return image ? image->size() : QSize();
+    }
+};
+
+} // namespace discoverytest

@@ -1,0 +1,152 @@
+#include "data/discovery/IconLoading.h"
+#include "data/discovery/SourceAdder.h"
+#include "data/discovery/tests/DiscoveryTestSupport.h"
+#include "data/discovery/tests/SearchStandIn.h"
+#include "data/model/Source.h"
+#include "data/model/SourceIconData.h"
+#include "data/model/SourcesData.h"
+#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using discoverytest::pageReply;
+using discoverytest::pngReply;
+using testsupport::LoopbackServer;
+using testsupport::RecordedRequest;
+
+namespace {
+
+QByteArray rss(const QByteArray& title, const QByteArray& site)
+{
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + title + "</title><link>" + site
+        + "</link><item><title>First</title><link>" + site + "first</link></item></channel></rss>";
+}
+
+// The order in which the caller and the observers of the stores hear of an add, on the main
+// thread.
+struct Events {
+    QStringList seen;
+    bool allOnMain = true;
+    ObserverToken sources = NotificationCenter::defaultCenter().addObserver(
+        SourcesData::changeNotification(), nullptr, [this](const Notification& n) {
+            record(n.userInfo.contains(SourcesData::addedSourcesKey()) ? u"added"_s : u"updated"_s);
+        });
+    ObserverToken icons = NotificationCenter::defaultCenter().addObserver(
+        SourceIconData::iconUpdateNotification(), nullptr, [this](const Notification&) { record(u"icon"_s); });
+
+    void record(const QString& event)
+    {
+        seen.append(event);
+        allOnMain = allOnMain && MainQueue::isCurrent();
+    }
+    std::function<void(bool)> completion()
+    {
+        return [this](bool ok) { record(ok ? u"true"_s : u"false"_s); };
+    }
+    bool waitFor(qsizetype count)
+    {
+        const bool ok = testsupport::waitFor([&] { return seen.size() >= count; });
+        testsupport::processEvents();
+        return ok;
+    }
+};
+
+class Adding : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SearchStandIn::installKey("Qzb3RlZC1rZXktZm9yLXRlc3RzLW9ubHktMDEyMzQ1A");
+        search.answer([](const QString&) { return SearchStandIn::results({}); });
+        for (const auto& host : { u"feeds.planet.test"_s, u"planet.test"_s, u"dull.test"_s })
+            UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
+        server.reply(u"/rss"_s, testsupport::bodyReply(rss("Planet", "http://planet.test/")));
+        server.replyWith(u"/"_s, [](const RecordedRequest& request) {
+            return pageReply(request.header("host") == "planet.test"
+                    ? "<link rel=\"apple-touch-icon\" href=\"http://planet.test/touch.png\">"
+                    : "<title>Nothing to see</title>");
+        });
+        server.reply(u"/touch.png"_s, pngReply(Qt::red, 120));
+    }
+    void TearDown() override
+    {
+        UrlSessionTesting::closeIdleConnections();
+        UrlSessionTesting::removeLoopbackMappings();
+    }
+
+    int requests(const QByteArray& host, const QByteArray& path) const
+    {
+        int n = 0;
+        for (const RecordedRequest& request : server.requests())
+            n += request.header("host") == host && request.path == path;
+        return n;
+    }
+
+    LoopbackServer server;
+    SearchStandIn search { server };
+    std::shared_ptr<UserDefaults> suite = std::make_shared<UserDefaults>(u"adder.test"_s);
+};
+
+} // namespace
+
+TEST_F(Adding, ReportsSuccessAfterStoringAndBeforeEveryNotificationThenFindsTheIcon)
+{
+    Events events;
+    SourceAdder(nullptr, suite).addSource(u"http://feeds.planet.test/rss"_s, events.completion());
+    ASSERT_TRUE(events.waitFor(3));
+    EXPECT_EQ(events.seen, (QStringList { u"true"_s, u"added"_s, u"icon"_s }));
+    EXPECT_TRUE(events.allOnMain);
+    const auto stored = SourcesData(suite).sources();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first()->title(), u"Planet"_s);
+    EXPECT_EQ(SourceIconData::iconForSource(*stored.first()).size(), QSize(96, 96));
+    // Only the given suite was written.
+    EXPECT_TRUE(SourcesData().sources().isEmpty());
+
+    // The same feed again: success again, still one entry, and a second icon search.
+    Events again;
+    SourceAdder(nullptr, suite).addSource(u"http://feeds.planet.test/rss"_s, again.completion());
+    ASSERT_TRUE(again.waitFor(2));
+    EXPECT_EQ(again.seen, (QStringList { u"true"_s, u"icon"_s }));
+    EXPECT_EQ(SourcesData(suite).sources().size(), 1);
+    EXPECT_EQ(requests("planet.test", "/touch.png"), 2);
+}
+
+TEST_F(Adding, WithoutACompletionStillStoresAndSearchesAndMarksASourceWithoutIcon)
+{
+    server.reply(u"/dull"_s, testsupport::bodyReply(rss("Dull", "http://dull.test/")));
+    Events events;
+    {
+        // The adder may go at once: its pending steps carry on.
+        SourceAdder adder(nullptr, suite);
+        adder.addSource(u"http://feeds.planet.test/dull"_s);
+    }
+    ASSERT_TRUE(events.waitFor(2));
+    EXPECT_EQ(events.seen, (QStringList { u"added"_s, u"updated"_s }));
+    const auto stored = SourcesData(suite).sources();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_TRUE(stored.first()->noIconFound);
+    EXPECT_EQ(requests("dull.test", "/"), 2);
+
+    // A later sweep leaves it alone.
+    const qsizetype before = server.requests().size();
+    findMissingIcons(SourcesData(suite));
+    EXPECT_FALSE(testsupport::waitFor([&] { return server.requests().size() > before; }, 300));
+}
+
+TEST_F(Adding, AFailedDiscoveryReportsFalseOnceAndChangesNothing)
+{
+    SourcesData(suite).addSource(std::make_shared<Source>(u"Kept"_s, u"http://kept.test/rss"_s));
+    testsupport::processEvents();
+    server.reply(u"/plain"_s, pageReply("<title>No feed here</title>"));
+    Events events;
+    SourceAdder(nullptr, suite).addSource(u"http://feeds.planet.test/plain"_s, events.completion());
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_FALSE(testsupport::waitFor([&] { return events.seen.size() > 1; }, 300));
+    EXPECT_EQ(events.seen, QStringList { u"false"_s });
+    EXPECT_EQ(SourcesData(suite).sources().size(), 1);
+    EXPECT_EQ(requests("planet.test", "/"), 0);
+}
