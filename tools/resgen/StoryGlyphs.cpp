@@ -14,6 +14,7 @@
 #include <QPainterPath>
 
 #include <functional>
+#include <initializer_list>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -35,6 +36,20 @@ QImage glyph(int side, qreal width, const std::function<void(QPainter&)>& draw)
     return image;
 }
 
+QPainterPath polyline(std::initializer_list<QPointF> points, bool closed = false)
+{
+    QPainterPath path;
+    for (const QPointF& point : points) {
+        if (path.elementCount() == 0)
+            path.moveTo(point);
+        else
+            path.lineTo(point);
+    }
+    if (closed)
+        path.closeSubpath();
+    return path;
+}
+
 QImage closeGlyph()
 {
     return glyph(kButtonSide, 3, [](QPainter& p) {
@@ -46,20 +61,9 @@ QImage closeGlyph()
 QImage shareGlyph()
 {
     return glyph(kButtonSide, 2.5, [](QPainter& p) {
-        QPainterPath tray;
-        tray.moveTo(9, 11);
-        tray.lineTo(6, 11);
-        tray.lineTo(6, 24);
-        tray.lineTo(22, 24);
-        tray.lineTo(22, 11);
-        tray.lineTo(19, 11);
-        p.drawPath(tray);
+        p.drawPath(polyline({ { 9, 11 }, { 6, 11 }, { 6, 24 }, { 22, 24 }, { 22, 11 }, { 19, 11 } }));
         p.drawLine(QPointF(14, 4), QPointF(14, 17));
-        QPainterPath head;
-        head.moveTo(10, 8);
-        head.lineTo(14, 4);
-        head.lineTo(18, 8);
-        p.drawPath(head);
+        p.drawPath(polyline({ { 10, 8 }, { 14, 4 }, { 18, 8 } }));
     });
 }
 
@@ -68,10 +72,7 @@ QImage bubbleGlyph()
     return glyph(kOptionSide, 4, [](QPainter& p) {
         QPainterPath bubble;
         bubble.addRoundedRect(QRectF(8, 10, 40, 28), 10, 10);
-        QPainterPath tail;
-        tail.moveTo(17, 36);
-        tail.lineTo(14, 47);
-        tail.lineTo(27, 37);
+        const QPainterPath tail = polyline({ { 17, 36 }, { 14, 47 }, { 27, 37 } });
         p.drawPath(bubble.united(tail).simplified());
         p.setBrush(Qt::white);
         p.setPen(Qt::NoPen);
@@ -95,14 +96,7 @@ QImage peopleGlyph()
 QImage ribbonGlyph()
 {
     return glyph(kOptionSide, 4, [](QPainter& p) {
-        QPainterPath ribbon;
-        ribbon.moveTo(16, 8);
-        ribbon.lineTo(40, 8);
-        ribbon.lineTo(40, 48);
-        ribbon.lineTo(28, 38);
-        ribbon.lineTo(16, 48);
-        ribbon.closeSubpath();
-        p.drawPath(ribbon);
+        p.drawPath(polyline({ { 16, 8 }, { 40, 8 }, { 40, 48 }, { 28, 38 }, { 16, 48 } }, true));
     });
 }
 
