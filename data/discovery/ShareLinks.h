@@ -17,7 +17,8 @@ struct TICKERLYDATAMAC_EXPORT ShareLinkSettings {
     QString instapaperHost = QStringLiteral("www.instapaper.com");
     QString twitterHost = QStringLiteral("twitter.com");
     QString facebookHost = QStringLiteral("www.facebook.com");
-    QString facebookAppId = QStringLiteral("181404585370553");
+    // FIXME: a placeholder of the right shape until the maker's registered identifier is known.
+    QString facebookAppId = QStringLiteral("000000000000000");
     QString facebookRedirectURI = QStringLiteral("https://developers.facebook.com/tools/explorer/callback");
 
     // The settings the links are built with; the defaults above unless replaced.
