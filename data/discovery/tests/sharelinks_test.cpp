@@ -154,24 +154,3 @@ TEST(ShareLinks, ValuesHoldingQuerySyntaxArriveAsWritten)
     EXPECT_FALSE(query.contains(u'#'));
     EXPECT_FALSE(query.contains(u' '));
 }
-
-TEST(ShareLinks, HostsAndIdentifiersAreSettings)
-{
-    ShareLinkSettings local;
-    local.readabilityHost = u"127.0.0.1:8081"_s;
-    local.facebookHost = u"127.0.0.1:8082"_s;
-    local.facebookAppId = u"123456789012345"_s;
-    local.facebookRedirectURI = u"https://127.0.0.1/back"_s;
-    ShareLinkSettings::setCurrent(local);
-    const auto s = story(u"H"_s, u"B"_s, u"http://news.example/a"_s);
-    const auto reader = readabilityURL(*s);
-    const auto facebook = facebookShareURL(*s);
-    ShareLinkSettings::setCurrent(ShareLinkSettings());
-
-    ASSERT_TRUE(reader && facebook);
-    EXPECT_EQ(reader->host(), u"127.0.0.1"_s);
-    EXPECT_EQ(reader->port(), 8081);
-    EXPECT_EQ(facebook->port(), 8082);
-    EXPECT_EQ(queryItems(*facebook).value(u"app_id"_s), u"123456789012345"_s);
-    EXPECT_EQ(queryItems(*facebook).value(u"redirect_uri"_s), u"https://127.0.0.1/back"_s);
-}
