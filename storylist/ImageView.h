@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <optional>
+
+// The system's small image view: draws one picture scaled to cover its bounds (centred, the
+// excess cut off) and plays named frame sequences at a frame rate, one step at a time on the
+// main queue's clock, until the sequence is replaced, stopped or the view goes away.
+// Subclasses (the refresh spinner) see every step through the virtual accessors. Made in code
+// only; main thread only.
+class ImageView : public QWidget {
+public:
+    explicit ImageView(std::optional<QImage> image = std::nullopt, QWidget* parent = nullptr);
+
+    virtual std::optional<QImage> image() const { return m_image; }
+    // Shows `image` (none shows nothing) and asks for a redraw of the whole view.
+    virtual void setImage(std::optional<QImage> image);
+
+    virtual std::optional<QList<QImage>> images() const { return m_images; }
+    virtual void setImages(std::optional<QList<QImage>> images) { m_images = std::move(images); }
+    virtual std::int64_t nextImageIndex() const { return m_nextImageIndex; }
+    virtual void setNextImageIndex(std::int64_t index) { m_nextImageIndex = index; }
+    virtual std::optional<QString> sequenceName() const { return m_sequenceName; }
+    virtual void setSequenceName(std::optional<QString> name) { m_sequenceName = std::move(name); }
+
+    // The picture's size in points; zero without one.
+    QSize intrinsicContentSize() const;
+    QSize sizeHint() const override { return intrinsicContentSize(); }
+    QSize minimumSizeHint() const override { return QSize(0, 0); }
+
+    // Starts `frames` under `name` at frame 0, one frame every 1/fps seconds (fps below 1
+    // counts as 1). The sequence that ran before stops at its next step, also when it had the
+    // same name. No frames (or none at all) stop the sequence and show no new frame.
+    virtual void animateSequence(std::optional<QList<QImage>> frames, const QString& name,
+                                 std::int64_t fps = 24);
+    // One step: shows the next frame and schedules the step after it.
+    virtual void nextImage(const QString& name, std::int64_t fps);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::optional<QImage> m_image;
+    std::optional<QList<QImage>> m_images;
+    std::int64_t m_nextImageIndex = 0;
+    std::optional<QString> m_sequenceName;
+    // Each animateSequence starts a new chain; older chains end at their next step.
+    std::uint64_t m_generation = 0;
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "storylist/RowStyle.h"
+
+#include <QColor>
+#include <QFont>
+#include <QSizeF>
+#include <QString>
+#include <QWidget>
+
+class QTextLayout;
+
+// A read-only text for constraint layouts: plain text (never markup), word-wrapped, with the
+// last visible line ended by an ellipsis when the text does not fit. Its content size is the
+// height of its wrapped text at its current width, so a headline gets exactly the lines it
+// needs. Made in code only; main thread only.
+class Label : public QWidget {
+public:
+    explicit Label(const QFont& font, const QColor& color = rowstyle::defaultTextColor(),
+                   QWidget* parent = nullptr);
+
+    QString stringValue() const { return m_text; }
+    // Stores the text and invalidates the content size, also when the text is the same.
+    void setStringValue(const QString& text);
+
+    bool truncatesLastVisibleLine() const { return m_truncates; }
+    void setTruncatesLastVisibleLine(bool truncates);
+
+    // Whether the text wraps (on at creation); a label that does not wrap is one line long.
+    bool wraps() const { return m_wraps; }
+    void setWraps(bool wraps);
+
+    Qt::Alignment alignment() const { return m_alignment; }
+    void setAlignment(Qt::Alignment alignment);
+
+    QColor textColor() const { return m_color; }
+    void setTextColor(const QColor& color);
+
+    // Wrapping: (current width, height of the text measured at the current width, or at 200
+    // points while the label is narrower than 100). Not wrapping: the one-line text's size.
+    QSize intrinsicContentSize() const;
+
+    QSize sizeHint() const override { return intrinsicContentSize(); }
+    QSize minimumSizeHint() const override { return QSize(0, 0); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QString displayText() const;
+    void layOut(QTextLayout& layout, qreal width) const;
+    qreal measuredHeight(qreal width) const;
+    void contentChanged();
+
+    QString m_text;
+    QColor m_color;
+    Qt::Alignment m_alignment = Qt::AlignLeft;
+    bool m_wraps = true;
+    bool m_truncates = true;
+    mutable qreal m_measuredWidth = -1;
+    mutable qreal m_measuredHeight = 0;
+};

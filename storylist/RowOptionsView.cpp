@@ -1,0 +1,89 @@
+#include "storylist/RowOptionsView.h"
+
+#include "storylist/ImageButton.h"
+#include "storylist/ViewKit.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+RowOptionsViewDelegate::~RowOptionsViewDelegate() = default;
+
+RowOptionsView::RowOptionsView(QWidget* parent)
+    : QWidget(parent)
+{
+    // Placed by its owner's constraints; until then it has no size.
+    resize(0, 0);
+    setup();
+}
+
+RowOptionsView::~RowOptionsView() = default;
+
+RowOptionsViewDelegate* RowOptionsView::delegate() const
+{
+    return m_delegateIsObject && !m_delegateGuard ? nullptr : m_delegate;
+}
+
+void RowOptionsView::setDelegate(RowOptionsViewDelegate* delegate)
+{
+    m_delegate = delegate;
+    m_delegateGuard = dynamic_cast<QObject*>(delegate);
+    m_delegateIsObject = !m_delegateGuard.isNull();
+}
+
+void RowOptionsView::setupButtons(const QList<RowOption>& options)
+{
+    removeButtons();
+    QAbstractButton* previous = nullptr;
+    for (const RowOption& option : options) {
+        auto* button = new ImageButton(option.icon);
+        appendButton(button, previous);
+        QObject::connect(button, &QAbstractButton::clicked, this,
+                         [this, button] { buttonPressed(button); });
+        m_buttonIdentifiers.insert(option.identifier, button);
+        m_buttons.append(button);
+        previous = button;
+    }
+}
+
+void RowOptionsView::removeButtons()
+{
+    // Every button made, not only those the map still names: a repeated identifier would
+    // otherwise leave its earlier button behind for good.
+    LayoutConstraintList stale;
+    for (const QPointer<QAbstractButton>& button : std::as_const(m_buttons)) {
+        if (!button)
+            continue;
+        for (const LayoutConstraintRef& c : appkit::constraints(this)) {
+            if (c->firstItem() == button || c->secondItem() == button)
+                stale.append(c);
+        }
+        button->hide();
+        button->setParent(nullptr);
+        // Later: the press being handled may be this very button's.
+        button->deleteLater();
+    }
+    appkit::removeConstraints(this, stale);
+    m_buttons.clear();
+    m_buttonIdentifiers.clear();
+}
+
+void RowOptionsView::appendButton(QAbstractButton* button, QAbstractButton* after)
+{
+    addSubviews(this, button);
+    const LayoutViews views { { u"button"_s, button } };
+    constraints(this, u"|[button]|"_s, u"[button(64)]"_s, views);
+    if (after)
+        constraints(this, std::nullopt, u"[after][button]"_s, { { u"button"_s, button }, { u"after"_s, after } });
+    else
+        constraints(this, std::nullopt, u"|[button]"_s, views);
+}
+
+void RowOptionsView::buttonPressed(QAbstractButton* sender)
+{
+    for (auto it = m_buttonIdentifiers.cbegin(); it != m_buttonIdentifiers.cend(); ++it) {
+        if (it.value() != sender)
+            continue;
+        if (RowOptionsViewDelegate* d = delegate())
+            d->rowOptionButtonPressed(it.key(), this);
+        return;
+    }
+}

@@ -1,0 +1,43 @@
+#include "storylist/RowStyle.h"
+
+#include "platform/appkit/ImageNamed.h"
+
+#include <QFontDatabase>
+
+namespace rowstyle {
+
+QFont systemFont(qreal points, bool bold)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    // Points here are the row's logical pixels, as the row's fixed geometry is.
+    font.setPixelSize(qRound(points));
+    font.setBold(bold);
+    return font;
+}
+
+QFont titleFont()
+{
+    return systemFont(12, true);
+}
+
+QFont bodyFont()
+{
+    return systemFont(12);
+}
+
+QFont timeFont()
+{
+    QFont font = systemFont(10, true);
+    font.setStretch(QFont::Condensed);
+    return font;
+}
+
+QImage drawnGlyph(const QString& name)
+{
+    QImage image = imageNamed(name);
+    if (!image.isNull())
+        image.setDevicePixelRatio(drawnGlyphScale);
+    return image;
+}
+
+} // namespace rowstyle

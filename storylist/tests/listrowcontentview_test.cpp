@@ -1,0 +1,255 @@
+#include "storylist/ListRowContentView.h"
+
+#include "data/model/Shared.h"
+#include "platform/appkit/ConstraintLayout.h"
+#include "storylist/ImageButton.h"
+#include "storylist/ImageView.h"
+#include "storylist/Label.h"
+#include "storylist/tests/RowTestSupport.h"
+#include "testsupport/TestSupport.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+void setRowSettings(bool images, bool buttons)
+{
+    sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, images);
+    sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, buttons);
+}
+
+// A window holding one row at its top left, with room outside the row for the pointer.
+struct RowWindow {
+    explicit RowWindow(int width = 320)
+    {
+        window.resize(width + 40, 115);
+        row = new ListRowContentView(&window);
+        row->setGeometry(0, 0, width, 75);
+        row->titleLabel->setStringValue(u"A headline"_s);
+        row->text->setStringValue(u"The body of the story, shortened for the row."_s);
+        window.show();
+        row->layoutRow();
+    }
+    // Through the window system, as a real pointer arrives, so that widgets get enter and leave.
+    void pointerAt(QPoint pos) { QTest::mouseMove(window.windowHandle(), pos); }
+    void pointerOutside() { pointerAt(QPoint(window.width() - 5, 110)); }
+    void pointerInside() { pointerAt(QPoint(100, 40)); }
+    bool highlighted() const
+    {
+        QImage image(row->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        row->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+        return image.pixelColor(5, 72).alpha() > 40;
+    }
+    bool buttonsShown() const { return !row->closeButton->isHidden() && !row->shareButton->isHidden(); }
+    bool buttonsHidden() const { return row->closeButton->isHidden() && row->shareButton->isHidden(); }
+
+    QWidget window;
+    ListRowContentView* row;
+};
+
+const QRegularExpression kShortTime(u"^\\d{1,2}:\\d{2}[\\s\\x{202F}]?[AP]M$"_s);
+const QRegularExpression kShortDate(u"^\\d{1,2}/\\d{1,2}/\\d{2}$"_s);
+
+} // namespace
+
+TEST(ListRowContentView, LaysOutPictureIconHeadlineBodyTimeAndButtons)
+{
+    setRowSettings(true, true);
+    RowWindow w;
+    ListRowContentView& row = *w.row;
+
+    EXPECT_EQ(row.imageView->geometry(), QRect(0, 0, 50, 75));
+    EXPECT_EQ(row.icon->geometry(), QRect(55, 3, 16, 16));
+    EXPECT_EQ(row.titleLabel->x(), 76);
+    EXPECT_EQ(row.titleLabel->y(), 2);
+    EXPECT_EQ(row.titleLabel->width(), 320 - 130);
+    EXPECT_EQ(row.titleLabel->height(), row.titleLabel->intrinsicContentSize().height());
+    // The body starts under the icon, 5 points right of the picture.
+    EXPECT_EQ(row.text->geometry(), QRect(55, row.titleLabel->geometry().bottom() + 1, 320 - 45 - 55,
+                                          75 - row.titleLabel->geometry().bottom() - 1));
+    EXPECT_TRUE(row.text->isVisible());
+
+    const QRect time = row.timeLabel->geometry();
+    EXPECT_EQ(time.width(), 45);
+    EXPECT_EQ(time.right(), 320 - 2 - 1);
+    EXPECT_EQ(time.top(), 4);
+    const QRect close = row.closeButton->geometry();
+    const QRect share = row.shareButton->geometry();
+    EXPECT_EQ(close.top(), time.bottom() + 1 + 2);
+    EXPECT_EQ(share.top(), close.bottom() + 1 + 2);
+    EXPECT_NEAR(close.center().x(), time.center().x() + 10, 1);
+    EXPECT_NEAR(share.center().x(), time.center().x() + 10, 1);
+    EXPECT_LE(share.bottom(), 75) << "the buttons fit in the row";
+
+    // The headline follows the row's width.
+    w.row->resize(400, 75);
+    w.row->layoutRow();
+    EXPECT_EQ(row.titleLabel->width(), 270);
+    EXPECT_EQ(row.timeLabel->geometry().right(), 400 - 2 - 1);
+
+    // The cell switches the image column off through the width's constant.
+    row.imageWidth()->setConstant(0);
+    w.row->layoutRow();
+    EXPECT_EQ(row.imageView->width(), 0);
+    EXPECT_EQ(row.icon->x(), 5);
+}
+
+TEST(ListRowContentView, ImageColumnFollowsTheImagesSettingAndTheBodyHidesWhenSqueezed)
+{
+    setRowSettings(false, true);
+    RowWindow w;
+    ListRowContentView& row = *w.row;
+    EXPECT_EQ(row.imageWidth()->constant(), 0);
+    EXPECT_EQ(row.imageView->width(), 0);
+    EXPECT_EQ(row.icon->geometry(), QRect(5, 3, 16, 16));
+    EXPECT_EQ(row.titleLabel->x(), 26);
+
+    // A headline of many lines leaves the body under 10 points: hidden, then back.
+    row.titleLabel->setStringValue(u"A headline that goes on and on and on, over enough lines to "
+                                   "take nearly all of the row's height away from the body"_s);
+    testsupport::processEvents();
+    row.layoutRow();
+    ASSERT_LT(row.text->height(), 10);
+    EXPECT_TRUE(row.text->isHidden());
+
+    row.titleLabel->setStringValue(u"Short"_s);
+    testsupport::processEvents();
+    row.layoutRow();
+    EXPECT_GE(row.text->height(), 10);
+    EXPECT_FALSE(row.text->isHidden());
+}
+
+TEST(ListRowContentView, HoverHighlightsAndShowsTheButtonsByTheSettings)
+{
+    setRowSettings(true, true);
+    RowWindow w;
+    ListRowContentView& row = *w.row;
+    // A new row starts selected.
+    EXPECT_TRUE(row.selected());
+    EXPECT_TRUE(w.buttonsShown());
+    EXPECT_TRUE(w.highlighted());
+
+    w.pointerInside();
+    w.pointerOutside();
+    EXPECT_FALSE(row.selected());
+    EXPECT_TRUE(w.buttonsHidden());
+    EXPECT_FALSE(w.highlighted());
+
+    w.pointerInside();
+    EXPECT_TRUE(row.selected());
+    EXPECT_TRUE(w.buttonsShown());
+    EXPECT_TRUE(w.highlighted());
+    // Onto a child and back: still inside the row.
+    w.pointerAt(row.closeButton->geometry().center());
+    EXPECT_TRUE(row.selected());
+    w.pointerInside();
+
+    row.setButtonsAlwaysVisible(true);
+    w.pointerOutside();
+    EXPECT_FALSE(w.highlighted());
+    EXPECT_TRUE(w.buttonsShown());
+    row.setButtonsAlwaysVisible(false);
+    EXPECT_TRUE(w.buttonsHidden());
+
+    // Tracking off while inside: the highlight stays until selection itself changes.
+    w.pointerInside();
+    row.setTrackingEnabled(false);
+    EXPECT_FALSE(row.trackingArea());
+    w.pointerOutside();
+    EXPECT_TRUE(row.selected());
+    EXPECT_TRUE(w.highlighted());
+    row.setSelected(false);
+    EXPECT_FALSE(w.highlighted());
+    w.pointerInside();
+    EXPECT_FALSE(row.selected());
+    row.setTrackingEnabled(true);
+    EXPECT_EQ(row.trackingArea(), row.rect());
+    w.pointerOutside();
+    w.pointerInside();
+    EXPECT_TRUE(row.selected());
+}
+
+TEST(ListRowContentView, WithButtonsOffHoverOnlyChangesTheBackground)
+{
+    setRowSettings(true, false);
+    RowWindow w;
+    ListRowContentView& row = *w.row;
+    // The cell hides them when the setting is off.
+    row.closeButton->hide();
+    row.shareButton->hide();
+    w.pointerOutside();
+    w.pointerInside();
+    EXPECT_TRUE(w.highlighted());
+    EXPECT_TRUE(w.buttonsHidden());
+    w.pointerOutside();
+    EXPECT_FALSE(w.highlighted());
+    row.closeButton->show();
+    row.shareButton->show();
+    w.pointerInside();
+    w.pointerOutside();
+    EXPECT_TRUE(w.buttonsShown());
+}
+
+TEST(ListRowContentView, ClicksGoToTheirOwnButtonAndARightClickOnlyToItsClosure)
+{
+    setRowSettings(true, true);
+    RowWindow w;
+    ListRowContentView& row = *w.row;
+    QSignalSpy rowClicks(&row, &QAbstractButton::clicked);
+    QSignalSpy closeClicks(row.closeButton, &QAbstractButton::clicked);
+    QSignalSpy shareClicks(row.shareButton, &QAbstractButton::clicked);
+
+    QTest::mouseClick(&row, Qt::LeftButton, {}, QPoint(120, 50));
+    QTest::mouseClick(row.titleLabel, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(row.closeButton, Qt::LeftButton, {}, row.closeButton->rect().center());
+    QTest::mouseClick(row.shareButton, Qt::LeftButton, {}, row.shareButton->rect().center());
+    EXPECT_EQ(rowClicks.size(), 2);
+    EXPECT_EQ(closeClicks.size(), 1);
+    EXPECT_EQ(shareClicks.size(), 1);
+
+    // Without a closure a right click does nothing, and never clicks the row.
+    QTest::mouseClick(&row, Qt::RightButton, {}, QPoint(120, 50));
+    EXPECT_EQ(rowClicks.size(), 2);
+
+    QList<QPoint> rightClicks;
+    row.rightClickAction = [&](QMouseEvent* event) {
+        EXPECT_EQ(event->button(), Qt::RightButton);
+        rightClicks.append(event->position().toPoint());
+    };
+    QTest::mouseClick(row.text, Qt::RightButton, {}, QPoint(3, 4));
+    EXPECT_EQ(rightClicks, (QList<QPoint> { QPoint(3, 4) + row.text->pos() }));
+    EXPECT_EQ(rowClicks.size(), 2);
+}
+
+TEST(ListRowContentView, TimeIsOfDayForADayAndADateBeyond)
+{
+    rowtest::PinnedLocale pinned;
+    setRowSettings(true, true);
+    ListRowContentView row;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+
+    EXPECT_EQ(ListRowContentView::timeLabelStringFromDate(std::nullopt), u""_s);
+    row.setDate(std::nullopt);
+    EXPECT_EQ(row.timeLabel->stringValue(), u""_s);
+
+    row.setDate(now.addSecs(-86399));
+    EXPECT_TRUE(kShortTime.match(row.timeLabel->stringValue()).hasMatch()) << row.timeLabel->stringValue().toStdString();
+    row.setDate(now.addSecs(-86400));
+    EXPECT_TRUE(kShortDate.match(row.timeLabel->stringValue()).hasMatch()) << row.timeLabel->stringValue().toStdString();
+    EXPECT_TRUE(kShortDate.match(ListRowContentView::timeLabelStringFromDate(now.addDays(-400))).hasMatch());
+
+    // In the user's zone: half past eleven UTC is already the next day in Berlin.
+    EXPECT_EQ(ListRowContentView::timeLabelStringFromDate(QDateTime(QDate(2026, 3, 4), QTime(23, 30), Qt::UTC)),
+              u"3/5/26"_s);
+    // Future dates show their time of day.
+    QString future = ListRowContentView::timeLabelStringFromDate(QDateTime(QDate(2090, 1, 1), QTime(12, 5), Qt::UTC));
+    future.replace(QChar(0x202F), u' ');
+    EXPECT_EQ(future, u"1:05 PM"_s);
+}
