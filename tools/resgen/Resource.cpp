@@ -10,6 +10,7 @@ namespace {
 struct Registry {
     QHash<QString, ResourceWriter> exact;
     QList<std::pair<QString, ResourceWriter>> families;
+    QHash<QString, SequenceWriter> sequences;
 };
 
 Registry& registry()
@@ -38,6 +39,29 @@ bool registerImage(const QString& fileName, std::function<QImage()> draw)
         const QImage image = draw();
         return !image.isNull() && image.save(output, "PNG");
     });
+}
+
+bool registerSequence(const QString& pattern, SequenceWriter writer)
+{
+    registry().sequences.insert(pattern, std::move(writer));
+    return true;
+}
+
+QString sequenceFileName(const QString& pattern, int index)
+{
+    using namespace Qt::Literals::StringLiterals;
+    QString name = pattern;
+    if (name.contains(u"%05i"_s))
+        return name.replace(u"%05i"_s, QString::number(index).rightJustified(5, u'0'));
+    return name.replace(u"%i"_s, QString::number(index));
+}
+
+// Used by main(): the writer of a sequence, or none.
+const SequenceWriter* findSequenceWriter(const QString& pattern)
+{
+    const Registry& r = registry();
+    const auto it = r.sequences.constFind(pattern);
+    return it == r.sequences.cend() ? nullptr : &it.value();
 }
 
 // Used by main(): the writer for a file name, or none.

@@ -17,3 +17,11 @@ bool registerResourceFamily(const QString& prefix, ResourceWriter writer);
 
 // The common case: a picture saved as PNG.
 bool registerImage(const QString& fileName, std::function<QImage()> draw);
+
+// A numbered sequence drawn in one run ("Wave_%05i.png", 128 frames): the writer draws frame
+// `index` of `count` to `output`. Run as: tickerly_resgen --sequence <pattern> <count> <dir>.
+using SequenceWriter = std::function<bool(int index, int count, const QString& output)>;
+bool registerSequence(const QString& pattern, SequenceWriter writer);
+
+// The frame's file name: `pattern` with its one "%05i" (or "%i") replaced by `index`.
+QString sequenceFileName(const QString& pattern, int index);

@@ -55,11 +55,34 @@ const bool squircleRegistered = registerImage(u"squirclemask.png"_s, squircleMas
 } // namespace
 
 const ResourceWriter* findResourceWriter(const QString& fileName);
+const SequenceWriter* findSequenceWriter(const QString& pattern);
+
+namespace {
+
+int drawSequence(const QString& pattern, int count, const QString& directory)
+{
+    const SequenceWriter* writer = findSequenceWriter(pattern);
+    if (!writer || count <= 0) {
+        std::fprintf(stderr, "unknown sequence %s\n", qPrintable(pattern));
+        return 64;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (!(*writer)(i, count, directory + u'/' + sequenceFileName(pattern, i)))
+            return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && QByteArrayView(argv[1]) == "--sequence")
+        return drawSequence(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt(),
+            QString::fromLocal8Bit(argv[4]));
     if (argc != 3) {
-        std::fprintf(stderr, "usage: tickerly_resgen <file name> <output file>\n");
+        std::fprintf(stderr, "usage: tickerly_resgen <file name> <output file>\n"
+                             "       tickerly_resgen --sequence <pattern> <count> <directory>\n");
         return 64;
     }
     const QString fileName = QString::fromLocal8Bit(argv[1]);
