@@ -6,6 +6,8 @@
 #include <QSoundEffect>
 #include <QUrl>
 
+#include <utility>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

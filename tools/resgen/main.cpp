@@ -6,6 +6,8 @@
 
 #include "Resource.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
