@@ -18,7 +18,7 @@ public:
     void setWindowController(std::shared_ptr<WindowController> controller);
 
     void applicationDidFinishLaunching();
-    void applicationWillTerminate() {}
+    void applicationWillTerminate() { }
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 
 private:

@@ -30,10 +30,7 @@ Application::~Application()
         sharedApplication = nullptr;
 }
 
-Application* Application::shared()
-{
-    return sharedApplication;
-}
+Application* Application::shared() { return sharedApplication; }
 
 void Application::setup()
 {
@@ -60,9 +57,10 @@ void Application::finishLaunching()
 {
     if (!m_delegate)
         return;
-    QGuiApplication::setQuitOnLastWindowClosed(m_delegate->applicationShouldTerminateAfterLastWindowClosed());
-    connect(qApp, &QCoreApplication::aboutToQuit, m_delegate, &AppDelegate::applicationWillTerminate,
-        Qt::UniqueConnection);
+    QGuiApplication::setQuitOnLastWindowClosed(
+        m_delegate->applicationShouldTerminateAfterLastWindowClosed());
+    connect(qApp, &QCoreApplication::aboutToQuit, m_delegate,
+        &AppDelegate::applicationWillTerminate, Qt::UniqueConnection);
     m_delegate->applicationDidFinishLaunching();
 }
 
@@ -99,30 +97,19 @@ void Application::toggle(std::shared_ptr<WindowController>& property, const QStr
         return;
     }
     const auto storyboard = Storyboard::named(storyboardName);
-    property = storyboard ? controllerCast<WindowController>(storyboard->instantiateInitialController()) : nullptr;
+    property = storyboard
+        ? controllerCast<WindowController>(storyboard->instantiateInitialController())
+        : nullptr;
     if (property)
         property->showWindow(this);
 }
 
-void Application::openStoriesWindow(QObject*)
-{
-    toggle(m_stories, u"Stories"_s);
-}
+void Application::openStoriesWindow(QObject*) { toggle(m_stories, u"Stories"_s); }
 
-void Application::openSourcesWindow(QObject*)
-{
-    toggle(m_sources, u"Sources"_s);
-}
+void Application::openSourcesWindow(QObject*) { toggle(m_sources, u"Sources"_s); }
 
-void Application::openPreferencesWindow(QObject*)
-{
-    toggle(m_preferences, u"Preferences"_s);
-}
+void Application::openPreferencesWindow(QObject*) { toggle(m_preferences, u"Preferences"_s); }
 
-void Application::installHelp(QObject*)
-{
-}
+void Application::installHelp(QObject*) { }
 
-void Application::refreshStories(QObject*)
-{
-}
+void Application::refreshStories(QObject*) { }

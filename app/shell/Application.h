@@ -26,7 +26,10 @@ public:
     void setStoriesWindowController(std::shared_ptr<WindowController> controller);
     const std::shared_ptr<WindowController>& sourcesWindowController() const { return m_sources; }
     void setSourcesWindowController(std::shared_ptr<WindowController> controller);
-    const std::shared_ptr<WindowController>& preferencesWindowController() const { return m_preferences; }
+    const std::shared_ptr<WindowController>& preferencesWindowController() const
+    {
+        return m_preferences;
+    }
     void setPreferencesWindowController(std::shared_ptr<WindowController> controller);
 
     AppDelegate* delegate() const { return m_delegate; }

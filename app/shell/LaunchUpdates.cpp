@@ -12,10 +12,7 @@ LaunchUpdates& installed()
 
 } // namespace
 
-const LaunchUpdates& launchUpdates()
-{
-    return installed();
-}
+const LaunchUpdates& launchUpdates() { return installed(); }
 
 LaunchUpdates setLaunchUpdates(LaunchUpdates updates)
 {

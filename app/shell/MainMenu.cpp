@@ -16,7 +16,8 @@ namespace {
 
 using ApplicationAction = void (Application::*)(QObject*);
 
-QAction* addApplicationItem(QMenu* menu, const QString& key, const QKeySequence& shortcut, ApplicationAction action)
+QAction* addApplicationItem(
+    QMenu* menu, const QString& key, const QKeySequence& shortcut, ApplicationAction action)
 {
     QAction* item = menu->addAction(~key);
     item->setShortcut(shortcut);
@@ -45,17 +46,21 @@ void installMainMenu(TopLevelWindow* window)
     QObject::connect(quit, &QAction::triggered, quit, [] { QApplication::closeAllWindows(); });
 
     QMenu* windows = bar->addMenu(~u"Window menu"_s);
-    addApplicationItem(windows, u"Stories menu item"_s, QKeySequence(u"Ctrl+1"_s), &Application::openStoriesWindow);
-    addApplicationItem(windows, u"Sources menu item"_s, QKeySequence(u"Ctrl+2"_s), &Application::openSourcesWindow);
+    addApplicationItem(windows, u"Stories menu item"_s, QKeySequence(u"Ctrl+1"_s),
+        &Application::openStoriesWindow);
+    addApplicationItem(windows, u"Sources menu item"_s, QKeySequence(u"Ctrl+2"_s),
+        &Application::openSourcesWindow);
     windows->addSeparator();
-    addApplicationItem(windows, u"Refresh menu item"_s, QKeySequence(u"Ctrl+R"_s), &Application::refreshStories);
+    addApplicationItem(
+        windows, u"Refresh menu item"_s, QKeySequence(u"Ctrl+R"_s), &Application::refreshStories);
     windows->addSeparator();
     QAction* close = windows->addAction(~u"Close window menu item"_s);
     close->setShortcut(QKeySequence(u"Ctrl+W"_s));
     QObject::connect(close, &QAction::triggered, window, &QWidget::close);
 
     QMenu* help = bar->addMenu(~u"Help menu"_s);
-    addApplicationItem(help, u"Installation help menu item"_s, QKeySequence(u"F1"_s), &Application::installHelp);
+    addApplicationItem(
+        help, u"Installation help menu item"_s, QKeySequence(u"F1"_s), &Application::installHelp);
 
     window->setMenuBar(bar);
 }

@@ -22,8 +22,7 @@ Window* makeWindow(const QSize& size, unsigned styleMask, const QString& titleKe
     return window;
 }
 
-template <class Controller>
-std::shared_ptr<QObject> windowScene(Window* window)
+template <class Controller> std::shared_ptr<QObject> windowScene(Window* window)
 {
     auto controller = makeController<Controller>(window);
     controller->setContentViewController(std::make_unique<ViewController>());
@@ -46,8 +45,8 @@ void registerApplicationStoryboards()
         return windowScene<WindowController>(window);
     });
     Storyboard::registerStoryboard(u"Preferences"_s, [](const Storyboard&) {
-        Window* window = makeWindow(QSize(480, 560), kStandardWindow & ~TopLevelWindow::Resizable,
-            u"Preferences title"_s);
+        Window* window = makeWindow(
+            QSize(480, 560), kStandardWindow & ~TopLevelWindow::Resizable, u"Preferences title"_s);
         window->setFixedSize(480, 560);
         return windowScene<WindowController>(window);
     });

@@ -37,10 +37,7 @@ void ViewController::setView(QWidget* view)
     m_view = view;
 }
 
-void ViewController::loadView()
-{
-    m_view = new QWidget;
-}
+void ViewController::loadView() { m_view = new QWidget; }
 
 std::optional<Storyboard> ViewController::storyboard() const
 {

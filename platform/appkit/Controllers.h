@@ -17,8 +17,7 @@ class TopLevelWindow;
 // Controllers are shared by whoever holds them (the application object, its delegate). The last
 // holder often lets go from inside the controller's own close path, so the object is released
 // later, from the event loop, never in the middle of that path.
-template <class T, class... Args>
-std::shared_ptr<T> makeController(Args&&... args)
+template <class T, class... Args> std::shared_ptr<T> makeController(Args&&... args)
 {
     return std::shared_ptr<T>(new T(std::forward<Args>(args)...), [](T* controller) {
         if (QCoreApplication::instance())
@@ -29,8 +28,7 @@ std::shared_ptr<T> makeController(Args&&... args)
 }
 
 // The same controller as a `T`, sharing ownership; null when it is none or of another class.
-template <class T>
-std::shared_ptr<T> controllerCast(const std::shared_ptr<QObject>& object)
+template <class T> std::shared_ptr<T> controllerCast(const std::shared_ptr<QObject>& object)
 {
     T* cast = qobject_cast<T*>(object.get());
     return cast ? std::shared_ptr<T>(object, cast) : std::shared_ptr<T>();
@@ -58,12 +56,12 @@ public:
     void setStoryboardName(const QString& name) { m_storyboardName = name; }
 
     // Before each appearance of the view on screen.
-    virtual void viewWillAppear() {}
+    virtual void viewWillAppear() { }
 
 protected:
     // Makes the view when none was installed; a plain, empty widget unless overridden.
     virtual void loadView();
-    virtual void viewDidLoad() {}
+    virtual void viewDidLoad() { }
 
 private:
     QPointer<QWidget> m_view;
@@ -73,8 +71,9 @@ private:
 };
 
 // Owns a window and its content view controller; shows and closes the window.
-class TICKERLYAPPKIT_EXPORT WindowController : public QObject,
-                                               public std::enable_shared_from_this<WindowController> {
+class TICKERLYAPPKIT_EXPORT WindowController
+    : public QObject,
+      public std::enable_shared_from_this<WindowController> {
     Q_OBJECT
 public:
     // Takes ownership of `window` (may be null, set later).
@@ -100,7 +99,7 @@ public:
     void close();
 
 protected:
-    virtual void windowDidLoad() {}
+    virtual void windowDidLoad() { }
 
 private:
     void installContentView();

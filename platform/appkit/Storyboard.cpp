@@ -31,10 +31,7 @@ void Storyboard::registerScene(const QString& name, const QString& identifier, B
         it->scenes.insert(identifier, std::move(scene));
 }
 
-void Storyboard::unregisterStoryboard(const QString& name)
-{
-    registry().remove(name);
-}
+void Storyboard::unregisterStoryboard(const QString& name) { registry().remove(name); }
 
 std::optional<Storyboard> Storyboard::named(const QString& name)
 {

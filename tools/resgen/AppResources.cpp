@@ -41,24 +41,15 @@ const QColor kDeepWater(0x0e, 0x7c, 0x86);
 const QColor kLightWater(0x5f, 0xc9, 0xb8);
 const QColor kSky(0xe9, 0xf6, 0xf4);
 
-QPainterPath squircle(const QRectF& rect, double exponent = 5.0)
+// A picture of `size` on `ground`, painted anti-aliased by `paint`.
+QImage drawn(const QSize& size, const QColor& ground, const std::function<void(QPainter&)>& paint)
 {
-    QPainterPath path;
-    const double rx = rect.width() / 2, ry = rect.height() / 2;
-    const QPointF c = rect.center();
-    constexpr int steps = 360;
-    for (int i = 0; i <= steps; ++i) {
-        const double t = 2 * M_PI * i / steps;
-        const double ct = std::cos(t), st = std::sin(t);
-        const QPointF p(c.x() + rx * std::copysign(std::pow(std::fabs(ct), 2 / exponent), ct),
-            c.y() + ry * std::copysign(std::pow(std::fabs(st), 2 / exponent), st));
-        if (i == 0)
-            path.moveTo(p);
-        else
-            path.lineTo(p);
-    }
-    path.closeSubpath();
-    return path;
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(ground);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paint(painter);
+    return image;
 }
 
 // A water surface over `rect`, its level at `level` (0 top, 1 bottom) and a swell that travels
@@ -79,7 +70,8 @@ QPainterPath water(const QRectF& rect, double level, double amplitude, double wa
     return path;
 }
 
-void paintWater(QPainter& painter, const QRectF& rect, int index, int count, double level, double amplitude)
+void paintWater(
+    QPainter& painter, const QRectF& rect, int index, int count, double level, double amplitude)
 {
     const double turn = 2 * M_PI * index / count;
     QColor back = kLightWater;
@@ -93,146 +85,125 @@ void paintWater(QPainter& painter, const QRectF& rect, int index, int count, dou
 
 bool waveFrame(int index, int count, const QString& output)
 {
-    QImage image(300, 300, QImage::Format_ARGB32_Premultiplied);
-    image.fill(kSky);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
     // The level breathes once per loop around the middle.
     const double level = 0.52 + 0.04 * std::sin(2 * M_PI * index / count);
-    paintWater(painter, QRectF(0, 0, 300, 300), index, count, level, 14);
-    painter.end();
-    return image.save(output, "PNG");
+    return drawn(QSize(300, 300), kSky, [&](QPainter& painter) {
+        paintWater(painter, QRectF(0, 0, 300, 300), index, count, level, 14);
+    }).save(output, "PNG");
 }
 
 bool smallWaveFrame(int index, int count, const QString& output)
 {
-    QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF glass(6, 6, 88, 88);
-    QPainterPath round;
-    round.addEllipse(glass);
-    painter.setClipPath(round);
-    painter.fillRect(glass, kSky);
-    // Frame 0 is still; then the water rises as the frames go on, so a pull reads as filling.
-    const double fill = double(index) / (count - 1);
-    const double level = 0.85 - 0.45 * fill;
-    paintWater(painter, glass, index, count, level, index == 0 ? 0 : 5);
-    painter.setClipping(false);
-    painter.setPen(QPen(kDeepWater, 4));
-    painter.drawEllipse(glass);
-    painter.end();
-    return image.save(output, "PNG");
+    return drawn(QSize(100, 100), Qt::transparent, [&](QPainter& painter) {
+        const QRectF glass(6, 6, 88, 88);
+        QPainterPath round;
+        round.addEllipse(glass);
+        painter.setClipPath(round);
+        painter.fillRect(glass, kSky);
+        // Frame 0 is still; then the water rises as the frames go on, so a pull reads as filling.
+        const double fill = double(index) / (count - 1);
+        const double level = 0.85 - 0.45 * fill;
+        paintWater(painter, glass, index, count, level, index == 0 ? 0 : 5);
+        painter.setClipping(false);
+        painter.setPen(QPen(kDeepWater, 4));
+        painter.drawEllipse(glass);
+    }).save(output, "PNG");
 }
 
 QImage waveMask()
 {
-    QImage image(300, 300, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::white);
-    painter.drawEllipse(QRectF(0, 0, 300, 300));
-    return image;
+    return drawn(QSize(300, 300), Qt::transparent, [](QPainter& painter) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::white);
+        painter.drawEllipse(QRectF(0, 0, 300, 300));
+    });
 }
 
 QImage iconMask()
 {
-    QImage image(128, 128, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setCompositionMode(QPainter::CompositionMode_Clear);
-    painter.fillPath(squircle(QRectF(0, 0, 128, 128)), Qt::black);
-    return image;
+    return drawn(QSize(128, 128), Qt::white, [](QPainter& painter) {
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        painter.fillPath(squirclePath(QRectF(0, 0, 128, 128)), Qt::black);
+    });
 }
 
 QImage storyPlaceholder()
 {
-    QImage image(128, 128, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(squircle(QRectF(0, 0, 128, 128)), QColor(0xd9, 0xdc, 0xe0));
-    painter.setPen(QPen(QColor(0x9a, 0xa0, 0xa8), 10, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(34, 44), QPointF(94, 44));
-    painter.drawLine(QPointF(34, 64), QPointF(94, 64));
-    painter.drawLine(QPointF(34, 84), QPointF(74, 84));
-    return image;
+    return drawn(QSize(128, 128), Qt::transparent, [](QPainter& painter) {
+        painter.fillPath(squirclePath(QRectF(0, 0, 128, 128)), QColor(0xd9, 0xdc, 0xe0));
+        painter.setPen(QPen(QColor(0x9a, 0xa0, 0xa8), 10, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(34, 44), QPointF(94, 44));
+        painter.drawLine(QPointF(34, 64), QPointF(94, 64));
+        painter.drawLine(QPointF(34, 84), QPointF(74, 84));
+    });
 }
 
 QImage appIcon()
 {
-    QImage image(256, 256, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF body(8, 8, 240, 240);
-    const QPainterPath shape = squircle(body);
-    QLinearGradient ground(body.topLeft(), body.bottomLeft());
-    ground.setColorAt(0, kGreen.lighter(125));
-    ground.setColorAt(1, kDeepWater);
-    painter.fillPath(shape, ground);
-    painter.setClipPath(shape);
-    QColor foam = Qt::white;
-    foam.setAlphaF(0.35f);
-    painter.fillPath(water(body, 0.68, 12, 1.2, 0.6), foam);
-    painter.fillPath(water(body, 0.76, 10, 1.0, 2.4), QColor(255, 255, 255, 200));
-    painter.setClipping(false);
-    // Three headlines.
-    painter.setPen(QPen(Qt::white, 18, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(64, 68), QPointF(192, 68));
-    painter.drawLine(QPointF(64, 108), QPointF(192, 108));
-    painter.drawLine(QPointF(64, 148), QPointF(150, 148));
-    return image;
+    return drawn(QSize(256, 256), Qt::transparent, [](QPainter& painter) {
+        const QRectF body(8, 8, 240, 240);
+        const QPainterPath shape = squirclePath(body);
+        QLinearGradient ground(body.topLeft(), body.bottomLeft());
+        ground.setColorAt(0, kGreen.lighter(125));
+        ground.setColorAt(1, kDeepWater);
+        painter.fillPath(shape, ground);
+        painter.setClipPath(shape);
+        QColor foam = Qt::white;
+        foam.setAlphaF(0.35f);
+        painter.fillPath(water(body, 0.68, 12, 1.2, 0.6), foam);
+        painter.fillPath(water(body, 0.76, 10, 1.0, 2.4), QColor(255, 255, 255, 200));
+        painter.setClipping(false);
+        // Three headlines.
+        painter.setPen(QPen(Qt::white, 18, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(64, 68), QPointF(192, 68));
+        painter.drawLine(QPointF(64, 108), QPointF(192, 108));
+        painter.drawLine(QPointF(64, 148), QPointF(150, 148));
+    });
 }
 
 // The three steps share one scene: a screen with the widget panel at its right edge.
 QImage installingStep(int step)
 {
-    QImage image(280, 180, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF screen(10, 10, 260, 160);
-    painter.setPen(QPen(QColor(0x8a, 0x8a, 0x8a), 2));
-    painter.setBrush(QColor(0x4a, 0x4f, 0x57));
-    painter.drawRoundedRect(screen, 10, 10);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x2b, 0x2e, 0x33));
-    painter.drawRoundedRect(QRectF(20, 20, 80, 14), 4, 4); // a window title, for scale
+    return drawn(QSize(280, 180), Qt::transparent, [step](QPainter& painter) {
+        const QRectF screen(10, 10, 260, 160);
+        painter.setPen(QPen(QColor(0x8a, 0x8a, 0x8a), 2));
+        painter.setBrush(QColor(0x4a, 0x4f, 0x57));
+        painter.drawRoundedRect(screen, 10, 10);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x2b, 0x2e, 0x33));
+        painter.drawRoundedRect(QRectF(20, 20, 80, 14), 4, 4); // a window title, for scale
 
-    const QRectF panel(172, 18, 90, 144);
-    painter.setBrush(step == 1 ? QColor(0xee, 0xee, 0xee, 120) : QColor(0xee, 0xee, 0xee));
-    painter.drawRoundedRect(panel, 8, 8);
-    if (step == 1) {
-        // Open the panel: an arrow towards the screen's edge.
-        painter.setPen(QPen(kLightWater, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.drawLine(QPointF(70, 90), QPointF(150, 90));
-        painter.drawPolyline(QPolygonF({ QPointF(132, 74), QPointF(150, 90), QPointF(132, 106) }));
-    } else if (step == 2) {
-        // Press the panel's add button.
-        painter.setBrush(kGreen);
-        painter.drawEllipse(QPointF(217, 140), 14, 14);
-        painter.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap));
-        painter.drawLine(QPointF(209, 140), QPointF(225, 140));
-        painter.drawLine(QPointF(217, 132), QPointF(217, 148));
-        painter.setPen(QPen(kLightWater, 3));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(QPointF(217, 140), 20, 20);
-    } else {
-        // The stories in the panel.
-        const QImage icon = appIcon().scaled(24, 24, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        painter.drawImage(QPointF(180, 26), icon);
-        painter.setPen(QPen(QColor(0x55, 0x5b, 0x63), 5, Qt::SolidLine, Qt::RoundCap));
-        for (int row = 0; row < 4; ++row) {
-            const double y = 66 + row * 22;
-            painter.drawLine(QPointF(182, y), QPointF(row % 2 ? 236 : 252, y));
+        const QRectF panel(172, 18, 90, 144);
+        painter.setBrush(step == 1 ? QColor(0xee, 0xee, 0xee, 120) : QColor(0xee, 0xee, 0xee));
+        painter.drawRoundedRect(panel, 8, 8);
+        if (step == 1) {
+            // Open the panel: an arrow towards the screen's edge.
+            painter.setPen(QPen(kLightWater, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawLine(QPointF(70, 90), QPointF(150, 90));
+            painter.drawPolyline(
+                QPolygonF({ QPointF(132, 74), QPointF(150, 90), QPointF(132, 106) }));
+        } else if (step == 2) {
+            // Press the panel's add button.
+            painter.setBrush(kGreen);
+            painter.drawEllipse(QPointF(217, 140), 14, 14);
+            painter.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap));
+            painter.drawLine(QPointF(209, 140), QPointF(225, 140));
+            painter.drawLine(QPointF(217, 132), QPointF(217, 148));
+            painter.setPen(QPen(kLightWater, 3));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawEllipse(QPointF(217, 140), 20, 20);
+        } else {
+            // The stories in the panel.
+            const QImage icon
+                = appIcon().scaled(24, 24, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            painter.drawImage(QPointF(180, 26), icon);
+            painter.setPen(QPen(QColor(0x55, 0x5b, 0x63), 5, Qt::SolidLine, Qt::RoundCap));
+            for (int row = 0; row < 4; ++row) {
+                const double y = 66 + row * 22;
+                painter.drawLine(QPointF(182, y), QPointF(row % 2 ? 236 : 252, y));
+            }
         }
-    }
-    return image;
+    });
 }
 
 // --- Sounds ---------------------------------------------------------------------------------
@@ -285,7 +256,8 @@ void addNote(std::vector<double>& out, double start, double length, double frequ
     for (std::size_t i = 0; i < std::size_t(length * kRate) && first + i < out.size(); ++i) {
         const double t = double(i) / kRate;
         const double envelope = std::min(1.0, t / 0.004) * std::exp(-t * 9.0);
-        const double tone = std::sin(2 * M_PI * frequency * t) + 0.25 * std::sin(4 * M_PI * frequency * t);
+        const double tone
+            = std::sin(2 * M_PI * frequency * t) + 0.25 * std::sin(4 * M_PI * frequency * t);
         out[first + i] += gain * envelope * tone;
     }
 }
@@ -339,7 +311,8 @@ const bool registered = [] {
     registerImage(u"story-placeholder.png"_s, storyPlaceholder);
     registerImage(u"AppIcon.png"_s, appIcon);
     for (int step = 1; step <= 3; ++step)
-        registerImage(u"Installing step %1.png"_s.arg(step), [step] { return installingStep(step); });
+        registerImage(
+            u"Installing step %1.png"_s.arg(step), [step] { return installingStep(step); });
     registerResource(u"Add feed.wav"_s, addFeedSound);
     registerResource(u"Remove feed.wav"_s, removeFeedSound);
     registerResource(u"clickwave.wav"_s, clickwaveSound);

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QList>
 
+#include <cmath>
+
 #include <utility>
 
 namespace {
@@ -54,6 +56,26 @@ QString sequenceFileName(const QString& pattern, int index)
     if (name.contains(u"%05i"_s))
         return name.replace(u"%05i"_s, QString::number(index).rightJustified(5, u'0'));
     return name.replace(u"%i"_s, QString::number(index));
+}
+
+QPainterPath squirclePath(const QRectF& rect, double exponent)
+{
+    QPainterPath path;
+    const double rx = rect.width() / 2, ry = rect.height() / 2;
+    const QPointF c = rect.center();
+    constexpr int steps = 720;
+    for (int i = 0; i <= steps; ++i) {
+        const double t = 2 * M_PI * i / steps;
+        const double ct = std::cos(t), st = std::sin(t);
+        const QPointF p(c.x() + rx * std::copysign(std::pow(std::fabs(ct), 2 / exponent), ct),
+            c.y() + ry * std::copysign(std::pow(std::fabs(st), 2 / exponent), st));
+        if (i == 0)
+            path.moveTo(p);
+        else
+            path.lineTo(p);
+    }
+    path.closeSubpath();
+    return path;
 }
 
 // Used by main(): the writer of a sequence, or none.

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QImage>
+#include <QPainterPath>
+#include <QRectF>
 #include <QString>
 
 #include <functional>
@@ -25,3 +27,6 @@ bool registerSequence(const QString& pattern, SequenceWriter writer);
 
 // The frame's file name: `pattern` with its one "%05i" (or "%i") replaced by `index`.
 QString sequenceFileName(const QString& pattern, int index);
+
+// The outline of a squircle (|x|^n + |y|^n = 1) filling `rect`.
+QPainterPath squirclePath(const QRectF& rect, double exponent = 5.0);

@@ -13,7 +13,6 @@
 #include <QPainterPath>
 #include <QString>
 
-#include <cmath>
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
@@ -29,26 +28,11 @@ namespace {
 QImage squircleMask()
 {
     constexpr int side = 192;
-    constexpr double exponent = 5.0;
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    const double r = side / 2.0;
-    QPainterPath path;
-    constexpr int steps = 720;
-    for (int i = 0; i <= steps; ++i) {
-        const double t = 2 * M_PI * i / steps;
-        const double c = std::cos(t), s = std::sin(t);
-        const double x = r + r * std::copysign(std::pow(std::fabs(c), 2 / exponent), c);
-        const double y = r + r * std::copysign(std::pow(std::fabs(s), 2 / exponent), s);
-        if (i == 0)
-            path.moveTo(x, y);
-        else
-            path.lineTo(x, y);
-    }
-    path.closeSubpath();
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(path, Qt::white);
+    painter.fillPath(squirclePath(QRectF(0, 0, side, side)), Qt::white);
     return image;
 }
 
@@ -83,8 +67,9 @@ int main(int argc, char** argv)
         return drawSequence(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt(),
             QString::fromLocal8Bit(argv[4]));
     if (argc != 3) {
-        std::fprintf(stderr, "usage: tickerly_resgen <file name> <output file>\n"
-                             "       tickerly_resgen --sequence <pattern> <count> <directory>\n");
+        std::fprintf(stderr,
+            "usage: tickerly_resgen <file name> <output file>\n"
+            "       tickerly_resgen --sequence <pattern> <count> <directory>\n");
         return 64;
     }
     const QString fileName = QString::fromLocal8Bit(argv[1]);

@@ -32,21 +32,19 @@ struct WindowKind {
 const WindowKind kWindows[] = {
     { "stories", &Application::storiesWindowController, &Application::openStoriesWindow },
     { "sources", &Application::sourcesWindowController, &Application::openSourcesWindow },
-    { "preferences", &Application::preferencesWindowController, &Application::openPreferencesWindow },
+    { "preferences", &Application::preferencesWindowController,
+        &Application::openPreferencesWindow },
 };
 
-void flushDeferredDeletes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
+void flushDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 class ApplicationShell : public testing::Test {
 protected:
     void SetUp() override
     {
         registerApplicationStoryboards();
-        previousUpdates = setLaunchUpdates({ [this] { updates << u"source names"_s; },
-            [this] { updates << u"top feeds"_s; } });
+        previousUpdates = setLaunchUpdates(
+            { [this] { updates << u"source names"_s; }, [this] { updates << u"top feeds"_s; } });
         application.setDelegate(&delegate);
     }
     void TearDown() override
@@ -161,8 +159,9 @@ TEST_F(ApplicationShell, LaunchShowsTheSourcesWindowStartsTheUpdatesAndKeepsTheL
 
 TEST_F(ApplicationShell, AStoryboardWithoutAWindowControllerOpensNothing)
 {
-    Storyboard::registerStoryboard(u"Sources"_s,
-        [](const Storyboard&) { return std::shared_ptr<QObject>(makeController<ViewController>()); });
+    Storyboard::registerStoryboard(u"Sources"_s, [](const Storyboard&) {
+        return std::shared_ptr<QObject>(makeController<ViewController>());
+    });
     Storyboard::unregisterStoryboard(u"Stories"_s);
 
     application.finishLaunching();
@@ -205,7 +204,8 @@ TEST_F(ApplicationShell, TheMenuShortcutsReachTheApplicationObject)
 
 TEST(WindowFlags, TheContentRectInitialiserAddsAFullSizeContentViewAndHidesTheTitle)
 {
-    const unsigned given = TopLevelWindow::Titled | TopLevelWindow::Closable | TopLevelWindow::Miniaturizable;
+    const unsigned given
+        = TopLevelWindow::Titled | TopLevelWindow::Closable | TopLevelWindow::Miniaturizable;
     Window made(QRect(10, 20, 300, 200), given);
     EXPECT_EQ(made.styleMask(), given | 0x8000u);
     EXPECT_EQ(made.titleVisibility(), TopLevelWindow::TitleVisibility::Hidden);
@@ -230,7 +230,8 @@ TEST_F(ApplicationShell, ClosingTheLastWindowQuitsTheProgram)
 {
     bool terminated = false;
     bool timedOut = false;
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &application, [&] { terminated = true; });
+    QObject::connect(
+        qApp, &QCoreApplication::aboutToQuit, &application, [&] { terminated = true; });
     // Once launching has finished (queued after this), the user closes the launch window.
     QTimer::singleShot(0, &application, [&] {
         QTimer::singleShot(0, &application, [&] {

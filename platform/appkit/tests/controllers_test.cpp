@@ -46,16 +46,10 @@ public:
     }
 
 protected:
-    void closeEvent(QCloseEvent* event) override
-    {
-        event->ignore();
-    }
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
 };
 
-void flushDeferredDeletes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
+void flushDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 } // namespace
 
@@ -127,15 +121,17 @@ TEST(Storyboard, BuildsANewControllerPerCallAndNothingForUnknownNames)
         controller->setContentViewController(std::make_unique<ViewController>());
         return std::shared_ptr<QObject>(controller);
     });
-    Storyboard::registerScene(u"Test"_s, u"Panel"_s,
-        [](const Storyboard&) { return std::shared_ptr<QObject>(makeController<ViewController>()); });
+    Storyboard::registerScene(u"Test"_s, u"Panel"_s, [](const Storyboard&) {
+        return std::shared_ptr<QObject>(makeController<ViewController>());
+    });
     Storyboard::registerStoryboard(u"Broken"_s, [](const Storyboard&) { return nullptr; });
 
     EXPECT_FALSE(Storyboard::named(u"Nowhere"_s));
     const auto storyboard = Storyboard::named(u"Test"_s);
     ASSERT_TRUE(storyboard);
     const auto first = controllerCast<WindowController>(storyboard->instantiateInitialController());
-    const auto second = controllerCast<WindowController>(storyboard->instantiateInitialController());
+    const auto second
+        = controllerCast<WindowController>(storyboard->instantiateInitialController());
     ASSERT_TRUE(first && second);
     EXPECT_NE(first, second);
     EXPECT_EQ(first->storyboard()->name(), u"Test"_s);
