@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QAudioDevice>
 #include <QHash>
+#include <QMediaDevices>
 #include <QSoundEffect>
 #include <QUrl>
 
@@ -34,6 +36,9 @@ bool playSound(const QString& name)
         installedPlayer()(name);
         return true;
     }
+    // Without an audio device there is nothing to play on.
+    if (QMediaDevices::defaultAudioOutput().isNull())
+        return true;
     // An effect must outlive its playback; each sound keeps one for the life of the program.
     static QHash<QString, QSoundEffect*> effects;
     QSoundEffect*& effect = effects[name];
