@@ -15,8 +15,6 @@
 #include <condition_variable>
 
 using namespace Qt::Literals::StringLiterals;
-using discoverytest::pageReply;
-using discoverytest::pngReply;
 using testsupport::LoopbackServer;
 using testsupport::RecordedRequest;
 using testsupport::ScriptedReply;
@@ -25,9 +23,7 @@ namespace {
 
 ScriptedReply rss(const QByteArray& title, const QByteArray& site)
 {
-    return testsupport::bodyReply("<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>"
-        + title + "</title><link>" + site + "</link><item><title>First</title><link>" + site
-        + "first</link></item></channel></rss>");
+    return testsupport::bodyReply(discoverytest::rss(title, site));
 }
 
 ScriptedReply json(const QByteArray& body, int status = 200)
@@ -107,12 +103,7 @@ protected:
         server.reply(u"/one.rss"_s, rss("One", "http://one.test/"));
         server.reply(u"/two.rss"_s, rss("Two", "http://two.test/"));
         // one.test has a touch icon; two.test and nothing.test have no icon and no feed link.
-        server.replyWith(u"/"_s, [](const RecordedRequest& request) {
-            return pageReply(request.header("host") == "one.test"
-                    ? "<link rel=\"apple-touch-icon\" href=\"http://one.test/touch.png\">"
-                    : "<title>Plain</title>");
-        });
-        server.reply(u"/touch.png"_s, pngReply(Qt::blue, 120));
+        discoverytest::serveSitePages(server, "one.test", Qt::blue);
     }
     void TearDown() override
     {
