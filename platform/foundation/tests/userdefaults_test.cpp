@@ -338,6 +338,20 @@ TEST(UserDefaults, AChangeThatCannotGetTheLockIsKeptAndWrittenLaterInOrder)
     EXPECT_EQ(defaults.string(u"held"_s), u"by helper"_s);
 }
 
+TEST(UserDefaults, ThreeProcessesMakingFiveHundredAdditionsEachLoseNone)
+{
+    constexpr int count = 500;
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (const QString& prefix : { u"a"_s, u"b"_s, u"c"_s })
+        writers.push_back(startHelper({ u"append"_s, suite, u"list"_s, prefix, QString::number(count) }));
+    for (auto& writer : writers)
+        EXPECT_TRUE(finishedOk(*writer));
+    QSet<QString> entries;
+    for (const QVariant& v : UserDefaults(suite).array(u"list"_s).value_or(QVariantList()))
+        entries.insert(v.toString());
+    EXPECT_EQ(entries.size(), 3 * count);
+}
+
 TEST(UserDefaults, AnUndecodableStoredValueIsKeptAsideBeforeItIsWrittenOver)
 {
     UserDefaults defaults(suite);
