@@ -668,8 +668,10 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
         const QString dir = *container + u"/Preferences"_s;
         const QString file = dir + u'/' + suiteName + u".sqlite"_s;
         reason = u"its folder cannot be made"_s;
-        // In WAL mode a new suite's file stays empty until its log is checkpointed.
-        if (fileSize(file) == 0 && fileSize(file + u"-wal"_s) <= 0)
+        // Another process may be creating the suite this moment; an empty file that old was cut.
+        const QFileInfo info(file);
+        if (info.exists() && info.size() == 0 && fileSize(file + u"-wal"_s) <= 0
+            && info.lastModified().secsTo(QDateTime::currentDateTime()) > 10)
             qCWarning(lcUserDefaults) << "suite" << suiteName << "has an empty database file (cut short?); started anew";
         if (QDir().mkpath(dir) || QFileInfo::exists(file)) {
             c->file = file;

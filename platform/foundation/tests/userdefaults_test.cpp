@@ -407,6 +407,11 @@ TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)
     const QString path = databasePath(suite);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
     writeJunk(path, 0);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+    }
     UserDefaults defaults(suite);
     EXPECT_TRUE(defaults.isPersistent());
     EXPECT_TRUE(LogCapture::text().contains(u"empty database file"_s)) << LogCapture::text().toStdString();
