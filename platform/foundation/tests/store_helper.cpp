@@ -9,6 +9,8 @@
 //                                                 "second" and prints the value of "peer")
 //   store_helper read-only-probe <suite> <key>   (without the power to pass file permissions:
 //                                                 prints "<persistent> <read-only> <value> <set>")
+//   store_helper hog <suite> <key>               (rewrites a large value back to back; prints
+//                                                 "running" after the first; stops after a minute)
 //   store_helper post <name> <object>
 //   store_helper observe <name>                  (prints "ready", then what arrives)
 
@@ -114,6 +116,25 @@ int setTwice(const QStringList& args)
     return 0;
 }
 
+int hog(const QStringList& args)
+{
+    UserDefaults defaults(args.value(0));
+    const QDeadlineTimer deadline(60000);
+    for (int n = 0; !deadline.hasExpired(); ++n) {
+        // Made inside the transaction, so the lock is free only between one commit and the next.
+        const bool ok = defaults.update(args.value(1), [n](const std::optional<QVariant>&) {
+            return std::optional<QVariant>(QVariant(QByteArray(256 * 1024, char('a' + n % 26))));
+        });
+        if (!ok)
+            return 2;
+        if (n == 0) {
+            std::printf("running\n");
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
+
 // Root passes every permission check; the probe must meet them as a user would.
 void dropFilePowers()
 {
@@ -185,6 +206,8 @@ int main(int argc, char** argv)
         return hold(args);
     if (command == u"set-twice"_s)
         return setTwice(args);
+    if (command == u"hog"_s)
+        return hog(args);
     if (command == u"read-only-probe"_s)
         return readOnlyProbe(args);
     if (command == u"post"_s)

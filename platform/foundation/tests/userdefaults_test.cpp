@@ -352,6 +352,23 @@ TEST(UserDefaults, ThreeProcessesMakingFiveHundredAdditionsEachLoseNone)
     EXPECT_EQ(entries.size(), 3 * count);
 }
 
+// A writer that takes the lock again the moment it lets it go must not starve the others.
+TEST(UserDefaults, AWriterThatNeverPausesCannotStarveAnother)
+{
+    WaitLimit limit(3000);
+    auto hog = startHelper({ u"hog"_s, suite, u"big"_s });
+    ASSERT_EQ(readLine(*hog), u"running"_s);
+    UserDefaults defaults(suite);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(defaults.update(u"n"_s, [](const std::optional<QVariant>& current) {
+            return std::optional<QVariant>(QVariant(current.value_or(QVariant(0)).toLongLong() + 1));
+        })) << "change " << i;
+    }
+    EXPECT_EQ(defaults.integer(u"n"_s), 20);
+    hog->kill();
+    hog->waitForFinished(10000);
+}
+
 TEST(UserDefaults, AnUndecodableStoredValueIsKeptAsideBeforeItIsWrittenOver)
 {
     UserDefaults defaults(suite);
