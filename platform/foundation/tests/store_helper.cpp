@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -196,24 +197,19 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const QString command = args.isEmpty() ? QString() : args.takeFirst();
-    if (command == u"increment"_s)
-        return increment(args);
-    if (command == u"append"_s)
-        return append(args);
-    if (command == u"write-loop"_s)
-        return writeLoop(args);
-    if (command == u"hold"_s)
-        return hold(args);
-    if (command == u"set-twice"_s)
-        return setTwice(args);
-    if (command == u"hog"_s)
-        return hog(args);
-    if (command == u"read-only-probe"_s)
-        return readOnlyProbe(args);
-    if (command == u"post"_s)
-        return post(args);
-    if (command == u"observe"_s)
-        return observe(args);
+    const std::map<QString, int (*)(const QStringList&)> commands {
+        { u"increment"_s, &increment },
+        { u"append"_s, &append },
+        { u"write-loop"_s, &writeLoop },
+        { u"hold"_s, &hold },
+        { u"set-twice"_s, &setTwice },
+        { u"hog"_s, &hog },
+        { u"read-only-probe"_s, &readOnlyProbe },
+        { u"post"_s, &post },
+        { u"observe"_s, &observe },
+    };
+    if (const auto it = commands.find(command); it != commands.end())
+        return it->second(args);
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }
