@@ -41,16 +41,19 @@ QCheckBox* checkbox(QVBoxLayout* column, PreferencesViewController* controller,
     void (PreferencesViewController::*action)(QCheckBox*))
 {
     auto* box = new QCheckBox;
-    QObject::connect(box, &QCheckBox::clicked, controller, [controller, action, box] { (controller->*action)(box); });
+    QObject::connect(box, &QCheckBox::clicked, controller,
+        [controller, action, box] { (controller->*action)(box); });
     column->addWidget(box);
     return box;
 }
 
-QPushButton* linkButton(PreferencesViewController* controller, void (PreferencesViewController::*action)(QObject*))
+QPushButton* linkButton(
+    PreferencesViewController* controller, void (PreferencesViewController::*action)(QObject*))
 {
     auto* button = new QPushButton;
     button->setAutoDefault(false);
-    QObject::connect(button, &QPushButton::clicked, controller, [controller, action, button] { (controller->*action)(button); });
+    QObject::connect(button, &QPushButton::clicked, controller,
+        [controller, action, button] { (controller->*action)(button); });
     return button;
 }
 
@@ -87,7 +90,8 @@ std::shared_ptr<QObject> preferencesScene(Window* window)
 
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(style::formMargin, style::formMargin, style::formMargin, style::formMargin);
+    column->setContentsMargins(
+        style::formMargin, style::formMargin, style::formMargin, style::formMargin);
 
     c->readingStoriesTitle = label(column, style::sectionTitleFont());
     c->readbilityOnOpenCheckbox = checkbox(column, c, &C::readabilityOnOpenChanged);

@@ -29,7 +29,8 @@ public:
         // listings exist.
         QString rate = QStringLiteral("http://itunes.apple.com/app/id000000000");
         QString feedback = QStringLiteral("mailto:support@velmora.app");
-        QString tickerlyiOS = QStringLiteral("https://itunes.apple.com/us/app/tickerly/id000000000");
+        QString tickerlyiOS
+            = QStringLiteral("https://itunes.apple.com/us/app/tickerly/id000000000");
     };
     static Links links();
     static void setLinks(const Links& links);

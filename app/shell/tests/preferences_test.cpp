@@ -98,8 +98,11 @@ QList<qint64> shownState(const PreferencesViewController& c)
 QString storedSettings()
 {
     const Preferences p;
-    return u"%1 %2 %3 %4 %5 %6"_s.arg(int(p.readabilityOnOpen())).arg(int(p.hideOnOpen()))
-        .arg(p.numberOfStories()).arg(int(p.widgetExpanded())).arg(int(p.widgetImages()))
+    return u"%1 %2 %3 %4 %5 %6"_s.arg(int(p.readabilityOnOpen()))
+        .arg(int(p.hideOnOpen()))
+        .arg(p.numberOfStories())
+        .arg(int(p.widgetExpanded()))
+        .arg(int(p.widgetImages()))
         .arg(int(p.widgetButtons()));
 }
 
@@ -127,8 +130,8 @@ TEST_F(PreferencesWindow, OpensOnTheStoredSettingsWithEveryNumberAndAllOnOffer)
     PreferencesViewController* c = open();
     ASSERT_TRUE(c);
     EXPECT_EQ(entries(c->numberOfStoriesButton),
-        (QList<std::pair<QString, qint64>> { { u"3"_s, 3 }, { u"5"_s, 5 }, { u"7"_s, 7 }, { u"10"_s, 10 },
-            { u"All"_s, 0 } }));
+        (QList<std::pair<QString, qint64>> {
+            { u"3"_s, 3 }, { u"5"_s, 5 }, { u"7"_s, 7 }, { u"10"_s, 10 }, { u"All"_s, 0 } }));
     // Nothing stored: reader and hide off, images and buttons on, five stories.
     EXPECT_EQ(shownState(*c), (QList<qint64> { 0, 0, 1, 1, 5 }));
     EXPECT_TRUE(c->versionLabel->text().startsWith(u"Tickerly "_s));
@@ -162,11 +165,13 @@ TEST_F(PreferencesWindow, EachControlWritesItsSettingAndTheWidgetProcessRefreshe
     widget.start(testsupport::helperPath(u"app_preferences_helper"_s), { u"watch"_s });
     QStringList heard;
     auto hear = [&](qsizetype count) {
-        return testsupport::waitFor([&] {
-            while (widget.canReadLine())
-                heard.append(QString::fromUtf8(widget.readLine().trimmed()));
-            return heard.size() >= count;
-        }, 20000);
+        return testsupport::waitFor(
+            [&] {
+                while (widget.canReadLine())
+                    heard.append(QString::fromUtf8(widget.readLine().trimmed()));
+                return heard.size() >= count;
+            },
+            20000);
     };
     ASSERT_TRUE(hear(1)) << widget.readAllStandardError().toStdString();
     ASSERT_EQ(heard.takeFirst(), u"ready"_s);
@@ -235,11 +240,13 @@ TEST_F(PreferencesWindow, SetsItsTextsAgainEachTimeItShows)
     const std::pair<QString, std::function<QString(const PreferencesViewController&)>> texts[] = {
         { u"Preferences title"_s, [](auto& c) { return c.title(); } },
         { u"Stories title"_s, [](auto& c) { return c.readingStoriesTitle->text(); } },
-        { u"Open in Readability setting"_s, [](auto& c) { return c.readbilityOnOpenCheckbox->text(); } },
+        { u"Open in Readability setting"_s,
+            [](auto& c) { return c.readbilityOnOpenCheckbox->text(); } },
         { u"Hide after open setting"_s, [](auto& c) { return c.hideOnOpenCheckbox->text(); } },
         { u"Show images"_s, [](auto& c) { return c.imagesCheckbox->text(); } },
         { u"Show buttons"_s, [](auto& c) { return c.buttonsCheckbox->text(); } },
-        { u"Show buttons explanation"_s, [](auto& c) { return c.buttonsExplanationTitle->text(); } },
+        { u"Show buttons explanation"_s,
+            [](auto& c) { return c.buttonsExplanationTitle->text(); } },
         { u"Stories shown title"_s, [](auto& c) { return c.numberOfStoriesTitle->text(); } },
         { u"Feedback title"_s, [](auto& c) { return c.feedbackTitle->text(); } },
         { u"Send feedback button"_s, [](auto& c) { return c.feedbackButton->text(); } },
@@ -281,13 +288,14 @@ TEST_F(PreferencesWindow, EachLinkButtonOpensItsAddressAndOnlyThat)
 {
     PreferencesViewController* c = open();
     ASSERT_TRUE(c);
-    for (QAbstractButton* button : { c->velmoraWebsiteButton.data(), c->tickerlyWebsiteButton.data(),
-             c->privacyButton.data(), c->rateButton.data(), c->feedbackButton.data(),
-             c->tickerlyiOSButton.data() })
+    for (QAbstractButton* button :
+        { c->velmoraWebsiteButton.data(), c->tickerlyWebsiteButton.data(), c->privacyButton.data(),
+            c->rateButton.data(), c->feedbackButton.data(), c->tickerlyiOSButton.data() })
         click(button);
     const QStringList addresses { u"http://velmora.app/"_s, u"http://tickerly.app/"_s,
         u"http://tickerly.app/privacy/"_s, u"http://itunes.apple.com/app/id000000000"_s,
-        u"mailto:support@velmora.app"_s, u"https://itunes.apple.com/us/app/tickerly/id000000000"_s };
+        u"mailto:support@velmora.app"_s,
+        u"https://itunes.apple.com/us/app/tickerly/id000000000"_s };
     QStringList openedAddresses;
     for (const QUrl& url : opened)
         openedAddresses.append(url.toString());

@@ -38,7 +38,8 @@ TEST(Workspace, OpensThroughTheDesktopUntilARecorderTakesOver)
     EXPECT_FALSE(Workspace::openURL(QUrl()));
     EXPECT_FALSE(Workspace::openURL(QUrl(u"http://bad host/"_s, QUrl::StrictMode)));
     EXPECT_EQ(desktop.opened,
-        (QList<QUrl> { QUrl(u"http://tickerly.test/"_s), QUrl(u"mailto:support@tickerly.test"_s) }));
+        (QList<QUrl> {
+            QUrl(u"http://tickerly.test/"_s), QUrl(u"mailto:support@tickerly.test"_s) }));
 
     QList<QUrl> recorded;
     const Workspace::Opener previous = Workspace::setOpener([&](const QUrl& url) {
