@@ -179,10 +179,14 @@ void StoriesBaseViewController::rowViewPressed(ListCellView* rowView)
     rowView->deselect();
     rowView->setRead();
 
-    std::optional<Url> link = story->link();
-    if (Preferences().readabilityOnOpen()) {
-        if (const auto reader = readabilityURL(*story))
-            link = reader;
+    // A story whose link is no web page has nothing to open, not even through the reader.
+    std::optional<Url> link;
+    if (story->link() && isWebLink(*story->link())) {
+        link = story->link();
+        if (Preferences().readabilityOnOpen()) {
+            if (const auto reader = readabilityURL(*story))
+                link = reader;
+        }
     }
     // Reported before the browser opens, and always with the plain link; nobody waits.
     if (const auto& plain = story->link())

@@ -216,6 +216,12 @@ TEST_F(StoryListController, OpensOnlyWebLinksAndReportsOnlyStoriesWithALink)
     EXPECT_EQ(appkit::opacity(cellAt(controller, 1)->contentView), 0.5);
     EXPECT_TRUE(workspace.opened.isEmpty());
     EXPECT_FALSE(testsupport::waitFor([&] { return server.requests().size() > 1; }, 300));
+
+    // Nor through the reader page.
+    setSetting(readabilityOnOpenKey, true);
+    pointer.click(pointIn(controller, 0));
+    pointer.click(pointIn(controller, 1));
+    EXPECT_TRUE(workspace.opened.isEmpty());
 }
 
 TEST_F(StoryListController, OptionsOpenTheirPagesAndCloseTheRow)
