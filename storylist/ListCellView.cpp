@@ -71,8 +71,10 @@ void ListCellView::setupViews()
             delegate->rowViewShowShare(cell, event);
     };
     connect(contentView, &QAbstractButton::clicked, this, [this] { didClick(); });
-    connect(contentView->closeButton, &QAbstractButton::clicked, this, [this] { closeButtonClicked(); });
-    connect(contentView->shareButton, &QAbstractButton::clicked, this, [this] { shareButtonClicked(); });
+    connect(contentView->closeButton, &QAbstractButton::clicked, this,
+        [this] { closeButtonClicked(); });
+    connect(contentView->shareButton, &QAbstractButton::clicked, this,
+        [this] { shareButtonClicked(); });
 }
 
 void ListCellView::setupOptionsView()
@@ -166,10 +168,7 @@ void ListCellView::setRead()
     contentView->update();
 }
 
-void ListCellView::deselect()
-{
-    contentView->setSelected(false);
-}
+void ListCellView::deselect() { contentView->setSelected(false); }
 
 void ListCellView::setButtonsAlwaysVisible(bool visible)
 {
@@ -177,10 +176,7 @@ void ListCellView::setButtonsAlwaysVisible(bool visible)
     contentView->setButtonsAlwaysVisible(visible);
 }
 
-double ListCellView::margin() const
-{
-    return m_leftMargin ? m_leftMargin->constant() : 0;
-}
+double ListCellView::margin() const { return m_leftMargin ? m_leftMargin->constant() : 0; }
 
 void ListCellView::setMargin(double margin)
 {
@@ -196,13 +192,15 @@ void ListCellView::setIsRed(bool isRed)
     const QColor to = isRed ? rowstyle::dismissColor() : QColor(Qt::transparent);
     QPointer<ListCellView> self(this);
     // Red fades out through transparent red, not through black.
-    const QColor from = m_background.alpha() == 0 ? QColor(to.red(), to.green(), to.blue(), 0) : m_background;
-    AnimationContext::animateValue(this, "backgroundColor", from, to, [self](const QVariant& value) {
-        if (!self)
-            return;
-        self->m_background = value.value<QColor>();
-        self->update();
-    });
+    const QColor from
+        = m_background.alpha() == 0 ? QColor(to.red(), to.green(), to.blue(), 0) : m_background;
+    AnimationContext::animateValue(
+        this, "backgroundColor", from, to, [self](const QVariant& value) {
+            if (!self)
+                return;
+            self->m_background = value.value<QColor>();
+            self->update();
+        });
 }
 
 void ListCellView::paintEvent(QPaintEvent*)
@@ -215,15 +213,9 @@ void ListCellView::paintEvent(QPaintEvent*)
     painter.fillRect(QRect(0, 0, uncovered, height()), m_background);
 }
 
-double ListCellView::openMargin() const
-{
-    return -(width() - openVisibleWidth);
-}
+double ListCellView::openMargin() const { return -(width() - openVisibleWidth); }
 
-bool ListCellView::optionsOpen() const
-{
-    return margin() <= openMargin();
-}
+bool ListCellView::optionsOpen() const { return margin() <= openMargin(); }
 
 void ListCellView::setOptionsOpen(bool open)
 {
@@ -318,7 +310,4 @@ void ListCellView::closeButtonClicked()
         delegate->rowViewDeleted(this);
 }
 
-void ListCellView::shareButtonClicked()
-{
-    setOptionsOpen(!optionsOpen());
-}
+void ListCellView::shareButtonClicked() { setOptionsOpen(!optionsOpen()); }

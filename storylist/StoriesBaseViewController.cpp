@@ -44,10 +44,7 @@ void openWebLink(const std::optional<Url>& url)
         Workspace::sharedWorkspace().openURL(*url);
 }
 
-QUrl qurlOf(const Url& url)
-{
-    return QUrl(url.absoluteString(), QUrl::StrictMode);
-}
+QUrl qurlOf(const Url& url) { return QUrl(url.absoluteString(), QUrl::StrictMode); }
 
 } // namespace
 
@@ -66,18 +63,19 @@ QString StoriesBaseViewController::rawValue(Options option)
     return QString();
 }
 
-std::optional<StoriesBaseViewController::Options>
-StoriesBaseViewController::optionsFromRawValue(const QString& raw)
+std::optional<StoriesBaseViewController::Options> StoriesBaseViewController::optionsFromRawValue(
+    const QString& raw)
 {
-    for (Options option : { Options::facebook, Options::twitter, Options::instapaper, Options::readability }) {
+    for (Options option :
+        { Options::facebook, Options::twitter, Options::instapaper, Options::readability }) {
         if (rawValue(option) == raw)
             return option;
     }
     return std::nullopt;
 }
 
-StoriesBaseViewController::StoriesBaseViewController(const std::optional<QString>& nibName,
-                                                     const std::optional<Bundle>&)
+StoriesBaseViewController::StoriesBaseViewController(
+    const std::optional<QString>& nibName, const std::optional<Bundle>&)
     : ViewController(nibName)
 {
     registerStoryShareServices();
@@ -90,10 +88,7 @@ StoriesBaseViewController::~StoriesBaseViewController()
         delete view();
 }
 
-TodayView* StoriesBaseViewController::contentView()
-{
-    return static_cast<TodayView*>(view());
-}
+TodayView* StoriesBaseViewController::contentView() { return static_cast<TodayView*>(view()); }
 
 void StoriesBaseViewController::loadView()
 {
@@ -117,7 +112,8 @@ TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewControlle
     auto* spinner = new ProgressIndicator;
 
     addSubviews(view, table, button, spinner);
-    const LayoutViews views { { u"table"_s, table }, { u"button"_s, button }, { u"spinner"_s, spinner } };
+    const LayoutViews views { { u"table"_s, table }, { u"button"_s, button },
+        { u"spinner"_s, spinner } };
     constraints(view, u"|[table][button(30)]|"_s, u"|[table]|"_s, views);
     constraints(view, std::nullopt, u"|[button]|"_s, views);
     constraints(view, u"|-8-[spinner(16)]"_s, u"[spinner(16)]-8-|"_s, views);
@@ -157,8 +153,8 @@ QWidget* StoriesBaseViewController::viewForTableColumn(TableView* tableView, int
     return cell;
 }
 
-std::optional<std::pair<int, std::shared_ptr<NewsStory>>>
-StoriesBaseViewController::storyOfRowView(ListCellView* rowView)
+std::optional<std::pair<int, std::shared_ptr<NewsStory>>> StoriesBaseViewController::storyOfRowView(
+    ListCellView* rowView)
 {
     TableView* table = contentView()->tableView();
     if (!table)
@@ -190,7 +186,8 @@ void StoriesBaseViewController::rowViewPressed(ListCellView* rowView)
     }
     // Reported before the browser opens, and always with the plain link; nobody waits.
     if (const auto& plain = story->link())
-        apiClient.storyClicked(UserInfo::language(), index, plain->absoluteString(), std::nullopt, UserInfo::userId());
+        apiClient.storyClicked(
+            UserInfo::language(), index, plain->absoluteString(), std::nullopt, UserInfo::userId());
     openWebLink(link);
 
     if (Preferences().hideOnOpen())
@@ -212,14 +209,16 @@ void StoriesBaseViewController::rowViewDeleted(ListCellView* rowView)
 QList<RowOption> StoriesBaseViewController::rowViewOptions(ListCellView*)
 {
     QList<RowOption> options;
-    for (Options option : { Options::twitter, Options::facebook, Options::instapaper, Options::readability }) {
+    for (Options option :
+        { Options::twitter, Options::facebook, Options::instapaper, Options::readability }) {
         const QString identifier = rawValue(option);
         options.append({ identifier, rowstyle::drawnGlyph(identifier + u" icon"_s) });
     }
     return options;
 }
 
-void StoriesBaseViewController::rowViewOptionPressed(const QString& identifier, ListCellView* rowView)
+void StoriesBaseViewController::rowViewOptionPressed(
+    const QString& identifier, ListCellView* rowView)
 {
     const auto found = storyOfRowView(rowView);
     if (!found)
@@ -282,7 +281,8 @@ void StoriesBaseViewController::rowViewShowShare(ListCellView* rowView, QMouseEv
         menu->addSeparator();
         for (const auto& service : *services) {
             auto* item = new QAction(menuItemText(service->title()), menu);
-            item->setData(QVariantMap { { u"service"_s, QVariant::fromValue(service) }, { u"items"_s, items } });
+            item->setData(QVariantMap {
+                { u"service"_s, QVariant::fromValue(service) }, { u"items"_s, items } });
             if (!service->image().isNull())
                 item->setIcon(QIcon(QPixmap::fromImage(service->image())));
             connect(item, &QAction::triggered, this, [this, item] { share(item); });

@@ -41,7 +41,7 @@ public:
     // From an interface name (the view is made from the interface registered under it) and a
     // bundle; a storyboard's builder makes it with neither.
     explicit StoriesBaseViewController(const std::optional<QString>& nibName = std::nullopt,
-                                       const std::optional<Bundle>& bundle = std::nullopt);
+        const std::optional<Bundle>& bundle = std::nullopt);
     ~StoriesBaseViewController() override;
 
     TodayDataSource dataSource;

@@ -34,17 +34,19 @@ std::shared_ptr<NewsStory> storyFromItems(const QVariantList& items)
     }
     if (urls.isEmpty())
         return nullptr;
-    auto story = std::make_shared<NewsStory>(text, std::nullopt, urls.last(), std::nullopt, nullptr);
+    auto story
+        = std::make_shared<NewsStory>(text, std::nullopt, urls.last(), std::nullopt, nullptr);
     if (urls.size() > 1)
         story->setImageLink(urls.first());
     return story;
 }
 
-std::shared_ptr<const SharingService> pageService(const QString& title, const QString& glyph,
-                                                  std::optional<Url> (*page)(const NewsStory&))
+std::shared_ptr<const SharingService> pageService(
+    const QString& title, const QString& glyph, std::optional<Url> (*page)(const NewsStory&))
 {
     return std::make_shared<SharingService>(
-        title, menuGlyph(glyph), [](const QVariantList& items) { return storyFromItems(items) != nullptr; },
+        title, menuGlyph(glyph),
+        [](const QVariantList& items) { return storyFromItems(items) != nullptr; },
         [page](const QVariantList& items) {
             if (const auto story = storyFromItems(items)) {
                 if (const auto url = page(*story))
@@ -71,8 +73,10 @@ void registerStoryShareServices()
 {
     static const bool registered = [] {
         SharingService::registerService(SharingService::mailService(menuGlyph(u"share mail"_s)));
-        SharingService::registerService(pageService(u"Twitter"_s, u"twitter icon"_s, twitterShareURL));
-        SharingService::registerService(pageService(u"Facebook"_s, u"facebook icon"_s, facebookShareURL));
+        SharingService::registerService(
+            pageService(u"Twitter"_s, u"twitter icon"_s, twitterShareURL));
+        SharingService::registerService(
+            pageService(u"Facebook"_s, u"facebook icon"_s, facebookShareURL));
         return true;
     }();
     Q_UNUSED(registered);

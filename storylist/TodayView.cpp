@@ -31,10 +31,7 @@ TodayView::TodayView(QWidget* parent)
 
 TodayView::~TodayView() = default;
 
-LayoutViews TodayView::views() const
-{
-    return { { u"emptyLabel"_s, emptyLabel } };
-}
+LayoutViews TodayView::views() const { return { { u"emptyLabel"_s, emptyLabel } }; }
 
 void TodayView::setup()
 {
@@ -74,5 +71,6 @@ void TodayView::updateHeight(qint64 rows)
         m_heightConstraint = constraint(this, this, LA::Height, Eq);
     // A count read from a damaged setting can be negative; that is no rows.
     const qint64 count = std::max<qint64>(rows, 0);
-    m_heightConstraint->setConstant(count == 0 ? kEmptyHeight : double(count) * kRowPitch + kButtonStrip);
+    m_heightConstraint->setConstant(
+        count == 0 ? kEmptyHeight : double(count) * kRowPitch + kButtonStrip);
 }

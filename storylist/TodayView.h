@@ -28,7 +28,10 @@ public:
     ProgressIndicator* spinner() const { return m_spinner; }
     void setSpinner(ProgressIndicator* spinner) { m_spinner = spinner; }
     const LayoutConstraintRef& heightConstraint() const { return m_heightConstraint; }
-    void setHeightConstraint(LayoutConstraintRef constraint) { m_heightConstraint = std::move(constraint); }
+    void setHeightConstraint(LayoutConstraintRef constraint)
+    {
+        m_heightConstraint = std::move(constraint);
+    }
 
     Label* const emptyLabel;
     LayoutViews views() const;

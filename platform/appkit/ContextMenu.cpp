@@ -28,7 +28,4 @@ void popUpContextMenu(QMenu* menu, const QMouseEvent* event, QWidget* view)
     menu->popup(at);
 }
 
-void setContextMenuPresenter(ContextMenuPresenter p)
-{
-    presenter() = std::move(p);
-}
+void setContextMenuPresenter(ContextMenuPresenter p) { presenter() = std::move(p); }

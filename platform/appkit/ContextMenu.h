@@ -14,5 +14,6 @@ TICKERLYAPPKIT_EXPORT void popUpContextMenu(QMenu* menu, const QMouseEvent* even
 
 // Receives every menu in place of the screen, and owns it (tests); an empty function restores
 // the screen.
-using ContextMenuPresenter = std::function<void(QMenu* menu, const QMouseEvent* event, QWidget* view)>;
+using ContextMenuPresenter
+    = std::function<void(QMenu* menu, const QMouseEvent* event, QWidget* view)>;
 TICKERLYAPPKIT_EXPORT void setContextMenuPresenter(ContextMenuPresenter presenter);

@@ -23,7 +23,8 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+        if (event->type() == QEvent::KeyPress
+            && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
             return m_onEscape();
         return false;
     }
@@ -88,7 +89,8 @@ void PanGestureRecognizer::begin()
             if (button->isDown())
                 button->setDown(false);
         }
-        if (auto* button = qobject_cast<QAbstractButton*>(m_view.data()); button && button->isDown())
+        if (auto* button = qobject_cast<QAbstractButton*>(m_view.data());
+            button && button->isDown())
             button->setDown(false);
     }
     qApp->installEventFilter(m_escapeWatcher);

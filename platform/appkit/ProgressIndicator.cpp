@@ -49,10 +49,13 @@ void ProgressIndicator::step(unsigned generation)
         return;
     m_phase = (m_phase + 1) % kSpokes;
     update();
-    MainQueue::dispatchAfter(kStepSeconds, [self = QPointer(this), generation] {
-        if (self)
-            self->step(generation);
-    }, this);
+    MainQueue::dispatchAfter(
+        kStepSeconds,
+        [self = QPointer(this), generation] {
+            if (self)
+                self->step(generation);
+        },
+        this);
 }
 
 void ProgressIndicator::paintEvent(QPaintEvent*)

@@ -45,8 +45,8 @@ void SharingService::performWithItems(const QVariantList& items) const
         m_perform(items);
 }
 
-std::optional<QList<std::shared_ptr<const SharingService>>>
-SharingService::sharingServicesForItems(const QVariantList& items)
+std::optional<QList<std::shared_ptr<const SharingService>>> SharingService::sharingServicesForItems(
+    const QVariantList& items)
 {
     if (provider())
         return provider()(items);
@@ -66,13 +66,10 @@ void SharingService::registerService(std::shared_ptr<const SharingService> servi
 bool SharingService::isRegistered(const QString& title)
 {
     return std::any_of(registered().cbegin(), registered().cend(),
-                       [&](const auto& service) { return service->title() == title; });
+        [&](const auto& service) { return service->title() == title; });
 }
 
-void SharingService::setProvider(Provider p)
-{
-    provider() = std::move(p);
-}
+void SharingService::setProvider(Provider p) { provider() = std::move(p); }
 
 std::shared_ptr<const SharingService> SharingService::mailService(const QImage& image)
 {
@@ -103,7 +100,4 @@ std::shared_ptr<const SharingService> SharingService::mailService(const QImage& 
         });
 }
 
-QString menuItemText(const QString& text)
-{
-    return QString(text).replace(u'&', u"&&"_s);
-}
+QString menuItemText(const QString& text) { return QString(text).replace(u'&', u"&&"_s); }

@@ -29,13 +29,14 @@ public:
 
     // The services that can take `items`, in the order they were registered; nothing when no
     // list can be given (only a test's provider answers so).
-    static std::optional<QList<std::shared_ptr<const SharingService>>>
-    sharingServicesForItems(const QVariantList& items);
+    static std::optional<QList<std::shared_ptr<const SharingService>>> sharingServicesForItems(
+        const QVariantList& items);
 
     // Adds a service to every later answer.
     static void registerService(std::shared_ptr<const SharingService> service);
     static bool isRegistered(const QString& title);
-    using Provider = std::function<std::optional<QList<std::shared_ptr<const SharingService>>>(const QVariantList&)>;
+    using Provider = std::function<std::optional<QList<std::shared_ptr<const SharingService>>>(
+        const QVariantList&)>;
     // Answers in place of the registered services until reset with an empty provider (tests).
     static void setProvider(Provider provider);
 

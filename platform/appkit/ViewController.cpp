@@ -37,10 +37,7 @@ QWidget* ViewController::view()
     return m_view;
 }
 
-void ViewController::setView(QWidget* view)
-{
-    m_view = view;
-}
+void ViewController::setView(QWidget* view) { m_view = view; }
 
 void ViewController::loadView()
 {
@@ -53,7 +50,4 @@ void ViewController::registerInterface(const QString& name, Interface interface)
     interfaces().insert(name, std::move(interface));
 }
 
-bool ViewController::hasInterface(const QString& name)
-{
-    return interfaces().contains(name);
-}
+bool ViewController::hasInterface(const QString& name) { return interfaces().contains(name); }

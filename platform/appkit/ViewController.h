@@ -16,7 +16,8 @@
 class TICKERLYAPPKIT_EXPORT ViewController : public QObject {
     Q_OBJECT
 public:
-    explicit ViewController(std::optional<QString> nibName = std::nullopt, QObject* parent = nullptr);
+    explicit ViewController(
+        std::optional<QString> nibName = std::nullopt, QObject* parent = nullptr);
     ~ViewController() override;
 
     const std::optional<QString>& nibName() const { return m_nibName; }

@@ -47,10 +47,7 @@ Workspace& Workspace::sharedWorkspace()
     return s_workspace ? *s_workspace : desktop;
 }
 
-void Workspace::setSharedWorkspace(Workspace* workspace)
-{
-    s_workspace = workspace;
-}
+void Workspace::setSharedWorkspace(Workspace* workspace) { s_workspace = workspace; }
 
 const QString Pasteboard::typeString = u"text/plain"_s;
 
@@ -62,7 +59,4 @@ Pasteboard& Pasteboard::generalPasteboard()
     return s_pasteboard ? *s_pasteboard : clipboard;
 }
 
-void Pasteboard::setGeneralPasteboard(Pasteboard* pasteboard)
-{
-    s_pasteboard = pasteboard;
-}
+void Pasteboard::setGeneralPasteboard(Pasteboard* pasteboard) { s_pasteboard = pasteboard; }

@@ -23,7 +23,8 @@ public:
     void rowViewPressed(ListCellView*) override { calls.append(QStringLiteral("pressed")); }
     void rowViewDeleted(ListCellView* rowView) override
     {
-        calls.append(QStringLiteral("deleted ") + (rowView->data() ? rowView->data()->title : QString()));
+        calls.append(
+            QStringLiteral("deleted ") + (rowView->data() ? rowView->data()->title : QString()));
     }
     void rowViewShowShare(ListCellView*, QMouseEvent* event) override
     {
@@ -51,8 +52,8 @@ inline std::shared_ptr<const ListRowViewData> rowData(const QString& title, bool
 {
     QImage icon(16, 16, QImage::Format_ARGB32_Premultiplied);
     icon.fill(Qt::red);
-    return std::make_shared<ListRowViewData>(title, std::nullopt, QStringLiteral("Body of ") + title,
-                                             std::nullopt, icon, read);
+    return std::make_shared<ListRowViewData>(
+        title, std::nullopt, QStringLiteral("Body of ") + title, std::nullopt, icon, read);
 }
 
 // One 320-point cell in a window, bound to "First", with a recording delegate, a virtual clock

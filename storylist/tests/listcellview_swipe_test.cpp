@@ -28,7 +28,8 @@ TEST_F(ListCellSwipe, SettlesByTheThresholdsOnRelease)
         double margin;
     };
     // Strictly past 100 dismisses, strictly past -200 opens (320 - 50 = 270 to the left).
-    for (const Case& c : { Case { 100, 0 }, Case { 100.5, 320 }, Case { -200, 0 }, Case { -200.5, -270 } }) {
+    for (const Case& c :
+        { Case { 100, 0 }, Case { 100.5, 320 }, Case { -200, 0 }, Case { -200.5, -270 } }) {
         SCOPED_TRACE(c.dx);
         cell->setObjectValue(QVariant::fromValue(rowData(u"First"_s)));
         settle();
@@ -45,7 +46,8 @@ TEST_F(ListCellSwipe, SettlesByTheThresholdsOnRelease)
         EXPECT_EQ(contentX(), int(c.margin));
         EXPECT_EQ(cell->optionsView->x(), 320 + int(c.margin));
         testsupport::processEvents();
-        EXPECT_EQ(delegate.calls, c.margin == 320 ? QStringList { u"deleted First"_s } : QStringList());
+        EXPECT_EQ(
+            delegate.calls, c.margin == 320 ? QStringList { u"deleted First"_s } : QStringList());
         // No click of the row came with any of the drags.
         EXPECT_FALSE(delegate.calls.contains(u"pressed"_s));
     }
@@ -192,7 +194,8 @@ TEST_F(ListCellSwipe, Screenshots)
     for (const QString& name : { u"twitter"_s, u"facebook"_s, u"instapaper"_s, u"readability"_s })
         options.append({ name, rowstyle::drawnGlyph(name + u" icon"_s) });
     cell->optionsView->setupButtons(options);
-    cell->contentView->titleLabel->setStringValue(u"Harbour bridge reopens after a year of repairs"_s);
+    cell->contentView->titleLabel->setStringValue(
+        u"Harbour bridge reopens after a year of repairs"_s);
     const QString dir = QStringLiteral(TICKERLY_SCREENSHOT_DIR);
     QDir().mkpath(dir);
     auto save = [&](const QString& name) {
@@ -205,7 +208,9 @@ TEST_F(ListCellSwipe, Screenshots)
     cell->setOptionsOpen(true);
     const QImage open = save(u"open"_s);
     // The strip's first button shows right of the 50 points of the row left in view.
-    EXPECT_EQ(cell->optionsView->buttonIdentifiers().value(u"twitter"_s)->mapTo(&window, QPoint()).x(), 50);
+    EXPECT_EQ(
+        cell->optionsView->buttonIdentifiers().value(u"twitter"_s)->mapTo(&window, QPoint()).x(),
+        50);
 
     cell->setOptionsOpen(false);
     settle();

@@ -21,11 +21,13 @@ class ListCell : public celltest::CellTest {
 protected:
     bool buttonsHidden() const
     {
-        return cell->contentView->closeButton->isHidden() && cell->contentView->shareButton->isHidden();
+        return cell->contentView->closeButton->isHidden()
+            && cell->contentView->shareButton->isHidden();
     }
     bool buttonsShown() const
     {
-        return !cell->contentView->closeButton->isHidden() && !cell->contentView->shareButton->isHidden();
+        return !cell->contentView->closeButton->isHidden()
+            && !cell->contentView->shareButton->isHidden();
     }
 };
 
@@ -141,7 +143,7 @@ TEST_F(ListCell, PassesClicksCloseRightClicksAndOptionsToItsDelegate)
     settle();
     pointer.click(QPointF(50 + 64 + 32, 40)); // the second option
     EXPECT_EQ(delegate.calls,
-              (QStringList { u"pressed"_s, u"deleted First"_s, u"share"_s, u"option two"_s }));
+        (QStringList { u"pressed"_s, u"deleted First"_s, u"share"_s, u"option two"_s }));
     EXPECT_TRUE(cell->optionsOpen()); // the list closes it, not the cell
 }
 

@@ -40,7 +40,8 @@ public:
     {
         opened.append(url.absoluteString());
         if (server)
-            reportedFirst.append(testsupport::waitFor([&] { return server->requestCount(u"/api/v1/stories/clicked"_s) > 0; }, 5000));
+            reportedFirst.append(testsupport::waitFor(
+                [&] { return server->requestCount(u"/api/v1/stories/clicked"_s) > 0; }, 5000));
         return true;
     }
     QStringList opened;
@@ -199,8 +200,9 @@ TEST_F(StoryListController, TheReaderSettingOpensTheReaderPageAndStillReportsThe
 
 TEST_F(StoryListController, OpensOnlyWebLinksAndReportsOnlyStoriesWithALink)
 {
-    QList<std::shared_ptr<NewsStory>> stories { storytest::story(u"file:///home/user/.ssh/id_rsa"_s, 300, u"Local"_s),
-                                                storytest::story(QString(), 200, u"No link"_s) };
+    QList<std::shared_ptr<NewsStory>> stories { storytest::story(u"file:///home/user/.ssh/id_rsa"_s,
+                                                    300, u"Local"_s),
+        storytest::story(QString(), 200, u"No link"_s) };
     StoredStoriesData().storeStories(stories);
     StoriesBaseViewController controller;
     show(controller);
@@ -230,11 +232,12 @@ TEST_F(StoryListController, OptionsOpenTheirPagesAndCloseTheRow)
     show(controller);
     ListCellView* cell = cellAt(controller, 0);
     EXPECT_EQ(cell->optionsView->buttonIdentifiers().keys(),
-              (QStringList { u"facebook"_s, u"instapaper"_s, u"readability"_s, u"twitter"_s }));
+        (QStringList { u"facebook"_s, u"instapaper"_s, u"readability"_s, u"twitter"_s }));
     QStringList order;
     for (const RowOption& option : controller.rowViewOptions(nullptr))
         order.append(option.identifier);
-    EXPECT_EQ(order, (QStringList { u"twitter"_s, u"facebook"_s, u"instapaper"_s, u"readability"_s }));
+    EXPECT_EQ(
+        order, (QStringList { u"twitter"_s, u"facebook"_s, u"instapaper"_s, u"readability"_s }));
 
     const NewsStory& story = *controller.dataSource.stories.at(0);
     auto press = [&](const QString& identifier) {
@@ -253,9 +256,9 @@ TEST_F(StoryListController, OptionsOpenTheirPagesAndCloseTheRow)
     EXPECT_FALSE(cell->optionsOpen());
 
     EXPECT_EQ(workspace.opened,
-              (QStringList { twitterShareURL(story)->absoluteString(), facebookShareURL(story)->absoluteString(),
-                             instapaperSaveURL(story)->absoluteString(), readabilityURL(story)->absoluteString(),
-                             story.link()->absoluteString() }));
+        (QStringList { twitterShareURL(story)->absoluteString(),
+            facebookShareURL(story)->absoluteString(), instapaperSaveURL(story)->absoluteString(),
+            readabilityURL(story)->absoluteString(), story.link()->absoluteString() }));
     EXPECT_EQ(stateOf(controller, 0), StoryState::None);
     EXPECT_FALSE(testsupport::waitFor([&] { return !server.requests().isEmpty(); }, 200));
 }
@@ -274,7 +277,8 @@ TEST_F(StoryListController, HideAfterOpenRemovesTheRowAndCloseRemovesWithoutRead
 
     const auto next = controller.dataSource.stories.at(0);
     ListCellView* cell = cellAt(controller, 0);
-    pointer.click(QPointF(cell->contentView->closeButton->mapTo(&window, cell->contentView->closeButton->rect().center())));
+    pointer.click(QPointF(cell->contentView->closeButton->mapTo(
+        &window, cell->contentView->closeButton->rect().center())));
     EXPECT_EQ(StoryStateData().stateForStory(*next), StoryState::Deleted);
     EXPECT_EQ(controller.dataSource.stories.size(), 3);
     EXPECT_EQ(workspace.opened.size(), 1);
@@ -286,10 +290,11 @@ TEST_F(StoryListController, TheShareMenuOffersCopyLinkAndTheServices)
     show(controller);
     const auto story = controller.dataSource.stories.at(1);
     QVariantList performed;
-    const auto first = std::make_shared<SharingService>(u"Tom & Jerry"_s, QImage(8, 8, QImage::Format_RGB32),
-        SharingService::Accepts(), [&](const QVariantList& items) { performed = items; });
-    const auto second = std::make_shared<SharingService>(QString(), QImage(), SharingService::Accepts(),
-        SharingService::Perform());
+    const auto first
+        = std::make_shared<SharingService>(u"Tom & Jerry"_s, QImage(8, 8, QImage::Format_RGB32),
+            SharingService::Accepts(), [&](const QVariantList& items) { performed = items; });
+    const auto second = std::make_shared<SharingService>(
+        QString(), QImage(), SharingService::Accepts(), SharingService::Perform());
     using Services = QList<std::shared_ptr<const SharingService>>;
     QVariantList askedFor;
     SharingService::setProvider([&](const QVariantList& items) -> std::optional<Services> {
@@ -311,7 +316,8 @@ TEST_F(StoryListController, TheShareMenuOffersCopyLinkAndTheServices)
     EXPECT_EQ(askedFor, (QVariantList { u"Story 1"_s, QUrl(story->link()->absoluteString()) }));
 
     actions[0]->trigger();
-    EXPECT_EQ(pasteboard.calls, (QStringList { u"clear"_s, u"text/plain: "_s + story->link()->absoluteString() }));
+    EXPECT_EQ(pasteboard.calls,
+        (QStringList { u"clear"_s, u"text/plain: "_s + story->link()->absoluteString() }));
     actions[2]->trigger();
     EXPECT_EQ(performed, askedFor);
     EXPECT_TRUE(workspace.opened.isEmpty());
@@ -332,32 +338,36 @@ TEST_F(StoryListController, SharesTheTextImageAndLinkThatAStoryHas)
     auto full = storytest::story(link.toString(), 1, u"Headline"_s);
     full->setImageLink(Url::fromString(u"http://img.example/a.png"_s));
     EXPECT_EQ(StoriesBaseViewController::shareItems(*full),
-              (QVariantList { u"Headline"_s, QUrl(u"http://img.example/a.png"_s), link }));
+        (QVariantList { u"Headline"_s, QUrl(u"http://img.example/a.png"_s), link }));
     QImage image(4, 4, QImage::Format_RGB32);
     full->setImage(image);
-    EXPECT_EQ(StoriesBaseViewController::shareItems(*full), (QVariantList { u"Headline"_s, image, link }));
+    EXPECT_EQ(StoriesBaseViewController::shareItems(*full),
+        (QVariantList { u"Headline"_s, image, link }));
 
-    auto bare = std::make_shared<NewsStory>(u""_s, u""_s, Url::fromString(link.toString()), std::nullopt, storytest::source());
+    auto bare = std::make_shared<NewsStory>(
+        u""_s, u""_s, Url::fromString(link.toString()), std::nullopt, storytest::source());
     EXPECT_EQ(StoriesBaseViewController::shareItems(*bare), QVariantList { link });
-    auto bodyOnly = std::make_shared<NewsStory>(std::nullopt, u"Body"_s, std::nullopt, std::nullopt, storytest::source());
+    auto bodyOnly = std::make_shared<NewsStory>(
+        std::nullopt, u"Body"_s, std::nullopt, std::nullopt, storytest::source());
     EXPECT_EQ(StoriesBaseViewController::shareItems(*bodyOnly), QVariantList { u"Body"_s });
-    auto nothing = std::make_shared<NewsStory>(std::nullopt, std::nullopt, std::nullopt, std::nullopt, storytest::source());
+    auto nothing = std::make_shared<NewsStory>(
+        std::nullopt, std::nullopt, std::nullopt, std::nullopt, storytest::source());
     EXPECT_TRUE(StoriesBaseViewController::shareItems(*nothing).isEmpty());
 }
 
 TEST_F(StoryListController, ShowsTheSpinnerWhileReloadingAndNoNewsWhenEmpty)
 {
     const QStringList headlines { u"Harbour bridge reopens after a year of repairs"_s,
-                                  u"Local bakery wins the regional bread prize & a trophy"_s,
-                                  u"Rail timetable changes from Monday"_s,
-                                  u"New cycle lanes planned for the old town"_s,
-                                  u"Library extends its opening hours over winter"_s };
+        u"Local bakery wins the regional bread prize & a trophy"_s,
+        u"Rail timetable changes from Monday"_s, u"New cycle lanes planned for the old town"_s,
+        u"Library extends its opening hours over winter"_s };
     QList<std::shared_ptr<NewsStory>> stories;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int i = 0; i < headlines.size(); ++i)
         stories.append(std::make_shared<NewsStory>(headlines[i],
             u"What happened, who said what, and what comes next for the people it touches."_s,
-            Url::fromString(storytest::linkNumber(i)), now.addSecs(-1500 * (i + 1)), storytest::source()));
+            Url::fromString(storytest::linkNumber(i)), now.addSecs(-1500 * (i + 1)),
+            storytest::source()));
     StoredStoriesData().storeStories(stories);
     // The pointer away from the list: rows at rest.
     QCursor::setPos(1200, 780);

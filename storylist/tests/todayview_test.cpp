@@ -59,7 +59,8 @@ TEST(TodayView, SizesItselfToItsRowsThroughOneConstraint)
     EXPECT_EQ(made->constant(), 100);
     EXPECT_EQ(made->firstItem(), &view);
     EXPECT_FALSE(made->secondItem());
-    for (const auto& [rows, height] : { std::pair { 1, 107 }, { 3, 261 }, { 5, 415 }, { 20, 1570 }, { -4, 100 } }) {
+    for (const auto& [rows, height] :
+        { std::pair { 1, 107 }, { 3, 261 }, { 5, 415 }, { 20, 1570 }, { -4, 100 } }) {
         view.updateHeight(rows);
         EXPECT_EQ(view.heightConstraint()->constant(), height) << rows;
     }

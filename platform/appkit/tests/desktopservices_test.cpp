@@ -53,13 +53,15 @@ TEST(DesktopServices, MailComposesFromTheTextsAndAddresses)
     EXPECT_EQ(mail->title(), u"Email"_s);
     EXPECT_FALSE(mail->canPerformWithItems({}));
     const QVariantList items { u"Fish & chips + peas"_s, QImage(2, 2, QImage::Format_RGB32),
-                               QUrl(u"http://news.example/a?x=1&y=2"_s) };
+        QUrl(u"http://news.example/a?x=1&y=2"_s) };
     mail->performWithItems(items);
     Workspace::setSharedWorkspace(nullptr);
     ASSERT_EQ(workspace.opened.size(), 1);
     const QString address = workspace.opened.first();
-    EXPECT_TRUE(address.startsWith(u"mailto:?subject=Fish%20%26%20chips%20%2B%20peas&body="_s)) << address.toStdString();
-    EXPECT_TRUE(address.endsWith(u"Fish%20%26%20chips%20%2B%20peas%0Ahttp%3A%2F%2Fnews.example%2Fa%3Fx%3D1%26y%3D2"_s))
+    EXPECT_TRUE(address.startsWith(u"mailto:?subject=Fish%20%26%20chips%20%2B%20peas&body="_s))
+        << address.toStdString();
+    EXPECT_TRUE(address.endsWith(
+        u"Fish%20%26%20chips%20%2B%20peas%0Ahttp%3A%2F%2Fnews.example%2Fa%3Fx%3D1%26y%3D2"_s))
         << address.toStdString();
 
     // Registered services answer only for what they can take; a provider replaces them.
