@@ -46,7 +46,7 @@ void setLabelText(QLabel* label, const QString& key)
 void open(const QString& address)
 {
     if (const std::optional<Url> url = Url::fromString(address))
-        Workspace::openURL(QUrl(url->absoluteString(), QUrl::StrictMode));
+        Workspace::sharedWorkspace().openURL(*url);
 }
 
 } // namespace

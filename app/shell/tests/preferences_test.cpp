@@ -27,19 +27,27 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+// Records what would have gone to the desktop.
+class RecordingWorkspace : public Workspace {
+public:
+    bool openURL(const Url& url) override
+    {
+        opened.append(QUrl(url.absoluteString()));
+        return true;
+    }
+    QList<QUrl> opened;
+};
+
 class PreferencesWindow : public testing::Test {
 protected:
     void SetUp() override
     {
         registerApplicationStoryboards();
-        previousOpener = Workspace::setOpener([this](const QUrl& url) {
-            opened.append(url);
-            return true;
-        });
+        Workspace::setSharedWorkspace(&workspace);
     }
     void TearDown() override
     {
-        Workspace::setOpener(previousOpener);
+        Workspace::setSharedWorkspace(nullptr);
         PreferencesViewController::setLinks({});
         shown.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -59,8 +67,8 @@ protected:
     }
 
     std::shared_ptr<WindowController> shown;
-    QList<QUrl> opened;
-    Workspace::Opener previousOpener;
+    RecordingWorkspace workspace;
+    QList<QUrl>& opened = workspace.opened;
 };
 
 // Clicks where the checkbox takes clicks: its box.
