@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
@@ -34,6 +35,28 @@ public:
     }
 };
 
+#ifdef TICKERLY_TEST_HOOKS
+// Stands in for the browser when a test names a file: each address opened becomes a line of it,
+// so a test driving the real program from outside sees what a person would have seen open.
+class RecordingWorkspace final : public Workspace {
+public:
+    explicit RecordingWorkspace(QString path)
+        : m_path(std::move(path))
+    {
+    }
+    bool openURL(const Url& url) override
+    {
+        QFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return false;
+        return file.write(url.absoluteString().toUtf8() + '\n') > 0;
+    }
+
+private:
+    QString m_path;
+};
+#endif
+
 Workspace* s_workspace = nullptr;
 Pasteboard* s_pasteboard = nullptr;
 
@@ -43,8 +66,17 @@ Workspace::~Workspace() = default;
 
 Workspace& Workspace::sharedWorkspace()
 {
+    if (s_workspace)
+        return *s_workspace;
+#ifdef TICKERLY_TEST_HOOKS
+    static const QString recording = qEnvironmentVariable("TICKERLY_TEST_OPENED_LINKS");
+    if (!recording.isEmpty()) {
+        static RecordingWorkspace recorder(recording);
+        return recorder;
+    }
+#endif
     static DesktopWorkspace desktop;
-    return s_workspace ? *s_workspace : desktop;
+    return desktop;
 }
 
 void Workspace::setSharedWorkspace(Workspace* workspace) { s_workspace = workspace; }

@@ -2,9 +2,13 @@
 
 #include "platform/foundation/UrlSessionTesting.h"
 
+#include <QFile>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+
+#include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace NetworkDetail;
@@ -90,6 +94,14 @@ bool isLoopbackHost(const QString& host)
 
 std::optional<int> loopbackPortFor(const Url& url)
 {
+#ifdef TICKERLY_TEST_HOOKS
+    static std::once_flag hostMapRead;
+    std::call_once(hostMapRead, [] {
+        const QString path = qEnvironmentVariable("TICKERLY_TEST_HOST_MAP");
+        if (!path.isEmpty())
+            UrlSessionTesting::mapHostsFromFile(path);
+    });
+#endif
     const QString scheme = url.scheme().toLower();
     std::lock_guard lock(testMutex);
     auto it = loopbackMappings.find({ scheme, url.host().toLower(), url.port().value_or(defaultPort(scheme)) });
@@ -145,6 +157,35 @@ void UrlSessionTesting::mapToLoopback(const QString& scheme, const QString& host
 {
     std::lock_guard lock(testMutex);
     loopbackMappings[{ scheme.toLower(), host.toLower(), port }] = loopbackPort;
+}
+
+bool UrlSessionTesting::mapHostsFromFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qWarning("host map %s: cannot be read", qPrintable(path));
+        return false;
+    }
+    bool ok = true;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(u'#'))
+            continue;
+        const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
+        const QStringList hostAndPort = fields.value(0).split(u':');
+        bool portOk = true;
+        bool loopbackOk = false;
+        const int port = hostAndPort.size() == 2 ? hostAndPort[1].toInt(&portOk) : 0;
+        const int loopbackPort = fields.value(1).toInt(&loopbackOk);
+        if (fields.size() != 2 || hostAndPort.size() > 2 || !portOk || !loopbackOk) {
+            qWarning("host map %s: line not understood: %s", qPrintable(path), qPrintable(line));
+            ok = false;
+            continue;
+        }
+        for (const QString& scheme : { u"http"_s, u"https"_s })
+            mapToLoopback(scheme, hostAndPort[0], port ? port : defaultPort(scheme), loopbackPort);
+    }
+    return ok;
 }
 
 void UrlSessionTesting::removeLoopbackMappings()

@@ -15,6 +15,13 @@ namespace UrlSessionTesting {
 TICKERLYFOUNDATION_EXPORT void mapToLoopback(const QString& scheme, const QString& host, int port, int loopbackPort);
 TICKERLYFOUNDATION_EXPORT void removeLoopbackMappings();
 
+// Maps the hosts a file names, one a line: "<host>[:<port>] <loopback port>" (both schemes; a
+// host without a port at the schemes' default ports). Returns false when the file cannot be read
+// or a line is not understood; the other lines still apply. In test builds a program reads the
+// file named by TICKERLY_TEST_HOST_MAP before its first request, so a test can point the real
+// programs at its loopback world from outside.
+TICKERLYFOUNDATION_EXPORT bool mapHostsFromFile(const QString& path);
+
 // Closes the connections kept open for reuse (when no transfer runs), so a test's server can
 // stop at once instead of waiting out its keep-alive time. Returns when done.
 TICKERLYFOUNDATION_EXPORT void closeIdleConnections();
