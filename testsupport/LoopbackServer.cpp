@@ -67,6 +67,7 @@ struct LoopbackServer::State {
     mutable std::mutex mutex;
     QMap<QString, std::function<ScriptedReply(const RecordedRequest&)>> scripts;
     QList<QPair<QString, QString>> directories;
+    std::function<std::optional<ScriptedReply>(const RecordedRequest&)> otherwise;
     QList<RecordedRequest> requests;
 
     void sleepUnlessStopping(int ms)
@@ -82,10 +83,12 @@ struct LoopbackServer::State {
         const QString path = full.section(u'?', 0, 0);
         std::function<ScriptedReply(const RecordedRequest&)> fn;
         QList<QPair<QString, QString>> dirs;
+        std::function<std::optional<ScriptedReply>(const RecordedRequest&)> fallback;
         {
             std::lock_guard lock(mutex);
             fn = scripts.value(full, scripts.value(path));
             dirs = directories;
+            fallback = otherwise;
         }
         if (fn)
             return fn(request);
@@ -103,6 +106,8 @@ struct LoopbackServer::State {
             r.headers.append({ "Content-Type", contentTypeFor(relative) });
             return r;
         }
+        if (fallback)
+            return fallback(request);
         return std::nullopt;
     }
 
@@ -249,6 +254,12 @@ void LoopbackServer::replyWith(const QString& path, std::function<ScriptedReply(
 {
     std::lock_guard lock(d->mutex);
     d->scripts.insert(path, std::move(fn));
+}
+
+void LoopbackServer::replyOtherwise(std::function<std::optional<ScriptedReply>(const RecordedRequest&)> fn)
+{
+    std::lock_guard lock(d->mutex);
+    d->otherwise = std::move(fn);
 }
 
 void LoopbackServer::serveDirectory(const QString& urlPrefix, const QString& directory)

@@ -57,6 +57,9 @@ public:
     void reply(const QString& path, const ScriptedReply& reply);
     // Answers with whatever `fn` makes of the request (runs on a server thread).
     void replyWith(const QString& path, std::function<ScriptedReply(const RecordedRequest&)> fn);
+    // Asks `fn` about every request that no script or directory answers (runs on a server
+    // thread); nothing from it is a 404.
+    void replyOtherwise(std::function<std::optional<ScriptedReply>(const RecordedRequest&)> fn);
     // Serves the files of `directory` under `urlPrefix` ("/feeds/").
     void serveDirectory(const QString& urlPrefix, const QString& directory);
 

@@ -1,5 +1,5 @@
 #include "data/discovery/Bing.h"
-#include "data/discovery/tests/SearchStandIn.h"
+#include "testsupport/SearchStandIn.h"
 #include "platform/foundation/UrlSession.h"
 #include "testsupport/TestSupport.h"
 

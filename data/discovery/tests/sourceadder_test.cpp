@@ -1,7 +1,7 @@
 #include "data/discovery/IconLoading.h"
 #include "data/discovery/SourceAdder.h"
 #include "data/discovery/tests/DiscoveryTestSupport.h"
-#include "data/discovery/tests/SearchStandIn.h"
+#include "testsupport/SearchStandIn.h"
 #include "data/model/Source.h"
 #include "data/model/SourceIconData.h"
 #include "data/model/SourcesData.h"

@@ -1,5 +1,5 @@
 #include "data/discovery/SourceCreator.h"
-#include "data/discovery/tests/SearchStandIn.h"
+#include "testsupport/SearchStandIn.h"
 #include "data/model/SourceNames.h"
 #include "data/sync/FeedParser.h"
 #include "platform/foundation/UrlSession.h"

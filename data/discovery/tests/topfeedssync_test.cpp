@@ -1,7 +1,7 @@
 #include "data/discovery/TopFeedsSync.h"
 #include "api/tests/ClientTestSupport.h"
 #include "data/discovery/tests/DiscoveryTestSupport.h"
-#include "data/discovery/tests/SearchStandIn.h"
+#include "testsupport/SearchStandIn.h"
 #include "data/model/HotStoriesData.h"
 #include "data/model/Source.h"
 #include "data/model/SourceIconData.h"
