@@ -1,0 +1,188 @@
+#include "app/tests/e2e/Desktop.h"
+
+#include "testsupport/TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QRect>
+#include <QScreen>
+#include <QStandardPaths>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace e2e {
+
+Program::Program(const QString& executable, const QStringList& environment)
+{
+    m_process.setProgram(executable);
+    m_process.setEnvironment(environment);
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&m_process, &QProcess::readyRead, [this] { m_output += m_process.readAll(); });
+    m_process.start();
+    m_process.waitForStarted(5000);
+}
+
+Program::~Program()
+{
+    if (isRunning()) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+std::optional<int> Program::waitForExit(int timeoutMs)
+{
+    if (!testsupport::waitFor([this] { return !isRunning(); }, timeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+        return std::nullopt;
+    }
+    if (m_process.exitStatus() != QProcess::NormalExit)
+        return std::nullopt;
+    return m_process.exitCode();
+}
+
+QString Program::output()
+{
+    m_output += m_process.readAll();
+    return QString::fromLocal8Bit(m_output);
+}
+
+Desktop::Desktop(QString screenshotDir)
+    : m_dir(std::move(screenshotDir))
+{
+    QDir().mkpath(m_dir);
+}
+
+bool Desktop::available()
+{
+    return QGuiApplication::platformName() == u"xcb"
+        && !QStandardPaths::findExecutable(u"xdotool"_s).isEmpty();
+}
+
+QString Desktop::xdotool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(u"xdotool"_s, arguments);
+    if (!process.waitForFinished(5000))
+        process.kill();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+std::optional<QString> Desktop::waitForWindow(const QString& title, int timeoutMs)
+{
+    QString found;
+    const QString pattern = u'^' + QRegularExpression::escape(title) + u'$';
+    poll(
+        [&] {
+            found = xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, pattern })
+                        .section(u'\n', 0, 0);
+            return !found.isEmpty();
+        },
+        timeoutMs);
+    if (found.isEmpty())
+        return std::nullopt;
+    return found;
+}
+
+bool Desktop::waitForNoWindow(const QString& title, int timeoutMs)
+{
+    const QString pattern = u'^' + QRegularExpression::escape(title) + u'$';
+    return poll(
+        [&] {
+            return xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, pattern }).isEmpty();
+        },
+        timeoutMs);
+}
+
+QRect Desktop::geometry(const QString& window)
+{
+    // "X=..\nY=..\nWIDTH=..\nHEIGHT=..\nSCREEN=.."
+    QRect rect;
+    const QStringList lines
+        = xdotool({ u"getwindowgeometry"_s, u"--shell"_s, window }).split(u'\n');
+    for (const QString& line : lines) {
+        const int value = line.section(u'=', 1).toInt();
+        if (line.startsWith(u"X="))
+            rect.moveLeft(value);
+        else if (line.startsWith(u"Y="))
+            rect.moveTop(value);
+        else if (line.startsWith(u"WIDTH="))
+            rect.setWidth(value);
+        else if (line.startsWith(u"HEIGHT="))
+            rect.setHeight(value);
+    }
+    return rect;
+}
+
+void Desktop::move(const QString& window, const QPoint& point)
+{
+    xdotool({ u"windowmove"_s, u"--sync"_s, window, QString::number(point.x()),
+        QString::number(point.y()) });
+    testsupport::processEvents();
+}
+
+void Desktop::key(const QString& window, const QString& chord)
+{
+    // Without a window manager nobody else hands out the keyboard.
+    xdotool({ u"windowfocus"_s, u"--sync"_s, window });
+    xdotool({ u"key"_s, u"--window"_s, window, u"--clearmodifiers"_s, chord });
+    testsupport::processEvents();
+}
+
+bool Desktop::typeUntil(
+    const QString& window, const QString& chord, const std::function<bool()>& done)
+{
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        key(window, chord);
+        if (poll(done, 2500))
+            return true;
+    }
+    return false;
+}
+
+std::optional<QString> Desktop::openWith(
+    const QString& window, const QString& chord, const QString& title)
+{
+    std::optional<QString> opened;
+    typeUntil(window, chord, [&] {
+        opened = waitForWindow(title, 0);
+        return opened.has_value();
+    });
+    return opened;
+}
+
+void Desktop::click(const QPoint& point)
+{
+    xdotool(
+        { u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y()) });
+    xdotool({ u"click"_s, u"1"_s });
+}
+
+QString Desktop::screenshot(const QString& name)
+{
+    testsupport::processEvents();
+    const QString path = QDir(m_dir).filePath(u"e2e-"_s + name + u".png"_s);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(path);
+    return path;
+}
+
+bool poll(const std::function<bool()>& condition, int timeoutMs, int everyMs)
+{
+    QElapsedTimer since;
+    bool asked = false;
+    return testsupport::waitFor(
+        [&] {
+            if (asked && since.elapsed() < everyMs)
+                return false;
+            asked = true;
+            since.restart();
+            return condition();
+        },
+        timeoutMs);
+}
+
+} // namespace e2e

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// The person at the desktop of an end-to-end session: starts the real programs, finds their
+// windows, types and clicks into them through the X server (xdotool), and keeps screenshots of
+// the whole screen. Main thread of the test.
+namespace e2e {
+
+// One running program of the product, with the session's environment.
+class Program {
+public:
+    Program(const QString& executable, const QStringList& environment);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 pid() const { return m_process.processId(); }
+    // Waits until the program has ended by itself; its exit code, or nothing past the bound
+    // (then it is killed).
+    std::optional<int> waitForExit(int timeoutMs);
+    // What it printed, for the failure message.
+    QString output();
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+class Desktop {
+public:
+    explicit Desktop(QString screenshotDir);
+
+    // Whether the test runs on an X server with xdotool at hand.
+    static bool available();
+
+    // The visible top-level window titled exactly `title`, waiting up to `timeoutMs`.
+    std::optional<QString> waitForWindow(const QString& title, int timeoutMs = 10000);
+    // Whether no visible window is titled `title` any more, waiting up to `timeoutMs`.
+    bool waitForNoWindow(const QString& title, int timeoutMs = 10000);
+    // The window's place on the screen (its client area).
+    QRect geometry(const QString& window);
+    // Moves the window's top left corner to `point`, waiting until it is there.
+    void move(const QString& window, const QPoint& point);
+
+    // Gives `window` the keyboard and types a key chord ("ctrl+comma", "Tab", "space").
+    void key(const QString& window, const QString& chord);
+    // Types `chord` into `window` until `done` holds, a few times at most: keys sent to a window
+    // that has just appeared, or that lies under another, can be lost.
+    bool typeUntil(const QString& window, const QString& chord, const std::function<bool()>& done);
+    // Types `chord` into `window` until a window titled `title` shows; that window.
+    std::optional<QString> openWith(
+        const QString& window, const QString& chord, const QString& title);
+    // Presses and releases the left button at `point` on the screen.
+    void click(const QPoint& point);
+
+    // Saves the whole screen as "e2e-<name>.png"; returns its path.
+    QString screenshot(const QString& name);
+
+private:
+    QString xdotool(const QStringList& arguments);
+    QString m_dir;
+};
+
+// Waits on the event loop until `condition` holds, asking it at most every `everyMs`
+// (conditions here start programs or read the store).
+bool poll(const std::function<bool()>& condition, int timeoutMs, int everyMs = 100);
+
+} // namespace e2e
