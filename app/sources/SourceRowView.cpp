@@ -154,21 +154,6 @@ SourceTableViewCell::SourceTableViewCell(QWidget* parent)
 {
 }
 
-SourceTableViewCellDelegate* SourceTableViewCell::delegate() const
-{
-    if (m_delegateIsObject && !m_delegateGuard)
-        return nullptr;
-    return m_delegate;
-}
-
-void SourceTableViewCell::setDelegate(SourceTableViewCellDelegate* delegate)
-{
-    m_delegate = delegate;
-    auto* object = dynamic_cast<QObject*>(delegate);
-    m_delegateGuard = object;
-    m_delegateIsObject = object != nullptr;
-}
-
 void SourceTableViewCell::awakeFromNib()
 {
     if (!m_contentView)

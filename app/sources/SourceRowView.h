@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/sources/SourcesDataSource.h"
+#include "app/sources/WeakDelegate.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/VisualFormat.h"
 
@@ -73,8 +74,8 @@ public:
     SourceRowView* contentView() const { return m_contentView; }
     void setContentView(SourceRowView* view) { m_contentView = view; }
 
-    SourceTableViewCellDelegate* delegate() const;
-    void setDelegate(SourceTableViewCellDelegate* delegate);
+    SourceTableViewCellDelegate* delegate() const { return m_delegate.get(); }
+    void setDelegate(SourceTableViewCellDelegate* delegate) { m_delegate.set(delegate); }
 
     // Wires the remove button once the outlets are connected.
     void awakeFromNib();
@@ -87,7 +88,5 @@ public:
 
 private:
     QPointer<SourceRowView> m_contentView;
-    SourceTableViewCellDelegate* m_delegate = nullptr;
-    QPointer<QObject> m_delegateGuard;
-    bool m_delegateIsObject = false;
+    WeakDelegate<SourceTableViewCellDelegate> m_delegate;
 };

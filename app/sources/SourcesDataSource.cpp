@@ -58,21 +58,6 @@ SourcesDataSource::SourcesDataSource(QObject* parent)
 
 SourcesDataSource::~SourcesDataSource() = default;
 
-SourcesDataSourceDelegate* SourcesDataSource::delegate() const
-{
-    if (m_delegateIsObject && !m_delegateGuard)
-        return nullptr;
-    return m_delegate;
-}
-
-void SourcesDataSource::setDelegate(SourcesDataSourceDelegate* delegate)
-{
-    m_delegate = delegate;
-    auto* object = dynamic_cast<QObject*>(delegate);
-    m_delegateGuard = object;
-    m_delegateIsObject = object != nullptr;
-}
-
 void SourcesDataSource::attachToTableView(TableView* tableView)
 {
     m_tableView = tableView;

@@ -2,6 +2,7 @@
 
 #include "data/model/Source.h"
 #include "data/model/SourcesData.h"
+#include "app/sources/WeakDelegate.h"
 #include "platform/appkit/TableView.h"
 
 #include <QImage>
@@ -58,9 +59,9 @@ public:
 
     const SourcesData& sourcesData() const { return m_sourcesData; }
 
-    SourcesDataSourceDelegate* delegate() const;
+    SourcesDataSourceDelegate* delegate() const { return m_delegate.get(); }
     // Held weakly when the delegate is a QObject.
-    void setDelegate(SourcesDataSourceDelegate* delegate);
+    void setDelegate(SourcesDataSourceDelegate* delegate) { m_delegate.set(delegate); }
 
     void sourcesChanged(const Notification& notification);
     void sourceIconChanged(const Notification& notification);
@@ -84,9 +85,7 @@ private:
     QPointer<TableView> m_tableView;
     QList<std::shared_ptr<Source>> m_sources;
     const SourcesData m_sourcesData;
-    SourcesDataSourceDelegate* m_delegate = nullptr;
-    QPointer<QObject> m_delegateGuard;
-    bool m_delegateIsObject = false;
+    WeakDelegate<SourcesDataSourceDelegate> m_delegate;
 };
 
 Q_DECLARE_METATYPE(std::shared_ptr<const SourceData>)

@@ -180,6 +180,8 @@ TEST_F(SourcesList, FadesTheWelcomeScreenInAndOutWithTheFirstAndLastSource)
     testsupport::processEvents();
     time.advance(0.25);
     EXPECT_TRUE(welcome->isVisible()) << "fading out";
+    EXPECT_TRUE(welcome->testAttribute(Qt::WA_TransparentForMouseEvents))
+        << "the new row under it takes the clicks";
     EXPECT_GT(shownOpacity(welcome), 0.0);
     EXPECT_LT(shownOpacity(welcome), 1.0);
     time.advance(0.3);
