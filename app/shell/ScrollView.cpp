@@ -160,6 +160,12 @@ void ClipView::resizeEvent(QResizeEvent*)
     layout();
 }
 
+void ClipView::showEvent(QShowEvent*)
+{
+    // The document's size requests are not posted while the clip view is hidden.
+    layout();
+}
+
 bool ClipView::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::LayoutRequest && (watched == m_surface || watched == m_documentView))
