@@ -37,6 +37,21 @@ double unresisted(double offset, double dimension)
     return dimension / kRubberBand * (1.0 / (1.0 - offset / dimension) - 1.0);
 }
 
+struct Range {
+    double minY;
+    double maxY;
+    double dimension;
+};
+
+// The origins at rest, and the size the resistance past them is measured against.
+Range verticalRange(const ClipView* clip)
+{
+    const QRectF document = clip->documentRect();
+    const double minY = document.y();
+    return { minY, std::max(minY, document.y() + document.height() - clip->height()),
+             static_cast<double>(std::max(1, clip->height())) };
+}
+
 } // namespace
 
 // ClipView
@@ -297,10 +312,7 @@ void ScrollView::scrollWheel(const ScrollEvent& event)
         // Continue from where the list is, also in the middle of a bounce.
         const QPointF origin = m_contentView->boundsOrigin();
         m_contentView->setBoundsOrigin(origin);
-        const QRectF document = m_contentView->documentRect();
-        const double minY = document.y();
-        const double maxY = std::max(minY, document.y() + document.height() - m_contentView->height());
-        const double dimension = std::max(1, m_contentView->height());
+        const auto [minY, maxY, dimension] = verticalRange(m_contentView);
         m_rawY = origin.y() < minY ? minY - unresisted(minY - origin.y(), dimension)
             : origin.y() > maxY    ? maxY + unresisted(origin.y() - maxY, dimension)
                                    : origin.y();
@@ -322,10 +334,7 @@ void ScrollView::followDelta(double dy, bool elastic)
         return;
     }
     m_rawY -= dy;
-    const QRectF document = clip->documentRect();
-    const double minY = document.y();
-    const double maxY = std::max(minY, document.y() + document.height() - clip->height());
-    const double dimension = std::max(1, clip->height());
+    const auto [minY, maxY, dimension] = verticalRange(clip);
     const double y = m_rawY < minY ? minY - resisted(minY - m_rawY, dimension)
         : m_rawY > maxY            ? maxY + resisted(m_rawY - maxY, dimension)
                                    : m_rawY;
