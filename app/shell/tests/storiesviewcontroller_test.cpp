@@ -1,10 +1,14 @@
 #include "app/shell/Spinner.h"
 #include "app/shell/StoriesStoryboard.h"
 #include "app/shell/StoriesViewController.h"
+#include "app/shell/Storyboards.h"
 #include "app/shell/tests/ScrollTesting.h"
 
 #include "data/model/SourcesData.h"
+#include "platform/appkit/Controllers.h"
 #include "platform/appkit/Sound.h"
+#include "platform/appkit/Storyboard.h"
+#include "platform/appkit/TopLevelWindow.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/Workspace.h"
 #include "platform/foundation/Clock.h"
@@ -252,6 +256,46 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
     EXPECT_EQ(table()->rowForView(hit), 1);
     QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, overStrip);
     EXPECT_EQ(workspace.opened, QStringList { u"http://site.example.test/Later"_s });
+}
+
+TEST_F(StoriesWindowRefresh, ScreenshotsAtRestAndWithTheStripOpen)
+{
+    serveFeed(u"/news"_s, { u"Harbour bridge reopens after a year of repairs"_s,
+                            u"Local bakery wins the regional bread prize"_s,
+                            u"Storm warning for the north coast tonight"_s,
+                            u"City council approves new cycle lanes"_s,
+                            u"Museum opens its archive to the public"_s }, 100);
+    SourcesData().addSource(
+        std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
+    testsupport::processEvents();
+    registerApplicationStoryboards();
+    const std::shared_ptr<WindowController> scene = controllerCast<WindowController>(
+        Storyboard::named(u"Stories"_s)->instantiateInitialController());
+    ASSERT_TRUE(scene);
+    auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
+    ASSERT_TRUE(stories);
+    scene->showWindow(nullptr);
+    TopLevelWindow* shown = scene->window();
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return stories->contentView()->tableView()->numberOfRows() == 6; }));
+    WidgetScrollView* scroll = stories->scrollView();
+    ASSERT_TRUE(scroll);
+    EXPECT_EQ(scroll->delegate(), stories);
+    testsupport::processEvents();
+    QDir screenshots(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
+    screenshots.mkpath(u"."_s);
+    EXPECT_TRUE(shown->grab().save(screenshots.filePath(u"stories-list.png"_s)));
+
+    touchpad(scroll, QPoint(), Qt::ScrollBegin);
+    while (originY(scroll->clipView()) > -10)
+        touchpad(scroll, QPoint(0, 10), Qt::ScrollUpdate);
+    touchpad(scroll, QPoint(), Qt::ScrollEnd);
+    ASSERT_TRUE(scroll->refreshing());
+    clock.advance(0.6); // the list settles with the strip in view, the wave turning
+    EXPECT_EQ(originY(scroll->clipView()), 0);
+    EXPECT_TRUE(shown->grab().save(screenshots.filePath(u"stories-refreshing.png"_s)));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !scroll->refreshing(); }));
+    shown->close();
 }
 
 } // namespace
