@@ -49,7 +49,7 @@ Range verticalRange(const ClipView* clip)
     const QRectF document = clip->documentRect();
     const double minY = document.y();
     return { minY, std::max(minY, document.y() + document.height() - clip->height()),
-             static_cast<double>(std::max(1, clip->height())) };
+        static_cast<double>(std::max(1, clip->height())) };
 }
 
 } // namespace
@@ -91,13 +91,13 @@ void ClipView::addSubview(QWidget* view)
 void ClipView::setBoundsOrigin(const QPointF& origin)
 {
     QPointer<ClipView> self(this);
-    AnimationContext::animateValue(this, "boundsOrigin", m_origin, origin,
-                                   [self](const QVariant& value) {
-                                       if (!self)
-                                           return;
-                                       self->m_origin = value.toPointF();
-                                       self->placeSurface();
-                                   });
+    AnimationContext::animateValue(
+        this, "boundsOrigin", m_origin, origin, [self](const QVariant& value) {
+            if (!self)
+                return;
+            self->m_origin = value.toPointF();
+            self->placeSurface();
+        });
 }
 
 QRectF ClipView::documentRect() const
@@ -112,13 +112,10 @@ QPointF ClipView::constrainBoundsOrigin(const QPointF& origin) const
     const double maxX = document.x() + document.width() - width();
     const double maxY = document.y() + document.height() - height();
     return QPointF(std::max(document.x(), std::min(origin.x(), maxX)),
-                   std::max(document.y(), std::min(origin.y(), maxY)));
+        std::max(document.y(), std::min(origin.y(), maxY)));
 }
 
-void ClipView::scrollPoint(const QPointF& point)
-{
-    setBoundsOrigin(constrainBoundsOrigin(point));
-}
+void ClipView::scrollPoint(const QPointF& point) { setBoundsOrigin(constrainBoundsOrigin(point)); }
 
 void ClipView::layout()
 {
@@ -170,10 +167,7 @@ int ClipView::documentHeight() const
     return std::max(0, m_documentView->sizeHint().height());
 }
 
-void ClipView::resizeEvent(QResizeEvent*)
-{
-    layout();
-}
+void ClipView::resizeEvent(QResizeEvent*) { layout(); }
 
 void ClipView::showEvent(QShowEvent*)
 {
@@ -183,7 +177,8 @@ void ClipView::showEvent(QShowEvent*)
 
 bool ClipView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::LayoutRequest && (watched == m_surface || watched == m_documentView))
+    if (event->type() == QEvent::LayoutRequest
+        && (watched == m_surface || watched == m_documentView))
         layout();
     return QWidget::eventFilter(watched, event);
 }
@@ -214,20 +209,11 @@ void ScrollView::setContentView(ClipView* clipView)
     clipView->setDocumentView(document);
 }
 
-QWidget* ScrollView::documentView() const
-{
-    return m_contentView->documentView();
-}
+QWidget* ScrollView::documentView() const { return m_contentView->documentView(); }
 
-void ScrollView::setDocumentView(QWidget* view)
-{
-    m_contentView->setDocumentView(view);
-}
+void ScrollView::setDocumentView(QWidget* view) { m_contentView->setDocumentView(view); }
 
-void ScrollView::setEndsGesturesAfterQuietTime(bool on)
-{
-    s_quietEnds = on;
-}
+void ScrollView::setEndsGesturesAfterQuietTime(bool on) { s_quietEnds = on; }
 
 bool ScrollView::endsGesturesAfterQuietTime()
 {
@@ -235,20 +221,11 @@ bool ScrollView::endsGesturesAfterQuietTime()
     return s_quietEnds.value_or(QGuiApplication::platformName() == u"xcb"_s);
 }
 
-double ScrollView::quietTime()
-{
-    return kQuietTime;
-}
+double ScrollView::quietTime() { return kQuietTime; }
 
-double ScrollView::wheelStep()
-{
-    return kWheelStep;
-}
+double ScrollView::wheelStep() { return kWheelStep; }
 
-void ScrollView::resizeEvent(QResizeEvent*)
-{
-    m_contentView->setGeometry(rect());
-}
+void ScrollView::resizeEvent(QResizeEvent*) { m_contentView->setGeometry(rect()); }
 
 void ScrollView::wheelEvent(QWheelEvent* event)
 {
@@ -298,14 +275,15 @@ void ScrollView::handle(const ScrollEvent& event)
 void ScrollView::scrollWheel(const ScrollEvent& event)
 {
     const double dy = event.delta.y();
-    const bool phaseless = event.phase == ScrollEvent::None
-        && event.momentumPhase == ScrollEvent::None;
+    const bool phaseless
+        = event.phase == ScrollEvent::None && event.momentumPhase == ScrollEvent::None;
     if (phaseless && !endsGesturesAfterQuietTime()) {
         followDelta(dy, false);
         return;
     }
-    if (!m_inGesture && (phaseless || (event.phase & (ScrollEvent::Began | ScrollEvent::Changed))
-                         || (event.momentumPhase & (ScrollEvent::Began | ScrollEvent::Changed)))) {
+    if (!m_inGesture
+        && (phaseless || (event.phase & (ScrollEvent::Began | ScrollEvent::Changed))
+            || (event.momentumPhase & (ScrollEvent::Began | ScrollEvent::Changed)))) {
         m_inGesture = true;
         m_phaselessGesture = phaseless;
         m_contentView->setElastic(true);
@@ -329,8 +307,7 @@ void ScrollView::followDelta(double dy, bool elastic)
         return;
     ClipView* clip = m_contentView;
     if (!elastic) {
-        clip->setBoundsOrigin(
-            clip->constrainBoundsOrigin(clip->boundsOrigin() - QPointF(0, dy)));
+        clip->setBoundsOrigin(clip->constrainBoundsOrigin(clip->boundsOrigin() - QPointF(0, dy)));
         return;
     }
     m_rawY -= dy;

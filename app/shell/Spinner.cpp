@@ -46,10 +46,7 @@ QList<QImage> Spinner::loadImages() const
     return frames;
 }
 
-void Spinner::startAnimating()
-{
-    animateSequence(m_anim, kSequenceName, kLoopFramesPerSecond);
-}
+void Spinner::startAnimating() { animateSequence(m_anim, kSequenceName, kLoopFramesPerSecond); }
 
 void Spinner::stopAnimating()
 {

@@ -5,8 +5,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-StoriesViewController::StoriesViewController(const std::optional<QString>& nibName,
-                                             const std::optional<Bundle>& bundle)
+StoriesViewController::StoriesViewController(
+    const std::optional<QString>& nibName, const std::optional<Bundle>& bundle)
     : StoriesBaseViewController(nibName, bundle)
 {
 }
@@ -36,10 +36,7 @@ void StoriesViewController::scheduleRefresh()
         this);
 }
 
-void StoriesViewController::wantsRefresh(WidgetScrollView*)
-{
-    refresh();
-}
+void StoriesViewController::wantsRefresh(WidgetScrollView*) { refresh(); }
 
 void StoriesViewController::refresh()
 {

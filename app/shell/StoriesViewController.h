@@ -12,7 +12,7 @@ class StoriesViewController : public StoriesBaseViewController, public WidgetScr
     Q_OBJECT
 public:
     explicit StoriesViewController(const std::optional<QString>& nibName = std::nullopt,
-                                   const std::optional<Bundle>& bundle = std::nullopt);
+        const std::optional<Bundle>& bundle = std::nullopt);
 
     // Row 0 shows no story; story i is in row i + 1.
     int extraRows() const override { return 1; }
@@ -27,7 +27,7 @@ public:
     void scheduleRefresh();
     void wantsRefresh(WidgetScrollView* scrollView) override;
     // Refreshes now with a click, then closes the pull-to-refresh strip.
-    void refresh();
+    Q_INVOKABLE void refresh();
 
     // Seconds between two timed refreshes.
     static constexpr double refreshInterval = 300;

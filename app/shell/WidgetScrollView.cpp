@@ -37,10 +37,7 @@ void WidgetClipView::setShowsTop(bool showsTop)
     layout();
 }
 
-QRectF WidgetClipView::documentRect() const
-{
-    return documentRectFrom(ClipView::documentRect());
-}
+QRectF WidgetClipView::documentRect() const { return documentRectFrom(ClipView::documentRect()); }
 
 QRectF WidgetClipView::documentRectFrom(const QRectF& rect) const
 {
@@ -63,13 +60,13 @@ void RefreshView::setup()
     setAttribute(Qt::WA_TransparentForMouseEvents);
     addSubviews(this, m_spinner);
     constraint(this, m_spinner, LayoutAttribute::CenterX, LayoutRelation::Equal, this,
-               LayoutAttribute::CenterX);
+        LayoutAttribute::CenterX);
     constraint(this, m_spinner, LayoutAttribute::CenterY, LayoutRelation::Equal, this,
-               LayoutAttribute::CenterY);
+        LayoutAttribute::CenterY);
     constraint(this, m_spinner, LayoutAttribute::Width, LayoutRelation::Equal, nullptr,
-               LayoutAttribute::NotAnAttribute, 1.0, kSpinnerSize);
+        LayoutAttribute::NotAnAttribute, 1.0, kSpinnerSize);
     constraint(this, m_spinner, LayoutAttribute::Height, LayoutRelation::Equal, nullptr,
-               LayoutAttribute::NotAnAttribute, 1.0, kSpinnerSize);
+        LayoutAttribute::NotAnAttribute, 1.0, kSpinnerSize);
 }
 
 void RefreshView::setRefreshing(bool refreshing)
@@ -118,10 +115,7 @@ void WidgetScrollView::setRefreshing(bool refreshing)
     clipView()->setShowsTop(refreshing);
 }
 
-LayoutViews WidgetScrollView::views() const
-{
-    return { { u"refresh"_s, m_refreshView } };
-}
+LayoutViews WidgetScrollView::views() const { return { { u"refresh"_s, m_refreshView } }; }
 
 WidgetClipView* WidgetScrollView::clipView() const
 {
@@ -131,10 +125,7 @@ WidgetClipView* WidgetScrollView::clipView() const
     return clip;
 }
 
-void WidgetScrollView::awakeFromNib()
-{
-    setupRefreshView();
-}
+void WidgetScrollView::awakeFromNib() { setupRefreshView(); }
 
 void WidgetScrollView::setupRefreshView()
 {
@@ -149,7 +140,8 @@ int WidgetScrollView::pullDistance(double clipOriginY)
 
 int WidgetScrollView::frameForPull(int pullDistance)
 {
-    return std::min(kLastFrame, static_cast<int>(kFramesPerPoint * static_cast<float>(pullDistance)));
+    return std::min(
+        kLastFrame, static_cast<int>(kFramesPerPoint * static_cast<float>(pullDistance)));
 }
 
 void WidgetScrollView::scrollWheel(const ScrollEvent& event)

@@ -16,10 +16,11 @@ inline void deliver(QWidget* scrollView, QWheelEvent& event)
 }
 
 // A touchpad event: a pixel delta (positive y pulls the list down) in a phase.
-inline void touchpad(QWidget* scrollView, QPoint delta, Qt::ScrollPhase phase, QPoint at = { 40, 40 })
+inline void touchpad(
+    QWidget* scrollView, QPoint delta, Qt::ScrollPhase phase, QPoint at = { 40, 40 })
 {
-    QWheelEvent event(at, scrollView->mapToGlobal(at), delta, delta * 2, Qt::NoButton, Qt::NoModifier,
-                      phase, false);
+    QWheelEvent event(at, scrollView->mapToGlobal(at), delta, delta * 2, Qt::NoButton,
+        Qt::NoModifier, phase, false);
     deliver(scrollView, event);
 }
 
@@ -27,7 +28,7 @@ inline void touchpad(QWidget* scrollView, QPoint delta, Qt::ScrollPhase phase, Q
 inline void wheel(QWidget* scrollView, int notches, QPoint at = { 40, 40 })
 {
     QWheelEvent event(at, scrollView->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     deliver(scrollView, event);
 }
 

@@ -170,7 +170,8 @@ protected:
         ok.headers = { { "Content-Type", "application/json" } };
         server.reply(u"/api/v1/stories/clicked"_s, ok);
         const Url api = TickerlyAPIClient::defaultBaseURL();
-        UrlSessionTesting::mapToLoopback(u"http"_s, api.host(), api.port().value_or(80), server.port());
+        UrlSessionTesting::mapToLoopback(
+            u"http"_s, api.host(), api.port().value_or(80), server.port());
     }
     void TearDown() override
     {
@@ -200,8 +201,10 @@ protected:
 
 TEST_F(StoriesWindowRefresh, ShowsEveryStoryBelowOneEmptyRow)
 {
-    serveFeed(u"/news"_s, { u"Story 0"_s, u"Story 1"_s, u"Story 2"_s, u"Story 3"_s,
-                            u"Story 4"_s, u"Story 5"_s, u"Story 6"_s }, 100);
+    serveFeed(u"/news"_s,
+        { u"Story 0"_s, u"Story 1"_s, u"Story 2"_s, u"Story 3"_s, u"Story 4"_s, u"Story 5"_s,
+            u"Story 6"_s },
+        100);
     SourcesData().addSource(
         std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
     testsupport::processEvents();
@@ -260,11 +263,13 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
 
 TEST_F(StoriesWindowRefresh, ScreenshotsAtRestAndWithTheStripOpen)
 {
-    serveFeed(u"/news"_s, { u"Harbour bridge reopens after a year of repairs"_s,
-                            u"Local bakery wins the regional bread prize"_s,
-                            u"Storm warning for the north coast tonight"_s,
-                            u"City council approves new cycle lanes"_s,
-                            u"Museum opens its archive to the public"_s }, 100);
+    serveFeed(u"/news"_s,
+        { u"Harbour bridge reopens after a year of repairs"_s,
+            u"Local bakery wins the regional bread prize"_s,
+            u"Storm warning for the north coast tonight"_s,
+            u"City council approves new cycle lanes"_s,
+            u"Museum opens its archive to the public"_s },
+        100);
     SourcesData().addSource(
         std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
     testsupport::processEvents();

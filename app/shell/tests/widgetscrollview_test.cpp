@@ -164,8 +164,7 @@ TEST_F(WidgetScrollViewTest, MapsThePullToSpinnerFramesWithoutALowerBound)
     };
     touchpad(scrollView, QPoint(), Qt::ScrollBegin);
     for (const Case& c : { Case { 76, 3 }, Case { 67, 30 }, Case { 35, 126 }, Case { 34.5, 127 },
-                           Case { -200, 127 }, Case { 76.9, 3 }, Case { 77, 0 },
-                           Case { 100, std::nullopt } }) {
+             Case { -200, 127 }, Case { 76.9, 3 }, Case { 77, 0 }, Case { 100, std::nullopt } }) {
         SCOPED_TRACE(c.origin);
         clip->setBoundsOrigin(QPointF(0, c.origin));
         touchpad(scrollView, QPoint(), Qt::ScrollUpdate);
