@@ -114,7 +114,8 @@ namespace {
                 + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() + "</updated>\n";
             for (const Item& item : items)
                 doc += "<entry><title>" + item.title + "</title><link href=\"" + item.link
-                    + "\"/><id>" + item.link + "</id><updated>"
+                    + "\"/><id>" + item.link + "</id><published>"
+                    + item.date.toString(Qt::ISODate).toUtf8() + "</published><updated>"
                     + item.date.toString(Qt::ISODate).toUtf8() + "</updated><summary>" + item.text
                     + "</summary></entry>\n";
             return doc + "</feed>\n";

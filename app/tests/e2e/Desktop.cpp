@@ -74,12 +74,21 @@ QString Desktop::xdotool(const QStringList& arguments)
 
 std::optional<QString> Desktop::waitForWindow(const QString& title, int timeoutMs)
 {
+    // Untitled windows (a sheet, a panel) carry the program's name too: the largest one named
+    // `title` is the window a person means.
     QString found;
     const QString pattern = u'^' + QRegularExpression::escape(title) + u'$';
     poll(
         [&] {
-            found = xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, pattern })
-                        .section(u'\n', 0, 0);
+            int largest = 0;
+            const QString ids = xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, pattern });
+            for (const QString& id : ids.split(u'\n', Qt::SkipEmptyParts)) {
+                const QRect rect = geometry(id);
+                if (rect.width() * rect.height() > largest) {
+                    largest = rect.width() * rect.height();
+                    found = id;
+                }
+            }
             return !found.isEmpty();
         },
         timeoutMs);
@@ -129,26 +138,27 @@ void Desktop::key(const QString& window, const QString& chord)
 {
     // Without a window manager nobody else hands out the keyboard.
     xdotool({ u"windowfocus"_s, u"--sync"_s, window });
-    xdotool({ u"key"_s, u"--window"_s, window, u"--clearmodifiers"_s, chord });
+    xdotool({ u"key"_s, u"--clearmodifiers"_s, chord });
     testsupport::processEvents();
 }
 
 bool Desktop::typeUntil(
-    const QString& window, const QString& chord, const std::function<bool()>& done)
+    const QString& into, const QString& chord, const std::function<bool()>& done)
 {
     for (int attempt = 0; attempt < 4; ++attempt) {
-        key(window, chord);
-        if (poll(done, 2500))
+        if (const auto window = waitForWindow(into, 5000))
+            key(*window, chord);
+        if (poll(done, 5000))
             return true;
     }
     return false;
 }
 
 std::optional<QString> Desktop::openWith(
-    const QString& window, const QString& chord, const QString& title)
+    const QString& into, const QString& chord, const QString& title)
 {
     std::optional<QString> opened;
-    typeUntil(window, chord, [&] {
+    typeUntil(into, chord, [&] {
         opened = waitForWindow(title, 0);
         return opened.has_value();
     });
@@ -160,6 +170,12 @@ void Desktop::click(const QPoint& point)
     xdotool(
         { u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y()) });
     xdotool({ u"click"_s, u"1"_s });
+}
+
+void Desktop::scrollUp(const QPoint& point, int clicks)
+{
+    xdotool({ u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y()) });
+    xdotool({ u"click"_s, u"--repeat"_s, QString::number(clicks), u"--delay"_s, u"30"_s, u"4"_s });
 }
 
 QString Desktop::screenshot(const QString& name)

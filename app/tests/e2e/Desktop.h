@@ -41,7 +41,7 @@ public:
     static bool available();
 
     // The visible top-level window titled exactly `title`, waiting up to `timeoutMs`.
-    std::optional<QString> waitForWindow(const QString& title, int timeoutMs = 10000);
+    std::optional<QString> waitForWindow(const QString& title, int timeoutMs = 20000);
     // Whether no visible window is titled `title` any more, waiting up to `timeoutMs`.
     bool waitForNoWindow(const QString& title, int timeoutMs = 10000);
     // The window's place on the screen (its client area).
@@ -59,6 +59,9 @@ public:
         const QString& window, const QString& chord, const QString& title);
     // Presses and releases the left button at `point` on the screen.
     void click(const QPoint& point);
+
+    // Turns the mouse wheel `clicks` notches up (the list follows down) at `point`.
+    void scrollUp(const QPoint& point, int clicks);
 
     // Saves the whole screen as "e2e-<name>.png"; returns its path.
     QString screenshot(const QString& name);
