@@ -169,20 +169,53 @@ void Desktop::click(const QPoint& point)
 {
     xdotool(
         { u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y()) });
-    xdotool({ u"click"_s, u"1"_s });
+    // As a hand does: the pointer comes to rest over the control (which shows it hovered)
+    // before the button goes down.
+    settledScreen();
+    xdotool({ u"mousedown"_s, u"1"_s });
+    xdotool({ u"mouseup"_s, u"1"_s });
+}
+
+void Desktop::drag(const QPoint& from, const QPoint& to)
+{
+    const auto moveTo = [this](const QPoint& point) {
+        xdotool({ u"mousemove"_s, u"--sync"_s, QString::number(point.x()),
+            QString::number(point.y()) });
+    };
+    moveTo(from);
+    xdotool({ u"mousedown"_s, u"1"_s });
+    constexpr int steps = 12;
+    for (int i = 1; i <= steps; ++i)
+        moveTo(from + (to - from) * i / steps);
+    xdotool({ u"mouseup"_s, u"1"_s });
 }
 
 void Desktop::scrollUp(const QPoint& point, int clicks)
 {
-    xdotool({ u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y()) });
+    xdotool(
+        { u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y()) });
     xdotool({ u"click"_s, u"--repeat"_s, QString::number(clicks), u"--delay"_s, u"30"_s, u"4"_s });
+}
+
+QImage Desktop::settledScreen()
+{
+    // The programs draw in their own time: the screen has settled once two grabs a moment apart
+    // agree (an animation that never rests is taken as it is after a while).
+    QImage last;
+    QImage grab;
+    poll(
+        [&] {
+            last = std::exchange(grab, QGuiApplication::primaryScreen()->grabWindow(0).toImage());
+            return grab == last;
+        },
+        3000, 250);
+    return grab;
 }
 
 QString Desktop::screenshot(const QString& name)
 {
-    testsupport::processEvents();
     const QString path = QDir(m_dir).filePath(u"e2e-"_s + name + u".png"_s);
-    QGuiApplication::primaryScreen()->grabWindow(0).save(path);
+    settledScreen().save(path);
     return path;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -60,13 +61,16 @@ public:
     // Presses and releases the left button at `point` on the screen.
     void click(const QPoint& point);
 
+    // Presses the left button at `from`, moves to `to` in small steps, and lets go there.
+    void drag(const QPoint& from, const QPoint& to);
     // Turns the mouse wheel `clicks` notches up (the list follows down) at `point`.
     void scrollUp(const QPoint& point, int clicks);
 
-    // Saves the whole screen as "e2e-<name>.png"; returns its path.
+    // Saves the whole screen as "e2e-<name>.png" once it has settled; returns its path.
     QString screenshot(const QString& name);
 
 private:
+    QImage settledScreen();
     QString xdotool(const QStringList& arguments);
     QString m_dir;
 };

@@ -1,0 +1,88 @@
+// The application's stories window over 240 sources, each under its own host name in the
+// loopback world, every answer delayed 200 ms: the time from the window's refresh starting (it
+// refreshes as it opens) until the first story row of the new list is painted.
+
+#include "app/shell/Application.h"
+#include "app/shell/Storyboards.h"
+#include "data/model/SourcesData.h"
+#include "data/model/StoredStoriesData.h"
+#include "storylist/ListCellView.h"
+#include "testsupport/LoopbackWorld.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr int sourceCount = 240;
+
+// Notes the first paint of a story row.
+class FirstRowPaint : public QObject {
+public:
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && qobject_cast<ListCellView*>(watched))
+            painted = true;
+        return false;
+    }
+};
+
+void BM_StoriesWindowRefreshOf240DelayedSources(benchmark::State& state)
+{
+    qputenv("TICKERLY_LOOPBACK_ONLY", "1");
+    testsupport::LoopbackWorld world(sourceCount + 16);
+    for (int i = 0; i < sourceCount; ++i)
+        world.addFeedSite(u"site%1.test"_s.arg(i, 3, 10, QChar(u'0')), u"Site %1"_s.arg(i),
+            testsupport::LoopbackWorld::FeedFormat::rss, 20, QColor::fromHsv(i * 3 % 360, 160, 200),
+            200, i, 45);
+    world.mapHostsHere();
+    registerApplicationStoryboards();
+    Application application;
+    FirstRowPaint watcher;
+    qApp->installEventFilter(&watcher);
+
+    // One data home for the run: the shared store stays open for the life of the process.
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    SourcesData sources;
+    for (int i = 0; i < sourceCount; ++i) {
+        const QString host = u"site%1.test"_s.arg(i, 3, 10, QChar(u'0'));
+        sources.addSource(std::make_shared<Source>(u"Site %1"_s.arg(i), world.feedURL(host)));
+    }
+
+    for (auto _ : state) {
+        state.PauseTiming();
+        // Every refresh starts from an empty list, so nothing stored is painted first.
+        StoredStoriesData().storeStories({});
+        watcher.painted = false;
+        QElapsedTimer clock;
+        state.ResumeTiming();
+        clock.start();
+        application.openStoriesWindow();
+        while (!watcher.painted && clock.elapsed() < 30'000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        state.PauseTiming();
+        if (!watcher.painted)
+            state.SkipWithError("no story row was painted");
+        state.counters["painted_ms"] = benchmark::Counter(
+            static_cast<double>(clock.elapsed()), benchmark::Counter::kAvgIterations);
+        application.openStoriesWindow(); // closes it
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    qApp->removeEventFilter(&watcher);
+}
+BENCHMARK(BM_StoriesWindowRefreshOf240DelayedSources)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
