@@ -21,16 +21,22 @@ namespace {
 
 constexpr int sourceCount = 240;
 
-// Notes the first paint of a story row.
-class FirstRowPaint : public QObject {
+// Notes when the window first paints anything, and when it first paints a story row.
+class FirstPaints : public QObject {
 public:
-    bool painted = false;
+    QElapsedTimer clock;
+    qint64 windowMs = -1;
+    qint64 rowMs = -1;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint && qobject_cast<ListCellView*>(watched))
-            painted = true;
+        if (event->type() != QEvent::Paint)
+            return false;
+        if (windowMs < 0)
+            windowMs = clock.elapsed();
+        if (rowMs < 0 && qobject_cast<ListCellView*>(watched))
+            rowMs = clock.elapsed();
         return false;
     }
 };
@@ -46,12 +52,14 @@ void BM_StoriesWindowRefreshOf240DelayedSources(benchmark::State& state)
     world.mapHostsHere();
     registerApplicationStoryboards();
     Application application;
-    FirstRowPaint watcher;
+    FirstPaints watcher;
     qApp->installEventFilter(&watcher);
 
     // One data home for the run: the shared store stays open for the life of the process.
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    // FIXME: about half the runs of this program end in heap corruption during or after the
+    // refresh (bench/README.md has the backtraces); not found yet.
     SourcesData sources;
     for (int i = 0; i < sourceCount; ++i) {
         const QString host = u"site%1.test"_s.arg(i, 3, 10, QChar(u'0'));
@@ -62,18 +70,17 @@ void BM_StoriesWindowRefreshOf240DelayedSources(benchmark::State& state)
         state.PauseTiming();
         // Every refresh starts from an empty list, so nothing stored is painted first.
         StoredStoriesData().storeStories({});
-        watcher.painted = false;
-        QElapsedTimer clock;
+        watcher.windowMs = watcher.rowMs = -1;
         state.ResumeTiming();
-        clock.start();
+        watcher.clock.start();
         application.openStoriesWindow();
-        while (!watcher.painted && clock.elapsed() < 30'000)
+        while (watcher.rowMs < 0 && watcher.clock.elapsed() < 30'000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         state.PauseTiming();
-        if (!watcher.painted)
+        if (watcher.rowMs < 0)
             state.SkipWithError("no story row was painted");
-        state.counters["painted_ms"] = benchmark::Counter(
-            static_cast<double>(clock.elapsed()), benchmark::Counter::kAvgIterations);
+        state.counters["window_painted_ms"] = static_cast<double>(watcher.windowMs);
+        state.counters["list_painted_ms"] = static_cast<double>(watcher.rowMs);
         application.openStoriesWindow(); // closes it
         QCoreApplication::processEvents();
         state.ResumeTiming();
