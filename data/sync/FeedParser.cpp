@@ -5,6 +5,8 @@
 
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -33,7 +35,8 @@ QString trimmedSpaces(const QString& text)
     return text.mid(begin, end - begin);
 }
 
-// The text cut to its first `maxLength` characters (grapheme clusters), in one pass over it.
+// The text cut to its first `maxLength` characters (grapheme clusters). Only a window past the
+// cut is segmented: a boundary depends on no text beyond the character that follows it.
 QString cutToCharacters(const QString& text, qsizetype maxLength)
 {
     // A character is at least one unit long.
@@ -41,22 +44,45 @@ QString cutToCharacters(const QString& text, qsizetype maxLength)
         return text;
     if (maxLength <= 0)
         return QString();
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype at = 0;
-    for (qsizetype clusters = 0; clusters < maxLength; ++clusters) {
-        at = finder.toNextBoundary();
-        if (at < 0)
-            return text;
+    for (qsizetype window = std::min(text.size(), 2 * maxLength + 16);; window = std::min(text.size(), 4 * window)) {
+        const bool whole = window == text.size();
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.constData(), window);
+        qsizetype at = 0;
+        qsizetype clusters = 0;
+        while (clusters < maxLength && (at = finder.toNextBoundary()) >= 0)
+            ++clusters;
+        if (whole) {
+            if (clusters < maxLength)
+                return text;
+            return at < text.size() ? text.left(at) : text;
+        }
+        // A boundary is only sure with the whole character after it inside the window.
+        if (clusters == maxLength && at + 2 <= window)
+            return text.left(at);
     }
-    return at < text.size() ? text.left(at) : text;
 }
 
-std::optional<Url> imageLinkIn(const QString& value)
+// ASCII letters folded; nothing else folds onto the letters of "http://".
+bool containsHttpScheme(QByteArrayView value)
+{
+    static constexpr char scheme[] = "http://";
+    constexpr qsizetype n = sizeof(scheme) - 1;
+    for (qsizetype i = 0; i + n <= value.size(); ++i) {
+        qsizetype k = 0;
+        while (k < n && (value[i + k] | (k < 4 ? 0x20 : 0)) == scheme[k])
+            ++k;
+        if (k == n)
+            return true;
+    }
+    return false;
+}
+
+std::optional<Url> imageLinkIn(QByteArrayView value)
 {
     // Most attribute values hold no address at all; skip the pattern search for them.
-    if (!value.contains(u"http://"_s, Qt::CaseInsensitive))
+    if (!containsHttpScheme(value))
         return std::nullopt;
-    return getImageLink(value.trimmed());
+    return getImageLink(QString::fromUtf8(value).trimmed());
 }
 
 } // namespace
@@ -71,36 +97,55 @@ FeedParser::FeedParser(const QByteArray& feedData, std::shared_ptr<Source> sourc
 
 FeedParser::~FeedParser() = default;
 
-bool FeedParser::isPath(std::initializer_list<QStringView> path) const
+FeedParser::Name FeedParser::nameOf(QByteArrayView name)
 {
-    if (elementStack.size() != qsizetype(path.size()))
-        return false;
-    qsizetype i = 0;
-    for (const QStringView name : path) {
-        if (elementStack[i++] != name)
-            return false;
+    static const std::pair<QByteArrayView, Name> names[] = { { "rss", Name::Rss }, { "channel", Name::Channel },
+        { "item", Name::Item }, { "feed", Name::Feed }, { "entry", Name::Entry }, { "rdf:RDF", Name::RdfRoot },
+        { "title", Name::Title }, { "link", Name::Link }, { "image", Name::Image }, { "url", Name::Url },
+        { "content", Name::Content }, { "description", Name::Description }, { "pubDate", Name::PubDate },
+        { "dc:date", Name::DcDate }, { "published", Name::Published } };
+    for (const auto& [text, id] : names) {
+        if (name == text)
+            return id;
     }
-    return true;
+    return Name::Other;
+}
+
+bool FeedParser::isPath(std::initializer_list<Name> path) const
+{
+    return std::equal(elementStack.begin(), elementStack.end(), path.begin(), path.end());
 }
 
 bool FeedParser::isItemPath() const
 {
-    return isPath({ u"rss", u"channel", u"item" }) || isPath({ u"feed", u"entry" }) || isPath({ u"rdf:RDF", u"item" });
+    return isPath({ Name::Rss, Name::Channel, Name::Item }) || isPath({ Name::Feed, Name::Entry })
+        || isPath({ Name::RdfRoot, Name::Item });
 }
 
-void FeedParser::didStartElement(const QString& name, const XmlAttributes& attributes)
+std::optional<QString> FeedParser::currentString() const
 {
-    if (elementStack.isEmpty())
-        m_isFeed = name == u"rss"_s || name == u"feed"_s || name == u"rdf:RDF"_s;
-    elementStack.append(name);
-    currentString.reset();
+    if (!hasCurrentString)
+        return std::nullopt;
+    return QString::fromUtf8(currentBytes);
+}
+
+void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const* attributes)
+{
+    const Name name = nameOf(nameBytes);
+    if (elementStack.empty())
+        m_isFeed = name == Name::Rss || name == Name::Feed || name == Name::RdfRoot;
+    elementStack.push_back(name);
+    hasCurrentString = false;
+    currentBytes.clear();
     currentImageLink.reset();
-    for (const auto& [key, value] : attributes) {
+    for (int i = 0; attributes && attributes[i]; i += 2) {
+        const QByteArrayView key(attributes[i]);
+        const QByteArrayView value = attributes[i + 1] ? QByteArrayView(attributes[i + 1]) : QByteArrayView();
         if (auto image = imageLinkIn(value))
             currentImageLink = std::move(image);
-        if (name == u"link"_s && key == u"href"_s) {
-            if (auto url = Url::fromString(value)) {
-                if (isPath({ u"feed", u"link" }))
+        if (name == Name::Link && key == "href") {
+            if (auto url = Url::fromString(QString::fromUtf8(value))) {
+                if (isPath({ Name::Feed, Name::Link }))
                     link = std::move(url);
                 else
                     currentLink = std::move(url);
@@ -109,16 +154,15 @@ void FeedParser::didStartElement(const QString& name, const XmlAttributes& attri
     }
 }
 
-void FeedParser::foundCharacters(const QString& text)
+void FeedParser::foundCharactersUtf8(QByteArrayView text)
 {
-    if (currentString)
-        currentString->append(text);
-    else
-        currentString = text;
+    hasCurrentString = true;
+    currentBytes.append(text.data(), size_t(text.size()));
 }
 
-void FeedParser::didEndElement(const QString& name)
+void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
 {
+    const Name name = nameOf(nameBytes);
     if (isItemPath() && m_source) {
         auto story = std::make_shared<NewsStory>(currentTitle, currentDescription, currentLink,
             NewsStory::AbsoluteDate { currentDate }, m_source);
@@ -133,30 +177,31 @@ void FeedParser::didEndElement(const QString& name)
         currentDate.reset();
         currentImageLink.reset();
     }
-    if (isPath({ u"rss", u"channel", u"title" }) || isPath({ u"feed", u"title" }) || isPath({ u"rdf:RDF", u"channel", u"title" }))
-        title = currentString;
-    if (currentString && isPath({ u"rss", u"channel", u"link" })) {
-        if (auto url = linkFromText(*currentString))
+    if (isPath({ Name::Rss, Name::Channel, Name::Title }) || isPath({ Name::Feed, Name::Title })
+        || isPath({ Name::RdfRoot, Name::Channel, Name::Title }))
+        title = currentString();
+    if (hasCurrentString && isPath({ Name::Rss, Name::Channel, Name::Link })) {
+        if (auto url = linkFromText(*currentString()))
             link = std::move(url);
     }
-    if (currentString && isPath({ u"rss", u"channel", u"image", u"url" })) {
-        if (auto url = linkFromText(*currentString))
+    if (hasCurrentString && isPath({ Name::Rss, Name::Channel, Name::Image, Name::Url })) {
+        if (auto url = linkFromText(*currentString()))
             imageURL = std::move(url);
     }
-    if (!elementStack.isEmpty())
-        elementStack.removeLast();
+    if (!elementStack.empty())
+        elementStack.pop_back();
 
-    if (!currentString || currentString->isEmpty() || !isItemPath())
+    if (!hasCurrentString || currentBytes.empty() || !isItemPath())
         return;
-    if (name == u"title"_s) {
-        currentTitle = fixText(*currentString);
-    } else if (name == u"link"_s) {
-        if (auto url = linkFromText(*currentString))
+    if (name == Name::Title) {
+        currentTitle = fixText(*currentString());
+    } else if (name == Name::Link) {
+        if (auto url = linkFromText(*currentString()))
             currentLink = std::move(url);
-    } else if (name == u"content"_s || name == u"description"_s) {
-        currentDescription = fixText(*currentString, descriptionMaxLength);
-    } else if (name == u"pubDate"_s || name == u"dc:date"_s || name == u"published"_s) {
-        currentDate = currentString->trimmed();
+    } else if (name == Name::Content || name == Name::Description) {
+        currentDescription = fixText(*currentString(), descriptionMaxLength);
+    } else if (name == Name::PubDate || name == Name::DcDate || name == Name::Published) {
+        currentDate = currentString()->trimmed();
     }
 }
 

@@ -15,6 +15,24 @@ void XmlParserDelegate::didStartElement(const QString&, const XmlAttributes&) { 
 void XmlParserDelegate::didEndElement(const QString&) { }
 void XmlParserDelegate::foundCharacters(const QString&) { }
 
+void XmlParserDelegate::didStartElementUtf8(QByteArrayView name, const char* const* atts)
+{
+    XmlAttributes attributes;
+    for (int i = 0; atts && atts[i]; i += 2)
+        attributes.append({ QString::fromUtf8(atts[i]), atts[i + 1] ? QString::fromUtf8(atts[i + 1]) : QString() });
+    didStartElement(QString::fromUtf8(name), attributes);
+}
+
+void XmlParserDelegate::didEndElementUtf8(QByteArrayView name)
+{
+    didEndElement(QString::fromUtf8(name));
+}
+
+void XmlParserDelegate::foundCharactersUtf8(QByteArrayView text)
+{
+    foundCharacters(QString::fromUtf8(text));
+}
+
 namespace {
 
 // Feeds are read in chunks: libxml2's push parser is markedly faster than the one-shot call.
@@ -39,9 +57,9 @@ void initialiseLibxml()
     });
 }
 
-QString text(const xmlChar* s, int length = -1)
+QByteArrayView view(const xmlChar* s)
 {
-    return QString::fromUtf8(reinterpret_cast<const char*>(s), length);
+    return QByteArrayView(reinterpret_cast<const char*>(s));
 }
 
 // libxml2 checks each attribute of a start tag against all those before it, so one tag with
@@ -225,24 +243,20 @@ struct XmlParserCallbacks {
     static void startElement(void* ctx, const xmlChar* name, const xmlChar** atts)
     {
         XmlParser* p = self(ctx);
-        if (!live(p))
-            return;
-        XmlAttributes attributes;
-        for (int i = 0; atts && atts[i]; i += 2)
-            attributes.append({ text(atts[i]), atts[i + 1] ? text(atts[i + 1]) : QString() });
-        p->m_delegate->didStartElement(text(name), attributes);
+        if (live(p))
+            p->m_delegate->didStartElementUtf8(view(name), reinterpret_cast<const char* const*>(atts));
     }
     static void endElement(void* ctx, const xmlChar* name)
     {
         XmlParser* p = self(ctx);
         if (live(p))
-            p->m_delegate->didEndElement(text(name));
+            p->m_delegate->didEndElementUtf8(view(name));
     }
     static void characters(void* ctx, const xmlChar* ch, int len)
     {
         XmlParser* p = self(ctx);
         if (live(p))
-            p->m_delegate->foundCharacters(text(ch, len));
+            p->m_delegate->foundCharactersUtf8(QByteArrayView(reinterpret_cast<const char*>(ch), len));
     }
     static void error(void* ctx, const char*, ...)
     {
