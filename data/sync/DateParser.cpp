@@ -158,8 +158,9 @@ private:
         // Before 1600 the patterns' calendar is Julian in part; such dates go to them.
         if (year < 1600 || year > 9999 || !QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59)
             return std::nullopt;
-        const qint64 local = QDateTime(QDate(year, month, day), QTime(hour, minute, second, msec), Qt::UTC).toMSecsSinceEpoch();
-        return QDateTime::fromMSecsSinceEpoch(local - qint64(offset) * 1000, Qt::UTC);
+        const qint64 days = QDate(year, month, day).toJulianDay() - QDate(1970, 1, 1).toJulianDay();
+        const qint64 seconds = days * 86400 + hour * 3600 + minute * 60 + second - offset;
+        return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + msec, Qt::UTC);
     }
 
     // [Www, ]d MMM yyyy HH:mm[:ss][ zone]

@@ -137,18 +137,17 @@ std::optional<Url> getImageLink(const QString& text)
     // The image pattern cannot cross a double quote, and within one quote-free run a match from
     // a later "http://" would also be a match from the first one. So only the first "http://"
     // of each run needs trying, which keeps the search linear on hostile pages.
-    static const Regex start(u"http://"_s, true);
     static const Regex image(u"http://[^\"]+\\.(jpg|jpeg|png|gif)(\\?[^\"]*)?"_s, true);
 
     qsizetype from = 0;
     while (from < text.size()) {
-        const Regex::Match candidate = start.firstMatch(text, from);
-        if (candidate.start < 0)
+        const qsizetype candidate = text.indexOf(u"http://"_s, from, Qt::CaseInsensitive);
+        if (candidate < 0)
             return std::nullopt;
-        qsizetype runEnd = text.indexOf(u'"', candidate.start);
+        qsizetype runEnd = text.indexOf(u'"', candidate);
         if (runEnd < 0)
             runEnd = text.size();
-        const Regex::Match m = image.matchAt(text, candidate.start, runEnd);
+        const Regex::Match m = image.matchAt(text, candidate, runEnd);
         if (m.start >= 0)
             return Url::fromString(text.mid(m.start, m.end - m.start));
         from = runEnd + 1;
@@ -164,6 +163,9 @@ QString fixHTMLEncodings(const QString& text)
         { u"&#34;"_s, u"\""_s }, { u"&#38;"_s, u"&"_s }, { u"&#39;"_s, u"'"_s },
         { u"&#60;"_s, u"<"_s }, { u"&#62;"_s, u">"_s }, { u"&#160;"_s, u" "_s },
     };
+    // Every change starts at an "&".
+    if (!text.contains(u'&'))
+        return text;
     QString result = text;
     for (const auto& [entity, replacement] : entities)
         result.replace(entity, replacement);

@@ -6,6 +6,7 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
@@ -130,7 +131,22 @@ qsizetype firstOversizedStartTag(const QByteArray& bytes)
     qsizetype tagStart = 0;
     qsizetype attributes = 0;
     const qsizetype maxTagUnits = maxStartTagBytes / u.width;
+    // In single-byte documents, runs that cannot change the state are stepped over at once.
+    const auto nextByte = [&u](qsizetype from, char byte) {
+        const void* at = std::memchr(u.data + from, byte, size_t(u.size - from));
+        return at ? static_cast<const uchar*>(at) - u.data : u.size;
+    };
     for (qsizetype i = 0; i < u.size; ++i) {
+        if (u.width == 1) {
+            if (state == State::Text)
+                i = nextByte(i, '<');
+            else if (state == State::StartTag && quote)
+                i = std::min(nextByte(i, char(quote)), tagStart + maxTagUnits + 1);
+            else if (state == State::Skipping)
+                i = nextByte(i, *skipTo);
+            if (i == u.size)
+                break;
+        }
         const char16_t c = u[i];
         switch (state) {
         case State::Text:
