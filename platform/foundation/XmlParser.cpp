@@ -142,6 +142,9 @@ qsizetype firstOversizedStartTag(const QByteArray& bytes)
                 i = nextByte(i, '<');
             else if (state == State::StartTag && quote)
                 i = std::min(nextByte(i, char(quote)), tagStart + maxTagUnits + 1);
+            else if (state == State::StartTag)
+                for (const qsizetype bound = std::min(u.size, tagStart + maxTagUnits + 1);
+                     i < bound && u.data[i] != '"' && u.data[i] != '\'' && u.data[i] != '>'; ++i) { }
             else if (state == State::Skipping)
                 i = nextByte(i, *skipTo);
             if (i == u.size)
