@@ -130,15 +130,27 @@ FeedParser::Name FeedParser::nameOf(QByteArrayView name)
     }
 }
 
-bool FeedParser::isPath(std::initializer_list<Name> path) const
+FeedParser::Path FeedParser::currentPath() const
 {
-    return std::equal(elementStack.begin(), elementStack.end(), path.begin(), path.end());
-}
-
-bool FeedParser::isItemPath() const
-{
-    return isPath({ Name::Rss, Name::Channel, Name::Item }) || isPath({ Name::Feed, Name::Entry })
-        || isPath({ Name::RdfRoot, Name::Item });
+    const auto is = [this](std::initializer_list<Name> path) {
+        return std::equal(elementStack.begin(), elementStack.end(), path.begin(), path.end());
+    };
+    switch (elementStack.size()) {
+    case 2:
+        if (is({ Name::Feed, Name::Entry }) || is({ Name::RdfRoot, Name::Item }))
+            return Path::Item;
+        return is({ Name::Feed, Name::Title }) ? Path::ChannelTitle : is({ Name::Feed, Name::Link }) ? Path::FeedLink : Path::Other;
+    case 3:
+        if (is({ Name::Rss, Name::Channel, Name::Item }))
+            return Path::Item;
+        if (is({ Name::Rss, Name::Channel, Name::Title }) || is({ Name::RdfRoot, Name::Channel, Name::Title }))
+            return Path::ChannelTitle;
+        return is({ Name::Rss, Name::Channel, Name::Link }) ? Path::ChannelLink : Path::Other;
+    case 4:
+        return is({ Name::Rss, Name::Channel, Name::Image, Name::Url }) ? Path::ChannelImageUrl : Path::Other;
+    default:
+        return Path::Other;
+    }
 }
 
 std::optional<QString> FeedParser::currentString() const
@@ -164,7 +176,7 @@ void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const
             currentImageLink = std::move(image);
         if (name == Name::Link && key == "href") {
             if (auto url = Url::fromString(QString::fromUtf8(value))) {
-                if (isPath({ Name::Feed, Name::Link }))
+                if (currentPath() == Path::FeedLink)
                     link = std::move(url);
                 else
                     currentLink = std::move(url);
@@ -182,7 +194,8 @@ void FeedParser::foundCharactersUtf8(QByteArrayView text)
 void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
 {
     const Name name = nameOf(nameBytes);
-    if (isItemPath() && m_source) {
+    const Path path = currentPath();
+    if (path == Path::Item && m_source) {
         auto story = std::make_shared<NewsStory>(currentTitle, currentDescription, currentLink,
             NewsStory::AbsoluteDate { currentDate }, m_source);
         if (currentImageLink)
@@ -196,21 +209,20 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         currentDate.reset();
         currentImageLink.reset();
     }
-    if (isPath({ Name::Rss, Name::Channel, Name::Title }) || isPath({ Name::Feed, Name::Title })
-        || isPath({ Name::RdfRoot, Name::Channel, Name::Title }))
+    if (path == Path::ChannelTitle)
         title = currentString();
-    if (hasCurrentString && isPath({ Name::Rss, Name::Channel, Name::Link })) {
+    if (hasCurrentString && path == Path::ChannelLink) {
         if (auto url = linkFromText(*currentString()))
             link = std::move(url);
     }
-    if (hasCurrentString && isPath({ Name::Rss, Name::Channel, Name::Image, Name::Url })) {
+    if (hasCurrentString && path == Path::ChannelImageUrl) {
         if (auto url = linkFromText(*currentString()))
             imageURL = std::move(url);
     }
     if (!elementStack.empty())
         elementStack.pop_back();
 
-    if (!hasCurrentString || currentBytes.empty() || !isItemPath())
+    if (!hasCurrentString || currentBytes.empty() || currentPath() != Path::Item)
         return;
     if (name == Name::Title) {
         currentTitle = fixText(*currentString());
@@ -226,6 +238,11 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
 
 QString FeedParser::fixText(const QString& text, std::optional<qsizetype> maxLength)
 {
+    // Plain text, as most headlines are, comes through every step unchanged.
+    const bool plain = std::none_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'<' || c == u'\n' || c == u'&'; })
+        && (text.isEmpty() || (!isTrimmedSpace(text.front()) && !isTrimmedSpace(text.back())));
+    if (plain)
+        return maxLength ? cutToCharacters(text, std::max<qsizetype>(*maxLength, 0)) : text;
     QString fixed = removingTags(text);
     fixed.remove(u'\n');
     fixed = gtm_stringByUnescapingFromHTML(trimmedSpaces(fixed));

@@ -63,8 +63,9 @@ private:
     void didEndElementUtf8(QByteArrayView name) override;
     void foundCharactersUtf8(QByteArrayView text) override;
 
-    bool isItemPath() const;
-    bool isPath(std::initializer_list<Name> path) const;
+    // Where the open elements are, among the places the parser reads.
+    enum class Path : unsigned char { Other, Item, ChannelTitle, ChannelLink, ChannelImageUrl, FeedLink };
+    Path currentPath() const;
     std::optional<QString> currentString() const;
 
     std::shared_ptr<Source> m_source;
