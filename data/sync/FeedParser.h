@@ -55,8 +55,24 @@ public:
 
 private:
     // The element names the parser looks for; every other name is `Other`.
-    enum class Name : unsigned char { Other, Rss, Channel, Item, Feed, Entry, RdfRoot, Title, Link, Image, Url, Content,
-        Description, PubDate, DcDate, Published };
+    enum class Name : unsigned char {
+        Other,
+        Rss,
+        Channel,
+        Item,
+        Feed,
+        Entry,
+        RdfRoot,
+        Title,
+        Link,
+        Image,
+        Url,
+        Content,
+        Description,
+        PubDate,
+        DcDate,
+        Published
+    };
     static Name nameOf(QByteArrayView name);
 
     void didStartElementUtf8(QByteArrayView name, const char* const* attributes) override;
@@ -64,7 +80,14 @@ private:
     void foundCharactersUtf8(QByteArrayView text) override;
 
     // Where the open elements are, among the places the parser reads.
-    enum class Path : unsigned char { Other, Item, ChannelTitle, ChannelLink, ChannelImageUrl, FeedLink };
+    enum class Path : unsigned char {
+        Other,
+        Item,
+        ChannelTitle,
+        ChannelLink,
+        ChannelImageUrl,
+        FeedLink
+    };
     Path currentPath() const;
     std::optional<QString> currentString() const;
 
