@@ -25,7 +25,9 @@ struct UrlSessionDataTask::Private {
 class NetworkEngine {
 public:
     static constexpr int maximumTransfers = 256;
+    // Connections to one host; over HTTP/2 each carries up to a hundred transfers at once.
     static constexpr int maximumTransfersPerHost = 6;
+    static constexpr int maximumStreamsPerHost = maximumTransfersPerHost * 100;
     static constexpr int maximumRedirects = 16;
 
     static NetworkEngine& instance();

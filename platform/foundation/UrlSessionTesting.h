@@ -15,6 +15,10 @@ namespace UrlSessionTesting {
 TICKERLYFOUNDATION_EXPORT void mapToLoopback(const QString& scheme, const QString& host, int port, int loopbackPort);
 TICKERLYFOUNDATION_EXPORT void removeLoopbackMappings();
 
+// Trusts the certificates of the PEM file `pemFile` instead of the system's (a throwaway
+// certificate of a loopback HTTPS server); empty: the system's again.
+TICKERLYFOUNDATION_EXPORT void trustCertificates(const QString& pemFile);
+
 // Closes the connections kept open for reuse (when no transfer runs), so a test's server can
 // stop at once instead of waiting out its keep-alive time. Returns when done.
 TICKERLYFOUNDATION_EXPORT void closeIdleConnections();
