@@ -2,7 +2,8 @@
 // server that waits 200 ms (or not at all) before each feed of about 38 KB: download, parse,
 // sort and store. Cold is the first refresh into an empty store, warm a refresh over the list it
 // stored. Beside it, the network floor: the same 240 downloads through one plain session, read
-// by nobody. Peak memory is the whole process's: run one case per process to read it.
+// by nobody. BM_SyncServedApart runs the same cold refresh with the server in a child process,
+// so that its peak memory (VmHWM, one case per process) is the refresh's own.
 
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
@@ -13,12 +14,17 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
+#include <cstdio>
+#include <iostream>
 #include <mutex>
+#include <string>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -138,5 +144,71 @@ void BM_DownloadsOf240Sources(benchmark::State& state)
     UrlSessionTesting::removeLoopbackMappings();
 }
 BENCHMARK(BM_DownloadsOf240Sources)->ArgName("delay_ms")->Arg(200)->Arg(0)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+double peakMemoryMiB()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+// In the child: serves the feeds, tells its port on standard output, stops when its input ends.
+void BM_ServeFeeds(benchmark::State& state)
+{
+    for (auto _ : state) {
+        const auto server = serverOf240Sources(qEnvironmentVariableIntValue("SYNC_BENCH_SERVE_DELAY"));
+        std::printf("%d\n", server->port());
+        std::fflush(stdout);
+        std::string line;
+        while (std::getline(std::cin, line)) { }
+    }
+}
+const bool serving = qEnvironmentVariableIsSet("SYNC_BENCH_SERVE_DELAY")
+    && benchmark::RegisterBenchmark("BM_ServeFeeds", BM_ServeFeeds)->Iterations(1);
+
+void BM_SyncServedApart(benchmark::State& state)
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"SYNC_BENCH_SERVE_DELAY"_s, QString::number(state.range(0)));
+    child.setProcessEnvironment(environment);
+    child.setStandardErrorFile(QProcess::nullDevice());
+    child.start(QCoreApplication::applicationFilePath(), { u"--benchmark_filter=BM_ServeFeeds"_s });
+    int port = 0;
+    while (port == 0 && child.waitForReadyRead(30'000)) {
+        while (port == 0 && child.canReadLine())
+            port = child.readLine().trimmed().toInt();
+    }
+    if (port == 0) {
+        state.SkipWithError("the serving child did not start");
+        return;
+    }
+    for (int i = 0; i < sourceCount; ++i)
+        UrlSessionTesting::mapToLoopback(u"http"_s, hostOf(i), 80, port);
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir home;
+        qputenv("XDG_DATA_HOME", home.path().toUtf8());
+        SourcesData sources;
+        for (int i = 0; i < sourceCount; ++i)
+            sources.addSource(std::make_shared<Source>(hostOf(i), linkOf(i)));
+        UrlSessionTesting::closeIdleConnections();
+        state.ResumeTiming();
+        if (!refresh()) {
+            state.SkipWithError("the refresh failed");
+            break;
+        }
+    }
+    state.counters["peak_memory_MiB"] = peakMemoryMiB();
+    UrlSessionTesting::removeLoopbackMappings();
+    child.closeWriteChannel();
+    child.waitForFinished(10'000);
+}
+BENCHMARK(BM_SyncServedApart)->ArgName("delay_ms")->Arg(200)->Arg(0)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -77,13 +77,12 @@ void NetworkEngine::closeIdleConnections()
     d->idleClosed.wait(lock, [&] { return d->closesDone >= ticket || d->stopping; });
 }
 
-// Transfers to one host share its connections where it speaks HTTP/2; the cap counts
-// connections, not streams.
+// Transfers to one host share its connections where it speaks HTTP/2. No connection cap per
+// host in libcurl: it counts every host behind one proxy as one.
 void NetworkEngine::Private::configure(CURLM* multi)
 {
     curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 64L);
     curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
-    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, long(NetworkEngine::maximumTransfersPerHost));
 }
 
 void NetworkEngine::Private::run()

@@ -239,8 +239,11 @@ bool NetworkEngine::Private::activate(Transfer* t)
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
     if (t->connectTo)
         curl_easy_setopt(e, CURLOPT_CONNECT_TO, t->connectTo);
-    // A second transfer to a host whose first connection is still being made waits to share it.
-    curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
+    // Over TLS a second transfer to a host whose first connection is still being made waits to
+    // share it, should the host speak HTTP/2 (known once the handshake is done). Plain HTTP
+    // never multiplexes: waiting there would cost a whole answer.
+    if (wire.startsWith(u"https:"_s, Qt::CaseInsensitive))
+        curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
     {
         std::lock_guard lock(testMutex);
         if (!trustedCertificates.isEmpty())
