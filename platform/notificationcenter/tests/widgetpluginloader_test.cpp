@@ -1,6 +1,9 @@
 #include "platform/notificationcenter/WidgetPluginLoader.h"
 #include "testsupport/TestSupport.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -79,4 +82,28 @@ TEST(WidgetHost, EndsWithTheReasonAndAFailureForABrokenPlugin)
         const QString message = QString::fromUtf8(host.readAllStandardError());
         EXPECT_TRUE(message.contains(broken.reason)) << message.toStdString();
     }
+}
+
+TEST(WidgetHost, ASecondStartBringsBackTheRunningPanelAndEnds)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        GTEST_SKIP() << "no session bus";
+    const QString service = u"velmora.Tickerly.WidgetHost"_s;
+    QProcess first;
+    first.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(FAKE_WIDGET_PLUGIN) });
+    ASSERT_TRUE(testsupport::waitFor([&] { return bus.interface()->isServiceRegistered(service).value(); }));
+
+    QProcess second;
+    second.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(FAKE_WIDGET_PLUGIN) });
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    const QDBusMessage reply = bus.call(
+        QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s), QDBus::Block, 10000);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(30000));
 }
