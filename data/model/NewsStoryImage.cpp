@@ -9,12 +9,18 @@
 std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSession> session,
     std::function<void()> willLoadImage, std::function<void()> completion)
 {
+    // The pending load keeps the story until it has set the image; a story no shared pointer
+    // owns could be gone by then, so it loads nothing.
+    std::shared_ptr<NewsStory> self = weak_from_this().lock();
+    if (!self) {
+        qWarning("NewsStory::loadImage: the story is not held by a shared pointer; nothing is loaded");
+        return nullptr;
+    }
     if (!session)
         session = UrlSession::create();
     if (!image().isNull() && completion)
         completion();
-    // The pending load keeps the story until it has set the image.
-    auto finish = [self = shared_from_this(), completion](std::optional<QImage> loaded) {
+    auto finish = [self = std::move(self), completion](std::optional<QImage> loaded) {
         self->setImage(loaded.value_or(QImage()));
         if (completion)
             completion();

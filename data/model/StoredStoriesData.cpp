@@ -51,10 +51,16 @@ std::optional<QDateTime> StoredStoriesData::lastLoaded() const
 
 void StoredStoriesData::updateImage(const QImage& image, const NewsStory& story)
 {
-    const auto stories = storedStories();
-    for (const auto& stored : stories) {
-        if (*stored == story)
-            stored->setImage(image);
-    }
-    storeStories(stories);
+    NewsStory::registerArchiveClasses();
+    // Read and written in one step of the store: a list the other process stores meanwhile is
+    // never replaced by this older one.
+    m_localStore->update(storedStoriesKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+        const auto stories = archivedList<NewsStory>(archivedBytes(current), u"story"_s);
+        for (const auto& stored : stories) {
+            if (*stored == story)
+                stored->setImage(image);
+        }
+        return QVariant(KeyedArchiver::archivedDataWithRootObjects(stories));
+    });
+    m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
 }

@@ -44,6 +44,47 @@ icu::Locale localeAt(int index)
     }
 }
 
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// The patterns read a year literally, so "Tue, 10 Jun 03 04:00:00 GMT" would be in the year 3.
+// A two-digit year after "[weekday,] day month" is widened as RFC 2822 says: 00-49 are
+// 2000-2049, 50-99 are 1950-1999.
+QString withFullYear(const QString& text)
+{
+    const qsizetype n = text.size();
+    auto skipSpaces = [&](qsizetype i) {
+        while (i < n && text[i].isSpace())
+            ++i;
+        return i;
+    };
+    qsizetype i = skipSpaces(0);
+    if (i < n && !isDigit(text[i])) { // the weekday
+        while (i < n && text[i] != u',' && !text[i].isSpace())
+            ++i;
+        if (i == n || text[i] != u',')
+            return text;
+        i = skipSpaces(i + 1);
+    }
+    const qsizetype day = i;
+    while (i < n && isDigit(text[i]))
+        ++i;
+    if (i == day || i - day > 2 || i == n || !text[i].isSpace())
+        return text;
+    const qsizetype month = i = skipSpaces(i);
+    while (i < n && !text[i].isSpace() && !isDigit(text[i]))
+        ++i;
+    if (i == month || i == n || !text[i].isSpace())
+        return text;
+    const qsizetype year = i = skipSpaces(i);
+    if (n - year < 3 || !isDigit(text[year]) || !isDigit(text[year + 1]) || !text[year + 2].isSpace())
+        return text;
+    const int yy = (text[year].unicode() - u'0') * 10 + (text[year + 1].unicode() - u'0');
+    return text.left(year) + QLatin1StringView(yy < 50 ? "20" : "19") + text.mid(year);
+}
+
 } // namespace
 
 // One configured date formatter: a locale, a pattern and GMT.
@@ -84,8 +125,9 @@ private:
 
 std::optional<QDateTime> DateParser::parseDate(const QString& text)
 {
+    const QString fullText = withFullYear(text);
     for (const DateFormatter* formatter = nextDateFormatter(); formatter; formatter = nextDateFormatter()) {
-        if (auto date = formatter->date(text)) {
+        if (auto date = formatter->date(fullText)) {
             reset();
             return date;
         }

@@ -15,7 +15,8 @@ class DateFormatter;
 // "en_US_POSIX", "en_GB" and the user's current one: the patterns are the inner loop, the locales
 // the outer, and the first reading wins. Every attempt reads in GMT, so a text that names no zone
 // is GMT; a zone in the text decides otherwise. An attempt reads a date only when it takes the
-// whole text, strictly (no lenient guessing).
+// whole text, strictly (no lenient guessing). A two-digit year of an RFC 822 date is read as
+// RFC 2822 says (00-49 in this century, 50-99 in the last).
 //
 // One object is used by one thread at a time; any number of texts can be read one after another.
 class TICKERLYDATAMAC_EXPORT DateParser {

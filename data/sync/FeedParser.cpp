@@ -10,7 +10,7 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // A link written in a feed, or nothing. Surrounding white space and line breaks, common around
-// link text, are not part of the address.
+// link text and image addresses, are not part of the address.
 std::optional<Url> linkFromText(const QString& text)
 {
     return Url::fromString(text.trimmed());
@@ -56,7 +56,7 @@ std::optional<Url> imageLinkIn(const QString& value)
     // Most attribute values hold no address at all; skip the pattern search for them.
     if (!value.contains(u"http://"_s, Qt::CaseInsensitive))
         return std::nullopt;
-    return getImageLink(value);
+    return getImageLink(value.trimmed());
 }
 
 } // namespace
@@ -140,7 +140,7 @@ void FeedParser::didEndElement(const QString& name)
             link = std::move(url);
     }
     if (currentString && isPath({ u"rss", u"channel", u"image", u"url" })) {
-        if (auto url = Url::fromString(*currentString))
+        if (auto url = linkFromText(*currentString))
             imageURL = std::move(url);
     }
     if (!elementStack.isEmpty())
@@ -156,7 +156,7 @@ void FeedParser::didEndElement(const QString& name)
     } else if (name == u"content"_s || name == u"description"_s) {
         currentDescription = fixText(*currentString, descriptionMaxLength);
     } else if (name == u"pubDate"_s || name == u"dc:date"_s || name == u"published"_s) {
-        currentDate = currentString;
+        currentDate = currentString->trimmed();
     }
 }
 

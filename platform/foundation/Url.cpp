@@ -216,7 +216,7 @@ Url Url::appendingPathComponent(const QString& component) const
     if (!isValid())
         return {};
     QString p = path();
-    if (!p.endsWith(u'/'))
+    if (!p.endsWith(u'/') && !component.startsWith(u'/'))
         p += u'/';
     p += percentEncoded(component, u"!$&'()*+,;=:@/"_s); // "/" is a path character: "a/b" adds two segments
     QString text = m_text.left(m_path.start) + p + m_text.mid(m_path.start + m_path.length);

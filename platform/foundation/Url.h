@@ -65,8 +65,9 @@ public:
     // The last path segment, percent-decoded ("" for "/" or no path).
     QString lastPathComponent() const;
 
-    // This Url with `component` added as a new path segment ('/' put in between when needed,
-    // the component percent-encoded for a path, its "/" kept). Query and fragment are kept.
+    // This Url with `component` added as a new path segment ('/' put in between only when
+    // neither side has one, the component percent-encoded for a path, its "/" kept). Query and
+    // fragment are kept.
     Url appendingPathComponent(const QString& component) const;
 
     friend bool operator==(const Url& a, const Url& b) { return a.m_text == b.m_text; }

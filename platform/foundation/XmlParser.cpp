@@ -1,10 +1,13 @@
 #include "platform/foundation/XmlParser.h"
 
+#include <libxml/HTMLparser.h>
 #include <libxml/SAX2.h>
+#include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
 #include <cstdarg>
+#include <cstring>
 #include <mutex>
 
 XmlParserDelegate::~XmlParserDelegate() = default;
@@ -39,6 +42,175 @@ void initialiseLibxml()
 QString text(const xmlChar* s, int length = -1)
 {
     return QString::fromUtf8(reinterpret_cast<const char*>(s), length);
+}
+
+// libxml2 checks each attribute of a start tag against all those before it, so one tag with
+// hundreds of thousands of attributes keeps it busy for minutes. No real document comes near
+// these bounds.
+constexpr qsizetype maxAttributes = 4096;
+constexpr qsizetype maxStartTagBytes = 1024 * 1024;
+
+// The document's code units as libxml2 will read them: bytes, or 16-bit units after a UTF-16
+// byte-order mark or a UTF-16 "<". Only ASCII units matter to the scan below; in UTF-8 and the
+// legacy multi-byte encodings no byte of a non-ASCII character is one of them.
+struct Units {
+    const uchar* data;
+    qsizetype size; // in units
+    int width;
+    bool bigEndian;
+
+    explicit Units(const QByteArray& bytes)
+        : data(reinterpret_cast<const uchar*>(bytes.constData()))
+        , size(bytes.size())
+        , width(1)
+        , bigEndian(false)
+    {
+        if (size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == '<' && data[1] == 0))) {
+            width = 2;
+        } else if (size >= 2 && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0 && data[1] == '<'))) {
+            width = 2;
+            bigEndian = true;
+        }
+        size /= width;
+    }
+    char16_t operator[](qsizetype i) const
+    {
+        if (width == 1)
+            return data[i];
+        const uchar a = data[2 * i];
+        const uchar b = data[2 * i + 1];
+        return bigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a);
+    }
+    bool startsWith(qsizetype at, const char* ascii) const
+    {
+        for (; *ascii; ++ascii, ++at) {
+            if (at >= size || (*this)[at] != char16_t(*ascii))
+                return false;
+        }
+        return true;
+    }
+};
+
+// The byte offset of the first start tag past the bounds above, or -1. One pass, constant work
+// per unit. Comments, CDATA sections, processing instructions and the DOCTYPE (with its internal
+// subset and quoted literals) are stepped over, so a '<' or quote inside them is not taken
+// for markup.
+qsizetype firstOversizedStartTag(const QByteArray& bytes)
+{
+    // Skipping runs to the end of a comment, CDATA section or instruction, then resumes.
+    enum class State { Text, StartTag, Skipping, Doctype, Subset, SubsetDeclaration };
+    const Units u(bytes);
+    State state = State::Text;
+    const char* skipTo = "";
+    State resume = State::Text;
+    auto skip = [&](const char* end, State then) {
+        state = State::Skipping;
+        skipTo = end;
+        resume = then;
+    };
+    char16_t quote = 0;
+    qsizetype tagStart = 0;
+    qsizetype attributes = 0;
+    const qsizetype maxTagUnits = maxStartTagBytes / u.width;
+    for (qsizetype i = 0; i < u.size; ++i) {
+        const char16_t c = u[i];
+        switch (state) {
+        case State::Text:
+            if (c != u'<')
+                break;
+            if (u.startsWith(i + 1, "!--")) {
+                skip("-->", State::Text);
+                i += 3;
+            } else if (u.startsWith(i + 1, "![CDATA[")) {
+                skip("]]>", State::Text);
+                i += 8;
+            } else if (u.startsWith(i + 1, "?")) {
+                skip("?>", State::Text);
+            } else if (u.startsWith(i + 1, "!")) {
+                state = State::Doctype;
+                quote = 0;
+            } else if (!u.startsWith(i + 1, "/")) {
+                state = State::StartTag;
+                quote = 0;
+                tagStart = i;
+                attributes = 0;
+            }
+            break;
+        case State::StartTag:
+            if (i - tagStart > maxTagUnits)
+                return tagStart * u.width;
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == u'"' || c == u'\'') {
+                // Every attribute has exactly one quoted value.
+                quote = c;
+                if (++attributes > maxAttributes)
+                    return tagStart * u.width;
+            } else if (c == u'>') {
+                state = State::Text;
+            }
+            break;
+        case State::Skipping:
+            if (u.startsWith(i, skipTo)) {
+                i += qsizetype(std::strlen(skipTo)) - 1;
+                state = resume;
+            }
+            break;
+        case State::Doctype:
+        case State::SubsetDeclaration:
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == u'"' || c == u'\'') {
+                quote = c;
+            } else if (state == State::Doctype && c == u'[') {
+                state = State::Subset;
+            } else if (c == u'>') {
+                state = state == State::Doctype ? State::Text : State::Subset;
+            }
+            break;
+        case State::Subset:
+            if (c == u']') {
+                state = State::Doctype;
+            } else if (c == u'<') {
+                quote = 0;
+                if (u.startsWith(i + 1, "!--")) {
+                    skip("-->", State::Subset);
+                    i += 3;
+                } else if (u.startsWith(i + 1, "?")) {
+                    skip("?>", State::Subset);
+                } else {
+                    state = State::SubsetDeclaration;
+                }
+            }
+            break;
+        }
+    }
+    return -1;
+}
+
+bool isXmlSpace(char16_t c)
+{
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+// White space before the XML declaration is an error to libxml2, yet common in real feeds
+// (a blank line left by a template). It is dropped, after any byte-order mark.
+QByteArray withoutLeadingSpace(const QByteArray& data)
+{
+    const Units u(data);
+    qsizetype mark = 0; // in bytes
+    if (data.startsWith("\xEF\xBB\xBF"))
+        mark = 3;
+    else if (u.width == 2 && u[0] == 0xFEFF)
+        mark = 2;
+    qsizetype end = mark / u.width;
+    while (end < u.size && isXmlSpace(u[end]))
+        ++end;
+    if (end == mark / u.width)
+        return data;
+    return data.left(mark) + data.mid(end * u.width);
 }
 
 } // namespace
@@ -78,6 +250,10 @@ struct XmlParserCallbacks {
         if (!p || p->m_stopped)
             return;
         const xmlError* e = xmlCtxtGetLastError(ctx);
+        // Recoverable diagnostics (an entity an unread external DTD may declare) come here
+        // too; only a fatal error breaks well-formedness.
+        if (e && e->level < XML_ERR_FATAL)
+            return;
         p->m_errorString = e && e->message ? QString::fromUtf8(e->message).trimmed() : QStringLiteral("XML error");
         p->m_errorLine = e ? e->line : 0;
         p->m_stopped = true;
@@ -85,11 +261,29 @@ struct XmlParserCallbacks {
     }
     static void warning(void*, const char*, ...) { }
 
+    // An entity the document uses without declaring it, in a document whose external DTD is
+    // not read: HTML's named characters (which the DTDs of old RSS and XHTML declare) read as
+    // themselves; anything else reads as nothing.
+    static xmlEntityPtr htmlEntity(xmlParserCtxtPtr ctxt, const xmlChar* name)
+    {
+        if (!ctxt->hasExternalSubset || ctxt->standalone == 1 || ctxt->inSubset || !ctxt->myDoc)
+            return nullptr;
+        const htmlEntityDesc* html = htmlEntityLookup(name);
+        if (!html)
+            return nullptr;
+        const char32_t character = html->value;
+        const QByteArray content = QString::fromUcs4(&character, 1).toUtf8();
+        return xmlAddDocEntity(ctxt->myDoc, name, XML_INTERNAL_GENERAL_ENTITY, nullptr, nullptr,
+            reinterpret_cast<const xmlChar*>(content.constData()));
+    }
+
     static xmlEntityPtr getEntity(void* ctx, const xmlChar* name)
     {
         xmlEntityPtr entity = xmlSAX2GetEntity(ctx, name);
         XmlParser* p = self(ctx);
-        if (!entity || !p || entity->etype == XML_INTERNAL_PREDEFINED_ENTITY)
+        if (!entity)
+            return htmlEntity(static_cast<xmlParserCtxtPtr>(ctx), name);
+        if (!p || entity->etype == XML_INTERNAL_PREDEFINED_ENTITY)
             return entity;
         p->m_entityExpansion += std::max(entity->length, 1);
         if (p->m_entityExpansion > entityExpansionLimit) {
@@ -139,7 +333,12 @@ bool XmlParser::parse()
     handler.processingInstruction = nullptr;
     handler.reference = nullptr;
 
-    const qsizetype first = std::min<qsizetype>(m_data.size(), 4);
+    m_data = withoutLeadingSpace(m_data);
+    // libxml2 only sees the document up to a start tag it would take too long over.
+    const qsizetype oversized = firstOversizedStartTag(m_data);
+    const qsizetype end = oversized < 0 ? m_data.size() : oversized;
+
+    const qsizetype first = std::min<qsizetype>(end, 4);
     xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&handler, nullptr, m_data.constData(),
                                                     static_cast<int>(first), nullptr);
     if (!ctxt) {
@@ -152,9 +351,14 @@ bool XmlParser::parse()
     // from outside, and the default size limits stay on.
     xmlCtxtUseOptions(ctxt, XML_PARSE_SAX1 | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOWARNING);
 
-    for (qsizetype at = first; at < m_data.size() && !m_stopped; at += chunkSize) {
-        const qsizetype n = std::min(chunkSize, m_data.size() - at);
+    for (qsizetype at = first; at < end && !m_stopped; at += chunkSize) {
+        const qsizetype n = std::min(chunkSize, end - at);
         xmlParseChunk(ctxt, m_data.constData() + at, static_cast<int>(n), 0);
+    }
+    if (!m_stopped && oversized >= 0) {
+        m_stopped = true;
+        m_errorString = QStringLiteral("Start tag too large");
+        m_errorLine = xmlSAX2GetLineNumber(ctxt);
     }
     if (!m_stopped)
         xmlParseChunk(ctxt, nullptr, 0, 1);

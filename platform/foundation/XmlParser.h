@@ -26,8 +26,11 @@ public:
 // No namespace processing: names and "xmlns" attributes arrive as written. Predefined entities
 // and character references are decoded in text and attribute values. It never touches the
 // network or the file system (external entities and DTDs are refused) and bounds entity
-// expansion, so a hostile document ends in an error, not in a hang or exhausted memory.
-// Parsing stops at the first well-formedness error; no event follows it.
+// expansion, so a hostile document ends in an error, not in a hang or exhausted memory. In a
+// document with an external DTD, an undeclared HTML entity ("&nbsp;") reads as its character
+// and any other undeclared entity as nothing. White space before the XML declaration is
+// skipped. Parsing stops at the first well-formedness error, or at a start tag with thousands of
+// attributes or a megabyte long; no event follows it.
 //
 // One object per document, used on one thread.
 class TICKERLYFOUNDATION_EXPORT XmlParser {

@@ -83,10 +83,10 @@ TEST_F(IconSearch, RulesOnRealHomePagesPickTheFirstIconInRuleOrder)
 {
     // Touch icon before the shortcut icon, even though the page names the shortcut icon first.
     server.reply(u"/"_s, html(fixture(u"planet-home.html"_s)));
-    server.reply(u"//apple-touch-icon.png"_s, pngReply(Qt::red, 180));
-    server.reply(u"//favicon-32x32.png"_s, pngReply(Qt::blue, 32));
+    server.reply(u"/apple-touch-icon.png"_s, pngReply(Qt::red, 180));
+    server.reply(u"/favicon-32x32.png"_s, pngReply(Qt::blue, 32));
     EXPECT_EQ(search(u"http://www.dailyplanet.test"_s), QSize(180, 180));
-    EXPECT_EQ(requests(u"//favicon-32x32.png"_s), 0);
+    EXPECT_EQ(requests(u"/favicon-32x32.png"_s), 0);
     EXPECT_EQ(requests(u"/favicon.ico"_s), 0);
 
     // A relation in single quotes is no shortcut icon; "Shortcut Icon" in double quotes is, and

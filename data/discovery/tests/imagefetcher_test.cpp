@@ -161,3 +161,18 @@ TEST_F(ImageLoading, FetcherCompletesOnceForAFailedPage)
     EXPECT_FALSE(gotImage);
     EXPECT_FALSE(testsupport::waitFor([&] { return calls > 1; }, 200));
 }
+
+TEST_F(ImageLoading, AStoryNoSharedPointerOwnsLoadsNothingAndThrowsNothing)
+{
+    server.reply(u"/big.png"_s, png(Qt::red, 8));
+    NewsStory loose(u"h"_s, u"b"_s, Url::fromString(server.url(u"/article"_s)), std::optional<QDateTime>(),
+        std::make_shared<Source>(u"s"_s, u"http://s/"_s));
+    loose.setImageLink(Url::fromString(server.url(u"/big.png"_s)));
+    Calls calls;
+    std::shared_ptr<UrlSessionDataTask> task;
+    EXPECT_NO_THROW(task = loose.loadImage(session, calls.willLoadImage(), calls.completion(*session)));
+    EXPECT_FALSE(task);
+    EXPECT_EQ(calls.willLoad, 0);
+    EXPECT_FALSE(testsupport::waitFor([&] { return calls.completions > 0; }, 300));
+    EXPECT_EQ(server.requestCount(u"/big.png"_s), 0);
+}

@@ -6,14 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
 using namespace Qt::Literals::StringLiterals;
 using storytest::linkNumber;
 using storytest::linksOf;
 using storytest::story;
-
-namespace {
-
-} // namespace
 
 TEST(StoredStoriesData, StoresTheListWithItsTimeOfLoading)
 {
@@ -104,4 +105,42 @@ TEST(StoredStoriesData, UpdatingAnImageOnlyMovesTheTimeOfLoading)
     ASSERT_EQ(stories.size(), 1);
     EXPECT_TRUE(stories.first()->image().isNull());
     EXPECT_GE(*stored.lastLoaded(), first);
+}
+
+TEST(StoredStoriesData, UpdatingAnImageNeverPutsBackAnOlderList)
+{
+    // A refresh stored by the other side while updateImage is reading the list: the moment
+    // comes from a story whose decoding starts that store (on a thread of its own, as the other
+    // process would) and gives it a bounded time to land.
+    struct Refresh {
+        QList<std::shared_ptr<NewsStory>> list { story(linkNumber(7)), story(linkNumber(8)) };
+        std::thread other;
+        std::atomic<bool> started = false;
+    };
+    // The decoder outlives the test in the class table: it keeps what it uses.
+    auto refresh = std::make_shared<Refresh>();
+    const QString className = u"Tickerly.Test.RefreshingStory"_s;
+    KeyedUnarchiver::registerClass(className, [refresh](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+        if (!refresh->started.exchange(true)) {
+            std::promise<void> stored;
+            auto landed = stored.get_future();
+            refresh->other = std::thread([list = refresh->list, stored = std::move(stored)]() mutable {
+                StoredStoriesData().storeStories(list);
+                stored.set_value();
+            });
+            landed.wait_for(std::chrono::milliseconds(300));
+        }
+        return NewsStory::initWithCoder(coder);
+    });
+    auto old = std::make_shared<storytest::ArchivedStoryFixture>();
+    old->className = className;
+    old->link = linkNumber(1);
+    old->sourceObject = storytest::source();
+    StoredStoriesData stored;
+    sharedDefaults()->set(u"velmora.TickerlyShared.StoredStories"_s, KeyedArchiver::archivedDataWithRootArray({ old }));
+
+    stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(1)));
+    ASSERT_TRUE(refresh->started);
+    refresh->other.join();
+    EXPECT_EQ(linksOf(stored.storedStories()), linksOf(refresh->list));
 }

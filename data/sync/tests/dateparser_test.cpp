@@ -41,6 +41,13 @@ const DateCase dateCases[] = {
     { u"07 Dec 2026 23:19:10 GMT", u"2026-12-07T23:19:10Z" },
     { u"01 Oct 2017 13:00:00 +0200", u"2017-10-01T11:00:00Z" },
     { u"01 Oct 2017 13:00", u"2017-10-01T13:00:00Z" },
+    // two-digit years as RFC 2822 reads them
+    { u"Tue, 10 Jun 03 04:00:00 GMT", u"2003-06-10T04:00:00Z" },
+    { u"Thu, 01 Jan 70 00:00:00 +0000", u"1970-01-01T00:00:00Z" },
+    { u"1 Jan 49 12:00 GMT", u"2049-01-01T12:00:00Z" },
+    { u"1 Jan 50 12:00", u"1950-01-01T12:00:00Z" },
+    { u"Mon,  07   Dec 99 23:19", u"1999-12-07T23:19:00Z" },
+    { u"Tue, 10 03 04:00:00 GMT", nullptr },
     // a wrong weekday does not matter
     { u"Wed, 07 Dec 2026 23:19:10 GMT", u"2026-12-07T23:19:10Z" },
     // ISO 8601

@@ -179,7 +179,7 @@ TEST(StringPatterns, FindQuotedLinkTriesQuotedLinksThenPathsThenTheAttribute)
     EXPECT_EQ(findQuotedLink(u"<a href=\"http://e.com/a b\">"_s, base), std::nullopt);
 
     EXPECT_EQ(linkText(findQuotedLink(u"<link rel=\"icon\" href=\"/i.png\">"_s, base)),
-        u"http://example.com/blog//i.png"_s);
+        u"http://example.com/blog/i.png"_s);
     // Without a base the attribute's value keeps its quotes and is no address.
     EXPECT_EQ(findQuotedLink(u"<link rel=\"icon\" href=\"/i.png\">"_s), std::nullopt);
 

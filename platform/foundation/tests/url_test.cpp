@@ -142,6 +142,15 @@ TEST(Url, AppendsPathComponentsAndBuildsEncodedQueries)
               u"http://api.example:4000/api/v1/stories/hot"_s);
     EXPECT_EQ(Url::fromString(u"http://h.example/dir/"_s)->appendingPathComponent(u"a b/ü"_s).absoluteString(),
               u"http://h.example/dir/a%20b/%C3%BC"_s);
+    // A slash is put in only where neither side has one; two are kept as they are.
+    const QList<QPair<QString, QString>> slashes {
+        { u"http://h.example/blog"_s, u"http://h.example/blog/i.png"_s },
+        { u"http://h.example/blog/"_s, u"http://h.example/blog//i.png"_s },
+        { u"http://h.example"_s, u"http://h.example/i.png"_s },
+        { u"http://h.example/blog?q=1#f"_s, u"http://h.example/blog/i.png?q=1#f"_s },
+    };
+    for (const auto& [from, expected] : slashes)
+        EXPECT_EQ(Url::fromString(from)->appendingPathComponent(u"/i.png"_s).absoluteString(), expected);
 
     auto withQuery = Url::withQuery(*Url::fromString(u"https://search.example/Web?old=1#f"_s),
         { { u"Query"_s, u"'news & more'"_s }, { u"$format"_s, u"json=1+2"_s } });

@@ -30,6 +30,15 @@ struct Recorder : XmlParserDelegate {
     }
 };
 
+// A file of `contents` in `dir`; its path.
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& contents)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+        return QString();
+    return file.fileName();
+}
+
 QStringList parse(const QByteArray& document, bool* ok = nullptr)
 {
     Recorder recorder;
@@ -94,11 +103,8 @@ TEST(XmlParser, DecodesTheDeclaredEncoding)
 TEST(XmlParser, NeverLoadsExternalEntitiesOrExpandsWithoutBound)
 {
     QTemporaryDir dir;
-    const QString secretPath = dir.filePath(u"secret.txt"_s);
-    QFile secret(secretPath);
-    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
-    secret.write("TOPSECRET");
-    secret.close();
+    const QString secretPath = writeFile(dir, u"secret.txt"_s, "TOPSECRET");
+    ASSERT_FALSE(secretPath.isEmpty());
 
     bool ok = true;
     const QByteArray external = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file://"
@@ -154,4 +160,83 @@ TEST(XmlParser, ADelegateCanAbortAndNoEventFollows)
     parser.setDelegate(&aborter);
     EXPECT_FALSE(parser.parse());
     EXPECT_EQ(aborter.starts, 2);
+}
+
+TEST(XmlParser, ReadsHtmlEntitiesOfDocumentsWithAnUnreadExternalDtd)
+{
+    QTemporaryDir dir;
+    const QString dtd = writeFile(dir, u"feed.dtd"_s, "<!ENTITY secret \"TOPSECRET\">");
+    ASSERT_FALSE(dtd.isEmpty());
+
+    bool ok = false;
+    const auto events = parse(
+        "<?xml version=\"1.0\"?>\n"
+        "<!DOCTYPE rss PUBLIC \"-//Netscape Communications//DTD RSS 0.91//EN\" \"file://"
+            + dtd.toUtf8() + "\">\n"
+        "<rss version=\"0.91\"><channel>"
+        "<item><title>a&nbsp;b &eacute; &euro;&secret;</title><link t=\"x&copy;y&bogus;z\">l</link></item>"
+        "<item><title>Two&bogus;</title></item>"
+        "</channel></rss>",
+        &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(events.contains(u"'a\u00a0b é €'"_s)) << events.join(u' ').toStdString();
+    EXPECT_TRUE(events.contains(u"<link t=x©yz>"_s));
+    EXPECT_TRUE(events.contains(u"'Two'"_s));
+    EXPECT_EQ(events.last(), u"</rss>"_s);
+
+    // A standalone document promises it needs no DTD: the entity is an error again.
+    parse("<?xml version=\"1.0\" standalone=\"yes\"?><!DOCTYPE r SYSTEM \"r.dtd\"><r>&nbsp;</r>", &ok);
+    EXPECT_FALSE(ok);
+}
+
+TEST(XmlParser, EndsAtAStartTagItWouldTakeTooLongOver)
+{
+    QByteArray flood = "<rss><channel><item><title>kept</title></item><item ";
+    for (int i = 0; i < 300'000; ++i)
+        flood += 'a' + QByteArray::number(i) + "=\"\" ";
+    flood += "/></channel></rss>";
+    bool ok = true;
+    auto events = parse(flood, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(events.contains(u"'kept'"_s));
+    EXPECT_FALSE(events.contains(u"</rss>"_s));
+
+    // The same in UTF-16, and one tag of a few huge values.
+    QString wide = QString::fromLatin1(flood);
+    QByteArray utf16("\xff\xfe", 2);
+    utf16.append(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2);
+    parse(utf16, &ok);
+    EXPECT_FALSE(ok);
+    parse("<r a=\"" + QByteArray(600'000, 'x') + "\" b=\"" + QByteArray(600'000, 'x') + "\"/>", &ok);
+    EXPECT_FALSE(ok);
+
+    // Markup and quotes in values, comments, CDATA and the DOCTYPE do not count as attributes.
+    QByteArray busy = "<!DOCTYPE r [<!ENTITY e \"<a b='>'>\"><!-- a < b -->]><r>";
+    for (int i = 0; i < 5000; ++i)
+        busy += "<a x=\"1>'\" y='\"'/><!-- <b c=\" --><![CDATA[<d e=\"]]><?p <f g=\"?>";
+    busy += "<s";
+    for (int i = 0; i < 4000; ++i)
+        busy += " a" + QByteArray::number(i) + "='v'";
+    busy += "/></r>";
+    events = parse(busy, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(events.last(), u"</r>"_s);
+}
+
+TEST(XmlParser, SkipsWhiteSpaceBeforeTheXmlDeclaration)
+{
+    QString wide = u"\ufeff\r\n <?xml version=\"1.0\" encoding=\"UTF-16\"?><r>wide</r>"_s;
+    const QByteArray utf16(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2);
+    const QList<QPair<QByteArray, QString>> cases {
+        { "\n\n<?xml version=\"1.0\"?><r>plain</r>", u"'plain'"_s },
+        { "\xEF\xBB\xBF \t\r\n<?xml version=\"1.0\" encoding=\"utf-8\"?><r>marked</r>", u"'marked'"_s },
+        { "\xEF\xBB\xBF\n<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xe9</r>", u"'café'"_s },
+        { utf16, u"'wide'"_s },
+    };
+    for (const auto& [document, text] : cases) {
+        bool ok = false;
+        const auto events = parse(document, &ok);
+        EXPECT_TRUE(ok) << text.toStdString();
+        EXPECT_EQ(events, (QStringList { u"<r>"_s, text, u"</r>"_s }));
+    }
 }

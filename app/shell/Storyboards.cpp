@@ -1,0 +1,53 @@
+#include "Storyboards.h"
+
+#include "app/shell/MainMenu.h"
+#include "app/shell/Window.h"
+#include "app/sources/SourcesWindowController.h"
+#include "data/sync/Localization.h"
+#include "platform/appkit/Controllers.h"
+#include "platform/appkit/Storyboard.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr unsigned kStandardWindow = TopLevelWindow::Titled | TopLevelWindow::Closable
+    | TopLevelWindow::Miniaturizable | TopLevelWindow::Resizable;
+
+Window* makeWindow(const QSize& size, unsigned styleMask, const QString& titleKey)
+{
+    auto* window = new Window(QRect(QPoint(0, 0), size), styleMask);
+    window->setWindowTitle(~titleKey);
+    installMainMenu(window);
+    return window;
+}
+
+template <class Controller> std::shared_ptr<QObject> windowScene(Window* window)
+{
+    auto controller = makeController<Controller>(window);
+    controller->setContentViewController(std::make_unique<ViewController>());
+    return controller;
+}
+
+} // namespace
+
+void registerApplicationStoryboards()
+{
+    Storyboard::registerStoryboard(u"Sources"_s, [](const Storyboard&) {
+        Window* window = makeWindow(QSize(600, 560), kStandardWindow, u"Sources window title"_s);
+        // Room for the popular-feeds panel under the search field.
+        window->setMinimumSize(540, 420);
+        return windowScene<SourcesWindowController>(window);
+    });
+    Storyboard::registerStoryboard(u"Stories"_s, [](const Storyboard&) {
+        Window* window = makeWindow(QSize(380, 620), kStandardWindow, u"Stories window title"_s);
+        window->setMinimumSize(300, 300);
+        return windowScene<WindowController>(window);
+    });
+    Storyboard::registerStoryboard(u"Preferences"_s, [](const Storyboard&) {
+        Window* window = makeWindow(
+            QSize(480, 560), kStandardWindow & ~TopLevelWindow::Resizable, u"Preferences title"_s);
+        window->setFixedSize(480, 560);
+        return windowScene<WindowController>(window);
+    });
+}
