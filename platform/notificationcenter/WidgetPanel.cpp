@@ -7,8 +7,15 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
+#if TICKERLY_HAVE_XCB
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -23,6 +30,32 @@ const QColor panelText(235, 236, 240);
 int points(double value)
 {
     return static_cast<int>(std::lround(std::max(0.0, value)));
+}
+
+// A utility window is left out of most task bars already; on X11 the panel also says so, for
+// those that list every window. Set before each mapping: the window manager drops the state
+// when the window is withdrawn, and Qt keeps what it finds there.
+void keepOutOfTaskBar(QWidget* window)
+{
+#if TICKERLY_HAVE_XCB
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection())
+        return;
+    xcb_connection_t* connection = x11->connection();
+    const auto atom = [connection](const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return found;
+    };
+    const xcb_atom_t states[] = { atom("_NET_WM_STATE_SKIP_TASKBAR"), atom("_NET_WM_STATE_SKIP_PAGER") };
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window->winId()),
+                        atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+    xcb_flush(connection);
+#else
+    (void)window;
+#endif
 }
 
 } // namespace
@@ -92,6 +125,9 @@ void WidgetPanel::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (m_inView)
         return;
+    // Sent before the window is mapped.
+    if (!event->spontaneous())
+        keepOutOfTaskBar(this);
     m_inView = true;
     m_insets = m_controller->provider().widgetMarginInsetsForProposedMarginInsets(proposedMarginInsets);
     followView();
