@@ -96,6 +96,7 @@ WidgetPanel::WidgetPanel(std::unique_ptr<WidgetViewController> controller, const
 
 WidgetPanel::~WidgetPanel()
 {
+    delete m_view.data();
     m_controller.reset();
 }
 

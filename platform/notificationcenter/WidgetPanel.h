@@ -14,7 +14,7 @@ class QScrollArea;
 // It asks the widget for its margins and to update each time the panel comes into view, and
 // follows the view's height (scrolling it when it is taller than the screen).
 //
-// Main thread; owns the widget's view controller and drops it before its own children.
+// Main thread; owns the widget's view controller, and deletes the view before the controller.
 class WidgetPanel : public QWidget {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "velmora.Tickerly.WidgetHost")

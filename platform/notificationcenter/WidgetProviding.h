@@ -39,8 +39,8 @@ public:
 };
 
 // A principal view controller as the host holds it. Owned by the host; main thread only.
-// The host places the view in its panel and drops this object before the panel, so a
-// controller that deletes its view on destruction never deletes it twice.
+// The host places the view in its panel, and deletes it there before it drops the controller
+// (a window closing): the controller holds its view weakly.
 class WidgetViewController {
 public:
     virtual ~WidgetViewController() = default;

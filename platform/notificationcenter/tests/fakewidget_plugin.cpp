@@ -6,6 +6,7 @@
 #include "platform/notificationcenter/WidgetProviding.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 
@@ -15,7 +16,7 @@ namespace {
 
 class FakeViewController final : public WidgetViewController, public NCWidgetProviding {
 public:
-    ~FakeViewController() override { delete m_view; }
+    ~FakeViewController() override { delete m_view.data(); }
 
     QWidget* view() override
     {
@@ -54,7 +55,7 @@ public:
     }
 
 private:
-    QWidget* m_view = nullptr;
+    QPointer<QWidget> m_view;
     LayoutConstraintRef m_height;
 };
 
