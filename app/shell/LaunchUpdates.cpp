@@ -1,12 +1,14 @@
 #include "LaunchUpdates.h"
 
+#include "data/discovery/TopFeedsSync.h"
+
 #include <utility>
 
 namespace {
 
 LaunchUpdates& installed()
 {
-    static LaunchUpdates updates { [] {}, [] {} };
+    static LaunchUpdates updates { [] { SourceNamesSync::update(); }, [] { TopFeedsSync::update(); } };
     return updates;
 }
 

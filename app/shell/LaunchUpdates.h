@@ -4,8 +4,7 @@
 
 // The two refreshes of server data that start when the program has launched: the table of
 // source display names and the popular feeds. Each starts its work and returns at once; its
-// outcome is not looked at. Until the services that do them are in the program, both do
-// nothing.
+// outcome is not looked at.
 struct LaunchUpdates {
     std::function<void()> updateSourceNames;
     std::function<void()> updateTopFeeds;

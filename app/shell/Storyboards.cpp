@@ -1,6 +1,7 @@
 #include "Storyboards.h"
 
 #include "app/shell/MainMenu.h"
+#include "app/shell/PreferencesStoryboard.h"
 #include "app/shell/Window.h"
 #include "app/sources/SourcesWindowController.h"
 #include "data/sync/Localization.h"
@@ -47,7 +48,6 @@ void registerApplicationStoryboards()
     Storyboard::registerStoryboard(u"Preferences"_s, [](const Storyboard&) {
         Window* window = makeWindow(
             QSize(480, 560), kStandardWindow & ~TopLevelWindow::Resizable, u"Preferences title"_s);
-        window->setFixedSize(480, 560);
-        return windowScene<WindowController>(window);
+        return preferencesScene(window);
     });
 }

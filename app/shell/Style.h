@@ -27,4 +27,24 @@ inline QColor white(double level, double alpha = 1.0)
 // Titles of the self-drawn controls: the desktop's own user-interface font.
 inline QFont controlFont() { return QGuiApplication::font(); }
 
+// Section titles of forms such as the preferences: the interface font, bold.
+inline QFont sectionTitleFont()
+{
+    QFont font = QGuiApplication::font();
+    font.setBold(true);
+    return font;
+}
+
+// Explanations and small print under a control: the interface font, a little smaller.
+inline QFont footnoteFont()
+{
+    QFont font = QGuiApplication::font();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    return font;
+}
+
+// Room between the sections of a form and around it.
+inline constexpr int formMargin = 24;
+inline constexpr int sectionSpacing = 20;
+
 } // namespace style

@@ -3,10 +3,35 @@
 #include "Storyboard.h"
 #include "TopLevelWindow.h"
 
+#include <QHash>
+
+namespace {
+
+QHash<QString, ViewController::Interface>& interfaces()
+{
+    static QHash<QString, ViewController::Interface> registry;
+    return registry;
+}
+
+} // namespace
+
 ViewController::ViewController(QObject* parent)
     : QObject(parent)
 {
 }
+
+ViewController::ViewController(std::optional<QString> nibName, QObject* parent)
+    : QObject(parent)
+    , m_nibName(std::move(nibName))
+{
+}
+
+void ViewController::registerInterface(const QString& name, Interface interface)
+{
+    interfaces().insert(name, std::move(interface));
+}
+
+bool ViewController::hasInterface(const QString& name) { return interfaces().contains(name); }
 
 ViewController::~ViewController()
 {
@@ -17,8 +42,14 @@ ViewController::~ViewController()
 
 QWidget* ViewController::view()
 {
-    if (!m_view)
+    // An interface that asks for the view while it is being made gets none rather than a loop.
+    if (!m_view && m_loading)
+        return nullptr;
+    if (!m_view) {
+        m_loading = true;
         loadView();
+        m_loading = false;
+    }
     if (!m_view)
         m_view = new QWidget;
     if (!m_viewDidLoadSent) {
@@ -37,7 +68,13 @@ void ViewController::setView(QWidget* view)
     m_view = view;
 }
 
-void ViewController::loadView() { m_view = new QWidget; }
+void ViewController::loadView()
+{
+    if (m_nibName && interfaces().contains(*m_nibName))
+        setView(interfaces().value(*m_nibName)(this));
+    else
+        m_view = new QWidget;
+}
 
 std::optional<Storyboard> ViewController::storyboard() const
 {

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -34,12 +35,20 @@ template <class T> std::shared_ptr<T> controllerCast(const std::shared_ptr<QObje
     return cast ? std::shared_ptr<T>(object, cast) : std::shared_ptr<T>();
 }
 
-// Owns a view, made on first use, and looks after it as it comes and goes.
+// Owns a view, made on first use (from the interface registered under the controller's
+// interface name, or in code by a subclass), and looks after it as it comes and goes.
 class TICKERLYAPPKIT_EXPORT ViewController : public QObject {
     Q_OBJECT
 public:
     explicit ViewController(QObject* parent = nullptr);
+    explicit ViewController(std::optional<QString> nibName, QObject* parent = nullptr);
     ~ViewController() override;
+
+    // An interface file: makes a controller's view, connecting the controller where it needs.
+    using Interface = std::function<QWidget*(ViewController* owner)>;
+    static void registerInterface(const QString& name, Interface interface);
+    static bool hasInterface(const QString& name);
+    const std::optional<QString>& nibName() const { return m_nibName; }
 
     // The view, loaded on first use (loadView, then viewDidLoad once).
     QWidget* view();
@@ -59,12 +68,15 @@ public:
     virtual void viewWillAppear() { }
 
 protected:
-    // Makes the view when none was installed; a plain, empty widget unless overridden.
+    // Makes the view when none was installed: the registered interface of the interface name,
+    // else a plain, empty widget.
     virtual void loadView();
     virtual void viewDidLoad() { }
 
 private:
+    std::optional<QString> m_nibName;
     QPointer<QWidget> m_view;
+    bool m_loading = false;
     bool m_viewDidLoadSent = false;
     QString m_title;
     std::optional<QString> m_storyboardName;
