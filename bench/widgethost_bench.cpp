@@ -1,11 +1,15 @@
 // The widget host with the widget plug-in over 20 stored stories: the time from loading the
-// plug-in to the first painted story row, and the resident memory of a running host.
+// plug-in to the first painted story row, and the resident memory of a running host. The one
+// source answers from loopback a second late, so what is painted first is the stored list.
 
+#include "data/model/Source.h"
+#include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/model/tests/StoryTestSupport.h"
 #include "platform/appkit/TableView.h"
 #include "platform/notificationcenter/WidgetPanel.h"
 #include "platform/notificationcenter/WidgetPluginLoader.h"
+#include "testsupport/LoopbackServer.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -26,19 +30,31 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Twenty stories in the shared store of a data home of our own (the host inherits it).
+// Twenty stories in the shared store of a data home of our own (the host inherits it), and
+// one slow source whose feed holds the same stories.
 void storeTwentyStories()
 {
     static QTemporaryDir home;
+    static testsupport::LoopbackServer server;
     static const bool done = [] {
         qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+        qputenv("TICKERLY_LOOPBACK_ONLY", "1");
         QList<std::shared_ptr<NewsStory>> stories;
+        QByteArray feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
         for (int i = 0; i < 20; ++i) {
-            auto story = storytest::story(storytest::linkNumber(i), 1700000000 - i * 5400,
-                u"Headline number %1 of the story list, long enough to wrap onto a second line"_s.arg(i));
+            const QString headline = u"Headline number %1 of the story list, long enough to wrap onto a second line"_s.arg(i);
+            auto story = storytest::story(storytest::linkNumber(i), 1700000000 - i * 5400, headline);
             stories.append(story);
+            feed += "<item><title>" + headline.toUtf8() + "</title><link>" + storytest::linkNumber(i).toUtf8()
+                + "</link><pubDate>" + story->date()->toString(Qt::RFC2822Date).toUtf8() + "</pubDate></item>";
         }
         StoredStoriesData().storeStories(stories);
+        testsupport::ScriptedReply reply;
+        reply.body = feed + "</channel></rss>";
+        reply.headers = { { "Content-Type", "application/rss+xml" } };
+        reply.delayMs = 1000;
+        server.reply(u"/feed"_s, reply);
+        SourcesData().addSource(std::make_shared<Source>(u"Feed"_s, server.url(u"/feed"_s)));
         return true;
     }();
     (void)done;
