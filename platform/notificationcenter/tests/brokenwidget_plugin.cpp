@@ -1,4 +1,6 @@
-// A broken widget plug-in for the host's tests: one that cannot make the principal class its metadata names.
+// Broken widget plug-ins for the host's tests, one per build of this file: the interface id
+// (BROKEN_IID) and the metadata file (BROKEN_METADATA) say how it is broken. None of them can
+// make any view controller.
 
 #include "platform/notificationcenter/WidgetProviding.h"
 
@@ -6,7 +8,7 @@
 
 class BrokenWidgetPlugin : public QObject, public WidgetPlugin {
     Q_OBJECT
-    Q_PLUGIN_METADATA(IID TICKERLY_WIDGET_INTERFACE_IID FILE "unknownclass.json")
+    Q_PLUGIN_METADATA(IID BROKEN_IID FILE BROKEN_METADATA)
     Q_INTERFACES(WidgetPlugin)
 public:
     std::unique_ptr<WidgetViewController> makeViewController(const QString&) override
@@ -15,4 +17,4 @@ public:
     }
 };
 
-#include "unknownclass_plugin.moc"
+#include "brokenwidget_plugin.moc"
