@@ -98,7 +98,8 @@ void StoriesBaseViewController::loadView()
         setView(makeStoryListView(this));
 }
 
-TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewController* owner)
+TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewController* owner,
+                                                        SpinnerPlace spinnerPlace)
 {
     auto* view = new TodayView;
     auto* table = new TableView;
@@ -116,7 +117,9 @@ TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewControlle
         { u"spinner"_s, spinner } };
     constraints(view, u"|[table][button(30)]|"_s, u"|[table]|"_s, views);
     constraints(view, std::nullopt, u"|[button]|"_s, views);
-    constraints(view, u"|-8-[spinner(16)]"_s, u"[spinner(16)]-8-|"_s, views);
+    const QString spinnerVertical = spinnerPlace == SpinnerPlace::topRight ? u"|-8-[spinner(16)]"_s
+                                                                           : u"[spinner(16)]-7-|"_s;
+    constraints(view, spinnerVertical, u"[spinner(16)]-8-|"_s, views);
     view->setTableView(table);
     view->setExpandButton(button);
     view->setSpinner(spinner);
