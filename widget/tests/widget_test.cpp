@@ -19,19 +19,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-std::unique_ptr<WidgetPanel> shownWidget()
-{
-    LoadedWidget widget = LoadedWidget::load(QStringLiteral(WIDGET_PLUGIN));
-    EXPECT_TRUE(widget.ok()) << widget.error.toStdString();
-    if (!widget.ok())
-        return nullptr;
-    EXPECT_EQ(widget.principalClass, u"TodayViewController"_s);
-    auto panel = std::make_unique<WidgetPanel>(std::move(widget.controller), widget.displayName);
-    panel->Show();
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->completedUpdates() == 1; }));
-    return panel;
-}
-
 // The panel's height for `rows` story rows (the widget asks for no margins).
 int panelHeight(int rows)
 {
@@ -44,23 +31,38 @@ void screenshot(QWidget& panel, const QString& name)
     panel.grab().save(QStringLiteral(TICKERLY_SCREENSHOT_DIR) + u'/' + name);
 }
 
+// The widget in a shown panel, its first update done, over a source of eight stories.
 class WidgetInHost : public ::testing::Test {
 protected:
-    void TearDown() override { storylisttest::drainPostedNotifications(); }
+    void SetUp() override
+    {
+        LoadedWidget widget = LoadedWidget::load(QStringLiteral(WIDGET_PLUGIN));
+        ASSERT_TRUE(widget.ok()) << widget.error.toStdString();
+        EXPECT_EQ(widget.principalClass, u"TodayViewController"_s);
+        panel = std::make_unique<WidgetPanel>(std::move(widget.controller), widget.displayName);
+        view = dynamic_cast<TodayView*>(panel->widgetView());
+        ASSERT_NE(view, nullptr);
+        panel->Show();
+        ASSERT_TRUE(testsupport::waitFor([&] { return panel->completedUpdates() == 1; }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(5); })) << panel->height();
+        EXPECT_EQ(view->tableView()->numberOfRows(), 5);
+    }
+    void TearDown() override
+    {
+        panel.reset();
+        storylisttest::drainPostedNotifications();
+    }
+
+    storylisttest::FeedSource feed { 8 };
+    std::unique_ptr<WidgetPanel> panel;
+    TodayView* view = nullptr;
 };
 
 } // namespace
 
 TEST_F(WidgetInHost, ShowsItsStoriesCollapsedAndExpandedAndTheHostFollows)
 {
-    storylisttest::FeedSource feed(8);
-    auto panel = shownWidget();
-    ASSERT_TRUE(panel);
-    auto* view = dynamic_cast<TodayView*>(panel->widgetView());
-    ASSERT_NE(view, nullptr);
     EXPECT_EQ(panel->marginInsets(), (EdgeInsets { 0, 0, 0, 0 }));
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(5); })) << panel->height();
-    EXPECT_EQ(view->tableView()->numberOfRows(), 5);
     screenshot(*panel, u"widget-collapsed.png"_s);
 
     QTest::mouseClick(view->expandButton(), Qt::LeftButton);
@@ -74,13 +76,6 @@ TEST_F(WidgetInHost, ShowsItsStoriesCollapsedAndExpandedAndTheHostFollows)
 
 TEST_F(WidgetInHost, FollowsASettingAnotherProcessWrites)
 {
-    storylisttest::FeedSource feed(8);
-    auto panel = shownWidget();
-    ASSERT_TRUE(panel);
-    auto* view = dynamic_cast<TodayView*>(panel->widgetView());
-    ASSERT_NE(view, nullptr);
-    ASSERT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(5); }));
-
     QProcess other;
     other.start(testsupport::helperPath(u"widget_helper"_s), { u"number-of-stories"_s, u"3"_s });
     ASSERT_TRUE(other.waitForFinished(30000));
