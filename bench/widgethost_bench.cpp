@@ -110,10 +110,13 @@ void BM_FirstPaintedListFromStoredStories(benchmark::State& state)
             state.SkipWithError("no story row was painted");
             return;
         }
-        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        const double seconds = std::chrono::duration<double>(end - start).count();
+        state.SetIterationTime(seconds);
+        // The very first also opens the library and reads the store cold.
+        static const double first = seconds;
+        state.counters["first_ms"] = first * 1000;
     }
 }
-// The first iteration also opens the library.
 BENCHMARK(BM_FirstPaintedListFromStoredStories)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 qint64 residentKiB(qint64 pid)
