@@ -98,15 +98,21 @@ void StoriesBaseViewController::loadView()
         setView(makeStoryListView(this));
 }
 
-TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewController* owner,
-                                                        SpinnerPlace spinnerPlace)
+TableView* StoriesBaseViewController::makeStoryTable(StoriesBaseViewController* owner)
 {
-    auto* view = new TodayView;
     auto* table = new TableView;
     table->registerCellPrototype(u"cell"_s, [](QObject*) { return new ListCellView; });
     table->setRowHeight(kRowHeight);
     table->setIntercellSpacing(kRowSpacing);
     table->setDelegate(owner);
+    return table;
+}
+
+TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewController* owner,
+                                                        SpinnerPlace spinnerPlace)
+{
+    auto* view = new TodayView;
+    TableView* table = makeStoryTable(owner);
     QPushButton* button = initButton(~u"Show more"_s);
     button->setFlat(true);
     button->setFont(rowstyle::systemFont(12, true));
