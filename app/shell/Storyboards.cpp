@@ -3,6 +3,8 @@
 #include "app/shell/MainMenu.h"
 #include "app/shell/PreferencesStoryboard.h"
 #include "app/shell/Window.h"
+#include "app/sources/SourcesScene.h"
+#include "app/sources/SourcesViewController.h"
 #include "app/sources/SourcesWindowController.h"
 #include "data/sync/Localization.h"
 #include "platform/appkit/Controllers.h"
@@ -35,10 +37,12 @@ template <class Controller> std::shared_ptr<QObject> windowScene(Window* window)
 void registerApplicationStoryboards()
 {
     Storyboard::registerStoryboard(u"Sources"_s, [](const Storyboard&) {
-        Window* window = makeWindow(QSize(600, 560), kStandardWindow, u"Sources window title"_s);
+        Window* window = makeWindow(QSize(600, 680), kStandardWindow, u"Sources window title"_s);
         // Room for the popular-feeds panel under the search field.
         window->setMinimumSize(540, 420);
-        return windowScene<SourcesWindowController>(window);
+        auto controller = makeController<SourcesWindowController>(window);
+        controller->setContentViewController(makeSourcesViewController());
+        return std::shared_ptr<QObject>(controller);
     });
     Storyboard::registerStoryboard(u"Stories"_s, [](const Storyboard&) {
         Window* window = makeWindow(QSize(380, 620), kStandardWindow, u"Stories window title"_s);

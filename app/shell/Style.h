@@ -18,6 +18,9 @@ inline QColor accentRed(double alpha = 1.0)
     return QColor::fromRgbF(0.8f, 0.04f, 0.06f, float(alpha));
 }
 
+// The platform's red, as behind the error banner's white text.
+inline QColor systemRed() { return QColor::fromRgbF(0.92f, 0.23f, 0.19f); }
+
 // A shade of grey as the drawing code names it: 0 black, 1 white.
 inline QColor white(double level, double alpha = 1.0)
 {
@@ -46,5 +49,14 @@ inline QFont footnoteFont()
 // Room between the sections of a form and around it.
 inline constexpr int formMargin = 24;
 inline constexpr int sectionSpacing = 20;
+
+// A light face of the desktop's sans-serif font at `pixelSize`, for the large welcome texts.
+inline QFont lightFont(int pixelSize)
+{
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(pixelSize);
+    font.setWeight(QFont::Light);
+    return font;
+}
 
 } // namespace style

@@ -17,6 +17,7 @@ constexpr double kStepSeconds = 1.0 / 12;
 ProgressIndicator::ProgressIndicator(QWidget* parent)
     : QWidget(parent)
 {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
     hide();
 }
 

@@ -17,7 +17,11 @@ public:
     void stopAnimation(QObject* sender = nullptr);
 
     void setColor(const QColor& color);
+    // The spoke drawn brightest.
+    int phase() const { return m_phase; }
+
     QSize sizeHint() const override { return QSize(16, 16); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
