@@ -51,7 +51,7 @@ std::unique_ptr<PopularViewController> makePopularViewController()
     auto* view = new PopularView;
     QFont headingFont = style::controlFont();
     headingFont.setBold(true);
-    auto* heading = initTextField(~u"Popular feeds"_s, style::white(0.3), headingFont);
+    auto* heading = initTextField(~u"Popular feeds title"_s, style::white(0.3), headingFont);
     heading->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
@@ -92,6 +92,12 @@ PopularWindow::PopularWindow(const QRect& contentRect)
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
+    // A hairline border sets the white panel off from the white list under it.
+    layout()->setContentsMargins(1, 1, 1, 1);
+    QPalette border = palette();
+    border.setColor(QPalette::Window, style::white(0.75));
+    setPalette(border);
+    setAutoFillBackground(true);
 }
 
 bool PopularWindow::event(QEvent* event)

@@ -259,7 +259,7 @@ TEST_F(Panel, DrawsItsLineUnderTheBandAndTakesNoFocus)
 
     TopFeedsData().setTopFeeds({ feed(u"Planet"_s, u"http://127.0.0.1:9/planet"_s) });
     open();
-    const QImage image = window->grab().toImage();
+    const QImage image = content->view()->grab().toImage();
     EXPECT_EQ(QColor(image.pixel(260, 36)), QColor(128, 128, 128));
     EXPECT_EQ(QColor(image.pixel(260, 35)), QColor(Qt::white));
     EXPECT_EQ(QColor(image.pixel(5, 36)), QColor(Qt::white));
