@@ -98,14 +98,20 @@ void StoriesBaseViewController::loadView()
         setView(makeStoryListView(this));
 }
 
-TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewController* owner)
+TableView* StoriesBaseViewController::makeStoryTable(StoriesBaseViewController* owner)
 {
-    auto* view = new TodayView;
     auto* table = new TableView;
     table->registerCellPrototype(u"cell"_s, [](QObject*) { return new ListCellView; });
     table->setRowHeight(kRowHeight);
     table->setIntercellSpacing(kRowSpacing);
     table->setDelegate(owner);
+    return table;
+}
+
+TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewController* owner)
+{
+    auto* view = new TodayView;
+    TableView* table = makeStoryTable(owner);
     QPushButton* button = initButton(~u"Show more"_s);
     button->setFlat(true);
     button->setFont(rowstyle::systemFont(12, true));

@@ -73,6 +73,9 @@ public:
     void copyStory(QAction* sender);
     void share(QAction* sender);
 
+    // The story table: cells "cell", 75 points high, 2 apart, `owner` its delegate.
+    static TableView* makeStoryTable(StoriesBaseViewController* owner);
+
     // The story list built in code: the table (cells "cell", 75 points high, 2 apart), the
     // expand button under it and the progress wheel at the top right, `owner` the table's
     // delegate.

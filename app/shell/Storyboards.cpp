@@ -2,6 +2,7 @@
 
 #include "app/shell/MainMenu.h"
 #include "app/shell/PreferencesStoryboard.h"
+#include "app/shell/StoriesStoryboard.h"
 #include "app/shell/Window.h"
 #include "app/sources/SourcesWindowScene.h"
 #include "data/sync/Localization.h"
@@ -43,7 +44,7 @@ void registerApplicationStoryboards()
     Storyboard::registerStoryboard(u"Stories"_s, [](const Storyboard&) {
         Window* window = makeWindow(QSize(380, 620), kStandardWindow, u"Stories window title"_s);
         window->setMinimumSize(300, 300);
-        return windowScene<WindowController>(window);
+        return storiesScene(window);
     });
     Storyboard::registerStoryboard(u"Preferences"_s, [](const Storyboard&) {
         Window* window = makeWindow(

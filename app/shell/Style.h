@@ -27,6 +27,9 @@ inline QColor white(double level, double alpha = 1.0)
     return QColor::fromRgbF(float(level), float(level), float(level), float(alpha));
 }
 
+// Behind the story list, as dark as the widget panel it also shows in.
+inline QColor storyListBackground() { return QColor(0x26, 0x28, 0x2c); }
+
 // Titles of the self-drawn controls: the desktop's own user-interface font.
 inline QFont controlFont() { return QGuiApplication::font(); }
 
