@@ -9,6 +9,7 @@
 #include "app/sources/tests/SourcesTesting.h"
 #include "data/discovery/tests/DiscoveryTestSupport.h"
 #include "data/discovery/tests/SearchStandIn.h"
+#include "data/model/Shared.h"
 #include "data/model/TopFeedsData.h"
 #include "platform/appkit/ProgressIndicator.h"
 
@@ -228,4 +229,62 @@ TEST_F(SourcesWindow, Screenshot)
     testsupport::processEvents();
     QDir().mkpath(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
     window->grab().save(QStringLiteral(TICKERLY_SCREENSHOT_DIR "/popular-open.png"));
+}
+
+namespace {
+
+// The application's help and refresh actions, on the main queue's virtual clock.
+class MenuActions : public ::testing::Test {
+protected:
+    void SetUp() override { registerApplicationStoryboards(); }
+    void TearDown() override
+    {
+        QApplication::closeAllWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    SourcesViewController* sourcesList() const
+    {
+        const auto& sources = application.sourcesWindowController();
+        return sources ? qobject_cast<SourcesViewController*>(sources->contentViewController())
+                       : nullptr;
+    }
+
+    sourcestesting::VirtualTime time;
+    SoundRecorder sounds;
+    Application application;
+};
+
+} // namespace
+
+TEST_F(MenuActions, InstallHelpOpensTheSourcesWindowWhenNeededAndTogglesTheHelp)
+{
+    // Not the first run: the window opens without the help.
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    application.installHelp();
+    const auto opened = application.sourcesWindowController();
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(opened->window()->isVisible());
+    time.advance(0.6);
+    EXPECT_FALSE(sourcesList()->installationViewHidden());
+
+    // Open already: the same window, the help goes.
+    application.installHelp();
+    time.advance(0.6);
+    EXPECT_EQ(application.sourcesWindowController(), opened);
+    EXPECT_TRUE(sourcesList()->installationViewHidden());
+}
+
+TEST_F(MenuActions, RefreshStoriesRefreshesAnOpenStoriesWindowOnly)
+{
+    application.refreshStories();
+    EXPECT_FALSE(application.storiesWindowController());
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty()
+        || std::none_of(QApplication::topLevelWidgets().cbegin(),
+            QApplication::topLevelWidgets().cend(), [](QWidget* w) { return w->isVisible(); }));
+    EXPECT_TRUE(sounds.played.isEmpty());
+
+    application.openStoriesWindow();
+    ASSERT_TRUE(application.storiesWindowController());
+    application.refreshStories();
+    EXPECT_EQ(sounds.played, QStringList { u"clickwave.wav"_s });
 }
