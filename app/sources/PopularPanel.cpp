@@ -23,8 +23,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr int kPanelWidth = 520;
-constexpr int kPanelHeight = 250;
 constexpr int kBandHeight = 36;
 
 void takeNoFocus(QWidget* root)
@@ -70,8 +68,8 @@ std::unique_ptr<PopularViewController> makePopularViewController()
     const LayoutViews views { { u"heading"_s, heading }, { u"scroll"_s, scroll },
         { u"spinner"_s, spinner } };
     addSubviews(view, views.values());
-    constraints(view, u"|[heading(%1)]-1-[scroll]|"_s.arg(kBandHeight),
-        u"|-12-[heading]-12-|"_s, views);
+    constraints(
+        view, u"|[heading(%1)]-1-[scroll]|"_s.arg(kBandHeight), u"|-12-[heading]-12-|"_s, views);
     constraints(view, std::nullopt, u"|-10-[scroll]-10-|"_s, views);
     constraint(view, spinner, LayoutAttribute::CenterX, LayoutRelation::Equal, scroll,
         LayoutAttribute::CenterX);
@@ -154,8 +152,8 @@ void PopularViewController::viewDidLoad()
     ViewController::viewDidLoad();
     if (m_collectionView) {
         const auto board = storyboard();
-        m_prototype = board ? board->instantiateController(popularItemPrototypeIdentifier)
-                            : nullptr;
+        m_prototype
+            = board ? board->instantiateController(popularItemPrototypeIdentifier) : nullptr;
         if (auto* prototype = qobject_cast<PopularCollectionViewItem*>(m_prototype.get())) {
             m_collectionView->setItemPrototype(
                 [prototype]() -> std::unique_ptr<CollectionViewItem> { return prototype->copy(); });
@@ -217,7 +215,7 @@ void registerPopularScenes(const QString& name)
 {
     Storyboard::registerScene(name, popularWindowIdentifier, [](const Storyboard& board) {
         auto controller = makeController<WindowController>(
-            new PopularWindow(QRect(0, 0, kPanelWidth, kPanelHeight)));
+            new PopularWindow(QRect(QPoint(0, 0), popularWindowSize)));
         auto content = makePopularViewController();
         // Its view loads as soon as the window takes it, and looks for the item prototype then.
         content->setStoryboardName(board.name());

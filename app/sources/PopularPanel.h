@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QStringView>
 #include <QWidget>
@@ -17,6 +18,9 @@
 struct Notification;
 
 // The storyboard scenes of the popular-feeds panel.
+// The panel's size; the sources window places it.
+inline constexpr QSize popularWindowSize(520, 250);
+
 inline const QString popularWindowIdentifier = QStringLiteral("Popular Window");
 inline const QString popularItemPrototypeIdentifier
     = QStringLiteral("Popular Collection View Prototype");

@@ -20,9 +20,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr int kPanelWidth = 520;
-constexpr int kPanelHeight = 250;
-
 void trace(const char* line)
 {
     std::puts(line);
@@ -34,8 +31,9 @@ void trace(const char* line)
 QRect popularWindowFrame(const QSize& windowSize, const QRect& anchor)
 {
     // Whole points: the centre of an odd spare width rounds down, as the window system does.
-    return QRect(int((windowSize.width() - kPanelWidth) * 0.5), anchor.y() + anchor.height(),
-        kPanelWidth, kPanelHeight);
+    return QRect(QPoint(int((windowSize.width() - popularWindowSize.width()) * 0.5),
+                     anchor.y() + anchor.height()),
+        popularWindowSize);
 }
 
 SourcesWindowController::SourcesWindowController(TopLevelWindow* window, QObject* parent)
@@ -77,8 +75,8 @@ void SourcesWindowController::windowDidLoad()
         return;
     m_searchBar->setPlaceholderText(~u"Search placeholder"_s);
     m_searchBar->setDelegate(this);
-    NotificationCenter::defaultCenter().addObserver(
-        this, controlTextDidEndEditingNotification, m_searchBar.data(), [this](const Notification&) {
+    NotificationCenter::defaultCenter().addObserver(this, controlTextDidEndEditingNotification,
+        m_searchBar.data(), [this](const Notification&) {
             trace("unfocus");
             setPopularWindowVisible(false);
         });

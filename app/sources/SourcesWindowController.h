@@ -19,7 +19,8 @@ QRect popularWindowFrame(const QSize& windowSize, const QRect& anchor);
 // The sources window's controller: the search field where a source is added by its address or
 // by search words, the spinner that turns while one is being added, and the popular-feeds panel
 // that hangs below the field while it has the focus. It registers itself with the application
-// object as soon as it is made. Main thread only; shared by its owners (makeController).
+// object when its window is first asked for. Main thread only; shared by its owners
+// (makeController).
 class SourcesWindowController : public WindowController, public SearchBarDelegate {
     Q_OBJECT
 public:

@@ -38,8 +38,8 @@ protected:
         search.answer([](const QString&) { return SearchStandIn::results({}); });
         for (const auto& host : { u"feeds.planet.test"_s, u"planet.test"_s, u"dull.test"_s })
             UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
-        server.reply(u"/rss"_s,
-            testsupport::bodyReply(discoverytest::rss("Planet", "http://planet.test/")));
+        server.reply(
+            u"/rss"_s, testsupport::bodyReply(discoverytest::rss("Planet", "http://planet.test/")));
         discoverytest::serveSitePages(server, "planet.test", Qt::red);
     }
     void TearDown() override
@@ -69,10 +69,7 @@ protected:
         QTest::keyClicks(bar, text);
         QTest::keyClick(bar, Qt::Key_Return);
     }
-    QRect panelFrame() const
-    {
-        return controller->popularWindowController()->window()->geometry();
-    }
+    QRect panelFrame() const { return controller->popularWindowController()->window()->geometry(); }
     QRect barFrame() const { return QRect(bar->mapTo(window, QPoint(0, 0)), bar->size()); }
 
     testsupport::LoopbackServer server;
@@ -113,7 +110,8 @@ TEST_F(SourcesWindow, ClickTypeReturnAddsTheSourceWithASoundAndItsRowShowsItsIco
     EXPECT_EQ(sounds.played, QStringList { u"Add feed.wav"_s });
     EXPECT_EQ(bar->text(), QString());
     EXPECT_FALSE(controller->spinner()->isAnimating());
-    ASSERT_TRUE(testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
     auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
     ASSERT_TRUE(cell);
     ASSERT_TRUE(testsupport::waitFor([&] {
@@ -121,6 +119,22 @@ TEST_F(SourcesWindow, ClickTypeReturnAddsTheSourceWithASoundAndItsRowShowsItsIco
         return icon && !icon->isNull()
             && QColor(icon->pixel(icon->width() / 2, icon->height() / 2)) == QColor(Qt::red);
     }));
+}
+
+TEST_F(SourcesWindow, SearchWordsAreHandedOverUntrimmedAndFindTheFeedThroughTheWebSearch)
+{
+    search.answer([](const QString& words) {
+        return SearchStandIn::results(words.contains(u"planet"_s)
+                ? QStringList { u"http://feeds.planet.test/rss"_s }
+                : QStringList {});
+    });
+    open();
+    typeAndReturn(u"planet news "_s);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !sounds.played.isEmpty(); }));
+    EXPECT_EQ(search.searches(), QStringList { u"planet news "_s });
+    EXPECT_EQ(bar->text(), QString());
+    ASSERT_EQ(SourcesData().sources().size(), 1);
+    EXPECT_EQ(SourcesData().sources()[0]->title(), u"Planet"_s);
 }
 
 TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
@@ -165,7 +179,8 @@ TEST_F(SourcesWindow, ThePanelHangsUnderTheFieldWhileItHasTheFocusAndLeavesItThe
 
     // A click on a feed's add button adds it and leaves the field editing.
     auto* content = qobject_cast<PopularViewController*>(panel->contentViewController());
-    auto* item = qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(0));
+    auto* item
+        = qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(0));
     ASSERT_TRUE(item);
     QTest::mouseClick(item->addButton(), Qt::LeftButton, {}, item->addButton()->rect().center());
     EXPECT_TRUE(bar->hasFocus());
@@ -215,13 +230,15 @@ TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)
 
 TEST_F(SourcesWindow, Screenshot)
 {
-    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(7,
-                                     std::make_shared<Source>(u"Moon Daily"_s, u"http://127.0.0.1:9/moon"_s)),
-        std::make_shared<TopFeedSource>(
-            5, std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s)),
-        std::make_shared<TopFeedSource>(
-            3, std::make_shared<Source>(u"Harbour Weekly"_s, u"http://127.0.0.1:9/harbour"_s)) });
-    SourcesData().addSource(std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s));
+    TopFeedsData().setTopFeeds(
+        { std::make_shared<TopFeedSource>(
+              7, std::make_shared<Source>(u"Moon Daily"_s, u"http://127.0.0.1:9/moon"_s)),
+            std::make_shared<TopFeedSource>(
+                5, std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s)),
+            std::make_shared<TopFeedSource>(3,
+                std::make_shared<Source>(u"Harbour Weekly"_s, u"http://127.0.0.1:9/harbour"_s)) });
+    SourcesData().addSource(
+        std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s));
     testsupport::processEvents();
     open();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());

@@ -182,14 +182,16 @@ TEST_F(Panel, AddButtonsTakeFeedsInAndOutOfTheListAndFollowChangesMadeElsewhere)
         settle();
     };
     click(0);
-    EXPECT_EQ(titles(SourcesData().sources()), QStringList({ u"Earlier"_s, u"Moon"_s, u"Planet"_s }));
+    EXPECT_EQ(
+        titles(SourcesData().sources()), QStringList({ u"Earlier"_s, u"Moon"_s, u"Planet"_s }));
     EXPECT_TRUE(item(0)->addButton()->added());
     click(1);
     EXPECT_EQ(titles(SourcesData().sources()), QStringList({ u"Earlier"_s, u"Planet"_s }));
     EXPECT_FALSE(item(1)->addButton()->added());
     // Back in, at the end.
     click(1);
-    EXPECT_EQ(titles(SourcesData().sources()), QStringList({ u"Earlier"_s, u"Planet"_s, u"Moon"_s }));
+    EXPECT_EQ(
+        titles(SourcesData().sources()), QStringList({ u"Earlier"_s, u"Planet"_s, u"Moon"_s }));
     EXPECT_TRUE(item(1)->addButton()->added());
 
     // Removed from the list elsewhere (the sources table): the button follows.
@@ -235,16 +237,16 @@ TEST_F(Panel, AnIconUpdateRebuildsOnlyTheFirstItemOfItsSourceAndReloadsWhenTheLi
     EXPECT_NE(item(1)->iconView()->image(), imageNamed(u"story-placeholder"_s));
 
     // An icon for a source no feed of the panel has: nothing changes.
-    SourceIconData::setIconForSource(source(u"Other"_s, u"http://127.0.0.1:9/other"_s),
-        squareIcon(Qt::green));
+    SourceIconData::setIconForSource(
+        source(u"Other"_s, u"http://127.0.0.1:9/other"_s), squareIcon(Qt::green));
     settle();
     EXPECT_EQ(content->contents(), after);
 
     // The stored list moved on without a notification of its own: the position found in the
     // panel holds another feed there, so the panel shows the stored list rather than mixing them.
     TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(5, shared) });
-    SourceIconData::setIconForSource(source(u"Alone"_s, u"http://127.0.0.1:9/alone"_s),
-        squareIcon(Qt::green));
+    SourceIconData::setIconForSource(
+        source(u"Alone"_s, u"http://127.0.0.1:9/alone"_s), squareIcon(Qt::green));
     settle();
     ASSERT_EQ(content->contents().size(), 1);
     EXPECT_EQ(content->contents()[0]->source()->title(), u"Shared"_s);
