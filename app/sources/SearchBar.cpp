@@ -22,7 +22,7 @@ void SearchBar::focusInEvent(QFocusEvent* event)
     QLineEdit::focusInEvent(event);
     m_editing = true;
     if (onFocus) {
-        // The closure may outlive a copy of itself it replaces.
+        // A copy: the closure may replace itself while it runs.
         const auto focus = onFocus;
         focus();
     }
