@@ -85,15 +85,37 @@ function(tickerly_fuzz_target name)
     endif()
 endfunction()
 
-# tickerly_drawn_resources(<name> CONSUMER <target> PREFIX <prefix> FILES <file> ...)
+# tickerly_drawn_resources(<name> CONSUMER <target> PREFIX <prefix> FILES <file> ...
+#                          [SEQUENCES <pattern> <count> ...])
 # Draws each file with tickerly_resgen at build time and compiles them in under ":/<prefix>/"
+# (a sequence such as "Wave_%05i.png" 128 is drawn whole by one run of the generator)
 # (pictures under "images", found by imageNamed()). The objects go into every program that
 # links <consumer>, so resources of a static library are not dropped by the linker.
 function(tickerly_drawn_resources name)
-    cmake_parse_arguments(ARG "" "CONSUMER;PREFIX" "FILES" ${ARGN})
+    cmake_parse_arguments(ARG "" "CONSUMER;PREFIX" "FILES;SEQUENCES" ${ARGN})
     set(dir ${CMAKE_CURRENT_BINARY_DIR}/drawn_${name})
     set(outputs)
     set(entries)
+    while(ARG_SEQUENCES)
+        list(POP_FRONT ARG_SEQUENCES pattern count)
+        set(frames)
+        math(EXPR last "${count} - 1")
+        foreach(i RANGE ${last})
+            string(LENGTH "${i}" digits)
+            math(EXPR padding "5 - ${digits}")
+            string(REPEAT "0" ${padding} zeros)
+            string(REPLACE "%05i" "${zeros}${i}" frame "${pattern}")
+            list(APPEND frames "${dir}/${frame}")
+            string(APPEND entries "<file>${frame}</file>")
+        endforeach()
+        add_custom_command(
+            OUTPUT ${frames}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+            COMMAND tickerly_resgen --sequence "${pattern}" ${count} "${dir}"
+            DEPENDS tickerly_resgen
+            VERBATIM)
+        list(APPEND outputs ${frames})
+    endwhile()
     foreach(file IN LISTS ARG_FILES)
         add_custom_command(
             OUTPUT "${dir}/${file}"

@@ -31,5 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     (void)KeyedUnarchiver::unarchiveObjectWithData(bytes);
     (void)KeyedUnarchiver::unarchiveArrayWithData(bytes);
+    (void)KeyedUnarchiver::readableArrayWithData(bytes);
     return 0;
 }

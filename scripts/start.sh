@@ -5,5 +5,5 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake --preset release
-cmake --build --preset release
+cmake --build --preset release --target Tickerly_Mac
 exec ./build/release/bin/Tickerly_Mac "$@"

@@ -1,9 +1,9 @@
 #include "storylist/ListRowContentView.h"
 
-#include "data/model/Shared.h"
 #include "storylist/ImageButton.h"
 #include "storylist/ImageView.h"
 #include "storylist/Label.h"
+#include "storylist/Preferences.h"
 #include "storylist/RowStyle.h"
 #include "storylist/ViewKit.h"
 
@@ -22,34 +22,6 @@ constexpr auto Eq = LayoutRelation::Equal;
 constexpr double kDaySeconds = 86400;
 constexpr int kMinimumBodyHeight = 10;
 constexpr double kImageColumnWidth = 50;
-
-// The two row settings, read from the shared suite at each use as the settings object reads
-// them: a stored number counts (0 is off), anything else reads as on.
-bool rowSetting(const QString& key)
-{
-    const QVariant value = sharedDefaults()->value(key);
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-        return value.toDouble() != 0;
-    default:
-        return true;
-    }
-}
-
-bool widgetImages()
-{
-    return rowSetting(u"velmora.Tickerly.widgetImagesKey"_s);
-}
-
-bool widgetButtons()
-{
-    return rowSetting(u"velmora.Tickerly.widgetButtonsKey"_s);
-}
 
 // A short date or time formatter in the locale the process had when it was first used.
 class RowDateFormatter {
@@ -146,7 +118,7 @@ void ListRowContentView::setupViews()
     constraints(this, std::nullopt, u"[image]-5-[text]-45-|"_s, views);
 
     m_imageWidth = constraint(this, imageView, LA::Width, Eq, nullptr, LA::NotAnAttribute, 1.0,
-                              widgetImages() ? kImageColumnWidth : 0);
+                              Preferences().widgetImages() ? kImageColumnWidth : 0);
     constraint(this, icon, LA::Width, Eq, icon, LA::Height);
     constraint(this, titleLabel, LA::Width, Eq, this, LA::Width, 1.0, -130);
     constraints(this, u"[time]-2-[close]-2-[share]"_s, std::nullopt, views);
@@ -214,7 +186,7 @@ void ListRowContentView::setButtonsAlwaysVisible(bool visible)
 void ListRowContentView::updateSelected()
 {
     // With the row buttons off the cell keeps them hidden; leave them be.
-    if (widgetButtons()) {
+    if (Preferences().widgetButtons()) {
         const bool hidden = !(m_buttonsAlwaysVisible || m_selected);
         closeButton->setHidden(hidden);
         shareButton->setHidden(hidden);

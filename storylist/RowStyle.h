@@ -25,6 +25,9 @@ inline QColor grayTextColor() { return QColor(128, 128, 128); }
 // The hovered row's wash: white at 20 %.
 inline QColor highlightColor() { return QColor(255, 255, 255, 51); }
 
+// What shows behind a row pushed into the dismiss zone: the platform's plain red.
+inline QColor dismissColor() { return QColor(255, 0, 0); }
+
 // Close and share buttons are drawn half transparent, as their layer opacity says.
 inline constexpr qreal rowButtonOpacity = 0.5;
 // A pressed image button darkens its picture to this opacity on top of its own.

@@ -143,6 +143,7 @@ struct LoopbackServer::State {
         const qsizetype sendUpTo = r.cutAfter ? std::clamp<qsizetype>(*r.cutAfter, 0, body.size()) : body.size();
         const bool cut = r.cutAfter.has_value();
         const int stallMs = r.stallMs;
+        const int trickleMs = r.trickleMs;
         if (r.chunked) {
             res.set_chunked_content_provider(type, [this, shared, sendUpTo, cut, stallMs](size_t offset, httplib::DataSink& sink) {
                 const qsizetype at = static_cast<qsizetype>(offset);
@@ -162,8 +163,14 @@ struct LoopbackServer::State {
         }
         // A sized provider is never compressed again by the server and lets a body stop short.
         res.set_content_provider(static_cast<size_t>(body.size()), type,
-            [this, shared, sendUpTo, stallMs](size_t offset, size_t length, httplib::DataSink& sink) {
+            [this, shared, sendUpTo, stallMs, trickleMs](size_t offset, size_t length, httplib::DataSink& sink) {
                 const qsizetype at = static_cast<qsizetype>(offset);
+                if (at < sendUpTo && trickleMs > 0) {
+                    if (!sink.write(shared->constData() + at, 1))
+                        return false;
+                    sleepUnlessStopping(trickleMs);
+                    return true;
+                }
                 if (at < sendUpTo) {
                     const qsizetype n = std::min<qsizetype>(static_cast<qsizetype>(length), sendUpTo - at);
                     sink.write(shared->constData() + at, static_cast<size_t>(n));

@@ -23,6 +23,7 @@ struct ScriptedReply {
     // After the bytes that are sent, keep the connection open and silent this long.
     int stallMs = 0;
     bool chunked = false; // send the body in chunks, without a length
+    int trickleMs = 0; // send the (sized) body one byte at a time, this far apart
     bool gzip = false; // send the body gzip-compressed with "Content-Encoding: gzip"
 };
 

@@ -4,6 +4,9 @@
 #include "testsupport/TestSupport.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -22,6 +25,12 @@ public:
         qputenv("XDG_CONFIG_HOME", QDir(m_dir->path()).filePath(QStringLiteral("config")).toLocal8Bit());
         qputenv("XDG_CACHE_HOME", QDir(m_dir->path()).filePath(QStringLiteral("cache")).toLocal8Bit());
         qputenv("HOME", m_dir->path().toLocal8Bit());
+        // On a real X server the pointer stays where the last test program left it, and a new
+        // window under it would start hovered: park it in the far corner, away from every window.
+        if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
+            if (QScreen* screen = QGuiApplication::primaryScreen())
+                QCursor::setPos(screen, screen->geometry().bottomRight());
+        }
     }
     void OnTestEnd(const testing::TestInfo&) override
     {

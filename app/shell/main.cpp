@@ -1,17 +1,25 @@
+#include "app/shell/AppDelegate.h"
+#include "app/shell/Application.h"
+#include "app/shell/Storyboards.h"
+#include "platform/appkit/ImageNamed.h"
+
 #include <QApplication>
-#include <QWidget>
+#include <QIcon>
+#include <QPixmap>
 
 using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    QApplication qtApplication(argc, argv);
     QApplication::setApplicationName(u"Tickerly"_s);
-    QApplication::setQuitOnLastWindowClosed(true);
+    QApplication::setDesktopFileName(u"tickerly"_s);
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(imageNamed(u"AppIcon"_s))));
 
-    QWidget window;
-    window.setWindowTitle(u"Tickerly"_s);
-    window.resize(400, 600);
-    window.show();
-    return QApplication::exec();
+    registerApplicationStoryboards();
+    Application application;
+    AppDelegate delegate;
+    application.setDelegate(&delegate);
+    application.run();
+    return 0;
 }

@@ -27,15 +27,23 @@ void findMissingIcons(const SourcesData& sourcesData)
 void storeIconSearchOutcome(const std::shared_ptr<Source>& source, std::optional<QImage> image,
     std::shared_ptr<SourcesData> sourcesData)
 {
+    storeIconSearchOutcome(source, std::move(image), [source, sourcesData = std::move(sourcesData)] {
+        sourcesData->updateSource(source);
+    });
+}
+
+void storeIconSearchOutcome(const std::shared_ptr<Source>& source, std::optional<QImage> image,
+    std::function<void()> saveMarked)
+{
     if (image) {
         SourceIconData::setIconForSource(source, *image);
         return;
     }
-    // The list may have changed since the search began; the store's update only touches
-    // entries still there, and the main queue keeps it from racing the application's changes.
-    MainQueue::dispatchAsync([source, sourcesData = std::move(sourcesData)] {
+    // The list may have changed since the search began; the stores' updates only touch
+    // entries still there, and the main queue keeps them from racing the application's changes.
+    MainQueue::dispatchAsync([source, saveMarked = std::move(saveMarked)] {
         source->noIconFound = true;
-        sourcesData->updateSource(source);
+        saveMarked();
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <QImage>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -12,3 +13,6 @@ class SourcesData;
 // the main queue, as one step of the store) the source marked as having no icon.
 void storeIconSearchOutcome(const std::shared_ptr<Source>& source, std::optional<QImage> image,
     std::shared_ptr<SourcesData> sourcesData);
+// The same for any store: `saveMarked` runs on the main queue once the source is marked.
+void storeIconSearchOutcome(const std::shared_ptr<Source>& source, std::optional<QImage> image,
+    std::function<void()> saveMarked);

@@ -66,14 +66,15 @@ ArchivedStoriesData::ArchivedStoriesData(std::shared_ptr<UserDefaults> localStor
     registerArchiveClasses();
 }
 
-void ArchivedStoriesData::setState(const std::shared_ptr<NewsStory>& story, StoryState state)
+bool ArchivedStoriesData::setState(const std::shared_ptr<NewsStory>& story, StoryState state)
 {
     const std::optional<Url> link = story ? story->link() : std::nullopt;
     std::shared_ptr<StateDescription> record;
     if (state != StoryState::None && link)
         record = std::make_shared<StateDescription>(story, state);
-    statelist::setState(*m_localStore, archivedStoriesKey, link, record, linkOf);
+    const bool stored = statelist::setState(*m_localStore, archivedStoriesKey, link, record, linkOf);
     flushCache();
+    return stored;
 }
 
 StoryState ArchivedStoriesData::stateForStory(const NewsStory& story)

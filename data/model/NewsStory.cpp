@@ -71,7 +71,7 @@ std::shared_ptr<NewsStory> NewsStory::initWithCoder(const KeyedUnarchiver& coder
 {
     Decoded d;
     if (const auto bytes = coder.decodeData(imageDataKey))
-        d.image = decodeImage(*bytes);
+        d.image = decodeImage(*bytes, maxStoredImageSide); // read on every load of the stored list
     d.headline = coder.decodeString(headlineKey);
     d.body = coder.decodeString(bodyKey);
     d.imageLink = coder.decodeUrl(imageLinkKey);

@@ -62,9 +62,9 @@ public:
     // Loads the story's image through `session` (a new default session when null): from the
     // image link when there is one, else from what the article page declares; nothing when the
     // story has neither link. When the load ends, the image is set to its result (also to none)
-    // and `completion` runs, on the session's queue. When an image is already there,
-    // `completion` also runs at once. Returns the started task, or null. A story not owned by a
-    // shared pointer loads nothing and calls nothing.
+    // and `completion` runs once, on the session's queue. With neither link, nothing starts and
+    // `completion` runs at once only when an image is already there. Returns the started task,
+    // or null. A story not owned by a shared pointer loads nothing and calls nothing.
     std::shared_ptr<UrlSessionDataTask> loadImage(std::shared_ptr<UrlSession> session = nullptr,
         std::function<void()> willLoadImage = {}, std::function<void()> completion = {});
 

@@ -18,8 +18,6 @@ std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSess
     }
     if (!session)
         session = UrlSession::create();
-    if (!image().isNull() && completion)
-        completion();
     auto finish = [self = std::move(self), completion](std::optional<QImage> loaded) {
         self->setImage(loaded.value_or(QImage()));
         if (completion)
@@ -32,5 +30,9 @@ std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSess
     }
     if (m_link)
         return ImageFetcher::fetchImage(*m_link, std::move(session), std::move(willLoadImage), std::move(finish));
+    // Nothing to load: an image in hand is the answer. A load, when one starts, answers once
+    // when it ends, never also here.
+    if (!image().isNull() && completion)
+        completion();
     return nullptr;
 }

@@ -11,13 +11,6 @@ namespace {
 
 const QString sourcesKey = u"velmora.Tickerly.sources"_s;
 
-std::optional<QByteArray> asData(const std::optional<QVariant>& value)
-{
-    if (!value || value->typeId() != QMetaType::QByteArray)
-        return std::nullopt;
-    return value->toByteArray();
-}
-
 qsizetype indexOfEqual(const QList<std::shared_ptr<Source>>& list, const Source& source)
 {
     for (qsizetype i = 0; i < list.size(); ++i) {
@@ -65,18 +58,30 @@ SourcesData::SourceList SourcesData::sources() const
     return sourcesFromData(m_localStore->data(sourcesKey));
 }
 
-bool SourcesData::changeSources(const std::function<bool(SourceList&)>& change)
+bool SourcesData::changeSources(std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce)
 {
-    bool write = false;
-    const bool stored = m_localStore->update(sourcesKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-        SourceList list = sourcesFromData(asData(current));
-        write = change(list);
-        if (!write)
-            return std::nullopt;
-        return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
-    });
+    // Shared with a kept change, which may run after this object is gone.
+    auto position = std::make_shared<std::optional<int>>();
+    const QString suite = m_localStore->suiteName();
+    const auto outcome = m_localStore->updateOrKeep(sourcesKey,
+        [suite, change = std::move(change), position](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+            Source::registerArchiveClasses();
+            SourceList list = archivedListForChange<Source>(suite, sourcesKey, current, u"source"_s);
+            *position = change(list);
+            if (!*position)
+                return std::nullopt;
+            return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
+        },
+        [position, announce](bool written) {
+            if (written && *position)
+                announce(**position);
+        });
     m_localStore->synchronize();
-    return stored && write;
+    if (outcome != UserDefaults::Outcome::Done)
+        return false;
+    if (*position)
+        announce(**position);
+    return true;
 }
 
 void SourcesData::setSources(const SourceList& sources)
@@ -85,59 +90,53 @@ void SourcesData::setSources(const SourceList& sources)
     m_localStore->synchronize();
 }
 
-void SourcesData::addSource(const std::shared_ptr<Source>& source)
+bool SourcesData::addSource(const std::shared_ptr<Source>& source)
 {
     if (!source)
-        return;
-    int added = -1;
-    const bool stored = changeSources([&](SourceList& list) {
-        if (indexOfEqual(list, *source) >= 0)
-            return false;
-        list.append(source);
-        added = int(indexOfEqual(list, *source));
         return true;
-    });
-    if (stored && added >= 0)
-        sendDataChangeNotification(QList<int> { added });
+    return changeSources([source](SourceList& list) -> std::optional<int> {
+        if (indexOfEqual(list, *source) >= 0)
+            return std::nullopt;
+        list.append(source);
+        return int(indexOfEqual(list, *source));
+    }, [sender = identity()](int added) { sendDataChangeNotification(sender, QList<int> { added }); });
 }
 
-void SourcesData::removeSource(const Source& source)
+bool SourcesData::removeSource(const Source& source)
 {
-    int removed = -1;
-    const bool stored = changeSources([&](SourceList& list) {
+    return changeSources([source](SourceList& list) -> std::optional<int> {
         const qsizetype i = indexOfEqual(list, source);
         if (i < 0)
-            return false;
+            return std::nullopt;
         list.removeAt(i);
-        removed = int(i);
-        return true;
+        return int(i);
+    }, [sender = identity()](int removed) {
+        sendDataChangeNotification(sender, std::nullopt, QList<int> { removed });
     });
-    if (stored && removed >= 0)
-        sendDataChangeNotification(std::nullopt, QList<int> { removed });
 }
 
-void SourcesData::updateSource(const std::shared_ptr<Source>& source)
+bool SourcesData::updateSource(const std::shared_ptr<Source>& source)
 {
     if (!source)
-        return;
-    int updated = -1;
-    const bool stored = changeSources([&](SourceList& list) {
+        return true;
+    return changeSources([source](SourceList& list) -> std::optional<int> {
         for (auto& entry : list) {
             if (entry->link() == source->link())
                 entry = source;
         }
-        updated = int(indexOfEqual(list, *source));
-        // Written back even when no link matched.
-        return true;
+        // Written back even when no link matched; announced only when it is there.
+        const qsizetype updated = indexOfEqual(list, *source);
+        return updated >= 0 ? std::optional<int>(int(updated)) : std::optional<int>(-1);
+    }, [sender = identity()](int updated) {
+        if (updated >= 0)
+            sendDataChangeNotification(sender, std::nullopt, std::nullopt, QList<int> { updated });
     });
-    if (stored && updated >= 0)
-        sendDataChangeNotification(std::nullopt, std::nullopt, QList<int> { updated });
 }
 
 void SourcesData::resetSources()
 {
     setSources({});
-    sendDataChangeNotification();
+    sendDataChangeNotification(identity());
 }
 
 void SourcesData::updateLocalStore()
@@ -150,10 +149,9 @@ bool SourcesData::isSourceAdded(const Source& source) const
     return indexOfEqual(sources(), source) >= 0;
 }
 
-void SourcesData::sendDataChangeNotification(std::optional<QList<int>> added, std::optional<QList<int>> removed,
-                                             std::optional<QList<int>> updated)
+void SourcesData::sendDataChangeNotification(const void* sender, std::optional<QList<int>> added,
+    std::optional<QList<int>> removed, std::optional<QList<int>> updated)
 {
-    const void* sender = this;
     MainQueue::dispatchAsync([sender, added, removed, updated] {
         QVariantMap userInfo;
         if (removed)

@@ -34,12 +34,16 @@ public:
     // The stored list; empty when nothing usable is stored. Elements that cannot be read are
     // left out.
     QList<std::shared_ptr<Source>> sources() const;
+    // The changes below are never dropped: while another process keeps the store locked, a
+    // change is kept and written (and announced) later. They return false for a change that was
+    // kept or refused, true once it is stored (or had nothing to change).
+
     // Appends the source unless an equal one is stored.
-    void addSource(const std::shared_ptr<Source>& source);
+    bool addSource(const std::shared_ptr<Source>& source);
     // Removes the first stored source equal to `source`.
-    void removeSource(const Source& source);
+    bool removeSource(const Source& source);
     // Puts `source` in place of every stored source with the same link.
-    void updateSource(const std::shared_ptr<Source>& source);
+    bool updateSource(const std::shared_ptr<Source>& source);
     // Stores an empty list.
     void resetSources();
     void updateLocalStore();
@@ -47,12 +51,13 @@ public:
 
 private:
     using SourceList = QList<std::shared_ptr<Source>>;
-    // Runs `change` on the stored list as one transaction; it returns whether to write.
-    // True when the change was stored.
-    bool changeSources(const std::function<bool(SourceList&)>& change);
+    // Runs `change` on the stored list as one transaction; it returns the position to announce,
+    // or nothing to leave the list as it is. `announce` gets that position once it is stored.
+    bool changeSources(std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce);
     static SourceList sourcesFromData(const std::optional<QByteArray>& data);
     void setSources(const SourceList& sources);
-    void sendDataChangeNotification(std::optional<QList<int>> added = std::nullopt,
+    const void* identity() const { return this; }
+    static void sendDataChangeNotification(const void* sender, std::optional<QList<int>> added = std::nullopt,
                                     std::optional<QList<int>> removed = std::nullopt,
                                     std::optional<QList<int>> updated = std::nullopt);
 

@@ -52,24 +52,28 @@ std::shared_ptr<Record> recordForLink(const QList<std::shared_ptr<Record>>& reco
 // Sets the state of `link` in the list stored under `key`, as one transaction of the store that
 // reads the list afresh, so a state set meanwhile by another object or process is kept. The
 // record of the link moves to the front (`newRecord` null removes it), and the list is cut to
-// its cap. Written (and synchronised) on every call.
+// its cap. Written (and synchronised) on every call; while another process keeps the store
+// locked the change is kept and written later. True when it is stored now.
 template <typename Record, typename LinkOf>
-void setState(UserDefaults& store, const QString& key, const std::optional<Url>& link,
+bool setState(UserDefaults& store, const QString& key, const std::optional<Url>& link,
     const std::shared_ptr<Record>& newRecord, LinkOf linkOf)
 {
-    store.update(key, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-        QList<std::shared_ptr<Record>> list = archivedList<Record>(archivedBytes(current), QStringLiteral("state record"));
-        if (link) {
-            if (const auto old = recordForLink(list, link->absoluteString(), linkOf))
-                list.removeOne(old);
-        }
-        if (newRecord)
-            list.prepend(newRecord);
-        if (list.size() > maxStoredStates)
-            list.resize(maxStoredStates);
-        return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
-    });
+    const QString suite = store.suiteName();
+    const auto outcome = store.updateOrKeep(key,
+        [suite, key, link, newRecord, linkOf](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+            QList<std::shared_ptr<Record>> list = archivedListForChange<Record>(suite, key, current, QStringLiteral("state record"));
+            if (link) {
+                if (const auto old = recordForLink(list, link->absoluteString(), linkOf))
+                    list.removeOne(old);
+            }
+            if (newRecord)
+                list.prepend(newRecord);
+            if (list.size() > maxStoredStates)
+                list.resize(maxStoredStates);
+            return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
+        });
     store.synchronize();
+    return outcome == UserDefaults::Outcome::Done;
 }
 
 } // namespace statelist

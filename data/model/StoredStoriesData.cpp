@@ -40,8 +40,9 @@ QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optiona
 
 void StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& stories)
 {
-    m_localStore->set(storedStoriesKey, KeyedArchiver::archivedDataWithRootObjects(stories));
-    m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
+    // One transaction: no reader sees the new list with the old time, or the other way round.
+    m_localStore->setValues({ { storedStoriesKey, KeyedArchiver::archivedDataWithRootObjects(stories) },
+        { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
 }
 
 std::optional<QDateTime> StoredStoriesData::lastLoaded() const

@@ -62,14 +62,15 @@ StoryStateData::StoryStateData(std::shared_ptr<UserDefaults> localStore)
     registerArchiveClasses();
 }
 
-void StoryStateData::setState(const NewsStory& story, StoryState state)
+bool StoryStateData::setState(const NewsStory& story, StoryState state)
 {
     const std::optional<Url>& link = story.link();
     std::shared_ptr<StateDescription> record;
     if (state != StoryState::None && link)
         record = std::make_shared<StateDescription>(*link, state);
-    statelist::setState(*m_localStore, statedStoriesKey, link, record, linkOf);
+    const bool stored = statelist::setState(*m_localStore, statedStoriesKey, link, record, linkOf);
     flushCache();
+    return stored;
 }
 
 StoryState StoryStateData::stateForLink(const QString& link)

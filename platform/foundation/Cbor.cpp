@@ -92,10 +92,20 @@ namespace {
 
 class Reader {
 public:
-    explicit Reader(const QByteArray& bytes)
+    explicit Reader(const QByteArray& bytes, bool salvage = false)
         : m_size(bytes.size())
+        , m_salvage(salvage)
         , m_reader(bytes)
     {
+    }
+
+    // What could be read before the first damage: arrays keep their whole elements, maps the
+    // entries read so far. `complete` tells whether nothing was cut.
+    std::optional<CborItem> readSalvaged(bool* complete)
+    {
+        auto item = read(0);
+        *complete = item && !m_cut && m_reader.lastError() == QCborError::NoError && m_reader.currentOffset() == m_size;
+        return item;
     }
 
     std::optional<CborItem> readTop()
@@ -177,9 +187,17 @@ private:
             CborItem array = CborItem::makeArray();
             while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
                 auto element = read(depth + 1);
+                if (m_salvage && (!element || m_cut)) {
+                    m_cut = true;
+                    return array;
+                }
                 if (!element)
                     return std::nullopt;
                 array.items.push_back(std::move(*element));
+            }
+            if (m_salvage && m_reader.lastError() != QCborError::NoError) {
+                m_cut = true;
+                return array;
             }
             if (m_reader.lastError() != QCborError::NoError || !m_reader.leaveContainer())
                 return std::nullopt;
@@ -191,12 +209,21 @@ private:
             CborItem map = CborItem::makeMap();
             while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
                 auto key = read(depth + 1);
-                if (!key || key->kind != CborItem::Kind::Text)
-                    return std::nullopt;
-                auto value = read(depth + 1);
+                const bool keyOk = key && key->kind == CborItem::Kind::Text && !m_cut;
+                auto value = keyOk ? read(depth + 1) : std::nullopt;
+                if (m_salvage && (!keyOk || !value || m_cut)) {
+                    if (keyOk && value)
+                        map.entries.emplace_back(std::move(key->text), std::move(*value));
+                    m_cut = true;
+                    return map;
+                }
                 if (!value)
                     return std::nullopt;
                 map.entries.emplace_back(std::move(key->text), std::move(*value));
+            }
+            if (m_salvage && m_reader.lastError() != QCborError::NoError) {
+                m_cut = true;
+                return map;
             }
             if (m_reader.lastError() != QCborError::NoError || !m_reader.leaveContainer())
                 return std::nullopt;
@@ -241,6 +268,8 @@ private:
     }
 
     qsizetype m_size;
+    bool m_salvage = false;
+    bool m_cut = false;
     qsizetype m_items = 0;
     QCborStreamReader m_reader;
 };
@@ -300,6 +329,17 @@ std::optional<CborItem> decode(const QByteArray& bytes)
         return std::nullopt;
     Reader reader(bytes);
     return reader.readTop();
+}
+
+std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete)
+{
+    bool whole = false;
+    std::optional<CborItem> item;
+    if (!bytes.isEmpty() && bytes.size() <= maxInputSize)
+        item = Reader(bytes, true).readSalvaged(&whole);
+    if (complete)
+        *complete = whole;
+    return item;
 }
 
 QByteArray encode(const CborItem& item)

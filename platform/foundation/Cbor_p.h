@@ -51,6 +51,9 @@ inline constexpr qsizetype maxItems = 1000000;
 
 // Exactly one well-formed item filling `bytes`, within the limits; nothing otherwise.
 std::optional<CborItem> decode(const QByteArray& bytes);
+// What can be read of damaged bytes: everything before the damage, each array keeping only its
+// whole elements. `complete` learns whether the bytes were sound.
+std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete);
 
 QByteArray encode(const CborItem& item);
 

@@ -24,8 +24,6 @@ constexpr quint64 epochDateTag = 1;
 constexpr quint64 urlTag = 32;
 const QString imageClass = u"Image"_s;
 const QString imageDataKey = u"png"_s;
-// Legacy icons are small; anything past this is not one.
-constexpr int maxImageSide = 1024;
 
 struct Registry {
     std::mutex mutex;
@@ -49,9 +47,10 @@ struct Registry {
     }
 };
 
-std::optional<CborItem> archiveBody(const QByteArray& data)
+std::optional<CborItem> archiveBody(const QByteArray& data, bool salvage = false)
 {
-    auto top = Cbor::decode(data);
+    bool complete = false;
+    auto top = salvage ? Cbor::decodeReadable(data, &complete) : Cbor::decode(data);
     if (!top)
         return std::nullopt;
     const CborItem* archiver = top->find(archiverKey);
@@ -74,7 +73,7 @@ QByteArray wrap(CborItem root)
 
 QImage imageFromBytes(const QByteArray& bytes)
 {
-    return decodeImage(bytes, maxImageSide);
+    return decodeImage(bytes, maxStoredImageSide);
 }
 
 } // namespace
@@ -256,6 +255,16 @@ std::shared_ptr<Coding> KeyedUnarchiver::unarchiveObjectWithData(const QByteArra
 std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::unarchiveArrayWithData(const QByteArray& data)
 {
     auto root = archiveBody(data);
+    if (!root)
+        return std::nullopt;
+    return decodeArrayItem(*root);
+}
+
+std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::readableArrayWithData(const QByteArray& data)
+{
+    if (auto whole = unarchiveArrayWithData(data))
+        return whole;
+    auto root = archiveBody(data, true);
     if (!root)
         return std::nullopt;
     return decodeArrayItem(*root);

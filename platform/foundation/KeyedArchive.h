@@ -95,6 +95,9 @@ public:
     // object, unknown class, refused by its decoder). Nothing when the bytes are no archive or
     // the root is no array.
     static std::optional<QList<std::shared_ptr<Coding>>> unarchiveArrayWithData(const QByteArray& data);
+    // As unarchiveArrayWithData, but of damaged bytes it gives the whole elements stored before
+    // the damage.
+    static std::optional<QList<std::shared_ptr<Coding>>> readableArrayWithData(const QByteArray& data);
     template <typename T>
     static std::shared_ptr<T> unarchiveObjectWithData(const QByteArray& data)
     {

@@ -166,6 +166,8 @@ void NetworkEngine::Private::handle(Command& command)
         // Endless in effect, yet still countable in milliseconds: the wait of the loop is
         // worked out from it.
         t->timeout = std::min(t->timeout, 1e9);
+        t->resourceTimeout = configuration.timeoutIntervalForResource > 0
+            ? std::min(configuration.timeoutIntervalForResource, 1e9) : 180;
         t->cachePolicy = request.cachePolicy == UrlCachePolicy::UseProtocolDefault ? configuration.requestCachePolicy
                                                                                     : request.cachePolicy;
         t->sessionHeaders = configuration.httpAdditionalHeaders;
@@ -336,6 +338,11 @@ void NetworkEngine::Private::finish(Transfer* t, CURLcode code)
     }
     if (t->overCap)
         complete(t, std::nullopt, UrlError::make(UrlError::DataLengthExceedsMaximum));
+    else if (t->lengthOutOfRange)
+        complete(t, std::nullopt, UrlError::make(UrlError::BadServerResponse, u"the announced length is out of range"_s));
+    else if (code == CURLE_OUT_OF_MEMORY && !t->parser.complete)
+        // What the network library says of a header line past its limit.
+        complete(t, std::nullopt, UrlError::make(UrlError::BadServerResponse, u"a header line of the answer is too long"_s));
     else if (t->refusedAddress)
         complete(t, std::nullopt,
             UrlError::make(UrlError::CannotConnectToHost, u"refused: not a loopback address"_s));
@@ -403,7 +410,7 @@ void NetworkEngine::Private::checkTimeouts()
     for (auto& [key, t] : transfers) {
         if (t->phase != Transfer::Phase::Active)
             continue;
-        if (now - t->lastActivity >= std::chrono::duration<double>(t->timeout))
+        if (now - t->lastActivity >= std::chrono::duration<double>(t->timeout) || (t->deadline && now >= *t->deadline))
             expired.push_back(t.get());
     }
     for (Transfer* t : expired) {
@@ -420,9 +427,10 @@ int NetworkEngine::Private::waitMilliseconds() const
     for (const auto& [key, t] : transfers) {
         if (t->phase != Transfer::Phase::Active)
             continue;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              t->lastActivity + std::chrono::duration<double>(t->timeout) - now)
-            + std::chrono::milliseconds(1);
+        auto end = t->lastActivity + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(t->timeout));
+        if (t->deadline)
+            end = std::min(end, *t->deadline);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now) + std::chrono::milliseconds(1);
         wait = std::min(wait, std::max(left, std::chrono::milliseconds(0)));
     }
     if (!eligible.empty() && active < NetworkEngine::maximumTransfers)

@@ -39,6 +39,7 @@ struct Transfer {
     QString authorizationOrigin; // the only origin "Authorization" is sent to
     QString previousScheme; // of the hop before, for the https-to-http rule
     double timeout = 60;
+    double resourceTimeout = 180;
     UrlCachePolicy cachePolicy = UrlCachePolicy::UseProtocolDefault;
     HttpHeaderFields sessionHeaders;
     bool streams = false; // delegate task: the body goes out in chunks
@@ -62,6 +63,8 @@ struct Transfer {
     bool refusedAddress = false;
     bool loopbackOnly = false;
     Clock::time_point lastActivity;
+    std::optional<Clock::time_point> deadline; // set when the first hop starts
+    bool lengthOutOfRange = false;
     curl_off_t lastDownloaded = 0;
     curl_off_t lastUploaded = 0;
 

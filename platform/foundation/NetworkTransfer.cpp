@@ -184,6 +184,8 @@ bool NetworkEngine::Private::activate(Transfer* t)
     t->redirectBody.clear();
     t->errorBuffer[0] = 0;
     t->lastActivity = Clock::now();
+    if (!t->deadline)
+        t->deadline = t->lastActivity + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(t->resourceTimeout));
     t->lastDownloaded = t->lastUploaded = 0;
 
     const Url& url = t->request.url;
@@ -296,9 +298,16 @@ size_t NetworkEngine::Private::onHeader(char* data, size_t size, size_t count, v
         response.statusCode = status;
         response.headerFields = t->parser.fields;
         bool ok = false;
-        const qint64 length = t->parser.fields.value(u"Content-Length"_s).toLongLong(&ok);
+        const QString lengthText = t->parser.fields.value(u"Content-Length"_s).trimmed();
+        const qint64 length = lengthText.toLongLong(&ok);
         if (ok && length >= 0 && !t->parser.fields.contains(u"Content-Encoding"_s))
             response.expectedContentLength = length;
+        // A length too large to count would let a short body pass as whole.
+        if (!ok && !lengthText.isEmpty()
+            && std::all_of(lengthText.cbegin(), lengthText.cend(), [](QChar c) { return c.isDigit(); })) {
+            t->lengthOutOfRange = true;
+            return 0;
+        }
         std::lock_guard lock(t->task->d->mutex);
         t->task->d->response = std::move(response);
     }

@@ -23,6 +23,9 @@ struct TICKERLYFOUNDATION_EXPORT UrlSessionConfiguration {
     UrlCachePolicy requestCachePolicy = UrlCachePolicy::UseProtocolDefault;
     // Seconds without progress before a task fails; applies to requests that set none.
     double timeoutIntervalForRequest = 60;
+    // Seconds a task may take in all, across its redirects, however steadily data arrives: a
+    // server that trickles never holds a task for ever.
+    double timeoutIntervalForResource = 180;
     // Sent with every request unless the request sets the same field itself.
     HttpHeaderFields httpAdditionalHeaders;
 };

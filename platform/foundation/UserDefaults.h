@@ -7,9 +7,11 @@
 #include <QString>
 #include <QVariant>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // A named settings suite shared by every process of an application group.
 //
@@ -21,9 +23,14 @@
 // thread or process.
 //
 // A handle is light; all handles of one suite in a process share one connection, serialised by
-// a lock, so a handle may be used from any thread. A damaged database is moved aside (kept with
-// a ".corrupt" suffix) and a new one started; when the suite cannot be opened at all the process
-// runs on an in-memory suite and says so once in the log. Nothing here aborts.
+// a lock, so a handle may be used from any thread. Writers of every process take turns on a
+// lock file beside the database, first come first served as far as it matters: a writer that has
+// waited a while goes next. A damaged database is moved aside (kept with a ".corrupt" suffix)
+// under that lock and a new one started; every process notices the replaced file and reopens it.
+// A stored value that cannot be decoded is copied aside (table "kept_aside") before anything is
+// written over it. A suite whose file can be read but not written is opened read-only: its
+// values are visible and every change is refused. When the suite cannot be opened at all the
+// process runs on an in-memory suite and says so once in the log. Nothing here aborts.
 class TICKERLYFOUNDATION_EXPORT UserDefaults {
 public:
     // Given the stored value, or nothing when the key is unset. Returns nothing to leave the
@@ -36,8 +43,17 @@ public:
     UserDefaults& operator=(const UserDefaults&) = default;
 
     QString suiteName() const;
-    // Whether values outlive the process (false on the in-memory fallback).
+    // How a change that may be kept ended.
+    enum class Outcome {
+        Done, // written (or, for an update, left as it was on purpose)
+        Kept, // the write lock stayed taken; the change is kept and retried in order
+        Failed, // refused (read-only suite, no property-list value, store error)
+    };
+
+    // Whether changes outlive the process (false on the in-memory fallback and a read-only suite).
     bool isPersistent() const;
+    // Whether the suite's file could only be opened for reading.
+    bool isReadOnly() const;
 
     // The stored value, or an invalid QVariant when the key is unset or its value unreadable.
     QVariant value(const QString& key) const;
@@ -54,15 +70,36 @@ public:
     bool boolean(const QString& key) const;
 
     // Stores `value` (an invalid QVariant removes the key). False, with a log line, when the
-    // value is no property-list value or the store refused the write.
+    // value is no property-list value, the store refused the write, or the write lock stayed
+    // taken: that change is kept and retried (see keptChanges()), never dropped.
     bool set(const QString& key, const QVariant& value);
     bool remove(const QString& key);
+    // Stores every entry of `values` in one transaction (an invalid value removes its key), so no
+    // reader sees some and not the others. Kept like set() when the lock stays taken.
+    bool setValues(const QVariantMap& values);
 
     // One atomic read-modify-write of `key`, done as one write transaction, so that no change
     // by another thread or process can come between the read and the write. `fn` runs with the
     // suite locked: it may read the suite (and sees its own transaction), but an update nested
     // in it fails. False when nothing could be written.
     bool update(const QString& key, const Updater& fn);
+    // As update, but when the write lock stays taken the change is kept, in order with the
+    // process's other kept changes, and retried before its next write and by a retry on the main
+    // queue; `fn` must then own what it uses. `done` (any thread) learns how a kept change ended.
+    Outcome updateOrKeep(const QString& key, Updater fn, std::function<void(bool written)> done = {});
+    // Writes the kept changes now, waiting for the lock at most `wait`. True when none is left.
+    bool retryKeptChanges(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+    int keptChanges() const;
+
+    // Copies `value` aside under `key` (in its own table) before a caller writes over a value it
+    // could not read. Inside update's function it joins that transaction.
+    bool keepAside(const QString& key, const QByteArray& value);
+    // The values kept aside for `key`, oldest first: raw stored bytes or what a caller kept.
+    std::vector<QByteArray> keptAside(const QString& key) const;
+
+    // How long a change waits for another process's transaction before it is kept for later
+    // (30 s unless changed; the tests shorten it). Process-wide.
+    static void setWriteWaitLimit(std::chrono::milliseconds limit);
 
     // Every write is committed when it returns; kept for callers that ask for it. True.
     bool synchronize();

@@ -4,6 +4,7 @@
 #include <QList>
 
 #include <cmath>
+
 #include <utility>
 
 namespace {
@@ -11,6 +12,7 @@ namespace {
 struct Registry {
     QHash<QString, ResourceWriter> exact;
     QList<std::pair<QString, ResourceWriter>> families;
+    QHash<QString, SequenceWriter> sequences;
 };
 
 Registry& registry()
@@ -41,6 +43,49 @@ bool registerImage(const QString& fileName, std::function<QImage()> draw)
     });
 }
 
+bool registerSequence(const QString& pattern, SequenceWriter writer)
+{
+    registry().sequences.insert(pattern, std::move(writer));
+    return true;
+}
+
+QString sequenceFileName(const QString& pattern, int index)
+{
+    using namespace Qt::Literals::StringLiterals;
+    QString name = pattern;
+    if (name.contains(u"%05i"_s))
+        return name.replace(u"%05i"_s, QString::number(index).rightJustified(5, u'0'));
+    return name.replace(u"%i"_s, QString::number(index));
+}
+
+QPainterPath squirclePath(const QRectF& rect, double exponent)
+{
+    QPainterPath path;
+    const double rx = rect.width() / 2, ry = rect.height() / 2;
+    const QPointF c = rect.center();
+    constexpr int steps = 720;
+    for (int i = 0; i <= steps; ++i) {
+        const double t = 2 * M_PI * i / steps;
+        const double ct = std::cos(t), st = std::sin(t);
+        const QPointF p(c.x() + rx * std::copysign(std::pow(std::fabs(ct), 2 / exponent), ct),
+            c.y() + ry * std::copysign(std::pow(std::fabs(st), 2 / exponent), st));
+        if (i == 0)
+            path.moveTo(p);
+        else
+            path.lineTo(p);
+    }
+    path.closeSubpath();
+    return path;
+}
+
+// Used by main(): the writer of a sequence, or none.
+const SequenceWriter* findSequenceWriter(const QString& pattern)
+{
+    const Registry& r = registry();
+    const auto it = r.sequences.constFind(pattern);
+    return it == r.sequences.cend() ? nullptr : &it.value();
+}
+
 // Used by main(): the writer for a file name, or none.
 const ResourceWriter* findResourceWriter(const QString& fileName)
 {
@@ -57,23 +102,4 @@ const ResourceWriter* findResourceWriter(const QString& fileName)
         }
     }
     return best;
-}
-
-QPainterPath squirclePath(double side, double exponent)
-{
-    const double r = side / 2.0;
-    QPainterPath path;
-    constexpr int steps = 720;
-    for (int i = 0; i <= steps; ++i) {
-        const double t = 2 * M_PI * i / steps;
-        const double c = std::cos(t), s = std::sin(t);
-        const double x = r + r * std::copysign(std::pow(std::fabs(c), 2 / exponent), c);
-        const double y = r + r * std::copysign(std::pow(std::fabs(s), 2 / exponent), s);
-        if (i == 0)
-            path.moveTo(x, y);
-        else
-            path.lineTo(x, y);
-    }
-    path.closeSubpath();
-    return path;
 }

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QPainterPath>
+#include <QRectF>
 #include <QString>
 
 #include <functional>
@@ -19,5 +20,13 @@ bool registerResourceFamily(const QString& prefix, ResourceWriter writer);
 // The common case: a picture saved as PNG.
 bool registerImage(const QString& fileName, std::function<QImage()> draw);
 
-// The outline |x|^n + |y|^n = 1 filling a square of `side` at the origin.
-QPainterPath squirclePath(double side, double exponent = 5.0);
+// A numbered sequence drawn in one run ("Wave_%05i.png", 128 frames): the writer draws frame
+// `index` of `count` to `output`. Run as: tickerly_resgen --sequence <pattern> <count> <dir>.
+using SequenceWriter = std::function<bool(int index, int count, const QString& output)>;
+bool registerSequence(const QString& pattern, SequenceWriter writer);
+
+// The frame's file name: `pattern` with its one "%05i" (or "%i") replaced by `index`.
+QString sequenceFileName(const QString& pattern, int index);
+
+// The outline of a squircle (|x|^n + |y|^n = 1) filling `rect`.
+QPainterPath squirclePath(const QRectF& rect, double exponent = 5.0);

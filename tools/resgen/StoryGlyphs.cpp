@@ -6,6 +6,7 @@
 //   facebook icon.png    56×56  two people (the friends' feed option)
 //   instapaper icon.png  56×56  a bookmark ribbon (the save-for-later option)
 //   readability icon.png 56×56  an open book (the reader option)
+//   share mail.png       56×56  an envelope (the mail sharing service)
 
 #include "Resource.h"
 
@@ -119,11 +120,20 @@ QImage bookGlyph()
     });
 }
 
+QImage envelopeGlyph()
+{
+    return glyph(kOptionSide, 4, [](QPainter& p) {
+        p.drawRoundedRect(QRectF(7, 13, 42, 30), 4, 4);
+        p.drawPath(polyline({ { 9, 16 }, { 28, 31 }, { 47, 16 } }));
+    });
+}
+
 const bool registered = registerImage(u"story close.png"_s, closeGlyph)
     && registerImage(u"story share.png"_s, shareGlyph)
     && registerImage(u"twitter icon.png"_s, bubbleGlyph)
     && registerImage(u"facebook icon.png"_s, peopleGlyph)
     && registerImage(u"instapaper icon.png"_s, ribbonGlyph)
-    && registerImage(u"readability icon.png"_s, bookGlyph);
+    && registerImage(u"readability icon.png"_s, bookGlyph)
+    && registerImage(u"share mail.png"_s, envelopeGlyph);
 
 } // namespace

@@ -54,7 +54,7 @@ QImage defaultSourceIcon()
     QLinearGradient background(0, 0, 0, side);
     background.setColorAt(0, QColor(0x9a, 0xa3, 0xad));
     background.setColorAt(1, QColor(0x74, 0x7d, 0x88));
-    painter.fillPath(squirclePath(side), background);
+    painter.fillPath(squirclePath(QRectF(0, 0, side, side)), background);
 
     // A dot in the lower left corner with arcs spreading from it.
     const QPointF origin(19, 45);

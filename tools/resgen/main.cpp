@@ -6,6 +6,8 @@
 
 #include "Resource.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 #include <QPainter>
 #include <QString>
@@ -25,12 +27,11 @@ namespace {
 QImage squircleMask()
 {
     constexpr int side = 192;
-    constexpr double exponent = 5.0;
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(squirclePath(side, exponent), Qt::white);
+    painter.fillPath(squirclePath(QRectF(0, 0, side, side)), Qt::white);
     return image;
 }
 
@@ -39,11 +40,35 @@ const bool squircleRegistered = registerImage(u"squirclemask.png"_s, squircleMas
 } // namespace
 
 const ResourceWriter* findResourceWriter(const QString& fileName);
+const SequenceWriter* findSequenceWriter(const QString& pattern);
+
+namespace {
+
+int drawSequence(const QString& pattern, int count, const QString& directory)
+{
+    const SequenceWriter* writer = findSequenceWriter(pattern);
+    if (!writer || count <= 0) {
+        std::fprintf(stderr, "unknown sequence %s\n", qPrintable(pattern));
+        return 64;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (!(*writer)(i, count, directory + u'/' + sequenceFileName(pattern, i)))
+            return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && QByteArrayView(argv[1]) == "--sequence")
+        return drawSequence(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt(),
+            QString::fromLocal8Bit(argv[4]));
     if (argc != 3) {
-        std::fprintf(stderr, "usage: tickerly_resgen <file name> <output file>\n");
+        std::fprintf(stderr,
+            "usage: tickerly_resgen <file name> <output file>\n"
+            "       tickerly_resgen --sequence <pattern> <count> <directory>\n");
         return 64;
     }
     const QString fileName = QString::fromLocal8Bit(argv[1]);

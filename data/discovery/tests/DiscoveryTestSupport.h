@@ -38,6 +38,26 @@ inline testsupport::ScriptedReply pageReply(const QByteArray& head)
     return reply;
 }
 
+// An RSS 2.0 feed with one story, titled `title`, whose site link is `site` ("http://x.test/").
+inline QByteArray rss(const QByteArray& title, const QByteArray& site)
+{
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + title + "</title><link>"
+        + site + "</link><item><title>First</title><link>" + site
+        + "first</link></item></channel></rss>";
+}
+
+// Serves "/" on `iconHost` as a page naming "/touch.png" there as its touch icon, a `color`
+// PNG; on every other host "/" is a page with no icon and no feed link.
+inline void serveSitePages(testsupport::LoopbackServer& server, const QByteArray& iconHost, QColor color)
+{
+    server.replyWith(QStringLiteral("/"), [iconHost](const testsupport::RecordedRequest& request) {
+        return pageReply(request.header("host") == iconHost
+                ? "<link rel=\"apple-touch-icon\" href=\"http://" + iconHost + "/touch.png\">"
+                : "<title>Nothing to see</title>");
+    });
+    server.reply(QStringLiteral("/touch.png"), pngReply(color, 120));
+}
+
 // A reply whose connection closes before the announced body is complete: a failed transfer.
 inline testsupport::ScriptedReply brokenReply()
 {

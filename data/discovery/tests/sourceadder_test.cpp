@@ -14,17 +14,12 @@
 
 using namespace Qt::Literals::StringLiterals;
 using discoverytest::pageReply;
-using discoverytest::pngReply;
+using discoverytest::rss;
+using discoverytest::serveSitePages;
 using testsupport::LoopbackServer;
 using testsupport::RecordedRequest;
 
 namespace {
-
-QByteArray rss(const QByteArray& title, const QByteArray& site)
-{
-    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + title + "</title><link>" + site
-        + "</link><item><title>First</title><link>" + site + "first</link></item></channel></rss>";
-}
 
 // The order in which the caller and the observers of the stores hear of an add, on the main
 // thread.
@@ -64,12 +59,7 @@ protected:
         for (const auto& host : { u"feeds.planet.test"_s, u"planet.test"_s, u"dull.test"_s })
             UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
         server.reply(u"/rss"_s, testsupport::bodyReply(rss("Planet", "http://planet.test/")));
-        server.replyWith(u"/"_s, [](const RecordedRequest& request) {
-            return pageReply(request.header("host") == "planet.test"
-                    ? "<link rel=\"apple-touch-icon\" href=\"http://planet.test/touch.png\">"
-                    : "<title>Nothing to see</title>");
-        });
-        server.reply(u"/touch.png"_s, pngReply(Qt::red, 120));
+        serveSitePages(server, "planet.test", Qt::red);
     }
     void TearDown() override
     {

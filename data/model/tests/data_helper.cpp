@@ -3,7 +3,11 @@
 //
 //   data_helper userid                      (prints "ready", waits for a line, prints the id)
 //   data_helper add-top-feeds <prefix> <n>  (adds n popular feeds, one change each)
+//   data_helper add-sources <prefix> <n>    (adds n sources, one change each; fails when one is
+//                                            still kept unwritten at the end)
 
+#include "data/model/Shared.h"
+#include "data/model/SourcesData.h"
 #include "data/model/TopFeedsData.h"
 #include "data/model/UserInfo.h"
 
@@ -41,6 +45,17 @@ int addTopFeeds(const QStringList& args)
     return 0;
 }
 
+int addSources(const QStringList& args)
+{
+    SourcesData data;
+    const int count = args.value(1).toInt();
+    for (int i = 0; i < count; ++i) {
+        const QString name = args.value(0) + QString::number(i);
+        data.addSource(std::make_shared<Source>(name, u"http://"_s + name + u'/'));
+    }
+    return sharedDefaults()->retryKeptChanges(std::chrono::seconds(60)) ? 0 : 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -50,6 +65,8 @@ int main(int argc, char** argv)
     const QString command = args.isEmpty() ? QString() : args.takeFirst();
     if (command == u"userid"_s)
         return userId();
+    if (command == u"add-sources"_s)
+        return addSources(args);
     if (command == u"add-top-feeds"_s)
         return addTopFeeds(args);
     std::fprintf(stderr, "unknown command\n");

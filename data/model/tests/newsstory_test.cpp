@@ -1,6 +1,7 @@
 #include "data/model/NewsStory.h"
 #include "data/model/tests/ModelTestSupport.h"
 #include "data/model/tests/StoryTestSupport.h"
+#include "platform/foundation/ImageDecoding.h"
 #include "testsupport/TestSupport.h"
 
 #include <QBuffer>
@@ -125,4 +126,30 @@ TEST(NewsStory, DecodesLegacyAndDamagedArchivesWithoutCrashing)
     EXPECT_FALSE(roundTrip(sourceless));
     sourceless.sourceObject = std::make_shared<storytest::ArchivedStoryFixture>();
     EXPECT_FALSE(roundTrip(sourceless));
+}
+
+// Old stored stories carry their picture; reading the stored list decodes every one of them.
+TEST(NewsStory, AnEmbeddedPictureIsDecodedOnlyUpToTheStoredPictureBound)
+{
+    const auto pngOf = [](int side) {
+        QImage image(side, side, QImage::Format_Mono);
+        image.fill(0);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return png;
+    };
+    storytest::ArchivedStoryFixture legacy;
+    legacy.headline = u"h"_s;
+    legacy.link = u"http://a.example/x"_s;
+    legacy.sourceObject = legacySource();
+    legacy.imageData = pngOf(maxStoredImageSide);
+    ASSERT_TRUE(roundTrip(legacy));
+    EXPECT_EQ(roundTrip(legacy)->image().width(), maxStoredImageSide);
+    legacy.imageData = pngOf(maxStoredImageSide + 1);
+    const auto large = roundTrip(legacy);
+    ASSERT_TRUE(large);
+    EXPECT_TRUE(large->image().isNull());
+    EXPECT_EQ(large->headline(), u"h"_s);
 }

@@ -5,6 +5,8 @@
 #include "testsupport/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QProcess>
+#include <QSet>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -168,5 +170,95 @@ TEST(SourcesData, ChangesFromManyThreadsAtOnceAreAllKept)
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(SourcesData().sources().size(), 4 * perThread);
+    testsupport::processEvents();
+}
+
+namespace {
+
+struct WaitLimit {
+    explicit WaitLimit(int ms) { UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(ms)); }
+    ~WaitLimit() { UserDefaults::setWriteWaitLimit(std::chrono::seconds(30)); }
+};
+
+std::unique_ptr<QProcess> startHelper(const QString& helper, const QStringList& args)
+{
+    auto p = std::make_unique<QProcess>();
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p->start(testsupport::helperPath(helper), args);
+    return p;
+}
+
+bool finishedOk(QProcess& p)
+{
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace
+
+TEST(SourcesData, ThreeProgramsAddingSourcesAtOnceLoseNone)
+{
+    constexpr int count = 100;
+    std::vector<std::unique_ptr<QProcess>> programs;
+    for (const QString& prefix : { u"a"_s, u"b"_s, u"c"_s })
+        programs.push_back(startHelper(u"data_helper"_s, { u"add-sources"_s, prefix, QString::number(count) }));
+    for (auto& p : programs)
+        EXPECT_TRUE(finishedOk(*p));
+    QSet<QString> stored;
+    for (const auto& s : SourcesData().sources())
+        stored.insert(s->title());
+    EXPECT_EQ(stored.size(), 3 * count);
+    for (const QString& prefix : { u"a"_s, u"b"_s, u"c"_s })
+        EXPECT_TRUE(stored.contains(prefix + u"0"_s) && stored.contains(prefix + QString::number(count - 1)));
+}
+
+// Another program stopped in the middle of a write: the user's addition waits, is kept, and
+// lands (and is announced) once the store is free again.
+TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
+{
+    WaitLimit limit(150);
+    ChangeRecorder changes;
+    SourcesData data;
+    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        holder->waitForReadyRead(10);
+        return holder->canReadLine();
+    }, 30000));
+    ASSERT_EQ(holder->readLine().trimmed(), "holding");
+
+    EXPECT_FALSE(data.addSource(source(u"kept"_s, u"http://kept/"_s)));
+    EXPECT_EQ(data.localStore()->keptChanges(), 1);
+    EXPECT_TRUE(data.sources().isEmpty());
+    testsupport::processEvents();
+    EXPECT_TRUE(changes.seen.isEmpty());
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    // Retried on the main queue without anyone asking.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !data.sources().isEmpty(); }, 10000));
+    EXPECT_EQ(titles(data.sources()), QStringList { u"kept"_s });
+    ASSERT_TRUE(changes.waitFor(1));
+    EXPECT_EQ(positions(changes.seen.first().userInfo, SourcesData::addedSourcesKey()), QList<int> { 0 });
+    EXPECT_EQ(data.localStore()->string(u"other"_s), u"x"_s);
+}
+
+// One damaged byte: what comes before it is still read, and the damaged bytes are kept aside
+// before a change writes the list anew.
+TEST(SourcesData, ADamagedStoredListKeepsWhatCanBeReadAndIsKeptAsideBeforeAChange)
+{
+    const QString key = u"velmora.Tickerly.sources"_s;
+    SourcesData data;
+    for (const QString& name : { u"first"_s, u"second"_s, u"third"_s })
+        data.addSource(source(name, u"http://"_s + name + u'/'));
+    QByteArray bytes = *data.localStore()->data(key);
+    const qsizetype third = bytes.indexOf("third");
+    ASSERT_GT(third, 0);
+    bytes[third - 1] = char(0xff);
+    ASSERT_TRUE(data.localStore()->set(key, bytes));
+
+    EXPECT_EQ(titles(data.sources()), (QStringList { u"first"_s, u"second"_s }));
+    EXPECT_TRUE(data.localStore()->keptAside(key).empty());
+    data.addSource(source(u"new"_s, u"http://new/"_s));
+    EXPECT_EQ(titles(data.sources()), (QStringList { u"first"_s, u"second"_s, u"new"_s }));
+    EXPECT_EQ(data.localStore()->keptAside(key), std::vector<QByteArray> { bytes });
     testsupport::processEvents();
 }

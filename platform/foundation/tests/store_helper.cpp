@@ -4,6 +4,13 @@
 //   store_helper increment <suite> <key> <count>
 //   store_helper append <suite> <key> <prefix> <count>
 //   store_helper write-loop <suite> <key>        (until killed; prints each committed number)
+//   store_helper hold <suite> <key> <value>      (prints "holding" inside a write, commits after a line)
+//   store_helper set-twice <suite> <key>         (sets "first", prints "ready"; after a line sets
+//                                                 "second" and prints the value of "peer")
+//   store_helper read-only-probe <suite> <key>   (without the power to pass file permissions:
+//                                                 prints "<persistent> <read-only> <value> <set>")
+//   store_helper hog <suite> <key>               (rewrites a large value back to back; prints
+//                                                 "running" after the first; stops after a minute)
 //   store_helper post <name> <object>
 //   store_helper observe <name>                  (prints "ready", then what arrives)
 
@@ -14,7 +21,12 @@
 #include <QDeadlineTimer>
 #include <QStringList>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <map>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -73,6 +85,81 @@ int writeLoop(const QStringList& args)
     }
 }
 
+bool waitForLine()
+{
+    char line[16];
+    return std::fgets(line, sizeof line, stdin) != nullptr;
+}
+
+int hold(const QStringList& args)
+{
+    UserDefaults defaults(args.value(0));
+    const bool ok = defaults.update(args.value(1), [&](const std::optional<QVariant>&) {
+        std::printf("holding\n");
+        std::fflush(stdout);
+        waitForLine();
+        return std::optional<QVariant>(QVariant(args.value(2)));
+    });
+    return ok ? 0 : 2;
+}
+
+int setTwice(const QStringList& args)
+{
+    UserDefaults defaults(args.value(0));
+    if (!defaults.set(args.value(1), u"first"_s))
+        return 2;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    if (!waitForLine() || !defaults.set(args.value(1), u"second"_s))
+        return 2;
+    std::printf("%s\n", defaults.string(u"peer"_s).value_or(u"(none)"_s).toUtf8().constData());
+    std::fflush(stdout);
+    return 0;
+}
+
+int hog(const QStringList& args)
+{
+    UserDefaults defaults(args.value(0));
+    const QDeadlineTimer deadline(60000);
+    for (int n = 0; !deadline.hasExpired(); ++n) {
+        // Made inside the transaction, so the lock is free only between one commit and the next.
+        const bool ok = defaults.update(args.value(1), [n](const std::optional<QVariant>&) {
+            return std::optional<QVariant>(QVariant(QByteArray(256 * 1024, char('a' + n % 26))));
+        });
+        if (!ok)
+            return 2;
+        if (n == 0) {
+            std::printf("running\n");
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
+
+// Root passes every permission check; the probe must meet them as a user would.
+void dropFilePowers()
+{
+    __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct data[2] {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return;
+    const quint32 powers = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
+    data[0].effective &= ~powers;
+    syscall(SYS_capset, &header, data);
+}
+
+int readOnlyProbe(const QStringList& args)
+{
+    dropFilePowers();
+    UserDefaults defaults(args.value(0));
+    const QString before = defaults.string(args.value(1)).value_or(u"(none)"_s);
+    const bool set = defaults.set(args.value(1), u"changed"_s);
+    std::printf("%d %d %s %d\n", int(defaults.isPersistent()), int(defaults.isReadOnly()), before.toUtf8().constData(),
+        int(set));
+    std::fflush(stdout);
+    return 0;
+}
+
 int post(const QStringList& args)
 {
     auto& center = DistributedNotificationCenter::defaultCenter();
@@ -110,16 +197,19 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const QString command = args.isEmpty() ? QString() : args.takeFirst();
-    if (command == u"increment"_s)
-        return increment(args);
-    if (command == u"append"_s)
-        return append(args);
-    if (command == u"write-loop"_s)
-        return writeLoop(args);
-    if (command == u"post"_s)
-        return post(args);
-    if (command == u"observe"_s)
-        return observe(args);
+    const std::map<QString, int (*)(const QStringList&)> commands {
+        { u"increment"_s, &increment },
+        { u"append"_s, &append },
+        { u"write-loop"_s, &writeLoop },
+        { u"hold"_s, &hold },
+        { u"set-twice"_s, &setTwice },
+        { u"hog"_s, &hog },
+        { u"read-only-probe"_s, &readOnlyProbe },
+        { u"post"_s, &post },
+        { u"observe"_s, &observe },
+    };
+    if (const auto it = commands.find(command); it != commands.end())
+        return it->second(args);
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }

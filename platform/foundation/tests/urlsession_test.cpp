@@ -11,12 +11,18 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
 #include <limits>
 #include <mutex>
+#include <thread>
 
 using namespace Qt::Literals::StringLiterals;
 using testsupport::LoopbackServer;
@@ -431,4 +437,108 @@ TEST_F(UrlSessionTest, RefusesEveryAddressThatIsNotLoopbackInTests)
     session->dataTask(requestFor(u"http://feeds.example.com/rss"_s), named.handler())->resume();
     ASSERT_TRUE(testsupport::waitFor([&] { return named.callCount() == 1; }));
     EXPECT_TRUE(named.error->is(UrlError::domain, UrlError::CannotConnectToHost));
+}
+
+namespace {
+
+// Answers one connection on 127.0.0.1 with exactly `reply`, whatever was asked, then closes.
+class RawReplyServer {
+public:
+    explicit RawReplyServer(QByteArray reply)
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(listener, 4);
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+        port = ntohs(address.sin_port);
+        thread = std::thread([this, reply = std::move(reply)] {
+            pollfd wait { listener, POLLIN, 0 };
+            if (::poll(&wait, 1, 10000) != 1)
+                return;
+            const int client = ::accept(listener, nullptr, nullptr);
+            QByteArray request;
+            char buffer[4096];
+            while (!request.contains("\r\n\r\n")) {
+                pollfd readable { client, POLLIN, 0 };
+                const ssize_t n = ::poll(&readable, 1, 10000) == 1 ? ::read(client, buffer, sizeof buffer) : 0;
+                if (n <= 0)
+                    break;
+                request.append(buffer, n);
+            }
+            for (qsizetype sent = 0; sent < reply.size();) {
+                const ssize_t n = ::send(client, reply.constData() + sent, size_t(reply.size() - sent), MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                sent += n;
+            }
+            ::close(client);
+        });
+    }
+    ~RawReplyServer()
+    {
+        thread.join();
+        ::close(listener);
+    }
+    QString url() const { return u"http://127.0.0.1:%1/"_s.arg(port); }
+
+private:
+    int listener = -1;
+    int port = 0;
+    std::thread thread;
+};
+
+std::optional<Error> errorOfRawReply(const QByteArray& reply)
+{
+    RawReplyServer raw(reply);
+    CompletionRecorder outcome;
+    UrlSession::create()->dataTask(requestFor(raw.url()), outcome.handler())->resume();
+    EXPECT_TRUE(testsupport::waitFor([&] { return outcome.done(); }, 10000));
+    std::lock_guard lock(outcome.mutex);
+    EXPECT_FALSE(outcome.data.has_value()) << outcome.data->size();
+    return outcome.error;
+}
+
+} // namespace
+
+// A server that keeps sending a byte now and then is never silent long enough to time out.
+TEST_F(UrlSessionTest, ATaskEndsAtItsWholeTransferDeadlineHoweverSteadilyDataArrives)
+{
+    ScriptedReply trickle;
+    trickle.body = QByteArray(100000, 't');
+    trickle.trickleMs = 20;
+    server.reply(u"/trickle"_s, trickle);
+
+    UrlSessionConfiguration configuration;
+    EXPECT_GE(configuration.timeoutIntervalForResource, 60);
+    EXPECT_LE(configuration.timeoutIntervalForResource, 600);
+    configuration.timeoutIntervalForRequest = 5;
+    configuration.timeoutIntervalForResource = 0.5;
+    auto session = UrlSession::create(configuration);
+    CompletionRecorder outcome;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    session->dataTask(requestFor(server.url(u"/trickle"_s)), outcome.handler())->resume();
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.done(); }, 10000));
+    std::lock_guard lock(outcome.mutex);
+    ASSERT_TRUE(outcome.error.has_value());
+    EXPECT_TRUE(outcome.error->is(UrlError::domain, UrlError::TimedOut)) << outcome.error->description().toStdString();
+    EXPECT_LT(elapsed.elapsed(), 4000);
+}
+
+TEST_F(UrlSessionTest, AnAnswerWithAnUncountableLengthOrAnOverlongHeaderLineFailsPlainly)
+{
+    const auto huge = errorOfRawReply("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n"
+                                      "Connection: close\r\n\r\nshort");
+    ASSERT_TRUE(huge.has_value());
+    EXPECT_TRUE(huge->is(UrlError::domain, UrlError::BadServerResponse)) << huge->description().toStdString();
+
+    const auto longLine = errorOfRawReply("HTTP/1.1 200 OK\r\nX-Long: " + QByteArray(300 * 1024, 'a')
+                                          + "\r\nContent-Length: 2\r\n\r\nok");
+    ASSERT_TRUE(longLine.has_value());
+    EXPECT_TRUE(longLine->is(UrlError::domain, UrlError::BadServerResponse)) << longLine->description().toStdString();
+    EXPECT_FALSE(longLine->description().contains(u"memory"_s, Qt::CaseInsensitive));
 }

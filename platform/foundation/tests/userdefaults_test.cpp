@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <limits>
 #include <memory>
 
@@ -219,4 +221,230 @@ TEST(UserDefaults, ASuiteThatCannotBeOpenedRunsInMemory)
 
     // A suite name that would leave the container never touches the disk.
     EXPECT_FALSE(UserDefaults(u"../escape"_s).isPersistent());
+}
+
+namespace {
+
+// The lines logged while it lives.
+class LogCapture {
+public:
+    LogCapture() { previous = qInstallMessageHandler(&LogCapture::handle); }
+    ~LogCapture() { qInstallMessageHandler(previous); }
+    static QString text() { return lines().join(u'\n'); }
+
+private:
+    static QStringList& lines()
+    {
+        static QStringList all;
+        return all;
+    }
+    static void handle(QtMsgType, const QMessageLogContext&, const QString& message) { lines().append(message); }
+    QtMessageHandler previous = nullptr;
+};
+
+QString readLine(QProcess& p, int ms = 30000)
+{
+    testsupport::waitFor([&] {
+        p.waitForReadyRead(10);
+        return p.canReadLine() || p.state() == QProcess::NotRunning;
+    }, ms);
+    return QString::fromUtf8(p.readLine()).trimmed();
+}
+
+void writeJunk(const QString& path, qsizetype size)
+{
+    QByteArray junk(size, '\0');
+    for (auto& c : junk)
+        c = char(QRandomGenerator::global()->bounded(256));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(junk);
+}
+
+// Writes `bytes` as the raw stored value of `key`, past every check of the suite.
+void storeRaw(const QString& path, const QString& key, const QByteArray& bytes)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO defaults (key, value) VALUES (?1, ?2)", -1, &stmt, nullptr),
+        SQLITE_OK);
+    const QByteArray k = key.toUtf8();
+    sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(stmt, 2, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+}
+
+struct WaitLimit {
+    explicit WaitLimit(int ms) { UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(ms)); }
+    ~WaitLimit() { UserDefaults::setWriteWaitLimit(std::chrono::seconds(30)); }
+};
+
+} // namespace
+
+// One process finds the file damaged and starts anew while another has it open: both must go
+// on writing one and the same store.
+TEST(UserDefaults, AProcessThatHadTheDamagedFileOpenWritesIntoTheNewOne)
+{
+    auto other = startHelper({ u"set-twice"_s, suite, u"k"_s });
+    ASSERT_EQ(readLine(*other), u"ready"_s);
+    const QString path = databasePath(suite);
+    writeJunk(path, 64 * 1024);
+    QFile::remove(path + u"-wal"_s);
+    QFile::remove(path + u"-shm"_s);
+
+    UserDefaults here(suite);
+    ASSERT_TRUE(here.isPersistent());
+    EXPECT_TRUE(QFile::exists(path + u".corrupt"_s));
+    ASSERT_TRUE(here.set(u"peer"_s, u"from here"_s));
+    other->write("go\n");
+    EXPECT_EQ(readLine(*other), u"from here"_s);
+    ASSERT_TRUE(finishedOk(*other));
+    EXPECT_EQ(here.string(u"k"_s), u"second"_s);
+}
+
+// A stopped process holding the write lock: the change waits, is kept, and lands once the lock
+// is free, after the changes kept before it.
+TEST(UserDefaults, AChangeThatCannotGetTheLockIsKeptAndWrittenLaterInOrder)
+{
+    WaitLimit limit(150);
+    UserDefaults defaults(suite);
+    ASSERT_TRUE(defaults.set(u"list"_s, QVariantList { u"start"_s }));
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+
+    EXPECT_FALSE(defaults.set(u"plain"_s, 7));
+    std::optional<bool> landed;
+    const auto outcome = defaults.updateOrKeep(u"list"_s, [](const std::optional<QVariant>& current) {
+        QVariantList list = current.value_or(QVariant()).toList();
+        list.append(u"kept"_s);
+        return std::optional<QVariant>(QVariant(list));
+    }, [&](bool written) { landed = written; });
+    EXPECT_EQ(outcome, UserDefaults::Outcome::Kept);
+    EXPECT_EQ(defaults.keptChanges(), 2);
+    EXPECT_FALSE(defaults.retryKeptChanges());
+    EXPECT_FALSE(defaults.value(u"plain"_s).isValid());
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(5)));
+    EXPECT_EQ(defaults.keptChanges(), 0);
+    EXPECT_EQ(landed, true);
+    EXPECT_EQ(defaults.integer(u"plain"_s), 7);
+    EXPECT_EQ(defaults.array(u"list"_s), (QVariantList { u"start"_s, u"kept"_s }));
+    EXPECT_EQ(defaults.string(u"held"_s), u"by helper"_s);
+}
+
+TEST(UserDefaults, ThreeProcessesMakingFiveHundredAdditionsEachLoseNone)
+{
+    constexpr int count = 500;
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (const QString& prefix : { u"a"_s, u"b"_s, u"c"_s })
+        writers.push_back(startHelper({ u"append"_s, suite, u"list"_s, prefix, QString::number(count) }));
+    for (auto& writer : writers)
+        EXPECT_TRUE(finishedOk(*writer));
+    QSet<QString> entries;
+    for (const QVariant& v : UserDefaults(suite).array(u"list"_s).value_or(QVariantList()))
+        entries.insert(v.toString());
+    EXPECT_EQ(entries.size(), 3 * count);
+}
+
+// A writer that takes the lock again the moment it lets it go must not starve the others.
+TEST(UserDefaults, AWriterThatNeverPausesCannotStarveAnother)
+{
+    WaitLimit limit(3000);
+    auto hog = startHelper({ u"hog"_s, suite, u"big"_s });
+    ASSERT_EQ(readLine(*hog), u"running"_s);
+    UserDefaults defaults(suite);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(defaults.update(u"n"_s, [](const std::optional<QVariant>& current) {
+            return std::optional<QVariant>(QVariant(current.value_or(QVariant(0)).toLongLong() + 1));
+        })) << "change " << i;
+    }
+    EXPECT_EQ(defaults.integer(u"n"_s), 20);
+    hog->kill();
+    hog->waitForFinished(10000);
+}
+
+TEST(UserDefaults, AnUndecodableStoredValueIsKeptAsideBeforeItIsWrittenOver)
+{
+    UserDefaults defaults(suite);
+    ASSERT_TRUE(defaults.set(u"a"_s, QVariantList { 1, 2 }));
+    ASSERT_TRUE(defaults.set(u"b"_s, 1));
+    const QByteArray damaged("\x9f\x01\x02\xff\xff\x00", 6);
+    storeRaw(databasePath(suite), u"a"_s, damaged);
+    storeRaw(databasePath(suite), u"b"_s, damaged);
+
+    EXPECT_FALSE(defaults.value(u"a"_s).isValid());
+    ASSERT_TRUE(defaults.update(u"a"_s, [](const std::optional<QVariant>& current) {
+        return std::optional<QVariant>(QVariant(current.value_or(QVariant()).toList() << 3));
+    }));
+    ASSERT_TRUE(defaults.set(u"b"_s, 2));
+    EXPECT_EQ(defaults.array(u"a"_s), QVariantList { 3 });
+    EXPECT_EQ(defaults.keptAside(u"a"_s), std::vector<QByteArray> { damaged });
+    EXPECT_EQ(defaults.keptAside(u"b"_s), std::vector<QByteArray> { damaged });
+    // Readable values are not kept twice.
+    ASSERT_TRUE(defaults.set(u"b"_s, 3));
+    EXPECT_EQ(defaults.keptAside(u"b"_s).size(), 1u);
+}
+
+// A readable file that cannot be written shows its values and refuses changes, whether the
+// file or its folder is locked.
+TEST(UserDefaults, ASuiteThatCannotBeWrittenIsReadOnlyWithItsValuesVisible)
+{
+    auto writer = startHelper({ u"hold"_s, suite, u"k"_s, u"stored"_s });
+    ASSERT_EQ(readLine(*writer), u"holding"_s);
+    writer->write("go\n");
+    ASSERT_TRUE(finishedOk(*writer));
+    const QString path = databasePath(suite);
+    const QString folder = QFileInfo(path).path();
+    ASSERT_FALSE(QFile::exists(path + u"-wal"_s));
+
+    const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    const auto folderReadOnly = readOnly | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    const auto folderWritable = folderReadOnly | QFile::WriteOwner;
+    ASSERT_TRUE(QFile::setPermissions(path, readOnly));
+    for (const bool lockFolder : { false, true }) {
+        ASSERT_TRUE(QFile::setPermissions(folder, lockFolder ? folderReadOnly : folderWritable));
+        auto probe = startHelper({ u"read-only-probe"_s, suite, u"k"_s });
+        EXPECT_EQ(readLine(*probe), u"0 1 stored 0"_s) << "folder locked: " << lockFolder;
+        EXPECT_TRUE(finishedOk(*probe));
+    }
+    QFile::setPermissions(folder, folderWritable);
+    QFile::setPermissions(path, readOnly | QFile::WriteOwner);
+    EXPECT_EQ(UserDefaults(suite).string(u"k"_s), u"stored"_s);
+}
+
+TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)
+{
+    LogCapture log;
+    const QString path = databasePath(suite);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    writeJunk(path, 0);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+    }
+    UserDefaults defaults(suite);
+    EXPECT_TRUE(defaults.isPersistent());
+    EXPECT_TRUE(LogCapture::text().contains(u"empty database file"_s)) << LogCapture::text().toStdString();
+
+    EXPECT_FALSE(UserDefaults(u"../nowhere"_s).isPersistent());
+    EXPECT_TRUE(LogCapture::text().contains(u"no usable group container"_s)) << LogCapture::text().toStdString();
+    EXPECT_FALSE(LogCapture::text().contains(u"not an error"_s));
+}
+
+TEST(UserDefaults, TheWriteAheadLogShrinksBackAfterALargeWrite)
+{
+    UserDefaults defaults(suite);
+    ASSERT_TRUE(defaults.set(u"big"_s, QByteArray(24 * 1024 * 1024, 'x')));
+    ASSERT_TRUE(defaults.remove(u"big"_s));
+    // Enough small commits to pass the checkpoint mark and start the log over.
+    for (int i = 0; i < 1200; ++i)
+        ASSERT_TRUE(defaults.set(u"n"_s, i));
+    EXPECT_LE(QFileInfo(databasePath(suite) + u"-wal"_s).size(), 8 * 1024 * 1024);
 }

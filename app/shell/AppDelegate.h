@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+class WindowController;
+
+// Opens the sources window when the program has launched and starts the launch-time updates.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The sources window opened at launch; never cleared.
+    const std::shared_ptr<WindowController>& windowController() const { return m_windowController; }
+    void setWindowController(std::shared_ptr<WindowController> controller);
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate() { }
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+
+private:
+    std::shared_ptr<WindowController> m_windowController;
+};

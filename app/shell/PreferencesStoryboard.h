@@ -1,0 +1,10 @@
+#pragma once
+
+#include <memory>
+
+class QObject;
+class Window;
+
+// The initial scene of the storyboard "Preferences": a window controller over `window` whose
+// content is a PreferencesViewController with every outlet and action connected.
+std::shared_ptr<QObject> preferencesScene(Window* window);

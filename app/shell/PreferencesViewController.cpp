@@ -1,0 +1,145 @@
+#include "PreferencesViewController.h"
+
+#include "data/sync/Localization.h"
+#include "platform/appkit/TopLevelWindow.h"
+#include "platform/appkit/Workspace.h"
+#include "platform/foundation/Url.h"
+#include "storylist/Preferences.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+PreferencesViewController::Links& configuredLinks()
+{
+    static PreferencesViewController::Links links;
+    return links;
+}
+
+void show(QCheckBox* checkbox, bool on)
+{
+    if (checkbox)
+        checkbox->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+}
+
+// Only a ticked box counts: the mixed state is no.
+bool isOn(const QCheckBox* checkbox) { return checkbox && checkbox->checkState() == Qt::Checked; }
+
+void setButtonTitle(QAbstractButton* button, const QString& key)
+{
+    if (button)
+        button->setText(~key);
+}
+
+void setLabelText(QLabel* label, const QString& key)
+{
+    if (label)
+        label->setText(~key);
+}
+
+// A text that is no address opens nothing.
+void open(const QString& address)
+{
+    if (const std::optional<Url> url = Url::fromString(address))
+        Workspace::sharedWorkspace().openURL(*url);
+}
+
+} // namespace
+
+PreferencesViewController::Links PreferencesViewController::links() { return configuredLinks(); }
+
+void PreferencesViewController::setLinks(const Links& links) { configuredLinks() = links; }
+
+PreferencesViewController::PreferencesViewController(QObject* parent)
+    : ViewController(parent)
+{
+}
+
+void PreferencesViewController::viewDidLoad()
+{
+    ViewController::viewDidLoad();
+    show(readbilityOnOpenCheckbox, Preferences().readabilityOnOpen());
+    show(hideOnOpenCheckbox, Preferences().hideOnOpen());
+    show(imagesCheckbox, Preferences().widgetImages());
+    show(buttonsCheckbox, Preferences().widgetButtons());
+    if (numberOfStoriesButton) {
+        // Showing all wins over the stored number. A number no item offers selects nothing.
+        const qint64 tag = Preferences().widgetExpanded() ? 0 : Preferences().numberOfStories();
+        numberOfStoriesButton->setCurrentIndex(numberOfStoriesButton->findData(tag));
+    }
+}
+
+void PreferencesViewController::viewWillAppear()
+{
+    ViewController::viewWillAppear();
+    localize();
+}
+
+void PreferencesViewController::localize()
+{
+    setTitle(~u"Preferences title"_s);
+    if (isViewLoaded() && qobject_cast<TopLevelWindow*>(view()->window()))
+        view()->window()->setWindowTitle(title());
+    setLabelText(readingStoriesTitle, u"Stories title"_s);
+    setButtonTitle(readbilityOnOpenCheckbox, u"Open in Readability setting"_s);
+    setButtonTitle(hideOnOpenCheckbox, u"Hide after open setting"_s);
+    setButtonTitle(imagesCheckbox, u"Show images"_s);
+    setButtonTitle(buttonsCheckbox, u"Show buttons"_s);
+    setLabelText(buttonsExplanationTitle, u"Show buttons explanation"_s);
+    setLabelText(numberOfStoriesTitle, u"Stories shown title"_s);
+    setLabelText(feedbackTitle, u"Feedback title"_s);
+    setButtonTitle(feedbackButton, u"Send feedback button"_s);
+    setButtonTitle(rateButton, u"Rate button"_s);
+    setLabelText(reviewsLabel, u"Rate message"_s);
+    setLabelText(aboutUsTitle, u"About us title"_s);
+    setButtonTitle(velmoraWebsiteButton, u"Velmora website button"_s);
+    setButtonTitle(tickerlyWebsiteButton, u"Tickerly website button"_s);
+    setButtonTitle(privacyButton, u"Privacy button"_s);
+    setButtonTitle(tickerlyiOSButton, u"Tickerly iOS button"_s);
+}
+
+void PreferencesViewController::readabilityOnOpenChanged(QCheckBox* sender)
+{
+    Preferences().setReadabilityOnOpen(isOn(sender));
+}
+
+void PreferencesViewController::hideOnOpenChanged(QCheckBox* sender)
+{
+    Preferences().setHideOnOpen(isOn(sender));
+}
+
+void PreferencesViewController::imagesShownChanged(QCheckBox* sender)
+{
+    Preferences().setWidgetImages(isOn(sender));
+}
+
+void PreferencesViewController::widgetButtonsChanged(QCheckBox* sender)
+{
+    Preferences().setWidgetButtons(isOn(sender));
+}
+
+void PreferencesViewController::velmoraWebsitePressed(QObject*) { open(links().velmoraWebsite); }
+
+void PreferencesViewController::tickerlyWebsitePressed(QObject*) { open(links().tickerlyWebsite); }
+
+void PreferencesViewController::privacyPressed(QObject*) { open(links().privacy); }
+
+void PreferencesViewController::ratePressed(QObject*) { open(links().rate); }
+
+void PreferencesViewController::feedbackPressed(QObject*) { open(links().feedback); }
+
+void PreferencesViewController::numberOfStoriesChanged(QObject*)
+{
+    if (!numberOfStoriesButton || numberOfStoriesButton->currentIndex() < 0)
+        return;
+    const qint64 tag = numberOfStoriesButton->currentData().toLongLong();
+    Preferences().setNumberOfStories(tag);
+    Preferences().setWidgetExpanded(tag == 0);
+}
+
+void PreferencesViewController::iOSButtonPressed(QObject*) { open(links().tickerlyiOS); }

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "platform/appkit/Controllers.h"
+
+#include <QPointer>
+#include <QString>
+
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+
+// The preferences window's content: the story-list settings as four checkboxes and a pop-up of
+// story counts, and link buttons to the maker's and the product's pages and a feedback mail.
+//
+// Keeps no settings of its own: the controls show the settings as stored when the view loads,
+// and every change of a control is written at once through Preferences, which tells the widget
+// and the stories window. Texts are set again before each appearance. Main thread; made by the
+// storyboard "Preferences" and owned by its window controller.
+class PreferencesViewController : public ViewController {
+    Q_OBJECT
+public:
+    // The addresses the link buttons open. Configuration; the defaults are the product's pages.
+    struct Links {
+        QString velmoraWebsite = QStringLiteral("http://velmora.app/");
+        QString tickerlyWebsite = QStringLiteral("http://tickerly.app/");
+        QString privacy = QStringLiteral("http://tickerly.app/privacy/");
+        // FIXME: placeholder application identifiers of the right shape until the store
+        // listings exist.
+        QString rate = QStringLiteral("http://itunes.apple.com/app/id000000000");
+        QString feedback = QStringLiteral("mailto:support@velmora.app");
+        QString tickerlyiOS
+            = QStringLiteral("https://itunes.apple.com/us/app/tickerly/id000000000");
+    };
+    static Links links();
+    static void setLinks(const Links& links);
+
+    explicit PreferencesViewController(QObject* parent = nullptr);
+
+    // Outlets, filled by the storyboard; a step that needs a missing one is skipped.
+    QPointer<QCheckBox> readbilityOnOpenCheckbox;
+    QPointer<QCheckBox> hideOnOpenCheckbox;
+    QPointer<QCheckBox> imagesCheckbox;
+    QPointer<QCheckBox> buttonsCheckbox;
+    QPointer<QLabel> buttonsExplanationTitle;
+    QPointer<QLabel> readingStoriesTitle;
+    QPointer<QLabel> aboutUsTitle;
+    QPointer<QAbstractButton> velmoraWebsiteButton;
+    QPointer<QAbstractButton> tickerlyWebsiteButton;
+    QPointer<QAbstractButton> rateButton;
+    QPointer<QAbstractButton> feedbackButton;
+    QPointer<QLabel> reviewsLabel;
+    QPointer<QLabel> versionLabel;
+    // Each item's tag (its data) is a number of stories; 0 stands for all of them.
+    QPointer<QComboBox> numberOfStoriesButton;
+    QPointer<QAbstractButton> privacyButton;
+    QPointer<QLabel> feedbackTitle;
+    QPointer<QLabel> numberOfStoriesTitle;
+    QPointer<QAbstractButton> tickerlyiOSButton;
+
+    void viewWillAppear() override;
+    // Sets every visible text from the localisation table.
+    void localize();
+
+public Q_SLOTS:
+    void readabilityOnOpenChanged(QCheckBox* sender);
+    void hideOnOpenChanged(QCheckBox* sender);
+    void imagesShownChanged(QCheckBox* sender);
+    void widgetButtonsChanged(QCheckBox* sender);
+    void velmoraWebsitePressed(QObject* sender = nullptr);
+    void tickerlyWebsitePressed(QObject* sender = nullptr);
+    void privacyPressed(QObject* sender = nullptr);
+    void ratePressed(QObject* sender = nullptr);
+    void feedbackPressed(QObject* sender = nullptr);
+    // Reads the choice through the outlet, whoever sends it.
+    void numberOfStoriesChanged(QObject* sender = nullptr);
+    void iOSButtonPressed(QObject* sender = nullptr);
+
+protected:
+    void viewDidLoad() override;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "storylist/ImageView.h"
+
+#include <QImage>
+#include <QList>
+
+#include <cstdint>
+#include <optional>
+
+// The wave spinner of the pull-to-refresh strip: loops the 128 "Wave_small_" frames at 60 per
+// second, or shows one chosen frame while the list is pulled. Made in code only (its owner lays
+// it out); main thread only.
+class Spinner : public ImageView {
+public:
+    // Shows the rest frame and loads every frame; a missing frame stops the program.
+    Spinner();
+
+    std::optional<QList<QImage>> anim() const { return m_anim; }
+    void setAnim(std::optional<QList<QImage>> anim) { m_anim = std::move(anim); }
+
+    // Loops the frames from frame 0 until another sequence starts on the view.
+    void startAnimating();
+    // Ends the loop and shows the rest frame.
+    void stopAnimating();
+    // Ends the loop and shows frame `frame`; a number outside 0...127 shows nothing.
+    void setProgress(std::int64_t frame);
+
+    // The 128 frames in order.
+    QList<QImage> loadImages() const;
+
+    // The frame's resource name: "Wave_small_00007"; -3 gives "Wave_small_-0003".
+    static QString frameName(std::int64_t frame);
+
+private:
+    std::optional<QList<QImage>> m_anim;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <memory>
+
+class QObject;
+class StoriesViewController;
+class TodayView;
+class Window;
+
+// The stories list's view as the storyboard "Stories" makes it: the story table (`owner` its
+// delegate) as the document of an elastic WidgetScrollView with its WidgetClipView and refresh
+// strip, the controller's `scrollView` outlet connected. No expand button: the list is always
+// expanded.
+TodayView* storiesView(StoriesViewController* owner);
+
+// The initial scene of the storyboard "Stories": a window controller over `window` whose
+// content is a StoriesViewController.
+std::shared_ptr<QObject> storiesScene(Window* window);

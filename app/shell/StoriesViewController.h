@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/shell/WidgetScrollView.h"
+#include "storylist/StoriesBaseViewController.h"
+
+#include <QPointer>
+
+// The stories window's list: every current story below one empty row, refreshed every 300
+// seconds while the controller lives, and at once with a click sound when the list is pulled
+// down or the application asks. Main thread only; owned by the window's controller.
+class StoriesViewController : public StoriesBaseViewController, public WidgetScrollViewDelegate {
+    Q_OBJECT
+public:
+    explicit StoriesViewController(const std::optional<QString>& nibName = std::nullopt,
+        const std::optional<Bundle>& bundle = std::nullopt);
+
+    // Row 0 shows no story; story i is in row i + 1.
+    int extraRows() const override { return 1; }
+    void viewDidLoad() override;
+
+    // The scroll view around the story table, held weakly; set by the storyboard.
+    WidgetScrollView* scrollView() const { return m_scrollView; }
+    void setScrollView(WidgetScrollView* scrollView) { m_scrollView = scrollView; }
+
+    // Refreshes 300 seconds from now, and again 300 seconds after that, for as long as this
+    // controller lives.
+    void scheduleRefresh();
+    void wantsRefresh(WidgetScrollView* scrollView) override;
+    // Refreshes now with a click, then closes the pull-to-refresh strip.
+    Q_INVOKABLE void refresh();
+
+    // Seconds between two timed refreshes.
+    static constexpr double refreshInterval = 300;
+
+private:
+    QPointer<WidgetScrollView> m_scrollView;
+};

@@ -1,0 +1,249 @@
+#include "app/shell/Spinner.h"
+#include "app/shell/StoriesStoryboard.h"
+#include "app/shell/StoriesViewController.h"
+#include "app/shell/Storyboards.h"
+#include "app/shell/tests/ScrollTesting.h"
+
+#include "data/model/SourcesData.h"
+#include "platform/appkit/Controllers.h"
+#include "platform/appkit/Sound.h"
+#include "platform/appkit/Storyboard.h"
+#include "platform/appkit/TopLevelWindow.h"
+#include "platform/appkit/Workspace.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/UrlSessionTesting.h"
+#include "storylist/TodayView.h"
+#include "storylist/tests/StoryListTestSupport.h"
+#include "testsupport/LoopbackServer.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace scrolltesting;
+
+namespace {
+
+// Counts the refreshes it starts, also once it is gone.
+class CountingStoriesController : public StoriesViewController {
+public:
+    void willReload(TodayDataSource* source) override
+    {
+        ++*reloads;
+        StoriesViewController::willReload(source);
+    }
+    std::shared_ptr<int> reloads = std::make_shared<int>(0);
+};
+
+class RecordingWorkspace : public Workspace {
+public:
+    bool openURL(const Url& url) override
+    {
+        opened.append(url.absoluteString());
+        return true;
+    }
+    QStringList opened;
+};
+
+class StoriesWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        MainQueue::setClock(&clock);
+        TableView::setDefaultAnimationDuration(0);
+        ScrollView::setEndsGesturesAfterQuietTime(false);
+        previousPlayer = setSoundPlayer([this](const QString& name) { sounds.append(name); });
+        Workspace::setSharedWorkspace(&workspace);
+    }
+
+    void TearDown() override
+    {
+        controller.reset();
+        window.reset();
+        clock.advance(1);
+        Workspace::setSharedWorkspace(nullptr);
+        setSoundPlayer(previousPlayer);
+        MainQueue::setClock(nullptr);
+        storylisttest::drainPostedNotifications();
+    }
+
+    // The stories list as the storyboard builds it, shown.
+    void open(std::shared_ptr<int> reloads)
+    {
+        window = std::make_unique<QWidget>();
+        window->resize(380, 620);
+        controller = std::make_unique<CountingStoriesController>();
+        controller->reloads = std::move(reloads);
+        controller->setView(storiesView(controller.get()));
+        controller->view()->setParent(window.get());
+        controller->view()->setGeometry(window->rect());
+        window->show();
+        testsupport::processEvents();
+    }
+
+    WidgetScrollView* scrollView() const { return controller->scrollView(); }
+
+    VirtualClock clock;
+    SoundPlayer previousPlayer;
+    QStringList sounds;
+    RecordingWorkspace workspace;
+    std::unique_ptr<QWidget> window;
+    std::unique_ptr<CountingStoriesController> controller;
+};
+
+// A touchpad pull down to at most `y`, then let go.
+void pullAndRelease(WidgetScrollView* scrollView, double y)
+{
+    touchpad(scrollView, QPoint(), Qt::ScrollBegin);
+    while (originY(scrollView->clipView()) > y)
+        touchpad(scrollView, QPoint(0, 6), Qt::ScrollUpdate);
+    touchpad(scrollView, QPoint(), Qt::ScrollEnd);
+}
+
+TEST_F(StoriesWindowTest, RefreshesEveryFiveMinutesWhateverManualRefreshesHappen)
+{
+    auto reloads = std::make_shared<int>(0);
+    open(reloads);
+    clock.advance(100);
+    controller->refresh();
+    clock.advance(150);
+    controller->wantsRefresh(scrollView());
+    clock.advance(49.9);
+    EXPECT_EQ(*reloads, 3);
+    clock.advance(0.1); // 5 minutes
+    EXPECT_EQ(*reloads, 4);
+    clock.advance(350);
+    controller->refresh();
+    clock.advance(250); // 15 minutes
+    EXPECT_EQ(*reloads, 7);
+    EXPECT_EQ(sounds.size(), 3);
+
+    // Gone, its chain ends without a refresh; a new list starts a chain of its own.
+    controller.reset();
+    window.reset();
+    clock.advance(600);
+    EXPECT_EQ(*reloads, 7);
+    open(reloads);
+    clock.advance(300);
+    EXPECT_EQ(*reloads, 9);
+}
+
+TEST_F(StoriesWindowTest, APullWithNoSourcesIsFinishedWithinTheGestureAndClicksEachTime)
+{
+    auto reloads = std::make_shared<int>(0);
+    open(reloads);
+    pullAndRelease(scrollView(), 40);
+    EXPECT_FALSE(scrollView()->refreshing());
+    clock.advance(0.5);
+    pullAndRelease(scrollView(), 40);
+    EXPECT_EQ(*reloads, 3);
+    EXPECT_EQ(sounds, QStringList({ u"clickwave.wav"_s, u"clickwave.wav"_s }));
+    clock.advance(0.5);
+    EXPECT_EQ(originY(scrollView()->clipView()), 76);
+}
+
+class StoriesWindowRefresh : public StoriesWindowTest {
+protected:
+    void SetUp() override
+    {
+        StoriesWindowTest::SetUp();
+        UrlSessionTesting::mapToLoopback(u"http"_s, u"feeds.example.test"_s, 80, server.port());
+        testsupport::ScriptedReply ok = testsupport::bodyReply("{}");
+        ok.headers = { { "Content-Type", "application/json" } };
+        server.reply(u"/api/v1/stories/clicked"_s, ok);
+        const Url api = TickerlyAPIClient::defaultBaseURL();
+        UrlSessionTesting::mapToLoopback(
+            u"http"_s, api.host(), api.port().value_or(80), server.port());
+    }
+    void TearDown() override
+    {
+        StoriesWindowTest::TearDown();
+        UrlSessionTesting::closeIdleConnections();
+        UrlSessionTesting::removeLoopbackMappings();
+    }
+
+    // The feed "/news" with these headlines, newest first, linked to their pages.
+    void serveFeed(const QStringList& headlines)
+    {
+        const qint64 newest = QDateTime::currentSecsSinceEpoch() - 600;
+        QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>";
+        for (int i = 0; i < headlines.size(); ++i) {
+            doc += "<item><title>" + headlines[i].toUtf8()
+                + "</title><link>http://site.example.test/" + QByteArray::number(i)
+                + "</link><pubDate>"
+                + QDateTime::fromSecsSinceEpoch(newest - 3600 * i, Qt::UTC)
+                      .toString(Qt::RFC2822Date)
+                      .toUtf8()
+                + "</pubDate></item>";
+        }
+        testsupport::ScriptedReply reply = testsupport::bodyReply(doc + "</channel></rss>");
+        reply.headers = { { "Content-Type", "application/rss+xml" } };
+        server.reply(u"/news"_s, reply);
+    }
+
+    testsupport::LoopbackServer server;
+};
+
+TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesTheStrip)
+{
+    ASSERT_TRUE(UrlSessionTesting::isLoopbackOnly());
+    QStringList headlines { u"Local bakery wins the regional bread prize"_s,
+        u"Storm warning for the north coast tonight"_s, u"City council approves new cycle lanes"_s,
+        u"Museum opens its archive to the public"_s, u"Ferry timetable changes in May"_s,
+        u"Volunteers clean up the river banks"_s };
+    serveFeed(headlines);
+    SourcesData().addSource(
+        std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
+    testsupport::processEvents();
+
+    registerApplicationStoryboards();
+    const auto scene = controllerCast<WindowController>(
+        Storyboard::named(u"Stories"_s)->instantiateInitialController());
+    ASSERT_TRUE(scene);
+    auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
+    ASSERT_TRUE(stories);
+    scene->showWindow(nullptr);
+    TopLevelWindow* shown = scene->window();
+    TableView* table = stories->contentView()->tableView();
+    WidgetScrollView* scroll = stories->scrollView();
+    ASSERT_TRUE(scroll);
+    EXPECT_EQ(scroll->delegate(), stories);
+
+    // Every story, not the preferred five, below an empty row that rests under the hidden strip.
+    ASSERT_TRUE(testsupport::waitFor([&] { return table->numberOfRows() == 7; }));
+    EXPECT_EQ(stories->dataSource.objectValueForTableColumn(table, 0, 0), QVariant(0));
+    EXPECT_EQ(originY(scroll->clipView()), 76);
+    EXPECT_EQ(table->rectOfRow(1).top(), 77);
+    QDir screenshots(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
+    screenshots.mkpath(u"."_s);
+    testsupport::processEvents();
+    EXPECT_TRUE(shown->grab().save(screenshots.filePath(u"stories-list.png"_s)));
+
+    headlines.prepend(u"Harbour bridge reopens after a year of repairs"_s);
+    serveFeed(headlines);
+    pullAndRelease(scroll, -10);
+    EXPECT_TRUE(scroll->refreshing());
+    EXPECT_EQ(sounds, QStringList { u"clickwave.wav"_s });
+    EXPECT_EQ(scroll->refreshView()->spinner()->sequenceName(), u"spinner"_s);
+    clock.advance(0.6); // the list settles with the strip in view, the wave turning
+    EXPECT_EQ(originY(scroll->clipView()), 0);
+    EXPECT_TRUE(shown->grab().save(screenshots.filePath(u"stories-refreshing.png"_s)));
+
+    // The open strip lies over the first story's top: a click there is the story's.
+    const QPoint overStrip = scroll->mapTo(shown, QPoint(190, 80));
+    QTest::mouseClick(shown->windowHandle(), Qt::LeftButton, {}, overStrip);
+    EXPECT_EQ(workspace.opened, QStringList { u"http://site.example.test/0"_s });
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return !scroll->refreshing(); }));
+    EXPECT_EQ(table->numberOfRows(), 8);
+    clock.advance(0.3);
+    EXPECT_EQ(originY(scroll->clipView()), 76);
+    shown->close();
+}
+
+} // namespace

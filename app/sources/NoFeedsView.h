@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/appkit/VisualFormat.h"
+
+#include <QWidget>
+
+#include <QImage>
+#include <QList>
+
+#include <cstdint>
+#include <functional>
+
+class ImageView;
+class QLabel;
+
+// The welcome content: the masked, animated wave with a title and a short text under it, all
+// centred. The wave plays while the view is shown and stops while it is hidden. Main thread
+// only; owned by its NoFeedsParentView.
+class NoFeedsView : public QWidget {
+public:
+    explicit NoFeedsView(QWidget* parent = nullptr);
+
+    ImageView* imageView() const { return m_imageView; }
+    QLabel* welcomeTitle() const { return m_welcomeTitle; }
+    QLabel* welcomeText() const { return m_welcomeText; }
+
+    // How many times the wave was started; it makes each sequence name unique.
+    std::int64_t counter() const { return m_counter; }
+    void setCounter(std::int64_t counter) { m_counter = counter; }
+
+    // "image", "title", "text": the names the layout formats use.
+    LayoutViews views() const;
+
+    void setup();
+    void setupAnimatedImage();
+    // Plays the wave afresh from its first frame.
+    void startAnimation();
+    void stopAnimation();
+
+    // The wave's frames that `named` finds, in order; a missing one is left out.
+    static QList<QImage> waveFrames(const std::function<QImage(const QString&)>& named);
+
+    // Hiding stops the wave and showing restarts it, on every call (setHidden too).
+    void setVisible(bool visible) override;
+
+private:
+    ImageView* m_imageView;
+    QLabel* m_welcomeTitle;
+    QLabel* m_welcomeText;
+    std::int64_t m_counter = 0;
+    bool m_followingParent = false;
+    friend class NoFeedsParentView;
+};
+
+// The welcome screen the sources window shows over its table while there are no sources: an
+// almost white ground with the welcome content centred in it. Hiding it hides the content and
+// so stops its wave. Main thread only; owned by the sources view.
+class NoFeedsParentView : public QWidget {
+public:
+    explicit NoFeedsParentView(QWidget* parent = nullptr);
+
+    NoFeedsView* contentView() const { return m_contentView; }
+
+    // Whether its opacity can be set (and faded); the scene turns it on.
+    bool wantsLayer() const { return m_wantsLayer; }
+    void setWantsLayer(bool wants) { m_wantsLayer = wants; }
+
+    void setup();
+
+    // Hands the hidden state on to the content, on every call (setHidden too).
+    void setVisible(bool visible) override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    NoFeedsView* m_contentView;
+    bool m_wantsLayer = false;
+};

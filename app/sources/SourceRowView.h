@@ -1,0 +1,92 @@
+#pragma once
+
+#include "app/sources/SourcesDataSource.h"
+#include "app/sources/WeakDelegate.h"
+#include "platform/appkit/TableView.h"
+#include "platform/appkit/VisualFormat.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class FlatButton;
+class ImageView;
+class Label;
+class ProgressIndicator;
+class SourceTableViewCell;
+
+// One source in the sources table: the icon under its rounded overlay (a spinner on it while
+// the icon is looked for), the bold title, the address without its scheme and the red remove
+// button. Lays itself out in code; made only with its cell. Main thread only.
+class SourceRowView : public QWidget {
+public:
+    explicit SourceRowView(QWidget* parent = nullptr);
+
+    Label* title() const { return m_title; }
+    Label* link() const { return m_link; }
+    ImageView* icon() const { return m_icon; }
+    ProgressIndicator* spinner() const { return m_spinner; }
+    FlatButton* remove() const { return m_remove; }
+    ImageView* mask() const { return m_mask; }
+
+    // "title", "link", "remove", "icon", "spinner": the names the layout formats use.
+    LayoutViews views() const;
+
+    const std::shared_ptr<const SourceData>& data() const { return m_data; }
+    void setData(std::shared_ptr<const SourceData> data);
+
+    // The address as shown: without one leading "http://" or "https://".
+    static QString formatLink(const QString& link);
+
+    void setup();
+    void setupViews();
+    void setupSpinner();
+    void setupDeleteButton();
+    void setupMask();
+
+private:
+    void dataChanged();
+
+    Label* m_title;
+    Label* m_link;
+    ImageView* m_icon;
+    ProgressIndicator* m_spinner;
+    FlatButton* m_remove;
+    ImageView* m_mask;
+    std::shared_ptr<const SourceData> m_data;
+};
+
+class SourceTableViewCellDelegate {
+public:
+    virtual ~SourceTableViewCellDelegate();
+    // The remove button of `cell` was pressed.
+    virtual void deletePressed(SourceTableViewCell* cell) = 0;
+};
+
+// The cell of the sources table's "row" prototype: holds a row view, hands it each row object
+// and turns a press of its remove button into `deletePressed` on its delegate (held weakly).
+class SourceTableViewCell : public TableCellView {
+    Q_OBJECT
+public:
+    explicit SourceTableViewCell(QWidget* parent = nullptr);
+
+    SourceRowView* contentView() const { return m_contentView; }
+    void setContentView(SourceRowView* view) { m_contentView = view; }
+
+    SourceTableViewCellDelegate* delegate() const { return m_delegate.get(); }
+    void setDelegate(SourceTableViewCellDelegate* delegate) { m_delegate.set(delegate); }
+
+    // Wires the remove button once the outlets are connected.
+    void awakeFromNib();
+    void deletePressed();
+
+    void setObjectValue(const QVariant& value) override;
+
+    // The scene's "row" prototype: a cell holding a row view, woken.
+    static SourceTableViewCell* makeFromPrototype();
+
+private:
+    QPointer<SourceRowView> m_contentView;
+    WeakDelegate<SourceTableViewCellDelegate> m_delegate;
+};

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "data/model/Source.h"
+#include "data/model/SourcesData.h"
+#include "app/sources/WeakDelegate.h"
+#include "platform/appkit/TableView.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+struct Notification;
+class SourcesDataSource;
+
+// One row of the sources table as the row view shows it. Made anew for every row question.
+class SourceData {
+public:
+    SourceData(QString aName, QString aUrl, std::optional<QImage> anIcon, bool isLoadingIcon)
+        : name(std::move(aName))
+        , url(std::move(aUrl))
+        , icon(std::move(anIcon))
+        , loadingIcon(isLoadingIcon)
+    {
+    }
+
+    const QString name;
+    const QString url;
+    const std::optional<QImage> icon;
+    // No icon is stored yet and the icon search has not given up.
+    const bool loadingIcon;
+};
+
+class SourcesDataSourceDelegate {
+public:
+    virtual ~SourcesDataSourceDelegate();
+    // After every handled change of the source list.
+    virtual void sourcesUpdated(SourcesDataSource* dataSource) = 0;
+};
+
+// The sources table's data source: a cached copy of the stored sources that follows the store's
+// change and icon notifications with animated row changes. Main thread only; owned by the
+// sources view controller.
+class SourcesDataSource : public QObject, public TableViewDataSource {
+    Q_OBJECT
+public:
+    explicit SourcesDataSource(QObject* parent = nullptr);
+    ~SourcesDataSource() override;
+
+    TableView* tableView() const { return m_tableView; }
+    void setTableView(TableView* tableView) { m_tableView = tableView; }
+
+    const QList<std::shared_ptr<Source>>& sources() const { return m_sources; }
+    void setSources(const QList<std::shared_ptr<Source>>& sources) { m_sources = sources; }
+
+    const SourcesData& sourcesData() const { return m_sourcesData; }
+
+    SourcesDataSourceDelegate* delegate() const { return m_delegate.get(); }
+    // Held weakly when the delegate is a QObject.
+    void setDelegate(SourcesDataSourceDelegate* delegate) { m_delegate.set(delegate); }
+
+    void sourcesChanged(const Notification& notification);
+    void sourceIconChanged(const Notification& notification);
+
+    void attachToTableView(TableView* tableView);
+    int numberOfItems() const { return int(m_sources.size()); }
+
+    static std::shared_ptr<const SourceData> sourceDataFromSource(const Source& source);
+
+    // TableViewDataSource
+    int numberOfRowsInTableView(TableView* tableView) override;
+    QVariant objectValueForTableColumn(TableView* tableView, int column, int row) override;
+
+private:
+    // Whether the notified change, applied to the rows shown, gives the stored list.
+    bool appliesInStep(const QList<std::shared_ptr<Source>>& shown, std::optional<int> added,
+        std::optional<int> removed, std::optional<int> updated) const;
+    void animateDifference(
+        TableView* table, const QList<std::shared_ptr<Source>>& shown, std::optional<int> updated);
+
+    QPointer<TableView> m_tableView;
+    QList<std::shared_ptr<Source>> m_sources;
+    const SourcesData m_sourcesData;
+    WeakDelegate<SourcesDataSourceDelegate> m_delegate;
+};
+
+Q_DECLARE_METATYPE(std::shared_ptr<const SourceData>)

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/appkit/LayoutConstraint.h"
+#include "platform/appkit/VisualFormat.h"
+
+#include <QWidget>
+
+class QLabel;
+
+// The sources window's content view: holds what the scene places in it (the table, the welcome
+// screen, the installation help) and a red error banner of its own, 20 points high and as wide
+// as the view, that slides down from the top edge with a message and away again three seconds
+// later. Main thread only; owned by its window.
+class SourcesView : public QWidget {
+public:
+    explicit SourcesView(QWidget* parent = nullptr);
+
+    QLabel* errorLabel() const { return m_errorLabel; }
+    const LayoutConstraintRef& errorTopConstraint() const { return m_errorTopConstraint; }
+    void setErrorTopConstraint(LayoutConstraintRef constraint)
+    {
+        m_errorTopConstraint = std::move(constraint);
+    }
+
+    // "error": the name the layout formats use.
+    LayoutViews views() const;
+
+    void setup();
+
+    // Whether the banner is in place (its top constraint at exactly 0); not animated by itself.
+    bool errorVisible() const;
+    void setErrorVisible(bool visible);
+
+    // Shows `text` in the banner, slides it in and, three seconds later, out again.
+    void showError(const QString& text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QLabel* m_errorLabel;
+    LayoutConstraintRef m_errorTopConstraint;
+};

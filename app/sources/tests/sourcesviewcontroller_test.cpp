@@ -1,0 +1,356 @@
+#include "app/shell/FlatButton.h"
+#include "app/sources/IntroductionView.h"
+#include "app/sources/NoFeedsView.h"
+#include "app/sources/SourcesScene.h"
+#include "app/sources/SourcesView.h"
+#include "app/sources/SourcesViewController.h"
+#include "app/sources/tests/SourcesTesting.h"
+#include "data/model/Shared.h"
+#include "data/model/SourceIconData.h"
+#include "platform/appkit/ConstraintLayout.h"
+#include "platform/foundation/UrlSessionTesting.h"
+#include "storylist/ImageView.h"
+#include "testsupport/LoopbackServer.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <QScrollArea>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace sourcestesting;
+
+namespace {
+
+// A square icon: the title's first letter on a colour.
+QImage letterIcon(const QString& title, const QColor& colour)
+{
+    QImage image(96, 96, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    QPainter painter(&image);
+    QFont font;
+    font.setPixelSize(56);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(image.rect(), Qt::AlignCenter, title.left(1));
+    return image;
+}
+
+// The opacity drawn now (a fade under way included).
+double shownOpacity(QWidget* view)
+{
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
+    return effect ? effect->opacity() : 1.0;
+}
+
+class SourcesList : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        previousDuration = TableView::defaultAnimationDuration();
+        TableView::setDefaultAnimationDuration(0);
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        TableView::setDefaultAnimationDuration(previousDuration);
+    }
+
+    // Loads the scene's controller in a shown window of the default size.
+    void load()
+    {
+        controller = makeSourcesViewController();
+        window = std::make_unique<QWidget>();
+        auto* fill = new QVBoxLayout(window.get());
+        fill->setContentsMargins(0, 0, 0, 0);
+        fill->addWidget(controller->view());
+        window->resize(600, 680);
+        controller->viewWillAppear();
+        window->show();
+        testsupport::processEvents();
+        appkit::layoutSubtreeIfNeeded(controller->view());
+    }
+
+    SourceTableViewCell* cellAt(int row) const
+    {
+        return dynamic_cast<SourceTableViewCell*>(controller->tableView()->viewAtRow(row));
+    }
+
+    void pressRemove(SourceTableViewCell* cell)
+    {
+        FlatButton* remove = cell->contentView()->remove();
+        QTest::mouseClick(remove, Qt::LeftButton, {}, remove->rect().center());
+    }
+
+    static QStringList storedTitles()
+    {
+        QStringList titles;
+        for (const auto& s : SourcesData().sources())
+            titles << s->title();
+        return titles;
+    }
+
+    int previousDuration = 0;
+    VirtualTime time;
+    SoundRecorder sounds;
+    std::unique_ptr<SourcesViewController> controller;
+    std::unique_ptr<QWidget> window;
+};
+
+} // namespace
+
+TEST_F(SourcesList, ShowsTheInstallationHelpOnTheFirstLoadOnlyAndTogglesIt)
+{
+    load();
+    IntroductionView* help = controller->installationView();
+    ASSERT_TRUE(help);
+    EXPECT_FALSE(controller->installationViewHidden());
+    EXPECT_TRUE(sharedDefaults()->boolean(QString::fromUtf16(installationShownKey)));
+    const int viewHeight = controller->view()->height();
+    const double helpHeight = controller->installationViewHeight()->constant();
+    EXPECT_EQ(help->geometry().bottom() + 1, viewHeight);
+    EXPECT_EQ(help->title()->text(), u"Add Tickerly to your widget panel"_s);
+    EXPECT_EQ(help->doneButton()->title(), u"Done"_s);
+
+    // The done button hides it: a slide of half a second, and no pop-in.
+    const auto stepScales = [help] {
+        return QList<double> { help->step1()->scale(), help->step2()->scale(),
+            help->step3()->scale() };
+    };
+    time.advance(3); // the pop-in started when the help woke
+    ASSERT_EQ(stepScales(), (QList<double> { 1, 1, 1 }));
+    Button* done = help->doneButton();
+    QTest::mouseClick(done, Qt::LeftButton, {}, done->rect().center());
+    time.advance(0.25);
+    EXPECT_GT(help->geometry().top(), viewHeight - helpHeight);
+    EXPECT_LT(help->geometry().top(), viewHeight);
+    time.advance(0.3);
+    EXPECT_TRUE(controller->installationViewHidden());
+    EXPECT_EQ(help->geometry().top(), viewHeight);
+    EXPECT_EQ(controller->tableView()->parentWidget()->parentWidget()->geometry().bottom() + 1,
+        viewHeight)
+        << "the table takes the room";
+    EXPECT_EQ(stepScales(), (QList<double> { 1, 1, 1 }));
+
+    // Showing shrinks the steps first, slides in, then pops them at 0.5, 1.0 and 1.5 s.
+    controller->toggleInstallationView();
+    EXPECT_EQ(stepScales(), (QList<double> { 0.01, 0.01, 0.01 }));
+    time.advance(0.52);
+    EXPECT_FALSE(controller->installationViewHidden());
+    EXPECT_EQ(help->geometry().bottom() + 1, viewHeight);
+    time.advance(0.6); // 0.62 s after the slide: step 1 grows, step 2 waits
+    EXPECT_GT(help->step1()->scale(), 0.01);
+    EXPECT_LT(help->step1()->scale(), 1.1);
+    EXPECT_DOUBLE_EQ(help->step2()->scale(), 0.01);
+    time.advance(0.25); // 0.87 s: step 1 settles back
+    EXPECT_GT(help->step1()->scale(), 1.0);
+    EXPECT_LE(help->step1()->scale(), 1.1);
+    time.advance(1.5);
+    EXPECT_EQ(stepScales(), (QList<double> { 1, 1, 1 }));
+    saveScreenshot(window.get(), u"sources-installation.png"_s);
+
+    // A later load starts with the help out of sight, without a slide.
+    controller.reset();
+    window.reset();
+    load();
+    EXPECT_TRUE(controller->installationViewHidden());
+    EXPECT_EQ(controller->installationViewBottom()->constant(),
+        -controller->installationViewHeight()->constant());
+    EXPECT_EQ(controller->installationView()->geometry().top(), controller->view()->height());
+}
+
+TEST_F(SourcesList, FadesTheWelcomeScreenInAndOutWithTheFirstAndLastSource)
+{
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    load();
+    NoFeedsParentView* welcome = controller->welcomeView();
+    ImageView* wave = welcome->contentView()->imageView();
+    EXPECT_TRUE(welcome->isVisible());
+    EXPECT_DOUBLE_EQ(appkit::opacity(welcome), 1.0);
+    EXPECT_TRUE(wave->sequenceName()->startsWith(u"wave "_s));
+    saveScreenshot(window.get(), u"sources-welcome.png"_s);
+
+    SourcesData data;
+    data.addSource(source(u"First"_s, u"https://first.example/"_s));
+    testsupport::processEvents();
+    time.advance(0.25);
+    EXPECT_TRUE(welcome->isVisible()) << "fading out";
+    EXPECT_TRUE(welcome->testAttribute(Qt::WA_TransparentForMouseEvents))
+        << "the new row under it takes the clicks";
+    EXPECT_GT(shownOpacity(welcome), 0.0);
+    EXPECT_LT(shownOpacity(welcome), 1.0);
+    time.advance(0.3);
+    EXPECT_FALSE(welcome->isVisible());
+    EXPECT_EQ(wave->sequenceName(), u"none"_s) << "no wave while hidden";
+    const std::size_t pending = time.clock.pendingCount();
+    time.advance(1);
+    EXPECT_LE(time.clock.pendingCount(), pending);
+
+    data.removeSource(*source(u"First"_s, u"https://first.example/"_s));
+    testsupport::processEvents();
+    EXPECT_TRUE(welcome->isVisible()) << "shown at once, then faded in";
+    EXPECT_LT(shownOpacity(welcome), 1.0);
+    EXPECT_TRUE(wave->sequenceName()->startsWith(u"wave "_s));
+    time.advance(0.55);
+    EXPECT_DOUBLE_EQ(shownOpacity(welcome), 1.0);
+    EXPECT_TRUE(welcome->isVisible());
+}
+
+TEST_F(SourcesList, OpeningWithSourcesLeavesTheTableClickable)
+{
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    const QList<QColor> colours { QColor(0x1d, 0x4e, 0x89), QColor(0xe0, 0x7a, 0x1f),
+        QColor(0x2a, 0x9d, 0x8f), QColor(0x8e, 0x44, 0xad), QColor(0x3a, 0x7d, 0x44) };
+    for (int i = 0; i < 4; ++i)
+        SourceIconData::setIconForSourceLink(
+            fiveSources()[i]->link(), letterIcon(fiveSources()[i]->title(), colours[i]));
+    QList<std::shared_ptr<Source>> sources = fiveSources();
+    sources[4]->noIconFound = false; // still looking: the spinner turns
+    store(sources);
+    testsupport::LoopbackServer server;
+    testsupport::ScriptedReply slow = testsupport::bodyReply(QByteArray(), 404);
+    slow.delayMs = 1500;
+    server.reply(u"/"_s, slow);
+    UrlSessionTesting::mapToLoopback(u"http"_s, u"letters.example"_s, 80, server.port());
+    load();
+    NoFeedsParentView* welcome = controller->welcomeView();
+    EXPECT_TRUE(welcome->isHidden());
+    EXPECT_DOUBLE_EQ(shownOpacity(welcome), 0.0);
+    EXPECT_EQ(welcome->contentView()->imageView()->sequenceName(), u"none"_s);
+    EXPECT_EQ(shownNames(*controller->tableView()).size(), 5);
+    EXPECT_TRUE(cellAt(0)->contentView()->data()->icon);
+    EXPECT_TRUE(cellAt(4)->contentView()->data()->loadingIcon);
+    controller->view()->window()->setFocus(); // no focus ring in the picture
+
+    // What lies under the first row's remove button is that button.
+    FlatButton* remove = cellAt(0)->contentView()->remove();
+    const QPoint at = remove->mapTo(controller->view(), remove->rect().center());
+    QWidget* hit = controller->view()->childAt(at);
+    EXPECT_TRUE(hit == remove || remove->isAncestorOf(hit));
+    saveScreenshot(window.get(), u"sources-list.png"_s);
+
+    // The sweep gives up on the source it could not find an icon for, and the spinner stops.
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] { return !cellAt(4)->contentView()->data()->loadingIcon; }, 20000));
+    UrlSessionTesting::removeLoopbackMappings();
+    UrlSessionTesting::closeIdleConnections();
+}
+
+TEST_F(SourcesList, RemovesThePressedSourceOnlyAndAlwaysPlaysTheSound)
+{
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    store(fiveSources());
+    load();
+
+    pressRemove(cellAt(1));
+    testsupport::processEvents();
+    EXPECT_EQ(storedTitles(),
+        (QStringList {
+            u"The Daily Harbour"_s, u"Tech & Tides"_s, u"Market Notes"_s, u"Garden Letters"_s }));
+    EXPECT_EQ(shownNames(*controller->tableView()), storedTitles());
+    EXPECT_EQ(sounds.played, QStringList { u"Remove feed.wav"_s });
+
+    // The store moved on before the table heard of it: the row pressed still names its source.
+    SourceTableViewCell* tides = cellAt(1);
+    SourcesData().removeSource(*fiveSources()[0]);
+    pressRemove(tides);
+    testsupport::processEvents();
+    EXPECT_EQ(storedTitles(), (QStringList { u"Market Notes"_s, u"Garden Letters"_s }));
+
+    // A row whose source is gone from the store removes nothing else.
+    SourceTableViewCell* notes = cellAt(0);
+    SourcesData().removeSource(*fiveSources()[3]);
+    pressRemove(notes);
+    testsupport::processEvents();
+    EXPECT_EQ(storedTitles(), QStringList { u"Garden Letters"_s });
+    EXPECT_EQ(sounds.played.size(), 3);
+}
+
+TEST_F(SourcesList, ASecondPressWhileTheRowSlidesOutRemovesNothingMore)
+{
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    store(fiveSources());
+    TableView::setDefaultAnimationDuration(400);
+    load();
+    SourceTableViewCell* cell = cellAt(2);
+    pressRemove(cell);
+    testsupport::processEvents();
+    ASSERT_EQ(controller->tableView()->rowForView(cell), -1);
+    ASSERT_TRUE(controller->tableView()->isAnimating());
+    pressRemove(cell);
+    testsupport::processEvents();
+    EXPECT_EQ(storedTitles().size(), 4);
+    EXPECT_FALSE(storedTitles().contains(u"Tech & Tides"_s));
+    EXPECT_EQ(sounds.played.size(), 2);
+
+    // Without a table nothing is removed; the sound still plays.
+    SourceTableViewCell* first = cellAt(0);
+    controller->setTableView(nullptr);
+    controller->deletePressed(first);
+    EXPECT_EQ(storedTitles().size(), 4);
+    EXPECT_EQ(sounds.played.size(), 3);
+}
+
+TEST_F(SourcesList, TheIconSweepAtLoadEndsTheSpinnerOfASourceWithoutIcon)
+{
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    testsupport::LoopbackServer server;
+    UrlSessionTesting::mapToLoopback(u"http"_s, u"quiet.example"_s, 80, server.port());
+    store({ source(u"Quiet"_s, u"http://quiet.example/feed"_s, true) });
+    load();
+    ASSERT_TRUE(cellAt(0));
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] { return cellAt(0) && !cellAt(0)->contentView()->data()->loadingIcon; }, 20000));
+    EXPECT_GT(server.requests().size(), 0);
+    EXPECT_TRUE(SourcesData().sources().at(0)->noIconFound);
+    UrlSessionTesting::removeLoopbackMappings();
+    UrlSessionTesting::closeIdleConnections();
+}
+
+TEST_F(SourcesList, TheBannerSlidesInAndLeavesThreeSecondsAfterEachShow)
+{
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    store(fiveSources());
+    load();
+    SourcesView* view = controller->contentView();
+    ASSERT_TRUE(view);
+    QLabel* banner = view->errorLabel();
+    EXPECT_FALSE(view->errorVisible());
+    EXPECT_EQ(banner->geometry(), QRect(0, -30, view->width(), 20));
+
+    view->showError(u"No feed was found there"_s);
+    EXPECT_EQ(banner->text(), u"No feed was found there"_s);
+    EXPECT_TRUE(view->errorVisible());
+    time.advance(0.15);
+    EXPECT_GT(banner->y(), -30);
+    EXPECT_LT(banner->y(), 0);
+    time.advance(0.2);
+    EXPECT_EQ(banner->y(), 0);
+    saveScreenshot(window.get(), u"sources-banner.png"_s);
+
+    // A second error a second later changes the text; the first show's hide still ends it.
+    time.advance(0.65);
+    view->showError(u"<i>Second</i>"_s);
+    EXPECT_EQ(banner->text(), u"<i>Second</i>"_s);
+    EXPECT_EQ(banner->textFormat(), Qt::PlainText);
+    time.advance(1.99);
+    EXPECT_TRUE(view->errorVisible());
+    time.advance(0.02);
+    EXPECT_FALSE(view->errorVisible());
+    time.advance(0.2);
+    EXPECT_GT(banner->y(), -30) << "sliding out over 0.4 s";
+    time.advance(0.25);
+    EXPECT_EQ(banner->y(), -30);
+    time.advance(1.0);
+    EXPECT_FALSE(view->errorVisible()) << "the second hide finds it hidden";
+
+    view->setErrorVisible(true);
+    EXPECT_EQ(view->errorTopConstraint()->constant(), 0);
+    view->setErrorVisible(false);
+    EXPECT_EQ(view->errorTopConstraint()->constant(), -30);
+}

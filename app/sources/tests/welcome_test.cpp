@@ -1,0 +1,144 @@
+#include "app/sources/IntroductionView.h"
+#include "app/sources/NoFeedsView.h"
+#include "app/sources/tests/SourcesTesting.h"
+#include "platform/appkit/ConstraintLayout.h"
+#include "platform/appkit/ImageNamed.h"
+#include "storylist/ImageView.h"
+
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace sourcestesting;
+
+namespace {
+
+QImage frameNumber(int i)
+{
+    QImage image(4, 4, QImage::Format_ARGB32_Premultiplied);
+    image.fill(QColor(i, 0, 0));
+    return image;
+}
+
+} // namespace
+
+TEST(WelcomeScreen, PlaysTheWaveOnlyWhileShownAndRestartsItOnEachShow)
+{
+    VirtualTime time;
+    testing::internal::CaptureStdout();
+    NoFeedsParentView welcome;
+    NoFeedsView* content = welcome.contentView();
+    ImageView* wave = content->imageView();
+    EXPECT_EQ(content->counter(), 1);
+    EXPECT_EQ(wave->sequenceName(), u"wave 0"_s);
+    ASSERT_TRUE(wave->images());
+    EXPECT_EQ(wave->images()->size(), 128);
+    EXPECT_EQ(*wave->image(), imageNamed(u"Wave_00000"_s));
+    time.advance(1.0 / 24);
+    EXPECT_EQ(*wave->image(), imageNamed(u"Wave_00001"_s));
+
+    welcome.setHidden(false);
+    welcome.setHidden(false);
+    EXPECT_EQ(content->counter(), 3);
+    EXPECT_EQ(wave->sequenceName(), u"wave 2"_s);
+    EXPECT_EQ(*wave->image(), imageNamed(u"Wave_00000"_s)) << "from the first frame again";
+    const std::size_t chains = time.clock.pendingCount();
+    time.advance(2.0 / 24);
+    EXPECT_EQ(*wave->image(), imageNamed(u"Wave_00002"_s)) << "one chain advances it";
+    EXPECT_LE(time.clock.pendingCount(), chains);
+
+    welcome.setHidden(true);
+    EXPECT_TRUE(content->isHidden());
+    EXPECT_EQ(wave->sequenceName(), u"none"_s);
+    EXPECT_TRUE(!wave->images() || wave->images()->isEmpty());
+    EXPECT_EQ(*wave->image(), imageNamed(u"Wave_00002"_s)) << "the last frame stays";
+    time.advance(1);
+    EXPECT_EQ(time.clock.pendingCount(), 0u);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(WelcomeScreen, AnimatesTheFramesThatExistWhenSomeAreMissing)
+{
+    const QList<QImage> some = NoFeedsView::waveFrames([](const QString& name) {
+        const int i = name.mid(5).toInt();
+        return i % 2 ? QImage() : frameNumber(i);
+    });
+    ASSERT_EQ(some.size(), 64);
+    EXPECT_EQ(some[0], frameNumber(0));
+    EXPECT_EQ(some[1], frameNumber(2));
+    EXPECT_EQ(some[63], frameNumber(126));
+    EXPECT_TRUE(NoFeedsView::waveFrames([](const QString&) { return QImage(); }).isEmpty());
+}
+
+TEST(WelcomeScreen, CentresTheMaskedWaveAndTheTextsOnAnAlmostWhiteGround)
+{
+    testing::internal::CaptureStdout();
+    NoFeedsParentView welcome;
+    welcome.resize(600, 500);
+    welcome.show();
+    testsupport::processEvents();
+    appkit::layoutSubtreeIfNeeded(&welcome);
+    NoFeedsView* content = welcome.contentView();
+    EXPECT_EQ(content->geometry().width(), 600);
+    EXPECT_NEAR(content->geometry().center().y(), 250, 1);
+    const QRect image = content->imageView()->geometry();
+    EXPECT_EQ(image.size(), QSize(300, 300));
+    EXPECT_EQ(image.top(), 0);
+    EXPECT_NEAR(image.center().x(), 300, 1);
+    const QRect title = content->welcomeTitle()->geometry();
+    const QRect text = content->welcomeText()->geometry();
+    EXPECT_EQ(title.top(), image.bottom() + 1 + 10);
+    EXPECT_EQ(text.top(), title.bottom() + 1 + 10);
+    EXPECT_EQ(text.bottom() + 1, content->height());
+    EXPECT_NEAR(title.center().x(), 300, 1);
+    EXPECT_NEAR(text.center().x(), 300, 1);
+    EXPECT_EQ(content->welcomeTitle()->text(), u"No feeds yet"_s);
+
+    const QImage shot = welcome.grab().toImage();
+    const qreal dpr = shot.devicePixelRatio();
+    const QPoint corner = content->mapTo(&welcome, image.topLeft() + QPoint(3, 3)) * dpr;
+    EXPECT_EQ(shot.pixelColor(corner), QColor(250, 250, 250)) << "the mask hides the corners";
+    EXPECT_EQ(shot.pixelColor(QPoint(5, 5) * dpr), QColor(250, 250, 250));
+    const QPoint middle = content->mapTo(&welcome, image.center()) * dpr;
+    EXPECT_NE(shot.pixelColor(middle), QColor(250, 250, 250)) << "the wave shows inside";
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(IntroductionView, PopsItsStepsInOneAfterAnother)
+{
+    VirtualTime time;
+    IntroductionView help;
+    auto* step1 = new StepImageView(imageNamed(u"Installing step 1"_s), &help);
+    auto* step3 = new StepImageView(imageNamed(u"Installing step 3"_s), &help);
+    auto* flat = new StepImageView(imageNamed(u"Installing step 2"_s), &help);
+    for (StepImageView* step : { step1, step3 })
+        step->setWantsLayer(true);
+    auto* title = new QLabel(&help);
+    help.setStep1(step1);
+    help.setStep3(step3);
+    help.setTitle(title);
+    help.awakeFromNib();
+    EXPECT_EQ(title->text(), u"Add Tickerly to your widget panel"_s);
+    EXPECT_DOUBLE_EQ(step1->scale(), 0.01);
+    EXPECT_DOUBLE_EQ(step3->scale(), 0.01);
+    EXPECT_DOUBLE_EQ(flat->scale(), 1.0) << "a step without a layer is never scaled";
+
+    // Step 2 is missing: steps 1 and 3 still pop at 0.5 and 1.5 s.
+    time.advance(0.65);
+    EXPECT_GT(step1->scale(), 0.01);
+    EXPECT_LT(step1->scale(), 1.1);
+    time.advance(0.2); // 0.85 s: grown, settling back
+    EXPECT_GT(step1->scale(), 1.0);
+    EXPECT_LE(step1->scale(), 1.1);
+    time.advance(0.25); // 1.1 s
+    EXPECT_DOUBLE_EQ(step1->scale(), 1.0);
+    EXPECT_DOUBLE_EQ(step3->scale(), 0.01);
+    time.advance(1.0); // 2.1 s
+    EXPECT_DOUBLE_EQ(step3->scale(), 1.0);
+    EXPECT_DOUBLE_EQ(flat->scale(), 1.0);
+
+    help.resize(200, 100);
+    const QImage shot = help.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(shot.width() - 2, shot.height() - 2), QColor(51, 51, 51));
+}

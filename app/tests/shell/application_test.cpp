@@ -1,0 +1,255 @@
+#include "app/shell/AppDelegate.h"
+#include "app/shell/Application.h"
+#include "app/shell/LaunchUpdates.h"
+#include "app/shell/Storyboards.h"
+#include "app/shell/Window.h"
+#include "platform/appkit/Controllers.h"
+#include "platform/appkit/Storyboard.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "testsupport/TestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMenuBar>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+using Property = const std::shared_ptr<WindowController>& (Application::*)() const;
+using Toggle = void (Application::*)(QObject*);
+
+struct WindowKind {
+    const char* name;
+    Property property;
+    Toggle toggle;
+};
+
+const WindowKind kWindows[] = {
+    { "stories", &Application::storiesWindowController, &Application::openStoriesWindow },
+    { "sources", &Application::sourcesWindowController, &Application::openSourcesWindow },
+    { "preferences", &Application::preferencesWindowController,
+        &Application::openPreferencesWindow },
+};
+
+void flushDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+class ApplicationShell : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        registerApplicationStoryboards();
+        previousUpdates = setLaunchUpdates(
+            { [this] { updates << u"source names"_s; }, [this] { updates << u"top feeds"_s; } });
+        application.setDelegate(&delegate);
+    }
+    void TearDown() override
+    {
+        setLaunchUpdates(previousUpdates);
+        QApplication::closeAllWindows();
+        delegate.setWindowController(nullptr);
+        flushDeferredDeletes();
+    }
+
+    Application application;
+    AppDelegate delegate;
+    QStringList updates;
+    LaunchUpdates previousUpdates;
+};
+
+} // namespace
+
+TEST_F(ApplicationShell, EachToggleOpensClosesAndThenOpensANewController)
+{
+    for (const WindowKind& kind : kWindows) {
+        SCOPED_TRACE(kind.name);
+        (application.*kind.toggle)(nullptr);
+        const std::shared_ptr<WindowController> first = (application.*kind.property)();
+        ASSERT_TRUE(first);
+        QPointer<TopLevelWindow> firstWindow = first->window();
+        EXPECT_TRUE(firstWindow->isVisible());
+
+        (application.*kind.toggle)(nullptr);
+        EXPECT_FALSE((application.*kind.property)());
+        EXPECT_FALSE(firstWindow->isVisible());
+
+        (application.*kind.toggle)(nullptr);
+        const std::shared_ptr<WindowController> second = (application.*kind.property)();
+        ASSERT_TRUE(second);
+        EXPECT_NE(second, first);
+        EXPECT_NE(second->window(), firstWindow.data());
+        EXPECT_TRUE(second->window()->isVisible());
+    }
+}
+
+TEST_F(ApplicationShell, AToggleClosesAMinimisedWindowInsteadOfRaisingIt)
+{
+    application.openStoriesWindow(nullptr);
+    QPointer<TopLevelWindow> window = application.storiesWindowController()->window();
+    window->showMinimized();
+    application.openStoriesWindow(nullptr);
+    EXPECT_FALSE(application.storiesWindowController());
+    flushDeferredDeletes();
+    EXPECT_TRUE(window.isNull()); // released once the close was over
+}
+
+TEST_F(ApplicationShell, TheCloseButtonClearsOnlyItsOwnPropertyAndReleasesTheControllerLater)
+{
+    application.openStoriesWindow(nullptr);
+    application.openPreferencesWindow(nullptr);
+    QPointer<WindowController> stories = application.storiesWindowController().get();
+    const auto preferences = application.preferencesWindowController();
+
+    stories->window()->close(); // what the window manager's close button does
+    EXPECT_FALSE(application.storiesWindowController());
+    EXPECT_EQ(application.preferencesWindowController(), preferences);
+    EXPECT_FALSE(stories.isNull()); // not in the middle of its own close
+    flushDeferredDeletes();
+    EXPECT_TRUE(stories.isNull());
+
+    application.openStoriesWindow(nullptr);
+    ASSERT_TRUE(application.storiesWindowController());
+    EXPECT_TRUE(application.storiesWindowController()->window()->isVisible());
+}
+
+TEST_F(ApplicationShell, ClosingSomethingElseChangesNothing)
+{
+    application.openStoriesWindow(nullptr);
+    application.openSourcesWindow(nullptr);
+    const auto stories = application.storiesWindowController();
+    const auto sources = application.sourcesWindowController();
+
+    int notAWindow = 0;
+    NotificationCenter::defaultCenter().post(windowWillCloseNotification, &notAWindow);
+    NotificationCenter::defaultCenter().post(windowWillCloseNotification, nullptr);
+    Window panel(QRect(0, 0, 200, 100), TopLevelWindow::Titled);
+    panel.show();
+    panel.close();
+    EXPECT_EQ(application.storiesWindowController(), stories);
+    EXPECT_EQ(application.sourcesWindowController(), sources);
+}
+
+TEST_F(ApplicationShell, LaunchShowsTheSourcesWindowStartsTheUpdatesAndKeepsTheLaunchController)
+{
+    application.finishLaunching();
+    const std::shared_ptr<WindowController> launched = delegate.windowController();
+    ASSERT_TRUE(launched);
+    EXPECT_EQ(application.sourcesWindowController(), launched); // it registered itself
+    EXPECT_TRUE(launched->window()->isVisible());
+    EXPECT_TRUE(launched->window()->menuBar());
+    EXPECT_EQ(updates, (QStringList { u"source names"_s, u"top feeds"_s }));
+    EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
+
+    QDir screenshots(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
+    screenshots.mkpath(u"."_s);
+    EXPECT_TRUE(launched->window()->grab().save(screenshots.filePath(u"app-launch.png"_s)));
+
+    launched->window()->close();
+    EXPECT_FALSE(application.sourcesWindowController());
+    EXPECT_EQ(delegate.windowController(), launched);
+    application.openSourcesWindow(nullptr);
+    ASSERT_TRUE(application.sourcesWindowController());
+    EXPECT_NE(application.sourcesWindowController(), launched);
+    EXPECT_FALSE(launched->window()->isVisible());
+}
+
+TEST_F(ApplicationShell, AStoryboardWithoutAWindowControllerOpensNothing)
+{
+    Storyboard::registerStoryboard(u"Sources"_s, [](const Storyboard&) {
+        return std::shared_ptr<QObject>(makeController<ViewController>());
+    });
+    Storyboard::unregisterStoryboard(u"Stories"_s);
+
+    application.finishLaunching();
+    EXPECT_FALSE(delegate.windowController());
+    EXPECT_EQ(updates, (QStringList { u"source names"_s, u"top feeds"_s })); // they start anyway
+    application.openSourcesWindow(nullptr);
+    application.openStoriesWindow(nullptr);
+    EXPECT_FALSE(application.sourcesWindowController());
+    EXPECT_FALSE(application.storiesWindowController());
+    const QWidgetList shown = QApplication::topLevelWidgets();
+    EXPECT_TRUE(std::none_of(shown.cbegin(), shown.cend(), [](QWidget* w) { return w->isVisible(); }));
+}
+
+TEST_F(ApplicationShell, TheMenuShortcutsReachTheApplicationObject)
+{
+    application.finishLaunching();
+    TopLevelWindow* sources = delegate.windowController()->window();
+    sources->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sources));
+
+    QTest::keyClick(sources, Qt::Key_1, Qt::ControlModifier);
+    ASSERT_TRUE(application.storiesWindowController());
+    QTest::keyClick(sources, Qt::Key_Comma, Qt::ControlModifier);
+    ASSERT_TRUE(application.preferencesWindowController());
+
+    TopLevelWindow* preferences = application.preferencesWindowController()->window();
+    preferences->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(preferences));
+    QTest::keyClick(preferences, Qt::Key_W, Qt::ControlModifier); // close this window
+    EXPECT_FALSE(application.preferencesWindowController());
+    EXPECT_TRUE(application.storiesWindowController());
+
+    QStringList items;
+    for (QAction* menu : sources->menuBar()->actions())
+        for (QAction* item : menu->menu()->actions())
+            if (!item->isSeparator())
+                items << item->text();
+    EXPECT_EQ(items.size(), 7) << items.join(u", "_s).toStdString();
+    EXPECT_TRUE(items.contains(u"&Stories"_s)) << "menu texts come from the localisation table";
+}
+
+TEST(WindowFlags, TheContentRectInitialiserAddsAFullSizeContentViewAndHidesTheTitle)
+{
+    const unsigned given
+        = TopLevelWindow::Titled | TopLevelWindow::Closable | TopLevelWindow::Miniaturizable;
+    Window made(QRect(10, 20, 300, 200), given);
+    EXPECT_EQ(made.styleMask(), given | 0x8000u);
+    EXPECT_EQ(made.titleVisibility(), TopLevelWindow::TitleVisibility::Hidden);
+    EXPECT_TRUE(made.titlebarAppearsTransparent());
+    EXPECT_EQ(made.size(), QSize(300, 200));
+    // What the window manager can honour is passed on; no maximise button without resizing.
+    EXPECT_TRUE(made.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(made.windowFlags() & Qt::WindowMaximizeButtonHint);
+
+    TopLevelWindow::Settings saved;
+    saved.styleMask = TopLevelWindow::Titled | TopLevelWindow::Resizable;
+    saved.title = u"Saved"_s;
+    Window restored(saved);
+    EXPECT_EQ(restored.styleMask(), saved.styleMask);
+    EXPECT_EQ(restored.titleVisibility(), TopLevelWindow::TitleVisibility::Visible);
+    EXPECT_FALSE(restored.titlebarAppearsTransparent());
+    EXPECT_EQ(restored.windowTitle(), u"Saved"_s);
+}
+
+// Runs the real event loop: the program ends when its only window closes.
+TEST_F(ApplicationShell, ClosingTheLastWindowQuitsTheProgram)
+{
+    bool terminated = false;
+    bool timedOut = false;
+    QObject::connect(
+        qApp, &QCoreApplication::aboutToQuit, &application, [&] { terminated = true; });
+    // Once launching has finished (queued after this), the user closes the launch window.
+    QTimer::singleShot(0, &application, [&] {
+        QTimer::singleShot(0, &application, [&] {
+            ASSERT_TRUE(delegate.windowController());
+            delegate.windowController()->window()->close();
+        });
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    guard.start(10000);
+    application.run();
+    EXPECT_FALSE(timedOut);
+    EXPECT_TRUE(terminated);
+}

@@ -1,0 +1,143 @@
+#include "data/discovery/TopFeedsSync.h"
+
+#include "data/discovery/IconLoading.h"
+#include "data/discovery/IconLoading_p.h"
+#include "data/discovery/SourceCreator.h"
+#include "data/model/HotStoriesData.h"
+#include "data/model/SourceNames.h"
+#include "data/model/TopFeedsData.h"
+#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UrlSession.h"
+#include "platform/linkwork/Chain.h"
+
+#include <algorithm>
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+std::mutex serversMutex;
+
+ProductServers& configuredServers()
+{
+    static ProductServers servers;
+    return servers;
+}
+
+// Runs `write` on the main queue, where the shared stores are changed; the promise is set once
+// it has run.
+Promise<Result<Empty>> onMainQueue(std::function<void()> write)
+{
+    Promise<Result<Empty>> done;
+    MainQueue::dispatchAsync([done, write = std::move(write)] {
+        write();
+        done.setValue(Result<Empty>::Ok(Empty {}));
+    });
+    return done;
+}
+
+// Marks the stored entry equal to `feed` as having no icon. Only the mark is written: a later
+// update may have stored the same feed with another hit count since this search began.
+void markWithoutIcon(const TopFeedSource& feed)
+{
+    TopFeedsData().modifyTopFeeds([&feed](TopFeedsSync::TopFeedList& list) {
+        const auto stored = std::find_if(
+            list.begin(), list.end(), [&feed](const auto& entry) { return *entry == feed; });
+        if (stored != list.end())
+            (*stored)->source()->noIconFound = true;
+    });
+}
+
+} // namespace
+
+ProductServers ProductServers::current()
+{
+    std::lock_guard lock(serversMutex);
+    return configuredServers();
+}
+
+void ProductServers::setCurrent(const ProductServers& servers)
+{
+    std::lock_guard lock(serversMutex);
+    configuredServers() = servers;
+}
+
+QString TopFeedsSync::didUpdateNotification()
+{
+    return u"velmora.Tickerly.TopFeedsSync.didUpdateNotification"_s;
+}
+
+void TopFeedsSync::update()
+{
+    // Every discovery of the run shares one session; the network engine, not this run, bounds
+    // how many connections are open at once.
+    const std::shared_ptr<UrlSession> session = UrlSession::create();
+    TickerlyStaticAPIClient client(ProductServers::current().staticFiles);
+    client.topFeeds() >> [session](const QList<FeedReference>& references) {
+        return references >> feedSourceFromReference(session);
+    } >> [](const std::vector<FeedPromise>& feeds) {
+        return feedsWithoutNil(feeds) >>
+            [](const TopFeedList& found) { return Result<TopFeedList>::Ok(found); };
+    } >> didLoad;
+}
+
+std::function<TopFeedsSync::FeedPromise(const FeedReference&)>
+TopFeedsSync::feedSourceFromReference(std::shared_ptr<UrlSession> session)
+{
+    const auto createSource = SourceCreator::createSource(std::move(session));
+    return [createSource](const FeedReference& reference) {
+        const QString& text = reference.url.absoluteString();
+        const std::optional<QString> link = text.isEmpty() ? std::nullopt : std::optional(text);
+        return (reference.hits + (link >> createSource)) >>
+            [](const std::pair<qint64, std::shared_ptr<Source>>& found) {
+                return std::make_shared<TopFeedSource>(found.first, found.second);
+            };
+    };
+}
+
+Promise<TopFeedsSync::TopFeedList> TopFeedsSync::feedsWithoutNil(
+    const std::vector<FeedPromise>& feeds)
+{
+    return reducep(feeds, TopFeedList(),
+        [](TopFeedList list, const std::optional<std::shared_ptr<TopFeedSource>>& feed) {
+            if (feed)
+                list.append(*feed);
+            return list;
+        });
+}
+
+void TopFeedsSync::didLoad(const TopFeedList& feeds)
+{
+    MainQueue::dispatchAsync([feeds] {
+        TopFeedsData().setTopFeeds(feeds);
+        for (const std::shared_ptr<TopFeedSource>& feed : feeds) {
+            loadImageForSource(feed->source(), [feed](std::optional<QImage> image) {
+                storeIconSearchOutcome(
+                    feed->source(), std::move(image), [feed] { markWithoutIcon(*feed); });
+            });
+        }
+        NotificationCenter::defaultCenter().post(didUpdateNotification());
+    });
+}
+
+Promise<Result<Empty>> SourceNamesSync::update()
+{
+    TickerlyStaticAPIClient client(ProductServers::current().staticFiles);
+    return client.names() >> [](const SourceNames::NameTable& names) {
+        return onMainQueue([names] { SourceNames().setNames(names); });
+    };
+}
+
+Promise<Result<Empty>> HotStoriesSync::reload()
+{
+    TickerlyAPIClient client(ProductServers::current().api);
+    return client.hotStories() >> [](const QList<StoryReference>& references) {
+        const auto stories = references >> [](const StoryReference& reference) {
+            return std::make_shared<HotStory>(reference.url, reference.hits);
+        };
+        const HotStoriesData::HotStoryList list(stories.begin(), stories.end());
+        return onMainQueue([list] { HotStoriesData().setHotStories(list); });
+    };
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "tickerlyappkit_export.h"
+
+#include <functional>
+
+class QMenu;
+class QMouseEvent;
+class QWidget;
+
+// Shows `menu` as the context menu of `view` for the click `event`, at the pointer; returns at
+// once. The menu is deleted once it closes. Main thread only.
+TICKERLYAPPKIT_EXPORT void popUpContextMenu(QMenu* menu, const QMouseEvent* event, QWidget* view);
+
+// Receives every menu in place of the screen, and owns it (tests); an empty function restores
+// the screen.
+using ContextMenuPresenter
+    = std::function<void(QMenu* menu, const QMouseEvent* event, QWidget* view)>;
+TICKERLYAPPKIT_EXPORT void setContextMenuPresenter(ContextMenuPresenter presenter);

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "tickerlyappkit_export.h"
+
+#include <QColor>
+#include <QWidget>
+
+// A small spinning wheel that says work is under way. Shown only while animating; it turns on
+// the main queue's clock. Main thread only; owned by its parent.
+class TICKERLYAPPKIT_EXPORT ProgressIndicator : public QWidget {
+public:
+    explicit ProgressIndicator(QWidget* parent = nullptr);
+
+    bool isAnimating() const { return m_animating; }
+    // Shows the wheel and starts it turning; `sender` plays no part.
+    void startAnimation(QObject* sender = nullptr);
+    void stopAnimation(QObject* sender = nullptr);
+
+    void setColor(const QColor& color);
+    // The spoke drawn brightest.
+    int phase() const { return m_phase; }
+
+    QSize sizeHint() const override { return QSize(16, 16); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void step(unsigned generation);
+
+    bool m_animating = false;
+    unsigned m_generation = 0;
+    int m_phase = 0;
+    QColor m_color = QColor(255, 255, 255);
+};

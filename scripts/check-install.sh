@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs a build into a temporary prefix and checks that the installed program starts from
+# there: bash scripts/check-install.sh [build folder, default build/dev]
+# Needs the deliverables built (Tickerly_Mac, Tickerly_Widget_Mac and their libraries).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${1:-build/dev}
+work=$(mktemp -d)
+pid=""
+cleanup() {
+    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+prefix="$work/prefix"
+fail() { echo "check-install: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+libdir=$(cd "$prefix" && ls -d lib* | head -n 1)
+program="$prefix/bin/Tickerly_Mac"
+plugin="$prefix/$libdir/tickerly/libTickerly_Widget_Mac.so"
+
+host="$prefix/bin/Tickerly_Widget_Host"
+for f in "$program" "$plugin" "$host" "$prefix/share/applications/tickerly-widget.desktop" \
+         "$prefix/share/applications/tickerly.desktop" \
+         "$prefix/share/icons/hicolor/256x256/apps/tickerly.png"; do
+    [ -e "$f" ] || fail "not installed: ${f#"$prefix"/}"
+done
+
+# Each installed binary looks for the project's libraries relative to itself, and finds every
+# one of them inside the prefix, never in the build folder.
+readelf -d "$program" | grep -q "R.*PATH.*\[\$ORIGIN/../$libdir\]" || fail "program RPATH: $(readelf -d "$program" | grep PATH)"
+readelf -d "$plugin" | grep -q "R.*PATH.*\[\$ORIGIN/..\]" || fail "plug-in RPATH: $(readelf -d "$plugin" | grep PATH)"
+for binary in "$program" "$plugin" "$host" "$prefix/$libdir"/libTickerly*.so; do
+    deps=$(ldd "$binary")
+    if grep -q "not found" <<<"$deps"; then fail "$binary: $(grep 'not found' <<<"$deps")"; fi
+    if grep "libTickerly" <<<"$deps" | grep -vq "$prefix/"; then
+        fail "$binary uses a library from outside the prefix: $(grep libTickerly <<<"$deps" | grep -v "$prefix/")"
+    fi
+done
+
+# Starts an installed program under a fresh X server; succeeds once a window titled "Tickerly"
+# shows up.
+shows_window() {
+    xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+        QT_QPA_PLATFORM=xcb "$1" & pid=$!
+        for _ in $(seq 100); do
+            if xwininfo -root -tree | grep -q "\"Tickerly\""; then kill $pid; exit 0; fi
+            kill -0 $pid 2>/dev/null || { echo "$1 ended early" >&2; exit 1; }
+            sleep 0.1
+        done
+        kill $pid; echo "no window of $1 showed up" >&2; exit 1
+    ' check "$1"
+}
+
+# It starts from there and shows the sources window.
+export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
+shows_window "$program" || fail "the installed program did not start"
+# The widget host finds the installed plug-in and shows its panel. Off the session bus, so that
+# a host already running there is not the one that answers.
+DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent shows_window "$host" || fail "the installed widget host did not start"
+echo "check-install: installed into a temporary prefix; the program and the widget host start from there"

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/appkit/LayoutConstraint.h"
+#include "platform/appkit/ProgressIndicator.h"
+#include "platform/appkit/TableView.h"
+#include "platform/appkit/VisualFormat.h"
+
+#include <QAbstractButton>
+#include <QPointer>
+#include <QWidget>
+
+class Label;
+
+// The view of a story list: the story table, the "Show more" / "Show less" button, a progress
+// wheel and, centred, "No news" while the list is empty. The table, button and wheel are made
+// and placed by the interface that makes the view and connected here; the view makes only the
+// empty label and, on demand, the height constraint by which the widget sizes itself to its
+// rows. Main thread only; owned by its controller or its window.
+class TodayView : public QWidget {
+public:
+    explicit TodayView(QWidget* parent = nullptr);
+    ~TodayView() override;
+
+    TableView* tableView() const { return m_tableView; }
+    void setTableView(TableView* tableView) { m_tableView = tableView; }
+    QAbstractButton* expandButton() const { return m_expandButton; }
+    void setExpandButton(QAbstractButton* button) { m_expandButton = button; }
+    ProgressIndicator* spinner() const { return m_spinner; }
+    void setSpinner(ProgressIndicator* spinner) { m_spinner = spinner; }
+    const LayoutConstraintRef& heightConstraint() const { return m_heightConstraint; }
+    void setHeightConstraint(LayoutConstraintRef constraint)
+    {
+        m_heightConstraint = std::move(constraint);
+    }
+
+    Label* const emptyLabel;
+    LayoutViews views() const;
+
+    bool isEmpty() const { return m_isEmpty; }
+    // Shows the empty label and hides the expand button, or the other way round.
+    void setIsEmpty(bool isEmpty);
+    bool expanded() const { return m_expanded; }
+    void setExpanded(bool expanded);
+
+    void updateExpandButtonTitle(bool expanded);
+    // Sizes the view for `rows` story rows: 100 points for none, else 77 per row and 30 for
+    // the button.
+    void updateHeight(qint64 rows);
+
+private:
+    void setup();
+
+    QPointer<TableView> m_tableView;
+    QPointer<QAbstractButton> m_expandButton;
+    QPointer<ProgressIndicator> m_spinner;
+    LayoutConstraintRef m_heightConstraint;
+    bool m_isEmpty = false;
+    bool m_expanded = false;
+};
