@@ -11,10 +11,11 @@
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 
+#include "PeakMemory.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -73,6 +74,17 @@ std::unique_ptr<testsupport::LoopbackServer> serverOf240Sources(int delayMs)
     return server;
 }
 
+// A data home of its own, holding the 240 sources; gone with the returned folder.
+std::unique_ptr<QTemporaryDir> freshHomeWith240Sources()
+{
+    auto home = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_DATA_HOME", home->path().toUtf8());
+    SourcesData sources;
+    for (int i = 0; i < sourceCount; ++i)
+        sources.addSource(std::make_shared<Source>(hostOf(i), linkOf(i)));
+    return home;
+}
+
 bool refresh()
 {
     bool done = false;
@@ -94,11 +106,7 @@ void BM_SyncOf240Sources(benchmark::State& state)
     const auto server = serverOf240Sources(int(state.range(1)));
     for (auto _ : state) {
         state.PauseTiming();
-        QTemporaryDir home;
-        qputenv("XDG_DATA_HOME", home.path().toUtf8());
-        SourcesData sources;
-        for (int i = 0; i < sourceCount; ++i)
-            sources.addSource(std::make_shared<Source>(hostOf(i), linkOf(i)));
+        const auto home = freshHomeWith240Sources();
         if (warm && !refresh()) {
             state.SkipWithError("the first refresh failed");
             break;
@@ -145,18 +153,6 @@ void BM_DownloadsOf240Sources(benchmark::State& state)
 }
 BENCHMARK(BM_DownloadsOf240Sources)->ArgName("delay_ms")->Arg(200)->Arg(0)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-double peakMemoryMiB()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
-
 // In the child: serves the feeds, tells its port on standard output, stops when its input ends.
 void BM_ServeFeeds(benchmark::State& state)
 {
@@ -192,11 +188,7 @@ void BM_SyncServedApart(benchmark::State& state)
         UrlSessionTesting::mapToLoopback(u"http"_s, hostOf(i), 80, port);
     for (auto _ : state) {
         state.PauseTiming();
-        QTemporaryDir home;
-        qputenv("XDG_DATA_HOME", home.path().toUtf8());
-        SourcesData sources;
-        for (int i = 0; i < sourceCount; ++i)
-            sources.addSource(std::make_shared<Source>(hostOf(i), linkOf(i)));
+        const auto home = freshHomeWith240Sources();
         UrlSessionTesting::closeIdleConnections();
         state.ResumeTiming();
         if (!refresh()) {
