@@ -27,11 +27,11 @@ class OperationQueue;
 // Made through create() and owned by the caller; while a run is under way its session and the
 // block queued on the main queue keep it alive too. updateStories runs on the caller's thread;
 // every download callback runs on the session's delegate queue, one at a time, which alone
-// touches the maps and counters while downloads are under way. Each feed is read on a parse
-// queue of the object's own as soon as its download completes; when the last one has, the
-// gathering, sorting and storing follow on that queue, one feed after another in one fixed
-// order, as if every feed were read only then. cancel() may come from any thread. One run at a
-// time per object.
+// touches the maps and counters while downloads are under way. Each feed is read ahead, side by
+// side on reader queues of the object's own, as soon as its download completes; once the session
+// has ended and every read is done, the gathering, sorting and storing follow on a parse queue of
+// its own, one feed after another in one fixed order, as if every feed were read only then.
+// cancel() may come from any thread. One run at a time per object.
 class TICKERLYDATAMAC_EXPORT Sync : public UrlSessionDelegate, public std::enable_shared_from_this<Sync> {
 public:
     using Completion = std::function<void(bool)>;
