@@ -45,7 +45,7 @@ done
 shows_window() {
     xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
         QT_QPA_PLATFORM=xcb "$1" & pid=$!
-        for _ in $(seq 100); do
+        for _ in $(seq 300); do
             if xwininfo -root -tree | grep -q "\"Tickerly\""; then kill $pid; exit 0; fi
             kill -0 $pid 2>/dev/null || { echo "$1 ended early" >&2; exit 1; }
             sleep 0.1
