@@ -126,6 +126,41 @@ TEST_F(ListCellSwipe, DeletesNothingWhenTheCellIsReboundDuringTheSlideOut)
     EXPECT_TRUE(delegate.calls.isEmpty());
 }
 
+TEST_F(ListCellSwipe, APanOutlivesNoRebindingOfTheCell)
+{
+    // A refresh hands the cell another story while the pointer is still down: the rest of the
+    // drag must not throw that story away, nor leave the row half-open.
+    pointer.press({ 25, 40 });
+    pointer.move({ 75, 40 });
+    cell->setObjectValue(QVariant::fromValue(rowData(u"Other"_s)));
+    pointer.move({ 200, 40 });
+    EXPECT_EQ(cell->margin(), 0);
+    EXPECT_FALSE(cell->isRed());
+    pointer.release({ 200, 40 });
+    settle();
+    EXPECT_TRUE(delegate.calls.isEmpty());
+    EXPECT_EQ(contentX(), 0);
+
+    pointer.press({ 300, 40 });
+    pointer.move({ 250, 40 });
+    cell->setObjectValue(QVariant::fromValue(rowData(u"Third"_s)));
+    pointer.move({ 20, 40 });
+    pointer.release({ 20, 40 });
+    settle();
+    EXPECT_FALSE(cell->optionsOpen());
+    EXPECT_EQ(cell->initialSlideValue(), 0);
+
+    // The same story bound again (its picture arrived) keeps the drag going.
+    pointer.press({ 25, 40 });
+    pointer.move({ 75, 40 });
+    cell->setObjectValue(QVariant::fromValue(rowData(u"Third"_s)));
+    pointer.move({ 200, 40 });
+    EXPECT_EQ(cell->margin(), 175);
+    pointer.release({ 200, 40 });
+    settle();
+    EXPECT_EQ(delegate.calls, QStringList { u"deleted Third"_s });
+}
+
 TEST_F(ListCellSwipe, PansFromTheOpenPosition)
 {
     // The share button opens the row (the delegate hears nothing), a pan continues from there.
