@@ -10,6 +10,8 @@
 #include "platform/foundation/UrlSession.h"
 #include "storylist/Preferences.h"
 
+#include <QSet>
+
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
@@ -152,9 +154,20 @@ QList<std::shared_ptr<NewsStory>> TodayDataSource::readCurrentStories() const
     return StoredStoriesData().currentStories(limit);
 }
 
+void TodayDataSource::pruneImageCache()
+{
+    // Only held stories are shown; pictures of the others would pile up for as long as the
+    // list runs.
+    QSet<QString> held;
+    for (const std::shared_ptr<NewsStory>& story : std::as_const(stories))
+        held.insert(linkText(*story));
+    imageCache.removeIf([&held](const auto& entry) { return !held.contains(entry.key()); });
+}
+
 void TodayDataSource::updateCurrentStories()
 {
     stories = readCurrentStories();
+    pruneImageCache();
     if (tableView)
         tableView->reloadData();
     if (TodayDataSourceDelegate* d = delegate())
@@ -193,6 +206,7 @@ void TodayDataSource::removeStory(int index)
     const int visibleBefore = numberOfItems();
     StoryStateData().setState(*story, StoryState::Deleted);
     stories = readCurrentStories();
+    pruneImageCache();
     const int n = int(stories.size());
 
     if (!tableView)

@@ -218,3 +218,24 @@ TEST_F(TodayDataSourceTest, ASourcesChangeInThisProcessStartsARefresh)
     EXPECT_EQ(controller.events, (QStringList { u"willReload"_s, u"didReload 0"_s }));
     EXPECT_TRUE(dataSource.didLoad);
 }
+
+TEST_F(TodayDataSourceTest, KeepsPicturesOnlyForTheStoriesItHolds)
+{
+    // A widget runs for days: pictures of stories that left the list must not pile up.
+    storeStories(3, 1);
+    TodayDataSource dataSource;
+    QImage picture(8, 8, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::green);
+    const QString held = storytest::linkNumber(1) + u"?round=1"_s;
+    dataSource.imageCache.insert(held, picture);
+    dataSource.imageCache.insert(u"http://news.example/gone"_s, picture);
+
+    dataSource.updateCurrentStories();
+    EXPECT_EQ(dataSource.imageCache.keys(), QStringList { held });
+    const auto row = dataSource.listRowViewDataFromStory(*dataSource.stories.at(1));
+    ASSERT_TRUE(row->image);
+    EXPECT_EQ(row->image->pixelColor(0, 0), QColor(Qt::green));
+
+    dataSource.removeStory(1);
+    EXPECT_TRUE(dataSource.imageCache.isEmpty());
+}
