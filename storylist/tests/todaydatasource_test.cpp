@@ -239,3 +239,44 @@ TEST_F(TodayDataSourceTest, KeepsPicturesOnlyForTheStoriesItHolds)
     dataSource.removeStory(1);
     EXPECT_TRUE(dataSource.imageCache.isEmpty());
 }
+
+TEST_F(TodayDataSourceTest, RemovingAStoryAfterTheStoreChangedUnderneathShowsTheNewList)
+{
+    // The other process stores its own refresh without telling this one; a removal here reads
+    // that list, and each row must then show the story a click on it opens.
+    const auto storeTitled = [](const QString& prefix, int count) {
+        QList<std::shared_ptr<NewsStory>> list;
+        for (int i = 0; i < count; ++i) {
+            list.append(storytest::story(u"http://news.example/"_s + prefix + QString::number(i),
+                                         100000 - i, prefix + QString::number(i)));
+        }
+        StoredStoriesData().storeStories(list);
+    };
+    struct Case {
+        const char* what;
+        bool expanded;
+        int extra, before, after;
+    };
+    const Case cases[] = {
+        { "widget collapsed", false, 0, 8, 8 },
+        { "application expanded", true, 1, 8, 12 },
+        { "application expanded, fewer than before", true, 1, 8, 4 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        storeTitled(u"old"_s, c.before);
+        TodayDataSource dataSource;
+        dataSource.setExpanded(c.expanded);
+        TableView table;
+        FakeController controller(c.extra);
+        controller.attach(table, dataSource);
+
+        // The removed story is among the new ones, so it is the store's list less that one.
+        storeTitled(u"new"_s, c.after);
+        dataSource.stories[1] = storytest::story(u"http://news.example/new1"_s, 0, u"new1"_s);
+        dataSource.removeStory(1);
+        testsupport::processEvents();
+        EXPECT_EQ(dataSource.stories.size(), c.after - 1);
+        expectRowsMatch(table, dataSource, c.extra);
+    }
+}
