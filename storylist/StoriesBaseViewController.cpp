@@ -181,6 +181,10 @@ void StoriesBaseViewController::rowViewPressed(ListCellView* rowView)
         return;
     const auto& [index, story] = *found;
     StoryStateData().setState(*story, StoryState::Read);
+    // The list's own copy of the states would show the row unread again when it is next bound
+    // (its picture arriving).
+    if (dataSource.stateData)
+        dataSource.stateData->flushCache();
     rowView->deselect();
     rowView->setRead();
 

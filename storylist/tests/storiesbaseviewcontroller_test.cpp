@@ -395,3 +395,21 @@ TEST_F(StoryListController, ShowsTheSpinnerWhileReloadingAndNoNewsWhenEmpty)
     testsupport::processEvents();
     EXPECT_TRUE(window.grab().save(dir + u"/list-empty.png"_s));
 }
+
+TEST_F(StoryListController, ARowPressedStaysReadWhenItsPictureArrivesLater)
+{
+    // Pictures arrive after the rows are shown and rebind their row: the press in between
+    // must not come undone.
+    ListWithHeader controller;
+    show(controller);
+    TableView* table = controller.contentView()->tableView();
+    pointer.click(pointIn(controller, 2));
+    ASSERT_EQ(stateOf(controller, 1), StoryState::Read);
+    ASSERT_EQ(appkit::opacity(cellAt(controller, 2)->contentView), 0.5);
+
+    table->reloadDataForRowIndexes({ 2 }, { 0 });
+    ASSERT_TRUE(cellAt(controller, 2)->data());
+    EXPECT_TRUE(cellAt(controller, 2)->data()->read);
+    EXPECT_EQ(appkit::opacity(cellAt(controller, 2)->contentView), 0.5);
+    EXPECT_FALSE(cellAt(controller, 3)->data()->read);
+}
