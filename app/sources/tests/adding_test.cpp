@@ -207,6 +207,31 @@ TEST_F(SourcesWindow, ThePanelHangsUnderTheFieldWhileItHasTheFocusAndLeavesItThe
     EXPECT_TRUE(window->childWindows().isEmpty());
 }
 
+TEST_F(SourcesWindow, ComingBackToTheWindowIsNoNewFocusOfTheField)
+{
+    open();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    ASSERT_TRUE(controller->popularWindowController());
+    QTest::keyClick(bar, Qt::Key_Return);
+    ASSERT_FALSE(controller->popularWindowController());
+    ASSERT_TRUE(bar->hasFocus());
+
+    // Another window, then back: editing had ended, so the panel stays away.
+    application.openPreferencesWindow();
+    TopLevelWindow* other = application.preferencesWindowController()->window();
+    other->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(other));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_TRUE(bar->hasFocus());
+    EXPECT_FALSE(controller->popularWindowController());
+
+    // Taking the focus anew brings the panel again.
+    bar->clearFocus();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    EXPECT_TRUE(controller->popularWindowController());
+}
+
 TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)
 {
     open();
