@@ -146,6 +146,15 @@ TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
     ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
     EXPECT_EQ(view->errorLabel()->text(), u"No feed was found there"_s);
     EXPECT_EQ(bar->text(), u"http://dull.test/"_s);
+    // In place, the banner leaves the field and the window's buttons whole.
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
+    for (const QWidget* below : bar->parentWidget()->findChildren<QWidget*>(
+             Qt::FindDirectChildrenOnly)) {
+        if (below->isVisible()) {
+            EXPECT_LT(view->errorLabel()->geometry().bottom(), below->mapTo(view, QPoint(0, 0)).y())
+                << below->metaObject()->className();
+        }
+    }
     EXPECT_TRUE(sounds.played.isEmpty());
     EXPECT_TRUE(SourcesData().sources().isEmpty());
 
