@@ -17,9 +17,23 @@ SearchBar::SearchBar(QWidget* parent)
     connect(this, &QLineEdit::textEdited, this, [this] { m_editing = true; });
 }
 
+namespace {
+
+// The focus went to another window or program, or to a menu, and came back from there: the
+// field stayed the one the window edits meanwhile.
+bool isElsewhere(Qt::FocusReason reason)
+{
+    return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+}
+
+} // namespace
+
 void SearchBar::focusInEvent(QFocusEvent* event)
 {
     QLineEdit::focusInEvent(event);
+    if (m_focused && isElsewhere(event->reason()))
+        return;
+    m_focused = true;
     m_editing = true;
     if (onFocus) {
         // A copy: the closure may replace itself while it runs.
@@ -32,9 +46,9 @@ void SearchBar::focusOutEvent(QFocusEvent* event)
 {
     QLineEdit::focusOutEvent(event);
     // Another window or program, or a menu, took the focus: the user will be back.
-    const Qt::FocusReason reason = event->reason();
-    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+    if (isElsewhere(event->reason()))
         return;
+    m_focused = false;
     endEditing();
 }
 

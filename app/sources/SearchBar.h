@@ -27,7 +27,8 @@ class SearchBar : public QLineEdit {
 public:
     explicit SearchBar(QWidget* parent = nullptr);
 
-    // Run each time the field takes the keyboard focus.
+    // Run each time the field takes the keyboard focus; not when its window merely becomes
+    // active again with the focus still in the field.
     std::function<void()> onFocus;
 
     SearchBarDelegate* delegate() const { return m_delegate; }
@@ -45,4 +46,6 @@ private:
 
     SearchBarDelegate* m_delegate = nullptr;
     bool m_editing = false;
+    // Whether the field is the one its window edits, also while another window is active.
+    bool m_focused = false;
 };

@@ -18,6 +18,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+constexpr double kBelowBanner = 6;
+
 // A button that leaves the keyboard focus in the search field.
 QToolButton* windowButton(const QString& titleKey)
 {
@@ -51,9 +53,10 @@ std::shared_ptr<QObject> sourcesWindowScene(TopLevelWindow* window)
                 .arg(stories->sizeHint().width())
                 .arg(preferences->sizeHint().width()),
             views);
+        // A little below the middle: the error banner slides down over the band's top.
         for (QWidget* view : views.values())
             constraint(band, view, LayoutAttribute::CenterY, LayoutRelation::Equal, band,
-                LayoutAttribute::CenterY);
+                LayoutAttribute::CenterY, 1.0, kBelowBanner);
         constraints(band, u"[spinner(16)]"_s, std::nullopt, views);
     }
     const std::weak_ptr<SourcesWindowController> weak = controller;

@@ -146,6 +146,15 @@ TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
     ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
     EXPECT_EQ(view->errorLabel()->text(), u"No feed was found there"_s);
     EXPECT_EQ(bar->text(), u"http://dull.test/"_s);
+    // In place, the banner leaves the field and the window's buttons whole.
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
+    for (const QWidget* below : bar->parentWidget()->findChildren<QWidget*>(
+             Qt::FindDirectChildrenOnly)) {
+        if (below->isVisible()) {
+            EXPECT_LT(view->errorLabel()->geometry().bottom(), below->mapTo(view, QPoint(0, 0)).y())
+                << below->metaObject()->className();
+        }
+    }
     EXPECT_TRUE(sounds.played.isEmpty());
     EXPECT_TRUE(SourcesData().sources().isEmpty());
 
@@ -205,6 +214,31 @@ TEST_F(SourcesWindow, ThePanelHangsUnderTheFieldWhileItHasTheFocusAndLeavesItThe
     EXPECT_FALSE(controller->popularWindowController());
     EXPECT_FALSE(controller->spinner()->isAnimating());
     EXPECT_TRUE(window->childWindows().isEmpty());
+}
+
+TEST_F(SourcesWindow, ComingBackToTheWindowIsNoNewFocusOfTheField)
+{
+    open();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    ASSERT_TRUE(controller->popularWindowController());
+    QTest::keyClick(bar, Qt::Key_Return);
+    ASSERT_FALSE(controller->popularWindowController());
+    ASSERT_TRUE(bar->hasFocus());
+
+    // Another window, then back: editing had ended, so the panel stays away.
+    application.openPreferencesWindow();
+    TopLevelWindow* other = application.preferencesWindowController()->window();
+    other->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(other));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_TRUE(bar->hasFocus());
+    EXPECT_FALSE(controller->popularWindowController());
+
+    // Taking the focus anew brings the panel again.
+    bar->clearFocus();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    EXPECT_TRUE(controller->popularWindowController());
 }
 
 TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)

@@ -93,6 +93,34 @@ TEST(DesktopServices, TheWheelShowsAndTurnsOnlyWhileAnimating)
     MainQueue::setClock(nullptr);
 }
 
+TEST(DesktopServices, TheWheelRestsWhileItsWindowIsClosed)
+{
+    VirtualClock clock;
+    MainQueue::setClock(&clock);
+    QWidget window;
+    auto* wheel = new ProgressIndicator(&window);
+    wheel->startAnimation();
+    clock.advance(1);
+    EXPECT_EQ(clock.pendingCount(), 0u) << "not turning before its window shows";
+    window.show();
+    const int shown = wheel->phase();
+    clock.advance(1.0 / 12);
+    EXPECT_NE(wheel->phase(), shown);
+
+    window.close();
+    clock.advance(1);
+    EXPECT_EQ(clock.pendingCount(), 0u);
+    EXPECT_TRUE(wheel->isAnimating());
+    const int closed = wheel->phase();
+    window.show();
+    clock.advance(1.0 / 12);
+    EXPECT_NE(wheel->phase(), closed) << "turning again";
+    wheel->stopAnimation();
+    clock.advance(1);
+    EXPECT_EQ(clock.pendingCount(), 0u);
+    MainQueue::setClock(nullptr);
+}
+
 TEST(DesktopServices, AViewControllerMakesItsViewOnceFromItsInterface)
 {
     int made = 0;
