@@ -14,6 +14,7 @@
 #include "storylist/Preferences.h"
 #include "storylist/TodayView.h"
 #include "storylist/tests/StoryListTestSupport.h"
+#include "testsupport/RecordingWorkspace.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/Pointer.h"
 
@@ -34,17 +35,18 @@ namespace {
 
 // Opens nothing; writes down each address and whether the click report had reached the
 // server by then.
-class RecordingWorkspace : public Workspace {
+// Records what would have been opened and, with a server, whether the click report had reached
+// it by then.
+class ReportingWorkspace : public testsupport::RecordingWorkspace {
 public:
-    bool openURL(const Url& url) override
+    ReportingWorkspace()
     {
-        opened.append(url.absoluteString());
-        if (server)
-            reportedFirst.append(testsupport::waitFor(
-                [&] { return server->requestCount(u"/api/v1/stories/clicked"_s) > 0; }, 5000));
-        return true;
+        onOpen = [this](const Url&) {
+            if (server)
+                reportedFirst.append(testsupport::waitFor(
+                    [&] { return server->requestCount(u"/api/v1/stories/clicked"_s) > 0; }, 5000));
+        };
     }
-    QStringList opened;
     QList<bool> reportedFirst;
     testsupport::LoopbackServer* server = nullptr;
 };
@@ -144,7 +146,7 @@ protected:
     }
 
     testsupport::LoopbackServer server;
-    RecordingWorkspace workspace;
+    ReportingWorkspace workspace;
     RecordingPasteboard pasteboard;
     std::unique_ptr<QMenu> menu;
     const QMouseEvent* menuEvent = nullptr;

@@ -6,6 +6,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
 
+#include "testsupport/RecordingWorkspace.h"
 #include "testsupport/TestSupport.h"
 
 #include <QClipboard>
@@ -18,17 +19,9 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
+using testsupport::RecordingWorkspace;
 
-class RecordingWorkspace : public Workspace {
-public:
-    bool openURL(const Url& url) override
-    {
-        opened.append(url.absoluteString());
-        return true;
-    }
-    QStringList opened;
-};
+namespace {
 
 } // namespace
 
