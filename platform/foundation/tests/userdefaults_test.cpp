@@ -338,6 +338,19 @@ TEST(UserDefaults, AChangeThatCannotGetTheLockIsKeptAndWrittenLaterInOrder)
     EXPECT_EQ(defaults.string(u"held"_s), u"by helper"_s);
 }
 
+TEST(UserDefaults, AChangeStillKeptWhenTheProcessEndsIsWrittenThen)
+{
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+    auto keeper = startHelper({ u"keep-at-exit"_s, suite, u"late"_s, u"kept"_s });
+    ASSERT_EQ(readLine(*keeper), u"kept"_s);
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    keeper->write("end\n");
+    ASSERT_TRUE(finishedOk(*keeper));
+    EXPECT_EQ(UserDefaults(suite).string(u"late"_s), u"kept"_s);
+}
+
 TEST(UserDefaults, ThreeProcessesMakingFiveHundredAdditionsEachLoseNone)
 {
     constexpr int count = 500;
