@@ -393,18 +393,22 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     }
 
     // Another process may have moved a damaged file aside and started a new one: follow it,
-    // so that every process reads and writes the same file.
+    // so that every process reads and writes the same file. A new file that could not be opened
+    // at once is tried again at the next use rather than given up for the rest of the process.
     void followReplacedFile()
     {
-        if (file.isEmpty() || !db || fileId(file) == openedId)
+        if (file.isEmpty() || (db && fileId(file) == openedId))
             return;
-        qCInfo(lcUserDefaults) << "suite" << suiteName << "was replaced by another process; reopened";
-        // Closing must neither fold the old log into the moved file's name nor delete the log
-        // by name: that name is the new file's log now.
-        int on = 1;
-        sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &on);
-        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        if (open(file) != OpenResult::Ok && !db)
+        const bool wasOpen = db != nullptr;
+        if (wasOpen) {
+            qCInfo(lcUserDefaults) << "suite" << suiteName << "was replaced by another process; reopened";
+            // Closing must neither fold the old log into the moved file's name nor delete the log
+            // by name: that name is the new file's log now.
+            int on = 1;
+            sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &on);
+            sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        }
+        if (open(file) != OpenResult::Ok && !db && wasOpen)
             qCWarning(lcUserDefaults) << "suite" << suiteName << "cannot be reopened:" << sqlite3_errstr(lastError);
     }
 
@@ -568,7 +572,7 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         while (!kept.empty()) {
             Kept next = std::move(kept.front());
             kept.pop_front();
-            const bool ok = next.apply(*this);
+            const bool ok = db && next.apply(*this);
             if (next.done)
                 next.done(ok);
         }
@@ -579,7 +583,7 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     {
         if (kept.empty())
             return true;
-        if (!db || !takeLock(deadline))
+        if ((!db && file.isEmpty()) || !takeLock(deadline))
             return false;
         followReplacedFile();
         runKept();
@@ -609,7 +613,7 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     Outcome change(Apply apply, bool keep, std::function<void(bool)> done = {})
     {
         std::lock_guard lock(mutex);
-        if (!db)
+        if (!db && file.isEmpty())
             return Outcome::Failed;
         if (readOnly) {
             qCWarning(lcUserDefaults) << "suite" << suiteName << "can only be read; a change was refused";

@@ -351,6 +351,24 @@ TEST(UserDefaults, AChangeStillKeptWhenTheProcessEndsIsWrittenThen)
     EXPECT_EQ(UserDefaults(suite).string(u"late"_s), u"kept"_s);
 }
 
+// The file another process put in place could not be opened at the first try: the suite opens
+// it at a later use instead of staying closed.
+TEST(UserDefaults, AReplacedFileThatCannotBeOpenedAtOnceIsOpenedLater)
+{
+    UserDefaults here(suite);
+    ASSERT_TRUE(here.set(u"k"_s, 1));
+    const QString path = databasePath(suite);
+    ASSERT_TRUE(QFile::rename(path, path + u".old"_s));
+    QFile::remove(path + u"-wal"_s);
+    QFile::remove(path + u"-shm"_s);
+    ASSERT_TRUE(QDir().mkdir(path));
+    EXPECT_FALSE(here.value(u"k"_s).isValid());
+    EXPECT_FALSE(here.set(u"k"_s, 2));
+    ASSERT_TRUE(QDir().rmdir(path));
+    EXPECT_TRUE(here.set(u"k"_s, 3));
+    EXPECT_EQ(here.integer(u"k"_s), 3);
+}
+
 TEST(UserDefaults, ThreeProcessesMakingFiveHundredAdditionsEachLoseNone)
 {
     constexpr int count = 500;
