@@ -569,10 +569,11 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // Kept changes first, in order; the write lock is held.
     bool runKept()
     {
-        while (!kept.empty()) {
+        // Without a database (a replaced file not yet reopened) they stay kept for a later try.
+        while (db && !kept.empty()) {
             Kept next = std::move(kept.front());
             kept.pop_front();
-            const bool ok = db && next.apply(*this);
+            const bool ok = next.apply(*this);
             if (next.done)
                 next.done(ok);
         }
@@ -588,7 +589,7 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         followReplacedFile();
         runKept();
         releaseLock();
-        return true;
+        return kept.empty();
     }
 
     void scheduleRetry()

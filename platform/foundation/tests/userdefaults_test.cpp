@@ -369,6 +369,33 @@ TEST(UserDefaults, AReplacedFileThatCannotBeOpenedAtOnceIsOpenedLater)
     EXPECT_EQ(here.integer(u"k"_s), 3);
 }
 
+// A change kept while another process held the lock stays kept while the replaced file cannot
+// be opened, and lands once it can.
+TEST(UserDefaults, AKeptChangeWaitsForAReplacedFileThatCannotBeOpenedYet)
+{
+    WaitLimit limit(150);
+    UserDefaults here(suite);
+    ASSERT_TRUE(here.set(u"k"_s, 1));
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+    EXPECT_FALSE(here.set(u"k"_s, 2));
+    ASSERT_EQ(here.keptChanges(), 1);
+
+    const QString path = databasePath(suite);
+    ASSERT_TRUE(QFile::rename(path, path + u".old"_s));
+    QFile::remove(path + u"-wal"_s);
+    QFile::remove(path + u"-shm"_s);
+    ASSERT_TRUE(QDir().mkdir(path));
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    EXPECT_FALSE(here.retryKeptChanges(std::chrono::seconds(5)));
+    EXPECT_EQ(here.keptChanges(), 1);
+
+    ASSERT_TRUE(QDir().rmdir(path));
+    EXPECT_TRUE(here.retryKeptChanges(std::chrono::seconds(5)));
+    EXPECT_EQ(here.integer(u"k"_s), 2);
+}
+
 TEST(UserDefaults, ThreeProcessesMakingFiveHundredAdditionsEachLoseNone)
 {
     constexpr int count = 500;
