@@ -1,10 +1,18 @@
-// Feed-parsing throughput over a mixed corpus (RSS 2.0 with HTML descriptions in CDATA, RSS with
-// escaped markup, Atom, RDF), side by side with a bare libxml2 SAX pass over the same bytes in
-// the same chunks: the floor no feed parser over libxml2 can go below.
+// Feed-parsing throughput, each document set side by side with a bare libxml2 SAX pass over the
+// same bytes in the same chunks (the floor no feed parser over libxml2 can go below):
+//   0: a mixed generated corpus (RSS 2.0 with HTML descriptions in CDATA, RSS with escaped
+//      markup, Atom, RDF);
+//   1: one 20 MB channel of the real items of the shared corpus's sample feeds, read in place
+//      (TICKERLY_CORPUS_DIR, or ../shared/corpus beside the source tree);
+//   2: a feed of many short items (headline, link and date only).
 
 #include "data/sync/FeedParser.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
 
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
@@ -81,36 +89,77 @@ QByteArray rdf(int items)
     return doc + "</rdf:RDF>\n";
 }
 
-const QList<QByteArray>& corpus()
+const auto source = std::make_shared<Source>(u"Bench"_s, u"http://bench.example/rss"_s);
+
+// Every RSS item of the sample feeds that reads on its own, repeated into one channel.
+QByteArray realChannel(qsizetype bytes)
 {
-    static const QList<QByteArray> documents { rssWithCdata(60), rssEscaped(60), atom(40), rdf(60),
-        rssWithCdata(300), atom(200) };
-    return documents;
+    const QString root = qEnvironmentVariableIsSet("TICKERLY_CORPUS_DIR") ? qEnvironmentVariable("TICKERLY_CORPUS_DIR")
+                                                                          : QStringLiteral(TICKERLY_CORPUS_DIR);
+    const QRegularExpression item(u"<item[ >].*?</item>"_s, QRegularExpression::DotMatchesEverythingOption);
+    QList<QByteArray> items;
+    QDirIterator files(QDir(root).filePath(u"sample-feeds"_s), { u"*.xml"_s }, QDir::Files);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString text = QString::fromUtf8(file.readAll());
+        for (auto it = item.globalMatch(text); it.hasNext();) {
+            const QByteArray one = it.next().captured().toUtf8();
+            if (FeedParser("<rss><channel>" + one + "</channel></rss>", source).stories.size() == 1)
+                items << one;
+        }
+    }
+    QByteArray doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Real items</title>\n";
+    while (!items.isEmpty() && doc.size() < bytes) {
+        for (const QByteArray& one : items)
+            doc += one + '\n';
+    }
+    return doc + "</channel></rss>\n";
 }
 
-qint64 corpusBytes()
+QByteArray shortItems(int items)
+{
+    QByteArray doc = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Short</title>\n";
+    for (int i = 0; i < items; ++i) {
+        doc += "<item><title>Short headline " + QByteArray::number(i) + "</title><link>http://short.example/" + QByteArray::number(i)
+            + "</link><pubDate>" + date(i) + "</pubDate></item>\n";
+    }
+    return doc + "</channel></rss>\n";
+}
+
+const QList<QByteArray>& corpus(qint64 set)
+{
+    static const QList<QList<QByteArray>> sets {
+        { rssWithCdata(60), rssEscaped(60), atom(40), rdf(60), rssWithCdata(300), atom(200) },
+        { realChannel(20 * 1024 * 1024) },
+        { shortItems(20'000) },
+    };
+    return sets[set];
+}
+
+qint64 corpusBytes(qint64 set)
 {
     qint64 n = 0;
-    for (const auto& d : corpus())
+    for (const auto& d : corpus(set))
         n += d.size();
     return n;
 }
-
-const auto source = std::make_shared<Source>(u"Bench"_s, u"http://bench.example/rss"_s);
 
 void BM_FeedParser(benchmark::State& state)
 {
     qint64 stories = 0;
     for (auto _ : state) {
-        for (const QByteArray& document : corpus()) {
+        for (const QByteArray& document : corpus(state.range(0))) {
             const FeedParser parser(document, source);
             stories += parser.stories.size();
         }
     }
     benchmark::DoNotOptimize(stories);
-    state.SetBytesProcessed(state.iterations() * corpusBytes());
+    state.SetBytesProcessed(state.iterations() * corpusBytes(state.range(0)));
+    state.counters["stories"] = double(stories) / double(state.iterations());
 }
-BENCHMARK(BM_FeedParser)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FeedParser)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // libxml2's push parser in 64 KiB chunks with empty SAX callbacks: nothing is built.
 void BM_BareSaxPass(benchmark::State& state)
@@ -123,7 +172,7 @@ void BM_BareSaxPass(benchmark::State& state)
     handler.cdataBlock = [](void*, const xmlChar*, int) { };
     constexpr int chunk = 64 * 1024;
     for (auto _ : state) {
-        for (const QByteArray& document : corpus()) {
+        for (const QByteArray& document : corpus(state.range(0))) {
             xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&handler, nullptr, document.constData(), 4, nullptr);
             xmlCtxtUseOptions(ctxt, XML_PARSE_SAX1 | XML_PARSE_NOENT | XML_PARSE_NONET);
             for (qsizetype at = 4; at < document.size(); at += chunk)
@@ -132,9 +181,9 @@ void BM_BareSaxPass(benchmark::State& state)
             xmlFreeParserCtxt(ctxt);
         }
     }
-    state.SetBytesProcessed(state.iterations() * corpusBytes());
+    state.SetBytesProcessed(state.iterations() * corpusBytes(state.range(0)));
 }
-BENCHMARK(BM_BareSaxPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareSaxPass)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -115,4 +115,29 @@ void BM_PaintTwentyRows(benchmark::State& state)
 }
 BENCHMARK(BM_PaintTwentyRows)->Unit(benchmark::kMillisecond);
 
+// A feed's headline has no length limit: one row with a headline of `range(0)` characters,
+// bound and painted as a rebinding of the row does.
+void BM_BindAndPaintRowWithHugeHeadline(benchmark::State& state)
+{
+    isolateDataHome();
+    StoryRows rows(picture(), icon());
+    rows.layOut();
+    ListRowContentView* row = rows.rows.first();
+    QString headline;
+    while (headline.size() < state.range(0))
+        headline += u"word "_s;
+    QImage target(row->size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        row->titleLabel->setStringValue(headline);
+        row->layoutRow();
+        target.fill(Qt::black);
+        row->render(&target);
+    }
+}
+BENCHMARK(BM_BindAndPaintRowWithHugeHeadline)
+    ->Arg(100)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
+
 } // namespace

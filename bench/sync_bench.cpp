@@ -1,6 +1,9 @@
 // A full refresh (Sync) of 240 sources, each under its own host name, answered by one loopback
-// server that waits 200 ms before each feed: download, parse, sort and store. Cold is the
-// first refresh into an empty store, warm a refresh over the list it stored.
+// server that waits 200 ms (or not at all) before each feed of about 38 KB: download, parse,
+// sort and store. Cold is the first refresh into an empty store, warm a refresh over the list it
+// stored. Beside it, the network floor: the same 240 downloads through one plain session, read
+// by nobody. BM_SyncServedApart runs the same cold refresh with the server in a child process,
+// so that its peak memory (VmHWM, one case per process) is the refresh's own.
 
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
@@ -8,12 +11,21 @@
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 
+#include "PeakMemory.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <string>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -25,13 +37,52 @@ QByteArray feed(int n)
 {
     QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
     for (int i = 0; i < 20; ++i) {
+        QByteArray body = "<p><img src=\"http://feed" + QByteArray::number(n) + ".example.test/" + QByteArray::number(i)
+            + ".jpg\"/>Some text of the story, long enough to be cut to a hundred characters when the parser cleans "
+              "it for the list &amp; more.</p>";
+        while (body.size() < 1700)
+            body += "<p>Further paragraphs of the story&#8217;s text, as publishers put whole articles in their feeds.</p>";
         doc += "<item><title>Story " + QByteArray::number(i) + "</title><link>http://feed" + QByteArray::number(n)
-            + ".example.test/" + QByteArray::number(i) + "</link><description><![CDATA[<p>Some text of the story, "
-              "long enough to be cut to a hundred characters when the parser cleans it for the list.</p>]]></description><pubDate>"
+            + ".example.test/" + QByteArray::number(i) + "</link><description><![CDATA[" + body + "]]></description><pubDate>"
             + QDateTime::fromSecsSinceEpoch(1'700'000'000 - (n * 20 + i) * 60, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
             + "</pubDate></item>";
     }
     return doc + "</channel></rss>";
+}
+
+QString hostOf(int i)
+{
+    return u"feed%1.example.test"_s.arg(i);
+}
+
+QString linkOf(int i)
+{
+    return u"http://"_s + hostOf(i) + u"/"_s + hostOf(i) + u".xml"_s;
+}
+
+// The loopback server answering every source after `delayMs`.
+std::unique_ptr<testsupport::LoopbackServer> serverOf240Sources(int delayMs)
+{
+    auto server = std::make_unique<testsupport::LoopbackServer>(sourceCount + 16);
+    for (int i = 0; i < sourceCount; ++i) {
+        testsupport::ScriptedReply reply;
+        reply.body = feed(i);
+        reply.delayMs = delayMs;
+        server->reply(u"/"_s + hostOf(i) + u".xml"_s, reply);
+        UrlSessionTesting::mapToLoopback(u"http"_s, hostOf(i), 80, server->port());
+    }
+    return server;
+}
+
+// A data home of its own, holding the 240 sources; gone with the returned folder.
+std::unique_ptr<QTemporaryDir> freshHomeWith240Sources()
+{
+    auto home = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_DATA_HOME", home->path().toUtf8());
+    SourcesData sources;
+    for (int i = 0; i < sourceCount; ++i)
+        sources.addSource(std::make_shared<Source>(hostOf(i), linkOf(i)));
+    return home;
 }
 
 bool refresh()
@@ -49,27 +100,13 @@ bool refresh()
     return done && success;
 }
 
-void BM_SyncOf240DelayedSources(benchmark::State& state)
+void BM_SyncOf240Sources(benchmark::State& state)
 {
     const bool warm = state.range(0) == 1;
-    testsupport::LoopbackServer server(sourceCount + 16);
-    for (int i = 0; i < sourceCount; ++i) {
-        const QString host = u"feed%1.example.test"_s.arg(i);
-        testsupport::ScriptedReply reply;
-        reply.body = feed(i);
-        reply.delayMs = 200;
-        server.reply(u"/"_s + host + u".xml"_s, reply);
-        UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
-    }
+    const auto server = serverOf240Sources(int(state.range(1)));
     for (auto _ : state) {
         state.PauseTiming();
-        QTemporaryDir home;
-        qputenv("XDG_DATA_HOME", home.path().toUtf8());
-        SourcesData sources;
-        for (int i = 0; i < sourceCount; ++i) {
-            const QString host = u"feed%1.example.test"_s.arg(i);
-            sources.addSource(std::make_shared<Source>(host, u"http://"_s + host + u"/"_s + host + u".xml"_s));
-        }
+        const auto home = freshHomeWith240Sources();
         if (warm && !refresh()) {
             state.SkipWithError("the first refresh failed");
             break;
@@ -87,6 +124,83 @@ void BM_SyncOf240DelayedSources(benchmark::State& state)
     }
     UrlSessionTesting::removeLoopbackMappings();
 }
-BENCHMARK(BM_SyncOf240DelayedSources)->ArgName("warm")->Arg(0)->Arg(1)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SyncOf240Sources)->ArgNames({ "warm", "delay_ms" })->ArgsProduct({ { 0, 1 }, { 200, 0 } })->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The floor: the same downloads, nothing read or stored.
+void BM_DownloadsOf240Sources(benchmark::State& state)
+{
+    const auto server = serverOf240Sources(int(state.range(0)));
+    for (auto _ : state) {
+        std::mutex mutex;
+        std::condition_variable finished;
+        int done = 0;
+        auto session = UrlSession::create();
+        for (int i = 0; i < sourceCount; ++i) {
+            session->dataTask(UrlRequest(*Url::fromString(linkOf(i))), [&](std::optional<QByteArray>, std::optional<UrlResponse>, std::optional<Error>) {
+                std::lock_guard lock(mutex);
+                ++done;
+                finished.notify_all();
+            })->resume();
+        }
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [&] { return done == sourceCount; });
+        state.PauseTiming();
+        lock.unlock();
+        UrlSessionTesting::closeIdleConnections();
+        state.ResumeTiming();
+    }
+    UrlSessionTesting::removeLoopbackMappings();
+}
+BENCHMARK(BM_DownloadsOf240Sources)->ArgName("delay_ms")->Arg(200)->Arg(0)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// In the child: serves the feeds, tells its port on standard output, stops when its input ends.
+void BM_ServeFeeds(benchmark::State& state)
+{
+    for (auto _ : state) {
+        const auto server = serverOf240Sources(qEnvironmentVariableIntValue("SYNC_BENCH_SERVE_DELAY"));
+        std::printf("%d\n", server->port());
+        std::fflush(stdout);
+        std::string line;
+        while (std::getline(std::cin, line)) { }
+    }
+}
+const bool serving = qEnvironmentVariableIsSet("SYNC_BENCH_SERVE_DELAY")
+    && benchmark::RegisterBenchmark("BM_ServeFeeds", BM_ServeFeeds)->Iterations(1);
+
+void BM_SyncServedApart(benchmark::State& state)
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"SYNC_BENCH_SERVE_DELAY"_s, QString::number(state.range(0)));
+    child.setProcessEnvironment(environment);
+    child.setStandardErrorFile(QProcess::nullDevice());
+    child.start(QCoreApplication::applicationFilePath(), { u"--benchmark_filter=BM_ServeFeeds"_s });
+    int port = 0;
+    while (port == 0 && child.waitForReadyRead(30'000)) {
+        while (port == 0 && child.canReadLine())
+            port = child.readLine().trimmed().toInt();
+    }
+    if (port == 0) {
+        state.SkipWithError("the serving child did not start");
+        return;
+    }
+    for (int i = 0; i < sourceCount; ++i)
+        UrlSessionTesting::mapToLoopback(u"http"_s, hostOf(i), 80, port);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto home = freshHomeWith240Sources();
+        UrlSessionTesting::closeIdleConnections();
+        state.ResumeTiming();
+        if (!refresh()) {
+            state.SkipWithError("the refresh failed");
+            break;
+        }
+    }
+    state.counters["peak_memory_MiB"] = peakMemoryMiB();
+    UrlSessionTesting::removeLoopbackMappings();
+    child.closeWriteChannel();
+    child.waitForFinished(10'000);
+}
+BENCHMARK(BM_SyncServedApart)->ArgName("delay_ms")->Arg(200)->Arg(0)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace

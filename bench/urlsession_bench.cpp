@@ -5,8 +5,9 @@
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 
+#include "PeakMemory.h"
+
 #include <QCoreApplication>
-#include <QFile>
 
 #include <benchmark/benchmark.h>
 
@@ -18,18 +19,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 constexpr int feedCount = 240;
-
-double peakMemoryMiB()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
 
 void BM_RefreshOf240DelayedFeeds(benchmark::State& state)
 {

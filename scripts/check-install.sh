@@ -21,7 +21,9 @@ libdir=$(cd "$prefix" && ls -d lib* | head -n 1)
 program="$prefix/bin/Tickerly_Mac"
 plugin="$prefix/$libdir/tickerly/libTickerly_Widget_Mac.so"
 
-for f in "$program" "$plugin" "$prefix/share/applications/tickerly.desktop" \
+host="$prefix/bin/Tickerly_Widget_Host"
+for f in "$program" "$plugin" "$host" "$prefix/share/applications/tickerly-widget.desktop" \
+         "$prefix/share/applications/tickerly.desktop" \
          "$prefix/share/icons/hicolor/256x256/apps/tickerly.png"; do
     [ -e "$f" ] || fail "not installed: ${f#"$prefix"/}"
 done
@@ -30,7 +32,7 @@ done
 # one of them inside the prefix, never in the build folder.
 readelf -d "$program" | grep -q "R.*PATH.*\[\$ORIGIN/../$libdir\]" || fail "program RPATH: $(readelf -d "$program" | grep PATH)"
 readelf -d "$plugin" | grep -q "R.*PATH.*\[\$ORIGIN/..\]" || fail "plug-in RPATH: $(readelf -d "$plugin" | grep PATH)"
-for binary in "$program" "$plugin" "$prefix/$libdir"/libTickerly*.so; do
+for binary in "$program" "$plugin" "$host" "$prefix/$libdir"/libTickerly*.so; do
     deps=$(ldd "$binary")
     if grep -q "not found" <<<"$deps"; then fail "$binary: $(grep 'not found' <<<"$deps")"; fi
     if grep "libTickerly" <<<"$deps" | grep -vq "$prefix/"; then
@@ -38,15 +40,24 @@ for binary in "$program" "$plugin" "$prefix/$libdir"/libTickerly*.so; do
     fi
 done
 
+# Starts an installed program under a fresh X server; succeeds once a window titled "Tickerly"
+# shows up.
+shows_window() {
+    xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+        QT_QPA_PLATFORM=xcb "$1" & pid=$!
+        for _ in $(seq 300); do
+            if xwininfo -root -tree | grep -q "\"Tickerly\""; then kill $pid; exit 0; fi
+            kill -0 $pid 2>/dev/null || { echo "$1 ended early" >&2; exit 1; }
+            sleep 0.1
+        done
+        kill $pid; echo "no window of $1 showed up" >&2; exit 1
+    ' check "$1"
+}
+
 # It starts from there and shows the sources window.
 export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-    QT_QPA_PLATFORM=xcb "$1" & pid=$!
-    for _ in $(seq 100); do
-        if xwininfo -root -tree | grep -q "\"Tickerly\""; then kill $pid; exit 0; fi
-        kill -0 $pid 2>/dev/null || { echo "the installed program ended early" >&2; exit 1; }
-        sleep 0.1
-    done
-    kill $pid; echo "no window showed up" >&2; exit 1
-' check "$program" || fail "the installed program did not start"
-echo "check-install: installed into a temporary prefix; the program starts from there"
+shows_window "$program" || fail "the installed program did not start"
+# The widget host finds the installed plug-in and shows its panel. Off the session bus, so that
+# a host already running there is not the one that answers.
+DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent shows_window "$host" || fail "the installed widget host did not start"
+echo "check-install: installed into a temporary prefix; the program and the widget host start from there"

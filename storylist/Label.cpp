@@ -17,6 +17,9 @@ namespace {
 // laid out yet (width 0) still asks for a sensible height.
 constexpr qreal kNarrowWidth = 100;
 constexpr qreal kMeasuringWidthWhenNarrow = 200;
+// Far more than any label here has room for. Feed texts have no length limit, and every
+// measure and paint lays the whole text out.
+constexpr qsizetype kMaxShownLength = 4096;
 
 } // namespace
 
@@ -65,8 +68,10 @@ void Label::setTextColor(const QColor& color)
 
 QString Label::displayText() const
 {
+    QString shown = m_text.left(kMaxShownLength);
+    if (shown.size() < m_text.size() && shown.back().isHighSurrogate())
+        shown.chop(1);
     // Line breaks of the text itself stay line breaks inside one paragraph of the layout.
-    QString shown = m_text;
     shown.replace(u"\r\n"_s, QString(QChar::LineSeparator));
     shown.replace(u'\n', QChar::LineSeparator);
     shown.replace(u'\r', QChar::LineSeparator);

@@ -36,6 +36,14 @@ std::function<void(AnimationContext&)> animated(double seconds, std::function<vo
     };
 }
 
+bool sameStory(const std::shared_ptr<const ListRowViewData>& a,
+               const std::shared_ptr<const ListRowViewData>& b)
+{
+    if (!a || !b)
+        return a == b;
+    return a->title == b->title && a->date == b->date && a->text == b->text;
+}
+
 } // namespace
 
 ListCellViewDelegate::~ListCellViewDelegate() = default;
@@ -235,7 +243,14 @@ std::shared_ptr<NSViewAnimation> ListCellView::slideToMargin(std::optional<bool>
 
 void ListCellView::didPan(PanGestureRecognizer* recognizer)
 {
-    switch (recognizer->state()) {
+    const PanGestureRecognizer::State state = recognizer->state();
+    if (state == PanGestureRecognizer::State::Began)
+        m_pannedData = m_data;
+    // The cell was bound to another story mid-drag, and put at rest: the rest of the drag was
+    // meant for the story that left. The same story bound again (its picture arrived) goes on.
+    else if (!sameStory(m_data, m_pannedData))
+        return;
+    switch (state) {
     case PanGestureRecognizer::State::Began:
     case PanGestureRecognizer::State::Changed:
         panDidChange(recognizer);

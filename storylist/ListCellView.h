@@ -131,6 +131,8 @@ private:
     QPointer<QObject> m_delegateGuard;
     bool m_delegateIsObject = false;
     std::shared_ptr<const ListRowViewData> m_data;
+    // What the cell showed when the pan under way began.
+    std::shared_ptr<const ListRowViewData> m_pannedData;
     bool m_isRed = false;
     QColor m_background = QColor(Qt::transparent);
     bool m_buttonsAlwaysVisible = false;

@@ -108,7 +108,8 @@ TableView* StoriesBaseViewController::makeStoryTable(StoriesBaseViewController* 
     return table;
 }
 
-TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewController* owner)
+TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewController* owner,
+                                                        SpinnerPlace spinnerPlace)
 {
     auto* view = new TodayView;
     TableView* table = makeStoryTable(owner);
@@ -122,7 +123,9 @@ TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewControlle
         { u"spinner"_s, spinner } };
     constraints(view, u"|[table][button(30)]|"_s, u"|[table]|"_s, views);
     constraints(view, std::nullopt, u"|[button]|"_s, views);
-    constraints(view, u"|-8-[spinner(16)]"_s, u"[spinner(16)]-8-|"_s, views);
+    const QString spinnerVertical = spinnerPlace == SpinnerPlace::topRight ? u"|-8-[spinner(16)]"_s
+                                                                           : u"[spinner(16)]-7-|"_s;
+    constraints(view, spinnerVertical, u"[spinner(16)]-8-|"_s, views);
     view->setTableView(table);
     view->setExpandButton(button);
     view->setSpinner(spinner);
@@ -178,6 +181,10 @@ void StoriesBaseViewController::rowViewPressed(ListCellView* rowView)
         return;
     const auto& [index, story] = *found;
     StoryStateData().setState(*story, StoryState::Read);
+    // The list's own copy of the states would show the row unread again when it is next bound
+    // (its picture arriving).
+    if (dataSource.stateData)
+        dataSource.stateData->flushCache();
     rowView->deselect();
     rowView->setRead();
 

@@ -76,10 +76,12 @@ public:
     // The story table: cells "cell", 75 points high, 2 apart, `owner` its delegate.
     static TableView* makeStoryTable(StoriesBaseViewController* owner);
 
+    // Where the progress wheel sits: at the top right, or at the right end of the button's strip.
+    enum class SpinnerPlace { topRight, besideButton };
     // The story list built in code: the table (cells "cell", 75 points high, 2 apart), the
-    // expand button under it and the progress wheel at the top right, `owner` the table's
-    // delegate.
-    static TodayView* makeStoryListView(StoriesBaseViewController* owner);
+    // expand button under it and the progress wheel, `owner` the table's delegate.
+    static TodayView* makeStoryListView(StoriesBaseViewController* owner,
+                                        SpinnerPlace spinnerPlace = SpinnerPlace::topRight);
 
     // The items a story is shared as: its text, its image or image address, its link.
     static QVariantList shareItems(const NewsStory& story);

@@ -10,6 +10,8 @@
 #include "platform/foundation/UrlSession.h"
 #include "storylist/Preferences.h"
 
+#include <QSet>
+
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
@@ -152,9 +154,20 @@ QList<std::shared_ptr<NewsStory>> TodayDataSource::readCurrentStories() const
     return StoredStoriesData().currentStories(limit);
 }
 
+void TodayDataSource::pruneImageCache()
+{
+    // Only held stories are shown; pictures of the others would pile up for as long as the
+    // list runs.
+    QSet<QString> held;
+    for (const std::shared_ptr<NewsStory>& story : std::as_const(stories))
+        held.insert(linkText(*story));
+    imageCache.removeIf([&held](const auto& entry) { return !held.contains(entry.key()); });
+}
+
 void TodayDataSource::updateCurrentStories()
 {
     stories = readCurrentStories();
+    pruneImageCache();
     if (tableView)
         tableView->reloadData();
     if (TodayDataSourceDelegate* d = delegate())
@@ -192,11 +205,23 @@ void TodayDataSource::removeStory(int index)
     const std::shared_ptr<NewsStory> story = stories.at(index);
     const int visibleBefore = numberOfItems();
     StoryStateData().setState(*story, StoryState::Deleted);
+    QList<std::shared_ptr<NewsStory>> expected = stories;
+    expected.removeAt(index);
     stories = readCurrentStories();
+    pruneImageCache();
     const int n = int(stories.size());
 
     if (!tableView)
         return;
+    // The other process may have stored its own refresh since the last reload: then the rows
+    // would show stories other than the ones a click on them opens.
+    const bool onlyThatOneLeft = (n == expected.size() || n == expected.size() + 1)
+        && std::equal(expected.cbegin(), expected.cend(), stories.cbegin(),
+                      [](const auto& a, const auto& b) { return *a == *b; });
+    if (!onlyThatOneLeft) {
+        tableView->reloadData();
+        return;
+    }
     tableView->beginUpdates();
     const int extra = extraRows();
     const int row = index + extra;

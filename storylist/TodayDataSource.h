@@ -89,6 +89,7 @@ public:
 private:
     int extraRows() const;
     QList<std::shared_ptr<NewsStory>> readCurrentStories() const;
+    void pruneImageCache();
 
     bool m_expanded = false;
     TodayDataSourceDelegate* m_delegate = nullptr;

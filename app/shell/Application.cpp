@@ -1,6 +1,8 @@
 #include "Application.h"
 
 #include "app/shell/AppDelegate.h"
+#include "app/shell/StoriesViewController.h"
+#include "app/sources/SourcesViewController.h"
 #include "platform/appkit/Controllers.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/TopLevelWindow.h"
@@ -110,6 +112,21 @@ void Application::openSourcesWindow(QObject*) { toggle(m_sources, u"Sources"_s);
 
 void Application::openPreferencesWindow(QObject*) { toggle(m_preferences, u"Preferences"_s); }
 
-void Application::installHelp(QObject*) { }
+void Application::installHelp(QObject* sender)
+{
+    // An open sources window is left where it is; a closed one opens first.
+    if (!m_sources)
+        openSourcesWindow(sender);
+    if (!m_sources)
+        return;
+    if (auto* list = qobject_cast<SourcesViewController*>(m_sources->contentViewController()))
+        list->toggleInstallationView(sender);
+}
 
-void Application::refreshStories(QObject*) { }
+void Application::refreshStories(QObject*)
+{
+    if (!m_stories)
+        return;
+    if (auto* stories = qobject_cast<StoriesViewController*>(m_stories->contentViewController()))
+        stories->refresh();
+}

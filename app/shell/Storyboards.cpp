@@ -4,9 +4,7 @@
 #include "app/shell/PreferencesStoryboard.h"
 #include "app/shell/StoriesStoryboard.h"
 #include "app/shell/Window.h"
-#include "app/sources/SourcesScene.h"
-#include "app/sources/SourcesViewController.h"
-#include "app/sources/SourcesWindowController.h"
+#include "app/sources/SourcesWindowScene.h"
 #include "data/sync/Localization.h"
 #include "platform/appkit/Controllers.h"
 #include "platform/appkit/Storyboard.h"
@@ -37,13 +35,11 @@ template <class Controller> std::shared_ptr<QObject> windowScene(Window* window)
 
 void registerApplicationStoryboards()
 {
-    Storyboard::registerStoryboard(u"Sources"_s, [](const Storyboard&) {
+    registerSourcesStoryboard(u"Sources"_s, [] {
         Window* window = makeWindow(QSize(600, 680), kStandardWindow, u"Sources window title"_s);
         // Room for the popular-feeds panel under the search field.
         window->setMinimumSize(540, 420);
-        auto controller = makeController<SourcesWindowController>(window);
-        controller->setContentViewController(makeSourcesViewController());
-        return std::shared_ptr<QObject>(controller);
+        return window;
     });
     Storyboard::registerStoryboard(u"Stories"_s, [](const Storyboard&) {
         Window* window = makeWindow(QSize(380, 620), kStandardWindow, u"Stories window title"_s);

@@ -130,6 +130,7 @@ void NoFeedsView::stopAnimation() { m_imageView->animateSequence(std::nullopt, u
 
 void NoFeedsView::setVisible(bool visible)
 {
+    m_restingWithWindow = false;
     QWidget::setVisible(visible);
     if (m_followingParent)
         return;
@@ -137,6 +138,26 @@ void NoFeedsView::setVisible(bool visible)
         startAnimation();
     else
         stopAnimation();
+}
+
+void NoFeedsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The welcome screen hands its own showing on afterwards.
+    if (m_followingParent)
+        return;
+    if (std::exchange(m_restingWithWindow, false))
+        startAnimation();
+}
+
+void NoFeedsView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // Hidden itself or with the welcome screen, setVisible stops the wave.
+    if (isHidden() || m_followingParent || m_restingWithWindow)
+        return;
+    m_restingWithWindow = true;
+    stopAnimation();
 }
 
 NoFeedsParentView::NoFeedsParentView(QWidget* parent)

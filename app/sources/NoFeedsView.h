@@ -43,12 +43,18 @@ public:
     // Hiding stops the wave and showing restarts it, on every call (setHidden too).
     void setVisible(bool visible) override;
 
+protected:
+    // A closed window rests the wave; opened again, it plays from its first frame.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     ImageView* m_imageView;
     QLabel* m_welcomeTitle;
     QLabel* m_welcomeText;
     std::int64_t m_counter = 0;
     bool m_followingParent = false;
+    bool m_restingWithWindow = false;
     friend class NoFeedsParentView;
 };
 

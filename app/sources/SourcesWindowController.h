@@ -1,14 +1,68 @@
 #pragma once
 
+#include "app/sources/SearchBar.h"
 #include "platform/appkit/Controllers.h"
 
-// The sources window's controller. It registers itself with the application object when its
-// window has loaded, so the launch window is held by the application as well.
-class SourcesWindowController : public WindowController {
+#include <QPointer>
+#include <QRect>
+#include <QSize>
+
+#include <memory>
+
+class ProgressIndicator;
+class QWidget;
+
+// Where the popular-feeds panel goes, in the sources window's coordinates (y down): 520 by 250,
+// centred on the window, its top edge at the bottom edge of the search bar (`anchor`).
+QRect popularWindowFrame(const QSize& windowSize, const QRect& anchor);
+
+// The sources window's controller: the search field where a source is added by its address or
+// by search words, the spinner that turns while one is being added, and the popular-feeds panel
+// that hangs below the field while it has the focus. It registers itself with the application
+// object when its window is first asked for. Main thread only; shared by its owners
+// (makeController).
+class SourcesWindowController : public WindowController, public SearchBarDelegate {
     Q_OBJECT
 public:
-    using WindowController::WindowController;
+    explicit SourcesWindowController(TopLevelWindow* window = nullptr, QObject* parent = nullptr);
+    ~SourcesWindowController() override;
+
+    ProgressIndicator* spinner() const { return m_spinner; }
+    void setSpinner(ProgressIndicator* spinner) { m_spinner = spinner; }
+    SearchBar* searchBar() const { return m_searchBar; }
+    void setSearchBar(SearchBar* searchBar) { m_searchBar = searchBar; }
+
+    // The content view controller; the storyboard always makes it a sources view controller
+    // (null otherwise).
+    class SourcesViewController* listViewController() const;
+
+    const std::shared_ptr<WindowController>& popularWindowController() const
+    {
+        return m_popularWindowController;
+    }
+    bool popularWindowVisible() const { return m_popularWindowVisible; }
+    // Shows the panel when it is wanted and not shown, hides it when it is shown and not wanted.
+    void setPopularWindowVisible(bool visible);
+
+    void showPopularWindow();
+    void hidePopularWindow();
+    void updatePopularWindowFrame();
+
+    // Starts adding the typed text as a source; always lets editing end.
+    bool controlTextShouldEndEditing(QObject* control) override;
+
+public Q_SLOTS:
+    void openStoriesWindow(QObject* sender = nullptr);
+    void openPreferencesWindow(QObject* sender = nullptr);
 
 protected:
     void windowDidLoad() override;
+
+private:
+    void setup();
+
+    QPointer<ProgressIndicator> m_spinner;
+    QPointer<SearchBar> m_searchBar;
+    std::shared_ptr<WindowController> m_popularWindowController;
+    bool m_popularWindowVisible = false;
 };

@@ -8,6 +8,7 @@
 #include "data/model/SourcesData.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/UrlSession.h"
+#include "platform/foundation/UserDefaults.h"
 
 SourceAdder::SourceAdder(std::shared_ptr<UrlSession> session, std::shared_ptr<UserDefaults> userDefaults)
     : m_session(session ? std::move(session) : UrlSession::create())
@@ -25,8 +26,13 @@ void SourceAdder::addSource(const QString& link, std::function<void(bool)> compl
                     completion(false);
                 return;
             }
-            // Stored before the caller hears of it; the icon search starts only after.
-            SourcesData(self.m_userDefaults).addSource(source);
+            // Stored before the caller hears of it; the icon search starts only after. A change
+            // kept for later still lands; one the store refused is no addition.
+            if (!SourcesData(self.m_userDefaults).addSource(source) && self.m_userDefaults->keptChanges() == 0) {
+                if (completion)
+                    completion(false);
+                return;
+            }
             if (completion)
                 completion(true);
             self.fetchIcon(source);

@@ -26,7 +26,8 @@ public:
 
     // Discovers the source for `link` and returns at once. `completion` runs once on the main
     // queue: true when a source was found (it is then in the list, and its icon search starts
-    // right after), false when none was (nothing is stored).
+    // right after, or it is kept to be stored later), false when none was or the store refused
+    // it (nothing is stored).
     void addSource(const QString& link, std::function<void(bool)> completion = {}) const;
 
     // Searches the source's icon and stores the outcome: the icon file, or the source marked as

@@ -36,3 +36,5 @@ private:
 };
 
 TICKERLYDATAMAC_EXPORT bool operator==(const TopFeedSource& a, const TopFeedSource& b);
+
+Q_DECLARE_METATYPE(std::shared_ptr<TopFeedSource>)

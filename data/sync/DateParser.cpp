@@ -6,7 +6,9 @@
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -85,7 +87,189 @@ QString withFullYear(const QString& text)
     return text.left(year) + QLatin1StringView(yy < 50 ? "20" : "19") + text.mid(year);
 }
 
+// A strict left-to-right reader of the shapes nearly every feed writes. Any doubt (a shape,
+// name or value it does not know for certain) ends the reading; the patterns then decide.
+class CommonFormReader {
+public:
+    explicit CommonFormReader(QStringView text)
+        : m_text(text)
+    {
+    }
+
+    std::optional<QDateTime> read()
+    {
+        if (m_text.size() < 16)
+            return std::nullopt;
+        return isDigit(m_text[0]) && m_text.size() >= 19 && m_text[4] == u'-' ? readIso() : readRfc822();
+    }
+
+private:
+    bool atEnd() const { return m_at == m_text.size(); }
+    bool literal(char16_t c)
+    {
+        if (atEnd() || m_text[m_at] != c)
+            return false;
+        ++m_at;
+        return true;
+    }
+    bool word(const char* ascii)
+    {
+        const qsizetype n = qsizetype(std::strlen(ascii));
+        if (m_text.size() - m_at < n)
+            return false;
+        for (qsizetype i = 0; i < n; ++i) {
+            if (m_text[m_at + i] != QLatin1Char(ascii[i]))
+                return false;
+        }
+        m_at += n;
+        return true;
+    }
+    // Between `minDigits` and `maxDigits` digits, or -1.
+    int number(int minDigits, int maxDigits)
+    {
+        int value = 0;
+        int digits = 0;
+        while (!atEnd() && digits < maxDigits && isDigit(m_text[m_at])) {
+            value = value * 10 + (m_text[m_at++].unicode() - u'0');
+            ++digits;
+        }
+        return digits < minDigits ? -1 : value;
+    }
+    // "+hhmm" or "-hhmm", or with `colon` "+hh:mm" too, in seconds east of GMT.
+    std::optional<int> numericOffset(bool colon)
+    {
+        if (atEnd())
+            return std::nullopt;
+        const bool negative = m_text[m_at] == u'-';
+        if (!literal(u'+') && !literal(u'-'))
+            return std::nullopt;
+        const int hours = number(2, 2);
+        if (colon)
+            (void)literal(u':');
+        const int minutes = number(2, 2);
+        if (hours < 0 || minutes < 0 || hours > 23 || minutes > 59)
+            return std::nullopt;
+        const int seconds = hours * 3600 + minutes * 60;
+        return negative ? -seconds : seconds;
+    }
+
+    std::optional<QDateTime> instant(int year, int month, int day, int hour, int minute, int second, int msec, int offset) const
+    {
+        // Before 1600 the patterns' calendar is Julian in part; such dates go to them.
+        if (year < 1600 || year > 9999 || !QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59)
+            return std::nullopt;
+        const qint64 days = QDate(year, month, day).toJulianDay() - QDate(1970, 1, 1).toJulianDay();
+        const qint64 seconds = days * 86400 + hour * 3600 + minute * 60 + second - offset;
+        return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + msec, Qt::UTC);
+    }
+
+    // [Www, ]d MMM yyyy HH:mm[:ss][ zone]
+    std::optional<QDateTime> readRfc822()
+    {
+        static const char* const weekdays[] = { "Mon, ", "Tue, ", "Wed, ", "Thu, ", "Fri, ", "Sat, ", "Sun, " };
+        static const char* const months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+        if (!isDigit(m_text[0])) {
+            // The weekday is not checked against the date, as the patterns do not check it.
+            if (std::none_of(std::begin(weekdays), std::end(weekdays), [this](const char* w) { return word(w); }))
+                return std::nullopt;
+        }
+        const int day = number(1, 2);
+        if (day < 0 || !literal(u' '))
+            return std::nullopt;
+        int month = 0;
+        while (month < 12 && !word(months[month]))
+            ++month;
+        if (month == 12 || !literal(u' '))
+            return std::nullopt;
+        const int year = number(4, 4);
+        if (year < 0 || !literal(u' '))
+            return std::nullopt;
+        const int hour = number(2, 2);
+        if (hour < 0 || !literal(u':'))
+            return std::nullopt;
+        const int minute = number(2, 2);
+        if (minute < 0)
+            return std::nullopt;
+        int second = 0;
+        if (literal(u':') && (second = number(2, 2)) < 0)
+            return std::nullopt;
+        int offset = 0;
+        if (literal(u' ')) {
+            if (atEnd())
+                return std::nullopt;
+            struct Zone {
+                const char* name;
+                int hours;
+            };
+            static const Zone zones[] = { { "GMT", 0 }, { "UTC", 0 }, { "UT", 0 }, { "EST", -5 }, { "EDT", -4 },
+                { "CST", -6 }, { "CDT", -5 }, { "MST", -7 }, { "MDT", -6 }, { "PST", -8 }, { "PDT", -7 } };
+            if (m_text[m_at] == u'+' || m_text[m_at] == u'-') {
+                const auto numeric = numericOffset(false);
+                if (!numeric)
+                    return std::nullopt;
+                offset = *numeric;
+            } else {
+                const Zone* zone = std::find_if(std::begin(zones), std::end(zones), [this](const Zone& z) { return word(z.name); });
+                if (zone == std::end(zones))
+                    return std::nullopt;
+                offset = zone->hours * 3600;
+            }
+        }
+        if (!atEnd())
+            return std::nullopt;
+        return instant(year, month + 1, day, hour, minute, second, 0, offset);
+    }
+
+    // yyyy-MM-ddTHH:mm:ss[.SSS](Z|+hh:mm|+hhmm), or without fraction and zone
+    std::optional<QDateTime> readIso()
+    {
+        const int year = number(4, 4);
+        if (year < 0 || !literal(u'-'))
+            return std::nullopt;
+        const int month = number(2, 2);
+        if (month < 0 || !literal(u'-'))
+            return std::nullopt;
+        const int day = number(2, 2);
+        if (day < 0 || !literal(u'T'))
+            return std::nullopt;
+        const int hour = number(2, 2);
+        if (hour < 0 || !literal(u':'))
+            return std::nullopt;
+        const int minute = number(2, 2);
+        if (minute < 0 || !literal(u':'))
+            return std::nullopt;
+        const int second = number(2, 2);
+        if (second < 0)
+            return std::nullopt;
+        if (atEnd())
+            return instant(year, month, day, hour, minute, second, 0, 0);
+        int msec = 0;
+        if (literal(u'.') && (msec = number(3, 3)) < 0)
+            return std::nullopt;
+        int offset = 0;
+        if (!literal(u'Z')) {
+            if (atEnd())
+                return std::nullopt;
+            const auto numeric = numericOffset(true);
+            if (!numeric)
+                return std::nullopt;
+            offset = *numeric;
+        }
+        if (!atEnd())
+            return std::nullopt;
+        return instant(year, month, day, hour, minute, second, msec, offset);
+    }
+
+    QStringView m_text;
+    qsizetype m_at = 0;
+};
+
 } // namespace
+
+std::optional<QDateTime> DateParser::readCommonForm(const QString& text)
+{
+    return CommonFormReader(text).read();
+}
 
 // One configured date formatter: a locale, a pattern and GMT.
 class DateFormatter {
@@ -124,6 +308,13 @@ private:
 };
 
 std::optional<QDateTime> DateParser::parseDate(const QString& text)
+{
+    if (auto date = readCommonForm(text))
+        return date;
+    return parseDateWithPatterns(text);
+}
+
+std::optional<QDateTime> DateParser::parseDateWithPatterns(const QString& text)
 {
     const QString fullText = withFullYear(text);
     for (const DateFormatter* formatter = nextDateFormatter(); formatter; formatter = nextDateFormatter()) {

@@ -24,8 +24,15 @@ public:
     DateParser() = default;
 
     // The first reading of `text`, in UTC; nothing when no pattern reads it in any locale.
-    // Leaves both indexes at 0.
+    // Leaves both indexes at 0. The common RFC 822 and ISO 8601 shapes are read directly, to the
+    // same instant the patterns give; everything else goes through the patterns.
     std::optional<QDateTime> parseDate(const QString& text);
+
+    // Only the patterns, as parseDate reads what the direct reading does not take.
+    std::optional<QDateTime> parseDateWithPatterns(const QString& text);
+    // Only the direct reading of the common shapes: nothing for any other text, whether or not
+    // the patterns would read it.
+    static std::optional<QDateTime> readCommonForm(const QString& text);
 
     // Starts the attempts again from the first pattern in the first locale.
     void reset();

@@ -14,6 +14,8 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 // One feed document (RSS 2.0, RDF or Atom) read into the feed's title, site link, channel image
 // address and stories. The whole document is parsed inside the constructor, on the calling
@@ -52,18 +54,50 @@ public:
     static QString fixText(const QString& text, std::optional<qsizetype> maxLength = std::nullopt);
 
 private:
-    void didStartElement(const QString& name, const XmlAttributes& attributes) override;
-    void didEndElement(const QString& name) override;
-    void foundCharacters(const QString& text) override;
+    // The element names the parser looks for; every other name is `Other`.
+    enum class Name : unsigned char {
+        Other,
+        Rss,
+        Channel,
+        Item,
+        Feed,
+        Entry,
+        RdfRoot,
+        Title,
+        Link,
+        Image,
+        Url,
+        Content,
+        Description,
+        PubDate,
+        DcDate,
+        Published
+    };
+    static Name nameOf(QByteArrayView name);
 
-    bool isItemPath() const;
-    bool isPath(std::initializer_list<QStringView> path) const;
+    void didStartElementUtf8(QByteArrayView name, const char* const* attributes) override;
+    void didEndElementUtf8(QByteArrayView name) override;
+    void foundCharactersUtf8(QByteArrayView text) override;
+
+    // Where the open elements are, among the places the parser reads.
+    enum class Path : unsigned char {
+        Other,
+        Item,
+        ChannelTitle,
+        ChannelLink,
+        ChannelImageUrl,
+        FeedLink
+    };
+    Path currentPath() const;
+    std::optional<QString> currentString() const;
 
     std::shared_ptr<Source> m_source;
     bool m_isFeed = false;
 
-    QStringList elementStack;
-    std::optional<QString> currentString;
+    std::vector<Name> elementStack;
+    // The text since the last start tag, in UTF-8; none when there was none.
+    bool hasCurrentString = false;
+    std::string currentBytes;
     std::optional<QString> currentTitle;
     std::optional<Url> currentLink;
     std::optional<QString> currentDescription;

@@ -6,6 +6,7 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <string_view>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -132,25 +133,58 @@ std::optional<QString> fromData(const std::optional<QByteArray>& data)
     return QString::fromLatin1(*data);
 }
 
+namespace {
+
+bool equalsIgnoringAsciiCase(QStringView text, std::u16string_view lower)
+{
+    for (size_t i = 0; i < lower.size(); ++i) {
+        const char16_t c = text[qsizetype(i)].unicode();
+        if (c >= 0x80 || (c | 0x20) != lower[i])
+            return false;
+    }
+    return true;
+}
+
+// Where "http://[^"]+\.(jpg|jpeg|png|gif)(\?[^"]*)?", matched without regard to case, ends when
+// it starts at `from` and stays before `runEnd` (a run holds no double quote): the greedy run
+// gives back units from the right until an extension follows a dot.
+qsizetype imageLinkEnd(QStringView text, qsizetype from, qsizetype runEnd)
+{
+    static constexpr std::u16string_view extensions[] = { u"jpg", u"jpeg", u"png", u"gif" };
+    // The run after "http://" takes at least one unit.
+    for (qsizetype dot = runEnd - 4; dot >= from + 8; --dot) {
+        if (text[dot] != u'.')
+            continue;
+        for (const std::u16string_view extension : extensions) {
+            qsizetype end = dot + 1 + qsizetype(extension.size());
+            if (end > runEnd || !equalsIgnoringAsciiCase(text.mid(dot + 1), extension))
+                continue;
+            if (end < runEnd && text[end] == u'?')
+                end = runEnd;
+            return end;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
 std::optional<Url> getImageLink(const QString& text)
 {
     // The image pattern cannot cross a double quote, and within one quote-free run a match from
     // a later "http://" would also be a match from the first one. So only the first "http://"
     // of each run needs trying, which keeps the search linear on hostile pages.
-    static const Regex start(u"http://"_s, true);
-    static const Regex image(u"http://[^\"]+\\.(jpg|jpeg|png|gif)(\\?[^\"]*)?"_s, true);
-
     qsizetype from = 0;
     while (from < text.size()) {
-        const Regex::Match candidate = start.firstMatch(text, from);
-        if (candidate.start < 0)
+        const qsizetype candidate = text.indexOf(u"http://"_s, from, Qt::CaseInsensitive);
+        if (candidate < 0)
             return std::nullopt;
-        qsizetype runEnd = text.indexOf(u'"', candidate.start);
+        qsizetype runEnd = text.indexOf(u'"', candidate);
         if (runEnd < 0)
             runEnd = text.size();
-        const Regex::Match m = image.matchAt(text, candidate.start, runEnd);
-        if (m.start >= 0)
-            return Url::fromString(text.mid(m.start, m.end - m.start));
+        const qsizetype end = imageLinkEnd(text, candidate, runEnd);
+        if (end >= 0)
+            return Url::fromString(text.mid(candidate, end - candidate));
         from = runEnd + 1;
     }
     return std::nullopt;
@@ -164,6 +198,9 @@ QString fixHTMLEncodings(const QString& text)
         { u"&#34;"_s, u"\""_s }, { u"&#38;"_s, u"&"_s }, { u"&#39;"_s, u"'"_s },
         { u"&#60;"_s, u"<"_s }, { u"&#62;"_s, u">"_s }, { u"&#160;"_s, u" "_s },
     };
+    // Every change starts at an "&".
+    if (!text.contains(u'&'))
+        return text;
     QString result = text;
     for (const auto& [entity, replacement] : entities)
         result.replace(entity, replacement);

@@ -5,8 +5,10 @@
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/FeedParser.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/foundation/OperationQueue.h"
 
 #include <algorithm>
+#include <thread>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -15,7 +17,14 @@ std::shared_ptr<Sync> Sync::create()
     return std::shared_ptr<Sync>(new Sync());
 }
 
-Sync::Sync() = default;
+Sync::Sync()
+    : m_parseQueue(std::make_unique<OperationQueue>(u"Sync parsing"_s))
+{
+    const unsigned readers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    for (unsigned i = 0; i < readers; ++i)
+        m_readers.push_back(std::make_unique<OperationQueue>(u"Sync reading"_s));
+}
+
 Sync::~Sync() = default;
 
 void Sync::updateStories(std::optional<UrlSessionConfiguration> sessionConfiguration, Completion completion)
@@ -101,20 +110,62 @@ void Sync::didCompleteWithError(UrlSession&, UrlSessionDataTask& task, const std
     // The bytes of a failed download stay and are parsed with the others.
     if (error)
         ++m_failedTasks;
+    const auto data = m_dataMap.find(task.taskIdentifier());
+    const auto source = m_sourceMap.find(task.taskIdentifier());
+    if (data != m_dataMap.end() && source != m_sourceMap.end() && source->second && !m_isCancelled)
+        readAhead(data->first, data->second, source->second);
+}
+
+void Sync::readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source)
+{
+    {
+        std::lock_guard lock(m_readAheadMutex);
+        ++m_readsUnderWay;
+    }
+    OperationQueue& reader = *m_readers[m_nextReader++ % m_readers.size()];
+    reader.addOperation([self = shared_from_this(), identifier, data = std::move(data), source = std::move(source)] {
+        std::shared_ptr<FeedParser> parser;
+        if (!self->m_isCancelled)
+            parser = std::make_shared<FeedParser>(data, source);
+        std::lock_guard lock(self->m_readAheadMutex);
+        if (parser)
+            self->m_readAhead[identifier] = { data, std::move(parser) };
+        if (--self->m_readsUnderWay == 0 && self->m_gatherAfterReads) {
+            self->gatherOnParseQueue(*self->m_gatherAfterReads);
+            self->m_gatherAfterReads.reset();
+        }
+    });
+}
+
+void Sync::gatherOnParseQueue(bool failed)
+{
+    m_parseQueue->addOperation([self = shared_from_this(), failed] {
+        if (failed)
+            self->reportOnMainQueue(false);
+        else
+            self->parseStories();
+    });
 }
 
 void Sync::didBecomeInvalidWithError(UrlSession&, const std::optional<Error>&)
 {
     if (m_isCancelled)
         return;
-    if (m_failedTasks == m_totalTasks)
-        reportOnMainQueue(false);
+    // After every read-ahead, which the cleanup must not race.
+    const bool failed = m_failedTasks == m_totalTasks;
+    std::lock_guard lock(m_readAheadMutex);
+    if (m_readsUnderWay == 0)
+        gatherOnParseQueue(failed);
     else
-        parseStories();
+        m_gatherAfterReads = failed;
 }
 
 std::shared_ptr<FeedParser> Sync::parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source)
 {
+    std::optional<ReadAhead> offered;
+    offered.swap(m_offered);
+    if (offered && offered->parser->source() == source && offered->data.isSharedWith(data))
+        return offered->parser;
     return std::make_shared<FeedParser>(data, source);
 }
 
@@ -129,7 +180,15 @@ void Sync::parseStories()
         const auto source = m_sourceMap.find(identifier);
         if (source == m_sourceMap.end() || !source->second)
             continue;
+        {
+            std::lock_guard lock(m_readAheadMutex);
+            if (const auto ahead = m_readAhead.find(identifier); ahead != m_readAhead.end()) {
+                m_offered = std::move(ahead->second);
+                m_readAhead.erase(ahead);
+            }
+        }
         const auto parser = parseFeed(data, source->second);
+        m_offered.reset();
         anyFeed = anyFeed || parser->isFeed();
         if (!m_workingStories)
             m_workingStories.emplace();
@@ -169,4 +228,6 @@ void Sync::cleanup()
     m_totalTasks = 0;
     m_dataMap.clear();
     m_sourceMap.clear();
+    std::lock_guard lock(m_readAheadMutex);
+    m_readAhead.clear();
 }

@@ -15,8 +15,10 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 class FeedParser;
+class OperationQueue;
 
 // The refresh engine: downloads every source's feed at once over a session of its own, parses
 // them into stories and stores them newest first (StoredStoriesData), then tells its caller on
@@ -24,9 +26,12 @@ class FeedParser;
 //
 // Made through create() and owned by the caller; while a run is under way its session and the
 // block queued on the main queue keep it alive too. updateStories runs on the caller's thread;
-// every download callback and the parsing run on the session's delegate queue, one at a time,
-// which alone touches the maps, counters and gathered stories during a run. cancel() may come
-// from any thread. One run at a time per object.
+// every download callback runs on the session's delegate queue, one at a time, which alone
+// touches the maps and counters while downloads are under way. Each feed is read ahead, side by
+// side on reader queues of the object's own, as soon as its download completes; once the session
+// has ended and every read is done, the gathering, sorting and storing follow on a parse queue of
+// its own, one feed after another in one fixed order, as if every feed were read only then.
+// cancel() may come from any thread. One run at a time per object.
 class TICKERLYDATAMAC_EXPORT Sync : public UrlSessionDelegate, public std::enable_shared_from_this<Sync> {
 public:
     using Completion = std::function<void(bool)>;
@@ -60,7 +65,8 @@ protected:
     std::shared_ptr<UrlSession> createSession(std::optional<UrlSessionConfiguration> sessionConfiguration);
     // The download of `source`, not started; null when its link is not a URL.
     std::shared_ptr<UrlSessionDataTask> taskForSource(UrlSession& session, const std::shared_ptr<Source>& source);
-    // Reads one downloaded document. Runs on the delegate queue.
+    // Reads one downloaded document, one after another in the gathering step; the document
+    // already read ahead as its download completed is handed out rather than read again.
     virtual std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source);
 
     void didReceiveData(UrlSession& session, UrlSessionDataTask& task, const QByteArray& data) override;
@@ -84,4 +90,23 @@ private:
     int m_failedTasks = 0;
     std::unordered_map<qint64, QByteArray> m_dataMap;
     std::unordered_map<qint64, std::shared_ptr<Source>> m_sourceMap;
+    struct ReadAhead {
+        QByteArray data;
+        std::shared_ptr<FeedParser> parser;
+    };
+    void readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source);
+    void gatherOnParseQueue(bool failed);
+
+    // Feeds read ahead, by task, and the reads still under way; guarded by m_readAheadMutex.
+    std::mutex m_readAheadMutex;
+    std::unordered_map<qint64, ReadAhead> m_readAhead;
+    int m_readsUnderWay = 0;
+    // The session ended while reads were under way: the last one starts the gathering.
+    std::optional<bool> m_gatherAfterReads;
+    // Touched only on the parse queue.
+    std::optional<ReadAhead> m_offered;
+    std::unique_ptr<OperationQueue> m_parseQueue;
+    // Feeds are read ahead side by side, each reader taking every n-th download.
+    std::vector<std::unique_ptr<OperationQueue>> m_readers;
+    size_t m_nextReader = 0;
 };

@@ -103,6 +103,8 @@ TopLevelWindow* WindowController::window()
     return m_window;
 }
 
+TopLevelWindow* WindowController::existingWindow() const { return m_window; }
+
 void WindowController::setWindow(TopLevelWindow* window)
 {
     if (window == m_window)

@@ -95,6 +95,8 @@ public:
     // The window; on the first call with a window present, windowDidLoad runs once.
     TopLevelWindow* window();
     void setWindow(TopLevelWindow* window);
+    // The window as it is, without running windowDidLoad (for use while the controller is made).
+    TopLevelWindow* existingWindow() const;
     bool isWindowLoaded() const { return m_windowDidLoadSent; }
 
     ViewController* contentViewController() const { return m_contentViewController.get(); }

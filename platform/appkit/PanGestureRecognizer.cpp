@@ -121,9 +121,27 @@ static QPointF positionIn(const QWidget* view, QObject* watched, const QMouseEve
     return widget->mapTo(view, mouse->position());
 }
 
+// Whether `watched` lies in another window than `view`: a popup made with the view as its
+// parent (a context menu) is a child object, yet its drags are its own.
+static bool inOtherWindow(const QWidget* view, QObject* watched)
+{
+    auto* widget = qobject_cast<QWidget*>(watched);
+    return view && widget && widget->window() != view->window();
+}
+
 bool PanGestureRecognizer::eventFilter(QObject* watched, QEvent* event)
 {
     const bool panning = m_state == State::Began || m_state == State::Changed;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+        if (inOtherWindow(m_view, watched))
+            return false;
+        break;
+    default:
+        break;
+    }
     switch (event->type()) {
     case QEvent::ChildAdded:
         watch(static_cast<QChildEvent*>(event)->child());

@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -33,6 +34,7 @@ void ProgressIndicator::startAnimation(QObject*)
 void ProgressIndicator::stopAnimation(QObject*)
 {
     m_animating = false;
+    m_resting = false;
     // A step already scheduled sees a newer generation and ends the old chain.
     ++m_generation;
     hide();
@@ -48,6 +50,10 @@ void ProgressIndicator::step(unsigned generation)
 {
     if (!m_animating || generation != m_generation)
         return;
+    if (!isVisible()) {
+        m_resting = true;
+        return;
+    }
     m_phase = (m_phase + 1) % kSpokes;
     update();
     MainQueue::dispatchAfter(
@@ -57,6 +63,13 @@ void ProgressIndicator::step(unsigned generation)
                 self->step(generation);
         },
         this);
+}
+
+void ProgressIndicator::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_animating && std::exchange(m_resting, false))
+        step(++m_generation);
 }
 
 void ProgressIndicator::paintEvent(QPaintEvent*)

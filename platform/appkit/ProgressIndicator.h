@@ -6,7 +6,8 @@
 #include <QWidget>
 
 // A small spinning wheel that says work is under way. Shown only while animating; it turns on
-// the main queue's clock. Main thread only; owned by its parent.
+// the main queue's clock, and rests while its window is closed. Main thread only; owned by its
+// parent.
 class TICKERLYAPPKIT_EXPORT ProgressIndicator : public QWidget {
 public:
     explicit ProgressIndicator(QWidget* parent = nullptr);
@@ -25,11 +26,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void step(unsigned generation);
 
     bool m_animating = false;
+    // Animating, but out of sight: the next showing turns it again.
+    bool m_resting = false;
     unsigned m_generation = 0;
     int m_phase = 0;
     QColor m_color = QColor(255, 255, 255);

@@ -9,6 +9,7 @@
 using namespace Qt::Literals::StringLiterals;
 
 const QString windowWillCloseNotification = u"NSWindowWillCloseNotification"_s;
+const QString windowDidResizeNotification = u"NSWindowDidResizeNotification"_s;
 
 TopLevelWindow::TopLevelWindow(const Settings& settings)
     : QWidget(nullptr, Qt::Window)
@@ -79,5 +80,29 @@ bool TopLevelWindow::event(QEvent* event)
     // After closeEvent, so a subclass that refuses the close posts nothing.
     if (event->type() == QEvent::Close && event->isAccepted())
         NotificationCenter::defaultCenter().post(windowWillCloseNotification, notificationObject());
+    else if (event->type() == QEvent::Resize)
+        NotificationCenter::defaultCenter().post(windowDidResizeNotification, notificationObject());
     return handled;
+}
+
+void TopLevelWindow::addChildWindow(TopLevelWindow* child)
+{
+    if (!child || child == this)
+        return;
+    child->setParent(this, Qt::Widget);
+    child->raise();
+    child->show();
+}
+
+void TopLevelWindow::removeChildWindow(TopLevelWindow* child)
+{
+    if (!child || child->parentWidget() != this)
+        return;
+    child->hide();
+    child->setParent(nullptr, Qt::Window);
+}
+
+QList<TopLevelWindow*> TopLevelWindow::childWindows() const
+{
+    return findChildren<TopLevelWindow*>(Qt::FindDirectChildrenOnly);
 }

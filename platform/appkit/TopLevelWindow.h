@@ -2,6 +2,7 @@
 
 #include "tickerlyappkit_export.h"
 
+#include <QList>
 #include <QString>
 #include <QWidget>
 
@@ -11,6 +12,8 @@ class QMenuBar;
 // top-level window closes (after its close was accepted, before it is hidden from view).
 // The object is the window (see TopLevelWindow::notificationObject).
 TICKERLYAPPKIT_EXPORT extern const QString windowWillCloseNotification;
+// Posted on the default centre after a window's size changed; the object is the window.
+TICKERLYAPPKIT_EXPORT extern const QString windowDidResizeNotification;
 
 // A program window: a top-level widget with a content view and, on desktops without a global
 // menu, a menu bar of its own.
@@ -58,6 +61,14 @@ public:
     // Takes ownership; replaces any earlier menu bar.
     void setMenuBar(QMenuBar* menuBar);
     QMenuBar* menuBar() const { return m_menuBar; }
+
+    // A child window lies over this window's content, above it, and moves with it. Here it is
+    // embedded (a child widget placed in this window's coordinates), since not every window
+    // system lets a program place or carry a window of its own. The child stays owned by
+    // whoever owned it; removing it takes it off screen.
+    void addChildWindow(TopLevelWindow* child);
+    void removeChildWindow(TopLevelWindow* child);
+    QList<TopLevelWindow*> childWindows() const;
 
     // The identity the window posts its notifications with.
     const void* notificationObject() const { return this; }

@@ -13,6 +13,7 @@ TrackingArea::TrackingArea(const QRectF& rect, unsigned options, TrackingAreaOwn
     : m_rect(rect)
     , m_options(options)
     , m_owner(owner)
+    , m_ownerLifetime(owner ? std::weak_ptr<int>(owner->m_lifetime) : std::weak_ptr<int>())
 {
 }
 

@@ -9,12 +9,18 @@
 
 class QWidget;
 
-// What a tracking area tells when the pointer crosses its edge.
+// What a tracking area tells when the pointer crosses its edge. Areas outlive their owners
+// (the view holds them), so an owner that is gone, or being torn down, is told nothing.
 class TrackingAreaOwner {
 public:
     virtual ~TrackingAreaOwner() = default;
     virtual void mouseEntered() { }
     virtual void mouseExited() { }
+
+private:
+    friend class TrackingArea;
+    // Ends with this base, so from then on areas see the owner as gone.
+    std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
 };
 
 // A rectangle of a view (in the view's coordinates) that tells its owner when the pointer
@@ -34,7 +40,8 @@ public:
 
     QRectF rect() const { return m_rect; }
     unsigned options() const { return m_options; }
-    TrackingAreaOwner* owner() const { return m_owner; }
+    // Null once the owner is gone.
+    TrackingAreaOwner* owner() const { return m_ownerLifetime.expired() ? nullptr : m_owner; }
     // Whether the pointer is inside as far as the area has seen.
     bool isInside() const { return m_inside; }
 
@@ -43,6 +50,7 @@ private:
     QRectF m_rect;
     unsigned m_options;
     TrackingAreaOwner* m_owner;
+    std::weak_ptr<int> m_ownerLifetime;
     bool m_inside = false;
 };
 

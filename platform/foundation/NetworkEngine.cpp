@@ -33,7 +33,7 @@ NetworkEngine::NetworkEngine()
 {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     d->multi = curl_multi_init();
-    curl_multi_setopt(d->multi, CURLMOPT_MAXCONNECTS, 64L);
+    Private::configure(d->multi);
     d->thread = std::thread([p = d.get()] { p->run(); });
 }
 
@@ -77,6 +77,14 @@ void NetworkEngine::closeIdleConnections()
     d->idleClosed.wait(lock, [&] { return d->closesDone >= ticket || d->stopping; });
 }
 
+// Transfers to one host share its connections where it speaks HTTP/2. No connection cap per
+// host in libcurl: it counts every host behind one proxy as one.
+void NetworkEngine::Private::configure(CURLM* multi)
+{
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 64L);
+    curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+}
+
 void NetworkEngine::Private::run()
 {
     for (;;) {
@@ -118,7 +126,7 @@ void NetworkEngine::Private::handle(Command& command)
         // A new multi handle forgets the old one's cached connections; only done when idle.
         if (transfers.empty()) {
             CURLM* fresh = curl_multi_init();
-            curl_multi_setopt(fresh, CURLMOPT_MAXCONNECTS, 64L);
+            configure(fresh);
             CURLM* old = nullptr;
             {
                 std::lock_guard lock(mutex);
@@ -247,7 +255,8 @@ void NetworkEngine::Private::refreshHost(const QString& key)
         return;
     }
     Transfer* head = host.waiting.front();
-    if (host.active < NetworkEngine::maximumTransfersPerHost)
+    const int room = multiplexingHosts.count(key) ? NetworkEngine::maximumStreamsPerHost : NetworkEngine::maximumTransfersPerHost;
+    if (host.active < room)
         eligible.emplace(head->sequence, head);
     else
         eligible.erase(head->sequence);
@@ -305,6 +314,13 @@ void NetworkEngine::Private::release(Transfer* t)
 
 void NetworkEngine::Private::finish(Transfer* t, CURLcode code)
 {
+    long version = CURL_HTTP_VERSION_NONE;
+    if (t->easy && curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version) == CURLE_OK && version != CURL_HTTP_VERSION_NONE) {
+        if (version >= CURL_HTTP_VERSION_2_0)
+            multiplexingHosts.insert(t->hostKey);
+        else
+            multiplexingHosts.erase(t->hostKey);
+    }
     if (code == CURLE_OK && t->redirectCandidate) {
         release(t);
         redirect(t);

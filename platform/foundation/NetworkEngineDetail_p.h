@@ -13,6 +13,7 @@
 #include <map>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace NetworkDetail {
@@ -101,11 +102,13 @@ struct NetworkEngine::Private {
     // Network thread only.
     std::unordered_map<UrlSessionDataTask*, std::unique_ptr<Transfer>> transfers;
     std::unordered_map<QString, Host> hosts;
+    std::unordered_set<QString> multiplexingHosts; // last answered over HTTP/2 or later
     std::map<quint64, Transfer*> eligible; // the head of each waiting line whose host has room
     int active = 0;
     quint64 nextSequence = 1;
 
     void run();
+    static void configure(CURLM* multi);
     void handle(Command& command);
     void beginHop(Transfer* t, UrlRequest request);
     void refreshHost(const QString& key);

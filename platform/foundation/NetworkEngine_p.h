@@ -25,7 +25,10 @@ struct UrlSessionDataTask::Private {
 class NetworkEngine {
 public:
     static constexpr int maximumTransfers = 256;
+    // Transfers at once to one host: over HTTP/1.1 one a connection; over HTTP/2 a connection
+    // carries up to a hundred, so the same six connections carry six hundred.
     static constexpr int maximumTransfersPerHost = 6;
+    static constexpr int maximumStreamsPerHost = maximumTransfersPerHost * 100;
     static constexpr int maximumRedirects = 16;
 
     static NetworkEngine& instance();

@@ -28,6 +28,7 @@ struct LoopbackKey {
 std::mutex testMutex;
 
 std::map<LoopbackKey, int> loopbackMappings;
+QByteArray trustedCertificates; // a PEM file's path
 
 std::atomic<int> loopbackOnlySetting { -1 }; // -1: as the environment says
 
@@ -194,6 +195,12 @@ void UrlSessionTesting::removeLoopbackMappings()
     loopbackMappings.clear();
 }
 
+void UrlSessionTesting::trustCertificates(const QString& pemFile)
+{
+    std::lock_guard lock(testMutex);
+    trustedCertificates = pemFile.toLocal8Bit();
+}
+
 void UrlSessionTesting::setLoopbackOnly(bool on)
 {
     loopbackOnlySetting = on ? 1 : 0;
@@ -275,6 +282,16 @@ bool NetworkEngine::Private::activate(Transfer* t)
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
     if (t->connectTo)
         curl_easy_setopt(e, CURLOPT_CONNECT_TO, t->connectTo);
+    // Over TLS a second transfer to a host whose first connection is still being made waits to
+    // share it, should the host speak HTTP/2 (known once the handshake is done). Plain HTTP
+    // never multiplexes: waiting there would cost a whole answer.
+    if (wire.startsWith(u"https:"_s, Qt::CaseInsensitive))
+        curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
+    {
+        std::lock_guard lock(testMutex);
+        if (!trustedCertificates.isEmpty())
+            curl_easy_setopt(e, CURLOPT_CAINFO, trustedCertificates.constData());
+    }
     const bool onlyLoopback = loopbackOnly();
     t->loopbackOnly = onlyLoopback;
     if (onlyLoopback)

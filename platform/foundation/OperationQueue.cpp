@@ -41,12 +41,23 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_ready.push_back(std::move(state));
-        if (qsizetype(m_ready.size()) > m_idle && m_threads < maximumThreads) {
-            ++m_threads;
-            std::thread([this] { work(); }).detach();
-        } else {
+        if (!startWorkerIfNeeded())
             m_wake.notify_one();
-        }
+    }
+
+    // A worker about to wait for another queue's operations: a thread stands in for it while it
+    // waits, so waits between queues can never hold every worker with the awaited work unrun.
+    void blockingBegins()
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_blocked;
+        startWorkerIfNeeded();
+    }
+
+    void blockingEnds()
+    {
+        std::lock_guard lock(m_mutex);
+        --m_blocked;
     }
 
 private:
@@ -55,12 +66,27 @@ private:
     // Operations run before a busy queue lets the others have the worker.
     static constexpr int batch = 64;
 
+    // With the lock held.
+    bool startWorkerIfNeeded()
+    {
+        if (qsizetype(m_ready.size()) <= m_idle || m_threads - m_blocked >= maximumThreads)
+            return false;
+        ++m_threads;
+        std::thread([this] { work(); }).detach();
+        return true;
+    }
+
     void work()
     {
         for (;;) {
             StatePtr state;
             {
                 std::unique_lock lock(m_mutex);
+                // A stand-in whose waiter is back has no place left.
+                if (m_threads - m_blocked > maximumThreads) {
+                    --m_threads;
+                    return;
+                }
                 ++m_idle;
                 m_wake.wait(lock, [this] { return !m_ready.empty(); });
                 --m_idle;
@@ -114,8 +140,34 @@ private:
     std::condition_variable m_wake;
     std::deque<StatePtr> m_ready;
     int m_threads = 0;
+    int m_blocked = 0;
     qsizetype m_idle = 0;
 };
+
+namespace {
+
+// Marks a wait of the calling worker, if it is one, for as long as it lasts.
+class WorkerWait {
+public:
+    WorkerWait()
+        : m_worker(currentState != nullptr)
+    {
+        if (m_worker)
+            OperationQueueWorkers::instance().blockingBegins();
+    }
+    ~WorkerWait()
+    {
+        if (m_worker)
+            OperationQueueWorkers::instance().blockingEnds();
+    }
+    WorkerWait(const WorkerWait&) = delete;
+    WorkerWait& operator=(const WorkerWait&) = delete;
+
+private:
+    bool m_worker;
+};
+
+} // namespace
 
 OperationQueue::OperationQueue(const QString& name)
     : d(std::make_shared<State>())
@@ -136,6 +188,11 @@ OperationQueue::~OperationQueue()
         return;
     }
     std::unique_lock lock(d->mutex);
+    if (d->finished >= d->added)
+        return;
+    lock.unlock();
+    const WorkerWait wait;
+    lock.lock();
     d->changed.wait(lock, [this] { return d->finished >= d->added; });
 }
 
@@ -159,9 +216,19 @@ bool OperationQueue::isCurrent() const
 
 void OperationQueue::waitUntilAllOperationsAreFinished()
 {
-    Q_ASSERT(!isCurrent());
+    if (isCurrent()) {
+        // The running operation is one of those it would wait for: that wait would never end.
+        qWarning("OperationQueue %s: waitUntilAllOperationsAreFinished from its own operation does not wait",
+            qUtf8Printable(d->name));
+        return;
+    }
     std::unique_lock lock(d->mutex);
     const quint64 target = d->added;
+    if (d->finished >= target)
+        return;
+    lock.unlock();
+    const WorkerWait wait;
+    lock.lock();
     d->changed.wait(lock, [this, target] { return d->finished >= target; });
 }
 

@@ -29,7 +29,8 @@ public:
     // Whether the caller is running on this queue.
     bool isCurrent() const;
 
-    // Blocks until every operation added so far has run. Must not be called on the queue.
+    // Blocks until every operation added so far has run. Called from the queue's own operation it
+    // cannot wait for itself: it says so in the log and returns at once.
     void waitUntilAllOperationsAreFinished();
 
     const QString& name() const;

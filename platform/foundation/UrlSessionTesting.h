@@ -15,6 +15,10 @@ namespace UrlSessionTesting {
 TICKERLYFOUNDATION_EXPORT void mapToLoopback(const QString& scheme, const QString& host, int port, int loopbackPort);
 TICKERLYFOUNDATION_EXPORT void removeLoopbackMappings();
 
+// Trusts the certificates of the PEM file `pemFile` instead of the system's (a throwaway
+// certificate of a loopback HTTPS server); empty: the system's again.
+TICKERLYFOUNDATION_EXPORT void trustCertificates(const QString& pemFile);
+
 // Maps the hosts a file names, one a line: "<host>[:<port>] <loopback port>" (both schemes; a
 // host without a port at the schemes' default ports). Returns false when the file cannot be read
 // or a line is not understood; the other lines still apply. In test builds a program reads the

@@ -270,8 +270,11 @@ bool takeWriteLock(int fd, const QDeadlineTimer& deadline)
 } // namespace
 
 struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
+    // A change is handed the connection it runs on: a kept one may run from its destructor,
+    // when no owner of it is left to lock.
+    using Apply = std::function<bool(Connection&)>;
     struct Kept {
-        std::function<bool()> apply;
+        Apply apply;
         std::function<void(bool)> done;
     };
 
@@ -390,18 +393,22 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     }
 
     // Another process may have moved a damaged file aside and started a new one: follow it,
-    // so that every process reads and writes the same file.
+    // so that every process reads and writes the same file. A new file that could not be opened
+    // at once is tried again at the next use rather than given up for the rest of the process.
     void followReplacedFile()
     {
-        if (file.isEmpty() || !db || fileId(file) == openedId)
+        if (file.isEmpty() || (db && fileId(file) == openedId))
             return;
-        qCInfo(lcUserDefaults) << "suite" << suiteName << "was replaced by another process; reopened";
-        // Closing must neither fold the old log into the moved file's name nor delete the log
-        // by name: that name is the new file's log now.
-        int on = 1;
-        sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &on);
-        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        if (open(file) != OpenResult::Ok && !db)
+        const bool wasOpen = db != nullptr;
+        if (wasOpen) {
+            qCInfo(lcUserDefaults) << "suite" << suiteName << "was replaced by another process; reopened";
+            // Closing must neither fold the old log into the moved file's name nor delete the log
+            // by name: that name is the new file's log now.
+            int on = 1;
+            sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &on);
+            sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        }
+        if (open(file) != OpenResult::Ok && !db && wasOpen)
             qCWarning(lcUserDefaults) << "suite" << suiteName << "cannot be reopened:" << sqlite3_errstr(lastError);
     }
 
@@ -562,10 +569,11 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // Kept changes first, in order; the write lock is held.
     bool runKept()
     {
-        while (!kept.empty()) {
+        // Without a database (a replaced file not yet reopened) they stay kept for a later try.
+        while (db && !kept.empty()) {
             Kept next = std::move(kept.front());
             kept.pop_front();
-            const bool ok = next.apply();
+            const bool ok = next.apply(*this);
             if (next.done)
                 next.done(ok);
         }
@@ -576,12 +584,12 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     {
         if (kept.empty())
             return true;
-        if (!db || !takeLock(deadline))
+        if ((!db && file.isEmpty()) || !takeLock(deadline))
             return false;
         followReplacedFile();
         runKept();
         releaseLock();
-        return true;
+        return kept.empty();
     }
 
     void scheduleRetry()
@@ -603,10 +611,10 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
 
     // Runs `apply` holding the write lock, after the kept changes. When the lock stays taken,
     // the change is kept when `keep` says so.
-    Outcome change(std::function<bool()> apply, bool keep, std::function<void(bool)> done = {})
+    Outcome change(Apply apply, bool keep, std::function<void(bool)> done = {})
     {
         std::lock_guard lock(mutex);
-        if (!db)
+        if (!db && file.isEmpty())
             return Outcome::Failed;
         if (readOnly) {
             qCWarning(lcUserDefaults) << "suite" << suiteName << "can only be read; a change was refused";
@@ -627,7 +635,7 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
             followReplacedFile();
             runKept();
         }
-        const bool ok = db && apply();
+        const bool ok = db && apply(*this);
         releaseLock();
         return ok ? Outcome::Done : Outcome::Failed;
     }
@@ -716,8 +724,29 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
 // each time would cost far more than the read.
 std::shared_ptr<UserDefaults::Connection> UserDefaults::connectionFor(const QString& suiteName)
 {
+    // Made before the statics below, so that it outlives them at exit.
+    lcUserDefaults();
     static std::mutex mutex;
     static std::map<QString, std::shared_ptr<UserDefaults::Connection>> connections;
+    // Changes still kept when the process ends are written then, while every suite is still
+    // open: a kept change may itself open a handle of its suite.
+    static const struct WriteKeptAtExit {
+        ~WriteKeptAtExit()
+        {
+            std::vector<std::shared_ptr<UserDefaults::Connection>> open;
+            {
+                std::lock_guard lock(mutex);
+                for (const auto& [where, c] : connections)
+                    open.push_back(c);
+            }
+            for (const auto& c : open) {
+                std::lock_guard lock(c->mutex);
+                if (!c->retryKept(QDeadlineTimer(writeWaitLimitMs.load())))
+                    qCCritical(lcUserDefaults) << c->kept.size() << "changes to suite" << c->suiteName
+                                               << "could not be written before the end of the process";
+            }
+        }
+    } writeKeptAtExit;
     // Keyed by the location, so a test's fresh data home gets a fresh suite.
     const QString where = GroupContainer::path(suiteName).value_or(QString()) + u'\n' + suiteName;
     std::lock_guard lock(mutex);
@@ -911,25 +940,19 @@ bool UserDefaults::setValues(const QVariantMap& values)
             return false;
         rows.emplace_back(it.key(), std::move(*bytes));
     }
-    const std::weak_ptr<Connection> weak = d;
-    return d->change([weak, rows = std::move(rows)] {
-        const auto c = weak.lock();
-        return c && c->applyValues(rows);
-    }, true) == Outcome::Done;
+    return d->change([rows = std::move(rows)](Connection& c) { return c.applyValues(rows); }, true)
+        == Outcome::Done;
 }
 
 bool UserDefaults::update(const QString& key, const Updater& fn)
 {
-    return d->change([&] { return d->applyUpdate(key, fn); }, false) == Outcome::Done;
+    return d->change([&](Connection& c) { return c.applyUpdate(key, fn); }, false) == Outcome::Done;
 }
 
 UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key, Updater fn, std::function<void(bool)> done)
 {
-    const std::weak_ptr<Connection> weak = d;
-    return d->change([weak, key, fn = std::move(fn)] {
-        const auto c = weak.lock();
-        return c && c->applyUpdate(key, fn);
-    }, true, std::move(done));
+    return d->change([key, fn = std::move(fn)](Connection& c) { return c.applyUpdate(key, fn); }, true,
+        std::move(done));
 }
 
 bool UserDefaults::retryKeptChanges(std::chrono::milliseconds wait)
@@ -966,7 +989,7 @@ bool UserDefaults::keepAside(const QString& key, const QByteArray& value)
     std::lock_guard lock(d->mutex);
     if (d->lockDepth > 0)
         return d->db && d->insertKeptAside(key, value);
-    return d->change([&] { return d->transaction([&] { return d->insertKeptAside(key, value); }); }, false)
+    return d->change([&](Connection& c) { return c.transaction([&] { return c.insertKeptAside(key, value); }); }, false)
         == Outcome::Done;
 }
 

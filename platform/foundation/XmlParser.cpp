@@ -6,6 +6,7 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
@@ -14,6 +15,24 @@ XmlParserDelegate::~XmlParserDelegate() = default;
 void XmlParserDelegate::didStartElement(const QString&, const XmlAttributes&) { }
 void XmlParserDelegate::didEndElement(const QString&) { }
 void XmlParserDelegate::foundCharacters(const QString&) { }
+
+void XmlParserDelegate::didStartElementUtf8(QByteArrayView name, const char* const* atts)
+{
+    XmlAttributes attributes;
+    for (int i = 0; atts && atts[i]; i += 2)
+        attributes.append({ QString::fromUtf8(atts[i]), atts[i + 1] ? QString::fromUtf8(atts[i + 1]) : QString() });
+    didStartElement(QString::fromUtf8(name), attributes);
+}
+
+void XmlParserDelegate::didEndElementUtf8(QByteArrayView name)
+{
+    didEndElement(QString::fromUtf8(name));
+}
+
+void XmlParserDelegate::foundCharactersUtf8(QByteArrayView text)
+{
+    foundCharacters(QString::fromUtf8(text));
+}
 
 namespace {
 
@@ -39,9 +58,9 @@ void initialiseLibxml()
     });
 }
 
-QString text(const xmlChar* s, int length = -1)
+QByteArrayView view(const xmlChar* s)
 {
-    return QString::fromUtf8(reinterpret_cast<const char*>(s), length);
+    return QByteArrayView(reinterpret_cast<const char*>(s));
 }
 
 // libxml2 checks each attribute of a start tag against all those before it, so one tag with
@@ -112,7 +131,25 @@ qsizetype firstOversizedStartTag(const QByteArray& bytes)
     qsizetype tagStart = 0;
     qsizetype attributes = 0;
     const qsizetype maxTagUnits = maxStartTagBytes / u.width;
+    // In single-byte documents, runs that cannot change the state are stepped over at once.
+    const auto nextByte = [&u](qsizetype from, char byte) {
+        const void* at = std::memchr(u.data + from, byte, size_t(u.size - from));
+        return at ? static_cast<const uchar*>(at) - u.data : u.size;
+    };
     for (qsizetype i = 0; i < u.size; ++i) {
+        if (u.width == 1) {
+            if (state == State::Text)
+                i = nextByte(i, '<');
+            else if (state == State::StartTag && quote)
+                i = std::min(nextByte(i, char(quote)), tagStart + maxTagUnits + 1);
+            else if (state == State::StartTag)
+                for (const qsizetype bound = std::min(u.size, tagStart + maxTagUnits + 1);
+                     i < bound && u.data[i] != '"' && u.data[i] != '\'' && u.data[i] != '>'; ++i) { }
+            else if (state == State::Skipping)
+                i = nextByte(i, *skipTo);
+            if (i == u.size)
+                break;
+        }
         const char16_t c = u[i];
         switch (state) {
         case State::Text:
@@ -225,24 +262,20 @@ struct XmlParserCallbacks {
     static void startElement(void* ctx, const xmlChar* name, const xmlChar** atts)
     {
         XmlParser* p = self(ctx);
-        if (!live(p))
-            return;
-        XmlAttributes attributes;
-        for (int i = 0; atts && atts[i]; i += 2)
-            attributes.append({ text(atts[i]), atts[i + 1] ? text(atts[i + 1]) : QString() });
-        p->m_delegate->didStartElement(text(name), attributes);
+        if (live(p))
+            p->m_delegate->didStartElementUtf8(view(name), reinterpret_cast<const char* const*>(atts));
     }
     static void endElement(void* ctx, const xmlChar* name)
     {
         XmlParser* p = self(ctx);
         if (live(p))
-            p->m_delegate->didEndElement(text(name));
+            p->m_delegate->didEndElementUtf8(view(name));
     }
     static void characters(void* ctx, const xmlChar* ch, int len)
     {
         XmlParser* p = self(ctx);
         if (live(p))
-            p->m_delegate->foundCharacters(text(ch, len));
+            p->m_delegate->foundCharactersUtf8(QByteArrayView(reinterpret_cast<const char*>(ch), len));
     }
     static void error(void* ctx, const char*, ...)
     {

@@ -3,6 +3,7 @@
 #include "tickerlyfoundation_export.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -19,6 +20,13 @@ public:
     virtual void didEndElement(const QString& name);
     // One or more chunks per run of text; CDATA sections arrive here too.
     virtual void foundCharacters(const QString& text);
+
+    // The same events in the parser's own UTF-8, for delegates that look at few of them; by
+    // default they are converted and passed on to the ones above. `attributes` holds name and
+    // value pairs ended by a null name (a value may be null), or is null.
+    virtual void didStartElementUtf8(QByteArrayView name, const char* const* attributes);
+    virtual void didEndElementUtf8(QByteArrayView name);
+    virtual void foundCharactersUtf8(QByteArrayView text);
 };
 
 // An event-driven XML parser for documents from anywhere.

@@ -152,3 +152,23 @@ TEST(Label, EndsTheLastVisibleLineWithAnEllipsisOnlyWhileTruncating)
     label.setTruncatesLastVisibleLine(false);
     EXPECT_EQ(render(label), fitsTruncated);
 }
+
+TEST(Label, AHugeTextShowsAsItsBeginningAndMeasuresNoTallerThanThat)
+{
+    // Feed headlines have no length limit; each measure and paint would lay the whole of one
+    // out. What a label can show of it is drawn exactly as before.
+    QString huge;
+    while (huge.size() < 1000000)
+        huge += u"word "_s;
+    const qreal line = QFontMetricsF(font()).height();
+    Label label(font());
+    label.resize(120, qRound(line * 2) + 1);
+    label.setStringValue(huge.left(2000));
+    const QImage start = render(label);
+    const int shortHeight = label.intrinsicContentSize().height();
+
+    label.setStringValue(huge);
+    EXPECT_EQ(render(label), start);
+    EXPECT_LT(label.intrinsicContentSize().height(), 4 * shortHeight);
+    EXPECT_EQ(label.stringValue().size(), huge.size());
+}

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
+#include <QMenu>
 
 #include <gtest/gtest.h>
 
@@ -126,6 +127,41 @@ TEST_F(ListCellSwipe, DeletesNothingWhenTheCellIsReboundDuringTheSlideOut)
     EXPECT_TRUE(delegate.calls.isEmpty());
 }
 
+TEST_F(ListCellSwipe, APanOutlivesNoRebindingOfTheCell)
+{
+    // A refresh hands the cell another story while the pointer is still down: the rest of the
+    // drag must not throw that story away, nor leave the row half-open.
+    pointer.press({ 25, 40 });
+    pointer.move({ 75, 40 });
+    cell->setObjectValue(QVariant::fromValue(rowData(u"Other"_s)));
+    pointer.move({ 200, 40 });
+    EXPECT_EQ(cell->margin(), 0);
+    EXPECT_FALSE(cell->isRed());
+    pointer.release({ 200, 40 });
+    settle();
+    EXPECT_TRUE(delegate.calls.isEmpty());
+    EXPECT_EQ(contentX(), 0);
+
+    pointer.press({ 300, 40 });
+    pointer.move({ 250, 40 });
+    cell->setObjectValue(QVariant::fromValue(rowData(u"Third"_s)));
+    pointer.move({ 20, 40 });
+    pointer.release({ 20, 40 });
+    settle();
+    EXPECT_FALSE(cell->optionsOpen());
+    EXPECT_EQ(cell->initialSlideValue(), 0);
+
+    // The same story bound again (its picture arrived) keeps the drag going.
+    pointer.press({ 25, 40 });
+    pointer.move({ 75, 40 });
+    cell->setObjectValue(QVariant::fromValue(rowData(u"Third"_s)));
+    pointer.move({ 200, 40 });
+    EXPECT_EQ(cell->margin(), 175);
+    pointer.release({ 200, 40 });
+    settle();
+    EXPECT_EQ(delegate.calls, QStringList { u"deleted Third"_s });
+}
+
 TEST_F(ListCellSwipe, PansFromTheOpenPosition)
 {
     // The share button opens the row (the delegate hears nothing), a pan continues from there.
@@ -219,4 +255,33 @@ TEST_F(ListCellSwipe, Screenshots)
     const QImage red = save(u"red"_s);
     EXPECT_EQ(red.pixelColor(QPoint(70, 40) * red.devicePixelRatio()), rowstyle::dismissColor());
     pointer.release({ 125, 40 });
+}
+
+TEST_F(ListCellSwipe, DragsInsideTheRowsMenuAreTheMenusOwn)
+{
+    // The share menu is the row's child but a window of its own: choosing an item with the
+    // button held must neither slide the row nor throw its story away.
+    auto* menu = new QMenu(cell);
+    menu->addAction(u"Copy link"_s);
+    menu->addAction(u"Email"_s);
+    menu->popup(window.mapToGlobal(QPoint(40, 40)));
+    const auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, at, menu->mapToGlobal(at), Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(menu, &event);
+    };
+    send(QEvent::MouseButtonPress, { 5, 5 }, Qt::LeftButton);
+    for (qreal x : { 40.0, 120.0, 200.0 })
+        send(QEvent::MouseMove, { x, 10 }, Qt::LeftButton);
+    EXPECT_EQ(cell->margin(), 0);
+    send(QEvent::MouseButtonRelease, { 200, 10 }, Qt::NoButton);
+    settle();
+    EXPECT_EQ(cell->margin(), 0);
+    EXPECT_FALSE(delegate.calls.contains(u"deleted First"_s));
+    delete menu;
+
+    // The row itself still pans.
+    swipe(150);
+    settle();
+    EXPECT_EQ(delegate.calls, QStringList { u"deleted First"_s });
 }

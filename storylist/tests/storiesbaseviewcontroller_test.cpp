@@ -14,6 +14,7 @@
 #include "storylist/Preferences.h"
 #include "storylist/TodayView.h"
 #include "storylist/tests/StoryListTestSupport.h"
+#include "testsupport/RecordingWorkspace.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/Pointer.h"
 
@@ -34,17 +35,18 @@ namespace {
 
 // Opens nothing; writes down each address and whether the click report had reached the
 // server by then.
-class RecordingWorkspace : public Workspace {
+// Records what would have been opened and, with a server, whether the click report had reached
+// it by then.
+class ReportingWorkspace : public testsupport::RecordingWorkspace {
 public:
-    bool openURL(const Url& url) override
+    ReportingWorkspace()
     {
-        opened.append(url.absoluteString());
-        if (server)
-            reportedFirst.append(testsupport::waitFor(
-                [&] { return server->requestCount(u"/api/v1/stories/clicked"_s) > 0; }, 5000));
-        return true;
+        onOpen = [this](const Url&) {
+            if (server)
+                reportedFirst.append(testsupport::waitFor(
+                    [&] { return server->requestCount(u"/api/v1/stories/clicked"_s) > 0; }, 5000));
+        };
     }
-    QStringList opened;
     QList<bool> reportedFirst;
     testsupport::LoopbackServer* server = nullptr;
 };
@@ -144,7 +146,7 @@ protected:
     }
 
     testsupport::LoopbackServer server;
-    RecordingWorkspace workspace;
+    ReportingWorkspace workspace;
     RecordingPasteboard pasteboard;
     std::unique_ptr<QMenu> menu;
     const QMouseEvent* menuEvent = nullptr;
@@ -394,4 +396,22 @@ TEST_F(StoryListController, ShowsTheSpinnerWhileReloadingAndNoNewsWhenEmpty)
     appkit::layoutSubtreeIfNeeded(&window);
     testsupport::processEvents();
     EXPECT_TRUE(window.grab().save(dir + u"/list-empty.png"_s));
+}
+
+TEST_F(StoryListController, ARowPressedStaysReadWhenItsPictureArrivesLater)
+{
+    // Pictures arrive after the rows are shown and rebind their row: the press in between
+    // must not come undone.
+    ListWithHeader controller;
+    show(controller);
+    TableView* table = controller.contentView()->tableView();
+    pointer.click(pointIn(controller, 2));
+    ASSERT_EQ(stateOf(controller, 1), StoryState::Read);
+    ASSERT_EQ(appkit::opacity(cellAt(controller, 2)->contentView), 0.5);
+
+    table->reloadDataForRowIndexes({ 2 }, { 0 });
+    ASSERT_TRUE(cellAt(controller, 2)->data());
+    EXPECT_TRUE(cellAt(controller, 2)->data()->read);
+    EXPECT_EQ(appkit::opacity(cellAt(controller, 2)->contentView), 0.5);
+    EXPECT_FALSE(cellAt(controller, 3)->data()->read);
 }

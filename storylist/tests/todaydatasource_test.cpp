@@ -218,3 +218,65 @@ TEST_F(TodayDataSourceTest, ASourcesChangeInThisProcessStartsARefresh)
     EXPECT_EQ(controller.events, (QStringList { u"willReload"_s, u"didReload 0"_s }));
     EXPECT_TRUE(dataSource.didLoad);
 }
+
+TEST_F(TodayDataSourceTest, KeepsPicturesOnlyForTheStoriesItHolds)
+{
+    // A widget runs for days: pictures of stories that left the list must not pile up.
+    storeStories(3, 1);
+    TodayDataSource dataSource;
+    QImage picture(8, 8, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::green);
+    const QString held = storytest::linkNumber(1) + u"?round=1"_s;
+    dataSource.imageCache.insert(held, picture);
+    dataSource.imageCache.insert(u"http://news.example/gone"_s, picture);
+
+    dataSource.updateCurrentStories();
+    EXPECT_EQ(dataSource.imageCache.keys(), QStringList { held });
+    const auto row = dataSource.listRowViewDataFromStory(*dataSource.stories.at(1));
+    ASSERT_TRUE(row->image);
+    EXPECT_EQ(row->image->pixelColor(0, 0), QColor(Qt::green));
+
+    dataSource.removeStory(1);
+    EXPECT_TRUE(dataSource.imageCache.isEmpty());
+}
+
+TEST_F(TodayDataSourceTest, RemovingAStoryAfterTheStoreChangedUnderneathShowsTheNewList)
+{
+    // The other process stores its own refresh without telling this one; a removal here reads
+    // that list, and each row must then show the story a click on it opens.
+    const auto storeTitled = [](const QString& prefix, int count) {
+        QList<std::shared_ptr<NewsStory>> list;
+        for (int i = 0; i < count; ++i) {
+            list.append(storytest::story(u"http://news.example/"_s + prefix + QString::number(i),
+                                         100000 - i, prefix + QString::number(i)));
+        }
+        StoredStoriesData().storeStories(list);
+    };
+    struct Case {
+        const char* what;
+        bool expanded;
+        int extra, before, after;
+    };
+    const Case cases[] = {
+        { "widget collapsed", false, 0, 8, 8 },
+        { "application expanded", true, 1, 8, 12 },
+        { "application expanded, fewer than before", true, 1, 8, 4 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        storeTitled(u"old"_s, c.before);
+        TodayDataSource dataSource;
+        dataSource.setExpanded(c.expanded);
+        TableView table;
+        FakeController controller(c.extra);
+        controller.attach(table, dataSource);
+
+        // The removed story is among the new ones, so it is the store's list less that one.
+        storeTitled(u"new"_s, c.after);
+        dataSource.stories[1] = storytest::story(u"http://news.example/new1"_s, 0, u"new1"_s);
+        dataSource.removeStory(1);
+        testsupport::processEvents();
+        EXPECT_EQ(dataSource.stories.size(), c.after - 1);
+        expectRowsMatch(table, dataSource, c.extra);
+    }
+}

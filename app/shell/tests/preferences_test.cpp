@@ -7,6 +7,7 @@
 #include "platform/foundation/DistributedNotificationCenter.h"
 #include "storylist/Preferences.h"
 #include "storylist/tests/StoryListTestSupport.h"
+#include "testsupport/RecordingWorkspace.h"
 #include "testsupport/TestSupport.h"
 
 #include <QCheckBox>
@@ -25,18 +26,9 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
+using testsupport::RecordingWorkspace;
 
-// Records what would have gone to the desktop.
-class RecordingWorkspace : public Workspace {
-public:
-    bool openURL(const Url& url) override
-    {
-        opened.append(QUrl(url.absoluteString()));
-        return true;
-    }
-    QList<QUrl> opened;
-};
+namespace {
 
 class PreferencesWindow : public testing::Test {
 protected:
@@ -68,7 +60,7 @@ protected:
 
     std::shared_ptr<WindowController> shown;
     RecordingWorkspace workspace;
-    QList<QUrl>& opened = workspace.opened;
+    QStringList& opened = workspace.opened;
 };
 
 // Clicks where the checkbox takes clicks: its box.
@@ -304,10 +296,7 @@ TEST_F(PreferencesWindow, EachLinkButtonOpensItsAddressAndOnlyThat)
         u"http://tickerly.app/privacy/"_s, u"http://itunes.apple.com/app/id000000000"_s,
         u"mailto:support@velmora.app"_s,
         u"https://itunes.apple.com/us/app/tickerly/id000000000"_s };
-    QStringList openedAddresses;
-    for (const QUrl& url : opened)
-        openedAddresses.append(url.toString());
-    EXPECT_EQ(openedAddresses, addresses);
+    EXPECT_EQ(opened, addresses);
     // Buttons write no setting.
     EXPECT_EQ(storedSettings(), u"0 0 5 0 1 1"_s);
 
@@ -320,7 +309,7 @@ TEST_F(PreferencesWindow, EachLinkButtonOpensItsAddressAndOnlyThat)
     click(c->privacyButton);
     click(c->feedbackButton);
     click(c->tickerlyWebsiteButton);
-    EXPECT_EQ(opened, QList<QUrl> { QUrl(u"http://tickerly.app/"_s) });
+    EXPECT_EQ(opened, QStringList { u"http://tickerly.app/"_s });
 }
 
 TEST_F(PreferencesWindow, Screenshot)

@@ -15,6 +15,7 @@
 #include "platform/foundation/UrlSessionTesting.h"
 #include "storylist/TodayView.h"
 #include "storylist/tests/StoryListTestSupport.h"
+#include "testsupport/RecordingWorkspace.h"
 #include "testsupport/LoopbackServer.h"
 
 #include <QDir>
@@ -27,6 +28,8 @@
 using namespace Qt::Literals::StringLiterals;
 using namespace scrolltesting;
 
+using testsupport::RecordingWorkspace;
+
 namespace {
 
 // Counts the refreshes it starts, also once it is gone.
@@ -38,16 +41,6 @@ public:
         StoriesViewController::willReload(source);
     }
     std::shared_ptr<int> reloads = std::make_shared<int>(0);
-};
-
-class RecordingWorkspace : public Workspace {
-public:
-    bool openURL(const Url& url) override
-    {
-        opened.append(url.absoluteString());
-        return true;
-    }
-    QStringList opened;
 };
 
 class StoriesWindowTest : public testing::Test {

@@ -58,6 +58,40 @@ TEST(WelcomeScreen, PlaysTheWaveOnlyWhileShownAndRestartsItOnEachShow)
     testing::internal::GetCapturedStdout();
 }
 
+TEST(WelcomeScreen, RestsItsWaveWhileItsWindowIsClosed)
+{
+    VirtualTime time;
+    testing::internal::CaptureStdout();
+    QWidget window;
+    auto* welcome = new NoFeedsParentView(&window);
+    welcome->setHidden(false);
+    window.show();
+    ImageView* wave = welcome->contentView()->imageView();
+    time.advance(1.0 / 24);
+    ASSERT_TRUE(wave->images() && !wave->images()->isEmpty());
+
+    // Closed (the launch window's controller lives on): nothing is left ticking.
+    window.close();
+    time.advance(1);
+    EXPECT_EQ(time.clock.pendingCount(), 0u);
+    EXPECT_FALSE(welcome->isHidden());
+
+    // Open again: the wave plays from its first frame.
+    window.show();
+    ASSERT_TRUE(wave->images() && !wave->images()->isEmpty());
+    EXPECT_EQ(*wave->image(), imageNamed(u"Wave_00000"_s));
+    time.advance(1.0 / 24);
+    EXPECT_EQ(*wave->image(), imageNamed(u"Wave_00001"_s));
+
+    // Hidden by its owner while the window was closed: it stays still when the window opens.
+    window.close();
+    welcome->setHidden(true);
+    window.show();
+    time.advance(1);
+    EXPECT_EQ(time.clock.pendingCount(), 0u);
+    testing::internal::GetCapturedStdout();
+}
+
 TEST(WelcomeScreen, AnimatesTheFramesThatExistWhenSomeAreMissing)
 {
     const QList<QImage> some = NoFeedsView::waveFrames([](const QString& name) {

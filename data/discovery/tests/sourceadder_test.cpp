@@ -5,10 +5,14 @@
 #include "data/model/Source.h"
 #include "data/model/SourceIconData.h"
 #include "data/model/SourcesData.h"
+#include "platform/foundation/GroupContainer.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "testsupport/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -139,4 +143,19 @@ TEST_F(Adding, AFailedDiscoveryReportsFalseOnceAndChangesNothing)
     EXPECT_EQ(events.seen, QStringList { u"false"_s });
     EXPECT_EQ(SourcesData(suite).sources().size(), 1);
     EXPECT_EQ(requests("planet.test", "/"), 0);
+}
+
+TEST_F(Adding, AnAdditionTheStoreRefusesReportsFalseAndSearchesNoIcon)
+{
+    // The store's file is gone and cannot be made again, so every change is refused.
+    const QString file = *GroupContainer::path(u"adder.test"_s) + u"/Preferences/adder.test.sqlite"_s;
+    ASSERT_TRUE(QFile::rename(file, file + u".gone"_s));
+    ASSERT_TRUE(QDir().mkdir(file));
+    Events events;
+    SourceAdder(nullptr, suite).addSource(u"http://feeds.planet.test/rss"_s, events.completion());
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_FALSE(testsupport::waitFor([&] { return events.seen.size() > 1; }, 300));
+    EXPECT_EQ(events.seen, QStringList { u"false"_s });
+    EXPECT_EQ(requests("planet.test", "/"), 0);
+    QDir().rmdir(file);
 }

@@ -121,3 +121,54 @@ TEST(DateParser, SurvivesTheDatesOfTheCorpus)
         GTEST_SKIP() << "no corpus at " << testsupport::corpusPath().toStdString();
     EXPECT_GT(read, seen / 2);
 }
+
+TEST(DateParser, ReadsCommonShapesDirectlyExactlyAsThePatternsDo)
+{
+    // Every date of the real-world feeds and of our golden feeds, the cases above, and the edges
+    // of each shape the direct reading takes: where it reads a date, the patterns read the same
+    // instant.
+    QStringList texts;
+    for (const DateCase& c : dateCases)
+        texts << QString::fromUtf16(c.text);
+    texts << u"Tue, 10 Jun 2003 04:00:00 Z"_s << u"Tue, 10 Jun 2003 04:00:00 UTC"_s << u"Sun, 11 Jan 2015 04:00:00 EDT"_s
+          << u"Sun, 12 Jul 2015 04:00:00 EST"_s << u"Sun, 12 Jul 2015 04:00:00 CDT"_s << u"Sun, 11 Jan 2015 04:00 MST"_s
+          << u"Sun, 12 Jul 2015 04:00:59 MDT"_s << u"Sun, 12 Jul 2015 23:59:59 CST"_s << u"Tue, 10 Jun 2003 04:00:00 +0530"_s
+          << u"Tue, 10 Jun 2003 04:00:00 -2359"_s << u"Tue, 10 Jun 2003 04:00:00 +2400"_s << u"Tue, 10 Jun 2003 04:00:00 +01:00"_s
+          << u"29 Feb 2000 04:00:00 GMT"_s << u"29 Feb 2001 04:00:00 GMT"_s << u"31 Dec 1600 23:59:59 GMT"_s
+          << u"Sun, 1 Jan 9999 00:00 PST"_s << u"Tue, 10 Jun 2003 24:00:00 GMT"_s << u"Tue, 10 Jun 2003 04:60:00 GMT"_s
+          << u"Tue, 10 Jun 2003 04:00:60 GMT"_s << u"Tue,10 Jun 2003 04:00:00 GMT"_s << u"Tue, 10 jun 2003 04:00:00 GMT"_s
+          << u"Tue, 10 Jun 2003 04:00:00 gmt"_s << u"Tue, 10 Jun 2003 04:00:00 GMT+1"_s << u"10 Jun 20030 04:00:00 GMT"_s
+          << u"2019-02-16T07:00:00.000+05:30"_s << u"2019-02-16T07:00:00.123-0800"_s << u"2019-02-16T07:00:00.1Z"_s
+          << u"2019-02-16T07:00:00.1234Z"_s << u"2019-02-16T07:00:00.123"_s << u"2019-02-29T07:00:00Z"_s
+          << u"2019-12-31T23:59:59+00:00"_s << u"2019-12-31T23:59:59-00:00"_s << u"2019-12-31T23:59:59+14:00"_s
+          << u"2019-12-31T23:59:59+1400"_s << u"2019-12-31T23:59:59+01"_s << u"2019-12-31 23:59:59Z"_s
+          << u"2019-1-31T23:59:59Z"_s << u"2019-12-31T23:59:59z"_s << u"1599-12-31T23:59:59Z"_s;
+    const QRegularExpression element(u"<(pubDate|dc:date|published)>([^<]*)</"_s);
+    int corpusDates = 0;
+    for (const QString& root : { testsupport::corpusPath(), testsupport::sourcePath(u"data/sync/tests/data/feeds"_s) }) {
+        QDirIterator files(root, { u"*.xml"_s }, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString text = QString::fromUtf8(testsupport::readFile(files.next()));
+            for (auto it = element.globalMatch(text); it.hasNext(); ++corpusDates)
+                texts << it.next().captured(2).trimmed(); // as a feed item keeps it
+        }
+    }
+    DateParser parser;
+    int direct = 0;
+    for (const QString& text : texts) {
+        const auto fast = DateParser::readCommonForm(text);
+        const auto patterns = parser.parseDateWithPatterns(text);
+        if (!fast)
+            continue;
+        ++direct;
+        ASSERT_TRUE(patterns) << text.toStdString() << " read directly as " << fast->toString(Qt::ISODateWithMs).toStdString();
+        EXPECT_EQ(fast->toMSecsSinceEpoch(), patterns->toMSecsSinceEpoch())
+            << text.toStdString() << ": " << fast->toString(Qt::ISODateWithMs).toStdString() << " against "
+            << patterns->toString(Qt::ISODateWithMs).toStdString();
+        EXPECT_EQ(fast->timeSpec(), patterns->timeSpec()) << text.toStdString();
+        EXPECT_EQ(parser.parseDate(text), fast) << text.toStdString();
+    }
+    // The direct reading is only worth having if it takes nearly all real dates.
+    EXPECT_GT(corpusDates, 0);
+    EXPECT_GT(direct, corpusDates * 3 / 4) << direct << " of " << texts.size();
+}

@@ -119,9 +119,10 @@ TEST(StringPatterns, GetImageLinkFindsOnlyPlainHttpImages)
 TEST(StringPatterns, GetImageLinkAgreesWithASearchOfTheWholeText)
 {
     const QString pieces[] = { u"http://"_s, u"HTTP://"_s, u".jpg"_s, u".PNG"_s, u".gif"_s, u"\""_s,
-        u"?"_s, u"a"_s, u"."_s, u" "_s, u"/"_s };
+        u"?"_s, u"a"_s, u"."_s, u" "_s, u"/"_s, u"jpeg"_s, u"JpEg"_s, u"jp"_s, u"g"_s, u"\u0130"_s, u"\uFB01"_s,
+        u"\u00E9"_s, u"\n"_s, u"hTtP:/"_s };
     QRandomGenerator random(13);
-    for (int round = 0; round < 4000; ++round) {
+    for (int round = 0; round < 20000; ++round) {
         QString text;
         const int count = random.bounded(12);
         for (int i = 0; i < count; ++i)

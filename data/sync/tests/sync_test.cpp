@@ -244,6 +244,49 @@ TEST_F(SyncTest, CancelledWhileParsingStoresWhatWasReadWithoutReporting)
 }
 
 namespace {
+// Reads the feed of `swapped` from other bytes than those downloaded.
+class SwappingSync : public Sync {
+public:
+    static std::shared_ptr<SwappingSync> make() { return std::shared_ptr<SwappingSync>(new SwappingSync()); }
+    QString swapped;
+    QByteArray replacement;
+    std::atomic<int> calls = 0;
+
+protected:
+    std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source) override
+    {
+        ++calls;
+        return Sync::parseFeed(source->link() == swapped ? replacement : data, source);
+    }
+};
+} // namespace
+
+// Feeds are read as their downloads complete, yet every feed still passes the parsing step once,
+// and what that step is given decides: a feed read ahead is only handed out for its own bytes.
+TEST_F(SyncTest, FeedsReadAheadStillPassTheParsingStep)
+{
+    for (int i = 0; i < 12; ++i) {
+        const QString path = u"/f%1"_s.arg(i);
+        server.reply(path, ok(feed({ { u"http://f%1/1"_s.arg(i), 1000 + i }, { u"http://f%1/2"_s.arg(i), 5 } })));
+        addSource(server.url(path));
+    }
+    auto sync = SwappingSync::make();
+    sync->swapped = server.url(u"/f3"_s);
+    sync->replacement = feed({ { u"http://swapped/1"_s, 2000 } });
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    EXPECT_TRUE(outcome.success);
+    EXPECT_EQ(sync->calls, 12);
+    const QStringList stored = storedLinks();
+    ASSERT_EQ(stored.size(), 23);
+    EXPECT_EQ(stored.first(), u"http://swapped/1"_s);
+    EXPECT_EQ(stored[1], u"http://f11/1"_s);
+    EXPECT_FALSE(stored.contains(u"http://f3/1"_s));
+    expectIdle(*sync);
+}
+
+namespace {
 // While alive, reading a stored source first runs `hook`.
 class SourceReadingHook {
 public:

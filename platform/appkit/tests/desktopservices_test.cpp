@@ -6,6 +6,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
 
+#include "testsupport/RecordingWorkspace.h"
 #include "testsupport/TestSupport.h"
 
 #include <QClipboard>
@@ -18,17 +19,9 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
+using testsupport::RecordingWorkspace;
 
-class RecordingWorkspace : public Workspace {
-public:
-    bool openURL(const Url& url) override
-    {
-        opened.append(url.absoluteString());
-        return true;
-    }
-    QStringList opened;
-};
+namespace {
 
 } // namespace
 
@@ -90,6 +83,34 @@ TEST(DesktopServices, TheWheelShowsAndTurnsOnlyWhileAnimating)
     EXPECT_FALSE(wheel->isVisible());
     EXPECT_FALSE(wheel->isAnimating());
     clock.advance(1);
+    MainQueue::setClock(nullptr);
+}
+
+TEST(DesktopServices, TheWheelRestsWhileItsWindowIsClosed)
+{
+    VirtualClock clock;
+    MainQueue::setClock(&clock);
+    QWidget window;
+    auto* wheel = new ProgressIndicator(&window);
+    wheel->startAnimation();
+    clock.advance(1);
+    EXPECT_EQ(clock.pendingCount(), 0u) << "not turning before its window shows";
+    window.show();
+    const int shown = wheel->phase();
+    clock.advance(1.0 / 12);
+    EXPECT_NE(wheel->phase(), shown);
+
+    window.close();
+    clock.advance(1);
+    EXPECT_EQ(clock.pendingCount(), 0u);
+    EXPECT_TRUE(wheel->isAnimating());
+    const int closed = wheel->phase();
+    window.show();
+    clock.advance(1.0 / 12);
+    EXPECT_NE(wheel->phase(), closed) << "turning again";
+    wheel->stopAnimation();
+    clock.advance(1);
+    EXPECT_EQ(clock.pendingCount(), 0u);
     MainQueue::setClock(nullptr);
 }
 

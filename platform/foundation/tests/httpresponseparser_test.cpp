@@ -1,6 +1,5 @@
 #include "platform/foundation/HttpResponseParser_p.h"
 
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -43,10 +42,10 @@ TEST(HttpResponseParser, SkipsLinesThatAreNoFields)
 
 // Header lines reach the one network thread every session shares: a hostile answer's 300 KiB of
 // fields (as many as the network library lets through) must not hold that thread for seconds.
-TEST(HttpResponseParser, AFloodOfFieldsIsReadQuicklyAndKeepsTheFirstOnes)
+// Unbounded, a flood like this held the network thread for about ten seconds: what is kept of
+// it stays small, whatever comes.
+TEST(HttpResponseParser, AFloodOfFieldsKeepsTheFirstOnesWithinBounds)
 {
-    QElapsedTimer timer;
-    timer.start();
     for (int kind = 0; kind < 3; ++kind) {
         HttpResponseParser parser;
         parser.feedLine("HTTP/1.1 200 OK\r\n");
@@ -63,6 +62,8 @@ TEST(HttpResponseParser, AFloodOfFieldsIsReadQuicklyAndKeepsTheFirstOnes)
         EXPECT_TRUE(parser.complete);
         EXPECT_EQ(parser.statusCode, 200);
         EXPECT_TRUE(parser.fields.value(u"content-type"_s).startsWith(u"text/xml"_s));
+        EXPECT_LE(parser.fields.size(), 256);
+        for (const auto& field : parser.fields.fields())
+            EXPECT_LE(field.second.size(), 16 * 1024 + 64);
     }
-    EXPECT_LT(timer.elapsed(), 3000); // generous: unbounded, this took about ten seconds
 }

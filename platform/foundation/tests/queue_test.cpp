@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -228,4 +229,44 @@ TEST(OperationQueue, ManyQueuesShareABoundedSetOfThreadsAndStaySerial)
     EXPECT_EQ(overlaps.load(), 0);
     EXPECT_LE(threads.size(), 32u);
     EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
+}
+
+TEST(OperationQueue, OperationsWaitingOnOtherQueuesNeverHoldUpThePool)
+{
+    // More operations than the pool has threads wait on a queue that cannot finish yet, some by
+    // waiting on it, some by destroying a queue whose operation waits on it.
+    std::promise<void> open;
+    const std::shared_future<void> opened = open.get_future().share();
+    OperationQueue gate;
+    gate.addOperation([opened] { opened.wait_for(std::chrono::seconds(30)); });
+    std::vector<std::unique_ptr<OperationQueue>> waiters;
+    for (int i = 0; i < 40; ++i) {
+        waiters.push_back(std::make_unique<OperationQueue>());
+        waiters.back()->addOperation([&gate, i] {
+            if (i % 2 == 0) {
+                gate.waitUntilAllOperationsAreFinished();
+                return;
+            }
+            auto inner = std::make_unique<OperationQueue>();
+            inner->addOperation([&gate] { gate.waitUntilAllOperationsAreFinished(); });
+            inner.reset();
+        });
+    }
+    std::atomic<bool> ran { false };
+    OperationQueue other;
+    other.addOperation([&] { ran = true; });
+    EXPECT_TRUE(waitFor([&] { return ran.load(); }, 5000));
+    open.set_value();
+    for (auto& queue : waiters)
+        queue->waitUntilAllOperationsAreFinished();
+
+    // On its own queue the wait cannot end; it returns instead of hanging.
+    std::atomic<bool> returned { false };
+    other.addOperation([&] {
+        other.addOperation([] { });
+        other.waitUntilAllOperationsAreFinished();
+        returned = true;
+    });
+    other.waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(returned.load());
 }

@@ -11,6 +11,8 @@
 //                                                 prints "<persistent> <read-only> <value> <set>")
 //   store_helper hog <suite> <key>               (rewrites a large value back to back; prints
 //                                                 "running" after the first; stops after a minute)
+//   store_helper keep-at-exit <suite> <key> <value> (sets while the lock is taken elsewhere;
+//                                                 prints "kept", ends after a line)
 //   store_helper post <name> <object>
 //   store_helper observe <name>                  (prints "ready", then what arrives)
 
@@ -190,6 +192,20 @@ int observe(const QStringList& args)
     return 0;
 }
 
+// A change kept because the lock stayed taken is still written when the process ends.
+int keepAtExit(const QStringList& args)
+{
+    UserDefaults defaults(args.value(0));
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(150));
+    if (defaults.set(args.value(1), args.value(2)) || defaults.keptChanges() != 1)
+        return 2;
+    std::printf("kept\n");
+    std::fflush(stdout);
+    waitForLine();
+    UserDefaults::setWriteWaitLimit(std::chrono::seconds(20));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -207,6 +223,7 @@ int main(int argc, char** argv)
         { u"read-only-probe"_s, &readOnlyProbe },
         { u"post"_s, &post },
         { u"observe"_s, &observe },
+        { u"keep-at-exit"_s, &keepAtExit },
     };
     if (const auto it = commands.find(command); it != commands.end())
         return it->second(args);

@@ -338,6 +338,64 @@ TEST(UserDefaults, AChangeThatCannotGetTheLockIsKeptAndWrittenLaterInOrder)
     EXPECT_EQ(defaults.string(u"held"_s), u"by helper"_s);
 }
 
+TEST(UserDefaults, AChangeStillKeptWhenTheProcessEndsIsWrittenThen)
+{
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+    auto keeper = startHelper({ u"keep-at-exit"_s, suite, u"late"_s, u"kept"_s });
+    ASSERT_EQ(readLine(*keeper), u"kept"_s);
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    keeper->write("end\n");
+    ASSERT_TRUE(finishedOk(*keeper));
+    EXPECT_EQ(UserDefaults(suite).string(u"late"_s), u"kept"_s);
+}
+
+// The file another process put in place could not be opened at the first try: the suite opens
+// it at a later use instead of staying closed.
+TEST(UserDefaults, AReplacedFileThatCannotBeOpenedAtOnceIsOpenedLater)
+{
+    UserDefaults here(suite);
+    ASSERT_TRUE(here.set(u"k"_s, 1));
+    const QString path = databasePath(suite);
+    ASSERT_TRUE(QFile::rename(path, path + u".old"_s));
+    QFile::remove(path + u"-wal"_s);
+    QFile::remove(path + u"-shm"_s);
+    ASSERT_TRUE(QDir().mkdir(path));
+    EXPECT_FALSE(here.value(u"k"_s).isValid());
+    EXPECT_FALSE(here.set(u"k"_s, 2));
+    ASSERT_TRUE(QDir().rmdir(path));
+    EXPECT_TRUE(here.set(u"k"_s, 3));
+    EXPECT_EQ(here.integer(u"k"_s), 3);
+}
+
+// A change kept while another process held the lock stays kept while the replaced file cannot
+// be opened, and lands once it can.
+TEST(UserDefaults, AKeptChangeWaitsForAReplacedFileThatCannotBeOpenedYet)
+{
+    WaitLimit limit(150);
+    UserDefaults here(suite);
+    ASSERT_TRUE(here.set(u"k"_s, 1));
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+    EXPECT_FALSE(here.set(u"k"_s, 2));
+    ASSERT_EQ(here.keptChanges(), 1);
+
+    const QString path = databasePath(suite);
+    ASSERT_TRUE(QFile::rename(path, path + u".old"_s));
+    QFile::remove(path + u"-wal"_s);
+    QFile::remove(path + u"-shm"_s);
+    ASSERT_TRUE(QDir().mkdir(path));
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    EXPECT_FALSE(here.retryKeptChanges(std::chrono::seconds(5)));
+    EXPECT_EQ(here.keptChanges(), 1);
+
+    ASSERT_TRUE(QDir().rmdir(path));
+    EXPECT_TRUE(here.retryKeptChanges(std::chrono::seconds(5)));
+    EXPECT_EQ(here.integer(u"k"_s), 2);
+}
+
 TEST(UserDefaults, ThreeProcessesMakingFiveHundredAdditionsEachLoseNone)
 {
     constexpr int count = 500;

@@ -1,0 +1,124 @@
+#include "app/sources/PopularCollectionViewItem.h"
+
+#include "app/shell/Style.h"
+#include "app/sources/AddButton.h"
+#include "app/sources/PopularPanel.h"
+#include "data/model/SourceIconData.h"
+#include "data/model/SourcesData.h"
+#include "platform/appkit/ImageNamed.h"
+#include "storylist/ViewKit.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+std::shared_ptr<TopFeedSource> feedOf(const QVariant& value)
+{
+    return value.metaType() == QMetaType::fromType<std::shared_ptr<TopFeedSource>>()
+        ? value.value<std::shared_ptr<TopFeedSource>>()
+        : nullptr;
+}
+
+bool isStored(const Source& source, const QList<std::shared_ptr<Source>>& sources)
+{
+    return std::any_of(sources.cbegin(), sources.cend(),
+        [&source](const std::shared_ptr<Source>& stored) { return stored && *stored == source; });
+}
+
+} // namespace
+
+QImage IconForSourceTransformer::transformedValue(const QVariant& value) const
+{
+    if (const auto feed = feedOf(value)) {
+        QImage icon = SourceIconData::iconForSource(*feed->source());
+        if (!icon.isNull())
+            return icon;
+    }
+    return imageNamed(u"story-placeholder"_s);
+}
+
+std::optional<bool> SourceIsAddedTransformer::transformedValue(const QVariant& value) const
+{
+    const auto feed = feedOf(value);
+    if (!feed)
+        return std::nullopt;
+    return isStored(*feed->source(), SourcesData().sources());
+}
+
+PopularCollectionViewItem::PopularCollectionViewItem() = default;
+
+std::unique_ptr<PopularCollectionViewItem> PopularCollectionViewItem::copy() const
+{
+    return std::make_unique<PopularCollectionViewItem>();
+}
+
+std::shared_ptr<TopFeedSource> PopularCollectionViewItem::feed() const
+{
+    return feedOf(representedObject());
+}
+
+void PopularCollectionViewItem::setRepresentedObject(const QVariant& object)
+{
+    CollectionViewItem::setRepresentedObject(object);
+    if (isViewLoaded())
+        refreshBindings();
+}
+
+QWidget* PopularCollectionViewItem::loadView()
+{
+    auto* cell = new PopularCollectionCell;
+    m_iconView = new ImageView;
+    // Feed titles come from outside: the label paints them as plain text, cut at the end.
+    m_titleLabel = new Label(style::controlFont(), style::white(0.2));
+    m_titleLabel->setWraps(false);
+    m_titleLabel->setTruncatesLastVisibleLine(true);
+    m_titleLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    auto* button = new AddButton;
+    button->setFocusPolicy(Qt::NoFocus);
+    const LayoutViews views { { u"icon"_s, m_iconView }, { u"title"_s, m_titleLabel },
+        { u"add"_s, button } };
+    addSubviews(cell, views.values());
+    constraints(cell, u"|-8-[icon(28)]"_s, u"|-8-[icon(28)]-8-[title]-8-[add(64)]-8-|"_s, views);
+    constraint(cell, m_titleLabel, LayoutAttribute::CenterY, LayoutRelation::Equal, m_iconView,
+        LayoutAttribute::CenterY);
+    constraints(cell, u"|-11-[add(22)]"_s, std::nullopt, views);
+    button->awakeFromNib();
+    QObject::connect(button, &Control::action, this, [this](Control* sender) { add(sender); });
+    m_addButton = button;
+    return cell;
+}
+
+void PopularCollectionViewItem::viewDidLoad()
+{
+    CollectionViewItem::viewDidLoad();
+    m_bound = static_cast<bool>(m_addButton);
+    refreshBindings();
+}
+
+void PopularCollectionViewItem::refreshBindings()
+{
+    if (m_iconView)
+        m_iconView->setImage(IconForSourceTransformer().transformedValue(representedObject()));
+    if (m_titleLabel) {
+        const auto shown = feed();
+        m_titleLabel->setStringValue(shown ? shown->source()->title() : QString());
+    }
+    // No value (not a popular feed) leaves the button as it was.
+    if (m_bound && m_addButton) {
+        if (const auto added = SourceIsAddedTransformer().transformedValue(representedObject()))
+            m_addButton->setAdded(*added);
+    }
+}
+
+void PopularCollectionViewItem::add(QObject*)
+{
+    SourcesData store;
+    const auto shown = feed();
+    if (!shown)
+        return;
+    const std::shared_ptr<Source>& source = shown->source();
+    if (isStored(*source, store.sources()))
+        store.removeSource(*source);
+    else
+        store.addSource(source);
+}

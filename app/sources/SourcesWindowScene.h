@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class TopLevelWindow;
+
+// The initial scene of the storyboard "Sources": a SourcesWindowController over `window`, with
+// the sources list as its content and, in the band above the list, the search field, the
+// spinner and the buttons to the stories and preferences windows, outlets connected.
+std::shared_ptr<QObject> sourcesWindowScene(TopLevelWindow* window);
+
+// Registers the storyboard `name` with that scene and the popular-feeds panel's scenes.
+void registerSourcesStoryboard(const QString& name, std::function<TopLevelWindow*()> makeWindow);

@@ -1,0 +1,341 @@
+#include "app/shell/Application.h"
+#include "app/shell/Storyboards.h"
+#include "app/sources/PopularCollectionViewItem.h"
+#include "app/sources/PopularPanel.h"
+#include "app/sources/SourceRowView.h"
+#include "app/sources/SourcesView.h"
+#include "app/sources/SourcesViewController.h"
+#include "app/sources/SourcesWindowController.h"
+#include "app/sources/tests/SourcesTesting.h"
+#include "data/discovery/tests/DiscoveryTestSupport.h"
+#include "data/discovery/tests/SearchStandIn.h"
+#include "data/model/Shared.h"
+#include "data/model/TopFeedsData.h"
+#include "platform/appkit/ProgressIndicator.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFocusEvent>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using sourcestesting::shownNames;
+using sourcestesting::SoundRecorder;
+
+namespace {
+
+// The sources window of the application, in a world of loopback sites: "feeds.planet.test/rss"
+// is a feed of the site "planet.test", which has a red icon; "dull.test" has no feed at all.
+class SourcesWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        registerApplicationStoryboards();
+        SearchStandIn::installKey("Qzb3RlZC1rZXktZm9yLXRlc3RzLW9ubHktMDEyMzQ1A");
+        search.answer([](const QString&) { return SearchStandIn::results({}); });
+        for (const auto& host : { u"feeds.planet.test"_s, u"planet.test"_s, u"dull.test"_s })
+            UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
+        server.reply(
+            u"/rss"_s, testsupport::bodyReply(discoverytest::rss("Planet", "http://planet.test/")));
+        discoverytest::serveSitePages(server, "planet.test", Qt::red);
+    }
+    void TearDown() override
+    {
+        QApplication::closeAllWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        UrlSessionTesting::closeIdleConnections();
+        UrlSessionTesting::removeLoopbackMappings();
+    }
+
+    void open()
+    {
+        application.openSourcesWindow();
+        controller = controllerCast<SourcesWindowController>(application.sourcesWindowController());
+        ASSERT_TRUE(controller);
+        window = controller->window();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        bar = controller->searchBar();
+        ASSERT_TRUE(bar);
+        table = controller->listViewController()->tableView();
+    }
+    // Types `text` into the field from a click on it, and presses Return.
+    void typeAndReturn(const QString& text)
+    {
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+        QTest::keyClicks(bar, text);
+        QTest::keyClick(bar, Qt::Key_Return);
+    }
+    QRect panelFrame() const { return controller->popularWindowController()->window()->geometry(); }
+    QRect barFrame() const { return QRect(bar->mapTo(window, QPoint(0, 0)), bar->size()); }
+
+    testsupport::LoopbackServer server;
+    SearchStandIn search { server };
+    Application application;
+    std::shared_ptr<SourcesWindowController> controller;
+    TopLevelWindow* window = nullptr;
+    SearchBar* bar = nullptr;
+    TableView* table = nullptr;
+    SoundRecorder sounds;
+};
+
+} // namespace
+
+TEST(PopularWindowFrame, IsCentredOnTheWindowRightBelowTheSearchBar)
+{
+    EXPECT_EQ(popularWindowFrame(QSize(600, 680), QRect(14, 40, 400, 24)), QRect(40, 64, 520, 250));
+    EXPECT_EQ(popularWindowFrame(QSize(541, 420), QRect(14, 30, 300, 26)), QRect(10, 56, 520, 250));
+}
+
+TEST_F(SourcesWindow, ClickTypeReturnAddsTheSourceWithASoundAndItsRowShowsItsIcon)
+{
+    open();
+    EXPECT_EQ(bar->placeholderText(), u"Add a feed: type its address or search words"_s);
+    EXPECT_EQ(table->numberOfRows(), 0);
+
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    ASSERT_TRUE(controller->popularWindowController());
+    EXPECT_TRUE(bar->hasFocus());
+    QTest::keyClicks(bar, u"http://feeds.planet.test/rss"_s);
+    QTest::keyClick(bar, Qt::Key_Return);
+    // The panel goes as soon as editing ends; the spinner turns while the source is looked for.
+    EXPECT_FALSE(controller->popularWindowController());
+    EXPECT_TRUE(controller->spinner()->isAnimating());
+    EXPECT_TRUE(controller->spinner()->isVisible());
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return !sounds.played.isEmpty(); }));
+    EXPECT_EQ(sounds.played, QStringList { u"Add feed.wav"_s });
+    EXPECT_EQ(bar->text(), QString());
+    EXPECT_FALSE(controller->spinner()->isAnimating());
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
+    auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
+    ASSERT_TRUE(cell);
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        const auto icon = cell->contentView()->icon()->image();
+        return icon && !icon->isNull()
+            && QColor(icon->pixel(icon->width() / 2, icon->height() / 2)) == QColor(Qt::red);
+    }));
+}
+
+TEST_F(SourcesWindow, SearchWordsAreHandedOverUntrimmedAndFindTheFeedThroughTheWebSearch)
+{
+    search.answer([](const QString& words) {
+        return SearchStandIn::results(words.contains(u"planet"_s)
+                ? QStringList { u"http://feeds.planet.test/rss"_s }
+                : QStringList {});
+    });
+    open();
+    typeAndReturn(u"planet news "_s);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !sounds.played.isEmpty(); }));
+    EXPECT_EQ(search.searches(), QStringList { u"planet news "_s });
+    EXPECT_EQ(bar->text(), QString());
+    ASSERT_EQ(SourcesData().sources().size(), 1);
+    EXPECT_EQ(SourcesData().sources()[0]->title(), u"Planet"_s);
+}
+
+TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
+{
+    open();
+    auto* view = controller->listViewController()->contentView();
+    typeAndReturn(u"http://dull.test/"_s);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    EXPECT_EQ(view->errorLabel()->text(), u"No feed was found there"_s);
+    EXPECT_EQ(bar->text(), u"http://dull.test/"_s);
+    // In place, the banner leaves the field and the window's buttons whole.
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
+    for (const QWidget* below : bar->parentWidget()->findChildren<QWidget*>(
+             Qt::FindDirectChildrenOnly)) {
+        if (below->isVisible()) {
+            EXPECT_LT(view->errorLabel()->geometry().bottom(), below->mapTo(view, QPoint(0, 0)).y())
+                << below->metaObject()->className();
+        }
+    }
+    EXPECT_TRUE(sounds.played.isEmpty());
+    EXPECT_TRUE(SourcesData().sources().isEmpty());
+
+    // Return on an empty field adds nothing.
+    bar->clear();
+    const auto requests = server.requests().size();
+    QTest::keyClick(bar, Qt::Key_Return);
+    EXPECT_FALSE(controller->spinner()->isAnimating());
+    testsupport::processEvents();
+    EXPECT_EQ(server.requests().size(), requests);
+}
+
+TEST_F(SourcesWindow, ThePanelHangsUnderTheFieldWhileItHasTheFocusAndLeavesItThere)
+{
+    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
+        7, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)) });
+    open();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    const auto panel = controller->popularWindowController();
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(panel->window()->isVisible());
+    EXPECT_EQ(panel->window()->parentWidget(), window);
+    EXPECT_EQ(panelFrame(), popularWindowFrame(window->size(), barFrame()));
+    EXPECT_EQ(panelFrame().size(), QSize(520, 250));
+    EXPECT_EQ(panelFrame().top(), barFrame().bottom() + 1);
+
+    // Focused again while it is shown: the same panel.
+    QFocusEvent again(QEvent::FocusIn, Qt::OtherFocusReason);
+    QApplication::sendEvent(bar, &again);
+    EXPECT_EQ(controller->popularWindowController(), panel);
+
+    // A click on a feed's add button adds it and leaves the field editing.
+    auto* content = qobject_cast<PopularViewController*>(panel->contentViewController());
+    auto* item
+        = qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(0));
+    ASSERT_TRUE(item);
+    QTest::mouseClick(item->addButton(), Qt::LeftButton, {}, item->addButton()->rect().center());
+    EXPECT_TRUE(bar->hasFocus());
+    EXPECT_EQ(controller->popularWindowController(), panel);
+    EXPECT_EQ(SourcesData().sources().size(), 1);
+
+    // Resized: the panel is placed again.
+    window->resize(760, 600);
+    testsupport::processEvents();
+    EXPECT_EQ(panelFrame(), QRect((window->width() - 520) / 2, barFrame().bottom() + 1, 520, 250));
+
+    // Switching to another program is no end of editing: nothing is added, the panel stays.
+    QTest::keyClicks(bar, u"http://dull.test/"_s);
+    QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(bar, &away);
+    EXPECT_EQ(controller->popularWindowController(), panel);
+    EXPECT_FALSE(controller->spinner()->isAnimating());
+
+    // Leaving the field with nothing typed ends editing: the panel goes, nothing is added.
+    bar->clear();
+    bar->clearFocus();
+    EXPECT_FALSE(controller->popularWindowController());
+    EXPECT_FALSE(controller->spinner()->isAnimating());
+    EXPECT_TRUE(window->childWindows().isEmpty());
+}
+
+TEST_F(SourcesWindow, ComingBackToTheWindowIsNoNewFocusOfTheField)
+{
+    open();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    ASSERT_TRUE(controller->popularWindowController());
+    QTest::keyClick(bar, Qt::Key_Return);
+    ASSERT_FALSE(controller->popularWindowController());
+    ASSERT_TRUE(bar->hasFocus());
+
+    // Another window, then back: editing had ended, so the panel stays away.
+    application.openPreferencesWindow();
+    TopLevelWindow* other = application.preferencesWindowController()->window();
+    other->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(other));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_TRUE(bar->hasFocus());
+    EXPECT_FALSE(controller->popularWindowController());
+
+    // Taking the focus anew brings the panel again.
+    bar->clearFocus();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    EXPECT_TRUE(controller->popularWindowController());
+}
+
+TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)
+{
+    open();
+    QToolButton* stories = nullptr;
+    QToolButton* preferences = nullptr;
+    for (QToolButton* button : bar->parentWidget()->findChildren<QToolButton*>()) {
+        if (button->text() == u"Stories"_s)
+            stories = button;
+        else if (button->text() == u"Preferences"_s)
+            preferences = button;
+    }
+    ASSERT_TRUE(stories && preferences);
+    QTest::mouseClick(stories, Qt::LeftButton);
+    EXPECT_TRUE(application.storiesWindowController());
+    QTest::mouseClick(preferences, Qt::LeftButton);
+    EXPECT_TRUE(application.preferencesWindowController());
+    // Toggles, as the menu's items are.
+    QTest::mouseClick(stories, Qt::LeftButton);
+    EXPECT_FALSE(application.storiesWindowController());
+}
+
+TEST_F(SourcesWindow, Screenshot)
+{
+    TopFeedsData().setTopFeeds(
+        { std::make_shared<TopFeedSource>(
+              7, std::make_shared<Source>(u"Moon Daily"_s, u"http://127.0.0.1:9/moon"_s)),
+            std::make_shared<TopFeedSource>(
+                5, std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s)),
+            std::make_shared<TopFeedSource>(3,
+                std::make_shared<Source>(u"Harbour Weekly"_s, u"http://127.0.0.1:9/harbour"_s)) });
+    SourcesData().addSource(
+        std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s));
+    testsupport::processEvents();
+    open();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    QTest::keyClicks(bar, u"planet"_s);
+    testsupport::processEvents();
+    QDir().mkpath(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
+    window->grab().save(QStringLiteral(TICKERLY_SCREENSHOT_DIR "/popular-open.png"));
+}
+
+namespace {
+
+// The application's help and refresh actions, on the main queue's virtual clock.
+class MenuActions : public ::testing::Test {
+protected:
+    void SetUp() override { registerApplicationStoryboards(); }
+    void TearDown() override
+    {
+        QApplication::closeAllWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    SourcesViewController* sourcesList() const
+    {
+        const auto& sources = application.sourcesWindowController();
+        return sources ? qobject_cast<SourcesViewController*>(sources->contentViewController())
+                       : nullptr;
+    }
+
+    sourcestesting::VirtualTime time;
+    SoundRecorder sounds;
+    Application application;
+};
+
+} // namespace
+
+TEST_F(MenuActions, InstallHelpOpensTheSourcesWindowWhenNeededAndTogglesTheHelp)
+{
+    // Not the first run: the window opens without the help.
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    application.installHelp();
+    const auto opened = application.sourcesWindowController();
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(opened->window()->isVisible());
+    time.advance(0.6);
+    EXPECT_FALSE(sourcesList()->installationViewHidden());
+
+    // Open already: the same window, the help goes.
+    application.installHelp();
+    time.advance(0.6);
+    EXPECT_EQ(application.sourcesWindowController(), opened);
+    EXPECT_TRUE(sourcesList()->installationViewHidden());
+}
+
+TEST_F(MenuActions, RefreshStoriesRefreshesAnOpenStoriesWindowOnly)
+{
+    application.refreshStories();
+    EXPECT_FALSE(application.storiesWindowController());
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty()
+        || std::none_of(QApplication::topLevelWidgets().cbegin(),
+            QApplication::topLevelWidgets().cend(), [](QWidget* w) { return w->isVisible(); }));
+    EXPECT_TRUE(sounds.played.isEmpty());
+
+    application.openStoriesWindow();
+    ASSERT_TRUE(application.storiesWindowController());
+    application.refreshStories();
+    EXPECT_EQ(sounds.played, QStringList { u"clickwave.wav"_s });
+}

@@ -1,0 +1,167 @@
+// The widget host with the widget plug-in over 20 stored stories: the time from loading the
+// plug-in to the first painted story row, and the resident memory of a running host. The one
+// source answers from loopback a second late, so what is painted first is the stored list.
+
+#include "data/model/Source.h"
+#include "data/model/SourcesData.h"
+#include "data/model/StoredStoriesData.h"
+#include "data/model/tests/StoryTestSupport.h"
+#include "platform/appkit/TableView.h"
+#include "platform/notificationcenter/WidgetPanel.h"
+#include "platform/notificationcenter/WidgetPluginLoader.h"
+#include "testsupport/LoopbackServer.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Twenty stories in the shared store of a data home of our own (the host inherits it), and
+// one slow source whose feed holds the same stories.
+void storeTwentyStories()
+{
+    static QTemporaryDir home;
+    static testsupport::LoopbackServer server;
+    static const bool done = [] {
+        qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+        qputenv("TICKERLY_LOOPBACK_ONLY", "1");
+        QList<std::shared_ptr<NewsStory>> stories;
+        QByteArray feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
+        for (int i = 0; i < 20; ++i) {
+            const QString headline = u"Headline number %1 of the story list, long enough to wrap onto a second line"_s.arg(i);
+            auto story = storytest::story(storytest::linkNumber(i), 1700000000 - i * 5400, headline);
+            stories.append(story);
+            feed += "<item><title>" + headline.toUtf8() + "</title><link>" + storytest::linkNumber(i).toUtf8()
+                + "</link><pubDate>" + story->date()->toString(Qt::RFC2822Date).toUtf8() + "</pubDate></item>";
+        }
+        StoredStoriesData().storeStories(stories);
+        testsupport::ScriptedReply reply;
+        reply.body = feed + "</channel></rss>";
+        reply.headers = { { "Content-Type", "application/rss+xml" } };
+        reply.delayMs = 1000;
+        server.reply(u"/feed"_s, reply);
+        SourcesData().addSource(std::make_shared<Source>(u"Feed"_s, server.url(u"/feed"_s)));
+        return true;
+    }();
+    (void)done;
+}
+
+// Watches paint events for the first one that reaches the first story row.
+class FirstRowPaint : public QObject {
+public:
+    explicit FirstRowPaint(QWidget* view)
+        : m_view(view)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~FirstRowPaint() override { qApp->removeEventFilter(this); }
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (painted || event->type() != QEvent::Paint || !watched->isWidgetType())
+            return false;
+        auto* table = m_view->findChild<TableView*>();
+        QWidget* row = table ? table->viewAtRow(0) : nullptr;
+        auto* widget = static_cast<QWidget*>(watched);
+        if (row && (widget == row || row->isAncestorOf(widget)))
+            painted = true;
+        return false;
+    }
+
+private:
+    QWidget* m_view;
+};
+
+void BM_FirstPaintedListFromStoredStories(benchmark::State& state)
+{
+    storeTwentyStories();
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        LoadedWidget widget = LoadedWidget::load(QStringLiteral(WIDGET_PLUGIN));
+        if (!widget.ok()) {
+            state.SkipWithError(qPrintable(widget.error));
+            return;
+        }
+        WidgetPanel panel(std::move(widget.controller), widget.displayName);
+        FirstRowPaint watch(panel.widgetView());
+        panel.Show();
+        QElapsedTimer bound;
+        bound.start();
+        while (!watch.painted && bound.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+        const auto end = std::chrono::steady_clock::now();
+        if (!watch.painted) {
+            state.SkipWithError("no story row was painted");
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(end - start).count();
+        state.SetIterationTime(seconds);
+        // The very first also opens the library and reads the store cold.
+        static const double first = seconds;
+        state.counters["first_ms"] = first * 1000;
+    }
+}
+BENCHMARK(BM_FirstPaintedListFromStoredStories)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(u"/proc/%1/status"_s.arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void BM_HostResidentMemory(benchmark::State& state)
+{
+    storeTwentyStories();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        state.SkipWithError("the host's readiness is read over the session bus: run under dbus-run-session");
+        return;
+    }
+    const QString service = u"velmora.Tickerly.WidgetHost"_s;
+    for (auto _ : state) {
+        QProcess host;
+        host.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(WIDGET_PLUGIN) });
+        QElapsedTimer bound;
+        bound.start();
+        while (host.state() != QProcess::NotRunning && !bus.interface()->isServiceRegistered(service)
+               && bound.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // Answered once its event loop runs: the panel is up, the list read and shown.
+        const QDBusMessage reply = bus.call(
+            QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s), QDBus::Block, 10000);
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+            host.kill();
+            host.waitForFinished();
+            state.SkipWithError(qPrintable(u"the host did not start: "_s + QString::fromUtf8(host.readAllStandardError())));
+            return;
+        }
+        state.counters["resident_MiB"] = static_cast<double>(residentKiB(host.processId())) / 1024.0;
+        host.terminate();
+        host.waitForFinished();
+    }
+}
+BENCHMARK(BM_HostResidentMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace

@@ -1,0 +1,52 @@
+// The widget host: shows the Tickerly widget in a panel at the screen's right edge.
+//   Tickerly_Widget_Host [--widget <plug-in file>]
+// A second start while one runs brings the running one's panel back and ends.
+
+#include "platform/notificationcenter/WidgetPanel.h"
+#include "platform/notificationcenter/WidgetPluginLoader.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDBusConnection>
+#include <QDBusMessage>
+
+#include <cstdio>
+
+using namespace Qt::Literals::StringLiterals;
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(u"Tickerly Widget"_s);
+    QApplication::setDesktopFileName(u"tickerly-widget"_s);
+
+    QCommandLineParser options;
+    options.setApplicationDescription(u"Shows the Tickerly widget beside the desktop."_s);
+    options.addHelpOption();
+    const QCommandLineOption pluginOption(u"widget"_s, u"The widget plug-in to show."_s, u"file"_s);
+    options.addOption(pluginOption);
+    options.process(app);
+
+    const QString path = options.isSet(pluginOption)
+        ? options.value(pluginOption)
+        : defaultWidgetPluginPath(QApplication::applicationDirPath());
+    LoadedWidget widget = LoadedWidget::load(path);
+    if (!widget.ok()) {
+        std::fprintf(stderr, "%s\n", qPrintable(widget.error));
+        return 1;
+    }
+    const QString service = u"velmora.Tickerly.WidgetHost"_s;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && !bus.registerService(service)) {
+        const QDBusMessage show = QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s);
+        bus.call(show, QDBus::Block, 3000);
+        return 0;
+    }
+
+    const QString title = widget.displayName.isEmpty() ? widget.principalClass : widget.displayName;
+    WidgetPanel panel(std::move(widget.controller), title);
+    if (bus.isConnected())
+        bus.registerObject(u"/"_s, &panel, QDBusConnection::ExportScriptableSlots);
+    panel.Show();
+    return app.exec();
+}

@@ -1,0 +1,5 @@
+#pragma once
+
+// Registers the interface "TodayViewController": the widget's story list view (table, expand
+// button, progress wheel) with its controller connected. Main thread; more calls change nothing.
+void registerTodayViewControllerInterface();

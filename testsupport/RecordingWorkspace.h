@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/appkit/Workspace.h"
+
+#include <QStringList>
+
+#include <functional>
+
+namespace testsupport {
+
+// Stands in for the desktop: records each address handed over instead of opening it. Install it
+// with Workspace::setSharedWorkspace for the length of a test.
+class RecordingWorkspace : public Workspace {
+public:
+    bool openURL(const Url& url) override
+    {
+        opened.append(url.absoluteString());
+        if (onOpen)
+            onOpen(url);
+        return true;
+    }
+
+    QStringList opened;
+    // Runs as each address arrives, before openURL returns.
+    std::function<void(const Url&)> onOpen;
+};
+
+} // namespace testsupport
