@@ -132,7 +132,8 @@ namespace {
     // appended to a site address that ends in a slash arrive with two.
     QString pathOf(const RecordedRequest& request)
     {
-        static const QRegularExpression slashes(u"/{2,}"_s);
+        // One per thread: the server answers on many at once.
+    thread_local const QRegularExpression slashes(u"/{2,}"_s);
         return QString::fromUtf8(request.path).section(u'?', 0, 0).replace(slashes, u"/"_s);
     }
 
