@@ -72,16 +72,16 @@ QString Desktop::xdotool(const QStringList& arguments)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-std::optional<QString> Desktop::waitForWindow(const QString& title, int timeoutMs)
+std::optional<QString> Desktop::largestWindow(const QStringList& search, int timeoutMs)
 {
-    // Untitled windows (a sheet, a panel) carry the program's name too: the largest one named
-    // `title` is the window a person means.
+    // Untitled windows (a sheet, a panel) carry the program's name too: the largest one is the
+    // window a person means.
     QString found;
-    const QString pattern = u'^' + QRegularExpression::escape(title) + u'$';
     poll(
         [&] {
             int largest = 0;
-            const QString ids = xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, pattern });
+            const QString ids
+                = xdotool(QStringList { u"search"_s, u"--all"_s, u"--onlyvisible"_s } + search);
             for (const QString& id : ids.split(u'\n', Qt::SkipEmptyParts)) {
                 const QRect rect = geometry(id);
                 if (rect.width() * rect.height() > largest) {
@@ -97,14 +97,28 @@ std::optional<QString> Desktop::waitForWindow(const QString& title, int timeoutM
     return found;
 }
 
+std::optional<QString> Desktop::waitForWindow(const QString& title, int timeoutMs)
+{
+    // The pattern goes last: xdotool reads options only up to it.
+    QStringList search;
+    if (m_pid > 0)
+        search += { u"--pid"_s, QString::number(m_pid) };
+    search += { u"--name"_s, u'^' + QRegularExpression::escape(title) + u'$' };
+    return largestWindow(search, timeoutMs);
+}
+
+std::optional<QString> Desktop::waitForWindowOf(qint64 pid, int timeoutMs)
+{
+    return largestWindow({ u"--pid"_s, QString::number(pid) }, timeoutMs);
+}
+
 bool Desktop::waitForNoWindow(const QString& title, int timeoutMs)
 {
-    const QString pattern = u'^' + QRegularExpression::escape(title) + u'$';
-    return poll(
-        [&] {
-            return xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, pattern }).isEmpty();
-        },
-        timeoutMs);
+    QStringList search { u"search"_s, u"--all"_s, u"--onlyvisible"_s };
+    if (m_pid > 0)
+        search += { u"--pid"_s, QString::number(m_pid) };
+    search += { u"--name"_s, u'^' + QRegularExpression::escape(title) + u'$' };
+    return poll([&] { return xdotool(search).isEmpty(); }, timeoutMs);
 }
 
 QRect Desktop::geometry(const QString& window)
@@ -211,6 +225,8 @@ QImage Desktop::settledScreen()
         3000, 250);
     return grab;
 }
+
+QImage Desktop::grab(const QString& window) { return settledScreen().copy(geometry(window)); }
 
 QString Desktop::screenshot(const QString& name)
 {

@@ -41,6 +41,10 @@ public:
     // Whether the test runs on an X server with xdotool at hand.
     static bool available();
 
+    // Windows are looked for among this program's only (two programs may title windows alike).
+    void setProgram(qint64 pid) { m_pid = pid; }
+    // The largest visible window of the program `pid`, waiting up to `timeoutMs`.
+    std::optional<QString> waitForWindowOf(qint64 pid, int timeoutMs = 20000);
     // The visible top-level window titled exactly `title`, waiting up to `timeoutMs`.
     std::optional<QString> waitForWindow(const QString& title, int timeoutMs = 20000);
     // Whether no visible window is titled `title` any more, waiting up to `timeoutMs`.
@@ -66,13 +70,17 @@ public:
     // Turns the mouse wheel `clicks` notches up (the list follows down) at `point`.
     void scrollUp(const QPoint& point, int clicks);
 
+    // What the window shows, once the screen has settled.
+    QImage grab(const QString& window);
     // Saves the whole screen as "e2e-<name>.png" once it has settled; returns its path.
     QString screenshot(const QString& name);
 
 private:
     QImage settledScreen();
     QString xdotool(const QStringList& arguments);
+    std::optional<QString> largestWindow(const QStringList& search, int timeoutMs);
     QString m_dir;
+    qint64 m_pid = 0;
 };
 
 // Waits on the event loop until `condition` holds, asking it at most every `everyMs`
