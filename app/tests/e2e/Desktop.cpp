@@ -179,6 +179,8 @@ std::optional<QString> Desktop::openWith(
     return opened;
 }
 
+void Desktop::type(const QString& text) { xdotool({ u"type"_s, u"--delay"_s, u"20"_s, text }); }
+
 void Desktop::click(const QPoint& point)
 {
     xdotool(

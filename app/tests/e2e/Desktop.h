@@ -62,6 +62,8 @@ public:
     // Types `chord` into `window` until a window titled `title` shows; that window.
     std::optional<QString> openWith(
         const QString& window, const QString& chord, const QString& title);
+    // Types `text` into whatever has the keyboard.
+    void type(const QString& text);
     // Presses and releases the left button at `point` on the screen.
     void click(const QPoint& point);
 
