@@ -76,12 +76,13 @@ private:
     QList<QJsonObject> postedObjects(const QString& path, const QString& key) const;
     void addProductHosts();
 
-    LoopbackServer m_server;
-    std::unique_ptr<SearchStandIn> m_search;
-    int m_deadSocket = -1;
-    int m_deadPort = 0;
     mutable std::mutex m_mutex;
     QMap<QString, Site> m_sites; // by host
+    int m_deadSocket = -1;
+    int m_deadPort = 0;
+    // Last, so the server's threads, which read the sites, are stopped before the sites go.
+    LoopbackServer m_server;
+    std::unique_ptr<SearchStandIn> m_search;
 };
 
 } // namespace testsupport
