@@ -8,7 +8,7 @@
 #include "app/sources/SourcesWindowController.h"
 #include "app/sources/tests/SourcesTesting.h"
 #include "data/discovery/tests/DiscoveryTestSupport.h"
-#include "data/discovery/tests/SearchStandIn.h"
+#include "testsupport/SearchStandIn.h"
 #include "data/model/Shared.h"
 #include "data/model/TopFeedsData.h"
 #include "platform/appkit/ProgressIndicator.h"
