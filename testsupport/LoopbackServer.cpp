@@ -224,6 +224,11 @@ LoopbackServer::LoopbackServer(int workerThreads)
 
 LoopbackServer::~LoopbackServer()
 {
+    stop();
+}
+
+void LoopbackServer::stop()
+{
     d->stopping = true;
     d->server.stop();
     if (d->thread.joinable())

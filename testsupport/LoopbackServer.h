@@ -43,9 +43,14 @@ class LoopbackServer {
 public:
     // `workerThreads` bounds how many requests are answered at once (0: the library's default).
     explicit LoopbackServer(int workerThreads = 0);
+    // Stops, as stop() does.
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    // Stops listening and returns once every request under way has been answered or dropped, so
+    // nothing the answers reach is used any more. Later calls do nothing.
+    void stop();
 
     int port() const;
     // "http://127.0.0.1:<port>"

@@ -133,7 +133,7 @@ namespace {
     QString pathOf(const RecordedRequest& request)
     {
         // One per thread: the server answers on many at once.
-    thread_local const QRegularExpression slashes(u"/{2,}"_s);
+        thread_local const QRegularExpression slashes(u"/{2,}"_s);
         return QString::fromUtf8(request.path).section(u'?', 0, 0).replace(slashes, u"/"_s);
     }
 
@@ -179,6 +179,9 @@ LoopbackWorld::LoopbackWorld(int workerThreads)
 
 LoopbackWorld::~LoopbackWorld()
 {
+    // The server's threads answer from the sites and the search stand-in, which go before the
+    // server does: no request may still be under way by then.
+    m_server.stop();
     if (m_deadSocket >= 0)
         ::close(m_deadSocket);
 }
