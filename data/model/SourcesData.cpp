@@ -124,9 +124,8 @@ bool SourcesData::updateSource(const std::shared_ptr<Source>& source)
             if (entry->link() == source->link())
                 entry = source;
         }
-        // Written back even when no link matched; announced only when it is there.
-        const qsizetype updated = indexOfEqual(list, *source);
-        return updated >= 0 ? std::optional<int>(int(updated)) : std::optional<int>(-1);
+        // Written back even when no link matched (-1 still writes); announced only when it is there.
+        return int(indexOfEqual(list, *source));
     }, [sender = identity()](int updated) {
         if (updated >= 0)
             sendDataChangeNotification(sender, std::nullopt, std::nullopt, QList<int> { updated });
