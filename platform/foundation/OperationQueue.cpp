@@ -167,6 +167,19 @@ private:
     bool m_worker;
 };
 
+// Waits, with `lock` held on entry and exit, until `done`; a worker lets a stand-in take its
+// place for as long as it waits.
+template <class Done>
+void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& changed, Done done)
+{
+    if (done())
+        return;
+    lock.unlock();
+    const WorkerWait wait;
+    lock.lock();
+    changed.wait(lock, done);
+}
+
 } // namespace
 
 OperationQueue::OperationQueue(const QString& name)
@@ -188,12 +201,7 @@ OperationQueue::~OperationQueue()
         return;
     }
     std::unique_lock lock(d->mutex);
-    if (d->finished >= d->added)
-        return;
-    lock.unlock();
-    const WorkerWait wait;
-    lock.lock();
-    d->changed.wait(lock, [this] { return d->finished >= d->added; });
+    waitUntil(lock, d->changed, [this] { return d->finished >= d->added; });
 }
 
 void OperationQueue::addOperation(std::function<void()> op)
@@ -224,12 +232,7 @@ void OperationQueue::waitUntilAllOperationsAreFinished()
     }
     std::unique_lock lock(d->mutex);
     const quint64 target = d->added;
-    if (d->finished >= target)
-        return;
-    lock.unlock();
-    const WorkerWait wait;
-    lock.lock();
-    d->changed.wait(lock, [this, target] { return d->finished >= target; });
+    waitUntil(lock, d->changed, [this, target] { return d->finished >= target; });
 }
 
 const QString& OperationQueue::name() const
