@@ -102,14 +102,12 @@ void ListCellView::setupPanGesture()
 
 ListCellViewDelegate* ListCellView::delegate() const
 {
-    return m_delegateIsObject && !m_delegateGuard ? nullptr : m_delegate;
+    return m_delegate.get();
 }
 
 void ListCellView::setDelegate(ListCellViewDelegate* delegate)
 {
-    m_delegate = delegate;
-    m_delegateGuard = dynamic_cast<QObject*>(delegate);
-    m_delegateIsObject = !m_delegateGuard.isNull();
+    m_delegate.set(delegate);
     updateRowOptions();
 }
 

@@ -4,6 +4,7 @@
 #include "platform/appkit/TableView.h"
 #include "storylist/ListRowViewData.h"
 #include "storylist/RowOptionsView.h"
+#include "storylist/WeakDelegate.h"
 
 #include <QColor>
 #include <QList>
@@ -127,9 +128,7 @@ private:
     LayoutConstraintRef m_leftMargin;
     LayoutConstraintRef m_optionsRightMargin;
     double m_initialSlideValue = 0;
-    ListCellViewDelegate* m_delegate = nullptr;
-    QPointer<QObject> m_delegateGuard;
-    bool m_delegateIsObject = false;
+    WeakDelegate<ListCellViewDelegate> m_delegate;
     std::shared_ptr<const ListRowViewData> m_data;
     // What the cell showed when the pan under way began.
     std::shared_ptr<const ListRowViewData> m_pannedData;

@@ -19,14 +19,12 @@ RowOptionsView::~RowOptionsView() = default;
 
 RowOptionsViewDelegate* RowOptionsView::delegate() const
 {
-    return m_delegateIsObject && !m_delegateGuard ? nullptr : m_delegate;
+    return m_delegate.get();
 }
 
 void RowOptionsView::setDelegate(RowOptionsViewDelegate* delegate)
 {
-    m_delegate = delegate;
-    m_delegateGuard = dynamic_cast<QObject*>(delegate);
-    m_delegateIsObject = !m_delegateGuard.isNull();
+    m_delegate.set(delegate);
 }
 
 void RowOptionsView::setupButtons(const QList<RowOption>& options)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storylist/WeakDelegate.h"
+
 #include <QImage>
 #include <QList>
 #include <QMap>
@@ -53,9 +55,7 @@ protected:
     virtual void setup() { }
 
 private:
-    RowOptionsViewDelegate* m_delegate = nullptr;
-    QPointer<QObject> m_delegateGuard;
-    bool m_delegateIsObject = false;
+    WeakDelegate<RowOptionsViewDelegate> m_delegate;
     QMap<QString, QAbstractButton*> m_buttonIdentifiers;
     QList<QPointer<QAbstractButton>> m_buttons;
 };

@@ -49,14 +49,12 @@ void TodayDataSource::setExpanded(bool expanded)
 
 TodayDataSourceDelegate* TodayDataSource::delegate() const
 {
-    return m_delegateIsObject && !m_delegateGuard ? nullptr : m_delegate;
+    return m_delegate.get();
 }
 
 void TodayDataSource::setDelegate(TodayDataSourceDelegate* delegate)
 {
-    m_delegate = delegate;
-    m_delegateGuard = dynamic_cast<QObject*>(delegate);
-    m_delegateIsObject = m_delegateGuard;
+    m_delegate.set(delegate);
 }
 
 int TodayDataSource::extraRows() const

@@ -6,6 +6,7 @@
 #include "platform/appkit/TableView.h"
 #include "platform/notificationcenter/NCUpdateResult.h"
 #include "storylist/ListRowViewData.h"
+#include "storylist/WeakDelegate.h"
 
 #include <QHash>
 #include <QImage>
@@ -92,7 +93,5 @@ private:
     void pruneImageCache();
 
     bool m_expanded = false;
-    TodayDataSourceDelegate* m_delegate = nullptr;
-    QPointer<QObject> m_delegateGuard;
-    bool m_delegateIsObject = false;
+    WeakDelegate<TodayDataSourceDelegate> m_delegate;
 };

@@ -95,17 +95,12 @@ WidgetScrollView::~WidgetScrollView()
 
 WidgetScrollViewDelegate* WidgetScrollView::delegate() const
 {
-    if (m_delegateIsObject && !m_delegateGuard)
-        return nullptr;
-    return m_delegate;
+    return m_delegate.get();
 }
 
 void WidgetScrollView::setDelegate(WidgetScrollViewDelegate* delegate)
 {
-    m_delegate = delegate;
-    auto* object = dynamic_cast<QObject*>(delegate);
-    m_delegateGuard = object;
-    m_delegateIsObject = object != nullptr;
+    m_delegate.set(delegate);
 }
 
 void WidgetScrollView::setRefreshing(bool refreshing)

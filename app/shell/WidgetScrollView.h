@@ -2,6 +2,7 @@
 
 #include "app/shell/ScrollView.h"
 #include "platform/appkit/VisualFormat.h"
+#include "storylist/WeakDelegate.h"
 
 #include <QPointer>
 
@@ -93,9 +94,7 @@ public:
     static int frameForPull(int pullDistance);
 
 private:
-    WidgetScrollViewDelegate* m_delegate = nullptr;
-    QPointer<QObject> m_delegateGuard;
-    bool m_delegateIsObject = false;
+    WeakDelegate<WidgetScrollViewDelegate> m_delegate;
     RefreshView* m_refreshView;
     bool m_refreshing = false;
 };

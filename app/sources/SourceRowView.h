@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/sources/SourcesDataSource.h"
-#include "app/sources/WeakDelegate.h"
+#include "storylist/WeakDelegate.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/VisualFormat.h"
 

@@ -2,7 +2,7 @@
 
 #include "data/model/Source.h"
 #include "data/model/SourcesData.h"
-#include "app/sources/WeakDelegate.h"
+#include "storylist/WeakDelegate.h"
 #include "platform/appkit/TableView.h"
 
 #include <QImage>
