@@ -2,6 +2,7 @@
 #include "app/shell/Application.h"
 #include "app/shell/Storyboards.h"
 #include "platform/appkit/ImageNamed.h"
+#include "platform/foundation/TerminationSignals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -20,6 +21,7 @@ int main(int argc, char** argv)
     Application application;
     AppDelegate delegate;
     application.setDelegate(&delegate);
+    onTerminationSignals([] { QApplication::quit(); });
     application.run();
     return 0;
 }

@@ -147,6 +147,11 @@ void WidgetPanel::keyPressEvent(QKeyEvent* event)
         hide();
         return;
     }
+    // Ctrl+Q whatever the platform's key bindings say: not every theme binds it to quitting.
+    if (event->key() == Qt::Key_Q && event->modifiers() == Qt::ControlModifier) {
+        Q_EMIT quitRequested();
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 

@@ -39,6 +39,8 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void updateCompleted(NCUpdateResult result);
+    // The person asked the host to end (Ctrl+Q in the panel).
+    void quitRequested();
 
 protected:
     bool event(QEvent* event) override;

@@ -1,9 +1,11 @@
 // The widget host: shows the Tickerly widget in a panel at the screen's right edge.
 //   Tickerly_Widget_Host [--widget <plug-in file>]
-// A second start while one runs brings the running one's panel back and ends.
+// A second start while one runs brings the running one's panel back and ends. Ctrl+Q in the
+// panel, or the session's termination signal, ends it.
 
 #include "platform/notificationcenter/WidgetPanel.h"
 #include "platform/notificationcenter/WidgetPluginLoader.h"
+#include "platform/foundation/TerminationSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -47,6 +49,8 @@ int main(int argc, char** argv)
     WidgetPanel panel(std::move(widget.controller), title);
     if (bus.isConnected())
         bus.registerObject(u"/"_s, &panel, QDBusConnection::ExportScriptableSlots);
+    QObject::connect(&panel, &WidgetPanel::quitRequested, &app, &QApplication::quit);
+    onTerminationSignals([] { QApplication::quit(); });
     panel.Show();
     return app.exec();
 }

@@ -1,6 +1,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/TerminationSignals.h"
 #include "testsupport/TestSupport.h"
 
 #include <QCoreApplication>
@@ -9,11 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <future>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 using testsupport::waitFor;
 
@@ -269,4 +273,24 @@ TEST(OperationQueue, OperationsWaitingOnOtherQueuesNeverHoldUpThePool)
     });
     other.waitUntilAllOperationsAreFinished();
     EXPECT_TRUE(returned.load());
+}
+
+TEST(TerminationSignals, ASignalQuitsOnTheMainThreadAndASecondIsNoLongerCaught)
+{
+    std::thread::id ranOn;
+    int runs = 0;
+    onTerminationSignals([&] {
+        ranOn = std::this_thread::get_id();
+        ++runs;
+    });
+    // From another thread, as the kernel may deliver it to any.
+    std::thread([] { ::kill(::getpid(), SIGTERM); }).join();
+    ASSERT_TRUE(testsupport::waitFor([&] { return runs > 0; }));
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_EQ(runs, 1);
+    for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {
+        struct sigaction now {};
+        ::sigaction(signal, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, SIG_DFL) << signal;
+    }
 }

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -100,7 +101,7 @@ TEST(WidgetPanel, FollowsTheViewsHeightAndScrollsWhatTheScreenCannotHold)
     EXPECT_FALSE(scrollArea->verticalScrollBar()->isVisible());
 }
 
-TEST(WidgetPanel, AsksForAnUpdateEachTimeItComesBackIntoView)
+TEST(WidgetPanel, AsksForAnUpdateEachTimeItComesBackIntoViewAndAsksToQuitOnCtrlQ)
 {
     auto panel = fakePanel();
     EXPECT_EQ(updates(*panel), 0);
@@ -117,4 +118,10 @@ TEST(WidgetPanel, AsksForAnUpdateEachTimeItComesBackIntoView)
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(updates(*panel), 2);
     EXPECT_EQ(panel->completedUpdates(), 2);
+
+    QSignalSpy quits(panel.get(), &WidgetPanel::quitRequested);
+    QTest::keyClick(panel.get(), Qt::Key_Q);
+    EXPECT_EQ(quits.count(), 0);
+    QTest::keyClick(panel.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits.count(), 1);
 }
