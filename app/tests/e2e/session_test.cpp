@@ -61,6 +61,10 @@ protected:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        // A person's desktop has a language; the bare C locale would show times to the second.
+        env.insert(u"LANG"_s, u"en_US.UTF-8"_s);
+        env.remove(u"LC_ALL"_s);
+        env.remove(u"LC_TIME"_s);
         env.insert(u"TICKERLY_LOOPBACK_ONLY"_s, u"1"_s);
         env.insert(u"TICKERLY_TEST_HOST_MAP"_s, m_hostMap);
         env.insert(u"TICKERLY_TEST_OPENED_LINKS"_s, m_openedLinks);
