@@ -40,9 +40,18 @@ QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optiona
 
 void StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& stories)
 {
+    storeArchive(KeyedArchiver::archivedDataWithRootObjects(stories));
+}
+
+void StoredStoriesData::storeEncodedStories(const QList<QByteArray>& encodedStories)
+{
+    storeArchive(KeyedArchiver::archivedDataWithEncodedRootArray(encodedStories));
+}
+
+void StoredStoriesData::storeArchive(const QByteArray& archive)
+{
     // One transaction: no reader sees the new list with the old time, or the other way round.
-    m_localStore->setValues({ { storedStoriesKey, KeyedArchiver::archivedDataWithRootObjects(stories) },
-        { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
+    m_localStore->setValues({ { storedStoriesKey, archive }, { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
 }
 
 std::optional<QDateTime> StoredStoriesData::lastLoaded() const

@@ -93,6 +93,8 @@ private:
     struct ReadAhead {
         QByteArray data;
         std::shared_ptr<FeedParser> parser;
+        // The parser's stories archived one by one, when the read is final.
+        QList<QByteArray> encodedStories;
     };
     void readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source);
     void gatherOnParseQueue(bool failed);
@@ -109,4 +111,8 @@ private:
     // Feeds are read ahead side by side, each reader taking every n-th download.
     std::vector<std::unique_ptr<OperationQueue>> m_readers;
     size_t m_nextReader = 0;
+    // Nothing can override the parsing step (the object is a plain Sync): a feed read ahead is
+    // what the gathering uses, so its downloaded bytes go as soon as it is read and its stories
+    // are archived right there. Set for each run on the caller's thread.
+    bool m_readAheadIsFinal = false;
 };
