@@ -43,9 +43,11 @@ void StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& st
     storeArchive(KeyedArchiver::archivedDataWithRootObjects(stories));
 }
 
-void StoredStoriesData::storeEncodedStories(const QList<QByteArray>& encodedStories)
+void StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories)
 {
-    storeArchive(KeyedArchiver::archivedDataWithEncodedRootArray(encodedStories));
+    const QByteArray archive = KeyedArchiver::archivedDataWithEncodedRootArray(encodedStories);
+    encodedStories.clear();
+    storeArchive(archive);
 }
 
 void StoredStoriesData::storeArchive(const QByteArray& archive)

@@ -247,7 +247,7 @@ void Sync::parseStories()
             archived.append(encoded.isEmpty() ? KeyedArchiver::encodedObject(*working[entry.index]) : encoded);
         }
         encodedStories.clear();
-        StoredStoriesData().storeEncodedStories(archived);
+        StoredStoriesData().storeEncodedStories(std::move(archived));
     }
 
     if (m_isCancelled)
