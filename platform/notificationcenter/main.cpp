@@ -2,6 +2,7 @@
 //   Tickerly_Widget_Host [--widget <plug-in file>]
 // A second start while one runs brings the running one's panel back and ends.
 
+#include "platform/foundation/MallocArenas.h"
 #include "platform/notificationcenter/WidgetPanel.h"
 #include "platform/notificationcenter/WidgetPluginLoader.h"
 
@@ -16,6 +17,7 @@ using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char** argv)
 {
+    limitMallocArenas();
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Tickerly Widget"_s);
     QApplication::setDesktopFileName(u"tickerly-widget"_s);
