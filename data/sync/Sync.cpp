@@ -5,6 +5,7 @@
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/FeedParser.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/foundation/MallocArenas.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/OperationQueue.h"
 
@@ -278,6 +279,12 @@ void Sync::cleanup()
     m_totalTasks = 0;
     m_dataMap.clear();
     m_sourceMap.clear();
-    std::lock_guard lock(m_readAheadMutex);
-    m_readAhead.clear();
+    {
+        std::lock_guard lock(m_readAheadMutex);
+        m_readAhead.clear();
+    }
+    // The feeds, stories and archives of the run are gone by now. Off the caller's thread, and on
+    // a queue that outlives this object, whose end would otherwise wait for it.
+    static OperationQueue* const releasing = new OperationQueue(u"Sync releasing memory"_s);
+    releasing->addOperation(releaseFreedMemory);
 }
