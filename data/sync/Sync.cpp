@@ -129,29 +129,45 @@ void Sync::readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source>
     {
         std::lock_guard lock(m_readAheadMutex);
         ++m_readsUnderWay;
+        m_waitingReads.push_back({ identifier, std::move(data), std::move(source) });
     }
     OperationQueue& reader = *m_readers[m_nextReader++ % m_readers.size()];
-    reader.addOperation([self = shared_from_this(), identifier, data = std::move(data), source = std::move(source)]() mutable {
+    reader.addOperation([self = shared_from_this()] { self->readWaitingFeeds(); });
+}
+
+void Sync::readWaitingFeeds()
+{
+    // Whichever reader runs takes what is waiting, so a reader the system holds back holds up
+    // no feed of its own.
+    for (;;) {
+        WaitingRead waiting;
+        {
+            std::lock_guard lock(m_readAheadMutex);
+            if (m_waitingReads.empty())
+                return;
+            waiting = std::move(m_waitingReads.front());
+            m_waitingReads.pop_front();
+        }
         ReadAhead read;
-        if (!self->m_isCancelled) {
-            read.parser = std::make_shared<FeedParser>(data, source);
-            if (self->m_readAheadIsFinal) {
-                data = QByteArray();
+        if (!m_isCancelled) {
+            read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
+            if (m_readAheadIsFinal) {
+                waiting.data = QByteArray();
                 read.encodedStories.reserve(read.parser->stories.size());
                 for (const auto& story : read.parser->stories)
                     read.encodedStories.append(KeyedArchiver::encodedObject(*story));
             } else {
-                read.data = std::move(data);
+                read.data = std::move(waiting.data);
             }
         }
-        std::lock_guard lock(self->m_readAheadMutex);
+        std::lock_guard lock(m_readAheadMutex);
         if (read.parser)
-            self->m_readAhead[identifier] = std::move(read);
-        if (--self->m_readsUnderWay == 0 && self->m_gatherAfterReads) {
-            self->gatherOnParseQueue(*self->m_gatherAfterReads);
-            self->m_gatherAfterReads.reset();
+            m_readAhead[waiting.identifier] = std::move(read);
+        if (--m_readsUnderWay == 0 && m_gatherAfterReads) {
+            gatherOnParseQueue(*m_gatherAfterReads);
+            m_gatherAfterReads.reset();
         }
-    });
+    }
 }
 
 void Sync::gatherOnParseQueue(bool failed)
