@@ -88,6 +88,21 @@ QByteArray cbor(const std::function<void(QCborStreamWriter&)>& fn)
     return out;
 }
 
+// A keyed archive's bytes around the root that `root` writes.
+QByteArray archive(const std::function<void(QCborStreamWriter&)>& root)
+{
+    return cbor([&](QCborStreamWriter& w) {
+        w.startMap(3);
+        w.append(u"$archiver"_s);
+        w.append(u"Tickerly"_s);
+        w.append(u"$version"_s);
+        w.append(1);
+        w.append(u"$top"_s);
+        root(w);
+        w.endMap();
+    });
+}
+
 } // namespace
 
 TEST_F(KeyedArchiveTest, RoundTripsEveryValueKindAndNestedObjects)
@@ -173,13 +188,7 @@ TEST_F(KeyedArchiveTest, GivesNothingForBytesThatAreNoArchive)
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(QByteArray::fromHex("7a7fffffff41")));
 
     // Right shape, wrong field kinds: each typed read gives nothing.
-    const QByteArray wrongKinds = cbor([](QCborStreamWriter& w) {
-        w.startMap(3);
-        w.append(u"$archiver"_s);
-        w.append(u"Tickerly"_s);
-        w.append(u"$version"_s);
-        w.append(1);
-        w.append(u"$top"_s);
+    const QByteArray wrongKinds = archive([](QCborStreamWriter& w) {
         w.startMap(6);
         w.append(u"$class"_s);
         w.append(u"Test.Sample"_s);
@@ -195,7 +204,6 @@ TEST_F(KeyedArchiveTest, GivesNothingForBytesThatAreNoArchive)
         w.append(u"not a url"_s);
         w.append(u"picture"_s);
         w.append(QByteArray("\x89PNG junk"));
-        w.endMap();
         w.endMap();
     });
     auto s = KeyedUnarchiver::unarchiveObjectWithData<Sample>(wrongKinds);
@@ -303,13 +311,7 @@ TEST_F(KeyedArchiveTest, WritesTheSameBytesAsQtsCborWriterForEveryKindAndLength)
     }
     samples.append(nullptr);
 
-    const QByteArray expected = cbor([&](QCborStreamWriter& w) {
-        w.startMap(3);
-        w.append(u"$archiver"_s);
-        w.append(u"Tickerly"_s);
-        w.append(u"$version"_s);
-        w.append(1);
-        w.append(u"$top"_s);
+    const QByteArray expected = archive([&](QCborStreamWriter& w) {
         w.startArray(quint64(samples.size()));
         for (const auto& s : samples) {
             if (s)
@@ -318,7 +320,6 @@ TEST_F(KeyedArchiveTest, WritesTheSameBytesAsQtsCborWriterForEveryKindAndLength)
                 w.appendNull();
         }
         w.endArray();
-        w.endMap();
     });
     const QByteArray written = KeyedArchiver::archivedDataWithRootObjects(samples);
     EXPECT_EQ(written.toHex(), expected.toHex());
@@ -349,13 +350,7 @@ TEST_F(KeyedArchiveTest, ALaterFieldUnderTheSameKeyReplacesTheEarlierInPlace)
             coder.encodeString(u"ignored"_s, u"$class"_s);
         }
     };
-    const QByteArray expected = cbor([](QCborStreamWriter& w) {
-        w.startMap(3);
-        w.append(u"$archiver"_s);
-        w.append(u"Tickerly"_s);
-        w.append(u"$version"_s);
-        w.append(1);
-        w.append(u"$top"_s);
+    const QByteArray expected = archive([](QCborStreamWriter& w) {
         w.startMap(3);
         w.append(u"$class"_s);
         w.append(u"Test.Sample"_s);
@@ -363,7 +358,6 @@ TEST_F(KeyedArchiveTest, ALaterFieldUnderTheSameKeyReplacesTheEarlierInPlace)
         w.append(u"second"_s);
         w.append(u"count"_s);
         w.append(7);
-        w.endMap();
         w.endMap();
     });
     EXPECT_EQ(KeyedArchiver::archivedDataWithRootObject(Twice()).toHex(), expected.toHex());
