@@ -4,9 +4,9 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/FeedParser.h"
+#include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/MallocArenas.h"
-#include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/OperationQueue.h"
 
 #include <algorithm>
