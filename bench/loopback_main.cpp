@@ -1,5 +1,7 @@
-// main() of the benchmarks that talk to a loopback server: an event loop, and no address
-// but loopback ever reached.
+// main() of the benchmarks that talk to a loopback server: an event loop, no address but
+// loopback ever reached, and the malloc arenas limited as the programs limit them.
+
+#include "platform/foundation/MallocArenas.h"
 
 #include <QCoreApplication>
 
@@ -7,6 +9,7 @@
 
 int main(int argc, char** argv)
 {
+    limitMallocArenas();
     qputenv("TICKERLY_LOOPBACK_ONLY", "1");
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -1,6 +1,8 @@
-// Store operations: the settings suite and the source list, on a temporary data home.
+// Store operations: the settings suite, the source list and the stored stories of a refresh, on
+// a temporary data home.
 
 #include "data/model/SourcesData.h"
+#include "data/model/StoredStoriesData.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QTemporaryDir>
@@ -57,6 +59,42 @@ void SourcesUpdate(benchmark::State& state)
         data.updateSource(changed);
 }
 BENCHMARK(SourcesUpdate)->Arg(10)->Arg(200);
+
+// What a refresh of 240 sources stores: 20 stories each, with a body of a hundred characters.
+QList<std::shared_ptr<NewsStory>> storiesOfARefresh()
+{
+    QList<std::shared_ptr<NewsStory>> stories;
+    for (int s = 0; s < 240; ++s) {
+        const QString host = u"feed%1.example.test"_s.arg(s);
+        auto source = std::make_shared<Source>(host, u"http://"_s + host + u"/feed.xml"_s);
+        for (int i = 0; i < 20; ++i) {
+            const QString link = u"http://"_s + host + u"/"_s + QString::number(i);
+            auto story = std::make_shared<NewsStory>(u"Story "_s + QString::number(i),
+                u"Some text of the story, long enough to be cut to a hundred characters when the parser cleans it"_s,
+                Url::fromString(link), QDateTime::fromSecsSinceEpoch(1'700'000'000 - (s * 20 + i) * 60, Qt::UTC), source);
+            story->setImageLink(Url::fromString(link + u".jpg"_s));
+            stories.append(std::move(story));
+        }
+    }
+    return stories;
+}
+
+void ArchiveStoriesOfARefresh(benchmark::State& state)
+{
+    const auto stories = storiesOfARefresh();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(KeyedArchiver::archivedDataWithRootObjects(stories));
+}
+BENCHMARK(ArchiveStoriesOfARefresh)->Unit(benchmark::kMillisecond);
+
+void StoreStoriesOfARefresh(benchmark::State& state)
+{
+    const auto stories = storiesOfARefresh();
+    StoredStoriesData stored(std::make_shared<UserDefaults>(u"bench.stories"_s));
+    for (auto _ : state)
+        stored.storeStories(stories);
+}
+BENCHMARK(StoreStoriesOfARefresh)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

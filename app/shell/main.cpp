@@ -2,6 +2,7 @@
 #include "app/shell/Application.h"
 #include "app/shell/Storyboards.h"
 #include "platform/appkit/ImageNamed.h"
+#include "platform/foundation/MallocArenas.h"
 #include "platform/foundation/TerminationSignals.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@ using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char** argv)
 {
+    limitMallocArenas();
     QApplication qtApplication(argc, argv);
     QApplication::setApplicationName(u"Tickerly"_s);
     QApplication::setDesktopFileName(u"tickerly"_s);

@@ -40,9 +40,20 @@ QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optiona
 
 void StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& stories)
 {
+    storeArchive(KeyedArchiver::archivedDataWithRootObjects(stories));
+}
+
+void StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories)
+{
+    const QByteArray archive = KeyedArchiver::archivedDataWithEncodedRootArray(encodedStories);
+    encodedStories.clear();
+    storeArchive(archive);
+}
+
+void StoredStoriesData::storeArchive(const QByteArray& archive)
+{
     // One transaction: no reader sees the new list with the old time, or the other way round.
-    m_localStore->setValues({ { storedStoriesKey, KeyedArchiver::archivedDataWithRootObjects(stories) },
-        { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
+    m_localStore->setValues({ { storedStoriesKey, archive }, { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
 }
 
 std::optional<QDateTime> StoredStoriesData::lastLoaded() const

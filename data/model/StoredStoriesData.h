@@ -30,6 +30,9 @@ public:
     QList<std::shared_ptr<NewsStory>> currentStories(std::optional<int> limit = std::nullopt) const;
     // Replaces the stored list and records now as the time of loading.
     void storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
+    // As storeStories, of stories archived one by one (KeyedArchiver::encodedObject), in order;
+    // they are let go once put together.
+    void storeEncodedStories(QList<QByteArray> encodedStories);
     // The time recorded by the last storeStories.
     std::optional<QDateTime> lastLoaded() const;
     // Sets the image of every stored story equal to `story` and stores the list again (images
@@ -37,5 +40,6 @@ public:
     void updateImage(const QImage& image, const NewsStory& story);
 
 private:
+    void storeArchive(const QByteArray& archive);
     std::shared_ptr<UserDefaults> m_localStore;
 };

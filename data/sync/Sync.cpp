@@ -4,11 +4,15 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/FeedParser.h"
+#include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/foundation/MallocArenas.h"
 #include "platform/foundation/OperationQueue.h"
 
 #include <algorithm>
 #include <thread>
+#include <typeinfo>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -45,6 +49,7 @@ void Sync::updateStories(std::optional<UrlSessionConfiguration> sessionConfigura
     }
 
     m_completion = std::move(completion);
+    m_readAheadIsFinal = typeid(*this) == typeid(Sync);
     const std::shared_ptr<UrlSession> session = createSession(std::move(sessionConfiguration));
     {
         std::lock_guard lock(m_sessionMutex);
@@ -112,8 +117,11 @@ void Sync::didCompleteWithError(UrlSession&, UrlSessionDataTask& task, const std
         ++m_failedTasks;
     const auto data = m_dataMap.find(task.taskIdentifier());
     const auto source = m_sourceMap.find(task.taskIdentifier());
-    if (data != m_dataMap.end() && source != m_sourceMap.end() && source->second && !m_isCancelled)
-        readAhead(data->first, data->second, source->second);
+    if (data != m_dataMap.end() && source != m_sourceMap.end() && source->second && !m_isCancelled) {
+        // The entry stays, emptied, so that the gathering meets the feeds in the same order.
+        readAhead(data->first, m_readAheadIsFinal ? std::exchange(data->second, QByteArray()) : data->second,
+            source->second);
+    }
 }
 
 void Sync::readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source)
@@ -121,20 +129,45 @@ void Sync::readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source>
     {
         std::lock_guard lock(m_readAheadMutex);
         ++m_readsUnderWay;
+        m_waitingReads.push_back({ identifier, std::move(data), std::move(source) });
     }
     OperationQueue& reader = *m_readers[m_nextReader++ % m_readers.size()];
-    reader.addOperation([self = shared_from_this(), identifier, data = std::move(data), source = std::move(source)] {
-        std::shared_ptr<FeedParser> parser;
-        if (!self->m_isCancelled)
-            parser = std::make_shared<FeedParser>(data, source);
-        std::lock_guard lock(self->m_readAheadMutex);
-        if (parser)
-            self->m_readAhead[identifier] = { data, std::move(parser) };
-        if (--self->m_readsUnderWay == 0 && self->m_gatherAfterReads) {
-            self->gatherOnParseQueue(*self->m_gatherAfterReads);
-            self->m_gatherAfterReads.reset();
+    reader.addOperation([self = shared_from_this()] { self->readWaitingFeeds(); });
+}
+
+void Sync::readWaitingFeeds()
+{
+    // Whichever reader runs takes what is waiting, so a reader the system holds back holds up
+    // no feed of its own.
+    for (;;) {
+        WaitingRead waiting;
+        {
+            std::lock_guard lock(m_readAheadMutex);
+            if (m_waitingReads.empty())
+                return;
+            waiting = std::move(m_waitingReads.front());
+            m_waitingReads.pop_front();
         }
-    });
+        ReadAhead read;
+        if (!m_isCancelled) {
+            read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
+            if (m_readAheadIsFinal) {
+                waiting.data = QByteArray();
+                read.encodedStories.reserve(read.parser->stories.size());
+                for (const auto& story : read.parser->stories)
+                    read.encodedStories.append(KeyedArchiver::encodedObject(*story));
+            } else {
+                read.data = std::move(waiting.data);
+            }
+        }
+        std::lock_guard lock(m_readAheadMutex);
+        if (read.parser)
+            m_readAhead[waiting.identifier] = std::move(read);
+        if (--m_readsUnderWay == 0 && m_gatherAfterReads) {
+            gatherOnParseQueue(*m_gatherAfterReads);
+            m_gatherAfterReads.reset();
+        }
+    }
 }
 
 void Sync::gatherOnParseQueue(bool failed)
@@ -174,31 +207,65 @@ void Sync::parseStories()
     // Error pages and portals answer without a transport error; they must not replace the
     // stored stories by nothing.
     bool anyFeed = false;
+    // Beside the working stories, each one's archived form when it was made as it was read.
+    QList<QByteArray> encodedStories;
     for (const auto& [identifier, data] : m_dataMap) {
         if (m_isCancelled)
             continue;
         const auto source = m_sourceMap.find(identifier);
         if (source == m_sourceMap.end() || !source->second)
             continue;
+        std::optional<ReadAhead> ahead;
         {
             std::lock_guard lock(m_readAheadMutex);
-            if (const auto ahead = m_readAhead.find(identifier); ahead != m_readAhead.end()) {
-                m_offered = std::move(ahead->second);
-                m_readAhead.erase(ahead);
+            if (const auto found = m_readAhead.find(identifier); found != m_readAhead.end()) {
+                ahead = std::move(found->second);
+                m_readAhead.erase(found);
             }
         }
-        const auto parser = parseFeed(data, source->second);
-        m_offered.reset();
+        std::shared_ptr<FeedParser> parser;
+        QList<QByteArray> encoded;
+        if (ahead && m_readAheadIsFinal) {
+            parser = std::move(ahead->parser);
+            encoded = std::move(ahead->encodedStories);
+        } else {
+            m_offered = std::move(ahead);
+            parser = parseFeed(data, source->second);
+            m_offered.reset();
+        }
         anyFeed = anyFeed || parser->isFeed();
         if (!m_workingStories)
             m_workingStories.emplace();
         m_workingStories->append(parser->stories);
+        // Stories without their archived form get it when stored.
+        encoded.resize(parser->stories.size());
+        encodedStories.append(std::move(encoded));
     }
 
-    QList<std::shared_ptr<NewsStory>> stories = m_workingStories.value_or(QList<std::shared_ptr<NewsStory>>());
-    std::sort(stories.begin(), stories.end(), [](const auto& a, const auto& b) { return *a > *b; });
-    if (anyFeed)
-        StoredStoriesData().storeStories(stories);
+    const QList<std::shared_ptr<NewsStory>> working = m_workingStories.value_or(QList<std::shared_ptr<NewsStory>>());
+    // Sorted by keys read once; the same comparisons as sorting the stories themselves, so equal
+    // dates end up in the same order.
+    struct Entry {
+        qint64 time;
+        qsizetype index;
+    };
+    std::vector<Entry> order;
+    order.reserve(size_t(working.size()));
+    for (qsizetype i = 0; i < working.size(); ++i) {
+        const auto& date = working[i]->date();
+        order.push_back({ date ? date->toMSecsSinceEpoch() : 0, i });
+    }
+    std::sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
+    if (anyFeed) {
+        QList<QByteArray> archived;
+        archived.reserve(qsizetype(order.size()));
+        for (const Entry& entry : order) {
+            const QByteArray& encoded = encodedStories[entry.index];
+            archived.append(encoded.isEmpty() ? KeyedArchiver::encodedObject(*working[entry.index]) : encoded);
+        }
+        encodedStories.clear();
+        StoredStoriesData().storeEncodedStories(std::move(archived));
+    }
 
     if (m_isCancelled)
         cleanup();
@@ -228,6 +295,12 @@ void Sync::cleanup()
     m_totalTasks = 0;
     m_dataMap.clear();
     m_sourceMap.clear();
-    std::lock_guard lock(m_readAheadMutex);
-    m_readAhead.clear();
+    {
+        std::lock_guard lock(m_readAheadMutex);
+        m_readAhead.clear();
+    }
+    // The feeds, stories and archives of the run are gone by now. Off the caller's thread, and on
+    // a queue that outlives this object, whose end would otherwise wait for it.
+    static OperationQueue* const releasing = new OperationQueue(u"Sync releasing memory"_s);
+    releasing->addOperation(releaseFreedMemory);
 }

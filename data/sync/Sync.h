@@ -10,6 +10,7 @@
 #include <QList>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -93,20 +94,34 @@ private:
     struct ReadAhead {
         QByteArray data;
         std::shared_ptr<FeedParser> parser;
+        // The parser's stories archived one by one, when the read is final.
+        QList<QByteArray> encodedStories;
+    };
+    struct WaitingRead {
+        qint64 identifier = 0;
+        QByteArray data;
+        std::shared_ptr<Source> source;
     };
     void readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source);
+    void readWaitingFeeds();
     void gatherOnParseQueue(bool failed);
 
-    // Feeds read ahead, by task, and the reads still under way; guarded by m_readAheadMutex.
+    // Feeds read ahead, by task, the downloads waiting for a reader, and the reads still under
+    // way; guarded by m_readAheadMutex.
     std::mutex m_readAheadMutex;
     std::unordered_map<qint64, ReadAhead> m_readAhead;
+    std::deque<WaitingRead> m_waitingReads;
     int m_readsUnderWay = 0;
     // The session ended while reads were under way: the last one starts the gathering.
     std::optional<bool> m_gatherAfterReads;
     // Touched only on the parse queue.
     std::optional<ReadAhead> m_offered;
     std::unique_ptr<OperationQueue> m_parseQueue;
-    // Feeds are read ahead side by side, each reader taking every n-th download.
+    // Feeds are read ahead side by side; each download wakes one reader in turn.
     std::vector<std::unique_ptr<OperationQueue>> m_readers;
     size_t m_nextReader = 0;
+    // Nothing can override the parsing step (the object is a plain Sync): a feed read ahead is
+    // what the gathering uses, so its downloaded bytes go as soon as it is read and its stories
+    // are archived right there. Set for each run on the caller's thread.
+    bool m_readAheadIsFinal = false;
 };

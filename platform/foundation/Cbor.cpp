@@ -1,8 +1,8 @@
 #include "platform/foundation/Cbor_p.h"
 
 #include <QCborStreamReader>
-#include <QCborStreamWriter>
 
+#include <cstring>
 #include <limits>
 
 CborItem CborItem::makeInteger(qint64 v)
@@ -274,47 +274,45 @@ private:
     QCborStreamReader m_reader;
 };
 
-void write(QCborStreamWriter& w, const CborItem& item)
+void write(QByteArray& out, const CborItem& item)
 {
     switch (item.kind) {
     case CborItem::Kind::Integer:
-        w.append(item.integer);
+        Cbor::appendInteger(out, item.integer);
         break;
     case CborItem::Kind::Double:
-        w.append(item.real);
+        Cbor::appendDouble(out, item.real);
         break;
     case CborItem::Kind::Bool:
-        w.append(item.boolean);
+        Cbor::appendBool(out, item.boolean);
         break;
     case CborItem::Kind::Null:
-        w.appendNull();
+        Cbor::appendNull(out);
         break;
     case CborItem::Kind::Text:
-        w.append(QStringView(item.text));
+        Cbor::appendText(out, item.text);
         break;
     case CborItem::Kind::Bytes:
-        w.append(item.bytes);
+        Cbor::appendBytes(out, item.bytes);
         break;
     case CborItem::Kind::Array:
-        w.startArray(quint64(item.items.size()));
+        Cbor::appendHead(out, Cbor::Major::Array, quint64(item.items.size()));
         for (const auto& element : item.items)
-            write(w, element);
-        w.endArray();
+            write(out, element);
         break;
     case CborItem::Kind::Map:
-        w.startMap(quint64(item.entries.size()));
+        Cbor::appendHead(out, Cbor::Major::Map, quint64(item.entries.size()));
         for (const auto& [key, value] : item.entries) {
-            w.append(QStringView(key));
-            write(w, value);
+            Cbor::appendText(out, key);
+            write(out, value);
         }
-        w.endMap();
         break;
     case CborItem::Kind::Tag:
-        w.append(QCborTag(item.tag));
+        Cbor::appendHead(out, Cbor::Major::Tag, item.tag);
         if (item.items.empty())
-            w.appendNull();
+            Cbor::appendNull(out);
         else
-            write(w, item.items.front());
+            write(out, item.items.front());
         break;
     }
 }
@@ -345,9 +343,91 @@ std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete)
 QByteArray encode(const CborItem& item)
 {
     QByteArray out;
-    QCborStreamWriter writer(&out);
-    write(writer, item);
+    write(out, item);
     return out;
+}
+
+void appendHead(QByteArray& out, Major major, quint64 value)
+{
+    const char type = char(quint8(major) << 5);
+    if (value < 24) {
+        out.append(char(type | char(value)));
+        return;
+    }
+    int width = 8;
+    char info = 27;
+    if (value <= 0xff) {
+        width = 1;
+        info = 24;
+    } else if (value <= 0xffff) {
+        width = 2;
+        info = 25;
+    } else if (value <= 0xffffffffu) {
+        width = 4;
+        info = 26;
+    }
+    char head[9];
+    head[0] = char(type | info);
+    for (int i = 0; i < width; ++i)
+        head[width - i] = char(value >> (8 * i));
+    out.append(head, width + 1);
+}
+
+void appendInteger(QByteArray& out, qint64 value)
+{
+    if (value >= 0)
+        appendHead(out, Major::Unsigned, quint64(value));
+    else
+        appendHead(out, Major::Negative, quint64(-1 - value));
+}
+
+void appendDouble(QByteArray& out, double value)
+{
+    quint64 bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    char encoded[9];
+    encoded[0] = char(0xfb);
+    for (int i = 0; i < 8; ++i)
+        encoded[8 - i] = char(bits >> (8 * i));
+    out.append(encoded, 9);
+}
+
+void appendBool(QByteArray& out, bool value)
+{
+    out.append(char(value ? 0xf5 : 0xf4));
+}
+
+void appendNull(QByteArray& out)
+{
+    out.append(char(0xf6));
+}
+
+void appendText(QByteArray& out, QStringView text)
+{
+    // Most keys and stored texts are ASCII: they go in without a converted copy.
+    const char16_t* chars = text.utf16();
+    const qsizetype size = text.size();
+    qsizetype ascii = 0;
+    while (ascii < size && chars[ascii] < 0x80)
+        ++ascii;
+    if (ascii < size) {
+        const QByteArray utf8 = text.toUtf8();
+        appendHead(out, Major::Text, quint64(utf8.size()));
+        out.append(utf8);
+        return;
+    }
+    appendHead(out, Major::Text, quint64(size));
+    const qsizetype at = out.size();
+    out.resize(at + size);
+    char* to = out.data() + at;
+    for (qsizetype i = 0; i < size; ++i)
+        to[i] = char(chars[i]);
+}
+
+void appendBytes(QByteArray& out, QByteArrayView bytes)
+{
+    appendHead(out, Major::Bytes, quint64(bytes.size()));
+    out.append(bytes.data(), bytes.size());
 }
 
 } // namespace Cbor

@@ -62,13 +62,17 @@ std::optional<CborItem> archiveBody(const QByteArray& data, bool salvage = false
     return *root;
 }
 
-QByteArray wrap(CborItem root)
+// The archive's header map, up to the root that follows it.
+QByteArray header()
 {
-    std::vector<std::pair<QString, CborItem>> header;
-    header.emplace_back(archiverKey, CborItem::makeText(archiverName));
-    header.emplace_back(versionKey, CborItem::makeInteger(archiveVersion));
-    header.emplace_back(topKey, std::move(root));
-    return Cbor::encode(CborItem::makeMap(std::move(header)));
+    QByteArray out;
+    Cbor::appendHead(out, Cbor::Major::Map, 3);
+    Cbor::appendText(out, archiverKey);
+    Cbor::appendText(out, archiverName);
+    Cbor::appendText(out, versionKey);
+    Cbor::appendInteger(out, archiveVersion);
+    Cbor::appendText(out, topKey);
+    return out;
 }
 
 QImage imageFromBytes(const QByteArray& bytes)
@@ -80,88 +84,170 @@ QImage imageFromBytes(const QByteArray& bytes)
 
 Coding::~Coding() = default;
 
+// Fields are kept encoded, one after another, so an archive is written without building a tree
+// of items first.
 struct KeyedArchiver::Fields {
-    std::vector<std::pair<QString, CborItem>> entries;
+    struct Field {
+        QString key;
+        qsizetype begin;
+        qsizetype end;
+    };
+    std::vector<Field> fields;
+    QByteArray values;
 };
 
 KeyedArchiver::KeyedArchiver()
     : m_fields(std::make_unique<Fields>())
 {
+    m_fields->fields.reserve(8);
 }
 
 KeyedArchiver::~KeyedArchiver() = default;
 
-CborItem KeyedArchiver::objectItem(const Coding& object)
+void KeyedArchiver::appendObject(QByteArray& out, const Coding& object)
 {
     KeyedArchiver coder;
     object.encodeWithCoder(coder);
-    std::vector<std::pair<QString, CborItem>> entries;
-    entries.emplace_back(classKey, CborItem::makeText(object.archivedClassName()));
-    for (auto& entry : coder.m_fields->entries)
-        entries.push_back(std::move(entry));
-    return CborItem::makeMap(std::move(entries));
+    const Fields& f = *coder.m_fields;
+    Cbor::appendHead(out, Cbor::Major::Map, quint64(f.fields.size() + 1));
+    Cbor::appendText(out, classKey);
+    Cbor::appendText(out, object.archivedClassName());
+    for (const auto& field : f.fields) {
+        Cbor::appendText(out, field.key);
+        out.append(f.values.constData() + field.begin, field.end - field.begin);
+    }
+}
+
+void KeyedArchiver::appendObjects(QByteArray& out, const QList<std::shared_ptr<const Coding>>& objects)
+{
+    Cbor::appendHead(out, Cbor::Major::Array, quint64(objects.size()));
+    for (const auto& object : objects) {
+        if (object)
+            appendObject(out, *object);
+        else
+            Cbor::appendNull(out);
+    }
 }
 
 QByteArray KeyedArchiver::archivedDataWithRootObject(const Coding& root)
 {
-    return wrap(objectItem(root));
+    QByteArray out = header();
+    appendObject(out, root);
+    return out;
 }
 
 QByteArray KeyedArchiver::archivedDataWithRootArray(const QList<std::shared_ptr<const Coding>>& root)
 {
-    std::vector<CborItem> items;
-    for (const auto& object : root)
-        items.push_back(object ? objectItem(*object) : CborItem {});
-    return wrap(CborItem::makeArray(std::move(items)));
+    QByteArray out = header();
+    appendObjects(out, root);
+    return out;
 }
 
-void KeyedArchiver::put(const QString& key, CborItem item)
+QByteArray KeyedArchiver::encodedObject(const Coding& object)
 {
-    if (key == classKey)
-        return;
-    for (auto& [k, v] : m_fields->entries) {
-        if (k == key) {
-            v = std::move(item);
-            return;
-        }
+    QByteArray out;
+    appendObject(out, object);
+    return out;
+}
+
+QByteArray KeyedArchiver::archivedDataWithEncodedRootArray(const QList<QByteArray>& encodedObjects)
+{
+    qsizetype size = 0;
+    for (const QByteArray& object : encodedObjects)
+        size += object.isEmpty() ? 1 : object.size();
+    QByteArray out = header();
+    out.reserve(out.size() + 9 + size);
+    Cbor::appendHead(out, Cbor::Major::Array, quint64(encodedObjects.size()));
+    for (const QByteArray& object : encodedObjects) {
+        if (object.isEmpty())
+            Cbor::appendNull(out);
+        else
+            out.append(object);
     }
-    m_fields->entries.emplace_back(key, std::move(item));
+    return out;
+}
+
+QByteArray& KeyedArchiver::values()
+{
+    return m_fields->values;
+}
+
+void KeyedArchiver::endField(const QString& key, qsizetype begin)
+{
+    auto& [fields, values] = *m_fields;
+    if (key == classKey) {
+        values.truncate(begin);
+        return;
+    }
+    for (auto field = fields.begin(); field != fields.end(); ++field) {
+        if (field->key != key)
+            continue;
+        // Rare: the value takes the earlier one's place, and the fields after it move along.
+        const QByteArray value = values.mid(begin);
+        values.truncate(begin);
+        values.replace(field->begin, field->end - field->begin, value);
+        const qsizetype shift = value.size() - (field->end - field->begin);
+        field->end += shift;
+        for (auto later = field + 1; later != fields.end(); ++later) {
+            later->begin += shift;
+            later->end += shift;
+        }
+        return;
+    }
+    fields.push_back({ key, begin, values.size() });
 }
 
 void KeyedArchiver::encodeString(const QString& value, const QString& key)
 {
-    put(key, CborItem::makeText(value));
+    const qsizetype begin = values().size();
+    Cbor::appendText(values(), value);
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeBool(bool value, const QString& key)
 {
-    put(key, CborItem::makeBool(value));
+    const qsizetype begin = values().size();
+    Cbor::appendBool(values(), value);
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeInteger(qint64 value, const QString& key)
 {
-    put(key, CborItem::makeInteger(value));
+    const qsizetype begin = values().size();
+    Cbor::appendInteger(values(), value);
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeDouble(double value, const QString& key)
 {
-    put(key, CborItem::makeDouble(value));
+    const qsizetype begin = values().size();
+    Cbor::appendDouble(values(), value);
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeData(const QByteArray& value, const QString& key)
 {
-    put(key, CborItem::makeBytes(value));
+    const qsizetype begin = values().size();
+    Cbor::appendBytes(values(), value);
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeDate(const QDateTime& value, const QString& key)
 {
-    if (value.isValid())
-        put(key, CborItem::makeTag(epochDateTag, CborItem::makeDouble(double(value.toMSecsSinceEpoch()) / 1000.0)));
+    if (!value.isValid())
+        return;
+    const qsizetype begin = values().size();
+    Cbor::appendHead(values(), Cbor::Major::Tag, epochDateTag);
+    Cbor::appendDouble(values(), double(value.toMSecsSinceEpoch()) / 1000.0);
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeUrl(const Url& value, const QString& key)
 {
-    put(key, CborItem::makeTag(urlTag, CborItem::makeText(value.absoluteString())));
+    const qsizetype begin = values().size();
+    Cbor::appendHead(values(), Cbor::Major::Tag, urlTag);
+    Cbor::appendText(values(), value.absoluteString());
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeImage(const QImage& value, const QString& key)
@@ -173,31 +259,36 @@ void KeyedArchiver::encodeImage(const QImage& value, const QString& key)
     buffer.open(QIODevice::WriteOnly);
     if (!value.save(&buffer, "PNG"))
         return;
-    std::vector<std::pair<QString, CborItem>> entries;
-    entries.emplace_back(classKey, CborItem::makeText(imageClass));
-    entries.emplace_back(imageDataKey, CborItem::makeBytes(png));
-    put(key, CborItem::makeMap(std::move(entries)));
+    const qsizetype begin = values().size();
+    Cbor::appendHead(values(), Cbor::Major::Map, 2);
+    Cbor::appendText(values(), classKey);
+    Cbor::appendText(values(), imageClass);
+    Cbor::appendText(values(), imageDataKey);
+    Cbor::appendBytes(values(), png);
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeStrings(const QStringList& value, const QString& key)
 {
-    std::vector<CborItem> items;
+    const qsizetype begin = values().size();
+    Cbor::appendHead(values(), Cbor::Major::Array, quint64(value.size()));
     for (const QString& s : value)
-        items.push_back(CborItem::makeText(s));
-    put(key, CborItem::makeArray(std::move(items)));
+        Cbor::appendText(values(), s);
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeObject(const Coding& value, const QString& key)
 {
-    put(key, objectItem(value));
+    const qsizetype begin = values().size();
+    appendObject(values(), value);
+    endField(key, begin);
 }
 
 void KeyedArchiver::encodeObjects(const QList<std::shared_ptr<const Coding>>& value, const QString& key)
 {
-    std::vector<CborItem> items;
-    for (const auto& object : value)
-        items.push_back(object ? objectItem(*object) : CborItem {});
-    put(key, CborItem::makeArray(std::move(items)));
+    const qsizetype begin = values().size();
+    appendObjects(values(), value);
+    endField(key, begin);
 }
 
 void KeyedUnarchiver::registerClass(const QString& className, Decoder decoder)

@@ -46,6 +46,12 @@ public:
         return archivedDataWithRootArray(objects);
     }
 
+    // One object archived on its own, as an element of a root array that is put together later
+    // by archivedDataWithEncodedRootArray: objects can be archived on several threads and in any
+    // order, and the archive is the same bytes as archivedDataWithRootArray of them all.
+    static QByteArray encodedObject(const Coding& object);
+    static QByteArray archivedDataWithEncodedRootArray(const QList<QByteArray>& encodedObjects);
+
     // Each writes one field; a later write under the same key replaces the earlier one.
     void encodeString(const QString& value, const QString& key);
     void encodeBool(bool value, const QString& key);
@@ -66,8 +72,11 @@ public:
 private:
     struct Fields;
     KeyedArchiver();
-    void put(const QString& key, CborItem item);
-    static CborItem objectItem(const Coding& object);
+    static void appendObject(QByteArray& out, const Coding& object);
+    static void appendObjects(QByteArray& out, const QList<std::shared_ptr<const Coding>>& objects);
+    QByteArray& values();
+    // The field's value was appended to values() from `begin` on.
+    void endField(const QString& key, qsizetype begin);
     std::unique_ptr<Fields> m_fields;
 };
 

@@ -15,6 +15,9 @@ using namespace NetworkDetail;
 
 namespace {
 
+// The most memory set aside for a body on the strength of its Content-Length alone.
+constexpr qint64 bodyReserveLimit = 1024 * 1024;
+
 struct LoopbackKey {
     QString scheme;
     QString host;
@@ -349,6 +352,9 @@ size_t NetworkEngine::Private::onHeader(char* data, size_t size, size_t count, v
             t->lengthOutOfRange = true;
             return 0;
         }
+        // A body of announced length grows no further than that; a claim is trusted only so far.
+        if (!t->redirectCandidate && response.expectedContentLength > 0 && t->body.isEmpty())
+            t->body.reserve(qsizetype(std::min({ response.expectedContentLength, t->cap(), bodyReserveLimit })));
         std::lock_guard lock(t->task->d->mutex);
         t->task->d->response = std::move(response);
     }

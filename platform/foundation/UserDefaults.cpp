@@ -466,8 +466,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
             return false;
         const QByteArray k = key.toUtf8();
         sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+        // The bytes outlive the statement: no copy of a large value.
         if (bytes)
-            sqlite3_bind_blob(stmt, 2, bytes->constData(), int(bytes->size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob(stmt, 2, bytes->constData(), int(bytes->size()), SQLITE_STATIC);
         const int rc = sqlite3_step(stmt);
         sqlite3_finalize(stmt);
         if (rc != SQLITE_DONE) {

@@ -3,9 +3,10 @@
 // A second start while one runs brings the running one's panel back and ends. Ctrl+Q in the
 // panel, or the session's termination signal, ends it.
 
+#include "platform/foundation/MallocArenas.h"
+#include "platform/foundation/TerminationSignals.h"
 #include "platform/notificationcenter/WidgetPanel.h"
 #include "platform/notificationcenter/WidgetPluginLoader.h"
-#include "platform/foundation/TerminationSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -18,6 +19,7 @@ using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char** argv)
 {
+    limitMallocArenas();
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Tickerly Widget"_s);
     QApplication::setDesktopFileName(u"tickerly-widget"_s);

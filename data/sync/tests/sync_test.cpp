@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 
 using namespace Qt::Literals::StringLiterals;
 using testsupport::LoopbackServer;
@@ -352,4 +354,81 @@ TEST_F(SyncTest, ReadsTheBytesOfAFeedCutAtTheSizeCap)
     ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }, 30000));
     EXPECT_TRUE(outcome.success);
     EXPECT_EQ(storedLinks(), (QStringList { u"http://huge/2"_s, u"http://huge/1"_s, u"http://huge/0"_s, u"http://small/1"_s }));
+}
+
+namespace {
+// Reads every feed as a plain Sync would, recording the stories in the order they are gathered.
+class RecordingSync : public Sync {
+public:
+    static std::shared_ptr<RecordingSync> make() { return std::shared_ptr<RecordingSync>(new RecordingSync()); }
+    QList<std::shared_ptr<NewsStory>> gathered;
+
+protected:
+    std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source) override
+    {
+        auto parser = Sync::parseFeed(data, source);
+        gathered.append(parser->stories);
+        return parser;
+    }
+};
+
+// The stored stories, each archived on its own, and their dates.
+QList<QByteArray> storedStoriesArchived(QList<qint64>* dates = nullptr)
+{
+    QList<QByteArray> out;
+    for (const auto& story : StoredStoriesData().storedStories()) {
+        out.append(KeyedArchiver::encodedObject(*story));
+        if (dates)
+            dates->append(story->date() ? story->date()->toSecsSinceEpoch() : 0);
+    }
+    return out;
+}
+} // namespace
+
+// A plain refresh archives each feed's stories as it reads them and lets its bytes go; what it
+// stores must not differ from a refresh whose parsing step is overridden, which reads and
+// archives everything at the end. Equal dates (and missing ones) stay in the order the sort of
+// the gathered stories gives them; which feed is gathered first follows the downloads.
+TEST_F(SyncTest, StoresTheSameStoriesWhetherOrNotTheParsingStepIsOverridden)
+{
+    for (int i = 0; i < 12; ++i) {
+        QList<QPair<QString, std::optional<qint64>>> items;
+        for (int j = 0; j < 10; ++j) {
+            const std::optional<qint64> seconds = j % 3 == 0 ? std::nullopt : std::optional<qint64>(100 * (j % 3));
+            items.append({ u"http://tie%1/%2"_s.arg(i).arg(j), seconds });
+        }
+        const QString path = u"/tie%1"_s.arg(i);
+        server.reply(path, ok(feed(items)));
+        addSource(server.url(path));
+    }
+    server.reply(u"/portal"_s, ok("<html><body>Sign in</body></html>"));
+    addSource(server.url(u"/portal"_s));
+
+    auto recording = RecordingSync::make();
+    Outcome overridden;
+    recording->updateStories(std::nullopt, overridden.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return overridden.calls > 0; }));
+    ASSERT_TRUE(overridden.success);
+    QList<std::shared_ptr<NewsStory>> expected = recording->gathered;
+    ASSERT_EQ(expected.size(), 120);
+    std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return *a > *b; });
+    QStringList expectedLinks;
+    for (const auto& story : expected)
+        expectedLinks.append(story->link()->absoluteString());
+    EXPECT_EQ(storedLinks(), expectedLinks);
+    QList<QByteArray> storedByOverride = storedStoriesArchived();
+
+    StoredStoriesData().storeStories({});
+    auto plain = Sync::create();
+    Outcome outcome;
+    plain->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    EXPECT_TRUE(outcome.success);
+    QList<qint64> dates;
+    QList<QByteArray> storedPlainly = storedStoriesArchived(&dates);
+    EXPECT_TRUE(std::is_sorted(dates.begin(), dates.end(), std::greater<>()));
+    std::sort(storedByOverride.begin(), storedByOverride.end());
+    std::sort(storedPlainly.begin(), storedPlainly.end());
+    EXPECT_EQ(storedPlainly, storedByOverride);
+    expectIdle(*plain);
 }

@@ -1,7 +1,10 @@
 #include "platform/foundation/KeyedArchive.h"
 #include "testsupport/TestSupport.h"
 
+#include <QBuffer>
 #include <QCborStreamWriter>
+
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +86,21 @@ QByteArray cbor(const std::function<void(QCborStreamWriter&)>& fn)
     QCborStreamWriter w(&out);
     fn(w);
     return out;
+}
+
+// A keyed archive's bytes around the root that `root` writes.
+QByteArray archive(const std::function<void(QCborStreamWriter&)>& root)
+{
+    return cbor([&](QCborStreamWriter& w) {
+        w.startMap(3);
+        w.append(u"$archiver"_s);
+        w.append(u"Tickerly"_s);
+        w.append(u"$version"_s);
+        w.append(1);
+        w.append(u"$top"_s);
+        root(w);
+        w.endMap();
+    });
 }
 
 } // namespace
@@ -170,13 +188,7 @@ TEST_F(KeyedArchiveTest, GivesNothingForBytesThatAreNoArchive)
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(QByteArray::fromHex("7a7fffffff41")));
 
     // Right shape, wrong field kinds: each typed read gives nothing.
-    const QByteArray wrongKinds = cbor([](QCborStreamWriter& w) {
-        w.startMap(3);
-        w.append(u"$archiver"_s);
-        w.append(u"Tickerly"_s);
-        w.append(u"$version"_s);
-        w.append(1);
-        w.append(u"$top"_s);
+    const QByteArray wrongKinds = archive([](QCborStreamWriter& w) {
         w.startMap(6);
         w.append(u"$class"_s);
         w.append(u"Test.Sample"_s);
@@ -193,7 +205,6 @@ TEST_F(KeyedArchiveTest, GivesNothingForBytesThatAreNoArchive)
         w.append(u"picture"_s);
         w.append(QByteArray("\x89PNG junk"));
         w.endMap();
-        w.endMap();
     });
     auto s = KeyedUnarchiver::unarchiveObjectWithData<Sample>(wrongKinds);
     ASSERT_TRUE(s);
@@ -201,4 +212,153 @@ TEST_F(KeyedArchiveTest, GivesNothingForBytesThatAreNoArchive)
     EXPECT_FALSE(s->when.isValid());
     EXPECT_FALSE(s->link);
     EXPECT_TRUE(s->picture.isNull());
+}
+
+namespace {
+
+// A Sample written the way archives have always been written (Qt's CBOR stream writer), so
+// that stored archives and new ones stay the same bytes.
+void writeSample(QCborStreamWriter& w, const Sample& s)
+{
+    int fields = 8 + (s.when.isValid() ? 1 : 0) + (s.link ? 1 : 0) + (s.picture.isNull() ? 0 : 1) + (s.child ? 1 : 0);
+    w.startMap(fields);
+    w.append(u"$class"_s);
+    w.append(s.archivedAs);
+    w.append(u"name"_s);
+    w.append(s.name);
+    w.append(u"flag"_s);
+    w.append(s.flag);
+    w.append(u"count"_s);
+    w.append(s.count);
+    w.append(u"ratio"_s);
+    w.append(s.ratio);
+    w.append(u"bytes"_s);
+    w.append(s.bytes);
+    if (s.when.isValid()) {
+        w.append(u"when"_s);
+        w.append(QCborTag(1));
+        w.append(double(s.when.toMSecsSinceEpoch()) / 1000.0);
+    }
+    if (s.link) {
+        w.append(u"link"_s);
+        w.append(QCborTag(32));
+        w.append(s.link->absoluteString());
+    }
+    if (!s.picture.isNull()) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        s.picture.save(&buffer, "PNG");
+        w.append(u"picture"_s);
+        w.startMap(2);
+        w.append(u"$class"_s);
+        w.append(u"Image"_s);
+        w.append(u"png"_s);
+        w.append(png);
+        w.endMap();
+    }
+    w.append(u"tags"_s);
+    w.startArray(quint64(s.tags.size()));
+    for (const QString& tag : s.tags)
+        w.append(tag);
+    w.endArray();
+    if (s.child) {
+        w.append(u"child"_s);
+        writeSample(w, *s.child);
+    }
+    w.append(u"children"_s);
+    w.startArray(quint64(s.children.size()));
+    for (const auto& c : s.children) {
+        if (c)
+            writeSample(w, *std::dynamic_pointer_cast<const Sample>(c));
+        else
+            w.appendNull();
+    }
+    w.endArray();
+    w.endMap();
+}
+
+} // namespace
+
+TEST_F(KeyedArchiveTest, WritesTheSameBytesAsQtsCborWriterForEveryKindAndLength)
+{
+    // Every width of CBOR head (counts and integers below 24, one, two, four and eight bytes),
+    // negative extremes, text that is ASCII, non-ASCII, astral or a lone surrogate, and objects
+    // left out of an array.
+    const QList<qint64> counts { 0, 23, 24, 255, 256, 65535, 65536, 4294967295, 4294967296, -1, -24, -25, -257,
+        std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max() };
+    const QList<QString> names { QString(), u"plain"_s, u"Ünïcode \U0001F600"_s, QString(1, QChar(0xd800)) + u"x"_s,
+        QString(24, u'a'), QString(300, u'é'), QString(70000, u'b') };
+    QList<std::shared_ptr<Sample>> samples;
+    for (qsizetype i = 0; i < counts.size(); ++i) {
+        auto s = named(names[i % names.size()]);
+        s->count = counts[i];
+        s->flag = i % 2;
+        s->ratio = i % 3 ? 0.1 * double(i) : -0.0;
+        s->bytes = QByteArray(int(i * 20), char(i));
+        if (i % 2)
+            s->when = QDateTime::fromMSecsSinceEpoch(1234567890123 + i, Qt::UTC);
+        if (i % 3 == 0)
+            s->link = Url::fromString(u"https://example.org/f?q=%C3%A9&n="_s + QString::number(i));
+        s->tags = QStringList(int(i), u"t"_s);
+        if (i == 4) {
+            s->picture = QImage(2, 2, QImage::Format_ARGB32);
+            s->picture.fill(qRgba(1, 2, 3, 4));
+            s->child = named(u"nested"_s);
+            s->children = { named(u"c"_s), nullptr };
+        }
+        samples.append(s);
+    }
+    samples.append(nullptr);
+
+    const QByteArray expected = archive([&](QCborStreamWriter& w) {
+        w.startArray(quint64(samples.size()));
+        for (const auto& s : samples) {
+            if (s)
+                writeSample(w, *s);
+            else
+                w.appendNull();
+        }
+        w.endArray();
+    });
+    const QByteArray written = KeyedArchiver::archivedDataWithRootObjects(samples);
+    EXPECT_EQ(written.toHex(), expected.toHex());
+
+    const auto back = KeyedUnarchiver::unarchiveArrayWithData(written);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->size(), samples.size());
+    for (qsizetype i = 0; i + 1 < samples.size(); ++i) {
+        const auto s = std::dynamic_pointer_cast<Sample>(back->at(i));
+        ASSERT_TRUE(s) << i;
+        EXPECT_EQ(s->count, counts[i]);
+        EXPECT_EQ(s->bytes, samples[i]->bytes);
+    }
+    EXPECT_FALSE(back->back());
+}
+
+TEST_F(KeyedArchiveTest, ALaterFieldUnderTheSameKeyReplacesTheEarlierInPlace)
+{
+    class Twice : public Coding {
+    public:
+        QString archivedClassName() const override { return u"Test.Sample"_s; }
+        void encodeWithCoder(KeyedArchiver& coder) const override
+        {
+            coder.encodeString(u"first"_s, u"name"_s);
+            coder.encodeInteger(7, u"count"_s);
+            coder.encodeObject(*named(u"inner"_s), u"name"_s); // another kind under a used key
+            coder.encodeString(u"second"_s, u"name"_s);
+            coder.encodeString(u"ignored"_s, u"$class"_s);
+        }
+    };
+    const QByteArray expected = archive([](QCborStreamWriter& w) {
+        w.startMap(3);
+        w.append(u"$class"_s);
+        w.append(u"Test.Sample"_s);
+        w.append(u"name"_s);
+        w.append(u"second"_s);
+        w.append(u"count"_s);
+        w.append(7);
+        w.endMap();
+    });
+    EXPECT_EQ(KeyedArchiver::archivedDataWithRootObject(Twice()).toHex(), expected.toHex());
 }
