@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -40,9 +41,16 @@ public:
     void schedule(StatePtr state)
     {
         std::lock_guard lock(m_mutex);
-        m_ready.push_back(std::move(state));
-        if (!startWorkerIfNeeded())
-            m_wake.notify_one();
+        readyLocked(std::move(state));
+    }
+
+    void stopStarting() { m_stopped = true; }
+    bool stopped() const { return m_stopped; }
+
+    bool waitUntilSettled(std::chrono::steady_clock::time_point deadline)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_settled.wait_until(lock, deadline, [this] { return m_busy == 0 && m_ready.empty(); });
     }
 
     // A worker about to wait for another queue's operations: a thread stands in for it while it
@@ -65,6 +73,14 @@ private:
     static constexpr int maximumThreads = 32;
     // Operations run before a busy queue lets the others have the worker.
     static constexpr int batch = 64;
+
+    // With the lock held.
+    void readyLocked(StatePtr state)
+    {
+        m_ready.push_back(std::move(state));
+        if (!startWorkerIfNeeded())
+            m_wake.notify_one();
+    }
 
     // With the lock held.
     bool startWorkerIfNeeded()
@@ -92,16 +108,46 @@ private:
                 --m_idle;
                 state = std::move(m_ready.front());
                 m_ready.pop_front();
+                ++m_busy;
             }
-            if (!drain(state))
-                schedule(std::move(state));
+            const bool emptied = drain(state);
+            {
+                std::lock_guard lock(m_mutex);
+                if (!emptied)
+                    readyLocked(std::move(state));
+                --m_busy;
+            }
+            m_settled.notify_all();
         }
     }
 
+    // Drops every operation still queued, counted as finished. What they captured goes on this
+    // thread, with their queue as the current one, as after a run.
+    static void dropQueued(const StatePtr& state)
+    {
+        std::deque<std::function<void()>> dropped;
+        {
+            std::lock_guard lock(state->mutex);
+            dropped.swap(state->operations);
+            state->finished += dropped.size();
+            state->scheduled = false;
+            currentQueue = state->owner;
+        }
+        state->changed.notify_all();
+        currentState = state.get();
+        dropped.clear();
+        currentState = nullptr;
+        currentQueue = nullptr;
+    }
+
     // Runs the queue's operations; false when it still has some after a batch.
-    static bool drain(const StatePtr& state)
+    bool drain(const StatePtr& state)
     {
         for (int n = 0; n < batch; ++n) {
+            if (m_stopped) {
+                dropQueued(state);
+                return true;
+            }
             std::function<void()> op;
             {
                 std::lock_guard lock(state->mutex);
@@ -138,7 +184,10 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_settled;
     std::deque<StatePtr> m_ready;
+    std::atomic<bool> m_stopped = false;
+    int m_busy = 0; // workers running (or dropping) a queue's operations
     int m_threads = 0;
     int m_blocked = 0;
     qsizetype m_idle = 0;
@@ -206,6 +255,12 @@ OperationQueue::~OperationQueue()
 
 void OperationQueue::addOperation(std::function<void()> op)
 {
+    // The process is ending: what it captured goes now, on the caller's thread. Nothing of this
+    // object may be touched after that, as the last owner of the queue may be among them.
+    if (OperationQueueWorkers::instance().stopped()) {
+        op = nullptr;
+        return;
+    }
     bool schedule = false;
     {
         std::lock_guard lock(d->mutex);
@@ -243,4 +298,14 @@ const QString& OperationQueue::name() const
 OperationQueue* OperationQueue::current()
 {
     return currentQueue;
+}
+
+void OperationQueue::stopStartingOperations()
+{
+    OperationQueueWorkers::instance().stopStarting();
+}
+
+bool OperationQueue::waitUntilNoOperationRuns(std::chrono::steady_clock::time_point deadline)
+{
+    return OperationQueueWorkers::instance().waitUntilSettled(deadline);
 }
