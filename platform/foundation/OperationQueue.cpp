@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct OperationQueue::State {
     QString name;
@@ -46,6 +47,12 @@ public:
 
     void stopStarting() { m_stopped = true; }
     bool stopped() const { return m_stopped; }
+
+    void drop(std::function<void()> op)
+    {
+        std::lock_guard lock(m_droppedMutex);
+        m_dropped.push_back(std::move(op));
+    }
 
     bool waitUntilSettled(std::chrono::steady_clock::time_point deadline)
     {
@@ -121,9 +128,8 @@ private:
         }
     }
 
-    // Drops every operation still queued, counted as finished. What they captured goes on this
-    // thread, with their queue as the current one, as after a run.
-    static void dropQueued(const StatePtr& state)
+    // Drops every operation still queued, counted as finished.
+    void dropQueued(const StatePtr& state)
     {
         std::deque<std::function<void()>> dropped;
         {
@@ -131,13 +137,11 @@ private:
             dropped.swap(state->operations);
             state->finished += dropped.size();
             state->scheduled = false;
-            currentQueue = state->owner;
         }
         state->changed.notify_all();
-        currentState = state.get();
-        dropped.clear();
-        currentState = nullptr;
-        currentQueue = nullptr;
+        std::lock_guard lock(m_droppedMutex);
+        for (auto& op : dropped)
+            m_dropped.push_back(std::move(op));
     }
 
     // Runs the queue's operations; false when it still has some after a batch.
@@ -188,6 +192,10 @@ private:
     std::deque<StatePtr> m_ready;
     std::atomic<bool> m_stopped = false;
     int m_busy = 0; // workers running (or dropping) a queue's operations
+    // Operations dropped at the end of the process, kept with what they hold: let go, they would
+    // tear down objects on any thread while the statics those use are being destroyed.
+    std::mutex m_droppedMutex;
+    std::vector<std::function<void()>> m_dropped;
     int m_threads = 0;
     int m_blocked = 0;
     qsizetype m_idle = 0;
@@ -255,10 +263,8 @@ OperationQueue::~OperationQueue()
 
 void OperationQueue::addOperation(std::function<void()> op)
 {
-    // The process is ending: what it captured goes now, on the caller's thread. Nothing of this
-    // object may be touched after that, as the last owner of the queue may be among them.
     if (OperationQueueWorkers::instance().stopped()) {
-        op = nullptr;
+        OperationQueueWorkers::instance().drop(std::move(op));
         return;
     }
     bool schedule = false;

@@ -40,7 +40,8 @@ public:
     static OperationQueue* current();
 
     // For the end of the process, and for good: no operation of any queue starts any more. Those
-    // still queued are dropped unrun (as if they had run), and so is any added later.
+    // still queued are dropped unrun (counted as run), and so is any added later; what they hold
+    // is kept until the process ends.
     static void stopStartingOperations();
     // Waits until no operation runs any more (nor is being dropped), or until `deadline`;
     // whether none does. Not from an operation.
