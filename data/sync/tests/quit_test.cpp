@@ -23,7 +23,7 @@ using testsupport::LoopbackWorld;
 namespace {
 
 constexpr int siteCount = 240;
-constexpr int storiesPerSite = 8;
+constexpr int storiesPerSite = 4;
 constexpr int storedStoryCount = 60;
 
 QString storePath()
