@@ -139,9 +139,8 @@ private:
             state->scheduled = false;
         }
         state->changed.notify_all();
-        std::lock_guard lock(m_droppedMutex);
         for (auto& op : dropped)
-            m_dropped.push_back(std::move(op));
+            drop(std::move(op));
     }
 
     // Runs the queue's operations; false when it still has some after a batch.
