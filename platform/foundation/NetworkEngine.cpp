@@ -5,27 +5,40 @@
 using namespace Qt::Literals::StringLiterals;
 using namespace NetworkDetail;
 
+namespace {
+std::atomic<NetworkEngine*> madeEngine = nullptr;
+}
+
 NetworkEngine& NetworkEngine::instance()
 {
     // Never destroyed: the thread is stopped at exit, before the TLS library cleans up.
     static NetworkEngine* engine = [] {
         auto* e = new NetworkEngine;
-        std::atexit([] {
-            auto* p = NetworkEngine::instance().d.get();
-            {
-                std::lock_guard lock(p->mutex);
-                if (p->stopping)
-                    return;
-                p->stopping = true;
-                curl_multi_wakeup(p->multi);
-            }
-            p->idleClosed.notify_all();
-            if (p->thread.joinable())
-                p->thread.join();
-        });
+        madeEngine = e;
+        std::atexit([] { NetworkEngine::instance().stop(); });
         return e;
     }();
     return *engine;
+}
+
+void NetworkEngine::stopIfMade()
+{
+    if (NetworkEngine* engine = madeEngine.load())
+        engine->stop();
+}
+
+void NetworkEngine::stop()
+{
+    {
+        std::lock_guard lock(d->mutex);
+        if (d->stopping)
+            return;
+        d->stopping = true;
+        curl_multi_wakeup(d->multi);
+    }
+    d->idleClosed.notify_all();
+    if (d->thread.joinable())
+        d->thread.join();
 }
 
 NetworkEngine::NetworkEngine()

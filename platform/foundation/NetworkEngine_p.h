@@ -32,6 +32,11 @@ public:
     static constexpr int maximumRedirects = 16;
 
     static NetworkEngine& instance();
+    // Ends the network thread for good, once the process is ending: transfers under way are
+    // left where they are and nothing more is delivered. Returns when the thread has ended.
+    void stop();
+    // The same, for an engine that was made; none is made for it.
+    static void stopIfMade();
 
     // Commands, safe from any thread; handled in order on the network thread.
     void start(const std::shared_ptr<UrlSessionDataTask>& task);

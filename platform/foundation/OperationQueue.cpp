@@ -2,11 +2,13 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct OperationQueue::State {
     QString name;
@@ -40,9 +42,22 @@ public:
     void schedule(StatePtr state)
     {
         std::lock_guard lock(m_mutex);
-        m_ready.push_back(std::move(state));
-        if (!startWorkerIfNeeded())
-            m_wake.notify_one();
+        readyLocked(std::move(state));
+    }
+
+    void stopStarting() { m_stopped = true; }
+    bool stopped() const { return m_stopped; }
+
+    void drop(std::function<void()> op)
+    {
+        std::lock_guard lock(m_droppedMutex);
+        m_dropped.push_back(std::move(op));
+    }
+
+    bool waitUntilSettled(std::chrono::steady_clock::time_point deadline)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_settled.wait_until(lock, deadline, [this] { return m_busy == 0 && m_ready.empty(); });
     }
 
     // A worker about to wait for another queue's operations: a thread stands in for it while it
@@ -65,6 +80,14 @@ private:
     static constexpr int maximumThreads = 32;
     // Operations run before a busy queue lets the others have the worker.
     static constexpr int batch = 64;
+
+    // With the lock held.
+    void readyLocked(StatePtr state)
+    {
+        m_ready.push_back(std::move(state));
+        if (!startWorkerIfNeeded())
+            m_wake.notify_one();
+    }
 
     // With the lock held.
     bool startWorkerIfNeeded()
@@ -92,16 +115,42 @@ private:
                 --m_idle;
                 state = std::move(m_ready.front());
                 m_ready.pop_front();
+                ++m_busy;
             }
-            if (!drain(state))
-                schedule(std::move(state));
+            const bool emptied = drain(state);
+            {
+                std::lock_guard lock(m_mutex);
+                if (!emptied)
+                    readyLocked(std::move(state));
+                --m_busy;
+            }
+            m_settled.notify_all();
         }
     }
 
+    // Drops every operation still queued, counted as finished.
+    void dropQueued(const StatePtr& state)
+    {
+        std::deque<std::function<void()>> dropped;
+        {
+            std::lock_guard lock(state->mutex);
+            dropped.swap(state->operations);
+            state->finished += dropped.size();
+            state->scheduled = false;
+        }
+        state->changed.notify_all();
+        for (auto& op : dropped)
+            drop(std::move(op));
+    }
+
     // Runs the queue's operations; false when it still has some after a batch.
-    static bool drain(const StatePtr& state)
+    bool drain(const StatePtr& state)
     {
         for (int n = 0; n < batch; ++n) {
+            if (m_stopped) {
+                dropQueued(state);
+                return true;
+            }
             std::function<void()> op;
             {
                 std::lock_guard lock(state->mutex);
@@ -138,7 +187,14 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_settled;
     std::deque<StatePtr> m_ready;
+    std::atomic<bool> m_stopped = false;
+    int m_busy = 0; // workers running (or dropping) a queue's operations
+    // Operations dropped at the end of the process, kept with what they hold: let go, they would
+    // tear down objects on any thread while the statics those use are being destroyed.
+    std::mutex m_droppedMutex;
+    std::vector<std::function<void()>> m_dropped;
     int m_threads = 0;
     int m_blocked = 0;
     qsizetype m_idle = 0;
@@ -206,6 +262,10 @@ OperationQueue::~OperationQueue()
 
 void OperationQueue::addOperation(std::function<void()> op)
 {
+    if (OperationQueueWorkers::instance().stopped()) {
+        OperationQueueWorkers::instance().drop(std::move(op));
+        return;
+    }
     bool schedule = false;
     {
         std::lock_guard lock(d->mutex);
@@ -243,4 +303,14 @@ const QString& OperationQueue::name() const
 OperationQueue* OperationQueue::current()
 {
     return currentQueue;
+}
+
+void OperationQueue::stopStartingOperations()
+{
+    OperationQueueWorkers::instance().stopStarting();
+}
+
+bool OperationQueue::waitUntilNoOperationRuns(std::chrono::steady_clock::time_point deadline)
+{
+    return OperationQueueWorkers::instance().waitUntilSettled(deadline);
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -37,6 +38,14 @@ public:
 
     // The queue the caller runs on, or null outside any OperationQueue.
     static OperationQueue* current();
+
+    // For the end of the process, and for good: no operation of any queue starts any more. Those
+    // still queued are dropped unrun (counted as run), and so is any added later; what they hold
+    // is kept until the process ends.
+    static void stopStartingOperations();
+    // Waits until no operation runs any more (nor is being dropped), or until `deadline`;
+    // whether none does. Not from an operation.
+    static bool waitUntilNoOperationRuns(std::chrono::steady_clock::time_point deadline);
 
 private:
     friend class OperationQueueWorkers;

@@ -12,11 +12,12 @@
 //   store_helper hog <suite> <key>               (rewrites a large value back to back; prints
 //                                                 "running" after the first; stops after a minute)
 //   store_helper keep-at-exit <suite> <key> <value> (sets while the lock is taken elsewhere;
-//                                                 prints "kept", ends after a line)
+//                                                 prints "kept", quits after a line)
 //   store_helper post <name> <object>
 //   store_helper observe <name>                  (prints "ready", then what arrives)
 
 #include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/ProcessEnd.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QCoreApplication>
@@ -203,6 +204,8 @@ int keepAtExit(const QStringList& args)
     std::fflush(stdout);
     waitForLine();
     UserDefaults::setWriteWaitLimit(std::chrono::seconds(20));
+    // Quits as the programs do: the background work ends first, the kept change is still due.
+    endBackgroundWork();
     return 0;
 }
 
