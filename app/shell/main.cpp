@@ -3,6 +3,7 @@
 #include "app/shell/Storyboards.h"
 #include "platform/appkit/ImageNamed.h"
 #include "platform/foundation/MallocArenas.h"
+#include "platform/foundation/ProcessEnd.h"
 #include "platform/foundation/TerminationSignals.h"
 
 #include <QApplication>
@@ -25,5 +26,6 @@ int main(int argc, char** argv)
     application.setDelegate(&delegate);
     onTerminationSignals([] { QApplication::quit(); });
     application.run();
+    endBackgroundWork();
     return 0;
 }

@@ -4,6 +4,7 @@
 // panel, or the session's termination signal, ends it.
 
 #include "platform/foundation/MallocArenas.h"
+#include "platform/foundation/ProcessEnd.h"
 #include "platform/foundation/TerminationSignals.h"
 #include "platform/notificationcenter/WidgetPanel.h"
 #include "platform/notificationcenter/WidgetPluginLoader.h"
@@ -54,5 +55,7 @@ int main(int argc, char** argv)
     QObject::connect(&panel, &WidgetPanel::quitRequested, &app, &QApplication::quit);
     onTerminationSignals([] { QApplication::quit(); });
     panel.Show();
-    return app.exec();
+    const int code = app.exec();
+    endBackgroundWork();
+    return code;
 }
