@@ -1,8 +1,8 @@
 #include "platform/foundation/Cbor_p.h"
 
 #include <QCborStreamReader>
-#include <QCborStreamWriter>
 
+#include <cstring>
 #include <limits>
 
 CborItem CborItem::makeInteger(qint64 v)
@@ -274,51 +274,6 @@ private:
     QCborStreamReader m_reader;
 };
 
-void write(QCborStreamWriter& w, const CborItem& item)
-{
-    switch (item.kind) {
-    case CborItem::Kind::Integer:
-        w.append(item.integer);
-        break;
-    case CborItem::Kind::Double:
-        w.append(item.real);
-        break;
-    case CborItem::Kind::Bool:
-        w.append(item.boolean);
-        break;
-    case CborItem::Kind::Null:
-        w.appendNull();
-        break;
-    case CborItem::Kind::Text:
-        w.append(QStringView(item.text));
-        break;
-    case CborItem::Kind::Bytes:
-        w.append(item.bytes);
-        break;
-    case CborItem::Kind::Array:
-        w.startArray(quint64(item.items.size()));
-        for (const auto& element : item.items)
-            write(w, element);
-        w.endArray();
-        break;
-    case CborItem::Kind::Map:
-        w.startMap(quint64(item.entries.size()));
-        for (const auto& [key, value] : item.entries) {
-            w.append(QStringView(key));
-            write(w, value);
-        }
-        w.endMap();
-        break;
-    case CborItem::Kind::Tag:
-        w.append(QCborTag(item.tag));
-        if (item.items.empty())
-            w.appendNull();
-        else
-            write(w, item.items.front());
-        break;
-    }
-}
-
 } // namespace
 
 namespace Cbor {
@@ -342,11 +297,124 @@ std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete)
     return item;
 }
 
+// The same bytes QCborStreamWriter writes (definite lengths, the shortest heads, doubles as
+// doubles), written straight into the array: the stream writer's device layer costs more than
+// the encoding when a stored list holds thousands of objects.
+
+void appendHead(QByteArray& out, int major, quint64 value)
+{
+    const char type = char(major << 5);
+    int size = 0;
+    if (value < 24) {
+        out.append(char(type | char(value)));
+        return;
+    }
+    if (value <= 0xff) {
+        out.append(char(type | 24));
+        size = 1;
+    } else if (value <= 0xffff) {
+        out.append(char(type | 25));
+        size = 2;
+    } else if (value <= 0xffffffffu) {
+        out.append(char(type | 26));
+        size = 4;
+    } else {
+        out.append(char(type | 27));
+        size = 8;
+    }
+    char bytes[8];
+    for (int i = size - 1; i >= 0; --i) {
+        bytes[i] = char(value & 0xff);
+        value >>= 8;
+    }
+    out.append(bytes, size);
+}
+
+void appendInteger(QByteArray& out, qint64 value)
+{
+    if (value >= 0)
+        appendHead(out, 0, quint64(value));
+    else
+        appendHead(out, 1, ~quint64(value)); // -1 - value, without overflow
+}
+
+void appendDouble(QByteArray& out, double value)
+{
+    quint64 bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    out.append(char(0xfb));
+    char bytes[8];
+    for (int i = 7; i >= 0; --i) {
+        bytes[i] = char(bits & 0xff);
+        bits >>= 8;
+    }
+    out.append(bytes, 8);
+}
+
+void appendBool(QByteArray& out, bool value) { out.append(char(value ? 0xf5 : 0xf4)); }
+
+void appendNull(QByteArray& out) { out.append(char(0xf6)); }
+
+void appendText(QByteArray& out, QStringView text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    appendHead(out, 3, quint64(utf8.size()));
+    out.append(utf8);
+}
+
+void appendBytes(QByteArray& out, QByteArrayView bytes)
+{
+    appendHead(out, 2, quint64(bytes.size()));
+    out.append(bytes);
+}
+
+void append(QByteArray& out, const CborItem& item)
+{
+    switch (item.kind) {
+    case CborItem::Kind::Integer:
+        appendInteger(out, item.integer);
+        break;
+    case CborItem::Kind::Double:
+        appendDouble(out, item.real);
+        break;
+    case CborItem::Kind::Bool:
+        appendBool(out, item.boolean);
+        break;
+    case CborItem::Kind::Null:
+        appendNull(out);
+        break;
+    case CborItem::Kind::Text:
+        appendText(out, item.text);
+        break;
+    case CborItem::Kind::Bytes:
+        appendBytes(out, item.bytes);
+        break;
+    case CborItem::Kind::Array:
+        appendHead(out, 4, quint64(item.items.size()));
+        for (const auto& element : item.items)
+            append(out, element);
+        break;
+    case CborItem::Kind::Map:
+        appendHead(out, 5, quint64(item.entries.size()));
+        for (const auto& [key, value] : item.entries) {
+            appendText(out, key);
+            append(out, value);
+        }
+        break;
+    case CborItem::Kind::Tag:
+        appendHead(out, 6, item.tag);
+        if (item.items.empty())
+            appendNull(out);
+        else
+            append(out, item.items.front());
+        break;
+    }
+}
+
 QByteArray encode(const CborItem& item)
 {
     QByteArray out;
-    QCborStreamWriter writer(&out);
-    write(writer, item);
+    append(out, item);
     return out;
 }
 

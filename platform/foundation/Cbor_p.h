@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 #include <cstdint>
 #include <optional>
@@ -56,5 +58,16 @@ std::optional<CborItem> decode(const QByteArray& bytes);
 std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete);
 
 QByteArray encode(const CborItem& item);
+
+// Pieces of an encoding, appended to `out` as encode() writes them; a writer that knows its
+// shape needs no item tree. A head is a major type (0...7) with its number or length.
+void append(QByteArray& out, const CborItem& item);
+void appendHead(QByteArray& out, int major, quint64 value);
+void appendInteger(QByteArray& out, qint64 value);
+void appendDouble(QByteArray& out, double value);
+void appendBool(QByteArray& out, bool value);
+void appendNull(QByteArray& out);
+void appendText(QByteArray& out, QStringView text);
+void appendBytes(QByteArray& out, QByteArrayView bytes);
 
 } // namespace Cbor

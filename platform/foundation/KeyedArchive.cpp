@@ -63,13 +63,19 @@ std::optional<CborItem> archiveBody(const QByteArray& data, bool salvage = false
     return std::move(const_cast<CborItem&>(*root));
 }
 
-QByteArray wrap(CborItem root)
+// The header map around the root's bytes.
+QByteArray wrap(QByteArrayView root)
 {
-    std::vector<std::pair<QString, CborItem>> header;
-    header.emplace_back(archiverKey, CborItem::makeText(archiverName));
-    header.emplace_back(versionKey, CborItem::makeInteger(archiveVersion));
-    header.emplace_back(topKey, std::move(root));
-    return Cbor::encode(CborItem::makeMap(std::move(header)));
+    QByteArray out;
+    out.reserve(root.size() + 40);
+    Cbor::appendHead(out, 5, 3);
+    Cbor::appendText(out, archiverKey);
+    Cbor::appendText(out, archiverName);
+    Cbor::appendText(out, versionKey);
+    Cbor::appendInteger(out, archiveVersion);
+    Cbor::appendText(out, topKey);
+    out.append(root);
+    return out;
 }
 
 QImage imageFromBytes(const QByteArray& bytes)
@@ -81,8 +87,16 @@ QImage imageFromBytes(const QByteArray& bytes)
 
 Coding::~Coding() = default;
 
+// The fields of one object, encoded as they come, back to back. A field written again points
+// at its new bytes and keeps its place; the old bytes are left unused.
 struct KeyedArchiver::Fields {
-    std::vector<std::pair<QString, CborItem>> entries;
+    struct Field {
+        QString key;
+        qsizetype begin;
+        qsizetype end;
+    };
+    QByteArray bytes;
+    std::vector<Field> fields;
 };
 
 KeyedArchiver::KeyedArchiver()
@@ -92,77 +106,105 @@ KeyedArchiver::KeyedArchiver()
 
 KeyedArchiver::~KeyedArchiver() = default;
 
-CborItem KeyedArchiver::objectItem(const Coding& object)
+void KeyedArchiver::appendObject(QByteArray& out, const Coding& object)
 {
     KeyedArchiver coder;
     object.encodeWithCoder(coder);
-    std::vector<std::pair<QString, CborItem>> entries;
-    entries.emplace_back(classKey, CborItem::makeText(object.archivedClassName()));
-    for (auto& entry : coder.m_fields->entries)
-        entries.push_back(std::move(entry));
-    return CborItem::makeMap(std::move(entries));
+    const Fields& f = *coder.m_fields;
+    Cbor::appendHead(out, 5, quint64(f.fields.size() + 1));
+    Cbor::appendText(out, classKey);
+    Cbor::appendText(out, object.archivedClassName());
+    for (const auto& field : f.fields) {
+        Cbor::appendText(out, field.key);
+        out.append(QByteArrayView(f.bytes).sliced(field.begin, field.end - field.begin));
+    }
+}
+
+void KeyedArchiver::appendObjects(QByteArray& out, const QList<std::shared_ptr<const Coding>>& objects)
+{
+    Cbor::appendHead(out, 4, quint64(objects.size()));
+    for (const auto& object : objects) {
+        if (object)
+            appendObject(out, *object);
+        else
+            Cbor::appendNull(out);
+    }
 }
 
 QByteArray KeyedArchiver::archivedDataWithRootObject(const Coding& root)
 {
-    return wrap(objectItem(root));
+    QByteArray body;
+    appendObject(body, root);
+    return wrap(body);
 }
 
 QByteArray KeyedArchiver::archivedDataWithRootArray(const QList<std::shared_ptr<const Coding>>& root)
 {
-    std::vector<CborItem> items;
-    for (const auto& object : root)
-        items.push_back(object ? objectItem(*object) : CborItem {});
-    return wrap(CborItem::makeArray(std::move(items)));
+    QByteArray body;
+    appendObjects(body, root);
+    return wrap(body);
 }
 
-void KeyedArchiver::put(const QString& key, CborItem item)
+template <typename Write>
+void KeyedArchiver::put(const QString& key, Write write)
 {
     if (key == classKey)
         return;
-    for (auto& [k, v] : m_fields->entries) {
-        if (k == key) {
-            v = std::move(item);
+    Fields& f = *m_fields;
+    const qsizetype begin = f.bytes.size();
+    write(f.bytes);
+    const qsizetype end = f.bytes.size();
+    for (auto& field : f.fields) {
+        if (field.key == key) {
+            field.begin = begin;
+            field.end = end;
             return;
         }
     }
-    m_fields->entries.emplace_back(key, std::move(item));
+    f.fields.push_back({ key, begin, end });
 }
 
 void KeyedArchiver::encodeString(const QString& value, const QString& key)
 {
-    put(key, CborItem::makeText(value));
+    put(key, [&](QByteArray& out) { Cbor::appendText(out, value); });
 }
 
 void KeyedArchiver::encodeBool(bool value, const QString& key)
 {
-    put(key, CborItem::makeBool(value));
+    put(key, [&](QByteArray& out) { Cbor::appendBool(out, value); });
 }
 
 void KeyedArchiver::encodeInteger(qint64 value, const QString& key)
 {
-    put(key, CborItem::makeInteger(value));
+    put(key, [&](QByteArray& out) { Cbor::appendInteger(out, value); });
 }
 
 void KeyedArchiver::encodeDouble(double value, const QString& key)
 {
-    put(key, CborItem::makeDouble(value));
+    put(key, [&](QByteArray& out) { Cbor::appendDouble(out, value); });
 }
 
 void KeyedArchiver::encodeData(const QByteArray& value, const QString& key)
 {
-    put(key, CborItem::makeBytes(value));
+    put(key, [&](QByteArray& out) { Cbor::appendBytes(out, value); });
 }
 
 void KeyedArchiver::encodeDate(const QDateTime& value, const QString& key)
 {
-    if (value.isValid())
-        put(key, CborItem::makeTag(epochDateTag, CborItem::makeDouble(double(value.toMSecsSinceEpoch()) / 1000.0)));
+    if (!value.isValid())
+        return;
+    put(key, [&](QByteArray& out) {
+        Cbor::appendHead(out, 6, epochDateTag);
+        Cbor::appendDouble(out, double(value.toMSecsSinceEpoch()) / 1000.0);
+    });
 }
 
 void KeyedArchiver::encodeUrl(const Url& value, const QString& key)
 {
-    put(key, CborItem::makeTag(urlTag, CborItem::makeText(value.absoluteString())));
+    put(key, [&](QByteArray& out) {
+        Cbor::appendHead(out, 6, urlTag);
+        Cbor::appendText(out, value.absoluteString());
+    });
 }
 
 void KeyedArchiver::encodeImage(const QImage& value, const QString& key)
@@ -174,31 +216,32 @@ void KeyedArchiver::encodeImage(const QImage& value, const QString& key)
     buffer.open(QIODevice::WriteOnly);
     if (!value.save(&buffer, "PNG"))
         return;
-    std::vector<std::pair<QString, CborItem>> entries;
-    entries.emplace_back(classKey, CborItem::makeText(imageClass));
-    entries.emplace_back(imageDataKey, CborItem::makeBytes(png));
-    put(key, CborItem::makeMap(std::move(entries)));
+    put(key, [&](QByteArray& out) {
+        Cbor::appendHead(out, 5, 2);
+        Cbor::appendText(out, classKey);
+        Cbor::appendText(out, imageClass);
+        Cbor::appendText(out, imageDataKey);
+        Cbor::appendBytes(out, png);
+    });
 }
 
 void KeyedArchiver::encodeStrings(const QStringList& value, const QString& key)
 {
-    std::vector<CborItem> items;
-    for (const QString& s : value)
-        items.push_back(CborItem::makeText(s));
-    put(key, CborItem::makeArray(std::move(items)));
+    put(key, [&](QByteArray& out) {
+        Cbor::appendHead(out, 4, quint64(value.size()));
+        for (const QString& s : value)
+            Cbor::appendText(out, s);
+    });
 }
 
 void KeyedArchiver::encodeObject(const Coding& value, const QString& key)
 {
-    put(key, objectItem(value));
+    put(key, [&](QByteArray& out) { appendObject(out, value); });
 }
 
 void KeyedArchiver::encodeObjects(const QList<std::shared_ptr<const Coding>>& value, const QString& key)
 {
-    std::vector<CborItem> items;
-    for (const auto& object : value)
-        items.push_back(object ? objectItem(*object) : CborItem {});
-    put(key, CborItem::makeArray(std::move(items)));
+    put(key, [&](QByteArray& out) { appendObjects(out, value); });
 }
 
 void KeyedUnarchiver::registerClass(const QString& className, Decoder decoder)

@@ -66,8 +66,10 @@ public:
 private:
     struct Fields;
     KeyedArchiver();
-    void put(const QString& key, CborItem item);
-    static CborItem objectItem(const Coding& object);
+    template <typename Write>
+    void put(const QString& key, Write write);
+    static void appendObject(QByteArray& out, const Coding& object);
+    static void appendObjects(QByteArray& out, const QList<std::shared_ptr<const Coding>>& objects);
     std::unique_ptr<Fields> m_fields;
 };
 

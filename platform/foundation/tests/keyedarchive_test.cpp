@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <limits>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -201,4 +205,104 @@ TEST_F(KeyedArchiveTest, GivesNothingForBytesThatAreNoArchive)
     EXPECT_FALSE(s->when.isValid());
     EXPECT_FALSE(s->link);
     EXPECT_TRUE(s->picture.isNull());
+}
+
+// Archives already stored were written by Qt's stream writer; what is written now must be the
+// same bytes, at every width of a number or length.
+TEST_F(KeyedArchiveTest, WritesTheBytesOfQtsOwnStreamWriter)
+{
+    const qint64 counts[] = { 0, 23, 24, 255, 256, 65535, 65536, 4294967295LL, 4294967296LL,
+        std::numeric_limits<qint64>::max(), -1, -24, -25, -256, -257, -65537,
+        std::numeric_limits<qint64>::min() };
+    const double ratios[] = { 0.1, -0.0, 1.0, std::numeric_limits<double>::infinity(),
+        std::numeric_limits<double>::quiet_NaN(), 1e300 };
+    const QString names[] = { u"plain"_s, u"Ünïcode \U0001F600"_s, QString(QChar(0xd800)) + u"x"_s,
+        QString(300, u'n'), QString() };
+
+    QList<std::shared_ptr<const Coding>> root;
+    for (size_t i = 0; i < std::size(counts); ++i) {
+        auto s = named(names[i % std::size(names)]);
+        s->count = counts[i];
+        s->ratio = ratios[i % std::size(ratios)];
+        s->flag = i % 2;
+        s->bytes = QByteArray(int(i * i * 300), 'b');
+        if (i % 3 == 0)
+            s->when = QDateTime::fromMSecsSinceEpoch(qint64(i) * 1234567890123, Qt::UTC);
+        if (i % 4 == 0)
+            s->link = Url::fromString(u"https://example.org/%1"_s.arg(i));
+        s->tags = QStringList(int(i * 2), u"t"_s);
+        if (i == 3)
+            s->child = named(u"child"_s);
+        if (i == 5)
+            s->children = { named(u"a"_s), nullptr };
+        root.append(s);
+    }
+    root.append(nullptr);
+
+    const std::function<void(QCborStreamWriter&, const Sample&)> object
+        = [&object](QCborStreamWriter& w, const Sample& s) {
+              w.startMap(8 + (s.when.isValid() ? 1 : 0) + (s.link ? 1 : 0) + (s.child ? 1 : 0));
+              w.append(u"$class"_s);
+              w.append(u"Test.Sample"_s);
+              w.append(u"name"_s);
+              w.append(s.name);
+              w.append(u"flag"_s);
+              w.append(s.flag);
+              w.append(u"count"_s);
+              w.append(s.count);
+              w.append(u"ratio"_s);
+              w.append(s.ratio);
+              w.append(u"bytes"_s);
+              w.append(s.bytes);
+              if (s.when.isValid()) {
+                  w.append(u"when"_s);
+                  w.append(QCborTag(1));
+                  w.append(double(s.when.toMSecsSinceEpoch()) / 1000.0);
+              }
+              if (s.link) {
+                  w.append(u"link"_s);
+                  w.append(QCborTag(32));
+                  w.append(s.link->absoluteString());
+              }
+              w.append(u"tags"_s);
+              w.startArray(quint64(s.tags.size()));
+              for (const QString& tag : s.tags)
+                  w.append(tag);
+              w.endArray();
+              if (s.child) {
+                  w.append(u"child"_s);
+                  object(w, *s.child);
+              }
+              w.append(u"children"_s);
+              w.startArray(quint64(s.children.size()));
+              for (const auto& c : s.children) {
+                  if (c)
+                      object(w, static_cast<const Sample&>(*c));
+                  else
+                      w.appendNull();
+              }
+              w.endArray();
+              w.endMap();
+          };
+    const QByteArray expected = cbor([&](QCborStreamWriter& w) {
+        w.startMap(3);
+        w.append(u"$archiver"_s);
+        w.append(u"Tickerly"_s);
+        w.append(u"$version"_s);
+        w.append(1);
+        w.append(u"$top"_s);
+        w.startArray(quint64(root.size()));
+        for (const auto& s : root) {
+            if (s)
+                object(w, static_cast<const Sample&>(*s));
+            else
+                w.appendNull();
+        }
+        w.endArray();
+        w.endMap();
+    });
+    const QByteArray written = KeyedArchiver::archivedDataWithRootArray(root);
+    const auto differ = std::mismatch(written.cbegin(), written.cend(), expected.cbegin(), expected.cend());
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_EQ(differ.first - written.cbegin(), written.size()) << "first different byte";
 }
