@@ -13,6 +13,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/UrlSessionTesting.h"
+#include "storylist/ListCellView.h"
 #include "storylist/TodayView.h"
 #include "storylist/tests/StoryListTestSupport.h"
 #include "testsupport/RecordingWorkspace.h"
@@ -161,7 +162,7 @@ protected:
     }
 
     // The feed "/news" with these headlines, newest first, linked to their pages.
-    void serveFeed(const QStringList& headlines)
+    void serveFeed(const QStringList& headlines, int delayMs = 0)
     {
         const qint64 newest = QDateTime::currentSecsSinceEpoch() - 600;
         QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>";
@@ -176,6 +177,7 @@ protected:
         }
         testsupport::ScriptedReply reply = testsupport::bodyReply(doc + "</channel></rss>");
         reply.headers = { { "Content-Type", "application/rss+xml" } };
+        reply.delayMs = delayMs;
         server.reply(u"/news"_s, reply);
     }
 
@@ -237,6 +239,39 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
     clock.advance(0.3);
     EXPECT_EQ(originY(scroll->clipView()), 76);
     shown->close();
+}
+
+TEST_F(StoriesWindowRefresh, MakesTheRowsOfAFullListWhileItWaitsOnTheFeeds)
+{
+    QStringList headlines;
+    for (int i = 0; i < 30; ++i)
+        headlines.append(u"Story number %1 of the day"_s.arg(i));
+    serveFeed(headlines, 500);
+    SourcesData().addSource(
+        std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
+    testsupport::processEvents();
+
+    registerApplicationStoryboards();
+    const auto scene = controllerCast<WindowController>(
+        Storyboard::named(u"Stories"_s)->instantiateInitialController());
+    ASSERT_TRUE(scene);
+    auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
+    ASSERT_TRUE(stories);
+    TableView* table = stories->contentView()->tableView();
+    EXPECT_EQ(table->findChildren<ListCellView*>().size(), 1); // the empty row's
+    scene->showWindow(nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return table->findChildren<ListCellView*>().size() == 21; }));
+    EXPECT_EQ(table->numberOfRows(), 1);
+
+    // The 20 stories fill the cells made before they came, and nothing else changes.
+    ASSERT_TRUE(testsupport::waitFor([&] { return table->numberOfRows() == 21; }));
+    EXPECT_EQ(table->findChildren<ListCellView*>().size(), 21);
+    for (int row = 1; row < 21; ++row) {
+        auto* cell = qobject_cast<ListCellView*>(table->viewAtRow(row));
+        ASSERT_TRUE(cell) << row;
+        EXPECT_TRUE(cell->isVisibleTo(table)) << row;
+    }
+    scene->window()->close();
 }
 
 } // namespace
