@@ -1,6 +1,7 @@
 // Store operations: the settings suite and the source list, on a temporary data home.
 
 #include "data/model/SourcesData.h"
+#include "data/model/StoredStoriesData.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QTemporaryDir>
@@ -57,6 +58,40 @@ void SourcesUpdate(benchmark::State& state)
         data.updateSource(changed);
 }
 BENCHMARK(SourcesUpdate)->Arg(10)->Arg(200);
+
+// The list a refresh of 240 sources of 20 stories each stores, and the 20 rows read back.
+QList<std::shared_ptr<NewsStory>> refreshedStories()
+{
+    QList<std::shared_ptr<NewsStory>> stories;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (int s = 0; s < 240; ++s) {
+        auto source = std::make_shared<Source>(u"Site %1"_s.arg(s), u"http://site%1.test/feed.rss"_s.arg(s));
+        for (int i = 1; i <= 20; ++i)
+            stories.append(std::make_shared<NewsStory>(u"Site %1 story %2"_s.arg(s).arg(i),
+                u"What happened at Site %1 today, told in a few plain sentences."_s.arg(s),
+                Url::fromString(u"http://site%1.test/articles/%2.html"_s.arg(s).arg(i)),
+                now.addSecs(-60LL * (s + i * 45)), source));
+    }
+    return stories;
+}
+
+void StoredStoriesStore(benchmark::State& state)
+{
+    const auto stories = refreshedStories();
+    StoredStoriesData data(std::make_shared<UserDefaults>(u"bench.stories"_s));
+    for (auto _ : state)
+        data.storeStories(stories);
+}
+BENCHMARK(StoredStoriesStore)->Unit(benchmark::kMillisecond);
+
+void StoredStoriesCurrent(benchmark::State& state)
+{
+    StoredStoriesData data(std::make_shared<UserDefaults>(u"bench.stories"_s));
+    data.storeStories(refreshedStories());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(data.currentStories(20));
+}
+BENCHMARK(StoredStoriesCurrent)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
