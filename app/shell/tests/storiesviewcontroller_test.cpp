@@ -181,6 +181,17 @@ protected:
         server.reply(u"/news"_s, reply);
     }
 
+    // The stories window of the storyboard over the one source "News" ("/news"), not yet shown.
+    std::shared_ptr<WindowController> makeScene()
+    {
+        SourcesData().addSource(
+            std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
+        testsupport::processEvents();
+        registerApplicationStoryboards();
+        return controllerCast<WindowController>(
+            Storyboard::named(u"Stories"_s)->instantiateInitialController());
+    }
+
     testsupport::LoopbackServer server;
 };
 
@@ -192,13 +203,7 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
         u"Museum opens its archive to the public"_s, u"Ferry timetable changes in May"_s,
         u"Volunteers clean up the river banks"_s };
     serveFeed(headlines);
-    SourcesData().addSource(
-        std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
-    testsupport::processEvents();
-
-    registerApplicationStoryboards();
-    const auto scene = controllerCast<WindowController>(
-        Storyboard::named(u"Stories"_s)->instantiateInitialController());
+    const auto scene = makeScene();
     ASSERT_TRUE(scene);
     auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
     ASSERT_TRUE(stories);
@@ -247,13 +252,7 @@ TEST_F(StoriesWindowRefresh, MakesTheRowsOfAFullListWhileItWaitsOnTheFeeds)
     for (int i = 0; i < 30; ++i)
         headlines.append(u"Story number %1 of the day"_s.arg(i));
     serveFeed(headlines, 500);
-    SourcesData().addSource(
-        std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
-    testsupport::processEvents();
-
-    registerApplicationStoryboards();
-    const auto scene = controllerCast<WindowController>(
-        Storyboard::named(u"Stories"_s)->instantiateInitialController());
+    const auto scene = makeScene();
     ASSERT_TRUE(scene);
     auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
     ASSERT_TRUE(stories);

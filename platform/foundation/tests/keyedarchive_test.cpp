@@ -89,6 +89,17 @@ QByteArray cbor(const std::function<void(QCborStreamWriter&)>& fn)
     return out;
 }
 
+// The header map of an archive, up to its root.
+void archiveHeader(QCborStreamWriter& w)
+{
+    w.startMap(3);
+    w.append(u"$archiver"_s);
+    w.append(u"Tickerly"_s);
+    w.append(u"$version"_s);
+    w.append(1);
+    w.append(u"$top"_s);
+}
+
 } // namespace
 
 TEST_F(KeyedArchiveTest, RoundTripsEveryValueKindAndNestedObjects)
@@ -175,12 +186,7 @@ TEST_F(KeyedArchiveTest, GivesNothingForBytesThatAreNoArchive)
 
     // Right shape, wrong field kinds: each typed read gives nothing.
     const QByteArray wrongKinds = cbor([](QCborStreamWriter& w) {
-        w.startMap(3);
-        w.append(u"$archiver"_s);
-        w.append(u"Tickerly"_s);
-        w.append(u"$version"_s);
-        w.append(1);
-        w.append(u"$top"_s);
+        archiveHeader(w);
         w.startMap(6);
         w.append(u"$class"_s);
         w.append(u"Test.Sample"_s);
@@ -239,66 +245,57 @@ TEST_F(KeyedArchiveTest, WritesTheBytesOfQtsOwnStreamWriter)
     }
     root.append(nullptr);
 
-    const std::function<void(QCborStreamWriter&, const Sample&)> object
-        = [&object](QCborStreamWriter& w, const Sample& s) {
-              w.startMap(8 + (s.when.isValid() ? 1 : 0) + (s.link ? 1 : 0) + (s.child ? 1 : 0));
-              w.append(u"$class"_s);
-              w.append(u"Test.Sample"_s);
-              w.append(u"name"_s);
-              w.append(s.name);
-              w.append(u"flag"_s);
-              w.append(s.flag);
-              w.append(u"count"_s);
-              w.append(s.count);
-              w.append(u"ratio"_s);
-              w.append(s.ratio);
-              w.append(u"bytes"_s);
-              w.append(s.bytes);
-              if (s.when.isValid()) {
-                  w.append(u"when"_s);
-                  w.append(QCborTag(1));
-                  w.append(double(s.when.toMSecsSinceEpoch()) / 1000.0);
-              }
-              if (s.link) {
-                  w.append(u"link"_s);
-                  w.append(QCborTag(32));
-                  w.append(s.link->absoluteString());
-              }
-              w.append(u"tags"_s);
-              w.startArray(quint64(s.tags.size()));
-              for (const QString& tag : s.tags)
-                  w.append(tag);
-              w.endArray();
-              if (s.child) {
-                  w.append(u"child"_s);
-                  object(w, *s.child);
-              }
-              w.append(u"children"_s);
-              w.startArray(quint64(s.children.size()));
-              for (const auto& c : s.children) {
-                  if (c)
-                      object(w, static_cast<const Sample&>(*c));
-                  else
-                      w.appendNull();
-              }
-              w.endArray();
-              w.endMap();
-          };
-    const QByteArray expected = cbor([&](QCborStreamWriter& w) {
-        w.startMap(3);
-        w.append(u"$archiver"_s);
-        w.append(u"Tickerly"_s);
-        w.append(u"$version"_s);
-        w.append(1);
-        w.append(u"$top"_s);
-        w.startArray(quint64(root.size()));
-        for (const auto& s : root) {
-            if (s)
-                object(w, static_cast<const Sample&>(*s));
+    std::function<void(QCborStreamWriter&, const Sample&)> object;
+    const auto objects = [&object](QCborStreamWriter& w, const QList<std::shared_ptr<const Coding>>& list) {
+        w.startArray(quint64(list.size()));
+        for (const auto& c : list) {
+            if (c)
+                object(w, static_cast<const Sample&>(*c));
             else
                 w.appendNull();
         }
         w.endArray();
+    };
+    object = [&object, &objects](QCborStreamWriter& w, const Sample& s) {
+        w.startMap(8 + (s.when.isValid() ? 1 : 0) + (s.link ? 1 : 0) + (s.child ? 1 : 0));
+        w.append(u"$class"_s);
+        w.append(u"Test.Sample"_s);
+        w.append(u"name"_s);
+        w.append(s.name);
+        w.append(u"flag"_s);
+        w.append(s.flag);
+        w.append(u"count"_s);
+        w.append(s.count);
+        w.append(u"ratio"_s);
+        w.append(s.ratio);
+        w.append(u"bytes"_s);
+        w.append(s.bytes);
+        if (s.when.isValid()) {
+            w.append(u"when"_s);
+            w.append(QCborTag(1));
+            w.append(double(s.when.toMSecsSinceEpoch()) / 1000.0);
+        }
+        if (s.link) {
+            w.append(u"link"_s);
+            w.append(QCborTag(32));
+            w.append(s.link->absoluteString());
+        }
+        w.append(u"tags"_s);
+        w.startArray(quint64(s.tags.size()));
+        for (const QString& tag : s.tags)
+            w.append(tag);
+        w.endArray();
+        if (s.child) {
+            w.append(u"child"_s);
+            object(w, *s.child);
+        }
+        w.append(u"children"_s);
+        objects(w, s.children);
+        w.endMap();
+    };
+    const QByteArray expected = cbor([&](QCborStreamWriter& w) {
+        archiveHeader(w);
+        objects(w, root);
         w.endMap();
     });
     const QByteArray written = KeyedArchiver::archivedDataWithRootArray(root);
