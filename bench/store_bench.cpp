@@ -65,7 +65,8 @@ QList<std::shared_ptr<NewsStory>> refreshedStories()
     QList<std::shared_ptr<NewsStory>> stories;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int s = 0; s < 240; ++s) {
-        auto source = std::make_shared<Source>(u"Site %1"_s.arg(s), u"http://site%1.test/feed.rss"_s.arg(s));
+        auto source = std::make_shared<Source>(
+            u"Site %1"_s.arg(s), u"http://site%1.test/feed.rss"_s.arg(s));
         for (int i = 1; i <= 20; ++i)
             stories.append(std::make_shared<NewsStory>(u"Site %1 story %2"_s.arg(s).arg(i),
                 u"What happened at Site %1 today, told in a few plain sentences."_s.arg(s),

@@ -120,7 +120,8 @@ void KeyedArchiver::appendObject(QByteArray& out, const Coding& object)
     }
 }
 
-void KeyedArchiver::appendObjects(QByteArray& out, const QList<std::shared_ptr<const Coding>>& objects)
+void KeyedArchiver::appendObjects(
+    QByteArray& out, const QList<std::shared_ptr<const Coding>>& objects)
 {
     Cbor::appendHead(out, 4, quint64(objects.size()));
     for (const auto& object : objects) {
@@ -145,8 +146,7 @@ QByteArray KeyedArchiver::archivedDataWithRootArray(const QList<std::shared_ptr<
     return wrap(body);
 }
 
-template <typename Write>
-void KeyedArchiver::put(const QString& key, Write write)
+template <typename Write> void KeyedArchiver::put(const QString& key, Write write)
 {
     if (key == classKey)
         return;

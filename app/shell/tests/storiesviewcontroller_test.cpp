@@ -259,7 +259,8 @@ TEST_F(StoriesWindowRefresh, MakesTheRowsOfAFullListWhileItWaitsOnTheFeeds)
     TableView* table = stories->contentView()->tableView();
     EXPECT_EQ(table->findChildren<ListCellView*>().size(), 1); // the empty row's
     scene->showWindow(nullptr);
-    ASSERT_TRUE(testsupport::waitFor([&] { return table->findChildren<ListCellView*>().size() == 21; }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return table->findChildren<ListCellView*>().size() == 21; }));
     EXPECT_EQ(table->numberOfRows(), 1);
 
     // The 20 stories fill the cells made before they came, and nothing else changes.

@@ -246,16 +246,17 @@ TEST_F(KeyedArchiveTest, WritesTheBytesOfQtsOwnStreamWriter)
     root.append(nullptr);
 
     std::function<void(QCborStreamWriter&, const Sample&)> object;
-    const auto objects = [&object](QCborStreamWriter& w, const QList<std::shared_ptr<const Coding>>& list) {
-        w.startArray(quint64(list.size()));
-        for (const auto& c : list) {
-            if (c)
-                object(w, static_cast<const Sample&>(*c));
-            else
-                w.appendNull();
-        }
-        w.endArray();
-    };
+    const auto objects
+        = [&object](QCborStreamWriter& w, const QList<std::shared_ptr<const Coding>>& list) {
+              w.startArray(quint64(list.size()));
+              for (const auto& c : list) {
+                  if (c)
+                      object(w, static_cast<const Sample&>(*c));
+                  else
+                      w.appendNull();
+              }
+              w.endArray();
+          };
     object = [&object, &objects](QCborStreamWriter& w, const Sample& s) {
         w.startMap(8 + (s.when.isValid() ? 1 : 0) + (s.link ? 1 : 0) + (s.child ? 1 : 0));
         w.append(u"$class"_s);
@@ -299,7 +300,8 @@ TEST_F(KeyedArchiveTest, WritesTheBytesOfQtsOwnStreamWriter)
         w.endMap();
     });
     const QByteArray written = KeyedArchiver::archivedDataWithRootArray(root);
-    const auto differ = std::mismatch(written.cbegin(), written.cend(), expected.cbegin(), expected.cend());
+    const auto differ
+        = std::mismatch(written.cbegin(), written.cend(), expected.cbegin(), expected.cend());
     EXPECT_EQ(written.size(), expected.size());
     EXPECT_EQ(differ.first - written.cbegin(), written.size()) << "first different byte";
 }
