@@ -96,6 +96,16 @@ void StoreStoriesOfARefresh(benchmark::State& state)
 }
 BENCHMARK(StoreStoriesOfARefresh)->Unit(benchmark::kMillisecond);
 
+// Reading back the 20 rows a window shows from what a refresh stored.
+void StoredStoriesCurrent(benchmark::State& state)
+{
+    StoredStoriesData data(std::make_shared<UserDefaults>(u"bench.stories"_s));
+    data.storeStories(storiesOfARefresh());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(data.currentStories(20));
+}
+BENCHMARK(StoredStoriesCurrent)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv)

@@ -23,7 +23,21 @@ std::optional<QImage> imageOrNone(const QString& name)
 Spinner::Spinner()
     : ImageView(imageOrNone(frameName(0)))
 {
-    m_anim = loadImages();
+}
+
+std::optional<QList<QImage>> Spinner::anim() const
+{
+    if (!m_animLoaded) {
+        m_anim = loadImages();
+        m_animLoaded = true;
+    }
+    return m_anim;
+}
+
+void Spinner::setAnim(std::optional<QList<QImage>> anim)
+{
+    m_anim = std::move(anim);
+    m_animLoaded = true;
 }
 
 QString Spinner::frameName(std::int64_t frame)
@@ -46,7 +60,7 @@ QList<QImage> Spinner::loadImages() const
     return frames;
 }
 
-void Spinner::startAnimating() { animateSequence(m_anim, kSequenceName, kLoopFramesPerSecond); }
+void Spinner::startAnimating() { animateSequence(anim(), kSequenceName, kLoopFramesPerSecond); }
 
 void Spinner::stopAnimating()
 {

@@ -13,11 +13,13 @@
 // it out); main thread only.
 class Spinner : public ImageView {
 public:
-    // Shows the rest frame and loads every frame; a missing frame stops the program.
+    // Shows the rest frame. The other frames are read when first asked for (a window opening
+    // with the spinner at rest would otherwise wait on 128 pictures); a missing frame then stops
+    // the program.
     Spinner();
 
-    std::optional<QList<QImage>> anim() const { return m_anim; }
-    void setAnim(std::optional<QList<QImage>> anim) { m_anim = std::move(anim); }
+    std::optional<QList<QImage>> anim() const;
+    void setAnim(std::optional<QList<QImage>> anim);
 
     // Loops the frames from frame 0 until another sequence starts on the view.
     void startAnimating();
@@ -33,5 +35,6 @@ public:
     static QString frameName(std::int64_t frame);
 
 private:
-    std::optional<QList<QImage>> m_anim;
+    mutable std::optional<QList<QImage>> m_anim;
+    mutable bool m_animLoaded = false;
 };

@@ -2,6 +2,12 @@
 
 #include "platform/appkit/Sound.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/appkit/TableView.h"
+#include "storylist/TodayView.h"
+
+#include <QEvent>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -19,6 +25,28 @@ void StoriesViewController::viewDidLoad()
     if (m_scrollView)
         m_scrollView->setDelegate(this);
     scheduleRefresh();
+    // The refresh leaves this thread waiting on its answers: the rows its list needs are made
+    // then, once the window is first painted, rather than when the list arrives.
+    if (QWidget* content = view())
+        content->installEventFilter(this);
+}
+
+bool StoriesViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Paint && watched == view()) {
+        watched->removeEventFilter(this);
+        MainQueue::dispatchAsync([this] { prepareRows(); }, this);
+    }
+    return StoriesBaseViewController::eventFilter(watched, event);
+}
+
+void StoriesViewController::prepareRows()
+{
+    TableView* table = contentView()->tableView();
+    if (!table)
+        return;
+    const int shown = table->numberOfRows() - extraRows();
+    table->prepareViewsWithIdentifier(u"cell"_s, dataSource.limit - std::max(shown, 0), this);
 }
 
 void StoriesViewController::scheduleRefresh()

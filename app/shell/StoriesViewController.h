@@ -32,6 +32,12 @@ public:
     // Seconds between two timed refreshes.
     static constexpr double refreshInterval = 300;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Makes the cells of the rows a full list would add to those shown.
+    void prepareRows();
+
     QPointer<WidgetScrollView> m_scrollView;
 };

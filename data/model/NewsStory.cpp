@@ -82,7 +82,8 @@ std::shared_ptr<NewsStory> NewsStory::initWithCoder(const KeyedUnarchiver& coder
         debugprint(u"NewsStory: archive without a source"_s);
         return nullptr;
     }
-    if (d.body && characterCount(*d.body) > maxBodyLength)
+    // A character is at least one code unit: a body no longer in units is not counted.
+    if (d.body && d.body->size() > maxBodyLength && characterCount(*d.body) > maxBodyLength)
         d.body = stringWithSubstringToIndex(*d.body, maxBodyLength);
     return std::shared_ptr<NewsStory>(new NewsStory(std::move(d)));
 }

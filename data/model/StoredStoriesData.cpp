@@ -5,6 +5,7 @@
 #include "data/model/StoryStateData.h"
 
 #include <algorithm>
+#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -27,14 +28,15 @@ QList<std::shared_ptr<NewsStory>> StoredStoriesData::storedStories() const
 QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optional<int> limit) const
 {
     StoryStateData states(m_localStore);
+    const qsizetype wanted = limit ? std::max(*limit, 0) : std::numeric_limits<qsizetype>::max();
     QList<std::shared_ptr<NewsStory>> kept;
     for (auto& story : storedStories()) {
+        if (kept.size() >= wanted)
+            break;
         const QString link = story->link() ? story->link()->absoluteString() : QString();
         if (states.stateForLink(link) != StoryState::Deleted)
             kept.append(std::move(story));
     }
-    if (limit)
-        kept.resize(std::min<qsizetype>(kept.size(), std::max(*limit, 0)));
     return kept;
 }
 

@@ -117,6 +117,23 @@ QWidget* TableView::makeViewWithIdentifier(const QString& identifier, QObject* o
     return cell;
 }
 
+void TableView::prepareViewsWithIdentifier(const QString& identifier, int count, QObject* owner)
+{
+    const auto prototype = m_prototypes.constFind(identifier);
+    if (prototype == m_prototypes.constEnd() || !*prototype)
+        return;
+    QList<QPointer<QWidget>>& reusable = m_reusable[identifier];
+    reusable.removeIf([](const QPointer<QWidget>& cell) { return !cell; });
+    for (int i = int(reusable.size()); i < std::min(count, kReusableLimit); ++i) {
+        QWidget* cell = (*prototype)(owner);
+        if (!cell)
+            return;
+        cell->setProperty(kIdentifierProperty, identifier);
+        cell->setParent(m_cellPool);
+        reusable.append(cell);
+    }
+}
+
 void TableView::setRowHeight(int height)
 {
     m_rowHeight = std::clamp(height, 0, kMaxRowHeight);

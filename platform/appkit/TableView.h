@@ -95,6 +95,9 @@ public:
     // prototype; null for an unknown identifier. Parented to the table until placed in a row;
     // one the delegate makes but does not return is kept for later.
     QWidget* makeViewWithIdentifier(const QString& identifier, QObject* owner);
+    // Makes cells for `identifier` from its prototype until `count` wait for reuse, so that a
+    // table about to be filled need not make them then.
+    void prepareViewsWithIdentifier(const QString& identifier, int count, QObject* owner);
 
     int rowHeight() const { return m_rowHeight; }
     void setRowHeight(int height);

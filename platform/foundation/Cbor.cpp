@@ -2,6 +2,7 @@
 
 #include <QCborStreamReader>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -93,7 +94,8 @@ namespace {
 class Reader {
 public:
     explicit Reader(const QByteArray& bytes, bool salvage = false)
-        : m_size(bytes.size())
+        : m_bytes(bytes)
+        , m_size(bytes.size())
         , m_salvage(salvage)
         , m_reader(bytes)
     {
@@ -176,15 +178,24 @@ private:
             return CborItem::makeBytes(*data);
         }
         case QCborStreamReader::String: {
+            const std::optional<QByteArrayView> raw = shortText();
+            if (raw) {
+                if (auto known = knownText(*raw))
+                    return CborItem::makeText(*known);
+            }
             auto text = readChunks<QString>([this] { return m_reader.readString(); });
             if (!text)
                 return std::nullopt;
+            if (raw && m_known.size() < maxKnown)
+                m_known.emplace_back(raw->toByteArray(), *text);
             return CborItem::makeText(*text);
         }
         case QCborStreamReader::Array: {
+            const qsizetype expected = expectedCount();
             if (!m_reader.enterContainer())
                 return std::nullopt;
             CborItem array = CborItem::makeArray();
+            array.items.reserve(size_t(expected));
             while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
                 auto element = read(depth + 1);
                 if (m_salvage && (!element || m_cut)) {
@@ -204,9 +215,11 @@ private:
             return array;
         }
         case QCborStreamReader::Map: {
+            const qsizetype expected = expectedCount();
             if (!m_reader.enterContainer())
                 return std::nullopt;
             CborItem map = CborItem::makeMap();
+            map.entries.reserve(size_t(expected));
             while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
                 auto key = read(depth + 1);
                 const bool keyOk = key && key->kind == CborItem::Kind::Text && !m_cut;
@@ -267,6 +280,69 @@ private:
         return std::nullopt;
     }
 
+    // The number in the head of the item at the reader (a length or a count), and the head's
+    // size; read from the bytes, as asking the reader may move it on damaged input.
+    std::optional<std::pair<quint64, qsizetype>> head() const
+    {
+        const qsizetype offset = m_reader.currentOffset();
+        if (offset < 0 || offset >= m_size)
+            return std::nullopt;
+        const int info = static_cast<unsigned char>(m_bytes.at(offset)) & 0x1f;
+        if (info < 24)
+            return std::pair { quint64(info), qsizetype(1) };
+        if (info > 27)
+            return std::nullopt;
+        const qsizetype size = qsizetype(1) << (info - 24);
+        if (size > m_size - offset - 1)
+            return std::nullopt;
+        quint64 value = 0;
+        for (qsizetype i = 1; i <= size; ++i)
+            value = (value << 8) | static_cast<unsigned char>(m_bytes.at(offset + i));
+        return std::pair { value, size + 1 };
+    }
+
+    // Room to make for a container's elements: what it declares, within what its bytes could
+    // hold and a bound a hostile count cannot push up.
+    qsizetype expectedCount() const
+    {
+        const auto declared = head();
+        if (!declared)
+            return 0;
+        return qsizetype(std::min<quint64>({ declared->first, quint64(m_size), 1024 }));
+    }
+
+    // The bytes of the short definite-length text at the reader.
+    std::optional<QByteArrayView> shortText() const
+    {
+        const auto declared = head();
+        if (!declared)
+            return std::nullopt;
+        const auto [length, headSize] = *declared;
+        const qsizetype offset = m_reader.currentOffset();
+        if (length > quint64(maxKnownLength) || qsizetype(length) > m_size - offset - headSize)
+            return std::nullopt;
+        return QByteArrayView(m_bytes).sliced(offset + headSize, qsizetype(length));
+    }
+
+    // The text of bytes read and checked before, skipped at the reader: keys and class names
+    // repeat in every stored object.
+    std::optional<QString> knownText(QByteArrayView raw)
+    {
+        for (const auto& [bytes, text] : m_known) {
+            if (bytes == raw) {
+                m_reader.next(); // a failure shows in the reader's error, as for any item
+                return text;
+            }
+        }
+        return std::nullopt;
+    }
+
+    static constexpr qsizetype maxKnownLength = 32;
+    static constexpr size_t maxKnown = 32;
+
+    const QByteArray& m_bytes;
+    // Short texts read so far: their bytes, and the text they gave.
+    std::vector<std::pair<QByteArray, QString>> m_known;
     qsizetype m_size;
     bool m_salvage = false;
     bool m_cut = false;

@@ -59,7 +59,8 @@ std::optional<CborItem> archiveBody(const QByteArray& data, bool salvage = false
     if (!archiver || archiver->kind != CborItem::Kind::Text || archiver->text != archiverName || !version
         || version->kind != CborItem::Kind::Integer || version->integer != archiveVersion || !root)
         return std::nullopt;
-    return *root;
+    // Moved, not copied: a stored list holds thousands of objects.
+    return std::move(const_cast<CborItem&>(*root));
 }
 
 // The archive's header map, up to the root that follows it.

@@ -13,6 +13,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/UrlSessionTesting.h"
+#include "storylist/ListCellView.h"
 #include "storylist/TodayView.h"
 #include "storylist/tests/StoryListTestSupport.h"
 #include "testsupport/RecordingWorkspace.h"
@@ -161,7 +162,7 @@ protected:
     }
 
     // The feed "/news" with these headlines, newest first, linked to their pages.
-    void serveFeed(const QStringList& headlines)
+    void serveFeed(const QStringList& headlines, int delayMs = 0)
     {
         const qint64 newest = QDateTime::currentSecsSinceEpoch() - 600;
         QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>";
@@ -176,7 +177,19 @@ protected:
         }
         testsupport::ScriptedReply reply = testsupport::bodyReply(doc + "</channel></rss>");
         reply.headers = { { "Content-Type", "application/rss+xml" } };
+        reply.delayMs = delayMs;
         server.reply(u"/news"_s, reply);
+    }
+
+    // The stories window of the storyboard over the one source "News" ("/news"), not yet shown.
+    std::shared_ptr<WindowController> makeScene()
+    {
+        SourcesData().addSource(
+            std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
+        testsupport::processEvents();
+        registerApplicationStoryboards();
+        return controllerCast<WindowController>(
+            Storyboard::named(u"Stories"_s)->instantiateInitialController());
     }
 
     testsupport::LoopbackServer server;
@@ -190,13 +203,7 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
         u"Museum opens its archive to the public"_s, u"Ferry timetable changes in May"_s,
         u"Volunteers clean up the river banks"_s };
     serveFeed(headlines);
-    SourcesData().addSource(
-        std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
-    testsupport::processEvents();
-
-    registerApplicationStoryboards();
-    const auto scene = controllerCast<WindowController>(
-        Storyboard::named(u"Stories"_s)->instantiateInitialController());
+    const auto scene = makeScene();
     ASSERT_TRUE(scene);
     auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
     ASSERT_TRUE(stories);
@@ -237,6 +244,34 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
     clock.advance(0.3);
     EXPECT_EQ(originY(scroll->clipView()), 76);
     shown->close();
+}
+
+TEST_F(StoriesWindowRefresh, MakesTheRowsOfAFullListWhileItWaitsOnTheFeeds)
+{
+    QStringList headlines;
+    for (int i = 0; i < 30; ++i)
+        headlines.append(u"Story number %1 of the day"_s.arg(i));
+    serveFeed(headlines, 500);
+    const auto scene = makeScene();
+    ASSERT_TRUE(scene);
+    auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
+    ASSERT_TRUE(stories);
+    TableView* table = stories->contentView()->tableView();
+    EXPECT_EQ(table->findChildren<ListCellView*>().size(), 1); // the empty row's
+    scene->showWindow(nullptr);
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return table->findChildren<ListCellView*>().size() == 21; }));
+    EXPECT_EQ(table->numberOfRows(), 1);
+
+    // The 20 stories fill the cells made before they came, and nothing else changes.
+    ASSERT_TRUE(testsupport::waitFor([&] { return table->numberOfRows() == 21; }));
+    EXPECT_EQ(table->findChildren<ListCellView*>().size(), 21);
+    for (int row = 1; row < 21; ++row) {
+        auto* cell = qobject_cast<ListCellView*>(table->viewAtRow(row));
+        ASSERT_TRUE(cell) << row;
+        EXPECT_TRUE(cell->isVisibleTo(table)) << row;
+    }
+    scene->window()->close();
 }
 
 } // namespace

@@ -365,3 +365,30 @@ TEST(TableView, ForgetsADataSourceAndDelegateThatAreGone)
     table.reloadData();
     EXPECT_EQ(table.numberOfRows(), 0);
 }
+
+TEST(TableView, PreparedCellsFillTheRowsThatComeLaterAndAreNeverShownBefore)
+{
+    Table t;
+    Model model(t.view, { u"a"_s });
+    EXPECT_EQ(model.cellsMade, 1);
+
+    // Counted with those already waiting; none for an identifier without a prototype.
+    t.view.prepareViewsWithIdentifier(u"cell"_s, 3, nullptr);
+    t.view.prepareViewsWithIdentifier(u"cell"_s, 2, nullptr);
+    t.view.prepareViewsWithIdentifier(u"other"_s, 5, nullptr);
+    EXPECT_EQ(model.cellsMade, 4);
+    int visibleCells = 0;
+    for (auto* cell : t.view.findChildren<TextCell*>())
+        visibleCells += cell->isVisibleTo(&t.view) ? 1 : 0;
+    EXPECT_EQ(visibleCells, 1);
+
+    model.items = { u"a"_s, u"b"_s, u"c"_s, u"d"_s };
+    t.view.reloadData();
+    EXPECT_EQ(shown(t.view), model.items);
+    EXPECT_EQ(model.cellsMade, 4);
+    expectStacked(t.view);
+
+    // The pool stays bounded however many are asked for.
+    t.view.prepareViewsWithIdentifier(u"cell"_s, 1000, nullptr);
+    EXPECT_LT(model.cellsMade, 100);
+}
