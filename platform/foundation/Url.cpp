@@ -86,8 +86,16 @@ std::optional<Url> Url::fromString(const QString& text)
 
 bool Url::parse()
 {
-    const QString& t = m_text;
-    const qsizetype n = t.size();
+    // Every address of every feed item passes here: index arithmetic only, no copies.
+    const QChar* t = m_text.constData();
+    const qsizetype n = m_text.size();
+    const auto find = [t](char16_t c, qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i) {
+            if (t[i] == c)
+                return i;
+        }
+        return qsizetype(-1);
+    };
     int hashes = 0;
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = t[i];
@@ -111,17 +119,21 @@ bool Url::parse()
         }
     }
 
-    if (t.mid(pos, 2) == u"//") {
+    if (pos + 1 < n && t[pos] == u'/' && t[pos + 1] == u'/') {
         m_hasAuthority = true;
         const qsizetype start = pos + 2;
         qsizetype end = start;
         while (end < n && t[end] != u'/' && t[end] != u'?' && t[end] != u'#')
             ++end;
         qsizetype hostStart = start;
-        const qsizetype at = t.lastIndexOf(u'@', end - 1);
-        if (at >= start) {
-            const qsizetype colon = t.indexOf(u':', start);
-            if (colon >= 0 && colon < at) {
+        qsizetype at = -1;
+        for (qsizetype i = end - 1; i >= start && at < 0; --i) {
+            if (t[i] == u'@')
+                at = i;
+        }
+        if (at >= 0) {
+            const qsizetype colon = find(u':', start, at);
+            if (colon >= 0) {
                 m_user = { start, colon - start };
                 m_password = { colon + 1, at - colon - 1 };
             } else {
@@ -132,8 +144,8 @@ bool Url::parse()
         qsizetype hostEnd = end;
         qsizetype portStart = -1;
         if (hostStart < end && t[hostStart] == u'[') {
-            const qsizetype close = t.indexOf(u']', hostStart);
-            if (close < 0 || close >= end)
+            const qsizetype close = find(u']', hostStart, end);
+            if (close < 0)
                 return false;
             for (qsizetype i = hostStart + 1; i < close; ++i) {
                 if (!isHex(t[i]) && t[i] != u':' && t[i] != u'.')
@@ -146,8 +158,8 @@ bool Url::parse()
                 portStart = hostEnd + 1;
             }
         } else {
-            const qsizetype colon = t.indexOf(u':', hostStart);
-            if (colon >= 0 && colon < end) {
+            const qsizetype colon = find(u':', hostStart, end);
+            if (colon >= 0) {
                 hostEnd = colon;
                 portStart = colon + 1;
             }
@@ -177,7 +189,7 @@ bool Url::parse()
     m_path = { pos, pathEnd - pos };
     pos = pathEnd;
     if (pos < n && t[pos] == u'?') {
-        qsizetype qEnd = t.indexOf(u'#', pos);
+        qsizetype qEnd = find(u'#', pos, n);
         if (qEnd < 0)
             qEnd = n;
         m_query = { pos + 1, qEnd - pos - 1 };
@@ -186,11 +198,7 @@ bool Url::parse()
     if (pos < n && t[pos] == u'#')
         m_fragment = { pos + 1, n - pos - 1 };
     // Brackets belong only around an IPv6 host.
-    for (qsizetype i = m_path.start; i < n; ++i) {
-        if (t[i] == u'[' || t[i] == u']')
-            return false;
-    }
-    return true;
+    return find(u'[', m_path.start, n) < 0 && find(u']', m_path.start, n) < 0;
 }
 
 QString Url::host() const
