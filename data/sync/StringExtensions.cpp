@@ -167,6 +167,24 @@ qsizetype imageLinkEnd(QStringView text, qsizetype from, qsizetype runEnd)
     return -1;
 }
 
+// The first "http://" at or after `from`, letters in any case. No character outside ASCII folds
+// onto one of its letters, so ASCII folding finds what a case-insensitive search finds.
+qsizetype indexOfHttpScheme(QStringView text, qsizetype from)
+{
+    static constexpr char16_t scheme[] = u"http://";
+    constexpr qsizetype n = std::size(scheme) - 1;
+    for (qsizetype i = from; i + n <= text.size(); ++i) {
+        if ((text[i].unicode() | 0x20) != u'h')
+            continue;
+        qsizetype k = 1;
+        while (k < n && (text[i + k].unicode() | (k < 4 ? 0x20 : 0)) == scheme[k])
+            ++k;
+        if (k == n)
+            return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 std::optional<Url> getImageLink(const QString& text)
@@ -176,7 +194,7 @@ std::optional<Url> getImageLink(const QString& text)
     // of each run needs trying, which keeps the search linear on hostile pages.
     qsizetype from = 0;
     while (from < text.size()) {
-        const qsizetype candidate = text.indexOf(u"http://"_s, from, Qt::CaseInsensitive);
+        const qsizetype candidate = indexOfHttpScheme(text, from);
         if (candidate < 0)
             return std::nullopt;
         qsizetype runEnd = text.indexOf(u'"', candidate);
