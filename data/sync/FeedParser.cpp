@@ -1,11 +1,13 @@
 #include "data/sync/FeedParser.h"
 
+#include "data/sync/DateParser.h"
 #include "data/sync/HTMLEntities.h"
 #include "data/sync/StringExtensions.h"
 
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -16,6 +18,37 @@ namespace {
 std::optional<Url> linkFromText(const QString& text)
 {
     return Url::fromString(text.trimmed());
+}
+
+bool isAsciiSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// What QString::trimmed() keeps of these UTF-8 bytes, when that is ASCII: the white space
+// QString trims within ASCII is exactly this. Nothing when a byte outside ASCII remains, as
+// the text may then end in other white space.
+std::optional<QLatin1StringView> trimmedAscii(QByteArrayView bytes)
+{
+    qsizetype begin = 0;
+    qsizetype end = bytes.size();
+    while (begin < end && isAsciiSpace(bytes[begin]))
+        ++begin;
+    while (end > begin && isAsciiSpace(bytes[end - 1]))
+        --end;
+    unsigned char all = 0;
+    for (qsizetype i = begin; i < end; ++i)
+        all |= static_cast<unsigned char>(bytes[i]);
+    if (all >= 0x80)
+        return std::nullopt;
+    return QLatin1StringView(bytes.data() + begin, end - begin);
+}
+
+std::optional<Url> linkFromBytes(QByteArrayView bytes)
+{
+    if (const auto ascii = trimmedAscii(bytes))
+        return Url::fromString(QString(*ascii));
+    return linkFromText(QString::fromUtf8(bytes));
 }
 
 // Space, tab and the other space separators; line breaks are not trimmed.
@@ -104,36 +137,40 @@ FeedParser::~FeedParser() = default;
 
 FeedParser::Name FeedParser::nameOf(QByteArrayView name)
 {
-    // Every tag of a feed passes here twice; the length sorts out nearly all names at once.
-    const auto is = [name](QByteArrayView text, Name id) { return name == text ? id : Name::Other; };
+    // Every start tag of a feed passes here; the length sorts out nearly all names at once, and
+    // a comparison of known length compiles to a few loads.
+    const auto is = [name]<std::size_t n>(const char (&text)[n]) { return std::memcmp(name.data(), text, n - 1) == 0; };
     switch (name.size()) {
     case 3:
-        return name == "rss" ? Name::Rss : is("url", Name::Url);
+        return is("rss") ? Name::Rss : is("url") ? Name::Url : Name::Other;
     case 4:
-        return name == "item" ? Name::Item : name == "feed" ? Name::Feed : is("link", Name::Link);
+        return is("item") ? Name::Item : is("link") ? Name::Link : is("feed") ? Name::Feed : Name::Other;
     case 5:
-        return name == "title" ? Name::Title : name == "entry" ? Name::Entry : is("image", Name::Image);
+        return is("title") ? Name::Title : is("entry") ? Name::Entry : is("image") ? Name::Image : Name::Other;
     case 7:
-        if (name == "channel")
+        if (is("pubDate"))
+            return Name::PubDate;
+        if (is("channel"))
             return Name::Channel;
-        if (name == "rdf:RDF")
+        if (is("rdf:RDF"))
             return Name::RdfRoot;
-        if (name == "content")
+        if (is("content"))
             return Name::Content;
-        return name == "pubDate" ? Name::PubDate : is("dc:date", Name::DcDate);
+        return is("dc:date") ? Name::DcDate : Name::Other;
     case 9:
-        return is("published", Name::Published);
+        return is("published") ? Name::Published : Name::Other;
     case 11:
-        return is("description", Name::Description);
+        return is("description") ? Name::Description : Name::Other;
     default:
         return Name::Other;
     }
 }
 
-FeedParser::Path FeedParser::currentPath() const
+FeedParser::Path FeedParser::pathOfOpenElements() const
 {
     const auto is = [this](std::initializer_list<Name> path) {
-        return std::equal(elementStack.begin(), elementStack.end(), path.begin(), path.end());
+        return std::equal(elementStack.begin(), elementStack.end(), path.begin(), path.end(),
+            [](const OpenElement& open, Name name) { return open.name == name; });
     };
     switch (elementStack.size()) {
     case 2:
@@ -160,12 +197,26 @@ std::optional<QString> FeedParser::currentString() const
     return QString::fromUtf8(currentBytes);
 }
 
+std::optional<QDateTime> FeedParser::currentItemDate() const
+{
+    if (!hasCurrentDate)
+        return std::nullopt;
+    // Nearly every date is ASCII in a shape read directly; the patterns take the rest.
+    if (const auto ascii = trimmedAscii(currentDate)) {
+        if (auto date = DateParser::readCommonForm(*ascii))
+            return date;
+        return DateParser().parseDateWithPatterns(QString(*ascii));
+    }
+    return DateParser().parseDate(QString::fromUtf8(currentDate).trimmed());
+}
+
 void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const* attributes)
 {
     const Name name = nameOf(nameBytes);
     if (elementStack.empty())
         m_isFeed = name == Name::Rss || name == Name::Feed || name == Name::RdfRoot;
-    elementStack.push_back(name);
+    elementStack.push_back({ name, Path::Other });
+    elementStack.back().path = pathOfOpenElements();
     hasCurrentString = false;
     currentBytes.clear();
     currentImageLink.reset();
@@ -193,11 +244,12 @@ void FeedParser::foundCharactersUtf8(QByteArrayView text)
 
 void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
 {
-    const Name name = nameOf(nameBytes);
+    // An end tag always closes the innermost open element: libxml2 stops at any other.
+    const Name name = elementStack.empty() ? nameOf(nameBytes) : elementStack.back().name;
     const Path path = currentPath();
     if (path == Path::Item && m_source) {
-        auto story = std::make_shared<NewsStory>(currentTitle, currentDescription, currentLink,
-            NewsStory::AbsoluteDate { currentDate }, m_source);
+        auto story = std::make_shared<NewsStory>(currentTitle, currentDescription, std::move(currentLink),
+            currentItemDate(), m_source);
         if (currentImageLink)
             story->setImageLink(currentImageLink);
         else if (currentDescription)
@@ -206,17 +258,17 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         currentTitle.reset();
         currentDescription.reset();
         currentLink.reset();
-        currentDate.reset();
+        hasCurrentDate = false;
         currentImageLink.reset();
     }
     if (path == Path::ChannelTitle)
         title = currentString();
     if (hasCurrentString && path == Path::ChannelLink) {
-        if (auto url = linkFromText(*currentString()))
+        if (auto url = linkFromBytes(currentBytes))
             link = std::move(url);
     }
     if (hasCurrentString && path == Path::ChannelImageUrl) {
-        if (auto url = linkFromText(*currentString()))
+        if (auto url = linkFromBytes(currentBytes))
             imageURL = std::move(url);
     }
     if (!elementStack.empty())
@@ -224,15 +276,26 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
 
     if (!hasCurrentString || currentBytes.empty() || currentPath() != Path::Item)
         return;
-    if (name == Name::Title) {
+    switch (name) {
+    case Name::Title:
         currentTitle = fixText(*currentString());
-    } else if (name == Name::Link) {
-        if (auto url = linkFromText(*currentString()))
+        break;
+    case Name::Link:
+        if (auto url = linkFromBytes(currentBytes))
             currentLink = std::move(url);
-    } else if (name == Name::Content || name == Name::Description) {
+        break;
+    case Name::Content:
+    case Name::Description:
         currentDescription = fixText(*currentString(), descriptionMaxLength);
-    } else if (name == Name::PubDate || name == Name::DcDate || name == Name::Published) {
-        currentDate = currentString()->trimmed();
+        break;
+    case Name::PubDate:
+    case Name::DcDate:
+    case Name::Published:
+        hasCurrentDate = true;
+        currentDate.assign(currentBytes);
+        break;
+    default:
+        break;
     }
 }
 

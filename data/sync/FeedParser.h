@@ -8,6 +8,7 @@
 #include "tickerlydatamac_export.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -88,13 +89,20 @@ private:
         ChannelImageUrl,
         FeedLink
     };
-    Path currentPath() const;
+    Path pathOfOpenElements() const;
+    Path currentPath() const { return elementStack.empty() ? Path::Other : elementStack.back().path; }
     std::optional<QString> currentString() const;
+    std::optional<QDateTime> currentItemDate() const;
 
     std::shared_ptr<Source> m_source;
     bool m_isFeed = false;
 
-    std::vector<Name> elementStack;
+    // Each open element with the path of the elements open up to it.
+    struct OpenElement {
+        Name name;
+        Path path;
+    };
+    std::vector<OpenElement> elementStack;
     // The text since the last start tag, in UTF-8; none when there was none.
     bool hasCurrentString = false;
     std::string currentBytes;
@@ -102,5 +110,7 @@ private:
     std::optional<Url> currentLink;
     std::optional<QString> currentDescription;
     std::optional<Url> currentImageLink;
-    std::optional<QString> currentDate;
+    // The item's date text as written, in UTF-8; read when the item ends.
+    bool hasCurrentDate = false;
+    std::string currentDate;
 };
