@@ -8,10 +8,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -121,9 +121,9 @@ private:
         ++m_at;
         return true;
     }
-    bool word(const char* ascii)
+    bool word(std::string_view ascii)
     {
-        const qsizetype n = qsizetype(std::strlen(ascii));
+        const qsizetype n = qsizetype(ascii.size());
         if (m_size - m_at < n)
             return false;
         for (qsizetype i = 0; i < n; ++i) {
@@ -186,11 +186,11 @@ private:
     // [Www, ]d MMM yyyy HH:mm[:ss][ zone]
     std::optional<QDateTime> readRfc822()
     {
-        static const char* const weekdays[] = { "Mon, ", "Tue, ", "Wed, ", "Thu, ", "Fri, ", "Sat, ", "Sun, " };
-        static const char* const months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+        static constexpr std::string_view weekdays[] = { "Mon, ", "Tue, ", "Wed, ", "Thu, ", "Fri, ", "Sat, ", "Sun, " };
+        static constexpr std::string_view months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
         if (!isDigit(unit(0))) {
             // The weekday is not checked against the date, as the patterns do not check it.
-            if (std::none_of(std::begin(weekdays), std::end(weekdays), [this](const char* w) { return word(w); }))
+            if (std::none_of(std::begin(weekdays), std::end(weekdays), [this](std::string_view w) { return word(w); }))
                 return std::nullopt;
         }
         const int day = number(1, 2);
@@ -219,10 +219,10 @@ private:
             if (atEnd())
                 return std::nullopt;
             struct Zone {
-                const char* name;
+                std::string_view name;
                 int hours;
             };
-            static const Zone zones[] = { { "GMT", 0 }, { "UTC", 0 }, { "UT", 0 }, { "EST", -5 }, { "EDT", -4 },
+            static constexpr Zone zones[] = { { "GMT", 0 }, { "UTC", 0 }, { "UT", 0 }, { "EST", -5 }, { "EDT", -4 },
                 { "CST", -6 }, { "CDT", -5 }, { "MST", -7 }, { "MDT", -6 }, { "PST", -8 }, { "PDT", -7 } };
             if (unit(m_at) == u'+' || unit(m_at) == u'-') {
                 const auto numeric = numericOffset(false);
