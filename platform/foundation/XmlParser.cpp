@@ -111,15 +111,40 @@ struct Units {
     }
 };
 
+// The same units with their width known when compiling, for the scan over every unit.
+template<int Width>
+struct UnitsOf : Units {
+    explicit UnitsOf(const Units& units)
+        : Units(units)
+    {
+    }
+    char16_t operator[](qsizetype i) const
+    {
+        if constexpr (Width == 1)
+            return data[i];
+        const uchar a = data[2 * i];
+        const uchar b = data[2 * i + 1];
+        return bigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a);
+    }
+    bool startsWith(qsizetype at, const char* ascii) const
+    {
+        for (; *ascii; ++ascii, ++at) {
+            if (at >= size || (*this)[at] != char16_t(*ascii))
+                return false;
+        }
+        return true;
+    }
+};
+
 // The byte offset of the first start tag past the bounds above, or -1. One pass, constant work
 // per unit. Comments, CDATA sections, processing instructions and the DOCTYPE (with its internal
 // subset and quoted literals) are stepped over, so a '<' or quote inside them is not taken
 // for markup.
-qsizetype firstOversizedStartTag(const QByteArray& bytes)
+template<int Width>
+qsizetype firstOversizedStartTag(const UnitsOf<Width>& u)
 {
     // Skipping runs to the end of a comment, CDATA section or instruction, then resumes.
     enum class State { Text, StartTag, Skipping, Doctype, Subset, SubsetDeclaration };
-    const Units u(bytes);
     State state = State::Text;
     const char* skipTo = "";
     State resume = State::Text;
@@ -138,7 +163,7 @@ qsizetype firstOversizedStartTag(const QByteArray& bytes)
         return at ? static_cast<const uchar*>(at) - u.data : u.size;
     };
     for (qsizetype i = 0; i < u.size; ++i) {
-        if (u.width == 1) {
+        if constexpr (Width == 1) {
             if (state == State::Text)
                 i = nextByte(i, '<');
             else if (state == State::StartTag && quote)
@@ -235,6 +260,12 @@ qsizetype firstOversizedStartTag(const QByteArray& bytes)
         }
     }
     return -1;
+}
+
+qsizetype firstOversizedStartTag(const QByteArray& bytes)
+{
+    const Units u(bytes);
+    return u.width == 1 ? firstOversizedStartTag(UnitsOf<1>(u)) : firstOversizedStartTag(UnitsOf<2>(u));
 }
 
 bool isXmlSpace(char16_t c)
