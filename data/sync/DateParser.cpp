@@ -133,6 +133,23 @@ private:
         m_at += n;
         return true;
     }
+    // Which of `names` (three letters each) comes next, taken; -1 for none.
+    template<std::size_t count>
+    int name(const char (&names)[count][4])
+    {
+        if (m_size - m_at < 3)
+            return -1;
+        const char16_t a = unit(m_at);
+        const char16_t b = unit(m_at + 1);
+        const char16_t c = unit(m_at + 2);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (a == char16_t(names[i][0]) && b == char16_t(names[i][1]) && c == char16_t(names[i][2])) {
+                m_at += 3;
+                return int(i);
+            }
+        }
+        return -1;
+    }
     // Between `minDigits` and `maxDigits` digits, or -1.
     int number(int minDigits, int maxDigits)
     {
@@ -186,20 +203,18 @@ private:
     // [Www, ]d MMM yyyy HH:mm[:ss][ zone]
     std::optional<QDateTime> readRfc822()
     {
-        static constexpr std::string_view weekdays[] = { "Mon, ", "Tue, ", "Wed, ", "Thu, ", "Fri, ", "Sat, ", "Sun, " };
-        static constexpr std::string_view months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+        static constexpr char weekdays[][4] = { "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun" };
+        static constexpr char months[][4] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
         if (!isDigit(unit(0))) {
             // The weekday is not checked against the date, as the patterns do not check it.
-            if (std::none_of(std::begin(weekdays), std::end(weekdays), [this](std::string_view w) { return word(w); }))
+            if (name(weekdays) < 0 || !literal(u',') || !literal(u' '))
                 return std::nullopt;
         }
         const int day = number(1, 2);
         if (day < 0 || !literal(u' '))
             return std::nullopt;
-        int month = 0;
-        while (month < 12 && !word(months[month]))
-            ++month;
-        if (month == 12 || !literal(u' '))
+        const int month = name(months);
+        if (month < 0 || !literal(u' '))
             return std::nullopt;
         const int year = number(4, 4);
         if (year < 0 || !literal(u' '))
