@@ -20,6 +20,25 @@ std::optional<Url> linkFromText(const QString& text)
     return Url::fromString(text.trimmed());
 }
 
+// Eight bytes at a time: feed text is mostly ASCII.
+bool isAscii(QByteArrayView bytes)
+{
+    const char* p = bytes.data();
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, sizeof word);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
+    for (; i < n; ++i) {
+        if (static_cast<unsigned char>(p[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 bool isAsciiSpace(char c)
 {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -36,12 +55,21 @@ std::optional<QLatin1StringView> trimmedAscii(QByteArrayView bytes)
         ++begin;
     while (end > begin && isAsciiSpace(bytes[end - 1]))
         --end;
-    unsigned char all = 0;
-    for (qsizetype i = begin; i < end; ++i)
-        all |= static_cast<unsigned char>(bytes[i]);
-    if (all >= 0x80)
+    if (!isAscii(bytes.sliced(begin, end - begin)))
         return std::nullopt;
     return QLatin1StringView(bytes.data() + begin, end - begin);
+}
+
+// FeedParser::fixText of UTF-8 text. Most headlines are plain text, which comes through
+// unchanged: no markup, line feed or entity, and no space at either end (a byte outside ASCII
+// there may be one).
+QString fixedTitle(QByteArrayView bytes)
+{
+    const auto plainEnd = [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != ' ' && c != '\t'; };
+    const bool plain = !bytes.isEmpty() && plainEnd(bytes.front()) && plainEnd(bytes.back())
+        && std::none_of(bytes.begin(), bytes.end(), [](char c) { return c == '<' || c == '\n' || c == '&'; });
+    const QString text = QString::fromUtf8(bytes);
+    return plain ? text : FeedParser::fixText(text);
 }
 
 std::optional<Url> linkFromBytes(QByteArrayView bytes)
@@ -54,7 +82,9 @@ std::optional<Url> linkFromBytes(QByteArrayView bytes)
 // Space, tab and the other space separators; line breaks are not trimmed.
 bool isTrimmedSpace(QChar c)
 {
-    return c == u'\t' || c.category() == QChar::Separator_Space;
+    if (c.unicode() < 0x80)
+        return c == u' ' || c == u'\t';
+    return c.category() == QChar::Separator_Space;
 }
 
 QString trimmedSpaces(const QString& text)
@@ -68,8 +98,32 @@ QString trimmedSpaces(const QString& text)
     return text.mid(begin, end - begin);
 }
 
-// The text cut to its first `maxLength` characters (grapheme clusters). Only a window past the
-// cut is segmented: a boundary depends on no text beyond the character that follows it.
+// Below U+0300 every character but CR (which binds a following LF) is one cluster of one unit
+// and breaks from what follows it; most bodies are cut in such text.
+bool isSimpleCharacter(QChar c)
+{
+    return c.unicode() < 0x300 && c != u'\r';
+}
+
+// Where the first `maxLength` characters (grapheme clusters, at least one) of a text end, judged
+// by its first units `window`, all of it when `whole`: a boundary depends on no text beyond the
+// character that follows it. Nothing when the window does not decide it.
+std::optional<qsizetype> endOfCharacters(QStringView window, qsizetype maxLength, bool whole)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window.data(), window.size());
+    qsizetype at = 0;
+    qsizetype clusters = 0;
+    while (clusters < maxLength && (at = finder.toNextBoundary()) >= 0)
+        ++clusters;
+    if (whole)
+        return clusters < maxLength ? window.size() : at;
+    // A boundary is only sure with the whole character after it inside the window.
+    if (clusters == maxLength && at + 2 <= window.size())
+        return at;
+    return std::nullopt;
+}
+
+// The text cut to its first `maxLength` characters. Only a window past the cut is segmented.
 QString cutToCharacters(const QString& text, qsizetype maxLength)
 {
     // A character is at least one unit long.
@@ -77,39 +131,55 @@ QString cutToCharacters(const QString& text, qsizetype maxLength)
         return text;
     if (maxLength <= 0)
         return QString();
-    // Below U+0300 every character but CR (which binds a following LF) is one cluster of one
-    // unit and breaks from what follows it; most bodies are cut in such text.
-    const auto simple = [](QChar c) { return c.unicode() < 0x300 && c != u'\r'; };
-    if (std::all_of(text.cbegin(), text.cbegin() + maxLength + 1, simple))
+    if (std::all_of(text.cbegin(), text.cbegin() + maxLength + 1, isSimpleCharacter))
         return text.left(maxLength);
     for (qsizetype window = std::min(text.size(), 2 * maxLength + 16);; window = std::min(text.size(), 4 * window)) {
         const bool whole = window == text.size();
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.constData(), window);
-        qsizetype at = 0;
-        qsizetype clusters = 0;
-        while (clusters < maxLength && (at = finder.toNextBoundary()) >= 0)
-            ++clusters;
-        if (whole) {
-            if (clusters < maxLength)
-                return text;
-            return at < text.size() ? text.left(at) : text;
-        }
-        // A boundary is only sure with the whole character after it inside the window.
-        if (clusters == maxLength && at + 2 <= window)
-            return text.left(at);
+        if (const auto end = endOfCharacters(QStringView(text).first(window), maxLength, whole))
+            return *end < text.size() ? text.left(*end) : text;
     }
+}
+
+// FeedParser::fixText(text, maxLength) of every longer text that begins with `start`, when
+// `start` decides it; nothing otherwise.
+std::optional<QString> fixedFromStart(const QString& start, qsizetype maxLength)
+{
+    QString visible = removingTagsFromStart(start);
+    visible.remove(u'\n');
+    qsizetype begin = 0;
+    while (begin < visible.size() && isTrimmedSpace(visible[begin]))
+        ++begin;
+    // Nothing is trimmed off the end before the last character that is no space, and an entity
+    // is read only with the nine units after its '&' at hand.
+    qsizetype end = visible.size();
+    while (end > begin && isTrimmedSpace(visible[end - 1]))
+        --end;
+    while (end > begin) {
+        const qsizetype amp = QStringView(visible).first(end).lastIndexOf(u'&');
+        if (amp < begin || amp + 10 <= end)
+            break;
+        end = amp;
+    }
+    if (end - begin <= maxLength)
+        return std::nullopt;
+    const QString fixed = gtm_stringByUnescapingFromHTML(visible.mid(begin, end - begin));
+    if (fixed.size() <= maxLength)
+        return std::nullopt;
+    if (maxLength <= 0)
+        return QString();
+    if (std::all_of(fixed.cbegin(), fixed.cbegin() + maxLength + 1, isSimpleCharacter))
+        return fixed.left(maxLength);
+    if (const auto cut = endOfCharacters(fixed, maxLength, false))
+        return fixed.left(*cut);
+    return std::nullopt;
 }
 
 // ASCII letters folded; nothing else folds onto the letters of "http://".
 bool containsHttpScheme(QByteArrayView value)
 {
-    static constexpr char scheme[] = "http://";
-    constexpr qsizetype n = sizeof(scheme) - 1;
-    for (qsizetype i = 0; i + n <= value.size(); ++i) {
-        qsizetype k = 0;
-        while (k < n && (value[i + k] | (k < 4 ? 0x20 : 0)) == scheme[k])
-            ++k;
-        if (k == n)
+    const auto is = [value](qsizetype at, char lower) { return (value[at] | 0x20) == lower; };
+    for (qsizetype colon = value.indexOf(':', 4); colon >= 0 && colon + 2 < value.size(); colon = value.indexOf(':', colon + 1)) {
+        if (value[colon + 1] == '/' && value[colon + 2] == '/' && is(colon - 4, 'h') && is(colon - 3, 't') && is(colon - 2, 't') && is(colon - 1, 'p'))
             return true;
     }
     return false;
@@ -168,23 +238,20 @@ FeedParser::Name FeedParser::nameOf(QByteArrayView name)
 
 FeedParser::Path FeedParser::pathOfOpenElements() const
 {
-    const auto is = [this](std::initializer_list<Name> path) {
-        return std::equal(elementStack.begin(), elementStack.end(), path.begin(), path.end(),
-            [](const OpenElement& open, Name name) { return open.name == name; });
-    };
+    const auto at = [this](std::size_t depth) { return elementStack[depth].name; };
     switch (elementStack.size()) {
     case 2:
-        if (is({ Name::Feed, Name::Entry }) || is({ Name::RdfRoot, Name::Item }))
-            return Path::Item;
-        return is({ Name::Feed, Name::Title }) ? Path::ChannelTitle : is({ Name::Feed, Name::Link }) ? Path::FeedLink : Path::Other;
+        if (at(0) == Name::Feed)
+            return at(1) == Name::Entry ? Path::Item : at(1) == Name::Title ? Path::ChannelTitle : at(1) == Name::Link ? Path::FeedLink : Path::Other;
+        return at(0) == Name::RdfRoot && at(1) == Name::Item ? Path::Item : Path::Other;
     case 3:
-        if (is({ Name::Rss, Name::Channel, Name::Item }))
-            return Path::Item;
-        if (is({ Name::Rss, Name::Channel, Name::Title }) || is({ Name::RdfRoot, Name::Channel, Name::Title }))
-            return Path::ChannelTitle;
-        return is({ Name::Rss, Name::Channel, Name::Link }) ? Path::ChannelLink : Path::Other;
+        if (at(1) != Name::Channel)
+            return Path::Other;
+        if (at(0) == Name::Rss)
+            return at(2) == Name::Item ? Path::Item : at(2) == Name::Title ? Path::ChannelTitle : at(2) == Name::Link ? Path::ChannelLink : Path::Other;
+        return at(0) == Name::RdfRoot && at(2) == Name::Title ? Path::ChannelTitle : Path::Other;
     case 4:
-        return is({ Name::Rss, Name::Channel, Name::Image, Name::Url }) ? Path::ChannelImageUrl : Path::Other;
+        return at(0) == Name::Rss && at(1) == Name::Channel && at(2) == Name::Image && at(3) == Name::Url ? Path::ChannelImageUrl : Path::Other;
     default:
         return Path::Other;
     }
@@ -215,8 +282,26 @@ void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const
     const Name name = nameOf(nameBytes);
     if (elementStack.empty())
         m_isFeed = name == Name::Rss || name == Name::Feed || name == Name::RdfRoot;
-    elementStack.push_back({ name, Path::Other });
-    elementStack.back().path = pathOfOpenElements();
+    const bool inItem = currentPath() == Path::Item;
+    elementStack.push_back({ name, Path::Other, false });
+    OpenElement& open = elementStack.back();
+    open.path = pathOfOpenElements();
+    switch (name) {
+    case Name::Title:
+    case Name::Link:
+    case Name::Content:
+    case Name::Description:
+    case Name::PubDate:
+    case Name::DcDate:
+    case Name::Published:
+        open.readsText = inItem;
+        break;
+    default:
+        break;
+    }
+    if (open.path == Path::ChannelTitle || open.path == Path::ChannelLink || open.path == Path::ChannelImageUrl)
+        open.readsText = true;
+    openTextReaders += open.readsText ? 1 : 0;
     hasCurrentString = false;
     currentBytes.clear();
     currentImageLink.reset();
@@ -239,7 +324,8 @@ void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const
 void FeedParser::foundCharactersUtf8(QByteArrayView text)
 {
     hasCurrentString = true;
-    currentBytes.append(text.data(), size_t(text.size()));
+    if (openTextReaders > 0)
+        currentBytes.append(text.data(), size_t(text.size()));
 }
 
 void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
@@ -271,14 +357,16 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         if (auto url = linkFromBytes(currentBytes))
             imageURL = std::move(url);
     }
-    if (!elementStack.empty())
+    if (!elementStack.empty()) {
+        openTextReaders -= elementStack.back().readsText ? 1 : 0;
         elementStack.pop_back();
+    }
 
     if (!hasCurrentString || currentBytes.empty() || currentPath() != Path::Item)
         return;
     switch (name) {
     case Name::Title:
-        currentTitle = fixText(*currentString());
+        currentTitle = fixedTitle(currentBytes);
         break;
     case Name::Link:
         if (auto url = linkFromBytes(currentBytes))
@@ -286,7 +374,7 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         break;
     case Name::Content:
     case Name::Description:
-        currentDescription = fixText(*currentString(), descriptionMaxLength);
+        currentDescription = fixText(QByteArrayView(currentBytes), descriptionMaxLength);
         break;
     case Name::PubDate:
     case Name::DcDate:
@@ -297,6 +385,22 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
     default:
         break;
     }
+}
+
+QString FeedParser::fixText(QByteArrayView utf8, qsizetype maxLength)
+{
+    // A body is often kilobytes of markup of which a story keeps a hundred characters. Growing
+    // starts of it are read until one decides the result; each ends with an ASCII byte, so its
+    // text is the start of the whole text.
+    maxLength = std::max<qsizetype>(maxLength, 0);
+    for (qsizetype size = 1024 + 4 * maxLength; size < utf8.size() / 2; size *= 4) {
+        qsizetype end = size;
+        while (end < utf8.size() && static_cast<unsigned char>(utf8[end - 1]) >= 0x80)
+            ++end;
+        if (auto fixed = fixedFromStart(QString::fromUtf8(utf8.first(end)), maxLength))
+            return *fixed;
+    }
+    return fixText(QString::fromUtf8(utf8), maxLength);
 }
 
 QString FeedParser::fixText(const QString& text, std::optional<qsizetype> maxLength)
