@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <array>
+#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -108,7 +109,7 @@ QString removeDotSegments(const QString& path)
 
 std::optional<Url> Url::fromString(const QString& text)
 {
-    if (text.isEmpty())
+    if (text.isEmpty() || text.size() > std::numeric_limits<qint32>::max())
         return std::nullopt;
     Url url;
     url.m_text = text;
