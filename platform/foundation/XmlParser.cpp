@@ -93,47 +93,36 @@ struct Units {
         }
         size /= width;
     }
-    char16_t operator[](qsizetype i) const
+    // With `Width` 1 or 2 the width is known when compiling, for the scan over every unit.
+    template<int Width = 0>
+    char16_t unit(qsizetype i) const
     {
-        if (width == 1)
+        if (Width == 1 || (Width == 0 && width == 1))
             return data[i];
         const uchar a = data[2 * i];
         const uchar b = data[2 * i + 1];
         return bigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a);
     }
+    char16_t operator[](qsizetype i) const { return unit(i); }
+    template<int Width = 0>
     bool startsWith(qsizetype at, const char* ascii) const
     {
         for (; *ascii; ++ascii, ++at) {
-            if (at >= size || (*this)[at] != char16_t(*ascii))
+            if (at >= size || unit<Width>(at) != char16_t(*ascii))
                 return false;
         }
         return true;
     }
 };
 
-// The same units with their width known when compiling, for the scan over every unit.
 template<int Width>
 struct UnitsOf : Units {
     explicit UnitsOf(const Units& units)
         : Units(units)
     {
     }
-    char16_t operator[](qsizetype i) const
-    {
-        if constexpr (Width == 1)
-            return data[i];
-        const uchar a = data[2 * i];
-        const uchar b = data[2 * i + 1];
-        return bigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a);
-    }
-    bool startsWith(qsizetype at, const char* ascii) const
-    {
-        for (; *ascii; ++ascii, ++at) {
-            if (at >= size || (*this)[at] != char16_t(*ascii))
-                return false;
-        }
-        return true;
-    }
+    char16_t operator[](qsizetype i) const { return unit<Width>(i); }
+    bool startsWith(qsizetype at, const char* ascii) const { return Units::startsWith<Width>(at, ascii); }
 };
 
 // What the scan below finds: the byte offset of the first start tag past the bounds above, or
@@ -146,7 +135,6 @@ struct Markup {
 // One pass, constant work per unit. Comments, CDATA sections, processing instructions and the
 // DOCTYPE (with its internal subset and quoted literals) are stepped over, so a '<' or quote
 // inside them is not taken for markup. The scan ends at an oversized start tag.
-
 template<int Width>
 Markup scanMarkup(const UnitsOf<Width>& u)
 {
