@@ -8,10 +8,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -46,9 +46,14 @@ icu::Locale localeAt(int index)
     }
 }
 
-bool isDigit(QChar c)
+bool isDigit(char16_t c)
 {
     return c >= u'0' && c <= u'9';
+}
+
+bool isDigit(QChar c)
+{
+    return isDigit(c.unicode());
 }
 
 // The patterns read a year literally, so "Tue, 10 Jun 03 04:00:00 GMT" would be in the year 3.
@@ -89,48 +94,69 @@ QString withFullYear(const QString& text)
 
 // A strict left-to-right reader of the shapes nearly every feed writes. Any doubt (a shape,
 // name or value it does not know for certain) ends the reading; the patterns then decide.
+// `Unit` is char16_t for a QString, char for Latin-1 text.
+template<typename Unit>
 class CommonFormReader {
 public:
-    explicit CommonFormReader(QStringView text)
+    CommonFormReader(const Unit* text, qsizetype size)
         : m_text(text)
+        , m_size(size)
     {
     }
 
     std::optional<QDateTime> read()
     {
-        if (m_text.size() < 16)
+        if (m_size < 16)
             return std::nullopt;
-        return isDigit(m_text[0]) && m_text.size() >= 19 && m_text[4] == u'-' ? readIso() : readRfc822();
+        return isDigit(unit(0)) && m_size >= 19 && unit(4) == u'-' ? readIso() : readRfc822();
     }
 
 private:
-    bool atEnd() const { return m_at == m_text.size(); }
+    char16_t unit(qsizetype i) const { return char16_t(std::make_unsigned_t<Unit>(m_text[i])); }
+    bool atEnd() const { return m_at == m_size; }
     bool literal(char16_t c)
     {
-        if (atEnd() || m_text[m_at] != c)
+        if (atEnd() || unit(m_at) != c)
             return false;
         ++m_at;
         return true;
     }
-    bool word(const char* ascii)
+    bool word(std::string_view ascii)
     {
-        const qsizetype n = qsizetype(std::strlen(ascii));
-        if (m_text.size() - m_at < n)
+        const qsizetype n = qsizetype(ascii.size());
+        if (m_size - m_at < n)
             return false;
         for (qsizetype i = 0; i < n; ++i) {
-            if (m_text[m_at + i] != QLatin1Char(ascii[i]))
+            if (unit(m_at + i) != char16_t(ascii[i]))
                 return false;
         }
         m_at += n;
         return true;
+    }
+    // Which of `names` (three letters each) comes next, taken; -1 for none.
+    template<std::size_t count>
+    int name(const char (&names)[count][4])
+    {
+        if (m_size - m_at < 3)
+            return -1;
+        const char16_t a = unit(m_at);
+        const char16_t b = unit(m_at + 1);
+        const char16_t c = unit(m_at + 2);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (a == char16_t(names[i][0]) && b == char16_t(names[i][1]) && c == char16_t(names[i][2])) {
+                m_at += 3;
+                return int(i);
+            }
+        }
+        return -1;
     }
     // Between `minDigits` and `maxDigits` digits, or -1.
     int number(int minDigits, int maxDigits)
     {
         int value = 0;
         int digits = 0;
-        while (!atEnd() && digits < maxDigits && isDigit(m_text[m_at])) {
-            value = value * 10 + (m_text[m_at++].unicode() - u'0');
+        while (!atEnd() && digits < maxDigits && isDigit(unit(m_at))) {
+            value = value * 10 + (unit(m_at++) - u'0');
             ++digits;
         }
         return digits < minDigits ? -1 : value;
@@ -140,7 +166,7 @@ private:
     {
         if (atEnd())
             return std::nullopt;
-        const bool negative = m_text[m_at] == u'-';
+        const bool negative = unit(m_at) == u'-';
         if (!literal(u'+') && !literal(u'-'))
             return std::nullopt;
         const int hours = number(2, 2);
@@ -156,9 +182,20 @@ private:
     std::optional<QDateTime> instant(int year, int month, int day, int hour, int minute, int second, int msec, int offset) const
     {
         // Before 1600 the patterns' calendar is Julian in part; such dates go to them.
-        if (year < 1600 || year > 9999 || !QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59)
+        if (year < 1600 || year > 9999 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
             return std::nullopt;
-        const qint64 days = QDate(year, month, day).toJulianDay() - QDate(1970, 1, 1).toJulianDay();
+        const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+        static constexpr int monthDays[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+        if (day > monthDays[month - 1] + (month == 2 && leap))
+            return std::nullopt;
+        // Days since 1970-01-01 in the proleptic Gregorian calendar, counted from March so that
+        // the leap day ends a year.
+        const int y = month <= 2 ? year - 1 : year;
+        const int era = y / 400; // years from 1600 on are positive
+        const int yearOfEra = y - era * 400;
+        const int dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+        const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+        const qint64 days = qint64(era) * 146097 + dayOfEra - 719468;
         const qint64 seconds = days * 86400 + hour * 3600 + minute * 60 + second - offset;
         return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + msec, Qt::UTC);
     }
@@ -166,25 +203,24 @@ private:
     // [Www, ]d MMM yyyy HH:mm[:ss][ zone]
     std::optional<QDateTime> readRfc822()
     {
-        static const char* const weekdays[] = { "Mon, ", "Tue, ", "Wed, ", "Thu, ", "Fri, ", "Sat, ", "Sun, " };
-        static const char* const months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
-        if (!isDigit(m_text[0])) {
+        static constexpr char weekdays[][4] = { "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun" };
+        static constexpr char months[][4] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+        if (!isDigit(unit(0))) {
             // The weekday is not checked against the date, as the patterns do not check it.
-            if (std::none_of(std::begin(weekdays), std::end(weekdays), [this](const char* w) { return word(w); }))
+            if (name(weekdays) < 0 || !literal(u',') || !literal(u' '))
                 return std::nullopt;
         }
         const int day = number(1, 2);
         if (day < 0 || !literal(u' '))
             return std::nullopt;
-        int month = 0;
-        while (month < 12 && !word(months[month]))
-            ++month;
-        if (month == 12 || !literal(u' '))
+        const int month = name(months);
+        if (month < 0 || !literal(u' '))
             return std::nullopt;
         const int year = number(4, 4);
         if (year < 0 || !literal(u' '))
             return std::nullopt;
-        const int hour = number(2, 2);
+        // The patterns take an hour of one digit too ("0:00:01").
+        const int hour = number(1, 2);
         if (hour < 0 || !literal(u':'))
             return std::nullopt;
         const int minute = number(2, 2);
@@ -198,12 +234,12 @@ private:
             if (atEnd())
                 return std::nullopt;
             struct Zone {
-                const char* name;
+                std::string_view name;
                 int hours;
             };
-            static const Zone zones[] = { { "GMT", 0 }, { "UTC", 0 }, { "UT", 0 }, { "EST", -5 }, { "EDT", -4 },
+            static constexpr Zone zones[] = { { "GMT", 0 }, { "UTC", 0 }, { "UT", 0 }, { "EST", -5 }, { "EDT", -4 },
                 { "CST", -6 }, { "CDT", -5 }, { "MST", -7 }, { "MDT", -6 }, { "PST", -8 }, { "PDT", -7 } };
-            if (m_text[m_at] == u'+' || m_text[m_at] == u'-') {
+            if (unit(m_at) == u'+' || unit(m_at) == u'-') {
                 const auto numeric = numericOffset(false);
                 if (!numeric)
                     return std::nullopt;
@@ -260,7 +296,8 @@ private:
         return instant(year, month, day, hour, minute, second, msec, offset);
     }
 
-    QStringView m_text;
+    const Unit* m_text;
+    qsizetype m_size;
     qsizetype m_at = 0;
 };
 
@@ -268,7 +305,12 @@ private:
 
 std::optional<QDateTime> DateParser::readCommonForm(const QString& text)
 {
-    return CommonFormReader(text).read();
+    return CommonFormReader<char16_t>(reinterpret_cast<const char16_t*>(text.utf16()), text.size()).read();
+}
+
+std::optional<QDateTime> DateParser::readCommonForm(QLatin1StringView text)
+{
+    return CommonFormReader<char>(text.data(), text.size()).read();
 }
 
 // One configured date formatter: a locale, a pattern and GMT.

@@ -33,6 +33,8 @@ public:
     // Only the direct reading of the common shapes: nothing for any other text, whether or not
     // the patterns would read it.
     static std::optional<QDateTime> readCommonForm(const QString& text);
+    // The same over Latin-1 text, as a feed's ASCII date bytes are, without making a QString.
+    static std::optional<QDateTime> readCommonForm(QLatin1StringView text);
 
     // Starts the attempts again from the first pattern in the first locale.
     void reset();

@@ -1,11 +1,13 @@
 #include "data/sync/FeedParser.h"
 
+#include "data/sync/DateParser.h"
 #include "data/sync/HTMLEntities.h"
 #include "data/sync/StringExtensions.h"
 
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -18,10 +20,71 @@ std::optional<Url> linkFromText(const QString& text)
     return Url::fromString(text.trimmed());
 }
 
+// Eight bytes at a time: feed text is mostly ASCII.
+bool isAscii(QByteArrayView bytes)
+{
+    const char* p = bytes.data();
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, sizeof word);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
+    for (; i < n; ++i) {
+        if (static_cast<unsigned char>(p[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool isAsciiSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// What QString::trimmed() keeps of these UTF-8 bytes, when that is ASCII: the white space
+// QString trims within ASCII is exactly this. Nothing when a byte outside ASCII remains, as
+// the text may then end in other white space.
+std::optional<QLatin1StringView> trimmedAscii(QByteArrayView bytes)
+{
+    qsizetype begin = 0;
+    qsizetype end = bytes.size();
+    while (begin < end && isAsciiSpace(bytes[begin]))
+        ++begin;
+    while (end > begin && isAsciiSpace(bytes[end - 1]))
+        --end;
+    if (!isAscii(bytes.sliced(begin, end - begin)))
+        return std::nullopt;
+    return QLatin1StringView(bytes.data() + begin, end - begin);
+}
+
+// FeedParser::fixText of UTF-8 text. Most headlines are plain text, which comes through
+// unchanged: no markup, line feed or entity, and no space at either end (a byte outside ASCII
+// there may be one).
+QString fixedTitle(QByteArrayView bytes)
+{
+    const auto plainEnd = [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != ' ' && c != '\t'; };
+    const bool plain = !bytes.isEmpty() && plainEnd(bytes.front()) && plainEnd(bytes.back())
+        && std::none_of(bytes.begin(), bytes.end(), [](char c) { return c == '<' || c == '\n' || c == '&'; });
+    const QString text = QString::fromUtf8(bytes);
+    return plain ? text : FeedParser::fixText(text);
+}
+
+std::optional<Url> linkFromBytes(QByteArrayView bytes)
+{
+    if (const auto ascii = trimmedAscii(bytes))
+        return Url::fromString(QString(*ascii));
+    return linkFromText(QString::fromUtf8(bytes));
+}
+
 // Space, tab and the other space separators; line breaks are not trimmed.
 bool isTrimmedSpace(QChar c)
 {
-    return c == u'\t' || c.category() == QChar::Separator_Space;
+    if (c.unicode() < 0x80)
+        return c == u' ' || c == u'\t';
+    return c.category() == QChar::Separator_Space;
 }
 
 QString trimmedSpaces(const QString& text)
@@ -35,8 +98,32 @@ QString trimmedSpaces(const QString& text)
     return text.mid(begin, end - begin);
 }
 
-// The text cut to its first `maxLength` characters (grapheme clusters). Only a window past the
-// cut is segmented: a boundary depends on no text beyond the character that follows it.
+// Below U+0300 every character but CR (which binds a following LF) is one cluster of one unit
+// and breaks from what follows it; most bodies are cut in such text.
+bool isSimpleCharacter(QChar c)
+{
+    return c.unicode() < 0x300 && c != u'\r';
+}
+
+// Where the first `maxLength` characters (grapheme clusters, at least one) of a text end, judged
+// by its first units `window`, all of it when `whole`: a boundary depends on no text beyond the
+// character that follows it. Nothing when the window does not decide it.
+std::optional<qsizetype> endOfCharacters(QStringView window, qsizetype maxLength, bool whole)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window.data(), window.size());
+    qsizetype at = 0;
+    qsizetype clusters = 0;
+    while (clusters < maxLength && (at = finder.toNextBoundary()) >= 0)
+        ++clusters;
+    if (whole)
+        return clusters < maxLength ? window.size() : at;
+    // A boundary is only sure with the whole character after it inside the window.
+    if (clusters == maxLength && at + 2 <= window.size())
+        return at;
+    return std::nullopt;
+}
+
+// The text cut to its first `maxLength` characters. Only a window past the cut is segmented.
 QString cutToCharacters(const QString& text, qsizetype maxLength)
 {
     // A character is at least one unit long.
@@ -44,39 +131,55 @@ QString cutToCharacters(const QString& text, qsizetype maxLength)
         return text;
     if (maxLength <= 0)
         return QString();
-    // Below U+0300 every character but CR (which binds a following LF) is one cluster of one
-    // unit and breaks from what follows it; most bodies are cut in such text.
-    const auto simple = [](QChar c) { return c.unicode() < 0x300 && c != u'\r'; };
-    if (std::all_of(text.cbegin(), text.cbegin() + maxLength + 1, simple))
+    if (std::all_of(text.cbegin(), text.cbegin() + maxLength + 1, isSimpleCharacter))
         return text.left(maxLength);
     for (qsizetype window = std::min(text.size(), 2 * maxLength + 16);; window = std::min(text.size(), 4 * window)) {
         const bool whole = window == text.size();
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.constData(), window);
-        qsizetype at = 0;
-        qsizetype clusters = 0;
-        while (clusters < maxLength && (at = finder.toNextBoundary()) >= 0)
-            ++clusters;
-        if (whole) {
-            if (clusters < maxLength)
-                return text;
-            return at < text.size() ? text.left(at) : text;
-        }
-        // A boundary is only sure with the whole character after it inside the window.
-        if (clusters == maxLength && at + 2 <= window)
-            return text.left(at);
+        if (const auto end = endOfCharacters(QStringView(text).first(window), maxLength, whole))
+            return *end < text.size() ? text.left(*end) : text;
     }
+}
+
+// FeedParser::fixText(text, maxLength) of every longer text that begins with `start`, when
+// `start` decides it; nothing otherwise.
+std::optional<QString> fixedFromStart(const QString& start, qsizetype maxLength)
+{
+    QString visible = removingTagsFromStart(start);
+    visible.remove(u'\n');
+    qsizetype begin = 0;
+    while (begin < visible.size() && isTrimmedSpace(visible[begin]))
+        ++begin;
+    // Nothing is trimmed off the end before the last character that is no space, and an entity
+    // is read only with the nine units after its '&' at hand.
+    qsizetype end = visible.size();
+    while (end > begin && isTrimmedSpace(visible[end - 1]))
+        --end;
+    while (end > begin) {
+        const qsizetype amp = QStringView(visible).first(end).lastIndexOf(u'&');
+        if (amp < begin || amp + 10 <= end)
+            break;
+        end = amp;
+    }
+    if (end - begin <= maxLength)
+        return std::nullopt;
+    const QString fixed = gtm_stringByUnescapingFromHTML(visible.mid(begin, end - begin));
+    if (fixed.size() <= maxLength)
+        return std::nullopt;
+    if (maxLength <= 0)
+        return QString();
+    if (std::all_of(fixed.cbegin(), fixed.cbegin() + maxLength + 1, isSimpleCharacter))
+        return fixed.left(maxLength);
+    if (const auto cut = endOfCharacters(fixed, maxLength, false))
+        return fixed.left(*cut);
+    return std::nullopt;
 }
 
 // ASCII letters folded; nothing else folds onto the letters of "http://".
 bool containsHttpScheme(QByteArrayView value)
 {
-    static constexpr char scheme[] = "http://";
-    constexpr qsizetype n = sizeof(scheme) - 1;
-    for (qsizetype i = 0; i + n <= value.size(); ++i) {
-        qsizetype k = 0;
-        while (k < n && (value[i + k] | (k < 4 ? 0x20 : 0)) == scheme[k])
-            ++k;
-        if (k == n)
+    const auto is = [value](qsizetype at, char lower) { return (value[at] | 0x20) == lower; };
+    for (qsizetype colon = value.indexOf(':', 4); colon >= 0 && colon + 2 < value.size(); colon = value.indexOf(':', colon + 1)) {
+        if (value[colon + 1] == '/' && value[colon + 2] == '/' && is(colon - 4, 'h') && is(colon - 3, 't') && is(colon - 2, 't') && is(colon - 1, 'p'))
             return true;
     }
     return false;
@@ -104,50 +207,51 @@ FeedParser::~FeedParser() = default;
 
 FeedParser::Name FeedParser::nameOf(QByteArrayView name)
 {
-    // Every tag of a feed passes here twice; the length sorts out nearly all names at once.
-    const auto is = [name](QByteArrayView text, Name id) { return name == text ? id : Name::Other; };
+    // Every start tag of a feed passes here; the length sorts out nearly all names at once, and
+    // a comparison of known length compiles to a few loads.
+    const auto is = [name]<std::size_t n>(const char (&text)[n]) { return std::memcmp(name.data(), text, n - 1) == 0; };
     switch (name.size()) {
     case 3:
-        return name == "rss" ? Name::Rss : is("url", Name::Url);
+        return is("rss") ? Name::Rss : is("url") ? Name::Url : Name::Other;
     case 4:
-        return name == "item" ? Name::Item : name == "feed" ? Name::Feed : is("link", Name::Link);
+        return is("item") ? Name::Item : is("link") ? Name::Link : is("feed") ? Name::Feed : Name::Other;
     case 5:
-        return name == "title" ? Name::Title : name == "entry" ? Name::Entry : is("image", Name::Image);
+        return is("title") ? Name::Title : is("entry") ? Name::Entry : is("image") ? Name::Image : Name::Other;
     case 7:
-        if (name == "channel")
+        if (is("pubDate"))
+            return Name::PubDate;
+        if (is("channel"))
             return Name::Channel;
-        if (name == "rdf:RDF")
+        if (is("rdf:RDF"))
             return Name::RdfRoot;
-        if (name == "content")
+        if (is("content"))
             return Name::Content;
-        return name == "pubDate" ? Name::PubDate : is("dc:date", Name::DcDate);
+        return is("dc:date") ? Name::DcDate : Name::Other;
     case 9:
-        return is("published", Name::Published);
+        return is("published") ? Name::Published : Name::Other;
     case 11:
-        return is("description", Name::Description);
+        return is("description") ? Name::Description : Name::Other;
     default:
         return Name::Other;
     }
 }
 
-FeedParser::Path FeedParser::currentPath() const
+FeedParser::Path FeedParser::pathOfOpenElements() const
 {
-    const auto is = [this](std::initializer_list<Name> path) {
-        return std::equal(elementStack.begin(), elementStack.end(), path.begin(), path.end());
-    };
+    const auto at = [this](std::size_t depth) { return elementStack[depth].name; };
     switch (elementStack.size()) {
     case 2:
-        if (is({ Name::Feed, Name::Entry }) || is({ Name::RdfRoot, Name::Item }))
-            return Path::Item;
-        return is({ Name::Feed, Name::Title }) ? Path::ChannelTitle : is({ Name::Feed, Name::Link }) ? Path::FeedLink : Path::Other;
+        if (at(0) == Name::Feed)
+            return at(1) == Name::Entry ? Path::Item : at(1) == Name::Title ? Path::ChannelTitle : at(1) == Name::Link ? Path::FeedLink : Path::Other;
+        return at(0) == Name::RdfRoot && at(1) == Name::Item ? Path::Item : Path::Other;
     case 3:
-        if (is({ Name::Rss, Name::Channel, Name::Item }))
-            return Path::Item;
-        if (is({ Name::Rss, Name::Channel, Name::Title }) || is({ Name::RdfRoot, Name::Channel, Name::Title }))
-            return Path::ChannelTitle;
-        return is({ Name::Rss, Name::Channel, Name::Link }) ? Path::ChannelLink : Path::Other;
+        if (at(1) != Name::Channel)
+            return Path::Other;
+        if (at(0) == Name::Rss)
+            return at(2) == Name::Item ? Path::Item : at(2) == Name::Title ? Path::ChannelTitle : at(2) == Name::Link ? Path::ChannelLink : Path::Other;
+        return at(0) == Name::RdfRoot && at(2) == Name::Title ? Path::ChannelTitle : Path::Other;
     case 4:
-        return is({ Name::Rss, Name::Channel, Name::Image, Name::Url }) ? Path::ChannelImageUrl : Path::Other;
+        return at(0) == Name::Rss && at(1) == Name::Channel && at(2) == Name::Image && at(3) == Name::Url ? Path::ChannelImageUrl : Path::Other;
     default:
         return Path::Other;
     }
@@ -160,12 +264,44 @@ std::optional<QString> FeedParser::currentString() const
     return QString::fromUtf8(currentBytes);
 }
 
+std::optional<QDateTime> FeedParser::currentItemDate() const
+{
+    if (!hasCurrentDate)
+        return std::nullopt;
+    // Nearly every date is ASCII in a shape read directly; the patterns take the rest.
+    if (const auto ascii = trimmedAscii(currentDate)) {
+        if (auto date = DateParser::readCommonForm(*ascii))
+            return date;
+        return DateParser().parseDateWithPatterns(QString(*ascii));
+    }
+    return DateParser().parseDate(QString::fromUtf8(currentDate).trimmed());
+}
+
 void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const* attributes)
 {
     const Name name = nameOf(nameBytes);
     if (elementStack.empty())
         m_isFeed = name == Name::Rss || name == Name::Feed || name == Name::RdfRoot;
-    elementStack.push_back(name);
+    const bool inItem = currentPath() == Path::Item;
+    elementStack.push_back({ name, Path::Other, false });
+    OpenElement& open = elementStack.back();
+    open.path = pathOfOpenElements();
+    switch (name) {
+    case Name::Title:
+    case Name::Link:
+    case Name::Content:
+    case Name::Description:
+    case Name::PubDate:
+    case Name::DcDate:
+    case Name::Published:
+        open.readsText = inItem;
+        break;
+    default:
+        break;
+    }
+    if (open.path == Path::ChannelTitle || open.path == Path::ChannelLink || open.path == Path::ChannelImageUrl)
+        open.readsText = true;
+    openTextReaders += open.readsText ? 1 : 0;
     hasCurrentString = false;
     currentBytes.clear();
     currentImageLink.reset();
@@ -188,16 +324,18 @@ void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const
 void FeedParser::foundCharactersUtf8(QByteArrayView text)
 {
     hasCurrentString = true;
-    currentBytes.append(text.data(), size_t(text.size()));
+    if (openTextReaders > 0)
+        currentBytes.append(text.data(), size_t(text.size()));
 }
 
 void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
 {
-    const Name name = nameOf(nameBytes);
+    // An end tag always closes the innermost open element: libxml2 stops at any other.
+    const Name name = elementStack.empty() ? nameOf(nameBytes) : elementStack.back().name;
     const Path path = currentPath();
     if (path == Path::Item && m_source) {
-        auto story = std::make_shared<NewsStory>(currentTitle, currentDescription, currentLink,
-            NewsStory::AbsoluteDate { currentDate }, m_source);
+        auto story = std::make_shared<NewsStory>(currentTitle, currentDescription, std::move(currentLink),
+            currentItemDate(), m_source);
         if (currentImageLink)
             story->setImageLink(currentImageLink);
         else if (currentDescription)
@@ -206,34 +344,63 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         currentTitle.reset();
         currentDescription.reset();
         currentLink.reset();
-        currentDate.reset();
+        hasCurrentDate = false;
         currentImageLink.reset();
     }
     if (path == Path::ChannelTitle)
         title = currentString();
     if (hasCurrentString && path == Path::ChannelLink) {
-        if (auto url = linkFromText(*currentString()))
+        if (auto url = linkFromBytes(currentBytes))
             link = std::move(url);
     }
     if (hasCurrentString && path == Path::ChannelImageUrl) {
-        if (auto url = linkFromText(*currentString()))
+        if (auto url = linkFromBytes(currentBytes))
             imageURL = std::move(url);
     }
-    if (!elementStack.empty())
+    if (!elementStack.empty()) {
+        openTextReaders -= elementStack.back().readsText ? 1 : 0;
         elementStack.pop_back();
+    }
 
     if (!hasCurrentString || currentBytes.empty() || currentPath() != Path::Item)
         return;
-    if (name == Name::Title) {
-        currentTitle = fixText(*currentString());
-    } else if (name == Name::Link) {
-        if (auto url = linkFromText(*currentString()))
+    switch (name) {
+    case Name::Title:
+        currentTitle = fixedTitle(currentBytes);
+        break;
+    case Name::Link:
+        if (auto url = linkFromBytes(currentBytes))
             currentLink = std::move(url);
-    } else if (name == Name::Content || name == Name::Description) {
-        currentDescription = fixText(*currentString(), descriptionMaxLength);
-    } else if (name == Name::PubDate || name == Name::DcDate || name == Name::Published) {
-        currentDate = currentString()->trimmed();
+        break;
+    case Name::Content:
+    case Name::Description:
+        currentDescription = fixText(QByteArrayView(currentBytes), descriptionMaxLength);
+        break;
+    case Name::PubDate:
+    case Name::DcDate:
+    case Name::Published:
+        hasCurrentDate = true;
+        currentDate.assign(currentBytes);
+        break;
+    default:
+        break;
     }
+}
+
+QString FeedParser::fixText(QByteArrayView utf8, qsizetype maxLength)
+{
+    // A body is often kilobytes of markup of which a story keeps a hundred characters. Growing
+    // starts of it are read until one decides the result; each ends with an ASCII byte, so its
+    // text is the start of the whole text.
+    maxLength = std::max<qsizetype>(maxLength, 0);
+    for (qsizetype size = 1024 + 4 * maxLength; size < utf8.size() / 2; size *= 4) {
+        qsizetype end = size;
+        while (end < utf8.size() && static_cast<unsigned char>(utf8[end - 1]) >= 0x80)
+            ++end;
+        if (auto fixed = fixedFromStart(QString::fromUtf8(utf8.first(end)), maxLength))
+            return *fixed;
+    }
+    return fixText(QString::fromUtf8(utf8), maxLength);
 }
 
 QString FeedParser::fixText(const QString& text, std::optional<qsizetype> maxLength)

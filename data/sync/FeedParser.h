@@ -8,6 +8,7 @@
 #include "tickerlydatamac_export.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -52,6 +53,9 @@ public:
     // Feed text as a story shows it: tags and line feeds removed, spaces trimmed, HTML entities
     // decoded, cut to `maxLength` characters when given.
     static QString fixText(const QString& text, std::optional<qsizetype> maxLength = std::nullopt);
+    // The same of UTF-8 text, cut to `maxLength`: of a long text only as much is read as the cut
+    // needs.
+    static QString fixText(QByteArrayView utf8, qsizetype maxLength);
 
 private:
     // The element names the parser looks for; every other name is `Other`.
@@ -88,13 +92,24 @@ private:
         ChannelImageUrl,
         FeedLink
     };
-    Path currentPath() const;
+    Path pathOfOpenElements() const;
+    Path currentPath() const { return elementStack.empty() ? Path::Other : elementStack.back().path; }
     std::optional<QString> currentString() const;
+    std::optional<QDateTime> currentItemDate() const;
 
     std::shared_ptr<Source> m_source;
     bool m_isFeed = false;
 
-    std::vector<Name> elementStack;
+    // Each open element with the path of the elements open up to it, and whether its end reads
+    // the text before it.
+    struct OpenElement {
+        Name name;
+        Path path;
+        bool readsText;
+    };
+    std::vector<OpenElement> elementStack;
+    // How many open elements read their text: text while there is none is never read.
+    int openTextReaders = 0;
     // The text since the last start tag, in UTF-8; none when there was none.
     bool hasCurrentString = false;
     std::string currentBytes;
@@ -102,5 +117,7 @@ private:
     std::optional<Url> currentLink;
     std::optional<QString> currentDescription;
     std::optional<Url> currentImageLink;
-    std::optional<QString> currentDate;
+    // The item's date text as written, in UTF-8; read when the item ends.
+    bool hasCurrentDate = false;
+    std::string currentDate;
 };

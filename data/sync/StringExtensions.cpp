@@ -167,6 +167,19 @@ qsizetype imageLinkEnd(QStringView text, qsizetype from, qsizetype runEnd)
     return -1;
 }
 
+// The first "http://" at or after `from`, letters in any case. No character outside ASCII folds
+// onto one of its letters, so ASCII folding finds what a case-insensitive search finds. The
+// rarer ':' is looked for first.
+qsizetype indexOfHttpScheme(QStringView text, qsizetype from)
+{
+    const auto is = [text](qsizetype at, char16_t lower) { return (text[at].unicode() | 0x20) == lower; };
+    for (qsizetype colon = text.indexOf(u':', from + 4); colon >= 0 && colon + 2 < text.size(); colon = text.indexOf(u':', colon + 1)) {
+        if (text[colon + 1] == u'/' && text[colon + 2] == u'/' && is(colon - 4, u'h') && is(colon - 3, u't') && is(colon - 2, u't') && is(colon - 1, u'p'))
+            return colon - 4;
+    }
+    return -1;
+}
+
 } // namespace
 
 std::optional<Url> getImageLink(const QString& text)
@@ -176,7 +189,7 @@ std::optional<Url> getImageLink(const QString& text)
     // of each run needs trying, which keeps the search linear on hostile pages.
     qsizetype from = 0;
     while (from < text.size()) {
-        const qsizetype candidate = text.indexOf(u"http://"_s, from, Qt::CaseInsensitive);
+        const qsizetype candidate = indexOfHttpScheme(text, from);
         if (candidate < 0)
             return std::nullopt;
         qsizetype runEnd = text.indexOf(u'"', candidate);
@@ -283,7 +296,11 @@ std::optional<Url> findQuotedLink(const QString& text, const std::optional<Url>&
     return Url::fromString(u"http:"_s + *value);
 }
 
-QString removingTags(const QString& text)
+namespace {
+
+// removingTags of `text`; unless `complete`, `text` is only the start of a longer text, and what
+// comes back is what that start decides: it stops before a '<' whose '>' may lie beyond.
+QString removeTags(QStringView text, bool complete)
 {
     // Removing the leftmost tag and searching again never makes a tag before the point of
     // removal, so one left-to-right pass gives the same text.
@@ -294,22 +311,38 @@ QString removingTags(const QString& text)
     qsizetype nextClose = text.indexOf(u'>');
     while (i < n) {
         const qsizetype open = text.indexOf(u'<', i);
-        if (open < 0 || nextClose < 0)
+        if (open < 0)
             break;
-        if (nextClose <= open)
+        if (nextClose >= 0 && nextClose <= open)
             nextClose = text.indexOf(u'>', open + 1);
-        if (nextClose < 0)
-            break;
+        if (nextClose < 0) {
+            if (complete)
+                break;
+            out.append(text.mid(i, open - i));
+            return out;
+        }
         if (nextClose == open + 1) { // "<>" is no tag
-            out.append(QStringView(text).mid(i, open + 1 - i));
+            out.append(text.mid(i, open + 1 - i));
             i = open + 1;
             continue;
         }
-        out.append(QStringView(text).mid(i, open - i));
+        out.append(text.mid(i, open - i));
         i = nextClose + 1;
     }
-    out.append(QStringView(text).mid(std::min(i, n)));
+    out.append(text.mid(std::min(i, n)));
     return out;
+}
+
+} // namespace
+
+QString removingTags(const QString& text)
+{
+    return removeTags(text, true);
+}
+
+QString removingTagsFromStart(QStringView start)
+{
+    return removeTags(start, false);
 }
 
 qsizetype characterCount(const QString& text)

@@ -52,6 +52,9 @@ TICKERLYDATAMAC_EXPORT std::optional<Url> findQuotedLink(const QString& text,
 // The text with every tag-like run removed: "<", at least one character that is not ">", and
 // the next ">". Runs that removal brings together are not joined into new tags.
 TICKERLYDATAMAC_EXPORT QString removingTags(const QString& text);
+// What `start`, the first part of a longer text, decides of removingTags of that text: the same
+// up to a '<' whose '>' may lie beyond `start`.
+TICKERLYDATAMAC_EXPORT QString removingTagsFromStart(QStringView start);
 
 // Trimming in characters. Indexes past either end count as that end.
 TICKERLYDATAMAC_EXPORT QString stringWithSubstringFromIndex(const QString& text, qsizetype index);

@@ -4,32 +4,35 @@
 
 #include <QStringList>
 
+#include <array>
+#include <limits>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-bool isAlpha(QChar c)
+constexpr bool isAlpha(QChar c)
 {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
-bool isDigit(QChar c)
+constexpr bool isDigit(QChar c)
 {
     return c >= u'0' && c <= u'9';
 }
 
-bool isHex(QChar c)
+constexpr bool isHex(QChar c)
 {
     return isDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
-bool isUnreserved(QChar c)
+constexpr bool isUnreserved(QChar c)
 {
     return isAlpha(c) || isDigit(c) || c == u'-' || c == u'.' || c == u'_' || c == u'~';
 }
 
 // Characters no URL may hold literally.
-bool isRefused(QChar c)
+constexpr bool isRefused(QChar c)
 {
     const char16_t u = c.unicode();
     if (u <= 0x20 || u >= 0x7F)
@@ -41,6 +44,37 @@ bool isRefused(QChar c)
     default:
         return false;
     }
+}
+
+// What the parser needs to know of each ASCII character, looked up once per character.
+enum CharClass : unsigned char {
+    Refused = 1, // see isRefused
+    Marked = 2, // '%', '#', '@', '[' or ']': remembered by the first pass
+    SchemeChar = 4, // may follow a scheme's first letter
+    AuthorityEnd = 8, // '/', '?' or '#'
+    PathEnd = 16, // '?' or '#'
+};
+
+constexpr auto charClasses = [] {
+    std::array<unsigned char, 128> classes {};
+    for (char16_t c = 0; c < 128; ++c) {
+        const QChar q(c);
+        classes[c] = (isRefused(q) ? Refused : 0) | (isAlpha(q) || isDigit(q) || c == u'+' || c == u'-' || c == u'.' ? SchemeChar : 0);
+    }
+    for (const char16_t c : u"%#@[]")
+        classes[c] |= Marked;
+    for (const char16_t c : u"/?#")
+        classes[c] |= AuthorityEnd;
+    for (const char16_t c : u"?#")
+        classes[c] |= PathEnd;
+    classes[0] = Refused;
+    return classes;
+}();
+
+// The class of a character; everything outside ASCII is refused.
+unsigned char classOf(QChar c)
+{
+    return c.unicode() < 128 ? charClasses[c.unicode()] : static_cast<unsigned char>(Refused);
 }
 
 // Removes "." and ".." segments as a browser does when resolving (RFC 3986, 5.2.4).
@@ -75,7 +109,7 @@ QString removeDotSegments(const QString& path)
 
 std::optional<Url> Url::fromString(const QString& text)
 {
-    if (text.isEmpty())
+    if (text.isEmpty() || text.size() > std::numeric_limits<qint32>::max())
         return std::nullopt;
     Url url;
     url.m_text = text;
@@ -86,24 +120,51 @@ std::optional<Url> Url::fromString(const QString& text)
 
 bool Url::parse()
 {
-    const QString& t = m_text;
-    const qsizetype n = t.size();
-    int hashes = 0;
+    // Every address of every feed item passes here: one look-up per character, index
+    // arithmetic only, no copies. The first pass notes where the rare characters are, so the
+    // later steps search only where one is known to be.
+    const QChar* t = m_text.constData();
+    const qsizetype n = m_text.size();
+    const auto find = [t](char16_t c, qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i) {
+            if (t[i] == c)
+                return i;
+        }
+        return qsizetype(-1);
+    };
+    qsizetype hash = -1;
+    qsizetype lastAt = -1;
+    qsizetype lastBracket = -1;
     for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = t[i];
-        if (isRefused(c))
+        const unsigned char k = classOf(t[i]);
+        if (!(k & (Refused | Marked)))
+            continue;
+        if (k & Refused)
             return false;
-        if (c == u'%' && (i + 2 >= n || !isHex(t[i + 1]) || !isHex(t[i + 2])))
-            return false;
-        if (c == u'#' && ++hashes > 1)
-            return false;
+        switch (t[i].unicode()) {
+        case u'%':
+            if (i + 2 >= n || !isHex(t[i + 1]) || !isHex(t[i + 2]))
+                return false;
+            break;
+        case u'#':
+            if (hash >= 0)
+                return false;
+            hash = i;
+            break;
+        case u'@':
+            lastAt = i;
+            break;
+        default: // a bracket
+            lastBracket = i;
+            break;
+        }
     }
 
     qsizetype pos = 0;
     // Scheme: a letter, then letters, digits, '+', '-', '.', ended by ':'.
     if (n > 0 && isAlpha(t[0])) {
         qsizetype i = 1;
-        while (i < n && (isAlpha(t[i]) || isDigit(t[i]) || t[i] == u'+' || t[i] == u'-' || t[i] == u'.'))
+        while (i < n && (classOf(t[i]) & SchemeChar))
             ++i;
         if (i < n && t[i] == u':') {
             m_scheme = { 0, i };
@@ -111,17 +172,21 @@ bool Url::parse()
         }
     }
 
-    if (t.mid(pos, 2) == u"//") {
+    if (pos + 1 < n && t[pos] == u'/' && t[pos + 1] == u'/') {
         m_hasAuthority = true;
         const qsizetype start = pos + 2;
         qsizetype end = start;
-        while (end < n && t[end] != u'/' && t[end] != u'?' && t[end] != u'#')
+        while (end < n && !(classOf(t[end]) & AuthorityEnd))
             ++end;
         qsizetype hostStart = start;
-        const qsizetype at = t.lastIndexOf(u'@', end - 1);
-        if (at >= start) {
-            const qsizetype colon = t.indexOf(u':', start);
-            if (colon >= 0 && colon < at) {
+        qsizetype at = -1;
+        for (qsizetype i = std::min(end, lastAt + 1) - 1; i >= start && at < 0; --i) {
+            if (t[i] == u'@')
+                at = i;
+        }
+        if (at >= 0) {
+            const qsizetype colon = find(u':', start, at);
+            if (colon >= 0) {
                 m_user = { start, colon - start };
                 m_password = { colon + 1, at - colon - 1 };
             } else {
@@ -132,8 +197,8 @@ bool Url::parse()
         qsizetype hostEnd = end;
         qsizetype portStart = -1;
         if (hostStart < end && t[hostStart] == u'[') {
-            const qsizetype close = t.indexOf(u']', hostStart);
-            if (close < 0 || close >= end)
+            const qsizetype close = find(u']', hostStart, end);
+            if (close < 0)
                 return false;
             for (qsizetype i = hostStart + 1; i < close; ++i) {
                 if (!isHex(t[i]) && t[i] != u':' && t[i] != u'.')
@@ -146,15 +211,13 @@ bool Url::parse()
                 portStart = hostEnd + 1;
             }
         } else {
-            const qsizetype colon = t.indexOf(u':', hostStart);
-            if (colon >= 0 && colon < end) {
+            const qsizetype colon = find(u':', hostStart, end);
+            if (colon >= 0) {
                 hostEnd = colon;
                 portStart = colon + 1;
             }
-            for (qsizetype i = hostStart; i < hostEnd; ++i) {
-                if (t[i] == u'[' || t[i] == u']')
-                    return false;
-            }
+            if (lastBracket >= hostStart && (find(u'[', hostStart, hostEnd) >= 0 || find(u']', hostStart, hostEnd) >= 0))
+                return false;
         }
         m_host = { hostStart, hostEnd - hostStart };
         if (portStart >= 0 && portStart < end) {
@@ -172,25 +235,19 @@ bool Url::parse()
     }
 
     qsizetype pathEnd = pos;
-    while (pathEnd < n && t[pathEnd] != u'?' && t[pathEnd] != u'#')
+    while (pathEnd < n && !(classOf(t[pathEnd]) & PathEnd))
         ++pathEnd;
     m_path = { pos, pathEnd - pos };
     pos = pathEnd;
     if (pos < n && t[pos] == u'?') {
-        qsizetype qEnd = t.indexOf(u'#', pos);
-        if (qEnd < 0)
-            qEnd = n;
+        const qsizetype qEnd = hash >= 0 ? hash : n;
         m_query = { pos + 1, qEnd - pos - 1 };
         pos = qEnd;
     }
     if (pos < n && t[pos] == u'#')
         m_fragment = { pos + 1, n - pos - 1 };
     // Brackets belong only around an IPv6 host.
-    for (qsizetype i = m_path.start; i < n; ++i) {
-        if (t[i] == u'[' || t[i] == u']')
-            return false;
-    }
-    return true;
+    return lastBracket < m_path.start;
 }
 
 QString Url::host() const

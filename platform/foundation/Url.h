@@ -14,8 +14,9 @@
 // Addresses come from feeds, pages and stores, and are compared and stored by their text, so
 // unlike QUrl nothing is normalised or re-encoded. Construction is strict: text that a
 // browser-grade URL parser would refuse (white space, control or non-ASCII characters, any of
-// "<>\^`{|}, a '%' not followed by two hex digits, a second '#', a bad port or an empty text)
-// gives no Url at all. Components are handed back raw, still percent-encoded.
+// "<>\^`{|}, a '%' not followed by two hex digits, a second '#', a bad port, an empty text or
+// one of 2^31 units or more) gives no Url at all. Components are handed back raw, still
+// percent-encoded.
 //
 // A plain value: copyable, immutable, safe to use from any thread.
 class TICKERLYFOUNDATION_EXPORT Url {
@@ -74,9 +75,16 @@ public:
     friend bool operator!=(const Url& a, const Url& b) { return !(a == b); }
 
 private:
+    // Offsets in 32 bits keep a Url small (stories hold two); no address comes near 2^31 units.
     struct Span {
-        qsizetype start = -1;
-        qsizetype length = 0;
+        qint32 start = -1;
+        qint32 length = 0;
+        Span() = default;
+        Span(qsizetype spanStart, qsizetype spanLength)
+            : start(static_cast<qint32>(spanStart))
+            , length(static_cast<qint32>(spanLength))
+        {
+        }
     };
     QString part(Span s) const { return s.start < 0 ? QString() : m_text.mid(s.start, s.length); }
     bool parse();

@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -213,6 +214,31 @@ TEST(FeedParser, CleansTextLikeAStoryShowsIt)
     }
 }
 
+TEST(FeedParser, CutsLongBodiesFromTheirStartAsFromTheWholeText)
+{
+    // Long bodies are read from their start only as far as the cut needs: pieces that straddle
+    // where a start ends (tags, entities, spaces at either side, clusters, bytes that are no
+    // UTF-8) must not change what a story keeps.
+    const QList<QByteArray> pieces { "word ", "word ", "word ", "word ", "word\xC3\xA9 ", "<p>", "</p>\n", "<img src=\"http://a.example/x.jpg\" alt=\"a > b\">",
+        "<div style=\"" + QByteArray(300, 'x') + "\">", "<", ">", "&amp;", "&#8217;", "&", ";", "&nbsp;", " ", "\t",
+        "\xC2\xA0", "\xE2\x80\x83", "\n", "\r\n", "\xC3\xA9", "e\xCC\x81", "\xF0\x9F\x98\x80", "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA",
+        QByteArray(700, ' '), "<!-- " + QByteArray(900, '-') + " -->", "\xFF", "\x80", "\xE2\x82" };
+    QRandomGenerator random(17);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray body;
+        const qsizetype size = 2000 + random.bounded(30000);
+        // Some bodies hide their text behind kilobytes of markup.
+        if (round % 4 == 0)
+            body += QByteArray(random.bounded(6000), ' ') + "<span>";
+        while (body.size() < size)
+            body += pieces[random.bounded(int(pieces.size()))];
+        for (const qsizetype max : { 0, 1, 100, 250 }) {
+            ASSERT_EQ(FeedParser::fixText(QByteArrayView(body), max), FeedParser::fixText(QString::fromUtf8(body), max))
+                << round << ' ' << max;
+        }
+    }
+}
+
 TEST(FeedParser, TellsFeedsFromOtherDocuments)
 {
     for (const QByteArray& notFeed : { QByteArray(), QByteArray("<html><body>Portal</body></html>"), QByteArray("{\"json\":1}") }) {
@@ -281,6 +307,26 @@ TEST(FeedParser, ReadsEveryFeedExactlyAsThePlainReadingDoes)
             documents << (u"<rss><channel><item><description>"_s + body + u"</description></item></channel></rss>"_s).toUtf8();
         }
     }
+    // Links, dates and headlines read from their bytes, with white space of every kind around
+    // them, text outside ASCII, mixed content and text in elements a story does not keep.
+    const QByteArray spaces[] = { "", " ", "\t\r\n", "\xC2\xA0", "\xC2\x85", "\xE2\x80\x83", "\x0B\x0C", "\xFF" };
+    const QByteArray values[] = { "http://a.example/p?q=1#f", "Tue, 10 Jun 2003 04:00:00 GMT", "2019-02-16T07:00:00Z",
+        "Thu, 05 Sep 2002 0:00:01 GMT", "10 Jun 2003 04:00 +0200", "Plain headline", "caf\xC3\xA9", "http://caf\xC3\xA9.example/",
+        "a <b>bold</b> &amp;amp; move", "Tue, 10 Jun 2003 04:00:00 BST" };
+    for (const QByteArray& before : spaces) {
+        for (const QByteArray& after : spaces) {
+            QByteArray items;
+            for (const QByteArray& value : values) {
+                const QByteArray text = before + value + after;
+                items += "<item><title>" + text + "</title><link>" + text + "</link><pubDate>" + text + "</pubDate></item>";
+            }
+            documents << "<rss><channel><link>" + before + values[0] + after + "</link>" + items + "</channel></rss>";
+        }
+    }
+    documents << "<rss><channel><item><title>a<b>x</b>c</title><link>http://a.example/<i>1</i></link>"
+                 "<description>one<p>two</p>three<![CDATA[<img src=\"http://a.example/i.png\">]]></description>"
+                 "<guid>http://a.example/g</guid><item><title>inner</title></item><pubDate>Tue, 10 Jun 2003 04:00:00 GMT"
+                 "<x/></pubDate><category>c</category></item><junk><title>t</title></junk></channel></rss>";
     for (const QByteArray& document : documents) {
         const FeedParser feed(document, feedSource());
         const ReferenceFeedParser reference(document, feedSource());

@@ -163,6 +163,12 @@ TEST(StringPatterns, RemovingTagsAgreesWithRepeatedSearch)
     for (int round = 0; round < 4000; ++round) {
         const QString text = randomText(random, u"<>a\n"_s, 20);
         ASSERT_EQ(removingTags(text), removingTagsByRepeatedSearch(text)) << text.toStdString();
+        // What a start of the text decides is what the whole text gives there.
+        const QString whole = removingTags(text);
+        for (qsizetype cut = 0; cut <= text.size(); ++cut)
+            ASSERT_TRUE(whole.startsWith(removingTagsFromStart(QStringView(text).first(cut)))) << text.toStdString() << ' ' << cut;
+        // Only a '<' with no '>' after it stays undecided.
+        ASSERT_EQ(removingTagsFromStart(text).size() < whole.size(), text.lastIndexOf(u'<') > text.lastIndexOf(u'>')) << text.toStdString();
     }
 }
 
