@@ -199,6 +199,8 @@ void Desktop::drag(const QPoint& from, const QPoint& to)
             QString::number(point.y()) });
     };
     moveTo(from);
+    // As a hand does: the list is at rest under the pointer before the button goes down.
+    settledScreen();
     xdotool({ u"mousedown"_s, u"1"_s });
     constexpr int steps = 12;
     for (int i = 1; i <= steps; ++i)

@@ -228,8 +228,8 @@ TEST_F(Session, APersonsDayWithTheProduct)
     // A swipe to the right removes the third story.
     const QString swiped = stored[2]->link()->absoluteString();
     m_desktop.drag(listAt + thirdStoryRow, listAt + thirdStoryRow + QPoint(300, 0));
-    EXPECT_TRUE(
-        e2e::poll([&] { return StoryStateData().stateForLink(swiped) != StoryState::None; }, 5000));
+    EXPECT_TRUE(e2e::poll(
+        [&] { return StoryStateData().stateForLink(swiped) != StoryState::None; }, 10000));
     m_desktop.screenshot(u"08-story-swiped"_s);
 
     // A source is removed with its button in the sources window; the next refresh, a pull at
