@@ -109,10 +109,15 @@ QString removeDotSegments(const QString& path)
 
 std::optional<Url> Url::fromString(const QString& text)
 {
+    return fromString(QString(text));
+}
+
+std::optional<Url> Url::fromString(QString&& text)
+{
     if (text.isEmpty() || text.size() > std::numeric_limits<qint32>::max())
         return std::nullopt;
     Url url;
-    url.m_text = text;
+    url.m_text = std::move(text);
     if (!url.parse())
         return std::nullopt;
     return url;
