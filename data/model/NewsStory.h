@@ -23,9 +23,10 @@ class UrlSessionDataTask;
 //
 // Shared through std::shared_ptr. Every field but the image and the image link is fixed once
 // made; those two are guarded by a lock, since the story list reads the image on the main thread
-// while loadImage sets it on a session's queue. They live apart, made when first set: most stories
-// never get either, and a feed makes thousands of stories at once. Archived as "headline", "body", "imageLink",
-// "link", "date" and "source"; legacy archives may hold the image as "imageData".
+// while loadImage sets it on a session's queue. They live apart, made when first set: most
+// stories never get either, and a feed makes thousands of stories at once. Archived as
+// "headline", "body", "imageLink", "link", "date" and "source"; legacy archives may hold the
+// image as "imageData".
 class TICKERLYDATAMAC_EXPORT NewsStory : public Coding, public std::enable_shared_from_this<NewsStory> {
 public:
     // The raw date text of a feed item, read with a DateParser of the story's own.
