@@ -46,8 +46,8 @@ struct NewsStory::Picture {
     std::optional<Url> imageLink;
 };
 
-NewsStory::NewsStory(std::optional<QString> headline, std::optional<QString> body, std::optional<Url> link,
-    std::optional<QDateTime> date, std::shared_ptr<Source> source)
+NewsStory::NewsStory(std::optional<QString> headline, std::optional<QString> body,
+    std::optional<Url> link, std::optional<QDateTime> date, std::shared_ptr<Source> source)
     : m_headline(std::move(headline).value_or(QString()))
     , m_body(std::move(body).value_or(QString()))
     , m_link(std::move(link))
@@ -56,9 +56,10 @@ NewsStory::NewsStory(std::optional<QString> headline, std::optional<QString> bod
 {
 }
 
-NewsStory::NewsStory(std::optional<QString> headline, std::optional<QString> body, std::optional<Url> link,
-    const AbsoluteDate& absoluteDate, std::shared_ptr<Source> source)
-    : NewsStory(std::move(headline), std::move(body), std::move(link), parsedDate(absoluteDate.text), std::move(source))
+NewsStory::NewsStory(std::optional<QString> headline, std::optional<QString> body,
+    std::optional<Url> link, const AbsoluteDate& absoluteDate, std::shared_ptr<Source> source)
+    : NewsStory(std::move(headline), std::move(body), std::move(link),
+        parsedDate(absoluteDate.text), std::move(source))
 {
 }
 
@@ -70,13 +71,11 @@ NewsStory::NewsStory(Decoded&& decoded)
     , m_source(std::move(decoded.source))
 {
     if (!decoded.image.isNull() || decoded.imageLink)
-        m_picture.store(new Picture { {}, std::move(decoded.image), std::move(decoded.imageLink) }, std::memory_order_release);
+        m_picture.store(new Picture { {}, std::move(decoded.image), std::move(decoded.imageLink) },
+            std::memory_order_release);
 }
 
-NewsStory::~NewsStory()
-{
-    delete m_picture.load(std::memory_order_acquire);
-}
+NewsStory::~NewsStory() { delete m_picture.load(std::memory_order_acquire); }
 
 NewsStory::Picture& NewsStory::picture()
 {
@@ -85,7 +84,8 @@ NewsStory::Picture& NewsStory::picture()
         return *existing;
     // Two threads may set at once: one of their pictures is kept, the other thrown away unused.
     auto made = std::make_unique<Picture>();
-    if (m_picture.compare_exchange_strong(existing, made.get(), std::memory_order_acq_rel, std::memory_order_acquire))
+    if (m_picture.compare_exchange_strong(
+            existing, made.get(), std::memory_order_acq_rel, std::memory_order_acquire))
         return *made.release();
     return *existing;
 }

@@ -107,10 +107,7 @@ QString removeDotSegments(const QString& path)
 
 } // namespace
 
-std::optional<Url> Url::fromString(const QString& text)
-{
-    return fromString(QString(text));
-}
+std::optional<Url> Url::fromString(const QString& text) { return fromString(QString(text)); }
 
 std::optional<Url> Url::fromString(QString&& text)
 {
