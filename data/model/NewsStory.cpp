@@ -40,19 +40,26 @@ struct NewsStory::Decoded {
     std::optional<Url> imageLink;
 };
 
-NewsStory::NewsStory(const std::optional<QString>& headline, const std::optional<QString>& body,
+struct NewsStory::Picture {
+    std::mutex mutex;
+    QImage image;
+    std::optional<Url> imageLink;
+};
+
+NewsStory::NewsStory(std::optional<QString> headline, std::optional<QString> body,
     std::optional<Url> link, std::optional<QDateTime> date, std::shared_ptr<Source> source)
-    : m_headline(headline.value_or(QString()))
-    , m_body(body.value_or(QString()))
+    : m_headline(std::move(headline).value_or(QString()))
+    , m_body(std::move(body).value_or(QString()))
     , m_link(std::move(link))
     , m_date(std::move(date))
     , m_source(std::move(source))
 {
 }
 
-NewsStory::NewsStory(const std::optional<QString>& headline, const std::optional<QString>& body,
+NewsStory::NewsStory(std::optional<QString> headline, std::optional<QString> body,
     std::optional<Url> link, const AbsoluteDate& absoluteDate, std::shared_ptr<Source> source)
-    : NewsStory(headline, body, std::move(link), parsedDate(absoluteDate.text), std::move(source))
+    : NewsStory(std::move(headline), std::move(body), std::move(link),
+        parsedDate(absoluteDate.text), std::move(source))
 {
 }
 
@@ -62,9 +69,25 @@ NewsStory::NewsStory(Decoded&& decoded)
     , m_link(std::move(decoded.link))
     , m_date(std::move(decoded.date))
     , m_source(std::move(decoded.source))
-    , m_image(std::move(decoded.image))
-    , m_imageLink(std::move(decoded.imageLink))
 {
+    if (!decoded.image.isNull() || decoded.imageLink)
+        m_picture.store(new Picture { {}, std::move(decoded.image), std::move(decoded.imageLink) },
+            std::memory_order_release);
+}
+
+NewsStory::~NewsStory() { delete m_picture.load(std::memory_order_acquire); }
+
+NewsStory::Picture& NewsStory::picture()
+{
+    Picture* existing = m_picture.load(std::memory_order_acquire);
+    if (existing)
+        return *existing;
+    // Two threads may set at once: one of their pictures is kept, the other thrown away unused.
+    auto made = std::make_unique<Picture>();
+    if (m_picture.compare_exchange_strong(
+            existing, made.get(), std::memory_order_acq_rel, std::memory_order_acquire))
+        return *made.release();
+    return *existing;
 }
 
 std::shared_ptr<NewsStory> NewsStory::initWithCoder(const KeyedUnarchiver& coder)
@@ -123,26 +146,38 @@ void NewsStory::registerArchiveClasses()
 
 QImage NewsStory::image() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_image;
+    Picture* p = m_picture.load(std::memory_order_acquire);
+    if (!p)
+        return {};
+    std::lock_guard lock(p->mutex);
+    return p->image;
 }
 
 void NewsStory::setImage(const QImage& image)
 {
-    std::lock_guard lock(m_mutex);
-    m_image = image;
+    if (image.isNull() && !m_picture.load(std::memory_order_acquire))
+        return;
+    Picture& p = picture();
+    std::lock_guard lock(p.mutex);
+    p.image = image;
 }
 
 std::optional<Url> NewsStory::imageLink() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_imageLink;
+    Picture* p = m_picture.load(std::memory_order_acquire);
+    if (!p)
+        return std::nullopt;
+    std::lock_guard lock(p->mutex);
+    return p->imageLink;
 }
 
 void NewsStory::setImageLink(const std::optional<Url>& imageLink)
 {
-    std::lock_guard lock(m_mutex);
-    m_imageLink = imageLink;
+    if (!imageLink && !m_picture.load(std::memory_order_acquire))
+        return;
+    Picture& p = picture();
+    std::lock_guard lock(p.mutex);
+    p.imageLink = imageLink;
 }
 
 QString NewsStory::description() const

@@ -10,9 +10,9 @@
 #include <QImage>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 class UrlSession;
@@ -23,8 +23,10 @@ class UrlSessionDataTask;
 //
 // Shared through std::shared_ptr. Every field but the image and the image link is fixed once
 // made; those two are guarded by a lock, since the story list reads the image on the main thread
-// while loadImage sets it on a session's queue. Archived as "headline", "body", "imageLink",
-// "link", "date" and "source"; legacy archives may hold the image as "imageData".
+// while loadImage sets it on a session's queue. They live apart, made when first set: most
+// stories never get either, and a feed makes thousands of stories at once. Archived as
+// "headline", "body", "imageLink", "link", "date" and "source"; legacy archives may hold the
+// image as "imageData".
 class TICKERLYDATAMAC_EXPORT NewsStory : public Coding, public std::enable_shared_from_this<NewsStory> {
 public:
     // The raw date text of a feed item, read with a DateParser of the story's own.
@@ -33,10 +35,13 @@ public:
     };
 
     // An absent headline or body becomes the empty text.
-    NewsStory(const std::optional<QString>& headline, const std::optional<QString>& body,
-        std::optional<Url> link, std::optional<QDateTime> date, std::shared_ptr<Source> source);
-    NewsStory(const std::optional<QString>& headline, const std::optional<QString>& body,
-        std::optional<Url> link, const AbsoluteDate& absoluteDate, std::shared_ptr<Source> source);
+    NewsStory(std::optional<QString> headline, std::optional<QString> body, std::optional<Url> link,
+        std::optional<QDateTime> date, std::shared_ptr<Source> source);
+    NewsStory(std::optional<QString> headline, std::optional<QString> body, std::optional<Url> link,
+        const AbsoluteDate& absoluteDate, std::shared_ptr<Source> source);
+    ~NewsStory() override;
+    NewsStory(const NewsStory&) = delete;
+    NewsStory& operator=(const NewsStory&) = delete;
 
     // Decodes a story, or gives null when "source" is missing or no source (damaged stored
     // data costs that story only).
@@ -82,9 +87,9 @@ private:
     std::optional<QDateTime> m_date;
     std::shared_ptr<Source> m_source;
 
-    mutable std::mutex m_mutex;
-    QImage m_image;
-    std::optional<Url> m_imageLink;
+    struct Picture;
+    Picture& picture();
+    std::atomic<Picture*> m_picture { nullptr };
 
     struct Decoded;
     explicit NewsStory(Decoded&& decoded);

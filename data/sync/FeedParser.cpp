@@ -334,8 +334,8 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
     const Name name = elementStack.empty() ? nameOf(nameBytes) : elementStack.back().name;
     const Path path = currentPath();
     if (path == Path::Item && m_source) {
-        auto story = std::make_shared<NewsStory>(currentTitle, currentDescription, std::move(currentLink),
-            currentItemDate(), m_source);
+        auto story = std::make_shared<NewsStory>(std::move(currentTitle), currentDescription,
+            std::move(currentLink), currentItemDate(), m_source);
         if (currentImageLink)
             story->setImageLink(currentImageLink);
         else if (currentDescription)

@@ -107,12 +107,14 @@ QString removeDotSegments(const QString& path)
 
 } // namespace
 
-std::optional<Url> Url::fromString(const QString& text)
+std::optional<Url> Url::fromString(const QString& text) { return fromString(QString(text)); }
+
+std::optional<Url> Url::fromString(QString&& text)
 {
     if (text.isEmpty() || text.size() > std::numeric_limits<qint32>::max())
         return std::nullopt;
     Url url;
-    url.m_text = text;
+    url.m_text = std::move(text);
     if (!url.parse())
         return std::nullopt;
     return url;

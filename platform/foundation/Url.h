@@ -26,6 +26,7 @@ public:
 
     // The Url for `text`, or nothing when the text is not a URL.
     static std::optional<Url> fromString(const QString& text);
+    static std::optional<Url> fromString(QString&& text);
 
     // `reference` resolved against `base` (absolute, relative path, "//host", "?query", "#frag"),
     // as a browser resolves a link on a page; nothing when either is refused.

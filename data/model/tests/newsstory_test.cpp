@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 using namespace Qt::Literals::StringLiterals;
 using storytest::story;
@@ -152,4 +154,58 @@ TEST(NewsStory, AnEmbeddedPictureIsDecodedOnlyUpToTheStoredPictureBound)
     ASSERT_TRUE(large);
     EXPECT_TRUE(large->image().isNull());
     EXPECT_EQ(large->headline(), u"h"_s);
+}
+
+// The image and its link are set from a session's queue while the list reads them: on stories
+// that have neither yet, setting both at once from two threads keeps both.
+TEST(NewsStory, ImageAndImageLinkSetAtOnceFromTwoThreadsAreBothKept)
+{
+    QImage pixel(1, 1, QImage::Format_RGB32);
+    pixel.fill(Qt::green);
+    const auto imageLink = Url::fromString(u"http://a.example/i.png"_s);
+    QList<std::shared_ptr<NewsStory>> stories;
+    for (int i = 0; i < 2000; ++i)
+        stories.append(story(storytest::linkNumber(i)));
+
+    std::atomic<bool> go = false;
+    std::atomic<int> seenPartly = 0;
+    std::thread images([&] {
+        while (!go) { }
+        for (const auto& s : stories)
+            s->setImage(pixel);
+    });
+    std::thread links([&] {
+        while (!go) { }
+        for (const auto& s : stories)
+            s->setImageLink(imageLink);
+    });
+    std::thread reader([&] {
+        while (!go) { }
+        for (const auto& s : stories) {
+            const QImage seen = s->image();
+            if (!seen.isNull() && seen.pixel(0, 0) != pixel.pixel(0, 0))
+                ++seenPartly;
+        }
+    });
+    go = true;
+    images.join();
+    links.join();
+    reader.join();
+
+    EXPECT_EQ(seenPartly, 0);
+    for (const auto& s : stories) {
+        ASSERT_EQ(s->image().size(), QSize(1, 1));
+        ASSERT_EQ(s->imageLink(), imageLink);
+    }
+
+    // Setting none again clears what is there; on a story with nothing it stays nothing.
+    stories.first()->setImage(QImage());
+    stories.first()->setImageLink(std::nullopt);
+    EXPECT_TRUE(stories.first()->image().isNull());
+    EXPECT_FALSE(stories.first()->imageLink());
+    const auto bare = story(u"http://a.example/bare"_s);
+    bare->setImage(QImage());
+    bare->setImageLink(std::nullopt);
+    EXPECT_TRUE(bare->image().isNull());
+    EXPECT_FALSE(bare->imageLink());
 }
