@@ -110,6 +110,15 @@ public:
         return item;
     }
 
+    // As readTop, with the elements of the array under `key` in the top map (its first entry
+    // under that key) checked but not built: their byte ranges go to `elements`.
+    std::optional<CborItem> readTopLeaving(const QString& key, std::vector<std::pair<qsizetype, qsizetype>>* elements)
+    {
+        m_lazyKey = &key;
+        m_lazyElements = elements;
+        return readTop();
+    }
+
     std::optional<CborItem> readTop()
     {
         auto item = read(0);
@@ -175,20 +184,20 @@ private:
             auto data = readChunks<QByteArray>([this] { return m_reader.readByteArray(); });
             if (!data)
                 return std::nullopt;
-            return CborItem::makeBytes(*data);
+            return m_skip ? CborItem::makeBytes({}) : CborItem::makeBytes(*data);
         }
         case QCborStreamReader::String: {
             const std::optional<QByteArrayView> raw = shortText();
             if (raw) {
                 if (auto known = knownText(*raw))
-                    return CborItem::makeText(*known);
+                    return CborItem::makeText(m_skip ? QString() : *known);
             }
             auto text = readChunks<QString>([this] { return m_reader.readString(); });
             if (!text)
                 return std::nullopt;
             if (raw && m_known.size() < maxKnown)
                 m_known.emplace_back(raw->toByteArray(), *text);
-            return CborItem::makeText(*text);
+            return CborItem::makeText(m_skip ? QString() : *text);
         }
         case QCborStreamReader::Array: {
             const qsizetype expected = expectedCount();
@@ -204,7 +213,8 @@ private:
                 }
                 if (!element)
                     return std::nullopt;
-                array.items.push_back(std::move(*element));
+                if (!m_skip)
+                    array.items.push_back(std::move(*element));
             }
             if (m_salvage && m_reader.lastError() != QCborError::NoError) {
                 m_cut = true;
@@ -223,7 +233,9 @@ private:
             while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
                 auto key = read(depth + 1);
                 const bool keyOk = key && key->kind == CborItem::Kind::Text && !m_cut;
-                auto value = keyOk ? read(depth + 1) : std::nullopt;
+                const bool lazy = keyOk && depth == 0 && m_lazyKey && !m_lazySeen && key->text == *m_lazyKey;
+                m_lazySeen = m_lazySeen || lazy;
+                auto value = !keyOk ? std::nullopt : lazy ? readLeavingElements(depth + 1) : read(depth + 1);
                 if (m_salvage && (!keyOk || !value || m_cut)) {
                     if (keyOk && value)
                         map.entries.emplace_back(std::move(key->text), std::move(*value));
@@ -232,7 +244,8 @@ private:
                 }
                 if (!value)
                     return std::nullopt;
-                map.entries.emplace_back(std::move(key->text), std::move(*value));
+                if (!m_skip)
+                    map.entries.emplace_back(std::move(key->text), std::move(*value));
             }
             if (m_salvage && m_reader.lastError() != QCborError::NoError) {
                 m_cut = true;
@@ -248,6 +261,8 @@ private:
             auto content = read(depth + 1);
             if (!content)
                 return std::nullopt;
+            if (m_skip)
+                return CborItem::makeTag(t, {});
             return CborItem::makeTag(t, std::move(*content));
         }
         case QCborStreamReader::SimpleType: {
@@ -278,6 +293,29 @@ private:
             return std::nullopt;
         }
         return std::nullopt;
+    }
+
+    // An array whose elements are read for soundness only, their byte ranges noted; anything
+    // else as read() reads it.
+    std::optional<CborItem> readLeavingElements(int depth)
+    {
+        if (m_reader.type() != QCborStreamReader::Array)
+            return read(depth);
+        if (depth > Cbor::maxDepth || !count() || !m_reader.enterContainer())
+            return std::nullopt;
+        m_skip = true;
+        while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
+            const qsizetype begin = m_reader.currentOffset();
+            if (!read(depth + 1)) {
+                m_skip = false;
+                return std::nullopt;
+            }
+            m_lazyElements->emplace_back(begin, m_reader.currentOffset() - begin);
+        }
+        m_skip = false;
+        if (m_reader.lastError() != QCborError::NoError || !m_reader.leaveContainer())
+            return std::nullopt;
+        return CborItem::makeArray();
     }
 
     // The number in the head of the item at the reader (a length or a count), and the head's
@@ -346,6 +384,11 @@ private:
     qsizetype m_size;
     bool m_salvage = false;
     bool m_cut = false;
+    // Checking only: nothing read is kept.
+    bool m_skip = false;
+    const QString* m_lazyKey = nullptr;
+    bool m_lazySeen = false;
+    std::vector<std::pair<qsizetype, qsizetype>>* m_lazyElements = nullptr;
     qsizetype m_items = 0;
     QCborStreamReader m_reader;
 };
@@ -403,6 +446,18 @@ std::optional<CborItem> decode(const QByteArray& bytes)
         return std::nullopt;
     Reader reader(bytes);
     return reader.readTop();
+}
+
+std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QString& key,
+    std::vector<std::pair<qsizetype, qsizetype>>* elements)
+{
+    elements->clear();
+    std::optional<CborItem> item;
+    if (!bytes.isEmpty() && bytes.size() <= maxInputSize)
+        item = Reader(bytes).readTopLeaving(key, elements);
+    if (!item)
+        elements->clear();
+    return item;
 }
 
 std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete)

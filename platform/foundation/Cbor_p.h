@@ -52,6 +52,11 @@ inline constexpr qsizetype maxItems = 1000000;
 
 // Exactly one well-formed item filling `bytes`, within the limits; nothing otherwise.
 std::optional<CborItem> decode(const QByteArray& bytes);
+// As decode, but the elements of the array under `key` in the top map (its first such entry) are
+// checked and not built: that array comes back empty and `elements` learns where each element's
+// bytes lie. Each range decodes on its own as the element would have.
+std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QString& key,
+    std::vector<std::pair<qsizetype, qsizetype>>* elements);
 // What can be read of damaged bytes: everything before the damage, each array keeping only its
 // whole elements. `complete` learns whether the bytes were sound.
 std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete);
