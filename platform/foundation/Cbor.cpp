@@ -124,6 +124,8 @@ public:
         auto item = read(0);
         if (!item || m_reader.lastError() != QCborError::NoError)
             return std::nullopt;
+        if (m_walkedToEnd)
+            return item;
         // Trailing bytes mean this is not one item.
         if (m_reader.currentOffset() != m_size)
             return std::nullopt;
@@ -187,6 +189,15 @@ private:
             return m_skip ? CborItem::makeBytes({}) : CborItem::makeBytes(*data);
         }
         case QCborStreamReader::String: {
+            if (m_skip) {
+                // Checked in place: nothing kept needs the text.
+                if (const auto whole = definiteText(m_size)) {
+                    if (!whole->isValidUtf8())
+                        return std::nullopt;
+                    m_reader.next();
+                    return CborItem::makeText({});
+                }
+            }
             const std::optional<QByteArrayView> raw = shortText();
             if (raw) {
                 if (auto known = knownText(*raw))
@@ -226,6 +237,9 @@ private:
         }
         case QCborStreamReader::Map: {
             const qsizetype expected = expectedCount();
+            const auto declared = head();
+            const bool definite = (static_cast<unsigned char>(m_bytes.at(m_reader.currentOffset())) & 0x1f) != 31;
+            quint64 entriesLeft = declared && definite ? declared->first : 0;
             if (!m_reader.enterContainer())
                 return std::nullopt;
             CborItem map = CborItem::makeMap();
@@ -235,7 +249,12 @@ private:
                 const bool keyOk = key && key->kind == CborItem::Kind::Text && !m_cut;
                 const bool lazy = keyOk && depth == 0 && m_lazyKey && !m_lazySeen && key->text == *m_lazyKey;
                 m_lazySeen = m_lazySeen || lazy;
-                auto value = !keyOk ? std::nullopt : lazy ? readLeavingElements(depth + 1) : read(depth + 1);
+                const bool last = entriesLeft-- == 1;
+                auto value = !keyOk ? std::nullopt : lazy ? readLeavingElements(depth + 1, last) : read(depth + 1);
+                if (value && m_walkedToEnd) {
+                    map.entries.emplace_back(std::move(key->text), std::move(*value));
+                    return map;
+                }
                 if (m_salvage && (!keyOk || !value || m_cut)) {
                     if (keyOk && value)
                         map.entries.emplace_back(std::move(key->text), std::move(*value));
@@ -297,10 +316,12 @@ private:
 
     // An array whose elements are read for soundness only, their byte ranges noted; anything
     // else as read() reads it.
-    std::optional<CborItem> readLeavingElements(int depth)
+    std::optional<CborItem> readLeavingElements(int depth, bool lastOfTop)
     {
         if (m_reader.type() != QCborStreamReader::Array)
             return read(depth);
+        if (lastOfTop && walkLastArray(depth))
+            return CborItem::makeArray();
         if (depth > Cbor::maxDepth || !count() || !m_reader.enterContainer())
             return std::nullopt;
         m_skip = true;
@@ -316,6 +337,105 @@ private:
         if (m_reader.lastError() != QCborError::NoError || !m_reader.leaveContainer())
             return std::nullopt;
         return CborItem::makeArray();
+    }
+
+    // The array at the reader, the last item of the input, walked over its bytes when every
+    // element is plainly encoded; the reader is left where it is, and gives the decision back
+    // on anything else.
+    bool walkLastArray(int depth)
+    {
+        qsizetype pos = m_reader.currentOffset();
+        qsizetype items = m_items;
+        const auto count = plainHead(pos, 4);
+        if (!count || depth > Cbor::maxDepth || ++items > Cbor::maxItems)
+            return false;
+        std::vector<std::pair<qsizetype, qsizetype>> elements;
+        for (quint64 i = 0; i < *count; ++i) {
+            const qsizetype begin = pos;
+            if (!walkPlain(pos, depth + 1, items))
+                return false;
+            elements.emplace_back(begin, pos - begin);
+        }
+        if (pos != m_size)
+            return false;
+        m_items = items;
+        *m_lazyElements = std::move(elements);
+        m_walkedToEnd = true;
+        return true;
+    }
+
+    // The number in a definite head of `major` at `pos`, which moves past it.
+    std::optional<quint64> plainHead(qsizetype& pos, int major) const
+    {
+        if (pos < 0 || pos >= m_size)
+            return std::nullopt;
+        const auto initial = static_cast<unsigned char>(m_bytes.at(pos));
+        const int info = initial & 0x1f;
+        if (initial >> 5 != major || info > 27)
+            return std::nullopt;
+        const qsizetype size = info < 24 ? 0 : qsizetype(1) << (info - 24);
+        if (size > m_size - pos - 1)
+            return std::nullopt;
+        quint64 value = info < 24 ? quint64(info) : 0;
+        for (qsizetype i = 1; i <= size; ++i)
+            value = (value << 8) | static_cast<unsigned char>(m_bytes.at(pos + i));
+        pos += 1 + size;
+        return value;
+    }
+
+    // Moves past the item at `pos` when it is sound and read() would take it: definite lengths,
+    // true, false, null and floats only; false for anything else, sound or not.
+    bool walkPlain(qsizetype& pos, int depth, qsizetype& items) const
+    {
+        if (depth > Cbor::maxDepth || ++items > Cbor::maxItems || pos >= m_size)
+            return false;
+        const auto initial = static_cast<unsigned char>(m_bytes.at(pos));
+        const int major = initial >> 5;
+        if (major == 7) {
+            if (initial >= 0xf4 && initial <= 0xf6) {
+                pos += 1;
+                return true;
+            }
+            if (initial < 0xf9 || initial > 0xfb)
+                return false;
+            const qsizetype size = 1 + (qsizetype(2) << (initial - 0xf9));
+            if (size > m_size - pos)
+                return false;
+            pos += size;
+            return true;
+        }
+        const auto value = plainHead(pos, major);
+        if (!value)
+            return false;
+        switch (major) {
+        case 0:
+        case 1:
+            return true;
+        case 2:
+        case 3:
+            if (*value > quint64(m_size - pos))
+                return false;
+            if (major == 3 && !QByteArrayView(m_bytes).sliced(pos, qsizetype(*value)).isValidUtf8())
+                return false;
+            pos += qsizetype(*value);
+            return true;
+        case 4:
+            for (quint64 i = 0; i < *value; ++i) {
+                if (!walkPlain(pos, depth + 1, items))
+                    return false;
+            }
+            return true;
+        case 5:
+            for (quint64 i = 0; i < *value; ++i) {
+                if (pos >= m_size || static_cast<unsigned char>(m_bytes.at(pos)) >> 5 != 3)
+                    return false;
+                if (!walkPlain(pos, depth + 1, items) || !walkPlain(pos, depth + 1, items))
+                    return false;
+            }
+            return true;
+        default: // a tag
+            return walkPlain(pos, depth + 1, items);
+        }
     }
 
     // The number in the head of the item at the reader (a length or a count), and the head's
@@ -350,14 +470,17 @@ private:
     }
 
     // The bytes of the short definite-length text at the reader.
-    std::optional<QByteArrayView> shortText() const
+    std::optional<QByteArrayView> shortText() const { return definiteText(maxKnownLength); }
+
+    // The bytes of the definite-length text at the reader, at most `maxLength` of them.
+    std::optional<QByteArrayView> definiteText(qsizetype maxLength) const
     {
         const auto declared = head();
         if (!declared)
             return std::nullopt;
         const auto [length, headSize] = *declared;
         const qsizetype offset = m_reader.currentOffset();
-        if (length > quint64(maxKnownLength) || qsizetype(length) > m_size - offset - headSize)
+        if (length > quint64(maxLength) || qsizetype(length) > m_size - offset - headSize)
             return std::nullopt;
         return QByteArrayView(m_bytes).sliced(offset + headSize, qsizetype(length));
     }
@@ -388,6 +511,8 @@ private:
     bool m_skip = false;
     const QString* m_lazyKey = nullptr;
     bool m_lazySeen = false;
+    // The rest of the input was walked over, not read: the reader stands where it stopped.
+    bool m_walkedToEnd = false;
     std::vector<std::pair<qsizetype, qsizetype>>* m_lazyElements = nullptr;
     qsizetype m_items = 0;
     QCborStreamReader m_reader;
