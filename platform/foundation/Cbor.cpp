@@ -585,6 +585,46 @@ std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QStrin
     return item;
 }
 
+std::optional<QString> leadingText(QByteArrayView map, QStringView key)
+{
+    qsizetype pos = 0;
+    // A definite head of `major`: its number, `pos` moved past it.
+    auto head = [&](int major) -> std::optional<quint64> {
+        if (pos >= map.size())
+            return std::nullopt;
+        const auto initial = static_cast<unsigned char>(map.at(pos));
+        const int info = initial & 0x1f;
+        if (initial >> 5 != major || info > 27)
+            return std::nullopt;
+        const qsizetype size = info < 24 ? 0 : qsizetype(1) << (info - 24);
+        if (size > map.size() - pos - 1)
+            return std::nullopt;
+        quint64 value = info < 24 ? quint64(info) : 0;
+        for (qsizetype i = 1; i <= size; ++i)
+            value = (value << 8) | static_cast<unsigned char>(map.at(pos + i));
+        pos += 1 + size;
+        return value;
+    };
+    auto text = [&]() -> std::optional<QByteArrayView> {
+        const auto length = head(int(Major::Text));
+        if (!length || *length > quint64(map.size() - pos))
+            return std::nullopt;
+        const QByteArrayView bytes = map.sliced(pos, qsizetype(*length));
+        pos += qsizetype(*length);
+        return bytes;
+    };
+    const auto entries = head(int(Major::Map));
+    if (!entries || *entries == 0)
+        return std::nullopt;
+    const auto first = text();
+    if (!first || !QAnyStringView::equal(QUtf8StringView(*first), key))
+        return std::nullopt;
+    const auto value = text();
+    if (!value || !value->isValidUtf8())
+        return std::nullopt;
+    return QString::fromUtf8(*value);
+}
+
 std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete)
 {
     bool whole = false;

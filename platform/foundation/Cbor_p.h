@@ -57,6 +57,9 @@ std::optional<CborItem> decode(const QByteArray& bytes);
 // bytes lie. Each range decodes on its own as the element would have.
 std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QString& key,
     std::vector<std::pair<qsizetype, qsizetype>>* elements);
+// The text under `key` when it is the first entry of the map `map` starts with, both plainly
+// written (definite lengths); nothing otherwise, when the map may still hold it.
+std::optional<QString> leadingText(QByteArrayView map, QStringView key);
 // What can be read of damaged bytes: everything before the damage, each array keeping only its
 // whole elements. `complete` learns whether the bytes were sound.
 std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete);

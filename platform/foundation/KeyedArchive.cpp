@@ -544,27 +544,8 @@ QString ArchivedArray::decodingClassAt(qsizetype index) const
     const auto [begin, length] = m_elements[size_t(index)];
     const QByteArray bytes = QByteArray::fromRawData(m_data.constData() + begin, length);
     // Objects are written with their class first: read just that far.
-    QCborStreamReader reader(bytes);
-    auto readText = [&reader]() -> std::optional<QString> {
-        if (!reader.isString())
-            return std::nullopt;
-        QString text;
-        for (auto r = reader.readString(); r.status != QCborStreamReader::EndOfString; r = reader.readString()) {
-            if (r.status == QCborStreamReader::Error)
-                return std::nullopt;
-            text += r.data;
-        }
-        return text;
-    };
-    if (!reader.isMap())
-        return {};
-    if (reader.enterContainer() && reader.hasNext()) {
-        const auto key = readText();
-        if (key && *key == classKey) {
-            const auto name = readText();
-            return name ? Registry::instance().decodingClass(*name) : QString();
-        }
-    }
+    if (const auto name = Cbor::leadingText(bytes, classKey))
+        return Registry::instance().decodingClass(*name);
     // Written otherwise: the first "$class" entry names it, as when decoding.
     const auto element = Cbor::decode(bytes);
     const CborItem* cls = element ? element->find(classKey) : nullptr;
