@@ -91,6 +91,26 @@ const CborItem* CborItem::tagged(quint64 t) const
 
 namespace {
 
+// The number in a definite head of `major` at `pos` of `bytes`, `pos` moved past it; nothing for
+// another major type, an indefinite length or a head cut short.
+std::optional<quint64> definiteHead(QByteArrayView bytes, qsizetype& pos, int major)
+{
+    if (pos < 0 || pos >= bytes.size())
+        return std::nullopt;
+    const auto initial = static_cast<unsigned char>(bytes.at(pos));
+    const int info = initial & 0x1f;
+    if (initial >> 5 != major || info > 27)
+        return std::nullopt;
+    const qsizetype size = info < 24 ? 0 : qsizetype(1) << (info - 24);
+    if (size > bytes.size() - pos - 1)
+        return std::nullopt;
+    quint64 value = info < 24 ? quint64(info) : 0;
+    for (qsizetype i = 1; i <= size; ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes.at(pos + i));
+    pos += 1 + size;
+    return value;
+}
+
 class Reader {
 public:
     explicit Reader(const QByteArray& bytes, bool salvage = false)
@@ -364,23 +384,9 @@ private:
         return true;
     }
 
-    // The number in a definite head of `major` at `pos`, which moves past it.
     std::optional<quint64> plainHead(qsizetype& pos, int major) const
     {
-        if (pos < 0 || pos >= m_size)
-            return std::nullopt;
-        const auto initial = static_cast<unsigned char>(m_bytes.at(pos));
-        const int info = initial & 0x1f;
-        if (initial >> 5 != major || info > 27)
-            return std::nullopt;
-        const qsizetype size = info < 24 ? 0 : qsizetype(1) << (info - 24);
-        if (size > m_size - pos - 1)
-            return std::nullopt;
-        quint64 value = info < 24 ? quint64(info) : 0;
-        for (qsizetype i = 1; i <= size; ++i)
-            value = (value << 8) | static_cast<unsigned char>(m_bytes.at(pos + i));
-        pos += 1 + size;
-        return value;
+        return definiteHead(QByteArrayView(m_bytes), pos, major);
     }
 
     // Moves past the item at `pos` when it is sound and read() would take it: definite lengths,
@@ -588,32 +594,16 @@ std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QStrin
 std::optional<QString> leadingText(QByteArrayView map, QStringView key)
 {
     qsizetype pos = 0;
-    // A definite head of `major`: its number, `pos` moved past it.
-    auto head = [&](int major) -> std::optional<quint64> {
-        if (pos >= map.size())
-            return std::nullopt;
-        const auto initial = static_cast<unsigned char>(map.at(pos));
-        const int info = initial & 0x1f;
-        if (initial >> 5 != major || info > 27)
-            return std::nullopt;
-        const qsizetype size = info < 24 ? 0 : qsizetype(1) << (info - 24);
-        if (size > map.size() - pos - 1)
-            return std::nullopt;
-        quint64 value = info < 24 ? quint64(info) : 0;
-        for (qsizetype i = 1; i <= size; ++i)
-            value = (value << 8) | static_cast<unsigned char>(map.at(pos + i));
-        pos += 1 + size;
-        return value;
-    };
+    auto head = [&](Major major) { return definiteHead(map, pos, int(major)); };
     auto text = [&]() -> std::optional<QByteArrayView> {
-        const auto length = head(int(Major::Text));
+        const auto length = head(Major::Text);
         if (!length || *length > quint64(map.size() - pos))
             return std::nullopt;
         const QByteArrayView bytes = map.sliced(pos, qsizetype(*length));
         pos += qsizetype(*length);
         return bytes;
     };
-    const auto entries = head(int(Major::Map));
+    const auto entries = head(Major::Map);
     if (!entries || *entries == 0)
         return std::nullopt;
     const auto first = text();
