@@ -30,7 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)registered;
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     (void)KeyedUnarchiver::unarchiveObjectWithData(bytes);
-    (void)KeyedUnarchiver::unarchiveArrayWithData(bytes);
+    const auto whole = KeyedUnarchiver::unarchiveArrayWithData(bytes);
     (void)KeyedUnarchiver::readableArrayWithData(bytes);
+    // Read one element at a time, the list must be the same as read whole.
+    const auto array = ArchivedArray::fromData(bytes);
+    if (bool(array) != bool(whole) || (array && array->size() != whole->size()))
+        __builtin_trap();
+    for (qsizetype i = 0; array && i < array->size(); ++i) {
+        if (bool(array->objectAt(i)) != bool(whole->at(i)))
+            __builtin_trap();
+        (void)array->decodingClassAt(i);
+    }
     return 0;
 }

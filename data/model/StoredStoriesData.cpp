@@ -5,6 +5,7 @@
 #include "data/model/StoryStateData.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -12,6 +13,40 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 const QString storedStoriesKey = u"velmora.TickerlyShared.StoredStories"_s;
 const QString lastLoadedKey = u"velmora.TickerlyShared.LastLoaded"_s;
+
+// The first `wanted` stories of a sound stored list that `keep` accepts, decoding no more of the
+// list than that. Nothing when the list has to be read whole to give the same answer: damaged
+// bytes (what comes before the damage is read) or an element of another class (no list at all).
+std::optional<QList<std::shared_ptr<NewsStory>>> firstStories(const std::optional<QByteArray>& data,
+    qsizetype wanted, const std::function<bool(const NewsStory&)>& keep)
+{
+    if (!data)
+        return QList<std::shared_ptr<NewsStory>>();
+    const auto array = ArchivedArray::fromData(*data);
+    if (!array)
+        return std::nullopt;
+    static const QString storyClass
+        = NewsStory(std::nullopt, std::nullopt, std::nullopt, std::optional<QDateTime>(), nullptr).archivedClassName();
+    for (qsizetype i = 0; i < array->size(); ++i) {
+        const QString cls = array->decodingClassAt(i);
+        if (!cls.isEmpty() && cls != storyClass)
+            return std::nullopt;
+    }
+    QList<std::shared_ptr<NewsStory>> kept;
+    for (qsizetype i = 0; i < array->size() && kept.size() < wanted; ++i) {
+        const auto object = array->objectAt(i);
+        if (!object) {
+            debugprint(u"skipped a stored story that could not be read"_s);
+            continue;
+        }
+        auto story = std::dynamic_pointer_cast<NewsStory>(object);
+        if (!story)
+            return std::nullopt;
+        if (keep(*story))
+            kept.append(std::move(story));
+    }
+    return kept;
+}
 } // namespace
 
 StoredStoriesData::StoredStoriesData(std::shared_ptr<UserDefaults> localStore)
@@ -29,12 +64,19 @@ QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optiona
 {
     StoryStateData states(m_localStore);
     const qsizetype wanted = limit ? std::max(*limit, 0) : std::numeric_limits<qsizetype>::max();
+    auto isCurrent = [&states](const NewsStory& story) {
+        const QString link = story.link() ? story.link()->absoluteString() : QString();
+        return states.stateForLink(link) != StoryState::Deleted;
+    };
+    NewsStory::registerArchiveClasses();
+    const std::optional<QByteArray> data = m_localStore->data(storedStoriesKey);
+    if (auto first = firstStories(data, wanted, isCurrent))
+        return *first;
     QList<std::shared_ptr<NewsStory>> kept;
-    for (auto& story : storedStories()) {
+    for (auto& story : archivedList<NewsStory>(data, u"story"_s)) {
         if (kept.size() >= wanted)
             break;
-        const QString link = story->link() ? story->link()->absoluteString() : QString();
-        if (states.stateForLink(link) != StoryState::Deleted)
+        if (isCurrent(*story))
             kept.append(std::move(story));
     }
     return kept;

@@ -91,6 +91,26 @@ const CborItem* CborItem::tagged(quint64 t) const
 
 namespace {
 
+// The number in a definite head of `major` at `pos` of `bytes`, `pos` moved past it; nothing for
+// another major type, an indefinite length or a head cut short.
+std::optional<quint64> definiteHead(QByteArrayView bytes, qsizetype& pos, int major)
+{
+    if (pos < 0 || pos >= bytes.size())
+        return std::nullopt;
+    const auto initial = static_cast<unsigned char>(bytes.at(pos));
+    const int info = initial & 0x1f;
+    if (initial >> 5 != major || info > 27)
+        return std::nullopt;
+    const qsizetype size = info < 24 ? 0 : qsizetype(1) << (info - 24);
+    if (size > bytes.size() - pos - 1)
+        return std::nullopt;
+    quint64 value = info < 24 ? quint64(info) : 0;
+    for (qsizetype i = 1; i <= size; ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes.at(pos + i));
+    pos += 1 + size;
+    return value;
+}
+
 class Reader {
 public:
     explicit Reader(const QByteArray& bytes, bool salvage = false)
@@ -110,11 +130,22 @@ public:
         return item;
     }
 
+    // As readTop, with the elements of the array under `key` in the top map (its first entry
+    // under that key) checked but not built: their byte ranges go to `elements`.
+    std::optional<CborItem> readTopLeaving(const QString& key, std::vector<std::pair<qsizetype, qsizetype>>* elements)
+    {
+        m_lazyKey = &key;
+        m_lazyElements = elements;
+        return readTop();
+    }
+
     std::optional<CborItem> readTop()
     {
         auto item = read(0);
         if (!item || m_reader.lastError() != QCborError::NoError)
             return std::nullopt;
+        if (m_walkedToEnd)
+            return item;
         // Trailing bytes mean this is not one item.
         if (m_reader.currentOffset() != m_size)
             return std::nullopt;
@@ -175,20 +206,29 @@ private:
             auto data = readChunks<QByteArray>([this] { return m_reader.readByteArray(); });
             if (!data)
                 return std::nullopt;
-            return CborItem::makeBytes(*data);
+            return m_skip ? CborItem::makeBytes({}) : CborItem::makeBytes(*data);
         }
         case QCborStreamReader::String: {
+            if (m_skip) {
+                // Checked in place: nothing kept needs the text.
+                if (const auto whole = definiteText(m_size)) {
+                    if (!whole->isValidUtf8())
+                        return std::nullopt;
+                    m_reader.next();
+                    return CborItem::makeText({});
+                }
+            }
             const std::optional<QByteArrayView> raw = shortText();
             if (raw) {
                 if (auto known = knownText(*raw))
-                    return CborItem::makeText(*known);
+                    return CborItem::makeText(m_skip ? QString() : *known);
             }
             auto text = readChunks<QString>([this] { return m_reader.readString(); });
             if (!text)
                 return std::nullopt;
             if (raw && m_known.size() < maxKnown)
                 m_known.emplace_back(raw->toByteArray(), *text);
-            return CborItem::makeText(*text);
+            return CborItem::makeText(m_skip ? QString() : *text);
         }
         case QCborStreamReader::Array: {
             const qsizetype expected = expectedCount();
@@ -204,7 +244,8 @@ private:
                 }
                 if (!element)
                     return std::nullopt;
-                array.items.push_back(std::move(*element));
+                if (!m_skip)
+                    array.items.push_back(std::move(*element));
             }
             if (m_salvage && m_reader.lastError() != QCborError::NoError) {
                 m_cut = true;
@@ -216,6 +257,9 @@ private:
         }
         case QCborStreamReader::Map: {
             const qsizetype expected = expectedCount();
+            const auto declared = head();
+            const bool definite = (static_cast<unsigned char>(m_bytes.at(m_reader.currentOffset())) & 0x1f) != 31;
+            quint64 entriesLeft = declared && definite ? declared->first : 0;
             if (!m_reader.enterContainer())
                 return std::nullopt;
             CborItem map = CborItem::makeMap();
@@ -223,7 +267,14 @@ private:
             while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
                 auto key = read(depth + 1);
                 const bool keyOk = key && key->kind == CborItem::Kind::Text && !m_cut;
-                auto value = keyOk ? read(depth + 1) : std::nullopt;
+                const bool lazy = keyOk && depth == 0 && m_lazyKey && !m_lazySeen && key->text == *m_lazyKey;
+                m_lazySeen = m_lazySeen || lazy;
+                const bool last = entriesLeft-- == 1;
+                auto value = !keyOk ? std::nullopt : lazy ? readLeavingElements(depth + 1, last) : read(depth + 1);
+                if (value && m_walkedToEnd) {
+                    map.entries.emplace_back(std::move(key->text), std::move(*value));
+                    return map;
+                }
                 if (m_salvage && (!keyOk || !value || m_cut)) {
                     if (keyOk && value)
                         map.entries.emplace_back(std::move(key->text), std::move(*value));
@@ -232,7 +283,8 @@ private:
                 }
                 if (!value)
                     return std::nullopt;
-                map.entries.emplace_back(std::move(key->text), std::move(*value));
+                if (!m_skip)
+                    map.entries.emplace_back(std::move(key->text), std::move(*value));
             }
             if (m_salvage && m_reader.lastError() != QCborError::NoError) {
                 m_cut = true;
@@ -248,6 +300,8 @@ private:
             auto content = read(depth + 1);
             if (!content)
                 return std::nullopt;
+            if (m_skip)
+                return CborItem::makeTag(t, {});
             return CborItem::makeTag(t, std::move(*content));
         }
         case QCborStreamReader::SimpleType: {
@@ -278,6 +332,116 @@ private:
             return std::nullopt;
         }
         return std::nullopt;
+    }
+
+    // An array whose elements are read for soundness only, their byte ranges noted; anything
+    // else as read() reads it.
+    std::optional<CborItem> readLeavingElements(int depth, bool lastOfTop)
+    {
+        if (m_reader.type() != QCborStreamReader::Array)
+            return read(depth);
+        if (lastOfTop && walkLastArray(depth))
+            return CborItem::makeArray();
+        if (depth > Cbor::maxDepth || !count() || !m_reader.enterContainer())
+            return std::nullopt;
+        m_skip = true;
+        while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
+            const qsizetype begin = m_reader.currentOffset();
+            if (!read(depth + 1)) {
+                m_skip = false;
+                return std::nullopt;
+            }
+            m_lazyElements->emplace_back(begin, m_reader.currentOffset() - begin);
+        }
+        m_skip = false;
+        if (m_reader.lastError() != QCborError::NoError || !m_reader.leaveContainer())
+            return std::nullopt;
+        return CborItem::makeArray();
+    }
+
+    // The array at the reader, the last item of the input, walked over its bytes when every
+    // element is plainly encoded; the reader is left where it is, and gives the decision back
+    // on anything else.
+    bool walkLastArray(int depth)
+    {
+        qsizetype pos = m_reader.currentOffset();
+        qsizetype items = m_items;
+        const auto count = plainHead(pos, 4);
+        if (!count || depth > Cbor::maxDepth || ++items > Cbor::maxItems)
+            return false;
+        std::vector<std::pair<qsizetype, qsizetype>> elements;
+        for (quint64 i = 0; i < *count; ++i) {
+            const qsizetype begin = pos;
+            if (!walkPlain(pos, depth + 1, items))
+                return false;
+            elements.emplace_back(begin, pos - begin);
+        }
+        if (pos != m_size)
+            return false;
+        m_items = items;
+        *m_lazyElements = std::move(elements);
+        m_walkedToEnd = true;
+        return true;
+    }
+
+    std::optional<quint64> plainHead(qsizetype& pos, int major) const
+    {
+        return definiteHead(QByteArrayView(m_bytes), pos, major);
+    }
+
+    // Moves past the item at `pos` when it is sound and read() would take it: definite lengths,
+    // true, false, null and floats only; false for anything else, sound or not.
+    bool walkPlain(qsizetype& pos, int depth, qsizetype& items) const
+    {
+        if (depth > Cbor::maxDepth || ++items > Cbor::maxItems || pos >= m_size)
+            return false;
+        const auto initial = static_cast<unsigned char>(m_bytes.at(pos));
+        const int major = initial >> 5;
+        if (major == 7) {
+            if (initial >= 0xf4 && initial <= 0xf6) {
+                pos += 1;
+                return true;
+            }
+            if (initial < 0xf9 || initial > 0xfb)
+                return false;
+            const qsizetype size = 1 + (qsizetype(2) << (initial - 0xf9));
+            if (size > m_size - pos)
+                return false;
+            pos += size;
+            return true;
+        }
+        const auto value = plainHead(pos, major);
+        if (!value)
+            return false;
+        switch (major) {
+        case 0:
+        case 1:
+            return true;
+        case 2:
+        case 3:
+            if (*value > quint64(m_size - pos))
+                return false;
+            if (major == 3 && !QByteArrayView(m_bytes).sliced(pos, qsizetype(*value)).isValidUtf8())
+                return false;
+            pos += qsizetype(*value);
+            return true;
+        case 4:
+            for (quint64 i = 0; i < *value; ++i) {
+                if (!walkPlain(pos, depth + 1, items))
+                    return false;
+            }
+            return true;
+        case 5:
+            for (quint64 i = 0; i < *value; ++i) {
+                if (pos >= m_size || static_cast<unsigned char>(m_bytes.at(pos)) >> 5 != 3)
+                    return false;
+                if (!walkPlain(pos, depth + 1, items) || !walkPlain(pos, depth + 1, items))
+                    return false;
+            }
+            return true;
+        default: // a tag
+            return walkPlain(pos, depth + 1, items);
+        }
     }
 
     // The number in the head of the item at the reader (a length or a count), and the head's
@@ -312,14 +476,17 @@ private:
     }
 
     // The bytes of the short definite-length text at the reader.
-    std::optional<QByteArrayView> shortText() const
+    std::optional<QByteArrayView> shortText() const { return definiteText(maxKnownLength); }
+
+    // The bytes of the definite-length text at the reader, at most `maxLength` of them.
+    std::optional<QByteArrayView> definiteText(qsizetype maxLength) const
     {
         const auto declared = head();
         if (!declared)
             return std::nullopt;
         const auto [length, headSize] = *declared;
         const qsizetype offset = m_reader.currentOffset();
-        if (length > quint64(maxKnownLength) || qsizetype(length) > m_size - offset - headSize)
+        if (length > quint64(maxLength) || qsizetype(length) > m_size - offset - headSize)
             return std::nullopt;
         return QByteArrayView(m_bytes).sliced(offset + headSize, qsizetype(length));
     }
@@ -346,6 +513,13 @@ private:
     qsizetype m_size;
     bool m_salvage = false;
     bool m_cut = false;
+    // Checking only: nothing read is kept.
+    bool m_skip = false;
+    const QString* m_lazyKey = nullptr;
+    bool m_lazySeen = false;
+    // The rest of the input was walked over, not read: the reader stands where it stopped.
+    bool m_walkedToEnd = false;
+    std::vector<std::pair<qsizetype, qsizetype>>* m_lazyElements = nullptr;
     qsizetype m_items = 0;
     QCborStreamReader m_reader;
 };
@@ -403,6 +577,42 @@ std::optional<CborItem> decode(const QByteArray& bytes)
         return std::nullopt;
     Reader reader(bytes);
     return reader.readTop();
+}
+
+std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QString& key,
+    std::vector<std::pair<qsizetype, qsizetype>>* elements)
+{
+    elements->clear();
+    std::optional<CborItem> item;
+    if (!bytes.isEmpty() && bytes.size() <= maxInputSize)
+        item = Reader(bytes).readTopLeaving(key, elements);
+    if (!item)
+        elements->clear();
+    return item;
+}
+
+std::optional<QString> leadingText(QByteArrayView map, QStringView key)
+{
+    qsizetype pos = 0;
+    auto head = [&](Major major) { return definiteHead(map, pos, int(major)); };
+    auto text = [&]() -> std::optional<QByteArrayView> {
+        const auto length = head(Major::Text);
+        if (!length || *length > quint64(map.size() - pos))
+            return std::nullopt;
+        const QByteArrayView bytes = map.sliced(pos, qsizetype(*length));
+        pos += qsizetype(*length);
+        return bytes;
+    };
+    const auto entries = head(Major::Map);
+    if (!entries || *entries == 0)
+        return std::nullopt;
+    const auto first = text();
+    if (!first || !QAnyStringView::equal(QUtf8StringView(*first), key))
+        return std::nullopt;
+    const auto value = text();
+    if (!value || !value->isValidUtf8())
+        return std::nullopt;
+    return QString::fromUtf8(*value);
 }
 
 std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete)

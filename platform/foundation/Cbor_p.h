@@ -52,6 +52,14 @@ inline constexpr qsizetype maxItems = 1000000;
 
 // Exactly one well-formed item filling `bytes`, within the limits; nothing otherwise.
 std::optional<CborItem> decode(const QByteArray& bytes);
+// As decode, but the elements of the array under `key` in the top map (its first such entry) are
+// checked and not built: that array comes back empty and `elements` learns where each element's
+// bytes lie. Each range decodes on its own as the element would have.
+std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QString& key,
+    std::vector<std::pair<qsizetype, qsizetype>>* elements);
+// The text under `key` when it is the first entry of the map `map` starts with, both plainly
+// written (definite lengths); nothing otherwise, when the map may still hold it.
+std::optional<QString> leadingText(QByteArrayView map, QStringView key);
 // What can be read of damaged bytes: everything before the damage, each array keeping only its
 // whole elements. `complete` learns whether the bytes were sound.
 std::optional<CborItem> decodeReadable(const QByteArray& bytes, bool* complete);

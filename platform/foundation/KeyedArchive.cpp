@@ -5,6 +5,7 @@
 #include "platform/foundation/Cbor_p.h"
 
 #include <QBuffer>
+#include <QCborStreamReader>
 
 #include <cmath>
 #include <map>
@@ -39,13 +40,34 @@ struct Registry {
     KeyedUnarchiver::Decoder decoderFor(const QString& archivedName)
     {
         std::lock_guard lock(mutex);
-        QString name = archivedName;
-        if (auto alias = aliases.find(name); alias != aliases.end())
-            name = alias->second;
-        auto it = decoders.find(name);
+        auto it = decoders.find(resolved(archivedName));
         return it == decoders.end() ? KeyedUnarchiver::Decoder() : it->second;
     }
+
+    // The registered class an archived name decodes with, or empty.
+    QString decodingClass(const QString& archivedName)
+    {
+        std::lock_guard lock(mutex);
+        QString name = resolved(archivedName);
+        return decoders.count(name) ? name : QString();
+    }
+
+private:
+    QString resolved(const QString& archivedName) const
+    {
+        auto alias = aliases.find(archivedName);
+        return alias != aliases.end() ? alias->second : archivedName;
+    }
 };
+
+// The header's fields are sound.
+bool soundHeader(const CborItem& top)
+{
+    const CborItem* archiver = top.find(archiverKey);
+    const CborItem* version = top.find(versionKey);
+    return archiver && archiver->kind == CborItem::Kind::Text && archiver->text == archiverName && version
+        && version->kind == CborItem::Kind::Integer && version->integer == archiveVersion;
+}
 
 std::optional<CborItem> archiveBody(const QByteArray& data, bool salvage = false)
 {
@@ -53,11 +75,8 @@ std::optional<CborItem> archiveBody(const QByteArray& data, bool salvage = false
     auto top = salvage ? Cbor::decodeReadable(data, &complete) : Cbor::decode(data);
     if (!top)
         return std::nullopt;
-    const CborItem* archiver = top->find(archiverKey);
-    const CborItem* version = top->find(versionKey);
     const CborItem* root = top->find(topKey);
-    if (!archiver || archiver->kind != CborItem::Kind::Text || archiver->text != archiverName || !version
-        || version->kind != CborItem::Kind::Integer || version->integer != archiveVersion || !root)
+    if (!soundHeader(*top) || !root)
         return std::nullopt;
     // Moved, not copied: a stored list holds thousands of objects.
     return std::move(const_cast<CborItem&>(*root));
@@ -494,4 +513,41 @@ std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::decodeObjects(con
     if (!f)
         return std::nullopt;
     return decodeArrayItem(*f);
+}
+
+std::optional<ArchivedArray> ArchivedArray::fromData(const QByteArray& data)
+{
+    ArchivedArray array;
+    const auto top = Cbor::decodeLeavingArray(data, topKey, &array.m_elements);
+    if (!top || !soundHeader(*top))
+        return std::nullopt;
+    const CborItem* root = top->find(topKey);
+    if (!root || root->kind != CborItem::Kind::Array || !root->items.empty())
+        return std::nullopt;
+    array.m_data = data;
+    return array;
+}
+
+std::shared_ptr<Coding> ArchivedArray::objectAt(qsizetype index) const
+{
+    if (index < 0 || index >= size())
+        return nullptr;
+    const auto [begin, length] = m_elements[size_t(index)];
+    const auto element = Cbor::decode(QByteArray::fromRawData(m_data.constData() + begin, length));
+    return element ? KeyedUnarchiver::decodeItem(*element) : nullptr;
+}
+
+QString ArchivedArray::decodingClassAt(qsizetype index) const
+{
+    if (index < 0 || index >= size())
+        return {};
+    const auto [begin, length] = m_elements[size_t(index)];
+    const QByteArray bytes = QByteArray::fromRawData(m_data.constData() + begin, length);
+    // Objects are written with their class first: read just that far.
+    if (const auto name = Cbor::leadingText(bytes, classKey))
+        return Registry::instance().decodingClass(*name);
+    // Written otherwise: the first "$class" entry names it, as when decoding.
+    const auto element = Cbor::decode(bytes);
+    const CborItem* cls = element ? element->find(classKey) : nullptr;
+    return cls && cls->kind == CborItem::Kind::Text ? Registry::instance().decodingClass(cls->text) : QString();
 }

@@ -14,6 +14,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class KeyedArchiver;
 class KeyedUnarchiver;
@@ -143,9 +145,30 @@ public:
     KeyedUnarchiver& operator=(const KeyedUnarchiver&) = delete;
 
 private:
+    friend class ArchivedArray;
     explicit KeyedUnarchiver(const CborItem& object);
     const CborItem* field(const QString& key) const;
     static std::shared_ptr<Coding> decodeItem(const CborItem& item);
     static std::optional<QList<std::shared_ptr<Coding>>> decodeArrayItem(const CborItem& item);
     const CborItem& m_object;
+};
+
+// The root array of an archive, its elements decoded one at a time when asked for: a long stored
+// list can be read up to what is needed. The bytes are checked whole first, as
+// unarchiveArrayWithData checks them.
+class TICKERLYFOUNDATION_EXPORT ArchivedArray {
+public:
+    // Nothing where unarchiveArrayWithData gives nothing.
+    static std::optional<ArchivedArray> fromData(const QByteArray& data);
+
+    qsizetype size() const { return qsizetype(m_elements.size()); }
+    // The element at `index` as unarchiveArrayWithData gives it.
+    std::shared_ptr<Coding> objectAt(qsizetype index) const;
+    // The registered class the element at `index` decodes with (its archived class name, any
+    // alias applied); empty when it is no object or no registered class decodes it.
+    QString decodingClassAt(qsizetype index) const;
+
+private:
+    QByteArray m_data;
+    std::vector<std::pair<qsizetype, qsizetype>> m_elements;
 };

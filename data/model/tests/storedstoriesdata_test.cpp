@@ -144,3 +144,47 @@ TEST(StoredStoriesData, UpdatingAnImageNeverPutsBackAnOlderList)
     refresh->other.join();
     EXPECT_EQ(linksOf(stored.storedStories()), linksOf(refresh->list));
 }
+
+TEST(StoredStoriesData, ReadingTheFirstStoriesGivesWhatReadingTheWholeListGives)
+{
+    QList<std::shared_ptr<const Coding>> list;
+    for (int i = 0; i < 40; ++i)
+        list.append(story(linkNumber(i), 1000 - i));
+    auto sourceless = std::make_shared<storytest::ArchivedStoryFixture>();
+    sourceless->link = linkNumber(100);
+    list.insert(1, sourceless);
+    list.insert(3, nullptr);
+    StoryStateData states;
+    for (int i : { 0, 2, 5 })
+        states.setState(*story(linkNumber(i)), StoryState::Deleted);
+    const QByteArray sound = KeyedArchiver::archivedDataWithRootArray(list);
+
+    // Another kind of object, even far past the stories asked for, makes it no story list.
+    auto withOther = list;
+    withOther.append(storytest::source());
+    // Damaged bytes: the stories stored before the damage.
+    const QByteArray cut = sound.left(sound.size() * 3 / 5);
+
+    auto store = sharedDefaults();
+    auto wholeReading = [](int limit) {
+        QStringList links;
+        StoryStateData read;
+        for (const auto& s : StoredStoriesData().storedStories()) {
+            if (links.size() < limit && read.stateForLink(s->link()->absoluteString()) != StoryState::Deleted)
+                links.append(s->link()->absoluteString());
+        }
+        return links;
+    };
+    for (const QByteArray& bytes : { sound, KeyedArchiver::archivedDataWithRootArray(withOther), cut }) {
+        store->set(u"velmora.TickerlyShared.StoredStories"_s, bytes);
+        for (int limit : { 1, 4, 20, 1000 })
+            EXPECT_EQ(linksOf(StoredStoriesData().currentStories(limit)), wholeReading(limit)) << limit;
+    }
+    store->set(u"velmora.TickerlyShared.StoredStories"_s, sound);
+    EXPECT_EQ(linksOf(StoredStoriesData().currentStories(3)),
+        (QStringList { linkNumber(1), linkNumber(3), linkNumber(4) }));
+    store->set(u"velmora.TickerlyShared.StoredStories"_s, KeyedArchiver::archivedDataWithRootArray(withOther));
+    EXPECT_TRUE(StoredStoriesData().currentStories(3).isEmpty());
+    store->set(u"velmora.TickerlyShared.StoredStories"_s, cut);
+    EXPECT_FALSE(StoredStoriesData().currentStories(3).isEmpty());
+}

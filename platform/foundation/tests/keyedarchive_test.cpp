@@ -362,3 +362,115 @@ TEST_F(KeyedArchiveTest, ALaterFieldUnderTheSameKeyReplacesTheEarlierInPlace)
     });
     EXPECT_EQ(KeyedArchiver::archivedDataWithRootObject(Twice()).toHex(), expected.toHex());
 }
+
+TEST_F(KeyedArchiveTest, AnArrayReadElementByElementIsTheArrayReadWhole)
+{
+    auto legacy = named(u"legacy"_s);
+    legacy->archivedAs = u"Older.Sample"_s;
+    KeyedUnarchiver::setClassForClassName(u"Test.Sample"_s, u"Older.Sample"_s);
+    auto unknown = named(u"unknown"_s);
+    unknown->archivedAs = u"Unknown.Class"_s;
+    auto nested = named(u"nested"_s);
+    nested->child = named(u"inner"_s);
+    nested->children = { named(u"c1"_s), nullptr };
+    const QByteArray data = KeyedArchiver::archivedDataWithRootObjects(
+        QList<std::shared_ptr<Sample>> { named(u"first"_s), nested, legacy, unknown, named(u"last"_s) });
+    // Beside what the archiver writes: a null, an element not led by its class, one of no class,
+    // in an array of indefinite length.
+    const QByteArray handWritten = archive([](QCborStreamWriter& w) {
+        w.startArray();
+        w.appendNull();
+        w.startMap(2);
+        w.append(u"name"_s);
+        w.append(u"late class"_s);
+        w.append(u"$class"_s);
+        w.append(u"Test.Sample"_s);
+        w.endMap();
+        w.startMap(1);
+        w.append(u"name"_s);
+        w.append(u"classless"_s);
+        w.endMap();
+        w.startMap(2);
+        w.append(u"$class"_s);
+        w.append(u"Test.Sample"_s);
+        w.append(u"name"_s);
+        w.appendTextString("utf8", 4);
+        w.endMap();
+        w.endArray();
+    });
+
+    // The root ahead of the header; in the last element, values in rarer encodings (a two-byte
+    // simple value, an undefined, a text in chunks).
+    const QByteArray topFirst = cbor([](QCborStreamWriter& w) {
+        w.startMap(3);
+        w.append(u"$top"_s);
+        w.startArray(1);
+        writeSample(w, *named(u"only"_s));
+        w.endArray();
+        w.append(u"$archiver"_s);
+        w.append(u"Tickerly"_s);
+        w.append(u"$version"_s);
+        w.append(1);
+        w.endMap();
+    });
+    QList<QByteArray> variants { data, handWritten, topFirst };
+    for (const QByteArray& value : { QByteArray("\xf8\x14"), QByteArray("\xf7"), QByteArray("\xf8\x40"), QByteArray("\x7f\x61x\xff") }) {
+        QByteArray bytes = archive([](QCborStreamWriter& w) {
+            w.startArray(2);
+            writeSample(w, *named(u"shown"_s));
+            w.startMap(3);
+            w.append(u"$class"_s);
+            w.append(u"Test.Sample"_s);
+            w.append(u"name"_s);
+            w.append(u"odd"_s);
+            w.append(u"value"_s);
+            w.append(u"@@"_s);
+            w.endMap();
+            w.endArray();
+        });
+        variants.append(bytes.replace(QByteArray("\x62@@"), value));
+    }
+    for (const QByteArray& bytes : variants) {
+        const auto whole = KeyedUnarchiver::unarchiveArrayWithData(bytes);
+        const auto array = ArchivedArray::fromData(bytes);
+        ASSERT_EQ(bool(array), bool(whole)) << bytes.toHex().toStdString();
+        if (!whole)
+            continue;
+        ASSERT_EQ(array->size(), whole->size());
+        for (qsizetype i = 0; i < array->size(); ++i) {
+            const auto one = std::dynamic_pointer_cast<Sample>(array->objectAt(i));
+            const auto other = std::dynamic_pointer_cast<Sample>(whole->at(i));
+            ASSERT_EQ(bool(one), bool(other)) << i;
+            if (one) {
+                EXPECT_EQ(one->name, other->name);
+                EXPECT_EQ(bool(one->child), bool(other->child));
+                EXPECT_EQ(one->children.size(), other->children.size());
+                EXPECT_EQ(array->decodingClassAt(i), u"Test.Sample"_s) << i;
+            }
+        }
+        EXPECT_FALSE(array->objectAt(-1));
+        EXPECT_FALSE(array->objectAt(array->size()));
+    }
+    EXPECT_FALSE(KeyedUnarchiver::unarchiveArrayWithData(variants.at(4)));
+    EXPECT_TRUE(KeyedUnarchiver::unarchiveArrayWithData(variants.at(6)));
+    const auto array = ArchivedArray::fromData(data);
+    EXPECT_EQ(std::dynamic_pointer_cast<Sample>(array->objectAt(1))->child->name, u"inner"_s);
+    EXPECT_EQ(array->decodingClassAt(3), QString());
+    const auto hand = ArchivedArray::fromData(handWritten);
+    EXPECT_EQ(hand->decodingClassAt(0), QString());
+    EXPECT_EQ(hand->decodingClassAt(2), QString());
+
+    // Whatever the whole reading refuses, this refuses too: every cut, trailing bytes, a root
+    // of another shape, an empty list.
+    for (qsizetype n = 0; n < data.size(); ++n)
+        EXPECT_FALSE(ArchivedArray::fromData(data.left(n))) << n;
+    EXPECT_FALSE(ArchivedArray::fromData(data + '\0'));
+    EXPECT_FALSE(ArchivedArray::fromData(KeyedArchiver::archivedDataWithRootObject(*named(u"x"_s))));
+    QByteArray badText = data;
+    badText.replace("last", "l\xff\xfet");
+    EXPECT_FALSE(KeyedUnarchiver::unarchiveArrayWithData(badText));
+    EXPECT_FALSE(ArchivedArray::fromData(badText));
+    const auto empty = ArchivedArray::fromData(KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>>()));
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->size(), 0);
+}
