@@ -15,6 +15,7 @@ install(TARGETS Tickerly_Widget_Mac LIBRARY DESTINATION ${TICKERLY_PLUGIN_DIR})
 if(TICKERLY_TESTS)
     add_test(NAME install.program_starts_from_a_fresh_prefix
         COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/check-install.sh ${CMAKE_BINARY_DIR})
+    # It starts X servers with xvfb-run -a, as the end-to-end session does.
     set_tests_properties(install.program_starts_from_a_fresh_prefix PROPERTIES
-        LABELS integration TIMEOUT 120)
+        LABELS integration TIMEOUT 120 RESOURCE_LOCK xvfb-display-number)
 endif()
