@@ -7,6 +7,8 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
@@ -68,8 +70,10 @@ QString fixedTitle(QByteArrayView bytes)
     const auto plainEnd = [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != ' ' && c != '\t'; };
     const bool plain = !bytes.isEmpty() && plainEnd(bytes.front()) && plainEnd(bytes.back())
         && std::none_of(bytes.begin(), bytes.end(), [](char c) { return c == '<' || c == '\n' || c == '&'; });
-    const QString text = QString::fromUtf8(bytes);
-    return plain ? text : FeedParser::fixText(text);
+    QString text = QString::fromUtf8(bytes);
+    if (plain)
+        return text;
+    return FeedParser::fixText(text);
 }
 
 std::optional<Url> linkFromBytes(QByteArrayView bytes)
@@ -192,6 +196,91 @@ std::optional<Url> imageLinkIn(QByteArrayView value)
         return std::nullopt;
     return getImageLink(QString::fromUtf8(value).trimmed());
 }
+
+} // namespace
+
+// The stories of one feed are made in blocks of memory of their own, each story beside its
+// reference count, and the blocks are given back whole once the last of the feed's stories is
+// gone. Made one by one, the stories of a feed of thousands of short items cost the allocator
+// a tenth of the reading, most of it freeing them again.
+class StoryBlocks {
+public:
+    // Held by its parser and by each story made in it; gone with the last of them.
+    static StoryBlocks* create() { return new StoryBlocks; }
+    void retain() { m_holders.fetch_add(1, std::memory_order_relaxed); }
+    void release()
+    {
+        if (m_holders.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete this;
+    }
+
+    // Only the parsing thread makes stories; they may be let go on any thread.
+    void* allocate(std::size_t size, std::size_t alignment)
+    {
+        std::size_t pad = padding(alignment);
+        if (pad + size > m_left) {
+            // Blocks grow with the feed, from a typical feed's twenty stories to a bounded size.
+            const std::size_t blockSize = std::max(size + alignment,
+                m_blocks.empty() ? std::size_t(8 * 1024) : std::min<std::size_t>(m_lastBlockSize * 2, 64 * 1024));
+            m_blocks.push_back(::operator new(blockSize));
+            m_lastBlockSize = blockSize;
+            m_next = static_cast<char*>(m_blocks.back());
+            m_left = blockSize;
+            pad = padding(alignment);
+        }
+        void* at = m_next + pad;
+        m_next += pad + size;
+        m_left -= pad + size;
+        retain();
+        return at;
+    }
+
+private:
+    StoryBlocks() = default;
+    ~StoryBlocks()
+    {
+        for (void* block : m_blocks)
+            ::operator delete(block);
+    }
+    std::size_t padding(std::size_t alignment) const
+    {
+        return (alignment - reinterpret_cast<std::uintptr_t>(m_next) % alignment) % alignment;
+    }
+
+    std::atomic<std::size_t> m_holders = 1;
+    std::vector<void*> m_blocks;
+    char* m_next = nullptr;
+    std::size_t m_left = 0;
+    std::size_t m_lastBlockSize = 0;
+};
+
+void FeedParser::StoryBlocksRelease::operator()(StoryBlocks* blocks) const
+{
+    blocks->release();
+}
+
+namespace {
+
+// Hands out a StoryBlocks' memory; each story made holds the blocks until it is freed.
+template <typename T>
+struct InStoryBlocks {
+    using value_type = T;
+    StoryBlocks* blocks;
+
+    explicit InStoryBlocks(StoryBlocks* b)
+        : blocks(b)
+    {
+    }
+    template <typename U>
+    InStoryBlocks(const InStoryBlocks<U>& other)
+        : blocks(other.blocks)
+    {
+    }
+    T* allocate(std::size_t n) { return static_cast<T*>(blocks->allocate(n * sizeof(T), alignof(T))); }
+    void deallocate(T*, std::size_t) noexcept { blocks->release(); }
+    template <typename U>
+    bool operator==(const InStoryBlocks<U>& other) const { return blocks == other.blocks; }
+};
 
 } // namespace
 
@@ -334,8 +423,10 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
     const Name name = elementStack.empty() ? nameOf(nameBytes) : elementStack.back().name;
     const Path path = currentPath();
     if (path == Path::Item && m_source) {
-        auto story = std::make_shared<NewsStory>(std::move(currentTitle), currentDescription,
-            std::move(currentLink), currentItemDate(), m_source);
+        if (!m_storyBlocks)
+            m_storyBlocks.reset(StoryBlocks::create());
+        auto story = std::allocate_shared<NewsStory>(InStoryBlocks<NewsStory>(m_storyBlocks.get()), std::move(currentTitle),
+            currentDescription, std::move(currentLink), currentItemDate(), m_source);
         if (currentImageLink)
             story->setImageLink(currentImageLink);
         else if (currentDescription)

@@ -99,6 +99,11 @@ private:
 
     std::shared_ptr<Source> m_source;
     bool m_isFeed = false;
+    // Where this feed's stories are made; see FeedParser.cpp.
+    struct StoryBlocksRelease {
+        void operator()(class StoryBlocks* blocks) const;
+    };
+    std::unique_ptr<StoryBlocks, StoryBlocksRelease> m_storyBlocks;
 
     // Each open element with the path of the elements open up to it, and whether its end reads
     // the text before it.

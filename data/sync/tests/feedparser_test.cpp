@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -188,6 +190,36 @@ TEST(FeedParser, ReadsFeedDetailsButMakesNoStoriesWithoutASource)
     EXPECT_EQ(shown(feed.link), u"http://news.example/"_s);
     EXPECT_EQ(shown(feed.imageURL), u"http://news.example/logo.png"_s);
     EXPECT_TRUE(feed.stories.isEmpty());
+}
+
+// A feed's stories share memory that goes only with the last of them, whichever thread lets it
+// go, and long after their parser is gone.
+TEST(FeedParser, StoriesOutliveTheirParserAndEachOther)
+{
+    QByteArray document = "<rss><channel>";
+    for (int i = 0; i < 600; ++i)
+        document += "<item><title>Story " + QByteArray::number(i) + "</title><link>http://a.example/" + QByteArray::number(i) + "</link></item>";
+    document += "</channel></rss>";
+    auto source = std::make_shared<Source>(u"A"_s, u"http://a.example/feed"_s);
+    QList<std::shared_ptr<NewsStory>> kept;
+    QList<std::shared_ptr<NewsStory>> elsewhere;
+    {
+        FeedParser feed(document, source);
+        ASSERT_EQ(feed.stories.size(), 600);
+        for (qsizetype i = 0; i < feed.stories.size(); ++i)
+            (i % 7 == 3 ? kept : elsewhere).append(feed.stories[i]);
+    }
+    std::thread([list = std::move(elsewhere)]() mutable {
+        for (const auto& story : list)
+            ASSERT_TRUE(story->headline().has_value());
+        list.clear();
+    }).join();
+    for (const auto& story : kept) {
+        const qsizetype i = story->headline()->mid(6).toLongLong();
+        EXPECT_EQ(i % 7, 3);
+        EXPECT_EQ(story->link()->absoluteString(), u"http://a.example/"_s + QString::number(i));
+        EXPECT_EQ(story->source(), source);
+    }
 }
 
 TEST(FeedParser, CleansTextLikeAStoryShowsIt)

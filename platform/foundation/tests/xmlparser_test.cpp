@@ -210,6 +210,15 @@ TEST(XmlParser, EndsAtAStartTagItWouldTakeTooLongOver)
     EXPECT_FALSE(ok);
     parse("<r a=\"" + QByteArray(600'000, 'x') + "\" b=\"" + QByteArray(600'000, 'x') + "\"/>", &ok);
     EXPECT_FALSE(ok);
+    // Wherever the tag begins within the words the scan reads at a time.
+    QByteArray many = " ";
+    for (int i = 0; i < 5000; ++i)
+        many += 'a' + QByteArray::number(i) + "='' ";
+    for (int pad = 0; pad < 20; ++pad) {
+        events = parse("<r><t>" + QByteArray(pad, 'x') + "</t>" + QByteArray(pad, ' ') + "<s" + many + "/></r>", &ok);
+        EXPECT_FALSE(ok) << pad;
+        EXPECT_FALSE(events.contains(u"</r>"_s)) << pad;
+    }
 
     // Markup and quotes in values, comments, CDATA and the DOCTYPE do not count as attributes.
     QByteArray busy = "<!DOCTYPE r [<!ENTITY e \"<a b='>'>\"><!-- a < b -->]><r>";
