@@ -579,6 +579,15 @@ std::optional<CborItem> decode(const QByteArray& bytes)
     return reader.readTop();
 }
 
+bool isOneByteString(QByteArrayView bytes)
+{
+    if (bytes.isEmpty() || bytes.size() > maxInputSize)
+        return false;
+    qsizetype pos = 0;
+    const std::optional<quint64> length = definiteHead(bytes, pos, int(Major::Bytes));
+    return length && *length == quint64(bytes.size() - pos);
+}
+
 std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QString& key,
     std::vector<std::pair<qsizetype, qsizetype>>* elements)
 {

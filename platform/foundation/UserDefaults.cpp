@@ -512,6 +512,29 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         return decoded;
     }
 
+    // Before a value is replaced without being read: bytes that no longer read as a value are
+    // kept aside rather than lost. Sound bytes are not copied out of SQLite or built into a value,
+    // which for a stored list of stories would be megabytes of work thrown away.
+    bool keepAsideIfDamaged(const QString& key)
+    {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT value FROM defaults WHERE key = ?1", -1, &stmt, nullptr) != SQLITE_OK)
+            return false;
+        const QByteArray k = key.toUtf8();
+        sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+        std::optional<QByteArray> damaged;
+        if (sqlite3_step(stmt) == SQLITE_ROW) {
+            const QByteArrayView stored(static_cast<const char*>(sqlite3_column_blob(stmt, 0)), sqlite3_column_bytes(stmt, 0));
+            if (!Cbor::isOneByteString(stored)) {
+                QByteArray bytes = stored.toByteArray();
+                if (!decodeValue(bytes))
+                    damaged = std::move(bytes);
+            }
+        }
+        sqlite3_finalize(stmt);
+        return !damaged || insertKeptAside(key, *damaged);
+    }
+
     // `body` in a transaction of its own; a plain write inside an update's function joins the
     // update's instead.
     template <typename Body>
@@ -539,9 +562,7 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     {
         return transaction([&] {
             for (const auto& [key, bytes] : values) {
-                bool keptOk = true;
-                readForChange(key, &keptOk);
-                if (!keptOk || !write(key, bytes))
+                if (!keepAsideIfDamaged(key) || !write(key, bytes))
                     return false;
             }
             return true;

@@ -447,6 +447,19 @@ TEST(UserDefaults, AnUndecodableStoredValueIsKeptAsideBeforeItIsWrittenOver)
     // Readable values are not kept twice.
     ASSERT_TRUE(defaults.set(u"b"_s, 3));
     EXPECT_EQ(defaults.keptAside(u"b"_s).size(), 1u);
+
+    // Stored archives are byte strings, told sound from their head: one whose head claims more
+    // or fewer bytes than follow is damaged all the same.
+    const QByteArray longer("\x43" "abcd", 5);
+    const QByteArray shorter("\x5a\x00\x00\x10\x00" "abc", 8);
+    for (const QByteArray& bytes : { longer, shorter }) {
+        ASSERT_TRUE(defaults.set(u"c"_s, QByteArray("sound")));
+        ASSERT_TRUE(defaults.set(u"c"_s, QByteArray("replaced")));
+        storeRaw(databasePath(suite), u"c"_s, bytes);
+        ASSERT_TRUE(defaults.set(u"c"_s, QByteArray("over the damage")));
+    }
+    EXPECT_EQ(defaults.keptAside(u"c"_s), (std::vector<QByteArray> { longer, shorter }));
+    EXPECT_EQ(defaults.data(u"c"_s), QByteArray("over the damage"));
 }
 
 // A readable file that cannot be written shows its values and refuses changes, whether the
