@@ -89,6 +89,7 @@ private:
     };
     QString part(Span s) const { return s.start < 0 ? QString() : m_text.mid(s.start, s.length); }
     bool parse();
+    bool parseCommonShape();
 
     QString m_text;
     Span m_scheme, m_user, m_password, m_host, m_path, m_query, m_fragment;

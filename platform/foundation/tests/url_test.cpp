@@ -35,6 +35,15 @@ const Components accepted[] = {
     { u"http://example.com?", u"http", u"example.com", -1, u"", u"", u"" },
     { u"http://example.com/feed.php?id=1&amp;x=%7E", u"http", u"example.com", -1, u"/feed.php",
       u"id=1&amp;x=%7E", u"" },
+    // Around the shape read in one pass: "http" or "https", a plain host, a path, a query.
+    { u"https://a-b.example/x/y.xml?p=1?q=/2", u"https", u"a-b.example", -1, u"/x/y.xml", u"p=1?q=/2", u"" },
+    { u"http://a.example", u"http", u"a.example", -1, u"", u"", u"" },
+    { u"http://a.example/", u"http", u"a.example", -1, u"/", u"", u"" },
+    { u"http://ex_ample.com/a", u"http", u"ex_ample.com", -1, u"/a", u"", u"" },
+    { u"http://a.example?x=1", u"http", u"a.example", -1, u"", u"x=1", u"" },
+    { u"https://a.example/a%2Fb@c", u"https", u"a.example", -1, u"/a%2Fb@c", u"", u"" },
+    { u"httpx://a.example/", u"httpx", u"a.example", -1, u"/", u"", u"" },
+    { u"http:/a.example/", u"http", u"", -1, u"/a.example/", u"", u"" },
 };
 
 const char16_t* const refused[] = {
@@ -79,6 +88,8 @@ TEST(Url, AcceptsRealWorldAddressesAndKeepsTheirTextAndRawComponents)
         EXPECT_EQ(url->path(), QString::fromUtf16(c.path));
         EXPECT_EQ(url->query(), QString::fromUtf16(c.query));
         EXPECT_EQ(url->fragment(), QString::fromUtf16(c.fragment));
+        EXPECT_EQ(url->hasQuery(), text.contains(u'?'));
+        EXPECT_EQ(url->hasFragment(), text.contains(u'#'));
     }
 }
 
