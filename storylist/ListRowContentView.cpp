@@ -27,9 +27,16 @@ constexpr double kImageColumnWidth = 50;
 class RowDateFormatter {
 public:
     explicit RowDateFormatter(bool timeOfDay)
-        : m_format(timeOfDay ? m_locale.timeFormat(QLocale::ShortFormat)
-                             : m_locale.dateFormat(QLocale::ShortFormat))
+        : m_format(timeOfDay ? m_locale.timeFormat(QLocale::ShortFormat) : shortDateFormat(m_locale))
     {
+    }
+    // Years in two digits, as most locales' short dates have them: several locales' short form
+    // ("14 Nov 2023", "14/11/2023") is wider than the time column.
+    static QString shortDateFormat(const QLocale& locale)
+    {
+        QString format = locale.dateFormat(QLocale::ShortFormat);
+        format.replace(u"yyyy"_s, u"yy"_s);
+        return format;
     }
     QString string(const QDateTime& date) const { return m_locale.toString(date.toLocalTime(), m_format); }
 
