@@ -178,21 +178,10 @@ std::optional<QString> fixedFromStart(const QString& start, qsizetype maxLength)
     return std::nullopt;
 }
 
-// ASCII letters folded; nothing else folds onto the letters of "http://".
-bool containsHttpScheme(QByteArrayView value)
-{
-    const auto is = [value](qsizetype at, char lower) { return (value[at] | 0x20) == lower; };
-    for (qsizetype colon = value.indexOf(':', 4); colon >= 0 && colon + 2 < value.size(); colon = value.indexOf(':', colon + 1)) {
-        if (value[colon + 1] == '/' && value[colon + 2] == '/' && is(colon - 4, 'h') && is(colon - 3, 't') && is(colon - 2, 't') && is(colon - 1, 'p'))
-            return true;
-    }
-    return false;
-}
-
 std::optional<Url> imageLinkIn(QByteArrayView value)
 {
     // Most attribute values hold no address at all; skip the pattern search for them.
-    if (!containsHttpScheme(value))
+    if (indexOfHttpScheme(value) < 0)
         return std::nullopt;
     return getImageLink(QString::fromUtf8(value).trimmed());
 }

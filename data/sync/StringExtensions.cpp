@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <type_traits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -167,20 +168,42 @@ qsizetype imageLinkEnd(QStringView text, qsizetype from, qsizetype runEnd)
     return -1;
 }
 
-// The first "http://" at or after `from`, letters in any case. No character outside ASCII folds
-// onto one of its letters, so ASCII folding finds what a case-insensitive search finds. The
-// rarer ':' is looked for first.
-qsizetype indexOfHttpScheme(QStringView text, qsizetype from)
+// indexOfHttpScheme over code units of either width; the rarer ':' is looked for first.
+template <typename View>
+qsizetype indexOfHttpSchemeIn(View text, qsizetype from)
 {
-    const auto is = [text](qsizetype at, char16_t lower) { return (text[at].unicode() | 0x20) == lower; };
-    for (qsizetype colon = text.indexOf(u':', from + 4); colon >= 0 && colon + 2 < text.size(); colon = text.indexOf(u':', colon + 1)) {
-        if (text[colon + 1] == u'/' && text[colon + 2] == u'/' && is(colon - 4, u'h') && is(colon - 3, u't') && is(colon - 2, u't') && is(colon - 1, u'p'))
+    constexpr bool wide = std::is_same_v<View, QStringView>;
+    const auto unit = [text](qsizetype at) {
+        if constexpr (wide)
+            return text[at].unicode();
+        else
+            return char16_t(static_cast<unsigned char>(text[at]));
+    };
+    const auto colonFrom = [text](qsizetype at) {
+        if constexpr (wide)
+            return text.indexOf(u':', at);
+        else
+            return text.indexOf(':', at);
+    };
+    const auto is = [&unit](qsizetype at, char16_t lower) { return (unit(at) | 0x20) == lower; };
+    for (qsizetype colon = colonFrom(from + 4); colon >= 0 && colon + 2 < text.size(); colon = colonFrom(colon + 1)) {
+        if (unit(colon + 1) == u'/' && unit(colon + 2) == u'/' && is(colon - 4, u'h') && is(colon - 3, u't') && is(colon - 2, u't') && is(colon - 1, u'p'))
             return colon - 4;
     }
     return -1;
 }
 
 } // namespace
+
+qsizetype indexOfHttpScheme(QStringView text, qsizetype from)
+{
+    return indexOfHttpSchemeIn(text, from);
+}
+
+qsizetype indexOfHttpScheme(QByteArrayView bytes, qsizetype from)
+{
+    return indexOfHttpSchemeIn(bytes, from);
+}
 
 std::optional<Url> getImageLink(const QString& text)
 {
@@ -189,7 +212,7 @@ std::optional<Url> getImageLink(const QString& text)
     // of each run needs trying, which keeps the search linear on hostile pages.
     qsizetype from = 0;
     while (from < text.size()) {
-        const qsizetype candidate = indexOfHttpScheme(text, from);
+        const qsizetype candidate = indexOfHttpScheme(QStringView(text), from);
         if (candidate < 0)
             return std::nullopt;
         qsizetype runEnd = text.indexOf(u'"', candidate);

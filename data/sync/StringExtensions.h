@@ -35,6 +35,12 @@ TICKERLYDATAMAC_EXPORT QStringList findAll(const QString& text, const QString& p
 // character of its value (Latin-1), so 8-bit pages stay readable. Nothing only without bytes.
 TICKERLYDATAMAC_EXPORT std::optional<QString> fromData(const std::optional<QByteArray>& data);
 
+// Where the first "http://" at or after `from` begins, its letters in any case; -1 for none. In
+// UTF-16 text or UTF-8 bytes alike: no character outside ASCII folds onto one of its letters, so
+// ASCII folding finds what a case-insensitive search finds.
+TICKERLYDATAMAC_EXPORT qsizetype indexOfHttpScheme(QStringView text, qsizetype from = 0);
+TICKERLYDATAMAC_EXPORT qsizetype indexOfHttpScheme(QByteArrayView bytes, qsizetype from = 0);
+
 // The first "http://" image address (.jpg, .jpeg, .png or .gif, with any query) in the text,
 // up to the next double quote; nothing when there is none or it is no valid address.
 TICKERLYDATAMAC_EXPORT std::optional<Url> getImageLink(const QString& text);
