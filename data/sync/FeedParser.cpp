@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -46,17 +47,25 @@ bool isAsciiSpace(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// Where `text` begins and ends without the units `isSpace` accepts at either end.
+template <typename Text, typename IsSpace>
+std::pair<qsizetype, qsizetype> trimmedBounds(const Text& text, IsSpace isSpace)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isSpace(text[begin]))
+        ++begin;
+    while (end > begin && isSpace(text[end - 1]))
+        --end;
+    return { begin, end };
+}
+
 // What QString::trimmed() keeps of these UTF-8 bytes, when that is ASCII: the white space
 // QString trims within ASCII is exactly this. Nothing when a byte outside ASCII remains, as
 // the text may then end in other white space.
 std::optional<QLatin1StringView> trimmedAscii(QByteArrayView bytes)
 {
-    qsizetype begin = 0;
-    qsizetype end = bytes.size();
-    while (begin < end && isAsciiSpace(bytes[begin]))
-        ++begin;
-    while (end > begin && isAsciiSpace(bytes[end - 1]))
-        --end;
+    const auto [begin, end] = trimmedBounds(bytes, isAsciiSpace);
     if (!isAscii(bytes.sliced(begin, end - begin)))
         return std::nullopt;
     return QLatin1StringView(bytes.data() + begin, end - begin);
@@ -93,12 +102,7 @@ bool isTrimmedSpace(QChar c)
 
 QString trimmedSpaces(const QString& text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isTrimmedSpace(text[begin]))
-        ++begin;
-    while (end > begin && isTrimmedSpace(text[end - 1]))
-        --end;
+    const auto [begin, end] = trimmedBounds(text, isTrimmedSpace);
     return text.mid(begin, end - begin);
 }
 
@@ -150,14 +154,9 @@ std::optional<QString> fixedFromStart(const QString& start, qsizetype maxLength)
 {
     QString visible = removingTagsFromStart(start);
     visible.remove(u'\n');
-    qsizetype begin = 0;
-    while (begin < visible.size() && isTrimmedSpace(visible[begin]))
-        ++begin;
     // Nothing is trimmed off the end before the last character that is no space, and an entity
     // is read only with the nine units after its '&' at hand.
-    qsizetype end = visible.size();
-    while (end > begin && isTrimmedSpace(visible[end - 1]))
-        --end;
+    auto [begin, end] = trimmedBounds(visible, isTrimmedSpace);
     while (end > begin) {
         const qsizetype amp = QStringView(visible).first(end).lastIndexOf(u'&');
         if (amp < begin || amp + 10 <= end)
