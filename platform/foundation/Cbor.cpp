@@ -257,9 +257,9 @@ private:
         }
         case QCborStreamReader::Map: {
             const qsizetype expected = expectedCount();
+            // Only a definite count has a head to read.
             const auto declared = head();
-            const bool definite = (static_cast<unsigned char>(m_bytes.at(m_reader.currentOffset())) & 0x1f) != 31;
-            quint64 entriesLeft = declared && definite ? declared->first : 0;
+            quint64 entriesLeft = declared ? declared->first : 0;
             if (!m_reader.enterContainer())
                 return std::nullopt;
             CborItem map = CborItem::makeMap();
@@ -451,18 +451,11 @@ private:
         const qsizetype offset = m_reader.currentOffset();
         if (offset < 0 || offset >= m_size)
             return std::nullopt;
-        const int info = static_cast<unsigned char>(m_bytes.at(offset)) & 0x1f;
-        if (info < 24)
-            return std::pair { quint64(info), qsizetype(1) };
-        if (info > 27)
+        qsizetype pos = offset;
+        const auto value = definiteHead(QByteArrayView(m_bytes), pos, static_cast<unsigned char>(m_bytes.at(offset)) >> 5);
+        if (!value)
             return std::nullopt;
-        const qsizetype size = qsizetype(1) << (info - 24);
-        if (size > m_size - offset - 1)
-            return std::nullopt;
-        quint64 value = 0;
-        for (qsizetype i = 1; i <= size; ++i)
-            value = (value << 8) | static_cast<unsigned char>(m_bytes.at(offset + i));
-        return std::pair { value, size + 1 };
+        return std::pair { *value, pos - offset };
     }
 
     // Room to make for a container's elements: what it declares, within what its bytes could
