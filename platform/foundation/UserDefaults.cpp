@@ -438,21 +438,27 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
             lockByte(lockFd, writeByte, F_UNLCK);
     }
 
-    // The raw stored bytes of `key`; nothing when unset or unreadable. Lock held by the caller.
-    std::optional<QByteArray> read(const QString& key)
+    // `use` of the stored bytes of `key`, seen in place (valid only during the call); nothing
+    // when unset or unreadable. Lock held by the caller.
+    template <typename Use>
+    auto withStored(const QString& key, Use use) -> std::optional<decltype(use(QByteArrayView()))>
     {
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v2(db, "SELECT value FROM defaults WHERE key = ?1", -1, &stmt, nullptr) != SQLITE_OK)
             return std::nullopt;
         const QByteArray k = key.toUtf8();
         sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
-        std::optional<QByteArray> result;
-        if (sqlite3_step(stmt) == SQLITE_ROW) {
-            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, 0));
-            result = QByteArray(bytes, sqlite3_column_bytes(stmt, 0));
-        }
+        std::optional<decltype(use(QByteArrayView()))> result;
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            result = use(QByteArrayView(static_cast<const char*>(sqlite3_column_blob(stmt, 0)), sqlite3_column_bytes(stmt, 0)));
         sqlite3_finalize(stmt);
         return result;
+    }
+
+    // The raw stored bytes of `key`; nothing when unset or unreadable. Lock held by the caller.
+    std::optional<QByteArray> read(const QString& key)
+    {
+        return withStored(key, [](QByteArrayView stored) { return stored.toByteArray(); });
     }
 
     // Writes `bytes` under `key`, or removes the key when there are none. Lock held by the caller.
@@ -517,22 +523,15 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // which for a stored list of stories would be megabytes of work thrown away.
     bool keepAsideIfDamaged(const QString& key)
     {
-        sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT value FROM defaults WHERE key = ?1", -1, &stmt, nullptr) != SQLITE_OK)
-            return false;
-        const QByteArray k = key.toUtf8();
-        sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
-        std::optional<QByteArray> damaged;
-        if (sqlite3_step(stmt) == SQLITE_ROW) {
-            const QByteArrayView stored(static_cast<const char*>(sqlite3_column_blob(stmt, 0)), sqlite3_column_bytes(stmt, 0));
-            if (!Cbor::isOneByteString(stored)) {
-                QByteArray bytes = stored.toByteArray();
-                if (!decodeValue(bytes))
-                    damaged = std::move(bytes);
-            }
-        }
-        sqlite3_finalize(stmt);
-        return !damaged || insertKeptAside(key, *damaged);
+        const auto damaged = withStored(key, [](QByteArrayView stored) -> std::optional<QByteArray> {
+            if (Cbor::isOneByteString(stored))
+                return std::nullopt;
+            QByteArray bytes = stored.toByteArray();
+            if (decodeValue(bytes))
+                return std::nullopt;
+            return bytes;
+        });
+        return !damaged || !*damaged || insertKeptAside(key, **damaged);
     }
 
     // `body` in a transaction of its own; a plain write inside an update's function joins the
