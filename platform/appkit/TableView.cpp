@@ -102,34 +102,35 @@ QWidget* TableView::makeViewWithIdentifier(const QString& identifier, QObject* o
         while (!cell && !reusable->isEmpty())
             cell = reusable->takeFirst();
     }
-    if (!cell) {
-        const auto prototype = m_prototypes.constFind(identifier);
-        if (prototype == m_prototypes.constEnd() || !*prototype)
-            return nullptr;
-        cell = (*prototype)(owner);
-        if (!cell)
-            return nullptr;
-        cell->setProperty(kIdentifierProperty, identifier);
-        cell->setParent(m_cellPool);
-    }
-    if (m_applying)
+    if (!cell)
+        cell = cellFromPrototype(identifier, owner);
+    if (cell && m_applying)
         m_handedOut.append(cell);
+    return cell;
+}
+
+// A new cell of `identifier`'s prototype, kept in the pool; null without one.
+QWidget* TableView::cellFromPrototype(const QString& identifier, QObject* owner)
+{
+    const auto prototype = m_prototypes.constFind(identifier);
+    if (prototype == m_prototypes.constEnd() || !*prototype)
+        return nullptr;
+    QWidget* cell = (*prototype)(owner);
+    if (!cell)
+        return nullptr;
+    cell->setProperty(kIdentifierProperty, identifier);
+    cell->setParent(m_cellPool);
     return cell;
 }
 
 void TableView::prepareViewsWithIdentifier(const QString& identifier, int count, QObject* owner)
 {
-    const auto prototype = m_prototypes.constFind(identifier);
-    if (prototype == m_prototypes.constEnd() || !*prototype)
-        return;
     QList<QPointer<QWidget>>& reusable = m_reusable[identifier];
     reusable.removeIf([](const QPointer<QWidget>& cell) { return !cell; });
-    for (int i = int(reusable.size()); i < std::min(count, kReusableLimit); ++i) {
-        QWidget* cell = (*prototype)(owner);
+    while (reusable.size() < std::min(count, kReusableLimit)) {
+        QWidget* cell = cellFromPrototype(identifier, owner);
         if (!cell)
             return;
-        cell->setProperty(kIdentifierProperty, identifier);
-        cell->setParent(m_cellPool);
         reusable.append(cell);
     }
 }

@@ -156,6 +156,7 @@ private:
     void finishAnimation(Row* row);
     void discard(Row* row);
     void recycle(QWidget* cell);
+    QWidget* cellFromPrototype(const QString& identifier, QObject* owner);
     void applyUpdates();
     void scheduleReload();
     bool deferWhileApplying();
