@@ -60,7 +60,8 @@ constexpr auto charClasses = [] {
     std::array<unsigned char, 128> classes {};
     for (char16_t c = 0; c < 128; ++c) {
         const QChar q(c);
-        classes[c] = (isRefused(q) ? Refused : 0) | (isAlpha(q) || isDigit(q) || c == u'+' || c == u'-' || c == u'.' ? SchemeChar : 0);
+        const bool hostChar = isAlpha(q) || isDigit(q) || c == u'-' || c == u'.';
+        classes[c] = (isRefused(q) ? Refused : 0) | (hostChar || c == u'+' ? SchemeChar : 0) | (hostChar ? HostChar : 0);
     }
     for (const char16_t c : u"%#@[]")
         classes[c] |= Marked;
@@ -68,10 +69,6 @@ constexpr auto charClasses = [] {
         classes[c] |= AuthorityEnd;
     for (const char16_t c : u"?#")
         classes[c] |= PathEnd;
-    for (char16_t c = 0; c < 128; ++c) {
-        if (isAlpha(QChar(c)) || isDigit(QChar(c)) || c == u'-' || c == u'.')
-            classes[c] |= HostChar;
-    }
     classes[0] = Refused;
     return classes;
 }();

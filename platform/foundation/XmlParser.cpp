@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
-#include <limits>
 #include <mutex>
 
 XmlParserDelegate::~XmlParserDelegate() = default;
