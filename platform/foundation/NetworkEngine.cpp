@@ -15,7 +15,7 @@ NetworkEngine& NetworkEngine::instance()
     static NetworkEngine* engine = [] {
         auto* e = new NetworkEngine;
         madeEngine = e;
-        std::atexit([] { NetworkEngine::instance().stop(); });
+        std::atexit(NetworkEngine::stopIfMade);
         return e;
     }();
     return *engine;
