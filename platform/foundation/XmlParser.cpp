@@ -1,5 +1,7 @@
 #include "platform/foundation/XmlParser.h"
 
+#include "platform/foundation/XmlMarkupScan_p.h"
+
 #include <libxml/HTMLparser.h>
 #include <libxml/SAX2.h>
 #include <libxml/entities.h>
@@ -65,234 +67,6 @@ QByteArrayView view(const xmlChar* s)
     return QByteArrayView(reinterpret_cast<const char*>(s));
 }
 
-// libxml2 checks each attribute of a start tag against all those before it, so one tag with
-// hundreds of thousands of attributes keeps it busy for minutes. No real document comes near
-// these bounds.
-constexpr qsizetype maxAttributes = 4096;
-constexpr qsizetype maxStartTagBytes = 1024 * 1024;
-
-// The document's code units as libxml2 will read them: bytes, or 16-bit units after a UTF-16
-// byte-order mark or a UTF-16 "<". Only ASCII units matter to the scan below; in UTF-8 and the
-// legacy multi-byte encodings no byte of a non-ASCII character is one of them.
-struct Units {
-    const uchar* data;
-    qsizetype size; // in units
-    int width;
-    bool bigEndian;
-
-    explicit Units(const QByteArray& bytes)
-        : data(reinterpret_cast<const uchar*>(bytes.constData()))
-        , size(bytes.size())
-        , width(1)
-        , bigEndian(false)
-    {
-        if (size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == '<' && data[1] == 0))) {
-            width = 2;
-        } else if (size >= 2 && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0 && data[1] == '<'))) {
-            width = 2;
-            bigEndian = true;
-        }
-        size /= width;
-    }
-    // With `Width` 1 or 2 the width is known when compiling, for the scan over every unit.
-    template<int Width = 0>
-    char16_t unit(qsizetype i) const
-    {
-        if (Width == 1 || (Width == 0 && width == 1))
-            return data[i];
-        const uchar a = data[2 * i];
-        const uchar b = data[2 * i + 1];
-        return bigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a);
-    }
-    char16_t operator[](qsizetype i) const { return unit(i); }
-    template<int Width = 0>
-    bool startsWith(qsizetype at, const char* ascii) const
-    {
-        for (; *ascii; ++ascii, ++at) {
-            if (at >= size || unit<Width>(at) != char16_t(*ascii))
-                return false;
-        }
-        return true;
-    }
-};
-
-template<int Width>
-struct UnitsOf : Units {
-    explicit UnitsOf(const Units& units)
-        : Units(units)
-    {
-    }
-    char16_t operator[](qsizetype i) const { return unit<Width>(i); }
-    bool startsWith(qsizetype at, const char* ascii) const { return Units::startsWith<Width>(at, ascii); }
-};
-
-// What the scan below finds: the byte offset of the first start tag past the bounds above, or
-// -1, and how much of the document CDATA sections take (in units while scanning, then bytes).
-struct Markup {
-    qsizetype oversizedStartTag = -1;
-    qsizetype cdataUnits = 0;
-};
-
-// One pass, constant work per unit. Comments, CDATA sections, processing instructions and the
-// DOCTYPE (with its internal subset and quoted literals) are stepped over, so a '<' or quote
-// inside them is not taken for markup. The scan ends at an oversized start tag.
-template<int Width>
-Markup scanMarkup(const UnitsOf<Width>& u)
-{
-    Markup markup;
-    qsizetype cdataStart = -1;
-    // Skipping runs to the end of a comment, CDATA section or instruction, then resumes.
-    enum class State { Text, StartTag, Skipping, Doctype, Subset, SubsetDeclaration };
-    State state = State::Text;
-    const char* skipTo = "";
-    State resume = State::Text;
-    auto skip = [&](const char* end, State then) {
-        state = State::Skipping;
-        skipTo = end;
-        resume = then;
-    };
-    char16_t quote = 0;
-    qsizetype tagStart = 0;
-    qsizetype attributes = 0;
-    const qsizetype maxTagUnits = maxStartTagBytes / u.width;
-    // In single-byte documents, runs that cannot change the state are stepped over at once.
-    // Most runs between two pieces of markup are a few bytes long, found sooner by looking
-    // than by a library call.
-    const auto nextByte = [&u](qsizetype from, char byte) {
-        // Eight bytes at a time: a byte equal to `byte` is a zero byte of the word xor-ed with it.
-        const quint64 ones = 0x0101010101010101ULL;
-        const quint64 pattern = ones * uchar(byte);
-        qsizetype i = from;
-        for (const qsizetype near = std::min(u.size, from + 32); i + 8 <= near; i += 8) {
-            quint64 word;
-            std::memcpy(&word, u.data + i, sizeof word);
-            word ^= pattern;
-            if (const quint64 zero = (word - ones) & ~word & (ones << 7)) {
-                // The lowest flagged byte is exact; only bytes above a match can be flagged falsely.
-                if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
-                    return i + qCountTrailingZeroBits(zero) / 8;
-                break;
-            }
-        }
-        const void* at = std::memchr(u.data + i, byte, size_t(u.size - i));
-        return at ? static_cast<const uchar*>(at) - u.data : u.size;
-    };
-    for (qsizetype i = 0; i < u.size; ++i) {
-        if constexpr (Width == 1) {
-            if (state == State::Text)
-                i = nextByte(i, '<');
-            else if (state == State::StartTag && quote)
-                i = std::min(nextByte(i, char(quote)), tagStart + maxTagUnits + 1);
-            else if (state == State::StartTag)
-                for (const qsizetype bound = std::min(u.size, tagStart + maxTagUnits + 1);
-                     i < bound && u.data[i] != '"' && u.data[i] != '\'' && u.data[i] != '>'; ++i) { }
-            else if (state == State::Skipping)
-                i = nextByte(i, *skipTo);
-            if (i == u.size)
-                break;
-        }
-        const char16_t c = u[i];
-        switch (state) {
-        case State::Text:
-            if (c != u'<')
-                break;
-            // Most markup is a start or end tag: one look at the next unit tells them.
-            switch (i + 1 < u.size ? u[i + 1] : 0) {
-            case u'!':
-                if (u.startsWith(i + 1, "!--")) {
-                    skip("-->", State::Text);
-                    i += 3;
-                } else if (u.startsWith(i + 1, "![CDATA[")) {
-                    skip("]]>", State::Text);
-                    cdataStart = i;
-                    i += 8;
-                } else {
-                    state = State::Doctype;
-                    quote = 0;
-                }
-                break;
-            case u'?':
-                skip("?>", State::Text);
-                break;
-            case u'/':
-                break;
-            default:
-                state = State::StartTag;
-                quote = 0;
-                tagStart = i;
-                attributes = 0;
-                break;
-            }
-            break;
-        case State::StartTag:
-            if (i - tagStart > maxTagUnits) {
-                markup.oversizedStartTag = tagStart * u.width;
-                return markup;
-            }
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == u'"' || c == u'\'') {
-                // Every attribute has exactly one quoted value.
-                quote = c;
-                if (++attributes > maxAttributes) {
-                    markup.oversizedStartTag = tagStart * u.width;
-                    return markup;
-                }
-            } else if (c == u'>') {
-                state = State::Text;
-            }
-            break;
-        case State::Skipping:
-            if (u.startsWith(i, skipTo)) {
-                i += qsizetype(std::strlen(skipTo)) - 1;
-                state = resume;
-                if (cdataStart >= 0)
-                    markup.cdataUnits += i + 1 - cdataStart;
-                cdataStart = -1;
-            }
-            break;
-        case State::Doctype:
-        case State::SubsetDeclaration:
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == u'"' || c == u'\'') {
-                quote = c;
-            } else if (state == State::Doctype && c == u'[') {
-                state = State::Subset;
-            } else if (c == u'>') {
-                state = state == State::Doctype ? State::Text : State::Subset;
-            }
-            break;
-        case State::Subset:
-            if (c == u']') {
-                state = State::Doctype;
-            } else if (c == u'<') {
-                quote = 0;
-                if (u.startsWith(i + 1, "!--")) {
-                    skip("-->", State::Subset);
-                    i += 3;
-                } else if (u.startsWith(i + 1, "?")) {
-                    skip("?>", State::Subset);
-                } else {
-                    state = State::SubsetDeclaration;
-                }
-            }
-            break;
-        }
-    }
-    return markup;
-}
-
-Markup scanMarkup(const QByteArray& bytes)
-{
-    const Units u(bytes);
-    Markup markup = u.width == 1 ? scanMarkup(UnitsOf<1>(u)) : scanMarkup(UnitsOf<2>(u));
-    markup.cdataUnits *= u.width; // in bytes from here on
-    return markup;
-}
-
 bool isXmlSpace(char16_t c)
 {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
@@ -302,7 +76,7 @@ bool isXmlSpace(char16_t c)
 // (a blank line left by a template). It is dropped, after any byte-order mark.
 QByteArray withoutLeadingSpace(const QByteArray& data)
 {
-    const Units u(data);
+    const XmlUnits u(data);
     qsizetype mark = 0; // in bytes
     if (data.startsWith("\xEF\xBB\xBF"))
         mark = 3;
@@ -434,7 +208,7 @@ bool XmlParser::parse()
 
     m_data = withoutLeadingSpace(m_data);
     // libxml2 only sees the document up to a start tag it would take too long over.
-    const Markup markup = scanMarkup(m_data);
+    const XmlMarkup markup = scanXmlMarkup(m_data);
     const qsizetype oversized = markup.oversizedStartTag;
     const qsizetype end = oversized < 0 ? m_data.size() : oversized;
 
@@ -447,7 +221,7 @@ bool XmlParser::parse()
     // channel reads in two thirds of the time pushed). One cut short before an oversized start
     // tag is pushed in chunks, so that the cut is no error of its own, and so are large ones and
     // those that are mostly CDATA.
-    const bool whole = oversized < 0 && end > 0 && end <= oneShotMaxBytes && markup.cdataUnits * 4 <= end;
+    const bool whole = oversized < 0 && end > 0 && end <= oneShotMaxBytes && markup.cdataBytes * 4 <= end;
     xmlParserCtxtPtr ctxt = nullptr;
     if (whole) {
         ctxt = xmlCreateMemoryParserCtxt(m_data.constData(), static_cast<int>(end));

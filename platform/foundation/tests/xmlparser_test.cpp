@@ -1,3 +1,4 @@
+#include "platform/foundation/XmlMarkupScan_p.h"
 #include "platform/foundation/XmlParser.h"
 #include "testsupport/TestSupport.h"
 
@@ -6,6 +7,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -231,6 +234,53 @@ TEST(XmlParser, EndsAtAStartTagItWouldTakeTooLongOver)
     events = parse(busy, &ok);
     EXPECT_TRUE(ok);
     EXPECT_EQ(events.last(), u"</r>"_s);
+}
+
+TEST(XmlParser, TheBlockScanFindsWhatAUnitByUnitScanFinds)
+{
+    // The scan reads 64 bytes at a time: every kind of markup is put at every place in a block,
+    // quotes and markup characters in text too.
+    const auto same = [](const QByteArray& document) {
+        const XmlMarkup fast = scanXmlMarkup(document);
+        const XmlMarkup plain = scanXmlMarkupUnitByUnit(document);
+        EXPECT_EQ(fast.oversizedStartTag, plain.oversizedStartTag) << document.left(300).toStdString();
+        EXPECT_EQ(fast.cdataBytes, plain.cdataBytes) << document.left(300).toStdString();
+        return fast;
+    };
+    const QByteArray pieces[] = { "<a>", "</a>", "<b c=\"x>y\" d='\"'>", "<e/>", "text", "it's \"quoted\"", "<!-- <c d=\" -->",
+        "<![CDATA[<e f=\"]]>", "<?p <g h=\"?>", "<!DOCTYPE r [<!ENTITY e \"<\">]>", "<", ">", "!", "?", "/", "<x", "'", "\"",
+        "\n", "&amp;" };
+    std::mt19937 random(17);
+    for (int n = 0; n < 4000; ++n) {
+        QByteArray document;
+        const qsizetype size = qsizetype(random() % 600);
+        while (document.size() < size)
+            document += pieces[random() % std::size(pieces)];
+        same(document);
+    }
+    for (int offset = 0; offset < 130; ++offset) {
+        for (const char* markup : { "<!-- <c d=\" -->", "<![CDATA[<e f=\"]]>", "<?p <g h=\"?>", "<c d='>'>", "</a><b" })
+            same("<r>" + QByteArray(offset, ' ') + markup + "</r>");
+    }
+    // A start tag just inside and just past each bound, starting anywhere in a block and left
+    // open at the end of a block.
+    QByteArray attributes;
+    for (qsizetype i = 0; i < xmlMaxAttributes; ++i)
+        attributes += " a" + QByteArray::number(i) + "=''";
+    for (const qsizetype offset : { 0, 1, 62, 63, 64, 65 }) {
+        const QByteArray before = "<r>" + QByteArray(offset, ' ');
+        const qsizetype tag = before.size();
+        const QByteArray name(xmlMaxStartTagBytes - 2, 'n');
+        EXPECT_EQ(same(before + "<" + name + "/></r>").oversizedStartTag, -1);
+        EXPECT_EQ(same(before + "<" + name + "n/></r>").oversizedStartTag, tag);
+        EXPECT_EQ(same(before + "<q v='" + name.left(name.size() - 6) + "'/></r>").oversizedStartTag, -1);
+        EXPECT_EQ(same(before + "<q v='" + name.left(name.size() - 5) + "'/></r>").oversizedStartTag, tag);
+        EXPECT_EQ(same(before + "<" + name).oversizedStartTag, -1);
+        const QByteArray open = before + "<" + name;
+        EXPECT_EQ(same(open + QByteArray(128 - open.size() % 64, 'n')).oversizedStartTag, tag);
+        EXPECT_EQ(same(before + "<q" + attributes + "/></r>").oversizedStartTag, -1);
+        EXPECT_EQ(same(before + "<q" + attributes + " z=''/></r>").oversizedStartTag, tag);
+    }
 }
 
 TEST(XmlParser, ReadsAWholeDocumentAsItReadsOnePushedInChunks)
