@@ -7,10 +7,12 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <memory>
 #include <string>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -92,6 +94,27 @@ QString withFullYear(const QString& text)
     return text.left(year) + QLatin1StringView(yy < 50 ? "20" : "19") + text.mid(year);
 }
 
+constexpr char weekdays[][4] = { "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun" };
+constexpr char months[][4] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+
+// For each sum of three ASCII letters, which of `names` has it (its index + 1; 0 for none). The
+// sums within each list differ, so one look-up and one comparison find a name.
+using NamesBySum = std::array<unsigned char, 3 * 128>;
+template<std::size_t count>
+constexpr NamesBySum namesBySum(const char (&names)[count][4])
+{
+    NamesBySum table {};
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned char& entry = table[std::size_t(names[i][0] + names[i][1] + names[i][2])];
+        if (entry != 0)
+            throw std::logic_error("two names with the same sum of letters");
+        entry = static_cast<unsigned char>(i + 1);
+    }
+    return table;
+}
+constexpr NamesBySum weekdaysBySum = namesBySum(weekdays);
+constexpr NamesBySum monthsBySum = namesBySum(months);
+
 // A strict left-to-right reader of the shapes nearly every feed writes. Any doubt (a shape,
 // name or value it does not know for certain) ends the reading; the patterns then decide.
 // `Unit` is char16_t for a QString, char for Latin-1 text.
@@ -135,20 +158,23 @@ private:
     }
     // Which of `names` (three letters each) comes next, taken; -1 for none.
     template<std::size_t count>
-    int name(const char (&names)[count][4])
+    int name(const char (&names)[count][4], const NamesBySum& bySum)
     {
         if (m_size - m_at < 3)
             return -1;
         const char16_t a = unit(m_at);
         const char16_t b = unit(m_at + 1);
         const char16_t c = unit(m_at + 2);
-        for (std::size_t i = 0; i < count; ++i) {
-            if (a == char16_t(names[i][0]) && b == char16_t(names[i][1]) && c == char16_t(names[i][2])) {
-                m_at += 3;
-                return int(i);
-            }
-        }
-        return -1;
+        if ((a | b | c) >= 128)
+            return -1;
+        const int entry = bySum[a + b + c];
+        if (entry == 0)
+            return -1;
+        const char* found = names[entry - 1];
+        if (a != char16_t(found[0]) || b != char16_t(found[1]) || c != char16_t(found[2]))
+            return -1;
+        m_at += 3;
+        return entry - 1;
     }
     // Between `minDigits` and `maxDigits` digits, or -1.
     int number(int minDigits, int maxDigits)
@@ -161,19 +187,22 @@ private:
         }
         return digits < minDigits ? -1 : value;
     }
+    bool isDigitAt(qsizetype at) const { return at < m_size && isDigit(unit(at)); }
+    int twoDigitsAt(qsizetype at) const { return (unit(at) - u'0') * 10 + (unit(at + 1) - u'0'); }
+
     // "+hhmm" or "-hhmm", or with `colon` "+hh:mm" too, in seconds east of GMT.
     std::optional<int> numericOffset(bool colon)
     {
-        if (atEnd())
+        if (atEnd() || (unit(m_at) != u'+' && unit(m_at) != u'-'))
             return std::nullopt;
         const bool negative = unit(m_at) == u'-';
-        if (!literal(u'+') && !literal(u'-'))
+        const qsizetype minutesAt = m_at + (colon && m_at + 3 < m_size && unit(m_at + 3) == u':' ? 4 : 3);
+        if (!isDigitAt(m_at + 1) || !isDigitAt(m_at + 2) || !isDigitAt(minutesAt) || !isDigitAt(minutesAt + 1))
             return std::nullopt;
-        const int hours = number(2, 2);
-        if (colon)
-            (void)literal(u':');
-        const int minutes = number(2, 2);
-        if (hours < 0 || minutes < 0 || hours > 23 || minutes > 59)
+        const int hours = twoDigitsAt(m_at + 1);
+        const int minutes = twoDigitsAt(minutesAt);
+        m_at = minutesAt + 2;
+        if (hours > 23 || minutes > 59)
             return std::nullopt;
         const int seconds = hours * 3600 + minutes * 60;
         return negative ? -seconds : seconds;
@@ -200,35 +229,69 @@ private:
         return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + msec, Qt::UTC);
     }
 
+    // "[Www, ]dd MMM yyyy HH:mm:ss " and the zone, as nearly every RSS date is written: what
+    // comes before the zone is read at fixed places. False, with nothing taken, for any other text.
+    bool fixedRfc822(int& day, int& month, int& year, int& hour, int& minute, int& second)
+    {
+        const qsizetype from = isDigit(unit(0)) ? 0 : 5;
+        if (m_size <= from + 21)
+            return false;
+        const auto at = [this, from](qsizetype i) { return unit(from + i); };
+        if ((from && (unit(3) != u',' || unit(4) != u' ')) || at(2) != u' ' || at(6) != u' ' || at(11) != u' '
+            || at(14) != u':' || at(17) != u':' || at(20) != u' ')
+            return false;
+        static constexpr qsizetype digitsAt[] = { 0, 1, 7, 8, 9, 10, 12, 13, 15, 16, 18, 19 };
+        if (!std::all_of(std::begin(digitsAt), std::end(digitsAt), [&at](qsizetype i) { return isDigit(at(i)); }))
+            return false;
+        const auto twoDigits = [this, from](qsizetype i) { return twoDigitsAt(from + i); };
+        m_at = from + 3;
+        month = name(months, monthsBySum);
+        m_at = 0;
+        if (month < 0 || (from && name(weekdays, weekdaysBySum) < 0))
+            return false;
+        day = twoDigits(0);
+        year = twoDigits(7) * 100 + twoDigits(9);
+        hour = twoDigits(12);
+        minute = twoDigits(15);
+        second = twoDigits(18);
+        m_at = from + 20;
+        return true;
+    }
+
     // [Www, ]d MMM yyyy HH:mm[:ss][ zone]
     std::optional<QDateTime> readRfc822()
     {
-        static constexpr char weekdays[][4] = { "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun" };
-        static constexpr char months[][4] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
-        if (!isDigit(unit(0))) {
-            // The weekday is not checked against the date, as the patterns do not check it.
-            if (name(weekdays) < 0 || !literal(u',') || !literal(u' '))
+        int day = 0;
+        int month = 0;
+        int year = 0;
+        int hour = 0;
+        int minute = 0;
+        int second = 0;
+        if (!fixedRfc822(day, month, year, hour, minute, second)) {
+            if (!isDigit(unit(0))) {
+                // The weekday is not checked against the date, as the patterns do not check it.
+                if (name(weekdays, weekdaysBySum) < 0 || !literal(u',') || !literal(u' '))
+                    return std::nullopt;
+            }
+            day = number(1, 2);
+            if (day < 0 || !literal(u' '))
+                return std::nullopt;
+            month = name(months, monthsBySum);
+            if (month < 0 || !literal(u' '))
+                return std::nullopt;
+            year = number(4, 4);
+            if (year < 0 || !literal(u' '))
+                return std::nullopt;
+            // The patterns take an hour of one digit too ("0:00:01").
+            hour = number(1, 2);
+            if (hour < 0 || !literal(u':'))
+                return std::nullopt;
+            minute = number(2, 2);
+            if (minute < 0)
+                return std::nullopt;
+            if (literal(u':') && (second = number(2, 2)) < 0)
                 return std::nullopt;
         }
-        const int day = number(1, 2);
-        if (day < 0 || !literal(u' '))
-            return std::nullopt;
-        const int month = name(months);
-        if (month < 0 || !literal(u' '))
-            return std::nullopt;
-        const int year = number(4, 4);
-        if (year < 0 || !literal(u' '))
-            return std::nullopt;
-        // The patterns take an hour of one digit too ("0:00:01").
-        const int hour = number(1, 2);
-        if (hour < 0 || !literal(u':'))
-            return std::nullopt;
-        const int minute = number(2, 2);
-        if (minute < 0)
-            return std::nullopt;
-        int second = 0;
-        if (literal(u':') && (second = number(2, 2)) < 0)
-            return std::nullopt;
         int offset = 0;
         if (literal(u' ')) {
             if (atEnd())

@@ -147,7 +147,10 @@ TEST(DateParser, ReadsCommonShapesDirectlyExactlyAsThePatternsDo)
           << u"Sat, 07 Sep 2002 :00:01 GMT"_s << u"Sat, 07 Sep 2002 000:00:01 GMT"_s << u"29 Feb 1900 04:00:00 GMT"_s
           << u"29 Feb 1600 04:00:00 GMT"_s << u"1 Mar 1600 00:00 GMT"_s << u"28 Feb 2100 23:59:59 GMT"_s
           << u"1 Mar 2100 00:00:00 GMT"_s << u"31 Apr 2019 12:00 GMT"_s << u"31 Dec 9999 23:59:59 GMT"_s
-          << u"2019-00-10T07:00:00Z"_s << u"2019-13-10T07:00:00Z"_s << u"2019-02-00T07:00:00Z"_s << u"2024-02-29T07:00:00Z"_s;
+          << u"2019-00-10T07:00:00Z"_s << u"2019-13-10T07:00:00Z"_s << u"2019-02-00T07:00:00Z"_s << u"2024-02-29T07:00:00Z"_s
+          << u"Tue, 10 Nvo 2003 04:00:00 GMT"_s << u"Eut, 10 Jun 2003 04:00:00 GMT"_s << u"Tue, 10 Jbm 2003 04:00:00 GMT"_s
+          << u"Tue, 1a Jun 2003 04:00:00 GMT"_s << u"Tue; 10 Jun 2003 04:00:00 GMT"_s << u"10 Jun 2003 04:00:00 -0000"_s
+          << u"10 Jun 2003 04:00:00 +0000 "_s << u"10 Jun 2003 04:00:00 +000"_s << u"Tue, 10 Jun 2003 04:00:00 +00000"_s;
     const QRegularExpression element(u"<(pubDate|dc:date|published)>([^<]*)</"_s);
     int corpusDates = 0;
     for (const QString& root : { testsupport::corpusPath(), testsupport::sourcePath(u"data/sync/tests/data/feeds"_s) }) {
