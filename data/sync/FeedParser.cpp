@@ -195,12 +195,9 @@ class StoryBlocks {
 public:
     // Held by its parser and by each story made in it; gone with the last of them.
     static StoryBlocks* create() { return new StoryBlocks; }
-    void retain() { m_holders.fetch_add(1, std::memory_order_relaxed); }
-    void release()
-    {
-        if (m_holders.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            delete this;
-    }
+    void release() { release(1); }
+    // The parser's own hold, with what it took ahead for stories it did not make.
+    void releaseParser() { release(1 + m_heldAhead); }
 
     // Only the parsing thread makes stories; they may be let go on any thread.
     void* allocate(std::size_t size, std::size_t alignment)
@@ -219,7 +216,13 @@ public:
         void* at = m_next + pad;
         m_next += pad + size;
         m_left -= pad + size;
-        retain();
+        // Stories are let go one by one on any thread, but made one after another on this one:
+        // their holds are taken a batch at a time.
+        if (m_heldAhead == 0) {
+            m_holders.fetch_add(storiesHeldAhead, std::memory_order_relaxed);
+            m_heldAhead = storiesHeldAhead;
+        }
+        --m_heldAhead;
         return at;
     }
 
@@ -230,12 +233,20 @@ private:
         for (void* block : m_blocks)
             ::operator delete(block);
     }
+    void release(std::size_t holds)
+    {
+        if (m_holders.fetch_sub(holds, std::memory_order_acq_rel) == holds)
+            delete this;
+    }
     std::size_t padding(std::size_t alignment) const
     {
         return (alignment - reinterpret_cast<std::uintptr_t>(m_next) % alignment) % alignment;
     }
 
+    static constexpr std::size_t storiesHeldAhead = 64;
     std::atomic<std::size_t> m_holders = 1;
+    // Holds taken for stories not yet made; only the parsing thread touches it.
+    std::size_t m_heldAhead = 0;
     std::vector<void*> m_blocks;
     char* m_next = nullptr;
     std::size_t m_left = 0;
@@ -244,7 +255,7 @@ private:
 
 void FeedParser::StoryBlocksRelease::operator()(StoryBlocks* blocks) const
 {
-    blocks->release();
+    blocks->releaseParser();
 }
 
 namespace {
