@@ -480,10 +480,11 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
 QString FeedParser::fixText(QByteArrayView utf8, qsizetype maxLength)
 {
     // A body is often kilobytes of markup of which a story keeps a hundred characters. Growing
-    // starts of it are read until one decides the result; each ends with an ASCII byte, so its
-    // text is the start of the whole text.
+    // starts of it are read until one decides the result, the first a little over twice the
+    // cut, which decides most plain paragraphs; each ends with an ASCII byte, so its text is the
+    // start of the whole text.
     maxLength = std::max<qsizetype>(maxLength, 0);
-    for (qsizetype size = 1024 + 4 * maxLength; size < utf8.size() / 2; size *= 4) {
+    for (qsizetype size = 2 * maxLength + 64; 3 * size < 2 * utf8.size(); size *= 4) {
         qsizetype end = size;
         while (end < utf8.size() && static_cast<unsigned char>(utf8[end - 1]) >= 0x80)
             ++end;
