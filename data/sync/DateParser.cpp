@@ -191,7 +191,7 @@ private:
     int twoDigitsAt(qsizetype at) const { return (unit(at) - u'0') * 10 + (unit(at + 1) - u'0'); }
 
     // "+hhmm" or "-hhmm", or with `colon` "+hh:mm" too, in seconds east of GMT.
-    std::optional<int> numericOffset(bool colon)
+    Q_ALWAYS_INLINE std::optional<int> numericOffset(bool colon)
     {
         if (atEnd() || (unit(m_at) != u'+' && unit(m_at) != u'-'))
             return std::nullopt;
