@@ -71,6 +71,18 @@ std::optional<QLatin1StringView> trimmedAscii(QByteArrayView bytes)
     return QLatin1StringView(bytes.data() + begin, end - begin);
 }
 
+// A date written in a feed, or nothing.
+std::optional<QDateTime> dateFromBytes(QByteArrayView bytes)
+{
+    // Nearly every date is ASCII in a shape read directly; the patterns take the rest.
+    if (const auto ascii = trimmedAscii(bytes)) {
+        if (auto date = DateParser::readCommonForm(*ascii))
+            return date;
+        return DateParser().parseDateWithPatterns(QString(*ascii));
+    }
+    return DateParser().parseDate(QString::fromUtf8(bytes).trimmed());
+}
+
 // FeedParser::fixText of UTF-8 text. Most headlines are plain text, which comes through
 // unchanged: no markup, line feed or entity, and no space at either end (a byte outside ASCII
 // there may be one).
@@ -352,19 +364,6 @@ std::optional<QString> FeedParser::currentString() const
     return QString::fromUtf8(currentBytes);
 }
 
-std::optional<QDateTime> FeedParser::currentItemDate() const
-{
-    if (!hasCurrentDate)
-        return std::nullopt;
-    // Nearly every date is ASCII in a shape read directly; the patterns take the rest.
-    if (const auto ascii = trimmedAscii(currentDate)) {
-        if (auto date = DateParser::readCommonForm(*ascii))
-            return date;
-        return DateParser().parseDateWithPatterns(QString(*ascii));
-    }
-    return DateParser().parseDate(QString::fromUtf8(currentDate).trimmed());
-}
-
 void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const* attributes)
 {
     const Name name = nameOf(nameBytes);
@@ -425,7 +424,7 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         if (!m_storyBlocks)
             m_storyBlocks.reset(StoryBlocks::create());
         auto story = std::allocate_shared<NewsStory>(InStoryBlocks<NewsStory>(m_storyBlocks.get()), std::move(currentTitle),
-            currentDescription, std::move(currentLink), currentItemDate(), m_source);
+            currentDescription, std::move(currentLink), std::move(currentDate), m_source);
         if (currentImageLink)
             story->setImageLink(currentImageLink);
         else if (currentDescription)
@@ -434,7 +433,7 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         currentTitle.reset();
         currentDescription.reset();
         currentLink.reset();
-        hasCurrentDate = false;
+        currentDate.reset();
         currentImageLink.reset();
     }
     if (path == Path::ChannelTitle)
@@ -469,8 +468,7 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
     case Name::PubDate:
     case Name::DcDate:
     case Name::Published:
-        hasCurrentDate = true;
-        currentDate.assign(currentBytes);
+        currentDate = dateFromBytes(currentBytes);
         break;
     default:
         break;

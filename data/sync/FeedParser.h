@@ -95,7 +95,6 @@ private:
     Path pathOfOpenElements() const;
     Path currentPath() const { return elementStack.empty() ? Path::Other : elementStack.back().path; }
     std::optional<QString> currentString() const;
-    std::optional<QDateTime> currentItemDate() const;
 
     std::shared_ptr<Source> m_source;
     bool m_isFeed = false;
@@ -122,7 +121,6 @@ private:
     std::optional<Url> currentLink;
     std::optional<QString> currentDescription;
     std::optional<Url> currentImageLink;
-    // The item's date text as written, in UTF-8; read when the item ends.
-    bool hasCurrentDate = false;
-    std::string currentDate;
+    // The item's date, as its last date element gives it.
+    std::optional<QDateTime> currentDate;
 };
