@@ -170,10 +170,12 @@ std::optional<QString> fixedFromStart(const QString& start, qsizetype maxLength)
     // is read only with the nine units after its '&' at hand.
     auto [begin, end] = trimmedBounds(visible, isTrimmedSpace);
     while (end > begin) {
-        const qsizetype amp = QStringView(visible).first(end).lastIndexOf(u'&');
-        if (amp < begin || amp + 10 <= end)
+        // Only an '&' among the last nine units can be cut short.
+        const qsizetype from = std::max(begin, end - 9);
+        const qsizetype amp = QStringView(visible).sliced(from, end - from).lastIndexOf(u'&');
+        if (amp < 0)
             break;
-        end = amp;
+        end = from + amp;
     }
     if (end - begin <= maxLength)
         return std::nullopt;
