@@ -421,6 +421,17 @@ std::optional<QDateTime> DateParser::parseDate(const QString& text)
 
 std::optional<QDateTime> DateParser::parseDateWithPatterns(const QString& text)
 {
+    // ICU reads a run of digits of any length into a field, and a long enough fraction of a
+    // second makes it divide by zero inside the library. No field of any pattern here is longer
+    // than nine digits.
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        run = isDigit(c) ? run + 1 : 0;
+        if (run > 9) {
+            reset();
+            return std::nullopt;
+        }
+    }
     const QString fullText = withFullYear(text);
     for (const DateFormatter* formatter = nextDateFormatter(); formatter; formatter = nextDateFormatter()) {
         if (auto date = formatter->date(fullText)) {
