@@ -133,6 +133,12 @@ Markup scanMarkup(const UnitsOf<Width>& u, bool byBlocks)
     char16_t quote = 0;
     qsizetype tagStart = 0;
     qsizetype attributes = 0;
+    const auto openStartTag = [&](qsizetype at) {
+        state = State::StartTag;
+        quote = 0;
+        tagStart = at;
+        attributes = 0;
+    };
     const qsizetype maxTagUnits = xmlMaxStartTagBytes / u.width;
     // In single-byte documents, runs that cannot change the state are stepped over at once.
     // Most runs between two pieces of markup are a few bytes long, found sooner by looking
@@ -169,70 +175,57 @@ Markup scanMarkup(const UnitsOf<Width>& u, bool byBlocks)
             // last '>' is left open.
             if (!quote && !block.holdsAnyOf('"', '\'', '!', '?') && (i + 64 == u.size || (u.data[i + 64] != '!' && u.data[i + 64] != '?'))) {
                 const quint64 close = block.equalTo('>');
-                if (state == State::StartTag) {
-                    if (!close) {
-                        if (i + 63 - tagStart > maxTagUnits)
-                            return -1;
-                        continue;
-                    }
-                    if (i + qCountTrailingZeroBits(close) - tagStart > maxTagUnits)
+                if (close) {
+                    if (state == State::StartTag && i + qCountTrailingZeroBits(close) - tagStart > maxTagUnits)
                         return -1;
                     state = State::Text;
                 }
-                for (quint64 open = bitsFrom(block.equalTo('<'), close ? highestBit(close) + 1 : 0); open; open &= open - 1) {
+                for (quint64 open = bitsFrom(block.equalTo('<'), close ? highestBit(close) + 1 : 0); state == State::Text && open; open &= open - 1) {
                     const qsizetype tag = i + qCountTrailingZeroBits(open);
-                    if (tag + 1 == u.size || u.data[tag + 1] != '/') {
-                        state = State::StartTag;
-                        tagStart = tag;
-                        attributes = 0;
-                        break;
-                    }
+                    if (tag + 1 == u.size || u.data[tag + 1] != '/')
+                        openStartTag(tag);
                 }
-                continue;
-            }
-            const TagBytes b = tagBytesOf(block);
-            int at = 0;
-            for (;;) {
-                if (state == State::Text) {
-                    const quint64 open = bitsFrom(b.open, at);
-                    if (!open)
-                        break;
-                    const int tag = qCountTrailingZeroBits(open);
-                    const qsizetype next = i + tag + 1 < u.size ? u.data[i + tag + 1] : 0;
-                    if (next == '!' || next == '?')
-                        return i + tag;
-                    at = tag + 1;
-                    if (next != '/') {
-                        state = State::StartTag;
-                        quote = 0;
-                        tagStart = i + tag;
-                        attributes = 0;
-                    }
-                } else if (quote) {
-                    const quint64 end = bitsFrom(quote == u'"' ? b.doubleQuote : b.singleQuote, at);
-                    if (!end)
-                        break;
-                    at = qCountTrailingZeroBits(end);
-                    if (i + at - tagStart > maxTagUnits)
-                        return -1;
-                    quote = 0;
-                    ++at;
-                } else {
-                    const quint64 mark = bitsFrom(b.close | b.doubleQuote | b.singleQuote, at);
-                    if (!mark)
-                        break;
-                    at = qCountTrailingZeroBits(mark);
-                    if (i + at - tagStart > maxTagUnits)
-                        return -1;
-                    if (u.data[i + at] == '>') {
-                        state = State::Text;
-                    } else {
-                        // Every attribute has exactly one quoted value.
-                        quote = u.data[i + at];
-                        if (++attributes > xmlMaxAttributes)
+            } else {
+                const TagBytes b = tagBytesOf(block);
+                int at = 0;
+                for (;;) {
+                    if (state == State::Text) {
+                        const quint64 open = bitsFrom(b.open, at);
+                        if (!open)
+                            break;
+                        const int tag = qCountTrailingZeroBits(open);
+                        const qsizetype next = i + tag + 1 < u.size ? u.data[i + tag + 1] : 0;
+                        if (next == '!' || next == '?')
+                            return i + tag;
+                        at = tag + 1;
+                        if (next != '/')
+                            openStartTag(i + tag);
+                    } else if (quote) {
+                        const quint64 end = bitsFrom(quote == u'"' ? b.doubleQuote : b.singleQuote, at);
+                        if (!end)
+                            break;
+                        at = qCountTrailingZeroBits(end);
+                        if (i + at - tagStart > maxTagUnits)
                             return -1;
+                        quote = 0;
+                        ++at;
+                    } else {
+                        const quint64 mark = bitsFrom(b.close | b.doubleQuote | b.singleQuote, at);
+                        if (!mark)
+                            break;
+                        at = qCountTrailingZeroBits(mark);
+                        if (i + at - tagStart > maxTagUnits)
+                            return -1;
+                        if (u.data[i + at] == '>') {
+                            state = State::Text;
+                        } else {
+                            // Every attribute has exactly one quoted value.
+                            quote = u.data[i + at];
+                            if (++attributes > xmlMaxAttributes)
+                                return -1;
+                        }
+                        ++at;
                     }
-                    ++at;
                 }
             }
             // A start tag still open takes in the rest of the block.
@@ -288,10 +281,7 @@ Markup scanMarkup(const UnitsOf<Width>& u, bool byBlocks)
             case u'/':
                 break;
             default:
-                state = State::StartTag;
-                quote = 0;
-                tagStart = i;
-                attributes = 0;
+                openStartTag(i);
                 break;
             }
             break;
@@ -356,17 +346,10 @@ Markup scanMarkup(const UnitsOf<Width>& u, bool byBlocks)
     return markup;
 }
 
-
-template<int Width>
-Markup scanUnits(const XmlUnits& units, bool byBlocks)
-{
-    return scanMarkup(UnitsOf<Width>(units), byBlocks);
-}
-
 XmlMarkup scan(const QByteArray& bytes, bool byBlocks)
 {
     const XmlUnits u(bytes);
-    const Markup markup = u.width == 1 ? scanUnits<1>(u, byBlocks) : scanUnits<2>(u, byBlocks);
+    const Markup markup = u.width == 1 ? scanMarkup(UnitsOf<1>(u), byBlocks) : scanMarkup(UnitsOf<2>(u), byBlocks);
     return { markup.oversizedStartTag, markup.cdataUnits * u.width };
 }
 
