@@ -112,8 +112,6 @@ constexpr NamesBySum namesBySum(const char (&names)[count][4])
     }
     return table;
 }
-constexpr NamesBySum weekdaysBySum = namesBySum(weekdays);
-constexpr NamesBySum monthsBySum = namesBySum(months);
 
 // A strict left-to-right reader of the shapes nearly every feed writes. Any doubt (a shape,
 // name or value it does not know for certain) ends the reading; the patterns then decide.
@@ -157,9 +155,10 @@ private:
         return true;
     }
     // Which of `names` (three letters each) comes next, taken; -1 for none.
-    template<std::size_t count>
-    int name(const char (&names)[count][4], const NamesBySum& bySum)
+    template<const auto& names>
+    int name()
     {
+        static constexpr NamesBySum bySum = namesBySum(names);
         if (m_size - m_at < 3)
             return -1;
         const char16_t a = unit(m_at);
@@ -245,9 +244,9 @@ private:
             return false;
         const auto twoDigits = [this, from](qsizetype i) { return twoDigitsAt(from + i); };
         m_at = from + 3;
-        month = name(months, monthsBySum);
+        month = name<months>();
         m_at = 0;
-        if (month < 0 || (from && name(weekdays, weekdaysBySum) < 0))
+        if (month < 0 || (from && name<weekdays>() < 0))
             return false;
         day = twoDigits(0);
         year = twoDigits(7) * 100 + twoDigits(9);
@@ -270,13 +269,13 @@ private:
         if (!fixedRfc822(day, month, year, hour, minute, second)) {
             if (!isDigit(unit(0))) {
                 // The weekday is not checked against the date, as the patterns do not check it.
-                if (name(weekdays, weekdaysBySum) < 0 || !literal(u',') || !literal(u' '))
+                if (name<weekdays>() < 0 || !literal(u',') || !literal(u' '))
                     return std::nullopt;
             }
             day = number(1, 2);
             if (day < 0 || !literal(u' '))
                 return std::nullopt;
-            month = name(months, monthsBySum);
+            month = name<months>();
             if (month < 0 || !literal(u' '))
                 return std::nullopt;
             year = number(4, 4);
