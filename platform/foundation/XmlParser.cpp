@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -62,11 +63,6 @@ void initialiseLibxml()
     });
 }
 
-QByteArrayView view(const xmlChar* s)
-{
-    return QByteArrayView(reinterpret_cast<const char*>(s));
-}
-
 bool isXmlSpace(char16_t c)
 {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
@@ -98,18 +94,30 @@ struct XmlParserCallbacks {
         return static_cast<XmlParser*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
     }
     static bool live(XmlParser* p) { return p && !p->m_stopped && p->m_delegate; }
+    // SAX1 element names, start and end, are dictionary strings that live as long as the parse.
+    static QByteArrayView elementName(XmlParser* p, const xmlChar* name)
+    {
+        if (!name)
+            return {};
+        const auto address = reinterpret_cast<std::uintptr_t>(name);
+        XmlParser::NameLength& slot = p->m_nameLengths[(address * 0x9E3779B97F4A7C15ULL) >> 60];
+        if (slot.name != name)
+            slot = { name, qsizetype(std::strlen(reinterpret_cast<const char*>(name))) };
+        Q_ASSERT(qsizetype(std::strlen(reinterpret_cast<const char*>(name))) == slot.length);
+        return QByteArrayView(reinterpret_cast<const char*>(name), slot.length);
+    }
 
     static void startElement(void* ctx, const xmlChar* name, const xmlChar** atts)
     {
         XmlParser* p = self(ctx);
         if (live(p))
-            p->m_delegate->didStartElementUtf8(view(name), reinterpret_cast<const char* const*>(atts));
+            p->m_delegate->didStartElementUtf8(elementName(p, name), reinterpret_cast<const char* const*>(atts));
     }
     static void endElement(void* ctx, const xmlChar* name)
     {
         XmlParser* p = self(ctx);
         if (live(p))
-            p->m_delegate->didEndElementUtf8(view(name));
+            p->m_delegate->didEndElementUtf8(elementName(p, name));
     }
     static void characters(void* ctx, const xmlChar* ch, int len)
     {
@@ -206,6 +214,7 @@ bool XmlParser::parse()
     handler.processingInstruction = nullptr;
     handler.reference = nullptr;
 
+    m_nameLengths = {};
     m_data = withoutLeadingSpace(m_data);
     // libxml2 only sees the document up to a start tag it would take too long over.
     const XmlMarkup markup = scanXmlMarkup(m_data);

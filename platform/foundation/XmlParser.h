@@ -8,6 +8,8 @@
 #include <QPair>
 #include <QString>
 
+#include <array>
+
 // Attributes of one element, in document order, values already decoded.
 using XmlAttributes = QList<QPair<QString, QString>>;
 
@@ -68,4 +70,11 @@ private:
     QString m_errorString;
     int m_errorLine = 0;
     qsizetype m_entityExpansion = 0;
+    // Element names are strings of libxml2's dictionary, one address per name for a whole
+    // parse: their lengths are remembered by address rather than measured at every tag.
+    struct NameLength {
+        const void* name = nullptr;
+        qsizetype length = 0;
+    };
+    std::array<NameLength, 16> m_nameLengths {};
 };

@@ -74,6 +74,31 @@ TEST(XmlParser, DeliversNamesAsWrittenWithDecodedTextAndAttributes)
         u"</rdf:RDF>"_s }));
 }
 
+TEST(XmlParser, GivesEveryElementItsWholeName)
+{
+    // Forty names, each the one before it and a letter more, nested, then again as empty elements
+    // in the other order: more names than the parser keeps lengths of at once.
+    QByteArray document = "<r>";
+    QStringList expected { u"<r>"_s };
+    for (int n = 1; n <= 40; ++n) {
+        document += '<' + QByteArray(n, 'n') + '>';
+        expected << u'<' + QString(n, u'n') + u'>';
+    }
+    for (int n = 40; n >= 1; --n) {
+        document += "</" + QByteArray(n, 'n') + '>';
+        expected << u"</"_s + QString(n, u'n') + u'>';
+    }
+    for (int n = 40; n >= 1; --n) {
+        document += '<' + QByteArray(n, 'n') + "/>";
+        expected << u'<' + QString(n, u'n') + u'>' << u"</"_s + QString(n, u'n') + u'>';
+    }
+    document += "</r>";
+    expected << u"</r>"_s;
+    bool ok = false;
+    EXPECT_EQ(parse(document, &ok), expected);
+    EXPECT_TRUE(ok);
+}
+
 TEST(XmlParser, StopsAtTheFirstErrorAndKeepsWhatCameBefore)
 {
     bool ok = true;
