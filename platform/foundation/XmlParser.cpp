@@ -100,7 +100,7 @@ struct XmlParserCallbacks {
         if (!name)
             return {};
         const auto address = reinterpret_cast<std::uintptr_t>(name);
-        XmlParser::NameLength& slot = p->m_nameLengths[(address * 0x9E3779B97F4A7C15ULL) >> 60];
+        XmlParser::NameLength& slot = p->m_nameLengths[(address * 0x9E3779B97F4A7C15ULL) >> (64 - XmlParser::nameLengthBits)];
         if (slot.name != name)
             slot = { name, qsizetype(std::strlen(reinterpret_cast<const char*>(name))) };
         Q_ASSERT(qsizetype(std::strlen(reinterpret_cast<const char*>(name))) == slot.length);

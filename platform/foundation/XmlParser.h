@@ -76,5 +76,6 @@ private:
         const void* name = nullptr;
         qsizetype length = 0;
     };
-    std::array<NameLength, 16> m_nameLengths {};
+    static constexpr int nameLengthBits = 4;
+    std::array<NameLength, 1 << nameLengthBits> m_nameLengths {};
 };
