@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
+#include <QRect>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -26,10 +29,26 @@ QString sourcePath(const QString& relative);
 // Path of the shared real-world corpus (may not exist).
 QString corpusPath(const QString& relative = {});
 
+// The feed documents a test reads: the project's own (golden feeds, fuzz seeds) always, and the
+// outside corpus of real-world feeds where it lies beside the checkout. A clone of the project
+// alone has only the first. Prints how many of each it found; where TICKERLY_REQUIRE_CORPUS is
+// set (as in CI), a missing outside corpus fails the calling test, so the corpus tests can never
+// silently stop reading it.
+struct FeedFiles {
+    QStringList own;
+    QStringList outside;
+    QStringList all() const { return own + outside; }
+};
+FeedFiles feedFiles(const QString& test);
+
 // Path of a helper executable built beside the test binaries.
 QString helperPath(const QString& name);
 
 QByteArray readFile(const QString& path);
+
+// The number of different colours inside `area` of `image`, counted up to `enough`: a screenshot
+// whose rows were painted has more than the one of their background.
+int coloursIn(const QImage& image, const QRect& area, int enough = 16);
 
 } // namespace testsupport
 
