@@ -278,8 +278,26 @@ TEST_F(SourcesWindow, Screenshot)
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     QTest::keyClicks(bar, u"planet"_s);
     testsupport::processEvents();
+    // The panel hangs under the field with a painted row per feed; the stored one offers removal.
+    const auto panel = controller->popularWindowController();
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(panel->window()->isVisible());
+    EXPECT_EQ(panelFrame().top(), barFrame().bottom() + 1);
+    auto* content = qobject_cast<PopularViewController*>(panel->contentViewController());
+    ASSERT_TRUE(content);
+    ASSERT_EQ(content->contents().size(), 3);
+    const QImage image = panel->window()->grab().toImage();
+    for (int i = 0; i < 3; ++i) {
+        auto* item = qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(i));
+        ASSERT_TRUE(item);
+        const QRect frame(item->view()->mapTo(panel->window(), QPoint(0, 0)), item->view()->size());
+        EXPECT_GT(testsupport::coloursIn(image, frame), 2) << i;
+        EXPECT_EQ(item->addButton()->added(), content->contents()[i]->source()->title() == u"Planet News"_s) << i;
+    }
+    EXPECT_EQ(bar->text(), u"planet"_s);
+    EXPECT_TRUE(bar->hasFocus());
     QDir().mkpath(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
-    window->grab().save(QStringLiteral(TICKERLY_SCREENSHOT_DIR "/popular-open.png"));
+    EXPECT_TRUE(window->grab().save(QStringLiteral(TICKERLY_SCREENSHOT_DIR "/popular-open.png")));
 }
 
 namespace {

@@ -288,6 +288,16 @@ TEST_F(Panel, Screenshot)
     SourcesData().addSource(source(u"Sun"_s, u"http://127.0.0.1:9/sun"_s));
     settle();
     open();
+    const QImage image = window->grab().toImage();
+    EXPECT_EQ(image.size(), QSize(520, 250));
+    // Every feed's row is painted where its item lies, and only the stored one offers removal.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(item(i));
+        const QRect frame(item(i)->view()->mapTo(window, QPoint(0, 0)), item(i)->view()->size());
+        EXPECT_TRUE(image.rect().contains(frame)) << i;
+        EXPECT_GT(testsupport::coloursIn(image, frame), 2) << i;
+        EXPECT_EQ(item(i)->addButton()->added(), i == 2) << i;
+    }
     QDir().mkpath(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
-    window->grab().save(QStringLiteral(TICKERLY_SCREENSHOT_DIR "/popular-panel.png"));
+    EXPECT_TRUE(image.save(QStringLiteral(TICKERLY_SCREENSHOT_DIR "/popular-panel.png")));
 }
