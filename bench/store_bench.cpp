@@ -1,10 +1,14 @@
 // Store operations: the settings suite, the source list and the stored stories of a refresh, on
 // a temporary data home.
 
+#include "PeakMemory.h"
+
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "platform/foundation/UserDefaults.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -105,6 +109,56 @@ void StoredStoriesCurrent(benchmark::State& state)
         benchmark::DoNotOptimize(data.currentStories(20));
 }
 BENCHMARK(StoredStoriesCurrent)->Unit(benchmark::kMillisecond);
+
+// A story as older versions stored it, its picture inside it.
+class LegacyStory : public Coding {
+public:
+    QString link;
+    QByteArray png;
+    std::shared_ptr<Source> source;
+    QString archivedClassName() const override { return u"TickerlyShared.NewsStory"_s; }
+    void encodeWithCoder(KeyedArchiver& coder) const override
+    {
+        coder.encodeString(u"A story of an older version"_s, u"headline"_s);
+        coder.encodeUrl(*Url::fromString(link), u"link"_s);
+        coder.encodeData(png, u"imageData"_s);
+        coder.encodeObject(*source, u"source"_s);
+    }
+};
+
+// Reading back 500 stories of the older format, each with a 1024 by 1024 picture of about 4 KB.
+// Peak memory is the process's, so run this case on its own
+// (--benchmark_filter=StoredStoriesLegacyPictures).
+void StoredStoriesLegacyPictures(benchmark::State& state)
+{
+    QImage picture(1024, 1024, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    picture = QImage();
+    auto source = std::make_shared<Source>(u"Old"_s, u"http://old.example.test/feed"_s);
+    QList<std::shared_ptr<const Coding>> stories;
+    for (int i = 0; i < 500; ++i) {
+        auto story = std::make_shared<LegacyStory>();
+        story->link = u"http://old.example.test/"_s + QString::number(i);
+        story->png = png;
+        story->source = source;
+        stories.append(std::move(story));
+    }
+    auto suite = std::make_shared<UserDefaults>(u"bench.legacy"_s);
+    suite->set(u"velmora.TickerlyShared.StoredStories"_s, KeyedArchiver::archivedDataWithRootArray(stories));
+    stories.clear();
+    StoredStoriesData data(suite);
+    const double before = peakMemoryMiB();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(data.storedStories());
+    state.counters["png_bytes"] = double(png.size());
+    state.counters["peak_before_MiB"] = before;
+    state.counters["peak_MiB"] = peakMemoryMiB();
+}
+BENCHMARK(StoredStoriesLegacyPictures)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -197,8 +197,9 @@ void StoriesBaseViewController::rowViewPressed(ListCellView* rowView)
                 link = reader;
         }
     }
-    // Reported before the browser opens, and always with the plain link; nobody waits.
-    if (const auto& plain = story->link())
+    // Reported before the browser opens, and always with the plain link; nobody waits. A link
+    // that is no web page goes nowhere, the report included.
+    if (const auto& plain = story->link(); plain && isWebLink(*plain))
         apiClient.storyClicked(
             UserInfo::language(), index, plain->absoluteString(), std::nullopt, UserInfo::userId());
     openWebLink(link);

@@ -119,7 +119,7 @@ void IconFetchMethod::loadIcon(const std::optional<Url>& link, IconFetcher::Comp
             completion(std::nullopt);
         return;
     }
-    loadImage(*fetcher.session(), *link, std::move(completion));
+    ::loadIcon(*fetcher.session(), *link, std::move(completion));
 }
 
 std::optional<Url> IconFetchMethod::linkOfTag(const QString& pattern, const QString& attributeName) const

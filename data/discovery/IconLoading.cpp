@@ -74,7 +74,7 @@ void loadImageForSource(const std::shared_ptr<Source>& source, std::function<voi
                 completion(std::move(image));
             return;
         }
-        loadImage(*feedImage, completion);
+        loadIcon(*UrlSession::create(), *feedImage, completion);
     });
 }
 

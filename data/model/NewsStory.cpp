@@ -36,7 +36,7 @@ struct NewsStory::Decoded {
     std::optional<Url> link;
     std::optional<QDateTime> date;
     std::shared_ptr<Source> source;
-    QImage image;
+    QByteArray legacyImage;
     std::optional<Url> imageLink;
 };
 
@@ -44,7 +44,14 @@ struct NewsStory::Picture {
     std::mutex mutex;
     QImage image;
     std::optional<Url> imageLink;
+    // A legacy archive's picture, decoded when first asked for: a stored list holds hundreds.
+    QByteArray legacyImage;
 };
+
+namespace {
+// Legacy pictures are drawn in a row's picture column only: read no larger than that needs.
+constexpr int legacyImageSide = 256;
+} // namespace
 
 NewsStory::NewsStory(std::optional<QString> headline, std::optional<QString> body,
     std::optional<Url> link, std::optional<QDateTime> date, std::shared_ptr<Source> source)
@@ -70,8 +77,8 @@ NewsStory::NewsStory(Decoded&& decoded)
     , m_date(std::move(decoded.date))
     , m_source(std::move(decoded.source))
 {
-    if (!decoded.image.isNull() || decoded.imageLink)
-        m_picture.store(new Picture { {}, std::move(decoded.image), std::move(decoded.imageLink) },
+    if (!decoded.legacyImage.isEmpty() || decoded.imageLink)
+        m_picture.store(new Picture { {}, {}, std::move(decoded.imageLink), std::move(decoded.legacyImage) },
             std::memory_order_release);
 }
 
@@ -93,8 +100,8 @@ NewsStory::Picture& NewsStory::picture()
 std::shared_ptr<NewsStory> NewsStory::initWithCoder(const KeyedUnarchiver& coder)
 {
     Decoded d;
-    if (const auto bytes = coder.decodeData(imageDataKey))
-        d.image = decodeImage(*bytes, maxStoredImageSide); // read on every load of the stored list
+    if (auto bytes = coder.decodeData(imageDataKey))
+        d.legacyImage = std::move(*bytes);
     d.headline = coder.decodeString(headlineKey);
     d.body = coder.decodeString(bodyKey);
     d.imageLink = coder.decodeUrl(imageLinkKey);
@@ -150,6 +157,10 @@ QImage NewsStory::image() const
     if (!p)
         return {};
     std::lock_guard lock(p->mutex);
+    if (!p->legacyImage.isEmpty()) {
+        p->image = decodeImageToCover(p->legacyImage, QSize(legacyImageSide, legacyImageSide), 0, maxStoredImageSide);
+        p->legacyImage.clear();
+    }
     return p->image;
 }
 
@@ -160,6 +171,7 @@ void NewsStory::setImage(const QImage& image)
     Picture& p = picture();
     std::lock_guard lock(p.mutex);
     p.image = image;
+    p.legacyImage.clear();
 }
 
 std::optional<Url> NewsStory::imageLink() const

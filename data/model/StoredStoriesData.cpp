@@ -4,11 +4,15 @@
 #include "data/model/Shared.h"
 #include "data/model/StoryStateData.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
 #include <functional>
 #include <limits>
 
 using namespace Qt::Literals::StringLiterals;
+
+Q_LOGGING_CATEGORY(lcStoredStories, "tickerly.data.stories")
 
 namespace {
 const QString storedStoriesKey = u"velmora.TickerlyShared.StoredStories"_s;
@@ -84,11 +88,47 @@ QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optiona
 
 void StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& stories)
 {
-    storeArchive(KeyedArchiver::archivedDataWithRootObjects(stories));
+    if (stories.size() <= maxStoredStories) {
+        QByteArray archive = KeyedArchiver::archivedDataWithRootObjects(stories);
+        if (archive.size() <= KeyedUnarchiver::maxArchiveSize) {
+            storeArchive(archive);
+            return;
+        }
+    }
+    // Past the cap: archived one by one, so that the newest that fit are kept.
+    QList<QByteArray> encoded;
+    encoded.reserve(std::min(stories.size(), maxStoredStories));
+    for (qsizetype i = 0; i < stories.size() && i < maxStoredStories; ++i)
+        encoded.append(stories[i] ? KeyedArchiver::encodedObject(*stories[i]) : QByteArray());
+    storeEncodedStories(std::move(encoded), stories.size());
 }
 
 void StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories)
 {
+    storeEncodedStories(std::move(encodedStories), -1);
+}
+
+void StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given)
+{
+    // What is stored must read back whole: beyond the cap, the newest stories are kept.
+    if (given < 0)
+        given = encodedStories.size();
+    qsizetype kept = std::min(encodedStories.size(), maxStoredStories);
+    // Room for the archive's header and the array's head.
+    const qsizetype budget = KeyedUnarchiver::maxArchiveSize - 64;
+    qsizetype size = 0;
+    for (qsizetype i = 0; i < kept; ++i) {
+        size += std::max<qsizetype>(encodedStories[i].size(), 1);
+        if (size > budget) {
+            kept = i;
+            break;
+        }
+    }
+    if (kept < given) {
+        qCWarning(lcStoredStories, "storing the newest %lld of %lld stories; the store keeps no more", qlonglong(kept),
+            qlonglong(given));
+        encodedStories.resize(kept);
+    }
     const QByteArray archive = KeyedArchiver::archivedDataWithEncodedRootArray(encodedStories);
     encodedStories.clear();
     storeArchive(archive);
@@ -110,13 +150,20 @@ void StoredStoriesData::updateImage(const QImage& image, const NewsStory& story)
     NewsStory::registerArchiveClasses();
     // Read and written in one step of the store: a list the other process stores meanwhile is
     // never replaced by this older one.
+    bool readWhole = true;
     m_localStore->update(storedStoriesKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-        const auto stories = archivedList<NewsStory>(archivedBytes(current), u"story"_s);
+        bool damaged = false;
+        const auto stories = archivedList<NewsStory>(archivedBytes(current), u"story"_s, &damaged);
+        // What could not be read whole is left as it is, never replaced by the part that could.
+        readWhole = !damaged;
+        if (damaged)
+            return std::nullopt;
         for (const auto& stored : stories) {
             if (*stored == story)
                 stored->setImage(image);
         }
         return QVariant(KeyedArchiver::archivedDataWithRootObjects(stories));
     });
-    m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
+    if (readWhole)
+        m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
 }

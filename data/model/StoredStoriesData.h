@@ -28,7 +28,12 @@ public:
     // The stored stories whose state in this store is not Deleted, in stored order, at most
     // `limit` of them when given (a negative limit counts as 0).
     QList<std::shared_ptr<NewsStory>> currentStories(std::optional<int> limit = std::nullopt) const;
-    // Replaces the stored list and records now as the time of loading.
+    // The most stories stored: a longer list keeps its first (newest) ones, fewer still when
+    // their archive would pass what the store reads back (KeyedUnarchiver::maxArchiveSize); the
+    // cut is logged.
+    static constexpr qsizetype maxStoredStories = 100'000;
+
+    // Replaces the stored list, within the cap, and records now as the time of loading.
     void storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
     // As storeStories, of stories archived one by one (KeyedArchiver::encodedObject), in order;
     // they are let go once put together.
@@ -36,10 +41,13 @@ public:
     // The time recorded by the last storeStories.
     std::optional<QDateTime> lastLoaded() const;
     // Sets the image of every stored story equal to `story` and stores the list again (images
-    // are not archived, so what lasts is the new time of loading).
+    // are not archived, so what lasts is the new time of loading). A stored list that cannot be
+    // read whole is left as it is.
     void updateImage(const QImage& image, const NewsStory& story);
 
 private:
+    // `given`: how many stories the caller had, before any were left out.
+    void storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given);
     void storeArchive(const QByteArray& archive);
     std::shared_ptr<UserDefaults> m_localStore;
 };

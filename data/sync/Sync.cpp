@@ -13,6 +13,7 @@
 #include <atomic>
 #include <thread>
 #include <typeinfo>
+#include <vector>
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
@@ -219,7 +220,14 @@ void Sync::parseStories()
     bool anyFeed = false;
     // Beside the working stories, each one's archived form when it was made as it was read.
     QList<QByteArray> encodedStories;
-    for (const auto& [identifier, data] : m_dataMap) {
+    // Feeds in the order their tasks started (the sources' order), whatever order they came in.
+    std::vector<qint64> identifiers;
+    identifiers.reserve(m_dataMap.size());
+    for (const auto& entry : m_dataMap)
+        identifiers.push_back(entry.first);
+    std::sort(identifiers.begin(), identifiers.end());
+    for (const qint64 identifier : identifiers) {
+        const QByteArray& data = m_dataMap.at(identifier);
         if (m_isCancelled)
             continue;
         const auto source = m_sourceMap.find(identifier);
@@ -253,8 +261,8 @@ void Sync::parseStories()
     }
 
     const QList<std::shared_ptr<NewsStory>> working = m_workingStories.value_or(QList<std::shared_ptr<NewsStory>>());
-    // Sorted by keys read once; the same comparisons as sorting the stories themselves, so equal
-    // dates end up in the same order.
+    // Sorted by keys read once. Stable: stories whose dates are equal (the undated ones among
+    // them) keep the order their feeds gave them, refresh after refresh.
     struct Entry {
         qint64 time;
         qsizetype index;
@@ -265,7 +273,7 @@ void Sync::parseStories()
         const auto& date = working[i]->date();
         order.push_back({ date ? date->toMSecsSinceEpoch() : 0, i });
     }
-    std::sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
+    std::stable_sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
     if (anyFeed) {
         QList<QByteArray> archived;
         archived.reserve(qsizetype(order.size()));

@@ -47,3 +47,6 @@ TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadJSON(UrlSession& 
 // returns the task.
 TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadImage(UrlSession& session, const Url& fromURL,
     std::function<void(std::optional<QImage>)> completion);
+// As loadImage, for a site's icon: a picture far larger than an icon is read at a reduced size.
+TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadIcon(UrlSession& session, const Url& fromURL,
+    std::function<void(std::optional<QImage>)> completion);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 CborItem CborItem::makeInteger(qint64 v)
@@ -138,6 +139,19 @@ public:
         m_lazyElements = elements;
         return readTop();
     }
+
+    // The item at the reader, bounded on its own, when it ends where `end` says; the reader then
+    // stands at the next item.
+    std::optional<CborItem> readNext(qsizetype end)
+    {
+        m_items = 0;
+        auto item = read(0);
+        if (!item || m_reader.lastError() != QCborError::NoError || m_reader.currentOffset() != end)
+            return std::nullopt;
+        return item;
+    }
+
+    qsizetype offset() const { return m_reader.currentOffset(); }
 
     std::optional<CborItem> readTop()
     {
@@ -345,14 +359,18 @@ private:
         if (depth > Cbor::maxDepth || !count() || !m_reader.enterContainer())
             return std::nullopt;
         m_skip = true;
+        // Nothing of an element is built: each is bounded as decode() bounds it on its own.
+        const qsizetype itemsBefore = m_items;
         while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
             const qsizetype begin = m_reader.currentOffset();
-            if (!read(depth + 1)) {
+            m_items = 0;
+            if (qsizetype(m_lazyElements->size()) >= Cbor::maxItems || !read(depth + 1)) {
                 m_skip = false;
                 return std::nullopt;
             }
             m_lazyElements->emplace_back(begin, m_reader.currentOffset() - begin);
         }
+        m_items = itemsBefore;
         m_skip = false;
         if (m_reader.lastError() != QCborError::NoError || !m_reader.leaveContainer())
             return std::nullopt;
@@ -369,10 +387,13 @@ private:
         const auto count = plainHead(pos, 4);
         if (!count || depth > Cbor::maxDepth || ++items > Cbor::maxItems)
             return false;
+        if (*count > quint64(Cbor::maxItems))
+            return false;
         std::vector<std::pair<qsizetype, qsizetype>> elements;
         for (quint64 i = 0; i < *count; ++i) {
             const qsizetype begin = pos;
-            if (!walkPlain(pos, depth + 1, items))
+            qsizetype elementItems = 0;
+            if (!walkPlain(pos, depth + 1, elementItems))
                 return false;
             elements.emplace_back(begin, pos - begin);
         }
@@ -591,6 +612,34 @@ std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QStrin
     if (!item)
         elements->clear();
     return item;
+}
+
+void decodeEach(const QByteArray& bytes, const std::vector<std::pair<qsizetype, qsizetype>>& ranges,
+    const std::function<void(std::optional<CborItem>)>& take)
+{
+    // One reader goes along a run of adjacent items, so that keys and class names repeated from
+    // one item to the next are read once; it starts afresh wherever an item is not as expected.
+    QByteArray run;
+    std::optional<Reader> reader;
+    qsizetype runStart = 0;
+    for (const auto& [begin, length] : ranges) {
+        if (begin < 0 || length <= 0 || length > bytes.size() - begin || length > maxInputSize) {
+            take(std::nullopt);
+            continue;
+        }
+        if (!reader || runStart + reader->offset() != begin) {
+            reader.reset();
+            run = QByteArray::fromRawData(bytes.constData() + begin, bytes.size() - begin);
+            runStart = begin;
+            reader.emplace(run);
+        }
+        auto item = reader->readNext(begin + length - runStart);
+        if (!item) {
+            reader.reset();
+            item = decode(QByteArray::fromRawData(bytes.constData() + begin, length));
+        }
+        take(std::move(item));
+    }
 }
 
 std::optional<QString> leadingText(QByteArrayView map, QStringView key)

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -57,9 +58,15 @@ std::optional<CborItem> decode(const QByteArray& bytes);
 bool isOneByteString(QByteArrayView bytes);
 // As decode, but the elements of the array under `key` in the top map (its first such entry) are
 // checked and not built: that array comes back empty and `elements` learns where each element's
-// bytes lie. Each range decodes on its own as the element would have.
+// bytes lie. Each range decodes on its own as the element would have. The limits hold for each
+// element on its own, and the array may have up to maxItems elements: a long list whose items
+// together pass maxItems is read here, where decode() refuses it.
 std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QString& key,
     std::vector<std::pair<qsizetype, qsizetype>>* elements);
+// Each of the items at `ranges` of `bytes` (such as decodeLeavingArray gives) as decode() reads it
+// on its own, handed to `take` in order; faster than decoding each apart.
+void decodeEach(const QByteArray& bytes, const std::vector<std::pair<qsizetype, qsizetype>>& ranges,
+    const std::function<void(std::optional<CborItem>)>& take);
 // The text under `key` when it is the first entry of the map `map` starts with, both plainly
 // written (definite lengths); nothing otherwise, when the map may still hold it.
 std::optional<QString> leadingText(QByteArrayView map, QStringView key);

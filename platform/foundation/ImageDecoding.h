@@ -16,3 +16,8 @@ inline constexpr int maxStoredImageSide = 1024;
 // or announce a picture larger than `maxSide` on a side or `maxDecodedImagePixels` in all.
 // The size is read from the header before any pixel memory is taken. Safe from any thread.
 TICKERLYFOUNDATION_EXPORT QImage decodeImage(const QByteArray& bytes, int maxSide = maxDecodedImageSide);
+// As decodeImage, for a use that draws the picture no larger than `cover`: a picture of more
+// than `reduceAbove` pixels is read at the smallest size that still covers `cover`, its aspect
+// kept, without its full size ever being held. Smaller pictures read as decodeImage reads them.
+TICKERLYFOUNDATION_EXPORT QImage decodeImageToCover(const QByteArray& bytes, QSize cover, qint64 reduceAbove = 0,
+    int maxSide = maxDecodedImageSide);

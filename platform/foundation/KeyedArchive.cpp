@@ -23,6 +23,9 @@ const QString archiverName = u"Tickerly"_s;
 constexpr qint64 archiveVersion = 1;
 constexpr quint64 epochDateTag = 1;
 constexpr quint64 urlTag = 32;
+// A stored archive is wrapped as one byte string of a stored value, whose head takes up to 9 bytes.
+static_assert(KeyedUnarchiver::maxArchiveSize + 16 <= Cbor::maxInputSize);
+static_assert(KeyedUnarchiver::maxArrayLength <= Cbor::maxItems);
 const QString imageClass = u"Image"_s;
 const QString imageDataKey = u"png"_s;
 
@@ -365,10 +368,11 @@ std::shared_ptr<Coding> KeyedUnarchiver::unarchiveObjectWithData(const QByteArra
 
 std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::unarchiveArrayWithData(const QByteArray& data)
 {
-    auto root = archiveBody(data);
-    if (!root)
+    // Element by element: a long list is read whole without building all of it as items first.
+    const auto array = ArchivedArray::fromData(data);
+    if (!array)
         return std::nullopt;
-    return decodeArrayItem(*root);
+    return array->objects();
 }
 
 std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::readableArrayWithData(const QByteArray& data)
@@ -535,6 +539,16 @@ std::shared_ptr<Coding> ArchivedArray::objectAt(qsizetype index) const
     const auto [begin, length] = m_elements[size_t(index)];
     const auto element = Cbor::decode(QByteArray::fromRawData(m_data.constData() + begin, length));
     return element ? KeyedUnarchiver::decodeItem(*element) : nullptr;
+}
+
+QList<std::shared_ptr<Coding>> ArchivedArray::objects() const
+{
+    QList<std::shared_ptr<Coding>> objects;
+    objects.reserve(size());
+    Cbor::decodeEach(m_data, m_elements, [&objects](std::optional<CborItem> element) {
+        objects.append(element ? KeyedUnarchiver::decodeItem(*element) : nullptr);
+    });
+    return objects;
 }
 
 QString ArchivedArray::decodingClassAt(qsizetype index) const

@@ -95,6 +95,11 @@ public:
     // Makes an object from its fields, or returns null when a required field is missing or wrong.
     using Decoder = std::function<std::shared_ptr<Coding>(const KeyedUnarchiver& coder)>;
 
+    // The largest archive that reads, and the most elements of an archived array: an archive
+    // that must be read back, stored as a value of a settings suite, keeps within both.
+    static constexpr qsizetype maxArchiveSize = 60 * 1024 * 1024;
+    static constexpr qsizetype maxArrayLength = 1'000'000;
+
     static void registerClass(const QString& className, Decoder decoder);
     // Objects archived under `className` decode with the decoder of `cls`.
     static void setClassForClassName(const QString& cls, const QString& className);
@@ -154,8 +159,7 @@ private:
 };
 
 // The root array of an archive, its elements decoded one at a time when asked for: a long stored
-// list can be read up to what is needed. The bytes are checked whole first, as
-// unarchiveArrayWithData checks them.
+// list can be read up to what is needed. The bytes are checked whole first.
 class TICKERLYFOUNDATION_EXPORT ArchivedArray {
 public:
     // Nothing where unarchiveArrayWithData gives nothing.
@@ -164,6 +168,8 @@ public:
     qsizetype size() const { return qsizetype(m_elements.size()); }
     // The element at `index` as unarchiveArrayWithData gives it.
     std::shared_ptr<Coding> objectAt(qsizetype index) const;
+    // Every element, in order, as objectAt gives each.
+    QList<std::shared_ptr<Coding>> objects() const;
     // The registered class the element at `index` decodes with (its archived class name, any
     // alias applied); empty when it is no object or no registered class decodes it.
     QString decodingClassAt(qsizetype index) const;

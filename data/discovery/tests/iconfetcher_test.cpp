@@ -5,6 +5,8 @@
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 
+#include <QBuffer>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -107,6 +109,27 @@ TEST_F(IconSearch, RulesOnRealHomePagesPickTheFirstIconInRuleOrder)
     // Found on the phone pass: the desktop page was never asked for.
     EXPECT_EQ(requests(u"/news/"_s), 1);
     EXPECT_EQ(requests(u"/news/"_s, isMobile), 1);
+}
+
+// A small file can hold a picture far larger than any icon: it is read at about the size an
+// icon is stored at, never whole; an ordinary icon is read as it is.
+TEST_F(IconSearch, AnIconFarLargerThanAnyIconIsReadNearTheStoredSize)
+{
+    QImage banner(16384, 2048, QImage::Format_Grayscale8);
+    banner.fill(90);
+    ScriptedReply huge;
+    QBuffer buffer(&huge.body);
+    buffer.open(QIODevice::WriteOnly);
+    banner.save(&buffer, "PNG");
+    banner = QImage();
+    huge.headers = { { "Content-Type", "image/png" } };
+    server.reply(u"/"_s, html(fixture(u"planet-home.html"_s)));
+    server.reply(u"/apple-touch-icon.png"_s, huge);
+    // Still covers the stored icon's 96 points square at twice that.
+    EXPECT_EQ(search(u"http://www.dailyplanet.test"_s), QSize(1536, 192));
+
+    server.reply(u"/apple-touch-icon.png"_s, pngReply(Qt::red, 1024, 1000));
+    EXPECT_EQ(search(u"http://www.dailyplanet.test"_s), QSize(1024, 1000));
 }
 
 TEST_F(IconSearch, AppArtworkNeedsAPositiveIdThatFits)

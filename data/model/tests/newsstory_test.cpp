@@ -130,11 +130,12 @@ TEST(NewsStory, DecodesLegacyAndDamagedArchivesWithoutCrashing)
     EXPECT_FALSE(roundTrip(sourceless));
 }
 
-// Old stored stories carry their picture; reading the stored list decodes every one of them.
-TEST(NewsStory, AnEmbeddedPictureIsDecodedOnlyUpToTheStoredPictureBound)
+// Old stored stories carry their picture, and a stored list holds hundreds of them: each is read
+// at the size a row draws it, and never past the stored picture bound.
+TEST(NewsStory, AnEmbeddedPictureIsReadAtARowsSizeOnlyUpToTheStoredPictureBound)
 {
-    const auto pngOf = [](int side) {
-        QImage image(side, side, QImage::Format_Mono);
+    const auto pngOf = [](int width, int height) {
+        QImage image(width, height, QImage::Format_Mono);
         image.fill(0);
         QByteArray png;
         QBuffer buffer(&png);
@@ -146,14 +147,28 @@ TEST(NewsStory, AnEmbeddedPictureIsDecodedOnlyUpToTheStoredPictureBound)
     legacy.headline = u"h"_s;
     legacy.link = u"http://a.example/x"_s;
     legacy.sourceObject = legacySource();
-    legacy.imageData = pngOf(maxStoredImageSide);
-    ASSERT_TRUE(roundTrip(legacy));
-    EXPECT_EQ(roundTrip(legacy)->image().width(), maxStoredImageSide);
-    legacy.imageData = pngOf(maxStoredImageSide + 1);
-    const auto large = roundTrip(legacy);
-    ASSERT_TRUE(large);
-    EXPECT_TRUE(large->image().isNull());
-    EXPECT_EQ(large->headline(), u"h"_s);
+    const struct {
+        QSize stored;
+        QSize read;
+    } cases[] = {
+        { QSize(maxStoredImageSide, maxStoredImageSide), QSize(256, 256) },
+        { QSize(maxStoredImageSide, 512), QSize(512, 256) },
+        { QSize(40, 30), QSize(40, 30) },
+        { QSize(maxStoredImageSide + 1, 10), QSize() },
+    };
+    for (const auto& c : cases) {
+        legacy.imageData = pngOf(c.stored.width(), c.stored.height());
+        const auto read = roundTrip(legacy);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->headline(), u"h"_s);
+        EXPECT_EQ(read->image().size(), c.read.isValid() ? c.read : QSize(0, 0)) << c.stored.width();
+        EXPECT_EQ(read->image().size(), c.read.isValid() ? c.read : QSize(0, 0));
+    }
+    // A picture set later replaces it, and so does none.
+    legacy.imageData = pngOf(64, 64);
+    const auto replaced = roundTrip(legacy);
+    replaced->setImage(QImage());
+    EXPECT_TRUE(replaced->image().isNull());
 }
 
 // The image and its link are set from a session's queue while the list reads them: on stories

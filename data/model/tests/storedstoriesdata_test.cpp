@@ -188,3 +188,77 @@ TEST(StoredStoriesData, ReadingTheFirstStoriesGivesWhatReadingTheWholeListGives)
     store->set(u"velmora.TickerlyShared.StoredStories"_s, cut);
     EXPECT_FALSE(StoredStoriesData().currentStories(3).isEmpty());
 }
+
+namespace {
+std::atomic<int> cutsTold = 0;
+void countCuts(QtMsgType, const QMessageLogContext& context, const QString& message)
+{
+    if (QByteArray(context.category) == "tickerly.data.stories" && message.contains(u"stories"_s))
+        ++cutsTold;
+}
+} // namespace
+
+// A list as long as one huge feed makes reads back whole, and stays whole when it is written
+// again; past the cap the newest stories are stored, and the cut is said.
+TEST(StoredStoriesData, ALongListReadsBackWholeAndIsCutOnlyWhenWritten)
+{
+    const qsizetype cap = StoredStoriesData::maxStoredStories;
+    ASSERT_GE(cap, 100'000);
+    const auto source = storytest::source();
+    QList<std::shared_ptr<NewsStory>> stories;
+    stories.reserve(cap + 2);
+    for (qsizetype i = 0; i < cap + 2; ++i)
+        stories.append(std::make_shared<NewsStory>(u"h"_s, u""_s, Url::fromString(linkNumber(int(i))),
+            QDateTime::fromSecsSinceEpoch(2'000'000'000 - i, Qt::UTC), source));
+    QList<QByteArray> encoded;
+    encoded.reserve(cap);
+    for (qsizetype i = 0; i < cap; ++i)
+        encoded.append(KeyedArchiver::encodedObject(*stories[i]));
+
+    cutsTold = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(countCuts);
+    StoredStoriesData stored;
+    stored.storeEncodedStories(encoded);
+    ASSERT_EQ(stored.storedStories().size(), cap);
+    stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(5)));
+    const auto kept = stored.storedStories();
+    ASSERT_EQ(kept.size(), cap);
+    EXPECT_EQ(kept.last()->link()->absoluteString(), linkNumber(int(cap - 1)));
+    EXPECT_EQ(linksOf(stored.currentStories(2)), (QStringList { linkNumber(0), linkNumber(1) }));
+    EXPECT_EQ(cutsTold.load(), 0);
+
+    stored.storeStories(stories);
+    EXPECT_EQ(cutsTold.load(), 1);
+    qInstallMessageHandler(previous);
+    const auto cut = stored.storedStories();
+    ASSERT_EQ(cut.size(), cap);
+    EXPECT_EQ(cut.first()->link()->absoluteString(), linkNumber(0));
+    EXPECT_EQ(cut.last()->link()->absoluteString(), linkNumber(int(cap - 1)));
+}
+
+// A stored list that does not read whole (damaged, another kind of element, more elements than
+// any list the store writes) is never replaced by the part of it that could be read.
+TEST(StoredStoriesData, AnImageUpdateLeavesAListItCannotReadWhole)
+{
+    QList<std::shared_ptr<const Coding>> list;
+    for (int i = 0; i < 30; ++i)
+        list.append(story(linkNumber(i), 1000 - i));
+    const QByteArray sound = KeyedArchiver::archivedDataWithRootArray(list);
+    auto withOther = list;
+    withOther.append(storytest::source());
+    QByteArray tooLong = KeyedArchiver::archivedDataWithRootArray({});
+    tooLong.chop(1);
+    // An array head of maxArrayLength + 1 elements (0x9a and four bytes), all null.
+    const quint32 n = quint32(KeyedUnarchiver::maxArrayLength + 1);
+    tooLong.append(char(0x9a));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        tooLong.append(char((n >> shift) & 0xff));
+    tooLong.append(QByteArray(qsizetype(n), char(0xf6)));
+    auto store = sharedDefaults();
+    const QString key = u"velmora.TickerlyShared.StoredStories"_s;
+    for (const QByteArray& bytes : { sound.left(sound.size() * 2 / 3), KeyedArchiver::archivedDataWithRootArray(withOther), tooLong }) {
+        store->set(key, bytes);
+        StoredStoriesData().updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(1)));
+        EXPECT_EQ(store->data(key), bytes);
+    }
+}

@@ -130,6 +130,41 @@ TEST_F(SyncTest, StoresTheStoriesOfEveryFeedInterleavedByDate)
     EXPECT_EQ(server.requests().first().header("cache-control"), QByteArray("no-cache"));
 }
 
+// Stories whose dates are equal, the undated ones among them, keep their feeds' order, and the
+// feeds their sources' order, however the downloads end.
+TEST_F(SyncTest, KeepsFeedOrderAmongStoriesOfEqualDates)
+{
+    QList<QPair<QString, std::optional<qint64>>> first;
+    QList<QPair<QString, std::optional<qint64>>> second;
+    QStringList expected;
+    for (int i = 0; i < 40; ++i)
+        first.append({ u"http://first/%1"_s.arg(i), i % 4 == 0 ? std::optional<qint64>(500) : std::nullopt });
+    for (int i = 0; i < 10; ++i)
+        second.append({ u"http://second/%1"_s.arg(i), i % 2 == 0 ? std::optional<qint64>(500) : std::nullopt });
+    for (const bool dated : { true, false }) {
+        for (const auto* items : { &first, &second }) {
+            for (const auto& [link, seconds] : *items) {
+                if (seconds.has_value() == dated)
+                    expected.append(link);
+            }
+        }
+    }
+    ScriptedReply late = ok(feed(first));
+    late.delayMs = 200;
+    server.reply(u"/first"_s, late);
+    server.reply(u"/second"_s, ok(feed(second)));
+    addSource(server.url(u"/first"_s));
+    addSource(server.url(u"/second"_s));
+
+    for (int run = 0; run < 2; ++run) {
+        auto sync = Sync::create();
+        Outcome outcome;
+        sync->updateStories(std::nullopt, outcome.completion());
+        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+        EXPECT_EQ(storedLinks(), expected);
+    }
+}
+
 TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
 {
     server.reply(u"/ok"_s, ok(feed({ { u"http://kept/1"_s, 10 } })));
@@ -387,8 +422,8 @@ QList<QByteArray> storedStoriesArchived(QList<qint64>* dates = nullptr)
 
 // A plain refresh archives each feed's stories as it reads them and lets its bytes go; what it
 // stores must not differ from a refresh whose parsing step is overridden, which reads and
-// archives everything at the end. Equal dates (and missing ones) stay in the order the sort of
-// the gathered stories gives them; which feed is gathered first follows the downloads.
+// archives everything at the end. Equal dates (and missing ones) keep the order the stories were
+// gathered in.
 TEST_F(SyncTest, StoresTheSameStoriesWhetherOrNotTheParsingStepIsOverridden)
 {
     for (int i = 0; i < 12; ++i) {
@@ -411,7 +446,7 @@ TEST_F(SyncTest, StoresTheSameStoriesWhetherOrNotTheParsingStepIsOverridden)
     ASSERT_TRUE(overridden.success);
     QList<std::shared_ptr<NewsStory>> expected = recording->gathered;
     ASSERT_EQ(expected.size(), 120);
-    std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return *a > *b; });
+    std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return *a > *b; });
     QStringList expectedLinks;
     for (const auto& story : expected)
         expectedLinks.append(story->link()->absoluteString());
