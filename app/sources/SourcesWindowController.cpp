@@ -86,6 +86,11 @@ void SourcesWindowController::windowDidLoad()
         if (weakSelf)
             weakSelf->setPopularWindowVisible(true);
     };
+    // As any drop-down list, the panel closes on Esc; the field goes on editing.
+    m_searchBar->onCancel = [weakSelf] {
+        if (weakSelf)
+            weakSelf->setPopularWindowVisible(false);
+    };
 }
 
 void SourcesWindowController::setPopularWindowVisible(bool visible)

@@ -1,6 +1,7 @@
 #include "app/shell/Application.h"
 #include "app/shell/Storyboards.h"
 #include "app/sources/PopularCollectionViewItem.h"
+#include "app/shell/FlatButton.h"
 #include "app/sources/PopularPanel.h"
 #include "app/sources/SourceRowView.h"
 #include "app/sources/SourcesView.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFocusEvent>
+#include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 
@@ -239,6 +241,171 @@ TEST_F(SourcesWindow, ComingBackToTheWindowIsNoNewFocusOfTheField)
     bar->clearFocus();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     EXPECT_TRUE(controller->popularWindowController());
+}
+
+namespace {
+
+// Counts the texts the search bar hands over, and hands them on to the window's controller.
+struct HandOverCounter final : SearchBarDelegate {
+    bool controlTextShouldEndEditing(QObject* control) override
+    {
+        if (auto* field = qobject_cast<QLineEdit*>(control); field && !field->text().isEmpty())
+            ++handed;
+        return next->controlTextShouldEndEditing(control);
+    }
+    SearchBarDelegate* next = nullptr;
+    int handed = 0;
+};
+
+QToolButton* bandButton(SearchBar* bar, const QString& title)
+{
+    for (QToolButton* button : bar->parentWidget()->findChildren<QToolButton*>()) {
+        if (button->text() == title)
+            return button;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Typing in the field and then using the window: only Return, or moving the focus on from text
+// not handed over yet, starts an add. Menus, other windows and controls that take no focus
+// leave the field editing.
+TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
+{
+    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
+        7, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)) });
+    open();
+    HandOverCounter counter;
+    counter.next = controller.get();
+    bar->setDelegate(&counter);
+    auto* view = controller->listViewController()->contentView();
+    const QString typed = u"http://dull.test/"_s;
+    const auto waitForTheFailure = [&] {
+        ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    };
+    const auto clickAt = [](QWidget* target) {
+        QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
+    };
+    const auto removeButton = [&]() -> QWidget* {
+        auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
+        return cell ? cell->contentView()->remove() : nullptr;
+    };
+    QWidget other;
+
+    struct Case {
+        const char* name;
+        // Run with the text typed into the focused field.
+        std::function<void()> act;
+        int adds;
+    };
+    const QList<Case> cases {
+        { "Alt, then Esc back from the menu bar",
+            [&] {
+                QTest::keyClick(bar, Qt::Key_Alt);
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            },
+            0 },
+        { "Alt+W",
+            [&] {
+                QTest::keyClick(bar, Qt::Key_W, Qt::AltModifier);
+                testsupport::processEvents();
+                while (QWidget* menu = QApplication::activePopupWidget())
+                    QTest::keyClick(menu, Qt::Key_Escape);
+                if (QApplication::focusWidget() != bar)
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            },
+            0 },
+        { "a menu shortcut", [&] { QTest::keyClick(bar, Qt::Key_R, Qt::ControlModifier); }, 0 },
+        { "REMOVE",
+            [&] {
+                sourcestesting::store({ sourcestesting::source(u"Kept"_s, u"http://kept.test/"_s) });
+                ASSERT_TRUE(removeButton());
+                clickAt(removeButton());
+                EXPECT_TRUE(SourcesData().sources().isEmpty()) << "the click removes the source";
+            },
+            0 },
+        { "a popular feed's button",
+            [&] {
+                ASSERT_TRUE(controller->popularWindowController());
+                auto* content = qobject_cast<PopularViewController*>(
+                    controller->popularWindowController()->contentViewController());
+                auto* item = qobject_cast<PopularCollectionViewItem*>(
+                    content->collectionView()->itemAtIndex(0));
+                ASSERT_TRUE(item);
+                clickAt(item->addButton());
+            },
+            0 },
+        { "Stories", [&] { clickAt(bandButton(bar, u"Stories"_s)); }, 0 },
+        { "Preferences", [&] { clickAt(bandButton(bar, u"Preferences"_s)); }, 0 },
+        { "another window",
+            [&] {
+                other.show();
+                other.activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+            },
+            0 },
+        { "Tab after a failed add",
+            [&] {
+                QTest::keyClick(bar, Qt::Key_Tab);
+                waitForTheFailure();
+                clickAt(bar);
+                QTest::keyClick(bar, Qt::Key_Tab);
+                clickAt(bar);
+                clickAt(table);
+            },
+            1 },
+        { "Return", [&] { QTest::keyClick(bar, Qt::Key_Return); }, 1 },
+        { "Tab", [&] { QTest::keyClick(bar, Qt::Key_Tab); }, 1 },
+        { "Return after a failed add",
+            [&] {
+                QTest::keyClick(bar, Qt::Key_Return);
+                waitForTheFailure();
+                QTest::keyClick(bar, Qt::Key_Return);
+            },
+            2 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        bar->clear();
+        clickAt(bar);
+        ASSERT_TRUE(bar->hasFocus());
+        QTest::keyClicks(bar, typed);
+        const int before = counter.handed;
+        c.act();
+        testsupport::processEvents();
+        EXPECT_EQ(counter.handed - before, c.adds);
+        EXPECT_EQ(bar->text(), typed);
+        if (c.adds == 0 && window->isActiveWindow()) {
+            EXPECT_TRUE(bar->hasFocus()) << "the field goes on editing";
+        }
+        // Back to the start: only the sources window open, no add under way.
+        ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+        other.hide();
+        if (application.storiesWindowController())
+            application.openStoriesWindow();
+        if (application.preferencesWindowController())
+            application.openPreferencesWindow();
+        bar->clear();
+        bar->clearFocus();
+    }
+}
+
+TEST_F(SourcesWindow, EscClosesThePanelAndTheFieldKeepsItsText)
+{
+    open();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    QTest::keyClicks(bar, u"planet"_s);
+    ASSERT_TRUE(controller->popularWindowController());
+    QTest::keyClick(bar, Qt::Key_Escape);
+    EXPECT_FALSE(controller->popularWindowController());
+    EXPECT_TRUE(window->childWindows().isEmpty());
+    EXPECT_EQ(bar->text(), u"planet"_s);
+    EXPECT_TRUE(bar->hasFocus());
+    EXPECT_FALSE(controller->spinner()->isAnimating()) << "nothing is added";
 }
 
 TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)
