@@ -16,12 +16,21 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <linux/capability.h>
+#include <sqlite3.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using sourcestesting::shownNames;
@@ -406,6 +415,89 @@ TEST_F(SourcesWindow, EscClosesThePanelAndTheFieldKeepsItsText)
     EXPECT_EQ(bar->text(), u"planet"_s);
     EXPECT_TRUE(bar->hasFocus());
     EXPECT_FALSE(controller->spinner()->isAnimating()) << "nothing is added";
+}
+
+namespace {
+
+// Without the powers that let root write past file permissions, for the life of the object.
+struct WithoutFilePowers {
+    WithoutFilePowers() { set(false); }
+    ~WithoutFilePowers() { set(true); }
+    static void set(bool on)
+    {
+        __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+        __user_cap_data_struct data[2] {};
+        if (syscall(SYS_capget, &header, data) != 0)
+            return;
+        const quint32 powers
+            = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
+        data[0].effective = on ? data[0].effective | (data[0].permitted & powers)
+                               : data[0].effective & ~powers;
+        syscall(SYS_capset, &header, data);
+    }
+};
+
+} // namespace
+
+// The stored list shows from a store that cannot be written, and every change the person asks
+// for says it was not saved.
+TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
+{
+    // A store with one source, copied whole into a data home of its own that is then locked.
+    SourcesData().addSource(std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
+    const QString suite = QString::fromUtf16(applicationGroupIdentifier);
+    const auto storeFile = [&] {
+        return getDataContainer().value_or(QString()) + u"/Preferences/"_s + suite + u".sqlite"_s;
+    };
+    const QString written = storeFile();
+    QTemporaryDir lockedHome;
+    const QByteArray home = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", lockedHome.path().toLocal8Bit());
+    const QString locked = storeFile();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(locked).path()));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(written.toUtf8().constData(), &db), SQLITE_OK);
+    const QByteArray copy = "VACUUM INTO '" + locked.toUtf8() + "'";
+    EXPECT_EQ(sqlite3_exec(db, copy.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const QString preferences = QFileInfo(locked).path();
+    const QString container = QFileInfo(preferences).path();
+    const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    const auto enterable = readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(locked, readable));
+    for (const QString& folder : { preferences, container })
+        ASSERT_TRUE(QFile::setPermissions(folder, enterable));
+    const auto unlock = qScopeGuard([&] {
+        for (const QString& folder : { preferences, container })
+            QFile::setPermissions(folder, enterable | QFile::WriteOwner);
+        QFile::setPermissions(locked, readable | QFile::WriteOwner);
+        qputenv("XDG_DATA_HOME", home);
+    });
+    WithoutFilePowers withoutPowers;
+    ASSERT_TRUE(sharedDefaults()->isReadOnly());
+
+    open();
+    auto* view = controller->listViewController()->contentView();
+    ASSERT_TRUE(testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
+    auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
+    ASSERT_TRUE(cell);
+    // No icon can be stored: the row shows none instead of searching for ever.
+    EXPECT_TRUE(cell->contentView()->spinner()->isHidden());
+
+    FlatButton* remove = cell->contentView()->remove();
+    QTest::mouseClick(remove, Qt::LeftButton, {}, remove->rect().center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
+    EXPECT_EQ(shownNames(*table), QStringList { u"Planet"_s });
+    EXPECT_TRUE(sounds.played.isEmpty()) << "no removal sounds";
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return !view->errorVisible(); }));
+    typeAndReturn(u"http://dull.test/rss"_s);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
+    EXPECT_EQ(bar->text(), u"http://dull.test/rss"_s) << "the text stays to try again";
+    EXPECT_TRUE(sounds.played.isEmpty()) << "nothing is reported as added";
 }
 
 TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)
