@@ -168,6 +168,7 @@ TEST(SourceRowView, TheAddressCanBeSelectedWithTheMouseAndCopiedButNotEdited)
     QTest::mousePress(link, Qt::LeftButton, {}, QPoint(0, middle));
     QTest::mouseMove(link, QPoint(qRound(sevenLetters), middle));
     EXPECT_EQ(link->selectedText(), u"harbour"_s);
+    saveScreenshot(cell.get(), u"source-row-selected.png"_s);
 
     // Typing changes nothing; a double click takes the whole address.
     QTest::keyClicks(link, u"xyz"_s);
