@@ -2,11 +2,17 @@
 
 #include "platform/appkit/ConstraintLayout.h"
 
+#include <QClipboard>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
@@ -39,6 +45,7 @@ Label::Label(const QFont& font, const QColor& color, QWidget* parent)
 void Label::setStringValue(const QString& text)
 {
     m_text = text;
+    m_anchor = m_position = 0;
     contentChanged();
 }
 
@@ -64,6 +71,120 @@ void Label::setTextColor(const QColor& color)
 {
     m_color = color;
     update();
+}
+
+void Label::setSelectable(bool selectable)
+{
+    m_selectable = selectable;
+    // Clicks give it the focus, for the copy key; Tab does not.
+    setFocusPolicy(selectable ? Qt::ClickFocus : Qt::NoFocus);
+    setCursor(selectable ? Qt::IBeamCursor : Qt::ArrowCursor);
+    select(0, 0);
+}
+
+QString Label::selectedText() const
+{
+    const qsizetype from = std::min(m_anchor, m_position);
+    return displayText().mid(from, std::max(m_anchor, m_position) - from);
+}
+
+void Label::select(qsizetype anchor, qsizetype position)
+{
+    if (anchor == m_anchor && position == m_position)
+        return;
+    m_anchor = anchor;
+    m_position = position;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard->supportsSelection() && anchor != position)
+        clipboard->setText(selectedText(), QClipboard::Selection);
+    update();
+}
+
+QString Label::oneLine(qreal* x) const
+{
+    const QFontMetricsF metrics(font());
+    const QString shown = m_truncates ? metrics.elidedText(displayText(), Qt::ElideRight, width())
+                                      : displayText();
+    const qreal advance = metrics.horizontalAdvance(shown);
+    *x = 0;
+    if (m_alignment & Qt::AlignRight)
+        *x = width() - advance;
+    else if (m_alignment & Qt::AlignHCenter)
+        *x = (width() - advance) / 2;
+    return shown;
+}
+
+qsizetype Label::positionAt(qreal x) const
+{
+    qreal start = 0;
+    const QString shown = oneLine(&start);
+    const QString text = displayText();
+    const bool elided = shown != text;
+    // What is drawn before an ellipsis is the start of the text.
+    const QString drawn = elided ? shown.left(shown.size() - 1) : shown;
+    if (elided && x - start > QFontMetricsF(font()).horizontalAdvance(drawn))
+        return text.size();
+    QTextLayout layout(drawn, font());
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    return line.isValid() ? line.xToCursor(x - start) : 0;
+}
+
+void Label::mousePressEvent(QMouseEvent* event)
+{
+    if (!m_selectable || m_wraps || event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    const qsizetype at = positionAt(event->position().x());
+    select(event->modifiers() & Qt::ShiftModifier ? m_anchor : at, at);
+    event->accept();
+}
+
+void Label::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_selectable || m_wraps || !(event->buttons() & Qt::LeftButton)) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    select(m_anchor, positionAt(event->position().x()));
+    event->accept();
+}
+
+void Label::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (!m_selectable || m_wraps || event->button() != Qt::LeftButton) {
+        QWidget::mouseDoubleClickEvent(event);
+        return;
+    }
+    // An address is one word to its reader.
+    select(0, displayText().size());
+    event->accept();
+}
+
+void Label::keyPressEvent(QKeyEvent* event)
+{
+    if (m_selectable && event->matches(QKeySequence::Copy)) {
+        if (m_anchor != m_position)
+            QGuiApplication::clipboard()->setText(selectedText());
+        event->accept();
+        return;
+    }
+    if (m_selectable && event->matches(QKeySequence::SelectAll)) {
+        select(0, displayText().size());
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void Label::focusOutEvent(QFocusEvent* event)
+{
+    // As a field that is no longer edited, it lets its selection go; not for a menu of its own.
+    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
+        select(0, 0);
+    QWidget::focusOutEvent(event);
 }
 
 QString Label::displayText() const
@@ -159,6 +280,23 @@ void Label::paintEvent(QPaintEvent*)
     };
 
     const QString shown = displayText();
+    if (!m_wraps && m_anchor != m_position) {
+        qreal x = 0;
+        const QString line = oneLine(&x);
+        const qsizetype drawn = line == shown ? line.size() : std::max<qsizetype>(line.size() - 1, 0);
+        const qsizetype from = std::min({ m_anchor, m_position, drawn });
+        const qsizetype to = std::min(std::max(m_anchor, m_position), drawn);
+        // A selection that runs on past the ellipsis takes the ellipsis in.
+        const qreal left = x + metrics.horizontalAdvance(line.left(from));
+        const qreal right = x
+            + metrics.horizontalAdvance(line.left(std::max(m_anchor, m_position) > drawn ? line.size() : to));
+        painter.fillRect(QRectF(left, 0, right - left, metrics.height()), palette().color(QPalette::Highlight));
+        painter.drawText(QPointF(x, metrics.ascent()), line);
+        painter.setClipRect(QRectF(left, 0, right - left, metrics.height()));
+        painter.setPen(palette().color(QPalette::HighlightedText));
+        painter.drawText(QPointF(x, metrics.ascent()), line);
+        return;
+    }
     if (!m_wraps) {
         if (m_truncates) {
             drawElided(shown, 0);

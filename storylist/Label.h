@@ -8,6 +8,9 @@
 #include <QString>
 #include <QWidget>
 
+class QFocusEvent;
+class QKeyEvent;
+class QMouseEvent;
 class QTextLayout;
 
 // A read-only text for constraint layouts: plain text (never markup), word-wrapped, with the
@@ -36,6 +39,12 @@ public:
     QColor textColor() const { return m_color; }
     void setTextColor(const QColor& color);
 
+    // Whether the text of a one-line label can be selected with the mouse and copied (off at
+    // creation). It never becomes editable, and Tab passes it by.
+    bool isSelectable() const { return m_selectable; }
+    void setSelectable(bool selectable);
+    QString selectedText() const;
+
     // Wrapping: (current width, height of the text measured at the current width, or at 200
     // points while the label is narrower than 100). Not wrapping: the one-line text's size.
     QSize intrinsicContentSize() const;
@@ -46,18 +55,31 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QString displayText() const;
     void layOut(QTextLayout& layout, qreal width) const;
     qreal measuredHeight(qreal width) const;
     void contentChanged();
+    // The one line as drawn, ellipsis included, and where it starts.
+    QString oneLine(qreal* x) const;
+    // The place in the text nearest to `x`; past the drawn part, the end of the text.
+    qsizetype positionAt(qreal x) const;
+    void select(qsizetype anchor, qsizetype position);
 
     QString m_text;
     QColor m_color;
     Qt::Alignment m_alignment = Qt::AlignLeft;
     bool m_wraps = true;
     bool m_truncates = true;
+    bool m_selectable = false;
+    qsizetype m_anchor = 0;
+    qsizetype m_position = 0;
     mutable qreal m_measuredWidth = -1;
     mutable qreal m_measuredHeight = 0;
 };

@@ -15,15 +15,17 @@ SearchBar::SearchBar(QWidget* parent)
 {
     setClearButtonEnabled(true);
     connect(this, &QLineEdit::textEdited, this, [this] { m_editing = true; });
+    connect(this, &QLineEdit::textChanged, this, [this] { m_submitted = false; });
 }
 
 namespace {
 
-// The focus went to another window or program, or to a menu, and came back from there: the
-// field stayed the one the window edits meanwhile.
+// The focus went to another window or program, or to a menu or the menu bar, and came back
+// from there: the field stayed the one the window edits meanwhile.
 bool isElsewhere(Qt::FocusReason reason)
 {
-    return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+    return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason
+        || reason == Qt::MenuBarFocusReason;
 }
 
 } // namespace
@@ -49,26 +51,36 @@ void SearchBar::focusOutEvent(QFocusEvent* event)
     if (isElsewhere(event->reason()))
         return;
     m_focused = false;
-    endEditing();
+    endEditing(false);
 }
 
 void SearchBar::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         m_editing = true;
-        endEditing();
+        endEditing(true);
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && onCancel) {
+        const auto cancel = onCancel;
+        cancel();
         event->accept();
         return;
     }
     QLineEdit::keyPressEvent(event);
 }
 
-void SearchBar::endEditing()
+void SearchBar::endEditing(bool byReturn)
 {
     if (!m_editing)
         return;
-    if (m_delegate && !m_delegate->controlTextShouldEndEditing(this))
-        return;
+    // Moving on from text already handed over ends editing without handing it over again.
+    if ((byReturn || !m_submitted) && m_delegate) {
+        if (!m_delegate->controlTextShouldEndEditing(this))
+            return;
+        m_submitted = !text().isEmpty();
+    }
     m_editing = false;
     QPointer<SearchBar> self(this);
     NotificationCenter::defaultCenter().post(controlTextDidEndEditingNotification, this);

@@ -21,7 +21,9 @@ protected:
 
 // The search field of the sources window. Editing ends on Return or Enter, or when the focus
 // moves elsewhere in the window; it does not end when the window merely loses the focus to
-// another window or program, or to a menu. Main thread only; owned by its parent.
+// another window or program, or to a menu or the menu bar. Text that was handed over already
+// and not changed since is handed over again on Return only, not when the focus moves on.
+// Main thread only; owned by its parent.
 class SearchBar : public QLineEdit {
     Q_OBJECT
 public:
@@ -30,6 +32,8 @@ public:
     // Run each time the field takes the keyboard focus; not when its window merely becomes
     // active again with the focus still in the field.
     std::function<void()> onFocus;
+    // Run on Esc; the field keeps its text and the focus.
+    std::function<void()> onCancel;
 
     SearchBarDelegate* delegate() const { return m_delegate; }
     void setDelegate(SearchBarDelegate* delegate) { m_delegate = delegate; }
@@ -42,10 +46,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void endEditing();
+    void endEditing(bool byReturn);
 
     SearchBarDelegate* m_delegate = nullptr;
     bool m_editing = false;
     // Whether the field is the one its window edits, also while another window is active.
     bool m_focused = false;
+    // The text was handed to the delegate and has not changed since.
+    bool m_submitted = false;
 };

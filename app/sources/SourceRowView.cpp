@@ -74,6 +74,7 @@ void SourceRowView::setupViews()
 {
     m_link->setWraps(false);
     m_link->setTruncatesLastVisibleLine(true);
+    m_link->setSelectable(true);
     appkit::setContentCompressionResistancePriority(
         m_link, LayoutPriorities::DefaultLow, LayoutOrientation::Horizontal);
     appkit::setContentCompressionResistancePriority(

@@ -1,5 +1,6 @@
 #include "SourcesDataSource.h"
 
+#include "data/model/Shared.h"
 #include "data/model/SourceIconData.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -73,7 +74,9 @@ std::shared_ptr<const SourceData> SourcesDataSource::sourceDataFromSource(const 
     std::optional<QImage> icon;
     if (!image.isNull())
         icon = image;
-    const bool loadingIcon = !icon && !source.noIconFound;
+    // The outcome of a search could not be stored in a store that keeps nothing: no search is
+    // awaited.
+    const bool loadingIcon = !icon && !source.noIconFound && sharedDefaults()->isPersistent();
     return std::make_shared<const SourceData>(source.title(), source.link(), icon, loadingIcon);
 }
 

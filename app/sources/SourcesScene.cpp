@@ -11,6 +11,7 @@
 #include "platform/appkit/ImageNamed.h"
 #include "storylist/ViewKit.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QScrollArea>
 
@@ -20,6 +21,30 @@ namespace {
 
 constexpr int kRowHeight = 60;
 constexpr double kInstallationHeight = 190;
+
+// The list takes the focus by Tab, and by a click that no control in it kept for itself: a
+// click on a row's button, which takes no focus, leaves the focus where it is.
+class ClickFocus : public QObject {
+public:
+    explicit ClickFocus(QScrollArea* list)
+        : QObject(list)
+        , m_list(list)
+    {
+        list->setFocusPolicy(Qt::TabFocus);
+        list->viewport()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress)
+            m_list->setFocus(Qt::MouseFocusReason);
+        return false;
+    }
+
+private:
+    QScrollArea* m_list;
+};
 
 // The installation help: a heading, the three steps side by side and the done button.
 IntroductionView* makeInstallationView(SourcesViewController* controller)
@@ -84,6 +109,7 @@ std::unique_ptr<SourcesViewController> makeSourcesViewController()
         u"row"_s, [](QObject*) -> QWidget* { return SourceTableViewCell::makeFromPrototype(); });
     table->setDelegate(controller.get());
     scroll->setWidget(table);
+    new ClickFocus(scroll);
     // The icons' rounded overlay has white corners: the rows lie on white.
     for (QWidget* ground :
         { static_cast<QWidget*>(scroll->viewport()), static_cast<QWidget*>(table) }) {

@@ -5,6 +5,7 @@
 #include "app/sources/SourcesView.h"
 #include "data/discovery/IconLoading.h"
 #include "data/model/Shared.h"
+#include "data/sync/Localization.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "platform/appkit/Sound.h"
 #include "storylist/ViewKit.h"
@@ -80,8 +81,13 @@ void SourcesViewController::deletePressed(SourceTableViewCell* cell)
             else if (const auto it = std::find_if(sources.begin(), sources.end(), shows);
                      it != sources.end())
                 chosen = *it;
-            if (chosen)
-                sourcesData.removeSource(*chosen);
+            // A change kept for later still lands; one the store refused removed nothing.
+            if (chosen && !sourcesData.removeSource(*chosen)
+                && sourcesData.localStore()->keptChanges() == 0) {
+                if (SourcesView* shown = contentView())
+                    shown->showError(~u"Save change error"_s);
+                return;
+            }
         }
     }
     playSound(u"Remove feed.wav"_s);

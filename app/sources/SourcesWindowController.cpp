@@ -86,6 +86,11 @@ void SourcesWindowController::windowDidLoad()
         if (weakSelf)
             weakSelf->setPopularWindowVisible(true);
     };
+    // As any drop-down list, the panel closes on Esc; the field goes on editing.
+    m_searchBar->onCancel = [weakSelf] {
+        if (weakSelf)
+            weakSelf->setPopularWindowVisible(false);
+    };
 }
 
 void SourcesWindowController::setPopularWindowVisible(bool visible)
@@ -151,20 +156,22 @@ bool SourcesWindowController::controlTextShouldEndEditing(QObject* control)
     }
     QPointer<SourcesWindowController> weakSelf(this);
     QPointer<QLineEdit> keptField(field);
-    SourceAdder().addSource(text, [weakSelf, keptField](bool added) {
+    using Outcome = SourceAdder::Outcome;
+    SourceAdder().addSource(text, std::function<void(Outcome)>([weakSelf, keptField](Outcome outcome) {
         if (weakSelf && weakSelf->m_spinner)
             weakSelf->m_spinner->stopAnimation(weakSelf.data());
-        if (added) {
+        if (outcome == Outcome::Added) {
             playSound(u"Add feed.wav"_s);
             if (keptField)
                 keptField->setText(QString());
         } else if (weakSelf) {
             if (SourcesViewController* list = weakSelf->listViewController()) {
                 if (SourcesView* view = list->contentView())
-                    view->showError(~u"Add feed error"_s);
+                    view->showError(
+                        ~(outcome == Outcome::NotStored ? u"Save change error"_s : u"Add feed error"_s));
             }
         }
-    });
+    }));
     return true;
 }
 

@@ -18,23 +18,31 @@ SourceAdder::SourceAdder(std::shared_ptr<UrlSession> session, std::shared_ptr<Us
 
 void SourceAdder::addSource(const QString& link, std::function<void(bool)> completion) const
 {
+    addSource(link, std::function<void(Outcome)>([completion](Outcome outcome) {
+        if (completion)
+            completion(outcome == Outcome::Added);
+    }));
+}
+
+void SourceAdder::addSource(const QString& link, std::function<void(Outcome)> completion) const
+{
     SourceAdder self = *this;
     SourceCreator::createSource(link, m_session, [self, completion](std::shared_ptr<Source> source) {
         MainQueue::dispatchAsync([self, completion, source] {
             if (!source) {
                 if (completion)
-                    completion(false);
+                    completion(Outcome::NotFound);
                 return;
             }
             // Stored before the caller hears of it; the icon search starts only after. A change
             // kept for later still lands; one the store refused is no addition.
             if (!SourcesData(self.m_userDefaults).addSource(source) && self.m_userDefaults->keptChanges() == 0) {
                 if (completion)
-                    completion(false);
+                    completion(Outcome::NotStored);
                 return;
             }
             if (completion)
-                completion(true);
+                completion(Outcome::Added);
             self.fetchIcon(source);
         });
     });

@@ -24,11 +24,19 @@ public:
     // shared suite.
     explicit SourceAdder(std::shared_ptr<UrlSession> session = nullptr, std::shared_ptr<UserDefaults> userDefaults = nullptr);
 
+    enum class Outcome {
+        Added, // in the list, or kept to be stored later; its icon search starts right after
+        NotFound, // no source was found; nothing is stored
+        NotStored, // a source was found and the store refused it
+    };
+
     // Discovers the source for `link` and returns at once. `completion` runs once on the main
     // queue: true when a source was found (it is then in the list, and its icon search starts
     // right after, or it is kept to be stored later), false when none was or the store refused
     // it (nothing is stored).
     void addSource(const QString& link, std::function<void(bool)> completion = {}) const;
+    // The same, telling why nothing was added.
+    void addSource(const QString& link, std::function<void(Outcome)> completion) const;
 
     // Searches the source's icon and stores the outcome: the icon file, or the source marked as
     // having none. Returns at once; holds the source and the suite, not the adder.

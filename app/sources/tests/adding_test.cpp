@@ -1,6 +1,7 @@
 #include "app/shell/Application.h"
 #include "app/shell/Storyboards.h"
 #include "app/sources/PopularCollectionViewItem.h"
+#include "app/shell/FlatButton.h"
 #include "app/sources/PopularPanel.h"
 #include "app/sources/SourceRowView.h"
 #include "app/sources/SourcesView.h"
@@ -15,11 +16,21 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QFocusEvent>
+#include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <linux/capability.h>
+#include <sqlite3.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using sourcestesting::shownNames;
@@ -239,6 +250,254 @@ TEST_F(SourcesWindow, ComingBackToTheWindowIsNoNewFocusOfTheField)
     bar->clearFocus();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     EXPECT_TRUE(controller->popularWindowController());
+}
+
+namespace {
+
+// Counts the texts the search bar hands over, and hands them on to the window's controller.
+struct HandOverCounter final : SearchBarDelegate {
+    bool controlTextShouldEndEditing(QObject* control) override
+    {
+        if (auto* field = qobject_cast<QLineEdit*>(control); field && !field->text().isEmpty())
+            ++handed;
+        return next->controlTextShouldEndEditing(control);
+    }
+    SearchBarDelegate* next = nullptr;
+    int handed = 0;
+};
+
+QToolButton* bandButton(SearchBar* bar, const QString& title)
+{
+    for (QToolButton* button : bar->parentWidget()->findChildren<QToolButton*>()) {
+        if (button->text() == title)
+            return button;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Typing in the field and then using the window: only Return, or moving the focus on from text
+// not handed over yet, starts an add. Menus, other windows and controls that take no focus
+// leave the field editing.
+TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
+{
+    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
+        7, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)) });
+    open();
+    HandOverCounter counter;
+    counter.next = controller.get();
+    bar->setDelegate(&counter);
+    auto* view = controller->listViewController()->contentView();
+    const QString typed = u"http://dull.test/"_s;
+    const auto waitForTheFailure = [&] {
+        ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    };
+    const auto clickAt = [](QWidget* target) {
+        QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
+    };
+    const auto removeButton = [&]() -> QWidget* {
+        auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
+        return cell ? cell->contentView()->remove() : nullptr;
+    };
+    QWidget other;
+
+    struct Case {
+        const char* name;
+        // Run with the text typed into the focused field.
+        std::function<void()> act;
+        int adds;
+    };
+    const QList<Case> cases {
+        { "Alt, then Esc back from the menu bar",
+            [&] {
+                QTest::keyClick(bar, Qt::Key_Alt);
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            },
+            0 },
+        { "Alt+W",
+            [&] {
+                QTest::keyClick(bar, Qt::Key_W, Qt::AltModifier);
+                testsupport::processEvents();
+                while (QWidget* menu = QApplication::activePopupWidget())
+                    QTest::keyClick(menu, Qt::Key_Escape);
+                if (QApplication::focusWidget() != bar)
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            },
+            0 },
+        { "a menu shortcut", [&] { QTest::keyClick(bar, Qt::Key_R, Qt::ControlModifier); }, 0 },
+        { "REMOVE",
+            [&] {
+                sourcestesting::store({ sourcestesting::source(u"Kept"_s, u"http://kept.test/"_s) });
+                ASSERT_TRUE(removeButton());
+                clickAt(removeButton());
+                EXPECT_TRUE(SourcesData().sources().isEmpty()) << "the click removes the source";
+            },
+            0 },
+        { "a popular feed's button",
+            [&] {
+                ASSERT_TRUE(controller->popularWindowController());
+                auto* content = qobject_cast<PopularViewController*>(
+                    controller->popularWindowController()->contentViewController());
+                auto* item = qobject_cast<PopularCollectionViewItem*>(
+                    content->collectionView()->itemAtIndex(0));
+                ASSERT_TRUE(item);
+                clickAt(item->addButton());
+            },
+            0 },
+        { "Stories", [&] { clickAt(bandButton(bar, u"Stories"_s)); }, 0 },
+        { "Preferences", [&] { clickAt(bandButton(bar, u"Preferences"_s)); }, 0 },
+        { "another window",
+            [&] {
+                other.show();
+                other.activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+            },
+            0 },
+        { "Tab after a failed add",
+            [&] {
+                QTest::keyClick(bar, Qt::Key_Tab);
+                waitForTheFailure();
+                clickAt(bar);
+                QTest::keyClick(bar, Qt::Key_Tab);
+                clickAt(bar);
+                clickAt(table);
+            },
+            1 },
+        { "Return", [&] { QTest::keyClick(bar, Qt::Key_Return); }, 1 },
+        { "Tab", [&] { QTest::keyClick(bar, Qt::Key_Tab); }, 1 },
+        { "Return after a failed add",
+            [&] {
+                QTest::keyClick(bar, Qt::Key_Return);
+                waitForTheFailure();
+                QTest::keyClick(bar, Qt::Key_Return);
+            },
+            2 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        bar->clear();
+        clickAt(bar);
+        ASSERT_TRUE(bar->hasFocus());
+        QTest::keyClicks(bar, typed);
+        const int before = counter.handed;
+        c.act();
+        testsupport::processEvents();
+        EXPECT_EQ(counter.handed - before, c.adds);
+        EXPECT_EQ(bar->text(), typed);
+        if (c.adds == 0 && window->isActiveWindow()) {
+            EXPECT_TRUE(bar->hasFocus()) << "the field goes on editing";
+        }
+        // Back to the start: only the sources window open, no add under way.
+        ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+        other.hide();
+        if (application.storiesWindowController())
+            application.openStoriesWindow();
+        if (application.preferencesWindowController())
+            application.openPreferencesWindow();
+        bar->clear();
+        bar->clearFocus();
+    }
+}
+
+TEST_F(SourcesWindow, EscClosesThePanelAndTheFieldKeepsItsText)
+{
+    open();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    QTest::keyClicks(bar, u"planet"_s);
+    ASSERT_TRUE(controller->popularWindowController());
+    QTest::keyClick(bar, Qt::Key_Escape);
+    EXPECT_FALSE(controller->popularWindowController());
+    EXPECT_TRUE(window->childWindows().isEmpty());
+    EXPECT_EQ(bar->text(), u"planet"_s);
+    EXPECT_TRUE(bar->hasFocus());
+    EXPECT_FALSE(controller->spinner()->isAnimating()) << "nothing is added";
+}
+
+namespace {
+
+// Without the powers that let root write past file permissions, for the life of the object.
+struct WithoutFilePowers {
+    WithoutFilePowers() { set(false); }
+    ~WithoutFilePowers() { set(true); }
+    static void set(bool on)
+    {
+        __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+        __user_cap_data_struct data[2] {};
+        if (syscall(SYS_capget, &header, data) != 0)
+            return;
+        const quint32 powers
+            = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
+        data[0].effective = on ? data[0].effective | (data[0].permitted & powers)
+                               : data[0].effective & ~powers;
+        syscall(SYS_capset, &header, data);
+    }
+};
+
+} // namespace
+
+// The stored list shows from a store that cannot be written, and every change the person asks
+// for says it was not saved.
+TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
+{
+    // A store with one source, copied whole into a data home of its own that is then locked.
+    SourcesData().addSource(std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
+    const QString suite = QString::fromUtf16(applicationGroupIdentifier);
+    const auto storeFile = [&] {
+        return getDataContainer().value_or(QString()) + u"/Preferences/"_s + suite + u".sqlite"_s;
+    };
+    const QString written = storeFile();
+    QTemporaryDir lockedHome;
+    const QByteArray home = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", lockedHome.path().toLocal8Bit());
+    const QString locked = storeFile();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(locked).path()));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(written.toUtf8().constData(), &db), SQLITE_OK);
+    const QByteArray copy = "VACUUM INTO '" + locked.toUtf8() + "'";
+    EXPECT_EQ(sqlite3_exec(db, copy.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const QString preferences = QFileInfo(locked).path();
+    const QString container = QFileInfo(preferences).path();
+    const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    const auto enterable = readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(locked, readable));
+    for (const QString& folder : { preferences, container })
+        ASSERT_TRUE(QFile::setPermissions(folder, enterable));
+    const auto unlock = qScopeGuard([&] {
+        for (const QString& folder : { preferences, container })
+            QFile::setPermissions(folder, enterable | QFile::WriteOwner);
+        QFile::setPermissions(locked, readable | QFile::WriteOwner);
+        qputenv("XDG_DATA_HOME", home);
+    });
+    WithoutFilePowers withoutPowers;
+    ASSERT_TRUE(sharedDefaults()->isReadOnly());
+
+    open();
+    auto* view = controller->listViewController()->contentView();
+    ASSERT_TRUE(testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
+    auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
+    ASSERT_TRUE(cell);
+    // No icon can be stored: the row shows none instead of searching for ever.
+    EXPECT_TRUE(cell->contentView()->spinner()->isHidden());
+
+    FlatButton* remove = cell->contentView()->remove();
+    QTest::mouseClick(remove, Qt::LeftButton, {}, remove->rect().center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
+    EXPECT_EQ(shownNames(*table), QStringList { u"Planet"_s });
+    EXPECT_TRUE(sounds.played.isEmpty()) << "no removal sounds";
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return !view->errorVisible(); }));
+    typeAndReturn(u"http://dull.test/rss"_s);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
+    EXPECT_EQ(bar->text(), u"http://dull.test/rss"_s) << "the text stays to try again";
+    EXPECT_TRUE(sounds.played.isEmpty()) << "nothing is reported as added";
 }
 
 TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)

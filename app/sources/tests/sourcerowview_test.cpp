@@ -5,6 +5,9 @@
 #include "storylist/ImageView.h"
 #include "storylist/Label.h"
 
+#include <QClipboard>
+#include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -137,4 +140,49 @@ TEST(SourceRowView, APressOfRemoveReachesTheDelegateOnceWithTheCell)
     cell->awakeFromNib(); // waking twice wires the button once
     QTest::mouseClick(remove, Qt::LeftButton, {}, remove->rect().center());
     EXPECT_EQ(recorder.pressed, (QList<SourceTableViewCell*> { cell.get() }));
+}
+
+TEST(SourceRowView, TheAddressCanBeSelectedWithTheMouseAndCopiedButNotEdited)
+{
+    auto cell = shownCell(QSize(500, 60));
+    cell->setObjectValue(QVariant::fromValue(row(u"Harbour"_s, u"https://harbour.example/rss"_s)));
+    testsupport::processEvents();
+    Label* link = cell->contentView()->link();
+    const auto copied = [link] {
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(link, Qt::Key_C, Qt::ControlModifier);
+        return QGuiApplication::clipboard()->text();
+    };
+    EXPECT_EQ(link->focusPolicy(), Qt::ClickFocus) << "clicked, not reached by Tab";
+
+    // Dragged from the start to past its end: the whole address.
+    const int middle = link->height() / 2;
+    QTest::mousePress(link, Qt::LeftButton, {}, QPoint(0, middle));
+    QTest::mouseMove(link, QPoint(link->width() - 1, middle));
+    QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(link->width() - 1, middle));
+    EXPECT_EQ(link->selectedText(), u"harbour.example/rss"_s);
+    EXPECT_EQ(copied(), u"harbour.example/rss"_s);
+
+    // Dragged over its first letters: those only.
+    const qreal sevenLetters = QFontMetricsF(link->font()).horizontalAdvance(u"harbour"_s);
+    QTest::mousePress(link, Qt::LeftButton, {}, QPoint(0, middle));
+    QTest::mouseMove(link, QPoint(qRound(sevenLetters), middle));
+    EXPECT_EQ(link->selectedText(), u"harbour"_s);
+    saveScreenshot(cell.get(), u"source-row-selected.png"_s);
+
+    // Typing changes nothing; a double click takes the whole address.
+    QTest::keyClicks(link, u"xyz"_s);
+    QTest::keyClick(link, Qt::Key_Backspace);
+    EXPECT_EQ(link->stringValue(), u"harbour.example/rss"_s);
+    QTest::mouseDClick(link, Qt::LeftButton, {}, QPoint(2, middle));
+    EXPECT_EQ(copied(), u"harbour.example/rss"_s);
+
+    // A long address shortened with an ellipsis is still copied whole.
+    const QString longLink = u"feeds."_s + QString(200, u'a') + u".example/rss"_s;
+    cell->setObjectValue(QVariant::fromValue(row(u"Long"_s, u"https://"_s + longLink)));
+    testsupport::processEvents();
+    EXPECT_TRUE(link->selectedText().isEmpty()) << "a new address starts unselected";
+    QTest::mousePress(link, Qt::LeftButton, {}, QPoint(0, middle));
+    QTest::mouseMove(link, QPoint(link->width() - 1, middle));
+    EXPECT_EQ(copied(), longLink);
 }
