@@ -162,7 +162,7 @@ std::optional<Url> SourceCreator::httpLinkFromString(const QString& text) const
 
 std::optional<Url> SourceCreator::findRssLink(const QString& page, const Url& from) const
 {
-    return FeedLinkRules::findRssLink(page, from, m_link);
+    return FeedLinkRules::findRssLink(page, from);
 }
 
 bool SourceCreator::equalURLs(const Url& a, const Url& b) const

@@ -268,6 +268,18 @@ TEST_F(FeedDiscovery, CompletesExactlyOnceWhenTheCallerKeepsNothing)
     EXPECT_EQ((**promise.value())->link(), u"http://example.com"_s);
 }
 
+TEST_F(FeedDiscovery, ATypedSiteGetsTheFeedItsPageDeclaresAtTheAddressABrowserWouldLoad)
+{
+    host(u"myblog.example"_s);
+    server.reply(u"/"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/blog/rss">)"));
+    server.reply(u"/blog/rss"_s, testsupport::bodyReply(rss("My Blog", "http://myblog.example/")));
+
+    const Discovery run = discover(u"myblog.example"_s);
+    ASSERT_TRUE(*run.source);
+    EXPECT_EQ((*run.source)->link(), u"http://myblog.example/blog/rss"_s);
+    EXPECT_EQ(run.linksTried(), (QStringList { u"http://myblog.example"_s, u"http://myblog.example/blog/rss"_s }));
+}
+
 TEST_F(FeedDiscovery, ReadsAFeedPastTheCapOfPagesButNoSuchPage)
 {
     host(u"big.example.test"_s);
