@@ -134,6 +134,23 @@ TEST_F(Adding, WithoutACompletionStillStoresAndSearchesAndMarksASourceWithoutIco
     EXPECT_FALSE(testsupport::waitFor([&] { return server.requests().size() > before; }, 300));
 }
 
+TEST_F(Adding, AnAddressStoredUnderAnotherTitleIsASuccessThatKeepsThatTitle)
+{
+    server.reply(u"/dull"_s, testsupport::bodyReply(rss("Dull", "http://dull.test/")));
+    const QString address = u"http://feeds.planet.test/dull"_s;
+    SourcesData(suite).addSource(std::make_shared<Source>(u"Dull Daily"_s, address));
+    testsupport::processEvents();
+    Events events;
+    SourceAdder(nullptr, suite).addSource(address, events.completion());
+    // No addition; the icon search finds nothing and marks the stored source.
+    ASSERT_TRUE(events.waitFor(2));
+    EXPECT_EQ(events.seen, (QStringList { u"true"_s, u"updated"_s }));
+    const auto stored = SourcesData(suite).sources();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first()->title(), u"Dull Daily"_s);
+    EXPECT_TRUE(stored.first()->noIconFound);
+}
+
 TEST_F(Adding, AFailedDiscoveryReportsFalseOnceAndChangesNothing)
 {
     SourcesData(suite).addSource(std::make_shared<Source>(u"Kept"_s, u"http://kept.test/rss"_s));
