@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         = *Url::fromString(QStringLiteral("http://news.example.com/section/page.html"));
     (void)FeedLinkRules::httpLinkFromString(text, text),
         (void)FeedLinkRules::httpLinkFromString(page.left(200), text);
-    if (const auto url = FeedLinkRules::findRssLink(page, from, text))
+    if (const auto url = FeedLinkRules::findRssLink(page, from))
         (void)FeedLinkRules::equalURLs(
-            *url, FeedLinkRules::findRssLink(page, *url, url->absoluteString()).value_or(from));
+            *url, FeedLinkRules::findRssLink(page, *url).value_or(from));
     return 0;
 }

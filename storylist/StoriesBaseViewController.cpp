@@ -225,6 +225,8 @@ QList<RowOption> StoriesBaseViewController::rowViewOptions(ListCellView*)
     QList<RowOption> options;
     for (Options option :
         { Options::twitter, Options::facebook, Options::instapaper, Options::readability }) {
+        if (option == Options::facebook && !canShareOnFacebook())
+            continue;
         const QString identifier = rawValue(option);
         options.append({ identifier, rowstyle::drawnGlyph(identifier + u" icon"_s) });
     }

@@ -46,7 +46,11 @@ std::shared_ptr<const SharingService> pageService(
 {
     return std::make_shared<SharingService>(
         title, menuGlyph(glyph),
-        [](const QVariantList& items) { return storyFromItems(items) != nullptr; },
+        // A service whose page cannot be built (no identifier of the maker's there) is left out.
+        [page](const QVariantList& items) {
+            const auto story = storyFromItems(items);
+            return story && page(*story);
+        },
         [page](const QVariantList& items) {
             if (const auto story = storyFromItems(items)) {
                 if (const auto url = page(*story))

@@ -3,6 +3,7 @@
 #include "data/sync/Localization.h"
 #include "platform/appkit/TopLevelWindow.h"
 #include "platform/appkit/Workspace.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Url.h"
 #include "storylist/Preferences.h"
 
@@ -51,6 +52,13 @@ void open(const QString& address)
 
 } // namespace
 
+QString PreferencesViewController::Links::storeListing(const QString& prefix, const QString& identifierKey)
+{
+    const auto info = Bundle::mainBundle().infoDictionary();
+    const QString identifier = info ? info->value(identifierKey).toString().trimmed() : QString();
+    return identifier.isEmpty() ? QString() : prefix + identifier;
+}
+
 PreferencesViewController::Links PreferencesViewController::links() { return configuredLinks(); }
 
 void PreferencesViewController::setLinks(const Links& links) { configuredLinks() = links; }
@@ -78,6 +86,14 @@ void PreferencesViewController::viewWillAppear()
 {
     ViewController::viewWillAppear();
     localize();
+    // A store listing this deployment has none of is not offered, nor the plea for a rating.
+    const Links offered = links();
+    if (rateButton)
+        rateButton->setHidden(offered.rate.isEmpty());
+    if (reviewsLabel)
+        reviewsLabel->setHidden(offered.rate.isEmpty());
+    if (tickerlyiOSButton)
+        tickerlyiOSButton->setHidden(offered.tickerlyiOS.isEmpty());
 }
 
 void PreferencesViewController::localize()

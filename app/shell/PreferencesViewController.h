@@ -25,12 +25,16 @@ public:
         QString velmoraWebsite = QStringLiteral("http://velmora.app/");
         QString tickerlyWebsite = QStringLiteral("http://tickerly.app/");
         QString privacy = QStringLiteral("http://tickerly.app/privacy/");
-        // FIXME: placeholder application identifiers of the right shape until the store
-        // listings exist.
-        QString rate = QStringLiteral("http://itunes.apple.com/app/id000000000");
+        // The store listings need identifiers of the deployment, read from the application's
+        // information ("App Store identifier", "Phone app App Store identifier"). Empty without
+        // one, and then the button that opens it is not offered.
+        QString rate = storeListing(
+            QStringLiteral("http://itunes.apple.com/app/id"), QStringLiteral("App Store identifier"));
         QString feedback = QStringLiteral("mailto:support@velmora.app");
-        QString tickerlyiOS
-            = QStringLiteral("https://itunes.apple.com/us/app/tickerly/id000000000");
+        QString tickerlyiOS = storeListing(QStringLiteral("https://itunes.apple.com/us/app/tickerly/id"),
+            QStringLiteral("Phone app App Store identifier"));
+
+        static QString storeListing(const QString& prefix, const QString& identifierKey);
     };
     static Links links();
     static void setLinks(const Links& links);

@@ -19,10 +19,10 @@ std::shared_ptr<TopFeedSource> feedOf(const QVariant& value)
         : nullptr;
 }
 
-bool isStored(const Source& source, const QList<std::shared_ptr<Source>>& sources)
+// A feed counts as added under any title: the same address typed in gets the feed's own.
+std::shared_ptr<Source> storedSourceOf(const Source& source)
 {
-    return std::any_of(sources.cbegin(), sources.cend(),
-        [&source](const std::shared_ptr<Source>& stored) { return stored && *stored == source; });
+    return SourcesData().sourceWithLink(source.link());
 }
 
 } // namespace
@@ -42,7 +42,7 @@ std::optional<bool> SourceIsAddedTransformer::transformedValue(const QVariant& v
     const auto feed = feedOf(value);
     if (!feed)
         return std::nullopt;
-    return isStored(*feed->source(), SourcesData().sources());
+    return storedSourceOf(*feed->source()) != nullptr;
 }
 
 PopularCollectionViewItem::PopularCollectionViewItem() = default;
@@ -117,8 +117,8 @@ void PopularCollectionViewItem::add(QObject*)
     if (!shown)
         return;
     const std::shared_ptr<Source>& source = shown->source();
-    if (isStored(*source, store.sources()))
-        store.removeSource(*source);
+    if (const auto stored = storedSourceOf(*source))
+        store.removeSource(*stored);
     else
         store.addSource(source);
 }

@@ -23,46 +23,44 @@ std::optional<Url> normalise(const QString& text, const QString& link, bool base
     QString u = text;
     u.replace(u"feed://"_s, u"http://"_s, Qt::CaseInsensitive);
 
-    // The base for relative texts: the link's own address, or nothing.
-    auto base = [&]() -> std::optional<QString> {
-        if (!baseAllowed)
-            return std::nullopt;
-        const std::optional<Url> url = normalise(link, link, false);
-        if (!url)
-            return std::nullopt;
-        return url->absoluteString();
+    // A path or a bare name is resolved against the link's own address as a browser resolves a
+    // link; without an absolute one it stays as it is.
+    auto relative = [&]() -> std::optional<Url> {
+        const std::optional<Url> base = baseAllowed ? normalise(link, link, false) : std::nullopt;
+        if (!base || !base->isAbsolute())
+            return Url::fromString(u);
+        return Url::resolved(u, *base);
     };
 
     QString result;
     if (u.startsWith(u"//"_s)) {
         result = u"http:"_s + u;
     } else if (u != link && u.startsWith(u'/')) {
-        const std::optional<QString> b = base();
-        if (!b) {
-            result = u;
-        } else if (b->endsWith(u'/')) {
-            if (const auto root = find(*b, u"^[a-z]*://[^/]*"_s))
-                result = *root + u;
-            else
-                result = find(*b, u".*"_s, true, 0, 1).value_or(QString()) + u;
-        } else {
-            // The path keeps its own "/": the base is followed by two.
-            result = *b + u'/' + u;
-        }
+        return relative();
     } else if (!u.contains(u'/') && text != link) {
-        const std::optional<QString> b = base();
-        if (!b)
-            result = u;
-        else if (b->endsWith(u'/'))
-            result = *b + u;
-        else
-            result = *b + u'/' + u;
+        return relative();
     } else if (!u.startsWith(u"http://"_s) && !u.startsWith(u"https://"_s)) {
         result = u"http://"_s + u;
     } else {
         result = u;
     }
     return Url::fromString(result);
+}
+
+// A link value of a page resolved against the page's address as a browser resolves it, with
+// "feed://" read as "http://". Only a web address is a candidate.
+std::optional<Url> linkOnPage(const QString& href, const Url& page)
+{
+    QString text = href.trimmed();
+    if (text.startsWith(u"feed://"_s, Qt::CaseInsensitive))
+        text.replace(0, 4, u"http"_s);
+    const std::optional<Url> url = Url::resolved(text, page);
+    if (!url)
+        return std::nullopt;
+    const QString scheme = url->scheme().toLower();
+    if (scheme != u"http"_s && scheme != u"https"_s)
+        return std::nullopt;
+    return url;
 }
 
 } // namespace
@@ -74,7 +72,7 @@ std::optional<Url> httpLinkFromString(const QString& text, const QString& link)
     return normalise(text, link, true);
 }
 
-std::optional<Url> findRssLink(const QString& page, const Url& from, const QString& link)
+std::optional<Url> findRssLink(const QString& page, const Url& from)
 {
     debugprint(u"Finding rss feed in source from "_s + from.absoluteString());
     const QString host = newsMagazineHost();
@@ -89,7 +87,7 @@ std::optional<Url> findRssLink(const QString& page, const Url& from, const QStri
         const std::optional<QString> href = find(tag, u"href=[\"'][^\"']*[\"']"_s, true, 6, 1);
         if (!href)
             continue;
-        if (auto candidate = httpLinkFromString(*href, link); passes(candidate))
+        if (auto candidate = linkOnPage(*href, from); passes(candidate))
             return candidate;
     }
 
@@ -111,7 +109,7 @@ std::optional<Url> findRssLink(const QString& page, const Url& from, const QStri
     };
     for (const QString& pattern : hrefs) {
         for (const QString& href : findAll(page, pattern, true, 6, 1)) {
-            if (auto candidate = httpLinkFromString(href, link); passes(candidate))
+            if (auto candidate = linkOnPage(href, from); passes(candidate))
                 return candidate;
         }
     }

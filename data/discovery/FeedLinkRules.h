@@ -14,18 +14,18 @@
 // No state beyond the configured news-magazine host; any thread.
 namespace FeedLinkRules {
 
-// A typed text or a page's link value as a loadable address: "feed://" becomes "http://", "//"
-// gets "http:", a root path or a bare name is put after `link`, and anything else without
-// "http://" or "https://" in front (exact, lower case) gets "http://". Nothing when the result
-// is no address.
+// A typed text as a loadable address: "feed://" becomes "http://", "//" gets "http:", a root
+// path or a bare name is resolved against `link` as a browser resolves a link, and anything
+// else without "http://" or "https://" in front (exact, lower case) gets "http://". Nothing
+// when the result is no address.
 TICKERLYDATAMAC_EXPORT std::optional<Url> httpLinkFromString(
     const QString& text, const QString& link);
 
 // The feed address `page` names, by rules tried in order: the news-magazine host, declared
 // feeds, quoted absolute feed addresses, links mentioning a feed format, links mentioning a
-// feed. Candidates that name the page itself are passed over.
-TICKERLYDATAMAC_EXPORT std::optional<Url> findRssLink(
-    const QString& page, const Url& from, const QString& link);
+// feed. Link values are resolved against `from`, the page's own address, as a browser resolves
+// them; candidates that are no web address or name the page itself are passed over.
+TICKERLYDATAMAC_EXPORT std::optional<Url> findRssLink(const QString& page, const Url& from);
 
 // Whether two addresses name the same page: same host and same path, ignoring one trailing "/"
 // and letter case. Scheme, port, user, query and fragment do not count.

@@ -1,6 +1,7 @@
 #include "data/discovery/ShareLinks.h"
 
 #include "data/model/NewsStory.h"
+#include "platform/foundation/Bundle.h"
 
 #include <QMap>
 #include <QMutex>
@@ -38,6 +39,17 @@ QString absoluteString(const std::optional<Url>& url)
 }
 
 } // namespace
+
+QString ShareLinkSettings::infoDictionaryFacebookAppId()
+{
+    const auto info = Bundle::mainBundle().infoDictionary();
+    return info ? info->value(u"Facebook application identifier"_s).toString().trimmed() : QString();
+}
+
+bool canShareOnFacebook()
+{
+    return !ShareLinkSettings::current().facebookAppId.isEmpty();
+}
 
 ShareLinkSettings ShareLinkSettings::current()
 {
@@ -87,6 +99,8 @@ std::optional<Url> twitterShareURL(const NewsStory& story)
 std::optional<Url> facebookShareURL(const NewsStory& story)
 {
     const ShareLinkSettings settings = ShareLinkSettings::current();
+    if (settings.facebookAppId.isEmpty())
+        return std::nullopt;
     // A missing value leaves its item out; an empty text is not missing.
     const QMap<QString, std::optional<QString>> optionalPairs {
         { u"app_id"_s, settings.facebookAppId },

@@ -17,14 +17,21 @@ struct TICKERLYDATAMAC_EXPORT ShareLinkSettings {
     QString instapaperHost = QStringLiteral("www.instapaper.com");
     QString twitterHost = QStringLiteral("twitter.com");
     QString facebookHost = QStringLiteral("www.facebook.com");
-    // FIXME: a placeholder of the right shape until the maker's registered identifier is known.
-    QString facebookAppId = QStringLiteral("000000000000000");
+    // The maker's registered identifier, a value of the deployment: the information
+    // dictionary's "Facebook application identifier". Empty without one, and then nothing is
+    // shared there.
+    QString facebookAppId = infoDictionaryFacebookAppId();
     QString facebookRedirectURI = QStringLiteral("https://developers.facebook.com/tools/explorer/callback");
 
     // The settings the links are built with; the defaults above unless replaced.
     static ShareLinkSettings current();
     static void setCurrent(const ShareLinkSettings& settings);
+
+    static QString infoDictionaryFacebookAppId();
 };
+
+// Whether stories can be shared on the social network: only with the maker's identifier.
+TICKERLYDATAMAC_EXPORT bool canShareOnFacebook();
 
 // Addresses of outside services' pages for a story, to open in the browser. Each call builds a
 // fresh http URL; nothing is fetched or stored. Query values are percent-encoded outside the
@@ -40,5 +47,5 @@ TICKERLYDATAMAC_EXPORT std::optional<Url> instapaperSaveURL(const NewsStory& sto
 // Tweet page: "text" (headline, a blank, image link), "url", "hashtags" and "related".
 TICKERLYDATAMAC_EXPORT std::optional<Url> twitterShareURL(const NewsStory& story);
 // Feed dialog: "app_id", "display", "redirect_uri" always; "link", "picture", "name" and
-// "description" only when the story has them.
+// "description" only when the story has them. Nothing without the maker's identifier.
 TICKERLYDATAMAC_EXPORT std::optional<Url> facebookShareURL(const NewsStory& story);

@@ -10,6 +10,23 @@
 #include "platform/foundation/UrlSession.h"
 #include "platform/foundation/UserDefaults.h"
 
+namespace {
+
+// The feed as the icon search should mark it: under the title it was stored with when its
+// address was there already, so a source found without an icon keeps that title.
+std::shared_ptr<Source> storedUnderItsTitle(const SourcesData& sources, const std::shared_ptr<Source>& found)
+{
+    const auto stored = sources.sourceWithLink(found->link());
+    if (!stored || stored->title() == found->title())
+        return found;
+    auto kept = std::make_shared<Source>(stored->title(), stored->link());
+    kept->sourceLink = found->sourceLink;
+    kept->feedParser = found->feedParser;
+    return kept;
+}
+
+} // namespace
+
 SourceAdder::SourceAdder(std::shared_ptr<UrlSession> session, std::shared_ptr<UserDefaults> userDefaults)
     : m_session(session ? std::move(session) : UrlSession::create())
     , m_userDefaults(userDefaults ? std::move(userDefaults) : sharedDefaults())
@@ -36,14 +53,15 @@ void SourceAdder::addSource(const QString& link, std::function<void(Outcome)> co
             }
             // Stored before the caller hears of it; the icon search starts only after. A change
             // kept for later still lands; one the store refused is no addition.
-            if (!SourcesData(self.m_userDefaults).addSource(source) && self.m_userDefaults->keptChanges() == 0) {
+            SourcesData sources(self.m_userDefaults);
+            if (!sources.addSource(source) && self.m_userDefaults->keptChanges() == 0) {
                 if (completion)
                     completion(Outcome::NotStored);
                 return;
             }
             if (completion)
                 completion(Outcome::Added);
-            self.fetchIcon(source);
+            self.fetchIcon(storedUnderItsTitle(sources, source));
         });
     });
 }

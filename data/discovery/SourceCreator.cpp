@@ -69,7 +69,7 @@ void SourceCreator::onValidLink(const Url& url)
     ++m_currentAttempts;
     auto self = shared_from_this();
     // Only http and https are ever loaded: the session answers any other scheme with no bytes.
-    loadData(*m_session, false, url, [self, url](std::optional<QByteArray> data) {
+    loadFeedOrPage(*m_session, url, [self, url](std::optional<QByteArray> data) {
         --self->m_currentAttempts;
         if (!data) {
             self->bingYoureMyOnlyHope(false);
@@ -79,6 +79,11 @@ void SourceCreator::onValidLink(const Url& url)
             if (source) {
                 debugprint(u"Did get source"_s);
                 self->complete(std::move(source));
+                return;
+            }
+            // Past the cap of pages it is no page to read: as if the load had failed.
+            if (data->size() > UrlRequest::pageBodyLimit) {
+                self->bingYoureMyOnlyHope(false);
                 return;
             }
             const std::optional<QString> page = fromData(data);
@@ -157,7 +162,7 @@ std::optional<Url> SourceCreator::httpLinkFromString(const QString& text) const
 
 std::optional<Url> SourceCreator::findRssLink(const QString& page, const Url& from) const
 {
-    return FeedLinkRules::findRssLink(page, from, m_link);
+    return FeedLinkRules::findRssLink(page, from);
 }
 
 bool SourceCreator::equalURLs(const Url& a, const Url& b) const

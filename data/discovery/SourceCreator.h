@@ -59,7 +59,8 @@ public:
     // Calls the completion, the first time only.
     virtual void complete(std::shared_ptr<Source> source = nullptr);
 
-    // The feed link rules (FeedLinkRules.h) over this creator's `link`.
+    // The feed link rules (FeedLinkRules.h): typed text over this creator's `link`, a page's
+    // links over the page's own address.
     virtual std::optional<Url> httpLinkFromString(const QString& text) const;
     virtual std::optional<Url> findRssLink(const QString& page, const Url& from) const;
     virtual bool equalURLs(const Url& a, const Url& b) const;

@@ -20,6 +20,15 @@ qsizetype indexOfEqual(const QList<std::shared_ptr<Source>>& list, const Source&
     return -1;
 }
 
+qsizetype indexOfLink(const QList<std::shared_ptr<Source>>& list, const QString& link)
+{
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (list[i]->link() == link)
+            return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 SourcesData::SourcesData(std::shared_ptr<UserDefaults> localStore)
@@ -95,10 +104,10 @@ bool SourcesData::addSource(const std::shared_ptr<Source>& source)
     if (!source)
         return true;
     return changeSources([source](SourceList& list) -> std::optional<int> {
-        if (indexOfEqual(list, *source) >= 0)
+        if (indexOfLink(list, source->link()) >= 0)
             return std::nullopt;
         list.append(source);
-        return int(indexOfEqual(list, *source));
+        return int(list.size() - 1);
     }, [sender = identity()](int added) { sendDataChangeNotification(sender, QList<int> { added }); });
 }
 
@@ -146,6 +155,13 @@ void SourcesData::updateLocalStore()
 bool SourcesData::isSourceAdded(const Source& source) const
 {
     return indexOfEqual(sources(), source) >= 0;
+}
+
+std::shared_ptr<Source> SourcesData::sourceWithLink(const QString& link) const
+{
+    const SourceList list = sources();
+    const qsizetype i = indexOfLink(list, link);
+    return i < 0 ? nullptr : list[i];
 }
 
 void SourcesData::sendDataChangeNotification(const void* sender, std::optional<QList<int>> added,

@@ -38,7 +38,8 @@ public:
     // change is kept and written (and announced) later. They return false for a change that was
     // kept or refused, true once it is stored (or had nothing to change).
 
-    // Appends the source unless an equal one is stored.
+    // Appends the source unless one with its link is stored (equal or titled otherwise): one
+    // feed is never stored twice.
     bool addSource(const std::shared_ptr<Source>& source);
     // Removes the first stored source equal to `source`.
     bool removeSource(const Source& source);
@@ -48,6 +49,8 @@ public:
     void resetSources();
     void updateLocalStore();
     bool isSourceAdded(const Source& source) const;
+    // The first stored source whose link is `link`, whatever its title; null when none is.
+    std::shared_ptr<Source> sourceWithLink(const QString& link) const;
 
 private:
     using SourceList = QList<std::shared_ptr<Source>>;

@@ -109,7 +109,9 @@ std::shared_ptr<UrlSessionDataTask> Sync::taskForSource(UrlSession& session, con
     if (!url)
         return nullptr;
     ++m_totalTasks;
-    auto task = session.dataTask(UrlRequest(*url));
+    UrlRequest request(*url);
+    request.maximumBodySize = UrlRequest::feedBodyLimit;
+    auto task = session.dataTask(request);
     m_sourceMap[task->taskIdentifier()] = source;
     return task;
 }

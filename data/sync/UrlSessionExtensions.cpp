@@ -89,6 +89,12 @@ std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, const Url& url
     return loadData(session, true, url, std::move(completion));
 }
 
+std::shared_ptr<UrlSessionDataTask> loadFeedOrPage(UrlSession& session, const Url& url,
+    std::function<void(std::optional<QByteArray>)> completion)
+{
+    return start(session, pageRequest(false, url, UrlRequest::feedBodyLimit), std::move(completion));
+}
+
 std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession& session, bool mobileSite, const Url& url,
     std::function<void(std::optional<QString>)> completion)
 {

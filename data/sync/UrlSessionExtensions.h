@@ -32,6 +32,11 @@ TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& 
 TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, const Url& url,
     std::function<void(std::optional<QByteArray>)> completion);
 
+// The body of what may be a feed or a page (a plain GET), up to the cap of feeds, or nothing.
+// A caller that finds no feed in it reads it as a page only up to the cap of pages.
+TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadFeedOrPage(UrlSession& session,
+    const Url& url, std::function<void(std::optional<QByteArray>)> completion);
+
 // The body as text (UTF-8, else read byte for byte as Latin-1), or nothing. An address whose
 // text holds ".mp4" (exactly so; ".MP4" is loaded) is refused: the completion gets nothing on
 // the calling thread before this returns, and the result is null.

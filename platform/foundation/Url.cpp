@@ -328,7 +328,14 @@ std::optional<Url> Url::resolved(const QString& reference, const Url& base)
     auto ref = fromString(reference);
     if (!ref)
         return std::nullopt;
-    if (ref->isAbsolute() || !base.isValid())
+    if (ref->isAbsolute()) {
+        const QString path = removeDotSegments(ref->path());
+        if (path == ref->path())
+            return ref;
+        const qsizetype pathEnd = ref->m_path.start + ref->m_path.length;
+        return fromString(ref->m_text.left(ref->m_path.start) + path + ref->m_text.mid(pathEnd));
+    }
+    if (!base.isValid())
         return ref;
     // Rebuild from components (RFC 3986, 5.2.2) as text, then check the result.
     QString result = base.scheme() + u':';

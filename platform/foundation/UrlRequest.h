@@ -47,7 +47,9 @@ enum class UrlCachePolicy {
 // One HTTP request: a value the caller fills and hands to a session.
 struct TICKERLYFOUNDATION_EXPORT UrlRequest {
     // Caps on the decoded body a task keeps, by kind of download.
-    static constexpr qint64 pageBodyLimit = 8 * 1024 * 1024; // feeds and pages
+    static constexpr qint64 pageBodyLimit = 8 * 1024 * 1024; // web pages
+    // Podcast and archive feeds run to tens of MB.
+    static constexpr qint64 feedBodyLimit = 32 * 1024 * 1024;
     static constexpr qint64 imageBodyLimit = 10 * 1024 * 1024;
     static constexpr qint64 jsonBodyLimit = 5 * 1024 * 1024;
 

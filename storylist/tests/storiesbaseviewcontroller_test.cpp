@@ -231,8 +231,51 @@ TEST_F(StoryListController, OpensAndReportsOnlyWebLinks)
     EXPECT_EQ(server.requests().size(), 1);
 }
 
+namespace {
+
+// The social network's identifier of the maker, for the life of the object.
+struct FacebookIdentifier {
+    explicit FacebookIdentifier(const QString& identifier)
+    {
+        ShareLinkSettings settings = previous;
+        settings.facebookAppId = identifier;
+        ShareLinkSettings::setCurrent(settings);
+    }
+    ~FacebookIdentifier() { ShareLinkSettings::setCurrent(previous); }
+    const ShareLinkSettings previous = ShareLinkSettings::current();
+};
+
+} // namespace
+
+TEST_F(StoryListController, OffersFacebookOnlyWithTheMakersIdentifier)
+{
+    const QVariantList items { u"Story"_s, QUrl(u"http://news.example/a"_s) };
+    for (const QString& identifier : { u"123456789012345"_s, QString() }) {
+        SCOPED_TRACE(identifier.toStdString());
+        const FacebookIdentifier set(identifier);
+        StoriesBaseViewController controller;
+        QStringList options;
+        for (const RowOption& option : controller.rowViewOptions(nullptr))
+            options.append(option.identifier);
+        QStringList services;
+        for (const auto& service : SharingService::sharingServicesForItems(items).value_or(
+                 QList<std::shared_ptr<const SharingService>>()))
+            services.append(service->title());
+        if (identifier.isEmpty()) {
+            EXPECT_EQ(options, (QStringList { u"twitter"_s, u"instapaper"_s, u"readability"_s }));
+            EXPECT_FALSE(services.contains(u"Facebook"_s));
+            EXPECT_TRUE(services.contains(u"Twitter"_s));
+        } else {
+            EXPECT_EQ(options,
+                (QStringList { u"twitter"_s, u"facebook"_s, u"instapaper"_s, u"readability"_s }));
+            EXPECT_TRUE(services.contains(u"Facebook"_s));
+        }
+    }
+}
+
 TEST_F(StoryListController, OptionsOpenTheirPagesAndCloseTheRow)
 {
+    const FacebookIdentifier facebook(u"123456789012345"_s);
     StoriesBaseViewController controller;
     show(controller);
     ListCellView* cell = cellAt(controller, 0);

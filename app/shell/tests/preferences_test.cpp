@@ -286,17 +286,20 @@ TEST_F(PreferencesWindow, SetsItsTextsAgainEachTimeItShows)
 
 TEST_F(PreferencesWindow, EachLinkButtonOpensItsAddressAndOnlyThat)
 {
+    // The application's own information names no store listing: those buttons are not offered.
     PreferencesViewController* c = open();
     ASSERT_TRUE(c);
-    for (QAbstractButton* button :
-        { c->velmoraWebsiteButton.data(), c->tickerlyWebsiteButton.data(), c->privacyButton.data(),
-            c->rateButton.data(), c->feedbackButton.data(), c->tickerlyiOSButton.data() })
+    EXPECT_TRUE(c->rateButton->isHidden());
+    EXPECT_TRUE(c->reviewsLabel->isHidden());
+    EXPECT_TRUE(c->tickerlyiOSButton->isHidden());
+    for (QAbstractButton* button : { c->velmoraWebsiteButton.data(),
+             c->tickerlyWebsiteButton.data(), c->privacyButton.data(), c->feedbackButton.data() }) {
+        EXPECT_FALSE(button->isHidden());
         click(button);
-    const QStringList addresses { u"http://velmora.app/"_s, u"http://tickerly.app/"_s,
-        u"http://tickerly.app/privacy/"_s, u"http://itunes.apple.com/app/id000000000"_s,
-        u"mailto:support@velmora.app"_s,
-        u"https://itunes.apple.com/us/app/tickerly/id000000000"_s };
-    EXPECT_EQ(opened, addresses);
+    }
+    EXPECT_EQ(opened,
+        (QStringList { u"http://velmora.app/"_s, u"http://tickerly.app/"_s,
+            u"http://tickerly.app/privacy/"_s, u"mailto:support@velmora.app"_s }));
     // Buttons write no setting.
     EXPECT_EQ(storedSettings(), u"0 0 5 0 1 1"_s);
 
@@ -310,6 +313,31 @@ TEST_F(PreferencesWindow, EachLinkButtonOpensItsAddressAndOnlyThat)
     click(c->feedbackButton);
     click(c->tickerlyWebsiteButton);
     EXPECT_EQ(opened, QStringList { u"http://tickerly.app/"_s });
+}
+
+TEST_F(PreferencesWindow, OffersTheStoreListingsThatTheApplicationsInformationNames)
+{
+    const Bundle previous = Bundle::mainBundle();
+    const QString root = markedBundle(u"store"_s, {});
+    QFile info(root + u"/Info.json"_s);
+    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
+    info.write(R"({ "Localization file": "Interface", "App Store identifier": "123456789",
+                    "Phone app App Store identifier": "987654321" })");
+    info.close();
+    Bundle::setMainBundle(Bundle(root));
+    PreferencesViewController::setLinks({});
+    PreferencesViewController* c = open();
+    Bundle::setMainBundle(previous);
+    ASSERT_TRUE(c);
+    for (const QWidget* offered :
+        { static_cast<QWidget*>(c->rateButton.data()), static_cast<QWidget*>(c->reviewsLabel.data()),
+            static_cast<QWidget*>(c->tickerlyiOSButton.data()) })
+        EXPECT_FALSE(offered->isHidden());
+    click(c->rateButton);
+    click(c->tickerlyiOSButton);
+    EXPECT_EQ(opened,
+        (QStringList { u"http://itunes.apple.com/app/id123456789"_s,
+            u"https://itunes.apple.com/us/app/tickerly/id987654321"_s }));
 }
 
 TEST_F(PreferencesWindow, Screenshot)

@@ -1,5 +1,6 @@
 #include "app/shell/Application.h"
 #include "app/shell/Storyboards.h"
+#include "app/sources/AddButton.h"
 #include "app/sources/PopularCollectionViewItem.h"
 #include "app/shell/FlatButton.h"
 #include "app/sources/PopularPanel.h"
@@ -11,8 +12,10 @@
 #include "data/discovery/tests/DiscoveryTestSupport.h"
 #include "testsupport/SearchStandIn.h"
 #include "data/model/Shared.h"
+#include "data/model/SourceIconData.h"
 #include "data/model/TopFeedsData.h"
 #include "platform/appkit/ProgressIndicator.h"
+#include "platform/foundation/NotificationCenter.h"
 
 #include <QApplication>
 #include <QDir>
@@ -176,6 +179,79 @@ TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
     EXPECT_FALSE(controller->spinner()->isAnimating());
     testsupport::processEvents();
     EXPECT_EQ(server.requests().size(), requests);
+}
+
+// The product's list names the feed otherwise than its channel does: typed in and taken from
+// the panel, in either order, it is still one stored source, which the panel shows as added.
+TEST_F(SourcesWindow, OneFeedIsStoredOnceWhicheverWayItIsAddedFirst)
+{
+    const QString address = u"http://feeds.planet.test/rss"_s;
+    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
+        7, std::make_shared<Source>(u"Planet News"_s, address)) });
+    int icons = 0;
+    const ObserverToken iconUpdates = NotificationCenter::defaultCenter().addObserver(
+        SourceIconData::iconUpdateNotification(), nullptr, [&icons](const Notification&) { ++icons; });
+    open();
+    // The panel's button for the feed, the panel opened anew when it is gone.
+    const auto panelButton = [&]() -> AddButton* {
+        testsupport::processEvents();
+        if (!controller->popularWindowController()) {
+            bar->clearFocus();
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+        }
+        const auto panel = controller->popularWindowController();
+        auto* content = panel ? qobject_cast<PopularViewController*>(panel->contentViewController())
+                              : nullptr;
+        auto* item = content ? qobject_cast<PopularCollectionViewItem*>(
+                                   content->collectionView()->itemAtIndex(0))
+                             : nullptr;
+        return item ? item->addButton() : nullptr;
+    };
+    const auto press = [](AddButton* button) {
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    };
+    // Typed and added with its sound, and its icon search over.
+    const auto type = [&] {
+        const auto soundsBefore = sounds.played.size();
+        const int iconsBefore = icons;
+        if (!bar->hasFocus())
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+        QTest::keyClicks(bar, address);
+        QTest::keyClick(bar, Qt::Key_Return);
+        ASSERT_TRUE(testsupport::waitFor([&] { return sounds.played.size() > soundsBefore; }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return icons > iconsBefore; }));
+    };
+    const auto stored = [] {
+        QStringList shown;
+        for (const auto& source : SourcesData().sources())
+            shown << source->title() + u" "_s + source->link();
+        return shown;
+    };
+
+    for (const bool typedFirst : { true, false }) {
+        SCOPED_TRACE(typedFirst ? "typed, then from the panel" : "from the panel, then typed");
+        const QString title = typedFirst ? u"Planet"_s : u"Planet News"_s;
+        if (typedFirst) {
+            type();
+        } else {
+            AddButton* button = panelButton();
+            ASSERT_TRUE(button);
+            EXPECT_FALSE(button->added());
+            press(button);
+            type();
+        }
+        EXPECT_EQ(stored(), QStringList { title + u" "_s + address });
+        AddButton* button = panelButton();
+        ASSERT_TRUE(button);
+        EXPECT_TRUE(button->added());
+        // Its button takes the stored source out, whatever its title.
+        press(button);
+        EXPECT_TRUE(stored().isEmpty());
+        button = panelButton();
+        ASSERT_TRUE(button);
+        EXPECT_FALSE(button->added());
+        bar->clearFocus();
+    }
 }
 
 TEST_F(SourcesWindow, ThePanelHangsUnderTheFieldWhileItHasTheFocusAndLeavesItThere)

@@ -110,4 +110,6 @@ TEST(ApplicationResources, EveryInterfaceTextIsInTheLocalisationTable)
     for (const QString& key : keys)
         EXPECT_FALSE(table.value(key).toString().isEmpty()) << key.toStdString();
     EXPECT_EQ(~u"Remove button"_s, u"Remove"_s); // the table the information names
+    // The setting takes the opened story out of the list; the panel stays.
+    EXPECT_EQ(~u"Hide after open setting"_s, u"Hide a story once it is opened"_s);
 }

@@ -38,28 +38,25 @@ TEST(FeedLinkRules, NormalisesTypedTextAndPageLinks)
         { u"HTTPS://example.com/feed", u"x", u"http://HTTPS://example.com/feed" },
         { u"example.com", u"example.com", u"http://example.com" },
         { u"example.com/news", u"example.com/news", u"http://example.com/news" },
-        // A root path: the base's scheme and host when the base ends in "/", else the whole
-        // base and a second "/".
+        // A root path or a bare name is resolved against the base as a browser does.
         { u"/feed.xml", u"http://example.com/news/", u"http://example.com/feed.xml" },
         { u"/feed.xml", u"https://Example.com:8080/", u"https://Example.com:8080/feed.xml" },
-        { u"/feed.xml", u"http://example.com/news", u"http://example.com/news//feed.xml" },
-        { u"/feed.xml", u"example.com/", u"http://example.com/feed.xml" },
-        // A bare name goes after the base, with one "/" between.
+        { u"/feed.xml", u"http://example.com/news", u"http://example.com/feed.xml" },
+        { u"/feed.xml", u"example.com", u"http://example.com/feed.xml" },
         { u"rss.xml", u"http://example.com/news/", u"http://example.com/news/rss.xml" },
-        { u"rss.xml", u"http://example.com/news", u"http://example.com/news/rss.xml" },
+        { u"rss.xml", u"http://example.com/news", u"http://example.com/rss.xml" },
         { u"rss.xml", u"example.com", u"http://example.com/rss.xml" },
         // Without a usable base the text stays as it is.
         { u"rss.xml", u"no base here", u"rss.xml" },
         { u"/feed.xml", u"no base here", u"/feed.xml" },
-        // A base without "scheme://" is cut by its last character instead.
-        { u"/rss.xml", u"/a/feed://x/", u"/a/http://x/rss.xml" },
+        { u"/rss.xml", u"/a/feed://x/", u"/rss.xml" },
         // A link that starts with "/" and holds "feed://" has no base of its own: no endless
         // normalisation of the base.
-        { u"/feed://x", u"/feed://x", u"/http://x//http://x" },
-        { u"rss", u"/feed://x", u"/http://x/rss" },
+        { u"/feed://x", u"/feed://x", u"/http://x" },
+        { u"rss", u"/feed://x", u"rss" },
         // Texts that are no address.
         { u"tech news.com", u"tech news.com", u"<none>" },
-        { u"", u"x", u"http://x/" },
+        { u"", u"x", u"http://x" },
     };
     for (const LinkCase& c : cases) {
         SCOPED_TRACE(QString::fromUtf16(c.text).toStdString() + " with link " + QString::fromUtf16(c.link).toStdString());
@@ -99,44 +96,79 @@ TEST(FeedLinkRules, FindsTheFeedByStagesInOrder)
         const char* name;
         QString page;
         const char16_t* from;
-        const char16_t* link;
         const char16_t* expected;
     };
     const Case cases[] = {
         { "declared feed, root path", uR"(<html><head><link rel="alternate" type="application/rss+xml" title="News" href="/feed.xml"></head></html>)"_s,
-            u"http://news.example.com/", u"http://news.example.com/", u"http://news.example.com/feed.xml" },
+            u"http://news.example.com/", u"http://news.example.com/feed.xml" },
         { "declared feed, root path, typed site name", uR"(<link type="application/rss+xml" href="/feed.xml">)"_s,
-            u"http://news.example.com", u"news.example.com", u"http://news.example.com//feed.xml" },
+            u"http://news.example.com", u"http://news.example.com/feed.xml" },
         { "declared feed beats an earlier quoted address",
             uR"(<a href='http://other.example.com/rss.xml'>RSS</a><LINK TYPE='APPLICATION/ATOM+XML' HREF='http://news.example.com/atom'>)"_s,
-            u"http://news.example.com/", u"x", u"http://news.example.com/atom" },
+            u"http://news.example.com/", u"http://news.example.com/atom" },
         { "declared feed without href is skipped", uR"(<link type="application/rss+xml" title="x"><a href="/feeds/all">all</a>)"_s,
-            u"http://news.example.com/", u"http://news.example.com/", u"http://news.example.com/feeds/all" },
+            u"http://news.example.com/", u"http://news.example.com/feeds/all" },
         { "self-referencing feeds give the next candidate",
             uR"(<link type="application/rss+xml" href="http://news.example.com/news/?format=rss"><a href="/feeds/all">feeds</a>)"_s,
-            u"http://news.example.com/News", u"http://news.example.com/News", u"http://news.example.com/News//feeds/all" },
+            u"http://news.example.com/News", u"http://news.example.com/feeds/all" },
         { "quoted address with a feed extension beats an earlier plain one",
             uR"(<script>var a = 'http://a.example.com/rss'; var b = "http://b.example.com/atom/feed.xml";</script>)"_s,
-            u"http://news.example.com/", u"x", u"http://b.example.com/atom/feed.xml" },
+            u"http://news.example.com/", u"http://b.example.com/atom/feed.xml" },
         { "quoted address ending in the format", uR"(x = "http://a.example.com/RSS?x=1" + 'http://c.example.com/path/Atom')"_s,
-            u"http://news.example.com/", u"x", u"http://c.example.com/path/Atom" },
+            u"http://news.example.com/", u"http://c.example.com/path/Atom" },
         { "quoted address with the format inside", uR"(x = "http://a.example.com/rss/top?x=1")"_s,
-            u"http://news.example.com/", u"x", u"http://a.example.com/rss/top?x=1" },
+            u"http://news.example.com/", u"http://a.example.com/rss/top?x=1" },
         { "quoted https is no stage-2 address, but a feed link", uR"(<a href="https://secure.example.com/rss">)"_s,
-            u"http://news.example.com/", u"x", u"https://secure.example.com/rss" },
+            u"http://news.example.com/", u"https://secure.example.com/rss" },
         { "link naming a format, bare name", uR"(<a class=x href='atom.xml'>Atom</a> <a href="/feed/">)"_s,
-            u"http://news.example.com/blog/", u"http://news.example.com/blog/", u"http://news.example.com/blog/atom.xml" },
+            u"http://news.example.com/blog/", u"http://news.example.com/blog/atom.xml" },
         { "link naming a feed", uR"(<a href="/about">About</a><a href="//cdn.example.com/FeedBurner">)"_s,
-            u"http://news.example.com/", u"x", u"http://cdn.example.com/FeedBurner" },
+            u"http://news.example.com/", u"http://cdn.example.com/FeedBurner" },
         { "page that only names itself", uR"(<link type="application/rss+xml" href="http://news.example.com/News/"><a href="http://news.example.com/news?feed=1">)"_s,
-            u"http://news.example.com/news", u"news.example.com/news", u"<none>" },
+            u"http://news.example.com/news", u"<none>" },
         { "page without a candidate", uR"(<html><body><a href="/about">About</a></body></html>)"_s,
-            u"http://news.example.com/", u"x", u"<none>" },
+            u"http://news.example.com/", u"<none>" },
         { "news-magazine host, whatever the page", uR"(<link type="application/rss+xml" href="/other.xml">)"_s,
-            u"https://www.NewsMagazine.example.com/world/story", u"x", u"http://newsmagazine.example.com/feed/news" },
+            u"https://www.NewsMagazine.example.com/world/story", u"http://newsmagazine.example.com/feed/news" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(text(findRssLink(c.page, url(QString::fromUtf16(c.from)), QString::fromUtf16(c.link))), QString::fromUtf16(c.expected));
+        EXPECT_EQ(text(findRssLink(c.page, url(QString::fromUtf16(c.from)))), QString::fromUtf16(c.expected));
+    }
+}
+
+// A page's feed link is read as a browser reads it, against the page's own address.
+TEST(FeedLinkRules, ResolvesADeclaredFeedAgainstItsPage)
+{
+    struct Case {
+        const char16_t* href;
+        const char16_t* page;
+        const char16_t* expected;
+    };
+    const Case cases[] = {
+        { u"/x", u"http://host/", u"http://host/x" },
+        { u"x", u"http://host/", u"http://host/x" },
+        { u"../x", u"http://host/", u"http://host/x" },
+        { u"//other/x", u"http://host/", u"http://other/x" },
+        { u"http://other/x", u"http://host/", u"http://other/x" },
+        { u"/x", u"http://host/dir/page", u"http://host/x" },
+        { u"x", u"http://host/dir/page", u"http://host/dir/x" },
+        { u"../x", u"http://host/dir/page", u"http://host/x" },
+        { u"//other/x", u"http://host/dir/page", u"http://other/x" },
+        { u"https://other/x", u"http://host/dir/page", u"https://other/x" },
+        // A site typed without a path; a page over https keeps its scheme for "//".
+        { u"/blog/rss", u"http://myblog.example", u"http://myblog.example/blog/rss" },
+        { u"//other/x", u"https://host/dir/page", u"https://other/x" },
+        { u"feed://other/x", u"http://host/", u"http://other/x" },
+        { u" /x ", u"http://host/dir/page", u"http://host/x" },
+        // No web address: no candidate.
+        { u"mailto:rss@host", u"http://host/", u"<none>" },
+        { u"/a b", u"http://host/", u"<none>" },
+    };
+    for (const Case& c : cases) {
+        const QString href = QString::fromUtf16(c.href);
+        SCOPED_TRACE(href.toStdString() + " on " + QString::fromUtf16(c.page).toStdString());
+        const QString page = u"<link rel=\"alternate\" type=\"application/rss+xml\" href=\""_s + href + u"\">"_s;
+        EXPECT_EQ(text(findRssLink(page, url(QString::fromUtf16(c.page)))), QString::fromUtf16(c.expected));
     }
 }

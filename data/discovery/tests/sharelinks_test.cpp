@@ -1,8 +1,11 @@
 #include "data/discovery/ShareLinks.h"
 #include "data/model/NewsStory.h"
 #include "data/model/tests/StoryTestSupport.h"
+#include "platform/foundation/Bundle.h"
 #include "testsupport/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMap>
 #include <QStringList>
 
@@ -52,9 +55,52 @@ std::shared_ptr<NewsStory> storyWithoutTexts(const QString& link)
 
 const ShareLinkSettings kDefaults;
 
+// The maker's identifier at the social network, which the deployment supplies.
+class ShareLinks : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ShareLinkSettings settings = kDefaults;
+        settings.facebookAppId = u"123456789012345"_s;
+        ShareLinkSettings::setCurrent(settings);
+    }
+    void TearDown() override { ShareLinkSettings::setCurrent(kDefaults); }
+};
+
 } // namespace
 
-TEST(ShareLinks, EveryServiceGetsItsPathAndItems)
+TEST(ShareLinkSettings, TakeTheFacebookIdentifierFromTheInformationOnlyAndShareNothingWithout)
+{
+    const Bundle previous = Bundle::mainBundle();
+    const QString root = QDir(testsupport::dataHome()).filePath(u"bundle-share"_s);
+    QDir().mkpath(root);
+    QFile info(root + u"/Info.json"_s);
+    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
+    info.write(R"({ "Facebook application identifier": "987654321098765" })");
+    info.close();
+    Bundle::setMainBundle(Bundle(root));
+    EXPECT_EQ(ShareLinkSettings().facebookAppId, u"987654321098765"_s);
+    Bundle::setMainBundle(Bundle(QDir(testsupport::dataHome()).filePath(u"no-bundle"_s)));
+    EXPECT_EQ(ShareLinkSettings().facebookAppId, QString());
+    Bundle::setMainBundle(previous);
+
+    ShareLinkSettings settings;
+    settings.facebookAppId.clear();
+    ShareLinkSettings::setCurrent(settings);
+    const auto story = std::make_shared<NewsStory>(u"Headline"_s, u"Body"_s,
+        Url::fromString(u"http://news.example/a"_s), std::optional<QDateTime>(), storytest::source());
+    EXPECT_FALSE(canShareOnFacebook());
+    EXPECT_FALSE(facebookShareURL(*story));
+    EXPECT_TRUE(twitterShareURL(*story));
+    settings.facebookAppId = u"987654321098765"_s;
+    ShareLinkSettings::setCurrent(settings);
+    EXPECT_TRUE(canShareOnFacebook());
+    ASSERT_TRUE(facebookShareURL(*story));
+    EXPECT_TRUE(facebookShareURL(*story)->query().contains(u"app_id=987654321098765"_s));
+    ShareLinkSettings::setCurrent(kDefaults);
+}
+
+TEST_F(ShareLinks, EveryServiceGetsItsPathAndItems)
 {
     const auto full = story(u"Headline"_s, u"Body"_s, u"http://news.example/a?b=1"_s,
                             u"http://img.example/p.png"_s);
@@ -101,7 +147,7 @@ TEST(ShareLinks, EveryServiceGetsItsPathAndItems)
     EXPECT_EQ(items[u"picture"_s], u"http://img.example/p.png"_s);
 }
 
-TEST(ShareLinks, MissingFieldsBecomeEmptyTextsOrAreLeftOutByService)
+TEST_F(ShareLinks, MissingFieldsBecomeEmptyTextsOrAreLeftOutByService)
 {
     // No link: no reader link, empty "url"s, no "link".
     const auto linkless = story(u"H"_s, u"B"_s, QString(), u"http://img.example/p.png"_s);
@@ -134,7 +180,7 @@ TEST(ShareLinks, MissingFieldsBecomeEmptyTextsOrAreLeftOutByService)
     EXPECT_EQ(queryItems(*facebookShareURL(*emptyHeadline)).value(u"name"_s, u"missing"_s), u""_s);
 }
 
-TEST(ShareLinks, ValuesHoldingQuerySyntaxArriveAsWritten)
+TEST_F(ShareLinks, ValuesHoldingQuerySyntaxArriveAsWritten)
 {
     const QString headline = u"C++ & you: a=b #1 ü 100%"_s;
     const QString link = u"http://news.example/q?x=1&y=2#frag"_s;

@@ -5,12 +5,15 @@
 #include "data/model/Source.h"
 #include "data/model/SourceIconData.h"
 #include "data/model/SourcesData.h"
+#include "data/model/StoredStoriesData.h"
+#include "data/sync/Sync.h"
 #include "platform/foundation/GroupContainer.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "testsupport/TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
@@ -131,6 +134,23 @@ TEST_F(Adding, WithoutACompletionStillStoresAndSearchesAndMarksASourceWithoutIco
     EXPECT_FALSE(testsupport::waitFor([&] { return server.requests().size() > before; }, 300));
 }
 
+TEST_F(Adding, AnAddressStoredUnderAnotherTitleIsASuccessThatKeepsThatTitle)
+{
+    server.reply(u"/dull"_s, testsupport::bodyReply(rss("Dull", "http://dull.test/")));
+    const QString address = u"http://feeds.planet.test/dull"_s;
+    SourcesData(suite).addSource(std::make_shared<Source>(u"Dull Daily"_s, address));
+    testsupport::processEvents();
+    Events events;
+    SourceAdder(nullptr, suite).addSource(address, events.completion());
+    // No addition; the icon search finds nothing and marks the stored source.
+    ASSERT_TRUE(events.waitFor(2));
+    EXPECT_EQ(events.seen, (QStringList { u"true"_s, u"updated"_s }));
+    const auto stored = SourcesData(suite).sources();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first()->title(), u"Dull Daily"_s);
+    EXPECT_TRUE(stored.first()->noIconFound);
+}
+
 TEST_F(Adding, AFailedDiscoveryReportsFalseOnceAndChangesNothing)
 {
     SourcesData(suite).addSource(std::make_shared<Source>(u"Kept"_s, u"http://kept.test/rss"_s));
@@ -158,4 +178,41 @@ TEST_F(Adding, AnAdditionTheStoreRefusesReportsFalseAndSearchesNoIcon)
     EXPECT_EQ(events.seen, QStringList { u"false"_s });
     EXPECT_EQ(requests("planet.test", "/"), 0);
     QDir().rmdir(file);
+}
+
+// Podcast and archive feeds run to tens of MB: one of 20 MB is added, and a refresh reads it to
+// its last item.
+TEST_F(Adding, AddsAndRefreshesAFeedOfTwentyMegabytes)
+{
+    QByteArray feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Archive</title>"
+                      "<link>http://planet.test/</link>";
+    const QByteArray notes(1000, 'n');
+    for (int i = 0; feed.size() < 20 * 1000 * 1000; ++i) {
+        feed += "<item><title>Episode " + QByteArray::number(i) + "</title><link>http://planet.test/"
+            + QByteArray::number(i) + "</link><pubDate>"
+            + QDateTime::fromSecsSinceEpoch(1'000'000 + i, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
+            + "</pubDate><description>" + notes + "</description></item>";
+    }
+    feed += "<item><title>Last</title><link>http://planet.test/last</link><pubDate>"
+        + QDateTime::fromSecsSinceEpoch(2'000'000'000, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
+        + "</pubDate></item></channel></rss>";
+    ASSERT_GT(feed.size(), 20 * 1000 * 1000);
+    server.reply(u"/archive"_s, testsupport::bodyReply(feed));
+
+    Events events;
+    SourceAdder().addSource(u"http://feeds.planet.test/archive"_s, events.completion());
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_EQ(events.seen.first(), u"true"_s);
+    ASSERT_EQ(SourcesData().sources().size(), 1);
+    EXPECT_EQ(SourcesData().sources().first()->title(), u"Archive"_s);
+
+    auto sync = Sync::create();
+    std::optional<bool> refreshed;
+    sync->updateStories(std::nullopt, [&refreshed](bool ok) { refreshed = ok; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return refreshed.has_value(); }, 60000));
+    EXPECT_TRUE(*refreshed);
+    const auto stories = StoredStoriesData().storedStories();
+    ASSERT_FALSE(stories.isEmpty());
+    ASSERT_TRUE(stories.first()->link());
+    EXPECT_EQ(stories.first()->link()->absoluteString(), u"http://planet.test/last"_s);
 }

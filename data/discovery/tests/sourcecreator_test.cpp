@@ -267,3 +267,35 @@ TEST_F(FeedDiscovery, CompletesExactlyOnceWhenTheCallerKeepsNothing)
     ASSERT_TRUE(*promise.value());
     EXPECT_EQ((**promise.value())->link(), u"http://example.com"_s);
 }
+
+TEST_F(FeedDiscovery, ATypedSiteGetsTheFeedItsPageDeclaresAtTheAddressABrowserWouldLoad)
+{
+    host(u"myblog.example"_s);
+    server.reply(u"/"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/blog/rss">)"));
+    server.reply(u"/blog/rss"_s, testsupport::bodyReply(rss("My Blog", "http://myblog.example/")));
+
+    const Discovery run = discover(u"myblog.example"_s);
+    ASSERT_TRUE(*run.source);
+    EXPECT_EQ((*run.source)->link(), u"http://myblog.example/blog/rss"_s);
+    EXPECT_EQ(run.linksTried(), (QStringList { u"http://myblog.example"_s, u"http://myblog.example/blog/rss"_s }));
+}
+
+TEST_F(FeedDiscovery, ReadsAFeedPastTheCapOfPagesButNoSuchPage)
+{
+    host(u"big.example.test"_s);
+    const QByteArray filler = "<!--" + QByteArray(UrlRequest::pageBodyLimit, 'x') + "-->";
+    server.reply(u"/page"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/feed">)" + filler));
+    QByteArray feed = rss("Big", "http://big.example.test/");
+    feed.insert(feed.indexOf("</channel>"), "<!--" + QByteArray(UrlRequest::pageBodyLimit, 'x') + "-->");
+    server.reply(u"/feed"_s, testsupport::bodyReply(feed));
+
+    Discovery run = discover(u"http://big.example.test/feed"_s);
+    ASSERT_TRUE(*run.source);
+    EXPECT_EQ((*run.source)->title(), u"Big"_s);
+
+    // A page that large is not searched for feed links: as if it had not loaded.
+    run = discover(u"http://big.example.test/page"_s);
+    EXPECT_FALSE(*run.source);
+    EXPECT_EQ(run.linksTried(), QStringList { u"http://big.example.test/page"_s });
+    EXPECT_EQ(search.searches(), QStringList { u"http://big.example.test/page"_s });
+}

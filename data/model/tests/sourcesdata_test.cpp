@@ -80,10 +80,14 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
     EXPECT_EQ(recorder.seen[0].userInfo.keys(), QStringList { SourcesData::addedSourcesKey() });
     EXPECT_EQ(positions(recorder.seen[0].userInfo, SourcesData::addedSourcesKey()), QList<int> { 3 });
 
-    // Another object over the same suite sees the list; an equal source changes nothing.
+    // Another object over the same suite sees the list; an equal source changes nothing, nor
+    // does the same feed under another title, and both count as done.
     SourcesData other;
     EXPECT_EQ(titles(other.sources()), (QStringList { u"a"_s, u"b"_s, u"c"_s, u"d"_s }));
-    other.addSource(source(u"b"_s, u"http://b/"_s));
+    EXPECT_TRUE(other.addSource(source(u"b"_s, u"http://b/"_s)));
+    EXPECT_TRUE(other.addSource(source(u"B, renamed"_s, u"http://b/"_s)));
+    EXPECT_EQ(other.sourceWithLink(u"http://b/"_s)->title(), u"b"_s);
+    EXPECT_FALSE(other.sourceWithLink(u"http://e/"_s));
     recorder.seen.clear();
     testsupport::processEvents();
     EXPECT_TRUE(recorder.seen.isEmpty());
@@ -93,9 +97,11 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
 TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
 {
     SourcesData data;
-    data.addSource(source(u"one"_s, u"http://same/"_s));
-    data.addSource(source(u"other"_s, u"http://other/"_s));
-    data.addSource(source(u"two"_s, u"http://same/"_s));
+    // A list that holds one link twice, as lists stored by earlier versions may.
+    sharedDefaults()->set(u"velmora.Tickerly.sources"_s,
+        KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Source>> {
+            source(u"one"_s, u"http://same/"_s), source(u"other"_s, u"http://other/"_s),
+            source(u"two"_s, u"http://same/"_s) }));
     ChangeRecorder recorder;
     testsupport::processEvents();
     recorder.seen.clear();

@@ -377,7 +377,8 @@ TEST_F(SyncTest, ReadsTheBytesOfAFeedCutAtTheSizeCap)
     for (int i = 0; i < 3; ++i)
         items.append({ u"http://huge/"_s + QString::number(i), 100 + i });
     QByteArray huge = feed(items);
-    huge.insert(huge.indexOf("</channel>"), "<item><title>" + QByteArray(9 * 1024 * 1024, 'x') + "</title></item>");
+    huge.insert(huge.indexOf("</channel>"),
+        "<item><title>" + QByteArray(UrlRequest::feedBodyLimit + 1024 * 1024, 'x') + "</title></item>");
     server.reply(u"/huge"_s, ok(huge));
     server.reply(u"/small"_s, ok(feed({ { u"http://small/1"_s, 1 } })));
     addSource(server.url(u"/huge"_s));

@@ -146,6 +146,41 @@ TEST(Url, ResolvesReferencesAgainstABasePage)
               u"http://host.example/feed.xml"_s);
 }
 
+// Every example of RFC 3986, 5.4: the normal ones and the abnormal ones, strict parser.
+TEST(Url, ResolvesEveryReferenceOfTheStandardsExamples)
+{
+    const auto base = *Url::fromString(u"http://a/b/c/d;p?q"_s);
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        { u"g:h", u"g:h" }, { u"g", u"http://a/b/c/g" }, { u"./g", u"http://a/b/c/g" },
+        { u"g/", u"http://a/b/c/g/" }, { u"/g", u"http://a/g" }, { u"//g", u"http://g" },
+        { u"?y", u"http://a/b/c/d;p?y" }, { u"g?y", u"http://a/b/c/g?y" },
+        { u"#s", u"http://a/b/c/d;p?q#s" }, { u"g#s", u"http://a/b/c/g#s" },
+        { u"g?y#s", u"http://a/b/c/g?y#s" }, { u";x", u"http://a/b/c/;x" },
+        { u"g;x", u"http://a/b/c/g;x" }, { u"g;x?y#s", u"http://a/b/c/g;x?y#s" },
+        { u"", u"http://a/b/c/d;p?q" }, { u".", u"http://a/b/c/" }, { u"./", u"http://a/b/c/" },
+        { u"..", u"http://a/b/" }, { u"../", u"http://a/b/" }, { u"../g", u"http://a/b/g" },
+        { u"../..", u"http://a/" }, { u"../../", u"http://a/" }, { u"../../g", u"http://a/g" },
+        // Abnormal examples.
+        { u"../../../g", u"http://a/g" }, { u"../../../../g", u"http://a/g" },
+        { u"/./g", u"http://a/g" }, { u"/../g", u"http://a/g" }, { u"g.", u"http://a/b/c/g." },
+        { u".g", u"http://a/b/c/.g" }, { u"g..", u"http://a/b/c/g.." },
+        { u"..g", u"http://a/b/c/..g" }, { u"./../g", u"http://a/b/g" },
+        { u"./g/.", u"http://a/b/c/g/" }, { u"g/./h", u"http://a/b/c/g/h" },
+        { u"g/../h", u"http://a/b/c/h" }, { u"g;x=1/./y", u"http://a/b/c/g;x=1/y" },
+        { u"g;x=1/../y", u"http://a/b/c/y" }, { u"g?y/./x", u"http://a/b/c/g?y/./x" },
+        { u"g?y/../x", u"http://a/b/c/g?y/../x" }, { u"g#s/./x", u"http://a/b/c/g#s/./x" },
+        { u"g#s/../x", u"http://a/b/c/g#s/../x" }, { u"http:g", u"http:g" },
+        // An absolute reference loses its dot segments too (5.2.2).
+        { u"http://g/a/./b/../c", u"http://g/a/c" },
+    };
+    for (const auto& [ref, expected] : cases) {
+        SCOPED_TRACE(QString::fromUtf16(ref).toStdString());
+        const auto resolved = Url::resolved(QString::fromUtf16(ref), base);
+        ASSERT_TRUE(resolved.has_value());
+        EXPECT_EQ(resolved->absoluteString(), QString::fromUtf16(expected));
+    }
+}
+
 TEST(Url, AppendsPathComponentsAndBuildsEncodedQueries)
 {
     const auto base = *Url::fromString(u"http://api.example:4000/api/v1"_s);
