@@ -5,6 +5,7 @@
 #include "storylist/ImageButton.h"
 #include "storylist/ImageView.h"
 #include "storylist/Label.h"
+#include "storylist/ListCellView.h"
 #include "storylist/tests/RowTestSupport.h"
 #include "testsupport/TestSupport.h"
 
@@ -53,6 +54,57 @@ struct RowWindow {
     QWidget window;
     ListRowContentView* row;
 };
+
+// The stories window's rows and the widget's (narrower, buttons always shown), with pictures on
+// and off.
+struct RowKind {
+    const char* name;
+    int width;
+    bool widget;
+    bool images;
+};
+const RowKind kRowKinds[] = { { "stories window", 420, false, true }, { "stories window, no pictures", 420, false, false },
+    { "widget", 320, true, true }, { "widget, no pictures", 320, true, false } };
+
+// One real row cell of a kind, bound as the list binds it.
+struct CellWindow {
+    explicit CellWindow(const RowKind& kind)
+    {
+        setRowSettings(kind.images, true);
+        window.resize(kind.width, 77);
+        cell = new ListCellView(&window);
+        cell->setGeometry(0, 0, kind.width, 75);
+        cell->setButtonsAlwaysVisible(kind.widget);
+        window.show();
+    }
+    ListRowContentView& bind(const QString& title, const QString& body)
+    {
+        QImage icon(16, 16, QImage::Format_ARGB32_Premultiplied);
+        icon.fill(Qt::red);
+        cell->setObjectValue(QVariant::fromValue(std::make_shared<const ListRowViewData>(
+            title, QDateTime::currentDateTimeUtc(), body, std::nullopt, icon, false)));
+        testsupport::processEvents();
+        appkit::layoutSubtreeIfNeeded(&window);
+        return *cell->contentView;
+    }
+
+    QWidget window;
+    ListCellView* cell;
+};
+
+// A label's lines lie whole inside the row, every one of them but the last as laid out, the
+// last ended by an ellipsis.
+void expectWholeLinesEndingInAnEllipsis(const Label& label, int rowHeight)
+{
+    const QList<Label::DrawnLine> lines = label.drawnLines();
+    ASSERT_GE(lines.size(), 2);
+    for (const Label::DrawnLine& line : lines) {
+        EXPECT_LE(line.rect.translated(label.pos()).bottom(), rowHeight + 0.5) << line.text.toStdString();
+        EXPECT_EQ(line.elided, &line == &lines.back());
+    }
+    EXPECT_TRUE(lines.back().text.endsWith(QChar(0x2026))) << lines.back().text.toStdString();
+    EXPECT_LT(lines.back().rect.right(), label.width() + 0.5);
+}
 
 const QRegularExpression kShortTime(u"^\\d{1,2}:\\d{2}[\\s\\x{202F}]?[AP]M$"_s);
 const QRegularExpression kShortDate(u"^\\d{1,2}/\\d{1,2}/\\d{2}$"_s);
@@ -252,4 +304,28 @@ TEST(ListRowContentView, TimeIsOfDayForADayAndADateBeyond)
     QString future = ListRowContentView::timeLabelStringFromDate(QDateTime(QDate(2090, 1, 1), QTime(12, 5), Qt::UTC));
     future.replace(QChar(0x202F), u' ');
     EXPECT_EQ(future, u"1:05 PM"_s);
+}
+
+TEST(ListRowContentView, DrawsWholeLinesOfALongHeadlineOrBodyEndingInAnEllipsis)
+{
+    rowtest::PinnedLocale pinned;
+    QString longHeadline;
+    while (longHeadline.size() < 450)
+        longHeadline += u"Officials confirm the long-awaited harbour crossing will open "_s;
+    longHeadline.truncate(450);
+    const QString longBody = u"Commuters crossed the river again this morning as the city opened the rebuilt deck, "
+                             "two cycle lanes, a wider footpath and a viewing platform over the old docks. "_s.repeated(2);
+    for (const RowKind& kind : kRowKinds) {
+        SCOPED_TRACE(kind.name);
+        CellWindow w(kind);
+        ListRowContentView& row = w.bind(longHeadline, longBody);
+        expectWholeLinesEndingInAnEllipsis(*row.titleLabel, row.height());
+        EXPECT_TRUE(row.text->isHidden());
+
+        w.bind(u"Harbour crossing opens"_s, longBody);
+        ASSERT_FALSE(row.text->isHidden());
+        ASSERT_EQ(row.titleLabel->drawnLines().size(), 1);
+        EXPECT_FALSE(row.titleLabel->drawnLines().first().elided);
+        expectWholeLinesEndingInAnEllipsis(*row.text, row.height());
+    }
 }
