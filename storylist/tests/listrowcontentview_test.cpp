@@ -92,6 +92,19 @@ struct CellWindow {
     ListCellView* cell;
 };
 
+// Every line the row's shown labels draw, in the row's coordinates.
+QList<QRectF> drawnTextRects(const ListRowContentView& row)
+{
+    QList<QRectF> rects;
+    for (const Label* label : { row.titleLabel, row.text, row.timeLabel }) {
+        if (label->isHidden())
+            continue;
+        for (const Label::DrawnLine& line : label->drawnLines())
+            rects.append(line.rect.translated(label->pos()));
+    }
+    return rects;
+}
+
 // A label's lines lie whole inside the row, every one of them but the last as laid out, the
 // last ended by an ellipsis.
 void expectWholeLinesEndingInAnEllipsis(const Label& label, int rowHeight)
@@ -304,6 +317,31 @@ TEST(ListRowContentView, TimeIsOfDayForADayAndADateBeyond)
     QString future = ListRowContentView::timeLabelStringFromDate(QDateTime(QDate(2090, 1, 1), QTime(12, 5), Qt::UTC));
     future.replace(QChar(0x202F), u' ');
     EXPECT_EQ(future, u"1:05 PM"_s);
+}
+
+TEST(ListRowContentView, KeepsTextClearOfTheIconWithoutAHeadline)
+{
+    rowtest::PinnedLocale pinned;
+    for (const RowKind& kind : kRowKinds) {
+        SCOPED_TRACE(kind.name);
+        CellWindow w(kind);
+        for (const QString& body : { u"Sol 721"_s, u"Mastodon.social"_s,
+                 u"Mastodon.social: a post without a title, long enough to wrap over the lines of the row"_s }) {
+            SCOPED_TRACE(body.toStdString());
+            ListRowContentView& row = w.bind(QString(), body);
+            const QRectF icon(row.icon->geometry());
+            const QList<QRectF> rects = drawnTextRects(row);
+            ASSERT_FALSE(row.text->isHidden());
+            ASSERT_FALSE(row.text->drawnLines().isEmpty());
+            EXPECT_EQ(row.text->drawnLines().first().text, body.left(row.text->drawnLines().first().text.size()));
+            for (const QRectF& rect : rects)
+                EXPECT_FALSE(rect.intersects(icon)) << rect.x() << "," << rect.y() << " " << rect.width() << "x" << rect.height();
+        }
+        // A headline again: the body goes back under the icon, beside the picture column.
+        ListRowContentView& row = w.bind(u"A headline"_s, u"Sol 721"_s);
+        EXPECT_EQ(row.text->x(), row.icon->x());
+        EXPECT_GE(row.text->y(), row.titleLabel->geometry().bottom());
+    }
 }
 
 TEST(ListRowContentView, DrawsWholeLinesOfALongHeadlineOrBodyEndingInAnEllipsis)
