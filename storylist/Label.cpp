@@ -258,6 +258,78 @@ void Label::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
 }
 
+qreal Label::visibleHeight() const
+{
+    // A line past the parent's edge would be cut through its glyphs.
+    const QWidget* parent = parentWidget();
+    return parent ? std::min<qreal>(height(), parent->height() - y()) : height();
+}
+
+QList<Label::DrawnLine> Label::drawnLines(const QTextLayout& layout, const QString& shown) const
+{
+    const QFontMetricsF metrics(font());
+    const qreal width = this->width();
+    const auto elidedLine = [&](const QString& rest, qreal y) {
+        DrawnLine line;
+        line.text = metrics.elidedText(rest, Qt::ElideRight, width);
+        line.elided = line.text != rest;
+        const qreal advance = metrics.horizontalAdvance(line.text);
+        qreal x = 0;
+        if (m_alignment & Qt::AlignRight)
+            x = width - advance;
+        else if (m_alignment & Qt::AlignHCenter)
+            x = (width - advance) / 2;
+        line.rect = QRectF(x, y, advance, metrics.height());
+        return line;
+    };
+
+    QList<DrawnLine> lines;
+    if (!m_wraps) {
+        if (m_truncates) {
+            lines.append(elidedLine(shown, 0));
+        } else {
+            const qreal advance = std::min(width, metrics.horizontalAdvance(shown));
+            lines.append({ QRectF(0, 0, advance, metrics.height()), shown, false });
+        }
+        return lines;
+    }
+
+    const int lineCount = layout.lineCount();
+    int visible = lineCount;
+    if (m_truncates) {
+        // Lines that fit whole; at least the first, cut by the bounds if need be.
+        const qreal bottom = visibleHeight() + 0.5;
+        visible = 0;
+        while (visible < lineCount && layout.lineAt(visible).rect().bottom() <= bottom)
+            ++visible;
+        visible = std::max(visible, 1);
+    }
+    for (int i = 0; i < std::min(visible, lineCount); ++i) {
+        const QTextLine line = layout.lineAt(i);
+        if (i == visible - 1 && visible < lineCount) {
+            QString rest = shown.mid(line.textStart());
+            rest.replace(QChar::LineSeparator, u' ');
+            lines.append(elidedLine(rest.trimmed(), line.y()));
+            // The rest may itself fit on the line, but it was not all laid out there.
+            lines.back().elided = true;
+        } else {
+            lines.append({ line.naturalTextRect(), shown.mid(line.textStart(), line.textLength()), false });
+        }
+    }
+    return lines;
+}
+
+QList<Label::DrawnLine> Label::drawnLines() const
+{
+    if (m_text.isEmpty() || width() <= 0)
+        return {};
+    const QString shown = displayText();
+    QTextLayout layout(shown, font());
+    if (m_wraps)
+        layOut(layout, width());
+    return drawnLines(layout, shown);
+}
+
 void Label::paintEvent(QPaintEvent*)
 {
     if (m_text.isEmpty() || width() <= 0)
@@ -266,18 +338,6 @@ void Label::paintEvent(QPaintEvent*)
     painter.setPen(m_color);
     painter.setFont(font());
     const QFontMetricsF metrics(font());
-    const qreal width = this->width();
-
-    const auto drawElided = [&](const QString& rest, qreal y) {
-        const QString elided = metrics.elidedText(rest, Qt::ElideRight, width);
-        qreal x = 0;
-        const qreal advance = metrics.horizontalAdvance(elided);
-        if (m_alignment & Qt::AlignRight)
-            x = width - advance;
-        else if (m_alignment & Qt::AlignHCenter)
-            x = (width - advance) / 2;
-        painter.drawText(QPointF(x, y + metrics.ascent()), elided);
-    };
 
     const QString shown = displayText();
     if (!m_wraps && m_anchor != m_position) {
@@ -297,35 +357,21 @@ void Label::paintEvent(QPaintEvent*)
         painter.drawText(QPointF(x, metrics.ascent()), line);
         return;
     }
-    if (!m_wraps) {
-        if (m_truncates) {
-            drawElided(shown, 0);
-        } else {
-            painter.drawText(QRectF(0, 0, width, metrics.height()),
-                             int(m_alignment) | Qt::AlignTop | Qt::TextSingleLine, shown);
-        }
+    QTextLayout layout(shown, font());
+    if (!m_wraps && !m_truncates) {
+        painter.drawText(QRectF(0, 0, width(), metrics.height()),
+                         int(m_alignment) | Qt::AlignTop | Qt::TextSingleLine, shown);
         return;
     }
-
-    QTextLayout layout(shown, font());
-    layOut(layout, width);
-    const int lineCount = layout.lineCount();
-    int visible = lineCount;
-    if (m_truncates) {
-        // Lines that fit whole; at least the first, cut by the bounds if need be.
-        visible = 0;
-        while (visible < lineCount && layout.lineAt(visible).rect().bottom() <= height() + 0.5)
-            ++visible;
-        visible = std::max(visible, 1);
-    }
-    for (int i = 0; i < visible; ++i) {
-        const QTextLine line = layout.lineAt(i);
-        if (i == visible - 1 && visible < lineCount) {
-            QString rest = shown.mid(line.textStart());
-            rest.replace(QChar::LineSeparator, u' ');
-            drawElided(rest.trimmed(), line.y());
-        } else {
-            line.draw(&painter, QPointF(0, 0));
-        }
+    if (m_wraps)
+        layOut(layout, width());
+    const QList<DrawnLine> lines = drawnLines(layout, shown);
+    for (int i = 0; i < lines.size(); ++i) {
+        const DrawnLine& line = lines[i];
+        const bool laidOut = m_wraps && !(i == lines.size() - 1 && line.elided);
+        if (laidOut)
+            layout.lineAt(i).draw(&painter, QPointF(0, 0));
+        else
+            painter.drawText(QPointF(line.rect.x(), line.rect.y() + metrics.ascent()), line.text);
     }
 }

@@ -4,6 +4,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QList>
+#include <QRectF>
 #include <QSizeF>
 #include <QString>
 #include <QWidget>
@@ -49,6 +51,17 @@ public:
     // points while the label is narrower than 100). Not wrapping: the one-line text's size.
     QSize intrinsicContentSize() const;
 
+    // One line as the label draws it, in the label's coordinates.
+    struct DrawnLine {
+        QRectF rect;
+        QString text;
+        // Ends in an ellipsis because more text follows that is not shown.
+        bool elided = false;
+    };
+    // Whole lines only: those that fit in the label and inside its parent (which clips it), the
+    // last of them elided when text remains; at least the first line.
+    QList<DrawnLine> drawnLines() const;
+
     QSize sizeHint() const override { return intrinsicContentSize(); }
     QSize minimumSizeHint() const override { return QSize(0, 0); }
 
@@ -64,6 +77,8 @@ protected:
 private:
     QString displayText() const;
     void layOut(QTextLayout& layout, qreal width) const;
+    QList<DrawnLine> drawnLines(const QTextLayout& layout, const QString& shown) const;
+    qreal visibleHeight() const;
     qreal measuredHeight(qreal width) const;
     void contentChanged();
     // The one line as drawn, ellipsis included, and where it starts.

@@ -138,6 +138,7 @@ void ListCellView::setData(std::shared_ptr<const ListRowViewData> data)
 void ListCellView::bind()
 {
     if (!m_data) {
+        m_leaving.reset();
         hide();
         contentView->setTrackingEnabled(false);
         return;
@@ -151,11 +152,15 @@ void ListCellView::bind()
     appkit::setOpacity(contentView, row.read ? kReadOpacity : 1.0);
     contentView->setSelected(false);
 
-    setMargin(0);
-    m_initialSlideValue = 0;
-    setIsRed(false);
-    // At rest now, not after a slide still running from the row's last story.
-    appkit::layoutSubtreeIfNeeded(this);
+    // The swiped story bound again while it slides out (its picture arrived) goes on sliding.
+    if (!sameStory(m_data, m_leaving)) {
+        m_leaving.reset();
+        setMargin(0);
+        m_initialSlideValue = 0;
+        setIsRed(false);
+        // At rest now, not after a slide still running from the row's last story.
+        appkit::layoutSubtreeIfNeeded(this);
+    }
 
     show();
     contentView->setTrackingEnabled(true);
@@ -286,11 +291,17 @@ void ListCellView::panDidFinish(PanGestureRecognizer* recognizer)
     const double target = dismiss ? width() : value < openThreshold ? openMargin() : 0;
     setMargin(target);
     m_initialSlideValue = margin();
-    // The table may rebind this cell to another story while it slides out; only the story
-    // that was swiped may go.
+    // The table may rebind this cell while it slides out: to another story, which stays, or to
+    // the swiped one again (its picture arrived), which still goes.
     const std::shared_ptr<const ListRowViewData> swiped = m_data;
+    if (dismiss)
+        m_leaving = swiped;
     slideToMargin(dismiss)->setCompletion([self = QPointer<ListCellView>(this), dismiss, swiped] {
-        if (!dismiss || !self || self->m_data != swiped)
+        if (!dismiss || !self)
+            return;
+        if (self->m_leaving == swiped)
+            self->m_leaving.reset();
+        if (!sameStory(self->m_data, swiped))
             return;
         if (ListCellViewDelegate* delegate = self->delegate())
             delegate->rowViewDeleted(self);

@@ -132,6 +132,8 @@ private:
     std::shared_ptr<const ListRowViewData> m_data;
     // What the cell showed when the pan under way began.
     std::shared_ptr<const ListRowViewData> m_pannedData;
+    // What the cell showed when a dismissing pan ended, until it has slid out.
+    std::shared_ptr<const ListRowViewData> m_leaving;
     bool m_isRed = false;
     QColor m_background = QColor(Qt::transparent);
     bool m_buttonsAlwaysVisible = false;

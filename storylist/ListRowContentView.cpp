@@ -22,6 +22,11 @@ constexpr auto Eq = LayoutRelation::Equal;
 constexpr double kDaySeconds = 86400;
 constexpr int kMinimumBodyHeight = 10;
 constexpr double kImageColumnWidth = 50;
+constexpr double kIconSize = 16;
+// The body starts this far right of the picture, under the icon; without a headline it takes
+// the headline's place, right of the icon.
+constexpr double kBodyInset = 5;
+constexpr double kBodyInsetBesideIcon = kBodyInset + kIconSize + 5;
 
 // A short date or time formatter in the locale the process had when it was first used.
 class RowDateFormatter {
@@ -122,7 +127,8 @@ void ListRowContentView::setupViews()
     constraints(this, u"|-4-[time]"_s, std::nullopt, views);
     constraints(this, std::nullopt, u"|[image]"_s, views);
     constraints(this, std::nullopt, u"[image]-5-[icon(16)]-5-[title]-(>=0)-[time(45)]-2-|"_s, views);
-    constraints(this, std::nullopt, u"[image]-5-[text]-45-|"_s, views);
+    m_textLeft = constraint(this, text, LA::Left, Eq, imageView, LA::Right, 1.0, kBodyInset);
+    constraints(this, std::nullopt, u"[text]-45-|"_s, views);
 
     m_imageWidth = constraint(this, imageView, LA::Width, Eq, nullptr, LA::NotAnAttribute, 1.0,
                               Preferences().widgetImages() ? kImageColumnWidth : 0);
@@ -165,8 +171,15 @@ void ListRowContentView::setTrackingEnabled(bool enabled)
         layoutRow();
 }
 
+void ListRowContentView::updateTextInset()
+{
+    if (m_textLeft)
+        m_textLeft->setConstant(titleLabel->stringValue().trimmed().isEmpty() ? kBodyInsetBesideIcon : kBodyInset);
+}
+
 void ListRowContentView::layoutRow()
 {
+    updateTextInset();
     appkit::layoutSubtreeIfNeeded(this);
     if (m_trackingEnabled)
         m_trackingArea = rect();
@@ -265,7 +278,11 @@ void ListRowContentView::contextMenuEvent(QContextMenuEvent* event)
 
 bool ListRowContentView::eventFilter(QObject* watched, QEvent* event)
 {
-    if ((watched == text || watched == titleLabel) && event->type() == QEvent::Resize)
+    if ((watched == text || watched == titleLabel) && event->type() == QEvent::Resize) {
         updateTextVisibility();
+        // A headline set or cleared changes the headline's height.
+        if (watched == titleLabel)
+            updateTextInset();
+    }
     return QAbstractButton::eventFilter(watched, event);
 }

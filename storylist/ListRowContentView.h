@@ -90,9 +90,11 @@ private:
     void setup();
     void setupViews();
     void updateTextVisibility();
+    void updateTextInset();
 
     std::optional<QRect> m_trackingArea;
     LayoutConstraintRef m_imageWidth;
+    LayoutConstraintRef m_textLeft;
     bool m_trackingEnabled = true;
     std::optional<QDateTime> m_date;
     bool m_selected = false;

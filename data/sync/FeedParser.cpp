@@ -328,6 +328,8 @@ FeedParser::Name FeedParser::nameOf(QByteArrayView name)
             return Name::RdfRoot;
         if (is("content"))
             return Name::Content;
+        if (is("updated"))
+            return Name::Updated;
         return is("dc:date") ? Name::DcDate : Name::Other;
     case 9:
         return is("published") ? Name::Published : Name::Other;
@@ -385,6 +387,9 @@ void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const
     case Name::Published:
         open.readsText = inItem;
         break;
+    case Name::Updated:
+        open.readsText = inItem && elementStack.front().name == Name::Feed;
+        break;
     default:
         break;
     }
@@ -425,6 +430,10 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
     if (path == Path::Item && m_source) {
         if (!m_storyBlocks)
             m_storyBlocks.reset(StoryBlocks::create());
+        // Many Atom feeds date their entries only by "updated", which Atom requires and
+        // "published" does not.
+        if (!currentDate && !currentUpdated.empty())
+            currentDate = dateFromBytes(currentUpdated);
         auto story = std::allocate_shared<NewsStory>(InStoryBlocks<NewsStory>(m_storyBlocks.get()), std::move(currentTitle),
             currentDescription, std::move(currentLink), std::move(currentDate), m_source);
         if (currentImageLink)
@@ -436,6 +445,7 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         currentDescription.reset();
         currentLink.reset();
         currentDate.reset();
+        currentUpdated.clear();
         currentImageLink.reset();
     }
     if (path == Path::ChannelTitle)
@@ -471,6 +481,13 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
     case Name::DcDate:
     case Name::Published:
         currentDate = dateFromBytes(currentBytes);
+        break;
+    case Name::Updated:
+        // Kept without a copy: nothing reads this element's text after its end.
+        if (elementStack.front().name == Name::Feed) {
+            currentUpdated.swap(currentBytes);
+            currentBytes.clear();
+        }
         break;
     default:
         break;

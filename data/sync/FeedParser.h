@@ -75,7 +75,8 @@ private:
         Description,
         PubDate,
         DcDate,
-        Published
+        Published,
+        Updated
     };
     static Name nameOf(QByteArrayView name);
 
@@ -123,4 +124,6 @@ private:
     std::optional<Url> currentImageLink;
     // The item's date, as its last date element gives it.
     std::optional<QDateTime> currentDate;
+    // The text of an Atom entry's last "updated", read only when the entry gives no other date.
+    std::string currentUpdated;
 };

@@ -127,6 +127,30 @@ TEST_F(ListCellSwipe, DeletesNothingWhenTheCellIsReboundDuringTheSlideOut)
     EXPECT_TRUE(delegate.calls.isEmpty());
 }
 
+TEST_F(ListCellSwipe, DismissesTheSwipedStoryWhenItIsReboundDuringTheSlideOut)
+{
+    swipe(150);
+    clock.advance(0.1);
+    const int slidSoFar = contentX();
+    ASSERT_GT(slidSoFar, 0);
+    // Its picture arrives: the same story, in a new model.
+    cell->setObjectValue(QVariant::fromValue(rowData(u"First"_s)));
+    testsupport::processEvents();
+    EXPECT_GE(contentX(), slidSoFar) << "it goes on sliding out";
+    EXPECT_TRUE(cell->isRed());
+    clock.advance(0.2);
+    testsupport::processEvents();
+    EXPECT_EQ(delegate.calls, QStringList { u"deleted First"_s });
+    EXPECT_EQ(contentX(), 320);
+
+    // Bound again once out, it is at rest.
+    cell->setObjectValue(QVariant::fromValue(rowData(u"First"_s)));
+    EXPECT_EQ(contentX(), 0);
+    EXPECT_FALSE(cell->isRed());
+    settle();
+    EXPECT_EQ(delegate.calls.size(), 1);
+}
+
 TEST_F(ListCellSwipe, APanOutlivesNoRebindingOfTheCell)
 {
     // A refresh hands the cell another story while the pointer is still down: the rest of the

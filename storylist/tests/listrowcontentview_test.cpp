@@ -5,6 +5,7 @@
 #include "storylist/ImageButton.h"
 #include "storylist/ImageView.h"
 #include "storylist/Label.h"
+#include "storylist/ListCellView.h"
 #include "storylist/tests/RowTestSupport.h"
 #include "testsupport/TestSupport.h"
 
@@ -53,6 +54,70 @@ struct RowWindow {
     QWidget window;
     ListRowContentView* row;
 };
+
+// The stories window's rows and the widget's (narrower, buttons always shown), with pictures on
+// and off.
+struct RowKind {
+    const char* name;
+    int width;
+    bool widget;
+    bool images;
+};
+const RowKind kRowKinds[] = { { "stories window", 420, false, true }, { "stories window, no pictures", 420, false, false },
+    { "widget", 320, true, true }, { "widget, no pictures", 320, true, false } };
+
+// One real row cell of a kind, bound as the list binds it.
+struct CellWindow {
+    explicit CellWindow(const RowKind& kind)
+    {
+        setRowSettings(kind.images, true);
+        window.resize(kind.width, 77);
+        cell = new ListCellView(&window);
+        cell->setGeometry(0, 0, kind.width, 75);
+        cell->setButtonsAlwaysVisible(kind.widget);
+        window.show();
+    }
+    ListRowContentView& bind(const QString& title, const QString& body)
+    {
+        QImage icon(16, 16, QImage::Format_ARGB32_Premultiplied);
+        icon.fill(Qt::red);
+        cell->setObjectValue(QVariant::fromValue(std::make_shared<const ListRowViewData>(
+            title, QDateTime::currentDateTimeUtc(), body, std::nullopt, icon, false)));
+        testsupport::processEvents();
+        appkit::layoutSubtreeIfNeeded(&window);
+        return *cell->contentView;
+    }
+
+    QWidget window;
+    ListCellView* cell;
+};
+
+// Every line the row's shown labels draw, in the row's coordinates.
+QList<QRectF> drawnTextRects(const ListRowContentView& row)
+{
+    QList<QRectF> rects;
+    for (const Label* label : { row.titleLabel, row.text, row.timeLabel }) {
+        if (label->isHidden())
+            continue;
+        for (const Label::DrawnLine& line : label->drawnLines())
+            rects.append(line.rect.translated(label->pos()));
+    }
+    return rects;
+}
+
+// A label's lines lie whole inside the row, every one of them but the last as laid out, the
+// last ended by an ellipsis.
+void expectWholeLinesEndingInAnEllipsis(const Label& label, int rowHeight)
+{
+    const QList<Label::DrawnLine> lines = label.drawnLines();
+    ASSERT_GE(lines.size(), 2);
+    for (const Label::DrawnLine& line : lines) {
+        EXPECT_LE(line.rect.translated(label.pos()).bottom(), rowHeight + 0.5) << line.text.toStdString();
+        EXPECT_EQ(line.elided, &line == &lines.back());
+    }
+    EXPECT_TRUE(lines.back().text.endsWith(QChar(0x2026))) << lines.back().text.toStdString();
+    EXPECT_LT(lines.back().rect.right(), label.width() + 0.5);
+}
 
 const QRegularExpression kShortTime(u"^\\d{1,2}:\\d{2}[\\s\\x{202F}]?[AP]M$"_s);
 const QRegularExpression kShortDate(u"^\\d{1,2}/\\d{1,2}/\\d{2}$"_s);
@@ -252,4 +317,53 @@ TEST(ListRowContentView, TimeIsOfDayForADayAndADateBeyond)
     QString future = ListRowContentView::timeLabelStringFromDate(QDateTime(QDate(2090, 1, 1), QTime(12, 5), Qt::UTC));
     future.replace(QChar(0x202F), u' ');
     EXPECT_EQ(future, u"1:05 PM"_s);
+}
+
+TEST(ListRowContentView, KeepsTextClearOfTheIconWithoutAHeadline)
+{
+    rowtest::PinnedLocale pinned;
+    for (const RowKind& kind : kRowKinds) {
+        SCOPED_TRACE(kind.name);
+        CellWindow w(kind);
+        for (const QString& body : { u"Sol 721"_s, u"Mastodon.social"_s,
+                 u"Mastodon.social: a post without a title, long enough to wrap over the lines of the row"_s }) {
+            SCOPED_TRACE(body.toStdString());
+            ListRowContentView& row = w.bind(QString(), body);
+            const QRectF icon(row.icon->geometry());
+            const QList<QRectF> rects = drawnTextRects(row);
+            ASSERT_FALSE(row.text->isHidden());
+            ASSERT_FALSE(row.text->drawnLines().isEmpty());
+            EXPECT_EQ(row.text->drawnLines().first().text, body.left(row.text->drawnLines().first().text.size()));
+            for (const QRectF& rect : rects)
+                EXPECT_FALSE(rect.intersects(icon)) << rect.x() << "," << rect.y() << " " << rect.width() << "x" << rect.height();
+        }
+        // A headline again: the body goes back under the icon, beside the picture column.
+        ListRowContentView& row = w.bind(u"A headline"_s, u"Sol 721"_s);
+        EXPECT_EQ(row.text->x(), row.icon->x());
+        EXPECT_GE(row.text->y(), row.titleLabel->geometry().bottom());
+    }
+}
+
+TEST(ListRowContentView, DrawsWholeLinesOfALongHeadlineOrBodyEndingInAnEllipsis)
+{
+    rowtest::PinnedLocale pinned;
+    QString longHeadline;
+    while (longHeadline.size() < 450)
+        longHeadline += u"Officials confirm the long-awaited harbour crossing will open "_s;
+    longHeadline.truncate(450);
+    const QString longBody = u"Commuters crossed the river again this morning as the city opened the rebuilt deck, "
+                             "two cycle lanes, a wider footpath and a viewing platform over the old docks. "_s.repeated(2);
+    for (const RowKind& kind : kRowKinds) {
+        SCOPED_TRACE(kind.name);
+        CellWindow w(kind);
+        ListRowContentView& row = w.bind(longHeadline, longBody);
+        expectWholeLinesEndingInAnEllipsis(*row.titleLabel, row.height());
+        EXPECT_TRUE(row.text->isHidden());
+
+        w.bind(u"Harbour crossing opens"_s, longBody);
+        ASSERT_FALSE(row.text->isHidden());
+        ASSERT_EQ(row.titleLabel->drawnLines().size(), 1);
+        EXPECT_FALSE(row.titleLabel->drawnLines().first().elided);
+        expectWholeLinesEndingInAnEllipsis(*row.text, row.height());
+    }
 }

@@ -15,6 +15,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QTest>
+#include <QtMath>
 
 #include <gtest/gtest.h>
 
@@ -141,6 +142,48 @@ TEST(StoryRowScreenshot, RowAtRestHoveredReadWithAndWithoutPicture)
     shot.row->imageWidth()->setConstant(0);
     shot.save(u"nopicture"_s);
     EXPECT_EQ(shot.row->icon->x(), 5);
+}
+
+// Nothing of the row's text but background where no whole line of it is drawn: under the icon
+// for a story without a headline, under the last whole line of a long headline.
+TEST(StoryRowScreenshot, RowWithoutAHeadlineAndWithAVeryLongOne)
+{
+    rowtest::PinnedLocale pinned;
+    sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, true);
+    sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, true);
+    const auto onlyBackground = [](const Shot& shot, const QRect& area) {
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                if (shot.at(QPoint(x, y)) != QColor(0x26, 0x28, 0x2c))
+                    return false;
+            }
+        }
+        return true;
+    };
+
+    Shot shot;
+    shot.row->imageView->setImage(storyPicture());
+    shot.row->titleLabel->setStringValue(QString());
+    shot.row->text->setStringValue(u"Mastodon.social: Sol 721 of the rover's mission, and the dust on its panels "
+                                   "is thinner than it was a month ago."_s);
+    shot.row->layoutRow();
+    shot.save(u"noheadline"_s);
+    const QRect icon = shot.row->icon->geometry();
+    EXPECT_GE(shot.row->text->x(), icon.right() + 1);
+    EXPECT_TRUE(onlyBackground(shot, QRect(icon.left(), icon.bottom() + 2, icon.width(), 75 - icon.bottom() - 2)));
+    EXPECT_FALSE(onlyBackground(shot, shot.row->text->geometry())) << "the body is drawn";
+
+    QString headline;
+    while (headline.size() < 450)
+        headline += u"Harbour bridge reopens after a year of repairs with new lanes for bikes and buses; "_s;
+    headline.truncate(450);
+    shot.row->titleLabel->setStringValue(headline);
+    shot.row->layoutRow();
+    shot.save(u"longheadline"_s);
+    const Label& title = *shot.row->titleLabel;
+    const QRectF last = title.drawnLines().last().rect.translated(title.pos());
+    EXPECT_TRUE(onlyBackground(shot, QRect(title.x(), qCeil(last.bottom()) + 1, title.width(), 75 - qCeil(last.bottom()) - 1)));
+    EXPECT_FALSE(onlyBackground(shot, last.toAlignedRect())) << "the last whole line is drawn";
 }
 
 TEST(StoryRowScreenshot, OptionStripShowsItsFourGlyphs)

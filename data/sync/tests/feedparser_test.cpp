@@ -117,8 +117,10 @@ private:
     void didEndElement(const QString& name) override
     {
         if (isItemPath() && m_source) {
-            auto story = std::make_shared<NewsStory>(headline, body, storyLink,
-                date ? DateParser().parseDateWithPatterns(*date) : std::nullopt, m_source);
+            std::optional<QDateTime> parsed = date ? DateParser().parseDateWithPatterns(*date) : std::nullopt;
+            if (!parsed && updated)
+                parsed = DateParser().parseDateWithPatterns(*updated);
+            auto story = std::make_shared<NewsStory>(headline, body, storyLink, parsed, m_source);
             if (imageLink)
                 story->setImageLink(imageLink);
             else if (body)
@@ -128,6 +130,7 @@ private:
             body.reset();
             storyLink.reset();
             date.reset();
+            updated.reset();
             imageLink.reset();
         }
         if (isPath({ u"rss"_s, u"channel"_s, u"title"_s }) || isPath({ u"feed"_s, u"title"_s }) || isPath({ u"rdf:RDF"_s, u"channel"_s, u"title"_s }))
@@ -148,12 +151,14 @@ private:
             body = cut(FeedParser::fixText(*text));
         else if (name == u"pubDate"_s || name == u"dc:date"_s || name == u"published"_s)
             date = text->trimmed();
+        else if (name == u"updated"_s && stack.first() == u"feed"_s)
+            updated = text->trimmed();
     }
 
     std::shared_ptr<Source> m_source;
     bool m_isFeed = false;
     QStringList stack;
-    std::optional<QString> text, headline, body, date;
+    std::optional<QString> text, headline, body, date, updated;
     std::optional<Url> storyLink, imageLink;
 };
 
@@ -192,6 +197,51 @@ TEST(FeedParser, ReadsFeedDetailsButMakesNoStoriesWithoutASource)
     EXPECT_EQ(shown(feed.link), u"http://news.example/"_s);
     EXPECT_EQ(shown(feed.imageURL), u"http://news.example/logo.png"_s);
     EXPECT_TRUE(feed.stories.isEmpty());
+}
+
+// An Atom entry without a readable "published" is dated by its own "updated"; other formats and
+// the feed's own "updated" date nothing.
+TEST(FeedParser, DatesEveryStoryByItsOwnDateElement)
+{
+    const QByteArray published = "<published>2021-03-04T05:06:07Z</published>";
+    const QByteArray updated = "<updated>2022-01-02T03:04:05+01:00</updated>";
+    const auto atom = [](const QByteArray& entry) {
+        return "<feed xmlns=\"http://www.w3.org/2005/Atom\"><updated>2030-01-01T00:00:00Z</updated>"
+               "<entry><title>t</title>" + entry + "</entry></feed>";
+    };
+    struct Case {
+        const char* name;
+        QByteArray document;
+        const char* date;
+    };
+    const Case cases[] = {
+        { "atom, published only", atom(published), "2021-03-04T05:06:07Z" },
+        { "atom, updated only", atom(updated), "2022-01-02T02:04:05Z" },
+        { "atom, published then updated", atom(published + updated), "2021-03-04T05:06:07Z" },
+        { "atom, updated then published", atom(updated + published), "2021-03-04T05:06:07Z" },
+        { "atom, neither (the feed's own updated is not the entry's)", atom("<id>x</id>"), nullptr },
+        { "atom, unreadable published", atom("<published>soon</published>" + updated), "2022-01-02T02:04:05Z" },
+        { "atom, empty updated", atom("<updated></updated>"), nullptr },
+        { "atom, updated inside another child", atom("<author><updated>2022-01-02T03:04:05Z</updated></author>"), nullptr },
+        { "rss, pubDate", "<rss><channel><item><pubDate>Tue, 10 Jun 2003 04:00:00 GMT</pubDate></item></channel></rss>",
+            "2003-06-10T04:00:00Z" },
+        { "rss, updated is not read", "<rss><channel><item>" + updated + "</item></channel></rss>", nullptr },
+        { "rdf, dc:date", "<rdf:RDF><item><dc:date>2002-09-05T00:00:01Z</dc:date></item></rdf:RDF>", "2002-09-05T00:00:01Z" },
+        { "rdf, updated is not read", "<rdf:RDF><item>" + updated + "</item></rdf:RDF>", nullptr },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FeedParser feed(c.document, feedSource());
+        ASSERT_EQ(feed.stories.size(), 1);
+        const auto& date = feed.stories.first()->date();
+        EXPECT_EQ(date ? date->toUTC().toString(Qt::ISODate) : u"(none)"_s, c.date ? QString::fromUtf8(c.date) : u"(none)"_s);
+    }
+
+    // Two entries: the fields of the first are not the second's.
+    const FeedParser two(atom(updated + "</entry><entry>"), feedSource());
+    ASSERT_EQ(two.stories.size(), 2);
+    EXPECT_TRUE(two.stories[0]->date());
+    EXPECT_FALSE(two.stories[1]->date());
 }
 
 // A feed's stories share memory that goes only with the last of them, whichever thread lets it

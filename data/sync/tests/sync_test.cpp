@@ -165,6 +165,25 @@ TEST_F(SyncTest, KeepsFeedOrderAmongStoriesOfEqualDates)
     }
 }
 
+TEST_F(SyncTest, SortsStoriesOfEveryFeedFormatByTheirOwnDates)
+{
+    server.reply(u"/atom"_s, ok("<feed xmlns=\"http://www.w3.org/2005/Atom\"><updated>2030-01-01T00:00:00Z</updated>"
+                                "<entry><link href=\"http://atom/updated\"/><updated>2024-05-01T12:00:00Z</updated></entry>"
+                                "<entry><link href=\"http://atom/both\"/><updated>2024-05-09T00:00:00Z</updated>"
+                                "<published>2024-04-01T00:00:00Z</published></entry>"
+                                "<entry><link href=\"http://atom/none\"/></entry></feed>"));
+    server.reply(u"/rss"_s, ok(feed({ { u"http://rss/1"_s, QDateTime(QDate(2024, 4, 15), QTime(0, 0), Qt::UTC).toSecsSinceEpoch() } })));
+    server.reply(u"/rdf"_s, ok("<rdf:RDF><item><link>http://rdf/1</link><dc:date>2024-03-01T00:00:00Z</dc:date></item></rdf:RDF>"));
+    for (const QString& path : { u"/atom"_s, u"/rss"_s, u"/rdf"_s })
+        addSource(server.url(path));
+
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    EXPECT_EQ(storedLinks(), (QStringList { u"http://atom/updated"_s, u"http://rss/1"_s, u"http://atom/both"_s, u"http://rdf/1"_s, u"http://atom/none"_s }));
+}
+
 TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
 {
     server.reply(u"/ok"_s, ok(feed({ { u"http://kept/1"_s, 10 } })));
