@@ -51,12 +51,12 @@ bool takenByOther(int fd, off_t byte)
 // Takes the write lock of `fd` before `deadline`. Polling alone lets a busy writer win every
 // round; so a waiter that has waited a while claims the turn, and no newcomer takes the lock
 // while someone holds the turn.
-bool takeWriteLock(int fd, const QDeadlineTimer& deadline)
+bool takeWriteLock(int fd, const QDeadlineTimer& deadline, const std::function<void(std::chrono::microseconds)>& pause)
 {
     QElapsedTimer waited;
     waited.start();
     bool haveTurn = false;
-    int pause = 0;
+    int pauseUs = 0;
     for (;;) {
         if ((haveTurn || !takenByOther(fd, turnByte)) && lockByte(fd, writeByte, F_WRLCK)) {
             if (haveTurn)
@@ -71,7 +71,11 @@ bool takeWriteLock(int fd, const QDeadlineTimer& deadline)
             return false;
         }
         // Short pauses while the holder is likely to finish soon, longer ones after.
-        pause = std::min(pause + 100, 2000);
-        QThread::usleep(haveTurn ? 200 : pause);
+        pauseUs = std::min(pauseUs + 100, 2000);
+        const std::chrono::microseconds wait(haveTurn ? 200 : pauseUs);
+        if (pause)
+            pause(wait);
+        else
+            QThread::usleep(wait.count());
     }
 }

@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <functional>
 #include <optional>
 
 // The lock file beside a store's database, through which the writers of every process take
@@ -28,5 +30,6 @@ bool lockByte(int fd, off_t byte, short type);
 
 // Takes the write lock of `fd` before `deadline`. Polling alone lets a busy writer win every
 // round; so a waiter that has waited a while claims the turn, and no newcomer takes the lock
-// while someone holds the turn.
-bool takeWriteLock(int fd, const QDeadlineTimer& deadline);
+// while someone holds the turn. `pause` (a plain sleep when empty) passes the time between tries.
+bool takeWriteLock(int fd, const QDeadlineTimer& deadline,
+    const std::function<void(std::chrono::microseconds)>& pause = {});

@@ -4,6 +4,7 @@
 #include "platform/foundation/UserDefaultsConnection_p.h"
 
 #include <QLocale>
+#include <QStringList>
 
 #include <cmath>
 #include <limits>
@@ -209,18 +210,19 @@ bool UserDefaults::setValues(const QVariantMap& values)
             return false;
         rows.emplace_back(it.key(), std::move(*bytes));
     }
-    return d->change([rows = std::move(rows)](Connection& c) { return c.applyValues(rows); }, true)
+    return d->change([rows = std::move(rows)](Connection& c) { return c.applyValues(rows); }, true,
+               QStringList(values.keys()).join(u", "_s))
         == Outcome::Done;
 }
 
 bool UserDefaults::update(const QString& key, const Updater& fn)
 {
-    return d->change([&](Connection& c) { return c.applyUpdate(key, fn); }, false) == Outcome::Done;
+    return d->change([&](Connection& c) { return c.applyUpdate(key, fn); }, false, key) == Outcome::Done;
 }
 
 UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key, Updater fn, std::function<void(bool)> done)
 {
-    return d->change([key, fn = std::move(fn)](Connection& c) { return c.applyUpdate(key, fn); }, true,
+    return d->change([key, fn = std::move(fn)](Connection& c) { return c.applyUpdate(key, fn); }, true, key,
         std::move(done));
 }
 
@@ -255,10 +257,14 @@ std::vector<QByteArray> UserDefaults::keptAside(const QString& key) const
 
 bool UserDefaults::keepAside(const QString& key, const QByteArray& value)
 {
-    std::lock_guard lock(d->mutex);
-    if (d->lockDepth > 0)
-        return d->db && d->insertKeptAside(key, value);
-    return d->change([&](Connection& c) { return c.transaction([&] { return c.insertKeptAside(key, value); }); }, false)
+    {
+        // Inside an update's function this thread holds the suite already.
+        std::lock_guard lock(d->mutex);
+        if (d->lockDepth > 0)
+            return d->db && d->insertKeptAside(key, value);
+    }
+    return d->change([&](Connection& c) { return c.transaction([&] { return c.insertKeptAside(key, value); }); }, false,
+               key)
         == Outcome::Done;
 }
 

@@ -10,12 +10,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <QThread>
 #include <QUrl>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 using namespace Qt::Literals::StringLiterals;
@@ -31,7 +33,9 @@ constexpr int busyTimeoutMs = 10000;
 // The write-ahead log is cut back to this after each checkpoint.
 constexpr const char* journalSizeLimitPragma = "PRAGMA journal_size_limit=4194304";
 // How often a kept change is tried again on the main queue, in seconds.
-constexpr double retryInterval = 1.0;
+constexpr double retryInterval = 0.25;
+// The longest the main thread waits for another process's write lock before keeping a change.
+constexpr qint64 mainThreadWaitMs = 30;
 
 OpenResult classify(int rc)
 {
@@ -52,11 +56,14 @@ OpenResult classify(int rc)
 
 UserDefaults::Connection::~Connection()
 {
-    if (!kept.empty() && db) {
-        std::lock_guard lock(mutex);
-        if (!retryKept(QDeadlineTimer(writeWaitLimitMs.load())))
-            qCCritical(lcUserDefaults) << kept.size() << "changes to suite" << suiteName
-                                       << "could not be written before the end of the process";
+    // Nothing runs here: what a kept change uses may be gone this late. The programs write them
+    // when they quit (UserDefaults::writeKeptChangesBeforeExit).
+    if (!kept.empty()) {
+        QStringList keys;
+        for (const Kept& each : kept)
+            keys.append(each.keys);
+        qCCritical(lcUserDefaults).noquote() << kept.size() << "changes to suite" << suiteName
+                                             << u"were never written ("_s + keys.join(u", "_s) + u")"_s;
     }
     if (db)
         sqlite3_close(db);
@@ -171,13 +178,21 @@ bool UserDefaults::Connection::openLockFile()
     return lockFd >= 0;
 }
 
-bool UserDefaults::Connection::takeLock(const QDeadlineTimer& deadline)
+bool UserDefaults::Connection::takeLock(const QDeadlineTimer& deadline, bool unlockWhileWaiting)
 {
     if (lockDepth > 0 || file.isEmpty()) {
         ++lockDepth;
         return true;
     }
-    if (!openLockFile() || !takeWriteLock(lockFd, deadline))
+    // A thread waiting for another process must not keep the other threads (the main one
+    // above all) from reading, or from keeping their own changes.
+    const auto pause = [this](std::chrono::microseconds wait) {
+        mutex.unlock();
+        QThread::usleep(wait.count());
+        mutex.lock();
+    };
+    if (!openLockFile()
+        || !takeWriteLock(lockFd, deadline, unlockWhileWaiting ? std::function(pause) : nullptr))
         return false;
     ++lockDepth;
     return true;
@@ -307,7 +322,7 @@ bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline)
 {
     if (kept.empty())
         return true;
-    if ((!db && file.isEmpty()) || !takeLock(deadline))
+    if ((!db && file.isEmpty()) || !takeLock(deadline, true))
         return false;
     followReplacedFile();
     runKept();
@@ -326,13 +341,38 @@ void UserDefaults::Connection::scheduleRetry()
             return;
         std::lock_guard lock(self->mutex);
         self->retryScheduled = false;
-        // The main thread waits only briefly; what stays kept is tried again later.
-        if (!self->retryKept(QDeadlineTimer(50)))
+        // The main thread does not wait: it holds the turn, so that the lock, once free, is
+        // left for it, and tries again soon.
+        if (self->lockFd >= 0)
+            lockByte(self->lockFd, turnByte, F_WRLCK);
+        if (!self->retryKept(QDeadlineTimer(0))) {
             self->scheduleRetry();
+            return;
+        }
+        if (self->lockFd >= 0)
+            lockByte(self->lockFd, turnByte, F_UNLCK);
     });
 }
 
-UserDefaults::Outcome UserDefaults::Connection::change(Apply apply, bool keep, std::function<void(bool)> done)
+void UserDefaults::Connection::giveUpKept(const char* why)
+{
+    if (kept.empty())
+        return;
+    QStringList keys;
+    for (const Kept& each : kept)
+        keys.append(each.keys);
+    qCCritical(lcUserDefaults).noquote() << kept.size() << "changes to suite" << suiteName << "could not be written ("
+                                         << QString::fromUtf8(why) + u"): "_s + keys.join(u", "_s);
+    auto givenUp = std::move(kept);
+    kept.clear();
+    for (Kept& each : givenUp) {
+        if (each.done)
+            each.done(false);
+    }
+}
+
+UserDefaults::Outcome UserDefaults::Connection::change(Apply apply, bool keep, const QString& keys,
+    std::function<void(bool)> done)
 {
     std::lock_guard lock(mutex);
     if (!db && file.isEmpty())
@@ -341,14 +381,17 @@ UserDefaults::Outcome UserDefaults::Connection::change(Apply apply, bool keep, s
         qCWarning(lcUserDefaults) << "suite" << suiteName << "can only be read; a change was refused";
         return Outcome::Failed;
     }
-    if (!takeLock(QDeadlineTimer(writeWaitLimitMs.load()))) {
+    // The main thread answers the person; a change it may keep waits a frame or two at most.
+    const qint64 limit = keep && MainQueue::isCurrent() ? std::min(writeWaitLimitMs.load(), mainThreadWaitMs)
+                                                        : writeWaitLimitMs.load();
+    if (!takeLock(QDeadlineTimer(limit), true)) {
         if (!keep) {
             qCWarning(lcUserDefaults) << "suite" << suiteName << "stayed locked by another process; a change was not made";
             return Outcome::Failed;
         }
         qCWarning(lcUserDefaults) << "suite" << suiteName
                                   << "stayed locked by another process; a change is kept and will be retried";
-        kept.push_back({ std::move(apply), std::move(done) });
+        kept.push_back({ std::move(apply), std::move(done), keys });
         scheduleRetry();
         return Outcome::Kept;
     }
@@ -442,36 +485,49 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
 
 // One connection per suite per process: handles are made on every store call, opening SQLite
 // each time would cost far more than the read.
+struct UserDefaults::OpenSuites {
+    std::mutex mutex;
+    std::map<QString, std::shared_ptr<UserDefaults::Connection>> connections;
+};
+
+UserDefaults::OpenSuites& UserDefaults::openSuites()
+{
+    // Made before the suites, so that it outlives them at exit.
+    lcUserDefaults();
+    static OpenSuites suites;
+    return suites;
+}
+
 std::shared_ptr<UserDefaults::Connection> UserDefaults::connectionFor(const QString& suiteName)
 {
-    // Made before the statics below, so that it outlives them at exit.
-    lcUserDefaults();
-    static std::mutex mutex;
-    static std::map<QString, std::shared_ptr<UserDefaults::Connection>> connections;
-    // Changes still kept when the process ends are written then, while every suite is still
-    // open: a kept change may itself open a handle of its suite.
-    static const struct WriteKeptAtExit {
-        ~WriteKeptAtExit()
-        {
-            std::vector<std::shared_ptr<UserDefaults::Connection>> open;
-            {
-                std::lock_guard lock(mutex);
-                for (const auto& [where, c] : connections)
-                    open.push_back(c);
-            }
-            for (const auto& c : open) {
-                std::lock_guard lock(c->mutex);
-                if (!c->retryKept(QDeadlineTimer(writeWaitLimitMs.load())))
-                    qCCritical(lcUserDefaults) << c->kept.size() << "changes to suite" << c->suiteName
-                                               << "could not be written before the end of the process";
-            }
-        }
-    } writeKeptAtExit;
+    auto& suites = openSuites();
     // Keyed by the location, so a test's fresh data home gets a fresh suite.
     const QString where = GroupContainer::path(suiteName).value_or(QString()) + u'\n' + suiteName;
-    std::lock_guard lock(mutex);
-    auto& c = connections[where];
+    std::lock_guard lock(suites.mutex);
+    auto& c = suites.connections[where];
     if (!c)
         c = openSuite(suiteName);
     return c;
+}
+
+bool UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds bound)
+{
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        auto& suites = openSuites();
+        std::lock_guard lock(suites.mutex);
+        for (const auto& [where, c] : suites.connections)
+            open.push_back(c);
+    }
+    // One wait for them all.
+    const QDeadlineTimer deadline(bound.count());
+    bool all = true;
+    for (const auto& c : open) {
+        std::lock_guard lock(c->mutex);
+        if (c->retryKept(deadline))
+            continue;
+        all = false;
+        c->giveUpKept("another process held the suite until the end of this one");
+    }
+    return all;
 }

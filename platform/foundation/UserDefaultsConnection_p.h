@@ -24,12 +24,13 @@ enum class OpenResult { Ok, Damaged, Busy, Failed };
 extern std::atomic<qint64> writeWaitLimitMs;
 
 struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
-    // A change is handed the connection it runs on: a kept one may run from its destructor,
-    // when no owner of it is left to lock.
+    // A change is handed the connection it runs on: a kept one may run when no handle of the
+    // suite is left.
     using Apply = std::function<bool(Connection&)>;
     struct Kept {
         Apply apply;
         std::function<void(bool)> done;
+        QString keys; // for the log, when it cannot be written
     };
 
     QString suiteName;
@@ -69,7 +70,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
 
     bool openLockFile();
 
-    bool takeLock(const QDeadlineTimer& deadline);
+    // With `unlockWhileWaiting`, the caller holds `mutex` once and lets other threads use the
+    // suite between tries.
+    bool takeLock(const QDeadlineTimer& deadline, bool unlockWhileWaiting = false);
 
     void releaseLock();
 
@@ -138,11 +141,13 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // Kept changes first, in order; the write lock is held.
     bool runKept();
 
+    // `mutex` held once by the caller.
     bool retryKept(const QDeadlineTimer& deadline);
-
     void scheduleRetry();
+    // What is still kept is said in the log and given up; `done` learns it.
+    void giveUpKept(const char* why);
 
     // Runs `apply` holding the write lock, after the kept changes. When the lock stays taken,
-    // the change is kept when `keep` says so.
-    Outcome change(Apply apply, bool keep, std::function<void(bool)> done = {});
+    // the change is kept when `keep` says so. `keys` names what it changes, for the log.
+    Outcome change(Apply apply, bool keep, const QString& keys, std::function<void(bool)> done = {});
 };

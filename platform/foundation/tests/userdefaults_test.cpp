@@ -351,6 +351,26 @@ TEST(UserDefaults, AChangeStillKeptWhenTheProcessEndsIsWrittenThen)
     EXPECT_EQ(UserDefaults(suite).string(u"late"_s), u"kept"_s);
 }
 
+// The lock never came before the end: the change is given up, and the log says which.
+TEST(UserDefaults, AChangeThatCannotBeWrittenBeforeTheEndIsNamedInTheLog)
+{
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+    QProcess keeper;
+    keeper.setProgram(testsupport::helperPath(u"store_helper"_s));
+    keeper.setArguments({ u"keep-at-exit"_s, suite, u"late"_s, u"kept"_s, u"300"_s });
+    keeper.start();
+    ASSERT_EQ(readLine(keeper), u"kept"_s);
+    keeper.write("end\n");
+    ASSERT_TRUE(finishedOk(keeper));
+    const QString log = QString::fromUtf8(keeper.readAllStandardError());
+    EXPECT_TRUE(log.contains(u"could not be written"_s) && log.contains(u"late"_s)) << log.toStdString();
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    EXPECT_FALSE(UserDefaults(suite).value(u"late"_s).isValid());
+}
+
 // The file another process put in place could not be opened at the first try: the suite opens
 // it at a later use instead of staying closed.
 TEST(UserDefaults, AReplacedFileThatCannotBeOpenedAtOnceIsOpenedLater)
