@@ -83,6 +83,13 @@ OpenResult UserDefaults::Connection::open(const QString& path)
     db = nullptr;
     readOnly = false;
     const QByteArray name = path.toUtf8();
+    // Made here so that it is the owner's alone: SQLite would follow the umask, and its journal
+    // files take the database's mode.
+    if (path != u":memory:"_s) {
+        if (const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            fd >= 0)
+            ::close(fd);
+    }
     int rc = sqlite3_open_v2(name.constData(), &db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK)
@@ -174,7 +181,7 @@ bool UserDefaults::Connection::openLockFile()
 {
     if (lockFd >= 0)
         return true;
-    lockFd = ::open(QFile::encodeName(file + u".lock"_s).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    lockFd = ::open(QFile::encodeName(file + u".lock"_s).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     return lockFd >= 0;
 }
 
@@ -444,7 +451,11 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
         if (info.exists() && info.size() == 0 && fileSize(file + u"-wal"_s) <= 0
             && info.lastModified().secsTo(QDateTime::currentDateTime()) > 10)
             qCWarning(lcUserDefaults) << "suite" << suiteName << "has an empty database file (cut short?); started anew";
-        if (QDir().mkpath(dir) || QFileInfo::exists(file)) {
+        // An existing container made before is made private too, with what it holds.
+        GroupContainer::makePrivateFolder(*container);
+        if (GroupContainer::makePrivateFolder(dir) || QFileInfo::exists(file)) {
+            for (const QString& suffix : { QString(), u"-wal"_s, u"-shm"_s, u".lock"_s })
+                GroupContainer::makePrivateFile(file + suffix);
             c->file = file;
             OpenResult r = c->open(file);
             // Some steps of opening (switching the journal) take a lock without waiting for it.

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sqlite3.h>
 
 #include <limits>
@@ -507,6 +509,39 @@ TEST(UserDefaults, ASuiteThatCannotBeWrittenIsReadOnlyWithItsValuesVisible)
     QFile::setPermissions(folder, folderWritable);
     QFile::setPermissions(path, readOnly | QFile::WriteOwner);
     EXPECT_EQ(UserDefaults(suite).string(u"k"_s), u"stored"_s);
+}
+
+// Reading history, stories and the user's identifier are the user's alone: a new container is
+// made so, and one made before with the umask's modes is made so when it is opened.
+TEST(UserDefaults, TheContainerAndItsFilesAreTheOwnersAlone)
+{
+    const QString path = databasePath(suite);
+    const QString preferences = QFileInfo(path).path();
+    const QString container = QFileInfo(preferences).path();
+    const QStringList folders { container, preferences };
+    const QStringList files { path, path + u"-wal"_s, path + u"-shm"_s, path + u".lock"_s };
+    const auto sharedBits = [](const QString& each) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(each).constData(), &st) == 0 ? int(st.st_mode & 077) : -1;
+    };
+    const auto expectPrivate = [&](const char* when) {
+        for (const QString& each : folders + files)
+            EXPECT_EQ(sharedBits(each), 0) << when << ": " << each.toStdString();
+    };
+    {
+        UserDefaults defaults(suite);
+        ASSERT_TRUE(defaults.set(u"k"_s, 1));
+    }
+    expectPrivate("made new");
+
+    for (const QString& each : folders)
+        ASSERT_EQ(::chmod(QFile::encodeName(each).constData(), 0755), 0);
+    for (const QString& each : files)
+        ASSERT_EQ(::chmod(QFile::encodeName(each).constData(), 0644), 0);
+    auto other = startHelper({ u"increment"_s, suite, u"k"_s, u"1"_s });
+    ASSERT_TRUE(finishedOk(*other));
+    expectPrivate("made before");
+    EXPECT_EQ(UserDefaults(suite).integer(u"k"_s), 2);
 }
 
 TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)
