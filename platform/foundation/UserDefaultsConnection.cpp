@@ -352,11 +352,12 @@ void UserDefaults::Connection::scheduleRetry()
         // left for it, and tries again soon.
         if (self->lockFd >= 0)
             lockByte(self->lockFd, turnByte, F_WRLCK);
-        if (!self->retryKept(QDeadlineTimer(0))) {
+        const bool written = self->retryKept(QDeadlineTimer(0));
+        if (!written)
             self->scheduleRetry();
-            return;
-        }
-        if (self->lockFd >= 0)
+        // Held only while another process holds the lock: a file that cannot be reopened yet
+        // must not keep the others from writing.
+        if ((written || !self->db) && self->lockFd >= 0)
             lockByte(self->lockFd, turnByte, F_UNLCK);
     });
 }
