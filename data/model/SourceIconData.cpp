@@ -3,6 +3,7 @@
 #include "data/discovery/ImageScaling.h"
 #include "data/model/Shared.h"
 #include "data/model/Source.h"
+#include "platform/foundation/GroupContainer.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -89,7 +90,8 @@ std::optional<QString> SourceIconData::iconURLForSourceLink(const QString& link)
     if (!container)
         return std::nullopt;
     const QString dir = *container + u"/icon-data"_s;
-    QDir().mkpath(dir);
+    GroupContainer::makePrivateFolder(*container);
+    GroupContainer::makePrivateFolder(dir);
     // A digest, so that no text from outside can make a path.
     const QByteArray digest = QCryptographicHash::hash(link.toUtf8(), QCryptographicHash::Sha256).toHex();
     return dir + u'/' + QString::fromLatin1(digest) + u".png"_s;

@@ -1,11 +1,24 @@
 #include "platform/foundation/GroupContainer.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+
+// Clears the group's and others' bits of what `path` names; false when nothing is there.
+bool clearSharedBits(const QByteArray& path, struct stat& st)
+{
+    if (::stat(path.constData(), &st) != 0)
+        return false;
+    if (st.st_mode & (S_IRWXG | S_IRWXO))
+        ::chmod(path.constData(), st.st_mode & ~(S_IRWXG | S_IRWXO) & 07777);
+    return true;
+}
 
 std::optional<QString> dataHome()
 {
@@ -36,6 +49,25 @@ std::optional<QString> path(const QString& identifier)
     if (info.exists() && !info.isDir())
         return std::nullopt;
     return dir;
+}
+
+bool makePrivateFolder(const QString& folder)
+{
+    const QByteArray name = QFile::encodeName(folder);
+    struct stat st {};
+    if (!clearSharedBits(name, st)) {
+        QDir().mkpath(QFileInfo(folder).path());
+        ::mkdir(name.constData(), S_IRWXU);
+        if (!clearSharedBits(name, st))
+            return false;
+    }
+    return S_ISDIR(st.st_mode);
+}
+
+void makePrivateFile(const QString& file)
+{
+    struct stat st {};
+    clearSharedBits(QFile::encodeName(file), st);
 }
 
 } // namespace GroupContainer

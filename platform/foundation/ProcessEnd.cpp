@@ -2,18 +2,21 @@
 
 #include "platform/foundation/NetworkEngine_p.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/UserDefaults.h"
 
 #include <QtGlobal>
 
-bool endBackgroundWork(std::chrono::milliseconds bound)
+bool endBackgroundWork(std::chrono::milliseconds bound, std::chrono::milliseconds keptChangesBound)
 {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     // First, so that what the network thread still hands on is dropped, not started.
     OperationQueue::stopStartingOperations();
     NetworkEngine::stopIfMade();
-    if (OperationQueue::waitUntilNoOperationRuns(deadline))
-        return true;
-    qWarning("Background work was still running %lld ms after quitting; the program ends anyway",
-        static_cast<long long>(bound.count()));
-    return false;
+    const bool ended = OperationQueue::waitUntilNoOperationRuns(deadline);
+    if (!ended)
+        qWarning("Background work was still running %lld ms after quitting; the program ends anyway",
+            static_cast<long long>(bound.count()));
+    // After the background work, whose last changes may have been kept too.
+    const bool written = UserDefaults::writeKeptChangesBeforeExit(keptChangesBound);
+    return ended && written;
 }

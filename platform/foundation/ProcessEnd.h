@@ -8,8 +8,10 @@
 // returns: background work is brought to an end while everything it may touch (the stores,
 // the notification centres, the caches of the libraries) still exists. Transfers stop, no
 // queued operation starts any more (those queued are dropped, as is any added later) and the
-// running ones are waited for, up to `bound`. Returns whether they all ended in time.
+// running ones are waited for, up to `bound`. Then the store's changes kept while another
+// process held it are written, waiting for that process at most `keptChangesBound`; what cannot
+// be written is said in the log. Returns whether all ended and all were written in time.
 //
-// Stored data is not at risk: a store write is one transaction, and changes kept for a retry
-// are still written when the store closes at exit.
-TICKERLYFOUNDATION_EXPORT bool endBackgroundWork(std::chrono::milliseconds bound = std::chrono::seconds(2));
+// Stored data is not at risk otherwise: a store write is one transaction.
+TICKERLYFOUNDATION_EXPORT bool endBackgroundWork(std::chrono::milliseconds bound = std::chrono::seconds(2),
+    std::chrono::milliseconds keptChangesBound = std::chrono::seconds(5));

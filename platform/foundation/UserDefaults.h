@@ -71,7 +71,8 @@ public:
 
     // Stores `value` (an invalid QVariant removes the key). False, with a log line, when the
     // value is no property-list value, the store refused the write, or the write lock stayed
-    // taken: that change is kept and retried (see keptChanges()), never dropped.
+    // taken: that change is kept and retried (see keptChanges()), never dropped. On the main
+    // thread the lock is waited for a frame or two at most; elsewhere up to the wait limit.
     bool set(const QString& key, const QVariant& value);
     bool remove(const QString& key);
     // Stores every entry of `values` in one transaction (an invalid value removes its key), so no
@@ -86,6 +87,7 @@ public:
     // As update, but when the write lock stays taken the change is kept, in order with the
     // process's other kept changes, and retried before its next write and by a retry on the main
     // queue; `fn` must then own what it uses. `done` (any thread) learns how a kept change ended.
+    // The lock is waited for as by set().
     Outcome updateOrKeep(const QString& key, Updater fn, std::function<void(bool written)> done = {});
     // Writes the kept changes now, waiting for the lock at most `wait`. True when none is left.
     bool retryKeptChanges(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
@@ -100,12 +102,19 @@ public:
     // How long a change waits for another process's transaction before it is kept for later
     // (30 s unless changed; the tests shorten it). Process-wide.
     static void setWriteWaitLimit(std::chrono::milliseconds limit);
+    // Writes the kept changes of every suite of the process, waiting for the lock at most `bound`
+    // in all; what stays unwritten is said in the log and given up. Called as a program quits
+    // (endBackgroundWork), while everything a kept change uses still exists. True when all were
+    // written.
+    static bool writeKeptChangesBeforeExit(std::chrono::milliseconds bound);
 
     // Every write is committed when it returns; kept for callers that ask for it. True.
     bool synchronize();
 
 private:
     struct Connection;
+    struct OpenSuites;
+    static OpenSuites& openSuites();
     static std::shared_ptr<Connection> openSuite(const QString& suiteName);
     static std::shared_ptr<Connection> connectionFor(const QString& suiteName);
     std::shared_ptr<Connection> d;

@@ -5,14 +5,26 @@
 //   data_helper add-top-feeds <prefix> <n>  (adds n popular feeds, one change each)
 //   data_helper add-sources <prefix> <n>    (adds n sources, one change each; fails when one is
 //                                            still kept unwritten at the end)
+//   data_helper change-then-quit            (in its event loop: adds "new", removes "gone", adds
+//                                            and removes "twice", marks http://story/ read; prints
+//                                            "changed <kept changes>", then "answering" once its
+//                                            timer has fired 20 more times; on a line, prints
+//                                            "quitting" and quits as the programs do)
 
+#include "data/model/NewsStory.h"
 #include "data/model/Shared.h"
 #include "data/model/SourcesData.h"
+#include "data/model/StoryStateData.h"
 #include "data/model/TopFeedsData.h"
 #include "data/model/UserInfo.h"
+#include "platform/foundation/ProcessEnd.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QStringList>
+#include <QTimer>
+
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -56,6 +68,51 @@ int addSources(const QStringList& args)
     return sharedDefaults()->retryKeptChanges(std::chrono::seconds(60)) ? 0 : 2;
 }
 
+void say(const QString& line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// What the application does when a person clicks while another program holds the store, then
+// quits: the main thread keeps answering, and the kept changes are written on the way out.
+int changeThenQuit()
+{
+    SourcesData data;
+    StoryStateData states;
+    int ticks = 0;
+    std::optional<int> answeringAt;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        if (++ticks == answeringAt)
+            say(u"answering"_s);
+    });
+    timer.start();
+    QTimer::singleShot(0, &timer, [&] {
+        const auto source = [](const QString& name) {
+            return std::make_shared<Source>(name, u"http://"_s + name + u'/');
+        };
+        data.addSource(source(u"new"_s));
+        data.removeSource(*source(u"gone"_s));
+        data.addSource(source(u"twice"_s));
+        data.removeSource(*source(u"twice"_s));
+        states.setState(NewsStory(u"story"_s, u"body"_s, Url::fromString(u"http://story/"_s), std::nullopt, nullptr),
+            StoryState::Read);
+        say(u"changed "_s + QString::number(data.localStore()->keptChanges()));
+        answeringAt = ticks + 20;
+    });
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &input, [&] {
+        input.setEnabled(false);
+        say(u"quitting"_s);
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    endBackgroundWork(std::chrono::seconds(2), std::chrono::seconds(60));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -69,6 +126,8 @@ int main(int argc, char** argv)
         return addSources(args);
     if (command == u"add-top-feeds"_s)
         return addTopFeeds(args);
+    if (command == u"change-then-quit"_s)
+        return changeThenQuit();
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -63,6 +65,20 @@ TEST(SourceIconData, StoresTheProcessedIconAndAnnouncesTheVerySource)
     SourceIconData::setIconForSource(source, filled(50, 50, Qt::green));
     EXPECT_EQ(SourceIconData::iconForSource(*source).pixel(48, 48), QColor(Qt::green).rgba());
     testsupport::processEvents();
+}
+
+// Which sources a person reads is theirs alone: the icon folder too, also one made before.
+TEST(SourceIconData, KeepsIconsInAFolderOfTheOwnerAlone)
+{
+    ASSERT_TRUE(QDir().mkpath(iconDirectory()));
+    for (const QString& folder : { *getDataContainer(), iconDirectory() })
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    SourceIconData::setIconForSourceLink(u"http://a/"_s, filled(20, 10, Qt::blue));
+    for (const QString& folder : { *getDataContainer(), iconDirectory() }) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 077, 0u) << folder.toStdString();
+    }
 }
 
 TEST(SourceIconData, StoresLegacyIconsAsTheyAreWithoutAnnouncingThem)

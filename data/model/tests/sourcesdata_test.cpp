@@ -1,5 +1,6 @@
 #include "data/model/Shared.h"
 #include "data/model/SourcesData.h"
+#include "data/model/StoryStateData.h"
 #include "data/model/tests/ModelTestSupport.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "testsupport/TestSupport.h"
@@ -199,6 +200,15 @@ bool finishedOk(QProcess& p)
     return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+QByteArray lineFrom(QProcess& p)
+{
+    testsupport::waitFor([&] {
+        p.waitForReadyRead(10);
+        return p.canReadLine() || p.state() == QProcess::NotRunning;
+    }, 30000);
+    return p.readLine().trimmed();
+}
+
 } // namespace
 
 TEST(SourcesData, ThreeProgramsAddingSourcesAtOnceLoseNone)
@@ -244,6 +254,31 @@ TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
     EXPECT_EQ(titles(data.sources()), QStringList { u"kept"_s });
     ASSERT_TRUE(changes.waitFor(1));
     EXPECT_EQ(positions(changes.seen.first().userInfo, SourcesData::addedSourcesKey()), QList<int> { 0 });
+    EXPECT_EQ(data.localStore()->string(u"other"_s), u"x"_s);
+}
+
+// A person's changes while another program holds the store: the program keeps answering, is
+// quit before the store is free, and its changes land in order on its way out.
+TEST(SourcesData, ChangesKeptWhenTheProgramQuitsAreWrittenInOrderOnItsWayOut)
+{
+    SourcesData data;
+    ASSERT_TRUE(data.addSource(source(u"gone"_s, u"http://gone/"_s)));
+    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+
+    auto program = startHelper(u"data_helper"_s, { u"change-then-quit"_s });
+    EXPECT_EQ(lineFrom(*program), "changed 5");
+    // Its timer goes on firing while the store stays locked.
+    ASSERT_EQ(lineFrom(*program), "answering");
+    EXPECT_EQ(titles(data.sources()), QStringList { u"gone"_s });
+    program->write("quit\n");
+    ASSERT_EQ(lineFrom(*program), "quitting");
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    ASSERT_TRUE(finishedOk(*program));
+    EXPECT_EQ(titles(data.sources()), QStringList { u"new"_s });
+    EXPECT_EQ(StoryStateData().stateForLink(u"http://story/"_s), StoryState::Read);
     EXPECT_EQ(data.localStore()->string(u"other"_s), u"x"_s);
 }
 

@@ -11,8 +11,9 @@
 //                                                 prints "<persistent> <read-only> <value> <set>")
 //   store_helper hog <suite> <key>               (rewrites a large value back to back; prints
 //                                                 "running" after the first; stops after a minute)
-//   store_helper keep-at-exit <suite> <key> <value> (sets while the lock is taken elsewhere;
-//                                                 prints "kept", quits after a line)
+//   store_helper keep-at-exit <suite> <key> <value> [ms] (sets while the lock is taken elsewhere;
+//                                                 prints "kept", quits after a line, waiting at
+//                                                 most ms for the lock then; 20 s unless given)
 //   store_helper post <name> <object>
 //   store_helper observe <name>                  (prints "ready", then what arrives)
 
@@ -203,9 +204,8 @@ int keepAtExit(const QStringList& args)
     std::printf("kept\n");
     std::fflush(stdout);
     waitForLine();
-    UserDefaults::setWriteWaitLimit(std::chrono::seconds(20));
     // Quits as the programs do: the background work ends first, the kept change is still due.
-    endBackgroundWork();
+    endBackgroundWork(std::chrono::seconds(2), std::chrono::milliseconds(args.value(3, u"20000"_s).toInt()));
     return 0;
 }
 

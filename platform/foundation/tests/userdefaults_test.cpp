@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sqlite3.h>
 
 #include <limits>
@@ -351,6 +353,26 @@ TEST(UserDefaults, AChangeStillKeptWhenTheProcessEndsIsWrittenThen)
     EXPECT_EQ(UserDefaults(suite).string(u"late"_s), u"kept"_s);
 }
 
+// The lock never came before the end: the change is given up, and the log says which.
+TEST(UserDefaults, AChangeThatCannotBeWrittenBeforeTheEndIsNamedInTheLog)
+{
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+    QProcess keeper;
+    keeper.setProgram(testsupport::helperPath(u"store_helper"_s));
+    keeper.setArguments({ u"keep-at-exit"_s, suite, u"late"_s, u"kept"_s, u"300"_s });
+    keeper.start();
+    ASSERT_EQ(readLine(keeper), u"kept"_s);
+    keeper.write("end\n");
+    ASSERT_TRUE(finishedOk(keeper));
+    const QString log = QString::fromUtf8(keeper.readAllStandardError());
+    EXPECT_TRUE(log.contains(u"could not be written"_s) && log.contains(u"late"_s)) << log.toStdString();
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    EXPECT_FALSE(UserDefaults(suite).value(u"late"_s).isValid());
+}
+
 // The file another process put in place could not be opened at the first try: the suite opens
 // it at a later use instead of staying closed.
 TEST(UserDefaults, AReplacedFileThatCannotBeOpenedAtOnceIsOpenedLater)
@@ -487,6 +509,39 @@ TEST(UserDefaults, ASuiteThatCannotBeWrittenIsReadOnlyWithItsValuesVisible)
     QFile::setPermissions(folder, folderWritable);
     QFile::setPermissions(path, readOnly | QFile::WriteOwner);
     EXPECT_EQ(UserDefaults(suite).string(u"k"_s), u"stored"_s);
+}
+
+// Reading history, stories and the user's identifier are the user's alone: a new container is
+// made so, and one made before with the umask's modes is made so when it is opened.
+TEST(UserDefaults, TheContainerAndItsFilesAreTheOwnersAlone)
+{
+    const QString path = databasePath(suite);
+    const QString preferences = QFileInfo(path).path();
+    const QString container = QFileInfo(preferences).path();
+    const QStringList folders { container, preferences };
+    const QStringList files { path, path + u"-wal"_s, path + u"-shm"_s, path + u".lock"_s };
+    const auto sharedBits = [](const QString& each) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(each).constData(), &st) == 0 ? int(st.st_mode & 077) : -1;
+    };
+    const auto expectPrivate = [&](const char* when) {
+        for (const QString& each : folders + files)
+            EXPECT_EQ(sharedBits(each), 0) << when << ": " << each.toStdString();
+    };
+    {
+        UserDefaults defaults(suite);
+        ASSERT_TRUE(defaults.set(u"k"_s, 1));
+    }
+    expectPrivate("made new");
+
+    for (const QString& each : folders)
+        ASSERT_EQ(::chmod(QFile::encodeName(each).constData(), 0755), 0);
+    for (const QString& each : files)
+        ASSERT_EQ(::chmod(QFile::encodeName(each).constData(), 0644), 0);
+    auto other = startHelper({ u"increment"_s, suite, u"k"_s, u"1"_s });
+    ASSERT_TRUE(finishedOk(*other));
+    expectPrivate("made before");
+    EXPECT_EQ(UserDefaults(suite).integer(u"k"_s), 2);
 }
 
 TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/foundation/Cbor_p.h"
+
+#include <QByteArray>
+#include <QVariant>
+
+#include <optional>
+
+// Property-list values (as UserDefaults holds them in a QVariant) to CBOR items and back.
+// Internal to TickerlyFoundation; plain functions, any thread.
+
+// The item of `v`, or nothing when `v` (or anything in it, down to `depth` levels) is no
+// property-list value.
+std::optional<CborItem> toItem(const QVariant& v, int depth = 0);
+// The value stored as `bytes`, or nothing when they do not decode to one.
+std::optional<QVariant> decodeValue(const QByteArray& bytes);
