@@ -208,13 +208,6 @@ void Desktop::drag(const QPoint& from, const QPoint& to)
     xdotool({ u"mouseup"_s, u"1"_s });
 }
 
-void Desktop::scrollUp(const QPoint& point, int clicks)
-{
-    xdotool(
-        { u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y()) });
-    xdotool({ u"click"_s, u"--repeat"_s, QString::number(clicks), u"--delay"_s, u"30"_s, u"4"_s });
-}
-
 QImage Desktop::settledScreen()
 {
     // The programs draw in their own time: the screen has settled once two grabs a moment apart

@@ -69,8 +69,6 @@ public:
 
     // Presses the left button at `from`, moves to `to` in small steps, and lets go there.
     void drag(const QPoint& from, const QPoint& to);
-    // Turns the mouse wheel `clicks` notches up (the list follows down) at `point`.
-    void scrollUp(const QPoint& point, int clicks);
 
     // What the window shows, once the screen has settled.
     QImage grab(const QString& window);
