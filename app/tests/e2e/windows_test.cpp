@@ -79,7 +79,7 @@ protected:
     e2e::Desktop m_desktop { QStringLiteral(TICKERLY_SCREENSHOT_DIR) };
 };
 
-TEST_F(Windows, EachOpensWithItsWholeFrameOnTheScreen)
+TEST_F(Windows, EachOpensWithItsWholeFrameOnTheScreenAndASecondStartHandsOver)
 {
     auto application = startApplication();
     m_desktop.setProgram(application->pid());
@@ -97,6 +97,17 @@ TEST_F(Windows, EachOpensWithItsWholeFrameOnTheScreen)
     ASSERT_TRUE(preferences) << application->output().toStdString();
     expectFrameOnScreen(*preferences, u"the preferences window"_s);
     m_desktop.screenshot(u"windows-3-preferences"_s);
+
+    // With the sources window closed, a second start brings it back in the running program and
+    // ends at once.
+    ASSERT_TRUE(m_desktop.typeUntil(
+        sourcesTitle, u"ctrl+w"_s, [&] { return m_desktop.waitForNoWindow(sourcesTitle, 0); }));
+    auto second = startApplication();
+    EXPECT_EQ(second->waitForExit(20000), std::optional<int>(0)) << second->output().toStdString();
+    EXPECT_TRUE(application->isRunning()) << application->output().toStdString();
+    const auto again = m_desktop.waitForWindow(sourcesTitle, 10000);
+    EXPECT_TRUE(again);
+    m_desktop.screenshot(u"windows-4-second-start"_s);
 
     m_desktop.typeUntil(u"Stories"_s, u"ctrl+q"_s, [&] { return !application->isRunning(); });
     EXPECT_EQ(application->waitForExit(10000), std::optional<int>(0))
