@@ -54,10 +54,10 @@ shows_window() {
     ' check "$1"
 }
 
-# It starts from there and shows the sources window.
+# It starts from there and shows the sources window. Off the session bus, so that a program
+# already running there is not the one that answers.
 export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
-shows_window "$program" || fail "the installed program did not start"
-# The widget host finds the installed plug-in and shows its panel. Off the session bus, so that
-# a host already running there is not the one that answers.
+DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent shows_window "$program" || fail "the installed program did not start"
+# The widget host finds the installed plug-in and shows its panel, off the bus as well.
 DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent shows_window "$host" || fail "the installed widget host did not start"
 echo "check-install: installed into a temporary prefix; the program and the widget host start from there"

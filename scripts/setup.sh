@@ -10,7 +10,7 @@ packages=(
     nlohmann-json3-dev libcpp-httplib-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    dbus dbus-x11 xvfb xauth x11-utils xdotool
+    dbus dbus-x11 xvfb xauth x11-utils xdotool openbox
 )
 
 missing=()

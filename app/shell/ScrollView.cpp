@@ -325,11 +325,10 @@ void ScrollView::armQuietTimer()
     MainQueue::dispatchAfter(
         kQuietTime,
         [self, generation] {
-            if (!self || self->m_quietGeneration != generation || !self->m_phaselessGesture)
-                return;
-            ScrollEvent end;
-            end.phase = ScrollEvent::Ended;
-            self->handle(end);
+            // Only the list springs back: a pause is no lifted finger, so it ends no gesture a
+            // subclass acts on (a wheel never pulls to refresh).
+            if (self && self->m_quietGeneration == generation && self->m_phaselessGesture)
+                self->settle();
         },
         this);
 }

@@ -90,8 +90,8 @@ private:
 
 // A scroll view over one clip view: wheel and touchpad scrolling, elastic past both ends of
 // the document with a touchpad, plain steps with a wheel. Where the desktop reports no
-// phases, the switch setEndsGesturesAfterQuietTime() lets a short pause after the last event
-// end the gesture as a touchpad's end would. Main thread only.
+// phases, the switch setEndsGesturesAfterQuietTime() makes phaseless scrolling elastic too: a
+// short pause after the last event springs the list back, with no end event. Main thread only.
 class ScrollView : public QWidget {
     Q_OBJECT
 public:

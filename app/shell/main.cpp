@@ -1,9 +1,11 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/Application.h"
+#include "app/shell/RunningInstance.h"
 #include "app/shell/Storyboards.h"
 #include "platform/appkit/ImageNamed.h"
 #include "platform/foundation/MallocArenas.h"
 #include "platform/foundation/ProcessEnd.h"
+#include "platform/foundation/SingleInstance.h"
 #include "platform/foundation/TerminationSignals.h"
 
 #include <QApplication>
@@ -19,9 +21,13 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(u"Tickerly"_s);
     QApplication::setDesktopFileName(u"tickerly"_s);
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(imageNamed(u"AppIcon"_s))));
+    if (!SingleInstance::claim(RunningInstance::serviceName()))
+        return 0;
 
     registerApplicationStoryboards();
     Application application;
+    RunningInstance runningInstance;
+    SingleInstance::serve(&runningInstance);
     AppDelegate delegate;
     application.setDelegate(&delegate);
     onTerminationSignals([] { QApplication::quit(); });

@@ -18,10 +18,10 @@ TopLevelWindow::TopLevelWindow(const Settings& settings)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     setWindowTitle(settings.title);
-    if (settings.frame.isValid()) {
+    // The size only: where a window first opens is the window manager's to choose. Asking
+    // for a corner of the screen would put a decorated window's title bar above it.
+    if (settings.frame.isValid())
         resize(settings.frame.size());
-        move(settings.frame.topLeft());
-    }
     setStyleMask(settings.styleMask);
     m_titleVisibility = settings.titleVisibility;
     m_titlebarTransparent = settings.titlebarAppearsTransparent;

@@ -37,6 +37,7 @@ public:
     // What a window is made from when it is not built from a content rectangle: the settings
     // as they were saved, taken over unchanged.
     struct Settings {
+        // Its size is the window's; the window manager places it.
         QRect frame;
         QString title;
         unsigned styleMask = Titled | Closable | Miniaturizable | Resizable;

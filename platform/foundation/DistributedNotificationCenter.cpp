@@ -46,16 +46,16 @@ struct DistributedNotificationCenter::State {
                 QDBusConnection bus = QDBusConnection::sessionBus();
                 available = bus.isConnected();
             }
-            if (!available) {
-                qCInfo(lcDistributed) << "no session bus; notifications between processes are off";
-                return;
-            }
             receiver = new DistributedNotificationReceiver([this](const QString& name, const QString& object) {
                 local.post(name, nullptr, { { objectKey, object } });
             });
             // Signals are delivered in the receiver's thread: the main thread.
             if (QCoreApplication* app = QCoreApplication::instance())
                 receiver->moveToThread(app->thread());
+            if (!available) {
+                qCInfo(lcDistributed) << "no session bus; notifications between processes are off";
+                return;
+            }
             QDBusConnection::sessionBus().connect(QString(), busPath, busInterface, busMember, receiver,
                                                   SLOT(onNotification(QString, QString)));
             // The bus handles one connection's messages in order, so once this round trip is
@@ -90,8 +90,14 @@ bool DistributedNotificationCenter::isAvailable()
 void DistributedNotificationCenter::postNotificationName(const QString& name, const QString& object)
 {
     d->connect();
-    if (!d->available)
+    if (!d->available) {
+        // The bus would have brought it back to this process's observers: they still hear it.
+        if (DistributedNotificationReceiver* receiver = d->receiver)
+            QMetaObject::invokeMethod(
+                receiver, [receiver, name, object] { receiver->onNotification(name, object); },
+                Qt::QueuedConnection);
         return;
+    }
     QDBusMessage signal = QDBusMessage::createSignal(busPath, busInterface, busMember);
     signal << name << object;
     QDBusConnection::sessionBus().send(signal);

@@ -15,7 +15,8 @@
 // included (exactly once).
 //
 // Observers are called on the main thread. Posting is safe from any thread and never blocks on
-// the other processes. Without a session bus nothing is sent or received and the log says so once.
+// the other processes. Without a session bus nothing is sent to or received from other
+// processes (the log says so once); the poster's own observers still hear it, once.
 class TICKERLYFOUNDATION_EXPORT DistributedNotificationCenter {
 public:
     using Handler = std::function<void(const QString& name, const QString& object)>;

@@ -5,14 +5,13 @@
 
 #include "platform/foundation/MallocArenas.h"
 #include "platform/foundation/ProcessEnd.h"
+#include "platform/foundation/SingleInstance.h"
 #include "platform/foundation/TerminationSignals.h"
 #include "platform/notificationcenter/WidgetPanel.h"
 #include "platform/notificationcenter/WidgetPluginLoader.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDBusConnection>
-#include <QDBusMessage>
 
 #include <cstdio>
 
@@ -40,18 +39,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", qPrintable(widget.error));
         return 1;
     }
-    const QString service = u"velmora.Tickerly.WidgetHost"_s;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected() && !bus.registerService(service)) {
-        const QDBusMessage show = QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s);
-        bus.call(show, QDBus::Block, 3000);
+    if (!SingleInstance::claim(u"velmora.Tickerly.WidgetHost"_s))
         return 0;
-    }
 
     const QString title = widget.displayName.isEmpty() ? widget.principalClass : widget.displayName;
     WidgetPanel panel(std::move(widget.controller), title);
-    if (bus.isConnected())
-        bus.registerObject(u"/"_s, &panel, QDBusConnection::ExportScriptableSlots);
+    SingleInstance::serve(&panel);
     QObject::connect(&panel, &WidgetPanel::quitRequested, &app, &QApplication::quit);
     onTerminationSignals([] { QApplication::quit(); });
     panel.Show();

@@ -199,10 +199,10 @@ TEST_F(WidgetScrollViewTest, WheelEventsWithoutPhaseAndMomentumEventsNeverTrigge
     EXPECT_EQ(originY(clip), 76);
 }
 
-TEST_F(WidgetScrollViewTest, APauseEndsAPhaselessPullWhenSwitchedOn)
+TEST_F(WidgetScrollViewTest, APauseSpringsAPhaselessPullBackWithoutARefresh)
 {
+    // As under X11: a wheel's notches are elastic past the top and end after a pause.
     ScrollView::setEndsGesturesAfterQuietTime(true);
-    // Past the top a wheel pulls against a growing resistance.
     wheel(scrollView, 1);
     const double afterOne = originY(clip);
     EXPECT_LT(afterOne, 76);
@@ -210,23 +210,38 @@ TEST_F(WidgetScrollViewTest, APauseEndsAPhaselessPullWhenSwitchedOn)
     wheel(scrollView, 1);
     EXPECT_LT(76 - originY(clip), 2 * (76 - afterOne));
     wheel(scrollView, 1);
-    ASSERT_LE(originY(clip), 46);
+    ASSERT_LE(originY(clip), 46); // pulled past the threshold
 
     clock.advance(ScrollView::quietTime() * 0.9);
     wheel(scrollView, 0); // a late event keeps the gesture going
     clock.advance(ScrollView::quietTime() * 0.9);
+    EXPECT_LT(originY(clip), 76);
+    clock.advance(1);
     EXPECT_EQ(delegate.calls, 0);
-    clock.advance(ScrollView::quietTime() * 0.2);
-    EXPECT_EQ(delegate.calls, 1);
-    EXPECT_TRUE(scrollView->refreshing());
-
-    // A short pull only springs back.
-    scrollView->finishRefresh();
-    clock.advance(1);
-    wheel(scrollView, 1);
-    clock.advance(1);
-    EXPECT_EQ(delegate.calls, 1);
+    EXPECT_FALSE(scrollView->refreshing());
     EXPECT_EQ(originY(clip), 76);
+    ScrollView::setEndsGesturesAfterQuietTime(false);
+}
+
+TEST_F(WidgetScrollViewTest, APhasedPixelScrollPastTheThresholdRefreshesWithOrWithoutQuietEnds)
+{
+    for (const bool quietEnds : { false, true }) {
+        SCOPED_TRACE(quietEnds);
+        ScrollView::setEndsGesturesAfterQuietTime(quietEnds);
+        const int before = delegate.calls;
+        touchpad(scrollView, QPoint(), Qt::ScrollBegin);
+        for (int i = 0; i < 8; ++i)
+            touchpad(scrollView, QPoint(0, 10), Qt::ScrollUpdate);
+        EXPECT_GE(WidgetScrollView::pullDistance(originY(clip)), 31);
+        clock.advance(1); // a pause in the middle of a gesture ends nothing
+        EXPECT_EQ(delegate.calls, before);
+        touchpad(scrollView, QPoint(), Qt::ScrollEnd);
+        EXPECT_EQ(delegate.calls, before + 1);
+        EXPECT_TRUE(scrollView->refreshing());
+        scrollView->finishRefresh();
+        clock.advance(1);
+        EXPECT_EQ(originY(clip), 76);
+    }
     ScrollView::setEndsGesturesAfterQuietTime(false);
 }
 

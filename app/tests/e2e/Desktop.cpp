@@ -141,6 +141,72 @@ QRect Desktop::geometry(const QString& window)
     return rect;
 }
 
+namespace {
+
+QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(5000))
+        process.kill();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The numbers of an X property of cardinals ("NAME(CARDINAL) = 1, 2, 3"); none when it is not
+// set.
+QList<int> cardinals(const QStringList& xpropArguments)
+{
+    QList<int> numbers;
+    const QString line = run(u"xprop"_s, xpropArguments);
+    if (!line.contains(u'='))
+        return numbers;
+    for (const QString& part : line.section(u'=', 1).split(u',')) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok)
+            return {};
+        numbers.append(n);
+    }
+    return numbers;
+}
+
+} // namespace
+
+QRect Desktop::frameGeometry(const QString& window)
+{
+    // xwininfo tells where the client area lies on the root window also inside a frame.
+    QRect client;
+    const QString info = run(u"xwininfo"_s, { u"-id"_s, window });
+    static const QRegularExpression field(uR"(^\s*(Absolute upper-left X|Absolute upper-left Y|Width|Height):\s*(-?\d+))"_s,
+        QRegularExpression::MultilineOption);
+    for (auto it = field.globalMatch(info); it.hasNext();) {
+        const auto match = it.next();
+        const int value = match.captured(2).toInt();
+        const QString name = match.captured(1);
+        if (name.endsWith(u'X'))
+            client.moveLeft(value);
+        else if (name.endsWith(u'Y'))
+            client.moveTop(value);
+        else if (name == u"Width")
+            client.setWidth(value);
+        else
+            client.setHeight(value);
+    }
+    // Left, right, top, bottom.
+    const QList<int> extents = cardinals({ u"-id"_s, window, u"_NET_FRAME_EXTENTS"_s });
+    if (extents.size() != 4)
+        return client;
+    return client.adjusted(-extents[0], -extents[2], extents[1], extents[3]);
+}
+
+QRect Desktop::workArea()
+{
+    const QList<int> area = cardinals({ u"-root"_s, u"_NET_WORKAREA"_s });
+    if (area.size() >= 4)
+        return QRect(area[0], area[1], area[2], area[3]);
+    return QGuiApplication::primaryScreen()->geometry();
+}
+
 void Desktop::move(const QString& window, const QPoint& point)
 {
     xdotool({ u"windowmove"_s, u"--sync"_s, window, QString::number(point.x()),
@@ -206,13 +272,6 @@ void Desktop::drag(const QPoint& from, const QPoint& to)
     for (int i = 1; i <= steps; ++i)
         moveTo(from + (to - from) * i / steps);
     xdotool({ u"mouseup"_s, u"1"_s });
-}
-
-void Desktop::scrollUp(const QPoint& point, int clicks)
-{
-    xdotool(
-        { u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y()) });
-    xdotool({ u"click"_s, u"--repeat"_s, QString::number(clicks), u"--delay"_s, u"30"_s, u"4"_s });
 }
 
 QImage Desktop::settledScreen()

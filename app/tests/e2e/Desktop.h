@@ -51,6 +51,12 @@ public:
     bool waitForNoWindow(const QString& title, int timeoutMs = 10000);
     // The window's place on the screen (its client area).
     QRect geometry(const QString& window);
+    // The window with the window manager's frame around it (title bar included), once the
+    // window manager has framed it; its client area where no window manager frames windows.
+    QRect frameGeometry(const QString& window);
+    // The part of the screen that windows may take (the window manager's work area, or the
+    // whole screen).
+    QRect workArea();
     // Moves the window's top left corner to `point`, waiting until it is there.
     void move(const QString& window, const QPoint& point);
 
@@ -69,8 +75,6 @@ public:
 
     // Presses the left button at `from`, moves to `to` in small steps, and lets go there.
     void drag(const QPoint& from, const QPoint& to);
-    // Turns the mouse wheel `clicks` notches up (the list follows down) at `point`.
-    void scrollUp(const QPoint& point, int clicks);
 
     // What the window shows, once the screen has settled.
     QImage grab(const QString& window);

@@ -62,7 +62,7 @@ TEST(DistributedNotificationCenter, APostArrivesOnceInItsOwnProcessAndHonoursThe
     EXPECT_EQ(onlyA, 1);
 }
 
-TEST(DistributedNotificationCenter, WithoutASessionBusDoesNothingAndReturnsAtOnce)
+TEST(DistributedNotificationCenter, WithoutASessionBusReachesItsOwnObserversOnceAndReturnsAtOnce)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);

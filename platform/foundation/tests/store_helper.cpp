@@ -14,7 +14,8 @@
 //   store_helper keep-at-exit <suite> <key> <value> [ms] (sets while the lock is taken elsewhere;
 //                                                 prints "kept", quits after a line, waiting at
 //                                                 most ms for the lock then; 20 s unless given)
-//   store_helper post <name> <object>
+//   store_helper post <name> <object>            (exits 0 once its own copy came back over the
+//                                                 bus, 3 once it came back without a bus)
 //   store_helper observe <name>                  (prints "ready", then what arrives)
 
 #include "platform/foundation/DistributedNotificationCenter.h"
@@ -167,13 +168,17 @@ int readOnlyProbe(const QStringList& args)
 int post(const QStringList& args)
 {
     auto& center = DistributedNotificationCenter::defaultCenter();
-    bool heard = false;
-    auto token = center.addObserver(args.value(0), args.value(1), [&](const QString&, const QString&) { heard = true; });
+    int heard = 0;
+    bool done = false;
+    auto token = center.addObserver(args.value(0), args.value(1), [&](const QString&, const QString&) { ++heard; });
+    auto doneToken = center.addObserver(u"StoreHelperDone"_s, QString(), [&](const QString&, const QString&) { done = true; });
     center.postNotificationName(args.value(0), args.value(1));
-    // Waiting for our own copy makes sure the signal has left before the process ends.
-    if (!center.isAvailable())
-        return 3;
-    return waitFor([&] { return heard; }, 10000) ? 0 : 1;
+    center.postNotificationName(u"StoreHelperDone"_s);
+    // Waiting for our own copy makes sure the signal has left before the process ends; posts
+    // keep their order, so once the last is in, a second copy of the first would be too.
+    if (!waitFor([&] { return done; }, 10000) || heard != 1)
+        return 1;
+    return center.isAvailable() ? 0 : 3;
 }
 
 int observe(const QStringList& args)
