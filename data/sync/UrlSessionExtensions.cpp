@@ -75,6 +75,16 @@ UrlRequest pageRequest(bool mobileSite, const Url& url, qint64 bodyLimit)
     return request;
 }
 
+std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& fromURL,
+    std::optional<QImage> (*decode)(const QByteArray&), std::function<void(std::optional<QImage>)> completion)
+{
+    return start(session, pageRequest(false, fromURL, UrlRequest::imageBodyLimit),
+        [decode, completion = std::move(completion)](std::optional<QByteArray> data) {
+            if (completion)
+                completion(data ? decode(*data) : std::nullopt);
+        });
+}
+
 } // namespace
 
 std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, bool mobileSite, const Url& url,
@@ -122,19 +132,11 @@ std::shared_ptr<UrlSessionDataTask> loadJSON(UrlSession& session, const Url& url
 std::shared_ptr<UrlSessionDataTask> loadImage(UrlSession& session, const Url& fromURL,
     std::function<void(std::optional<QImage>)> completion)
 {
-    return start(session, pageRequest(false, fromURL, UrlRequest::imageBodyLimit),
-        [completion = std::move(completion)](std::optional<QByteArray> data) {
-            if (completion)
-                completion(data ? UrlLoadingDecoders::image(*data) : std::nullopt);
-        });
+    return loadPicture(session, fromURL, UrlLoadingDecoders::image, std::move(completion));
 }
 
 std::shared_ptr<UrlSessionDataTask> loadIcon(UrlSession& session, const Url& fromURL,
     std::function<void(std::optional<QImage>)> completion)
 {
-    return start(session, pageRequest(false, fromURL, UrlRequest::imageBodyLimit),
-        [completion = std::move(completion)](std::optional<QByteArray> data) {
-            if (completion)
-                completion(data ? UrlLoadingDecoders::icon(*data) : std::nullopt);
-        });
+    return loadPicture(session, fromURL, UrlLoadingDecoders::icon, std::move(completion));
 }
