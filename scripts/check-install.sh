@@ -41,8 +41,19 @@ for binary in "$program" "$plugin" "$host" "$prefix/$libdir"/libTickerly*.so; do
 done
 
 # Starts an installed program under a fresh X server; succeeds once a window titled "Tickerly"
-# shows up.
+# shows up. xvfb-run -a runs the program even when its server failed to start (a display number
+# just given up by another server can still be taken), so a program that found no server is
+# started again under a new one.
 shows_window() {
+    for attempt in 1 2 3; do
+        if shows_window_once "$1" 2> "$work/attempt.log"; then return 0; fi
+        cat "$work/attempt.log" >&2
+        grep -q "could not connect to display" "$work/attempt.log" || return 1
+        echo "no X server for $1 (attempt $attempt); starting another" >&2
+    done
+    return 1
+}
+shows_window_once() {
     xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
         QT_QPA_PLATFORM=xcb "$1" & pid=$!
         for _ in $(seq 300); do
