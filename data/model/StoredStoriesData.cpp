@@ -147,23 +147,30 @@ std::optional<QDateTime> StoredStoriesData::lastLoaded() const
 
 void StoredStoriesData::updateImage(const QImage& image, const NewsStory& story)
 {
-    NewsStory::registerArchiveClasses();
     // Read and written in one step of the store: a list the other process stores meanwhile is
-    // never replaced by this older one.
-    bool readWhole = true;
-    m_localStore->update(storedStoriesKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-        bool damaged = false;
-        const auto stories = archivedList<NewsStory>(archivedBytes(current), u"story"_s, &damaged);
-        // What could not be read whole is left as it is, never replaced by the part that could.
-        readWhole = !damaged;
-        if (damaged)
-            return std::nullopt;
-        for (const auto& stored : stories) {
-            if (*stored == story)
-                stored->setImage(image);
-        }
-        return QVariant(KeyedArchiver::archivedDataWithRootObjects(stories));
-    });
-    if (readWhole)
+    // never replaced by this older one. While another process holds the store the change waits
+    // for it, kept in order, rather than holding up the caller (a picture arrives on the main
+    // thread).
+    auto readWhole = std::make_shared<bool>(false);
+    const auto outcome = m_localStore->updateOrKeep(storedStoriesKey,
+        [image, link = story.link(), readWhole](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+            NewsStory::registerArchiveClasses();
+            bool damaged = false;
+            const auto stories = archivedList<NewsStory>(archivedBytes(current), u"story"_s, &damaged);
+            // What could not be read whole is left as it is, never replaced by the part that could.
+            *readWhole = !damaged;
+            if (damaged)
+                return std::nullopt;
+            for (const auto& stored : stories) {
+                if (stored->link() == link)
+                    stored->setImage(image);
+            }
+            return QVariant(KeyedArchiver::archivedDataWithRootObjects(stories));
+        },
+        [store = m_localStore, readWhole](bool written) {
+            if (written && *readWhole)
+                store->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
+        });
+    if (outcome == UserDefaults::Outcome::Done && *readWhole)
         m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
 }

@@ -1,7 +1,9 @@
 #include "data/model/Shared.h"
 #include "data/model/SourcesData.h"
+#include "data/model/StoredStoriesData.h"
 #include "data/model/StoryStateData.h"
 #include "data/model/tests/ModelTestSupport.h"
+#include "data/model/tests/StoryTestSupport.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "testsupport/TestSupport.h"
 
@@ -280,6 +282,32 @@ TEST(SourcesData, ChangesKeptWhenTheProgramQuitsAreWrittenInOrderOnItsWayOut)
     EXPECT_EQ(titles(data.sources()), QStringList { u"new"_s });
     EXPECT_EQ(StoryStateData().stateForLink(u"http://story/"_s), StoryState::Read);
     EXPECT_EQ(data.localStore()->string(u"other"_s), u"x"_s);
+}
+
+// A story's picture arrives while another program holds the store: the caller goes on at once
+// with the change kept, and it lands, moving the time of loading, once the store is free.
+TEST(SourcesData, APictureThatArrivesWhileAnotherProgramHoldsTheStoreLandsLater)
+{
+    // Far longer than the test may run: a caller that waited for the lock would never return.
+    WaitLimit limit(600'000);
+    StoredStoriesData stored;
+    const auto story = std::make_shared<NewsStory>(u"h"_s, u""_s, Url::fromString(u"http://story/1"_s),
+        QDateTime::fromSecsSinceEpoch(1000, Qt::UTC), source(u"s"_s, u"http://s/"_s));
+    stored.storeStories({ story });
+    const QString lastLoaded = u"velmora.TickerlyShared.LastLoaded"_s;
+    sharedDefaults()->set(lastLoaded, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+
+    stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story);
+    EXPECT_EQ(sharedDefaults()->keptChanges(), 1);
+    EXPECT_EQ(stored.lastLoaded(), QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }, 10000));
+    EXPECT_GT(*stored.lastLoaded(), QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    EXPECT_EQ(storytest::linksOf(stored.storedStories()), QStringList { u"http://story/1"_s });
 }
 
 // One damaged byte: what comes before it is still read, and the damaged bytes are kept aside
