@@ -30,8 +30,9 @@ public:
     QList<std::shared_ptr<NewsStory>> currentStories(std::optional<int> limit = std::nullopt) const;
     // The most stories stored: a longer list keeps its first (newest) ones, fewer still when
     // their archive would pass what the store reads back (KeyedUnarchiver::maxArchiveSize); the
-    // cut is logged.
-    static constexpr qsizetype maxStoredStories = 100'000;
+    // cut is logged. Thousands of times what the list shows, and small enough that rewriting
+    // the whole list when a picture arrives stays quick.
+    static constexpr qsizetype maxStoredStories = 50'000;
 
     // Replaces the stored list, within the cap, and records now as the time of loading.
     void storeStories(const QList<std::shared_ptr<NewsStory>>& stories);

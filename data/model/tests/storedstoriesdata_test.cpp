@@ -198,42 +198,35 @@ void countCuts(QtMsgType, const QMessageLogContext& context, const QString& mess
 }
 } // namespace
 
-// A list as long as one huge feed makes reads back whole, and stays whole when it is written
-// again; past the cap the newest stories are stored, and the cut is said.
+// A list as long as one huge feed makes (100,000 short items) is stored up to the cap, newest
+// first, and says so once; what was stored reads back whole, and stays whole when an image
+// update writes it again.
 TEST(StoredStoriesData, ALongListReadsBackWholeAndIsCutOnlyWhenWritten)
 {
     const qsizetype cap = StoredStoriesData::maxStoredStories;
-    ASSERT_GE(cap, 100'000);
+    const int given = 100'000;
+    ASSERT_LT(cap, given);
     const auto source = storytest::source();
     QList<std::shared_ptr<NewsStory>> stories;
-    stories.reserve(cap + 2);
-    for (qsizetype i = 0; i < cap + 2; ++i)
-        stories.append(std::make_shared<NewsStory>(u"h"_s, u""_s, Url::fromString(linkNumber(int(i))),
+    stories.reserve(given);
+    for (int i = 0; i < given; ++i)
+        stories.append(std::make_shared<NewsStory>(u"h"_s, u""_s, Url::fromString(linkNumber(i)),
             QDateTime::fromSecsSinceEpoch(2'000'000'000 - i, Qt::UTC), source));
-    QList<QByteArray> encoded;
-    encoded.reserve(cap);
-    for (qsizetype i = 0; i < cap; ++i)
-        encoded.append(KeyedArchiver::encodedObject(*stories[i]));
 
     cutsTold = 0;
     const QtMessageHandler previous = qInstallMessageHandler(countCuts);
     StoredStoriesData stored;
-    stored.storeEncodedStories(encoded);
-    ASSERT_EQ(stored.storedStories().size(), cap);
-    stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(5)));
-    const auto kept = stored.storedStories();
-    ASSERT_EQ(kept.size(), cap);
-    EXPECT_EQ(kept.last()->link()->absoluteString(), linkNumber(int(cap - 1)));
-    EXPECT_EQ(linksOf(stored.currentStories(2)), (QStringList { linkNumber(0), linkNumber(1) }));
-    EXPECT_EQ(cutsTold.load(), 0);
-
     stored.storeStories(stories);
     EXPECT_EQ(cutsTold.load(), 1);
+    stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(5)));
+    const auto kept = stored.storedStories();
+    EXPECT_EQ(linksOf(stored.currentStories(2)), (QStringList { linkNumber(0), linkNumber(1) }));
+    // Reading cuts nothing, and says nothing.
+    EXPECT_EQ(cutsTold.load(), 1);
     qInstallMessageHandler(previous);
-    const auto cut = stored.storedStories();
-    ASSERT_EQ(cut.size(), cap);
-    EXPECT_EQ(cut.first()->link()->absoluteString(), linkNumber(0));
-    EXPECT_EQ(cut.last()->link()->absoluteString(), linkNumber(int(cap - 1)));
+    ASSERT_EQ(kept.size(), cap);
+    EXPECT_EQ(kept.first()->link()->absoluteString(), linkNumber(0));
+    EXPECT_EQ(kept.last()->link()->absoluteString(), linkNumber(int(cap - 1)));
 }
 
 // A stored list that does not read whole (damaged, another kind of element, more elements than
