@@ -105,13 +105,17 @@ QString Label::oneLine(qreal* x) const
     const QFontMetricsF metrics(font());
     const QString shown = m_truncates ? metrics.elidedText(displayText(), Qt::ElideRight, width())
                                       : displayText();
-    const qreal advance = metrics.horizontalAdvance(shown);
-    *x = 0;
-    if (m_alignment & Qt::AlignRight)
-        *x = width() - advance;
-    else if (m_alignment & Qt::AlignHCenter)
-        *x = (width() - advance) / 2;
+    *x = alignedLeft(metrics.horizontalAdvance(shown));
     return shown;
+}
+
+qreal Label::alignedLeft(qreal advance) const
+{
+    if (m_alignment & Qt::AlignRight)
+        return width() - advance;
+    if (m_alignment & Qt::AlignHCenter)
+        return (width() - advance) / 2;
+    return 0;
 }
 
 qsizetype Label::positionAt(qreal x) const
@@ -274,12 +278,7 @@ QList<Label::DrawnLine> Label::drawnLines(const QTextLayout& layout, const QStri
         line.text = metrics.elidedText(rest, Qt::ElideRight, width);
         line.elided = line.text != rest;
         const qreal advance = metrics.horizontalAdvance(line.text);
-        qreal x = 0;
-        if (m_alignment & Qt::AlignRight)
-            x = width - advance;
-        else if (m_alignment & Qt::AlignHCenter)
-            x = (width - advance) / 2;
-        line.rect = QRectF(x, y, advance, metrics.height());
+        line.rect = QRectF(alignedLeft(advance), y, advance, metrics.height());
         return line;
     };
 

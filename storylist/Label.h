@@ -83,6 +83,8 @@ private:
     void contentChanged();
     // The one line as drawn, ellipsis included, and where it starts.
     QString oneLine(qreal* x) const;
+    // Where a line of `advance` starts, by the label's alignment.
+    qreal alignedLeft(qreal advance) const;
     // The place in the text nearest to `x`; past the drawn part, the end of the text.
     qsizetype positionAt(qreal x) const;
     void select(qsizetype anchor, qsizetype position);
