@@ -28,12 +28,22 @@ ProductServers& configuredServers()
 
 // Runs `write` on the main queue, where the shared stores are changed; the promise is set once
 // it has run.
-Promise<Result<Empty>> onMainQueue(std::function<void()> write)
+// Writes what `loaded` brings on the main queue. The promise returned is settled there too, so
+// that whoever waits on it hears of the write on the main queue: a promise chained onto another
+// that is already settled runs on the thread that chains it.
+template <typename T>
+Promise<Result<Empty>> storeOnMainQueue(const Promise<Result<T>>& loaded, std::function<void(const T&)> write)
 {
     Promise<Result<Empty>> done;
-    MainQueue::dispatchAsync([done, write = std::move(write)] {
-        write();
-        done.setValue(Result<Empty>::Ok(Empty {}));
+    loaded.onValue([done, write = std::move(write)](const Result<T>& result) {
+        MainQueue::dispatchAsync([done, write, result] {
+            if (!result.isOk()) {
+                done.setValue(Result<Empty>::Error(result.error()));
+                return;
+            }
+            write(result.value());
+            done.setValue(Result<Empty>::Ok(Empty {}));
+        });
     });
     return done;
 }
@@ -125,19 +135,17 @@ void TopFeedsSync::didLoad(const TopFeedList& feeds)
 Promise<Result<Empty>> SourceNamesSync::update()
 {
     TickerlyStaticAPIClient client(ProductServers::current().staticFiles);
-    return client.names() >> [](const SourceNames::NameTable& names) {
-        return onMainQueue([names] { SourceNames().setNames(names); });
-    };
+    return storeOnMainQueue<SourceNames::NameTable>(
+        client.names(), [](const SourceNames::NameTable& names) { SourceNames().setNames(names); });
 }
 
 Promise<Result<Empty>> HotStoriesSync::reload()
 {
     TickerlyAPIClient client(ProductServers::current().api);
-    return client.hotStories() >> [](const QList<StoryReference>& references) {
+    return storeOnMainQueue<QList<StoryReference>>(client.hotStories(), [](const QList<StoryReference>& references) {
         const auto stories = references >> [](const StoryReference& reference) {
             return std::make_shared<HotStory>(reference.url, reference.hits);
         };
-        const HotStoriesData::HotStoryList list(stories.begin(), stories.end());
-        return onMainQueue([list] { HotStoriesData().setHotStories(list); });
-    };
+        HotStoriesData().setHotStories(HotStoriesData::HotStoryList(stories.begin(), stories.end()));
+    });
 }
