@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <thread>
 #include <typeinfo>
 #include <vector>
@@ -125,9 +126,13 @@ void Sync::didCompleteWithError(UrlSession&, UrlSessionDataTask& task, const std
 {
     debugprint(u"Completed "_s + task.originalRequest().url.absoluteString() + u" with error: "_s
         + (error ? error->localizedDescription() : u"none"_s));
-    // The bytes of a failed download stay and are parsed with the others.
-    if (error)
+    // A download that failed (refused for its size, cut, reset, timed out) adds no stories: what
+    // arrived of it is not the feed, and an endless one would push every other source out.
+    if (error) {
         ++m_failedTasks;
+        m_dataMap.erase(task.taskIdentifier());
+        return;
+    }
     const auto data = m_dataMap.find(task.taskIdentifier());
     const auto source = m_sourceMap.find(task.taskIdentifier());
     if (data != m_dataMap.end() && source != m_sourceMap.end() && source->second && !m_isCancelled) {
@@ -163,18 +168,27 @@ void Sync::readWaitingFeeds()
         }
         ReadAhead read;
         if (!m_isCancelled) {
-            read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
-            if (m_readAheadIsFinal) {
-                waiting.data = QByteArray();
-                read.encodedStories.reserve(read.parser->stories.size());
-                for (const auto& story : read.parser->stories)
-                    read.encodedStories.append(KeyedArchiver::encodedObject(*story));
-            } else {
-                read.data = std::move(waiting.data);
+            try {
+                read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
+                if (m_readAheadIsFinal) {
+                    waiting.data = QByteArray();
+                    read.encodedStories.reserve(read.parser->stories.size());
+                    for (const auto& story : read.parser->stories)
+                        read.encodedStories.append(KeyedArchiver::encodedObject(*story));
+                } else {
+                    read.data = std::move(waiting.data);
+                }
+            } catch (const std::bad_alloc&) {
+                // One feed too large for the memory left costs its own stories only.
+                qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories",
+                    qlonglong(waiting.data.size()));
+                read = ReadAhead();
+                read.outOfMemory = true;
             }
         }
+        waiting.data = QByteArray();
         std::lock_guard lock(m_readAheadMutex);
-        if (read.parser)
+        if (read.parser || read.outOfMemory)
             m_readAhead[waiting.identifier] = std::move(read);
         if (--m_readsUnderWay == 0 && m_gatherAfterReads) {
             gatherOnParseQueue(*m_gatherAfterReads);
@@ -186,10 +200,17 @@ void Sync::readWaitingFeeds()
 void Sync::gatherOnParseQueue(bool failed)
 {
     m_parseQueue->addOperation([self = shared_from_this(), failed] {
-        if (failed)
+        if (failed) {
             self->reportOnMainQueue(false);
-        else
+            return;
+        }
+        try {
             self->parseStories();
+        } catch (const std::bad_alloc&) {
+            // The stored list stays as it was, and the caller hears of it.
+            qWarning("Sync: no memory left to gather the stories of a refresh; the stored list stays");
+            self->reportOnMainQueue(false);
+        }
     });
 }
 
@@ -243,6 +264,8 @@ void Sync::parseStories()
                 m_readAhead.erase(found);
             }
         }
+        if (ahead && ahead->outOfMemory)
+            continue;
         std::shared_ptr<FeedParser> parser;
         QList<QByteArray> encoded;
         if (ahead && m_readAheadIsFinal) {
@@ -250,8 +273,14 @@ void Sync::parseStories()
             encoded = std::move(ahead->encodedStories);
         } else {
             m_offered = std::move(ahead);
-            parser = parseFeed(data, source->second);
+            try {
+                parser = parseFeed(data, source->second);
+            } catch (const std::bad_alloc&) {
+                qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories", qlonglong(data.size()));
+            }
             m_offered.reset();
+            if (!parser)
+                continue;
         }
         anyFeed = anyFeed || parser->isFeed();
         if (!m_workingStories)

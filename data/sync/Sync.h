@@ -96,6 +96,8 @@ private:
         std::shared_ptr<FeedParser> parser;
         // The parser's stories archived one by one, when the read is final.
         QList<QByteArray> encodedStories;
+        // The read ran out of memory: the feed adds no stories.
+        bool outOfMemory = false;
     };
     struct WaitingRead {
         qint64 identifier = 0;
