@@ -300,8 +300,10 @@ void Sync::parseStories()
     };
     std::vector<Entry> order;
     order.reserve(size_t(working.size()));
+    // A story dated in the future ranks as loaded now, not above everything for good.
+    const QDateTime loaded = QDateTime::currentDateTimeUtc();
     for (qsizetype i = 0; i < working.size(); ++i) {
-        const auto& date = working[i]->date();
+        const auto date = working[i]->dateAsLoadedAt(loaded);
         order.push_back({ date ? date->toMSecsSinceEpoch() : 0, i });
     }
     std::stable_sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });

@@ -185,6 +185,33 @@ TEST_F(SyncTest, SortsStoriesOfEveryFeedFormatByTheirOwnDates)
     EXPECT_EQ(storedLinks(), (QStringList { u"http://atom/updated"_s, u"http://rss/1"_s, u"http://atom/both"_s, u"http://rdf/1"_s, u"http://atom/none"_s }));
 }
 
+// A story dated past the refresh (beyond a few minutes of clock skew) ranks as loaded then, in
+// its feed's order, instead of above every later story for good; the stored story keeps its date.
+TEST_F(SyncTest, RanksStoriesDatedInTheFutureAsLoaded)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 farFuture = QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC).toSecsSinceEpoch();
+    const qint64 future = QDateTime(QDate(2400, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    server.reply(u"/odd"_s, ok(feed({ { u"http://odd/9999"_s, farFuture }, { u"http://odd/2400"_s, future },
+        { u"http://odd/hour-ago"_s, now - 3600 } })));
+    server.reply(u"/ahead"_s, ok(feed({ { u"http://ahead/day"_s, now + 86400 }, { u"http://ahead/skew"_s, now + 60 } })));
+    server.reply(u"/plain"_s, ok(feed({ { u"http://plain/minute-ago"_s, now - 60 }, { u"http://plain/old"_s, 1000 } })));
+    addSource(server.url(u"/odd"_s));
+    addSource(server.url(u"/ahead"_s));
+    addSource(server.url(u"/plain"_s));
+
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    EXPECT_EQ(storedLinks(), (QStringList { u"http://ahead/skew"_s, u"http://odd/9999"_s, u"http://odd/2400"_s,
+        u"http://ahead/day"_s, u"http://plain/minute-ago"_s, u"http://odd/hour-ago"_s, u"http://plain/old"_s }));
+    const auto stored = StoredStoriesData().storedStories();
+    ASSERT_EQ(stored.size(), 7);
+    EXPECT_EQ(stored[1]->date()->toSecsSinceEpoch(), farFuture);
+    EXPECT_EQ(stored[3]->date()->toSecsSinceEpoch(), now + 86400);
+}
+
 TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
 {
     server.reply(u"/ok"_s, ok(feed({ { u"http://kept/1"_s, 10 } })));
