@@ -172,9 +172,8 @@ void Sync::readWaitingFeeds()
                 read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
                 if (m_readAheadIsFinal) {
                     waiting.data = QByteArray();
-                    read.encodedStories.reserve(read.parser->stories.size());
-                    for (const auto& story : read.parser->stories)
-                        read.encodedStories.append(KeyedArchiver::encodedObject(*story));
+                    read.archived = archivedFeed(*read.parser);
+                    read.parser.reset();
                 } else {
                     read.data = std::move(waiting.data);
                 }
@@ -188,7 +187,7 @@ void Sync::readWaitingFeeds()
         }
         waiting.data = QByteArray();
         std::lock_guard lock(m_readAheadMutex);
-        if (read.parser || read.outOfMemory)
+        if (read.parser || read.archived || read.outOfMemory)
             m_readAhead[waiting.identifier] = std::move(read);
         if (--m_readsUnderWay == 0 && m_gatherAfterReads) {
             gatherOnParseQueue(*m_gatherAfterReads);
@@ -236,13 +235,25 @@ std::shared_ptr<FeedParser> Sync::parseFeed(const QByteArray& data, const std::s
     return std::make_shared<FeedParser>(data, source);
 }
 
+Sync::ArchivedFeed Sync::archivedFeed(const FeedParser& parser)
+{
+    ArchivedFeed feed;
+    feed.isFeed = parser.isFeed();
+    feed.stories.reserve(size_t(parser.stories.size()));
+    for (const auto& story : parser.stories) {
+        feed.archive.append(KeyedArchiver::encodedObject(*story));
+        feed.stories.push_back({ story->date() ? story->date()->toMSecsSinceEpoch() : 0, feed.archive.size() });
+    }
+    feed.archive.squeeze();
+    return feed;
+}
+
 void Sync::parseStories()
 {
     // Error pages and portals answer without a transport error; they must not replace the
     // stored stories by nothing.
     bool anyFeed = false;
-    // Beside the working stories, each one's archived form when it was made as it was read.
-    QList<QByteArray> encodedStories;
+    std::vector<ArchivedFeed> feeds;
     // Feeds in the order their tasks started (the sources' order), whatever order they came in.
     std::vector<qint64> identifiers;
     identifiers.reserve(m_dataMap.size());
@@ -266,13 +277,11 @@ void Sync::parseStories()
         }
         if (ahead && ahead->outOfMemory)
             continue;
-        std::shared_ptr<FeedParser> parser;
-        QList<QByteArray> encoded;
-        if (ahead && m_readAheadIsFinal) {
-            parser = std::move(ahead->parser);
-            encoded = std::move(ahead->encodedStories);
+        if (ahead && ahead->archived) {
+            feeds.push_back(std::move(*ahead->archived));
         } else {
             m_offered = std::move(ahead);
+            std::shared_ptr<FeedParser> parser;
             try {
                 parser = parseFeed(data, source->second);
             } catch (const std::bad_alloc&) {
@@ -281,42 +290,49 @@ void Sync::parseStories()
             m_offered.reset();
             if (!parser)
                 continue;
+            if (!m_workingStories)
+                m_workingStories.emplace();
+            m_workingStories->append(parser->stories);
+            feeds.push_back(archivedFeed(*parser));
         }
-        anyFeed = anyFeed || parser->isFeed();
-        if (!m_workingStories)
-            m_workingStories.emplace();
-        m_workingStories->append(parser->stories);
-        // Stories without their archived form get it when stored.
-        encoded.resize(parser->stories.size());
-        encodedStories.append(std::move(encoded));
+        anyFeed = anyFeed || feeds.back().isFeed;
     }
 
-    const QList<std::shared_ptr<NewsStory>> working = m_workingStories.value_or(QList<std::shared_ptr<NewsStory>>());
     // Sorted by keys read once. Stable: stories whose dates are equal (the undated ones among
-    // them) keep the order their feeds gave them, refresh after refresh.
+    // them) keep the order their feeds gave them, refresh after refresh. A story dated in the
+    // future ranks as loaded now, not above every later story for good.
     struct Entry {
         qint64 time;
-        qsizetype index;
+        quint32 feed;
+        quint32 story;
     };
+    const qint64 loaded = QDateTime::currentMSecsSinceEpoch();
+    const qint64 latest = loaded + NewsStory::allowedClockSkewSeconds * 1000;
     std::vector<Entry> order;
-    order.reserve(size_t(working.size()));
-    // A story dated in the future ranks as loaded now, not above everything for good.
-    const QDateTime loaded = QDateTime::currentDateTimeUtc();
-    for (qsizetype i = 0; i < working.size(); ++i) {
-        const auto date = working[i]->dateAsLoadedAt(loaded);
-        order.push_back({ date ? date->toMSecsSinceEpoch() : 0, i });
+    size_t count = 0;
+    for (const ArchivedFeed& feed : feeds)
+        count += feed.stories.size();
+    order.reserve(count);
+    for (size_t f = 0; f < feeds.size(); ++f) {
+        for (size_t i = 0; i < feeds[f].stories.size(); ++i) {
+            const qint64 time = feeds[f].stories[i].time;
+            order.push_back({ time > latest ? loaded : time, quint32(f), quint32(i) });
+        }
     }
     std::stable_sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
     if (anyFeed) {
+        // Views of the feeds' archives, put together by the store without a copy of each.
         QList<QByteArray> archived;
         archived.reserve(qsizetype(order.size()));
         for (const Entry& entry : order) {
-            const QByteArray& encoded = encodedStories[entry.index];
-            archived.append(encoded.isEmpty() ? KeyedArchiver::encodedObject(*working[entry.index]) : encoded);
+            const ArchivedFeed& feed = feeds[entry.feed];
+            const qsizetype begin = entry.story == 0 ? 0 : feed.stories[entry.story - 1].end;
+            archived.append(QByteArray::fromRawData(feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
         }
-        encodedStories.clear();
+        order = {};
         StoredStoriesData().storeEncodedStories(std::move(archived));
     }
+    feeds.clear();
 
     if (m_isCancelled)
         cleanup();

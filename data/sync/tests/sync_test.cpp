@@ -279,6 +279,31 @@ TEST_F(SyncTest, AFailedDownloadAddsNoStoriesBesideSoundFeeds)
     EXPECT_EQ(storedLinks(), QStringList { u"http://sound/1"_s });
 }
 
+// A plain refresh keeps a feed's stories only until they are archived: by the time it reports,
+// none of them holds its source any more, however many it stored.
+TEST_F(SyncTest, APlainRefreshLetsGoOfEachFeedsStoriesOnceArchived)
+{
+    constexpr int perFeed = 200;
+    for (int f = 0; f < 3; ++f) {
+        QList<QPair<QString, std::optional<qint64>>> items;
+        for (int i = 0; i < perFeed; ++i)
+            items.append({ u"http://many%1/%2"_s.arg(f).arg(i), 1000 * f + i });
+        server.reply(u"/many%1"_s.arg(f), ok(feed(items)));
+        addSource(server.url(u"/many%1"_s.arg(f)));
+    }
+    auto sync = Sync::create();
+    long heldMost = 0;
+    bool done = false;
+    sync->updateStories(std::nullopt, [&](bool) {
+        for (const auto& source : *sync->sources())
+            heldMost = std::max(heldMost, source.use_count());
+        done = true;
+    });
+    ASSERT_TRUE(testsupport::waitFor([&] { return done; }));
+    EXPECT_EQ(StoredStoriesData().storedStories().size(), 3 * perFeed);
+    EXPECT_LT(heldMost, perFeed);
+}
+
 TEST_F(SyncTest, CancelledWhileDownloadingReportsNothingAndKeepsTheList)
 {
     ScriptedReply slow = ok(feed({ { u"http://slow/1"_s, 1 } }));
