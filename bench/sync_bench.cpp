@@ -72,11 +72,11 @@ QByteArray feedOfItems(int n, int items, int bodyBytes)
     return doc + "</channel></rss>";
 }
 
-// A feed of about 1 KB items, `bytes` long.
+// A feed of about 1 KB items, about `bytes` long.
 QByteArray largeFeed(qsizetype bytes)
 {
-    const int items = int(bytes / feedOfItems(0, 1, 900).size());
-    return feedOfItems(0, items, 900);
+    const qsizetype item = feedOfItems(0, 2, 900).size() - feedOfItems(0, 1, 900).size();
+    return feedOfItems(0, int(bytes / item), 900);
 }
 
 // The sets BM_RefreshMemory refreshes, each feed served under a host of its own.
@@ -168,26 +168,6 @@ std::unique_ptr<QTemporaryDir> freshHomeWithSources(int count = sourceCount)
 std::unique_ptr<QTemporaryDir> freshHomeWith240Sources()
 {
     return freshHomeWithSources();
-}
-
-// The process's resident memory now, in MiB.
-double residentMemoryMiB()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
-
-// Starts the peak (VmHWM) afresh from the memory resident now.
-bool resetPeakMemory()
-{
-    QFile clear(u"/proc/self/clear_refs"_s);
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
 }
 
 bool refresh()
