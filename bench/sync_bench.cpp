@@ -8,13 +8,17 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/Sync.h"
+#include "platform/foundation/MallocArenas.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
+#include "testsupport/TestSupport.h"
 
 #include "PeakMemory.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -51,6 +55,68 @@ QByteArray feed(int n)
     return doc + "</channel></rss>";
 }
 
+// One feed of `items` items whose descriptions are `bodyBytes` of plain text each.
+QByteArray feedOfItems(int n, int items, int bodyBytes)
+{
+    QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
+    const QByteArray text = QByteArray("Plain text of a story as short feeds carry it, repeated to its length. ")
+                                .repeated(bodyBytes / 72 + 1)
+                                .left(bodyBytes);
+    for (int i = 0; i < items; ++i) {
+        doc += "<item><title>Story " + QByteArray::number(i) + " of feed " + QByteArray::number(n)
+            + "</title><link>http://feed" + QByteArray::number(n) + ".example.test/story/" + QByteArray::number(i)
+            + "</link><description>" + text + "</description><pubDate>"
+            + QDateTime::fromSecsSinceEpoch(1'700'000'000 - i * 60 - n, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
+            + "</pubDate></item>";
+    }
+    return doc + "</channel></rss>";
+}
+
+// A feed of about 1 KB items, about `bytes` long.
+QByteArray largeFeed(qsizetype bytes)
+{
+    const qsizetype item = feedOfItems(0, 2, 900).size() - feedOfItems(0, 1, 900).size();
+    return feedOfItems(0, int(bytes / item), 900);
+}
+
+// The sets BM_RefreshMemory refreshes, each feed served under a host of its own.
+enum FeedSet { Generated240, LargeAmong30, Real240, AtTheStoreCap };
+
+QList<QByteArray> feedsOf(int set)
+{
+    QList<QByteArray> feeds;
+    switch (set) {
+    case Generated240:
+        for (int i = 0; i < sourceCount; ++i)
+            feeds.append(feed(i));
+        break;
+    case LargeAmong30:
+        feeds.append(largeFeed(30 * 1024 * 1024));
+        for (int i = 1; i < 30; ++i)
+            feeds.append(feed(i));
+        break;
+    case Real240: {
+        // The 240 largest documents of the outside corpus, read in place.
+        QList<QFileInfo> files;
+        QDirIterator it(testsupport::corpusPath(), { u"*.xml"_s }, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files.append(QFileInfo(it.next()));
+        std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
+            return a.size() != b.size() ? a.size() > b.size() : a.filePath() < b.filePath();
+        });
+        for (qsizetype i = 0; i < files.size() && i < sourceCount; ++i)
+            feeds.append(testsupport::readFile(files[i].filePath()));
+        break;
+    }
+    case AtTheStoreCap:
+        // 240 x 210 short items: 50,400 stories, past the 50,000 the store keeps.
+        for (int i = 0; i < sourceCount; ++i)
+            feeds.append(feedOfItems(i, 210, 120));
+        break;
+    }
+    return feeds;
+}
+
 QString hostOf(int i)
 {
     return u"feed%1.example.test"_s.arg(i);
@@ -75,15 +141,33 @@ std::unique_ptr<testsupport::LoopbackServer> serverOf240Sources(int delayMs)
     return server;
 }
 
-// A data home of its own, holding the 240 sources; gone with the returned folder.
-std::unique_ptr<QTemporaryDir> freshHomeWith240Sources()
+// The loopback server answering each of `feeds` under a host of its own.
+std::unique_ptr<testsupport::LoopbackServer> serverOf(const QList<QByteArray>& feeds, int delayMs)
+{
+    auto server = std::make_unique<testsupport::LoopbackServer>(int(feeds.size()) + 16);
+    for (int i = 0; i < feeds.size(); ++i) {
+        testsupport::ScriptedReply reply;
+        reply.body = feeds[i];
+        reply.delayMs = delayMs;
+        server->reply(u"/"_s + hostOf(i) + u".xml"_s, reply);
+    }
+    return server;
+}
+
+// A data home of its own, holding `count` sources; gone with the returned folder.
+std::unique_ptr<QTemporaryDir> freshHomeWithSources(int count = sourceCount)
 {
     auto home = std::make_unique<QTemporaryDir>();
     qputenv("XDG_DATA_HOME", home->path().toUtf8());
     SourcesData sources;
-    for (int i = 0; i < sourceCount; ++i)
+    for (int i = 0; i < count; ++i)
         sources.addSource(std::make_shared<Source>(hostOf(i), linkOf(i)));
     return home;
+}
+
+std::unique_ptr<QTemporaryDir> freshHomeWith240Sources()
+{
+    return freshHomeWithSources();
 }
 
 bool refresh()
@@ -158,12 +242,18 @@ void BM_DownloadsOf240Sources(benchmark::State& state)
 }
 BENCHMARK(BM_DownloadsOf240Sources)->ArgName("delay_ms")->Arg(200)->Arg(0)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// In the child: serves the feeds, tells its port on standard output, stops when its input ends.
+// In the child: serves the feeds of a set (SYNC_BENCH_SERVE_SET, the 240 generated ones when
+// unset), tells its port, how many feeds and how many bytes on standard output, stops when its
+// input ends.
 void BM_ServeFeeds(benchmark::State& state)
 {
     for (auto _ : state) {
-        const auto server = serverOf240Sources(qEnvironmentVariableIntValue("SYNC_BENCH_SERVE_DELAY"));
-        std::printf("%d\n", server->port());
+        const QList<QByteArray> feeds = feedsOf(qEnvironmentVariableIntValue("SYNC_BENCH_SERVE_SET"));
+        qint64 bytes = 0;
+        for (const QByteArray& feed : feeds)
+            bytes += feed.size();
+        const auto server = serverOf(feeds, qEnvironmentVariableIntValue("SYNC_BENCH_SERVE_DELAY"));
+        std::printf("%d %lld %lld\n", server->port(), qlonglong(feeds.size()), qlonglong(bytes));
         std::fflush(stdout);
         std::string line;
         while (std::getline(std::cin, line)) { }
@@ -172,25 +262,50 @@ void BM_ServeFeeds(benchmark::State& state)
 const bool serving = qEnvironmentVariableIsSet("SYNC_BENCH_SERVE_DELAY")
     && benchmark::RegisterBenchmark("BM_ServeFeeds", BM_ServeFeeds)->Iterations(1);
 
+// A child process serving a set of feeds, every host of it mapped to the child's port.
+struct ServingChild {
+    QProcess process;
+    int feeds = 0;
+    qint64 bytes = 0;
+
+    bool start(int set, int delayMs)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"SYNC_BENCH_SERVE_DELAY"_s, QString::number(delayMs));
+        environment.insert(u"SYNC_BENCH_SERVE_SET"_s, QString::number(set));
+        process.setProcessEnvironment(environment);
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(QCoreApplication::applicationFilePath(), { u"--benchmark_filter=BM_ServeFeeds"_s });
+        int port = 0;
+        while (port == 0 && process.waitForReadyRead(120'000)) {
+            while (port == 0 && process.canReadLine()) {
+                const QList<QByteArray> words = process.readLine().trimmed().split(' ');
+                if (words.size() == 3) {
+                    port = words[0].toInt();
+                    feeds = words[1].toInt();
+                    bytes = words[2].toLongLong();
+                }
+            }
+        }
+        for (int i = 0; port != 0 && i < feeds; ++i)
+            UrlSessionTesting::mapToLoopback(u"http"_s, hostOf(i), 80, port);
+        return port != 0;
+    }
+    ~ServingChild()
+    {
+        UrlSessionTesting::removeLoopbackMappings();
+        process.closeWriteChannel();
+        process.waitForFinished(10'000);
+    }
+};
+
 void BM_SyncServedApart(benchmark::State& state)
 {
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"SYNC_BENCH_SERVE_DELAY"_s, QString::number(state.range(0)));
-    child.setProcessEnvironment(environment);
-    child.setStandardErrorFile(QProcess::nullDevice());
-    child.start(QCoreApplication::applicationFilePath(), { u"--benchmark_filter=BM_ServeFeeds"_s });
-    int port = 0;
-    while (port == 0 && child.waitForReadyRead(30'000)) {
-        while (port == 0 && child.canReadLine())
-            port = child.readLine().trimmed().toInt();
-    }
-    if (port == 0) {
+    ServingChild child;
+    if (!child.start(Generated240, int(state.range(0)))) {
         state.SkipWithError("the serving child did not start");
         return;
     }
-    for (int i = 0; i < sourceCount; ++i)
-        UrlSessionTesting::mapToLoopback(u"http"_s, hostOf(i), 80, port);
     for (auto _ : state) {
         for (int64_t i = 0; i < state.range(1); ++i) {
             state.PauseTiming();
@@ -204,15 +319,64 @@ void BM_SyncServedApart(benchmark::State& state)
         }
     }
     state.counters["peak_memory_MiB"] = peakMemoryMiB();
-    UrlSessionTesting::removeLoopbackMappings();
-    child.closeWriteChannel();
-    child.waitForFinished(10'000);
 }
 // One refresh in a fresh process, and three one after the other (memory freed by one is given
 // back to the system only once no refresh has run for a while).
 BENCHMARK(BM_SyncServedApart)
     ->ArgNames({ "delay_ms", "refreshes" })
     ->ArgsProduct({ { 200, 0 }, { 1, 3 } })
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// One refresh of a set of feeds, the server in a child process, followed by the read-back of
+// the 20 stories a list shows, as the programs do after a refresh. The peak is measured from the
+// memory resident just before (after a refresh of the same set when the set is refreshed over
+// its own stored list), so it is what the refresh itself takes.
+void BM_RefreshMemory(benchmark::State& state)
+{
+    const int set = int(state.range(0));
+    ServingChild child;
+    if (!child.start(set, 0)) {
+        state.SkipWithError("the serving child did not start");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto home = freshHomeWithSources(child.feeds);
+        if (set == AtTheStoreCap && !refresh()) {
+            state.SkipWithError("the first refresh failed");
+            break;
+        }
+        UrlSessionTesting::closeIdleConnections();
+        releaseFreedMemory();
+        const double idle = residentMemoryMiB();
+        if (!resetPeakMemory()) {
+            state.SkipWithError("the peak cannot be reset");
+            break;
+        }
+        state.ResumeTiming();
+        if (!refresh()) {
+            state.SkipWithError("the refresh failed");
+            break;
+        }
+        const qsizetype shown = StoredStoriesData().currentStories(20).size();
+        state.PauseTiming();
+        const double peak = peakMemoryMiB();
+        const double downloaded = double(child.bytes) / (1024.0 * 1024.0);
+        state.counters["idle_MiB"] = idle;
+        state.counters["peak_MiB"] = peak;
+        state.counters["above_idle_MiB"] = peak - idle;
+        state.counters["downloaded_MiB"] = downloaded;
+        state.counters["above_idle_per_downloaded"] = (peak - idle) / downloaded;
+        if (shown != 20)
+            state.SkipWithError("stories are missing");
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_RefreshMemory)
+    ->ArgName("set")
+    ->DenseRange(Generated240, AtTheStoreCap)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -99,7 +99,8 @@ std::shared_ptr<const ListRowViewData> TodayDataSource::listRowViewDataFromStory
     if (icon.isNull())
         icon = imageNamed(u"default icon"_s); // an empty image if even that is missing
 
-    return std::make_shared<const ListRowViewData>(story.headline().value_or(QString()), story.date(),
+    return std::make_shared<const ListRowViewData>(story.headline().value_or(QString()),
+        story.dateAsLoadedAt(loadedAt.value_or(QDateTime::currentDateTimeUtc())),
         story.body().value_or(QString()), std::move(image), std::move(icon),
         stateData->stateForLink(link) == StoryState::Read);
 }
@@ -147,9 +148,11 @@ void TodayDataSource::updateContents(CompletionHandler completionHandler)
     });
 }
 
-QList<std::shared_ptr<NewsStory>> TodayDataSource::readCurrentStories() const
+QList<std::shared_ptr<NewsStory>> TodayDataSource::readCurrentStories()
 {
-    return StoredStoriesData().currentStories(limit);
+    const StoredStoriesData stored;
+    loadedAt = stored.lastLoaded();
+    return stored.currentStories(limit);
 }
 
 void TodayDataSource::pruneImageCache()

@@ -54,6 +54,8 @@ public:
     QPointer<TableView> tableView;
     SourcesData sourcesData;
     QList<std::shared_ptr<NewsStory>> stories;
+    // When the held stories were stored; a story dated later shows this time instead.
+    std::optional<QDateTime> loadedAt;
     // By story link, which is what makes two stories equal; stories without one are never cached.
     QHash<QString, QImage> imageCache;
     std::optional<StoryStateData> stateData;
@@ -89,7 +91,8 @@ public:
 
 private:
     int extraRows() const;
-    QList<std::shared_ptr<NewsStory>> readCurrentStories() const;
+    // Also reads when they were stored (loadedAt).
+    QList<std::shared_ptr<NewsStory>> readCurrentStories();
     void pruneImageCache();
 
     bool m_expanded = false;

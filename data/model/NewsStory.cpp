@@ -198,6 +198,14 @@ QString NewsStory::description() const
     return u"(Story: "_s + m_headline.value_or(u"nil"_s) + u" at "_s + date + u')';
 }
 
+std::optional<QDateTime> NewsStory::dateAsLoadedAt(const QDateTime& loaded) const
+{
+    if (m_date && loaded.isValid()
+        && m_date->toMSecsSinceEpoch() > loaded.toMSecsSinceEpoch() + allowedClockSkewSeconds * 1000)
+        return loaded;
+    return m_date;
+}
+
 std::size_t NewsStory::hashValue() const
 {
     if (m_link)

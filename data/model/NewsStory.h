@@ -58,6 +58,11 @@ public:
     const std::optional<Url>& link() const { return m_link; }
     const std::optional<QDateTime>& date() const { return m_date; }
     const std::shared_ptr<Source>& source() const { return m_source; }
+    // The date the story ranks and shows by, given when it was loaded: a date later than that
+    // (past a few minutes of clock skew) is not believed, and the time of loading stands in for
+    // it. What is stored keeps the feed's own date.
+    std::optional<QDateTime> dateAsLoadedAt(const QDateTime& loaded) const;
+    static constexpr qint64 allowedClockSkewSeconds = 5 * 60;
 
     QImage image() const;
     void setImage(const QImage& image);

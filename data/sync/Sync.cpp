@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <thread>
 #include <typeinfo>
 #include <vector>
@@ -125,9 +126,13 @@ void Sync::didCompleteWithError(UrlSession&, UrlSessionDataTask& task, const std
 {
     debugprint(u"Completed "_s + task.originalRequest().url.absoluteString() + u" with error: "_s
         + (error ? error->localizedDescription() : u"none"_s));
-    // The bytes of a failed download stay and are parsed with the others.
-    if (error)
+    // A download that failed (refused for its size, cut, reset, timed out) adds no stories: what
+    // arrived of it is not the feed, and an endless one would push every other source out.
+    if (error) {
         ++m_failedTasks;
+        m_dataMap.erase(task.taskIdentifier());
+        return;
+    }
     const auto data = m_dataMap.find(task.taskIdentifier());
     const auto source = m_sourceMap.find(task.taskIdentifier());
     if (data != m_dataMap.end() && source != m_sourceMap.end() && source->second && !m_isCancelled) {
@@ -163,18 +168,26 @@ void Sync::readWaitingFeeds()
         }
         ReadAhead read;
         if (!m_isCancelled) {
-            read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
-            if (m_readAheadIsFinal) {
-                waiting.data = QByteArray();
-                read.encodedStories.reserve(read.parser->stories.size());
-                for (const auto& story : read.parser->stories)
-                    read.encodedStories.append(KeyedArchiver::encodedObject(*story));
-            } else {
-                read.data = std::move(waiting.data);
+            try {
+                read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
+                if (m_readAheadIsFinal) {
+                    waiting.data = QByteArray();
+                    read.archived = archivedFeed(*read.parser);
+                    read.parser.reset();
+                } else {
+                    read.data = std::move(waiting.data);
+                }
+            } catch (const std::bad_alloc&) {
+                // One feed too large for the memory left costs its own stories only.
+                qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories",
+                    qlonglong(waiting.data.size()));
+                read = ReadAhead();
+                read.outOfMemory = true;
             }
         }
+        waiting.data = QByteArray();
         std::lock_guard lock(m_readAheadMutex);
-        if (read.parser)
+        if (read.parser || read.archived || read.outOfMemory)
             m_readAhead[waiting.identifier] = std::move(read);
         if (--m_readsUnderWay == 0 && m_gatherAfterReads) {
             gatherOnParseQueue(*m_gatherAfterReads);
@@ -186,10 +199,17 @@ void Sync::readWaitingFeeds()
 void Sync::gatherOnParseQueue(bool failed)
 {
     m_parseQueue->addOperation([self = shared_from_this(), failed] {
-        if (failed)
+        if (failed) {
             self->reportOnMainQueue(false);
-        else
+            return;
+        }
+        try {
             self->parseStories();
+        } catch (const std::bad_alloc&) {
+            // The stored list stays as it was, and the caller hears of it.
+            qWarning("Sync: no memory left to gather the stories of a refresh; the stored list stays");
+            self->reportOnMainQueue(false);
+        }
     });
 }
 
@@ -215,13 +235,25 @@ std::shared_ptr<FeedParser> Sync::parseFeed(const QByteArray& data, const std::s
     return std::make_shared<FeedParser>(data, source);
 }
 
+Sync::ArchivedFeed Sync::archivedFeed(const FeedParser& parser)
+{
+    ArchivedFeed feed;
+    feed.isFeed = parser.isFeed();
+    feed.stories.reserve(size_t(parser.stories.size()));
+    for (const auto& story : parser.stories) {
+        feed.archive.append(KeyedArchiver::encodedObject(*story));
+        feed.stories.push_back({ story->date() ? story->date()->toMSecsSinceEpoch() : 0, feed.archive.size() });
+    }
+    feed.archive.squeeze();
+    return feed;
+}
+
 void Sync::parseStories()
 {
     // Error pages and portals answer without a transport error; they must not replace the
     // stored stories by nothing.
     bool anyFeed = false;
-    // Beside the working stories, each one's archived form when it was made as it was read.
-    QList<QByteArray> encodedStories;
+    std::vector<ArchivedFeed> feeds;
     // Feeds in the order their tasks started (the sources' order), whatever order they came in.
     std::vector<qint64> identifiers;
     identifiers.reserve(m_dataMap.size());
@@ -243,49 +275,64 @@ void Sync::parseStories()
                 m_readAhead.erase(found);
             }
         }
-        std::shared_ptr<FeedParser> parser;
-        QList<QByteArray> encoded;
-        if (ahead && m_readAheadIsFinal) {
-            parser = std::move(ahead->parser);
-            encoded = std::move(ahead->encodedStories);
+        if (ahead && ahead->outOfMemory)
+            continue;
+        if (ahead && ahead->archived) {
+            feeds.push_back(std::move(*ahead->archived));
         } else {
             m_offered = std::move(ahead);
-            parser = parseFeed(data, source->second);
+            std::shared_ptr<FeedParser> parser;
+            try {
+                parser = parseFeed(data, source->second);
+            } catch (const std::bad_alloc&) {
+                qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories", qlonglong(data.size()));
+            }
             m_offered.reset();
+            if (!parser)
+                continue;
+            if (!m_workingStories)
+                m_workingStories.emplace();
+            m_workingStories->append(parser->stories);
+            feeds.push_back(archivedFeed(*parser));
         }
-        anyFeed = anyFeed || parser->isFeed();
-        if (!m_workingStories)
-            m_workingStories.emplace();
-        m_workingStories->append(parser->stories);
-        // Stories without their archived form get it when stored.
-        encoded.resize(parser->stories.size());
-        encodedStories.append(std::move(encoded));
+        anyFeed = anyFeed || feeds.back().isFeed;
     }
 
-    const QList<std::shared_ptr<NewsStory>> working = m_workingStories.value_or(QList<std::shared_ptr<NewsStory>>());
     // Sorted by keys read once. Stable: stories whose dates are equal (the undated ones among
-    // them) keep the order their feeds gave them, refresh after refresh.
+    // them) keep the order their feeds gave them, refresh after refresh. A story dated in the
+    // future ranks as loaded now, not above every later story for good.
     struct Entry {
         qint64 time;
-        qsizetype index;
+        quint32 feed;
+        quint32 story;
     };
+    const qint64 loaded = QDateTime::currentMSecsSinceEpoch();
+    const qint64 latest = loaded + NewsStory::allowedClockSkewSeconds * 1000;
     std::vector<Entry> order;
-    order.reserve(size_t(working.size()));
-    for (qsizetype i = 0; i < working.size(); ++i) {
-        const auto& date = working[i]->date();
-        order.push_back({ date ? date->toMSecsSinceEpoch() : 0, i });
+    size_t count = 0;
+    for (const ArchivedFeed& feed : feeds)
+        count += feed.stories.size();
+    order.reserve(count);
+    for (size_t f = 0; f < feeds.size(); ++f) {
+        for (size_t i = 0; i < feeds[f].stories.size(); ++i) {
+            const qint64 time = feeds[f].stories[i].time;
+            order.push_back({ time > latest ? loaded : time, quint32(f), quint32(i) });
+        }
     }
     std::stable_sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
     if (anyFeed) {
+        // Views of the feeds' archives, put together by the store without a copy of each.
         QList<QByteArray> archived;
         archived.reserve(qsizetype(order.size()));
         for (const Entry& entry : order) {
-            const QByteArray& encoded = encodedStories[entry.index];
-            archived.append(encoded.isEmpty() ? KeyedArchiver::encodedObject(*working[entry.index]) : encoded);
+            const ArchivedFeed& feed = feeds[entry.feed];
+            const qsizetype begin = entry.story == 0 ? 0 : feed.stories[entry.story - 1].end;
+            archived.append(QByteArray::fromRawData(feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
         }
-        encodedStories.clear();
+        order = {};
         StoredStoriesData().storeEncodedStories(std::move(archived));
     }
+    feeds.clear();
 
     if (m_isCancelled)
         cleanup();

@@ -91,11 +91,25 @@ private:
     int m_failedTasks = 0;
     std::unordered_map<qint64, QByteArray> m_dataMap;
     std::unordered_map<qint64, std::shared_ptr<Source>> m_sourceMap;
+    // A feed's stories as the store takes them: archived one after another into one buffer, each
+    // with the time it is sorted by (its date in milliseconds, 0 when undated) and where it ends.
+    struct ArchivedFeed {
+        bool isFeed = false;
+        QByteArray archive;
+        struct Story {
+            qint64 time;
+            qsizetype end;
+        };
+        std::vector<Story> stories;
+    };
+    static ArchivedFeed archivedFeed(const FeedParser& parser);
     struct ReadAhead {
         QByteArray data;
         std::shared_ptr<FeedParser> parser;
-        // The parser's stories archived one by one, when the read is final.
-        QList<QByteArray> encodedStories;
+        // When the read is final: the feed archived; its parser and stories are let go at once.
+        std::optional<ArchivedFeed> archived;
+        // The read ran out of memory: the feed adds no stories.
+        bool outOfMemory = false;
     };
     struct WaitingRead {
         qint64 identifier = 0;
@@ -121,7 +135,8 @@ private:
     std::vector<std::unique_ptr<OperationQueue>> m_readers;
     size_t m_nextReader = 0;
     // Nothing can override the parsing step (the object is a plain Sync): a feed read ahead is
-    // what the gathering uses, so its downloaded bytes go as soon as it is read and its stories
-    // are archived right there. Set for each run on the caller's thread.
+    // what the gathering uses, so its downloaded bytes go as soon as it is read, and its stories
+    // are archived right there and let go (the working stories stay empty). Set for each run on
+    // the caller's thread.
     bool m_readAheadIsFinal = false;
 };

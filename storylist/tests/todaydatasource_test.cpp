@@ -4,6 +4,9 @@
 #include "data/model/SourceIconData.h"
 #include "data/model/StoryStateData.h"
 #include "platform/appkit/ImageNamed.h"
+#include "storylist/Label.h"
+#include "storylist/ListCellView.h"
+#include "storylist/ListRowContentView.h"
 #include "storylist/Preferences.h"
 #include "storylist/tests/StoryListTestSupport.h"
 #include "testsupport/TestSupport.h"
@@ -155,6 +158,36 @@ TEST_F(TodayDataSourceTest, ServesTheNumberZeroAboveTheStoriesAndRowDataBelow)
     own.fill(Qt::blue);
     dataSource.stories.first()->setImage(own);
     EXPECT_EQ(row(0)->image, own);
+}
+
+// A story dated past the time its list was stored (beyond a few minutes of skew) shows that
+// time, not the time of day of its far-off date; the held story keeps the feed's own date.
+TEST_F(TodayDataSourceTest, AStoryDatedInTheFutureShowsTheTimeItWasLoaded)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 farFuture = QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC).toSecsSinceEpoch();
+    StoredStoriesData().storeStories({ storytest::story(u"http://future/"_s, farFuture),
+        storytest::story(u"http://ahead/"_s, now + 86400), storytest::story(u"http://skew/"_s, now + 60),
+        storytest::story(u"http://past/"_s, now - 3600) });
+    const QDateTime loaded = *StoredStoriesData().lastLoaded();
+
+    TodayDataSource dataSource;
+    dataSource.setExpanded(true);
+    ASSERT_EQ(dataSource.numberOfRowsInTableView(nullptr), 4);
+    auto row = [&](int r) {
+        return dataSource.objectValueForTableColumn(nullptr, 0, r).value<std::shared_ptr<const ListRowViewData>>();
+    };
+    EXPECT_EQ(row(0)->date, loaded);
+    EXPECT_EQ(row(1)->date, loaded);
+    EXPECT_EQ(row(2)->date->toSecsSinceEpoch(), now + 60);
+    EXPECT_EQ(row(3)->date->toSecsSinceEpoch(), now - 3600);
+    EXPECT_EQ(dataSource.stories.first()->date()->toSecsSinceEpoch(), farFuture);
+
+    ListCellView cell;
+    cell.setObjectValue(dataSource.objectValueForTableColumn(nullptr, 0, 0));
+    EXPECT_EQ(cell.contentView->timeLabel->stringValue(), ListRowContentView::timeLabelStringFromDate(loaded));
+    EXPECT_NE(cell.contentView->timeLabel->stringValue(),
+        ListRowContentView::timeLabelStringFromDate(QDateTime::fromSecsSinceEpoch(farFuture, Qt::UTC)));
 }
 
 TEST_F(TodayDataSourceTest, RemovingAStoryKeepsTheTableInStepWithTheHeldList)

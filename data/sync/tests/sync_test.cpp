@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <new>
 
 using namespace Qt::Literals::StringLiterals;
 using testsupport::LoopbackServer;
@@ -184,6 +185,33 @@ TEST_F(SyncTest, SortsStoriesOfEveryFeedFormatByTheirOwnDates)
     EXPECT_EQ(storedLinks(), (QStringList { u"http://atom/updated"_s, u"http://rss/1"_s, u"http://atom/both"_s, u"http://rdf/1"_s, u"http://atom/none"_s }));
 }
 
+// A story dated past the refresh (beyond a few minutes of clock skew) ranks as loaded then, in
+// its feed's order, instead of above every later story for good; the stored story keeps its date.
+TEST_F(SyncTest, RanksStoriesDatedInTheFutureAsLoaded)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 farFuture = QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC).toSecsSinceEpoch();
+    const qint64 future = QDateTime(QDate(2400, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    server.reply(u"/odd"_s, ok(feed({ { u"http://odd/9999"_s, farFuture }, { u"http://odd/2400"_s, future },
+        { u"http://odd/hour-ago"_s, now - 3600 } })));
+    server.reply(u"/ahead"_s, ok(feed({ { u"http://ahead/day"_s, now + 86400 }, { u"http://ahead/skew"_s, now + 60 } })));
+    server.reply(u"/plain"_s, ok(feed({ { u"http://plain/minute-ago"_s, now - 60 }, { u"http://plain/old"_s, 1000 } })));
+    addSource(server.url(u"/odd"_s));
+    addSource(server.url(u"/ahead"_s));
+    addSource(server.url(u"/plain"_s));
+
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    EXPECT_EQ(storedLinks(), (QStringList { u"http://ahead/skew"_s, u"http://odd/9999"_s, u"http://odd/2400"_s,
+        u"http://ahead/day"_s, u"http://plain/minute-ago"_s, u"http://odd/hour-ago"_s, u"http://plain/old"_s }));
+    const auto stored = StoredStoriesData().storedStories();
+    ASSERT_EQ(stored.size(), 7);
+    EXPECT_EQ(stored[1]->date()->toSecsSinceEpoch(), farFuture);
+    EXPECT_EQ(stored[3]->date()->toSecsSinceEpoch(), now + 86400);
+}
+
 TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
 {
     server.reply(u"/ok"_s, ok(feed({ { u"http://kept/1"_s, 10 } })));
@@ -222,24 +250,58 @@ TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
     }
 }
 
-TEST_F(SyncTest, ReadsErrorPagesAndCutOffDownloadsBesideGoodFeeds)
+// A download that failed, whatever its bytes, adds no stories; an error page beside a feed is
+// read and adds none either.
+TEST_F(SyncTest, AFailedDownloadAddsNoStoriesBesideSoundFeeds)
 {
     const QByteArray cutFeed = feed({ { u"http://cut/1"_s, 50 }, { u"http://cut/2"_s, 60 }, { u"http://cut/3"_s, 70 } });
     ScriptedReply cut = ok(cutFeed);
     cut.cutAfter = cutFeed.indexOf("http://cut/3");
     server.reply(u"/cut"_s, cut);
+    ScriptedReply stalled = ok(feed({ { u"http://stalled/1"_s, 80 } }));
+    stalled.cutAfter = stalled.body.size() - 20;
+    stalled.stallMs = 3000;
+    server.reply(u"/stalled"_s, stalled);
     server.reply(u"/error"_s, ok("<html>Not found</html>", 404));
-    server.reply(u"/empty"_s, ok("<rss version=\"2.0\"><channel></channel></rss>"));
+    server.reply(u"/sound"_s, ok(feed({ { u"http://sound/1"_s, 40 } })));
     addSource(server.url(u"/cut"_s));
+    addSource(server.url(u"/stalled"_s));
     addSource(server.url(u"/error"_s));
-    addSource(server.url(u"/empty"_s));
+    addSource(server.url(u"/sound"_s));
 
     auto sync = Sync::create();
     Outcome outcome;
-    sync->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    UrlSessionConfiguration configuration;
+    configuration.timeoutIntervalForRequest = 1;
+    sync->updateStories(configuration, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }, 30000));
     EXPECT_TRUE(outcome.success);
-    EXPECT_EQ(storedLinks(), (QStringList { u"http://cut/2"_s, u"http://cut/1"_s }));
+    EXPECT_EQ(storedLinks(), QStringList { u"http://sound/1"_s });
+}
+
+// A plain refresh keeps a feed's stories only until they are archived: by the time it reports,
+// none of them holds its source any more, however many it stored.
+TEST_F(SyncTest, APlainRefreshLetsGoOfEachFeedsStoriesOnceArchived)
+{
+    constexpr int perFeed = 200;
+    for (int f = 0; f < 3; ++f) {
+        QList<QPair<QString, std::optional<qint64>>> items;
+        for (int i = 0; i < perFeed; ++i)
+            items.append({ u"http://many%1/%2"_s.arg(f).arg(i), 1000 * f + i });
+        server.reply(u"/many%1"_s.arg(f), ok(feed(items)));
+        addSource(server.url(u"/many%1"_s.arg(f)));
+    }
+    auto sync = Sync::create();
+    long heldMost = 0;
+    bool done = false;
+    sync->updateStories(std::nullopt, [&](bool) {
+        for (const auto& source : *sync->sources())
+            heldMost = std::max(heldMost, source.use_count());
+        done = true;
+    });
+    ASSERT_TRUE(testsupport::waitFor([&] { return done; }));
+    EXPECT_EQ(StoredStoriesData().storedStories().size(), 3 * perFeed);
+    EXPECT_LT(heldMost, perFeed);
 }
 
 TEST_F(SyncTest, CancelledWhileDownloadingReportsNothingAndKeepsTheList)
@@ -390,17 +452,39 @@ TEST_F(SyncTest, CancelledWhileReadingTheSourcesLetsGoOfItsSession)
     EXPECT_FALSE(StoredStoriesData().lastLoaded());
 }
 
-TEST_F(SyncTest, ReadsTheBytesOfAFeedCutAtTheSizeCap)
+// A feed of short items that never ends (here: one past the size cap, sent without a length) is
+// refused at the cap; none of the thousands of stories before the cut is stored, so the sound
+// feed's stories are all that is stored. A feed whose reading runs out of memory costs its own
+// stories only.
+namespace {
+class StarvedSync : public Sync {
+public:
+    static std::shared_ptr<StarvedSync> make() { return std::shared_ptr<StarvedSync>(new StarvedSync()); }
+    QString starved;
+
+protected:
+    std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source) override
+    {
+        if (source->link() == starved)
+            throw std::bad_alloc();
+        return Sync::parseFeed(data, source);
+    }
+};
+} // namespace
+
+TEST_F(SyncTest, AFeedRefusedForItsSizeOrOutOfMemoryAddsNoStories)
 {
     QList<QPair<QString, std::optional<qint64>>> items;
-    for (int i = 0; i < 3; ++i)
-        items.append({ u"http://huge/"_s + QString::number(i), 100 + i });
-    QByteArray huge = feed(items);
-    huge.insert(huge.indexOf("</channel>"),
-        "<item><title>" + QByteArray(UrlRequest::feedBodyLimit + 1024 * 1024, 'x') + "</title></item>");
-    server.reply(u"/huge"_s, ok(huge));
+    for (int i = 0; i < 2000; ++i)
+        items.append({ u"http://endless/"_s + QString::number(i), 100 + i });
+    QByteArray endless = feed(items);
+    endless.insert(endless.indexOf("</channel>"), "<!--" + QByteArray(UrlRequest::feedBodyLimit, 'x') + "-->");
+    ScriptedReply endlessReply = ok(endless);
+    endlessReply.chunked = true;
+    server.reply(u"/endless"_s, endlessReply);
     server.reply(u"/small"_s, ok(feed({ { u"http://small/1"_s, 1 } })));
-    addSource(server.url(u"/huge"_s));
+    server.reply(u"/starved"_s, ok(feed({ { u"http://starved/1"_s, 2 } })));
+    addSource(server.url(u"/endless"_s));
     addSource(server.url(u"/small"_s));
 
     auto sync = Sync::create();
@@ -408,7 +492,19 @@ TEST_F(SyncTest, ReadsTheBytesOfAFeedCutAtTheSizeCap)
     sync->updateStories(std::nullopt, outcome.completion());
     ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }, 30000));
     EXPECT_TRUE(outcome.success);
-    EXPECT_EQ(storedLinks(), (QStringList { u"http://huge/2"_s, u"http://huge/1"_s, u"http://huge/0"_s, u"http://small/1"_s }));
+    EXPECT_EQ(storedLinks(), QStringList { u"http://small/1"_s });
+
+    SourcesData().resetSources();
+    addSource(server.url(u"/small"_s));
+    addSource(server.url(u"/starved"_s));
+    auto starved = StarvedSync::make();
+    starved->starved = server.url(u"/starved"_s);
+    Outcome starvedOutcome;
+    starved->updateStories(std::nullopt, starvedOutcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return starvedOutcome.calls > 0; }, 30000));
+    EXPECT_TRUE(starvedOutcome.success);
+    EXPECT_EQ(storedLinks(), QStringList { u"http://small/1"_s });
+    expectIdle(*starved);
 }
 
 namespace {
