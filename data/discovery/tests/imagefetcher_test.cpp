@@ -134,6 +134,36 @@ TEST_F(ImageLoading, FindsTheArticlesSharingImageInRuleOrder)
     EXPECT_EQ(server.requests().first().header("user-agent").contains("iPhone"), false);
 }
 
+// An address a script builds, a style names or a comment keeps is not the article's picture,
+// and is never asked for; the rules read the markup around them.
+TEST_F(ImageLoading, ReadsThePictureRulesOutsideScriptsStylesAndComments)
+{
+    for (const char* name : { "/script.png", "/template.png", "/comment.png", "/style.png" })
+        server.reply(QString::fromLatin1(name), png(Qt::red, 3));
+    server.reply(u"/og.png"_s, png(Qt::green, 5));
+    auto at = [&](const char* path) { return server.url(QString::fromLatin1(path)).toUtf8(); };
+    const QByteArray hidden = "<script>var card = '<meta property=\"og:image\" content=\"" + at("/script.png")
+        + "\">';</script><!-- <link rel=\"image_src\" href=\"" + at("/comment.png") + "\"> -->"
+        + "<STYLE media=screen>/* <meta name='twitter:image:src' content='" + at("/style.png") + "'> */</style >"
+        + "<Script type=\"text/template\"><meta name=\"twitter:image:src\" content=\"" + at("/template.png")
+        + "\"></SCRIPT>";
+    server.reply(u"/hidden"_s, page(hidden));
+    server.reply(u"/shown"_s, page(hidden + "<meta property=\"og:image\" content=\"" + at("/og.png") + "\">"));
+    server.reply(u"/unclosed"_s, page("<script>x = \"<meta property='og:image' content='" + at("/script.png") + "'>\""));
+
+    const QList<QPair<QString, QSize>> cases { { u"/hidden"_s, QSize(0, 0) }, { u"/shown"_s, QSize(5, 5) },
+        { u"/unclosed"_s, QSize(0, 0) } };
+    for (const auto& [path, size] : cases) {
+        auto s = story(server.url(path));
+        Calls calls;
+        EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
+        ASSERT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; })) << path.toStdString();
+        EXPECT_EQ(s->image().size(), size) << path.toStdString();
+    }
+    for (const char* name : { "/script.png", "/template.png", "/comment.png", "/style.png" })
+        EXPECT_EQ(server.requestCount(QString::fromLatin1(name)), 0) << name;
+}
+
 TEST_F(ImageLoading, EndsWithNothingWhenThereIsNothingToLoad)
 {
     server.reply(u"/plain"_s, page("<title>No pictures</title>"));
