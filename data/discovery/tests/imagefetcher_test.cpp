@@ -67,6 +67,16 @@ struct Calls {
 class ImageLoading : public ::testing::Test {
 protected:
     void TearDown() override { UrlSessionTesting::closeIdleConnections(); }
+
+    // The size of the picture a story of the page at `path` loads, once its load has ended.
+    QSize pictureOfStoryAt(const QString& path, Calls& calls)
+    {
+        auto s = story(server.url(path));
+        EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
+        EXPECT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; })) << path.toStdString();
+        return s->image().size();
+    }
+
     LoopbackServer server;
     std::shared_ptr<UrlSession> session = UrlSession::create();
 };
@@ -122,11 +132,8 @@ TEST_F(ImageLoading, FindsTheArticlesSharingImageInRuleOrder)
 
     const QList<QPair<QString, QSize>> cases { { u"/all"_s, QSize(3, 3) }, { u"/og-broken"_s, QSize(5, 5) } };
     for (const auto& [path, size] : cases) {
-        auto s = story(server.url(path));
         Calls calls;
-        EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
-        ASSERT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; })) << path.toStdString();
-        EXPECT_EQ(s->image().size(), size) << path.toStdString();
+        EXPECT_EQ(pictureOfStoryAt(path, calls), size) << path.toStdString();
         EXPECT_EQ(calls.willLoad, path == u"/all"_s ? 1 : 2);
         EXPECT_TRUE(calls.offMainQueue);
     }
@@ -154,11 +161,8 @@ TEST_F(ImageLoading, ReadsThePictureRulesOutsideScriptsStylesAndComments)
     const QList<QPair<QString, QSize>> cases { { u"/hidden"_s, QSize(0, 0) }, { u"/shown"_s, QSize(5, 5) },
         { u"/unclosed"_s, QSize(0, 0) } };
     for (const auto& [path, size] : cases) {
-        auto s = story(server.url(path));
         Calls calls;
-        EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
-        ASSERT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; })) << path.toStdString();
-        EXPECT_EQ(s->image().size(), size) << path.toStdString();
+        EXPECT_EQ(pictureOfStoryAt(path, calls), size) << path.toStdString();
     }
     for (const char* name : { "/script.png", "/template.png", "/comment.png", "/style.png" })
         EXPECT_EQ(server.requestCount(QString::fromLatin1(name)), 0) << name;
