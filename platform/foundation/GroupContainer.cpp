@@ -66,8 +66,8 @@ bool makePrivateFolder(const QString& folder)
     }
     if (!S_ISDIR(st.st_mode))
         return false;
-    // A folder an earlier version made inside stays open until its owner next writes there;
-    // symbolic links are left alone.
+    // Folders an earlier version made inside may still be open to others: they close with it.
+    // Symbolic links are left alone.
     const int dirFd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = dirFd >= 0 ? ::fdopendir(dirFd) : nullptr;
     if (!dir) {
