@@ -10,5 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (auto json = UrlLoadingDecoders::dictionary(bytes))
         (void)json->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     (void)UrlLoadingDecoders::image(bytes);
+    (void)UrlLoadingDecoders::icon(bytes);
     return 0;
 }

@@ -92,6 +92,9 @@ struct LoopbackServer::State {
         }
         if (fn)
             return fn(request);
+        // As many servers do, a doubled slash names nothing.
+        if (path.contains(u"//"_s))
+            return std::nullopt;
         for (const auto& [prefix, dir] : dirs) {
             if (!path.startsWith(prefix))
                 continue;

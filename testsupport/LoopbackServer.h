@@ -37,7 +37,8 @@ struct RecordedRequest {
 
 // A real HTTP/1.1 server on 127.0.0.1 at an ephemeral port, run on threads of its own for the
 // life of the object. Answers scripted replies by exact path (query ignored unless the script
-// registered the path with it), serves files under registered directories, and 404 otherwise.
+// registered the path with it), serves files under registered directories, and 404 otherwise
+// (always for an unscripted path with a doubled slash, which is never merged).
 // Records every request it receives. Thread-safe.
 class LoopbackServer {
 public:

@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPainter>
-#include <QRegularExpression>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -128,13 +127,11 @@ namespace {
         return QString::fromUtf8(request.header("host")).section(u':', 0, 0).toLower();
     }
 
-    // The path without the query. As most web servers do, repeated slashes are one: page links
-    // appended to a site address that ends in a slash arrive with two.
+    // The path without the query. Repeated slashes are not merged: many servers answer such a
+    // path with 404, and so does the world, so that a link joined with a doubled slash shows.
     QString pathOf(const RecordedRequest& request)
     {
-        // One per thread: the server answers on many at once.
-        thread_local const QRegularExpression slashes(u"/{2,}"_s);
-        return QString::fromUtf8(request.path).section(u'?', 0, 0).replace(slashes, u"/"_s);
+        return QString::fromUtf8(request.path).section(u'?', 0, 0);
     }
 
 } // namespace

@@ -71,6 +71,7 @@ protected:
     std::optional<Url> linkOfTag(const QString& pattern) const;
 
     ImageFetcher& fetcher;
+    // The page's markup outside scripts, styles and comments.
     const QString source;
 };
 

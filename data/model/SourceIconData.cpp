@@ -11,6 +11,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QSaveFile>
 
@@ -73,7 +74,8 @@ QImage SourceIconData::iconForLink(const QString& link)
 void SourceIconData::writeImage(const QImage& image, const QString& toPath)
 {
     QSaveFile file(toPath);
-    if (!file.open(QIODevice::WriteOnly))
+    // Whatever the umask, and also in place of an icon an earlier version wrote.
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return;
     file.write(data(image));
     file.commit();
@@ -90,8 +92,10 @@ std::optional<QString> SourceIconData::iconURLForSourceLink(const QString& link)
     if (!container)
         return std::nullopt;
     const QString dir = *container + u"/icon-data"_s;
+    // The container's folders, this one among them, are made private with it.
     GroupContainer::makePrivateFolder(*container);
-    GroupContainer::makePrivateFolder(dir);
+    if (!QFileInfo(dir).isDir())
+        GroupContainer::makePrivateFolder(dir);
     // A digest, so that no text from outside can make a path.
     const QByteArray digest = QCryptographicHash::hash(link.toUtf8(), QCryptographicHash::Sha256).toHex();
     return dir + u'/' + QString::fromLatin1(digest) + u".png"_s;

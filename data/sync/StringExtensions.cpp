@@ -301,10 +301,12 @@ std::optional<Url> findQuotedLink(const QString& text, const std::optional<Url>&
         return Url::fromString(found);
     }
 
+    // A root-relative path names a place on the base's host, as a browser reads it: appended to
+    // the base's own path it would keep the page's folders, or a doubled slash.
     if (baseURL) {
         const Regex::Match path = quotedPath.firstMatch(text);
         if (path.start >= 0)
-            return appended(*baseURL, cutMatch(text, path, 1, 1));
+            return Url::resolved(cutMatch(text, path, 1, 1), *baseURL);
     }
 
     const auto value = find(text, attributeName + u"=[^ >]+"_s, true, characterCount(attributeName) + 1, 0);
@@ -314,6 +316,8 @@ std::optional<Url> findQuotedLink(const QString& text, const std::optional<Url>&
         return Url::fromString(*value);
     if (value->startsWith(u"//"_s))
         return Url::fromString(schemeFor(text) + u':' + *value);
+    if (baseURL && value->startsWith(u'/'))
+        return Url::resolved(*value, *baseURL);
     if (baseURL)
         return appended(*baseURL, *value);
     return Url::fromString(u"http:"_s + *value);

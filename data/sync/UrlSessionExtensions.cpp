@@ -40,10 +40,12 @@ std::optional<QImage> image(const QByteArray& bytes)
 std::optional<QImage> icon(const QByteArray& bytes)
 {
     // Icons are stored 96 points square, cut from the middle of the picture; twice that keeps
-    // the scaling smooth. Pictures of ordinary icon sizes are read whole, as before.
+    // the scaling smooth. Pictures of ordinary icon sizes are read whole, as before; a larger
+    // one that cannot be read at a smaller size is no icon.
     constexpr int drawn = 2 * 96;
     constexpr qint64 ordinaryIconPixels = 1024 * 1024;
-    QImage decoded = decodeImageToCover(bytes, QSize(drawn, drawn), ordinaryIconPixels);
+    QImage decoded = decodeImageToCover(bytes, QSize(drawn, drawn), ordinaryIconPixels, maxDecodedImageSide,
+        ordinaryIconPixels);
     if (decoded.isNull())
         return std::nullopt;
     return decoded;

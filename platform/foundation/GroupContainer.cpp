@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -60,8 +62,31 @@ bool makePrivateFolder(const QString& folder)
         ::mkdir(name.constData(), S_IRWXU);
         if (!clearSharedBits(name, st))
             return false;
+        return S_ISDIR(st.st_mode);
     }
-    return S_ISDIR(st.st_mode);
+    if (!S_ISDIR(st.st_mode))
+        return false;
+    // Folders an earlier version made inside may still be open to others: they close with it.
+    // Symbolic links are left alone.
+    const int dirFd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = dirFd >= 0 ? ::fdopendir(dirFd) : nullptr;
+    if (!dir) {
+        if (dirFd >= 0)
+            ::close(dirFd);
+        return true;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)
+            continue;
+        if (qstrcmp(entry->d_name, ".") == 0 || qstrcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat inner {};
+        if (::fstatat(dirFd, entry->d_name, &inner, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(inner.st_mode)
+            && (inner.st_mode & (S_IRWXG | S_IRWXO)))
+            ::fchmodat(dirFd, entry->d_name, inner.st_mode & ~(S_IRWXG | S_IRWXO) & 07777, 0);
+    }
+    ::closedir(dir);
+    return true;
 }
 
 void makePrivateFile(const QString& file)

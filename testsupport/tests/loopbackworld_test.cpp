@@ -50,4 +50,23 @@ TEST(LoopbackWorld, GoesWhileRequestsAreUnderWay)
     }
 }
 
+// A link joined to a site address that ends in a slash arrives with two; as many servers do,
+// the world finds nothing there, so that tests see it.
+TEST(LoopbackWorld, AnswersNotFoundForADoubledSlash)
+{
+    testsupport::LoopbackWorld world(2);
+    world.addFeedSite(u"slashes.test"_s, u"Slashes"_s, testsupport::LoopbackWorld::FeedFormat::rss, 1,
+        QColor(0x40, 0x80, 0xc0));
+    httplib::Client client("127.0.0.1", world.server().port());
+    client.set_read_timeout(5);
+    for (const char* path : { "/touch.png", "/articles/1.html" }) {
+        const auto found = client.Get(path, { { "Host", "slashes.test" } });
+        ASSERT_TRUE(found) << path;
+        EXPECT_EQ(found->status, 200) << path;
+        const auto doubled = client.Get("/" + std::string(path), { { "Host", "slashes.test" } });
+        ASSERT_TRUE(doubled) << path;
+        EXPECT_EQ(doubled->status, 404) << path;
+    }
+}
+
 } // namespace

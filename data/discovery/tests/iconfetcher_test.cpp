@@ -111,25 +111,43 @@ TEST_F(IconSearch, RulesOnRealHomePagesPickTheFirstIconInRuleOrder)
     EXPECT_EQ(requests(u"/news/"_s, isMobile), 1);
 }
 
-// A small file can hold a picture far larger than any icon: it is read at about the size an
-// icon is stored at, never whole; an ordinary icon is read as it is.
-TEST_F(IconSearch, AnIconFarLargerThanAnyIconIsReadNearTheStoredSize)
+// A small file can hold a picture far larger than any icon: one that can be read at a smaller
+// size is read at about the size an icon is stored at, never whole; one that would be read
+// whole is no icon, and the next rule is tried. An ordinary icon is read as it is.
+TEST_F(IconSearch, AnIconFarLargerThanAnyIconIsReadNearTheStoredSizeOrNotAtAll)
 {
-    QImage banner(16384, 2048, QImage::Format_Grayscale8);
-    banner.fill(90);
-    ScriptedReply huge;
-    QBuffer buffer(&huge.body);
-    buffer.open(QIODevice::WriteOnly);
-    banner.save(&buffer, "PNG");
-    banner = QImage();
-    huge.headers = { { "Content-Type", "image/png" } };
+    auto banner = [](QImage::Format format) {
+        QImage image(8192, 1024, format);
+        image.fill(90);
+        ScriptedReply reply;
+        QBuffer buffer(&reply.body);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        reply.headers = { { "Content-Type", "image/png" } };
+        return reply;
+    };
     server.reply(u"/"_s, html(fixture(u"planet-home.html"_s)));
-    server.reply(u"/apple-touch-icon.png"_s, huge);
+    server.reply(u"/favicon-32x32.png"_s, pngReply(Qt::blue, 32));
+    server.reply(u"/apple-touch-icon.png"_s, banner(QImage::Format_RGB32));
     // Still covers the stored icon's 96 points square at twice that.
     EXPECT_EQ(search(u"http://www.dailyplanet.test"_s), QSize(1536, 192));
 
+    server.reply(u"/apple-touch-icon.png"_s, banner(QImage::Format_Grayscale8));
+    EXPECT_EQ(search(u"http://www.dailyplanet.test"_s), QSize(32, 32));
+
     server.reply(u"/apple-touch-icon.png"_s, pngReply(Qt::red, 1024, 1000));
     EXPECT_EQ(search(u"http://www.dailyplanet.test"_s), QSize(1024, 1000));
+}
+
+// A home page whose address ends in a slash names its icon by a root path: it is asked for with
+// one slash, as a browser would, from a server that does not merge them.
+TEST_F(IconSearch, ARootPathOfAHomePageIsAskedForWithOneSlash)
+{
+    server.reply(u"/"_s, pageReply("<link rel=\"apple-touch-icon\" href=\"/touch.png\">"));
+    server.reply(u"/touch.png"_s, pngReply(Qt::red, 120));
+    EXPECT_EQ(search(u"http://www.dailyplanet.test/"_s), QSize(120, 120));
+    EXPECT_EQ(requests(u"/touch.png"_s), 1);
+    EXPECT_EQ(requests(u"//touch.png"_s), 0);
 }
 
 TEST_F(IconSearch, AppArtworkNeedsAPositiveIdThatFits)

@@ -67,6 +67,16 @@ struct Calls {
 class ImageLoading : public ::testing::Test {
 protected:
     void TearDown() override { UrlSessionTesting::closeIdleConnections(); }
+
+    // The size of the picture a story of the page at `path` loads, once its load has ended.
+    QSize pictureOfStoryAt(const QString& path, Calls& calls)
+    {
+        auto s = story(server.url(path));
+        EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
+        EXPECT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; })) << path.toStdString();
+        return s->image().size();
+    }
+
     LoopbackServer server;
     std::shared_ptr<UrlSession> session = UrlSession::create();
 };
@@ -122,16 +132,40 @@ TEST_F(ImageLoading, FindsTheArticlesSharingImageInRuleOrder)
 
     const QList<QPair<QString, QSize>> cases { { u"/all"_s, QSize(3, 3) }, { u"/og-broken"_s, QSize(5, 5) } };
     for (const auto& [path, size] : cases) {
-        auto s = story(server.url(path));
         Calls calls;
-        EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
-        ASSERT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; })) << path.toStdString();
-        EXPECT_EQ(s->image().size(), size) << path.toStdString();
+        EXPECT_EQ(pictureOfStoryAt(path, calls), size) << path.toStdString();
         EXPECT_EQ(calls.willLoad, path == u"/all"_s ? 1 : 2);
         EXPECT_TRUE(calls.offMainQueue);
     }
     // The page is asked for as a desktop browser would.
     EXPECT_EQ(server.requests().first().header("user-agent").contains("iPhone"), false);
+}
+
+// An address a script builds, a style names or a comment keeps is not the article's picture,
+// and is never asked for; the rules read the markup around them.
+TEST_F(ImageLoading, ReadsThePictureRulesOutsideScriptsStylesAndComments)
+{
+    for (const char* name : { "/script.png", "/template.png", "/comment.png", "/style.png" })
+        server.reply(QString::fromLatin1(name), png(Qt::red, 3));
+    server.reply(u"/og.png"_s, png(Qt::green, 5));
+    auto at = [&](const char* path) { return server.url(QString::fromLatin1(path)).toUtf8(); };
+    const QByteArray hidden = "<script>var card = '<meta property=\"og:image\" content=\"" + at("/script.png")
+        + "\">';</script><!-- <link rel=\"image_src\" href=\"" + at("/comment.png") + "\"> -->"
+        + "<STYLE media=screen>/* <meta name='twitter:image:src' content='" + at("/style.png") + "'> */</style >"
+        + "<Script type=\"text/template\"><meta name=\"twitter:image:src\" content=\"" + at("/template.png")
+        + "\"></SCRIPT>";
+    server.reply(u"/hidden"_s, page(hidden));
+    server.reply(u"/shown"_s, page(hidden + "<meta property=\"og:image\" content=\"" + at("/og.png") + "\">"));
+    server.reply(u"/unclosed"_s, page("<script>x = \"<meta property='og:image' content='" + at("/script.png") + "'>\""));
+
+    const QList<QPair<QString, QSize>> cases { { u"/hidden"_s, QSize(0, 0) }, { u"/shown"_s, QSize(5, 5) },
+        { u"/unclosed"_s, QSize(0, 0) } };
+    for (const auto& [path, size] : cases) {
+        Calls calls;
+        EXPECT_EQ(pictureOfStoryAt(path, calls), size) << path.toStdString();
+    }
+    for (const char* name : { "/script.png", "/template.png", "/comment.png", "/style.png" })
+        EXPECT_EQ(server.requestCount(QString::fromLatin1(name)), 0) << name;
 }
 
 TEST_F(ImageLoading, EndsWithNothingWhenThereIsNothingToLoad)

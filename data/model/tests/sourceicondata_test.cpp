@@ -81,6 +81,34 @@ TEST(SourceIconData, KeepsIconsInAFolderOfTheOwnerAlone)
     }
 }
 
+// An icon folder an earlier version left open is closed when the store opens, before any icon
+// is written; icon files are the owner's alone whatever the umask, also in place of an old one.
+TEST(SourceIconData, AnOldIconFolderClosesWhenTheStoreOpensAndIconsAreWrittenForTheOwnerAlone)
+{
+    auto mode = [](const QString& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+        return st.st_mode & 0777;
+    };
+    ASSERT_TRUE(QDir().mkpath(iconDirectory()));
+    ASSERT_EQ(::chmod(QFile::encodeName(iconDirectory()).constData(), 0755), 0);
+    ASSERT_TRUE(sharedDefaults());
+    EXPECT_EQ(mode(iconDirectory()), 0700u);
+
+    const mode_t umask = ::umask(0);
+    SourceIconData::setIconForSourceLink(u"http://a/"_s, filled(20, 10, Qt::blue));
+    ::umask(umask);
+    const QStringList files = QDir(iconDirectory()).entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    const QString file = QDir(iconDirectory()).filePath(files[0]);
+    EXPECT_EQ(mode(file), 0600u);
+
+    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    SourceIconData::setIconForSourceLink(u"http://a/"_s, filled(20, 10, Qt::red));
+    EXPECT_EQ(mode(file), 0600u);
+    EXPECT_EQ(SourceIconData::iconForLink(u"http://a/"_s).pixel(0, 0), QColor(Qt::red).rgba());
+}
+
 TEST(SourceIconData, StoresLegacyIconsAsTheyAreWithoutAnnouncingThem)
 {
     IconRecorder recorder;
