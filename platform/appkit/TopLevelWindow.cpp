@@ -81,17 +81,21 @@ void TopLevelWindow::setMenuBar(QMenuBar* menuBar)
 
 namespace {
 
+QMargins frameAround(const QWidget* window)
+{
+    const QRect frame = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+        frame.right() - inner.right(), frame.bottom() - inner.bottom());
+}
+
 // The frame another framed window of the program has, as the best guess for a window about to
 // be framed (the window manager tells its own frame only once it has put one around it).
 QMargins framesSeen(const QWidget* except)
 {
     for (QWidget* other : QApplication::topLevelWidgets()) {
-        if (other != except && other->isVisible() && other->frameGeometry() != other->geometry()) {
-            const QRect frame = other->frameGeometry();
-            const QRect inner = other->geometry();
-            return QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
-                frame.right() - inner.right(), frame.bottom() - inner.bottom());
-        }
+        if (other != except && other->isVisible() && !frameAround(other).isNull())
+            return frameAround(other);
     }
     return {};
 }
@@ -122,8 +126,7 @@ void TopLevelWindow::keepFrameOnScreen()
     QRect frame = frameGeometry();
     if (area.contains(frame))
         return;
-    fitToScreen(QMargins(geometry().left() - frame.left(), geometry().top() - frame.top(),
-        frame.right() - geometry().right(), frame.bottom() - geometry().bottom()));
+    fitToScreen(frameAround(this));
     frame = frameGeometry();
     move(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())),
         std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
