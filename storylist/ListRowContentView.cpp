@@ -75,6 +75,11 @@ ListRowContentView::ListRowContentView(QWidget* parent)
     , closeButton(setupCloseButton())
     , shareButton(setupShareButton())
 {
+    // Children from the start: a button that setup() shows before setupViews() places it
+    // would open as a window of its own.
+    for (QWidget* subview : std::initializer_list<QWidget*> { titleLabel, text, imageView,
+             timeLabel, icon, closeButton, shareButton })
+        subview->setParent(this);
     setup();
 }
 

@@ -9,6 +9,9 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
+
+#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -26,6 +29,35 @@ QAction* addApplicationItem(
             (application->*action)(item);
     });
     return item;
+}
+
+// Closing a menu gives the keyboard back to where it was: a menu opened with its Alt key leaves
+// the menu bar holding the focus, where typing goes nowhere. One place per bar, since moving
+// from menu to menu with the arrow keys passes through the bar.
+void returnFocusWhenClosed(QMenuBar* bar, const QList<QMenu*>& menus)
+{
+    auto returnTo = std::make_shared<QPointer<QWidget>>();
+    for (QMenu* menu : menus) {
+        QObject::connect(menu, &QMenu::aboutToShow, bar, [bar, returnTo] {
+            QWidget* focus = QApplication::focusWidget();
+            if (focus && focus != bar && focus->window() == bar->window())
+                *returnTo = focus;
+        });
+        QObject::connect(menu, &QMenu::aboutToHide, bar, [bar, returnTo] {
+            // Once the menu is gone and no other one of the bar has opened in its place.
+            QMetaObject::invokeMethod(
+                bar,
+                [bar, returnTo] {
+                    if (QApplication::activePopupWidget())
+                        return;
+                    QWidget* focus = QApplication::focusWidget();
+                    if (*returnTo && (!focus || focus == bar))
+                        (*returnTo)->setFocus(Qt::MenuBarFocusReason);
+                    *returnTo = nullptr;
+                },
+                Qt::QueuedConnection);
+        });
+    }
 }
 
 } // namespace
@@ -62,5 +94,6 @@ void installMainMenu(TopLevelWindow* window)
     addApplicationItem(
         help, u"Installation help menu item"_s, QKeySequence(u"F1"_s), &Application::installHelp);
 
+    returnFocusWhenClosed(bar, { application, windows, help });
     window->setMenuBar(bar);
 }

@@ -77,10 +77,14 @@ IntroductionView* makeInstallationView(SourcesViewController* controller)
         constraint(help, step, LayoutAttribute::Top, LayoutRelation::Equal, steps[0],
             LayoutAttribute::Top);
     }
-    // The pictures are 280 by 180.
-    for (QWidget* step : steps)
+    // The pictures are 280 by 180; in a wide window they stop growing at the band's bottom edge,
+    // each drawn at its own proportions in the middle of its third.
+    for (QWidget* step : steps) {
         constraint(help, step, LayoutAttribute::Height, LayoutRelation::Equal, step,
-            LayoutAttribute::Width, 180.0 / 280.0);
+            LayoutAttribute::Width, 180.0 / 280.0, 0.0, LayoutPriorities::Required - 1);
+        constraint(help, step, LayoutAttribute::Bottom, LayoutRelation::LessThanOrEqual, help,
+            LayoutAttribute::Bottom, 1.0, -14.0);
+    }
     help->setStep1(steps[0]);
     help->setStep2(steps[1]);
     help->setStep3(steps[2]);

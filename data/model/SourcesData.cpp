@@ -4,6 +4,7 @@
 #include "data/model/Shared.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Url.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -20,10 +21,12 @@ qsizetype indexOfEqual(const QList<std::shared_ptr<Source>>& list, const Source&
     return -1;
 }
 
+// One feed reached by addresses that differ only as a browser ignores ("HTTP://", ":80", "#top")
+// is one source.
 qsizetype indexOfLink(const QList<std::shared_ptr<Source>>& list, const QString& link)
 {
     for (qsizetype i = 0; i < list.size(); ++i) {
-        if (list[i]->link() == link)
+        if (Url::namesSameResource(list[i]->link(), link))
             return i;
     }
     return -1;

@@ -2,9 +2,14 @@
 
 #include "platform/foundation/NotificationCenter.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QMenuBar>
+#include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -74,8 +79,81 @@ void TopLevelWindow::setMenuBar(QMenuBar* menuBar)
     layout()->setMenuBar(menuBar);
 }
 
+namespace {
+
+QMargins frameAround(const QWidget* window)
+{
+    const QRect frame = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+        frame.right() - inner.right(), frame.bottom() - inner.bottom());
+}
+
+// The frame another framed window of the program has, as the best guess for a window about to
+// be framed (the window manager tells its own frame only once it has put one around it).
+QMargins framesSeen(const QWidget* except)
+{
+    for (QWidget* other : QApplication::topLevelWidgets()) {
+        if (other != except && other->isVisible() && !frameAround(other).isNull())
+            return frameAround(other);
+    }
+    return {};
+}
+
+} // namespace
+
+void TopLevelWindow::fitToScreen(const QMargins& frame)
+{
+    QScreen* on = screen();
+    if (!on || isMaximized() || isFullScreen())
+        return;
+    const QRect area = on->availableGeometry();
+    const QSize room = area.size().shrunkBy(frame).expandedTo(QSize(1, 1));
+    const QSize fitted = size().boundedTo(room);
+    if (fitted != size()) {
+        // The content lays itself out in what there is, below the size it asked for.
+        setMinimumSize(minimumSize().boundedTo(fitted));
+        resize(fitted);
+    }
+}
+
+void TopLevelWindow::keepFrameOnScreen()
+{
+    QScreen* on = screen();
+    if (!on || isMaximized() || isFullScreen())
+        return;
+    const QRect area = on->availableGeometry();
+    QRect frame = frameGeometry();
+    if (area.contains(frame))
+        return;
+    fitToScreen(frameAround(this));
+    frame = frameGeometry();
+    move(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())),
+        std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+}
+
+bool TopLevelWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // The first exposure after opening is the first moment the frame is known for certain.
+    if (watched == windowHandle() && event->type() == QEvent::Expose && m_checkFrame
+        && windowHandle()->isExposed()) {
+        m_checkFrame = false;
+        keepFrameOnScreen();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 bool TopLevelWindow::event(QEvent* event)
 {
+    // Sent before the window is mapped: it opens no larger than its screen, frame included.
+    if (event->type() == QEvent::Show && !event->spontaneous() && isWindow()) {
+        fitToScreen(framesSeen(this));
+        if (QWindow* handle = windowHandle()) {
+            handle->removeEventFilter(this);
+            handle->installEventFilter(this);
+            m_checkFrame = true;
+        }
+    }
     const bool handled = QWidget::event(event);
     // After closeEvent, so a subclass that refuses the close posts nothing.
     if (event->type() == QEvent::Close && event->isAccepted())

@@ -16,7 +16,7 @@ TICKERLYAPPKIT_EXPORT extern const QString windowWillCloseNotification;
 TICKERLYAPPKIT_EXPORT extern const QString windowDidResizeNotification;
 
 // A program window: a top-level widget with a content view and, on desktops without a global
-// menu, a menu bar of its own.
+// menu, a menu bar of its own. It opens no larger than the available area of its screen.
 //
 // It keeps the window's style as state. The window manager draws the decorations on Linux, so
 // what has no Qt counterpart (a full-size content view, a hidden title, a transparent title
@@ -76,11 +76,19 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Shrinks the window (and its minimum size) to what the screen's available area holds
+    // with `frame` around it.
+    void fitToScreen(const QMargins& frame);
+    // Once framed: a frame that reaches past the available area is shrunk and moved inside.
+    void keepFrameOnScreen();
+
     unsigned m_styleMask = 0;
     TitleVisibility m_titleVisibility = TitleVisibility::Visible;
     bool m_titlebarTransparent = false;
     QWidget* m_contentView = nullptr;
     QMenuBar* m_menuBar = nullptr;
+    bool m_checkFrame = false;
 };

@@ -309,6 +309,33 @@ QString Url::lastPathComponent() const
     return percentDecoded(p.section(u'/', -1));
 }
 
+bool Url::namesSameResource(const QString& a, const QString& b)
+{
+    if (a == b)
+        return true;
+    const std::optional<Url> x = fromString(a);
+    const std::optional<Url> y = fromString(b);
+    if (!x || !y)
+        return false;
+    const auto effectivePort = [](const Url& url) -> std::optional<int> {
+        const QString scheme = url.scheme().toLower();
+        if ((scheme == u"http"_s && url.port() == 80) || (scheme == u"https"_s && url.port() == 443))
+            return std::nullopt;
+        return url.port();
+    };
+    const auto withoutFragment = [](const Url& url) {
+        return url.hasFragment() ? url.m_text.left(url.m_fragment.start - 1) : url.m_text;
+    };
+    const auto afterAuthority = [&withoutFragment](const Url& url) {
+        return withoutFragment(url).mid(url.m_path.start);
+    };
+    return x->isAbsolute() && y->isAbsolute() && x->hasAuthority() && y->hasAuthority()
+        && x->scheme().compare(y->scheme(), Qt::CaseInsensitive) == 0
+        && x->host().compare(y->host(), Qt::CaseInsensitive) == 0
+        && effectivePort(*x) == effectivePort(*y) && x->user() == y->user()
+        && x->password() == y->password() && afterAuthority(*x) == afterAuthority(*y);
+}
+
 Url Url::appendingPathComponent(const QString& component) const
 {
     if (!isValid())

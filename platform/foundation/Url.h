@@ -72,6 +72,11 @@ public:
     // fragment are kept.
     Url appendingPathComponent(const QString& component) const;
 
+    // Whether both name one resource as a browser sees it: scheme and host compared without
+    // case, the scheme's default port as if left out, the fragment ignored. Everything else,
+    // and addresses that are not URLs, compare by text.
+    static bool namesSameResource(const QString& a, const QString& b);
+
     friend bool operator==(const Url& a, const Url& b) { return a.m_text == b.m_text; }
     friend bool operator!=(const Url& a, const Url& b) { return !(a == b); }
 

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QWindow>
 
 #if TICKERLY_HAVE_XCB
 #include <QtGui/qguiapplication_platform.h>
@@ -32,42 +33,90 @@ int points(double value)
     return static_cast<int>(std::lround(std::max(0.0, value)));
 }
 
-// A utility window is left out of most task bars already; on X11 the panel also says so, for
-// those that list every window. Set before each mapping: the window manager drops the state
-// when the window is withdrawn, and Qt keeps what it finds there.
-void keepOutOfTaskBar(QWidget* window)
+#if TICKERLY_HAVE_XCB
+xcb_connection_t* x11Connection()
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+{
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return found;
+}
+#endif
+
+// On X11 the panel is a dock, which window managers keep on top and out of the task bar; it
+// also says so for task bars that list every window. Set before each mapping: the window
+// manager drops the state when the window is withdrawn, and Qt keeps what it finds there (it
+// writes the type only from its own window flags, as a utility window).
+void declareDock(QWidget* window)
 {
 #if TICKERLY_HAVE_XCB
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection())
+    xcb_connection_t* connection = x11Connection();
+    if (!connection)
         return;
-    xcb_connection_t* connection = x11->connection();
-    const auto atom = [connection](const char* name) {
-        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return found;
-    };
-    const xcb_atom_t states[] = { atom("_NET_WM_STATE_SKIP_TASKBAR"), atom("_NET_WM_STATE_SKIP_PAGER") };
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window->winId()),
-                        atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+    const auto id = static_cast<xcb_window_t>(window->winId());
+    const xcb_atom_t type = atom(connection, "_NET_WM_WINDOW_TYPE_DOCK");
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_WINDOW_TYPE"),
+                        XCB_ATOM_ATOM, 32, 1, &type);
+    const xcb_atom_t states[] = { atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+        atom(connection, "_NET_WM_STATE_SKIP_PAGER") };
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_STATE"),
+                        XCB_ATOM_ATOM, 32, 2, states);
     xcb_flush(connection);
 #else
     (void)window;
 #endif
 }
 
+// Reserves the strip from the panel's left edge to the right edge of the screen, over the
+// screen's whole height, as desktop panels do: the window manager then places and maximises
+// other windows beside it. X11 counts in device pixels from the root window's edges.
+// Returns the reserved width, 0 where the panel's screen is not at the right of the desktop
+// (a strut counts from the root window's edge) or where there is no X11.
+int reserveRightEdge(QWidget* panel, const QRect& screen)
+{
+#if TICKERLY_HAVE_XCB
+    xcb_connection_t* connection = x11Connection();
+    if (!connection || !panel->windowHandle())
+        return 0;
+    const qreal ratio = panel->windowHandle()->devicePixelRatio();
+    const QRect root = panel->screen()->virtualGeometry();
+    const auto device = [ratio](int logical) { return static_cast<uint32_t>(std::lround(logical * ratio)); };
+    const int reserved = screen.right() == root.right() ? root.right() + 1 - panel->x() : 0;
+    const uint32_t width = device(reserved);
+    const uint32_t top = device(screen.top() - root.top());
+    const uint32_t bottom = device(screen.bottom() + 1 - root.top()) - 1;
+    // left, right, top, bottom, then the start and end of each: left, right, top, bottom.
+    const uint32_t partial[12] = { 0, width, 0, 0, 0, 0, top, bottom, 0, 0, 0, 0 };
+    const auto window = static_cast<xcb_window_t>(panel->winId());
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, "_NET_WM_STRUT_PARTIAL"),
+                        XCB_ATOM_CARDINAL, 32, 12, partial);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, "_NET_WM_STRUT"),
+                        XCB_ATOM_CARDINAL, 32, 4, partial);
+    xcb_flush(connection);
+    return reserved;
+#else
+    (void)panel;
+    (void)screen;
+    return 0;
+#endif
+}
+
 } // namespace
 
 WidgetPanel::WidgetPanel(std::unique_ptr<WidgetViewController> controller, const QString& title)
-    // A tool window is a utility window to the window manager: on top and kept out of the task
-    // bar, as a desktop's widget panel is.
+    // A tool window on top, and a dock to a window manager that knows docks, as a desktop's
+    // widget panel is.
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     , m_controller(std::move(controller))
     , m_title(title)
 {
-    setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
     setWindowTitle(title);
     QPalette colours = palette();
     for (QPalette::ColorRole role : { QPalette::Window, QPalette::Base, QPalette::Button })
@@ -128,7 +177,7 @@ void WidgetPanel::showEvent(QShowEvent* event)
         return;
     // Sent before the window is mapped.
     if (!event->spontaneous())
-        keepOutOfTaskBar(this);
+        declareDock(this);
     m_inView = true;
     m_insets = m_controller->provider().widgetMarginInsetsForProposedMarginInsets(proposedMarginInsets);
     followView();
@@ -198,7 +247,10 @@ void WidgetPanel::followView()
         wanted = hint.height() >= 0 ? hint.height() : m_view->height();
     }
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+    QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+    // The strip the panel reserves is where it stands, not room taken from it.
+    if (screen && m_reservedWidth > 0)
+        available.setRight(std::min(screen->geometry().right(), available.right() + m_reservedWidth));
     const int room = std::max(0, available.height() - 2 * screenGap - titleHeight - top - bottom);
     const bool scrolls = wanted > room;
     const int areaHeight = std::min(wanted, room);
@@ -212,6 +264,8 @@ void WidgetPanel::followView()
     const QSize size(panelWidth, titleHeight + top + areaHeight + bottom);
     resize(size);
     move(available.right() + 1 - screenGap - size.width(), available.top() + screenGap);
+    if (screen && testAttribute(Qt::WA_WState_Created))
+        m_reservedWidth = reserveRightEdge(this, screen->geometry());
 }
 
 void WidgetPanel::requestUpdate()

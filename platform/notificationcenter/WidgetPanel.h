@@ -10,7 +10,8 @@
 class QScrollArea;
 
 // The widget host's panel: a frameless window at the right edge of the screen, on top of
-// other windows and left out of the task bar, that shows one widget's view under its title.
+// other windows and left out of the task bar, that reserves its strip of the screen's edge
+// where the window manager honours docks, and shows one widget's view under its title.
 // It asks the widget for its margins and to update each time the panel comes into view, and
 // follows the view's height (scrolling it when it is taller than the screen).
 //
@@ -63,4 +64,6 @@ private:
     bool m_inView = false;
     bool m_followScheduled = false;
     int m_completedUpdates = 0;
+    // What the panel asked the window manager to keep other windows out of, from the right.
+    int m_reservedWidth = 0;
 };

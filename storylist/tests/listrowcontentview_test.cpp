@@ -191,6 +191,37 @@ TEST(ListRowContentView, ImageColumnFollowsTheImagesSettingAndTheBodyHidesWhenSq
     EXPECT_FALSE(row.text->isHidden());
 }
 
+// Every widget that shows as a window of its own while it is alive.
+struct WindowsShown : QObject {
+    WindowsShown() { qApp->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Show && widget && widget->isWindow())
+            shown.append(QString::fromLatin1(widget->metaObject()->className()));
+        return false;
+    }
+    QStringList shown;
+};
+
+TEST(ListRowContentView, ANewRowShowsNoWindowOfItsOwnAndItsButtonsOnceInAWindow)
+{
+    setRowSettings(true, true);
+    WindowsShown windows;
+    QWidget window;
+    // As the story table makes its cells: without a parent, placed in a row later.
+    auto* cell = new ListCellView;
+    EXPECT_EQ(windows.shown, QStringList {});
+    EXPECT_EQ(cell->contentView->closeButton->window(), cell);
+
+    cell->setParent(&window);
+    cell->setGeometry(0, 0, 320, 75);
+    window.show();
+    EXPECT_EQ(windows.shown, QStringList { u"QWidget"_s });
+    EXPECT_TRUE(cell->contentView->closeButton->isVisible());
+    EXPECT_TRUE(cell->contentView->shareButton->isVisible());
+}
+
 TEST(ListRowContentView, HoverHighlightsAndShowsTheButtonsByTheSettings)
 {
     setRowSettings(true, true);

@@ -164,6 +164,27 @@ TEST_F(SourcesList, ShowsTheInstallationHelpOnTheFirstLoadOnlyAndTogglesIt)
     EXPECT_EQ(controller->installationView()->geometry().top(), controller->view()->height());
 }
 
+TEST_F(SourcesList, TheInstallationStepsKeepTheirProportionsAndStayInTheirBandWhenMaximised)
+{
+    load();
+    IntroductionView* help = controller->installationView();
+    ASSERT_TRUE(help);
+    for (const QSize& size : { QSize(600, 680), QSize(1272, 860) }) {
+        window->resize(size);
+        testsupport::processEvents();
+        appkit::layoutSubtreeIfNeeded(controller->view());
+        for (StepImageView* step : { help->step1(), help->step2(), help->step3() }) {
+            const QRect frame = step->geometry();
+            EXPECT_TRUE(help->rect().contains(frame))
+                << "at " << size.width() << " wide a step lies at " << frame.y() << "+" << frame.height()
+                << " in a band " << help->height() << " high";
+            if (size.width() == 600) {
+                EXPECT_NEAR(frame.height(), frame.width() * 180.0 / 280.0, 1.0);
+            }
+        }
+    }
+}
+
 TEST_F(SourcesList, FadesTheWelcomeScreenInAndOutWithTheFirstAndLastSource)
 {
     sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);

@@ -172,7 +172,7 @@ QList<int> cardinals(const QStringList& xpropArguments)
 
 } // namespace
 
-QRect Desktop::frameGeometry(const QString& window)
+QRect Desktop::clientArea(const QString& window)
 {
     // xwininfo tells where the client area lies on the root window also inside a frame.
     QRect client;
@@ -192,11 +192,63 @@ QRect Desktop::frameGeometry(const QString& window)
         else
             client.setHeight(value);
     }
+    return client;
+}
+
+QRect Desktop::frameGeometry(const QString& window)
+{
+    const QRect client = clientArea(window);
     // Left, right, top, bottom.
     const QList<int> extents = cardinals({ u"-id"_s, window, u"_NET_FRAME_EXTENTS"_s });
     if (extents.size() != 4)
         return client;
     return client.adjusted(-extents[0], -extents[2], extents[1], extents[3]);
+}
+
+void Desktop::watchClients()
+{
+    // The root's list of managed windows, printed again on every change.
+    m_clientWatch.start(u"xprop"_s, { u"-root"_s, u"-spy"_s, u"_NET_CLIENT_LIST"_s });
+    m_clientWatch.waitForStarted(5000);
+    poll([this] { return m_clientWatch.bytesAvailable() > 0; }, 5000, 20);
+}
+
+QStringList Desktop::clientsSeen(const QString& last)
+{
+    static const QRegularExpression id(u"0x[0-9a-f]+"_s);
+    QString output;
+    QStringList seen;
+    const auto read = [&] {
+        output += QString::fromUtf8(m_clientWatch.readAllStandardOutput());
+        for (auto it = id.globalMatch(output); it.hasNext();) {
+            // xdotool names windows in decimal.
+            const QString decimal = QString::number(it.next().captured().toULongLong(nullptr, 16));
+            if (!seen.contains(decimal))
+                seen.append(decimal);
+        }
+        return seen.contains(last);
+    };
+    poll(read, 5000, 20);
+    m_clientWatch.terminate();
+    m_clientWatch.waitForFinished(5000);
+    return seen;
+}
+
+bool Desktop::maximise(const QString& window)
+{
+    const QRect frame = frameGeometry(window);
+    const QRect client = clientArea(window);
+    if (frame.top() >= client.top())
+        return false; // no title bar to click
+    const QPoint title(frame.center().x(), (frame.top() + client.top()) / 2);
+    xdotool({ u"mousemove"_s, u"--sync"_s, QString::number(title.x()), QString::number(title.y()) });
+    xdotool({ u"click"_s, u"--repeat"_s, u"2"_s, u"--delay"_s, u"60"_s, u"1"_s });
+    return poll(
+        [&] {
+            return run(u"xprop"_s, { u"-id"_s, window, u"_NET_WM_STATE"_s })
+                .contains(u"_NET_WM_STATE_MAXIMIZED_HORZ"_s);
+        },
+        5000);
 }
 
 QRect Desktop::workArea()

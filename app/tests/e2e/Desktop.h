@@ -54,6 +54,13 @@ public:
     // The window with the window manager's frame around it (title bar included), once the
     // window manager has framed it; its client area where no window manager frames windows.
     QRect frameGeometry(const QString& window);
+    // Notes every window the window manager takes on from now (however briefly it shows) until
+    // clientsSeen(), which waits until `last` is among them and returns them all.
+    void watchClients();
+    QStringList clientsSeen(const QString& last);
+    // Maximises `window` as a person does, with a double click on its title bar, and waits
+    // until the window manager says it is maximised.
+    bool maximise(const QString& window);
     // The part of the screen that windows may take (the window manager's work area, or the
     // whole screen).
     QRect workArea();
@@ -83,10 +90,13 @@ public:
 
 private:
     QImage settledScreen();
+    // The window's client area on the root window, read inside the window manager's frame.
+    QRect clientArea(const QString& window);
     QString xdotool(const QStringList& arguments);
     std::optional<QString> largestWindow(const QStringList& search, int timeoutMs);
     QString m_dir;
     qint64 m_pid = 0;
+    QProcess m_clientWatch;
 };
 
 // Waits on the event loop until `condition` holds, asking it at most every `everyMs`

@@ -52,12 +52,19 @@ protected:
         }
     }
 
-    std::unique_ptr<e2e::Program> startApplication()
+    static QStringList environment(const QString& scale = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        if (!scale.isEmpty())
+            env.insert(u"QT_SCALE_FACTOR"_s, scale);
+        return env.toStringList();
+    }
+
+    std::unique_ptr<e2e::Program> startApplication(const QString& scale = {})
+    {
         return std::make_unique<e2e::Program>(
-            testsupport::helperPath(u"Tickerly_Mac"_s), env.toStringList());
+            testsupport::helperPath(u"Tickerly_Mac"_s), environment(scale));
     }
 
     // Waits until the window manager has framed `window` and the frame lies in the work area.
@@ -88,8 +95,15 @@ TEST_F(Windows, EachOpensWithItsWholeFrameOnTheScreenAndASecondStartHandsOver)
     expectFrameOnScreen(*sources, u"the sources window"_s);
     m_desktop.screenshot(u"windows-1-sources"_s);
 
+    // Nothing but the stories window shows on the way, not even for a moment.
+    m_desktop.watchClients();
     const auto stories = m_desktop.openWith(sourcesTitle, u"ctrl+1"_s, u"Stories"_s);
     ASSERT_TRUE(stories) << application->output().toStdString();
+    QStringList seen = m_desktop.clientsSeen(*stories);
+    seen.removeAll(*sources);
+    seen.removeAll(*stories);
+    for (const QString& stray : seen)
+        ADD_FAILURE() << "a window showed while the stories window opened: " << stray.toStdString();
     expectFrameOnScreen(*stories, u"the stories window"_s);
     m_desktop.screenshot(u"windows-2-stories"_s);
 
@@ -112,6 +126,60 @@ TEST_F(Windows, EachOpensWithItsWholeFrameOnTheScreenAndASecondStartHandsOver)
     m_desktop.typeUntil(u"Stories"_s, u"ctrl+q"_s, [&] { return !application->isRunning(); });
     EXPECT_EQ(application->waitForExit(10000), std::optional<int>(0))
         << application->output().toStdString();
+}
+
+TEST_F(Windows, AtAScaleOfTwoEachOpensWithinTheWorkArea)
+{
+    auto application = startApplication(u"2"_s);
+    m_desktop.setProgram(application->pid());
+    const auto sources = m_desktop.waitForWindow(sourcesTitle);
+    ASSERT_TRUE(sources) << application->output().toStdString();
+    expectFrameOnScreen(*sources, u"the sources window"_s);
+    const auto stories = m_desktop.openWith(sourcesTitle, u"ctrl+1"_s, u"Stories"_s);
+    ASSERT_TRUE(stories) << application->output().toStdString();
+    expectFrameOnScreen(*stories, u"the stories window"_s);
+    const auto preferences = m_desktop.openWith(sourcesTitle, u"ctrl+comma"_s, u"Preferences"_s);
+    ASSERT_TRUE(preferences) << application->output().toStdString();
+    expectFrameOnScreen(*preferences, u"the preferences window"_s);
+    m_desktop.screenshot(u"windows-scale-2"_s);
+}
+
+TEST_F(Windows, TheWidgetPanelKeepsItsEdgeAndTheWindowsOpenAndMaximiseBesideIt)
+{
+    e2e::Program host(testsupport::helperPath(u"Tickerly_Widget_Host"_s), environment());
+    const auto panelWindow = m_desktop.waitForWindowOf(host.pid());
+    ASSERT_TRUE(panelWindow) << host.output().toStdString();
+    QRect panel;
+    // The work area ends where the panel begins.
+    EXPECT_TRUE(e2e::poll(
+        [&] {
+            panel = m_desktop.frameGeometry(*panelWindow);
+            return m_desktop.workArea().right() < panel.left();
+        },
+        5000))
+        << "panel at " << describe(panel).toStdString() << ", work area "
+        << describe(m_desktop.workArea()).toStdString();
+
+    auto application = startApplication();
+    m_desktop.setProgram(application->pid());
+    const auto expectBeside = [&](const QString& window, const QString& name) {
+        expectFrameOnScreen(window, name);
+        const QRect frame = m_desktop.frameGeometry(window);
+        EXPECT_FALSE(frame.intersects(panel)) << name.toStdString() << " framed at " << describe(frame).toStdString()
+                                              << ", the panel at " << describe(panel).toStdString();
+    };
+    const auto sources = m_desktop.waitForWindow(sourcesTitle);
+    ASSERT_TRUE(sources) << application->output().toStdString();
+    expectBeside(*sources, u"the sources window"_s);
+    ASSERT_TRUE(m_desktop.maximise(*sources));
+    expectBeside(*sources, u"the maximised sources window"_s);
+    m_desktop.screenshot(u"windows-maximised-beside-panel"_s);
+
+    const auto stories = m_desktop.openWith(sourcesTitle, u"ctrl+1"_s, u"Stories"_s);
+    ASSERT_TRUE(stories) << application->output().toStdString();
+    expectBeside(*stories, u"the stories window"_s);
+    ASSERT_TRUE(m_desktop.maximise(*stories));
+    expectBeside(*stories, u"the maximised stories window"_s);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QTest>
 #include <QTimer>
@@ -203,6 +204,40 @@ TEST_F(ApplicationShell, TheMenuShortcutsReachTheApplicationObject)
                 items << item->text();
     EXPECT_EQ(items.size(), 7) << items.join(u", "_s).toStdString();
     EXPECT_TRUE(items.contains(u"&Stories"_s)) << "menu texts come from the localisation table";
+}
+
+TEST_F(ApplicationShell, ClosingAMenuGivesTheKeyboardBackToTheSearchField)
+{
+    application.finishLaunching();
+    TopLevelWindow* sources = delegate.windowController()->window();
+    sources->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sources));
+    auto* field = sources->findChild<QLineEdit*>();
+    ASSERT_TRUE(field);
+    field->setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(field->hasFocus());
+
+    // Alt+W opens the Window menu, Esc closes it, and what is typed next lands in the field;
+    // so too after moving on to the next menu with the arrow key.
+    for (const QList<Qt::Key>& inMenu : { QList<Qt::Key> { Qt::Key_Escape },
+             QList<Qt::Key> { Qt::Key_Right, Qt::Key_Escape } }) {
+        field->clear();
+        QTest::keyClick(sources, Qt::Key_W, Qt::AltModifier);
+        ASSERT_TRUE(testsupport::waitFor([] { return QApplication::activePopupWidget() != nullptr; }));
+        for (Qt::Key key : inMenu)
+            QTest::keyClick(QApplication::activePopupWidget(), key);
+        ASSERT_TRUE(testsupport::waitFor([] { return !QApplication::activePopupWidget(); }));
+        testsupport::processEvents();
+        // The offscreen platform may leave the closed menu active, where a window manager hands
+        // the keyboard back to the window: the window's own focus is what counts.
+        sources->activateWindow();
+        ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::activeWindow() == sources; }));
+        ASSERT_TRUE(QApplication::focusWidget());
+        EXPECT_EQ(QApplication::focusWidget(), field)
+            << "the keyboard is at " << QApplication::focusWidget()->metaObject()->className();
+        QTest::keyClicks(QApplication::focusWidget(), u"bbc"_s);
+        EXPECT_EQ(field->text(), u"bbc"_s);
+    }
 }
 
 TEST(WindowFlags, TheContentRectInitialiserAddsAFullSizeContentViewAndHidesTheTitle)

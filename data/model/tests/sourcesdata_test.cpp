@@ -97,6 +97,29 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
     EXPECT_EQ(other.sources().size(), 4);
 }
 
+TEST(SourcesData, AFeedReachedByAnotherSpellingOfItsAddressIsStoredOnce)
+{
+    SourcesData data;
+    data.addSource(source(u"BBC"_s, u"http://bbc-world.example/feed.xml"_s));
+    for (const QString& link : { u"http://bbc-world.example:80/feed.xml"_s,
+             u"http://bbc-world.example/feed.xml#top"_s, u"HTTP://BBC-World.example/feed.xml"_s })
+        EXPECT_TRUE(data.addSource(source(u"BBC"_s, link))) << link.toStdString();
+    ASSERT_EQ(data.sources().size(), 1);
+    EXPECT_EQ(data.sources()[0]->link(), u"http://bbc-world.example/feed.xml"_s);
+    EXPECT_EQ(data.sourceWithLink(u"http://bbc-world.example:80/feed.xml#top"_s)->link(),
+              u"http://bbc-world.example/feed.xml"_s);
+
+    // What names another resource is another source, and keeps its address as it was given.
+    for (const QString& link : { u"http://bbc-world.example:8080/feed.xml"_s,
+             u"https://bbc-world.example/feed.xml"_s, u"http://bbc-world.example/Feed.xml"_s,
+             u"http://bbc-world.example/feed.xml?top"_s, u"https://bbc-world.example:80/feed.xml"_s })
+        data.addSource(source(u"BBC"_s, link));
+    ASSERT_EQ(data.sources().size(), 6);
+    EXPECT_EQ(data.sources()[5]->link(), u"https://bbc-world.example:80/feed.xml"_s);
+    data.addSource(source(u"BBC"_s, u"https://bbc-world.example:443/feed.xml#x"_s));
+    EXPECT_EQ(data.sources().size(), 6);
+}
+
 TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
 {
     SourcesData data;
