@@ -322,7 +322,7 @@ TEST(SourcesData, ADamagedStoredListKeepsWhatCanBeReadAndIsKeptAsideBeforeAChang
     const qsizetype third = bytes.indexOf("third");
     ASSERT_GT(third, 0);
     bytes[third - 1] = char(0xff);
-    ASSERT_TRUE(data.localStore()->set(key, bytes));
+    ASSERT_EQ(data.localStore()->set(key, bytes), UserDefaults::Outcome::Done);
 
     EXPECT_EQ(titles(data.sources()), (QStringList { u"first"_s, u"second"_s }));
     EXPECT_TRUE(data.localStore()->keptAside(key).empty());
