@@ -67,7 +67,8 @@ SourcesData::SourceList SourcesData::sources() const
     return sourcesFromData(m_localStore->data(sourcesKey));
 }
 
-bool SourcesData::changeSources(std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce)
+UserDefaults::Outcome SourcesData::changeSources(
+    std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce)
 {
     // Shared with a kept change, which may run after this object is gone.
     auto position = std::make_shared<std::optional<int>>();
@@ -86,11 +87,9 @@ bool SourcesData::changeSources(std::function<std::optional<int>(SourceList&)> c
                 announce(**position);
         });
     m_localStore->synchronize();
-    if (outcome != UserDefaults::Outcome::Done)
-        return false;
-    if (*position)
+    if (outcome == UserDefaults::Outcome::Done && *position)
         announce(**position);
-    return true;
+    return outcome;
 }
 
 void SourcesData::setSources(const SourceList& sources)
@@ -99,11 +98,11 @@ void SourcesData::setSources(const SourceList& sources)
     m_localStore->synchronize();
 }
 
-bool SourcesData::addSource(const std::shared_ptr<Source>& source)
+UserDefaults::Outcome SourcesData::addSource(const std::shared_ptr<Source>& given)
 {
-    if (!source)
-        return true;
-    return changeSources([source](SourceList& list) -> std::optional<int> {
+    if (!given)
+        return UserDefaults::Outcome::Done;
+    return changeSources([source = given](SourceList& list) -> std::optional<int> {
         if (indexOfLink(list, source->link()) >= 0)
             return std::nullopt;
         list.append(source);
@@ -111,9 +110,9 @@ bool SourcesData::addSource(const std::shared_ptr<Source>& source)
     }, [sender = identity()](int added) { sendDataChangeNotification(sender, QList<int> { added }); });
 }
 
-bool SourcesData::removeSource(const Source& source)
+UserDefaults::Outcome SourcesData::removeSource(const Source& given)
 {
-    return changeSources([source](SourceList& list) -> std::optional<int> {
+    return changeSources([source = given](SourceList& list) -> std::optional<int> {
         const qsizetype i = indexOfEqual(list, source);
         if (i < 0)
             return std::nullopt;
@@ -124,11 +123,11 @@ bool SourcesData::removeSource(const Source& source)
     });
 }
 
-bool SourcesData::updateSource(const std::shared_ptr<Source>& source)
+UserDefaults::Outcome SourcesData::updateSource(const std::shared_ptr<Source>& given)
 {
-    if (!source)
-        return true;
-    return changeSources([source](SourceList& list) -> std::optional<int> {
+    if (!given)
+        return UserDefaults::Outcome::Done;
+    return changeSources([source = given](SourceList& list) -> std::optional<int> {
         for (auto& entry : list) {
             if (entry->link() == source->link())
                 entry = source;

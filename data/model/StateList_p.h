@@ -53,9 +53,9 @@ std::shared_ptr<Record> recordForLink(const QList<std::shared_ptr<Record>>& reco
 // reads the list afresh, so a state set meanwhile by another object or process is kept. The
 // record of the link moves to the front (`newRecord` null removes it), and the list is cut to
 // its cap. Written (and synchronised) on every call; while another process keeps the store
-// locked the change is kept and written later. True when it is stored now.
+// locked the change is kept and written later.
 template <typename Record, typename LinkOf>
-bool setState(UserDefaults& store, const QString& key, const std::optional<Url>& link,
+UserDefaults::Outcome setState(UserDefaults& store, const QString& key, const std::optional<Url>& link,
     const std::shared_ptr<Record>& newRecord, LinkOf linkOf)
 {
     const QString suite = store.suiteName();
@@ -73,7 +73,7 @@ bool setState(UserDefaults& store, const QString& key, const std::optional<Url>&
             return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
         });
     store.synchronize();
-    return outcome == UserDefaults::Outcome::Done;
+    return outcome;
 }
 
 } // namespace statelist

@@ -87,8 +87,8 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
     // does the same feed under another title, and both count as done.
     SourcesData other;
     EXPECT_EQ(titles(other.sources()), (QStringList { u"a"_s, u"b"_s, u"c"_s, u"d"_s }));
-    EXPECT_TRUE(other.addSource(source(u"b"_s, u"http://b/"_s)));
-    EXPECT_TRUE(other.addSource(source(u"B, renamed"_s, u"http://b/"_s)));
+    EXPECT_EQ(other.addSource(source(u"b"_s, u"http://b/"_s)), UserDefaults::Outcome::Done);
+    EXPECT_EQ(other.addSource(source(u"B, renamed"_s, u"http://b/"_s)), UserDefaults::Outcome::Done);
     EXPECT_EQ(other.sourceWithLink(u"http://b/"_s)->title(), u"b"_s);
     EXPECT_FALSE(other.sourceWithLink(u"http://e/"_s));
     recorder.seen.clear();
@@ -243,7 +243,7 @@ TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
     }, 30000));
     ASSERT_EQ(holder->readLine().trimmed(), "holding");
 
-    EXPECT_FALSE(data.addSource(source(u"kept"_s, u"http://kept/"_s)));
+    EXPECT_EQ(data.addSource(source(u"kept"_s, u"http://kept/"_s)), UserDefaults::Outcome::Kept);
     EXPECT_EQ(data.localStore()->keptChanges(), 1);
     EXPECT_TRUE(data.sources().isEmpty());
     testsupport::processEvents();
@@ -264,7 +264,7 @@ TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
 TEST(SourcesData, ChangesKeptWhenTheProgramQuitsAreWrittenInOrderOnItsWayOut)
 {
     SourcesData data;
-    ASSERT_TRUE(data.addSource(source(u"gone"_s, u"http://gone/"_s)));
+    ASSERT_EQ(data.addSource(source(u"gone"_s, u"http://gone/"_s)), UserDefaults::Outcome::Done);
     auto holder = startHelper(u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
 
