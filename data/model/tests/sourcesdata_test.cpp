@@ -2,15 +2,19 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/model/StoryStateData.h"
+#include "data/model/TopFeedsData.h"
+#include "data/model/UserInfo.h"
 #include "data/model/tests/ModelTestSupport.h"
 #include "data/model/tests/StoryTestSupport.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "testsupport/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSet>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -308,6 +312,69 @@ TEST(SourcesData, APictureThatArrivesWhileAnotherProgramHoldsTheStoreLandsLater)
     ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }, 10000));
     EXPECT_GT(*stored.lastLoaded(), QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
     EXPECT_EQ(storytest::linksOf(stored.storedStories()), QStringList { u"http://story/1"_s });
+}
+
+namespace {
+
+// The longest the main thread's 16 ms timer went without firing, from its last tick before
+// `act` ran on the main thread to the first after.
+qint64 longestStall(const std::function<void()>& act)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    int ticksAfter = -1;
+    QTimer timer;
+    timer.setInterval(16);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+        if (ticksAfter >= 0)
+            ++ticksAfter;
+    });
+    timer.start();
+    QTimer::singleShot(0, &timer, [&] {
+        act();
+        ticksAfter = 0;
+    });
+    testsupport::waitFor([&] { return ticksAfter >= 3; }, 120000);
+    return longest;
+}
+
+} // namespace
+
+// At launch a popular feed's site has no icon, and a first click reports the user: both change
+// the store on the main thread while another program holds it. The window keeps answering, the
+// changes land once the store is free, and the identifier is one throughout.
+TEST(SourcesData, MainThreadChangesWhileAnotherProgramHoldsTheStoreKeepTheWindowAnswering)
+{
+    // Far longer than a frame: a change that waited for the lock would stall the timer as long.
+    WaitLimit limit(10'000);
+    TopFeedsData feeds;
+    feeds.setTopFeeds({ std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s)) });
+    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+
+    UserDefaults::Outcome marked = UserDefaults::Outcome::Done;
+    QString first;
+    QString second;
+    const qint64 stall = longestStall([&] {
+        marked = feeds.modifyTopFeeds([](TopFeedsData::TopFeedList& list) { list.first()->source()->noIconFound = true; });
+        first = UserInfo::userId();
+        second = UserInfo::userId();
+    });
+    EXPECT_LT(stall, 1000);
+    EXPECT_EQ(marked, UserDefaults::Outcome::Kept);
+    EXPECT_EQ(first.size(), 36);
+    EXPECT_EQ(second, first);
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }, 10000));
+    EXPECT_EQ(sharedDefaults()->string(QString::fromUtf16(userDefaultsUUIDKey)), first);
+    EXPECT_EQ(UserInfo::userId(), first);
+    EXPECT_TRUE(feeds.topFeeds().first()->source()->noIconFound);
 }
 
 // One damaged byte: what comes before it is still read, and the damaged bytes are kept aside
