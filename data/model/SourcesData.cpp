@@ -29,6 +29,16 @@ qsizetype indexOfLink(const QList<std::shared_ptr<Source>>& list, const QString&
     return -1;
 }
 
+// What a change stores of `source`, its own: a kept change runs on whichever thread next takes
+// the store, while the caller's object may be changed on its own thread.
+std::shared_ptr<Source> detached(const Source& source)
+{
+    auto copy = std::make_shared<Source>(source.title(), source.link());
+    copy->sourceLink = source.sourceLink;
+    copy->noIconFound = source.noIconFound;
+    return copy;
+}
+
 } // namespace
 
 SourcesData::SourcesData(std::shared_ptr<UserDefaults> localStore)
@@ -102,7 +112,7 @@ UserDefaults::Outcome SourcesData::addSource(const std::shared_ptr<Source>& give
 {
     if (!given)
         return UserDefaults::Outcome::Done;
-    return changeSources([source = given](SourceList& list) -> std::optional<int> {
+    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<int> {
         if (indexOfLink(list, source->link()) >= 0)
             return std::nullopt;
         list.append(source);
@@ -112,7 +122,7 @@ UserDefaults::Outcome SourcesData::addSource(const std::shared_ptr<Source>& give
 
 UserDefaults::Outcome SourcesData::removeSource(const Source& given)
 {
-    return changeSources([source = given](SourceList& list) -> std::optional<int> {
+    return changeSources([source = *detached(given)](SourceList& list) -> std::optional<int> {
         const qsizetype i = indexOfEqual(list, source);
         if (i < 0)
             return std::nullopt;
@@ -127,7 +137,7 @@ UserDefaults::Outcome SourcesData::updateSource(const std::shared_ptr<Source>& g
 {
     if (!given)
         return UserDefaults::Outcome::Done;
-    return changeSources([source = given](SourceList& list) -> std::optional<int> {
+    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<int> {
         for (auto& entry : list) {
             if (entry->link() == source->link())
                 entry = source;

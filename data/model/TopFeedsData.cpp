@@ -47,7 +47,13 @@ UserDefaults::Outcome TopFeedsData::updateFeed(const std::shared_ptr<TopFeedSour
 {
     if (!feed)
         return UserDefaults::Outcome::Done;
-    return changeTopFeeds([copy = feed](TopFeedList& list) {
+    // Copied through its archive here: the caller's record may change on while a kept change waits.
+    TopFeedSource::registerArchiveClasses();
+    const auto copy = KeyedUnarchiver::unarchiveObjectWithData<TopFeedSource>(
+        KeyedArchiver::archivedDataWithRootObject(*feed));
+    if (!copy)
+        return UserDefaults::Outcome::Failed;
+    return changeTopFeeds([copy](TopFeedList& list) {
         for (auto& entry : list) {
             if (*entry == *copy) {
                 entry = copy;

@@ -36,7 +36,7 @@ public:
     // must own what it uses: a kept change runs after the call has returned.
     UserDefaults::Outcome modifyTopFeeds(std::function<void(TopFeedList&)> change);
 
-    // Puts `feed` in place of the first stored record equal to it (same source
+    // Puts (a copy of) `feed` in place of the first stored record equal to it (same source
     // title and link). A feed that matches no record is not added, and nothing is written.
     UserDefaults::Outcome updateFeed(const std::shared_ptr<TopFeedSource>& feed);
 

@@ -1,3 +1,4 @@
+#include "data/model/ArchivedStoriesData.h"
 #include "data/model/Shared.h"
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
@@ -375,6 +376,41 @@ TEST(SourcesData, MainThreadChangesWhileAnotherProgramHoldsTheStoreKeepTheWindow
     EXPECT_EQ(sharedDefaults()->string(QString::fromUtf16(userDefaultsUUIDKey)), first);
     EXPECT_EQ(UserInfo::userId(), first);
     EXPECT_TRUE(feeds.topFeeds().first()->source()->noIconFound);
+}
+
+// A change kept for later stores the objects as they were when it was asked for, not as the
+// window's objects have become by the time it is written, on whichever thread writes it.
+TEST(SourcesData, AKeptChangeStoresItsObjectsAsTheyWereWhenAskedFor)
+{
+    WaitLimit limit(150);
+    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(1, source(u"feed"_s, u"http://feed/"_s)) });
+    const auto added = source(u"kept"_s, u"http://kept/"_s);
+    const auto feed = std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s));
+    const auto story = storytest::story(u"http://story/1"_s, 1000);
+    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+
+    EXPECT_EQ(SourcesData().addSource(added), UserDefaults::Outcome::Kept);
+    EXPECT_EQ(TopFeedsData().updateFeed(feed), UserDefaults::Outcome::Kept);
+    EXPECT_EQ(ArchivedStoriesData().setState(story, StoryState::Read), UserDefaults::Outcome::Kept);
+    added->noIconFound = true;
+    feed->source()->noIconFound = true;
+    story->setImageLink(Url::fromString(u"http://later/picture.png"_s));
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }, 10000));
+    const auto sources = SourcesData().sources();
+    ASSERT_EQ(titles(sources), QStringList { u"kept"_s });
+    EXPECT_FALSE(sources.first()->noIconFound);
+    const auto feeds = TopFeedsData().topFeeds();
+    ASSERT_EQ(feeds.size(), 1);
+    EXPECT_EQ(feeds.first()->hits(), 3);
+    EXPECT_FALSE(feeds.first()->source()->noIconFound);
+    const auto read = ArchivedStoriesData().storiesWithState(StoryState::Read);
+    ASSERT_EQ(read.size(), 1);
+    EXPECT_EQ(read.first()->link(), story->link());
+    EXPECT_EQ(read.first()->imageLink(), std::nullopt);
 }
 
 // One damaged byte: what comes before it is still read, and the damaged bytes are kept aside
