@@ -33,6 +33,7 @@ public:
     // cut is logged. Thousands of times what the list shows, and small enough that rewriting
     // the whole list when a picture arrives stays quick.
     static constexpr qsizetype maxStoredStories = 50'000;
+    static_assert(maxStoredStories <= KeyedUnarchiver::maxArrayLength, "a stored list must read back");
 
     // Replaces the stored list, within the cap, and records now as the time of loading.
     void storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
