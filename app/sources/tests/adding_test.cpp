@@ -535,11 +535,11 @@ TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
     open();
     auto* view = controller->listViewController()->contentView();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
-    ASSERT_TRUE(controller->popularWindowController());
-    auto* content = qobject_cast<PopularViewController*>(controller->popularWindowController()->contentViewController());
-    ASSERT_TRUE(content);
-    const auto buttonOf = [&](int index) {
-        auto* item = qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(index));
+    const auto buttonOf = [&](int index) -> AddButton* {
+        testsupport::processEvents();
+        const auto panel = controller->popularWindowController();
+        auto* content = panel ? qobject_cast<PopularViewController*>(panel->contentViewController()) : nullptr;
+        auto* item = content ? qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(index)) : nullptr;
         return item ? item->addButton() : nullptr;
     };
     for (const int index : { 0, 1 }) {
@@ -551,14 +551,18 @@ TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
         ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
         EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
         EXPECT_TRUE(log.contains(index == 0 ? u"the store refused the addition of"_s : u"the store refused the removal of"_s));
-        if (index == 0)
+        EXPECT_TRUE(bar->hasFocus()) << "the field goes on editing";
+        EXPECT_TRUE(controller->popularWindowController()) << "the panel stays";
+        if (index == 0) {
+            // Once the banner has slid in.
+            EXPECT_TRUE(testsupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
             sourcestesting::saveScreenshot(window, u"sources-popular-refused.png"_s);
+        }
         ASSERT_TRUE(testsupport::waitFor([&] { return !view->errorVisible(); }));
         ASSERT_TRUE(buttonOf(index));
         EXPECT_EQ(buttonOf(index)->added(), index == 1) << "the button shows what is stored";
     }
     EXPECT_EQ(shownNames(*table), QStringList { u"Planet"_s });
-    EXPECT_TRUE(bar->hasFocus());
 }
 
 TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)
