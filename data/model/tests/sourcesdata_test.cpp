@@ -304,7 +304,7 @@ TEST(SourcesData, APictureThatArrivesWhileAnotherProgramHoldsTheStoreLandsLater)
     auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
 
-    stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story);
+    EXPECT_EQ(stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story), UserDefaults::Outcome::Kept);
     EXPECT_EQ(sharedDefaults()->keptChanges(), 1);
     EXPECT_EQ(stored.lastLoaded(), QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
 
