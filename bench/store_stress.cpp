@@ -59,19 +59,23 @@ UserDefaults::Updater adding(const QString& entry)
     };
 }
 
+// Whether a change is written, waiting for a kept one to be.
+bool landed(UserDefaults& store, UserDefaults::Outcome outcome)
+{
+    return outcome == UserDefaults::Outcome::Done
+        || (outcome == UserDefaults::Outcome::Kept && store.retryKeptChanges(std::chrono::minutes(2)));
+}
+
 bool change(UserDefaults& store, int p, int i)
 {
     switch (operationOf(p, i)) {
     case 0: {
-        const auto outcome = store.updateOrKeep(listKeyOf(i), adding(entryOf(p, i)));
-        return outcome == UserDefaults::Outcome::Done
-            || (outcome == UserDefaults::Outcome::Kept && store.retryKeptChanges(std::chrono::minutes(2)));
+        return landed(store, store.updateOrKeep(listKeyOf(i), adding(entryOf(p, i))));
     }
     case 1:
-        return store.set(valueKeyOf(p, i), i) || store.retryKeptChanges(std::chrono::minutes(2));
+        return landed(store, store.set(valueKeyOf(p, i), i));
     case 2:
-        return store.setValues({ { u"p%1.a"_s.arg(p), i }, { u"p%1.b"_s.arg(p), i } })
-            || store.retryKeptChanges(std::chrono::minutes(2));
+        return landed(store, store.setValues({ { u"p%1.a"_s.arg(p), i }, { u"p%1.b"_s.arg(p), i } }));
     default:
         return store.update(u"p%1.seen"_s.arg(p), [&](const std::optional<QVariant>& current) {
             QVariantMap seen = current.value_or(QVariant()).toMap();

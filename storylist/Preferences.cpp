@@ -54,12 +54,13 @@ bool Preferences::boolean(const QString& key, bool defaultValue) const
     return defaultValue;
 }
 
-void Preferences::write(const QString& key, const QVariant& value)
+UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& value)
 {
-    userDefaults->set(key, value);
+    const auto outcome = userDefaults->set(key, value);
     userDefaults->synchronize();
     DistributedNotificationCenter::defaultCenter().postNotificationName(
         QString::fromUtf16(dataUpdatedNotification), QString::fromUtf16(dataUpdatedNotificationObject));
+    return outcome;
 }
 
 bool Preferences::readabilityOnOpen() const
@@ -67,9 +68,9 @@ bool Preferences::readabilityOnOpen() const
     return boolean(QString::fromUtf16(readabilityOnOpenKey), false);
 }
 
-void Preferences::setReadabilityOnOpen(bool value)
+UserDefaults::Outcome Preferences::setReadabilityOnOpen(bool value)
 {
-    write(QString::fromUtf16(readabilityOnOpenKey), value);
+    return write(QString::fromUtf16(readabilityOnOpenKey), value);
 }
 
 bool Preferences::hideOnOpen() const
@@ -77,9 +78,9 @@ bool Preferences::hideOnOpen() const
     return boolean(QString::fromUtf16(hideOnOpenKey), false);
 }
 
-void Preferences::setHideOnOpen(bool value)
+UserDefaults::Outcome Preferences::setHideOnOpen(bool value)
 {
-    write(QString::fromUtf16(hideOnOpenKey), value);
+    return write(QString::fromUtf16(hideOnOpenKey), value);
 }
 
 qint64 Preferences::numberOfStories() const
@@ -88,9 +89,9 @@ qint64 Preferences::numberOfStories() const
     return number && *number != 0 ? *number : defaultNumberOfStories;
 }
 
-void Preferences::setNumberOfStories(qint64 value)
+UserDefaults::Outcome Preferences::setNumberOfStories(qint64 value)
 {
-    write(QString::fromUtf16(numberOfStoriesKey), value == 0 ? defaultNumberOfStories : value);
+    return write(QString::fromUtf16(numberOfStoriesKey), value == 0 ? defaultNumberOfStories : value);
 }
 
 bool Preferences::widgetExpanded() const
@@ -98,9 +99,9 @@ bool Preferences::widgetExpanded() const
     return boolean(QString::fromUtf16(widgetExpandedKey), false);
 }
 
-void Preferences::setWidgetExpanded(bool value)
+UserDefaults::Outcome Preferences::setWidgetExpanded(bool value)
 {
-    write(QString::fromUtf16(widgetExpandedKey), value);
+    return write(QString::fromUtf16(widgetExpandedKey), value);
 }
 
 bool Preferences::widgetImages() const
@@ -108,9 +109,9 @@ bool Preferences::widgetImages() const
     return boolean(QString::fromUtf16(widgetImagesKey), true);
 }
 
-void Preferences::setWidgetImages(bool value)
+UserDefaults::Outcome Preferences::setWidgetImages(bool value)
 {
-    write(QString::fromUtf16(widgetImagesKey), value);
+    return write(QString::fromUtf16(widgetImagesKey), value);
 }
 
 bool Preferences::widgetButtons() const
@@ -118,7 +119,7 @@ bool Preferences::widgetButtons() const
     return boolean(QString::fromUtf16(widgetButtonsKey), true);
 }
 
-void Preferences::setWidgetButtons(bool value)
+UserDefaults::Outcome Preferences::setWidgetButtons(bool value)
 {
-    write(QString::fromUtf16(widgetButtonsKey), value);
+    return write(QString::fromUtf16(widgetButtonsKey), value);
 }

@@ -21,8 +21,8 @@ inline constexpr char16_t dataUpdatedNotificationObject[] = u"Tickerly";
 // The six settings of the story list, shared by the application and the widget.
 //
 // Keeps nothing of its own: every read asks the suite, every write stores, flushes and then
-// announces the change to all processes (also when the value did not change). Light; make one
-// where it is needed. Main thread.
+// announces the change to all processes (also when the value did not change), and says how the
+// store took it. Light; make one where it is needed. Main thread.
 class Preferences {
 public:
     explicit Preferences(std::shared_ptr<UserDefaults> userDefaults = nullptr);
@@ -31,21 +31,21 @@ public:
     const qint64 defaultNumberOfStories = 5;
 
     bool readabilityOnOpen() const;
-    void setReadabilityOnOpen(bool value);
+    UserDefaults::Outcome setReadabilityOnOpen(bool value);
     bool hideOnOpen() const;
-    void setHideOnOpen(bool value);
+    UserDefaults::Outcome setHideOnOpen(bool value);
     // Never 0: nothing stored, or 0 stored, reads as `defaultNumberOfStories`.
     qint64 numberOfStories() const;
     // 0 is stored as `defaultNumberOfStories`.
-    void setNumberOfStories(qint64 value);
+    UserDefaults::Outcome setNumberOfStories(qint64 value);
     bool widgetExpanded() const;
-    void setWidgetExpanded(bool value);
+    UserDefaults::Outcome setWidgetExpanded(bool value);
     bool widgetImages() const;
-    void setWidgetImages(bool value);
+    UserDefaults::Outcome setWidgetImages(bool value);
     bool widgetButtons() const;
-    void setWidgetButtons(bool value);
+    UserDefaults::Outcome setWidgetButtons(bool value);
 
 private:
     bool boolean(const QString& key, bool defaultValue) const;
-    void write(const QString& key, const QVariant& value);
+    UserDefaults::Outcome write(const QString& key, const QVariant& value);
 };

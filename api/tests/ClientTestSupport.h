@@ -3,6 +3,7 @@
 #include "platform/foundation/Url.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"
+#include "testsupport/LogCollector.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 
@@ -14,7 +15,6 @@
 #include <QThread>
 
 #include <atomic>
-#include <mutex>
 
 // Helpers of the API client tests.
 namespace apitest {
@@ -44,44 +44,7 @@ inline nlohmann::json bodyOf(const testsupport::RecordedRequest& request)
     return nlohmann::json::parse(request.body.toStdString(), nullptr, false);
 }
 
-// Collects the log lines written, from any thread, while it lives.
-class LogCollector {
-public:
-    LogCollector()
-    {
-        std::lock_guard lock(mutex());
-        store().clear();
-        previous = qInstallMessageHandler(&LogCollector::collect);
-    }
-    ~LogCollector() { qInstallMessageHandler(previous); }
-    LogCollector(const LogCollector&) = delete;
-    LogCollector& operator=(const LogCollector&) = delete;
-
-    QStringList lines() const
-    {
-        std::lock_guard lock(mutex());
-        return store();
-    }
-
-private:
-    static std::mutex& mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static QStringList& store()
-    {
-        static QStringList lines;
-        return lines;
-    }
-    static void collect(QtMsgType, const QMessageLogContext&, const QString& message)
-    {
-        std::lock_guard lock(mutex());
-        store().append(message);
-    }
-
-    QtMessageHandler previous = nullptr;
-};
+using testsupport::LogCollector;
 
 inline bool onMainThread()
 {

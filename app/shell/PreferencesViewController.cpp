@@ -11,8 +11,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLoggingCategory>
 
 using namespace Qt::Literals::StringLiterals;
+
+Q_LOGGING_CATEGORY(lcPreferences, "tickerly.preferences")
 
 namespace {
 
@@ -26,6 +29,16 @@ void show(QCheckBox* checkbox, bool on)
 {
     if (checkbox)
         checkbox->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+}
+
+// A setting the store refused (read-only, full) is said in the log; its control then shows the
+// stored value again rather than one that was never saved.
+bool refused(UserDefaults::Outcome outcome, const char* setting)
+{
+    if (outcome != UserDefaults::Outcome::Failed)
+        return false;
+    qCWarning(lcPreferences, "the store refused the setting \"%s\"; showing the stored value again", setting);
+    return true;
 }
 
 // Only a ticked box counts: the mixed state is no.
@@ -75,11 +88,16 @@ void PreferencesViewController::viewDidLoad()
     show(hideOnOpenCheckbox, Preferences().hideOnOpen());
     show(imagesCheckbox, Preferences().widgetImages());
     show(buttonsCheckbox, Preferences().widgetButtons());
-    if (numberOfStoriesButton) {
-        // Showing all wins over the stored number. A number no item offers selects nothing.
-        const qint64 tag = Preferences().widgetExpanded() ? 0 : Preferences().numberOfStories();
-        numberOfStoriesButton->setCurrentIndex(numberOfStoriesButton->findData(tag));
-    }
+    showNumberOfStories();
+}
+
+void PreferencesViewController::showNumberOfStories()
+{
+    if (!numberOfStoriesButton)
+        return;
+    // Showing all wins over the stored number. A number no item offers selects nothing.
+    const qint64 tag = Preferences().widgetExpanded() ? 0 : Preferences().numberOfStories();
+    numberOfStoriesButton->setCurrentIndex(numberOfStoriesButton->findData(tag));
 }
 
 void PreferencesViewController::viewWillAppear()
@@ -121,22 +139,26 @@ void PreferencesViewController::localize()
 
 void PreferencesViewController::readabilityOnOpenChanged(QCheckBox* sender)
 {
-    Preferences().setReadabilityOnOpen(isOn(sender));
+    if (refused(Preferences().setReadabilityOnOpen(isOn(sender)), "open in reader"))
+        show(sender, Preferences().readabilityOnOpen());
 }
 
 void PreferencesViewController::hideOnOpenChanged(QCheckBox* sender)
 {
-    Preferences().setHideOnOpen(isOn(sender));
+    if (refused(Preferences().setHideOnOpen(isOn(sender)), "hide after open"))
+        show(sender, Preferences().hideOnOpen());
 }
 
 void PreferencesViewController::imagesShownChanged(QCheckBox* sender)
 {
-    Preferences().setWidgetImages(isOn(sender));
+    if (refused(Preferences().setWidgetImages(isOn(sender)), "show images"))
+        show(sender, Preferences().widgetImages());
 }
 
 void PreferencesViewController::widgetButtonsChanged(QCheckBox* sender)
 {
-    Preferences().setWidgetButtons(isOn(sender));
+    if (refused(Preferences().setWidgetButtons(isOn(sender)), "show buttons"))
+        show(sender, Preferences().widgetButtons());
 }
 
 void PreferencesViewController::velmoraWebsitePressed(QObject*) { open(links().velmoraWebsite); }
@@ -154,8 +176,9 @@ void PreferencesViewController::numberOfStoriesChanged(QObject*)
     if (!numberOfStoriesButton || numberOfStoriesButton->currentIndex() < 0)
         return;
     const qint64 tag = numberOfStoriesButton->currentData().toLongLong();
-    Preferences().setNumberOfStories(tag);
-    Preferences().setWidgetExpanded(tag == 0);
+    const bool numberRefused = refused(Preferences().setNumberOfStories(tag), "stories shown");
+    if (refused(Preferences().setWidgetExpanded(tag == 0), "show all stories") || numberRefused)
+        showNumberOfStories();
 }
 
 void PreferencesViewController::iOSButtonPressed(QObject*) { open(links().tickerlyiOS); }

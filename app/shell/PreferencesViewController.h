@@ -15,7 +15,7 @@ class QLabel;
 //
 // Keeps no settings of its own: the controls show the settings as stored when the view loads,
 // and every change of a control is written at once through Preferences, which tells the widget
-// and the stories window. Texts are set again before each appearance. Main thread; made by the
+// and the stories window; a change the store refuses shows the stored value again. Texts are set again before each appearance. Main thread; made by the
 // storyboard "Preferences" and owned by its window controller.
 class PreferencesViewController : public ViewController {
     Q_OBJECT
@@ -82,4 +82,8 @@ public Q_SLOTS:
 
 protected:
     void viewDidLoad() override;
+
+private:
+    // Selects the stored number of stories.
+    void showNumberOfStories();
 };

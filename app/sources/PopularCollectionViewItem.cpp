@@ -1,14 +1,21 @@
 #include "app/sources/PopularCollectionViewItem.h"
 
+#include "app/shell/Application.h"
 #include "app/shell/Style.h"
 #include "app/sources/AddButton.h"
 #include "app/sources/PopularPanel.h"
+#include "app/sources/SourcesWindowController.h"
 #include "data/model/SourceIconData.h"
 #include "data/model/SourcesData.h"
+#include "data/sync/Localization.h"
 #include "platform/appkit/ImageNamed.h"
 #include "storylist/ViewKit.h"
 
+#include <QLoggingCategory>
+
 using namespace Qt::Literals::StringLiterals;
+
+Q_LOGGING_CATEGORY(lcPopular, "tickerly.sources.popular")
 
 namespace {
 
@@ -117,8 +124,14 @@ void PopularCollectionViewItem::add(QObject*)
     if (!shown)
         return;
     const std::shared_ptr<Source>& source = shown->source();
-    if (const auto stored = storedSourceOf(*source))
-        store.removeSource(*stored);
-    else
-        store.addSource(source);
+    const auto stored = storedSourceOf(*source);
+    const auto outcome = stored ? store.removeSource(*stored) : store.addSource(source);
+    // A change kept for later still lands; one the store refused says so where the field does.
+    if (outcome != UserDefaults::Outcome::Failed)
+        return;
+    qCWarning(lcPopular) << "the store refused" << (stored ? "the removal of" : "the addition of") << source->link();
+    if (Application* application = Application::shared()) {
+        if (auto sources = controllerCast<SourcesWindowController>(application->sourcesWindowController()))
+            sources->showError(~u"Save change error"_s);
+    }
 }

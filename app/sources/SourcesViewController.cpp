@@ -10,7 +10,11 @@
 #include "platform/appkit/Sound.h"
 #include "storylist/ViewKit.h"
 
+#include <QLoggingCategory>
+
 using namespace Qt::Literals::StringLiterals;
+
+Q_LOGGING_CATEGORY(lcSources, "tickerly.sources")
 
 SourcesViewController::SourcesViewController(QObject* parent)
     : ViewController(parent)
@@ -82,8 +86,8 @@ void SourcesViewController::deletePressed(SourceTableViewCell* cell)
                      it != sources.end())
                 chosen = *it;
             // A change kept for later still lands; one the store refused removed nothing.
-            if (chosen && !sourcesData.removeSource(*chosen)
-                && sourcesData.localStore()->keptChanges() == 0) {
+            if (chosen && sourcesData.removeSource(*chosen) == UserDefaults::Outcome::Failed) {
+                qCWarning(lcSources) << "the store refused the removal of" << chosen->link();
                 if (SourcesView* shown = contentView())
                     shown->showError(~u"Save change error"_s);
                 return;

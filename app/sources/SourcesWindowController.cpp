@@ -165,14 +165,18 @@ bool SourcesWindowController::controlTextShouldEndEditing(QObject* control)
             if (keptField)
                 keptField->setText(QString());
         } else if (weakSelf) {
-            if (SourcesViewController* list = weakSelf->listViewController()) {
-                if (SourcesView* view = list->contentView())
-                    view->showError(
-                        ~(outcome == Outcome::NotStored ? u"Save change error"_s : u"Add feed error"_s));
-            }
+            weakSelf->showError(~(outcome == Outcome::NotStored ? u"Save change error"_s : u"Add feed error"_s));
         }
     }));
     return true;
+}
+
+void SourcesWindowController::showError(const QString& text) const
+{
+    if (SourcesViewController* list = listViewController()) {
+        if (SourcesView* view = list->contentView())
+            view->showError(text);
+    }
 }
 
 void SourcesWindowController::openStoriesWindow(QObject* sender)

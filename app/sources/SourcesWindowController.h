@@ -48,6 +48,9 @@ public:
     void hidePopularWindow();
     void updatePopularWindowFrame();
 
+    // Shows `text` in the banner of the sources list.
+    void showError(const QString& text) const;
+
     // Starts adding the typed text as a source; always lets editing end.
     bool controlTextShouldEndEditing(QObject* control) override;
 

@@ -54,7 +54,7 @@ void SourceAdder::addSource(const QString& link, std::function<void(Outcome)> co
             // Stored before the caller hears of it; the icon search starts only after. A change
             // kept for later still lands; one the store refused is no addition.
             SourcesData sources(self.m_userDefaults);
-            if (!sources.addSource(source) && self.m_userDefaults->keptChanges() == 0) {
+            if (sources.addSource(source) == UserDefaults::Outcome::Failed) {
                 if (completion)
                     completion(Outcome::NotStored);
                 return;

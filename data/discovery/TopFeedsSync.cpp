@@ -49,12 +49,15 @@ Promise<Result<Empty>> storeOnMainQueue(const Promise<Result<T>>& loaded, std::f
 }
 
 // Marks the stored entry equal to `feed` as having no icon. Only the mark is written: a later
-// update may have stored the same feed with another hit count since this search began.
+// update may have stored the same feed with another hit count since this search began. The
+// change holds its own copy of what it compares, as it may be kept and made later elsewhere.
 void markWithoutIcon(const TopFeedSource& feed)
 {
-    TopFeedsData().modifyTopFeeds([&feed](TopFeedsSync::TopFeedList& list) {
-        const auto stored = std::find_if(
-            list.begin(), list.end(), [&feed](const auto& entry) { return *entry == feed; });
+    const Source& source = *feed.source();
+    TopFeedsData().modifyTopFeeds([title = source.title(), link = source.link()](TopFeedsSync::TopFeedList& list) {
+        const auto stored = std::find_if(list.begin(), list.end(), [&](const auto& entry) {
+            return entry->source()->title() == title && entry->source()->link() == link;
+        });
         if (stored != list.end())
             (*stored)->source()->noIconFound = true;
     });

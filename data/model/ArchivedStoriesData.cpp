@@ -66,13 +66,13 @@ ArchivedStoriesData::ArchivedStoriesData(std::shared_ptr<UserDefaults> localStor
     registerArchiveClasses();
 }
 
-bool ArchivedStoriesData::setState(const std::shared_ptr<NewsStory>& story, StoryState state)
+UserDefaults::Outcome ArchivedStoriesData::setState(const std::shared_ptr<NewsStory>& story, StoryState state)
 {
     const std::optional<Url> link = story ? story->link() : std::nullopt;
     std::shared_ptr<StateDescription> record;
     if (state != StoryState::None && link)
         record = std::make_shared<StateDescription>(story, state);
-    const bool stored = statelist::setState(*m_localStore, archivedStoriesKey, link, record, linkOf);
+    const auto stored = statelist::setState(*m_localStore, archivedStoriesKey, link, record, linkOf);
     flushCache();
     return stored;
 }

@@ -41,8 +41,8 @@ public:
     explicit ArchivedStoriesData(std::shared_ptr<UserDefaults> localStore = nullptr);
 
     // Records the story with `state`, replacing the record of its link; None removes it.
-    // False when the change was kept for later (another process keeps the store locked).
-    bool setState(const std::shared_ptr<NewsStory>& story, StoryState state);
+    // Kept when another process keeps the store locked (written later), Failed when refused.
+    UserDefaults::Outcome setState(const std::shared_ptr<NewsStory>& story, StoryState state);
     StoryState stateForStory(const NewsStory& story);
     StoryState stateForLink(const QString& link);
     // Once the store is full (500 records), the date of the oldest story it holds; nothing

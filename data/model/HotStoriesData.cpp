@@ -26,26 +26,29 @@ HotStoriesData::HotStoriesData(std::shared_ptr<UserDefaults> localStore)
 {
 }
 
-void HotStoriesData::setHotStories(const HotStoryList& hotStories)
+UserDefaults::Outcome HotStoriesData::setHotStories(const HotStoryList& hotStories)
 {
     m_hotStories = hotStories;
-    m_localStore->set(hotStoriesKey, KeyedArchiver::archivedDataWithRootObjects(m_hotStories));
+    const auto outcome = m_localStore->set(hotStoriesKey, KeyedArchiver::archivedDataWithRootObjects(m_hotStories));
     m_localStore->synchronize();
+    return outcome;
 }
 
-void HotStoriesData::modifyHotStories(const std::function<void(HotStoryList&)>& change)
+UserDefaults::Outcome HotStoriesData::modifyHotStories(std::function<void(HotStoryList&)> change)
 {
-    HotStoryList changed;
-    const bool stored = m_localStore->update(hotStoriesKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-        changed = hotStoriesFromValue(current.value_or(QVariant()));
-        change(changed);
-        return QVariant(KeyedArchiver::archivedDataWithRootObjects(changed));
-    });
+    auto changed = std::make_shared<HotStoryList>();
+    const auto outcome = m_localStore->updateOrKeep(hotStoriesKey,
+        [change, changed](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+            *changed = hotStoriesFromValue(current.value_or(QVariant()));
+            change(*changed);
+            return QVariant(KeyedArchiver::archivedDataWithRootObjects(*changed));
+        });
     m_localStore->synchronize();
-    if (stored)
-        m_hotStories = changed;
+    if (outcome == UserDefaults::Outcome::Done)
+        m_hotStories = *changed;
     else
         change(m_hotStories);
+    return outcome;
 }
 
 bool HotStoriesData::isStoryHot(const NewsStory& story) const

@@ -28,10 +28,12 @@ public:
     // Records that could not be read are left out.
     const HotStoryList& hotStories() const { return m_hotStories; }
     // Holds and stores `hotStories` in place of the whole list.
-    void setHotStories(const HotStoryList& hotStories);
+    UserDefaults::Outcome setHotStories(const HotStoryList& hotStories);
     // Lets `change` edit the stored list and stores the result, as one atomic step; this object
-    // then holds the result.
-    void modifyHotStories(const std::function<void(HotStoryList&)>& change);
+    // then holds the result. While another process holds the store the change is kept and made
+    // later, on whichever thread next writes it, so `change` must own what it uses; this object
+    // then holds its own list changed.
+    UserDefaults::Outcome modifyHotStories(std::function<void(HotStoryList&)> change);
 
     // Whether a held hot story's canonical URL is the story's link, compared as exact text
     // (no case folding, no trailing-slash tolerance). A story without a link is never hot.

@@ -43,19 +43,20 @@ SourceNames::NameTable SourceNames::names() const
     return tableFromValue(m_localStore->value(namesKey));
 }
 
-void SourceNames::setNames(const NameTable& names)
+UserDefaults::Outcome SourceNames::setNames(const NameTable& names)
 {
     // Left to be written out at the store's own pace: nothing waits on it.
-    m_localStore->set(namesKey, valueFromTable(names));
+    return m_localStore->set(namesKey, valueFromTable(names));
 }
 
-void SourceNames::modifyNames(const std::function<void(NameTable&)>& change)
+UserDefaults::Outcome SourceNames::modifyNames(std::function<void(NameTable&)> change)
 {
-    m_localStore->update(namesKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-        NameTable table = tableFromValue(current.value_or(QVariant()));
-        change(table);
-        return QVariant(valueFromTable(table));
-    });
+    return m_localStore->updateOrKeep(namesKey,
+        [change = std::move(change)](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+            NameTable table = tableFromValue(current.value_or(QVariant()));
+            change(table);
+            return QVariant(valueFromTable(table));
+        });
 }
 
 std::optional<QString> SourceNames::nameForLink(const QString& link) const

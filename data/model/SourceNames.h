@@ -28,9 +28,11 @@ public:
     // whose values are all text.
     NameTable names() const;
     // Stores `names` in place of the whole table.
-    void setNames(const NameTable& names);
-    // Lets `change` edit the stored table and stores the result, as one atomic step.
-    void modifyNames(const std::function<void(NameTable&)>& change);
+    UserDefaults::Outcome setNames(const NameTable& names);
+    // Lets `change` edit the stored table and stores the result, as one atomic step. While
+    // another process holds the store the change is kept and made later, on whichever thread
+    // next writes it: `change` must own what it uses.
+    UserDefaults::Outcome modifyNames(std::function<void(NameTable&)> change);
 
     // The name stored for exactly `link` (no case folding, no trailing-slash tolerance).
     std::optional<QString> nameForLink(const QString& link) const;

@@ -32,6 +32,16 @@ qsizetype indexOfLink(const QList<std::shared_ptr<Source>>& list, const QString&
     return -1;
 }
 
+// What a change stores of `source`, its own: a kept change runs on whichever thread next takes
+// the store, while the caller's object may be changed on its own thread.
+std::shared_ptr<Source> detached(const Source& source)
+{
+    auto copy = std::make_shared<Source>(source.title(), source.link());
+    copy->sourceLink = source.sourceLink;
+    copy->noIconFound = source.noIconFound;
+    return copy;
+}
+
 } // namespace
 
 SourcesData::SourcesData(std::shared_ptr<UserDefaults> localStore)
@@ -70,7 +80,8 @@ SourcesData::SourceList SourcesData::sources() const
     return sourcesFromData(m_localStore->data(sourcesKey));
 }
 
-bool SourcesData::changeSources(std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce)
+UserDefaults::Outcome SourcesData::changeSources(
+    std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce)
 {
     // Shared with a kept change, which may run after this object is gone.
     auto position = std::make_shared<std::optional<int>>();
@@ -89,11 +100,9 @@ bool SourcesData::changeSources(std::function<std::optional<int>(SourceList&)> c
                 announce(**position);
         });
     m_localStore->synchronize();
-    if (outcome != UserDefaults::Outcome::Done)
-        return false;
-    if (*position)
+    if (outcome == UserDefaults::Outcome::Done && *position)
         announce(**position);
-    return true;
+    return outcome;
 }
 
 void SourcesData::setSources(const SourceList& sources)
@@ -102,11 +111,11 @@ void SourcesData::setSources(const SourceList& sources)
     m_localStore->synchronize();
 }
 
-bool SourcesData::addSource(const std::shared_ptr<Source>& source)
+UserDefaults::Outcome SourcesData::addSource(const std::shared_ptr<Source>& given)
 {
-    if (!source)
-        return true;
-    return changeSources([source](SourceList& list) -> std::optional<int> {
+    if (!given)
+        return UserDefaults::Outcome::Done;
+    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<int> {
         if (indexOfLink(list, source->link()) >= 0)
             return std::nullopt;
         list.append(source);
@@ -114,9 +123,9 @@ bool SourcesData::addSource(const std::shared_ptr<Source>& source)
     }, [sender = identity()](int added) { sendDataChangeNotification(sender, QList<int> { added }); });
 }
 
-bool SourcesData::removeSource(const Source& source)
+UserDefaults::Outcome SourcesData::removeSource(const Source& given)
 {
-    return changeSources([source](SourceList& list) -> std::optional<int> {
+    return changeSources([source = *detached(given)](SourceList& list) -> std::optional<int> {
         const qsizetype i = indexOfEqual(list, source);
         if (i < 0)
             return std::nullopt;
@@ -127,11 +136,11 @@ bool SourcesData::removeSource(const Source& source)
     });
 }
 
-bool SourcesData::updateSource(const std::shared_ptr<Source>& source)
+UserDefaults::Outcome SourcesData::updateSource(const std::shared_ptr<Source>& given)
 {
-    if (!source)
-        return true;
-    return changeSources([source](SourceList& list) -> std::optional<int> {
+    if (!given)
+        return UserDefaults::Outcome::Done;
+    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<int> {
         for (auto& entry : list) {
             if (entry->link() == source->link())
                 entry = source;

@@ -35,16 +35,17 @@ public:
     // left out.
     QList<std::shared_ptr<Source>> sources() const;
     // The changes below are never dropped: while another process keeps the store locked, a
-    // change is kept and written (and announced) later. They return false for a change that was
-    // kept or refused, true once it is stored (or had nothing to change).
+    // change is kept and written (and announced) later. Each says how it ended: Done once stored
+    // (or with nothing to change), Kept, or Failed when the store refused it. What a change
+    // stores is copied from `source` when it is asked for: the caller's object may change on.
 
     // Appends the source unless one with its link is stored (equal or titled otherwise): one
     // feed is never stored twice.
-    bool addSource(const std::shared_ptr<Source>& source);
+    UserDefaults::Outcome addSource(const std::shared_ptr<Source>& source);
     // Removes the first stored source equal to `source`.
-    bool removeSource(const Source& source);
+    UserDefaults::Outcome removeSource(const Source& source);
     // Puts `source` in place of every stored source with the same link.
-    bool updateSource(const std::shared_ptr<Source>& source);
+    UserDefaults::Outcome updateSource(const std::shared_ptr<Source>& source);
     // Stores an empty list.
     void resetSources();
     void updateLocalStore();
@@ -56,7 +57,8 @@ private:
     using SourceList = QList<std::shared_ptr<Source>>;
     // Runs `change` on the stored list as one transaction; it returns the position to announce,
     // or nothing to leave the list as it is. `announce` gets that position once it is stored.
-    bool changeSources(std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce);
+    UserDefaults::Outcome changeSources(
+        std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce);
     static SourceList sourcesFromData(const std::optional<QByteArray>& data);
     void setSources(const SourceList& sources);
     const void* identity() const { return this; }

@@ -53,27 +53,36 @@ std::shared_ptr<Record> recordForLink(const QList<std::shared_ptr<Record>>& reco
 // reads the list afresh, so a state set meanwhile by another object or process is kept. The
 // record of the link moves to the front (`newRecord` null removes it), and the list is cut to
 // its cap. Written (and synchronised) on every call; while another process keeps the store
-// locked the change is kept and written later. True when it is stored now.
+// locked the change is kept and written later. The new record is archived here, on the caller's
+// thread: a kept change runs on whichever thread next takes the store, while the caller's
+// objects (a record holds the window's story) may change on.
 template <typename Record, typename LinkOf>
-bool setState(UserDefaults& store, const QString& key, const std::optional<Url>& link,
+UserDefaults::Outcome setState(UserDefaults& store, const QString& key, const std::optional<Url>& link,
     const std::shared_ptr<Record>& newRecord, LinkOf linkOf)
 {
     const QString suite = store.suiteName();
+    const std::optional<QByteArray> encodedRecord
+        = newRecord ? std::optional(KeyedArchiver::encodedObject(*newRecord)) : std::nullopt;
     const auto outcome = store.updateOrKeep(key,
-        [suite, key, link, newRecord, linkOf](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+        [suite, key, link, encodedRecord, linkOf](const std::optional<QVariant>& current) -> std::optional<QVariant> {
             QList<std::shared_ptr<Record>> list = archivedListForChange<Record>(suite, key, current, QStringLiteral("state record"));
             if (link) {
                 if (const auto old = recordForLink(list, link->absoluteString(), linkOf))
                     list.removeOne(old);
             }
-            if (newRecord)
-                list.prepend(newRecord);
-            if (list.size() > maxStoredStates)
-                list.resize(maxStoredStates);
-            return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
+            QList<QByteArray> encoded;
+            encoded.reserve(list.size() + 1);
+            if (encodedRecord)
+                encoded.append(*encodedRecord);
+            for (const auto& record : list) {
+                if (encoded.size() >= maxStoredStates)
+                    break;
+                encoded.append(KeyedArchiver::encodedObject(*record));
+            }
+            return QVariant(KeyedArchiver::archivedDataWithEncodedRootArray(encoded));
         });
     store.synchronize();
-    return outcome == UserDefaults::Outcome::Done;
+    return outcome;
 }
 
 } // namespace statelist

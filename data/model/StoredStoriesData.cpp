@@ -86,13 +86,12 @@ QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optiona
     return kept;
 }
 
-void StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& stories)
+UserDefaults::Outcome StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& stories)
 {
     if (stories.size() <= maxStoredStories) {
         QByteArray archive = KeyedArchiver::archivedDataWithRootObjects(stories);
         if (archive.size() <= KeyedUnarchiver::maxArchiveSize) {
-            storeArchive(archive);
-            return;
+            return storeArchive(archive);
         }
     }
     // Past the cap: archived one by one, so that the newest that fit are kept.
@@ -100,15 +99,15 @@ void StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& st
     encoded.reserve(std::min(stories.size(), maxStoredStories));
     for (qsizetype i = 0; i < stories.size() && i < maxStoredStories; ++i)
         encoded.append(stories[i] ? KeyedArchiver::encodedObject(*stories[i]) : QByteArray());
-    storeEncodedStories(std::move(encoded), stories.size());
+    return storeEncodedStories(std::move(encoded), stories.size());
 }
 
-void StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories)
+UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories)
 {
-    storeEncodedStories(std::move(encodedStories), -1);
+    return storeEncodedStories(std::move(encodedStories), -1);
 }
 
-void StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given)
+UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given)
 {
     // What is stored must read back whole: beyond the cap, the newest stories are kept.
     if (given < 0)
@@ -131,13 +130,13 @@ void StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories, qs
     }
     const QByteArray archive = KeyedArchiver::archivedDataWithEncodedRootArray(encodedStories);
     encodedStories.clear();
-    storeArchive(archive);
+    return storeArchive(archive);
 }
 
-void StoredStoriesData::storeArchive(const QByteArray& archive)
+UserDefaults::Outcome StoredStoriesData::storeArchive(const QByteArray& archive)
 {
     // One transaction: no reader sees the new list with the old time, or the other way round.
-    m_localStore->setValues({ { storedStoriesKey, archive }, { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
+    return m_localStore->setValues({ { storedStoriesKey, archive }, { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
 }
 
 std::optional<QDateTime> StoredStoriesData::lastLoaded() const
@@ -145,7 +144,7 @@ std::optional<QDateTime> StoredStoriesData::lastLoaded() const
     return m_localStore->date(lastLoadedKey);
 }
 
-void StoredStoriesData::updateImage(const QImage& image, const NewsStory& story)
+UserDefaults::Outcome StoredStoriesData::updateImage(const QImage& image, const NewsStory& story)
 {
     // Read and written in one step of the store: a list the other process stores meanwhile is
     // never replaced by this older one. While another process holds the store the change waits
@@ -173,4 +172,5 @@ void StoredStoriesData::updateImage(const QImage& image, const NewsStory& story)
         });
     if (outcome == UserDefaults::Outcome::Done && *readWhole)
         m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
+    return outcome;
 }

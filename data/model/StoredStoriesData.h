@@ -33,22 +33,25 @@ public:
     // cut is logged. Thousands of times what the list shows, and small enough that rewriting
     // the whole list when a picture arrives stays quick.
     static constexpr qsizetype maxStoredStories = 50'000;
+    static_assert(maxStoredStories <= KeyedUnarchiver::maxArrayLength, "a stored list must read back");
+
+    // Each change says how the store took it (kept for later while another program holds it).
 
     // Replaces the stored list, within the cap, and records now as the time of loading.
-    void storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
+    UserDefaults::Outcome storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
     // As storeStories, of stories archived one by one (KeyedArchiver::encodedObject), in order;
     // they are let go once put together.
-    void storeEncodedStories(QList<QByteArray> encodedStories);
+    UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories);
     // The time recorded by the last storeStories.
     std::optional<QDateTime> lastLoaded() const;
     // Sets the image of every stored story equal to `story` and stores the list again (images
     // are not archived, so what lasts is the new time of loading). A stored list that cannot be
     // read whole is left as it is.
-    void updateImage(const QImage& image, const NewsStory& story);
+    UserDefaults::Outcome updateImage(const QImage& image, const NewsStory& story);
 
 private:
     // `given`: how many stories the caller had, before any were left out.
-    void storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given);
-    void storeArchive(const QByteArray& archive);
+    UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given);
+    UserDefaults::Outcome storeArchive(const QByteArray& archive);
     std::shared_ptr<UserDefaults> m_localStore;
 };

@@ -62,13 +62,13 @@ StoryStateData::StoryStateData(std::shared_ptr<UserDefaults> localStore)
     registerArchiveClasses();
 }
 
-bool StoryStateData::setState(const NewsStory& story, StoryState state)
+UserDefaults::Outcome StoryStateData::setState(const NewsStory& story, StoryState state)
 {
     const std::optional<Url>& link = story.link();
     std::shared_ptr<StateDescription> record;
     if (state != StoryState::None && link)
         record = std::make_shared<StateDescription>(*link, state);
-    const bool stored = statelist::setState(*m_localStore, statedStoriesKey, link, record, linkOf);
+    const auto stored = statelist::setState(*m_localStore, statedStoriesKey, link, record, linkOf);
     flushCache();
     return stored;
 }

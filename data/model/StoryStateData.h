@@ -41,8 +41,8 @@ public:
     explicit StoryStateData(std::shared_ptr<UserDefaults> localStore = nullptr);
 
     // Records `state` for the story's link, replacing its earlier state; None removes it.
-    // False when the change was kept for later (another process keeps the store locked).
-    bool setState(const NewsStory& story, StoryState state);
+    // Kept when another process keeps the store locked (written later), Failed when refused.
+    UserDefaults::Outcome setState(const NewsStory& story, StoryState state);
     // None for the empty text and for a link without record.
     StoryState stateForLink(const QString& link);
     StoryState stateForStory(const NewsStory& story);

@@ -28,28 +28,35 @@ TopFeedsData::TopFeedList TopFeedsData::topFeeds() const
     return topFeedsFromValue(value.isValid() ? std::optional<QVariant>(value) : std::nullopt);
 }
 
-void TopFeedsData::setTopFeeds(const TopFeedList& topFeeds)
+UserDefaults::Outcome TopFeedsData::setTopFeeds(const TopFeedList& topFeeds)
 {
-    m_localStore->set(storedTopFeedsKey, KeyedArchiver::archivedDataWithRootObjects(topFeeds));
+    const auto outcome = m_localStore->set(storedTopFeedsKey, KeyedArchiver::archivedDataWithRootObjects(topFeeds));
     m_localStore->synchronize();
+    return outcome;
 }
 
-void TopFeedsData::modifyTopFeeds(const std::function<void(TopFeedList&)>& change)
+UserDefaults::Outcome TopFeedsData::modifyTopFeeds(std::function<void(TopFeedList&)> change)
 {
-    changeTopFeeds([&](TopFeedList& list) {
+    return changeTopFeeds([change = std::move(change)](TopFeedList& list) {
         change(list);
         return true;
     });
 }
 
-void TopFeedsData::updateFeed(const std::shared_ptr<TopFeedSource>& feed)
+UserDefaults::Outcome TopFeedsData::updateFeed(const std::shared_ptr<TopFeedSource>& feed)
 {
     if (!feed)
-        return;
-    changeTopFeeds([&](TopFeedList& list) {
+        return UserDefaults::Outcome::Done;
+    // Copied through its archive here: the caller's record may change on while a kept change waits.
+    TopFeedSource::registerArchiveClasses();
+    const auto copy = KeyedUnarchiver::unarchiveObjectWithData<TopFeedSource>(
+        KeyedArchiver::archivedDataWithRootObject(*feed));
+    if (!copy)
+        return UserDefaults::Outcome::Failed;
+    return changeTopFeeds([copy](TopFeedList& list) {
         for (auto& entry : list) {
-            if (*entry == *feed) {
-                entry = feed;
+            if (*entry == *copy) {
+                entry = copy;
                 return true;
             }
         }
@@ -57,13 +64,15 @@ void TopFeedsData::updateFeed(const std::shared_ptr<TopFeedSource>& feed)
     });
 }
 
-void TopFeedsData::changeTopFeeds(const std::function<bool(TopFeedList&)>& change)
+UserDefaults::Outcome TopFeedsData::changeTopFeeds(std::function<bool(TopFeedList&)> change)
 {
-    m_localStore->update(storedTopFeedsKey, [&](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-        TopFeedList list = topFeedsFromValue(current);
-        if (!change(list))
-            return std::nullopt;
-        return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
-    });
+    const auto outcome = m_localStore->updateOrKeep(storedTopFeedsKey,
+        [change = std::move(change)](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+            TopFeedList list = topFeedsFromValue(current);
+            if (!change(list))
+                return std::nullopt;
+            return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
+        });
     m_localStore->synchronize();
+    return outcome;
 }

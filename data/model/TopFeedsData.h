@@ -27,18 +27,22 @@ public:
     // The stored list; empty when nothing usable is stored. Records that cannot be read are
     // left out.
     TopFeedList topFeeds() const;
-    // Stores `topFeeds` in place of the whole list.
-    void setTopFeeds(const TopFeedList& topFeeds);
-    // Lets `change` edit the stored list and stores the result, as one atomic step.
-    void modifyTopFeeds(const std::function<void(TopFeedList&)>& change);
+    // Each change says how the store took it. None waits for another process holding the store:
+    // the change is then kept and made later, on whichever thread next writes the store.
 
-    // Puts `feed` in place of the first stored record equal to it (same source title and
-    // link). A feed that matches no record is not added, and nothing is written.
-    void updateFeed(const std::shared_ptr<TopFeedSource>& feed);
+    // Stores `topFeeds` in place of the whole list.
+    UserDefaults::Outcome setTopFeeds(const TopFeedList& topFeeds);
+    // Lets `change` edit the stored list and stores the result, as one atomic step. `change`
+    // must own what it uses: a kept change runs after the call has returned.
+    UserDefaults::Outcome modifyTopFeeds(std::function<void(TopFeedList&)> change);
+
+    // Puts (a copy of) `feed` in place of the first stored record equal to it (same source
+    // title and link). A feed that matches no record is not added, and nothing is written.
+    UserDefaults::Outcome updateFeed(const std::shared_ptr<TopFeedSource>& feed);
 
 private:
     // Runs `change` on the stored list as one transaction; it returns whether to write.
-    void changeTopFeeds(const std::function<bool(TopFeedList&)>& change);
+    UserDefaults::Outcome changeTopFeeds(std::function<bool(TopFeedList&)> change);
 
     std::shared_ptr<UserDefaults> m_localStore;
 };

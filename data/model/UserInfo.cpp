@@ -6,6 +6,7 @@
 #include <QTextBoundaryFinder>
 #include <QUuid>
 
+#include <mutex>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -25,6 +26,56 @@ QString UserInfo::language()
     return first.left(end);
 }
 
+namespace {
+
+// Whether a stored value reads as text (as UserDefaults::string reads it): it is then the
+// identifier, whatever it says.
+bool readsAsText(const std::optional<QVariant>& value)
+{
+    if (!value)
+        return false;
+    switch (value->typeId()) {
+    case QMetaType::QString:
+    case QMetaType::LongLong:
+    case QMetaType::Double:
+    case QMetaType::Bool:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The identifier this process made: it stands until the store holds one, also while its write
+// is kept for later or was refused, so no report carries a second one.
+class MadeUserId {
+public:
+    static MadeUserId& instance()
+    {
+        static MadeUserId made;
+        return made;
+    }
+    QString get()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_id.isEmpty())
+            m_id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        return m_id;
+    }
+    // The store holds an identifier now; it is the one from here on.
+    void stored(const QString& made)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_id == made)
+            m_id.clear();
+    }
+
+private:
+    std::mutex m_mutex;
+    QString m_id;
+};
+
+} // namespace
+
 QString UserInfo::userId()
 {
     const QString key = QString::fromUtf16(userDefaultsUUIDKey);
@@ -32,17 +83,22 @@ QString UserInfo::userId()
     if (auto stored = store->string(key))
         return *stored;
 
-    // Read again inside the write transaction: the other program may have just stored one.
-    std::optional<QString> userId;
-    store->update(key, [&](const std::optional<QVariant>&) -> std::optional<QVariant> {
-        if ((userId = store->string(key)))
-            return std::nullopt;
-        userId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        return QVariant(*userId);
-    });
+    // Written only when none is stored inside the write: the other program may have just stored
+    // one. The person's click waits for no other program: the write is kept for later then.
+    const QString made = MadeUserId::instance().get();
+    const auto outcome = store->updateOrKeep(key,
+        [made](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+            if (readsAsText(current))
+                return std::nullopt;
+            return QVariant(made);
+        },
+        [made](bool written) {
+            if (written)
+                MadeUserId::instance().stored(made);
+        });
     store->synchronize();
-    // A suite that took nothing still gets an identifier; the next call makes another.
-    if (!userId)
-        userId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    return *userId;
+    if (outcome != UserDefaults::Outcome::Done)
+        return made;
+    MadeUserId::instance().stored(made);
+    return store->string(key).value_or(made);
 }

@@ -18,7 +18,9 @@ public:
     static QString language();
 
     // The stored identifier, whatever text it is (the empty text included). On first use a new
-    // one (36 upper-case characters, 8-4-4-4-12 hexadecimal digits joined by hyphens) is made
-    // and stored in one atomic step, so two programs asking at once agree on one identifier.
+    // one (36 upper-case characters, 8-4-4-4-12 hexadecimal digits joined by hyphens) is made,
+    // once per process, and stored in one atomic step unless another program stored one first.
+    // While another program holds the store the write is kept for later and the made identifier
+    // given meanwhile; it never waits for that program.
     static QString userId();
 };

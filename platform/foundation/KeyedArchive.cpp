@@ -6,12 +6,15 @@
 
 #include <QBuffer>
 #include <QCborStreamReader>
+#include <QLoggingCategory>
 
 #include <cmath>
 #include <map>
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
+
+Q_LOGGING_CATEGORY(lcArchive, "tickerly.foundation.archive")
 
 namespace {
 
@@ -72,8 +75,30 @@ bool soundHeader(const CborItem& top)
         && version->kind == CborItem::Kind::Integer && version->integer == archiveVersion;
 }
 
+// Whether an archive of `data`'s size is read at all; what is not is said in the log.
+bool withinSize(const QByteArray& data)
+{
+    if (data.size() <= KeyedUnarchiver::maxArchiveSize)
+        return true;
+    qCWarning(lcArchive, "an archive of %lld bytes is not read: archives read up to %lld bytes", qlonglong(data.size()),
+        qlonglong(KeyedUnarchiver::maxArchiveSize));
+    return false;
+}
+
+// Whether an array of `length` elements is read; what is not is said in the log.
+bool withinLength(quint64 length)
+{
+    if (length <= quint64(KeyedUnarchiver::maxArrayLength))
+        return true;
+    qCWarning(lcArchive, "an archived array of %llu elements is not read: arrays read up to %lld elements",
+        static_cast<unsigned long long>(length), qlonglong(KeyedUnarchiver::maxArrayLength));
+    return false;
+}
+
 std::optional<CborItem> archiveBody(const QByteArray& data, bool salvage = false)
 {
+    if (!withinSize(data))
+        return std::nullopt;
     bool complete = false;
     auto top = salvage ? Cbor::decodeReadable(data, &complete) : Cbor::decode(data);
     if (!top)
@@ -96,6 +121,32 @@ QByteArray header()
     Cbor::appendInteger(out, archiveVersion);
     Cbor::appendText(out, topKey);
     return out;
+}
+
+// The element count the root array's head gives when the archive starts with the header as
+// written here, read before anything else: a list far too long is refused without going
+// through it. Nothing when the bytes are written otherwise or the count is not given ahead.
+std::optional<quint64> leadingArrayLength(const QByteArray& data)
+{
+    static const QByteArray written = header();
+    if (!data.startsWith(written) || data.size() <= written.size())
+        return std::nullopt;
+    const auto* head = reinterpret_cast<const uchar*>(data.constData()) + written.size();
+    const qsizetype left = data.size() - written.size();
+    if ((head[0] >> 5) != quint8(Cbor::Major::Array))
+        return std::nullopt;
+    const quint8 info = head[0] & 0x1f;
+    if (info < 24)
+        return info;
+    if (info > 27)
+        return std::nullopt;
+    const qsizetype bytes = qsizetype(1) << (info - 24);
+    if (left < 1 + bytes)
+        return std::nullopt;
+    quint64 length = 0;
+    for (qsizetype i = 1; i <= bytes; ++i)
+        length = (length << 8) | head[i];
+    return length;
 }
 
 QImage imageFromBytes(const QByteArray& bytes)
@@ -351,7 +402,7 @@ std::shared_ptr<Coding> KeyedUnarchiver::decodeItem(const CborItem& item)
 
 std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::decodeArrayItem(const CborItem& item)
 {
-    if (item.kind != CborItem::Kind::Array)
+    if (item.kind != CborItem::Kind::Array || !withinLength(item.items.size()))
         return std::nullopt;
     QList<std::shared_ptr<Coding>> objects;
     objects.reserve(qsizetype(item.items.size()));
@@ -377,6 +428,11 @@ std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::unarchiveArrayWit
 
 std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::readableArrayWithData(const QByteArray& data)
 {
+    // Refused before either reading, so that a list past the bounds is never built to be salvaged.
+    if (!withinSize(data))
+        return std::nullopt;
+    if (const auto length = leadingArrayLength(data); length && !withinLength(*length))
+        return std::nullopt;
     if (auto whole = unarchiveArrayWithData(data))
         return whole;
     auto root = archiveBody(data, true);
@@ -494,7 +550,7 @@ QImage KeyedUnarchiver::decodeImage(const QString& key) const
 std::optional<QStringList> KeyedUnarchiver::decodeStrings(const QString& key) const
 {
     const CborItem* f = field(key);
-    if (!f || f->kind != CborItem::Kind::Array)
+    if (!f || f->kind != CborItem::Kind::Array || !withinLength(f->items.size()))
         return std::nullopt;
     QStringList list;
     for (const auto& element : f->items) {
@@ -521,9 +577,13 @@ std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::decodeObjects(con
 
 std::optional<ArchivedArray> ArchivedArray::fromData(const QByteArray& data)
 {
+    if (!withinSize(data))
+        return std::nullopt;
+    if (const auto length = leadingArrayLength(data); length && !withinLength(*length))
+        return std::nullopt;
     ArchivedArray array;
     const auto top = Cbor::decodeLeavingArray(data, topKey, &array.m_elements);
-    if (!top || !soundHeader(*top))
+    if (!top || !soundHeader(*top) || !withinLength(array.m_elements.size()))
         return std::nullopt;
     const CborItem* root = top->find(topKey);
     if (!root || root->kind != CborItem::Kind::Array || !root->items.empty())

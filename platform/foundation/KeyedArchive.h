@@ -96,9 +96,11 @@ public:
     using Decoder = std::function<std::shared_ptr<Coding>(const KeyedUnarchiver& coder)>;
 
     // The largest archive that reads, and the most elements of an archived array: an archive
-    // that must be read back, stored as a value of a settings suite, keeps within both.
+    // that must be read back, stored as a value of a settings suite, keeps within both. Anything
+    // past them reads as nothing, and the log says so. The length is the longest list the
+    // stores write (50,000 stories), with a little room.
     static constexpr qsizetype maxArchiveSize = 60 * 1024 * 1024;
-    static constexpr qsizetype maxArrayLength = 1'000'000;
+    static constexpr qsizetype maxArrayLength = 50'000;
 
     static void registerClass(const QString& className, Decoder decoder);
     // Objects archived under `className` decode with the decoder of `cls`.

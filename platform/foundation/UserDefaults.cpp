@@ -191,28 +191,27 @@ std::optional<std::optional<QByteArray>> encoded(const QString& key, const QVari
 
 } // namespace
 
-bool UserDefaults::set(const QString& key, const QVariant& value)
+UserDefaults::Outcome UserDefaults::set(const QString& key, const QVariant& value)
 {
     return setValues({ { key, value } });
 }
 
-bool UserDefaults::remove(const QString& key)
+UserDefaults::Outcome UserDefaults::remove(const QString& key)
 {
     return set(key, QVariant());
 }
 
-bool UserDefaults::setValues(const QVariantMap& values)
+UserDefaults::Outcome UserDefaults::setValues(const QVariantMap& values)
 {
     std::vector<std::pair<QString, std::optional<QByteArray>>> rows;
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         auto bytes = encoded(it.key(), it.value());
         if (!bytes)
-            return false;
+            return Outcome::Failed;
         rows.emplace_back(it.key(), std::move(*bytes));
     }
     return d->change([rows = std::move(rows)](Connection& c) { return c.applyValues(rows); }, true,
-               QStringList(values.keys()).join(u", "_s))
-        == Outcome::Done;
+        QStringList(values.keys()).join(u", "_s));
 }
 
 bool UserDefaults::update(const QString& key, const Updater& fn)

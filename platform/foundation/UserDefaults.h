@@ -69,15 +69,15 @@ public:
     // A non-zero number, or the text "true"/"yes"/"1" in any case; false otherwise.
     bool boolean(const QString& key) const;
 
-    // Stores `value` (an invalid QVariant removes the key). False, with a log line, when the
-    // value is no property-list value, the store refused the write, or the write lock stayed
-    // taken: that change is kept and retried (see keptChanges()), never dropped. On the main
+    // Stores `value` (an invalid QVariant removes the key). Failed, with a log line, when the
+    // value is no property-list value or the store refused the write; Kept when the write lock
+    // stayed taken: that change is retried (see keptChanges()), never dropped. On the main
     // thread the lock is waited for a frame or two at most; elsewhere up to the wait limit.
-    bool set(const QString& key, const QVariant& value);
-    bool remove(const QString& key);
+    Outcome set(const QString& key, const QVariant& value);
+    Outcome remove(const QString& key);
     // Stores every entry of `values` in one transaction (an invalid value removes its key), so no
     // reader sees some and not the others. Kept like set() when the lock stays taken.
-    bool setValues(const QVariantMap& values);
+    Outcome setValues(const QVariantMap& values);
 
     // One atomic read-modify-write of `key`, done as one write transaction, so that no change
     // by another thread or process can come between the read and the write. `fn` runs with the

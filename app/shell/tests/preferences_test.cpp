@@ -5,8 +5,10 @@
 #include "platform/appkit/Workspace.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/DistributedNotificationCenter.h"
+#include "data/model/tests/ReadOnlyStore.h"
 #include "storylist/Preferences.h"
 #include "storylist/tests/StoryListTestSupport.h"
+#include "testsupport/LogCollector.h"
 #include "testsupport/RecordingWorkspace.h"
 #include "testsupport/TestSupport.h"
 
@@ -233,6 +235,31 @@ TEST_F(PreferencesWindow, OnlyATickedBoxCountsAsOn)
     Preferences().setReadabilityOnOpen(true);
     c->readabilityOnOpenChanged(box);
     EXPECT_FALSE(Preferences().readabilityOnOpen());
+}
+
+// A store that cannot be written refuses every change: each control shows the stored value
+// again, and the log says why.
+TEST_F(PreferencesWindow, AChangeTheStoreRefusesShowsTheStoredValueAgain)
+{
+    Preferences().setReadabilityOnOpen(true);
+    Preferences().setNumberOfStories(10);
+    ReadOnlyStore readOnly;
+    ASSERT_TRUE(readOnly.ok());
+    const testsupport::LogCollector log;
+    PreferencesViewController* c = open();
+    ASSERT_TRUE(c);
+    const QList<qint64> stored { 1, 0, 1, 1, 10 };
+    ASSERT_EQ(shownState(*c), stored);
+
+    for (QCheckBox* box : { c->readbilityOnOpenCheckbox.data(), c->hideOnOpenCheckbox.data(),
+             c->imagesCheckbox.data(), c->buttonsCheckbox.data() }) {
+        click(box);
+        EXPECT_EQ(shownState(*c), stored) << box->text().toStdString();
+    }
+    QTest::keyClick(c->numberOfStoriesButton, Qt::Key_End);
+    EXPECT_EQ(shownState(*c), stored);
+    EXPECT_EQ(storedSettings(), u"1 0 10 0 1 1"_s);
+    EXPECT_EQ(log.lines().filter(u"the store refused the setting"_s).size(), 6) << log.lines().join(u'\n').toStdString();
 }
 
 TEST_F(PreferencesWindow, SetsItsTextsAgainEachTimeItShows)

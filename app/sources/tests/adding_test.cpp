@@ -10,19 +10,17 @@
 #include "app/sources/SourcesWindowController.h"
 #include "app/sources/tests/SourcesTesting.h"
 #include "data/discovery/tests/DiscoveryTestSupport.h"
+#include "testsupport/LogCollector.h"
 #include "testsupport/SearchStandIn.h"
 #include "data/model/Shared.h"
 #include "data/model/SourceIconData.h"
 #include "data/model/TopFeedsData.h"
+#include "data/model/tests/ReadOnlyStore.h"
 #include "platform/appkit/ProgressIndicator.h"
 #include "platform/foundation/NotificationCenter.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QTest>
@@ -30,10 +28,6 @@
 
 #include <gtest/gtest.h>
 
-#include <linux/capability.h>
-#include <sqlite3.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using sourcestesting::shownNames;
@@ -493,64 +487,14 @@ TEST_F(SourcesWindow, EscClosesThePanelAndTheFieldKeepsItsText)
     EXPECT_FALSE(controller->spinner()->isAnimating()) << "nothing is added";
 }
 
-namespace {
-
-// Without the powers that let root write past file permissions, for the life of the object.
-struct WithoutFilePowers {
-    WithoutFilePowers() { set(false); }
-    ~WithoutFilePowers() { set(true); }
-    static void set(bool on)
-    {
-        __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
-        __user_cap_data_struct data[2] {};
-        if (syscall(SYS_capget, &header, data) != 0)
-            return;
-        const quint32 powers
-            = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
-        data[0].effective = on ? data[0].effective | (data[0].permitted & powers)
-                               : data[0].effective & ~powers;
-        syscall(SYS_capset, &header, data);
-    }
-};
-
-} // namespace
-
 // The stored list shows from a store that cannot be written, and every change the person asks
 // for says it was not saved.
 TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
 {
-    // A store with one source, copied whole into a data home of its own that is then locked.
     SourcesData().addSource(std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
-    const QString suite = QString::fromUtf16(applicationGroupIdentifier);
-    const auto storeFile = [&] {
-        return getDataContainer().value_or(QString()) + u"/Preferences/"_s + suite + u".sqlite"_s;
-    };
-    const QString written = storeFile();
-    QTemporaryDir lockedHome;
-    const QByteArray home = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", lockedHome.path().toLocal8Bit());
-    const QString locked = storeFile();
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(locked).path()));
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(written.toUtf8().constData(), &db), SQLITE_OK);
-    const QByteArray copy = "VACUUM INTO '" + locked.toUtf8() + "'";
-    EXPECT_EQ(sqlite3_exec(db, copy.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-    const QString preferences = QFileInfo(locked).path();
-    const QString container = QFileInfo(preferences).path();
-    const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
-    const auto enterable = readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
-    ASSERT_TRUE(QFile::setPermissions(locked, readable));
-    for (const QString& folder : { preferences, container })
-        ASSERT_TRUE(QFile::setPermissions(folder, enterable));
-    const auto unlock = qScopeGuard([&] {
-        for (const QString& folder : { preferences, container })
-            QFile::setPermissions(folder, enterable | QFile::WriteOwner);
-        QFile::setPermissions(locked, readable | QFile::WriteOwner);
-        qputenv("XDG_DATA_HOME", home);
-    });
-    WithoutFilePowers withoutPowers;
-    ASSERT_TRUE(sharedDefaults()->isReadOnly());
+    ReadOnlyStore readOnly;
+    ASSERT_TRUE(readOnly.ok());
+    const testsupport::LogCollector log;
 
     open();
     auto* view = controller->listViewController()->contentView();
@@ -566,6 +510,7 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
     EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
     EXPECT_EQ(shownNames(*table), QStringList { u"Planet"_s });
     EXPECT_TRUE(sounds.played.isEmpty()) << "no removal sounds";
+    EXPECT_TRUE(log.contains(u"the store refused the removal of"_s)) << log.lines().join(u'\n').toStdString();
 
     ASSERT_TRUE(testsupport::waitFor([&] { return !view->errorVisible(); }));
     typeAndReturn(u"http://dull.test/rss"_s);
@@ -574,6 +519,50 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
     EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
     EXPECT_EQ(bar->text(), u"http://dull.test/rss"_s) << "the text stays to try again";
     EXPECT_TRUE(sounds.played.isEmpty()) << "nothing is reported as added";
+}
+
+// The popular panel's buttons on a store that cannot be written: each change says so in the
+// sources window's banner, as the field and the list's remove button do, and in the log.
+TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
+{
+    SourcesData().addSource(std::make_shared<Source>(u"Planet"_s, u"http://127.0.0.1:9/planet"_s));
+    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(9, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)),
+        std::make_shared<TopFeedSource>(7, std::make_shared<Source>(u"Planet"_s, u"http://127.0.0.1:9/planet"_s)) });
+    ReadOnlyStore readOnly;
+    ASSERT_TRUE(readOnly.ok());
+    const testsupport::LogCollector log;
+
+    open();
+    auto* view = controller->listViewController()->contentView();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
+    const auto buttonOf = [&](int index) -> AddButton* {
+        testsupport::processEvents();
+        const auto panel = controller->popularWindowController();
+        auto* content = panel ? qobject_cast<PopularViewController*>(panel->contentViewController()) : nullptr;
+        auto* item = content ? qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(index)) : nullptr;
+        return item ? item->addButton() : nullptr;
+    };
+    for (const int index : { 0, 1 }) {
+        SCOPED_TRACE(index == 0 ? "an addition" : "a removal");
+        AddButton* button = buttonOf(index);
+        ASSERT_TRUE(button);
+        EXPECT_EQ(button->added(), index == 1);
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+        ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+        EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
+        EXPECT_TRUE(log.contains(index == 0 ? u"the store refused the addition of"_s : u"the store refused the removal of"_s));
+        EXPECT_TRUE(bar->hasFocus()) << "the field goes on editing";
+        EXPECT_TRUE(controller->popularWindowController()) << "the panel stays";
+        if (index == 0) {
+            // Once the banner has slid in.
+            EXPECT_TRUE(testsupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
+            sourcestesting::saveScreenshot(window, u"sources-popular-refused.png"_s);
+        }
+        ASSERT_TRUE(testsupport::waitFor([&] { return !view->errorVisible(); }));
+        ASSERT_TRUE(buttonOf(index));
+        EXPECT_EQ(buttonOf(index)->added(), index == 1) << "the button shows what is stored";
+    }
+    EXPECT_EQ(shownNames(*table), QStringList { u"Planet"_s });
 }
 
 TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)

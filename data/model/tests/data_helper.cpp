@@ -2,7 +2,8 @@
 // the data home it inherits.
 //
 //   data_helper userid                      (prints "ready", waits for a line, prints the id)
-//   data_helper add-top-feeds <prefix> <n>  (adds n popular feeds, one change each)
+//   data_helper add-top-feeds <prefix> <n>  (adds n popular feeds, one change each; fails when
+//                                            one is still kept unwritten at the end)
 //   data_helper add-sources <prefix> <n>    (adds n sources, one change each; fails when one is
 //                                            still kept unwritten at the end)
 //   data_helper change-then-quit            (in its event loop: adds "new", removes "gone", adds
@@ -27,6 +28,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <thread>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -40,7 +42,11 @@ int userId()
     char line[16];
     if (!std::fgets(line, sizeof line, stdin))
         return 1;
-    std::printf("%s\n", UserInfo::userId().toUtf8().constData());
+    // Asked off the main thread, which waits for the others' writes: the main thread keeps its
+    // write for later instead, giving its own identifier meanwhile.
+    QString id;
+    std::thread([&id] { id = UserInfo::userId(); }).join();
+    std::printf("%s\n", id.toUtf8().constData());
     std::fflush(stdout);
     return 0;
 }
@@ -52,9 +58,9 @@ int addTopFeeds(const QStringList& args)
     for (int i = 0; i < count; ++i) {
         const QString name = args.value(0) + QString::number(i);
         auto feed = std::make_shared<TopFeedSource>(i, std::make_shared<Source>(name, u"http://"_s + name + u'/'));
-        data.modifyTopFeeds([&](TopFeedsData::TopFeedList& list) { list.append(feed); });
+        data.modifyTopFeeds([feed](TopFeedsData::TopFeedList& list) { list.append(feed); });
     }
-    return 0;
+    return sharedDefaults()->retryKeptChanges(std::chrono::seconds(60)) ? 0 : 2;
 }
 
 int addSources(const QStringList& args)

@@ -39,7 +39,7 @@ TEST(SharedDefaults, TheContainerLiesInTheDataHomeAndIsNeverCreatedHere)
     qputenv("HOME", "");
     EXPECT_FALSE(getDataContainer());
     EXPECT_FALSE(sharedDefaults()->isPersistent());
-    EXPECT_TRUE(sharedDefaults()->set(u"k"_s, 1));
+    EXPECT_EQ(sharedDefaults()->set(u"k"_s, 1), UserDefaults::Outcome::Done);
 }
 
 TEST(SharedDefaults, ImagesBecomePngBytesThatDecodeAgain)

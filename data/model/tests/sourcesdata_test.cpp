@@ -1,16 +1,21 @@
+#include "data/model/ArchivedStoriesData.h"
 #include "data/model/Shared.h"
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/model/StoryStateData.h"
+#include "data/model/TopFeedsData.h"
+#include "data/model/UserInfo.h"
 #include "data/model/tests/ModelTestSupport.h"
 #include "data/model/tests/StoryTestSupport.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "testsupport/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSet>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -87,8 +92,8 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
     // does the same feed under another title, and both count as done.
     SourcesData other;
     EXPECT_EQ(titles(other.sources()), (QStringList { u"a"_s, u"b"_s, u"c"_s, u"d"_s }));
-    EXPECT_TRUE(other.addSource(source(u"b"_s, u"http://b/"_s)));
-    EXPECT_TRUE(other.addSource(source(u"B, renamed"_s, u"http://b/"_s)));
+    EXPECT_EQ(other.addSource(source(u"b"_s, u"http://b/"_s)), UserDefaults::Outcome::Done);
+    EXPECT_EQ(other.addSource(source(u"B, renamed"_s, u"http://b/"_s)), UserDefaults::Outcome::Done);
     EXPECT_EQ(other.sourceWithLink(u"http://b/"_s)->title(), u"b"_s);
     EXPECT_FALSE(other.sourceWithLink(u"http://e/"_s));
     recorder.seen.clear();
@@ -266,7 +271,7 @@ TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
     }, 30000));
     ASSERT_EQ(holder->readLine().trimmed(), "holding");
 
-    EXPECT_FALSE(data.addSource(source(u"kept"_s, u"http://kept/"_s)));
+    EXPECT_EQ(data.addSource(source(u"kept"_s, u"http://kept/"_s)), UserDefaults::Outcome::Kept);
     EXPECT_EQ(data.localStore()->keptChanges(), 1);
     EXPECT_TRUE(data.sources().isEmpty());
     testsupport::processEvents();
@@ -287,7 +292,7 @@ TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
 TEST(SourcesData, ChangesKeptWhenTheProgramQuitsAreWrittenInOrderOnItsWayOut)
 {
     SourcesData data;
-    ASSERT_TRUE(data.addSource(source(u"gone"_s, u"http://gone/"_s)));
+    ASSERT_EQ(data.addSource(source(u"gone"_s, u"http://gone/"_s)), UserDefaults::Outcome::Done);
     auto holder = startHelper(u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
 
@@ -322,7 +327,7 @@ TEST(SourcesData, APictureThatArrivesWhileAnotherProgramHoldsTheStoreLandsLater)
     auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
 
-    stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story);
+    EXPECT_EQ(stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story), UserDefaults::Outcome::Kept);
     EXPECT_EQ(sharedDefaults()->keptChanges(), 1);
     EXPECT_EQ(stored.lastLoaded(), QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
 
@@ -331,6 +336,104 @@ TEST(SourcesData, APictureThatArrivesWhileAnotherProgramHoldsTheStoreLandsLater)
     ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }, 10000));
     EXPECT_GT(*stored.lastLoaded(), QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
     EXPECT_EQ(storytest::linksOf(stored.storedStories()), QStringList { u"http://story/1"_s });
+}
+
+namespace {
+
+// The longest the main thread's 16 ms timer went without firing, from its last tick before
+// `act` ran on the main thread to the first after.
+qint64 longestStall(const std::function<void()>& act)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    int ticksAfter = -1;
+    QTimer timer;
+    timer.setInterval(16);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+        if (ticksAfter >= 0)
+            ++ticksAfter;
+    });
+    timer.start();
+    QTimer::singleShot(0, &timer, [&] {
+        act();
+        ticksAfter = 0;
+    });
+    testsupport::waitFor([&] { return ticksAfter >= 3; }, 120000);
+    return longest;
+}
+
+} // namespace
+
+// At launch a popular feed's site has no icon, and a first click reports the user: both change
+// the store on the main thread while another program holds it. The window keeps answering, the
+// changes land once the store is free, and the identifier is one throughout.
+TEST(SourcesData, MainThreadChangesWhileAnotherProgramHoldsTheStoreKeepTheWindowAnswering)
+{
+    // Far longer than a frame: a change that waited for the lock would stall the timer as long.
+    WaitLimit limit(10'000);
+    TopFeedsData feeds;
+    feeds.setTopFeeds({ std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s)) });
+    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+
+    UserDefaults::Outcome marked = UserDefaults::Outcome::Done;
+    QString first;
+    QString second;
+    const qint64 stall = longestStall([&] {
+        marked = feeds.modifyTopFeeds([](TopFeedsData::TopFeedList& list) { list.first()->source()->noIconFound = true; });
+        first = UserInfo::userId();
+        second = UserInfo::userId();
+    });
+    EXPECT_LT(stall, 1000);
+    EXPECT_EQ(marked, UserDefaults::Outcome::Kept);
+    EXPECT_EQ(first.size(), 36);
+    EXPECT_EQ(second, first);
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }, 10000));
+    EXPECT_EQ(sharedDefaults()->string(QString::fromUtf16(userDefaultsUUIDKey)), first);
+    EXPECT_EQ(UserInfo::userId(), first);
+    EXPECT_TRUE(feeds.topFeeds().first()->source()->noIconFound);
+}
+
+// A change kept for later stores the objects as they were when it was asked for, not as the
+// window's objects have become by the time it is written, on whichever thread writes it.
+TEST(SourcesData, AKeptChangeStoresItsObjectsAsTheyWereWhenAskedFor)
+{
+    WaitLimit limit(150);
+    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(1, source(u"feed"_s, u"http://feed/"_s)) });
+    const auto added = source(u"kept"_s, u"http://kept/"_s);
+    const auto feed = std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s));
+    const auto story = storytest::story(u"http://story/1"_s, 1000);
+    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+
+    EXPECT_EQ(SourcesData().addSource(added), UserDefaults::Outcome::Kept);
+    EXPECT_EQ(TopFeedsData().updateFeed(feed), UserDefaults::Outcome::Kept);
+    EXPECT_EQ(ArchivedStoriesData().setState(story, StoryState::Read), UserDefaults::Outcome::Kept);
+    added->noIconFound = true;
+    feed->source()->noIconFound = true;
+    story->setImageLink(Url::fromString(u"http://later/picture.png"_s));
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }, 10000));
+    const auto sources = SourcesData().sources();
+    ASSERT_EQ(titles(sources), QStringList { u"kept"_s });
+    EXPECT_FALSE(sources.first()->noIconFound);
+    const auto feeds = TopFeedsData().topFeeds();
+    ASSERT_EQ(feeds.size(), 1);
+    EXPECT_EQ(feeds.first()->hits(), 3);
+    EXPECT_FALSE(feeds.first()->source()->noIconFound);
+    const auto read = ArchivedStoriesData().storiesWithState(StoryState::Read);
+    ASSERT_EQ(read.size(), 1);
+    EXPECT_EQ(read.first()->link(), story->link());
+    EXPECT_EQ(read.first()->imageLink(), std::nullopt);
 }
 
 // One damaged byte: what comes before it is still read, and the damaged bytes are kept aside
@@ -345,7 +448,7 @@ TEST(SourcesData, ADamagedStoredListKeepsWhatCanBeReadAndIsKeptAsideBeforeAChang
     const qsizetype third = bytes.indexOf("third");
     ASSERT_GT(third, 0);
     bytes[third - 1] = char(0xff);
-    ASSERT_TRUE(data.localStore()->set(key, bytes));
+    ASSERT_EQ(data.localStore()->set(key, bytes), UserDefaults::Outcome::Done);
 
     EXPECT_EQ(titles(data.sources()), (QStringList { u"first"_s, u"second"_s }));
     EXPECT_TRUE(data.localStore()->keptAside(key).empty());

@@ -1,4 +1,5 @@
 #include "platform/foundation/KeyedArchive.h"
+#include "testsupport/LogCollector.h"
 #include "testsupport/TestSupport.h"
 
 #include <QBuffer>
@@ -473,4 +474,53 @@ TEST_F(KeyedArchiveTest, AnArrayReadElementByElementIsTheArrayReadWhole)
     const auto empty = ArchivedArray::fromData(KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>>()));
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->size(), 0);
+}
+
+// What passes the read limits reads as nothing, and the log says so: an array longer than any
+// list the stores write (50,000 stories), in the archiver's order or another, at the top or
+// nested, and an archive larger than a stored value may be. What is within them reads whole.
+TEST_F(KeyedArchiveTest, AnArchiveOrArrayPastTheReadLimitsReadsAsNothingAndIsLogged)
+{
+    const auto nulls = [](qsizetype n) {
+        return archive([n](QCborStreamWriter& w) {
+            w.startArray(quint64(n));
+            for (qsizetype i = 0; i < n; ++i)
+                w.appendNull();
+            w.endArray();
+        });
+    };
+    const qsizetype longest = 50'000;
+    ASSERT_EQ(KeyedUnarchiver::unarchiveArrayWithData(nulls(longest)).value_or(QList<std::shared_ptr<Coding>>()).size(),
+        longest);
+    ASSERT_EQ(KeyedUnarchiver::readableArrayWithData(nulls(longest)).value_or(QList<std::shared_ptr<Coding>>()).size(),
+        longest);
+
+    const QByteArray tooLong = nulls(longest + 1);
+    const QByteArray tooLongUnsized = archive([&](QCborStreamWriter& w) {
+        w.startArray();
+        for (qsizetype i = 0; i <= longest; ++i)
+            w.appendNull();
+        w.endArray();
+    });
+    auto nested = named(u"holder"_s);
+    for (qsizetype i = 0; i <= longest; ++i)
+        nested->tags.append(QString());
+    auto huge = named(u"huge"_s);
+    huge->bytes = QByteArray(KeyedUnarchiver::maxArchiveSize, 'x');
+    const QByteArray tooLarge = KeyedArchiver::archivedDataWithRootObject(*huge);
+    const QByteArray tooLargeList = KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>> { huge });
+
+    for (const QByteArray& bytes : { tooLong, tooLongUnsized, tooLargeList }) {
+        testsupport::LogCollector log;
+        EXPECT_FALSE(KeyedUnarchiver::unarchiveArrayWithData(bytes));
+        EXPECT_FALSE(KeyedUnarchiver::readableArrayWithData(bytes));
+        EXPECT_FALSE(ArchivedArray::fromData(bytes));
+        EXPECT_TRUE(log.contains(u"is not read"_s)) << bytes.size();
+    }
+    testsupport::LogCollector log;
+    EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(tooLarge));
+    const auto holder = KeyedUnarchiver::unarchiveObjectWithData<Sample>(KeyedArchiver::archivedDataWithRootObject(*nested));
+    ASSERT_TRUE(holder);
+    EXPECT_TRUE(holder->tags.isEmpty());
+    EXPECT_EQ(log.lines().filter(u"is not read"_s).size(), 2) << log.lines().join(u'\n').toStdString();
 }

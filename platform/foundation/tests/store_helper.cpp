@@ -83,7 +83,7 @@ int writeLoop(const QStringList& args)
     const QByteArray padding(256 * 1024, 'x');
     for (qint64 n = 1;; ++n) {
         const QVariantMap value { { u"n"_s, n }, { u"padding"_s, padding } };
-        if (!defaults.set(args.value(1), value))
+        if (defaults.set(args.value(1), value) != UserDefaults::Outcome::Done)
             return 2;
         std::printf("%lld\n", static_cast<long long>(n));
         std::fflush(stdout);
@@ -111,11 +111,11 @@ int hold(const QStringList& args)
 int setTwice(const QStringList& args)
 {
     UserDefaults defaults(args.value(0));
-    if (!defaults.set(args.value(1), u"first"_s))
+    if (defaults.set(args.value(1), u"first"_s) != UserDefaults::Outcome::Done)
         return 2;
     std::printf("ready\n");
     std::fflush(stdout);
-    if (!waitForLine() || !defaults.set(args.value(1), u"second"_s))
+    if (!waitForLine() || defaults.set(args.value(1), u"second"_s) != UserDefaults::Outcome::Done)
         return 2;
     std::printf("%s\n", defaults.string(u"peer"_s).value_or(u"(none)"_s).toUtf8().constData());
     std::fflush(stdout);
@@ -158,7 +158,7 @@ int readOnlyProbe(const QStringList& args)
     dropFilePowers();
     UserDefaults defaults(args.value(0));
     const QString before = defaults.string(args.value(1)).value_or(u"(none)"_s);
-    const bool set = defaults.set(args.value(1), u"changed"_s);
+    const bool set = defaults.set(args.value(1), u"changed"_s) == UserDefaults::Outcome::Done;
     std::printf("%d %d %s %d\n", int(defaults.isPersistent()), int(defaults.isReadOnly()), before.toUtf8().constData(),
         int(set));
     std::fflush(stdout);
@@ -204,7 +204,7 @@ int keepAtExit(const QStringList& args)
 {
     UserDefaults defaults(args.value(0));
     UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(150));
-    if (defaults.set(args.value(1), args.value(2)) || defaults.keptChanges() != 1)
+    if (defaults.set(args.value(1), args.value(2)) != UserDefaults::Outcome::Kept || defaults.keptChanges() != 1)
         return 2;
     std::printf("kept\n");
     std::fflush(stdout);

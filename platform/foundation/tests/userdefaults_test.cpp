@@ -53,15 +53,15 @@ TEST(UserDefaults, KeepsEveryValueKindAndShowsItToEveryHandle)
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
     const QVariantMap nested { { u"list"_s, QVariantList { 1, u"two"_s, 3.5 } }, { u"flag"_s, true } };
 
-    EXPECT_TRUE(writer.set(u"text"_s, u"héllo"_s));
-    EXPECT_TRUE(writer.set(u"empty"_s, QString(u""_s)));
-    EXPECT_TRUE(writer.set(u"int"_s, -42));
-    EXPECT_TRUE(writer.set(u"double"_s, 2.25));
-    EXPECT_TRUE(writer.set(u"bool"_s, true));
-    EXPECT_TRUE(writer.set(u"data"_s, QByteArray("\x00\x01\xff", 3)));
-    EXPECT_TRUE(writer.set(u"date"_s, when));
-    EXPECT_TRUE(writer.set(u"dict"_s, nested));
-    EXPECT_TRUE(writer.set(u"names"_s, QStringList { u"a"_s, u"b"_s }));
+    EXPECT_EQ(writer.set(u"text"_s, u"héllo"_s), UserDefaults::Outcome::Done);
+    EXPECT_EQ(writer.set(u"empty"_s, QString(u""_s)), UserDefaults::Outcome::Done);
+    EXPECT_EQ(writer.set(u"int"_s, -42), UserDefaults::Outcome::Done);
+    EXPECT_EQ(writer.set(u"double"_s, 2.25), UserDefaults::Outcome::Done);
+    EXPECT_EQ(writer.set(u"bool"_s, true), UserDefaults::Outcome::Done);
+    EXPECT_EQ(writer.set(u"data"_s, QByteArray("\x00\x01\xff", 3)), UserDefaults::Outcome::Done);
+    EXPECT_EQ(writer.set(u"date"_s, when), UserDefaults::Outcome::Done);
+    EXPECT_EQ(writer.set(u"dict"_s, nested), UserDefaults::Outcome::Done);
+    EXPECT_EQ(writer.set(u"names"_s, QStringList { u"a"_s, u"b"_s }), UserDefaults::Outcome::Done);
 
     EXPECT_EQ(reader.string(u"text"_s), u"héllo"_s);
     // A stored empty text is a value, not an absent one.
@@ -82,7 +82,7 @@ TEST(UserDefaults, KeepsEveryValueKindAndShowsItToEveryHandle)
     EXPECT_FALSE(reader.string(u"missing"_s).has_value());
     EXPECT_EQ(reader.integer(u"missing"_s), 0);
 
-    EXPECT_TRUE(writer.remove(u"text"_s));
+    EXPECT_EQ(writer.remove(u"text"_s), UserDefaults::Outcome::Done);
     EXPECT_FALSE(reader.value(u"text"_s).isValid());
 }
 
@@ -90,8 +90,8 @@ TEST(UserDefaults, RefusesValuesThatAreNoPropertyListsAndKeepsTheOldOne)
 {
     UserDefaults defaults(suite);
     defaults.set(u"k"_s, 1);
-    EXPECT_FALSE(defaults.set(u"k"_s, QUrl(u"http://x/"_s)));
-    EXPECT_FALSE(defaults.set(u"k"_s, QVariantList { 1, QUrl(u"http://x/"_s) }));
+    EXPECT_EQ(defaults.set(u"k"_s, QUrl(u"http://x/"_s)), UserDefaults::Outcome::Failed);
+    EXPECT_EQ(defaults.set(u"k"_s, QVariantList { 1, QUrl(u"http://x/"_s) }), UserDefaults::Outcome::Failed);
     EXPECT_EQ(defaults.integer(u"k"_s), 1);
     EXPECT_FALSE(defaults.update(u"k"_s, [](const auto&) { return std::optional<QVariant>(QVariant(QUrl())); }));
     EXPECT_EQ(defaults.integer(u"k"_s), 1);
@@ -103,10 +103,10 @@ TEST(UserDefaults, AnUnsignedNumberPastTheSignedRangeIsRefusedNotStoredNegative)
     defaults.set(u"k"_s, 1);
     for (const QVariant& huge : { QVariant::fromValue(std::numeric_limits<unsigned long>::max()),
              QVariant::fromValue(std::numeric_limits<qulonglong>::max()) }) {
-        EXPECT_FALSE(defaults.set(u"k"_s, huge)) << huge.metaType().name();
+        EXPECT_EQ(defaults.set(u"k"_s, huge), UserDefaults::Outcome::Failed) << huge.metaType().name();
         EXPECT_EQ(defaults.integer(u"k"_s), 1);
     }
-    EXPECT_TRUE(defaults.set(u"k"_s, QVariant::fromValue(static_cast<unsigned long>(1) << 62)));
+    EXPECT_EQ(defaults.set(u"k"_s, QVariant::fromValue(static_cast<unsigned long>(1) << 62)), UserDefaults::Outcome::Done);
     EXPECT_EQ(defaults.integer(u"k"_s), qint64(1) << 62);
 }
 
@@ -202,7 +202,7 @@ TEST(UserDefaults, ADamagedDatabaseIsKeptAsideAndTheSuiteStartsAnew)
     UserDefaults defaults(suite);
     EXPECT_TRUE(defaults.isPersistent());
     EXPECT_FALSE(defaults.value(u"anything"_s).isValid());
-    EXPECT_TRUE(defaults.set(u"k"_s, 5));
+    EXPECT_EQ(defaults.set(u"k"_s, 5), UserDefaults::Outcome::Done);
     EXPECT_EQ(defaults.integer(u"k"_s), 5);
     EXPECT_EQ(testsupport::readFile(path + u".corrupt"_s), junk);
 }
@@ -218,7 +218,7 @@ TEST(UserDefaults, ASuiteThatCannotBeOpenedRunsInMemory)
 
     UserDefaults defaults(u"blocked.suite"_s);
     EXPECT_FALSE(defaults.isPersistent());
-    EXPECT_TRUE(defaults.set(u"k"_s, u"v"_s));
+    EXPECT_EQ(defaults.set(u"k"_s, u"v"_s), UserDefaults::Outcome::Done);
     EXPECT_EQ(UserDefaults(u"blocked.suite"_s).string(u"k"_s), u"v"_s);
 
     // A suite name that would leave the container never touches the disk.
@@ -301,7 +301,7 @@ TEST(UserDefaults, AProcessThatHadTheDamagedFileOpenWritesIntoTheNewOne)
     UserDefaults here(suite);
     ASSERT_TRUE(here.isPersistent());
     EXPECT_TRUE(QFile::exists(path + u".corrupt"_s));
-    ASSERT_TRUE(here.set(u"peer"_s, u"from here"_s));
+    ASSERT_EQ(here.set(u"peer"_s, u"from here"_s), UserDefaults::Outcome::Done);
     other->write("go\n");
     EXPECT_EQ(readLine(*other), u"from here"_s);
     ASSERT_TRUE(finishedOk(*other));
@@ -314,11 +314,11 @@ TEST(UserDefaults, AChangeThatCannotGetTheLockIsKeptAndWrittenLaterInOrder)
 {
     WaitLimit limit(150);
     UserDefaults defaults(suite);
-    ASSERT_TRUE(defaults.set(u"list"_s, QVariantList { u"start"_s }));
+    ASSERT_EQ(defaults.set(u"list"_s, QVariantList { u"start"_s }), UserDefaults::Outcome::Done);
     auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
     ASSERT_EQ(readLine(*holder), u"holding"_s);
 
-    EXPECT_FALSE(defaults.set(u"plain"_s, 7));
+    EXPECT_EQ(defaults.set(u"plain"_s, 7), UserDefaults::Outcome::Kept);
     std::optional<bool> landed;
     const auto outcome = defaults.updateOrKeep(u"list"_s, [](const std::optional<QVariant>& current) {
         QVariantList list = current.value_or(QVariant()).toList();
@@ -378,16 +378,16 @@ TEST(UserDefaults, AChangeThatCannotBeWrittenBeforeTheEndIsNamedInTheLog)
 TEST(UserDefaults, AReplacedFileThatCannotBeOpenedAtOnceIsOpenedLater)
 {
     UserDefaults here(suite);
-    ASSERT_TRUE(here.set(u"k"_s, 1));
+    ASSERT_EQ(here.set(u"k"_s, 1), UserDefaults::Outcome::Done);
     const QString path = databasePath(suite);
     ASSERT_TRUE(QFile::rename(path, path + u".old"_s));
     QFile::remove(path + u"-wal"_s);
     QFile::remove(path + u"-shm"_s);
     ASSERT_TRUE(QDir().mkdir(path));
     EXPECT_FALSE(here.value(u"k"_s).isValid());
-    EXPECT_FALSE(here.set(u"k"_s, 2));
+    EXPECT_NE(here.set(u"k"_s, 2), UserDefaults::Outcome::Done);
     ASSERT_TRUE(QDir().rmdir(path));
-    EXPECT_TRUE(here.set(u"k"_s, 3));
+    EXPECT_EQ(here.set(u"k"_s, 3), UserDefaults::Outcome::Done);
     EXPECT_EQ(here.integer(u"k"_s), 3);
 }
 
@@ -397,10 +397,10 @@ TEST(UserDefaults, AKeptChangeWaitsForAReplacedFileThatCannotBeOpenedYet)
 {
     WaitLimit limit(150);
     UserDefaults here(suite);
-    ASSERT_TRUE(here.set(u"k"_s, 1));
+    ASSERT_EQ(here.set(u"k"_s, 1), UserDefaults::Outcome::Done);
     auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
     ASSERT_EQ(readLine(*holder), u"holding"_s);
-    EXPECT_FALSE(here.set(u"k"_s, 2));
+    EXPECT_EQ(here.set(u"k"_s, 2), UserDefaults::Outcome::Kept);
     ASSERT_EQ(here.keptChanges(), 1);
 
     const QString path = databasePath(suite);
@@ -452,8 +452,8 @@ TEST(UserDefaults, AWriterThatNeverPausesCannotStarveAnother)
 TEST(UserDefaults, AnUndecodableStoredValueIsKeptAsideBeforeItIsWrittenOver)
 {
     UserDefaults defaults(suite);
-    ASSERT_TRUE(defaults.set(u"a"_s, QVariantList { 1, 2 }));
-    ASSERT_TRUE(defaults.set(u"b"_s, 1));
+    ASSERT_EQ(defaults.set(u"a"_s, QVariantList { 1, 2 }), UserDefaults::Outcome::Done);
+    ASSERT_EQ(defaults.set(u"b"_s, 1), UserDefaults::Outcome::Done);
     const QByteArray damaged("\x9f\x01\x02\xff\xff\x00", 6);
     storeRaw(databasePath(suite), u"a"_s, damaged);
     storeRaw(databasePath(suite), u"b"_s, damaged);
@@ -462,12 +462,12 @@ TEST(UserDefaults, AnUndecodableStoredValueIsKeptAsideBeforeItIsWrittenOver)
     ASSERT_TRUE(defaults.update(u"a"_s, [](const std::optional<QVariant>& current) {
         return std::optional<QVariant>(QVariant(current.value_or(QVariant()).toList() << 3));
     }));
-    ASSERT_TRUE(defaults.set(u"b"_s, 2));
+    ASSERT_EQ(defaults.set(u"b"_s, 2), UserDefaults::Outcome::Done);
     EXPECT_EQ(defaults.array(u"a"_s), QVariantList { 3 });
     EXPECT_EQ(defaults.keptAside(u"a"_s), std::vector<QByteArray> { damaged });
     EXPECT_EQ(defaults.keptAside(u"b"_s), std::vector<QByteArray> { damaged });
     // Readable values are not kept twice.
-    ASSERT_TRUE(defaults.set(u"b"_s, 3));
+    ASSERT_EQ(defaults.set(u"b"_s, 3), UserDefaults::Outcome::Done);
     EXPECT_EQ(defaults.keptAside(u"b"_s).size(), 1u);
 
     // Stored archives are byte strings, told sound from their head: one whose head claims more
@@ -475,10 +475,10 @@ TEST(UserDefaults, AnUndecodableStoredValueIsKeptAsideBeforeItIsWrittenOver)
     const QByteArray longer("\x43" "abcd", 5);
     const QByteArray shorter("\x5a\x00\x00\x10\x00" "abc", 8);
     for (const QByteArray& bytes : { longer, shorter }) {
-        ASSERT_TRUE(defaults.set(u"c"_s, QByteArray("sound")));
-        ASSERT_TRUE(defaults.set(u"c"_s, QByteArray("replaced")));
+        ASSERT_EQ(defaults.set(u"c"_s, QByteArray("sound")), UserDefaults::Outcome::Done);
+        ASSERT_EQ(defaults.set(u"c"_s, QByteArray("replaced")), UserDefaults::Outcome::Done);
         storeRaw(databasePath(suite), u"c"_s, bytes);
-        ASSERT_TRUE(defaults.set(u"c"_s, QByteArray("over the damage")));
+        ASSERT_EQ(defaults.set(u"c"_s, QByteArray("over the damage")), UserDefaults::Outcome::Done);
     }
     EXPECT_EQ(defaults.keptAside(u"c"_s), (std::vector<QByteArray> { longer, shorter }));
     EXPECT_EQ(defaults.data(u"c"_s), QByteArray("over the damage"));
@@ -530,7 +530,7 @@ TEST(UserDefaults, TheContainerAndItsFilesAreTheOwnersAlone)
     };
     {
         UserDefaults defaults(suite);
-        ASSERT_TRUE(defaults.set(u"k"_s, 1));
+        ASSERT_EQ(defaults.set(u"k"_s, 1), UserDefaults::Outcome::Done);
     }
     expectPrivate("made new");
 
@@ -567,10 +567,10 @@ TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)
 TEST(UserDefaults, TheWriteAheadLogShrinksBackAfterALargeWrite)
 {
     UserDefaults defaults(suite);
-    ASSERT_TRUE(defaults.set(u"big"_s, QByteArray(24 * 1024 * 1024, 'x')));
-    ASSERT_TRUE(defaults.remove(u"big"_s));
+    ASSERT_EQ(defaults.set(u"big"_s, QByteArray(24 * 1024 * 1024, 'x')), UserDefaults::Outcome::Done);
+    ASSERT_EQ(defaults.remove(u"big"_s), UserDefaults::Outcome::Done);
     // Enough small commits to pass the checkpoint mark and start the log over.
     for (int i = 0; i < 1200; ++i)
-        ASSERT_TRUE(defaults.set(u"n"_s, i));
+        ASSERT_EQ(defaults.set(u"n"_s, i), UserDefaults::Outcome::Done);
     EXPECT_LE(QFileInfo(databasePath(suite) + u"-wal"_s).size(), 8 * 1024 * 1024);
 }
