@@ -108,7 +108,7 @@ TEST(SourcesData, AFeedReachedByAnotherSpellingOfItsAddressIsStoredOnce)
     data.addSource(source(u"BBC"_s, u"http://bbc-world.example/feed.xml"_s));
     for (const QString& link : { u"http://bbc-world.example:80/feed.xml"_s,
              u"http://bbc-world.example/feed.xml#top"_s, u"HTTP://BBC-World.example/feed.xml"_s })
-        EXPECT_TRUE(data.addSource(source(u"BBC"_s, link))) << link.toStdString();
+        EXPECT_EQ(data.addSource(source(u"BBC"_s, link)), UserDefaults::Outcome::Done) << link.toStdString();
     ASSERT_EQ(data.sources().size(), 1);
     EXPECT_EQ(data.sources()[0]->link(), u"http://bbc-world.example/feed.xml"_s);
     EXPECT_EQ(data.sourceWithLink(u"http://bbc-world.example:80/feed.xml#top"_s)->link(),
