@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <mutex>
 
 Q_DECLARE_LOGGING_CATEGORY(lcUserDefaults)
@@ -150,4 +151,11 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // Runs `apply` holding the write lock, after the kept changes. When the lock stays taken,
     // the change is kept when `keep` says so. `keys` names what it changes, for the log.
     Outcome change(Apply apply, bool keep, const QString& keys, std::function<void(bool)> done = {});
+};
+
+// One connection per suite per process: handles are made on every store call, opening SQLite
+// each time would cost far more than the read.
+struct UserDefaults::OpenSuites {
+    std::mutex mutex;
+    std::map<QString, std::shared_ptr<UserDefaults::Connection>> connections;
 };
