@@ -22,10 +22,12 @@ using namespace Qt::Literals::StringLiterals;
 Q_LOGGING_CATEGORY(lcUserDefaults, "tickerly.userdefaults")
 
 std::atomic<qint64> writeWaitLimitMs { 30000 };
+std::atomic<bool> storesQuitting { false };
+std::atomic<bool> storesEnded { false };
 
 namespace {
 
-// The longest the main thread waits for another process's write lock before keeping a change.
+// The longest the main thread waits for a lock before keeping a change.
 constexpr qint64 mainThreadWaitMs = 30;
 
 } // namespace
@@ -34,15 +36,11 @@ UserDefaults::Connection::~Connection()
 {
     // Nothing runs here: what a kept change uses may be gone this late. The programs write them
     // when they quit (UserDefaults::writeKeptChangesBeforeExit).
-    if (!kept.empty()) {
-        QStringList keys;
-        for (const Kept& each : kept)
-            keys.append(each.keys);
-        qCCritical(lcUserDefaults).noquote() << kept.size() << "changes to suite" << suiteName
-                                             << u"were never written ("_s + keys.join(u", "_s) + u")"_s;
-    }
+    giveUpKept("the process ended first", false);
     if (db)
         sqlite3_close(db);
+    if (readDb)
+        sqlite3_close(readDb);
     if (lockFd >= 0)
         ::close(lockFd);
 }
@@ -59,21 +57,13 @@ bool UserDefaults::Connection::openLockFile()
     return lockFd >= 0;
 }
 
-bool UserDefaults::Connection::takeLock(const QDeadlineTimer& deadline, bool unlockWhileWaiting)
+bool UserDefaults::Connection::takeLock(const QDeadlineTimer& deadline)
 {
     if (lockDepth > 0 || file.isEmpty()) {
         ++lockDepth;
         return true;
     }
-    // A thread waiting for another process must not keep the other threads (the main one
-    // above all) from reading, or from keeping their own changes.
-    const auto pause = [this](std::chrono::microseconds wait) {
-        mutex.unlock();
-        QThread::usleep(wait.count());
-        mutex.lock();
-    };
-    if (!openLockFile()
-        || !takeWriteLock(lockFd, deadline, unlockWhileWaiting ? std::function(pause) : nullptr))
+    if (!openLockFile() || !takeWriteLock(lockFd, deadline))
         return false;
     ++lockDepth;
     return true;
@@ -87,7 +77,7 @@ void UserDefaults::Connection::releaseLock()
 
 std::optional<QByteArray> UserDefaults::Connection::read(const QString& key)
 {
-    return withStored(key, [](QByteArrayView stored) { return stored.toByteArray(); });
+    return withStored(db, key, [](QByteArrayView stored) { return stored.toByteArray(); });
 }
 
 bool UserDefaults::Connection::write(const QString& key, const std::optional<QByteArray>& bytes)
@@ -109,7 +99,44 @@ bool UserDefaults::Connection::write(const QString& key, const std::optional<QBy
         qCWarning(lcUserDefaults) << "write to suite" << suiteName << "failed:" << sqlite3_errstr(rc);
         return false;
     }
+    if (sqlite3_changes(db) > 0)
+        ++pendingOwnWrites[key];
     return true;
+}
+
+qint64 UserDefaults::Connection::writesOf(sqlite3* on, const QString& key)
+{
+    sqlite3_stmt* stmt = nullptr;
+    // No table yet: nobody has counted a write.
+    if (!on || sqlite3_prepare_v2(on, "SELECT count FROM key_writes WHERE key = ?1", -1, &stmt, nullptr) != SQLITE_OK)
+        return 0;
+    const QByteArray k = key.toUtf8();
+    sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+    const qint64 count = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+    sqlite3_finalize(stmt);
+    return count;
+}
+
+void UserDefaults::Connection::makeKeyWrites()
+{
+    if (keyWritesReady)
+        return;
+    // Triggers, so that a build that knows nothing of the count counts too; the table of values
+    // stays as it was, for older builds to read.
+    const auto counting = [](const char* event, const char* row) {
+        // No conflict clause: inside a trigger the one of the statement that fired it rules.
+        const QByteArray key = QByteArray(row) + ".key";
+        return QByteArray("CREATE TRIGGER IF NOT EXISTS key_written_") + event + " AFTER " + event
+            + " ON defaults BEGIN UPDATE key_writes SET count = count + 1 WHERE key = " + key
+            + "; INSERT INTO key_writes (key, count) SELECT " + key
+            + ", 1 WHERE NOT EXISTS (SELECT 1 FROM key_writes WHERE key = " + key + "); END";
+    };
+    keyWritesReady = exec("CREATE TABLE IF NOT EXISTS key_writes (key TEXT PRIMARY KEY NOT NULL, "
+                          "count INTEGER NOT NULL) WITHOUT ROWID")
+            == SQLITE_OK
+        && exec(counting("INSERT", "new").constData()) == SQLITE_OK
+        && exec(counting("UPDATE", "new").constData()) == SQLITE_OK
+        && exec(counting("DELETE", "old").constData()) == SQLITE_OK;
 }
 
 bool UserDefaults::Connection::insertKeptAside(const QString& key, const QByteArray& bytes)
@@ -145,7 +172,7 @@ std::optional<QVariant> UserDefaults::Connection::readForChange(const QString& k
 
 bool UserDefaults::Connection::keepAsideIfDamaged(const QString& key)
 {
-    const auto damaged = withStored(key, [](QByteArrayView stored) -> std::optional<QByteArray> {
+    const auto damaged = withStored(db, key, [](QByteArrayView stored) -> std::optional<QByteArray> {
         if (Cbor::isOneByteString(stored))
             return std::nullopt;
         QByteArray bytes = stored.toByteArray();
@@ -156,7 +183,7 @@ bool UserDefaults::Connection::keepAsideIfDamaged(const QString& key)
     return !damaged || !*damaged || insertKeptAside(key, **damaged);
 }
 
-bool UserDefaults::Connection::applyValues(const std::vector<std::pair<QString, std::optional<QByteArray>>>& values)
+bool UserDefaults::Connection::applyValues(const Rows& values)
 {
     return transaction([&] {
         for (const auto& [key, bytes] : values) {
@@ -164,7 +191,7 @@ bool UserDefaults::Connection::applyValues(const std::vector<std::pair<QString, 
                 return false;
         }
         return true;
-    }, true);
+    });
 }
 
 bool UserDefaults::Connection::applyUpdate(const QString& key, const Updater& fn)
@@ -186,37 +213,136 @@ bool UserDefaults::Connection::applyUpdate(const QString& key, const Updater& fn
     });
 }
 
-UserDefaults::Outcome UserDefaults::Connection::change(Apply apply, bool keep, const QString& keys,
-    std::function<void(bool)> done)
+bool UserDefaults::Connection::apply(const Change& change)
 {
-    std::lock_guard lock(mutex);
+    if (change.other)
+        return change.other(*this);
+    if (change.update)
+        return applyUpdate(change.key, change.update);
+    return applyValues(change.values);
+}
+
+namespace {
+
+// How long the main thread may wait in all (our lock, SQLite's) before it keeps a change.
+std::chrono::milliseconds waitFor(bool keep, bool backlog)
+{
+    if (storesQuitting.load())
+        return std::chrono::milliseconds(0);
+    // Once something is kept the lock is known to be taken: try once, keep, and let the retry
+    // wait.
+    if (keep && backlog)
+        return std::chrono::milliseconds(0);
+    const qint64 limit = writeWaitLimitMs.load();
+    // The main thread answers the person, whatever the caller: a frame or two at most.
+    return std::chrono::milliseconds(MainQueue::isCurrent() ? std::min(limit, mainThreadWaitMs) : limit);
+}
+
+} // namespace
+
+UserDefaults::Connection::Begun UserDefaults::Connection::begin(const QDeadlineTimer& deadline, bool exiting)
+{
+    const auto stop = [&] { return !exiting && storesQuitting.load(); };
+    // Our own other threads first, in slices, so that quitting ends the wait.
+    for (;;) {
+        const qint64 left = deadline.remainingTime();
+        if (mutex.try_lock_for(std::chrono::milliseconds(std::min<qint64>(std::max<qint64>(left, 0), 5))))
+            break;
+        if (deadline.hasExpired() || stop())
+            return Begun::Busy;
+    }
+    writer = std::this_thread::get_id();
+    const auto giveBack = [&](Begun why) {
+        writer = std::thread::id();
+        mutex.unlock();
+        return why;
+    };
     if (!db && file.isEmpty())
-        return Outcome::Failed;
+        return giveBack(Begun::Failed);
+    if (!file.isEmpty()) {
+        const auto pause = [&](std::chrono::microseconds wait) {
+            QThread::usleep(wait.count());
+            return !stop();
+        };
+        // The exit writer has no later chance: it claims the turn at once.
+        if (!openLockFile() || !takeWriteLock(lockFd, deadline, pause, exiting ? 0 : turnAfterMs))
+            return giveBack(Begun::Busy);
+    }
+    ++lockDepth;
+    followReplacedFile();
+    if (!db) {
+        releaseLock();
+        return giveBack(Begun::Failed);
+    }
+    // Another SQLite client may hold the file itself: its wait counts against the same deadline.
+    busyDeadline = deadline;
+    busyHonoursQuit = !exiting;
+    const int rc = exec("BEGIN IMMEDIATE");
+    busyDeadline = QDeadlineTimer(sqliteBusyTimeoutMs);
+    if (rc != SQLITE_OK) {
+        releaseLock();
+        const int code = rc & 0xff;
+        return giveBack(code == SQLITE_BUSY || code == SQLITE_LOCKED ? Begun::Busy : Begun::Failed);
+    }
+    pendingOwnWrites.clear();
+    makeKeyWrites();
+    return Begun::Ok;
+}
+
+bool UserDefaults::Connection::finish(bool commit)
+{
+    const bool committed = commit && exec("COMMIT") == SQLITE_OK;
+    if (!committed)
+        exec("ROLLBACK");
+    else if (!pendingOwnWrites.empty()) {
+        std::lock_guard lock(keptMutex);
+        for (const auto& [key, n] : pendingOwnWrites)
+            ownWrites[key] += n;
+    }
+    pendingOwnWrites.clear();
+    releaseLock();
+    writer = std::thread::id();
+    mutex.unlock();
+    return committed;
+}
+
+UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
+{
     if (readOnly) {
         qCWarning(lcUserDefaults) << "suite" << suiteName << "can only be read; a change was refused";
         return Outcome::Failed;
     }
-    // The main thread answers the person; a change it may keep waits a frame or two at most.
-    const qint64 limit = keep && MainQueue::isCurrent() ? std::min(writeWaitLimitMs.load(), mainThreadWaitMs)
-                                                        : writeWaitLimitMs.load();
-    if (!takeLock(QDeadlineTimer(limit), true)) {
-        if (!keep) {
-            qCWarning(lcUserDefaults) << "suite" << suiteName << "stayed locked by another process; a change was not made";
-            return Outcome::Failed;
+    // Inside an update's function: part of its transaction; an update there would read what
+    // the outer one is about to write over.
+    if (writer.load() == std::this_thread::get_id()) {
+        std::lock_guard lock(mutex);
+        return db && !c.update && apply(c) ? Outcome::Done : Outcome::Failed;
+    }
+    if (storesEnded.load()) {
+        qCWarning(lcUserDefaults) << "a change to suite" << suiteName << "came after the program's end; given up";
+        return Outcome::Failed;
+    }
+    const QDeadlineTimer deadline(waitFor(keep, keptCount() > 0).count());
+    switch (begin(deadline)) {
+    case Begun::Failed:
+        return Outcome::Failed;
+    case Begun::Busy:
+        if (keep) {
+            this->keep(std::move(c));
+            return Outcome::Kept;
         }
-        qCWarning(lcUserDefaults) << "suite" << suiteName
-                                  << "stayed locked by another process; a change is kept and will be retried";
-        kept.push_back({ std::move(apply), std::move(done), keys });
-        scheduleRetry();
-        return Outcome::Kept;
+        qCWarning(lcUserDefaults) << "suite" << suiteName << "stayed locked by another process; a change was not made";
+        return Outcome::Failed;
+    case Begun::Ok:
+        break;
     }
-    if (lockDepth == 1) {
-        followReplacedFile();
-        runKept();
-    }
-    const bool ok = db && apply(*this);
-    releaseLock();
-    return ok ? Outcome::Done : Outcome::Failed;
+    std::vector<Ran> ran;
+    runKept(ran);
+    const bool ok = apply(c);
+    // A change that failed alone is undone alone; what was kept before it still commits.
+    const bool committed = finish(true);
+    keptWritten(ran, committed);
+    return ok && committed ? Outcome::Done : Outcome::Failed;
 }
 
 UserDefaults::OpenSuites& UserDefaults::openSuites()

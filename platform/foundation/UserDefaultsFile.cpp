@@ -19,8 +19,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// How long SQLite itself waits for a lock (opening, and any writer that skips the lock file).
-constexpr int busyTimeoutMs = 10000;
 // The write-ahead log is cut back to this after each checkpoint.
 constexpr const char* journalSizeLimitPragma = "PRAGMA journal_size_limit=4194304";
 
@@ -63,12 +61,21 @@ qint64 fileSize(const QString& path)
 
 } // namespace
 
+int UserDefaults::Connection::busyHandler(void* connection, int tries)
+{
+    const auto* c = static_cast<const Connection*>(connection);
+    if (c->busyDeadline.hasExpired() || (c->busyHonoursQuit && storesQuitting.load()))
+        return 0;
+    QThread::usleep(tries < 20 ? 200 : 2000);
+    return 1;
+}
+
 OpenResult UserDefaults::Connection::open(const QString& path)
 {
     if (db)
         sqlite3_close(db);
     db = nullptr;
-    readOnly = false;
+    keyWritesReady = false;
     const QByteArray name = path.toUtf8();
     // Made here so that it is the owner's alone: SQLite would follow the umask, and its journal
     // files take the database's mode.
@@ -81,7 +88,8 @@ OpenResult UserDefaults::Connection::open(const QString& path)
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK)
         return close(rc);
-    sqlite3_busy_timeout(db, busyTimeoutMs);
+    busyDeadline = QDeadlineTimer(sqliteBusyTimeoutMs);
+    sqlite3_busy_handler(db, &busyHandler, this);
     if (path != u":memory:"_s) {
         openedId = fileId(path);
         if ((rc = exec("PRAGMA journal_mode=WAL")) != SQLITE_OK)
@@ -112,7 +120,7 @@ OpenResult UserDefaults::Connection::openReadOnly(const QString& path)
         int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
                                  nullptr);
         if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(db, busyTimeoutMs);
+            sqlite3_busy_timeout(db, sqliteBusyTimeoutMs);
             rc = quickCheck();
         }
         if (rc == SQLITE_OK) {
@@ -187,7 +195,7 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
             c->file = file;
             OpenResult r = c->open(file);
             // Some steps of opening (switching the journal) take a lock without waiting for it.
-            QDeadlineTimer deadline(busyTimeoutMs);
+            QDeadlineTimer deadline(sqliteBusyTimeoutMs);
             while (r == OpenResult::Busy && !deadline.hasExpired()) {
                 QThread::msleep(20);
                 r = c->open(file);
@@ -220,4 +228,34 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
     if (c->open(u":memory:"_s) != OpenResult::Ok)
         c->db = nullptr;
     return c;
+}
+
+sqlite3* UserDefaults::Connection::readConnection(std::unique_lock<std::recursive_timed_mutex>& writerLock,
+    std::unique_lock<std::mutex>& readerLock)
+{
+    // Inside an update's function the reader sees its own transaction; the in-memory and the
+    // read-only suite have one connection, and nobody waits on it for long.
+    if (writer.load() == std::this_thread::get_id() || file.isEmpty() || readOnly) {
+        writerLock = std::unique_lock(mutex);
+        if (lockDepth == 0)
+            followReplacedFile();
+        return db;
+    }
+    readerLock = std::unique_lock(readMutex);
+    if (readDb && fileId(file) == readOpenedId)
+        return readDb;
+    if (readDb)
+        sqlite3_close(readDb);
+    readDb = nullptr;
+    readOpenedId = fileId(file);
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &readDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+            nullptr)
+            != SQLITE_OK
+        || sqlite3_exec(readDb, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        sqlite3_close(readDb);
+        readDb = nullptr;
+        return nullptr;
+    }
+    sqlite3_busy_timeout(readDb, sqliteBusyTimeoutMs);
+    return readDb;
 }
