@@ -318,16 +318,13 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
         std::lock_guard lock(mutex);
         return db && !c.update && apply(c) ? Outcome::Done : Outcome::Failed;
     }
-    if (storesEnded.load()) {
-        qCWarning(lcUserDefaults) << "a change to suite" << suiteName << "came after the program's end; given up";
-        return Outcome::Failed;
-    }
     const QDeadlineTimer deadline(waitFor(keep, keptCount() > 0).count());
     switch (begin(deadline)) {
     case Begun::Failed:
         return Outcome::Failed;
     case Begun::Busy:
-        if (keep) {
+        // After the exit writer nothing would write what is kept.
+        if (keep && !storesEnded.load()) {
             this->keep(std::move(c));
             return Outcome::Kept;
         }

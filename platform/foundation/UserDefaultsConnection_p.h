@@ -25,7 +25,7 @@ enum class OpenResult { Ok, Damaged, Busy, Failed };
 
 // How long a change waits for the write lock before it is kept for later.
 extern std::atomic<qint64> writeWaitLimitMs;
-// Set as the program quits: no change waits any more. After the exit writer: none is taken.
+// Set as the program quits: no change waits any more. After the exit writer: none is kept.
 extern std::atomic<bool> storesQuitting;
 extern std::atomic<bool> storesEnded;
 

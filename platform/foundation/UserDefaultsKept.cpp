@@ -13,8 +13,9 @@
 //   Once something is kept a new change tries once without waiting and keeps; the retry on the
 //   main queue waits a frame or two at most.
 // - At exit stopWaitingForStores() ends every wait, so those changes keep; then
-//   writeKeptChangesBeforeExit() writes every suite's backlog within one bound, names in the log
-//   what stays (one line a change), and after it no change is taken.
+//   writeKeptChangesBeforeExit() writes every suite's backlog within one bound and names in the
+//   log what stays (one line a change); after it a change is written if the lock is free at once,
+//   and never kept.
 
 #include "platform/foundation/UserDefaultsConnection_p.h"
 

@@ -211,15 +211,23 @@ int observe(const QStringList& args)
     return 0;
 }
 
+// Sets args 1 to args 2 while another process holds the lock, so that it is kept; says "kept".
+bool keepOne(UserDefaults& defaults, const QStringList& args)
+{
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(150));
+    if (defaults.set(args.value(1), args.value(2)) || defaults.keptChanges() != 1)
+        return false;
+    std::printf("kept\n");
+    std::fflush(stdout);
+    return true;
+}
+
 // A change kept because the lock stayed taken is still written when the process ends.
 int keepAtExit(const QStringList& args)
 {
     UserDefaults defaults(args.value(0));
-    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(150));
-    if (defaults.set(args.value(1), args.value(2)) || defaults.keptChanges() != 1)
+    if (!keepOne(defaults, args))
         return 2;
-    std::printf("kept\n");
-    std::fflush(stdout);
     waitForLine();
     // Quits as the programs do: the background work ends first, the kept change is still due.
     endBackgroundWork(std::chrono::seconds(2), std::chrono::milliseconds(args.value(3, u"20000"_s).toInt()));
@@ -248,11 +256,8 @@ int appendKeeping(const QStringList& args)
 int keepAndRetry(const QStringList& args)
 {
     UserDefaults defaults(args.value(0));
-    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(150));
-    if (defaults.set(args.value(1), args.value(2)) || defaults.keptChanges() != 1)
+    if (!keepOne(defaults, args))
         return 2;
-    std::printf("kept\n");
-    std::fflush(stdout);
     // Past the first retries.
     QTimer::singleShot(600, QCoreApplication::instance(), [] {
         std::printf("retried\n");
