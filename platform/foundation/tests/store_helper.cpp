@@ -270,8 +270,8 @@ int quitWhileWaiting(const QStringList& args)
 {
     UserDefaults defaults(args.value(0));
     // Left to the end of the process, as a program's session queues are.
-    auto* queue = new OperationQueue;
-    queue->addOperation([&] {
+    static OperationQueue queue;
+    queue.addOperation([&] {
         std::printf("waiting\n");
         std::fflush(stdout);
         defaults.updateOrKeep(args.value(1), [value = args.value(2)](const std::optional<QVariant>&) {
