@@ -3,12 +3,15 @@
 #include "platform/foundation/NetworkEngine_p.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/UserDefaultsConnection_p.h"
 
 #include <QtGlobal>
 
 bool endBackgroundWork(std::chrono::milliseconds bound, std::chrono::milliseconds keptChangesBound)
 {
     const auto deadline = std::chrono::steady_clock::now() + bound;
+    // A change waiting for the store on another thread keeps at once, for the exit writer below.
+    stopWaitingForStores();
     // First, so that what the network thread still hands on is dropped, not started.
     OperationQueue::stopStartingOperations();
     NetworkEngine::stopIfMade();

@@ -6,7 +6,8 @@
 
 // Called once by a program on its main thread when its event loop has ended, before main
 // returns: background work is brought to an end while everything it may touch (the stores,
-// the notification centres, the caches of the libraries) still exists. Transfers stop, no
+// the notification centres, the caches of the libraries) still exists. A change waiting for
+// the store on any thread stops waiting and is kept. Transfers stop, no
 // queued operation starts any more (those queued are dropped, as is any added later) and the
 // running ones are waited for, up to `bound`. Then the store's changes kept while another
 // process held it are written, waiting for that process at most `keptChangesBound`; what cannot

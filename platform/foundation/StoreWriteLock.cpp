@@ -11,8 +11,8 @@
 
 namespace {
 
-// A waiter that has waited this long takes its turn before anyone who comes after it.
-constexpr qint64 turnAfterMs = 20;
+// A turn holder polls every 0.2 ms: one that leaves the lock free this long is not running.
+constexpr qint64 turnUnusedMs = 10;
 
 } // namespace
 
@@ -48,34 +48,39 @@ bool takenByOther(int fd, off_t byte)
 
 } // namespace
 
-// Takes the write lock of `fd` before `deadline`. Polling alone lets a busy writer win every
-// round; so a waiter that has waited a while claims the turn, and no newcomer takes the lock
-// while someone holds the turn.
-bool takeWriteLock(int fd, const QDeadlineTimer& deadline, const std::function<void(std::chrono::microseconds)>& pause)
+bool takeWriteLock(int fd, const QDeadlineTimer& deadline, const std::function<bool(std::chrono::microseconds)>& pause,
+    qint64 turnAfter)
 {
     QElapsedTimer waited;
     waited.start();
+    // Since when the lock has been free while another waiter held the turn without taking it.
+    QElapsedTimer turnUnused;
     bool haveTurn = false;
     int pauseUs = 0;
     for (;;) {
-        if ((haveTurn || !takenByOther(fd, turnByte)) && lockByte(fd, writeByte, F_WRLCK)) {
+        const bool turnTaken = !haveTurn && takenByOther(fd, turnByte);
+        const bool passOver = turnTaken && turnUnused.isValid() && turnUnused.elapsed() >= turnUnusedMs;
+        if ((!turnTaken || passOver) && lockByte(fd, writeByte, F_WRLCK)) {
             if (haveTurn)
                 lockByte(fd, turnByte, F_UNLCK);
             return true;
         }
-        if (!haveTurn && waited.elapsed() >= turnAfterMs)
+        if (turnTaken && !takenByOther(fd, writeByte)) {
+            if (!turnUnused.isValid())
+                turnUnused.start();
+        } else {
+            turnUnused.invalidate();
+        }
+        if (!haveTurn && waited.elapsed() >= turnAfter)
             haveTurn = lockByte(fd, turnByte, F_WRLCK);
-        if (deadline.hasExpired()) {
+        // Short pauses while the holder is likely to finish soon, longer ones after.
+        pauseUs = std::min(pauseUs + 100, 2000);
+        const std::chrono::microseconds wait(haveTurn || turnUnused.isValid() ? 200 : pauseUs);
+        const bool goOn = !deadline.hasExpired() && (pause ? pause(wait) : (QThread::usleep(wait.count()), true));
+        if (!goOn) {
             if (haveTurn)
                 lockByte(fd, turnByte, F_UNLCK);
             return false;
         }
-        // Short pauses while the holder is likely to finish soon, longer ones after.
-        pauseUs = std::min(pauseUs + 100, 2000);
-        const std::chrono::microseconds wait(haveTurn ? 200 : pauseUs);
-        if (pause)
-            pause(wait);
-        else
-            QThread::usleep(wait.count());
     }
 }

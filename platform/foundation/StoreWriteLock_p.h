@@ -30,6 +30,10 @@ bool lockByte(int fd, off_t byte, short type);
 
 // Takes the write lock of `fd` before `deadline`. Polling alone lets a busy writer win every
 // round; so a waiter that has waited a while claims the turn, and no newcomer takes the lock
-// while someone holds the turn. `pause` (a plain sleep when empty) passes the time between tries.
+// while someone holds the turn. The turn is held only inside this wait; a turn held while the
+// lock stays free (its holder stopped or hung) is passed over. `pause` (a plain sleep when
+// empty) passes the time between tries; when it returns false the wait ends at once. The turn
+// is claimed after `turnAfter` ms of waiting.
+inline constexpr qint64 turnAfterMs = 20;
 bool takeWriteLock(int fd, const QDeadlineTimer& deadline,
-    const std::function<void(std::chrono::microseconds)>& pause = {});
+    const std::function<bool(std::chrono::microseconds)>& pause = {}, qint64 turnAfter = turnAfterMs);

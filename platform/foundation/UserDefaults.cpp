@@ -52,12 +52,10 @@ QVariant UserDefaults::value(const QString& key) const
 {
     std::optional<QByteArray> bytes;
     {
-        std::lock_guard lock(d->mutex);
-        if (d->lockDepth == 0)
-            d->followReplacedFile();
-        if (!d->db)
-            return {};
-        bytes = d->read(key);
+        std::unique_lock<std::recursive_timed_mutex> writerLock;
+        std::unique_lock<std::mutex> readerLock;
+        bytes = Connection::withStored(d->readConnection(writerLock, readerLock), key,
+            [](QByteArrayView stored) { return stored.toByteArray(); });
     }
     if (!bytes)
         return {};
@@ -203,47 +201,53 @@ UserDefaults::Outcome UserDefaults::remove(const QString& key)
 
 UserDefaults::Outcome UserDefaults::setValues(const QVariantMap& values)
 {
-    std::vector<std::pair<QString, std::optional<QByteArray>>> rows;
+    Connection::Change change;
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         auto bytes = encoded(it.key(), it.value());
         if (!bytes)
             return Outcome::Failed;
-        rows.emplace_back(it.key(), std::move(*bytes));
+        change.values.emplace_back(it.key(), std::move(*bytes));
     }
-    return d->change([rows = std::move(rows)](Connection& c) { return c.applyValues(rows); }, true,
-        QStringList(values.keys()).join(u", "_s));
+    return d->change(std::move(change), true);
 }
 
 bool UserDefaults::update(const QString& key, const Updater& fn)
 {
-    return d->change([&](Connection& c) { return c.applyUpdate(key, fn); }, false, key) == Outcome::Done;
+    // Never kept: `fn` may use what the caller holds only during the call.
+    Connection::Change change;
+    change.key = key;
+    change.update = std::cref(fn);
+    return d->change(std::move(change), false) == Outcome::Done;
 }
 
 UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key, Updater fn, std::function<void(bool)> done)
 {
-    return d->change([key, fn = std::move(fn)](Connection& c) { return c.applyUpdate(key, fn); }, true, key,
-        std::move(done));
+    Connection::Change change;
+    change.key = key;
+    change.update = std::move(fn);
+    change.done = std::move(done);
+    return d->change(std::move(change), true);
 }
 
 bool UserDefaults::retryKeptChanges(std::chrono::milliseconds wait)
 {
-    std::lock_guard lock(d->mutex);
     return d->retryKept(QDeadlineTimer(wait.count()));
 }
 
 int UserDefaults::keptChanges() const
 {
-    std::lock_guard lock(d->mutex);
-    return int(d->kept.size());
+    return d->keptCount();
 }
 
 std::vector<QByteArray> UserDefaults::keptAside(const QString& key) const
 {
-    std::lock_guard lock(d->mutex);
+    std::unique_lock<std::recursive_timed_mutex> writerLock;
+    std::unique_lock<std::mutex> readerLock;
+    sqlite3* db = d->readConnection(writerLock, readerLock);
     std::vector<QByteArray> values;
     sqlite3_stmt* stmt = nullptr;
-    if (!d->db
-        || sqlite3_prepare_v2(d->db, "SELECT value FROM kept_aside WHERE key = ?1 ORDER BY rowid", -1, &stmt, nullptr)
+    if (!db
+        || sqlite3_prepare_v2(db, "SELECT value FROM kept_aside WHERE key = ?1 ORDER BY rowid", -1, &stmt, nullptr)
             != SQLITE_OK)
         return values;
     const QByteArray k = key.toUtf8();
@@ -256,15 +260,10 @@ std::vector<QByteArray> UserDefaults::keptAside(const QString& key) const
 
 bool UserDefaults::keepAside(const QString& key, const QByteArray& value)
 {
-    {
-        // Inside an update's function this thread holds the suite already.
-        std::lock_guard lock(d->mutex);
-        if (d->lockDepth > 0)
-            return d->db && d->insertKeptAside(key, value);
-    }
-    return d->change([&](Connection& c) { return c.transaction([&] { return c.insertKeptAside(key, value); }); }, false,
-               key)
-        == Outcome::Done;
+    // Inside an update's function this joins its transaction.
+    Connection::Change change;
+    change.other = [&](Connection& c) { return c.transaction([&] { return c.insertKeptAside(key, value); }); };
+    return d->change(std::move(change), false) == Outcome::Done;
 }
 
 void UserDefaults::setWriteWaitLimit(std::chrono::milliseconds limit)

@@ -22,8 +22,9 @@
 // value is stored as CBOR. Nothing is cached: every read sees the last value committed by any
 // thread or process.
 //
-// A handle is light; all handles of one suite in a process share one connection, serialised by
-// a lock, so a handle may be used from any thread. Writers of every process take turns on a
+// A handle is light; all handles of one suite in a process share one writing connection,
+// serialised by a lock, and one reading beside it, so a handle may be used from any thread and a
+// read never waits for a writer. Writers of every process take turns on a
 // lock file beside the database, first come first served as far as it matters: a writer that has
 // waited a while goes next. A damaged database is moved aside (kept with a ".corrupt" suffix)
 // under that lock and a new one started; every process notices the replaced file and reopens it.
@@ -82,7 +83,8 @@ public:
     // One atomic read-modify-write of `key`, done as one write transaction, so that no change
     // by another thread or process can come between the read and the write. `fn` runs with the
     // suite locked: it may read the suite (and sees its own transaction), but an update nested
-    // in it fails. False when nothing could be written.
+    // in it fails. False when nothing could be written. Never kept: on the main thread it waits
+    // a frame or two at most, like set(), and then fails.
     bool update(const QString& key, const Updater& fn);
     // As update, but when the write lock stays taken the change is kept, in order with the
     // process's other kept changes, and retried before its next write and by a retry on the main
@@ -91,6 +93,8 @@ public:
     Outcome updateOrKeep(const QString& key, Updater fn, std::function<void(bool written)> done = {});
     // Writes the kept changes now, waiting for the lock at most `wait`. True when none is left.
     bool retryKeptChanges(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+    // Kept changes still to write: one a key for plain values (a later one replaces the earlier),
+    // one an update.
     int keptChanges() const;
 
     // Copies `value` aside under `key` (in its own table) before a caller writes over a value it

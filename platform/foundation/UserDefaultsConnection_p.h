@@ -1,8 +1,9 @@
 #pragma once
 
-// The connection behind every handle of one suite in a process: its SQLite database, the lock
-// file through which the writers of every process take turns, and the changes kept while
-// another process held that lock. Internal to TickerlyFoundation.
+// The connection behind every handle of one suite in a process: its SQLite database (one
+// connection that writes, one that reads beside it), the lock file through which the writers of
+// every process take turns, and the changes kept while another process held that lock. Internal
+// to TickerlyFoundation.
 
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/StoreWriteLock_p.h"
@@ -14,7 +15,9 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <thread>
 
 Q_DECLARE_LOGGING_CATEGORY(lcUserDefaults)
 
@@ -22,30 +25,86 @@ enum class OpenResult { Ok, Damaged, Busy, Failed };
 
 // How long a change waits for the write lock before it is kept for later.
 extern std::atomic<qint64> writeWaitLimitMs;
+// Set as the program quits: no change waits any more. After the exit writer: none is kept.
+extern std::atomic<bool> storesQuitting;
+extern std::atomic<bool> storesEnded;
+
+// How long SQLite itself waits for a lock outside a change's own wait (opening, reading).
+inline constexpr int sqliteBusyTimeoutMs = 10000;
 
 struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
-    // A change is handed the connection it runs on: a kept one may run when no handle of the
-    // suite is left.
+    // A change is handed the connection it runs on.
     using Apply = std::function<bool(Connection&)>;
-    struct Kept {
-        Apply apply;
+    using Rows = std::vector<std::pair<QString, std::optional<QByteArray>>>;
+
+    // What a caller asks: plain values (bytes, or none to remove the key), one update, or (never
+    // kept) anything else.
+    struct Change {
+        Rows values;
+        QString key;
+        Updater update;
+        Apply other;
         std::function<void(bool)> done;
-        QString keys; // for the log, when it cannot be written
     };
+
+    // One kept change of one key (see UserDefaultsKept.cpp).
+    struct Kept {
+        QString key;
+        // A plain value; otherwise `update` runs.
+        std::optional<std::optional<QByteArray>> value;
+        // Other processes' writes of the key counted when the value was made.
+        qint64 writesSeen = 0;
+        Updater update;
+        std::function<void(bool)> done;
+    };
+
+    // How one kept change ran, to be told once the transaction is over.
+    struct Ran {
+        QString key;
+        std::function<void(bool)> done;
+        bool ok = false;
+    };
+
+    enum class Begun { Ok, Busy, Failed };
 
     QString suiteName;
     QString file; // empty for the in-memory suite
-    // Recursive, so that an update's function may read the suite it is changing.
-    std::recursive_mutex mutex;
+
+    // The writer's side: held by the thread that writes, across its lock wait and transaction.
+    // Recursive, so that an update's function may read and write the suite it is changing.
+    std::recursive_timed_mutex mutex;
     sqlite3* db = nullptr;
-    bool persistent = false;
-    bool readOnly = false;
+    std::atomic<bool> persistent { false };
+    std::atomic<bool> readOnly { false };
     int lastError = SQLITE_OK;
     int lockFd = -1;
     int lockDepth = 0;
     std::optional<FileId> openedId;
+    bool keyWritesReady = false;
+    // SQLite's own lock waits end here (see busyHandler).
+    QDeadlineTimer busyDeadline;
+    bool busyHonoursQuit = true;
+    std::atomic<std::thread::id> writer;
+    std::map<QString, qint64> pendingOwnWrites;
+
+    // The reader's side: reads never wait for a writer of this process.
+    std::mutex readMutex;
+    sqlite3* readDb = nullptr;
+    std::optional<FileId> readOpenedId;
+
+    // The kept changes; keptMutex is never held while waiting for anything else.
+    std::mutex keptMutex;
     std::deque<Kept> kept;
+    // This process's committed writes of each key, told apart from other processes' writes.
+    std::map<QString, qint64> ownWrites;
     bool retryScheduled = false;
+    // Changes kept since the log said so, and of those dropped or given up.
+    int keptSinceSaid = 0;
+    int keptLost = 0;
+
+    // SQLite's lock waits on the writing connection: until `busyDeadline`, and not past
+    // quitting for a change that would rather be kept.
+    static int busyHandler(void* connection, int tries);
 
     ~Connection();
 
@@ -68,21 +127,32 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // at once is tried again at the next use rather than given up for the rest of the process.
     void followReplacedFile();
 
+    // The connection a read of this thread uses, locked by `lock`: the writer's own inside its
+    // change, else the reader's (opened, or reopened after a replaced file, here).
+    sqlite3* readConnection(std::unique_lock<std::recursive_timed_mutex>& writerLock,
+        std::unique_lock<std::mutex>& readerLock);
+
     bool openLockFile();
 
-    // With `unlockWhileWaiting`, the caller holds `mutex` once and lets other threads use the
-    // suite between tries.
-    bool takeLock(const QDeadlineTimer& deadline, bool unlockWhileWaiting = false);
+    // Takes the writers' turn of this process and of every process, waiting until `deadline`
+    // (not past quitting unless `exiting`), then starts a write transaction. Busy when the wait
+    // ran out; Failed when there is no file to write.
+    Begun begin(const QDeadlineTimer& deadline, bool exiting = false);
+    // Commits (or rolls back) and gives the turn back.
+    bool finish(bool commit);
 
+    // Nested inside an update's function.
+    bool takeLock(const QDeadlineTimer& deadline);
     void releaseLock();
 
     // `use` of the stored bytes of `key`, seen in place (valid only during the call); nothing
-    // when unset or unreadable. Lock held by the caller.
+    // when unset or unreadable.
     template <typename Use>
-    auto withStored(const QString& key, Use use) -> std::optional<decltype(use(QByteArrayView()))>
+    static auto withStored(sqlite3* on, const QString& key, Use use)
+        -> std::optional<decltype(use(QByteArrayView()))>
     {
         sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT value FROM defaults WHERE key = ?1", -1, &stmt, nullptr) != SQLITE_OK)
+        if (!on || sqlite3_prepare_v2(on, "SELECT value FROM defaults WHERE key = ?1", -1, &stmt, nullptr) != SQLITE_OK)
             return std::nullopt;
         const QByteArray k = key.toUtf8();
         sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
@@ -93,11 +163,17 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         return result;
     }
 
-    // The raw stored bytes of `key`; nothing when unset or unreadable. Lock held by the caller.
+    // The raw stored bytes of `key`; nothing when unset or unreadable. Writer's side.
     std::optional<QByteArray> read(const QString& key);
 
-    // Writes `bytes` under `key`, or removes the key when there are none. Lock held by the caller.
+    // Writes `bytes` under `key`, or removes the key when there are none. Writer's side.
     bool write(const QString& key, const std::optional<QByteArray>& bytes);
+
+    // How often `key` was written by anyone, as counted in the file.
+    static qint64 writesOf(sqlite3* on, const QString& key);
+    // The count of writes to every key, kept by the file itself so that every writer (older
+    // builds too) counts. Inside the write transaction.
+    void makeKeyWrites();
 
     // Inside a transaction.
     bool insertKeptAside(const QString& key, const QByteArray& bytes);
@@ -111,43 +187,54 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // which for a stored list of stories would be megabytes of work thrown away.
     bool keepAsideIfDamaged(const QString& key);
 
-    // `body` in a transaction of its own; a plain write inside an update's function joins the
-    // update's instead.
+    // `body` inside the write transaction, undone alone when it fails.
     template <typename Body>
-    bool transaction(Body body, bool mayJoin = false)
+    bool transaction(Body body)
     {
-        if (mayJoin && !sqlite3_get_autocommit(db))
-            return body();
-        if (const int rc = exec("BEGIN IMMEDIATE"); rc != SQLITE_OK) {
-            qCWarning(lcUserDefaults) << "suite" << suiteName << "stayed busy:" << sqlite3_errstr(rc);
+        if (exec("SAVEPOINT change") != SQLITE_OK)
             return false;
-        }
         bool ok = false;
         try {
             ok = body();
         } catch (...) {
             ok = false;
         }
-        if (ok && exec("COMMIT") == SQLITE_OK)
-            return true;
-        exec("ROLLBACK");
-        return false;
+        if (!ok)
+            exec("ROLLBACK TO change");
+        exec("RELEASE change");
+        return ok;
     }
 
-    bool applyValues(const std::vector<std::pair<QString, std::optional<QByteArray>>>& values);
-
+    bool applyValues(const Rows& values);
     bool applyUpdate(const QString& key, const Updater& fn);
+    bool apply(const Change& change);
 
-    // Kept changes first, in order; the write lock is held.
-    bool runKept();
-
-    // `mutex` held once by the caller.
-    bool retryKept(const QDeadlineTimer& deadline);
+    // The kept queue (UserDefaultsKept.cpp).
+    int keptCount();
+    void keep(Change change);
+    // Runs what was kept, oldest first, inside the write transaction; `ran` learns how each went.
+    void runKept(std::vector<Ran>& ran);
+    // Once the transaction is over: each `done` learns its outcome; the log says when all are in.
+    void keptWritten(std::vector<Ran>& ran, bool committed);
+    // Writes what is kept, waiting for the turn until `deadline`. True when none is left.
+    bool retryKept(const QDeadlineTimer& deadline, bool exiting = false);
     void scheduleRetry();
-    // What is still kept is said in the log and given up; `done` learns it.
-    void giveUpKept(const char* why);
+    // What is still kept is said in the log, one line a change, and given up; `done` learns it
+    // when `tell`.
+    void giveUpKept(const char* why, bool tell = true);
 
-    // Runs `apply` holding the write lock, after the kept changes. When the lock stays taken,
-    // the change is kept when `keep` says so. `keys` names what it changes, for the log.
-    Outcome change(Apply apply, bool keep, const QString& keys, std::function<void(bool)> done = {});
+    // Runs `change` holding the write lock, after the kept changes. When the lock stays taken,
+    // the change is kept when `keep` says so.
+    Outcome change(Change change, bool keep);
 };
+
+// One connection per suite per process: handles are made on every store call, opening SQLite
+// each time would cost far more than the read.
+struct UserDefaults::OpenSuites {
+    std::mutex mutex;
+    std::map<QString, std::shared_ptr<UserDefaults::Connection>> connections;
+};
+
+// As the program quits, before its background work is waited for: every change waiting for the
+// store stops waiting and is kept for the exit writer.
+void stopWaitingForStores();

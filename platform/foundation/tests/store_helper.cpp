@@ -14,17 +14,28 @@
 //   store_helper keep-at-exit <suite> <key> <value> [ms] (sets while the lock is taken elsewhere;
 //                                                 prints "kept", quits after a line, waiting at
 //                                                 most ms for the lock then; 20 s unless given)
+//   store_helper append-keeping <suite> <key> <prefix> <count> [ms]  (on the main thread, keeping
+//                                                 what waits; then quits as the programs do,
+//                                                 waiting at most ms for the lock then)
+//   store_helper keep-and-retry <suite> <key> <value>  (sets while the lock is taken elsewhere,
+//                                                 prints "kept", then retries in its event loop,
+//                                                 printing "retried" past the first retries)
+//   store_helper quit-while-waiting <suite> <key> <value>  (a worker's change waits for the lock;
+//                                                 prints "waiting"; on a line quits as the
+//                                                 programs do, the background bound short)
 //   store_helper post <name> <object>            (exits 0 once its own copy came back over the
 //                                                 bus, 3 once it came back without a bus)
 //   store_helper observe <name>                  (prints "ready", then what arrives)
 
 #include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/ProcessEnd.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QStringList>
+#include <QTimer>
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -32,6 +43,7 @@
 
 #include <cstdio>
 #include <map>
+#include <thread>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -199,18 +211,75 @@ int observe(const QStringList& args)
     return 0;
 }
 
+// Sets args 1 to args 2 while another process holds the lock, so that it is kept; says "kept".
+bool keepOne(UserDefaults& defaults, const QStringList& args)
+{
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(150));
+    if (defaults.set(args.value(1), args.value(2)) != UserDefaults::Outcome::Kept || defaults.keptChanges() != 1)
+        return false;
+    std::printf("kept\n");
+    std::fflush(stdout);
+    return true;
+}
+
 // A change kept because the lock stayed taken is still written when the process ends.
 int keepAtExit(const QStringList& args)
 {
     UserDefaults defaults(args.value(0));
-    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(150));
-    if (defaults.set(args.value(1), args.value(2)) != UserDefaults::Outcome::Kept || defaults.keptChanges() != 1)
+    if (!keepOne(defaults, args))
         return 2;
-    std::printf("kept\n");
-    std::fflush(stdout);
     waitForLine();
     // Quits as the programs do: the background work ends first, the kept change is still due.
     endBackgroundWork(std::chrono::seconds(2), std::chrono::milliseconds(args.value(3, u"20000"_s).toInt()));
+    return 0;
+}
+
+// As a program does when the person adds things quickly while others write too.
+int appendKeeping(const QStringList& args)
+{
+    UserDefaults defaults(args.value(0));
+    const int count = args.value(3).toInt();
+    for (int i = 0; i < count; ++i) {
+        // Entries the size of a stored source, so that a list of them takes a while to rewrite.
+        const QString entry = args.value(2) + QString::number(i) + QString(300, u'.');
+        defaults.updateOrKeep(args.value(1), [entry](const std::optional<QVariant>& current) {
+            QVariantList list = current.value_or(QVariant()).toList();
+            list.append(entry);
+            return std::optional<QVariant>(QVariant(list));
+        });
+        QCoreApplication::processEvents();
+    }
+    endBackgroundWork(std::chrono::seconds(2), std::chrono::milliseconds(args.value(4, u"5000"_s).toInt()));
+    return 0;
+}
+
+int keepAndRetry(const QStringList& args)
+{
+    UserDefaults defaults(args.value(0));
+    if (!keepOne(defaults, args))
+        return 2;
+    // Past the first retries.
+    QTimer::singleShot(600, QCoreApplication::instance(), [] {
+        std::printf("retried\n");
+        std::fflush(stdout);
+    });
+    return QCoreApplication::exec();
+}
+
+int quitWhileWaiting(const QStringList& args)
+{
+    UserDefaults defaults(args.value(0));
+    // Left to the end of the process, as a program's session queues are.
+    static OperationQueue queue;
+    queue.addOperation([&] {
+        std::printf("waiting\n");
+        std::fflush(stdout);
+        defaults.updateOrKeep(args.value(1), [value = args.value(2)](const std::optional<QVariant>&) {
+            return std::optional<QVariant>(QVariant(value));
+        });
+    });
+    waitForLine();
+    endBackgroundWork(std::chrono::milliseconds(100), std::chrono::seconds(20));
     return 0;
 }
 
@@ -232,9 +301,20 @@ int main(int argc, char** argv)
         { u"post"_s, &post },
         { u"observe"_s, &observe },
         { u"keep-at-exit"_s, &keepAtExit },
+        { u"append-keeping"_s, &appendKeeping },
+        { u"keep-and-retry"_s, &keepAndRetry },
+        { u"quit-while-waiting"_s, &quitWhileWaiting },
     };
-    if (const auto it = commands.find(command); it != commands.end())
-        return it->second(args);
+    // These play another program's background writer: the main thread's changes never wait long.
+    const QStringList onWorker { u"increment"_s, u"append"_s, u"write-loop"_s, u"hold"_s, u"hog"_s };
+    if (const auto it = commands.find(command); it != commands.end()) {
+        if (!onWorker.contains(command))
+            return it->second(args);
+        int result = 0;
+        std::thread worker([&] { result = it->second(args); });
+        worker.join();
+        return result;
+    }
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }

@@ -1,0 +1,84 @@
+// Programs adding to one stored list at once, each on its main thread (keeping what waits),
+// then quitting as the programs do: the wall time of the whole, each writer's exit (the writing
+// of what it kept) and whether every addition was stored. Runs in a fresh data home of its own;
+// prints figures, never fails a build.
+//
+//   store_exit_bench [programs] [additions each]      (defaults 3, 500)
+
+#include "platform/foundation/ProcessEnd.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString suite = u"exit.suite"_s;
+const QString key = u"list"_s;
+
+int writer(const QString& prefix, int count)
+{
+    UserDefaults defaults(suite);
+    for (int i = 0; i < count; ++i) {
+        // About the size of a stored source.
+        const QString entry = prefix + QString::number(i) + QString(300, u'.');
+        defaults.updateOrKeep(key, [entry](const std::optional<QVariant>& current) {
+            QVariantList list = current.value_or(QVariant()).toList();
+            list.append(entry);
+            return std::optional<QVariant>(QVariant(list));
+        });
+        QCoreApplication::processEvents();
+    }
+    QElapsedTimer exit;
+    exit.start();
+    const bool written = endBackgroundWork();
+    std::printf("%lld %d\n", static_cast<long long>(exit.elapsed()), int(written));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.value(0) == u"writer"_s)
+        return writer(args.value(1), args.value(2).toInt());
+
+    const int programs = args.value(0, u"3"_s).toInt();
+    const int count = args.value(1, u"500"_s).toInt();
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+    QElapsedTimer wall;
+    wall.start();
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (int p = 0; p < programs; ++p) {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(QCoreApplication::applicationFilePath(),
+            { u"writer"_s, QString(QChar(u'a' + p)), QString::number(count) });
+        writers.push_back(std::move(process));
+    }
+    QStringList exits;
+    for (auto& process : writers) {
+        process->waitForFinished(300000);
+        exits.append(QString::fromUtf8(process->readAllStandardOutput()).trimmed().section(u' ', 0, 0) + u" ms"_s);
+    }
+    const qint64 wallMs = wall.elapsed();
+    QSet<QString> stored;
+    for (const QVariant& v : UserDefaults(suite).array(key).value_or(QVariantList()))
+        stored.insert(v.toString());
+    std::printf("wall %lld ms; exits %s; stored %lld of %d\n", static_cast<long long>(wallMs),
+        exits.join(u", "_s).toUtf8().constData(), static_cast<long long>(stored.size()), programs * count);
+    return 0;
+}

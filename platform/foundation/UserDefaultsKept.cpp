@@ -1,0 +1,281 @@
+// The changes kept while another process (or another SQLite client) held the suite.
+//
+// Invariants:
+// - A reader sees only what is written: a kept change shows once the run of the backlog that
+//   holds it commits, and that run is one transaction, so a reader sees the backlog whole or not.
+// - The queue holds at most one plain value per key: a later one replaces the earlier and takes
+//   the later one's place, after the updates of that key kept between them. The kept changes of
+//   one key run in order in one read-modify-write, so the backlog costs one decoding and one
+//   encoding a key, however many changes it holds.
+// - A plain value kept before another process wrote its key is dropped, with a line in the log:
+//   it is never written over the newer value. Updates read what is stored and always run.
+// - The writers' turn is held only inside a bounded wait (begin()), never between the retries.
+//   Once something is kept a new change tries once without waiting and keeps; the retry on the
+//   main queue waits a frame or two at most.
+// - At exit stopWaitingForStores() ends every wait, so those changes keep; then
+//   writeKeptChangesBeforeExit() writes every suite's backlog within one bound and names in the
+//   log what stays (one line a change); after it a change is written if the lock is free at once,
+//   and never kept.
+
+#include "platform/foundation/UserDefaultsConnection_p.h"
+
+#include "platform/foundation/Cbor_p.h"
+#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/PropertyListCoding_p.h"
+
+#include <QCoreApplication>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// How often kept changes are tried again on the main queue, in seconds, and how long a try
+// waits there.
+constexpr double retryInterval = 0.25;
+constexpr qint64 retryWaitMs = 30;
+
+} // namespace
+
+int UserDefaults::Connection::keptCount()
+{
+    std::lock_guard lock(keptMutex);
+    return int(kept.size());
+}
+
+void UserDefaults::Connection::keep(Change c)
+{
+    std::vector<Kept> parts;
+    if (c.update) {
+        parts.push_back({ c.key, std::nullopt, 0, std::move(c.update), std::move(c.done) });
+    } else {
+        for (auto& [key, bytes] : c.values) {
+            // Ours first, then the file's: a write of ours committing in between is then counted
+            // as ours at worst, never as another process's.
+            qint64 own = 0;
+            {
+                std::lock_guard lock(keptMutex);
+                own = ownWrites[key];
+            }
+            qint64 count = 0;
+            if (!file.isEmpty()) {
+                std::unique_lock<std::recursive_timed_mutex> writerLock;
+                std::unique_lock<std::mutex> readerLock;
+                count = writesOf(readConnection(writerLock, readerLock), key);
+            }
+            parts.push_back({ key, std::move(bytes), count - own, {}, {} });
+        }
+    }
+    bool first = false;
+    {
+        std::lock_guard lock(keptMutex);
+        for (Kept& part : parts) {
+            if (part.value) {
+                std::erase_if(kept, [&](const Kept& k) { return k.value && k.key == part.key; });
+            }
+            kept.push_back(std::move(part));
+        }
+        first = keptSinceSaid == 0;
+        ++keptSinceSaid;
+    }
+    if (first)
+        qCWarning(lcUserDefaults) << "suite" << suiteName << "is held by another program; its changes are kept until it is free";
+    scheduleRetry();
+}
+
+void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
+{
+    std::deque<Kept> backlog;
+    {
+        std::lock_guard lock(keptMutex);
+        backlog.swap(kept);
+    }
+    std::vector<QString> order;
+    std::map<QString, std::vector<Kept*>> byKey;
+    for (Kept& k : backlog) {
+        auto& ofKey = byKey[k.key];
+        if (ofKey.empty())
+            order.push_back(k.key);
+        ofKey.push_back(&k);
+    }
+    for (const QString& key : order) {
+        qint64 own = 0;
+        {
+            std::lock_guard lock(keptMutex);
+            own = ownWrites[key];
+        }
+        const qint64 others = writesOf(db, key) - own;
+        std::vector<Ran> ofKey;
+        // What the key holds as the changes run: the stored value until one of them wrote it,
+        // then plain bytes or a value.
+        bool loaded = false;
+        bool touched = false;
+        bool isBytes = false;
+        std::optional<QByteArray> bytes;
+        std::optional<QVariant> value;
+        const bool ok = transaction([&] {
+            for (Kept* k : byKey[key]) {
+                if (k->value) {
+                    if (others > k->writesSeen) {
+                        qCWarning(lcUserDefaults) << "a value of" << key << "kept for suite" << suiteName
+                                                  << "was dropped: another process wrote it since";
+                        ofKey.push_back({ key, {}, false });
+                        continue;
+                    }
+                    bytes = *k->value;
+                    isBytes = touched = true;
+                    ofKey.push_back({ key, {}, true });
+                    continue;
+                }
+                std::optional<QVariant> current;
+                if (touched) {
+                    current = isBytes ? (bytes ? decodeValue(*bytes) : std::nullopt) : value;
+                } else {
+                    bool keptOk = true;
+                    if (!loaded)
+                        value = readForChange(key, &keptOk);
+                    if (!keptOk)
+                        return false;
+                    loaded = true;
+                    current = value;
+                }
+                std::optional<QVariant> next;
+                try {
+                    next = k->update(current);
+                } catch (...) {
+                    ofKey.push_back({ key, std::move(k->done), false });
+                    continue;
+                }
+                if (next) {
+                    value = next->isValid() ? next : std::nullopt;
+                    isBytes = false;
+                    touched = true;
+                }
+                ofKey.push_back({ key, std::move(k->done), true });
+            }
+            if (!touched)
+                return true;
+            if (!loaded && !keepAsideIfDamaged(key))
+                return false;
+            if (isBytes)
+                return write(key, bytes);
+            if (!value)
+                return write(key, std::nullopt);
+            // Checked once, as the key's value is encoded: checking each update's result would
+            // convert a long list once a change.
+            const auto item = toItem(*value, 0);
+            if (!item)
+                qCWarning(lcUserDefaults) << "not a property-list value for" << key << value->metaType().name();
+            return item && write(key, Cbor::encode(*item));
+        });
+        for (Ran& r : ofKey) {
+            r.ok = r.ok && ok;
+            ran.push_back(std::move(r));
+        }
+    }
+}
+
+void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed)
+{
+    int lost = 0;
+    for (Ran& r : ran) {
+        if (!r.ok || !committed) {
+            ++lost;
+            if (!committed)
+                qCCritical(lcUserDefaults) << "a kept change of" << r.key << "to suite" << suiteName
+                                           << "could not be written (the store refused it)";
+        }
+        if (r.done)
+            r.done(r.ok && committed);
+    }
+    int said = 0;
+    {
+        std::lock_guard lock(keptMutex);
+        keptLost += lost;
+        if (!kept.empty() || keptSinceSaid == 0)
+            return;
+        said = keptSinceSaid - keptLost;
+        keptSinceSaid = 0;
+        keptLost = 0;
+    }
+    qCInfo(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s + QString::number(said)
+            + u" kept changes were written"_s;
+}
+
+bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, bool exiting)
+{
+    if (keptCount() == 0)
+        return true;
+    if (begin(deadline, exiting) != Begun::Ok)
+        return false;
+    std::vector<Ran> ran;
+    runKept(ran);
+    const bool committed = finish(true);
+    keptWritten(ran, committed);
+    return keptCount() == 0;
+}
+
+void UserDefaults::Connection::scheduleRetry()
+{
+    {
+        std::lock_guard lock(keptMutex);
+        if (retryScheduled || !QCoreApplication::instance())
+            return;
+        retryScheduled = true;
+    }
+    MainQueue::dispatchAfter(retryInterval, [weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        {
+            std::lock_guard lock(self->keptMutex);
+            self->retryScheduled = false;
+        }
+        if (!storesEnded.load() && !self->retryKept(QDeadlineTimer(retryWaitMs)))
+            self->scheduleRetry();
+    });
+}
+
+void UserDefaults::Connection::giveUpKept(const char* why, bool tell)
+{
+    std::deque<Kept> givenUp;
+    {
+        std::lock_guard lock(keptMutex);
+        givenUp.swap(kept);
+        keptSinceSaid = 0;
+        keptLost = 0;
+    }
+    for (Kept& each : givenUp) {
+        qCCritical(lcUserDefaults).noquote() << u"a change of "_s + each.key + u" to suite "_s + suiteName
+                + u" could not be written ("_s + QString::fromUtf8(why) + u")"_s;
+        if (tell && each.done)
+            each.done(false);
+    }
+}
+
+void stopWaitingForStores()
+{
+    storesQuitting = true;
+}
+
+bool UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds bound)
+{
+    stopWaitingForStores();
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        auto& suites = openSuites();
+        std::lock_guard lock(suites.mutex);
+        for (const auto& [where, c] : suites.connections)
+            open.push_back(c);
+    }
+    // One wait for them all.
+    const QDeadlineTimer deadline(bound.count());
+    bool all = true;
+    for (const auto& c : open) {
+        if (c->retryKept(deadline, true))
+            continue;
+        all = false;
+        c->giveUpKept("another process held the suite until the end of this one");
+    }
+    storesEnded = true;
+    return all;
+}

@@ -1,0 +1,243 @@
+// The changes a suite keeps while another program holds it, and what the window's thread waits.
+
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
+#include "testsupport/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <sqlite3.h>
+
+#include <condition_variable>
+#include <thread>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace storetest;
+
+namespace {
+
+const QString suite = u"kept.suite"_s;
+
+UserDefaults::Updater appending(const QString& entry)
+{
+    return [entry](const std::optional<QVariant>& current) {
+        QVariantList list = current.value_or(QVariant()).toList();
+        list.append(entry);
+        return std::optional<QVariant>(QVariant(list));
+    };
+}
+
+// Another program holding the write lock inside a change of `key` until release().
+struct Holder {
+    std::unique_ptr<QProcess> process;
+    explicit Holder(const QString& key, const QString& value = u"by helper"_s)
+        : process(startHelper({ u"hold"_s, suite, key, value }))
+    {
+        EXPECT_EQ(readLine(*process), u"holding"_s);
+    }
+    void release()
+    {
+        process->write("go\n");
+        EXPECT_TRUE(finishedOk(*process));
+    }
+};
+
+} // namespace
+
+// Programs adding hundreds of entries to one list at once keep what waits, and quit together:
+// every kept change is written on the way out, within the bounded wait (shorter than the
+// programs' own, as a slower build would meet it).
+TEST(UserDefaultsKept, ProgramsKeepingHundredsOfChangesWriteEveryOneWhenTheyQuit)
+{
+    constexpr int count = 500;
+    for (int round = 0; round < 2; ++round) {
+        for (const int programs : { 3, 2 }) {
+            const QString key = u"list-%1-%2"_s.arg(round).arg(programs);
+            std::vector<std::unique_ptr<QProcess>> writers;
+            for (int p = 0; p < programs; ++p) {
+                writers.push_back(startHelper({ u"append-keeping"_s, suite, key, QString(QChar(u'a' + p)),
+                    QString::number(count), u"1500"_s }));
+            }
+            for (auto& writer : writers)
+                EXPECT_TRUE(finishedOk(*writer, 120000));
+            QSet<QString> entries;
+            for (const QVariant& v : UserDefaults(suite).array(key).value_or(QVariantList()))
+                entries.insert(v.toString());
+            EXPECT_EQ(entries.size(), programs * count) << "round " << round << ", " << programs << " programs";
+        }
+    }
+}
+
+// A stuck peer: twenty refreshes keep one value, the last; and a kept value made before the
+// peer's own write of that key gives way to it.
+TEST(UserDefaultsKept, AKeyKeepsOneValueAndNeverWritesOverAPeersNewerOne)
+{
+    WaitLimit limit(150);
+    UserDefaults defaults(suite);
+    LogCapture log;
+    {
+        Holder holder(u"held"_s);
+        for (int i = 0; i < 20; ++i)
+            EXPECT_EQ(defaults.set(u"stories"_s, QByteArray(256 * 1024, char('a' + i))), UserDefaults::Outcome::Kept);
+        EXPECT_EQ(defaults.keptChanges(), 1);
+        holder.release();
+    }
+    EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(5)));
+    EXPECT_EQ(defaults.data(u"stories"_s), QByteArray(256 * 1024, char('a' + 19)));
+
+    Holder peer(u"list"_s, u"the peer's"_s);
+    EXPECT_EQ(defaults.set(u"list"_s, u"made before"_s), UserDefaults::Outcome::Kept);
+    peer.release();
+    EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(5)));
+    EXPECT_EQ(defaults.string(u"list"_s), u"the peer's"_s);
+    EXPECT_EQ(log.count(u"was dropped"_s), 1) << log.text().toStdString();
+}
+
+// Another SQLite client holding the whole database (as backup tools do): a removal on the main
+// thread is kept while its timer goes on firing, and lands once the database is free.
+TEST(UserDefaultsKept, AnotherClientHoldingTheDatabaseDoesNotHoldUpTheMainThread)
+{
+    UserDefaults defaults(suite);
+    ASSERT_EQ(defaults.set(u"gone"_s, 1), UserDefaults::Outcome::Done);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(databasePath(suite).toUtf8().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    int ticks = 0;
+    std::optional<UserDefaults::Outcome> removed;
+    int kept = 0;
+    QTimer timer;
+    timer.setInterval(16);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        if (++ticks == 1) {
+            removed = defaults.remove(u"gone"_s);
+            kept = defaults.keptChanges();
+        }
+    });
+    timer.start();
+    EXPECT_TRUE(testsupport::waitFor([&] { return ticks >= 20; }, 30000));
+    EXPECT_EQ(removed, UserDefaults::Outcome::Kept);
+    EXPECT_EQ(kept, 1);
+    EXPECT_EQ(defaults.integer(u"gone"_s), 1);
+
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_TRUE(testsupport::waitFor([&] { return !defaults.value(u"gone"_s).isValid(); }, 10000));
+    EXPECT_EQ(defaults.keptChanges(), 0);
+}
+
+// A worker inside a change (its lock wait or its transaction) does not hold up a read.
+TEST(UserDefaultsKept, AReadDoesNotWaitForAnotherThreadsChange)
+{
+    UserDefaults defaults(suite);
+    ASSERT_EQ(defaults.set(u"other"_s, 5), UserDefaults::Outcome::Done);
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool inside = false;
+    bool readDone = false;
+    bool sawRead = false;
+    std::thread worker([&] {
+        defaults.update(u"k"_s, [&](const std::optional<QVariant>&) {
+            std::unique_lock lock(mutex);
+            inside = true;
+            cv.notify_all();
+            sawRead = cv.wait_for(lock, std::chrono::seconds(10), [&] { return readDone; });
+            return std::optional<QVariant>(QVariant(1));
+        });
+    });
+    {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return inside; });
+    }
+    EXPECT_EQ(defaults.integer(u"other"_s), 5);
+    EXPECT_FALSE(defaults.value(u"k"_s).isValid());
+    {
+        std::lock_guard lock(mutex);
+        readDone = true;
+        cv.notify_all();
+    }
+    worker.join();
+    EXPECT_TRUE(sawRead);
+    EXPECT_EQ(defaults.integer(u"k"_s), 1);
+}
+
+// A peer stopped while it keeps changes of its own does not hold the writers' turn.
+TEST(UserDefaultsKept, AStoppedPeerKeepingChangesDoesNotHoldUpOurWrites)
+{
+    WaitLimit limit(5000);
+    Holder holder(u"held"_s);
+    auto keeper = startHelper({ u"keep-and-retry"_s, suite, u"peer"_s, u"kept"_s });
+    ASSERT_EQ(readLine(*keeper), u"kept"_s);
+    ASSERT_EQ(readLine(*keeper), u"retried"_s);
+    ::kill(pid_t(keeper->processId()), SIGSTOP);
+    holder.release();
+
+    UserDefaults defaults(suite);
+    auto written = UserDefaults::Outcome::Failed;
+    std::thread worker([&] { written = defaults.set(u"mine"_s, 1); });
+    worker.join();
+    ::kill(pid_t(keeper->processId()), SIGCONT);
+    EXPECT_EQ(written, UserDefaults::Outcome::Done);
+    EXPECT_TRUE(testsupport::waitFor([&] { return defaults.string(u"peer"_s) == u"kept"_s; }, 10000));
+    keeper->kill();
+    keeper->waitForFinished(10000);
+}
+
+// Once a change is kept, the next ones try once and keep: five changes wait about as long as
+// one. Said once in the log when keeping starts and once when all are written. The main thread
+// never waits the full limit, not even for a change that cannot be kept.
+TEST(UserDefaultsKept, OnceAChangeIsKeptTheNextOnesDoNotWaitAgain)
+{
+    WaitLimit limit(2000);
+    UserDefaults defaults(suite);
+    LogCapture log;
+    Holder holder(u"held"_s);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    std::thread worker([&] {
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(defaults.updateOrKeep(u"list"_s, appending(QString::number(i))), UserDefaults::Outcome::Kept);
+    });
+    worker.join();
+    EXPECT_LT(elapsed.elapsed(), 5000);
+    EXPECT_EQ(log.count(u"are kept until"_s), 1) << log.text().toStdString();
+
+    elapsed.restart();
+    {
+        WaitLimit longer(30000);
+        EXPECT_FALSE(defaults.update(u"other"_s, [](const std::optional<QVariant>&) {
+            return std::optional<QVariant>(QVariant(1));
+        }));
+    }
+    EXPECT_LT(elapsed.elapsed(), 5000);
+
+    holder.release();
+    EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(5)));
+    EXPECT_EQ(defaults.array(u"list"_s), (QVariantList { u"0"_s, u"1"_s, u"2"_s, u"3"_s, u"4"_s }));
+    EXPECT_EQ(log.count(u"5 kept changes were written"_s), 1) << log.text().toStdString();
+}
+
+// Quitting while a worker's change waits for the lock: it is kept at once, and the program's
+// exit writes it.
+TEST(UserDefaultsKept, AChangeWaitingOnAWorkerWhenTheProgramQuitsIsKeptAndWritten)
+{
+    Holder holder(u"held"_s);
+    auto quitter = startHelper({ u"quit-while-waiting"_s, suite, u"late"_s, u"written"_s }, QProcess::SeparateChannels);
+    ASSERT_EQ(readLine(*quitter), u"waiting"_s);
+    quitter->write("end\n");
+    QString log;
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        quitter->waitForReadyRead(10);
+        log += QString::fromUtf8(quitter->readAllStandardError());
+        return log.contains(u"are kept until"_s);
+    }, 20000)) << log.toStdString();
+    holder.release();
+    EXPECT_TRUE(finishedOk(*quitter));
+    EXPECT_EQ(UserDefaults(suite).string(u"late"_s), u"written"_s);
+}
