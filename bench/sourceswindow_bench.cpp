@@ -10,10 +10,11 @@
 #include "data/model/SourcesData.h"
 #include "data/model/SourceIconData.h"
 
+#include "PeakMemory.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -23,18 +24,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-double residentMiB()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
 
 // Notes when a source row is first painted.
 class RowPaints : public QObject {
@@ -105,7 +94,7 @@ void BM_SourcesWindow(benchmark::State& state)
         state.PauseTiming();
         idle(1500);
         state.counters["first_painted_ms"] = double(first);
-        state.counters["idle_MiB"] = residentMiB();
+        state.counters["idle_MiB"] = residentMemoryMiB();
         application.openSourcesWindow(); // closes it
         idle(200);
         state.ResumeTiming();

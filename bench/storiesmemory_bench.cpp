@@ -9,9 +9,10 @@
 #include "platform/appkit/Controllers.h"
 #include "testsupport/LoopbackWorld.h"
 
+#include "PeakMemory.h"
+
 #include <QApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -24,18 +25,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 constexpr int sourceCount = 40;
-
-double residentMiB()
-{
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
 
 double heapInUseMiB()
 {
@@ -98,12 +87,12 @@ void BM_StoriesWindowRefreshedRepeatedly(benchmark::State& state)
                 return;
             }
             if (i == 20) {
-                residentAt20 = residentMiB();
+                residentAt20 = residentMemoryMiB();
                 heapAt20 = heapInUseMiB();
             }
         }
         state.counters["resident_at_20_MiB"] = residentAt20;
-        state.counters["resident_at_end_MiB"] = residentMiB();
+        state.counters["resident_at_end_MiB"] = residentMemoryMiB();
         state.counters["heap_at_20_MiB"] = heapAt20;
         state.counters["heap_at_end_MiB"] = heapInUseMiB();
         state.counters["heap_growth_KiB_per_refresh"]
