@@ -25,12 +25,15 @@
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
+#include <curl/curl.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -128,10 +131,10 @@ QString linkOf(int i)
 }
 
 // The loopback server answering every source after `delayMs`.
-std::unique_ptr<testsupport::LoopbackServer> serverOf240Sources(int delayMs)
+std::unique_ptr<testsupport::LoopbackServer> serverOfSources(int delayMs, int count = sourceCount)
 {
-    auto server = std::make_unique<testsupport::LoopbackServer>(sourceCount + 16);
-    for (int i = 0; i < sourceCount; ++i) {
+    auto server = std::make_unique<testsupport::LoopbackServer>(count + 16);
+    for (int i = 0; i < count; ++i) {
         testsupport::ScriptedReply reply;
         reply.body = feed(i);
         reply.delayMs = delayMs;
@@ -165,11 +168,6 @@ std::unique_ptr<QTemporaryDir> freshHomeWithSources(int count = sourceCount)
     return home;
 }
 
-std::unique_ptr<QTemporaryDir> freshHomeWith240Sources()
-{
-    return freshHomeWithSources();
-}
-
 bool refresh()
 {
     // The main thread sleeps in its event loop, as the application's does: polling it, as a loop
@@ -192,10 +190,10 @@ bool refresh()
 void BM_SyncOf240Sources(benchmark::State& state)
 {
     const bool warm = state.range(0) == 1;
-    const auto server = serverOf240Sources(int(state.range(1)));
+    const auto server = serverOfSources(int(state.range(1)));
     for (auto _ : state) {
         state.PauseTiming();
-        const auto home = freshHomeWith240Sources();
+        const auto home = freshHomeWithSources();
         if (warm && !refresh()) {
             state.SkipWithError("the first refresh failed");
             break;
@@ -215,16 +213,40 @@ void BM_SyncOf240Sources(benchmark::State& state)
 }
 BENCHMARK(BM_SyncOf240Sources)->ArgNames({ "warm", "delay_ms" })->ArgsProduct({ { 0, 1 }, { 200, 0 } })->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// The floor: the same downloads, nothing read or stored.
-void BM_DownloadsOf240Sources(benchmark::State& state)
+// A cold refresh of 10 to 1,000 sources, answered at once or after 200 ms, and its floors (below): what each source
+// costs, and whether a thousand still download at once.
+void BM_SyncOfManySources(benchmark::State& state)
 {
-    const auto server = serverOf240Sources(int(state.range(0)));
+    const int count = int(state.range(0));
+    const auto server = serverOfSources(int(state.range(1)), count);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto home = freshHomeWithSources(count);
+        UrlSessionTesting::closeIdleConnections();
+        state.ResumeTiming();
+        if (!refresh()) {
+            state.SkipWithError("the refresh failed");
+            break;
+        }
+        state.PauseTiming();
+        if (StoredStoriesData().storedStories().size() != std::min(count * 20, 50'000))
+            state.SkipWithError("stories are missing");
+        state.ResumeTiming();
+    }
+    UrlSessionTesting::removeLoopbackMappings();
+}
+BENCHMARK(BM_SyncOfManySources)->ArgNames({ "sources", "delay_ms" })->ArgsProduct({ { 10, 100, 240, 1000 }, { 0, 200 } })->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The floor: the same downloads, nothing read or stored.
+void downloads(benchmark::State& state, int delayMs, int count)
+{
+    const auto server = serverOfSources(delayMs, count);
     for (auto _ : state) {
         std::mutex mutex;
         std::condition_variable finished;
         int done = 0;
         auto session = UrlSession::create();
-        for (int i = 0; i < sourceCount; ++i) {
+        for (int i = 0; i < count; ++i) {
             session->dataTask(UrlRequest(*Url::fromString(linkOf(i))), [&](std::optional<QByteArray>, std::optional<UrlResponse>, std::optional<Error>) {
                 std::lock_guard lock(mutex);
                 ++done;
@@ -232,7 +254,7 @@ void BM_DownloadsOf240Sources(benchmark::State& state)
             })->resume();
         }
         std::unique_lock lock(mutex);
-        finished.wait(lock, [&] { return done == sourceCount; });
+        finished.wait(lock, [&] { return done == count; });
         state.PauseTiming();
         lock.unlock();
         UrlSessionTesting::closeIdleConnections();
@@ -240,7 +262,56 @@ void BM_DownloadsOf240Sources(benchmark::State& state)
     }
     UrlSessionTesting::removeLoopbackMappings();
 }
+void BM_DownloadsOf240Sources(benchmark::State& state)
+{
+    downloads(state, int(state.range(0)), sourceCount);
+}
 BENCHMARK(BM_DownloadsOf240Sources)->ArgName("delay_ms")->Arg(200)->Arg(0)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Through one session, as a bare client would: every download started at once.
+void BM_DownloadsOfManySources(benchmark::State& state)
+{
+    downloads(state, int(state.range(1)), int(state.range(0)));
+}
+BENCHMARK(BM_DownloadsOfManySources)->ArgNames({ "sources", "delay_ms" })->ArgsProduct({ { 10, 100, 240, 1000 }, { 0, 200 } })->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// A bare client: one libcurl multi handle starting every download at once, without the
+// engine's global cap, its sessions or delegate queues; the bytes are read by nobody.
+void BM_BareClientOfManySources(benchmark::State& state)
+{
+    const int count = int(state.range(0));
+    const auto server = serverOfSources(int(state.range(1)), count);
+    const std::string to = "::127.0.0.1:" + std::to_string(server->port());
+    curl_slist* connectTo = curl_slist_append(nullptr, to.c_str());
+    const auto discard = +[](char*, size_t size, size_t n, void*) { return size * n; };
+    for (auto _ : state) {
+        CURLM* multi = curl_multi_init();
+        std::vector<CURL*> easies;
+        for (int i = 0; i < count; ++i) {
+            CURL* easy = curl_easy_init();
+            curl_easy_setopt(easy, CURLOPT_URL, linkOf(i).toUtf8().constData());
+            curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo);
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, discard);
+            curl_multi_add_handle(multi, easy);
+            easies.push_back(easy);
+        }
+        int running = 1;
+        while (running > 0) {
+            curl_multi_perform(multi, &running);
+            if (running > 0)
+                curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        }
+        state.PauseTiming();
+        for (CURL* easy : easies) {
+            curl_multi_remove_handle(multi, easy);
+            curl_easy_cleanup(easy);
+        }
+        curl_multi_cleanup(multi);
+        state.ResumeTiming();
+    }
+    curl_slist_free_all(connectTo);
+}
+BENCHMARK(BM_BareClientOfManySources)->ArgNames({ "sources", "delay_ms" })->ArgsProduct({ { 10, 100, 240, 1000 }, { 0, 200 } })->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // In the child: serves the feeds of a set (SYNC_BENCH_SERVE_SET, the 240 generated ones when
 // unset), tells its port, how many feeds and how many bytes on standard output, stops when its
@@ -309,7 +380,7 @@ void BM_SyncServedApart(benchmark::State& state)
     for (auto _ : state) {
         for (int64_t i = 0; i < state.range(1); ++i) {
             state.PauseTiming();
-            const auto home = freshHomeWith240Sources();
+            const auto home = freshHomeWithSources();
             UrlSessionTesting::closeIdleConnections();
             state.ResumeTiming();
             if (!refresh()) {

@@ -3,6 +3,8 @@
 #include "storylist/ImageButton.h"
 #include "storylist/ViewKit.h"
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 RowOptionsViewDelegate::~RowOptionsViewDelegate() = default;
@@ -29,7 +31,17 @@ void RowOptionsView::setDelegate(RowOptionsViewDelegate* delegate)
 
 void RowOptionsView::setupButtons(const QList<RowOption>& options)
 {
+    // Each binding of the row asks again; new buttons every time left the old ones' layout
+    // work and deferred deletions behind at every reload of the list.
+    const auto same = [](const RowOption& a, const RowOption& b) {
+        return a.identifier == b.identifier && a.icon == b.icon;
+    };
+    if (!m_buttons.isEmpty() && m_buttons.size() == options.size()
+        && std::all_of(m_buttons.cbegin(), m_buttons.cend(), [](const auto& b) { return !b.isNull(); })
+        && std::equal(options.cbegin(), options.cend(), m_options.cbegin(), m_options.cend(), same))
+        return;
     removeButtons();
+    m_options = options;
     QAbstractButton* previous = nullptr;
     for (const RowOption& option : options) {
         auto* button = new ImageButton(option.icon);
@@ -62,6 +74,7 @@ void RowOptionsView::removeButtons()
     appkit::removeConstraints(this, stale);
     m_buttons.clear();
     m_buttonIdentifiers.clear();
+    m_options.clear();
 }
 
 void RowOptionsView::appendButton(QAbstractButton* button, QAbstractButton* after)

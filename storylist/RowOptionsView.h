@@ -41,7 +41,7 @@ public:
     // The current options' buttons by identifier (a repeated identifier: the last one's).
     const QMap<QString, QAbstractButton*>& buttonIdentifiers() const { return m_buttonIdentifiers; }
 
-    // Replaces the buttons by one per option, in order.
+    // Replaces the buttons by one per option, in order; the same options keep their buttons.
     void setupButtons(const QList<RowOption>& options);
     // Takes every button the strip made out of it, repeated identifiers' included.
     void removeButtons();
@@ -58,4 +58,5 @@ private:
     WeakDelegate<RowOptionsViewDelegate> m_delegate;
     QMap<QString, QAbstractButton*> m_buttonIdentifiers;
     QList<QPointer<QAbstractButton>> m_buttons;
+    QList<RowOption> m_options; // what the buttons show
 };

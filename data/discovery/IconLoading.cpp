@@ -16,7 +16,7 @@ void findMissingIcons(const SourcesData& sourcesData)
 {
     const auto store = std::make_shared<SourcesData>(sourcesData);
     for (const std::shared_ptr<Source>& source : store->sources()) {
-        if (source->noIconFound || !SourceIconData::iconForSource(*source).isNull())
+        if (source->noIconFound || SourceIconData::hasIconForSource(*source))
             continue;
         loadImageForSource(source, [store, source](std::optional<QImage> image) {
             storeIconSearchOutcome(source, std::move(image), store);

@@ -56,6 +56,15 @@ QImage SourceIconData::iconForSource(const Source& source)
     return iconForLink(source.link());
 }
 
+namespace {
+
+bool fitsAnIcon(const QSize& size)
+{
+    return size.isValid() && size.width() <= maxIconSide && size.height() <= maxIconSide;
+}
+
+} // namespace
+
 QImage SourceIconData::iconForLink(const QString& link)
 {
     const auto path = iconURLForSourceLink(link);
@@ -65,10 +74,21 @@ QImage SourceIconData::iconForLink(const QString& link)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     QImageReader reader(&file);
-    const QSize size = reader.size();
-    if (!size.isValid() || size.width() > maxIconSide || size.height() > maxIconSide)
+    if (!fitsAnIcon(reader.size()))
         return {};
     return reader.read();
+}
+
+bool SourceIconData::hasIconForSource(const Source& source)
+{
+    const auto path = iconURLForSourceLink(source.link());
+    if (!path)
+        return false;
+    QFile file(*path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QImageReader reader(&file);
+    return reader.canRead() && fitsAnIcon(reader.size());
 }
 
 void SourceIconData::writeImage(const QImage& image, const QString& toPath)

@@ -28,6 +28,9 @@ public:
     static void setIconForSourceLink(const QString& link, const QImage& image);
     // The stored icon, or a null image.
     static QImage iconForSource(const Source& source);
+    // Whether an icon of a fitting size is stored, read from the file's header alone (asking
+    // this of a thousand sources must not decode a thousand pictures).
+    static bool hasIconForSource(const Source& source);
     static QImage iconForLink(const QString& link);
 
 private:

@@ -203,6 +203,11 @@ QSize ConstraintLayout::fittingSize() const
     return d->fitting;
 }
 
+ConstraintLayout::SolverSize ConstraintLayout::solverSize() const
+{
+    return { d->solver.rowCount(), d->solver.variableCount(), d->solver.constraintCount() };
+}
+
 void ConstraintLayout::invalidateFittingSize()
 {
     d->fittingValid = false;

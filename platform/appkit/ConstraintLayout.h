@@ -45,6 +45,15 @@ public:
     // Forgets the fitting size (the holder's intrinsic size changed).
     void invalidateFittingSize();
 
+    // What the solver holds: it goes back down as views and constraints go.
+    struct SolverSize {
+        std::size_t rows = 0;
+        std::size_t variables = 0;
+        std::size_t constraints = 0;
+        bool operator==(const SolverSize&) const = default;
+    };
+    SolverSize solverSize() const;
+
     // QLayout
     QSize sizeHint() const override;
     QSize minimumSize() const override;

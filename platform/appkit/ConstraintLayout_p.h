@@ -205,6 +205,8 @@ struct ConstraintLayout::Engine {
         auto it = items.find(w);
         if (it != items.end()) {
             removeItemConstraints(it->second);
+            for (int i = 0; i < 4; ++i)
+                solver.removeVariable(it->second.vars()[i]);
             items.erase(it);
         }
         dirty = true;

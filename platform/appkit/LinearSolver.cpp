@@ -503,6 +503,27 @@ SolverError Solver::suggestValue(const Variable& v, double value)
     return SolverError::None;
 }
 
+bool Solver::removeVariable(const Variable& v)
+{
+    auto it = m_vars.find(v.id());
+    if (it == m_vars.end())
+        return true;
+    if (m_edits.count(v.id()))
+        return false;
+    const Symbol s = it->second.second;
+    // A basic variable appears in its own row only; a parametric one still in a row is a
+    // degree of freedom of the others and stays.
+    auto row = m_rows.find(s.id);
+    if (row != m_rows.end()) {
+        m_rows.erase(row);
+    } else if (std::any_of(m_rows.begin(), m_rows.end(),
+                   [&](const auto& entry) { return entry.second.second->coefficientFor(s) != 0.0; })) {
+        return false;
+    }
+    m_vars.erase(it);
+    return true;
+}
+
 void Solver::updateVariables()
 {
     for (auto& [id, entry] : m_vars) {

@@ -88,11 +88,17 @@ public:
     SolverError removeEditVariable(const Variable& v);
     bool hasEditVariable(const Variable& v) const { return m_edits.count(v.id()) != 0; }
     SolverError suggestValue(const Variable& v, double value);
+    // Forgets a variable that no constraint mentions any more, with the row holding its last
+    // value, so that a solver whose views come and go does not grow. False (and kept) while
+    // the tableau still needs it.
+    bool removeVariable(const Variable& v);
 
     // Writes the current solution into every variable the solver knows.
     void updateVariables();
 
     std::size_t constraintCount() const { return m_constraints.size(); }
+    std::size_t rowCount() const { return m_rows.size(); }
+    std::size_t variableCount() const { return m_vars.size(); }
 
 private:
     struct Symbol {

@@ -185,8 +185,10 @@ void TableView::reloadData()
         m_applying = true;
         const int count = dataSourceRowCount();
         for (int index = 0; index < count; ++index) {
-            m_rows.push_back(makeRow());
-            fetchContent(m_rows.back().get(), index);
+            auto row = std::make_unique<Row>();
+            row->height = askHeight(index);
+            row->deferred = true;
+            m_rows.push_back(std::move(row));
         }
         m_applying = false;
         if (!std::exchange(m_reloadAfterApplying, false))
@@ -288,7 +290,16 @@ int TableView::rowForView(const QWidget* view) const
 
 QWidget* TableView::viewAtRow(int row) const
 {
-    const Row* found = liveRow(row);
+    Row* found = liveRow(row);
+    if (found && found->deferred && !m_applying) {
+        auto* self = const_cast<TableView*>(this);
+        if (self->materialize(found, row)) {
+            self->reloadForMaterialized();
+            found = liveRow(row);
+            if (found && found->deferred && self->materialize(found, row))
+                self->scheduleReload();
+        }
+    }
     return found ? found->cell.data() : nullptr;
 }
 
@@ -348,9 +359,40 @@ std::vector<std::unique_ptr<TableView::Row>>::iterator TableView::slotForInserti
 std::unique_ptr<TableView::Row> TableView::makeRow()
 {
     auto row = std::make_unique<Row>();
+    ensureContainer(row.get());
+    return row;
+}
+
+void TableView::ensureContainer(Row* row)
+{
+    if (row->container)
+        return;
     row->container = new QWidget(this);
     row->container->show();
-    return row;
+}
+
+// Asks for the view and value of a row that had none, and places it. True when the delegate
+// changed the table while answering, which then wants reloading.
+bool TableView::materialize(Row* row, int index)
+{
+    m_applying = true;
+    fetchContent(row, index);
+    m_applying = false;
+    place(row);
+    return std::exchange(m_reloadAfterApplying, false);
+}
+
+// A reload that making a row asked for, bounded like the reloads asked for while loading.
+void TableView::reloadForMaterialized()
+{
+    if (m_materializedReloads >= kMaxReloadPasses) {
+        qCWarning(lcTableView) << "the data source keeps changing the table while it loads";
+        scheduleReload();
+        return;
+    }
+    ++m_materializedReloads;
+    reloadData();
+    --m_materializedReloads;
 }
 
 int TableView::askHeight(int index)
@@ -362,6 +404,8 @@ int TableView::askHeight(int index)
 void TableView::fetchContent(Row* row, int index)
 {
     row->needsContent = false;
+    row->deferred = false;
+    ensureContainer(row);
     row->height = askHeight(index);
     QWidget* cell = nullptr;
     if (TableViewDelegate* d = delegate()) {
@@ -411,8 +455,11 @@ void TableView::discard(Row* row)
         recycle(row->cell);
     row->cell = nullptr;
     // Later, not now: the row may be going away from inside a click on one of its buttons.
-    row->container->hide();
-    row->container->deleteLater();
+    if (row->container) {
+        row->container->hide();
+        row->container->deleteLater();
+        row->container = nullptr;
+    }
 }
 
 void TableView::recycle(QWidget* cell)
@@ -452,7 +499,11 @@ void TableView::applyUpdates()
             fetchContent(row.get(), index);
         else if (row->needsReload) {
             row->height = askHeight(index);
-            rebind(row.get(), index);
+            // A row not made yet asks for its value when it is.
+            if (row->deferred)
+                row->needsReload = false;
+            else
+                rebind(row.get(), index);
         }
         ++index;
     }

@@ -70,6 +70,10 @@ private:
 // scroll view to scroll. Main thread only; owned by its parent widget. The data source and
 // delegate are not owned; when they are QObjects the table forgets them when they die.
 //
+// A reload asks every row's height at once but its view and object value only once the row
+// comes near the part of the table that its ancestors let show (or `viewAtRow` asks for it),
+// so that a long list costs what is seen.
+//
 // Inserts, removals and reloads of rows are applied in the order made. Views and object
 // values of inserted and reloaded rows are asked for when the outermost `endUpdates` runs
 // (at once outside a batch); if the data source's row count then differs from the table's,
@@ -125,7 +129,7 @@ public:
     // The row of `view` or of the row view holding it; -1 for any other view, a row
     // animating out included.
     int rowForView(const QWidget* view) const;
-    // The view of a row (null for none or out of range).
+    // The view of a row (null for none or out of range); made now if the row had none yet.
     QWidget* viewAtRow(int row) const;
     // Where a row currently lies in the table (its view's height, without the spacing).
     QRect rectOfRow(int row) const;
@@ -140,6 +144,9 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Row;
@@ -149,6 +156,13 @@ private:
     Row* liveRow(int row) const;
     std::vector<std::unique_ptr<Row>>::iterator slotForInsertion(int row);
     std::unique_ptr<Row> makeRow();
+    void ensureContainer(Row* row);
+    bool materialize(Row* row, int index);
+    void reloadForMaterialized();
+    void place(Row* row);
+    QRect wantedBand() const;
+    bool hasDeferredRows() const;
+    void watchAncestors();
     void fetchContent(Row* row, int index);
     void rebind(Row* row, int index);
     int askHeight(int index);
@@ -175,6 +189,8 @@ private:
     QHash<QString, QList<QPointer<QWidget>>> m_reusable;
     QList<QPointer<QWidget>> m_handedOut;
     QWidget* m_cellPool = nullptr;
+    // The ancestors whose size or place decides which rows show.
+    QList<QPointer<QWidget>> m_watched;
 
     int m_rowHeight = 17;
     int m_intercellSpacing = 0;
@@ -184,4 +200,5 @@ private:
     bool m_applying = false;
     bool m_reloadAfterApplying = false;
     bool m_reloadScheduled = false;
+    int m_materializedReloads = 0;
 };

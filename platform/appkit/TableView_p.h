@@ -12,9 +12,13 @@ class QVariantAnimation;
 Q_DECLARE_LOGGING_CATEGORY(lcTableView)
 
 // One slot of the table. `container` clips the cell while the slot grows or shrinks; its
-// height is `progress` × (cell height + spacing).
+// height is `progress` × (cell height + spacing). A row far from the visible part of the table
+// has no container and no cell yet (`deferred`): only its height is known.
 struct TableView::Row {
     QWidget* container = nullptr;
+    int top = 0; // where the slot lies, as last laid out
+    int slot = 0;
+    bool deferred = false;
     QPointer<QWidget> cell;
     int height = 0;
     qreal progress = 1.0;

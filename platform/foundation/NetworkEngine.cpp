@@ -1,12 +1,26 @@
 #include "platform/foundation/NetworkEngineDetail_p.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include <sys/resource.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace NetworkDetail;
 
 namespace {
 std::atomic<NetworkEngine*> madeEngine = nullptr;
+}
+
+int NetworkEngine::maximumTransfers()
+{
+    static const int limit = [] {
+        rlimit files {};
+        if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+            return 2048;
+        return int(std::clamp<rlim_t>(files.rlim_cur / 2, 256, 2048));
+    }();
+    return limit;
 }
 
 NetworkEngine& NetworkEngine::instance()
@@ -277,7 +291,7 @@ void NetworkEngine::Private::refreshHost(const QString& key)
 
 void NetworkEngine::Private::startEligible()
 {
-    while (active < NetworkEngine::maximumTransfers && !eligible.empty()) {
+    while (active < NetworkEngine::maximumTransfers() && !eligible.empty()) {
         Transfer* t = eligible.begin()->second;
         eligible.erase(eligible.begin());
         Host& host = hosts[t->hostKey];
@@ -446,7 +460,7 @@ int NetworkEngine::Private::waitMilliseconds() const
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now) + std::chrono::milliseconds(1);
         wait = std::min(wait, std::max(left, std::chrono::milliseconds(0)));
     }
-    if (!eligible.empty() && active < NetworkEngine::maximumTransfers)
+    if (!eligible.empty() && active < NetworkEngine::maximumTransfers())
         wait = std::chrono::milliseconds(0);
     return static_cast<int>(wait.count());
 }

@@ -24,7 +24,10 @@ struct UrlSessionDataTask::Private {
 // Lives for the whole process; stopped when the process exits.
 class NetworkEngine {
 public:
-    static constexpr int maximumTransfers = 256;
+    // Transfers at once over all hosts: half the process's file descriptors (each transfer
+    // holds a socket), at least 256 and at most 2,048. A thousand sources on a thousand hosts
+    // then download at once rather than in four waves.
+    static int maximumTransfers();
     // Transfers at once to one host: over HTTP/1.1 one a connection; over HTTP/2 a connection
     // carries up to a hundred, so the same six connections carry six hundred.
     static constexpr int maximumTransfersPerHost = 6;

@@ -11,7 +11,9 @@
 #include "platform/foundation/UrlSessionTesting.h"
 #include "storylist/ImageButton.h"
 #include "storylist/ListRowContentView.h"
+#include "storylist/Label.h"
 #include "storylist/Preferences.h"
+#include "storylist/RowOptionsView.h"
 #include "storylist/TodayView.h"
 #include "storylist/tests/StoryListTestSupport.h"
 #include "testsupport/RecordingWorkspace.h"
@@ -460,4 +462,63 @@ TEST_F(StoryListController, ARowPressedStaysReadWhenItsPictureArrivesLater)
     EXPECT_TRUE(cellAt(controller, 2)->data()->read);
     EXPECT_EQ(appkit::opacity(cellAt(controller, 2)->contentView), 0.5);
     EXPECT_FALSE(cellAt(controller, 3)->data()->read);
+}
+
+TEST_F(StoryListController, AReloadReplacesItsRowsWithoutLeavingViewsOrSolverRowsBehind)
+{
+    StoriesBaseViewController controller;
+    show(controller);
+    TableView* table = controller.contentView()->tableView();
+    ASSERT_EQ(table->numberOfRows(), 5);
+    struct Held {
+        qsizetype objects = 0;
+        ConstraintLayout::SolverSize solver;
+        bool operator==(const Held&) const = default;
+    };
+    const auto held = [&] {
+        // What the last reload's deferred deletions leave, once they ran.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Held h;
+        const QList<QWidget*> views = table->findChildren<QWidget*>();
+        h.objects = table->findChildren<QObject*>().size();
+        for (QWidget* view : views) {
+            if (ConstraintLayout* layout = ConstraintLayout::of(view, false)) {
+                const ConstraintLayout::SolverSize s = layout->solverSize();
+                h.solver.rows += s.rows;
+                h.solver.variables += s.variables;
+                h.solver.constraints += s.constraints;
+            }
+        }
+        return h;
+    };
+    const auto reload = [&] {
+        table->reloadData();
+        appkit::layoutSubtreeIfNeeded(&window);
+        testsupport::processEvents();
+    };
+    const auto titles = [&] {
+        QStringList shown;
+        for (int row = 0; row < table->numberOfRows(); ++row)
+            shown.append(cellAt(controller, row)->contentView->titleLabel->stringValue());
+        return shown;
+    };
+    reload();
+    const Held first = held();
+    const QStringList firstTitles = titles();
+    for (int i = 0; i < 12; ++i)
+        reload();
+    const Held later = held();
+    EXPECT_EQ(later.objects, first.objects);
+    EXPECT_EQ(later.solver.constraints, first.solver.constraints);
+    EXPECT_EQ(later.solver.variables, first.solver.variables);
+    EXPECT_EQ(later.solver.rows, first.solver.rows);
+    // The rows still show their stories and their option strips.
+    ASSERT_EQ(table->numberOfRows(), 5);
+    for (int row = 0; row < 5; ++row) {
+        ListCellView* cell = cellAt(controller, row);
+        ASSERT_TRUE(cell);
+        EXPECT_EQ(cell->optionsView->buttonIdentifiers().size(),
+            controller.rowViewOptions(cell).size());
+    }
+    EXPECT_EQ(titles(), firstTitles);
 }

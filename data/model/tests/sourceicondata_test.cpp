@@ -153,3 +153,26 @@ TEST(SourceIconData, AnnouncesEvenWhenNothingCanBeWritten)
     ASSERT_TRUE(testsupport::waitFor([&] { return recorder.sources.size() == 2; }));
     EXPECT_TRUE(SourceIconData::iconForSource(*source).isNull());
 }
+
+TEST(SourceIconData, TellsWhetherAnIconIsStoredFromTheFileHeaderAsReadingItWould)
+{
+    const Source source(u"News"_s, u"http://example.org/header-feed"_s);
+    EXPECT_FALSE(SourceIconData::hasIconForSource(source));
+    SourceIconData::setIconForSourceLink(source.link(), filled(96, 96, Qt::red));
+    EXPECT_TRUE(SourceIconData::hasIconForSource(source));
+    EXPECT_FALSE(SourceIconData::iconForSource(source).isNull());
+
+    // Too large to be an icon, or no picture at all: neither is there.
+    SourceIconData::setIconForSourceLink(source.link(), filled(2048, 8, Qt::red));
+    EXPECT_FALSE(SourceIconData::hasIconForSource(source));
+    EXPECT_TRUE(SourceIconData::iconForSource(source).isNull());
+    const QStringList files = QDir(iconDirectory()).entryList(QDir::Files);
+    ASSERT_FALSE(files.isEmpty());
+    for (const QString& name : files) {
+        QFile damaged(QDir(iconDirectory()).filePath(name));
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+        damaged.write("not a picture");
+    }
+    EXPECT_FALSE(SourceIconData::hasIconForSource(source));
+    EXPECT_TRUE(SourceIconData::iconForSource(source).isNull());
+}

@@ -212,6 +212,46 @@ TEST(ConstraintLayout, DropsConstraintsOfDestroyedViewsAndLeavesOutContradiction
     EXPECT_EQ(b->size(), QSize(20, 10));
 }
 
+TEST(ConstraintLayout, ViewsThatComeAndGoLeaveTheSolverAsItWas)
+{
+    // A row's option buttons are made again at each reload of a list: the solver must shrink
+    // back each time, not keep every view's variables and rows.
+    QWidget root;
+    root.resize(320, 75);
+    auto* kept = new Content(&root, { 40, 20 });
+    install(&root, u"H:|[kept]"_s, { { u"kept"_s, kept } });
+    install(&root, u"V:|[kept]"_s, { { u"kept"_s, kept } });
+    ConstraintLayout* layout = ConstraintLayout::of(&root);
+    const auto cycle = [&](int buttons) {
+        QList<QWidget*> made;
+        QWidget* previous = kept;
+        for (int i = 0; i < buttons; ++i) {
+            auto* button = new Content(&root, { 64, 20 });
+            install(&root, u"H:[previous][button(64)]"_s, { { u"previous"_s, previous }, { u"button"_s, button } });
+            install(&root, u"V:|[button]|"_s, { { u"button"_s, button } });
+            made.append(button);
+            previous = button;
+        }
+        appkit::layoutSubtreeIfNeeded(&root);
+        EXPECT_EQ(previous->geometry(), QRect(40 + (buttons - 1) * 64, 0, 64, 75));
+        qDeleteAll(made);
+        appkit::layoutSubtreeIfNeeded(&root);
+    };
+    appkit::layoutSubtreeIfNeeded(&root);
+    const ConstraintLayout::SolverSize before = layout->solverSize();
+    cycle(4);
+    const ConstraintLayout::SolverSize once = layout->solverSize();
+    EXPECT_EQ(once.constraints, before.constraints);
+    for (int i = 0; i < 20; ++i)
+        cycle(4);
+    const ConstraintLayout::SolverSize after = layout->solverSize();
+    EXPECT_EQ(after.constraints, once.constraints);
+    EXPECT_EQ(after.variables, once.variables);
+    EXPECT_EQ(after.rows, once.rows);
+    EXPECT_LE(after.variables, before.variables + 4);
+    EXPECT_EQ(kept->geometry(), QRect(0, 0, 40, 20));
+}
+
 TEST(ConstraintLayout, FollowsResizesAndContentChangesOfShownWindows)
 {
     QWidget window;

@@ -4,6 +4,8 @@
 #include <QGraphicsEffect>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -391,4 +393,57 @@ TEST(TableView, PreparedCellsFillTheRowsThatComeLaterAndAreNeverShownBefore)
     // The pool stays bounded however many are asked for.
     t.view.prepareViewsWithIdentifier(u"cell"_s, 1000, nullptr);
     EXPECT_LT(model.cellsMade, 100);
+}
+
+TEST(TableView, MakesOnlyTheRowsItsScrollViewShowsAndTheRestAsTheyScrollIntoSight)
+{
+    // A thousand sources must not cost a thousand rows before the window first paints.
+    QScrollArea scroll;
+    scroll.setWidgetResizable(true);
+    scroll.resize(300, 110);
+    auto* table = new TableView;
+    table->setRowHeight(20);
+    table->setIntercellSpacing(2);
+    table->setAnimationDuration(0);
+    scroll.setWidget(table);
+    QStringList items;
+    for (int i = 0; i < 1000; ++i)
+        items.append(u"item %1"_s.arg(i));
+    Model model(*table, items);
+    scroll.show();
+    testsupport::processEvents();
+
+    const auto shownCells = [&] {
+        QStringList texts;
+        for (TextCell* cell : table->findChildren<TextCell*>()) {
+            if (cell->isVisibleTo(table) && table->rowForView(cell) >= 0)
+                texts.append(cell->objectValue().toString());
+        }
+        texts.sort();
+        return texts;
+    };
+    EXPECT_EQ(table->numberOfRows(), 1000);
+    EXPECT_EQ(table->contentHeight(), 1000 * 22);
+    EXPECT_LE(model.cellsMade, 20);
+    EXPECT_LE(model.valuesAsked, 20);
+    for (int row = 0; row < 5; ++row)
+        EXPECT_TRUE(shownCells().contains(u"item %1"_s.arg(row))) << row;
+
+    scroll.verticalScrollBar()->setValue(500 * 22);
+    const QStringList later = shownCells();
+    for (int row = 500; row < 505; ++row)
+        EXPECT_TRUE(later.contains(u"item %1"_s.arg(row))) << row;
+    EXPECT_LE(model.cellsMade, 40);
+    EXPECT_EQ(table->rectOfRow(500), QRect(0, 500 * 22, table->width(), 20));
+
+    // Asked for, a row far away is made at once; removing rows never made costs no view.
+    EXPECT_EQ(qobject_cast<TableCellView*>(table->viewAtRow(900))->objectValue().toString(),
+        u"item 900"_s);
+    const int made = model.cellsMade;
+    model.items.removeAt(800);
+    table->removeRowsAtIndexes({ 800 }, TableViewAnimation::SlideUp);
+    EXPECT_EQ(table->numberOfRows(), 999);
+    EXPECT_EQ(model.cellsMade, made);
+    EXPECT_EQ(qobject_cast<TableCellView*>(table->viewAtRow(800))->objectValue().toString(),
+        u"item 801"_s);
 }

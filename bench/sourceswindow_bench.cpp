@@ -1,0 +1,122 @@
+// The application's sources window over N stored sources, each with its icon stored: the time
+// from opening the window (as the application does when it starts) until the first source row
+// is painted, the resident memory once it idles, and the time to open it again after closing
+// it. One case per process (`--benchmark_filter=.../1000`), so that the memory is the case's
+// own; nothing is downloaded (every source has its icon, so no icon search starts).
+
+#include "app/shell/Application.h"
+#include "app/shell/Storyboards.h"
+#include "app/sources/SourceRowView.h"
+#include "data/model/SourcesData.h"
+#include "data/model/SourceIconData.h"
+
+#include "PeakMemory.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Notes when a source row is first painted.
+class RowPaints : public QObject {
+public:
+    QElapsedTimer clock;
+    qint64 rowMs = -1;
+    QEventLoop* waiting = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && rowMs < 0
+            && (dynamic_cast<SourceTableViewCell*>(watched) || dynamic_cast<SourceRowView*>(watched))) {
+            rowMs = clock.elapsed();
+            if (waiting)
+                waiting->quit();
+        }
+        return false;
+    }
+};
+
+// Opens (or closes and opens) the window; returns the milliseconds until a row is painted.
+qint64 openUntilPainted(Application& application, RowPaints& watcher)
+{
+    watcher.rowMs = -1;
+    watcher.clock.start();
+    application.openSourcesWindow();
+    QEventLoop loop;
+    watcher.waiting = &loop;
+    QTimer::singleShot(60'000, &loop, &QEventLoop::quit);
+    if (watcher.rowMs < 0)
+        loop.exec();
+    watcher.waiting = nullptr;
+    return watcher.rowMs;
+}
+
+void idle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void BM_SourcesWindow(benchmark::State& state)
+{
+    const int count = int(state.range(0));
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    {
+        SourcesData sources;
+        for (int i = 0; i < count; ++i) {
+            const QString link = u"http://site%1.test/feed.xml"_s.arg(i);
+            sources.addSource(std::make_shared<Source>(u"Site %1"_s.arg(i), link));
+            QImage icon(96, 96, QImage::Format_ARGB32);
+            icon.fill(QColor::fromHsv(i * 7 % 360, 160, 200));
+            SourceIconData::setIconForSourceLink(link, icon);
+        }
+    }
+    // The additions' announcements, before any window listens.
+    QCoreApplication::processEvents();
+    registerApplicationStoryboards();
+    Application application;
+    RowPaints watcher;
+    qApp->installEventFilter(&watcher);
+
+    for (auto _ : state) {
+        const qint64 first = openUntilPainted(application, watcher);
+        state.PauseTiming();
+        idle(1500);
+        state.counters["first_painted_ms"] = double(first);
+        state.counters["idle_MiB"] = residentMemoryMiB();
+        application.openSourcesWindow(); // closes it
+        idle(200);
+        state.ResumeTiming();
+        const qint64 again = openUntilPainted(application, watcher);
+        state.PauseTiming();
+        state.counters["reopened_ms"] = double(again);
+        if (first < 0 || again < 0)
+            state.SkipWithError("no source row was painted");
+        application.openSourcesWindow();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    qApp->removeEventFilter(&watcher);
+}
+BENCHMARK(BM_SourcesWindow)
+    ->ArgName("sources")
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(240)
+    ->Arg(1000)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
