@@ -28,6 +28,9 @@ public:
     }
     // Whether a line holds `text`.
     bool contains(const QString& text) const { return !lines().filter(text).isEmpty(); }
+    // How many lines hold `text`.
+    qsizetype count(const QString& text) const { return lines().filter(text).size(); }
+    QString text() const { return lines().join(u'\n'); }
 
 private:
     static std::mutex& mutex()

@@ -4,13 +4,13 @@
 
 #include "platform/foundation/GroupContainer.h"
 #include "platform/foundation/UserDefaults.h"
+#include "testsupport/LogCollector.h"
 #include "testsupport/TestSupport.h"
 
 #include <QProcess>
 #include <QStringList>
 
 #include <memory>
-#include <mutex>
 
 namespace storetest {
 
@@ -43,46 +43,6 @@ inline QString readLine(QProcess& p, int ms = 30000)
     }, ms);
     return QString::fromUtf8(p.readLine()).trimmed();
 }
-
-// The lines logged (by any thread) while it lives.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        const std::lock_guard lock(mutex());
-        lines().clear();
-        previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture() { qInstallMessageHandler(previous); }
-    static QString text()
-    {
-        const std::lock_guard lock(mutex());
-        return lines().join(u'\n');
-    }
-    static qsizetype count(const QString& part)
-    {
-        const std::lock_guard lock(mutex());
-        return std::count_if(lines().cbegin(), lines().cend(), [&](const QString& l) { return l.contains(part); });
-    }
-
-private:
-    static std::mutex& mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static QStringList& lines()
-    {
-        static QStringList all;
-        return all;
-    }
-    static void handle(QtMsgType, const QMessageLogContext&, const QString& message)
-    {
-        const std::lock_guard lock(mutex());
-        lines().append(message);
-    }
-    QtMessageHandler previous = nullptr;
-};
 
 struct WaitLimit {
     explicit WaitLimit(int ms) { UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(ms)); }

@@ -80,7 +80,7 @@ TEST(UserDefaultsKept, AKeyKeepsOneValueAndNeverWritesOverAPeersNewerOne)
 {
     WaitLimit limit(150);
     UserDefaults defaults(suite);
-    LogCapture log;
+    testsupport::LogCollector log;
     {
         Holder holder(u"held"_s);
         for (int i = 0; i < 20; ++i)
@@ -196,7 +196,7 @@ TEST(UserDefaultsKept, OnceAChangeIsKeptTheNextOnesDoNotWaitAgain)
 {
     WaitLimit limit(2000);
     UserDefaults defaults(suite);
-    LogCapture log;
+    testsupport::LogCollector log;
     Holder holder(u"held"_s);
     QElapsedTimer elapsed;
     elapsed.start();

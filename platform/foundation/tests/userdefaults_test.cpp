@@ -503,7 +503,7 @@ TEST(UserDefaults, TheContainerAndItsFilesAreTheOwnersAlone)
 
 TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)
 {
-    LogCapture log;
+    testsupport::LogCollector log;
     const QString path = databasePath(suite);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
     writeJunk(path, 0);
@@ -514,11 +514,11 @@ TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)
     }
     UserDefaults defaults(suite);
     EXPECT_TRUE(defaults.isPersistent());
-    EXPECT_TRUE(LogCapture::text().contains(u"empty database file"_s)) << LogCapture::text().toStdString();
+    EXPECT_TRUE(log.text().contains(u"empty database file"_s)) << log.text().toStdString();
 
     EXPECT_FALSE(UserDefaults(u"../nowhere"_s).isPersistent());
-    EXPECT_TRUE(LogCapture::text().contains(u"no usable group container"_s)) << LogCapture::text().toStdString();
-    EXPECT_FALSE(LogCapture::text().contains(u"not an error"_s));
+    EXPECT_TRUE(log.text().contains(u"no usable group container"_s)) << log.text().toStdString();
+    EXPECT_FALSE(log.text().contains(u"not an error"_s));
 }
 
 TEST(UserDefaults, TheWriteAheadLogShrinksBackAfterALargeWrite)
