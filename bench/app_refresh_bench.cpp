@@ -9,6 +9,8 @@
 #include "storylist/ListCellView.h"
 #include "testsupport/LoopbackWorld.h"
 
+#include "FeedSites.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -51,11 +53,7 @@ void BM_StoriesWindowRefreshOf240DelayedSources(benchmark::State& state)
 {
     qputenv("TICKERLY_LOOPBACK_ONLY", "1");
     testsupport::LoopbackWorld world(sourceCount + 16);
-    for (int i = 0; i < sourceCount; ++i)
-        world.addFeedSite(u"site%1.test"_s.arg(i, 3, 10, QChar(u'0')), u"Site %1"_s.arg(i),
-            testsupport::LoopbackWorld::FeedFormat::rss, 20, QColor::fromHsv(i * 3 % 360, 160, 200),
-            200, i, 45);
-    world.mapHostsHere();
+    benchsites::addFeedSites(world, sourceCount, 3, 200);
     registerApplicationStoryboards();
     Application application;
     FirstPaints watcher;
@@ -64,11 +62,7 @@ void BM_StoriesWindowRefreshOf240DelayedSources(benchmark::State& state)
     // One data home for the run: the shared store stays open for the life of the process.
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
-    SourcesData sources;
-    for (int i = 0; i < sourceCount; ++i) {
-        const QString host = u"site%1.test"_s.arg(i, 3, 10, QChar(u'0'));
-        sources.addSource(std::make_shared<Source>(u"Site %1"_s.arg(i), world.feedURL(host)));
-    }
+    benchsites::storeSources(world, sourceCount);
     // Each addition announces itself on the main queue; delivered to the open window, they would
     // start a refresh apiece beside the one timed.
     QCoreApplication::processEvents();

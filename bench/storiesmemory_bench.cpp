@@ -9,6 +9,7 @@
 #include "platform/appkit/Controllers.h"
 #include "testsupport/LoopbackWorld.h"
 
+#include "FeedSites.h"
 #include "PeakMemory.h"
 
 #include <QApplication>
@@ -46,20 +47,10 @@ void BM_StoriesWindowRefreshedRepeatedly(benchmark::State& state)
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     qputenv("TICKERLY_LOOPBACK_ONLY", "1");
     testsupport::LoopbackWorld world(sourceCount + 16);
-    for (int i = 0; i < sourceCount; ++i)
-        world.addFeedSite(u"site%1.test"_s.arg(i, 3, 10, QChar(u'0')), u"Site %1"_s.arg(i),
-            testsupport::LoopbackWorld::FeedFormat::rss, 20, QColor::fromHsv(i * 9 % 360, 160, 200),
-            0, i, 45);
-    world.mapHostsHere();
+    benchsites::addFeedSites(world, sourceCount, 9, 0);
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
-    {
-        SourcesData sources;
-        for (int i = 0; i < sourceCount; ++i) {
-            const QString host = u"site%1.test"_s.arg(i, 3, 10, QChar(u'0'));
-            sources.addSource(std::make_shared<Source>(u"Site %1"_s.arg(i), world.feedURL(host)));
-        }
-    }
+    benchsites::storeSources(world, sourceCount);
     QCoreApplication::processEvents();
     registerApplicationStoryboards();
     Application application;
