@@ -11,7 +11,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QSaveFile>
 
@@ -112,10 +111,8 @@ std::optional<QString> SourceIconData::iconURLForSourceLink(const QString& link)
     if (!container)
         return std::nullopt;
     const QString dir = *container + u"/icon-data"_s;
-    // The container's folders, this one among them, are made private with it.
     GroupContainer::makePrivateFolder(*container);
-    if (!QFileInfo(dir).isDir())
-        GroupContainer::makePrivateFolder(dir);
+    GroupContainer::makePrivateFolder(dir);
     // A digest, so that no text from outside can make a path.
     const QByteArray digest = QCryptographicHash::hash(link.toUtf8(), QCryptographicHash::Sha256).toHex();
     return dir + u'/' + QString::fromLatin1(digest) + u".png"_s;

@@ -62,18 +62,20 @@ bool makePrivateFolder(const QString& folder)
         ::mkdir(name.constData(), S_IRWXU);
         if (!clearSharedBits(name, st))
             return false;
-        return S_ISDIR(st.st_mode);
     }
-    if (!S_ISDIR(st.st_mode))
-        return false;
-    // Folders an earlier version made inside may still be open to others: they close with it.
+    return S_ISDIR(st.st_mode);
+}
+
+void makeFoldersInsidePrivate(const QString& folder)
+{
+    const QByteArray name = QFile::encodeName(folder);
     // Symbolic links are left alone.
     const int dirFd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = dirFd >= 0 ? ::fdopendir(dirFd) : nullptr;
     if (!dir) {
         if (dirFd >= 0)
             ::close(dirFd);
-        return true;
+        return;
     }
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)
@@ -86,7 +88,6 @@ bool makePrivateFolder(const QString& folder)
             ::fchmodat(dirFd, entry->d_name, inner.st_mode & ~(S_IRWXG | S_IRWXO) & 07777, 0);
     }
     ::closedir(dir);
-    return true;
 }
 
 void makePrivateFile(const QString& file)

@@ -20,9 +20,11 @@ namespace GroupContainer {
 TICKERLYFOUNDATION_EXPORT std::optional<QString> path(const QString& identifier);
 
 // Makes `folder` (and its missing parents, as usual) with mode 0700, or clears the group's and
-// others' bits of an existing one and of the folders directly inside it. False when it is no
-// folder and cannot be made.
+// others' bits of an existing one. False when it is no folder and cannot be made.
 TICKERLYFOUNDATION_EXPORT bool makePrivateFolder(const QString& folder);
+// Clears the group's and others' bits of the folders directly inside `folder`, which an earlier
+// version may have left open to others.
+TICKERLYFOUNDATION_EXPORT void makeFoldersInsidePrivate(const QString& folder);
 // Clears the group's and others' bits of `file`, when it exists.
 TICKERLYFOUNDATION_EXPORT void makePrivateFile(const QString& file);
 

@@ -189,6 +189,7 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
             qCWarning(lcUserDefaults) << "suite" << suiteName << "has an empty database file (cut short?); started anew";
         // An existing container made before is made private too, with what it holds.
         GroupContainer::makePrivateFolder(*container);
+        GroupContainer::makeFoldersInsidePrivate(*container);
         if (GroupContainer::makePrivateFolder(dir) || QFileInfo::exists(file)) {
             for (const QString& suffix : { QString(), u"-wal"_s, u"-shm"_s, u".lock"_s })
                 GroupContainer::makePrivateFile(file + suffix);
