@@ -1,5 +1,7 @@
 #include "api/JSON.h"
 
+#include <functional>
+
 namespace {
 
 std::optional<Number> numberOf(const nlohmann::json& v)
@@ -56,46 +58,39 @@ bool sameObject(const nlohmann::json& a, const nlohmann::json& b)
 
 enum class Relation { Equal, Less, LessOrEqual, Greater, GreaterOrEqual };
 
+// The relation between two values of one type, with equality as `equal` decides it.
+template <typename T, typename Equal = std::equal_to<>>
+bool related(const T& x, const T& y, Relation r, Equal equal = {})
+{
+    switch (r) {
+    case Relation::Equal:
+        return equal(x, y);
+    case Relation::Less:
+        return x < y;
+    case Relation::LessOrEqual:
+        return x <= y;
+    case Relation::Greater:
+        return x > y;
+    case Relation::GreaterOrEqual:
+        return x >= y;
+    }
+    return false;
+}
+
 bool holds(const JSON& a, const JSON& b, Relation r)
 {
     if (a.type() != b.type())
         return false;
     const bool strict = r == Relation::Less || r == Relation::Greater;
     switch (a.type()) {
-    case JSON::Type::Number: {
-        const Number x = *a.number();
-        const Number y = *b.number();
-        switch (r) {
-        case Relation::Equal:
-            return x == y;
-        case Relation::Less:
-            return x < y;
-        case Relation::LessOrEqual:
-            return x <= y;
-        case Relation::Greater:
-            return x > y;
-        case Relation::GreaterOrEqual:
-            return x >= y;
-        }
-        return false;
-    }
-    case JSON::Type::String: {
-        const QString x = *a.string();
-        const QString y = *b.string();
-        switch (r) {
-        case Relation::Equal:
-            return x == y || x.normalized(QString::NormalizationForm_C) == y.normalized(QString::NormalizationForm_C);
-        case Relation::Less:
-            return x < y;
-        case Relation::LessOrEqual:
-            return x <= y;
-        case Relation::Greater:
-            return x > y;
-        case Relation::GreaterOrEqual:
-            return x >= y;
-        }
-        return false;
-    }
+    case JSON::Type::Number:
+        return related(*a.number(), *b.number(), r);
+    case JSON::Type::String:
+        return related(*a.string(), *b.string(), r, [](const QString& x, const QString& y) {
+            return x == y
+                || x.normalized(QString::NormalizationForm_C)
+                == y.normalized(QString::NormalizationForm_C);
+        });
     case JSON::Type::Bool:
         return !strict && *a.bool_() == *b.bool_();
     case JSON::Type::Array:

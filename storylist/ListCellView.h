@@ -2,9 +2,9 @@
 
 #include "platform/appkit/LayoutConstraint.h"
 #include "platform/appkit/TableView.h"
+#include "platform/appkit/WeakDelegate.h"
 #include "storylist/ListRowViewData.h"
 #include "storylist/RowOptionsView.h"
-#include "storylist/WeakDelegate.h"
 
 #include <QColor>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "storylist/WeakDelegate.h"
+#include "platform/appkit/WeakDelegate.h"
 
 #include <QImage>
 #include <QList>

@@ -4,9 +4,9 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoryStateData.h"
 #include "platform/appkit/TableView.h"
+#include "platform/appkit/WeakDelegate.h"
 #include "platform/notificationcenter/NCUpdateResult.h"
 #include "storylist/ListRowViewData.h"
-#include "storylist/WeakDelegate.h"
 
 #include <QHash>
 #include <QImage>

@@ -2,7 +2,7 @@
 
 #include "app/shell/ScrollView.h"
 #include "platform/appkit/VisualFormat.h"
-#include "storylist/WeakDelegate.h"
+#include "platform/appkit/WeakDelegate.h"
 
 #include <QPointer>
 

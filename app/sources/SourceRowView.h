@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/sources/SourcesDataSource.h"
-#include "storylist/WeakDelegate.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/VisualFormat.h"
+#include "platform/appkit/WeakDelegate.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -2,8 +2,8 @@
 
 #include "data/model/Source.h"
 #include "data/model/SourcesData.h"
-#include "storylist/WeakDelegate.h"
 #include "platform/appkit/TableView.h"
+#include "platform/appkit/WeakDelegate.h"
 
 #include <QImage>
 #include <QList>

@@ -61,7 +61,7 @@ void ArchivedStoriesData::registerArchiveClasses()
 }
 
 ArchivedStoriesData::ArchivedStoriesData(std::shared_ptr<UserDefaults> localStore)
-    : m_localStore(localStore ? std::move(localStore) : sharedDefaults())
+    : m_states(localStore ? std::move(localStore) : sharedDefaults(), archivedStoriesKey, linkOf)
 {
     registerArchiveClasses();
 }
@@ -72,9 +72,7 @@ UserDefaults::Outcome ArchivedStoriesData::setState(const std::shared_ptr<NewsSt
     std::shared_ptr<StateDescription> record;
     if (state != StoryState::None && link)
         record = std::make_shared<StateDescription>(story, state);
-    const auto stored = statelist::setState(*m_localStore, archivedStoriesKey, link, record, linkOf);
-    flushCache();
-    return stored;
+    return m_states.setState(link, record);
 }
 
 StoryState ArchivedStoriesData::stateForStory(const NewsStory& story)
@@ -84,18 +82,12 @@ StoryState ArchivedStoriesData::stateForStory(const NewsStory& story)
 
 StoryState ArchivedStoriesData::stateForLink(const QString& link)
 {
-    if (m_linkStateCache) {
-        const auto it = m_linkStateCache->constFind(link);
-        if (it != m_linkStateCache->constEnd())
-            return *it;
-    }
-    const auto record = stateDescriptionForLink(link);
-    return record ? record->state : StoryState::None;
+    return m_states.stateForLink(link);
 }
 
 std::optional<QDateTime> ArchivedStoriesData::suggestedMaxAge()
 {
-    const StateDescriptions& list = allStateDescriptions();
+    const StateDescriptions& list = m_states.records();
     if (list.size() < statelist::maxStoredStates)
         return std::nullopt;
     const auto oldest = std::min_element(list.begin(), list.end(),
@@ -111,32 +103,11 @@ QList<std::shared_ptr<NewsStory>> ArchivedStoriesData::storiesWithState(StorySta
 QList<std::shared_ptr<NewsStory>> ArchivedStoriesData::storiesMatchingPredicate(const std::function<bool(const StateDescription&)>& predicate)
 {
     QList<std::shared_ptr<NewsStory>> stories;
-    for (const auto& record : allStateDescriptions()) {
+    for (const auto& record : m_states.records()) {
         if (predicate(*record))
             stories.append(record->story);
     }
     return stories;
 }
 
-void ArchivedStoriesData::flushCache()
-{
-    setCachedData(std::nullopt);
-}
-
-std::shared_ptr<ArchivedStoriesData::StateDescription> ArchivedStoriesData::stateDescriptionForLink(const QString& link)
-{
-    return statelist::recordForLink(allStateDescriptions(), link, linkOf);
-}
-
-const ArchivedStoriesData::StateDescriptions& ArchivedStoriesData::allStateDescriptions()
-{
-    if (!m_cachedData)
-        setCachedData(archivedList<StateDescription>(archivedBytes(m_localStore->value(archivedStoriesKey)), u"state record"_s));
-    return *m_cachedData;
-}
-
-void ArchivedStoriesData::setCachedData(std::optional<StateDescriptions> data)
-{
-    m_cachedData = std::move(data);
-    m_linkStateCache = statelist::linkStates(m_cachedData, linkOf);
-}
+void ArchivedStoriesData::flushCache() { m_states.flush(); }

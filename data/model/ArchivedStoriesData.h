@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/model/NewsStory.h"
+#include "data/model/StateList.h"
 #include "data/model/StoryState.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/UserDefaults.h"
@@ -53,18 +54,15 @@ public:
     QList<std::shared_ptr<NewsStory>> storiesMatchingPredicate(const std::function<bool(const StateDescription&)>& predicate);
     void flushCache();
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
-    const std::optional<StateDescriptions>& cachedData() const { return m_cachedData; }
-    const std::optional<QHash<QString, StoryState>>& linkStateCache() const { return m_linkStateCache; }
+    const std::shared_ptr<UserDefaults>& localStore() const { return m_states.localStore(); }
+    const std::optional<StateDescriptions>& cachedData() const { return m_states.cachedData(); }
+    const std::optional<QHash<QString, StoryState>>& linkStateCache() const
+    {
+        return m_states.linkStateCache();
+    }
 
     static void registerArchiveClasses();
 
 private:
-    std::shared_ptr<StateDescription> stateDescriptionForLink(const QString& link);
-    const StateDescriptions& allStateDescriptions();
-    void setCachedData(std::optional<StateDescriptions> data);
-
-    std::shared_ptr<UserDefaults> m_localStore;
-    std::optional<StateDescriptions> m_cachedData;
-    std::optional<QHash<QString, StoryState>> m_linkStateCache;
+    statelist::StateList<StateDescription> m_states;
 };

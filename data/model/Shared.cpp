@@ -4,6 +4,8 @@
 
 #include <QBuffer>
 
+Q_LOGGING_CATEGORY(lcDebugPrint, "tickerly.debug", QtInfoMsg)
+
 std::shared_ptr<UserDefaults> sharedDefaults()
 {
     return std::make_shared<UserDefaults>(QString::fromUtf16(applicationGroupIdentifier));

@@ -5,11 +5,14 @@
 #include "tickerlydatamac_export.h"
 
 #include <QByteArray>
+#include <QDebug>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QString>
 
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 // The application group shared by the application and the widget: the name of both the
 // settings suite and the container directory.
@@ -25,8 +28,17 @@ TICKERLYDATAMAC_EXPORT std::optional<QString> getDataContainer();
 // The image as PNG bytes; empty for an image without pixels.
 TICKERLYDATAMAC_EXPORT QByteArray data(const QImage& image);
 
-// The libraries' diagnostic hook: takes any value and writes nothing, in every build.
-template <typename T>
-void debugprint(T&&)
+// The category debugprint writes to, "tickerly.debug": off unless enabled, for example with
+// QT_LOGGING_RULES="tickerly.debug=true".
+TICKERLYDATAMAC_EXPORT const QLoggingCategory& lcDebugPrint();
+
+// The libraries' diagnostic print, so a developer can follow a refresh or a discovery step by
+// step: in debug builds it writes a value QDebug can write (other values are passed over) to
+// lcDebugPrint; release builds write nothing.
+template <typename T> void debugprint([[maybe_unused]] T&& value)
 {
+#ifndef NDEBUG
+    if constexpr (requires(QDebug debug, const std::remove_reference_t<T>& v) { debug << v; })
+        qCDebug(lcDebugPrint).noquote() << value;
+#endif
 }

@@ -5,6 +5,7 @@
 
 #include "data/model/ArchivedList_p.h"
 #include "data/model/Shared.h"
+#include "data/model/StateList.h"
 #include "data/model/StoryState.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/UserDefaults.h"
@@ -83,6 +84,42 @@ UserDefaults::Outcome setState(UserDefaults& store, const QString& key, const st
         });
     store.synchronize();
     return outcome;
+}
+
+template <typename Record>
+UserDefaults::Outcome StateList<Record>::setState(
+    const std::optional<Url>& link, const std::shared_ptr<Record>& record)
+{
+    const auto stored = statelist::setState(*m_localStore, m_key, link, record, m_linkOf);
+    flush();
+    return stored;
+}
+
+template <typename Record> StoryState StateList<Record>::stateForLink(const QString& link)
+{
+    if (m_linkStateCache) {
+        const auto it = m_linkStateCache->constFind(link);
+        if (it != m_linkStateCache->constEnd())
+            return *it;
+    }
+    const auto record = recordForLink(records(), link, m_linkOf);
+    return record ? record->state : StoryState::None;
+}
+
+template <typename Record> const typename StateList<Record>::Records& StateList<Record>::records()
+{
+    if (!m_cachedData)
+        setCachedData(archivedList<Record>(
+            archivedBytes(m_localStore->value(m_key)), QStringLiteral("state record")));
+    return *m_cachedData;
+}
+
+template <typename Record> void StateList<Record>::flush() { setCachedData(std::nullopt); }
+
+template <typename Record> void StateList<Record>::setCachedData(std::optional<Records> data)
+{
+    m_cachedData = std::move(data);
+    m_linkStateCache = linkStates(m_cachedData, m_linkOf);
 }
 
 } // namespace statelist

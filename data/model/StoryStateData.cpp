@@ -57,7 +57,7 @@ void StoryStateData::registerArchiveClasses()
 }
 
 StoryStateData::StoryStateData(std::shared_ptr<UserDefaults> localStore)
-    : m_localStore(localStore ? std::move(localStore) : sharedDefaults())
+    : m_states(localStore ? std::move(localStore) : sharedDefaults(), statedStoriesKey, linkOf)
 {
     registerArchiveClasses();
 }
@@ -68,22 +68,12 @@ UserDefaults::Outcome StoryStateData::setState(const NewsStory& story, StoryStat
     std::shared_ptr<StateDescription> record;
     if (state != StoryState::None && link)
         record = std::make_shared<StateDescription>(*link, state);
-    const auto stored = statelist::setState(*m_localStore, statedStoriesKey, link, record, linkOf);
-    flushCache();
-    return stored;
+    return m_states.setState(link, record);
 }
 
 StoryState StoryStateData::stateForLink(const QString& link)
 {
-    if (link.isEmpty())
-        return StoryState::None;
-    if (m_linkStateCache) {
-        const auto it = m_linkStateCache->constFind(link);
-        if (it != m_linkStateCache->constEnd())
-            return *it;
-    }
-    const auto record = stateDescriptionForLink(link);
-    return record ? record->state : StoryState::None;
+    return link.isEmpty() ? StoryState::None : m_states.stateForLink(link);
 }
 
 StoryState StoryStateData::stateForStory(const NewsStory& story)
@@ -91,25 +81,4 @@ StoryState StoryStateData::stateForStory(const NewsStory& story)
     return story.link() ? stateForLink(story.link()->absoluteString()) : StoryState::None;
 }
 
-void StoryStateData::flushCache()
-{
-    setCachedData(std::nullopt);
-}
-
-std::shared_ptr<StoryStateData::StateDescription> StoryStateData::stateDescriptionForLink(const QString& link)
-{
-    return statelist::recordForLink(allStateDescriptions(), link, linkOf);
-}
-
-const StoryStateData::StateDescriptions& StoryStateData::allStateDescriptions()
-{
-    if (!m_cachedData)
-        setCachedData(archivedList<StateDescription>(archivedBytes(m_localStore->value(statedStoriesKey)), u"state record"_s));
-    return *m_cachedData;
-}
-
-void StoryStateData::setCachedData(std::optional<StateDescriptions> data)
-{
-    m_cachedData = std::move(data);
-    m_linkStateCache = statelist::linkStates(m_cachedData, linkOf);
-}
+void StoryStateData::flushCache() { m_states.flush(); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/model/NewsStory.h"
+#include "data/model/StateList.h"
 #include "data/model/StoryState.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/UserDefaults.h"
@@ -49,19 +50,15 @@ public:
     // Forgets the loaded list; the next question reads the suite again.
     void flushCache();
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
-    const std::optional<StateDescriptions>& cachedData() const { return m_cachedData; }
-    const std::optional<QHash<QString, StoryState>>& linkStateCache() const { return m_linkStateCache; }
+    const std::shared_ptr<UserDefaults>& localStore() const { return m_states.localStore(); }
+    const std::optional<StateDescriptions>& cachedData() const { return m_states.cachedData(); }
+    const std::optional<QHash<QString, StoryState>>& linkStateCache() const
+    {
+        return m_states.linkStateCache();
+    }
 
     static void registerArchiveClasses();
 
 private:
-    std::shared_ptr<StateDescription> stateDescriptionForLink(const QString& link);
-    const StateDescriptions& allStateDescriptions();
-    // Rebuilds the link cache as every assignment of the cached list does.
-    void setCachedData(std::optional<StateDescriptions> data);
-
-    std::shared_ptr<UserDefaults> m_localStore;
-    std::optional<StateDescriptions> m_cachedData;
-    std::optional<QHash<QString, StoryState>> m_linkStateCache;
+    statelist::StateList<StateDescription> m_states;
 };

@@ -64,29 +64,19 @@ TableView::~TableView()
     }
 }
 
-TableViewDataSource* TableView::dataSource() const
-{
-    return m_dataSourceIsObject && !m_dataSourceGuard ? nullptr : m_dataSource;
-}
+TableViewDataSource* TableView::dataSource() const { return m_dataSource.get(); }
 
 void TableView::setDataSource(TableViewDataSource* dataSource)
 {
-    m_dataSource = dataSource;
-    m_dataSourceGuard = dynamic_cast<QObject*>(dataSource);
-    m_dataSourceIsObject = !m_dataSourceGuard.isNull();
+    m_dataSource.set(dataSource);
     scheduleReload();
 }
 
-TableViewDelegate* TableView::delegate() const
-{
-    return m_delegateIsObject && !m_delegateGuard ? nullptr : m_delegate;
-}
+TableViewDelegate* TableView::delegate() const { return m_delegate.get(); }
 
 void TableView::setDelegate(TableViewDelegate* delegate)
 {
-    m_delegate = delegate;
-    m_delegateGuard = dynamic_cast<QObject*>(delegate);
-    m_delegateIsObject = !m_delegateGuard.isNull();
+    m_delegate.set(delegate);
     scheduleReload();
 }
 

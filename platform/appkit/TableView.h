@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/appkit/WeakDelegate.h"
+
 #include "tickerlyappkit_export.h"
 
 #include <QHash>
@@ -176,13 +178,8 @@ private:
     bool deferWhileApplying();
     void layoutRows();
 
-    // Raw pointers plus a guard: an implementation that is a QObject is forgotten when it dies.
-    TableViewDataSource* m_dataSource = nullptr;
-    QPointer<QObject> m_dataSourceGuard;
-    bool m_dataSourceIsObject = false;
-    TableViewDelegate* m_delegate = nullptr;
-    QPointer<QObject> m_delegateGuard;
-    bool m_delegateIsObject = false;
+    WeakDelegate<TableViewDataSource> m_dataSource;
+    WeakDelegate<TableViewDelegate> m_delegate;
 
     std::vector<std::unique_ptr<Row>> m_rows; // visual order: live rows and rows leaving
     QHash<QString, CellFactory> m_prototypes;

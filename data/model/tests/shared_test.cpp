@@ -1,8 +1,10 @@
 #include "data/model/Shared.h"
+#include "data/model/StoryStateData.h"
 #include "testsupport/TestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -52,4 +54,65 @@ TEST(SharedDefaults, ImagesBecomePngBytesThatDecodeAgain)
     EXPECT_EQ(back.size(), QSize(96, 96));
     EXPECT_EQ(back.pixel(50, 50), qRgba(200, 10, 10, 255));
     EXPECT_TRUE(data(QImage()).isEmpty());
+}
+
+namespace {
+struct Logged {
+    QString category;
+    QtMsgType type;
+    QString message;
+};
+QList<Logged> logged;
+
+void keepLogged(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    logged.append({ QString::fromUtf8(context.category), type, message });
+}
+
+QStringList loggedIn(const QString& category)
+{
+    QStringList messages;
+    for (const Logged& entry : logged) {
+        if (entry.category == category && entry.type == QtDebugMsg)
+            messages.append(entry.message);
+    }
+    return messages;
+}
+} // namespace
+
+// Off by default; once enabled, a debug build writes the libraries' traces, a damaged stored
+// list's among them, to their own category. A release build writes nothing either way.
+TEST(DebugPrint, WritesToItsOwnCategoryOnlyOnceEnabledInDebugBuilds)
+{
+    const QString category = u"tickerly.debug"_s;
+    EXPECT_EQ(QString::fromUtf8(lcDebugPrint().categoryName()), category);
+    sharedDefaults()->set(u"velmora.Tickerly.statedStoriesKey"_s, QByteArray("not an archive"));
+    StoryStateData states;
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepLogged);
+
+    EXPECT_FALSE(lcDebugPrint().isDebugEnabled());
+    debugprint(u"first step"_s);
+    EXPECT_EQ(states.stateForLink(u"http://a/"_s), StoryState::None);
+    const QStringList whileOff = loggedIn(category);
+
+    QLoggingCategory::setFilterRules(u"tickerly.debug.debug=true"_s);
+    debugprint(u"second step"_s);
+    struct Opaque { };
+    debugprint(Opaque {});
+    states.flushCache();
+    EXPECT_EQ(states.stateForLink(u"http://a/"_s), StoryState::None);
+    const QStringList whileOn = loggedIn(category);
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(previous);
+
+    EXPECT_EQ(whileOff, QStringList());
+#ifdef NDEBUG
+    EXPECT_EQ(whileOn, QStringList());
+#else
+    ASSERT_EQ(whileOn.size(), 2);
+    EXPECT_EQ(whileOn[0], u"second step"_s);
+    EXPECT_TRUE(whileOn[1].contains(u"a stored list of state record is damaged"_s))
+        << whileOn[1].toStdString();
+#endif
 }

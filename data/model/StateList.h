@@ -1,0 +1,60 @@
+#pragma once
+
+#include "data/model/StoryState.h"
+#include "platform/foundation/Url.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace statelist {
+
+// One object's view of a list of per-story state records stored under one key of a settings
+// suite: the list as last read, kept until flush() or the object's own next write, and the
+// records' states by link. A Record has a `state`; `linkOf` gives its link, if it has one. Held by
+// value by StoryStateData and ArchivedStoriesData and used by one thread at a time; its
+// functions other than the accessors are defined in StateList_p.h.
+template <typename Record> class StateList {
+public:
+    using Records = QList<std::shared_ptr<Record>>;
+    using LinkOf = std::optional<Url> (*)(const Record&);
+
+    StateList(std::shared_ptr<UserDefaults> localStore, QString key, LinkOf linkOf)
+        : m_localStore(std::move(localStore))
+        , m_key(std::move(key))
+        , m_linkOf(linkOf)
+    {
+    }
+
+    // Records `record` for `link` (null removes its record) and forgets the loaded list.
+    UserDefaults::Outcome setState(
+        const std::optional<Url>& link, const std::shared_ptr<Record>& record);
+    // None for a link without record.
+    StoryState stateForLink(const QString& link);
+    // The stored list, read once until the next flush.
+    const Records& records();
+    void flush();
+
+    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+    const std::optional<Records>& cachedData() const { return m_cachedData; }
+    const std::optional<QHash<QString, StoryState>>& linkStateCache() const
+    {
+        return m_linkStateCache;
+    }
+
+private:
+    // Rebuilds the link cache as every assignment of the cached list does.
+    void setCachedData(std::optional<Records> data);
+
+    std::shared_ptr<UserDefaults> m_localStore;
+    QString m_key;
+    LinkOf m_linkOf;
+    std::optional<Records> m_cachedData;
+    std::optional<QHash<QString, StoryState>> m_linkStateCache;
+};
+
+} // namespace statelist
