@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 using namespace Qt::Literals::StringLiterals;
 using namespace sourcestesting;
 
@@ -383,8 +385,17 @@ TEST_F(SourcesList, FailedIconSearchesEndEverySpinnerInOneWriteWithRowsAndScroll
 {
     sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     testsupport::LoopbackServer server;
+    // Every answer (a 404) waits until the rows have been looked at.
+    std::promise<void> answer;
+    server.replyOtherwise([asked = answer.get_future().share()](const testsupport::RecordedRequest&) {
+        asked.wait();
+        return std::optional<testsupport::ScriptedReply>();
+    });
     UrlSessionTesting::mapToLoopback(u"http"_s, u"quiet.example"_s, 80, server.port());
-    const auto unmap = qScopeGuard([] {
+    bool answered = false;
+    const auto unmap = qScopeGuard([&] {
+        if (!answered)
+            answer.set_value();
         UrlSessionTesting::removeLoopbackMappings();
         UrlSessionTesting::closeIdleConnections();
     });
@@ -408,7 +419,10 @@ TEST_F(SourcesList, FailedIconSearchesEndEverySpinnerInOneWriteWithRowsAndScroll
     QList<QPointer<SourceTableViewCell>> cells;
     for (int row = 0; row < count; ++row)
         cells << cellAt(row);
-    ASSERT_TRUE(std::any_of(cells.begin(), cells.end(), [](const auto& c) { return c && c->contentView()->data()->loadingIcon; }));
+    ASSERT_TRUE(std::any_of(cells.begin(), cells.end(),
+        [](const auto& c) { return c && c->contentView()->data()->loadingIcon; }));
+    answered = true;
+    answer.set_value();
 
     ASSERT_TRUE(testsupport::waitFor([&] {
         return std::none_of(cells.begin(), cells.end(),
