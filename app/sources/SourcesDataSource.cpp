@@ -6,29 +6,43 @@
 
 namespace {
 
-// The first index of a non-empty list of integers under `key`; none otherwise.
-std::optional<int> firstIndex(const QVariantMap& userInfo, const QString& key)
+// A non-empty list of integers under `key`; none otherwise.
+std::optional<QList<int>> indexes(const QVariantMap& userInfo, const QString& key)
 {
     const QVariant value = userInfo.value(key);
     if (value.metaType() == QMetaType::fromType<QList<int>>()) {
-        const QList<int> list = value.value<QList<int>>();
+        QList<int> list = value.value<QList<int>>();
         if (!list.isEmpty())
-            return list.first();
+            return list;
         return std::nullopt;
     }
     if (value.metaType() == QMetaType::fromType<QVariantList>()) {
         const QVariantList list = value.toList();
         if (list.isEmpty())
             return std::nullopt;
+        QList<int> ints;
         for (const QVariant& entry : list) {
             const int type = entry.metaType().id();
             if (type != QMetaType::Int && type != QMetaType::LongLong && type != QMetaType::UInt
                 && type != QMetaType::ULongLong)
                 return std::nullopt;
+            ints << entry.toInt();
         }
-        return list.first().toInt();
+        return ints;
     }
     return std::nullopt;
+}
+
+std::optional<int> firstIndex(const QVariantMap& userInfo, const QString& key)
+{
+    const auto list = indexes(userInfo, key);
+    return list ? std::optional(list->first()) : std::nullopt;
+}
+
+// Whether a row bound to `a` shows what it would show bound to `b`.
+bool showsAlike(const std::shared_ptr<Source>& a, const std::shared_ptr<Source>& b)
+{
+    return a && b && *a == *b && a->noIconFound == b->noIconFound;
 }
 
 bool sameSources(const QList<std::shared_ptr<Source>>& a, const QList<std::shared_ptr<Source>>& b)
@@ -100,23 +114,24 @@ void SourcesDataSource::sourcesChanged(const Notification& notification)
         = firstIndex(notification.userInfo, SourcesData::addedSourcesKey());
     const std::optional<int> removed
         = firstIndex(notification.userInfo, SourcesData::removedSourcesKey());
-    const std::optional<int> updated
-        = firstIndex(notification.userInfo, SourcesData::updatedSourcesKey());
+    const std::optional<QList<int>> updated
+        = indexes(notification.userInfo, SourcesData::updatedSourcesKey());
 
     if (TableView* table = m_tableView) {
         table->beginUpdates();
-        if (appliesInStep(shown, added, removed, updated)) {
+        if (const auto rebound = rowsToRebind(shown, added, removed, updated)) {
             if (added)
                 table->insertRowsAtIndexes({ *added }, TableViewAnimation::SlideDown);
             if (removed)
                 table->removeRowsAtIndexes({ *removed }, TableViewAnimation::SlideUp);
-            if (updated)
-                table->reloadDataForRowIndexes({ *updated }, { 0 });
+            // Only the rows that show something else: the others keep their views as they are.
+            if (!rebound->isEmpty())
+                table->reloadDataForRowIndexes(*rebound, { 0 });
         } else if (added || removed || updated) {
             // Several changes were stored before this one arrived: the table moves from what
             // it shows to what is stored now, and the notifications still queued find nothing
             // left to move.
-            animateDifference(table, shown, updated);
+            animateDifference(table, shown, updated.value_or(QList<int> {}));
         }
         table->endUpdates();
         if ((!added && !removed && !updated) || table->numberOfRows() != numberOfItems())
@@ -127,30 +142,35 @@ void SourcesDataSource::sourcesChanged(const Notification& notification)
         d->sourcesUpdated(this);
 }
 
-bool SourcesDataSource::appliesInStep(const QList<std::shared_ptr<Source>>& shown,
-    std::optional<int> added, std::optional<int> removed, std::optional<int> updated) const
+std::optional<QList<int>> SourcesDataSource::rowsToRebind(const QList<std::shared_ptr<Source>>& shown,
+    std::optional<int> added, std::optional<int> removed, const std::optional<QList<int>>& updated) const
 {
     QList<std::shared_ptr<Source>> stepped = shown;
     if (added) {
         if (*added < 0 || *added > stepped.size() || *added >= m_sources.size())
-            return false;
+            return std::nullopt;
         stepped.insert(*added, m_sources.at(*added));
     }
     if (removed) {
         if (*removed < 0 || *removed >= stepped.size())
-            return false;
+            return std::nullopt;
         stepped.removeAt(*removed);
     }
-    if (updated) {
-        if (*updated < 0 || *updated >= stepped.size() || *updated >= m_sources.size())
-            return false;
-        stepped[*updated] = m_sources.at(*updated);
+    QList<int> rebound;
+    for (const int row : updated.value_or(QList<int> {})) {
+        if (row < 0 || row >= stepped.size() || row >= m_sources.size())
+            return std::nullopt;
+        if (!showsAlike(stepped[row], m_sources.at(row)))
+            rebound << row;
+        stepped[row] = m_sources.at(row);
     }
-    return sameSources(stepped, m_sources);
+    if (!sameSources(stepped, m_sources))
+        return std::nullopt;
+    return rebound;
 }
 
 void SourcesDataSource::animateDifference(
-    TableView* table, const QList<std::shared_ptr<Source>>& shown, std::optional<int> updated)
+    TableView* table, const QList<std::shared_ptr<Source>>& shown, const QList<int>& updated)
 {
     const auto same = [](const std::shared_ptr<Source>& a, const std::shared_ptr<Source>& b) {
         return a && b && *a == *b;
@@ -173,9 +193,13 @@ void SourcesDataSource::animateDifference(
         table->removeRowsAtIndexes(leaving, TableViewAnimation::SlideUp);
     if (!arriving.isEmpty())
         table->insertRowsAtIndexes(arriving, TableViewAnimation::SlideDown);
-    if (updated && *updated >= 0 && *updated < m_sources.size()
-        && (*updated < head || *updated >= m_sources.size() - tail))
-        table->reloadDataForRowIndexes({ *updated }, { 0 });
+    QList<int> outside;
+    for (const int row : updated) {
+        if (row >= 0 && row < m_sources.size() && (row < head || row >= m_sources.size() - tail))
+            outside << row;
+    }
+    if (!outside.isEmpty())
+        table->reloadDataForRowIndexes(outside, { 0 });
 }
 
 void SourcesDataSource::sourceIconChanged(const Notification& notification)

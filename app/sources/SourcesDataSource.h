@@ -76,11 +76,12 @@ public:
     QVariant objectValueForTableColumn(TableView* tableView, int column, int row) override;
 
 private:
-    // Whether the notified change, applied to the rows shown, gives the stored list.
-    bool appliesInStep(const QList<std::shared_ptr<Source>>& shown, std::optional<int> added,
-        std::optional<int> removed, std::optional<int> updated) const;
+    // When the notified change, applied to the rows shown, gives the stored list: the updated
+    // rows that now show something else. Nothing when the change is out of step.
+    std::optional<QList<int>> rowsToRebind(const QList<std::shared_ptr<Source>>& shown,
+        std::optional<int> added, std::optional<int> removed, const std::optional<QList<int>>& updated) const;
     void animateDifference(
-        TableView* table, const QList<std::shared_ptr<Source>>& shown, std::optional<int> updated);
+        TableView* table, const QList<std::shared_ptr<Source>>& shown, const QList<int>& updated);
 
     QPointer<TableView> m_tableView;
     QList<std::shared_ptr<Source>> m_sources;

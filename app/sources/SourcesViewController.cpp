@@ -47,7 +47,8 @@ void SourcesViewController::viewDidLoad()
     defaults->synchronize();
 
     updateWelcomeScreenVisibility();
-    findMissingIcons();
+    // The list the table has just read, not a second read of the store.
+    findMissingIcons(dataSource->sources(), dataSource->sourcesData());
 }
 
 void SourcesViewController::viewWillAppear()

@@ -6,6 +6,7 @@
 #include "tickerlydatamac_export.h"
 
 #include <QImage>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -22,8 +23,12 @@ class Source;
 
 // Searches an icon for every stored source that has no icon file and is not marked as having
 // none, all searches at once, and stores each outcome: the icon, or the source marked with
-// `noIconFound`. Returns when every search has started.
+// `noIconFound`, the marks of searches that end close together in one write. Returns at once:
+// the icon files are looked for, and the searches started, on a queue of the sweep's own.
 TICKERLYDATAMAC_EXPORT void findMissingIcons(const SourcesData& sourcesData = SourcesData());
+// The same over `sources`, the stored list as the caller has just read it.
+TICKERLYDATAMAC_EXPORT void findMissingIcons(
+    const QList<std::shared_ptr<Source>>& sources, const SourcesData& sourcesData = SourcesData());
 
 // Searches the icon of the source's site: its site link when it has one, else (for the video
 // site) its feed address, else the domain of its feed address. When the search finds nothing,

@@ -6,6 +6,8 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Url.h"
 
+#include <QSet>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -80,28 +82,28 @@ SourcesData::SourceList SourcesData::sources() const
     return sourcesFromData(m_localStore->data(sourcesKey));
 }
 
-UserDefaults::Outcome SourcesData::changeSources(
-    std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce)
+UserDefaults::Outcome SourcesData::changeSources(std::function<std::optional<QList<int>>(SourceList&)> change,
+    std::function<void(const QList<int>&)> announce)
 {
     // Shared with a kept change, which may run after this object is gone.
-    auto position = std::make_shared<std::optional<int>>();
+    auto positions = std::make_shared<std::optional<QList<int>>>();
     const QString suite = m_localStore->suiteName();
     const auto outcome = m_localStore->updateOrKeep(sourcesKey,
-        [suite, change = std::move(change), position](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+        [suite, change = std::move(change), positions](const std::optional<QVariant>& current) -> std::optional<QVariant> {
             Source::registerArchiveClasses();
             SourceList list = archivedListForChange<Source>(suite, sourcesKey, current, u"source"_s);
-            *position = change(list);
-            if (!*position)
+            *positions = change(list);
+            if (!*positions)
                 return std::nullopt;
             return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
         },
-        [position, announce](bool written) {
-            if (written && *position)
-                announce(**position);
+        [positions, announce](bool written) {
+            if (written && *positions)
+                announce(**positions);
         });
     m_localStore->synchronize();
-    if (outcome == UserDefaults::Outcome::Done && *position)
-        announce(**position);
+    if (outcome == UserDefaults::Outcome::Done && *positions)
+        announce(**positions);
     return outcome;
 }
 
@@ -115,24 +117,24 @@ UserDefaults::Outcome SourcesData::addSource(const std::shared_ptr<Source>& give
 {
     if (!given)
         return UserDefaults::Outcome::Done;
-    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<int> {
+    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<QList<int>> {
         if (indexOfLink(list, source->link()) >= 0)
             return std::nullopt;
         list.append(source);
-        return int(list.size() - 1);
-    }, [sender = identity()](int added) { sendDataChangeNotification(sender, QList<int> { added }); });
+        return QList<int> { int(list.size() - 1) };
+    }, [sender = identity()](const QList<int>& added) { sendDataChangeNotification(sender, added); });
 }
 
 UserDefaults::Outcome SourcesData::removeSource(const Source& given)
 {
-    return changeSources([source = *detached(given)](SourceList& list) -> std::optional<int> {
+    return changeSources([source = *detached(given)](SourceList& list) -> std::optional<QList<int>> {
         const qsizetype i = indexOfEqual(list, source);
         if (i < 0)
             return std::nullopt;
         list.removeAt(i);
-        return int(i);
-    }, [sender = identity()](int removed) {
-        sendDataChangeNotification(sender, std::nullopt, QList<int> { removed });
+        return QList<int> { int(i) };
+    }, [sender = identity()](const QList<int>& removed) {
+        sendDataChangeNotification(sender, std::nullopt, removed);
     });
 }
 
@@ -140,16 +142,37 @@ UserDefaults::Outcome SourcesData::updateSource(const std::shared_ptr<Source>& g
 {
     if (!given)
         return UserDefaults::Outcome::Done;
-    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<int> {
+    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<QList<int>> {
         for (auto& entry : list) {
             if (entry->link() == source->link())
                 entry = source;
         }
         // Written back even when no link matched (-1 still writes); announced only when it is there.
-        return int(indexOfEqual(list, *source));
-    }, [sender = identity()](int updated) {
-        if (updated >= 0)
-            sendDataChangeNotification(sender, std::nullopt, std::nullopt, QList<int> { updated });
+        return QList<int> { int(indexOfEqual(list, *source)) };
+    }, [sender = identity()](const QList<int>& updated) {
+        if (updated.first() >= 0)
+            sendDataChangeNotification(sender, std::nullopt, std::nullopt, updated);
+    });
+}
+
+UserDefaults::Outcome SourcesData::markSourcesWithoutIcon(const QStringList& links)
+{
+    if (links.isEmpty())
+        return UserDefaults::Outcome::Done;
+    return changeSources([links = QSet<QString>(links.begin(), links.end())](SourceList& list)
+                             -> std::optional<QList<int>> {
+        QList<int> marked;
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (!list[i]->noIconFound && links.contains(list[i]->link())) {
+                list[i]->noIconFound = true;
+                marked << int(i);
+            }
+        }
+        if (marked.isEmpty())
+            return std::nullopt;
+        return marked;
+    }, [sender = identity()](const QList<int>& marked) {
+        sendDataChangeNotification(sender, std::nullopt, std::nullopt, marked);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -46,6 +47,10 @@ public:
     UserDefaults::Outcome removeSource(const Source& source);
     // Puts `source` in place of every stored source with the same link.
     UserDefaults::Outcome updateSource(const std::shared_ptr<Source>& source);
+    // Marks every stored source whose link is one of `links` as having no icon, in one write
+    // announced once with every position it changed. Touches nothing else of a source, so a
+    // source changed or removed since its link was taken stays as that change left it.
+    UserDefaults::Outcome markSourcesWithoutIcon(const QStringList& links);
     // Stores an empty list.
     void resetSources();
     void updateLocalStore();
@@ -55,10 +60,10 @@ public:
 
 private:
     using SourceList = QList<std::shared_ptr<Source>>;
-    // Runs `change` on the stored list as one transaction; it returns the position to announce,
-    // or nothing to leave the list as it is. `announce` gets that position once it is stored.
-    UserDefaults::Outcome changeSources(
-        std::function<std::optional<int>(SourceList&)> change, std::function<void(int)> announce);
+    // Runs `change` on the stored list as one transaction; it returns the positions to announce,
+    // or nothing to leave the list as it is. `announce` gets them once they are stored.
+    UserDefaults::Outcome changeSources(std::function<std::optional<QList<int>>(SourceList&)> change,
+        std::function<void(const QList<int>&)> announce);
     static SourceList sourcesFromData(const std::optional<QByteArray>& data);
     void setSources(const SourceList& sources);
     const void* identity() const { return this; }

@@ -8,6 +8,7 @@
 #include "data/model/Shared.h"
 #include "data/model/SourceIconData.h"
 #include "platform/appkit/ConstraintLayout.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "storylist/ImageView.h"
 #include "testsupport/LoopbackServer.h"
@@ -16,10 +17,14 @@
 #include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <QScopeGuard>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <future>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace sourcestesting;
@@ -374,4 +379,61 @@ TEST_F(SourcesList, TheBannerSlidesInAndLeavesThreeSecondsAfterEachShow)
     EXPECT_EQ(view->errorTopConstraint()->constant(), 0);
     view->setErrorVisible(false);
     EXPECT_EQ(view->errorTopConstraint()->constant(), -30);
+}
+
+TEST_F(SourcesList, FailedIconSearchesEndEverySpinnerInOneWriteWithRowsAndScrollKept)
+{
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    testsupport::LoopbackServer server;
+    // Every answer (a 404) waits until the rows have been looked at.
+    std::promise<void> answer;
+    server.replyOtherwise([asked = answer.get_future().share()](const testsupport::RecordedRequest&) {
+        asked.wait();
+        return std::optional<testsupport::ScriptedReply>();
+    });
+    UrlSessionTesting::mapToLoopback(u"http"_s, u"quiet.example"_s, 80, server.port());
+    bool answered = false;
+    const auto unmap = qScopeGuard([&] {
+        if (!answered)
+            answer.set_value();
+        UrlSessionTesting::removeLoopbackMappings();
+        UrlSessionTesting::closeIdleConnections();
+    });
+    constexpr int count = 16;
+    QList<std::shared_ptr<Source>> quiet;
+    for (int i = 0; i < count; ++i)
+        quiet << source(u"Quiet %1"_s.arg(i), u"http://feeds.quiet.example/%1"_s.arg(i), true);
+    store(quiet);
+    int writes = 0;
+    ObserverToken token = NotificationCenter::defaultCenter().addObserver(
+        SourcesData::changeNotification(), nullptr, [&](const Notification&) { ++writes; });
+    load();
+    QScrollArea* scroll = nullptr;
+    for (QWidget* w = controller->tableView(); w && !scroll; w = w->parentWidget())
+        scroll = qobject_cast<QScrollArea*>(w);
+    ASSERT_TRUE(scroll);
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum() / 2);
+    testsupport::processEvents();
+    const int scrolled = scroll->verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    QList<QPointer<SourceTableViewCell>> cells;
+    for (int row = 0; row < count; ++row)
+        cells << cellAt(row);
+    ASSERT_TRUE(std::any_of(cells.begin(), cells.end(),
+        [](const auto& c) { return c && c->contentView()->data()->loadingIcon; }));
+    answered = true;
+    answer.set_value();
+
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return std::none_of(cells.begin(), cells.end(),
+            [](const auto& c) { return c && c->contentView()->data()->loadingIcon; });
+    }, 30000));
+    testsupport::processEvents();
+    for (int row = 0; row < count; ++row)
+        EXPECT_EQ(cellAt(row), cells[row]) << "row " << row << " was made anew";
+    EXPECT_EQ(scroll->verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(writes, 1);
+    for (const auto& s : SourcesData().sources())
+        EXPECT_TRUE(s->noIconFound) << s->title().toStdString();
+    saveScreenshot(window.get(), u"sources-no-icons-found.png"_s);
 }

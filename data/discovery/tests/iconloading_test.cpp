@@ -5,6 +5,7 @@
 #include "data/model/SourceIconData.h"
 #include "data/model/SourcesData.h"
 #include "data/sync/FeedParser.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UrlSessionTesting.h"
@@ -12,6 +13,7 @@
 #include "testsupport/TestSupport.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -209,7 +211,7 @@ TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentC
     std::atomic<int> updates = 0;
     ObserverToken token = NotificationCenter::defaultCenter().addObserver(
         SourcesData::changeNotification(), nullptr, [&](const Notification& n) {
-            updates += n.userInfo.contains(SourcesData::updatedSourcesKey());
+            updates += int(n.userInfo.value(SourcesData::updatedSourcesKey()).value<QList<int>>().size());
         });
     findMissingIcons();
     mostThreads = std::max(mostThreads, threadsOfThisProcess());
@@ -259,4 +261,50 @@ TEST_F(IconLoading, FeedMetadataArrivesOnceOnTheMainQueue)
         EXPECT_EQ(title, path == u"/rss"_s ? std::optional(u"Planet"_s) : std::nullopt);
         EXPECT_EQ(image ? image->absoluteString() : QString(), path == u"/rss"_s ? u"http://planet.test/logo.png"_s : QString());
     }
+}
+
+TEST_F(IconLoading, FailedSearchesOfASweepAreStoredInOneWriteThatKeepsChangesMadeMeanwhile)
+{
+    constexpr int count = 40;
+    // Stopped, so only the end of the last search can store the marks.
+    VirtualClock clock;
+    MainQueue::setClock(&clock);
+    const auto restore = qScopeGuard([] { MainQueue::setClock(nullptr); });
+    mapHosts({ u"plain.test"_s });
+    SourcesData sources;
+    for (int i = 0; i < count; ++i)
+        sources.addSource(source(u"http://feeds.plain.test/rss/%1"_s.arg(i), u"Plain %1"_s.arg(i)));
+    testsupport::processEvents();
+    QList<QList<int>> updates;
+    ObserverToken token = NotificationCenter::defaultCenter().addObserver(
+        SourcesData::changeNotification(), nullptr, [&](const Notification& n) {
+            if (n.userInfo.contains(SourcesData::updatedSourcesKey()))
+                updates << n.userInfo.value(SourcesData::updatedSourcesKey()).value<QList<int>>();
+        });
+
+    findMissingIcons();
+    // Made while the searches run: their outcomes may neither bring back nor rename.
+    const QString removedLink = u"http://feeds.plain.test/rss/3"_s;
+    const QString renamedLink = u"http://feeds.plain.test/rss/5"_s;
+    sources.removeSource(*stored(removedLink));
+    sources.updateSource(source(renamedLink, u"Renamed"_s));
+
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        const auto list = SourcesData().sources();
+        return std::all_of(list.begin(), list.end(), [](const auto& s) { return s->noIconFound; });
+    }, 60000));
+    testsupport::processEvents();
+    const auto list = SourcesData().sources();
+    EXPECT_EQ(list.size(), count - 1);
+    EXPECT_EQ(stored(removedLink), nullptr);
+    ASSERT_NE(stored(renamedLink), nullptr);
+    EXPECT_EQ(stored(renamedLink)->title(), u"Renamed"_s);
+    // The rename's own write, then one for every outcome.
+    ASSERT_EQ(updates.size(), 2);
+    EXPECT_EQ(updates.first(), (QList<int> { 4 }));
+    QList<int> everyPosition;
+    for (int i = 0; i < count - 1; ++i)
+        everyPosition << i;
+    EXPECT_EQ(updates.last(), everyPosition);
+    EXPECT_EQ(requestsFor("plain.test"), count * 4);
 }
