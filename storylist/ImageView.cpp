@@ -56,6 +56,24 @@ void ImageView::paintEvent(QPaintEvent*)
     painter.drawImage(target, *shown, QRectF(QPointF(0, 0), shown->size()));
 }
 
+std::optional<QList<QImage>> ImageView::images() const
+{
+    if (!m_readFrame)
+        return m_images;
+    QList<QImage> frames;
+    frames.reserve(m_frameCount);
+    for (qsizetype i = 0; i < m_frameCount; ++i)
+        frames << m_readFrame(i);
+    return frames;
+}
+
+void ImageView::setImages(std::optional<QList<QImage>> images)
+{
+    m_readFrame = nullptr;
+    m_frameCount = 0;
+    m_images = std::move(images);
+}
+
 void ImageView::animateSequence(std::optional<QList<QImage>> frames, const QString& name,
                                 std::int64_t fps)
 {
@@ -69,17 +87,40 @@ void ImageView::animateSequence(std::optional<QList<QImage>> frames, const QStri
     nextImage(name, fps);
 }
 
+void ImageView::animateSequence(qsizetype count, std::function<QImage(qsizetype)> read,
+                                const QString& name, std::int64_t fps)
+{
+    if (!read)
+        count = 0;
+    std::printf("Animating %s %lld\n", qUtf8Printable(name), static_cast<long long>(count));
+    std::fflush(stdout);
+    ++m_generation;
+    setImages(std::nullopt);
+    if (count > 0) {
+        m_readFrame = std::move(read);
+        m_frameCount = count;
+    }
+    setNextImageIndex(0);
+    setSequenceName(name);
+    nextImage(name, fps);
+}
+
 void ImageView::nextImage(const QString& name, std::int64_t fps)
 {
-    const std::optional<QList<QImage>> frames = images();
-    if (!frames || frames->isEmpty())
+    std::optional<QList<QImage>> frames;
+    qsizetype count = m_frameCount;
+    if (!m_readFrame) {
+        frames = images();
+        count = frames ? frames->size() : 0;
+    }
+    if (count == 0)
         return;
     std::int64_t index = nextImageIndex();
     // Frames or index changed from outside: start over rather than read past the list.
-    if (index < 0 || index >= frames->size())
+    if (index < 0 || index >= count)
         index = 0;
-    setImage(frames->at(index));
-    setNextImageIndex((index + 1) % frames->size());
+    setImage(frames ? frames->at(index) : m_readFrame(index));
+    setNextImageIndex((index + 1) % count);
 
     fps = std::max<std::int64_t>(fps, 1);
     const double delay = std::trunc(1.0 / static_cast<double>(fps) * 1e9) / 1e9;

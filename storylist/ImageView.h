@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // The system's small image view: draws one picture scaled to cover its bounds (centred, the
@@ -21,8 +22,9 @@ public:
     // Shows `image` (none shows nothing) and asks for a redraw of the whole view.
     virtual void setImage(std::optional<QImage> image);
 
-    virtual std::optional<QList<QImage>> images() const { return m_images; }
-    virtual void setImages(std::optional<QList<QImage>> images) { m_images = std::move(images); }
+    // The running sequence's frames; a sequence read as it plays is read whole here.
+    virtual std::optional<QList<QImage>> images() const;
+    virtual void setImages(std::optional<QList<QImage>> images);
     virtual std::int64_t nextImageIndex() const { return m_nextImageIndex; }
     virtual void setNextImageIndex(std::int64_t index) { m_nextImageIndex = index; }
     virtual std::optional<QString> sequenceName() const { return m_sequenceName; }
@@ -38,6 +40,10 @@ public:
     // same name. No frames (or none at all) stop the sequence and show no new frame.
     virtual void animateSequence(std::optional<QList<QImage>> frames, const QString& name,
                                  std::int64_t fps = 24);
+    // The same over `count` frames that are read (`read(i)`) only as the steps reach them, so
+    // that a long sequence nobody sees, or one stopped at once, reads one frame and not all.
+    void animateSequence(qsizetype count, std::function<QImage(qsizetype)> read,
+                         const QString& name, std::int64_t fps = 24);
     // One step: shows the next frame and schedules the step after it.
     virtual void nextImage(const QString& name, std::int64_t fps);
 
@@ -47,6 +53,9 @@ protected:
 private:
     std::optional<QImage> m_image;
     std::optional<QList<QImage>> m_images;
+    // Set while a sequence is read as it plays (m_images is then none).
+    std::function<QImage(qsizetype)> m_readFrame;
+    qsizetype m_frameCount = 0;
     std::int64_t m_nextImageIndex = 0;
     std::optional<QString> m_sequenceName;
     // Each animateSequence starts a new chain; older chains end at their next step.

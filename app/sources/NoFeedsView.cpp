@@ -67,17 +67,17 @@ private:
 
 } // namespace
 
-QList<QImage> NoFeedsView::waveFrames(const std::function<QImage(const QString&)>& named)
+QStringList NoFeedsView::waveFrameNames(const std::function<bool(const QString&)>& exists)
 {
-    QList<QImage> frames;
+    QStringList frames;
     frames.reserve(kWaveFrames);
     int missing = 0;
     for (int i = 0; i < kWaveFrames; ++i) {
-        const QImage frame = named(u"Wave_%1"_s.arg(i, 5, 10, QChar(u'0')));
-        if (frame.isNull())
-            ++missing;
+        QString name = u"Wave_%1"_s.arg(i, 5, 10, QChar(u'0'));
+        if (exists(name))
+            frames << std::move(name);
         else
-            frames << frame;
+            ++missing;
     }
     static bool told = false;
     if (missing && !std::exchange(told, true))
@@ -122,7 +122,12 @@ void NoFeedsView::setupAnimatedImage()
 
 void NoFeedsView::startAnimation()
 {
-    m_imageView->animateSequence(waveFrames(imageNamed), u"wave %1"_s.arg(m_counter));
+    // Read as the wave plays: the welcome screen is made, and started, also over a list of
+    // sources it never shows, and 128 frames read at once held back the window's first paint.
+    const QStringList frames = waveFrameNames(hasImageNamed);
+    m_imageView->animateSequence(
+        frames.size(), [frames](qsizetype i) { return imageNamed(frames.at(i)); },
+        u"wave %1"_s.arg(m_counter));
     ++m_counter;
 }
 

@@ -4,8 +4,7 @@
 
 #include <QWidget>
 
-#include <QImage>
-#include <QList>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -37,8 +36,8 @@ public:
     void startAnimation();
     void stopAnimation();
 
-    // The wave's frames that `named` finds, in order; a missing one is left out.
-    static QList<QImage> waveFrames(const std::function<QImage(const QString&)>& named);
+    // The names of the wave's frames that `exists` finds, in order; a missing one is left out.
+    static QStringList waveFrameNames(const std::function<bool(const QString&)>& exists);
 
     // Hiding stops the wave and showing restarts it, on every call (setHidden too).
     void setVisible(bool visible) override;

@@ -1,9 +1,16 @@
 #include "ImageNamed.h"
 
+#include <QFile>
 #include <QHash>
 #include <QMutex>
 
 using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QString resourcePath(const QString& name) { return u":/images/"_s + name + u".png"_s; }
+
+} // namespace
 
 QImage imageNamed(const QString& name)
 {
@@ -12,7 +19,9 @@ QImage imageNamed(const QString& name)
     QMutexLocker locker(&mutex);
     if (auto it = cache.constFind(name); it != cache.cend())
         return it.value();
-    QImage image(u":/images/"_s + name + u".png"_s);
+    QImage image(resourcePath(name));
     cache.insert(name, image);
     return image;
 }
+
+bool hasImageNamed(const QString& name) { return QFile::exists(resourcePath(name)); }

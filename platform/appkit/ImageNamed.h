@@ -9,3 +9,6 @@
 // by tools/resgen): "story close", "default icon", "Wave_00042". A null image when there is
 // none, never a failure. Any thread; pictures are read once and kept.
 TICKERLYAPPKIT_EXPORT QImage imageNamed(const QString& name);
+
+// Whether there is such a picture, found without reading it.
+TICKERLYAPPKIT_EXPORT bool hasImageNamed(const QString& name);

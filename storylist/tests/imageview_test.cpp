@@ -177,3 +177,41 @@ TEST_F(ImageViewSequence, BadRatesAndIndexesAndReleasedViewsEndCleanly)
     clock.advance(1);
     EXPECT_EQ(clock.pendingCount(), 0u);
 }
+
+TEST_F(ImageViewSequence, ASequenceReadAsItPlaysReadsEachFrameOnlyWhenAStepShowsIt)
+{
+    ImageView view;
+    QList<qsizetype> read;
+    const auto reader = [&](qsizetype i) {
+        read << i;
+        return a.at(i);
+    };
+    testing::internal::CaptureStdout();
+    view.animateSequence(a.size(), reader, u"lazy"_s, 4);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Animating lazy 4\n");
+    EXPECT_EQ(read, QList<qsizetype> { 0 }) << "only the frame shown at once";
+    EXPECT_EQ(shown(view, a), 0);
+    clock.advance(1.0); // four steps: 1, 2, 3, then round to 0
+    EXPECT_EQ(read, (QList<qsizetype> { 0, 1, 2, 3, 0 }));
+    EXPECT_EQ(shown(view, a), 0);
+    EXPECT_EQ(view.images(), a) << "asked for, the frames are read whole";
+
+    // Stopped, or replaced by a list: the reader is not asked again.
+    read.clear();
+    view.animateSequence(b, u"list"_s, 4);
+    clock.advance(0.25);
+    EXPECT_EQ(shown(view, b), 1);
+    view.animateSequence(a.size(), reader, u"again"_s, 4);
+    view.animateSequence(std::nullopt, u"none"_s);
+    clock.advance(1);
+    EXPECT_EQ(read, QList<qsizetype> { 0 });
+    EXPECT_EQ(clock.pendingCount(), 0u);
+    EXPECT_FALSE(view.images());
+
+    // No frames, or nothing to read them with: nothing is shown or scheduled.
+    view.animateSequence(0, reader, u"empty"_s);
+    view.animateSequence(3, nullptr, u"unread"_s);
+    EXPECT_EQ(shown(view, a), 0);
+    EXPECT_EQ(clock.pendingCount(), 0u);
+    EXPECT_EQ(read, QList<qsizetype> { 0 });
+}
