@@ -549,6 +549,7 @@ TEST(UserDefaults, DataOfEveryHeadWidthReadsBackWholeAndDamagedDataAsNothing)
     const std::pair<QByteArray, QVariant> stored[] = {
         { QByteArray("\x59\x00\x03" "abc", 6), QVariant(QByteArray("abc")) },
         { QByteArray("\x5a\x00\x00\x00\x02" "ab", 7), QVariant(QByteArray("ab")) },
+        { QByteArray("\x5b\x00\x00\x00\x00\x00\x00\x00\x01" "a", 10), QVariant(QByteArray("a")) },
         { QByteArray("\x43" "abcd", 5), QVariant() },
         { QByteArray("\x58\x05" "abc", 5), QVariant() },
         { QByteArray("\x82\x41" "a" "\x41" "b", 5), QVariant(QVariantList { QByteArray("a"), QByteArray("b") }) },
