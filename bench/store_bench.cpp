@@ -64,11 +64,11 @@ void SourcesUpdate(benchmark::State& state)
 }
 BENCHMARK(SourcesUpdate)->Arg(10)->Arg(200);
 
-// What a refresh of 240 sources stores: 20 stories each, with a body of a hundred characters.
-QList<std::shared_ptr<NewsStory>> storiesOfARefresh()
+// What a refresh of `sources` sources stores: 20 stories each, with a body of a hundred characters.
+QList<std::shared_ptr<NewsStory>> storiesOfARefresh(int sources = 240)
 {
     QList<std::shared_ptr<NewsStory>> stories;
-    for (int s = 0; s < 240; ++s) {
+    for (int s = 0; s < sources; ++s) {
         const QString host = u"feed%1.example.test"_s.arg(s);
         auto source = std::make_shared<Source>(host, u"http://"_s + host + u"/feed.xml"_s);
         for (int i = 0; i < 20; ++i) {
@@ -100,15 +100,15 @@ void StoreStoriesOfARefresh(benchmark::State& state)
 }
 BENCHMARK(StoreStoriesOfARefresh)->Unit(benchmark::kMillisecond);
 
-// Reading back the 20 rows a window shows from what a refresh stored.
+// Reading back the 20 rows a window shows from what a refresh of 240 or 1,000 sources stored.
 void StoredStoriesCurrent(benchmark::State& state)
 {
     StoredStoriesData data(std::make_shared<UserDefaults>(u"bench.stories"_s));
-    data.storeStories(storiesOfARefresh());
+    data.storeStories(storiesOfARefresh(int(state.range(0))));
     for (auto _ : state)
         benchmark::DoNotOptimize(data.currentStories(20));
 }
-BENCHMARK(StoredStoriesCurrent)->Unit(benchmark::kMillisecond);
+BENCHMARK(StoredStoriesCurrent)->ArgName("sources")->Arg(240)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 // A story as older versions stored it, its picture inside it.
 class LegacyStory : public Coding {

@@ -12,7 +12,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-Q_LOGGING_CATEGORY(lcStoredStories, "tickerly.data.stories")
+// Debug lines time a refresh's storing from outside (sync_bench); off unless asked for.
+Q_LOGGING_CATEGORY(lcStoredStories, "tickerly.data.stories", QtInfoMsg)
 
 namespace {
 const QString storedStoriesKey = u"velmora.TickerlyShared.StoredStories"_s;
@@ -130,7 +131,10 @@ UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> e
     }
     const QByteArray archive = KeyedArchiver::archivedDataWithEncodedRootArray(encodedStories);
     encodedStories.clear();
-    return storeArchive(archive);
+    qCDebug(lcStoredStories, "stories put together");
+    const auto outcome = storeArchive(archive);
+    qCDebug(lcStoredStories, "stories written");
+    return outcome;
 }
 
 UserDefaults::Outcome StoredStoriesData::storeArchive(const QByteArray& archive)

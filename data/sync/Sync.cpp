@@ -9,6 +9,8 @@
 #include "platform/foundation/MallocArenas.h"
 #include "platform/foundation/OperationQueue.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
 #include <atomic>
 #include <new>
@@ -18,6 +20,9 @@
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
+
+// Where a refresh is, for timing it from outside (sync_bench); off unless asked for.
+Q_LOGGING_CATEGORY(lcSyncPhases, "tickerly.data.sync.phases", QtInfoMsg)
 
 std::shared_ptr<Sync> Sync::create()
 {
@@ -220,6 +225,7 @@ void Sync::didBecomeInvalidWithError(UrlSession&, const std::optional<Error>&)
     // After every read-ahead, which the cleanup must not race.
     const bool failed = m_failedTasks == m_totalTasks;
     std::lock_guard lock(m_readAheadMutex);
+    qCDebug(lcSyncPhases, "downloads ended, %d feeds still to read", m_readsUnderWay);
     if (m_readsUnderWay == 0)
         gatherOnParseQueue(failed);
     else
@@ -250,6 +256,7 @@ Sync::ArchivedFeed Sync::archivedFeed(const FeedParser& parser)
 
 void Sync::parseStories()
 {
+    qCDebug(lcSyncPhases, "feeds read");
     // Error pages and portals answer without a transport error; they must not replace the
     // stored stories by nothing.
     bool anyFeed = false;
@@ -320,6 +327,7 @@ void Sync::parseStories()
         }
     }
     std::stable_sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
+    qCDebug(lcSyncPhases, "stories sorted");
     if (anyFeed) {
         // Views of the feeds' archives, put together by the store without a copy of each.
         QList<QByteArray> archived;

@@ -1,5 +1,6 @@
 #include "platform/foundation/UserDefaults.h"
 
+#include "platform/foundation/Cbor_p.h"
 #include "platform/foundation/PropertyListCoding_p.h"
 #include "platform/foundation/UserDefaultsConnection_p.h"
 
@@ -8,6 +9,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -22,6 +24,15 @@ qint64 saturated(double d)
     if (d <= -9223372036854775808.0)
         return std::numeric_limits<qint64>::min();
     return qint64(d);
+}
+
+// The content of stored bytes that Cbor::isOneByteString accepts: after its head, whose length
+// the head's first byte gives.
+QByteArray byteStringContent(QByteArrayView stored)
+{
+    const quint8 info = quint8(stored.front()) & 0x1f;
+    const qsizetype head = info < 24 ? 1 : info == 24 ? 2 : info == 25 ? 3 : info == 26 ? 5 : 9;
+    return stored.sliced(head).toByteArray();
 }
 
 } // namespace
@@ -50,16 +61,23 @@ bool UserDefaults::isReadOnly() const
 
 QVariant UserDefaults::value(const QString& key) const
 {
-    std::optional<QByteArray> bytes;
+    // Data (a stored list runs to megabytes) is copied once, straight out of the store, rather
+    // than copied whole and then decoded into a second copy.
+    std::optional<std::pair<bool, QByteArray>> bytes;
     {
         std::unique_lock<std::recursive_timed_mutex> writerLock;
         std::unique_lock<std::mutex> readerLock;
-        bytes = Connection::withStored(d->readConnection(writerLock, readerLock), key,
-            [](QByteArrayView stored) { return stored.toByteArray(); });
+        bytes = Connection::withStored(d->readConnection(writerLock, readerLock), key, [](QByteArrayView stored) {
+            if (Cbor::isOneByteString(stored))
+                return std::pair(true, byteStringContent(stored));
+            return std::pair(false, stored.toByteArray());
+        });
     }
     if (!bytes)
         return {};
-    return decodeValue(*bytes).value_or(QVariant());
+    if (bytes->first)
+        return QVariant(std::move(bytes->second));
+    return decodeValue(bytes->second).value_or(QVariant());
 }
 
 std::optional<QString> UserDefaults::string(const QString& key) const

@@ -533,3 +533,29 @@ TEST(UserDefaults, TheWriteAheadLogShrinksBackAfterALargeWrite)
         ASSERT_EQ(defaults.set(u"n"_s, i), UserDefaults::Outcome::Done);
     EXPECT_LE(QFileInfo(databasePath(suite) + u"-wal"_s).size(), 8 * 1024 * 1024);
 }
+
+// Data is read straight out of its stored byte string: every width of its head, the shortest or
+// not, reads back whole, and a head that claims more or fewer bytes than follow reads as nothing.
+TEST(UserDefaults, DataOfEveryHeadWidthReadsBackWholeAndDamagedDataAsNothing)
+{
+    UserDefaults defaults(suite);
+    for (const qsizetype size : { 0, 23, 24, 255, 256, 65535, 65536, 3 * 1024 * 1024 }) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            bytes[i] = char(i * 7 + size);
+        ASSERT_EQ(defaults.set(u"data"_s, bytes), UserDefaults::Outcome::Done);
+        EXPECT_EQ(defaults.data(u"data"_s), bytes) << size;
+    }
+    const std::pair<QByteArray, QVariant> stored[] = {
+        { QByteArray("\x59\x00\x03" "abc", 6), QVariant(QByteArray("abc")) },
+        { QByteArray("\x5a\x00\x00\x00\x02" "ab", 7), QVariant(QByteArray("ab")) },
+        { QByteArray("\x5b\x00\x00\x00\x00\x00\x00\x00\x01" "a", 10), QVariant(QByteArray("a")) },
+        { QByteArray("\x43" "abcd", 5), QVariant() },
+        { QByteArray("\x58\x05" "abc", 5), QVariant() },
+        { QByteArray("\x82\x41" "a" "\x41" "b", 5), QVariant(QVariantList { QByteArray("a"), QByteArray("b") }) },
+    };
+    for (const auto& [raw, expected] : stored) {
+        storeRaw(databasePath(suite), u"raw"_s, raw);
+        EXPECT_EQ(defaults.value(u"raw"_s), expected) << raw.toHex().constData();
+    }
+}
