@@ -4,6 +4,7 @@
 #include "data/model/Shared.h"
 #include "data/model/StoryStateData.h"
 #include "data/model/UserInfo.h"
+#include "platform/appkit/AnimationContext.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "platform/appkit/ContextMenu.h"
 #include "platform/appkit/SharingService.h"
@@ -21,6 +22,7 @@
 #include "testsupport/Pointer.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QDir>
 #include <QJsonDocument>
@@ -521,4 +523,57 @@ TEST_F(StoryListController, AReloadReplacesItsRowsWithoutLeavingViewsOrSolverRow
             controller.rowViewOptions(cell).size());
     }
     EXPECT_EQ(titles(), firstTitles);
+}
+
+TEST_F(StoryListController, ReloadsOfOtherStoriesEachTimeLeaveTheWindowAsTheyFoundIt)
+{
+    // What the stories window does at every refresh: other stories, the table reloaded.
+    StoriesBaseViewController controller;
+    show(controller);
+    TableView* table = controller.contentView()->tableView();
+    int round = 0;
+    const auto refresh = [&] {
+        storeStories(5, ++round);
+        controller.dataSource.updateCurrentStories();
+        appkit::layoutSubtreeIfNeeded(&window);
+        testsupport::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    struct Held {
+        qsizetype widgets = 0;
+        qsizetype objects = 0;
+        std::size_t animations = 0;
+        ConstraintLayout::SolverSize solver;
+        bool operator==(const Held&) const = default;
+    };
+    const auto held = [&] {
+        Held h;
+        h.widgets = QApplication::allWidgets().size();
+        h.objects = window.findChildren<QObject*>().size();
+        h.animations = AnimationContext::runningGroupCount();
+        for (QWidget* view : window.findChildren<QWidget*>()) {
+            if (ConstraintLayout* layout = ConstraintLayout::of(view, false)) {
+                const ConstraintLayout::SolverSize s = layout->solverSize();
+                h.solver.rows += s.rows;
+                h.solver.variables += s.variables;
+                h.solver.constraints += s.constraints;
+            }
+        }
+        return h;
+    };
+    refresh();
+    refresh();
+    const Held first = held();
+    for (int i = 0; i < 10; ++i)
+        refresh();
+    const Held later = held();
+    EXPECT_EQ(later.widgets, first.widgets);
+    EXPECT_EQ(later.objects, first.objects);
+    EXPECT_EQ(later.animations, first.animations);
+    EXPECT_EQ(later.solver.constraints, first.solver.constraints);
+    EXPECT_EQ(later.solver.variables, first.solver.variables);
+    EXPECT_EQ(later.solver.rows, first.solver.rows);
+    ASSERT_EQ(table->numberOfRows(), 5);
+    EXPECT_TRUE(controller.dataSource.stories.first()->link()->absoluteString().endsWith(u"round=12"_s));
+    EXPECT_EQ(cellAt(controller, 0)->contentView->titleLabel->stringValue(), u"Story 0"_s);
 }
