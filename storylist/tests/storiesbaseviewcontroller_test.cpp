@@ -466,6 +466,25 @@ TEST_F(StoryListController, ARowPressedStaysReadWhenItsPictureArrivesLater)
     EXPECT_FALSE(cellAt(controller, 3)->data()->read);
 }
 
+namespace {
+
+// The sizes of the constraint solvers of every view under `root`, added up.
+ConstraintLayout::SolverSize solversUnder(const QWidget* root)
+{
+    ConstraintLayout::SolverSize total;
+    for (QWidget* view : root->findChildren<QWidget*>()) {
+        if (ConstraintLayout* layout = ConstraintLayout::of(view, false)) {
+            const ConstraintLayout::SolverSize s = layout->solverSize();
+            total.rows += s.rows;
+            total.variables += s.variables;
+            total.constraints += s.constraints;
+        }
+    }
+    return total;
+}
+
+} // namespace
+
 TEST_F(StoryListController, AReloadReplacesItsRowsWithoutLeavingViewsOrSolverRowsBehind)
 {
     StoriesBaseViewController controller;
@@ -481,16 +500,8 @@ TEST_F(StoryListController, AReloadReplacesItsRowsWithoutLeavingViewsOrSolverRow
         // What the last reload's deferred deletions leave, once they ran.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         Held h;
-        const QList<QWidget*> views = table->findChildren<QWidget*>();
         h.objects = table->findChildren<QObject*>().size();
-        for (QWidget* view : views) {
-            if (ConstraintLayout* layout = ConstraintLayout::of(view, false)) {
-                const ConstraintLayout::SolverSize s = layout->solverSize();
-                h.solver.rows += s.rows;
-                h.solver.variables += s.variables;
-                h.solver.constraints += s.constraints;
-            }
-        }
+        h.solver = solversUnder(table);
         return h;
     };
     const auto reload = [&] {
@@ -551,14 +562,7 @@ TEST_F(StoryListController, ReloadsOfOtherStoriesEachTimeLeaveTheWindowAsTheyFou
         h.widgets = QApplication::allWidgets().size();
         h.objects = window.findChildren<QObject*>().size();
         h.animations = AnimationContext::runningGroupCount();
-        for (QWidget* view : window.findChildren<QWidget*>()) {
-            if (ConstraintLayout* layout = ConstraintLayout::of(view, false)) {
-                const ConstraintLayout::SolverSize s = layout->solverSize();
-                h.solver.rows += s.rows;
-                h.solver.variables += s.variables;
-                h.solver.constraints += s.constraints;
-            }
-        }
+        h.solver = solversUnder(&window);
         return h;
     };
     refresh();
