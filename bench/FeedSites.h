@@ -28,6 +28,15 @@ inline void addFeedSites(testsupport::LoopbackWorld& world, int count, int hueSt
     world.mapHostsHere();
 }
 
+// Site `i` of addFeedSites again, with `stories` new stories numbered from `firstNumber`, the
+// newest a minute old.
+inline void renewFeedSite(testsupport::LoopbackWorld& world, int i, int hueStep, int firstNumber)
+{
+    world.addFeedSite(hostOf(i), QStringLiteral("Site %1").arg(i),
+        testsupport::LoopbackWorld::FeedFormat::rss, 20, QColor::fromHsv(i * hueStep % 360, 160, 200),
+        0, 1, 45, firstNumber);
+}
+
 inline void storeSources(const testsupport::LoopbackWorld& world, int count)
 {
     SourcesData sources;

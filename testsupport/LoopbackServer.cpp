@@ -293,6 +293,12 @@ int LoopbackServer::requestCount(const QString& path) const
     return n;
 }
 
+void LoopbackServer::clearRequests()
+{
+    std::lock_guard lock(d->mutex);
+    d->requests.clear();
+}
+
 ScriptedReply bodyReply(const QByteArray& body, int status)
 {
     ScriptedReply r;

@@ -71,6 +71,9 @@ public:
 
     QList<RecordedRequest> requests() const;
     int requestCount(const QString& path) const;
+    // Forgets the requests recorded so far: a long run in the same process would otherwise
+    // hold every one of them.
+    void clearRequests();
 
 private:
     struct State;

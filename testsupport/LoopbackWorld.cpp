@@ -184,7 +184,7 @@ LoopbackWorld::~LoopbackWorld()
 }
 
 void LoopbackWorld::addFeedSite(const QString& host, const QString& title, FeedFormat format,
-    int stories, QColor iconColor, int delayMs, int firstAgeMinutes, int minutesApart)
+    int stories, QColor iconColor, int delayMs, int firstAgeMinutes, int minutesApart, int firstNumber)
 {
     const QString home = homeURL(host);
     const QString letter = title.left(1);
@@ -204,9 +204,10 @@ void LoopbackWorld::addFeedSite(const QString& host, const QString& title, FeedF
     QList<Item> items;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int i = 1; i <= stories; ++i) {
-        const QString article = u"/articles/%1.html"_s.arg(i);
-        const QString image = u"/images/%1.png"_s.arg(i);
-        const QString headline = title + u" story "_s + QString::number(i);
+        const int number = firstNumber + i - 1;
+        const QString article = u"/articles/%1.html"_s.arg(number);
+        const QString image = u"/images/%1.png"_s.arg(number);
+        const QString headline = title + u" story "_s + QString::number(number);
         items.append({ escaped(headline), (home.chopped(1) + article).toUtf8(),
             "What happened at " + escaped(title) + " today, told in a few plain sentences.",
             now.addSecs(-60LL * (firstAgeMinutes + (i - 1) * minutesApart)) });

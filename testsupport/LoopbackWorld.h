@@ -42,9 +42,12 @@ public:
     LoopbackWorld& operator=(const LoopbackWorld&) = delete;
 
     // A feed site of `stories` items, newest first, `minutesApart` minutes apart starting
-    // `firstAgeMinutes` ago; every answer of the host waits `delayMs`.
+    // `firstAgeMinutes` ago; every answer of the host waits `delayMs`. The items are numbered
+    // from `firstNumber` (in their headlines, links and pictures): the same host added again
+    // with other numbers carries other stories.
     void addFeedSite(const QString& host, const QString& title, FeedFormat format, int stories,
-        QColor iconColor, int delayMs = 0, int firstAgeMinutes = 5, int minutesApart = 30);
+        QColor iconColor, int delayMs = 0, int firstAgeMinutes = 5, int minutesApart = 30,
+        int firstNumber = 1);
     // The site's feed address ("http://<host>/feed.xml" or .rdf/.atom) and home page.
     QString feedURL(const QString& host) const;
     static QString homeURL(const QString& host);

@@ -4,6 +4,7 @@
 #include "data/model/Shared.h"
 #include "data/model/StoryStateData.h"
 #include "data/model/UserInfo.h"
+#include "platform/appkit/AnimationContext.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "platform/appkit/ContextMenu.h"
 #include "platform/appkit/SharingService.h"
@@ -21,6 +22,7 @@
 #include "testsupport/Pointer.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QDir>
 #include <QJsonDocument>
@@ -464,6 +466,25 @@ TEST_F(StoryListController, ARowPressedStaysReadWhenItsPictureArrivesLater)
     EXPECT_FALSE(cellAt(controller, 3)->data()->read);
 }
 
+namespace {
+
+// The sizes of the constraint solvers of every view under `root`, added up.
+ConstraintLayout::SolverSize solversUnder(const QWidget* root)
+{
+    ConstraintLayout::SolverSize total;
+    for (QWidget* view : root->findChildren<QWidget*>()) {
+        if (ConstraintLayout* layout = ConstraintLayout::of(view, false)) {
+            const ConstraintLayout::SolverSize s = layout->solverSize();
+            total.rows += s.rows;
+            total.variables += s.variables;
+            total.constraints += s.constraints;
+        }
+    }
+    return total;
+}
+
+} // namespace
+
 TEST_F(StoryListController, AReloadReplacesItsRowsWithoutLeavingViewsOrSolverRowsBehind)
 {
     StoriesBaseViewController controller;
@@ -479,16 +500,8 @@ TEST_F(StoryListController, AReloadReplacesItsRowsWithoutLeavingViewsOrSolverRow
         // What the last reload's deferred deletions leave, once they ran.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         Held h;
-        const QList<QWidget*> views = table->findChildren<QWidget*>();
         h.objects = table->findChildren<QObject*>().size();
-        for (QWidget* view : views) {
-            if (ConstraintLayout* layout = ConstraintLayout::of(view, false)) {
-                const ConstraintLayout::SolverSize s = layout->solverSize();
-                h.solver.rows += s.rows;
-                h.solver.variables += s.variables;
-                h.solver.constraints += s.constraints;
-            }
-        }
+        h.solver = solversUnder(table);
         return h;
     };
     const auto reload = [&] {
@@ -521,4 +534,50 @@ TEST_F(StoryListController, AReloadReplacesItsRowsWithoutLeavingViewsOrSolverRow
             controller.rowViewOptions(cell).size());
     }
     EXPECT_EQ(titles(), firstTitles);
+}
+
+TEST_F(StoryListController, ReloadsOfOtherStoriesEachTimeLeaveTheWindowAsTheyFoundIt)
+{
+    // What the stories window does at every refresh: other stories, the table reloaded.
+    StoriesBaseViewController controller;
+    show(controller);
+    TableView* table = controller.contentView()->tableView();
+    int round = 0;
+    const auto refresh = [&] {
+        storeStories(5, ++round);
+        controller.dataSource.updateCurrentStories();
+        appkit::layoutSubtreeIfNeeded(&window);
+        testsupport::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    struct Held {
+        qsizetype widgets = 0;
+        qsizetype objects = 0;
+        std::size_t animations = 0;
+        ConstraintLayout::SolverSize solver;
+        bool operator==(const Held&) const = default;
+    };
+    const auto held = [&] {
+        Held h;
+        h.widgets = QApplication::allWidgets().size();
+        h.objects = window.findChildren<QObject*>().size();
+        h.animations = AnimationContext::runningGroupCount();
+        h.solver = solversUnder(&window);
+        return h;
+    };
+    refresh();
+    refresh();
+    const Held first = held();
+    for (int i = 0; i < 10; ++i)
+        refresh();
+    const Held later = held();
+    EXPECT_EQ(later.widgets, first.widgets);
+    EXPECT_EQ(later.objects, first.objects);
+    EXPECT_EQ(later.animations, first.animations);
+    EXPECT_EQ(later.solver.constraints, first.solver.constraints);
+    EXPECT_EQ(later.solver.variables, first.solver.variables);
+    EXPECT_EQ(later.solver.rows, first.solver.rows);
+    ASSERT_EQ(table->numberOfRows(), 5);
+    EXPECT_TRUE(controller.dataSource.stories.first()->link()->absoluteString().endsWith(u"round=12"_s));
+    EXPECT_EQ(cellAt(controller, 0)->contentView->titleLabel->stringValue(), u"Story 0"_s);
 }
