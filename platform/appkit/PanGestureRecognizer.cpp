@@ -131,82 +131,77 @@ static bool inOtherWindow(const QWidget* view, QObject* watched)
 
 bool PanGestureRecognizer::eventFilter(QObject* watched, QEvent* event)
 {
-    const bool panning = m_state == State::Began || m_state == State::Changed;
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseMove:
-    case QEvent::MouseButtonRelease:
-        if (inOtherWindow(m_view, watched))
-            return false;
-        break;
-    default:
-        break;
-    }
     switch (event->type()) {
     case QEvent::ChildAdded:
         watch(static_cast<QChildEvent*>(event)->child());
-        break;
-    case QEvent::MouseButtonPress: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (panning) {
-            // A second button during a pan.
-            cancel();
-            return true;
-        }
-        if (mouse->button() != Qt::LeftButton)
-            break;
-        // The same press passed on to a parent arrives again at the same place.
-        const QPointF at = positionIn(m_view, watched, mouse);
-        if (m_armed && at == m_start)
-            break;
-        m_armed = true;
-        m_start = m_current = at;
-        break;
-    }
-    case QEvent::MouseMove: {
-        if (!m_armed)
-            break;
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (!(mouse->buttons() & Qt::LeftButton))
-            break;
-        m_current = positionIn(m_view, watched, mouse);
-        if (m_state == State::Possible) {
-            const QPointF moved = m_current - m_start;
-            if (std::hypot(moved.x(), moved.y()) < threshold)
-                break;
-            begin();
-        } else {
-            setState(State::Changed);
-        }
-        return true;
-    }
-    case QEvent::MouseButtonRelease: {
-        if (!m_armed)
-            break;
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() != Qt::LeftButton)
-            break;
-        if (panning) {
-            m_current = positionIn(m_view, watched, mouse);
-            setState(State::Ended);
-        }
-        // The release goes on: a button that took the press forgets it, and no longer down, it
-        // does not click.
-        reset();
-        break;
-    }
+        return false;
+    case QEvent::MouseButtonPress:
+        return !inOtherWindow(m_view, watched)
+            && pressed(watched, static_cast<QMouseEvent*>(event));
+    case QEvent::MouseMove:
+        return !inOtherWindow(m_view, watched) && moved(watched, static_cast<QMouseEvent*>(event));
+    case QEvent::MouseButtonRelease:
+        if (!inOtherWindow(m_view, watched))
+            released(watched, static_cast<QMouseEvent*>(event));
+        return false;
     case QEvent::Hide:
         // Parts of the view come and go as it lays out; only the view hiding ends a pan.
         if (watched == m_view && m_armed)
             cancel();
-        break;
+        return false;
     case QEvent::WindowDeactivate:
     case QEvent::UngrabMouse:
         if (m_armed)
             cancel();
-        break;
+        return false;
     default:
-        break;
+        return false;
     }
+}
+
+bool PanGestureRecognizer::pressed(QObject* watched, QMouseEvent* mouse)
+{
+    if (m_state == State::Began || m_state == State::Changed) {
+        // A second button during a pan.
+        cancel();
+        return true;
+    }
+    if (mouse->button() != Qt::LeftButton)
+        return false;
+    // The same press passed on to a parent arrives again at the same place.
+    const QPointF at = positionIn(m_view, watched, mouse);
+    if (m_armed && at == m_start)
+        return false;
+    m_armed = true;
+    m_start = m_current = at;
     return false;
+}
+
+bool PanGestureRecognizer::moved(QObject* watched, QMouseEvent* mouse)
+{
+    if (!m_armed || !(mouse->buttons() & Qt::LeftButton))
+        return false;
+    m_current = positionIn(m_view, watched, mouse);
+    if (m_state == State::Possible) {
+        const QPointF travelled = m_current - m_start;
+        if (std::hypot(travelled.x(), travelled.y()) < threshold)
+            return false;
+        begin();
+    } else {
+        setState(State::Changed);
+    }
+    return true;
+}
+
+void PanGestureRecognizer::released(QObject* watched, QMouseEvent* mouse)
+{
+    if (!m_armed || mouse->button() != Qt::LeftButton)
+        return;
+    if (m_state == State::Began || m_state == State::Changed) {
+        m_current = positionIn(m_view, watched, mouse);
+        setState(State::Ended);
+    }
+    // The release goes on: a button that took the press forgets it, and no longer down, it
+    // does not click.
+    reset();
 }

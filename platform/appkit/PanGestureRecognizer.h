@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QMouseEvent;
 class QWidget;
 
 // Recognises a drag with the left mouse button over a view and everything inside it: the
@@ -53,6 +54,10 @@ protected:
 
 private:
     void watch(QObject* object);
+    // The mouse's steps; true when the event is taken.
+    bool pressed(QObject* watched, QMouseEvent* mouse);
+    bool moved(QObject* watched, QMouseEvent* mouse);
+    void released(QObject* watched, QMouseEvent* mouse);
     void setState(State state);
     void begin();
     void cancel();

@@ -150,89 +150,106 @@ void NetworkEngine::Private::run()
 void NetworkEngine::Private::handle(Command& command)
 {
     if (command.kind == Command::Kind::CloseIdle) {
-        // A new multi handle forgets the old one's cached connections; only done when idle.
-        if (transfers.empty()) {
-            CURLM* fresh = curl_multi_init();
-            configure(fresh);
-            CURLM* old = nullptr;
-            {
-                std::lock_guard lock(mutex);
-                old = multi;
-                multi = fresh;
-            }
-            curl_multi_cleanup(old);
-        }
-        {
-            std::lock_guard lock(mutex);
-            ++closesDone;
-        }
-        idleClosed.notify_all();
+        closeIdle();
         return;
     }
     UrlSessionDataTask* key = command.task.get();
     auto found = transfers.find(key);
+    Transfer* t = found == transfers.end() ? nullptr : found->second.get();
     switch (command.kind) {
-    case Command::Kind::Start: {
-        if (found != transfers.end())
-            return;
-        auto t = std::make_unique<Transfer>();
-        t->task = command.task;
-        std::shared_ptr<UrlSession> session;
-        {
-            std::lock_guard lock(key->d->mutex);
-            session = key->d->session;
-            t->streams = !key->d->handler;
-        }
-        if (!session) // cannot happen for a running task; nothing to report to
-            return;
-        const UrlSessionConfiguration& configuration = session->configuration();
-        const UrlRequest& request = key->originalRequest();
-        t->timeout = request.timeoutInterval.value_or(configuration.timeoutIntervalForRequest);
-        if (!(t->timeout > 0))
-            t->timeout = 60; // a zero, negative or undefined interval would fail every task at once
-        // Endless in effect, yet still countable in milliseconds: the wait of the loop is
-        // worked out from it.
-        t->timeout = std::min(t->timeout, 1e9);
-        t->resourceTimeout = configuration.timeoutIntervalForResource > 0
-            ? std::min(configuration.timeoutIntervalForResource, 1e9) : 180;
-        t->cachePolicy = request.cachePolicy == UrlCachePolicy::UseProtocolDefault ? configuration.requestCachePolicy
-                                                                                    : request.cachePolicy;
-        t->sessionHeaders = configuration.httpAdditionalHeaders;
-        t->authorizationOrigin = originOf(request.url);
-        Transfer* raw = t.get();
-        transfers.emplace(key, std::move(t));
-        beginHop(raw, request);
+    case Command::Kind::Start:
+        if (!t)
+            start(command.task);
         return;
-    }
-    case Command::Kind::Cancel: {
-        if (found == transfers.end())
-            return;
-        Transfer* t = found->second.get();
-        if (t->phase == Transfer::Phase::Active && t->streams)
-            flush(t);
-        complete(t, std::nullopt, UrlError::make(UrlError::Cancelled));
+    case Command::Kind::Cancel:
+        if (t)
+            cancel(t);
         return;
-    }
-    case Command::Kind::Continue: {
-        if (found == transfers.end() || found->second->phase != Transfer::Phase::Parked)
-            return;
-        Transfer* t = found->second.get();
-        if (command.request) {
-            beginHop(t, std::move(*command.request));
-            return;
-        }
-        // The delegate stops at the redirect: its answer is the task's answer.
-        QByteArray body = std::move(t->redirectBody);
-        if (t->streams) {
-            NetworkEngine::deliverData(t->task, body);
-            body.clear();
-        }
-        complete(t, body, std::nullopt);
+    case Command::Kind::Continue:
+        if (t && t->phase == Transfer::Phase::Parked)
+            continueParked(t, command.request);
         return;
-    }
     case Command::Kind::CloseIdle:
         return;
     }
+}
+
+void NetworkEngine::Private::closeIdle()
+{
+    // A new multi handle forgets the old one's cached connections; only done when idle.
+    if (transfers.empty()) {
+        CURLM* fresh = curl_multi_init();
+        configure(fresh);
+        CURLM* old = nullptr;
+        {
+            std::lock_guard lock(mutex);
+            old = multi;
+            multi = fresh;
+        }
+        curl_multi_cleanup(old);
+    }
+    {
+        std::lock_guard lock(mutex);
+        ++closesDone;
+    }
+    idleClosed.notify_all();
+}
+
+void NetworkEngine::Private::start(const std::shared_ptr<UrlSessionDataTask>& task)
+{
+    UrlSessionDataTask* key = task.get();
+    auto t = std::make_unique<Transfer>();
+    t->task = task;
+    std::shared_ptr<UrlSession> session;
+    {
+        std::lock_guard lock(key->d->mutex);
+        session = key->d->session;
+        t->streams = !key->d->handler;
+    }
+    if (!session) // cannot happen for a running task; nothing to report to
+        return;
+    const UrlSessionConfiguration& configuration = session->configuration();
+    const UrlRequest& request = key->originalRequest();
+    t->timeout = request.timeoutInterval.value_or(configuration.timeoutIntervalForRequest);
+    if (!(t->timeout > 0))
+        t->timeout = 60; // a zero, negative or undefined interval would fail every task at once
+    // Endless in effect, yet still countable in milliseconds: the wait of the loop is
+    // worked out from it.
+    t->timeout = std::min(t->timeout, 1e9);
+    t->resourceTimeout = configuration.timeoutIntervalForResource > 0
+        ? std::min(configuration.timeoutIntervalForResource, 1e9)
+        : 180;
+    t->cachePolicy = request.cachePolicy == UrlCachePolicy::UseProtocolDefault
+        ? configuration.requestCachePolicy
+        : request.cachePolicy;
+    t->sessionHeaders = configuration.httpAdditionalHeaders;
+    t->authorizationOrigin = originOf(request.url);
+    Transfer* raw = t.get();
+    transfers.emplace(key, std::move(t));
+    beginHop(raw, request);
+}
+
+void NetworkEngine::Private::cancel(Transfer* t)
+{
+    if (t->phase == Transfer::Phase::Active && t->streams)
+        flush(t);
+    complete(t, std::nullopt, UrlError::make(UrlError::Cancelled));
+}
+
+// A transfer parked at a redirect goes on with `request`, or ends with the redirect's answer.
+void NetworkEngine::Private::continueParked(Transfer* t, std::optional<UrlRequest>& request)
+{
+    if (request) {
+        beginHop(t, std::move(*request));
+        return;
+    }
+    // The delegate stops at the redirect: its answer is the task's answer.
+    QByteArray body = std::move(t->redirectBody);
+    if (t->streams) {
+        NetworkEngine::deliverData(t->task, body);
+        body.clear();
+    }
+    complete(t, body, std::nullopt);
 }
 
 // Starts (or restarts, after a redirect) the transfer for `request`, or ends the task when the

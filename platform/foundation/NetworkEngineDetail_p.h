@@ -110,6 +110,10 @@ struct NetworkEngine::Private {
     void run();
     static void configure(CURLM* multi);
     void handle(Command& command);
+    void closeIdle();
+    void start(const std::shared_ptr<UrlSessionDataTask>& task);
+    void cancel(Transfer* t);
+    void continueParked(Transfer* t, std::optional<UrlRequest>& request);
     void beginHop(Transfer* t, UrlRequest request);
     void refreshHost(const QString& key);
     void startEligible();

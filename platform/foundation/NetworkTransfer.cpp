@@ -221,7 +221,10 @@ void UrlSessionTesting::closeIdleConnections()
 
 // ---- one transfer's set-up and callbacks, on the network thread
 
-bool NetworkEngine::Private::activate(Transfer* t)
+namespace {
+
+// Clears what an earlier hop left; the deadline is set once, at the first.
+void resetForHop(Transfer* t)
 {
     t->parser = {};
     t->redirectCandidate = false;
@@ -231,7 +234,12 @@ bool NetworkEngine::Private::activate(Transfer* t)
     if (!t->deadline)
         t->deadline = t->lastActivity + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(t->resourceTimeout));
     t->lastDownloaded = t->lastUploaded = 0;
+}
 
+// The address handed to curl: the URL without its fragment, or plain HTTP when a test maps its
+// host to the loopback server, whose route then goes to `t->connectTo`.
+QString wireAddress(Transfer* t)
+{
     const Url& url = t->request.url;
     const QString scheme = url.scheme().toLower();
     QString wire = url.absoluteString();
@@ -247,8 +255,13 @@ bool NetworkEngine::Private::activate(Transfer* t)
             + QString::number(*loopbackPort);
         t->connectTo = curl_slist_append(nullptr, entry.toUtf8().constData());
     }
+    return wire;
+}
 
-    // Header fields: the session's, then the request's over them.
+// Header fields: the session's, then the request's over them.
+void appendHeaderLines(Transfer* t)
+{
+    const Url& url = t->request.url;
     HttpHeaderFields fields = t->sessionHeaders;
     for (const auto& [name, value] : t->request.headerFields.fields())
         fields.setValue(name, value);
@@ -268,11 +281,10 @@ bool NetworkEngine::Private::activate(Transfer* t)
         t->headerList = curl_slist_append(t->headerList, line.constData());
     }
     t->headerList = curl_slist_append(t->headerList, "Expect:");
+}
 
-    CURL* e = curl_easy_init();
-    if (!e)
-        return false;
-    t->easy = e;
+void setConnectionOptions(CURL* e, Transfer* t, const QString& wire)
+{
     curl_easy_setopt(e, CURLOPT_URL, wire.toUtf8().constData());
     curl_easy_setopt(e, CURLOPT_PRIVATE, t);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->errorBuffer);
@@ -301,6 +313,39 @@ bool NetworkEngine::Private::activate(Transfer* t)
         curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
     const long connectMs = static_cast<long>(std::clamp(t->timeout, 0.001, 86400.0) * 1000);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+}
+
+void setMethod(CURL* e, const UrlRequest& request)
+{
+    const QString method = request.httpMethod.isEmpty() ? u"GET"_s : request.httpMethod;
+    if (method == u"GET") {
+        curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    } else if (method == u"HEAD") {
+        curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    } else {
+        if (method == u"POST" || !request.httpBody.isEmpty()) {
+            curl_easy_setopt(
+                e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.httpBody.size()));
+            curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, request.httpBody.constData());
+        }
+        if (method != u"POST")
+            curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.toLatin1().constData());
+    }
+}
+
+} // namespace
+
+bool NetworkEngine::Private::activate(Transfer* t)
+{
+    resetForHop(t);
+    const QString wire = wireAddress(t);
+    appendHeaderLines(t);
+
+    CURL* e = curl_easy_init();
+    if (!e)
+        return false;
+    t->easy = e;
+    setConnectionOptions(e, t, wire);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Private::onHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, t);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Private::onWrite);
@@ -310,20 +355,7 @@ bool NetworkEngine::Private::activate(Transfer* t)
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, t);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Private::onOpenSocket);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, t);
-
-    const QString method = t->request.httpMethod.isEmpty() ? u"GET"_s : t->request.httpMethod;
-    if (method == u"GET") {
-        curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
-    } else if (method == u"HEAD") {
-        curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-    } else {
-        if (method == u"POST" || !t->request.httpBody.isEmpty()) {
-            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t->request.httpBody.size()));
-            curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, t->request.httpBody.constData());
-        }
-        if (method != u"POST")
-            curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.toLatin1().constData());
-    }
+    setMethod(e, t->request);
     return curl_multi_add_handle(multi, e) == CURLM_OK;
 }
 

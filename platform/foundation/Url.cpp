@@ -157,6 +157,177 @@ bool Url::parseCommonShape()
     return true;
 }
 
+namespace {
+
+// Where the first pass found the rare characters.
+struct Marks {
+    qsizetype hash = -1;
+    qsizetype lastAt = -1;
+    qsizetype lastBracket = -1;
+};
+
+// One look-up per character: nothing when a character is refused, a '%' is not followed by two
+// hex digits or a second '#' comes.
+std::optional<Marks> markRareCharacters(const QChar* t, qsizetype n)
+{
+    Marks marks;
+    for (qsizetype i = 0; i < n; ++i) {
+        const unsigned char k = classOf(t[i]);
+        if (!(k & (Refused | Marked)))
+            continue;
+        if (k & Refused)
+            return std::nullopt;
+        switch (t[i].unicode()) {
+        case u'%':
+            if (i + 2 >= n || !isHex(t[i + 1]) || !isHex(t[i + 2]))
+                return std::nullopt;
+            break;
+        case u'#':
+            if (marks.hash >= 0)
+                return std::nullopt;
+            marks.hash = i;
+            break;
+        case u'@':
+            marks.lastAt = i;
+            break;
+        default: // a bracket
+            marks.lastBracket = i;
+            break;
+        }
+    }
+    return marks;
+}
+
+qsizetype find(const QChar* t, char16_t c, qsizetype from, qsizetype to)
+{
+    for (qsizetype i = from; i < to; ++i) {
+        if (t[i] == c)
+            return i;
+    }
+    return -1;
+}
+
+// Scheme: a letter, then letters, digits, '+', '-', '.', ended by ':'. Where the ':' is, or -1.
+qsizetype schemeEnd(const QChar* t, qsizetype n)
+{
+    if (n == 0 || !isAlpha(t[0]))
+        return -1;
+    qsizetype i = 1;
+    while (i < n && (classOf(t[i]) & SchemeChar))
+        ++i;
+    return i < n && t[i] == u':' ? i : -1;
+}
+
+// A part of the text: where it starts, -1 when there is none, and its length.
+struct Part {
+    qsizetype start = -1;
+    qsizetype length = 0;
+};
+
+struct Authority {
+    Part user;
+    Part password;
+    Part host;
+    std::optional<int> port;
+};
+
+// The port from `from` to `to`: digits only, up to 65535.
+std::optional<int> portOf(const QChar* t, qsizetype from, qsizetype to)
+{
+    qint64 port = 0;
+    for (qsizetype i = from; i < to; ++i) {
+        if (!isDigit(t[i]))
+            return std::nullopt;
+        port = port * 10 + (t[i].unicode() - u'0');
+        if (port > 65535)
+            return std::nullopt;
+    }
+    return static_cast<int>(port);
+}
+
+// The authority from `start` to `end`; nothing when its host or port is malformed.
+std::optional<Authority> readAuthority(
+    const QChar* t, qsizetype start, qsizetype end, const Marks& marks)
+{
+    Authority authority;
+    qsizetype hostStart = start;
+    qsizetype at = -1;
+    for (qsizetype i = std::min(end, marks.lastAt + 1) - 1; i >= start && at < 0; --i) {
+        if (t[i] == u'@')
+            at = i;
+    }
+    if (at >= 0) {
+        const qsizetype colon = find(t, u':', start, at);
+        if (colon >= 0) {
+            authority.user = { start, colon - start };
+            authority.password = { colon + 1, at - colon - 1 };
+        } else {
+            authority.user = { start, at - start };
+        }
+        hostStart = at + 1;
+    }
+    qsizetype hostEnd = end;
+    qsizetype portStart = -1;
+    if (hostStart < end && t[hostStart] == u'[') {
+        const qsizetype close = find(t, u']', hostStart, end);
+        if (close < 0)
+            return std::nullopt;
+        for (qsizetype i = hostStart + 1; i < close; ++i) {
+            if (!isHex(t[i]) && t[i] != u':' && t[i] != u'.')
+                return std::nullopt;
+        }
+        hostEnd = close + 1;
+        if (hostEnd < end) {
+            if (t[hostEnd] != u':')
+                return std::nullopt;
+            portStart = hostEnd + 1;
+        }
+    } else {
+        const qsizetype colon = find(t, u':', hostStart, end);
+        if (colon >= 0) {
+            hostEnd = colon;
+            portStart = colon + 1;
+        }
+        if (marks.lastBracket >= hostStart
+            && (find(t, u'[', hostStart, hostEnd) >= 0 || find(t, u']', hostStart, hostEnd) >= 0))
+            return std::nullopt;
+    }
+    authority.host = { hostStart, hostEnd - hostStart };
+    if (portStart >= 0 && portStart < end) {
+        authority.port = portOf(t, portStart, end);
+        if (!authority.port)
+            return std::nullopt;
+    }
+    return authority;
+}
+
+struct PathOn {
+    Part path;
+    Part query;
+    Part fragment;
+};
+
+// The path from `pos` on, then the query up to the '#' at `hash`, then the fragment.
+PathOn readPathOn(const QChar* t, qsizetype n, qsizetype pos, qsizetype hash)
+{
+    PathOn parts;
+    qsizetype pathEnd = pos;
+    while (pathEnd < n && !(classOf(t[pathEnd]) & PathEnd))
+        ++pathEnd;
+    parts.path = { pos, pathEnd - pos };
+    pos = pathEnd;
+    if (pos < n && t[pos] == u'?') {
+        const qsizetype qEnd = hash >= 0 ? hash : n;
+        parts.query = { pos + 1, qEnd - pos - 1 };
+        pos = qEnd;
+    }
+    if (pos < n && t[pos] == u'#')
+        parts.fragment = { pos + 1, n - pos - 1 };
+    return parts;
+}
+
+} // namespace
+
 bool Url::parse()
 {
     if (parseCommonShape())
@@ -166,129 +337,35 @@ bool Url::parse()
     // later steps search only where one is known to be.
     const QChar* t = m_text.constData();
     const qsizetype n = m_text.size();
-    const auto find = [t](char16_t c, qsizetype from, qsizetype to) {
-        for (qsizetype i = from; i < to; ++i) {
-            if (t[i] == c)
-                return i;
-        }
-        return qsizetype(-1);
-    };
-    qsizetype hash = -1;
-    qsizetype lastAt = -1;
-    qsizetype lastBracket = -1;
-    for (qsizetype i = 0; i < n; ++i) {
-        const unsigned char k = classOf(t[i]);
-        if (!(k & (Refused | Marked)))
-            continue;
-        if (k & Refused)
-            return false;
-        switch (t[i].unicode()) {
-        case u'%':
-            if (i + 2 >= n || !isHex(t[i + 1]) || !isHex(t[i + 2]))
-                return false;
-            break;
-        case u'#':
-            if (hash >= 0)
-                return false;
-            hash = i;
-            break;
-        case u'@':
-            lastAt = i;
-            break;
-        default: // a bracket
-            lastBracket = i;
-            break;
-        }
-    }
-
+    const std::optional<Marks> marks = markRareCharacters(t, n);
+    if (!marks)
+        return false;
     qsizetype pos = 0;
-    // Scheme: a letter, then letters, digits, '+', '-', '.', ended by ':'.
-    if (n > 0 && isAlpha(t[0])) {
-        qsizetype i = 1;
-        while (i < n && (classOf(t[i]) & SchemeChar))
-            ++i;
-        if (i < n && t[i] == u':') {
-            m_scheme = { 0, i };
-            pos = i + 1;
-        }
+    if (const qsizetype colon = schemeEnd(t, n); colon >= 0) {
+        m_scheme = { 0, colon };
+        pos = colon + 1;
     }
-
     if (pos + 1 < n && t[pos] == u'/' && t[pos + 1] == u'/') {
         m_hasAuthority = true;
         const qsizetype start = pos + 2;
         qsizetype end = start;
         while (end < n && !(classOf(t[end]) & AuthorityEnd))
             ++end;
-        qsizetype hostStart = start;
-        qsizetype at = -1;
-        for (qsizetype i = std::min(end, lastAt + 1) - 1; i >= start && at < 0; --i) {
-            if (t[i] == u'@')
-                at = i;
-        }
-        if (at >= 0) {
-            const qsizetype colon = find(u':', start, at);
-            if (colon >= 0) {
-                m_user = { start, colon - start };
-                m_password = { colon + 1, at - colon - 1 };
-            } else {
-                m_user = { start, at - start };
-            }
-            hostStart = at + 1;
-        }
-        qsizetype hostEnd = end;
-        qsizetype portStart = -1;
-        if (hostStart < end && t[hostStart] == u'[') {
-            const qsizetype close = find(u']', hostStart, end);
-            if (close < 0)
-                return false;
-            for (qsizetype i = hostStart + 1; i < close; ++i) {
-                if (!isHex(t[i]) && t[i] != u':' && t[i] != u'.')
-                    return false;
-            }
-            hostEnd = close + 1;
-            if (hostEnd < end) {
-                if (t[hostEnd] != u':')
-                    return false;
-                portStart = hostEnd + 1;
-            }
-        } else {
-            const qsizetype colon = find(u':', hostStart, end);
-            if (colon >= 0) {
-                hostEnd = colon;
-                portStart = colon + 1;
-            }
-            if (lastBracket >= hostStart && (find(u'[', hostStart, hostEnd) >= 0 || find(u']', hostStart, hostEnd) >= 0))
-                return false;
-        }
-        m_host = { hostStart, hostEnd - hostStart };
-        if (portStart >= 0 && portStart < end) {
-            qint64 port = 0;
-            for (qsizetype i = portStart; i < end; ++i) {
-                if (!isDigit(t[i]))
-                    return false;
-                port = port * 10 + (t[i].unicode() - u'0');
-                if (port > 65535)
-                    return false;
-            }
-            m_port = static_cast<int>(port);
-        }
+        const std::optional<Authority> authority = readAuthority(t, start, end, *marks);
+        if (!authority)
+            return false;
+        m_user = { authority->user.start, authority->user.length };
+        m_password = { authority->password.start, authority->password.length };
+        m_host = { authority->host.start, authority->host.length };
+        m_port = authority->port;
         pos = end;
     }
-
-    qsizetype pathEnd = pos;
-    while (pathEnd < n && !(classOf(t[pathEnd]) & PathEnd))
-        ++pathEnd;
-    m_path = { pos, pathEnd - pos };
-    pos = pathEnd;
-    if (pos < n && t[pos] == u'?') {
-        const qsizetype qEnd = hash >= 0 ? hash : n;
-        m_query = { pos + 1, qEnd - pos - 1 };
-        pos = qEnd;
-    }
-    if (pos < n && t[pos] == u'#')
-        m_fragment = { pos + 1, n - pos - 1 };
+    const PathOn rest = readPathOn(t, n, pos, marks->hash);
+    m_path = { rest.path.start, rest.path.length };
+    m_query = { rest.query.start, rest.query.length };
+    m_fragment = { rest.fragment.start, rest.fragment.length };
     // Brackets belong only around an IPv6 host.
-    return lastBracket < m_path.start;
+    return marks->lastBracket < m_path.start;
 }
 
 QString Url::host() const

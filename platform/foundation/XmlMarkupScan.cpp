@@ -115,241 +115,337 @@ quint64 bitsFrom(quint64 mask, int from)
 // One pass, constant work per unit. Comments, CDATA sections, processing instructions and the
 // DOCTYPE (with its internal subset and quoted literals) are stepped over, so a '<' or quote
 // inside them is not taken for markup. The scan ends at an oversized start tag.
-template<int Width>
-Markup scanMarkup(const UnitsOf<Width>& u, bool byBlocks)
-{
-    Markup markup;
-    qsizetype cdataStart = -1;
+template <int Width> class MarkupScan {
+public:
+    explicit MarkupScan(const UnitsOf<Width>& units)
+        : u(units)
+        , maxTagUnits(xmlMaxStartTagBytes / units.width)
+    {
+    }
+
+    Markup run(bool byBlocks);
+
+private:
     // Skipping runs to the end of a comment, CDATA section or instruction, then resumes.
     enum class State { Text, StartTag, Skipping, Doctype, Subset, SubsetDeclaration };
-    State state = State::Text;
-    const char* skipTo = "";
-    State resume = State::Text;
-    auto skip = [&](const char* end, State then) {
+
+    void skip(const char* end, State then)
+    {
         state = State::Skipping;
         skipTo = end;
         resume = then;
-    };
-    char16_t quote = 0;
-    qsizetype tagStart = 0;
-    qsizetype attributes = 0;
-    const auto openStartTag = [&](qsizetype at) {
+    }
+
+    void openStartTag(qsizetype at)
+    {
         state = State::StartTag;
         quote = 0;
         tagStart = at;
         attributes = 0;
-    };
-    const qsizetype maxTagUnits = xmlMaxStartTagBytes / u.width;
-    // In single-byte documents, runs that cannot change the state are stepped over at once.
-    // Most runs between two pieces of markup are a few bytes long, found sooner by looking
-    // than by a library call.
-    const auto nextByte = [&u](qsizetype from, char byte) {
-        // Eight bytes at a time: a byte equal to `byte` is a zero byte of the word xor-ed with it.
-        const quint64 ones = 0x0101010101010101ULL;
-        const quint64 pattern = ones * uchar(byte);
-        qsizetype i = from;
-        for (const qsizetype near = std::min(u.size, from + 32); i + 8 <= near; i += 8) {
-            quint64 word;
-            std::memcpy(&word, u.data + i, sizeof word);
-            word ^= pattern;
-            if (const quint64 zero = (word - ones) & ~word & (ones << 7)) {
-                // The lowest flagged byte is exact; only bytes above a match can be flagged falsely.
-                if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
-                    return i + qCountTrailingZeroBits(zero) / 8;
-                break;
-            }
-        }
-        const void* at = std::memchr(u.data + i, byte, size_t(u.size - i));
-        return at ? static_cast<const uchar*>(at) - u.data : u.size;
-    };
-    // Text and start tags in single-byte documents go 64 bytes at a time: where the tag
-    // characters are is found for all 64 at once, and the state steps from one to the next.
-    // From `i` on, while there are 64 bytes ahead; returns where the unit-by-unit loop takes
-    // over, at the latest at the first comment, CDATA section, instruction or declaration, or
-    // -1 at an oversized start tag.
-    const auto byBlock = [&](qsizetype i) -> qsizetype {
-        for (; i + 64 <= u.size; i += 64) {
-            const Block block(u.data + i);
-            // Most blocks hold no quote and no comment, section, instruction or declaration:
-            // every '>' then leaves the state Text, and the first start tag opened after the
-            // last '>' is left open.
-            if (!quote && !block.holdsAnyOf('"', '\'', '!', '?') && (i + 64 == u.size || (u.data[i + 64] != '!' && u.data[i + 64] != '?'))) {
-                const quint64 close = block.equalTo('>');
-                if (close) {
-                    if (state == State::StartTag && i + qCountTrailingZeroBits(close) - tagStart > maxTagUnits)
-                        return -1;
-                    state = State::Text;
-                }
-                for (quint64 open = bitsFrom(block.equalTo('<'), close ? highestBit(close) + 1 : 0); state == State::Text && open; open &= open - 1) {
-                    const qsizetype tag = i + qCountTrailingZeroBits(open);
-                    if (tag + 1 == u.size || u.data[tag + 1] != '/')
-                        openStartTag(tag);
-                }
-            } else {
-                const TagBytes b = tagBytesOf(block);
-                int at = 0;
-                for (;;) {
-                    if (state == State::Text) {
-                        const quint64 open = bitsFrom(b.open, at);
-                        if (!open)
-                            break;
-                        const int tag = qCountTrailingZeroBits(open);
-                        const qsizetype next = i + tag + 1 < u.size ? u.data[i + tag + 1] : 0;
-                        if (next == '!' || next == '?')
-                            return i + tag;
-                        at = tag + 1;
-                        if (next != '/')
-                            openStartTag(i + tag);
-                    } else if (quote) {
-                        const quint64 end = bitsFrom(quote == u'"' ? b.doubleQuote : b.singleQuote, at);
-                        if (!end)
-                            break;
-                        at = qCountTrailingZeroBits(end);
-                        if (i + at - tagStart > maxTagUnits)
-                            return -1;
-                        quote = 0;
-                        ++at;
-                    } else {
-                        const quint64 mark = bitsFrom(b.close | b.doubleQuote | b.singleQuote, at);
-                        if (!mark)
-                            break;
-                        at = qCountTrailingZeroBits(mark);
-                        if (i + at - tagStart > maxTagUnits)
-                            return -1;
-                        if (u.data[i + at] == '>') {
-                            state = State::Text;
-                        } else {
-                            // Every attribute has exactly one quoted value.
-                            quote = u.data[i + at];
-                            if (++attributes > xmlMaxAttributes)
-                                return -1;
-                        }
-                        ++at;
-                    }
-                }
-            }
-            // A start tag still open takes in the rest of the block.
-            if (state == State::StartTag && i + 63 - tagStart > maxTagUnits)
-                return -1;
-        }
-        return i;
-    };
+    }
+
+    qsizetype nextByte(qsizetype from, char byte) const;
+    qsizetype stepOver(qsizetype i, bool byBlocks);
+    qsizetype byBlock(qsizetype i);
+    bool plainBlock(qsizetype i, const Block& block);
+    int markedBlock(qsizetype i, const Block& block);
+    qsizetype inText(qsizetype i);
+    bool inStartTag(qsizetype i, char16_t c);
+    qsizetype inSkipped(qsizetype i);
+    void inDeclaration(char16_t c);
+    qsizetype inSubset(qsizetype i, char16_t c);
+
+    const UnitsOf<Width>& u;
+    const qsizetype maxTagUnits;
+    Markup markup;
+    qsizetype cdataStart = -1;
+    State state = State::Text;
+    const char* skipTo = "";
+    State resume = State::Text;
+    char16_t quote = 0;
+    qsizetype tagStart = 0;
+    qsizetype attributes = 0;
+};
+
+template <int Width> Markup MarkupScan<Width>::run(bool byBlocks)
+{
     for (qsizetype i = 0; i < u.size; ++i) {
         if constexpr (Width == 1) {
-            if (byBlocks && (state == State::Text || state == State::StartTag)) {
-                i = byBlock(i);
-                if (i < 0) {
-                    markup.oversizedStartTag = tagStart;
-                    return markup;
-                }
+            i = stepOver(i, byBlocks);
+            if (i < 0) {
+                markup.oversizedStartTag = tagStart;
+                return markup;
             }
-            if (state == State::Text)
-                i = nextByte(i, '<');
-            else if (state == State::StartTag && quote)
-                i = std::min(nextByte(i, char(quote)), tagStart + maxTagUnits + 1);
-            else if (state == State::StartTag)
-                for (const qsizetype bound = std::min(u.size, tagStart + maxTagUnits + 1);
-                     i < bound && u.data[i] != '"' && u.data[i] != '\'' && u.data[i] != '>'; ++i) { }
-            else if (state == State::Skipping)
-                i = nextByte(i, *skipTo);
             if (i == u.size)
                 break;
         }
         const char16_t c = u[i];
         switch (state) {
         case State::Text:
-            if (c != u'<')
-                break;
-            // Most markup is a start or end tag: one look at the next unit tells them.
-            switch (i + 1 < u.size ? u[i + 1] : 0) {
-            case u'!':
-                if (u.startsWith(i + 1, "!--")) {
-                    skip("-->", State::Text);
-                    i += 3;
-                } else if (u.startsWith(i + 1, "![CDATA[")) {
-                    skip("]]>", State::Text);
-                    cdataStart = i;
-                    i += 8;
-                } else {
-                    state = State::Doctype;
-                    quote = 0;
-                }
-                break;
-            case u'?':
-                skip("?>", State::Text);
-                break;
-            case u'/':
-                break;
-            default:
-                openStartTag(i);
-                break;
-            }
+            if (c == u'<')
+                i = inText(i);
             break;
         case State::StartTag:
-            if (i - tagStart > maxTagUnits) {
+            if (!inStartTag(i, c)) {
                 markup.oversizedStartTag = tagStart * u.width;
                 return markup;
             }
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == u'"' || c == u'\'') {
-                // Every attribute has exactly one quoted value.
-                quote = c;
-                if (++attributes > xmlMaxAttributes) {
-                    markup.oversizedStartTag = tagStart * u.width;
-                    return markup;
-                }
-            } else if (c == u'>') {
-                state = State::Text;
-            }
             break;
         case State::Skipping:
-            if (u.startsWith(i, skipTo)) {
-                i += qsizetype(std::strlen(skipTo)) - 1;
-                state = resume;
-                if (cdataStart >= 0)
-                    markup.cdataUnits += i + 1 - cdataStart;
-                cdataStart = -1;
-            }
+            i = inSkipped(i);
             break;
         case State::Doctype:
         case State::SubsetDeclaration:
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == u'"' || c == u'\'') {
-                quote = c;
-            } else if (state == State::Doctype && c == u'[') {
-                state = State::Subset;
-            } else if (c == u'>') {
-                state = state == State::Doctype ? State::Text : State::Subset;
-            }
+            inDeclaration(c);
             break;
         case State::Subset:
-            if (c == u']') {
-                state = State::Doctype;
-            } else if (c == u'<') {
-                quote = 0;
-                if (u.startsWith(i + 1, "!--")) {
-                    skip("-->", State::Subset);
-                    i += 3;
-                } else if (u.startsWith(i + 1, "?")) {
-                    skip("?>", State::Subset);
-                } else {
-                    state = State::SubsetDeclaration;
-                }
-            }
+            i = inSubset(i, c);
             break;
         }
     }
     return markup;
 }
 
+// In single-byte documents, runs that cannot change the state are stepped over at once.
+// Most runs between two pieces of markup are a few bytes long, found sooner by looking
+// than by a library call.
+template <int Width>
+Q_ALWAYS_INLINE qsizetype MarkupScan<Width>::nextByte(qsizetype from, char byte) const
+{
+    // Eight bytes at a time: a byte equal to `byte` is a zero byte of the word xor-ed with it.
+    const quint64 ones = 0x0101010101010101ULL;
+    const quint64 pattern = ones * uchar(byte);
+    qsizetype i = from;
+    for (const qsizetype near = std::min(u.size, from + 32); i + 8 <= near; i += 8) {
+        quint64 word;
+        std::memcpy(&word, u.data + i, sizeof word);
+        word ^= pattern;
+        if (const quint64 zero = (word - ones) & ~word & (ones << 7)) {
+            // The lowest flagged byte is exact; only bytes above a match can be flagged falsely.
+            if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+                return i + qCountTrailingZeroBits(zero) / 8;
+            break;
+        }
+    }
+    const void* at = std::memchr(u.data + i, byte, size_t(u.size - i));
+    return at ? static_cast<const uchar*>(at) - u.data : u.size;
+}
+
+// Where the unit after `i` that can change the state is, -1 at an oversized start tag.
+template <int Width>
+Q_ALWAYS_INLINE qsizetype MarkupScan<Width>::stepOver(qsizetype i, bool byBlocks)
+{
+    if (byBlocks && (state == State::Text || state == State::StartTag)) {
+        i = byBlock(i);
+        if (i < 0)
+            return -1;
+    }
+    if (state == State::Text)
+        i = nextByte(i, '<');
+    else if (state == State::StartTag && quote)
+        i = std::min(nextByte(i, char(quote)), tagStart + maxTagUnits + 1);
+    else if (state == State::StartTag)
+        for (const qsizetype bound = std::min(u.size, tagStart + maxTagUnits + 1);
+             i < bound && u.data[i] != '"' && u.data[i] != '\'' && u.data[i] != '>'; ++i) { }
+    else if (state == State::Skipping)
+        i = nextByte(i, *skipTo);
+    return i;
+}
+
+// Text and start tags in single-byte documents go 64 bytes at a time: where the tag
+// characters are is found for all 64 at once, and the state steps from one to the next.
+// From `i` on, while there are 64 bytes ahead; returns where the unit-by-unit loop takes
+// over, at the latest at the first comment, CDATA section, instruction or declaration, or
+// -1 at an oversized start tag.
+template <int Width> qsizetype MarkupScan<Width>::byBlock(qsizetype i)
+{
+    for (; i + 64 <= u.size; i += 64) {
+        const Block block(u.data + i);
+        if (!quote && !block.holdsAnyOf('"', '\'', '!', '?')
+            && (i + 64 == u.size || (u.data[i + 64] != '!' && u.data[i + 64] != '?'))) {
+            if (!plainBlock(i, block))
+                return -1;
+        } else {
+            const int stop = markedBlock(i, block);
+            if (stop < 0)
+                return -1;
+            if (stop < 64)
+                return i + stop;
+        }
+        // A start tag still open takes in the rest of the block.
+        if (state == State::StartTag && i + 63 - tagStart > maxTagUnits)
+            return -1;
+    }
+    return i;
+}
+
+// Most blocks hold no quote and no comment, section, instruction or declaration: every '>'
+// then leaves the state Text, and the first start tag opened after the last '>' is left open.
+// False at an oversized start tag.
+template <int Width>
+Q_ALWAYS_INLINE bool MarkupScan<Width>::plainBlock(qsizetype i, const Block& block)
+{
+    const quint64 close = block.equalTo('>');
+    if (close) {
+        if (state == State::StartTag && i + qCountTrailingZeroBits(close) - tagStart > maxTagUnits)
+            return false;
+        state = State::Text;
+    }
+    for (quint64 open = bitsFrom(block.equalTo('<'), close ? highestBit(close) + 1 : 0);
+         state == State::Text && open; open &= open - 1) {
+        const qsizetype tag = i + qCountTrailingZeroBits(open);
+        if (tag + 1 == u.size || u.data[tag + 1] != '/')
+            openStartTag(tag);
+    }
+    return true;
+}
+
+// The state steps from one tag character of the block to the next. Returns -1 at an oversized
+// start tag, the offset of a comment, section, instruction or declaration, where the unit loop
+// takes over, or 64 when the block is done.
+template <int Width> int MarkupScan<Width>::markedBlock(qsizetype i, const Block& block)
+{
+    const TagBytes b = tagBytesOf(block);
+    int at = 0;
+    for (;;) {
+        if (state == State::Text) {
+            const quint64 open = bitsFrom(b.open, at);
+            if (!open)
+                return 64;
+            const int tag = qCountTrailingZeroBits(open);
+            const qsizetype next = i + tag + 1 < u.size ? u.data[i + tag + 1] : 0;
+            if (next == '!' || next == '?')
+                return tag;
+            at = tag + 1;
+            if (next != '/')
+                openStartTag(i + tag);
+        } else if (quote) {
+            const quint64 end = bitsFrom(quote == u'"' ? b.doubleQuote : b.singleQuote, at);
+            if (!end)
+                return 64;
+            at = qCountTrailingZeroBits(end);
+            if (i + at - tagStart > maxTagUnits)
+                return -1;
+            quote = 0;
+            ++at;
+        } else {
+            const quint64 mark = bitsFrom(b.close | b.doubleQuote | b.singleQuote, at);
+            if (!mark)
+                return 64;
+            at = qCountTrailingZeroBits(mark);
+            if (i + at - tagStart > maxTagUnits)
+                return -1;
+            if (u.data[i + at] == '>') {
+                state = State::Text;
+            } else {
+                // Every attribute has exactly one quoted value.
+                quote = u.data[i + at];
+                if (++attributes > xmlMaxAttributes)
+                    return -1;
+            }
+            ++at;
+        }
+    }
+}
+
+// At a '<' in text; returns where the scan goes on from.
+template <int Width> Q_ALWAYS_INLINE qsizetype MarkupScan<Width>::inText(qsizetype i)
+{
+    // Most markup is a start or end tag: one look at the next unit tells them.
+    switch (i + 1 < u.size ? u[i + 1] : 0) {
+    case u'!':
+        if (u.startsWith(i + 1, "!--")) {
+            skip("-->", State::Text);
+            i += 3;
+        } else if (u.startsWith(i + 1, "![CDATA[")) {
+            skip("]]>", State::Text);
+            cdataStart = i;
+            i += 8;
+        } else {
+            state = State::Doctype;
+            quote = 0;
+        }
+        break;
+    case u'?':
+        skip("?>", State::Text);
+        break;
+    case u'/':
+        break;
+    default:
+        openStartTag(i);
+        break;
+    }
+    return i;
+}
+
+// False at an oversized start tag.
+template <int Width> Q_ALWAYS_INLINE bool MarkupScan<Width>::inStartTag(qsizetype i, char16_t c)
+{
+    if (i - tagStart > maxTagUnits)
+        return false;
+    if (quote) {
+        if (c == quote)
+            quote = 0;
+    } else if (c == u'"' || c == u'\'') {
+        // Every attribute has exactly one quoted value.
+        quote = c;
+        if (++attributes > xmlMaxAttributes)
+            return false;
+    } else if (c == u'>') {
+        state = State::Text;
+    }
+    return true;
+}
+
+template <int Width> Q_ALWAYS_INLINE qsizetype MarkupScan<Width>::inSkipped(qsizetype i)
+{
+    if (u.startsWith(i, skipTo)) {
+        i += qsizetype(std::strlen(skipTo)) - 1;
+        state = resume;
+        if (cdataStart >= 0)
+            markup.cdataUnits += i + 1 - cdataStart;
+        cdataStart = -1;
+    }
+    return i;
+}
+
+template <int Width> Q_ALWAYS_INLINE void MarkupScan<Width>::inDeclaration(char16_t c)
+{
+    if (quote) {
+        if (c == quote)
+            quote = 0;
+    } else if (c == u'"' || c == u'\'') {
+        quote = c;
+    } else if (state == State::Doctype && c == u'[') {
+        state = State::Subset;
+    } else if (c == u'>') {
+        state = state == State::Doctype ? State::Text : State::Subset;
+    }
+}
+
+template <int Width> Q_ALWAYS_INLINE qsizetype MarkupScan<Width>::inSubset(qsizetype i, char16_t c)
+{
+    if (c == u']') {
+        state = State::Doctype;
+    } else if (c == u'<') {
+        quote = 0;
+        if (u.startsWith(i + 1, "!--")) {
+            skip("-->", State::Subset);
+            i += 3;
+        } else if (u.startsWith(i + 1, "?")) {
+            skip("?>", State::Subset);
+        } else {
+            state = State::SubsetDeclaration;
+        }
+    }
+    return i;
+}
+
 XmlMarkup scan(const QByteArray& bytes, bool byBlocks)
 {
     const XmlUnits u(bytes);
-    const Markup markup = u.width == 1 ? scanMarkup(UnitsOf<1>(u), byBlocks) : scanMarkup(UnitsOf<2>(u), byBlocks);
+    const Markup markup = u.width == 1 ? MarkupScan<1>(UnitsOf<1>(u)).run(byBlocks)
+                                       : MarkupScan<2>(UnitsOf<2>(u)).run(byBlocks);
     return { markup.oversizedStartTag, markup.cdataUnits * u.width };
 }
 
