@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <limits>
 
@@ -18,6 +19,7 @@ Q_LOGGING_CATEGORY(lcStoredStories, "tickerly.data.stories", QtInfoMsg)
 namespace {
 const QString storedStoriesKey = u"velmora.TickerlyShared.StoredStories"_s;
 const QString lastLoadedKey = u"velmora.TickerlyShared.LastLoaded"_s;
+std::atomic<qsizetype> storedStoriesCap { StoredStoriesData::maxStoredStories };
 
 // The first `wanted` stories of a sound stored list that `keep` accepts, decoding no more of the
 // list than that. Nothing when the list has to be read whole to give the same answer: damaged
@@ -87,9 +89,15 @@ QList<std::shared_ptr<NewsStory>> StoredStoriesData::currentStories(std::optiona
     return kept;
 }
 
+void StoredStoriesData::setMaxStoredStoriesForTesting(qsizetype cap)
+{
+    storedStoriesCap = cap > 0 ? std::min(cap, maxStoredStories) : maxStoredStories;
+}
+
 UserDefaults::Outcome StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& stories)
 {
-    if (stories.size() <= maxStoredStories) {
+    const qsizetype cap = storedStoriesCap;
+    if (stories.size() <= cap) {
         QByteArray archive = KeyedArchiver::archivedDataWithRootObjects(stories);
         if (archive.size() <= KeyedUnarchiver::maxArchiveSize) {
             return storeArchive(archive);
@@ -97,8 +105,8 @@ UserDefaults::Outcome StoredStoriesData::storeStories(const QList<std::shared_pt
     }
     // Past the cap: archived one by one, so that the newest that fit are kept.
     QList<QByteArray> encoded;
-    encoded.reserve(std::min(stories.size(), maxStoredStories));
-    for (qsizetype i = 0; i < stories.size() && i < maxStoredStories; ++i)
+    encoded.reserve(std::min(stories.size(), cap));
+    for (qsizetype i = 0; i < stories.size() && i < cap; ++i)
         encoded.append(stories[i] ? KeyedArchiver::encodedObject(*stories[i]) : QByteArray());
     return storeEncodedStories(std::move(encoded), stories.size());
 }
@@ -113,7 +121,7 @@ UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> e
     // What is stored must read back whole: beyond the cap, the newest stories are kept.
     if (given < 0)
         given = encodedStories.size();
-    qsizetype kept = std::min(encodedStories.size(), maxStoredStories);
+    qsizetype kept = std::min<qsizetype>(encodedStories.size(), storedStoriesCap);
     // Room for the archive's header and the array's head.
     const qsizetype budget = KeyedUnarchiver::maxArchiveSize - 64;
     qsizetype size = 0;

@@ -34,6 +34,9 @@ public:
     // the whole list when a picture arrives stays quick.
     static constexpr qsizetype maxStoredStories = 50'000;
     static_assert(maxStoredStories <= KeyedUnarchiver::maxArrayLength, "a stored list must read back");
+    // Lowers the cap below maxStoredStories (0 puts it back), so that a test shows the cut with
+    // a tenth of the stories. Tests only.
+    static void setMaxStoredStoriesForTesting(qsizetype cap);
 
     // Each change says how the store took it (kept for later while another program holds it).
 

@@ -8,6 +8,7 @@
 #include <QCborStreamReader>
 #include <QLoggingCategory>
 
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -85,13 +86,16 @@ bool withinSize(const QByteArray& data)
     return false;
 }
 
+std::atomic<qsizetype> arrayLengthRead { KeyedUnarchiver::maxArrayLength };
+
 // Whether an array of `length` elements is read; what is not is said in the log.
 bool withinLength(quint64 length)
 {
-    if (length <= quint64(KeyedUnarchiver::maxArrayLength))
+    const qsizetype limit = arrayLengthRead;
+    if (length <= quint64(limit))
         return true;
     qCWarning(lcArchive, "an archived array of %llu elements is not read: arrays read up to %lld elements",
-        static_cast<unsigned long long>(length), qlonglong(KeyedUnarchiver::maxArrayLength));
+        static_cast<unsigned long long>(length), qlonglong(limit));
     return false;
 }
 
@@ -363,6 +367,11 @@ void KeyedArchiver::encodeObjects(const QList<std::shared_ptr<const Coding>>& va
     const qsizetype begin = values().size();
     appendObjects(values(), value);
     endField(key, begin);
+}
+
+void KeyedUnarchiver::setMaxArrayLengthForTesting(qsizetype length)
+{
+    arrayLengthRead = length > 0 ? std::min(length, maxArrayLength) : maxArrayLength;
 }
 
 void KeyedUnarchiver::registerClass(const QString& className, Decoder decoder)

@@ -101,6 +101,9 @@ public:
     // stores write (50,000 stories), with a little room.
     static constexpr qsizetype maxArchiveSize = 60 * 1024 * 1024;
     static constexpr qsizetype maxArrayLength = 50'000;
+    // Lowers the array length read below maxArrayLength (0 puts it back), so that a test shows
+    // the limit with a tenth of the elements. Tests only.
+    static void setMaxArrayLengthForTesting(qsizetype length);
 
     static void registerClass(const QString& className, Decoder decoder);
     // Objects archived under `className` decode with the decoder of `cls`.

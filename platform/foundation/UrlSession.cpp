@@ -2,10 +2,23 @@
 
 #include "platform/foundation/NetworkEngine_p.h"
 #include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/UrlSessionTesting.h"
 
 #include <QAtomicInteger>
 
+#include <algorithm>
+#include <atomic>
+
 using namespace Qt::Literals::StringLiterals;
+
+namespace {
+std::atomic<int> bodyLimitDivisor { 1 };
+} // namespace
+
+void UrlSessionTesting::divideBodyLimits(int divisor)
+{
+    bodyLimitDivisor = std::max(divisor, 1);
+}
 
 // ---- delegate defaults
 
@@ -145,8 +158,10 @@ std::shared_ptr<UrlSessionDataTask> UrlSession::makeTask(const UrlRequest& reque
         std::lock_guard lock(m_mutex);
         identifier = m_nextIdentifier++;
     }
+    UrlRequest taken = request;
+    taken.maximumBodySize /= bodyLimitDivisor;
     return std::shared_ptr<UrlSessionDataTask>(
-        new UrlSessionDataTask(shared_from_this(), identifier, request, std::move(handler)));
+        new UrlSessionDataTask(shared_from_this(), identifier, std::move(taken), std::move(handler)));
 }
 
 std::shared_ptr<UrlSessionDelegate> UrlSession::delegate() const

@@ -36,4 +36,8 @@ TICKERLYFOUNDATION_EXPORT void closeIdleConnections();
 TICKERLYFOUNDATION_EXPORT void setLoopbackOnly(bool on);
 TICKERLYFOUNDATION_EXPORT bool isLoopbackOnly();
 
+// Divides the body cap (UrlRequest::maximumBodySize) of every task made from now on by `divisor`
+// (1: the caps as requested), so that a test shows a cap with a tenth of the bytes.
+TICKERLYFOUNDATION_EXPORT void divideBodyLimits(int divisor);
+
 } // namespace UrlSessionTesting

@@ -148,7 +148,7 @@ TEST_F(IconLoading, PicksThePageThatStandsForTheSource)
 
 TEST_F(IconLoading, SweepSearchesOnlySourcesWithoutIconOrMarkAndStoresEachOutcome)
 {
-    mapHosts({ u"alpha.test"_s, u"beta.test"_s, u"gamma.test"_s, u"delta.test"_s });
+    mapHosts({ u"alpha.test"_s, u"beta.test"_s, u"gamma.test"_s, u"delta.test"_s, u"epsilon.test"_s });
     server.replyWith(u"/favicon.ico"_s, [](const RecordedRequest& request) {
         return request.header("host") == "delta.test" ? pngReply(Qt::red, 64) : pageReply("not found");
     });
@@ -175,11 +175,18 @@ TEST_F(IconLoading, SweepSearchesOnlySourcesWithoutIconOrMarkAndStoresEachOutcom
     // Phone and desktop pass, each with its favicon.
     EXPECT_EQ(requestsFor("gamma.test"), 4);
 
-    // A second sweep finds nothing left to search.
+    // A second sweep finds nothing left to search but a source added since, listed last, whose
+    // search ends after any other would have started.
     const int before = int(server.requests().size());
+    sources.addSource(source(u"http://feeds.epsilon.test/rss"_s, u"epsilon"_s));
     findMissingIcons();
-    EXPECT_FALSE(testsupport::waitFor([&] { return server.requests().size() > before; }, 300));
-    EXPECT_EQ(SourcesData().sources().size(), 4);
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        auto epsilon = stored(u"http://feeds.epsilon.test/rss"_s);
+        return epsilon && epsilon->noIconFound;
+    }));
+    EXPECT_EQ(requestsFor("epsilon.test"), 4);
+    EXPECT_EQ(server.requests().size(), before + 4);
+    EXPECT_EQ(SourcesData().sources().size(), 5);
 }
 
 TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentChanges)

@@ -4,6 +4,8 @@
 #include "data/model/tests/StoryTestSupport.h"
 #include "testsupport/TestSupport.h"
 
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -198,13 +200,21 @@ void countCuts(QtMsgType, const QMessageLogContext& context, const QString& mess
 }
 } // namespace
 
-// A list as long as one huge feed makes (100,000 short items) is stored up to the cap, newest
-// first, and says so once; what was stored reads back whole, and stays whole when an image
-// update writes it again.
+// A list as long as one huge feed makes (twice the cap of short items) is stored up to the cap,
+// newest first, and says so once; what was stored reads back whole, and stays whole when an
+// image update writes it again. Shown at a tenth of the cap and of the array length read, which
+// stay equal.
 TEST(StoredStoriesData, ALongListReadsBackWholeAndIsCutOnlyWhenWritten)
 {
-    const qsizetype cap = StoredStoriesData::maxStoredStories;
-    const int given = 100'000;
+    static_assert(StoredStoriesData::maxStoredStories == KeyedUnarchiver::maxArrayLength);
+    const qsizetype cap = StoredStoriesData::maxStoredStories / 10;
+    StoredStoriesData::setMaxStoredStoriesForTesting(cap);
+    KeyedUnarchiver::setMaxArrayLengthForTesting(cap);
+    const auto restore = qScopeGuard([] {
+        StoredStoriesData::setMaxStoredStoriesForTesting(0);
+        KeyedUnarchiver::setMaxArrayLengthForTesting(0);
+    });
+    const int given = int(2 * cap);
     ASSERT_LT(cap, given);
     const auto source = storytest::source();
     QList<std::shared_ptr<NewsStory>> stories;
@@ -233,6 +243,10 @@ TEST(StoredStoriesData, ALongListReadsBackWholeAndIsCutOnlyWhenWritten)
 // any list the store writes) is never replaced by the part of it that could be read.
 TEST(StoredStoriesData, AnImageUpdateLeavesAListItCannotReadWhole)
 {
+    // Shown at a tenth of the array length read.
+    const qsizetype lengthRead = KeyedUnarchiver::maxArrayLength / 10;
+    KeyedUnarchiver::setMaxArrayLengthForTesting(lengthRead);
+    const auto restore = qScopeGuard([] { KeyedUnarchiver::setMaxArrayLengthForTesting(0); });
     QList<std::shared_ptr<const Coding>> list;
     for (int i = 0; i < 30; ++i)
         list.append(story(linkNumber(i), 1000 - i));
@@ -241,8 +255,8 @@ TEST(StoredStoriesData, AnImageUpdateLeavesAListItCannotReadWhole)
     withOther.append(storytest::source());
     QByteArray tooLong = KeyedArchiver::archivedDataWithRootArray({});
     tooLong.chop(1);
-    // An array head of maxArrayLength + 1 elements (0x9a and four bytes), all null.
-    const quint32 n = quint32(KeyedUnarchiver::maxArrayLength + 1);
+    // An array head of one element more than is read (0x9a and four bytes), all null.
+    const quint32 n = quint32(lengthRead + 1);
     tooLong.append(char(0x9a));
     for (int shift = 24; shift >= 0; shift -= 8)
         tooLong.append(char((n >> shift) & 0xff));
