@@ -39,7 +39,8 @@ QString printed(const QVariant& value)
 
 std::optional<APIRequest::Method> APIRequest::methodFromRawValue(const QString& rawValue)
 {
-    for (const Method m : { Method::GET, Method::POST, Method::PUT, Method::PATCH, Method::DELETE }) {
+    for (const Method m :
+        { Method::GET, Method::POST, Method::PUT, Method::PATCH, Method::DELETE }) {
         if (rawValue == APIRequest::rawValue(m))
             return m;
     }
@@ -141,8 +142,8 @@ UrlRequest APIRequest::URLRequest(const Url& baseURL)
             if (!error)
                 data = json.rawData(JSONSerialization::NoWritingOptions, &error);
             if (error) {
-                qWarning().noquote() << u"Got error while serializing JSON body data. "_s + error->localizedDescription()
-                        + u". "_s + error->userInfoDescription();
+                qWarning().noquote() << u"Got error while serializing JSON body data. "_s
+                        + error->localizedDescription() + u". "_s + error->userInfoDescription();
             }
             if (data)
                 request.httpBody = *data;

@@ -22,10 +22,7 @@ const std::shared_ptr<const nlohmann::json>& sharedNull()
 }
 
 // U+FFFD for a lone surrogate, where Qt's own conversion would write "?".
-std::string toUtf8(const QString& text)
-{
-    return utf8Encoded(text).toStdString();
-}
+std::string toUtf8(const QString& text) { return utf8Encoded(text).toStdString(); }
 
 QString fromUtf8(const nlohmann::json& string)
 {
@@ -126,7 +123,8 @@ QString escapedForUrl(const QString& text)
     out.reserve(utf8.size());
     for (qsizetype i = 0; i < utf8.size(); ++i) {
         const auto c = static_cast<unsigned char>(utf8[i]);
-        const bool validEscape = c == '%' && i + 2 < utf8.size() && isHex(utf8[i + 1]) && isHex(utf8[i + 2]);
+        const bool validEscape
+            = c == '%' && i + 2 < utf8.size() && isHex(utf8[i + 1]) && isHex(utf8[i + 2]);
         if (c <= 0x20 || c >= 0x7f || refused.contains(char(c)) || (c == '%' && !validEscape))
             out += u'%' + QString::number(c, 16).toUpper().rightJustified(2, u'0');
         else
@@ -246,10 +244,12 @@ void JSON::setObject(nlohmann::json object)
     default:
         m_type = Type::Unknown;
         m_object = sharedNull();
-        m_error = Error::withMessage(ErrorDomain, ErrorUnsupportedType, u"It is a unsupported type"_s);
+        m_error
+            = Error::withMessage(ErrorDomain, ErrorUnsupportedType, u"It is a unsupported type"_s);
         return;
     }
-    m_object = object.is_null() ? sharedNull() : std::make_shared<const nlohmann::json>(std::move(object));
+    m_object = object.is_null() ? sharedNull()
+                                : std::make_shared<const nlohmann::json>(std::move(object));
 }
 
 bool JSON::isEmpty() const
@@ -293,10 +293,7 @@ void JSON::setString(const std::optional<QString>& value)
         setNull();
 }
 
-void JSON::setStringValue(const QString& value)
-{
-    setObject(nlohmann::json(toUtf8(value)));
-}
+void JSON::setStringValue(const QString& value) { setObject(nlohmann::json(toUtf8(value))); }
 
 std::optional<bool> JSON::bool_() const
 {
@@ -326,10 +323,7 @@ void JSON::setBool(std::optional<bool> value)
         setNull();
 }
 
-void JSON::setBoolValue(bool value)
-{
-    setObject(nlohmann::json(value));
-}
+void JSON::setBoolValue(bool value) { setObject(nlohmann::json(value)); }
 
 std::optional<Number> JSON::number() const
 {
@@ -417,10 +411,7 @@ std::optional<QList<JSON>> JSON::array() const
     return elements;
 }
 
-QList<JSON> JSON::arrayValue() const
-{
-    return array().value_or(QList<JSON>());
-}
+QList<JSON> JSON::arrayValue() const { return array().value_or(QList<JSON>()); }
 
 std::optional<nlohmann::json::array_t> JSON::arrayObject() const
 {
@@ -516,7 +507,4 @@ std::optional<QString> JSON::rawString(int options) const
     return std::nullopt;
 }
 
-QString JSON::description() const
-{
-    return rawString().value_or(u"unknown"_s);
-}
+QString JSON::description() const { return rawString().value_or(u"unknown"_s); }

@@ -28,7 +28,7 @@ public:
     template <std::integral I>
     SubscriptType(I index)
         : m_step(std::in_range<qint64>(index) ? static_cast<qint64>(index)
-                                               : std::numeric_limits<qint64>::max())
+                                              : std::numeric_limits<qint64>::max())
     {
     }
     SubscriptType(QString key)
@@ -58,7 +58,15 @@ private:
 // never see each other's changes. Any thread may use its own values.
 class TICKERLYAPIMAC_EXPORT JSON {
 public:
-    enum class Type { Number = 0, String = 1, Bool = 2, Array = 3, Dictionary = 4, Null = 5, Unknown = 6 };
+    enum class Type {
+        Number = 0,
+        String = 1,
+        Bool = 2,
+        Array = 3,
+        Dictionary = 4,
+        Null = 5,
+        Unknown = 6
+    };
     static std::optional<Type> typeFromRawValue(qint64 rawValue);
 
     static const QString ErrorDomain; // "JsonetteErrorDomain"
@@ -87,7 +95,7 @@ public:
     // The document in `data`. A document that cannot be read gives a Null value with no error of
     // its own; the reader's error goes to `error` when given.
     static JSON fromData(QByteArrayView data, int options = JSONSerialization::AllowFragments,
-                         std::optional<Error>* error = nullptr);
+        std::optional<Error>* error = nullptr);
     static JSON nullJSON() { return JSON(); }
 
     // Literals.
@@ -96,8 +104,7 @@ public:
     JSON(bool value);
     JSON(double value);
     template <std::integral I>
-        requires(!std::same_as<I, bool>)
-    JSON(I value)
+    requires(!std::same_as<I, bool>) JSON(I value)
         : JSON()
     {
         setNumberValue(Number::from(value));
@@ -244,8 +251,7 @@ public:
     // The member at the end of `path`; the error names the first step that failed. An empty
     // path gives a Null value without an error.
     JSON operator[](const QList<SubscriptType>& path) const;
-    template <typename... Steps>
-    JSON subscript(Steps&&... steps) const
+    template <typename... Steps> JSON subscript(Steps&&... steps) const
     {
         return (*this)[QList<SubscriptType> { SubscriptType(std::forward<Steps>(steps))... }];
     }
@@ -260,7 +266,7 @@ public:
     // The value as a JSON document; nothing (and the writer's error in `error`) unless it is an
     // Array or Dictionary holding only finite numbers.
     std::optional<QByteArray> rawData(int options = JSONSerialization::NoWritingOptions,
-                                      std::optional<Error>* error = nullptr) const;
+        std::optional<Error>* error = nullptr) const;
     // The value as text: documents as rawData (pretty printed by default), a String's text, a
     // Number's decimal text, "true"/"false", "null"; nothing for Unknown.
     std::optional<QString> rawString(int options = JSONSerialization::PrettyPrinted) const;
@@ -269,19 +275,13 @@ public:
     QString debugDescription() const { return description(); }
 
 private:
-    template <typename T>
-    std::optional<T> numeric() const
+    template <typename T> std::optional<T> numeric() const
     {
         const auto n = number();
         return n ? std::optional<T>(n->value<T>()) : std::nullopt;
     }
-    template <typename T>
-    T numericValue() const
-    {
-        return numberValue().value<T>();
-    }
-    template <typename T>
-    void setNumeric(std::optional<T> value)
+    template <typename T> T numericValue() const { return numberValue().value<T>(); }
+    template <typename T> void setNumeric(std::optional<T> value)
     {
         if (value)
             setNumberValue(Number::from(*value));
@@ -308,7 +308,4 @@ TICKERLYAPIMAC_EXPORT bool operator<(const JSON& a, const JSON& b);
 TICKERLYAPIMAC_EXPORT bool operator<=(const JSON& a, const JSON& b);
 TICKERLYAPIMAC_EXPORT bool operator>(const JSON& a, const JSON& b);
 TICKERLYAPIMAC_EXPORT bool operator>=(const JSON& a, const JSON& b);
-inline bool operator!=(const JSON& a, const JSON& b)
-{
-    return !(a == b);
-}
+inline bool operator!=(const JSON& a, const JSON& b) { return !(a == b); }

@@ -106,27 +106,12 @@ bool holds(const JSON& a, const JSON& b, Relation r)
 
 } // namespace
 
-bool operator==(const JSON& a, const JSON& b)
-{
-    return holds(a, b, Relation::Equal);
-}
+bool operator==(const JSON& a, const JSON& b) { return holds(a, b, Relation::Equal); }
 
-bool operator<(const JSON& a, const JSON& b)
-{
-    return holds(a, b, Relation::Less);
-}
+bool operator<(const JSON& a, const JSON& b) { return holds(a, b, Relation::Less); }
 
-bool operator<=(const JSON& a, const JSON& b)
-{
-    return holds(a, b, Relation::LessOrEqual);
-}
+bool operator<=(const JSON& a, const JSON& b) { return holds(a, b, Relation::LessOrEqual); }
 
-bool operator>(const JSON& a, const JSON& b)
-{
-    return holds(a, b, Relation::Greater);
-}
+bool operator>(const JSON& a, const JSON& b) { return holds(a, b, Relation::Greater); }
 
-bool operator>=(const JSON& a, const JSON& b)
-{
-    return holds(a, b, Relation::GreaterOrEqual);
-}
+bool operator>=(const JSON& a, const JSON& b) { return holds(a, b, Relation::GreaterOrEqual); }

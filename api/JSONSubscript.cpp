@@ -16,12 +16,13 @@ JSON JSON::index(qint64 i) const
     if (m_type != Type::Array) {
         if (m_error)
             return failure(*m_error);
-        return failure(Error::withMessage(ErrorDomain, ErrorWrongType,
-                                          u"Array[%1] failure, It is not an array"_s.arg(i)));
+        return failure(Error::withMessage(
+            ErrorDomain, ErrorWrongType, u"Array[%1] failure, It is not an array"_s.arg(i)));
     }
     if (i >= 0 && std::cmp_less(i, m_object->size()))
         return JSON((*m_object)[static_cast<size_t>(i)]);
-    return failure(Error::withMessage(ErrorDomain, ErrorIndexOutOfBounds, u"Array[%1] is out of bounds"_s.arg(i)));
+    return failure(Error::withMessage(
+        ErrorDomain, ErrorIndexOutOfBounds, u"Array[%1] is out of bounds"_s.arg(i)));
 }
 
 JSON JSON::key(const QString& k) const
@@ -30,12 +31,13 @@ JSON JSON::key(const QString& k) const
         const auto it = m_object->find(utf8Encoded(k).toStdString());
         if (it != m_object->end())
             return JSON(*it);
-        return failure(Error::withMessage(ErrorDomain, ErrorNotExist, u"Dictionary[\"%1\"] does not exist"_s.arg(k)));
+        return failure(Error::withMessage(
+            ErrorDomain, ErrorNotExist, u"Dictionary[\"%1\"] does not exist"_s.arg(k)));
     }
     if (m_error)
         return failure(*m_error);
     return failure(Error::withMessage(ErrorDomain, ErrorWrongType,
-                                      u"Dictionary[\"%1\"] failure, It is not an dictionary"_s.arg(k)));
+        u"Dictionary[\"%1\"] failure, It is not an dictionary"_s.arg(k)));
 }
 
 void JSON::setIndex(qint64 i, const JSON& value)

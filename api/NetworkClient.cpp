@@ -18,7 +18,8 @@ void logFailure(const Error& error)
 }
 
 // What a finished transfer amounts to.
-Result<JSON> outcome(const std::optional<QByteArray>& data, const std::optional<Error>& transportError)
+Result<JSON> outcome(
+    const std::optional<QByteArray>& data, const std::optional<Error>& transportError)
 {
     if (transportError) {
         logFailure(*transportError);
@@ -41,7 +42,8 @@ Result<JSON> outcome(const std::optional<QByteArray>& data, const std::optional<
         { u"error"_s, *error },
         { u"description"_s, json[u"error_description"_s].stringValue() },
     };
-    return Result<JSON>::Error(Error(NetworkClient::ErrorDomain, NetworkClient::ErrorReplyError, userInfo));
+    return Result<JSON>::Error(
+        Error(NetworkClient::ErrorDomain, NetworkClient::ErrorReplyError, userInfo));
 }
 
 } // namespace
@@ -51,10 +53,7 @@ NetworkClient::NetworkClient()
 {
 }
 
-NetworkClient::~NetworkClient()
-{
-    session->finishTasksAndInvalidate();
-}
+NetworkClient::~NetworkClient() { session->finishTasksAndInvalidate(); }
 
 Promise<Result<JSON>> NetworkClient::performRequest(const UrlRequest& request)
 {
@@ -70,9 +69,8 @@ Promise<Result<JSON>> NetworkClient::performRequest(const UrlRequest& request)
     capped.maximumBodySize = std::min(capped.maximumBodySize, maximumResponseSize);
     session
         ->dataTask(capped,
-            [promise](std::optional<QByteArray> data, std::optional<UrlResponse>, std::optional<Error> error) {
-                promise.setValue(outcome(data, error));
-            })
+            [promise](std::optional<QByteArray> data, std::optional<UrlResponse>,
+                std::optional<Error> error) { promise.setValue(outcome(data, error)); })
         ->resume();
     return promise;
 }

@@ -40,12 +40,12 @@ std::partial_ordering Number::compare(const Number& other) const
             return m_unsigned <=> other.m_unsigned;
         if (aUnsigned)
             return std::cmp_less(m_unsigned, other.m_int) ? std::partial_ordering::less
-                : std::cmp_equal(m_unsigned, other.m_int)  ? std::partial_ordering::equivalent
-                                                            : std::partial_ordering::greater;
+                : std::cmp_equal(m_unsigned, other.m_int) ? std::partial_ordering::equivalent
+                                                          : std::partial_ordering::greater;
         if (bUnsigned)
             return std::cmp_less(m_int, other.m_unsigned) ? std::partial_ordering::less
-                : std::cmp_equal(m_int, other.m_unsigned)  ? std::partial_ordering::equivalent
-                                                            : std::partial_ordering::greater;
+                : std::cmp_equal(m_int, other.m_unsigned) ? std::partial_ordering::equivalent
+                                                          : std::partial_ordering::greater;
         return m_int <=> other.m_int;
     }
     // Every 64-bit integer and every double is exact as a long double on the platforms we build
@@ -66,10 +66,7 @@ std::partial_ordering Number::compare(const Number& other) const
 
 namespace {
 
-bool oneIsBool(const Number& a, const Number& b)
-{
-    return a.isBool() != b.isBool();
-}
+bool oneIsBool(const Number& a, const Number& b) { return a.isBool() != b.isBool(); }
 
 } // namespace
 
@@ -83,17 +80,11 @@ bool operator<(const Number& a, const Number& b)
     return !oneIsBool(a, b) && a.compare(b) == std::partial_ordering::less;
 }
 
-bool operator<=(const Number& a, const Number& b)
-{
-    return !oneIsBool(a, b) && a.compare(b) <= 0;
-}
+bool operator<=(const Number& a, const Number& b) { return !oneIsBool(a, b) && a.compare(b) <= 0; }
 
 bool operator>(const Number& a, const Number& b)
 {
     return !oneIsBool(a, b) && a.compare(b) == std::partial_ordering::greater;
 }
 
-bool operator>=(const Number& a, const Number& b)
-{
-    return !oneIsBool(a, b) && a.compare(b) >= 0;
-}
+bool operator>=(const Number& a, const Number& b) { return !oneIsBool(a, b) && a.compare(b) >= 0; }

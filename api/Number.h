@@ -25,7 +25,7 @@ public:
     // A number of the kind that fits T: bool gives a Boolean, signed integers an Integer,
     // unsigned ones an Unsigned, floating-point types a Double.
     template <typename T>
-        requires std::is_arithmetic_v<T>
+    requires std::is_arithmetic_v<T>
     static Number from(T value)
     {
         Number n;
@@ -50,8 +50,8 @@ public:
 
     // The value read as T, saturating (see the class comment).
     template <typename T>
-        requires std::is_arithmetic_v<T>
-    T value() const
+    requires std::is_arithmetic_v<T> T value()
+    const
     {
         if constexpr (std::same_as<T, bool>)
             return boolValue();
@@ -80,8 +80,7 @@ public:
     friend TICKERLYAPIMAC_EXPORT bool operator>=(const Number& a, const Number& b);
 
 private:
-    template <typename T, typename I>
-    static T fromInteger(I v)
+    template <typename T, typename I> static T fromInteger(I v)
     {
         if constexpr (std::is_floating_point_v<T>) {
             return static_cast<T>(v);
@@ -94,11 +93,11 @@ private:
         }
     }
 
-    template <typename T>
-    static T fromDouble(double v)
+    template <typename T> static T fromDouble(double v)
     {
         if constexpr (std::is_floating_point_v<T>) {
-            if (std::isfinite(v) && std::fabs(v) > static_cast<double>(std::numeric_limits<T>::max()))
+            if (std::isfinite(v)
+                && std::fabs(v) > static_cast<double>(std::numeric_limits<T>::max()))
                 return v < 0 ? std::numeric_limits<T>::lowest() : std::numeric_limits<T>::max();
             return static_cast<T>(v);
         } else {
@@ -119,7 +118,4 @@ private:
     double m_double = 0;
 };
 
-inline bool operator!=(const Number& a, const Number& b)
-{
-    return !(a == b);
-}
+inline bool operator!=(const Number& a, const Number& b) { return !(a == b); }

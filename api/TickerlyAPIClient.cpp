@@ -20,8 +20,8 @@ TickerlyAPIClient::TickerlyAPIClient(Url baseURL)
 {
 }
 
-Promise<Result<Empty>> TickerlyAPIClient::feedAdded(const QString& language, const QString& link,
-    const QString& userId)
+Promise<Result<Empty>> TickerlyAPIClient::feedAdded(
+    const QString& language, const QString& link, const QString& userId)
 {
     return feedAdded(language, link, std::nullopt, userId);
 }
@@ -35,18 +35,18 @@ Promise<Result<Empty>> TickerlyAPIClient::feedAdded(const QString& language, con
     auto request = APIRequest::POST(u"/feeds/added"_s);
     request.setBodyValue(feed, u"feed"_s);
     request.setEncodeBodyAsJSON(true);
-    return request.URLRequest(m_baseURL) >> [this](const UrlRequest& r) { return m_client.performRequest(r); }
-        >> [](const JSON&) { };
+    return request.URLRequest(m_baseURL) >>
+        [this](const UrlRequest& r) { return m_client.performRequest(r); } >> [](const JSON&) {};
 }
 
-Promise<Result<Empty>> TickerlyAPIClient::storyClicked(const QString& language, qint64 index, const QString& url,
-    const QString& userId)
+Promise<Result<Empty>> TickerlyAPIClient::storyClicked(
+    const QString& language, qint64 index, const QString& url, const QString& userId)
 {
     return storyClicked(language, index, url, std::nullopt, userId);
 }
 
-Promise<Result<Empty>> TickerlyAPIClient::storyClicked(const QString& language, qint64 index, const QString& url,
-    const std::optional<QString>& canonicalUrl, const QString& userId)
+Promise<Result<Empty>> TickerlyAPIClient::storyClicked(const QString& language, qint64 index,
+    const QString& url, const std::optional<QString>& canonicalUrl, const QString& userId)
 {
     QVariantMap story {
         { u"language"_s, language },
@@ -59,21 +59,23 @@ Promise<Result<Empty>> TickerlyAPIClient::storyClicked(const QString& language, 
     auto request = APIRequest::POST(u"/stories/clicked"_s);
     request.setBodyValue(story, u"story"_s);
     request.setEncodeBodyAsJSON(true);
-    return request.URLRequest(m_baseURL) >> [this](const UrlRequest& r) { return m_client.performRequest(r); }
-        >> [](const JSON&) { };
+    return request.URLRequest(m_baseURL) >>
+        [this](const UrlRequest& r) { return m_client.performRequest(r); } >> [](const JSON&) {};
 }
 
 Promise<Result<QList<StoryReference>>> TickerlyAPIClient::hotStories()
 {
-    return APIRequest::GET(u"/stories/hot"_s).URLRequest(m_baseURL)
-        >> [this](const UrlRequest& r) { return m_client.performRequest(r); } >> parseStories;
+    return APIRequest::GET(u"/stories/hot"_s).URLRequest(m_baseURL) >>
+        [this](const UrlRequest& r) { return m_client.performRequest(r); } >> parseStories;
 }
 
 QList<StoryReference> TickerlyAPIClient::parseStories(const JSON& json)
 {
     const auto stories = json.arrayValue() >> [](const JSON& element) {
-        return (element[u"canonical_url"_s].URL() + element[u"hits"_s].int_())
-            >> [](const std::pair<Url, qint64>& pair) { return StoryReference { pair.first, pair.second }; };
+        return (element[u"canonical_url"_s].URL() + element[u"hits"_s].int_()) >>
+            [](const std::pair<Url, qint64>& pair) {
+                return StoryReference { pair.first, pair.second };
+            };
     };
     return QList<StoryReference>(stories.begin(), stories.end());
 }

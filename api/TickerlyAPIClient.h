@@ -36,13 +36,14 @@ public:
 
     // POST "/feeds/added" {"feed": {"language", "url", "user_id"[, "search_string"]}};
     // "search_string" goes whenever a search string is given, an empty one included.
-    Promise<Result<Empty>> feedAdded(const QString& language, const QString& link, const QString& userId);
+    Promise<Result<Empty>> feedAdded(
+        const QString& language, const QString& link, const QString& userId);
     Promise<Result<Empty>> feedAdded(const QString& language, const QString& link,
         const std::optional<QString>& searchString, const QString& userId);
     // POST "/stories/clicked" {"story": {"language", "index" (a number), "url", "user_id"
     // [, "canonical_url"]}}; "canonical_url" goes only when given.
-    Promise<Result<Empty>> storyClicked(const QString& language, qint64 index, const QString& url,
-        const QString& userId);
+    Promise<Result<Empty>> storyClicked(
+        const QString& language, qint64 index, const QString& url, const QString& userId);
     Promise<Result<Empty>> storyClicked(const QString& language, qint64 index, const QString& url,
         const std::optional<QString>& canonicalUrl, const QString& userId);
     // GET "/stories/hot", read by `parseStories`.

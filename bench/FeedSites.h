@@ -13,18 +13,15 @@
 
 namespace benchsites {
 
-inline QString hostOf(int i)
-{
-    return QStringLiteral("site%1.test").arg(i, 3, 10, QChar(u'0'));
-}
+inline QString hostOf(int i) { return QStringLiteral("site%1.test").arg(i, 3, 10, QChar(u'0')); }
 
 // Each site answers after `delayMs`; `hueStep` tells their icons apart.
 inline void addFeedSites(testsupport::LoopbackWorld& world, int count, int hueStep, int delayMs)
 {
     for (int i = 0; i < count; ++i)
         world.addFeedSite(hostOf(i), QStringLiteral("Site %1").arg(i),
-            testsupport::LoopbackWorld::FeedFormat::rss, 20, QColor::fromHsv(i * hueStep % 360, 160, 200),
-            delayMs, i, 45);
+            testsupport::LoopbackWorld::FeedFormat::rss, 20,
+            QColor::fromHsv(i * hueStep % 360, 160, 200), delayMs, i, 45);
     world.mapHostsHere();
 }
 
@@ -33,15 +30,16 @@ inline void addFeedSites(testsupport::LoopbackWorld& world, int count, int hueSt
 inline void renewFeedSite(testsupport::LoopbackWorld& world, int i, int hueStep, int firstNumber)
 {
     world.addFeedSite(hostOf(i), QStringLiteral("Site %1").arg(i),
-        testsupport::LoopbackWorld::FeedFormat::rss, 20, QColor::fromHsv(i * hueStep % 360, 160, 200),
-        0, 1, 45, firstNumber);
+        testsupport::LoopbackWorld::FeedFormat::rss, 20,
+        QColor::fromHsv(i * hueStep % 360, 160, 200), 0, 1, 45, firstNumber);
 }
 
 inline void storeSources(const testsupport::LoopbackWorld& world, int count)
 {
     SourcesData sources;
     for (int i = 0; i < count; ++i)
-        sources.addSource(std::make_shared<Source>(QStringLiteral("Site %1").arg(i), world.feedURL(hostOf(i))));
+        sources.addSource(
+            std::make_shared<Source>(QStringLiteral("Site %1").arg(i), world.feedURL(hostOf(i))));
 }
 
 } // namespace benchsites

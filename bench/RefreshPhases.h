@@ -24,7 +24,8 @@ class Recorder {
 public:
     Recorder()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("tickerly.data.sync.phases.debug=true\ntickerly.data.stories.debug=true"));
+        QLoggingCategory::setFilterRules(QStringLiteral(
+            "tickerly.data.sync.phases.debug=true\ntickerly.data.stories.debug=true"));
         current() = this;
         m_previous = qInstallMessageHandler(&Recorder::handle);
     }
@@ -54,7 +55,8 @@ public:
 private:
     static qint64 now()
     {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::steady_clock::now().time_since_epoch())
             .count();
     }
     static std::atomic<Recorder*>& current()
@@ -78,7 +80,8 @@ private:
                 self->m_at[PutTogether] = at;
             else if (message == u"stories written")
                 self->m_at[Written] = at;
-            if (category.startsWith("tickerly.data.sync.phases") || category == "tickerly.data.stories")
+            if (category.startsWith("tickerly.data.sync.phases")
+                || category == "tickerly.data.stories")
                 return;
         }
         if (self && self->m_previous)

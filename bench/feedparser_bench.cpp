@@ -25,67 +25,104 @@ namespace {
 
 QByteArray date(int i)
 {
-    return QDateTime::fromSecsSinceEpoch(1'700'000'000 - i * 3600, Qt::UTC).toString(Qt::RFC2822Date).toUtf8();
+    return QDateTime::fromSecsSinceEpoch(1'700'000'000 - i * 3600, Qt::UTC)
+        .toString(Qt::RFC2822Date)
+        .toUtf8();
 }
 
 QByteArray paragraph(int i)
 {
     return "Lorem ipsum dolor sit amet, story " + QByteArray::number(i)
-        + " consectetur adipiscing elit, sed do eiusmod tempor incididunt ut labore et dolore magna aliqua. "
-          "Ut enim ad minim veniam, quis nostrud exercitation ullamco laboris nisi ut aliquip ex ea commodo.";
+        + " consectetur adipiscing elit, sed do eiusmod tempor incididunt ut labore et dolore "
+          "magna aliqua. "
+          "Ut enim ad minim veniam, quis nostrud exercitation ullamco laboris nisi ut aliquip ex "
+          "ea commodo.";
 }
 
 QByteArray rssWithCdata(int items)
 {
-    QByteArray doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\" xmlns:media=\"http://search.yahoo.com/mrss/\" "
-                     "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><channel><title>Bench News</title><link>http://bench.example/</link>\n";
+    QByteArray doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\" "
+                     "xmlns:media=\"http://search.yahoo.com/mrss/\" "
+                     "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><channel><title>Bench "
+                     "News</title><link>http://bench.example/</link>\n";
     for (int i = 0; i < items; ++i) {
-        doc += "<item><title><![CDATA[Headline number " + QByteArray::number(i) + " about things]]></title>"
-            "<link>http://bench.example/story/" + QByteArray::number(i) + "</link>"
-            "<guid isPermaLink=\"false\">bench-" + QByteArray::number(i) + "</guid>"
-            "<description><![CDATA[<p><img src=\"http://bench.example/img/" + QByteArray::number(i) + ".jpg\" width=\"300\"/>"
-            + paragraph(i) + "</p><p>" + paragraph(i + 1) + "</p>]]></description>"
-            "<dc:creator>Someone</dc:creator><pubDate>" + date(i) + "</pubDate>"
-            "<media:content url=\"http://bench.example/img/" + QByteArray::number(i) + ".jpg\" medium=\"image\"/></item>\n";
+        doc += "<item><title><![CDATA[Headline number " + QByteArray::number(i)
+            + " about things]]></title>"
+              "<link>http://bench.example/story/"
+            + QByteArray::number(i)
+            + "</link>"
+              "<guid isPermaLink=\"false\">bench-"
+            + QByteArray::number(i)
+            + "</guid>"
+              "<description><![CDATA[<p><img src=\"http://bench.example/img/"
+            + QByteArray::number(i) + ".jpg\" width=\"300\"/>" + paragraph(i) + "</p><p>"
+            + paragraph(i + 1)
+            + "</p>]]></description>"
+              "<dc:creator>Someone</dc:creator><pubDate>"
+            + date(i)
+            + "</pubDate>"
+              "<media:content url=\"http://bench.example/img/"
+            + QByteArray::number(i) + ".jpg\" medium=\"image\"/></item>\n";
     }
     return doc + "</channel></rss>\n";
 }
 
 QByteArray rssEscaped(int items)
 {
-    QByteArray doc = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Escaped</title>\n";
+    QByteArray doc
+        = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Escaped</title>\n";
     for (int i = 0; i < items; ++i) {
-        doc += "<item><title>Tom &amp; Jerry &#8217;" + QByteArray::number(i) + "</title>"
-            "<link>http://esc.example/" + QByteArray::number(i) + "</link>"
-            "<description>&lt;p&gt;" + paragraph(i) + " &amp;amp; more &lt;a href=&quot;http://esc.example/&quot;&gt;link&lt;/a&gt;&lt;/p&gt;</description>"
-            "<pubDate>" + date(i) + "</pubDate></item>\n";
+        doc += "<item><title>Tom &amp; Jerry &#8217;" + QByteArray::number(i)
+            + "</title>"
+              "<link>http://esc.example/"
+            + QByteArray::number(i)
+            + "</link>"
+              "<description>&lt;p&gt;"
+            + paragraph(i)
+            + " &amp;amp; more &lt;a "
+              "href=&quot;http://esc.example/&quot;&gt;link&lt;/a&gt;&lt;/p&gt;</description>"
+              "<pubDate>"
+            + date(i) + "</pubDate></item>\n";
     }
     return doc + "</channel></rss>\n";
 }
 
 QByteArray atom(int entries)
 {
-    QByteArray doc = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Atom</title>"
+    QByteArray doc = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<feed "
+                     "xmlns=\"http://www.w3.org/2005/Atom\"><title>Atom</title>"
                      "<link href=\"http://atom.example/\"/>\n";
     for (int i = 0; i < entries; ++i) {
-        doc += "<entry><title type=\"html\">Entry " + QByteArray::number(i) + "</title>"
-            "<link rel=\"alternate\" href=\"http://atom.example/" + QByteArray::number(i) + "\"/>"
-            "<id>urn:uuid:" + QByteArray::number(i) + "</id><updated>2023-11-14T22:13:20Z</updated>"
-            "<published>2023-11-14T22:13:20+01:00</published><summary>" + paragraph(i) + "</summary>"
-            "<content type=\"html\">&lt;div&gt;" + paragraph(i) + paragraph(i + 2) + "&lt;/div&gt;</content>"
-            "<author><name>Writer</name></author></entry>\n";
+        doc += "<entry><title type=\"html\">Entry " + QByteArray::number(i)
+            + "</title>"
+              "<link rel=\"alternate\" href=\"http://atom.example/"
+            + QByteArray::number(i)
+            + "\"/>"
+              "<id>urn:uuid:"
+            + QByteArray::number(i)
+            + "</id><updated>2023-11-14T22:13:20Z</updated>"
+              "<published>2023-11-14T22:13:20+01:00</published><summary>"
+            + paragraph(i)
+            + "</summary>"
+              "<content type=\"html\">&lt;div&gt;"
+            + paragraph(i) + paragraph(i + 2)
+            + "&lt;/div&gt;</content>"
+              "<author><name>Writer</name></author></entry>\n";
     }
     return doc + "</feed>\n";
 }
 
 QByteArray rdf(int items)
 {
-    QByteArray doc = "<?xml version=\"1.0\"?>\n<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
-                     "xmlns=\"http://purl.org/rss/1.0/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
-                     "<channel><title>RDF</title><link>http://rdf.example/</link></channel>\n";
+    QByteArray doc
+        = "<?xml version=\"1.0\"?>\n<rdf:RDF "
+          "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+          "xmlns=\"http://purl.org/rss/1.0/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+          "<channel><title>RDF</title><link>http://rdf.example/</link></channel>\n";
     for (int i = 0; i < items; ++i) {
-        doc += "<item rdf:about=\"http://rdf.example/" + QByteArray::number(i) + "\"><title>RDF item " + QByteArray::number(i)
-            + "</title><link>http://rdf.example/" + QByteArray::number(i) + "</link><description>" + paragraph(i)
+        doc += "<item rdf:about=\"http://rdf.example/" + QByteArray::number(i)
+            + "\"><title>RDF item " + QByteArray::number(i) + "</title><link>http://rdf.example/"
+            + QByteArray::number(i) + "</link><description>" + paragraph(i)
             + "</description><dc:date>2023-11-14T22:13:20Z</dc:date></item>\n";
     }
     return doc + "</rdf:RDF>\n";
@@ -96,9 +133,11 @@ const auto source = std::make_shared<Source>(u"Bench"_s, u"http://bench.example/
 // Every RSS item of the sample feeds that reads on its own, repeated into one channel.
 QByteArray realChannel(qsizetype bytes)
 {
-    const QString root = qEnvironmentVariableIsSet("TICKERLY_CORPUS_DIR") ? qEnvironmentVariable("TICKERLY_CORPUS_DIR")
-                                                                          : QStringLiteral(TICKERLY_CORPUS_DIR);
-    const QRegularExpression item(u"<item[ >].*?</item>"_s, QRegularExpression::DotMatchesEverythingOption);
+    const QString root = qEnvironmentVariableIsSet("TICKERLY_CORPUS_DIR")
+        ? qEnvironmentVariable("TICKERLY_CORPUS_DIR")
+        : QStringLiteral(TICKERLY_CORPUS_DIR);
+    const QRegularExpression item(
+        u"<item[ >].*?</item>"_s, QRegularExpression::DotMatchesEverythingOption);
     QList<QByteArray> items;
     QDirIterator files(QDir(root).filePath(u"sample-feeds"_s), { u"*.xml"_s }, QDir::Files);
     while (files.hasNext()) {
@@ -112,7 +151,8 @@ QByteArray realChannel(qsizetype bytes)
                 items << one;
         }
     }
-    QByteArray doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Real items</title>\n";
+    QByteArray doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss "
+                     "version=\"2.0\"><channel><title>Real items</title>\n";
     while (!items.isEmpty() && doc.size() < bytes) {
         for (const QByteArray& one : items)
             doc += one + '\n';
@@ -122,10 +162,12 @@ QByteArray realChannel(qsizetype bytes)
 
 QByteArray shortItems(int items)
 {
-    QByteArray doc = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Short</title>\n";
+    QByteArray doc
+        = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Short</title>\n";
     for (int i = 0; i < items; ++i) {
-        doc += "<item><title>Short headline " + QByteArray::number(i) + "</title><link>http://short.example/" + QByteArray::number(i)
-            + "</link><pubDate>" + date(i) + "</pubDate></item>\n";
+        doc += "<item><title>Short headline " + QByteArray::number(i)
+            + "</title><link>http://short.example/" + QByteArray::number(i) + "</link><pubDate>"
+            + date(i) + "</pubDate></item>\n";
     }
     return doc + "</channel></rss>\n";
 }
@@ -168,10 +210,10 @@ xmlSAXHandler emptyHandler()
 {
     xmlSAXHandler handler {};
     xmlSAXVersion(&handler, 1);
-    handler.startElement = [](void*, const xmlChar*, const xmlChar**) { };
-    handler.endElement = [](void*, const xmlChar*) { };
-    handler.characters = [](void*, const xmlChar*, int) { };
-    handler.cdataBlock = [](void*, const xmlChar*, int) { };
+    handler.startElement = [](void*, const xmlChar*, const xmlChar**) {};
+    handler.endElement = [](void*, const xmlChar*) {};
+    handler.characters = [](void*, const xmlChar*, int) {};
+    handler.cdataBlock = [](void*, const xmlChar*, int) {};
     return handler;
 }
 
@@ -182,10 +224,12 @@ void BM_BareSaxPass(benchmark::State& state)
     constexpr int chunk = 64 * 1024;
     for (auto _ : state) {
         for (const QByteArray& document : corpus(state.range(0))) {
-            xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&handler, nullptr, document.constData(), 4, nullptr);
+            xmlParserCtxtPtr ctxt
+                = xmlCreatePushParserCtxt(&handler, nullptr, document.constData(), 4, nullptr);
             xmlCtxtUseOptions(ctxt, XML_PARSE_SAX1 | XML_PARSE_NOENT | XML_PARSE_NONET);
             for (qsizetype at = 4; at < document.size(); at += chunk)
-                xmlParseChunk(ctxt, document.constData() + at, int(std::min<qsizetype>(chunk, document.size() - at)), 0);
+                xmlParseChunk(ctxt, document.constData() + at,
+                    int(std::min<qsizetype>(chunk, document.size() - at)), 0);
             xmlParseChunk(ctxt, nullptr, 0, 1);
             xmlFreeParserCtxt(ctxt);
         }
@@ -201,7 +245,8 @@ void BM_BareOneShotPass(benchmark::State& state)
     const xmlSAXHandler handler = emptyHandler();
     for (auto _ : state) {
         for (const QByteArray& document : corpus(state.range(0))) {
-            xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(document.constData(), int(document.size()));
+            xmlParserCtxtPtr ctxt
+                = xmlCreateMemoryParserCtxt(document.constData(), int(document.size()));
             *ctxt->sax = handler;
             ctxt->userData = ctxt;
             xmlCtxtUseOptions(ctxt, XML_PARSE_SAX1 | XML_PARSE_NOENT | XML_PARSE_NONET);

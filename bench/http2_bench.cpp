@@ -34,7 +34,8 @@ testsupport::LoopbackServer& backend()
         auto* s = new testsupport::LoopbackServer(sourceCount + 16);
         for (int i = 0; i < sourceCount; ++i) {
             testsupport::ScriptedReply reply;
-            reply.body = "<rss version=\"2.0\"><channel><title>Channel " + QByteArray::number(i) + "</title></channel></rss>";
+            reply.body = "<rss version=\"2.0\"><channel><title>Channel " + QByteArray::number(i)
+                + "</title></channel></rss>";
             reply.delayMs = 200;
             s->reply(u"/channel%1.xml"_s.arg(i), reply);
         }
@@ -51,7 +52,8 @@ struct Http2Front {
 
     bool start()
     {
-        const QString nghttpx = QStandardPaths::findExecutable(u"nghttpx"_s, { u"/usr/sbin"_s, u"/usr/bin"_s });
+        const QString nghttpx
+            = QStandardPaths::findExecutable(u"nghttpx"_s, { u"/usr/sbin"_s, u"/usr/bin"_s });
         if (nghttpx.isEmpty())
             return false;
         const QString key = dir.filePath(u"key.pem"_s);
@@ -59,8 +61,10 @@ struct Http2Front {
         QProcess openssl;
         openssl.setStandardOutputFile(QProcess::nullDevice());
         openssl.setStandardErrorFile(QProcess::nullDevice());
-        openssl.start(u"openssl"_s, { u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, key,
-            u"-out"_s, cert, u"-days"_s, u"1"_s, u"-subj"_s, u"/CN=localhost"_s, u"-addext"_s, u"subjectAltName=DNS:localhost"_s });
+        openssl.start(u"openssl"_s,
+            { u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, key,
+                u"-out"_s, cert, u"-days"_s, u"1"_s, u"-subj"_s, u"/CN=localhost"_s, u"-addext"_s,
+                u"subjectAltName=DNS:localhost"_s });
         if (!openssl.waitForFinished(30'000) || openssl.exitCode() != 0)
             return false;
         {
@@ -70,9 +74,11 @@ struct Http2Front {
             port = probe.serverPort();
         }
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(nghttpx, { u"--conf=/dev/null"_s, u"--frontend=127.0.0.1,%1"_s.arg(port),
-                                   u"--backend=127.0.0.1,%1"_s.arg(backend().port()), u"--backend-connections-per-host=512"_s,
-                                   u"--workers=1"_s, u"--no-ocsp"_s, u"--errorlog-file=/dev/null"_s, key, cert });
+        process.start(nghttpx,
+            { u"--conf=/dev/null"_s, u"--frontend=127.0.0.1,%1"_s.arg(port),
+                u"--backend=127.0.0.1,%1"_s.arg(backend().port()),
+                u"--backend-connections-per-host=512"_s, u"--workers=1"_s, u"--no-ocsp"_s,
+                u"--errorlog-file=/dev/null"_s, key, cert });
         QDeadlineTimer deadline(10'000);
         while (!deadline.hasExpired()) {
             QTcpSocket socket;
@@ -102,13 +108,16 @@ bool fetch(const QString& base, int count)
     bool ok = true;
     auto session = UrlSession::create();
     for (int i = 0; i < count; ++i) {
-        session->dataTask(UrlRequest(*Url::fromString(base + u"/channel%1.xml"_s.arg(i))),
-            [&](std::optional<QByteArray> data, std::optional<UrlResponse> response, std::optional<Error>) {
-                std::lock_guard lock(mutex);
-                ++done;
-                ok = ok && data && response && response->statusCode == 200;
-                finished.notify_all();
-            })->resume();
+        session
+            ->dataTask(UrlRequest(*Url::fromString(base + u"/channel%1.xml"_s.arg(i))),
+                [&](std::optional<QByteArray> data, std::optional<UrlResponse> response,
+                    std::optional<Error>) {
+                    std::lock_guard lock(mutex);
+                    ++done;
+                    ok = ok && data && response && response->statusCode == 200;
+                    finished.notify_all();
+                })
+            ->resume();
     }
     std::unique_lock lock(mutex);
     finished.wait(lock, [&] { return done == count; });
@@ -137,12 +146,24 @@ void BM_OneHostOverHttp2(benchmark::State& state)
     }
     run(state, u"https://localhost:%1"_s.arg(front.port), int(state.range(0)));
 }
-BENCHMARK(BM_OneHostOverHttp2)->ArgName("transfers")->Arg(1)->Arg(sourceCount)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OneHostOverHttp2)
+    ->ArgName("transfers")
+    ->Arg(1)
+    ->Arg(sourceCount)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_OneHostOverHttp1(benchmark::State& state)
 {
     run(state, u"http://127.0.0.1:%1"_s.arg(backend().port()), int(state.range(0)));
 }
-BENCHMARK(BM_OneHostOverHttp1)->ArgName("transfers")->Arg(1)->Arg(sourceCount)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OneHostOverHttp1)
+    ->ArgName("transfers")
+    ->Arg(1)
+    ->Arg(sourceCount)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -4,7 +4,8 @@
 // turning its event loop, the whole time, and how many writes of the sources list announced the
 // marks; the longest also counted from the first painted source row on, apart from the first
 // paint's own cost, and as the main thread's own CPU time (on a shared, loaded machine the wall
-// clock also counts the time the thread waited for a core). One case per process (`--benchmark_filter=sources:1000/`).
+// clock also counts the time the thread waited for a core). One case per process
+// (`--benchmark_filter=sources:1000/`).
 
 #include "app/shell/Application.h"
 #include "app/shell/Storyboards.h"
@@ -61,7 +62,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Paint
-            && (dynamic_cast<SourceTableViewCell*>(watched) || dynamic_cast<SourceRowView*>(watched)))
+            && (dynamic_cast<SourceTableViewCell*>(watched)
+                || dynamic_cast<SourceRowView*>(watched)))
             rowPainted = true;
         return false;
     }
@@ -91,7 +93,8 @@ void BM_FirstStartWithoutIcons(benchmark::State& state)
         for (int i = 0; i < count; ++i) {
             const QString host = u"site%1.test"_s.arg(i, 4, 10, QChar(u'0'));
             UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
-            sources.addSource(std::make_shared<Source>(u"Site %1"_s.arg(i), u"http://feeds.%1/rss"_s.arg(host)));
+            sources.addSource(
+                std::make_shared<Source>(u"Site %1"_s.arg(i), u"http://feeds.%1/rss"_s.arg(host)));
         }
     }
     // The additions' announcements, before any window listens.
@@ -104,7 +107,8 @@ void BM_FirstStartWithoutIcons(benchmark::State& state)
     QEventLoop done;
     ObserverToken token = NotificationCenter::defaultCenter().addObserver(
         SourcesData::changeNotification(), nullptr, [&](const Notification& n) {
-            const QList<int> updated = n.userInfo.value(SourcesData::updatedSourcesKey()).value<QList<int>>();
+            const QList<int> updated
+                = n.userInfo.value(SourcesData::updatedSourcesKey()).value<QList<int>>();
             if (updated.isEmpty())
                 return;
             ++writes;

@@ -30,7 +30,8 @@ struct Row {
 QWidget* makeContent(int index)
 {
     auto* content = new QWidget;
-    auto* title = new QLabel(u"Headline number %1 of the story list, long enough to wrap"_s.arg(index));
+    auto* title
+        = new QLabel(u"Headline number %1 of the story list, long enough to wrap"_s.arg(index));
     title->setWordWrap(true);
     auto* text = new QLabel(u"The body of the story, shortened for the row"_s);
     text->setWordWrap(true);
@@ -40,8 +41,7 @@ QWidget* makeContent(int index)
     auto* close = new QPushButton;
     auto* share = new QPushButton;
     const LayoutViews views { { u"title"_s, title }, { u"text"_s, text }, { u"image"_s, image },
-                              { u"time"_s, time },   { u"icon"_s, icon }, { u"close"_s, close },
-                              { u"share"_s, share } };
+        { u"time"_s, time }, { u"icon"_s, icon }, { u"close"_s, close }, { u"share"_s, share } };
     addSubviews(content, views.values());
     appkit::setContentCompressionResistancePriority(title, 1000, LayoutOrientation::Vertical);
     appkit::setContentHuggingPriority(title, 1000, LayoutOrientation::Vertical);
@@ -50,7 +50,8 @@ QWidget* makeContent(int index)
     constraints(content, u"|-3-[icon]"_s, std::nullopt, views);
     constraints(content, u"|-4-[time]"_s, std::nullopt, views);
     constraints(content, std::nullopt, u"|[image]"_s, views);
-    constraints(content, std::nullopt, u"[image]-5-[icon(16)]-5-[title]-(>=0)-[time(45)]-2-|"_s, views);
+    constraints(
+        content, std::nullopt, u"[image]-5-[icon(16)]-5-[title]-(>=0)-[time(45)]-2-|"_s, views);
     constraints(content, std::nullopt, u"[image]-5-[text]-45-|"_s, views);
     constraint(content, image, LA::Width, Eq, nullptr, LA::NotAnAttribute, 1.0, 50);
     constraint(content, icon, LA::Width, Eq, icon, LA::Height);

@@ -68,7 +68,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Paint && rowMs < 0
-            && (dynamic_cast<SourceTableViewCell*>(watched) || dynamic_cast<SourceRowView*>(watched))) {
+            && (dynamic_cast<SourceTableViewCell*>(watched)
+                || dynamic_cast<SourceRowView*>(watched))) {
             rowMs = clock.elapsed();
             if (waiting)
                 waiting->quit();

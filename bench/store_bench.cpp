@@ -42,7 +42,8 @@ std::shared_ptr<UserDefaults> suiteWithSources(int count)
     auto store = std::make_shared<UserDefaults>(u"bench.sources"_s);
     QList<std::shared_ptr<Source>> list;
     for (int i = 0; i < count; ++i)
-        list.append(std::make_shared<Source>(u"Source "_s + QString::number(i), u"https://example.org/feed/"_s + QString::number(i)));
+        list.append(std::make_shared<Source>(u"Source "_s + QString::number(i),
+            u"https://example.org/feed/"_s + QString::number(i)));
     store->set(u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(list));
     return store;
 }
@@ -75,7 +76,8 @@ QList<std::shared_ptr<NewsStory>> storiesOfARefresh(int sources = 240)
             const QString link = u"http://"_s + host + u"/"_s + QString::number(i);
             auto story = std::make_shared<NewsStory>(u"Story "_s + QString::number(i),
                 u"Some text of the story, long enough to be cut to a hundred characters when the parser cleans it"_s,
-                Url::fromString(link), QDateTime::fromSecsSinceEpoch(1'700'000'000 - (s * 20 + i) * 60, Qt::UTC), source);
+                Url::fromString(link),
+                QDateTime::fromSecsSinceEpoch(1'700'000'000 - (s * 20 + i) * 60, Qt::UTC), source);
             story->setImageLink(Url::fromString(link + u".jpg"_s));
             stories.append(std::move(story));
         }
@@ -108,7 +110,11 @@ void StoredStoriesCurrent(benchmark::State& state)
     for (auto _ : state)
         benchmark::DoNotOptimize(data.currentStories(20));
 }
-BENCHMARK(StoredStoriesCurrent)->ArgName("sources")->Arg(240)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(StoredStoriesCurrent)
+    ->ArgName("sources")
+    ->Arg(240)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond);
 
 // A story as older versions stored it, its picture inside it.
 class LegacyStory : public Coding {
@@ -148,7 +154,8 @@ void StoredStoriesLegacyPictures(benchmark::State& state)
         stories.append(std::move(story));
     }
     auto suite = std::make_shared<UserDefaults>(u"bench.legacy"_s);
-    suite->set(u"velmora.TickerlyShared.StoredStories"_s, KeyedArchiver::archivedDataWithRootArray(stories));
+    suite->set(u"velmora.TickerlyShared.StoredStories"_s,
+        KeyedArchiver::archivedDataWithRootArray(stories));
     stories.clear();
     StoredStoriesData data(suite);
     const double before = peakMemoryMiB();

@@ -72,13 +72,16 @@ int main(int argc, char** argv)
     QStringList exits;
     for (auto& process : writers) {
         process->waitForFinished(300000);
-        exits.append(QString::fromUtf8(process->readAllStandardOutput()).trimmed().section(u' ', 0, 0) + u" ms"_s);
+        exits.append(
+            QString::fromUtf8(process->readAllStandardOutput()).trimmed().section(u' ', 0, 0)
+            + u" ms"_s);
     }
     const qint64 wallMs = wall.elapsed();
     QSet<QString> stored;
     for (const QVariant& v : UserDefaults(suite).array(key).value_or(QVariantList()))
         stored.insert(v.toString());
     std::printf("wall %lld ms; exits %s; stored %lld of %d\n", static_cast<long long>(wallMs),
-        exits.join(u", "_s).toUtf8().constData(), static_cast<long long>(stored.size()), programs * count);
+        exits.join(u", "_s).toUtf8().constData(), static_cast<long long>(stored.size()),
+        programs * count);
     return 0;
 }

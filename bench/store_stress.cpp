@@ -26,25 +26,13 @@ namespace {
 const QString suite = u"stress.suite"_s;
 
 // The change number `i` of process `p` makes, the same in the child and in the check.
-int operationOf(int p, int i)
-{
-    return int((quint32(p) * 2654435761u ^ quint32(i) * 40503u) % 4u);
-}
+int operationOf(int p, int i) { return int((quint32(p) * 2654435761u ^ quint32(i) * 40503u) % 4u); }
 
-QString entryOf(int p, int i)
-{
-    return u"p%1-%2"_s.arg(p).arg(i);
-}
+QString entryOf(int p, int i) { return u"p%1-%2"_s.arg(p).arg(i); }
 
-QString listKeyOf(int i)
-{
-    return u"list%1"_s.arg(i % 4);
-}
+QString listKeyOf(int i) { return u"list%1"_s.arg(i % 4); }
 
-QString valueKeyOf(int p, int i)
-{
-    return u"p%1.v%2"_s.arg(p).arg(i % 50);
-}
+QString valueKeyOf(int p, int i) { return u"p%1.v%2"_s.arg(p).arg(i % 50); }
 
 // Adds `entry` to the list under `key` unless it is there: a change redone after a kill
 // between its commit and its acknowledgement is not added twice.
@@ -63,7 +51,8 @@ UserDefaults::Updater adding(const QString& entry)
 bool landed(UserDefaults& store, UserDefaults::Outcome outcome)
 {
     return outcome == UserDefaults::Outcome::Done
-        || (outcome == UserDefaults::Outcome::Kept && store.retryKeptChanges(std::chrono::minutes(2)));
+        || (outcome == UserDefaults::Outcome::Kept
+            && store.retryKeptChanges(std::chrono::minutes(2)));
 }
 
 bool change(UserDefaults& store, int p, int i)
@@ -75,7 +64,8 @@ bool change(UserDefaults& store, int p, int i)
     case 1:
         return landed(store, store.set(valueKeyOf(p, i), i));
     case 2:
-        return landed(store, store.setValues({ { u"p%1.a"_s.arg(p), i }, { u"p%1.b"_s.arg(p), i } }));
+        return landed(
+            store, store.setValues({ { u"p%1.a"_s.arg(p), i }, { u"p%1.b"_s.arg(p), i } }));
     default:
         return store.update(u"p%1.seen"_s.arg(p), [&](const std::optional<QVariant>& current) {
             QVariantMap seen = current.value_or(QVariant()).toMap();
@@ -112,7 +102,8 @@ void start(Child& c, int p, int count)
     c.process = std::make_unique<QProcess>();
     c.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     c.process->start(QCoreApplication::applicationFilePath(),
-        { u"child"_s, QString::number(p), QString::number(c.acknowledged + 1), QString::number(count) });
+        { u"child"_s, QString::number(p), QString::number(c.acknowledged + 1),
+            QString::number(count) });
     c.process->waitForStarted(10000);
 }
 
@@ -217,8 +208,8 @@ int run(int processes, int count, int kills)
         }
     }
     const int lost = check(processes, children);
-    std::printf("%d processes x %d changes, %d kills, %.1f s: %d acknowledged changes missing\n", processes, count,
-        killed, double(elapsed.elapsed()) / 1000.0, lost);
+    std::printf("%d processes x %d changes, %d kills, %.1f s: %d acknowledged changes missing\n",
+        processes, count, killed, double(elapsed.elapsed()) / 1000.0, lost);
     return lost == 0 ? 0 : 1;
 }
 

@@ -28,17 +28,11 @@ namespace {
 
 constexpr int sourceCount = 40;
 
-double heapInUseMiB()
-{
-    return double(mallinfo2().uordblks) / (1024.0 * 1024.0);
-}
+double heapInUseMiB() { return double(mallinfo2().uordblks) / (1024.0 * 1024.0); }
 
 // Blocks the allocator maps on their own: with the threshold fixed below, every decoded story
 // picture (320 x 200, 250 KiB) and nothing small.
-double mappedMiB()
-{
-    return double(mallinfo2().hblkhd) / (1024.0 * 1024.0);
-}
+double mappedMiB() { return double(mallinfo2().hblkhd) / (1024.0 * 1024.0); }
 
 void BM_StoriesWindowRefreshedRepeatedly(benchmark::State& state)
 {
@@ -63,8 +57,9 @@ void BM_StoriesWindowRefreshedRepeatedly(benchmark::State& state)
     auto* controller
         = window ? dynamic_cast<StoriesViewController*>(window->contentViewController()) : nullptr;
     if (!controller) {
-        state.SkipWithError(!window ? "no stories window"
-                : window->contentViewController() ? "another kind of list" : "no list");
+        state.SkipWithError(!window               ? "no stories window"
+                : window->contentViewController() ? "another kind of list"
+                                                  : "no list");
         return;
     }
     // The list's own refresh (what a pull or the menu starts, without the sound), until its

@@ -42,7 +42,8 @@ struct StoryRows {
             auto* row = new ListRowContentView(list.get());
             row->setGeometry(0, i * 77, 320, 75);
             row->titleLabel->setStringValue(
-                u"Headline number %1 of the story list, long enough to wrap onto a second line"_s.arg(i));
+                u"Headline number %1 of the story list, long enough to wrap onto a second line"_s
+                    .arg(i));
             row->text->setStringValue(u"The body of the story, shortened for the row so that it "
                                       "fits in a line or two under the headline."_s);
             row->setDate(now.addSecs(-i * 5400));

@@ -47,14 +47,20 @@ QByteArray feed(int n)
 {
     QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
     for (int i = 0; i < 20; ++i) {
-        QByteArray body = "<p><img src=\"http://feed" + QByteArray::number(n) + ".example.test/" + QByteArray::number(i)
-            + ".jpg\"/>Some text of the story, long enough to be cut to a hundred characters when the parser cleans "
+        QByteArray body = "<p><img src=\"http://feed" + QByteArray::number(n) + ".example.test/"
+            + QByteArray::number(i)
+            + ".jpg\"/>Some text of the story, long enough to be cut to a hundred characters when "
+              "the parser cleans "
               "it for the list &amp; more.</p>";
         while (body.size() < 1700)
-            body += "<p>Further paragraphs of the story&#8217;s text, as publishers put whole articles in their feeds.</p>";
-        doc += "<item><title>Story " + QByteArray::number(i) + "</title><link>http://feed" + QByteArray::number(n)
-            + ".example.test/" + QByteArray::number(i) + "</link><description><![CDATA[" + body + "]]></description><pubDate>"
-            + QDateTime::fromSecsSinceEpoch(1'700'000'000 - (n * 20 + i) * 60, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
+            body += "<p>Further paragraphs of the story&#8217;s text, as publishers put whole "
+                    "articles in their feeds.</p>";
+        doc += "<item><title>Story " + QByteArray::number(i) + "</title><link>http://feed"
+            + QByteArray::number(n) + ".example.test/" + QByteArray::number(i)
+            + "</link><description><![CDATA[" + body + "]]></description><pubDate>"
+            + QDateTime::fromSecsSinceEpoch(1'700'000'000 - (n * 20 + i) * 60, Qt::UTC)
+                  .toString(Qt::RFC2822Date)
+                  .toUtf8()
             + "</pubDate></item>";
     }
     return doc + "</channel></rss>";
@@ -64,14 +70,17 @@ QByteArray feed(int n)
 QByteArray feedOfItems(int n, int items, int bodyBytes)
 {
     QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
-    const QByteArray text = QByteArray("Plain text of a story as short feeds carry it, repeated to its length. ")
-                                .repeated(bodyBytes / 72 + 1)
-                                .left(bodyBytes);
+    const QByteArray text
+        = QByteArray("Plain text of a story as short feeds carry it, repeated to its length. ")
+              .repeated(bodyBytes / 72 + 1)
+              .left(bodyBytes);
     for (int i = 0; i < items; ++i) {
         doc += "<item><title>Story " + QByteArray::number(i) + " of feed " + QByteArray::number(n)
-            + "</title><link>http://feed" + QByteArray::number(n) + ".example.test/story/" + QByteArray::number(i)
-            + "</link><description>" + text + "</description><pubDate>"
-            + QDateTime::fromSecsSinceEpoch(1'700'000'000 - i * 60 - n, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
+            + "</title><link>http://feed" + QByteArray::number(n) + ".example.test/story/"
+            + QByteArray::number(i) + "</link><description>" + text + "</description><pubDate>"
+            + QDateTime::fromSecsSinceEpoch(1'700'000'000 - i * 60 - n, Qt::UTC)
+                  .toString(Qt::RFC2822Date)
+                  .toUtf8()
             + "</pubDate></item>";
     }
     return doc + "</channel></rss>";
@@ -103,7 +112,8 @@ QList<QByteArray> feedsOf(int set)
     case Real240: {
         // The 240 largest documents of the outside corpus, read in place.
         QList<QFileInfo> files;
-        QDirIterator it(testsupport::corpusPath(), { u"*.xml"_s }, QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(
+            testsupport::corpusPath(), { u"*.xml"_s }, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
             files.append(QFileInfo(it.next()));
         std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
@@ -122,15 +132,9 @@ QList<QByteArray> feedsOf(int set)
     return feeds;
 }
 
-QString hostOf(int i)
-{
-    return u"feed%1.example.test"_s.arg(i);
-}
+QString hostOf(int i) { return u"feed%1.example.test"_s.arg(i); }
 
-QString linkOf(int i)
-{
-    return u"http://"_s + hostOf(i) + u"/"_s + hostOf(i) + u".xml"_s;
-}
+QString linkOf(int i) { return u"http://"_s + hostOf(i) + u"/"_s + hostOf(i) + u".xml"_s; }
 
 // The loopback server answering every source after `delayMs`.
 std::unique_ptr<testsupport::LoopbackServer> serverOfSources(int delayMs, int count = sourceCount)
@@ -233,7 +237,11 @@ void syncOf(benchmark::State& state, int count, int delayMs, bool warm)
         reported.push_back(reportedMs - phases.ms(Written));
         afterDownloads.push_back(phases.ms(Written) - phases.ms(DownloadsEnded));
         const qsizetype stored = StoredStoriesData().storedStories().size();
-        storedBytes = StoredStoriesData().localStore()->data(u"velmora.TickerlyShared.StoredStories"_s).value_or(QByteArray()).size();
+        storedBytes = StoredStoriesData()
+                          .localStore()
+                          ->data(u"velmora.TickerlyShared.StoredStories"_s)
+                          .value_or(QByteArray())
+                          .size();
         state.ResumeTiming();
         // On a loaded machine a few of a thousand downloads may fail: said, not hidden.
         if (stored != std::min(qsizetype(count) * 20, StoredStoriesData::maxStoredStories))
@@ -260,15 +268,25 @@ void BM_SyncOf240Sources(benchmark::State& state)
 {
     syncOf(state, sourceCount, int(state.range(1)), state.range(0) == 1);
 }
-BENCHMARK(BM_SyncOf240Sources)->ArgNames({ "warm", "delay_ms" })->ArgsProduct({ { 0, 1 }, { 200, 0 } })->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SyncOf240Sources)
+    ->ArgNames({ "warm", "delay_ms" })
+    ->ArgsProduct({ { 0, 1 }, { 200, 0 } })
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
-// A cold refresh of 10 to 1,000 sources, answered at once or after 200 ms, and its floors (below): what each source
-// costs, and whether a thousand still download at once.
+// A cold refresh of 10 to 1,000 sources, answered at once or after 200 ms, and its floors (below):
+// what each source costs, and whether a thousand still download at once.
 void BM_SyncOfManySources(benchmark::State& state)
 {
     syncOf(state, int(state.range(0)), int(state.range(1)), false);
 }
-BENCHMARK(BM_SyncOfManySources)->ArgNames({ "sources", "delay_ms" })->ArgsProduct({ { 10, 100, 240, 1000 }, { 0, 200 } })->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SyncOfManySources)
+    ->ArgNames({ "sources", "delay_ms" })
+    ->ArgsProduct({ { 10, 100, 240, 1000 }, { 0, 200 } })
+    ->Iterations(5)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The floor: the same downloads, nothing read or stored.
 void downloads(benchmark::State& state, int delayMs, int count)
@@ -280,11 +298,15 @@ void downloads(benchmark::State& state, int delayMs, int count)
         int done = 0;
         auto session = UrlSession::create();
         for (int i = 0; i < count; ++i) {
-            session->dataTask(UrlRequest(*Url::fromString(linkOf(i))), [&](std::optional<QByteArray>, std::optional<UrlResponse>, std::optional<Error>) {
-                std::lock_guard lock(mutex);
-                ++done;
-                finished.notify_all();
-            })->resume();
+            session
+                ->dataTask(UrlRequest(*Url::fromString(linkOf(i))),
+                    [&](std::optional<QByteArray>, std::optional<UrlResponse>,
+                        std::optional<Error>) {
+                        std::lock_guard lock(mutex);
+                        ++done;
+                        finished.notify_all();
+                    })
+                ->resume();
         }
         std::unique_lock lock(mutex);
         finished.wait(lock, [&] { return done == count; });
@@ -299,14 +321,25 @@ void BM_DownloadsOf240Sources(benchmark::State& state)
 {
     downloads(state, int(state.range(0)), sourceCount);
 }
-BENCHMARK(BM_DownloadsOf240Sources)->ArgName("delay_ms")->Arg(200)->Arg(0)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DownloadsOf240Sources)
+    ->ArgName("delay_ms")
+    ->Arg(200)
+    ->Arg(0)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Through one session, as a bare client would: every download started at once.
 void BM_DownloadsOfManySources(benchmark::State& state)
 {
     downloads(state, int(state.range(1)), int(state.range(0)));
 }
-BENCHMARK(BM_DownloadsOfManySources)->ArgNames({ "sources", "delay_ms" })->ArgsProduct({ { 10, 100, 240, 1000 }, { 0, 200 } })->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DownloadsOfManySources)
+    ->ArgNames({ "sources", "delay_ms" })
+    ->ArgsProduct({ { 10, 100, 240, 1000 }, { 0, 200 } })
+    ->Iterations(5)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // A bare client: one libcurl multi handle starting every download at once, without the
 // engine's global cap, its sessions or delegate queues; the bytes are read by nobody.
@@ -344,7 +377,12 @@ void BM_BareClientOfManySources(benchmark::State& state)
     }
     curl_slist_free_all(connectTo);
 }
-BENCHMARK(BM_BareClientOfManySources)->ArgNames({ "sources", "delay_ms" })->ArgsProduct({ { 10, 100, 240, 1000 }, { 0, 200 } })->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareClientOfManySources)
+    ->ArgNames({ "sources", "delay_ms" })
+    ->ArgsProduct({ { 10, 100, 240, 1000 }, { 0, 200 } })
+    ->Iterations(5)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // In the child: serves the feeds of a set (SYNC_BENCH_SERVE_SET, the 240 generated ones when
 // unset), tells its port, how many feeds and how many bytes on standard output, stops when its
@@ -352,7 +390,8 @@ BENCHMARK(BM_BareClientOfManySources)->ArgNames({ "sources", "delay_ms" })->Args
 void BM_ServeFeeds(benchmark::State& state)
 {
     for (auto _ : state) {
-        const QList<QByteArray> feeds = feedsOf(qEnvironmentVariableIntValue("SYNC_BENCH_SERVE_SET"));
+        const QList<QByteArray> feeds
+            = feedsOf(qEnvironmentVariableIntValue("SYNC_BENCH_SERVE_SET"));
         qint64 bytes = 0;
         for (const QByteArray& feed : feeds)
             bytes += feed.size();
@@ -379,7 +418,8 @@ struct ServingChild {
         environment.insert(u"SYNC_BENCH_SERVE_SET"_s, QString::number(set));
         process.setProcessEnvironment(environment);
         process.setStandardErrorFile(QProcess::nullDevice());
-        process.start(QCoreApplication::applicationFilePath(), { u"--benchmark_filter=BM_ServeFeeds"_s });
+        process.start(
+            QCoreApplication::applicationFilePath(), { u"--benchmark_filter=BM_ServeFeeds"_s });
         int port = 0;
         while (port == 0 && process.waitForReadyRead(120'000)) {
             while (port == 0 && process.canReadLine()) {

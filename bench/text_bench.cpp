@@ -13,7 +13,8 @@ namespace {
 
 QString page()
 {
-    return u"<p>Caf&eacute; &amp; <b>news</b> &#8217;quoted&#8217; <img src=\"https://e.com/i.png\"></p>\n"_s.repeated(10000);
+    return u"<p>Caf&eacute; &amp; <b>news</b> &#8217;quoted&#8217; <img src=\"https://e.com/i.png\"></p>\n"_s
+        .repeated(10000);
 }
 
 void unescape(benchmark::State& state)
@@ -79,7 +80,9 @@ BENCHMARK(dateUnreadable);
 // A page that names no feed: every stage of the feed link search reads all of it.
 void feedLinkOfPageWithoutFeed(benchmark::State& state)
 {
-    const QString text = page() + u"<a href='/about'>About</a> <a href=\"http://e.com/story.html\">x</a>\n"_s.repeated(2000);
+    const QString text = page()
+        + u"<a href='/about'>About</a> <a href=\"http://e.com/story.html\">x</a>\n"_s.repeated(
+            2000);
     const Url from = *Url::fromString(u"http://e.com/"_s);
     for (auto _ : state)
         benchmark::DoNotOptimize(FeedLinkRules::findRssLink(text, from));
@@ -91,7 +94,8 @@ BENCHMARK(feedLinkOfPageWithoutFeed);
 // quoted-address patterns, bounded by the pattern engine's time limit.
 void feedLinkOfHostilePage(benchmark::State& state)
 {
-    const QString text = u"'http://e.com/"_s + u"rss/"_s.repeated(static_cast<qsizetype>(state.range(0))) + u"'"_s;
+    const QString text
+        = u"'http://e.com/"_s + u"rss/"_s.repeated(static_cast<qsizetype>(state.range(0))) + u"'"_s;
     const Url from = *Url::fromString(u"http://e.com/"_s);
     for (auto _ : state)
         benchmark::DoNotOptimize(FeedLinkRules::findRssLink(text, from));

@@ -43,14 +43,18 @@ void BM_RefreshOf240DelayedFeeds(benchmark::State& state)
         QString firstError;
         auto session = UrlSession::create();
         for (const auto& request : requests) {
-            session->dataTask(request, [&](std::optional<QByteArray> data, std::optional<UrlResponse>, std::optional<Error> error) {
-                std::lock_guard lock(mutex);
-                ++done;
-                bytes += data ? data->size() : 0;
-                if (error && firstError.isEmpty())
-                    firstError = error->description();
-                finished.notify_all();
-            })->resume();
+            session
+                ->dataTask(request,
+                    [&](std::optional<QByteArray> data, std::optional<UrlResponse>,
+                        std::optional<Error> error) {
+                        std::lock_guard lock(mutex);
+                        ++done;
+                        bytes += data ? data->size() : 0;
+                        if (error && firstError.isEmpty())
+                            firstError = error->description();
+                        finished.notify_all();
+                    })
+                ->resume();
         }
         std::unique_lock lock(mutex);
         finished.wait(lock, [&] { return done == feedCount; });

@@ -40,13 +40,18 @@ void storeTwentyStories()
         qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
         qputenv("TICKERLY_LOOPBACK_ONLY", "1");
         QList<std::shared_ptr<NewsStory>> stories;
-        QByteArray feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
+        QByteArray feed
+            = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
         for (int i = 0; i < 20; ++i) {
-            const QString headline = u"Headline number %1 of the story list, long enough to wrap onto a second line"_s.arg(i);
-            auto story = storytest::story(storytest::linkNumber(i), 1700000000 - i * 5400, headline);
+            const QString headline
+                = u"Headline number %1 of the story list, long enough to wrap onto a second line"_s
+                      .arg(i);
+            auto story
+                = storytest::story(storytest::linkNumber(i), 1700000000 - i * 5400, headline);
             stories.append(story);
-            feed += "<item><title>" + headline.toUtf8() + "</title><link>" + storytest::linkNumber(i).toUtf8()
-                + "</link><pubDate>" + story->date()->toString(Qt::RFC2822Date).toUtf8() + "</pubDate></item>";
+            feed += "<item><title>" + headline.toUtf8() + "</title><link>"
+                + storytest::linkNumber(i).toUtf8() + "</link><pubDate>"
+                + story->date()->toString(Qt::RFC2822Date).toUtf8() + "</pubDate></item>";
         }
         StoredStoriesData().storeStories(stories);
         testsupport::ScriptedReply reply;
@@ -104,7 +109,8 @@ void BM_FirstPaintedListFromStoredStories(benchmark::State& state)
         QElapsedTimer bound;
         bound.start();
         while (!watch.painted && bound.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+            QCoreApplication::processEvents(
+                QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
         const auto end = std::chrono::steady_clock::now();
         if (!watch.painted) {
             state.SkipWithError("no story row was painted");
@@ -117,7 +123,10 @@ void BM_FirstPaintedListFromStoredStories(benchmark::State& state)
         state.counters["first_ms"] = first * 1000;
     }
 }
-BENCHMARK(BM_FirstPaintedListFromStoredStories)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_FirstPaintedListFromStoredStories)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 qint64 residentKiB(qint64 pid)
 {
@@ -136,7 +145,8 @@ void BM_HostResidentMemory(benchmark::State& state)
     storeTwentyStories();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        state.SkipWithError("the host's readiness is read over the session bus: run under dbus-run-session");
+        state.SkipWithError(
+            "the host's readiness is read over the session bus: run under dbus-run-session");
         return;
     }
     const QString service = u"velmora.Tickerly.WidgetHost"_s;
@@ -145,19 +155,22 @@ void BM_HostResidentMemory(benchmark::State& state)
         host.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(WIDGET_PLUGIN) });
         QElapsedTimer bound;
         bound.start();
-        while (host.state() != QProcess::NotRunning && !bus.interface()->isServiceRegistered(service)
-               && bound.elapsed() < 10000)
+        while (host.state() != QProcess::NotRunning
+            && !bus.interface()->isServiceRegistered(service) && bound.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         // Answered once its event loop runs: the panel is up, the list read and shown.
-        const QDBusMessage reply = bus.call(
-            QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s), QDBus::Block, 10000);
+        const QDBusMessage reply
+            = bus.call(QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s),
+                QDBus::Block, 10000);
         if (reply.type() != QDBusMessage::ReplyMessage) {
             host.kill();
             host.waitForFinished();
-            state.SkipWithError(qPrintable(u"the host did not start: "_s + QString::fromUtf8(host.readAllStandardError())));
+            state.SkipWithError(qPrintable(
+                u"the host did not start: "_s + QString::fromUtf8(host.readAllStandardError())));
             return;
         }
-        state.counters["resident_MiB"] = static_cast<double>(residentKiB(host.processId())) / 1024.0;
+        state.counters["resident_MiB"]
+            = static_cast<double>(residentKiB(host.processId())) / 1024.0;
         host.terminate();
         host.waitForFinished();
     }

@@ -16,7 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)FeedLinkRules::httpLinkFromString(text, text),
         (void)FeedLinkRules::httpLinkFromString(page.left(200), text);
     if (const auto url = FeedLinkRules::findRssLink(page, from))
-        (void)FeedLinkRules::equalURLs(
-            *url, FeedLinkRules::findRssLink(page, *url).value_or(from));
+        (void)FeedLinkRules::equalURLs(*url, FeedLinkRules::findRssLink(page, *url).value_or(from));
     return 0;
 }

@@ -6,7 +6,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const auto source = std::make_shared<Source>(QStringLiteral("Fuzz"), QStringLiteral("http://fuzz.example/"));
+    static const auto source
+        = std::make_shared<Source>(QStringLiteral("Fuzz"), QStringLiteral("http://fuzz.example/"));
     const QByteArray document(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const FeedParser parser(document, source);
     (void)parser.stories.size();

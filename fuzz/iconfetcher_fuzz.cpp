@@ -15,13 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static char name[] = "iconfetcher_fuzz";
     static char* argv[] = { name, nullptr };
     static QCoreApplication app(argc, argv);
-    static IconFetcher fetcher(*Url::fromString(QStringLiteral("http://news.example/news/")), nullptr);
-    const QString page = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    static IconFetcher fetcher(
+        *Url::fromString(QStringLiteral("http://news.example/news/")), nullptr);
+    const QString page
+        = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     (void)YoutubeMethod::thumbnailURL(page, fetcher.url());
     (void)AppIconMethod(fetcher, page).findMetaTagAppId();
     (void)TouchIconMethod(fetcher, page).findTouchIconLink();
     (void)ShortcutIconMethod(fetcher, page).findShortcutIconLink();
-    if (const auto json = nlohmann::json::parse(data, data + size, nullptr, false); !json.is_discarded())
+    if (const auto json = nlohmann::json::parse(data, data + size, nullptr, false);
+        !json.is_discarded())
         (void)AppIconMethod::getIconUrl(json);
     return 0;
 }

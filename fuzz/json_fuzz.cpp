@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const auto& [key, member] : value.generate()) {
         const JSON step = value[{ key, 0, key }];
         (void)(step == member || member < value || member >= member);
-        (void)member.URL(), (void)member.intValue(), (void)member.floatValue(), (void)member.boolValue();
+        (void)member.URL(), (void)member.intValue(), (void)member.floatValue(),
+            (void)member.boolValue();
         value.setSubscript({ key, key }, member);
     }
     (void)JSON::fromData(value.rawData().value_or(QByteArray())), (void)value.description();

@@ -14,9 +14,12 @@ public:
 };
 std::shared_ptr<Coding> decodeProbe(const KeyedUnarchiver& c)
 {
-    for (const QString& key : { u"s"_s, u"b"_s, u"i"_s, u"d"_s, u"data"_s, u"date"_s, u"url"_s, u"img"_s, u"list"_s }) {
-        (void)c.decodeString(key), (void)c.decodeBool(key), (void)c.decodeInteger(key), (void)c.decodeDouble(key);
-        (void)c.decodeData(key), (void)c.decodeDate(key), (void)c.decodeUrl(key), (void)c.decodeImage(key);
+    for (const QString& key :
+        { u"s"_s, u"b"_s, u"i"_s, u"d"_s, u"data"_s, u"date"_s, u"url"_s, u"img"_s, u"list"_s }) {
+        (void)c.decodeString(key), (void)c.decodeBool(key), (void)c.decodeInteger(key),
+            (void)c.decodeDouble(key);
+        (void)c.decodeData(key), (void)c.decodeDate(key), (void)c.decodeUrl(key),
+            (void)c.decodeImage(key);
         (void)c.decodeStrings(key), (void)c.decodeObject(key), (void)c.decodeObjects(key);
     }
     return std::make_shared<Probe>();
@@ -26,7 +29,7 @@ std::shared_ptr<Coding> decodeProbe(const KeyedUnarchiver& c)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const bool registered = (KeyedUnarchiver::registerClass(u"Probe"_s, &decodeProbe),
-                                    KeyedUnarchiver::setClassForClassName(u"Probe"_s, u"Old.Probe"_s), true);
+        KeyedUnarchiver::setClassForClassName(u"Probe"_s, u"Old.Probe"_s), true);
     (void)registered;
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     (void)KeyedUnarchiver::unarchiveObjectWithData(bytes);

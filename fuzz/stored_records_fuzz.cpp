@@ -10,9 +10,11 @@
 // damaged suite may hold them.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool registered = (TopFeedSource::registerArchiveClasses(), HotStory::registerArchiveClasses(),
-        StoryStateData::registerArchiveClasses(), ArchivedStoriesData::registerArchiveClasses(), true);
+    static const bool registered = (TopFeedSource::registerArchiveClasses(),
+        HotStory::registerArchiveClasses(), StoryStateData::registerArchiveClasses(),
+        ArchivedStoriesData::registerArchiveClasses(), true);
     (void)registered;
-    (void)KeyedUnarchiver::unarchiveArrayWithData(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    (void)KeyedUnarchiver::unarchiveArrayWithData(
+        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     return 0;
 }

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)findQuotedLink(text);
     (void)findQuotedLink(text, base, QStringLiteral("src"));
     // What the first half decides of the tags removed is what the whole text gives.
-    if (!removingTags(text).startsWith(removingTagsFromStart(QStringView(text).first(text.size() / 2))))
+    if (!removingTags(text).startsWith(
+            removingTagsFromStart(QStringView(text).first(text.size() / 2))))
         std::abort();
     (void)fromData(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     return 0;

@@ -8,7 +8,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     struct Sink : XmlParserDelegate {
-        void didStartElement(const QString& n, const XmlAttributes& a) override { (void)n.size(); (void)a.size(); }
+        void didStartElement(const QString& n, const XmlAttributes& a) override
+        {
+            (void)n.size();
+            (void)a.size();
+        }
         void foundCharacters(const QString& t) override { (void)t.size(); }
     } sink;
     const QByteArray document(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

@@ -38,7 +38,8 @@ void ImageButton::paintEvent(QPaintEvent*)
     QSizeF size = m_image.deviceIndependentSize();
     if (size.width() > width() || size.height() > height())
         size = size.scaled(QSizeF(this->size()), Qt::KeepAspectRatio);
-    const QRectF target(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+    const QRectF target(
+        QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), size);
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setOpacity(m_opacity * (isDown() ? rowstyle::pressedOpacity : 1.0));

@@ -46,9 +46,8 @@ void ImageView::paintEvent(QPaintEvent*)
     const qreal sy = height() / imageSize.height();
     const qreal s = sy < sx ? sx : sy;
     const QSizeF drawn(imageSize.width() * s, imageSize.height() * s);
-    const QRectF target(QPointF(width() * 0.5 - drawn.width() * 0.5,
-                                height() * 0.5 - drawn.height() * 0.5),
-                        drawn);
+    const QRectF target(
+        QPointF(width() * 0.5 - drawn.width() * 0.5, height() * 0.5 - drawn.height() * 0.5), drawn);
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     // The image is the first thing this view draws, so drawing it under an empty view and over
@@ -74,11 +73,11 @@ void ImageView::setImages(std::optional<QList<QImage>> images)
     m_images = std::move(images);
 }
 
-void ImageView::animateSequence(std::optional<QList<QImage>> frames, const QString& name,
-                                std::int64_t fps)
+void ImageView::animateSequence(
+    std::optional<QList<QImage>> frames, const QString& name, std::int64_t fps)
 {
     std::printf("Animating %s %lld\n", qUtf8Printable(name),
-                static_cast<long long>(frames ? frames->size() : 0));
+        static_cast<long long>(frames ? frames->size() : 0));
     std::fflush(stdout);
     ++m_generation;
     setImages(std::move(frames));
@@ -87,8 +86,8 @@ void ImageView::animateSequence(std::optional<QList<QImage>> frames, const QStri
     nextImage(name, fps);
 }
 
-void ImageView::animateSequence(qsizetype count, std::function<QImage(qsizetype)> read,
-                                const QString& name, std::int64_t fps)
+void ImageView::animateSequence(
+    qsizetype count, std::function<QImage(qsizetype)> read, const QString& name, std::int64_t fps)
 {
     if (!read)
         count = 0;

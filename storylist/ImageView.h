@@ -38,12 +38,12 @@ public:
     // Starts `frames` under `name` at frame 0, one frame every 1/fps seconds (fps below 1
     // counts as 1). The sequence that ran before stops at its next step, also when it had the
     // same name. No frames (or none at all) stop the sequence and show no new frame.
-    virtual void animateSequence(std::optional<QList<QImage>> frames, const QString& name,
-                                 std::int64_t fps = 24);
+    virtual void animateSequence(
+        std::optional<QList<QImage>> frames, const QString& name, std::int64_t fps = 24);
     // The same over `count` frames that are read (`read(i)`) only as the steps reach them, so
     // that a long sequence nobody sees, or one stopped at once, reads one frame and not all.
     void animateSequence(qsizetype count, std::function<QImage(qsizetype)> read,
-                         const QString& name, std::int64_t fps = 24);
+        const QString& name, std::int64_t fps = 24);
     // One step: shows the next frame and schedules the step after it.
     virtual void nextImage(const QString& name, std::int64_t fps);
 

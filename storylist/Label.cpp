@@ -103,8 +103,8 @@ void Label::select(qsizetype anchor, qsizetype position)
 QString Label::oneLine(qreal* x) const
 {
     const QFontMetricsF metrics(font());
-    const QString shown = m_truncates ? metrics.elidedText(displayText(), Qt::ElideRight, width())
-                                      : displayText();
+    const QString shown
+        = m_truncates ? metrics.elidedText(displayText(), Qt::ElideRight, width()) : displayText();
     *x = alignedLeft(metrics.horizontalAdvance(shown));
     return shown;
 }
@@ -241,7 +241,8 @@ QSize Label::intrinsicContentSize() const
     if (!m_wraps) {
         const QFontMetricsF metrics(font());
         const qreal width = m_text.isEmpty() ? 0 : metrics.horizontalAdvance(displayText());
-        return QSize(static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(metrics.height())));
+        return QSize(
+            static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(metrics.height())));
     }
     const qreal width = this->width();
     const qreal measuring = width < kNarrowWidth ? kMeasuringWidthWhenNarrow : width;
@@ -312,7 +313,8 @@ QList<Label::DrawnLine> Label::drawnLines(const QTextLayout& layout, const QStri
             // The rest may itself fit on the line, but it was not all laid out there.
             lines.back().elided = true;
         } else {
-            lines.append({ line.naturalTextRect(), shown.mid(line.textStart(), line.textLength()), false });
+            lines.append(
+                { line.naturalTextRect(), shown.mid(line.textStart(), line.textLength()), false });
         }
     }
     return lines;
@@ -342,14 +344,17 @@ void Label::paintEvent(QPaintEvent*)
     if (!m_wraps && m_anchor != m_position) {
         qreal x = 0;
         const QString line = oneLine(&x);
-        const qsizetype drawn = line == shown ? line.size() : std::max<qsizetype>(line.size() - 1, 0);
+        const qsizetype drawn
+            = line == shown ? line.size() : std::max<qsizetype>(line.size() - 1, 0);
         const qsizetype from = std::min({ m_anchor, m_position, drawn });
         const qsizetype to = std::min(std::max(m_anchor, m_position), drawn);
         // A selection that runs on past the ellipsis takes the ellipsis in.
         const qreal left = x + metrics.horizontalAdvance(line.left(from));
         const qreal right = x
-            + metrics.horizontalAdvance(line.left(std::max(m_anchor, m_position) > drawn ? line.size() : to));
-        painter.fillRect(QRectF(left, 0, right - left, metrics.height()), palette().color(QPalette::Highlight));
+            + metrics.horizontalAdvance(
+                line.left(std::max(m_anchor, m_position) > drawn ? line.size() : to));
+        painter.fillRect(
+            QRectF(left, 0, right - left, metrics.height()), palette().color(QPalette::Highlight));
         painter.drawText(QPointF(x, metrics.ascent()), line);
         painter.setClipRect(QRectF(left, 0, right - left, metrics.height()));
         painter.setPen(palette().color(QPalette::HighlightedText));
@@ -359,7 +364,7 @@ void Label::paintEvent(QPaintEvent*)
     QTextLayout layout(shown, font());
     if (!m_wraps && !m_truncates) {
         painter.drawText(QRectF(0, 0, width(), metrics.height()),
-                         int(m_alignment) | Qt::AlignTop | Qt::TextSingleLine, shown);
+            int(m_alignment) | Qt::AlignTop | Qt::TextSingleLine, shown);
         return;
     }
     if (m_wraps)

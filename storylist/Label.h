@@ -22,7 +22,7 @@ class QTextLayout;
 class Label : public QWidget {
 public:
     explicit Label(const QFont& font, const QColor& color = rowstyle::defaultTextColor(),
-                   QWidget* parent = nullptr);
+        QWidget* parent = nullptr);
 
     QString stringValue() const { return m_text; }
     // Stores the text and invalidates the content size, also when the text is the same.

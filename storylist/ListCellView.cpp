@@ -37,7 +37,7 @@ std::function<void(AnimationContext&)> animated(double seconds, std::function<vo
 }
 
 bool sameStory(const std::shared_ptr<const ListRowViewData>& a,
-               const std::shared_ptr<const ListRowViewData>& b)
+    const std::shared_ptr<const ListRowViewData>& b)
 {
     if (!a || !b)
         return a == b;
@@ -100,10 +100,7 @@ void ListCellView::setupPanGesture()
         this, [this](PanGestureRecognizer* recognizer) { didPan(recognizer); });
 }
 
-ListCellViewDelegate* ListCellView::delegate() const
-{
-    return m_delegate.get();
-}
+ListCellViewDelegate* ListCellView::delegate() const { return m_delegate.get(); }
 
 void ListCellView::setDelegate(ListCellViewDelegate* delegate)
 {

@@ -32,7 +32,8 @@ constexpr double kBodyInsetBesideIcon = kBodyInset + kIconSize + 5;
 class RowDateFormatter {
 public:
     explicit RowDateFormatter(bool timeOfDay)
-        : m_format(timeOfDay ? m_locale.timeFormat(QLocale::ShortFormat) : shortDateFormat(m_locale))
+        : m_format(
+            timeOfDay ? m_locale.timeFormat(QLocale::ShortFormat) : shortDateFormat(m_locale))
     {
     }
     // Years in two digits, as most locales' short dates have them: several locales' short form
@@ -43,7 +44,10 @@ public:
         format.replace(u"yyyy"_s, u"yy"_s);
         return format;
     }
-    QString string(const QDateTime& date) const { return m_locale.toString(date.toLocalTime(), m_format); }
+    QString string(const QDateTime& date) const
+    {
+        return m_locale.toString(date.toLocalTime(), m_format);
+    }
 
 private:
     const QLocale m_locale;
@@ -77,8 +81,8 @@ ListRowContentView::ListRowContentView(QWidget* parent)
 {
     // Children from the start: a button that setup() shows before setupViews() places it
     // would open as a window of its own.
-    for (QWidget* subview : std::initializer_list<QWidget*> { titleLabel, text, imageView,
-             timeLabel, icon, closeButton, shareButton })
+    for (QWidget* subview : std::initializer_list<QWidget*> {
+             titleLabel, text, imageView, timeLabel, icon, closeButton, shareButton })
         subview->setParent(this);
     setup();
 }
@@ -111,19 +115,19 @@ void ListRowContentView::setup()
 
 LayoutViews ListRowContentView::views() const
 {
-    return { { u"title"_s, titleLabel }, { u"text"_s, text },         { u"image"_s, imageView },
-             { u"time"_s, timeLabel },   { u"icon"_s, icon },         { u"close"_s, closeButton },
-             { u"share"_s, shareButton } };
+    return { { u"title"_s, titleLabel }, { u"text"_s, text }, { u"image"_s, imageView },
+        { u"time"_s, timeLabel }, { u"icon"_s, icon }, { u"close"_s, closeButton },
+        { u"share"_s, shareButton } };
 }
 
 void ListRowContentView::setupViews()
 {
     const LayoutViews views = this->views();
     addSubviews(this, { titleLabel, text, imageView, timeLabel, icon, closeButton, shareButton });
-    appkit::setContentCompressionResistancePriority(titleLabel, LayoutPriorities::Required,
-                                                    LayoutOrientation::Vertical);
-    appkit::setContentHuggingPriority(titleLabel, LayoutPriorities::Required,
-                                      LayoutOrientation::Vertical);
+    appkit::setContentCompressionResistancePriority(
+        titleLabel, LayoutPriorities::Required, LayoutOrientation::Vertical);
+    appkit::setContentHuggingPriority(
+        titleLabel, LayoutPriorities::Required, LayoutOrientation::Vertical);
     timeLabel->setAlignment(Qt::AlignRight);
 
     constraints(this, u"|-2-[title][text]|"_s, std::nullopt, views);
@@ -131,12 +135,13 @@ void ListRowContentView::setupViews()
     constraints(this, u"|-3-[icon]"_s, std::nullopt, views);
     constraints(this, u"|-4-[time]"_s, std::nullopt, views);
     constraints(this, std::nullopt, u"|[image]"_s, views);
-    constraints(this, std::nullopt, u"[image]-5-[icon(16)]-5-[title]-(>=0)-[time(45)]-2-|"_s, views);
+    constraints(
+        this, std::nullopt, u"[image]-5-[icon(16)]-5-[title]-(>=0)-[time(45)]-2-|"_s, views);
     m_textLeft = constraint(this, text, LA::Left, Eq, imageView, LA::Right, 1.0, kBodyInset);
     constraints(this, std::nullopt, u"[text]-45-|"_s, views);
 
     m_imageWidth = constraint(this, imageView, LA::Width, Eq, nullptr, LA::NotAnAttribute, 1.0,
-                              Preferences().widgetImages() ? kImageColumnWidth : 0);
+        Preferences().widgetImages() ? kImageColumnWidth : 0);
     constraint(this, icon, LA::Width, Eq, icon, LA::Height);
     constraint(this, titleLabel, LA::Width, Eq, this, LA::Width, 1.0, -130);
     constraints(this, u"[time]-2-[close]-2-[share]"_s, std::nullopt, views);
@@ -179,7 +184,8 @@ void ListRowContentView::setTrackingEnabled(bool enabled)
 void ListRowContentView::updateTextInset()
 {
     if (m_textLeft)
-        m_textLeft->setConstant(titleLabel->stringValue().trimmed().isEmpty() ? kBodyInsetBesideIcon : kBodyInset);
+        m_textLeft->setConstant(
+            titleLabel->stringValue().trimmed().isEmpty() ? kBodyInsetBesideIcon : kBodyInset);
 }
 
 void ListRowContentView::layoutRow()
@@ -219,15 +225,9 @@ void ListRowContentView::updateSelected()
     update();
 }
 
-void ListRowContentView::mouseEntered()
-{
-    setSelected(true);
-}
+void ListRowContentView::mouseEntered() { setSelected(true); }
 
-void ListRowContentView::mouseExited()
-{
-    setSelected(false);
-}
+void ListRowContentView::mouseExited() { setSelected(false); }
 
 void ListRowContentView::paintEvent(QPaintEvent*)
 {
@@ -276,10 +276,7 @@ void ListRowContentView::mouseReleaseEvent(QMouseEvent* event)
     QAbstractButton::mouseReleaseEvent(event);
 }
 
-void ListRowContentView::contextMenuEvent(QContextMenuEvent* event)
-{
-    event->accept();
-}
+void ListRowContentView::contextMenuEvent(QContextMenuEvent* event) { event->accept(); }
 
 bool ListRowContentView::eventFilter(QObject* watched, QEvent* event)
 {

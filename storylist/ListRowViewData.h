@@ -15,7 +15,7 @@ class ListRowViewData {
 public:
     // Parameters are named apart from the fields they set, which are public and constant.
     ListRowViewData(QString titleValue, std::optional<QDateTime> dateValue, QString textValue,
-                    std::optional<QImage> imageValue, QImage iconValue, bool readValue)
+        std::optional<QImage> imageValue, QImage iconValue, bool readValue)
         : title(std::move(titleValue))
         , date(std::move(dateValue))
         , text(std::move(textValue))

@@ -59,7 +59,8 @@ UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& val
     const auto outcome = userDefaults->set(key, value);
     userDefaults->synchronize();
     DistributedNotificationCenter::defaultCenter().postNotificationName(
-        QString::fromUtf16(dataUpdatedNotification), QString::fromUtf16(dataUpdatedNotificationObject));
+        QString::fromUtf16(dataUpdatedNotification),
+        QString::fromUtf16(dataUpdatedNotificationObject));
     return outcome;
 }
 
@@ -73,10 +74,7 @@ UserDefaults::Outcome Preferences::setReadabilityOnOpen(bool value)
     return write(QString::fromUtf16(readabilityOnOpenKey), value);
 }
 
-bool Preferences::hideOnOpen() const
-{
-    return boolean(QString::fromUtf16(hideOnOpenKey), false);
-}
+bool Preferences::hideOnOpen() const { return boolean(QString::fromUtf16(hideOnOpenKey), false); }
 
 UserDefaults::Outcome Preferences::setHideOnOpen(bool value)
 {
@@ -85,13 +83,15 @@ UserDefaults::Outcome Preferences::setHideOnOpen(bool value)
 
 qint64 Preferences::numberOfStories() const
 {
-    const std::optional<qint64> number = storedNumber(userDefaults->value(QString::fromUtf16(numberOfStoriesKey)));
+    const std::optional<qint64> number
+        = storedNumber(userDefaults->value(QString::fromUtf16(numberOfStoriesKey)));
     return number && *number != 0 ? *number : defaultNumberOfStories;
 }
 
 UserDefaults::Outcome Preferences::setNumberOfStories(qint64 value)
 {
-    return write(QString::fromUtf16(numberOfStoriesKey), value == 0 ? defaultNumberOfStories : value);
+    return write(
+        QString::fromUtf16(numberOfStoriesKey), value == 0 ? defaultNumberOfStories : value);
 }
 
 bool Preferences::widgetExpanded() const

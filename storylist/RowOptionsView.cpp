@@ -19,15 +19,9 @@ RowOptionsView::RowOptionsView(QWidget* parent)
 
 RowOptionsView::~RowOptionsView() = default;
 
-RowOptionsViewDelegate* RowOptionsView::delegate() const
-{
-    return m_delegate.get();
-}
+RowOptionsViewDelegate* RowOptionsView::delegate() const { return m_delegate.get(); }
 
-void RowOptionsView::setDelegate(RowOptionsViewDelegate* delegate)
-{
-    m_delegate.set(delegate);
-}
+void RowOptionsView::setDelegate(RowOptionsViewDelegate* delegate) { m_delegate.set(delegate); }
 
 void RowOptionsView::setupButtons(const QList<RowOption>& options)
 {
@@ -37,7 +31,8 @@ void RowOptionsView::setupButtons(const QList<RowOption>& options)
         return a.identifier == b.identifier && a.icon == b.icon;
     };
     if (!m_buttons.isEmpty() && m_buttons.size() == options.size()
-        && std::all_of(m_buttons.cbegin(), m_buttons.cend(), [](const auto& b) { return !b.isNull(); })
+        && std::all_of(
+            m_buttons.cbegin(), m_buttons.cend(), [](const auto& b) { return !b.isNull(); })
         && std::equal(options.cbegin(), options.cend(), m_options.cbegin(), m_options.cend(), same))
         return;
     removeButtons();
@@ -46,8 +41,8 @@ void RowOptionsView::setupButtons(const QList<RowOption>& options)
     for (const RowOption& option : options) {
         auto* button = new ImageButton(option.icon);
         appendButton(button, previous);
-        QObject::connect(button, &QAbstractButton::clicked, this,
-                         [this, button] { buttonPressed(button); });
+        QObject::connect(
+            button, &QAbstractButton::clicked, this, [this, button] { buttonPressed(button); });
         m_buttonIdentifiers.insert(option.identifier, button);
         m_buttons.append(button);
         previous = button;
@@ -83,7 +78,8 @@ void RowOptionsView::appendButton(QAbstractButton* button, QAbstractButton* afte
     const LayoutViews views { { u"button"_s, button } };
     constraints(this, u"|[button]|"_s, u"[button(64)]"_s, views);
     if (after)
-        constraints(this, std::nullopt, u"[after][button]"_s, { { u"button"_s, button }, { u"after"_s, after } });
+        constraints(this, std::nullopt, u"[after][button]"_s,
+            { { u"button"_s, button }, { u"after"_s, after } });
     else
         constraints(this, std::nullopt, u"|[button]"_s, views);
 }

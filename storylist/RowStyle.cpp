@@ -15,15 +15,9 @@ QFont systemFont(qreal points, bool bold)
     return font;
 }
 
-QFont titleFont()
-{
-    return systemFont(12, true);
-}
+QFont titleFont() { return systemFont(12, true); }
 
-QFont bodyFont()
-{
-    return systemFont(12);
-}
+QFont bodyFont() { return systemFont(12); }
 
 QFont timeFont()
 {

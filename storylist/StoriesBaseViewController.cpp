@@ -108,8 +108,8 @@ TableView* StoriesBaseViewController::makeStoryTable(StoriesBaseViewController* 
     return table;
 }
 
-TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewController* owner,
-                                                        SpinnerPlace spinnerPlace)
+TodayView* StoriesBaseViewController::makeStoryListView(
+    StoriesBaseViewController* owner, SpinnerPlace spinnerPlace)
 {
     auto* view = new TodayView;
     TableView* table = makeStoryTable(owner);
@@ -123,8 +123,8 @@ TodayView* StoriesBaseViewController::makeStoryListView(StoriesBaseViewControlle
         { u"spinner"_s, spinner } };
     constraints(view, u"|[table][button(30)]|"_s, u"|[table]|"_s, views);
     constraints(view, std::nullopt, u"|[button]|"_s, views);
-    const QString spinnerVertical = spinnerPlace == SpinnerPlace::topRight ? u"|-8-[spinner(16)]"_s
-                                                                           : u"[spinner(16)]-7-|"_s;
+    const QString spinnerVertical
+        = spinnerPlace == SpinnerPlace::topRight ? u"|-8-[spinner(16)]"_s : u"[spinner(16)]-7-|"_s;
     constraints(view, spinnerVertical, u"[spinner(16)]-8-|"_s, views);
     view->setTableView(table);
     view->setExpandButton(button);

@@ -80,8 +80,8 @@ public:
     enum class SpinnerPlace { topRight, besideButton };
     // The story list built in code: the table (cells "cell", 75 points high, 2 apart), the
     // expand button under it and the progress wheel, `owner` the table's delegate.
-    static TodayView* makeStoryListView(StoriesBaseViewController* owner,
-                                        SpinnerPlace spinnerPlace = SpinnerPlace::topRight);
+    static TodayView* makeStoryListView(
+        StoriesBaseViewController* owner, SpinnerPlace spinnerPlace = SpinnerPlace::topRight);
 
     // The items a story is shared as: its text, its image or image address, its link.
     static QVariantList shareItems(const NewsStory& story);

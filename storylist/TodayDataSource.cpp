@@ -27,10 +27,12 @@ QString linkText(const NewsStory& story)
 
 TodayDataSource::TodayDataSource()
 {
-    NotificationCenter::defaultCenter().addObserver(this, SourcesData::changeNotification(), nullptr,
-        [this](const Notification&) { dataUpdated(); });
-    DistributedNotificationCenter::defaultCenter().addObserver(this, QString::fromUtf16(dataUpdatedNotification),
-        QString::fromUtf16(dataUpdatedNotificationObject), [this](const QString&, const QString&) { dataUpdated(); });
+    NotificationCenter::defaultCenter().addObserver(this, SourcesData::changeNotification(),
+        nullptr, [this](const Notification&) { dataUpdated(); });
+    DistributedNotificationCenter::defaultCenter().addObserver(this,
+        QString::fromUtf16(dataUpdatedNotification),
+        QString::fromUtf16(dataUpdatedNotificationObject),
+        [this](const QString&, const QString&) { dataUpdated(); });
     sourcesData.updateLocalStore();
     UrlSessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = 10;
@@ -47,15 +49,9 @@ void TodayDataSource::setExpanded(bool expanded)
         tableView->reloadData();
 }
 
-TodayDataSourceDelegate* TodayDataSource::delegate() const
-{
-    return m_delegate.get();
-}
+TodayDataSourceDelegate* TodayDataSource::delegate() const { return m_delegate.get(); }
 
-void TodayDataSource::setDelegate(TodayDataSourceDelegate* delegate)
-{
-    m_delegate.set(delegate);
-}
+void TodayDataSource::setDelegate(TodayDataSourceDelegate* delegate) { m_delegate.set(delegate); }
 
 int TodayDataSource::extraRows() const
 {
@@ -79,7 +75,8 @@ void TodayDataSource::attachToTableView(TableView* table)
         table->setDataSource(this);
 }
 
-std::shared_ptr<const ListRowViewData> TodayDataSource::listRowViewDataFromStory(const NewsStory& story)
+std::shared_ptr<const ListRowViewData> TodayDataSource::listRowViewDataFromStory(
+    const NewsStory& story)
 {
     if (!stateData)
         stateData.emplace();
@@ -88,7 +85,8 @@ std::shared_ptr<const ListRowViewData> TodayDataSource::listRowViewDataFromStory
     std::optional<QImage> image;
     if (QImage own = story.image(); !own.isNull())
         image = std::move(own);
-    else if (auto cached = imageCache.constFind(link); !link.isEmpty() && cached != imageCache.cend())
+    else if (auto cached = imageCache.constFind(link);
+             !link.isEmpty() && cached != imageCache.cend())
         image = cached.value();
     else if (QImage fallback = imageNamed(u"tickerly_default"_s); !fallback.isNull())
         image = std::move(fallback);
@@ -105,10 +103,7 @@ std::shared_ptr<const ListRowViewData> TodayDataSource::listRowViewDataFromStory
         stateData->stateForLink(link) == StoryState::Read);
 }
 
-int TodayDataSource::numberOfRowsInTableView(TableView*)
-{
-    return numberOfItems() + extraRows();
-}
+int TodayDataSource::numberOfRowsInTableView(TableView*) { return numberOfItems() + extraRows(); }
 
 QVariant TodayDataSource::objectValueForTableColumn(TableView*, int, int row)
 {
@@ -120,10 +115,7 @@ QVariant TodayDataSource::objectValueForTableColumn(TableView*, int, int row)
     return QVariant::fromValue(listRowViewDataFromStory(*stories.at(i)));
 }
 
-void TodayDataSource::dataUpdated()
-{
-    updateContents();
-}
+void TodayDataSource::dataUpdated() { updateContents(); }
 
 void TodayDataSource::updateContents(CompletionHandler completionHandler)
 {
@@ -218,7 +210,7 @@ void TodayDataSource::removeStory(int index)
     // would show stories other than the ones a click on them opens.
     const bool onlyThatOneLeft = (n == expected.size() || n == expected.size() + 1)
         && std::equal(expected.cbegin(), expected.cend(), stories.cbegin(),
-                      [](const auto& a, const auto& b) { return *a == *b; });
+            [](const auto& a, const auto& b) { return *a == *b; });
     if (!onlyThatOneLeft) {
         tableView->reloadData();
         return;
@@ -240,7 +232,8 @@ void TodayDataSource::removeStory(int index)
         const int visibleAfter = numberOfItems();
         tableView->removeRowsAtIndexes({ row }, TableViewAnimation::SlideUp);
         if (visibleAfter == visibleBefore)
-            tableView->insertRowsAtIndexes({ visibleAfter - 1 + extra }, TableViewAnimation::SlideUp);
+            tableView->insertRowsAtIndexes(
+                { visibleAfter - 1 + extra }, TableViewAnimation::SlideUp);
     }
     tableView->endUpdates();
 }

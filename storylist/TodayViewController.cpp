@@ -6,7 +6,8 @@
 
 #include <QAbstractButton>
 
-TodayViewController::TodayViewController(const std::optional<QString>&, const std::optional<Bundle>& bundle)
+TodayViewController::TodayViewController(
+    const std::optional<QString>&, const std::optional<Bundle>& bundle)
     : StoriesBaseViewController(QString::fromUtf16(interfaceName), bundle)
 {
 }
@@ -17,7 +18,8 @@ void TodayViewController::viewDidLoad()
 {
     StoriesBaseViewController::viewDidLoad();
     if (QAbstractButton* button = contentView()->expandButton()) {
-        connect(button, &QAbstractButton::clicked, this, [this, button] { expandButtonPressed(button); });
+        connect(button, &QAbstractButton::clicked, this,
+            [this, button] { expandButtonPressed(button); });
     }
     setExpanded(Preferences().widgetExpanded());
     contentView()->updateHeight(dataSource.numberOfItems());
@@ -38,7 +40,8 @@ void TodayViewController::expandButtonPressed(QObject*)
     Preferences().setWidgetExpanded(m_expanded);
 }
 
-void TodayViewController::widgetPerformUpdateWithCompletionHandler(CompletionHandler completionHandler)
+void TodayViewController::widgetPerformUpdateWithCompletionHandler(
+    CompletionHandler completionHandler)
 {
     dataSource.updateContents([completionHandler](NCUpdateResult result) {
         if (completionHandler)

@@ -23,7 +23,7 @@ public:
 
     // The interface is always "TodayViewController", whatever name is given.
     explicit TodayViewController(const std::optional<QString>& nibName = std::nullopt,
-                                 const std::optional<Bundle>& bundle = std::nullopt);
+        const std::optional<Bundle>& bundle = std::nullopt);
     ~TodayViewController() override;
 
     void viewDidLoad() override;

@@ -28,8 +28,8 @@ protected:
             const QSize fitted = m_image.size().boundedTo(size()).isValid()
                 ? m_image.size().scaled(m_image.size().boundedTo(size()), Qt::KeepAspectRatio)
                 : QSize();
-            const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2),
-                               fitted);
+            const QRect target(
+                QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
             painter.setRenderHint(QPainter::SmoothPixmapTransform);
             painter.drawImage(target, m_image);
         }
@@ -45,8 +45,7 @@ private:
 } // namespace
 
 LayoutConstraintList constraints(QWidget* view, const std::optional<QString>& vertical,
-                                 const std::optional<QString>& horizontal,
-                                 const LayoutViews& views)
+    const std::optional<QString>& horizontal, const LayoutViews& views)
 {
     LayoutConstraintList made;
     const auto make = [&](const QString& prefix, const std::optional<QString>& format) {
@@ -66,17 +65,16 @@ LayoutConstraintList constraints(QWidget* view, const std::optional<QString>& ve
 }
 
 LayoutConstraintRef constraint(QWidget* view, QWidget* item, LayoutAttribute attribute,
-                               LayoutRelation relation, QWidget* toItem,
-                               LayoutAttribute toAttribute, double multiplier, double constant,
-                               LayoutPriority priority)
+    LayoutRelation relation, QWidget* toItem, LayoutAttribute toAttribute, double multiplier,
+    double constant, LayoutPriority priority)
 {
     if (!item)
         qFatal("constraint: the first item must be a view");
     appkit::setTranslatesAutoresizingMaskIntoConstraints(item, false);
     if (toItem)
         appkit::setTranslatesAutoresizingMaskIntoConstraints(toItem, false);
-    auto made = LayoutConstraint::create(item, attribute, relation, toItem, toAttribute, multiplier,
-                                         constant);
+    auto made = LayoutConstraint::create(
+        item, attribute, relation, toItem, toAttribute, multiplier, constant);
     made->setPriority(priority);
     appkit::addConstraint(view, made);
     return made;
@@ -94,8 +92,8 @@ void addSubviews(QWidget* view, const QList<QWidget*>& views)
     }
 }
 
-std::shared_ptr<NSViewAnimation> animate(QWidget*,
-                                         const std::function<void(AnimationContext&)>& changes)
+std::shared_ptr<NSViewAnimation> animate(
+    QWidget*, const std::function<void(AnimationContext&)>& changes)
 {
     auto animation = std::make_shared<NSViewAnimation>();
     // The handler holds the object until the group ends, so callers need not keep it.
@@ -108,7 +106,7 @@ std::shared_ptr<NSViewAnimation> animate(QWidget*,
 }
 
 QLabel* initTextField(const QString& title, std::optional<QColor> textColor,
-                      std::optional<QFont> font, QWidget* parent)
+    std::optional<QFont> font, QWidget* parent)
 {
     auto* field = new QLabel(parent);
     // Text from feeds and servers is never read as markup.
@@ -130,10 +128,10 @@ QLabel* initTextField(const QString& title, std::optional<QColor> textColor,
 }
 
 QPushButton* initButton(const QString& title, std::optional<QColor> textColor,
-                        std::optional<QColor>, bool, std::optional<QImage> backImage,
-                        QWidget* parent)
+    std::optional<QColor>, bool, std::optional<QImage> backImage, QWidget* parent)
 {
-    QPushButton* button = backImage ? new ImageBackedButton(*backImage, parent) : new QPushButton(parent);
+    QPushButton* button
+        = backImage ? new ImageBackedButton(*backImage, parent) : new QPushButton(parent);
     // A push button shows its text literally apart from '&', which would mark a shortcut.
     QString shown = title;
     button->setText(shown.replace(u'&', u"&&"_s));

@@ -40,23 +40,21 @@ private:
 // every view of the map. Returns the list, vertical constraints first. A malformed format is a
 // programming error and stops the program with the parser's message.
 LayoutConstraintList constraints(QWidget* view, const std::optional<QString>& vertical,
-                                 const std::optional<QString>& horizontal,
-                                 const LayoutViews& views);
+    const std::optional<QString>& horizontal, const LayoutViews& views);
 
 // constraint(...): item.attribute relation multiplier * toItem.toAttribute + constant (with no
 // second item: item.attribute relation constant), with the priority; turns off
 // autoresizing-mask translation on both items, adds the constraint to `view` and returns it.
 LayoutConstraintRef constraint(QWidget* view, QWidget* item, LayoutAttribute attribute,
-                               LayoutRelation relation, QWidget* toItem = nullptr,
-                               LayoutAttribute toAttribute = LayoutAttribute::NotAnAttribute,
-                               double multiplier = 1.0, double constant = 0.0,
-                               LayoutPriority priority = LayoutPriorities::Required);
+    LayoutRelation relation, QWidget* toItem = nullptr,
+    LayoutAttribute toAttribute = LayoutAttribute::NotAnAttribute, double multiplier = 1.0,
+    double constant = 0.0, LayoutPriority priority = LayoutPriorities::Required);
 
 // addSubviews: makes each view a child of `view`, in order; translation is left alone.
 void addSubviews(QWidget* view, const QList<QWidget*>& views);
 template <typename... Views>
-    requires(std::is_convertible_v<Views, QWidget*> && ...)
-void addSubviews(QWidget* view, Views... views)
+requires(std::is_convertible_v<Views, QWidget*>&&...) void addSubviews(
+    QWidget* view, Views... views)
 {
     addSubviews(view, QList<QWidget*> { static_cast<QWidget*>(views)... });
 }
@@ -64,19 +62,18 @@ void addSubviews(QWidget* view, Views... views)
 // animate: runs one animation group with `changes` (which sets duration, timing and implicit
 // animation on the context and makes the changes) and returns at once the animation object;
 // when the group has ended, its completion runs if one is set by then. `view` plays no part.
-std::shared_ptr<NSViewAnimation> animate(QWidget* view,
-                                         const std::function<void(AnimationContext&)>& changes);
+std::shared_ptr<NSViewAnimation> animate(
+    QWidget* view, const std::function<void(AnimationContext&)>& changes);
 
 // init(title:textColor:font:): a label-style text field showing `title` as plain text,
 // centred, without border or background, neither selectable nor editable; the colour and font
 // are set only when given.
 QLabel* initTextField(const QString& title, std::optional<QColor> textColor = std::nullopt,
-                      std::optional<QFont> font = std::nullopt, QWidget* parent = nullptr);
+    std::optional<QFont> font = std::nullopt, QWidget* parent = nullptr);
 
 // init(title:textColor:backColor:rounded:backImage:): a button whose title is centred and drawn
 // in the text colour (white when none is given); with a background image it is borderless and
 // draws the title over the image. The background colour and the rounded flag have no effect.
 QPushButton* initButton(const QString& title, std::optional<QColor> textColor = std::nullopt,
-                        std::optional<QColor> backColor = std::nullopt, bool rounded = false,
-                        std::optional<QImage> backImage = std::nullopt,
-                        QWidget* parent = nullptr);
+    std::optional<QColor> backColor = std::nullopt, bool rounded = false,
+    std::optional<QImage> backImage = std::nullopt, QWidget* parent = nullptr);

@@ -21,40 +21,41 @@ namespace testsupport {
 
 namespace {
 
-QByteArray gzipped(const QByteArray& data)
-{
-    z_stream zs {};
-    deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(static_cast<qsizetype>(deflateBound(&zs, static_cast<uLong>(data.size()))) + 32, '\0');
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    zs.avail_in = static_cast<uInt>(data.size());
-    zs.next_out = reinterpret_cast<Bytef*>(out.data());
-    zs.avail_out = static_cast<uInt>(out.size());
-    deflate(&zs, Z_FINISH);
-    out.resize(static_cast<qsizetype>(zs.total_out));
-    deflateEnd(&zs);
-    return out;
-}
+    QByteArray gzipped(const QByteArray& data)
+    {
+        z_stream zs {};
+        deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+        QByteArray out(
+            static_cast<qsizetype>(deflateBound(&zs, static_cast<uLong>(data.size()))) + 32, '\0');
+        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+        zs.avail_in = static_cast<uInt>(data.size());
+        zs.next_out = reinterpret_cast<Bytef*>(out.data());
+        zs.avail_out = static_cast<uInt>(out.size());
+        deflate(&zs, Z_FINISH);
+        out.resize(static_cast<qsizetype>(zs.total_out));
+        deflateEnd(&zs);
+        return out;
+    }
 
-QByteArray contentTypeFor(const QString& path)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == u"xml" || suffix == u"rss" || suffix == u"atom" || suffix == u"rdf")
-        return "application/xml";
-    if (suffix == u"html" || suffix == u"htm")
-        return "text/html";
-    if (suffix == u"json")
-        return "application/json";
-    if (suffix == u"png")
-        return "image/png";
-    if (suffix == u"jpg" || suffix == u"jpeg")
-        return "image/jpeg";
-    if (suffix == u"gif")
-        return "image/gif";
-    if (suffix == u"ico")
-        return "image/x-icon";
-    return "application/octet-stream";
-}
+    QByteArray contentTypeFor(const QString& path)
+    {
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        if (suffix == u"xml" || suffix == u"rss" || suffix == u"atom" || suffix == u"rdf")
+            return "application/xml";
+        if (suffix == u"html" || suffix == u"htm")
+            return "text/html";
+        if (suffix == u"json")
+            return "application/json";
+        if (suffix == u"png")
+            return "image/png";
+        if (suffix == u"jpg" || suffix == u"jpeg")
+            return "image/jpeg";
+        if (suffix == u"gif")
+            return "image/gif";
+        if (suffix == u"ico")
+            return "image/x-icon";
+        return "application/octet-stream";
+    }
 
 } // namespace
 
@@ -120,7 +121,8 @@ struct LoopbackServer::State {
         rec.method = QByteArray::fromStdString(req.method);
         rec.path = QByteArray::fromStdString(req.target);
         for (const auto& [name, value] : req.headers)
-            rec.headers.insert(QByteArray::fromStdString(name).toLower(), QByteArray::fromStdString(value));
+            rec.headers.insert(
+                QByteArray::fromStdString(name).toLower(), QByteArray::fromStdString(value));
         rec.body = QByteArray::fromStdString(req.body);
         {
             std::lock_guard lock(mutex);
@@ -148,30 +150,33 @@ struct LoopbackServer::State {
             res.set_header("Content-Encoding", "gzip");
         auto shared = std::make_shared<QByteArray>(body);
         const std::string type = contentType.toStdString();
-        const qsizetype sendUpTo = r.cutAfter ? std::clamp<qsizetype>(*r.cutAfter, 0, body.size()) : body.size();
+        const qsizetype sendUpTo
+            = r.cutAfter ? std::clamp<qsizetype>(*r.cutAfter, 0, body.size()) : body.size();
         const bool cut = r.cutAfter.has_value();
         const int stallMs = r.stallMs;
         const int trickleMs = r.trickleMs;
         if (r.chunked) {
-            res.set_chunked_content_provider(type, [this, shared, sendUpTo, cut, stallMs](size_t offset, httplib::DataSink& sink) {
-                const qsizetype at = static_cast<qsizetype>(offset);
-                if (at < sendUpTo) {
-                    const qsizetype n = std::min<qsizetype>(1024, sendUpTo - at);
-                    sink.write(shared->constData() + at, static_cast<size_t>(n));
+            res.set_chunked_content_provider(type,
+                [this, shared, sendUpTo, cut, stallMs](size_t offset, httplib::DataSink& sink) {
+                    const qsizetype at = static_cast<qsizetype>(offset);
+                    if (at < sendUpTo) {
+                        const qsizetype n = std::min<qsizetype>(1024, sendUpTo - at);
+                        sink.write(shared->constData() + at, static_cast<size_t>(n));
+                        return true;
+                    }
+                    if (stallMs > 0)
+                        sleepUnlessStopping(stallMs);
+                    if (cut)
+                        return false;
+                    sink.done();
                     return true;
-                }
-                if (stallMs > 0)
-                    sleepUnlessStopping(stallMs);
-                if (cut)
-                    return false;
-                sink.done();
-                return true;
-            });
+                });
             return;
         }
         // A sized provider is never compressed again by the server and lets a body stop short.
         res.set_content_provider(static_cast<size_t>(body.size()), type,
-            [this, shared, sendUpTo, stallMs, trickleMs](size_t offset, size_t length, httplib::DataSink& sink) {
+            [this, shared, sendUpTo, stallMs, trickleMs](
+                size_t offset, size_t length, httplib::DataSink& sink) {
                 const qsizetype at = static_cast<qsizetype>(offset);
                 if (at < sendUpTo && trickleMs > 0) {
                     if (!sink.write(shared->constData() + at, 1))
@@ -180,7 +185,8 @@ struct LoopbackServer::State {
                     return true;
                 }
                 if (at < sendUpTo) {
-                    const qsizetype n = std::min<qsizetype>(static_cast<qsizetype>(length), sendUpTo - at);
+                    const qsizetype n
+                        = std::min<qsizetype>(static_cast<qsizetype>(length), sendUpTo - at);
                     sink.write(shared->constData() + at, static_cast<size_t>(n));
                     return true;
                 }
@@ -195,8 +201,11 @@ LoopbackServer::LoopbackServer(int workerThreads)
     : d(std::make_unique<State>())
 {
     if (workerThreads > 0)
-        d->server.new_task_queue = [workerThreads] { return new httplib::ThreadPool(static_cast<size_t>(workerThreads)); };
-    auto handler = [this](const httplib::Request& req, httplib::Response& res) { d->handle(req, res); };
+        d->server.new_task_queue = [workerThreads] {
+            return new httplib::ThreadPool(static_cast<size_t>(workerThreads));
+        };
+    auto handler
+        = [this](const httplib::Request& req, httplib::Response& res) { d->handle(req, res); };
     d->server.Get(".*", handler);
     d->server.Post(".*", handler);
     d->server.Put(".*", handler);
@@ -225,10 +234,7 @@ LoopbackServer::LoopbackServer(int workerThreads)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-LoopbackServer::~LoopbackServer()
-{
-    stop();
-}
+LoopbackServer::~LoopbackServer() { stop(); }
 
 void LoopbackServer::stop()
 {
@@ -238,33 +244,29 @@ void LoopbackServer::stop()
         d->thread.join();
 }
 
-int LoopbackServer::port() const
-{
-    return d->port;
-}
+int LoopbackServer::port() const { return d->port; }
 
 QString LoopbackServer::baseUrl() const
 {
     return u"http://127.0.0.1:"_s + QString::number(d->port);
 }
 
-QString LoopbackServer::url(const QString& path) const
-{
-    return baseUrl() + path;
-}
+QString LoopbackServer::url(const QString& path) const { return baseUrl() + path; }
 
 void LoopbackServer::reply(const QString& path, const ScriptedReply& reply)
 {
     replyWith(path, [reply](const RecordedRequest&) { return reply; });
 }
 
-void LoopbackServer::replyWith(const QString& path, std::function<ScriptedReply(const RecordedRequest&)> fn)
+void LoopbackServer::replyWith(
+    const QString& path, std::function<ScriptedReply(const RecordedRequest&)> fn)
 {
     std::lock_guard lock(d->mutex);
     d->scripts.insert(path, std::move(fn));
 }
 
-void LoopbackServer::replyOtherwise(std::function<std::optional<ScriptedReply>(const RecordedRequest&)> fn)
+void LoopbackServer::replyOtherwise(
+    std::function<std::optional<ScriptedReply>(const RecordedRequest&)> fn)
 {
     std::lock_guard lock(d->mutex);
     d->otherwise = std::move(fn);
@@ -287,7 +289,8 @@ int LoopbackServer::requestCount(const QString& path) const
     std::lock_guard lock(d->mutex);
     int n = 0;
     for (const auto& r : d->requests) {
-        if (QString::fromUtf8(r.path) == path || QString::fromUtf8(r.path).section(u'?', 0, 0) == path)
+        if (QString::fromUtf8(r.path) == path
+            || QString::fromUtf8(r.path).section(u'?', 0, 0) == path)
             ++n;
     }
     return n;

@@ -184,7 +184,8 @@ LoopbackWorld::~LoopbackWorld()
 }
 
 void LoopbackWorld::addFeedSite(const QString& host, const QString& title, FeedFormat format,
-    int stories, QColor iconColor, int delayMs, int firstAgeMinutes, int minutesApart, int firstNumber)
+    int stories, QColor iconColor, int delayMs, int firstAgeMinutes, int minutesApart,
+    int firstNumber)
 {
     const QString home = homeURL(host);
     const QString letter = title.left(1);

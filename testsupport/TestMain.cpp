@@ -21,9 +21,12 @@ public:
     void OnTestStart(const testing::TestInfo&) override
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_DATA_HOME", QDir(m_dir->path()).filePath(QStringLiteral("data")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", QDir(m_dir->path()).filePath(QStringLiteral("config")).toLocal8Bit());
-        qputenv("XDG_CACHE_HOME", QDir(m_dir->path()).filePath(QStringLiteral("cache")).toLocal8Bit());
+        qputenv(
+            "XDG_DATA_HOME", QDir(m_dir->path()).filePath(QStringLiteral("data")).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME",
+            QDir(m_dir->path()).filePath(QStringLiteral("config")).toLocal8Bit());
+        qputenv(
+            "XDG_CACHE_HOME", QDir(m_dir->path()).filePath(QStringLiteral("cache")).toLocal8Bit());
         qputenv("HOME", m_dir->path().toLocal8Bit());
         // On a real X server the pointer stays where the last test program left it, and a new
         // window under it would start hovered: park it in the far corner, away from every window.

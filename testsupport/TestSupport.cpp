@@ -36,10 +36,7 @@ void processEvents()
     }
 }
 
-QString dataHome()
-{
-    return qEnvironmentVariable("XDG_DATA_HOME");
-}
+QString dataHome() { return qEnvironmentVariable("XDG_DATA_HOME"); }
 
 // The environment wins; the build's own paths stand in when it is not set (gtest discovery
 // passes only the first entry of a test's ENVIRONMENT list).
@@ -73,14 +70,17 @@ static QStringList xmlFilesUnder(const QString& root)
 FeedFiles feedFiles(const QString& test)
 {
     FeedFiles files;
-    for (const char* folder : { "data/sync/tests/data/feeds", "fuzz/corpus/feedparser_fuzz", "fuzz/corpus/xmlparser_fuzz" })
+    for (const char* folder : { "data/sync/tests/data/feeds", "fuzz/corpus/feedparser_fuzz",
+             "fuzz/corpus/xmlparser_fuzz" })
         files.own << xmlFilesUnder(sourcePath(QString::fromLatin1(folder)));
     const QString outside = corpusPath();
     files.outside = xmlFilesUnder(outside);
-    std::cout << test.toStdString() << ": " << files.own.size() << " feeds of the project's own and "
-              << files.outside.size() << " of the outside corpus at " << outside.toStdString() << '\n';
+    std::cout << test.toStdString() << ": " << files.own.size()
+              << " feeds of the project's own and " << files.outside.size()
+              << " of the outside corpus at " << outside.toStdString() << '\n';
     if (files.outside.isEmpty() && !qEnvironmentVariableIsEmpty("TICKERLY_REQUIRE_CORPUS"))
-        ADD_FAILURE() << "TICKERLY_REQUIRE_CORPUS is set, but there is no outside corpus at " << outside.toStdString();
+        ADD_FAILURE() << "TICKERLY_REQUIRE_CORPUS is set, but there is no outside corpus at "
+                      << outside.toStdString();
     return files;
 }
 

@@ -53,10 +53,7 @@ int coloursIn(const QImage& image, const QRect& area, int enough = 16);
 } // namespace testsupport
 
 // Readable GoogleTest output for Qt text.
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 inline void PrintTo(const QByteArray& b, std::ostream* os)
 {

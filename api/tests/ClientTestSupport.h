@@ -20,8 +20,7 @@
 namespace apitest {
 
 // The promise's result once set (within the bounded wait).
-template <typename T>
-Result<T> settled(const Promise<Result<T>>& promise)
+template <typename T> Result<T> settled(const Promise<Result<T>>& promise)
 {
     EXPECT_TRUE(testsupport::waitFor([&] { return promise.isResolved(); }));
     if (!promise.isResolved())

@@ -13,10 +13,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-Url url(const QString& text)
-{
-    return *Url::fromString(text);
-}
+Url url(const QString& text) { return *Url::fromString(text); }
 
 QStringList logged;
 
@@ -39,14 +36,17 @@ TEST(APIRequest, BuildsTheUrlFromTheBasePathAndOnlyItsOwnQuery)
     auto query = APIRequest::POST(u"/feeds/added"_s);
     query.addQueryParam(u"1"_s, u"a"_s);
     EXPECT_EQ(query.URLRequest(url(u"https://h.example"_s)).url.absoluteString(),
-              u"https://h.example/feeds/added?a=1"_s);
+        u"https://h.example/feeds/added?a=1"_s);
     query.addQueryParams({ { u"b"_s, u"x y&z=ü"_s }, { u"a"_s, u"2"_s } });
     const Url both = query.URLRequest(url(u"https://h.example"_s)).url;
     // Nothing escaped but what a query may not hold: "&" and "=" inside values stay.
-    EXPECT_TRUE(both.query() == u"a=2&b=x%20y&z=%C3%BC"_s || both.query() == u"b=x%20y&z=%C3%BC&a=2"_s)
+    EXPECT_TRUE(
+        both.query() == u"a=2&b=x%20y&z=%C3%BC"_s || both.query() == u"b=x%20y&z=%C3%BC&a=2"_s)
         << both.query().toStdString();
-    EXPECT_EQ(query.URLRequest(url(u"http://[::1]:8080/base%20dir"_s)).url.absoluteString().section(u'?', 0, 0),
-              u"http://[::1]:8080/base%20dir/feeds/added"_s);
+    EXPECT_EQ(query.URLRequest(url(u"http://[::1]:8080/base%20dir"_s))
+                  .url.absoluteString()
+                  .section(u'?', 0, 0),
+        u"http://[::1]:8080/base%20dir/feeds/added"_s);
 }
 
 TEST(APIRequest, ReadsMethodsExactly)
@@ -80,7 +80,8 @@ TEST(APIRequest, ForcesTheLanguageAndSetsTheContentTypeOnlyWithABody)
 TEST(APIRequest, EncodesBodiesAsCompactJsonOrAsForms)
 {
     auto request = APIRequest::POST(u"/stories/clicked"_s);
-    request.setBodyValue(QVariantMap { { u"index"_s, 3 }, { u"url"_s, u"http://s/1"_s } }, u"story"_s);
+    request.setBodyValue(
+        QVariantMap { { u"index"_s, 3 }, { u"url"_s, u"http://s/1"_s } }, u"story"_s);
     request.setEncodeBodyAsJSON(true);
     const auto json = request.URLRequest(url(u"http://h"_s));
     ASSERT_FALSE(json.httpBody.isEmpty());
@@ -101,7 +102,9 @@ TEST(APIRequest, WritesALoneSurrogateInABodyAsAReplacementCharacter)
     const QString lone = u"a"_s + QChar(0xDC00) + u"b"_s;
     auto form = APIRequest::POST(u"/f"_s);
     form.setBodyValue(lone, u"s"_s);
-    EXPECT_EQ(form.URLRequest(url(u"http://h"_s)).httpBody, QByteArray("s=a\xef\xbf\xbd" "b&"));
+    EXPECT_EQ(form.URLRequest(url(u"http://h"_s)).httpBody,
+        QByteArray("s=a\xef\xbf\xbd"
+                   "b&"));
 
     form.setEncodeBodyAsJSON(true);
     const JSON sent = JSON::fromData(form.URLRequest(url(u"http://h"_s)).httpBody);
@@ -121,6 +124,7 @@ TEST(APIRequest, SendsNoBodyButLogsWhenTheBodyCannotBeWritten)
     EXPECT_TRUE(plain.httpBody.isNull());
     EXPECT_EQ(plain.value(u"Content-Type"_s), u"application/json"_s);
     ASSERT_EQ(logged.size(), 1);
-    EXPECT_TRUE(logged.first().startsWith(u"Got error while serializing JSON body data. It is a unsupported type. "_s))
+    EXPECT_TRUE(logged.first().startsWith(
+        u"Got error while serializing JSON body data. It is a unsupported type. "_s))
         << logged.first().toStdString();
 }

@@ -131,7 +131,8 @@ TEST(JSON, MarksUnsupportedObjectsUnknownAndKeepsErrorsThroughAssignments)
     EXPECT_FALSE(JSON::fromRawValue(nlohmann::json::binary({ 1 })));
     EXPECT_TRUE(JSON::fromRawValue(nlohmann::json(3)));
     // Unsupported inside a container makes the whole value Unknown.
-    EXPECT_EQ(JSON::fromVariant(QVariantList { 1, QVariant(QByteArray("x")) }).type(), JSON::Type::Unknown);
+    EXPECT_EQ(JSON::fromVariant(QVariantList { 1, QVariant(QByteArray("x")) }).type(),
+        JSON::Type::Unknown);
 
     unknown.setStringValue(u"now text"_s);
     EXPECT_EQ(unknown.type(), JSON::Type::String);
@@ -155,8 +156,9 @@ TEST(JSON, StoresNullForEmptyOptionalsAndForAnyNullAssignment)
 TEST(JSON, ReadsUrlsEscapingWhatAUrlMayNotHold)
 {
     EXPECT_EQ(JSON(u"http://a.example/a b/ü?q=1&r=\"x\""_s).URL()->absoluteString(),
-              u"http://a.example/a%20b/%C3%BC?q=1&r=%22x%22"_s);
-    EXPECT_EQ(JSON(u"http://a.example/%41%zz"_s).URL()->absoluteString(), u"http://a.example/%41%25zz"_s);
+        u"http://a.example/a%20b/%C3%BC?q=1&r=%22x%22"_s);
+    EXPECT_EQ(
+        JSON(u"http://a.example/%41%zz"_s).URL()->absoluteString(), u"http://a.example/%41%25zz"_s);
     EXPECT_FALSE(JSON(u"http://a#b#c"_s).URL());
     EXPECT_FALSE(JSON(u""_s).URL());
     EXPECT_FALSE(JSON(3).URL());
@@ -164,7 +166,8 @@ TEST(JSON, ReadsUrlsEscapingWhatAUrlMayNotHold)
 
 TEST(JSON, BuildsDictionariesArraysAndSequences)
 {
-    const JSON dict = JSON::fromPairs({ { u"k"_s, 1 }, { u"other"_s, true }, { u"k"_s, u"later"_s } });
+    const JSON dict
+        = JSON::fromPairs({ { u"k"_s, 1 }, { u"other"_s, true }, { u"k"_s, u"later"_s } });
     EXPECT_EQ(dict[u"k"_s].string(), u"later"_s);
     EXPECT_EQ(dict.count(), 2);
 
@@ -210,7 +213,9 @@ TEST(JSON, KeepsLoneSurrogatesAsReplacementCharactersNotQuestionMarks)
 
     JSON text(lone);
     EXPECT_EQ(text.string(), replaced);
-    EXPECT_EQ(JSON::fromPairs({ { u"s"_s, JSON(lone) } }).rawData(), QByteArray("{\"s\":\"a\xef\xbf\xbd" "b\"}"));
+    EXPECT_EQ(JSON::fromPairs({ { u"s"_s, JSON(lone) } }).rawData(),
+        QByteArray("{\"s\":\"a\xef\xbf\xbd"
+                   "b\"}"));
 
     // Keys too: a key with a lone surrogate is not the key with a "?" in its place.
     JSON dictionary = JSON::fromPairs({ { u"a?b"_s, JSON(1) } });

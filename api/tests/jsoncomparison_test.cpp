@@ -28,7 +28,8 @@ TEST(JSONComparison, OrdersNumbersByValueAcrossKinds)
     EXPECT_FALSE(JSON::fromData("[-1]") == JSON::fromData("[18446744073709551615]"));
     // 2^63 as a double against the largest signed integer: exact, not rounded together.
     EXPECT_TRUE(JSON(std::numeric_limits<qint64>::max()) < JSON(9223372036854775808.0));
-    EXPECT_TRUE(JSON(std::numeric_limits<qint64>::max()) >= JSON(std::numeric_limits<qint64>::max()));
+    EXPECT_TRUE(
+        JSON(std::numeric_limits<qint64>::max()) >= JSON(std::numeric_limits<qint64>::max()));
     EXPECT_TRUE(JSON::fromData("[1,2]") == JSON::fromData("[1.0,2]"));
 }
 

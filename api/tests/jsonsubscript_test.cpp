@@ -6,10 +6,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-JSON parse(const char* text)
-{
-    return JSON::fromData(QByteArrayView(text));
-}
+JSON parse(const char* text) { return JSON::fromData(QByteArrayView(text)); }
 
 QString message(const JSON& value)
 {

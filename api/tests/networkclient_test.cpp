@@ -21,7 +21,10 @@ protected:
     {
         return APIRequest::GET(path).URLRequest(*Url::fromString(at.baseUrl()));
     }
-    Result<JSON> perform(const QString& path) { return settled(client.performRequest(get(path, server))); }
+    Result<JSON> perform(const QString& path)
+    {
+        return settled(client.performRequest(get(path, server)));
+    }
 
     LoopbackServer server;
     NetworkClient client;
@@ -37,24 +40,27 @@ TEST_F(NetworkClientTest, TakesAnyJsonReplyWithoutAStringErrorWhateverItsStatus)
     server.reply(u"/numeric"_s, jsonReply(R"({"error": 42})", 500));
 
     std::atomic<bool> chainedOnMainThread { true };
-    const auto object = settled(client.performRequest(get(u"/object"_s, server)) >> [&](const JSON& json) {
-        chainedOnMainThread = apitest::onMainThread();
-        return json;
-    });
+    const auto object
+        = settled(client.performRequest(get(u"/object"_s, server)) >> [&](const JSON& json) {
+              chainedOnMainThread = apitest::onMainThread();
+              return json;
+          });
     ASSERT_TRUE(object.isOk()) << object.error().description().toStdString();
     EXPECT_EQ(object.value().subscript(u"stories"_s, 1).intValue(), 2);
     EXPECT_FALSE(chainedOnMainThread) << "promises are set on the session's queue";
 
     for (const QString& path : { u"/missing"_s, u"/array"_s, u"/numeric"_s }) {
         const auto result = perform(path);
-        EXPECT_TRUE(result.isOk()) << path.toStdString() << ": " << result.error().description().toStdString();
+        EXPECT_TRUE(result.isOk())
+            << path.toStdString() << ": " << result.error().description().toStdString();
     }
     EXPECT_EQ(perform(u"/array"_s).value().type(), JSON::Type::Array);
 }
 
 TEST_F(NetworkClientTest, TurnsAStringErrorMemberIntoAnErrorOfItsOwn)
 {
-    server.reply(u"/described"_s, jsonReply(R"({"error": "bad_user", "error_description": "Unknown user."})"));
+    server.reply(u"/described"_s,
+        jsonReply(R"({"error": "bad_user", "error_description": "Unknown user."})"));
     server.reply(u"/bare"_s, jsonReply(R"({"error": "busy"})", 200));
     apitest::LogCollector log;
 
@@ -97,14 +103,16 @@ TEST_F(NetworkClientTest, CarriesAuthorizationAcrossARedirectOnlyToTheSameOrigin
     for (const QString& path : { u"/same"_s, u"/port"_s }) {
         auto request = APIRequest::GET(path);
         request.setHeaderValue(u"Bearer secret"_s, u"Authorization"_s);
-        const auto result = settled(client.performRequest(request.URLRequest(*Url::fromString(server.baseUrl()))));
+        const auto result = settled(
+            client.performRequest(request.URLRequest(*Url::fromString(server.baseUrl()))));
         EXPECT_TRUE(result.isOk()) << path.toStdString();
     }
     ASSERT_EQ(server.requestCount(u"/landing"_s), 1);
     EXPECT_EQ(server.requests().at(1).header("Authorization"), QByteArray("Bearer secret"));
     EXPECT_EQ(server.requests().at(1).header("Accept-Language"), QByteArray("en-US"));
     ASSERT_EQ(elsewhere.requests().size(), 1);
-    EXPECT_TRUE(elsewhere.requests().at(0).header("Authorization").isEmpty()) << "sent to another port";
+    EXPECT_TRUE(elsewhere.requests().at(0).header("Authorization").isEmpty())
+        << "sent to another port";
     EXPECT_EQ(elsewhere.requests().at(0).header("Accept-Language"), QByteArray("en-US"));
 }
 
@@ -168,7 +176,8 @@ TEST_F(NetworkClientTest, RefusesRepliesPastFourMebibytesWhateverTheRequestAllow
 
     request = get(u"/small"_s, server);
     request.maximumBodySize = 4;
-    EXPECT_TRUE(settled(client.performRequest(request)).isError()) << "a tighter cap of the request stays";
+    EXPECT_TRUE(settled(client.performRequest(request)).isError())
+        << "a tighter cap of the request stays";
 }
 
 TEST_F(NetworkClientTest, ReportsTransportFailuresWithTheSessionsError)
@@ -179,8 +188,8 @@ TEST_F(NetworkClientTest, ReportsTransportFailuresWithTheSessionsError)
         closedPort = gone.port();
     }
     apitest::LogCollector log;
-    const auto result = settled(client.performRequest(
-        APIRequest::GET(u"/x"_s).URLRequest(*Url::fromString(u"http://127.0.0.1:"_s + QString::number(closedPort)))));
+    const auto result = settled(client.performRequest(APIRequest::GET(u"/x"_s).URLRequest(
+        *Url::fromString(u"http://127.0.0.1:"_s + QString::number(closedPort)))));
     ASSERT_TRUE(result.isError());
     EXPECT_EQ(result.error().domain(), UrlError::domain);
     ASSERT_EQ(log.lines().size(), 1);

@@ -8,8 +8,8 @@ using apitest::bodyOf;
 using apitest::jsonReply;
 using apitest::settled;
 using testsupport::LoopbackServer;
-using testsupport::redirectTo;
 using testsupport::RecordedRequest;
+using testsupport::redirectTo;
 
 namespace {
 
@@ -63,7 +63,8 @@ TEST_F(TickerlyAPIClientTest, ReadsHotStoriesThatHaveAnAddressAndANumberOfHits)
     const auto result = settled(api.hotStories());
     ASSERT_TRUE(result.isOk()) << result.error().description().toStdString();
     EXPECT_EQ(result.value(),
-        (QList<StoryReference> { story(u"http://news.example.test/a"_s, 4), story(u"http://news.example.test/d"_s, 7) }));
+        (QList<StoryReference> { story(u"http://news.example.test/a"_s, 4),
+            story(u"http://news.example.test/d"_s, 7) }));
 
     const RecordedRequest request = received(u"/api/v1/stories/hot"_s);
     EXPECT_EQ(request.method, QByteArray("GET"));
@@ -85,7 +86,8 @@ TEST_F(TickerlyAPIClientTest, HandsEveryKindOfHotStoriesAnswerToTheCaller)
     ASSERT_TRUE(object.isOk());
     EXPECT_TRUE(object.value().isEmpty());
 
-    server.reply(u"/api/v1/stories/hot"_s, jsonReply(R"({"error": "down", "error_description": "maintenance"})", 503));
+    server.reply(u"/api/v1/stories/hot"_s,
+        jsonReply(R"({"error": "down", "error_description": "maintenance"})", 503));
     const auto failed = settled(api.hotStories());
     ASSERT_TRUE(failed.isError());
     EXPECT_TRUE(failed.error().is(NetworkClient::ErrorDomain, NetworkClient::ErrorReplyError));
@@ -102,7 +104,8 @@ TEST_F(TickerlyAPIClientTest, HandsEveryKindOfHotStoriesAnswerToTheCaller)
 TEST_F(TickerlyAPIClientTest, ReportsAnOpenedStoryWithTheIndexAsANumber)
 {
     server.reply(u"/api/v1/stories/clicked"_s, jsonReply(R"({"status": "ok"})"));
-    const auto plain = settled(api.storyClicked(u"en"_s, 3, u"http://news.example.test/a?x=1&y"_s, u"USER-1"_s));
+    const auto plain
+        = settled(api.storyClicked(u"en"_s, 3, u"http://news.example.test/a?x=1&y"_s, u"USER-1"_s));
     ASSERT_TRUE(plain.isOk()) << plain.error().description().toStdString();
 
     RecordedRequest request = received(u"/api/v1/stories/clicked"_s);
@@ -115,7 +118,8 @@ TEST_F(TickerlyAPIClientTest, ReportsAnOpenedStoryWithTheIndexAsANumber)
     const auto withCanonical = settled(api.storyClicked(u"de"_s, 0, u"u"_s, u""_s, u"USER-2"_s));
     ASSERT_TRUE(withCanonical.isOk());
     ASSERT_EQ(server.requests().size(), 2);
-    EXPECT_EQ(bodyOf(server.requests().at(1)), nlohmann::json::parse(R"({"story": {"language": "de", "index": 0,
+    EXPECT_EQ(bodyOf(server.requests().at(1)),
+        nlohmann::json::parse(R"({"story": {"language": "de", "index": 0,
         "url": "u", "user_id": "USER-2", "canonical_url": ""}})"));
 
     // A report the server turns down is no success.
@@ -128,8 +132,11 @@ TEST_F(TickerlyAPIClientTest, ReportsAnOpenedStoryWithTheIndexAsANumber)
 TEST_F(TickerlyAPIClientTest, ReportsAnAddedFeedWithTheSearchStringOnlyWhenGiven)
 {
     server.reply(u"/api/v1/feeds/added"_s, jsonReply("[]"));
-    ASSERT_TRUE(settled(api.feedAdded(u"en"_s, u"http://feeds.example.test/rss"_s, u"USER-1"_s)).isOk());
-    ASSERT_TRUE(settled(api.feedAdded(u"en"_s, u"http://feeds.example.test/rss"_s, u""_s, u"USER-1"_s)).isOk());
+    ASSERT_TRUE(
+        settled(api.feedAdded(u"en"_s, u"http://feeds.example.test/rss"_s, u"USER-1"_s)).isOk());
+    ASSERT_TRUE(
+        settled(api.feedAdded(u"en"_s, u"http://feeds.example.test/rss"_s, u""_s, u"USER-1"_s))
+            .isOk());
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2);
@@ -154,5 +161,6 @@ TEST_F(TickerlyAPIClientTest, TalksToTheProductionServerUnlessToldOtherwise)
     TickerlyAPIClient production;
     EXPECT_EQ(production.baseURL(), base);
     ASSERT_TRUE(settled(production.hotStories()).isOk());
-    EXPECT_EQ(received(u"/api/v1/stories/hot"_s).header("Host"), (base.host() + u":4000"_s).toUtf8());
+    EXPECT_EQ(
+        received(u"/api/v1/stories/hot"_s).header("Host"), (base.host() + u":4000"_s).toUtf8());
 }

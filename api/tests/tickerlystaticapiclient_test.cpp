@@ -62,12 +62,14 @@ TEST_F(TickerlyStaticAPIClientTest, ReadsPopularFeedsThatHaveALinkAndANumberOfHi
 TEST_F(TickerlyStaticAPIClientTest, HandsEveryKindOfPopularFeedsAnswerToTheCaller)
 {
     server.reply(u"/app-static/popular.json"_s, redirectTo(u"/app-static/v2/popular.json"_s, 301));
-    server.reply(u"/app-static/v2/popular.json"_s, jsonReply(R"([{"url": "http://f.example.test/", "hits": 1}])"));
+    server.reply(u"/app-static/v2/popular.json"_s,
+        jsonReply(R"([{"url": "http://f.example.test/", "hits": 1}])"));
     const auto redirected = settled(api.topFeeds());
     ASSERT_TRUE(redirected.isOk());
     EXPECT_EQ(redirected.value(), QList<FeedReference> { feed(u"http://f.example.test/"_s, 1) });
 
-    server.reply(u"/app-static/popular.json"_s, jsonReply(R"({"url": "http://f.example.test/", "hits": 1})"));
+    server.reply(u"/app-static/popular.json"_s,
+        jsonReply(R"({"url": "http://f.example.test/", "hits": 1})"));
     const auto object = settled(api.topFeeds());
     ASSERT_TRUE(object.isOk());
     EXPECT_TRUE(object.value().isEmpty());
@@ -88,7 +90,8 @@ TEST_F(TickerlyStaticAPIClientTest, HandsEveryKindOfPopularFeedsAnswerToTheCalle
 TEST_F(TickerlyStaticAPIClientTest, ReadsNamesOnlyFromAnObjectOfStrings)
 {
     server.reply(u"/app-static/names.json"_s,
-        jsonReply(R"({"http://feeds.example.test/one": "One", "http://feeds.example.test/two": "Zwei ü"})"));
+        jsonReply(
+            R"({"http://feeds.example.test/one": "One", "http://feeds.example.test/two": "Zwei ü"})"));
     const auto names = settled(api.names());
     ASSERT_TRUE(names.isOk()) << names.error().description().toStdString();
     EXPECT_EQ(names.value(),
@@ -106,11 +109,14 @@ TEST_F(TickerlyStaticAPIClientTest, ReadsNamesOnlyFromAnObjectOfStrings)
         server.reply(u"/app-static/names.json"_s, jsonReply(body));
         const auto refused = settled(api.names());
         ASSERT_TRUE(refused.isError()) << body.toStdString();
-        EXPECT_TRUE(refused.error().is(Linkwork::noValueError().domain(), Linkwork::NoValueErrorCode));
+        EXPECT_TRUE(
+            refused.error().is(Linkwork::noValueError().domain(), Linkwork::NoValueErrorCode));
     }
 
     server.reply(u"/app-static/names.json"_s, jsonReply(R"({"error": "nope", "a": "A"})"));
-    EXPECT_TRUE(settled(api.names()).error().is(NetworkClient::ErrorDomain, NetworkClient::ErrorReplyError));
+    EXPECT_TRUE(settled(api.names())
+                    .error()
+                    .is(NetworkClient::ErrorDomain, NetworkClient::ErrorReplyError));
 }
 
 TEST_F(TickerlyStaticAPIClientTest, ReadsTheProductionHostUnlessToldOtherwise)

@@ -8,7 +8,8 @@ namespace {
 
 LaunchUpdates& installed()
 {
-    static LaunchUpdates updates { [] { SourceNamesSync::update(); }, [] { TopFeedsSync::update(); } };
+    static LaunchUpdates updates { [] { SourceNamesSync::update(); },
+        [] { TopFeedsSync::update(); } };
     return updates;
 }
 

@@ -37,7 +37,8 @@ bool refused(UserDefaults::Outcome outcome, const char* setting)
 {
     if (outcome != UserDefaults::Outcome::Failed)
         return false;
-    qCWarning(lcPreferences, "the store refused the setting \"%s\"; showing the stored value again", setting);
+    qCWarning(lcPreferences, "the store refused the setting \"%s\"; showing the stored value again",
+        setting);
     return true;
 }
 
@@ -65,7 +66,8 @@ void open(const QString& address)
 
 } // namespace
 
-QString PreferencesViewController::Links::storeListing(const QString& prefix, const QString& identifierKey)
+QString PreferencesViewController::Links::storeListing(
+    const QString& prefix, const QString& identifierKey)
 {
     const auto info = Bundle::mainBundle().infoDictionary();
     const QString identifier = info ? info->value(identifierKey).toString().trimmed() : QString();

@@ -15,8 +15,9 @@ class QLabel;
 //
 // Keeps no settings of its own: the controls show the settings as stored when the view loads,
 // and every change of a control is written at once through Preferences, which tells the widget
-// and the stories window; a change the store refuses shows the stored value again. Texts are set again before each appearance. Main thread; made by the
-// storyboard "Preferences" and owned by its window controller.
+// and the stories window; a change the store refuses shows the stored value again. Texts are set
+// again before each appearance. Main thread; made by the storyboard "Preferences" and owned by its
+// window controller.
 class PreferencesViewController : public ViewController {
     Q_OBJECT
 public:
@@ -28,11 +29,12 @@ public:
         // The store listings need identifiers of the deployment, read from the application's
         // information ("App Store identifier", "Phone app App Store identifier"). Empty without
         // one, and then the button that opens it is not offered.
-        QString rate = storeListing(
-            QStringLiteral("http://itunes.apple.com/app/id"), QStringLiteral("App Store identifier"));
+        QString rate = storeListing(QStringLiteral("http://itunes.apple.com/app/id"),
+            QStringLiteral("App Store identifier"));
         QString feedback = QStringLiteral("mailto:support@velmora.app");
-        QString tickerlyiOS = storeListing(QStringLiteral("https://itunes.apple.com/us/app/tickerly/id"),
-            QStringLiteral("Phone app App Store identifier"));
+        QString tickerlyiOS
+            = storeListing(QStringLiteral("https://itunes.apple.com/us/app/tickerly/id"),
+                QStringLiteral("Phone app App Store identifier"));
 
         static QString storeListing(const QString& prefix, const QString& identifierKey);
     };

@@ -93,15 +93,9 @@ WidgetScrollView::~WidgetScrollView()
         delete m_refreshView;
 }
 
-WidgetScrollViewDelegate* WidgetScrollView::delegate() const
-{
-    return m_delegate.get();
-}
+WidgetScrollViewDelegate* WidgetScrollView::delegate() const { return m_delegate.get(); }
 
-void WidgetScrollView::setDelegate(WidgetScrollViewDelegate* delegate)
-{
-    m_delegate.set(delegate);
-}
+void WidgetScrollView::setDelegate(WidgetScrollViewDelegate* delegate) { m_delegate.set(delegate); }
 
 void WidgetScrollView::setRefreshing(bool refreshing)
 {

@@ -129,9 +129,11 @@ void PopularCollectionViewItem::add(QObject*)
     // A change kept for later still lands; one the store refused says so where the field does.
     if (outcome != UserDefaults::Outcome::Failed)
         return;
-    qCWarning(lcPopular) << "the store refused" << (stored ? "the removal of" : "the addition of") << source->link();
+    qCWarning(lcPopular) << "the store refused" << (stored ? "the removal of" : "the addition of")
+                         << source->link();
     if (Application* application = Application::shared()) {
-        if (auto sources = controllerCast<SourcesWindowController>(application->sourcesWindowController()))
+        if (auto sources
+            = controllerCast<SourcesWindowController>(application->sourcesWindowController()))
             sources->showError(~u"Save change error"_s);
     }
 }

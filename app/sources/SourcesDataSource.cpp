@@ -142,8 +142,9 @@ void SourcesDataSource::sourcesChanged(const Notification& notification)
         d->sourcesUpdated(this);
 }
 
-std::optional<QList<int>> SourcesDataSource::rowsToRebind(const QList<std::shared_ptr<Source>>& shown,
-    std::optional<int> added, std::optional<int> removed, const std::optional<QList<int>>& updated) const
+std::optional<QList<int>> SourcesDataSource::rowsToRebind(
+    const QList<std::shared_ptr<Source>>& shown, std::optional<int> added,
+    std::optional<int> removed, const std::optional<QList<int>>& updated) const
 {
     QList<std::shared_ptr<Source>> stepped = shown;
     if (added) {

@@ -79,7 +79,8 @@ private:
     // When the notified change, applied to the rows shown, gives the stored list: the updated
     // rows that now show something else. Nothing when the change is out of step.
     std::optional<QList<int>> rowsToRebind(const QList<std::shared_ptr<Source>>& shown,
-        std::optional<int> added, std::optional<int> removed, const std::optional<QList<int>>& updated) const;
+        std::optional<int> added, std::optional<int> removed,
+        const std::optional<QList<int>>& updated) const;
     void animateDifference(
         TableView* table, const QList<std::shared_ptr<Source>>& shown, const QList<int>& updated);
 

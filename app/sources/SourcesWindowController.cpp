@@ -157,17 +157,19 @@ bool SourcesWindowController::controlTextShouldEndEditing(QObject* control)
     QPointer<SourcesWindowController> weakSelf(this);
     QPointer<QLineEdit> keptField(field);
     using Outcome = SourceAdder::Outcome;
-    SourceAdder().addSource(text, std::function<void(Outcome)>([weakSelf, keptField](Outcome outcome) {
-        if (weakSelf && weakSelf->m_spinner)
-            weakSelf->m_spinner->stopAnimation(weakSelf.data());
-        if (outcome == Outcome::Added) {
-            playSound(u"Add feed.wav"_s);
-            if (keptField)
-                keptField->setText(QString());
-        } else if (weakSelf) {
-            weakSelf->showError(~(outcome == Outcome::NotStored ? u"Save change error"_s : u"Add feed error"_s));
-        }
-    }));
+    SourceAdder().addSource(
+        text, std::function<void(Outcome)>([weakSelf, keptField](Outcome outcome) {
+            if (weakSelf && weakSelf->m_spinner)
+                weakSelf->m_spinner->stopAnimation(weakSelf.data());
+            if (outcome == Outcome::Added) {
+                playSound(u"Add feed.wav"_s);
+                if (keptField)
+                    keptField->setText(QString());
+            } else if (weakSelf) {
+                weakSelf->showError(~(
+                    outcome == Outcome::NotStored ? u"Save change error"_s : u"Add feed error"_s));
+            }
+        }));
     return true;
 }
 

@@ -35,8 +35,8 @@ void IconFetcher::setOutsideHosts(const OutsideHosts& hosts)
     configuredHosts() = hosts;
 }
 
-void IconFetcher::fetchIcon(const Url& forURL, bool skipMobile, std::shared_ptr<UrlSession> session,
-    Completion completion)
+void IconFetcher::fetchIcon(
+    const Url& forURL, bool skipMobile, std::shared_ptr<UrlSession> session, Completion completion)
 {
     auto fetcher = std::make_shared<IconFetcher>(forURL, std::move(session));
     debugprint(u"Trying to find icon for "_s + forURL.absoluteString());
@@ -58,27 +58,29 @@ void IconFetcher::setSession(std::shared_ptr<UrlSession> session)
 void IconFetcher::getImage(bool mobileSite, const Url& url, Completion completion)
 {
     auto self = shared_from_this();
-    loadSource(*m_session, mobileSite, url, [self, mobileSite, url, completion](std::optional<QString> page) {
-        // A page that does not load is not asked for again as a desktop page.
-        if (!page) {
-            if (completion)
-                completion(std::nullopt);
-            return;
-        }
-        self->getImage(*page, [self, mobileSite, url, completion](std::optional<QImage> image) {
-            if (!image && mobileSite) {
-                self->getImage(false, url, completion);
+    loadSource(*m_session, mobileSite, url,
+        [self, mobileSite, url, completion](std::optional<QString> page) {
+            // A page that does not load is not asked for again as a desktop page.
+            if (!page) {
+                if (completion)
+                    completion(std::nullopt);
                 return;
             }
-            if (completion)
-                completion(std::move(image));
+            self->getImage(*page, [self, mobileSite, url, completion](std::optional<QImage> image) {
+                if (!image && mobileSite) {
+                    self->getImage(false, url, completion);
+                    return;
+                }
+                if (completion)
+                    completion(std::move(image));
+            });
         });
-    });
 }
 
 void IconFetcher::getImage(const QString& fromSource, Completion completion)
 {
-    tryMethods({ std::make_shared<YoutubeMethod>(*this, fromSource), std::make_shared<AppIconMethod>(*this, fromSource),
+    tryMethods({ std::make_shared<YoutubeMethod>(*this, fromSource),
+                   std::make_shared<AppIconMethod>(*this, fromSource),
                    std::make_shared<TouchIconMethod>(*this, fromSource),
                    std::make_shared<ShortcutIconMethod>(*this, fromSource),
                    std::make_shared<FaviconMethod>(*this, fromSource) },
@@ -94,14 +96,15 @@ void IconFetcher::tryMethods(QList<std::shared_ptr<IconFetchMethod>> methods, Co
     }
     const auto method = methods.takeFirst();
     auto self = shared_from_this();
-    method->tryIcon([self, method, rest = std::move(methods), completion](std::optional<QImage> image) {
-        if (image) {
-            if (completion)
-                completion(std::move(image));
-            return;
-        }
-        self->tryMethods(rest, completion);
-    });
+    method->tryIcon(
+        [self, method, rest = std::move(methods), completion](std::optional<QImage> image) {
+            if (image) {
+                if (completion)
+                    completion(std::move(image));
+                return;
+            }
+            self->tryMethods(rest, completion);
+        });
 }
 
 IconFetchMethod::IconFetchMethod(IconFetcher& owner, QString page)
@@ -122,7 +125,8 @@ void IconFetchMethod::loadIcon(const std::optional<Url>& link, IconFetcher::Comp
     ::loadIcon(*fetcher.session(), *link, std::move(completion));
 }
 
-std::optional<Url> IconFetchMethod::linkOfTag(const QString& pattern, const QString& attributeName) const
+std::optional<Url> IconFetchMethod::linkOfTag(
+    const QString& pattern, const QString& attributeName) const
 {
     const auto tag = find(source, pattern);
     if (!tag)
@@ -134,7 +138,8 @@ void YoutubeMethod::tryIcon(IconFetcher::Completion completion)
 {
     std::optional<Url> channelPage;
     if (const auto id = channelId(fetcher.url()))
-        channelPage = Url::fromString(u"https://"_s + IconFetcher::outsideHosts().videoSiteHost + u"/channel/"_s + *id);
+        channelPage = Url::fromString(
+            u"https://"_s + IconFetcher::outsideHosts().videoSiteHost + u"/channel/"_s + *id);
     if (!channelPage) {
         if (completion)
             completion(std::nullopt);
@@ -142,14 +147,15 @@ void YoutubeMethod::tryIcon(IconFetcher::Completion completion)
     }
     // The thumbnail's root-relative link is joined to the searched page, not the channel page.
     auto owner = fetcher.shared_from_this();
-    loadSource(*fetcher.session(), false, *channelPage, [this, owner, completion](std::optional<QString> page) {
-        if (!page) {
-            if (completion)
-                completion(std::nullopt);
-            return;
-        }
-        loadIcon(thumbnailURL(*page, owner->url()), completion);
-    });
+    loadSource(*fetcher.session(), false, *channelPage,
+        [this, owner, completion](std::optional<QString> page) {
+            if (!page) {
+                if (completion)
+                    completion(std::nullopt);
+                return;
+            }
+            loadIcon(thumbnailURL(*page, owner->url()), completion);
+        });
 }
 
 std::optional<Url> YoutubeMethod::thumbnailURL(const QString& source, const Url& baseUrl)
@@ -199,10 +205,12 @@ std::optional<qint64> AppIconMethod::findMetaTagAppId() const
     return id;
 }
 
-void AppIconMethod::loadAppInfo(qint64 appId, std::function<void(std::optional<nlohmann::json>)> completion)
+void AppIconMethod::loadAppInfo(
+    qint64 appId, std::function<void(std::optional<nlohmann::json>)> completion)
 {
-    const auto lookup = Url::fromString(u"http://"_s + IconFetcher::outsideHosts().appStoreLookupHost
-        + u"/lookup?id="_s + QString::number(appId));
+    const auto lookup
+        = Url::fromString(u"http://"_s + IconFetcher::outsideHosts().appStoreLookupHost
+            + u"/lookup?id="_s + QString::number(appId));
     if (!lookup) {
         if (completion)
             completion(std::nullopt);

@@ -42,8 +42,8 @@ public:
 
     // Starts a search for the site of `forURL` and returns at once. `completion` runs exactly
     // once, with the image or with nothing. Without a session the search makes one of its own.
-    static void fetchIcon(const Url& forURL, bool skipMobile = false, std::shared_ptr<UrlSession> session = nullptr,
-        Completion completion = {});
+    static void fetchIcon(const Url& forURL, bool skipMobile = false,
+        std::shared_ptr<UrlSession> session = nullptr, Completion completion = {});
 
     IconFetcher(Url url, std::shared_ptr<UrlSession> session);
 

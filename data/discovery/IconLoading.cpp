@@ -10,7 +10,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-void loadImageForSource(const std::shared_ptr<Source>& source, std::function<void(std::optional<QImage>)> completion)
+void loadImageForSource(
+    const std::shared_ptr<Source>& source, std::function<void(std::optional<QImage>)> completion)
 {
     if (!source) {
         if (completion)
@@ -30,15 +31,17 @@ void loadImageForSource(const std::shared_ptr<Source>& source, std::function<voi
         return;
     }
     // Read now: the source object belongs to the caller's thread.
-    const std::optional<Url> feedImage = source->feedParser ? source->feedParser->imageURL : std::nullopt;
-    IconFetcher::fetchIcon(*page, videoSite, nullptr, [feedImage, completion](std::optional<QImage> image) {
-        if (image || !feedImage) {
-            if (completion)
-                completion(std::move(image));
-            return;
-        }
-        loadIcon(*UrlSession::create(), *feedImage, completion);
-    });
+    const std::optional<Url> feedImage
+        = source->feedParser ? source->feedParser->imageURL : std::nullopt;
+    IconFetcher::fetchIcon(
+        *page, videoSite, nullptr, [feedImage, completion](std::optional<QImage> image) {
+            if (image || !feedImage) {
+                if (completion)
+                    completion(std::move(image));
+                return;
+            }
+            loadIcon(*UrlSession::create(), *feedImage, completion);
+        });
 }
 
 std::optional<Url> findBaseURL(const QString& link)
@@ -62,7 +65,8 @@ void loadImage(const Url& fromURL, std::function<void(std::optional<QImage>)> co
     loadImage(*UrlSession::create(), fromURL, std::move(completion));
 }
 
-void getFeedMetadata(const Url& url, std::function<void(std::optional<QString>, std::optional<Url>)> completion)
+void getFeedMetadata(
+    const Url& url, std::function<void(std::optional<QString>, std::optional<Url>)> completion)
 {
     loadData(*UrlSession::create(), false, url, [completion](std::optional<QByteArray> data) {
         std::optional<QString> title;

@@ -34,14 +34,15 @@ TICKERLYDATAMAC_EXPORT void findMissingIcons(
 // site) its feed address, else the domain of its feed address. When the search finds nothing,
 // falls back to the image of the feed the source was discovered from in this process.
 // Without any page address the completion gets nothing at once.
-TICKERLYDATAMAC_EXPORT void loadImageForSource(const std::shared_ptr<Source>& source,
-    std::function<void(std::optional<QImage>)> completion);
+TICKERLYDATAMAC_EXPORT void loadImageForSource(
+    const std::shared_ptr<Source>& source, std::function<void(std::optional<QImage>)> completion);
 
 // The scheme and the last two labels of the link's host (three when the second-to-last is "co").
 TICKERLYDATAMAC_EXPORT std::optional<Url> findBaseURL(const QString& link);
 
 // Downloads one image on a session of its own; nothing when the body is no image.
-TICKERLYDATAMAC_EXPORT void loadImage(const Url& fromURL, std::function<void(std::optional<QImage>)> completion);
+TICKERLYDATAMAC_EXPORT void loadImage(
+    const Url& fromURL, std::function<void(std::optional<QImage>)> completion);
 
 // Fetches a feed and reports its title and channel image address on the main queue, once.
 TICKERLYDATAMAC_EXPORT void getFeedMetadata(const Url& url,

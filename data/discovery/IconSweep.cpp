@@ -56,8 +56,8 @@ private:
         const QStringList links = std::exchange(m_unstored, {});
         // A refused write loses only the marks: the next start searches those icons again.
         if (m_store->markSourcesWithoutIcon(links) == UserDefaults::Outcome::Failed)
-            qCWarning(lcIconLoading) << "the store refused the marks of" << links.size()
-                                     << "sources without an icon";
+            qCWarning(lcIconLoading)
+                << "the store refused the marks of" << links.size() << "sources without an icon";
     }
 
     const std::shared_ptr<SourcesData> m_store;
@@ -111,7 +111,8 @@ void findMissingIcons(const QList<std::shared_ptr<Source>>& sources, const Sourc
                     SourceIconData::setIconForSource(source, *image);
                 else
                     unmarkedLink = source->link();
-                MainQueue::dispatchAsync([sweep, unmarkedLink] { sweep->searchEnded(unmarkedLink); });
+                MainQueue::dispatchAsync(
+                    [sweep, unmarkedLink] { sweep->searchEnded(unmarkedLink); });
             });
         }
     });

@@ -13,9 +13,11 @@ namespace {
 std::optional<QStringView> rawTextElement(QStringView tag)
 {
     for (const QStringView name : { u"script", u"style" }) {
-        if (tag.size() <= name.size() || tag.sliced(1, name.size()).compare(name, Qt::CaseInsensitive) != 0)
+        if (tag.size() <= name.size()
+            || tag.sliced(1, name.size()).compare(name, Qt::CaseInsensitive) != 0)
             continue;
-        if (tag.size() == name.size() + 1 || QStringView(u" \t\n\r\f/>").contains(tag[name.size() + 1]))
+        if (tag.size() == name.size() + 1
+            || QStringView(u" \t\n\r\f/>").contains(tag[name.size() + 1]))
             return name;
     }
     return std::nullopt;
@@ -42,7 +44,8 @@ QString markupOutsideScripts(const QString& page)
             end = text.indexOf(u"-->", open + 2);
             end = end < 0 ? text.size() : end + 3;
         } else if (const auto element = rawTextElement(tag)) {
-            const qsizetype close = text.indexOf(u"</"_s + element->toString(), open + 1, Qt::CaseInsensitive);
+            const qsizetype close
+                = text.indexOf(u"</"_s + element->toString(), open + 1, Qt::CaseInsensitive);
             end = close < 0 ? -1 : text.indexOf(u'>', close);
             end = end < 0 ? text.size() : end + 1;
         }
@@ -59,8 +62,8 @@ QString markupOutsideScripts(const QString& page)
 
 } // namespace
 
-std::shared_ptr<UrlSessionDataTask> ImageFetcher::fetchImage(const Url& forURL, std::shared_ptr<UrlSession> session,
-    std::function<void()> willLoadImage, Completion completion)
+std::shared_ptr<UrlSessionDataTask> ImageFetcher::fetchImage(const Url& forURL,
+    std::shared_ptr<UrlSession> session, std::function<void()> willLoadImage, Completion completion)
 {
     auto fetcher = std::make_shared<ImageFetcher>(forURL, std::move(session));
     return fetcher->getImage(std::move(willLoadImage), std::move(completion));
@@ -72,11 +75,13 @@ ImageFetcher::ImageFetcher(Url url, std::shared_ptr<UrlSession> session)
 {
 }
 
-std::shared_ptr<UrlSessionDataTask> ImageFetcher::getImage(std::function<void()> willLoadImage, Completion completion)
+std::shared_ptr<UrlSessionDataTask> ImageFetcher::getImage(
+    std::function<void()> willLoadImage, Completion completion)
 {
     auto self = shared_from_this();
     return loadSource(*m_session, false, m_url,
-        [self, willLoadImage = std::move(willLoadImage), completion = std::move(completion)](std::optional<QString> page) {
+        [self, willLoadImage = std::move(willLoadImage), completion = std::move(completion)](
+            std::optional<QString> page) {
             if (!page) {
                 if (completion)
                     completion(std::nullopt);
@@ -86,15 +91,16 @@ std::shared_ptr<UrlSessionDataTask> ImageFetcher::getImage(std::function<void()>
         });
 }
 
-void ImageFetcher::getImage(const QString& source, std::function<void()> willLoadImage, Completion completion)
+void ImageFetcher::getImage(
+    const QString& source, std::function<void()> willLoadImage, Completion completion)
 {
     tryMethods({ std::make_shared<FacebookShareImageFetcher>(*this, source),
                    std::make_shared<TwitterCardsImageFetcher>(*this, source) },
         std::move(willLoadImage), std::move(completion));
 }
 
-void ImageFetcher::tryMethods(QList<std::shared_ptr<ImageFetcherMethod>> methods, std::function<void()> willLoadImage,
-    Completion completion)
+void ImageFetcher::tryMethods(QList<std::shared_ptr<ImageFetcherMethod>> methods,
+    std::function<void()> willLoadImage, Completion completion)
 {
     if (methods.isEmpty()) {
         if (completion)
@@ -102,10 +108,12 @@ void ImageFetcher::tryMethods(QList<std::shared_ptr<ImageFetcherMethod>> methods
         return;
     }
     const auto method = methods.takeFirst();
-    debugprint(u"Trying to get image from "_s + m_url.absoluteString() + u" by "_s + method->description());
+    debugprint(u"Trying to get image from "_s + m_url.absoluteString() + u" by "_s
+        + method->description());
     auto self = shared_from_this();
     method->tryImage(willLoadImage,
-        [self, method, rest = std::move(methods), willLoadImage, completion](std::optional<QImage> image) {
+        [self, method, rest = std::move(methods), willLoadImage, completion](
+            std::optional<QImage> image) {
             if (image) {
                 if (completion)
                     completion(std::move(image));
@@ -123,7 +131,8 @@ ImageFetcherMethod::ImageFetcherMethod(ImageFetcher& owner, QString page)
 
 ImageFetcherMethod::~ImageFetcherMethod() = default;
 
-void ImageFetcherMethod::tryImage(std::function<void()> willLoadImage, ImageFetcher::Completion completion)
+void ImageFetcherMethod::tryImage(
+    std::function<void()> willLoadImage, ImageFetcher::Completion completion)
 {
     const std::optional<Url> link = imageLink();
     if (!link) {
@@ -161,22 +170,13 @@ std::optional<Url> FacebookShareImageFetcher::imageLink() const
     return metaOgImageLink();
 }
 
-QString FacebookShareImageFetcher::description() const
-{
-    return u"the page's sharing image"_s;
-}
+QString FacebookShareImageFetcher::description() const { return u"the page's sharing image"_s; }
 
 std::optional<Url> TwitterCardsImageFetcher::twitterImageSrcLink() const
 {
     return linkOfTag(u"<meta[^>]*name=[\"']twitter:image:src[\"'][^>]*"_s);
 }
 
-std::optional<Url> TwitterCardsImageFetcher::imageLink() const
-{
-    return twitterImageSrcLink();
-}
+std::optional<Url> TwitterCardsImageFetcher::imageLink() const { return twitterImageSrcLink(); }
 
-QString TwitterCardsImageFetcher::description() const
-{
-    return u"the page's card image"_s;
-}
+QString TwitterCardsImageFetcher::description() const { return u"the page's card image"_s; }

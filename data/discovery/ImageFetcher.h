@@ -31,8 +31,9 @@ public:
     // exactly once, with the image or with nothing; `willLoadImage` runs before each image
     // download. An address holding ".mp4" is not loaded: `completion` gets nothing before this
     // returns null.
-    static std::shared_ptr<UrlSessionDataTask> fetchImage(const Url& forURL, std::shared_ptr<UrlSession> session = nullptr,
-        std::function<void()> willLoadImage = {}, Completion completion = {});
+    static std::shared_ptr<UrlSessionDataTask> fetchImage(const Url& forURL,
+        std::shared_ptr<UrlSession> session = nullptr, std::function<void()> willLoadImage = {},
+        Completion completion = {});
 
     ImageFetcher(Url url, std::shared_ptr<UrlSession> session);
 
@@ -40,12 +41,14 @@ public:
     const std::shared_ptr<UrlSession>& session() const { return m_session; }
 
     // Loads the page and searches it; the page load, or null when the page is not loaded.
-    std::shared_ptr<UrlSessionDataTask> getImage(std::function<void()> willLoadImage, Completion completion);
+    std::shared_ptr<UrlSessionDataTask> getImage(
+        std::function<void()> willLoadImage, Completion completion);
     // Searches page text already in hand.
-    void getImage(const QString& source, std::function<void()> willLoadImage, Completion completion);
+    void getImage(
+        const QString& source, std::function<void()> willLoadImage, Completion completion);
     // Tries `methods` in order until one yields an image.
-    void tryMethods(QList<std::shared_ptr<ImageFetcherMethod>> methods, std::function<void()> willLoadImage,
-        Completion completion);
+    void tryMethods(QList<std::shared_ptr<ImageFetcherMethod>> methods,
+        std::function<void()> willLoadImage, Completion completion);
 
 private:
     Url m_url;

@@ -27,8 +27,9 @@ QImage scaleAndSquircle(const QImage& image, const QSizeF& size)
 
 QImage scaleAndApplyMask(const QImage& image, const QSizeF& size, const QImage& maskImage)
 {
-    if (!std::isfinite(size.width()) || !std::isfinite(size.height()) || size.width() < 1 || size.height() < 1
-        || size.width() > 16384 || size.height() > 16384 || image.isNull() || image.width() < 1 || image.height() < 1)
+    if (!std::isfinite(size.width()) || !std::isfinite(size.height()) || size.width() < 1
+        || size.height() < 1 || size.width() > 16384 || size.height() > 16384 || image.isNull()
+        || image.width() < 1 || image.height() < 1)
         return {};
     const int width = int(size.width());
     const int height = int(size.height());
@@ -46,7 +47,8 @@ QImage scaleAndApplyMask(const QImage& image, const QSizeF& size, const QImage& 
     // The smallest rectangle with whole-number edges holding the drawing.
     const int left = int(std::floor(x));
     const int top = int(std::floor(y));
-    const QRect rect(left, top, int(std::ceil(x + drawnWidth)) - left, int(std::ceil(y + drawnHeight)) - top);
+    const QRect rect(
+        left, top, int(std::ceil(x + drawnWidth)) - left, int(std::ceil(y + drawnHeight)) - top);
 
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -15,5 +15,5 @@ TICKERLYDATAMAC_EXPORT QImage scaleAndSquircle(const QImage& image, const QSizeF
 // As scaleAndSquircle with `maskImage` (none: no clipping). The mask's alpha is laid exactly
 // over the drawing rectangle. A null result for an image without pixels or a size below one
 // pixel (or not finite).
-TICKERLYDATAMAC_EXPORT QImage scaleAndApplyMask(const QImage& image, const QSizeF& size,
-                                                const QImage& maskImage = QImage());
+TICKERLYDATAMAC_EXPORT QImage scaleAndApplyMask(
+    const QImage& image, const QSizeF& size, const QImage& maskImage = QImage());

@@ -22,7 +22,8 @@ ShareLinkSettings& storedSettings()
 
 // The pairs are gathered by name first, so the items come out in no order a reader may
 // rely on.
-std::optional<Url> linkTo(const QString& host, const QString& path, const QMap<QString, QString>& pairs)
+std::optional<Url> linkTo(
+    const QString& host, const QString& path, const QMap<QString, QString>& pairs)
 {
     const std::optional<Url> base = Url::fromString(u"http://"_s + host + path);
     if (!base)
@@ -43,13 +44,11 @@ QString absoluteString(const std::optional<Url>& url)
 QString ShareLinkSettings::infoDictionaryFacebookAppId()
 {
     const auto info = Bundle::mainBundle().infoDictionary();
-    return info ? info->value(u"Facebook application identifier"_s).toString().trimmed() : QString();
+    return info ? info->value(u"Facebook application identifier"_s).toString().trimmed()
+                : QString();
 }
 
-bool canShareOnFacebook()
-{
-    return !ShareLinkSettings::current().facebookAppId.isEmpty();
-}
+bool canShareOnFacebook() { return !ShareLinkSettings::current().facebookAppId.isEmpty(); }
 
 ShareLinkSettings ShareLinkSettings::current()
 {
@@ -81,19 +80,18 @@ std::optional<Url> readabilityURL(const NewsStory& story)
 std::optional<Url> instapaperSaveURL(const NewsStory& story)
 {
     return linkTo(ShareLinkSettings::current().instapaperHost, u"/hello2"_s,
-                  { { u"url"_s, absoluteString(story.link()) },
-                    { u"title"_s, story.headline().value_or(QString()) },
-                    { u"description"_s, story.body().value_or(QString()) } });
+        { { u"url"_s, absoluteString(story.link()) },
+            { u"title"_s, story.headline().value_or(QString()) },
+            { u"description"_s, story.body().value_or(QString()) } });
 }
 
 std::optional<Url> twitterShareURL(const NewsStory& story)
 {
     return linkTo(ShareLinkSettings::current().twitterHost, u"/share"_s,
-                  { { u"text"_s,
-                      story.headline().value_or(QString()) + u' ' + absoluteString(story.imageLink()) },
-                    { u"url"_s, absoluteString(story.link()) },
-                    { u"hashtags"_s, u"itstickerly"_s },
-                    { u"related"_s, u"velmora"_s } });
+        { { u"text"_s,
+              story.headline().value_or(QString()) + u' ' + absoluteString(story.imageLink()) },
+            { u"url"_s, absoluteString(story.link()) }, { u"hashtags"_s, u"itstickerly"_s },
+            { u"related"_s, u"velmora"_s } });
 }
 
 std::optional<Url> facebookShareURL(const NewsStory& story)
@@ -106,7 +104,8 @@ std::optional<Url> facebookShareURL(const NewsStory& story)
         { u"app_id"_s, settings.facebookAppId },
         { u"display"_s, u"popup"_s },
         { u"link"_s, story.link() ? std::optional(story.link()->absoluteString()) : std::nullopt },
-        { u"picture"_s, story.imageLink() ? std::optional(story.imageLink()->absoluteString()) : std::nullopt },
+        { u"picture"_s,
+            story.imageLink() ? std::optional(story.imageLink()->absoluteString()) : std::nullopt },
         { u"name"_s, story.headline() },
         { u"description"_s, story.body() },
         { u"redirect_uri"_s, settings.facebookRedirectURI },

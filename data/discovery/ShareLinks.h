@@ -21,7 +21,8 @@ struct TICKERLYDATAMAC_EXPORT ShareLinkSettings {
     // dictionary's "Facebook application identifier". Empty without one, and then nothing is
     // shared there.
     QString facebookAppId = infoDictionaryFacebookAppId();
-    QString facebookRedirectURI = QStringLiteral("https://developers.facebook.com/tools/explorer/callback");
+    QString facebookRedirectURI
+        = QStringLiteral("https://developers.facebook.com/tools/explorer/callback");
 
     // The settings the links are built with; the defaults above unless replaced.
     static ShareLinkSettings current();

@@ -14,7 +14,8 @@ namespace {
 
 // The feed as the icon search should mark it: under the title it was stored with when its
 // address was there already, so a source found without an icon keeps that title.
-std::shared_ptr<Source> storedUnderItsTitle(const SourcesData& sources, const std::shared_ptr<Source>& found)
+std::shared_ptr<Source> storedUnderItsTitle(
+    const SourcesData& sources, const std::shared_ptr<Source>& found)
 {
     const auto stored = sources.sourceWithLink(found->link());
     if (!stored || stored->title() == found->title())
@@ -27,7 +28,8 @@ std::shared_ptr<Source> storedUnderItsTitle(const SourcesData& sources, const st
 
 } // namespace
 
-SourceAdder::SourceAdder(std::shared_ptr<UrlSession> session, std::shared_ptr<UserDefaults> userDefaults)
+SourceAdder::SourceAdder(
+    std::shared_ptr<UrlSession> session, std::shared_ptr<UserDefaults> userDefaults)
     : m_session(session ? std::move(session) : UrlSession::create())
     , m_userDefaults(userDefaults ? std::move(userDefaults) : sharedDefaults())
 {
@@ -44,26 +46,27 @@ void SourceAdder::addSource(const QString& link, std::function<void(bool)> compl
 void SourceAdder::addSource(const QString& link, std::function<void(Outcome)> completion) const
 {
     SourceAdder self = *this;
-    SourceCreator::createSource(link, m_session, [self, completion](std::shared_ptr<Source> source) {
-        MainQueue::dispatchAsync([self, completion, source] {
-            if (!source) {
+    SourceCreator::createSource(
+        link, m_session, [self, completion](std::shared_ptr<Source> source) {
+            MainQueue::dispatchAsync([self, completion, source] {
+                if (!source) {
+                    if (completion)
+                        completion(Outcome::NotFound);
+                    return;
+                }
+                // Stored before the caller hears of it; the icon search starts only after. A change
+                // kept for later still lands; one the store refused is no addition.
+                SourcesData sources(self.m_userDefaults);
+                if (sources.addSource(source) == UserDefaults::Outcome::Failed) {
+                    if (completion)
+                        completion(Outcome::NotStored);
+                    return;
+                }
                 if (completion)
-                    completion(Outcome::NotFound);
-                return;
-            }
-            // Stored before the caller hears of it; the icon search starts only after. A change
-            // kept for later still lands; one the store refused is no addition.
-            SourcesData sources(self.m_userDefaults);
-            if (sources.addSource(source) == UserDefaults::Outcome::Failed) {
-                if (completion)
-                    completion(Outcome::NotStored);
-                return;
-            }
-            if (completion)
-                completion(Outcome::Added);
-            self.fetchIcon(storedUnderItsTitle(sources, source));
+                    completion(Outcome::Added);
+                self.fetchIcon(storedUnderItsTitle(sources, source));
+            });
         });
-    });
 }
 
 void SourceAdder::fetchIcon(const std::shared_ptr<Source>& source) const

@@ -22,7 +22,8 @@ class TICKERLYDATAMAC_EXPORT SourceAdder {
 public:
     // `session` null: a new session with the default configuration; `userDefaults` null: the
     // shared suite.
-    explicit SourceAdder(std::shared_ptr<UrlSession> session = nullptr, std::shared_ptr<UserDefaults> userDefaults = nullptr);
+    explicit SourceAdder(std::shared_ptr<UrlSession> session = nullptr,
+        std::shared_ptr<UserDefaults> userDefaults = nullptr);
 
     enum class Outcome {
         Added, // in the list, or kept to be stored later; its icon search starts right after

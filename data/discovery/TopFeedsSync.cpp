@@ -32,7 +32,8 @@ ProductServers& configuredServers()
 // that whoever waits on it hears of the write on the main queue: a promise chained onto another
 // that is already settled runs on the thread that chains it.
 template <typename T>
-Promise<Result<Empty>> storeOnMainQueue(const Promise<Result<T>>& loaded, std::function<void(const T&)> write)
+Promise<Result<Empty>> storeOnMainQueue(
+    const Promise<Result<T>>& loaded, std::function<void(const T&)> write)
 {
     Promise<Result<Empty>> done;
     loaded.onValue([done, write = std::move(write)](const Result<T>& result) {
@@ -54,13 +55,14 @@ Promise<Result<Empty>> storeOnMainQueue(const Promise<Result<T>>& loaded, std::f
 void markWithoutIcon(const TopFeedSource& feed)
 {
     const Source& source = *feed.source();
-    TopFeedsData().modifyTopFeeds([title = source.title(), link = source.link()](TopFeedsSync::TopFeedList& list) {
-        const auto stored = std::find_if(list.begin(), list.end(), [&](const auto& entry) {
-            return entry->source()->title() == title && entry->source()->link() == link;
+    TopFeedsData().modifyTopFeeds(
+        [title = source.title(), link = source.link()](TopFeedsSync::TopFeedList& list) {
+            const auto stored = std::find_if(list.begin(), list.end(), [&](const auto& entry) {
+                return entry->source()->title() == title && entry->source()->link() == link;
+            });
+            if (stored != list.end())
+                (*stored)->source()->noIconFound = true;
         });
-        if (stored != list.end())
-            (*stored)->source()->noIconFound = true;
-    });
 }
 
 } // namespace
@@ -145,10 +147,12 @@ Promise<Result<Empty>> SourceNamesSync::update()
 Promise<Result<Empty>> HotStoriesSync::reload()
 {
     TickerlyAPIClient client(ProductServers::current().api);
-    return storeOnMainQueue<QList<StoryReference>>(client.hotStories(), [](const QList<StoryReference>& references) {
-        const auto stories = references >> [](const StoryReference& reference) {
-            return std::make_shared<HotStory>(reference.url, reference.hits);
-        };
-        HotStoriesData().setHotStories(HotStoriesData::HotStoryList(stories.begin(), stories.end()));
-    });
+    return storeOnMainQueue<QList<StoryReference>>(
+        client.hotStories(), [](const QList<StoryReference>& references) {
+            const auto stories = references >> [](const StoryReference& reference) {
+                return std::make_shared<HotStory>(reference.url, reference.hits);
+            };
+            HotStoriesData().setHotStories(
+                HotStoriesData::HotStoryList(stories.begin(), stories.end()));
+        });
 }

@@ -20,11 +20,12 @@ inline std::optional<QByteArray> archivedBytes(const std::optional<QVariant>& va
 
 // The objects of a stored archive of a list of T. An element that cannot be decoded costs that
 // element only (traced as a stored `what`); of damaged bytes, the elements before the damage are
-// read. An element of another class, or bytes that are no archive of a list, give the empty list. The classes must be registered first. `damaged`, when
-// given, learns whether anything stored was lost in reading.
+// read. An element of another class, or bytes that are no archive of a list, give the empty list.
+// The classes must be registered first. `damaged`, when given, learns whether anything stored was
+// lost in reading.
 template <typename T>
-QList<std::shared_ptr<T>> archivedList(const std::optional<QByteArray>& data, const QString& what,
-    bool* damaged = nullptr)
+QList<std::shared_ptr<T>> archivedList(
+    const std::optional<QByteArray>& data, const QString& what, bool* damaged = nullptr)
 {
     bool lost = false;
     bool& isDamaged = damaged ? *damaged : lost;
@@ -34,7 +35,9 @@ QList<std::shared_ptr<T>> archivedList(const std::optional<QByteArray>& data, co
     auto objects = KeyedUnarchiver::unarchiveArrayWithData(*data);
     if (!objects && !data->isEmpty()) {
         isDamaged = true;
-        debugprint(QStringLiteral("a stored list of %1 is damaged; reading what comes before the damage").arg(what));
+        debugprint(
+            QStringLiteral("a stored list of %1 is damaged; reading what comes before the damage")
+                .arg(what));
         objects = KeyedUnarchiver::readableArrayWithData(*data);
     }
     if (!objects)

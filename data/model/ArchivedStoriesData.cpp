@@ -21,13 +21,15 @@ std::optional<Url> linkOf(const ArchivedStoriesData::StateDescription& record)
 }
 } // namespace
 
-ArchivedStoriesData::StateDescription::StateDescription(std::shared_ptr<NewsStory> newsStory, StoryState storyState)
+ArchivedStoriesData::StateDescription::StateDescription(
+    std::shared_ptr<NewsStory> newsStory, StoryState storyState)
     : story(std::move(newsStory))
     , state(storyState)
 {
 }
 
-std::shared_ptr<ArchivedStoriesData::StateDescription> ArchivedStoriesData::StateDescription::initWithCoder(const KeyedUnarchiver& coder)
+std::shared_ptr<ArchivedStoriesData::StateDescription>
+ArchivedStoriesData::StateDescription::initWithCoder(const KeyedUnarchiver& coder)
 {
     auto story = coder.decodeObject<NewsStory>(storyKey);
     const auto raw = coder.decodeInteger(stateKey);
@@ -44,19 +46,17 @@ void ArchivedStoriesData::StateDescription::encodeWithCoder(KeyedArchiver& coder
     coder.encodeInteger(rawValue(state), stateKey);
 }
 
-QString ArchivedStoriesData::StateDescription::archivedClassName() const
-{
-    return recordClassName;
-}
+QString ArchivedStoriesData::StateDescription::archivedClassName() const { return recordClassName; }
 
 void ArchivedStoriesData::registerArchiveClasses()
 {
     NewsStory::registerArchiveClasses();
     static std::once_flag once;
     std::call_once(once, [] {
-        KeyedUnarchiver::registerClass(recordClassName, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
-            return StateDescription::initWithCoder(coder);
-        });
+        KeyedUnarchiver::registerClass(
+            recordClassName, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+                return StateDescription::initWithCoder(coder);
+            });
     });
 }
 
@@ -66,7 +66,8 @@ ArchivedStoriesData::ArchivedStoriesData(std::shared_ptr<UserDefaults> localStor
     registerArchiveClasses();
 }
 
-UserDefaults::Outcome ArchivedStoriesData::setState(const std::shared_ptr<NewsStory>& story, StoryState state)
+UserDefaults::Outcome ArchivedStoriesData::setState(
+    const std::shared_ptr<NewsStory>& story, StoryState state)
 {
     const std::optional<Url> link = story ? story->link() : std::nullopt;
     std::shared_ptr<StateDescription> record;
@@ -97,10 +98,12 @@ std::optional<QDateTime> ArchivedStoriesData::suggestedMaxAge()
 
 QList<std::shared_ptr<NewsStory>> ArchivedStoriesData::storiesWithState(StoryState state)
 {
-    return storiesMatchingPredicate([state](const StateDescription& record) { return record.state == state; });
+    return storiesMatchingPredicate(
+        [state](const StateDescription& record) { return record.state == state; });
 }
 
-QList<std::shared_ptr<NewsStory>> ArchivedStoriesData::storiesMatchingPredicate(const std::function<bool(const StateDescription&)>& predicate)
+QList<std::shared_ptr<NewsStory>> ArchivedStoriesData::storiesMatchingPredicate(
+    const std::function<bool(const StateDescription&)>& predicate)
 {
     QList<std::shared_ptr<NewsStory>> stories;
     for (const auto& record : m_states.records()) {

@@ -51,7 +51,8 @@ public:
     std::optional<QDateTime> suggestedMaxAge();
     // The stories whose record has exactly `state`, most recently set first.
     QList<std::shared_ptr<NewsStory>> storiesWithState(StoryState state);
-    QList<std::shared_ptr<NewsStory>> storiesMatchingPredicate(const std::function<bool(const StateDescription&)>& predicate);
+    QList<std::shared_ptr<NewsStory>> storiesMatchingPredicate(
+        const std::function<bool(const StateDescription&)>& predicate);
     void flushCache();
 
     const std::shared_ptr<UserDefaults>& localStore() const { return m_states.localStore(); }

@@ -29,7 +29,8 @@ HotStoriesData::HotStoriesData(std::shared_ptr<UserDefaults> localStore)
 UserDefaults::Outcome HotStoriesData::setHotStories(const HotStoryList& hotStories)
 {
     m_hotStories = hotStories;
-    const auto outcome = m_localStore->set(hotStoriesKey, KeyedArchiver::archivedDataWithRootObjects(m_hotStories));
+    const auto outcome = m_localStore->set(
+        hotStoriesKey, KeyedArchiver::archivedDataWithRootObjects(m_hotStories));
     m_localStore->synchronize();
     return outcome;
 }
@@ -56,7 +57,8 @@ bool HotStoriesData::isStoryHot(const NewsStory& story) const
     const auto& link = story.link();
     if (!link)
         return false;
-    return std::any_of(m_hotStories.cbegin(), m_hotStories.cend(), [&](const std::shared_ptr<HotStory>& hot) {
-        return hot->canonicalUrl().absoluteString() == link->absoluteString();
-    });
+    return std::any_of(
+        m_hotStories.cbegin(), m_hotStories.cend(), [&](const std::shared_ptr<HotStory>& hot) {
+            return hot->canonicalUrl().absoluteString() == link->absoluteString();
+        });
 }

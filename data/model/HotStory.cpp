@@ -21,7 +21,8 @@ std::shared_ptr<HotStory> HotStory::initWithCoder(const KeyedUnarchiver& coder)
     auto canonicalUrl = coder.decodeUrl(canonicalUrlKey);
     if (!canonicalUrl)
         return nullptr;
-    return std::make_shared<HotStory>(std::move(*canonicalUrl), coder.decodeInteger(hitsKey).value_or(0));
+    return std::make_shared<HotStory>(
+        std::move(*canonicalUrl), coder.decodeInteger(hitsKey).value_or(0));
 }
 
 void HotStory::encodeWithCoder(KeyedArchiver& coder) const
@@ -30,17 +31,15 @@ void HotStory::encodeWithCoder(KeyedArchiver& coder) const
     coder.encodeInteger(m_hits, hitsKey);
 }
 
-QString HotStory::archivedClassName() const
-{
-    return className;
-}
+QString HotStory::archivedClassName() const { return className; }
 
 void HotStory::registerArchiveClasses()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        KeyedUnarchiver::registerClass(className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
-            return initWithCoder(coder);
-        });
+        KeyedUnarchiver::registerClass(
+            className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+                return initWithCoder(coder);
+            });
     });
 }

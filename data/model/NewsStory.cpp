@@ -78,7 +78,8 @@ NewsStory::NewsStory(Decoded&& decoded)
     , m_source(std::move(decoded.source))
 {
     if (!decoded.legacyImage.isEmpty() || decoded.imageLink)
-        m_picture.store(new Picture { {}, {}, std::move(decoded.imageLink), std::move(decoded.legacyImage) },
+        m_picture.store(
+            new Picture { {}, {}, std::move(decoded.imageLink), std::move(decoded.legacyImage) },
             std::memory_order_release);
 }
 
@@ -134,19 +135,17 @@ void NewsStory::encodeWithCoder(KeyedArchiver& coder) const
         coder.encodeObject(*m_source, sourceKey);
 }
 
-QString NewsStory::archivedClassName() const
-{
-    return className;
-}
+QString NewsStory::archivedClassName() const { return className; }
 
 void NewsStory::registerArchiveClasses()
 {
     Source::registerArchiveClasses();
     static std::once_flag once;
     std::call_once(once, [] {
-        KeyedUnarchiver::registerClass(className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
-            return initWithCoder(coder);
-        });
+        KeyedUnarchiver::registerClass(
+            className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+                return initWithCoder(coder);
+            });
     });
     KeyedUnarchiver::setClassForClassName(className, u"TickerlyShared.NewsStory"_s);
 }
@@ -158,7 +157,8 @@ QImage NewsStory::image() const
         return {};
     std::lock_guard lock(p->mutex);
     if (!p->legacyImage.isEmpty()) {
-        p->image = decodeImageToCover(p->legacyImage, QSize(legacyImageSide, legacyImageSide), 0, maxStoredImageSide);
+        p->image = decodeImageToCover(
+            p->legacyImage, QSize(legacyImageSide, legacyImageSide), 0, maxStoredImageSide);
         p->legacyImage.clear();
     }
     return p->image;
@@ -201,7 +201,8 @@ QString NewsStory::description() const
 std::optional<QDateTime> NewsStory::dateAsLoadedAt(const QDateTime& loaded) const
 {
     if (m_date && loaded.isValid()
-        && m_date->toMSecsSinceEpoch() > loaded.toMSecsSinceEpoch() + allowedClockSkewSeconds * 1000)
+        && m_date->toMSecsSinceEpoch()
+            > loaded.toMSecsSinceEpoch() + allowedClockSkewSeconds * 1000)
         return loaded;
     return m_date;
 }
@@ -215,13 +216,11 @@ std::size_t NewsStory::hashValue() const
     return m_source ? m_source->hashValue() : 0;
 }
 
-bool operator==(const NewsStory& a, const NewsStory& b)
-{
-    return a.link() == b.link();
-}
+bool operator==(const NewsStory& a, const NewsStory& b) { return a.link() == b.link(); }
 
 bool operator<(const NewsStory& a, const NewsStory& b)
 {
-    const auto time = [](const NewsStory& s) { return s.date() ? s.date()->toMSecsSinceEpoch() : 0; };
+    const auto time
+        = [](const NewsStory& s) { return s.date() ? s.date()->toMSecsSinceEpoch() : 0; };
     return time(a) < time(b);
 }

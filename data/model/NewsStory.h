@@ -27,7 +27,8 @@ class UrlSessionDataTask;
 // stories never get either, and a feed makes thousands of stories at once. Archived as
 // "headline", "body", "imageLink", "link", "date" and "source"; legacy archives may hold the
 // image as "imageData".
-class TICKERLYDATAMAC_EXPORT NewsStory : public Coding, public std::enable_shared_from_this<NewsStory> {
+class TICKERLYDATAMAC_EXPORT NewsStory : public Coding,
+                                         public std::enable_shared_from_this<NewsStory> {
 public:
     // The raw date text of a feed item, read with a DateParser of the story's own.
     struct AbsoluteDate {

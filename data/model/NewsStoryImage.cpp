@@ -13,7 +13,8 @@ std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSess
     // owns could be gone by then, so it loads nothing.
     std::shared_ptr<NewsStory> self = weak_from_this().lock();
     if (!self) {
-        qWarning("NewsStory::loadImage: the story is not held by a shared pointer; nothing is loaded");
+        qWarning(
+            "NewsStory::loadImage: the story is not held by a shared pointer; nothing is loaded");
         return nullptr;
     }
     if (!session)
@@ -29,7 +30,8 @@ std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSess
         return ::loadImage(*session, *imageUrl, std::move(finish));
     }
     if (m_link)
-        return ImageFetcher::fetchImage(*m_link, std::move(session), std::move(willLoadImage), std::move(finish));
+        return ImageFetcher::fetchImage(
+            *m_link, std::move(session), std::move(willLoadImage), std::move(finish));
     // Nothing to load: an image in hand is the answer. A load, when one starts, answers once
     // when it ends, never also here.
     if (!image().isNull() && completion)

@@ -44,18 +44,16 @@ void Source::encodeWithCoder(KeyedArchiver& coder) const
     coder.encodeBool(noIconFound, noIconKey);
 }
 
-QString Source::archivedClassName() const
-{
-    return className;
-}
+QString Source::archivedClassName() const { return className; }
 
 void Source::registerArchiveClasses()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        KeyedUnarchiver::registerClass(className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
-            return initWithCoder(coder);
-        });
+        KeyedUnarchiver::registerClass(
+            className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+                return initWithCoder(coder);
+            });
     });
     KeyedUnarchiver::setClassForClassName(className, u"TickerlyShared.Source"_s);
 }

@@ -26,10 +26,7 @@ QString SourceIconData::iconUpdateNotification()
     return u"velmora.Tickerly.SourceIconData.iconUpdateNotification"_s;
 }
 
-QString SourceIconData::sourceKey()
-{
-    return u"velmora.Tickerly.SourceIconData.sourceKey"_s;
-}
+QString SourceIconData::sourceKey() { return u"velmora.Tickerly.SourceIconData.sourceKey"_s; }
 
 void SourceIconData::setIconForSource(const std::shared_ptr<Source>& source, const QImage& image)
 {
@@ -50,10 +47,7 @@ void SourceIconData::setIconForSourceLink(const QString& link, const QImage& ima
         writeImage(image, *path);
 }
 
-QImage SourceIconData::iconForSource(const Source& source)
-{
-    return iconForLink(source.link());
-}
+QImage SourceIconData::iconForSource(const Source& source) { return iconForLink(source.link()); }
 
 namespace {
 
@@ -94,7 +88,8 @@ void SourceIconData::writeImage(const QImage& image, const QString& toPath)
 {
     QSaveFile file(toPath);
     // Whatever the umask, and also in place of an icon an earlier version wrote.
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+    if (!file.open(QIODevice::WriteOnly)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return;
     file.write(data(image));
     file.commit();
@@ -114,14 +109,15 @@ std::optional<QString> SourceIconData::iconURLForSourceLink(const QString& link)
     GroupContainer::makePrivateFolder(*container);
     GroupContainer::makePrivateFolder(dir);
     // A digest, so that no text from outside can make a path.
-    const QByteArray digest = QCryptographicHash::hash(link.toUtf8(), QCryptographicHash::Sha256).toHex();
+    const QByteArray digest
+        = QCryptographicHash::hash(link.toUtf8(), QCryptographicHash::Sha256).toHex();
     return dir + u'/' + QString::fromLatin1(digest) + u".png"_s;
 }
 
 void SourceIconData::sendIconUpdateNotification(const std::shared_ptr<Source>& source)
 {
     MainQueue::dispatchAsync([source] {
-        NotificationCenter::defaultCenter().post(iconUpdateNotification(), nullptr,
-                                                 { { sourceKey(), QVariant::fromValue(source) } });
+        NotificationCenter::defaultCenter().post(
+            iconUpdateNotification(), nullptr, { { sourceKey(), QVariant::fromValue(source) } });
     });
 }

@@ -52,7 +52,8 @@ UserDefaults::Outcome SourceNames::setNames(const NameTable& names)
 UserDefaults::Outcome SourceNames::modifyNames(std::function<void(NameTable&)> change)
 {
     return m_localStore->updateOrKeep(namesKey,
-        [change = std::move(change)](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+        [change = std::move(change)](
+            const std::optional<QVariant>& current) -> std::optional<QVariant> {
             NameTable table = tableFromValue(current.value_or(QVariant()));
             change(table);
             return QVariant(valueFromTable(table));

@@ -56,10 +56,7 @@ QString SourcesData::changeNotification()
     return u"velmora.Tickerly.SourcesData.changeNotification"_s;
 }
 
-QString SourcesData::addedSourcesKey()
-{
-    return u"velmora.Tickerly.SourcesData.addedSourcesKey"_s;
-}
+QString SourcesData::addedSourcesKey() { return u"velmora.Tickerly.SourcesData.addedSourcesKey"_s; }
 
 QString SourcesData::removedSourcesKey()
 {
@@ -82,16 +79,20 @@ SourcesData::SourceList SourcesData::sources() const
     return sourcesFromData(m_localStore->data(sourcesKey));
 }
 
-UserDefaults::Outcome SourcesData::changeSources(std::function<std::optional<QList<int>>(SourceList&)> change,
+UserDefaults::Outcome SourcesData::changeSources(
+    std::function<std::optional<QList<int>>(SourceList&)> change,
     std::function<void(const QList<int>&)> announce)
 {
     // Shared with a kept change, which may run after this object is gone.
     auto positions = std::make_shared<std::optional<QList<int>>>();
     const QString suite = m_localStore->suiteName();
-    const auto outcome = m_localStore->updateOrKeep(sourcesKey,
-        [suite, change = std::move(change), positions](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+    const auto outcome = m_localStore->updateOrKeep(
+        sourcesKey,
+        [suite, change = std::move(change), positions](
+            const std::optional<QVariant>& current) -> std::optional<QVariant> {
             Source::registerArchiveClasses();
-            SourceList list = archivedListForChange<Source>(suite, sourcesKey, current, u"source"_s);
+            SourceList list
+                = archivedListForChange<Source>(suite, sourcesKey, current, u"source"_s);
             *positions = change(list);
             if (!*positions)
                 return std::nullopt;
@@ -117,63 +118,73 @@ UserDefaults::Outcome SourcesData::addSource(const std::shared_ptr<Source>& give
 {
     if (!given)
         return UserDefaults::Outcome::Done;
-    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<QList<int>> {
-        if (indexOfLink(list, source->link()) >= 0)
-            return std::nullopt;
-        list.append(source);
-        return QList<int> { int(list.size() - 1) };
-    }, [sender = identity()](const QList<int>& added) { sendDataChangeNotification(sender, added); });
+    return changeSources(
+        [source = detached(*given)](SourceList& list) -> std::optional<QList<int>> {
+            if (indexOfLink(list, source->link()) >= 0)
+                return std::nullopt;
+            list.append(source);
+            return QList<int> { int(list.size() - 1) };
+        },
+        [sender = identity()](
+            const QList<int>& added) { sendDataChangeNotification(sender, added); });
 }
 
 UserDefaults::Outcome SourcesData::removeSource(const Source& given)
 {
-    return changeSources([source = *detached(given)](SourceList& list) -> std::optional<QList<int>> {
-        const qsizetype i = indexOfEqual(list, source);
-        if (i < 0)
-            return std::nullopt;
-        list.removeAt(i);
-        return QList<int> { int(i) };
-    }, [sender = identity()](const QList<int>& removed) {
-        sendDataChangeNotification(sender, std::nullopt, removed);
-    });
+    return changeSources(
+        [source = *detached(given)](SourceList& list) -> std::optional<QList<int>> {
+            const qsizetype i = indexOfEqual(list, source);
+            if (i < 0)
+                return std::nullopt;
+            list.removeAt(i);
+            return QList<int> { int(i) };
+        },
+        [sender = identity()](const QList<int>& removed) {
+            sendDataChangeNotification(sender, std::nullopt, removed);
+        });
 }
 
 UserDefaults::Outcome SourcesData::updateSource(const std::shared_ptr<Source>& given)
 {
     if (!given)
         return UserDefaults::Outcome::Done;
-    return changeSources([source = detached(*given)](SourceList& list) -> std::optional<QList<int>> {
-        for (auto& entry : list) {
-            if (entry->link() == source->link())
-                entry = source;
-        }
-        // Written back even when no link matched (-1 still writes); announced only when it is there.
-        return QList<int> { int(indexOfEqual(list, *source)) };
-    }, [sender = identity()](const QList<int>& updated) {
-        if (updated.first() >= 0)
-            sendDataChangeNotification(sender, std::nullopt, std::nullopt, updated);
-    });
+    return changeSources(
+        [source = detached(*given)](SourceList& list) -> std::optional<QList<int>> {
+            for (auto& entry : list) {
+                if (entry->link() == source->link())
+                    entry = source;
+            }
+            // Written back even when no link matched (-1 still writes); announced only when it is
+            // there.
+            return QList<int> { int(indexOfEqual(list, *source)) };
+        },
+        [sender = identity()](const QList<int>& updated) {
+            if (updated.first() >= 0)
+                sendDataChangeNotification(sender, std::nullopt, std::nullopt, updated);
+        });
 }
 
 UserDefaults::Outcome SourcesData::markSourcesWithoutIcon(const QStringList& links)
 {
     if (links.isEmpty())
         return UserDefaults::Outcome::Done;
-    return changeSources([links = QSet<QString>(links.begin(), links.end())](SourceList& list)
-                             -> std::optional<QList<int>> {
-        QList<int> marked;
-        for (qsizetype i = 0; i < list.size(); ++i) {
-            if (!list[i]->noIconFound && links.contains(list[i]->link())) {
-                list[i]->noIconFound = true;
-                marked << int(i);
+    return changeSources(
+        [links = QSet<QString>(links.begin(), links.end())](
+            SourceList& list) -> std::optional<QList<int>> {
+            QList<int> marked;
+            for (qsizetype i = 0; i < list.size(); ++i) {
+                if (!list[i]->noIconFound && links.contains(list[i]->link())) {
+                    list[i]->noIconFound = true;
+                    marked << int(i);
+                }
             }
-        }
-        if (marked.isEmpty())
-            return std::nullopt;
-        return marked;
-    }, [sender = identity()](const QList<int>& marked) {
-        sendDataChangeNotification(sender, std::nullopt, std::nullopt, marked);
-    });
+            if (marked.isEmpty())
+                return std::nullopt;
+            return marked;
+        },
+        [sender = identity()](const QList<int>& marked) {
+            sendDataChangeNotification(sender, std::nullopt, std::nullopt, marked);
+        });
 }
 
 void SourcesData::resetSources()
@@ -182,10 +193,7 @@ void SourcesData::resetSources()
     sendDataChangeNotification(identity());
 }
 
-void SourcesData::updateLocalStore()
-{
-    m_localStore->synchronize();
-}
+void SourcesData::updateLocalStore() { m_localStore->synchronize(); }
 
 bool SourcesData::isSourceAdded(const Source& source) const
 {

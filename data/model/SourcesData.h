@@ -62,14 +62,16 @@ private:
     using SourceList = QList<std::shared_ptr<Source>>;
     // Runs `change` on the stored list as one transaction; it returns the positions to announce,
     // or nothing to leave the list as it is. `announce` gets them once they are stored.
-    UserDefaults::Outcome changeSources(std::function<std::optional<QList<int>>(SourceList&)> change,
+    UserDefaults::Outcome changeSources(
+        std::function<std::optional<QList<int>>(SourceList&)> change,
         std::function<void(const QList<int>&)> announce);
     static SourceList sourcesFromData(const std::optional<QByteArray>& data);
     void setSources(const SourceList& sources);
     const void* identity() const { return this; }
-    static void sendDataChangeNotification(const void* sender, std::optional<QList<int>> added = std::nullopt,
-                                    std::optional<QList<int>> removed = std::nullopt,
-                                    std::optional<QList<int>> updated = std::nullopt);
+    static void sendDataChangeNotification(const void* sender,
+        std::optional<QList<int>> added = std::nullopt,
+        std::optional<QList<int>> removed = std::nullopt,
+        std::optional<QList<int>> updated = std::nullopt);
 
     std::shared_ptr<UserDefaults> m_localStore;
 };

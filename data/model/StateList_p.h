@@ -26,7 +26,8 @@ inline constexpr qsizetype maxStoredStates = 500;
 
 // Link (absolute string) to state, later records overwriting earlier ones.
 template <typename Record, typename LinkOf>
-QHash<QString, StoryState> linkStates(const std::optional<QList<std::shared_ptr<Record>>>& records, LinkOf linkOf)
+QHash<QString, StoryState> linkStates(
+    const std::optional<QList<std::shared_ptr<Record>>>& records, LinkOf linkOf)
 {
     QHash<QString, StoryState> map;
     if (!records)
@@ -40,7 +41,8 @@ QHash<QString, StoryState> linkStates(const std::optional<QList<std::shared_ptr<
 
 // The first record whose link is `link`, or null.
 template <typename Record, typename LinkOf>
-std::shared_ptr<Record> recordForLink(const QList<std::shared_ptr<Record>>& records, const QString& link, LinkOf linkOf)
+std::shared_ptr<Record> recordForLink(
+    const QList<std::shared_ptr<Record>>& records, const QString& link, LinkOf linkOf)
 {
     for (const auto& record : records) {
         const std::optional<Url> recordLink = linkOf(*record);
@@ -58,15 +60,17 @@ std::shared_ptr<Record> recordForLink(const QList<std::shared_ptr<Record>>& reco
 // thread: a kept change runs on whichever thread next takes the store, while the caller's
 // objects (a record holds the window's story) may change on.
 template <typename Record, typename LinkOf>
-UserDefaults::Outcome setState(UserDefaults& store, const QString& key, const std::optional<Url>& link,
-    const std::shared_ptr<Record>& newRecord, LinkOf linkOf)
+UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
+    const std::optional<Url>& link, const std::shared_ptr<Record>& newRecord, LinkOf linkOf)
 {
     const QString suite = store.suiteName();
     const std::optional<QByteArray> encodedRecord
         = newRecord ? std::optional(KeyedArchiver::encodedObject(*newRecord)) : std::nullopt;
     const auto outcome = store.updateOrKeep(key,
-        [suite, key, link, encodedRecord, linkOf](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-            QList<std::shared_ptr<Record>> list = archivedListForChange<Record>(suite, key, current, QStringLiteral("state record"));
+        [suite, key, link, encodedRecord, linkOf](
+            const std::optional<QVariant>& current) -> std::optional<QVariant> {
+            QList<std::shared_ptr<Record>> list = archivedListForChange<Record>(
+                suite, key, current, QStringLiteral("state record"));
             if (link) {
                 if (const auto old = recordForLink(list, link->absoluteString(), linkOf))
                     list.removeOne(old);

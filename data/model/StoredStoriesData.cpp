@@ -33,7 +33,8 @@ std::optional<QList<std::shared_ptr<NewsStory>>> firstStories(const std::optiona
     if (!array)
         return std::nullopt;
     static const QString storyClass
-        = NewsStory(std::nullopt, std::nullopt, std::nullopt, std::optional<QDateTime>(), nullptr).archivedClassName();
+        = NewsStory(std::nullopt, std::nullopt, std::nullopt, std::optional<QDateTime>(), nullptr)
+              .archivedClassName();
     for (qsizetype i = 0; i < array->size(); ++i) {
         const QString cls = array->decodingClassAt(i);
         if (!cls.isEmpty() && cls != storyClass)
@@ -94,7 +95,8 @@ void StoredStoriesData::setMaxStoredStoriesForTesting(qsizetype cap)
     storedStoriesCap = cap > 0 ? std::min(cap, maxStoredStories) : maxStoredStories;
 }
 
-UserDefaults::Outcome StoredStoriesData::storeStories(const QList<std::shared_ptr<NewsStory>>& stories)
+UserDefaults::Outcome StoredStoriesData::storeStories(
+    const QList<std::shared_ptr<NewsStory>>& stories)
 {
     const qsizetype cap = storedStoriesCap;
     if (stories.size() <= cap) {
@@ -116,7 +118,8 @@ UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> e
     return storeEncodedStories(std::move(encodedStories), -1);
 }
 
-UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given)
+UserDefaults::Outcome StoredStoriesData::storeEncodedStories(
+    QList<QByteArray> encodedStories, qsizetype given)
 {
     // What is stored must read back whole: beyond the cap, the newest stories are kept.
     if (given < 0)
@@ -133,7 +136,8 @@ UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> e
         }
     }
     if (kept < given) {
-        qCWarning(lcStoredStories, "storing the newest %lld of %lld stories; the store keeps no more", qlonglong(kept),
+        qCWarning(lcStoredStories,
+            "storing the newest %lld of %lld stories; the store keeps no more", qlonglong(kept),
             qlonglong(given));
         encodedStories.resize(kept);
     }
@@ -148,7 +152,8 @@ UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> e
 UserDefaults::Outcome StoredStoriesData::storeArchive(const QByteArray& archive)
 {
     // One transaction: no reader sees the new list with the old time, or the other way round.
-    return m_localStore->setValues({ { storedStoriesKey, archive }, { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
+    return m_localStore->setValues(
+        { { storedStoriesKey, archive }, { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
 }
 
 std::optional<QDateTime> StoredStoriesData::lastLoaded() const
@@ -163,11 +168,14 @@ UserDefaults::Outcome StoredStoriesData::updateImage(const QImage& image, const 
     // for it, kept in order, rather than holding up the caller (a picture arrives on the main
     // thread).
     auto readWhole = std::make_shared<bool>(false);
-    const auto outcome = m_localStore->updateOrKeep(storedStoriesKey,
-        [image, link = story.link(), readWhole](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+    const auto outcome = m_localStore->updateOrKeep(
+        storedStoriesKey,
+        [image, link = story.link(), readWhole](
+            const std::optional<QVariant>& current) -> std::optional<QVariant> {
             NewsStory::registerArchiveClasses();
             bool damaged = false;
-            const auto stories = archivedList<NewsStory>(archivedBytes(current), u"story"_s, &damaged);
+            const auto stories
+                = archivedList<NewsStory>(archivedBytes(current), u"story"_s, &damaged);
             // What could not be read whole is left as it is, never replaced by the part that could.
             *readWhole = !damaged;
             if (damaged)

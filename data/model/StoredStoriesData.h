@@ -33,7 +33,8 @@ public:
     // cut is logged. Thousands of times what the list shows, and small enough that rewriting
     // the whole list when a picture arrives stays quick.
     static constexpr qsizetype maxStoredStories = 50'000;
-    static_assert(maxStoredStories <= KeyedUnarchiver::maxArrayLength, "a stored list must read back");
+    static_assert(
+        maxStoredStories <= KeyedUnarchiver::maxArrayLength, "a stored list must read back");
     // Lowers the cap below maxStoredStories (0 puts it back), so that a test shows the cut with
     // a tenth of the stories. Tests only.
     static void setMaxStoredStoriesForTesting(qsizetype cap);

@@ -23,7 +23,4 @@ inline std::optional<StoryState> storyStateFromRawValue(qint64 rawValue)
     return static_cast<StoryState>(rawValue);
 }
 
-inline int rawValue(StoryState state)
-{
-    return static_cast<int>(state);
-}
+inline int rawValue(StoryState state) { return static_cast<int>(state); }

@@ -26,9 +26,11 @@ StoryStateData::StateDescription::StateDescription(Url link, StoryState storySta
 {
 }
 
-std::shared_ptr<StoryStateData::StateDescription> StoryStateData::StateDescription::initWithCoder(const KeyedUnarchiver& coder)
+std::shared_ptr<StoryStateData::StateDescription> StoryStateData::StateDescription::initWithCoder(
+    const KeyedUnarchiver& coder)
 {
-    const StoryState state = storyStateFromRawValue(coder.decodeInteger(stateKey).value_or(0)).value_or(StoryState::None);
+    const StoryState state = storyStateFromRawValue(coder.decodeInteger(stateKey).value_or(0))
+                                 .value_or(StoryState::None);
     auto record = std::make_shared<StateDescription>(Url(), state);
     record->storyLink = coder.decodeUrl(storyLinkKey);
     return record;
@@ -41,18 +43,16 @@ void StoryStateData::StateDescription::encodeWithCoder(KeyedArchiver& coder) con
     coder.encodeInteger(rawValue(state), stateKey);
 }
 
-QString StoryStateData::StateDescription::archivedClassName() const
-{
-    return recordClassName;
-}
+QString StoryStateData::StateDescription::archivedClassName() const { return recordClassName; }
 
 void StoryStateData::registerArchiveClasses()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        KeyedUnarchiver::registerClass(recordClassName, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
-            return StateDescription::initWithCoder(coder);
-        });
+        KeyedUnarchiver::registerClass(
+            recordClassName, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+                return StateDescription::initWithCoder(coder);
+            });
     });
 }
 

@@ -33,19 +33,17 @@ void TopFeedSource::encodeWithCoder(KeyedArchiver& coder) const
         coder.encodeObject(*m_source, sourceKey);
 }
 
-QString TopFeedSource::archivedClassName() const
-{
-    return className;
-}
+QString TopFeedSource::archivedClassName() const { return className; }
 
 void TopFeedSource::registerArchiveClasses()
 {
     Source::registerArchiveClasses();
     static std::once_flag once;
     std::call_once(once, [] {
-        KeyedUnarchiver::registerClass(className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
-            return initWithCoder(coder);
-        });
+        KeyedUnarchiver::registerClass(
+            className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+                return initWithCoder(coder);
+            });
     });
 }
 

@@ -30,7 +30,8 @@ TopFeedsData::TopFeedList TopFeedsData::topFeeds() const
 
 UserDefaults::Outcome TopFeedsData::setTopFeeds(const TopFeedList& topFeeds)
 {
-    const auto outcome = m_localStore->set(storedTopFeedsKey, KeyedArchiver::archivedDataWithRootObjects(topFeeds));
+    const auto outcome = m_localStore->set(
+        storedTopFeedsKey, KeyedArchiver::archivedDataWithRootObjects(topFeeds));
     m_localStore->synchronize();
     return outcome;
 }
@@ -67,7 +68,8 @@ UserDefaults::Outcome TopFeedsData::updateFeed(const std::shared_ptr<TopFeedSour
 UserDefaults::Outcome TopFeedsData::changeTopFeeds(std::function<bool(TopFeedList&)> change)
 {
     const auto outcome = m_localStore->updateOrKeep(storedTopFeedsKey,
-        [change = std::move(change)](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+        [change = std::move(change)](
+            const std::optional<QVariant>& current) -> std::optional<QVariant> {
             TopFeedList list = topFeedsFromValue(current);
             if (!change(list))
                 return std::nullopt;

@@ -86,7 +86,8 @@ QString UserInfo::userId()
     // Written only when none is stored inside the write: the other program may have just stored
     // one. The person's click waits for no other program: the write is kept for later then.
     const QString made = MadeUserId::instance().get();
-    const auto outcome = store->updateOrKeep(key,
+    const auto outcome = store->updateOrKeep(
+        key,
         [made](const std::optional<QVariant>& current) -> std::optional<QVariant> {
             if (readsAsText(current))
                 return std::nullopt;

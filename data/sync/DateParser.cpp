@@ -48,15 +48,9 @@ icu::Locale localeAt(int index)
     }
 }
 
-bool isDigit(char16_t c)
-{
-    return c >= u'0' && c <= u'9';
-}
+bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-bool isDigit(QChar c)
-{
-    return isDigit(c.unicode());
-}
+bool isDigit(QChar c) { return isDigit(c.unicode()); }
 
 // The patterns read a year literally, so "Tue, 10 Jun 03 04:00:00 GMT" would be in the year 3.
 // A two-digit year after "[weekday,] day month" is widened as RFC 2822 says: 00-49 are
@@ -88,20 +82,21 @@ QString withFullYear(const QString& text)
     if (i == month || i == n || !text[i].isSpace())
         return text;
     const qsizetype year = i = skipSpaces(i);
-    if (n - year < 3 || !isDigit(text[year]) || !isDigit(text[year + 1]) || !text[year + 2].isSpace())
+    if (n - year < 3 || !isDigit(text[year]) || !isDigit(text[year + 1])
+        || !text[year + 2].isSpace())
         return text;
     const int yy = (text[year].unicode() - u'0') * 10 + (text[year + 1].unicode() - u'0');
     return text.left(year) + QLatin1StringView(yy < 50 ? "20" : "19") + text.mid(year);
 }
 
 constexpr char weekdays[][4] = { "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun" };
-constexpr char months[][4] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+constexpr char months[][4]
+    = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
 
 // For each sum of three ASCII letters, which of `names` has it (its index + 1; 0 for none). The
 // sums within each list differ, so one look-up and one comparison find a name.
 using NamesBySum = std::array<unsigned char, 3 * 128>;
-template<std::size_t count>
-constexpr NamesBySum namesBySum(const char (&names)[count][4])
+template <std::size_t count> constexpr NamesBySum namesBySum(const char (&names)[count][4])
 {
     NamesBySum table {};
     for (std::size_t i = 0; i < count; ++i) {
@@ -116,8 +111,7 @@ constexpr NamesBySum namesBySum(const char (&names)[count][4])
 // A strict left-to-right reader of the shapes nearly every feed writes. Any doubt (a shape,
 // name or value it does not know for certain) ends the reading; the patterns then decide.
 // `Unit` is char16_t for a QString, char for Latin-1 text.
-template<typename Unit>
-class CommonFormReader {
+template <typename Unit> class CommonFormReader {
 public:
     CommonFormReader(const Unit* text, qsizetype size)
         : m_text(text)
@@ -155,8 +149,7 @@ private:
         return true;
     }
     // Which of `names` (three letters each) comes next, taken; -1 for none.
-    template<const auto& names>
-    int name()
+    template <const auto& names> int name()
     {
         static constexpr NamesBySum bySum = namesBySum(names);
         if (m_size - m_at < 3)
@@ -195,8 +188,10 @@ private:
         if (atEnd() || (unit(m_at) != u'+' && unit(m_at) != u'-'))
             return std::nullopt;
         const bool negative = unit(m_at) == u'-';
-        const qsizetype minutesAt = m_at + (colon && m_at + 3 < m_size && unit(m_at + 3) == u':' ? 4 : 3);
-        if (!isDigitAt(m_at + 1) || !isDigitAt(m_at + 2) || !isDigitAt(minutesAt) || !isDigitAt(minutesAt + 1))
+        const qsizetype minutesAt
+            = m_at + (colon && m_at + 3 < m_size && unit(m_at + 3) == u':' ? 4 : 3);
+        if (!isDigitAt(m_at + 1) || !isDigitAt(m_at + 2) || !isDigitAt(minutesAt)
+            || !isDigitAt(minutesAt + 1))
             return std::nullopt;
         const int hours = twoDigitsAt(m_at + 1);
         const int minutes = twoDigitsAt(minutesAt);
@@ -207,10 +202,12 @@ private:
         return negative ? -seconds : seconds;
     }
 
-    std::optional<QDateTime> instant(int year, int month, int day, int hour, int minute, int second, int msec, int offset) const
+    std::optional<QDateTime> instant(
+        int year, int month, int day, int hour, int minute, int second, int msec, int offset) const
     {
         // Before 1600 the patterns' calendar is Julian in part; such dates go to them.
-        if (year < 1600 || year > 9999 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
+        if (year < 1600 || year > 9999 || month < 1 || month > 12 || day < 1 || hour > 23
+            || minute > 59 || second > 59)
             return std::nullopt;
         const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
         static constexpr int monthDays[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
@@ -236,11 +233,12 @@ private:
         if (m_size <= from + 21)
             return false;
         const auto at = [this, from](qsizetype i) { return unit(from + i); };
-        if ((from && (unit(3) != u',' || unit(4) != u' ')) || at(2) != u' ' || at(6) != u' ' || at(11) != u' '
-            || at(14) != u':' || at(17) != u':' || at(20) != u' ')
+        if ((from && (unit(3) != u',' || unit(4) != u' ')) || at(2) != u' ' || at(6) != u' '
+            || at(11) != u' ' || at(14) != u':' || at(17) != u':' || at(20) != u' ')
             return false;
         static constexpr qsizetype digitsAt[] = { 0, 1, 7, 8, 9, 10, 12, 13, 15, 16, 18, 19 };
-        if (!std::all_of(std::begin(digitsAt), std::end(digitsAt), [&at](qsizetype i) { return isDigit(at(i)); }))
+        if (!std::all_of(std::begin(digitsAt), std::end(digitsAt),
+                [&at](qsizetype i) { return isDigit(at(i)); }))
             return false;
         const auto twoDigits = [this, from](qsizetype i) { return twoDigitsAt(from + i); };
         m_at = from + 3;
@@ -299,15 +297,17 @@ private:
                 std::string_view name;
                 int hours;
             };
-            static constexpr Zone zones[] = { { "GMT", 0 }, { "UTC", 0 }, { "UT", 0 }, { "EST", -5 }, { "EDT", -4 },
-                { "CST", -6 }, { "CDT", -5 }, { "MST", -7 }, { "MDT", -6 }, { "PST", -8 }, { "PDT", -7 } };
+            static constexpr Zone zones[] = { { "GMT", 0 }, { "UTC", 0 }, { "UT", 0 },
+                { "EST", -5 }, { "EDT", -4 }, { "CST", -6 }, { "CDT", -5 }, { "MST", -7 },
+                { "MDT", -6 }, { "PST", -8 }, { "PDT", -7 } };
             if (unit(m_at) == u'+' || unit(m_at) == u'-') {
                 const auto numeric = numericOffset(false);
                 if (!numeric)
                     return std::nullopt;
                 offset = *numeric;
             } else {
-                const Zone* zone = std::find_if(std::begin(zones), std::end(zones), [this](const Zone& z) { return word(z.name); });
+                const Zone* zone = std::find_if(std::begin(zones), std::end(zones),
+                    [this](const Zone& z) { return word(z.name); });
                 if (zone == std::end(zones))
                     return std::nullopt;
                 offset = zone->hours * 3600;
@@ -367,7 +367,8 @@ private:
 
 std::optional<QDateTime> DateParser::readCommonForm(const QString& text)
 {
-    return CommonFormReader<char16_t>(reinterpret_cast<const char16_t*>(text.utf16()), text.size()).read();
+    return CommonFormReader<char16_t>(reinterpret_cast<const char16_t*>(text.utf16()), text.size())
+        .read();
 }
 
 std::optional<QDateTime> DateParser::readCommonForm(QLatin1StringView text)
@@ -381,7 +382,8 @@ public:
     DateFormatter(const icu::Locale& locale, const char16_t* pattern)
     {
         UErrorCode status = U_ZERO_ERROR;
-        m_format = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(pattern), locale, status);
+        m_format
+            = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(pattern), locale, status);
         if (U_FAILURE(status)) {
             m_format.reset();
             return;
@@ -395,8 +397,8 @@ public:
     {
         if (!m_format)
             return std::nullopt;
-        const icu::UnicodeString source(false, reinterpret_cast<const UChar*>(text.utf16()),
-            static_cast<int32_t>(text.size()));
+        const icu::UnicodeString source(
+            false, reinterpret_cast<const UChar*>(text.utf16()), static_cast<int32_t>(text.size()));
         icu::ParsePosition position(0);
         const UDate millis = m_format->parse(source, position);
         if (position.getErrorIndex() >= 0 || position.getIndex() != source.length())
@@ -432,7 +434,8 @@ std::optional<QDateTime> DateParser::parseDateWithPatterns(const QString& text)
         }
     }
     const QString fullText = withFullYear(text);
-    for (const DateFormatter* formatter = nextDateFormatter(); formatter; formatter = nextDateFormatter()) {
+    for (const DateFormatter* formatter = nextDateFormatter(); formatter;
+         formatter = nextDateFormatter()) {
         if (auto date = formatter->date(fullText)) {
             reset();
             return date;

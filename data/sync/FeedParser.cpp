@@ -18,10 +18,7 @@ namespace {
 
 // A link written in a feed, or nothing. Surrounding white space and line breaks, common around
 // link text and image addresses, are not part of the address.
-std::optional<Url> linkFromText(const QString& text)
-{
-    return Url::fromString(text.trimmed());
-}
+std::optional<Url> linkFromText(const QString& text) { return Url::fromString(text.trimmed()); }
 
 // Eight bytes at a time: feed text is mostly ASCII.
 bool isAscii(QByteArrayView bytes)
@@ -42,10 +39,7 @@ bool isAscii(QByteArrayView bytes)
     return true;
 }
 
-bool isAsciiSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
+bool isAsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Where `text` begins and ends without the units `isSpace` accepts at either end.
 template <typename Text, typename IsSpace>
@@ -88,9 +82,11 @@ std::optional<QDateTime> dateFromBytes(QByteArrayView bytes)
 // there may be one).
 QString fixedTitle(QByteArrayView bytes)
 {
-    const auto plainEnd = [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != ' ' && c != '\t'; };
+    const auto plainEnd
+        = [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != ' ' && c != '\t'; };
     const bool plain = !bytes.isEmpty() && plainEnd(bytes.front()) && plainEnd(bytes.back())
-        && std::none_of(bytes.begin(), bytes.end(), [](char c) { return c == '<' || c == '\n' || c == '&'; });
+        && std::none_of(
+            bytes.begin(), bytes.end(), [](char c) { return c == '<' || c == '\n' || c == '&'; });
     QString text = QString::fromUtf8(bytes);
     if (plain)
         return text;
@@ -120,10 +116,7 @@ QString trimmedSpaces(const QString& text)
 
 // Below U+0300 every character but CR (which binds a following LF) is one cluster of one unit
 // and breaks from what follows it; most bodies are cut in such text.
-bool isSimpleCharacter(QChar c)
-{
-    return c.unicode() < 0x300 && c != u'\r';
-}
+bool isSimpleCharacter(QChar c) { return c.unicode() < 0x300 && c != u'\r'; }
 
 // Where the first `maxLength` characters (grapheme clusters, at least one) of a text end, judged
 // by its first units `window`, all of it when `whole`: a boundary depends on no text beyond the
@@ -153,7 +146,8 @@ QString cutToCharacters(const QString& text, qsizetype maxLength)
         return QString();
     if (std::all_of(text.cbegin(), text.cbegin() + maxLength + 1, isSimpleCharacter))
         return text.left(maxLength);
-    for (qsizetype window = std::min(text.size(), 2 * maxLength + 16);; window = std::min(text.size(), 4 * window)) {
+    for (qsizetype window = std::min(text.size(), 2 * maxLength + 16);;
+         window = std::min(text.size(), 4 * window)) {
         const bool whole = window == text.size();
         if (const auto end = endOfCharacters(QStringView(text).first(window), maxLength, whole))
             return *end < text.size() ? text.left(*end) : text;
@@ -220,7 +214,8 @@ public:
         if (pad + size > m_left) {
             // Blocks grow with the feed, from a typical feed's twenty stories to a bounded size.
             const std::size_t blockSize = std::max(size + alignment,
-                m_blocks.empty() ? std::size_t(8 * 1024) : std::min<std::size_t>(m_lastBlockSize * 2, 64 * 1024));
+                m_blocks.empty() ? std::size_t(8 * 1024)
+                                 : std::min<std::size_t>(m_lastBlockSize * 2, 64 * 1024));
             m_blocks.push_back(::operator new(blockSize));
             m_lastBlockSize = blockSize;
             m_next = static_cast<char*>(m_blocks.back());
@@ -275,8 +270,7 @@ void FeedParser::StoryBlocksRelease::operator()(StoryBlocks* blocks) const
 namespace {
 
 // Hands out a StoryBlocks' memory; each story made holds the blocks until it is freed.
-template <typename T>
-struct InStoryBlocks {
+template <typename T> struct InStoryBlocks {
     using value_type = T;
     StoryBlocks* blocks;
 
@@ -289,10 +283,15 @@ struct InStoryBlocks {
         : blocks(other.blocks)
     {
     }
-    T* allocate(std::size_t n) { return static_cast<T*>(blocks->allocate(n * sizeof(T), alignof(T))); }
+    T* allocate(std::size_t n)
+    {
+        return static_cast<T*>(blocks->allocate(n * sizeof(T), alignof(T)));
+    }
     void deallocate(T*, std::size_t) noexcept { blocks->release(); }
-    template <typename U>
-    bool operator==(const InStoryBlocks<U>& other) const { return blocks == other.blocks; }
+    template <typename U> bool operator==(const InStoryBlocks<U>& other) const
+    {
+        return blocks == other.blocks;
+    }
 };
 
 } // namespace
@@ -311,14 +310,22 @@ FeedParser::Name FeedParser::nameOf(QByteArrayView name)
 {
     // Every start tag of a feed passes here; the length sorts out nearly all names at once, and
     // a comparison of known length compiles to a few loads.
-    const auto is = [name]<std::size_t n>(const char (&text)[n]) { return std::memcmp(name.data(), text, n - 1) == 0; };
+    const auto is = [name]<std::size_t n>(const char(&text)[n]) {
+        return std::memcmp(name.data(), text, n - 1) == 0;
+    };
     switch (name.size()) {
     case 3:
         return is("rss") ? Name::Rss : is("url") ? Name::Url : Name::Other;
     case 4:
-        return is("item") ? Name::Item : is("link") ? Name::Link : is("feed") ? Name::Feed : Name::Other;
+        return is("item") ? Name::Item
+            : is("link")  ? Name::Link
+            : is("feed")  ? Name::Feed
+                          : Name::Other;
     case 5:
-        return is("title") ? Name::Title : is("entry") ? Name::Entry : is("image") ? Name::Image : Name::Other;
+        return is("title") ? Name::Title
+            : is("entry")  ? Name::Entry
+            : is("image")  ? Name::Image
+                           : Name::Other;
     case 7:
         if (is("pubDate"))
             return Name::PubDate;
@@ -346,16 +353,25 @@ FeedParser::Path FeedParser::pathOfOpenElements() const
     switch (elementStack.size()) {
     case 2:
         if (at(0) == Name::Feed)
-            return at(1) == Name::Entry ? Path::Item : at(1) == Name::Title ? Path::ChannelTitle : at(1) == Name::Link ? Path::FeedLink : Path::Other;
+            return at(1) == Name::Entry ? Path::Item
+                : at(1) == Name::Title  ? Path::ChannelTitle
+                : at(1) == Name::Link   ? Path::FeedLink
+                                        : Path::Other;
         return at(0) == Name::RdfRoot && at(1) == Name::Item ? Path::Item : Path::Other;
     case 3:
         if (at(1) != Name::Channel)
             return Path::Other;
         if (at(0) == Name::Rss)
-            return at(2) == Name::Item ? Path::Item : at(2) == Name::Title ? Path::ChannelTitle : at(2) == Name::Link ? Path::ChannelLink : Path::Other;
+            return at(2) == Name::Item ? Path::Item
+                : at(2) == Name::Title ? Path::ChannelTitle
+                : at(2) == Name::Link  ? Path::ChannelLink
+                                       : Path::Other;
         return at(0) == Name::RdfRoot && at(2) == Name::Title ? Path::ChannelTitle : Path::Other;
     case 4:
-        return at(0) == Name::Rss && at(1) == Name::Channel && at(2) == Name::Image && at(3) == Name::Url ? Path::ChannelImageUrl : Path::Other;
+        return at(0) == Name::Rss && at(1) == Name::Channel && at(2) == Name::Image
+                && at(3) == Name::Url
+            ? Path::ChannelImageUrl
+            : Path::Other;
     default:
         return Path::Other;
     }
@@ -393,7 +409,8 @@ void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const
     default:
         break;
     }
-    if (open.path == Path::ChannelTitle || open.path == Path::ChannelLink || open.path == Path::ChannelImageUrl)
+    if (open.path == Path::ChannelTitle || open.path == Path::ChannelLink
+        || open.path == Path::ChannelImageUrl)
         open.readsText = true;
     openTextReaders += open.readsText ? 1 : 0;
     hasCurrentString = false;
@@ -401,7 +418,8 @@ void FeedParser::didStartElementUtf8(QByteArrayView nameBytes, const char* const
     currentImageLink.reset();
     for (int i = 0; attributes && attributes[i]; i += 2) {
         const QByteArrayView key(attributes[i]);
-        const QByteArrayView value = attributes[i + 1] ? QByteArrayView(attributes[i + 1]) : QByteArrayView();
+        const QByteArrayView value
+            = attributes[i + 1] ? QByteArrayView(attributes[i + 1]) : QByteArrayView();
         if (auto image = imageLinkIn(value))
             currentImageLink = std::move(image);
         if (name == Name::Link && key == "href") {
@@ -434,8 +452,9 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         // "published" does not.
         if (!currentDate && !currentUpdated.empty())
             currentDate = dateFromBytes(currentUpdated);
-        auto story = std::allocate_shared<NewsStory>(InStoryBlocks<NewsStory>(m_storyBlocks.get()), std::move(currentTitle),
-            currentDescription, std::move(currentLink), std::move(currentDate), m_source);
+        auto story = std::allocate_shared<NewsStory>(InStoryBlocks<NewsStory>(m_storyBlocks.get()),
+            std::move(currentTitle), currentDescription, std::move(currentLink),
+            std::move(currentDate), m_source);
         if (currentImageLink)
             story->setImageLink(currentImageLink);
         else if (currentDescription)
@@ -514,8 +533,9 @@ QString FeedParser::fixText(QByteArrayView utf8, qsizetype maxLength)
 QString FeedParser::fixText(const QString& text, std::optional<qsizetype> maxLength)
 {
     // Plain text, as most headlines are, comes through every step unchanged.
-    const bool plain = std::none_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'<' || c == u'\n' || c == u'&'; })
-        && (text.isEmpty() || (!isTrimmedSpace(text.front()) && !isTrimmedSpace(text.back())));
+    const bool plain = std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c == u'<' || c == u'\n' || c == u'&';
+    }) && (text.isEmpty() || (!isTrimmedSpace(text.front()) && !isTrimmedSpace(text.back())));
     if (plain)
         return maxLength ? cutToCharacters(text, std::max<qsizetype>(*maxLength, 0)) : text;
     QString fixed = removingTags(text);

@@ -94,7 +94,10 @@ private:
         FeedLink
     };
     Path pathOfOpenElements() const;
-    Path currentPath() const { return elementStack.empty() ? Path::Other : elementStack.back().path; }
+    Path currentPath() const
+    {
+        return elementStack.empty() ? Path::Other : elementStack.back().path;
+    }
     std::optional<QString> currentString() const;
 
     std::shared_ptr<Source> m_source;

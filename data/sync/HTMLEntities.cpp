@@ -64,8 +64,8 @@ Reading scanInt(QStringView text)
 Reading scanHexInt(QStringView text)
 {
     qsizetype i = skipSpace(text);
-    if (i + 2 < text.size() && text.at(i) == u'0' && (text.at(i + 1) == u'x' || text.at(i + 1) == u'X')
-        && hexValue(text.at(i + 2)) >= 0)
+    if (i + 2 < text.size() && text.at(i) == u'0'
+        && (text.at(i + 1) == u'x' || text.at(i + 1) == u'X') && hexValue(text.at(i + 2)) >= 0)
         i += 2;
     const qsizetype digitsStart = i;
     int64_t value = 0;
@@ -111,8 +111,8 @@ int EscapeMapCompare(const char16_t* key, const HTMLEscapeMap* entry)
     return 0;
 }
 
-QString gtm_stringByEscapingHTMLUsingTable(const QString& text, std::span<const HTMLEscapeMap> table,
-    bool escapingUnicode)
+QString gtm_stringByEscapingHTMLUsingTable(
+    const QString& text, std::span<const HTMLEscapeMap> table, bool escapingUnicode)
 {
     if (text.isEmpty())
         return text;

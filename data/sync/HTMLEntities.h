@@ -31,8 +31,8 @@ TICKERLYDATAMAC_EXPORT int EscapeMapCompare(const char16_t* key, const HTMLEscap
 // `text` with every unit that `table` (sorted by character) holds written as its escape
 // sequence; with `escapingUnicode`, every other unit of 128 and above is written as a decimal
 // reference ("&#20013;").
-TICKERLYDATAMAC_EXPORT QString gtm_stringByEscapingHTMLUsingTable(const QString& text,
-    std::span<const HTMLEscapeMap> table, bool escapingUnicode);
+TICKERLYDATAMAC_EXPORT QString gtm_stringByEscapingHTMLUsingTable(
+    const QString& text, std::span<const HTMLEscapeMap> table, bool escapingUnicode);
 
 // Escaped with gUnicodeHTMLEscapeMap; other characters stay.
 TICKERLYDATAMAC_EXPORT QString gtm_stringByEscapingForHTML(const QString& text);

@@ -29,12 +29,13 @@ std::shared_ptr<const icu::RegexPattern> compiled(const QString& pattern, bool c
 
     UErrorCode status = U_ZERO_ERROR;
     UParseError parseError {};
-    const icu::UnicodeString source(reinterpret_cast<const UChar*>(pattern.utf16()),
-        static_cast<int32_t>(pattern.size()));
+    const icu::UnicodeString source(
+        reinterpret_cast<const UChar*>(pattern.utf16()), static_cast<int32_t>(pattern.size()));
     std::shared_ptr<const icu::RegexPattern> result(icu::RegexPattern::compile(
         source, caseInsensitive ? UREGEX_CASE_INSENSITIVE : 0, parseError, status));
     if (U_FAILURE(status) || !result)
-        qFatal("Regular expression does not compile: %s (%s)", qUtf8Printable(pattern), u_errorName(status));
+        qFatal("Regular expression does not compile: %s (%s)", qUtf8Printable(pattern),
+            u_errorName(status));
     patterns.insert(key, result);
     return result;
 }
@@ -43,7 +44,8 @@ std::shared_ptr<const icu::RegexPattern> compiled(const QString& pattern, bool c
 class Search {
 public:
     Search(const icu::RegexPattern& pattern, QStringView text)
-        : m_text(false, reinterpret_cast<const UChar*>(text.utf16()), static_cast<int32_t>(text.size()))
+        : m_text(
+            false, reinterpret_cast<const UChar*>(text.utf16()), static_cast<int32_t>(text.size()))
     {
         UErrorCode status = U_ZERO_ERROR;
         m_matcher.reset(pattern.matcher(m_text, status));

@@ -23,15 +23,14 @@ QString clampedMid(const QString& text, qsizetype start, qsizetype end)
 }
 
 // Cuts are clamped to the text's length first so that no sum below can overflow.
-qsizetype clampedCount(qsizetype count, qsizetype n)
-{
-    return std::clamp<qsizetype>(count, -n, n);
-}
+qsizetype clampedCount(qsizetype count, qsizetype n) { return std::clamp<qsizetype>(count, -n, n); }
 
-QString cutMatch(const QString& text, const Regex::Match& m, qsizetype cutBeginning, qsizetype cutEnd)
+QString cutMatch(
+    const QString& text, const Regex::Match& m, qsizetype cutBeginning, qsizetype cutEnd)
 {
     const qsizetype n = text.size();
-    return clampedMid(text, m.start + clampedCount(cutBeginning, n), m.end - clampedCount(cutEnd, n));
+    return clampedMid(
+        text, m.start + clampedCount(cutBeginning, n), m.end - clampedCount(cutEnd, n));
 }
 
 // The scheme for a "//" link: "https" when the page mentions "https" anywhere.
@@ -65,7 +64,8 @@ qsizetype offsetOfCharacter(const QString& text, qsizetype index)
 
 bool sameCharacters(const QString& a, const QString& b)
 {
-    return a == b || a.normalized(QString::NormalizationForm_D) == b.normalized(QString::NormalizationForm_D);
+    return a == b
+        || a.normalized(QString::NormalizationForm_D) == b.normalized(QString::NormalizationForm_D);
 }
 
 // Prefix and suffix tests compare whole characters by canonical equivalence: "e" is no prefix
@@ -94,10 +94,7 @@ bool isEntityLetter(char16_t c)
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == 0x017F || c == 0x212A;
 }
 
-bool isDigit(char16_t c)
-{
-    return c >= u'0' && c <= u'9';
-}
+bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 } // namespace
 
@@ -169,8 +166,7 @@ qsizetype imageLinkEnd(QStringView text, qsizetype from, qsizetype runEnd)
 }
 
 // indexOfHttpScheme over code units of either width; the rarer ':' is looked for first.
-template <typename View>
-qsizetype indexOfHttpSchemeIn(View text, qsizetype from)
+template <typename View> qsizetype indexOfHttpSchemeIn(View text, qsizetype from)
 {
     constexpr bool wide = std::is_same_v<View, QStringView>;
     const auto unit = [text](qsizetype at) {
@@ -186,8 +182,10 @@ qsizetype indexOfHttpSchemeIn(View text, qsizetype from)
             return text.indexOf(':', at);
     };
     const auto is = [&unit](qsizetype at, char16_t lower) { return (unit(at) | 0x20) == lower; };
-    for (qsizetype colon = colonFrom(from + 4); colon >= 0 && colon + 2 < text.size(); colon = colonFrom(colon + 1)) {
-        if (unit(colon + 1) == u'/' && unit(colon + 2) == u'/' && is(colon - 4, u'h') && is(colon - 3, u't') && is(colon - 2, u't') && is(colon - 1, u'p'))
+    for (qsizetype colon = colonFrom(from + 4); colon >= 0 && colon + 2 < text.size();
+         colon = colonFrom(colon + 1)) {
+        if (unit(colon + 1) == u'/' && unit(colon + 2) == u'/' && is(colon - 4, u'h')
+            && is(colon - 3, u't') && is(colon - 2, u't') && is(colon - 1, u'p'))
             return colon - 4;
     }
     return -1;
@@ -229,10 +227,18 @@ std::optional<Url> getImageLink(const QString& text)
 QString fixHTMLEncodings(const QString& text)
 {
     static const std::pair<QString, QString> entities[] = {
-        { u"&quot;"_s, u"\""_s }, { u"&amp;"_s, u"&"_s }, { u"&apos;"_s, u"'"_s },
-        { u"&lt;"_s, u"<"_s }, { u"&gt;"_s, u">"_s }, { u"&nbsp;"_s, u" "_s },
-        { u"&#34;"_s, u"\""_s }, { u"&#38;"_s, u"&"_s }, { u"&#39;"_s, u"'"_s },
-        { u"&#60;"_s, u"<"_s }, { u"&#62;"_s, u">"_s }, { u"&#160;"_s, u" "_s },
+        { u"&quot;"_s, u"\""_s },
+        { u"&amp;"_s, u"&"_s },
+        { u"&apos;"_s, u"'"_s },
+        { u"&lt;"_s, u"<"_s },
+        { u"&gt;"_s, u">"_s },
+        { u"&nbsp;"_s, u" "_s },
+        { u"&#34;"_s, u"\""_s },
+        { u"&#38;"_s, u"&"_s },
+        { u"&#39;"_s, u"'"_s },
+        { u"&#60;"_s, u"<"_s },
+        { u"&#62;"_s, u">"_s },
+        { u"&#160;"_s, u" "_s },
     };
     // Every change starts at an "&".
     if (!text.contains(u'&'))
@@ -268,7 +274,9 @@ QString fixHTMLEncodings(const QString& text)
         } else {
             switch (state.tail) {
             case Tail::Amp:
-                state.tail = c == u'#' ? Tail::Hash : isEntityLetter(c) ? Tail::Letters : Tail::None;
+                state.tail = c == u'#'  ? Tail::Hash
+                    : isEntityLetter(c) ? Tail::Letters
+                                        : Tail::None;
                 break;
             case Tail::Hash:
             case Tail::Digits:
@@ -287,8 +295,8 @@ QString fixHTMLEncodings(const QString& text)
     return out;
 }
 
-std::optional<Url> findQuotedLink(const QString& text, const std::optional<Url>& baseURL,
-    const QString& attributeName)
+std::optional<Url> findQuotedLink(
+    const QString& text, const std::optional<Url>& baseURL, const QString& attributeName)
 {
     static const Regex quotedLink(u"[\"'](http(s)?:)?//[^\"']*[\"']"_s, true);
     static const Regex quotedPath(u"[\"']/[^\"']*[\"']"_s, true);
@@ -309,7 +317,8 @@ std::optional<Url> findQuotedLink(const QString& text, const std::optional<Url>&
             return Url::resolved(cutMatch(text, path, 1, 1), *baseURL);
     }
 
-    const auto value = find(text, attributeName + u"=[^ >]+"_s, true, characterCount(attributeName) + 1, 0);
+    const auto value
+        = find(text, attributeName + u"=[^ >]+"_s, true, characterCount(attributeName) + 1, 0);
     if (!value)
         return std::nullopt;
     if (value->startsWith(u"http"_s))
@@ -362,15 +371,9 @@ QString removeTags(QStringView text, bool complete)
 
 } // namespace
 
-QString removingTags(const QString& text)
-{
-    return removeTags(text, true);
-}
+QString removingTags(const QString& text) { return removeTags(text, true); }
 
-QString removingTagsFromStart(QStringView start)
-{
-    return removeTags(start, false);
-}
+QString removingTagsFromStart(QStringView start) { return removeTags(start, false); }
 
 qsizetype characterCount(const QString& text)
 {
@@ -405,7 +408,8 @@ QString stringByRemovingSuffix(const QString& text, const QString& suffix)
     return stringWithSubstringToIndex(text, characterCount(text) - characterCount(suffix));
 }
 
-QString stringByReplacingPrefix(const QString& text, const QString& prefix, const QString& replacement)
+QString stringByReplacingPrefix(
+    const QString& text, const QString& prefix, const QString& replacement)
 {
     if (!hasCharacterPrefix(text, prefix))
         return text;

@@ -54,7 +54,8 @@ TICKERLYDATAMAC_EXPORT QString fixHTMLEncodings(const QString& text);
 // quoted root path on the base's host, else the unquoted value of `attributeName` (a root path
 // again on the base's host, another relative one appended to the base).
 TICKERLYDATAMAC_EXPORT std::optional<Url> findQuotedLink(const QString& text,
-    const std::optional<Url>& baseURL = std::nullopt, const QString& attributeName = QStringLiteral("href"));
+    const std::optional<Url>& baseURL = std::nullopt,
+    const QString& attributeName = QStringLiteral("href"));
 
 // The text with every tag-like run removed: "<", at least one character that is not ">", and
 // the next ">". Runs that removal brings together are not joined into new tags.
@@ -68,15 +69,16 @@ TICKERLYDATAMAC_EXPORT QString stringWithSubstringFromIndex(const QString& text,
 TICKERLYDATAMAC_EXPORT QString stringWithSubstringToIndex(const QString& text, qsizetype index);
 TICKERLYDATAMAC_EXPORT QString stringByRemovingPrefix(const QString& text, const QString& prefix);
 TICKERLYDATAMAC_EXPORT QString stringByRemovingSuffix(const QString& text, const QString& suffix);
-TICKERLYDATAMAC_EXPORT QString stringByReplacingPrefix(const QString& text, const QString& prefix,
-    const QString& replacement);
+TICKERLYDATAMAC_EXPORT QString stringByReplacingPrefix(
+    const QString& text, const QString& prefix, const QString& replacement);
 
 // The same, changing `text` in place.
 TICKERLYDATAMAC_EXPORT void substringFromIndex(QString& text, qsizetype index);
 TICKERLYDATAMAC_EXPORT void substringToIndex(QString& text, qsizetype index);
 TICKERLYDATAMAC_EXPORT void removePrefix(QString& text, const QString& prefix);
 TICKERLYDATAMAC_EXPORT void removeSuffix(QString& text, const QString& suffix);
-TICKERLYDATAMAC_EXPORT void replacePrefix(QString& text, const QString& prefix, const QString& replacement);
+TICKERLYDATAMAC_EXPORT void replacePrefix(
+    QString& text, const QString& prefix, const QString& replacement);
 
 // Number of characters (extended grapheme clusters) in the text.
 TICKERLYDATAMAC_EXPORT qsizetype characterCount(const QString& text);

@@ -24,10 +24,7 @@ using namespace Qt::Literals::StringLiterals;
 // Where a refresh is, for timing it from outside (sync_bench); off unless asked for.
 Q_LOGGING_CATEGORY(lcSyncPhases, "tickerly.data.sync.phases", QtInfoMsg)
 
-std::shared_ptr<Sync> Sync::create()
-{
-    return std::shared_ptr<Sync>(new Sync());
-}
+std::shared_ptr<Sync> Sync::create() { return std::shared_ptr<Sync>(new Sync()); }
 
 Sync::Sync()
     : m_parseQueue(std::make_unique<OperationQueue>(u"Sync parsing"_s))
@@ -47,7 +44,8 @@ constexpr double releaseMemoryAfterSeconds = 10;
 
 } // namespace
 
-void Sync::updateStories(std::optional<UrlSessionConfiguration> sessionConfiguration, Completion completion)
+void Sync::updateStories(
+    std::optional<UrlSessionConfiguration> sessionConfiguration, Completion completion)
 {
     if (m_isCancelled)
         return;
@@ -102,14 +100,17 @@ std::shared_ptr<UrlSession> Sync::session() const
     return m_session;
 }
 
-std::shared_ptr<UrlSession> Sync::createSession(std::optional<UrlSessionConfiguration> sessionConfiguration)
+std::shared_ptr<UrlSession> Sync::createSession(
+    std::optional<UrlSessionConfiguration> sessionConfiguration)
 {
-    UrlSessionConfiguration configuration = sessionConfiguration.value_or(UrlSessionConfiguration {});
+    UrlSessionConfiguration configuration
+        = sessionConfiguration.value_or(UrlSessionConfiguration {});
     configuration.requestCachePolicy = UrlCachePolicy::ReloadIgnoringLocalAndRemoteCache;
     return UrlSession::create(configuration, shared_from_this());
 }
 
-std::shared_ptr<UrlSessionDataTask> Sync::taskForSource(UrlSession& session, const std::shared_ptr<Source>& source)
+std::shared_ptr<UrlSessionDataTask> Sync::taskForSource(
+    UrlSession& session, const std::shared_ptr<Source>& source)
 {
     const std::optional<Url> url = Url::fromString(source->link());
     if (!url)
@@ -127,7 +128,8 @@ void Sync::didReceiveData(UrlSession&, UrlSessionDataTask& task, const QByteArra
     m_dataMap[task.taskIdentifier()].append(data);
 }
 
-void Sync::didCompleteWithError(UrlSession&, UrlSessionDataTask& task, const std::optional<Error>& error)
+void Sync::didCompleteWithError(
+    UrlSession&, UrlSessionDataTask& task, const std::optional<Error>& error)
 {
     debugprint(u"Completed "_s + task.originalRequest().url.absoluteString() + u" with error: "_s
         + (error ? error->localizedDescription() : u"none"_s));
@@ -140,9 +142,11 @@ void Sync::didCompleteWithError(UrlSession&, UrlSessionDataTask& task, const std
     }
     const auto data = m_dataMap.find(task.taskIdentifier());
     const auto source = m_sourceMap.find(task.taskIdentifier());
-    if (data != m_dataMap.end() && source != m_sourceMap.end() && source->second && !m_isCancelled) {
+    if (data != m_dataMap.end() && source != m_sourceMap.end() && source->second
+        && !m_isCancelled) {
         // The entry stays, emptied, so that the gathering meets the feeds in the same order.
-        readAhead(data->first, m_readAheadIsFinal ? std::exchange(data->second, QByteArray()) : data->second,
+        readAhead(data->first,
+            m_readAheadIsFinal ? std::exchange(data->second, QByteArray()) : data->second,
             source->second);
     }
 }
@@ -212,7 +216,8 @@ void Sync::gatherOnParseQueue(bool failed)
             self->parseStories();
         } catch (const std::bad_alloc&) {
             // The stored list stays as it was, and the caller hears of it.
-            qWarning("Sync: no memory left to gather the stories of a refresh; the stored list stays");
+            qWarning(
+                "Sync: no memory left to gather the stories of a refresh; the stored list stays");
             self->reportOnMainQueue(false);
         }
     });
@@ -232,7 +237,8 @@ void Sync::didBecomeInvalidWithError(UrlSession&, const std::optional<Error>&)
         m_gatherAfterReads = failed;
 }
 
-std::shared_ptr<FeedParser> Sync::parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source)
+std::shared_ptr<FeedParser> Sync::parseFeed(
+    const QByteArray& data, const std::shared_ptr<Source>& source)
 {
     std::optional<ReadAhead> offered;
     offered.swap(m_offered);
@@ -248,7 +254,8 @@ Sync::ArchivedFeed Sync::archivedFeed(const FeedParser& parser)
     feed.stories.reserve(size_t(parser.stories.size()));
     for (const auto& story : parser.stories) {
         feed.archive.append(KeyedArchiver::encodedObject(*story));
-        feed.stories.push_back({ story->date() ? story->date()->toMSecsSinceEpoch() : 0, feed.archive.size() });
+        feed.stories.push_back(
+            { story->date() ? story->date()->toMSecsSinceEpoch() : 0, feed.archive.size() });
     }
     feed.archive.squeeze();
     return feed;
@@ -292,7 +299,8 @@ void Sync::parseStories()
             try {
                 parser = parseFeed(data, source->second);
             } catch (const std::bad_alloc&) {
-                qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories", qlonglong(data.size()));
+                qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories",
+                    qlonglong(data.size()));
             }
             m_offered.reset();
             if (!parser)
@@ -326,7 +334,8 @@ void Sync::parseStories()
             order.push_back({ time > latest ? loaded : time, quint32(f), quint32(i) });
         }
     }
-    std::stable_sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
+    std::stable_sort(
+        order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
     qCDebug(lcSyncPhases, "stories sorted");
     if (anyFeed) {
         // Views of the feeds' archives, put together by the store without a copy of each.
@@ -335,7 +344,8 @@ void Sync::parseStories()
         for (const Entry& entry : order) {
             const ArchivedFeed& feed = feeds[entry.feed];
             const qsizetype begin = entry.story == 0 ? 0 : feed.stories[entry.story - 1].end;
-            archived.append(QByteArray::fromRawData(feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
+            archived.append(QByteArray::fromRawData(
+                feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
         }
         order = {};
         StoredStoriesData().storeEncodedStories(std::move(archived));

@@ -33,7 +33,8 @@ class OperationQueue;
 // has ended and every read is done, the gathering, sorting and storing follow on a parse queue of
 // its own, one feed after another in one fixed order, as if every feed were read only then.
 // cancel() may come from any thread. One run at a time per object.
-class TICKERLYDATAMAC_EXPORT Sync : public UrlSessionDelegate, public std::enable_shared_from_this<Sync> {
+class TICKERLYDATAMAC_EXPORT Sync : public UrlSessionDelegate,
+                                    public std::enable_shared_from_this<Sync> {
 public:
     using Completion = std::function<void(bool)>;
 
@@ -56,22 +57,30 @@ public:
     const std::optional<QList<std::shared_ptr<Source>>>& sources() const { return m_sources; }
     const Completion& completion() const { return m_completion; }
     std::shared_ptr<UrlSession> session() const;
-    const std::optional<QList<std::shared_ptr<NewsStory>>>& workingStories() const { return m_workingStories; }
+    const std::optional<QList<std::shared_ptr<NewsStory>>>& workingStories() const
+    {
+        return m_workingStories;
+    }
 
 protected:
     Sync();
 
     // The run's session: `sessionConfiguration` (or the default one) made to bypass every cache,
     // with this object as its delegate.
-    std::shared_ptr<UrlSession> createSession(std::optional<UrlSessionConfiguration> sessionConfiguration);
+    std::shared_ptr<UrlSession> createSession(
+        std::optional<UrlSessionConfiguration> sessionConfiguration);
     // The download of `source`, not started; null when its link is not a URL.
-    std::shared_ptr<UrlSessionDataTask> taskForSource(UrlSession& session, const std::shared_ptr<Source>& source);
+    std::shared_ptr<UrlSessionDataTask> taskForSource(
+        UrlSession& session, const std::shared_ptr<Source>& source);
     // Reads one downloaded document, one after another in the gathering step; the document
     // already read ahead as its download completed is handed out rather than read again.
-    virtual std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source);
+    virtual std::shared_ptr<FeedParser> parseFeed(
+        const QByteArray& data, const std::shared_ptr<Source>& source);
 
-    void didReceiveData(UrlSession& session, UrlSessionDataTask& task, const QByteArray& data) override;
-    void didCompleteWithError(UrlSession& session, UrlSessionDataTask& task, const std::optional<Error>& error) override;
+    void didReceiveData(
+        UrlSession& session, UrlSessionDataTask& task, const QByteArray& data) override;
+    void didCompleteWithError(
+        UrlSession& session, UrlSessionDataTask& task, const std::optional<Error>& error) override;
     void didBecomeInvalidWithError(UrlSession& session, const std::optional<Error>& error) override;
 
 private:

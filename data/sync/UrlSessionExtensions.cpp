@@ -44,8 +44,8 @@ std::optional<QImage> icon(const QByteArray& bytes)
     // one that cannot be read at a smaller size is no icon.
     constexpr int drawn = 2 * 96;
     constexpr qint64 ordinaryIconPixels = 1024 * 1024;
-    QImage decoded = decodeImageToCover(bytes, QSize(drawn, drawn), ordinaryIconPixels, maxDecodedImageSide,
-        ordinaryIconPixels);
+    QImage decoded = decodeImageToCover(
+        bytes, QSize(drawn, drawn), ordinaryIconPixels, maxDecodedImageSide, ordinaryIconPixels);
     if (decoded.isNull())
         return std::nullopt;
     return decoded;
@@ -59,8 +59,8 @@ std::shared_ptr<UrlSessionDataTask> start(UrlSession& session, UrlRequest reques
     std::function<void(std::optional<QByteArray>)> completion)
 {
     auto task = session.dataTask(request,
-        [completion = std::move(completion)](std::optional<QByteArray> data, std::optional<UrlResponse>,
-            std::optional<Error>) {
+        [completion = std::move(completion)](
+            std::optional<QByteArray> data, std::optional<UrlResponse>, std::optional<Error>) {
             if (completion)
                 completion(std::move(data));
         });
@@ -78,7 +78,8 @@ UrlRequest pageRequest(bool mobileSite, const Url& url, qint64 bodyLimit)
 }
 
 std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& fromURL,
-    std::optional<QImage> (*decode)(const QByteArray&), std::function<void(std::optional<QImage>)> completion)
+    std::optional<QImage> (*decode)(const QByteArray&),
+    std::function<void(std::optional<QImage>)> completion)
 {
     return start(session, pageRequest(false, fromURL, UrlRequest::imageBodyLimit),
         [decode, completion = std::move(completion)](std::optional<QByteArray> data) {
@@ -92,19 +93,21 @@ std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& 
 std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, bool mobileSite, const Url& url,
     std::function<void(std::optional<QByteArray>)> completion)
 {
-    return start(session, pageRequest(mobileSite, url, UrlRequest::pageBodyLimit), std::move(completion));
+    return start(
+        session, pageRequest(mobileSite, url, UrlRequest::pageBodyLimit), std::move(completion));
 }
 
-std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, const Url& url,
-    std::function<void(std::optional<QByteArray>)> completion)
+std::shared_ptr<UrlSessionDataTask> loadData(
+    UrlSession& session, const Url& url, std::function<void(std::optional<QByteArray>)> completion)
 {
     return loadData(session, true, url, std::move(completion));
 }
 
-std::shared_ptr<UrlSessionDataTask> loadFeedOrPage(UrlSession& session, const Url& url,
-    std::function<void(std::optional<QByteArray>)> completion)
+std::shared_ptr<UrlSessionDataTask> loadFeedOrPage(
+    UrlSession& session, const Url& url, std::function<void(std::optional<QByteArray>)> completion)
 {
-    return start(session, pageRequest(false, url, UrlRequest::feedBodyLimit), std::move(completion));
+    return start(
+        session, pageRequest(false, url, UrlRequest::feedBodyLimit), std::move(completion));
 }
 
 std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession& session, bool mobileSite, const Url& url,
@@ -115,10 +118,11 @@ std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession& session, bool mobileS
             completion(std::nullopt);
         return nullptr;
     }
-    return loadData(session, mobileSite, url, [completion = std::move(completion)](std::optional<QByteArray> data) {
-        if (completion)
-            completion(data ? UrlLoadingDecoders::text(*data) : std::nullopt);
-    });
+    return loadData(session, mobileSite, url,
+        [completion = std::move(completion)](std::optional<QByteArray> data) {
+            if (completion)
+                completion(data ? UrlLoadingDecoders::text(*data) : std::nullopt);
+        });
 }
 
 std::shared_ptr<UrlSessionDataTask> loadJSON(UrlSession& session, const Url& url,
@@ -131,14 +135,14 @@ std::shared_ptr<UrlSessionDataTask> loadJSON(UrlSession& session, const Url& url
         });
 }
 
-std::shared_ptr<UrlSessionDataTask> loadImage(UrlSession& session, const Url& fromURL,
-    std::function<void(std::optional<QImage>)> completion)
+std::shared_ptr<UrlSessionDataTask> loadImage(
+    UrlSession& session, const Url& fromURL, std::function<void(std::optional<QImage>)> completion)
 {
     return loadPicture(session, fromURL, UrlLoadingDecoders::image, std::move(completion));
 }
 
-std::shared_ptr<UrlSessionDataTask> loadIcon(UrlSession& session, const Url& fromURL,
-    std::function<void(std::optional<QImage>)> completion)
+std::shared_ptr<UrlSessionDataTask> loadIcon(
+    UrlSession& session, const Url& fromURL, std::function<void(std::optional<QImage>)> completion)
 {
     return loadPicture(session, fromURL, UrlLoadingDecoders::icon, std::move(completion));
 }

@@ -14,7 +14,10 @@
 #include <vector>
 
 struct AnimationContext::Group {
-    Group() : context(this) { }
+    Group()
+        : context(this)
+    {
+    }
 
     AnimationContext context;
     std::function<void()> completion;
@@ -120,8 +123,8 @@ private:
             delete a.data();
         g.animations.clear();
         std::function<void()> completion = std::move(g.completion);
-        auto self = std::find_if(running.begin(), running.end(),
-                                 [&](const auto& p) { return p.get() == &g; });
+        auto self = std::find_if(
+            running.begin(), running.end(), [&](const auto& p) { return p.get() == &g; });
         std::shared_ptr<Group> keep = *self;
         running.erase(self);
         MainQueue::dispatchAsync([completion = std::move(completion)] {
@@ -148,8 +151,8 @@ void AnimationContext::setDuration(double seconds)
     m_duration = std::isfinite(seconds) && seconds > 0 ? seconds : 0.0;
 }
 
-void AnimationContext::runAnimationGroup(const std::function<void(AnimationContext&)>& changes,
-                                         std::function<void()> completionHandler)
+void AnimationContext::runAnimationGroup(
+    const std::function<void(AnimationContext&)>& changes, std::function<void()> completionHandler)
 {
     Runner& r = runner();
     auto g = std::make_shared<Group>();
@@ -169,8 +172,8 @@ void AnimationContext::runAnimationGroup(const std::function<void(AnimationConte
     }
     r.open.pop_back();
 
-    g->animations.erase(std::remove(g->animations.begin(), g->animations.end(), nullptr),
-                        g->animations.end());
+    g->animations.erase(
+        std::remove(g->animations.begin(), g->animations.end(), nullptr), g->animations.end());
     if (g->animations.empty()) {
         MainQueue::dispatchAsync([completion = std::move(g->completion)] {
             if (completion)
@@ -188,8 +191,7 @@ AnimationContext* AnimationContext::current()
 }
 
 void AnimationContext::animateValue(QObject* target, const QByteArray& key, const QVariant& from,
-                                    const QVariant& to,
-                                    std::function<void(const QVariant&)> apply)
+    const QVariant& to, std::function<void(const QVariant&)> apply)
 {
     Runner& r = runner();
     r.stop({ target, key });
@@ -205,7 +207,7 @@ void AnimationContext::animateValue(QObject* target, const QByteArray& key, cons
     a->setDuration(static_cast<int>(std::lround(ctx->duration() * 1000.0)));
     a->setEasingCurve(ctx->timingFunction());
     QObject::connect(a, &QVariantAnimation::valueChanged, a,
-                     [apply = std::move(apply)](const QVariant& v) { apply(v); });
+        [apply = std::move(apply)](const QVariant& v) { apply(v); });
     g->animations.emplace_back(a);
     g->length = std::max(g->length, ctx->duration());
     r.byKey[{ target, key }] = Runner::Running { a, to, g };
@@ -228,21 +230,15 @@ void AnimationContext::whenChangesEnd(QObject* key, std::function<void()> fn)
         return;
     }
     auto& list = ctx->m_group->atClose;
-    const bool known = std::any_of(list.begin(), list.end(),
-                                   [&](const auto& p) { return p.first == key; });
+    const bool known
+        = std::any_of(list.begin(), list.end(), [&](const auto& p) { return p.first == key; });
     if (!known)
         list.emplace_back(key, std::move(fn));
 }
 
-std::size_t AnimationContext::runningGroupCount()
-{
-    return runner().running.size();
-}
+std::size_t AnimationContext::runningGroupCount() { return runner().running.size(); }
 
-QEasingCurve AnimationContext::linear()
-{
-    return QEasingCurve(QEasingCurve::Linear);
-}
+QEasingCurve AnimationContext::linear() { return QEasingCurve(QEasingCurve::Linear); }
 
 namespace {
 
@@ -255,17 +251,8 @@ QEasingCurve bezier(double x1, double y1, double x2, double y2)
 
 } // namespace
 
-QEasingCurve AnimationContext::easeIn()
-{
-    return bezier(0.42, 0.0, 1.0, 1.0);
-}
+QEasingCurve AnimationContext::easeIn() { return bezier(0.42, 0.0, 1.0, 1.0); }
 
-QEasingCurve AnimationContext::easeOut()
-{
-    return bezier(0.0, 0.0, 0.58, 1.0);
-}
+QEasingCurve AnimationContext::easeOut() { return bezier(0.0, 0.0, 0.58, 1.0); }
 
-QEasingCurve AnimationContext::easeInEaseOut()
-{
-    return bezier(0.42, 0.0, 0.58, 1.0);
-}
+QEasingCurve AnimationContext::easeInEaseOut() { return bezier(0.42, 0.0, 0.58, 1.0); }

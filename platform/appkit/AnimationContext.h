@@ -40,7 +40,7 @@ public:
     // Runs `changes` inside a new group (groups nest: the innermost open one is current);
     // `completionHandler` runs once on the main queue when the group has ended.
     static void runAnimationGroup(const std::function<void(AnimationContext&)>& changes,
-                                  std::function<void()> completionHandler = {});
+        std::function<void()> completionHandler = {});
 
     // The innermost open group, or null outside runAnimationGroup().
     static AnimationContext* current();
@@ -49,7 +49,7 @@ public:
     // value and last `to`. Animated from `from` when the current group animates; otherwise
     // applied at once. A new change of the same value replaces a running animation of it.
     static void animateValue(QObject* target, const QByteArray& key, const QVariant& from,
-                             const QVariant& to, std::function<void(const QVariant&)> apply);
+        const QVariant& to, std::function<void(const QVariant&)> apply);
 
     // The value a running animation of `key` on `target` is heading for, if one runs.
     static QVariant animationTarget(const QObject* target, const QByteArray& key);
@@ -71,7 +71,10 @@ public:
     struct Group;
 
 private:
-    explicit AnimationContext(Group* group) : m_group(group) { }
+    explicit AnimationContext(Group* group)
+        : m_group(group)
+    {
+    }
 
     Group* m_group;
     double m_duration = 0.25;

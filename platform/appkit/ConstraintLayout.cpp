@@ -38,7 +38,7 @@ ConstraintLayout* ConstraintLayout::of(QWidget* holder, bool create)
     if (existing)
         qFatal("ConstraintLayout: %s already has a layout of another kind and cannot hold "
                "constraints",
-               holder->metaObject()->className());
+            holder->metaObject()->className());
     return new ConstraintLayout(holder);
 }
 
@@ -67,10 +67,7 @@ void ConstraintLayout::removeConstraint(const LayoutConstraintRef& c)
     setNeedsLayout();
 }
 
-const LayoutConstraintList& ConstraintLayout::constraints() const
-{
-    return d->constraints;
-}
+const LayoutConstraintList& ConstraintLayout::constraints() const { return d->constraints; }
 
 void ConstraintLayout::constraintChanged(LayoutConstraint* c)
 {
@@ -102,10 +99,7 @@ void ConstraintLayout::setNeedsLayout()
     }
 }
 
-bool ConstraintLayout::needsLayout() const
-{
-    return d->dirty;
-}
+bool ConstraintLayout::needsLayout() const { return d->dirty; }
 
 void ConstraintLayout::layoutIfNeeded()
 {
@@ -132,7 +126,7 @@ void ConstraintLayout::performLayout()
     // Required constraints on the holder's own size ask its parent for another size.
     const Engine::Item& self = d->items.at(d->holder);
     const QSize solved(static_cast<int>(std::lround(self.width.value())),
-                       static_cast<int>(std::lround(self.height.value())));
+        static_cast<int>(std::lround(self.height.value())));
     if (solved != d->holder->size() && solved != d->lastSolvedReported) {
         d->lastSolvedReported = solved;
         if (d->holder->isWindow())
@@ -191,7 +185,7 @@ QSize ConstraintLayout::fittingSize() const
     solver.suggestValue(holder.height, 0);
     solver.updateVariables();
     d->fitting = QSize(static_cast<int>(std::ceil(holder.width.value() - 1e-6)),
-                       static_cast<int>(std::ceil(holder.height.value() - 1e-6)));
+        static_cast<int>(std::ceil(holder.height.value() - 1e-6)));
     solver.removeEditVariable(holder.width);
     solver.removeEditVariable(holder.height);
     solver.addEditVariable(holder.width, kFixedFrame);
@@ -208,20 +202,11 @@ ConstraintLayout::SolverSize ConstraintLayout::solverSize() const
     return { d->solver.rowCount(), d->solver.variableCount(), d->solver.constraintCount() };
 }
 
-void ConstraintLayout::invalidateFittingSize()
-{
-    d->fittingValid = false;
-}
+void ConstraintLayout::invalidateFittingSize() { d->fittingValid = false; }
 
-QSize ConstraintLayout::sizeHint() const
-{
-    return fittingSize();
-}
+QSize ConstraintLayout::sizeHint() const { return fittingSize(); }
 
-QSize ConstraintLayout::minimumSize() const
-{
-    return QSize(0, 0);
-}
+QSize ConstraintLayout::minimumSize() const { return QSize(0, 0); }
 
 void ConstraintLayout::setGeometry(const QRect& rect)
 {

@@ -84,13 +84,12 @@ TICKERLYAPPKIT_EXPORT void setTranslatesAutoresizingMaskIntoConstraints(QWidget*
 TICKERLYAPPKIT_EXPORT bool translatesAutoresizingMaskIntoConstraints(const QWidget* view);
 
 // Defaults: hugging 250, compression resistance 750, in both orientations.
-TICKERLYAPPKIT_EXPORT void setContentHuggingPriority(QWidget* view, LayoutPriority priority,
-                                                     LayoutOrientation orientation);
-TICKERLYAPPKIT_EXPORT LayoutPriority contentHuggingPriority(const QWidget* view,
-                                                            LayoutOrientation orientation);
-TICKERLYAPPKIT_EXPORT void setContentCompressionResistancePriority(QWidget* view,
-                                                                   LayoutPriority priority,
-                                                                   LayoutOrientation orientation);
+TICKERLYAPPKIT_EXPORT void setContentHuggingPriority(
+    QWidget* view, LayoutPriority priority, LayoutOrientation orientation);
+TICKERLYAPPKIT_EXPORT LayoutPriority contentHuggingPriority(
+    const QWidget* view, LayoutOrientation orientation);
+TICKERLYAPPKIT_EXPORT void setContentCompressionResistancePriority(
+    QWidget* view, LayoutPriority priority, LayoutOrientation orientation);
 TICKERLYAPPKIT_EXPORT LayoutPriority contentCompressionResistancePriority(
     const QWidget* view, LayoutOrientation orientation);
 
@@ -103,8 +102,8 @@ TICKERLYAPPKIT_EXPORT void invalidateIntrinsicContentSize(QWidget* view);
 TICKERLYAPPKIT_EXPORT void addConstraint(QWidget* view, const LayoutConstraintRef& constraint);
 TICKERLYAPPKIT_EXPORT void addConstraints(QWidget* view, const LayoutConstraintList& constraints);
 TICKERLYAPPKIT_EXPORT void removeConstraint(QWidget* view, const LayoutConstraintRef& constraint);
-TICKERLYAPPKIT_EXPORT void removeConstraints(QWidget* view,
-                                             const LayoutConstraintList& constraints);
+TICKERLYAPPKIT_EXPORT void removeConstraints(
+    QWidget* view, const LayoutConstraintList& constraints);
 // The constraints the view holds.
 TICKERLYAPPKIT_EXPORT LayoutConstraintList constraints(const QWidget* view);
 

@@ -54,9 +54,8 @@ struct ConstraintLayout::Engine {
         linear::Variable left, top, width, height;
         enum class Mode { None, Fixed, Free } mode = Mode::None;
         double suggested[4] = { std::numeric_limits<double>::quiet_NaN(),
-                                std::numeric_limits<double>::quiet_NaN(),
-                                std::numeric_limits<double>::quiet_NaN(),
-                                std::numeric_limits<double>::quiet_NaN() };
+            std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
+            std::numeric_limits<double>::quiet_NaN() };
         QSize intrinsic { -1, -1 };
         int intrinsicWidth = -1; // the view's width when `intrinsic` was read
         LayoutPriority priorities[4] = { -1, -1, -1, -1 }; // hug h, hug v, comp h, comp v
@@ -94,16 +93,16 @@ struct ConstraintLayout::Engine {
         item.view = w;
         item.isHolder = w == holder;
         if (item.isHolder) {
-            solver.addConstraint(linear::Expression(item.left), linear::Relation::Equal,
-                                 linear::strength::required);
-            solver.addConstraint(linear::Expression(item.top), linear::Relation::Equal,
-                                 linear::strength::required);
+            solver.addConstraint(
+                linear::Expression(item.left), linear::Relation::Equal, linear::strength::required);
+            solver.addConstraint(
+                linear::Expression(item.top), linear::Relation::Equal, linear::strength::required);
             solver.addEditVariable(item.width, constraintlayout::kFixedFrame);
             solver.addEditVariable(item.height, constraintlayout::kFixedFrame);
             item.mode = Item::Mode::Fixed;
         } else {
-            QObject::connect(w, &QObject::destroyed, layout,
-                             [layout, w] { layout->d->itemDestroyed(w); });
+            QObject::connect(
+                w, &QObject::destroyed, layout, [layout, w] { layout->d->itemDestroyed(w); });
         }
         return item;
     }
@@ -166,7 +165,8 @@ struct ConstraintLayout::Engine {
         e.constant -= c->constant();
         linear::Solver::ConstraintId id = 0;
         const linear::SolverError error
-            = solver.addConstraint(e, constraintlayout::relationOf(c->relation()), constraintlayout::weightOf(c->priority()), &id);
+            = solver.addConstraint(e, constraintlayout::relationOf(c->relation()),
+                constraintlayout::weightOf(c->priority()), &id);
         if (error != linear::SolverError::None) {
             if (!state.warned)
                 qWarning().noquote() << "Unable to satisfy constraint" << c->description()
@@ -261,7 +261,9 @@ struct ConstraintLayout::Engine {
                     solver.removeEditVariable(item.vars()[i]);
             }
             for (int i = 0; i < 4; ++i) {
-                solver.addEditVariable(item.vars()[i], want == Item::Mode::Fixed ? constraintlayout::kFixedFrame : constraintlayout::kStay);
+                solver.addEditVariable(item.vars()[i],
+                    want == Item::Mode::Fixed ? constraintlayout::kFixedFrame
+                                              : constraintlayout::kStay);
                 item.suggested[i] = std::numeric_limits<double>::quiet_NaN();
             }
             item.mode = want;
@@ -283,8 +285,10 @@ struct ConstraintLayout::Engine {
             size = appkit::intrinsicContentSize(item.view);
             p[0] = appkit::contentHuggingPriority(item.view, LayoutOrientation::Horizontal);
             p[1] = appkit::contentHuggingPriority(item.view, LayoutOrientation::Vertical);
-            p[2] = appkit::contentCompressionResistancePriority(item.view, LayoutOrientation::Horizontal);
-            p[3] = appkit::contentCompressionResistancePriority(item.view, LayoutOrientation::Vertical);
+            p[2] = appkit::contentCompressionResistancePriority(
+                item.view, LayoutOrientation::Horizontal);
+            p[3] = appkit::contentCompressionResistancePriority(
+                item.view, LayoutOrientation::Vertical);
         }
         if (size == item.intrinsic && std::equal(p, p + 4, item.priorities))
             return;
@@ -294,13 +298,15 @@ struct ConstraintLayout::Engine {
         item.intrinsic = size;
         std::copy(p, p + 4, item.priorities);
         fittingValid = false;
-        const auto add = [&](const linear::Variable& v, int value, linear::Relation r, LayoutPriority prio) {
-            linear::Expression e(v);
-            e.constant = -value;
-            linear::Solver::ConstraintId id = 0;
-            if (solver.addConstraint(e, r, constraintlayout::weightOf(prio), &id) == linear::SolverError::None)
-                item.intrinsicIds.push_back(id);
-        };
+        const auto add
+            = [&](const linear::Variable& v, int value, linear::Relation r, LayoutPriority prio) {
+                  linear::Expression e(v);
+                  e.constant = -value;
+                  linear::Solver::ConstraintId id = 0;
+                  if (solver.addConstraint(e, r, constraintlayout::weightOf(prio), &id)
+                      == linear::SolverError::None)
+                      item.intrinsicIds.push_back(id);
+              };
         if (size.width() >= 0) {
             add(item.width, size.width(), linear::Relation::LessOrEqual, p[0]);
             add(item.width, size.width(), linear::Relation::GreaterOrEqual, p[2]);
@@ -332,4 +338,3 @@ struct ConstraintLayout::Engine {
         solver.updateVariables();
     }
 };
-

@@ -52,13 +52,13 @@ inline constexpr LayoutPriority DefaultLow = 250.0f;
 // constant, priority or activity lays that ancestor out again (on the next turn of the main
 // queue, or at the end of the changes of an open animation group, animated when the group
 // allows it). Main thread only. A constraint whose item is destroyed becomes inactive.
-class TICKERLYAPPKIT_EXPORT LayoutConstraint : public std::enable_shared_from_this<LayoutConstraint> {
+class TICKERLYAPPKIT_EXPORT LayoutConstraint
+    : public std::enable_shared_from_this<LayoutConstraint> {
 public:
-    static std::shared_ptr<LayoutConstraint>
-    create(QWidget* firstItem, LayoutAttribute firstAttribute, LayoutRelation relation,
-           QWidget* secondItem = nullptr,
-           LayoutAttribute secondAttribute = LayoutAttribute::NotAnAttribute,
-           double multiplier = 1.0, double constant = 0.0);
+    static std::shared_ptr<LayoutConstraint> create(QWidget* firstItem,
+        LayoutAttribute firstAttribute, LayoutRelation relation, QWidget* secondItem = nullptr,
+        LayoutAttribute secondAttribute = LayoutAttribute::NotAnAttribute, double multiplier = 1.0,
+        double constant = 0.0);
 
     QWidget* firstItem() const { return m_first; }
     LayoutAttribute firstAttribute() const { return m_firstAttribute; }

@@ -9,18 +9,15 @@ namespace linear {
 
 namespace {
 
-constexpr double kEpsilon = 1.0e-8;
+    constexpr double kEpsilon = 1.0e-8;
 
-bool nearZero(double v)
-{
-    return std::fabs(v) < kEpsilon;
-}
+    bool nearZero(double v) { return std::fabs(v) < kEpsilon; }
 
-std::uint64_t nextVariableId()
-{
-    static std::atomic<std::uint64_t> next { 1 };
-    return next.fetch_add(1, std::memory_order_relaxed);
-}
+    std::uint64_t nextVariableId()
+    {
+        static std::atomic<std::uint64_t> next { 1 };
+        return next.fetch_add(1, std::memory_order_relaxed);
+    }
 
 } // namespace
 
@@ -42,7 +39,10 @@ Expression& Expression::add(const Expression& e, double factor)
 class Solver::Row {
 public:
     Row() = default;
-    explicit Row(double c) : m_constant(c) { }
+    explicit Row(double c)
+        : m_constant(c)
+    {
+    }
 
     double constant() const { return m_constant; }
     const std::vector<std::pair<Symbol, double>>& cells() const { return m_cells; }
@@ -79,7 +79,7 @@ public:
     double coefficientFor(const Symbol& s) const
     {
         auto it = std::lower_bound(m_cells.begin(), m_cells.end(), s,
-                                   [](const auto& cell, const Symbol& k) { return cell.first < k; });
+            [](const auto& cell, const Symbol& k) { return cell.first < k; });
         return it != m_cells.end() && it->first == s ? it->second : 0.0;
     }
 
@@ -121,14 +121,14 @@ public:
     bool allDummies() const
     {
         return std::all_of(m_cells.begin(), m_cells.end(),
-                           [](const auto& cell) { return cell.first.kind == Symbol::Dummy; });
+            [](const auto& cell) { return cell.first.kind == Symbol::Dummy; });
     }
 
 private:
     std::vector<std::pair<Symbol, double>>::iterator find(const Symbol& s)
     {
         return std::lower_bound(m_cells.begin(), m_cells.end(), s,
-                                [](const auto& cell, const Symbol& k) { return cell.first < k; });
+            [](const auto& cell, const Symbol& k) { return cell.first < k; });
     }
 
     double m_constant = 0;
@@ -142,10 +142,7 @@ Solver::Solver()
 
 Solver::~Solver() = default;
 
-Solver::Symbol Solver::newSymbol(Symbol::Kind kind)
-{
-    return Symbol { m_nextSymbol++, kind };
-}
+Solver::Symbol Solver::newSymbol(Symbol::Kind kind) { return Symbol { m_nextSymbol++, kind }; }
 
 Solver::Symbol Solver::symbolFor(const Variable& v)
 {
@@ -211,8 +208,8 @@ Solver::Symbol Solver::chooseSubject(const Row& row, const Tag& tag)
     return {};
 }
 
-SolverError Solver::addConstraint(const Expression& expression, Relation relation,
-                                  double strength, ConstraintId* id)
+SolverError Solver::addConstraint(
+    const Expression& expression, Relation relation, double strength, ConstraintId* id)
 {
     Tag tag;
     tag.strength = strength;
@@ -516,8 +513,9 @@ bool Solver::removeVariable(const Variable& v)
     auto row = m_rows.find(s.id);
     if (row != m_rows.end()) {
         m_rows.erase(row);
-    } else if (std::any_of(m_rows.begin(), m_rows.end(),
-                   [&](const auto& entry) { return entry.second.second->coefficientFor(s) != 0.0; })) {
+    } else if (std::any_of(m_rows.begin(), m_rows.end(), [&](const auto& entry) {
+                   return entry.second.second->coefficientFor(s) != 0.0;
+               })) {
         return false;
     }
     m_vars.erase(it);

@@ -39,8 +39,14 @@ struct TICKERLYAPPKIT_EXPORT Expression {
     double constant = 0;
 
     Expression() = default;
-    Expression(double c) : constant(c) { }
-    Expression(const Variable& v) : terms { { v, 1.0 } } { }
+    Expression(double c)
+        : constant(c)
+    {
+    }
+    Expression(const Variable& v)
+        : terms { { v, 1.0 } }
+    {
+    }
     Expression& add(const Variable& v, double coefficient)
     {
         terms.emplace_back(v, coefficient);
@@ -53,8 +59,8 @@ enum class Relation { LessOrEqual, Equal, GreaterOrEqual };
 
 // Weights of non-required constraints. Anything at or above `required` must hold.
 namespace strength {
-inline constexpr double required = 1.0e12;
-inline bool isRequired(double s) { return s >= required; }
+    inline constexpr double required = 1.0e12;
+    inline bool isRequired(double s) { return s >= required; }
 }
 
 enum class SolverError {
@@ -80,7 +86,7 @@ public:
 
     // Holds `expression relation 0` with the given strength. On success `id` names it.
     SolverError addConstraint(const Expression& expression, Relation relation, double strength,
-                              ConstraintId* id = nullptr);
+        ConstraintId* id = nullptr);
     SolverError removeConstraint(ConstraintId id);
     bool hasConstraint(ConstraintId id) const { return m_constraints.count(id) != 0; }
 

@@ -128,8 +128,10 @@ void TopLevelWindow::keepFrameOnScreen()
         return;
     fitToScreen(frameAround(this));
     frame = frameGeometry();
-    move(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())),
-        std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+    move(std::clamp(
+             frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())),
+        std::clamp(
+            frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
 }
 
 bool TopLevelWindow::eventFilter(QObject* watched, QEvent* event)

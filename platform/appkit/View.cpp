@@ -13,10 +13,7 @@ constexpr const char* kTranslates = "_appkit_translatesAutoresizingMask";
 constexpr const char* kHugging[] = { "_appkit_huggingH", "_appkit_huggingV" };
 constexpr const char* kCompression[] = { "_appkit_compressionH", "_appkit_compressionV" };
 
-int indexOf(LayoutOrientation o)
-{
-    return o == LayoutOrientation::Horizontal ? 0 : 1;
-}
+int indexOf(LayoutOrientation o) { return o == LayoutOrientation::Horizontal ? 0 : 1; }
 
 LayoutPriority priorityProperty(const QWidget* view, const char* name, LayoutPriority fallback)
 {
@@ -96,9 +93,8 @@ QWidget* commonAncestor(QWidget* a, QWidget* b)
 } // namespace
 
 LayoutConstraintRef LayoutConstraint::create(QWidget* firstItem, LayoutAttribute firstAttribute,
-                                             LayoutRelation relation, QWidget* secondItem,
-                                             LayoutAttribute secondAttribute, double multiplier,
-                                             double constant)
+    LayoutRelation relation, QWidget* secondItem, LayoutAttribute secondAttribute,
+    double multiplier, double constant)
 {
     auto c = LayoutConstraintRef(new LayoutConstraint);
     c->m_first = firstItem;
@@ -149,10 +145,7 @@ void LayoutConstraint::setActive(bool active)
     ConstraintLayout::of(holder)->addConstraint(shared_from_this());
 }
 
-QWidget* LayoutConstraint::holder() const
-{
-    return m_layout ? m_layout->parentWidget() : nullptr;
-}
+QWidget* LayoutConstraint::holder() const { return m_layout ? m_layout->parentWidget() : nullptr; }
 
 QString LayoutConstraint::description() const
 {
@@ -186,7 +179,8 @@ bool translatesAutoresizingMaskIntoConstraints(const QWidget* view)
     return !v.isValid() || v.toBool();
 }
 
-void setContentHuggingPriority(QWidget* view, LayoutPriority priority, LayoutOrientation orientation)
+void setContentHuggingPriority(
+    QWidget* view, LayoutPriority priority, LayoutOrientation orientation)
 {
     if (!view)
         return;
@@ -199,8 +193,8 @@ LayoutPriority contentHuggingPriority(const QWidget* view, LayoutOrientation ori
     return priorityProperty(view, kHugging[indexOf(orientation)], LayoutPriorities::DefaultLow);
 }
 
-void setContentCompressionResistancePriority(QWidget* view, LayoutPriority priority,
-                                             LayoutOrientation orientation)
+void setContentCompressionResistancePriority(
+    QWidget* view, LayoutPriority priority, LayoutOrientation orientation)
 {
     if (!view)
         return;
@@ -208,9 +202,11 @@ void setContentCompressionResistancePriority(QWidget* view, LayoutPriority prior
     layoutsAboveNeedLayout(view);
 }
 
-LayoutPriority contentCompressionResistancePriority(const QWidget* view, LayoutOrientation orientation)
+LayoutPriority contentCompressionResistancePriority(
+    const QWidget* view, LayoutOrientation orientation)
 {
-    return priorityProperty(view, kCompression[indexOf(orientation)], LayoutPriorities::DefaultHigh);
+    return priorityProperty(
+        view, kCompression[indexOf(orientation)], LayoutPriorities::DefaultHigh);
 }
 
 QSize intrinsicContentSize(const QWidget* view)
@@ -293,11 +289,11 @@ void setFrame(QWidget* view, const QRect& frame)
     if (running.isValid() ? running.toRect() == frame : view->geometry() == frame)
         return;
     QPointer<QWidget> guard(view);
-    AnimationContext::animateValue(view, "geometry", view->geometry(), frame,
-                                   [guard](const QVariant& v) {
-                                       if (guard)
-                                           applyFrameNow(guard, v.toRect());
-                                   });
+    AnimationContext::animateValue(
+        view, "geometry", view->geometry(), frame, [guard](const QVariant& v) {
+            if (guard)
+                applyFrameNow(guard, v.toRect());
+        });
 }
 
 QRect targetFrame(const QWidget* view)

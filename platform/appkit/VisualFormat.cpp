@@ -202,7 +202,8 @@ private:
             return expect(u'-');
         }
         if (auto value = constant(false)) {
-            c.predicates.push_back(Predicate { LayoutRelation::Equal, *value, {}, LayoutPriorities::Required });
+            c.predicates.push_back(
+                Predicate { LayoutRelation::Equal, *value, {}, LayoutPriorities::Required });
             return expect(u'-');
         }
         if (peek() == u'[' || peek() == u'|') {
@@ -233,17 +234,17 @@ private:
     }
 
     void relate(QWidget* first, LayoutAttribute firstAttribute, QWidget* second,
-                LayoutAttribute secondAttribute, const Predicate& p)
+        LayoutAttribute secondAttribute, const Predicate& p)
     {
-        auto c = LayoutConstraint::create(first, firstAttribute, p.relation, second, secondAttribute,
-                                          1.0, p.constant);
+        auto c = LayoutConstraint::create(
+            first, firstAttribute, p.relation, second, secondAttribute, 1.0, p.constant);
         c->setPriority(p.priority);
         m_made.append(c);
     }
 
     // "[a]-c-[b]": b.leading relation a.trailing + c, for each predicate of the connection.
     void connect(QWidget* before, LayoutAttribute beforeEdge, QWidget* after,
-                 LayoutAttribute afterEdge, const Connection& c, double standard)
+        LayoutAttribute afterEdge, const Connection& c, double standard)
     {
         if (!c.present || c.standard) {
             Predicate p;
@@ -265,7 +266,8 @@ private:
             m_pos = 2;
         }
         const LayoutAttribute leading = vertical ? LayoutAttribute::Top : LayoutAttribute::Leading;
-        const LayoutAttribute trailing = vertical ? LayoutAttribute::Bottom : LayoutAttribute::Trailing;
+        const LayoutAttribute trailing
+            = vertical ? LayoutAttribute::Bottom : LayoutAttribute::Trailing;
         const LayoutAttribute size = vertical ? LayoutAttribute::Height : LayoutAttribute::Width;
 
         const bool leadingBar = accept(u'|');
@@ -329,7 +331,7 @@ private:
         if (trailingBar) {
             QWidget* view = views.back().view;
             connect(view, trailing, view->parentWidget(), trailing, trailingConnection,
-                    kStandardSuperviewSpacing);
+                kStandardSuperviewSpacing);
         }
         return true;
     }
@@ -344,8 +346,8 @@ private:
 
 } // namespace
 
-VisualFormatResult constraintsWithVisualFormat(const QString& format, const LayoutViews& views,
-                                               const LayoutMetrics& metrics)
+VisualFormatResult constraintsWithVisualFormat(
+    const QString& format, const LayoutViews& views, const LayoutMetrics& metrics)
 {
     return Parser(format, views, metrics).run();
 }

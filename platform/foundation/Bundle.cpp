@@ -69,10 +69,7 @@ void Bundle::setMainBundle(const Bundle& bundle)
     mainRoot() = bundle.m_root;
 }
 
-QString Bundle::defaultTable()
-{
-    return u"Localizable"_s;
-}
+QString Bundle::defaultTable() { return u"Localizable"_s; }
 
 std::optional<QVariantMap> Bundle::infoDictionary() const
 {
@@ -103,7 +100,8 @@ QStringList Bundle::preferredLanguages()
     return languages;
 }
 
-QString Bundle::localizedString(const QString& key, const QString& value, const QString& table) const
+QString Bundle::localizedString(
+    const QString& key, const QString& value, const QString& table) const
 {
     const QString tableName = table.isEmpty() ? defaultTable() : table;
     for (const QString& language : preferredLanguages()) {

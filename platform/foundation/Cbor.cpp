@@ -282,15 +282,9 @@ void appendDouble(QByteArray& out, double value)
     out.append(encoded, 9);
 }
 
-void appendBool(QByteArray& out, bool value)
-{
-    out.append(char(value ? 0xf5 : 0xf4));
-}
+void appendBool(QByteArray& out, bool value) { out.append(char(value ? 0xf5 : 0xf4)); }
 
-void appendNull(QByteArray& out)
-{
-    out.append(char(0xf6));
-}
+void appendNull(QByteArray& out) { out.append(char(0xf6)); }
 
 void appendText(QByteArray& out, QStringView text)
 {

@@ -78,7 +78,15 @@ QByteArray encode(const CborItem& item);
 
 // Writing items straight into bytes, as encode() writes them: the shortest head for every count
 // and integer, definite lengths, doubles in 8 bytes, text as UTF-8.
-enum class Major : quint8 { Unsigned = 0, Negative = 1, Bytes = 2, Text = 3, Array = 4, Map = 5, Tag = 6 };
+enum class Major : quint8 {
+    Unsigned = 0,
+    Negative = 1,
+    Bytes = 2,
+    Text = 3,
+    Array = 4,
+    Map = 5,
+    Tag = 6
+};
 void appendHead(QByteArray& out, Major major, quint64 value);
 void appendInteger(QByteArray& out, qint64 value);
 void appendDouble(QByteArray& out, double value);

@@ -24,8 +24,8 @@ void SystemClock::schedule(double seconds, QObject* context, std::function<void(
     if (!receiver)
         return;
     const double ms = std::isfinite(seconds) ? std::clamp(seconds * 1000.0, 0.0, 2.0e9) : 0.0;
-    QTimer::singleShot(std::chrono::milliseconds(static_cast<qint64>(std::ceil(ms))), Qt::PreciseTimer,
-                       receiver, std::move(fn));
+    QTimer::singleShot(std::chrono::milliseconds(static_cast<qint64>(std::ceil(ms))),
+        Qt::PreciseTimer, receiver, std::move(fn));
 }
 
 void VirtualClock::schedule(double seconds, QObject* context, std::function<void()> fn)

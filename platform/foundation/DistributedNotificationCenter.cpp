@@ -46,9 +46,10 @@ struct DistributedNotificationCenter::State {
                 QDBusConnection bus = QDBusConnection::sessionBus();
                 available = bus.isConnected();
             }
-            receiver = new DistributedNotificationReceiver([this](const QString& name, const QString& object) {
-                local.post(name, nullptr, { { objectKey, object } });
-            });
+            receiver = new DistributedNotificationReceiver(
+                [this](const QString& name, const QString& object) {
+                    local.post(name, nullptr, { { objectKey, object } });
+                });
             // Signals are delivered in the receiver's thread: the main thread.
             if (QCoreApplication* app = QCoreApplication::instance())
                 receiver->moveToThread(app->thread());
@@ -56,12 +57,12 @@ struct DistributedNotificationCenter::State {
                 qCInfo(lcDistributed) << "no session bus; notifications between processes are off";
                 return;
             }
-            QDBusConnection::sessionBus().connect(QString(), busPath, busInterface, busMember, receiver,
-                                                  SLOT(onNotification(QString, QString)));
+            QDBusConnection::sessionBus().connect(QString(), busPath, busInterface, busMember,
+                receiver, SLOT(onNotification(QString, QString)));
             // The bus handles one connection's messages in order, so once this round trip is
             // answered the match rule above is in force: whatever is posted from now on arrives.
-            QDBusMessage ping = QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
-                                                               u"org.freedesktop.DBus"_s, u"GetId"_s);
+            QDBusMessage ping = QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s,
+                u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus"_s, u"GetId"_s);
             QDBusConnection::sessionBus().call(ping, QDBus::Block, 2000);
         });
     }
@@ -103,22 +104,26 @@ void DistributedNotificationCenter::postNotificationName(const QString& name, co
     QDBusConnection::sessionBus().send(signal);
 }
 
-ObserverToken DistributedNotificationCenter::addObserver(const QString& name, const QString& object, Handler handler)
+ObserverToken DistributedNotificationCenter::addObserver(
+    const QString& name, const QString& object, Handler handler)
 {
     d->connect();
-    return d->local.addObserver(name, nullptr, [object, handler = std::move(handler)](const Notification& n) {
-        const QString posted = n.userInfo.value(objectKey).toString();
-        if (object.isEmpty() || object == posted)
-            handler(n.name, posted);
-    });
+    return d->local.addObserver(
+        name, nullptr, [object, handler = std::move(handler)](const Notification& n) {
+            const QString posted = n.userInfo.value(objectKey).toString();
+            if (object.isEmpty() || object == posted)
+                handler(n.name, posted);
+        });
 }
 
-void DistributedNotificationCenter::addObserver(QObject* owner, const QString& name, const QString& object, Handler handler)
+void DistributedNotificationCenter::addObserver(
+    QObject* owner, const QString& name, const QString& object, Handler handler)
 {
     d->connect();
-    d->local.addObserver(owner, name, nullptr, [object, handler = std::move(handler)](const Notification& n) {
-        const QString posted = n.userInfo.value(objectKey).toString();
-        if (object.isEmpty() || object == posted)
-            handler(n.name, posted);
-    });
+    d->local.addObserver(
+        owner, name, nullptr, [object, handler = std::move(handler)](const Notification& n) {
+            const QString posted = n.userInfo.value(objectKey).toString();
+            if (object.isEmpty() || object == posted)
+                handler(n.name, posted);
+        });
 }

@@ -28,7 +28,8 @@ public:
     void postNotificationName(const QString& name, const QString& object = {});
 
     // Observes `name` (from `object` only, when not empty); removed when the token goes.
-    [[nodiscard]] ObserverToken addObserver(const QString& name, const QString& object, Handler handler);
+    [[nodiscard]] ObserverToken addObserver(
+        const QString& name, const QString& object, Handler handler);
     // Observes `name` as long as `owner` lives.
     void addObserver(QObject* owner, const QString& name, const QString& object, Handler handler);
 

@@ -9,7 +9,8 @@
 class DistributedNotificationReceiver : public QObject {
     Q_OBJECT
 public:
-    explicit DistributedNotificationReceiver(std::function<void(const QString&, const QString&)> deliver)
+    explicit DistributedNotificationReceiver(
+        std::function<void(const QString&, const QString&)> deliver)
         : m_deliver(std::move(deliver))
     {
     }

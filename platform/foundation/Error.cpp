@@ -27,10 +27,7 @@ Error Error::withMessage(QString domain, qint64 code, const QString& message)
     return Error(std::move(domain), code, QVariantMap { { localizedDescriptionKey, message } });
 }
 
-QString Error::message() const
-{
-    return m_userInfo.value(localizedDescriptionKey).toString();
-}
+QString Error::message() const { return m_userInfo.value(localizedDescriptionKey).toString(); }
 
 QString Error::localizedDescription() const
 {

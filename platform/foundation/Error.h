@@ -28,7 +28,10 @@ public:
     const QVariantMap& userInfo() const { return m_userInfo; }
     // The message; empty when there is none.
     QString message() const;
-    bool is(const QString& domain, qint64 code) const { return m_code == code && m_domain == domain; }
+    bool is(const QString& domain, qint64 code) const
+    {
+        return m_code == code && m_domain == domain;
+    }
 
     // The message, or a generic text naming the domain and code when there is none.
     QString localizedDescription() const;

@@ -56,7 +56,7 @@ std::optional<QString> path(const QString& identifier)
 bool makePrivateFolder(const QString& folder)
 {
     const QByteArray name = QFile::encodeName(folder);
-    struct stat st {};
+    struct stat st { };
     if (!clearSharedBits(name, st)) {
         QDir().mkpath(QFileInfo(folder).path());
         ::mkdir(name.constData(), S_IRWXU);
@@ -82,9 +82,9 @@ void makeFoldersInsidePrivate(const QString& folder)
             continue;
         if (qstrcmp(entry->d_name, ".") == 0 || qstrcmp(entry->d_name, "..") == 0)
             continue;
-        struct stat inner {};
-        if (::fstatat(dirFd, entry->d_name, &inner, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(inner.st_mode)
-            && (inner.st_mode & (S_IRWXG | S_IRWXO)))
+        struct stat inner { };
+        if (::fstatat(dirFd, entry->d_name, &inner, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISDIR(inner.st_mode) && (inner.st_mode & (S_IRWXG | S_IRWXO)))
             ::fchmodat(dirFd, entry->d_name, inner.st_mode & ~(S_IRWXG | S_IRWXO) & 07777, 0);
     }
     ::closedir(dir);
@@ -92,7 +92,7 @@ void makeFoldersInsidePrivate(const QString& folder)
 
 void makePrivateFile(const QString& file)
 {
-    struct stat st {};
+    struct stat st { };
     clearSharedBits(QFile::encodeName(file), st);
 }
 

@@ -10,9 +10,11 @@ constexpr qsizetype maximumJoinedLength = 16 * 1024;
 
 QByteArrayView trimmed(QByteArrayView v)
 {
-    while (!v.isEmpty() && (v.front() == ' ' || v.front() == '\t' || v.front() == '\r' || v.front() == '\n'))
+    while (!v.isEmpty()
+        && (v.front() == ' ' || v.front() == '\t' || v.front() == '\r' || v.front() == '\n'))
         v = v.sliced(1);
-    while (!v.isEmpty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r' || v.back() == '\n'))
+    while (!v.isEmpty()
+        && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r' || v.back() == '\n'))
         v.chop(1);
     return v;
 }
@@ -23,9 +25,9 @@ bool isToken(QByteArrayView name)
         return false;
     for (char c : name) {
         const auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u >= 0x7f || c == ':' || c == '"' || c == '(' || c == ')' || c == ',' || c == '/'
-            || c == ';' || c == '<' || c == '=' || c == '>' || c == '?' || c == '@' || c == '[' || c == '\\'
-            || c == ']' || c == '{' || c == '}')
+        if (u <= 0x20 || u >= 0x7f || c == ':' || c == '"' || c == '(' || c == ')' || c == ','
+            || c == '/' || c == ';' || c == '<' || c == '=' || c == '>' || c == '?' || c == '@'
+            || c == '[' || c == '\\' || c == ']' || c == '{' || c == '}')
             return false;
     }
     return true;
@@ -45,7 +47,8 @@ void HttpResponseParser::feedLine(QByteArrayView line)
             QByteArrayView rest = line.sliced(space + 1);
             int code = 0;
             int digits = 0;
-            while (digits < 3 && digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+            while (
+                digits < 3 && digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
                 code = code * 10 + (rest[digits] - '0');
                 ++digits;
             }
@@ -65,7 +68,8 @@ void HttpResponseParser::feedLine(QByteArrayView line)
         // An obsolete folded continuation of the previous field.
         if (!fields.isEmpty() && fields.fields().last().second.size() < maximumJoinedLength) {
             const auto& last = fields.fields().last();
-            fields.setValue(last.first, last.second + QLatin1Char(' ') + QString::fromLatin1(content));
+            fields.setValue(
+                last.first, last.second + QLatin1Char(' ') + QString::fromLatin1(content));
         }
         return;
     }

@@ -28,7 +28,8 @@ quint32 littleEndian(const QByteArray& b, qsizetype at, int bytes)
 
 bool isPng(const QByteArray& b, qsizetype at = 0)
 {
-    return at >= 0 && b.size() - at >= 29 && QByteArrayView(b).sliced(at, 8) == QByteArrayView("\x89PNG\r\n\x1a\n", 8)
+    return at >= 0 && b.size() - at >= 29
+        && QByteArrayView(b).sliced(at, 8) == QByteArrayView("\x89PNG\r\n\x1a\n", 8)
         && QByteArrayView(b).sliced(at + 12, 4) == QByteArrayView("IHDR", 4);
 }
 
@@ -118,7 +119,8 @@ QSize iconCanvas(const QByteArray& b)
             width = std::max(width, int(littleEndian(b, at + 4, 2)));
             height = std::max(height, int(littleEndian(b, at + 6, 2)) / 2);
         } else {
-            const qint64 w = qint32(littleEndian(b, at + 4, 4)), h = qint32(littleEndian(b, at + 8, 4));
+            const qint64 w = qint32(littleEndian(b, at + 4, 4)),
+                         h = qint32(littleEndian(b, at + 8, 4));
             width = int(std::max<qint64>(width, std::min<qint64>(std::abs(w), INT_MAX)));
             height = int(std::max<qint64>(height, std::min<qint64>(std::abs(h) / 2, INT_MAX)));
         }
@@ -143,7 +145,8 @@ Header readHeader(QImageReader& reader, const QByteArray& bytes)
         header.readsScaled = jpegReadsScaled(bytes);
     else if (format == "gif")
         canvas = gifCanvas(bytes);
-    else if (bytes.startsWith(QByteArrayView("\0\0\1\0", 4)) || bytes.startsWith(QByteArrayView("\0\0\2\0", 4)))
+    else if (bytes.startsWith(QByteArrayView("\0\0\1\0", 4))
+        || bytes.startsWith(QByteArrayView("\0\0\2\0", 4)))
         canvas = iconCanvas(bytes); // the icon reader names no format
     if (header.size.isValid() && canvas.isValid())
         header.size = header.size.expandedTo(canvas);
@@ -163,8 +166,8 @@ QImage decodeImage(const QByteArray& bytes, int maxSide)
     return decodeImageToCover(bytes, QSize(), std::numeric_limits<qint64>::max(), maxSide);
 }
 
-QImage decodeImageToCover(const QByteArray& bytes, QSize cover, qint64 reduceAbove, int maxSide,
-    qint64 maxWholePixels)
+QImage decodeImageToCover(
+    const QByteArray& bytes, QSize cover, qint64 reduceAbove, int maxSide, qint64 maxWholePixels)
 {
     if (bytes.isEmpty())
         return {};

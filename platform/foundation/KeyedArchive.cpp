@@ -72,8 +72,9 @@ bool soundHeader(const CborItem& top)
 {
     const CborItem* archiver = top.find(archiverKey);
     const CborItem* version = top.find(versionKey);
-    return archiver && archiver->kind == CborItem::Kind::Text && archiver->text == archiverName && version
-        && version->kind == CborItem::Kind::Integer && version->integer == archiveVersion;
+    return archiver && archiver->kind == CborItem::Kind::Text && archiver->text == archiverName
+        && version && version->kind == CborItem::Kind::Integer
+        && version->integer == archiveVersion;
 }
 
 // Whether an archive of `data`'s size is read at all; what is not is said in the log.
@@ -81,8 +82,8 @@ bool withinSize(const QByteArray& data)
 {
     if (data.size() <= KeyedUnarchiver::maxArchiveSize)
         return true;
-    qCWarning(lcArchive, "an archive of %lld bytes is not read: archives read up to %lld bytes", qlonglong(data.size()),
-        qlonglong(KeyedUnarchiver::maxArchiveSize));
+    qCWarning(lcArchive, "an archive of %lld bytes is not read: archives read up to %lld bytes",
+        qlonglong(data.size()), qlonglong(KeyedUnarchiver::maxArchiveSize));
     return false;
 }
 
@@ -94,7 +95,8 @@ bool withinLength(quint64 length)
     const qsizetype limit = arrayLengthRead;
     if (length <= quint64(limit))
         return true;
-    qCWarning(lcArchive, "an archived array of %llu elements is not read: arrays read up to %lld elements",
+    qCWarning(lcArchive,
+        "an archived array of %llu elements is not read: arrays read up to %lld elements",
         static_cast<unsigned long long>(length), qlonglong(limit));
     return false;
 }
@@ -153,10 +155,7 @@ std::optional<quint64> leadingArrayLength(const QByteArray& data)
     return length;
 }
 
-QImage imageFromBytes(const QByteArray& bytes)
-{
-    return decodeImage(bytes, maxStoredImageSide);
-}
+QImage imageFromBytes(const QByteArray& bytes) { return decodeImage(bytes, maxStoredImageSide); }
 
 } // namespace
 
@@ -196,7 +195,8 @@ void KeyedArchiver::appendObject(QByteArray& out, const Coding& object)
     }
 }
 
-void KeyedArchiver::appendObjects(QByteArray& out, const QList<std::shared_ptr<const Coding>>& objects)
+void KeyedArchiver::appendObjects(
+    QByteArray& out, const QList<std::shared_ptr<const Coding>>& objects)
 {
     Cbor::appendHead(out, Cbor::Major::Array, quint64(objects.size()));
     for (const auto& object : objects) {
@@ -214,7 +214,8 @@ QByteArray KeyedArchiver::archivedDataWithRootObject(const Coding& root)
     return out;
 }
 
-QByteArray KeyedArchiver::archivedDataWithRootArray(const QList<std::shared_ptr<const Coding>>& root)
+QByteArray KeyedArchiver::archivedDataWithRootArray(
+    const QList<std::shared_ptr<const Coding>>& root)
 {
     QByteArray out = header();
     appendObjects(out, root);
@@ -245,10 +246,7 @@ QByteArray KeyedArchiver::archivedDataWithEncodedRootArray(const QList<QByteArra
     return out;
 }
 
-QByteArray& KeyedArchiver::values()
-{
-    return m_fields->values;
-}
+QByteArray& KeyedArchiver::values() { return m_fields->values; }
 
 void KeyedArchiver::endField(const QString& key, qsizetype begin)
 {
@@ -362,7 +360,8 @@ void KeyedArchiver::encodeObject(const Coding& value, const QString& key)
     endField(key, begin);
 }
 
-void KeyedArchiver::encodeObjects(const QList<std::shared_ptr<const Coding>>& value, const QString& key)
+void KeyedArchiver::encodeObjects(
+    const QList<std::shared_ptr<const Coding>>& value, const QString& key)
 {
     const qsizetype begin = values().size();
     appendObjects(values(), value);
@@ -426,7 +425,8 @@ std::shared_ptr<Coding> KeyedUnarchiver::unarchiveObjectWithData(const QByteArra
     return root ? decodeItem(*root) : nullptr;
 }
 
-std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::unarchiveArrayWithData(const QByteArray& data)
+std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::unarchiveArrayWithData(
+    const QByteArray& data)
 {
     // Element by element: a long list is read whole without building all of it as items first.
     const auto array = ArchivedArray::fromData(data);
@@ -435,7 +435,8 @@ std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::unarchiveArrayWit
     return array->objects();
 }
 
-std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::readableArrayWithData(const QByteArray& data)
+std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::readableArrayWithData(
+    const QByteArray& data)
 {
     // Refused before either reading, so that a list past the bounds is never built to be salvaged.
     if (!withinSize(data))
@@ -499,8 +500,8 @@ std::optional<qint64> KeyedUnarchiver::decodeInteger(const QString& key) const
     if (f->kind == CborItem::Kind::Integer)
         return f->integer;
     // Only whole numbers well inside the range convert; anything else is no integer.
-    if (f->kind == CborItem::Kind::Double && std::isfinite(f->real) && std::trunc(f->real) == f->real
-        && std::fabs(f->real) < 9.2e18)
+    if (f->kind == CborItem::Kind::Double && std::isfinite(f->real)
+        && std::trunc(f->real) == f->real && std::fabs(f->real) < 9.2e18)
         return qint64(f->real);
     return std::nullopt;
 }
@@ -527,7 +528,8 @@ std::optional<QDateTime> KeyedUnarchiver::decodeDate(const QString& key) const
     const CborItem* seconds = f ? f->tagged(epochDateTag) : nullptr;
     if (!seconds || !seconds->isNumber())
         return std::nullopt;
-    const double s = seconds->kind == CborItem::Kind::Integer ? double(seconds->integer) : seconds->real;
+    const double s
+        = seconds->kind == CborItem::Kind::Integer ? double(seconds->integer) : seconds->real;
     // Far beyond any date a feed can carry, and the millisecond count would overflow.
     if (!std::isfinite(s) || std::fabs(s) > 1e13)
         return std::nullopt;
@@ -576,7 +578,8 @@ std::shared_ptr<Coding> KeyedUnarchiver::decodeObject(const QString& key) const
     return f ? decodeItem(*f) : nullptr;
 }
 
-std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::decodeObjects(const QString& key) const
+std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::decodeObjects(
+    const QString& key) const
 {
     const CborItem* f = field(key);
     if (!f)
@@ -632,5 +635,6 @@ QString ArchivedArray::decodingClassAt(qsizetype index) const
     // Written otherwise: the first "$class" entry names it, as when decoding.
     const auto element = Cbor::decode(bytes);
     const CborItem* cls = element ? element->find(classKey) : nullptr;
-    return cls && cls->kind == CborItem::Kind::Text ? Registry::instance().decodingClass(cls->text) : QString();
+    return cls && cls->kind == CborItem::Kind::Text ? Registry::instance().decodingClass(cls->text)
+                                                    : QString();
 }

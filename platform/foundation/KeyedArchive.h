@@ -115,12 +115,13 @@ public:
     // The root array, one entry per element: null for an element that did not decode (not an
     // object, unknown class, refused by its decoder). Nothing when the bytes are no archive or
     // the root is no array.
-    static std::optional<QList<std::shared_ptr<Coding>>> unarchiveArrayWithData(const QByteArray& data);
+    static std::optional<QList<std::shared_ptr<Coding>>> unarchiveArrayWithData(
+        const QByteArray& data);
     // As unarchiveArrayWithData, but of damaged bytes it gives the whole elements stored before
     // the damage.
-    static std::optional<QList<std::shared_ptr<Coding>>> readableArrayWithData(const QByteArray& data);
-    template <typename T>
-    static std::shared_ptr<T> unarchiveObjectWithData(const QByteArray& data)
+    static std::optional<QList<std::shared_ptr<Coding>>> readableArrayWithData(
+        const QByteArray& data);
+    template <typename T> static std::shared_ptr<T> unarchiveObjectWithData(const QByteArray& data)
     {
         return std::dynamic_pointer_cast<T>(unarchiveObjectWithData(data));
     }
@@ -143,8 +144,7 @@ public:
     std::optional<QStringList> decodeStrings(const QString& key) const;
     // A nested object; null as for the root.
     std::shared_ptr<Coding> decodeObject(const QString& key) const;
-    template <typename T>
-    std::shared_ptr<T> decodeObject(const QString& key) const
+    template <typename T> std::shared_ptr<T> decodeObject(const QString& key) const
     {
         return std::dynamic_pointer_cast<T>(decodeObject(key));
     }

@@ -41,10 +41,7 @@ void onMain(QObject* context, std::function<void()> fn)
 
 namespace MainQueue {
 
-void dispatchAsync(std::function<void()> fn, QObject* context)
-{
-    onMain(context, std::move(fn));
-}
+void dispatchAsync(std::function<void()> fn, QObject* context) { onMain(context, std::move(fn)); }
 
 void dispatchAfter(double seconds, std::function<void()> fn, QObject* context)
 {
@@ -67,14 +64,8 @@ bool isCurrent()
     return app && QThread::currentThread() == app->thread();
 }
 
-Clock& clock()
-{
-    return installedClock ? *installedClock : systemClock();
-}
+Clock& clock() { return installedClock ? *installedClock : systemClock(); }
 
-void setClock(Clock* clock)
-{
-    installedClock = clock;
-}
+void setClock(Clock* clock) { installedClock = clock; }
 
 } // namespace MainQueue

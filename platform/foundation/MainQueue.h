@@ -19,8 +19,8 @@ TICKERLYFOUNDATION_EXPORT void dispatchAsync(std::function<void()> fn, QObject* 
 
 // Runs `fn` on the main thread after `seconds` as measured by the current clock.
 // Safe from any thread.
-TICKERLYFOUNDATION_EXPORT void dispatchAfter(double seconds, std::function<void()> fn,
-                                             QObject* context = nullptr);
+TICKERLYFOUNDATION_EXPORT void dispatchAfter(
+    double seconds, std::function<void()> fn, QObject* context = nullptr);
 
 // Whether the caller runs on the main thread.
 TICKERLYFOUNDATION_EXPORT bool isCurrent();

@@ -84,7 +84,8 @@ void NetworkEngine::cancel(const std::shared_ptr<UrlSessionDataTask>& task)
     }
 }
 
-void NetworkEngine::continueRedirect(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<UrlRequest> request)
+void NetworkEngine::continueRedirect(
+    const std::shared_ptr<UrlSessionDataTask>& task, std::optional<UrlRequest> request)
 {
     {
         std::lock_guard lock(d->mutex);
@@ -268,7 +269,8 @@ void NetworkEngine::Private::beginHop(Transfer* t, UrlRequest request)
         refusal = UrlError::make(UrlError::SecureConnectionRequired, request.url.absoluteString());
     else if (loopbackOnly() && !isLoopbackHost(request.url.host()) && !loopbackPortFor(request.url))
         // Refused before any name server is asked.
-        refusal = UrlError::make(UrlError::CannotConnectToHost, u"refused: not a loopback address"_s);
+        refusal
+            = UrlError::make(UrlError::CannotConnectToHost, u"refused: not a loopback address"_s);
     {
         std::lock_guard lock(t->task->d->mutex);
         t->task->d->currentRequest = request;
@@ -299,7 +301,8 @@ void NetworkEngine::Private::refreshHost(const QString& key)
         return;
     }
     Transfer* head = host.waiting.front();
-    const int room = multiplexingHosts.count(key) ? NetworkEngine::maximumStreamsPerHost : NetworkEngine::maximumTransfersPerHost;
+    const int room = multiplexingHosts.count(key) ? NetworkEngine::maximumStreamsPerHost
+                                                  : NetworkEngine::maximumTransfersPerHost;
     if (host.active < room)
         eligible.emplace(head->sequence, head);
     else
@@ -319,7 +322,8 @@ void NetworkEngine::Private::startEligible()
         const QString key = t->hostKey;
         if (!activate(t)) {
             release(t);
-            complete(t, std::nullopt, UrlError::make(UrlError::Unknown, u"could not start the transfer"_s));
+            complete(t, std::nullopt,
+                UrlError::make(UrlError::Unknown, u"could not start the transfer"_s));
         }
         refreshHost(key);
     }
@@ -359,7 +363,8 @@ void NetworkEngine::Private::release(Transfer* t)
 void NetworkEngine::Private::finish(Transfer* t, CURLcode code)
 {
     long version = CURL_HTTP_VERSION_NONE;
-    if (t->easy && curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version) == CURLE_OK && version != CURL_HTTP_VERSION_NONE) {
+    if (t->easy && curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version) == CURLE_OK
+        && version != CURL_HTTP_VERSION_NONE) {
         if (version >= CURL_HTTP_VERSION_2_0)
             multiplexingHosts.insert(t->hostKey);
         else
@@ -383,10 +388,13 @@ void NetworkEngine::Private::finish(Transfer* t, CURLcode code)
     if (t->overCap)
         complete(t, std::nullopt, UrlError::make(UrlError::DataLengthExceedsMaximum));
     else if (t->lengthOutOfRange)
-        complete(t, std::nullopt, UrlError::make(UrlError::BadServerResponse, u"the announced length is out of range"_s));
+        complete(t, std::nullopt,
+            UrlError::make(UrlError::BadServerResponse, u"the announced length is out of range"_s));
     else if (code == CURLE_OUT_OF_MEMORY && !t->parser.complete)
         // What the network library says of a header line past its limit.
-        complete(t, std::nullopt, UrlError::make(UrlError::BadServerResponse, u"a header line of the answer is too long"_s));
+        complete(t, std::nullopt,
+            UrlError::make(
+                UrlError::BadServerResponse, u"a header line of the answer is too long"_s));
     else if (t->refusedAddress)
         complete(t, std::nullopt,
             UrlError::make(UrlError::CannotConnectToHost, u"refused: not a loopback address"_s));
@@ -397,9 +405,11 @@ void NetworkEngine::Private::finish(Transfer* t, CURLcode code)
 void NetworkEngine::Private::redirect(Transfer* t)
 {
     const int status = t->parser.statusCode;
-    const std::optional<Url> next = Url::resolved(t->parser.fields.value(u"Location"_s), t->request.url);
+    const std::optional<Url> next
+        = Url::resolved(t->parser.fields.value(u"Location"_s), t->request.url);
     if (!next) {
-        complete(t, std::nullopt, UrlError::make(UrlError::BadServerResponse, u"unusable redirect address"_s));
+        complete(t, std::nullopt,
+            UrlError::make(UrlError::BadServerResponse, u"unusable redirect address"_s));
         return;
     }
     if (++t->redirects > NetworkEngine::maximumRedirects) {
@@ -409,7 +419,8 @@ void NetworkEngine::Private::redirect(Transfer* t)
     UrlRequest request = t->request;
     request.url = *next;
     const QString method = request.httpMethod;
-    if (status == 303 ? method != u"HEAD" : ((status == 301 || status == 302) && method == u"POST")) {
+    if (status == 303 ? method != u"HEAD"
+                      : ((status == 301 || status == 302) && method == u"POST")) {
         request.httpMethod = u"GET"_s;
         request.httpBody.clear();
         request.headerFields.remove(u"Content-Type"_s);
@@ -431,7 +442,8 @@ void NetworkEngine::Private::redirect(Transfer* t)
     beginHop(t, std::move(request));
 }
 
-void NetworkEngine::Private::complete(Transfer* t, std::optional<QByteArray> body, std::optional<Error> error)
+void NetworkEngine::Private::complete(
+    Transfer* t, std::optional<QByteArray> body, std::optional<Error> error)
 {
     release(t);
     auto task = t->task;
@@ -454,7 +466,8 @@ void NetworkEngine::Private::checkTimeouts()
     for (auto& [key, t] : transfers) {
         if (t->phase != Transfer::Phase::Active)
             continue;
-        if (now - t->lastActivity >= std::chrono::duration<double>(t->timeout) || (t->deadline && now >= *t->deadline))
+        if (now - t->lastActivity >= std::chrono::duration<double>(t->timeout)
+            || (t->deadline && now >= *t->deadline))
             expired.push_back(t.get());
     }
     for (Transfer* t : expired) {
@@ -471,14 +484,16 @@ int NetworkEngine::Private::waitMilliseconds() const
     for (const auto& [key, t] : transfers) {
         if (t->phase != Transfer::Phase::Active)
             continue;
-        auto end = t->lastActivity + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(t->timeout));
+        auto end = t->lastActivity
+            + std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(t->timeout));
         if (t->deadline)
             end = std::min(end, *t->deadline);
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now) + std::chrono::milliseconds(1);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now)
+            + std::chrono::milliseconds(1);
         wait = std::min(wait, std::max(left, std::chrono::milliseconds(0)));
     }
     if (!eligible.empty() && active < NetworkEngine::maximumTransfers())
         wait = std::chrono::milliseconds(0);
     return static_cast<int>(wait.count());
 }
-

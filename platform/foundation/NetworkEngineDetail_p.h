@@ -128,6 +128,7 @@ struct NetworkEngine::Private {
 
     static size_t onHeader(char* data, size_t size, size_t count, void* user);
     static size_t onWrite(char* data, size_t size, size_t count, void* user);
-    static int onProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded);
+    static int onProgress(
+        void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded);
     static curl_socket_t onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address);
 };

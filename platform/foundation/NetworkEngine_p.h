@@ -45,7 +45,8 @@ public:
     void start(const std::shared_ptr<UrlSessionDataTask>& task);
     void cancel(const std::shared_ptr<UrlSessionDataTask>& task);
     // The delegate's answer to a redirect: the request to follow, or nothing to stop there.
-    void continueRedirect(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<UrlRequest> request);
+    void continueRedirect(
+        const std::shared_ptr<UrlSessionDataTask>& task, std::optional<UrlRequest> request);
 
     // Closes the connections kept for reuse, when no transfer runs; returns once done.
     void closeIdleConnections();
@@ -53,12 +54,13 @@ public:
     // Hand-offs to a task's delegate queue (defined in UrlSession.cpp).
     static void deliverData(const std::shared_ptr<UrlSessionDataTask>& task, QByteArray chunk);
     // Ends the task once: later calls do nothing. A task being cancelled ends as cancelled.
-    static void deliverCompletion(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<QByteArray> body,
-        std::optional<Error> error);
+    static void deliverCompletion(const std::shared_ptr<UrlSessionDataTask>& task,
+        std::optional<QByteArray> body, std::optional<Error> error);
     // The same, for callers that hold the task's lock.
-    static void completeLocked(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<QByteArray> body,
-        std::optional<Error> error);
-    static void askRedirect(const std::shared_ptr<UrlSessionDataTask>& task, UrlResponse response, UrlRequest request);
+    static void completeLocked(const std::shared_ptr<UrlSessionDataTask>& task,
+        std::optional<QByteArray> body, std::optional<Error> error);
+    static void askRedirect(
+        const std::shared_ptr<UrlSessionDataTask>& task, UrlResponse response, UrlRequest request);
     // Whether the task's session has a delegate to ask about redirects.
     static bool hasDelegate(const UrlSessionDataTask& task);
 

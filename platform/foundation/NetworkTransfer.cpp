@@ -35,10 +35,7 @@ QByteArray trustedCertificates; // a PEM file's path
 
 std::atomic<int> loopbackOnlySetting { -1 }; // -1: as the environment says
 
-int defaultPort(const QString& scheme)
-{
-    return scheme == u"https" ? 443 : 80;
-}
+int defaultPort(const QString& scheme) { return scheme == u"https" ? 443 : 80; }
 
 bool isLoopback(const sockaddr* address)
 {
@@ -78,7 +75,8 @@ bool loopbackOnly()
 QString originOf(const Url& url)
 {
     const QString scheme = url.scheme().toLower();
-    return scheme + u"://"_s + url.host().toLower() + u':' + QString::number(url.port().value_or(defaultPort(scheme)));
+    return scheme + u"://"_s + url.host().toLower() + u':'
+        + QString::number(url.port().value_or(defaultPort(scheme)));
 }
 
 bool isLoopbackHost(const QString& host)
@@ -108,7 +106,8 @@ std::optional<int> loopbackPortFor(const Url& url)
 #endif
     const QString scheme = url.scheme().toLower();
     std::lock_guard lock(testMutex);
-    auto it = loopbackMappings.find({ scheme, url.host().toLower(), url.port().value_or(defaultPort(scheme)) });
+    auto it = loopbackMappings.find(
+        { scheme, url.host().toLower(), url.port().value_or(defaultPort(scheme)) });
     if (it == loopbackMappings.end())
         return std::nullopt;
     return it->second;
@@ -157,7 +156,8 @@ Error errorFor(CURLcode code, const char* detail)
 
 // ---- test hooks
 
-void UrlSessionTesting::mapToLoopback(const QString& scheme, const QString& host, int port, int loopbackPort)
+void UrlSessionTesting::mapToLoopback(
+    const QString& scheme, const QString& host, int port, int loopbackPort)
 {
     std::lock_guard lock(testMutex);
     loopbackMappings[{ scheme.toLower(), host.toLower(), port }] = loopbackPort;
@@ -204,20 +204,11 @@ void UrlSessionTesting::trustCertificates(const QString& pemFile)
     trustedCertificates = pemFile.toLocal8Bit();
 }
 
-void UrlSessionTesting::setLoopbackOnly(bool on)
-{
-    loopbackOnlySetting = on ? 1 : 0;
-}
+void UrlSessionTesting::setLoopbackOnly(bool on) { loopbackOnlySetting = on ? 1 : 0; }
 
-bool UrlSessionTesting::isLoopbackOnly()
-{
-    return loopbackOnly();
-}
+bool UrlSessionTesting::isLoopbackOnly() { return loopbackOnly(); }
 
-void UrlSessionTesting::closeIdleConnections()
-{
-    NetworkEngine::instance().closeIdleConnections();
-}
+void UrlSessionTesting::closeIdleConnections() { NetworkEngine::instance().closeIdleConnections(); }
 
 // ---- one transfer's set-up and callbacks, on the network thread
 
@@ -232,7 +223,9 @@ void resetForHop(Transfer* t)
     t->errorBuffer[0] = 0;
     t->lastActivity = Clock::now();
     if (!t->deadline)
-        t->deadline = t->lastActivity + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(t->resourceTimeout));
+        t->deadline = t->lastActivity
+            + std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(t->resourceTimeout));
     t->lastDownloaded = t->lastUploaded = 0;
 }
 
@@ -251,8 +244,8 @@ QString wireAddress(Transfer* t)
         // Plain HTTP to the loopback server; the URL's own host and port stay in the request.
         wire = u"http"_s + wire.mid(scheme.size());
         const QString host = url.host().contains(u':') ? u'[' + url.host() + u']' : url.host();
-        const QString entry = host + u':' + QString::number(url.port().value_or(80)) + u":127.0.0.1:"_s
-            + QString::number(*loopbackPort);
+        const QString entry = host + u':' + QString::number(url.port().value_or(80))
+            + u":127.0.0.1:"_s + QString::number(*loopbackPort);
         t->connectTo = curl_slist_append(nullptr, entry.toUtf8().constData());
     }
     return wire;
@@ -277,7 +270,8 @@ void appendHeaderLines(Transfer* t)
         if (name.isEmpty() || name.contains(u':') || name.contains(u' ') || !isSafeHeaderText(name)
             || !isSafeHeaderText(value))
             continue; // never let a field break the request apart
-        const QByteArray line = value.isEmpty() ? name.toLatin1() + ';' : name.toLatin1() + ": " + value.toLatin1();
+        const QByteArray line
+            = value.isEmpty() ? name.toLatin1() + ';' : name.toLatin1() + ": " + value.toLatin1();
         t->headerList = curl_slist_append(t->headerList, line.constData());
     }
     t->headerList = curl_slist_append(t->headerList, "Expect:");
@@ -367,7 +361,8 @@ size_t NetworkEngine::Private::onHeader(char* data, size_t size, size_t count, v
     t->parser.feedLine(QByteArrayView(data, static_cast<qsizetype>(n)));
     if (t->parser.complete && !t->redirectCandidate) {
         const int status = t->parser.statusCode;
-        t->redirectCandidate = (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)
+        t->redirectCandidate
+            = (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)
             && t->parser.fields.contains(u"Location"_s);
         UrlResponse response;
         response.url = t->request.url;
@@ -380,13 +375,15 @@ size_t NetworkEngine::Private::onHeader(char* data, size_t size, size_t count, v
             response.expectedContentLength = length;
         // A length too large to count would let a short body pass as whole.
         if (!ok && !lengthText.isEmpty()
-            && std::all_of(lengthText.cbegin(), lengthText.cend(), [](QChar c) { return c.isDigit(); })) {
+            && std::all_of(
+                lengthText.cbegin(), lengthText.cend(), [](QChar c) { return c.isDigit(); })) {
             t->lengthOutOfRange = true;
             return 0;
         }
         // A body of announced length grows no further than that; a claim is trusted only so far.
         if (!t->redirectCandidate && response.expectedContentLength > 0 && t->body.isEmpty())
-            t->body.reserve(qsizetype(std::min({ response.expectedContentLength, t->cap(), bodyReserveLimit })));
+            t->body.reserve(qsizetype(
+                std::min({ response.expectedContentLength, t->cap(), bodyReserveLimit })));
         std::lock_guard lock(t->task->d->mutex);
         t->task->d->response = std::move(response);
     }
@@ -425,7 +422,8 @@ size_t NetworkEngine::Private::onWrite(char* data, size_t size, size_t count, vo
     return n;
 }
 
-int NetworkEngine::Private::onProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
+int NetworkEngine::Private::onProgress(
+    void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
 {
     auto* t = static_cast<Transfer*>(user);
     if (downloaded != t->lastDownloaded || uploaded != t->lastUploaded) {
@@ -446,4 +444,3 @@ curl_socket_t NetworkEngine::Private::onOpenSocket(void* user, curlsocktype, cur
     }
     return ::socket(address->family, address->socktype, address->protocol);
 }
-

@@ -33,10 +33,7 @@ ObserverToken::ObserverToken(std::shared_ptr<Entry> entry)
 {
 }
 
-ObserverToken::~ObserverToken()
-{
-    reset();
-}
+ObserverToken::~ObserverToken() { reset(); }
 
 ObserverToken::ObserverToken(ObserverToken&& other) noexcept
     : m_entry(std::move(other.m_entry))
@@ -75,7 +72,8 @@ NotificationCenter& NotificationCenter::defaultCenter()
     return center;
 }
 
-ObserverToken NotificationCenter::addObserver(const QString& name, const void* object, Handler handler)
+ObserverToken NotificationCenter::addObserver(
+    const QString& name, const void* object, Handler handler)
 {
     auto entry = std::make_shared<ObserverToken::Entry>();
     entry->center = d;
@@ -87,7 +85,8 @@ ObserverToken NotificationCenter::addObserver(const QString& name, const void* o
     return ObserverToken(entry);
 }
 
-void NotificationCenter::addObserver(QObject* owner, const QString& name, const void* object, Handler handler)
+void NotificationCenter::addObserver(
+    QObject* owner, const QString& name, const void* object, Handler handler)
 {
     if (!owner)
         return;
@@ -103,13 +102,14 @@ void NotificationCenter::addObserver(QObject* owner, const QString& name, const 
         d->observers.push_back(entry);
     }
     // destroyed() is emitted at the start of the owner's destruction, on the owner's thread.
-    QObject::connect(owner, &QObject::destroyed, [weakCenter = std::weak_ptr<State>(d), raw = entry.get(),
-                                                   weakEntry = std::weak_ptr<ObserverToken::Entry>(entry)] {
-        if (auto e = weakEntry.lock())
-            e->alive = false;
-        if (auto center = weakCenter.lock())
-            center->remove(raw);
-    });
+    QObject::connect(owner, &QObject::destroyed,
+        [weakCenter = std::weak_ptr<State>(d), raw = entry.get(),
+            weakEntry = std::weak_ptr<ObserverToken::Entry>(entry)] {
+            if (auto e = weakEntry.lock())
+                e->alive = false;
+            if (auto center = weakCenter.lock())
+                center->remove(raw);
+        });
 }
 
 void NotificationCenter::post(const Notification& notification)

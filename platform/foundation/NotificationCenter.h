@@ -57,7 +57,8 @@ public:
     static NotificationCenter& defaultCenter();
 
     // Observes `name` (from `object` only, when not null); removed when the token goes.
-    [[nodiscard]] ObserverToken addObserver(const QString& name, const void* object, Handler handler);
+    [[nodiscard]] ObserverToken addObserver(
+        const QString& name, const void* object, Handler handler);
 
     // Observes `name` as long as `owner` lives; the handler is never called after `owner`
     // has begun its destruction.

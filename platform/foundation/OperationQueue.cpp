@@ -57,7 +57,8 @@ public:
     bool waitUntilSettled(std::chrono::steady_clock::time_point deadline)
     {
         std::unique_lock lock(m_mutex);
-        return m_settled.wait_until(lock, deadline, [this] { return m_busy == 0 && m_ready.empty(); });
+        return m_settled.wait_until(
+            lock, deadline, [this] { return m_busy == 0 && m_ready.empty(); });
     }
 
     // A worker about to wait for another queue's operations: a thread stands in for it while it
@@ -277,16 +278,14 @@ void OperationQueue::addOperation(std::function<void()> op)
         OperationQueueWorkers::instance().schedule(d);
 }
 
-bool OperationQueue::isCurrent() const
-{
-    return currentState == d.get();
-}
+bool OperationQueue::isCurrent() const { return currentState == d.get(); }
 
 void OperationQueue::waitUntilAllOperationsAreFinished()
 {
     if (isCurrent()) {
         // The running operation is one of those it would wait for: that wait would never end.
-        qWarning("OperationQueue %s: waitUntilAllOperationsAreFinished from its own operation does not wait",
+        qWarning("OperationQueue %s: waitUntilAllOperationsAreFinished from its own operation does "
+                 "not wait",
             qUtf8Printable(d->name));
         return;
     }
@@ -295,20 +294,11 @@ void OperationQueue::waitUntilAllOperationsAreFinished()
     waitUntil(lock, d->changed, [this, target] { return d->finished >= target; });
 }
 
-const QString& OperationQueue::name() const
-{
-    return d->name;
-}
+const QString& OperationQueue::name() const { return d->name; }
 
-OperationQueue* OperationQueue::current()
-{
-    return currentQueue;
-}
+OperationQueue* OperationQueue::current() { return currentQueue; }
 
-void OperationQueue::stopStartingOperations()
-{
-    OperationQueueWorkers::instance().stopStarting();
-}
+void OperationQueue::stopStartingOperations() { OperationQueueWorkers::instance().stopStarting(); }
 
 bool OperationQueue::waitUntilNoOperationRuns(std::chrono::steady_clock::time_point deadline)
 {

@@ -17,7 +17,8 @@ bool endBackgroundWork(std::chrono::milliseconds bound, std::chrono::millisecond
     NetworkEngine::stopIfMade();
     const bool ended = OperationQueue::waitUntilNoOperationRuns(deadline);
     if (!ended)
-        qWarning("Background work was still running %lld ms after quitting; the program ends anyway",
+        qWarning(
+            "Background work was still running %lld ms after quitting; the program ends anyway",
             static_cast<long long>(bound.count()));
     // After the background work, whose last changes may have been kept too.
     const bool written = UserDefaults::writeKeptChangesBeforeExit(keptChangesBound);

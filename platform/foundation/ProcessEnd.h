@@ -14,5 +14,6 @@
 // be written is said in the log. Returns whether all ended and all were written in time.
 //
 // Stored data is not at risk otherwise: a store write is one transaction.
-TICKERLYFOUNDATION_EXPORT bool endBackgroundWork(std::chrono::milliseconds bound = std::chrono::seconds(2),
+TICKERLYFOUNDATION_EXPORT bool endBackgroundWork(
+    std::chrono::milliseconds bound = std::chrono::seconds(2),
     std::chrono::milliseconds keptChangesBound = std::chrono::seconds(5));

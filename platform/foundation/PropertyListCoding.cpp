@@ -50,7 +50,8 @@ std::optional<QVariant> fromItem(const CborItem& item)
         const CborItem* seconds = item.tagged(epochDateTag);
         if (!seconds || !seconds->isNumber())
             return std::nullopt;
-        const double s = seconds->kind == CborItem::Kind::Integer ? double(seconds->integer) : seconds->real;
+        const double s
+            = seconds->kind == CborItem::Kind::Integer ? double(seconds->integer) : seconds->real;
         if (!std::isfinite(s) || std::fabs(s) > maxDateSeconds)
             return std::nullopt;
         return QVariant(QDateTime::fromMSecsSinceEpoch(qint64(std::llround(s * 1000.0)), Qt::UTC));
@@ -98,7 +99,8 @@ std::optional<CborItem> toItem(const QVariant& v, int depth)
         const QDateTime dt = v.toDateTime();
         if (!dt.isValid())
             return std::nullopt;
-        return CborItem::makeTag(epochDateTag, CborItem::makeDouble(double(dt.toMSecsSinceEpoch()) / 1000.0));
+        return CborItem::makeTag(
+            epochDateTag, CborItem::makeDouble(double(dt.toMSecsSinceEpoch()) / 1000.0));
     }
     case QMetaType::QStringList:
     case QMetaType::QVariantList: {

@@ -18,7 +18,7 @@ constexpr qint64 turnUnusedMs = 10;
 
 std::optional<FileId> fileId(const QString& path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return std::nullopt;
     return FileId { st.st_dev, st.st_ino };
@@ -26,7 +26,7 @@ std::optional<FileId> fileId(const QString& path)
 
 bool lockByte(int fd, off_t byte, short type)
 {
-    struct flock fl {};
+    struct flock fl { };
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = byte;
@@ -38,7 +38,7 @@ namespace {
 
 bool takenByOther(int fd, off_t byte)
 {
-    struct flock fl {};
+    struct flock fl { };
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = byte;
@@ -48,8 +48,8 @@ bool takenByOther(int fd, off_t byte)
 
 } // namespace
 
-bool takeWriteLock(int fd, const QDeadlineTimer& deadline, const std::function<bool(std::chrono::microseconds)>& pause,
-    qint64 turnAfter)
+bool takeWriteLock(int fd, const QDeadlineTimer& deadline,
+    const std::function<bool(std::chrono::microseconds)>& pause, qint64 turnAfter)
 {
     QElapsedTimer waited;
     waited.start();
@@ -59,7 +59,8 @@ bool takeWriteLock(int fd, const QDeadlineTimer& deadline, const std::function<b
     int pauseUs = 0;
     for (;;) {
         const bool turnTaken = !haveTurn && takenByOther(fd, turnByte);
-        const bool passOver = turnTaken && turnUnused.isValid() && turnUnused.elapsed() >= turnUnusedMs;
+        const bool passOver
+            = turnTaken && turnUnused.isValid() && turnUnused.elapsed() >= turnUnusedMs;
         if ((!turnTaken || passOver) && lockByte(fd, writeByte, F_WRLCK)) {
             if (haveTurn)
                 lockByte(fd, turnByte, F_UNLCK);
@@ -76,7 +77,8 @@ bool takeWriteLock(int fd, const QDeadlineTimer& deadline, const std::function<b
         // Short pauses while the holder is likely to finish soon, longer ones after.
         pauseUs = std::min(pauseUs + 100, 2000);
         const std::chrono::microseconds wait(haveTurn || turnUnused.isValid() ? 200 : pauseUs);
-        const bool goOn = !deadline.hasExpired() && (pause ? pause(wait) : (QThread::usleep(wait.count()), true));
+        const bool goOn = !deadline.hasExpired()
+            && (pause ? pause(wait) : (QThread::usleep(wait.count()), true));
         if (!goOn) {
             if (haveTurn)
                 lockByte(fd, turnByte, F_UNLCK);

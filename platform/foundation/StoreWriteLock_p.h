@@ -36,4 +36,5 @@ bool lockByte(int fd, off_t byte, short type);
 // is claimed after `turnAfter` ms of waiting.
 inline constexpr qint64 turnAfterMs = 20;
 bool takeWriteLock(int fd, const QDeadlineTimer& deadline,
-    const std::function<bool(std::chrono::microseconds)>& pause = {}, qint64 turnAfter = turnAfterMs);
+    const std::function<bool(std::chrono::microseconds)>& pause = {},
+    qint64 turnAfter = turnAfterMs);

@@ -19,7 +19,7 @@ void heard(int signal)
     const char byte = char(signal);
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
     // The next one is not caught: a program that hangs while quitting can still be ended.
-    struct sigaction fallback {};
+    struct sigaction fallback { };
     fallback.sa_handler = SIG_DFL;
     for (const int each : terminationSignals)
         ::sigaction(each, &fallback, nullptr);
@@ -43,7 +43,7 @@ void onTerminationSignals(std::function<void()> onSignal)
             if (onSignal)
                 onSignal();
         });
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = heard;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -11,15 +11,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr bool isAlpha(QChar c)
-{
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
+constexpr bool isAlpha(QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 
-constexpr bool isDigit(QChar c)
-{
-    return c >= u'0' && c <= u'9';
-}
+constexpr bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
 constexpr bool isHex(QChar c)
 {
@@ -38,8 +32,15 @@ constexpr bool isRefused(QChar c)
     if (u <= 0x20 || u >= 0x7F)
         return true;
     switch (u) {
-    case u'"': case u'<': case u'>': case u'\\': case u'^': case u'`':
-    case u'{': case u'|': case u'}':
+    case u'"':
+    case u'<':
+    case u'>':
+    case u'\\':
+    case u'^':
+    case u'`':
+    case u'{':
+    case u'|':
+    case u'}':
         return true;
     default:
         return false;
@@ -61,7 +62,8 @@ constexpr auto charClasses = [] {
     for (char16_t c = 0; c < 128; ++c) {
         const QChar q(c);
         const bool hostChar = isAlpha(q) || isDigit(q) || c == u'-' || c == u'.';
-        classes[c] = (isRefused(q) ? Refused : 0) | (hostChar || c == u'+' ? SchemeChar : 0) | (hostChar ? HostChar : 0);
+        classes[c] = (isRefused(q) ? Refused : 0) | (hostChar || c == u'+' ? SchemeChar : 0)
+            | (hostChar ? HostChar : 0);
     }
     for (const char16_t c : u"%#@[]")
         classes[c] |= Marked;
@@ -396,16 +398,16 @@ bool Url::namesSameResource(const QString& a, const QString& b)
         return false;
     const auto effectivePort = [](const Url& url) -> std::optional<int> {
         const QString scheme = url.scheme().toLower();
-        if ((scheme == u"http"_s && url.port() == 80) || (scheme == u"https"_s && url.port() == 443))
+        if ((scheme == u"http"_s && url.port() == 80)
+            || (scheme == u"https"_s && url.port() == 443))
             return std::nullopt;
         return url.port();
     };
     const auto withoutFragment = [](const Url& url) {
         return url.hasFragment() ? url.m_text.left(url.m_fragment.start - 1) : url.m_text;
     };
-    const auto afterAuthority = [&withoutFragment](const Url& url) {
-        return withoutFragment(url).mid(url.m_path.start);
-    };
+    const auto afterAuthority
+        = [&withoutFragment](const Url& url) { return withoutFragment(url).mid(url.m_path.start); };
     return x->isAbsolute() && y->isAbsolute() && x->hasAuthority() && y->hasAuthority()
         && x->scheme().compare(y->scheme(), Qt::CaseInsensitive) == 0
         && x->host().compare(y->host(), Qt::CaseInsensitive) == 0
@@ -420,7 +422,8 @@ Url Url::appendingPathComponent(const QString& component) const
     QString p = path();
     if (!p.endsWith(u'/') && !component.startsWith(u'/'))
         p += u'/';
-    p += percentEncoded(component, u"!$&'()*+,;=:@/"_s); // "/" is a path character: "a/b" adds two segments
+    p += percentEncoded(
+        component, u"!$&'()*+,;=:@/"_s); // "/" is a path character: "a/b" adds two segments
     QString text = m_text.left(m_path.start) + p + m_text.mid(m_path.start + m_path.length);
     return fromString(text).value_or(Url());
 }
@@ -428,7 +431,8 @@ Url Url::appendingPathComponent(const QString& component) const
 std::optional<Url> Url::resolved(const QString& reference, const Url& base)
 {
     if (reference.isEmpty() && base.isValid()) // the page itself, less its fragment
-        return fromString(base.hasFragment() ? base.m_text.left(base.m_fragment.start - 1) : base.m_text);
+        return fromString(
+            base.hasFragment() ? base.m_text.left(base.m_fragment.start - 1) : base.m_text);
     auto ref = fromString(reference);
     if (!ref)
         return std::nullopt;
@@ -445,7 +449,7 @@ std::optional<Url> Url::resolved(const QString& reference, const Url& base)
     QString result = base.scheme() + u':';
     auto authorityOf = [](const Url& u) {
         return u.m_text.mid(u.m_scheme.start < 0 ? 0 : u.m_scheme.length + 1,
-                            u.m_path.start - (u.m_scheme.start < 0 ? 0 : u.m_scheme.length + 1));
+            u.m_path.start - (u.m_scheme.start < 0 ? 0 : u.m_scheme.length + 1));
     };
     QString path, query;
     bool hasQuery = false;
@@ -525,7 +529,8 @@ QString Url::percentDecoded(const QString& text)
     bytes.reserve(text.size());
     const QByteArray utf8 = text.toUtf8();
     for (qsizetype i = 0; i < utf8.size(); ++i) {
-        if (utf8[i] == '%' && i + 2 < utf8.size() && isHex(QLatin1Char(utf8[i + 1])) && isHex(QLatin1Char(utf8[i + 2]))) {
+        if (utf8[i] == '%' && i + 2 < utf8.size() && isHex(QLatin1Char(utf8[i + 1]))
+            && isHex(QLatin1Char(utf8[i + 2]))) {
             bytes.append(static_cast<char>(QByteArray::fromHex(utf8.mid(i + 1, 2)).at(0)));
             i += 2;
         } else {

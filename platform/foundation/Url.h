@@ -34,7 +34,8 @@ public:
 
     // A Url over `base` whose query is `items`, names and values percent-encoded so that only
     // unreserved characters stay literal. An empty list leaves the query off.
-    static std::optional<Url> withQuery(const Url& base, const QList<QPair<QString, QString>>& items);
+    static std::optional<Url> withQuery(
+        const Url& base, const QList<QPair<QString, QString>>& items);
 
     // Percent-encodes every character except the unreserved ones (A-Z a-z 0-9 - . _ ~) as
     // UTF-8 bytes; `alsoKeep` lists extra ASCII characters left as they are.
@@ -107,7 +108,6 @@ inline size_t qHash(const Url& url, size_t seed = 0) noexcept
     return qHash(url.absoluteString(), seed);
 }
 
-template <>
-struct std::hash<Url> {
+template <> struct std::hash<Url> {
     size_t operator()(const Url& url) const noexcept { return qHash(url.absoluteString()); }
 };

@@ -29,7 +29,10 @@ public:
     bool isEmpty() const { return m_fields.isEmpty(); }
     qsizetype size() const { return m_fields.size(); }
 
-    friend bool operator==(const HttpHeaderFields& a, const HttpHeaderFields& b) { return a.m_fields == b.m_fields; }
+    friend bool operator==(const HttpHeaderFields& a, const HttpHeaderFields& b)
+    {
+        return a.m_fields == b.m_fields;
+    }
 
 private:
     QList<QPair<QString, QString>> m_fields;
@@ -73,7 +76,10 @@ struct TICKERLYFOUNDATION_EXPORT UrlRequest {
     qint64 maximumBodySize = pageBodyLimit;
 
     QString value(const QString& headerName) const { return headerFields.value(headerName); }
-    void setValue(const QString& value, const QString& headerName) { headerFields.setValue(headerName, value); }
+    void setValue(const QString& value, const QString& headerName)
+    {
+        headerFields.setValue(headerName, value);
+    }
 };
 
 // What a server answered, as far as the headers go.

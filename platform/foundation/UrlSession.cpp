@@ -15,10 +15,7 @@ namespace {
 std::atomic<int> bodyLimitDivisor { 1 };
 } // namespace
 
-void UrlSessionTesting::divideBodyLimits(int divisor)
-{
-    bodyLimitDivisor = std::max(divisor, 1);
-}
+void UrlSessionTesting::divideBodyLimits(int divisor) { bodyLimitDivisor = std::max(divisor, 1); }
 
 // ---- delegate defaults
 
@@ -26,20 +23,23 @@ UrlSessionDelegate::~UrlSessionDelegate() = default;
 
 void UrlSessionDelegate::didReceiveData(UrlSession&, UrlSessionDataTask&, const QByteArray&) { }
 
-void UrlSessionDelegate::didCompleteWithError(UrlSession&, UrlSessionDataTask&, const std::optional<Error>&) { }
+void UrlSessionDelegate::didCompleteWithError(
+    UrlSession&, UrlSessionDataTask&, const std::optional<Error>&)
+{
+}
 
 void UrlSessionDelegate::didBecomeInvalidWithError(UrlSession&, const std::optional<Error>&) { }
 
-std::optional<UrlRequest> UrlSessionDelegate::willPerformHttpRedirection(UrlSession&, UrlSessionDataTask&,
-    const UrlResponse&, UrlRequest newRequest)
+std::optional<UrlRequest> UrlSessionDelegate::willPerformHttpRedirection(
+    UrlSession&, UrlSessionDataTask&, const UrlResponse&, UrlRequest newRequest)
 {
     return newRequest;
 }
 
 // ---- task
 
-UrlSessionDataTask::UrlSessionDataTask(const std::shared_ptr<UrlSession>& session, qint64 identifier,
-    UrlRequest request, CompletionHandler handler)
+UrlSessionDataTask::UrlSessionDataTask(const std::shared_ptr<UrlSession>& session,
+    qint64 identifier, UrlRequest request, CompletionHandler handler)
     : m_identifier(identifier)
     , m_originalRequest(std::move(request))
     , d(std::make_unique<Private>())
@@ -111,10 +111,7 @@ std::optional<Error> UrlSessionDataTask::error() const
     return d->error;
 }
 
-qint64 UrlSessionDataTask::countOfBytesReceived() const
-{
-    return d->received;
-}
+qint64 UrlSessionDataTask::countOfBytesReceived() const { return d->received; }
 
 // ---- session
 
@@ -122,7 +119,8 @@ namespace {
 QAtomicInteger<quint64> sessionCount = 0;
 }
 
-UrlSession::UrlSession(UrlSessionConfiguration configuration, std::shared_ptr<UrlSessionDelegate> delegate)
+UrlSession::UrlSession(
+    UrlSessionConfiguration configuration, std::shared_ptr<UrlSessionDelegate> delegate)
     : m_configuration(std::move(configuration))
     , m_queue(std::make_unique<OperationQueue>(u"UrlSession "_s + QString::number(++sessionCount)))
     , m_delegate(std::move(delegate))
@@ -131,10 +129,11 @@ UrlSession::UrlSession(UrlSessionConfiguration configuration, std::shared_ptr<Ur
 
 UrlSession::~UrlSession() = default;
 
-std::shared_ptr<UrlSession> UrlSession::create(UrlSessionConfiguration configuration,
-    std::shared_ptr<UrlSessionDelegate> delegate)
+std::shared_ptr<UrlSession> UrlSession::create(
+    UrlSessionConfiguration configuration, std::shared_ptr<UrlSessionDelegate> delegate)
 {
-    return std::shared_ptr<UrlSession>(new UrlSession(std::move(configuration), std::move(delegate)));
+    return std::shared_ptr<UrlSession>(
+        new UrlSession(std::move(configuration), std::move(delegate)));
 }
 
 std::shared_ptr<UrlSessionDataTask> UrlSession::dataTask(const UrlRequest& request)
@@ -142,16 +141,17 @@ std::shared_ptr<UrlSessionDataTask> UrlSession::dataTask(const UrlRequest& reque
     return makeTask(request, {});
 }
 
-std::shared_ptr<UrlSessionDataTask> UrlSession::dataTask(const UrlRequest& request,
-    UrlSessionDataTask::CompletionHandler completionHandler)
+std::shared_ptr<UrlSessionDataTask> UrlSession::dataTask(
+    const UrlRequest& request, UrlSessionDataTask::CompletionHandler completionHandler)
 {
     if (!completionHandler)
-        completionHandler = [](std::optional<QByteArray>, std::optional<UrlResponse>, std::optional<Error>) { };
+        completionHandler
+            = [](std::optional<QByteArray>, std::optional<UrlResponse>, std::optional<Error>) {};
     return makeTask(request, std::move(completionHandler));
 }
 
-std::shared_ptr<UrlSessionDataTask> UrlSession::makeTask(const UrlRequest& request,
-    UrlSessionDataTask::CompletionHandler handler)
+std::shared_ptr<UrlSessionDataTask> UrlSession::makeTask(
+    const UrlRequest& request, UrlSessionDataTask::CompletionHandler handler)
 {
     qint64 identifier;
     {
@@ -160,8 +160,8 @@ std::shared_ptr<UrlSessionDataTask> UrlSession::makeTask(const UrlRequest& reque
     }
     UrlRequest taken = request;
     taken.maximumBodySize /= bodyLimitDivisor;
-    return std::shared_ptr<UrlSessionDataTask>(
-        new UrlSessionDataTask(shared_from_this(), identifier, std::move(taken), std::move(handler)));
+    return std::shared_ptr<UrlSessionDataTask>(new UrlSessionDataTask(
+        shared_from_this(), identifier, std::move(taken), std::move(handler)));
 }
 
 std::shared_ptr<UrlSessionDelegate> UrlSession::delegate() const
@@ -265,15 +265,15 @@ void NetworkEngine::deliverData(const std::shared_ptr<UrlSessionDataTask>& task,
     });
 }
 
-void NetworkEngine::deliverCompletion(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<QByteArray> body,
-    std::optional<Error> error)
+void NetworkEngine::deliverCompletion(const std::shared_ptr<UrlSessionDataTask>& task,
+    std::optional<QByteArray> body, std::optional<Error> error)
 {
     std::lock_guard lock(task->d->mutex);
     completeLocked(task, std::move(body), std::move(error));
 }
 
-void NetworkEngine::completeLocked(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<QByteArray> body,
-    std::optional<Error> error)
+void NetworkEngine::completeLocked(const std::shared_ptr<UrlSessionDataTask>& task,
+    std::optional<QByteArray> body, std::optional<Error> error)
 {
     if (task->d->state == UrlSessionDataTask::State::Completed)
         return;
@@ -289,8 +289,8 @@ void NetworkEngine::completeLocked(const std::shared_ptr<UrlSessionDataTask>& ta
         return;
     OperationQueue& queue = *session->m_queue;
     // The operation keeps the session, so its last owner never lets go on the network thread.
-    queue.addOperation([task, keep = std::move(session), body = std::move(body), response = std::move(response),
-                           error = std::move(error)] {
+    queue.addOperation([task, keep = std::move(session), body = std::move(body),
+                           response = std::move(response), error = std::move(error)] {
         std::shared_ptr<UrlSession> s;
         UrlSessionDataTask::CompletionHandler handler;
         {
@@ -313,8 +313,8 @@ void NetworkEngine::completeLocked(const std::shared_ptr<UrlSessionDataTask>& ta
     });
 }
 
-void NetworkEngine::askRedirect(const std::shared_ptr<UrlSessionDataTask>& task, UrlResponse response,
-    UrlRequest request)
+void NetworkEngine::askRedirect(
+    const std::shared_ptr<UrlSessionDataTask>& task, UrlResponse response, UrlRequest request)
 {
     std::shared_ptr<UrlSession> session;
     {
@@ -323,7 +323,8 @@ void NetworkEngine::askRedirect(const std::shared_ptr<UrlSessionDataTask>& task,
     }
     if (!session)
         return;
-    session->m_queue->addOperation([task, response = std::move(response), request = std::move(request)]() mutable {
+    session->m_queue->addOperation([task, response = std::move(response),
+                                       request = std::move(request)]() mutable {
         std::shared_ptr<UrlSession> s;
         {
             std::lock_guard lock(task->d->mutex);

@@ -37,28 +37,31 @@ public:
     virtual ~UrlSessionDelegate();
 
     // A chunk of the body of a task made without a completion handler, in order.
-    virtual void didReceiveData(UrlSession& session, UrlSessionDataTask& task, const QByteArray& data);
+    virtual void didReceiveData(
+        UrlSession& session, UrlSessionDataTask& task, const QByteArray& data);
     // The task has ended; `error` is absent on success. Called once per task, after its data.
-    virtual void didCompleteWithError(UrlSession& session, UrlSessionDataTask& task, const std::optional<Error>& error);
+    virtual void didCompleteWithError(
+        UrlSession& session, UrlSessionDataTask& task, const std::optional<Error>& error);
     // The session has ended (after finishTasksAndInvalidate or invalidateAndCancel), after every
     // task's completion. The last call the delegate receives.
     virtual void didBecomeInvalidWithError(UrlSession& session, const std::optional<Error>& error);
     // A redirect the session is about to follow with `newRequest` (already cleared of what must
     // not travel). Returns the request to follow, or nothing to end the task with `response`
     // and its body instead. The default follows.
-    virtual std::optional<UrlRequest> willPerformHttpRedirection(UrlSession& session, UrlSessionDataTask& task,
-        const UrlResponse& response, UrlRequest newRequest);
+    virtual std::optional<UrlRequest> willPerformHttpRedirection(UrlSession& session,
+        UrlSessionDataTask& task, const UrlResponse& response, UrlRequest newRequest);
 };
 
 // One download of a session. Made suspended by UrlSession::dataTask; resume() starts it.
 // Thread-safe; owned through shared_ptr by its caller and, while it runs, by its session.
-class TICKERLYFOUNDATION_EXPORT UrlSessionDataTask : public std::enable_shared_from_this<UrlSessionDataTask> {
+class TICKERLYFOUNDATION_EXPORT UrlSessionDataTask
+    : public std::enable_shared_from_this<UrlSessionDataTask> {
 public:
     enum class State { Running = 0, Suspended = 1, Canceling = 2, Completed = 3 };
     // Called once on the delegate queue: the body (present, maybe empty, on success; absent on
     // any error), the response when headers arrived, and the error when the task failed.
-    using CompletionHandler = std::function<void(std::optional<QByteArray> data, std::optional<UrlResponse> response,
-        std::optional<Error> error)>;
+    using CompletionHandler = std::function<void(std::optional<QByteArray> data,
+        std::optional<UrlResponse> response, std::optional<Error> error)>;
 
     ~UrlSessionDataTask();
     UrlSessionDataTask(const UrlSessionDataTask&) = delete;
@@ -83,8 +86,8 @@ private:
     friend class UrlSession;
     friend class NetworkEngine;
     struct Private;
-    UrlSessionDataTask(const std::shared_ptr<UrlSession>& session, qint64 identifier, UrlRequest request,
-        CompletionHandler handler);
+    UrlSessionDataTask(const std::shared_ptr<UrlSession>& session, qint64 identifier,
+        UrlRequest request, CompletionHandler handler);
 
     const qint64 m_identifier;
     const UrlRequest m_originalRequest;
@@ -109,8 +112,8 @@ public:
     std::shared_ptr<UrlSessionDataTask> dataTask(const UrlRequest& request);
     // A suspended task whose body and outcome go to `completionHandler` (the delegate still
     // hears of redirects and completion, but gets no data).
-    std::shared_ptr<UrlSessionDataTask> dataTask(const UrlRequest& request,
-        UrlSessionDataTask::CompletionHandler completionHandler);
+    std::shared_ptr<UrlSessionDataTask> dataTask(
+        const UrlRequest& request, UrlSessionDataTask::CompletionHandler completionHandler);
 
     // Lets running tasks end, then tells the delegate the session became invalid (at once
     // when none runs). Tasks resumed after the session became invalid end with Cancelled.
@@ -129,8 +132,8 @@ private:
     enum class Validity { Valid, Finishing, Invalid };
 
     UrlSession(UrlSessionConfiguration configuration, std::shared_ptr<UrlSessionDelegate> delegate);
-    std::shared_ptr<UrlSessionDataTask> makeTask(const UrlRequest& request,
-        UrlSessionDataTask::CompletionHandler handler);
+    std::shared_ptr<UrlSessionDataTask> makeTask(
+        const UrlRequest& request, UrlSessionDataTask::CompletionHandler handler);
     // Delegate-queue side of a task's end; see UrlSession.cpp.
     void taskEnded(const std::shared_ptr<UrlSessionDataTask>& task);
     bool admitTask(const std::shared_ptr<UrlSessionDataTask>& task);

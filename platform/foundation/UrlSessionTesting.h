@@ -12,7 +12,8 @@ namespace UrlSessionTesting {
 // Connects every request for (scheme, host, port) to 127.0.0.1:`loopbackPort` over plain HTTP,
 // also for "https" (the loopback servers speak HTTP). `port` is the URL's port, or the scheme's
 // default when the URL names none.
-TICKERLYFOUNDATION_EXPORT void mapToLoopback(const QString& scheme, const QString& host, int port, int loopbackPort);
+TICKERLYFOUNDATION_EXPORT void mapToLoopback(
+    const QString& scheme, const QString& host, int port, int loopbackPort);
 TICKERLYFOUNDATION_EXPORT void removeLoopbackMappings();
 
 // Trusts the certificates of the PEM file `pemFile` instead of the system's (a throwaway

@@ -44,20 +44,11 @@ UserDefaults::UserDefaults(const QString& suiteName)
 
 UserDefaults::~UserDefaults() = default;
 
-QString UserDefaults::suiteName() const
-{
-    return d->suiteName;
-}
+QString UserDefaults::suiteName() const { return d->suiteName; }
 
-bool UserDefaults::isPersistent() const
-{
-    return d->persistent;
-}
+bool UserDefaults::isPersistent() const { return d->persistent; }
 
-bool UserDefaults::isReadOnly() const
-{
-    return d->readOnly;
-}
+bool UserDefaults::isReadOnly() const { return d->readOnly; }
 
 QVariant UserDefaults::value(const QString& key) const
 {
@@ -67,11 +58,12 @@ QVariant UserDefaults::value(const QString& key) const
     {
         std::unique_lock<std::recursive_timed_mutex> writerLock;
         std::unique_lock<std::mutex> readerLock;
-        bytes = Connection::withStored(d->readConnection(writerLock, readerLock), key, [](QByteArrayView stored) {
-            if (Cbor::isOneByteString(stored))
-                return std::pair(true, byteStringContent(stored));
-            return std::pair(false, stored.toByteArray());
-        });
+        bytes = Connection::withStored(
+            d->readConnection(writerLock, readerLock), key, [](QByteArrayView stored) {
+                if (Cbor::isOneByteString(stored))
+                    return std::pair(true, byteStringContent(stored));
+                return std::pair(false, stored.toByteArray());
+            });
     }
     if (!bytes)
         return {};
@@ -199,7 +191,8 @@ std::optional<std::optional<QByteArray>> encoded(const QString& key, const QVari
         return std::optional<QByteArray>();
     auto item = toItem(value, 0);
     if (!item) {
-        qCWarning(lcUserDefaults) << "not a property-list value for" << key << value.metaType().name();
+        qCWarning(lcUserDefaults) << "not a property-list value for" << key
+                                  << value.metaType().name();
         return std::nullopt;
     }
     return std::optional<QByteArray>(Cbor::encode(*item));
@@ -212,10 +205,7 @@ UserDefaults::Outcome UserDefaults::set(const QString& key, const QVariant& valu
     return setValues({ { key, value } });
 }
 
-UserDefaults::Outcome UserDefaults::remove(const QString& key)
-{
-    return set(key, QVariant());
-}
+UserDefaults::Outcome UserDefaults::remove(const QString& key) { return set(key, QVariant()); }
 
 UserDefaults::Outcome UserDefaults::setValues(const QVariantMap& values)
 {
@@ -238,7 +228,8 @@ bool UserDefaults::update(const QString& key, const Updater& fn)
     return d->change(std::move(change), false) == Outcome::Done;
 }
 
-UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key, Updater fn, std::function<void(bool)> done)
+UserDefaults::Outcome UserDefaults::updateOrKeep(
+    const QString& key, Updater fn, std::function<void(bool)> done)
 {
     Connection::Change change;
     change.key = key;
@@ -252,10 +243,7 @@ bool UserDefaults::retryKeptChanges(std::chrono::milliseconds wait)
     return d->retryKept(QDeadlineTimer(wait.count()));
 }
 
-int UserDefaults::keptChanges() const
-{
-    return d->keptCount();
-}
+int UserDefaults::keptChanges() const { return d->keptCount(); }
 
 std::vector<QByteArray> UserDefaults::keptAside(const QString& key) const
 {
@@ -265,13 +253,15 @@ std::vector<QByteArray> UserDefaults::keptAside(const QString& key) const
     std::vector<QByteArray> values;
     sqlite3_stmt* stmt = nullptr;
     if (!db
-        || sqlite3_prepare_v2(db, "SELECT value FROM kept_aside WHERE key = ?1 ORDER BY rowid", -1, &stmt, nullptr)
+        || sqlite3_prepare_v2(
+               db, "SELECT value FROM kept_aside WHERE key = ?1 ORDER BY rowid", -1, &stmt, nullptr)
             != SQLITE_OK)
         return values;
     const QByteArray k = key.toUtf8();
     sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
     while (sqlite3_step(stmt) == SQLITE_ROW)
-        values.emplace_back(static_cast<const char*>(sqlite3_column_blob(stmt, 0)), sqlite3_column_bytes(stmt, 0));
+        values.emplace_back(
+            static_cast<const char*>(sqlite3_column_blob(stmt, 0)), sqlite3_column_bytes(stmt, 0));
     sqlite3_finalize(stmt);
     return values;
 }
@@ -280,7 +270,9 @@ bool UserDefaults::keepAside(const QString& key, const QByteArray& value)
 {
     // Inside an update's function this joins its transaction.
     Connection::Change change;
-    change.other = [&](Connection& c) { return c.transaction([&] { return c.insertKeptAside(key, value); }); };
+    change.other = [&](Connection& c) {
+        return c.transaction([&] { return c.insertKeptAside(key, value); });
+    };
     return d->change(std::move(change), false) == Outcome::Done;
 }
 
@@ -289,7 +281,4 @@ void UserDefaults::setWriteWaitLimit(std::chrono::milliseconds limit)
     writeWaitLimitMs.store(limit.count());
 }
 
-bool UserDefaults::synchronize()
-{
-    return true;
-}
+bool UserDefaults::synchronize() { return true; }

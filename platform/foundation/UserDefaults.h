@@ -90,7 +90,8 @@ public:
     // process's other kept changes, and retried before its next write and by a retry on the main
     // queue; `fn` must then own what it uses. `done` (any thread) learns how a kept change ended.
     // The lock is waited for as by set().
-    Outcome updateOrKeep(const QString& key, Updater fn, std::function<void(bool written)> done = {});
+    Outcome updateOrKeep(
+        const QString& key, Updater fn, std::function<void(bool written)> done = {});
     // Writes the kept changes now, waiting for the lock at most `wait`. True when none is left.
     bool retryKeptChanges(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
     // Kept changes still to write: one a key for plain values (a later one replaces the earlier),

@@ -53,7 +53,8 @@ bool UserDefaults::Connection::openLockFile()
 {
     if (lockFd >= 0)
         return true;
-    lockFd = ::open(QFile::encodeName(file + u".lock"_s).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    lockFd = ::open(
+        QFile::encodeName(file + u".lock"_s).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     return lockFd >= 0;
 }
 
@@ -96,7 +97,8 @@ bool UserDefaults::Connection::write(const QString& key, const std::optional<QBy
     const int rc = sqlite3_step(stmt);
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE) {
-        qCWarning(lcUserDefaults) << "write to suite" << suiteName << "failed:" << sqlite3_errstr(rc);
+        qCWarning(lcUserDefaults) << "write to suite" << suiteName
+                                  << "failed:" << sqlite3_errstr(rc);
         return false;
     }
     if (sqlite3_changes(db) > 0)
@@ -108,7 +110,9 @@ qint64 UserDefaults::Connection::writesOf(sqlite3* on, const QString& key)
 {
     sqlite3_stmt* stmt = nullptr;
     // No table yet: nobody has counted a write.
-    if (!on || sqlite3_prepare_v2(on, "SELECT count FROM key_writes WHERE key = ?1", -1, &stmt, nullptr) != SQLITE_OK)
+    if (!on
+        || sqlite3_prepare_v2(on, "SELECT count FROM key_writes WHERE key = ?1", -1, &stmt, nullptr)
+            != SQLITE_OK)
         return 0;
     const QByteArray k = key.toUtf8();
     sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
@@ -142,10 +146,13 @@ void UserDefaults::Connection::makeKeyWrites()
 bool UserDefaults::Connection::insertKeptAside(const QString& key, const QByteArray& bytes)
 {
     if (exec("CREATE TABLE IF NOT EXISTS kept_aside (key TEXT NOT NULL, value BLOB NOT NULL, "
-             "kept_at TEXT NOT NULL DEFAULT CURRENT_TIMESTAMP)") != SQLITE_OK)
+             "kept_at TEXT NOT NULL DEFAULT CURRENT_TIMESTAMP)")
+        != SQLITE_OK)
         return false;
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "INSERT INTO kept_aside (key, value) VALUES (?1, ?2)", -1, &stmt, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(
+            db, "INSERT INTO kept_aside (key, value) VALUES (?1, ?2)", -1, &stmt, nullptr)
+        != SQLITE_OK)
         return false;
     const QByteArray k = key.toUtf8();
     sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
@@ -154,8 +161,9 @@ bool UserDefaults::Connection::insertKeptAside(const QString& key, const QByteAr
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE)
         return false;
-    qCWarning(lcUserDefaults) << "the stored value of" << key << "in suite" << suiteName
-                              << "cannot be read; kept aside in table kept_aside before it is written over";
+    qCWarning(lcUserDefaults)
+        << "the stored value of" << key << "in suite" << suiteName
+        << "cannot be read; kept aside in table kept_aside before it is written over";
     return true;
 }
 
@@ -172,14 +180,15 @@ std::optional<QVariant> UserDefaults::Connection::readForChange(const QString& k
 
 bool UserDefaults::Connection::keepAsideIfDamaged(const QString& key)
 {
-    const auto damaged = withStored(db, key, [](QByteArrayView stored) -> std::optional<QByteArray> {
-        if (Cbor::isOneByteString(stored))
-            return std::nullopt;
-        QByteArray bytes = stored.toByteArray();
-        if (decodeValue(bytes))
-            return std::nullopt;
-        return bytes;
-    });
+    const auto damaged
+        = withStored(db, key, [](QByteArrayView stored) -> std::optional<QByteArray> {
+              if (Cbor::isOneByteString(stored))
+                  return std::nullopt;
+              QByteArray bytes = stored.toByteArray();
+              if (decodeValue(bytes))
+                  return std::nullopt;
+              return bytes;
+          });
     return !damaged || !*damaged || insertKeptAside(key, **damaged);
 }
 
@@ -208,7 +217,8 @@ bool UserDefaults::Connection::applyUpdate(const QString& key, const Updater& fn
             return write(key, std::nullopt);
         if (auto item = toItem(*next, 0))
             return write(key, Cbor::encode(*item));
-        qCWarning(lcUserDefaults) << "not a property-list value for" << key << next->metaType().name();
+        qCWarning(lcUserDefaults) << "not a property-list value for" << key
+                                  << next->metaType().name();
         return false;
     });
 }
@@ -235,18 +245,21 @@ std::chrono::milliseconds waitFor(bool keep, bool backlog)
         return std::chrono::milliseconds(0);
     const qint64 limit = writeWaitLimitMs.load();
     // The main thread answers the person, whatever the caller: a frame or two at most.
-    return std::chrono::milliseconds(MainQueue::isCurrent() ? std::min(limit, mainThreadWaitMs) : limit);
+    return std::chrono::milliseconds(
+        MainQueue::isCurrent() ? std::min(limit, mainThreadWaitMs) : limit);
 }
 
 } // namespace
 
-UserDefaults::Connection::Begun UserDefaults::Connection::begin(const QDeadlineTimer& deadline, bool exiting)
+UserDefaults::Connection::Begun UserDefaults::Connection::begin(
+    const QDeadlineTimer& deadline, bool exiting)
 {
     const auto stop = [&] { return !exiting && storesQuitting.load(); };
     // Our own other threads first, in slices, so that quitting ends the wait.
     for (;;) {
         const qint64 left = deadline.remainingTime();
-        if (mutex.try_lock_for(std::chrono::milliseconds(std::min<qint64>(std::max<qint64>(left, 0), 5))))
+        if (mutex.try_lock_for(
+                std::chrono::milliseconds(std::min<qint64>(std::max<qint64>(left, 0), 5))))
             break;
         if (deadline.hasExpired() || stop())
             return Begun::Busy;
@@ -309,7 +322,8 @@ bool UserDefaults::Connection::finish(bool commit)
 UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
 {
     if (readOnly) {
-        qCWarning(lcUserDefaults) << "suite" << suiteName << "can only be read; a change was refused";
+        qCWarning(lcUserDefaults) << "suite" << suiteName
+                                  << "can only be read; a change was refused";
         return Outcome::Failed;
     }
     // Inside an update's function: part of its transaction; an update there would read what
@@ -328,7 +342,8 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
             this->keep(std::move(c));
             return Outcome::Kept;
         }
-        qCWarning(lcUserDefaults) << "suite" << suiteName << "stayed locked by another process; a change was not made";
+        qCWarning(lcUserDefaults) << "suite" << suiteName
+                                  << "stayed locked by another process; a change was not made";
         return Outcome::Failed;
     case Begun::Ok:
         break;

@@ -152,13 +152,17 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         -> std::optional<decltype(use(QByteArrayView()))>
     {
         sqlite3_stmt* stmt = nullptr;
-        if (!on || sqlite3_prepare_v2(on, "SELECT value FROM defaults WHERE key = ?1", -1, &stmt, nullptr) != SQLITE_OK)
+        if (!on
+            || sqlite3_prepare_v2(
+                   on, "SELECT value FROM defaults WHERE key = ?1", -1, &stmt, nullptr)
+                != SQLITE_OK)
             return std::nullopt;
         const QByteArray k = key.toUtf8();
         sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
         std::optional<decltype(use(QByteArrayView()))> result;
         if (sqlite3_step(stmt) == SQLITE_ROW)
-            result = use(QByteArrayView(static_cast<const char*>(sqlite3_column_blob(stmt, 0)), sqlite3_column_bytes(stmt, 0)));
+            result = use(QByteArrayView(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
+                sqlite3_column_bytes(stmt, 0)));
         sqlite3_finalize(stmt);
         return result;
     }
@@ -188,8 +192,7 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     bool keepAsideIfDamaged(const QString& key);
 
     // `body` inside the write transaction, undone alone when it fails.
-    template <typename Body>
-    bool transaction(Body body)
+    template <typename Body> bool transaction(Body body)
     {
         if (exec("SAVEPOINT change") != SQLITE_OK)
             return false;

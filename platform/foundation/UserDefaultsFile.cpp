@@ -37,7 +37,6 @@ OpenResult classify(int rc)
     }
 }
 
-
 // Moves a damaged database (and its journal files) aside under the first free ".corrupt" name.
 QString moveAside(const QString& file)
 {
@@ -80,12 +79,13 @@ OpenResult UserDefaults::Connection::open(const QString& path)
     // Made here so that it is the owner's alone: SQLite would follow the umask, and its journal
     // files take the database's mode.
     if (path != u":memory:"_s) {
-        if (const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (const int fd = ::open(
+                QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             fd >= 0)
             ::close(fd);
     }
     int rc = sqlite3_open_v2(name.constData(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK)
         return close(rc);
     busyDeadline = QDeadlineTimer(sqliteBusyTimeoutMs);
@@ -100,7 +100,8 @@ OpenResult UserDefaults::Connection::open(const QString& path)
         if ((rc = exec(journalSizeLimitPragma)) != SQLITE_OK)
             return close(rc);
     }
-    rc = exec("CREATE TABLE IF NOT EXISTS defaults (key TEXT PRIMARY KEY NOT NULL, value BLOB NOT NULL) WITHOUT ROWID");
+    rc = exec("CREATE TABLE IF NOT EXISTS defaults (key TEXT PRIMARY KEY NOT NULL, value BLOB NOT "
+              "NULL) WITHOUT ROWID");
     if (rc != SQLITE_OK)
         return close(rc);
     if ((rc = quickCheck()) != SQLITE_OK)
@@ -117,8 +118,8 @@ OpenResult UserDefaults::Connection::openReadOnly(const QString& path)
         if (immutable)
             uri.setQuery(u"immutable=1"_s);
         const QByteArray name = uri.toEncoded();
-        int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+        int rc = sqlite3_open_v2(name.constData(), &db,
+            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_busy_timeout(db, sqliteBusyTimeoutMs);
             rc = quickCheck();
@@ -141,7 +142,9 @@ int UserDefaults::Connection::quickCheck()
         return rc;
     rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW)
-        rc = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
+        rc = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) == "ok"
+            ? SQLITE_OK
+            : SQLITE_CORRUPT;
     sqlite3_finalize(stmt);
     return rc;
 }
@@ -161,7 +164,8 @@ void UserDefaults::Connection::followReplacedFile()
         return;
     const bool wasOpen = db != nullptr;
     if (wasOpen) {
-        qCInfo(lcUserDefaults) << "suite" << suiteName << "was replaced by another process; reopened";
+        qCInfo(lcUserDefaults) << "suite" << suiteName
+                               << "was replaced by another process; reopened";
         // Closing must neither fold the old log into the moved file's name nor delete the log
         // by name: that name is the new file's log now.
         int on = 1;
@@ -169,7 +173,8 @@ void UserDefaults::Connection::followReplacedFile()
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     }
     if (open(file) != OpenResult::Ok && !db && wasOpen)
-        qCWarning(lcUserDefaults) << "suite" << suiteName << "cannot be reopened:" << sqlite3_errstr(lastError);
+        qCWarning(lcUserDefaults) << "suite" << suiteName
+                                  << "cannot be reopened:" << sqlite3_errstr(lastError);
 }
 
 std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString& suiteName)
@@ -186,7 +191,8 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
         const QFileInfo info(file);
         if (info.exists() && info.size() == 0 && fileSize(file + u"-wal"_s) <= 0
             && info.lastModified().secsTo(QDateTime::currentDateTime()) > 10)
-            qCWarning(lcUserDefaults) << "suite" << suiteName << "has an empty database file (cut short?); started anew";
+            qCWarning(lcUserDefaults)
+                << "suite" << suiteName << "has an empty database file (cut short?); started anew";
         // An existing container made before is made private too, with what it holds.
         GroupContainer::makePrivateFolder(*container);
         GroupContainer::makeFoldersInsidePrivate(*container);
@@ -207,7 +213,8 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
                 r = c->open(file);
                 if (r == OpenResult::Damaged) {
                     const QString kept = moveAside(file);
-                    qCWarning(lcUserDefaults) << "suite" << suiteName << "is damaged; kept as" << kept << "and started anew";
+                    qCWarning(lcUserDefaults) << "suite" << suiteName << "is damaged; kept as"
+                                              << kept << "and started anew";
                     r = c->open(file);
                 }
                 c->releaseLock();
@@ -217,21 +224,24 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString&
             if (r == OpenResult::Ok) {
                 c->persistent = !c->readOnly;
                 if (c->readOnly)
-                    qCWarning(lcUserDefaults) << "suite" << suiteName << "cannot be written; its values are read-only";
+                    qCWarning(lcUserDefaults)
+                        << "suite" << suiteName << "cannot be written; its values are read-only";
                 return c;
             }
             reason = QString::fromUtf8(sqlite3_errstr(c->lastError));
         }
     }
-    qCWarning(lcUserDefaults).noquote() << u"suite"_s << suiteName << u"cannot be opened ("_s + reason
-                                               + u"); settings of this run will not be kept"_s;
+    qCWarning(lcUserDefaults).noquote()
+        << u"suite"_s << suiteName
+        << u"cannot be opened ("_s + reason + u"); settings of this run will not be kept"_s;
     c->file.clear();
     if (c->open(u":memory:"_s) != OpenResult::Ok)
         c->db = nullptr;
     return c;
 }
 
-sqlite3* UserDefaults::Connection::readConnection(std::unique_lock<std::recursive_timed_mutex>& writerLock,
+sqlite3* UserDefaults::Connection::readConnection(
+    std::unique_lock<std::recursive_timed_mutex>& writerLock,
     std::unique_lock<std::mutex>& readerLock)
 {
     // Inside an update's function the reader sees its own transaction; the in-memory and the
@@ -249,8 +259,8 @@ sqlite3* UserDefaults::Connection::readConnection(std::unique_lock<std::recursiv
         sqlite3_close(readDb);
     readDb = nullptr;
     readOpenedId = fileId(file);
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &readDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-            nullptr)
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &readDb,
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
             != SQLITE_OK
         || sqlite3_exec(readDb, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK) {
         sqlite3_close(readDb);

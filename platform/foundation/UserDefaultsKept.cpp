@@ -78,7 +78,9 @@ void UserDefaults::Connection::keep(Change c)
         ++keptSinceSaid;
     }
     if (first)
-        qCWarning(lcUserDefaults) << "suite" << suiteName << "is held by another program; its changes are kept until it is free";
+        qCWarning(lcUserDefaults)
+            << "suite" << suiteName
+            << "is held by another program; its changes are kept until it is free";
     scheduleRetry();
 }
 
@@ -116,8 +118,9 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
             for (Kept* k : byKey[key]) {
                 if (k->value) {
                     if (others > k->writesSeen) {
-                        qCWarning(lcUserDefaults) << "a value of" << key << "kept for suite" << suiteName
-                                                  << "was dropped: another process wrote it since";
+                        qCWarning(lcUserDefaults)
+                            << "a value of" << key << "kept for suite" << suiteName
+                            << "was dropped: another process wrote it since";
                         ofKey.push_back({ key, {}, false });
                         continue;
                     }
@@ -164,7 +167,8 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
             // convert a long list once a change.
             const auto item = toItem(*value, 0);
             if (!item)
-                qCWarning(lcUserDefaults) << "not a property-list value for" << key << value->metaType().name();
+                qCWarning(lcUserDefaults)
+                    << "not a property-list value for" << key << value->metaType().name();
             return item && write(key, Cbor::encode(*item));
         });
         for (Ran& r : ofKey) {
@@ -245,17 +249,14 @@ void UserDefaults::Connection::giveUpKept(const char* why, bool tell)
         keptLost = 0;
     }
     for (Kept& each : givenUp) {
-        qCCritical(lcUserDefaults).noquote() << u"a change of "_s + each.key + u" to suite "_s + suiteName
-                + u" could not be written ("_s + QString::fromUtf8(why) + u")"_s;
+        qCCritical(lcUserDefaults).noquote() << u"a change of "_s + each.key + u" to suite "_s
+                + suiteName + u" could not be written ("_s + QString::fromUtf8(why) + u")"_s;
         if (tell && each.done)
             each.done(false);
     }
 }
 
-void stopWaitingForStores()
-{
-    storesQuitting = true;
-}
+void stopWaitingForStores() { storesQuitting = true; }
 
 bool UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds bound)
 {

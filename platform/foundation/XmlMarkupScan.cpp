@@ -12,14 +12,16 @@
 
 namespace {
 
-template<int Width>
-struct UnitsOf : XmlUnits {
+template <int Width> struct UnitsOf : XmlUnits {
     explicit UnitsOf(const XmlUnits& units)
         : XmlUnits(units)
     {
     }
     char16_t operator[](qsizetype i) const { return unit<Width>(i); }
-    bool startsWith(qsizetype at, const char* ascii) const { return XmlUnits::startsWith<Width>(at, ascii); }
+    bool startsWith(qsizetype at, const char* ascii) const
+    {
+        return XmlUnits::startsWith<Width>(at, ascii);
+    }
 };
 
 struct Markup {
@@ -49,7 +51,10 @@ public:
     {
 #if defined(__SSE2__)
         const __m128i pattern = _mm_set1_epi8(c);
-        const auto bits = [&](int k) { return quint64(uint(_mm_movemask_epi8(_mm_cmpeq_epi8(m_parts[k], pattern)))) << (16 * k); };
+        const auto bits = [&](int k) {
+            return quint64(uint(_mm_movemask_epi8(_mm_cmpeq_epi8(m_parts[k], pattern))))
+                << (16 * k);
+        };
         return bits(0) | bits(1) | bits(2) | bits(3);
 #else
         // A byte equal to `c` is a zero byte of the word xor-ed with it, flagged exactly in its
@@ -66,8 +71,7 @@ public:
     }
 
     // Whether any byte is one of `cs`.
-    template<typename... Chars>
-    Q_ALWAYS_INLINE bool holdsAnyOf(Chars... cs) const
+    template <typename... Chars> Q_ALWAYS_INLINE bool holdsAnyOf(Chars... cs) const
     {
 #if defined(__SSE2__)
         __m128i any = _mm_setzero_si128();
@@ -101,16 +105,10 @@ TagBytes tagBytesOf(const Block& block)
 }
 
 // The highest set bit of a mask that has one.
-int highestBit(quint64 mask)
-{
-    return 63 - qCountLeadingZeroBits(mask);
-}
+int highestBit(quint64 mask) { return 63 - qCountLeadingZeroBits(mask); }
 
 // The bits of `mask` from bit `from` up.
-quint64 bitsFrom(quint64 mask, int from)
-{
-    return from >= 64 ? 0 : mask & (~quint64(0) << from);
-}
+quint64 bitsFrom(quint64 mask, int from) { return from >= 64 ? 0 : mask & (~quint64(0) << from); }
 
 // One pass, constant work per unit. Comments, CDATA sections, processing instructions and the
 // DOCTYPE (with its internal subset and quoted literals) are stepped over, so a '<' or quote
@@ -451,12 +449,6 @@ XmlMarkup scan(const QByteArray& bytes, bool byBlocks)
 
 } // namespace
 
-XmlMarkup scanXmlMarkup(const QByteArray& bytes)
-{
-    return scan(bytes, true);
-}
+XmlMarkup scanXmlMarkup(const QByteArray& bytes) { return scan(bytes, true); }
 
-XmlMarkup scanXmlMarkupUnitByUnit(const QByteArray& bytes)
-{
-    return scan(bytes, false);
-}
+XmlMarkup scanXmlMarkupUnitByUnit(const QByteArray& bytes) { return scan(bytes, false); }

@@ -29,17 +29,18 @@ struct XmlUnits {
         , width(1)
         , bigEndian(false)
     {
-        if (size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == '<' && data[1] == 0))) {
+        if (size >= 2
+            && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == '<' && data[1] == 0))) {
             width = 2;
-        } else if (size >= 2 && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0 && data[1] == '<'))) {
+        } else if (size >= 2
+            && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0 && data[1] == '<'))) {
             width = 2;
             bigEndian = true;
         }
         size /= width;
     }
     // With `Width` 1 or 2 the width is known when compiling, for the scan over every unit.
-    template<int Width = 0>
-    char16_t unit(qsizetype i) const
+    template <int Width = 0> char16_t unit(qsizetype i) const
     {
         if (Width == 1 || (Width == 0 && width == 1))
             return data[i];
@@ -48,8 +49,7 @@ struct XmlUnits {
         return bigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a);
     }
     char16_t operator[](qsizetype i) const { return unit(i); }
-    template<int Width = 0>
-    bool startsWith(qsizetype at, const char* ascii) const
+    template <int Width = 0> bool startsWith(qsizetype at, const char* ascii) const
     {
         for (; *ascii; ++ascii, ++at) {
             if (at >= size || unit<Width>(at) != char16_t(*ascii))

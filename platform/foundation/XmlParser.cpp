@@ -23,7 +23,8 @@ void XmlParserDelegate::didStartElementUtf8(QByteArrayView name, const char* con
 {
     XmlAttributes attributes;
     for (int i = 0; atts && atts[i]; i += 2)
-        attributes.append({ QString::fromUtf8(atts[i]), atts[i + 1] ? QString::fromUtf8(atts[i + 1]) : QString() });
+        attributes.append({ QString::fromUtf8(atts[i]),
+            atts[i + 1] ? QString::fromUtf8(atts[i + 1]) : QString() });
     didStartElement(QString::fromUtf8(name), attributes);
 }
 
@@ -63,10 +64,7 @@ void initialiseLibxml()
     });
 }
 
-bool isXmlSpace(char16_t c)
-{
-    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
-}
+bool isXmlSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
 
 // White space before the XML declaration is an error to libxml2, yet common in real feeds
 // (a blank line left by a template). It is dropped, after any byte-order mark.
@@ -100,7 +98,8 @@ struct XmlParserCallbacks {
         if (!name)
             return {};
         const auto address = reinterpret_cast<std::uintptr_t>(name);
-        XmlParser::NameLength& slot = p->m_nameLengths[(address * 0x9E3779B97F4A7C15ULL) >> (64 - XmlParser::nameLengthBits)];
+        XmlParser::NameLength& slot = p->m_nameLengths[(address * 0x9E3779B97F4A7C15ULL)
+            >> (64 - XmlParser::nameLengthBits)];
         if (slot.name != name)
             slot = { name, qsizetype(std::strlen(reinterpret_cast<const char*>(name))) };
         Q_ASSERT(qsizetype(std::strlen(reinterpret_cast<const char*>(name))) == slot.length);
@@ -111,7 +110,8 @@ struct XmlParserCallbacks {
     {
         XmlParser* p = self(ctx);
         if (live(p))
-            p->m_delegate->didStartElementUtf8(elementName(p, name), reinterpret_cast<const char* const*>(atts));
+            p->m_delegate->didStartElementUtf8(
+                elementName(p, name), reinterpret_cast<const char* const*>(atts));
     }
     static void endElement(void* ctx, const xmlChar* name)
     {
@@ -123,7 +123,8 @@ struct XmlParserCallbacks {
     {
         XmlParser* p = self(ctx);
         if (live(p))
-            p->m_delegate->foundCharactersUtf8(QByteArrayView(reinterpret_cast<const char*>(ch), len));
+            p->m_delegate->foundCharactersUtf8(
+                QByteArrayView(reinterpret_cast<const char*>(ch), len));
     }
     static void error(void* ctx, const char*, ...)
     {
@@ -135,7 +136,8 @@ struct XmlParserCallbacks {
         // too; only a fatal error breaks well-formedness.
         if (e && e->level < XML_ERR_FATAL)
             return;
-        p->m_errorString = e && e->message ? QString::fromUtf8(e->message).trimmed() : QStringLiteral("XML error");
+        p->m_errorString = e && e->message ? QString::fromUtf8(e->message).trimmed()
+                                           : QStringLiteral("XML error");
         p->m_errorLine = e ? e->line : 0;
         p->m_stopped = true;
         xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
@@ -230,7 +232,8 @@ bool XmlParser::parse()
     // channel reads in two thirds of the time pushed). One cut short before an oversized start
     // tag is pushed in chunks, so that the cut is no error of its own, and so are large ones and
     // those that are mostly CDATA.
-    const bool whole = oversized < 0 && end > 0 && end <= oneShotMaxBytes && markup.cdataBytes * 4 <= end;
+    const bool whole
+        = oversized < 0 && end > 0 && end <= oneShotMaxBytes && markup.cdataBytes * 4 <= end;
     xmlParserCtxtPtr ctxt = nullptr;
     if (whole) {
         ctxt = xmlCreateMemoryParserCtxt(m_data.constData(), static_cast<int>(end));
@@ -239,7 +242,8 @@ bool XmlParser::parse()
             ctxt->userData = ctxt;
         }
     } else {
-        ctxt = xmlCreatePushParserCtxt(&handler, nullptr, m_data.constData(), static_cast<int>(std::min<qsizetype>(end, 4)), nullptr);
+        ctxt = xmlCreatePushParserCtxt(&handler, nullptr, m_data.constData(),
+            static_cast<int>(std::min<qsizetype>(end, 4)), nullptr);
     }
     if (!ctxt) {
         m_errorString = QStringLiteral("Out of memory");

@@ -40,51 +40,46 @@
 
 namespace Linkwork::detail {
 
-template <typename T>
-struct IsPromise : std::false_type { };
-template <typename T>
-struct IsPromise<Promise<T>> : std::true_type { };
+template <typename T> struct IsPromise : std::false_type {
+};
+template <typename T> struct IsPromise<Promise<T>> : std::true_type {
+};
+
+template <typename T> struct IsResult : std::false_type {
+};
+template <typename T> struct IsResult<Result<T>> : std::true_type {
+};
+
+template <typename T> struct IsOptional : std::false_type {
+};
+template <typename T> struct IsOptional<std::optional<T>> : std::true_type {
+};
+
+template <typename T> struct IsList : std::false_type {
+};
+template <typename T, typename A> struct IsList<std::vector<T, A>> : std::true_type {
+};
+template <typename T> struct IsList<QList<T>> : std::true_type {
+};
 
 template <typename T>
-struct IsResult : std::false_type { };
-template <typename T>
-struct IsResult<Result<T>> : std::true_type { };
-
-template <typename T>
-struct IsOptional : std::false_type { };
-template <typename T>
-struct IsOptional<std::optional<T>> : std::true_type { };
-
-template <typename T>
-struct IsList : std::false_type { };
-template <typename T, typename A>
-struct IsList<std::vector<T, A>> : std::true_type { };
-template <typename T>
-struct IsList<QList<T>> : std::true_type { };
-
-template <typename T>
-concept Chained = IsPromise<std::remove_cvref_t<T>>::value || IsResult<std::remove_cvref_t<T>>::value
-    || IsOptional<std::remove_cvref_t<T>>::value || IsList<std::remove_cvref_t<T>>::value;
+concept Chained = IsPromise<std::remove_cvref_t<T>>::value || IsResult<std::remove_cvref_t<T>>::
+    value || IsOptional<std::remove_cvref_t<T>>::value || IsList<std::remove_cvref_t<T>>::value;
 
 // What a function's result R turns into inside a result chain.
-template <typename R>
-struct ResultValue {
+template <typename R> struct ResultValue {
     using type = R;
 };
-template <>
-struct ResultValue<void> {
+template <> struct ResultValue<void> {
     using type = Empty;
 };
-template <typename U>
-struct ResultValue<Result<U>> {
+template <typename U> struct ResultValue<Result<U>> {
     using type = U;
 };
-template <typename U>
-struct ResultValue<Promise<Result<U>>> {
+template <typename U> struct ResultValue<Promise<Result<U>>> {
     using type = U;
 };
-template <typename U>
-struct ResultValue<std::optional<U>> {
+template <typename U> struct ResultValue<std::optional<U>> {
     using type = U;
 };
 
@@ -107,33 +102,26 @@ void deliverResult(const Promise<Result<Out>>& next, F& fn, const T& value)
     }
 }
 
-template <typename R>
-struct OptionalValue {
+template <typename R> struct OptionalValue {
     using type = R;
 };
-template <>
-struct OptionalValue<void> {
+template <> struct OptionalValue<void> {
     using type = Empty;
 };
-template <typename U>
-struct OptionalValue<std::optional<U>> {
+template <typename U> struct OptionalValue<std::optional<U>> {
     using type = U;
 };
-template <typename U>
-struct OptionalValue<Promise<std::optional<U>>> {
+template <typename U> struct OptionalValue<Promise<std::optional<U>>> {
     using type = U;
 };
 
-template <typename R>
-struct PlainValue {
+template <typename R> struct PlainValue {
     using type = R;
 };
-template <>
-struct PlainValue<void> {
+template <> struct PlainValue<void> {
     using type = Empty;
 };
-template <typename U>
-struct PlainValue<Promise<U>> {
+template <typename U> struct PlainValue<Promise<U>> {
     using type = U;
 };
 
@@ -141,7 +129,7 @@ struct PlainValue<Promise<U>> {
 
 // => : promise of a result into a function of its success value.
 template <typename T, typename F>
-    requires std::invocable<F&, const T&>
+requires std::invocable<F&, const T&>
 auto operator>>(const Promise<Result<T>>& promise, F fn)
 {
     using Out = typename Linkwork::detail::ResultValue<std::invoke_result_t<F&, const T&>>::type;
@@ -157,7 +145,7 @@ auto operator>>(const Promise<Result<T>>& promise, F fn)
 
 // => : promise of an optional into a function of its value.
 template <typename T, typename F>
-    requires std::invocable<F&, const T&>
+requires std::invocable<F&, const T&>
 auto operator>>(const Promise<std::optional<T>>& promise, F fn)
 {
     using R = std::invoke_result_t<F&, const T&>;
@@ -180,9 +168,9 @@ auto operator>>(const Promise<std::optional<T>>& promise, F fn)
 
 // => : promise of a plain value into a function of it.
 template <typename T, typename F>
-    requires(!Linkwork::detail::IsResult<T>::value && !Linkwork::detail::IsOptional<T>::value
-             && std::invocable<F&, const T&>)
-auto operator>>(const Promise<T>& promise, F fn)
+requires(!Linkwork::detail::IsResult<T>::value && !Linkwork::detail::IsOptional<T>::value
+    && std::invocable<F&, const T&>) auto
+operator>>(const Promise<T>& promise, F fn)
 {
     using R = std::invoke_result_t<F&, const T&>;
     using Out = typename Linkwork::detail::PlainValue<R>::type;
@@ -202,7 +190,7 @@ auto operator>>(const Promise<T>& promise, F fn)
 
 // => : optional into a function that runs only when a value is there.
 template <typename T, typename F>
-    requires std::invocable<F&, const T&>
+requires std::invocable<F&, const T&>
 auto operator>>(const std::optional<T>& value, F fn)
 {
     using R = std::invoke_result_t<F&, const T&>;
@@ -227,7 +215,7 @@ auto operator>>(const std::optional<T>& value, F fn)
 
 // => : result into a function of its success value.
 template <typename T, typename F>
-    requires std::invocable<F&, const T&>
+requires std::invocable<F&, const T&>
 auto operator>>(const Result<T>& result, F fn)
 {
     using R = std::invoke_result_t<F&, const T&>;
@@ -242,7 +230,8 @@ auto operator>>(const Result<T>& result, F fn)
         return fn(result.value());
     } else if constexpr (Linkwork::detail::IsOptional<R>::value) {
         auto out = fn(result.value());
-        return out ? Result<Out>::Ok(std::move(*out)) : Result<Out>::Error(Linkwork::noValueError());
+        return out ? Result<Out>::Ok(std::move(*out))
+                   : Result<Out>::Error(Linkwork::noValueError());
     } else {
         return Result<Out>::Ok(fn(result.value()));
     }
@@ -250,9 +239,9 @@ auto operator>>(const Result<T>& result, F fn)
 
 // => : array into a function applied to every element, in order.
 template <typename List, typename F>
-    requires Linkwork::detail::IsList<std::remove_cvref_t<List>>::value
-    && std::invocable<F&, const typename std::remove_cvref_t<List>::value_type&>
-auto operator>>(const List& list, F fn)
+requires Linkwork::detail::IsList<std::remove_cvref_t<List>>::value && std::invocable<F&,
+    const typename std::remove_cvref_t<List>::value_type&> auto
+operator>>(const List& list, F fn)
 {
     using T = typename std::remove_cvref_t<List>::value_type;
     using R = std::invoke_result_t<F&, const T&>;
@@ -277,8 +266,8 @@ auto operator>>(const List& list, F fn)
 
 // => : any other value into a function, applied at once.
 template <typename T, typename F>
-    requires(!Linkwork::detail::Chained<T> && std::invocable<F&, const T&>)
-decltype(auto) operator>>(const T& value, F fn)
+requires(!Linkwork::detail::Chained<T> && std::invocable<F&, const T&>) decltype(auto) operator>>(
+    const T& value, F fn)
 {
     return fn(value);
 }
@@ -294,12 +283,13 @@ std::optional<std::pair<A, B>> operator+(const std::optional<A>& a, const std::o
 
 // ++ : a plain value and a promise of an optional into a promise of an optional pair.
 template <typename A, typename B>
-    requires(!Linkwork::detail::Chained<A>)
-Promise<std::optional<std::pair<A, B>>> operator+(const A& a, const Promise<std::optional<B>>& b)
+requires(!Linkwork::detail::Chained<A>) Promise<std::optional<std::pair<A, B>>>
+operator+(const A& a, const Promise<std::optional<B>>& b)
 {
     Promise<std::optional<std::pair<A, B>>> next;
     b.onValue([next, a](const std::optional<B>& value) {
-        next.setValue(value ? std::optional<std::pair<A, B>>(std::pair<A, B>(a, *value)) : std::nullopt);
+        next.setValue(
+            value ? std::optional<std::pair<A, B>>(std::pair<A, B>(a, *value)) : std::nullopt);
     });
     return next;
 }

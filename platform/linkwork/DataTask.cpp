@@ -2,13 +2,13 @@
 
 #include "platform/foundation/UrlSession.h"
 
-std::pair<std::shared_ptr<UrlSessionDataTask>, Promise<Result<DataTaskResponse>>>
-dataTask(UrlSession& session, const UrlRequest& request)
+std::pair<std::shared_ptr<UrlSessionDataTask>, Promise<Result<DataTaskResponse>>> dataTask(
+    UrlSession& session, const UrlRequest& request)
 {
     Promise<Result<DataTaskResponse>> promise;
     auto task = session.dataTask(request,
-        [promise, url = request.url](std::optional<QByteArray> data, std::optional<UrlResponse> response,
-            std::optional<Error> error) {
+        [promise, url = request.url](std::optional<QByteArray> data,
+            std::optional<UrlResponse> response, std::optional<Error> error) {
             if (error) {
                 promise.setValue(Result<DataTaskResponse>::Error(std::move(*error)));
                 return;

@@ -26,5 +26,6 @@ struct TICKERLYLINKWORK_EXPORT DataTaskResponse {
 //
 // The promise is set on the session's delegate queue; functions chained onto it run there.
 // It is set exactly once, once the task ends; a task never resumed leaves it open.
-TICKERLYLINKWORK_EXPORT std::pair<std::shared_ptr<UrlSessionDataTask>, Promise<Result<DataTaskResponse>>>
-dataTask(UrlSession& session, const UrlRequest& request);
+TICKERLYLINKWORK_EXPORT
+std::pair<std::shared_ptr<UrlSessionDataTask>, Promise<Result<DataTaskResponse>>> dataTask(
+    UrlSession& session, const UrlRequest& request);

@@ -64,8 +64,8 @@ Result<QByteArray> write(const nlohmann::json& value, int options)
         return Result<QByteArray>::Error(Error::withMessage(ErrorDomain, ErrorNotWritable,
             u"Invalid number value (infinite or NaN) in JSON write."_s));
     }
-    const std::string text = value.dump((options & PrettyPrinted) ? 2 : -1, ' ', false,
-                                        nlohmann::json::error_handler_t::replace);
+    const std::string text = value.dump(
+        (options & PrettyPrinted) ? 2 : -1, ' ', false, nlohmann::json::error_handler_t::replace);
     return Result<QByteArray>::Ok(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
 }
 
@@ -83,8 +83,9 @@ Result<nlohmann::json> read(QByteArrayView data, int options)
             Error::withMessage(ErrorDomain, ErrorInvalidDocument, QString::fromUtf8(e.what())));
     }
     if (!(options & AllowFragments) && !value.is_object() && !value.is_array()) {
-        return Result<nlohmann::json>::Error(Error::withMessage(ErrorDomain, ErrorFragmentNotAllowed,
-            u"The top level of the document is neither an array nor an object."_s));
+        return Result<nlohmann::json>::Error(
+            Error::withMessage(ErrorDomain, ErrorFragmentNotAllowed,
+                u"The top level of the document is neither an array nor an object."_s));
     }
     return Result<nlohmann::json>::Ok(std::move(value));
 }

@@ -6,7 +6,8 @@ namespace Linkwork {
 
 Error noValueError()
 {
-    return Error::withMessage(u"LinkworkErrorDomain"_s, NoValueErrorCode, u"The mapping gave no value."_s);
+    return Error::withMessage(
+        u"LinkworkErrorDomain"_s, NoValueErrorCode, u"The mapping gave no value."_s);
 }
 
 } // namespace Linkwork

@@ -16,8 +16,7 @@
 // the registering thread. Registered functions are released as soon as they have run, so a
 // function may hold its owner (or the promise itself) strongly: the cycle ends with delivery.
 // A promise that is never set keeps its functions, and whatever they hold, until it goes away.
-template <typename T>
-class Promise {
+template <typename T> class Promise {
 public:
     using ValueType = T;
 

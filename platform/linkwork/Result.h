@@ -10,15 +10,13 @@
 using Empty = std::monostate;
 
 // Holds the success value of a result.
-template <typename T>
-struct Box {
+template <typename T> struct Box {
     T value;
 };
 
 // The outcome of an operation that can fail: `Ok` with a boxed value, or `Error` with an error.
 // A plain value; thread-safe as its value type is.
-template <typename T>
-class Result {
+template <typename T> class Result {
 public:
     using ValueType = T;
 

@@ -28,10 +28,7 @@ const QColor panelBorder(62, 64, 70);
 const QColor panelTitle(200, 202, 208);
 const QColor panelText(235, 236, 240);
 
-int points(double value)
-{
-    return static_cast<int>(std::lround(std::max(0.0, value)));
-}
+int points(double value) { return static_cast<int>(std::lround(std::max(0.0, value))); }
 
 #if TICKERLY_HAVE_XCB
 xcb_connection_t* x11Connection()
@@ -62,12 +59,12 @@ void declareDock(QWidget* window)
         return;
     const auto id = static_cast<xcb_window_t>(window->winId());
     const xcb_atom_t type = atom(connection, "_NET_WM_WINDOW_TYPE_DOCK");
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_WINDOW_TYPE"),
-                        XCB_ATOM_ATOM, 32, 1, &type);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id,
+        atom(connection, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &type);
     const xcb_atom_t states[] = { atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
         atom(connection, "_NET_WM_STATE_SKIP_PAGER") };
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_STATE"),
-                        XCB_ATOM_ATOM, 32, 2, states);
+        XCB_ATOM_ATOM, 32, 2, states);
     xcb_flush(connection);
 #else
     (void)window;
@@ -87,7 +84,8 @@ int reserveRightEdge(QWidget* panel, const QRect& screen)
         return 0;
     const qreal ratio = panel->windowHandle()->devicePixelRatio();
     const QRect root = panel->screen()->virtualGeometry();
-    const auto device = [ratio](int logical) { return static_cast<uint32_t>(std::lround(logical * ratio)); };
+    const auto device
+        = [ratio](int logical) { return static_cast<uint32_t>(std::lround(logical * ratio)); };
     const int reserved = screen.right() == root.right() ? root.right() + 1 - panel->x() : 0;
     const uint32_t width = device(reserved);
     const uint32_t top = device(screen.top() - root.top());
@@ -95,10 +93,10 @@ int reserveRightEdge(QWidget* panel, const QRect& screen)
     // left, right, top, bottom, then the start and end of each: left, right, top, bottom.
     const uint32_t partial[12] = { 0, width, 0, 0, 0, 0, top, bottom, 0, 0, 0, 0 };
     const auto window = static_cast<xcb_window_t>(panel->winId());
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, "_NET_WM_STRUT_PARTIAL"),
-                        XCB_ATOM_CARDINAL, 32, 12, partial);
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, "_NET_WM_STRUT"),
-                        XCB_ATOM_CARDINAL, 32, 4, partial);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window,
+        atom(connection, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32, 12, partial);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window,
+        atom(connection, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 32, 4, partial);
     xcb_flush(connection);
     return reserved;
 #else
@@ -139,7 +137,8 @@ WidgetPanel::WidgetPanel(std::unique_ptr<WidgetViewController> controller, const
         m_scrollArea->setWidget(m_view);
         m_view->installEventFilter(this);
     }
-    m_insets = m_controller->provider().widgetMarginInsetsForProposedMarginInsets(proposedMarginInsets);
+    m_insets
+        = m_controller->provider().widgetMarginInsetsForProposedMarginInsets(proposedMarginInsets);
     followView();
 }
 
@@ -165,7 +164,8 @@ bool WidgetPanel::event(QEvent* event)
 bool WidgetPanel::eventFilter(QObject* watched, QEvent* event)
 {
     // The view's own size, or what it asks of its parent, changed.
-    if (event->type() == QEvent::LayoutRequest && (watched == m_view || watched == m_scrollArea->viewport()))
+    if (event->type() == QEvent::LayoutRequest
+        && (watched == m_view || watched == m_scrollArea->viewport()))
         scheduleFollow();
     return QWidget::eventFilter(watched, event);
 }
@@ -179,7 +179,8 @@ void WidgetPanel::showEvent(QShowEvent* event)
     if (!event->spontaneous())
         declareDock(this);
     m_inView = true;
-    m_insets = m_controller->provider().widgetMarginInsetsForProposedMarginInsets(proposedMarginInsets);
+    m_insets
+        = m_controller->provider().widgetMarginInsetsForProposedMarginInsets(proposedMarginInsets);
     followView();
     requestUpdate();
 }
@@ -212,8 +213,8 @@ void WidgetPanel::paintEvent(QPaintEvent*)
     font.setPointSizeF(11);
     painter.setFont(font);
     painter.setPen(panelTitle);
-    painter.drawText(QRect(12, 0, width() - 24, titleHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                     m_title);
+    painter.drawText(
+        QRect(12, 0, width() - 24, titleHeight), Qt::AlignLeft | Qt::AlignVCenter, m_title);
     painter.setPen(panelBorder);
     painter.drawLine(0, titleHeight - 1, width(), titleHeight - 1);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
@@ -250,12 +251,14 @@ void WidgetPanel::followView()
     QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
     // The strip the panel reserves is where it stands, not room taken from it.
     if (screen && m_reservedWidth > 0)
-        available.setRight(std::min(screen->geometry().right(), available.right() + m_reservedWidth));
+        available.setRight(
+            std::min(screen->geometry().right(), available.right() + m_reservedWidth));
     const int room = std::max(0, available.height() - 2 * screenGap - titleHeight - top - bottom);
     const bool scrolls = wanted > room;
     const int areaHeight = std::min(wanted, room);
 
-    m_scrollArea->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    m_scrollArea->setVerticalScrollBarPolicy(
+        scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     m_scrollArea->setGeometry(left, titleHeight + top, inner, areaHeight);
     if (m_view) {
         const int barWidth = scrolls ? m_scrollArea->verticalScrollBar()->sizeHint().width() : 0;

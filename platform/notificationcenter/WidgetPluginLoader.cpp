@@ -14,7 +14,8 @@ const QString pluginFileName = u"libTickerly_Widget_Mac.so"_s;
 LoadedWidget failure(const QString& path, const QString& why)
 {
     LoadedWidget result;
-    result.error = u"Cannot load the widget plug-in %1: %2"_s.arg(QDir::toNativeSeparators(path), why);
+    result.error
+        = u"Cannot load the widget plug-in %1: %2"_s.arg(QDir::toNativeSeparators(path), why);
     return result;
 }
 
@@ -50,8 +51,10 @@ LoadedWidget LoadedWidget::load(const QString& path)
     if (version < 0)
         return failure(path, u"it is not a widget plug-in (its interface is \"%1\")."_s.arg(iid));
     if (version != widgetInterfaceVersion) {
-        return failure(path, u"it was built for widget interface version %1; this host speaks "
-                             "version %2."_s.arg(version).arg(widgetInterfaceVersion));
+        return failure(path,
+            u"it was built for widget interface version %1; this host speaks "
+            "version %2."_s.arg(version)
+                .arg(widgetInterfaceVersion));
     }
     const QJsonObject own = meta.value(u"MetaData"_s).toObject();
     const QString principalClass = own.value(u"PrincipalClass"_s).toString();

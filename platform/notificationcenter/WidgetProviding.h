@@ -35,7 +35,8 @@ public:
     // comes into view.
     virtual void widgetPerformUpdateWithCompletionHandler(CompletionHandler completionHandler) = 0;
     // The margins the widget wants around its view, given those the host proposes.
-    virtual EdgeInsets widgetMarginInsetsForProposedMarginInsets(EdgeInsets defaultMarginInsets) = 0;
+    virtual EdgeInsets widgetMarginInsetsForProposedMarginInsets(EdgeInsets defaultMarginInsets)
+        = 0;
 };
 
 // A principal view controller as the host holds it. Owned by the host; main thread only.

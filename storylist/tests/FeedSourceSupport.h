@@ -18,21 +18,24 @@ class FeedSource {
 public:
     explicit FeedSource(int count)
     {
-        UrlSessionTesting::mapToLoopback(QStringLiteral("http"), QStringLiteral("feeds.example.test"), 80,
-                                         server.port());
+        UrlSessionTesting::mapToLoopback(
+            QStringLiteral("http"), QStringLiteral("feeds.example.test"), 80, server.port());
         QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
         for (int i = 0; i < count; ++i) {
             const QByteArray n = QByteArray::number(i);
             doc += "<item><title>Story " + n + "</title><link>http://site.example.test/" + n
                 + "</link><description>The body of story " + n + ".</description><pubDate>"
-                + QDateTime::fromSecsSinceEpoch(1700000000 - i * 3600, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
+                + QDateTime::fromSecsSinceEpoch(1700000000 - i * 3600, Qt::UTC)
+                      .toString(Qt::RFC2822Date)
+                      .toUtf8()
                 + "</pubDate></item>";
         }
         testsupport::ScriptedReply reply;
         reply.body = doc + "</channel></rss>";
         reply.headers = { { "Content-Type", "application/rss+xml" } };
         server.reply(QStringLiteral("/feed"), reply);
-        SourcesData().addSource(std::make_shared<Source>(QStringLiteral("Feed"), QStringLiteral("http://feeds.example.test/feed")));
+        SourcesData().addSource(std::make_shared<Source>(
+            QStringLiteral("Feed"), QStringLiteral("http://feeds.example.test/feed")));
         testsupport::processEvents();
     }
     ~FeedSource()

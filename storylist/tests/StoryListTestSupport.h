@@ -42,7 +42,8 @@ public:
     // Attaches `table` to `dataSource` as the controllers do.
     void attach(TableView& table, TodayDataSource& dataSource)
     {
-        table.registerCellPrototype(QStringLiteral("cell"), [](QObject*) { return new CountingCell; });
+        table.registerCellPrototype(
+            QStringLiteral("cell"), [](QObject*) { return new CountingCell; });
         table.setDelegate(this);
         dataSource.attachToTableView(&table);
         dataSource.setDelegate(this);
@@ -78,8 +79,10 @@ inline void storeStories(int count, int round = 0)
 {
     QList<std::shared_ptr<NewsStory>> list;
     for (int i = 0; i < count; ++i) {
-        const QString link = storytest::linkNumber(i) + QStringLiteral("?round=") + QString::number(round);
-        list.append(storytest::story(link, 100000 - i, QStringLiteral("Story ") + QString::number(i)));
+        const QString link
+            = storytest::linkNumber(i) + QStringLiteral("?round=") + QString::number(round);
+        list.append(
+            storytest::story(link, 100000 - i, QStringLiteral("Story ") + QString::number(i)));
     }
     StoredStoriesData().storeStories(list);
 }

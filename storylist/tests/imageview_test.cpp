@@ -54,7 +54,7 @@ protected:
 
     VirtualClock clock;
     const QList<QImage> a { filled({ 4, 4 }, Qt::red), filled({ 4, 4 }, Qt::green),
-                            filled({ 4, 4 }, Qt::blue), filled({ 4, 4 }, Qt::yellow) };
+        filled({ 4, 4 }, Qt::blue), filled({ 4, 4 }, Qt::yellow) };
     const QList<QImage> b { filled({ 4, 4 }, Qt::cyan), filled({ 4, 4 }, Qt::magenta) };
 };
 

@@ -290,8 +290,8 @@ TEST_F(ListCellSwipe, DragsInsideTheRowsMenuAreTheMenusOwn)
     menu->addAction(u"Email"_s);
     menu->popup(window.mapToGlobal(QPoint(40, 40)));
     const auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
-        QMouseEvent event(type, at, at, menu->mapToGlobal(at), Qt::LeftButton, buttons,
-                          Qt::NoModifier);
+        QMouseEvent event(
+            type, at, at, menu->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
         QApplication::sendEvent(menu, &event);
     };
     send(QEvent::MouseButtonPress, { 5, 5 }, Qt::LeftButton);

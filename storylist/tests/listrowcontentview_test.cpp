@@ -48,8 +48,14 @@ struct RowWindow {
         row->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
         return image.pixelColor(5, 72).alpha() > 40;
     }
-    bool buttonsShown() const { return !row->closeButton->isHidden() && !row->shareButton->isHidden(); }
-    bool buttonsHidden() const { return row->closeButton->isHidden() && row->shareButton->isHidden(); }
+    bool buttonsShown() const
+    {
+        return !row->closeButton->isHidden() && !row->shareButton->isHidden();
+    }
+    bool buttonsHidden() const
+    {
+        return row->closeButton->isHidden() && row->shareButton->isHidden();
+    }
 
     QWidget window;
     ListRowContentView* row;
@@ -63,8 +69,9 @@ struct RowKind {
     bool widget;
     bool images;
 };
-const RowKind kRowKinds[] = { { "stories window", 420, false, true }, { "stories window, no pictures", 420, false, false },
-    { "widget", 320, true, true }, { "widget, no pictures", 320, true, false } };
+const RowKind kRowKinds[] = { { "stories window", 420, false, true },
+    { "stories window, no pictures", 420, false, false }, { "widget", 320, true, true },
+    { "widget, no pictures", 320, true, false } };
 
 // One real row cell of a kind, bound as the list binds it.
 struct CellWindow {
@@ -112,7 +119,8 @@ void expectWholeLinesEndingInAnEllipsis(const Label& label, int rowHeight)
     const QList<Label::DrawnLine> lines = label.drawnLines();
     ASSERT_GE(lines.size(), 2);
     for (const Label::DrawnLine& line : lines) {
-        EXPECT_LE(line.rect.translated(label.pos()).bottom(), rowHeight + 0.5) << line.text.toStdString();
+        EXPECT_LE(line.rect.translated(label.pos()).bottom(), rowHeight + 0.5)
+            << line.text.toStdString();
         EXPECT_EQ(line.elided, &line == &lines.back());
     }
     EXPECT_TRUE(lines.back().text.endsWith(QChar(0x2026))) << lines.back().text.toStdString();
@@ -137,8 +145,9 @@ TEST(ListRowContentView, LaysOutPictureIconHeadlineBodyTimeAndButtons)
     EXPECT_EQ(row.titleLabel->width(), 320 - 130);
     EXPECT_EQ(row.titleLabel->height(), row.titleLabel->intrinsicContentSize().height());
     // The body starts under the icon, 5 points right of the picture.
-    EXPECT_EQ(row.text->geometry(), QRect(55, row.titleLabel->geometry().bottom() + 1, 320 - 45 - 55,
-                                          75 - row.titleLabel->geometry().bottom() - 1));
+    EXPECT_EQ(row.text->geometry(),
+        QRect(55, row.titleLabel->geometry().bottom() + 1, 320 - 45 - 55,
+            75 - row.titleLabel->geometry().bottom() - 1));
     EXPECT_TRUE(row.text->isVisible());
 
     const QRect time = row.timeLabel->geometry();
@@ -336,16 +345,21 @@ TEST(ListRowContentView, TimeIsOfDayForADayAndADateBeyond)
     EXPECT_EQ(row.timeLabel->stringValue(), u""_s);
 
     row.setDate(now.addSecs(-86399));
-    EXPECT_TRUE(kShortTime.match(row.timeLabel->stringValue()).hasMatch()) << row.timeLabel->stringValue().toStdString();
+    EXPECT_TRUE(kShortTime.match(row.timeLabel->stringValue()).hasMatch())
+        << row.timeLabel->stringValue().toStdString();
     row.setDate(now.addSecs(-86400));
-    EXPECT_TRUE(kShortDate.match(row.timeLabel->stringValue()).hasMatch()) << row.timeLabel->stringValue().toStdString();
-    EXPECT_TRUE(kShortDate.match(ListRowContentView::timeLabelStringFromDate(now.addDays(-400))).hasMatch());
+    EXPECT_TRUE(kShortDate.match(row.timeLabel->stringValue()).hasMatch())
+        << row.timeLabel->stringValue().toStdString();
+    EXPECT_TRUE(kShortDate.match(ListRowContentView::timeLabelStringFromDate(now.addDays(-400)))
+                    .hasMatch());
 
     // In the user's zone: half past eleven UTC is already the next day in Berlin.
-    EXPECT_EQ(ListRowContentView::timeLabelStringFromDate(QDateTime(QDate(2026, 3, 4), QTime(23, 30), Qt::UTC)),
-              u"3/5/26"_s);
+    EXPECT_EQ(ListRowContentView::timeLabelStringFromDate(
+                  QDateTime(QDate(2026, 3, 4), QTime(23, 30), Qt::UTC)),
+        u"3/5/26"_s);
     // Future dates show their time of day.
-    QString future = ListRowContentView::timeLabelStringFromDate(QDateTime(QDate(2090, 1, 1), QTime(12, 5), Qt::UTC));
+    QString future = ListRowContentView::timeLabelStringFromDate(
+        QDateTime(QDate(2090, 1, 1), QTime(12, 5), Qt::UTC));
     future.replace(QChar(0x202F), u' ');
     EXPECT_EQ(future, u"1:05 PM"_s);
 }
@@ -356,17 +370,20 @@ TEST(ListRowContentView, KeepsTextClearOfTheIconWithoutAHeadline)
     for (const RowKind& kind : kRowKinds) {
         SCOPED_TRACE(kind.name);
         CellWindow w(kind);
-        for (const QString& body : { u"Sol 721"_s, u"Mastodon.social"_s,
-                 u"Mastodon.social: a post without a title, long enough to wrap over the lines of the row"_s }) {
+        for (const QString& body :
+            { u"Sol 721"_s, u"Mastodon.social"_s,
+                u"Mastodon.social: a post without a title, long enough to wrap over the lines of the row"_s }) {
             SCOPED_TRACE(body.toStdString());
             ListRowContentView& row = w.bind(QString(), body);
             const QRectF icon(row.icon->geometry());
             const QList<QRectF> rects = drawnTextRects(row);
             ASSERT_FALSE(row.text->isHidden());
             ASSERT_FALSE(row.text->drawnLines().isEmpty());
-            EXPECT_EQ(row.text->drawnLines().first().text, body.left(row.text->drawnLines().first().text.size()));
+            EXPECT_EQ(row.text->drawnLines().first().text,
+                body.left(row.text->drawnLines().first().text.size()));
             for (const QRectF& rect : rects)
-                EXPECT_FALSE(rect.intersects(icon)) << rect.x() << "," << rect.y() << " " << rect.width() << "x" << rect.height();
+                EXPECT_FALSE(rect.intersects(icon))
+                    << rect.x() << "," << rect.y() << " " << rect.width() << "x" << rect.height();
         }
         // A headline again: the body goes back under the icon, beside the picture column.
         ListRowContentView& row = w.bind(u"A headline"_s, u"Sol 721"_s);
@@ -382,8 +399,10 @@ TEST(ListRowContentView, DrawsWholeLinesOfALongHeadlineOrBodyEndingInAnEllipsis)
     while (longHeadline.size() < 450)
         longHeadline += u"Officials confirm the long-awaited harbour crossing will open "_s;
     longHeadline.truncate(450);
-    const QString longBody = u"Commuters crossed the river again this morning as the city opened the rebuilt deck, "
-                             "two cycle lanes, a wider footpath and a viewing platform over the old docks. "_s.repeated(2);
+    const QString longBody
+        = u"Commuters crossed the river again this morning as the city opened the rebuilt deck, "
+          "two cycle lanes, a wider footpath and a viewing platform over the old docks. "_s
+              .repeated(2);
     for (const RowKind& kind : kRowKinds) {
         SCOPED_TRACE(kind.name);
         CellWindow w(kind);

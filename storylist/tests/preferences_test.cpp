@@ -11,10 +11,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QVariant stored(const char16_t* key)
-{
-    return sharedDefaults()->value(QString::fromUtf16(key));
-}
+QVariant stored(const char16_t* key) { return sharedDefaults()->value(QString::fromUtf16(key)); }
 
 // Every write is announced on the bus: no announcement may reach a later test.
 class PreferencesTest : public ::testing::Test {
@@ -37,7 +34,8 @@ TEST_F(PreferencesTest, ReadTheDefaultsUntilANumberIsStoredUnderTheirKeys)
 
     // Text, data and the like count as nothing stored.
     auto suite = sharedDefaults();
-    for (const char16_t* key : { readabilityOnOpenKey, hideOnOpenKey, numberOfStoriesKey, widgetExpandedKey })
+    for (const char16_t* key :
+        { readabilityOnOpenKey, hideOnOpenKey, numberOfStoriesKey, widgetExpandedKey })
         suite->set(QString::fromUtf16(key), u"1"_s);
     suite->set(QString::fromUtf16(widgetImagesKey), QByteArray("\0", 1));
     suite->set(QString::fromUtf16(widgetButtonsKey), u"no"_s);
@@ -77,8 +75,8 @@ TEST_F(PreferencesTest, EveryWriteIsAnnouncedOnceEvenWhenTheValueStaysTheSame)
     if (!center.isAvailable())
         GTEST_SKIP() << "no session bus";
     int heard = 0;
-    auto updates = center.addObserver(u"TickerlyDataUpdated"_s, u"Tickerly"_s,
-        [&](const QString&, const QString&) { ++heard; });
+    auto updates = center.addObserver(
+        u"TickerlyDataUpdated"_s, u"Tickerly"_s, [&](const QString&, const QString&) { ++heard; });
     // The bus may take a moment to route this process's notifications back to it; a marker
     // that came back shows it does.
     storylisttest::drainPostedNotifications();

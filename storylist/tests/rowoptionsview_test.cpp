@@ -93,7 +93,8 @@ TEST(RowOptionsView, TellsItsDelegateWhichOptionWasPressedWhileItHasOne)
     window.resize(320, 75);
     auto* strip = new RowOptionsView(&window);
     strip->setGeometry(0, 0, 320, 75);
-    strip->setupButtons(options({ u"facebook"_s, u"twitter"_s, u"instapaper"_s, u"readability"_s }));
+    strip->setupButtons(
+        options({ u"facebook"_s, u"twitter"_s, u"instapaper"_s, u"readability"_s }));
     window.show();
     appkit::layoutSubtreeIfNeeded(strip);
 

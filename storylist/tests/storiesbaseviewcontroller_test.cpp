@@ -217,7 +217,8 @@ TEST_F(StoryListController, OpensAndReportsOnlyWebLinks)
     show(controller);
     ASSERT_EQ(controller.dataSource.stories.size(), stories.size());
     for (int i = 0; i < elsewhere.size(); ++i)
-        EXPECT_EQ(bool(controller.dataSource.stories.at(i)->link()), !elsewhere.at(i).isEmpty()) << i;
+        EXPECT_EQ(bool(controller.dataSource.stories.at(i)->link()), !elsewhere.at(i).isEmpty())
+            << i;
 
     for (const bool reader : { false, true }) {
         setSetting(readabilityOnOpenKey, reader);
@@ -535,8 +536,8 @@ TEST_F(StoryListController, AReloadReplacesItsRowsWithoutLeavingViewsOrSolverRow
     for (int row = 0; row < 5; ++row) {
         ListCellView* cell = cellAt(controller, row);
         ASSERT_TRUE(cell);
-        EXPECT_EQ(cell->optionsView->buttonIdentifiers().size(),
-            controller.rowViewOptions(cell).size());
+        EXPECT_EQ(
+            cell->optionsView->buttonIdentifiers().size(), controller.rowViewOptions(cell).size());
     }
     EXPECT_EQ(titles(), firstTitles);
 }
@@ -583,6 +584,7 @@ TEST_F(StoryListController, ReloadsOfOtherStoriesEachTimeLeaveTheWindowAsTheyFou
     EXPECT_EQ(later.solver.variables, first.solver.variables);
     EXPECT_EQ(later.solver.rows, first.solver.rows);
     ASSERT_EQ(table->numberOfRows(), 5);
-    EXPECT_TRUE(controller.dataSource.stories.first()->link()->absoluteString().endsWith(u"round=12"_s));
+    EXPECT_TRUE(
+        controller.dataSource.stories.first()->link()->absoluteString().endsWith(u"round=12"_s));
     EXPECT_EQ(cellAt(controller, 0)->contentView->titleLabel->stringValue(), u"Story 0"_s);
 }

@@ -52,10 +52,11 @@ int writeSetting()
             loop.quit();
     };
     delegate.onDidReload = quitWhenDone;
-    auto marker = center.addObserver(u"StorylistHelperDone"_s, QString(), [&](const QString&, const QString&) {
-        markerBack = true;
-        quitWhenDone();
-    });
+    auto marker = center.addObserver(
+        u"StorylistHelperDone"_s, QString(), [&](const QString&, const QString&) {
+            markerBack = true;
+            quitWhenDone();
+        });
     Preferences().setWidgetButtons(false);
     // Posts from one sender arrive in order: once the marker is back, so is every announcement.
     center.postNotificationName(u"StorylistHelperDone"_s);

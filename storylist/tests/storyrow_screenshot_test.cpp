@@ -74,9 +74,11 @@ struct Shot {
         window.setAutoFillBackground(true);
         row = new ListRowContentView(&window);
         row->setGeometry(0, 0, 320, 75);
-        row->titleLabel->setStringValue(u"Harbour bridge reopens after a year of repairs & <b>new</b> lanes"_s);
-        row->text->setStringValue(u"Commuters crossed the river again this morning as the city opened the "
-                                  "rebuilt deck, two cycle lanes and a wider footpath."_s);
+        row->titleLabel->setStringValue(
+            u"Harbour bridge reopens after a year of repairs & <b>new</b> lanes"_s);
+        row->text->setStringValue(
+            u"Commuters crossed the river again this morning as the city opened the "
+            "rebuilt deck, two cycle lanes and a wider footpath."_s);
         row->icon->setImage(sourceIcon());
         row->setDate(QDateTime::currentDateTimeUtc().addSecs(-2 * 3600));
         window.show();
@@ -164,25 +166,29 @@ TEST(StoryRowScreenshot, RowWithoutAHeadlineAndWithAVeryLongOne)
     Shot shot;
     shot.row->imageView->setImage(storyPicture());
     shot.row->titleLabel->setStringValue(QString());
-    shot.row->text->setStringValue(u"Mastodon.social: Sol 721 of the rover's mission, and the dust on its panels "
-                                   "is thinner than it was a month ago."_s);
+    shot.row->text->setStringValue(
+        u"Mastodon.social: Sol 721 of the rover's mission, and the dust on its panels "
+        "is thinner than it was a month ago."_s);
     shot.row->layoutRow();
     shot.save(u"noheadline"_s);
     const QRect icon = shot.row->icon->geometry();
     EXPECT_GE(shot.row->text->x(), icon.right() + 1);
-    EXPECT_TRUE(onlyBackground(shot, QRect(icon.left(), icon.bottom() + 2, icon.width(), 75 - icon.bottom() - 2)));
+    EXPECT_TRUE(onlyBackground(
+        shot, QRect(icon.left(), icon.bottom() + 2, icon.width(), 75 - icon.bottom() - 2)));
     EXPECT_FALSE(onlyBackground(shot, shot.row->text->geometry())) << "the body is drawn";
 
     QString headline;
     while (headline.size() < 450)
-        headline += u"Harbour bridge reopens after a year of repairs with new lanes for bikes and buses; "_s;
+        headline
+            += u"Harbour bridge reopens after a year of repairs with new lanes for bikes and buses; "_s;
     headline.truncate(450);
     shot.row->titleLabel->setStringValue(headline);
     shot.row->layoutRow();
     shot.save(u"longheadline"_s);
     const Label& title = *shot.row->titleLabel;
     const QRectF last = title.drawnLines().last().rect.translated(title.pos());
-    EXPECT_TRUE(onlyBackground(shot, QRect(title.x(), qCeil(last.bottom()) + 1, title.width(), 75 - qCeil(last.bottom()) - 1)));
+    EXPECT_TRUE(onlyBackground(shot,
+        QRect(title.x(), qCeil(last.bottom()) + 1, title.width(), 75 - qCeil(last.bottom()) - 1)));
     EXPECT_FALSE(onlyBackground(shot, last.toAlignedRect())) << "the last whole line is drawn";
 }
 

@@ -35,9 +35,13 @@ ScriptedReply rss(const QList<Item>& items)
         doc += "<item><title>" + item.headline.toUtf8() + "</title>";
         if (!item.link.isEmpty())
             doc += "<link>" + item.link.toUtf8() + "</link>";
-        doc += "<pubDate>" + QDateTime::fromSecsSinceEpoch(item.minutes * 60, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
+        doc += "<pubDate>"
+            + QDateTime::fromSecsSinceEpoch(item.minutes * 60, Qt::UTC)
+                  .toString(Qt::RFC2822Date)
+                  .toUtf8()
             + "</pubDate>";
-        doc += "<enclosure type=\"image/png\" url=\"http://images.example.test" + item.imagePath.toUtf8() + "\"/></item>";
+        doc += "<enclosure type=\"image/png\" url=\"http://images.example.test"
+            + item.imagePath.toUtf8() + "\"/></item>";
     }
     ScriptedReply reply;
     reply.body = doc + "</channel></rss>";
@@ -76,19 +80,21 @@ TEST_F(TodayDataSourceRefresh, RowsGetThePicturesOfTheirStoriesEachWhenItArrives
 {
     ASSERT_TRUE(UrlSessionTesting::isLoopbackOnly());
     const QList<QList<Item>> feeds = {
-        { { u"A1"_s, u"http://site.example.test/a1"_s, u"/a1.png"_s, 10 }, { u"A2"_s, u"http://site.example.test/a2"_s, u"/a2.png"_s, 5 } },
+        { { u"A1"_s, u"http://site.example.test/a1"_s, u"/a1.png"_s, 10 },
+            { u"A2"_s, u"http://site.example.test/a2"_s, u"/a2.png"_s, 5 } },
         { { u"B1"_s, u"http://site.example.test/b1"_s, u"/b1.png"_s, 9 } },
         // Two stories without a link, so "equal" to each other: each keeps its own picture.
         { { u"C1"_s, QString(), u"/c1.png"_s, 8 }, { u"C2"_s, QString(), u"/c2.png"_s, 7 } },
     };
-    const QHash<QString, QColor> colours = { { u"A1"_s, Qt::red }, { u"A2"_s, Qt::green }, { u"B1"_s, Qt::blue },
-        { u"C1"_s, Qt::yellow }, { u"C2"_s, Qt::magenta } };
+    const QHash<QString, QColor> colours = { { u"A1"_s, Qt::red }, { u"A2"_s, Qt::green },
+        { u"B1"_s, Qt::blue }, { u"C1"_s, Qt::yellow }, { u"C2"_s, Qt::magenta } };
     for (int f = 0; f < feeds.size(); ++f) {
         const QString path = u"/feed"_s + QString::number(f);
         server.reply(path, rss(feeds[f]));
         for (const Item& item : feeds[f])
             server.reply(item.imagePath, png(colours.value(item.headline)));
-        SourcesData().addSource(std::make_shared<Source>(path, u"http://feeds.example.test"_s + path));
+        SourcesData().addSource(
+            std::make_shared<Source>(path, u"http://feeds.example.test"_s + path));
     }
     testsupport::processEvents();
 
@@ -126,7 +132,8 @@ TEST_F(TodayDataSourceRefresh, RowsGetThePicturesOfTheirStoriesEachWhenItArrives
     testsupport::processEvents();
     for (int row = 1; row < 6; ++row) {
         CountingCell* cell = cellAt(table, row);
-        EXPECT_EQ(pictureOf(row).pixelColor(0, 0), colours.value(cell->data()->title)) << "row " << row;
+        EXPECT_EQ(pictureOf(row).pixelColor(0, 0), colours.value(cell->data()->title))
+            << "row " << row;
         EXPECT_EQ(cell->bindings, bindingsAtReload[row] + 1) << "row " << row;
     }
     EXPECT_EQ(dataSource.imageCache.size(), 3);
@@ -134,7 +141,8 @@ TEST_F(TodayDataSourceRefresh, RowsGetThePicturesOfTheirStoriesEachWhenItArrives
     // Three feeds and five pictures, every one answered here.
     EXPECT_EQ(server.requests().size(), 8);
     for (const auto& request : server.requests())
-        EXPECT_TRUE(request.header("host").endsWith(".example.test")) << request.header("host").toStdString();
+        EXPECT_TRUE(request.header("host").endsWith(".example.test"))
+            << request.header("host").toStdString();
 
     // The next refresh makes new story objects: the linked ones show their cached pictures at
     // once, the ones without a link wait for their own.
@@ -156,7 +164,8 @@ TEST_F(TodayDataSourceRefresh, ASettingWrittenInAnotherProcessRefreshesThisOne)
 {
     if (!DistributedNotificationCenter::defaultCenter().isAvailable())
         GTEST_SKIP() << "no session bus";
-    server.reply(u"/feed"_s, rss({ { u"Only"_s, u"http://site.example.test/only"_s, u"/only.png"_s, 1 } }));
+    server.reply(
+        u"/feed"_s, rss({ { u"Only"_s, u"http://site.example.test/only"_s, u"/only.png"_s, 1 } }));
     server.reply(u"/only.png"_s, png(Qt::cyan));
     SourcesData().addSource(std::make_shared<Source>(u"feed"_s, server.url(u"/feed"_s)));
     testsupport::processEvents();

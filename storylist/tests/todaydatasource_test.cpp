@@ -36,7 +36,8 @@ protected:
         for (int row = extra; row < table.numberOfRows(); ++row) {
             CountingCell* cell = cellAt(table, row);
             ASSERT_TRUE(cell && cell->data()) << "row " << row;
-            EXPECT_EQ(cell->data()->title, dataSource.stories.at(row - extra)->headline()) << "row " << row;
+            EXPECT_EQ(cell->data()->title, dataSource.stories.at(row - extra)->headline())
+                << "row " << row;
         }
     }
 };
@@ -97,8 +98,8 @@ TEST_F(TodayDataSourceTest, CountsRowsByTheSettingUnlessExpanded)
 
 TEST_F(TodayDataSourceTest, ServesTheNumberZeroAboveTheStoriesAndRowDataBelow)
 {
-    auto plain = std::make_shared<NewsStory>(std::nullopt, std::nullopt, Url::fromString(u"http://plain/"_s),
-        std::nullopt, storytest::source());
+    auto plain = std::make_shared<NewsStory>(std::nullopt, std::nullopt,
+        Url::fromString(u"http://plain/"_s), std::nullopt, storytest::source());
     auto read = storytest::story(u"http://read/"_s, 30);
     auto readAndDeleted = storytest::story(u"http://read-and-deleted/"_s, 20);
     auto withIcon = std::make_shared<NewsStory>(u"h"_s, u"b"_s, Url::fromString(u"http://icon/"_s),
@@ -123,7 +124,8 @@ TEST_F(TodayDataSourceTest, ServesTheNumberZeroAboveTheStoriesAndRowDataBelow)
     EXPECT_FALSE(dataSource.objectValueForTableColumn(nullptr, 0, 5).isValid());
 
     auto row = [&](int r) {
-        return dataSource.objectValueForTableColumn(nullptr, 0, r).value<std::shared_ptr<const ListRowViewData>>();
+        return dataSource.objectValueForTableColumn(nullptr, 0, r)
+            .value<std::shared_ptr<const ListRowViewData>>();
     };
     const auto first = row(1);
     ASSERT_TRUE(first);
@@ -165,9 +167,11 @@ TEST_F(TodayDataSourceTest, ServesTheNumberZeroAboveTheStoriesAndRowDataBelow)
 TEST_F(TodayDataSourceTest, AStoryDatedInTheFutureShowsTheTimeItWasLoaded)
 {
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    const qint64 farFuture = QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC).toSecsSinceEpoch();
+    const qint64 farFuture
+        = QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC).toSecsSinceEpoch();
     StoredStoriesData().storeStories({ storytest::story(u"http://future/"_s, farFuture),
-        storytest::story(u"http://ahead/"_s, now + 86400), storytest::story(u"http://skew/"_s, now + 60),
+        storytest::story(u"http://ahead/"_s, now + 86400),
+        storytest::story(u"http://skew/"_s, now + 60),
         storytest::story(u"http://past/"_s, now - 3600) });
     const QDateTime loaded = *StoredStoriesData().lastLoaded();
 
@@ -175,7 +179,8 @@ TEST_F(TodayDataSourceTest, AStoryDatedInTheFutureShowsTheTimeItWasLoaded)
     dataSource.setExpanded(true);
     ASSERT_EQ(dataSource.numberOfRowsInTableView(nullptr), 4);
     auto row = [&](int r) {
-        return dataSource.objectValueForTableColumn(nullptr, 0, r).value<std::shared_ptr<const ListRowViewData>>();
+        return dataSource.objectValueForTableColumn(nullptr, 0, r)
+            .value<std::shared_ptr<const ListRowViewData>>();
     };
     EXPECT_EQ(row(0)->date, loaded);
     EXPECT_EQ(row(1)->date, loaded);
@@ -185,9 +190,11 @@ TEST_F(TodayDataSourceTest, AStoryDatedInTheFutureShowsTheTimeItWasLoaded)
 
     ListCellView cell;
     cell.setObjectValue(dataSource.objectValueForTableColumn(nullptr, 0, 0));
-    EXPECT_EQ(cell.contentView->timeLabel->stringValue(), ListRowContentView::timeLabelStringFromDate(loaded));
+    EXPECT_EQ(cell.contentView->timeLabel->stringValue(),
+        ListRowContentView::timeLabelStringFromDate(loaded));
     EXPECT_NE(cell.contentView->timeLabel->stringValue(),
-        ListRowContentView::timeLabelStringFromDate(QDateTime::fromSecsSinceEpoch(farFuture, Qt::UTC)));
+        ListRowContentView::timeLabelStringFromDate(
+            QDateTime::fromSecsSinceEpoch(farFuture, Qt::UTC)));
 }
 
 TEST_F(TodayDataSourceTest, RemovingAStoryKeepsTheTableInStepWithTheHeldList)
@@ -234,7 +241,8 @@ TEST_F(TodayDataSourceTest, RemovingAStoryKeepsTheTableInStepWithTheHeldList)
             EXPECT_EQ(table.isAnimating(), !c.reloadedInPlace);
         }
         if (c.index < c.stored) {
-            const QString link = storytest::linkNumber(c.index) + u"?round="_s + QString::number(round);
+            const QString link
+                = storytest::linkNumber(c.index) + u"?round="_s + QString::number(round);
             EXPECT_EQ(StoryStateData().stateForLink(link), StoryState::Deleted);
         }
     }
@@ -281,7 +289,7 @@ TEST_F(TodayDataSourceTest, RemovingAStoryAfterTheStoreChangedUnderneathShowsThe
         QList<std::shared_ptr<NewsStory>> list;
         for (int i = 0; i < count; ++i) {
             list.append(storytest::story(u"http://news.example/"_s + prefix + QString::number(i),
-                                         100000 - i, prefix + QString::number(i)));
+                100000 - i, prefix + QString::number(i)));
         }
         StoredStoriesData().storeStories(list);
     };

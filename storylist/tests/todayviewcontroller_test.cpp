@@ -65,8 +65,10 @@ TEST_F(WidgetController, LoadsItsOwnInterfaceAndAsksForNoMarginsWhateverIsPropos
     ASSERT_NE(view->tableView(), nullptr);
     ASSERT_NE(view->expandButton(), nullptr);
     ASSERT_NE(view->spinner(), nullptr);
-    for (const EdgeInsets proposed : { EdgeInsets {}, EdgeInsets { 5, 44, 5, 10 }, EdgeInsets { -3, 0, 1e9, 2 } })
-        EXPECT_EQ(controller->widgetMarginInsetsForProposedMarginInsets(proposed), (EdgeInsets { 0, 0, 0, 0 }));
+    for (const EdgeInsets proposed :
+        { EdgeInsets {}, EdgeInsets { 5, 44, 5, 10 }, EdgeInsets { -3, 0, 1e9, 2 } })
+        EXPECT_EQ(controller->widgetMarginInsetsForProposedMarginInsets(proposed),
+            (EdgeInsets { 0, 0, 0, 0 }));
 }
 
 TEST_F(WidgetController, StartsFromTheStoredExpandedSetting)
@@ -80,7 +82,8 @@ TEST_F(WidgetController, StartsFromTheStoredExpandedSetting)
         EXPECT_EQ(controller->contentView()->expanded(), stored);
         EXPECT_EQ(rows(*controller), stored ? 8 : 5);
         EXPECT_EQ(height(*controller), stored ? 8 * 77 + 30 : 5 * 77 + 30);
-        EXPECT_EQ(controller->contentView()->expandButton()->text(), stored ? u"Show less"_s : u"Show more"_s);
+        EXPECT_EQ(controller->contentView()->expandButton()->text(),
+            stored ? u"Show less"_s : u"Show more"_s);
     }
 }
 
@@ -94,7 +97,8 @@ TEST_F(WidgetController, TwoExpandPressesRestoreHeightAndSettingWithOneWriteEach
     ASSERT_EQ(rows(*controller), 5);
     int writes = 0;
     auto counting = DistributedNotificationCenter::defaultCenter().addObserver(
-        QString::fromUtf16(dataUpdatedNotification), QString::fromUtf16(dataUpdatedNotificationObject),
+        QString::fromUtf16(dataUpdatedNotification),
+        QString::fromUtf16(dataUpdatedNotificationObject),
         [&](const QString&, const QString&) { ++writes; });
     QAbstractButton* button = controller->contentView()->expandButton();
     controller->view()->show();
@@ -114,7 +118,10 @@ TEST_F(WidgetController, TwoExpandPressesRestoreHeightAndSettingWithOneWriteEach
     storylisttest::drainPostedNotifications();
     EXPECT_EQ(writes, 2);
     // The refreshes the two writes started end with the same stories and height.
-    EXPECT_TRUE(testsupport::waitFor([&] { return feed.server.requestCount(u"/feed"_s) == 3 && !controller->contentView()->spinner()->isAnimating(); }));
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        return feed.server.requestCount(u"/feed"_s) == 3
+            && !controller->contentView()->spinner()->isAnimating();
+    }));
     EXPECT_EQ(height(*controller), 5 * 77 + 30);
 }
 
@@ -127,7 +134,8 @@ TEST_F(WidgetController, AnUpdateRefreshesTheListReportsNewDataAndSizesTheView)
 
     storylisttest::FeedSource feed(7);
     QList<NCUpdateResult> results;
-    controller->widgetPerformUpdateWithCompletionHandler([&](NCUpdateResult result) { results.append(result); });
+    controller->widgetPerformUpdateWithCompletionHandler(
+        [&](NCUpdateResult result) { results.append(result); });
     ASSERT_TRUE(testsupport::waitFor([&] { return !results.isEmpty(); }));
     testsupport::processEvents();
     EXPECT_EQ(results, QList<NCUpdateResult> { NCUpdateResult::NewData });

@@ -42,7 +42,7 @@ TEST(ViewKitLayouts, EmptyListLabelStaysCentredAndTwentyFromEachSide)
     constraint(&view, emptyLabel, LA::CenterX, Eq, &view, LA::CenterX);
     constraint(&view, emptyLabel, LA::CenterY, Eq, &view, LA::CenterY);
     constraints(&view, std::nullopt, u"|-(>=20)-[emptyLabel]-(>=20)-|"_s,
-                { { u"emptyLabel"_s, emptyLabel } });
+        { { u"emptyLabel"_s, emptyLabel } });
     appkit::layoutSubtreeIfNeeded(&view);
     EXPECT_EQ(emptyLabel->geometry(), QRect(90, 38, 120, 24));
 
@@ -70,8 +70,7 @@ TEST(ViewKitLayouts, StoryRowContentPlacesItsSevenViews)
     auto* close = new Sized({ 16, 16 });
     auto* share = new Sized({ 16, 16 });
     const LayoutViews views { { u"title"_s, title }, { u"text"_s, text }, { u"image"_s, image },
-                              { u"time"_s, time },   { u"icon"_s, icon }, { u"close"_s, close },
-                              { u"share"_s, share } };
+        { u"time"_s, time }, { u"icon"_s, icon }, { u"close"_s, close }, { u"share"_s, share } };
     addSubviews(&row, views.values());
     appkit::setContentCompressionResistancePriority(title, 1000, LayoutOrientation::Vertical);
     appkit::setContentHuggingPriority(title, 1000, LayoutOrientation::Vertical);
@@ -80,10 +79,11 @@ TEST(ViewKitLayouts, StoryRowContentPlacesItsSevenViews)
     constraints(&row, u"|-3-[icon]"_s, std::nullopt, views);
     constraints(&row, u"|-4-[time]"_s, std::nullopt, views);
     constraints(&row, std::nullopt, u"|[image]"_s, views);
-    constraints(&row, std::nullopt, u"[image]-5-[icon(16)]-5-[title]-(>=0)-[time(45)]-2-|"_s, views);
+    constraints(
+        &row, std::nullopt, u"[image]-5-[icon(16)]-5-[title]-(>=0)-[time(45)]-2-|"_s, views);
     constraints(&row, std::nullopt, u"[image]-5-[text]-45-|"_s, views);
-    const auto imageWidth = constraint(&row, image, LA::Width, Eq, nullptr,
-                                       LA::NotAnAttribute, 1.0, 50);
+    const auto imageWidth
+        = constraint(&row, image, LA::Width, Eq, nullptr, LA::NotAnAttribute, 1.0, 50);
     constraint(&row, icon, LA::Width, Eq, icon, LA::Height);
     constraint(&row, title, LA::Width, Eq, &row, LA::Width, 1.0, -130);
     constraints(&row, u"[time]-2-[close]-2-[share]"_s, std::nullopt, views);
@@ -146,7 +146,7 @@ TEST(ViewKitLayouts, OptionStripLinesUpItsButtons)
         constraints(&strip, u"|[button]|"_s, u"[button(64)]"_s, { { u"button"_s, button } });
         if (previous)
             constraints(&strip, std::nullopt, u"[after][button]"_s,
-                        { { u"button"_s, button }, { u"after"_s, previous } });
+                { { u"button"_s, button }, { u"after"_s, previous } });
         else
             constraints(&strip, std::nullopt, u"|[button]"_s, { { u"button"_s, button } });
         previous = button;
@@ -183,7 +183,7 @@ TEST(ViewKitLayouts, SourceRowPlacesIconTextsAndRemoveButton)
     auto* spinner = new Sized({ 16, 16 });
     auto* mask = new Sized;
     const LayoutViews views { { u"title"_s, title }, { u"link"_s, link }, { u"remove"_s, remove },
-                              { u"icon"_s, icon }, { u"spinner"_s, spinner } };
+        { u"icon"_s, icon }, { u"spinner"_s, spinner } };
     addSubviews(&row, { title, link, remove, icon, spinner, mask });
     appkit::setContentCompressionResistancePriority(link, 250, LayoutOrientation::Horizontal);
     appkit::setContentCompressionResistancePriority(title, 250, LayoutOrientation::Horizontal);
@@ -243,7 +243,7 @@ TEST(ViewKitLayouts, FlatButtonLabelSitsCentredOnePointHigh)
     auto* label = new Sized({ 60, 16 });
     addSubviews(&button, label);
     constraints(&button, u"|-(>=0)-[label]-(>=0)-|"_s, u"|-(>=0)-[label]-(>=0)-|"_s,
-                { { u"label"_s, label } });
+        { { u"label"_s, label } });
     constraint(&button, label, LA::CenterX, Eq, &button, LA::CenterX);
     constraint(&button, label, LA::CenterY, Eq, &button, LA::CenterY, 1.0, -1.0);
     appkit::layoutSubtreeIfNeeded(&button);

@@ -52,8 +52,7 @@ TEST(ViewKit, SingleConstraintHasTheDefaultsAndBelongsToTheReceiver)
 
     // Both items switch, the receiver included when it is one of them.
     const LayoutConstraintRef centre = constraint(&root, item, LayoutAttribute::CenterY,
-                                                  LayoutRelation::Equal, &root,
-                                                  LayoutAttribute::CenterY, 1.0, -1.0, 250);
+        LayoutRelation::Equal, &root, LayoutAttribute::CenterY, 1.0, -1.0, 250);
     EXPECT_FALSE(appkit::translatesAutoresizingMaskIntoConstraints(&root));
     EXPECT_EQ(centre->constant(), -1.0);
     EXPECT_EQ(centre->priority(), 250.0f);
@@ -127,7 +126,7 @@ TEST(ViewKit, TextFieldIsACentredPlainReadOnlyLabel)
     std::unique_ptr<QLabel> plain(initTextField(u"x"_s));
     QLabel reference;
     EXPECT_EQ(plain->palette().color(QPalette::WindowText),
-              reference.palette().color(QPalette::WindowText));
+        reference.palette().color(QPalette::WindowText));
     EXPECT_EQ(plain->font(), reference.font());
 }
 

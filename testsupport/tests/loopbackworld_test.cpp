@@ -20,8 +20,8 @@ TEST(LoopbackWorld, GoesWhileRequestsAreUnderWay)
 {
     for (int round = 0; round < 5; ++round) {
         auto world = std::make_unique<testsupport::LoopbackWorld>(16);
-        world->addFeedSite(u"busy.test"_s, u"Busy"_s, testsupport::LoopbackWorld::FeedFormat::rss, 20,
-            QColor(0x40, 0x80, 0xc0), 0, 1, 30);
+        world->addFeedSite(u"busy.test"_s, u"Busy"_s, testsupport::LoopbackWorld::FeedFormat::rss,
+            20, QColor(0x40, 0x80, 0xc0), 0, 1, 30);
         const int port = world->server().port();
         std::atomic<int> answered = 0;
         std::vector<std::thread> clients;
@@ -55,8 +55,8 @@ TEST(LoopbackWorld, GoesWhileRequestsAreUnderWay)
 TEST(LoopbackWorld, AnswersNotFoundForADoubledSlash)
 {
     testsupport::LoopbackWorld world(2);
-    world.addFeedSite(u"slashes.test"_s, u"Slashes"_s, testsupport::LoopbackWorld::FeedFormat::rss, 1,
-        QColor(0x40, 0x80, 0xc0));
+    world.addFeedSite(u"slashes.test"_s, u"Slashes"_s, testsupport::LoopbackWorld::FeedFormat::rss,
+        1, QColor(0x40, 0x80, 0xc0));
     httplib::Client client("127.0.0.1", world.server().port());
     client.set_read_timeout(5);
     for (const char* path : { "/touch.png", "/articles/1.html" }) {

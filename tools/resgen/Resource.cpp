@@ -37,10 +37,11 @@ bool registerResourceFamily(const QString& prefix, ResourceWriter writer)
 
 bool registerImage(const QString& fileName, std::function<QImage()> draw)
 {
-    return registerResource(fileName, [draw = std::move(draw)](const QString&, const QString& output) {
-        const QImage image = draw();
-        return !image.isNull() && image.save(output, "PNG");
-    });
+    return registerResource(
+        fileName, [draw = std::move(draw)](const QString&, const QString& output) {
+            const QImage image = draw();
+            return !image.isNull() && image.save(output, "PNG");
+        });
 }
 
 bool registerSequence(const QString& pattern, SequenceWriter writer)

@@ -62,7 +62,8 @@ QImage closeGlyph()
 QImage shareGlyph()
 {
     return glyph(kButtonSide, 2.5, [](QPainter& p) {
-        p.drawPath(polyline({ { 9, 11 }, { 6, 11 }, { 6, 24 }, { 22, 24 }, { 22, 11 }, { 19, 11 } }));
+        p.drawPath(
+            polyline({ { 9, 11 }, { 6, 11 }, { 6, 24 }, { 22, 24 }, { 22, 11 }, { 19, 11 } }));
         p.drawLine(QPointF(14, 4), QPointF(14, 17));
         p.drawPath(polyline({ { 10, 8 }, { 14, 4 }, { 18, 8 } }));
     });

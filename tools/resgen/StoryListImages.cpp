@@ -12,7 +12,6 @@
 #include <QPainter>
 #include <QString>
 
-
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -39,7 +38,8 @@ QImage defaultStoryPicture()
     painter.drawRoundedRect(QRectF(page.left() + 8, page.top() + 8, page.width() - 16, 18), 2, 2);
     for (int line = 0; line < 4; ++line) {
         const double lineWidth = line == 3 ? 18 : page.width() - 16;
-        painter.drawRoundedRect(QRectF(page.left() + 8, page.top() + 33 + line * 8, lineWidth, 3.5), 1.5, 1.5);
+        painter.drawRoundedRect(
+            QRectF(page.left() + 8, page.top() + 33 + line * 8, lineWidth, 3.5), 1.5, 1.5);
     }
     return image;
 }
@@ -64,7 +64,8 @@ QImage defaultSourceIcon()
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap));
     for (const double radius : { 14.0, 25.0 })
-        painter.drawArc(QRectF(origin.x() - radius, origin.y() - radius, 2 * radius, 2 * radius), 0, 90 * 16);
+        painter.drawArc(
+            QRectF(origin.x() - radius, origin.y() - radius, 2 * radius, 2 * radius), 0, 90 * 16);
     return image;
 }
 

@@ -17,10 +17,7 @@
 using namespace Qt::Literals::StringLiterals;
 
 // Runs during the build, also in sanitizer builds: what Qt keeps until exit is no leak to report.
-extern "C" const char* __asan_default_options()
-{
-    return "detect_leaks=0";
-}
+extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 
 namespace {
 

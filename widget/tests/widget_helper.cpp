@@ -30,7 +30,8 @@ int main(int argc, char** argv)
     if (!center.isAvailable())
         return 3;
     QEventLoop loop;
-    auto marker = center.addObserver(u"WidgetHelperDone"_s, QString(), [&](const QString&, const QString&) { loop.quit(); });
+    auto marker = center.addObserver(
+        u"WidgetHelperDone"_s, QString(), [&](const QString&, const QString&) { loop.quit(); });
     Preferences().setNumberOfStories(count);
     // Posts from one sender arrive in order: once the marker is back, the setting's is out too.
     center.postNotificationName(u"WidgetHelperDone"_s);

@@ -20,10 +20,7 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // The panel's height for `rows` story rows (the widget asks for no margins).
-int panelHeight(int rows)
-{
-    return WidgetPanel::titleHeight + (rows == 0 ? 100 : rows * 77 + 30);
-}
+int panelHeight(int rows) { return WidgetPanel::titleHeight + (rows == 0 ? 100 : rows * 77 + 30); }
 
 void screenshot(QWidget& panel, const QString& name)
 {
@@ -44,7 +41,8 @@ protected:
         ASSERT_NE(view, nullptr);
         panel->Show();
         ASSERT_TRUE(testsupport::waitFor([&] { return panel->completedUpdates() == 1; }));
-        ASSERT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(5); })) << panel->height();
+        ASSERT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(5); }))
+            << panel->height();
         EXPECT_EQ(view->tableView()->numberOfRows(), 5);
     }
     void TearDown() override
@@ -66,12 +64,14 @@ TEST_F(WidgetInHost, ShowsItsStoriesCollapsedAndExpandedAndTheHostFollows)
     screenshot(*panel, u"widget-collapsed.png"_s);
 
     QTest::mouseClick(view->expandButton(), Qt::LeftButton);
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(8); })) << panel->height();
+    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(8); }))
+        << panel->height();
     EXPECT_EQ(view->tableView()->numberOfRows(), 8);
     screenshot(*panel, u"widget-expanded.png"_s);
 
     QTest::mouseClick(view->expandButton(), Qt::LeftButton);
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(5); })) << panel->height();
+    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(5); }))
+        << panel->height();
 }
 
 TEST_F(WidgetInHost, FollowsASettingAnotherProcessWrites)
@@ -81,5 +81,6 @@ TEST_F(WidgetInHost, FollowsASettingAnotherProcessWrites)
     ASSERT_TRUE(other.waitForFinished(30000));
     ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
     EXPECT_TRUE(testsupport::waitFor([&] { return view->tableView()->numberOfRows() == 3; }));
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(3); })) << panel->height();
+    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(3); }))
+        << panel->height();
 }

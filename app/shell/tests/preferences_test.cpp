@@ -259,7 +259,8 @@ TEST_F(PreferencesWindow, AChangeTheStoreRefusesShowsTheStoredValueAgain)
     QTest::keyClick(c->numberOfStoriesButton, Qt::Key_End);
     EXPECT_EQ(shownState(*c), stored);
     EXPECT_EQ(storedSettings(), u"1 0 10 0 1 1"_s);
-    EXPECT_EQ(log.lines().filter(u"the store refused the setting"_s).size(), 6) << log.lines().join(u'\n').toStdString();
+    EXPECT_EQ(log.lines().filter(u"the store refused the setting"_s).size(), 6)
+        << log.lines().join(u'\n').toStdString();
 }
 
 TEST_F(PreferencesWindow, SetsItsTextsAgainEachTimeItShows)
@@ -356,9 +357,9 @@ TEST_F(PreferencesWindow, OffersTheStoreListingsThatTheApplicationsInformationNa
     PreferencesViewController* c = open();
     Bundle::setMainBundle(previous);
     ASSERT_TRUE(c);
-    for (const QWidget* offered :
-        { static_cast<QWidget*>(c->rateButton.data()), static_cast<QWidget*>(c->reviewsLabel.data()),
-            static_cast<QWidget*>(c->tickerlyiOSButton.data()) })
+    for (const QWidget* offered : { static_cast<QWidget*>(c->rateButton.data()),
+             static_cast<QWidget*>(c->reviewsLabel.data()),
+             static_cast<QWidget*>(c->tickerlyiOSButton.data()) })
         EXPECT_FALSE(offered->isHidden());
     click(c->rateButton);
     click(c->tickerlyiOSButton);

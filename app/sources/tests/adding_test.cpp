@@ -28,7 +28,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace Qt::Literals::StringLiterals;
 using sourcestesting::shownNames;
 using sourcestesting::SoundRecorder;
@@ -156,8 +155,8 @@ TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
     EXPECT_EQ(bar->text(), u"http://dull.test/"_s);
     // In place, the banner leaves the field and the window's buttons whole.
     ASSERT_TRUE(testsupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
-    for (const QWidget* below : bar->parentWidget()->findChildren<QWidget*>(
-             Qt::FindDirectChildrenOnly)) {
+    for (const QWidget* below :
+        bar->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (below->isVisible()) {
             EXPECT_LT(view->errorLabel()->geometry().bottom(), below->mapTo(view, QPoint(0, 0)).y())
                 << below->metaObject()->className();
@@ -183,8 +182,9 @@ TEST_F(SourcesWindow, OneFeedIsStoredOnceWhicheverWayItIsAddedFirst)
     TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
         7, std::make_shared<Source>(u"Planet News"_s, address)) });
     int icons = 0;
-    const ObserverToken iconUpdates = NotificationCenter::defaultCenter().addObserver(
-        SourceIconData::iconUpdateNotification(), nullptr, [&icons](const Notification&) { ++icons; });
+    const ObserverToken iconUpdates
+        = NotificationCenter::defaultCenter().addObserver(SourceIconData::iconUpdateNotification(),
+            nullptr, [&icons](const Notification&) { ++icons; });
     open();
     // The panel's button for the feed, the panel opened anew when it is gone.
     const auto panelButton = [&]() -> AddButton* {
@@ -196,9 +196,9 @@ TEST_F(SourcesWindow, OneFeedIsStoredOnceWhicheverWayItIsAddedFirst)
         const auto panel = controller->popularWindowController();
         auto* content = panel ? qobject_cast<PopularViewController*>(panel->contentViewController())
                               : nullptr;
-        auto* item = content ? qobject_cast<PopularCollectionViewItem*>(
-                                   content->collectionView()->itemAtIndex(0))
-                             : nullptr;
+        auto* item = content
+            ? qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(0))
+            : nullptr;
         return item ? item->addButton() : nullptr;
     };
     const auto press = [](AddButton* button) {
@@ -399,7 +399,8 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
         { "a menu shortcut", [&] { QTest::keyClick(bar, Qt::Key_R, Qt::ControlModifier); }, 0 },
         { "REMOVE",
             [&] {
-                sourcestesting::store({ sourcestesting::source(u"Kept"_s, u"http://kept.test/"_s) });
+                sourcestesting::store(
+                    { sourcestesting::source(u"Kept"_s, u"http://kept.test/"_s) });
                 ASSERT_TRUE(removeButton());
                 clickAt(removeButton());
                 EXPECT_TRUE(SourcesData().sources().isEmpty()) << "the click removes the source";
@@ -491,14 +492,16 @@ TEST_F(SourcesWindow, EscClosesThePanelAndTheFieldKeepsItsText)
 // for says it was not saved.
 TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
 {
-    SourcesData().addSource(std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
+    SourcesData().addSource(
+        std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
     ReadOnlyStore readOnly;
     ASSERT_TRUE(readOnly.ok());
     const testsupport::LogCollector log;
 
     open();
     auto* view = controller->listViewController()->contentView();
-    ASSERT_TRUE(testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
     auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
     ASSERT_TRUE(cell);
     // No icon can be stored: the row shows none instead of searching for ever.
@@ -510,7 +513,8 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
     EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
     EXPECT_EQ(shownNames(*table), QStringList { u"Planet"_s });
     EXPECT_TRUE(sounds.played.isEmpty()) << "no removal sounds";
-    EXPECT_TRUE(log.contains(u"the store refused the removal of"_s)) << log.lines().join(u'\n').toStdString();
+    EXPECT_TRUE(log.contains(u"the store refused the removal of"_s))
+        << log.lines().join(u'\n').toStdString();
 
     ASSERT_TRUE(testsupport::waitFor([&] { return !view->errorVisible(); }));
     typeAndReturn(u"http://dull.test/rss"_s);
@@ -526,8 +530,11 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
 TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
 {
     SourcesData().addSource(std::make_shared<Source>(u"Planet"_s, u"http://127.0.0.1:9/planet"_s));
-    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(9, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)),
-        std::make_shared<TopFeedSource>(7, std::make_shared<Source>(u"Planet"_s, u"http://127.0.0.1:9/planet"_s)) });
+    TopFeedsData().setTopFeeds(
+        { std::make_shared<TopFeedSource>(
+              9, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)),
+            std::make_shared<TopFeedSource>(
+                7, std::make_shared<Source>(u"Planet"_s, u"http://127.0.0.1:9/planet"_s)) });
     ReadOnlyStore readOnly;
     ASSERT_TRUE(readOnly.ok());
     const testsupport::LogCollector log;
@@ -538,8 +545,11 @@ TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
     const auto buttonOf = [&](int index) -> AddButton* {
         testsupport::processEvents();
         const auto panel = controller->popularWindowController();
-        auto* content = panel ? qobject_cast<PopularViewController*>(panel->contentViewController()) : nullptr;
-        auto* item = content ? qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(index)) : nullptr;
+        auto* content = panel ? qobject_cast<PopularViewController*>(panel->contentViewController())
+                              : nullptr;
+        auto* item = content ? qobject_cast<PopularCollectionViewItem*>(
+                         content->collectionView()->itemAtIndex(index))
+                             : nullptr;
         return item ? item->addButton() : nullptr;
     };
     for (const int index : { 0, 1 }) {
@@ -550,7 +560,8 @@ TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
         QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
         ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
         EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
-        EXPECT_TRUE(log.contains(index == 0 ? u"the store refused the addition of"_s : u"the store refused the removal of"_s));
+        EXPECT_TRUE(log.contains(index == 0 ? u"the store refused the addition of"_s
+                                            : u"the store refused the removal of"_s));
         EXPECT_TRUE(bar->hasFocus()) << "the field goes on editing";
         EXPECT_TRUE(controller->popularWindowController()) << "the panel stays";
         if (index == 0) {
@@ -612,11 +623,14 @@ TEST_F(SourcesWindow, Screenshot)
     ASSERT_EQ(content->contents().size(), 3);
     const QImage image = panel->window()->grab().toImage();
     for (int i = 0; i < 3; ++i) {
-        auto* item = qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(i));
+        auto* item
+            = qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(i));
         ASSERT_TRUE(item);
         const QRect frame(item->view()->mapTo(panel->window(), QPoint(0, 0)), item->view()->size());
         EXPECT_GT(testsupport::coloursIn(image, frame), 2) << i;
-        EXPECT_EQ(item->addButton()->added(), content->contents()[i]->source()->title() == u"Planet News"_s) << i;
+        EXPECT_EQ(item->addButton()->added(),
+            content->contents()[i]->source()->title() == u"Planet News"_s)
+            << i;
     }
     EXPECT_EQ(bar->text(), u"planet"_s);
     EXPECT_TRUE(bar->hasFocus());

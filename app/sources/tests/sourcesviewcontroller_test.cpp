@@ -181,8 +181,8 @@ TEST_F(SourcesList, TheInstallationStepsKeepTheirProportionsAndStayInTheirBandWh
         for (StepImageView* step : { help->step1(), help->step2(), help->step3() }) {
             const QRect frame = step->geometry();
             EXPECT_TRUE(help->rect().contains(frame))
-                << "at " << size.width() << " wide a step lies at " << frame.y() << "+" << frame.height()
-                << " in a band " << help->height() << " high";
+                << "at " << size.width() << " wide a step lies at " << frame.y() << "+"
+                << frame.height() << " in a band " << help->height() << " high";
             if (size.width() == 600) {
                 EXPECT_NEAR(frame.height(), frame.width() * 180.0 / 280.0, 1.0);
             }
@@ -387,10 +387,11 @@ TEST_F(SourcesList, FailedIconSearchesEndEverySpinnerInOneWriteWithRowsAndScroll
     testsupport::LoopbackServer server;
     // Every answer (a 404) waits until the rows have been looked at.
     std::promise<void> answer;
-    server.replyOtherwise([asked = answer.get_future().share()](const testsupport::RecordedRequest&) {
-        asked.wait();
-        return std::optional<testsupport::ScriptedReply>();
-    });
+    server.replyOtherwise(
+        [asked = answer.get_future().share()](const testsupport::RecordedRequest&) {
+            asked.wait();
+            return std::optional<testsupport::ScriptedReply>();
+        });
     UrlSessionTesting::mapToLoopback(u"http"_s, u"quiet.example"_s, 80, server.port());
     bool answered = false;
     const auto unmap = qScopeGuard([&] {
@@ -424,10 +425,12 @@ TEST_F(SourcesList, FailedIconSearchesEndEverySpinnerInOneWriteWithRowsAndScroll
     answered = true;
     answer.set_value();
 
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        return std::none_of(cells.begin(), cells.end(),
-            [](const auto& c) { return c && c->contentView()->data()->loadingIcon; });
-    }, 30000));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            return std::none_of(cells.begin(), cells.end(),
+                [](const auto& c) { return c && c->contentView()->data()->loadingIcon; });
+        },
+        30000));
     testsupport::processEvents();
     for (int row = 0; row < count; ++row)
         EXPECT_EQ(cellAt(row), cells[row]) << "row " << row << " was made anew";

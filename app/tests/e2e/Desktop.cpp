@@ -143,32 +143,32 @@ QRect Desktop::geometry(const QString& window)
 
 namespace {
 
-QString run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(5000))
-        process.kill();
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-// The numbers of an X property of cardinals ("NAME(CARDINAL) = 1, 2, 3"); none when it is not
-// set.
-QList<int> cardinals(const QStringList& xpropArguments)
-{
-    QList<int> numbers;
-    const QString line = run(u"xprop"_s, xpropArguments);
-    if (!line.contains(u'='))
-        return numbers;
-    for (const QString& part : line.section(u'=', 1).split(u',')) {
-        bool ok = false;
-        const int n = part.trimmed().toInt(&ok);
-        if (!ok)
-            return {};
-        numbers.append(n);
+    QString run(const QString& program, const QStringList& arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        if (!process.waitForFinished(5000))
+            process.kill();
+        return QString::fromUtf8(process.readAllStandardOutput());
     }
-    return numbers;
-}
+
+    // The numbers of an X property of cardinals ("NAME(CARDINAL) = 1, 2, 3"); none when it is not
+    // set.
+    QList<int> cardinals(const QStringList& xpropArguments)
+    {
+        QList<int> numbers;
+        const QString line = run(u"xprop"_s, xpropArguments);
+        if (!line.contains(u'='))
+            return numbers;
+        for (const QString& part : line.section(u'=', 1).split(u',')) {
+            bool ok = false;
+            const int n = part.trimmed().toInt(&ok);
+            if (!ok)
+                return {};
+            numbers.append(n);
+        }
+        return numbers;
+    }
 
 } // namespace
 
@@ -177,7 +177,8 @@ QRect Desktop::clientArea(const QString& window)
     // xwininfo tells where the client area lies on the root window also inside a frame.
     QRect client;
     const QString info = run(u"xwininfo"_s, { u"-id"_s, window });
-    static const QRegularExpression field(uR"(^\s*(Absolute upper-left X|Absolute upper-left Y|Width|Height):\s*(-?\d+))"_s,
+    static const QRegularExpression field(
+        uR"(^\s*(Absolute upper-left X|Absolute upper-left Y|Width|Height):\s*(-?\d+))"_s,
         QRegularExpression::MultilineOption);
     for (auto it = field.globalMatch(info); it.hasNext();) {
         const auto match = it.next();
@@ -241,7 +242,8 @@ bool Desktop::maximise(const QString& window)
     if (frame.top() >= client.top())
         return false; // no title bar to click
     const QPoint title(frame.center().x(), (frame.top() + client.top()) / 2);
-    xdotool({ u"mousemove"_s, u"--sync"_s, QString::number(title.x()), QString::number(title.y()) });
+    xdotool(
+        { u"mousemove"_s, u"--sync"_s, QString::number(title.x()), QString::number(title.y()) });
     xdotool({ u"click"_s, u"--repeat"_s, u"2"_s, u"--delay"_s, u"60"_s, u"1"_s });
     return poll(
         [&] {

@@ -165,8 +165,9 @@ TEST_F(Windows, TheWidgetPanelKeepsItsEdgeAndTheWindowsOpenAndMaximiseBesideIt)
     const auto expectBeside = [&](const QString& window, const QString& name) {
         expectFrameOnScreen(window, name);
         const QRect frame = m_desktop.frameGeometry(window);
-        EXPECT_FALSE(frame.intersects(panel)) << name.toStdString() << " framed at " << describe(frame).toStdString()
-                                              << ", the panel at " << describe(panel).toStdString();
+        EXPECT_FALSE(frame.intersects(panel))
+            << name.toStdString() << " framed at " << describe(frame).toStdString()
+            << ", the panel at " << describe(panel).toStdString();
     };
     const auto sources = m_desktop.waitForWindow(sourcesTitle);
     ASSERT_TRUE(sources) << application->output().toStdString();

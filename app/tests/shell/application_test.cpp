@@ -175,7 +175,8 @@ TEST_F(ApplicationShell, AStoryboardWithoutAWindowControllerOpensNothing)
     EXPECT_FALSE(application.sourcesWindowController());
     EXPECT_FALSE(application.storiesWindowController());
     const QWidgetList shown = QApplication::topLevelWidgets();
-    EXPECT_TRUE(std::none_of(shown.cbegin(), shown.cend(), [](QWidget* w) { return w->isVisible(); }));
+    EXPECT_TRUE(
+        std::none_of(shown.cbegin(), shown.cend(), [](QWidget* w) { return w->isVisible(); }));
 }
 
 TEST_F(ApplicationShell, TheMenuShortcutsReachTheApplicationObject)
@@ -219,11 +220,12 @@ TEST_F(ApplicationShell, ClosingAMenuGivesTheKeyboardBackToTheSearchField)
 
     // Alt+W opens the Window menu, Esc closes it, and what is typed next lands in the field;
     // so too after moving on to the next menu with the arrow key.
-    for (const QList<Qt::Key>& inMenu : { QList<Qt::Key> { Qt::Key_Escape },
-             QList<Qt::Key> { Qt::Key_Right, Qt::Key_Escape } }) {
+    for (const QList<Qt::Key>& inMenu :
+        { QList<Qt::Key> { Qt::Key_Escape }, QList<Qt::Key> { Qt::Key_Right, Qt::Key_Escape } }) {
         field->clear();
         QTest::keyClick(sources, Qt::Key_W, Qt::AltModifier);
-        ASSERT_TRUE(testsupport::waitFor([] { return QApplication::activePopupWidget() != nullptr; }));
+        ASSERT_TRUE(
+            testsupport::waitFor([] { return QApplication::activePopupWidget() != nullptr; }));
         for (Qt::Key key : inMenu)
             QTest::keyClick(QApplication::activePopupWidget(), key);
         ASSERT_TRUE(testsupport::waitFor([] { return !QApplication::activePopupWidget(); }));

@@ -48,7 +48,8 @@ inline QByteArray rss(const QByteArray& title, const QByteArray& site)
 
 // Serves "/" on `iconHost` as a page naming "/touch.png" there as its touch icon, a `color`
 // PNG; on every other host "/" is a page with no icon and no feed link.
-inline void serveSitePages(testsupport::LoopbackServer& server, const QByteArray& iconHost, QColor color)
+inline void serveSitePages(
+    testsupport::LoopbackServer& server, const QByteArray& iconHost, QColor color)
 {
     server.replyWith(QStringLiteral("/"), [iconHost](const testsupport::RecordedRequest& request) {
         return pageReply(request.header("host") == iconHost

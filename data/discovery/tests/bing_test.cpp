@@ -44,7 +44,8 @@ protected:
 
 TEST_F(WebSearch, SendsTheQuotedWordsWithTheKeyOnBothSidesOfTheColon)
 {
-    search.answer([](const QString&) { return SearchStandIn::results({ u"http://first.example.test/"_s }); });
+    search.answer(
+        [](const QString&) { return SearchStandIn::results({ u"http://first.example.test/"_s }); });
     const struct {
         QString words;
         QByteArray path;
@@ -53,7 +54,8 @@ TEST_F(WebSearch, SendsTheQuotedWordsWithTheKeyOnBothSidesOfTheColon)
         { u"o'reilly"_s, "/Bing/Search/Web?$format=JSON&Query='o'reilly'" },
         { u""_s, "/Bing/Search/Web?$format=JSON&Query=''" },
         // Nothing in the words can end the value or add an item.
-        { u"C++ & you #1 =$"_s, "/Bing/Search/Web?$format=JSON&Query='C%2B%2B%20%26%20you%20%231%20%3D$'" },
+        { u"C++ & you #1 =$"_s,
+            "/Bing/Search/Web?$format=JSON&Query='C%2B%2B%20%26%20you%20%231%20%3D$'" },
         { u"café/ünï"_s, "/Bing/Search/Web?$format=JSON&Query='caf%C3%A9%2F%C3%BCn%C3%AF'" },
     };
     const QByteArray authorization = "Basic " + (accountKey + ":" + accountKey).toBase64();
@@ -75,14 +77,18 @@ TEST_F(WebSearch, TakesTheFirstResultAndTurnsEveryUnusableAnswerIntoAnError)
         QByteArray body;
         const char16_t* expected;
     } cases[] = {
-        { "several results", SearchStandIn::results({ u"http://one.example.test/a"_s, u"http://two.example.test/"_s }),
+        { "several results",
+            SearchStandIn::results(
+                { u"http://one.example.test/a"_s, u"http://two.example.test/"_s }),
             u"http://one.example.test/a" },
         { "empty results", R"({"d":{"results":[]}})", nullptr },
-        { "first result without Url", R"({"d":{"results":[{"Title":"x"},{"Url":"http://two.example.test/"}]}})", nullptr },
+        { "first result without Url",
+            R"({"d":{"results":[{"Title":"x"},{"Url":"http://two.example.test/"}]}})", nullptr },
         { "empty Url", R"({"d":{"results":[{"Url":""}]}})", nullptr },
         { "Url that is no text", R"({"d":{"results":[{"Url":42}]}})", nullptr },
         { "Url that is no address", R"({"d":{"results":[{"Url":"http://a b/"}]}})", nullptr },
-        { "results that are no list", R"({"d":{"results":{"Url":"http://a.example.test/"}}})", nullptr },
+        { "results that are no list", R"({"d":{"results":{"Url":"http://a.example.test/"}}})",
+            nullptr },
         { "no d", R"({"results":[{"Url":"http://a.example.test/"}]})", nullptr },
         { "top level list", R"([{"d":{}}])", nullptr },
         { "bare string", R"("http://a.example.test/")", nullptr },
@@ -102,12 +108,14 @@ TEST_F(WebSearch, TakesTheFirstResultAndTurnsEveryUnusableAnswerIntoAnError)
     }
 
     // Over the wire too, whatever the status.
-    server.reply(u"/Bing/Search/Web"_s, testsupport::bodyReply(SearchStandIn::results({ u"http://one.example.test/"_s }), 503));
+    server.reply(u"/Bing/Search/Web"_s,
+        testsupport::bodyReply(SearchStandIn::results({ u"http://one.example.test/"_s }), 503));
     EXPECT_EQ(describe(searchFor(u"x"_s)), u"http://one.example.test/"_s);
     search.answer([](const QString&) { return QByteArray(R"({"d":{"results":[]}})"); });
     EXPECT_TRUE(searchFor(u"x"_s).isError());
     // A transport failure passes on unchanged.
-    testsupport::ScriptedReply cut = testsupport::bodyReply(SearchStandIn::results({ u"http://a.example.test/"_s }));
+    testsupport::ScriptedReply cut
+        = testsupport::bodyReply(SearchStandIn::results({ u"http://a.example.test/"_s }));
     cut.cutAfter = 5;
     server.reply(u"/Bing/Search/Web"_s, cut);
     const Result<Url> failed = searchFor(u"x"_s);
@@ -122,14 +130,17 @@ TEST_F(WebSearch, TakesTheKeyFromTheEnvironmentBeforeTheFileAndWithoutOneFailsAt
     EXPECT_EQ(bingKey(), u"from-the-environment"_s);
     qunsetenv("TICKERLY_SEARCH_KEY");
 
-    QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u"/tickerly/search-key"_s);
+    QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + u"/tickerly/search-key"_s);
     ASSERT_TRUE(bingKey().isEmpty());
     static std::atomic<int> told = 0;
     told = 0;
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& message) {
-        if (QByteArray(context.category) == "tickerly.discovery.search" && message.contains(u"no account key"_s))
-            ++told;
-    });
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext& context, const QString& message) {
+            if (QByteArray(context.category) == "tickerly.discovery.search"
+                && message.contains(u"no account key"_s))
+                ++told;
+        });
     for (int i = 0; i < 2; ++i) {
         auto promise = std::make_shared<Bing>(UrlSession::create())->search(u"tech"_s);
         ASSERT_TRUE(promise.isResolved()); // no request, no waiting

@@ -8,15 +8,9 @@ using namespace FeedLinkRules;
 
 namespace {
 
-QString text(const std::optional<Url>& url)
-{
-    return url ? url->absoluteString() : u"<none>"_s;
-}
+QString text(const std::optional<Url>& url) { return url ? url->absoluteString() : u"<none>"_s; }
 
-Url url(const QString& text)
-{
-    return Url::fromString(text).value_or(Url());
-}
+Url url(const QString& text) { return Url::fromString(text).value_or(Url()); }
 
 struct LinkCase {
     const char16_t* text;
@@ -32,7 +26,8 @@ TEST(FeedLinkRules, NormalisesTypedTextAndPageLinks)
         // "feed://" in any case, and "//", become http.
         { u"FEED://example.com/rss", u"example.com", u"http://example.com/rss" },
         { u"Feed://example.com/a/feed://b", u"x", u"http://example.com/a/http://b" },
-        { u"//cdn.example.com/feed.xml", u"http://site.example.com/", u"http://cdn.example.com/feed.xml" },
+        { u"//cdn.example.com/feed.xml", u"http://site.example.com/",
+            u"http://cdn.example.com/feed.xml" },
         // Only the exact lower-case prefixes are left alone.
         { u"https://example.com/feed", u"x", u"https://example.com/feed" },
         { u"HTTPS://example.com/feed", u"x", u"http://HTTPS://example.com/feed" },
@@ -59,8 +54,10 @@ TEST(FeedLinkRules, NormalisesTypedTextAndPageLinks)
         { u"", u"x", u"http://x" },
     };
     for (const LinkCase& c : cases) {
-        SCOPED_TRACE(QString::fromUtf16(c.text).toStdString() + " with link " + QString::fromUtf16(c.link).toStdString());
-        EXPECT_EQ(text(httpLinkFromString(QString::fromUtf16(c.text), QString::fromUtf16(c.link))), QString::fromUtf16(c.expected));
+        SCOPED_TRACE(QString::fromUtf16(c.text).toStdString() + " with link "
+            + QString::fromUtf16(c.link).toStdString());
+        EXPECT_EQ(text(httpLinkFromString(QString::fromUtf16(c.text), QString::fromUtf16(c.link))),
+            QString::fromUtf16(c.expected));
     }
 }
 
@@ -72,16 +69,19 @@ TEST(FeedLinkRules, TellsTheSamePageByHostAndPathOnly)
         bool same;
     };
     const Case cases[] = {
-        { u"http://a.example.com/News/", u"https://user@a.example.com:8080/news?format=rss#top", true },
+        { u"http://a.example.com/News/", u"https://user@a.example.com:8080/news?format=rss#top",
+            true },
         { u"http://a.example.com", u"http://a.example.com/", true },
         { u"/x", u"/X/", true }, // no host on either side
-        { u"http://a.example.com//", u"http://a.example.com", false }, // one "/" is dropped, not two
+        { u"http://a.example.com//", u"http://a.example.com",
+            false }, // one "/" is dropped, not two
         { u"http://A.example.com/x", u"http://a.example.com/x", false }, // hosts compare exactly
         { u"http://a.example.com/x", u"http://a.example.com/y", false },
         { u"http://a.example.com/x", u"/x", false },
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(QString::fromUtf16(c.a).toStdString() + " / " + QString::fromUtf16(c.b).toStdString());
+        SCOPED_TRACE(
+            QString::fromUtf16(c.a).toStdString() + " / " + QString::fromUtf16(c.b).toStdString());
         EXPECT_EQ(equalURLs(url(QString::fromUtf16(c.a)), url(QString::fromUtf16(c.b))), c.same);
         EXPECT_EQ(equalURLs(url(QString::fromUtf16(c.b)), url(QString::fromUtf16(c.a))), c.same);
     }
@@ -99,14 +99,17 @@ TEST(FeedLinkRules, FindsTheFeedByStagesInOrder)
         const char16_t* expected;
     };
     const Case cases[] = {
-        { "declared feed, root path", uR"(<html><head><link rel="alternate" type="application/rss+xml" title="News" href="/feed.xml"></head></html>)"_s,
+        { "declared feed, root path",
+            uR"(<html><head><link rel="alternate" type="application/rss+xml" title="News" href="/feed.xml"></head></html>)"_s,
             u"http://news.example.com/", u"http://news.example.com/feed.xml" },
-        { "declared feed, root path, typed site name", uR"(<link type="application/rss+xml" href="/feed.xml">)"_s,
-            u"http://news.example.com", u"http://news.example.com/feed.xml" },
+        { "declared feed, root path, typed site name",
+            uR"(<link type="application/rss+xml" href="/feed.xml">)"_s, u"http://news.example.com",
+            u"http://news.example.com/feed.xml" },
         { "declared feed beats an earlier quoted address",
             uR"(<a href='http://other.example.com/rss.xml'>RSS</a><LINK TYPE='APPLICATION/ATOM+XML' HREF='http://news.example.com/atom'>)"_s,
             u"http://news.example.com/", u"http://news.example.com/atom" },
-        { "declared feed without href is skipped", uR"(<link type="application/rss+xml" title="x"><a href="/feeds/all">all</a>)"_s,
+        { "declared feed without href is skipped",
+            uR"(<link type="application/rss+xml" title="x"><a href="/feeds/all">all</a>)"_s,
             u"http://news.example.com/", u"http://news.example.com/feeds/all" },
         { "self-referencing feeds give the next candidate",
             uR"(<link type="application/rss+xml" href="http://news.example.com/news/?format=rss"><a href="/feeds/all">feeds</a>)"_s,
@@ -114,26 +117,34 @@ TEST(FeedLinkRules, FindsTheFeedByStagesInOrder)
         { "quoted address with a feed extension beats an earlier plain one",
             uR"(<script>var a = 'http://a.example.com/rss'; var b = "http://b.example.com/atom/feed.xml";</script>)"_s,
             u"http://news.example.com/", u"http://b.example.com/atom/feed.xml" },
-        { "quoted address ending in the format", uR"(x = "http://a.example.com/RSS?x=1" + 'http://c.example.com/path/Atom')"_s,
+        { "quoted address ending in the format",
+            uR"(x = "http://a.example.com/RSS?x=1" + 'http://c.example.com/path/Atom')"_s,
             u"http://news.example.com/", u"http://c.example.com/path/Atom" },
         { "quoted address with the format inside", uR"(x = "http://a.example.com/rss/top?x=1")"_s,
             u"http://news.example.com/", u"http://a.example.com/rss/top?x=1" },
-        { "quoted https is no stage-2 address, but a feed link", uR"(<a href="https://secure.example.com/rss">)"_s,
-            u"http://news.example.com/", u"https://secure.example.com/rss" },
-        { "link naming a format, bare name", uR"(<a class=x href='atom.xml'>Atom</a> <a href="/feed/">)"_s,
+        { "quoted https is no stage-2 address, but a feed link",
+            uR"(<a href="https://secure.example.com/rss">)"_s, u"http://news.example.com/",
+            u"https://secure.example.com/rss" },
+        { "link naming a format, bare name",
+            uR"(<a class=x href='atom.xml'>Atom</a> <a href="/feed/">)"_s,
             u"http://news.example.com/blog/", u"http://news.example.com/blog/atom.xml" },
-        { "link naming a feed", uR"(<a href="/about">About</a><a href="//cdn.example.com/FeedBurner">)"_s,
+        { "link naming a feed",
+            uR"(<a href="/about">About</a><a href="//cdn.example.com/FeedBurner">)"_s,
             u"http://news.example.com/", u"http://cdn.example.com/FeedBurner" },
-        { "page that only names itself", uR"(<link type="application/rss+xml" href="http://news.example.com/News/"><a href="http://news.example.com/news?feed=1">)"_s,
+        { "page that only names itself",
+            uR"(<link type="application/rss+xml" href="http://news.example.com/News/"><a href="http://news.example.com/news?feed=1">)"_s,
             u"http://news.example.com/news", u"<none>" },
         { "page without a candidate", uR"(<html><body><a href="/about">About</a></body></html>)"_s,
             u"http://news.example.com/", u"<none>" },
-        { "news-magazine host, whatever the page", uR"(<link type="application/rss+xml" href="/other.xml">)"_s,
-            u"https://www.NewsMagazine.example.com/world/story", u"http://newsmagazine.example.com/feed/news" },
+        { "news-magazine host, whatever the page",
+            uR"(<link type="application/rss+xml" href="/other.xml">)"_s,
+            u"https://www.NewsMagazine.example.com/world/story",
+            u"http://newsmagazine.example.com/feed/news" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(text(findRssLink(c.page, url(QString::fromUtf16(c.from)))), QString::fromUtf16(c.expected));
+        EXPECT_EQ(text(findRssLink(c.page, url(QString::fromUtf16(c.from)))),
+            QString::fromUtf16(c.expected));
     }
 }
 
@@ -168,7 +179,9 @@ TEST(FeedLinkRules, ResolvesADeclaredFeedAgainstItsPage)
     for (const Case& c : cases) {
         const QString href = QString::fromUtf16(c.href);
         SCOPED_TRACE(href.toStdString() + " on " + QString::fromUtf16(c.page).toStdString());
-        const QString page = u"<link rel=\"alternate\" type=\"application/rss+xml\" href=\""_s + href + u"\">"_s;
-        EXPECT_EQ(text(findRssLink(page, url(QString::fromUtf16(c.page)))), QString::fromUtf16(c.expected));
+        const QString page
+            = u"<link rel=\"alternate\" type=\"application/rss+xml\" href=\""_s + href + u"\">"_s;
+        EXPECT_EQ(text(findRssLink(page, url(QString::fromUtf16(c.page)))),
+            QString::fromUtf16(c.expected));
     }
 }

@@ -23,7 +23,8 @@ namespace {
 
 QByteArray fixture(const QString& name)
 {
-    return testsupport::readFile(testsupport::sourcePath(u"data/discovery/tests/data/icons/"_s + name));
+    return testsupport::readFile(
+        testsupport::sourcePath(u"data/discovery/tests/data/icons/"_s + name));
 }
 
 ScriptedReply html(const QByteArray& body)
@@ -43,7 +44,8 @@ class IconSearch : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const auto& host : { u"www.dailyplanet.test"_s, u"cdn.dailyplanet.test"_s, u"itunes.apple.com"_s })
+        for (const auto& host :
+            { u"www.dailyplanet.test"_s, u"cdn.dailyplanet.test"_s, u"itunes.apple.com"_s })
             UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
         for (const auto& host : { u"www.youtube.com"_s, u"yt3.ggpht.test"_s })
             UrlSessionTesting::mapToLoopback(u"https"_s, host, 443, server.port());
@@ -55,10 +57,12 @@ protected:
     }
 
     // Runs one search to its end and checks it answered once, off the main thread.
-    QSize search(const QString& page, bool skipMobile = false, std::shared_ptr<UrlSession> session = nullptr)
+    QSize search(
+        const QString& page, bool skipMobile = false, std::shared_ptr<UrlSession> session = nullptr)
     {
         ImageOutcome outcome;
-        IconFetcher::fetchIcon(*Url::fromString(page), skipMobile, std::move(session), outcome.completion());
+        IconFetcher::fetchIcon(
+            *Url::fromString(page), skipMobile, std::move(session), outcome.completion());
         EXPECT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; })) << page.toStdString();
         testsupport::processEvents();
         EXPECT_EQ(outcome.calls, 1) << page.toStdString();
@@ -72,7 +76,8 @@ protected:
         const QByteArray p = path.toUtf8();
         int n = 0;
         for (const RecordedRequest& request : server.requests())
-            n += (request.path == p || (!p.contains('?') && request.path.startsWith(p + '?'))) && (!test || test(request));
+            n += (request.path == p || (!p.contains('?') && request.path.startsWith(p + '?')))
+                && (!test || test(request));
         return n;
     }
 
@@ -156,9 +161,12 @@ TEST_F(IconSearch, AppArtworkNeedsAPositiveIdThatFits)
     server.replyWith(u"/lookup"_s, [this](const RecordedRequest& request) {
         if (request.path != "/lookup?id=284882215")
             return html("{\"resultCount\":0,\"results\":[]}");
-        nlohmann::json answer = { { "resultCount", 1 },
-            { "results", { { { "trackName", "Gadget Weekly" },
-                             { "artworkUrl512", "http://cdn.dailyplanet.test/artwork/512x512bb.png" } } } } };
+        nlohmann::json answer = {
+            { "resultCount", 1 },
+            { "results",
+                { { { "trackName", "Gadget Weekly" },
+                    { "artworkUrl512", "http://cdn.dailyplanet.test/artwork/512x512bb.png" } } } }
+        };
         return html(QByteArray::fromStdString(answer.dump()));
     });
     server.reply(u"/artwork/512x512bb.png"_s, pngReply(Qt::magenta, 512));
@@ -177,8 +185,9 @@ TEST_F(IconSearch, AppArtworkNeedsAPositiveIdThatFits)
     EXPECT_EQ(requests(u"/lookup?id=284882215"_s, isMobile), 1);
 
     // An answer without usable artwork leaves the next rules to find the icon.
-    server.reply(u"/other-app"_s, pageReply("<meta name='apple-itunes-app' content='app-id=7'>"
-                                            "<link rel=\"icon\" href=\"//cdn.dailyplanet.test/gw/shortcut.ico\">"));
+    server.reply(u"/other-app"_s,
+        pageReply("<meta name='apple-itunes-app' content='app-id=7'>"
+                  "<link rel=\"icon\" href=\"//cdn.dailyplanet.test/gw/shortcut.ico\">"));
     EXPECT_EQ(search(u"http://www.dailyplanet.test/other-app"_s), QSize(16, 16));
     EXPECT_EQ(requests(u"/lookup?id=7"_s), 1);
 }
@@ -186,11 +195,13 @@ TEST_F(IconSearch, AppArtworkNeedsAPositiveIdThatFits)
 TEST_F(IconSearch, AChannelAddressGivesTheChannelsThumbnail)
 {
     // The feed itself has no icon links at all.
-    server.reply(u"/feeds/videos.xml"_s, html("<?xml version=\"1.0\"?><feed><title>Planet Videos</title></feed>"));
+    server.reply(u"/feeds/videos.xml"_s,
+        html("<?xml version=\"1.0\"?><feed><title>Planet Videos</title></feed>"));
     // The id is everything after the key, other query items included.
     server.reply(u"/channel/UCplanet&hl=en"_s, html(fixture(u"channel-page.html"_s)));
     server.reply(u"/planet=s900-c-k"_s, pngReply(Qt::red, 88));
-    EXPECT_EQ(search(u"https://www.youtube.com/feeds/videos.xml?channel_id=UCplanet&hl=en"_s, true), QSize(88, 88));
+    EXPECT_EQ(search(u"https://www.youtube.com/feeds/videos.xml?channel_id=UCplanet&hl=en"_s, true),
+        QSize(88, 88));
     EXPECT_EQ(requests(u"/channel/UCplanet&hl=en"_s, isMobile), 0);
     // Skipping the phone pass loads the page once, without the phone's user agent.
     EXPECT_EQ(requests(u"/feeds/videos.xml?channel_id=UCplanet&hl=en"_s), 1);
@@ -209,7 +220,8 @@ TEST_F(IconSearch, PagePassesEndWithNothingWhereThePartSays)
     // Nothing on either page: one phone pass and one desktop pass, and an error page's body
     // counts as a page.
     server.replyWith(u"/bare/"_s, [](const RecordedRequest& request) {
-        ScriptedReply reply = pageReply(isMobile(request) ? "<title>m</title>" : "<title>desktop</title>");
+        ScriptedReply reply
+            = pageReply(isMobile(request) ? "<title>m</title>" : "<title>desktop</title>");
         reply.status = 500;
         return reply;
     });
@@ -220,7 +232,8 @@ TEST_F(IconSearch, PagePassesEndWithNothingWhereThePartSays)
 
     // The desktop page gets its own chance.
     server.replyWith(u"/desk/"_s, [](const RecordedRequest& request) {
-        return pageReply(isMobile(request) ? "" : "<link rel=\"icon\" href=\"//cdn.dailyplanet.test/d.png\">");
+        return pageReply(
+            isMobile(request) ? "" : "<link rel=\"icon\" href=\"//cdn.dailyplanet.test/d.png\">");
     });
     server.reply(u"/d.png"_s, pngReply(Qt::cyan, 24));
     EXPECT_EQ(search(u"http://www.dailyplanet.test/desk/"_s), QSize(24, 24));
@@ -231,5 +244,7 @@ TEST_F(IconSearch, PagePassesEndWithNothingWhereThePartSays)
     server.reply(u"/silent"_s, silent);
     UrlSessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = 0.3;
-    EXPECT_EQ(search(u"http://www.dailyplanet.test/silent"_s, false, UrlSession::create(configuration)), QSize());
+    EXPECT_EQ(
+        search(u"http://www.dailyplanet.test/silent"_s, false, UrlSession::create(configuration)),
+        QSize());
 }

@@ -60,7 +60,8 @@ protected:
     void mapHosts(const QStringList& hosts, const QString& scheme = u"http"_s)
     {
         for (const QString& host : hosts)
-            UrlSessionTesting::mapToLoopback(scheme, host, scheme == u"http"_s ? 80 : 443, server.port());
+            UrlSessionTesting::mapToLoopback(
+                scheme, host, scheme == u"http"_s ? 80 : 443, server.port());
     }
 
     int requestsFor(const QByteArray& host, const QByteArray& pathPrefix = "/") const
@@ -99,7 +100,8 @@ TEST_F(IconLoading, FindBaseURLKeepsTheSchemeAndTheSitesDomain)
     };
     for (const auto& [link, expected] : cases) {
         const auto url = findBaseURL(link);
-        EXPECT_EQ(url ? std::optional(url->absoluteString()) : std::nullopt, expected) << link.toStdString();
+        EXPECT_EQ(url ? std::optional(url->absoluteString()) : std::nullopt, expected)
+            << link.toStdString();
     }
 }
 
@@ -109,7 +111,8 @@ TEST_F(IconLoading, PicksThePageThatStandsForTheSource)
     mapHosts({ u"planetvideos.test"_s, u"planet.test"_s });
     server.reply(u"/home/favicon.ico"_s, pngReply(Qt::red, 20));
     server.reply(u"/feeds/videos.xml"_s, pageReply("<title>feed</title>"));
-    server.reply(u"/channel/UCplanet"_s, pageReply("<link itemprop=\"thumbnailUrl\" href=\"https://yt3.ggpht.test/t.jpg\">"));
+    server.reply(u"/channel/UCplanet"_s,
+        pageReply("<link itemprop=\"thumbnailUrl\" href=\"https://yt3.ggpht.test/t.jpg\">"));
     server.reply(u"/t.jpg"_s, pngReply(Qt::green, 30));
     const QString videoFeed = u"https://www.youtube.com/feeds/videos.xml?channel_id=UCplanet"_s;
 
@@ -137,10 +140,12 @@ TEST_F(IconLoading, PicksThePageThatStandsForTheSource)
     // source was just discovered; a stored source has no feed to fall back on.
     server.reply(u"/logo.png"_s, pngReply(Qt::blue, 40));
     auto discovered = source(u"http://feeds.planet.test/rss"_s);
-    discovered->feedParser = std::make_shared<FeedParser>(
-        "<rss version=\"2.0\"><channel><title>Planet</title><image><url>http://planet.test/logo.png</url></image>"
-        "</channel></rss>",
-        nullptr);
+    discovered->feedParser
+        = std::make_shared<FeedParser>("<rss "
+                                       "version=\"2.0\"><channel><title>Planet</"
+                                       "title><image><url>http://planet.test/logo.png</url></image>"
+                                       "</channel></rss>",
+            nullptr);
     EXPECT_EQ(load(discovered), QSize(40, 40));
     EXPECT_EQ(requestsFor("planet.test", "/favicon.ico"), 2);
     EXPECT_EQ(load(source(u"http://feeds.planet.test/rss"_s)), QSize());
@@ -148,21 +153,26 @@ TEST_F(IconLoading, PicksThePageThatStandsForTheSource)
 
 TEST_F(IconLoading, SweepSearchesOnlySourcesWithoutIconOrMarkAndStoresEachOutcome)
 {
-    mapHosts({ u"alpha.test"_s, u"beta.test"_s, u"gamma.test"_s, u"delta.test"_s, u"epsilon.test"_s });
+    mapHosts(
+        { u"alpha.test"_s, u"beta.test"_s, u"gamma.test"_s, u"delta.test"_s, u"epsilon.test"_s });
     server.replyWith(u"/favicon.ico"_s, [](const RecordedRequest& request) {
-        return request.header("host") == "delta.test" ? pngReply(Qt::red, 64) : pageReply("not found");
+        return request.header("host") == "delta.test" ? pngReply(Qt::red, 64)
+                                                      : pageReply("not found");
     });
     SourcesData sources;
     for (const char* name : { "alpha", "beta", "gamma", "delta" })
-        sources.addSource(source(u"http://feeds.%1.test/rss"_s.arg(QLatin1String(name)), QLatin1String(name)));
-    SourceIconData::setIconForSourceLink(u"http://feeds.alpha.test/rss"_s, QImage(96, 96, QImage::Format_ARGB32));
+        sources.addSource(
+            source(u"http://feeds.%1.test/rss"_s.arg(QLatin1String(name)), QLatin1String(name)));
+    SourceIconData::setIconForSourceLink(
+        u"http://feeds.alpha.test/rss"_s, QImage(96, 96, QImage::Format_ARGB32));
     auto beta = stored(u"http://feeds.beta.test/rss"_s);
     beta->noIconFound = true;
     sources.updateSource(beta);
 
     std::atomic<int> iconNotifications = 0;
-    ObserverToken token = NotificationCenter::defaultCenter().addObserver(
-        SourceIconData::iconUpdateNotification(), nullptr, [&](const Notification&) { ++iconNotifications; });
+    ObserverToken token
+        = NotificationCenter::defaultCenter().addObserver(SourceIconData::iconUpdateNotification(),
+            nullptr, [&](const Notification&) { ++iconNotifications; });
 
     findMissingIcons();
     ASSERT_TRUE(testsupport::waitFor([&] {
@@ -212,13 +222,15 @@ TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentC
     const int threadsBefore = threadsOfThisProcess();
     int mostThreads = threadsBefore;
     QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] { mostThreads = std::max(mostThreads, threadsOfThisProcess()); });
+    QObject::connect(&sampler, &QTimer::timeout,
+        [&] { mostThreads = std::max(mostThreads, threadsOfThisProcess()); });
     sampler.start(5);
 
     std::atomic<int> updates = 0;
     ObserverToken token = NotificationCenter::defaultCenter().addObserver(
         SourcesData::changeNotification(), nullptr, [&](const Notification& n) {
-            updates += int(n.userInfo.value(SourcesData::updatedSourcesKey()).value<QList<int>>().size());
+            updates += int(
+                n.userInfo.value(SourcesData::updatedSourcesKey()).value<QList<int>>().size());
         });
     findMissingIcons();
     mostThreads = std::max(mostThreads, threadsOfThisProcess());
@@ -227,14 +239,17 @@ TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentC
     sources.removeSource(*removed);
     sources.addSource(source(u"http://fresh.example.test/rss"_s, u"Fresh"_s));
 
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        mostThreads = std::max(mostThreads, threadsOfThisProcess());
-        return updates == count - 1;
-    }, 60000));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            mostThreads = std::max(mostThreads, threadsOfThisProcess());
+            return updates == count - 1;
+        },
+        60000));
     testsupport::processEvents();
     const auto list = SourcesData().sources();
     EXPECT_EQ(list.size(), count);
-    EXPECT_EQ(std::count_if(list.begin(), list.end(), [](const auto& s) { return s->noIconFound; }), count - 1);
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [](const auto& s) { return s->noIconFound; }),
+        count - 1);
     EXPECT_EQ(stored(removed->link()), nullptr);
     ASSERT_NE(stored(u"http://fresh.example.test/rss"_s), nullptr);
     EXPECT_FALSE(stored(u"http://fresh.example.test/rss"_s)->noIconFound);
@@ -246,27 +261,31 @@ TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentC
 
 TEST_F(IconLoading, FeedMetadataArrivesOnceOnTheMainQueue)
 {
-    server.reply(u"/rss"_s, testsupport::bodyReply(
-        "<rss version=\"2.0\"><channel><title>Planet</title><image><url>http://planet.test/logo.png</url></image>"
-        "</channel></rss>"));
+    server.reply(u"/rss"_s,
+        testsupport::bodyReply("<rss "
+                               "version=\"2.0\"><channel><title>Planet</title><image><url>http://"
+                               "planet.test/logo.png</url></image>"
+                               "</channel></rss>"));
     server.reply(u"/broken"_s, discoverytest::brokenReply());
     for (const QString& path : { u"/rss"_s, u"/broken"_s }) {
         int calls = 0;
         bool onMain = false;
         std::optional<QString> title;
         std::optional<Url> image;
-        getFeedMetadata(*Url::fromString(server.url(path)), [&](std::optional<QString> t, std::optional<Url> i) {
-            ++calls;
-            onMain = MainQueue::isCurrent();
-            title = t;
-            image = i;
-        });
+        getFeedMetadata(*Url::fromString(server.url(path)),
+            [&](std::optional<QString> t, std::optional<Url> i) {
+                ++calls;
+                onMain = MainQueue::isCurrent();
+                title = t;
+                image = i;
+            });
         ASSERT_TRUE(testsupport::waitFor([&] { return calls > 0; }));
         testsupport::processEvents();
         EXPECT_EQ(calls, 1);
         EXPECT_TRUE(onMain);
         EXPECT_EQ(title, path == u"/rss"_s ? std::optional(u"Planet"_s) : std::nullopt);
-        EXPECT_EQ(image ? image->absoluteString() : QString(), path == u"/rss"_s ? u"http://planet.test/logo.png"_s : QString());
+        EXPECT_EQ(image ? image->absoluteString() : QString(),
+            path == u"/rss"_s ? u"http://planet.test/logo.png"_s : QString());
     }
 }
 
@@ -296,10 +315,13 @@ TEST_F(IconLoading, FailedSearchesOfASweepAreStoredInOneWriteThatKeepsChangesMad
     sources.removeSource(*stored(removedLink));
     sources.updateSource(source(renamedLink, u"Renamed"_s));
 
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        const auto list = SourcesData().sources();
-        return std::all_of(list.begin(), list.end(), [](const auto& s) { return s->noIconFound; });
-    }, 60000));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            const auto list = SourcesData().sources();
+            return std::all_of(
+                list.begin(), list.end(), [](const auto& s) { return s->noIconFound; });
+        },
+        60000));
     testsupport::processEvents();
     const auto list = SourcesData().sources();
     EXPECT_EQ(list.size(), count - 1);

@@ -17,15 +17,9 @@ using testsupport::ScriptedReply;
 
 namespace {
 
-ScriptedReply png(QColor color, int size)
-{
-    return discoverytest::pngReply(color, size);
-}
+ScriptedReply png(QColor color, int size) { return discoverytest::pngReply(color, size); }
 
-ScriptedReply page(const QByteArray& head)
-{
-    return discoverytest::pageReply(head);
-}
+ScriptedReply page(const QByteArray& head) { return discoverytest::pageReply(head); }
 
 ScriptedReply notFound()
 {
@@ -35,10 +29,12 @@ ScriptedReply notFound()
     return reply;
 }
 
-std::shared_ptr<NewsStory> story(const std::optional<QString>& link, const std::optional<QString>& imageLink = std::nullopt)
+std::shared_ptr<NewsStory> story(
+    const std::optional<QString>& link, const std::optional<QString>& imageLink = std::nullopt)
 {
-    auto s = std::make_shared<NewsStory>(u"h"_s, u"b"_s, link ? Url::fromString(*link) : std::nullopt,
-        std::optional<QDateTime>(), std::make_shared<Source>(u"s"_s, u"http://s/"_s));
+    auto s
+        = std::make_shared<NewsStory>(u"h"_s, u"b"_s, link ? Url::fromString(*link) : std::nullopt,
+            std::optional<QDateTime>(), std::make_shared<Source>(u"s"_s, u"http://s/"_s));
     if (imageLink)
         s->setImageLink(Url::fromString(*imageLink));
     return s;
@@ -73,7 +69,8 @@ protected:
     {
         auto s = story(server.url(path));
         EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
-        EXPECT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; })) << path.toStdString();
+        EXPECT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; }))
+            << path.toStdString();
         return s->image().size();
     }
 
@@ -83,7 +80,8 @@ protected:
     {
         std::atomic<bool> reached = false;
         OperationQueue& queue = session->delegateQueue();
-        queue.addOperation([&queue, &reached] { queue.addOperation([&reached] { reached = true; }); });
+        queue.addOperation(
+            [&queue, &reached] { queue.addOperation([&reached] { reached = true; }); });
         EXPECT_TRUE(testsupport::waitFor([&] { return reached.load(); }));
         testsupport::processEvents();
     }
@@ -137,14 +135,18 @@ TEST_F(ImageLoading, FindsTheArticlesSharingImageInRuleOrder)
     server.reply(u"/src.png"_s, png(Qt::red, 3));
     server.reply(u"/og.png"_s, png(Qt::green, 4));
     server.reply(u"/card.png"_s, png(Qt::blue, 5));
-    server.reply(u"/all"_s, page("<meta name=\"twitter:image:src\" content=\"" + server.url(u"/card.png"_s).toUtf8()
-        + "\"><META PROPERTY='og:image' content=\"" + server.url(u"/og.png"_s).toUtf8()
-        + "\"><link href=\"" + server.url(u"/src.png"_s).toUtf8() + "\" rel=\"image_src\">"));
-    server.reply(u"/og-broken"_s, page("<meta property=\"og:image\" content=\"" + server.url(u"/missing.png"_s).toUtf8()
-        + "\"/><meta name=\"twitter:image:src\" content=\"" + server.url(u"/card.png"_s).toUtf8() + "\"/>"));
+    server.reply(u"/all"_s,
+        page("<meta name=\"twitter:image:src\" content=\"" + server.url(u"/card.png"_s).toUtf8()
+            + "\"><META PROPERTY='og:image' content=\"" + server.url(u"/og.png"_s).toUtf8()
+            + "\"><link href=\"" + server.url(u"/src.png"_s).toUtf8() + "\" rel=\"image_src\">"));
+    server.reply(u"/og-broken"_s,
+        page("<meta property=\"og:image\" content=\"" + server.url(u"/missing.png"_s).toUtf8()
+            + "\"/><meta name=\"twitter:image:src\" content=\""
+            + server.url(u"/card.png"_s).toUtf8() + "\"/>"));
     server.reply(u"/missing.png"_s, notFound());
 
-    const QList<QPair<QString, QSize>> cases { { u"/all"_s, QSize(3, 3) }, { u"/og-broken"_s, QSize(5, 5) } };
+    const QList<QPair<QString, QSize>> cases { { u"/all"_s, QSize(3, 3) },
+        { u"/og-broken"_s, QSize(5, 5) } };
     for (const auto& [path, size] : cases) {
         Calls calls;
         EXPECT_EQ(pictureOfStoryAt(path, calls), size) << path.toStdString();
@@ -163,17 +165,21 @@ TEST_F(ImageLoading, ReadsThePictureRulesOutsideScriptsStylesAndComments)
         server.reply(QString::fromLatin1(name), png(Qt::red, 3));
     server.reply(u"/og.png"_s, png(Qt::green, 5));
     auto at = [&](const char* path) { return server.url(QString::fromLatin1(path)).toUtf8(); };
-    const QByteArray hidden = "<script>var card = '<meta property=\"og:image\" content=\"" + at("/script.png")
-        + "\">';</script><!-- <link rel=\"image_src\" href=\"" + at("/comment.png") + "\"> -->"
-        + "<STYLE media=screen>/* <meta name='twitter:image:src' content='" + at("/style.png") + "'> */</style >"
-        + "<Script type=\"text/template\"><meta name=\"twitter:image:src\" content=\"" + at("/template.png")
-        + "\"></SCRIPT>";
+    const QByteArray hidden = "<script>var card = '<meta property=\"og:image\" content=\""
+        + at("/script.png") + "\">';</script><!-- <link rel=\"image_src\" href=\""
+        + at("/comment.png") + "\"> -->"
+        + "<STYLE media=screen>/* <meta name='twitter:image:src' content='" + at("/style.png")
+        + "'> */</style >"
+        + "<Script type=\"text/template\"><meta name=\"twitter:image:src\" content=\""
+        + at("/template.png") + "\"></SCRIPT>";
     server.reply(u"/hidden"_s, page(hidden));
-    server.reply(u"/shown"_s, page(hidden + "<meta property=\"og:image\" content=\"" + at("/og.png") + "\">"));
-    server.reply(u"/unclosed"_s, page("<script>x = \"<meta property='og:image' content='" + at("/script.png") + "'>\""));
+    server.reply(u"/shown"_s,
+        page(hidden + "<meta property=\"og:image\" content=\"" + at("/og.png") + "\">"));
+    server.reply(u"/unclosed"_s,
+        page("<script>x = \"<meta property='og:image' content='" + at("/script.png") + "'>\""));
 
-    const QList<QPair<QString, QSize>> cases { { u"/hidden"_s, QSize(0, 0) }, { u"/shown"_s, QSize(5, 5) },
-        { u"/unclosed"_s, QSize(0, 0) } };
+    const QList<QPair<QString, QSize>> cases { { u"/hidden"_s, QSize(0, 0) },
+        { u"/shown"_s, QSize(5, 5) }, { u"/unclosed"_s, QSize(0, 0) } };
     for (const auto& [path, size] : cases) {
         Calls calls;
         EXPECT_EQ(pictureOfStoryAt(path, calls), size) << path.toStdString();
@@ -194,7 +200,8 @@ TEST_F(ImageLoading, EndsWithNothingWhenThereIsNothingToLoad)
 
     // Neither link: nothing starts and nothing is reported.
     Calls none;
-    EXPECT_FALSE(story(std::nullopt)->loadImage(session, none.willLoadImage(), none.completion(*session)));
+    EXPECT_FALSE(
+        story(std::nullopt)->loadImage(session, none.willLoadImage(), none.completion(*session)));
     finishQueuedWork();
     EXPECT_EQ(none.completions, 0);
 
@@ -212,8 +219,8 @@ TEST_F(ImageLoading, FetcherCompletesOnceForAFailedPage)
 {
     std::atomic<int> calls = 0;
     std::atomic<bool> gotImage = false;
-    auto task = ImageFetcher::fetchImage(*Url::fromString(u"http://127.0.0.1:9/article"_s), session, {},
-        [&](std::optional<QImage> image) {
+    auto task = ImageFetcher::fetchImage(*Url::fromString(u"http://127.0.0.1:9/article"_s), session,
+        {}, [&](std::optional<QImage> image) {
             gotImage = image.has_value();
             ++calls;
         });
@@ -227,12 +234,13 @@ TEST_F(ImageLoading, FetcherCompletesOnceForAFailedPage)
 TEST_F(ImageLoading, AStoryNoSharedPointerOwnsLoadsNothingAndThrowsNothing)
 {
     server.reply(u"/big.png"_s, png(Qt::red, 8));
-    NewsStory loose(u"h"_s, u"b"_s, Url::fromString(server.url(u"/article"_s)), std::optional<QDateTime>(),
-        std::make_shared<Source>(u"s"_s, u"http://s/"_s));
+    NewsStory loose(u"h"_s, u"b"_s, Url::fromString(server.url(u"/article"_s)),
+        std::optional<QDateTime>(), std::make_shared<Source>(u"s"_s, u"http://s/"_s));
     loose.setImageLink(Url::fromString(server.url(u"/big.png"_s)));
     Calls calls;
     std::shared_ptr<UrlSessionDataTask> task;
-    EXPECT_NO_THROW(task = loose.loadImage(session, calls.willLoadImage(), calls.completion(*session)));
+    EXPECT_NO_THROW(
+        task = loose.loadImage(session, calls.willLoadImage(), calls.completion(*session)));
     EXPECT_FALSE(task);
     EXPECT_EQ(calls.willLoad, 0);
 

@@ -20,10 +20,7 @@ QImage halves(int w, int h)
     return image;
 }
 
-bool isOpaque(const QImage& image, int x, int y)
-{
-    return qAlpha(image.pixel(x, y)) == 255;
-}
+bool isOpaque(const QImage& image, int x, int y) { return qAlpha(image.pixel(x, y)) == 255; }
 
 } // namespace
 
@@ -76,6 +73,8 @@ TEST(ImageScaling, GivesAnEmptyImageForNothingToDrawOrNoSize)
     EXPECT_TRUE(scaleAndSquircle(picture, QSizeF(0, 96)).isNull());
     EXPECT_TRUE(scaleAndSquircle(picture, QSizeF(96, 0.5)).isNull());
     EXPECT_TRUE(scaleAndSquircle(picture, QSizeF(-5, 96)).isNull());
-    EXPECT_TRUE(scaleAndSquircle(picture, QSizeF(std::numeric_limits<double>::quiet_NaN(), 96)).isNull());
-    EXPECT_TRUE(scaleAndSquircle(picture, QSizeF(std::numeric_limits<double>::infinity(), 96)).isNull());
+    EXPECT_TRUE(
+        scaleAndSquircle(picture, QSizeF(std::numeric_limits<double>::quiet_NaN(), 96)).isNull());
+    EXPECT_TRUE(
+        scaleAndSquircle(picture, QSizeF(std::numeric_limits<double>::infinity(), 96)).isNull());
 }

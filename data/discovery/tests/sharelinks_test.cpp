@@ -31,8 +31,8 @@ QMap<QString, QString> queryItems(const Url& url)
     return items;
 }
 
-std::shared_ptr<NewsStory> story(const std::optional<QString>& headline, const std::optional<QString>& body,
-                                 const QString& link, const QString& imageLink = {})
+std::shared_ptr<NewsStory> story(const std::optional<QString>& headline,
+    const std::optional<QString>& body, const QString& link, const QString& imageLink = {})
 {
     auto made = std::make_shared<NewsStory>(headline, body,
         link.isEmpty() ? std::nullopt : Url::fromString(link), std::optional<QDateTime>(),
@@ -88,7 +88,8 @@ TEST(ShareLinkSettings, TakeTheFacebookIdentifierFromTheInformationOnlyAndShareN
     settings.facebookAppId.clear();
     ShareLinkSettings::setCurrent(settings);
     const auto story = std::make_shared<NewsStory>(u"Headline"_s, u"Body"_s,
-        Url::fromString(u"http://news.example/a"_s), std::optional<QDateTime>(), storytest::source());
+        Url::fromString(u"http://news.example/a"_s), std::optional<QDateTime>(),
+        storytest::source());
     EXPECT_FALSE(canShareOnFacebook());
     EXPECT_FALSE(facebookShareURL(*story));
     EXPECT_TRUE(twitterShareURL(*story));
@@ -102,36 +103,35 @@ TEST(ShareLinkSettings, TakeTheFacebookIdentifierFromTheInformationOnlyAndShareN
 
 TEST_F(ShareLinks, EveryServiceGetsItsPathAndItems)
 {
-    const auto full = story(u"Headline"_s, u"Body"_s, u"http://news.example/a?b=1"_s,
-                            u"http://img.example/p.png"_s);
+    const auto full = story(
+        u"Headline"_s, u"Body"_s, u"http://news.example/a?b=1"_s, u"http://img.example/p.png"_s);
 
     const std::optional<Url> reader = readabilityURL(*full);
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->scheme(), u"http"_s);
     EXPECT_EQ(reader->host(), kDefaults.readabilityHost);
     EXPECT_EQ(reader->path(), u"/m"_s);
-    EXPECT_EQ(queryItems(*reader), (QMap<QString, QString> { { u"url"_s, u"http://news.example/a?b=1"_s } }));
+    EXPECT_EQ(queryItems(*reader),
+        (QMap<QString, QString> { { u"url"_s, u"http://news.example/a?b=1"_s } }));
     // The story's reader link is its link's.
     EXPECT_EQ(reader, readabilityURL(*full->link()));
 
     const std::optional<Url> instapaper = instapaperSaveURL(*full);
     ASSERT_TRUE(instapaper);
     EXPECT_EQ(instapaper->absoluteString().left(instapaper->absoluteString().indexOf(u'?')),
-              u"http://"_s + kDefaults.instapaperHost + u"/hello2"_s);
+        u"http://"_s + kDefaults.instapaperHost + u"/hello2"_s);
     EXPECT_EQ(queryItems(*instapaper),
-              (QMap<QString, QString> { { u"url"_s, u"http://news.example/a?b=1"_s },
-                                        { u"title"_s, u"Headline"_s },
-                                        { u"description"_s, u"Body"_s } }));
+        (QMap<QString, QString> { { u"url"_s, u"http://news.example/a?b=1"_s },
+            { u"title"_s, u"Headline"_s }, { u"description"_s, u"Body"_s } }));
 
     const std::optional<Url> twitter = twitterShareURL(*full);
     ASSERT_TRUE(twitter);
     EXPECT_EQ(twitter->host(), kDefaults.twitterHost);
     EXPECT_EQ(twitter->path(), u"/share"_s);
     EXPECT_EQ(queryItems(*twitter),
-              (QMap<QString, QString> { { u"text"_s, u"Headline http://img.example/p.png"_s },
-                                        { u"url"_s, u"http://news.example/a?b=1"_s },
-                                        { u"hashtags"_s, u"itstickerly"_s },
-                                        { u"related"_s, u"velmora"_s } }));
+        (QMap<QString, QString> { { u"text"_s, u"Headline http://img.example/p.png"_s },
+            { u"url"_s, u"http://news.example/a?b=1"_s }, { u"hashtags"_s, u"itstickerly"_s },
+            { u"related"_s, u"velmora"_s } }));
 
     const std::optional<Url> facebook = facebookShareURL(*full);
     ASSERT_TRUE(facebook);
@@ -139,8 +139,9 @@ TEST_F(ShareLinks, EveryServiceGetsItsPathAndItems)
     EXPECT_EQ(facebook->host(), kDefaults.facebookHost);
     EXPECT_EQ(facebook->path(), u"/dialog/feed"_s);
     const auto items = queryItems(*facebook);
-    EXPECT_EQ(items.keys(), (QStringList { u"app_id"_s, u"description"_s, u"display"_s, u"link"_s,
-                                          u"name"_s, u"picture"_s, u"redirect_uri"_s }));
+    EXPECT_EQ(items.keys(),
+        (QStringList { u"app_id"_s, u"description"_s, u"display"_s, u"link"_s, u"name"_s,
+            u"picture"_s, u"redirect_uri"_s }));
     EXPECT_EQ(items[u"app_id"_s].size(), 15);
     EXPECT_TRUE(items[u"redirect_uri"_s].startsWith(u"https://"_s));
     EXPECT_EQ(items[u"display"_s], u"popup"_s);
@@ -173,7 +174,7 @@ TEST_F(ShareLinks, MissingFieldsBecomeEmptyTextsOrAreLeftOutByService)
     EXPECT_EQ(tweet.size(), 4);
     EXPECT_EQ(tweet.value(u"text"_s), u" "_s);
     EXPECT_EQ(queryItems(*facebookShareURL(*textless)).keys(),
-              (QStringList { u"app_id"_s, u"display"_s, u"link"_s, u"redirect_uri"_s }));
+        (QStringList { u"app_id"_s, u"display"_s, u"link"_s, u"redirect_uri"_s }));
 
     // An empty headline is there, only empty.
     const auto emptyHeadline = story(u""_s, u"B"_s, u"http://news.example/c"_s);
@@ -191,7 +192,7 @@ TEST_F(ShareLinks, ValuesHoldingQuerySyntaxArriveAsWritten)
     EXPECT_EQ(saved.value(u"description"_s), u"1+1=2 & more"_s);
     EXPECT_EQ(saved.value(u"url"_s), link);
     EXPECT_EQ(queryItems(*twitterShareURL(*tricky)).value(u"text"_s),
-              headline + u" http://img.example/a+b.png"_s);
+        headline + u" http://img.example/a+b.png"_s);
     EXPECT_EQ(queryItems(*facebookShareURL(*tricky)).value(u"name"_s), headline);
     EXPECT_EQ(queryItems(*readabilityURL(*tricky)).value(u"url"_s), link);
     // Nothing but the separators is left literal, so no reader splits the query elsewhere.

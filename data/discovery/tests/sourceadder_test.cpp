@@ -38,8 +38,9 @@ struct Events {
         SourcesData::changeNotification(), nullptr, [this](const Notification& n) {
             record(n.userInfo.contains(SourcesData::addedSourcesKey()) ? u"added"_s : u"updated"_s);
         });
-    ObserverToken icons = NotificationCenter::defaultCenter().addObserver(
-        SourceIconData::iconUpdateNotification(), nullptr, [this](const Notification&) { record(u"icon"_s); });
+    ObserverToken icons
+        = NotificationCenter::defaultCenter().addObserver(SourceIconData::iconUpdateNotification(),
+            nullptr, [this](const Notification&) { record(u"icon"_s); });
 
     void record(const QString& event)
     {
@@ -130,7 +131,8 @@ TEST_F(Adding, WithoutACompletionStillStoresAndSearchesAndMarksASourceWithoutIco
     EXPECT_EQ(requests("dull.test", "/"), 2);
 
     // A later sweep leaves it alone: it searches only a source added since, listed after it.
-    SourcesData(suite).addSource(std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
+    SourcesData(suite).addSource(
+        std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
     ASSERT_TRUE(events.waitFor(3));
     findMissingIcons(SourcesData(suite));
     ASSERT_TRUE(events.waitFor(4));
@@ -175,7 +177,8 @@ TEST_F(Adding, AFailedDiscoveryReportsFalseOnceAndChangesNothing)
 TEST_F(Adding, AnAdditionTheStoreRefusesReportsFalseAndSearchesNoIcon)
 {
     // The store's file is gone and cannot be made again, so every change is refused.
-    const QString file = *GroupContainer::path(u"adder.test"_s) + u"/Preferences/adder.test.sqlite"_s;
+    const QString file
+        = *GroupContainer::path(u"adder.test"_s) + u"/Preferences/adder.test.sqlite"_s;
     ASSERT_TRUE(QFile::rename(file, file + u".gone"_s));
     ASSERT_TRUE(QDir().mkdir(file));
     Events events;
@@ -200,9 +203,11 @@ TEST_F(Adding, AddsAndRefreshesAFeedOfTwentyMegabytes)
                       "<link>http://planet.test/</link>";
     const QByteArray notes(1000, 'n');
     for (int i = 0; feed.size() < size; ++i) {
-        feed += "<item><title>Episode " + QByteArray::number(i) + "</title><link>http://planet.test/"
-            + QByteArray::number(i) + "</link><pubDate>"
-            + QDateTime::fromSecsSinceEpoch(1'000'000 + i, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
+        feed += "<item><title>Episode " + QByteArray::number(i)
+            + "</title><link>http://planet.test/" + QByteArray::number(i) + "</link><pubDate>"
+            + QDateTime::fromSecsSinceEpoch(1'000'000 + i, Qt::UTC)
+                  .toString(Qt::RFC2822Date)
+                  .toUtf8()
             + "</pubDate><description>" + notes + "</description></item>";
     }
     feed += "<item><title>Last</title><link>http://planet.test/last</link><pubDate>"

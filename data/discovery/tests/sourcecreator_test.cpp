@@ -20,16 +20,18 @@ namespace {
 
 ScriptedReply page(const QByteArray& head)
 {
-    ScriptedReply reply = testsupport::bodyReply("<!DOCTYPE html>\n<html><head><title>A site</title>" + head
-        + "</head><body><a href=\"/about\">About us</a></body></html>");
+    ScriptedReply reply
+        = testsupport::bodyReply("<!DOCTYPE html>\n<html><head><title>A site</title>" + head
+            + "</head><body><a href=\"/about\">About us</a></body></html>");
     reply.headers = { { "Content-Type", "text/html; charset=utf-8" } };
     return reply;
 }
 
 QByteArray rss(const QByteArray& title, const QByteArray& site)
 {
-    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + title + "</title><link>" + site
-        + "</link><item><title>First</title><link>" + site + "first</link></item></channel></rss>";
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + title + "</title><link>"
+        + site + "</link><item><title>First</title><link>" + site
+        + "first</link></item></channel></rss>";
 }
 
 // One discovery and what it reported.
@@ -60,20 +62,24 @@ protected:
         UrlSessionTesting::removeLoopbackMappings();
     }
 
-    void host(const QString& name) { UrlSessionTesting::mapToLoopback(u"http"_s, name, 80, server.port()); }
+    void host(const QString& name)
+    {
+        UrlSessionTesting::mapToLoopback(u"http"_s, name, 80, server.port());
+    }
 
     // Starts a discovery of `text` and waits until it has reported and nothing holds the creator
     // but the test.
     Discovery discover(const QString& text, std::shared_ptr<UrlSession> session = nullptr)
     {
         Discovery run;
-        run.creator = std::make_shared<SourceCreator>(session ? session : UrlSession::create(), text,
-            [calls = run.calls, box = run.source](std::shared_ptr<Source> source) {
+        run.creator = std::make_shared<SourceCreator>(session ? session : UrlSession::create(),
+            text, [calls = run.calls, box = run.source](std::shared_ptr<Source> source) {
                 *box = std::move(source);
                 ++*calls;
             });
         run.creator->createSource();
-        EXPECT_TRUE(testsupport::waitFor([&] { return *run.calls > 0 && run.creator.use_count() == 1; }));
+        EXPECT_TRUE(
+            testsupport::waitFor([&] { return *run.calls > 0 && run.creator.use_count() == 1; }));
         testsupport::processEvents();
         EXPECT_EQ(*run.calls, 1);
         EXPECT_TRUE(run.creator->didComplete());
@@ -91,12 +97,14 @@ TEST_F(FeedDiscovery, SearchesForASingleWordAndFollowsTheFirstResultToItsFeed)
 {
     host(u"tech.example.test"_s);
     search.answer([](const QString& words) {
-        return words == u"technology"_s
-            ? SearchStandIn::results({ u"http://tech.example.test/"_s, u"http://other.example.test/"_s })
-            : SearchStandIn::results({});
+        return words == u"technology"_s ? SearchStandIn::results(
+                   { u"http://tech.example.test/"_s, u"http://other.example.test/"_s })
+                                        : SearchStandIn::results({});
     });
-    server.reply(u"/"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/feed.xml">)"));
-    server.reply(u"/feed.xml"_s, testsupport::bodyReply(rss("Tech Daily", "http://tech.example.test/")));
+    server.reply(
+        u"/"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/feed.xml">)"));
+    server.reply(
+        u"/feed.xml"_s, testsupport::bodyReply(rss("Tech Daily", "http://tech.example.test/")));
 
     const Discovery run = discover(u"technology"_s);
     ASSERT_TRUE(*run.source);
@@ -107,7 +115,8 @@ TEST_F(FeedDiscovery, SearchesForASingleWordAndFollowsTheFirstResultToItsFeed)
     EXPECT_EQ(source.sourceLink->absoluteString(), u"http://tech.example.test/"_s);
     ASSERT_TRUE(source.feedParser);
     EXPECT_EQ(search.searches(), QStringList { u"technology"_s });
-    EXPECT_EQ(run.linksTried(), (QStringList { u"http://tech.example.test/"_s, u"http://tech.example.test/feed.xml"_s }));
+    EXPECT_EQ(run.linksTried(),
+        (QStringList { u"http://tech.example.test/"_s, u"http://tech.example.test/feed.xml"_s }));
     EXPECT_EQ(run.creator->link(), u"http://tech.example.test/"_s);
     EXPECT_EQ(run.creator->bingAttempts(), 1);
 }
@@ -123,7 +132,8 @@ TEST_F(FeedDiscovery, LoadsASiteNameOverHttpAndNamesItFromTheTableFirst)
     EXPECT_EQ((*run.source)->link(), u"http://example.com"_s);
     EXPECT_EQ(run.linksTried(), QStringList { u"http://example.com"_s });
 
-    SourceNames().setNames({ { u"http://example.com"_s, u"Example News"_s }, { u"http://example.com/"_s, u"Wrong"_s } });
+    SourceNames().setNames({ { u"http://example.com"_s, u"Example News"_s },
+        { u"http://example.com/"_s, u"Wrong"_s } });
     run = discover(u"example.com"_s);
     ASSERT_TRUE(*run.source);
     EXPECT_EQ((*run.source)->title(), u"Example News"_s);
@@ -142,8 +152,10 @@ TEST_F(FeedDiscovery, SearchesForDottedTextWithASpaceAsTyped)
 TEST_F(FeedDiscovery, SearchesForTheFeedOfAPageThatOnlyNamesItself)
 {
     host(u"self.example.test"_s);
-    server.reply(u"/news"_s, page(R"(<link type="application/rss+xml" href="http://self.example.test/News/">)"));
-    search.answer([](const QString&) { return QByteArray(R"({"d":{"results":[{"Title":"no address"}]}})"); });
+    server.reply(u"/news"_s,
+        page(R"(<link type="application/rss+xml" href="http://self.example.test/News/">)"));
+    search.answer(
+        [](const QString&) { return QByteArray(R"({"d":{"results":[{"Title":"no address"}]}})"); });
 
     const Discovery run = discover(u"self.example.test/news"_s);
     EXPECT_FALSE(*run.source);
@@ -156,7 +168,8 @@ TEST_F(FeedDiscovery, GivesUpAtTheSixthDistinctAddress)
     host(u"chain.example.test"_s);
     for (int i = 1; i <= 6; ++i) {
         server.reply(u"/p%1"_s.arg(i),
-            page(R"(<link type="application/atom+xml" href="http://chain.example.test/p)" + QByteArray::number(i + 1) + "\">"));
+            page(R"(<link type="application/atom+xml" href="http://chain.example.test/p)"
+                + QByteArray::number(i + 1) + "\">"));
     }
     const Discovery run = discover(u"chain.example.test/p1"_s);
     EXPECT_FALSE(*run.source);
@@ -170,12 +183,14 @@ TEST_F(FeedDiscovery, EndsWithNothingWhenASearchGivesAnAddressAlreadyLoaded)
 {
     host(u"site.example.test"_s);
     server.reply(u"/"_s, page("<meta name=\"description\" content=\"nothing to subscribe to\">"));
-    search.answer([](const QString&) { return SearchStandIn::results({ u"http://site.example.test/"_s }); });
+    search.answer(
+        [](const QString&) { return SearchStandIn::results({ u"http://site.example.test/"_s }); });
 
     const Discovery run = discover(u"tickerly"_s);
     EXPECT_FALSE(*run.source);
     // The second search asks for the first result's feed.
-    EXPECT_EQ(search.searches(), (QStringList { u"tickerly"_s, u"http://site.example.test/ rss feed"_s }));
+    EXPECT_EQ(search.searches(),
+        (QStringList { u"tickerly"_s, u"http://site.example.test/ rss feed"_s }));
     EXPECT_EQ(server.requestCount(u"/"_s), 1);
 }
 
@@ -184,12 +199,14 @@ TEST_F(FeedDiscovery, CountsATrailingSlashVariantAsANewAddressAndSearchesTwiceAt
     host(u"site.example.test"_s);
     server.reply(u"/"_s, page({}));
     search.answer([](const QString& words) {
-        return SearchStandIn::results({ words == u"tickerly"_s ? u"http://site.example.test/"_s : u"http://site.example.test"_s });
+        return SearchStandIn::results({ words == u"tickerly"_s ? u"http://site.example.test/"_s
+                                                               : u"http://site.example.test"_s });
     });
 
     const Discovery run = discover(u"tickerly"_s);
     EXPECT_FALSE(*run.source);
-    EXPECT_EQ(run.linksTried(), (QStringList { u"http://site.example.test/"_s, u"http://site.example.test"_s }));
+    EXPECT_EQ(run.linksTried(),
+        (QStringList { u"http://site.example.test/"_s, u"http://site.example.test"_s }));
     EXPECT_EQ(search.searches().size(), 2);
     EXPECT_EQ(run.creator->bingAttempts(), 3);
 }
@@ -211,7 +228,8 @@ TEST_F(FeedDiscovery, LoadsOnlyWebAddresses)
     EXPECT_EQ(search.searches(), (QStringList { u"local"_s, fileUrl }));
 
     host(u"page.example.test"_s);
-    server.reply(u"/"_s, page("<link type=\"application/rss+xml\" href=\"" + fileUrl.toUtf8() + "\">"));
+    server.reply(
+        u"/"_s, page("<link type=\"application/rss+xml\" href=\"" + fileUrl.toUtf8() + "\">"));
     search.answer([](const QString&) { return SearchStandIn::results({}); });
     run = discover(u"page.example.test/"_s);
     EXPECT_FALSE(*run.source);
@@ -219,7 +237,9 @@ TEST_F(FeedDiscovery, LoadsOnlyWebAddresses)
 
 TEST_F(FeedDiscovery, ASilentServerEndsWithTheSessionsTimeOut)
 {
-    EXPECT_EQ(SourceCreator(nullptr, u"x"_s, {}).session()->configuration().timeoutIntervalForRequest, 60);
+    EXPECT_EQ(
+        SourceCreator(nullptr, u"x"_s, {}).session()->configuration().timeoutIntervalForRequest,
+        60);
     EXPECT_FALSE(Bing().urlRequestForUrl(*Url::fromString(u"https://x/"_s)).timeoutInterval);
 
     host(u"slow.example.test"_s);
@@ -241,10 +261,11 @@ TEST_F(FeedDiscovery, CompletesExactlyOnceWhenTheCallerKeepsNothing)
     std::atomic<int> calls = 0;
     std::weak_ptr<SourceCreator> weak;
     {
-        auto creator = std::make_shared<SourceCreator>(nullptr, u"example.com"_s, [&calls](std::shared_ptr<Source> source) {
-            EXPECT_TRUE(source);
-            ++calls;
-        });
+        auto creator = std::make_shared<SourceCreator>(
+            nullptr, u"example.com"_s, [&calls](std::shared_ptr<Source> source) {
+                EXPECT_TRUE(source);
+                ++calls;
+            });
         weak = creator;
         creator->createSource();
     }
@@ -253,7 +274,8 @@ TEST_F(FeedDiscovery, CompletesExactlyOnceWhenTheCallerKeepsNothing)
     EXPECT_EQ(calls, 1);
 
     // Also through a search and its hop to the main queue, and through the promise form.
-    search.answer([](const QString&) { return SearchStandIn::results({ u"http://example.com"_s }); });
+    search.answer(
+        [](const QString&) { return SearchStandIn::results({ u"http://example.com"_s }); });
     std::atomic<int> searched = 0;
     SourceCreator::createSource(u"example"_s, nullptr, [&searched](std::shared_ptr<Source> source) {
         EXPECT_TRUE(source);
@@ -271,22 +293,26 @@ TEST_F(FeedDiscovery, CompletesExactlyOnceWhenTheCallerKeepsNothing)
 TEST_F(FeedDiscovery, ATypedSiteGetsTheFeedItsPageDeclaresAtTheAddressABrowserWouldLoad)
 {
     host(u"myblog.example"_s);
-    server.reply(u"/"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/blog/rss">)"));
+    server.reply(
+        u"/"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/blog/rss">)"));
     server.reply(u"/blog/rss"_s, testsupport::bodyReply(rss("My Blog", "http://myblog.example/")));
 
     const Discovery run = discover(u"myblog.example"_s);
     ASSERT_TRUE(*run.source);
     EXPECT_EQ((*run.source)->link(), u"http://myblog.example/blog/rss"_s);
-    EXPECT_EQ(run.linksTried(), (QStringList { u"http://myblog.example"_s, u"http://myblog.example/blog/rss"_s }));
+    EXPECT_EQ(run.linksTried(),
+        (QStringList { u"http://myblog.example"_s, u"http://myblog.example/blog/rss"_s }));
 }
 
 TEST_F(FeedDiscovery, ReadsAFeedPastTheCapOfPagesButNoSuchPage)
 {
     host(u"big.example.test"_s);
     const QByteArray filler = "<!--" + QByteArray(UrlRequest::pageBodyLimit, 'x') + "-->";
-    server.reply(u"/page"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/feed">)" + filler));
+    server.reply(u"/page"_s,
+        page(R"(<link rel="alternate" type="application/rss+xml" href="/feed">)" + filler));
     QByteArray feed = rss("Big", "http://big.example.test/");
-    feed.insert(feed.indexOf("</channel>"), "<!--" + QByteArray(UrlRequest::pageBodyLimit, 'x') + "-->");
+    feed.insert(
+        feed.indexOf("</channel>"), "<!--" + QByteArray(UrlRequest::pageBodyLimit, 'x') + "-->");
     server.reply(u"/feed"_s, testsupport::bodyReply(feed));
 
     Discovery run = discover(u"http://big.example.test/feed"_s);

@@ -53,7 +53,8 @@ public:
 
 private:
     static constexpr auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
-    static constexpr auto enterable = readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    static constexpr auto enterable
+        = readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
 
     static QString storeFile()
     {
@@ -66,8 +67,10 @@ private:
         __user_cap_data_struct data[2] {};
         if (syscall(SYS_capget, &header, data) != 0)
             return;
-        const quint32 powers = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
-        data[0].effective = on ? data[0].effective | (data[0].permitted & powers) : data[0].effective & ~powers;
+        const quint32 powers
+            = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
+        data[0].effective
+            = on ? data[0].effective | (data[0].permitted & powers) : data[0].effective & ~powers;
         syscall(SYS_capset, &header, data);
     }
 

@@ -15,11 +15,13 @@ namespace storytest {
 
 inline std::shared_ptr<Source> source()
 {
-    return std::make_shared<Source>(QStringLiteral("Example"), QStringLiteral("http://example.com/feed"));
+    return std::make_shared<Source>(
+        QStringLiteral("Example"), QStringLiteral("http://example.com/feed"));
 }
 
 // A story with the given link (none for an empty text) dated `seconds` after 1970.
-inline std::shared_ptr<NewsStory> story(const QString& link, std::optional<qint64> seconds = std::nullopt,
+inline std::shared_ptr<NewsStory> story(const QString& link,
+    std::optional<qint64> seconds = std::nullopt,
     const QString& headline = QStringLiteral("Headline"))
 {
     std::optional<QDateTime> date;

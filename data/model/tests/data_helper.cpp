@@ -57,7 +57,8 @@ int addTopFeeds(const QStringList& args)
     const int count = args.value(1).toInt();
     for (int i = 0; i < count; ++i) {
         const QString name = args.value(0) + QString::number(i);
-        auto feed = std::make_shared<TopFeedSource>(i, std::make_shared<Source>(name, u"http://"_s + name + u'/'));
+        auto feed = std::make_shared<TopFeedSource>(
+            i, std::make_shared<Source>(name, u"http://"_s + name + u'/'));
         data.modifyTopFeeds([feed](TopFeedsData::TopFeedList& list) { list.append(feed); });
     }
     return sharedDefaults()->retryKeptChanges(std::chrono::seconds(60)) ? 0 : 2;
@@ -103,7 +104,8 @@ int changeThenQuit()
         data.removeSource(*source(u"gone"_s));
         data.addSource(source(u"twice"_s));
         data.removeSource(*source(u"twice"_s));
-        states.setState(NewsStory(u"story"_s, u"body"_s, Url::fromString(u"http://story/"_s), std::nullopt, nullptr),
+        states.setState(NewsStory(u"story"_s, u"body"_s, Url::fromString(u"http://story/"_s),
+                            std::nullopt, nullptr),
             StoryState::Read);
         say(u"changed "_s + QString::number(data.localStore()->keptChanges()));
         answeringAt = ticks + 20;

@@ -26,8 +26,8 @@ QStringList described(const HotStoriesData::HotStoryList& list)
 
 NewsStory story(const std::optional<QString>& link)
 {
-    return NewsStory(u"headline"_s, u"body"_s, link ? Url::fromString(*link) : std::nullopt, std::optional<QDateTime>(),
-                     std::make_shared<Source>(u"s"_s, u"http://s/"_s));
+    return NewsStory(u"headline"_s, u"body"_s, link ? Url::fromString(*link) : std::nullopt,
+        std::optional<QDateTime>(), std::make_shared<Source>(u"s"_s, u"http://s/"_s));
 }
 
 // A hot-story record as a damaged store or another version may hold it.
@@ -65,7 +65,8 @@ TEST(HotStoriesData, LoadsOnceWhenMadeAndStoresEveryChange)
     EXPECT_TRUE(before.hotStories().isEmpty());
 
     // A change is made on the stored list, which another object may have replaced meanwhile.
-    before.modifyHotStories([](HotStoriesData::HotStoryList& list) { list.append(hot(u"http://c/"_s, 3)); });
+    before.modifyHotStories(
+        [](HotStoriesData::HotStoryList& list) { list.append(hot(u"http://c/"_s, 3)); });
     EXPECT_EQ(described(before.hotStories()), expected + QStringList { u"http://c/ 3"_s });
     EXPECT_EQ(described(HotStoriesData().hotStories()), described(before.hotStories()));
     EXPECT_EQ(writer.hotStories().size(), 2);
@@ -96,7 +97,7 @@ TEST(HotStoriesData, SkipsDamagedRecordsAndLoadsUnusableValuesAsEmpty)
     EXPECT_EQ(store->data(hotStoriesKey), damaged);
 
     for (const QVariant& unusable : { QVariant(QByteArray("not an archive")), QVariant(42),
-                                      QVariant(KeyedArchiver::archivedDataWithRootObject(*hot(u"http://single/"_s, 1))) }) {
+             QVariant(KeyedArchiver::archivedDataWithRootObject(*hot(u"http://single/"_s, 1))) }) {
         store->set(hotStoriesKey, unusable);
         EXPECT_TRUE(HotStoriesData().hotStories().isEmpty());
     }
@@ -111,8 +112,8 @@ TEST(HotStoriesData, AStoryIsHotOnlyWhenItsLinkIsExactlyACanonicalUrl)
     data.setHotStories({ hot(u"http://a.com/1"_s, 10), hot(u"https://b.org/x?y=1"_s, 0) });
     EXPECT_TRUE(data.isStoryHot(story(u"http://a.com/1"_s)));
     EXPECT_TRUE(data.isStoryHot(story(u"https://b.org/x?y=1"_s)));
-    for (const QString& near : { u"http://a.com/1/"_s, u"http://A.com/1"_s, u"HTTP://a.com/1"_s, u"https://a.com/1"_s,
-                                 u"https://b.org/x"_s, u"https://b.org/x?y=1#top"_s })
+    for (const QString& near : { u"http://a.com/1/"_s, u"http://A.com/1"_s, u"HTTP://a.com/1"_s,
+             u"https://a.com/1"_s, u"https://b.org/x"_s, u"https://b.org/x?y=1#top"_s })
         EXPECT_FALSE(data.isStoryHot(story(near))) << near.toStdString();
     EXPECT_FALSE(data.isStoryHot(story(std::nullopt)));
 }

@@ -20,7 +20,8 @@ namespace {
 std::shared_ptr<NewsStory> roundTrip(const Coding& object)
 {
     NewsStory::registerArchiveClasses();
-    return KeyedUnarchiver::unarchiveObjectWithData<NewsStory>(KeyedArchiver::archivedDataWithRootObject(object));
+    return KeyedUnarchiver::unarchiveObjectWithData<NewsStory>(
+        KeyedArchiver::archivedDataWithRootObject(object));
 }
 
 std::shared_ptr<Coding> legacySource()
@@ -35,7 +36,8 @@ std::shared_ptr<Coding> legacySource()
 
 TEST(NewsStory, IsIdentifiedByItsLinkAlone)
 {
-    EXPECT_TRUE(*story(u"http://a.example/1"_s, 10, u"One"_s) == *story(u"http://a.example/1"_s, 99, u"Two"_s));
+    EXPECT_TRUE(*story(u"http://a.example/1"_s, 10, u"One"_s)
+        == *story(u"http://a.example/1"_s, 99, u"Two"_s));
     EXPECT_FALSE(*story(u"http://a.example/1"_s) == *story(u"http://a.example/1/"_s));
     EXPECT_TRUE(*story(QString(), 1, u"x"_s) == *story(QString(), 2, u"y"_s));
 
@@ -52,7 +54,8 @@ TEST(NewsStory, SortsNewestFirstWithUndatedStoriesAfterEveryLaterDate)
     QStringList order;
     for (const auto& s : list)
         order.append(s->link()->absoluteString());
-    EXPECT_EQ(order, (QStringList { u"http://a/3"_s, u"http://a/1"_s, u"http://a/2"_s, u"http://a/4"_s }));
+    EXPECT_EQ(order,
+        (QStringList { u"http://a/3"_s, u"http://a/1"_s, u"http://a/2"_s, u"http://a/4"_s }));
     EXPECT_TRUE(*story(u"http://a/5"_s, 0) <= *story(u"http://a/6"_s));
     EXPECT_TRUE(*story(u"http://a/5"_s, 0) >= *story(u"http://a/6"_s));
 }
@@ -60,13 +63,19 @@ TEST(NewsStory, SortsNewestFirstWithUndatedStoriesAfterEveryLaterDate)
 TEST(NewsStory, ReadsItsDateTextWhenMadeFromAFeed)
 {
     const auto src = storytest::source();
-    const NewsStory dated(u"h"_s, u"b"_s, std::nullopt, NewsStory::AbsoluteDate { u"Tue, 10 Jun 2003 04:00:00 GMT"_s }, src);
+    const NewsStory dated(u"h"_s, u"b"_s, std::nullopt,
+        NewsStory::AbsoluteDate { u"Tue, 10 Jun 2003 04:00:00 GMT"_s }, src);
     ASSERT_TRUE(dated.date());
     EXPECT_EQ(dated.date()->toSecsSinceEpoch(), 1055217600);
-    EXPECT_FALSE(NewsStory(u"h"_s, u"b"_s, std::nullopt, NewsStory::AbsoluteDate { std::nullopt }, src).date());
-    EXPECT_FALSE(NewsStory(u"h"_s, u"b"_s, std::nullopt, NewsStory::AbsoluteDate { u"yesterday"_s }, src).date());
+    EXPECT_FALSE(
+        NewsStory(u"h"_s, u"b"_s, std::nullopt, NewsStory::AbsoluteDate { std::nullopt }, src)
+            .date());
+    EXPECT_FALSE(
+        NewsStory(u"h"_s, u"b"_s, std::nullopt, NewsStory::AbsoluteDate { u"yesterday"_s }, src)
+            .date());
 
-    const NewsStory empty(std::nullopt, std::nullopt, std::nullopt, std::optional<QDateTime>(), src);
+    const NewsStory empty(
+        std::nullopt, std::nullopt, std::nullopt, std::optional<QDateTime>(), src);
     EXPECT_EQ(empty.headline(), QString());
     EXPECT_EQ(empty.body(), QString());
 }
@@ -161,7 +170,8 @@ TEST(NewsStory, AnEmbeddedPictureIsReadAtARowsSizeOnlyUpToTheStoredPictureBound)
         const auto read = roundTrip(legacy);
         ASSERT_TRUE(read);
         EXPECT_EQ(read->headline(), u"h"_s);
-        EXPECT_EQ(read->image().size(), c.read.isValid() ? c.read : QSize(0, 0)) << c.stored.width();
+        EXPECT_EQ(read->image().size(), c.read.isValid() ? c.read : QSize(0, 0))
+            << c.stored.width();
         EXPECT_EQ(read->image().size(), c.read.isValid() ? c.read : QSize(0, 0));
     }
     // A picture set later replaces it, and so does none.

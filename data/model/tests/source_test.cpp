@@ -15,7 +15,8 @@ namespace {
 std::shared_ptr<Source> roundTrip(const Coding& object)
 {
     Source::registerArchiveClasses();
-    return KeyedUnarchiver::unarchiveObjectWithData<Source>(KeyedArchiver::archivedDataWithRootObject(object));
+    return KeyedUnarchiver::unarchiveObjectWithData<Source>(
+        KeyedArchiver::archivedDataWithRootObject(object));
 }
 
 } // namespace

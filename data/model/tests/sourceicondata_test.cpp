@@ -25,10 +25,7 @@ QImage filled(int w, int h, QColor color)
     return image;
 }
 
-QString iconDirectory()
-{
-    return *getDataContainer() + u"/icon-data"_s;
-}
+QString iconDirectory() { return *getDataContainer() + u"/icon-data"_s; }
 
 struct IconRecorder {
     QList<std::shared_ptr<Source>> sources;
@@ -37,8 +34,10 @@ struct IconRecorder {
         SourceIconData::iconUpdateNotification(), nullptr, [this](const Notification& n) {
             EXPECT_EQ(n.object, nullptr);
             EXPECT_EQ(n.userInfo.size(), 1);
-            onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
-            sources.append(n.userInfo.value(SourceIconData::sourceKey()).value<std::shared_ptr<Source>>());
+            onMainThread = onMainThread
+                && QThread::currentThread() == QCoreApplication::instance()->thread();
+            sources.append(
+                n.userInfo.value(SourceIconData::sourceKey()).value<std::shared_ptr<Source>>());
         });
 };
 
@@ -75,7 +74,7 @@ TEST(SourceIconData, KeepsIconsInAFolderOfTheOwnerAlone)
         ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
     SourceIconData::setIconForSourceLink(u"http://a/"_s, filled(20, 10, Qt::blue));
     for (const QString& folder : { *getDataContainer(), iconDirectory() }) {
-        struct stat st {};
+        struct stat st { };
         ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 077, 0u) << folder.toStdString();
     }
@@ -86,7 +85,7 @@ TEST(SourceIconData, KeepsIconsInAFolderOfTheOwnerAlone)
 TEST(SourceIconData, AnOldIconFolderClosesWhenTheStoreOpensAndIconsAreWrittenForTheOwnerAlone)
 {
     auto mode = [](const QString& path) {
-        struct stat st {};
+        struct stat st { };
         EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
         return st.st_mode & 0777;
     };
@@ -128,7 +127,8 @@ TEST(SourceIconData, NamesFilesByADigestOnlyAndGivesNothingForMissingOrDamagedFi
     SourceIconData::setIconForSourceLink(u"../../../escape/me"_s, filled(4, 4, Qt::red));
     const QStringList files = QDir(iconDirectory()).entryList(QDir::Files);
     ASSERT_EQ(files.size(), 1);
-    EXPECT_TRUE(QRegularExpression(u"^[0-9a-f]{64}\\.png$"_s).match(files[0]).hasMatch()) << files[0].toStdString();
+    EXPECT_TRUE(QRegularExpression(u"^[0-9a-f]{64}\\.png$"_s).match(files[0]).hasMatch())
+        << files[0].toStdString();
 
     QFile damaged(QDir(iconDirectory()).filePath(files[0]));
     ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));

@@ -16,7 +16,8 @@ TEST(SourceNames, LooksUpExactlyTheLinkAsTheServerSentIt)
     EXPECT_TRUE(names.names().isEmpty());
     EXPECT_FALSE(names.nameForLink(u"http://example.com/feed"_s));
 
-    names.setNames({ { u"http://example.com/feed"_s, u"Example News"_s }, { u"http://b.org/rss"_s, QString() } });
+    names.setNames({ { u"http://example.com/feed"_s, u"Example News"_s },
+        { u"http://b.org/rss"_s, QString() } });
     EXPECT_EQ(SourceNames().nameForLink(u"http://example.com/feed"_s), u"Example News"_s);
     EXPECT_EQ(SourceNames().nameForLink(u"http://b.org/rss"_s), QString());
     EXPECT_FALSE(names.nameForLink(u"http://example.com/feed/"_s));
@@ -25,12 +26,14 @@ TEST(SourceNames, LooksUpExactlyTheLinkAsTheServerSentIt)
 
     // Stored as a plain dictionary of text, not as an archive.
     EXPECT_EQ(sharedDefaults()->dictionary(namesKey),
-              (QVariantMap { { u"http://example.com/feed"_s, u"Example News"_s }, { u"http://b.org/rss"_s, QString() } }));
+        (QVariantMap { { u"http://example.com/feed"_s, u"Example News"_s },
+            { u"http://b.org/rss"_s, QString() } }));
 
     // A new table replaces the old one whole.
     names.setNames({ { u"http://c.net/"_s, u"C"_s } });
     EXPECT_EQ(names.names(), (SourceNames::NameTable { { u"http://c.net/"_s, u"C"_s } }));
-    names.modifyNames([](SourceNames::NameTable& table) { table.insert(u"http://d.net/"_s, u"D"_s); });
+    names.modifyNames(
+        [](SourceNames::NameTable& table) { table.insert(u"http://d.net/"_s, u"D"_s); });
     EXPECT_EQ(names.names().keys(), (QStringList { u"http://c.net/"_s, u"http://d.net/"_s }));
 
     names.setNames({});
@@ -46,7 +49,8 @@ TEST(SourceNames, AnyValueThatIsNoTextSpoilsTheWholeTableUntilTheNextWrite)
     EXPECT_TRUE(names.names().isEmpty());
     EXPECT_FALSE(names.nameForLink(u"http://a/"_s));
 
-    for (const QVariant& unusable : { QVariant(u"text"_s), QVariant(QVariantMap { { u"http://a/"_s, QVariantMap() } }) }) {
+    for (const QVariant& unusable :
+        { QVariant(u"text"_s), QVariant(QVariantMap { { u"http://a/"_s, QVariantMap() } }) }) {
         store->set(namesKey, unusable);
         EXPECT_TRUE(names.names().isEmpty());
     }

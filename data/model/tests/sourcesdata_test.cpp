@@ -48,7 +48,8 @@ struct ChangeRecorder {
     QList<Seen> seen;
     ObserverToken token = NotificationCenter::defaultCenter().addObserver(
         SourcesData::changeNotification(), nullptr, [this](const Notification& n) {
-            seen.append({ n.object, n.userInfo, QThread::currentThread() == QCoreApplication::instance()->thread() });
+            seen.append({ n.object, n.userInfo,
+                QThread::currentThread() == QCoreApplication::instance()->thread() });
         });
 
     // Waits for `count` notifications, and lets any extra one arrive.
@@ -86,14 +87,16 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
     EXPECT_EQ(recorder.seen[0].object, &data);
     EXPECT_TRUE(recorder.seen[0].onMainThread);
     EXPECT_EQ(recorder.seen[0].userInfo.keys(), QStringList { SourcesData::addedSourcesKey() });
-    EXPECT_EQ(positions(recorder.seen[0].userInfo, SourcesData::addedSourcesKey()), QList<int> { 3 });
+    EXPECT_EQ(
+        positions(recorder.seen[0].userInfo, SourcesData::addedSourcesKey()), QList<int> { 3 });
 
     // Another object over the same suite sees the list; an equal source changes nothing, nor
     // does the same feed under another title, and both count as done.
     SourcesData other;
     EXPECT_EQ(titles(other.sources()), (QStringList { u"a"_s, u"b"_s, u"c"_s, u"d"_s }));
     EXPECT_EQ(other.addSource(source(u"b"_s, u"http://b/"_s)), UserDefaults::Outcome::Done);
-    EXPECT_EQ(other.addSource(source(u"B, renamed"_s, u"http://b/"_s)), UserDefaults::Outcome::Done);
+    EXPECT_EQ(
+        other.addSource(source(u"B, renamed"_s, u"http://b/"_s)), UserDefaults::Outcome::Done);
     EXPECT_EQ(other.sourceWithLink(u"http://b/"_s)->title(), u"b"_s);
     EXPECT_FALSE(other.sourceWithLink(u"http://e/"_s));
     recorder.seen.clear();
@@ -108,16 +111,18 @@ TEST(SourcesData, AFeedReachedByAnotherSpellingOfItsAddressIsStoredOnce)
     data.addSource(source(u"BBC"_s, u"http://bbc-world.example/feed.xml"_s));
     for (const QString& link : { u"http://bbc-world.example:80/feed.xml"_s,
              u"http://bbc-world.example/feed.xml#top"_s, u"HTTP://BBC-World.example/feed.xml"_s })
-        EXPECT_EQ(data.addSource(source(u"BBC"_s, link)), UserDefaults::Outcome::Done) << link.toStdString();
+        EXPECT_EQ(data.addSource(source(u"BBC"_s, link)), UserDefaults::Outcome::Done)
+            << link.toStdString();
     ASSERT_EQ(data.sources().size(), 1);
     EXPECT_EQ(data.sources()[0]->link(), u"http://bbc-world.example/feed.xml"_s);
     EXPECT_EQ(data.sourceWithLink(u"http://bbc-world.example:80/feed.xml#top"_s)->link(),
-              u"http://bbc-world.example/feed.xml"_s);
+        u"http://bbc-world.example/feed.xml"_s);
 
     // What names another resource is another source, and keeps its address as it was given.
-    for (const QString& link : { u"http://bbc-world.example:8080/feed.xml"_s,
-             u"https://bbc-world.example/feed.xml"_s, u"http://bbc-world.example/Feed.xml"_s,
-             u"http://bbc-world.example/feed.xml?top"_s, u"https://bbc-world.example:80/feed.xml"_s })
+    for (const QString& link :
+        { u"http://bbc-world.example:8080/feed.xml"_s, u"https://bbc-world.example/feed.xml"_s,
+            u"http://bbc-world.example/Feed.xml"_s, u"http://bbc-world.example/feed.xml?top"_s,
+            u"https://bbc-world.example:80/feed.xml"_s })
         data.addSource(source(u"BBC"_s, link));
     ASSERT_EQ(data.sources().size(), 6);
     EXPECT_EQ(data.sources()[5]->link(), u"https://bbc-world.example:80/feed.xml"_s);
@@ -130,9 +135,9 @@ TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
     SourcesData data;
     // A list that holds one link twice, as lists stored by earlier versions may.
     sharedDefaults()->set(u"velmora.Tickerly.sources"_s,
-        KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Source>> {
-            source(u"one"_s, u"http://same/"_s), source(u"other"_s, u"http://other/"_s),
-            source(u"two"_s, u"http://same/"_s) }));
+        KeyedArchiver::archivedDataWithRootObjects(
+            QList<std::shared_ptr<Source>> { source(u"one"_s, u"http://same/"_s),
+                source(u"other"_s, u"http://other/"_s), source(u"two"_s, u"http://same/"_s) }));
     ChangeRecorder recorder;
     testsupport::processEvents();
     recorder.seen.clear();
@@ -141,7 +146,8 @@ TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
     data.updateSource(replacement);
     ASSERT_TRUE(recorder.waitFor(1));
     EXPECT_EQ(titles(data.sources()), (QStringList { u"three"_s, u"other"_s, u"three"_s }));
-    EXPECT_EQ(positions(recorder.seen[0].userInfo, SourcesData::updatedSourcesKey()), QList<int> { 0 });
+    EXPECT_EQ(
+        positions(recorder.seen[0].userInfo, SourcesData::updatedSourcesKey()), QList<int> { 0 });
 
     // No stored link matches: nothing changes and nothing is posted.
     data.updateSource(source(u"x"_s, u"http://nowhere/"_s));
@@ -151,7 +157,8 @@ TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
 
     data.removeSource(Source(u"other"_s, u"http://other/"_s));
     ASSERT_TRUE(recorder.waitFor(2));
-    EXPECT_EQ(positions(recorder.seen[1].userInfo, SourcesData::removedSourcesKey()), QList<int> { 1 });
+    EXPECT_EQ(
+        positions(recorder.seen[1].userInfo, SourcesData::removedSourcesKey()), QList<int> { 1 });
     EXPECT_EQ(titles(data.sources()), (QStringList { u"three"_s, u"three"_s }));
 
     data.resetSources();
@@ -171,9 +178,10 @@ TEST(SourcesData, SkipsDamagedEntriesAndReadsUnusableValuesAsEmpty)
     ArchivedSourceFixture unknown = legacy;
     unknown.className = u"Some.FutureClass"_s;
     store->set(u"velmora.Tickerly.sources"_s,
-               KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<ArchivedSourceFixture>> {
-                   std::make_shared<ArchivedSourceFixture>(noTitle), std::make_shared<ArchivedSourceFixture>(legacy),
-                   std::make_shared<ArchivedSourceFixture>(unknown) }));
+        KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<ArchivedSourceFixture>> {
+            std::make_shared<ArchivedSourceFixture>(noTitle),
+            std::make_shared<ArchivedSourceFixture>(legacy),
+            std::make_shared<ArchivedSourceFixture>(unknown) }));
     SourcesData data;
     EXPECT_EQ(titles(data.sources()), QStringList { u"legacy"_s });
 
@@ -183,7 +191,8 @@ TEST(SourcesData, SkipsDamagedEntriesAndReadsUnusableValuesAsEmpty)
 
     store->set(u"velmora.Tickerly.sources"_s, QByteArray("definitely not an archive"));
     EXPECT_TRUE(data.sources().isEmpty());
-    store->set(u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObject(Source(u"single"_s, u"x"_s)));
+    store->set(u"velmora.Tickerly.sources"_s,
+        KeyedArchiver::archivedDataWithRootObject(Source(u"single"_s, u"x"_s)));
     EXPECT_TRUE(data.sources().isEmpty());
     store->set(u"velmora.Tickerly.sources"_s, u"text"_s);
     EXPECT_TRUE(data.sources().isEmpty());
@@ -232,10 +241,12 @@ bool finishedOk(QProcess& p)
 
 QByteArray lineFrom(QProcess& p)
 {
-    testsupport::waitFor([&] {
-        p.waitForReadyRead(10);
-        return p.canReadLine() || p.state() == QProcess::NotRunning;
-    }, 30000);
+    testsupport::waitFor(
+        [&] {
+            p.waitForReadyRead(10);
+            return p.canReadLine() || p.state() == QProcess::NotRunning;
+        },
+        30000);
     return p.readLine().trimmed();
 }
 
@@ -246,7 +257,8 @@ TEST(SourcesData, ThreeProgramsAddingSourcesAtOnceLoseNone)
     constexpr int count = 100;
     std::vector<std::unique_ptr<QProcess>> programs;
     for (const QString& prefix : { u"a"_s, u"b"_s, u"c"_s })
-        programs.push_back(startHelper(u"data_helper"_s, { u"add-sources"_s, prefix, QString::number(count) }));
+        programs.push_back(
+            startHelper(u"data_helper"_s, { u"add-sources"_s, prefix, QString::number(count) }));
     for (auto& p : programs)
         EXPECT_TRUE(finishedOk(*p));
     QSet<QString> stored;
@@ -254,7 +266,8 @@ TEST(SourcesData, ThreeProgramsAddingSourcesAtOnceLoseNone)
         stored.insert(s->title());
     EXPECT_EQ(stored.size(), 3 * count);
     for (const QString& prefix : { u"a"_s, u"b"_s, u"c"_s })
-        EXPECT_TRUE(stored.contains(prefix + u"0"_s) && stored.contains(prefix + QString::number(count - 1)));
+        EXPECT_TRUE(stored.contains(prefix + u"0"_s)
+            && stored.contains(prefix + QString::number(count - 1)));
 }
 
 // Another program stopped in the middle of a write: the user's addition waits, is kept, and
@@ -264,11 +277,14 @@ TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
     WaitLimit limit(150);
     ChangeRecorder changes;
     SourcesData data;
-    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        holder->waitForReadyRead(10);
-        return holder->canReadLine();
-    }, 30000));
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            holder->waitForReadyRead(10);
+            return holder->canReadLine();
+        },
+        30000));
     ASSERT_EQ(holder->readLine().trimmed(), "holding");
 
     EXPECT_EQ(data.addSource(source(u"kept"_s, u"http://kept/"_s)), UserDefaults::Outcome::Kept);
@@ -283,7 +299,8 @@ TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
     ASSERT_TRUE(testsupport::waitFor([&] { return !data.sources().isEmpty(); }, 10000));
     EXPECT_EQ(titles(data.sources()), QStringList { u"kept"_s });
     ASSERT_TRUE(changes.waitFor(1));
-    EXPECT_EQ(positions(changes.seen.first().userInfo, SourcesData::addedSourcesKey()), QList<int> { 0 });
+    EXPECT_EQ(
+        positions(changes.seen.first().userInfo, SourcesData::addedSourcesKey()), QList<int> { 0 });
     EXPECT_EQ(data.localStore()->string(u"other"_s), u"x"_s);
 }
 
@@ -293,7 +310,8 @@ TEST(SourcesData, ChangesKeptWhenTheProgramQuitsAreWrittenInOrderOnItsWayOut)
 {
     SourcesData data;
     ASSERT_EQ(data.addSource(source(u"gone"_s, u"http://gone/"_s)), UserDefaults::Outcome::Done);
-    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
 
     auto program = startHelper(u"data_helper"_s, { u"change-then-quit"_s });
@@ -319,15 +337,18 @@ TEST(SourcesData, APictureThatArrivesWhileAnotherProgramHoldsTheStoreLandsLater)
     // Far longer than the test may run: a caller that waited for the lock would never return.
     WaitLimit limit(600'000);
     StoredStoriesData stored;
-    const auto story = std::make_shared<NewsStory>(u"h"_s, u""_s, Url::fromString(u"http://story/1"_s),
-        QDateTime::fromSecsSinceEpoch(1000, Qt::UTC), source(u"s"_s, u"http://s/"_s));
+    const auto story
+        = std::make_shared<NewsStory>(u"h"_s, u""_s, Url::fromString(u"http://story/1"_s),
+            QDateTime::fromSecsSinceEpoch(1000, Qt::UTC), source(u"s"_s, u"http://s/"_s));
     stored.storeStories({ story });
     const QString lastLoaded = u"velmora.TickerlyShared.LastLoaded"_s;
     sharedDefaults()->set(lastLoaded, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
-    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
 
-    EXPECT_EQ(stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story), UserDefaults::Outcome::Kept);
+    EXPECT_EQ(stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story),
+        UserDefaults::Outcome::Kept);
     EXPECT_EQ(sharedDefaults()->keptChanges(), 1);
     EXPECT_EQ(stored.lastLoaded(), QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
 
@@ -377,14 +398,16 @@ TEST(SourcesData, MainThreadChangesWhileAnotherProgramHoldsTheStoreKeepTheWindow
     WaitLimit limit(10'000);
     TopFeedsData feeds;
     feeds.setTopFeeds({ std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s)) });
-    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
 
     UserDefaults::Outcome marked = UserDefaults::Outcome::Done;
     QString first;
     QString second;
     const qint64 stall = longestStall([&] {
-        marked = feeds.modifyTopFeeds([](TopFeedsData::TopFeedList& list) { list.first()->source()->noIconFound = true; });
+        marked = feeds.modifyTopFeeds(
+            [](TopFeedsData::TopFeedList& list) { list.first()->source()->noIconFound = true; });
         first = UserInfo::userId();
         second = UserInfo::userId();
     });
@@ -406,11 +429,13 @@ TEST(SourcesData, MainThreadChangesWhileAnotherProgramHoldsTheStoreKeepTheWindow
 TEST(SourcesData, AKeptChangeStoresItsObjectsAsTheyWereWhenAskedFor)
 {
     WaitLimit limit(150);
-    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(1, source(u"feed"_s, u"http://feed/"_s)) });
+    TopFeedsData().setTopFeeds(
+        { std::make_shared<TopFeedSource>(1, source(u"feed"_s, u"http://feed/"_s)) });
     const auto added = source(u"kept"_s, u"http://kept/"_s);
     const auto feed = std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s));
     const auto story = storytest::story(u"http://story/1"_s, 1000);
-    auto holder = startHelper(u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
 
     EXPECT_EQ(SourcesData().addSource(added), UserDefaults::Outcome::Kept);

@@ -26,8 +26,10 @@ TEST(StoredStoriesData, StoresTheListWithItsTimeOfLoading)
     EXPECT_FALSE(stored.lastLoaded());
 
     const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
-    stored.storeStories({ story(linkNumber(2), 20), story(linkNumber(1), 10), story(QString(), std::nullopt) });
-    EXPECT_EQ(linksOf(stored.storedStories()), (QStringList { linkNumber(2), linkNumber(1), QString() }));
+    stored.storeStories(
+        { story(linkNumber(2), 20), story(linkNumber(1), 10), story(QString(), std::nullopt) });
+    EXPECT_EQ(
+        linksOf(stored.storedStories()), (QStringList { linkNumber(2), linkNumber(1), QString() }));
     ASSERT_TRUE(stored.lastLoaded());
     EXPECT_GE(*stored.lastLoaded(), before);
 
@@ -122,24 +124,27 @@ TEST(StoredStoriesData, UpdatingAnImageNeverPutsBackAnOlderList)
     // The decoder outlives the test in the class table: it keeps what it uses.
     auto refresh = std::make_shared<Refresh>();
     const QString className = u"Tickerly.Test.RefreshingStory"_s;
-    KeyedUnarchiver::registerClass(className, [refresh](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
-        if (!refresh->started.exchange(true)) {
-            std::promise<void> stored;
-            auto landed = stored.get_future();
-            refresh->other = std::thread([list = refresh->list, stored = std::move(stored)]() mutable {
-                StoredStoriesData().storeStories(list);
-                stored.set_value();
-            });
-            landed.wait_for(std::chrono::milliseconds(300));
-        }
-        return NewsStory::initWithCoder(coder);
-    });
+    KeyedUnarchiver::registerClass(
+        className, [refresh](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+            if (!refresh->started.exchange(true)) {
+                std::promise<void> stored;
+                auto landed = stored.get_future();
+                refresh->other
+                    = std::thread([list = refresh->list, stored = std::move(stored)]() mutable {
+                          StoredStoriesData().storeStories(list);
+                          stored.set_value();
+                      });
+                landed.wait_for(std::chrono::milliseconds(300));
+            }
+            return NewsStory::initWithCoder(coder);
+        });
     auto old = std::make_shared<storytest::ArchivedStoryFixture>();
     old->className = className;
     old->link = linkNumber(1);
     old->sourceObject = storytest::source();
     StoredStoriesData stored;
-    sharedDefaults()->set(u"velmora.TickerlyShared.StoredStories"_s, KeyedArchiver::archivedDataWithRootArray({ old }));
+    sharedDefaults()->set(u"velmora.TickerlyShared.StoredStories"_s,
+        KeyedArchiver::archivedDataWithRootArray({ old }));
 
     stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(1)));
     ASSERT_TRUE(refresh->started);
@@ -172,20 +177,24 @@ TEST(StoredStoriesData, ReadingTheFirstStoriesGivesWhatReadingTheWholeListGives)
         QStringList links;
         StoryStateData read;
         for (const auto& s : StoredStoriesData().storedStories()) {
-            if (links.size() < limit && read.stateForLink(s->link()->absoluteString()) != StoryState::Deleted)
+            if (links.size() < limit
+                && read.stateForLink(s->link()->absoluteString()) != StoryState::Deleted)
                 links.append(s->link()->absoluteString());
         }
         return links;
     };
-    for (const QByteArray& bytes : { sound, KeyedArchiver::archivedDataWithRootArray(withOther), cut }) {
+    for (const QByteArray& bytes :
+        { sound, KeyedArchiver::archivedDataWithRootArray(withOther), cut }) {
         store->set(u"velmora.TickerlyShared.StoredStories"_s, bytes);
         for (int limit : { 1, 4, 20, 1000 })
-            EXPECT_EQ(linksOf(StoredStoriesData().currentStories(limit)), wholeReading(limit)) << limit;
+            EXPECT_EQ(linksOf(StoredStoriesData().currentStories(limit)), wholeReading(limit))
+                << limit;
     }
     store->set(u"velmora.TickerlyShared.StoredStories"_s, sound);
     EXPECT_EQ(linksOf(StoredStoriesData().currentStories(3)),
         (QStringList { linkNumber(1), linkNumber(3), linkNumber(4) }));
-    store->set(u"velmora.TickerlyShared.StoredStories"_s, KeyedArchiver::archivedDataWithRootArray(withOther));
+    store->set(u"velmora.TickerlyShared.StoredStories"_s,
+        KeyedArchiver::archivedDataWithRootArray(withOther));
     EXPECT_TRUE(StoredStoriesData().currentStories(3).isEmpty());
     store->set(u"velmora.TickerlyShared.StoredStories"_s, cut);
     EXPECT_FALSE(StoredStoriesData().currentStories(3).isEmpty());
@@ -263,7 +272,8 @@ TEST(StoredStoriesData, AnImageUpdateLeavesAListItCannotReadWhole)
     tooLong.append(QByteArray(qsizetype(n), char(0xf6)));
     auto store = sharedDefaults();
     const QString key = u"velmora.TickerlyShared.StoredStories"_s;
-    for (const QByteArray& bytes : { sound.left(sound.size() * 2 / 3), KeyedArchiver::archivedDataWithRootArray(withOther), tooLong }) {
+    for (const QByteArray& bytes : { sound.left(sound.size() * 2 / 3),
+             KeyedArchiver::archivedDataWithRootArray(withOther), tooLong }) {
         store->set(key, bytes);
         StoredStoriesData().updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(1)));
         EXPECT_EQ(store->data(key), bytes);

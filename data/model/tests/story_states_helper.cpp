@@ -15,7 +15,8 @@ int main(int argc, char** argv)
     const auto source = std::make_shared<Source>(u"Helper"_s, u"http://news.example/feed"_s);
     StoryStateData states;
     for (int i = 0; i < args.value(1).toInt(); ++i) {
-        const NewsStory story(u"h"_s, u"b"_s, Url::fromString(u"http://news.example/"_s + args.value(0) + QString::number(i)),
+        const NewsStory story(u"h"_s, u"b"_s,
+            Url::fromString(u"http://news.example/"_s + args.value(0) + QString::number(i)),
             std::optional<QDateTime>(), source);
         states.setState(story, StoryState::Deleted);
     }

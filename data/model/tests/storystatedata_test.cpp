@@ -18,7 +18,8 @@ namespace {
 // A raw state record as another program or a damaged store may have written it.
 class RawRecord : public Coding {
 public:
-    RawRecord(QString cls, std::optional<QString> storyLink, std::optional<qint64> stateNumber, std::shared_ptr<Coding> story)
+    RawRecord(QString cls, std::optional<QString> storyLink, std::optional<qint64> stateNumber,
+        std::shared_ptr<Coding> story)
         : className(std::move(cls))
         , link(std::move(storyLink))
         , state(stateNumber)
@@ -81,8 +82,10 @@ TEST(StoryStateData, KeepsTheFiveHundredStatesSetLast)
     // 500 records, the one of link 0 set longest ago.
     QList<std::shared_ptr<StoryStateData::StateDescription>> full;
     for (int i = 499; i >= 0; --i)
-        full.append(std::make_shared<StoryStateData::StateDescription>(*Url::fromString(linkNumber(i)), StoryState::Read));
-    sharedDefaults()->set(u"velmora.Tickerly.statedStoriesKey"_s, KeyedArchiver::archivedDataWithRootObjects(full));
+        full.append(std::make_shared<StoryStateData::StateDescription>(
+            *Url::fromString(linkNumber(i)), StoryState::Read));
+    sharedDefaults()->set(
+        u"velmora.Tickerly.statedStoriesKey"_s, KeyedArchiver::archivedDataWithRootObjects(full));
 
     StoryStateData states;
     // An existing record moves to the front; nothing is dropped.
@@ -116,10 +119,14 @@ TEST(StoryStateData, SeesAnotherObjectsStatesOnlyAfterAFlush)
 TEST(StoryStateData, ReadsOddRecordsAndReplacesUnreadableValues)
 {
     auto store = sharedDefaults();
-    RawRecord seven(u"TickerlyDataMac.StoryStateData.StateDescription"_s, linkNumber(1), 7, nullptr);
-    RawRecord linkless(u"TickerlyDataMac.StoryStateData.StateDescription"_s, std::nullopt, 1, nullptr);
-    QList<std::shared_ptr<const Coding>> records { std::make_shared<RawRecord>(seven), std::make_shared<RawRecord>(linkless) };
-    store->set(u"velmora.Tickerly.statedStoriesKey"_s, KeyedArchiver::archivedDataWithRootArray(records));
+    RawRecord seven(
+        u"TickerlyDataMac.StoryStateData.StateDescription"_s, linkNumber(1), 7, nullptr);
+    RawRecord linkless(
+        u"TickerlyDataMac.StoryStateData.StateDescription"_s, std::nullopt, 1, nullptr);
+    QList<std::shared_ptr<const Coding>> records { std::make_shared<RawRecord>(seven),
+        std::make_shared<RawRecord>(linkless) };
+    store->set(
+        u"velmora.Tickerly.statedStoriesKey"_s, KeyedArchiver::archivedDataWithRootArray(records));
 
     StoryStateData states;
     EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::None);
@@ -128,7 +135,8 @@ TEST(StoryStateData, ReadsOddRecordsAndReplacesUnreadableValues)
     EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::Read);
     EXPECT_EQ(states.cachedData()->size(), 2);
 
-    for (const QVariant& junk : { QVariant(u"text"_s), QVariant(QByteArray("\xff\x00garbage", 9)) }) {
+    for (const QVariant& junk :
+        { QVariant(u"text"_s), QVariant(QByteArray("\xff\x00garbage", 9)) }) {
         store->set(u"velmora.Tickerly.statedStoriesKey"_s, junk);
         StoryStateData fresh;
         EXPECT_EQ(fresh.stateForLink(linkNumber(1)), StoryState::None);
@@ -144,16 +152,22 @@ TEST(StoryStateData, KeepsStatesSetByTwoProgramsAtOnce)
     ASSERT_TRUE(other.waitForStarted(10000));
     StoryStateData states;
     for (int i = 0; i < 60; ++i)
-        states.setState(*story(u"http://news.example/this/"_s + QString::number(i)), StoryState::Read);
+        states.setState(
+            *story(u"http://news.example/this/"_s + QString::number(i)), StoryState::Read);
     ASSERT_TRUE(other.waitForFinished(60000));
     ASSERT_EQ(other.exitCode(), 0);
     // The main thread keeps a change rather than wait long for the other program; it lands soon.
-    ASSERT_TRUE(testsupport::waitFor([&] { return states.localStore()->keptChanges() == 0; }, 30000));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return states.localStore()->keptChanges() == 0; }, 30000));
 
     states.flushCache();
     for (int i = 0; i < 60; ++i) {
-        EXPECT_EQ(states.stateForLink(u"http://news.example/this/"_s + QString::number(i)), StoryState::Read) << i;
-        EXPECT_EQ(states.stateForLink(u"http://news.example/other/"_s + QString::number(i)), StoryState::Deleted) << i;
+        EXPECT_EQ(states.stateForLink(u"http://news.example/this/"_s + QString::number(i)),
+            StoryState::Read)
+            << i;
+        EXPECT_EQ(states.stateForLink(u"http://news.example/other/"_s + QString::number(i)),
+            StoryState::Deleted)
+            << i;
     }
 }
 
@@ -182,8 +196,10 @@ TEST(ArchivedStoriesData, SuggestsTheOldestDateOnceFull)
     // Set from newest to oldest story, so the cap drops the newest, not the oldest.
     QList<std::shared_ptr<ArchivedStoriesData::StateDescription>> records;
     for (int i = 498; i >= 0; --i)
-        records.append(std::make_shared<ArchivedStoriesData::StateDescription>(story(linkNumber(i), 1'000'000 - i), StoryState::Read));
-    sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s, KeyedArchiver::archivedDataWithRootObjects(records));
+        records.append(std::make_shared<ArchivedStoriesData::StateDescription>(
+            story(linkNumber(i), 1'000'000 - i), StoryState::Read));
+    sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s,
+        KeyedArchiver::archivedDataWithRootObjects(records));
 
     ArchivedStoriesData archive;
     EXPECT_FALSE(archive.suggestedMaxAge());
@@ -212,8 +228,10 @@ TEST(ArchivedStoriesData, SkipsDamagedRecords)
         std::make_shared<RawRecord>(cls, std::nullopt, 1, nullptr),
         std::make_shared<RawRecord>(cls, std::nullopt, 2, goodStory),
     };
-    sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s, KeyedArchiver::archivedDataWithRootArray(records));
+    sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s,
+        KeyedArchiver::archivedDataWithRootArray(records));
     ArchivedStoriesData archive;
-    EXPECT_EQ(linksOf(archive.storiesMatchingPredicate([](const auto&) { return true; })), QStringList { linkNumber(1) });
+    EXPECT_EQ(linksOf(archive.storiesMatchingPredicate([](const auto&) { return true; })),
+        QStringList { linkNumber(1) });
     EXPECT_EQ(archive.stateForLink(linkNumber(1)), StoryState::Deleted);
 }

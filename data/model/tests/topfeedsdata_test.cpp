@@ -15,7 +15,8 @@ const QString storedTopFeedsKey = u"velmora.StoredTopFeeds"_s;
 
 std::shared_ptr<TopFeedSource> feed(const QString& title, qint64 hits, const QString& link = {})
 {
-    return std::make_shared<TopFeedSource>(hits, std::make_shared<Source>(title, link.isEmpty() ? u"http://"_s + title + u'/' : link));
+    return std::make_shared<TopFeedSource>(
+        hits, std::make_shared<Source>(title, link.isEmpty() ? u"http://"_s + title + u'/' : link));
 }
 
 QStringList described(const TopFeedsData::TopFeedList& list)
@@ -70,13 +71,15 @@ TEST(TopFeedsData, KeepsTheWholeListInOrderAndComparesRecordsBySourceOnly)
 TEST(TopFeedsData, UpdatesOnlyTheFirstEqualRecordInPlaceAndNeverAdds)
 {
     TopFeedsData data;
-    data.setTopFeeds({ feed(u"a"_s, 1), feed(u"b"_s, 2), feed(u"c"_s, 3), feed(u"d"_s, 4), feed(u"c"_s, 5) });
+    data.setTopFeeds(
+        { feed(u"a"_s, 1), feed(u"b"_s, 2), feed(u"c"_s, 3), feed(u"d"_s, 4), feed(u"c"_s, 5) });
 
     auto changed = feed(u"c"_s, 300);
     changed->source()->noIconFound = true;
     data.updateFeed(changed);
     const auto list = data.topFeeds();
-    EXPECT_EQ(described(list), (QStringList { u"a:1"_s, u"b:2"_s, u"c:300"_s, u"d:4"_s, u"c:5"_s }));
+    EXPECT_EQ(
+        described(list), (QStringList { u"a:1"_s, u"b:2"_s, u"c:300"_s, u"d:4"_s, u"c:5"_s }));
     EXPECT_TRUE(list[2]->source()->noIconFound);
 
     // Same title, other link: no record matches, and nothing is written.
@@ -107,8 +110,9 @@ TEST(TopFeedsData, SkipsDamagedRecordsAndReadsUnusableValuesAsEmpty)
     brokenSource->source = noTitle;
     auto future = std::make_shared<ArchivedTopFeedFixture>(*good);
     future->className = u"Some.FutureClass"_s;
-    store->set(storedTopFeedsKey, KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<ArchivedTopFeedFixture>> {
-                                      noSource, good, sourceOfWrongKind, brokenSource, future }));
+    store->set(storedTopFeedsKey,
+        KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<ArchivedTopFeedFixture>> {
+            noSource, good, sourceOfWrongKind, brokenSource, future }));
 
     TopFeedsData data;
     // A record without a hit count counts none.
@@ -119,9 +123,9 @@ TEST(TopFeedsData, SkipsDamagedRecordsAndReadsUnusableValuesAsEmpty)
     EXPECT_EQ(described(data.topFeeds()), (QStringList { u"good:0"_s, u"new:1"_s }));
 
     for (const QVariant& unusable : { QVariant(QByteArray("not an archive")), QVariant(u"text"_s),
-                                      QVariant(KeyedArchiver::archivedDataWithRootObject(*feed(u"single"_s, 1))),
-                                      QVariant(KeyedArchiver::archivedDataWithRootObjects(
-                                          QList<std::shared_ptr<Source>> { std::make_shared<Source>(u"s"_s, u"l"_s) })) }) {
+             QVariant(KeyedArchiver::archivedDataWithRootObject(*feed(u"single"_s, 1))),
+             QVariant(KeyedArchiver::archivedDataWithRootObjects(
+                 QList<std::shared_ptr<Source>> { std::make_shared<Source>(u"s"_s, u"l"_s) })) }) {
         store->set(storedTopFeedsKey, unusable);
         EXPECT_TRUE(data.topFeeds().isEmpty());
     }
@@ -132,13 +136,16 @@ TEST(TopFeedsData, ChangesFromTwoProgramsAtOnceAreAllKept)
     constexpr int count = 100;
     QProcess other;
     other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    other.start(testsupport::helperPath(u"data_helper"_s), { u"add-top-feeds"_s, u"other"_s, QString::number(count) });
+    other.start(testsupport::helperPath(u"data_helper"_s),
+        { u"add-top-feeds"_s, u"other"_s, QString::number(count) });
     ASSERT_TRUE(other.waitForStarted(30000));
     TopFeedsData data;
     // Start once the other program is under way, so that the changes overlap.
     ASSERT_TRUE(testsupport::waitFor([&] { return !data.topFeeds().isEmpty(); }, 30000));
     for (int i = 0; i < count; ++i)
-        data.modifyTopFeeds([i](TopFeedsData::TopFeedList& list) { list.append(feed(u"own"_s + QString::number(i), i)); });
+        data.modifyTopFeeds([i](TopFeedsData::TopFeedList& list) {
+            list.append(feed(u"own"_s + QString::number(i), i));
+        });
     ASSERT_TRUE(other.waitForFinished(60000));
     EXPECT_EQ(other.exitCode(), 0);
     // The main thread keeps what it could not write at once.

@@ -21,7 +21,8 @@ const QString userIdKey = QString::fromUtf16(userDefaultsUUIDKey);
 
 bool isNewIdentifier(const QString& id)
 {
-    static const QRegularExpression pattern(u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
+    static const QRegularExpression pattern(
+        u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
     return pattern.match(id).hasMatch();
 }
 

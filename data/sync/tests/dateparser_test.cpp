@@ -81,12 +81,15 @@ TEST(DateParser, ReadsFeedDatesToTheSecond)
         const QString text = QString::fromUtf16(c.text);
         const auto date = parser.parseDate(text);
         if (!c.utc) {
-            EXPECT_FALSE(date) << text.toStdString() << " gave " << date->toString(Qt::ISODateWithMs).toStdString();
+            EXPECT_FALSE(date) << text.toStdString() << " gave "
+                               << date->toString(Qt::ISODateWithMs).toStdString();
         } else {
-            const QDateTime expected = QDateTime::fromString(QString::fromUtf16(c.utc), Qt::ISODateWithMs);
+            const QDateTime expected
+                = QDateTime::fromString(QString::fromUtf16(c.utc), Qt::ISODateWithMs);
             ASSERT_TRUE(date) << text.toStdString();
             EXPECT_EQ(date->toMSecsSinceEpoch(), expected.toMSecsSinceEpoch())
-                << text.toStdString() << " gave " << date->toString(Qt::ISODateWithMs).toStdString();
+                << text.toStdString() << " gave "
+                << date->toString(Qt::ISODateWithMs).toStdString();
             EXPECT_EQ(date->timeSpec(), Qt::UTC);
         }
         EXPECT_EQ(parser.localeIndex(), 0);
@@ -98,7 +101,8 @@ TEST(DateParser, ReadsTheSameInEveryThread)
 {
     // Formatters are kept per thread; a second thread must read exactly what the first did.
     std::optional<QDateTime> inThread;
-    std::thread reader([&inThread] { inThread = DateParser().parseDate(u"Tue, 19 Oct 2004 11:08:56 -0400"_s); });
+    std::thread reader(
+        [&inThread] { inThread = DateParser().parseDate(u"Tue, 19 Oct 2004 11:08:56 -0400"_s); });
     reader.join();
     ASSERT_TRUE(inThread);
     EXPECT_EQ(inThread, DateParser().parseDate(u"Tue, 19 Oct 2004 11:08:56 -0400"_s));
@@ -111,7 +115,8 @@ TEST(DateParser, SurvivesTheDatesOfTheCorpus)
     DateParser parser;
     int seen = 0;
     int read = 0;
-    for (const QString& path : testsupport::feedFiles(u"DateParser.SurvivesTheDatesOfTheCorpus"_s).all()) {
+    for (const QString& path :
+        testsupport::feedFiles(u"DateParser.SurvivesTheDatesOfTheCorpus"_s).all()) {
         const QString text = QString::fromUtf8(testsupport::readFile(path));
         for (auto it = element.globalMatch(text); it.hasNext();) {
             ++seen;
@@ -130,30 +135,42 @@ TEST(DateParser, ReadsCommonShapesDirectlyExactlyAsThePatternsDo)
     QStringList texts;
     for (const DateCase& c : dateCases)
         texts << QString::fromUtf16(c.text);
-    texts << u"Tue, 10 Jun 2003 04:00:00 Z"_s << u"Tue, 10 Jun 2003 04:00:00 UTC"_s << u"Sun, 11 Jan 2015 04:00:00 EDT"_s
-          << u"Sun, 12 Jul 2015 04:00:00 EST"_s << u"Sun, 12 Jul 2015 04:00:00 CDT"_s << u"Sun, 11 Jan 2015 04:00 MST"_s
-          << u"Sun, 12 Jul 2015 04:00:59 MDT"_s << u"Sun, 12 Jul 2015 23:59:59 CST"_s << u"Tue, 10 Jun 2003 04:00:00 +0530"_s
-          << u"Tue, 10 Jun 2003 04:00:00 -2359"_s << u"Tue, 10 Jun 2003 04:00:00 +2400"_s << u"Tue, 10 Jun 2003 04:00:00 +01:00"_s
-          << u"29 Feb 2000 04:00:00 GMT"_s << u"29 Feb 2001 04:00:00 GMT"_s << u"31 Dec 1600 23:59:59 GMT"_s
-          << u"Sun, 1 Jan 9999 00:00 PST"_s << u"Tue, 10 Jun 2003 24:00:00 GMT"_s << u"Tue, 10 Jun 2003 04:60:00 GMT"_s
-          << u"Tue, 10 Jun 2003 04:00:60 GMT"_s << u"Tue,10 Jun 2003 04:00:00 GMT"_s << u"Tue, 10 jun 2003 04:00:00 GMT"_s
-          << u"Tue, 10 Jun 2003 04:00:00 gmt"_s << u"Tue, 10 Jun 2003 04:00:00 GMT+1"_s << u"10 Jun 20030 04:00:00 GMT"_s
-          << u"2019-02-16T07:00:00.000+05:30"_s << u"2019-02-16T07:00:00.123-0800"_s << u"2019-02-16T07:00:00.1Z"_s
-          << u"2019-02-16T07:00:00.1234Z"_s << u"2019-02-16T07:00:00.123"_s << u"2019-02-29T07:00:00Z"_s
-          << u"2019-12-31T23:59:59+00:00"_s << u"2019-12-31T23:59:59-00:00"_s << u"2019-12-31T23:59:59+14:00"_s
-          << u"2019-12-31T23:59:59+1400"_s << u"2019-12-31T23:59:59+01"_s << u"2019-12-31 23:59:59Z"_s
-          << u"2019-1-31T23:59:59Z"_s << u"2019-12-31T23:59:59z"_s << u"1599-12-31T23:59:59Z"_s
-          << u"7 Sep 2002 9:05 +0130"_s << u"Sat, 07 Sep 2002 9:05:59 PDT"_s << u"Sat, 07 Sep 2002 0:00"_s
-          << u"Sat, 07 Sep 2002 :00:01 GMT"_s << u"Sat, 07 Sep 2002 000:00:01 GMT"_s << u"29 Feb 1900 04:00:00 GMT"_s
-          << u"29 Feb 1600 04:00:00 GMT"_s << u"1 Mar 1600 00:00 GMT"_s << u"28 Feb 2100 23:59:59 GMT"_s
-          << u"1 Mar 2100 00:00:00 GMT"_s << u"31 Apr 2019 12:00 GMT"_s << u"31 Dec 9999 23:59:59 GMT"_s
-          << u"2019-00-10T07:00:00Z"_s << u"2019-13-10T07:00:00Z"_s << u"2019-02-00T07:00:00Z"_s << u"2024-02-29T07:00:00Z"_s
-          << u"Tue, 10 Nvo 2003 04:00:00 GMT"_s << u"Eut, 10 Jun 2003 04:00:00 GMT"_s << u"Tue, 10 Jbm 2003 04:00:00 GMT"_s
-          << u"Tue, 1a Jun 2003 04:00:00 GMT"_s << u"Tue; 10 Jun 2003 04:00:00 GMT"_s << u"10 Jun 2003 04:00:00 -0000"_s
-          << u"10 Jun 2003 04:00:00 +0000 "_s << u"10 Jun 2003 04:00:00 +000"_s << u"Tue, 10 Jun 2003 04:00:00 +00000"_s;
+    texts << u"Tue, 10 Jun 2003 04:00:00 Z"_s << u"Tue, 10 Jun 2003 04:00:00 UTC"_s
+          << u"Sun, 11 Jan 2015 04:00:00 EDT"_s << u"Sun, 12 Jul 2015 04:00:00 EST"_s
+          << u"Sun, 12 Jul 2015 04:00:00 CDT"_s << u"Sun, 11 Jan 2015 04:00 MST"_s
+          << u"Sun, 12 Jul 2015 04:00:59 MDT"_s << u"Sun, 12 Jul 2015 23:59:59 CST"_s
+          << u"Tue, 10 Jun 2003 04:00:00 +0530"_s << u"Tue, 10 Jun 2003 04:00:00 -2359"_s
+          << u"Tue, 10 Jun 2003 04:00:00 +2400"_s << u"Tue, 10 Jun 2003 04:00:00 +01:00"_s
+          << u"29 Feb 2000 04:00:00 GMT"_s << u"29 Feb 2001 04:00:00 GMT"_s
+          << u"31 Dec 1600 23:59:59 GMT"_s << u"Sun, 1 Jan 9999 00:00 PST"_s
+          << u"Tue, 10 Jun 2003 24:00:00 GMT"_s << u"Tue, 10 Jun 2003 04:60:00 GMT"_s
+          << u"Tue, 10 Jun 2003 04:00:60 GMT"_s << u"Tue,10 Jun 2003 04:00:00 GMT"_s
+          << u"Tue, 10 jun 2003 04:00:00 GMT"_s << u"Tue, 10 Jun 2003 04:00:00 gmt"_s
+          << u"Tue, 10 Jun 2003 04:00:00 GMT+1"_s << u"10 Jun 20030 04:00:00 GMT"_s
+          << u"2019-02-16T07:00:00.000+05:30"_s << u"2019-02-16T07:00:00.123-0800"_s
+          << u"2019-02-16T07:00:00.1Z"_s << u"2019-02-16T07:00:00.1234Z"_s
+          << u"2019-02-16T07:00:00.123"_s << u"2019-02-29T07:00:00Z"_s
+          << u"2019-12-31T23:59:59+00:00"_s << u"2019-12-31T23:59:59-00:00"_s
+          << u"2019-12-31T23:59:59+14:00"_s << u"2019-12-31T23:59:59+1400"_s
+          << u"2019-12-31T23:59:59+01"_s << u"2019-12-31 23:59:59Z"_s << u"2019-1-31T23:59:59Z"_s
+          << u"2019-12-31T23:59:59z"_s << u"1599-12-31T23:59:59Z"_s << u"7 Sep 2002 9:05 +0130"_s
+          << u"Sat, 07 Sep 2002 9:05:59 PDT"_s << u"Sat, 07 Sep 2002 0:00"_s
+          << u"Sat, 07 Sep 2002 :00:01 GMT"_s << u"Sat, 07 Sep 2002 000:00:01 GMT"_s
+          << u"29 Feb 1900 04:00:00 GMT"_s << u"29 Feb 1600 04:00:00 GMT"_s
+          << u"1 Mar 1600 00:00 GMT"_s << u"28 Feb 2100 23:59:59 GMT"_s
+          << u"1 Mar 2100 00:00:00 GMT"_s << u"31 Apr 2019 12:00 GMT"_s
+          << u"31 Dec 9999 23:59:59 GMT"_s << u"2019-00-10T07:00:00Z"_s << u"2019-13-10T07:00:00Z"_s
+          << u"2019-02-00T07:00:00Z"_s << u"2024-02-29T07:00:00Z"_s
+          << u"Tue, 10 Nvo 2003 04:00:00 GMT"_s << u"Eut, 10 Jun 2003 04:00:00 GMT"_s
+          << u"Tue, 10 Jbm 2003 04:00:00 GMT"_s << u"Tue, 1a Jun 2003 04:00:00 GMT"_s
+          << u"Tue; 10 Jun 2003 04:00:00 GMT"_s << u"10 Jun 2003 04:00:00 -0000"_s
+          << u"10 Jun 2003 04:00:00 +0000 "_s << u"10 Jun 2003 04:00:00 +000"_s
+          << u"Tue, 10 Jun 2003 04:00:00 +00000"_s;
     const QRegularExpression element(u"<(pubDate|dc:date|published)>([^<]*)</"_s);
     int corpusDates = 0;
-    for (const QString& path : testsupport::feedFiles(u"DateParser.ReadsCommonShapesDirectlyExactlyAsThePatternsDo"_s).all()) {
+    for (const QString& path :
+        testsupport::feedFiles(u"DateParser.ReadsCommonShapesDirectlyExactlyAsThePatternsDo"_s)
+            .all()) {
         const QString text = QString::fromUtf8(testsupport::readFile(path));
         for (auto it = element.globalMatch(text); it.hasNext(); ++corpusDates)
             texts << it.next().captured(2).trimmed(); // as a feed item keeps it
@@ -166,15 +183,17 @@ TEST(DateParser, ReadsCommonShapesDirectlyExactlyAsThePatternsDo)
         if (!fast)
             continue;
         ++direct;
-        ASSERT_TRUE(patterns) << text.toStdString() << " read directly as " << fast->toString(Qt::ISODateWithMs).toStdString();
+        ASSERT_TRUE(patterns) << text.toStdString() << " read directly as "
+                              << fast->toString(Qt::ISODateWithMs).toStdString();
         EXPECT_EQ(fast->toMSecsSinceEpoch(), patterns->toMSecsSinceEpoch())
-            << text.toStdString() << ": " << fast->toString(Qt::ISODateWithMs).toStdString() << " against "
-            << patterns->toString(Qt::ISODateWithMs).toStdString();
+            << text.toStdString() << ": " << fast->toString(Qt::ISODateWithMs).toStdString()
+            << " against " << patterns->toString(Qt::ISODateWithMs).toStdString();
         EXPECT_EQ(fast->timeSpec(), patterns->timeSpec()) << text.toStdString();
         EXPECT_EQ(parser.parseDate(text), fast) << text.toStdString();
         // Feed parsing reads ASCII date bytes without making a QString first.
         if (const QByteArray latin1 = text.toLatin1(); QString::fromLatin1(latin1) == text) {
-            EXPECT_EQ(DateParser::readCommonForm(QLatin1StringView(latin1)), fast) << text.toStdString();
+            EXPECT_EQ(DateParser::readCommonForm(QLatin1StringView(latin1)), fast)
+                << text.toStdString();
         }
     }
     // The direct reading is only worth having if it takes nearly all real dates.

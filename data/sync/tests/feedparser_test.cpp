@@ -31,26 +31,27 @@ QString shown(const std::optional<QString>& text)
     if (!text)
         return u"(none)"_s;
     QString s = *text;
-    s.replace(u'\\', u"\\\\"_s).replace(u'\n', u"\\n"_s).replace(u'\r', u"\\r"_s).replace(u'\t', u"\\t"_s);
+    s.replace(u'\\', u"\\\\"_s)
+        .replace(u'\n', u"\\n"_s)
+        .replace(u'\r', u"\\r"_s)
+        .replace(u'\t', u"\\t"_s);
     return u'"' + s + u'"';
 }
 
-QString shown(const std::optional<Url>& url)
-{
-    return url ? url->absoluteString() : u"(none)"_s;
-}
+QString shown(const std::optional<Url>& url) { return url ? url->absoluteString() : u"(none)"_s; }
 
 // Everything a parse found, one field a line.
-template<typename Feed>
-QString dump(const Feed& feed)
+template <typename Feed> QString dump(const Feed& feed)
 {
-    QStringList lines { u"feed: "_s + (feed.isFeed() ? u"yes"_s : u"no"_s), u"title: "_s + shown(feed.title),
-        u"link: "_s + shown(feed.link), u"imageURL: "_s + shown(feed.imageURL),
+    QStringList lines { u"feed: "_s + (feed.isFeed() ? u"yes"_s : u"no"_s),
+        u"title: "_s + shown(feed.title), u"link: "_s + shown(feed.link),
+        u"imageURL: "_s + shown(feed.imageURL),
         u"stories: "_s + QString::number(feed.stories.size()) };
     for (const auto& story : feed.stories) {
-        lines << u"--"_s << u"headline: "_s + shown(story->headline()) << u"body: "_s + shown(story->body())
-              << u"link: "_s + shown(story->link())
-              << u"date: "_s + (story->date() ? story->date()->toUTC().toString(Qt::ISODate) : u"(none)"_s)
+        lines << u"--"_s << u"headline: "_s + shown(story->headline())
+              << u"body: "_s + shown(story->body()) << u"link: "_s + shown(story->link())
+              << u"date: "_s
+                + (story->date() ? story->date()->toUTC().toString(Qt::ISODate) : u"(none)"_s)
               << u"imageLink: "_s + shown(story->imageLink());
     }
     return lines.join(u'\n') + u'\n';
@@ -93,7 +94,8 @@ private:
     bool isPath(const QStringList& path) const { return stack == path; }
     bool isItemPath() const
     {
-        return isPath({ u"rss"_s, u"channel"_s, u"item"_s }) || isPath({ u"feed"_s, u"entry"_s }) || isPath({ u"rdf:RDF"_s, u"item"_s });
+        return isPath({ u"rss"_s, u"channel"_s, u"item"_s }) || isPath({ u"feed"_s, u"entry"_s })
+            || isPath({ u"rdf:RDF"_s, u"item"_s });
     }
     void didStartElement(const QString& name, const XmlAttributes& attributes) override
     {
@@ -117,7 +119,8 @@ private:
     void didEndElement(const QString& name) override
     {
         if (isItemPath() && m_source) {
-            std::optional<QDateTime> parsed = date ? DateParser().parseDateWithPatterns(*date) : std::nullopt;
+            std::optional<QDateTime> parsed
+                = date ? DateParser().parseDateWithPatterns(*date) : std::nullopt;
             if (!parsed && updated)
                 parsed = DateParser().parseDateWithPatterns(*updated);
             auto story = std::make_shared<NewsStory>(headline, body, storyLink, parsed, m_source);
@@ -133,11 +136,14 @@ private:
             updated.reset();
             imageLink.reset();
         }
-        if (isPath({ u"rss"_s, u"channel"_s, u"title"_s }) || isPath({ u"feed"_s, u"title"_s }) || isPath({ u"rdf:RDF"_s, u"channel"_s, u"title"_s }))
+        if (isPath({ u"rss"_s, u"channel"_s, u"title"_s }) || isPath({ u"feed"_s, u"title"_s })
+            || isPath({ u"rdf:RDF"_s, u"channel"_s, u"title"_s }))
             title = text;
-        if (text && isPath({ u"rss"_s, u"channel"_s, u"link"_s }) && Url::fromString(text->trimmed()))
+        if (text && isPath({ u"rss"_s, u"channel"_s, u"link"_s })
+            && Url::fromString(text->trimmed()))
             link = Url::fromString(text->trimmed());
-        if (text && isPath({ u"rss"_s, u"channel"_s, u"image"_s, u"url"_s }) && Url::fromString(text->trimmed()))
+        if (text && isPath({ u"rss"_s, u"channel"_s, u"image"_s, u"url"_s })
+            && Url::fromString(text->trimmed()))
             imageURL = Url::fromString(text->trimmed());
         if (!stack.isEmpty())
             stack.removeLast();
@@ -169,7 +175,8 @@ class FeedParserGolden : public ::testing::TestWithParam<std::string> { };
 // Each x.xml beside x.xml.expected; TICKERLY_UPDATE_GOLDEN=1 rewrites the expected files.
 TEST_P(FeedParserGolden, ReadsTheDocumentAsExpected)
 {
-    const QString path = testsupport::sourcePath(goldenFolder + u'/' + QString::fromStdString(GetParam()));
+    const QString path
+        = testsupport::sourcePath(goldenFolder + u'/' + QString::fromStdString(GetParam()));
     const FeedParser feed(testsupport::readFile(path), feedSource());
     const QString actual = dump(feed);
     if (qEnvironmentVariableIsSet("TICKERLY_UPDATE_GOLDEN")) {
@@ -181,8 +188,8 @@ TEST_P(FeedParserGolden, ReadsTheDocumentAsExpected)
     EXPECT_EQ(actual, QString::fromUtf8(testsupport::readFile(path + u".expected"_s)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Feeds, FeedParserGolden, ::testing::ValuesIn(goldenFeeds()),
-    [](const auto& param) {
+INSTANTIATE_TEST_SUITE_P(
+    Feeds, FeedParserGolden, ::testing::ValuesIn(goldenFeeds()), [](const auto& param) {
         std::string name = param.param.substr(0, param.param.find('.'));
         for (char& c : name)
             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -191,7 +198,8 @@ INSTANTIATE_TEST_SUITE_P(Feeds, FeedParserGolden, ::testing::ValuesIn(goldenFeed
 
 TEST(FeedParser, ReadsFeedDetailsButMakesNoStoriesWithoutASource)
 {
-    const FeedParser feed(testsupport::readFile(testsupport::sourcePath(goldenFolder + u"/rss2.xml"_s)), nullptr);
+    const FeedParser feed(
+        testsupport::readFile(testsupport::sourcePath(goldenFolder + u"/rss2.xml"_s)), nullptr);
     EXPECT_TRUE(feed.isFeed());
     EXPECT_EQ(feed.title, u"\n  Example News  "_s);
     EXPECT_EQ(shown(feed.link), u"http://news.example/"_s);
@@ -207,7 +215,8 @@ TEST(FeedParser, DatesEveryStoryByItsOwnDateElement)
     const QByteArray updated = "<updated>2022-01-02T03:04:05+01:00</updated>";
     const auto atom = [](const QByteArray& entry) {
         return "<feed xmlns=\"http://www.w3.org/2005/Atom\"><updated>2030-01-01T00:00:00Z</updated>"
-               "<entry><title>t</title>" + entry + "</entry></feed>";
+               "<entry><title>t</title>"
+            + entry + "</entry></feed>";
     };
     struct Case {
         const char* name;
@@ -219,14 +228,21 @@ TEST(FeedParser, DatesEveryStoryByItsOwnDateElement)
         { "atom, updated only", atom(updated), "2022-01-02T02:04:05Z" },
         { "atom, published then updated", atom(published + updated), "2021-03-04T05:06:07Z" },
         { "atom, updated then published", atom(updated + published), "2021-03-04T05:06:07Z" },
-        { "atom, neither (the feed's own updated is not the entry's)", atom("<id>x</id>"), nullptr },
-        { "atom, unreadable published", atom("<published>soon</published>" + updated), "2022-01-02T02:04:05Z" },
+        { "atom, neither (the feed's own updated is not the entry's)", atom("<id>x</id>"),
+            nullptr },
+        { "atom, unreadable published", atom("<published>soon</published>" + updated),
+            "2022-01-02T02:04:05Z" },
         { "atom, empty updated", atom("<updated></updated>"), nullptr },
-        { "atom, updated inside another child", atom("<author><updated>2022-01-02T03:04:05Z</updated></author>"), nullptr },
-        { "rss, pubDate", "<rss><channel><item><pubDate>Tue, 10 Jun 2003 04:00:00 GMT</pubDate></item></channel></rss>",
+        { "atom, updated inside another child",
+            atom("<author><updated>2022-01-02T03:04:05Z</updated></author>"), nullptr },
+        { "rss, pubDate",
+            "<rss><channel><item><pubDate>Tue, 10 Jun 2003 04:00:00 "
+            "GMT</pubDate></item></channel></rss>",
             "2003-06-10T04:00:00Z" },
-        { "rss, updated is not read", "<rss><channel><item>" + updated + "</item></channel></rss>", nullptr },
-        { "rdf, dc:date", "<rdf:RDF><item><dc:date>2002-09-05T00:00:01Z</dc:date></item></rdf:RDF>", "2002-09-05T00:00:01Z" },
+        { "rss, updated is not read", "<rss><channel><item>" + updated + "</item></channel></rss>",
+            nullptr },
+        { "rdf, dc:date", "<rdf:RDF><item><dc:date>2002-09-05T00:00:01Z</dc:date></item></rdf:RDF>",
+            "2002-09-05T00:00:01Z" },
         { "rdf, updated is not read", "<rdf:RDF><item>" + updated + "</item></rdf:RDF>", nullptr },
     };
     for (const Case& c : cases) {
@@ -234,7 +250,8 @@ TEST(FeedParser, DatesEveryStoryByItsOwnDateElement)
         const FeedParser feed(c.document, feedSource());
         ASSERT_EQ(feed.stories.size(), 1);
         const auto& date = feed.stories.first()->date();
-        EXPECT_EQ(date ? date->toUTC().toString(Qt::ISODate) : u"(none)"_s, c.date ? QString::fromUtf8(c.date) : u"(none)"_s);
+        EXPECT_EQ(date ? date->toUTC().toString(Qt::ISODate) : u"(none)"_s,
+            c.date ? QString::fromUtf8(c.date) : u"(none)"_s);
     }
 
     // Two entries: the fields of the first are not the second's.
@@ -250,7 +267,8 @@ TEST(FeedParser, StoriesOutliveTheirParserAndEachOther)
 {
     QByteArray document = "<rss><channel>";
     for (int i = 0; i < 600; ++i)
-        document += "<item><title>Story " + QByteArray::number(i) + "</title><link>http://a.example/" + QByteArray::number(i) + "</link></item>";
+        document += "<item><title>Story " + QByteArray::number(i)
+            + "</title><link>http://a.example/" + QByteArray::number(i) + "</link></item>";
     document += "</channel></rss>";
     auto source = std::make_shared<Source>(u"A"_s, u"http://a.example/feed"_s);
     QList<std::shared_ptr<NewsStory>> kept;
@@ -284,15 +302,17 @@ TEST(FeedParser, CleansTextLikeAStoryShowsIt)
     EXPECT_EQ(FeedParser::fixText(u"<<>>"_s), u">"_s);
 
     // Cut in characters, whatever the clusters look like.
-    const QStringList pieces { u"a"_s, u"e\u0301"_s, u"\U0001F1E9\U0001F1EA"_s, u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s,
-        u"\u0915\u094D\u0937"_s, u"\r\n"_s, QString(40, u'\u0301'), u"\U0001F1E9"_s };
+    const QStringList pieces { u"a"_s, u"e\u0301"_s, u"\U0001F1E9\U0001F1EA"_s,
+        u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_s, u"\u0915\u094D\u0937"_s, u"\r\n"_s,
+        QString(40, u'\u0301'), u"\U0001F1E9"_s };
     for (int seed = 0; seed < 200; ++seed) {
         QString text;
         for (int i = 0; i < 30 + seed; ++i)
             text += pieces[(seed * 7 + i * (seed % 5 + 1)) % pieces.size()];
         const QString fixed = FeedParser::fixText(text);
         for (const qsizetype max : { 0, 1, 5, 100 }) {
-            const QString expected = characterCount(fixed) > max ? stringWithSubstringToIndex(fixed, max) : fixed;
+            const QString expected
+                = characterCount(fixed) > max ? stringWithSubstringToIndex(fixed, max) : fixed;
             EXPECT_EQ(FeedParser::fixText(text, max), expected) << seed << ' ' << max;
         }
     }
@@ -303,21 +323,25 @@ TEST(FeedParser, CutsLongBodiesFromTheirStartAsFromTheWholeText)
     // Long bodies are read from their start only as far as the cut needs: pieces that straddle
     // where a start ends (tags, entities, spaces at either side, clusters, bytes that are no
     // UTF-8) must not change what a story keeps.
-    const QList<QByteArray> pieces { "word ", "word ", "word ", "word ", "word\xC3\xA9 ", "<p>", "</p>\n", "<img src=\"http://a.example/x.jpg\" alt=\"a > b\">",
-        "<div style=\"" + QByteArray(300, 'x') + "\">", "<", ">", "&amp;", "&#8217;", "&", ";", "&nbsp;", " ", "\t",
-        "\xC2\xA0", "\xE2\x80\x83", "\n", "\r\n", "\xC3\xA9", "e\xCC\x81", "\xF0\x9F\x98\x80", "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA",
-        QByteArray(700, ' '), "<!-- " + QByteArray(900, '-') + " -->", "\xFF", "\x80", "\xE2\x82" };
+    const QList<QByteArray> pieces { "word ", "word ", "word ", "word ", "word\xC3\xA9 ", "<p>",
+        "</p>\n", "<img src=\"http://a.example/x.jpg\" alt=\"a > b\">",
+        "<div style=\"" + QByteArray(300, 'x') + "\">", "<", ">", "&amp;", "&#8217;", "&", ";",
+        "&nbsp;", " ", "\t", "\xC2\xA0", "\xE2\x80\x83", "\n", "\r\n", "\xC3\xA9", "e\xCC\x81",
+        "\xF0\x9F\x98\x80", "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA", QByteArray(700, ' '),
+        "<!-- " + QByteArray(900, '-') + " -->", "\xFF", "\x80", "\xE2\x82" };
     QRandomGenerator random(17);
     for (int round = 0; round < 400; ++round) {
         QByteArray body;
-        const qsizetype size = round % 2 ? 2000 + random.bounded(30000) : 100 + random.bounded(1900);
+        const qsizetype size
+            = round % 2 ? 2000 + random.bounded(30000) : 100 + random.bounded(1900);
         // Some bodies hide their text behind kilobytes of markup.
         if (round % 4 == 0)
             body += QByteArray(random.bounded(6000), ' ') + "<span>";
         while (body.size() < size)
             body += pieces[random.bounded(int(pieces.size()))];
         for (const qsizetype max : { 0, 1, 100, 250 }) {
-            ASSERT_EQ(FeedParser::fixText(QByteArrayView(body), max), FeedParser::fixText(QString::fromUtf8(body), max))
+            ASSERT_EQ(FeedParser::fixText(QByteArrayView(body), max),
+                FeedParser::fixText(QString::fromUtf8(body), max))
                 << round << ' ' << max;
         }
     }
@@ -325,7 +349,8 @@ TEST(FeedParser, CutsLongBodiesFromTheirStartAsFromTheWholeText)
 
 TEST(FeedParser, TellsFeedsFromOtherDocuments)
 {
-    for (const QByteArray& notFeed : { QByteArray(), QByteArray("<html><body>Portal</body></html>"), QByteArray("{\"json\":1}") }) {
+    for (const QByteArray& notFeed : { QByteArray(), QByteArray("<html><body>Portal</body></html>"),
+             QByteArray("{\"json\":1}") }) {
         const FeedParser feed(notFeed, feedSource());
         EXPECT_FALSE(feed.isFeed());
         EXPECT_TRUE(feed.stories.isEmpty());
@@ -342,7 +367,8 @@ TEST(FeedParser, EndsHostileDocumentsQuicklyWithoutReadingLocalFiles)
     secret.write("TOPSECRET");
     secret.close();
     const QByteArray external = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY x SYSTEM \"file://"
-        + secret.fileName().toUtf8() + "\">]><rss><channel><title>&x;</title><item><title>&x;</title></item></channel></rss>";
+        + secret.fileName().toUtf8()
+        + "\">]><rss><channel><title>&x;</title><item><title>&x;</title></item></channel></rss>";
     const FeedParser xxe(external, feedSource());
     EXPECT_FALSE(xxe.title.value_or(QString()).contains(u"TOPSECRET"_s));
     for (const auto& story : xxe.stories)
@@ -350,8 +376,10 @@ TEST(FeedParser, EndsHostileDocumentsQuicklyWithoutReadingLocalFiles)
 
     QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY l0 \"ha\">";
     for (int i = 1; i < 12; ++i)
-        laughs += "<!ENTITY l" + QByteArray::number(i) + " \"" + QByteArray("&l" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
-    laughs += "]><rss><channel><item><title>&l11;</title></item><item><title>after</title></item></channel></rss>";
+        laughs += "<!ENTITY l" + QByteArray::number(i) + " \""
+            + QByteArray("&l" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+    laughs += "]><rss><channel><item><title>&l11;</title></item><item><title>after</title></item></"
+              "channel></rss>";
     QElapsedTimer timer;
     timer.start();
     const FeedParser bomb(laughs, feedSource());
@@ -359,7 +387,8 @@ TEST(FeedParser, EndsHostileDocumentsQuicklyWithoutReadingLocalFiles)
     for (const auto& story : bomb.stories)
         EXPECT_LT(story->headline()->size(), 10'000'000);
 
-    // 50 MB in one text: past the parser's size limit, it ends in an error, keeping what came before.
+    // 50 MB in one text: past the parser's size limit, it ends in an error, keeping what came
+    // before.
     QByteArray huge = "<rss><channel><item><title>before</title></item><item><description>";
     huge += QByteArray(50 * 1024 * 1024, 'x');
     huge += "</description></item></channel></rss>";
@@ -375,41 +404,53 @@ TEST(FeedParser, EndsHostileDocumentsQuicklyWithoutReadingLocalFiles)
 TEST(FeedParser, ReadsEveryFeedExactlyAsThePlainReadingDoes)
 {
     QList<QByteArray> documents;
-    const testsupport::FeedFiles files = testsupport::feedFiles(u"FeedParser.ReadsEveryFeedExactlyAsThePlainReadingDoes"_s);
+    const testsupport::FeedFiles files
+        = testsupport::feedFiles(u"FeedParser.ReadsEveryFeedExactlyAsThePlainReadingDoes"_s);
     for (const QString& path : files.all())
         documents << testsupport::readFile(path);
     int ownStories = 0;
     int outsideStories = 0;
-    const QString clusters[] = { u"e\u0301"_s, u"\U0001F469\u200D\U0001F4BB"_s, u"\U0001F1E9\U0001F1EA"_s,
-        u"a"_s + QString(300, QChar(0x0301)), u"\r\n"_s, u"\U0001F600"_s };
+    const QString clusters[]
+        = { u"e\u0301"_s, u"\U0001F469\u200D\U0001F4BB"_s, u"\U0001F1E9\U0001F1EA"_s,
+              u"a"_s + QString(300, QChar(0x0301)), u"\r\n"_s, u"\U0001F600"_s };
     for (int lead = 0; lead < 12; ++lead) {
         for (const QString& cluster : clusters) {
             QString body = QString(90 + lead, u'x');
             for (int i = 0; i < 40; ++i)
                 body += cluster;
-            documents << (u"<rss><channel><item><description>"_s + body + u"</description></item></channel></rss>"_s).toUtf8();
+            documents << (u"<rss><channel><item><description>"_s + body
+                + u"</description></item></channel></rss>"_s)
+                             .toUtf8();
         }
     }
     // Links, dates and headlines read from their bytes, with white space of every kind around
     // them, text outside ASCII, mixed content and text in elements a story does not keep.
-    const QByteArray spaces[] = { "", " ", "\t\r\n", "\xC2\xA0", "\xC2\x85", "\xE2\x80\x83", "\x0B\x0C", "\xFF" };
-    const QByteArray values[] = { "http://a.example/p?q=1#f", "Tue, 10 Jun 2003 04:00:00 GMT", "2019-02-16T07:00:00Z",
-        "Thu, 05 Sep 2002 0:00:01 GMT", "10 Jun 2003 04:00 +0200", "Plain headline", "caf\xC3\xA9", "http://caf\xC3\xA9.example/",
+    const QByteArray spaces[]
+        = { "", " ", "\t\r\n", "\xC2\xA0", "\xC2\x85", "\xE2\x80\x83", "\x0B\x0C", "\xFF" };
+    const QByteArray values[] = { "http://a.example/p?q=1#f", "Tue, 10 Jun 2003 04:00:00 GMT",
+        "2019-02-16T07:00:00Z", "Thu, 05 Sep 2002 0:00:01 GMT", "10 Jun 2003 04:00 +0200",
+        "Plain headline", "caf\xC3\xA9", "http://caf\xC3\xA9.example/",
         "a <b>bold</b> &amp;amp; move", "Tue, 10 Jun 2003 04:00:00 BST" };
     for (const QByteArray& before : spaces) {
         for (const QByteArray& after : spaces) {
             QByteArray items;
             for (const QByteArray& value : values) {
                 const QByteArray text = before + value + after;
-                items += "<item><title>" + text + "</title><link>" + text + "</link><pubDate>" + text + "</pubDate></item>";
+                items += "<item><title>" + text + "</title><link>" + text + "</link><pubDate>"
+                    + text + "</pubDate></item>";
             }
-            documents << "<rss><channel><link>" + before + values[0] + after + "</link>" + items + "</channel></rss>";
+            documents << "<rss><channel><link>" + before + values[0] + after + "</link>" + items
+                    + "</channel></rss>";
         }
     }
-    documents << "<rss><channel><item><title>a<b>x</b>c</title><link>http://a.example/<i>1</i></link>"
-                 "<description>one<p>two</p>three<![CDATA[<img src=\"http://a.example/i.png\">]]></description>"
-                 "<guid>http://a.example/g</guid><item><title>inner</title></item><pubDate>Tue, 10 Jun 2003 04:00:00 GMT"
-                 "<x/></pubDate><category>c</category></item><junk><title>t</title></junk></channel></rss>";
+    documents
+        << "<rss><channel><item><title>a<b>x</b>c</title><link>http://a.example/<i>1</i></link>"
+           "<description>one<p>two</p>three<![CDATA[<img "
+           "src=\"http://a.example/i.png\">]]></description>"
+           "<guid>http://a.example/g</guid><item><title>inner</title></item><pubDate>Tue, 10 Jun "
+           "2003 04:00:00 GMT"
+           "<x/></pubDate><category>c</category></item><junk><title>t</title></junk></channel></"
+           "rss>";
     for (qsizetype d = 0; d < documents.size(); ++d) {
         const QByteArray& document = documents[d];
         const FeedParser feed(document, feedSource());
@@ -423,11 +464,13 @@ TEST(FeedParser, ReadsEveryFeedExactlyAsThePlainReadingDoes)
             const auto date = feed.stories[i]->date();
             const auto expected = reference.stories[i]->date();
             EXPECT_EQ(date, expected);
-            EXPECT_EQ(date ? date->timeSpec() : Qt::LocalTime, expected ? expected->timeSpec() : Qt::LocalTime);
+            EXPECT_EQ(date ? date->timeSpec() : Qt::LocalTime,
+                expected ? expected->timeSpec() : Qt::LocalTime);
         }
     }
     // The files must really have been read, not found empty.
-    std::cout << ownStories << " stories of the project's own feeds and " << outsideStories << " of the outside corpus\n";
+    std::cout << ownStories << " stories of the project's own feeds and " << outsideStories
+              << " of the outside corpus\n";
     EXPECT_GE(ownStories, 30);
     if (!files.outside.isEmpty()) {
         EXPECT_GE(outsideStories, 500);
@@ -437,7 +480,8 @@ TEST(FeedParser, ReadsEveryFeedExactlyAsThePlainReadingDoes)
 // Real-world feeds, read in place: none may crash or hang the parser.
 TEST(FeedParser, ReadsEveryCorpusFeedWithoutFailing)
 {
-    const testsupport::FeedFiles feeds = testsupport::feedFiles(u"FeedParser.ReadsEveryCorpusFeedWithoutFailing"_s);
+    const testsupport::FeedFiles feeds
+        = testsupport::feedFiles(u"FeedParser.ReadsEveryCorpusFeedWithoutFailing"_s);
     int files = 0;
     QElapsedTimer timer;
     timer.start();
@@ -446,7 +490,8 @@ TEST(FeedParser, ReadsEveryCorpusFeedWithoutFailing)
         const FeedParser without(testsupport::readFile(path), nullptr);
         EXPECT_TRUE(without.stories.isEmpty()) << path.toStdString();
         for (const auto& story : withSource.stories)
-            EXPECT_LE(story->body()->size(), 2 * FeedParser::descriptionMaxLength) << path.toStdString();
+            EXPECT_LE(story->body()->size(), 2 * FeedParser::descriptionMaxLength)
+                << path.toStdString();
         ++files;
     }
     EXPECT_GT(files, 0);

@@ -35,10 +35,12 @@ QString unescapeFromTheEnd(const QString& text)
                         && !latin.contains('\v') && !latin.contains('\f') && !latin.contains('\r');
                     char* end = nullptr;
                     errno = 0;
-                    long long value = hex ? static_cast<long long>(std::strtoull(latin.constData(), &end, 16))
-                                          : std::strtoll(latin.constData(), &end, 10);
-                    const bool consumed = plain && end == latin.constData() + latin.size() && end != latin.constData()
-                        && !(hex && latin.trimmed().startsWith('-')) && !(hex && latin.trimmed().startsWith('+'));
+                    long long value = hex
+                        ? static_cast<long long>(std::strtoull(latin.constData(), &end, 16))
+                        : std::strtoll(latin.constData(), &end, 10);
+                    const bool consumed = plain && end == latin.constData() + latin.size()
+                        && end != latin.constData() && !(hex && latin.trimmed().startsWith('-'))
+                        && !(hex && latin.trimmed().startsWith('+'));
                     if (hex && value > UINT_MAX)
                         value = UINT_MAX;
                     if (consumed && value >= 1 && value <= 0xFFFE)
@@ -111,9 +113,9 @@ TEST(HTMLUnescaping, ReplacesOneLevelOfReferences)
 
 TEST(HTMLUnescaping, LeavesWhatIsNoReference)
 {
-    for (const QString& kept : { u"&AMP;"_s, u"a & b; c"_s, u"&#0;"_s, u"&#65535;"_s, u"&#x10000;"_s,
-             u"&#65a;"_s, u"&#65 ;"_s, u"&#-65;"_s, u"&;"_s, u"&#;"_s, u"&#x;"_s, u"&thetasymx;"_s,
-             u"&#99999999999;"_s, u"&#xFFFFFFFFF;"_s, u"&lt"_s, u"&"_s }) {
+    for (const QString& kept : { u"&AMP;"_s, u"a & b; c"_s, u"&#0;"_s, u"&#65535;"_s,
+             u"&#x10000;"_s, u"&#65a;"_s, u"&#65 ;"_s, u"&#-65;"_s, u"&;"_s, u"&#;"_s, u"&#x;"_s,
+             u"&thetasymx;"_s, u"&#99999999999;"_s, u"&#xFFFFFFFFF;"_s, u"&lt"_s, u"&"_s }) {
         EXPECT_EQ(gtm_stringByUnescapingFromHTML(kept), kept);
     }
 }
@@ -123,7 +125,9 @@ TEST(HTMLUnescaping, KeepsALoneSurrogateThatUtf8WritesAsReplacement)
     const QString text = gtm_stringByUnescapingFromHTML(u"a&#xD800;b"_s);
     ASSERT_EQ(text.size(), 3);
     EXPECT_EQ(text.at(1).unicode(), 0xD800);
-    EXPECT_EQ(utf8Encoded(text), QByteArray("a\xEF\xBF\xBD" "b"));
+    EXPECT_EQ(utf8Encoded(text),
+        QByteArray("a\xEF\xBF\xBD"
+                   "b"));
     // Two references to the halves of a pair make the character.
     EXPECT_EQ(gtm_stringByUnescapingFromHTML(u"&#55357;&#56832;"_s), u"\U0001F600"_s);
 }
@@ -137,7 +141,8 @@ TEST(HTMLUnescaping, AgreesWithWorkingBackFromTheEnd)
         const int length = random.bounded(30);
         for (int i = 0; i < length; ++i)
             text.append(alphabet.at(random.bounded(int(alphabet.size()))));
-        ASSERT_EQ(gtm_stringByUnescapingFromHTML(text), unescapeFromTheEnd(text)) << text.toStdString();
+        ASSERT_EQ(gtm_stringByUnescapingFromHTML(text), unescapeFromTheEnd(text))
+            << text.toStdString();
     }
 }
 

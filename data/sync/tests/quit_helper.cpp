@@ -21,7 +21,7 @@ int main(int argc, char** argv)
     const int quitAfter = QCoreApplication::arguments().value(1).toInt();
 
     const std::shared_ptr<Sync> refresh = Sync::create();
-    refresh->updateStories(UrlSessionConfiguration(), [](bool) { });
+    refresh->updateStories(UrlSessionConfiguration(), [](bool) {});
     findMissingIcons();
     const std::shared_ptr<UrlSession> images = UrlSession::create();
     for (const std::shared_ptr<NewsStory>& story : StoredStoriesData().storedStories()) {

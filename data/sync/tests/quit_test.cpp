@@ -36,11 +36,13 @@ QString integrityOf(const QString& path)
 {
     sqlite3* db = nullptr;
     QString result = u"cannot open"_s;
-    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr)
+        == SQLITE_OK) {
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK
             && sqlite3_step(statement) == SQLITE_ROW)
-            result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+            result = QString::fromUtf8(
+                reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
         sqlite3_finalize(statement);
     }
     sqlite3_close(db);
@@ -62,14 +64,15 @@ protected:
             sources.append(std::make_shared<Source>(u"Site %1"_s.arg(i), m_world.feedURL(host)));
         }
         // Written in one go, as a person's long list is stored.
-        sharedDefaults()->set(u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(sources));
+        sharedDefaults()->set(
+            u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(sources));
         ASSERT_EQ(SourcesData().sources().size(), siteCount);
         QList<std::shared_ptr<NewsStory>> stories;
         for (int i = 0; i < storedStoryCount; ++i) {
             const QString home = LoopbackWorld::homeURL(u"site-%1.test"_s.arg(i));
             stories.append(std::make_shared<NewsStory>(u"Story %1"_s.arg(i), u"Told plainly."_s,
-                Url::fromString(home + u"articles/1.html"_s), QDateTime::currentDateTimeUtc().addSecs(-60 * i),
-                sources.at(i)));
+                Url::fromString(home + u"articles/1.html"_s),
+                QDateTime::currentDateTimeUtc().addSecs(-60 * i), sources.at(i)));
         }
         StoredStoriesData().storeStories(stories);
         m_hostMap = QDir(testsupport::dataHome()).filePath(u"../hosts"_s);
@@ -96,8 +99,11 @@ protected:
             helper.waitForFinished();
             return u"still running long after quitting: "_s + output;
         }
-        if (helper.exitStatus() != QProcess::NormalExit || helper.exitCode() != 0 || !output.contains(u"quitting"_s))
-            return u"ended with status %1, code %2: "_s.arg(int(helper.exitStatus())).arg(helper.exitCode()) + output;
+        if (helper.exitStatus() != QProcess::NormalExit || helper.exitCode() != 0
+            || !output.contains(u"quitting"_s))
+            return u"ended with status %1, code %2: "_s.arg(int(helper.exitStatus()))
+                       .arg(helper.exitCode())
+                + output;
         return {};
     }
 
@@ -118,7 +124,8 @@ TEST_F(Quitting, MidWorkEndsPromptlyAndLeavesTheStoreWhole)
         // either the one stored before or a refresh's complete one.
         EXPECT_EQ(SourcesData().sources().size(), siteCount);
         const auto stored = StoredStoriesData().storedStories();
-        EXPECT_TRUE(stored.size() == storedStoryCount || stored.size() == siteCount * storiesPerSite)
+        EXPECT_TRUE(
+            stored.size() == storedStoryCount || stored.size() == siteCount * storiesPerSite)
             << stored.size();
     }
 }

@@ -21,10 +21,10 @@ std::optional<QString> linkText(const std::optional<Url>& url)
 // Leftover deletion exactly as written out: find one, delete every copy of it, search again.
 QString fixHTMLEncodingsByRepeatedSearch(QString text)
 {
-    const std::pair<const char16_t*, const char16_t*> entities[] = { { u"&quot;", u"\"" },
-        { u"&amp;", u"&" }, { u"&apos;", u"'" }, { u"&lt;", u"<" }, { u"&gt;", u">" },
-        { u"&nbsp;", u" " }, { u"&#34;", u"\"" }, { u"&#38;", u"&" }, { u"&#39;", u"'" },
-        { u"&#60;", u"<" }, { u"&#62;", u">" }, { u"&#160;", u" " } };
+    const std::pair<const char16_t*, const char16_t*> entities[]
+        = { { u"&quot;", u"\"" }, { u"&amp;", u"&" }, { u"&apos;", u"'" }, { u"&lt;", u"<" },
+              { u"&gt;", u">" }, { u"&nbsp;", u" " }, { u"&#34;", u"\"" }, { u"&#38;", u"&" },
+              { u"&#39;", u"'" }, { u"&#60;", u"<" }, { u"&#62;", u">" }, { u"&#160;", u" " } };
     for (const auto& [entity, replacement] : entities)
         text.replace(QString::fromUtf16(entity), QString::fromUtf16(replacement));
     while (const auto leftover = find(text, u"&(#[0-9]+|[a-z]+);"_s))
@@ -103,13 +103,16 @@ TEST(StringPatterns, FromDataReadsUtf8AndElseLatin1)
 
 TEST(StringPatterns, GetImageLinkFindsOnlyPlainHttpImages)
 {
-    EXPECT_EQ(linkText(getImageLink(u"<img src=\"http://cdn.example.com/a/x.JPG?w=1\" alt=\"\">"_s)),
+    EXPECT_EQ(
+        linkText(getImageLink(u"<img src=\"http://cdn.example.com/a/x.JPG?w=1\" alt=\"\">"_s)),
         u"http://cdn.example.com/a/x.JPG?w=1"_s);
     EXPECT_EQ(getImageLink(u"<img src=\"https://cdn.example.com/x.jpg\">"_s), std::nullopt);
     // Greedy up to the last extension before the next double quote.
-    EXPECT_EQ(linkText(getImageLink(u"\"http://e.com/a.png/b.gif\""_s)), u"http://e.com/a.png/b.gif"_s);
+    EXPECT_EQ(
+        linkText(getImageLink(u"\"http://e.com/a.png/b.gif\""_s)), u"http://e.com/a.png/b.gif"_s);
     // A run without an image does not hide one in a later run.
-    EXPECT_EQ(linkText(getImageLink(u"see http://e.com/page and http://e.com/x \"http://e.com/i.jpeg\""_s)),
+    EXPECT_EQ(linkText(getImageLink(
+                  u"see http://e.com/page and http://e.com/x \"http://e.com/i.jpeg\""_s)),
         u"http://e.com/i.jpeg"_s);
     // Found, but no valid address: nothing.
     EXPECT_EQ(getImageLink(u"\"http://e.com/a b.png\""_s), std::nullopt);
@@ -119,8 +122,8 @@ TEST(StringPatterns, GetImageLinkFindsOnlyPlainHttpImages)
 TEST(StringPatterns, GetImageLinkAgreesWithASearchOfTheWholeText)
 {
     const QString pieces[] = { u"http://"_s, u"HTTP://"_s, u".jpg"_s, u".PNG"_s, u".gif"_s, u"\""_s,
-        u"?"_s, u"a"_s, u"."_s, u" "_s, u"/"_s, u"jpeg"_s, u"JpEg"_s, u"jp"_s, u"g"_s, u"\u0130"_s, u"\uFB01"_s,
-        u"\u00E9"_s, u"\n"_s, u"hTtP:/"_s };
+        u"?"_s, u"a"_s, u"."_s, u" "_s, u"/"_s, u"jpeg"_s, u"JpEg"_s, u"jp"_s, u"g"_s, u"\u0130"_s,
+        u"\uFB01"_s, u"\u00E9"_s, u"\n"_s, u"hTtP:/"_s };
     QRandomGenerator random(13);
     for (int round = 0; round < 20000; ++round) {
         QString text;
@@ -128,14 +131,16 @@ TEST(StringPatterns, GetImageLinkAgreesWithASearchOfTheWholeText)
         for (int i = 0; i < count; ++i)
             text += pieces[random.bounded(int(std::size(pieces)))];
         const auto whole = find(text, u"http://[^\"]+\\.(jpg|jpeg|png|gif)(\\?[^\"]*)?"_s);
-        ASSERT_EQ(linkText(getImageLink(text)), whole ? linkText(Url::fromString(*whole)) : std::nullopt)
+        ASSERT_EQ(
+            linkText(getImageLink(text)), whole ? linkText(Url::fromString(*whole)) : std::nullopt)
             << text.toStdString();
     }
 }
 
 TEST(StringPatterns, FixHTMLEncodingsReplacesCommonEntitiesAndDeletesTheRest)
 {
-    EXPECT_EQ(fixHTMLEncodings(u"&quot;a&quot; &amp; &#39;b&#39; &lt;c&gt;"_s), u"\"a\" & 'b' <c>"_s);
+    EXPECT_EQ(
+        fixHTMLEncodings(u"&quot;a&quot; &amp; &#39;b&#39; &lt;c&gt;"_s), u"\"a\" & 'b' <c>"_s);
     EXPECT_EQ(fixHTMLEncodings(u"a&nbsp;b&#160;c"_s), u"a b c"_s);
     EXPECT_EQ(fixHTMLEncodings(u"x&eacute;&Eacute;&AMP;&#8217;y"_s), u"xy"_s);
     EXPECT_EQ(fixHTMLEncodings(u"& b; &x1;"_s), u"& b; &x1;"_s);
@@ -150,7 +155,8 @@ TEST(StringPatterns, FixHTMLEncodingsAgreesWithRepeatedSearch)
     const QString alphabet = u"&;#a1Zx ;&\u212A\u017F\u00E9"_s;
     for (int round = 0; round < 4000; ++round) {
         const QString text = randomText(random, alphabet, 24);
-        ASSERT_EQ(fixHTMLEncodings(text), fixHTMLEncodingsByRepeatedSearch(text)) << text.toStdString();
+        ASSERT_EQ(fixHTMLEncodings(text), fixHTMLEncodingsByRepeatedSearch(text))
+            << text.toStdString();
     }
 }
 
@@ -166,9 +172,12 @@ TEST(StringPatterns, RemovingTagsAgreesWithRepeatedSearch)
         // What a start of the text decides is what the whole text gives there.
         const QString whole = removingTags(text);
         for (qsizetype cut = 0; cut <= text.size(); ++cut)
-            ASSERT_TRUE(whole.startsWith(removingTagsFromStart(QStringView(text).first(cut)))) << text.toStdString() << ' ' << cut;
+            ASSERT_TRUE(whole.startsWith(removingTagsFromStart(QStringView(text).first(cut))))
+                << text.toStdString() << ' ' << cut;
         // Only a '<' with no '>' after it stays undecided.
-        ASSERT_EQ(removingTagsFromStart(text).size() < whole.size(), text.lastIndexOf(u'<') > text.lastIndexOf(u'>')) << text.toStdString();
+        ASSERT_EQ(removingTagsFromStart(text).size() < whole.size(),
+            text.lastIndexOf(u'<') > text.lastIndexOf(u'>'))
+            << text.toStdString();
     }
 }
 
@@ -181,7 +190,8 @@ TEST(StringPatterns, FindQuotedLinkTriesQuotedLinksThenPathsThenTheAttribute)
         u"http://cdn.example.com/i.png"_s);
     EXPECT_EQ(linkText(findQuotedLink(u"<link href='//cdn.example.com/i.png' data-x=\"https\">"_s)),
         u"https://cdn.example.com/i.png"_s);
-    EXPECT_EQ(linkText(findQuotedLink(u"<a href=\"HTTPS://e.com/x\">"_s, base)), u"HTTPS://e.com/x"_s);
+    EXPECT_EQ(
+        linkText(findQuotedLink(u"<a href=\"HTTPS://e.com/x\">"_s, base)), u"HTTPS://e.com/x"_s);
     // Stage one decides even when its find is no address.
     EXPECT_EQ(findQuotedLink(u"<a href=\"http://e.com/a b\">"_s, base), std::nullopt);
 
@@ -192,7 +202,8 @@ TEST(StringPatterns, FindQuotedLinkTriesQuotedLinksThenPathsThenTheAttribute)
     EXPECT_EQ(findQuotedLink(u"<link rel=\"icon\" href=\"/i.png\">"_s), std::nullopt);
 
     EXPECT_EQ(linkText(findQuotedLink(u"href=page.html>"_s)), u"http:page.html"_s);
-    EXPECT_EQ(linkText(findQuotedLink(u"href=page.html>"_s, base)), u"http://example.com/blog/page.html"_s);
+    EXPECT_EQ(linkText(findQuotedLink(u"href=page.html>"_s, base)),
+        u"http://example.com/blog/page.html"_s);
     EXPECT_EQ(linkText(findQuotedLink(u"<img SRC=http://e.com/i.gif alt=x>"_s, base, u"src"_s)),
         u"http://e.com/i.gif"_s);
     EXPECT_EQ(linkText(findQuotedLink(u"<img src=//e.com/i.gif>"_s, std::nullopt, u"src"_s)),
@@ -208,7 +219,8 @@ TEST(StringPatterns, FindQuotedLinkReadsARootPathOnTheBasesHostWithOneSlash)
     const auto page = Url::fromString(u"https://news.example.com/world/story.html?id=4"_s);
     ASSERT_TRUE(home && page);
     for (const Url& base : { *home, *page }) {
-        EXPECT_EQ(linkText(findQuotedLink(u"<link rel=\"apple-touch-icon\" href=\"/touch.png\">"_s, base)),
+        EXPECT_EQ(linkText(findQuotedLink(
+                      u"<link rel=\"apple-touch-icon\" href=\"/touch.png\">"_s, base)),
             u"https://news.example.com/touch.png"_s);
         EXPECT_EQ(linkText(findQuotedLink(u"<link rel='icon' href='/a/../i.png?v=2'>"_s, base)),
             u"https://news.example.com/i.png?v=2"_s);
@@ -216,7 +228,8 @@ TEST(StringPatterns, FindQuotedLinkReadsARootPathOnTheBasesHostWithOneSlash)
             u"https://news.example.com/touch.png"_s);
     }
     // Another relative value is still appended to the base.
-    EXPECT_EQ(linkText(findQuotedLink(u"href=touch.png>"_s, *home)), u"https://news.example.com/touch.png"_s);
+    EXPECT_EQ(linkText(findQuotedLink(u"href=touch.png>"_s, *home)),
+        u"https://news.example.com/touch.png"_s);
 }
 
 TEST(StringTrimming, CountsInCharacters)
@@ -233,8 +246,10 @@ TEST(StringTrimming, CountsInCharacters)
 
 TEST(StringTrimming, RemovesAndReplacesWholeCharacterAffixes)
 {
-    EXPECT_EQ(stringByReplacingPrefix(u"http://e.com/"_s, u"http://"_s, u"feed://"_s), u"feed://e.com/"_s);
-    EXPECT_EQ(stringByReplacingPrefix(u"https://e.com/"_s, u"http://"_s, u"feed://"_s), u"https://e.com/"_s);
+    EXPECT_EQ(stringByReplacingPrefix(u"http://e.com/"_s, u"http://"_s, u"feed://"_s),
+        u"feed://e.com/"_s);
+    EXPECT_EQ(stringByReplacingPrefix(u"https://e.com/"_s, u"http://"_s, u"feed://"_s),
+        u"https://e.com/"_s);
     EXPECT_EQ(stringByRemovingSuffix(u"a/b/"_s, u"/"_s), u"a/b"_s);
     EXPECT_EQ(stringByRemovingSuffix(u"a/b"_s, u"/"_s), u"a/b"_s);
     EXPECT_EQ(stringByRemovingPrefix(u"abc"_s, u"abcd"_s), u"abc"_s);
@@ -268,7 +283,8 @@ TEST(TextCleaning, HostileTextFinishes)
     EXPECT_EQ(gtm_stringByUnescapingFromHTML(amps).size(), amps.size());
     EXPECT_EQ(fixHTMLEncodings(amps).size(), amps.size());
     EXPECT_EQ(removingTags(u"<a"_s.repeated(1024 * 1024)).size(), 2 * 1024 * 1024);
-    EXPECT_EQ(gtm_stringByUnescapingFromHTML(u"&lt"_s.repeated(1024 * 1024)).size(), 3 * 1024 * 1024);
+    EXPECT_EQ(
+        gtm_stringByUnescapingFromHTML(u"&lt"_s.repeated(1024 * 1024)).size(), 3 * 1024 * 1024);
     EXPECT_EQ(getImageLink(links), std::nullopt);
     EXPECT_EQ(findQuotedLink(links.repeated(2)), std::nullopt);
     // A generous bound: only a quadratic pass could come near it.

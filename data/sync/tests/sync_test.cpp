@@ -31,7 +31,11 @@ QByteArray feed(const QList<QPair<QString, std::optional<qint64>>>& items)
     for (const auto& [link, seconds] : items) {
         doc += "<item><title>" + link.toUtf8() + "</title><link>" + link.toUtf8() + "</link>";
         if (seconds)
-            doc += "<pubDate>" + QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC).toString(Qt::RFC2822Date).toUtf8() + "</pubDate>";
+            doc += "<pubDate>"
+                + QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC)
+                      .toString(Qt::RFC2822Date)
+                      .toUtf8()
+                + "</pubDate>";
         doc += "</item>";
     }
     return doc + "</channel></rss>";
@@ -59,10 +63,7 @@ QStringList storedLinks()
 }
 
 // An address on which nothing answers.
-QString deadLink()
-{
-    return u"http://127.0.0.1:9/feed"_s;
-}
+QString deadLink() { return u"http://127.0.0.1:9/feed"_s; }
 
 // Records what the completion of a run was given, and where it ran.
 struct Outcome {
@@ -96,8 +97,9 @@ protected:
 
 TEST_F(SyncTest, WithoutSourcesStoresAnEmptyListAtOnce)
 {
-    StoredStoriesData().storeStories({ std::make_shared<NewsStory>(u"old"_s, u""_s, Url::fromString(u"http://old/"_s),
-        std::optional<QDateTime>(), std::make_shared<Source>(u"s"_s, u"http://s/"_s)) });
+    StoredStoriesData().storeStories(
+        { std::make_shared<NewsStory>(u"old"_s, u""_s, Url::fromString(u"http://old/"_s),
+            std::optional<QDateTime>(), std::make_shared<Source>(u"s"_s, u"http://s/"_s)) });
     auto sync = Sync::create();
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
@@ -110,7 +112,9 @@ TEST_F(SyncTest, WithoutSourcesStoresAnEmptyListAtOnce)
 
 TEST_F(SyncTest, StoresTheStoriesOfEveryFeedInterleavedByDate)
 {
-    server.reply(u"/a"_s, ok(feed({ { u"http://a/1"_s, 100 }, { u"http://a/3"_s, 300 }, { u"http://a/none"_s, std::nullopt } })));
+    server.reply(u"/a"_s,
+        ok(feed({ { u"http://a/1"_s, 100 }, { u"http://a/3"_s, 300 },
+            { u"http://a/none"_s, std::nullopt } })));
     server.reply(u"/b"_s, ok(feed({ { u"http://b/2"_s, 200 }, { u"http://b/4"_s, 400 } })));
     addSource(server.url(u"/a"_s));
     addSource(u"not a link"_s);
@@ -123,7 +127,9 @@ TEST_F(SyncTest, StoresTheStoriesOfEveryFeedInterleavedByDate)
     ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
     EXPECT_TRUE(outcome.success);
     EXPECT_TRUE(outcome.onMainThread);
-    EXPECT_EQ(storedLinks(), (QStringList { u"http://b/4"_s, u"http://a/3"_s, u"http://b/2"_s, u"http://a/1"_s, u"http://a/none"_s }));
+    EXPECT_EQ(storedLinks(),
+        (QStringList { u"http://b/4"_s, u"http://a/3"_s, u"http://b/2"_s, u"http://a/1"_s,
+            u"http://a/none"_s }));
     EXPECT_EQ(sync->sources()->size(), 4);
     expectIdle(*sync);
     testsupport::processEvents();
@@ -140,9 +146,11 @@ TEST_F(SyncTest, KeepsFeedOrderAmongStoriesOfEqualDates)
     QList<QPair<QString, std::optional<qint64>>> second;
     QStringList expected;
     for (int i = 0; i < 40; ++i)
-        first.append({ u"http://first/%1"_s.arg(i), i % 4 == 0 ? std::optional<qint64>(500) : std::nullopt });
+        first.append({ u"http://first/%1"_s.arg(i),
+            i % 4 == 0 ? std::optional<qint64>(500) : std::nullopt });
     for (int i = 0; i < 10; ++i)
-        second.append({ u"http://second/%1"_s.arg(i), i % 2 == 0 ? std::optional<qint64>(500) : std::nullopt });
+        second.append({ u"http://second/%1"_s.arg(i),
+            i % 2 == 0 ? std::optional<qint64>(500) : std::nullopt });
     for (const bool dated : { true, false }) {
         for (const auto* items : { &first, &second }) {
             for (const auto& [link, seconds] : *items) {
@@ -169,13 +177,19 @@ TEST_F(SyncTest, KeepsFeedOrderAmongStoriesOfEqualDates)
 
 TEST_F(SyncTest, SortsStoriesOfEveryFeedFormatByTheirOwnDates)
 {
-    server.reply(u"/atom"_s, ok("<feed xmlns=\"http://www.w3.org/2005/Atom\"><updated>2030-01-01T00:00:00Z</updated>"
-                                "<entry><link href=\"http://atom/updated\"/><updated>2024-05-01T12:00:00Z</updated></entry>"
-                                "<entry><link href=\"http://atom/both\"/><updated>2024-05-09T00:00:00Z</updated>"
-                                "<published>2024-04-01T00:00:00Z</published></entry>"
-                                "<entry><link href=\"http://atom/none\"/></entry></feed>"));
-    server.reply(u"/rss"_s, ok(feed({ { u"http://rss/1"_s, QDateTime(QDate(2024, 4, 15), QTime(0, 0), Qt::UTC).toSecsSinceEpoch() } })));
-    server.reply(u"/rdf"_s, ok("<rdf:RDF><item><link>http://rdf/1</link><dc:date>2024-03-01T00:00:00Z</dc:date></item></rdf:RDF>"));
+    server.reply(u"/atom"_s,
+        ok("<feed xmlns=\"http://www.w3.org/2005/Atom\"><updated>2030-01-01T00:00:00Z</updated>"
+           "<entry><link "
+           "href=\"http://atom/updated\"/><updated>2024-05-01T12:00:00Z</updated></entry>"
+           "<entry><link href=\"http://atom/both\"/><updated>2024-05-09T00:00:00Z</updated>"
+           "<published>2024-04-01T00:00:00Z</published></entry>"
+           "<entry><link href=\"http://atom/none\"/></entry></feed>"));
+    server.reply(u"/rss"_s,
+        ok(feed({ { u"http://rss/1"_s,
+            QDateTime(QDate(2024, 4, 15), QTime(0, 0), Qt::UTC).toSecsSinceEpoch() } })));
+    server.reply(u"/rdf"_s,
+        ok("<rdf:RDF><item><link>http://rdf/1</link><dc:date>2024-03-01T00:00:00Z</dc:date></"
+           "item></rdf:RDF>"));
     for (const QString& path : { u"/atom"_s, u"/rss"_s, u"/rdf"_s })
         addSource(server.url(path));
 
@@ -183,7 +197,9 @@ TEST_F(SyncTest, SortsStoriesOfEveryFeedFormatByTheirOwnDates)
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
     ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
-    EXPECT_EQ(storedLinks(), (QStringList { u"http://atom/updated"_s, u"http://rss/1"_s, u"http://atom/both"_s, u"http://rdf/1"_s, u"http://atom/none"_s }));
+    EXPECT_EQ(storedLinks(),
+        (QStringList { u"http://atom/updated"_s, u"http://rss/1"_s, u"http://atom/both"_s,
+            u"http://rdf/1"_s, u"http://atom/none"_s }));
 }
 
 // A story dated past the refresh (beyond a few minutes of clock skew) ranks as loaded then, in
@@ -191,12 +207,16 @@ TEST_F(SyncTest, SortsStoriesOfEveryFeedFormatByTheirOwnDates)
 TEST_F(SyncTest, RanksStoriesDatedInTheFutureAsLoaded)
 {
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    const qint64 farFuture = QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC).toSecsSinceEpoch();
+    const qint64 farFuture
+        = QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC).toSecsSinceEpoch();
     const qint64 future = QDateTime(QDate(2400, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
-    server.reply(u"/odd"_s, ok(feed({ { u"http://odd/9999"_s, farFuture }, { u"http://odd/2400"_s, future },
-        { u"http://odd/hour-ago"_s, now - 3600 } })));
-    server.reply(u"/ahead"_s, ok(feed({ { u"http://ahead/day"_s, now + 86400 }, { u"http://ahead/skew"_s, now + 60 } })));
-    server.reply(u"/plain"_s, ok(feed({ { u"http://plain/minute-ago"_s, now - 60 }, { u"http://plain/old"_s, 1000 } })));
+    server.reply(u"/odd"_s,
+        ok(feed({ { u"http://odd/9999"_s, farFuture }, { u"http://odd/2400"_s, future },
+            { u"http://odd/hour-ago"_s, now - 3600 } })));
+    server.reply(u"/ahead"_s,
+        ok(feed({ { u"http://ahead/day"_s, now + 86400 }, { u"http://ahead/skew"_s, now + 60 } })));
+    server.reply(u"/plain"_s,
+        ok(feed({ { u"http://plain/minute-ago"_s, now - 60 }, { u"http://plain/old"_s, 1000 } })));
     addSource(server.url(u"/odd"_s));
     addSource(server.url(u"/ahead"_s));
     addSource(server.url(u"/plain"_s));
@@ -205,8 +225,10 @@ TEST_F(SyncTest, RanksStoriesDatedInTheFutureAsLoaded)
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
     ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
-    EXPECT_EQ(storedLinks(), (QStringList { u"http://ahead/skew"_s, u"http://odd/9999"_s, u"http://odd/2400"_s,
-        u"http://ahead/day"_s, u"http://plain/minute-ago"_s, u"http://odd/hour-ago"_s, u"http://plain/old"_s }));
+    EXPECT_EQ(storedLinks(),
+        (QStringList { u"http://ahead/skew"_s, u"http://odd/9999"_s, u"http://odd/2400"_s,
+            u"http://ahead/day"_s, u"http://plain/minute-ago"_s, u"http://odd/hour-ago"_s,
+            u"http://plain/old"_s }));
     const auto stored = StoredStoriesData().storedStories();
     ASSERT_EQ(stored.size(), 7);
     EXPECT_EQ(stored[1]->date()->toSecsSinceEpoch(), farFuture);
@@ -227,14 +249,24 @@ TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
     SourcesData().resetSources();
 
     const QList<QPair<QString, std::function<void()>>> runs {
-        { u"all fail"_s, [&] { addSource(deadLink()); addSource(u"http://127.0.0.1:7/x"_s); } },
-        { u"no valid link"_s, [&] { addSource(u"::"_s); addSource(u"http://a b/"_s); } },
-        { u"error pages"_s, [&] {
-             server.reply(u"/portal"_s, ok("<html><body>Sign in to continue</body></html>", 200));
-             server.reply(u"/down"_s, ok("<html><body>Bad gateway</body></html>", 502));
-             addSource(server.url(u"/portal"_s));
-             addSource(server.url(u"/down"_s));
-         } },
+        { u"all fail"_s,
+            [&] {
+                addSource(deadLink());
+                addSource(u"http://127.0.0.1:7/x"_s);
+            } },
+        { u"no valid link"_s,
+            [&] {
+                addSource(u"::"_s);
+                addSource(u"http://a b/"_s);
+            } },
+        { u"error pages"_s,
+            [&] {
+                server.reply(
+                    u"/portal"_s, ok("<html><body>Sign in to continue</body></html>", 200));
+                server.reply(u"/down"_s, ok("<html><body>Bad gateway</body></html>", 502));
+                addSource(server.url(u"/portal"_s));
+                addSource(server.url(u"/down"_s));
+            } },
     };
     for (const auto& [name, setUp] : runs) {
         SourcesData().resetSources();
@@ -255,7 +287,8 @@ TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
 // read and adds none either.
 TEST_F(SyncTest, AFailedDownloadAddsNoStoriesBesideSoundFeeds)
 {
-    const QByteArray cutFeed = feed({ { u"http://cut/1"_s, 50 }, { u"http://cut/2"_s, 60 }, { u"http://cut/3"_s, 70 } });
+    const QByteArray cutFeed
+        = feed({ { u"http://cut/1"_s, 50 }, { u"http://cut/2"_s, 60 }, { u"http://cut/3"_s, 70 } });
     ScriptedReply cut = ok(cutFeed);
     cut.cutAfter = cutFeed.indexOf("http://cut/3");
     server.reply(u"/cut"_s, cut);
@@ -335,11 +368,15 @@ namespace {
 // Cancels its own run as soon as the first feed has been read.
 class CancellingSync : public Sync {
 public:
-    static std::shared_ptr<CancellingSync> make() { return std::shared_ptr<CancellingSync>(new CancellingSync()); }
+    static std::shared_ptr<CancellingSync> make()
+    {
+        return std::shared_ptr<CancellingSync>(new CancellingSync());
+    }
     std::atomic<int> parsed = 0;
 
 protected:
-    std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source) override
+    std::shared_ptr<FeedParser> parseFeed(
+        const QByteArray& data, const std::shared_ptr<Source>& source) override
     {
         auto parser = Sync::parseFeed(data, source);
         if (++parsed == 1)
@@ -362,7 +399,8 @@ TEST_F(SyncTest, CancelledWhileParsingStoresWhatWasReadWithoutReporting)
     ASSERT_TRUE(testsupport::waitFor([&] { return StoredStoriesData().lastLoaded().has_value(); }));
     EXPECT_EQ(sync->parsed, 1);
     const QStringList stored = storedLinks();
-    EXPECT_TRUE(stored == QStringList { u"http://one/1"_s } || stored == QStringList { u"http://two/1"_s });
+    EXPECT_TRUE(
+        stored == QStringList { u"http://one/1"_s } || stored == QStringList { u"http://two/1"_s });
     const std::weak_ptr<CancellingSync> run = std::exchange(sync, nullptr);
     ASSERT_TRUE(testsupport::waitFor([&] { return run.expired(); }));
     EXPECT_EQ(outcome.calls, 0);
@@ -372,13 +410,17 @@ namespace {
 // Reads the feed of `swapped` from other bytes than those downloaded.
 class SwappingSync : public Sync {
 public:
-    static std::shared_ptr<SwappingSync> make() { return std::shared_ptr<SwappingSync>(new SwappingSync()); }
+    static std::shared_ptr<SwappingSync> make()
+    {
+        return std::shared_ptr<SwappingSync>(new SwappingSync());
+    }
     QString swapped;
     QByteArray replacement;
     std::atomic<int> calls = 0;
 
 protected:
-    std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source) override
+    std::shared_ptr<FeedParser> parseFeed(
+        const QByteArray& data, const std::shared_ptr<Source>& source) override
     {
         ++calls;
         return Sync::parseFeed(source->link() == swapped ? replacement : data, source);
@@ -392,7 +434,8 @@ TEST_F(SyncTest, FeedsReadAheadStillPassTheParsingStep)
 {
     for (int i = 0; i < 12; ++i) {
         const QString path = u"/f%1"_s.arg(i);
-        server.reply(path, ok(feed({ { u"http://f%1/1"_s.arg(i), 1000 + i }, { u"http://f%1/2"_s.arg(i), 5 } })));
+        server.reply(path,
+            ok(feed({ { u"http://f%1/1"_s.arg(i), 1000 + i }, { u"http://f%1/2"_s.arg(i), 5 } })));
         addSource(server.url(path));
     }
     auto sync = SwappingSync::make();
@@ -426,8 +469,8 @@ public:
     }
     ~SourceReadingHook()
     {
-        KeyedUnarchiver::registerClass(sourceClassName,
-            [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+        KeyedUnarchiver::registerClass(
+            sourceClassName, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
                 return Source::initWithCoder(coder);
             });
     }
@@ -466,11 +509,15 @@ TEST_F(SyncTest, CancelledWhileReadingTheSourcesLetsGoOfItsSession)
 namespace {
 class StarvedSync : public Sync {
 public:
-    static std::shared_ptr<StarvedSync> make() { return std::shared_ptr<StarvedSync>(new StarvedSync()); }
+    static std::shared_ptr<StarvedSync> make()
+    {
+        return std::shared_ptr<StarvedSync>(new StarvedSync());
+    }
     QString starved;
 
 protected:
-    std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source) override
+    std::shared_ptr<FeedParser> parseFeed(
+        const QByteArray& data, const std::shared_ptr<Source>& source) override
     {
         if (source->link() == starved)
             throw std::bad_alloc();
@@ -485,7 +532,8 @@ TEST_F(SyncTest, AFeedRefusedForItsSizeOrOutOfMemoryAddsNoStories)
     for (int i = 0; i < 2000; ++i)
         items.append({ u"http://endless/"_s + QString::number(i), 100 + i });
     QByteArray endless = feed(items);
-    endless.insert(endless.indexOf("</channel>"), "<!--" + QByteArray(UrlRequest::feedBodyLimit, 'x') + "-->");
+    endless.insert(
+        endless.indexOf("</channel>"), "<!--" + QByteArray(UrlRequest::feedBodyLimit, 'x') + "-->");
     ScriptedReply endlessReply = ok(endless);
     endlessReply.chunked = true;
     server.reply(u"/endless"_s, endlessReply);
@@ -518,11 +566,15 @@ namespace {
 // Reads every feed as a plain Sync would, recording the stories in the order they are gathered.
 class RecordingSync : public Sync {
 public:
-    static std::shared_ptr<RecordingSync> make() { return std::shared_ptr<RecordingSync>(new RecordingSync()); }
+    static std::shared_ptr<RecordingSync> make()
+    {
+        return std::shared_ptr<RecordingSync>(new RecordingSync());
+    }
     QList<std::shared_ptr<NewsStory>> gathered;
 
 protected:
-    std::shared_ptr<FeedParser> parseFeed(const QByteArray& data, const std::shared_ptr<Source>& source) override
+    std::shared_ptr<FeedParser> parseFeed(
+        const QByteArray& data, const std::shared_ptr<Source>& source) override
     {
         auto parser = Sync::parseFeed(data, source);
         gathered.append(parser->stories);
@@ -552,7 +604,8 @@ TEST_F(SyncTest, StoresTheSameStoriesWhetherOrNotTheParsingStepIsOverridden)
     for (int i = 0; i < 12; ++i) {
         QList<QPair<QString, std::optional<qint64>>> items;
         for (int j = 0; j < 10; ++j) {
-            const std::optional<qint64> seconds = j % 3 == 0 ? std::nullopt : std::optional<qint64>(100 * (j % 3));
+            const std::optional<qint64> seconds
+                = j % 3 == 0 ? std::nullopt : std::optional<qint64>(100 * (j % 3));
             items.append({ u"http://tie%1/%2"_s.arg(i).arg(j), seconds });
         }
         const QString path = u"/tie%1"_s.arg(i);
@@ -569,7 +622,8 @@ TEST_F(SyncTest, StoresTheSameStoriesWhetherOrNotTheParsingStepIsOverridden)
     ASSERT_TRUE(overridden.success);
     QList<std::shared_ptr<NewsStory>> expected = recording->gathered;
     ASSERT_EQ(expected.size(), 120);
-    std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return *a > *b; });
+    std::stable_sort(
+        expected.begin(), expected.end(), [](const auto& a, const auto& b) { return *a > *b; });
     QStringList expectedLinks;
     for (const auto& story : expected)
         expectedLinks.append(story->link()->absoluteString());

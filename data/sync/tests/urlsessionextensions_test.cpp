@@ -14,9 +14,9 @@
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
+using testsupport::bodyReply;
 using testsupport::LoopbackServer;
 using testsupport::ScriptedReply;
-using testsupport::bodyReply;
 
 namespace {
 
@@ -32,8 +32,7 @@ QByteArray pngBytes(int width, int height)
 }
 
 // Holds what a completion received, and where it ran.
-template <typename T>
-struct Received {
+template <typename T> struct Received {
     std::mutex mutex;
     int calls = 0;
     std::optional<T> value;
@@ -56,10 +55,7 @@ struct Received {
     }
 };
 
-Url urlOf(const QString& text)
-{
-    return *Url::fromString(text);
-}
+Url urlOf(const QString& text) { return *Url::fromString(text); }
 
 class UrlSessionExtensionsTest : public testing::Test {
 protected:
@@ -94,9 +90,11 @@ TEST_F(UrlSessionExtensionsTest, AsksForMobilePagesWithTheMobileIdentityOnly)
     Received<QByteArray> mobile;
     Received<QByteArray> desktop;
     Received<QByteArray> byDefault;
-    loadData(*session, true, urlOf(u"http://news.example.test/page"_s), mobile.completion(*session));
+    loadData(
+        *session, true, urlOf(u"http://news.example.test/page"_s), mobile.completion(*session));
     ASSERT_TRUE(testsupport::waitFor([&] { return mobile.arrived(); }));
-    loadData(*session, false, urlOf(u"http://news.example.test/page"_s), desktop.completion(*session));
+    loadData(
+        *session, false, urlOf(u"http://news.example.test/page"_s), desktop.completion(*session));
     ASSERT_TRUE(testsupport::waitFor([&] { return desktop.arrived(); }));
     loadData(*session, urlOf(u"http://news.example.test/page"_s), byDefault.completion(*session));
     ASSERT_TRUE(testsupport::waitFor([&] { return byDefault.arrived(); }));
@@ -123,8 +121,8 @@ TEST_F(UrlSessionExtensionsTest, AsksForMobilePagesWithTheMobileIdentityOnly)
 TEST_F(UrlSessionExtensionsTest, RefusesVideoAddressesBeforeReturningButLoadsOtherCases)
 {
     server.reply(u"/clip.MP4"_s, bodyReply("not refused"));
-    for (const QString& text : { u"http://news.example.test/clip.mp4"_s, u"http://news.example.test/a?f=x.mp4"_s,
-             u"http://news.example.test/a#t.mp4"_s }) {
+    for (const QString& text : { u"http://news.example.test/clip.mp4"_s,
+             u"http://news.example.test/a?f=x.mp4"_s, u"http://news.example.test/a#t.mp4"_s }) {
         int calls = 0;
         std::optional<QString> value = u"unset"_s;
         const auto task = loadSource(*session, true, urlOf(text), [&](std::optional<QString> v) {
@@ -138,7 +136,8 @@ TEST_F(UrlSessionExtensionsTest, RefusesVideoAddressesBeforeReturningButLoadsOth
     EXPECT_TRUE(server.requests().isEmpty());
 
     Received<QString> capitals;
-    const auto task = loadSource(*session, false, urlOf(u"http://news.example.test/clip.MP4"_s), capitals.completion(*session));
+    const auto task = loadSource(*session, false, urlOf(u"http://news.example.test/clip.MP4"_s),
+        capitals.completion(*session));
     ASSERT_NE(task, nullptr);
     ASSERT_TRUE(testsupport::waitFor([&] { return capitals.arrived(); }));
     EXPECT_EQ(capitals.value, u"not refused"_s);
@@ -152,10 +151,14 @@ TEST_F(UrlSessionExtensionsTest, ReadsTextAsUtf8OrElseByteForByte)
     Received<QString> utf8;
     Received<QString> latin1;
     Received<QString> error;
-    loadSource(*session, true, urlOf(u"http://news.example.test/utf8"_s), utf8.completion(*session));
-    loadSource(*session, true, urlOf(u"http://news.example.test/latin1"_s), latin1.completion(*session));
-    loadSource(*session, true, urlOf(u"http://news.example.test/error"_s), error.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor([&] { return utf8.arrived() && latin1.arrived() && error.arrived(); }));
+    loadSource(
+        *session, true, urlOf(u"http://news.example.test/utf8"_s), utf8.completion(*session));
+    loadSource(
+        *session, true, urlOf(u"http://news.example.test/latin1"_s), latin1.completion(*session));
+    loadSource(
+        *session, true, urlOf(u"http://news.example.test/error"_s), error.completion(*session));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return utf8.arrived() && latin1.arrived() && error.arrived(); }));
     EXPECT_EQ(utf8.value, u"café €"_s);
     EXPECT_EQ(latin1.value, u"café naïve"_s);
     // The status is never looked at: an error page is a page.
@@ -165,15 +168,19 @@ TEST_F(UrlSessionExtensionsTest, ReadsTextAsUtf8OrElseByteForByte)
 
 TEST_F(UrlSessionExtensionsTest, PassesOnOnlyJsonObjects)
 {
-    server.reply(u"/object"_s, bodyReply(R"({"results":[{"artworkUrl512":"http://x.test/a.png"}],"n":12345678901234})", 500));
+    server.reply(u"/object"_s,
+        bodyReply(
+            R"({"results":[{"artworkUrl512":"http://x.test/a.png"}],"n":12345678901234})", 500));
     server.reply(u"/array"_s, bodyReply("[1,2,3]"));
     server.reply(u"/scalar"_s, bodyReply("\"text\""));
     server.reply(u"/empty"_s, bodyReply(""));
     server.reply(u"/broken"_s, bodyReply("{\"a\":"));
     std::map<QString, std::unique_ptr<Received<nlohmann::json>>> results;
-    for (const QString& path : { u"/object"_s, u"/array"_s, u"/scalar"_s, u"/empty"_s, u"/broken"_s }) {
+    for (const QString& path :
+        { u"/object"_s, u"/array"_s, u"/scalar"_s, u"/empty"_s, u"/broken"_s }) {
         results[path] = std::make_unique<Received<nlohmann::json>>();
-        loadJSON(*session, urlOf(u"http://news.example.test"_s + path), results[path]->completion(*session));
+        loadJSON(*session, urlOf(u"http://news.example.test"_s + path),
+            results[path]->completion(*session));
     }
     ASSERT_TRUE(testsupport::waitFor([&] {
         for (auto& [path, r] : results) {
@@ -183,11 +190,13 @@ TEST_F(UrlSessionExtensionsTest, PassesOnOnlyJsonObjects)
         return true;
     }));
     ASSERT_TRUE(results[u"/object"_s]->value.has_value());
-    EXPECT_EQ((*results[u"/object"_s]->value)["results"][0]["artworkUrl512"], "http://x.test/a.png");
+    EXPECT_EQ(
+        (*results[u"/object"_s]->value)["results"][0]["artworkUrl512"], "http://x.test/a.png");
     EXPECT_EQ((*results[u"/object"_s]->value)["n"].get<std::int64_t>(), 12345678901234);
     for (const QString& path : { u"/array"_s, u"/scalar"_s, u"/empty"_s, u"/broken"_s })
         EXPECT_FALSE(results[path]->value.has_value()) << path.toStdString();
-    EXPECT_EQ(QString::fromLatin1(server.requests().first().header("User-Agent")), iOSUserAgentString());
+    EXPECT_EQ(
+        QString::fromLatin1(server.requests().first().header("User-Agent")), iOSUserAgentString());
 }
 
 TEST_F(UrlSessionExtensionsTest, DecodesImagesAndNothingElse)
@@ -203,11 +212,14 @@ TEST_F(UrlSessionExtensionsTest, DecodesImagesAndNothingElse)
     Received<QImage> local;
     loadImage(*session, urlOf(u"http://news.example.test/icon.png"_s), image.completion(*session));
     loadImage(*session, urlOf(u"http://news.example.test/page.html"_s), html.completion(*session));
-    loadImage(*session, urlOf(u"http://news.example.test/truncated.png"_s), truncated.completion(*session));
-    const auto task = loadImage(*session, urlOf(u"file:///usr/share/pixmaps/debian-logo.png"_s), local.completion(*session));
+    loadImage(*session, urlOf(u"http://news.example.test/truncated.png"_s),
+        truncated.completion(*session));
+    const auto task = loadImage(*session, urlOf(u"file:///usr/share/pixmaps/debian-logo.png"_s),
+        local.completion(*session));
     EXPECT_NE(task, nullptr);
-    ASSERT_TRUE(testsupport::waitFor(
-        [&] { return image.arrived() && html.arrived() && truncated.arrived() && local.arrived(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return image.arrived() && html.arrived() && truncated.arrived() && local.arrived();
+    }));
     ASSERT_TRUE(image.value.has_value());
     EXPECT_EQ(image.value->size(), QSize(30, 20));
     EXPECT_FALSE(html.value.has_value());
@@ -235,7 +247,8 @@ TEST_F(UrlSessionExtensionsTest, ReportsTransportFailuresAndCancellationAsNothin
     loadSource(*session, false, urlOf(refused), text.completion(*session));
     loadJSON(*session, urlOf(refused), json.completion(*session));
     loadImage(*session, urlOf(refused), image.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor([&] { return data.arrived() && text.arrived() && json.arrived() && image.arrived(); }));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return data.arrived() && text.arrived() && json.arrived() && image.arrived(); }));
     EXPECT_FALSE(data.value.has_value());
     EXPECT_FALSE(text.value.has_value());
     EXPECT_FALSE(json.value.has_value());
@@ -245,7 +258,8 @@ TEST_F(UrlSessionExtensionsTest, ReportsTransportFailuresAndCancellationAsNothin
     slow.delayMs = 5000;
     server.reply(u"/slow"_s, slow);
     Received<QByteArray> cancelled;
-    const auto task = loadData(*session, urlOf(u"http://news.example.test/slow"_s), cancelled.completion(*session));
+    const auto task = loadData(
+        *session, urlOf(u"http://news.example.test/slow"_s), cancelled.completion(*session));
     EXPECT_EQ(task->state(), UrlSessionDataTask::State::Running);
     task->cancel();
     ASSERT_TRUE(testsupport::waitFor([&] { return cancelled.arrived(); }));

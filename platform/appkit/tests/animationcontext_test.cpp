@@ -41,13 +41,13 @@ protected:
     LayoutConstraintRef constraint(LayoutAttribute a, double constant)
     {
         auto c = LayoutConstraint::create(view, a, LayoutRelation::Equal, nullptr,
-                                          LayoutAttribute::NotAnAttribute, 1.0, constant);
+            LayoutAttribute::NotAnAttribute, 1.0, constant);
         appkit::addConstraint(&root, c);
         return c;
     }
 
-    static std::function<void(AnimationContext&)> animated(double seconds,
-                                                           std::function<void()> changes)
+    static std::function<void(AnimationContext&)> animated(
+        double seconds, std::function<void()> changes)
     {
         return [seconds, changes = std::move(changes)](AnimationContext& ctx) {
             ctx.setDuration(seconds);
@@ -67,8 +67,8 @@ protected:
 TEST_F(AnimationContextTest, MovesAViewOverTheDurationWhenAConstantChangesInAGroup)
 {
     int completions = 0;
-    AnimationContext::runAnimationGroup(animated(0.3, [&] { left->setConstant(100); }),
-                                        [&] { ++completions; });
+    AnimationContext::runAnimationGroup(
+        animated(0.3, [&] { left->setConstant(100); }), [&] { ++completions; });
     EXPECT_EQ(view->x(), 0);
     EXPECT_EQ(appkit::targetFrame(view).x(), 100);
 
@@ -131,8 +131,8 @@ TEST_F(AnimationContextTest, LaysOutInsideAGroupAlongItsTimingCurve)
 TEST_F(AnimationContextTest, AnimatesOpacityAndRetargetsARunningChange)
 {
     int completions = 0;
-    AnimationContext::runAnimationGroup(animated(0.5, [&] { appkit::setOpacity(view, 0.0); }),
-                                        [&] { ++completions; });
+    AnimationContext::runAnimationGroup(
+        animated(0.5, [&] { appkit::setOpacity(view, 0.0); }), [&] { ++completions; });
     EXPECT_DOUBLE_EQ(appkit::opacity(view), 0.0);
     clock.advance(0.25);
     appkit::setOpacity(view, 1.0); // outside a group: at once, ending the fade
@@ -145,8 +145,9 @@ TEST_F(AnimationContextTest, AnimatesOpacityAndRetargetsARunningChange)
     // Any value can animate; a second change of it in a later group starts from where it is.
     QColor shown;
     auto setColor = [&](QColor to) {
-        AnimationContext::animateValue(view, "background", shown.isValid() ? shown : QColor(Qt::black), to,
-                                       [&](const QVariant& v) { shown = v.value<QColor>(); });
+        AnimationContext::animateValue(view, "background",
+            shown.isValid() ? shown : QColor(Qt::black), to,
+            [&](const QVariant& v) { shown = v.value<QColor>(); });
     };
     AnimationContext::runAnimationGroup(animated(0.5, [&] { setColor(QColor(Qt::red)); }));
     clock.advance(0.25);
@@ -163,8 +164,8 @@ TEST_F(AnimationContextTest, RunsNestedGroupsFromCompletionsAndSurvivesADestroye
     std::vector<int> order;
     AnimationContext::runAnimationGroup(animated(0.3, [&] { left->setConstant(60); }), [&] {
         order.push_back(1);
-        AnimationContext::runAnimationGroup(animated(0.2, [&] { left->setConstant(0); }),
-                                            [&] { order.push_back(2); });
+        AnimationContext::runAnimationGroup(
+            animated(0.2, [&] { left->setConstant(0); }), [&] { order.push_back(2); });
     });
     clock.advance(0.3);
     testsupport::processEvents();
@@ -176,8 +177,8 @@ TEST_F(AnimationContextTest, RunsNestedGroupsFromCompletionsAndSurvivesADestroye
     EXPECT_EQ(view->x(), 0);
 
     bool completed = false;
-    AnimationContext::runAnimationGroup(animated(0.3, [&] { left->setConstant(90); }),
-                                        [&] { completed = true; });
+    AnimationContext::runAnimationGroup(
+        animated(0.3, [&] { left->setConstant(90); }), [&] { completed = true; });
     clock.advance(0.1);
     delete view;
     view = nullptr;

@@ -41,8 +41,8 @@ void install(QWidget* holder, const QString& format, const LayoutViews& views)
 
 LayoutConstraintRef pin(QWidget* holder, QWidget* item, LayoutAttribute a, double constant)
 {
-    auto c = LayoutConstraint::create(item, a, LayoutRelation::Equal, nullptr,
-                                      LayoutAttribute::NotAnAttribute, 1.0, constant);
+    auto c = LayoutConstraint::create(
+        item, a, LayoutRelation::Equal, nullptr, LayoutAttribute::NotAnAttribute, 1.0, constant);
     appkit::addConstraint(holder, c);
     return c;
 }
@@ -95,8 +95,8 @@ TEST(ConstraintLayout, ConstraintHandlesLayOutAgainWhenChanged)
     EXPECT_EQ(v->x(), 40);
 
     // A weaker competitor wins once the width is no longer required.
-    auto wide = LayoutConstraint::create(v, LayoutAttribute::Width, LayoutRelation::Equal,
-                                         &root, LayoutAttribute::Width, 0.5, 0);
+    auto wide = LayoutConstraint::create(
+        v, LayoutAttribute::Width, LayoutRelation::Equal, &root, LayoutAttribute::Width, 0.5, 0);
     wide->setPriority(500);
     appkit::addConstraint(&root, wide);
     appkit::layoutSubtreeIfNeeded(&root);
@@ -149,17 +149,17 @@ TEST(ConstraintLayout, SizesNestedViewsByWhatTheirOwnConstraintsNeed)
     auto* picture = new Content(content);
     auto* title = new Content(content, { 120, 30 });
     install(content, u"V:|[picture(300)]-10-[title]|"_s,
-            { { u"picture"_s, picture }, { u"title"_s, title } });
-    appkit::addConstraint(content, LayoutConstraint::create(picture, LayoutAttribute::Width,
-                                                            LayoutRelation::Equal, picture,
-                                                            LayoutAttribute::Height));
+        { { u"picture"_s, picture }, { u"title"_s, title } });
+    appkit::addConstraint(content,
+        LayoutConstraint::create(picture, LayoutAttribute::Width, LayoutRelation::Equal, picture,
+            LayoutAttribute::Height));
     for (QWidget* w : { picture, title })
         appkit::addConstraint(content,
-                              LayoutConstraint::create(w, LayoutAttribute::CenterX, LayoutRelation::Equal,
-                                                       content, LayoutAttribute::CenterX));
-    appkit::addConstraint(&root, LayoutConstraint::create(content, LayoutAttribute::CenterY,
-                                                          LayoutRelation::Equal, &root,
-                                                          LayoutAttribute::CenterY));
+            LayoutConstraint::create(w, LayoutAttribute::CenterX, LayoutRelation::Equal, content,
+                LayoutAttribute::CenterX));
+    appkit::addConstraint(&root,
+        LayoutConstraint::create(content, LayoutAttribute::CenterY, LayoutRelation::Equal, &root,
+            LayoutAttribute::CenterY));
     install(&root, u"H:|[view]|"_s, { { u"view"_s, content } });
     appkit::layoutSubtreeIfNeeded(&root);
 
@@ -227,7 +227,8 @@ TEST(ConstraintLayout, ViewsThatComeAndGoLeaveTheSolverAsItWas)
         QWidget* previous = kept;
         for (int i = 0; i < buttons; ++i) {
             auto* button = new Content(&root, { 64, 20 });
-            install(&root, u"H:[previous][button(64)]"_s, { { u"previous"_s, previous }, { u"button"_s, button } });
+            install(&root, u"H:[previous][button(64)]"_s,
+                { { u"previous"_s, previous }, { u"button"_s, button } });
             install(&root, u"V:|[button]|"_s, { { u"button"_s, button } });
             made.append(button);
             previous = button;

@@ -33,14 +33,16 @@ TEST(LinearSolver, HoldsRequiredEqualitiesAndInequalities)
     r.add(left, -1).add(width, -1);
     ASSERT_EQ(s.addConstraint(r, Relation::Equal, strength::required), SolverError::None);
     ASSERT_EQ(s.addConstraint(equalsConstant(left, 10), Relation::Equal, strength::required),
-              SolverError::None);
-    ASSERT_EQ(s.addConstraint(equalsConstant(width, 50), Relation::GreaterOrEqual,
-                              strength::required),
-              SolverError::None);
-    ASSERT_EQ(s.addConstraint(equalsConstant(right, 200), Relation::LessOrEqual, strength::required),
-              SolverError::None);
+        SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(equalsConstant(width, 50), Relation::GreaterOrEqual, strength::required),
+        SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(equalsConstant(right, 200), Relation::LessOrEqual, strength::required),
+        SolverError::None);
     // A weak wish for a wide view is capped by the required bound.
-    ASSERT_EQ(s.addConstraint(equalsConstant(width, 1000), Relation::Equal, 1.0), SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(equalsConstant(width, 1000), Relation::Equal, 1.0), SolverError::None);
     s.updateVariables();
     EXPECT_DOUBLE_EQ(left.value(), 10);
     EXPECT_DOUBLE_EQ(width.value(), 190);
@@ -53,8 +55,8 @@ TEST(LinearSolver, ResolvesConflictingWishesByWeight)
     Variable x;
     Solver::ConstraintId strong = 0;
     ASSERT_EQ(s.addConstraint(equalsConstant(x, 10), Relation::Equal, 10.0), SolverError::None);
-    ASSERT_EQ(s.addConstraint(equalsConstant(x, 20), Relation::Equal, 100.0, &strong),
-              SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(equalsConstant(x, 20), Relation::Equal, 100.0, &strong), SolverError::None);
     s.updateVariables();
     EXPECT_DOUBLE_EQ(x.value(), 20);
 
@@ -67,8 +69,8 @@ TEST(LinearSolver, ResolvesConflictingWishesByWeight)
     // An inequality wish only pulls when it is violated.
     Variable y;
     ASSERT_EQ(s.addConstraint(equalsConstant(y, 5), Relation::Equal, 1.0), SolverError::None);
-    ASSERT_EQ(s.addConstraint(equalsConstant(y, 30), Relation::GreaterOrEqual, 50.0),
-              SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(equalsConstant(y, 30), Relation::GreaterOrEqual, 50.0), SolverError::None);
     s.updateVariables();
     EXPECT_DOUBLE_EQ(y.value(), 30);
 }
@@ -78,13 +80,13 @@ TEST(LinearSolver, ReportsAnUnsatisfiableRequiredConstraintAndKeepsTheRest)
     Solver s;
     Variable a, b;
     ASSERT_EQ(s.addConstraint(equalsConstant(a, 10), Relation::Equal, strength::required),
-              SolverError::None);
-    ASSERT_EQ(s.addConstraint(minus(b, a, 5), Relation::Equal, strength::required),
-              SolverError::None);
+        SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(minus(b, a, 5), Relation::Equal, strength::required), SolverError::None);
     EXPECT_EQ(s.addConstraint(equalsConstant(b, 100), Relation::Equal, strength::required),
-              SolverError::UnsatisfiableConstraint);
+        SolverError::UnsatisfiableConstraint);
     EXPECT_EQ(s.addConstraint(equalsConstant(a, 3), Relation::LessOrEqual, strength::required),
-              SolverError::UnsatisfiableConstraint);
+        SolverError::UnsatisfiableConstraint);
     EXPECT_EQ(s.constraintCount(), 2u);
     s.updateVariables();
     EXPECT_DOUBLE_EQ(a.value(), 10);
@@ -92,8 +94,8 @@ TEST(LinearSolver, ReportsAnUnsatisfiableRequiredConstraintAndKeepsTheRest)
 
     // The solver still takes sound constraints afterwards.
     Variable c;
-    ASSERT_EQ(s.addConstraint(minus(c, b, 1), Relation::Equal, strength::required),
-              SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(minus(c, b, 1), Relation::Equal, strength::required), SolverError::None);
     s.updateVariables();
     EXPECT_DOUBLE_EQ(c.value(), 16);
 }
@@ -104,14 +106,14 @@ TEST(LinearSolver, FollowsSuggestedValuesOfEditVariables)
     Variable hostWidth, left, width;
     // left == 20, left + width == hostWidth - 20, width >= 100
     ASSERT_EQ(s.addConstraint(equalsConstant(left, 20), Relation::Equal, strength::required),
-              SolverError::None);
+        SolverError::None);
     Expression e(left);
     e.add(width, 1).add(hostWidth, -1);
     e.constant = 20;
     ASSERT_EQ(s.addConstraint(e, Relation::Equal, strength::required), SolverError::None);
-    ASSERT_EQ(s.addConstraint(equalsConstant(width, 100), Relation::GreaterOrEqual,
-                              strength::required),
-              SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(equalsConstant(width, 100), Relation::GreaterOrEqual, strength::required),
+        SolverError::None);
     ASSERT_EQ(s.addEditVariable(hostWidth, 1000.0), SolverError::None);
     EXPECT_EQ(s.addEditVariable(hostWidth, 1000.0), SolverError::DuplicateEditVariable);
     EXPECT_EQ(s.addEditVariable(width, strength::required), SolverError::RequiredEditVariable);
@@ -136,23 +138,23 @@ TEST(LinearSolver, KeepsManyChainedConstraintsConsistentWhileEditing)
     Variable host;
     std::vector<Variable> lefts(50);
     Variable previousRight;
-    ASSERT_EQ(s.addConstraint(equalsConstant(previousRight, 0), Relation::Equal,
-                              strength::required),
-              SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(equalsConstant(previousRight, 0), Relation::Equal, strength::required),
+        SolverError::None);
     for (auto& l : lefts) {
-        ASSERT_EQ(s.addConstraint(minus(l, previousRight, 2), Relation::GreaterOrEqual,
-                                  strength::required),
-                  SolverError::None);
-        ASSERT_EQ(s.addConstraint(minus(l, previousRight, 2), Relation::Equal, 1.0),
-                  SolverError::None);
+        ASSERT_EQ(s.addConstraint(
+                      minus(l, previousRight, 2), Relation::GreaterOrEqual, strength::required),
+            SolverError::None);
+        ASSERT_EQ(
+            s.addConstraint(minus(l, previousRight, 2), Relation::Equal, 1.0), SolverError::None);
         Variable right;
         ASSERT_EQ(s.addConstraint(minus(right, l, 10), Relation::Equal, strength::required),
-                  SolverError::None);
+            SolverError::None);
         previousRight = right;
     }
-    ASSERT_EQ(s.addConstraint(minus(host, previousRight), Relation::GreaterOrEqual,
-                              strength::required),
-              SolverError::None);
+    ASSERT_EQ(
+        s.addConstraint(minus(host, previousRight), Relation::GreaterOrEqual, strength::required),
+        SolverError::None);
     ASSERT_EQ(s.addEditVariable(host, 100.0), SolverError::None);
     ASSERT_EQ(s.suggestValue(host, 1000), SolverError::None);
     s.updateVariables();

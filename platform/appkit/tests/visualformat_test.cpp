@@ -39,7 +39,8 @@ struct Views {
 TEST(VisualFormat, RelatesEdgesAndSizesAsWritten)
 {
     Views v;
-    const VisualFormatResult r = constraintsWithVisualFormat(u"H:|-10-[a(50)]-(>=5@750)-[b]|"_s, v.map);
+    const VisualFormatResult r
+        = constraintsWithVisualFormat(u"H:|-10-[a(50)]-(>=5@750)-[b]|"_s, v.map);
     ASSERT_TRUE(r.ok()) << r.error.toStdString();
     ASSERT_EQ(r.constraints.size(), 4);
 

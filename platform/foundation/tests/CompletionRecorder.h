@@ -15,7 +15,8 @@ struct CompletionRecorder {
 
     UrlSessionDataTask::CompletionHandler handler()
     {
-        return [this](std::optional<QByteArray> d, std::optional<UrlResponse> r, std::optional<Error> e) {
+        return [this](std::optional<QByteArray> d, std::optional<UrlResponse> r,
+                   std::optional<Error> e) {
             std::lock_guard lock(mutex);
             ++calls;
             data = std::move(d);

@@ -16,11 +16,12 @@ namespace storetest {
 
 inline QString databasePath(const QString& name)
 {
-    return *GroupContainer::path(name) + QStringLiteral("/Preferences/") + name + QStringLiteral(".sqlite");
+    return *GroupContainer::path(name) + QStringLiteral("/Preferences/") + name
+        + QStringLiteral(".sqlite");
 }
 
-inline std::unique_ptr<QProcess> startHelper(const QStringList& args,
-    QProcess::ProcessChannelMode mode = QProcess::ForwardedErrorChannel)
+inline std::unique_ptr<QProcess> startHelper(
+    const QStringList& args, QProcess::ProcessChannelMode mode = QProcess::ForwardedErrorChannel)
 {
     auto p = std::make_unique<QProcess>();
     p->setProgram(testsupport::helperPath(QStringLiteral("store_helper")));
@@ -37,10 +38,12 @@ inline bool finishedOk(QProcess& p, int ms = 60000)
 
 inline QString readLine(QProcess& p, int ms = 30000)
 {
-    testsupport::waitFor([&] {
-        p.waitForReadyRead(10);
-        return p.canReadLine() || p.state() == QProcess::NotRunning;
-    }, ms);
+    testsupport::waitFor(
+        [&] {
+            p.waitForReadyRead(10);
+            return p.canReadLine() || p.state() == QProcess::NotRunning;
+        },
+        ms);
     return QString::fromUtf8(p.readLine()).trimmed();
 }
 

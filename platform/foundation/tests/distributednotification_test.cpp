@@ -10,10 +10,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-bool busOrSkip()
-{
-    return DistributedNotificationCenter::defaultCenter().isAvailable();
-}
+bool busOrSkip() { return DistributedNotificationCenter::defaultCenter().isAvailable(); }
 
 } // namespace
 
@@ -24,8 +21,10 @@ TEST(DistributedNotificationCenter, APostReachesAnotherProcessAndComesBack)
     auto& center = DistributedNotificationCenter::defaultCenter();
 
     QProcess observer;
-    observer.start(testsupport::helperPath(u"store_helper"_s), { u"observe"_s, u"TestDataUpdated"_s });
-    ASSERT_TRUE(testsupport::waitFor([&] { return observer.waitForReadyRead(10) || observer.canReadLine(); }, 20000));
+    observer.start(
+        testsupport::helperPath(u"store_helper"_s), { u"observe"_s, u"TestDataUpdated"_s });
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return observer.waitForReadyRead(10) || observer.canReadLine(); }, 20000));
     EXPECT_EQ(observer.readLine().trimmed(), "ready");
     center.postNotificationName(u"TestDataUpdated"_s, u"Tickerly"_s);
     ASSERT_TRUE(observer.waitForFinished(20000));
@@ -33,11 +32,11 @@ TEST(DistributedNotificationCenter, APostReachesAnotherProcessAndComesBack)
     EXPECT_EQ(observer.readAll().trimmed(), "TestDataUpdated Tickerly");
 
     QStringList heard;
-    auto token = center.addObserver(u"FromHelper"_s, u"Tickerly"_s, [&](const QString& name, const QString& object) {
-        heard.append(name + u'/' + object);
-    });
+    auto token = center.addObserver(u"FromHelper"_s, u"Tickerly"_s,
+        [&](const QString& name, const QString& object) { heard.append(name + u'/' + object); });
     QProcess poster;
-    poster.start(testsupport::helperPath(u"store_helper"_s), { u"post"_s, u"FromHelper"_s, u"Tickerly"_s });
+    poster.start(
+        testsupport::helperPath(u"store_helper"_s), { u"post"_s, u"FromHelper"_s, u"Tickerly"_s });
     ASSERT_TRUE(poster.waitForFinished(20000));
     EXPECT_EQ(poster.exitCode(), 0);
     EXPECT_TRUE(testsupport::waitFor([&] { return !heard.isEmpty(); }, 10000));
@@ -50,9 +49,12 @@ TEST(DistributedNotificationCenter, APostArrivesOnceInItsOwnProcessAndHonoursThe
         GTEST_SKIP() << "no session bus";
     auto& center = DistributedNotificationCenter::defaultCenter();
     int any = 0, onlyA = 0, done = 0;
-    auto t1 = center.addObserver(u"Own"_s, QString(), [&](const QString&, const QString&) { ++any; });
-    auto t2 = center.addObserver(u"Own"_s, u"a"_s, [&](const QString&, const QString&) { ++onlyA; });
-    auto t3 = center.addObserver(u"OwnDone"_s, QString(), [&](const QString&, const QString&) { ++done; });
+    auto t1
+        = center.addObserver(u"Own"_s, QString(), [&](const QString&, const QString&) { ++any; });
+    auto t2
+        = center.addObserver(u"Own"_s, u"a"_s, [&](const QString&, const QString&) { ++onlyA; });
+    auto t3 = center.addObserver(
+        u"OwnDone"_s, QString(), [&](const QString&, const QString&) { ++done; });
     center.postNotificationName(u"Own"_s, u"a"_s);
     center.postNotificationName(u"Own"_s, u"b"_s);
     // Signals from one sender keep their order: once the last is in, any duplicate would be too.

@@ -21,19 +21,16 @@ QByteArray encoded(const QImage& image, const char* format, bool progressive = f
     return bytes;
 }
 
-QByteArray png(const QImage& image)
-{
-    return encoded(image, "PNG");
-}
+QByteArray png(const QImage& image) { return encoded(image, "PNG"); }
 
-template<typename T> QByteArray le(T value)
+template <typename T> QByteArray le(T value)
 {
     QByteArray b(sizeof(T), 0);
     qToLittleEndian(value, b.data());
     return b;
 }
 
-template<typename T> QByteArray be(T value)
+template <typename T> QByteArray be(T value)
 {
     QByteArray b(sizeof(T), 0);
     qToBigEndian(value, b.data());
@@ -61,27 +58,30 @@ QByteArray interlacedPng(int width, int height)
         const int w = (width - x0[p] + dx[p] - 1) / dx[p], h = (height - y0[p] + dy[p] - 1) / dy[p];
         if (w > 0)
             raw += QByteArray(h * (1 + 3 * w), char(0x40));
-        for (qsizetype row = raw.size() - qsizetype(h) * (1 + 3 * w); w > 0 && row < raw.size(); row += 1 + 3 * w)
+        for (qsizetype row = raw.size() - qsizetype(h) * (1 + 3 * w); w > 0 && row < raw.size();
+             row += 1 + 3 * w)
             raw[row] = 0;
     }
-    const QByteArray header = be(quint32(width)) + be(quint32(height)) + QByteArray("\x08\x02\x00\x00\x01", 5);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", qCompress(raw).mid(4))
-        + pngChunk("IEND", {});
+    const QByteArray header
+        = be(quint32(width)) + be(quint32(height)) + QByteArray("\x08\x02\x00\x00\x01", 5);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header)
+        + pngChunk("IDAT", qCompress(raw).mid(4)) + pngChunk("IEND", {});
 }
 
 // A GIF whose one frame of a pixel lies on a canvas of `canvas`: the canvas is what is drawn.
 QByteArray gif(QSize canvas)
 {
     return "GIF89a" + le(quint16(canvas.width())) + le(quint16(canvas.height()))
-        + QByteArray("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9) + QByteArray("\x2c", 1) + le(quint16(0)) + le(quint16(0))
-        + le(quint16(1)) + le(quint16(1)) + QByteArray("\x00\x02\x02\x44\x01\x00\x3b", 7);
+        + QByteArray("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9) + QByteArray("\x2c", 1)
+        + le(quint16(0)) + le(quint16(0)) + le(quint16(1)) + le(quint16(1))
+        + QByteArray("\x00\x02\x02\x44\x01\x00\x3b", 7);
 }
 
 // An icon file of one entry holding `picture` (a PNG), its directory saying 256 by 256.
 QByteArray ico(const QByteArray& picture)
 {
-    return le(quint16(0)) + le(quint16(1)) + le(quint16(1)) + QByteArray(4, 0) + le(quint16(1)) + le(quint16(32))
-        + le(quint32(picture.size())) + le(quint32(22)) + picture;
+    return le(quint16(0)) + le(quint16(1)) + le(quint16(1)) + QByteArray(4, 0) + le(quint16(1))
+        + le(quint16(32)) + le(quint32(picture.size())) + le(quint32(22)) + picture;
 }
 
 // A two-colour bitmap of `size`.
@@ -89,10 +89,11 @@ QByteArray bmp(QSize size)
 {
     const int stride = (size.width() + 31) / 32 * 4;
     const QByteArray pixels(qsizetype(stride) * size.height(), char(0x55));
-    const QByteArray info = le(quint32(40)) + le(qint32(size.width())) + le(qint32(size.height())) + le(quint16(1))
-        + le(quint16(1)) + QByteArray(24, 0) + QByteArray("\x00\x00\x00\x00\xff\xff\xff\x00", 8);
-    return "BM" + le(quint32(14 + info.size() + pixels.size())) + QByteArray(4, 0) + le(quint32(14 + info.size())) + info
-        + pixels;
+    const QByteArray info = le(quint32(40)) + le(qint32(size.width())) + le(qint32(size.height()))
+        + le(quint16(1)) + le(quint16(1)) + QByteArray(24, 0)
+        + QByteArray("\x00\x00\x00\x00\xff\xff\xff\x00", 8);
+    return "BM" + le(quint32(14 + info.size() + pixels.size())) + QByteArray(4, 0)
+        + le(quint32(14 + info.size())) + info + pixels;
 }
 
 QImage blank(int width, int height, QImage::Format format = QImage::Format_ARGB32)
@@ -136,10 +137,14 @@ TEST(ImageDecoding, ReadsALargePictureAtTheSizeThatCoversItsUse)
         { QSize(301, 300), 300 * 300, QSize(101, 100) },
     };
     for (const auto& c : cases) {
-        const QImage read = decodeImageToCover(png(blank(c.stored.width(), c.stored.height(), QImage::Format_Grayscale8)), cover, c.reduceAbove);
+        const QImage read = decodeImageToCover(
+            png(blank(c.stored.width(), c.stored.height(), QImage::Format_Grayscale8)), cover,
+            c.reduceAbove);
         EXPECT_EQ(read.size(), c.read) << c.stored.width() << "x" << c.stored.height();
     }
-    EXPECT_TRUE(decodeImageToCover(png(blank(maxDecodedImageSide + 1, 1, QImage::Format_Mono)), cover).isNull());
+    EXPECT_TRUE(
+        decodeImageToCover(png(blank(maxDecodedImageSide + 1, 1, QImage::Format_Mono)), cover)
+            .isNull());
     EXPECT_TRUE(decodeImageToCover("not a picture", cover).isNull());
 }
 
@@ -150,7 +155,9 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
 {
     const QSize cover(192, 192);
     constexpr qint64 iconPixels = 1024 * 1024;
-    auto asIcon = [&](const QByteArray& bytes) { return decodeImageToCover(bytes, cover, iconPixels, maxDecodedImageSide, iconPixels); };
+    auto asIcon = [&](const QByteArray& bytes) {
+        return decodeImageToCover(bytes, cover, iconPixels, maxDecodedImageSide, iconPixels);
+    };
     const QSize large(2048, 1024);
     QImage indexed(large, QImage::Format_Indexed8);
     indexed.setColorTable({ qRgb(10, 90, 200), qRgb(250, 250, 250) });
@@ -163,7 +170,8 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
         { "palette PNG", png(indexed) },
         { "16-bit PNG", png(blank(large.width(), large.height(), QImage::Format_RGBA64)) },
         { "interlaced PNG", interlacedPng(large.width(), large.height()) },
-        { "progressive JPEG", encoded(blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG", true) },
+        { "progressive JPEG",
+            encoded(blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG", true) },
         { "GIF", gif(large) },
         { "ICO", ico(png(blank(2048, 2048, QImage::Format_Grayscale8))) },
         { "BMP", bmp(large) },
@@ -175,9 +183,12 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
         EXPECT_TRUE(asIcon(c.bytes).isNull()) << c.kind;
     }
     // Ordinary large pictures are still read, at the size that covers the icon.
-    EXPECT_EQ(asIcon(png(blank(large.width(), large.height(), QImage::Format_RGB32))).size(), QSize(384, 192));
+    EXPECT_EQ(asIcon(png(blank(large.width(), large.height(), QImage::Format_RGB32))).size(),
+        QSize(384, 192));
     EXPECT_EQ(asIcon(png(blank(large.width(), large.height()))).size(), QSize(384, 192));
-    EXPECT_EQ(asIcon(encoded(blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG")).size(), QSize(384, 192));
+    EXPECT_EQ(
+        asIcon(encoded(blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG")).size(),
+        QSize(384, 192));
     // As are pictures of the other formats within the bound: whole, and scaled where their use
     // reads larger pictures reduced.
     EXPECT_EQ(asIcon(gif(QSize(1024, 512))).size(), QSize(1024, 512));
@@ -190,7 +201,8 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
 
     // A story's picture, read whole, has a larger bound, past which the same holds.
     const QSize banner(16384, 2048);
-    EXPECT_TRUE(decodeImage(png(blank(banner.width(), banner.height(), QImage::Format_Grayscale8))).isNull());
+    EXPECT_TRUE(decodeImage(png(blank(banner.width(), banner.height(), QImage::Format_Grayscale8)))
+                    .isNull());
     EXPECT_TRUE(decodeImage(gif(banner)).isNull());
     EXPECT_EQ(decodeImage(gif(QSize(4096, 1024))).size(), QSize(4096, 1024));
     EXPECT_EQ(decodeImage(gif(QSize(3, 2))).size(), QSize(3, 2));

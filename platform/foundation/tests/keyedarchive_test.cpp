@@ -63,7 +63,8 @@ public:
         s->picture = coder.decodeImage(u"picture"_s);
         s->tags = coder.decodeStrings(u"tags"_s).value_or(QStringList());
         s->child = coder.decodeObject<Sample>(u"child"_s);
-        for (const auto& c : coder.decodeObjects(u"children"_s).value_or(QList<std::shared_ptr<Coding>>()))
+        for (const auto& c :
+            coder.decodeObjects(u"children"_s).value_or(QList<std::shared_ptr<Coding>>()))
             s->children.append(c);
         return s;
     }
@@ -122,7 +123,8 @@ TEST_F(KeyedArchiveTest, RoundTripsEveryValueKindAndNestedObjects)
     s.child = named(u"child"_s);
     s.children = { named(u"a"_s), named(u"b"_s) };
 
-    auto back = KeyedUnarchiver::unarchiveObjectWithData<Sample>(KeyedArchiver::archivedDataWithRootObject(s));
+    auto back = KeyedUnarchiver::unarchiveObjectWithData<Sample>(
+        KeyedArchiver::archivedDataWithRootObject(s));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->name, s.name);
     EXPECT_TRUE(back->flag);
@@ -147,7 +149,8 @@ TEST_F(KeyedArchiveTest, ReadsAnotherClassNameThroughItsAliasAndSkipsRefusedElem
     legacy->archivedAs = u"Old.Sample"_s;
     auto unnamed = std::make_shared<Sample>();
     unnamed->archivedAs = u"Unknown.Class"_s;
-    const QByteArray data = KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>> { named(u"one"_s), legacy, unnamed });
+    const QByteArray data = KeyedArchiver::archivedDataWithRootObjects(
+        QList<std::shared_ptr<Sample>> { named(u"one"_s), legacy, unnamed });
 
     auto before = KeyedUnarchiver::unarchiveArrayWithData(data);
     ASSERT_TRUE(before);
@@ -168,13 +171,15 @@ TEST_F(KeyedArchiveTest, ReadsAnotherClassNameThroughItsAliasAndSkipsRefusedElem
     bytes.replace("name", "nome");
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(bytes));
     // A root of another shape.
-    EXPECT_FALSE(KeyedUnarchiver::unarchiveArrayWithData(KeyedArchiver::archivedDataWithRootObject(*named(u"x"_s))));
+    EXPECT_FALSE(KeyedUnarchiver::unarchiveArrayWithData(
+        KeyedArchiver::archivedDataWithRootObject(*named(u"x"_s))));
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(data));
 }
 
 TEST_F(KeyedArchiveTest, GivesNothingForBytesThatAreNoArchive)
 {
-    const QByteArray good = KeyedArchiver::archivedDataWithRootObject(*named(u"a fairly long name"_s));
+    const QByteArray good
+        = KeyedArchiver::archivedDataWithRootObject(*named(u"a fairly long name"_s));
     ASSERT_TRUE(KeyedUnarchiver::unarchiveObjectWithData(good));
     for (qsizetype n = 0; n < good.size(); ++n)
         EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(good.left(n))) << n;
@@ -184,8 +189,10 @@ TEST_F(KeyedArchiveTest, GivesNothingForBytesThatAreNoArchive)
     // Absurd nesting, and lengths that claim far more than there is.
     QByteArray deep(100000, '\x81');
     EXPECT_FALSE(KeyedUnarchiver::unarchiveArrayWithData(deep + '\x00'));
-    EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(QByteArray::fromHex("5bffffffffffffff00")));
-    EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(QByteArray::fromHex("9bffffffffffffffff")));
+    EXPECT_FALSE(
+        KeyedUnarchiver::unarchiveObjectWithData(QByteArray::fromHex("5bffffffffffffff00")));
+    EXPECT_FALSE(
+        KeyedUnarchiver::unarchiveObjectWithData(QByteArray::fromHex("9bffffffffffffffff")));
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(QByteArray::fromHex("7a7fffffff41")));
 
     // Right shape, wrong field kinds: each typed read gives nothing.
@@ -221,7 +228,8 @@ namespace {
 // that stored archives and new ones stay the same bytes.
 void writeSample(QCborStreamWriter& w, const Sample& s)
 {
-    int fields = 8 + (s.when.isValid() ? 1 : 0) + (s.link ? 1 : 0) + (s.picture.isNull() ? 0 : 1) + (s.child ? 1 : 0);
+    int fields = 8 + (s.when.isValid() ? 1 : 0) + (s.link ? 1 : 0) + (s.picture.isNull() ? 0 : 1)
+        + (s.child ? 1 : 0);
     w.startMap(fields);
     w.append(u"$class"_s);
     w.append(s.archivedAs);
@@ -286,10 +294,11 @@ TEST_F(KeyedArchiveTest, WritesTheSameBytesAsQtsCborWriterForEveryKindAndLength)
     // Every width of CBOR head (counts and integers below 24, one, two, four and eight bytes),
     // negative extremes, text that is ASCII, non-ASCII, astral or a lone surrogate, and objects
     // left out of an array.
-    const QList<qint64> counts { 0, 23, 24, 255, 256, 65535, 65536, 4294967295, 4294967296, -1, -24, -25, -257,
-        std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max() };
-    const QList<QString> names { QString(), u"plain"_s, u"Ünïcode \U0001F600"_s, QString(1, QChar(0xd800)) + u"x"_s,
-        QString(24, u'a'), QString(300, u'é'), QString(70000, u'b') };
+    const QList<qint64> counts { 0, 23, 24, 255, 256, 65535, 65536, 4294967295, 4294967296, -1, -24,
+        -25, -257, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max() };
+    const QList<QString> names { QString(), u"plain"_s, u"Ünïcode \U0001F600"_s,
+        QString(1, QChar(0xd800)) + u"x"_s, QString(24, u'a'), QString(300, u'é'),
+        QString(70000, u'b') };
     QList<std::shared_ptr<Sample>> samples;
     for (qsizetype i = 0; i < counts.size(); ++i) {
         auto s = named(names[i % names.size()]);
@@ -374,8 +383,9 @@ TEST_F(KeyedArchiveTest, AnArrayReadElementByElementIsTheArrayReadWhole)
     auto nested = named(u"nested"_s);
     nested->child = named(u"inner"_s);
     nested->children = { named(u"c1"_s), nullptr };
-    const QByteArray data = KeyedArchiver::archivedDataWithRootObjects(
-        QList<std::shared_ptr<Sample>> { named(u"first"_s), nested, legacy, unknown, named(u"last"_s) });
+    const QByteArray data
+        = KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>> {
+            named(u"first"_s), nested, legacy, unknown, named(u"last"_s) });
     // Beside what the archiver writes: a null, an element not led by its class, one of no class,
     // in an array of indefinite length.
     const QByteArray handWritten = archive([](QCborStreamWriter& w) {
@@ -415,7 +425,8 @@ TEST_F(KeyedArchiveTest, AnArrayReadElementByElementIsTheArrayReadWhole)
         w.endMap();
     });
     QList<QByteArray> variants { data, handWritten, topFirst };
-    for (const QByteArray& value : { QByteArray("\xf8\x14"), QByteArray("\xf7"), QByteArray("\xf8\x40"), QByteArray("\x7f\x61x\xff") }) {
+    for (const QByteArray& value : { QByteArray("\xf8\x14"), QByteArray("\xf7"),
+             QByteArray("\xf8\x40"), QByteArray("\x7f\x61x\xff") }) {
         QByteArray bytes = archive([](QCborStreamWriter& w) {
             w.startArray(2);
             writeSample(w, *named(u"shown"_s));
@@ -466,12 +477,14 @@ TEST_F(KeyedArchiveTest, AnArrayReadElementByElementIsTheArrayReadWhole)
     for (qsizetype n = 0; n < data.size(); ++n)
         EXPECT_FALSE(ArchivedArray::fromData(data.left(n))) << n;
     EXPECT_FALSE(ArchivedArray::fromData(data + '\0'));
-    EXPECT_FALSE(ArchivedArray::fromData(KeyedArchiver::archivedDataWithRootObject(*named(u"x"_s))));
+    EXPECT_FALSE(
+        ArchivedArray::fromData(KeyedArchiver::archivedDataWithRootObject(*named(u"x"_s))));
     QByteArray badText = data;
     badText.replace("last", "l\xff\xfet");
     EXPECT_FALSE(KeyedUnarchiver::unarchiveArrayWithData(badText));
     EXPECT_FALSE(ArchivedArray::fromData(badText));
-    const auto empty = ArchivedArray::fromData(KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>>()));
+    const auto empty = ArchivedArray::fromData(
+        KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>>()));
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->size(), 0);
 }
@@ -490,9 +503,13 @@ TEST_F(KeyedArchiveTest, AnArchiveOrArrayPastTheReadLimitsReadsAsNothingAndIsLog
         });
     };
     const qsizetype longest = 50'000;
-    ASSERT_EQ(KeyedUnarchiver::unarchiveArrayWithData(nulls(longest)).value_or(QList<std::shared_ptr<Coding>>()).size(),
+    ASSERT_EQ(KeyedUnarchiver::unarchiveArrayWithData(nulls(longest))
+                  .value_or(QList<std::shared_ptr<Coding>>())
+                  .size(),
         longest);
-    ASSERT_EQ(KeyedUnarchiver::readableArrayWithData(nulls(longest)).value_or(QList<std::shared_ptr<Coding>>()).size(),
+    ASSERT_EQ(KeyedUnarchiver::readableArrayWithData(nulls(longest))
+                  .value_or(QList<std::shared_ptr<Coding>>())
+                  .size(),
         longest);
 
     const QByteArray tooLong = nulls(longest + 1);
@@ -508,7 +525,8 @@ TEST_F(KeyedArchiveTest, AnArchiveOrArrayPastTheReadLimitsReadsAsNothingAndIsLog
     auto huge = named(u"huge"_s);
     huge->bytes = QByteArray(KeyedUnarchiver::maxArchiveSize, 'x');
     const QByteArray tooLarge = KeyedArchiver::archivedDataWithRootObject(*huge);
-    const QByteArray tooLargeList = KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>> { huge });
+    const QByteArray tooLargeList
+        = KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>> { huge });
 
     for (const QByteArray& bytes : { tooLong, tooLongUnsized, tooLargeList }) {
         testsupport::LogCollector log;
@@ -519,8 +537,10 @@ TEST_F(KeyedArchiveTest, AnArchiveOrArrayPastTheReadLimitsReadsAsNothingAndIsLog
     }
     testsupport::LogCollector log;
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(tooLarge));
-    const auto holder = KeyedUnarchiver::unarchiveObjectWithData<Sample>(KeyedArchiver::archivedDataWithRootObject(*nested));
+    const auto holder = KeyedUnarchiver::unarchiveObjectWithData<Sample>(
+        KeyedArchiver::archivedDataWithRootObject(*nested));
     ASSERT_TRUE(holder);
     EXPECT_TRUE(holder->tags.isEmpty());
-    EXPECT_EQ(log.lines().filter(u"is not read"_s).size(), 2) << log.lines().join(u'\n').toStdString();
+    EXPECT_EQ(log.lines().filter(u"is not read"_s).size(), 2)
+        << log.lines().join(u'\n').toStdString();
 }

@@ -18,15 +18,18 @@ TEST(NotificationCenter, DeliversOnThePostingThreadToMatchingObserversInOrder)
     auto all = center.addObserver(u"changed"_s, nullptr, [&](const Notification& n) {
         seen.append(u"all:"_s + n.userInfo.value(u"k"_s).toString());
     });
-    auto onlyA = center.addObserver(u"changed"_s, &senderA, [&](const Notification&) { seen.append(u"a"_s); });
-    auto otherName = center.addObserver(u"other"_s, nullptr, [&](const Notification&) { seen.append(u"x"_s); });
+    auto onlyA = center.addObserver(
+        u"changed"_s, &senderA, [&](const Notification&) { seen.append(u"a"_s); });
+    auto otherName = center.addObserver(
+        u"other"_s, nullptr, [&](const Notification&) { seen.append(u"x"_s); });
 
     center.post(u"changed"_s, &senderA, { { u"k"_s, 1 } });
     center.post(u"changed"_s, &senderB, { { u"k"_s, 2 } });
     EXPECT_EQ(seen, (QStringList { u"all:1"_s, u"a"_s, u"all:2"_s }));
 
     std::atomic<QThread*> deliveredOn { nullptr };
-    auto threadCheck = center.addObserver(u"t"_s, nullptr, [&](const Notification&) { deliveredOn = QThread::currentThread(); });
+    auto threadCheck = center.addObserver(
+        u"t"_s, nullptr, [&](const Notification&) { deliveredOn = QThread::currentThread(); });
     QThread* postedOn = nullptr;
     OperationQueue worker;
     worker.addOperation([&] {
@@ -80,7 +83,8 @@ TEST(NotificationCenter, AnObserverMayAddAnotherWhileBeingNotified)
     std::vector<ObserverToken> tokens;
     int added = 0;
     tokens.push_back(center.addObserver(u"n"_s, nullptr, [&](const Notification&) {
-        tokens.push_back(center.addObserver(u"n"_s, nullptr, [&](const Notification&) { ++added; }));
+        tokens.push_back(
+            center.addObserver(u"n"_s, nullptr, [&](const Notification&) { ++added; }));
     }));
     center.post(u"n"_s);
     EXPECT_EQ(added, 0); // joins from the next post on

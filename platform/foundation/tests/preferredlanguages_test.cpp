@@ -17,7 +17,7 @@ TEST(PreferredLanguages, FollowsTheLocaleVariablesInTheirOrderOnEveryCall)
     }
     {
         LocaleEnvironment env({ { "LC_ALL", "fr_CA.ISO-8859-1@euro" }, { "LC_MESSAGES", "fr_CA" },
-                                { "LANG", "zh_Hans" } });
+            { "LANG", "zh_Hans" } });
         EXPECT_EQ(preferredLanguages(), (QStringList { u"fr-CA"_s, u"zh-Hans"_s }));
     }
 }
@@ -25,7 +25,8 @@ TEST(PreferredLanguages, FollowsTheLocaleVariablesInTheirOrderOnEveryCall)
 TEST(PreferredLanguages, TheCLocaleNamesNoLanguage)
 {
     {
-        LocaleEnvironment env({ { "LANG", "C.UTF-8" }, { "LC_ALL", "POSIX" }, { "LANGUAGE", "::" } });
+        LocaleEnvironment env(
+            { { "LANG", "C.UTF-8" }, { "LC_ALL", "POSIX" }, { "LANGUAGE", "::" } });
         EXPECT_TRUE(preferredLanguages().isEmpty());
     }
     LocaleEnvironment none({});

@@ -86,10 +86,13 @@ TEST(MainQueue, ARearmingChainRunsOncePerPeriodAndStopsWithItsOwner)
     auto* owner = new QObject;
     std::function<void()> arm;
     arm = [&] {
-        MainQueue::dispatchAfter(300, [&] {
-            ++ticks;
-            arm();
-        }, owner);
+        MainQueue::dispatchAfter(
+            300,
+            [&] {
+                ++ticks;
+                arm();
+            },
+            owner);
     };
     arm();
     scope.clock.advance(300 * 4 + 1);
@@ -104,7 +107,8 @@ TEST(MainQueue, DispatchAfterFromAWorkerThreadIsScheduledOnTheMainClock)
     VirtualClockScope scope;
     bool fired = false;
     OperationQueue worker;
-    worker.addOperation([&] { MainQueue::dispatchAfter(5, [&] { fired = MainQueue::isCurrent(); }); });
+    worker.addOperation(
+        [&] { MainQueue::dispatchAfter(5, [&] { fired = MainQueue::isCurrent(); }); });
     worker.waitUntilAllOperationsAreFinished();
     ASSERT_TRUE(waitFor([&] { return scope.clock.pendingCount() == 1; }));
     scope.clock.advance(5);
@@ -216,7 +220,8 @@ TEST(OperationQueue, ManyQueuesShareABoundedSetOfThreadsAndStaySerial)
         all.push_back(std::make_unique<OperationQueue>());
         for (int i = 0; i < 5; ++i) {
             all.back()->addOperation([&, q, queue = all.back().get()] {
-                overlaps += ++running[q] > 1 || !queue->isCurrent() || OperationQueue::current() != queue;
+                overlaps += ++running[q] > 1 || !queue->isCurrent()
+                    || OperationQueue::current() != queue;
                 {
                     std::lock_guard lock(mutex);
                     threads.insert(std::this_thread::get_id());
@@ -267,7 +272,7 @@ TEST(OperationQueue, OperationsWaitingOnOtherQueuesNeverHoldUpThePool)
     // On its own queue the wait cannot end; it returns instead of hanging.
     std::atomic<bool> returned { false };
     other.addOperation([&] {
-        other.addOperation([] { });
+        other.addOperation([] {});
         other.waitUntilAllOperationsAreFinished();
         returned = true;
     });
@@ -289,7 +294,7 @@ TEST(TerminationSignals, ASignalQuitsOnTheMainThreadAndASecondIsNoLongerCaught)
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_EQ(runs, 1);
     for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {
-        struct sigaction now {};
+        struct sigaction now { };
         ::sigaction(signal, nullptr, &now);
         EXPECT_EQ(now.sa_handler, SIG_DFL) << signal;
     }

@@ -4,8 +4,9 @@
 //   store_helper increment <suite> <key> <count>
 //   store_helper append <suite> <key> <prefix> <count>
 //   store_helper write-loop <suite> <key>        (until killed; prints each committed number)
-//   store_helper hold <suite> <key> <value>      (prints "holding" inside a write, commits after a line)
-//   store_helper set-twice <suite> <key>         (sets "first", prints "ready"; after a line sets
+//   store_helper hold <suite> <key> <value>      (prints "holding" inside a write, commits after a
+//   line) store_helper set-twice <suite> <key>         (sets "first", prints "ready"; after a line
+//   sets
 //                                                 "second" and prints the value of "peer")
 //   store_helper read-only-probe <suite> <key>   (without the power to pass file permissions:
 //                                                 prints "<persistent> <read-only> <value> <set>")
@@ -63,7 +64,8 @@ int increment(const QStringList& args)
     const int count = args.value(2).toInt();
     for (int i = 0; i < count; ++i) {
         const bool ok = defaults.update(args.value(1), [](const std::optional<QVariant>& current) {
-            return std::optional<QVariant>(QVariant(current.value_or(QVariant(0)).toLongLong() + 1));
+            return std::optional<QVariant>(
+                QVariant(current.value_or(QVariant(0)).toLongLong() + 1));
         });
         if (!ok)
             return 2;
@@ -160,7 +162,8 @@ void dropFilePowers()
     __user_cap_data_struct data[2] {};
     if (syscall(SYS_capget, &header, data) != 0)
         return;
-    const quint32 powers = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
+    const quint32 powers
+        = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
     data[0].effective &= ~powers;
     syscall(SYS_capset, &header, data);
 }
@@ -171,8 +174,8 @@ int readOnlyProbe(const QStringList& args)
     UserDefaults defaults(args.value(0));
     const QString before = defaults.string(args.value(1)).value_or(u"(none)"_s);
     const bool set = defaults.set(args.value(1), u"changed"_s) == UserDefaults::Outcome::Done;
-    std::printf("%d %d %s %d\n", int(defaults.isPersistent()), int(defaults.isReadOnly()), before.toUtf8().constData(),
-        int(set));
+    std::printf("%d %d %s %d\n", int(defaults.isPersistent()), int(defaults.isReadOnly()),
+        before.toUtf8().constData(), int(set));
     std::fflush(stdout);
     return 0;
 }
@@ -182,8 +185,10 @@ int post(const QStringList& args)
     auto& center = DistributedNotificationCenter::defaultCenter();
     int heard = 0;
     bool done = false;
-    auto token = center.addObserver(args.value(0), args.value(1), [&](const QString&, const QString&) { ++heard; });
-    auto doneToken = center.addObserver(u"StoreHelperDone"_s, QString(), [&](const QString&, const QString&) { done = true; });
+    auto token = center.addObserver(
+        args.value(0), args.value(1), [&](const QString&, const QString&) { ++heard; });
+    auto doneToken = center.addObserver(
+        u"StoreHelperDone"_s, QString(), [&](const QString&, const QString&) { done = true; });
     center.postNotificationName(args.value(0), args.value(1));
     center.postNotificationName(u"StoreHelperDone"_s);
     // Waiting for our own copy makes sure the signal has left before the process ends; posts
@@ -197,9 +202,8 @@ int observe(const QStringList& args)
 {
     auto& center = DistributedNotificationCenter::defaultCenter();
     QString got;
-    auto token = center.addObserver(args.value(0), QString(), [&](const QString& name, const QString& object) {
-        got = name + u' ' + object;
-    });
+    auto token = center.addObserver(args.value(0), QString(),
+        [&](const QString& name, const QString& object) { got = name + u' ' + object; });
     if (!center.isAvailable())
         return 3;
     std::printf("ready\n");
@@ -215,7 +219,8 @@ int observe(const QStringList& args)
 bool keepOne(UserDefaults& defaults, const QStringList& args)
 {
     UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(150));
-    if (defaults.set(args.value(1), args.value(2)) != UserDefaults::Outcome::Kept || defaults.keptChanges() != 1)
+    if (defaults.set(args.value(1), args.value(2)) != UserDefaults::Outcome::Kept
+        || defaults.keptChanges() != 1)
         return false;
     std::printf("kept\n");
     std::fflush(stdout);
@@ -230,7 +235,8 @@ int keepAtExit(const QStringList& args)
         return 2;
     waitForLine();
     // Quits as the programs do: the background work ends first, the kept change is still due.
-    endBackgroundWork(std::chrono::seconds(2), std::chrono::milliseconds(args.value(3, u"20000"_s).toInt()));
+    endBackgroundWork(
+        std::chrono::seconds(2), std::chrono::milliseconds(args.value(3, u"20000"_s).toInt()));
     return 0;
 }
 
@@ -249,7 +255,8 @@ int appendKeeping(const QStringList& args)
         });
         QCoreApplication::processEvents();
     }
-    endBackgroundWork(std::chrono::seconds(2), std::chrono::milliseconds(args.value(4, u"5000"_s).toInt()));
+    endBackgroundWork(
+        std::chrono::seconds(2), std::chrono::milliseconds(args.value(4, u"5000"_s).toInt()));
     return 0;
 }
 
@@ -274,9 +281,10 @@ int quitWhileWaiting(const QStringList& args)
     queue.addOperation([&] {
         std::printf("waiting\n");
         std::fflush(stdout);
-        defaults.updateOrKeep(args.value(1), [value = args.value(2)](const std::optional<QVariant>&) {
-            return std::optional<QVariant>(QVariant(value));
-        });
+        defaults.updateOrKeep(
+            args.value(1), [value = args.value(2)](const std::optional<QVariant>&) {
+                return std::optional<QVariant>(QVariant(value));
+            });
     });
     waitForLine();
     endBackgroundWork(std::chrono::milliseconds(100), std::chrono::seconds(20));
@@ -306,7 +314,8 @@ int main(int argc, char** argv)
         { u"quit-while-waiting"_s, &quitWhileWaiting },
     };
     // These play another program's background writer: the main thread's changes never wait long.
-    const QStringList onWorker { u"increment"_s, u"append"_s, u"write-loop"_s, u"hold"_s, u"hog"_s };
+    const QStringList onWorker { u"increment"_s, u"append"_s, u"write-loop"_s, u"hold"_s,
+        u"hog"_s };
     if (const auto it = commands.find(command); it != commands.end()) {
         if (!onWorker.contains(command))
             return it->second(args);

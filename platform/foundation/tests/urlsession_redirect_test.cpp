@@ -9,10 +9,10 @@
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
+using testsupport::bodyReply;
 using testsupport::LoopbackServer;
 using testsupport::redirectTo;
 using testsupport::ScriptedReply;
-using testsupport::bodyReply;
 
 namespace {
 
@@ -50,10 +50,7 @@ protected:
     LoopbackServer server;
 };
 
-UrlRequest requestFor(const QString& text)
-{
-    return UrlRequest(*Url::fromString(text));
-}
+UrlRequest requestFor(const QString& text) { return UrlRequest(*Url::fromString(text)); }
 
 } // namespace
 
@@ -98,10 +95,11 @@ TEST_F(UrlSessionRedirectTest, ADelegateThatAddsAuthorizationBackStillCannotSend
 {
     class Readding : public UrlSessionDelegate {
     public:
-        std::optional<UrlRequest> willPerformHttpRedirection(UrlSession&, UrlSessionDataTask& task, const UrlResponse&,
-            UrlRequest newRequest) override
+        std::optional<UrlRequest> willPerformHttpRedirection(UrlSession&, UrlSessionDataTask& task,
+            const UrlResponse&, UrlRequest newRequest) override
         {
-            newRequest.setValue(task.currentRequest().value(u"Authorization"_s), u"Authorization"_s);
+            newRequest.setValue(
+                task.currentRequest().value(u"Authorization"_s), u"Authorization"_s);
             return newRequest;
         }
     };
@@ -119,8 +117,8 @@ TEST_F(UrlSessionRedirectTest, ADelegateThatStopsARedirectGetsTheRedirectAsTheAn
 {
     class Stopping : public UrlSessionDelegate {
     public:
-        std::optional<UrlRequest> willPerformHttpRedirection(UrlSession&, UrlSessionDataTask&, const UrlResponse&,
-            UrlRequest) override
+        std::optional<UrlRequest> willPerformHttpRedirection(
+            UrlSession&, UrlSessionDataTask&, const UrlResponse&, UrlRequest) override
         {
             return std::nullopt;
         }
@@ -128,7 +126,8 @@ TEST_F(UrlSessionRedirectTest, ADelegateThatStopsARedirectGetsTheRedirectAsTheAn
     ScriptedReply moved = redirectTo(u"/elsewhere"_s);
     moved.body = "moved";
     server.reply(u"/a"_s, moved);
-    const Outcome result = load(UrlSession::create({}, std::make_shared<Stopping>()), requestFor(server.url(u"/a"_s)));
+    const Outcome result = load(
+        UrlSession::create({}, std::make_shared<Stopping>()), requestFor(server.url(u"/a"_s)));
     EXPECT_FALSE(result.error.has_value());
     EXPECT_EQ(result.response->statusCode, 302);
     EXPECT_EQ(result.data, QByteArray("moved"));

@@ -25,9 +25,9 @@
 #include <thread>
 
 using namespace Qt::Literals::StringLiterals;
+using testsupport::bodyReply;
 using testsupport::LoopbackServer;
 using testsupport::ScriptedReply;
-using testsupport::bodyReply;
 
 namespace {
 
@@ -45,7 +45,8 @@ public:
     {
         record({ u"data"_s, task.taskIdentifier(), data, {} });
     }
-    void didCompleteWithError(UrlSession&, UrlSessionDataTask& task, const std::optional<Error>& error) override
+    void didCompleteWithError(
+        UrlSession&, UrlSessionDataTask& task, const std::optional<Error>& error) override
     {
         record({ u"complete"_s, task.taskIdentifier(), {}, error });
     }
@@ -107,10 +108,7 @@ private:
     std::atomic<int> inside { 0 };
 };
 
-UrlRequest requestFor(const QString& text)
-{
-    return UrlRequest(*Url::fromString(text));
-}
+UrlRequest requestFor(const QString& text) { return UrlRequest(*Url::fromString(text)); }
 
 class UrlSessionTest : public testing::Test {
 protected:
@@ -156,7 +154,8 @@ TEST_F(UrlSessionTest, DeliversEachTasksDataBeforeItsEndOneCallAtATimeOffTheMain
     }
     EXPECT_EQ(ended.size(), 12u);
     for (int i = 0; i < 12; ++i) {
-        EXPECT_EQ(delegate->bodyOf(tasks[i]->taskIdentifier()), QByteArray(40000 + i * 1000, char('a' + i)));
+        EXPECT_EQ(delegate->bodyOf(tasks[i]->taskIdentifier()),
+            QByteArray(40000 + i * 1000, char('a' + i)));
         EXPECT_FALSE(delegate->errorOf(tasks[i]->taskIdentifier()).has_value());
         EXPECT_EQ(tasks[i]->state(), UrlSessionDataTask::State::Completed);
     }
@@ -179,7 +178,8 @@ TEST_F(UrlSessionTest, BecomesInvalidOnceAfterTheLastTaskWhateverTheNumberOfTask
             session->dataTask(requestFor(server.url(i == 0 ? u"/slow"_s : u"/fast"_s)))->resume();
         session->finishTasksAndInvalidate();
         session->finishTasksAndInvalidate(); // a second call changes nothing
-        ASSERT_TRUE(testsupport::waitFor([&] { return delegate->count(u"invalid"_s) == 1; })) << n << " tasks";
+        ASSERT_TRUE(testsupport::waitFor([&] { return delegate->count(u"invalid"_s) == 1; }))
+            << n << " tasks";
         const auto events = delegate->events();
         EXPECT_EQ(delegate->count(u"complete"_s), n);
         EXPECT_EQ(events.back().kind, u"invalid"_s);
@@ -257,7 +257,8 @@ TEST_F(UrlSessionTest, AServerThatStopsSendingTimesOutAfterTheConfiguredInterval
     for (const auto& task : { cut, silent }) {
         const auto error = delegate->errorOf(task->taskIdentifier());
         ASSERT_TRUE(error.has_value());
-        EXPECT_TRUE(error->is(UrlError::domain, UrlError::TimedOut)) << error->description().toStdString();
+        EXPECT_TRUE(error->is(UrlError::domain, UrlError::TimedOut))
+            << error->description().toStdString();
     }
     // What arrived before the silence stays delivered.
     EXPECT_EQ(delegate->bodyOf(cut->taskIdentifier()), QByteArray(1000, 'y'));
@@ -276,8 +277,11 @@ TEST_F(UrlSessionTest, AnEndlessTimeOutWaitsWithoutSpinning)
         request.timeoutInterval = interval;
         auto ended = std::make_shared<std::promise<std::optional<Error>>>();
         auto outcome = ended->get_future();
-        session->dataTask(request, [ended](std::optional<QByteArray>, std::optional<UrlResponse>,
-                                       std::optional<Error> error) { ended->set_value(error); })->resume();
+        session
+            ->dataTask(request,
+                [ended](std::optional<QByteArray>, std::optional<UrlResponse>,
+                    std::optional<Error> error) { ended->set_value(error); })
+            ->resume();
         const auto cpuSeconds = [] {
             rusage usage {};
             getrusage(RUSAGE_SELF, &usage);
@@ -298,14 +302,16 @@ TEST_F(UrlSessionTest, AnEndlessTimeOutWaitsWithoutSpinning)
 TEST_F(UrlSessionTest, OnlyHttpAndHttpsAreLoaded)
 {
     auto session = UrlSession::create();
-    for (const QString& text : { u"file:///etc/passwd"_s, u"ftp://127.0.0.1/x"_s, u"gopher://127.0.0.1/x"_s,
-             u"relative/path"_s }) {
+    for (const QString& text : { u"file:///etc/passwd"_s, u"ftp://127.0.0.1/x"_s,
+             u"gopher://127.0.0.1/x"_s, u"relative/path"_s }) {
         CompletionRecorder outcome;
         session->dataTask(requestFor(text), outcome.handler())->resume();
-        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.callCount() == 1; })) << text.toStdString();
+        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.callCount() == 1; }))
+            << text.toStdString();
         EXPECT_FALSE(outcome.data.has_value());
         ASSERT_TRUE(outcome.error.has_value());
-        EXPECT_TRUE(outcome.error->code() == UrlError::UnsupportedUrl || outcome.error->code() == UrlError::BadUrl);
+        EXPECT_TRUE(outcome.error->code() == UrlError::UnsupportedUrl
+            || outcome.error->code() == UrlError::BadUrl);
     }
 }
 
@@ -330,10 +336,13 @@ TEST_F(UrlSessionTest, ABodyPastItsCapEndsWithAnErrorKeepingOnlyWhatFitsDelivere
     bombRequest.maximumBodySize = 64 * 1024;
     session->dataTask(bombRequest, bombed.handler())->resume();
 
-    ASSERT_TRUE(testsupport::waitFor(
-        [&] { return delegate->count(u"complete"_s) == 3 && whole.callCount() == 1 && bombed.callCount() == 1; }));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return delegate->count(u"complete"_s) == 3 && whole.callCount() == 1
+            && bombed.callCount() == 1;
+    }));
     EXPECT_EQ(delegate->bodyOf(streamed->taskIdentifier()), QByteArray(1000, 'b'));
-    EXPECT_TRUE(delegate->errorOf(streamed->taskIdentifier())->is(UrlError::domain, UrlError::DataLengthExceedsMaximum));
+    EXPECT_TRUE(delegate->errorOf(streamed->taskIdentifier())
+                    ->is(UrlError::domain, UrlError::DataLengthExceedsMaximum));
     EXPECT_FALSE(whole.data.has_value());
     EXPECT_TRUE(whole.error->is(UrlError::domain, UrlError::DataLengthExceedsMaximum));
     EXPECT_FALSE(bombed.data.has_value());
@@ -358,17 +367,22 @@ TEST_F(UrlSessionTest, FiveHundredTasksStartedAtOnceAllCompleteAtMostSixAtATimeP
     int right = 0;
     for (int i = 0; i < 500; ++i) {
         const QByteArray path = "/item?n=" + QByteArray::number(i);
-        session->dataTask(requestFor(server.url(QString::fromLatin1(path))),
-            [&, path](std::optional<QByteArray> data, std::optional<UrlResponse>, std::optional<Error> error) {
-                std::lock_guard lock(mutex);
-                ++done;
-                right += (!error && data == path) ? 1 : 0;
-            })->resume();
+        session
+            ->dataTask(requestFor(server.url(QString::fromLatin1(path))),
+                [&, path](std::optional<QByteArray> data, std::optional<UrlResponse>,
+                    std::optional<Error> error) {
+                    std::lock_guard lock(mutex);
+                    ++done;
+                    right += (!error && data == path) ? 1 : 0;
+                })
+            ->resume();
     }
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        std::lock_guard lock(mutex);
-        return done == 500;
-    }, 60000));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            std::lock_guard lock(mutex);
+            return done == 500;
+        },
+        60000));
     EXPECT_EQ(right, 500);
     EXPECT_LE(peak.load(), 6);
     EXPECT_GE(peak.load(), 2);
@@ -376,14 +390,26 @@ TEST_F(UrlSessionTest, FiveHundredTasksStartedAtOnceAllCompleteAtMostSixAtATimeP
 
 TEST_F(UrlSessionTest, StatusCodesAreNoErrorsAndBodiesAreDecoded)
 {
-    server.reply(u"/error"_s, [] { ScriptedReply r; r.status = 500; r.headers = { { "X-Kind", "oops" } }; r.body = "broken"; return r; }());
-    server.reply(u"/zipped"_s, [] { ScriptedReply r; r.body = QByteArray(20000, 'z'); r.gzip = true; return r; }());
+    server.reply(u"/error"_s, [] {
+        ScriptedReply r;
+        r.status = 500;
+        r.headers = { { "X-Kind", "oops" } };
+        r.body = "broken";
+        return r;
+    }());
+    server.reply(u"/zipped"_s, [] {
+        ScriptedReply r;
+        r.body = QByteArray(20000, 'z');
+        r.gzip = true;
+        return r;
+    }());
     auto session = UrlSession::create();
     CompletionRecorder error;
     CompletionRecorder zipped;
     session->dataTask(requestFor(server.url(u"/error"_s)), error.handler())->resume();
     session->dataTask(requestFor(server.url(u"/zipped"_s)), zipped.handler())->resume();
-    ASSERT_TRUE(testsupport::waitFor([&] { return error.callCount() == 1 && zipped.callCount() == 1; }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return error.callCount() == 1 && zipped.callCount() == 1; }));
     EXPECT_FALSE(error.error.has_value());
     EXPECT_EQ(error.data, QByteArray("broken"));
     ASSERT_TRUE(error.response.has_value());
@@ -464,13 +490,15 @@ public:
             char buffer[4096];
             while (!request.contains("\r\n\r\n")) {
                 pollfd readable { client, POLLIN, 0 };
-                const ssize_t n = ::poll(&readable, 1, 10000) == 1 ? ::read(client, buffer, sizeof buffer) : 0;
+                const ssize_t n
+                    = ::poll(&readable, 1, 10000) == 1 ? ::read(client, buffer, sizeof buffer) : 0;
                 if (n <= 0)
                     break;
                 request.append(buffer, n);
             }
             for (qsizetype sent = 0; sent < reply.size();) {
-                const ssize_t n = ::send(client, reply.constData() + sent, size_t(reply.size() - sent), MSG_NOSIGNAL);
+                const ssize_t n = ::send(
+                    client, reply.constData() + sent, size_t(reply.size() - sent), MSG_NOSIGNAL);
                 if (n <= 0)
                     break;
                 sent += n;
@@ -525,20 +553,24 @@ TEST_F(UrlSessionTest, ATaskEndsAtItsWholeTransferDeadlineHoweverSteadilyDataArr
     ASSERT_TRUE(testsupport::waitFor([&] { return outcome.done(); }, 10000));
     std::lock_guard lock(outcome.mutex);
     ASSERT_TRUE(outcome.error.has_value());
-    EXPECT_TRUE(outcome.error->is(UrlError::domain, UrlError::TimedOut)) << outcome.error->description().toStdString();
+    EXPECT_TRUE(outcome.error->is(UrlError::domain, UrlError::TimedOut))
+        << outcome.error->description().toStdString();
     EXPECT_LT(elapsed.elapsed(), 4000);
 }
 
 TEST_F(UrlSessionTest, AnAnswerWithAnUncountableLengthOrAnOverlongHeaderLineFailsPlainly)
 {
-    const auto huge = errorOfRawReply("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n"
-                                      "Connection: close\r\n\r\nshort");
+    const auto huge
+        = errorOfRawReply("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n"
+                          "Connection: close\r\n\r\nshort");
     ASSERT_TRUE(huge.has_value());
-    EXPECT_TRUE(huge->is(UrlError::domain, UrlError::BadServerResponse)) << huge->description().toStdString();
+    EXPECT_TRUE(huge->is(UrlError::domain, UrlError::BadServerResponse))
+        << huge->description().toStdString();
 
-    const auto longLine = errorOfRawReply("HTTP/1.1 200 OK\r\nX-Long: " + QByteArray(300 * 1024, 'a')
-                                          + "\r\nContent-Length: 2\r\n\r\nok");
+    const auto longLine = errorOfRawReply("HTTP/1.1 200 OK\r\nX-Long: "
+        + QByteArray(300 * 1024, 'a') + "\r\nContent-Length: 2\r\n\r\nok");
     ASSERT_TRUE(longLine.has_value());
-    EXPECT_TRUE(longLine->is(UrlError::domain, UrlError::BadServerResponse)) << longLine->description().toStdString();
+    EXPECT_TRUE(longLine->is(UrlError::domain, UrlError::BadServerResponse))
+        << longLine->description().toStdString();
     EXPECT_FALSE(longLine->description().contains(u"memory"_s, Qt::CaseInsensitive));
 }

@@ -61,15 +61,16 @@ TEST(UserDefaultsKept, ProgramsKeepingHundredsOfChangesWriteEveryOneWhenTheyQuit
             const QString key = u"list-%1-%2"_s.arg(round).arg(programs);
             std::vector<std::unique_ptr<QProcess>> writers;
             for (int p = 0; p < programs; ++p) {
-                writers.push_back(startHelper({ u"append-keeping"_s, suite, key, QString(QChar(u'a' + p)),
-                    QString::number(count), u"1500"_s }));
+                writers.push_back(startHelper({ u"append-keeping"_s, suite, key,
+                    QString(QChar(u'a' + p)), QString::number(count), u"1500"_s }));
             }
             for (auto& writer : writers)
                 EXPECT_TRUE(finishedOk(*writer, 120000));
             QSet<QString> entries;
             for (const QVariant& v : UserDefaults(suite).array(key).value_or(QVariantList()))
                 entries.insert(v.toString());
-            EXPECT_EQ(entries.size(), programs * count) << "round " << round << ", " << programs << " programs";
+            EXPECT_EQ(entries.size(), programs * count)
+                << "round " << round << ", " << programs << " programs";
         }
     }
 }
@@ -84,7 +85,8 @@ TEST(UserDefaultsKept, AKeyKeepsOneValueAndNeverWritesOverAPeersNewerOne)
     {
         Holder holder(u"held"_s);
         for (int i = 0; i < 20; ++i)
-            EXPECT_EQ(defaults.set(u"stories"_s, QByteArray(256 * 1024, char('a' + i))), UserDefaults::Outcome::Kept);
+            EXPECT_EQ(defaults.set(u"stories"_s, QByteArray(256 * 1024, char('a' + i))),
+                UserDefaults::Outcome::Kept);
         EXPECT_EQ(defaults.keptChanges(), 1);
         holder.release();
     }
@@ -184,7 +186,8 @@ TEST(UserDefaultsKept, AStoppedPeerKeepingChangesDoesNotHoldUpOurWrites)
     worker.join();
     ::kill(pid_t(keeper->processId()), SIGCONT);
     EXPECT_EQ(written, UserDefaults::Outcome::Done);
-    EXPECT_TRUE(testsupport::waitFor([&] { return defaults.string(u"peer"_s) == u"kept"_s; }, 10000));
+    EXPECT_TRUE(
+        testsupport::waitFor([&] { return defaults.string(u"peer"_s) == u"kept"_s; }, 10000));
     keeper->kill();
     keeper->waitForFinished(10000);
 }
@@ -202,7 +205,8 @@ TEST(UserDefaultsKept, OnceAChangeIsKeptTheNextOnesDoNotWaitAgain)
     elapsed.start();
     std::thread worker([&] {
         for (int i = 0; i < 5; ++i)
-            EXPECT_EQ(defaults.updateOrKeep(u"list"_s, appending(QString::number(i))), UserDefaults::Outcome::Kept);
+            EXPECT_EQ(defaults.updateOrKeep(u"list"_s, appending(QString::number(i))),
+                UserDefaults::Outcome::Kept);
     });
     worker.join();
     EXPECT_LT(elapsed.elapsed(), 5000);
@@ -211,9 +215,8 @@ TEST(UserDefaultsKept, OnceAChangeIsKeptTheNextOnesDoNotWaitAgain)
     elapsed.restart();
     {
         WaitLimit longer(30000);
-        EXPECT_FALSE(defaults.update(u"other"_s, [](const std::optional<QVariant>&) {
-            return std::optional<QVariant>(QVariant(1));
-        }));
+        EXPECT_FALSE(defaults.update(u"other"_s,
+            [](const std::optional<QVariant>&) { return std::optional<QVariant>(QVariant(1)); }));
     }
     EXPECT_LT(elapsed.elapsed(), 5000);
 
@@ -228,15 +231,19 @@ TEST(UserDefaultsKept, OnceAChangeIsKeptTheNextOnesDoNotWaitAgain)
 TEST(UserDefaultsKept, AChangeWaitingOnAWorkerWhenTheProgramQuitsIsKeptAndWritten)
 {
     Holder holder(u"held"_s);
-    auto quitter = startHelper({ u"quit-while-waiting"_s, suite, u"late"_s, u"written"_s }, QProcess::SeparateChannels);
+    auto quitter = startHelper(
+        { u"quit-while-waiting"_s, suite, u"late"_s, u"written"_s }, QProcess::SeparateChannels);
     ASSERT_EQ(readLine(*quitter), u"waiting"_s);
     quitter->write("end\n");
     QString log;
-    EXPECT_TRUE(testsupport::waitFor([&] {
-        quitter->waitForReadyRead(10);
-        log += QString::fromUtf8(quitter->readAllStandardError());
-        return log.contains(u"are kept until"_s);
-    }, 20000)) << log.toStdString();
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] {
+            quitter->waitForReadyRead(10);
+            log += QString::fromUtf8(quitter->readAllStandardError());
+            return log.contains(u"are kept until"_s);
+        },
+        20000))
+        << log.toStdString();
     holder.release();
     EXPECT_TRUE(finishedOk(*quitter));
     EXPECT_EQ(UserDefaults(suite).string(u"late"_s), u"written"_s);

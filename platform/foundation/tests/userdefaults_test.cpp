@@ -34,7 +34,8 @@ TEST(UserDefaults, KeepsEveryValueKindAndShowsItToEveryHandle)
     UserDefaults reader(suite);
     ASSERT_TRUE(writer.isPersistent());
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
-    const QVariantMap nested { { u"list"_s, QVariantList { 1, u"two"_s, 3.5 } }, { u"flag"_s, true } };
+    const QVariantMap nested { { u"list"_s, QVariantList { 1, u"two"_s, 3.5 } },
+        { u"flag"_s, true } };
 
     EXPECT_EQ(writer.set(u"text"_s, u"héllo"_s), UserDefaults::Outcome::Done);
     EXPECT_EQ(writer.set(u"empty"_s, QString(u""_s)), UserDefaults::Outcome::Done);
@@ -74,9 +75,11 @@ TEST(UserDefaults, RefusesValuesThatAreNoPropertyListsAndKeepsTheOldOne)
     UserDefaults defaults(suite);
     defaults.set(u"k"_s, 1);
     EXPECT_EQ(defaults.set(u"k"_s, QUrl(u"http://x/"_s)), UserDefaults::Outcome::Failed);
-    EXPECT_EQ(defaults.set(u"k"_s, QVariantList { 1, QUrl(u"http://x/"_s) }), UserDefaults::Outcome::Failed);
+    EXPECT_EQ(defaults.set(u"k"_s, QVariantList { 1, QUrl(u"http://x/"_s) }),
+        UserDefaults::Outcome::Failed);
     EXPECT_EQ(defaults.integer(u"k"_s), 1);
-    EXPECT_FALSE(defaults.update(u"k"_s, [](const auto&) { return std::optional<QVariant>(QVariant(QUrl())); }));
+    EXPECT_FALSE(defaults.update(
+        u"k"_s, [](const auto&) { return std::optional<QVariant>(QVariant(QUrl())); }));
     EXPECT_EQ(defaults.integer(u"k"_s), 1);
 }
 
@@ -86,10 +89,12 @@ TEST(UserDefaults, AnUnsignedNumberPastTheSignedRangeIsRefusedNotStoredNegative)
     defaults.set(u"k"_s, 1);
     for (const QVariant& huge : { QVariant::fromValue(std::numeric_limits<unsigned long>::max()),
              QVariant::fromValue(std::numeric_limits<qulonglong>::max()) }) {
-        EXPECT_EQ(defaults.set(u"k"_s, huge), UserDefaults::Outcome::Failed) << huge.metaType().name();
+        EXPECT_EQ(defaults.set(u"k"_s, huge), UserDefaults::Outcome::Failed)
+            << huge.metaType().name();
         EXPECT_EQ(defaults.integer(u"k"_s), 1);
     }
-    EXPECT_EQ(defaults.set(u"k"_s, QVariant::fromValue(static_cast<unsigned long>(1) << 62)), UserDefaults::Outcome::Done);
+    EXPECT_EQ(defaults.set(u"k"_s, QVariant::fromValue(static_cast<unsigned long>(1) << 62)),
+        UserDefaults::Outcome::Done);
     EXPECT_EQ(defaults.integer(u"k"_s), qint64(1) << 62);
 }
 
@@ -108,7 +113,8 @@ TEST(UserDefaults, UpdateKeepsRemovesOrReplacesTheValueItRead)
     }));
     EXPECT_EQ(seen, QVariant(qint64(7)));
     EXPECT_EQ(defaults.integer(u"k"_s), 7);
-    EXPECT_TRUE(defaults.update(u"k"_s, [](const auto&) { return std::optional<QVariant>(QVariant()); }));
+    EXPECT_TRUE(
+        defaults.update(u"k"_s, [](const auto&) { return std::optional<QVariant>(QVariant()); }));
     EXPECT_FALSE(defaults.value(u"k"_s).isValid());
 
     // Inside an update the suite can be read; a nested update fails rather than deadlocks.
@@ -116,7 +122,8 @@ TEST(UserDefaults, UpdateKeepsRemovesOrReplacesTheValueItRead)
     bool nested = true;
     EXPECT_TRUE(defaults.update(u"k"_s, [&](const auto&) {
         UserDefaults again(suite);
-        nested = again.update(u"other"_s, [](const auto&) { return std::optional<QVariant>(QVariant(4)); });
+        nested = again.update(
+            u"other"_s, [](const auto&) { return std::optional<QVariant>(QVariant(4)); });
         return std::optional<QVariant>(QVariant(again.integer(u"other"_s) * 10));
     }));
     EXPECT_FALSE(nested);
@@ -148,12 +155,14 @@ TEST(UserDefaults, AWriterKilledInTheMiddleLeavesItsLastCommittedValue)
 {
     auto writer = startHelper({ u"write-loop"_s, suite, u"k"_s });
     qint64 lastPrinted = 0;
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        while (writer->canReadLine())
-            lastPrinted = writer->readLine().trimmed().toLongLong();
-        writer->waitForReadyRead(10);
-        return lastPrinted >= 40;
-    }, 60000));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            while (writer->canReadLine())
+                lastPrinted = writer->readLine().trimmed().toLongLong();
+            writer->waitForReadyRead(10);
+            return lastPrinted >= 40;
+        },
+        60000));
     writer->kill();
     ASSERT_TRUE(writer->waitForFinished(10000));
     while (writer->canReadLine())
@@ -227,7 +236,8 @@ void storeRaw(const QString& path, const QString& key, const QByteArray& bytes)
     ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
     sqlite3_busy_timeout(db, 5000);
     sqlite3_stmt* stmt = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO defaults (key, value) VALUES (?1, ?2)", -1, &stmt, nullptr),
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO defaults (key, value) VALUES (?1, ?2)",
+                  -1, &stmt, nullptr),
         SQLITE_OK);
     const QByteArray k = key.toUtf8();
     sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
@@ -236,7 +246,6 @@ void storeRaw(const QString& path, const QString& key, const QByteArray& bytes)
     sqlite3_finalize(stmt);
     sqlite3_close(db);
 }
-
 
 } // namespace
 
@@ -273,11 +282,14 @@ TEST(UserDefaults, AChangeThatCannotGetTheLockIsKeptAndWrittenLaterInOrder)
 
     EXPECT_EQ(defaults.set(u"plain"_s, 7), UserDefaults::Outcome::Kept);
     std::optional<bool> landed;
-    const auto outcome = defaults.updateOrKeep(u"list"_s, [](const std::optional<QVariant>& current) {
-        QVariantList list = current.value_or(QVariant()).toList();
-        list.append(u"kept"_s);
-        return std::optional<QVariant>(QVariant(list));
-    }, [&](bool written) { landed = written; });
+    const auto outcome = defaults.updateOrKeep(
+        u"list"_s,
+        [](const std::optional<QVariant>& current) {
+            QVariantList list = current.value_or(QVariant()).toList();
+            list.append(u"kept"_s);
+            return std::optional<QVariant>(QVariant(list));
+        },
+        [&](bool written) { landed = written; });
     EXPECT_EQ(outcome, UserDefaults::Outcome::Kept);
     EXPECT_EQ(defaults.keptChanges(), 2);
     EXPECT_FALSE(defaults.retryKeptChanges());
@@ -319,7 +331,8 @@ TEST(UserDefaults, AChangeThatCannotBeWrittenBeforeTheEndIsNamedInTheLog)
     keeper.write("end\n");
     ASSERT_TRUE(finishedOk(keeper));
     const QString log = QString::fromUtf8(keeper.readAllStandardError());
-    EXPECT_TRUE(log.contains(u"could not be written"_s) && log.contains(u"late"_s)) << log.toStdString();
+    EXPECT_TRUE(log.contains(u"could not be written"_s) && log.contains(u"late"_s))
+        << log.toStdString();
 
     holder->write("go\n");
     ASSERT_TRUE(finishedOk(*holder));
@@ -376,7 +389,8 @@ TEST(UserDefaults, ThreeProcessesMakingFiveHundredAdditionsEachLoseNone)
     constexpr int count = 500;
     std::vector<std::unique_ptr<QProcess>> writers;
     for (const QString& prefix : { u"a"_s, u"b"_s, u"c"_s })
-        writers.push_back(startHelper({ u"append"_s, suite, u"list"_s, prefix, QString::number(count) }));
+        writers.push_back(
+            startHelper({ u"append"_s, suite, u"list"_s, prefix, QString::number(count) }));
     // 1,500 rewrites of a growing list take a minute and more under the sanitizers beside a
     // loaded suite; the bound is there to end a hang, not to time the writers.
     for (auto& writer : writers)
@@ -397,9 +411,12 @@ TEST(UserDefaults, AWriterThatNeverPausesCannotStarveAnother)
     // A worker's wait: the main thread's never lasts long enough to matter here.
     std::thread worker([&] {
         for (int i = 0; i < 20; ++i) {
-            EXPECT_TRUE(defaults.update(u"n"_s, [](const std::optional<QVariant>& current) {
-                return std::optional<QVariant>(QVariant(current.value_or(QVariant(0)).toLongLong() + 1));
-            })) << "change " << i;
+            EXPECT_TRUE(defaults.update(u"n"_s,
+                [](const std::optional<QVariant>& current) {
+                    return std::optional<QVariant>(
+                        QVariant(current.value_or(QVariant(0)).toLongLong() + 1));
+                }))
+                << "change " << i;
         }
     });
     worker.join();
@@ -431,8 +448,12 @@ TEST(UserDefaults, AnUndecodableStoredValueIsKeptAsideBeforeItIsWrittenOver)
 
     // Stored archives are byte strings, told sound from their head: one whose head claims more
     // or fewer bytes than follow is damaged all the same.
-    const QByteArray longer("\x43" "abcd", 5);
-    const QByteArray shorter("\x5a\x00\x00\x10\x00" "abc", 8);
+    const QByteArray longer("\x43"
+                            "abcd",
+        5);
+    const QByteArray shorter("\x5a\x00\x00\x10\x00"
+                             "abc",
+        8);
     for (const QByteArray& bytes : { longer, shorter }) {
         ASSERT_EQ(defaults.set(u"c"_s, QByteArray("sound")), UserDefaults::Outcome::Done);
         ASSERT_EQ(defaults.set(u"c"_s, QByteArray("replaced")), UserDefaults::Outcome::Done);
@@ -480,7 +501,7 @@ TEST(UserDefaults, TheContainerAndItsFilesAreTheOwnersAlone)
     const QStringList folders { container, preferences };
     const QStringList files { path, path + u"-wal"_s, path + u"-shm"_s, path + u".lock"_s };
     const auto sharedBits = [](const QString& each) {
-        struct stat st {};
+        struct stat st { };
         return ::stat(QFile::encodeName(each).constData(), &st) == 0 ? int(st.st_mode & 077) : -1;
     };
     const auto expectPrivate = [&](const char* when) {
@@ -512,7 +533,8 @@ TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)
     {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+        ASSERT_TRUE(file.setFileTime(
+            QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
     }
     UserDefaults defaults(suite);
     EXPECT_TRUE(defaults.isPersistent());
@@ -526,7 +548,8 @@ TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)
 TEST(UserDefaults, TheWriteAheadLogShrinksBackAfterALargeWrite)
 {
     UserDefaults defaults(suite);
-    ASSERT_EQ(defaults.set(u"big"_s, QByteArray(24 * 1024 * 1024, 'x')), UserDefaults::Outcome::Done);
+    ASSERT_EQ(
+        defaults.set(u"big"_s, QByteArray(24 * 1024 * 1024, 'x')), UserDefaults::Outcome::Done);
     ASSERT_EQ(defaults.remove(u"big"_s), UserDefaults::Outcome::Done);
     // Enough small commits to pass the checkpoint mark and start the log over.
     for (int i = 0; i < 1200; ++i)
@@ -547,12 +570,32 @@ TEST(UserDefaults, DataOfEveryHeadWidthReadsBackWholeAndDamagedDataAsNothing)
         EXPECT_EQ(defaults.data(u"data"_s), bytes) << size;
     }
     const std::pair<QByteArray, QVariant> stored[] = {
-        { QByteArray("\x59\x00\x03" "abc", 6), QVariant(QByteArray("abc")) },
-        { QByteArray("\x5a\x00\x00\x00\x02" "ab", 7), QVariant(QByteArray("ab")) },
-        { QByteArray("\x5b\x00\x00\x00\x00\x00\x00\x00\x01" "a", 10), QVariant(QByteArray("a")) },
-        { QByteArray("\x43" "abcd", 5), QVariant() },
-        { QByteArray("\x58\x05" "abc", 5), QVariant() },
-        { QByteArray("\x82\x41" "a" "\x41" "b", 5), QVariant(QVariantList { QByteArray("a"), QByteArray("b") }) },
+        { QByteArray("\x59\x00\x03"
+                     "abc",
+              6),
+            QVariant(QByteArray("abc")) },
+        { QByteArray("\x5a\x00\x00\x00\x02"
+                     "ab",
+              7),
+            QVariant(QByteArray("ab")) },
+        { QByteArray("\x5b\x00\x00\x00\x00\x00\x00\x00\x01"
+                     "a",
+              10),
+            QVariant(QByteArray("a")) },
+        { QByteArray("\x43"
+                     "abcd",
+              5),
+            QVariant() },
+        { QByteArray("\x58\x05"
+                     "abc",
+              5),
+            QVariant() },
+        { QByteArray("\x82\x41"
+                     "a"
+                     "\x41"
+                     "b",
+              5),
+            QVariant(QVariantList { QByteArray("a"), QByteArray("b") }) },
     };
     for (const auto& [raw, expected] : stored) {
         storeRaw(databasePath(suite), u"raw"_s, raw);

@@ -12,7 +12,9 @@ TEST(Utf8, WritesTheReplacementCharacterForUnpairedSurrogates)
 
     QString lone = u"a"_s;
     lone.append(QChar(0xD800)).append(u'b').append(QChar(0xDC00));
-    EXPECT_EQ(utf8Encoded(lone), QByteArray("a\xEF\xBF\xBD" "b\xEF\xBF\xBD"));
+    EXPECT_EQ(utf8Encoded(lone),
+        QByteArray("a\xEF\xBF\xBD"
+                   "b\xEF\xBF\xBD"));
 
     QString reversed; // a low surrogate before a high one is no pair
     reversed.append(QChar(0xDC00)).append(QChar(0xD800));
@@ -23,10 +25,13 @@ TEST(Utf8, DecodesOnlyWellFormedBytes)
 {
     EXPECT_EQ(utf8Decoded(QByteArray("Z\xC3\xBCrich")), u"Zürich"_s);
     EXPECT_EQ(utf8Decoded(QByteArray()), QString());
-    EXPECT_EQ(utf8Decoded(QByteArray("\xEF\xBB\xBF" "a")), u"a"_s);
+    EXPECT_EQ(utf8Decoded(QByteArray("\xEF\xBB\xBF"
+                                     "a")),
+        u"a"_s);
     EXPECT_EQ(utf8Decoded(QByteArray("a\0b", 3))->size(), 3);
-    for (const QByteArray& bad : { QByteArray("caf\xE9"), QByteArray("\xC3"), QByteArray("\xC0\xAF"),
-             QByteArray("\xED\xA0\x80"), QByteArray("\xF4\x90\x80\x80"), QByteArray("\xFF") }) {
+    for (const QByteArray& bad :
+        { QByteArray("caf\xE9"), QByteArray("\xC3"), QByteArray("\xC0\xAF"),
+            QByteArray("\xED\xA0\x80"), QByteArray("\xF4\x90\x80\x80"), QByteArray("\xFF") }) {
         EXPECT_FALSE(utf8Decoded(bad)) << bad.toHex().toStdString();
     }
 }

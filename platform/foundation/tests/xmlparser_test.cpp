@@ -59,19 +59,19 @@ QStringList parse(const QByteArray& document, bool* ok = nullptr)
 TEST(XmlParser, DeliversNamesAsWrittenWithDecodedTextAndAttributes)
 {
     bool ok = false;
-    const auto events = parse(
-        "<?xml version=\"1.0\"?>\n"
-        "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
-        "<dc:date>2024</dc:date><a href=\"x?a=1&amp;b=&#50;\" t='&lt;&#x41;&gt;'>Tom &amp; Jerry &#169;</a>"
-        "<![CDATA[<b>bold</b> & raw]]></rdf:RDF>",
+    const auto events = parse("<?xml version=\"1.0\"?>\n"
+                              "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+                              "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+                              "<dc:date>2024</dc:date><a href=\"x?a=1&amp;b=&#50;\" "
+                              "t='&lt;&#x41;&gt;'>Tom &amp; Jerry &#169;</a>"
+                              "<![CDATA[<b>bold</b> & raw]]></rdf:RDF>",
         &ok);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(events, (QStringList {
-        u"<rdf:RDF xmlns:rdf=http://www.w3.org/1999/02/22-rdf-syntax-ns# xmlns:dc=http://purl.org/dc/elements/1.1/>"_s,
-        u"<dc:date>"_s, u"'2024'"_s, u"</dc:date>"_s,
-        u"<a href=x?a=1&b=2 t=<A>>"_s, u"'Tom & Jerry ©'"_s, u"</a>"_s,
-        u"'<b>bold</b> & raw'"_s,
-        u"</rdf:RDF>"_s }));
+    EXPECT_EQ(events,
+        (QStringList {
+            u"<rdf:RDF xmlns:rdf=http://www.w3.org/1999/02/22-rdf-syntax-ns# xmlns:dc=http://purl.org/dc/elements/1.1/>"_s,
+            u"<dc:date>"_s, u"'2024'"_s, u"</dc:date>"_s, u"<a href=x?a=1&b=2 t=<A>>"_s,
+            u"'Tom & Jerry ©'"_s, u"</a>"_s, u"'<b>bold</b> & raw'"_s, u"</rdf:RDF>"_s }));
 }
 
 TEST(XmlParser, GivesEveryElementItsWholeName)
@@ -115,7 +115,8 @@ TEST(XmlParser, StopsAtTheFirstErrorAndKeepsWhatCameBefore)
     parse("<rss><title>a&nbsp;b</title></rss>", &ok);
     EXPECT_FALSE(ok);
 
-    for (const QByteArray& bad : { QByteArray(), QByteArray("   "), QByteArray("<html><body>"), QByteArray("\x00\xff\xfe", 3) }) {
+    for (const QByteArray& bad : { QByteArray(), QByteArray("   "), QByteArray("<html><body>"),
+             QByteArray("\x00\xff\xfe", 3) }) {
         parse(bad, &ok);
         EXPECT_FALSE(ok);
     }
@@ -143,7 +144,8 @@ TEST(XmlParser, NeverLoadsExternalEntitiesOrExpandsWithoutBound)
 
     QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY l0 \"ha\">";
     for (int i = 1; i < 12; ++i)
-        laughs += "<!ENTITY l" + QByteArray::number(i) + " \"" + QByteArray("&l" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+        laughs += "<!ENTITY l" + QByteArray::number(i) + " \""
+            + QByteArray("&l" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
     laughs += "]><l>&l11;</l>";
     qsizetype delivered = 0;
     struct Counter : XmlParserDelegate {
@@ -157,8 +159,9 @@ TEST(XmlParser, NeverLoadsExternalEntitiesOrExpandsWithoutBound)
     EXPECT_LT(delivered, 10'000'000);
 
     // One flat entity used over and over: 200 kB that would grow to 2.5 G characters.
-    const QByteArray repeated = "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY a \"" + QByteArray(50'000, 'a')
-        + "\">]><l t=\"&a;&a;\">" + QByteArray("&a;").repeated(50'000) + "</l>";
+    const QByteArray repeated = "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY a \""
+        + QByteArray(50'000, 'a') + "\">]><l t=\"&a;&a;\">" + QByteArray("&a;").repeated(50'000)
+        + "</l>";
     delivered = 0;
     XmlParser flat(repeated);
     flat.setDelegate(&counter);
@@ -167,7 +170,8 @@ TEST(XmlParser, NeverLoadsExternalEntitiesOrExpandsWithoutBound)
 
     // A few small declared entities still read.
     ok = false;
-    const auto small = parse("<!DOCTYPE r [<!ENTITY me \"Tickerly\">]><r a=\"&me;\">&me; &me;</r>", &ok);
+    const auto small
+        = parse("<!DOCTYPE r [<!ENTITY me \"Tickerly\">]><r a=\"&me;\">&me; &me;</r>", &ok);
     EXPECT_TRUE(ok);
     EXPECT_TRUE(small.contains(u"'Tickerly Tickerly'"_s));
     EXPECT_TRUE(small.contains(u"<r a=Tickerly>"_s));
@@ -198,15 +202,17 @@ TEST(XmlParser, ReadsHtmlEntitiesOfDocumentsWithAnUnreadExternalDtd)
     ASSERT_FALSE(dtd.isEmpty());
 
     bool ok = false;
-    const auto events = parse(
-        "<?xml version=\"1.0\"?>\n"
-        "<!DOCTYPE rss PUBLIC \"-//Netscape Communications//DTD RSS 0.91//EN\" \"file://"
-            + dtd.toUtf8() + "\">\n"
-        "<rss version=\"0.91\"><channel>"
-        "<item><title>a&nbsp;b &eacute; &euro;&secret;</title><link t=\"x&copy;y&bogus;z\">l</link></item>"
-        "<item><title>Two&bogus;</title></item>"
-        "</channel></rss>",
-        &ok);
+    const auto events
+        = parse("<?xml version=\"1.0\"?>\n"
+                "<!DOCTYPE rss PUBLIC \"-//Netscape Communications//DTD RSS 0.91//EN\" \"file://"
+                + dtd.toUtf8()
+                + "\">\n"
+                  "<rss version=\"0.91\"><channel>"
+                  "<item><title>a&nbsp;b &eacute; &euro;&secret;</title><link "
+                  "t=\"x&copy;y&bogus;z\">l</link></item>"
+                  "<item><title>Two&bogus;</title></item>"
+                  "</channel></rss>",
+            &ok);
     EXPECT_TRUE(ok);
     EXPECT_TRUE(events.contains(u"'a\u00a0b é €'"_s)) << events.join(u' ').toStdString();
     EXPECT_TRUE(events.contains(u"<link t=x©yz>"_s));
@@ -214,7 +220,8 @@ TEST(XmlParser, ReadsHtmlEntitiesOfDocumentsWithAnUnreadExternalDtd)
     EXPECT_EQ(events.last(), u"</rss>"_s);
 
     // A standalone document promises it needs no DTD: the entity is an error again.
-    parse("<?xml version=\"1.0\" standalone=\"yes\"?><!DOCTYPE r SYSTEM \"r.dtd\"><r>&nbsp;</r>", &ok);
+    parse("<?xml version=\"1.0\" standalone=\"yes\"?><!DOCTYPE r SYSTEM \"r.dtd\"><r>&nbsp;</r>",
+        &ok);
     EXPECT_FALSE(ok);
 }
 
@@ -236,14 +243,17 @@ TEST(XmlParser, EndsAtAStartTagItWouldTakeTooLongOver)
     utf16.append(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2);
     parse(utf16, &ok);
     EXPECT_FALSE(ok);
-    parse("<r a=\"" + QByteArray(600'000, 'x') + "\" b=\"" + QByteArray(600'000, 'x') + "\"/>", &ok);
+    parse(
+        "<r a=\"" + QByteArray(600'000, 'x') + "\" b=\"" + QByteArray(600'000, 'x') + "\"/>", &ok);
     EXPECT_FALSE(ok);
     // Wherever the tag begins within the words the scan reads at a time.
     QByteArray many = " ";
     for (int i = 0; i < 5000; ++i)
         many += 'a' + QByteArray::number(i) + "='' ";
     for (int pad = 0; pad < 20; ++pad) {
-        events = parse("<r><t>" + QByteArray(pad, 'x') + "</t>" + QByteArray(pad, ' ') + "<s" + many + "/></r>", &ok);
+        events = parse("<r><t>" + QByteArray(pad, 'x') + "</t>" + QByteArray(pad, ' ') + "<s" + many
+                + "/></r>",
+            &ok);
         EXPECT_FALSE(ok) << pad;
         EXPECT_FALSE(events.contains(u"</r>"_s)) << pad;
     }
@@ -268,13 +278,15 @@ TEST(XmlParser, TheBlockScanFindsWhatAUnitByUnitScanFinds)
     const auto same = [](const QByteArray& document) {
         const XmlMarkup fast = scanXmlMarkup(document);
         const XmlMarkup plain = scanXmlMarkupUnitByUnit(document);
-        EXPECT_EQ(fast.oversizedStartTag, plain.oversizedStartTag) << document.left(300).toStdString();
+        EXPECT_EQ(fast.oversizedStartTag, plain.oversizedStartTag)
+            << document.left(300).toStdString();
         EXPECT_EQ(fast.cdataBytes, plain.cdataBytes) << document.left(300).toStdString();
         return fast;
     };
-    const QByteArray pieces[] = { "<a>", "</a>", "<b c=\"x>y\" d='\"'>", "<e/>", "text", "it's \"quoted\"", "<!-- <c d=\" -->",
-        "<![CDATA[<e f=\"]]>", "<?p <g h=\"?>", "<!DOCTYPE r [<!ENTITY e \"<\">]>", "<", ">", "!", "?", "/", "<x", "'", "\"",
-        "\n", "&amp;" };
+    const QByteArray pieces[] = { "<a>", "</a>", "<b c=\"x>y\" d='\"'>", "<e/>", "text",
+        "it's \"quoted\"", "<!-- <c d=\" -->", "<![CDATA[<e f=\"]]>", "<?p <g h=\"?>",
+        "<!DOCTYPE r [<!ENTITY e \"<\">]>", "<", ">", "!", "?", "/", "<x", "'", "\"", "\n",
+        "&amp;" };
     std::mt19937 random(17);
     for (int n = 0; n < 4000; ++n) {
         QByteArray document;
@@ -284,7 +296,8 @@ TEST(XmlParser, TheBlockScanFindsWhatAUnitByUnitScanFinds)
         same(document);
     }
     for (int offset = 0; offset < 130; ++offset) {
-        for (const char* markup : { "<!-- <c d=\" -->", "<![CDATA[<e f=\"]]>", "<?p <g h=\"?>", "<c d='>'>", "</a><b" })
+        for (const char* markup :
+            { "<!-- <c d=\" -->", "<![CDATA[<e f=\"]]>", "<?p <g h=\"?>", "<c d='>'>", "</a><b" })
             same("<r>" + QByteArray(offset, ' ') + markup + "</r>");
     }
     // A start tag just inside and just past each bound, starting anywhere in a block and left
@@ -298,8 +311,11 @@ TEST(XmlParser, TheBlockScanFindsWhatAUnitByUnitScanFinds)
         const QByteArray name(xmlMaxStartTagBytes - 2, 'n');
         EXPECT_EQ(same(before + "<" + name + "/></r>").oversizedStartTag, -1);
         EXPECT_EQ(same(before + "<" + name + "n/></r>").oversizedStartTag, tag);
-        EXPECT_EQ(same(before + "<q v='" + name.left(name.size() - 6) + "'/></r>").oversizedStartTag, -1);
-        EXPECT_EQ(same(before + "<q v='" + name.left(name.size() - 5) + "'/></r>").oversizedStartTag, tag);
+        EXPECT_EQ(
+            same(before + "<q v='" + name.left(name.size() - 6) + "'/></r>").oversizedStartTag, -1);
+        EXPECT_EQ(
+            same(before + "<q v='" + name.left(name.size() - 5) + "'/></r>").oversizedStartTag,
+            tag);
         EXPECT_EQ(same(before + "<" + name).oversizedStartTag, -1);
         const QByteArray open = before + "<" + name;
         EXPECT_EQ(same(open + QByteArray(128 - open.size() % 64, 'n')).oversizedStartTag, tag);
@@ -317,9 +333,12 @@ TEST(XmlParser, ReadsAWholeDocumentAsItReadsOnePushedInChunks)
     for (int i = 0; i < 5000; ++i)
         flood += " a" + QByteArray::number(i) + "=''";
     flood += "/>";
-    QList<QByteArray> documents { "<rss><channel><title>t &amp; u</title><item><description><![CDATA["
-        + QByteArray(4000, 'c') + "]]></description></item></channel></rss>" };
-    const testsupport::FeedFiles files = testsupport::feedFiles(u"XmlParser.ReadsAWholeDocumentAsItReadsOnePushedInChunks"_s);
+    QList<QByteArray> documents {
+        "<rss><channel><title>t &amp; u</title><item><description><![CDATA[" + QByteArray(4000, 'c')
+        + "]]></description></item></channel></rss>"
+    };
+    const testsupport::FeedFiles files
+        = testsupport::feedFiles(u"XmlParser.ReadsAWholeDocumentAsItReadsOnePushedInChunks"_s);
     const qsizetype ownEnd = documents.size() + files.own.size();
     for (const QString& path : files.all())
         documents << testsupport::readFile(path);
@@ -349,8 +368,10 @@ TEST(XmlParser, SkipsWhiteSpaceBeforeTheXmlDeclaration)
     const QByteArray utf16(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2);
     const QList<QPair<QByteArray, QString>> cases {
         { "\n\n<?xml version=\"1.0\"?><r>plain</r>", u"'plain'"_s },
-        { "\xEF\xBB\xBF \t\r\n<?xml version=\"1.0\" encoding=\"utf-8\"?><r>marked</r>", u"'marked'"_s },
-        { "\xEF\xBB\xBF\n<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xe9</r>", u"'café'"_s },
+        { "\xEF\xBB\xBF \t\r\n<?xml version=\"1.0\" encoding=\"utf-8\"?><r>marked</r>",
+            u"'marked'"_s },
+        { "\xEF\xBB\xBF\n<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xe9</r>",
+            u"'café'"_s },
         { utf16, u"'wide'"_s },
     };
     for (const auto& [document, text] : cases) {

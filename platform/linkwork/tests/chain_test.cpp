@@ -8,15 +8,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-Error failure()
-{
-    return Error::withMessage(u"test"_s, 7, u"failed"_s);
-}
+Error failure() { return Error::withMessage(u"test"_s, 7, u"failed"_s); }
 
-Promise<Result<int>> pending()
-{
-    return Promise<Result<int>>();
-}
+Promise<Result<int>> pending() { return Promise<Result<int>>(); }
 
 } // namespace
 
@@ -34,7 +28,10 @@ TEST(Chain, MapsAPromisedResultOnlyOnOk)
     EXPECT_EQ(mapped.value()->value(), u"42"_s);
 
     auto failed = pending();
-    auto passed = failed >> [&](int v) { ++calls; return v; };
+    auto passed = failed >> [&](int v) {
+        ++calls;
+        return v;
+    };
     failed.setValue(Result<int>::Error(failure()));
     EXPECT_EQ(passed.value()->error(), failure());
     EXPECT_EQ(calls, 1);
@@ -44,7 +41,10 @@ TEST(Chain, RunsOnceWhenChainedOntoAResolvedPromise)
 {
     Promise<Result<int>> done(Result<int>::Ok(1));
     int calls = 0;
-    auto next = done >> [&](int v) { ++calls; return v + 1; };
+    auto next = done >> [&](int v) {
+        ++calls;
+        return v + 1;
+    };
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(next.value()->value(), 2);
 }
@@ -54,9 +54,10 @@ TEST(Chain, FlattensResultsAndPromisesAndTurnsNothingIntoAnError)
     auto source = pending();
     Promise<Result<QString>> inner;
     auto viaPromise = source >> [inner](int) { return inner; };
-    auto viaResult = source >> [](int v) { return v > 0 ? Result<int>::Ok(v) : Result<int>::Error(failure()); };
+    auto viaResult = source >>
+        [](int v) { return v > 0 ? Result<int>::Ok(v) : Result<int>::Error(failure()); };
     auto viaOptional = source >> [](int v) { return v > 5 ? std::optional<int>(v) : std::nullopt; };
-    auto viaVoid = source >> [](int) { };
+    auto viaVoid = source >> [](int) {};
     source.setValue(Result<int>::Ok(3));
 
     EXPECT_FALSE(viaPromise.isResolved());
@@ -73,8 +74,13 @@ TEST(Chain, KeepsTheOrderOfAChainAcrossSteps)
 {
     auto source = pending();
     std::vector<int> steps;
-    auto end = source >> [&](int v) { steps.push_back(1); return v + 1; }
-                      >> [&](int v) { steps.push_back(2); return v * 10; };
+    auto end = source >> [&](int v) {
+        steps.push_back(1);
+        return v + 1;
+    } >> [&](int v) {
+        steps.push_back(2);
+        return v * 10;
+    };
     source.setValue(Result<int>::Ok(1));
     EXPECT_EQ(end.value()->value(), 20);
     EXPECT_EQ(steps, (std::vector<int> { 1, 2 }));
@@ -85,8 +91,14 @@ TEST(Chain, MapsPromisedOptionalsOnlyWhenAValueIsThere)
     Promise<std::optional<int>> some;
     Promise<std::optional<int>> none;
     int calls = 0;
-    auto a = some >> [&](int v) { ++calls; return v + 1; };
-    auto b = none >> [&](int v) { ++calls; return v + 1; };
+    auto a = some >> [&](int v) {
+        ++calls;
+        return v + 1;
+    };
+    auto b = none >> [&](int v) {
+        ++calls;
+        return v + 1;
+    };
     some.setValue(1);
     none.setValue(std::nullopt);
     EXPECT_EQ(*a.value(), std::optional<int>(2));
@@ -110,9 +122,12 @@ TEST(Chain, AppliesFunctionsToOptionalsResultsArraysAndValues)
 {
     const std::optional<int> some = 2;
     const std::optional<int> none;
-    EXPECT_EQ(some >> [](int v) { return v * 3; }, std::optional<int>(6));
-    EXPECT_EQ(none >> [](int v) { return v * 3; }, std::nullopt);
-    EXPECT_EQ(some >> [](int v) { return v > 5 ? std::optional<int>(v) : std::nullopt; }, std::nullopt);
+    EXPECT_EQ(
+        some >> [](int v) { return v * 3; }, std::optional<int>(6));
+    EXPECT_EQ(
+        none >> [](int v) { return v * 3; }, std::nullopt);
+    EXPECT_EQ(
+        some >> [](int v) { return v > 5 ? std::optional<int>(v) : std::nullopt; }, std::nullopt);
 
     // Nothing into a function giving a promise: a promise already set to nothing, or to Error.
     auto noSource = none >> [](int) { return Promise<std::optional<int>>(); };
@@ -128,23 +143,27 @@ TEST(Chain, AppliesFunctionsToOptionalsResultsArraysAndValues)
 
     // Arrays keep their order and drop the functions' empty results.
     const QList<int> list { 1, 2, 3, 4 };
-    EXPECT_EQ(list >> [](int v) { return v * v; }, (std::vector<int> { 1, 4, 9, 16 }));
-    EXPECT_EQ(list >> [](int v) { return v % 2 ? std::optional<int>(v) : std::nullopt; },
-              (std::vector<int> { 1, 3 }));
+    EXPECT_EQ(
+        list >> [](int v) { return v * v; }, (std::vector<int> { 1, 4, 9, 16 }));
+    EXPECT_EQ(
+        list >> [](int v) { return v % 2 ? std::optional<int>(v) : std::nullopt; },
+        (std::vector<int> { 1, 3 }));
 
-    EXPECT_EQ(u"abc"_s >> [](const QString& s) { return s.size(); }, 3);
+    EXPECT_EQ(
+        u"abc"_s >> [](const QString& s) { return s.size(); }, 3);
 }
 
 TEST(Chain, PairsOptionalsAndValuesWithPromisedOptionals)
 {
     EXPECT_EQ(std::optional<int>(1) + std::optional<QString>(u"a"_s),
-              std::optional(std::pair<int, QString>(1, u"a"_s)));
+        std::optional(std::pair<int, QString>(1, u"a"_s)));
     EXPECT_EQ(std::optional<int>() + std::optional<QString>(u"a"_s), std::nullopt);
     EXPECT_EQ(std::optional<int>(1) + std::optional<QString>(), std::nullopt);
 
     Promise<std::optional<QString>> found;
     Promise<std::optional<QString>> lost;
-    auto made = (7 + found) >> [](const std::pair<int, QString>& p) { return p.second.repeated(p.first); };
+    auto made = (7 + found) >>
+        [](const std::pair<int, QString>& p) { return p.second.repeated(p.first); };
     auto none = 7 + lost;
     found.setValue(u"x"_s);
     lost.setValue(std::nullopt);

@@ -18,10 +18,7 @@ using testsupport::ScriptedReply;
 
 namespace {
 
-UrlRequest requestFor(const QString& text)
-{
-    return UrlRequest(*Url::fromString(text));
-}
+UrlRequest requestFor(const QString& text) { return UrlRequest(*Url::fromString(text)); }
 
 } // namespace
 
@@ -71,7 +68,8 @@ TEST(DataTask, ReportsTransportFailuresAndCancellationAsErrors)
     auto [refused, refusedPromise] = dataTask(*session, requestFor(u"ftp://127.0.0.1/file"_s));
     refused->resume();
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return cancelledPromise.isResolved() && refusedPromise.isResolved(); }));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return cancelledPromise.isResolved() && refusedPromise.isResolved(); }));
     ASSERT_TRUE(cancelledPromise.value()->isError());
     EXPECT_TRUE(cancelledPromise.value()->error().is(UrlError::domain, UrlError::Cancelled));
     ASSERT_TRUE(refusedPromise.value()->isError());

@@ -9,17 +9,20 @@ using namespace Qt::Literals::StringLiterals;
 TEST(JSONSerialization, RefusesBareScalarsUnlessFragmentsAreAllowed)
 {
     for (const char* text : { "true", "1", "\"a\"", "null" }) {
-        const auto strict = JSONSerialization::read(QByteArrayView(text), JSONSerialization::NoReadingOptions);
+        const auto strict
+            = JSONSerialization::read(QByteArrayView(text), JSONSerialization::NoReadingOptions);
         ASSERT_TRUE(strict.isError()) << text;
         EXPECT_EQ(strict.error().code(), JSONSerialization::ErrorFragmentNotAllowed);
-        EXPECT_TRUE(JSONSerialization::read(QByteArrayView(text), JSONSerialization::AllowFragments).isOk());
+        EXPECT_TRUE(JSONSerialization::read(QByteArrayView(text), JSONSerialization::AllowFragments)
+                        .isOk());
     }
     EXPECT_TRUE(JSONSerialization::read("[1]", JSONSerialization::NoReadingOptions).isOk());
 }
 
 TEST(JSONSerialization, RefusesBrokenTextInvalidUtf8AndDeepNesting)
 {
-    const QByteArray broken[] = { "", "{", "[1,]", "{\"a\" 1}", "\"\xff\"", "[\"\xc3\x28\"]", "nul" };
+    const QByteArray broken[]
+        = { "", "{", "[1,]", "{\"a\" 1}", "\"\xff\"", "[\"\xc3\x28\"]", "nul" };
     for (const auto& text : broken) {
         const auto read = JSONSerialization::read(text, JSONSerialization::AllowFragments);
         ASSERT_TRUE(read.isError()) << text.toStdString();
@@ -38,12 +41,14 @@ TEST(JSONSerialization, RefusesBrokenTextInvalidUtf8AndDeepNesting)
 
 TEST(JSONSerialization, ConvertsDocumentsToQtValues)
 {
-    const auto result = toJSON(0, R"({"d":{"results":[{"Url":"http://a/"}]},"n":-1,"u":18446744073709551615,"f":1.5,"b":true,"z":null,"k":1,"k":2})");
+    const auto result = toJSON(0,
+        R"({"d":{"results":[{"Url":"http://a/"}]},"n":-1,"u":18446744073709551615,"f":1.5,"b":true,"z":null,"k":1,"k":2})");
     ASSERT_TRUE(result.isOk());
     const auto dict = result.value().dictionaryValue();
     ASSERT_TRUE(dict);
-    EXPECT_EQ(dict->value(u"d"_s).toMap().value(u"results"_s).toList().value(0).toMap().value(u"Url"_s),
-              QVariant(u"http://a/"_s));
+    EXPECT_EQ(
+        dict->value(u"d"_s).toMap().value(u"results"_s).toList().value(0).toMap().value(u"Url"_s),
+        QVariant(u"http://a/"_s));
     EXPECT_EQ(dict->value(u"n"_s), QVariant(qint64(-1)));
     EXPECT_EQ(dict->value(u"u"_s), QVariant(std::numeric_limits<quint64>::max()));
     EXPECT_EQ(dict->value(u"f"_s), QVariant(1.5));
@@ -63,9 +68,12 @@ TEST(JSONSerialization, WritesOnlyWritableDocumentsAndReplacesBrokenText)
     const auto compact = JSONSerialization::write(doc, JSONSerialization::NoWritingOptions);
     ASSERT_TRUE(compact.isOk());
     EXPECT_EQ(compact.value(), QByteArray("{\"a\":[1,2.5,true,null],\"s\":\"ok\xef\xbf\xbd\"}"));
-    EXPECT_TRUE(JSONSerialization::write(doc, JSONSerialization::PrettyPrinted).value().contains("\n  \"a\""));
+    EXPECT_TRUE(JSONSerialization::write(doc, JSONSerialization::PrettyPrinted)
+                    .value()
+                    .contains("\n  \"a\""));
 
-    EXPECT_EQ(JSONSerialization::write(nlohmann::json(1), 0).error().code(), JSONSerialization::ErrorNotWritable);
+    EXPECT_EQ(JSONSerialization::write(nlohmann::json(1), 0).error().code(),
+        JSONSerialization::ErrorNotWritable);
     EXPECT_TRUE(JSONSerialization::write(nlohmann::json::array({ std::nan("") }), 0).isError());
     EXPECT_TRUE(JSONSerialization::write({ { "x", { { "y", HUGE_VAL } } } }, 0).isError());
 }

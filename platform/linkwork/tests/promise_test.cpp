@@ -114,9 +114,8 @@ TEST(Promise, DeliversOnceWhenSetAndChainedFromOtherThreads)
 TEST(Reducep, FoldsInArrayOrderWhateverTheOrderOfArrival)
 {
     std::vector<Promise<int>> promises(5);
-    auto folded = reducep(promises, QString(), [](QString acc, int v) {
-        return acc + QString::number(v);
-    });
+    auto folded
+        = reducep(promises, QString(), [](QString acc, int v) { return acc + QString::number(v); });
     // Set from the last to the first, each on a thread of its own.
     for (int i = 4; i >= 0; --i) {
         EXPECT_FALSE(folded.isResolved());
@@ -130,7 +129,8 @@ TEST(Reducep, GivesTheInitialValueForNoPromisesAndFoldsSetPromisesAtOnce)
     auto empty = reducep(std::vector<Promise<int>> {}, 9, [](int a, int b) { return a + b; });
     EXPECT_EQ(empty.value(), 9);
 
-    std::vector<Promise<int>> set { Promise<int>(std::optional(1)), Promise<int>(std::optional(2)) };
+    std::vector<Promise<int>> set { Promise<int>(std::optional(1)),
+        Promise<int>(std::optional(2)) };
     auto sum = reducep(set, 10, [](int a, int b) { return a + b; });
     EXPECT_EQ(sum.value(), 13);
 }
@@ -143,8 +143,14 @@ TEST(Reducep, HandlesManyPromisesSetConcurrently)
         acc.push_back(v);
         return acc;
     });
-    std::thread a([&] { for (int i = 0; i < count; i += 2) promises[size_t(i)].setValue(i); });
-    std::thread b([&] { for (int i = count - 1; i > 0; i -= 2) promises[size_t(i)].setValue(i); });
+    std::thread a([&] {
+        for (int i = 0; i < count; i += 2)
+            promises[size_t(i)].setValue(i);
+    });
+    std::thread b([&] {
+        for (int i = count - 1; i > 0; i -= 2)
+            promises[size_t(i)].setValue(i);
+    });
     a.join();
     b.join();
     ASSERT_TRUE(folded.isResolved());

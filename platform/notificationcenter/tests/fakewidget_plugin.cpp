@@ -28,17 +28,15 @@ public:
         more->setObjectName(u"more"_s);
         more->setGeometry(10, 10, 80, 24);
         m_height = LayoutConstraint::create(m_view, LayoutAttribute::Height, LayoutRelation::Equal,
-                                            nullptr, LayoutAttribute::NotAnAttribute, 1.0, 100);
+            nullptr, LayoutAttribute::NotAnAttribute, 1.0, 100);
         appkit::addConstraint(m_view, m_height);
         auto* fewer = new QPushButton(u"Fewer"_s, m_view);
         fewer->setObjectName(u"fewer"_s);
         fewer->setGeometry(100, 10, 80, 24);
-        QObject::connect(more, &QPushButton::clicked, m_view, [this] {
-            m_height->setConstant(m_height->constant() + 77);
-        });
-        QObject::connect(fewer, &QPushButton::clicked, m_view, [this] {
-            m_height->setConstant(m_height->constant() - 77);
-        });
+        QObject::connect(more, &QPushButton::clicked, m_view,
+            [this] { m_height->setConstant(m_height->constant() + 77); });
+        QObject::connect(fewer, &QPushButton::clicked, m_view,
+            [this] { m_height->setConstant(m_height->constant() - 77); });
         return m_view;
     }
     NCWidgetProviding& provider() override { return *this; }

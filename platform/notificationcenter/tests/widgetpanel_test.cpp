@@ -29,15 +29,9 @@ std::unique_ptr<WidgetPanel> fakePanel()
     return std::make_unique<WidgetPanel>(std::move(widget.controller), widget.displayName);
 }
 
-int updates(const WidgetPanel& panel)
-{
-    return panel.widgetView()->property("updates").toInt();
-}
+int updates(const WidgetPanel& panel) { return panel.widgetView()->property("updates").toInt(); }
 
-QRect available()
-{
-    return QGuiApplication::primaryScreen()->availableGeometry();
-}
+QRect available() { return QGuiApplication::primaryScreen()->availableGeometry(); }
 
 } // namespace
 
@@ -55,9 +49,9 @@ TEST(WidgetPanel, ShowsTheViewAtTheRightEdgeOnTopOutOfTheTaskBarWithTheWidgetsMa
     EXPECT_EQ(panel->widgetView()->property("proposedLeft").toDouble(), 8.0);
     EXPECT_EQ(panel->marginInsets(), (EdgeInsets { top, left, bottom, right }));
     EXPECT_EQ(panel->geometry(),
-              QRect(available().right() + 1 - WidgetPanel::screenGap - WidgetPanel::panelWidth,
-                    available().top() + WidgetPanel::screenGap, WidgetPanel::panelWidth,
-                    WidgetPanel::titleHeight + top + 100 + bottom));
+        QRect(available().right() + 1 - WidgetPanel::screenGap - WidgetPanel::panelWidth,
+            available().top() + WidgetPanel::screenGap, WidgetPanel::panelWidth,
+            WidgetPanel::titleHeight + top + 100 + bottom));
     const QPoint viewOrigin = panel->widgetView()->mapTo(panel.get(), QPoint(0, 0));
     EXPECT_EQ(viewOrigin, QPoint(left, WidgetPanel::titleHeight + top));
     EXPECT_EQ(panel->widgetView()->size(), QSize(WidgetPanel::panelWidth - left - right, 100));

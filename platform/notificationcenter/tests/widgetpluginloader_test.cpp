@@ -30,9 +30,11 @@ QList<BrokenPlugin> brokenPlugins()
     return {
         { QDir(testsupport::dataHome()).filePath(u"libMissing.so"_s), u"there is no such file"_s },
         { notAPlugin, u"it is not a widget plug-in"_s },
-        { QStringLiteral(OLD_VERSION_PLUGIN), u"built for widget interface version 0; this host speaks version 1"_s },
+        { QStringLiteral(OLD_VERSION_PLUGIN),
+            u"built for widget interface version 0; this host speaks version 1"_s },
         { QStringLiteral(NO_PRINCIPAL_PLUGIN), u"its metadata names no principal class"_s },
-        { QStringLiteral(UNKNOWN_CLASS_PLUGIN), u"cannot make its principal class \"NoSuchViewController\""_s },
+        { QStringLiteral(UNKNOWN_CLASS_PLUGIN),
+            u"cannot make its principal class \"NoSuchViewController\""_s },
     };
 }
 
@@ -92,10 +94,12 @@ TEST(WidgetHost, ASecondStartBringsBackTheRunningPanelAndEnds)
     const QString service = u"velmora.Tickerly.WidgetHost"_s;
     QProcess first;
     first.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(FAKE_WIDGET_PLUGIN) });
-    ASSERT_TRUE(testsupport::waitFor([&] { return bus.interface()->isServiceRegistered(service).value(); }));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return bus.interface()->isServiceRegistered(service).value(); }));
 
     QProcess second;
-    second.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(FAKE_WIDGET_PLUGIN) });
+    second.start(
+        QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(FAKE_WIDGET_PLUGIN) });
     ASSERT_TRUE(second.waitForFinished(30000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
