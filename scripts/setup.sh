@@ -9,7 +9,7 @@ packages=(
     libcurl4-openssl-dev libicu-dev libxml2-dev libsqlite3-dev zlib1g-dev
     nlohmann-json3-dev libcpp-httplib-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     dbus dbus-x11 xvfb xauth x11-utils xdotool openbox
 )
 
