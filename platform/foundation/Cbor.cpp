@@ -146,14 +146,18 @@ std::optional<CborItem> decode(const QByteArray& bytes)
     return CborValueReader(bytes).readTop();
 }
 
-bool isOneByteString(QByteArrayView bytes)
+std::optional<QByteArrayView> oneByteString(QByteArrayView bytes)
 {
     if (bytes.isEmpty() || bytes.size() > maxInputSize)
-        return false;
+        return std::nullopt;
     qsizetype pos = 0;
     const std::optional<quint64> length = definiteHead(bytes, pos, int(Major::Bytes));
-    return length && *length == quint64(bytes.size() - pos);
+    if (!length || *length != quint64(bytes.size() - pos))
+        return std::nullopt;
+    return bytes.sliced(pos);
 }
+
+bool isOneByteString(QByteArrayView bytes) { return oneByteString(bytes).has_value(); }
 
 std::optional<CborItem> decodeLeavingArray(const QByteArray& bytes, const QString& key,
     std::vector<std::pair<qsizetype, qsizetype>>* elements)

@@ -56,6 +56,8 @@ std::optional<CborItem> decode(const QByteArray& bytes);
 // Whether `bytes` are exactly one byte string of definite length within the limits, which decode()
 // always reads; told from its head alone.
 bool isOneByteString(QByteArrayView bytes);
+// The content of such a byte string (a view into `bytes`); nothing when isOneByteString is false.
+std::optional<QByteArrayView> oneByteString(QByteArrayView bytes);
 // As decode, but the elements of the array under `key` in the top map (its first such entry) are
 // checked and not built: that array comes back empty and `elements` learns where each element's
 // bytes lie. Each range decodes on its own as the element would have. The limits hold for each

@@ -26,15 +26,6 @@ qint64 saturated(double d)
     return qint64(d);
 }
 
-// The content of stored bytes that Cbor::isOneByteString accepts: after its head, whose length
-// the head's first byte gives.
-QByteArray byteStringContent(QByteArrayView stored)
-{
-    const quint8 info = quint8(stored.front()) & 0x1f;
-    const qsizetype head = info < 24 ? 1 : info == 24 ? 2 : info == 25 ? 3 : info == 26 ? 5 : 9;
-    return stored.sliced(head).toByteArray();
-}
-
 } // namespace
 
 UserDefaults::UserDefaults(const QString& suiteName)
@@ -60,8 +51,8 @@ QVariant UserDefaults::value(const QString& key) const
         std::unique_lock<std::mutex> readerLock;
         bytes = Connection::withStored(
             d->readConnection(writerLock, readerLock), key, [](QByteArrayView stored) {
-                if (Cbor::isOneByteString(stored))
-                    return std::pair(true, byteStringContent(stored));
+                if (const auto content = Cbor::oneByteString(stored))
+                    return std::pair(true, content->toByteArray());
                 return std::pair(false, stored.toByteArray());
             });
     }
