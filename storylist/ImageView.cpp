@@ -76,14 +76,9 @@ void ImageView::setImages(std::optional<QList<QImage>> images)
 void ImageView::animateSequence(
     std::optional<QList<QImage>> frames, const QString& name, std::int64_t fps)
 {
-    std::printf("Animating %s %lld\n", qUtf8Printable(name),
-        static_cast<long long>(frames ? frames->size() : 0));
-    std::fflush(stdout);
-    ++m_generation;
+    const qsizetype count = frames ? frames->size() : 0;
     setImages(std::move(frames));
-    setNextImageIndex(0);
-    setSequenceName(name);
-    nextImage(name, fps);
+    startSequence(count, name, fps);
 }
 
 void ImageView::animateSequence(
@@ -91,14 +86,19 @@ void ImageView::animateSequence(
 {
     if (!read)
         count = 0;
-    std::printf("Animating %s %lld\n", qUtf8Printable(name), static_cast<long long>(count));
-    std::fflush(stdout);
-    ++m_generation;
     setImages(std::nullopt);
     if (count > 0) {
         m_readFrame = std::move(read);
         m_frameCount = count;
     }
+    startSequence(count, name, fps);
+}
+
+void ImageView::startSequence(qsizetype count, const QString& name, std::int64_t fps)
+{
+    std::printf("Animating %s %lld\n", qUtf8Printable(name), static_cast<long long>(count));
+    std::fflush(stdout);
+    ++m_generation;
     setNextImageIndex(0);
     setSequenceName(name);
     nextImage(name, fps);

@@ -51,6 +51,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // What both forms of animateSequence do once the frames are set: a new chain from frame 0.
+    void startSequence(qsizetype count, const QString& name, std::int64_t fps);
+
     std::optional<QImage> m_image;
     std::optional<QList<QImage>> m_images;
     // Set while a sequence is read as it plays (m_images is then none).
