@@ -88,10 +88,7 @@ void findMissingIcons(const QList<std::shared_ptr<Source>>& sources, const Sourc
     for (const std::shared_ptr<Source>& source : sources) {
         if (!source || source->noIconFound)
             continue;
-        auto copy = std::make_shared<Source>(source->title(), source->link());
-        copy->sourceLink = source->sourceLink;
-        copy->feedParser = source->feedParser;
-        unmarked << copy;
+        unmarked << std::make_shared<Source>(*source);
     }
     if (unmarked.isEmpty())
         return;
