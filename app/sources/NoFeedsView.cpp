@@ -122,11 +122,12 @@ void NoFeedsView::setupAnimatedImage()
 
 void NoFeedsView::startAnimation()
 {
-    // Read as the wave plays: the welcome screen is made, and started, also over a list of
-    // sources it never shows, and 128 frames read at once held back the window's first paint.
+    // Each frame is read as its step comes and let go with the next one: read at once, the 128
+    // decoded frames (45 MB) held back the window's first paint, and kept, a turn of the wave
+    // left them all in memory for good.
     const QStringList frames = waveFrameNames(hasImageNamed);
     m_imageView->animateSequence(
-        frames.size(), [frames](qsizetype i) { return imageNamed(frames.at(i)); },
+        frames.size(), [frames](qsizetype i) { return imageNamedUncached(frames.at(i)); },
         u"wave %1"_s.arg(m_counter));
     ++m_counter;
 }

@@ -7,10 +7,30 @@
 
 #include <QLabel>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace sourcestesting;
+
+namespace {
+
+// How many of the welcome wave's frames the named-picture cache holds ("Wave_small_" frames
+// are the spinner's).
+qsizetype keptWaveFrames()
+{
+    const QStringList kept = keptImageNames();
+    return std::count_if(
+        kept.begin(), kept.end(), [](const QString& name) { return name.startsWith(u"Wave_0"_s); });
+}
+
+QImage waveFrame(int index)
+{
+    return imageNamedUncached(u"Wave_%1"_s.arg(index, 5, 10, QChar(u'0')));
+}
+
+} // namespace
 
 TEST(WelcomeScreen, PlaysTheWaveOnlyWhileShownAndRestartsItOnEachShow)
 {
@@ -78,6 +98,31 @@ TEST(WelcomeScreen, RestsItsWaveWhileItsWindowIsClosed)
     window.show();
     time.advance(1);
     EXPECT_EQ(time.clock.pendingCount(), 0u);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(WelcomeScreen, KeepsOnlyTheFrameOnScreenThroughWholeTurnsOfTheWave)
+{
+    VirtualTime time;
+    testing::internal::CaptureStdout();
+    NoFeedsParentView welcome;
+    welcome.setHidden(false);
+    ImageView* wave = welcome.contentView()->imageView();
+    ASSERT_EQ(*wave->image(), waveFrame(0));
+    // Two turns and a little more, every step showing its own frame.
+    for (int step = 1; step <= 2 * 128 + 3; ++step) {
+        time.clock.advance(1.0 / 24);
+        ASSERT_EQ(*wave->image(), waveFrame(step % 128)) << "at step " << step;
+    }
+    EXPECT_EQ(keptWaveFrames(), 0);
+
+    // Stopped and started again: still from the first frame, still nothing kept.
+    welcome.setHidden(true);
+    welcome.setHidden(false);
+    EXPECT_EQ(*wave->image(), waveFrame(0));
+    time.clock.advance(1.0 / 24);
+    EXPECT_EQ(*wave->image(), waveFrame(1));
+    EXPECT_EQ(keptWaveFrames(), 0);
     testing::internal::GetCapturedStdout();
 }
 
