@@ -168,9 +168,16 @@ void NoFeedsView::hideEvent(QHideEvent* event)
 
 NoFeedsParentView::NoFeedsParentView(QWidget* parent)
     : QWidget(parent)
-    , m_contentView(new NoFeedsView)
 {
-    setup();
+}
+
+NoFeedsView* NoFeedsParentView::contentView()
+{
+    if (!m_contentView) {
+        m_contentView = new NoFeedsView;
+        setup();
+    }
+    return m_contentView;
 }
 
 void NoFeedsParentView::setup()
@@ -180,16 +187,28 @@ void NoFeedsParentView::setup()
     constraint(this, m_contentView, LayoutAttribute::CenterY, LayoutRelation::Equal, this,
         LayoutAttribute::CenterY);
     constraints(this, std::nullopt, u"|[view]|"_s, { { u"view"_s, m_contentView } });
+    // A child that comes to a container on screen is not shown with it.
+    if (isVisible()) {
+        m_contentView->m_followingParent = true;
+        m_contentView->show();
+        m_contentView->m_followingParent = false;
+    }
 }
 
 void NoFeedsParentView::setVisible(bool visible)
 {
+    // Until the first showing there is no wave to stop.
+    if (!visible && !m_contentView) {
+        QWidget::setVisible(false);
+        return;
+    }
+    NoFeedsView* content = contentView();
     // Showing a window shows its children through their setVisible too; the content hears
     // of the change once, below.
-    m_contentView->m_followingParent = true;
+    content->m_followingParent = true;
     QWidget::setVisible(visible);
-    m_contentView->m_followingParent = false;
-    m_contentView->setHidden(!visible);
+    content->m_followingParent = false;
+    content->setHidden(!visible);
 }
 
 void NoFeedsParentView::paintEvent(QPaintEvent*)

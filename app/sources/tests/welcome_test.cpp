@@ -126,6 +126,48 @@ TEST(WelcomeScreen, KeepsOnlyTheFrameOnScreenThroughWholeTurnsOfTheWave)
     testing::internal::GetCapturedStdout();
 }
 
+TEST(WelcomeScreen, MakesItsContentOnlyWhenItFirstShows)
+{
+    VirtualTime time;
+    testing::internal::CaptureStdout();
+    QWidget window;
+    auto* welcome = new NoFeedsParentView(&window);
+    welcome->setHidden(true);
+    welcome->setHidden(true);
+    window.show();
+    time.advance(1);
+    EXPECT_FALSE(welcome->hasContentView());
+    EXPECT_TRUE(welcome->findChildren<QWidget*>().isEmpty());
+    EXPECT_FALSE(keptImageNames().contains(u"wave mask"_s));
+    EXPECT_EQ(time.clock.pendingCount(), 0u);
+
+    // Shown in a window already on screen: laid out, playing from its first frame, once.
+    welcome->resize(600, 500);
+    welcome->setHidden(false);
+    ASSERT_TRUE(welcome->hasContentView());
+    NoFeedsView* content = welcome->contentView();
+    EXPECT_TRUE(content->isVisible());
+    appkit::layoutSubtreeIfNeeded(welcome);
+    EXPECT_EQ(content->width(), 600);
+    EXPECT_EQ(content->imageView()->size(), QSize(300, 300));
+    EXPECT_EQ(*content->imageView()->image(), waveFrame(0));
+    const std::int64_t started = content->counter();
+    time.clock.advance(2.0 / 24);
+    EXPECT_EQ(*content->imageView()->image(), waveFrame(2)) << "one chain advances it";
+    EXPECT_EQ(content->counter(), started);
+
+    // A container shown with its window makes its content then.
+    QWidget other;
+    auto* shownWithWindow = new NoFeedsParentView(&other);
+    EXPECT_FALSE(shownWithWindow->hasContentView());
+    other.show();
+    ASSERT_TRUE(shownWithWindow->hasContentView());
+    EXPECT_TRUE(shownWithWindow->contentView()->isVisible());
+    EXPECT_TRUE(
+        shownWithWindow->contentView()->imageView()->sequenceName()->startsWith(u"wave "_s));
+    testing::internal::GetCapturedStdout();
+}
+
 TEST(WelcomeScreen, AnimatesTheFramesThatExistWhenSomeAreMissing)
 {
     const QStringList some = NoFeedsView::waveFrameNames(
