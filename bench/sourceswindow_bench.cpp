@@ -12,6 +12,7 @@
 #include "data/model/SourcesData.h"
 #include "data/model/SourceIconData.h"
 
+#include "MainThread.h"
 #include "PeakMemory.h"
 
 #include <QApplication>
@@ -50,13 +51,6 @@ double msSinceProcessStart()
         - startedTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
-double threadCpuMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
-}
-
 // Notes when a source row is first painted.
 class RowPaints : public QObject {
 public:
@@ -91,13 +85,6 @@ qint64 openUntilPainted(Application& application, RowPaints& watcher)
         loop.exec();
     watcher.waiting = nullptr;
     return watcher.rowMs;
-}
-
-void idle(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 void BM_SourcesWindow(benchmark::State& state)

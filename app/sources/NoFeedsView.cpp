@@ -122,11 +122,12 @@ void NoFeedsView::setupAnimatedImage()
 
 void NoFeedsView::startAnimation()
 {
-    // Read as the wave plays: the welcome screen is made, and started, also over a list of
-    // sources it never shows, and 128 frames read at once held back the window's first paint.
+    // Each frame is read as its step comes and let go with the next one: read at once, the 128
+    // decoded frames (45 MB) held back the window's first paint, and kept, a turn of the wave
+    // left them all in memory for good.
     const QStringList frames = waveFrameNames(hasImageNamed);
     m_imageView->animateSequence(
-        frames.size(), [frames](qsizetype i) { return imageNamed(frames.at(i)); },
+        frames.size(), [frames](qsizetype i) { return imageNamedUncached(frames.at(i)); },
         u"wave %1"_s.arg(m_counter));
     ++m_counter;
 }
@@ -167,9 +168,16 @@ void NoFeedsView::hideEvent(QHideEvent* event)
 
 NoFeedsParentView::NoFeedsParentView(QWidget* parent)
     : QWidget(parent)
-    , m_contentView(new NoFeedsView)
 {
-    setup();
+}
+
+NoFeedsView* NoFeedsParentView::contentView()
+{
+    if (!m_contentView) {
+        m_contentView = new NoFeedsView;
+        setup();
+    }
+    return m_contentView;
 }
 
 void NoFeedsParentView::setup()
@@ -179,16 +187,28 @@ void NoFeedsParentView::setup()
     constraint(this, m_contentView, LayoutAttribute::CenterY, LayoutRelation::Equal, this,
         LayoutAttribute::CenterY);
     constraints(this, std::nullopt, u"|[view]|"_s, { { u"view"_s, m_contentView } });
+    // A child that comes to a container on screen is not shown with it.
+    if (isVisible()) {
+        m_contentView->m_followingParent = true;
+        m_contentView->show();
+        m_contentView->m_followingParent = false;
+    }
 }
 
 void NoFeedsParentView::setVisible(bool visible)
 {
+    // Until the first showing there is no wave to stop.
+    if (!visible && !m_contentView) {
+        QWidget::setVisible(false);
+        return;
+    }
+    NoFeedsView* content = contentView();
     // Showing a window shows its children through their setVisible too; the content hears
     // of the change once, below.
-    m_contentView->m_followingParent = true;
+    content->m_followingParent = true;
     QWidget::setVisible(visible);
-    m_contentView->m_followingParent = false;
-    m_contentView->setHidden(!visible);
+    content->m_followingParent = false;
+    content->setHidden(!visible);
 }
 
 void NoFeedsParentView::paintEvent(QPaintEvent*)

@@ -58,19 +58,21 @@ private:
 };
 
 // The welcome screen the sources window shows over its table while there are no sources: an
-// almost white ground with the welcome content centred in it. Hiding it hides the content and
-// so stops its wave. Main thread only; owned by the sources view.
+// almost white ground with the welcome content centred in it, the content made when it first
+// shows. Hiding it hides the content and so stops its wave. Main thread only; owned by the
+// sources view.
 class NoFeedsParentView : public QWidget {
 public:
     explicit NoFeedsParentView(QWidget* parent = nullptr);
 
-    NoFeedsView* contentView() const { return m_contentView; }
+    // The content, made when first asked for. Showing the container asks for it, hiding does
+    // not: a welcome screen that sources keep hidden makes none of its views or pictures.
+    NoFeedsView* contentView();
+    bool hasContentView() const { return m_contentView != nullptr; }
 
     // Whether its opacity can be set (and faded); the scene turns it on.
     bool wantsLayer() const { return m_wantsLayer; }
     void setWantsLayer(bool wants) { m_wantsLayer = wants; }
-
-    void setup();
 
     // Hands the hidden state on to the content, on every call (setHidden too).
     void setVisible(bool visible) override;
@@ -79,6 +81,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    NoFeedsView* m_contentView;
+    // Adopts the content and lays it out; run once, when the content is made.
+    void setup();
+
+    NoFeedsView* m_contentView = nullptr;
     bool m_wantsLayer = false;
 };

@@ -10,18 +10,47 @@ namespace {
 
 QString resourcePath(const QString& name) { return u":/images/"_s + name + u".png"_s; }
 
+struct Kept {
+    QMutex mutex;
+    QHash<QString, QImage> pictures;
+};
+
+Kept& kept()
+{
+    static Kept instance;
+    return instance;
+}
+
 } // namespace
 
 QImage imageNamed(const QString& name)
 {
-    static QMutex mutex;
-    static QHash<QString, QImage> cache;
-    QMutexLocker locker(&mutex);
-    if (auto it = cache.constFind(name); it != cache.cend())
+    Kept& cache = kept();
+    QMutexLocker locker(&cache.mutex);
+    if (auto it = cache.pictures.constFind(name); it != cache.pictures.cend())
         return it.value();
     QImage image(resourcePath(name));
-    cache.insert(name, image);
+    cache.pictures.insert(name, image);
     return image;
 }
 
+QImage imageNamedUncached(const QString& name)
+{
+    {
+        Kept& cache = kept();
+        QMutexLocker locker(&cache.mutex);
+        if (auto it = cache.pictures.constFind(name); it != cache.pictures.cend())
+            return it.value();
+    }
+    // Decoded outside the lock: nothing is stored, so two readers may both decode.
+    return QImage(resourcePath(name));
+}
+
 bool hasImageNamed(const QString& name) { return QFile::exists(resourcePath(name)); }
+
+QStringList keptImageNames()
+{
+    Kept& cache = kept();
+    QMutexLocker locker(&cache.mutex);
+    return cache.pictures.keys();
+}

@@ -8,6 +8,7 @@
 #include "data/model/Shared.h"
 #include "data/model/SourceIconData.h"
 #include "platform/appkit/ConstraintLayout.h"
+#include "platform/appkit/ImageNamed.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "storylist/ImageView.h"
@@ -247,7 +248,7 @@ TEST_F(SourcesList, OpeningWithSourcesLeavesTheTableClickable)
     NoFeedsParentView* welcome = controller->welcomeView();
     EXPECT_TRUE(welcome->isHidden());
     EXPECT_DOUBLE_EQ(shownOpacity(welcome), 0.0);
-    EXPECT_EQ(welcome->contentView()->imageView()->sequenceName(), u"none"_s);
+    EXPECT_FALSE(welcome->hasContentView()) << "nothing of the welcome screen is made";
     EXPECT_EQ(shownNames(*controller->tableView()).size(), 5);
     EXPECT_TRUE(cellAt(0)->contentView()->data()->icon);
     EXPECT_TRUE(cellAt(4)->contentView()->data()->loadingIcon);
@@ -265,6 +266,42 @@ TEST_F(SourcesList, OpeningWithSourcesLeavesTheTableClickable)
         [&] { return !cellAt(4)->contentView()->data()->loadingIcon; }, 20000));
     UrlSessionTesting::removeLoopbackMappings();
     UrlSessionTesting::closeIdleConnections();
+}
+
+TEST_F(SourcesList, RemovingTheLastSourceMakesAndShowsTheWelcomeScreenItNeverMadeBefore)
+{
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    store({ source(u"Only"_s, u"https://only.example/"_s) });
+    load();
+    NoFeedsParentView* welcome = controller->welcomeView();
+    time.advance(1);
+    EXPECT_TRUE(welcome->isHidden());
+    EXPECT_FALSE(welcome->hasContentView());
+    EXPECT_TRUE(welcome->findChildren<QWidget*>().isEmpty());
+    EXPECT_FALSE(keptImageNames().contains(u"wave mask"_s)) << "nor its mask";
+
+    pressRemove(cellAt(0));
+    testsupport::processEvents();
+    time.advance(0.55);
+    EXPECT_TRUE(storedTitles().isEmpty());
+    EXPECT_TRUE(welcome->isVisible());
+    EXPECT_DOUBLE_EQ(shownOpacity(welcome), 1.0);
+    ASSERT_TRUE(welcome->hasContentView());
+    NoFeedsView* content = welcome->contentView();
+    EXPECT_TRUE(content->isVisible());
+    ImageView* wave = content->imageView();
+    EXPECT_TRUE(wave->sequenceName()->startsWith(u"wave "_s));
+    appkit::layoutSubtreeIfNeeded(controller->view());
+    EXPECT_EQ(wave->size(), QSize(300, 300));
+    EXPECT_NEAR(content->mapTo(welcome, wave->geometry().center()).x(), welcome->width() / 2, 1);
+    EXPECT_NEAR(content->geometry().center().y(), welcome->height() / 2, 1);
+
+    const QImage shot = welcome->grab().toImage();
+    const qreal dpr = shot.devicePixelRatio();
+    const QPoint middle = content->mapTo(welcome, wave->geometry().center()) * dpr;
+    EXPECT_NE(shot.pixelColor(middle), QColor(250, 250, 250)) << "the wave shows";
+    EXPECT_EQ(shot.pixelColor(QPoint(5, 5) * dpr), QColor(250, 250, 250));
+    saveScreenshot(window.get(), u"sources-welcome-after-last-removal.png"_s);
 }
 
 TEST_F(SourcesList, RemovesThePressedSourceOnlyAndAlwaysPlaysTheSound)

@@ -7,10 +7,30 @@
 
 #include <QLabel>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace sourcestesting;
+
+namespace {
+
+// How many of the welcome wave's frames the named-picture cache holds ("Wave_small_" frames
+// are the spinner's).
+qsizetype keptWaveFrames()
+{
+    const QStringList kept = keptImageNames();
+    return std::count_if(
+        kept.begin(), kept.end(), [](const QString& name) { return name.startsWith(u"Wave_0"_s); });
+}
+
+QImage waveFrame(int index)
+{
+    return imageNamedUncached(u"Wave_%1"_s.arg(index, 5, 10, QChar(u'0')));
+}
+
+} // namespace
 
 TEST(WelcomeScreen, PlaysTheWaveOnlyWhileShownAndRestartsItOnEachShow)
 {
@@ -78,6 +98,73 @@ TEST(WelcomeScreen, RestsItsWaveWhileItsWindowIsClosed)
     window.show();
     time.advance(1);
     EXPECT_EQ(time.clock.pendingCount(), 0u);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(WelcomeScreen, KeepsOnlyTheFrameOnScreenThroughWholeTurnsOfTheWave)
+{
+    VirtualTime time;
+    testing::internal::CaptureStdout();
+    NoFeedsParentView welcome;
+    welcome.setHidden(false);
+    ImageView* wave = welcome.contentView()->imageView();
+    ASSERT_EQ(*wave->image(), waveFrame(0));
+    // Two turns and a little more, every step showing its own frame.
+    for (int step = 1; step <= 2 * 128 + 3; ++step) {
+        time.clock.advance(1.0 / 24);
+        ASSERT_EQ(*wave->image(), waveFrame(step % 128)) << "at step " << step;
+    }
+    EXPECT_EQ(keptWaveFrames(), 0);
+
+    // Stopped and started again: still from the first frame, still nothing kept.
+    welcome.setHidden(true);
+    welcome.setHidden(false);
+    EXPECT_EQ(*wave->image(), waveFrame(0));
+    time.clock.advance(1.0 / 24);
+    EXPECT_EQ(*wave->image(), waveFrame(1));
+    EXPECT_EQ(keptWaveFrames(), 0);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(WelcomeScreen, MakesItsContentOnlyWhenItFirstShows)
+{
+    VirtualTime time;
+    testing::internal::CaptureStdout();
+    QWidget window;
+    auto* welcome = new NoFeedsParentView(&window);
+    welcome->setHidden(true);
+    welcome->setHidden(true);
+    window.show();
+    time.advance(1);
+    EXPECT_FALSE(welcome->hasContentView());
+    EXPECT_TRUE(welcome->findChildren<QWidget*>().isEmpty());
+    EXPECT_FALSE(keptImageNames().contains(u"wave mask"_s));
+    EXPECT_EQ(time.clock.pendingCount(), 0u);
+
+    // Shown in a window already on screen: laid out, playing from its first frame, once.
+    welcome->resize(600, 500);
+    welcome->setHidden(false);
+    ASSERT_TRUE(welcome->hasContentView());
+    NoFeedsView* content = welcome->contentView();
+    EXPECT_TRUE(content->isVisible());
+    appkit::layoutSubtreeIfNeeded(welcome);
+    EXPECT_EQ(content->width(), 600);
+    EXPECT_EQ(content->imageView()->size(), QSize(300, 300));
+    EXPECT_EQ(*content->imageView()->image(), waveFrame(0));
+    const std::int64_t started = content->counter();
+    time.clock.advance(2.0 / 24);
+    EXPECT_EQ(*content->imageView()->image(), waveFrame(2)) << "one chain advances it";
+    EXPECT_EQ(content->counter(), started);
+
+    // A container shown with its window makes its content then.
+    QWidget other;
+    auto* shownWithWindow = new NoFeedsParentView(&other);
+    EXPECT_FALSE(shownWithWindow->hasContentView());
+    other.show();
+    ASSERT_TRUE(shownWithWindow->hasContentView());
+    EXPECT_TRUE(shownWithWindow->contentView()->isVisible());
+    EXPECT_TRUE(
+        shownWithWindow->contentView()->imageView()->sequenceName()->startsWith(u"wave "_s));
     testing::internal::GetCapturedStdout();
 }
 
