@@ -198,6 +198,15 @@ protected:
             Storyboard::named(u"Stories"_s)->instantiateInitialController());
     }
 
+    // The scene's list, its window shown.
+    StoriesViewController* show(const std::shared_ptr<WindowController>& scene)
+    {
+        auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
+        if (stories)
+            scene->showWindow(nullptr);
+        return stories;
+    }
+
     testsupport::LoopbackServer server;
 };
 
@@ -211,9 +220,8 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
     serveFeed(headlines);
     const auto scene = makeScene();
     ASSERT_TRUE(scene);
-    auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
+    auto* stories = show(scene);
     ASSERT_TRUE(stories);
-    scene->showWindow(nullptr);
     TopLevelWindow* shown = scene->window();
     TableView* table = stories->contentView()->tableView();
     WidgetScrollView* scroll = stories->scrollView();
@@ -290,9 +298,8 @@ TEST_F(StoriesWindowRefresh, WhatTheStoreRefusesLeavesTheListAsItWasAndIsSaidInT
         u"Storm warning for the north coast tonight"_s });
     const auto scene = makeScene();
     ASSERT_TRUE(scene);
-    auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
+    auto* stories = show(scene);
     ASSERT_TRUE(stories);
-    scene->showWindow(nullptr);
     TopLevelWindow* shown = scene->window();
     TableView* table = stories->contentView()->tableView();
     ASSERT_TRUE(testsupport::waitFor([&] { return table->numberOfRows() == 3; }));
