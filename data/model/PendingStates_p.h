@@ -2,8 +2,6 @@
 
 #include "data/model/StoryState.h"
 
-#include "tickerlydatamac_export.h"
-
 #include <QString>
 
 #include <optional>
@@ -13,21 +11,22 @@
 // any thread.
 namespace statelist {
 
-// Sent on the main queue when a kept state was written or refused in the end; the user info holds
-// the list's key (keyKey), the story's link (linkKey) and, for a refused one, refusedKey (true).
-TICKERLYDATAMAC_EXPORT QString keptStateNotification();
-TICKERLYDATAMAC_EXPORT QString keyKey();
-TICKERLYDATAMAC_EXPORT QString linkKey();
-TICKERLYDATAMAC_EXPORT QString refusedKey();
+// Sent on the main queue when a kept state was written or refused in the end (by every list of
+// states: StoryStateData and ArchivedStoriesData); the user info holds the list's key (keyKey),
+// the story's link (linkKey) and, for a refused one, refusedKey (true).
+QString keptStateNotification();
+QString keyKey();
+QString linkKey();
+QString refusedKey();
 
 // Notes `state` (None: no record) for `link` in the list under `key`; gives the note's number.
-TICKERLYDATAMAC_EXPORT quint64 notePending(
+quint64 notePending(
     const QString& suite, const QString& key, const QString& link, StoryState state);
 // Forgets note `id`, and when `announce`, posts keptStateNotification for it.
-TICKERLYDATAMAC_EXPORT void endPending(const QString& suite, const QString& key,
-    const QString& link, quint64 id, bool announce, bool written);
+void endPending(const QString& suite, const QString& key, const QString& link, quint64 id,
+    bool announce, bool written);
 // The newest noted state of `link`, or nothing.
-TICKERLYDATAMAC_EXPORT std::optional<StoryState> pendingState(
+std::optional<StoryState> pendingState(
     const QString& suite, const QString& key, const QString& link);
 
 } // namespace statelist

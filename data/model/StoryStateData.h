@@ -42,8 +42,8 @@ public:
     explicit StoryStateData(std::shared_ptr<UserDefaults> localStore = nullptr);
 
     // Sent on the main queue when a state kept for later was written, or refused in the end
-    // (refusedChangeKey true in the user info: it is undone). A kept state reads as set in this
-    // process until then.
+    // (refusedChangeKey true in the user info: it is undone); ArchivedStoriesData's states send
+    // it too. A kept state reads as set in this process until then.
     static QString keptChangeNotification();
     static QString refusedChangeKey();
 
