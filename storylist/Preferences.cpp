@@ -2,6 +2,7 @@
 
 #include "data/model/Shared.h"
 #include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/MainQueue.h"
 
 #include <QMetaType>
 
@@ -54,13 +55,30 @@ bool Preferences::boolean(const QString& key, bool defaultValue) const
     return defaultValue;
 }
 
-UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& value)
+namespace {
+
+void announceSettings()
 {
-    const auto outcome = userDefaults->set(key, value);
-    userDefaults->synchronize();
     DistributedNotificationCenter::defaultCenter().postNotificationName(
         QString::fromUtf16(dataUpdatedNotification),
         QString::fromUtf16(dataUpdatedNotificationObject));
+}
+
+} // namespace
+
+UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& value)
+{
+    // The other program reads the setting when it hears of it: only once it is written, also
+    // when that is later, while another program holds the store.
+    const auto outcome = userDefaults->updateOrKeep(
+        key, [value](const std::optional<QVariant>&) { return std::optional(value); },
+        [](bool written) {
+            if (written)
+                MainQueue::dispatchAsync(announceSettings);
+        });
+    userDefaults->synchronize();
+    if (outcome == UserDefaults::Outcome::Done)
+        announceSettings();
     return outcome;
 }
 

@@ -22,7 +22,8 @@ inline constexpr char16_t dataUpdatedNotificationObject[] = u"Tickerly";
 //
 // Keeps nothing of its own: every read asks the suite, every write stores, flushes and then
 // announces the change to all processes (also when the value did not change), and says how the
-// store took it. Light; make one where it is needed. Main thread.
+// store took it. A write kept while another program holds the store is announced when it is
+// written; a refused one is not announced. Light; make one where it is needed. Main thread.
 class Preferences {
 public:
     explicit Preferences(std::shared_ptr<UserDefaults> userDefaults = nullptr);

@@ -154,6 +154,18 @@ void StoriesBaseViewController::didReload(TodayDataSource* source)
         contentView()->setIsEmpty(source->numberOfItems() == 0);
 }
 
+void StoriesBaseViewController::changeRefused(TodayDataSource*)
+{
+    showError(~u"Save change error"_s);
+}
+
+void StoriesBaseViewController::refreshRefused(TodayDataSource*)
+{
+    showError(~u"Save stories error"_s);
+}
+
+void StoriesBaseViewController::showError(const QString&) { }
+
 QWidget* StoriesBaseViewController::viewForTableColumn(TableView* tableView, int, int)
 {
     auto* cell = dynamic_cast<ListCellView*>(tableView->makeViewWithIdentifier(u"cell"_s, this));
@@ -180,13 +192,17 @@ void StoriesBaseViewController::rowViewPressed(ListCellView* rowView)
     if (!found)
         return;
     const auto& [index, story] = *found;
-    StoryStateData().setState(*story, StoryState::Read);
+    const bool refused
+        = StoryStateData().setState(*story, StoryState::Read) == UserDefaults::Outcome::Failed;
     // The list's own copy of the states would show the row unread again when it is next bound
     // (its picture arriving).
     if (dataSource.stateData)
         dataSource.stateData->flushCache();
     rowView->deselect();
-    rowView->setRead();
+    if (refused)
+        changeRefused(&dataSource);
+    else
+        rowView->setRead();
 
     // A story whose link is no web page has nothing to open, not even through the reader.
     std::optional<Url> link;

@@ -59,6 +59,10 @@ public:
 
     void willReload(TodayDataSource* dataSource) override;
     void didReload(TodayDataSource* dataSource) override;
+    void changeRefused(TodayDataSource* dataSource) override;
+    void refreshRefused(TodayDataSource* dataSource) override;
+    // Tells the person `text` where the list can; the base shows nothing.
+    virtual void showError(const QString& text);
     QWidget* viewForTableColumn(TableView* tableView, int column, int row) override;
 
     void rowViewPressed(ListCellView* rowView) override;

@@ -33,6 +33,8 @@ TodayDataSource::TodayDataSource()
         QString::fromUtf16(dataUpdatedNotification),
         QString::fromUtf16(dataUpdatedNotificationObject),
         [this](const QString&, const QString&) { dataUpdated(); });
+    NotificationCenter::defaultCenter().addObserver(this, StoryStateData::keptChangeNotification(),
+        nullptr, [this](const Notification& n) { keptStateEnded(n); });
     sourcesData.updateLocalStore();
     UrlSessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = 10;
@@ -129,13 +131,18 @@ void TodayDataSource::updateContents(CompletionHandler completionHandler)
     auto sync = std::make_shared<std::shared_ptr<Sync>>(run);
     QPointer<TodayDataSource> self(this);
     run->updateStories(UrlSessionConfiguration(), [self, completionHandler, sync](bool) {
+        // A refresh that read nothing keeps the last stories without a word; one whose stories
+        // the store refused has lost them, and says so.
+        const bool refused = *sync && (*sync)->storeRefused();
         if (self) {
             self->didLoad = true;
             self->updateCurrentStories();
             self->updateImages();
+            if (TodayDataSourceDelegate* d = refused ? self->delegate() : nullptr)
+                d->refreshRefused(self);
         }
         if (completionHandler)
-            completionHandler(NCUpdateResult::NewData);
+            completionHandler(refused ? NCUpdateResult::Failed : NCUpdateResult::NewData);
         sync->reset();
     });
 }
@@ -191,13 +198,31 @@ void TodayDataSource::updateImages()
     }
 }
 
+void TodayDataSource::keptStateEnded(const Notification& notification)
+{
+    // Written: the rows show it already, read again in case the store moved on meanwhile.
+    // Refused: the story is back as it was.
+    if (stateData)
+        stateData->flushCache();
+    updateCurrentStories();
+    if (notification.userInfo.value(StoryStateData::refusedChangeKey()).toBool()) {
+        if (TodayDataSourceDelegate* d = delegate())
+            d->changeRefused(this);
+    }
+}
+
 void TodayDataSource::removeStory(int index)
 {
     if (index < 0 || index >= stories.size())
         return;
     const std::shared_ptr<NewsStory> story = stories.at(index);
     const int visibleBefore = numberOfItems();
-    StoryStateData().setState(*story, StoryState::Deleted);
+    // A state kept for later is read back as set; one refused leaves the list as it was.
+    if (StoryStateData().setState(*story, StoryState::Deleted) == UserDefaults::Outcome::Failed) {
+        if (TodayDataSourceDelegate* d = delegate())
+            d->changeRefused(this);
+        return;
+    }
     QList<std::shared_ptr<NewsStory>> expected = stories;
     expected.removeAt(index);
     stories = readCurrentStories();

@@ -21,6 +21,7 @@
 
 class TodayDataSource;
 class UrlSession;
+struct Notification;
 
 // What the owner of a story list learns from its data source, and what it adds to the table.
 // Held weakly: a delegate that is a QObject is forgotten when it dies.
@@ -33,12 +34,18 @@ public:
     virtual void didReload(TodayDataSource* dataSource) = 0;
     // Rows the owner shows above the first story.
     virtual int extraRows() const = 0;
+    // A change the person made (a story removed or read) was refused by the store, at once or
+    // after it was kept for later; the list shows it undone.
+    virtual void changeRefused(TodayDataSource*) { }
+    // The store refused the stories of a refresh; the list shows the ones it held.
+    virtual void refreshRefused(TodayDataSource*) { }
 };
 
 // The stories a story list shows: refreshes them through a feed synchronisation, holds the
 // newest (at most `limit`, deleted ones left out), serves them to the table as rows, loads
 // their images, and refreshes by itself when the sources change in this process or a setting
-// changes in any process.
+// changes in any process. A story state kept for later shows at once; the list is read again
+// when it is written or refused.
 //
 // Main thread only; owned by its story list controller. Image loads complete on the image
 // session's queue and only hop back to the main thread from there.
@@ -81,10 +88,12 @@ public:
 
     // A refresh without handler, whatever the notification.
     void dataUpdated();
-    // Starts a refresh; the handler always gets NewData, also when this object is gone by then.
+    // Starts a refresh; the handler gets NewData, also when this object is gone by then, or
+    // Failed when the store refused the refresh's stories.
     void updateContents(CompletionHandler completionHandler = {});
     void updateCurrentStories();
-    // Marks the held story at `index` deleted and takes its row out of the table.
+    // Marks the held story at `index` deleted and takes its row out of the table; when the store
+    // refuses, the row stays and the delegate hears of it.
     void removeStory(int index);
     // Loads the image of every held story and reloads its row when it arrives.
     void updateImages();
@@ -94,6 +103,7 @@ private:
     // Also reads when they were stored (loadedAt).
     QList<std::shared_ptr<NewsStory>> readCurrentStories();
     void pruneImageCache();
+    void keptStateEnded(const Notification& notification);
 
     bool m_expanded = false;
     WeakDelegate<TodayDataSourceDelegate> m_delegate;

@@ -20,6 +20,8 @@ StoriesViewController::StoriesViewController(
 void StoriesViewController::viewDidLoad()
 {
     StoriesBaseViewController::viewDidLoad();
+    if (QWidget* content = view())
+        m_banner = std::make_unique<ErrorBanner>(content);
     dataSource.setExpanded(true);
     dataSource.updateContents();
     if (m_scrollView)
@@ -74,4 +76,10 @@ void StoriesViewController::refresh()
         if (scrollView)
             scrollView->finishRefresh();
     });
+}
+
+void StoriesViewController::showError(const QString& text)
+{
+    if (m_banner)
+        m_banner->show(text);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/shell/ErrorBanner.h"
 #include "app/shell/WidgetScrollView.h"
 #include "storylist/StoriesBaseViewController.h"
 
@@ -7,7 +8,8 @@
 
 // The stories window's list: every current story below one empty row, refreshed every 300
 // seconds while the controller lives, and at once with a click sound when the list is pulled
-// down or the application asks. Main thread only; owned by the window's controller.
+// down or the application asks; a change or refresh the store refused is said in a red banner.
+// Main thread only; owned by the window's controller.
 class StoriesViewController : public StoriesBaseViewController, public WidgetScrollViewDelegate {
     Q_OBJECT
 public:
@@ -28,6 +30,9 @@ public:
     void wantsRefresh(WidgetScrollView* scrollView) override;
     // Refreshes now with a click, then closes the pull-to-refresh strip.
     Q_INVOKABLE void refresh();
+    // In the red banner at the top of the list.
+    void showError(const QString& text) override;
+    const ErrorBanner* errorBanner() const { return m_banner.get(); }
 
     // Seconds between two timed refreshes.
     static constexpr double refreshInterval = 300;
@@ -40,4 +45,5 @@ private:
     void prepareRows();
 
     QPointer<WidgetScrollView> m_scrollView;
+    std::unique_ptr<ErrorBanner> m_banner;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/shell/ErrorBanner.h"
 #include "platform/appkit/LayoutConstraint.h"
 #include "platform/appkit/VisualFormat.h"
 
@@ -15,17 +16,15 @@ class SourcesView : public QWidget {
 public:
     explicit SourcesView(QWidget* parent = nullptr);
 
-    QLabel* errorLabel() const { return m_errorLabel; }
-    const LayoutConstraintRef& errorTopConstraint() const { return m_errorTopConstraint; }
+    QLabel* errorLabel() const { return m_banner.label(); }
+    const LayoutConstraintRef& errorTopConstraint() const { return m_banner.topConstraint(); }
     void setErrorTopConstraint(LayoutConstraintRef constraint)
     {
-        m_errorTopConstraint = std::move(constraint);
+        m_banner.setTopConstraint(std::move(constraint));
     }
 
     // "error": the name the layout formats use.
     LayoutViews views() const;
-
-    void setup();
 
     // Whether the banner is in place (its top constraint at exactly 0); not animated by itself.
     bool errorVisible() const;
@@ -38,6 +37,5 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QLabel* m_errorLabel;
-    LayoutConstraintRef m_errorTopConstraint;
+    ErrorBanner m_banner;
 };

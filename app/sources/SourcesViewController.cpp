@@ -8,6 +8,7 @@
 #include "data/sync/Localization.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "platform/appkit/Sound.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "storylist/ViewKit.h"
 
 #include <QLoggingCategory>
@@ -45,6 +46,17 @@ void SourcesViewController::viewDidLoad()
         setInstallationViewHidden(true);
     defaults->set(key, true);
     defaults->synchronize();
+
+    // A change kept for later and refused in the end is undone in the list (the data source
+    // reads it again); the person hears of it here, as of one refused at once.
+    QPointer<SourcesViewController> self(this);
+    NotificationCenter::defaultCenter().addObserver(
+        this, SourcesData::changeNotification(), nullptr, [self](const Notification& n) {
+            if (!self || !n.userInfo.value(SourcesData::refusedChangeKey()).toBool())
+                return;
+            if (SourcesView* shown = self->contentView())
+                shown->showError(~u"Save change error"_s);
+        });
 
     updateWelcomeScreenVisibility();
     // The list the table has just read, not a second read of the store.

@@ -6,7 +6,11 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Url.h"
 
+#include <QHash>
 #include <QSet>
+
+#include <atomic>
+#include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -44,6 +48,72 @@ std::shared_ptr<Source> detached(const Source& source)
     return copy;
 }
 
+// The changes of this process kept for later, by suite, oldest first. What this process reads of
+// the list shows them at once, as they will be stored; each goes once it is written or refused.
+using SourceChange = std::function<std::optional<QList<int>>(QList<std::shared_ptr<Source>>&)>;
+
+struct PendingChange {
+    quint64 id;
+    SourceChange change;
+};
+
+struct PendingChanges {
+    std::mutex mutex;
+    QHash<QString, QList<PendingChange>> bySuite;
+    std::atomic<quint64> lastId { 0 };
+};
+
+PendingChanges& pendingChanges()
+{
+    static PendingChanges pending;
+    return pending;
+}
+
+quint64 addPending(const QString& suite, SourceChange change)
+{
+    auto& pending = pendingChanges();
+    const quint64 id = ++pending.lastId;
+    std::lock_guard lock(pending.mutex);
+    pending.bySuite[suite].append({ id, std::move(change) });
+    return id;
+}
+
+void forgetPending(const QString& suite, quint64 id)
+{
+    auto& pending = pendingChanges();
+    std::lock_guard lock(pending.mutex);
+    const auto it = pending.bySuite.find(suite);
+    if (it == pending.bySuite.end())
+        return;
+    it->removeIf([id](const PendingChange& p) { return p.id == id; });
+    if (it->isEmpty())
+        pending.bySuite.erase(it);
+}
+
+// The pending changes of `suite` older than `before` (all when 0).
+QList<PendingChange> pendingOf(const QString& suite, quint64 before = 0)
+{
+    auto& pending = pendingChanges();
+    std::lock_guard lock(pending.mutex);
+    QList<PendingChange> older = pending.bySuite.value(suite);
+    if (before)
+        older.removeIf([before](const PendingChange& p) { return p.id >= before; });
+    return older;
+}
+
+// `list` as the pending changes will leave it. The changes are idempotent, so one written
+// between the read of the list and the end of its pending entry counts once.
+void applyPending(const QList<PendingChange>& pending, QList<std::shared_ptr<Source>>& list)
+{
+    if (pending.isEmpty())
+        return;
+    for (const PendingChange& p : pending)
+        p.change(list);
+    // A pending change holds its own objects: the caller gets copies it may change.
+    for (auto& entry : list)
+        entry = detached(*entry);
+}
+
 } // namespace
 
 SourcesData::SourcesData(std::shared_ptr<UserDefaults> localStore)
@@ -68,6 +138,11 @@ QString SourcesData::updatedSourcesKey()
     return u"velmora.Tickerly.SourcesData.updatedSourcesKey"_s;
 }
 
+QString SourcesData::refusedChangeKey()
+{
+    return u"velmora.Tickerly.SourcesData.refusedChangeKey"_s;
+}
+
 SourcesData::SourceList SourcesData::sourcesFromData(const std::optional<QByteArray>& data)
 {
     Source::registerArchiveClasses();
@@ -76,7 +151,12 @@ SourcesData::SourceList SourcesData::sourcesFromData(const std::optional<QByteAr
 
 SourcesData::SourceList SourcesData::sources() const
 {
-    return sourcesFromData(m_localStore->data(sourcesKey));
+    // Taken before the list is read: a change written in between is then seen twice, never not
+    // at all.
+    const QList<PendingChange> pending = pendingOf(m_localStore->suiteName());
+    SourceList list = sourcesFromData(m_localStore->data(sourcesKey));
+    applyPending(pending, list);
+    return list;
 }
 
 UserDefaults::Outcome SourcesData::changeSources(
@@ -86,9 +166,12 @@ UserDefaults::Outcome SourcesData::changeSources(
     // Shared with a kept change, which may run after this object is gone.
     auto positions = std::make_shared<std::optional<QList<int>>>();
     const QString suite = m_localStore->suiteName();
+    // In place before the change may be kept: it may be written, and forgotten, on another
+    // thread before updateOrKeep returns.
+    const quint64 id = addPending(suite, change);
     const auto outcome = m_localStore->updateOrKeep(
         sourcesKey,
-        [suite, change = std::move(change), positions](
+        [suite, change, positions](
             const std::optional<QVariant>& current) -> std::optional<QVariant> {
             Source::registerArchiveClasses();
             SourceList list
@@ -98,13 +181,29 @@ UserDefaults::Outcome SourcesData::changeSources(
                 return std::nullopt;
             return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
         },
-        [positions, announce](bool written) {
-            if (written && *positions)
+        [suite, id, positions, announce, sender = identity()](bool written) {
+            forgetPending(suite, id);
+            // The views showed the change since it was kept: they learn what is stored now,
+            // or that it is undone.
+            if (!written)
+                sendDataChangeNotification(sender, std::nullopt, std::nullopt, std::nullopt, true);
+            else if (*positions)
                 announce(**positions);
+            else
+                sendDataChangeNotification(sender);
         });
     m_localStore->synchronize();
-    if (outcome == UserDefaults::Outcome::Done && *positions)
-        announce(**positions);
+    if (outcome != UserDefaults::Outcome::Kept) {
+        forgetPending(suite, id);
+        if (outcome == UserDefaults::Outcome::Done && *positions)
+            announce(**positions);
+        return outcome;
+    }
+    // Shown at once, where it will land among the changes kept before it.
+    SourceList shown = sourcesFromData(m_localStore->data(sourcesKey));
+    applyPending(pendingOf(suite, id), shown);
+    if (const auto at = change(shown))
+        announce(*at);
     return outcome;
 }
 
@@ -208,10 +307,12 @@ std::shared_ptr<Source> SourcesData::sourceWithLink(const QString& link) const
 }
 
 void SourcesData::sendDataChangeNotification(const void* sender, std::optional<QList<int>> added,
-    std::optional<QList<int>> removed, std::optional<QList<int>> updated)
+    std::optional<QList<int>> removed, std::optional<QList<int>> updated, bool refused)
 {
-    MainQueue::dispatchAsync([sender, added, removed, updated] {
+    MainQueue::dispatchAsync([sender, added, removed, updated, refused] {
         QVariantMap userInfo;
+        if (refused)
+            userInfo.insert(refusedChangeKey(), true);
         if (removed)
             userInfo.insert(removedSourcesKey(), QVariant::fromValue(*removed));
         if (added)

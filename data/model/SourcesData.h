@@ -20,7 +20,10 @@
 // atomic read-modify-write of the stored list, so a change made at the same time by another
 // thread or the other program is never lost. After a change the change notification is posted
 // on the main queue, on a later turn, with this object (an identity only) as its object and the
-// changed positions (QList<int>) in its user info. Any thread.
+// changed positions (QList<int>) in its user info. A change kept while another process holds the
+// store is part of what sources() gives in this process at once, announced at once, and again
+// when it is written (positions as stored) or refused in the end (refusedChangeKey, no
+// positions: it is undone). Any thread.
 class TICKERLYDATAMAC_EXPORT SourcesData {
 public:
     explicit SourcesData(std::shared_ptr<UserDefaults> localStore = nullptr);
@@ -29,11 +32,13 @@ public:
     static QString addedSourcesKey();
     static QString removedSourcesKey();
     static QString updatedSourcesKey();
+    // True in the notification of a kept change that the store refused in the end.
+    static QString refusedChangeKey();
 
     const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
 
-    // The stored list; empty when nothing usable is stored. Elements that cannot be read are
-    // left out.
+    // The stored list, with this process's kept changes made to it; empty when nothing usable
+    // is stored. Elements that cannot be read are left out.
     QList<std::shared_ptr<Source>> sources() const;
     // The changes below are never dropped: while another process keeps the store locked, a
     // change is kept and written (and announced) later. Each says how it ended: Done once stored
@@ -71,7 +76,7 @@ private:
     static void sendDataChangeNotification(const void* sender,
         std::optional<QList<int>> added = std::nullopt,
         std::optional<QList<int>> removed = std::nullopt,
-        std::optional<QList<int>> updated = std::nullopt);
+        std::optional<QList<int>> updated = std::nullopt, bool refused = false);
 
     std::shared_ptr<UserDefaults> m_localStore;
 };

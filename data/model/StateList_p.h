@@ -4,6 +4,7 @@
 // reading the stored list, the link cache, and one atomic change of the stored list.
 
 #include "data/model/ArchivedList_p.h"
+#include "data/model/PendingStates_p.h"
 #include "data/model/Shared.h"
 #include "data/model/StateList.h"
 #include "data/model/StoryState.h"
@@ -56,9 +57,10 @@ std::shared_ptr<Record> recordForLink(
 // reads the list afresh, so a state set meanwhile by another object or process is kept. The
 // record of the link moves to the front (`newRecord` null removes it), and the list is cut to
 // its cap. Written (and synchronised) on every call; while another process keeps the store
-// locked the change is kept and written later. The new record is archived here, on the caller's
-// thread: a kept change runs on whichever thread next takes the store, while the caller's
-// objects (a record holds the window's story) may change on.
+// locked the change is kept and written later; till then this process reads the state as set, and
+// once it is written or refused keptStateNotification says so. The new record is archived here,
+// on the caller's thread: a kept change runs on whichever thread next takes the store, while the
+// caller's objects (a record holds the window's story) may change on.
 template <typename Record, typename LinkOf>
 UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
     const std::optional<Url>& link, const std::shared_ptr<Record>& newRecord, LinkOf linkOf)
@@ -66,7 +68,14 @@ UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
     const QString suite = store.suiteName();
     const std::optional<QByteArray> encodedRecord
         = newRecord ? std::optional(KeyedArchiver::encodedObject(*newRecord)) : std::nullopt;
-    const auto outcome = store.updateOrKeep(key,
+    // Noted before the change may be kept: it may be written, and its note ended, on another
+    // thread before updateOrKeep returns.
+    const QString linkText = link ? link->absoluteString() : QString();
+    const quint64 note = link
+        ? notePending(suite, key, linkText, newRecord ? newRecord->state : StoryState::None)
+        : 0;
+    const auto outcome = store.updateOrKeep(
+        key,
         [suite, key, link, encodedRecord, linkOf](
             const std::optional<QVariant>& current) -> std::optional<QVariant> {
             QList<std::shared_ptr<Record>> list = archivedListForChange<Record>(
@@ -85,8 +94,14 @@ UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
                 encoded.append(KeyedArchiver::encodedObject(*record));
             }
             return QVariant(KeyedArchiver::archivedDataWithEncodedRootArray(encoded));
+        },
+        [suite, key, linkText, note](bool written) {
+            if (note)
+                endPending(suite, key, linkText, note, true, written);
         });
     store.synchronize();
+    if (note && outcome != UserDefaults::Outcome::Kept)
+        endPending(suite, key, linkText, note, false, true);
     return outcome;
 }
 
@@ -101,6 +116,8 @@ UserDefaults::Outcome StateList<Record>::setState(
 
 template <typename Record> StoryState StateList<Record>::stateForLink(const QString& link)
 {
+    if (const auto pending = pendingState(m_localStore->suiteName(), m_key, link))
+        return *pending;
     if (m_linkStateCache) {
         const auto it = m_linkStateCache->constFind(link);
         if (it != m_linkStateCache->constEnd())

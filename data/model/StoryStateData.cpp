@@ -62,6 +62,10 @@ StoryStateData::StoryStateData(std::shared_ptr<UserDefaults> localStore)
     registerArchiveClasses();
 }
 
+QString StoryStateData::keptChangeNotification() { return statelist::keptStateNotification(); }
+
+QString StoryStateData::refusedChangeKey() { return statelist::refusedKey(); }
+
 UserDefaults::Outcome StoryStateData::setState(const NewsStory& story, StoryState state)
 {
     const std::optional<Url>& link = story.link();

@@ -41,6 +41,12 @@ public:
 
     explicit StoryStateData(std::shared_ptr<UserDefaults> localStore = nullptr);
 
+    // Sent on the main queue when a state kept for later was written, or refused in the end
+    // (refusedChangeKey true in the user info: it is undone); ArchivedStoriesData's states send
+    // it too. A kept state reads as set in this process until then.
+    static QString keptChangeNotification();
+    static QString refusedChangeKey();
+
     // Records `state` for the story's link, replacing its earlier state; None removes it.
     // Kept when another process keeps the store locked (written later), Failed when refused.
     UserDefaults::Outcome setState(const NewsStory& story, StoryState state);

@@ -55,11 +55,12 @@ void Sync::updateStories(
     m_totalTasks = 0;
     m_failedTasks = 0;
 
+    m_storeRefused = false;
     const QList<std::shared_ptr<Source>> sourceList = SourcesData().sources();
     if (sourceList.isEmpty()) {
-        StoredStoriesData().storeStories({});
+        m_storeRefused = StoredStoriesData().storeStories({}) == UserDefaults::Outcome::Failed;
         if (completion)
-            completion(true);
+            completion(!m_storeRefused);
         return;
     }
 
@@ -348,14 +349,17 @@ void Sync::parseStories()
                 feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
         }
         order = {};
-        StoredStoriesData().storeEncodedStories(std::move(archived));
+        // Kept for later while another program holds the store, it still lands: only a refusal
+        // leaves the old list.
+        m_storeRefused = StoredStoriesData().storeEncodedStories(std::move(archived))
+            == UserDefaults::Outcome::Failed;
     }
     feeds.clear();
 
     if (m_isCancelled)
         cleanup();
     else
-        reportOnMainQueue(anyFeed);
+        reportOnMainQueue(anyFeed && !m_storeRefused);
 }
 
 void Sync::reportOnMainQueue(bool success)

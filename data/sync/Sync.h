@@ -42,16 +42,19 @@ public:
     ~Sync() override;
 
     // Starts a run over the sources of the shared suite. The completion gets true, on the main
-    // queue, when the stored list was replaced, and false when every download failed, none
-    // could be made, or no download brought a feed. With no source at all an empty list is
-    // stored and the completion gets true at once, on the calling thread. Never called for a
-    // cancelled run; a cancelled object starts nothing.
+    // queue, when the stored list was replaced (or kept to be, while another program holds the
+    // store), and false when every download failed, none could be made, no download brought a
+    // feed, or the store refused the stories (storeRefused()). With no source at all an empty
+    // list is stored and the completion gets true at once (false if refused), on the calling
+    // thread. Never called for a cancelled run; a cancelled object starts nothing.
     void updateStories(std::optional<UrlSessionConfiguration> sessionConfiguration = std::nullopt,
         Completion completion = {});
     // Ends the run: downloads are cancelled and no completion follows. For good.
     void cancel();
 
     bool isCancelled() const { return m_isCancelled; }
+    // Whether the store refused the stories of the last run; read it in the completion.
+    bool storeRefused() const { return m_storeRefused; }
     // The sources, completion and session of the run under way (read them on the caller's
     // thread between runs).
     const std::optional<QList<std::shared_ptr<Source>>>& sources() const { return m_sources; }
@@ -98,6 +101,8 @@ private:
     std::optional<QList<std::shared_ptr<NewsStory>>> m_workingStories;
     int m_totalTasks = 0;
     int m_failedTasks = 0;
+    // Set on the parse queue before the completion is queued, read after it on the main queue.
+    bool m_storeRefused = false;
     std::unordered_map<qint64, QByteArray> m_dataMap;
     std::unordered_map<qint64, std::shared_ptr<Source>> m_sourceMap;
     // A feed's stories as the store takes them: archived one after another into one buffer, each

@@ -2,6 +2,7 @@
 
 #include "data/model/Shared.h"
 #include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
 #include "storylist/tests/StoryListTestSupport.h"
 #include "testsupport/TestSupport.h"
 
@@ -88,4 +89,31 @@ TEST_F(PreferencesTest, EveryWriteIsAnnouncedOnceEvenWhenTheValueStaysTheSame)
     storylisttest::drainPostedNotifications();
     EXPECT_EQ(heard, 3);
     EXPECT_EQ(stored(hideOnOpenKey), QVariant(false));
+}
+
+// The other program reads a setting when it hears of it: a write kept while the store is held is
+// announced once it is written, not before; one the store refuses is never announced.
+TEST_F(PreferencesTest, AKeptWriteIsAnnouncedOnceWrittenAndNotBefore)
+{
+    auto& center = DistributedNotificationCenter::defaultCenter();
+    if (!center.isAvailable())
+        GTEST_SKIP() << "no session bus";
+    storetest::WaitLimit limit(150);
+    QList<QVariant> seen;
+    auto updates = center.addObserver(u"TickerlyDataUpdated"_s, u"Tickerly"_s,
+        [&](const QString&, const QString&) { seen.append(stored(hideOnOpenKey)); });
+    storylisttest::drainPostedNotifications();
+    auto holder
+        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+
+    EXPECT_EQ(Preferences().setHideOnOpen(true), UserDefaults::Outcome::Kept);
+    storylisttest::drainPostedNotifications();
+    EXPECT_TRUE(seen.isEmpty()) << "announced before it was written";
+
+    holder->write("go\n");
+    ASSERT_TRUE(storetest::finishedOk(*holder));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !seen.isEmpty(); }, 10000));
+    storylisttest::drainPostedNotifications();
+    EXPECT_EQ(seen, QList<QVariant> { QVariant(true) }) << "heard once, with the new value there";
 }

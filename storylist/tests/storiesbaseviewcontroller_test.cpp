@@ -10,6 +10,7 @@
 #include "platform/appkit/SharingService.h"
 #include "platform/appkit/Workspace.h"
 #include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
 #include "storylist/ImageButton.h"
 #include "storylist/ListRowContentView.h"
 #include "storylist/Label.h"
@@ -340,6 +341,46 @@ TEST_F(StoryListController, HideAfterOpenRemovesTheRowAndCloseRemovesWithoutRead
     EXPECT_EQ(StoryStateData().stateForStory(*next), StoryState::Deleted);
     EXPECT_EQ(controller.dataSource.stories.size(), 3);
     EXPECT_EQ(workspace.opened.size(), 1);
+}
+
+// Another program holds the store: a story read stays read when its row is bound again, and a
+// story closed leaves the list at once and does not come back, before and after the store takes
+// the changes.
+TEST_F(StoryListController, APressAndACloseWhileAnotherProgramHoldsTheStoreShowAtOnceAndStay)
+{
+    storetest::WaitLimit limit(150);
+    ListWithHeader controller;
+    show(controller);
+    TableView* table = controller.contentView()->tableView();
+    auto holder
+        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+
+    const auto pressed = controller.dataSource.stories.at(1);
+    pointer.click(pointIn(controller, 2));
+    table->reloadDataForRowIndexes({ 2 }, { 0 });
+    ASSERT_TRUE(cellAt(controller, 2)->data());
+    EXPECT_TRUE(cellAt(controller, 2)->data()->read);
+
+    const auto closed = controller.dataSource.stories.at(0);
+    ListCellView* cell = cellAt(controller, 1);
+    pointer.click(QPointF(cell->contentView->closeButton->mapTo(
+        &window, cell->contentView->closeButton->rect().center())));
+    ASSERT_GT(sharedDefaults()->keptChanges(), 0) << "the store was held";
+    EXPECT_EQ(controller.dataSource.stories.size(), 4);
+    EXPECT_EQ(table->numberOfRows(), 5);
+    EXPECT_NE(*controller.dataSource.stories.at(0), *closed);
+
+    holder->write("go\n");
+    ASSERT_TRUE(storetest::finishedOk(*holder));
+    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
+    testsupport::processEvents();
+    EXPECT_EQ(controller.dataSource.stories.size(), 4);
+    EXPECT_EQ(table->numberOfRows(), 5);
+    EXPECT_NE(*controller.dataSource.stories.at(0), *closed);
+    EXPECT_EQ(*controller.dataSource.stories.at(0), *pressed);
+    EXPECT_TRUE(cellAt(controller, 1)->data()->read);
+    EXPECT_EQ(StoryStateData().stateForStory(*closed), StoryState::Deleted);
 }
 
 TEST_F(StoryListController, TheShareMenuOffersCopyLinkAndTheServices)

@@ -5,6 +5,8 @@
 #include "app/shell/tests/ScrollTesting.h"
 
 #include "data/model/SourcesData.h"
+#include "data/model/StoryStateData.h"
+#include "data/model/tests/ReadOnlyStore.h"
 #include "platform/appkit/Controllers.h"
 #include "platform/appkit/Sound.h"
 #include "platform/appkit/Storyboard.h"
@@ -14,12 +16,16 @@
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "storylist/ListCellView.h"
+#include "storylist/ImageButton.h"
+#include "storylist/ListRowContentView.h"
 #include "storylist/TodayView.h"
 #include "storylist/tests/StoryListTestSupport.h"
 #include "testsupport/RecordingWorkspace.h"
 #include "testsupport/LoopbackServer.h"
+#include "testsupport/Pointer.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -192,6 +198,15 @@ protected:
             Storyboard::named(u"Stories"_s)->instantiateInitialController());
     }
 
+    // The scene's list, its window shown.
+    StoriesViewController* show(const std::shared_ptr<WindowController>& scene)
+    {
+        auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
+        if (stories)
+            scene->showWindow(nullptr);
+        return stories;
+    }
+
     testsupport::LoopbackServer server;
 };
 
@@ -205,9 +220,8 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
     serveFeed(headlines);
     const auto scene = makeScene();
     ASSERT_TRUE(scene);
-    auto* stories = qobject_cast<StoriesViewController*>(scene->contentViewController());
+    auto* stories = show(scene);
     ASSERT_TRUE(stories);
-    scene->showWindow(nullptr);
     TopLevelWindow* shown = scene->window();
     TableView* table = stories->contentView()->tableView();
     WidgetScrollView* scroll = stories->scrollView();
@@ -275,3 +289,51 @@ TEST_F(StoriesWindowRefresh, MakesTheRowsOfAFullListWhileItWaitsOnTheFeeds)
 }
 
 } // namespace
+
+// On a store that can no longer be written, a refresh leaves the list as it was and says so in
+// the banner, and so does a story closed with its button: it stays.
+TEST_F(StoriesWindowRefresh, WhatTheStoreRefusesLeavesTheListAsItWasAndIsSaidInTheBanner)
+{
+    serveFeed({ u"Local bakery wins the regional bread prize"_s,
+        u"Storm warning for the north coast tonight"_s });
+    const auto scene = makeScene();
+    ASSERT_TRUE(scene);
+    auto* stories = show(scene);
+    ASSERT_TRUE(stories);
+    TopLevelWindow* shown = scene->window();
+    TableView* table = stories->contentView()->tableView();
+    ASSERT_TRUE(testsupport::waitFor([&] { return table->numberOfRows() == 3; }));
+    const ErrorBanner* banner = stories->errorBanner();
+    ASSERT_TRUE(banner);
+    EXPECT_FALSE(banner->isShown());
+
+    ReadOnlyStore readOnly;
+    ASSERT_TRUE(readOnly.ok());
+    serveFeed({ u"Harbour bridge reopens after a year of repairs"_s,
+        u"Local bakery wins the regional bread prize"_s,
+        u"Storm warning for the north coast tonight"_s });
+    stories->refresh();
+    ASSERT_TRUE(testsupport::waitFor([&] { return banner->isShown(); }));
+    EXPECT_EQ(banner->label()->text(), u"The new stories could not be saved"_s);
+    EXPECT_EQ(table->numberOfRows(), 3);
+    clock.advance(0.5);
+    testsupport::processEvents();
+    QDir screenshots(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
+    screenshots.mkpath(u"."_s);
+    EXPECT_TRUE(shown->grab().save(screenshots.filePath(u"stories-save-error.png"_s)));
+    clock.advance(3.5);
+    EXPECT_FALSE(banner->isShown());
+
+    auto* cell = dynamic_cast<ListCellView*>(table->viewAtRow(1));
+    ASSERT_TRUE(cell);
+    const auto first = stories->dataSource.stories.at(0);
+    testsupport::Pointer pointer(shown);
+    QWidget* close = cell->contentView->closeButton;
+    pointer.click(QPointF(close->mapTo(shown, close->rect().center())));
+    EXPECT_TRUE(banner->isShown());
+    EXPECT_EQ(banner->label()->text(), u"The change could not be saved"_s);
+    EXPECT_EQ(table->numberOfRows(), 3);
+    EXPECT_EQ(*stories->dataSource.stories.at(0), *first);
+    EXPECT_EQ(StoryStateData().stateForStory(*first), StoryState::None);
+    shown->close();
+}

@@ -18,6 +18,7 @@
 #include "data/model/tests/ReadOnlyStore.h"
 #include "platform/appkit/ProgressIndicator.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -523,6 +524,49 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
     EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
     EXPECT_EQ(bar->text(), u"http://dull.test/rss"_s) << "the text stays to try again";
     EXPECT_TRUE(sounds.played.isEmpty()) << "nothing is reported as added";
+}
+
+// Another program holds the store: a removal and an addition show in the list at once, as kept
+// changes, and stay as they are once the store is free and has them.
+TEST_F(SourcesWindow, ChangesKeptWhileAnotherProgramHoldsTheStoreShowAtOnceAndStay)
+{
+    storetest::WaitLimit limit(150);
+    SourcesData().addSource(
+        std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
+    SourcesData().addSource(std::make_shared<Source>(u"Other"_s, u"http://other.test/rss"_s));
+    open();
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return shownNames(*table) == QStringList { u"Planet"_s, u"Other"_s };
+    }));
+    auto holder
+        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+
+    auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
+    ASSERT_TRUE(cell);
+    FlatButton* remove = cell->contentView()->remove();
+    QTest::mouseClick(remove, Qt::LeftButton, {}, remove->rect().center());
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Other"_s }; }));
+    EXPECT_GT(sharedDefaults()->keptChanges(), 0) << "the store was held";
+
+    typeAndReturn(u"http://feeds.planet.test/rss"_s);
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return shownNames(*table) == QStringList { u"Other"_s, u"Planet"_s };
+    }));
+    EXPECT_TRUE(sounds.played.contains(u"Add feed.wav"_s));
+
+    holder->write("go\n");
+    ASSERT_TRUE(storetest::finishedOk(*holder));
+    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
+    testsupport::processEvents();
+    EXPECT_EQ(shownNames(*table), (QStringList { u"Other"_s, u"Planet"_s }));
+    const auto* view = controller->listViewController()->contentView();
+    EXPECT_FALSE(view->errorVisible());
+    QStringList stored;
+    for (const auto& source : SourcesData().sources())
+        stored << source->title();
+    EXPECT_EQ(stored, (QStringList { u"Other"_s, u"Planet"_s }));
 }
 
 // The popular panel's buttons on a store that cannot be written: each change says so in the

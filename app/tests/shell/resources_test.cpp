@@ -77,6 +77,8 @@ TEST(ApplicationResources, EveryInterfaceTextIsInTheLocalisationTable)
     const QString keys[] = {
         u"Search placeholder"_s,
         u"Add feed error"_s,
+        u"Save change error"_s,
+        u"Save stories error"_s,
         u"Remove button"_s,
         u"No feeds title"_s,
         u"No feeds text"_s,

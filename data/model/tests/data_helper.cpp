@@ -11,6 +11,11 @@
 //                                            "changed <kept changes>", then "answering" once its
 //                                            timer has fired 20 more times; on a line, prints
 //                                            "quitting" and quits as the programs do)
+//   data_helper titles                      (prints the stored sources' titles, comma-separated)
+//   data_helper remove-then-give-up <link>  (removes the source of <link> while the store is held;
+//                                            prints "kept, shown: <titles>", gives the removal up
+//                                            as a program does at its end, and on hearing it was
+//                                            refused prints "refused, shown: <titles>")
 
 #include "data/model/NewsStory.h"
 #include "data/model/Shared.h"
@@ -18,9 +23,11 @@
 #include "data/model/StoryStateData.h"
 #include "data/model/TopFeedsData.h"
 #include "data/model/UserInfo.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ProcessEnd.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
@@ -121,6 +128,47 @@ int changeThenQuit()
     return 0;
 }
 
+// Prints the titles of the stored sources, one line, comma-separated.
+int printTitles()
+{
+    QStringList titles;
+    for (const auto& s : SourcesData().sources())
+        titles << s->title();
+    say(titles.join(u','));
+    return 0;
+}
+
+// Removes the source of link args 0 while another program holds the store, so that the removal
+// is kept, then ends as a program does with the store still held: the removal is given up.
+// Says what the list shows while it is kept and after it is given up.
+int removeThenGiveUp(const QStringList& args)
+{
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
+    SourcesData data;
+    const auto shown = [&] {
+        QStringList titles;
+        for (const auto& s : data.sources())
+            titles << s->title();
+        return titles.isEmpty() ? u"(none)"_s : titles.join(u',');
+    };
+    const auto stored = data.sourceWithLink(args.value(0));
+    if (!stored || data.removeSource(*stored) != UserDefaults::Outcome::Kept)
+        return 1;
+    say(u"kept, shown: "_s + shown());
+    bool refused = false;
+    const ObserverToken token = NotificationCenter::defaultCenter().addObserver(
+        SourcesData::changeNotification(), nullptr, [&](const Notification& n) {
+            refused = refused || n.userInfo.value(SourcesData::refusedChangeKey()).toBool();
+        });
+    UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds(0));
+    QDeadlineTimer bound(30000);
+    while (!refused && !bound.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (refused)
+        say(u"refused, shown: "_s + shown());
+    return refused ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -136,6 +184,10 @@ int main(int argc, char** argv)
         return addTopFeeds(args);
     if (command == u"change-then-quit"_s)
         return changeThenQuit();
+    if (command == u"titles"_s)
+        return printTitles();
+    if (command == u"remove-then-give-up"_s)
+        return removeThenGiveUp(args);
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }

@@ -270,13 +270,16 @@ TEST(SourcesData, ThreeProgramsAddingSourcesAtOnceLoseNone)
             && stored.contains(prefix + QString::number(count - 1)));
 }
 
-// Another program stopped in the middle of a write: the user's addition waits, is kept, and
-// lands (and is announced) once the store is free again.
-TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
+// Another program stopped in the middle of a write: the user's changes wait, are kept, show in
+// this process at once (announced then), and land (announced again) once the store is free.
+TEST(SourcesData, ChangesWhileAnotherProgramHoldsTheStoreShowAtOnceAndLandLater)
 {
     WaitLimit limit(150);
-    ChangeRecorder changes;
     SourcesData data;
+    ASSERT_EQ(data.addSource(source(u"gone"_s, u"http://gone/"_s)), UserDefaults::Outcome::Done);
+    ChangeRecorder changes;
+    ASSERT_TRUE(changes.waitFor(1));
+    changes.seen.clear();
     auto holder = startHelper(
         u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_TRUE(testsupport::waitFor(
@@ -288,20 +291,59 @@ TEST(SourcesData, AnAdditionWhileAnotherProgramHoldsTheStoreIsKeptAndLandsLater)
     ASSERT_EQ(holder->readLine().trimmed(), "holding");
 
     EXPECT_EQ(data.addSource(source(u"kept"_s, u"http://kept/"_s)), UserDefaults::Outcome::Kept);
-    EXPECT_EQ(data.localStore()->keptChanges(), 1);
-    EXPECT_TRUE(data.sources().isEmpty());
-    testsupport::processEvents();
-    EXPECT_TRUE(changes.seen.isEmpty());
+    EXPECT_EQ(
+        data.removeSource(*source(u"gone"_s, u"http://gone/"_s)), UserDefaults::Outcome::Kept);
+    EXPECT_EQ(data.localStore()->keptChanges(), 2);
+    // Every reader of this process sees them, in order, before the store has them.
+    EXPECT_EQ(titles(SourcesData().sources()), QStringList { u"kept"_s });
+    EXPECT_TRUE(SourcesData().isSourceAdded(*source(u"kept"_s, u"http://kept/"_s)));
+    EXPECT_FALSE(SourcesData().sourceWithLink(u"http://gone/"_s));
+    ASSERT_TRUE(changes.waitFor(2));
+    ASSERT_EQ(changes.seen.size(), 2);
+    EXPECT_EQ(
+        positions(changes.seen[0].userInfo, SourcesData::addedSourcesKey()), QList<int> { 1 });
+    EXPECT_EQ(
+        positions(changes.seen[1].userInfo, SourcesData::removedSourcesKey()), QList<int> { 0 });
+    // What is shown is a copy: changing it changes nothing kept.
+    SourcesData().sources().first()->noIconFound = true;
+    EXPECT_FALSE(SourcesData().sources().first()->noIconFound);
 
     holder->write("go\n");
     ASSERT_TRUE(finishedOk(*holder));
-    // Retried on the main queue without anyone asking.
-    ASSERT_TRUE(testsupport::waitFor([&] { return !data.sources().isEmpty(); }, 10000));
+    // Retried on the main queue without anyone asking, and announced as stored.
+    ASSERT_TRUE(changes.waitFor(4));
+    EXPECT_EQ(data.localStore()->keptChanges(), 0);
     EXPECT_EQ(titles(data.sources()), QStringList { u"kept"_s });
-    ASSERT_TRUE(changes.waitFor(1));
-    EXPECT_EQ(
-        positions(changes.seen.first().userInfo, SourcesData::addedSourcesKey()), QList<int> { 0 });
+    EXPECT_FALSE(changes.seen[2].userInfo.contains(SourcesData::refusedChangeKey()));
+    EXPECT_FALSE(changes.seen[3].userInfo.contains(SourcesData::refusedChangeKey()));
     EXPECT_EQ(data.localStore()->string(u"other"_s), u"x"_s);
+    // Read from the store itself, not what this process keeps.
+    QProcess reader;
+    reader.start(testsupport::helperPath(u"data_helper"_s), { u"titles"_s });
+    ASSERT_TRUE(finishedOk(reader));
+    EXPECT_EQ(reader.readAllStandardOutput().trimmed(), "kept");
+}
+
+// A kept change the store never takes (here: given up as the program ends while the store is
+// still held) is undone in what the program reads, and its views are told it was refused.
+TEST(SourcesData, AKeptChangeThatIsNeverWrittenIsUndoneAndSaidToBeRefused)
+{
+    SourcesData data;
+    ASSERT_EQ(data.addSource(source(u"stays"_s, u"http://stays/"_s)), UserDefaults::Outcome::Done);
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+
+    auto program = startHelper(u"data_helper"_s, { u"remove-then-give-up"_s, u"http://stays/"_s });
+    EXPECT_EQ(lineFrom(*program), "kept, shown: (none)");
+    EXPECT_EQ(lineFrom(*program), "refused, shown: stays");
+    // It may have ended while its last line was read.
+    program->waitForFinished(60000);
+    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program->exitCode(), 0);
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    EXPECT_EQ(titles(data.sources()), QStringList { u"stays"_s });
 }
 
 // A person's changes while another program holds the store: the program keeps answering, is

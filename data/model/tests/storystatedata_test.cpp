@@ -1,7 +1,10 @@
 #include "data/model/ArchivedStoriesData.h"
 #include "data/model/Shared.h"
 #include "data/model/StoryStateData.h"
+#include "data/model/StoredStoriesData.h"
 #include "data/model/tests/StoryTestSupport.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
 #include "testsupport/TestSupport.h"
 
 #include <QProcess>
@@ -169,6 +172,43 @@ TEST(StoryStateData, KeepsStatesSetByTwoProgramsAtOnce)
             StoryState::Deleted)
             << i;
     }
+}
+
+// While another program holds the store, a story read or removed reads so at once in this
+// process (a new object, the stored list's current stories), and once it is written the views
+// are told; the state is then in the store for the other program too.
+TEST(StoryStateData, StatesKeptWhileAnotherProgramHoldsTheStoreReadAsSetAtOnceAndAreAnnounced)
+{
+    storetest::WaitLimit limit(150);
+    const auto read = story(u"http://story/1"_s, 2000);
+    const auto removed = story(u"http://story/2"_s, 1000);
+    ASSERT_EQ(StoredStoriesData().storeStories({ read, removed }), UserDefaults::Outcome::Done);
+    QList<QVariantMap> told;
+    const ObserverToken token
+        = NotificationCenter::defaultCenter().addObserver(StoryStateData::keptChangeNotification(),
+            nullptr, [&](const Notification& n) { told.append(n.userInfo); });
+    auto holder
+        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+
+    StoryStateData states;
+    EXPECT_EQ(states.setState(*read, StoryState::Read), UserDefaults::Outcome::Kept);
+    EXPECT_EQ(states.setState(*removed, StoryState::Deleted), UserDefaults::Outcome::Kept);
+    EXPECT_EQ(StoryStateData().stateForStory(*read), StoryState::Read);
+    EXPECT_EQ(StoryStateData().stateForStory(*removed), StoryState::Deleted);
+    EXPECT_EQ(linksOf(StoredStoriesData().currentStories()), QStringList { u"http://story/1"_s });
+    testsupport::processEvents();
+    EXPECT_TRUE(told.isEmpty()) << "nothing is written yet";
+
+    holder->write("go\n");
+    ASSERT_TRUE(storetest::finishedOk(*holder));
+    ASSERT_TRUE(testsupport::waitFor([&] { return told.size() >= 2; }, 10000));
+    EXPECT_FALSE(told[0].contains(StoryStateData::refusedChangeKey()));
+    EXPECT_EQ(sharedDefaults()->keptChanges(), 0);
+    // Read from the store now: nothing of this process is pending any more.
+    EXPECT_TRUE(sharedDefaults()->value(u"velmora.Tickerly.statedStoriesKey"_s).isValid());
+    EXPECT_EQ(StoryStateData().stateForStory(*read), StoryState::Read);
+    EXPECT_EQ(StoryStateData().stateForStory(*removed), StoryState::Deleted);
 }
 
 TEST(ArchivedStoriesData, KeepsTheStoryGivenLastForALink)

@@ -2,8 +2,10 @@
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/FeedParser.h"
 #include "data/sync/Sync.h"
+#include "data/model/tests/ReadOnlyStore.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 
@@ -643,4 +645,41 @@ TEST_F(SyncTest, StoresTheSameStoriesWhetherOrNotTheParsingStepIsOverridden)
     std::sort(storedPlainly.begin(), storedPlainly.end());
     EXPECT_EQ(storedPlainly, storedByOverride);
     expectIdle(*plain);
+}
+
+// A refresh whose stories the store refuses has replaced nothing, and says so; one whose stories
+// are kept while another program holds the store has them stored once it is free.
+TEST_F(SyncTest, StoriesTheStoreRefusesAreAFailureAndKeptOnesLandLater)
+{
+    server.reply(u"/a"_s, ok(feed({ { u"http://a/new"_s, 100 } })));
+    addSource(server.url(u"/a"_s));
+    {
+        storetest::WaitLimit limit(150);
+        auto holder = storetest::startHelper(
+            { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+        ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+        auto sync = Sync::create();
+        Outcome outcome;
+        sync->updateStories(std::nullopt, outcome.completion());
+        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+        EXPECT_TRUE(outcome.success);
+        EXPECT_FALSE(sync->storeRefused());
+        holder->write("go\n");
+        ASSERT_TRUE(storetest::finishedOk(*holder));
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] { return storedLinks() == QStringList { u"http://a/new"_s }; }));
+    }
+
+    server.reply(u"/a"_s, ok(feed({ { u"http://a/newer"_s, 200 } })));
+    const auto loadedBefore = StoredStoriesData().lastLoaded();
+    ReadOnlyStore readOnly;
+    ASSERT_TRUE(readOnly.ok());
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    EXPECT_FALSE(outcome.success);
+    EXPECT_TRUE(sync->storeRefused());
+    EXPECT_EQ(storedLinks(), QStringList { u"http://a/new"_s });
+    EXPECT_EQ(StoredStoriesData().lastLoaded(), loadedBefore);
 }
