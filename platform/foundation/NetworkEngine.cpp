@@ -280,6 +280,21 @@ void NetworkEngine::Private::continueParked(Transfer* t, std::optional<UrlReques
     complete(t, body, std::nullopt);
 }
 
+namespace {
+// Whether the hop's request, with the session's fields under its own, may use the cache.
+bool cacheApplies(const Transfer& t)
+{
+    if (t.sessionHeaders.isEmpty())
+        return UrlCache::applies(t.request);
+    UrlRequest sent = t.request;
+    for (const auto& [name, value] : t.sessionHeaders.fields()) {
+        if (!sent.headerFields.contains(name))
+            sent.headerFields.setValue(name, value);
+    }
+    return UrlCache::applies(sent);
+}
+} // namespace
+
 // Starts (or restarts, after a redirect) the transfer for `request`, or ends the task when the
 // request may not be loaded.
 void NetworkEngine::Private::beginHop(Transfer* t, UrlRequest request)
@@ -308,8 +323,7 @@ void NetworkEngine::Private::beginHop(Transfer* t, UrlRequest request)
         return;
     }
     t->previousScheme = scheme;
-    t->cacheable
-        = t->cachePolicy == UrlCachePolicy::UseProtocolDefault && UrlCache::applies(t->request);
+    t->cacheable = t->cachePolicy == UrlCachePolicy::UseProtocolDefault && cacheApplies(*t);
     t->revalidating.reset();
     if (t->cacheable) {
         UrlCache::Lookup kept = UrlCache::shared().lookup(t->request);

@@ -104,7 +104,8 @@ UrlCache::Lookup UrlCache::lookup(const UrlRequest& request)
         const qint64 lifetime = HttpFreshness::freshnessLifetime(fields);
         const qint64 age
             = HttpFreshness::currentAge(fields, entry->requestTime, entry->responseTime, now());
-        if (lifetime > age)
+        // A request may ask for an answer younger than its lifetime allows.
+        if (lifetime > age && (!asked.maxAge || age <= *asked.maxAge))
             return { entry, true };
     }
     if (!hasValidator(fields))

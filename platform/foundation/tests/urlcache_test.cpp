@@ -355,6 +355,11 @@ TEST_F(UrlCacheTest, FeedsNoStoreOtherMethodsCredentialsAndVariantsGoToTheServer
     fetch(session, secret);
     fetch(session, secret);
     EXPECT_EQ(server.requestCount(u"/secret"_s), 2);
+    UrlSessionConfiguration signedIn;
+    signedIn.httpAdditionalHeaders.setValue(u"Authorization"_s, u"Bearer token"_s);
+    auto signedInSession = UrlSession::create(signedIn);
+    get(signedInSession, u"/secret"_s);
+    EXPECT_EQ(server.requestCount(u"/secret"_s), 3);
     UrlRequest unkept(*Url::fromString(server.url(u"/fresh"_s)));
     unkept.setValue(u"no-store"_s, u"Cache-Control"_s);
     fetch(session, unkept);
@@ -367,12 +372,19 @@ TEST_F(UrlCacheTest, FeedsNoStoreOtherMethodsCredentialsAndVariantsGoToTheServer
     confirmed.setValue(u"max-age=0"_s, u"Cache-Control"_s);
     fetch(session, confirmed);
     EXPECT_EQ(server.requestCount(u"/fresh"_s), 3);
+    age(20);
+    UrlRequest young = unkept;
+    young.setValue(u"max-age=10"_s, u"Cache-Control"_s);
+    fetch(session, young);
+    EXPECT_EQ(server.requestCount(u"/fresh"_s), 4);
+    get(session, u"/fresh"_s);
+    EXPECT_EQ(server.requestCount(u"/fresh"_s), 4);
 
     // A POST to the address makes what was kept of it outdated.
     get(session, u"/fresh"_s, UrlCachePolicy::UseProtocolDefault, u"POST"_s);
-    EXPECT_EQ(server.requestCount(u"/fresh"_s), 4);
-    get(session, u"/fresh"_s);
     EXPECT_EQ(server.requestCount(u"/fresh"_s), 5);
+    get(session, u"/fresh"_s);
+    EXPECT_EQ(server.requestCount(u"/fresh"_s), 6);
 }
 
 TEST_F(UrlCacheTest, TheCacheStaysWithinItsBoundLettingTheLeastRecentlyUsedGo)
