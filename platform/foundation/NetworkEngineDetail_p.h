@@ -82,6 +82,9 @@ struct Transfer {
     qint64 cap() const { return std::max<qint64>(0, request.maximumBodySize); }
 };
 
+// Whether the hop's request, with the session's fields under its own, may use the cache.
+bool cacheApplies(const Transfer& t);
+
 // Hands the body received so far to the task's delegate, keeping a share of it for the cache
 // when the answer is to be stored.
 void handOnBody(Transfer* t);
