@@ -302,6 +302,30 @@ TEST_F(UrlCacheTest, AStaleAnswerIsAskedAboutWithItsValidatorsAndA304KeepsItsBod
     EXPECT_EQ(collecting->body, "dated body");
     EXPECT_FALSE(collecting->failed);
     EXPECT_EQ(notModified, 3);
+
+    // A streamed answer in many pieces is kept whole too, and handed out whole again.
+    QByteArray large(600 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < large.size(); ++i)
+        large[i] = char(i % 241);
+    ScriptedReply streamedReply = replyWith(large, { { "Cache-Control", "max-age=60" } });
+    streamedReply.chunked = true;
+    server.reply(u"/streamed"_s, streamedReply);
+    for (int round = 0; round < 2; ++round) {
+        {
+            std::lock_guard lock(collecting->mutex);
+            collecting->body.clear();
+            collecting->done = false;
+        }
+        streaming->dataTask(UrlRequest(*Url::fromString(server.url(u"/streamed"_s))))->resume();
+        ASSERT_TRUE(testsupport::waitFor([&] {
+            std::lock_guard lock(collecting->mutex);
+            return collecting->done;
+        }));
+        EXPECT_TRUE(collecting->body == large) << "round " << round;
+    }
+    EXPECT_EQ(server.requestCount(u"/streamed"_s), 1);
+    EXPECT_EQ(*get(session, u"/streamed"_s).data, large);
+    EXPECT_EQ(server.requestCount(u"/streamed"_s), 1);
     streaming->finishTasksAndInvalidate();
 }
 
