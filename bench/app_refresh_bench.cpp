@@ -9,6 +9,7 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "storylist/ListCellView.h"
+#include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackWorld.h"
 
 #include "FeedSites.h"
@@ -106,6 +107,86 @@ BENCHMARK(BM_StoriesWindowRefreshOfDelayedSources)
     ->Arg(100)
     ->Arg(240)
     ->Arg(1000)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Article pages and pictures asked for since the requests were last counted.
+struct PageRequests {
+    int pages = 0;
+    int pictures = 0;
+};
+PageRequests pageRequests(testsupport::LoopbackWorld& world)
+{
+    PageRequests counted;
+    for (const testsupport::RecordedRequest& request : world.server().requests()) {
+        counted.pages += request.path.startsWith("/articles/") ? 1 : 0;
+        counted.pictures += request.path.startsWith("/images/") ? 1 : 0;
+    }
+    world.server().clearRequests();
+    return counted;
+}
+
+// Runs the main thread's events for `ms`, as the application would while it waits.
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Two refreshes of the stories window in a row (opened, closed, opened again), the article
+// pages and pictures saying they stay fresh for five minutes: the requests for them in each
+// refresh, once the shown stories' pictures are in (three seconds after the first row, every
+// answer taking 200 ms). Args: sources, whether the answers are kept for reuse (0: a cache that
+// keeps nothing, as before there was one).
+void BM_TwoRefreshesInARow(benchmark::State& state)
+{
+    const int sourceCount = int(state.range(0));
+    qputenv("TICKERLY_LOOPBACK_ONLY", "1");
+    testsupport::LoopbackWorld world(sourceCount + 16);
+    benchsites::addFeedSites(world, sourceCount, 3, 200);
+    world.setArticleCacheControl("max-age=300");
+    UrlSessionTesting::setCacheCapacity(state.range(1) != 0 ? -1 : 0);
+    registerApplicationStoryboards();
+    Application application;
+    FirstPaints watcher;
+    qApp->installEventFilter(&watcher);
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    benchsites::storeSources(world, sourceCount);
+    QCoreApplication::processEvents();
+
+    for (auto _ : state) {
+        for (const char* round : { "first", "second" }) {
+            world.server().clearRequests();
+            watcher.rowMs = -1;
+            watcher.clock.start();
+            application.openStoriesWindow();
+            QEventLoop loop;
+            watcher.waiting = &loop;
+            QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
+            if (watcher.rowMs < 0)
+                loop.exec();
+            watcher.waiting = nullptr;
+            runFor(3000);
+            const PageRequests counted = pageRequests(world);
+            state.counters[std::string(round) + "_pages"] = counted.pages;
+            state.counters[std::string(round) + "_pictures"] = counted.pictures;
+            state.counters[std::string(round) + "_list_painted_ms"]
+                = static_cast<double>(watcher.rowMs);
+            application.openStoriesWindow(); // closes it
+            QCoreApplication::processEvents();
+        }
+    }
+    state.counters["cache_KiB"] = double(UrlSessionTesting::cacheSize()) / 1024;
+    qApp->removeEventFilter(&watcher);
+    UrlSessionTesting::setCacheCapacity(-1);
+}
+BENCHMARK(BM_TwoRefreshesInARow)
+    ->ArgNames({ "sources", "kept" })
+    ->Args({ 240, 0 })
+    ->Args({ 240, 1 })
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

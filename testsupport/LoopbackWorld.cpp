@@ -282,7 +282,16 @@ std::optional<ScriptedReply> LoopbackWorld::answer(const RecordedRequest& reques
     else
         reply = typed("<html><body>Not here</body></html>", "text/html", 404);
     reply->delayMs = site->delayMs;
+    if (!m_articleCacheControl.isEmpty() && page != site->pages.cend()
+        && (path.startsWith(u"/articles/"_s) || path.startsWith(u"/images/"_s)))
+        reply->headers.append({ "Cache-Control", m_articleCacheControl });
     return reply;
+}
+
+void LoopbackWorld::setArticleCacheControl(const QByteArray& value)
+{
+    std::lock_guard lock(m_mutex);
+    m_articleCacheControl = value;
 }
 
 QString LoopbackWorld::feedURL(const QString& host) const

@@ -48,6 +48,9 @@ public:
     void addFeedSite(const QString& host, const QString& title, FeedFormat format, int stories,
         QColor iconColor, int delayMs = 0, int firstAgeMinutes = 5, int minutesApart = 30,
         int firstNumber = 1);
+    // Sends `value` as the Cache-Control of every article page and picture from now on (none:
+    // nothing said about caching, as by default). Feeds and home pages are left as they are.
+    void setArticleCacheControl(const QByteArray& value);
     // The site's feed address ("http://<host>/feed.xml" or .rdf/.atom) and home page.
     QString feedURL(const QString& host) const;
     static QString homeURL(const QString& host);
@@ -81,6 +84,7 @@ private:
 
     mutable std::mutex m_mutex;
     QMap<QString, Site> m_sites; // by host
+    QByteArray m_articleCacheControl;
     int m_deadSocket = -1;
     int m_deadPort = 0;
     // Last, so the server's threads, which read the sites, are stopped before the sites go.

@@ -1,5 +1,7 @@
 #include "platform/foundation/NetworkEngineDetail_p.h"
 
+#include "platform/foundation/UrlSessionTesting.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -10,17 +12,42 @@ using namespace NetworkDetail;
 
 namespace {
 std::atomic<NetworkEngine*> madeEngine = nullptr;
+std::atomic<int> transferLimitSetting { 0 }; // 0: as the descriptors allow
+}
+
+int NetworkEngine::transferLimitFor(qint64 descriptors)
+{
+    if (descriptors < 0)
+        return transferCap;
+    const qint64 room
+        = (descriptors - keptConnections - descriptorsKeptForFiles) / descriptorsPerTransfer;
+    // Some downloads still go on under the tightest limits, a few at a time.
+    return int(std::clamp<qint64>(room, 8, transferCap));
 }
 
 int NetworkEngine::maximumTransfers()
 {
+    if (const int set = transferLimitSetting.load(); set > 0)
+        return set;
     static const int limit = [] {
         rlimit files {};
-        if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
-            return 2048;
-        return int(std::clamp<rlim_t>(files.rlim_cur / 2, 256, 2048));
+        if (getrlimit(RLIMIT_NOFILE, &files) != 0)
+            return transferLimitFor(1024);
+        return transferLimitFor(files.rlim_cur == RLIM_INFINITY
+                ? -1
+                : qint64(std::min<rlim_t>(files.rlim_cur, 1 << 30)));
     }();
     return limit;
+}
+
+int UrlSessionTesting::transferLimitFor(qint64 descriptors)
+{
+    return NetworkEngine::transferLimitFor(descriptors);
+}
+
+void UrlSessionTesting::setMaximumTransfers(int limit)
+{
+    transferLimitSetting = std::max(limit, 0);
 }
 
 NetworkEngine& NetworkEngine::instance()
@@ -109,7 +136,7 @@ void NetworkEngine::closeIdleConnections()
 // host in libcurl: it counts every host behind one proxy as one.
 void NetworkEngine::Private::configure(CURLM* multi)
 {
-    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 64L);
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, long(NetworkEngine::keptConnections));
     curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
 }
 
@@ -281,6 +308,16 @@ void NetworkEngine::Private::beginHop(Transfer* t, UrlRequest request)
         return;
     }
     t->previousScheme = scheme;
+    t->cacheable = t->cachePolicy == UrlCachePolicy::UseProtocolDefault && cacheApplies(*t);
+    t->revalidating.reset();
+    if (t->cacheable) {
+        UrlCache::Lookup kept = UrlCache::shared().lookup(t->request);
+        if (kept.entry && kept.fresh) {
+            answerFromCache(t, kept.entry);
+            return;
+        }
+        t->revalidating = std::move(kept.entry);
+    }
     t->phase = Transfer::Phase::Waiting;
     t->hostKey = originOf(t->request.url);
     t->sequence = nextSequence++;
@@ -381,8 +418,16 @@ void NetworkEngine::Private::finish(Transfer* t, CURLcode code)
         complete(t, std::nullopt, UrlError::make(UrlError::BadServerResponse));
         return;
     }
+    if (code == CURLE_OK && t->revalidating && t->parser.statusCode == 304) {
+        answerFromCache(t,
+            UrlCache::shared().refresh(
+                t->request, t->revalidating, t->parser.fields, t->hopRequestTime, UrlCache::now()));
+        return;
+    }
     if (code == CURLE_OK) {
-        complete(t, std::move(t->body), std::nullopt);
+        QByteArray body = t->body.take();
+        updateCache(t, body);
+        complete(t, std::move(body), std::nullopt);
         return;
     }
     if (t->overCap)
@@ -453,10 +498,8 @@ void NetworkEngine::Private::complete(
 
 void NetworkEngine::Private::flush(Transfer* t)
 {
-    if (t->body.isEmpty())
-        return;
-    NetworkEngine::deliverData(t->task, std::move(t->body));
-    t->body = QByteArray();
+    if (!t->body.isEmpty())
+        handOnBody(t);
 }
 
 void NetworkEngine::Private::checkTimeouts()

@@ -4,6 +4,8 @@
 
 #include "platform/foundation/HttpResponseParser_p.h"
 #include "platform/foundation/NetworkEngine_p.h"
+#include "platform/foundation/ReceivedBody_p.h"
+#include "platform/foundation/UrlCache_p.h"
 
 #include <curl/curl.h>
 
@@ -56,7 +58,7 @@ struct Transfer {
 
     HttpResponseParser parser;
     bool redirectCandidate = false;
-    QByteArray body; // whole body (completion handler) or the chunk not yet handed on (delegate)
+    ReceivedBody body; // whole body (completion handler) or the chunk not yet handed on (delegate)
     QByteArray redirectBody;
     qint64 received = 0;
     bool overCap = false;
@@ -68,8 +70,24 @@ struct Transfer {
     curl_off_t lastDownloaded = 0;
     curl_off_t lastUploaded = 0;
 
+    // The answers kept for reuse: whether this hop may use them, the kept answer it asks the
+    // server about, when it was asked, and the pieces of a streamed body kept to store it.
+    bool cacheable = false;
+    std::shared_ptr<const UrlCache::Entry> revalidating;
+    qint64 hopRequestTime = 0;
+    bool keepsPieces = false;
+    std::vector<QByteArray> keptPieces;
+    qint64 keptSize = 0;
+
     qint64 cap() const { return std::max<qint64>(0, request.maximumBodySize); }
 };
+
+// Whether the hop's request, with the session's fields under its own, may use the cache.
+bool cacheApplies(const Transfer& t);
+
+// Hands the body received so far to the task's delegate, keeping a share of it for the cache
+// when the answer is to be stored.
+void handOnBody(Transfer* t);
 
 struct Host {
     int active = 0;
@@ -122,6 +140,10 @@ struct NetworkEngine::Private {
     void finish(Transfer* t, CURLcode code);
     void redirect(Transfer* t);
     void complete(Transfer* t, std::optional<QByteArray> body, std::optional<Error> error);
+    // Ends the task with a kept answer (fresh, or confirmed by a 304).
+    void answerFromCache(Transfer* t, const std::shared_ptr<const UrlCache::Entry>& entry);
+    // Keeps or forgets what the finished hop's answer says about its address.
+    void updateCache(Transfer* t, const QByteArray& body);
     void flush(Transfer* t);
     void checkTimeouts();
     int waitMilliseconds() const;

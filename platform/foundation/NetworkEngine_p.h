@@ -24,9 +24,17 @@ struct UrlSessionDataTask::Private {
 // Lives for the whole process; stopped when the process exits.
 class NetworkEngine {
 public:
-    // Transfers at once over all hosts: half the process's file descriptors (each transfer
-    // holds a socket), at least 256 and at most 2,048. A thousand sources on a thousand hosts
-    // then download at once rather than in four waves.
+    // Transfers at once over all hosts, for a process that may open `descriptors` files (its
+    // soft limit; negative: no limit). A transfer holds up to two descriptors at once (the pair
+    // of a name lookup, or both sockets of a dual-stack connect); the connections kept for reuse
+    // and the rest of the process (the store, icon files, the display) keep theirs. Never more
+    // than `transferCap`: past it bodies are held at once for no gain in time.
+    static int transferLimitFor(qint64 descriptors);
+    static constexpr int descriptorsPerTransfer = 2;
+    static constexpr int keptConnections = 64;
+    static constexpr int descriptorsKeptForFiles = 256;
+    static constexpr int transferCap = 512;
+    // The limit for this process (or what a test set).
     static int maximumTransfers();
     // Transfers at once to one host: over HTTP/1.1 one a connection; over HTTP/2 a connection
     // carries up to a hundred, so the same six connections carry six hundred.

@@ -15,9 +15,6 @@ using namespace NetworkDetail;
 
 namespace {
 
-// The most memory set aside for a body on the strength of its Content-Length alone.
-constexpr qint64 bodyReserveLimit = 1024 * 1024;
-
 struct LoopbackKey {
     QString scheme;
     QString host;
@@ -152,6 +149,21 @@ Error errorFor(CURLcode code, const char* detail)
     }
 }
 
+void handOnBody(Transfer* t)
+{
+    QByteArray piece = t->body.take();
+    if (t->keepsPieces) {
+        t->keptSize += piece.size();
+        if (t->keptSize <= UrlCache::shared().largestBody())
+            t->keptPieces.push_back(piece); // a share, not a copy
+        else {
+            t->keepsPieces = false;
+            t->keptPieces.clear();
+        }
+    }
+    NetworkEngine::deliverData(t->task, std::move(piece));
+}
+
 } // namespace NetworkDetail
 
 // ---- test hooks
@@ -227,6 +239,10 @@ void resetForHop(Transfer* t)
             + std::chrono::duration_cast<Clock::duration>(
                 std::chrono::duration<double>(t->resourceTimeout));
     t->lastDownloaded = t->lastUploaded = 0;
+    t->hopRequestTime = UrlCache::now();
+    t->keepsPieces = t->streams && t->cacheable;
+    t->keptPieces.clear();
+    t->keptSize = 0;
 }
 
 // The address handed to curl: the URL without its fragment, or plain HTTP when a test maps its
@@ -266,6 +282,14 @@ void appendHeaderLines(Transfer* t)
     }
     if (originOf(url) != t->authorizationOrigin)
         fields.remove(u"Authorization"_s);
+    if (t->revalidating) {
+        // Whether the kept answer still stands; a 304 then says it does.
+        const HttpHeaderFields& kept = t->revalidating->response.headerFields;
+        if (kept.contains(u"ETag"_s))
+            fields.setValue(u"If-None-Match"_s, kept.value(u"ETag"_s));
+        if (kept.contains(u"Last-Modified"_s))
+            fields.setValue(u"If-Modified-Since"_s, kept.value(u"Last-Modified"_s));
+    }
     for (const auto& [name, value] : fields.fields()) {
         if (name.isEmpty() || name.contains(u':') || name.contains(u' ') || !isSafeHeaderText(name)
             || !isSafeHeaderText(value))
@@ -380,10 +404,11 @@ size_t NetworkEngine::Private::onHeader(char* data, size_t size, size_t count, v
             t->lengthOutOfRange = true;
             return 0;
         }
-        // A body of announced length grows no further than that; a claim is trusted only so far.
-        if (!t->redirectCandidate && response.expectedContentLength > 0 && t->body.isEmpty())
-            t->body.reserve(qsizetype(
-                std::min({ response.expectedContentLength, t->cap(), bodyReserveLimit })));
+        // A body of announced length is made room for once; one longer than would be kept gets
+        // none, as it fails at the cap. Pieces handed on as they come need no room for the whole.
+        if (!t->redirectCandidate && !t->streams && t->request.httpMethod != u"HEAD"
+            && status != 204 && status != 304 && response.expectedContentLength <= t->cap())
+            t->body.expect(response.expectedContentLength);
         std::lock_guard lock(t->task->d->mutex);
         t->task->d->response = std::move(response);
     }
@@ -416,8 +441,7 @@ size_t NetworkEngine::Private::onWrite(char* data, size_t size, size_t count, vo
     }
     // Hand long bodies on in pieces rather than all at the end of a loop turn.
     if (t->streams && t->body.size() >= 256 * 1024) {
-        NetworkEngine::deliverData(t->task, std::move(t->body));
-        t->body = QByteArray();
+        handOnBody(t);
     }
     return n;
 }

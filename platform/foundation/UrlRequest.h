@@ -38,9 +38,11 @@ private:
     QList<QPair<QString, QString>> m_fields;
 };
 
-// How a request treats cached answers. This process keeps no cache, so the only visible
-// effect is that ReloadIgnoringLocalAndRemoteCache also asks every cache on the way to step
-// aside ("Cache-Control: no-cache"). The numbers are the ones stored settings use.
+// How a request treats cached answers. UseProtocolDefault reuses the answers this process keeps
+// in memory as HTTP allows (fresh ones without asking, stale ones after the server confirms them)
+// and keeps new ones; the other policies neither use nor fill that cache, and
+// ReloadIgnoringLocalAndRemoteCache also asks every cache on the way to step aside
+// ("Cache-Control: no-cache"). The numbers are the ones stored settings use.
 enum class UrlCachePolicy {
     UseProtocolDefault = 0,
     ReloadIgnoringLocalCache = 1,

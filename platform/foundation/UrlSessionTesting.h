@@ -41,4 +41,17 @@ TICKERLYFOUNDATION_EXPORT bool isLoopbackOnly();
 // (1: the caps as requested), so that a test shows a cap with a tenth of the bytes.
 TICKERLYFOUNDATION_EXPORT void divideBodyLimits(int divisor);
 
+// How many transfers run at once in a process that may open `descriptors` files (negative: no
+// limit), and a limit to use instead in this process (0: the process's own again).
+TICKERLYFOUNDATION_EXPORT int transferLimitFor(qint64 descriptors);
+TICKERLYFOUNDATION_EXPORT void setMaximumTransfers(int limit);
+
+// The answers kept in memory for reuse: forgets them all; bounds them to `bytes` (negative: the
+// usual bound); how many bytes they take; and moves the time by which their age is counted
+// `seconds` on, so that a test sees them age without waiting.
+TICKERLYFOUNDATION_EXPORT void clearCache();
+TICKERLYFOUNDATION_EXPORT void setCacheCapacity(qint64 bytes);
+TICKERLYFOUNDATION_EXPORT qint64 cacheSize();
+TICKERLYFOUNDATION_EXPORT void moveCacheClock(qint64 seconds);
+
 } // namespace UrlSessionTesting
