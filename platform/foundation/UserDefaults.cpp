@@ -272,4 +272,10 @@ void UserDefaults::setWriteWaitLimit(std::chrono::milliseconds limit)
     writeWaitLimitMs.store(limit.count());
 }
 
+void UserDefaults::setMaxValueSizeForTesting(qsizetype size)
+{
+    storedValueReadBound
+        = size > 0 ? std::min<qint64>(size, Cbor::maxInputSize) : Cbor::maxInputSize;
+}
+
 bool UserDefaults::synchronize() { return true; }

@@ -113,6 +113,11 @@ public:
     // written.
     static bool writeKeptChangesBeforeExit(std::chrono::milliseconds bound);
 
+    // Lowers the longest stored value read (0 puts back the decoder's bound, past which a value
+    // reads as nothing with a line in the log), so that a test shows the bound with a small
+    // value. Tests only.
+    static void setMaxValueSizeForTesting(qsizetype size);
+
     // Every write is committed when it returns; kept for callers that ask for it. True.
     bool synchronize();
 

@@ -24,6 +24,7 @@ Q_LOGGING_CATEGORY(lcUserDefaults, "tickerly.userdefaults")
 std::atomic<qint64> writeWaitLimitMs { 30000 };
 std::atomic<bool> storesQuitting { false };
 std::atomic<bool> storesEnded { false };
+std::atomic<qint64> storedValueReadBound { Cbor::maxInputSize };
 
 namespace {
 
@@ -76,9 +77,10 @@ void UserDefaults::Connection::releaseLock()
         lockByte(lockFd, writeByte, F_UNLCK);
 }
 
-std::optional<QByteArray> UserDefaults::Connection::read(const QString& key)
+std::optional<QByteArray> UserDefaults::Connection::read(const QString& key, bool* tooLarge)
 {
-    return withStored(db, key, [](QByteArrayView stored) { return stored.toByteArray(); });
+    return withStored(
+        db, key, [](QByteArrayView stored) { return stored.toByteArray(); }, tooLarge);
 }
 
 bool UserDefaults::Connection::write(const QString& key, const std::optional<QByteArray>& bytes)
@@ -143,20 +145,27 @@ void UserDefaults::Connection::makeKeyWrites()
         && exec(counting("DELETE", "old").constData()) == SQLITE_OK;
 }
 
-bool UserDefaults::Connection::insertKeptAside(const QString& key, const QByteArray& bytes)
+void UserDefaults::Connection::refuseTooLarge(const QString& key, qint64 length, qint64 bound)
+{
+    qCWarning(lcUserDefaults,
+        "the stored value of %s is %lld bytes, past the %lld a value is "
+        "read up to; it reads as nothing",
+        qUtf8Printable(key), static_cast<long long>(length), static_cast<long long>(bound));
+}
+
+bool UserDefaults::Connection::putAside(
+    const QString& key, const char* sql, const std::function<void(sqlite3_stmt*)>& bind)
 {
     if (exec("CREATE TABLE IF NOT EXISTS kept_aside (key TEXT NOT NULL, value BLOB NOT NULL, "
              "kept_at TEXT NOT NULL DEFAULT CURRENT_TIMESTAMP)")
         != SQLITE_OK)
         return false;
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(
-            db, "INSERT INTO kept_aside (key, value) VALUES (?1, ?2)", -1, &stmt, nullptr)
-        != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
         return false;
     const QByteArray k = key.toUtf8();
     sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_blob(stmt, 2, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+    bind(stmt);
     const int rc = sqlite3_step(stmt);
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE)
@@ -167,9 +176,27 @@ bool UserDefaults::Connection::insertKeptAside(const QString& key, const QByteAr
     return true;
 }
 
+bool UserDefaults::Connection::insertKeptAside(const QString& key, const QByteArray& bytes)
+{
+    return putAside(
+        key, "INSERT INTO kept_aside (key, value) VALUES (?1, ?2)", [&](sqlite3_stmt* stmt) {
+            sqlite3_bind_blob(stmt, 2, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+        });
+}
+
+bool UserDefaults::Connection::keepStoredAside(const QString& key)
+{
+    return putAside(key,
+        "INSERT INTO kept_aside (key, value) SELECT key, value FROM defaults WHERE key = ?1",
+        [](sqlite3_stmt*) {});
+}
+
 std::optional<QVariant> UserDefaults::Connection::readForChange(const QString& key, bool* keptOk)
 {
-    const auto bytes = read(key);
+    bool tooLarge = false;
+    const auto bytes = read(key, &tooLarge);
+    if (tooLarge)
+        *keptOk = keepStoredAside(key);
     if (!bytes)
         return std::nullopt;
     auto decoded = decodeValue(*bytes);
@@ -180,15 +207,20 @@ std::optional<QVariant> UserDefaults::Connection::readForChange(const QString& k
 
 bool UserDefaults::Connection::keepAsideIfDamaged(const QString& key)
 {
-    const auto damaged
-        = withStored(db, key, [](QByteArrayView stored) -> std::optional<QByteArray> {
-              if (Cbor::isOneByteString(stored))
-                  return std::nullopt;
-              QByteArray bytes = stored.toByteArray();
-              if (decodeValue(bytes))
-                  return std::nullopt;
-              return bytes;
-          });
+    bool tooLarge = false;
+    const auto damaged = withStored(
+        db, key,
+        [](QByteArrayView stored) -> std::optional<QByteArray> {
+            if (Cbor::isOneByteString(stored))
+                return std::nullopt;
+            QByteArray bytes = stored.toByteArray();
+            if (decodeValue(bytes))
+                return std::nullopt;
+            return bytes;
+        },
+        &tooLarge);
+    if (tooLarge)
+        return keepStoredAside(key);
     return !damaged || !*damaged || insertKeptAside(key, **damaged);
 }
 

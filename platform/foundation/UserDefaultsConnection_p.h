@@ -29,6 +29,9 @@ extern std::atomic<qint64> writeWaitLimitMs;
 extern std::atomic<bool> storesQuitting;
 extern std::atomic<bool> storesEnded;
 
+// The longest stored value read: the most the value decoder takes, unless a test lowers it.
+extern std::atomic<qint64> storedValueReadBound;
+
 // How long SQLite itself waits for a lock outside a change's own wait (opening, reading).
 inline constexpr int sqliteBusyTimeoutMs = 10000;
 
@@ -146,29 +149,46 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     void releaseLock();
 
     // `use` of the stored bytes of `key`, seen in place (valid only during the call); nothing
-    // when unset or unreadable.
+    // when unset or unreadable. A value longer than any value is read up to is refused from its
+    // length, before SQLite reads it, with a line in the log; `tooLarge` learns it.
     template <typename Use>
-    static auto withStored(sqlite3* on, const QString& key, Use use)
+    static auto withStored(sqlite3* on, const QString& key, Use use, bool* tooLarge = nullptr)
         -> std::optional<decltype(use(QByteArrayView()))>
     {
+        if (tooLarge)
+            *tooLarge = false;
         sqlite3_stmt* stmt = nullptr;
+        // length() of a blob is read from the record's header, without the blob.
         if (!on
-            || sqlite3_prepare_v2(
-                   on, "SELECT value FROM defaults WHERE key = ?1", -1, &stmt, nullptr)
+            || sqlite3_prepare_v2(on,
+                   "SELECT length(value), CASE WHEN length(value) <= ?2 THEN value END "
+                   "FROM defaults WHERE key = ?1",
+                   -1, &stmt, nullptr)
                 != SQLITE_OK)
             return std::nullopt;
         const QByteArray k = key.toUtf8();
         sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+        const qint64 bound = storedValueReadBound.load();
+        sqlite3_bind_int64(stmt, 2, bound);
         std::optional<decltype(use(QByteArrayView()))> result;
-        if (sqlite3_step(stmt) == SQLITE_ROW)
-            result = use(QByteArrayView(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
-                sqlite3_column_bytes(stmt, 0)));
+        if (sqlite3_step(stmt) == SQLITE_ROW) {
+            const qint64 length = sqlite3_column_int64(stmt, 0);
+            if (length <= bound) {
+                result = use(QByteArrayView(static_cast<const char*>(sqlite3_column_blob(stmt, 1)),
+                    sqlite3_column_bytes(stmt, 1)));
+            } else {
+                refuseTooLarge(key, length, bound);
+                if (tooLarge)
+                    *tooLarge = true;
+            }
+        }
         sqlite3_finalize(stmt);
         return result;
     }
+    static void refuseTooLarge(const QString& key, qint64 length, qint64 bound);
 
     // The raw stored bytes of `key`; nothing when unset or unreadable. Writer's side.
-    std::optional<QByteArray> read(const QString& key);
+    std::optional<QByteArray> read(const QString& key, bool* tooLarge = nullptr);
 
     // Writes `bytes` under `key`, or removes the key when there are none. Writer's side.
     bool write(const QString& key, const std::optional<QByteArray>& bytes);
@@ -181,6 +201,11 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
 
     // Inside a transaction.
     bool insertKeptAside(const QString& key, const QByteArray& bytes);
+    // The stored value of `key` copied aside inside SQLite, for one too large to be read.
+    bool keepStoredAside(const QString& key);
+    // The one statement that puts a value of `key` aside; `bind` binds the rest of `sql`.
+    bool putAside(
+        const QString& key, const char* sql, const std::function<void(sqlite3_stmt*)>& bind);
 
     // The decoded stored value of `key`; an undecodable one is kept aside first. Inside a
     // transaction.
