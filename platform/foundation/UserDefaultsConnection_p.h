@@ -247,7 +247,8 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // Writes what is kept, waiting for the turn until `deadline`. True when none is left.
     bool retryKept(const QDeadlineTimer& deadline, bool exiting = false);
     void scheduleRetry();
-    // What is still kept is said in the log, one line a change, and given up; `done` learns it
+    // What is still kept is said in the log, in one line with the count and the keys, and given
+    // up; `done` learns it
     // when `tell`.
     void giveUpKept(const char* why, bool tell = true);
 

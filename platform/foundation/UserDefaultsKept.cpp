@@ -14,8 +14,8 @@
 //   main queue waits a frame or two at most.
 // - At exit stopWaitingForStores() ends every wait, so those changes keep; then
 //   writeKeptChangesBeforeExit() writes every suite's backlog within one bound and names in the
-//   log what stays (one line a change); after it a change is written if the lock is free at once,
-//   and never kept.
+//   log what stays (one line a suite, with the count and the keys); after it a change is written if
+//   the lock is free at once, and never kept.
 
 #include "platform/foundation/UserDefaultsConnection_p.h"
 
@@ -24,6 +24,7 @@
 #include "platform/foundation/PropertyListCoding_p.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -248,10 +249,21 @@ void UserDefaults::Connection::giveUpKept(const char* why, bool tell)
         keptSinceSaid = 0;
         keptLost = 0;
     }
+    if (givenUp.empty())
+        return;
+    // One line for the backlog, however long: each key once, in the order first kept.
+    QStringList keys;
+    for (const Kept& each : givenUp) {
+        if (!keys.contains(each.key))
+            keys.append(each.key);
+    }
+    qCCritical(lcUserDefaults).noquote() << QString::number(givenUp.size())
+            + u" changes to suite "_s + suiteName + u" could not be written ("_s
+            + QString::fromUtf8(why) + u"), of keys: "_s + keys.join(u", "_s);
+    if (!tell)
+        return;
     for (Kept& each : givenUp) {
-        qCCritical(lcUserDefaults).noquote() << u"a change of "_s + each.key + u" to suite "_s
-                + suiteName + u" could not be written ("_s + QString::fromUtf8(why) + u")"_s;
-        if (tell && each.done)
+        if (each.done)
             each.done(false);
     }
 }

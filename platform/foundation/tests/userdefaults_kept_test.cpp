@@ -248,3 +248,21 @@ TEST(UserDefaultsKept, AChangeWaitingOnAWorkerWhenTheProgramQuitsIsKeptAndWritte
     EXPECT_TRUE(finishedOk(*quitter));
     EXPECT_EQ(UserDefaults(suite).string(u"late"_s), u"written"_s);
 }
+
+// A backlog given up at the end is one line in the log, with its count and its key, however
+// many changes it holds.
+TEST(UserDefaultsKept, ABacklogGivenUpAtTheEndIsOneLineWithItsCountAndKey)
+{
+    Holder holder(u"held"_s);
+    auto writer
+        = startHelper({ u"append-keeping"_s, suite, u"backlog"_s, u"b"_s, u"200"_s, u"300"_s },
+            QProcess::SeparateChannels);
+    EXPECT_TRUE(finishedOk(*writer, 120000));
+    const QStringList lines = QString::fromUtf8(writer->readAllStandardError())
+                                  .split(u'\n')
+                                  .filter(u"could not be written"_s);
+    ASSERT_EQ(lines.size(), 1) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines.first().contains(u"200 changes"_s)) << lines.first().toStdString();
+    EXPECT_TRUE(lines.first().contains(u"backlog"_s)) << lines.first().toStdString();
+    holder.release();
+}
