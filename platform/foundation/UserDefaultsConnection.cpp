@@ -83,7 +83,8 @@ std::optional<QByteArray> UserDefaults::Connection::read(const QString& key, boo
         db, key, [](QByteArrayView stored) { return stored.toByteArray(); }, tooLarge);
 }
 
-bool UserDefaults::Connection::write(const QString& key, const std::optional<QByteArray>& bytes)
+bool UserDefaults::Connection::write(
+    const QString& key, const std::optional<QByteArray>& bytes, Written how)
 {
     const char* sql = bytes ? "INSERT INTO defaults (key, value) VALUES (?1, ?2) "
                               "ON CONFLICT (key) DO UPDATE SET value = excluded.value"
@@ -103,9 +104,23 @@ bool UserDefaults::Connection::write(const QString& key, const std::optional<QBy
                                   << "failed:" << sqlite3_errstr(rc);
         return false;
     }
-    if (sqlite3_changes(db) > 0)
+    if (sqlite3_changes(db) == 0)
+        return true;
+    if (how == Written::Whole) {
         ++pendingOwnWrites[key];
-    return true;
+        return true;
+    }
+    stmt = nullptr;
+    if (sqlite3_prepare_v2(db,
+            "INSERT INTO key_updates (key, count) VALUES (?1, 1) "
+            "ON CONFLICT (key) DO UPDATE SET count = count + 1",
+            -1, &stmt, nullptr)
+        != SQLITE_OK)
+        return false;
+    sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+    const bool counted = sqlite3_step(stmt) == SQLITE_DONE;
+    sqlite3_finalize(stmt);
+    return counted;
 }
 
 qint64 UserDefaults::Connection::writesOf(sqlite3* on, const QString& key)
@@ -119,6 +134,26 @@ qint64 UserDefaults::Connection::writesOf(sqlite3* on, const QString& key)
     const QByteArray k = key.toUtf8();
     sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
     const qint64 count = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+    sqlite3_finalize(stmt);
+    return count;
+}
+
+qint64 UserDefaults::Connection::wholeWritesOf(sqlite3* on, const QString& key)
+{
+    sqlite3_stmt* stmt = nullptr;
+    // No table of updates yet: every counted write was whole.
+    if (!on
+        || sqlite3_prepare_v2(on,
+               "SELECT (SELECT count FROM key_writes WHERE key = ?1), "
+               "(SELECT count FROM key_updates WHERE key = ?1)",
+               -1, &stmt, nullptr)
+            != SQLITE_OK)
+        return writesOf(on, key);
+    const QByteArray k = key.toUtf8();
+    sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+    qint64 count = 0;
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+        count = sqlite3_column_int64(stmt, 0) - sqlite3_column_int64(stmt, 1);
     sqlite3_finalize(stmt);
     return count;
 }
@@ -142,7 +177,10 @@ void UserDefaults::Connection::makeKeyWrites()
             == SQLITE_OK
         && exec(counting("INSERT", "new").constData()) == SQLITE_OK
         && exec(counting("UPDATE", "new").constData()) == SQLITE_OK
-        && exec(counting("DELETE", "old").constData()) == SQLITE_OK;
+        && exec(counting("DELETE", "old").constData()) == SQLITE_OK
+        && exec("CREATE TABLE IF NOT EXISTS key_updates (key TEXT PRIMARY KEY NOT NULL, "
+                "count INTEGER NOT NULL) WITHOUT ROWID")
+            == SQLITE_OK;
 }
 
 void UserDefaults::Connection::refuseTooLarge(const QString& key, qint64 length, qint64 bound)
@@ -246,9 +284,9 @@ bool UserDefaults::Connection::applyUpdate(const QString& key, const Updater& fn
         if (!next)
             return true;
         if (!next->isValid())
-            return write(key, std::nullopt);
+            return write(key, std::nullopt, Written::ByUpdate);
         if (auto item = toItem(*next, 0))
-            return write(key, Cbor::encode(*item));
+            return write(key, Cbor::encode(*item), Written::ByUpdate);
         qCWarning(lcUserDefaults) << "not a property-list value for" << key
                                   << next->metaType().name();
         return false;

@@ -98,10 +98,11 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // The kept changes; keptMutex is never held while waiting for anything else.
     std::mutex keptMutex;
     std::deque<Kept> kept;
-    // This process's committed writes of each key, told apart from other processes' writes.
+    // This process's committed whole writes of each key, told apart from other processes'.
     std::map<QString, qint64> ownWrites;
     bool retryScheduled = false;
-    // Changes kept since the log said so, and of those dropped or given up.
+    // Changes kept since the log said so (a key's value in a change of several counts apart),
+    // and of those dropped or refused.
     int keptSinceSaid = 0;
     int keptLost = 0;
 
@@ -190,13 +191,19 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // The raw stored bytes of `key`; nothing when unset or unreadable. Writer's side.
     std::optional<QByteArray> read(const QString& key, bool* tooLarge = nullptr);
 
+    // What a write of a key stores: a whole value given by its caller, or what an update made of
+    // the stored one. A kept whole value gives way only to a newer whole value.
+    enum class Written { Whole, ByUpdate };
     // Writes `bytes` under `key`, or removes the key when there are none. Writer's side.
-    bool write(const QString& key, const std::optional<QByteArray>& bytes);
+    bool write(
+        const QString& key, const std::optional<QByteArray>& bytes, Written how = Written::Whole);
 
-    // How often `key` was written by anyone, as counted in the file.
+    // How often `key` was written by anyone, as counted in the file, and of those how often
+    // whole (every write but this build's updates: an older build's update counts as whole).
     static qint64 writesOf(sqlite3* on, const QString& key);
+    static qint64 wholeWritesOf(sqlite3* on, const QString& key);
     // The count of writes to every key, kept by the file itself so that every writer (older
-    // builds too) counts. Inside the write transaction.
+    // builds too) counts, and beside it this build's updates. Inside the write transaction.
     void makeKeyWrites();
 
     // Inside a transaction.

@@ -7,8 +7,11 @@
 //   the later one's place, after the updates of that key kept between them. The kept changes of
 //   one key run in order in one read-modify-write, so the backlog costs one decoding and one
 //   encoding a key, however many changes it holds.
-// - A plain value kept before another process wrote its key is dropped, with a line in the log:
-//   it is never written over the newer value. Updates read what is stored and always run.
+// - A plain (whole) value kept before another process wrote a whole value of its key is dropped,
+//   with a line in the log: it is never written over the newer value. Another process's update
+//   of the key (one story's picture in a list) does not drop it: the file counts this build's
+//   updates apart (key_updates) from all writes (key_writes). Updates read what is stored and
+//   always run.
 // - The writers' turn is held only inside a bounded wait (begin()), never between the retries.
 //   Once something is kept a new change tries once without waiting and keeps; the retry on the
 //   main queue waits a frame or two at most.
@@ -25,6 +28,8 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -61,7 +66,7 @@ void UserDefaults::Connection::keep(Change c)
             if (!file.isEmpty()) {
                 std::unique_lock<std::recursive_timed_mutex> writerLock;
                 std::unique_lock<std::mutex> readerLock;
-                count = writesOf(readConnection(writerLock, readerLock), key);
+                count = wholeWritesOf(readConnection(writerLock, readerLock), key);
             }
             parts.push_back({ key, std::move(bytes), count - own, {}, {} });
         }
@@ -76,7 +81,7 @@ void UserDefaults::Connection::keep(Change c)
             kept.push_back(std::move(part));
         }
         first = keptSinceSaid == 0;
-        ++keptSinceSaid;
+        keptSinceSaid += int(parts.size());
     }
     if (first)
         qCWarning(lcUserDefaults)
@@ -106,13 +111,14 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
             std::lock_guard lock(keptMutex);
             own = ownWrites[key];
         }
-        const qint64 others = writesOf(db, key) - own;
+        const qint64 others = wholeWritesOf(db, key) - own;
         std::vector<Ran> ofKey;
         // What the key holds as the changes run: the stored value until one of them wrote it,
         // then plain bytes or a value.
         bool loaded = false;
         bool touched = false;
         bool isBytes = false;
+        bool whole = false;
         std::optional<QByteArray> bytes;
         std::optional<QVariant> value;
         const bool ok = transaction([&] {
@@ -126,7 +132,7 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
                         continue;
                     }
                     bytes = *k->value;
-                    isBytes = touched = true;
+                    isBytes = touched = whole = true;
                     ofKey.push_back({ key, {}, true });
                     continue;
                 }
@@ -160,17 +166,19 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
                 return true;
             if (!loaded && !keepAsideIfDamaged(key))
                 return false;
+            // Whole when a whole value of the backlog is in it, even with updates run on it.
+            const Written how = whole ? Written::Whole : Written::ByUpdate;
             if (isBytes)
-                return write(key, bytes);
+                return write(key, bytes, how);
             if (!value)
-                return write(key, std::nullopt);
+                return write(key, std::nullopt, how);
             // Checked once, as the key's value is encoded: checking each update's result would
             // convert a long list once a change.
             const auto item = toItem(*value, 0);
             if (!item)
                 qCWarning(lcUserDefaults)
                     << "not a property-list value for" << key << value->metaType().name();
-            return item && write(key, Cbor::encode(*item));
+            return item && write(key, Cbor::encode(*item), how);
         });
         for (Ran& r : ofKey) {
             r.ok = r.ok && ok;
@@ -193,17 +201,21 @@ void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed
             r.done(r.ok && committed);
     }
     int said = 0;
+    int dropped = 0;
     {
         std::lock_guard lock(keptMutex);
         keptLost += lost;
         if (!kept.empty() || keptSinceSaid == 0)
             return;
-        said = keptSinceSaid - keptLost;
+        dropped = keptLost;
+        said = std::max(keptSinceSaid - keptLost, 0);
         keptSinceSaid = 0;
         keptLost = 0;
     }
     qCInfo(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s + QString::number(said)
-            + u" kept changes were written"_s;
+            + u" kept changes were written"_s
+            + (dropped > 0 ? u", "_s + QString::number(dropped) + u" dropped or refused"_s
+                           : QString());
 }
 
 bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, bool exiting)

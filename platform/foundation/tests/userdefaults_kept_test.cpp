@@ -266,3 +266,39 @@ TEST(UserDefaultsKept, ABacklogGivenUpAtTheEndIsOneLineWithItsCountAndKey)
     EXPECT_TRUE(lines.first().contains(u"backlog"_s)) << lines.first().toStdString();
     holder.release();
 }
+
+// A kept whole value gives way to a peer's newer whole value only: a peer's update of the key
+// (one story's picture stored into the older list) leaves it to be written. The log counts each
+// key's value of a change apart, so a change partly dropped is not counted as less than none.
+TEST(UserDefaultsKept, AKeptWholeValueGivesWayOnlyToANewerWholeValueAndTheLogCountsRight)
+{
+    WaitLimit limit(150);
+    UserDefaults defaults(suite);
+    {
+        testsupport::LogCollector log;
+        Holder holder(u"held"_s);
+        EXPECT_EQ(defaults.set(u"stories"_s, u"the newer list"_s), UserDefaults::Outcome::Kept);
+        holder.release();
+        auto peer = startHelper({ u"append"_s, suite, u"stories"_s, u"picture"_s, u"1"_s });
+        ASSERT_TRUE(finishedOk(*peer));
+        EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(5)));
+        EXPECT_EQ(defaults.string(u"stories"_s), u"the newer list"_s);
+        EXPECT_EQ(log.count(u"was dropped"_s), 0) << log.text().toStdString();
+        EXPECT_EQ(log.count(u": 1 kept changes were written"_s), 1) << log.text().toStdString();
+    }
+    {
+        testsupport::LogCollector log;
+        Holder holder(u"held"_s);
+        EXPECT_EQ(
+            defaults.setValues({ { u"a"_s, 1 }, { u"b"_s, 1 } }), UserDefaults::Outcome::Kept);
+        holder.release();
+        Holder peer(u"a"_s, u"the peer's"_s);
+        peer.release();
+        EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(5)));
+        EXPECT_EQ(defaults.string(u"a"_s), u"the peer's"_s);
+        EXPECT_EQ(defaults.integer(u"b"_s), 1);
+        EXPECT_EQ(log.count(u"was dropped"_s), 1) << log.text().toStdString();
+        EXPECT_EQ(log.count(u": 1 kept changes were written, 1 dropped"_s), 1)
+            << log.text().toStdString();
+    }
+}
