@@ -304,14 +304,12 @@ bool UserDefaults::Connection::apply(const Change& change)
 
 namespace {
 
-// How long the main thread may wait in all (our lock, SQLite's) before it keeps a change.
-std::chrono::milliseconds waitFor(bool keep, bool backlog)
+// How long a change may wait in all (our lock, SQLite's) before it is kept or fails. A backlog
+// changes nothing: the lock that held it up may be free by now, or the wait of another writer's
+// turn, and each change is worth the same wait.
+std::chrono::milliseconds waitFor()
 {
     if (storesQuitting.load())
-        return std::chrono::milliseconds(0);
-    // Once something is kept the lock is known to be taken: try once, keep, and let the retry
-    // wait.
-    if (keep && backlog)
         return std::chrono::milliseconds(0);
     const qint64 limit = writeWaitLimitMs.load();
     // The main thread answers the person, whatever the caller: a frame or two at most.
@@ -402,7 +400,7 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
         std::lock_guard lock(mutex);
         return db && !c.update && apply(c) ? Outcome::Done : Outcome::Failed;
     }
-    const QDeadlineTimer deadline(waitFor(keep, keptCount() > 0).count());
+    const QDeadlineTimer deadline(waitFor().count());
     switch (begin(deadline)) {
     case Begun::Failed:
         return Outcome::Failed;

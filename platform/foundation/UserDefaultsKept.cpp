@@ -13,8 +13,8 @@
 //   updates apart (key_updates) from all writes (key_writes). Updates read what is stored and
 //   always run.
 // - The writers' turn is held only inside a bounded wait (begin()), never between the retries.
-//   Once something is kept a new change tries once without waiting and keeps; the retry on the
-//   main queue waits a frame or two at most.
+//   A new change waits as the first did, a backlog or not (a frame or two on the main thread),
+//   and writes the backlog before itself; the retry on the main queue waits a frame or two.
 // - At exit stopWaitingForStores() ends every wait, so those changes keep; then
 //   writeKeptChangesBeforeExit() writes every suite's backlog within one bound and names in the
 //   log what stays (one line a suite, with the count and the keys); after it a change is written if
