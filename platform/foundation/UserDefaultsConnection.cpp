@@ -299,6 +299,14 @@ bool UserDefaults::Connection::apply(const Change& change)
         return change.other(*this);
     if (change.update)
         return applyUpdate(change.key, change.update);
+    if (change.formUpdate) {
+        return applyUpdate(change.key, [&](const std::optional<QVariant>& current) {
+            std::any held = change.form->decode(current);
+            if (!change.formUpdate(held))
+                return std::optional<QVariant>();
+            return std::optional<QVariant>(change.form->encode(held));
+        });
+    }
     return applyValues(change.values);
 }
 
@@ -398,7 +406,7 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
     // the outer one is about to write over.
     if (writer.load() == std::this_thread::get_id()) {
         std::lock_guard lock(mutex);
-        return db && !c.update && apply(c) ? Outcome::Done : Outcome::Failed;
+        return db && !c.update && !c.formUpdate && apply(c) ? Outcome::Done : Outcome::Failed;
     }
     const QDeadlineTimer deadline(waitFor().count());
     switch (begin(deadline)) {

@@ -13,6 +13,7 @@
 
 #include <sqlite3.h>
 
+#include <any>
 #include <atomic>
 #include <deque>
 #include <map>
@@ -46,6 +47,8 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         Rows values;
         QString key;
         Updater update;
+        std::shared_ptr<const Form> form;
+        FormUpdater formUpdate;
         Apply other;
         std::function<void(bool)> done;
     };
@@ -58,6 +61,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         // Other processes' writes of the key counted when the value was made.
         qint64 writesSeen = 0;
         Updater update;
+        // An update of the value as `form` holds it, when `update` is empty.
+        std::shared_ptr<const Form> form;
+        FormUpdater formUpdate;
         std::function<void(bool)> done;
     };
 

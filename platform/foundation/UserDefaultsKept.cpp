@@ -51,8 +51,9 @@ int UserDefaults::Connection::keptCount()
 void UserDefaults::Connection::keep(Change c)
 {
     std::vector<Kept> parts;
-    if (c.update) {
-        parts.push_back({ c.key, std::nullopt, 0, std::move(c.update), std::move(c.done) });
+    if (c.update || c.formUpdate) {
+        parts.push_back({ c.key, std::nullopt, 0, std::move(c.update), std::move(c.form),
+            std::move(c.formUpdate), std::move(c.done) });
     } else {
         for (auto& [key, bytes] : c.values) {
             // Ours first, then the file's: a write of ours committing in between is then counted
@@ -68,7 +69,7 @@ void UserDefaults::Connection::keep(Change c)
                 std::unique_lock<std::mutex> readerLock;
                 count = wholeWritesOf(readConnection(writerLock, readerLock), key);
             }
-            parts.push_back({ key, std::move(bytes), count - own, {}, {} });
+            parts.push_back({ key, std::move(bytes), count - own, {}, {}, {}, {} });
         }
     }
     bool first = false;
@@ -114,13 +115,37 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
         const qint64 others = wholeWritesOf(db, key) - own;
         std::vector<Ran> ofKey;
         // What the key holds as the changes run: the stored value until one of them wrote it,
-        // then plain bytes or a value.
+        // then plain bytes or a value; or, along a run of changes of one form, that form's held
+        // value, encoded only once the run ends.
         bool loaded = false;
         bool touched = false;
         bool isBytes = false;
         bool whole = false;
         std::optional<QByteArray> bytes;
         std::optional<QVariant> value;
+        const Form* heldForm = nullptr;
+        std::any held;
+        bool heldChanged = false;
+        const auto settle = [&] {
+            if (heldForm && heldChanged) {
+                QVariant encoded = heldForm->encode(held);
+                value = encoded.isValid() ? std::optional(std::move(encoded)) : std::nullopt;
+                isBytes = false;
+                touched = true;
+            }
+            heldForm = nullptr;
+            held.reset();
+            heldChanged = false;
+        };
+        const auto current = [&](bool* keptOk) -> std::optional<QVariant> {
+            settle();
+            if (touched)
+                return isBytes ? (bytes ? decodeValue(*bytes) : std::nullopt) : value;
+            if (!loaded)
+                value = readForChange(key, keptOk);
+            loaded = true;
+            return value;
+        };
         const bool ok = transaction([&] {
             for (Kept* k : byKey[key]) {
                 if (k->value) {
@@ -131,37 +156,45 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
                         ofKey.push_back({ key, {}, false });
                         continue;
                     }
+                    // Written over whole: what a form held is dropped unencoded.
+                    heldChanged = false;
+                    settle();
                     bytes = *k->value;
                     isBytes = touched = whole = true;
                     ofKey.push_back({ key, {}, true });
                     continue;
                 }
-                std::optional<QVariant> current;
-                if (touched) {
-                    current = isBytes ? (bytes ? decodeValue(*bytes) : std::nullopt) : value;
-                } else {
-                    bool keptOk = true;
-                    if (!loaded)
-                        value = readForChange(key, &keptOk);
-                    if (!keptOk)
-                        return false;
-                    loaded = true;
-                    current = value;
-                }
-                std::optional<QVariant> next;
+                bool keptOk = true;
+                bool changed = false;
                 try {
-                    next = k->update(current);
+                    if (k->form) {
+                        if (heldForm != k->form.get()) {
+                            const std::optional<QVariant> stored = current(&keptOk);
+                            if (!keptOk)
+                                return false;
+                            held = k->form->decode(stored);
+                            heldForm = k->form.get();
+                        }
+                        changed = k->formUpdate(held);
+                        heldChanged = heldChanged || changed;
+                    } else {
+                        const std::optional<QVariant> stored = current(&keptOk);
+                        if (!keptOk)
+                            return false;
+                        const std::optional<QVariant> next = k->update(stored);
+                        if (next) {
+                            value = next->isValid() ? next : std::nullopt;
+                            isBytes = false;
+                            touched = true;
+                        }
+                    }
                 } catch (...) {
                     ofKey.push_back({ key, std::move(k->done), false });
                     continue;
                 }
-                if (next) {
-                    value = next->isValid() ? next : std::nullopt;
-                    isBytes = false;
-                    touched = true;
-                }
                 ofKey.push_back({ key, std::move(k->done), true });
             }
+            settle();
             if (!touched)
                 return true;
             if (!loaded && !keepAsideIfDamaged(key))
