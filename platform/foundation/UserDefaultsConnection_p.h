@@ -107,6 +107,8 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // This process's committed whole writes of each key, told apart from other processes'.
     std::map<QString, qint64> ownWrites;
     bool retryScheduled = false;
+    // Kept changes taken out to be written, still counted as kept until their transaction ends.
+    int running = 0;
     // Changes kept since the log said so (a key's value in a change of several counts apart),
     // and of those dropped or refused.
     int keptSinceSaid = 0;

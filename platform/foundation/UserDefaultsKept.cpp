@@ -12,6 +12,8 @@
 //   of the key (one story's picture in a list) does not drop it: the file counts this build's
 //   updates apart (key_updates) from all writes (key_writes). Updates read what is stored and
 //   always run.
+// - The retry is timed on the main queue and runs on a worker: the main thread never writes a
+//   backlog it did not ask to write.
 // - The writers' turn is held only inside a bounded wait (begin()), never between the retries.
 //   A new change waits as the first did, a backlog or not (a frame or two on the main thread),
 //   and writes the backlog before itself; the retry on the main queue waits a frame or two.
@@ -24,6 +26,7 @@
 
 #include "platform/foundation/Cbor_p.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/PropertyListCoding_p.h"
 
 #include <QCoreApplication>
@@ -45,7 +48,7 @@ constexpr qint64 retryWaitMs = 30;
 int UserDefaults::Connection::keptCount()
 {
     std::lock_guard lock(keptMutex);
-    return int(kept.size());
+    return int(kept.size()) + running;
 }
 
 void UserDefaults::Connection::keep(Change c)
@@ -97,6 +100,7 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
     {
         std::lock_guard lock(keptMutex);
         backlog.swap(kept);
+        running = int(backlog.size());
     }
     std::vector<QString> order;
     std::map<QString, std::vector<Kept*>> byKey;
@@ -237,6 +241,7 @@ void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed
     int dropped = 0;
     {
         std::lock_guard lock(keptMutex);
+        running = 0;
         keptLost += lost;
         if (!kept.empty() || keptSinceSaid == 0)
             return;
@@ -272,16 +277,21 @@ void UserDefaults::Connection::scheduleRetry()
             return;
         retryScheduled = true;
     }
+    // The main queue only times the retry (on the replaceable clock); the backlog, up to a long
+    // story list, is written on a worker, so that the window never waits on it.
     MainQueue::dispatchAfter(retryInterval, [weak = weak_from_this()] {
         const auto self = weak.lock();
         if (!self)
             return;
-        {
-            std::lock_guard lock(self->keptMutex);
-            self->retryScheduled = false;
-        }
-        if (!storesEnded.load() && !self->retryKept(QDeadlineTimer(retryWaitMs)))
-            self->scheduleRetry();
+        static OperationQueue retries(u"store retries"_s);
+        retries.addOperation([self] {
+            {
+                std::lock_guard lock(self->keptMutex);
+                self->retryScheduled = false;
+            }
+            if (!storesEnded.load() && !self->retryKept(QDeadlineTimer(retryWaitMs)))
+                self->scheduleRetry();
+        });
     });
 }
 

@@ -4,8 +4,10 @@
 #include "platform/foundation/tests/StoreTestSupport.h"
 #include "testsupport/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSet>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -298,4 +300,30 @@ TEST(UserDefaultsKept, AKeptWholeValueGivesWayOnlyToANewerWholeValueAndTheLogCou
         EXPECT_EQ(log.count(u": 1 kept changes were written, 1 dropped"_s), 1)
             << log.text().toStdString();
     }
+}
+
+// A backlog kept on the main thread is written by the retry on a worker, never on the window's
+// thread, and its end is told all the same.
+TEST(UserDefaultsKept, TheRetryWritesTheBacklogOffTheMainThread)
+{
+    UserDefaults defaults(suite);
+    Holder holder(u"held"_s);
+    std::atomic<int> onMain { 0 };
+    std::atomic<int> elsewhere { 0 };
+    std::atomic<bool> landed { false };
+    EXPECT_EQ(defaults.updateOrKeep(
+                  u"late"_s,
+                  [&](const std::optional<QVariant>&) {
+                      ++(QThread::currentThread() == QCoreApplication::instance()->thread()
+                              ? onMain
+                              : elsewhere);
+                      return std::optional<QVariant>(QVariant(u"written"_s));
+                  },
+                  [&](bool written) { landed = written; }),
+        UserDefaults::Outcome::Kept);
+    holder.release();
+    EXPECT_TRUE(testsupport::waitFor([&] { return landed.load(); }, 20000));
+    EXPECT_EQ(defaults.string(u"late"_s), u"written"_s);
+    EXPECT_EQ(onMain.load(), 0);
+    EXPECT_EQ(elsewhere.load(), 1);
 }
