@@ -10,6 +10,7 @@
 #include <QSet>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
@@ -159,6 +160,29 @@ SourcesData::SourceList SourcesData::sources() const
     return list;
 }
 
+// The stored list as a change holds it: decoded once for a run of kept changes, however long.
+// One form a suite, since a run is a run of changes of one form.
+std::shared_ptr<const UserDefaults::Form> SourcesData::listForm(const QString& suite)
+{
+    static std::mutex mutex;
+    static std::map<QString, std::shared_ptr<const UserDefaults::Form>> forms;
+    std::lock_guard lock(mutex);
+    auto& made = forms[suite];
+    if (made)
+        return made;
+    auto form = std::make_shared<UserDefaults::Form>();
+    form->decode = [suite](const std::optional<QVariant>& current) {
+        Source::registerArchiveClasses();
+        return std::any(archivedListForChange<Source>(suite, sourcesKey, current, u"source"_s));
+    };
+    form->encode = [](const std::any& held) {
+        return QVariant(
+            KeyedArchiver::archivedDataWithRootObjects(std::any_cast<const SourceList&>(held)));
+    };
+    made = std::move(form);
+    return made;
+}
+
 UserDefaults::Outcome SourcesData::changeSources(
     std::function<std::optional<QList<int>>(SourceList&)> change,
     std::function<void(const QList<int>&)> announce)
@@ -170,16 +194,10 @@ UserDefaults::Outcome SourcesData::changeSources(
     // thread before updateOrKeep returns.
     const quint64 id = addPending(suite, change);
     const auto outcome = m_localStore->updateOrKeep(
-        sourcesKey,
-        [suite, change, positions](
-            const std::optional<QVariant>& current) -> std::optional<QVariant> {
-            Source::registerArchiveClasses();
-            SourceList list
-                = archivedListForChange<Source>(suite, sourcesKey, current, u"source"_s);
-            *positions = change(list);
-            if (!*positions)
-                return std::nullopt;
-            return QVariant(KeyedArchiver::archivedDataWithRootObjects(list));
+        sourcesKey, listForm(suite),
+        [change, positions](std::any& held) {
+            *positions = change(std::any_cast<SourceList&>(held));
+            return positions->has_value();
         },
         [suite, id, positions, announce, sender = identity()](bool written) {
             forgetPending(suite, id);

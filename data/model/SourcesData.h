@@ -71,6 +71,7 @@ private:
         std::function<std::optional<QList<int>>(SourceList&)> change,
         std::function<void(const QList<int>&)> announce);
     static SourceList sourcesFromData(const std::optional<QByteArray>& data);
+    static std::shared_ptr<const UserDefaults::Form> listForm(const QString& suite);
     void setSources(const SourceList& sources);
     const void* identity() const { return this; }
     static void sendDataChangeNotification(const void* sender,

@@ -425,9 +425,18 @@ std::shared_ptr<Coding> KeyedUnarchiver::unarchiveObjectWithData(const QByteArra
     return root ? decodeItem(*root) : nullptr;
 }
 
+namespace {
+
+std::atomic<quint64> arraysRead { 0 };
+
+} // namespace
+
+quint64 KeyedUnarchiver::arraysReadForTesting() { return arraysRead.load(); }
+
 std::optional<QList<std::shared_ptr<Coding>>> KeyedUnarchiver::unarchiveArrayWithData(
     const QByteArray& data)
 {
+    ++arraysRead;
     // Element by element: a long list is read whole without building all of it as items first.
     const auto array = ArchivedArray::fromData(data);
     if (!array)

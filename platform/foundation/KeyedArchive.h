@@ -104,6 +104,9 @@ public:
     // Lowers the array length read below maxArrayLength (0 puts it back), so that a test shows
     // the limit with a tenth of the elements. Tests only.
     static void setMaxArrayLengthForTesting(qsizetype length);
+    // How many archived arrays this process has read (unarchiveArrayWithData), so that a test
+    // counts the readings of a stored list. Tests only.
+    static quint64 arraysReadForTesting();
 
     static void registerClass(const QString& className, Decoder decoder);
     // Objects archived under `className` decode with the decoder of `cls`.

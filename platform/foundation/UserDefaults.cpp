@@ -229,6 +229,17 @@ UserDefaults::Outcome UserDefaults::updateOrKeep(
     return d->change(std::move(change), true);
 }
 
+UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key,
+    std::shared_ptr<const Form> form, FormUpdater fn, std::function<void(bool)> done)
+{
+    Connection::Change change;
+    change.key = key;
+    change.form = std::move(form);
+    change.formUpdate = std::move(fn);
+    change.done = std::move(done);
+    return d->change(std::move(change), true);
+}
+
 bool UserDefaults::retryKeptChanges(std::chrono::milliseconds wait)
 {
     return d->retryKept(QDeadlineTimer(wait.count()));
@@ -270,6 +281,12 @@ bool UserDefaults::keepAside(const QString& key, const QByteArray& value)
 void UserDefaults::setWriteWaitLimit(std::chrono::milliseconds limit)
 {
     writeWaitLimitMs.store(limit.count());
+}
+
+void UserDefaults::setMaxValueSizeForTesting(qsizetype size)
+{
+    storedValueReadBound
+        = size > 0 ? std::min<qint64>(size, Cbor::maxInputSize) : Cbor::maxInputSize;
 }
 
 bool UserDefaults::synchronize() { return true; }

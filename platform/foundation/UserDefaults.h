@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <any>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -92,6 +93,20 @@ public:
     // The lock is waited for as by set().
     Outcome updateOrKeep(
         const QString& key, Updater fn, std::function<void(bool written)> done = {});
+    // How a key's value is held while changes run on it, so that a run of them (a backlog of
+    // kept additions to a long list) decodes the stored value once and encodes it once, rather
+    // than once a change. `decode` is given the stored value (nothing when unset) and `encode`
+    // gives what to store (an invalid QVariant removes the key). Both run with the suite locked,
+    // on whichever thread writes, and must own what they use.
+    struct Form {
+        std::function<std::any(const std::optional<QVariant>& stored)> decode;
+        std::function<QVariant(const std::any& held)> encode;
+    };
+    // Changes the held value; false to leave the key as it is.
+    using FormUpdater = std::function<bool(std::any& held)>;
+    // As updateOrKeep above, on the value as `form` holds it.
+    Outcome updateOrKeep(const QString& key, std::shared_ptr<const Form> form, FormUpdater fn,
+        std::function<void(bool written)> done = {});
     // Writes the kept changes now, waiting for the lock at most `wait`. True when none is left.
     bool retryKeptChanges(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
     // Kept changes still to write: one a key for plain values (a later one replaces the earlier),
@@ -112,6 +127,11 @@ public:
     // (endBackgroundWork), while everything a kept change uses still exists. True when all were
     // written.
     static bool writeKeptChangesBeforeExit(std::chrono::milliseconds bound);
+
+    // Lowers the longest stored value read (0 puts back the decoder's bound, past which a value
+    // reads as nothing with a line in the log), so that a test shows the bound with a small
+    // value. Tests only.
+    static void setMaxValueSizeForTesting(qsizetype size);
 
     // Every write is committed when it returns; kept for callers that ask for it. True.
     bool synchronize();

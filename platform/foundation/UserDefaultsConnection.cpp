@@ -24,6 +24,7 @@ Q_LOGGING_CATEGORY(lcUserDefaults, "tickerly.userdefaults")
 std::atomic<qint64> writeWaitLimitMs { 30000 };
 std::atomic<bool> storesQuitting { false };
 std::atomic<bool> storesEnded { false };
+std::atomic<qint64> storedValueReadBound { Cbor::maxInputSize };
 
 namespace {
 
@@ -76,12 +77,14 @@ void UserDefaults::Connection::releaseLock()
         lockByte(lockFd, writeByte, F_UNLCK);
 }
 
-std::optional<QByteArray> UserDefaults::Connection::read(const QString& key)
+std::optional<QByteArray> UserDefaults::Connection::read(const QString& key, bool* tooLarge)
 {
-    return withStored(db, key, [](QByteArrayView stored) { return stored.toByteArray(); });
+    return withStored(
+        db, key, [](QByteArrayView stored) { return stored.toByteArray(); }, tooLarge);
 }
 
-bool UserDefaults::Connection::write(const QString& key, const std::optional<QByteArray>& bytes)
+bool UserDefaults::Connection::write(
+    const QString& key, const std::optional<QByteArray>& bytes, Written how)
 {
     const char* sql = bytes ? "INSERT INTO defaults (key, value) VALUES (?1, ?2) "
                               "ON CONFLICT (key) DO UPDATE SET value = excluded.value"
@@ -101,9 +104,23 @@ bool UserDefaults::Connection::write(const QString& key, const std::optional<QBy
                                   << "failed:" << sqlite3_errstr(rc);
         return false;
     }
-    if (sqlite3_changes(db) > 0)
+    if (sqlite3_changes(db) == 0)
+        return true;
+    if (how == Written::Whole) {
         ++pendingOwnWrites[key];
-    return true;
+        return true;
+    }
+    stmt = nullptr;
+    if (sqlite3_prepare_v2(db,
+            "INSERT INTO key_updates (key, count) VALUES (?1, 1) "
+            "ON CONFLICT (key) DO UPDATE SET count = count + 1",
+            -1, &stmt, nullptr)
+        != SQLITE_OK)
+        return false;
+    sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+    const bool counted = sqlite3_step(stmt) == SQLITE_DONE;
+    sqlite3_finalize(stmt);
+    return counted;
 }
 
 qint64 UserDefaults::Connection::writesOf(sqlite3* on, const QString& key)
@@ -117,6 +134,26 @@ qint64 UserDefaults::Connection::writesOf(sqlite3* on, const QString& key)
     const QByteArray k = key.toUtf8();
     sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
     const qint64 count = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+    sqlite3_finalize(stmt);
+    return count;
+}
+
+qint64 UserDefaults::Connection::wholeWritesOf(sqlite3* on, const QString& key)
+{
+    sqlite3_stmt* stmt = nullptr;
+    // No table of updates yet: every counted write was whole.
+    if (!on
+        || sqlite3_prepare_v2(on,
+               "SELECT (SELECT count FROM key_writes WHERE key = ?1), "
+               "(SELECT count FROM key_updates WHERE key = ?1)",
+               -1, &stmt, nullptr)
+            != SQLITE_OK)
+        return writesOf(on, key);
+    const QByteArray k = key.toUtf8();
+    sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+    qint64 count = 0;
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+        count = sqlite3_column_int64(stmt, 0) - sqlite3_column_int64(stmt, 1);
     sqlite3_finalize(stmt);
     return count;
 }
@@ -140,23 +177,33 @@ void UserDefaults::Connection::makeKeyWrites()
             == SQLITE_OK
         && exec(counting("INSERT", "new").constData()) == SQLITE_OK
         && exec(counting("UPDATE", "new").constData()) == SQLITE_OK
-        && exec(counting("DELETE", "old").constData()) == SQLITE_OK;
+        && exec(counting("DELETE", "old").constData()) == SQLITE_OK
+        && exec("CREATE TABLE IF NOT EXISTS key_updates (key TEXT PRIMARY KEY NOT NULL, "
+                "count INTEGER NOT NULL) WITHOUT ROWID")
+            == SQLITE_OK;
 }
 
-bool UserDefaults::Connection::insertKeptAside(const QString& key, const QByteArray& bytes)
+void UserDefaults::Connection::refuseTooLarge(const QString& key, qint64 length, qint64 bound)
+{
+    qCWarning(lcUserDefaults,
+        "the stored value of %s is %lld bytes, past the %lld a value is "
+        "read up to; it reads as nothing",
+        qUtf8Printable(key), static_cast<long long>(length), static_cast<long long>(bound));
+}
+
+bool UserDefaults::Connection::putAside(
+    const QString& key, const char* sql, const std::function<void(sqlite3_stmt*)>& bind)
 {
     if (exec("CREATE TABLE IF NOT EXISTS kept_aside (key TEXT NOT NULL, value BLOB NOT NULL, "
              "kept_at TEXT NOT NULL DEFAULT CURRENT_TIMESTAMP)")
         != SQLITE_OK)
         return false;
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(
-            db, "INSERT INTO kept_aside (key, value) VALUES (?1, ?2)", -1, &stmt, nullptr)
-        != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
         return false;
     const QByteArray k = key.toUtf8();
     sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_blob(stmt, 2, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+    bind(stmt);
     const int rc = sqlite3_step(stmt);
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE)
@@ -167,9 +214,27 @@ bool UserDefaults::Connection::insertKeptAside(const QString& key, const QByteAr
     return true;
 }
 
+bool UserDefaults::Connection::insertKeptAside(const QString& key, const QByteArray& bytes)
+{
+    return putAside(
+        key, "INSERT INTO kept_aside (key, value) VALUES (?1, ?2)", [&](sqlite3_stmt* stmt) {
+            sqlite3_bind_blob(stmt, 2, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+        });
+}
+
+bool UserDefaults::Connection::keepStoredAside(const QString& key)
+{
+    return putAside(key,
+        "INSERT INTO kept_aside (key, value) SELECT key, value FROM defaults WHERE key = ?1",
+        [](sqlite3_stmt*) {});
+}
+
 std::optional<QVariant> UserDefaults::Connection::readForChange(const QString& key, bool* keptOk)
 {
-    const auto bytes = read(key);
+    bool tooLarge = false;
+    const auto bytes = read(key, &tooLarge);
+    if (tooLarge)
+        *keptOk = keepStoredAside(key);
     if (!bytes)
         return std::nullopt;
     auto decoded = decodeValue(*bytes);
@@ -180,15 +245,20 @@ std::optional<QVariant> UserDefaults::Connection::readForChange(const QString& k
 
 bool UserDefaults::Connection::keepAsideIfDamaged(const QString& key)
 {
-    const auto damaged
-        = withStored(db, key, [](QByteArrayView stored) -> std::optional<QByteArray> {
-              if (Cbor::isOneByteString(stored))
-                  return std::nullopt;
-              QByteArray bytes = stored.toByteArray();
-              if (decodeValue(bytes))
-                  return std::nullopt;
-              return bytes;
-          });
+    bool tooLarge = false;
+    const auto damaged = withStored(
+        db, key,
+        [](QByteArrayView stored) -> std::optional<QByteArray> {
+            if (Cbor::isOneByteString(stored))
+                return std::nullopt;
+            QByteArray bytes = stored.toByteArray();
+            if (decodeValue(bytes))
+                return std::nullopt;
+            return bytes;
+        },
+        &tooLarge);
+    if (tooLarge)
+        return keepStoredAside(key);
     return !damaged || !*damaged || insertKeptAside(key, **damaged);
 }
 
@@ -214,9 +284,9 @@ bool UserDefaults::Connection::applyUpdate(const QString& key, const Updater& fn
         if (!next)
             return true;
         if (!next->isValid())
-            return write(key, std::nullopt);
+            return write(key, std::nullopt, Written::ByUpdate);
         if (auto item = toItem(*next, 0))
-            return write(key, Cbor::encode(*item));
+            return write(key, Cbor::encode(*item), Written::ByUpdate);
         qCWarning(lcUserDefaults) << "not a property-list value for" << key
                                   << next->metaType().name();
         return false;
@@ -229,19 +299,25 @@ bool UserDefaults::Connection::apply(const Change& change)
         return change.other(*this);
     if (change.update)
         return applyUpdate(change.key, change.update);
+    if (change.formUpdate) {
+        return applyUpdate(change.key, [&](const std::optional<QVariant>& current) {
+            std::any held = change.form->decode(current);
+            if (!change.formUpdate(held))
+                return std::optional<QVariant>();
+            return std::optional<QVariant>(change.form->encode(held));
+        });
+    }
     return applyValues(change.values);
 }
 
 namespace {
 
-// How long the main thread may wait in all (our lock, SQLite's) before it keeps a change.
-std::chrono::milliseconds waitFor(bool keep, bool backlog)
+// How long a change may wait in all (our lock, SQLite's) before it is kept or fails. A backlog
+// changes nothing: the lock that held it up may be free by now, or the wait of another writer's
+// turn, and each change is worth the same wait.
+std::chrono::milliseconds waitFor()
 {
     if (storesQuitting.load())
-        return std::chrono::milliseconds(0);
-    // Once something is kept the lock is known to be taken: try once, keep, and let the retry
-    // wait.
-    if (keep && backlog)
         return std::chrono::milliseconds(0);
     const qint64 limit = writeWaitLimitMs.load();
     // The main thread answers the person, whatever the caller: a frame or two at most.
@@ -330,9 +406,9 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
     // the outer one is about to write over.
     if (writer.load() == std::this_thread::get_id()) {
         std::lock_guard lock(mutex);
-        return db && !c.update && apply(c) ? Outcome::Done : Outcome::Failed;
+        return db && !c.update && !c.formUpdate && apply(c) ? Outcome::Done : Outcome::Failed;
     }
-    const QDeadlineTimer deadline(waitFor(keep, keptCount() > 0).count());
+    const QDeadlineTimer deadline(waitFor().count());
     switch (begin(deadline)) {
     case Begun::Failed:
         return Outcome::Failed;

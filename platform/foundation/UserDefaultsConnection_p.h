@@ -13,6 +13,7 @@
 
 #include <sqlite3.h>
 
+#include <any>
 #include <atomic>
 #include <deque>
 #include <map>
@@ -29,6 +30,9 @@ extern std::atomic<qint64> writeWaitLimitMs;
 extern std::atomic<bool> storesQuitting;
 extern std::atomic<bool> storesEnded;
 
+// The longest stored value read: the most the value decoder takes, unless a test lowers it.
+extern std::atomic<qint64> storedValueReadBound;
+
 // How long SQLite itself waits for a lock outside a change's own wait (opening, reading).
 inline constexpr int sqliteBusyTimeoutMs = 10000;
 
@@ -43,6 +47,8 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         Rows values;
         QString key;
         Updater update;
+        std::shared_ptr<const Form> form;
+        FormUpdater formUpdate;
         Apply other;
         std::function<void(bool)> done;
     };
@@ -55,6 +61,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         // Other processes' writes of the key counted when the value was made.
         qint64 writesSeen = 0;
         Updater update;
+        // An update of the value as `form` holds it, when `update` is empty.
+        std::shared_ptr<const Form> form;
+        FormUpdater formUpdate;
         std::function<void(bool)> done;
     };
 
@@ -95,10 +104,13 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // The kept changes; keptMutex is never held while waiting for anything else.
     std::mutex keptMutex;
     std::deque<Kept> kept;
-    // This process's committed writes of each key, told apart from other processes' writes.
+    // This process's committed whole writes of each key, told apart from other processes'.
     std::map<QString, qint64> ownWrites;
     bool retryScheduled = false;
-    // Changes kept since the log said so, and of those dropped or given up.
+    // Kept changes taken out to be written, still counted as kept until their transaction ends.
+    int running = 0;
+    // Changes kept since the log said so (a key's value in a change of several counts apart),
+    // and of those dropped or refused.
     int keptSinceSaid = 0;
     int keptLost = 0;
 
@@ -146,41 +158,69 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     void releaseLock();
 
     // `use` of the stored bytes of `key`, seen in place (valid only during the call); nothing
-    // when unset or unreadable.
+    // when unset or unreadable. A value longer than any value is read up to is refused from its
+    // length, before SQLite reads it, with a line in the log; `tooLarge` learns it.
     template <typename Use>
-    static auto withStored(sqlite3* on, const QString& key, Use use)
+    static auto withStored(sqlite3* on, const QString& key, Use use, bool* tooLarge = nullptr)
         -> std::optional<decltype(use(QByteArrayView()))>
     {
+        if (tooLarge)
+            *tooLarge = false;
         sqlite3_stmt* stmt = nullptr;
+        // length() of a blob is read from the record's header, without the blob.
         if (!on
-            || sqlite3_prepare_v2(
-                   on, "SELECT value FROM defaults WHERE key = ?1", -1, &stmt, nullptr)
+            || sqlite3_prepare_v2(on,
+                   "SELECT length(value), CASE WHEN length(value) <= ?2 THEN value END "
+                   "FROM defaults WHERE key = ?1",
+                   -1, &stmt, nullptr)
                 != SQLITE_OK)
             return std::nullopt;
         const QByteArray k = key.toUtf8();
         sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+        const qint64 bound = storedValueReadBound.load();
+        sqlite3_bind_int64(stmt, 2, bound);
         std::optional<decltype(use(QByteArrayView()))> result;
-        if (sqlite3_step(stmt) == SQLITE_ROW)
-            result = use(QByteArrayView(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
-                sqlite3_column_bytes(stmt, 0)));
+        if (sqlite3_step(stmt) == SQLITE_ROW) {
+            const qint64 length = sqlite3_column_int64(stmt, 0);
+            if (length <= bound) {
+                result = use(QByteArrayView(static_cast<const char*>(sqlite3_column_blob(stmt, 1)),
+                    sqlite3_column_bytes(stmt, 1)));
+            } else {
+                refuseTooLarge(key, length, bound);
+                if (tooLarge)
+                    *tooLarge = true;
+            }
+        }
         sqlite3_finalize(stmt);
         return result;
     }
+    static void refuseTooLarge(const QString& key, qint64 length, qint64 bound);
 
     // The raw stored bytes of `key`; nothing when unset or unreadable. Writer's side.
-    std::optional<QByteArray> read(const QString& key);
+    std::optional<QByteArray> read(const QString& key, bool* tooLarge = nullptr);
 
+    // What a write of a key stores: a whole value given by its caller, or what an update made of
+    // the stored one. A kept whole value gives way only to a newer whole value.
+    enum class Written { Whole, ByUpdate };
     // Writes `bytes` under `key`, or removes the key when there are none. Writer's side.
-    bool write(const QString& key, const std::optional<QByteArray>& bytes);
+    bool write(
+        const QString& key, const std::optional<QByteArray>& bytes, Written how = Written::Whole);
 
-    // How often `key` was written by anyone, as counted in the file.
+    // How often `key` was written by anyone, as counted in the file, and of those how often
+    // whole (every write but this build's updates: an older build's update counts as whole).
     static qint64 writesOf(sqlite3* on, const QString& key);
+    static qint64 wholeWritesOf(sqlite3* on, const QString& key);
     // The count of writes to every key, kept by the file itself so that every writer (older
-    // builds too) counts. Inside the write transaction.
+    // builds too) counts, and beside it this build's updates. Inside the write transaction.
     void makeKeyWrites();
 
     // Inside a transaction.
     bool insertKeptAside(const QString& key, const QByteArray& bytes);
+    // The stored value of `key` copied aside inside SQLite, for one too large to be read.
+    bool keepStoredAside(const QString& key);
+    // The one statement that puts a value of `key` aside; `bind` binds the rest of `sql`.
+    bool putAside(
+        const QString& key, const char* sql, const std::function<void(sqlite3_stmt*)>& bind);
 
     // The decoded stored value of `key`; an undecodable one is kept aside first. Inside a
     // transaction.
@@ -222,7 +262,8 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // Writes what is kept, waiting for the turn until `deadline`. True when none is left.
     bool retryKept(const QDeadlineTimer& deadline, bool exiting = false);
     void scheduleRetry();
-    // What is still kept is said in the log, one line a change, and given up; `done` learns it
+    // What is still kept is said in the log, in one line with the count and the keys, and given
+    // up; `done` learns it
     // when `tell`.
     void giveUpKept(const char* why, bool tell = true);
 

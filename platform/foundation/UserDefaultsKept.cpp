@@ -7,23 +7,32 @@
 //   the later one's place, after the updates of that key kept between them. The kept changes of
 //   one key run in order in one read-modify-write, so the backlog costs one decoding and one
 //   encoding a key, however many changes it holds.
-// - A plain value kept before another process wrote its key is dropped, with a line in the log:
-//   it is never written over the newer value. Updates read what is stored and always run.
+// - A plain (whole) value kept before another process wrote a whole value of its key is dropped,
+//   with a line in the log: it is never written over the newer value. Another process's update
+//   of the key (one story's picture in a list) does not drop it: the file counts this build's
+//   updates apart (key_updates) from all writes (key_writes). Updates read what is stored and
+//   always run.
+// - The retry is timed on the main queue and runs on a worker: the main thread never writes a
+//   backlog it did not ask to write.
 // - The writers' turn is held only inside a bounded wait (begin()), never between the retries.
-//   Once something is kept a new change tries once without waiting and keeps; the retry on the
-//   main queue waits a frame or two at most.
+//   A new change waits as the first did, a backlog or not (a frame or two on the main thread),
+//   and writes the backlog before itself; the retry on the main queue waits a frame or two.
 // - At exit stopWaitingForStores() ends every wait, so those changes keep; then
 //   writeKeptChangesBeforeExit() writes every suite's backlog within one bound and names in the
-//   log what stays (one line a change); after it a change is written if the lock is free at once,
-//   and never kept.
+//   log what stays (one line a suite, with the count and the keys); after it a change is written if
+//   the lock is free at once, and never kept.
 
 #include "platform/foundation/UserDefaultsConnection_p.h"
 
 #include "platform/foundation/Cbor_p.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/PropertyListCoding_p.h"
 
 #include <QCoreApplication>
+#include <QStringList>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -39,14 +48,15 @@ constexpr qint64 retryWaitMs = 30;
 int UserDefaults::Connection::keptCount()
 {
     std::lock_guard lock(keptMutex);
-    return int(kept.size());
+    return int(kept.size()) + running;
 }
 
 void UserDefaults::Connection::keep(Change c)
 {
     std::vector<Kept> parts;
-    if (c.update) {
-        parts.push_back({ c.key, std::nullopt, 0, std::move(c.update), std::move(c.done) });
+    if (c.update || c.formUpdate) {
+        parts.push_back({ c.key, std::nullopt, 0, std::move(c.update), std::move(c.form),
+            std::move(c.formUpdate), std::move(c.done) });
     } else {
         for (auto& [key, bytes] : c.values) {
             // Ours first, then the file's: a write of ours committing in between is then counted
@@ -60,9 +70,9 @@ void UserDefaults::Connection::keep(Change c)
             if (!file.isEmpty()) {
                 std::unique_lock<std::recursive_timed_mutex> writerLock;
                 std::unique_lock<std::mutex> readerLock;
-                count = writesOf(readConnection(writerLock, readerLock), key);
+                count = wholeWritesOf(readConnection(writerLock, readerLock), key);
             }
-            parts.push_back({ key, std::move(bytes), count - own, {}, {} });
+            parts.push_back({ key, std::move(bytes), count - own, {}, {}, {}, {} });
         }
     }
     bool first = false;
@@ -75,7 +85,7 @@ void UserDefaults::Connection::keep(Change c)
             kept.push_back(std::move(part));
         }
         first = keptSinceSaid == 0;
-        ++keptSinceSaid;
+        keptSinceSaid += int(parts.size());
     }
     if (first)
         qCWarning(lcUserDefaults)
@@ -90,6 +100,7 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
     {
         std::lock_guard lock(keptMutex);
         backlog.swap(kept);
+        running = int(backlog.size());
     }
     std::vector<QString> order;
     std::map<QString, std::vector<Kept*>> byKey;
@@ -105,15 +116,40 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
             std::lock_guard lock(keptMutex);
             own = ownWrites[key];
         }
-        const qint64 others = writesOf(db, key) - own;
+        const qint64 others = wholeWritesOf(db, key) - own;
         std::vector<Ran> ofKey;
         // What the key holds as the changes run: the stored value until one of them wrote it,
-        // then plain bytes or a value.
+        // then plain bytes or a value; or, along a run of changes of one form, that form's held
+        // value, encoded only once the run ends.
         bool loaded = false;
         bool touched = false;
         bool isBytes = false;
+        bool whole = false;
         std::optional<QByteArray> bytes;
         std::optional<QVariant> value;
+        const Form* heldForm = nullptr;
+        std::any held;
+        bool heldChanged = false;
+        const auto settle = [&] {
+            if (heldForm && heldChanged) {
+                QVariant encoded = heldForm->encode(held);
+                value = encoded.isValid() ? std::optional(std::move(encoded)) : std::nullopt;
+                isBytes = false;
+                touched = true;
+            }
+            heldForm = nullptr;
+            held.reset();
+            heldChanged = false;
+        };
+        const auto current = [&](bool* keptOk) -> std::optional<QVariant> {
+            settle();
+            if (touched)
+                return isBytes ? (bytes ? decodeValue(*bytes) : std::nullopt) : value;
+            if (!loaded)
+                value = readForChange(key, keptOk);
+            loaded = true;
+            return value;
+        };
         const bool ok = transaction([&] {
             for (Kept* k : byKey[key]) {
                 if (k->value) {
@@ -124,52 +160,62 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
                         ofKey.push_back({ key, {}, false });
                         continue;
                     }
+                    // Written over whole: what a form held is dropped unencoded.
+                    heldChanged = false;
+                    settle();
                     bytes = *k->value;
-                    isBytes = touched = true;
+                    isBytes = touched = whole = true;
                     ofKey.push_back({ key, {}, true });
                     continue;
                 }
-                std::optional<QVariant> current;
-                if (touched) {
-                    current = isBytes ? (bytes ? decodeValue(*bytes) : std::nullopt) : value;
-                } else {
-                    bool keptOk = true;
-                    if (!loaded)
-                        value = readForChange(key, &keptOk);
-                    if (!keptOk)
-                        return false;
-                    loaded = true;
-                    current = value;
-                }
-                std::optional<QVariant> next;
+                bool keptOk = true;
+                bool changed = false;
                 try {
-                    next = k->update(current);
+                    if (k->form) {
+                        if (heldForm != k->form.get()) {
+                            const std::optional<QVariant> stored = current(&keptOk);
+                            if (!keptOk)
+                                return false;
+                            held = k->form->decode(stored);
+                            heldForm = k->form.get();
+                        }
+                        changed = k->formUpdate(held);
+                        heldChanged = heldChanged || changed;
+                    } else {
+                        const std::optional<QVariant> stored = current(&keptOk);
+                        if (!keptOk)
+                            return false;
+                        const std::optional<QVariant> next = k->update(stored);
+                        if (next) {
+                            value = next->isValid() ? next : std::nullopt;
+                            isBytes = false;
+                            touched = true;
+                        }
+                    }
                 } catch (...) {
                     ofKey.push_back({ key, std::move(k->done), false });
                     continue;
                 }
-                if (next) {
-                    value = next->isValid() ? next : std::nullopt;
-                    isBytes = false;
-                    touched = true;
-                }
                 ofKey.push_back({ key, std::move(k->done), true });
             }
+            settle();
             if (!touched)
                 return true;
             if (!loaded && !keepAsideIfDamaged(key))
                 return false;
+            // Whole when a whole value of the backlog is in it, even with updates run on it.
+            const Written how = whole ? Written::Whole : Written::ByUpdate;
             if (isBytes)
-                return write(key, bytes);
+                return write(key, bytes, how);
             if (!value)
-                return write(key, std::nullopt);
+                return write(key, std::nullopt, how);
             // Checked once, as the key's value is encoded: checking each update's result would
             // convert a long list once a change.
             const auto item = toItem(*value, 0);
             if (!item)
                 qCWarning(lcUserDefaults)
                     << "not a property-list value for" << key << value->metaType().name();
-            return item && write(key, Cbor::encode(*item));
+            return item && write(key, Cbor::encode(*item), how);
         });
         for (Ran& r : ofKey) {
             r.ok = r.ok && ok;
@@ -192,17 +238,22 @@ void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed
             r.done(r.ok && committed);
     }
     int said = 0;
+    int dropped = 0;
     {
         std::lock_guard lock(keptMutex);
+        running = 0;
         keptLost += lost;
         if (!kept.empty() || keptSinceSaid == 0)
             return;
-        said = keptSinceSaid - keptLost;
+        dropped = keptLost;
+        said = std::max(keptSinceSaid - keptLost, 0);
         keptSinceSaid = 0;
         keptLost = 0;
     }
     qCInfo(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s + QString::number(said)
-            + u" kept changes were written"_s;
+            + u" kept changes were written"_s
+            + (dropped > 0 ? u", "_s + QString::number(dropped) + u" dropped or refused"_s
+                           : QString());
 }
 
 bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, bool exiting)
@@ -226,16 +277,21 @@ void UserDefaults::Connection::scheduleRetry()
             return;
         retryScheduled = true;
     }
+    // The main queue only times the retry (on the replaceable clock); the backlog, up to a long
+    // story list, is written on a worker, so that the window never waits on it.
     MainQueue::dispatchAfter(retryInterval, [weak = weak_from_this()] {
         const auto self = weak.lock();
         if (!self)
             return;
-        {
-            std::lock_guard lock(self->keptMutex);
-            self->retryScheduled = false;
-        }
-        if (!storesEnded.load() && !self->retryKept(QDeadlineTimer(retryWaitMs)))
-            self->scheduleRetry();
+        static OperationQueue retries(u"store retries"_s);
+        retries.addOperation([self] {
+            {
+                std::lock_guard lock(self->keptMutex);
+                self->retryScheduled = false;
+            }
+            if (!storesEnded.load() && !self->retryKept(QDeadlineTimer(retryWaitMs)))
+                self->scheduleRetry();
+        });
     });
 }
 
@@ -248,10 +304,21 @@ void UserDefaults::Connection::giveUpKept(const char* why, bool tell)
         keptSinceSaid = 0;
         keptLost = 0;
     }
+    if (givenUp.empty())
+        return;
+    // One line for the backlog, however long: each key once, in the order first kept.
+    QStringList keys;
+    for (const Kept& each : givenUp) {
+        if (!keys.contains(each.key))
+            keys.append(each.key);
+    }
+    qCCritical(lcUserDefaults).noquote() << QString::number(givenUp.size())
+            + u" changes to suite "_s + suiteName + u" could not be written ("_s
+            + QString::fromUtf8(why) + u"), of keys: "_s + keys.join(u", "_s);
+    if (!tell)
+        return;
     for (Kept& each : givenUp) {
-        qCCritical(lcUserDefaults).noquote() << u"a change of "_s + each.key + u" to suite "_s
-                + suiteName + u" could not be written ("_s + QString::fromUtf8(why) + u")"_s;
-        if (tell && each.done)
+        if (each.done)
             each.done(false);
     }
 }

@@ -346,6 +346,39 @@ TEST(SourcesData, AKeptChangeThatIsNeverWrittenIsUndoneAndSaidToBeRefused)
     EXPECT_EQ(titles(data.sources()), QStringList { u"stays"_s });
 }
 
+// A backlog of additions to the sources list reads the stored list once and writes it once,
+// however many it holds, so that a program quitting with a thousand of them rewrites one list,
+// not a thousand, inside its hold of the store. Each addition still lands and is announced.
+TEST(SourcesData, ABacklogOfAdditionsReadsTheStoredListOnceAndEachLands)
+{
+    WaitLimit limit(1);
+    ChangeRecorder changes;
+    SourcesData data;
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(data.addSource(source(u"stored"_s, u"http://stored/%1"_s.arg(i))),
+            UserDefaults::Outcome::Done);
+    ASSERT_TRUE(changes.waitFor(20));
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+    constexpr int kept = 300;
+    for (int i = 0; i < kept; ++i)
+        ASSERT_EQ(data.addSource(source(u"kept"_s, u"http://kept/%1"_s.arg(i))),
+            UserDefaults::Outcome::Kept);
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+
+    const quint64 before = KeyedUnarchiver::arraysReadForTesting();
+    EXPECT_TRUE(data.localStore()->retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(KeyedUnarchiver::arraysReadForTesting() - before, 1u);
+    const auto stored = data.sources();
+    ASSERT_EQ(stored.size(), 20 + kept);
+    EXPECT_EQ(stored.last()->link(), u"http://kept/%1"_s.arg(kept - 1));
+    EXPECT_TRUE(changes.waitFor(20 + kept));
+    EXPECT_EQ(positions(changes.seen.last().userInfo, SourcesData::addedSourcesKey()),
+        QList<int> { 20 + kept - 1 });
+}
+
 // A person's changes while another program holds the store: the program keeps answering, is
 // quit before the store is free, and its changes land in order on its way out.
 TEST(SourcesData, ChangesKeptWhenTheProgramQuitsAreWrittenInOrderOnItsWayOut)

@@ -113,13 +113,16 @@ bool waitForLine()
 int hold(const QStringList& args)
 {
     UserDefaults defaults(args.value(0));
+    // The value is set whole inside the held transaction, as a person's change would be.
+    bool set = false;
     const bool ok = defaults.update(args.value(1), [&](const std::optional<QVariant>&) {
         std::printf("holding\n");
         std::fflush(stdout);
         waitForLine();
-        return std::optional<QVariant>(QVariant(args.value(2)));
+        set = defaults.set(args.value(1), args.value(2)) == UserDefaults::Outcome::Done;
+        return std::optional<QVariant>();
     });
-    return ok ? 0 : 2;
+    return ok && set ? 0 : 2;
 }
 
 int setTwice(const QStringList& args)

@@ -602,3 +602,31 @@ TEST(UserDefaults, DataOfEveryHeadWidthReadsBackWholeAndDamagedDataAsNothing)
         EXPECT_EQ(defaults.value(u"raw"_s), expected) << raw.toHex().constData();
     }
 }
+
+// A stored value past what is ever read is refused from its length, with a line in the log, and
+// a change of its key keeps it aside before writing over it.
+TEST(UserDefaults, AValuePastTheReadBoundReadsAsNothingWithOneLogLineAndIsKeptAsideWhenChanged)
+{
+    struct Bound {
+        Bound() { UserDefaults::setMaxValueSizeForTesting(1024 * 1024); }
+        ~Bound() { UserDefaults::setMaxValueSizeForTesting(0); }
+    } bound;
+    UserDefaults defaults(suite);
+    ASSERT_EQ(
+        defaults.set(u"huge"_s, QByteArray(1024 * 1024 + 1, 'h')), UserDefaults::Outcome::Done);
+    ASSERT_EQ(
+        defaults.set(u"data"_s, QByteArray(1024 * 1024 - 5, 'd')), UserDefaults::Outcome::Done);
+    {
+        testsupport::LogCollector log;
+        EXPECT_FALSE(defaults.value(u"huge"_s).isValid());
+        EXPECT_EQ(defaults.data(u"data"_s), QByteArray(1024 * 1024 - 5, 'd'));
+        EXPECT_EQ(log.count(u"a value is read up to"_s), 1) << log.text().toStdString();
+    }
+    ASSERT_TRUE(defaults.update(u"huge"_s, [](const std::optional<QVariant>& current) {
+        return std::optional<QVariant>(QVariant(current ? u"read"_s : u"replaced"_s));
+    }));
+    EXPECT_EQ(defaults.string(u"huge"_s), u"replaced"_s);
+    const auto aside = defaults.keptAside(u"huge"_s);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(aside[0].size(), 1024 * 1024 + 6);
+}
