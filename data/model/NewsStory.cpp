@@ -157,8 +157,8 @@ QImage NewsStory::image() const
         return {};
     std::lock_guard lock(p->mutex);
     if (!p->legacyImage.isEmpty()) {
-        p->image = decodeImageToCover(
-            p->legacyImage, QSize(legacyImageSide, legacyImageSide), 0, maxStoredImageSide);
+        p->image = decodeImage(p->legacyImage,
+            { .cover = QSize(legacyImageSide, legacyImageSide), .maxSide = maxStoredImageSide });
         p->legacyImage.clear();
     }
     return p->image;

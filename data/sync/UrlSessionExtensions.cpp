@@ -43,9 +43,10 @@ std::optional<QImage> icon(const QByteArray& bytes)
     // the scaling smooth. Pictures of ordinary icon sizes are read whole, as before; a larger
     // one that cannot be read at a smaller size is no icon.
     constexpr int drawn = 2 * 96;
-    constexpr qint64 ordinaryIconPixels = 1024 * 1024;
-    QImage decoded = decodeImageToCover(
-        bytes, QSize(drawn, drawn), ordinaryIconPixels, maxDecodedImageSide, ordinaryIconPixels);
+    QImage decoded = decodeImage(bytes,
+        { .cover = QSize(drawn, drawn),
+            .readWholeUpTo = maxWholePixelsForSmallUse,
+            .maxWholePixels = maxWholePixelsForSmallUse });
     if (decoded.isNull())
         return std::nullopt;
     return decoded;

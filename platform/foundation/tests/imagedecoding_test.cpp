@@ -118,7 +118,7 @@ TEST(ImageDecoding, DecodesOrdinaryPicturesAndRefusesWhatIsNoneOrTooLarge)
     // A few hundred bytes can announce a picture of hundreds of megabytes.
     EXPECT_TRUE(decodeImage(png(blank(maxDecodedImageSide + 1, 1, QImage::Format_Mono))).isNull());
     EXPECT_TRUE(decodeImage(png(blank(8000, 6000, QImage::Format_Mono))).isNull());
-    EXPECT_TRUE(decodeImage(png(blank(200, 10)), 100).isNull());
+    EXPECT_TRUE(decodeImage(png(blank(200, 10)), { .maxSide = 100 }).isNull());
 }
 
 TEST(ImageDecoding, ReadsALargePictureAtTheSizeThatCoversItsUse)
@@ -137,15 +137,15 @@ TEST(ImageDecoding, ReadsALargePictureAtTheSizeThatCoversItsUse)
         { QSize(301, 300), 300 * 300, QSize(101, 100) },
     };
     for (const auto& c : cases) {
-        const QImage read = decodeImageToCover(
-            png(blank(c.stored.width(), c.stored.height(), QImage::Format_Grayscale8)), cover,
-            c.reduceAbove);
+        const QImage read = decodeImage(
+            png(blank(c.stored.width(), c.stored.height(), QImage::Format_Grayscale8)),
+            { .cover = cover, .readWholeUpTo = c.reduceAbove });
         EXPECT_EQ(read.size(), c.read) << c.stored.width() << "x" << c.stored.height();
     }
     EXPECT_TRUE(
-        decodeImageToCover(png(blank(maxDecodedImageSide + 1, 1, QImage::Format_Mono)), cover)
+        decodeImage(png(blank(maxDecodedImageSide + 1, 1, QImage::Format_Mono)), { .cover = cover })
             .isNull());
-    EXPECT_TRUE(decodeImageToCover("not a picture", cover).isNull());
+    EXPECT_TRUE(decodeImage("not a picture", { .cover = cover }).isNull());
 }
 
 // Only 8-bit RGB or RGBA PNG and sequential JPEG are read at a smaller size; any other picture is
@@ -156,7 +156,8 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
     const QSize cover(192, 192);
     constexpr qint64 iconPixels = 1024 * 1024;
     auto asIcon = [&](const QByteArray& bytes) {
-        return decodeImageToCover(bytes, cover, iconPixels, maxDecodedImageSide, iconPixels);
+        return decodeImage(
+            bytes, { .cover = cover, .readWholeUpTo = iconPixels, .maxWholePixels = iconPixels });
     };
     const QSize large(2048, 1024);
     QImage indexed(large, QImage::Format_Indexed8);
@@ -196,8 +197,8 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
     EXPECT_EQ(asIcon(ico(png(blank(256, 256)))).size(), QSize(256, 256));
     EXPECT_EQ(asIcon(encoded(blank(64, 64), "ICO")).size(), QSize(64, 64));
     EXPECT_EQ(asIcon(bmp(QSize(1024, 512))).size(), QSize(1024, 512));
-    EXPECT_EQ(decodeImageToCover(gif(QSize(2048, 1024)), cover).size(), QSize(384, 192));
-    EXPECT_EQ(decodeImageToCover(interlacedPng(2048, 1024), cover).size(), QSize(384, 192));
+    EXPECT_EQ(decodeImage(gif(QSize(2048, 1024)), { .cover = cover }).size(), QSize(384, 192));
+    EXPECT_EQ(decodeImage(interlacedPng(2048, 1024), { .cover = cover }).size(), QSize(384, 192));
 
     // A story's picture, read whole, has a larger bound, past which the same holds.
     const QSize banner(16384, 2048);
