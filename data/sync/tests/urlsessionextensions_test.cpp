@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
@@ -54,6 +56,41 @@ template <typename T> struct Received {
         return calls > 0;
     }
 };
+
+QByteArray encoded(const QImage& image, const char* format, bool progressive = false)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+QImage filled(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(30, 120, 200));
+    return image;
+}
+
+// A GIF whose logical screen is `canvas` with one pixel drawn on it: 35 bytes, decoded onto the
+// whole canvas.
+QByteArray tinyGif(QSize canvas)
+{
+    QByteArray b("GIF89a");
+    const auto le16 = [&b](int v) { b += char(v & 0xFF), b += char(v >> 8); };
+    le16(canvas.width());
+    le16(canvas.height());
+    b += QByteArray("\x80\x00\x00"
+                    "\x00\x00\x00"
+                    "\xFF\xFF\xFF",
+        9); // two colours
+    b += QByteArray("\x2C\0\0\0\0\x01\0\x01\0\x00", 10);
+    b += QByteArray("\x02\x02\x44\x01\x00\x3B", 6);
+    return b;
+}
 
 Url urlOf(const QString& text) { return *Url::fromString(text); }
 
@@ -265,4 +302,56 @@ TEST_F(UrlSessionExtensionsTest, ReportsTransportFailuresAndCancellationAsNothin
     ASSERT_TRUE(testsupport::waitFor([&] { return cancelled.arrived(); }));
     EXPECT_FALSE(cancelled.value.has_value());
     EXPECT_EQ(cancelled.calls, 1);
+}
+
+// A story row draws the middle of its picture some dozens of points wide: a camera photo, a banner
+// or a tiny file announcing a huge canvas must not be held at full size, twenty stories at a time.
+TEST_F(UrlSessionExtensionsTest, ReadsAStoryPictureNoLargerThanARowDrawsIt)
+{
+    const struct {
+        const char* path;
+        QByteArray body;
+        bool coversRow;
+    } pictures[] = {
+        { "/photo.jpg", encoded(filled(3000, 2000), "JPEG"), true },
+        { "/banner.png", encoded(filled(4000, 500), "PNG"), true },
+        { "/progressive.jpg", encoded(filled(1600, 1000), "JPEG", true), true },
+        // Read whole, as no smaller size covers the row; only the part a row shows is kept.
+        { "/strip.png", encoded(filled(8000, 40), "PNG"), false },
+    };
+    const QByteArray hugeGif = tinyGif(QSize(4096, 4096));
+    ASSERT_EQ(hugeGif.size(), 35);
+    server.reply(u"/huge.gif"_s, bodyReply(hugeGif));
+    server.reply(u"/small.gif"_s, bodyReply(tinyGif(QSize(40, 30))));
+    Received<QImage> received[std::size(pictures)];
+    for (size_t i = 0; i < std::size(pictures); ++i) {
+        server.reply(QString::fromLatin1(pictures[i].path), bodyReply(pictures[i].body));
+        loadImage(*session, urlOf(u"http://news.example.test"_s + QLatin1String(pictures[i].path)),
+            received[i].completion(*session));
+    }
+    Received<QImage> huge, small;
+    loadImage(*session, urlOf(u"http://news.example.test/huge.gif"_s), huge.completion(*session));
+    loadImage(*session, urlOf(u"http://news.example.test/small.gif"_s), small.completion(*session));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return std::all_of(
+                   std::begin(received), std::end(received), [](auto& r) { return r.arrived(); })
+            && huge.arrived() && small.arrived();
+    }));
+
+    const QSize row(50, 75); // the picture column by the row's height, in points
+    for (size_t i = 0; i < std::size(pictures); ++i) {
+        const auto& picture = received[i].value;
+        ASSERT_TRUE(picture.has_value()) << pictures[i].path;
+        // In the row's shape, at no more than a dense screen's pixels.
+        EXPECT_NEAR(picture->width() * row.height(), picture->height() * row.width(), row.height())
+            << pictures[i].path << " " << picture->width() << "x" << picture->height();
+        EXPECT_LE(picture->width(), 4 * row.width()) << pictures[i].path;
+        if (pictures[i].coversRow) {
+            EXPECT_GE(picture->width(), row.width()) << pictures[i].path;
+        }
+    }
+    // Read whole before it could be scaled: past an ordinary photo's size it is no picture.
+    EXPECT_FALSE(huge.value.has_value());
+    ASSERT_TRUE(small.value.has_value());
+    EXPECT_EQ(small.value->size(), QSize(40, 30)); // already no larger than the row
 }
