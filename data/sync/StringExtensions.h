@@ -41,6 +41,10 @@ TICKERLYDATAMAC_EXPORT std::optional<QString> fromData(const std::optional<QByte
 TICKERLYDATAMAC_EXPORT qsizetype indexOfHttpScheme(QStringView text, qsizetype from = 0);
 TICKERLYDATAMAC_EXPORT qsizetype indexOfHttpScheme(QByteArrayView bytes, qsizetype from = 0);
 
+// The text with every comment and every script and style element (an unclosed one to the end)
+// replaced by a space: an address a script builds or a comment keeps is no picture of the text.
+TICKERLYDATAMAC_EXPORT QString markupOutsideScripts(const QString& page);
+
 // The first "http://" image address (.jpg, .jpeg, .png or .gif, with any query) in the text,
 // up to the next double quote; nothing when there is none or it is no valid address.
 TICKERLYDATAMAC_EXPORT std::optional<Url> getImageLink(const QString& text);
