@@ -39,14 +39,6 @@ QString schemeFor(const QString& text)
     return text.contains(u"https"_s) ? u"https"_s : u"http"_s;
 }
 
-std::optional<Url> appended(const Url& base, const QString& component)
-{
-    Url url = base.appendingPathComponent(component);
-    if (!url.isValid())
-        return std::nullopt;
-    return url;
-}
-
 // UTF-16 offset of the character boundary after `index` characters, clamped to the text.
 qsizetype offsetOfCharacter(const QString& text, qsizetype index)
 {
@@ -374,14 +366,20 @@ std::optional<Url> findQuotedLink(
         = find(text, attributeName + u"=[^ >]+"_s, true, characterCount(attributeName) + 1, 0);
     if (!value)
         return std::nullopt;
-    if (value->startsWith(u"http"_s))
+    if (value->startsWith(u"http"_s, Qt::CaseInsensitive))
         return Url::fromString(*value);
     if (value->startsWith(u"//"_s))
         return Url::fromString(schemeFor(text) + u':' + *value);
-    if (baseURL && value->startsWith(u'/'))
-        return Url::resolved(*value, *baseURL);
-    if (baseURL)
-        return appended(*baseURL, *value);
+    // A path, from the root or from the page's folder, as a browser resolves it: a quoted value
+    // ends at its closing quote.
+    if (baseURL) {
+        QStringView path(*value);
+        if (path.startsWith(u'"') || path.startsWith(u'\'')) {
+            const qsizetype close = path.indexOf(path.front(), 1);
+            path = path.sliced(1, (close < 0 ? path.size() : close) - 1);
+        }
+        return Url::resolved(path.toString(), *baseURL);
+    }
     return Url::fromString(u"http:"_s + *value);
 }
 

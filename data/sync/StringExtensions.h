@@ -55,8 +55,8 @@ TICKERLYDATAMAC_EXPORT std::optional<Url> getImageLink(const QString& text);
 TICKERLYDATAMAC_EXPORT QString fixHTMLEncodings(const QString& text);
 
 // The link of a tag: a quoted absolute or "//" link anywhere in the text, else (with a base) a
-// quoted root path on the base's host, else the unquoted value of `attributeName` (a root path
-// again on the base's host, another relative one appended to the base).
+// quoted root path on the base's host, else the value of `attributeName`, resolved against the
+// base as a browser resolves a link when there is one.
 TICKERLYDATAMAC_EXPORT std::optional<Url> findQuotedLink(const QString& text,
     const std::optional<Url>& baseURL = std::nullopt,
     const QString& attributeName = QStringLiteral("href"));
