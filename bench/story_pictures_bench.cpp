@@ -15,7 +15,6 @@
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QRandomGenerator>
 
 #include <benchmark/benchmark.h>
@@ -30,17 +29,6 @@ namespace {
 
 constexpr int storyCount = 20;
 
-QByteArray encoded(const QImage& image, const char* format, int quality = -1)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    writer.write(image);
-    return bytes;
-}
-
 QImage filled(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
@@ -49,7 +37,7 @@ QImage filled(int width, int height)
 }
 
 // A 1024 by 1024 PNG of one colour, some 4 KB: the ordinary picture the others compare with.
-QByteArray smallPng() { return encoded(filled(1024, 1024), "PNG"); }
+QByteArray smallPng() { return testsupport::encodedImage(filled(1024, 1024), "PNG"); }
 
 // A 6000 by 4000 sequential JPEG of some 3 MB, as a camera writes: smooth shades with grain.
 QByteArray cameraJpeg()
@@ -63,21 +51,14 @@ QByteArray cameraJpeg()
             line[x] = qRgb((x / 24 + grain) & 0xFF, (y / 16 + grain) & 0xFF, (x + y) / 40 & 0xFF);
         }
     }
-    return encoded(image, "JPEG", 60);
+    return testsupport::encodedImage(image, "JPEG", false, 60);
 }
 
-// A GIF whose logical screen is 4096 by 4096 with one pixel drawn on it: 35 bytes.
-QByteArray hugeGif()
-{
-    return QByteArray("GIF89a\x00\x10\x00\x10\x80\x00\x00"
-                      "\x00\x00\x00\xFF\xFF\xFF"
-                      "\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00"
-                      "\x02\x02\x44\x01\x00\x3B",
-        35);
-}
+// A GIF of 35 bytes whose canvas is 4096 by 4096.
+QByteArray hugeGif() { return testsupport::gifOfCanvas(QSize(4096, 4096)); }
 
 // A 16384 by 2048 8-bit RGB PNG of one colour, some 130 KB.
-QByteArray bannerPng() { return encoded(filled(16384, 2048), "PNG"); }
+QByteArray bannerPng() { return testsupport::encodedImage(filled(16384, 2048), "PNG"); }
 
 // The resident memory now, with the peak started afresh from it: making the input is not
 // counted, nor the memory it freed, given back first.

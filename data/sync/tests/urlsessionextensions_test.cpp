@@ -57,39 +57,11 @@ template <typename T> struct Received {
     }
 };
 
-QByteArray encoded(const QImage& image, const char* format, bool progressive = false)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
-    return bytes;
-}
-
 QImage filled(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(QColor(30, 120, 200));
     return image;
-}
-
-// A GIF whose logical screen is `canvas` with one pixel drawn on it: 35 bytes, decoded onto the
-// whole canvas.
-QByteArray tinyGif(QSize canvas)
-{
-    QByteArray b("GIF89a");
-    const auto le16 = [&b](int v) { b += char(v & 0xFF), b += char(v >> 8); };
-    le16(canvas.width());
-    le16(canvas.height());
-    b += QByteArray("\x80\x00\x00"
-                    "\x00\x00\x00"
-                    "\xFF\xFF\xFF",
-        9); // two colours
-    b += QByteArray("\x2C\0\0\0\0\x01\0\x01\0\x00", 10);
-    b += QByteArray("\x02\x02\x44\x01\x00\x3B", 6);
-    return b;
 }
 
 Url urlOf(const QString& text) { return *Url::fromString(text); }
@@ -313,16 +285,16 @@ TEST_F(UrlSessionExtensionsTest, ReadsAStoryPictureNoLargerThanARowDrawsIt)
         QByteArray body;
         bool coversRow;
     } pictures[] = {
-        { "/photo.jpg", encoded(filled(3000, 2000), "JPEG"), true },
-        { "/banner.png", encoded(filled(4000, 500), "PNG"), true },
-        { "/progressive.jpg", encoded(filled(1600, 1000), "JPEG", true), true },
+        { "/photo.jpg", testsupport::encodedImage(filled(3000, 2000), "JPEG"), true },
+        { "/banner.png", testsupport::encodedImage(filled(4000, 500), "PNG"), true },
+        { "/progressive.jpg", testsupport::encodedImage(filled(1600, 1000), "JPEG", true), true },
         // Read whole, as no smaller size covers the row; only the part a row shows is kept.
-        { "/strip.png", encoded(filled(8000, 40), "PNG"), false },
+        { "/strip.png", testsupport::encodedImage(filled(8000, 40), "PNG"), false },
     };
-    const QByteArray hugeGif = tinyGif(QSize(4096, 4096));
+    const QByteArray hugeGif = testsupport::gifOfCanvas(QSize(4096, 4096));
     ASSERT_EQ(hugeGif.size(), 35);
     server.reply(u"/huge.gif"_s, bodyReply(hugeGif));
-    server.reply(u"/small.gif"_s, bodyReply(tinyGif(QSize(40, 30))));
+    server.reply(u"/small.gif"_s, bodyReply(testsupport::gifOfCanvas(QSize(40, 30))));
     Received<QImage> received[std::size(pictures)];
     for (size_t i = 0; i < std::size(pictures); ++i) {
         server.reply(QString::fromLatin1(pictures[i].path), bodyReply(pictures[i].body));
