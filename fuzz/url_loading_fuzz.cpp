@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)UrlLoadingDecoders::text(bytes);
     if (auto json = UrlLoadingDecoders::dictionary(bytes))
         (void)json->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    (void)UrlLoadingDecoders::image(bytes);
+    (void)UrlLoadingDecoders::image(bytes, size % 2 ? 2.0 : 1.0);
     (void)UrlLoadingDecoders::icon(bytes);
     return 0;
 }

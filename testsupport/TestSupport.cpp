@@ -1,12 +1,15 @@
 #include "testsupport/TestSupport.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QImageWriter>
 #include <QSet>
 #include <QThread>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +109,29 @@ QByteArray readFile(const QString& path)
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+QByteArray encodedImage(const QImage& image, const char* format, bool progressive, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setProgressiveScanWrite(progressive);
+    writer.setQuality(quality);
+    writer.write(image);
+    return bytes;
+}
+
+QByteArray gifOfCanvas(QSize canvas)
+{
+    QByteArray size(4, 0);
+    qToLittleEndian<quint16>(quint16(canvas.width()), size.data());
+    qToLittleEndian<quint16>(quint16(canvas.height()), size.data() + 2);
+    // Two colours; one image of one pixel at the corner; its LZW data; the trailer.
+    return "GIF89a" + size + QByteArray("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9)
+        + QByteArray("\x2c\x00\x00\x00\x00\x01\x00\x01\x00", 9)
+        + QByteArray("\x00\x02\x02\x44\x01\x00\x3b", 7);
 }
 
 } // namespace testsupport

@@ -50,6 +50,14 @@ QByteArray readFile(const QString& path);
 // whose rows were painted has more than the one of their background.
 int coloursIn(const QImage& image, const QRect& area, int enough = 16);
 
+// `image` written in `format` ("PNG", "JPEG", ...), progressive where the format has it, at
+// `quality` (-1: the writer's own).
+QByteArray encodedImage(
+    const QImage& image, const char* format, bool progressive = false, int quality = -1);
+// A GIF of 35 bytes whose canvas (logical screen) is `canvas`, one pixel drawn on it: decoded,
+// the whole canvas.
+QByteArray gifOfCanvas(QSize canvas);
+
 } // namespace testsupport
 
 // Readable GoogleTest output for Qt text.

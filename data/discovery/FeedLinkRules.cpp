@@ -39,7 +39,8 @@ std::optional<Url> normalise(const QString& text, const QString& link, bool base
         return relative();
     } else if (!u.contains(u'/') && text != link) {
         return relative();
-    } else if (!u.startsWith(u"http://"_s) && !u.startsWith(u"https://"_s)) {
+    } else if (!u.startsWith(u"http://"_s, Qt::CaseInsensitive)
+        && !u.startsWith(u"https://"_s, Qt::CaseInsensitive)) {
         result = u"http://"_s + u;
     } else {
         result = u;

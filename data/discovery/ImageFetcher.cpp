@@ -7,61 +7,6 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-
-// "script" or "style" when `tag` opens one of them: what they hold is no markup.
-std::optional<QStringView> rawTextElement(QStringView tag)
-{
-    for (const QStringView name : { u"script", u"style" }) {
-        if (tag.size() <= name.size()
-            || tag.sliced(1, name.size()).compare(name, Qt::CaseInsensitive) != 0)
-            continue;
-        if (tag.size() == name.size() + 1
-            || QStringView(u" \t\n\r\f/>").contains(tag[name.size() + 1]))
-            return name;
-    }
-    return std::nullopt;
-}
-
-// The page with every comment and every script and style element (an unclosed one to the end)
-// replaced by a space: an address a script builds or a comment keeps is not the page's picture.
-QString markupOutsideScripts(const QString& page)
-{
-    const QStringView text(page);
-    QString out;
-    out.reserve(text.size());
-    qsizetype i = 0;
-    while (i < text.size()) {
-        const qsizetype open = text.indexOf(u'<', i);
-        if (open < 0) {
-            out.append(text.sliced(i));
-            break;
-        }
-        out.append(text.sliced(i, open - i));
-        const QStringView tag = text.sliced(open);
-        qsizetype end = -1;
-        if (tag.startsWith(u"<!--")) {
-            end = text.indexOf(u"-->", open + 2);
-            end = end < 0 ? text.size() : end + 3;
-        } else if (const auto element = rawTextElement(tag)) {
-            const qsizetype close
-                = text.indexOf(u"</"_s + element->toString(), open + 1, Qt::CaseInsensitive);
-            end = close < 0 ? -1 : text.indexOf(u'>', close);
-            end = end < 0 ? text.size() : end + 1;
-        }
-        if (end < 0) {
-            out.append(u'<');
-            i = open + 1;
-        } else {
-            out.append(u' ');
-            i = end;
-        }
-    }
-    return out;
-}
-
-} // namespace
-
 std::shared_ptr<UrlSessionDataTask> ImageFetcher::fetchImage(const Url& forURL,
     std::shared_ptr<UrlSession> session, std::function<void()> willLoadImage, Completion completion)
 {

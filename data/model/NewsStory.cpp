@@ -19,6 +19,7 @@ const QString linkKey = u"link"_s;
 const QString dateKey = u"date"_s;
 const QString sourceKey = u"source"_s;
 const QString imageDataKey = u"imageData"_s;
+const QString firstSeenKey = u"firstSeen"_s;
 const QString className = u"TickerlyDataMac.NewsStory"_s;
 
 std::optional<QDateTime> parsedDate(const std::optional<QString>& text)
@@ -38,6 +39,7 @@ struct NewsStory::Decoded {
     std::shared_ptr<Source> source;
     QByteArray legacyImage;
     std::optional<Url> imageLink;
+    std::optional<QDateTime> firstSeen;
 };
 
 struct NewsStory::Picture {
@@ -77,6 +79,7 @@ NewsStory::NewsStory(Decoded&& decoded)
     , m_date(std::move(decoded.date))
     , m_source(std::move(decoded.source))
 {
+    setFirstSeen(decoded.firstSeen);
     if (!decoded.legacyImage.isEmpty() || decoded.imageLink)
         m_picture.store(
             new Picture { {}, {}, std::move(decoded.imageLink), std::move(decoded.legacyImage) },
@@ -109,6 +112,7 @@ std::shared_ptr<NewsStory> NewsStory::initWithCoder(const KeyedUnarchiver& coder
     d.link = coder.decodeUrl(linkKey);
     d.date = coder.decodeDate(dateKey);
     d.source = coder.decodeObject<Source>(sourceKey);
+    d.firstSeen = coder.decodeDate(firstSeenKey);
     if (!d.source) {
         debugprint(u"NewsStory: archive without a source"_s);
         return nullptr;
@@ -133,6 +137,8 @@ void NewsStory::encodeWithCoder(KeyedArchiver& coder) const
         coder.encodeDate(*m_date, dateKey);
     if (m_source)
         coder.encodeObject(*m_source, sourceKey);
+    if (const auto seen = firstSeen())
+        coder.encodeDate(*seen, firstSeenKey);
 }
 
 QString NewsStory::archivedClassName() const { return className; }
@@ -157,8 +163,8 @@ QImage NewsStory::image() const
         return {};
     std::lock_guard lock(p->mutex);
     if (!p->legacyImage.isEmpty()) {
-        p->image = decodeImageToCover(
-            p->legacyImage, QSize(legacyImageSide, legacyImageSide), 0, maxStoredImageSide);
+        p->image = decodeImage(p->legacyImage,
+            { .cover = QSize(legacyImageSide, legacyImageSide), .maxSide = maxStoredImageSide });
         p->legacyImage.clear();
     }
     return p->image;
@@ -202,9 +208,27 @@ std::optional<QDateTime> NewsStory::dateAsLoadedAt(const QDateTime& loaded) cons
 {
     if (m_date && loaded.isValid()
         && m_date->toMSecsSinceEpoch()
-            > loaded.toMSecsSinceEpoch() + allowedClockSkewSeconds * 1000)
+            > loaded.toMSecsSinceEpoch() + allowedClockSkewSeconds * 1000) {
+        // Seen before the loading it is shown at; a sighting after it is none to believe.
+        if (const auto seen = firstSeen(); seen && *seen <= loaded)
+            return seen;
         return loaded;
+    }
     return m_date;
+}
+
+std::optional<QDateTime> NewsStory::firstSeen() const
+{
+    const qint64 seen = m_firstSeen.load(std::memory_order_relaxed);
+    if (seen == 0)
+        return std::nullopt;
+    return QDateTime::fromMSecsSinceEpoch(seen, Qt::UTC);
+}
+
+void NewsStory::setFirstSeen(const std::optional<QDateTime>& firstSeen)
+{
+    const qint64 seen = firstSeen && firstSeen->isValid() ? firstSeen->toMSecsSinceEpoch() : 0;
+    m_firstSeen.store(seen, std::memory_order_relaxed);
 }
 
 std::size_t NewsStory::hashValue() const

@@ -21,12 +21,13 @@ class UrlSessionDataTask;
 // One story of a feed: headline, a short plain-text body, the article link (its identity), the
 // date of publication, its source, and optionally an image link and a loaded image.
 //
-// Shared through std::shared_ptr. Every field but the image and the image link is fixed once
-// made; those two are guarded by a lock, since the story list reads the image on the main thread
-// while loadImage sets it on a session's queue. They live apart, made when first set: most
-// stories never get either, and a feed makes thousands of stories at once. Archived as
-// "headline", "body", "imageLink", "link", "date" and "source"; legacy archives may hold the
-// image as "imageData".
+// Shared through std::shared_ptr. Every field but the image, the image link and the first
+// sighting is fixed once made; the first two are guarded by a lock, since the story list reads
+// the image on the main thread while loadImage sets it on a session's queue, the sighting is
+// atomic. The picture fields live apart, made when first set: most stories never get either, and
+// a feed makes thousands of stories at once. Archived as
+// "headline", "body", "imageLink", "link", "date", "source" and, for a story dated after it was
+// first seen, "firstSeen"; legacy archives may hold the image as "imageData".
 class TICKERLYDATAMAC_EXPORT NewsStory : public Coding,
                                          public std::enable_shared_from_this<NewsStory> {
 public:
@@ -60,10 +61,15 @@ public:
     const std::optional<QDateTime>& date() const { return m_date; }
     const std::shared_ptr<Source>& source() const { return m_source; }
     // The date the story ranks and shows by, given when it was loaded: a date later than that
-    // (past a few minutes of clock skew) is not believed, and the time of loading stands in for
-    // it. What is stored keeps the feed's own date.
+    // (past a few minutes of clock skew) is not believed, and the time the story was first seen
+    // stands in for it, or the time of loading when that is not known. What is stored keeps the
+    // feed's own date.
     std::optional<QDateTime> dateAsLoadedAt(const QDateTime& loaded) const;
     static constexpr qint64 allowedClockSkewSeconds = 5 * 60;
+    // When a refresh first found the story, kept for a story dated after that (see
+    // dateAsLoadedAt); set by the refresh before it stores the story.
+    std::optional<QDateTime> firstSeen() const;
+    void setFirstSeen(const std::optional<QDateTime>& firstSeen);
 
     QImage image() const;
     void setImage(const QImage& image);
@@ -92,6 +98,8 @@ private:
     std::optional<Url> m_link;
     std::optional<QDateTime> m_date;
     std::shared_ptr<Source> m_source;
+    // Milliseconds since 1970, 0 when not known.
+    std::atomic<qint64> m_firstSeen { 0 };
 
     struct Picture;
     Picture& picture();

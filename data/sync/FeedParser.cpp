@@ -193,6 +193,31 @@ std::optional<Url> imageLinkIn(QByteArrayView value)
     return getImageLink(QString::fromUtf8(value).trimmed());
 }
 
+// Whether the markup has a script, a style or a comment: text that shows nothing.
+bool holdsHiddenMarkup(QByteArrayView bytes)
+{
+    const auto opens = [](QByteArrayView tag, QByteArrayView name) {
+        return tag.size() >= name.size()
+            && tag.first(name.size()).compare(name, Qt::CaseInsensitive) == 0;
+    };
+    for (qsizetype at = bytes.indexOf('<'); at >= 0; at = bytes.indexOf('<', at + 1)) {
+        const QByteArrayView tag = bytes.sliced(at + 1);
+        if (tag.startsWith("!--") || opens(tag, "script") || opens(tag, "style"))
+            return true;
+    }
+    return false;
+}
+
+// The story's picture in its cleaned description, as markup again once its entities are read;
+// neither a script's address nor a comment's is one.
+std::optional<Url> pictureLink(const QString& description)
+{
+    QString text = fixHTMLEncodings(description);
+    if (text.contains(u'<'))
+        text = markupOutsideScripts(text);
+    return getImageLink(text);
+}
+
 } // namespace
 
 // The stories of one feed are made in blocks of memory of their own, each story beside its
@@ -458,10 +483,11 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         if (currentImageLink)
             story->setImageLink(currentImageLink);
         else if (currentDescription)
-            story->setImageLink(getImageLink(fixHTMLEncodings(*currentDescription)));
+            story->setImageLink(pictureLink(currentPictureText.value_or(*currentDescription)));
         stories.append(std::move(story));
         currentTitle.reset();
         currentDescription.reset();
+        currentPictureText.reset();
         currentLink.reset();
         currentDate.reset();
         currentUpdated.clear();
@@ -495,6 +521,11 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
     case Name::Content:
     case Name::Description:
         currentDescription = fixText(QByteArrayView(currentBytes), descriptionMaxLength);
+        currentPictureText.reset();
+        if (holdsHiddenMarkup(QByteArrayView(currentBytes)))
+            currentPictureText
+                = fixText(markupOutsideScripts(QString::fromUtf8(QByteArrayView(currentBytes))),
+                    descriptionMaxLength);
         break;
     case Name::PubDate:
     case Name::DcDate:

@@ -39,14 +39,6 @@ QString schemeFor(const QString& text)
     return text.contains(u"https"_s) ? u"https"_s : u"http"_s;
 }
 
-std::optional<Url> appended(const Url& base, const QString& component)
-{
-    Url url = base.appendingPathComponent(component);
-    if (!url.isValid())
-        return std::nullopt;
-    return url;
-}
-
 // UTF-16 offset of the character boundary after `index` characters, clamped to the text.
 qsizetype offsetOfCharacter(const QString& text, qsizetype index)
 {
@@ -203,6 +195,59 @@ qsizetype indexOfHttpScheme(QByteArrayView bytes, qsizetype from)
     return indexOfHttpSchemeIn(bytes, from);
 }
 
+namespace {
+
+// "script" or "style" when `tag` opens one of them: what they hold is no markup.
+std::optional<QStringView> rawTextElement(QStringView tag)
+{
+    for (const QStringView name : { u"script", u"style" }) {
+        if (tag.size() <= name.size()
+            || tag.sliced(1, name.size()).compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        if (tag.size() == name.size() + 1
+            || QStringView(u" \t\n\r\f/>").contains(tag[name.size() + 1]))
+            return name;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString markupOutsideScripts(const QString& page)
+{
+    const QStringView text(page);
+    QString out;
+    out.reserve(text.size());
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const qsizetype open = text.indexOf(u'<', i);
+        if (open < 0) {
+            out.append(text.sliced(i));
+            break;
+        }
+        out.append(text.sliced(i, open - i));
+        const QStringView tag = text.sliced(open);
+        qsizetype end = -1;
+        if (tag.startsWith(u"<!--")) {
+            end = text.indexOf(u"-->", open + 2);
+            end = end < 0 ? text.size() : end + 3;
+        } else if (const auto element = rawTextElement(tag)) {
+            const qsizetype close
+                = text.indexOf(u"</"_s + element->toString(), open + 1, Qt::CaseInsensitive);
+            end = close < 0 ? -1 : text.indexOf(u'>', close);
+            end = end < 0 ? text.size() : end + 1;
+        }
+        if (end < 0) {
+            out.append(u'<');
+            i = open + 1;
+        } else {
+            out.append(u' ');
+            i = end;
+        }
+    }
+    return out;
+}
+
 std::optional<Url> getImageLink(const QString& text)
 {
     // The image pattern cannot cross a double quote, and within one quote-free run a match from
@@ -321,14 +366,20 @@ std::optional<Url> findQuotedLink(
         = find(text, attributeName + u"=[^ >]+"_s, true, characterCount(attributeName) + 1, 0);
     if (!value)
         return std::nullopt;
-    if (value->startsWith(u"http"_s))
+    if (value->startsWith(u"http"_s, Qt::CaseInsensitive))
         return Url::fromString(*value);
     if (value->startsWith(u"//"_s))
         return Url::fromString(schemeFor(text) + u':' + *value);
-    if (baseURL && value->startsWith(u'/'))
-        return Url::resolved(*value, *baseURL);
-    if (baseURL)
-        return appended(*baseURL, *value);
+    // A path, from the root or from the page's folder, as a browser resolves it: a quoted value
+    // ends at its closing quote.
+    if (baseURL) {
+        QStringView path(*value);
+        if (path.startsWith(u'"') || path.startsWith(u'\'')) {
+            const qsizetype close = path.indexOf(path.front(), 1);
+            path = path.sliced(1, (close < 0 ? path.size() : close) - 1);
+        }
+        return Url::resolved(path.toString(), *baseURL);
+    }
     return Url::fromString(u"http:"_s + *value);
 }
 

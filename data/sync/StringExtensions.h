@@ -41,6 +41,10 @@ TICKERLYDATAMAC_EXPORT std::optional<QString> fromData(const std::optional<QByte
 TICKERLYDATAMAC_EXPORT qsizetype indexOfHttpScheme(QStringView text, qsizetype from = 0);
 TICKERLYDATAMAC_EXPORT qsizetype indexOfHttpScheme(QByteArrayView bytes, qsizetype from = 0);
 
+// The text with every comment and every script and style element (an unclosed one to the end)
+// replaced by a space: an address a script builds or a comment keeps is no picture of the text.
+TICKERLYDATAMAC_EXPORT QString markupOutsideScripts(const QString& page);
+
 // The first "http://" image address (.jpg, .jpeg, .png or .gif, with any query) in the text,
 // up to the next double quote; nothing when there is none or it is no valid address.
 TICKERLYDATAMAC_EXPORT std::optional<Url> getImageLink(const QString& text);
@@ -51,8 +55,8 @@ TICKERLYDATAMAC_EXPORT std::optional<Url> getImageLink(const QString& text);
 TICKERLYDATAMAC_EXPORT QString fixHTMLEncodings(const QString& text);
 
 // The link of a tag: a quoted absolute or "//" link anywhere in the text, else (with a base) a
-// quoted root path on the base's host, else the unquoted value of `attributeName` (a root path
-// again on the base's host, another relative one appended to the base).
+// quoted root path on the base's host, else the value of `attributeName`, resolved against the
+// base as a browser resolves a link when there is one.
 TICKERLYDATAMAC_EXPORT std::optional<Url> findQuotedLink(const QString& text,
     const std::optional<Url>& baseURL = std::nullopt,
     const QString& attributeName = QStringLiteral("href"));

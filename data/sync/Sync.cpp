@@ -4,6 +4,7 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/FeedParser.h"
+#include "data/sync/FirstSightings.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/MallocArenas.h"
@@ -65,6 +66,7 @@ void Sync::updateStories(
     }
 
     m_completion = std::move(completion);
+    m_sightings = std::make_shared<FirstSightings>(QDateTime::currentMSecsSinceEpoch());
     m_readAheadIsFinal = typeid(*this) == typeid(Sync);
     const std::shared_ptr<UrlSession> session = createSession(std::move(sessionConfiguration));
     {
@@ -182,7 +184,7 @@ void Sync::readWaitingFeeds()
                 read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
                 if (m_readAheadIsFinal) {
                     waiting.data = QByteArray();
-                    read.archived = archivedFeed(*read.parser);
+                    read.archived = archivedFeed(*read.parser, *m_sightings);
                     read.parser.reset();
                 } else {
                     read.data = std::move(waiting.data);
@@ -248,15 +250,16 @@ std::shared_ptr<FeedParser> Sync::parseFeed(
     return std::make_shared<FeedParser>(data, source);
 }
 
-Sync::ArchivedFeed Sync::archivedFeed(const FeedParser& parser)
+Sync::ArchivedFeed Sync::archivedFeed(const FeedParser& parser, FirstSightings& sightings)
 {
     ArchivedFeed feed;
     feed.isFeed = parser.isFeed();
     feed.stories.reserve(size_t(parser.stories.size()));
     for (const auto& story : parser.stories) {
+        // Before the archive: it keeps the sighting of a story dated ahead.
+        const qint64 time = sightings.rankingTime(*story);
         feed.archive.append(KeyedArchiver::encodedObject(*story));
-        feed.stories.push_back(
-            { story->date() ? story->date()->toMSecsSinceEpoch() : 0, feed.archive.size() });
+        feed.stories.push_back({ time, feed.archive.size() });
     }
     feed.archive.squeeze();
     return feed;
@@ -309,21 +312,19 @@ void Sync::parseStories()
             if (!m_workingStories)
                 m_workingStories.emplace();
             m_workingStories->append(parser->stories);
-            feeds.push_back(archivedFeed(*parser));
+            feeds.push_back(archivedFeed(*parser, *m_sightings));
         }
         anyFeed = anyFeed || feeds.back().isFeed;
     }
 
     // Sorted by keys read once. Stable: stories whose dates are equal (the undated ones among
     // them) keep the order their feeds gave them, refresh after refresh. A story dated in the
-    // future ranks as loaded now, not above every later story for good.
+    // future ranks as first seen, not above every later story for good.
     struct Entry {
         qint64 time;
         quint32 feed;
         quint32 story;
     };
-    const qint64 loaded = QDateTime::currentMSecsSinceEpoch();
-    const qint64 latest = loaded + NewsStory::allowedClockSkewSeconds * 1000;
     std::vector<Entry> order;
     size_t count = 0;
     for (const ArchivedFeed& feed : feeds)
@@ -331,8 +332,7 @@ void Sync::parseStories()
     order.reserve(count);
     for (size_t f = 0; f < feeds.size(); ++f) {
         for (size_t i = 0; i < feeds[f].stories.size(); ++i) {
-            const qint64 time = feeds[f].stories[i].time;
-            order.push_back({ time > latest ? loaded : time, quint32(f), quint32(i) });
+            order.push_back({ feeds[f].stories[i].time, quint32(f), quint32(i) });
         }
     }
     std::stable_sort(

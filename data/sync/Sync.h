@@ -19,6 +19,7 @@
 #include <vector>
 
 class FeedParser;
+class FirstSightings;
 class OperationQueue;
 
 // The refresh engine: downloads every source's feed at once over a session of its own, parses
@@ -106,7 +107,7 @@ private:
     std::unordered_map<qint64, QByteArray> m_dataMap;
     std::unordered_map<qint64, std::shared_ptr<Source>> m_sourceMap;
     // A feed's stories as the store takes them: archived one after another into one buffer, each
-    // with the time it is sorted by (its date in milliseconds, 0 when undated) and where it ends.
+    // with the time it is sorted by (FirstSightings::rankingTime) and where it ends.
     struct ArchivedFeed {
         bool isFeed = false;
         QByteArray archive;
@@ -116,7 +117,9 @@ private:
         };
         std::vector<Story> stories;
     };
-    static ArchivedFeed archivedFeed(const FeedParser& parser);
+    static ArchivedFeed archivedFeed(const FeedParser& parser, FirstSightings& sightings);
+    // The run's first sightings, made as it starts.
+    std::shared_ptr<FirstSightings> m_sightings;
     struct ReadAhead {
         QByteArray data;
         std::shared_ptr<FeedParser> parser;

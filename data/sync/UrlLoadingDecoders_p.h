@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <nlohmann/json.hpp>
@@ -13,11 +14,17 @@
 // How the loading operations turn a body into a value. Server input: each gives nothing rather
 // than failing.
 namespace UrlLoadingDecoders {
+// The largest picture a story row draws, in points: the picture column by the row's height.
+inline constexpr QSize storyPictureSize(50, 75);
 // UTF-8 when the bytes are valid UTF-8, else each byte as the character of the same value.
 TICKERLYDATAMAC_EXPORT std::optional<QString> text(const QByteArray& bytes);
 // The top-level value when the bytes are one JSON document whose top level is an object.
 TICKERLYDATAMAC_EXPORT std::optional<nlohmann::json> dictionary(const QByteArray& bytes);
-TICKERLYDATAMAC_EXPORT std::optional<QImage> image(const QByteArray& bytes);
+// A story's picture as a row draws it: its middle in the row's shape, no larger than
+// storyPictureSize at `pixelRatio` pixels a point (a smaller one is kept whole); nothing for a
+// picture in a format read whole (GIF, progressive JPEG, ...) that is far larger than a row could
+// need.
+TICKERLYDATAMAC_EXPORT std::optional<QImage> image(const QByteArray& bytes, qreal pixelRatio = 1);
 // A site's icon: a picture far larger than any icon is read at a reduced size, or is no icon
 // when its format is read whole.
 TICKERLYDATAMAC_EXPORT std::optional<QImage> icon(const QByteArray& bytes);

@@ -4,7 +4,15 @@
 #include "data/sync/UrlLoadingDecoders_p.h"
 #include "platform/foundation/ImageDecoding.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStringDecoder>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -29,12 +37,28 @@ std::optional<nlohmann::json> dictionary(const QByteArray& bytes)
     return value;
 }
 
-std::optional<QImage> image(const QByteArray& bytes)
+std::optional<QImage> image(const QByteArray& bytes, qreal pixelRatio)
 {
-    QImage decoded = decodeImage(bytes);
+    // A ratio no screen has must not let a picture grow past what a row could draw.
+    const qreal ratio = std::isfinite(pixelRatio) ? std::clamp<qreal>(pixelRatio, 1, 4) : 1;
+    const QSize cover(int(std::ceil(storyPictureSize.width() * ratio)),
+        int(std::ceil(storyPictureSize.height() * ratio)));
+    // Held whole only for the moment it is scaled, one picture at a time on a session's queue:
+    // ordinary photos in a format read whole (progressive JPEG) still show.
+    constexpr qint64 maxWholeStoryPicturePixels = 2048 * 2048;
+    QImage decoded
+        = decodeImage(bytes, { .cover = cover, .maxWholePixels = maxWholeStoryPicturePixels });
     if (decoded.isNull())
         return std::nullopt;
-    return decoded;
+    // A row shows the middle of the picture cut to the row's shape; the rest is never drawn, and
+    // a long strip read whole would keep all of it. A picture no larger than the row is kept.
+    const QSize shown = cover.scaled(decoded.size(), Qt::KeepAspectRatio);
+    if (shown.isEmpty() || shown == decoded.size()
+        || qint64(decoded.width()) * decoded.height() <= qint64(cover.width()) * cover.height())
+        return decoded;
+    return decoded.copy(QRect(
+        QPoint((decoded.width() - shown.width()) / 2, (decoded.height() - shown.height()) / 2),
+        shown));
 }
 
 std::optional<QImage> icon(const QByteArray& bytes)
@@ -43,9 +67,10 @@ std::optional<QImage> icon(const QByteArray& bytes)
     // the scaling smooth. Pictures of ordinary icon sizes are read whole, as before; a larger
     // one that cannot be read at a smaller size is no icon.
     constexpr int drawn = 2 * 96;
-    constexpr qint64 ordinaryIconPixels = 1024 * 1024;
-    QImage decoded = decodeImageToCover(
-        bytes, QSize(drawn, drawn), ordinaryIconPixels, maxDecodedImageSide, ordinaryIconPixels);
+    QImage decoded = decodeImage(bytes,
+        { .cover = QSize(drawn, drawn),
+            .readWholeUpTo = maxWholePixelsForSmallUse,
+            .maxWholePixels = maxWholePixelsForSmallUse });
     if (decoded.isNull())
         return std::nullopt;
     return decoded;
@@ -77,12 +102,28 @@ UrlRequest pageRequest(bool mobileSite, const Url& url, qint64 bodyLimit)
     return request;
 }
 
+// The most pixels a point of any screen holds. The screens are read on the GUI thread only; other
+// threads take what was last read there, or a high-density screen's ratio before that.
+qreal screenPixelRatio()
+{
+    static std::atomic<double> lastRead { 2.0 };
+    const auto* app = qobject_cast<const QGuiApplication*>(QCoreApplication::instance());
+    if (!app || QThread::currentThread() != app->thread())
+        return lastRead.load(std::memory_order_relaxed);
+    double most = 1.0;
+    for (const QScreen* screen : QGuiApplication::screens())
+        most = std::max(most, double(screen->devicePixelRatio()));
+    lastRead.store(most, std::memory_order_relaxed);
+    return most;
+}
+
 std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& fromURL,
-    std::optional<QImage> (*decode)(const QByteArray&),
+    std::function<std::optional<QImage>(const QByteArray&)> decode,
     std::function<void(std::optional<QImage>)> completion)
 {
     return start(session, pageRequest(false, fromURL, UrlRequest::imageBodyLimit),
-        [decode, completion = std::move(completion)](std::optional<QByteArray> data) {
+        [decode = std::move(decode), completion = std::move(completion)](
+            std::optional<QByteArray> data) {
             if (completion)
                 completion(data ? decode(*data) : std::nullopt);
         });
@@ -138,7 +179,11 @@ std::shared_ptr<UrlSessionDataTask> loadJSON(UrlSession& session, const Url& url
 std::shared_ptr<UrlSessionDataTask> loadImage(
     UrlSession& session, const Url& fromURL, std::function<void(std::optional<QImage>)> completion)
 {
-    return loadPicture(session, fromURL, UrlLoadingDecoders::image, std::move(completion));
+    const qreal ratio = screenPixelRatio();
+    return loadPicture(
+        session, fromURL,
+        [ratio](const QByteArray& bytes) { return UrlLoadingDecoders::image(bytes, ratio); },
+        std::move(completion));
 }
 
 std::shared_ptr<UrlSessionDataTask> loadIcon(

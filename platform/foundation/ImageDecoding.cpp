@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <limits>
 
 namespace {
 
@@ -161,13 +160,7 @@ bool within(QSize size, int maxSide, qint64 maxPixels)
 
 } // namespace
 
-QImage decodeImage(const QByteArray& bytes, int maxSide)
-{
-    return decodeImageToCover(bytes, QSize(), std::numeric_limits<qint64>::max(), maxSide);
-}
-
-QImage decodeImageToCover(
-    const QByteArray& bytes, QSize cover, qint64 reduceAbove, int maxSide, qint64 maxWholePixels)
+QImage decodeImage(const QByteArray& bytes, const ImageUse& use)
 {
     if (bytes.isEmpty())
         return {};
@@ -175,14 +168,15 @@ QImage decodeImageToCover(
     buffer.setData(bytes);
     QImageReader reader(&buffer);
     const Header header = readHeader(reader, bytes);
-    if (!within(header.size, maxSide, maxDecodedImagePixels))
+    if (!within(header.size, use.maxSide, maxAnnouncedImagePixels))
         return {};
     const QSize size = header.size;
     const qint64 pixels = qint64(size.width()) * size.height();
     // A picture that is read whole costs its full size, whatever it is drawn at.
-    if (!header.readsScaled && pixels > maxWholePixels)
+    if (!header.readsScaled && pixels > use.maxWholePixels)
         return {};
-    if (cover.isEmpty() || pixels <= reduceAbove)
+    const QSize cover = use.cover;
+    if (cover.isEmpty() || pixels <= use.readWholeUpTo)
         return reader.read();
     // The side that needs the larger scale takes the cover's exactly; the other is rounded up.
     const qint64 w = size.width();

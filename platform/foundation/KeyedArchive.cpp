@@ -155,7 +155,10 @@ std::optional<quint64> leadingArrayLength(const QByteArray& data)
     return length;
 }
 
-QImage imageFromBytes(const QByteArray& bytes) { return decodeImage(bytes, maxStoredImageSide); }
+QImage imageFromBytes(const QByteArray& bytes)
+{
+    return decodeImage(bytes, { .maxSide = maxStoredImageSide });
+}
 
 } // namespace
 

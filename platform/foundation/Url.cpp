@@ -406,8 +406,14 @@ bool Url::namesSameResource(const QString& a, const QString& b)
     const auto withoutFragment = [](const Url& url) {
         return url.hasFragment() ? url.m_text.left(url.m_fragment.start - 1) : url.m_text;
     };
-    const auto afterAuthority
-        = [&withoutFragment](const Url& url) { return withoutFragment(url).mid(url.m_path.start); };
+    // A browser asks a web host for "/" when the address names no path.
+    const auto afterAuthority = [&withoutFragment](const Url& url) {
+        QString rest = withoutFragment(url).mid(url.m_path.start);
+        const QString scheme = url.scheme().toLower();
+        if (url.m_path.length == 0 && (scheme == u"http"_s || scheme == u"https"_s))
+            rest.prepend(u'/');
+        return rest;
+    };
     return x->isAbsolute() && y->isAbsolute() && x->hasAuthority() && y->hasAuthority()
         && x->scheme().compare(y->scheme(), Qt::CaseInsensitive) == 0
         && x->host().compare(y->host(), Qt::CaseInsensitive) == 0

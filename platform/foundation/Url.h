@@ -74,7 +74,8 @@ public:
     Url appendingPathComponent(const QString& component) const;
 
     // Whether both name one resource as a browser sees it: scheme and host compared without
-    // case, the scheme's default port as if left out, the fragment ignored. Everything else,
+    // case, the scheme's default port as if left out, no path of a web address as "/", the
+    // fragment ignored. Everything else,
     // and addresses that are not URLs, compare by text.
     static bool namesSameResource(const QString& a, const QString& b);
 

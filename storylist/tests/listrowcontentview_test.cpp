@@ -1,6 +1,7 @@
 #include "storylist/ListRowContentView.h"
 
 #include "data/model/Shared.h"
+#include "data/sync/UrlLoadingDecoders_p.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "storylist/ImageButton.h"
 #include "storylist/ImageView.h"
@@ -139,6 +140,8 @@ TEST(ListRowContentView, LaysOutPictureIconHeadlineBodyTimeAndButtons)
     ListRowContentView& row = *w.row;
 
     EXPECT_EQ(row.imageView->geometry(), QRect(0, 0, 50, 75));
+    // Story pictures are read no larger than this.
+    EXPECT_EQ(row.imageView->size(), UrlLoadingDecoders::storyPictureSize);
     EXPECT_EQ(row.icon->geometry(), QRect(55, 3, 16, 16));
     EXPECT_EQ(row.titleLabel->x(), 76);
     EXPECT_EQ(row.titleLabel->y(), 2);

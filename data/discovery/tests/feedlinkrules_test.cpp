@@ -28,9 +28,12 @@ TEST(FeedLinkRules, NormalisesTypedTextAndPageLinks)
         { u"Feed://example.com/a/feed://b", u"x", u"http://example.com/a/http://b" },
         { u"//cdn.example.com/feed.xml", u"http://site.example.com/",
             u"http://cdn.example.com/feed.xml" },
-        // Only the exact lower-case prefixes are left alone.
+        // A web scheme in any case is left alone, as a browser reads it.
         { u"https://example.com/feed", u"x", u"https://example.com/feed" },
-        { u"HTTPS://example.com/feed", u"x", u"http://HTTPS://example.com/feed" },
+        { u"HTTPS://example.com/feed", u"x", u"HTTPS://example.com/feed" },
+        { u"HTTP://fresh.example/feed.xml", u"HTTP://fresh.example/feed.xml",
+            u"HTTP://fresh.example/feed.xml" },
+        { u"Http://fresh.example", u"x", u"Http://fresh.example" },
         { u"example.com", u"example.com", u"http://example.com" },
         { u"example.com/news", u"example.com/news", u"http://example.com/news" },
         // A root path or a bare name is resolved against the base as a browser does.

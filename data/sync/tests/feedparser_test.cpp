@@ -127,10 +127,12 @@ private:
             if (imageLink)
                 story->setImageLink(imageLink);
             else if (body)
-                story->setImageLink(getImageLink(fixHTMLEncodings(*body)));
+                story->setImageLink(getImageLink(
+                    markupOutsideScripts(fixHTMLEncodings(pictureText.value_or(*body)))));
             stories.append(story);
             headline.reset();
             body.reset();
+            pictureText.reset();
             storyLink.reset();
             date.reset();
             updated.reset();
@@ -153,9 +155,10 @@ private:
             headline = FeedParser::fixText(*text);
         else if (name == u"link"_s && Url::fromString(text->trimmed()))
             storyLink = Url::fromString(text->trimmed());
-        else if (name == u"content"_s || name == u"description"_s)
+        else if (name == u"content"_s || name == u"description"_s) {
             body = cut(FeedParser::fixText(*text));
-        else if (name == u"pubDate"_s || name == u"dc:date"_s || name == u"published"_s)
+            pictureText = cut(FeedParser::fixText(markupOutsideScripts(*text)));
+        } else if (name == u"pubDate"_s || name == u"dc:date"_s || name == u"published"_s)
             date = text->trimmed();
         else if (name == u"updated"_s && stack.first() == u"feed"_s)
             updated = text->trimmed();
@@ -164,7 +167,7 @@ private:
     std::shared_ptr<Source> m_source;
     bool m_isFeed = false;
     QStringList stack;
-    std::optional<QString> text, headline, body, date, updated;
+    std::optional<QString> text, headline, body, pictureText, date, updated;
     std::optional<Url> storyLink, imageLink;
 };
 
@@ -401,6 +404,34 @@ TEST(FeedParser, EndsHostileDocumentsQuicklyWithoutReadingLocalFiles)
 
 // Every field of every story, over the real-world feeds, our golden feeds and bodies whose cut
 // falls among long clusters, is what the plain reading gives.
+// A description's scripts and styles are no part of what it shows: an address one of them builds
+// is no picture of the story, while the text around them still gives one.
+TEST(FeedParser, FindsAStorysPictureOutsideScriptsStylesAndComments)
+{
+    const auto pictureOf = [](const QByteArray& description) {
+        const FeedParser feed("<rss><channel><item><title>t</title><description>" + description
+                + "</description></item></channel></rss>",
+            feedSource());
+        return feed.stories.size() == 1 ? shown(feed.stories.first()->imageLink()) : u"no story"_s;
+    };
+    const QString none = shown(std::optional<Url>());
+    EXPECT_EQ(pictureOf("<![CDATA[<script>new Image().src=\"http://track.test/script.png\""
+                        "</script><img src=\"body.png\">]]>"),
+        none);
+    EXPECT_EQ(pictureOf("&lt;script&gt;new Image().src=\"http://track.test/script.png\""
+                        "&lt;/script&gt;&lt;img src=\"body.png\"&gt;"),
+        none);
+    EXPECT_EQ(pictureOf("<![CDATA[<style>p { background: url(\"http://s.test/bg.png\") }</style>"
+                        "<SCRIPT type=\"text/javascript\">x = 'http://s.test/x.gif'</SCRIPT>"
+                        "see http://ok.test/p.jpg]]>"),
+        u"http://ok.test/p.jpg"_s);
+    EXPECT_EQ(pictureOf("<![CDATA[<!-- http://c.test/a.png > --> shown http://ok.test/q.png]]>"),
+        u"http://ok.test/q.png"_s);
+    // An unclosed script hides the rest.
+    EXPECT_EQ(pictureOf("<![CDATA[<script>var u = \"http://track.test/open.jpg\";]]>"), none);
+    EXPECT_EQ(pictureOf("photo http://ok.test/plain.jpg"), u"http://ok.test/plain.jpg"_s);
+}
+
 TEST(FeedParser, ReadsEveryFeedExactlyAsThePlainReadingDoes)
 {
     QList<QByteArray> documents;

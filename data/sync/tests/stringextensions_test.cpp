@@ -202,8 +202,8 @@ TEST(StringPatterns, FindQuotedLinkTriesQuotedLinksThenPathsThenTheAttribute)
     EXPECT_EQ(findQuotedLink(u"<link rel=\"icon\" href=\"/i.png\">"_s), std::nullopt);
 
     EXPECT_EQ(linkText(findQuotedLink(u"href=page.html>"_s)), u"http:page.html"_s);
-    EXPECT_EQ(linkText(findQuotedLink(u"href=page.html>"_s, base)),
-        u"http://example.com/blog/page.html"_s);
+    EXPECT_EQ(
+        linkText(findQuotedLink(u"href=page.html>"_s, base)), u"http://example.com/page.html"_s);
     EXPECT_EQ(linkText(findQuotedLink(u"<img SRC=http://e.com/i.gif alt=x>"_s, base, u"src"_s)),
         u"http://e.com/i.gif"_s);
     EXPECT_EQ(linkText(findQuotedLink(u"<img src=//e.com/i.gif>"_s, std::nullopt, u"src"_s)),
@@ -227,9 +227,24 @@ TEST(StringPatterns, FindQuotedLinkReadsARootPathOnTheBasesHostWithOneSlash)
         EXPECT_EQ(linkText(findQuotedLink(u"<link rel=icon href=/touch.png>"_s, base)),
             u"https://news.example.com/touch.png"_s);
     }
-    // Another relative value is still appended to the base.
     EXPECT_EQ(linkText(findQuotedLink(u"href=touch.png>"_s, *home)),
         u"https://news.example.com/touch.png"_s);
+}
+
+// A path that does not start at the root lies in the page's folder, as a browser reads it, never
+// under the page's own name.
+TEST(StringPatterns, FindQuotedLinkResolvesARelativePathInThePagesFolder)
+{
+    const auto page = Url::fromString(u"http://site.test/blog/index.html"_s);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(linkText(findQuotedLink(u"<link rel=\"icon\" href=\"icon.png\">"_s, page)),
+        u"http://site.test/blog/icon.png"_s);
+    EXPECT_EQ(linkText(findQuotedLink(u"<link rel='icon' href='../i/icon.png'/>"_s, page)),
+        u"http://site.test/i/icon.png"_s);
+    EXPECT_EQ(linkText(findQuotedLink(u"<img src=pic.jpg?w=2>"_s, page, u"src"_s)),
+        u"http://site.test/blog/pic.jpg?w=2"_s);
+    EXPECT_EQ(linkText(findQuotedLink(u"<link href=HTTP://other.test/i.png>"_s, page)),
+        u"HTTP://other.test/i.png"_s);
 }
 
 TEST(StringTrimming, CountsInCharacters)

@@ -237,6 +237,43 @@ TEST_F(SyncTest, RanksStoriesDatedInTheFutureAsLoaded)
     EXPECT_EQ(stored[3]->date()->toSecsSinceEpoch(), now + 86400);
 }
 
+// A story dated in the future ranks by when it was first seen, refresh after refresh: stories
+// published since pass it. A list stored before sightings were kept was seen when it was stored.
+TEST_F(SyncTest, RanksAStoryDatedInTheFutureByItsFirstSighting)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const QDateTime farFuture(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC);
+    const auto source = std::make_shared<Source>(u"s"_s, u"http://s/"_s);
+    StoredStoriesData().storeStories({ std::make_shared<NewsStory>(
+        u"ahead"_s, u""_s, Url::fromString(u"http://odd/9999"_s), farFuture, source) });
+    const QDateTime twoHoursAgo = QDateTime::fromSecsSinceEpoch(now - 7200, Qt::UTC);
+    StoredStoriesData().localStore()->set(u"velmora.TickerlyShared.LastLoaded"_s, twoHoursAgo);
+    ASSERT_EQ(StoredStoriesData().lastLoaded(), twoHoursAgo);
+
+    server.reply(u"/odd"_s,
+        ok(feed({ { u"http://odd/9999"_s, farFuture.toSecsSinceEpoch() },
+            { u"http://odd/new-ahead"_s, farFuture.toSecsSinceEpoch() },
+            { u"http://odd/three-hours"_s, now - 3 * 3600 } })));
+    server.reply(u"/news"_s, ok(feed({ { u"http://news/hour-ago"_s, now - 3600 } })));
+    addSource(server.url(u"/odd"_s));
+    addSource(server.url(u"/news"_s));
+
+    const QStringList expected { u"http://odd/new-ahead"_s, u"http://news/hour-ago"_s,
+        u"http://odd/9999"_s, u"http://odd/three-hours"_s };
+    for (int refresh = 0; refresh < 2; ++refresh) {
+        auto sync = Sync::create();
+        Outcome outcome;
+        sync->updateStories(std::nullopt, outcome.completion());
+        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+        // The second time the list was stored now: what ranks the old story is its own sighting.
+        EXPECT_EQ(storedLinks(), expected) << "refresh " << refresh;
+        const auto stored = StoredStoriesData().storedStories();
+        ASSERT_EQ(stored.size(), 4);
+        EXPECT_EQ(stored[2]->date(), farFuture);
+        EXPECT_EQ(stored[2]->dateAsLoadedAt(QDateTime::currentDateTimeUtc()), twoHoursAgo);
+    }
+}
+
 TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
 {
     server.reply(u"/ok"_s, ok(feed({ { u"http://kept/1"_s, 10 } })));

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
@@ -54,6 +56,13 @@ template <typename T> struct Received {
         return calls > 0;
     }
 };
+
+QImage filled(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(30, 120, 200));
+    return image;
+}
 
 Url urlOf(const QString& text) { return *Url::fromString(text); }
 
@@ -265,4 +274,56 @@ TEST_F(UrlSessionExtensionsTest, ReportsTransportFailuresAndCancellationAsNothin
     ASSERT_TRUE(testsupport::waitFor([&] { return cancelled.arrived(); }));
     EXPECT_FALSE(cancelled.value.has_value());
     EXPECT_EQ(cancelled.calls, 1);
+}
+
+// A story row draws the middle of its picture some dozens of points wide: a camera photo, a banner
+// or a tiny file announcing a huge canvas must not be held at full size, twenty stories at a time.
+TEST_F(UrlSessionExtensionsTest, ReadsAStoryPictureNoLargerThanARowDrawsIt)
+{
+    const struct {
+        const char* path;
+        QByteArray body;
+        bool coversRow;
+    } pictures[] = {
+        { "/photo.jpg", testsupport::encodedImage(filled(3000, 2000), "JPEG"), true },
+        { "/banner.png", testsupport::encodedImage(filled(4000, 500), "PNG"), true },
+        { "/progressive.jpg", testsupport::encodedImage(filled(1600, 1000), "JPEG", true), true },
+        // Read whole, as no smaller size covers the row; only the part a row shows is kept.
+        { "/strip.png", testsupport::encodedImage(filled(8000, 40), "PNG"), false },
+    };
+    const QByteArray hugeGif = testsupport::gifOfCanvas(QSize(4096, 4096));
+    ASSERT_EQ(hugeGif.size(), 35);
+    server.reply(u"/huge.gif"_s, bodyReply(hugeGif));
+    server.reply(u"/small.gif"_s, bodyReply(testsupport::gifOfCanvas(QSize(40, 30))));
+    Received<QImage> received[std::size(pictures)];
+    for (size_t i = 0; i < std::size(pictures); ++i) {
+        server.reply(QString::fromLatin1(pictures[i].path), bodyReply(pictures[i].body));
+        loadImage(*session, urlOf(u"http://news.example.test"_s + QLatin1String(pictures[i].path)),
+            received[i].completion(*session));
+    }
+    Received<QImage> huge, small;
+    loadImage(*session, urlOf(u"http://news.example.test/huge.gif"_s), huge.completion(*session));
+    loadImage(*session, urlOf(u"http://news.example.test/small.gif"_s), small.completion(*session));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return std::all_of(
+                   std::begin(received), std::end(received), [](auto& r) { return r.arrived(); })
+            && huge.arrived() && small.arrived();
+    }));
+
+    const QSize row(50, 75); // the picture column by the row's height, in points
+    for (size_t i = 0; i < std::size(pictures); ++i) {
+        const auto& picture = received[i].value;
+        ASSERT_TRUE(picture.has_value()) << pictures[i].path;
+        // In the row's shape, at no more than a dense screen's pixels.
+        EXPECT_NEAR(picture->width() * row.height(), picture->height() * row.width(), row.height())
+            << pictures[i].path << " " << picture->width() << "x" << picture->height();
+        EXPECT_LE(picture->width(), 4 * row.width()) << pictures[i].path;
+        if (pictures[i].coversRow) {
+            EXPECT_GE(picture->width(), row.width()) << pictures[i].path;
+        }
+    }
+    // Read whole before it could be scaled: past an ordinary photo's size it is no picture.
+    EXPECT_FALSE(huge.value.has_value());
+    ASSERT_TRUE(small.value.has_value());
+    EXPECT_EQ(small.value->size(), QSize(40, 30)); // already no larger than the row
 }

@@ -3,25 +3,13 @@
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-QByteArray encoded(const QImage& image, const char* format, bool progressive = false)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
-    return bytes;
-}
-
-QByteArray png(const QImage& image) { return encoded(image, "PNG"); }
+QByteArray png(const QImage& image) { return testsupport::encodedImage(image, "PNG"); }
 
 template <typename T> QByteArray le(T value)
 {
@@ -69,14 +57,6 @@ QByteArray interlacedPng(int width, int height)
 }
 
 // A GIF whose one frame of a pixel lies on a canvas of `canvas`: the canvas is what is drawn.
-QByteArray gif(QSize canvas)
-{
-    return "GIF89a" + le(quint16(canvas.width())) + le(quint16(canvas.height()))
-        + QByteArray("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9) + QByteArray("\x2c", 1)
-        + le(quint16(0)) + le(quint16(0)) + le(quint16(1)) + le(quint16(1))
-        + QByteArray("\x00\x02\x02\x44\x01\x00\x3b", 7);
-}
-
 // An icon file of one entry holding `picture` (a PNG), its directory saying 256 by 256.
 QByteArray ico(const QByteArray& picture)
 {
@@ -118,7 +98,7 @@ TEST(ImageDecoding, DecodesOrdinaryPicturesAndRefusesWhatIsNoneOrTooLarge)
     // A few hundred bytes can announce a picture of hundreds of megabytes.
     EXPECT_TRUE(decodeImage(png(blank(maxDecodedImageSide + 1, 1, QImage::Format_Mono))).isNull());
     EXPECT_TRUE(decodeImage(png(blank(8000, 6000, QImage::Format_Mono))).isNull());
-    EXPECT_TRUE(decodeImage(png(blank(200, 10)), 100).isNull());
+    EXPECT_TRUE(decodeImage(png(blank(200, 10)), { .maxSide = 100 }).isNull());
 }
 
 TEST(ImageDecoding, ReadsALargePictureAtTheSizeThatCoversItsUse)
@@ -137,15 +117,15 @@ TEST(ImageDecoding, ReadsALargePictureAtTheSizeThatCoversItsUse)
         { QSize(301, 300), 300 * 300, QSize(101, 100) },
     };
     for (const auto& c : cases) {
-        const QImage read = decodeImageToCover(
-            png(blank(c.stored.width(), c.stored.height(), QImage::Format_Grayscale8)), cover,
-            c.reduceAbove);
+        const QImage read = decodeImage(
+            png(blank(c.stored.width(), c.stored.height(), QImage::Format_Grayscale8)),
+            { .cover = cover, .readWholeUpTo = c.reduceAbove });
         EXPECT_EQ(read.size(), c.read) << c.stored.width() << "x" << c.stored.height();
     }
     EXPECT_TRUE(
-        decodeImageToCover(png(blank(maxDecodedImageSide + 1, 1, QImage::Format_Mono)), cover)
+        decodeImage(png(blank(maxDecodedImageSide + 1, 1, QImage::Format_Mono)), { .cover = cover })
             .isNull());
-    EXPECT_TRUE(decodeImageToCover("not a picture", cover).isNull());
+    EXPECT_TRUE(decodeImage("not a picture", { .cover = cover }).isNull());
 }
 
 // Only 8-bit RGB or RGBA PNG and sequential JPEG are read at a smaller size; any other picture is
@@ -156,7 +136,8 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
     const QSize cover(192, 192);
     constexpr qint64 iconPixels = 1024 * 1024;
     auto asIcon = [&](const QByteArray& bytes) {
-        return decodeImageToCover(bytes, cover, iconPixels, maxDecodedImageSide, iconPixels);
+        return decodeImage(
+            bytes, { .cover = cover, .readWholeUpTo = iconPixels, .maxWholePixels = iconPixels });
     };
     const QSize large(2048, 1024);
     QImage indexed(large, QImage::Format_Indexed8);
@@ -171,8 +152,9 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
         { "16-bit PNG", png(blank(large.width(), large.height(), QImage::Format_RGBA64)) },
         { "interlaced PNG", interlacedPng(large.width(), large.height()) },
         { "progressive JPEG",
-            encoded(blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG", true) },
-        { "GIF", gif(large) },
+            testsupport::encodedImage(
+                blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG", true) },
+        { "GIF", testsupport::gifOfCanvas(large) },
         { "ICO", ico(png(blank(2048, 2048, QImage::Format_Grayscale8))) },
         { "BMP", bmp(large) },
     };
@@ -186,24 +168,26 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
     EXPECT_EQ(asIcon(png(blank(large.width(), large.height(), QImage::Format_RGB32))).size(),
         QSize(384, 192));
     EXPECT_EQ(asIcon(png(blank(large.width(), large.height()))).size(), QSize(384, 192));
-    EXPECT_EQ(
-        asIcon(encoded(blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG")).size(),
+    EXPECT_EQ(asIcon(testsupport::encodedImage(
+                         blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG"))
+                  .size(),
         QSize(384, 192));
     // As are pictures of the other formats within the bound: whole, and scaled where their use
     // reads larger pictures reduced.
-    EXPECT_EQ(asIcon(gif(QSize(1024, 512))).size(), QSize(1024, 512));
+    EXPECT_EQ(asIcon(testsupport::gifOfCanvas(QSize(1024, 512))).size(), QSize(1024, 512));
     EXPECT_EQ(asIcon(interlacedPng(1024, 512)).size(), QSize(1024, 512));
     EXPECT_EQ(asIcon(ico(png(blank(256, 256)))).size(), QSize(256, 256));
-    EXPECT_EQ(asIcon(encoded(blank(64, 64), "ICO")).size(), QSize(64, 64));
+    EXPECT_EQ(asIcon(testsupport::encodedImage(blank(64, 64), "ICO")).size(), QSize(64, 64));
     EXPECT_EQ(asIcon(bmp(QSize(1024, 512))).size(), QSize(1024, 512));
-    EXPECT_EQ(decodeImageToCover(gif(QSize(2048, 1024)), cover).size(), QSize(384, 192));
-    EXPECT_EQ(decodeImageToCover(interlacedPng(2048, 1024), cover).size(), QSize(384, 192));
+    EXPECT_EQ(decodeImage(testsupport::gifOfCanvas(QSize(2048, 1024)), { .cover = cover }).size(),
+        QSize(384, 192));
+    EXPECT_EQ(decodeImage(interlacedPng(2048, 1024), { .cover = cover }).size(), QSize(384, 192));
 
     // A story's picture, read whole, has a larger bound, past which the same holds.
     const QSize banner(16384, 2048);
     EXPECT_TRUE(decodeImage(png(blank(banner.width(), banner.height(), QImage::Format_Grayscale8)))
                     .isNull());
-    EXPECT_TRUE(decodeImage(gif(banner)).isNull());
-    EXPECT_EQ(decodeImage(gif(QSize(4096, 1024))).size(), QSize(4096, 1024));
-    EXPECT_EQ(decodeImage(gif(QSize(3, 2))).size(), QSize(3, 2));
+    EXPECT_TRUE(decodeImage(testsupport::gifOfCanvas(banner)).isNull());
+    EXPECT_EQ(decodeImage(testsupport::gifOfCanvas(QSize(4096, 1024))).size(), QSize(4096, 1024));
+    EXPECT_EQ(decodeImage(testsupport::gifOfCanvas(QSize(3, 2))).size(), QSize(3, 2));
 }

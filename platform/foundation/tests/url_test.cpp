@@ -122,6 +122,35 @@ TEST(Url, ComparesAndHashesByTheWholeText)
     EXPECT_EQ(std::hash<Url>()(a), std::hash<Url>()(b));
 }
 
+// Two texts name one source when a browser would ask for one resource: a web address without a
+// path asks for "/".
+TEST(Url, NamesTheSameResourceAsABrowserAsksForIt)
+{
+    const struct {
+        const char16_t* a;
+        const char16_t* b;
+        bool same;
+    } cases[] = {
+        { u"http://site.test", u"http://site.test/", true },
+        { u"HTTPS://Site.test:443", u"https://site.test/", true },
+        { u"http://site.test?q=1", u"http://site.test/?q=1", true },
+        { u"http://site.test#top", u"http://site.test/", true },
+        { u"http://site.test", u"http://site.test/a", false },
+        { u"http://site.test/a", u"http://site.test/a/", false },
+        { u"http://site.test?q=1", u"http://site.test/?q=2", false },
+        // Other schemes keep their empty path.
+        { u"ftp-like://site.test", u"ftp-like://site.test/", false },
+        { u"not an address", u"not an address/", false },
+    };
+    for (const auto& c : cases) {
+        const QString a = QString::fromUtf16(c.a), b = QString::fromUtf16(c.b);
+        EXPECT_EQ(Url::namesSameResource(a, b), c.same)
+            << a.toStdString() << " " << b.toStdString();
+        EXPECT_EQ(Url::namesSameResource(b, a), c.same)
+            << b.toStdString() << " " << a.toStdString();
+    }
+}
+
 TEST(Url, ResolvesReferencesAgainstABasePage)
 {
     const auto base = *Url::fromString(u"http://a.example/b/c/d;p?q"_s);
