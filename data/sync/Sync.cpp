@@ -348,7 +348,13 @@ void Sync::parseStories()
                 feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
         }
         order = {};
-        StoredStoriesData().storeEncodedStories(std::move(archived));
+        // Moved, not copied: the views stay valid, and the store lets the feeds go once the list
+        // is put together, before it is written.
+        QList<QByteArray> backing;
+        backing.reserve(qsizetype(feeds.size()));
+        for (ArchivedFeed& feed : feeds)
+            backing.append(std::move(feed.archive));
+        StoredStoriesData().storeEncodedStories(std::move(archived), std::move(backing));
     }
     feeds.clear();
 
