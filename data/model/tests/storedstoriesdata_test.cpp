@@ -289,9 +289,9 @@ TEST(StoredStoriesData, StoriesArchivedApartAsViewsStoreWhatTheStoriesStore)
     for (const int count : { 0, 1, 23, 24, 255, 256 }) {
         QList<std::shared_ptr<NewsStory>> stories;
         for (int i = 0; i < count; ++i)
-            stories.append(std::make_shared<NewsStory>(u"h%1"_s.arg(i), u""_s,
-                Url::fromString(linkNumber(i)),
-                QDateTime::fromSecsSinceEpoch(2'000'000'000 - i, Qt::UTC), source));
+            stories.append(
+                std::make_shared<NewsStory>(u"h%1"_s.arg(i), u""_s, Url::fromString(linkNumber(i)),
+                    QDateTime::fromSecsSinceEpoch(2'000'000'000 - i, Qt::UTC), source));
         StoredStoriesData stored;
         stored.storeStories(stories);
         const auto whole = sharedDefaults()->data(u"velmora.TickerlyShared.StoredStories"_s);

@@ -651,8 +651,8 @@ TEST(UserDefaults, DataBegunForTheStoreIsStoredAsDataGivenAsAValue)
         ASSERT_EQ(defaults.set(u"given"_s, bytes), UserDefaults::Outcome::Done);
         QByteArray begun = UserDefaults::startData(size);
         begun.append(bytes);
-        ASSERT_EQ(defaults.setValues({ { u"beside"_s, qint64(size) } },
-                      { { u"begun"_s, std::move(begun) } }),
+        ASSERT_EQ(defaults.setValues(
+                      { { u"beside"_s, qint64(size) } }, { { u"begun"_s, std::move(begun) } }),
             UserDefaults::Outcome::Done);
         EXPECT_EQ(storedValue(u"begun"_s), storedValue(u"given"_s)) << size;
         EXPECT_EQ(defaults.data(u"begun"_s), bytes) << size;
