@@ -65,6 +65,29 @@ void SourcesUpdate(benchmark::State& state)
 }
 BENCHMARK(SourcesUpdate)->Arg(10)->Arg(200);
 
+// Sources added one at a time, as a person adds them: every addition reads the stored list and
+// writes it back whole, so the total grows with the square of the count. Each iteration starts
+// from an empty suite of its own.
+void AddSourcesOneByOne(benchmark::State& state)
+{
+    const int count = int(state.range(0));
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto store = std::make_shared<UserDefaults>(u"bench.adding.%1"_s.arg(++round));
+        SourcesData data(store);
+        state.ResumeTiming();
+        for (int i = 0; i < count; ++i)
+            data.addSource(std::make_shared<Source>(u"Site "_s + QString::number(i),
+                u"https://site"_s + QString::number(i) + u".example.test/feed.xml"_s));
+        state.PauseTiming();
+        if (data.sources().size() != count)
+            state.SkipWithError("sources are missing");
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(AddSourcesOneByOne)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // What a refresh of `sources` sources stores: 20 stories each, with a body of a hundred characters.
 QList<std::shared_ptr<NewsStory>> storiesOfARefresh(int sources = 240)
 {

@@ -110,16 +110,17 @@ UserDefaults::Outcome StoredStoriesData::storeStories(
     encoded.reserve(std::min(stories.size(), cap));
     for (qsizetype i = 0; i < stories.size() && i < cap; ++i)
         encoded.append(stories[i] ? KeyedArchiver::encodedObject(*stories[i]) : QByteArray());
-    return storeEncodedStories(std::move(encoded), stories.size());
-}
-
-UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories)
-{
-    return storeEncodedStories(std::move(encodedStories), -1);
+    return storeEncodedStories(std::move(encoded), stories.size(), {});
 }
 
 UserDefaults::Outcome StoredStoriesData::storeEncodedStories(
-    QList<QByteArray> encodedStories, qsizetype given)
+    QList<QByteArray> encodedStories, QList<QByteArray> backing)
+{
+    return storeEncodedStories(std::move(encodedStories), -1, std::move(backing));
+}
+
+UserDefaults::Outcome StoredStoriesData::storeEncodedStories(
+    QList<QByteArray> encodedStories, qsizetype given, QList<QByteArray> backing)
 {
     // What is stored must read back whole: beyond the cap, the newest stories are kept.
     if (given < 0)
@@ -141,10 +142,16 @@ UserDefaults::Outcome StoredStoriesData::storeEncodedStories(
             qlonglong(given));
         encodedStories.resize(kept);
     }
-    const QByteArray archive = KeyedArchiver::archivedDataWithEncodedRootArray(encodedStories);
+    // Put together where the store takes it from: the list is held once on its way to the file.
+    QByteArray stored
+        = UserDefaults::startData(KeyedArchiver::sizeOfEncodedRootArray(encodedStories));
+    KeyedArchiver::appendEncodedRootArray(stored, encodedStories);
     encodedStories.clear();
+    backing.clear();
     qCDebug(lcStoredStories, "stories put together");
-    const auto outcome = storeArchive(archive);
+    const auto outcome
+        = m_localStore->setValues({ { lastLoadedKey, QDateTime::currentDateTimeUtc() } },
+            { { storedStoriesKey, std::move(stored) } });
     qCDebug(lcStoredStories, "stories written");
     return outcome;
 }

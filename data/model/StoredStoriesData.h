@@ -44,8 +44,10 @@ public:
     // Replaces the stored list, within the cap, and records now as the time of loading.
     UserDefaults::Outcome storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
     // As storeStories, of stories archived one by one (KeyedArchiver::encodedObject), in order;
-    // they are let go once put together.
-    UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories);
+    // they are let go once put together, and with them `backing`: the buffers they view when they
+    // are views (QByteArray::fromRawData), so that those are gone before the list is written.
+    UserDefaults::Outcome storeEncodedStories(
+        QList<QByteArray> encodedStories, QList<QByteArray> backing = {});
     // The time recorded by the last storeStories.
     std::optional<QDateTime> lastLoaded() const;
     // Sets the image of every stored story equal to `story` and stores the list again (images
@@ -55,7 +57,8 @@ public:
 
 private:
     // `given`: how many stories the caller had, before any were left out.
-    UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given);
+    UserDefaults::Outcome storeEncodedStories(
+        QList<QByteArray> encodedStories, qsizetype given, QList<QByteArray> backing);
     UserDefaults::Outcome storeArchive(const QByteArray& archive);
     std::shared_ptr<UserDefaults> m_localStore;
 };

@@ -349,9 +349,16 @@ void Sync::parseStories()
                 feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
         }
         order = {};
+        // Moved, not copied: the views stay valid, and the store lets the feeds go once the list
+        // is put together, before it is written.
+        QList<QByteArray> backing;
+        backing.reserve(qsizetype(feeds.size()));
+        for (ArchivedFeed& feed : feeds)
+            backing.append(std::move(feed.archive));
         // Kept for later while another program holds the store, it still lands: only a refusal
         // leaves the old list.
-        m_storeRefused = StoredStoriesData().storeEncodedStories(std::move(archived))
+        m_storeRefused
+            = StoredStoriesData().storeEncodedStories(std::move(archived), std::move(backing))
             == UserDefaults::Outcome::Failed;
     }
     feeds.clear();

@@ -234,11 +234,26 @@ QByteArray KeyedArchiver::encodedObject(const Coding& object)
 
 QByteArray KeyedArchiver::archivedDataWithEncodedRootArray(const QList<QByteArray>& encodedObjects)
 {
-    qsizetype size = 0;
+    QByteArray out;
+    out.reserve(sizeOfEncodedRootArray(encodedObjects));
+    appendEncodedRootArray(out, encodedObjects);
+    return out;
+}
+
+qsizetype KeyedArchiver::sizeOfEncodedRootArray(const QList<QByteArray>& encodedObjects)
+{
+    static const qsizetype headerSize = header().size();
+    QByteArray head;
+    Cbor::appendHead(head, Cbor::Major::Array, quint64(encodedObjects.size()));
+    qsizetype size = headerSize + head.size();
     for (const QByteArray& object : encodedObjects)
         size += object.isEmpty() ? 1 : object.size();
-    QByteArray out = header();
-    out.reserve(out.size() + 9 + size);
+    return size;
+}
+
+void KeyedArchiver::appendEncodedRootArray(QByteArray& out, const QList<QByteArray>& encodedObjects)
+{
+    out.append(header());
     Cbor::appendHead(out, Cbor::Major::Array, quint64(encodedObjects.size()));
     for (const QByteArray& object : encodedObjects) {
         if (object.isEmpty())
@@ -246,7 +261,6 @@ QByteArray KeyedArchiver::archivedDataWithEncodedRootArray(const QList<QByteArra
         else
             out.append(object);
     }
-    return out;
 }
 
 QByteArray& KeyedArchiver::values() { return m_fields->values; }

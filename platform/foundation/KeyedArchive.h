@@ -53,6 +53,10 @@ public:
     // order, and the archive is the same bytes as archivedDataWithRootArray of them all.
     static QByteArray encodedObject(const Coding& object);
     static QByteArray archivedDataWithEncodedRootArray(const QList<QByteArray>& encodedObjects);
+    // The same archive appended to `out`, and its length, so that it can be written straight
+    // into a buffer made for it.
+    static qsizetype sizeOfEncodedRootArray(const QList<QByteArray>& encodedObjects);
+    static void appendEncodedRootArray(QByteArray& out, const QList<QByteArray>& encodedObjects);
 
     // Each writes one field; a later write under the same key replaces the earlier one.
     void encodeString(const QString& value, const QString& key);

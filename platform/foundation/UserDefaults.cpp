@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -200,12 +201,35 @@ UserDefaults::Outcome UserDefaults::remove(const QString& key) { return set(key,
 
 UserDefaults::Outcome UserDefaults::setValues(const QVariantMap& values)
 {
+    return setValues(values, {});
+}
+
+QByteArray UserDefaults::startData(qsizetype size)
+{
+    QByteArray bytes;
+    bytes.reserve(9 + std::max<qsizetype>(size, 0));
+    Cbor::appendHead(bytes, Cbor::Major::Bytes, quint64(std::max<qsizetype>(size, 0)));
+    return bytes;
+}
+
+UserDefaults::Outcome UserDefaults::setValues(
+    const QVariantMap& values, std::vector<std::pair<QString, QByteArray>> data)
+{
     Connection::Change change;
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         auto bytes = encoded(it.key(), it.value());
         if (!bytes)
             return Outcome::Failed;
         change.values.emplace_back(it.key(), std::move(*bytes));
+    }
+    for (auto& [key, bytes] : data) {
+        // Anything else would be stored as bytes no reader takes for the data meant.
+        if (!Cbor::isOneByteString(bytes)) {
+            qCWarning(lcUserDefaults)
+                << "data for" << key << "does not hold the length it began with";
+            return Outcome::Failed;
+        }
+        change.values.emplace_back(key, std::move(bytes));
     }
     return d->change(std::move(change), true);
 }

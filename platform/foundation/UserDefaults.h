@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // A named settings suite shared by every process of an application group.
@@ -80,6 +81,13 @@ public:
     // Stores every entry of `values` in one transaction (an invalid value removes its key), so no
     // reader sees some and not the others. Kept like set() when the lock stays taken.
     Outcome setValues(const QVariantMap& values);
+    // Data written straight into the form the store keeps, so that a value of megabytes reaches
+    // the file with no copy of it made on the way: startData(size) gives the beginning, the
+    // caller appends exactly `size` bytes and hands the whole to setValues as one of `data`.
+    static QByteArray startData(qsizetype size);
+    // As setValues(values), with data begun by startData stored too, moved in. Failed, with
+    // nothing written, when one of them does not hold the length it was begun with.
+    Outcome setValues(const QVariantMap& values, std::vector<std::pair<QString, QByteArray>> data);
 
     // One atomic read-modify-write of `key`, done as one write transaction, so that no change
     // by another thread or process can come between the read and the write. `fn` runs with the

@@ -86,31 +86,46 @@ std::optional<QByteArray> UserDefaults::Connection::read(const QString& key, boo
 bool UserDefaults::Connection::write(
     const QString& key, const std::optional<QByteArray>& bytes, Written how)
 {
-    const char* sql = bytes ? "INSERT INTO defaults (key, value) VALUES (?1, ?2) "
-                              "ON CONFLICT (key) DO UPDATE SET value = excluded.value"
-                            : "DELETE FROM defaults WHERE key = ?1";
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
-        return false;
     const QByteArray k = key.toUtf8();
-    sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
-    // The bytes outlive the statement: no copy of a large value.
-    if (bytes)
-        sqlite3_bind_blob(stmt, 2, bytes->constData(), int(bytes->size()), SQLITE_STATIC);
-    const int rc = sqlite3_step(stmt);
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) {
-        qCWarning(lcUserDefaults) << "write to suite" << suiteName
-                                  << "failed:" << sqlite3_errstr(rc);
+    // SQLite builds the new row as a copy of the value; an upsert would make two more (the row it
+    // tried to insert and `excluded.value`), which for a stored list of stories is tens of
+    // megabytes. An update, and an insert only when no row was there, holds the one.
+    const auto run = [&](const char* sql, bool withValue, bool* changed) {
+        sqlite3_stmt* stmt = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_STATIC);
+            // The bytes outlive the statement: no copy of a large value.
+            if (withValue)
+                sqlite3_bind_blob(stmt, 2, bytes->constData(), int(bytes->size()), SQLITE_STATIC);
+            rc = sqlite3_step(stmt);
+        }
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_DONE) {
+            qCWarning(lcUserDefaults)
+                << "write to suite" << suiteName << "failed:" << sqlite3_errstr(rc);
+            return false;
+        }
+        *changed = sqlite3_changes(db) > 0;
+        return true;
+    };
+    bool changed = false;
+    if (!bytes) {
+        if (!run("DELETE FROM defaults WHERE key = ?1", false, &changed))
+            return false;
+    } else if (!run("UPDATE defaults SET value = ?2 WHERE key = ?1", true, &changed)) {
+        return false;
+    } else if (!changed
+        && !run("INSERT INTO defaults (key, value) VALUES (?1, ?2)", true, &changed)) {
         return false;
     }
-    if (sqlite3_changes(db) == 0)
+    if (!changed)
         return true;
     if (how == Written::Whole) {
         ++pendingOwnWrites[key];
         return true;
     }
-    stmt = nullptr;
+    sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db,
             "INSERT INTO key_updates (key, count) VALUES (?1, 1) "
             "ON CONFLICT (key) DO UPDATE SET count = count + 1",
@@ -231,16 +246,29 @@ bool UserDefaults::Connection::keepStoredAside(const QString& key)
 
 std::optional<QVariant> UserDefaults::Connection::readForChange(const QString& key, bool* keptOk)
 {
+    // Read in place: data (a stored list) is copied once, out of SQLite into the value, rather
+    // than copied whole and then decoded into a second copy.
     bool tooLarge = false;
-    const auto bytes = read(key, &tooLarge);
+    std::optional<QByteArray> damaged;
+    auto decoded = withStored(
+        db, key,
+        [&damaged](QByteArrayView stored) -> std::optional<QVariant> {
+            if (const auto content = Cbor::oneByteString(stored))
+                return QVariant(content->toByteArray());
+            QByteArray bytes = stored.toByteArray();
+            auto value = decodeValue(bytes);
+            if (!value)
+                damaged = std::move(bytes);
+            return value;
+        },
+        &tooLarge);
     if (tooLarge)
         *keptOk = keepStoredAside(key);
-    if (!bytes)
-        return std::nullopt;
-    auto decoded = decodeValue(*bytes);
     if (!decoded)
-        *keptOk = insertKeptAside(key, *bytes);
-    return decoded;
+        return std::nullopt;
+    if (damaged)
+        *keptOk = insertKeptAside(key, *damaged);
+    return std::move(*decoded);
 }
 
 bool UserDefaults::Connection::keepAsideIfDamaged(const QString& key)

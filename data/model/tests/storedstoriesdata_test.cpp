@@ -279,3 +279,40 @@ TEST(StoredStoriesData, AnImageUpdateLeavesAListItCannotReadWhole)
         EXPECT_EQ(store->data(key), bytes);
     }
 }
+
+// Stories archived apart, given as views of the buffer that holds them with that buffer handed
+// over, store the very list storeStories stores of them, whatever the width of the list's head;
+// the buffer may go before the write.
+TEST(StoredStoriesData, StoriesArchivedApartAsViewsStoreWhatTheStoriesStore)
+{
+    const auto source = storytest::source();
+    for (const int count : { 0, 1, 23, 24, 255, 256 }) {
+        QList<std::shared_ptr<NewsStory>> stories;
+        for (int i = 0; i < count; ++i)
+            stories.append(
+                std::make_shared<NewsStory>(u"h%1"_s.arg(i), u""_s, Url::fromString(linkNumber(i)),
+                    QDateTime::fromSecsSinceEpoch(2'000'000'000 - i, Qt::UTC), source));
+        StoredStoriesData stored;
+        stored.storeStories(stories);
+        const auto whole = sharedDefaults()->data(u"velmora.TickerlyShared.StoredStories"_s);
+        ASSERT_TRUE(whole) << count;
+
+        QByteArray buffer;
+        QList<qsizetype> ends;
+        for (const auto& story : stories) {
+            buffer.append(KeyedArchiver::encodedObject(*story));
+            ends.append(buffer.size());
+        }
+        QList<QByteArray> views;
+        for (int i = 0; i < count; ++i) {
+            const qsizetype begin = i == 0 ? 0 : ends[i - 1];
+            views.append(QByteArray::fromRawData(buffer.constData() + begin, ends[i] - begin));
+        }
+        sharedDefaults()->remove(u"velmora.TickerlyShared.StoredStories"_s);
+        ASSERT_EQ(stored.storeEncodedStories(std::move(views), { std::move(buffer) }),
+            UserDefaults::Outcome::Done);
+        EXPECT_EQ(sharedDefaults()->data(u"velmora.TickerlyShared.StoredStories"_s), whole)
+            << count;
+        EXPECT_EQ(stored.storedStories().size(), count);
+    }
+}

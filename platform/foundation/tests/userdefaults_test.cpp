@@ -630,3 +630,96 @@ TEST(UserDefaults, AValuePastTheReadBoundReadsAsNothingWithOneLogLineAndIsKeptAs
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(aside[0].size(), 1024 * 1024 + 6);
 }
+
+namespace {
+
+// The raw stored bytes of `key`, or nothing; and how often the file counted a write of it.
+std::optional<QByteArray> rawStored(const QString& key, const char* sql)
+{
+    sqlite3* db = nullptr;
+    std::optional<QByteArray> result;
+    if (sqlite3_open(databasePath(suite).toUtf8().constData(), &db) == SQLITE_OK) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+            const QByteArray k = key.toUtf8();
+            sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+            if (sqlite3_step(stmt) == SQLITE_ROW)
+                result = QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
+                    sqlite3_column_bytes(stmt, 0));
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
+std::optional<QByteArray> storedValue(const QString& key)
+{
+    return rawStored(key, "SELECT value FROM defaults WHERE key = ?1");
+}
+
+qint64 countedWrites(const QString& key)
+{
+    const auto count = rawStored(key, "SELECT CAST(count AS TEXT) FROM key_writes WHERE key = ?1");
+    return count ? count->toLongLong() : 0;
+}
+
+} // namespace
+
+// Data put straight into the store's form is stored as the very bytes data given as a value
+// is, for every width of its head; one that does not hold the length it began with is refused
+// with the values beside it, and what was stored stays.
+TEST(UserDefaults, DataBegunForTheStoreIsStoredAsDataGivenAsAValue)
+{
+    UserDefaults defaults(suite);
+    for (const qsizetype size : { 0, 23, 24, 255, 256, 65535, 65536, 1024 * 1024 }) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            bytes[i] = char(i * 13 + size);
+        ASSERT_EQ(defaults.set(u"given"_s, bytes), UserDefaults::Outcome::Done);
+        QByteArray begun = UserDefaults::startData(size);
+        begun.append(bytes);
+        ASSERT_EQ(defaults.setValues(
+                      { { u"beside"_s, qint64(size) } }, { { u"begun"_s, std::move(begun) } }),
+            UserDefaults::Outcome::Done);
+        EXPECT_EQ(storedValue(u"begun"_s), storedValue(u"given"_s)) << size;
+        EXPECT_EQ(defaults.data(u"begun"_s), bytes) << size;
+        EXPECT_EQ(defaults.integer(u"beside"_s), size);
+    }
+    const QByteArray kept = *defaults.data(u"begun"_s);
+    QByteArray shortOne = UserDefaults::startData(10);
+    shortOne.append("123456789");
+    QByteArray longOne = UserDefaults::startData(10);
+    longOne.append("12345678901");
+    for (QByteArray wrong : { shortOne, longOne, QByteArray(), QByteArray("abc") }) {
+        EXPECT_EQ(defaults.setValues({ { u"beside"_s, -1 } }, { { u"begun"_s, wrong } }),
+            UserDefaults::Outcome::Failed)
+            << wrong.toHex().constData();
+        EXPECT_EQ(defaults.data(u"begun"_s), kept);
+        EXPECT_NE(defaults.integer(u"beside"_s), -1);
+    }
+}
+
+// The file counts every write of a key, a new one, a replaced one and a removal alike, so that a
+// change kept in another process can tell its value was overtaken; a write that changed nothing
+// is not counted.
+TEST(UserDefaults, EveryWriteOfAKeyIsCountedOnce)
+{
+    UserDefaults defaults(suite);
+    ASSERT_EQ(defaults.set(u"k"_s, u"one"_s), UserDefaults::Outcome::Done);
+    EXPECT_EQ(countedWrites(u"k"_s), 1);
+    ASSERT_EQ(defaults.set(u"k"_s, u"two"_s), UserDefaults::Outcome::Done);
+    ASSERT_EQ(defaults.set(u"k"_s, u"two"_s), UserDefaults::Outcome::Done);
+    EXPECT_EQ(countedWrites(u"k"_s), 3);
+    EXPECT_TRUE(defaults.update(u"k"_s, [](const auto&) { return std::optional<QVariant>(); }));
+    EXPECT_EQ(countedWrites(u"k"_s), 3);
+    ASSERT_EQ(defaults.remove(u"k"_s), UserDefaults::Outcome::Done);
+    EXPECT_EQ(countedWrites(u"k"_s), 4);
+    ASSERT_EQ(defaults.remove(u"k"_s), UserDefaults::Outcome::Done);
+    EXPECT_EQ(countedWrites(u"k"_s), 4);
+    EXPECT_FALSE(storedValue(u"k"_s));
+    ASSERT_EQ(defaults.set(u"k"_s, u"three"_s), UserDefaults::Outcome::Done);
+    EXPECT_EQ(countedWrites(u"k"_s), 5);
+    EXPECT_EQ(defaults.string(u"k"_s), u"three"_s);
+    EXPECT_EQ(countedWrites(u"other"_s), 0);
+}

@@ -1,0 +1,155 @@
+// The application's peak memory in a refresh over a stored list at its cap, measured on the
+// program as a person starts it: Tickerly_Mac with its windows on an X server (run this under
+// xvfb-run and dbus-run-session), 240 feed sites of 210 stories each on a loopback world
+// answering after 200 ms. A first start fills the store to the cap; each measured start opens
+// the stories window, whose refresh replaces that list, and its peak resident memory (VmHWM) is
+// read once the new list is stored. By hand:
+//
+//   xvfb-run -a -s "-screen 0 1600x900x24" dbus-run-session --
+//       build/release/bin/app_cap_refresh build/release/bin/Tickerly_Mac [runs] [wrapper]
+//
+// (one line).
+//
+// `wrapper` (a script that execs the program it is given, such as heaptrack) runs the measured
+// starts under it; their peak is then not read.
+
+#include "app/tests/e2e/Desktop.h"
+
+#include "data/model/Shared.h"
+#include "data/model/Source.h"
+#include "data/model/StoredStoriesData.h"
+#include "testsupport/LoopbackWorld.h"
+#include "testsupport/TestSupport.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+using testsupport::LoopbackWorld;
+
+namespace {
+
+constexpr int siteCount = 240;
+constexpr int storiesPerSite = 210;
+constexpr int delayMs = 200;
+const QString sourcesTitle = u"Tickerly"_s;
+const QString storiesTitle = u"Stories"_s;
+
+double statusMiB(qint64 pid, const QByteArray& field)
+{
+    QFile status(u"/proc/%1/status"_s.arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+struct Run {
+    double peakMiB = -1;
+    double afterMiB = -1;
+    bool stored = false;
+};
+
+// One start of the program: the stories window opened, its refresh waited for, the program quit.
+Run start(
+    const QString& executable, const QStringList& environment, e2e::Desktop& desktop, bool measured)
+{
+    Run run;
+    const auto before = StoredStoriesData().lastLoaded();
+    e2e::Program program(executable, environment);
+    const auto sources = desktop.waitForWindow(sourcesTitle, 60000);
+    if (!sources) {
+        std::fprintf(stderr, "no sources window: %s\n", qPrintable(program.output()));
+        return run;
+    }
+    if (!desktop.openWith(sourcesTitle, u"ctrl+1"_s, storiesTitle)) {
+        std::fprintf(stderr, "no stories window\n");
+        return run;
+    }
+    run.stored = e2e::poll(
+        [&] {
+            const auto loaded = StoredStoriesData().lastLoaded();
+            return loaded && loaded != before;
+        },
+        120000, 200);
+    // The first rows and their pictures follow the write.
+    e2e::poll([] { return false; }, 3000, 500);
+    if (measured) {
+        run.peakMiB = statusMiB(program.pid(), "VmHWM");
+        run.afterMiB = statusMiB(program.pid(), "VmRSS");
+    }
+    desktop.typeUntil(sourcesTitle, u"ctrl+q"_s, [&] { return !program.isRunning(); });
+    program.waitForExit(60000);
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", QDir(home.path()).filePath(u"data"_s).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", QDir(home.path()).filePath(u"config"_s).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", QDir(home.path()).filePath(u"cache"_s).toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 2 || !e2e::Desktop::available()) {
+        std::fprintf(stderr,
+            "usage (on an X server with xdotool): %s Tickerly_Mac [runs] [wrapper]\n", argv[0]);
+        return 2;
+    }
+    const QString executable = args[1];
+    const int runs = args.size() > 2 ? args[2].toInt() : 3;
+    const QString wrapper = args.value(3);
+
+    LoopbackWorld world(siteCount + 16);
+    QList<std::shared_ptr<Source>> sources;
+    for (int i = 0; i < siteCount; ++i) {
+        const QString host = u"site%1.example.test"_s.arg(i);
+        world.addFeedSite(host, u"Site %1"_s.arg(i), LoopbackWorld::FeedFormat::rss, storiesPerSite,
+            QColor::fromHsv(i % 360, 160, 200), delayMs, 5 + i, 2);
+        sources.append(std::make_shared<Source>(u"Site %1"_s.arg(i), world.feedURL(host)));
+    }
+    sharedDefaults()->set(
+        u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(sources));
+    const QString hostMap = QDir(home.path()).filePath(u"hosts"_s);
+    if (!world.writeHostMap(hostMap))
+        return 1;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"LANG"_s, u"en_US.UTF-8"_s);
+    env.insert(u"TICKERLY_LOOPBACK_ONLY"_s, u"1"_s);
+    env.insert(u"TICKERLY_TEST_HOST_MAP"_s, hostMap);
+    env.insert(u"TICKERLY_TEST_OPENED_LINKS"_s, QDir(home.path()).filePath(u"opened"_s));
+    env.insert(u"TICKERLY_SEARCH_KEY"_s, u"loopback-key"_s);
+    const QStringList environment = env.toStringList();
+
+    e2e::Desktop desktop(home.path());
+    if (!start(executable, environment, desktop, false).stored) {
+        std::fprintf(stderr, "the first refresh stored nothing\n");
+        return 1;
+    }
+    std::printf("stored before the measured starts: %lld stories\n",
+        qlonglong(StoredStoriesData().storedStories().size()));
+    QStringList wrapped = environment;
+    if (!wrapper.isEmpty())
+        wrapped.append(u"TICKERLY_WRAPPED_PROGRAM="_s + executable);
+    for (int i = 0; i < runs; ++i) {
+        const Run run = wrapper.isEmpty() ? start(executable, environment, desktop, true)
+                                          : start(wrapper, wrapped, desktop, false);
+        std::printf("run %d: stored %s, peak %.1f MiB, resident after %.1f MiB\n", i + 1,
+            run.stored ? "yes" : "no", run.peakMiB, run.afterMiB);
+        std::fflush(stdout);
+    }
+    return 0;
+}
