@@ -453,11 +453,11 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
         break;
     }
     std::vector<Ran> ran;
-    runKept(ran);
+    const int taken = runKept(ran);
     const bool ok = apply(c);
     // A change that failed alone is undone alone; what was kept before it still commits.
     const bool committed = finish(true);
-    keptWritten(ran, committed);
+    keptWritten(ran, committed, taken);
     return ok && committed ? Outcome::Done : Outcome::Failed;
 }
 

@@ -256,9 +256,10 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     int keptCount();
     void keep(Change change);
     // Runs what was kept, oldest first, inside the write transaction; `ran` learns how each went.
-    void runKept(std::vector<Ran>& ran);
+    // Returns how many it took, to hand to keptWritten.
+    int runKept(std::vector<Ran>& ran);
     // Once the transaction is over: each `done` learns its outcome; the log says when all are in.
-    void keptWritten(std::vector<Ran>& ran, bool committed);
+    void keptWritten(std::vector<Ran>& ran, bool committed, int taken);
     // Writes what is kept, waiting for the turn until `deadline`. True when none is left.
     bool retryKept(const QDeadlineTimer& deadline, bool exiting = false);
     void scheduleRetry();

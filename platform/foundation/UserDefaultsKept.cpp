@@ -94,14 +94,17 @@ void UserDefaults::Connection::keep(Change c)
     scheduleRetry();
 }
 
-void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
+int UserDefaults::Connection::runKept(std::vector<Ran>& ran)
 {
     std::deque<Kept> backlog;
     {
         std::lock_guard lock(keptMutex);
         backlog.swap(kept);
-        running = int(backlog.size());
+        // Added, not set: a change made by a `done` of an earlier run (on this thread, before
+        // that run is counted out) runs a backlog of its own meanwhile.
+        running += int(backlog.size());
     }
+    const int taken = int(backlog.size());
     std::vector<QString> order;
     std::map<QString, std::vector<Kept*>> byKey;
     for (Kept& k : backlog) {
@@ -222,9 +225,10 @@ void UserDefaults::Connection::runKept(std::vector<Ran>& ran)
             ran.push_back(std::move(r));
         }
     }
+    return taken;
 }
 
-void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed)
+void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed, int taken)
 {
     int lost = 0;
     for (Ran& r : ran) {
@@ -241,9 +245,9 @@ void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed
     int dropped = 0;
     {
         std::lock_guard lock(keptMutex);
-        running = 0;
+        running -= taken;
         keptLost += lost;
-        if (!kept.empty() || keptSinceSaid == 0)
+        if (!kept.empty() || running > 0 || keptSinceSaid == 0)
             return;
         dropped = keptLost;
         said = std::max(keptSinceSaid - keptLost, 0);
@@ -263,9 +267,9 @@ bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, bool ex
     if (begin(deadline, exiting) != Begun::Ok)
         return false;
     std::vector<Ran> ran;
-    runKept(ran);
+    const int taken = runKept(ran);
     const bool committed = finish(true);
-    keptWritten(ran, committed);
+    keptWritten(ran, committed, taken);
     return keptCount() == 0;
 }
 
