@@ -50,6 +50,7 @@ void Sync::updateStories(
     if (m_isCancelled)
         return;
     ++refreshGeneration;
+    m_receiving.clear();
     m_dataMap.clear();
     m_sourceMap.clear();
     m_totalTasks = 0;
@@ -126,7 +127,15 @@ std::shared_ptr<UrlSessionDataTask> Sync::taskForSource(
 
 void Sync::didReceiveData(UrlSession&, UrlSessionDataTask& task, const QByteArray& data)
 {
-    m_dataMap[task.taskIdentifier()].append(data);
+    ReceivedBody& body = m_receiving[task.taskIdentifier()];
+    // Room for an announced length is made once; the response leaves out a compressed answer's,
+    // which is not the feed's, and one past the cap gets none, as that download fails there.
+    if (body.isEmpty()) {
+        const std::optional<UrlResponse> response = task.response();
+        if (response && response->expectedContentLength <= UrlRequest::feedBodyLimit)
+            body.expect(response->expectedContentLength);
+    }
+    body.append(data.constData(), data.size());
 }
 
 void Sync::didCompleteWithError(
@@ -136,10 +145,16 @@ void Sync::didCompleteWithError(
         + (error ? error->localizedDescription() : u"none"_s));
     // A download that failed (refused for its size, cut, reset, timed out) adds no stories: what
     // arrived of it is not the feed, and an endless one would push every other source out.
+    const auto received = m_receiving.find(task.taskIdentifier());
     if (error) {
         ++m_failedTasks;
-        m_dataMap.erase(task.taskIdentifier());
+        if (received != m_receiving.end())
+            m_receiving.erase(received);
         return;
+    }
+    if (received != m_receiving.end()) {
+        m_dataMap[task.taskIdentifier()] = received->second.take();
+        m_receiving.erase(received);
     }
     const auto data = m_dataMap.find(task.taskIdentifier());
     const auto source = m_sourceMap.find(task.taskIdentifier());
@@ -382,6 +397,7 @@ void Sync::cleanup()
     m_workingStories.reset();
     m_failedTasks = 0;
     m_totalTasks = 0;
+    m_receiving.clear();
     m_dataMap.clear();
     m_sourceMap.clear();
     {
