@@ -127,15 +127,24 @@ std::shared_ptr<UrlSessionDataTask> Sync::taskForSource(
 
 void Sync::didReceiveData(UrlSession&, UrlSessionDataTask& task, const QByteArray& data)
 {
-    ReceivedBody& body = m_receiving[task.taskIdentifier()];
+    if (data.isEmpty())
+        return;
+    IncomingFeed& feed = m_receiving[task.taskIdentifier()];
+    // The first piece is kept as handed over: often it is the whole feed, never copied then.
+    if (feed.first.isEmpty() && feed.rest.isEmpty()) {
+        feed.first = data;
+        return;
+    }
     // Room for an announced length is made once; the response leaves out a compressed answer's,
     // which is not the feed's, and one past the cap gets none, as that download fails there.
-    if (body.isEmpty()) {
+    if (feed.rest.isEmpty()) {
         const std::optional<UrlResponse> response = task.response();
         if (response && response->expectedContentLength <= UrlRequest::feedBodyLimit)
-            body.expect(response->expectedContentLength);
+            feed.rest.expect(response->expectedContentLength);
+        feed.rest.append(feed.first.constData(), feed.first.size());
+        feed.first.clear();
     }
-    body.append(data.constData(), data.size());
+    feed.rest.append(data.constData(), data.size());
 }
 
 void Sync::didCompleteWithError(
@@ -153,7 +162,9 @@ void Sync::didCompleteWithError(
         return;
     }
     if (received != m_receiving.end()) {
-        m_dataMap[task.taskIdentifier()] = received->second.take();
+        IncomingFeed& feed = received->second;
+        m_dataMap[task.taskIdentifier()]
+            = feed.rest.isEmpty() ? std::exchange(feed.first, QByteArray()) : feed.rest.take();
         m_receiving.erase(received);
     }
     const auto data = m_dataMap.find(task.taskIdentifier());
