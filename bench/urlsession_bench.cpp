@@ -4,7 +4,7 @@
 // bodies' growth on its own (many bodies receiving their pieces in turn, as the network thread
 // does), against the growth the engine used before.
 
-#include "platform/foundation/ReceivedBody_p.h"
+#include "platform/foundation/ReceivedBody.h"
 #include "platform/foundation/UrlSession.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"

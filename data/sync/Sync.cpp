@@ -51,6 +51,7 @@ void Sync::updateStories(
     if (m_isCancelled)
         return;
     ++refreshGeneration;
+    m_receiving.clear();
     m_dataMap.clear();
     m_sourceMap.clear();
     m_totalTasks = 0;
@@ -128,7 +129,24 @@ std::shared_ptr<UrlSessionDataTask> Sync::taskForSource(
 
 void Sync::didReceiveData(UrlSession&, UrlSessionDataTask& task, const QByteArray& data)
 {
-    m_dataMap[task.taskIdentifier()].append(data);
+    if (data.isEmpty())
+        return;
+    IncomingFeed& feed = m_receiving[task.taskIdentifier()];
+    // The first piece is kept as handed over: often it is the whole feed, never copied then.
+    if (feed.first.isEmpty() && feed.rest.isEmpty()) {
+        feed.first = data;
+        return;
+    }
+    // Room for an announced length is made once; the response leaves out a compressed answer's,
+    // which is not the feed's, and one past the cap gets none, as that download fails there.
+    if (feed.rest.isEmpty()) {
+        const std::optional<UrlResponse> response = task.response();
+        if (response && response->expectedContentLength <= UrlRequest::feedBodyLimit)
+            feed.rest.expect(response->expectedContentLength);
+        feed.rest.append(feed.first.constData(), feed.first.size());
+        feed.first.clear();
+    }
+    feed.rest.append(data.constData(), data.size());
 }
 
 void Sync::didCompleteWithError(
@@ -138,10 +156,18 @@ void Sync::didCompleteWithError(
         + (error ? error->localizedDescription() : u"none"_s));
     // A download that failed (refused for its size, cut, reset, timed out) adds no stories: what
     // arrived of it is not the feed, and an endless one would push every other source out.
+    const auto received = m_receiving.find(task.taskIdentifier());
     if (error) {
         ++m_failedTasks;
-        m_dataMap.erase(task.taskIdentifier());
+        if (received != m_receiving.end())
+            m_receiving.erase(received);
         return;
+    }
+    if (received != m_receiving.end()) {
+        IncomingFeed& feed = received->second;
+        m_dataMap[task.taskIdentifier()]
+            = feed.rest.isEmpty() ? std::exchange(feed.first, QByteArray()) : feed.rest.take();
+        m_receiving.erase(received);
     }
     const auto data = m_dataMap.find(task.taskIdentifier());
     const auto source = m_sourceMap.find(task.taskIdentifier());
@@ -389,6 +415,7 @@ void Sync::cleanup()
     m_workingStories.reset();
     m_failedTasks = 0;
     m_totalTasks = 0;
+    m_receiving.clear();
     m_dataMap.clear();
     m_sourceMap.clear();
     {

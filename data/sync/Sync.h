@@ -2,6 +2,7 @@
 
 #include "data/model/NewsStory.h"
 #include "data/model/Source.h"
+#include "platform/foundation/ReceivedBody.h"
 #include "platform/foundation/UrlSession.h"
 
 #include "tickerlydatamac_export.h"
@@ -104,6 +105,13 @@ private:
     int m_failedTasks = 0;
     // Set on the parse queue before the completion is queued, read after it on the main queue.
     bool m_storeRefused = false;
+    // Feeds still arriving, by task; once whole they move to m_dataMap. The first piece stays
+    // as it came until a second one arrives.
+    struct IncomingFeed {
+        QByteArray first;
+        ReceivedBody rest;
+    };
+    std::unordered_map<qint64, IncomingFeed> m_receiving;
     std::unordered_map<qint64, QByteArray> m_dataMap;
     std::unordered_map<qint64, std::shared_ptr<Source>> m_sourceMap;
     // A feed's stories as the store takes them: archived one after another into one buffer, each

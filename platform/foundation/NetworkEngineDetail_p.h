@@ -4,7 +4,7 @@
 
 #include "platform/foundation/HttpResponseParser_p.h"
 #include "platform/foundation/NetworkEngine_p.h"
-#include "platform/foundation/ReceivedBody_p.h"
+#include "platform/foundation/ReceivedBody.h"
 #include "platform/foundation/UrlCache_p.h"
 
 #include <curl/curl.h>

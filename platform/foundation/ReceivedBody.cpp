@@ -1,4 +1,4 @@
-#include "platform/foundation/ReceivedBody_p.h"
+#include "platform/foundation/ReceivedBody.h"
 
 #include <algorithm>
 #include <cstring>

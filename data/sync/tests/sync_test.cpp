@@ -720,3 +720,58 @@ TEST_F(SyncTest, StoriesTheStoreRefusesAreAFailureAndKeptOnesLandLater)
     EXPECT_EQ(storedLinks(), QStringList { u"http://a/new"_s });
     EXPECT_EQ(StoredStoriesData().lastLoaded(), loadedBefore);
 }
+
+// However a feed's bytes arrive (with their length, without it in pieces of a KiB, compressed,
+// whose announced length is the compressed one, or a byte at a time) and whether it fits the
+// first room made for it or spans many, the refresh stores the same stories.
+TEST_F(SyncTest, FeedsReadTheSameWhateverTheirPiecesAndAnnouncedLength)
+{
+    const auto feedOf = [](const QString& name, int count, qsizetype padding) {
+        QList<QPair<QString, std::optional<qint64>>> items;
+        for (int i = 0; i < count; ++i)
+            items.append({ u"http://%1/%2"_s.arg(name).arg(i), 1000 * (i + 1) + name.size() });
+        QByteArray doc = feed(items);
+        // Stories on both sides of the padding: the bytes after it arrive in later pieces.
+        if (padding > 0)
+            doc.insert(doc.indexOf("</item>") + 7, "<!--" + QByteArray(padding, 'x') + "-->");
+        return doc;
+    };
+    const QList<QPair<QString, QByteArray>> feeds = {
+        { u"/tiny"_s, feedOf(u"tiny"_s, 2, 0) },
+        { u"/medium"_s, feedOf(u"medium"_s, 150, 0) },
+        { u"/large"_s, feedOf(u"large"_s, 6, 3 * 1024 * 1024 + 123) },
+    };
+    for (const auto& [path, body] : feeds)
+        addSource(server.url(path));
+
+    const auto refresh = [&](const std::function<void(const QString&, ScriptedReply&)>& shape) {
+        for (const auto& [path, body] : feeds) {
+            ScriptedReply reply = ok(body);
+            shape(path, reply);
+            server.reply(path, reply);
+        }
+        StoredStoriesData().storeStories({});
+        auto sync = Sync::create();
+        Outcome outcome;
+        sync->updateStories(std::nullopt, outcome.completion());
+        EXPECT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }, 60000));
+        EXPECT_TRUE(outcome.success);
+        expectIdle(*sync);
+        return storedStoriesArchived();
+    };
+
+    const QList<QByteArray> sized = refresh([](const QString&, ScriptedReply&) {});
+    EXPECT_EQ(sized.size(), 2 + 150 + 6);
+    EXPECT_EQ(refresh([](const QString&, ScriptedReply& r) { r.chunked = true; }), sized);
+    EXPECT_EQ(refresh([](const QString&, ScriptedReply& r) { r.gzip = true; }), sized);
+    EXPECT_EQ(refresh([](const QString&, ScriptedReply& r) {
+        r.gzip = true;
+        r.chunked = true;
+    }),
+        sized);
+    EXPECT_EQ(refresh([](const QString& path, ScriptedReply& r) {
+        if (path == u"/tiny"_s)
+            r.trickleMs = 1;
+    }),
+        sized);
+}

@@ -1,5 +1,5 @@
 #include "platform/foundation/HttpFreshness_p.h"
-#include "platform/foundation/ReceivedBody_p.h"
+#include "platform/foundation/ReceivedBody.h"
 #include "platform/foundation/UrlSession.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "platform/foundation/tests/CompletionRecorder.h"
