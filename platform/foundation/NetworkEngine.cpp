@@ -1,4 +1,5 @@
 #include "platform/foundation/NetworkEngineDetail_p.h"
+#include "platform/foundation/UrlSessionTesting.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,7 +11,10 @@ using namespace NetworkDetail;
 
 namespace {
 std::atomic<NetworkEngine*> madeEngine = nullptr;
+std::atomic<quint64> loopRounds = 0;
 }
+
+quint64 UrlSessionTesting::networkLoopRounds() { return loopRounds.load(); }
 
 int NetworkEngine::maximumTransfers()
 {
@@ -116,6 +120,7 @@ void NetworkEngine::Private::configure(CURLM* multi)
 void NetworkEngine::Private::run()
 {
     for (;;) {
+        ++loopRounds;
         std::vector<Command> batch;
         {
             std::lock_guard lock(mutex);

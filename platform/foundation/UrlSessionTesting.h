@@ -41,4 +41,8 @@ TICKERLYFOUNDATION_EXPORT bool isLoopbackOnly();
 // (1: the caps as requested), so that a test shows a cap with a tenth of the bytes.
 TICKERLYFOUNDATION_EXPORT void divideBodyLimits(int divisor);
 
+// How many rounds the network thread's loop has made since the process started: each waits for
+// a socket, a command or the nearest deadline. A loop that never waits makes thousands a second.
+TICKERLYFOUNDATION_EXPORT quint64 networkLoopRounds();
+
 } // namespace UrlSessionTesting
