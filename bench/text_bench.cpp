@@ -103,6 +103,22 @@ void feedLinkOfHostilePage(benchmark::State& state)
 }
 BENCHMARK(feedLinkOfHostilePage)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+// Megabytes of unmatched tag openers and ampersands: the cleaning stays one pass, its time
+// growing with the length (the argument, in MiB), not with its square.
+void cleanHostileText(benchmark::State& state)
+{
+    const qsizetype length = state.range(0) * 1024 * 1024;
+    const QString opens(length, u'<');
+    const QString amps(length, u'&');
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(removingTags(opens));
+        benchmark::DoNotOptimize(gtm_stringByUnescapingFromHTML(amps));
+        benchmark::DoNotOptimize(fixHTMLEncodings(amps));
+    }
+    state.SetBytesProcessed(state.iterations() * length * 3 * 2);
+}
+BENCHMARK(cleanHostileText)->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

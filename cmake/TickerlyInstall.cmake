@@ -17,5 +17,5 @@ if(TICKERLY_TESTS)
         COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/check-install.sh ${CMAKE_BINARY_DIR})
     # It starts X servers with xvfb-run -a, as the end-to-end session does.
     set_tests_properties(install.program_starts_from_a_fresh_prefix PROPERTIES
-        LABELS integration TIMEOUT 120 RESOURCE_LOCK xvfb-display-number)
+        LABELS integration TIMEOUT 300 RESOURCE_LOCK xvfb-display-number)
 endif()

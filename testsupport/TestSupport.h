@@ -14,8 +14,9 @@
 namespace testsupport {
 
 // Runs the event loop until `condition` holds or `timeoutMs` has passed; returns whether it
-// held. Never sleeps a fixed time.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
+// held. Never sleeps a fixed time. The default is far above what anything that must come needs
+// on a busy machine, and well under the time limit ctest gives a test.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
 
 // Runs the event loop for events already posted (and those they post), without waiting.
 void processEvents();

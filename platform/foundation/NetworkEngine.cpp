@@ -13,6 +13,7 @@ using namespace NetworkDetail;
 namespace {
 std::atomic<NetworkEngine*> madeEngine = nullptr;
 std::atomic<int> transferLimitSetting { 0 }; // 0: as the descriptors allow
+std::atomic<quint64> loopRounds = 0;
 }
 
 int NetworkEngine::transferLimitFor(qint64 descriptors)
@@ -24,6 +25,8 @@ int NetworkEngine::transferLimitFor(qint64 descriptors)
     // Some downloads still go on under the tightest limits, a few at a time.
     return int(std::clamp<qint64>(room, 8, transferCap));
 }
+
+quint64 UrlSessionTesting::networkLoopRounds() { return loopRounds.load(); }
 
 int NetworkEngine::maximumTransfers()
 {
@@ -143,6 +146,7 @@ void NetworkEngine::Private::configure(CURLM* multi)
 void NetworkEngine::Private::run()
 {
     for (;;) {
+        ++loopRounds;
         std::vector<Command> batch;
         {
             std::lock_guard lock(mutex);

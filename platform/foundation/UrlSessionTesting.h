@@ -54,4 +54,8 @@ TICKERLYFOUNDATION_EXPORT void setCacheCapacity(qint64 bytes);
 TICKERLYFOUNDATION_EXPORT qint64 cacheSize();
 TICKERLYFOUNDATION_EXPORT void moveCacheClock(qint64 seconds);
 
+// How many rounds the network thread's loop has made since the process started: each waits for
+// a socket, a command or the nearest deadline. A loop that never waits makes thousands a second.
+TICKERLYFOUNDATION_EXPORT quint64 networkLoopRounds();
+
 } // namespace UrlSessionTesting

@@ -7,6 +7,7 @@
 #include "platform/foundation/GroupContainer.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/PropertyListCoding_p.h"
+#include "platform/foundation/UserDefaultsTesting.h"
 
 #include <QFile>
 #include <QStringList>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -31,7 +33,32 @@ namespace {
 // The longest the main thread waits for a lock before keeping a change.
 constexpr qint64 mainThreadWaitMs = 30;
 
+std::mutex lockWaitsMutex;
+UserDefaultsTesting::LockWaits lockWaitsSeen;
+
+void countLockWait(std::chrono::milliseconds allowed)
+{
+    std::lock_guard lock(lockWaitsMutex);
+    ++lockWaitsSeen.ranOut;
+    if (allowed.count() > 0)
+        ++lockWaitsSeen.waited;
+    lockWaitsSeen.longestAllowedMs
+        = std::max(lockWaitsSeen.longestAllowedMs, qint64(allowed.count()));
+}
+
 } // namespace
+
+UserDefaultsTesting::LockWaits UserDefaultsTesting::lockWaits()
+{
+    std::lock_guard lock(lockWaitsMutex);
+    return lockWaitsSeen;
+}
+
+void UserDefaultsTesting::resetLockWaits()
+{
+    std::lock_guard lock(lockWaitsMutex);
+    lockWaitsSeen = {};
+}
 
 UserDefaults::Connection::~Connection()
 {
@@ -436,11 +463,12 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
         std::lock_guard lock(mutex);
         return db && !c.update && !c.formUpdate && apply(c) ? Outcome::Done : Outcome::Failed;
     }
-    const QDeadlineTimer deadline(waitFor().count());
-    switch (begin(deadline)) {
+    const auto allowed = waitFor();
+    switch (begin(QDeadlineTimer(allowed.count()))) {
     case Begun::Failed:
         return Outcome::Failed;
     case Begun::Busy:
+        countLockWait(allowed);
         // After the exit writer nothing would write what is kept.
         if (keep && !storesEnded.load()) {
             this->keep(std::move(c));

@@ -49,7 +49,7 @@ public:
         onOpen = [this](const Url&) {
             if (server)
                 reportedFirst.append(testsupport::waitFor(
-                    [&] { return server->requestCount(u"/api/v1/stories/clicked"_s) > 0; }, 5000));
+                    [&] { return server->requestCount(u"/api/v1/stories/clicked"_s) > 0; }));
         };
     }
     QList<bool> reportedFirst;

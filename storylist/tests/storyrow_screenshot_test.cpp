@@ -129,13 +129,13 @@ TEST(StoryRowScreenshot, RowAtRestHoveredReadWithAndWithoutPicture)
     // The pointer itself moves onto the row: under X the server sends the enter.
     shot.pointerAt(QPoint(160, 76));
     shot.pointerAt(QPoint(160, 40));
-    ASSERT_TRUE(testsupport::waitFor([&] { return shot.row->selected(); }, 5000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return shot.row->selected(); }));
     shot.save(u"hovered"_s);
     EXPECT_GT(shot.at(QPoint(318, 70)).lightness(), background.lightness());
     EXPECT_FALSE(shot.row->closeButton->isHidden());
 
     shot.pointerAt(QPoint(160, 76));
-    ASSERT_TRUE(testsupport::waitFor([&] { return !shot.row->selected(); }, 5000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !shot.row->selected(); }));
     appkit::setOpacity(shot.row, 0.5);
     shot.save(u"read"_s);
     appkit::setOpacity(shot.row, 1.0);

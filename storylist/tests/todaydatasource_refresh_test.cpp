@@ -180,7 +180,7 @@ TEST_F(TodayDataSourceRefresh, ASettingWrittenInAnotherProcessRefreshesThisOne)
     EXPECT_EQ(helper.exitCode(), 0) << helper.readAllStandardError().toStdString();
     EXPECT_EQ(helper.readAllStandardOutput().trimmed(), "1");
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return controller.events.size() == 2; }, 20000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return controller.events.size() == 2; }));
     EXPECT_EQ(controller.events, (QStringList { u"willReload"_s, u"didReload 1"_s }));
     EXPECT_EQ(dataSource.stories.first()->headline(), u"Only"_s);
     // Each process downloaded the feed once.

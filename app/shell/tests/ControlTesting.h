@@ -20,7 +20,7 @@ namespace controltesting {
 inline bool activate(QWidget* window)
 {
     window->activateWindow();
-    return testsupport::waitFor([&] { return window->isActiveWindow(); }, 5000);
+    return testsupport::waitFor([&] { return window->isActiveWindow(); });
 }
 
 // A shown, active window with a white background holding `control` at `frame`.

@@ -167,13 +167,11 @@ TEST_F(PreferencesWindow, EachControlWritesItsSettingAndTheWidgetProcessRefreshe
     widget.start(testsupport::helperPath(u"app_preferences_helper"_s), { u"watch"_s });
     QStringList heard;
     auto hear = [&](qsizetype count) {
-        return testsupport::waitFor(
-            [&] {
-                while (widget.canReadLine())
-                    heard.append(QString::fromUtf8(widget.readLine().trimmed()));
-                return heard.size() >= count;
-            },
-            20000);
+        return testsupport::waitFor([&] {
+            while (widget.canReadLine())
+                heard.append(QString::fromUtf8(widget.readLine().trimmed()));
+            return heard.size() >= count;
+        });
     };
     ASSERT_TRUE(hear(1)) << widget.readAllStandardError().toStdString();
     ASSERT_EQ(heard.takeFirst(), u"ready"_s);
@@ -210,7 +208,7 @@ TEST_F(PreferencesWindow, EachControlWritesItsSettingAndTheWidgetProcessRefreshe
 
     // Posts from one sender arrive in order: once the widget stops, it has heard everything.
     center.postNotificationName(u"PreferencesHelperStop"_s);
-    ASSERT_TRUE(widget.waitForFinished(20000));
+    ASSERT_TRUE(widget.waitForFinished(60000));
     EXPECT_EQ(widget.exitCode(), 0);
     hear(0);
     EXPECT_EQ(heard, QStringList());

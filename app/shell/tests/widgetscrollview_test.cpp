@@ -106,7 +106,7 @@ TEST_F(WidgetScrollViewTest, RestsBelowTheHiddenStripWithTheRefreshViewInIt)
     RefreshView* strip = scrollView->refreshView();
     EXPECT_EQ(strip->geometry(), QRect(0, 20, 300, 75));
     scrollView->resize(360, 400);
-    ASSERT_TRUE(testsupport::waitFor([&] { return strip->width() == 360; }, 2000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return strip->width() == 360; }));
     EXPECT_EQ(strip->geometry(), QRect(0, 20, 360, 75));
     EXPECT_EQ(strip->spinner()->geometry(), QRect(155, 13, 50, 50));
 }

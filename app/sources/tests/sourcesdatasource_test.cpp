@@ -167,7 +167,7 @@ TEST_F(SourcesTable, SlidesAddedRowsInAndRemovedRowsOut)
     testsupport::processEvents();
     EXPECT_EQ(table->numberOfRows(), 5);
     EXPECT_TRUE(table->isAnimating()) << "the new row slides in";
-    ASSERT_TRUE(testsupport::waitFor([&] { return !table->isAnimating(); }, 5000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !table->isAnimating(); }));
     EXPECT_EQ(table->rectOfRow(4), QRect(0, 240, table->width(), 60));
     EXPECT_EQ(shownNames(*table).last(), u"Late Edition"_s);
 }

@@ -262,8 +262,8 @@ TEST_F(SourcesList, OpeningWithSourcesLeavesTheTableClickable)
     saveScreenshot(window.get(), u"sources-list.png"_s);
 
     // The sweep gives up on the source it could not find an icon for, and the spinner stops.
-    EXPECT_TRUE(testsupport::waitFor(
-        [&] { return !cellAt(4)->contentView()->data()->loadingIcon; }, 20000));
+    EXPECT_TRUE(
+        testsupport::waitFor([&] { return !cellAt(4)->contentView()->data()->loadingIcon; }));
     UrlSessionTesting::removeLoopbackMappings();
     UrlSessionTesting::closeIdleConnections();
 }
@@ -368,7 +368,7 @@ TEST_F(SourcesList, TheIconSweepAtLoadEndsTheSpinnerOfASourceWithoutIcon)
     load();
     ASSERT_TRUE(cellAt(0));
     EXPECT_TRUE(testsupport::waitFor(
-        [&] { return cellAt(0) && !cellAt(0)->contentView()->data()->loadingIcon; }, 20000));
+        [&] { return cellAt(0) && !cellAt(0)->contentView()->data()->loadingIcon; }));
     EXPECT_GT(server.requests().size(), 0);
     EXPECT_TRUE(SourcesData().sources().at(0)->noIconFound);
     UrlSessionTesting::removeLoopbackMappings();

@@ -22,7 +22,7 @@ Program::Program(const QString& executable, const QStringList& environment)
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&m_process, &QProcess::readyRead, [this] { m_output += m_process.readAll(); });
     m_process.start();
-    m_process.waitForStarted(5000);
+    m_process.waitForStarted(30000);
 }
 
 Program::~Program()
@@ -63,13 +63,29 @@ bool Desktop::available()
         && !QStandardPaths::findExecutable(u"xdotool"_s).isEmpty();
 }
 
+namespace {
+
+    // Longer than any wait that needs the program's work: on a busy machine a click or a key
+    // can take seconds, and one killed half-way is a click never made.
+    constexpr int toolBoundMs = 60000;
+
+    QString run(const QString& program, const QStringList& arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        if (!process.waitForFinished(toolBoundMs)) {
+            qWarning("%s did not end within %d s", qPrintable(program), toolBoundMs / 1000);
+            process.kill();
+            process.waitForFinished();
+        }
+        return QString::fromUtf8(process.readAllStandardOutput());
+    }
+
+} // namespace
+
 QString Desktop::xdotool(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(u"xdotool"_s, arguments);
-    if (!process.waitForFinished(5000))
-        process.kill();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return run(u"xdotool"_s, arguments).trimmed();
 }
 
 std::optional<QString> Desktop::largestWindow(const QStringList& search, int timeoutMs)
@@ -143,15 +159,6 @@ QRect Desktop::geometry(const QString& window)
 
 namespace {
 
-    QString run(const QString& program, const QStringList& arguments)
-    {
-        QProcess process;
-        process.start(program, arguments);
-        if (!process.waitForFinished(5000))
-            process.kill();
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
-
     // The numbers of an X property of cardinals ("NAME(CARDINAL) = 1, 2, 3"); none when it is not
     // set.
     QList<int> cardinals(const QStringList& xpropArguments)
@@ -210,8 +217,8 @@ void Desktop::watchClients()
 {
     // The root's list of managed windows, printed again on every change.
     m_clientWatch.start(u"xprop"_s, { u"-root"_s, u"-spy"_s, u"_NET_CLIENT_LIST"_s });
-    m_clientWatch.waitForStarted(5000);
-    poll([this] { return m_clientWatch.bytesAvailable() > 0; }, 5000, 20);
+    m_clientWatch.waitForStarted(30000);
+    poll([this] { return m_clientWatch.bytesAvailable() > 0; }, 30000, 20);
 }
 
 QStringList Desktop::clientsSeen(const QString& last)
@@ -229,7 +236,7 @@ QStringList Desktop::clientsSeen(const QString& last)
         }
         return seen.contains(last);
     };
-    poll(read, 5000, 20);
+    poll(read, 30000, 20);
     m_clientWatch.terminate();
     m_clientWatch.waitForFinished(5000);
     return seen;
@@ -250,7 +257,7 @@ bool Desktop::maximise(const QString& window)
             return run(u"xprop"_s, { u"-id"_s, window, u"_NET_WM_STATE"_s })
                 .contains(u"_NET_WM_STATE_MAXIMIZED_HORZ"_s);
         },
-        5000);
+        30000);
 }
 
 QRect Desktop::workArea()
@@ -280,9 +287,9 @@ bool Desktop::typeUntil(
     const QString& into, const QString& chord, const std::function<bool()>& done)
 {
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (const auto window = waitForWindow(into, 5000))
+        if (const auto window = waitForWindow(into))
             key(*window, chord);
-        if (poll(done, 5000))
+        if (poll(done, 15000))
             return true;
     }
     return false;

@@ -43,12 +43,13 @@ public:
 
     // Windows are looked for among this program's only (two programs may title windows alike).
     void setProgram(qint64 pid) { m_pid = pid; }
-    // The largest visible window of the program `pid`, waiting up to `timeoutMs`.
-    std::optional<QString> waitForWindowOf(qint64 pid, int timeoutMs = 20000);
+    // The largest visible window of the program `pid`, waiting up to `timeoutMs`: a program
+    // just started on a busy machine can take tens of seconds to show its first window.
+    std::optional<QString> waitForWindowOf(qint64 pid, int timeoutMs = 60000);
     // The visible top-level window titled exactly `title`, waiting up to `timeoutMs`.
-    std::optional<QString> waitForWindow(const QString& title, int timeoutMs = 20000);
+    std::optional<QString> waitForWindow(const QString& title, int timeoutMs = 60000);
     // Whether no visible window is titled `title` any more, waiting up to `timeoutMs`.
-    bool waitForNoWindow(const QString& title, int timeoutMs = 10000);
+    bool waitForNoWindow(const QString& title, int timeoutMs = 30000);
     // The window's place on the screen (its client area).
     QRect geometry(const QString& window);
     // The window with the window manager's frame around it (title bar included), once the

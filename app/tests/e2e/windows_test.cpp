@@ -32,16 +32,16 @@ protected:
             GTEST_SKIP()
                 << "needs an X server, xdotool and openbox (ctest starts its own X server)";
         m_windowManager.start(u"openbox"_s, { u"--sm-disable"_s });
-        ASSERT_TRUE(m_windowManager.waitForStarted(5000));
+        ASSERT_TRUE(m_windowManager.waitForStarted(30000));
         // Running once it has announced itself on the root window.
         ASSERT_TRUE(e2e::poll(
             [] {
                 QProcess xprop;
                 xprop.start(u"xprop"_s, { u"-root"_s, u"_NET_SUPPORTING_WM_CHECK"_s });
-                xprop.waitForFinished(5000);
+                xprop.waitForFinished(30000);
                 return xprop.readAllStandardOutput().contains("window id");
             },
-            10000));
+            30000));
     }
 
     void TearDown() override
@@ -77,7 +77,7 @@ protected:
                 frame = m_desktop.frameGeometry(window);
                 return frame.height() > m_desktop.geometry(window).height() && area.contains(frame);
             },
-            5000);
+            30000);
         EXPECT_TRUE(inside) << name.toStdString() << " framed at " << describe(frame).toStdString()
                             << ", work area " << describe(area).toStdString();
     }
@@ -117,14 +117,14 @@ TEST_F(Windows, EachOpensWithItsWholeFrameOnTheScreenAndASecondStartHandsOver)
     ASSERT_TRUE(m_desktop.typeUntil(
         sourcesTitle, u"ctrl+w"_s, [&] { return m_desktop.waitForNoWindow(sourcesTitle, 0); }));
     auto second = startApplication();
-    EXPECT_EQ(second->waitForExit(20000), std::optional<int>(0)) << second->output().toStdString();
+    EXPECT_EQ(second->waitForExit(30000), std::optional<int>(0)) << second->output().toStdString();
     EXPECT_TRUE(application->isRunning()) << application->output().toStdString();
-    const auto again = m_desktop.waitForWindow(sourcesTitle, 10000);
+    const auto again = m_desktop.waitForWindow(sourcesTitle, 30000);
     EXPECT_TRUE(again);
     m_desktop.screenshot(u"windows-4-second-start"_s);
 
     m_desktop.typeUntil(u"Stories"_s, u"ctrl+q"_s, [&] { return !application->isRunning(); });
-    EXPECT_EQ(application->waitForExit(10000), std::optional<int>(0))
+    EXPECT_EQ(application->waitForExit(30000), std::optional<int>(0))
         << application->output().toStdString();
 }
 
@@ -156,7 +156,7 @@ TEST_F(Windows, TheWidgetPanelKeepsItsEdgeAndTheWindowsOpenAndMaximiseBesideIt)
             panel = m_desktop.frameGeometry(*panelWindow);
             return m_desktop.workArea().right() < panel.left();
         },
-        5000))
+        30000))
         << "panel at " << describe(panel).toStdString() << ", work area "
         << describe(m_desktop.workArea()).toStdString();
 

@@ -152,7 +152,7 @@ TEST(StoryStateData, KeepsStatesSetByTwoProgramsAtOnce)
 {
     QProcess other;
     other.start(testsupport::helperPath(u"story_states_helper"_s), { u"other/"_s, u"60"_s });
-    ASSERT_TRUE(other.waitForStarted(10000));
+    ASSERT_TRUE(other.waitForStarted(30000));
     StoryStateData states;
     for (int i = 0; i < 60; ++i)
         states.setState(

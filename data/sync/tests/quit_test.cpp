@@ -89,7 +89,7 @@ protected:
         helper.setProcessEnvironment(env);
         helper.setProcessChannelMode(QProcess::MergedChannels);
         helper.start(testsupport::helperPath(u"quit_helper"_s), { QString::number(ms) });
-        if (!helper.waitForStarted(10000))
+        if (!helper.waitForStarted(30000))
             return u"did not start"_s;
         // Generous for a loaded machine; a hang at exit stays there for good.
         const bool ended = helper.waitForFinished(30000);

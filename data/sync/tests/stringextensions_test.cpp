@@ -2,7 +2,6 @@
 #include "data/sync/StringExtensions.h"
 #include "testsupport/TestSupport.h"
 
-#include <QElapsedTimer>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
@@ -285,15 +284,14 @@ TEST(StringTrimming, RemovesAndReplacesWholeCharacterAffixes)
 
 TEST(TextCleaning, HostileTextFinishes)
 {
-    // Megabytes of unmatched openers must be cleaned in one pass, not one pass per opener.
+    // Megabytes of unmatched openers must be cleaned in one pass: one pass per opener would not
+    // end within the test's time limit. How long one pass takes is measured in text_bench.
     const QString opens = QString(5 * 1024 * 1024, u'<');
     const QString amps = QString(5 * 1024 * 1024, u'&');
     QString links;
     for (int i = 0; i < 200000; ++i)
         links += u"http://a&b "_s;
 
-    QElapsedTimer timer;
-    timer.start();
     EXPECT_EQ(removingTags(opens).size(), opens.size());
     EXPECT_EQ(gtm_stringByUnescapingFromHTML(amps).size(), amps.size());
     EXPECT_EQ(fixHTMLEncodings(amps).size(), amps.size());
@@ -302,6 +300,4 @@ TEST(TextCleaning, HostileTextFinishes)
         gtm_stringByUnescapingFromHTML(u"&lt"_s.repeated(1024 * 1024)).size(), 3 * 1024 * 1024);
     EXPECT_EQ(getImageLink(links), std::nullopt);
     EXPECT_EQ(findQuotedLink(links.repeated(2)), std::nullopt);
-    // A generous bound: only a quadratic pass could come near it.
-    EXPECT_LT(timer.elapsed(), 20000);
 }

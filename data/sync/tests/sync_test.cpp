@@ -536,7 +536,7 @@ TEST_F(SyncTest, CancelledWhileReadingTheSourcesLetsGoOfItsSession)
     }
     ASSERT_TRUE(sync->isCancelled());
     sync.reset();
-    EXPECT_TRUE(testsupport::waitFor([&] { return watched.expired(); }, 5000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return watched.expired(); }));
     EXPECT_EQ(outcome.calls, 0);
     EXPECT_FALSE(StoredStoriesData().lastLoaded());
 }

@@ -241,16 +241,14 @@ TEST(TableView, RowForViewIsMinusOneForARowSlidingOutWhileTheRowsBelowMoveUp)
     EXPECT_EQ(shown(t.view), model.items);
 
     // The rows below glide up: seen between where they were and where they go.
-    EXPECT_TRUE(waitFor(
-        [&] {
-            const int y = t.view.rectOfRow(1).y();
-            return y > 22 && y < 44;
-        },
-        5000));
+    EXPECT_TRUE(waitFor([&] {
+        const int y = t.view.rectOfRow(1).y();
+        return y > 22 && y < 44;
+    }));
     EXPECT_TRUE(b->isVisible());
     EXPECT_EQ(t.view.rowForView(b), -1);
 
-    ASSERT_TRUE(waitFor([&] { return !t.view.isAnimating(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return !t.view.isAnimating(); }));
     EXPECT_FALSE(b->isVisible());
     EXPECT_EQ(t.view.rowForView(b), -1);
     EXPECT_EQ(t.view.rowForView(c), 1);
@@ -260,7 +258,7 @@ TEST(TableView, RowForViewIsMinusOneForARowSlidingOutWhileTheRowsBelowMoveUp)
     model.items.append(u"e"_s);
     t.view.insertRowsAtIndexes({ 3 }, TableViewAnimation::Fade);
     EXPECT_EQ(t.view.rowForView(t.view.viewAtRow(3)), 3);
-    ASSERT_TRUE(waitFor([&] { return !t.view.isAnimating(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return !t.view.isAnimating(); }));
     EXPECT_EQ(t.view.viewAtRow(3)->parentWidget()->graphicsEffect(), nullptr);
     expectStacked(t.view);
 }

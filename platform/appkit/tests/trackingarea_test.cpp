@@ -27,7 +27,7 @@ void moveTo(QWidget* view, QPointF at)
 bool activate(QWidget* window)
 {
     window->activateWindow();
-    return testsupport::waitFor([&] { return window->isActiveWindow(); }, 5000);
+    return testsupport::waitFor([&] { return window->isActiveWindow(); });
 }
 
 } // namespace

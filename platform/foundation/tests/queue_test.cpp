@@ -264,7 +264,7 @@ TEST(OperationQueue, OperationsWaitingOnOtherQueuesNeverHoldUpThePool)
     std::atomic<bool> ran { false };
     OperationQueue other;
     other.addOperation([&] { ran = true; });
-    EXPECT_TRUE(waitFor([&] { return ran.load(); }, 5000));
+    EXPECT_TRUE(waitFor([&] { return ran.load(); }));
     open.set_value();
     for (auto& queue : waiters)
         queue->waitUntilAllOperationsAreFinished();

@@ -196,7 +196,7 @@ int post(const QStringList& args)
     center.postNotificationName(u"StoreHelperDone"_s);
     // Waiting for our own copy makes sure the signal has left before the process ends; posts
     // keep their order, so once the last is in, a second copy of the first would be too.
-    if (!waitFor([&] { return done; }, 10000) || heard != 1)
+    if (!waitFor([&] { return done; }, 30000) || heard != 1)
         return 1;
     return center.isAvailable() ? 0 : 3;
 }
@@ -211,7 +211,7 @@ int observe(const QStringList& args)
         return 3;
     std::printf("ready\n");
     std::fflush(stdout);
-    if (!waitFor([&] { return !got.isEmpty(); }, 20000))
+    if (!waitFor([&] { return !got.isEmpty(); }, 30000))
         return 1;
     std::printf("%s\n", got.toUtf8().constData());
     std::fflush(stdout);

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "tickerlyfoundation_export.h"
+
+#include <QtGlobal>
+
+// Test hooks of the settings suites: what the waits for the write lock were, counted rather than
+// timed, so that a test's verdict does not depend on how busy the machine is. Process-wide, any
+// thread.
+namespace UserDefaultsTesting {
+
+// The changes (set, update, ...) that found the write lock taken until their wait for it ended,
+// since the last reset.
+struct LockWaits {
+    int ranOut = 0; // every such change, those that only tried once included
+    int waited = 0; // those that were allowed to wait at all
+    qint64 longestAllowedMs = 0; // the longest any of them was allowed to wait
+};
+TICKERLYFOUNDATION_EXPORT LockWaits lockWaits();
+TICKERLYFOUNDATION_EXPORT void resetLockWaits();
+
+} // namespace UserDefaultsTesting
