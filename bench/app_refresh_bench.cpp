@@ -33,7 +33,20 @@ public:
     QElapsedTimer clock;
     qint64 windowMs = -1;
     qint64 rowMs = -1;
-    QEventLoop* waiting = nullptr; // left once a row is painted
+
+    // The main thread sleeps in its event loop until a row is painted, as the application's
+    // does (polling it would take a core from the refresh), for 30 s at most. True once painted.
+    bool waitForRow()
+    {
+        if (rowMs < 0) {
+            QEventLoop loop;
+            waiting = &loop;
+            QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
+            loop.exec();
+            waiting = nullptr;
+        }
+        return rowMs >= 0;
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -49,6 +62,9 @@ protected:
         }
         return false;
     }
+
+private:
+    QEventLoop* waiting = nullptr; // left once a row is painted
 };
 
 void BM_StoriesWindowRefreshOfDelayedSources(benchmark::State& state)
@@ -80,16 +96,9 @@ void BM_StoriesWindowRefreshOfDelayedSources(benchmark::State& state)
         watcher.clock.start();
         phases.start();
         application.openStoriesWindow();
-        // The main thread sleeps in its event loop until the row is painted, as the
-        // application's does; polling it would take a core from the refresh.
-        QEventLoop loop;
-        watcher.waiting = &loop;
-        QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
-        if (watcher.rowMs < 0)
-            loop.exec();
-        watcher.waiting = nullptr;
+        const bool painted = watcher.waitForRow();
         state.PauseTiming();
-        if (watcher.rowMs < 0)
+        if (!painted)
             state.SkipWithError("no story row was painted");
         state.counters["window_painted_ms"] = static_cast<double>(watcher.windowMs);
         state.counters["list_painted_ms"] = static_cast<double>(watcher.rowMs);
@@ -163,12 +172,7 @@ void BM_TwoRefreshesInARow(benchmark::State& state)
             watcher.rowMs = -1;
             watcher.clock.start();
             application.openStoriesWindow();
-            QEventLoop loop;
-            watcher.waiting = &loop;
-            QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
-            if (watcher.rowMs < 0)
-                loop.exec();
-            watcher.waiting = nullptr;
+            watcher.waitForRow();
             runFor(3000);
             const PageRequests counted = pageRequests(world);
             state.counters[std::string(round) + "_pages"] = counted.pages;
