@@ -64,7 +64,7 @@ UserDefaults::Connection::~Connection()
 {
     // Nothing runs here: what a kept change uses may be gone this late. The programs write them
     // when they quit (UserDefaults::writeKeptChangesBeforeExit).
-    giveUpKept("the process ended first", false);
+    giveUpKept("the process ended first", Tell::Nobody);
     {
         std::lock_guard lock(journalMutex);
         closeJournal(false);
@@ -387,8 +387,9 @@ std::chrono::milliseconds waitFor()
 } // namespace
 
 UserDefaults::Connection::Begun UserDefaults::Connection::begin(
-    const QDeadlineTimer& deadline, bool exiting)
+    const QDeadlineTimer& deadline, Writer who)
 {
+    const bool exiting = who == Writer::Exiting;
     const auto stop = [&] { return !exiting && storesQuitting.load(); };
     // Our own other threads first, in slices, so that quitting ends the wait.
     for (;;) {

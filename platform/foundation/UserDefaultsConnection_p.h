@@ -91,6 +91,11 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     };
 
     enum class Begun { Ok, Busy, Failed };
+    // Who takes the writers' turn: a change of the running program, or the exit writer, which has
+    // no later chance (it claims the turn at once and waits on past quitting).
+    enum class Writer { Running, Exiting };
+    // Whether the `done` of a change given up learns it.
+    enum class Tell { Callers, Nobody };
 
     QString suiteName;
     QString file; // empty for the in-memory suite
@@ -178,9 +183,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     bool openLockFile();
 
     // Takes the writers' turn of this process and of every process, waiting until `deadline`
-    // (not past quitting unless `exiting`), then starts a write transaction. Busy when the wait
-    // ran out; Failed when there is no file to write.
-    Begun begin(const QDeadlineTimer& deadline, bool exiting = false);
+    // (not past quitting, unless it is the exit writer), then starts a write transaction. Busy
+    // when the wait ran out; Failed when there is no file to write.
+    Begun begin(const QDeadlineTimer& deadline, Writer who = Writer::Running);
     // Commits (or rolls back) and gives the turn back.
     bool finish(bool commit);
 
@@ -294,12 +299,12 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // Once the transaction is over: each `done` learns its outcome; the log says when all are in.
     void keptWritten(std::vector<Ran>& ran, bool committed, int taken);
     // Writes what is kept, waiting for the turn until `deadline`. True when none is left.
-    bool retryKept(const QDeadlineTimer& deadline, bool exiting = false);
+    bool retryKept(const QDeadlineTimer& deadline, Writer who = Writer::Running);
     void scheduleRetry();
-    // What is still kept is said in the log, in one line with the count and the keys, and given
-    // up; `done` learns it
-    // when `tell`.
-    void giveUpKept(const char* why, bool tell = true);
+    // What is still kept is said in the log, in one line with the count and the keys: what the
+    // journal holds is left for the next opening, the rest given up, which each `done` learns
+    // unless told Nobody.
+    void giveUpKept(const char* why, Tell tell = Tell::Callers);
 
     // The journal (UserDefaultsJournal.cpp). The entries of `parts` (each part learns its id), and
     // their writing to this process's journal, synced, under journalMutex, before they are kept.

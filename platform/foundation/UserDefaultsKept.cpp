@@ -308,11 +308,11 @@ void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed
                            : QString());
 }
 
-bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, bool exiting)
+bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, Writer who)
 {
     if (keptCount() == 0 && !journalsToLookAt())
         return true;
-    if (begin(deadline, exiting) != Begun::Ok)
+    if (begin(deadline, who) != Begun::Ok)
         return false;
     std::vector<Ran> ran;
     std::vector<Ran> replayed;
@@ -351,7 +351,7 @@ void UserDefaults::Connection::scheduleRetry()
     });
 }
 
-void UserDefaults::Connection::giveUpKept(const char* why, bool tell)
+void UserDefaults::Connection::giveUpKept(const char* why, Tell tell)
 {
     std::deque<Kept> givenUp;
     int left = 0;
@@ -393,7 +393,7 @@ void UserDefaults::Connection::giveUpKept(const char* why, bool tell)
     qCCritical(lcUserDefaults).noquote() << QString::number(givenUp.size())
             + u" changes to suite "_s + suiteName + u" could not be written ("_s
             + QString::fromUtf8(why) + u"), of keys: "_s + keys.join(u", "_s);
-    if (!tell)
+    if (tell == Tell::Nobody)
         return;
     for (Kept& each : givenUp) {
         if (each.done)
@@ -417,7 +417,7 @@ bool UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds bound)
     const QDeadlineTimer deadline(bound.count());
     bool all = true;
     for (const auto& c : open) {
-        if (c->retryKept(deadline, true))
+        if (c->retryKept(deadline, Connection::Writer::Exiting))
             continue;
         all = false;
         c->giveUpKept("another process held the suite until the end of this one");
