@@ -142,6 +142,7 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     int journalFd = -1;
     QString journalPath;
     qint64 journalSize = 0;
+    bool journalBroken = false;
     bool journalFailureSaid = false;
     // The other processes' journals: those found locked by their owners at the last look, those
     // left for a program that knows their kinds, and when the folder was last looked at.

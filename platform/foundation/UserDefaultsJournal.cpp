@@ -240,6 +240,8 @@ bool UserDefaults::Connection::appendJournal(const QByteArray& frames)
         journalFailureSaid = true;
         return false;
     };
+    if (journalBroken)
+        return fail("the journal could not be mended after a failed write");
     if (journalSize + frames.size() > KeptJournal::maxJournalSize)
         return fail("the journal is full");
     if (journalFd < 0) {
@@ -265,10 +267,10 @@ bool UserDefaults::Connection::appendJournal(const QByteArray& frames)
     }
     if (!writeAll(journalFd, frames) || ::fdatasync(journalFd) != 0) {
         const char* why = std::strerror(errno);
-        // A part of a frame would hide the frames after it.
-        if (::ftruncate(journalFd, journalSize) != 0
-            || ::lseek(journalFd, journalSize, SEEK_SET) < 0)
-            closeJournal(true);
+        // A part of a frame would hide the frames after it. The entries before it stay, and the
+        // journal stays locked: this process still writes them.
+        journalBroken = ::ftruncate(journalFd, journalSize) != 0
+            || ::lseek(journalFd, journalSize, SEEK_SET) < 0;
         return fail(why);
     }
     journalSize += frames.size();
@@ -303,6 +305,7 @@ void UserDefaults::Connection::closeJournal(bool remove)
     journalFd = -1;
     journalPath.clear();
     journalSize = 0;
+    journalBroken = false;
 }
 
 void UserDefaults::Connection::closeJournalIfIdle()
