@@ -51,6 +51,7 @@ constexpr qint64 settledNs = 2'000'000'000;
 constexpr qint64 openReplayWaitMs = 30;
 
 std::atomic<bool> journalsLeftAfterWriting { false };
+std::atomic<bool> journalWritesFail { false };
 
 struct Replayers {
     std::mutex mutex;
@@ -173,6 +174,8 @@ void UserDefaultsTesting::leaveJournalsAfterWriting(bool leave)
     journalsLeftAfterWriting = leave;
 }
 
+void UserDefaultsTesting::failJournalWrites(bool fail) { journalWritesFail = fail; }
+
 void UserDefaults::registerReplayer(const QString& kind, Replayer replayer)
 {
     auto& all = replayers();
@@ -240,6 +243,8 @@ bool UserDefaults::Connection::appendJournal(const QByteArray& frames)
         journalFailureSaid = true;
         return false;
     };
+    if (journalWritesFail.load())
+        return fail("no space left on device");
     if (journalBroken)
         return fail("the journal could not be mended after a failed write");
     if (journalSize + frames.size() > KeptJournal::maxJournalSize)

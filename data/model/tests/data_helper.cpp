@@ -15,6 +15,11 @@
 //   data_helper change-then-wait            (while the store is held: adds "new" twice, removes
 //                                            "gone", marks http://story/ read; prints "changed
 //                                            <kept changes>" and waits to be killed)
+//   data_helper remove-then-give-up <link>  (as a disk with no room for the journal: removes the
+//                                            source of <link> while the store is held; prints
+//                                            "kept, shown: <titles>", gives the removal up as a
+//                                            program does at its end, and on hearing it was
+//                                            refused prints "refused, shown: <titles>")
 //   data_helper remove-then-quit <link>     (removes the source of <link> while the store is held;
 //                                            prints "kept, shown: <titles>", ends as a program
 //                                            does while the store stays held, prints "left")
@@ -27,6 +32,7 @@
 #include "data/model/UserInfo.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ProcessEnd.h"
+#include "platform/foundation/UserDefaultsTesting.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -160,6 +166,39 @@ int printTitles()
     return 0;
 }
 
+// Removes the source of link args 0 while another program holds the store and the journal cannot
+// be written, so that the removal is kept in memory only, then ends as a program does with the
+// store still held: the removal is given up. Says what the list shows while it is kept and after
+// it is given up.
+int removeThenGiveUp(const QStringList& args)
+{
+    UserDefaultsTesting::failJournalWrites(true);
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
+    SourcesData data;
+    const auto shown = [&] {
+        QStringList titles;
+        for (const auto& s : data.sources())
+            titles << s->title();
+        return titles.isEmpty() ? u"(none)"_s : titles.join(u',');
+    };
+    const auto stored = data.sourceWithLink(args.value(0));
+    if (!stored || data.removeSource(*stored) != UserDefaults::Outcome::Kept)
+        return 1;
+    say(u"kept, shown: "_s + shown());
+    bool refused = false;
+    const ObserverToken token = NotificationCenter::defaultCenter().addObserver(
+        SourcesData::changeNotification(), nullptr, [&](const Notification& n) {
+            refused = refused || n.userInfo.value(SourcesData::refusedChangeKey()).toBool();
+        });
+    UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds(0));
+    QDeadlineTimer bound(30000);
+    while (!refused && !bound.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (refused)
+        say(u"refused, shown: "_s + shown());
+    return refused ? 0 : 1;
+}
+
 // Removes the source of link args 0 while another program holds the store, so that the removal
 // is kept, then ends as a program does with the store still held: the removal is left for the
 // next opening.
@@ -200,6 +239,8 @@ int main(int argc, char** argv)
         return changeThenQuit();
     if (command == u"titles"_s)
         return printTitles();
+    if (command == u"remove-then-give-up"_s)
+        return removeThenGiveUp(args);
     if (command == u"remove-then-quit"_s)
         return removeThenQuit(args);
     if (command == u"change-then-wait"_s)

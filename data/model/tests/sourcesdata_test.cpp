@@ -323,6 +323,30 @@ TEST(SourcesData, ChangesWhileAnotherProgramHoldsTheStoreShowAtOnceAndLandLater)
     EXPECT_EQ(reader.readAllStandardOutput().trimmed(), "kept");
 }
 
+// A kept change the store never takes (here: kept in memory only, the journal cannot be written,
+// and given up as the program ends while the store is still held) is undone in what the program
+// reads, and its views are told it was refused.
+TEST(SourcesData, AKeptChangeThatIsNeverWrittenIsUndoneAndSaidToBeRefused)
+{
+    SourcesData data;
+    ASSERT_EQ(data.addSource(source(u"stays"_s, u"http://stays/"_s)), UserDefaults::Outcome::Done);
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+
+    auto program = startHelper(u"data_helper"_s, { u"remove-then-give-up"_s, u"http://stays/"_s });
+    EXPECT_EQ(lineFrom(*program), "kept, shown: (none)");
+    EXPECT_EQ(lineFrom(*program), "refused, shown: stays");
+    // It may have ended while its last line was read.
+    program->waitForFinished(60000);
+    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program->exitCode(), 0);
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    EXPECT_TRUE(data.localStore()->retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(titles(data.sources()), QStringList { u"stays"_s });
+}
+
 // A kept change the program could not write before its end (the store still held when it quit)
 // is not given up: the next opening of the store writes it.
 TEST(SourcesData, AKeptChangeLeftAtTheEndLandsAtTheNextOpening)
