@@ -19,8 +19,9 @@
 //   and writes the backlog before itself; the retry on the main queue waits a frame or two.
 // - At exit stopWaitingForStores() ends every wait, so those changes keep; then
 //   writeKeptChangesBeforeExit() writes every suite's backlog within one bound and names in the
-//   log what stays (one line a suite, with the count and the keys); after it a change is written if
-//   the lock is free at once, and never kept.
+//   log what stays (one line a suite, with the count and the keys): what is journalled is left
+//   for the next opening (UserDefaultsJournal.cpp), the rest given up; after it a change is
+//   written if the lock is free at once, and never kept.
 
 #include "platform/foundation/UserDefaultsConnection_p.h"
 
