@@ -19,4 +19,10 @@ struct LockWaits {
 TICKERLYFOUNDATION_EXPORT LockWaits lockWaits();
 TICKERLYFOUNDATION_EXPORT void resetLockWaits();
 
+// Leaves a journal of kept changes in place once they are written, as a crash between the
+// commit and its removal would (true), or removes it as usual (false).
+TICKERLYFOUNDATION_EXPORT void leaveJournalsAfterWriting(bool leave);
+// Fails every write of a journal of kept changes (true), as a full disk would.
+TICKERLYFOUNDATION_EXPORT void failJournalWrites(bool fail);
+
 } // namespace UserDefaultsTesting
