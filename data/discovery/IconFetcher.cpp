@@ -170,7 +170,7 @@ std::optional<QString> YoutubeMethod::channelId(const Url& url)
 {
     if (url.absoluteString().isEmpty())
         return std::nullopt;
-    return find(url.absoluteString(), u"channel_id=.*$"_s, true, 11);
+    return find(url.absoluteString(), u"channel_id=.*$"_s, Qt::CaseInsensitive, 11);
 }
 
 void AppIconMethod::tryIcon(IconFetcher::Completion completion)
@@ -192,7 +192,7 @@ std::optional<qint64> AppIconMethod::findMetaTagAppId() const
     const auto tag = find(source, u"<meta[^>]*name=[\"']apple-itunes-app[\"'][^>]*>"_s);
     if (!tag)
         return std::nullopt;
-    const auto digits = find(*tag, u"app-id=[0-9]*"_s, true, 7);
+    const auto digits = find(*tag, u"app-id=[0-9]*"_s, Qt::CaseInsensitive, 7);
     if (!digits)
         return std::nullopt;
     if (digits->isEmpty())

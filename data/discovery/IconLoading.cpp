@@ -46,7 +46,7 @@ void loadImageForSource(
 
 std::optional<Url> findBaseURL(const QString& link)
 {
-    const auto host = find(link, u"http(s)?://[^/]*"_s, true, 7);
+    const auto host = find(link, u"http(s)?://[^/]*"_s, Qt::CaseInsensitive, 7);
     if (!host)
         return std::nullopt;
     const auto domain = find(*host, u"[a-z0-9]*\\.(co\\.)?[a-z0-9]*$"_s);
