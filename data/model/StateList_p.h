@@ -97,11 +97,12 @@ UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
         },
         [suite, key, linkText, note](bool written) {
             if (note)
-                endPending(suite, key, linkText, note, true, written);
+                endPending(suite, key, linkText, note,
+                    written ? NoteEnd::AnnounceWritten : NoteEnd::AnnounceRefused);
         });
     store.synchronize();
     if (note && outcome != UserDefaults::Outcome::Kept)
-        endPending(suite, key, linkText, note, false, true);
+        endPending(suite, key, linkText, note, NoteEnd::Quiet);
     return outcome;
 }
 
