@@ -6,22 +6,22 @@
 
 namespace rowstyle {
 
-QFont systemFont(qreal points, bool bold)
+QFont systemFont(qreal points, QFont::Weight weight)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     // Points here are the row's logical pixels, as the row's fixed geometry is.
     font.setPixelSize(qRound(points));
-    font.setBold(bold);
+    font.setWeight(weight);
     return font;
 }
 
-QFont titleFont() { return systemFont(12, true); }
+QFont titleFont() { return systemFont(12, QFont::Bold); }
 
 QFont bodyFont() { return systemFont(12); }
 
 QFont timeFont()
 {
-    QFont font = systemFont(10, true);
+    QFont font = systemFont(10, QFont::Bold);
     font.setStretch(QFont::Condensed);
     return font;
 }

@@ -9,8 +9,8 @@
 // row's constraints leave open. Sizes are in points (logical pixels).
 namespace rowstyle {
 
-// The system font at `points`, bold or regular.
-QFont systemFont(qreal points, bool bold = false);
+// The system font at `points` and `weight`.
+QFont systemFont(qreal points, QFont::Weight weight = QFont::Normal);
 
 // The row's fonts: headline bold 12, body regular 12, time bold 10. The time is set condensed
 // so that "12:59 PM" fits its 45 points with the wider desktop fonts too.

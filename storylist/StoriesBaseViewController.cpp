@@ -115,7 +115,7 @@ TodayView* StoriesBaseViewController::makeStoryListView(
     TableView* table = makeStoryTable(owner);
     QPushButton* button = initButton(~u"Show more"_s);
     button->setFlat(true);
-    button->setFont(rowstyle::systemFont(12, true));
+    button->setFont(rowstyle::systemFont(12, QFont::Bold));
     auto* spinner = new ProgressIndicator;
 
     addSubviews(view, table, button, spinner);

@@ -128,7 +128,7 @@ QLabel* initTextField(const QString& title, std::optional<QColor> textColor,
 }
 
 QPushButton* initButton(const QString& title, std::optional<QColor> textColor,
-    std::optional<QColor>, bool, std::optional<QImage> backImage, QWidget* parent)
+    std::optional<QColor>, ButtonCorners, std::optional<QImage> backImage, QWidget* parent)
 {
     QPushButton* button
         = backImage ? new ImageBackedButton(*backImage, parent) : new QPushButton(parent);

@@ -73,7 +73,8 @@ QLabel* initTextField(const QString& title, std::optional<QColor> textColor = st
 
 // init(title:textColor:backColor:rounded:backImage:): a button whose title is centred and drawn
 // in the text colour (white when none is given); with a background image it is borderless and
-// draws the title over the image. The background colour and the rounded flag have no effect.
+// draws the title over the image. The background colour and the corners have no effect.
+enum class ButtonCorners { Square, Rounded };
 QPushButton* initButton(const QString& title, std::optional<QColor> textColor = std::nullopt,
-    std::optional<QColor> backColor = std::nullopt, bool rounded = false,
+    std::optional<QColor> backColor = std::nullopt, ButtonCorners corners = ButtonCorners::Square,
     std::optional<QImage> backImage = std::nullopt, QWidget* parent = nullptr);

@@ -152,7 +152,8 @@ void ClipView::placeSurface()
     // Views pinned to the document by constraints follow its new width.
     if (resized) {
         for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
-            if (ConstraintLayout* holder = ConstraintLayout::of(w, false))
+            if (ConstraintLayout* holder
+                = ConstraintLayout::of(w, ConstraintLayout::Lookup::ExistingOnly))
                 holder->setNeedsLayout();
         }
     }

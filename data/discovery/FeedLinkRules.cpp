@@ -85,7 +85,8 @@ std::optional<Url> findRssLink(const QString& page, const Url& from)
     };
 
     for (const QString& tag : findAll(page, u"<[^>]*application/(rss|atom)\\+xml[^>]*>"_s)) {
-        const std::optional<QString> href = find(tag, u"href=[\"'][^\"']*[\"']"_s, true, 6, 1);
+        const std::optional<QString> href
+            = find(tag, u"href=[\"'][^\"']*[\"']"_s, Qt::CaseInsensitive, 6, 1);
         if (!href)
             continue;
         if (auto candidate = linkOnPage(*href, from); passes(candidate))
@@ -98,7 +99,7 @@ std::optional<Url> findRssLink(const QString& page, const Url& from)
         u"[\"']http://[^\"']*(rss|atom)[^\"']*[\"']"_s,
     };
     for (const QString& pattern : quotedAbsolute) {
-        for (const QString& text : findAll(page, pattern, true, 1, 1)) {
+        for (const QString& text : findAll(page, pattern, Qt::CaseInsensitive, 1, 1)) {
             if (auto candidate = Url::fromString(text); passes(candidate))
                 return candidate;
         }
@@ -109,7 +110,7 @@ std::optional<Url> findRssLink(const QString& page, const Url& from)
         u"href=[\"'][^\"']*feed[^\"']*[\"']"_s,
     };
     for (const QString& pattern : hrefs) {
-        for (const QString& href : findAll(page, pattern, true, 6, 1)) {
+        for (const QString& href : findAll(page, pattern, Qt::CaseInsensitive, 6, 1)) {
             if (auto candidate = linkOnPage(href, from); passes(candidate))
                 return candidate;
         }

@@ -35,12 +35,12 @@ void IconFetcher::setOutsideHosts(const OutsideHosts& hosts)
     configuredHosts() = hosts;
 }
 
-void IconFetcher::fetchIcon(
-    const Url& forURL, bool skipMobile, std::shared_ptr<UrlSession> session, Completion completion)
+void IconFetcher::fetchIcon(const Url& forURL, SiteVersion startWith,
+    std::shared_ptr<UrlSession> session, Completion completion)
 {
     auto fetcher = std::make_shared<IconFetcher>(forURL, std::move(session));
     debugprint(u"Trying to find icon for "_s + forURL.absoluteString());
-    fetcher->getImage(!skipMobile, forURL, std::move(completion));
+    fetcher->getImage(startWith, forURL, std::move(completion));
 }
 
 IconFetcher::IconFetcher(Url url, std::shared_ptr<UrlSession> session)
@@ -55,20 +55,20 @@ void IconFetcher::setSession(std::shared_ptr<UrlSession> session)
         m_session = std::move(session);
 }
 
-void IconFetcher::getImage(bool mobileSite, const Url& url, Completion completion)
+void IconFetcher::getImage(SiteVersion version, const Url& url, Completion completion)
 {
     auto self = shared_from_this();
-    loadSource(*m_session, mobileSite, url,
-        [self, mobileSite, url, completion](std::optional<QString> page) {
+    loadSource(
+        *m_session, version, url, [self, version, url, completion](std::optional<QString> page) {
             // A page that does not load is not asked for again as a desktop page.
             if (!page) {
                 if (completion)
                     completion(std::nullopt);
                 return;
             }
-            self->getImage(*page, [self, mobileSite, url, completion](std::optional<QImage> image) {
-                if (!image && mobileSite) {
-                    self->getImage(false, url, completion);
+            self->getImage(*page, [self, version, url, completion](std::optional<QImage> image) {
+                if (!image && version == SiteVersion::Mobile) {
+                    self->getImage(SiteVersion::Desktop, url, completion);
                     return;
                 }
                 if (completion)
@@ -147,7 +147,7 @@ void YoutubeMethod::tryIcon(IconFetcher::Completion completion)
     }
     // The thumbnail's root-relative link is joined to the searched page, not the channel page.
     auto owner = fetcher.shared_from_this();
-    loadSource(*fetcher.session(), false, *channelPage,
+    loadSource(*fetcher.session(), SiteVersion::Desktop, *channelPage,
         [this, owner, completion](std::optional<QString> page) {
             if (!page) {
                 if (completion)
@@ -170,7 +170,7 @@ std::optional<QString> YoutubeMethod::channelId(const Url& url)
 {
     if (url.absoluteString().isEmpty())
         return std::nullopt;
-    return find(url.absoluteString(), u"channel_id=.*$"_s, true, 11);
+    return find(url.absoluteString(), u"channel_id=.*$"_s, Qt::CaseInsensitive, 11);
 }
 
 void AppIconMethod::tryIcon(IconFetcher::Completion completion)
@@ -192,7 +192,7 @@ std::optional<qint64> AppIconMethod::findMetaTagAppId() const
     const auto tag = find(source, u"<meta[^>]*name=[\"']apple-itunes-app[\"'][^>]*>"_s);
     if (!tag)
         return std::nullopt;
-    const auto digits = find(*tag, u"app-id=[0-9]*"_s, true, 7);
+    const auto digits = find(*tag, u"app-id=[0-9]*"_s, Qt::CaseInsensitive, 7);
     if (!digits)
         return std::nullopt;
     if (digits->isEmpty())

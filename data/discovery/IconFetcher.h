@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/sync/MobileUserAgent.h"
 #include "platform/foundation/Url.h"
 
 #include "tickerlydatamac_export.h"
@@ -42,7 +43,8 @@ public:
 
     // Starts a search for the site of `forURL` and returns at once. `completion` runs exactly
     // once, with the image or with nothing. Without a session the search makes one of its own.
-    static void fetchIcon(const Url& forURL, bool skipMobile = false,
+    // Starting with the desktop version skips the mobile pass.
+    static void fetchIcon(const Url& forURL, SiteVersion startWith = SiteVersion::Mobile,
         std::shared_ptr<UrlSession> session = nullptr, Completion completion = {});
 
     IconFetcher(Url url, std::shared_ptr<UrlSession> session);
@@ -53,9 +55,9 @@ public:
 
     // Tries `methods` in order until one yields an image.
     void tryMethods(QList<std::shared_ptr<IconFetchMethod>> methods, Completion completion);
-    // One page pass: loads `url` (as a phone browser with `mobileSite`) and runs the rules on it;
-    // a mobile pass that finds nothing is followed by a desktop pass.
-    void getImage(bool mobileSite, const Url& url, Completion completion);
+    // One page pass: loads `version` of `url` and runs the rules on it; a mobile pass that finds
+    // nothing is followed by a desktop pass.
+    void getImage(SiteVersion version, const Url& url, Completion completion);
     // Runs the rules on page text already in hand.
     void getImage(const QString& fromSource, Completion completion);
 

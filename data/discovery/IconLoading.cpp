@@ -33,8 +33,8 @@ void loadImageForSource(
     // Read now: the source object belongs to the caller's thread.
     const std::optional<Url> feedImage
         = source->feedParser ? source->feedParser->imageURL : std::nullopt;
-    IconFetcher::fetchIcon(
-        *page, videoSite, nullptr, [feedImage, completion](std::optional<QImage> image) {
+    IconFetcher::fetchIcon(*page, videoSite ? SiteVersion::Desktop : SiteVersion::Mobile, nullptr,
+        [feedImage, completion](std::optional<QImage> image) {
             if (image || !feedImage) {
                 if (completion)
                     completion(std::move(image));
@@ -46,7 +46,7 @@ void loadImageForSource(
 
 std::optional<Url> findBaseURL(const QString& link)
 {
-    const auto host = find(link, u"http(s)?://[^/]*"_s, true, 7);
+    const auto host = find(link, u"http(s)?://[^/]*"_s, Qt::CaseInsensitive, 7);
     if (!host)
         return std::nullopt;
     const auto domain = find(*host, u"[a-z0-9]*\\.(co\\.)?[a-z0-9]*$"_s);
@@ -68,17 +68,18 @@ void loadImage(const Url& fromURL, std::function<void(std::optional<QImage>)> co
 void getFeedMetadata(
     const Url& url, std::function<void(std::optional<QString>, std::optional<Url>)> completion)
 {
-    loadData(*UrlSession::create(), false, url, [completion](std::optional<QByteArray> data) {
-        std::optional<QString> title;
-        std::optional<Url> imageURL;
-        if (data) {
-            const FeedParser parser(*data, nullptr);
-            title = parser.title;
-            imageURL = parser.imageURL;
-        }
-        MainQueue::dispatchAsync([completion, title, imageURL] {
-            if (completion)
-                completion(title, imageURL);
+    loadData(*UrlSession::create(), SiteVersion::Desktop, url,
+        [completion](std::optional<QByteArray> data) {
+            std::optional<QString> title;
+            std::optional<Url> imageURL;
+            if (data) {
+                const FeedParser parser(*data, nullptr);
+                title = parser.title;
+                imageURL = parser.imageURL;
+            }
+            MainQueue::dispatchAsync([completion, title, imageURL] {
+                if (completion)
+                    completion(title, imageURL);
+            });
         });
-    });
 }

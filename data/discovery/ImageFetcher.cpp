@@ -24,7 +24,7 @@ std::shared_ptr<UrlSessionDataTask> ImageFetcher::getImage(
     std::function<void()> willLoadImage, Completion completion)
 {
     auto self = shared_from_this();
-    return loadSource(*m_session, false, m_url,
+    return loadSource(*m_session, SiteVersion::Desktop, m_url,
         [self, willLoadImage = std::move(willLoadImage), completion = std::move(completion)](
             std::optional<QString> page) {
             if (!page) {

@@ -50,7 +50,7 @@ void SourceCreator::createSource()
             return;
         }
     }
-    bingYoureMyOnlyHope(false);
+    bingYoureMyOnlyHope(FeedString::Omitted);
 }
 
 void SourceCreator::onValidLink(const Url& url)
@@ -72,7 +72,7 @@ void SourceCreator::onValidLink(const Url& url)
     loadFeedOrPage(*m_session, url, [self, url](std::optional<QByteArray> data) {
         --self->m_currentAttempts;
         if (!data) {
-            self->bingYoureMyOnlyHope(false);
+            self->bingYoureMyOnlyHope(FeedString::Omitted);
             return;
         }
         self->sourceObjectFromData(*data, url, [self, &data, &url](std::shared_ptr<Source> source) {
@@ -83,23 +83,23 @@ void SourceCreator::onValidLink(const Url& url)
             }
             // Past the cap of pages it is no page to read: as if the load had failed.
             if (data->size() > UrlRequest::pageBodyLimit) {
-                self->bingYoureMyOnlyHope(false);
+                self->bingYoureMyOnlyHope(FeedString::Omitted);
                 return;
             }
             const std::optional<QString> page = fromData(data);
             if (!page) {
-                self->bingYoureMyOnlyHope(true);
+                self->bingYoureMyOnlyHope(FeedString::Added);
                 return;
             }
             if (const std::optional<Url> feed = self->findRssLink(*page, url))
                 self->onValidLink(*feed);
             else
-                self->bingYoureMyOnlyHope(true);
+                self->bingYoureMyOnlyHope(FeedString::Added);
         });
     });
 }
 
-void SourceCreator::bingYoureMyOnlyHope(bool addFeedString)
+void SourceCreator::bingYoureMyOnlyHope(FeedString addFeedString)
 {
     debugprint(u"Bing you're my only hope"_s);
     ++m_bingAttempts;
@@ -107,7 +107,7 @@ void SourceCreator::bingYoureMyOnlyHope(bool addFeedString)
         complete(nullptr);
         return;
     }
-    const QString query = addFeedString ? m_link + u" rss feed"_s : m_link;
+    const QString query = addFeedString == FeedString::Added ? m_link + u" rss feed"_s : m_link;
     ++m_currentAttempts;
     auto self = shared_from_this();
     std::make_shared<Bing>(m_session)->search(query).onValue([self](const Result<Url>& result) {

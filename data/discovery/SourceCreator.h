@@ -50,8 +50,10 @@ public:
     virtual void createSource();
     // The address step: loads `url` unless the limit is reached or it was loaded before.
     virtual void onValidLink(const Url& url);
-    // The search step; `addFeedString` searches for the link followed by " rss feed".
-    virtual void bingYoureMyOnlyHope(bool addFeedString = false);
+    // Whether the search step asks for the link alone or followed by " rss feed".
+    enum class FeedString { Omitted, Added };
+    // The search step.
+    virtual void bingYoureMyOnlyHope(FeedString addFeedString = FeedString::Omitted);
     // The feed test: the source for the feed in `data`, loaded from `link`, or null; calls
     // `completion` before it returns.
     virtual void sourceObjectFromData(

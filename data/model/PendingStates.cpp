@@ -56,8 +56,8 @@ quint64 notePending(const QString& suite, const QString& key, const QString& lin
     return id;
 }
 
-void endPending(const QString& suite, const QString& key, const QString& link, quint64 id,
-    bool announce, bool written)
+void endPending(
+    const QString& suite, const QString& key, const QString& link, quint64 id, NoteEnd end)
 {
     {
         Notes& all = notes();
@@ -69,8 +69,9 @@ void endPending(const QString& suite, const QString& key, const QString& link, q
                 all.byList.erase(list);
         }
     }
-    if (!announce)
+    if (end == NoteEnd::Quiet)
         return;
+    const bool written = end == NoteEnd::AnnounceWritten;
     MainQueue::dispatchAsync([key, link, written] {
         QVariantMap userInfo { { keyKey(), key }, { linkKey(), link } };
         if (!written)

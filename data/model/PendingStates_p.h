@@ -22,9 +22,11 @@ QString refusedKey();
 // Notes `state` (None: no record) for `link` in the list under `key`; gives the note's number.
 quint64 notePending(
     const QString& suite, const QString& key, const QString& link, StoryState state);
-// Forgets note `id`, and when `announce`, posts keptStateNotification for it.
-void endPending(const QString& suite, const QString& key, const QString& link, quint64 id,
-    bool announce, bool written);
+// How a note ends: quietly, or announced with keptStateNotification as written or as refused.
+enum class NoteEnd { Quiet, AnnounceWritten, AnnounceRefused };
+// Forgets note `id`, and posts keptStateNotification for it unless the end is quiet.
+void endPending(
+    const QString& suite, const QString& key, const QString& link, quint64 id, NoteEnd end);
 // The newest noted state of `link`, or nothing.
 std::optional<StoryState> pendingState(
     const QString& suite, const QString& key, const QString& link);

@@ -331,7 +331,8 @@ UserDefaults::Outcome SourcesData::changeSources(
             // The views showed the change since it was kept: they learn what is stored now,
             // or that it is undone.
             if (!written)
-                sendDataChangeNotification(sender, std::nullopt, std::nullopt, std::nullopt, true);
+                sendDataChangeNotification(
+                    sender, std::nullopt, std::nullopt, std::nullopt, Change::Refused);
             else if (*positions)
                 announce(**positions);
             else
@@ -428,11 +429,11 @@ std::shared_ptr<Source> SourcesData::sourceWithLink(const QString& link) const
 }
 
 void SourcesData::sendDataChangeNotification(const void* sender, std::optional<QList<int>> added,
-    std::optional<QList<int>> removed, std::optional<QList<int>> updated, bool refused)
+    std::optional<QList<int>> removed, std::optional<QList<int>> updated, Change change)
 {
-    MainQueue::dispatchAsync([sender, added, removed, updated, refused] {
+    MainQueue::dispatchAsync([sender, added, removed, updated, change] {
         QVariantMap userInfo;
-        if (refused)
+        if (change == Change::Refused)
             userInfo.insert(refusedChangeKey(), true);
         if (removed)
             userInfo.insert(removedSourcesKey(), QVariant::fromValue(*removed));

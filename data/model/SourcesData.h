@@ -79,10 +79,12 @@ private:
     static std::shared_ptr<const UserDefaults::Form> listForm(const QString& suite);
     void setSources(const SourceList& sources);
     const void* identity() const { return this; }
+    // A refused change is announced with refusedChangeKey.
+    enum class Change { Made, Refused };
     static void sendDataChangeNotification(const void* sender,
         std::optional<QList<int>> added = std::nullopt,
         std::optional<QList<int>> removed = std::nullopt,
-        std::optional<QList<int>> updated = std::nullopt, bool refused = false);
+        std::optional<QList<int>> updated = std::nullopt, Change change = Change::Made);
 
     std::shared_ptr<UserDefaults> m_localStore;
 };

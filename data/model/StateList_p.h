@@ -123,7 +123,7 @@ bool registerReplayer(const QString& key, LinkOf linkOf, void (*registerClasses)
             return UserDefaults::Replayed { stateUpdater<Record>(suite, key, link, record, linkOf),
                 {}, {}, [suite, key, linkText](bool written) {
                     if (written && !linkText.isEmpty())
-                        endPending(suite, key, linkText, 0, true, true);
+                        endPending(suite, key, linkText, 0, NoteEnd::AnnounceWritten);
                 } };
         });
     return true;
@@ -154,7 +154,8 @@ UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
         = store.updateOrKeep(key, stateUpdater<Record>(suite, key, link, encodedRecord, linkOf),
             [suite, key, linkText, note](bool written) {
                 if (note)
-                    endPending(suite, key, linkText, note, true, written);
+                    endPending(suite, key, linkText, note,
+                        written ? NoteEnd::AnnounceWritten : NoteEnd::AnnounceRefused);
             },
             { replayKind(key), [link, encodedRecord] {
                  QVariantMap arguments;
@@ -166,7 +167,7 @@ UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
              } });
     store.synchronize();
     if (note && outcome != UserDefaults::Outcome::Kept)
-        endPending(suite, key, linkText, note, false, true);
+        endPending(suite, key, linkText, note, NoteEnd::Quiet);
     return outcome;
 }
 

@@ -112,7 +112,7 @@ int EscapeMapCompare(const char16_t* key, const HTMLEscapeMap* entry)
 }
 
 QString gtm_stringByEscapingHTMLUsingTable(
-    const QString& text, std::span<const HTMLEscapeMap> table, bool escapingUnicode)
+    const QString& text, std::span<const HTMLEscapeMap> table, NonAscii nonAscii)
 {
     if (text.isEmpty())
         return text;
@@ -137,7 +137,7 @@ QString gtm_stringByEscapingHTMLUsingTable(
             else
                 high = mid;
         }
-        if (!found && !(escapingUnicode && c >= 128))
+        if (!found && !(nonAscii == NonAscii::Escaped && c >= 128))
             continue;
         result.append(QStringView(text).mid(runStart, i - runStart));
         runStart = i + 1;
@@ -153,12 +153,12 @@ QString gtm_stringByEscapingHTMLUsingTable(
 
 QString gtm_stringByEscapingForHTML(const QString& text)
 {
-    return gtm_stringByEscapingHTMLUsingTable(text, gUnicodeHTMLEscapeMap, false);
+    return gtm_stringByEscapingHTMLUsingTable(text, gUnicodeHTMLEscapeMap, NonAscii::Kept);
 }
 
 QString gtm_stringByEscapingForAsciiHTML(const QString& text)
 {
-    return gtm_stringByEscapingHTMLUsingTable(text, gAsciiHTMLEscapeMap, true);
+    return gtm_stringByEscapingHTMLUsingTable(text, gAsciiHTMLEscapeMap, NonAscii::Escaped);
 }
 
 QString gtm_stringByUnescapingFromHTML(const QString& text)

@@ -28,11 +28,14 @@ TICKERLYDATAMAC_EXPORT extern const HTMLEscapeMap gAsciiHTMLEscapeMap[253];
 // than the entry's character, -1 when smaller, 0 when equal.
 TICKERLYDATAMAC_EXPORT int EscapeMapCompare(const char16_t* key, const HTMLEscapeMap* entry);
 
+// What becomes of a unit of 128 and above that the table does not hold: kept as it is, or
+// written as a decimal reference ("&#20013;").
+enum class NonAscii { Kept, Escaped };
+
 // `text` with every unit that `table` (sorted by character) holds written as its escape
-// sequence; with `escapingUnicode`, every other unit of 128 and above is written as a decimal
-// reference ("&#20013;").
+// sequence, and every other unit of 128 and above as `nonAscii` says.
 TICKERLYDATAMAC_EXPORT QString gtm_stringByEscapingHTMLUsingTable(
-    const QString& text, std::span<const HTMLEscapeMap> table, bool escapingUnicode);
+    const QString& text, std::span<const HTMLEscapeMap> table, NonAscii nonAscii);
 
 // Escaped with gUnicodeHTMLEscapeMap; other characters stay.
 TICKERLYDATAMAC_EXPORT QString gtm_stringByEscapingForHTML(const QString& text);

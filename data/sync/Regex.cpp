@@ -98,8 +98,8 @@ private:
 
 } // namespace
 
-Regex::Regex(const QString& pattern, bool caseInsensitive)
-    : m_pattern(compiled(pattern, caseInsensitive))
+Regex::Regex(const QString& pattern, Qt::CaseSensitivity cs)
+    : m_pattern(compiled(pattern, cs == Qt::CaseInsensitive))
 {
 }
 

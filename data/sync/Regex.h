@@ -25,7 +25,7 @@ public:
         qsizetype end = 0;
     };
 
-    Regex(const QString& pattern, bool caseInsensitive);
+    Regex(const QString& pattern, Qt::CaseSensitivity cs);
 
     // The first match inside [from, to) of `text` (to < 0: the end), or a match with start -1.
     Match firstMatch(QStringView text, qsizetype from = 0, qsizetype to = -1) const;

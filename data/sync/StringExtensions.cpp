@@ -96,20 +96,20 @@ QString cut(const QString& text, qsizetype cutBeginning, qsizetype cutEnd)
     return clampedMid(text, clampedCount(cutBeginning, n), n - clampedCount(cutEnd, n));
 }
 
-std::optional<QString> find(const QString& text, const QString& pattern, bool caseInsensitive,
+std::optional<QString> find(const QString& text, const QString& pattern, Qt::CaseSensitivity cs,
     qsizetype cutBeginning, qsizetype cutEnd)
 {
-    const Regex::Match m = Regex(pattern, caseInsensitive).firstMatch(text);
+    const Regex::Match m = Regex(pattern, cs).firstMatch(text);
     if (m.start < 0)
         return std::nullopt;
     return cutMatch(text, m, cutBeginning, cutEnd);
 }
 
-QStringList findAll(const QString& text, const QString& pattern, bool caseInsensitive,
+QStringList findAll(const QString& text, const QString& pattern, Qt::CaseSensitivity cs,
     qsizetype cutBeginning, qsizetype cutEnd)
 {
     QStringList found;
-    for (const Regex::Match& m : Regex(pattern, caseInsensitive).allMatches(text))
+    for (const Regex::Match& m : Regex(pattern, cs).allMatches(text))
         found.append(cutMatch(text, m, cutBeginning, cutEnd));
     return found;
 }
@@ -343,8 +343,8 @@ QString fixHTMLEncodings(const QString& text)
 std::optional<Url> findQuotedLink(
     const QString& text, const std::optional<Url>& baseURL, const QString& attributeName)
 {
-    static const Regex quotedLink(u"[\"'](http(s)?:)?//[^\"']*[\"']"_s, true);
-    static const Regex quotedPath(u"[\"']/[^\"']*[\"']"_s, true);
+    static const Regex quotedLink(u"[\"'](http(s)?:)?//[^\"']*[\"']"_s, Qt::CaseInsensitive);
+    static const Regex quotedPath(u"[\"']/[^\"']*[\"']"_s, Qt::CaseInsensitive);
 
     const Regex::Match link = quotedLink.firstMatch(text);
     if (link.start >= 0) {
@@ -362,8 +362,8 @@ std::optional<Url> findQuotedLink(
             return Url::resolved(cutMatch(text, path, 1, 1), *baseURL);
     }
 
-    const auto value
-        = find(text, attributeName + u"=[^ >]+"_s, true, characterCount(attributeName) + 1, 0);
+    const auto value = find(text, attributeName + u"=[^ >]+"_s, Qt::CaseInsensitive,
+        characterCount(attributeName) + 1, 0);
     if (!value)
         return std::nullopt;
     if (value->startsWith(u"http"_s, Qt::CaseInsensitive))

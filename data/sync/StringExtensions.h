@@ -25,11 +25,11 @@ TICKERLYDATAMAC_EXPORT QString cut(const QString& text, qsizetype cutBeginning, 
 // The first match of `pattern` in the text, without `cutBeginning` units at its start and
 // `cutEnd` at its end; nothing when the pattern does not match.
 TICKERLYDATAMAC_EXPORT std::optional<QString> find(const QString& text, const QString& pattern,
-    bool caseInsensitive = true, qsizetype cutBeginning = 0, qsizetype cutEnd = 0);
+    Qt::CaseSensitivity cs = Qt::CaseInsensitive, qsizetype cutBeginning = 0, qsizetype cutEnd = 0);
 
 // Every match of `pattern`, left to right and not overlapping, each cut as by find.
 TICKERLYDATAMAC_EXPORT QStringList findAll(const QString& text, const QString& pattern,
-    bool caseInsensitive = true, qsizetype cutBeginning = 0, qsizetype cutEnd = 0);
+    Qt::CaseSensitivity cs = Qt::CaseInsensitive, qsizetype cutBeginning = 0, qsizetype cutEnd = 0);
 
 // The text of page or feed bytes: UTF-8 when they are valid UTF-8, else each byte read as the
 // character of its value (Latin-1), so 8-bit pages stay readable. Nothing only without bytes.

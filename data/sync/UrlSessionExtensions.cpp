@@ -93,11 +93,11 @@ std::shared_ptr<UrlSessionDataTask> start(UrlSession& session, UrlRequest reques
     return task;
 }
 
-UrlRequest pageRequest(bool mobileSite, const Url& url, qint64 bodyLimit)
+UrlRequest pageRequest(SiteVersion version, const Url& url, qint64 bodyLimit)
 {
     UrlRequest request(url);
     request.maximumBodySize = bodyLimit;
-    if (mobileSite)
+    if (version == SiteVersion::Mobile)
         request.setValue(iOSUserAgentString(), u"User-Agent"_s);
     return request;
 }
@@ -121,7 +121,7 @@ std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& 
     std::function<std::optional<QImage>(const QByteArray&)> decode,
     std::function<void(std::optional<QImage>)> completion)
 {
-    return start(session, pageRequest(false, fromURL, UrlRequest::imageBodyLimit),
+    return start(session, pageRequest(SiteVersion::Desktop, fromURL, UrlRequest::imageBodyLimit),
         [decode = std::move(decode), completion = std::move(completion)](
             std::optional<QByteArray> data) {
             if (completion)
@@ -131,35 +131,35 @@ std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& 
 
 } // namespace
 
-std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, bool mobileSite, const Url& url,
-    std::function<void(std::optional<QByteArray>)> completion)
+std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session, SiteVersion version,
+    const Url& url, std::function<void(std::optional<QByteArray>)> completion)
 {
     return start(
-        session, pageRequest(mobileSite, url, UrlRequest::pageBodyLimit), std::move(completion));
+        session, pageRequest(version, url, UrlRequest::pageBodyLimit), std::move(completion));
 }
 
 std::shared_ptr<UrlSessionDataTask> loadData(
     UrlSession& session, const Url& url, std::function<void(std::optional<QByteArray>)> completion)
 {
-    return loadData(session, true, url, std::move(completion));
+    return loadData(session, SiteVersion::Mobile, url, std::move(completion));
 }
 
 std::shared_ptr<UrlSessionDataTask> loadFeedOrPage(
     UrlSession& session, const Url& url, std::function<void(std::optional<QByteArray>)> completion)
 {
-    return start(
-        session, pageRequest(false, url, UrlRequest::feedBodyLimit), std::move(completion));
+    return start(session, pageRequest(SiteVersion::Desktop, url, UrlRequest::feedBodyLimit),
+        std::move(completion));
 }
 
-std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession& session, bool mobileSite, const Url& url,
-    std::function<void(std::optional<QString>)> completion)
+std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession& session, SiteVersion version,
+    const Url& url, std::function<void(std::optional<QString>)> completion)
 {
     if (url.absoluteString().contains(u".mp4"_s)) {
         if (completion)
             completion(std::nullopt);
         return nullptr;
     }
-    return loadData(session, mobileSite, url,
+    return loadData(session, version, url,
         [completion = std::move(completion)](std::optional<QByteArray> data) {
             if (completion)
                 completion(data ? UrlLoadingDecoders::text(*data) : std::nullopt);
@@ -169,7 +169,7 @@ std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession& session, bool mobileS
 std::shared_ptr<UrlSessionDataTask> loadJSON(UrlSession& session, const Url& url,
     std::function<void(std::optional<nlohmann::json>)> completion)
 {
-    return start(session, pageRequest(true, url, UrlRequest::jsonBodyLimit),
+    return start(session, pageRequest(SiteVersion::Mobile, url, UrlRequest::jsonBodyLimit),
         [completion = std::move(completion)](std::optional<QByteArray> data) {
             if (completion)
                 completion(data ? UrlLoadingDecoders::dictionary(*data) : std::nullopt);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/sync/MobileUserAgent.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/UrlSession.h"
 #include "tickerlydatamac_export.h"
@@ -24,11 +25,10 @@
 // at once on one session.
 
 // The body as it arrived (a GET with the session's defaults), or nothing when the transfer
-// failed. With `mobileSite` the request carries "User-Agent" = iOSUserAgentString(); without,
-// the session's own user agent goes.
+// failed.
 TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadData(UrlSession& session,
-    bool mobileSite, const Url& url, std::function<void(std::optional<QByteArray>)> completion);
-// The same with `mobileSite` true.
+    SiteVersion version, const Url& url, std::function<void(std::optional<QByteArray>)> completion);
+// The same for the mobile version.
 TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadData(
     UrlSession& session, const Url& url, std::function<void(std::optional<QByteArray>)> completion);
 
@@ -41,7 +41,7 @@ TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadFeedOrPage(
 // text holds ".mp4" (exactly so; ".MP4" is loaded) is refused: the completion gets nothing on
 // the calling thread before this returns, and the result is null.
 TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession& session,
-    bool mobileSite, const Url& url, std::function<void(std::optional<QString>)> completion);
+    SiteVersion version, const Url& url, std::function<void(std::optional<QString>)> completion);
 
 // The body's top-level JSON value when it is an object, else nothing (arrays, scalars, bad
 // JSON, no bytes). Asks as a mobile browser.

@@ -26,14 +26,14 @@ ConstraintLayout::~ConstraintLayout()
         c->m_layout = nullptr;
 }
 
-ConstraintLayout* ConstraintLayout::of(QWidget* holder, bool create)
+ConstraintLayout* ConstraintLayout::of(QWidget* holder, Lookup lookup)
 {
     if (!holder)
         return nullptr;
     QLayout* existing = holder->layout();
     if (auto* mine = qobject_cast<ConstraintLayout*>(existing))
         return mine;
-    if (!create)
+    if (lookup == Lookup::ExistingOnly)
         return nullptr;
     if (existing)
         qFatal("ConstraintLayout: %s already has a layout of another kind and cannot hold "

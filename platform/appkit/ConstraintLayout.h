@@ -27,8 +27,10 @@ class TICKERLYAPPKIT_EXPORT ConstraintLayout : public QLayout {
 public:
     ~ConstraintLayout() override;
 
-    // The holder's constraint layout; made when `create` is set and there is none.
-    static ConstraintLayout* of(QWidget* holder, bool create = true);
+    // Whether of() makes the holder's constraint layout when it has none, or answers null.
+    enum class Lookup { MakeIfMissing, ExistingOnly };
+    // The holder's constraint layout.
+    static ConstraintLayout* of(QWidget* holder, Lookup lookup = Lookup::MakeIfMissing);
 
     void addConstraint(const LayoutConstraintRef& constraint);
     void removeConstraint(const LayoutConstraintRef& constraint);

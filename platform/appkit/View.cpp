@@ -27,7 +27,7 @@ LayoutPriority priorityProperty(const QWidget* view, const char* name, LayoutPri
 void layoutsAboveNeedLayout(QWidget* view)
 {
     for (QWidget* w = view ? view->parentWidget() : nullptr; w; w = w->parentWidget()) {
-        if (ConstraintLayout* l = ConstraintLayout::of(w, false))
+        if (ConstraintLayout* l = ConstraintLayout::of(w, ConstraintLayout::Lookup::ExistingOnly))
             l->setNeedsLayout();
     }
 }
@@ -37,7 +37,8 @@ void applyFrameNow(QWidget* view, const QRect& frame)
     const QSize before = view->size();
     view->setGeometry(frame);
     if (before != frame.size()) {
-        if (ConstraintLayout* l = ConstraintLayout::of(view, false))
+        if (ConstraintLayout* l
+            = ConstraintLayout::of(view, ConstraintLayout::Lookup::ExistingOnly))
             l->layoutIfNeeded();
     }
 }
@@ -224,7 +225,7 @@ void invalidateIntrinsicContentSize(QWidget* view)
 {
     if (!view)
         return;
-    if (ConstraintLayout* own = ConstraintLayout::of(view, false))
+    if (ConstraintLayout* own = ConstraintLayout::of(view, ConstraintLayout::Lookup::ExistingOnly))
         own->invalidateFittingSize();
     layoutsAboveNeedLayout(view);
     view->updateGeometry();
@@ -247,7 +248,8 @@ void addConstraints(QWidget* view, const LayoutConstraintList& constraints)
 
 void removeConstraint(QWidget* view, const LayoutConstraintRef& constraint)
 {
-    if (ConstraintLayout* layout = ConstraintLayout::of(view, false))
+    if (ConstraintLayout* layout
+        = ConstraintLayout::of(view, ConstraintLayout::Lookup::ExistingOnly))
         layout->removeConstraint(constraint);
 }
 
@@ -259,13 +261,15 @@ void removeConstraints(QWidget* view, const LayoutConstraintList& constraints)
 
 LayoutConstraintList constraints(const QWidget* view)
 {
-    ConstraintLayout* layout = ConstraintLayout::of(const_cast<QWidget*>(view), false);
+    ConstraintLayout* layout
+        = ConstraintLayout::of(const_cast<QWidget*>(view), ConstraintLayout::Lookup::ExistingOnly);
     return layout ? layout->constraints() : LayoutConstraintList();
 }
 
 void setNeedsLayout(QWidget* view)
 {
-    if (ConstraintLayout* layout = ConstraintLayout::of(view, false))
+    if (ConstraintLayout* layout
+        = ConstraintLayout::of(view, ConstraintLayout::Lookup::ExistingOnly))
         layout->setNeedsLayout();
 }
 
@@ -273,7 +277,8 @@ void layoutSubtreeIfNeeded(QWidget* view)
 {
     if (!view)
         return;
-    if (ConstraintLayout* layout = ConstraintLayout::of(view, false))
+    if (ConstraintLayout* layout
+        = ConstraintLayout::of(view, ConstraintLayout::Lookup::ExistingOnly))
         layout->layoutIfNeeded();
     for (QObject* child : view->children()) {
         if (child->isWidgetType())

@@ -16,7 +16,7 @@ namespace {
 const QString kLongText = u"A headline long enough to need several lines at a hundred points and "
                           "fewer at two hundred, as feeds tend to write them"_s;
 
-QFont font() { return rowstyle::systemFont(12, true); }
+QFont font() { return rowstyle::systemFont(12, QFont::Bold); }
 
 QImage render(QWidget& widget)
 {

@@ -520,7 +520,8 @@ ConstraintLayout::SolverSize solversUnder(const QWidget* root)
 {
     ConstraintLayout::SolverSize total;
     for (QWidget* view : root->findChildren<QWidget*>()) {
-        if (ConstraintLayout* layout = ConstraintLayout::of(view, false)) {
+        if (ConstraintLayout* layout
+            = ConstraintLayout::of(view, ConstraintLayout::Lookup::ExistingOnly)) {
             const ConstraintLayout::SolverSize s = layout->solverSize();
             total.rows += s.rows;
             total.variables += s.variables;

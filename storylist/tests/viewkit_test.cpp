@@ -140,7 +140,7 @@ TEST(ViewKit, ButtonTitleIsWhiteUnlessColouredAndAnImageMakesItBorderless)
     QImage image(8, 8, QImage::Format_ARGB32);
     image.fill(Qt::blue);
     std::unique_ptr<QPushButton> backed(
-        initButton(QString(), QColor(Qt::green), QColor(Qt::black), true, image));
+        initButton(QString(), QColor(Qt::green), QColor(Qt::black), ButtonCorners::Rounded, image));
     EXPECT_EQ(backed->palette().color(QPalette::ButtonText), QColor(Qt::green));
     EXPECT_TRUE(backed->isFlat());
     backed->resize(40, 20);

@@ -57,12 +57,12 @@ protected:
     }
 
     // Runs one search to its end and checks it answered once, off the main thread.
-    QSize search(
-        const QString& page, bool skipMobile = false, std::shared_ptr<UrlSession> session = nullptr)
+    QSize search(const QString& page, SiteVersion startWith = SiteVersion::Mobile,
+        std::shared_ptr<UrlSession> session = nullptr)
     {
         ImageOutcome outcome;
         IconFetcher::fetchIcon(
-            *Url::fromString(page), skipMobile, std::move(session), outcome.completion());
+            *Url::fromString(page), startWith, std::move(session), outcome.completion());
         EXPECT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; })) << page.toStdString();
         testsupport::processEvents();
         EXPECT_EQ(outcome.calls, 1) << page.toStdString();
@@ -200,7 +200,8 @@ TEST_F(IconSearch, AChannelAddressGivesTheChannelsThumbnail)
     // The id is everything after the key, other query items included.
     server.reply(u"/channel/UCplanet&hl=en"_s, html(fixture(u"channel-page.html"_s)));
     server.reply(u"/planet=s900-c-k"_s, pngReply(Qt::red, 88));
-    EXPECT_EQ(search(u"https://www.youtube.com/feeds/videos.xml?channel_id=UCplanet&hl=en"_s, true),
+    EXPECT_EQ(search(u"https://www.youtube.com/feeds/videos.xml?channel_id=UCplanet&hl=en"_s,
+                  SiteVersion::Desktop),
         QSize(88, 88));
     EXPECT_EQ(requests(u"/channel/UCplanet&hl=en"_s, isMobile), 0);
     // Skipping the phone pass loads the page once, without the phone's user agent.
@@ -244,7 +245,7 @@ TEST_F(IconSearch, PagePassesEndWithNothingWhereThePartSays)
     server.reply(u"/silent"_s, silent);
     UrlSessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = 0.3;
-    EXPECT_EQ(
-        search(u"http://www.dailyplanet.test/silent"_s, false, UrlSession::create(configuration)),
+    EXPECT_EQ(search(u"http://www.dailyplanet.test/silent"_s, SiteVersion::Mobile,
+                  UrlSession::create(configuration)),
         QSize());
 }

@@ -53,15 +53,15 @@ QString randomText(QRandomGenerator& random, const QString& alphabet, int maxLen
 TEST(StringPatterns, FindCutsTheFirstMatch)
 {
     EXPECT_EQ(find(u"abbbc"_s, u"b+"_s), u"bbb"_s);
-    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, true, 1, 1), u"b"_s);
+    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, Qt::CaseInsensitive, 1, 1), u"b"_s);
     EXPECT_EQ(find(u"abbbc"_s, u"x+"_s), std::nullopt);
     EXPECT_EQ(find(u"aBBbc"_s, u"b+"_s), u"BBb"_s);
-    EXPECT_EQ(find(u"aBBbc"_s, u"b+"_s, false), u"b"_s);
+    EXPECT_EQ(find(u"aBBbc"_s, u"b+"_s, Qt::CaseSensitive), u"b"_s);
     // Cuts larger than the match leave nothing; they never reach outside the text.
-    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, true, 2, 2), QString());
-    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, true, 100, 0), QString());
-    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, true, -100, -100), u"abbbc"_s);
-    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, true, std::numeric_limits<qsizetype>::max(),
+    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, Qt::CaseInsensitive, 2, 2), QString());
+    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, Qt::CaseInsensitive, 100, 0), QString());
+    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, Qt::CaseInsensitive, -100, -100), u"abbbc"_s);
+    EXPECT_EQ(find(u"abbbc"_s, u"b+"_s, Qt::CaseInsensitive, std::numeric_limits<qsizetype>::max(),
                   std::numeric_limits<qsizetype>::min()),
         QString());
 }
@@ -70,12 +70,13 @@ TEST(StringPatterns, FindAllGivesEveryMatchInOrder)
 {
     EXPECT_EQ(findAll(u"a1b22c333"_s, u"[0-9]+"_s), QStringList({ u"1"_s, u"22"_s, u"333"_s }));
     EXPECT_EQ(findAll(u"abc"_s, u"[0-9]+"_s), QStringList());
-    EXPECT_EQ(findAll(u"<a><bb>"_s, u"<[^>]+>"_s, true, 1, 1), QStringList({ u"a"_s, u"bb"_s }));
+    EXPECT_EQ(findAll(u"<a><bb>"_s, u"<[^>]+>"_s, Qt::CaseInsensitive, 1, 1),
+        QStringList({ u"a"_s, u"bb"_s }));
     // Offsets are UTF-16 units, and a lone surrogate is matched like any other character.
     QString text = u"x\U0001F600y"_s;
     text.append(QChar(0xDC01)).append(u"z"_s);
     EXPECT_EQ(findAll(text, u"[a-z]"_s), QStringList({ u"x"_s, u"y"_s, u"z"_s }));
-    EXPECT_EQ(find(text, u"y.z"_s, true, 1, 1), QString(QChar(0xDC01)));
+    EXPECT_EQ(find(text, u"y.z"_s, Qt::CaseInsensitive, 1, 1), QString(QChar(0xDC01)));
 }
 
 TEST(StringPatterns, CutDropsUnitsAtBothEnds)

@@ -99,11 +99,11 @@ TEST_F(UrlSessionExtensionsTest, AsksForMobilePagesWithTheMobileIdentityOnly)
     Received<QByteArray> mobile;
     Received<QByteArray> desktop;
     Received<QByteArray> byDefault;
-    loadData(
-        *session, true, urlOf(u"http://news.example.test/page"_s), mobile.completion(*session));
+    loadData(*session, SiteVersion::Mobile, urlOf(u"http://news.example.test/page"_s),
+        mobile.completion(*session));
     ASSERT_TRUE(testsupport::waitFor([&] { return mobile.arrived(); }));
-    loadData(
-        *session, false, urlOf(u"http://news.example.test/page"_s), desktop.completion(*session));
+    loadData(*session, SiteVersion::Desktop, urlOf(u"http://news.example.test/page"_s),
+        desktop.completion(*session));
     ASSERT_TRUE(testsupport::waitFor([&] { return desktop.arrived(); }));
     loadData(*session, urlOf(u"http://news.example.test/page"_s), byDefault.completion(*session));
     ASSERT_TRUE(testsupport::waitFor([&] { return byDefault.arrived(); }));
@@ -122,7 +122,8 @@ TEST_F(UrlSessionExtensionsTest, AsksForMobilePagesWithTheMobileIdentityOnly)
     configuration.httpAdditionalHeaders.setValue(u"User-Agent"_s, u"DesktopReader"_s);
     auto own = UrlSession::create(configuration);
     Received<QByteArray> plain;
-    loadData(*own, false, urlOf(u"http://news.example.test/page"_s), plain.completion(*own));
+    loadData(*own, SiteVersion::Desktop, urlOf(u"http://news.example.test/page"_s),
+        plain.completion(*own));
     ASSERT_TRUE(testsupport::waitFor([&] { return plain.arrived(); }));
     EXPECT_EQ(server.requests().last().header("User-Agent"), QByteArray("DesktopReader"));
 }
@@ -134,10 +135,11 @@ TEST_F(UrlSessionExtensionsTest, RefusesVideoAddressesBeforeReturningButLoadsOth
              u"http://news.example.test/a?f=x.mp4"_s, u"http://news.example.test/a#t.mp4"_s }) {
         int calls = 0;
         std::optional<QString> value = u"unset"_s;
-        const auto task = loadSource(*session, true, urlOf(text), [&](std::optional<QString> v) {
-            ++calls;
-            value = v;
-        });
+        const auto task
+            = loadSource(*session, SiteVersion::Mobile, urlOf(text), [&](std::optional<QString> v) {
+                  ++calls;
+                  value = v;
+              });
         EXPECT_EQ(task, nullptr);
         EXPECT_EQ(calls, 1) << text.toStdString();
         EXPECT_FALSE(value.has_value());
@@ -145,8 +147,8 @@ TEST_F(UrlSessionExtensionsTest, RefusesVideoAddressesBeforeReturningButLoadsOth
     EXPECT_TRUE(server.requests().isEmpty());
 
     Received<QString> capitals;
-    const auto task = loadSource(*session, false, urlOf(u"http://news.example.test/clip.MP4"_s),
-        capitals.completion(*session));
+    const auto task = loadSource(*session, SiteVersion::Desktop,
+        urlOf(u"http://news.example.test/clip.MP4"_s), capitals.completion(*session));
     ASSERT_NE(task, nullptr);
     ASSERT_TRUE(testsupport::waitFor([&] { return capitals.arrived(); }));
     EXPECT_EQ(capitals.value, u"not refused"_s);
@@ -160,12 +162,12 @@ TEST_F(UrlSessionExtensionsTest, ReadsTextAsUtf8OrElseByteForByte)
     Received<QString> utf8;
     Received<QString> latin1;
     Received<QString> error;
-    loadSource(
-        *session, true, urlOf(u"http://news.example.test/utf8"_s), utf8.completion(*session));
-    loadSource(
-        *session, true, urlOf(u"http://news.example.test/latin1"_s), latin1.completion(*session));
-    loadSource(
-        *session, true, urlOf(u"http://news.example.test/error"_s), error.completion(*session));
+    loadSource(*session, SiteVersion::Mobile, urlOf(u"http://news.example.test/utf8"_s),
+        utf8.completion(*session));
+    loadSource(*session, SiteVersion::Mobile, urlOf(u"http://news.example.test/latin1"_s),
+        latin1.completion(*session));
+    loadSource(*session, SiteVersion::Mobile, urlOf(u"http://news.example.test/error"_s),
+        error.completion(*session));
     ASSERT_TRUE(testsupport::waitFor(
         [&] { return utf8.arrived() && latin1.arrived() && error.arrived(); }));
     EXPECT_EQ(utf8.value, u"café €"_s);
@@ -253,7 +255,7 @@ TEST_F(UrlSessionExtensionsTest, ReportsTransportFailuresAndCancellationAsNothin
     Received<nlohmann::json> json;
     Received<QImage> image;
     loadData(*session, urlOf(refused), data.completion(*session));
-    loadSource(*session, false, urlOf(refused), text.completion(*session));
+    loadSource(*session, SiteVersion::Desktop, urlOf(refused), text.completion(*session));
     loadJSON(*session, urlOf(refused), json.completion(*session));
     loadImage(*session, urlOf(refused), image.completion(*session));
     ASSERT_TRUE(testsupport::waitFor(
