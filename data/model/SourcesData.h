@@ -70,7 +70,8 @@ private:
     UserDefaults::Outcome changeSources(
         std::function<std::optional<QList<int>>(SourceList&)> change,
         std::function<void(const QList<int>&)> announce);
-    static SourceList sourcesFromData(const std::optional<QByteArray>& data);
+    // The list `data` holds, as reading it gives it.
+    static SourceList sourcesFromData(const QString& suite, const std::optional<QByteArray>& data);
     static std::shared_ptr<const UserDefaults::Form> listForm(const QString& suite);
     void setSources(const SourceList& sources);
     const void* identity() const { return this; }
