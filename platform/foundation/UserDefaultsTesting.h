@@ -19,4 +19,8 @@ struct LockWaits {
 TICKERLYFOUNDATION_EXPORT LockWaits lockWaits();
 TICKERLYFOUNDATION_EXPORT void resetLockWaits();
 
+// How many stored values a write over them has read to tell whether they were damaged, since the
+// process started.
+TICKERLYFOUNDATION_EXPORT int storedValuesReadForDamage();
+
 } // namespace UserDefaultsTesting
