@@ -4,40 +4,23 @@
 // its announcement reaches the window's list, which inserts the row and draws, before the next
 // addition starts. Wall and main-thread processor time of all the additions; one case per process
 // (`--benchmark_filter=.../1000`). The discovery and the icon search (both downloads) are left
-// out. Self-contained, so that the same file builds against older trees for a side-by-side
-// figure.
+// out. It builds against older trees (with MainThread.h beside it) for a side-by-side figure.
 
 #include "app/shell/Application.h"
 #include "app/shell/Storyboards.h"
 #include "data/model/SourcesData.h"
 
+#include "MainThread.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <benchmark/benchmark.h>
-
-#include <ctime>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-double mainThreadCpuMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
-}
-
-void settle(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 void BM_AddSourcesOneByOne(benchmark::State& state)
 {
@@ -47,10 +30,10 @@ void BM_AddSourcesOneByOne(benchmark::State& state)
     registerApplicationStoryboards();
     Application application;
     application.openSourcesWindow();
-    settle(500);
+    idle(500);
 
     for (auto _ : state) {
-        const double cpuBefore = mainThreadCpuMs();
+        const double cpuBefore = threadCpuMs();
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < count; ++i) {
@@ -63,7 +46,7 @@ void BM_AddSourcesOneByOne(benchmark::State& state)
             QCoreApplication::processEvents();
         }
         const qint64 wallMs = clock.elapsed();
-        const double cpu = mainThreadCpuMs() - cpuBefore;
+        const double cpu = threadCpuMs() - cpuBefore;
         state.PauseTiming();
         state.counters["adds_ms"] = double(wallMs);
         state.counters["adds_cpu_ms"] = cpu;
