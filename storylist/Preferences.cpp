@@ -64,6 +64,25 @@ void announceSettings()
         QString::fromUtf16(dataUpdatedNotificationObject));
 }
 
+// A setting kept while another program held the store, when this one ended, is written at the
+// next opening from the journal, and announced then.
+const QString writeKind = QStringLiteral("preferences.write");
+
+const bool replayerRegistered = [] {
+    UserDefaults::registerReplayer(writeKind,
+        [](const QString&, const QString&,
+            const QVariant& value) -> std::optional<UserDefaults::Replayed> {
+            return UserDefaults::Replayed {
+                [value](const std::optional<QVariant>&) { return std::optional(value); }, {}, {},
+                [](bool written) {
+                    if (written)
+                        MainQueue::dispatchAsync(announceSettings);
+                }
+            };
+        });
+    return true;
+}();
+
 } // namespace
 
 UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& value)
@@ -75,7 +94,8 @@ UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& val
         [](bool written) {
             if (written)
                 MainQueue::dispatchAsync(announceSettings);
-        });
+        },
+        { writeKind, [value] { return value; } });
     userDefaults->synchronize();
     if (outcome == UserDefaults::Outcome::Done)
         announceSettings();

@@ -60,6 +60,13 @@ void ArchivedStoriesData::registerArchiveClasses()
     });
 }
 
+namespace {
+// A state set while another program held the store, kept when this one ended, is set at the next
+// opening from the journal.
+const bool replayerRegistered = statelist::registerReplayer<ArchivedStoriesData::StateDescription>(
+    archivedStoriesKey, linkOf, &ArchivedStoriesData::registerArchiveClasses);
+} // namespace
+
 ArchivedStoriesData::ArchivedStoriesData(std::shared_ptr<UserDefaults> localStore)
     : m_states(localStore ? std::move(localStore) : sharedDefaults(), archivedStoriesKey, linkOf)
 {

@@ -174,6 +174,85 @@ QList<PendingChange> pendingOf(const QString& suite, quint64 before = 0)
     return older;
 }
 
+// The changes a person makes to the list, each named, so that one kept when this process ends is
+// made alike from its journal at the next opening of the store.
+const QString addKind = u"sources.add"_s;
+const QString removeKind = u"sources.remove"_s;
+const QString updateKind = u"sources.update"_s;
+const QString markKind = u"sources.mark-without-icon"_s;
+
+SourceChange addChange(std::shared_ptr<Source> source)
+{
+    return [source = std::move(source)](
+               QList<std::shared_ptr<Source>>& list) -> std::optional<QList<int>> {
+        if (indexOfLink(list, source->link()) >= 0)
+            return std::nullopt;
+        list.append(source);
+        return QList<int> { int(list.size() - 1) };
+    };
+}
+
+SourceChange removeChange(Source source)
+{
+    return [source = std::move(source)](
+               QList<std::shared_ptr<Source>>& list) -> std::optional<QList<int>> {
+        const qsizetype i = indexOfEqual(list, source);
+        if (i < 0)
+            return std::nullopt;
+        list.removeAt(i);
+        return QList<int> { int(i) };
+    };
+}
+
+SourceChange updateChange(std::shared_ptr<Source> source)
+{
+    return [source = std::move(source)](
+               QList<std::shared_ptr<Source>>& list) -> std::optional<QList<int>> {
+        for (auto& entry : list) {
+            if (entry->link() == source->link())
+                entry = source;
+        }
+        // Written back even when no link matched (-1 still writes); announced only when it is
+        // there.
+        return QList<int> { int(indexOfEqual(list, *source)) };
+    };
+}
+
+SourceChange markChange(QSet<QString> links)
+{
+    return [links = std::move(links)](
+               QList<std::shared_ptr<Source>>& list) -> std::optional<QList<int>> {
+        QList<int> marked;
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (!list[i]->noIconFound && links.contains(list[i]->link())) {
+                list[i]->noIconFound = true;
+                marked << int(i);
+            }
+        }
+        if (marked.isEmpty())
+            return std::nullopt;
+        return marked;
+    };
+}
+
+// A source as a journal holds it: an archive of the one source.
+UserDefaults::Replay replayOf(const QString& kind, const std::shared_ptr<Source>& source)
+{
+    return { kind, [source] {
+                return QVariant(KeyedArchiver::archivedDataWithRootObjects(
+                    QList<std::shared_ptr<Source>> { source }));
+            } };
+}
+
+std::shared_ptr<Source> sourceFromArguments(const QVariant& arguments)
+{
+    if (arguments.typeId() != QMetaType::QByteArray)
+        return nullptr;
+    Source::registerArchiveClasses();
+    const auto list = archivedList<Source>(arguments.toByteArray(), u"source"_s);
+    return list.size() == 1 ? list.first() : nullptr;
+}
+
 // `list` as the pending changes will leave it. The changes are idempotent, so one written
 // between the read of the list and the end of its pending entry counts once.
 void applyPending(const QList<PendingChange>& pending, QList<std::shared_ptr<Source>>& list)
@@ -262,9 +341,57 @@ std::shared_ptr<const UserDefaults::Form> SourcesData::listForm(const QString& s
     return made;
 }
 
+bool SourcesData::registerReplayers()
+{
+    const auto replayed
+        = [](const QString& suite, const QString& key,
+              std::optional<SourceChange> change) -> std::optional<UserDefaults::Replayed> {
+        if (key != sourcesKey || !change)
+            return std::nullopt;
+        return UserDefaults::Replayed { {}, listForm(suite),
+            [change = *change](
+                std::any& held) { return change(std::any_cast<SourceList&>(held)).has_value(); },
+            [](bool written) {
+                if (written)
+                    sendDataChangeNotification(nullptr);
+            } };
+    };
+    const auto withSource = [replayed](SourceChange (*make)(std::shared_ptr<Source>)) {
+        return
+            [replayed, make](const QString& suite, const QString& key, const QVariant& arguments) {
+                const auto source = sourceFromArguments(arguments);
+                return replayed(suite, key, source ? std::optional(make(source)) : std::nullopt);
+            };
+    };
+    UserDefaults::registerReplayer(addKind, withSource(&addChange));
+    UserDefaults::registerReplayer(updateKind, withSource(&updateChange));
+    UserDefaults::registerReplayer(removeKind,
+        [replayed](const QString& suite, const QString& key, const QVariant& arguments) {
+            const auto source = sourceFromArguments(arguments);
+            return replayed(
+                suite, key, source ? std::optional(removeChange(*source)) : std::nullopt);
+        });
+    UserDefaults::registerReplayer(
+        markKind, [replayed](const QString& suite, const QString& key, const QVariant& arguments) {
+            if (arguments.typeId() != QMetaType::QStringList
+                && arguments.typeId() != QMetaType::QVariantList)
+                return std::optional<UserDefaults::Replayed>();
+            QSet<QString> links;
+            for (const QVariant& link : arguments.toList()) {
+                if (link.typeId() != QMetaType::QString)
+                    return std::optional<UserDefaults::Replayed>();
+                links.insert(link.toString());
+            }
+            return replayed(suite, key, markChange(std::move(links)));
+        });
+    return true;
+}
+
+const bool SourcesData::s_replayersRegistered = SourcesData::registerReplayers();
+
 UserDefaults::Outcome SourcesData::changeSources(
     std::function<std::optional<QList<int>>(SourceList&)> change,
-    std::function<void(const QList<int>&)> announce)
+    std::function<void(const QList<int>&)> announce, UserDefaults::Replay replay)
 {
     // Shared with a kept change, which may run after this object is gone.
     auto positions = std::make_shared<std::optional<QList<int>>>();
@@ -288,7 +415,8 @@ UserDefaults::Outcome SourcesData::changeSources(
                 announce(**positions);
             else
                 sendDataChangeNotification(sender);
-        });
+        },
+        std::move(replay));
     m_localStore->synchronize();
     if (outcome != UserDefaults::Outcome::Kept) {
         forgetPending(suite, id);
@@ -314,73 +442,48 @@ UserDefaults::Outcome SourcesData::addSource(const std::shared_ptr<Source>& give
 {
     if (!given)
         return UserDefaults::Outcome::Done;
+    const auto source = detached(*given);
     return changeSources(
-        [source = detached(*given)](SourceList& list) -> std::optional<QList<int>> {
-            if (indexOfLink(list, source->link()) >= 0)
-                return std::nullopt;
-            list.append(source);
-            return QList<int> { int(list.size() - 1) };
-        },
+        addChange(source),
         [sender = identity()](
-            const QList<int>& added) { sendDataChangeNotification(sender, added); });
+            const QList<int>& added) { sendDataChangeNotification(sender, added); },
+        replayOf(addKind, source));
 }
 
 UserDefaults::Outcome SourcesData::removeSource(const Source& given)
 {
+    const auto source = detached(given);
     return changeSources(
-        [source = *detached(given)](SourceList& list) -> std::optional<QList<int>> {
-            const qsizetype i = indexOfEqual(list, source);
-            if (i < 0)
-                return std::nullopt;
-            list.removeAt(i);
-            return QList<int> { int(i) };
-        },
+        removeChange(*source),
         [sender = identity()](const QList<int>& removed) {
             sendDataChangeNotification(sender, std::nullopt, removed);
-        });
+        },
+        replayOf(removeKind, source));
 }
 
 UserDefaults::Outcome SourcesData::updateSource(const std::shared_ptr<Source>& given)
 {
     if (!given)
         return UserDefaults::Outcome::Done;
+    const auto source = detached(*given);
     return changeSources(
-        [source = detached(*given)](SourceList& list) -> std::optional<QList<int>> {
-            for (auto& entry : list) {
-                if (entry->link() == source->link())
-                    entry = source;
-            }
-            // Written back even when no link matched (-1 still writes); announced only when it is
-            // there.
-            return QList<int> { int(indexOfEqual(list, *source)) };
-        },
+        updateChange(source),
         [sender = identity()](const QList<int>& updated) {
             if (updated.first() >= 0)
                 sendDataChangeNotification(sender, std::nullopt, std::nullopt, updated);
-        });
+        },
+        replayOf(updateKind, source));
 }
 
 UserDefaults::Outcome SourcesData::markSourcesWithoutIcon(const QStringList& links)
 {
     if (links.isEmpty())
         return UserDefaults::Outcome::Done;
-    return changeSources(
-        [links = QSet<QString>(links.begin(), links.end())](
-            SourceList& list) -> std::optional<QList<int>> {
-            QList<int> marked;
-            for (qsizetype i = 0; i < list.size(); ++i) {
-                if (!list[i]->noIconFound && links.contains(list[i]->link())) {
-                    list[i]->noIconFound = true;
-                    marked << int(i);
-                }
-            }
-            if (marked.isEmpty())
-                return std::nullopt;
-            return marked;
-        },
+    return changeSources(markChange(QSet<QString>(links.begin(), links.end())),
         [sender = identity()](const QList<int>& marked) {
             sendDataChangeNotification(sender, std::nullopt, std::nullopt, marked);
-        });
+        },
+        { markKind, [links] { return QVariant(links); } });
 }
 
 void SourcesData::resetSources()

@@ -67,9 +67,14 @@ private:
     using SourceList = QList<std::shared_ptr<Source>>;
     // Runs `change` on the stored list as one transaction; it returns the positions to announce,
     // or nothing to leave the list as it is. `announce` gets them once they are stored.
+    // `replay` journals it, should it be kept and this process end before it is written.
     UserDefaults::Outcome changeSources(
         std::function<std::optional<QList<int>>(SourceList&)> change,
-        std::function<void(const QList<int>&)> announce);
+        std::function<void(const QList<int>&)> announce, UserDefaults::Replay replay);
+    // The changes above made again from another run's journal, announced as a change of the
+    // whole list once written.
+    static bool registerReplayers();
+    static const bool s_replayersRegistered;
     // The list `data` holds, as reading it gives it.
     static SourceList sourcesFromData(const QString& suite, const std::optional<QByteArray>& data);
     static std::shared_ptr<const UserDefaults::Form> listForm(const QString& suite);

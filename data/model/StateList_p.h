@@ -53,6 +53,82 @@ std::shared_ptr<Record> recordForLink(
     return nullptr;
 }
 
+// The change setState makes of the stored list: the record of `link` (encoded) moved to the front,
+// or removed when there is none, and the list cut to its cap.
+template <typename Record, typename LinkOf>
+UserDefaults::Updater stateUpdater(const QString& suite, const QString& key,
+    const std::optional<Url>& link, const std::optional<QByteArray>& encodedRecord, LinkOf linkOf)
+{
+    return [suite, key, link, encodedRecord, linkOf](
+               const std::optional<QVariant>& current) -> std::optional<QVariant> {
+        QList<std::shared_ptr<Record>> list
+            = archivedListForChange<Record>(suite, key, current, QStringLiteral("state record"));
+        if (link) {
+            if (const auto old = recordForLink(list, link->absoluteString(), linkOf))
+                list.removeOne(old);
+        }
+        QList<QByteArray> encoded;
+        encoded.reserve(list.size() + 1);
+        if (encodedRecord)
+            encoded.append(*encodedRecord);
+        for (const auto& record : list) {
+            if (encoded.size() >= maxStoredStates)
+                break;
+            encoded.append(KeyedArchiver::encodedObject(*record));
+        }
+        return QVariant(KeyedArchiver::archivedDataWithEncodedRootArray(encoded));
+    };
+}
+
+// The name under which a kept setState of the list under `key` is journalled.
+inline QString replayKind(const QString& key) { return QStringLiteral("state of ") + key; }
+
+// Lets a setState of the list under `key` that another run kept when it ended be made again from
+// its journal, announced (keptStateNotification) once written. `registerClasses` makes `Record`
+// readable.
+template <typename Record, typename LinkOf>
+bool registerReplayer(const QString& key, LinkOf linkOf, void (*registerClasses)())
+{
+    UserDefaults::registerReplayer(replayKind(key),
+        [key, linkOf, registerClasses](const QString& suite, const QString& storedKey,
+            const QVariant& arguments) -> std::optional<UserDefaults::Replayed> {
+            if (storedKey != key || arguments.typeId() != QMetaType::QVariantMap)
+                return std::nullopt;
+            const QVariantMap map = arguments.toMap();
+            std::optional<Url> link;
+            if (map.contains(QStringLiteral("link"))) {
+                const QVariant text = map.value(QStringLiteral("link"));
+                if (text.typeId() != QMetaType::QString)
+                    return std::nullopt;
+                link = Url::fromString(text.toString());
+                if (!link)
+                    return std::nullopt;
+            }
+            std::optional<QByteArray> record;
+            if (map.contains(QStringLiteral("record"))) {
+                const QVariant bytes = map.value(QStringLiteral("record"));
+                if (bytes.typeId() != QMetaType::QByteArray)
+                    return std::nullopt;
+                // Stored whole into the list: it must read back as one record.
+                registerClasses();
+                if (archivedList<Record>(
+                        KeyedArchiver::archivedDataWithEncodedRootArray({ bytes.toByteArray() }),
+                        QStringLiteral("state record"))
+                        .size()
+                    != 1)
+                    return std::nullopt;
+                record = bytes.toByteArray();
+            }
+            const QString linkText = link ? link->absoluteString() : QString();
+            return UserDefaults::Replayed { stateUpdater<Record>(suite, key, link, record, linkOf),
+                {}, {}, [suite, key, linkText](bool written) {
+                    if (written && !linkText.isEmpty())
+                        endPending(suite, key, linkText, 0, true, true);
+                } };
+        });
+    return true;
+}
+
 // Sets the state of `link` in the list stored under `key`, as one transaction of the store that
 // reads the list afresh, so a state set meanwhile by another object or process is kept. The
 // record of the link moves to the front (`newRecord` null removes it), and the list is cut to
@@ -74,31 +150,20 @@ UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
     const quint64 note = link
         ? notePending(suite, key, linkText, newRecord ? newRecord->state : StoryState::None)
         : 0;
-    const auto outcome = store.updateOrKeep(
-        key,
-        [suite, key, link, encodedRecord, linkOf](
-            const std::optional<QVariant>& current) -> std::optional<QVariant> {
-            QList<std::shared_ptr<Record>> list = archivedListForChange<Record>(
-                suite, key, current, QStringLiteral("state record"));
-            if (link) {
-                if (const auto old = recordForLink(list, link->absoluteString(), linkOf))
-                    list.removeOne(old);
-            }
-            QList<QByteArray> encoded;
-            encoded.reserve(list.size() + 1);
-            if (encodedRecord)
-                encoded.append(*encodedRecord);
-            for (const auto& record : list) {
-                if (encoded.size() >= maxStoredStates)
-                    break;
-                encoded.append(KeyedArchiver::encodedObject(*record));
-            }
-            return QVariant(KeyedArchiver::archivedDataWithEncodedRootArray(encoded));
-        },
-        [suite, key, linkText, note](bool written) {
-            if (note)
-                endPending(suite, key, linkText, note, true, written);
-        });
+    const auto outcome
+        = store.updateOrKeep(key, stateUpdater<Record>(suite, key, link, encodedRecord, linkOf),
+            [suite, key, linkText, note](bool written) {
+                if (note)
+                    endPending(suite, key, linkText, note, true, written);
+            },
+            { replayKind(key), [link, encodedRecord] {
+                 QVariantMap arguments;
+                 if (link)
+                     arguments.insert(QStringLiteral("link"), link->absoluteString());
+                 if (encodedRecord)
+                     arguments.insert(QStringLiteral("record"), *encodedRecord);
+                 return QVariant(arguments);
+             } });
     store.synchronize();
     if (note && outcome != UserDefaults::Outcome::Kept)
         endPending(suite, key, linkText, note, false, true);

@@ -56,6 +56,13 @@ void StoryStateData::registerArchiveClasses()
     });
 }
 
+namespace {
+// A state set while another program held the store, kept when this one ended, is set at the next
+// opening from the journal.
+const bool replayerRegistered = statelist::registerReplayer<StoryStateData::StateDescription>(
+    statedStoriesKey, linkOf, &StoryStateData::registerArchiveClasses);
+} // namespace
+
 StoryStateData::StoryStateData(std::shared_ptr<UserDefaults> localStore)
     : m_states(localStore ? std::move(localStore) : sharedDefaults(), statedStoriesKey, linkOf)
 {

@@ -12,6 +12,8 @@ constexpr quint64 epochDateTag = 1;
 // Dates beyond this many seconds either way are no dates a user can have stored.
 constexpr double maxDateSeconds = 1e13;
 
+} // namespace
+
 std::optional<QVariant> fromItem(const CborItem& item)
 {
     switch (item.kind) {
@@ -61,8 +63,6 @@ std::optional<QVariant> fromItem(const CborItem& item)
     }
     return std::nullopt;
 }
-
-} // namespace
 
 std::optional<CborItem> toItem(const QVariant& v, int depth)
 {

@@ -32,6 +32,8 @@ qint64 saturated(double d)
 UserDefaults::UserDefaults(const QString& suiteName)
     : d(connectionFor(suiteName))
 {
+    if (!d->openReplayTried.exchange(true))
+        d->replayAtOpen();
 }
 
 UserDefaults::~UserDefaults() = default;
@@ -230,6 +232,7 @@ UserDefaults::Outcome UserDefaults::setValues(
             return Outcome::Failed;
         }
         change.values.emplace_back(key, std::move(bytes));
+        change.journalValues = false;
     }
     return d->change(std::move(change), true);
 }
@@ -244,23 +247,25 @@ bool UserDefaults::update(const QString& key, const Updater& fn)
 }
 
 UserDefaults::Outcome UserDefaults::updateOrKeep(
-    const QString& key, Updater fn, std::function<void(bool)> done)
+    const QString& key, Updater fn, std::function<void(bool)> done, Replay replay)
 {
     Connection::Change change;
     change.key = key;
     change.update = std::move(fn);
     change.done = std::move(done);
+    change.replay = std::move(replay);
     return d->change(std::move(change), true);
 }
 
 UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key,
-    std::shared_ptr<const Form> form, FormUpdater fn, std::function<void(bool)> done)
+    std::shared_ptr<const Form> form, FormUpdater fn, std::function<void(bool)> done, Replay replay)
 {
     Connection::Change change;
     change.key = key;
     change.form = std::move(form);
     change.formUpdate = std::move(fn);
     change.done = std::move(done);
+    change.replay = std::move(replay);
     return d->change(std::move(change), true);
 }
 

@@ -95,12 +95,23 @@ public:
     // in it fails. False when nothing could be written. Never kept: on the main thread it waits
     // a frame or two at most, like set(), and then fails.
     bool update(const QString& key, const Updater& fn);
+    // A change that another process can make again should this one end before it is written
+    // (killed, or quit while the lock stays taken): the process writes a kept change, before it
+    // says Kept, to a journal beside the suite, and the next opening of the suite by any program
+    // makes it from there, exactly once. `kind` names the replayer registered for it; `arguments`
+    // (a property-list value) is asked for only when the change is kept, on the caller's thread.
+    // set() and setValues() are journalled as they are; data begun by startData is not (it is
+    // what a refresh fetches, and fetched again). A change with no kind lives in memory only.
+    struct Replay {
+        QString kind;
+        std::function<QVariant()> arguments;
+    };
     // As update, but when the write lock stays taken the change is kept, in order with the
     // process's other kept changes, and retried before its next write and by a retry on the main
     // queue; `fn` must then own what it uses. `done` (any thread) learns how a kept change ended.
-    // The lock is waited for as by set().
-    Outcome updateOrKeep(
-        const QString& key, Updater fn, std::function<void(bool written)> done = {});
+    // The lock is waited for as by set(). `replay` journals it (see Replay).
+    Outcome updateOrKeep(const QString& key, Updater fn,
+        std::function<void(bool written)> done = {}, Replay replay = {});
     // How a key's value is held while changes run on it, so that a run of them (a backlog of
     // kept additions to a long list) decodes the stored value once and encodes it once, rather
     // than once a change. `decode` is given the stored value (nothing when unset) and `encode`
@@ -112,10 +123,26 @@ public:
     };
     // Changes the held value; false to leave the key as it is.
     using FormUpdater = std::function<bool(std::any& held)>;
+    // What a replayer makes of its arguments: an update, or an update of the value as `form`
+    // holds it. `done` learns, in the process that replays it, how it went.
+    struct Replayed {
+        Updater update;
+        std::shared_ptr<const Form> form;
+        FormUpdater formUpdate;
+        std::function<void(bool written)> done;
+    };
+    // Given arguments read back from disk, which may be damaged: nothing when they make no change.
+    using Replayer = std::function<std::optional<Replayed>(
+        const QString& suiteName, const QString& key, const QVariant& arguments)>;
+    // Process-wide, before the suites are used (the libraries register theirs as they load).
+    // A journal holding a kind this process does not know is left for a program that does.
+    static void registerReplayer(const QString& kind, Replayer replayer);
+
     // As updateOrKeep above, on the value as `form` holds it.
     Outcome updateOrKeep(const QString& key, std::shared_ptr<const Form> form, FormUpdater fn,
-        std::function<void(bool written)> done = {});
-    // Writes the kept changes now, waiting for the lock at most `wait`. True when none is left.
+        std::function<void(bool written)> done = {}, Replay replay = {});
+    // Writes the kept changes now, and those another process left in its journal when it ended,
+    // waiting for the lock at most `wait`. True when none of this process's is left.
     bool retryKeptChanges(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
     // Kept changes still to write: one a key for plain values (a later one replaces the earlier),
     // one an update.
@@ -131,9 +158,9 @@ public:
     // (30 s unless changed; the tests shorten it). Process-wide.
     static void setWriteWaitLimit(std::chrono::milliseconds limit);
     // Writes the kept changes of every suite of the process, waiting for the lock at most `bound`
-    // in all; what stays unwritten is said in the log and given up. Called as a program quits
-    // (endBackgroundWork), while everything a kept change uses still exists. True when all were
-    // written.
+    // in all. What stays unwritten is said in the log: a journalled change is left for the next
+    // opening of its suite, any other is given up. Called as a program quits (endBackgroundWork),
+    // while everything a kept change uses still exists. True when all were written.
     static bool writeKeptChangesBeforeExit(std::chrono::milliseconds bound);
 
     // Lowers the longest stored value read (0 puts back the decoder's bound, past which a value

@@ -67,7 +67,11 @@ UserDefaults::Connection::~Connection()
 {
     // Nothing runs here: what a kept change uses may be gone this late. The programs write them
     // when they quit (UserDefaults::writeKeptChangesBeforeExit).
-    giveUpKept("the process ended first", false);
+    giveUpKept("the process ended first", Tell::Nobody);
+    {
+        std::lock_guard lock(journalMutex);
+        closeJournal(false);
+    }
     if (db)
         sqlite3_close(db);
     if (readDb)
@@ -399,8 +403,9 @@ std::chrono::milliseconds waitFor()
 } // namespace
 
 UserDefaults::Connection::Begun UserDefaults::Connection::begin(
-    const QDeadlineTimer& deadline, bool exiting)
+    const QDeadlineTimer& deadline, Writer who)
 {
+    const bool exiting = who == Writer::Exiting;
     const auto stop = [&] { return !exiting && storesQuitting.load(); };
     // Our own other threads first, in slices, so that quitting ends the wait.
     for (;;) {
@@ -514,10 +519,14 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
         break;
     }
     std::vector<Ran> ran;
+    std::vector<Ran> replayed;
+    std::vector<Claimed> claimed;
+    replayOrphans(replayed, claimed);
     const int taken = runKept(ran);
     const bool ok = apply(c);
     // A change that failed alone is undone alone; what was kept before it still commits.
     const bool committed = finish(true);
+    releaseClaimed(claimed, replayed, committed);
     keptWritten(ran, committed, taken);
     return ok && committed ? Outcome::Done : Outcome::Failed;
 }

@@ -51,6 +51,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         FormUpdater formUpdate;
         Apply other;
         std::function<void(bool)> done;
+        Replay replay;
+        // Plain values are journalled unless they hold data begun by startData.
+        bool journalValues = true;
     };
 
     // One kept change of one key (see UserDefaultsKept.cpp).
@@ -65,6 +68,19 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         std::shared_ptr<const Form> form;
         FormUpdater formUpdate;
         std::function<void(bool)> done;
+        // Its entry in this process's journal; empty when it lives in memory only.
+        QByteArray journalId;
+        // Entries of the values this one replaced in the queue: written (in effect) with it.
+        std::vector<QByteArray> supersededIds;
+        // Made again from another process's journal: `writesSeen` counts every write of the key.
+        bool replayed = false;
+    };
+
+    // Another process's journal taken to be replayed: held locked until its transaction is over,
+    // then removed when that committed.
+    struct Claimed {
+        QString path;
+        int fd = -1;
     };
 
     // How one kept change ran, to be told once the transaction is over.
@@ -75,6 +91,11 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     };
 
     enum class Begun { Ok, Busy, Failed };
+    // Who takes the writers' turn: a change of the running program, or the exit writer, which has
+    // no later chance (it claims the turn at once and waits on past quitting).
+    enum class Writer { Running, Exiting };
+    // Whether the `done` of a change given up learns it.
+    enum class Tell { Callers, Nobody };
 
     QString suiteName;
     QString file; // empty for the in-memory suite
@@ -126,6 +147,22 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     int keptSinceSaid = 0;
     int keptLost = 0;
 
+    // This process's journal of kept changes (UserDefaultsJournal.cpp): made at the first kept
+    // change that has an entry, locked (flock) while it is open, removed once nothing is kept.
+    // journalMutex is taken before keptMutex, never after.
+    std::mutex journalMutex;
+    int journalFd = -1;
+    QString journalPath;
+    qint64 journalSize = 0;
+    bool journalBroken = false;
+    bool journalFailureSaid = false;
+    // The other processes' journals: those found locked by their owners at the last look, those
+    // left for a program that knows their kinds, and when the folder was last looked at.
+    QStringList liveJournals;
+    QStringList leftJournals;
+    std::optional<qint64> folderSeenNs;
+    std::atomic<bool> openReplayTried { false };
+
     // SQLite's lock waits on the writing connection: until `busyDeadline`, and not past
     // quitting for a change that would rather be kept.
     static int busyHandler(void* connection, int tries);
@@ -159,9 +196,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     bool openLockFile();
 
     // Takes the writers' turn of this process and of every process, waiting until `deadline`
-    // (not past quitting unless `exiting`), then starts a write transaction. Busy when the wait
-    // ran out; Failed when there is no file to write.
-    Begun begin(const QDeadlineTimer& deadline, bool exiting = false);
+    // (not past quitting, unless it is the exit writer), then starts a write transaction. Busy
+    // when the wait ran out; Failed when there is no file to write.
+    Begun begin(const QDeadlineTimer& deadline, Writer who = Writer::Running);
     // Commits (or rolls back) and gives the turn back.
     bool finish(bool commit);
 
@@ -270,15 +307,40 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // Runs what was kept, oldest first, inside the write transaction; `ran` learns how each went.
     // Returns how many it took, to hand to keptWritten.
     int runKept(std::vector<Ran>& ran);
+    // The changes of `backlog`, key by key, inside the write transaction.
+    void runBacklog(std::deque<Kept>& backlog, std::vector<Ran>& ran);
     // Once the transaction is over: each `done` learns its outcome; the log says when all are in.
     void keptWritten(std::vector<Ran>& ran, bool committed, int taken);
     // Writes what is kept, waiting for the turn until `deadline`. True when none is left.
-    bool retryKept(const QDeadlineTimer& deadline, bool exiting = false);
+    bool retryKept(const QDeadlineTimer& deadline, Writer who = Writer::Running);
     void scheduleRetry();
-    // What is still kept is said in the log, in one line with the count and the keys, and given
-    // up; `done` learns it
-    // when `tell`.
-    void giveUpKept(const char* why, bool tell = true);
+    // What is still kept is said in the log, in one line with the count and the keys: what the
+    // journal holds is left for the next opening, the rest given up, which each `done` learns
+    // unless told Nobody.
+    void giveUpKept(const char* why, Tell tell = Tell::Callers);
+
+    // The journal (UserDefaultsJournal.cpp). The entries of `parts` (each part learns its id), and
+    // their writing to this process's journal, synced, under journalMutex, before they are kept.
+    // Nothing, or false, with a line in the log, when they cannot be: they live in memory only.
+    QByteArray journalFrames(
+        std::vector<Kept>& parts, const Change& change, const std::vector<qint64>& seen);
+    bool appendJournal(const QByteArray& frames);
+    // Records the ids of `backlog`'s journalled changes as written, inside the transaction.
+    bool recordApplied(const std::deque<Kept>& backlog);
+    // Once nothing is kept (or, at the end, with what is left in it for the next opening): the
+    // journal is closed, and removed when `remove`. Under journalMutex.
+    void closeJournal(bool remove);
+    void closeJournalIfIdle();
+    // Whether other processes' journals may wait to be replayed: cheap, a look at the folder.
+    bool journalsToLookAt();
+    // Inside the write transaction: replays the journals of processes that ended, their changes
+    // not yet written, in order, and records their ids. `claimed` is handed to releaseClaimed once
+    // the transaction is over.
+    void replayOrphans(std::vector<Ran>& ran, std::vector<Claimed>& claimed);
+    void releaseClaimed(std::vector<Claimed>& claimed, std::vector<Ran>& ran, bool committed);
+    // The first handle of the suite in this process replays what ended processes left, before
+    // its first read, if the lock is free within a frame or two; else the retry does.
+    void replayAtOpen();
 
     // Runs `change` holding the write lock, after the kept changes. When the lock stays taken,
     // the change is kept when `keep` says so.

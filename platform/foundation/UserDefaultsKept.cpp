@@ -19,8 +19,9 @@
 //   and writes the backlog before itself; the retry on the main queue waits a frame or two.
 // - At exit stopWaitingForStores() ends every wait, so those changes keep; then
 //   writeKeptChangesBeforeExit() writes every suite's backlog within one bound and names in the
-//   log what stays (one line a suite, with the count and the keys); after it a change is written if
-//   the lock is free at once, and never kept.
+//   log what stays (one line a suite, with the count and the keys): what is journalled is left
+//   for the next opening (UserDefaultsJournal.cpp), the rest given up; after it a change is
+//   written if the lock is free at once, and never kept.
 
 #include "platform/foundation/UserDefaultsConnection_p.h"
 
@@ -54,9 +55,12 @@ int UserDefaults::Connection::keptCount()
 void UserDefaults::Connection::keep(Change c)
 {
     std::vector<Kept> parts;
+    // What the file counted of each plain value's key: the journal keeps it for a replay.
+    std::vector<qint64> seen;
     if (c.update || c.formUpdate) {
         parts.push_back({ c.key, std::nullopt, 0, std::move(c.update), std::move(c.form),
-            std::move(c.formUpdate), std::move(c.done) });
+            std::move(c.formUpdate), std::move(c.done), {}, {}, false });
+        seen.push_back(0);
     } else {
         for (auto& [key, bytes] : c.values) {
             // Ours first, then the file's: a write of ours committing in between is then counted
@@ -72,15 +76,34 @@ void UserDefaults::Connection::keep(Change c)
                 std::unique_lock<std::mutex> readerLock;
                 count = wholeWritesOf(readConnection(writerLock, readerLock), key);
             }
-            parts.push_back({ key, std::move(bytes), count - own, {}, {}, {}, {} });
+            parts.push_back({ key, std::move(bytes), count - own, {}, {}, {}, {}, {}, {}, false });
+            seen.push_back(count);
         }
     }
     bool first = false;
     {
+        // On disk before it is promised: the caller hears Kept only after this.
+        std::unique_lock journalLock(journalMutex, std::defer_lock);
+        if (const QByteArray frames = journalFrames(parts, c, seen); !frames.isEmpty()) {
+            journalLock.lock();
+            if (!appendJournal(frames)) {
+                for (Kept& part : parts)
+                    part.journalId.clear();
+            }
+        }
         std::lock_guard lock(keptMutex);
         for (Kept& part : parts) {
             if (part.value) {
-                std::erase_if(kept, [&](const Kept& k) { return k.value && k.key == part.key; });
+                std::erase_if(kept, [&](Kept& k) {
+                    if (!k.value || k.key != part.key)
+                        return false;
+                    // A replay after a crash must not write the older value over this one.
+                    if (!k.journalId.isEmpty())
+                        part.supersededIds.push_back(k.journalId);
+                    part.supersededIds.insert(
+                        part.supersededIds.end(), k.supersededIds.begin(), k.supersededIds.end());
+                    return true;
+                });
             }
             kept.push_back(std::move(part));
         }
@@ -105,6 +128,23 @@ int UserDefaults::Connection::runKept(std::vector<Ran>& ran)
         running += int(backlog.size());
     }
     const int taken = int(backlog.size());
+    // In the transaction that writes them: a replay of this process's journal after a crash
+    // skips them.
+    if (!recordApplied(backlog)) {
+        qCWarning(lcUserDefaults) << "the kept changes of suite" << suiteName
+                                  << "stay kept: what was written of them could not be noted";
+        std::lock_guard lock(keptMutex);
+        running -= taken;
+        for (auto it = backlog.rbegin(); it != backlog.rend(); ++it)
+            kept.push_front(std::move(*it));
+        return 0;
+    }
+    runBacklog(backlog, ran);
+    return taken;
+}
+
+void UserDefaults::Connection::runBacklog(std::deque<Kept>& backlog, std::vector<Ran>& ran)
+{
     std::vector<QString> order;
     std::map<QString, std::vector<Kept*>> byKey;
     for (Kept& k : backlog) {
@@ -114,10 +154,14 @@ int UserDefaults::Connection::runKept(std::vector<Ran>& ran)
         ofKey.push_back(&k);
     }
     for (const QString& key : order) {
+        // A replayed change counts every write since it was kept; this process's own, only the
+        // others' (a replay of another's journal in this transaction is its own write).
         qint64 own = 0;
-        {
+        if (!byKey[key].front()->replayed) {
             std::lock_guard lock(keptMutex);
             own = ownWrites[key];
+            if (const auto it = pendingOwnWrites.find(key); it != pendingOwnWrites.end())
+                own += it->second;
         }
         const qint64 others = wholeWritesOf(db, key) - own;
         std::vector<Ran> ofKey;
@@ -225,7 +269,6 @@ int UserDefaults::Connection::runKept(std::vector<Ran>& ran)
             ran.push_back(std::move(r));
         }
     }
-    return taken;
 }
 
 void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed, int taken)
@@ -243,32 +286,42 @@ void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed
     }
     int said = 0;
     int dropped = 0;
+    bool idle = false;
     {
         std::lock_guard lock(keptMutex);
         running -= taken;
         keptLost += lost;
-        if (!kept.empty() || running > 0 || keptSinceSaid == 0)
-            return;
-        dropped = keptLost;
-        said = std::max(keptSinceSaid - keptLost, 0);
-        keptSinceSaid = 0;
-        keptLost = 0;
+        idle = kept.empty() && running == 0;
+        if (idle && keptSinceSaid > 0) {
+            dropped = keptLost;
+            said = std::max(keptSinceSaid - keptLost, 0);
+            keptSinceSaid = 0;
+            keptLost = 0;
+        }
     }
+    if (idle)
+        closeJournalIfIdle();
+    if (said == 0 && dropped == 0)
+        return;
     qCInfo(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s + QString::number(said)
             + u" kept changes were written"_s
             + (dropped > 0 ? u", "_s + QString::number(dropped) + u" dropped or refused"_s
                            : QString());
 }
 
-bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, bool exiting)
+bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, Writer who)
 {
-    if (keptCount() == 0)
+    if (keptCount() == 0 && !journalsToLookAt())
         return true;
-    if (begin(deadline, exiting) != Begun::Ok)
+    if (begin(deadline, who) != Begun::Ok)
         return false;
     std::vector<Ran> ran;
+    std::vector<Ran> replayed;
+    std::vector<Claimed> claimed;
+    replayOrphans(replayed, claimed);
     const int taken = runKept(ran);
     const bool committed = finish(true);
+    releaseClaimed(claimed, replayed, committed);
     keptWritten(ran, committed, taken);
     return keptCount() == 0;
 }
@@ -299,14 +352,36 @@ void UserDefaults::Connection::scheduleRetry()
     });
 }
 
-void UserDefaults::Connection::giveUpKept(const char* why, bool tell)
+void UserDefaults::Connection::giveUpKept(const char* why, Tell tell)
 {
     std::deque<Kept> givenUp;
+    int left = 0;
+    QStringList leftKeys;
     {
-        std::lock_guard lock(keptMutex);
-        givenUp.swap(kept);
-        keptSinceSaid = 0;
-        keptLost = 0;
+        std::lock_guard journalLock(journalMutex);
+        {
+            std::lock_guard lock(keptMutex);
+            givenUp.swap(kept);
+            keptSinceSaid = 0;
+            keptLost = 0;
+        }
+        // What the journal holds is not given up: the next opening of the suite, by either
+        // program, writes it.
+        std::erase_if(givenUp, [&](const Kept& each) {
+            if (each.journalId.isEmpty())
+                return false;
+            ++left;
+            if (!leftKeys.contains(each.key))
+                leftKeys.append(each.key);
+            return true;
+        });
+        if (left > 0)
+            closeJournal(false);
+    }
+    if (left > 0) {
+        qCWarning(lcUserDefaults).noquote() << QString::number(left) + u" changes to suite "_s
+                + suiteName + u" are left for its next opening ("_s + QString::fromUtf8(why)
+                + u"), of keys: "_s + leftKeys.join(u", "_s);
     }
     if (givenUp.empty())
         return;
@@ -319,7 +394,7 @@ void UserDefaults::Connection::giveUpKept(const char* why, bool tell)
     qCCritical(lcUserDefaults).noquote() << QString::number(givenUp.size())
             + u" changes to suite "_s + suiteName + u" could not be written ("_s
             + QString::fromUtf8(why) + u"), of keys: "_s + keys.join(u", "_s);
-    if (!tell)
+    if (tell == Tell::Nobody)
         return;
     for (Kept& each : givenUp) {
         if (each.done)
@@ -343,7 +418,7 @@ bool UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds bound)
     const QDeadlineTimer deadline(bound.count());
     bool all = true;
     for (const auto& c : open) {
-        if (c->retryKept(deadline, true))
+        if (c->retryKept(deadline, Connection::Writer::Exiting))
             continue;
         all = false;
         c->giveUpKept("another process held the suite until the end of this one");

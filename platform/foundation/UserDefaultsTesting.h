@@ -19,6 +19,11 @@ struct LockWaits {
 TICKERLYFOUNDATION_EXPORT LockWaits lockWaits();
 TICKERLYFOUNDATION_EXPORT void resetLockWaits();
 
+// Leaves a journal of kept changes in place once they are written, as a crash between the
+// commit and its removal would (true), or removes it as usual (false).
+TICKERLYFOUNDATION_EXPORT void leaveJournalsAfterWriting(bool leave);
+// Fails every write of a journal of kept changes (true), as a full disk would.
+TICKERLYFOUNDATION_EXPORT void failJournalWrites(bool fail);
 // How many stored values a write over them has read to tell whether they were damaged, since the
 // process started.
 TICKERLYFOUNDATION_EXPORT int storedValuesReadForDamage();

@@ -117,3 +117,32 @@ TEST_F(PreferencesTest, AKeptWriteIsAnnouncedOnceWrittenAndNotBefore)
     storylisttest::drainPostedNotifications();
     EXPECT_EQ(seen, QList<QVariant> { QVariant(true) }) << "heard once, with the new value there";
 }
+
+// A setting kept while another program held the store, by a program then killed: the next opening
+// writes it, and the other program hears of it then.
+TEST_F(PreferencesTest, ASettingKeptByAKilledProgramIsWrittenAndAnnouncedAtTheNextOpening)
+{
+    auto& center = DistributedNotificationCenter::defaultCenter();
+    int heard = 0;
+    auto updates = center.addObserver(
+        u"TickerlyDataUpdated"_s, u"Tickerly"_s, [&](const QString&, const QString&) { ++heard; });
+    storylisttest::drainPostedNotifications();
+    auto holder
+        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(testsupport::helperPath(u"storylist_helper"_s), { u"keep-setting-then-wait"_s });
+    ASSERT_EQ(storetest::readLine(program), u"kept"_s);
+    program.kill();
+    ASSERT_TRUE(program.waitForFinished(60000));
+    holder->write("go\n");
+    ASSERT_TRUE(storetest::finishedOk(*holder));
+
+    EXPECT_FALSE(Preferences().hideOnOpen());
+    EXPECT_TRUE(sharedDefaults()->retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_TRUE(Preferences().hideOnOpen());
+    if (center.isAvailable()) {
+        EXPECT_TRUE(testsupport::waitFor([&] { return heard == 1; }, 10000));
+    }
+}

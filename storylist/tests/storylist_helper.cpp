@@ -5,6 +5,9 @@
 //       keeps a data source of its own, writes one setting through Preferences, waits until the
 //       process has heard its own announcement and its refresh has ended, and prints how many
 //       refreshes its data source started (exits 0 when that is exactly one).
+//   storylist_helper keep-setting-then-wait
+//       turns "hide on open" on while another program holds the store, prints "kept" once the
+//       write is kept, and waits to be killed.
 
 #include "platform/foundation/DistributedNotificationCenter.h"
 #include "storylist/Preferences.h"
@@ -68,6 +71,19 @@ int writeSetting()
     return delegate.refreshes == 1 ? 0 : 1;
 }
 
+// Turns "hide on open" on while another program holds the store, says "kept", and waits to be
+// killed.
+int keepSettingThenWait()
+{
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
+    if (Preferences().setHideOnOpen(true) != UserDefaults::Outcome::Kept)
+        return 1;
+    std::printf("kept\n");
+    std::fflush(stdout);
+    char line[16];
+    return std::fgets(line, sizeof line, stdin) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -76,6 +92,8 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments().mid(1);
     if (args.value(0) == u"write-setting"_s)
         return writeSetting();
+    if (args.value(0) == u"keep-setting-then-wait"_s)
+        return keepSettingThenWait();
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }

@@ -12,10 +12,17 @@
 //                                            timer has fired 20 more times; on a line, prints
 //                                            "quitting" and quits as the programs do)
 //   data_helper titles                      (prints the stored sources' titles, comma-separated)
-//   data_helper remove-then-give-up <link>  (removes the source of <link> while the store is held;
-//                                            prints "kept, shown: <titles>", gives the removal up
-//                                            as a program does at its end, and on hearing it was
+//   data_helper change-then-wait            (while the store is held: adds "new" twice, removes
+//                                            "gone", marks http://story/ read; prints "changed
+//                                            <kept changes>" and waits to be killed)
+//   data_helper remove-then-give-up <link>  (as a disk with no room for the journal: removes the
+//                                            source of <link> while the store is held; prints
+//                                            "kept, shown: <titles>", gives the removal up as a
+//                                            program does at its end, and on hearing it was
 //                                            refused prints "refused, shown: <titles>")
+//   data_helper remove-then-quit <link>     (removes the source of <link> while the store is held;
+//                                            prints "kept, shown: <titles>", ends as a program
+//                                            does while the store stays held, prints "left")
 
 #include "data/model/NewsStory.h"
 #include "data/model/Shared.h"
@@ -25,6 +32,7 @@
 #include "data/model/UserInfo.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ProcessEnd.h"
+#include "platform/foundation/UserDefaultsTesting.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -128,6 +136,26 @@ int changeThenQuit()
     return 0;
 }
 
+// A person's changes while another program holds the store, and then the program is killed.
+int changeThenWait()
+{
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
+    SourcesData data;
+    StoryStateData states;
+    const auto source = [](const QString& name) {
+        return std::make_shared<Source>(name, u"http://"_s + name + u'/');
+    };
+    data.addSource(source(u"new"_s));
+    data.addSource(source(u"new"_s));
+    data.removeSource(*source(u"gone"_s));
+    states.setState(NewsStory(u"story"_s, u"body"_s, Url::fromString(u"http://story/"_s),
+                        std::nullopt, nullptr),
+        StoryState::Read);
+    say(u"changed "_s + QString::number(data.localStore()->keptChanges()));
+    char line[16];
+    return std::fgets(line, sizeof line, stdin) ? 0 : 1;
+}
+
 // Prints the titles of the stored sources, one line, comma-separated.
 int printTitles()
 {
@@ -138,11 +166,13 @@ int printTitles()
     return 0;
 }
 
-// Removes the source of link args 0 while another program holds the store, so that the removal
-// is kept, then ends as a program does with the store still held: the removal is given up.
-// Says what the list shows while it is kept and after it is given up.
+// Removes the source of link args 0 while another program holds the store and the journal cannot
+// be written, so that the removal is kept in memory only, then ends as a program does with the
+// store still held: the removal is given up. Says what the list shows while it is kept and after
+// it is given up.
 int removeThenGiveUp(const QStringList& args)
 {
+    UserDefaultsTesting::failJournalWrites(true);
     UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
     SourcesData data;
     const auto shown = [&] {
@@ -169,6 +199,29 @@ int removeThenGiveUp(const QStringList& args)
     return refused ? 0 : 1;
 }
 
+// Removes the source of link args 0 while another program holds the store, so that the removal
+// is kept, then ends as a program does with the store still held: the removal is left for the
+// next opening.
+int removeThenQuit(const QStringList& args)
+{
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
+    SourcesData data;
+    const auto shown = [&] {
+        QStringList titles;
+        for (const auto& s : data.sources())
+            titles << s->title();
+        return titles.isEmpty() ? u"(none)"_s : titles.join(u',');
+    };
+    const auto stored = data.sourceWithLink(args.value(0));
+    if (!stored || data.removeSource(*stored) != UserDefaults::Outcome::Kept)
+        return 1;
+    say(u"kept, shown: "_s + shown());
+    if (UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds(0)))
+        return 1;
+    say(u"left"_s);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -188,6 +241,10 @@ int main(int argc, char** argv)
         return printTitles();
     if (command == u"remove-then-give-up"_s)
         return removeThenGiveUp(args);
+    if (command == u"remove-then-quit"_s)
+        return removeThenQuit(args);
+    if (command == u"change-then-wait"_s)
+        return changeThenWait();
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }

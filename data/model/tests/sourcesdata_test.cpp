@@ -323,8 +323,9 @@ TEST(SourcesData, ChangesWhileAnotherProgramHoldsTheStoreShowAtOnceAndLandLater)
     EXPECT_EQ(reader.readAllStandardOutput().trimmed(), "kept");
 }
 
-// A kept change the store never takes (here: given up as the program ends while the store is
-// still held) is undone in what the program reads, and its views are told it was refused.
+// A kept change the store never takes (here: kept in memory only, the journal cannot be written,
+// and given up as the program ends while the store is still held) is undone in what the program
+// reads, and its views are told it was refused.
 TEST(SourcesData, AKeptChangeThatIsNeverWrittenIsUndoneAndSaidToBeRefused)
 {
     SourcesData data;
@@ -342,7 +343,59 @@ TEST(SourcesData, AKeptChangeThatIsNeverWrittenIsUndoneAndSaidToBeRefused)
     EXPECT_EQ(program->exitCode(), 0);
     holder->write("go\n");
     ASSERT_TRUE(finishedOk(*holder));
+    EXPECT_TRUE(data.localStore()->retryKeptChanges(std::chrono::seconds(30)));
     EXPECT_EQ(titles(data.sources()), QStringList { u"stays"_s });
+}
+
+// A kept change the program could not write before its end (the store still held when it quit)
+// is not given up: the next opening of the store writes it.
+TEST(SourcesData, AKeptChangeLeftAtTheEndLandsAtTheNextOpening)
+{
+    SourcesData data;
+    ASSERT_EQ(data.addSource(source(u"stays"_s, u"http://stays/"_s)), UserDefaults::Outcome::Done);
+    ASSERT_EQ(data.addSource(source(u"goes"_s, u"http://goes/"_s)), UserDefaults::Outcome::Done);
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+
+    auto program = startHelper(u"data_helper"_s, { u"remove-then-quit"_s, u"http://goes/"_s });
+    EXPECT_EQ(lineFrom(*program), "kept, shown: stays");
+    EXPECT_EQ(lineFrom(*program), "left");
+    EXPECT_TRUE(finishedOk(*program));
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    ChangeRecorder changes;
+    EXPECT_TRUE(data.localStore()->retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(titles(data.sources()), QStringList { u"stays"_s });
+    // The views of the program that wrote it are told.
+    EXPECT_TRUE(changes.waitFor(1));
+}
+
+// A person's changes kept while another program held the store, and then the program was
+// killed: the next program to open the store writes each once before its first read.
+TEST(SourcesData, ChangesKeptByAKilledProgramLandOnceAtTheNextOpening)
+{
+    SourcesData data;
+    ASSERT_EQ(data.addSource(source(u"gone"_s, u"http://gone/"_s)), UserDefaults::Outcome::Done);
+    auto holder = startHelper(
+        u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(lineFrom(*holder), "holding");
+    auto program = startHelper(u"data_helper"_s, { u"change-then-wait"_s });
+    ASSERT_EQ(lineFrom(*program), "changed 4");
+    program->kill();
+    ASSERT_TRUE(program->waitForFinished(60000));
+    EXPECT_EQ(program->exitStatus(), QProcess::CrashExit);
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+
+    QProcess next;
+    next.start(testsupport::helperPath(u"data_helper"_s), { u"titles"_s });
+    ASSERT_TRUE(finishedOk(next));
+    EXPECT_EQ(next.readAllStandardOutput().trimmed(), "new");
+    EXPECT_TRUE(data.localStore()->retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(titles(data.sources()), QStringList { u"new"_s });
+    EXPECT_EQ(StoryStateData().stateForLink(u"http://story/"_s), StoryState::Read);
+    EXPECT_EQ(data.localStore()->string(u"other"_s), u"x"_s);
 }
 
 // A backlog of additions to the sources list reads the stored list at most once (not at all when

@@ -1,0 +1,536 @@
+// The journal of kept changes: each change this process promised as kept is on disk before the
+// promise, so that when the process ends first (killed, or quit while another holds the lock)
+// the next opening of the suite, by either program, writes it, and writes it once.
+//
+// Invariants:
+// - A process's journal is `<database>.kept-<random>`, made at its first kept change and locked
+//   (flock) for as long as it is open. A journal that can be locked by another process is an
+//   orphan: its owner ended. The owner removes it once nothing is kept; at the end it leaves it,
+//   unlocked, for the next opening.
+// - The ids of written entries are recorded (table kept_applied, beside the values; older builds
+//   never read it) in the transaction that writes them, so a journal outliving its changes (a
+//   crash between the commit and the removal) replays none of them again. An orphan's ids are
+//   recorded as it is replayed; it is removed after that commit, and its ids once it is gone.
+// - An entry is read back as stored data: a damaged or cut one is skipped with a line in the
+//   log; a journal holding a kind this process does not know is left whole for one that does.
+
+#include "platform/foundation/UserDefaultsConnection_p.h"
+
+#include "platform/foundation/KeptJournal_p.h"
+#include "platform/foundation/PropertyListCoding_p.h"
+#include "platform/foundation/UserDefaultsTesting.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// A plain value (or its removal) as set() and setValues() keep it.
+const QString valueKind = u"value"_s;
+
+// A folder changed this recently may change again within the same tick of its clock: looked at
+// again next time rather than trusted.
+constexpr qint64 settledNs = 2'000'000'000;
+
+// The longest the first handle waits to replay what another run left, as a change on the main
+// thread does.
+constexpr qint64 openReplayWaitMs = 30;
+
+std::atomic<bool> journalsLeftAfterWriting { false };
+std::atomic<bool> journalWritesFail { false };
+
+struct Replayers {
+    std::mutex mutex;
+    std::map<QString, UserDefaults::Replayer> byKind;
+};
+
+Replayers& replayers()
+{
+    static Replayers all;
+    return all;
+}
+
+std::optional<UserDefaults::Replayer> replayerFor(const QString& kind)
+{
+    auto& all = replayers();
+    std::lock_guard lock(all.mutex);
+    const auto it = all.byKind.find(kind);
+    if (it == all.byKind.end())
+        return std::nullopt;
+    return it->second;
+}
+
+QByteArray newId()
+{
+    QByteArray id(16, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(id.data()), 4);
+    return id;
+}
+
+std::optional<qint64> changedAtNs(const QString& path)
+{
+    struct stat info { };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+// Whether `fd` is still the file at `path`: a journal removed (or replaced) between its opening
+// and its locking belongs to nobody.
+bool isFileAt(int fd, const QString& path)
+{
+    struct stat mine { };
+    struct stat there { };
+    return ::fstat(fd, &mine) == 0 && mine.st_nlink > 0
+        && ::stat(QFile::encodeName(path).constData(), &there) == 0 && there.st_ino == mine.st_ino
+        && there.st_dev == mine.st_dev;
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + at, size_t(bytes.size() - at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+// Up to one byte past the most a journal is read to, so that the reader sees it was longer.
+QByteArray readJournal(int fd)
+{
+    QByteArray bytes;
+    char buffer[65536];
+    while (bytes.size() <= KeptJournal::maxJournalSize) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
+
+// Records `ids` of `journal` as written, inside the transaction.
+bool insertApplied(sqlite3* db, const std::vector<QByteArray>& ids, const QString& journal)
+{
+    if (ids.empty())
+        return true;
+    if (sqlite3_exec(db,
+            "CREATE TABLE IF NOT EXISTS kept_applied (id BLOB PRIMARY KEY NOT NULL, "
+            "journal TEXT NOT NULL) WITHOUT ROWID",
+            nullptr, nullptr, nullptr)
+        != SQLITE_OK)
+        return false;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO kept_applied (id, journal) VALUES (?1, ?2)",
+            -1, &stmt, nullptr)
+        != SQLITE_OK)
+        return false;
+    const QByteArray name = journal.toUtf8();
+    bool ok = true;
+    for (const QByteArray& id : ids) {
+        sqlite3_bind_blob(stmt, 1, id.constData(), int(id.size()), SQLITE_STATIC);
+        sqlite3_bind_text(stmt, 2, name.constData(), int(name.size()), SQLITE_STATIC);
+        ok = ok && sqlite3_step(stmt) == SQLITE_DONE;
+        sqlite3_reset(stmt);
+    }
+    sqlite3_finalize(stmt);
+    return ok;
+}
+
+void syncFolder(const QString& dir)
+{
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+void UserDefaultsTesting::leaveJournalsAfterWriting(bool leave)
+{
+    journalsLeftAfterWriting = leave;
+}
+
+void UserDefaultsTesting::failJournalWrites(bool fail) { journalWritesFail = fail; }
+
+void UserDefaults::registerReplayer(const QString& kind, Replayer replayer)
+{
+    auto& all = replayers();
+    std::lock_guard lock(all.mutex);
+    all.byKind[kind] = std::move(replayer);
+}
+
+QByteArray UserDefaults::Connection::journalFrames(
+    std::vector<Kept>& parts, const Change& c, const std::vector<qint64>& seen)
+{
+    if (file.isEmpty())
+        return {};
+    QByteArray frames;
+    const auto none = [&](const char* why) {
+        if (why)
+            qCWarning(lcUserDefaults)
+                << "a kept change of suite" << suiteName << "cannot be journalled (" << why
+                << "); it is lost if this process ends before it is written";
+        for (Kept& part : parts)
+            part.journalId.clear();
+        return QByteArray();
+    };
+    for (size_t i = 0; i < parts.size(); ++i) {
+        Kept& part = parts[i];
+        KeptJournal::Entry entry { newId(), {}, part.key, {} };
+        if (part.value) {
+            if (!c.journalValues)
+                return none(nullptr);
+            std::vector<std::pair<QString, CborItem>> arguments {
+                { u"seen"_s, CborItem::makeInteger(seen[i]) },
+            };
+            if (*part.value)
+                arguments.emplace_back(u"value"_s, CborItem::makeBytes(**part.value));
+            entry.kind = valueKind;
+            entry.arguments = CborItem::makeMap(std::move(arguments));
+        } else {
+            if (c.replay.kind.isEmpty() || !c.replay.arguments)
+                return none(nullptr);
+            std::optional<CborItem> arguments;
+            try {
+                arguments = toItem(c.replay.arguments(), 0);
+            } catch (...) {
+            }
+            if (!arguments)
+                return none("its arguments are no property-list value");
+            entry.kind = c.replay.kind;
+            entry.arguments = std::move(*arguments);
+        }
+        const QByteArray frame = KeptJournal::frame(entry);
+        if (frame.isEmpty())
+            return none("it is too large");
+        frames.append(frame);
+        part.journalId = entry.id;
+    }
+    return frames;
+}
+
+bool UserDefaults::Connection::appendJournal(const QByteArray& frames)
+{
+    const auto fail = [&](const char* why) {
+        if (!journalFailureSaid)
+            qCWarning(lcUserDefaults)
+                << "the kept changes of suite" << suiteName << "cannot be journalled (" << why
+                << "); they are lost if this process ends before they are written";
+        journalFailureSaid = true;
+        return false;
+    };
+    if (journalWritesFail.load())
+        return fail("no space left on device");
+    if (journalBroken)
+        return fail("the journal could not be mended after a failed write");
+    if (journalSize + frames.size() > KeptJournal::maxJournalSize)
+        return fail("the journal is full");
+    if (journalFd < 0) {
+        const QString dir = QFileInfo(file).absolutePath();
+        for (int tries = 0; tries < 4 && journalFd < 0; ++tries) {
+            const QString path = file + u".kept-"_s + QString::fromLatin1(newId().toHex());
+            const int fd = ::open(
+                QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd < 0)
+                return fail(std::strerror(errno));
+            // Another process may have taken it for an orphan between its making and its lock.
+            if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !isFileAt(fd, path)) {
+                ::close(fd);
+                continue;
+            }
+            syncFolder(dir);
+            journalFd = fd;
+            journalPath = path;
+            journalSize = 0;
+        }
+        if (journalFd < 0)
+            return fail("no journal could be made");
+    }
+    if (!writeAll(journalFd, frames) || ::fdatasync(journalFd) != 0) {
+        const char* why = std::strerror(errno);
+        // A part of a frame would hide the frames after it. The entries before it stay, and the
+        // journal stays locked: this process still writes them.
+        journalBroken = ::ftruncate(journalFd, journalSize) != 0
+            || ::lseek(journalFd, journalSize, SEEK_SET) < 0;
+        return fail(why);
+    }
+    journalSize += frames.size();
+    journalFailureSaid = false;
+    return true;
+}
+
+bool UserDefaults::Connection::recordApplied(const std::deque<Kept>& backlog)
+{
+    std::vector<QByteArray> ids;
+    for (const Kept& k : backlog) {
+        if (!k.journalId.isEmpty())
+            ids.push_back(k.journalId);
+        ids.insert(ids.end(), k.supersededIds.begin(), k.supersededIds.end());
+    }
+    QString journal;
+    {
+        std::lock_guard lock(journalMutex);
+        journal = QFileInfo(journalPath).fileName();
+    }
+    return insertApplied(db, ids, journal);
+}
+
+void UserDefaults::Connection::closeJournal(bool remove)
+{
+    if (journalFd < 0)
+        return;
+    // Removed while still locked: nobody takes it for an orphan in between.
+    if (remove && !journalsLeftAfterWriting.load())
+        ::unlink(QFile::encodeName(journalPath).constData());
+    ::close(journalFd);
+    journalFd = -1;
+    journalPath.clear();
+    journalSize = 0;
+    journalBroken = false;
+}
+
+void UserDefaults::Connection::closeJournalIfIdle()
+{
+    std::lock_guard journalLock(journalMutex);
+    {
+        std::lock_guard lock(keptMutex);
+        if (!kept.empty() || running > 0)
+            return;
+    }
+    closeJournal(true);
+}
+
+bool UserDefaults::Connection::journalsToLookAt()
+{
+    if (file.isEmpty() || readOnly)
+        return false;
+    {
+        std::lock_guard lock(journalMutex);
+        if (!liveJournals.isEmpty() || !folderSeenNs)
+            return true;
+    }
+    const auto changed = changedAtNs(QFileInfo(file).absolutePath());
+    std::lock_guard lock(journalMutex);
+    return !changed || changed != folderSeenNs;
+}
+
+void UserDefaults::Connection::replayOrphans(std::vector<Ran>& ran, std::vector<Claimed>& claimed)
+{
+    if (!journalsToLookAt())
+        return;
+    const QFileInfo info(file);
+    const QString dir = info.absolutePath();
+    QString own;
+    QStringList left;
+    {
+        std::lock_guard lock(journalMutex);
+        own = QFileInfo(journalPath).fileName();
+        left = leftJournals;
+    }
+    // Taken before the listing: a journal made after it is looked for next time.
+    const std::optional<qint64> changed = changedAtNs(dir);
+    const QStringList names
+        = QDir(dir).entryList({ info.fileName() + u".kept-*"_s }, QDir::Files, QDir::Name);
+
+    // The ids of journals that are gone are of no more use.
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT DISTINCT journal FROM kept_applied", -1, &stmt, nullptr)
+        == SQLITE_OK) {
+        QStringList gone;
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            const QString name
+                = QString::fromUtf8(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
+                    sqlite3_column_bytes(stmt, 0));
+            if (!names.contains(name))
+                gone.append(name);
+        }
+        sqlite3_finalize(stmt);
+        stmt = nullptr;
+        if (!gone.isEmpty()
+            && sqlite3_prepare_v2(
+                   db, "DELETE FROM kept_applied WHERE journal = ?1", -1, &stmt, nullptr)
+                == SQLITE_OK) {
+            for (const QString& name : gone) {
+                const QByteArray n = name.toUtf8();
+                sqlite3_bind_text(stmt, 1, n.constData(), int(n.size()), SQLITE_TRANSIENT);
+                sqlite3_step(stmt);
+                sqlite3_reset(stmt);
+            }
+        }
+        sqlite3_finalize(stmt);
+        stmt = nullptr;
+    }
+    const auto applied = [&](const QByteArray& id) {
+        sqlite3_stmt* query = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT 1 FROM kept_applied WHERE id = ?1", -1, &query, nullptr)
+            != SQLITE_OK)
+            return false;
+        sqlite3_bind_blob(query, 1, id.constData(), int(id.size()), SQLITE_STATIC);
+        const bool found = sqlite3_step(query) == SQLITE_ROW;
+        sqlite3_finalize(query);
+        return found;
+    };
+
+    QStringList live;
+    std::deque<Kept> backlog;
+    for (const QString& name : names) {
+        if (name == own || left.contains(name))
+            continue;
+        const QString path = dir + u'/' + name;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            live.append(name);
+            continue;
+        }
+        if (!isFileAt(fd, path)) {
+            ::close(fd);
+            continue;
+        }
+        const KeptJournal::ReadResult read = KeptJournal::read(readJournal(fd));
+        int bad = read.skipped;
+        bool unknown = false;
+        std::deque<Kept> fromThis;
+        std::vector<QByteArray> ids;
+        for (const KeptJournal::Entry& entry : read.entries) {
+            if (applied(entry.id))
+                continue;
+            Kept k { entry.key, std::nullopt, 0, {}, {}, {}, {}, {}, {}, true };
+            if (entry.kind == valueKind) {
+                const CborItem* seen = entry.arguments.find(u"seen"_s);
+                const CborItem* value = entry.arguments.find(u"value"_s);
+                // Bytes a reader would not take for a value are not stored.
+                if (entry.arguments.kind != CborItem::Kind::Map || !seen
+                    || seen->kind != CborItem::Kind::Integer
+                    || (value
+                        && (value->kind != CborItem::Kind::Bytes
+                            || (!Cbor::isOneByteString(value->bytes)
+                                && !decodeValue(value->bytes))))) {
+                    ++bad;
+                    continue;
+                }
+                k.value = value ? std::optional(value->bytes) : std::nullopt;
+                k.writesSeen = seen->integer;
+            } else {
+                const auto replayer = replayerFor(entry.kind);
+                if (!replayer) {
+                    unknown = true;
+                    break;
+                }
+                std::optional<Replayed> made;
+                if (const auto arguments = fromItem(entry.arguments)) {
+                    try {
+                        made = (*replayer)(suiteName, entry.key, *arguments);
+                    } catch (...) {
+                    }
+                }
+                if (!made || (!made->update && (!made->form || !made->formUpdate))) {
+                    ++bad;
+                    continue;
+                }
+                k.update = std::move(made->update);
+                k.form = std::move(made->form);
+                k.formUpdate = std::move(made->formUpdate);
+                k.done = std::move(made->done);
+            }
+            ids.push_back(entry.id);
+            fromThis.push_back(std::move(k));
+        }
+        if (unknown) {
+            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s + name
+                    + u", left by a run that ended, holds changes this program does not know; "
+                      u"left for a program that does"_s;
+            std::lock_guard lock(journalMutex);
+            leftJournals.append(name);
+            ::close(fd);
+            continue;
+        }
+        if (bad > 0 || read.truncated)
+            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s + name
+                    + u" is damaged; "_s + QString::number(bad) + u" entries were skipped"_s
+                    + (read.truncated ? u" and its end cut off"_s : QString());
+        if (!insertApplied(db, ids, name)) {
+            ::close(fd);
+            continue;
+        }
+        for (Kept& k : fromThis)
+            backlog.push_back(std::move(k));
+        claimed.push_back({ path, fd });
+    }
+    {
+        std::lock_guard lock(journalMutex);
+        liveJournals = live;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+        folderSeenNs = changed && now - *changed > settledNs ? changed : std::nullopt;
+    }
+    if (!backlog.empty())
+        runBacklog(backlog, ran);
+}
+
+void UserDefaults::Connection::releaseClaimed(
+    std::vector<Claimed>& claimed, std::vector<Ran>& ran, bool committed)
+{
+    for (const Claimed& c : claimed) {
+        if (committed)
+            ::unlink(QFile::encodeName(c.path).constData());
+        ::close(c.fd);
+    }
+    if (!claimed.empty() && !committed) {
+        // Still there: looked for again at the next write.
+        std::lock_guard lock(journalMutex);
+        folderSeenNs.reset();
+    }
+    int written = 0;
+    for (Ran& r : ran) {
+        const bool ok = r.ok && committed;
+        written += ok ? 1 : 0;
+        if (r.done)
+            r.done(ok);
+    }
+    if (!ran.empty())
+        qCInfo(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s
+                + QString::number(written) + u" of "_s + QString::number(ran.size())
+                + u" changes kept by a run that ended were written"_s;
+    claimed.clear();
+    ran.clear();
+}
+
+void UserDefaults::Connection::replayAtOpen()
+{
+    if (!journalsToLookAt())
+        return;
+    // Most openings find no journal but their own: no need to take the lock.
+    const QFileInfo info(file);
+    if (QDir(info.absolutePath())
+            .entryList({ info.fileName() + u".kept-*"_s }, QDir::Files)
+            .isEmpty())
+        return;
+    if (!retryKept(QDeadlineTimer(openReplayWaitMs)))
+        scheduleRetry();
+}
