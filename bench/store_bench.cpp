@@ -5,6 +5,7 @@
 
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
+#include "platform/foundation/MallocArenas.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QBuffer>
@@ -194,6 +195,9 @@ BENCHMARK(StoredStoriesLegacyPictures)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
+    // The C library's heap as the application sets it up.
+    limitMallocArenas();
+    raiseMallocThresholds();
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
     benchmark::Initialize(&argc, argv);

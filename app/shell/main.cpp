@@ -17,6 +17,7 @@ using namespace Qt::Literals::StringLiterals;
 int main(int argc, char** argv)
 {
     limitMallocArenas();
+    raiseMallocThresholds();
     QApplication qtApplication(argc, argv);
     QApplication::setApplicationName(u"Tickerly"_s);
     QApplication::setDesktopFileName(u"tickerly"_s);

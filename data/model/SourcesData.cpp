@@ -49,6 +49,78 @@ std::shared_ptr<Source> detached(const Source& source)
     return copy;
 }
 
+// A source as reading its archive gives it: what is archived, no more.
+std::shared_ptr<Source> asStored(const Source& source)
+{
+    auto copy = std::make_shared<Source>(source.title(), source.link());
+    copy->noIconFound = source.noIconFound;
+    return copy;
+}
+
+QList<std::shared_ptr<Source>> asStored(const QList<std::shared_ptr<Source>>& list)
+{
+    QList<std::shared_ptr<Source>> copies;
+    copies.reserve(list.size());
+    for (const auto& entry : list)
+        copies.append(asStored(*entry));
+    return copies;
+}
+
+// The list this process last wrote in each suite, beside its archive. Every change is announced
+// and every view that hears of it reads the list again, as does the next change: while the
+// stored bytes are still these, they are not decoded again but copied from here (copies the
+// caller may change). Only lists this process archived are kept, so what it reads of any other
+// writer's bytes, damaged ones above all, is decoded as it always was.
+struct WrittenList {
+    QByteArray bytes;
+    QList<std::shared_ptr<Source>> list;
+};
+
+struct WrittenLists {
+    std::mutex mutex;
+    QHash<QString, WrittenList> bySuite;
+};
+
+WrittenLists& writtenLists()
+{
+    static WrittenLists written;
+    return written;
+}
+
+void rememberWritten(
+    const QString& suite, const QByteArray& bytes, const QList<std::shared_ptr<Source>>& list)
+{
+    auto& written = writtenLists();
+    // A null entry is archived as one and reads back as damage: such a list is decoded.
+    if (list.contains(nullptr)) {
+        std::lock_guard lock(written.mutex);
+        written.bySuite.remove(suite);
+        return;
+    }
+    WrittenList entry { bytes, asStored(list) };
+    std::lock_guard lock(written.mutex);
+    written.bySuite.insert(suite, std::move(entry));
+}
+
+std::optional<QList<std::shared_ptr<Source>>> recallWritten(
+    const QString& suite, const std::optional<QByteArray>& bytes)
+{
+    if (!bytes)
+        return std::nullopt;
+    WrittenList entry;
+    {
+        auto& written = writtenLists();
+        std::lock_guard lock(written.mutex);
+        const auto it = written.bySuite.constFind(suite);
+        if (it == written.bySuite.cend())
+            return std::nullopt;
+        entry = *it;
+    }
+    if (entry.bytes != *bytes)
+        return std::nullopt;
+    return asStored(entry.list);
+}
+
 // The changes of this process kept for later, by suite, oldest first. What this process reads of
 // the list shows them at once, as they will be stored; each goes once it is written or refused.
 using SourceChange = std::function<std::optional<QList<int>>(QList<std::shared_ptr<Source>>&)>;
@@ -223,8 +295,11 @@ QString SourcesData::refusedChangeKey()
     return u"velmora.Tickerly.SourcesData.refusedChangeKey"_s;
 }
 
-SourcesData::SourceList SourcesData::sourcesFromData(const std::optional<QByteArray>& data)
+SourcesData::SourceList SourcesData::sourcesFromData(
+    const QString& suite, const std::optional<QByteArray>& data)
 {
+    if (auto written = recallWritten(suite, data))
+        return std::move(*written);
     Source::registerArchiveClasses();
     return archivedList<Source>(data, u"source"_s);
 }
@@ -234,7 +309,7 @@ SourcesData::SourceList SourcesData::sources() const
     // Taken before the list is read: a change written in between is then seen twice, never not
     // at all.
     const QList<PendingChange> pending = pendingOf(m_localStore->suiteName());
-    SourceList list = sourcesFromData(m_localStore->data(sourcesKey));
+    SourceList list = sourcesFromData(m_localStore->suiteName(), m_localStore->data(sourcesKey));
     applyPending(pending, list);
     return list;
 }
@@ -251,12 +326,16 @@ std::shared_ptr<const UserDefaults::Form> SourcesData::listForm(const QString& s
         return made;
     auto form = std::make_shared<UserDefaults::Form>();
     form->decode = [suite](const std::optional<QVariant>& current) {
+        if (auto written = recallWritten(suite, archivedBytes(current)))
+            return std::any(std::move(*written));
         Source::registerArchiveClasses();
         return std::any(archivedListForChange<Source>(suite, sourcesKey, current, u"source"_s));
     };
-    form->encode = [](const std::any& held) {
-        return QVariant(
-            KeyedArchiver::archivedDataWithRootObjects(std::any_cast<const SourceList&>(held)));
+    form->encode = [suite](const std::any& held) {
+        const auto& list = std::any_cast<const SourceList&>(held);
+        QByteArray bytes = KeyedArchiver::archivedDataWithRootObjects(list);
+        rememberWritten(suite, bytes, list);
+        return QVariant(std::move(bytes));
     };
     made = std::move(form);
     return made;
@@ -347,7 +426,7 @@ UserDefaults::Outcome SourcesData::changeSources(
         return outcome;
     }
     // Shown at once, where it will land among the changes kept before it.
-    SourceList shown = sourcesFromData(m_localStore->data(sourcesKey));
+    SourceList shown = sourcesFromData(suite, m_localStore->data(sourcesKey));
     applyPending(pendingOf(suite, id), shown);
     if (const auto at = change(shown))
         announce(*at);

@@ -75,7 +75,8 @@ private:
     // whole list once written.
     static bool registerReplayers();
     static const bool s_replayersRegistered;
-    static SourceList sourcesFromData(const std::optional<QByteArray>& data);
+    // The list `data` holds, as reading it gives it.
+    static SourceList sourcesFromData(const QString& suite, const std::optional<QByteArray>& data);
     static std::shared_ptr<const UserDefaults::Form> listForm(const QString& suite);
     void setSources(const SourceList& sources);
     const void* identity() const { return this; }

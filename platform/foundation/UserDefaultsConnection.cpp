@@ -35,6 +35,7 @@ constexpr qint64 mainThreadWaitMs = 30;
 
 std::mutex lockWaitsMutex;
 UserDefaultsTesting::LockWaits lockWaitsSeen;
+std::atomic<int> valuesReadForDamage { 0 };
 
 void countLockWait(std::chrono::milliseconds allowed)
 {
@@ -59,6 +60,8 @@ void UserDefaultsTesting::resetLockWaits()
     std::lock_guard lock(lockWaitsMutex);
     lockWaitsSeen = {};
 }
+
+int UserDefaultsTesting::storedValuesReadForDamage() { return valuesReadForDamage.load(); }
 
 UserDefaults::Connection::~Connection()
 {
@@ -152,6 +155,10 @@ bool UserDefaults::Connection::write(
     }
     if (!changed)
         return true;
+    if (!bytes)
+        pendingSoundWrites.erase(key);
+    else if (const qint64 count = writesOf(db, key); count > 0)
+        pendingSoundWrites[key] = { count, bytes->size() };
     if (how == Written::Whole) {
         ++pendingOwnWrites[key];
         return true;
@@ -304,6 +311,15 @@ std::optional<QVariant> UserDefaults::Connection::readForChange(const QString& k
 
 bool UserDefaults::Connection::keepAsideIfDamaged(const QString& key)
 {
+    // Unless another writer wrote the key since this process did, what it holds is what this
+    // process wrote: a stored list of stories is not read whole only to find it sound.
+    if (soundIn == openedId) {
+        const auto own = soundWrites.find(key);
+        if (own != soundWrites.end() && own->second.length <= storedValueReadBound.load()
+            && writesOf(db, key) == own->second.count)
+            return true;
+    }
+    ++valuesReadForDamage;
     bool tooLarge = false;
     const auto damaged = withStored(
         db, key,
@@ -440,6 +456,15 @@ UserDefaults::Connection::Begun UserDefaults::Connection::begin(
 
 bool UserDefaults::Connection::finish(bool commit)
 {
+    // A write undone with its savepoint took its count back with it: only what still stands.
+    std::map<QString, SoundWrite> sound;
+    if (commit) {
+        for (const auto& [key, write] : pendingSoundWrites) {
+            if (writesOf(db, key) == write.count)
+                sound.emplace(key, write);
+        }
+    }
+    pendingSoundWrites.clear();
     const bool committed = commit && exec("COMMIT") == SQLITE_OK;
     if (!committed)
         exec("ROLLBACK");
@@ -447,6 +472,14 @@ bool UserDefaults::Connection::finish(bool commit)
         std::lock_guard lock(keptMutex);
         for (const auto& [key, n] : pendingOwnWrites)
             ownWrites[key] += n;
+    }
+    if (committed && !sound.empty()) {
+        if (soundIn != openedId) {
+            soundWrites.clear();
+            soundIn = openedId;
+        }
+        sound.merge(soundWrites);
+        soundWrites = std::move(sound);
     }
     pendingOwnWrites.clear();
     releaseLock();

@@ -116,6 +116,18 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     bool busyHonoursQuit = true;
     std::atomic<std::thread::id> writer;
     std::map<QString, qint64> pendingOwnWrites;
+    // The count of writes of each key, as the file counted them, once this process wrote a value
+    // of it (values it writes are always sound) and how long that value was; taken in the file
+    // `soundIn`. While the count is still that, nobody has written the key since and its value
+    // need not be read to tell damage. Those of the transaction under way are pending until it
+    // commits.
+    struct SoundWrite {
+        qint64 count = 0;
+        qint64 length = 0;
+    };
+    std::map<QString, SoundWrite> soundWrites;
+    std::map<QString, SoundWrite> pendingSoundWrites;
+    std::optional<FileId> soundIn;
 
     // The reader's side: reads never wait for a writer of this process.
     std::mutex readMutex;

@@ -24,5 +24,8 @@ TICKERLYFOUNDATION_EXPORT void resetLockWaits();
 TICKERLYFOUNDATION_EXPORT void leaveJournalsAfterWriting(bool leave);
 // Fails every write of a journal of kept changes (true), as a full disk would.
 TICKERLYFOUNDATION_EXPORT void failJournalWrites(bool fail);
+// How many stored values a write over them has read to tell whether they were damaged, since the
+// process started.
+TICKERLYFOUNDATION_EXPORT int storedValuesReadForDamage();
 
 } // namespace UserDefaultsTesting

@@ -398,9 +398,10 @@ TEST(SourcesData, ChangesKeptByAKilledProgramLandOnceAtTheNextOpening)
     EXPECT_EQ(data.localStore()->string(u"other"_s), u"x"_s);
 }
 
-// A backlog of additions to the sources list reads the stored list once and writes it once,
-// however many it holds, so that a program quitting with a thousand of them rewrites one list,
-// not a thousand, inside its hold of the store. Each addition still lands and is announced.
+// A backlog of additions to the sources list reads the stored list at most once (not at all when
+// this process wrote it last) and writes it once, however many it holds, so that a program quitting
+// with a thousand of them rewrites one list, not a thousand, inside its hold of the store. Each
+// addition still lands and is announced.
 TEST(SourcesData, ABacklogOfAdditionsReadsTheStoredListOnceAndEachLands)
 {
     WaitLimit limit(1);
@@ -422,7 +423,7 @@ TEST(SourcesData, ABacklogOfAdditionsReadsTheStoredListOnceAndEachLands)
 
     const quint64 before = KeyedUnarchiver::arraysReadForTesting();
     EXPECT_TRUE(data.localStore()->retryKeptChanges(std::chrono::seconds(30)));
-    EXPECT_EQ(KeyedUnarchiver::arraysReadForTesting() - before, 1u);
+    EXPECT_LE(KeyedUnarchiver::arraysReadForTesting() - before, 1u);
     const auto stored = data.sources();
     ASSERT_EQ(stored.size(), 20 + kept);
     EXPECT_EQ(stored.last()->link(), u"http://kept/%1"_s.arg(kept - 1));
@@ -433,6 +434,41 @@ TEST(SourcesData, ABacklogOfAdditionsReadsTheStoredListOnceAndEachLands)
 
 // A person's changes while another program holds the store: the program keeps answering, is
 // quit before the store is free, and its changes land in order on its way out.
+// Every view that hears of an addition reads the list again, as does the next change: the list
+// this process wrote is not decoded again for any of them, and what each gets is its own to
+// change. A list another writer stored is read as stored.
+TEST(SourcesData, TheListThisProcessWroteIsReadAgainWithoutDecodingIt)
+{
+    const QString key = u"velmora.Tickerly.sources"_s;
+    SourcesData data;
+    data.addSource(source(u"first"_s, u"http://first/"_s));
+    const quint64 before = KeyedUnarchiver::arraysReadForTesting();
+    for (int i = 0; i < 10; ++i) {
+        const QString link = u"http://s/%1"_s.arg(i);
+        ASSERT_EQ(data.addSource(source(u"s%1"_s.arg(i), link)), UserDefaults::Outcome::Done);
+        ASSERT_EQ(data.sources().size(), i + 2);
+        ASSERT_TRUE(data.sourceWithLink(link));
+    }
+    EXPECT_EQ(KeyedUnarchiver::arraysReadForTesting() - before, 0u);
+
+    auto read = data.sources();
+    read[1]->noIconFound = true;
+    EXPECT_FALSE(data.sources()[1]->noIconFound);
+    ASSERT_EQ(data.markSourcesWithoutIcon({ u"http://s/0"_s }), UserDefaults::Outcome::Done);
+    read = data.sources();
+    EXPECT_TRUE(read[1]->noIconFound);
+    EXPECT_FALSE(read[2]->noIconFound);
+    EXPECT_EQ(read.size(), 11);
+
+    const QList<std::shared_ptr<Source>> other { source(u"other"_s, u"http://other/"_s) };
+    ASSERT_EQ(data.localStore()->set(key, KeyedArchiver::archivedDataWithRootObjects(other)),
+        UserDefaults::Outcome::Done);
+    EXPECT_EQ(titles(data.sources()), QStringList { u"other"_s });
+    ASSERT_EQ(data.addSource(source(u"after"_s, u"http://after/"_s)), UserDefaults::Outcome::Done);
+    EXPECT_EQ(titles(data.sources()), (QStringList { u"other"_s, u"after"_s }));
+    testsupport::processEvents();
+}
+
 TEST(SourcesData, ChangesKeptWhenTheProgramQuitsAreWrittenInOrderOnItsWayOut)
 {
     SourcesData data;

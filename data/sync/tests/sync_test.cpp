@@ -525,7 +525,13 @@ private:
 TEST_F(SyncTest, CancelledWhileReadingTheSourcesLetsGoOfItsSession)
 {
     server.reply(u"/a"_s, ok(feed({ { u"http://a/1"_s, 1 } })));
-    addSource(server.url(u"/a"_s));
+    // Stored as another program stores it: the list this process wrote last is read without
+    // decoding it, which would run no hook.
+    const QString link = server.url(u"/a"_s);
+    ASSERT_EQ(SourcesData().localStore()->set(u"velmora.Tickerly.sources"_s,
+                  KeyedArchiver::archivedDataWithRootObjects(
+                      QList<std::shared_ptr<Source>> { std::make_shared<Source>(link, link) })),
+        UserDefaults::Outcome::Done);
 
     auto sync = Sync::create();
     const std::weak_ptr<Sync> watched = sync;

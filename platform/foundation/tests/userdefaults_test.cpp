@@ -1,5 +1,6 @@
 #include "platform/foundation/GroupContainer.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/UserDefaultsTesting.h"
 #include "platform/foundation/tests/StoreTestSupport.h"
 #include "testsupport/TestSupport.h"
 
@@ -465,6 +466,36 @@ TEST(UserDefaults, AnUndecodableStoredValueIsKeptAsideBeforeItIsWrittenOver)
     }
     EXPECT_EQ(defaults.keptAside(u"c"_s), (std::vector<QByteArray> { longer, shorter }));
     EXPECT_EQ(defaults.data(u"c"_s), QByteArray("over the damage"));
+}
+
+// A value written over one this process wrote last is not read first to tell whether it was
+// damaged: nobody wrote it since. Once another writer has written it, damaged or not, it is read,
+// and a damaged one kept aside as ever.
+TEST(UserDefaults, AValueThisProcessWroteLastIsNotReadBeforeItIsWrittenOver)
+{
+    UserDefaults defaults(suite);
+    const QByteArray list(256 * 1024, 'l');
+    ASSERT_EQ(defaults.set(u"list"_s, list), UserDefaults::Outcome::Done);
+    const int before = UserDefaultsTesting::storedValuesReadForDamage();
+    ASSERT_TRUE(defaults.update(u"list"_s, [&](const std::optional<QVariant>&) {
+        return std::optional<QVariant>(QVariant(list + "updated"));
+    }));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(
+            defaults.set(u"list"_s, list + QByteArray::number(i)), UserDefaults::Outcome::Done);
+    EXPECT_EQ(UserDefaultsTesting::storedValuesReadForDamage() - before, 0);
+
+    storeRaw(databasePath(suite), u"list"_s, QByteArray("\x45sound", 6));
+    ASSERT_EQ(defaults.set(u"list"_s, list), UserDefaults::Outcome::Done);
+    EXPECT_EQ(UserDefaultsTesting::storedValuesReadForDamage() - before, 1);
+    EXPECT_TRUE(defaults.keptAside(u"list"_s).empty());
+
+    const QByteArray damaged("\x9f\x01\x02\xff\xff\x00", 6);
+    storeRaw(databasePath(suite), u"list"_s, damaged);
+    ASSERT_EQ(defaults.set(u"list"_s, list), UserDefaults::Outcome::Done);
+    EXPECT_EQ(UserDefaultsTesting::storedValuesReadForDamage() - before, 2);
+    EXPECT_EQ(defaults.keptAside(u"list"_s), std::vector<QByteArray> { damaged });
+    EXPECT_EQ(defaults.data(u"list"_s), list);
 }
 
 // A readable file that cannot be written shows its values and refuses changes, whether the
