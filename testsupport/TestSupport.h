@@ -13,10 +13,14 @@
 // Helpers shared by every test binary.
 namespace testsupport {
 
+// How long a test waits for what must come: far above what anything needs on a busy machine,
+// and well under the time limit ctest gives a test. Also for QTest's own waits, whose default
+// (5 s) a busy X server can pass.
+inline constexpr int waitBoundMs = 30000;
+
 // Runs the event loop until `condition` holds or `timeoutMs` has passed; returns whether it
-// held. Never sleeps a fixed time. The default is far above what anything that must come needs
-// on a busy machine, and well under the time limit ctest gives a test.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
+// held. Never sleeps a fixed time.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = waitBoundMs);
 
 // Runs the event loop for events already posted (and those they post), without waiting.
 void processEvents();

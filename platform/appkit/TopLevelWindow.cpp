@@ -119,26 +119,35 @@ void TopLevelWindow::fitToScreen(const QMargins& frame)
 
 void TopLevelWindow::keepFrameOnScreen()
 {
+    QWindow* handle = windowHandle();
     QScreen* on = screen();
-    if (!on || isMaximized() || isFullScreen())
+    if (!handle || !on || isMaximized() || isFullScreen())
         return;
+    // Asked of the window system, not the widget's copy: that copy, and where the widget thinks
+    // it stands, can lag behind the window manager's framing on a busy machine, and a move made
+    // from them puts the title bar above the screen.
+    const QMargins frame = handle->frameMargins();
     const QRect area = on->availableGeometry();
-    QRect frame = frameGeometry();
-    if (area.contains(frame))
-        return;
-    fitToScreen(frameAround(this));
-    frame = frameGeometry();
-    move(std::clamp(
-             frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())),
-        std::clamp(
-            frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+    fitToScreen(frame);
+    const QRect outer = handle->geometry().marginsAdded(frame);
+    if (!area.contains(outer)) {
+        // The frame's corner is placed, so the window manager puts the title bar below it.
+        handle->setFramePosition(
+            QPoint(std::clamp(outer.left(), area.left(),
+                       std::max(area.left(), area.right() + 1 - outer.width())),
+                std::clamp(outer.top(), area.top(),
+                    std::max(area.top(), area.bottom() + 1 - outer.height()))));
+    }
+    // Until a frame is known, the window may still be framed: look again when it moves.
+    m_checkFrame = frame.isNull();
 }
 
 bool TopLevelWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    // The first exposure after opening is the first moment the frame is known for certain.
-    if (watched == windowHandle() && event->type() == QEvent::Expose && m_checkFrame
-        && windowHandle()->isExposed()) {
+    // The first exposure after opening is the first moment the frame can be known; a window
+    // manager that frames it later moves it.
+    if (watched == windowHandle() && m_checkFrame && windowHandle()->isExposed()
+        && (event->type() == QEvent::Expose || event->type() == QEvent::Move)) {
         m_checkFrame = false;
         keepFrameOnScreen();
     }

@@ -82,7 +82,8 @@ private:
     // Shrinks the window (and its minimum size) to what the screen's available area holds
     // with `frame` around it.
     void fitToScreen(const QMargins& frame);
-    // Once framed: a frame that reaches past the available area is shrunk and moved inside.
+    // Once shown: a frame that reaches past the available area is shrunk and moved inside. Done
+    // again when the window moves while its frame is not known yet.
     void keepFrameOnScreen();
 
     unsigned m_styleMask = 0;

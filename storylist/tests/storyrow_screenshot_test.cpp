@@ -82,7 +82,7 @@ struct Shot {
         row->icon->setImage(sourceIcon());
         row->setDate(QDateTime::currentDateTimeUtc().addSecs(-2 * 3600));
         window.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window, testsupport::waitBoundMs));
         row->setSelected(false);
         row->layoutRow();
     }

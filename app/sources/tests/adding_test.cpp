@@ -65,7 +65,7 @@ protected:
         ASSERT_TRUE(controller);
         window = controller->window();
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window, testsupport::waitBoundMs));
         bar = controller->searchBar();
         ASSERT_TRUE(bar);
         table = controller->listViewController()->tableView();
@@ -311,9 +311,9 @@ TEST_F(SourcesWindow, ComingBackToTheWindowIsNoNewFocusOfTheField)
     application.openPreferencesWindow();
     TopLevelWindow* other = application.preferencesWindowController()->window();
     other->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(other));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(other, testsupport::waitBoundMs));
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, testsupport::waitBoundMs));
     EXPECT_TRUE(bar->hasFocus());
     EXPECT_FALSE(controller->popularWindowController());
 
@@ -424,7 +424,7 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
             [&] {
                 other.show();
                 other.activateWindow();
-                ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&other, testsupport::waitBoundMs));
             },
             0 },
         { "Tab after a failed add",
@@ -450,7 +450,7 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window, testsupport::waitBoundMs));
         bar->clear();
         clickAt(bar);
         ASSERT_TRUE(bar->hasFocus());

@@ -2,6 +2,7 @@
 
 #include "testsupport/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -10,6 +11,13 @@
 #include <QRect>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -61,6 +69,64 @@ bool Desktop::available()
 {
     return QGuiApplication::platformName() == u"xcb"
         && !QStandardPaths::findExecutable(u"xdotool"_s).isEmpty();
+}
+
+namespace {
+
+    xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+    {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return found;
+    }
+
+} // namespace
+
+bool Desktop::waitForWindowManager(int timeoutMs)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11)
+        return false;
+    xcb_connection_t* connection = x11->connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    // Never mapped: only a question to ask about.
+    const xcb_window_t probe = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, root, 0, 0, 1, 1, 0,
+        XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t request = atom(connection, "_NET_REQUEST_FRAME_EXTENTS");
+    const xcb_atom_t extents = atom(connection, "_NET_FRAME_EXTENTS");
+    const auto ask = [&] {
+        xcb_client_message_event_t message {};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = probe;
+        message.type = request;
+        xcb_send_event(connection, 0, root,
+            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+            reinterpret_cast<const char*>(&message));
+        xcb_flush(connection);
+    };
+    const auto answered = [&] {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(connection,
+            xcb_get_property(connection, 0, probe, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr);
+        const bool found = reply && reply->format == 32 && reply->value_len == 4;
+        std::free(reply);
+        return found;
+    };
+    // Asked again each second while unanswered: a window manager can read requests while it
+    // starts up and then sleep on them until the next one arrives (openbox 3.6 does; a program's
+    // window mapped meanwhile is never taken on). Every question is the same, harmless one.
+    QDeadlineTimer deadline(timeoutMs);
+    bool served = false;
+    while (!served && !deadline.hasExpired()) {
+        ask();
+        served = poll(answered, std::min<qint64>(1000, deadline.remainingTime()), 50);
+    }
+    xcb_destroy_window(connection, probe);
+    xcb_flush(connection);
+    return served;
 }
 
 namespace {

@@ -41,6 +41,10 @@ public:
     // Whether the test runs on an X server with xdotool at hand.
     static bool available();
 
+    // Waits until a window manager serves requests: it has answered one for the frame a window
+    // would get. Programs started before then may map windows it never takes on.
+    bool waitForWindowManager(int timeoutMs = 60000);
+
     // Windows are looked for among this program's only (two programs may title windows alike).
     void setProgram(qint64 pid) { m_pid = pid; }
     // The largest visible window of the program `pid`, waiting up to `timeoutMs`: a program

@@ -31,24 +31,26 @@ protected:
         if (!e2e::Desktop::available() || QStandardPaths::findExecutable(u"openbox"_s).isEmpty())
             GTEST_SKIP()
                 << "needs an X server, xdotool and openbox (ctest starts its own X server)";
+        m_windowManager.setProcessChannelMode(QProcess::MergedChannels);
         m_windowManager.start(u"openbox"_s, { u"--sm-disable"_s });
         ASSERT_TRUE(m_windowManager.waitForStarted(30000));
-        // Running once it has announced itself on the root window.
-        ASSERT_TRUE(e2e::poll(
-            [] {
-                QProcess xprop;
-                xprop.start(u"xprop"_s, { u"-root"_s, u"_NET_SUPPORTING_WM_CHECK"_s });
-                xprop.waitForFinished(30000);
-                return xprop.readAllStandardOutput().contains("window id");
-            },
-            30000));
+        // Announcing itself on the root window is not yet serving: only once it answers does a
+        // program's window reach it.
+        ASSERT_TRUE(m_desktop.waitForWindowManager());
+        ASSERT_EQ(m_windowManager.state(), QProcess::Running)
+            << m_windowManager.readAll().toStdString();
     }
 
     void TearDown() override
     {
+        // Gone before the next test starts one of its own, which would find this one still in
+        // charge of the screen.
         if (m_windowManager.state() != QProcess::NotRunning) {
             m_windowManager.terminate();
-            m_windowManager.waitForFinished(5000);
+            if (!m_windowManager.waitForFinished(30000)) {
+                m_windowManager.kill();
+                m_windowManager.waitForFinished(30000);
+            }
         }
     }
 

@@ -184,7 +184,7 @@ TEST_F(ApplicationShell, TheMenuShortcutsReachTheApplicationObject)
     application.finishLaunching();
     TopLevelWindow* sources = delegate.windowController()->window();
     sources->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(sources));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sources, testsupport::waitBoundMs));
 
     QTest::keyClick(sources, Qt::Key_1, Qt::ControlModifier);
     ASSERT_TRUE(application.storiesWindowController());
@@ -193,7 +193,7 @@ TEST_F(ApplicationShell, TheMenuShortcutsReachTheApplicationObject)
 
     TopLevelWindow* preferences = application.preferencesWindowController()->window();
     preferences->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(preferences));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(preferences, testsupport::waitBoundMs));
     QTest::keyClick(preferences, Qt::Key_W, Qt::ControlModifier); // close this window
     EXPECT_FALSE(application.preferencesWindowController());
     EXPECT_TRUE(application.storiesWindowController());
@@ -212,7 +212,7 @@ TEST_F(ApplicationShell, ClosingAMenuGivesTheKeyboardBackToTheSearchField)
     application.finishLaunching();
     TopLevelWindow* sources = delegate.windowController()->window();
     sources->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(sources));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sources, testsupport::waitBoundMs));
     auto* field = sources->findChild<QLineEdit*>();
     ASSERT_TRUE(field);
     field->setFocus(Qt::OtherFocusReason);

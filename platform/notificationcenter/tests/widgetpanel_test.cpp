@@ -39,7 +39,7 @@ TEST(WidgetPanel, ShowsTheViewAtTheRightEdgeOnTopOutOfTheTaskBarWithTheWidgetsMa
 {
     auto panel = fakePanel();
     panel->Show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), testsupport::waitBoundMs));
 
     const Qt::WindowFlags flags = panel->windowFlags();
     EXPECT_TRUE(flags & Qt::FramelessWindowHint);
@@ -66,7 +66,7 @@ TEST(WidgetPanel, FollowsTheViewsHeightAndScrollsWhatTheScreenCannotHold)
 {
     auto panel = fakePanel();
     panel->Show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), testsupport::waitBoundMs));
     auto* more = panel->widgetView()->findChild<QPushButton*>(u"more"_s);
     ASSERT_NE(more, nullptr);
 
@@ -100,7 +100,7 @@ TEST(WidgetPanel, AsksForAnUpdateEachTimeItComesBackIntoViewAndAsksToQuitOnCtrlQ
     auto panel = fakePanel();
     EXPECT_EQ(updates(*panel), 0);
     panel->Show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), testsupport::waitBoundMs));
     panel->Show();
     EXPECT_EQ(updates(*panel), 1);
 
