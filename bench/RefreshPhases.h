@@ -14,7 +14,7 @@
 #include <chrono>
 #include <vector>
 
-namespace refreshphases {
+namespace RefreshPhases {
 
 enum Phase { DownloadsEnded, FeedsRead, Sorted, PutTogether, Written, PhaseCount };
 
@@ -102,4 +102,4 @@ inline double median(std::vector<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-} // namespace refreshphases
+} // namespace RefreshPhases

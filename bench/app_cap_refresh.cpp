@@ -32,7 +32,7 @@
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackWorld;
+using TestSupport::LoopbackWorld;
 
 namespace {
 
@@ -62,11 +62,11 @@ struct Run {
 
 // One start of the program: the stories window opened, its refresh waited for, the program quit.
 Run start(
-    const QString& executable, const QStringList& environment, e2e::Desktop& desktop, bool measured)
+    const QString& executable, const QStringList& environment, E2E::Desktop& desktop, bool measured)
 {
     Run run;
     const auto before = StoredStoriesData().lastLoaded();
-    e2e::Program program(executable, environment);
+    E2E::Program program(executable, environment);
     const auto sources = desktop.waitForWindow(sourcesTitle, 60000);
     if (!sources) {
         std::fprintf(stderr, "no sources window: %s\n", qPrintable(program.output()));
@@ -76,14 +76,14 @@ Run start(
         std::fprintf(stderr, "no stories window\n");
         return run;
     }
-    run.stored = e2e::poll(
+    run.stored = E2E::poll(
         [&] {
             const auto loaded = StoredStoriesData().lastLoaded();
             return loaded && loaded != before;
         },
         120000, 200);
     // The first rows and their pictures follow the write.
-    e2e::poll([] { return false; }, 3000, 500);
+    E2E::poll([] { return false; }, 3000, 500);
     if (measured) {
         run.peakMiB = statusMiB(program.pid(), "VmHWM");
         run.afterMiB = statusMiB(program.pid(), "VmRSS");
@@ -104,7 +104,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "xcb");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 2 || !e2e::Desktop::available()) {
+    if (args.size() < 2 || !E2E::Desktop::available()) {
         std::fprintf(stderr,
             "usage (on an X server with xdotool): %s Tickerly_Mac [runs] [wrapper]\n", argv[0]);
         return 2;
@@ -134,7 +134,7 @@ int main(int argc, char** argv)
     env.insert(u"TICKERLY_SEARCH_KEY"_s, u"loopback-key"_s);
     const QStringList environment = env.toStringList();
 
-    e2e::Desktop desktop(home.path());
+    E2E::Desktop desktop(home.path());
     if (!start(executable, environment, desktop, false).stored) {
         std::fprintf(stderr, "the first refresh stored nothing\n");
         return 1;

@@ -71,18 +71,18 @@ void BM_StoriesWindowRefreshOfDelayedSources(benchmark::State& state)
 {
     const int sourceCount = int(state.range(0));
     qputenv("TICKERLY_LOOPBACK_ONLY", "1");
-    testsupport::LoopbackWorld world(sourceCount + 16);
-    benchsites::addFeedSites(world, sourceCount, 3, 200);
+    TestSupport::LoopbackWorld world(sourceCount + 16);
+    BenchSites::addFeedSites(world, sourceCount, 3, 200);
     registerApplicationStoryboards();
     Application application;
     FirstPaints watcher;
     qApp->installEventFilter(&watcher);
-    refreshphases::Recorder phases;
+    RefreshPhases::Recorder phases;
 
     // One data home for the run: the shared store stays open for the life of the process.
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
-    benchsites::storeSources(world, sourceCount);
+    BenchSites::storeSources(world, sourceCount);
     // Each addition announces itself on the main queue; delivered to the open window, they would
     // start a refresh apiece beside the one timed.
     QCoreApplication::processEvents();
@@ -102,8 +102,8 @@ void BM_StoriesWindowRefreshOfDelayedSources(benchmark::State& state)
             state.SkipWithError("no story row was painted");
         state.counters["window_painted_ms"] = static_cast<double>(watcher.windowMs);
         state.counters["list_painted_ms"] = static_cast<double>(watcher.rowMs);
-        state.counters["downloads_ended_ms"] = phases.ms(refreshphases::DownloadsEnded);
-        state.counters["written_ms"] = phases.ms(refreshphases::Written);
+        state.counters["downloads_ended_ms"] = phases.ms(RefreshPhases::DownloadsEnded);
+        state.counters["written_ms"] = phases.ms(RefreshPhases::Written);
         application.openStoriesWindow(); // closes it
         QCoreApplication::processEvents();
         state.ResumeTiming();
@@ -125,10 +125,10 @@ struct PageRequests {
     int pages = 0;
     int pictures = 0;
 };
-PageRequests pageRequests(testsupport::LoopbackWorld& world)
+PageRequests pageRequests(TestSupport::LoopbackWorld& world)
 {
     PageRequests counted;
-    for (const testsupport::RecordedRequest& request : world.server().requests()) {
+    for (const TestSupport::RecordedRequest& request : world.server().requests()) {
         counted.pages += request.path.startsWith("/articles/") ? 1 : 0;
         counted.pictures += request.path.startsWith("/images/") ? 1 : 0;
     }
@@ -153,8 +153,8 @@ void BM_TwoRefreshesInARow(benchmark::State& state)
 {
     const int sourceCount = int(state.range(0));
     qputenv("TICKERLY_LOOPBACK_ONLY", "1");
-    testsupport::LoopbackWorld world(sourceCount + 16);
-    benchsites::addFeedSites(world, sourceCount, 3, 200);
+    TestSupport::LoopbackWorld world(sourceCount + 16);
+    BenchSites::addFeedSites(world, sourceCount, 3, 200);
     world.setArticleCacheControl("max-age=300");
     UrlSessionTesting::setCacheCapacity(state.range(1) != 0 ? -1 : 0);
     registerApplicationStoryboards();
@@ -163,7 +163,7 @@ void BM_TwoRefreshesInARow(benchmark::State& state)
     qApp->installEventFilter(&watcher);
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
-    benchsites::storeSources(world, sourceCount);
+    BenchSites::storeSources(world, sourceCount);
     QCoreApplication::processEvents();
 
     for (auto _ : state) {

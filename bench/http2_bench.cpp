@@ -28,12 +28,12 @@ namespace {
 
 constexpr int sourceCount = 240;
 
-testsupport::LoopbackServer& backend()
+TestSupport::LoopbackServer& backend()
 {
-    static testsupport::LoopbackServer* server = [] {
-        auto* s = new testsupport::LoopbackServer(sourceCount + 16);
+    static TestSupport::LoopbackServer* server = [] {
+        auto* s = new TestSupport::LoopbackServer(sourceCount + 16);
         for (int i = 0; i < sourceCount; ++i) {
-            testsupport::ScriptedReply reply;
+            TestSupport::ScriptedReply reply;
             reply.body = "<rss version=\"2.0\"><channel><title>Channel " + QByteArray::number(i)
                 + "</title></channel></rss>";
             reply.delayMs = 200;

@@ -87,7 +87,7 @@ void BM_FirstStartWithoutIcons(benchmark::State& state)
     const int count = int(state.range(0));
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
-    testsupport::LoopbackServer server(64);
+    TestSupport::LoopbackServer server(64);
     {
         SourcesData sources;
         for (int i = 0; i < count; ++i) {

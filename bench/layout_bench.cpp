@@ -43,8 +43,8 @@ QWidget* makeContent(int index)
     const LayoutViews views { { u"title"_s, title }, { u"text"_s, text }, { u"image"_s, image },
         { u"time"_s, time }, { u"icon"_s, icon }, { u"close"_s, close }, { u"share"_s, share } };
     addSubviews(content, views.values());
-    appkit::setContentCompressionResistancePriority(title, 1000, LayoutOrientation::Vertical);
-    appkit::setContentHuggingPriority(title, 1000, LayoutOrientation::Vertical);
+    AppKit::setContentCompressionResistancePriority(title, 1000, LayoutOrientation::Vertical);
+    AppKit::setContentHuggingPriority(title, 1000, LayoutOrientation::Vertical);
     constraints(content, u"|-2-[title][text]|"_s, std::nullopt, views);
     constraints(content, u"|[image]|"_s, std::nullopt, views);
     constraints(content, u"|-3-[icon]"_s, std::nullopt, views);
@@ -96,7 +96,7 @@ struct StoryList {
         list->resize(width, list->height());
         for (const Row& r : rows)
             r.cell->resize(width, 77);
-        appkit::layoutSubtreeIfNeeded(list.get());
+        AppKit::layoutSubtreeIfNeeded(list.get());
     }
 };
 
@@ -104,7 +104,7 @@ void BM_BuildAndLayOutStoryList(benchmark::State& state)
 {
     for (auto _ : state) {
         StoryList list;
-        appkit::layoutSubtreeIfNeeded(list.list.get());
+        AppKit::layoutSubtreeIfNeeded(list.list.get());
         benchmark::DoNotOptimize(list.rows.front().cell->geometry());
     }
 }
@@ -116,7 +116,7 @@ void BM_FirstLayoutOfABuiltStoryList(benchmark::State& state)
         state.PauseTiming();
         auto list = std::make_unique<StoryList>();
         state.ResumeTiming();
-        appkit::layoutSubtreeIfNeeded(list->list.get());
+        AppKit::layoutSubtreeIfNeeded(list->list.get());
         state.PauseTiming();
         list.reset();
         state.ResumeTiming();
@@ -127,7 +127,7 @@ BENCHMARK(BM_FirstLayoutOfABuiltStoryList)->Unit(benchmark::kMillisecond);
 void BM_LayOutStoryListAfterAResize(benchmark::State& state)
 {
     StoryList list;
-    appkit::layoutSubtreeIfNeeded(list.list.get());
+    AppKit::layoutSubtreeIfNeeded(list.list.get());
     int width = 320;
     for (auto _ : state) {
         width = width == 320 ? 360 : 320;
@@ -139,14 +139,14 @@ BENCHMARK(BM_LayOutStoryListAfterAResize)->Unit(benchmark::kMillisecond);
 void BM_SlideOneRow(benchmark::State& state)
 {
     StoryList list;
-    appkit::layoutSubtreeIfNeeded(list.list.get());
+    AppKit::layoutSubtreeIfNeeded(list.list.get());
     double margin = 0;
     for (auto _ : state) {
         margin = margin == 0 ? -120 : 0;
         const Row& row = list.rows[7];
         row.leftMargin->setConstant(margin);
         row.optionsRightMargin->setConstant(-margin);
-        appkit::layoutSubtreeIfNeeded(row.cell);
+        AppKit::layoutSubtreeIfNeeded(row.cell);
     }
 }
 BENCHMARK(BM_SlideOneRow)->Unit(benchmark::kMicrosecond);

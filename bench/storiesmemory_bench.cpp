@@ -44,11 +44,11 @@ void BM_StoriesWindowRefreshedRepeatedly(benchmark::State& state)
     // pictures then land in the heap among everything else.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     qputenv("TICKERLY_LOOPBACK_ONLY", "1");
-    testsupport::LoopbackWorld world(sourceCount + 16);
-    benchsites::addFeedSites(world, sourceCount, 9, 0);
+    TestSupport::LoopbackWorld world(sourceCount + 16);
+    BenchSites::addFeedSites(world, sourceCount, 9, 0);
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
-    benchsites::storeSources(world, sourceCount);
+    BenchSites::storeSources(world, sourceCount);
     QCoreApplication::processEvents();
     registerApplicationStoryboards();
     Application application;
@@ -68,7 +68,7 @@ void BM_StoriesWindowRefreshedRepeatedly(benchmark::State& state)
     const auto refreshOnce = [&] {
         if (changing) {
             for (int k = 0; k < 2; ++k, ++renewed)
-                benchsites::renewFeedSite(world, renewed % sourceCount, 9, 21 + 20 * renewed);
+                BenchSites::renewFeedSite(world, renewed % sourceCount, 9, 21 + 20 * renewed);
         }
         QEventLoop loop;
         bool done = false;

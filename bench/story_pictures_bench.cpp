@@ -37,7 +37,7 @@ QImage filled(int width, int height)
 }
 
 // A 1024 by 1024 PNG of one colour, some 4 KB: the ordinary picture the others compare with.
-QByteArray smallPng() { return testsupport::encodedImage(filled(1024, 1024), "PNG"); }
+QByteArray smallPng() { return TestSupport::encodedImage(filled(1024, 1024), "PNG"); }
 
 // A 6000 by 4000 sequential JPEG of some 3 MB, as a camera writes: smooth shades with grain.
 QByteArray cameraJpeg()
@@ -51,14 +51,14 @@ QByteArray cameraJpeg()
             line[x] = qRgb((x / 24 + grain) & 0xFF, (y / 16 + grain) & 0xFF, (x + y) / 40 & 0xFF);
         }
     }
-    return testsupport::encodedImage(image, "JPEG", false, 60);
+    return TestSupport::encodedImage(image, "JPEG", false, 60);
 }
 
 // A GIF of 35 bytes whose canvas is 4096 by 4096.
-QByteArray hugeGif() { return testsupport::gifOfCanvas(QSize(4096, 4096)); }
+QByteArray hugeGif() { return TestSupport::gifOfCanvas(QSize(4096, 4096)); }
 
 // A 16384 by 2048 8-bit RGB PNG of one colour, some 130 KB.
-QByteArray bannerPng() { return testsupport::encodedImage(filled(16384, 2048), "PNG"); }
+QByteArray bannerPng() { return TestSupport::encodedImage(filled(16384, 2048), "PNG"); }
 
 // The resident memory now, with the peak started afresh from it: making the input is not
 // counted, nor the memory it freed, given back first.
@@ -72,9 +72,9 @@ double resetPeak()
 void storyPictures(benchmark::State& state, QByteArray (*make)())
 {
     const QByteArray bytes = make();
-    testsupport::LoopbackServer server;
+    TestSupport::LoopbackServer server;
     for (int i = 0; i < storyCount; ++i)
-        server.reply(u"/picture/%1"_s.arg(i), testsupport::bodyReply(bytes));
+        server.reply(u"/picture/%1"_s.arg(i), TestSupport::bodyReply(bytes));
     const auto source = std::make_shared<Source>(u"Pictures"_s, server.url(u"/feed"_s));
     const double before = resetPeak();
     QList<std::shared_ptr<NewsStory>> stories;
@@ -89,7 +89,7 @@ void storyPictures(benchmark::State& state, QByteArray (*make)())
             story->loadImage(session, {}, [&loaded] { ++loaded; });
             stories.append(std::move(story));
         }
-        if (!testsupport::waitFor([&loaded] { return loaded == storyCount; }, 600'000))
+        if (!TestSupport::waitFor([&loaded] { return loaded == storyCount; }, 600'000))
             state.SkipWithError("the pictures did not all load");
         session->finishTasksAndInvalidate();
     }

@@ -113,14 +113,14 @@ QList<QByteArray> feedsOf(int set)
         // The 240 largest documents of the outside corpus, read in place.
         QList<QFileInfo> files;
         QDirIterator it(
-            testsupport::corpusPath(), { u"*.xml"_s }, QDir::Files, QDirIterator::Subdirectories);
+            TestSupport::corpusPath(), { u"*.xml"_s }, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
             files.append(QFileInfo(it.next()));
         std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
             return a.size() != b.size() ? a.size() > b.size() : a.filePath() < b.filePath();
         });
         for (qsizetype i = 0; i < files.size() && i < sourceCount; ++i)
-            feeds.append(testsupport::readFile(files[i].filePath()));
+            feeds.append(TestSupport::readFile(files[i].filePath()));
         break;
     }
     case AtTheStoreCap:
@@ -137,11 +137,11 @@ QString hostOf(int i) { return u"feed%1.example.test"_s.arg(i); }
 QString linkOf(int i) { return u"http://"_s + hostOf(i) + u"/"_s + hostOf(i) + u".xml"_s; }
 
 // The loopback server answering every source after `delayMs`.
-std::unique_ptr<testsupport::LoopbackServer> serverOfSources(int delayMs, int count = sourceCount)
+std::unique_ptr<TestSupport::LoopbackServer> serverOfSources(int delayMs, int count = sourceCount)
 {
-    auto server = std::make_unique<testsupport::LoopbackServer>(count + 16);
+    auto server = std::make_unique<TestSupport::LoopbackServer>(count + 16);
     for (int i = 0; i < count; ++i) {
-        testsupport::ScriptedReply reply;
+        TestSupport::ScriptedReply reply;
         reply.body = feed(i);
         reply.delayMs = delayMs;
         server->reply(u"/"_s + hostOf(i) + u".xml"_s, reply);
@@ -151,11 +151,11 @@ std::unique_ptr<testsupport::LoopbackServer> serverOfSources(int delayMs, int co
 }
 
 // The loopback server answering each of `feeds` under a host of its own.
-std::unique_ptr<testsupport::LoopbackServer> serverOf(const QList<QByteArray>& feeds, int delayMs)
+std::unique_ptr<TestSupport::LoopbackServer> serverOf(const QList<QByteArray>& feeds, int delayMs)
 {
-    auto server = std::make_unique<testsupport::LoopbackServer>(int(feeds.size()) + 16);
+    auto server = std::make_unique<TestSupport::LoopbackServer>(int(feeds.size()) + 16);
     for (int i = 0; i < feeds.size(); ++i) {
-        testsupport::ScriptedReply reply;
+        TestSupport::ScriptedReply reply;
         reply.body = feeds[i];
         reply.delayMs = delayMs;
         server->reply(u"/"_s + hostOf(i) + u".xml"_s, reply);
@@ -175,7 +175,7 @@ std::unique_ptr<QTemporaryDir> freshHomeWithSources(int count = sourceCount)
 }
 
 // `reportedMs`: when the completion ran, on the clock of `phases`.
-bool refresh(const refreshphases::Recorder* phases = nullptr, double* reportedMs = nullptr)
+bool refresh(const RefreshPhases::Recorder* phases = nullptr, double* reportedMs = nullptr)
 {
     // The main thread sleeps in its event loop, as the application's does: polling it, as a loop
     // of processEvents() calls does, would take a core from the readers.
@@ -203,7 +203,7 @@ bool refresh(const refreshphases::Recorder* phases = nullptr, double* reportedMs
 // then the read-back of the 20 stories a list shows, as the programs do next.
 void syncOf(benchmark::State& state, int count, int delayMs, bool warm)
 {
-    using namespace refreshphases;
+    using namespace RefreshPhases;
     const auto server = serverOfSources(delayMs, count);
     Recorder phases;
     std::vector<double> ended, read, sorted, together, written, reported, afterDownloads, readBack;

@@ -33,8 +33,8 @@ void BM_RefreshOfDelayedFeeds(benchmark::State& state)
     const int feedCount = int(state.range(0));
     UrlSessionTesting::setMaximumTransfers(int(state.range(3)));
     resetPeakMemory();
-    testsupport::LoopbackServer server(feedCount + 16);
-    testsupport::ScriptedReply feed;
+    TestSupport::LoopbackServer server(feedCount + 16);
+    TestSupport::ScriptedReply feed;
     feed.body = QByteArray(state.range(1) * 1024, 'f');
     feed.chunked = state.range(2) != 0;
     feed.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/rss+xml")));

@@ -35,7 +35,7 @@ namespace {
 void storeTwentyStories()
 {
     static QTemporaryDir home;
-    static testsupport::LoopbackServer server;
+    static TestSupport::LoopbackServer server;
     static const bool done = [] {
         qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
         qputenv("TICKERLY_LOOPBACK_ONLY", "1");
@@ -47,14 +47,14 @@ void storeTwentyStories()
                 = u"Headline number %1 of the story list, long enough to wrap onto a second line"_s
                       .arg(i);
             auto story
-                = storytest::story(storytest::linkNumber(i), 1700000000 - i * 5400, headline);
+                = StoryTest::story(StoryTest::linkNumber(i), 1700000000 - i * 5400, headline);
             stories.append(story);
             feed += "<item><title>" + headline.toUtf8() + "</title><link>"
-                + storytest::linkNumber(i).toUtf8() + "</link><pubDate>"
+                + StoryTest::linkNumber(i).toUtf8() + "</link><pubDate>"
                 + story->date()->toString(Qt::RFC2822Date).toUtf8() + "</pubDate></item>";
         }
         StoredStoriesData().storeStories(stories);
-        testsupport::ScriptedReply reply;
+        TestSupport::ScriptedReply reply;
         reply.body = feed + "</channel></rss>";
         reply.headers = { { "Content-Type", "application/rss+xml" } };
         reply.delayMs = 1000;

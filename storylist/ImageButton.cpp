@@ -16,7 +16,7 @@ ImageButton::ImageButton(const QImage& image, QWidget* parent)
 void ImageButton::setImage(const QImage& image)
 {
     m_image = image;
-    appkit::invalidateIntrinsicContentSize(this);
+    AppKit::invalidateIntrinsicContentSize(this);
     update();
 }
 
@@ -42,6 +42,6 @@ void ImageButton::paintEvent(QPaintEvent*)
         QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), size);
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setOpacity(m_opacity * (isDown() ? rowstyle::pressedOpacity : 1.0));
+    painter.setOpacity(m_opacity * (isDown() ? RowStyle::pressedOpacity : 1.0));
     painter.drawImage(target, m_image);
 }

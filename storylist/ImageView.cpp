@@ -25,7 +25,7 @@ void ImageView::setImage(std::optional<QImage> image)
     const QSize before = intrinsicContentSize();
     m_image = std::move(image);
     if (intrinsicContentSize() != before)
-        appkit::invalidateIntrinsicContentSize(this);
+        AppKit::invalidateIntrinsicContentSize(this);
     update(rect());
 }
 

@@ -252,7 +252,7 @@ QSize Label::intrinsicContentSize() const
 void Label::contentChanged()
 {
     m_measuredWidth = -1;
-    appkit::invalidateIntrinsicContentSize(this);
+    AppKit::invalidateIntrinsicContentSize(this);
     update();
 }
 

@@ -21,7 +21,7 @@ class QTextLayout;
 // needs. Made in code only; main thread only.
 class Label : public QWidget {
 public:
-    explicit Label(const QFont& font, const QColor& color = rowstyle::defaultTextColor(),
+    explicit Label(const QFont& font, const QColor& color = RowStyle::defaultTextColor(),
         QWidget* parent = nullptr);
 
     QString stringValue() const { return m_text; }

@@ -146,7 +146,7 @@ void ListCellView::bind()
     contentView->text->setStringValue(row.text);
     contentView->imageView->setImage(row.image);
     contentView->icon->setImage(row.icon);
-    appkit::setOpacity(contentView, row.read ? kReadOpacity : 1.0);
+    AppKit::setOpacity(contentView, row.read ? kReadOpacity : 1.0);
     contentView->setSelected(false);
 
     // The swiped story bound again while it slides out (its picture arrived) goes on sliding.
@@ -156,7 +156,7 @@ void ListCellView::bind()
         m_initialSlideValue = 0;
         setIsRed(false);
         // At rest now, not after a slide still running from the row's last story.
-        appkit::layoutSubtreeIfNeeded(this);
+        AppKit::layoutSubtreeIfNeeded(this);
     }
 
     show();
@@ -172,7 +172,7 @@ void ListCellView::bind()
 
 void ListCellView::setRead()
 {
-    appkit::setOpacity(contentView, kReadOpacity);
+    AppKit::setOpacity(contentView, kReadOpacity);
     contentView->update();
 }
 
@@ -197,7 +197,7 @@ void ListCellView::setMargin(double margin)
 void ListCellView::setIsRed(bool isRed)
 {
     m_isRed = isRed;
-    const QColor to = isRed ? rowstyle::dismissColor() : QColor(Qt::transparent);
+    const QColor to = isRed ? RowStyle::dismissColor() : QColor(Qt::transparent);
     QPointer<ListCellView> self(this);
     // Red fades out through transparent red, not through black.
     const QColor from
@@ -235,7 +235,7 @@ void ListCellView::setOptionsOpen(bool open)
 std::shared_ptr<NSViewAnimation> ListCellView::slideToMargin(std::optional<bool> red)
 {
     return animate(this, animated(kSlideDuration, [this, red] {
-        appkit::layoutSubtreeIfNeeded(this);
+        AppKit::layoutSubtreeIfNeeded(this);
         if (red && m_isRed != *red)
             setIsRed(*red);
     }));

@@ -71,9 +71,9 @@ const RowDateFormatter& rowDateFormatter()
 
 ListRowContentView::ListRowContentView(QWidget* parent)
     : QAbstractButton(parent)
-    , titleLabel(new Label(rowstyle::titleFont()))
-    , timeLabel(new Label(rowstyle::timeFont(), rowstyle::grayTextColor()))
-    , text(new Label(rowstyle::bodyFont(), rowstyle::grayTextColor()))
+    , titleLabel(new Label(RowStyle::titleFont()))
+    , timeLabel(new Label(RowStyle::timeFont(), RowStyle::grayTextColor()))
+    , text(new Label(RowStyle::bodyFont(), RowStyle::grayTextColor()))
     , imageView(new ImageView)
     , icon(new ImageView)
     , closeButton(setupCloseButton())
@@ -91,15 +91,15 @@ ListRowContentView::~ListRowContentView() = default;
 
 ImageButton* ListRowContentView::setupCloseButton()
 {
-    auto* button = new ImageButton(rowstyle::drawnGlyph(u"story close"_s));
-    button->setOpacity(rowstyle::rowButtonOpacity);
+    auto* button = new ImageButton(RowStyle::drawnGlyph(u"story close"_s));
+    button->setOpacity(RowStyle::rowButtonOpacity);
     return button;
 }
 
 ImageButton* ListRowContentView::setupShareButton()
 {
-    auto* button = new ImageButton(rowstyle::drawnGlyph(u"story share"_s));
-    button->setOpacity(rowstyle::rowButtonOpacity);
+    auto* button = new ImageButton(RowStyle::drawnGlyph(u"story share"_s));
+    button->setOpacity(RowStyle::rowButtonOpacity);
     return button;
 }
 
@@ -124,9 +124,9 @@ void ListRowContentView::setupViews()
 {
     const LayoutViews views = this->views();
     addSubviews(this, { titleLabel, text, imageView, timeLabel, icon, closeButton, shareButton });
-    appkit::setContentCompressionResistancePriority(
+    AppKit::setContentCompressionResistancePriority(
         titleLabel, LayoutPriorities::Required, LayoutOrientation::Vertical);
-    appkit::setContentHuggingPriority(
+    AppKit::setContentHuggingPriority(
         titleLabel, LayoutPriorities::Required, LayoutOrientation::Vertical);
     timeLabel->setAlignment(Qt::AlignRight);
 
@@ -191,7 +191,7 @@ void ListRowContentView::updateTextInset()
 void ListRowContentView::layoutRow()
 {
     updateTextInset();
-    appkit::layoutSubtreeIfNeeded(this);
+    AppKit::layoutSubtreeIfNeeded(this);
     if (m_trackingEnabled)
         m_trackingArea = rect();
     updateTextVisibility();
@@ -234,7 +234,7 @@ void ListRowContentView::paintEvent(QPaintEvent*)
     if (!m_selected)
         return;
     QPainter painter(this);
-    painter.fillRect(rect(), rowstyle::highlightColor());
+    painter.fillRect(rect(), RowStyle::highlightColor());
 }
 
 void ListRowContentView::resizeEvent(QResizeEvent* event)

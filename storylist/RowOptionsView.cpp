@@ -57,7 +57,7 @@ void RowOptionsView::removeButtons()
     for (const QPointer<QAbstractButton>& button : std::as_const(m_buttons)) {
         if (!button)
             continue;
-        for (const LayoutConstraintRef& c : appkit::constraints(this)) {
+        for (const LayoutConstraintRef& c : AppKit::constraints(this)) {
             if (c->firstItem() == button || c->secondItem() == button)
                 stale.append(c);
         }
@@ -66,7 +66,7 @@ void RowOptionsView::removeButtons()
         // Later: the press being handled may be this very button's.
         button->deleteLater();
     }
-    appkit::removeConstraints(this, stale);
+    AppKit::removeConstraints(this, stale);
     m_buttons.clear();
     m_buttonIdentifiers.clear();
     m_options.clear();

@@ -4,7 +4,7 @@
 
 #include <QFontDatabase>
 
-namespace rowstyle {
+namespace RowStyle {
 
 QFont systemFont(qreal points, QFont::Weight weight)
 {
@@ -34,4 +34,4 @@ QImage drawnGlyph(const QString& name)
     return image;
 }
 
-} // namespace rowstyle
+} // namespace RowStyle

@@ -7,7 +7,7 @@
 
 // The look of story rows in one place: fonts, colours, glyph sizes and the few paddings the
 // row's constraints leave open. Sizes are in points (logical pixels).
-namespace rowstyle {
+namespace RowStyle {
 
 // The system font at `points` and `weight`.
 QFont systemFont(qreal points, QFont::Weight weight = QFont::Normal);
@@ -38,4 +38,4 @@ inline constexpr qreal pressedOpacity = 0.6;
 inline constexpr qreal drawnGlyphScale = 2.0;
 QImage drawnGlyph(const QString& name);
 
-} // namespace rowstyle
+} // namespace RowStyle

@@ -115,7 +115,7 @@ TodayView* StoriesBaseViewController::makeStoryListView(
     TableView* table = makeStoryTable(owner);
     QPushButton* button = initButton(~u"Show more"_s);
     button->setFlat(true);
-    button->setFont(rowstyle::systemFont(12, QFont::Bold));
+    button->setFont(RowStyle::systemFont(12, QFont::Bold));
     auto* spinner = new ProgressIndicator;
 
     addSubviews(view, table, button, spinner);
@@ -244,7 +244,7 @@ QList<RowOption> StoriesBaseViewController::rowViewOptions(ListCellView*)
         if (option == Options::facebook && !canShareOnFacebook())
             continue;
         const QString identifier = rawValue(option);
-        options.append({ identifier, rowstyle::drawnGlyph(identifier + u" icon"_s) });
+        options.append({ identifier, RowStyle::drawnGlyph(identifier + u" icon"_s) });
     }
     return options;
 }

@@ -63,13 +63,13 @@ std::shared_ptr<const SharingService> pageService(
 
 QImage menuGlyph(const QString& name)
 {
-    QImage image = rowstyle::drawnGlyph(name);
+    QImage image = RowStyle::drawnGlyph(name);
     if (image.isNull())
         return image;
     image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&image);
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(QRectF(QPointF(), image.deviceIndependentSize()), rowstyle::grayTextColor());
+    painter.fillRect(QRectF(QPointF(), image.deviceIndependentSize()), RowStyle::grayTextColor());
     return image;
 }
 

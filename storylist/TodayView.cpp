@@ -24,7 +24,7 @@ constexpr double kButtonStrip = 30;
 
 TodayView::TodayView(QWidget* parent)
     : QWidget(parent)
-    , emptyLabel(new Label(rowstyle::systemFont(20, QFont::Bold), rowstyle::defaultTextColor()))
+    , emptyLabel(new Label(RowStyle::systemFont(20, QFont::Bold), RowStyle::defaultTextColor()))
 {
     setup();
 }

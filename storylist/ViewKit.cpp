@@ -58,9 +58,9 @@ LayoutConstraintList constraints(QWidget* view, const std::optional<QString>& ve
     };
     make(u"V:"_s, vertical);
     make(u"H:"_s, horizontal);
-    appkit::addConstraints(view, made);
+    AppKit::addConstraints(view, made);
     for (QWidget* v : views)
-        appkit::setTranslatesAutoresizingMaskIntoConstraints(v, false);
+        AppKit::setTranslatesAutoresizingMaskIntoConstraints(v, false);
     return made;
 }
 
@@ -70,13 +70,13 @@ LayoutConstraintRef constraint(QWidget* view, QWidget* item, LayoutAttribute att
 {
     if (!item)
         qFatal("constraint: the first item must be a view");
-    appkit::setTranslatesAutoresizingMaskIntoConstraints(item, false);
+    AppKit::setTranslatesAutoresizingMaskIntoConstraints(item, false);
     if (toItem)
-        appkit::setTranslatesAutoresizingMaskIntoConstraints(toItem, false);
+        AppKit::setTranslatesAutoresizingMaskIntoConstraints(toItem, false);
     auto made = LayoutConstraint::create(
         item, attribute, relation, toItem, toAttribute, multiplier, constant);
     made->setPriority(priority);
-    appkit::addConstraint(view, made);
+    AppKit::addConstraint(view, made);
     return made;
 }
 

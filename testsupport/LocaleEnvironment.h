@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-namespace testsupport {
+namespace TestSupport {
 
 // Sets the locale variables (LANGUAGE, LC_ALL, LC_MESSAGES, LANG) for the length of one scope:
 // those named get the given values, the others are unset; the old values come back afterwards.
@@ -41,4 +41,4 @@ private:
     std::map<std::string, QByteArray> m_saved;
 };
 
-} // namespace testsupport
+} // namespace TestSupport

@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-namespace testsupport {
+namespace TestSupport {
 
 // Collects the log lines written, from any thread, while it lives.
 class LogCollector {
@@ -52,4 +52,4 @@ private:
     QtMessageHandler previous = nullptr;
 };
 
-} // namespace testsupport
+} // namespace TestSupport

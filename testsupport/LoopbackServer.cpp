@@ -17,45 +17,45 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace testsupport {
+namespace TestSupport {
 
 namespace {
 
-    QByteArray gzipped(const QByteArray& data)
-    {
-        z_stream zs {};
-        deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-        QByteArray out(
-            static_cast<qsizetype>(deflateBound(&zs, static_cast<uLong>(data.size()))) + 32, '\0');
-        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-        zs.avail_in = static_cast<uInt>(data.size());
-        zs.next_out = reinterpret_cast<Bytef*>(out.data());
-        zs.avail_out = static_cast<uInt>(out.size());
-        deflate(&zs, Z_FINISH);
-        out.resize(static_cast<qsizetype>(zs.total_out));
-        deflateEnd(&zs);
-        return out;
-    }
+QByteArray gzipped(const QByteArray& data)
+{
+    z_stream zs {};
+    deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(
+        static_cast<qsizetype>(deflateBound(&zs, static_cast<uLong>(data.size()))) + 32, '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = static_cast<uInt>(data.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FINISH);
+    out.resize(static_cast<qsizetype>(zs.total_out));
+    deflateEnd(&zs);
+    return out;
+}
 
-    QByteArray contentTypeFor(const QString& path)
-    {
-        const QString suffix = QFileInfo(path).suffix().toLower();
-        if (suffix == u"xml" || suffix == u"rss" || suffix == u"atom" || suffix == u"rdf")
-            return "application/xml";
-        if (suffix == u"html" || suffix == u"htm")
-            return "text/html";
-        if (suffix == u"json")
-            return "application/json";
-        if (suffix == u"png")
-            return "image/png";
-        if (suffix == u"jpg" || suffix == u"jpeg")
-            return "image/jpeg";
-        if (suffix == u"gif")
-            return "image/gif";
-        if (suffix == u"ico")
-            return "image/x-icon";
-        return "application/octet-stream";
-    }
+QByteArray contentTypeFor(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == u"xml" || suffix == u"rss" || suffix == u"atom" || suffix == u"rdf")
+        return "application/xml";
+    if (suffix == u"html" || suffix == u"htm")
+        return "text/html";
+    if (suffix == u"json")
+        return "application/json";
+    if (suffix == u"png")
+        return "image/png";
+    if (suffix == u"jpg" || suffix == u"jpeg")
+        return "image/jpeg";
+    if (suffix == u"gif")
+        return "image/gif";
+    if (suffix == u"ico")
+        return "image/x-icon";
+    return "application/octet-stream";
+}
 
 } // namespace
 
@@ -318,4 +318,4 @@ ScriptedReply redirectTo(const QString& location, int status)
     return r;
 }
 
-} // namespace testsupport
+} // namespace TestSupport

@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-namespace testsupport {
+namespace TestSupport {
 
 // What the server answers to one request.
 struct ScriptedReply {
@@ -86,4 +86,4 @@ ScriptedReply bodyReply(const QByteArray& body, int status = 200);
 // A convenience for a permanent or temporary redirect.
 ScriptedReply redirectTo(const QString& location, int status = 302);
 
-} // namespace testsupport
+} // namespace TestSupport

@@ -19,7 +19,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace testsupport {
+namespace TestSupport {
 
 const QString LoopbackWorld::newsHost = u"morningnews.test"_s;
 const QString LoopbackWorld::planetHost = u"planetnotes.test"_s;
@@ -31,108 +31,106 @@ const QString LoopbackWorld::searchWords = u"morning news"_s;
 
 namespace {
 
-    ScriptedReply typed(QByteArray body, const QByteArray& type, int status = 200)
-    {
-        ScriptedReply reply = bodyReply(body, status);
-        reply.headers = { { "Content-Type", type } };
-        return reply;
+ScriptedReply typed(QByteArray body, const QByteArray& type, int status = 200)
+{
+    ScriptedReply reply = bodyReply(body, status);
+    reply.headers = { { "Content-Type", type } };
+    return reply;
+}
+
+// A square of `color` with the site's initial, as a site's touch icon or a story's picture.
+ScriptedReply picture(QColor color, int width, int height, const QString& letter)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(color);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::white);
+    QFont font = painter.font();
+    font.setPixelSize(std::min(width, height) * 6 / 10);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(image.rect(), Qt::AlignCenter, letter);
+    painter.end();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return typed(png, "image/png");
+}
+
+QByteArray escaped(const QString& text) { return text.toHtmlEscaped().toUtf8(); }
+
+QString extensionOf(LoopbackWorld::FeedFormat format)
+{
+    switch (format) {
+    case LoopbackWorld::FeedFormat::rdf:
+        return u"rdf"_s;
+    case LoopbackWorld::FeedFormat::atom:
+        return u"atom"_s;
+    case LoopbackWorld::FeedFormat::rss:
+        break;
     }
+    return u"xml"_s;
+}
 
-    // A square of `color` with the site's initial, as a site's touch icon or a story's picture.
-    ScriptedReply picture(QColor color, int width, int height, const QString& letter)
-    {
-        QImage image(width, height, QImage::Format_ARGB32);
-        image.fill(color);
-        QPainter painter(&image);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::white);
-        QFont font = painter.font();
-        font.setPixelSize(std::min(width, height) * 6 / 10);
-        font.setBold(true);
-        painter.setFont(font);
-        painter.drawText(image.rect(), Qt::AlignCenter, letter);
-        painter.end();
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return typed(png, "image/png");
+struct Item {
+    QByteArray title;
+    QByteArray link;
+    QByteArray text;
+    QDateTime date;
+};
+
+QByteArray feedDocument(LoopbackWorld::FeedFormat format, const QString& title, const QString& home,
+    const QList<Item>& items)
+{
+    QByteArray doc = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+    switch (format) {
+    case LoopbackWorld::FeedFormat::rss:
+        doc += "<rss version=\"2.0\"><channel><title>" + escaped(title) + "</title><link>"
+            + home.toUtf8() + "</link><description>Stories</description>\n";
+        for (const Item& item : items)
+            doc += "<item><title>" + item.title + "</title><link>" + item.link + "</link><guid>"
+                + item.link + "</guid><description>" + item.text + "</description><pubDate>"
+                + item.date.toString(Qt::RFC2822Date).toUtf8() + "</pubDate></item>\n";
+        return doc + "</channel></rss>\n";
+    case LoopbackWorld::FeedFormat::rdf:
+        doc += "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+               "xmlns=\"http://purl.org/rss/1.0/\" "
+               "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+               "<channel rdf:about=\""
+            + home.toUtf8() + "\"><title>" + escaped(title) + "</title><link>" + home.toUtf8()
+            + "</link></channel>\n";
+        for (const Item& item : items)
+            doc += "<item rdf:about=\"" + item.link + "\"><title>" + item.title + "</title><link>"
+                + item.link + "</link><description>" + item.text + "</description><dc:date>"
+                + item.date.toString(Qt::ISODate).toUtf8() + "</dc:date></item>\n";
+        return doc + "</rdf:RDF>\n";
+    case LoopbackWorld::FeedFormat::atom:
+        doc += "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>" + escaped(title)
+            + "</title><link href=\"" + home.toUtf8() + "\"/><updated>"
+            + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() + "</updated>\n";
+        for (const Item& item : items)
+            doc += "<entry><title>" + item.title + "</title><link href=\"" + item.link + "\"/><id>"
+                + item.link + "</id><published>" + item.date.toString(Qt::ISODate).toUtf8()
+                + "</published><updated>" + item.date.toString(Qt::ISODate).toUtf8()
+                + "</updated><summary>" + item.text + "</summary></entry>\n";
+        return doc + "</feed>\n";
     }
+    return doc;
+}
 
-    QByteArray escaped(const QString& text) { return text.toHtmlEscaped().toUtf8(); }
+QString hostOf(const RecordedRequest& request)
+{
+    return QString::fromUtf8(request.header("host")).section(u':', 0, 0).toLower();
+}
 
-    QString extensionOf(LoopbackWorld::FeedFormat format)
-    {
-        switch (format) {
-        case LoopbackWorld::FeedFormat::rdf:
-            return u"rdf"_s;
-        case LoopbackWorld::FeedFormat::atom:
-            return u"atom"_s;
-        case LoopbackWorld::FeedFormat::rss:
-            break;
-        }
-        return u"xml"_s;
-    }
-
-    struct Item {
-        QByteArray title;
-        QByteArray link;
-        QByteArray text;
-        QDateTime date;
-    };
-
-    QByteArray feedDocument(LoopbackWorld::FeedFormat format, const QString& title,
-        const QString& home, const QList<Item>& items)
-    {
-        QByteArray doc = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
-        switch (format) {
-        case LoopbackWorld::FeedFormat::rss:
-            doc += "<rss version=\"2.0\"><channel><title>" + escaped(title) + "</title><link>"
-                + home.toUtf8() + "</link><description>Stories</description>\n";
-            for (const Item& item : items)
-                doc += "<item><title>" + item.title + "</title><link>" + item.link + "</link><guid>"
-                    + item.link + "</guid><description>" + item.text + "</description><pubDate>"
-                    + item.date.toString(Qt::RFC2822Date).toUtf8() + "</pubDate></item>\n";
-            return doc + "</channel></rss>\n";
-        case LoopbackWorld::FeedFormat::rdf:
-            doc += "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
-                   "xmlns=\"http://purl.org/rss/1.0/\" "
-                   "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
-                   "<channel rdf:about=\""
-                + home.toUtf8() + "\"><title>" + escaped(title) + "</title><link>" + home.toUtf8()
-                + "</link></channel>\n";
-            for (const Item& item : items)
-                doc += "<item rdf:about=\"" + item.link + "\"><title>" + item.title
-                    + "</title><link>" + item.link + "</link><description>" + item.text
-                    + "</description><dc:date>" + item.date.toString(Qt::ISODate).toUtf8()
-                    + "</dc:date></item>\n";
-            return doc + "</rdf:RDF>\n";
-        case LoopbackWorld::FeedFormat::atom:
-            doc += "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>" + escaped(title)
-                + "</title><link href=\"" + home.toUtf8() + "\"/><updated>"
-                + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() + "</updated>\n";
-            for (const Item& item : items)
-                doc += "<entry><title>" + item.title + "</title><link href=\"" + item.link
-                    + "\"/><id>" + item.link + "</id><published>"
-                    + item.date.toString(Qt::ISODate).toUtf8() + "</published><updated>"
-                    + item.date.toString(Qt::ISODate).toUtf8() + "</updated><summary>" + item.text
-                    + "</summary></entry>\n";
-            return doc + "</feed>\n";
-        }
-        return doc;
-    }
-
-    QString hostOf(const RecordedRequest& request)
-    {
-        return QString::fromUtf8(request.header("host")).section(u':', 0, 0).toLower();
-    }
-
-    // The path without the query. Repeated slashes are not merged: many servers answer such a
-    // path with 404, and so does the world, so that a link joined with a doubled slash shows.
-    QString pathOf(const RecordedRequest& request)
-    {
-        return QString::fromUtf8(request.path).section(u'?', 0, 0);
-    }
+// The path without the query. Repeated slashes are not merged: many servers answer such a
+// path with 404, and so does the world, so that a link joined with a doubled slash shows.
+QString pathOf(const RecordedRequest& request)
+{
+    return QString::fromUtf8(request.path).section(u'?', 0, 0);
+}
 
 } // namespace
 
@@ -371,4 +369,4 @@ QList<QJsonObject> LoopbackWorld::feedAddedReports() const
     return postedObjects(u"/feeds/added"_s, u"feed"_s);
 }
 
-} // namespace testsupport
+} // namespace TestSupport

@@ -13,7 +13,7 @@
 #include <memory>
 #include <mutex>
 
-namespace testsupport {
+namespace TestSupport {
 
 // A small internet on loopback for tests that run the real programs: feed sites (a home page
 // naming its feed and its icon, the feed, article pages with sharing images), the product's
@@ -92,4 +92,4 @@ private:
     std::unique_ptr<SearchStandIn> m_search;
 };
 
-} // namespace testsupport
+} // namespace TestSupport

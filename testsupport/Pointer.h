@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
-namespace testsupport {
+namespace TestSupport {
 
 // A mouse driven by synthesised events over one window, as the window system delivers them:
 // the press goes to the deepest widget under the pointer, which then receives every move and
@@ -63,4 +63,4 @@ private:
     Qt::MouseButtons m_buttons;
 };
 
-} // namespace testsupport
+} // namespace TestSupport

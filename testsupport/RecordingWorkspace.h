@@ -6,7 +6,7 @@
 
 #include <functional>
 
-namespace testsupport {
+namespace TestSupport {
 
 // Stands in for the desktop: records each address handed over instead of opening it. Install it
 // with Workspace::setSharedWorkspace for the length of a test.
@@ -25,4 +25,4 @@ public:
     std::function<void(const Url&)> onOpen;
 };
 
-} // namespace testsupport
+} // namespace TestSupport

@@ -15,7 +15,7 @@
 // `answer` makes of the search words, and reads back the words of every search it received.
 class SearchStandIn {
 public:
-    explicit SearchStandIn(testsupport::LoopbackServer& server)
+    explicit SearchStandIn(TestSupport::LoopbackServer& server)
         : m_server(server)
     {
         UrlSessionTesting::mapToLoopback(
@@ -36,8 +36,8 @@ public:
     void answer(std::function<QByteArray(const QString& words)> fn)
     {
         m_server.replyWith(
-            QStringLiteral("/Bing/Search/Web"), [fn](const testsupport::RecordedRequest& request) {
-                testsupport::ScriptedReply reply;
+            QStringLiteral("/Bing/Search/Web"), [fn](const TestSupport::RecordedRequest& request) {
+                TestSupport::ScriptedReply reply;
                 reply.headers = { { "Content-Type", "application/json" } };
                 reply.body = fn(wordsOf(request.path));
                 return reply;
@@ -78,5 +78,5 @@ public:
     }
 
 private:
-    testsupport::LoopbackServer& m_server;
+    TestSupport::LoopbackServer& m_server;
 };

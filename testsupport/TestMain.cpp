@@ -37,7 +37,7 @@ public:
     }
     void OnTestEnd(const testing::TestInfo&) override
     {
-        testsupport::processEvents();
+        TestSupport::processEvents();
         m_dir.reset();
     }
 

@@ -11,7 +11,7 @@
 #include <ostream>
 
 // Helpers shared by every test binary.
-namespace testsupport {
+namespace TestSupport {
 
 // How long a test waits for what must come: far above what anything needs on a busy machine,
 // and well under the time limit ctest gives a test. Also for QTest's own waits, whose default
@@ -63,7 +63,7 @@ QByteArray encodedImage(
 // the whole canvas.
 QByteArray gifOfCanvas(QSize canvas);
 
-} // namespace testsupport
+} // namespace TestSupport
 
 // Readable GoogleTest output for Qt text.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

@@ -17,20 +17,20 @@
 #include <atomic>
 
 // Helpers of the API client tests.
-namespace apitest {
+namespace APITest {
 
 // The promise's result once set (within the bounded wait).
 template <typename T> Result<T> settled(const Promise<Result<T>>& promise)
 {
-    EXPECT_TRUE(testsupport::waitFor([&] { return promise.isResolved(); }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return promise.isResolved(); }));
     if (!promise.isResolved())
         return Result<T>::Error(Error(QStringLiteral("test"), 0, QStringLiteral("never resolved")));
     return *promise.value();
 }
 
-inline testsupport::ScriptedReply jsonReply(const QByteArray& body, int status = 200)
+inline TestSupport::ScriptedReply jsonReply(const QByteArray& body, int status = 200)
 {
-    testsupport::ScriptedReply reply;
+    TestSupport::ScriptedReply reply;
     reply.status = status;
     reply.body = body;
     reply.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
@@ -38,19 +38,19 @@ inline testsupport::ScriptedReply jsonReply(const QByteArray& body, int status =
 }
 
 // A request body as JSON, for exact comparison; a body that is no JSON reads as a string.
-inline nlohmann::json bodyOf(const testsupport::RecordedRequest& request)
+inline nlohmann::json bodyOf(const TestSupport::RecordedRequest& request)
 {
     return nlohmann::json::parse(request.body.toStdString(), nullptr, false);
 }
 
-using testsupport::LogCollector;
+using TestSupport::LogCollector;
 
 inline bool onMainThread()
 {
     return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
-} // namespace apitest
+} // namespace APITest
 
 inline void PrintTo(const Url& url, std::ostream* os)
 {

@@ -6,10 +6,10 @@
 #include "platform/linkwork/Chain.h"
 
 using namespace Qt::Literals::StringLiterals;
-using apitest::jsonReply;
-using apitest::settled;
-using testsupport::LoopbackServer;
-using testsupport::redirectTo;
+using APITest::jsonReply;
+using APITest::settled;
+using TestSupport::LoopbackServer;
+using TestSupport::redirectTo;
 
 namespace {
 
@@ -42,7 +42,7 @@ TEST_F(NetworkClientTest, TakesAnyJsonReplyWithoutAStringErrorWhateverItsStatus)
     std::atomic<bool> chainedOnMainThread { true };
     const auto object
         = settled(client.performRequest(get(u"/object"_s, server)) >> [&](const JSON& json) {
-              chainedOnMainThread = apitest::onMainThread();
+              chainedOnMainThread = APITest::onMainThread();
               return json;
           });
     ASSERT_TRUE(object.isOk()) << object.error().description().toStdString();
@@ -62,7 +62,7 @@ TEST_F(NetworkClientTest, TurnsAStringErrorMemberIntoAnErrorOfItsOwn)
     server.reply(u"/described"_s,
         jsonReply(R"({"error": "bad_user", "error_description": "Unknown user."})"));
     server.reply(u"/bare"_s, jsonReply(R"({"error": "busy"})", 200));
-    apitest::LogCollector log;
+    APITest::LogCollector log;
 
     const auto described = perform(u"/described"_s);
     ASSERT_TRUE(described.isError());
@@ -83,7 +83,7 @@ TEST_F(NetworkClientTest, RefusesEmptyBareAndBrokenReplies)
     server.reply(u"/fragment"_s, jsonReply("true"));
     server.reply(u"/broken"_s, jsonReply(R"({"stories": [)"));
     server.reply(u"/html"_s, jsonReply("<html>Service unavailable</html>", 503));
-    apitest::LogCollector log;
+    APITest::LogCollector log;
     for (const QString& path : { u"/empty"_s, u"/fragment"_s, u"/broken"_s, u"/html"_s }) {
         const auto result = perform(path);
         ASSERT_TRUE(result.isError()) << path.toStdString();
@@ -121,7 +121,7 @@ TEST_F(NetworkClientTest, EndsRunningRequestsOnCancelAndRefusesLaterOnesAtOnce)
     auto slow = jsonReply("{}");
     slow.delayMs = 5000;
     server.reply(u"/slow"_s, slow);
-    apitest::LogCollector log;
+    APITest::LogCollector log;
 
     const auto first = client.performRequest(get(u"/slow"_s, server));
     const auto second = client.performRequest(get(u"/slow"_s, server));
@@ -187,7 +187,7 @@ TEST_F(NetworkClientTest, ReportsTransportFailuresWithTheSessionsError)
         LoopbackServer gone;
         closedPort = gone.port();
     }
-    apitest::LogCollector log;
+    APITest::LogCollector log;
     const auto result = settled(client.performRequest(APIRequest::GET(u"/x"_s).URLRequest(
         *Url::fromString(u"http://127.0.0.1:"_s + QString::number(closedPort)))));
     ASSERT_TRUE(result.isError());

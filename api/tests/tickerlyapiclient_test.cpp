@@ -4,12 +4,12 @@
 #include "platform/foundation/UrlSessionTesting.h"
 
 using namespace Qt::Literals::StringLiterals;
-using apitest::bodyOf;
-using apitest::jsonReply;
-using apitest::settled;
-using testsupport::LoopbackServer;
-using testsupport::RecordedRequest;
-using testsupport::redirectTo;
+using APITest::bodyOf;
+using APITest::jsonReply;
+using APITest::settled;
+using TestSupport::LoopbackServer;
+using TestSupport::RecordedRequest;
+using TestSupport::redirectTo;
 
 namespace {
 

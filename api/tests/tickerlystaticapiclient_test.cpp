@@ -4,10 +4,10 @@
 #include "platform/foundation/UrlSessionTesting.h"
 
 using namespace Qt::Literals::StringLiterals;
-using apitest::jsonReply;
-using apitest::settled;
-using testsupport::LoopbackServer;
-using testsupport::redirectTo;
+using APITest::jsonReply;
+using APITest::settled;
+using TestSupport::LoopbackServer;
+using TestSupport::redirectTo;
 
 namespace {
 

@@ -56,7 +56,7 @@ void Button::paintEvent(QPaintEvent*)
     else if (m_state == State::hover)
         fill = 0.4;
     painter.setPen(Qt::NoPen);
-    painter.setBrush(style::white(fill));
+    painter.setBrush(Style::white(fill));
     painter.drawRoundedRect(QRectF(rect()).adjusted(2.0, 2.0, -2.0, -2.0), 4.0, 4.0);
 
     if (m_title.isEmpty())

@@ -12,7 +12,7 @@ Control::Control(QWidget* parent)
     : QWidget(parent)
 {
     setGeometry(QRect());
-    setFont(style::controlFont());
+    setFont(Style::controlFont());
 }
 
 bool Control::sendAction()
@@ -33,10 +33,10 @@ bool Control::sendActionAndSurvive()
 void Control::replaceTrackingArea(TrackingAreaRef& area)
 {
     if (area)
-        appkit::removeTrackingArea(this, area);
+        AppKit::removeTrackingArea(this, area);
     area = std::make_shared<TrackingArea>(QRectF(rect()),
         TrackingArea::MouseEnteredAndExited | TrackingArea::ActiveInKeyWindow, this);
-    appkit::addTrackingArea(this, area);
+    AppKit::addTrackingArea(this, area);
 }
 
 QLabel* Control::makeTitleLabel(const QString& text, const QColor& color)

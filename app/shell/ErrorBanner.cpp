@@ -24,7 +24,7 @@ void slide(QWidget* host, const LayoutConstraintRef& top, bool shown, double sec
         context.setAllowsImplicitAnimation(true);
         context.setDuration(seconds);
         place(top, shown);
-        appkit::layoutSubtreeIfNeeded(host);
+        AppKit::layoutSubtreeIfNeeded(host);
     });
 }
 } // namespace
@@ -36,7 +36,7 @@ ErrorBanner::ErrorBanner(QWidget* host)
     addSubviews(host, { m_label });
     m_label->setAutoFillBackground(true);
     QPalette palette = m_label->palette();
-    palette.setColor(QPalette::Window, style::systemRed());
+    palette.setColor(QPalette::Window, Style::systemRed());
     m_label->setPalette(palette);
     const LayoutViews views { { u"error"_s, m_label } };
     constraints(host, u"[error(20)]"_s, u"|[error]|"_s, views);

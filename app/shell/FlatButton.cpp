@@ -15,14 +15,14 @@ using namespace Qt::Literals::StringLiterals;
 
 FlatButton::FlatButton(QWidget* parent)
     : Control(parent)
-    , m_label(makeTitleLabel(QString(), style::accentGreen()))
+    , m_label(makeTitleLabel(QString(), Style::accentGreen()))
 {
     setup();
 }
 
 QColor FlatButton::platformColor(Color color, double alpha)
 {
-    return color == Color::red ? style::accentRed(alpha) : style::accentGreen(alpha);
+    return color == Color::red ? Style::accentRed(alpha) : Style::accentGreen(alpha);
 }
 
 void FlatButton::setColor(Color color)
@@ -46,9 +46,9 @@ void FlatButton::setup()
     updateState();
     updatePath();
     setupTitle();
-    appkit::setContentHuggingPriority(
+    AppKit::setContentHuggingPriority(
         this, LayoutPriorities::Required, LayoutOrientation::Vertical);
-    appkit::setContentHuggingPriority(
+    AppKit::setContentHuggingPriority(
         this, LayoutPriorities::Required, LayoutOrientation::Horizontal);
 }
 
@@ -57,7 +57,7 @@ void FlatButton::setupTracking() { replaceTrackingArea(m_trackingArea); }
 void FlatButton::setupTitle()
 {
     addSubviews(this, m_label);
-    setTextColor(m_label, style::accentGreen());
+    setTextColor(m_label, Style::accentGreen());
 
     const QString format = u"|-(>=0)-[label]-(>=0)-|"_s;
     constraints(this, format, format, { { u"label"_s, m_label } });

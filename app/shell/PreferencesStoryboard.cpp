@@ -32,7 +32,7 @@ QLabel* label(QVBoxLayout* column, const QFont& font, bool wraps = false)
 
 QLabel* footnote(QVBoxLayout* column)
 {
-    QLabel* text = label(column, style::footnoteFont(), true);
+    QLabel* text = label(column, Style::footnoteFont(), true);
     text->setForegroundRole(QPalette::PlaceholderText);
     return text;
 }
@@ -91,9 +91,9 @@ std::shared_ptr<QObject> preferencesScene(Window* window)
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(
-        style::formMargin, style::formMargin, style::formMargin, style::formMargin);
+        Style::formMargin, Style::formMargin, Style::formMargin, Style::formMargin);
 
-    c->readingStoriesTitle = label(column, style::sectionTitleFont());
+    c->readingStoriesTitle = label(column, Style::sectionTitleFont());
     c->readbilityOnOpenCheckbox = checkbox(column, c, &C::readabilityOnOpenChanged);
     c->hideOnOpenCheckbox = checkbox(column, c, &C::hideOnOpenChanged);
     c->imagesCheckbox = checkbox(column, c, &C::imagesShownChanged);
@@ -104,7 +104,7 @@ std::shared_ptr<QObject> preferencesScene(Window* window)
     c->buttonsExplanationTitle->setIndent(look->pixelMetric(QStyle::PM_IndicatorWidth)
         + look->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
 
-    column->addSpacing(style::sectionSpacing / 2);
+    column->addSpacing(Style::sectionSpacing / 2);
     QHBoxLayout* stories = row(column);
     c->numberOfStoriesTitle = new QLabel;
     c->numberOfStoriesTitle->setTextFormat(Qt::PlainText);
@@ -118,9 +118,9 @@ std::shared_ptr<QObject> preferencesScene(Window* window)
     stories->addWidget(c->numberOfStoriesButton);
     stories->addStretch();
 
-    column->addSpacing(style::sectionSpacing);
-    c->feedbackTitle = label(column, style::sectionTitleFont());
-    c->reviewsLabel = label(column, style::controlFont(), true);
+    column->addSpacing(Style::sectionSpacing);
+    c->feedbackTitle = label(column, Style::sectionTitleFont());
+    c->reviewsLabel = label(column, Style::controlFont(), true);
     QHBoxLayout* feedback = row(column);
     c->rateButton = linkButton(c, &C::ratePressed);
     c->feedbackButton = linkButton(c, &C::feedbackPressed);
@@ -128,8 +128,8 @@ std::shared_ptr<QObject> preferencesScene(Window* window)
     feedback->addWidget(c->feedbackButton);
     feedback->addStretch();
 
-    column->addSpacing(style::sectionSpacing);
-    c->aboutUsTitle = label(column, style::sectionTitleFont());
+    column->addSpacing(Style::sectionSpacing);
+    c->aboutUsTitle = label(column, Style::sectionTitleFont());
     auto* links = new QGridLayout;
     c->velmoraWebsiteButton = linkButton(c, &C::velmoraWebsitePressed);
     c->tickerlyWebsiteButton = linkButton(c, &C::tickerlyWebsitePressed);

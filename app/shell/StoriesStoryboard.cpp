@@ -16,7 +16,7 @@ TodayView* storiesView(StoriesViewController* owner)
     auto* view = new TodayView;
     view->setAutoFillBackground(true);
     QPalette palette = view->palette();
-    palette.setColor(QPalette::Window, style::storyListBackground());
+    palette.setColor(QPalette::Window, Style::storyListBackground());
     view->setPalette(palette);
 
     TableView* table = StoriesBaseViewController::makeStoryTable(owner);

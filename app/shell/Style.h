@@ -5,7 +5,7 @@
 #include <QGuiApplication>
 
 // Colours and fonts the application's own views share, kept in one place.
-namespace style {
+namespace Style {
 
 // The accent colours of the add and remove controls (calibrated RGB, opaque).
 inline QColor accentGreen(double alpha = 1.0)
@@ -62,4 +62,4 @@ inline QFont lightFont(int pixelSize)
     return font;
 }
 
-} // namespace style
+} // namespace Style

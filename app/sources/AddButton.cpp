@@ -31,7 +31,7 @@ QLabel* AddButton::label()
     return setupLabel();
 }
 
-QColor AddButton::color() const { return m_added ? style::accentRed() : style::accentGreen(); }
+QColor AddButton::color() const { return m_added ? Style::accentRed() : Style::accentGreen(); }
 
 void AddButton::setAdded(bool added)
 {

@@ -122,5 +122,5 @@ void IntroductionView::animateInStep(StepImageView* step)
 
 void IntroductionView::paintEvent(QPaintEvent*)
 {
-    QPainter(this).fillRect(rect(), style::white(0.2));
+    QPainter(this).fillRect(rect(), Style::white(0.2));
 }

@@ -88,8 +88,8 @@ QStringList NoFeedsView::waveFrameNames(const std::function<bool(const QString&)
 NoFeedsView::NoFeedsView(QWidget* parent)
     : QWidget(parent)
     , m_imageView(new MaskedImageView)
-    , m_welcomeTitle(initTextField(~u"No feeds title"_s, style::white(0.35), style::lightFont(30)))
-    , m_welcomeText(initTextField(~u"No feeds text"_s, style::white(0.5), style::lightFont(15)))
+    , m_welcomeTitle(initTextField(~u"No feeds title"_s, Style::white(0.35), Style::lightFont(30)))
+    , m_welcomeText(initTextField(~u"No feeds text"_s, Style::white(0.5), Style::lightFont(15)))
 {
     setup();
 }
@@ -213,5 +213,5 @@ void NoFeedsParentView::setVisible(bool visible)
 
 void NoFeedsParentView::paintEvent(QPaintEvent*)
 {
-    QPainter(this).fillRect(rect(), style::white(0.98));
+    QPainter(this).fillRect(rect(), Style::white(0.98));
 }

@@ -76,7 +76,7 @@ QWidget* PopularCollectionViewItem::loadView()
     auto* cell = new PopularCollectionCell;
     m_iconView = new ImageView;
     // Feed titles come from outside: the label paints them as plain text, cut at the end.
-    m_titleLabel = new Label(style::controlFont(), style::white(0.2));
+    m_titleLabel = new Label(Style::controlFont(), Style::white(0.2));
     m_titleLabel->setWraps(false);
     m_titleLabel->setTruncatesLastVisibleLine(true);
     m_titleLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);

@@ -47,9 +47,9 @@ std::unique_ptr<PopularViewController> makePopularViewController()
 {
     auto controller = std::make_unique<PopularViewController>();
     auto* view = new PopularView;
-    QFont headingFont = style::controlFont();
+    QFont headingFont = Style::controlFont();
     headingFont.setBold(true);
-    auto* heading = initTextField(~u"Popular feeds title"_s, style::white(0.3), headingFont);
+    auto* heading = initTextField(~u"Popular feeds title"_s, Style::white(0.3), headingFont);
     heading->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
@@ -64,7 +64,7 @@ std::unique_ptr<PopularViewController> makePopularViewController()
     // The panel's white shows through.
     collection->setAutoFillBackground(false);
     auto* spinner = new ProgressIndicator;
-    spinner->setColor(style::white(0.5));
+    spinner->setColor(Style::white(0.5));
     const LayoutViews views { { u"heading"_s, heading }, { u"scroll"_s, scroll },
         { u"spinner"_s, spinner } };
     addSubviews(view, views.values());
@@ -93,7 +93,7 @@ PopularWindow::PopularWindow(const QRect& contentRect)
     // A hairline border sets the white panel off from the white list under it.
     layout()->setContentsMargins(1, 1, 1, 1);
     QPalette border = palette();
-    border.setColor(QPalette::Window, style::white(0.75));
+    border.setColor(QPalette::Window, Style::white(0.75));
     setPalette(border);
     setAutoFillBackground(true);
 }
@@ -119,8 +119,8 @@ QRect PopularView::separatorRect(const QSize& size)
 void PopularView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.fillRect(event->rect(), style::white(1.0));
-    painter.fillRect(separatorRect(size()), style::white(0.5));
+    painter.fillRect(event->rect(), Style::white(1.0));
+    painter.fillRect(separatorRect(size()), Style::white(0.5));
 }
 
 PopularCollectionCell::PopularCollectionCell()

@@ -18,7 +18,7 @@ namespace {
 
 QFont titleFont()
 {
-    QFont font = style::controlFont();
+    QFont font = Style::controlFont();
     font.setPixelSize(16);
     font.setBold(true);
     return font;
@@ -26,7 +26,7 @@ QFont titleFont()
 
 QFont linkFont()
 {
-    QFont font = style::controlFont();
+    QFont font = Style::controlFont();
     font.setPixelSize(10);
     return font;
 }
@@ -45,8 +45,8 @@ QString removeTitle() { return (~u"Remove button"_s).toUpper(); }
 
 SourceRowView::SourceRowView(QWidget* parent)
     : QWidget(parent)
-    , m_title(new Label(titleFont(), style::white(0.0)))
-    , m_link(new Label(linkFont(), style::white(0.5)))
+    , m_title(new Label(titleFont(), Style::white(0.0)))
+    , m_link(new Label(linkFont(), Style::white(0.5)))
     , m_icon(new ImageView)
     , m_spinner(new ProgressIndicator)
     , m_remove(new FlatButton)
@@ -75,9 +75,9 @@ void SourceRowView::setupViews()
     m_link->setWraps(false);
     m_link->setTruncatesLastVisibleLine(true);
     m_link->setSelectable(true);
-    appkit::setContentCompressionResistancePriority(
+    AppKit::setContentCompressionResistancePriority(
         m_link, LayoutPriorities::DefaultLow, LayoutOrientation::Horizontal);
-    appkit::setContentCompressionResistancePriority(
+    AppKit::setContentCompressionResistancePriority(
         m_title, LayoutPriorities::DefaultLow, LayoutOrientation::Horizontal);
     const LayoutViews named = views();
     constraints(this, u"|-10-[title(20)]-1-[link]"_s, std::nullopt, named);

@@ -50,7 +50,7 @@ private:
 IntroductionView* makeInstallationView(SourcesViewController* controller)
 {
     auto* help = new IntroductionView;
-    QFont headingFont = style::controlFont();
+    QFont headingFont = Style::controlFont();
     headingFont.setPixelSize(16);
     headingFont.setBold(true);
     auto* title = initTextField(QString(), QColor(Qt::white), headingFont);

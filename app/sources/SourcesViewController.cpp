@@ -121,7 +121,7 @@ void SourcesViewController::setInstallationViewHidden(bool hidden)
         const double height = m_installationViewHeight ? m_installationViewHeight->constant() : 0;
         m_installationViewBottom->setConstant(hidden ? -height : 0);
     }
-    appkit::layoutSubtreeIfNeeded(view());
+    AppKit::layoutSubtreeIfNeeded(view());
 }
 
 void SourcesViewController::toggleInstallationView(QObject*)
@@ -151,7 +151,7 @@ void SourcesViewController::updateWelcomeScreenVisibility()
     // The welcome screen lies over the table: while it is transparent the table's clicks pass.
     m_welcomeView->setAttribute(Qt::WA_TransparentForMouseEvents, n != 0);
     if (m_welcomeView->wantsLayer())
-        appkit::setOpacity(m_welcomeView, n == 0 ? 1.0 : 0.0);
+        AppKit::setOpacity(m_welcomeView, n == 0 ? 1.0 : 0.0);
 }
 
 void SourcesViewController::showOrHideWelcomeScreen()

@@ -40,7 +40,7 @@ std::shared_ptr<QObject> sourcesWindowScene(TopLevelWindow* window)
 
     auto* searchBar = new SearchBar;
     auto* spinner = new ProgressIndicator;
-    spinner->setColor(style::white(0.4));
+    spinner->setColor(Style::white(0.4));
     spinner->hide();
     auto* stories = windowButton(u"Stories title"_s);
     auto* preferences = windowButton(u"Preferences title"_s);

@@ -63,7 +63,7 @@ void ArchivedStoriesData::registerArchiveClasses()
 namespace {
 // A state set while another program held the store, kept when this one ended, is set at the next
 // opening from the journal.
-const bool replayerRegistered = statelist::registerReplayer<ArchivedStoriesData::StateDescription>(
+const bool replayerRegistered = StateLists::registerReplayer<ArchivedStoriesData::StateDescription>(
     archivedStoriesKey, linkOf, &ArchivedStoriesData::registerArchiveClasses);
 } // namespace
 
@@ -96,7 +96,7 @@ StoryState ArchivedStoriesData::stateForLink(const QString& link)
 std::optional<QDateTime> ArchivedStoriesData::suggestedMaxAge()
 {
     const StateDescriptions& list = m_states.records();
-    if (list.size() < statelist::maxStoredStates)
+    if (list.size() < StateLists::maxStoredStates)
         return std::nullopt;
     const auto oldest = std::min_element(list.begin(), list.end(),
         [](const auto& a, const auto& b) { return *a->story < *b->story; });

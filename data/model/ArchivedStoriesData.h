@@ -65,5 +65,5 @@ public:
     static void registerArchiveClasses();
 
 private:
-    statelist::StateList<StateDescription> m_states;
+    StateLists::StateList<StateDescription> m_states;
 };

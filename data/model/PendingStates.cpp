@@ -12,32 +12,32 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace statelist {
+namespace StateLists {
 
 namespace {
 
-    struct Note {
-        quint64 id;
-        QString link;
-        StoryState state;
-    };
+struct Note {
+    quint64 id;
+    QString link;
+    StoryState state;
+};
 
-    struct Notes {
-        std::mutex mutex;
-        // By suite and key, oldest first.
-        QHash<QString, QList<Note>> byList;
-        quint64 lastId = 0;
-        // Readers skip the lock while nothing is noted, which is nearly always.
-        std::atomic<int> count { 0 };
-    };
+struct Notes {
+    std::mutex mutex;
+    // By suite and key, oldest first.
+    QHash<QString, QList<Note>> byList;
+    quint64 lastId = 0;
+    // Readers skip the lock while nothing is noted, which is nearly always.
+    std::atomic<int> count { 0 };
+};
 
-    Notes& notes()
-    {
-        static Notes all;
-        return all;
-    }
+Notes& notes()
+{
+    static Notes all;
+    return all;
+}
 
-    QString listName(const QString& suite, const QString& key) { return suite + u'\n' + key; }
+QString listName(const QString& suite, const QString& key) { return suite + u'\n' + key; }
 
 } // namespace
 
@@ -97,4 +97,4 @@ std::optional<StoryState> pendingState(
     return std::nullopt;
 }
 
-} // namespace statelist
+} // namespace StateLists

@@ -9,7 +9,7 @@
 // The story states this process set while another process kept the store locked, until each is
 // written or refused: what this process reads of a state list shows them at once. Process-wide,
 // any thread.
-namespace statelist {
+namespace StateLists {
 
 // Sent on the main queue when a kept state was written or refused in the end (by every list of
 // states: StoryStateData and ArchivedStoriesData); the user info holds the list's key (keyKey),
@@ -31,4 +31,4 @@ void endPending(
 std::optional<StoryState> pendingState(
     const QString& suite, const QString& key, const QString& link);
 
-} // namespace statelist
+} // namespace StateLists

@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-namespace statelist {
+namespace StateLists {
 
 // One object's view of a list of per-story state records stored under one key of a settings
 // suite: the list as last read, kept until flush() or the object's own next write, and the
@@ -57,4 +57,4 @@ private:
     std::optional<QHash<QString, StoryState>> m_linkStateCache;
 };
 
-} // namespace statelist
+} // namespace StateLists

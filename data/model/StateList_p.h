@@ -20,7 +20,7 @@
 #include <memory>
 #include <optional>
 
-namespace statelist {
+namespace StateLists {
 
 // The longest a state list grows; past it the record set longest ago goes.
 inline constexpr qsizetype maxStoredStates = 500;
@@ -175,7 +175,7 @@ template <typename Record>
 UserDefaults::Outcome StateList<Record>::setState(
     const std::optional<Url>& link, const std::shared_ptr<Record>& record)
 {
-    const auto stored = statelist::setState(*m_localStore, m_key, link, record, m_linkOf);
+    const auto stored = StateLists::setState(*m_localStore, m_key, link, record, m_linkOf);
     flush();
     return stored;
 }
@@ -209,4 +209,4 @@ template <typename Record> void StateList<Record>::setCachedData(std::optional<R
     m_linkStateCache = linkStates(m_cachedData, m_linkOf);
 }
 
-} // namespace statelist
+} // namespace StateLists

@@ -59,7 +59,7 @@ void StoryStateData::registerArchiveClasses()
 namespace {
 // A state set while another program held the store, kept when this one ended, is set at the next
 // opening from the journal.
-const bool replayerRegistered = statelist::registerReplayer<StoryStateData::StateDescription>(
+const bool replayerRegistered = StateLists::registerReplayer<StoryStateData::StateDescription>(
     statedStoriesKey, linkOf, &StoryStateData::registerArchiveClasses);
 } // namespace
 
@@ -69,9 +69,9 @@ StoryStateData::StoryStateData(std::shared_ptr<UserDefaults> localStore)
     registerArchiveClasses();
 }
 
-QString StoryStateData::keptChangeNotification() { return statelist::keptStateNotification(); }
+QString StoryStateData::keptChangeNotification() { return StateLists::keptStateNotification(); }
 
-QString StoryStateData::refusedChangeKey() { return statelist::refusedKey(); }
+QString StoryStateData::refusedChangeKey() { return StateLists::refusedKey(); }
 
 UserDefaults::Outcome StoryStateData::setState(const NewsStory& story, StoryState state)
 {

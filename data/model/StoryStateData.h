@@ -66,5 +66,5 @@ public:
     static void registerArchiveClasses();
 
 private:
-    statelist::StateList<StateDescription> m_states;
+    StateLists::StateList<StateDescription> m_states;
 };

@@ -9,7 +9,7 @@
 #include <limits>
 #include <vector>
 
-using namespace constraintlayout;
+using namespace ConstraintLayoutDetail;
 
 ConstraintLayout::ConstraintLayout(QWidget* holder)
     : QLayout(holder)
@@ -132,7 +132,7 @@ void ConstraintLayout::performLayout()
         if (d->holder->isWindow())
             d->holder->resize(solved);
         else
-            appkit::invalidateIntrinsicContentSize(d->holder);
+            AppKit::invalidateIntrinsicContentSize(d->holder);
     }
     d->inPass = false;
 }
@@ -165,7 +165,7 @@ void ConstraintLayout::applyFrames()
         const QWidget* parent = item->view->parentWidget();
         if (parent && parent != d->holder)
             r.translate(-parent->mapTo(d->holder, QPoint(0, 0)));
-        appkit::setFrame(item->view, r);
+        AppKit::setFrame(item->view, r);
     }
 }
 
@@ -176,7 +176,7 @@ QSize ConstraintLayout::fittingSize() const
     auto* self = const_cast<ConstraintLayout*>(this);
     d->prepare(self);
     Engine::Item& holder = d->items.at(d->holder);
-    linear::Solver& solver = d->solver;
+    Linear::Solver& solver = d->solver;
     solver.removeEditVariable(holder.width);
     solver.removeEditVariable(holder.height);
     solver.addEditVariable(holder.width, kFitting);
@@ -221,7 +221,7 @@ void ConstraintLayout::invalidate()
     // A child's size hint changed: its intrinsic size is read again at the next pass.
     if (!d->inPass) {
         setNeedsLayout();
-        appkit::invalidateIntrinsicContentSize(d->holder);
+        AppKit::invalidateIntrinsicContentSize(d->holder);
     }
 }
 

@@ -79,7 +79,7 @@ private:
 };
 
 // The view-side operations of the layout layer.
-namespace appkit {
+namespace AppKit {
 
 // Whether the view's frame is fixed by its parent (true, the default) or by constraints.
 TICKERLYAPPKIT_EXPORT void setTranslatesAutoresizingMaskIntoConstraints(QWidget* view, bool on);
@@ -125,4 +125,4 @@ TICKERLYAPPKIT_EXPORT QRect targetFrame(const QWidget* view);
 TICKERLYAPPKIT_EXPORT void setOpacity(QWidget* view, double opacity);
 TICKERLYAPPKIT_EXPORT double opacity(const QWidget* view);
 
-} // namespace appkit
+} // namespace AppKit

@@ -13,14 +13,14 @@
 #include <unordered_map>
 #include <vector>
 
-namespace constraintlayout {
+namespace ConstraintLayoutDetail {
 
 // Weights: each 200 points of priority is a factor of ten, so 750 outweighs 250 about 300
 // times over, while the whole range stays well inside double precision for the simplex.
 inline double weightOf(LayoutPriority p)
 {
     if (p >= LayoutPriorities::Required)
-        return linear::strength::required;
+        return Linear::Strength::required;
     return std::pow(10.0, std::max(0.0f, p) / 200.0);
 }
 
@@ -32,26 +32,26 @@ constexpr double kStay = 0.1;
 // How firmly the fitting size pulls the holder towards zero (a low priority of 50).
 inline const double kFitting = weightOf(50.0f);
 
-inline linear::Relation relationOf(LayoutRelation r)
+inline Linear::Relation relationOf(LayoutRelation r)
 {
     switch (r) {
     case LayoutRelation::LessThanOrEqual:
-        return linear::Relation::LessOrEqual;
+        return Linear::Relation::LessOrEqual;
     case LayoutRelation::GreaterThanOrEqual:
-        return linear::Relation::GreaterOrEqual;
+        return Linear::Relation::GreaterOrEqual;
     case LayoutRelation::Equal:
         break;
     }
-    return linear::Relation::Equal;
+    return Linear::Relation::Equal;
 }
 
-} // namespace constraintlayout
+} // namespace ConstraintLayoutDetail
 
 struct ConstraintLayout::Engine {
     struct Item {
         QWidget* view = nullptr;
         bool isHolder = false;
-        linear::Variable left, top, width, height;
+        Linear::Variable left, top, width, height;
         enum class Mode { None, Fixed, Free } mode = Mode::None;
         double suggested[4] = { std::numeric_limits<double>::quiet_NaN(),
             std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
@@ -59,18 +59,18 @@ struct ConstraintLayout::Engine {
         QSize intrinsic { -1, -1 };
         int intrinsicWidth = -1; // the view's width when `intrinsic` was read
         LayoutPriority priorities[4] = { -1, -1, -1, -1 }; // hug h, hug v, comp h, comp v
-        std::vector<linear::Solver::ConstraintId> intrinsicIds;
+        std::vector<Linear::Solver::ConstraintId> intrinsicIds;
 
-        linear::Variable* vars() { return &left; }
+        Linear::Variable* vars() { return &left; }
     };
     struct Installed {
-        linear::Solver::ConstraintId id = 0;
+        Linear::Solver::ConstraintId id = 0;
         bool inSolver = false;
         bool warned = false;
     };
 
     QWidget* holder = nullptr;
-    linear::Solver solver;
+    Linear::Solver solver;
     LayoutConstraintList constraints;
     std::unordered_map<const LayoutConstraint*, Installed> installed;
     std::unordered_map<const QWidget*, Item> items;
@@ -94,11 +94,11 @@ struct ConstraintLayout::Engine {
         item.isHolder = w == holder;
         if (item.isHolder) {
             solver.addConstraint(
-                linear::Expression(item.left), linear::Relation::Equal, linear::strength::required);
+                Linear::Expression(item.left), Linear::Relation::Equal, Linear::Strength::required);
             solver.addConstraint(
-                linear::Expression(item.top), linear::Relation::Equal, linear::strength::required);
-            solver.addEditVariable(item.width, constraintlayout::kFixedFrame);
-            solver.addEditVariable(item.height, constraintlayout::kFixedFrame);
+                Linear::Expression(item.top), Linear::Relation::Equal, Linear::Strength::required);
+            solver.addEditVariable(item.width, ConstraintLayoutDetail::kFixedFrame);
+            solver.addEditVariable(item.height, ConstraintLayoutDetail::kFixedFrame);
             item.mode = Item::Mode::Fixed;
         } else {
             QObject::connect(
@@ -107,9 +107,9 @@ struct ConstraintLayout::Engine {
         return item;
     }
 
-    linear::Expression expressionOf(Item& item, LayoutAttribute a)
+    Linear::Expression expressionOf(Item& item, LayoutAttribute a)
     {
-        linear::Expression e;
+        Linear::Expression e;
         switch (a) {
         case LayoutAttribute::Left:
         case LayoutAttribute::Leading:
@@ -159,15 +159,15 @@ struct ConstraintLayout::Engine {
             state.warned = true;
             return;
         }
-        linear::Expression e = expressionOf(itemFor(first, layout), c->firstAttribute());
+        Linear::Expression e = expressionOf(itemFor(first, layout), c->firstAttribute());
         if (usesSecond)
             e.add(expressionOf(itemFor(second, layout), c->secondAttribute()), -c->multiplier());
         e.constant -= c->constant();
-        linear::Solver::ConstraintId id = 0;
-        const linear::SolverError error
-            = solver.addConstraint(e, constraintlayout::relationOf(c->relation()),
-                constraintlayout::weightOf(c->priority()), &id);
-        if (error != linear::SolverError::None) {
+        Linear::Solver::ConstraintId id = 0;
+        const Linear::SolverError error
+            = solver.addConstraint(e, ConstraintLayoutDetail::relationOf(c->relation()),
+                ConstraintLayoutDetail::weightOf(c->priority()), &id);
+        if (error != Linear::SolverError::None) {
             if (!state.warned)
                 qWarning().noquote() << "Unable to satisfy constraint" << c->description()
                                      << "together with the others; it is left out";
@@ -227,7 +227,7 @@ struct ConstraintLayout::Engine {
     // The item's rectangle in holder coordinates, as it stands or is animating to.
     QRect frameInHolder(const QWidget* w) const
     {
-        QRect r = appkit::targetFrame(w);
+        QRect r = AppKit::targetFrame(w);
         const QWidget* parent = w->parentWidget();
         if (parent && parent != holder)
             r.translate(parent->mapTo(holder, QPoint(0, 0)));
@@ -252,7 +252,7 @@ struct ConstraintLayout::Engine {
         QWidget* w = item.view;
         if (!contains(w))
             return;
-        const Item::Mode want = appkit::translatesAutoresizingMaskIntoConstraints(w)
+        const Item::Mode want = AppKit::translatesAutoresizingMaskIntoConstraints(w)
             ? Item::Mode::Fixed
             : Item::Mode::Free;
         if (want != item.mode) {
@@ -262,8 +262,8 @@ struct ConstraintLayout::Engine {
             }
             for (int i = 0; i < 4; ++i) {
                 solver.addEditVariable(item.vars()[i],
-                    want == Item::Mode::Fixed ? constraintlayout::kFixedFrame
-                                              : constraintlayout::kStay);
+                    want == Item::Mode::Fixed ? ConstraintLayoutDetail::kFixedFrame
+                                              : ConstraintLayoutDetail::kStay);
                 item.suggested[i] = std::numeric_limits<double>::quiet_NaN();
             }
             item.mode = want;
@@ -282,12 +282,12 @@ struct ConstraintLayout::Engine {
         LayoutPriority p[4] = { -1, -1, -1, -1 };
         if (free) {
             item.intrinsicWidth = item.view->width();
-            size = appkit::intrinsicContentSize(item.view);
-            p[0] = appkit::contentHuggingPriority(item.view, LayoutOrientation::Horizontal);
-            p[1] = appkit::contentHuggingPriority(item.view, LayoutOrientation::Vertical);
-            p[2] = appkit::contentCompressionResistancePriority(
+            size = AppKit::intrinsicContentSize(item.view);
+            p[0] = AppKit::contentHuggingPriority(item.view, LayoutOrientation::Horizontal);
+            p[1] = AppKit::contentHuggingPriority(item.view, LayoutOrientation::Vertical);
+            p[2] = AppKit::contentCompressionResistancePriority(
                 item.view, LayoutOrientation::Horizontal);
-            p[3] = appkit::contentCompressionResistancePriority(
+            p[3] = AppKit::contentCompressionResistancePriority(
                 item.view, LayoutOrientation::Vertical);
         }
         if (size == item.intrinsic && std::equal(p, p + 4, item.priorities))
@@ -299,21 +299,21 @@ struct ConstraintLayout::Engine {
         std::copy(p, p + 4, item.priorities);
         fittingValid = false;
         const auto add
-            = [&](const linear::Variable& v, int value, linear::Relation r, LayoutPriority prio) {
-                  linear::Expression e(v);
+            = [&](const Linear::Variable& v, int value, Linear::Relation r, LayoutPriority prio) {
+                  Linear::Expression e(v);
                   e.constant = -value;
-                  linear::Solver::ConstraintId id = 0;
-                  if (solver.addConstraint(e, r, constraintlayout::weightOf(prio), &id)
-                      == linear::SolverError::None)
+                  Linear::Solver::ConstraintId id = 0;
+                  if (solver.addConstraint(e, r, ConstraintLayoutDetail::weightOf(prio), &id)
+                      == Linear::SolverError::None)
                       item.intrinsicIds.push_back(id);
               };
         if (size.width() >= 0) {
-            add(item.width, size.width(), linear::Relation::LessOrEqual, p[0]);
-            add(item.width, size.width(), linear::Relation::GreaterOrEqual, p[2]);
+            add(item.width, size.width(), Linear::Relation::LessOrEqual, p[0]);
+            add(item.width, size.width(), Linear::Relation::GreaterOrEqual, p[2]);
         }
         if (size.height() >= 0) {
-            add(item.height, size.height(), linear::Relation::LessOrEqual, p[1]);
-            add(item.height, size.height(), linear::Relation::GreaterOrEqual, p[3]);
+            add(item.height, size.height(), Linear::Relation::LessOrEqual, p[1]);
+            add(item.height, size.height(), Linear::Relation::GreaterOrEqual, p[3]);
         }
     }
 
@@ -322,7 +322,7 @@ struct ConstraintLayout::Engine {
         for (const auto& [w, item] : items) {
             // Only a view whose width changed since its size was read can have moved.
             if (item.mode == Item::Mode::Free && item.view->width() != item.intrinsicWidth
-                && contains(item.view) && appkit::intrinsicContentSize(item.view) != item.intrinsic)
+                && contains(item.view) && AppKit::intrinsicContentSize(item.view) != item.intrinsic)
                 return true;
         }
         return false;

@@ -5,19 +5,19 @@
 #include <cmath>
 #include <limits>
 
-namespace linear {
+namespace Linear {
 
 namespace {
 
-    constexpr double kEpsilon = 1.0e-8;
+constexpr double kEpsilon = 1.0e-8;
 
-    bool nearZero(double v) { return std::fabs(v) < kEpsilon; }
+bool nearZero(double v) { return std::fabs(v) < kEpsilon; }
 
-    std::uint64_t nextVariableId()
-    {
-        static std::atomic<std::uint64_t> next { 1 };
-        return next.fetch_add(1, std::memory_order_relaxed);
-    }
+std::uint64_t nextVariableId()
+{
+    static std::atomic<std::uint64_t> next { 1 };
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
 
 } // namespace
 
@@ -167,7 +167,7 @@ Solver::Row Solver::makeRow(const Expression& e, Relation r, double strength, Ta
         else
             row.insert(s, c);
     }
-    const bool required = strength::isRequired(strength);
+    const bool required = Strength::isRequired(strength);
     if (r != Relation::Equal) {
         // e <= 0 becomes e + slack = 0, e >= 0 becomes e - slack = 0, slack >= 0.
         const double sign = r == Relation::LessOrEqual ? 1.0 : -1.0;
@@ -446,7 +446,7 @@ SolverError Solver::addEditVariable(const Variable& v, double strength)
 {
     if (m_edits.count(v.id()))
         return SolverError::DuplicateEditVariable;
-    if (strength::isRequired(strength))
+    if (Strength::isRequired(strength))
         return SolverError::RequiredEditVariable;
     Expression e(v);
     ConstraintId id = 0;
@@ -530,4 +530,4 @@ void Solver::updateVariables()
     }
 }
 
-} // namespace linear
+} // namespace Linear

@@ -14,7 +14,7 @@
 // simplex step each).
 //
 // Plain value code: no Qt, no threads. One solver belongs to one thread.
-namespace linear {
+namespace Linear {
 
 // A solver variable: a handle to a value that the solver writes on updateVariables().
 class TICKERLYAPPKIT_EXPORT Variable {
@@ -58,9 +58,9 @@ struct TICKERLYAPPKIT_EXPORT Expression {
 enum class Relation { LessOrEqual, Equal, GreaterOrEqual };
 
 // Weights of non-required constraints. Anything at or above `required` must hold.
-namespace strength {
-    inline constexpr double required = 1.0e12;
-    inline bool isRequired(double s) { return s >= required; }
+namespace Strength {
+inline constexpr double required = 1.0e12;
+inline bool isRequired(double s) { return s >= required; }
 }
 
 enum class SolverError {
@@ -153,4 +153,4 @@ private:
     std::unique_ptr<Row> m_artificial;
 };
 
-} // namespace linear
+} // namespace Linear

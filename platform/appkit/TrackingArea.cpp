@@ -122,7 +122,7 @@ private:
     std::optional<QPointF> m_pointer;
 };
 
-namespace appkit {
+namespace AppKit {
 
 void addTrackingArea(QWidget* view, const TrackingAreaRef& area)
 {
@@ -142,4 +142,4 @@ QList<TrackingAreaRef> trackingAreas(const QWidget* view)
     return areas ? areas->areas() : QList<TrackingAreaRef> {};
 }
 
-} // namespace appkit
+} // namespace AppKit

@@ -24,7 +24,7 @@ private:
 };
 
 // A rectangle of a view (in the view's coordinates) that tells its owner when the pointer
-// enters and leaves it. Installed with appkit::addTrackingArea(); the view holds it until it is
+// enters and leaves it. Installed with AppKit::addTrackingArea(); the view holds it until it is
 // removed or the view goes. A new area takes the pointer's current place as its starting state
 // and says nothing about it. With ActiveInKeyWindow it sees the pointer only while the view's
 // window is the active one, and reports an exit when that window stops being active.
@@ -56,10 +56,10 @@ private:
 
 using TrackingAreaRef = std::shared_ptr<TrackingArea>;
 
-namespace appkit {
+namespace AppKit {
 
 TICKERLYAPPKIT_EXPORT void addTrackingArea(QWidget* view, const TrackingAreaRef& area);
 TICKERLYAPPKIT_EXPORT void removeTrackingArea(QWidget* view, const TrackingAreaRef& area);
 TICKERLYAPPKIT_EXPORT QList<TrackingAreaRef> trackingAreas(const QWidget* view);
 
-} // namespace appkit
+} // namespace AppKit

@@ -164,7 +164,7 @@ QString LayoutConstraint::description() const
     return text;
 }
 
-namespace appkit {
+namespace AppKit {
 
 void setTranslatesAutoresizingMaskIntoConstraints(QWidget* view, bool on)
 {
@@ -342,4 +342,4 @@ double opacity(const QWidget* view)
     return effect ? effect->opacity() : 1.0;
 }
 
-} // namespace appkit
+} // namespace AppKit

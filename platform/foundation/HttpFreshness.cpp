@@ -12,94 +12,94 @@ namespace HttpFreshness {
 
 namespace {
 
-    // Past this, a number of seconds reads as this (no answer is fresh for 68 years).
-    constexpr qint64 largestDelta = 2147483648LL;
+// Past this, a number of seconds reads as this (no answer is fresh for 68 years).
+constexpr qint64 largestDelta = 2147483648LL;
 
-    std::optional<qint64> parseDelta(QStringView text)
-    {
-        if (text.isEmpty())
+std::optional<qint64> parseDelta(QStringView text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    qint64 value = 0;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
             return std::nullopt;
-        qint64 value = 0;
-        for (QChar c : text) {
-            if (c < u'0' || c > u'9')
-                return std::nullopt;
-            value = std::min(value * 10 + (c.unicode() - u'0'), largestDelta);
-        }
-        return value;
+        value = std::min(value * 10 + (c.unicode() - u'0'), largestDelta);
     }
+    return value;
+}
 
-    // Splits at commas outside quoted strings.
-    template <typename Fn> void forEachDirective(QStringView text, Fn fn)
-    {
-        qsizetype start = 0;
-        bool quoted = false;
-        for (qsizetype i = 0; i <= text.size(); ++i) {
-            if (i < text.size()) {
-                const QChar c = text[i];
-                if (c == u'\\' && quoted) {
-                    ++i;
-                    continue;
-                }
-                if (c == u'"')
-                    quoted = !quoted;
-                if (c != u',' || quoted)
-                    continue;
+// Splits at commas outside quoted strings.
+template <typename Fn> void forEachDirective(QStringView text, Fn fn)
+{
+    qsizetype start = 0;
+    bool quoted = false;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size()) {
+            const QChar c = text[i];
+            if (c == u'\\' && quoted) {
+                ++i;
+                continue;
             }
-            const QStringView item = text.sliced(start, std::min(i, text.size()) - start).trimmed();
-            if (!item.isEmpty()) {
-                const qsizetype equals = item.indexOf(u'=');
-                const QStringView name = (equals < 0 ? item : item.first(equals)).trimmed();
-                QStringView value = equals < 0 ? QStringView() : item.sliced(equals + 1).trimmed();
-                if (value.size() >= 2 && value.startsWith(u'"') && value.endsWith(u'"'))
-                    value = value.sliced(1, value.size() - 2);
-                fn(name, value, equals >= 0);
-            }
-            start = i + 1;
+            if (c == u'"')
+                quoted = !quoted;
+            if (c != u',' || quoted)
+                continue;
         }
-    }
-
-    int monthNumber(QStringView name)
-    {
-        static constexpr std::array<const char16_t*, 12> months = { u"Jan", u"Feb", u"Mar", u"Apr",
-            u"May", u"Jun", u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec" };
-        for (size_t i = 0; i < months.size(); ++i) {
-            if (name == QStringView(months[i]))
-                return int(i) + 1;
+        const QStringView item = text.sliced(start, std::min(i, text.size()) - start).trimmed();
+        if (!item.isEmpty()) {
+            const qsizetype equals = item.indexOf(u'=');
+            const QStringView name = (equals < 0 ? item : item.first(equals)).trimmed();
+            QStringView value = equals < 0 ? QStringView() : item.sliced(equals + 1).trimmed();
+            if (value.size() >= 2 && value.startsWith(u'"') && value.endsWith(u'"'))
+                value = value.sliced(1, value.size() - 2);
+            fn(name, value, equals >= 0);
         }
-        return 0;
+        start = i + 1;
     }
+}
 
-    std::optional<int> number(QStringView text, qsizetype digits)
-    {
-        if (text.size() != digits)
-            return std::nullopt;
-        int value = 0;
-        for (QChar c : text) {
-            if (c < u'0' || c > u'9')
-                return std::nullopt;
-            value = value * 10 + (c.unicode() - u'0');
-        }
-        return value;
+int monthNumber(QStringView name)
+{
+    static constexpr std::array<const char16_t*, 12> months = { u"Jan", u"Feb", u"Mar", u"Apr",
+        u"May", u"Jun", u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec" };
+    for (size_t i = 0; i < months.size(); ++i) {
+        if (name == QStringView(months[i]))
+            return int(i) + 1;
     }
+    return 0;
+}
 
-    std::optional<qint64> secondsOf(int year, int month, int day, QStringView clock)
-    {
-        const QList<QStringView> parts = clock.split(u':');
-        if (parts.size() != 3)
+std::optional<int> number(QStringView text, qsizetype digits)
+{
+    if (text.size() != digits)
+        return std::nullopt;
+    int value = 0;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
             return std::nullopt;
-        const auto h = number(parts[0], 2);
-        const auto m = number(parts[1], 2);
-        const auto s = number(parts[2], 2);
-        if (!h || !m || !s)
-            return std::nullopt;
-        const QDate date(year, month, day);
-        // A leap second reads as the second before it.
-        const QTime time(*h, *m, std::min(*s, 59));
-        if (!date.isValid() || !time.isValid())
-            return std::nullopt;
-        const qint64 days = date.toJulianDay() - QDate(1970, 1, 1).toJulianDay();
-        return days * 86400 + time.msecsSinceStartOfDay() / 1000;
+        value = value * 10 + (c.unicode() - u'0');
     }
+    return value;
+}
+
+std::optional<qint64> secondsOf(int year, int month, int day, QStringView clock)
+{
+    const QList<QStringView> parts = clock.split(u':');
+    if (parts.size() != 3)
+        return std::nullopt;
+    const auto h = number(parts[0], 2);
+    const auto m = number(parts[1], 2);
+    const auto s = number(parts[2], 2);
+    if (!h || !m || !s)
+        return std::nullopt;
+    const QDate date(year, month, day);
+    // A leap second reads as the second before it.
+    const QTime time(*h, *m, std::min(*s, 59));
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    const qint64 days = date.toJulianDay() - QDate(1970, 1, 1).toJulianDay();
+    return days * 86400 + time.msecsSinceStartOfDay() / 1000;
+}
 
 } // namespace
 

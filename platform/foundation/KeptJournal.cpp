@@ -6,8 +6,8 @@ namespace KeptJournal {
 
 namespace {
 
-    constexpr qsizetype headerSize = 4;
-    constexpr qsizetype idSize = 16;
+constexpr qsizetype headerSize = 4;
+constexpr qsizetype idSize = 16;
 
 } // namespace
 

@@ -38,7 +38,7 @@
 //                                      value is nothing.
 // `+` binds tighter than `>>`; write `(hits + promise) >> make` all the same (-Wparentheses).
 
-namespace Linkwork::detail {
+namespace Linkwork::Detail {
 
 template <typename T> struct IsPromise : std::false_type {
 };
@@ -125,20 +125,20 @@ template <typename U> struct PlainValue<Promise<U>> {
     using type = U;
 };
 
-} // namespace Linkwork::detail
+} // namespace Linkwork::Detail
 
 // => : promise of a result into a function of its success value.
 template <typename T, typename F>
 requires std::invocable<F&, const T&>
 auto operator>>(const Promise<Result<T>>& promise, F fn)
 {
-    using Out = typename Linkwork::detail::ResultValue<std::invoke_result_t<F&, const T&>>::type;
+    using Out = typename Linkwork::Detail::ResultValue<std::invoke_result_t<F&, const T&>>::type;
     Promise<Result<Out>> next;
     promise.onValue([next, fn = std::move(fn)](const Result<T>& r) mutable {
         if (r.isError())
             next.setValue(Result<Out>::Error(r.error()));
         else
-            Linkwork::detail::deliverResult<Out>(next, fn, r.value());
+            Linkwork::Detail::deliverResult<Out>(next, fn, r.value());
     });
     return next;
 }
@@ -149,7 +149,7 @@ requires std::invocable<F&, const T&>
 auto operator>>(const Promise<std::optional<T>>& promise, F fn)
 {
     using R = std::invoke_result_t<F&, const T&>;
-    using Out = typename Linkwork::detail::OptionalValue<R>::type;
+    using Out = typename Linkwork::Detail::OptionalValue<R>::type;
     Promise<std::optional<Out>> next;
     promise.onValue([next, fn = std::move(fn)](const std::optional<T>& value) mutable {
         if (!value) {
@@ -157,7 +157,7 @@ auto operator>>(const Promise<std::optional<T>>& promise, F fn)
         } else if constexpr (std::is_void_v<R>) {
             fn(*value);
             next.setValue(Empty {});
-        } else if constexpr (Linkwork::detail::IsPromise<R>::value) {
+        } else if constexpr (Linkwork::Detail::IsPromise<R>::value) {
             fn(*value).onValue([next](const std::optional<Out>& out) { next.setValue(out); });
         } else {
             next.setValue(std::optional<Out>(fn(*value)));
@@ -168,18 +168,18 @@ auto operator>>(const Promise<std::optional<T>>& promise, F fn)
 
 // => : promise of a plain value into a function of it.
 template <typename T, typename F>
-requires(!Linkwork::detail::IsResult<T>::value && !Linkwork::detail::IsOptional<T>::value
+requires(!Linkwork::Detail::IsResult<T>::value && !Linkwork::Detail::IsOptional<T>::value
     && std::invocable<F&, const T&>) auto
 operator>>(const Promise<T>& promise, F fn)
 {
     using R = std::invoke_result_t<F&, const T&>;
-    using Out = typename Linkwork::detail::PlainValue<R>::type;
+    using Out = typename Linkwork::Detail::PlainValue<R>::type;
     Promise<Out> next;
     promise.onValue([next, fn = std::move(fn)](const T& value) mutable {
         if constexpr (std::is_void_v<R>) {
             fn(value);
             next.setValue(Empty {});
-        } else if constexpr (Linkwork::detail::IsPromise<R>::value) {
+        } else if constexpr (Linkwork::Detail::IsPromise<R>::value) {
             fn(value).onValue([next](const Out& out) { next.setValue(out); });
         } else {
             next.setValue(fn(value));
@@ -197,13 +197,13 @@ auto operator>>(const std::optional<T>& value, F fn)
     if constexpr (std::is_void_v<R>) {
         if (value)
             fn(*value);
-    } else if constexpr (Linkwork::detail::IsOptional<R>::value) {
+    } else if constexpr (Linkwork::Detail::IsOptional<R>::value) {
         return value ? fn(*value) : R();
-    } else if constexpr (Linkwork::detail::IsPromise<R>::value) {
+    } else if constexpr (Linkwork::Detail::IsPromise<R>::value) {
         using P = typename R::ValueType;
-        if constexpr (Linkwork::detail::IsOptional<P>::value) {
+        if constexpr (Linkwork::Detail::IsOptional<P>::value) {
             return value ? fn(*value) : R(P());
-        } else if constexpr (Linkwork::detail::IsResult<P>::value) {
+        } else if constexpr (Linkwork::Detail::IsResult<P>::value) {
             return value ? fn(*value) : R(P::Error(Linkwork::noValueError()));
         } else {
             return value ? std::optional<R>(fn(*value)) : std::optional<R>();
@@ -219,16 +219,16 @@ requires std::invocable<F&, const T&>
 auto operator>>(const Result<T>& result, F fn)
 {
     using R = std::invoke_result_t<F&, const T&>;
-    using Out = typename Linkwork::detail::ResultValue<R>::type;
-    static_assert(!Linkwork::detail::IsPromise<R>::value, "chain a promise of a result instead");
+    using Out = typename Linkwork::Detail::ResultValue<R>::type;
+    static_assert(!Linkwork::Detail::IsPromise<R>::value, "chain a promise of a result instead");
     if (result.isError())
         return Result<Out>::Error(result.error());
     if constexpr (std::is_void_v<R>) {
         fn(result.value());
         return Result<Out>::Ok(Empty {});
-    } else if constexpr (Linkwork::detail::IsResult<R>::value) {
+    } else if constexpr (Linkwork::Detail::IsResult<R>::value) {
         return fn(result.value());
-    } else if constexpr (Linkwork::detail::IsOptional<R>::value) {
+    } else if constexpr (Linkwork::Detail::IsOptional<R>::value) {
         auto out = fn(result.value());
         return out ? Result<Out>::Ok(std::move(*out))
                    : Result<Out>::Error(Linkwork::noValueError());
@@ -239,7 +239,7 @@ auto operator>>(const Result<T>& result, F fn)
 
 // => : array into a function applied to every element, in order.
 template <typename List, typename F>
-requires Linkwork::detail::IsList<std::remove_cvref_t<List>>::value && std::invocable<F&,
+requires Linkwork::Detail::IsList<std::remove_cvref_t<List>>::value && std::invocable<F&,
     const typename std::remove_cvref_t<List>::value_type&> auto
 operator>>(const List& list, F fn)
 {
@@ -248,7 +248,7 @@ operator>>(const List& list, F fn)
     if constexpr (std::is_void_v<R>) {
         for (const auto& element : list)
             fn(element);
-    } else if constexpr (Linkwork::detail::IsOptional<R>::value) {
+    } else if constexpr (Linkwork::Detail::IsOptional<R>::value) {
         std::vector<typename R::value_type> out;
         for (const auto& element : list) {
             if (auto mapped = fn(element))
@@ -266,7 +266,7 @@ operator>>(const List& list, F fn)
 
 // => : any other value into a function, applied at once.
 template <typename T, typename F>
-requires(!Linkwork::detail::Chained<T> && std::invocable<F&, const T&>) decltype(auto) operator>>(
+requires(!Linkwork::Detail::Chained<T> && std::invocable<F&, const T&>) decltype(auto) operator>>(
     const T& value, F fn)
 {
     return fn(value);
@@ -283,7 +283,7 @@ std::optional<std::pair<A, B>> operator+(const std::optional<A>& a, const std::o
 
 // ++ : a plain value and a promise of an optional into a promise of an optional pair.
 template <typename A, typename B>
-requires(!Linkwork::detail::Chained<A>) Promise<std::optional<std::pair<A, B>>>
+requires(!Linkwork::Detail::Chained<A>) Promise<std::optional<std::pair<A, B>>>
 operator+(const A& a, const Promise<std::optional<B>>& b)
 {
     Promise<std::optional<std::pair<A, B>>> next;

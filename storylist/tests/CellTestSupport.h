@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-namespace celltest {
+namespace CellTesting {
 
 // Stands in for the story list: answers two options and writes down every call.
 class RecordingDelegate : public QObject, public ListCellViewDelegate {
@@ -76,15 +76,15 @@ protected:
     void TearDown() override
     {
         clock.advance(10);
-        testsupport::processEvents();
+        TestSupport::processEvents();
         MainQueue::setClock(nullptr);
     }
     // Runs pending layout passes and lets every animation end.
     void settle(double seconds = 1)
     {
-        testsupport::processEvents();
+        TestSupport::processEvents();
         clock.advance(seconds);
-        testsupport::processEvents();
+        TestSupport::processEvents();
     }
     int contentX() const { return cell->contentView->x(); }
     // A drag across the body, from the middle of its visible part.
@@ -98,7 +98,7 @@ protected:
     QWidget window;
     ListCellView* cell = nullptr;
     RecordingDelegate delegate;
-    testsupport::Pointer pointer { &window };
+    TestSupport::Pointer pointer { &window };
 };
 
-} // namespace celltest
+} // namespace CellTesting

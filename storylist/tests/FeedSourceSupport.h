@@ -10,7 +10,7 @@
 
 #include <memory>
 
-namespace storylisttest {
+namespace StoryListTest {
 
 // One feed source of `count` stories ("Story 0" newest), served from loopback under the host
 // name the source's link gives, so that a refresh of the list downloads real stories.
@@ -30,13 +30,13 @@ public:
                       .toUtf8()
                 + "</pubDate></item>";
         }
-        testsupport::ScriptedReply reply;
+        TestSupport::ScriptedReply reply;
         reply.body = doc + "</channel></rss>";
         reply.headers = { { "Content-Type", "application/rss+xml" } };
         server.reply(QStringLiteral("/feed"), reply);
         SourcesData().addSource(std::make_shared<Source>(
             QStringLiteral("Feed"), QStringLiteral("http://feeds.example.test/feed")));
-        testsupport::processEvents();
+        TestSupport::processEvents();
     }
     ~FeedSource()
     {
@@ -44,7 +44,7 @@ public:
         UrlSessionTesting::removeLoopbackMappings();
     }
 
-    testsupport::LoopbackServer server;
+    TestSupport::LoopbackServer server;
 };
 
-} // namespace storylisttest
+} // namespace StoryListTest

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <optional>
 
-namespace rowtest {
+namespace RowTest {
 
 // Pins the user's locale to US English and the time zone to Berlin for one scope. Rows make
 // their date formatters once per process, so every test that shows a date pins the same pair.
@@ -39,4 +39,4 @@ private:
     std::optional<QByteArray> m_tz;
 };
 
-} // namespace rowtest
+} // namespace RowTest

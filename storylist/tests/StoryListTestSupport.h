@@ -13,7 +13,7 @@
 
 #include <memory>
 
-namespace storylisttest {
+namespace StoryListTest {
 
 // A row that keeps what it was bound to and counts its bindings.
 class CountingCell : public TableCellView {
@@ -80,9 +80,9 @@ inline void storeStories(int count, int round = 0)
     QList<std::shared_ptr<NewsStory>> list;
     for (int i = 0; i < count; ++i) {
         const QString link
-            = storytest::linkNumber(i) + QStringLiteral("?round=") + QString::number(round);
+            = StoryTest::linkNumber(i) + QStringLiteral("?round=") + QString::number(round);
         list.append(
-            storytest::story(link, 100000 - i, QStringLiteral("Story ") + QString::number(i)));
+            StoryTest::story(link, 100000 - i, QStringLiteral("Story ") + QString::number(i)));
     }
     StoredStoriesData().storeStories(list);
 }
@@ -99,7 +99,7 @@ inline void drainPostedNotifications()
         [&](const QString&, const QString&) { back = true; });
     // Posts from one sender arrive in order.
     center.postNotificationName(QStringLiteral("StoryListTestDrained"));
-    testsupport::waitFor([&] { return back; });
+    TestSupport::waitFor([&] { return back; });
 }
 
-} // namespace storylisttest
+} // namespace StoryListTest

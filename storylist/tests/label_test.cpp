@@ -16,7 +16,7 @@ namespace {
 const QString kLongText = u"A headline long enough to need several lines at a hundred points and "
                           "fewer at two hundred, as feeds tend to write them"_s;
 
-QFont font() { return rowstyle::systemFont(12, QFont::Bold); }
+QFont font() { return RowStyle::systemFont(12, QFont::Bold); }
 
 QImage render(QWidget& widget)
 {
@@ -83,19 +83,19 @@ TEST(Label, ConstraintLayoutGivesItTheLinesItsTextNeeds)
     holder.resize(160, 200);
     auto* label = new Label(font());
     addSubviews(&holder, label);
-    appkit::setContentHuggingPriority(label, 1000, LayoutOrientation::Vertical);
-    appkit::setContentCompressionResistancePriority(label, 1000, LayoutOrientation::Vertical);
+    AppKit::setContentHuggingPriority(label, 1000, LayoutOrientation::Vertical);
+    AppKit::setContentCompressionResistancePriority(label, 1000, LayoutOrientation::Vertical);
     constraints(&holder, u"|-2-[label]"_s, u"|[label]|"_s, { { u"label"_s, label } });
 
     label->setStringValue(u"Short"_s);
-    appkit::layoutSubtreeIfNeeded(&holder);
+    AppKit::layoutSubtreeIfNeeded(&holder);
     const int oneLine = label->height();
     EXPECT_GT(oneLine, 8);
 
     // A longer text: the next layout pass gives more lines, measured at the label's width.
     label->setStringValue(kLongText);
-    testsupport::processEvents();
-    appkit::layoutSubtreeIfNeeded(&holder);
+    TestSupport::processEvents();
+    AppKit::layoutSubtreeIfNeeded(&holder);
     EXPECT_EQ(label->width(), 160);
     EXPECT_GT(label->height(), 2 * oneLine);
     Label probe(font());

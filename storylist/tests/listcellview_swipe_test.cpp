@@ -14,11 +14,11 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using celltest::rowData;
+using CellTesting::rowData;
 
 namespace {
 
-class ListCellSwipe : public celltest::CellTest { };
+class ListCellSwipe : public CellTesting::CellTest { };
 
 } // namespace
 
@@ -46,7 +46,7 @@ TEST_F(ListCellSwipe, SettlesByTheThresholdsOnRelease)
         clock.advance(0.15);
         EXPECT_EQ(contentX(), int(c.margin));
         EXPECT_EQ(cell->optionsView->x(), 320 + int(c.margin));
-        testsupport::processEvents();
+        TestSupport::processEvents();
         EXPECT_EQ(
             delegate.calls, c.margin == 320 ? QStringList { u"deleted First"_s } : QStringList());
         // No click of the row came with any of the drags.
@@ -58,7 +58,7 @@ TEST_F(ListCellSwipe, TurnsRedPastTheDismissThresholdAndClearsBelowIt)
 {
     pointer.press({ 25, 40 });
     pointer.move({ 75, 40 });
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(contentX(), 50); // follows the pointer, no animation
     EXPECT_FALSE(cell->isRed());
 
@@ -68,10 +68,10 @@ TEST_F(ListCellSwipe, TurnsRedPastTheDismissThresholdAndClearsBelowIt)
     EXPECT_GT(cell->backgroundColor().alpha(), 90);
     EXPECT_LT(cell->backgroundColor().alpha(), 165);
     clock.advance(0.25);
-    EXPECT_EQ(cell->backgroundColor(), rowstyle::dismissColor());
+    EXPECT_EQ(cell->backgroundColor(), RowStyle::dismissColor());
     // Further moves inside the zone start no new fade.
     pointer.move({ 200, 40 });
-    EXPECT_EQ(cell->backgroundColor(), rowstyle::dismissColor());
+    EXPECT_EQ(cell->backgroundColor(), RowStyle::dismissColor());
 
     pointer.move({ 125, 40 }); // exactly 100: out of the zone
     EXPECT_FALSE(cell->isRed());
@@ -88,10 +88,10 @@ TEST_F(ListCellSwipe, ReportsADismissOnceAfterTheRowHasSlidOut)
     swipe(150);
     EXPECT_TRUE(cell->isRed());
     clock.advance(0.29);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(delegate.calls.isEmpty());
     clock.advance(0.01);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(delegate.calls, QStringList { u"deleted First"_s });
     settle(2);
     EXPECT_EQ(delegate.calls.size(), 1);
@@ -135,11 +135,11 @@ TEST_F(ListCellSwipe, DismissesTheSwipedStoryWhenItIsReboundDuringTheSlideOut)
     ASSERT_GT(slidSoFar, 0);
     // Its picture arrives: the same story, in a new model.
     cell->setObjectValue(QVariant::fromValue(rowData(u"First"_s)));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_GE(contentX(), slidSoFar) << "it goes on sliding out";
     EXPECT_TRUE(cell->isRed());
     clock.advance(0.2);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(delegate.calls, QStringList { u"deleted First"_s });
     EXPECT_EQ(contentX(), 320);
 
@@ -217,7 +217,7 @@ TEST_F(ListCellSwipe, ACancelledPanReturnsToRestAndClearsTheRed)
 {
     pointer.press({ 25, 40 });
     pointer.move({ 200, 40 });
-    testsupport::processEvents();
+    TestSupport::processEvents();
     clock.advance(0.5);
     ASSERT_TRUE(cell->isRed());
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -252,7 +252,7 @@ TEST_F(ListCellSwipe, Screenshots)
     window.setAutoFillBackground(true);
     QList<RowOption> options;
     for (const QString& name : { u"twitter"_s, u"facebook"_s, u"instapaper"_s, u"readability"_s })
-        options.append({ name, rowstyle::drawnGlyph(name + u" icon"_s) });
+        options.append({ name, RowStyle::drawnGlyph(name + u" icon"_s) });
     cell->optionsView->setupButtons(options);
     cell->contentView->titleLabel->setStringValue(
         u"Harbour bridge reopens after a year of repairs"_s);
@@ -277,7 +277,7 @@ TEST_F(ListCellSwipe, Screenshots)
     pointer.press({ 25, 40 });
     pointer.move({ 165, 40 });
     const QImage red = save(u"red"_s);
-    EXPECT_EQ(red.pixelColor(QPoint(70, 40) * red.devicePixelRatio()), rowstyle::dismissColor());
+    EXPECT_EQ(red.pixelColor(QPoint(70, 40) * red.devicePixelRatio()), RowStyle::dismissColor());
     pointer.release({ 125, 40 });
 }
 

@@ -13,11 +13,11 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using celltest::rowData;
+using CellTesting::rowData;
 
 namespace {
 
-class ListCell : public celltest::CellTest {
+class ListCell : public CellTesting::CellTest {
 protected:
     bool buttonsHidden() const
     {
@@ -40,17 +40,17 @@ TEST_F(ListCell, BindsTheModelAndDimsReadRows)
     EXPECT_EQ(cell->contentView->icon->image()->size(), QSize(16, 16));
     EXPECT_EQ(cell->contentView->geometry(), QRect(0, 0, 320, 75));
     EXPECT_EQ(cell->optionsView->geometry(), QRect(320, 0, 320, 75));
-    EXPECT_EQ(appkit::opacity(cell->contentView), 1.0);
+    EXPECT_EQ(AppKit::opacity(cell->contentView), 1.0);
 
     cell->setObjectValue(QVariant::fromValue(rowData(u"Read"_s, true)));
-    EXPECT_EQ(appkit::opacity(cell->contentView), 0.5);
+    EXPECT_EQ(AppKit::opacity(cell->contentView), 0.5);
     cell->setObjectValue(QVariant::fromValue(rowData(u"Unread"_s)));
-    EXPECT_EQ(appkit::opacity(cell->contentView), 1.0);
+    EXPECT_EQ(AppKit::opacity(cell->contentView), 1.0);
     cell->setRead();
-    EXPECT_EQ(appkit::opacity(cell->contentView), 0.5);
+    EXPECT_EQ(AppKit::opacity(cell->contentView), 0.5);
     // The same model again binds again.
     cell->setObjectValue(cell->objectValue());
-    EXPECT_EQ(appkit::opacity(cell->contentView), 1.0);
+    EXPECT_EQ(AppKit::opacity(cell->contentView), 1.0);
 }
 
 TEST_F(ListCell, RebindsASlidOrRedCellAtRestAtOnce)
@@ -157,7 +157,7 @@ TEST_F(ListCell, DropsEverythingWithoutADelegate)
 
     {
         // A delegate that goes away is forgotten.
-        celltest::RecordingDelegate passing;
+        CellTesting::RecordingDelegate passing;
         cell->setDelegate(&passing);
     }
     pointer.click({ 150, 50 });

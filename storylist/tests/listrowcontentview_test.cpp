@@ -91,8 +91,8 @@ struct CellWindow {
         icon.fill(Qt::red);
         cell->setObjectValue(QVariant::fromValue(std::make_shared<const ListRowViewData>(
             title, QDateTime::currentDateTimeUtc(), body, std::nullopt, icon, false)));
-        testsupport::processEvents();
-        appkit::layoutSubtreeIfNeeded(&window);
+        TestSupport::processEvents();
+        AppKit::layoutSubtreeIfNeeded(&window);
         return *cell->contentView;
     }
 
@@ -191,13 +191,13 @@ TEST(ListRowContentView, ImageColumnFollowsTheImagesSettingAndTheBodyHidesWhenSq
     // A headline of many lines leaves the body under 10 points: hidden, then back.
     row.titleLabel->setStringValue(u"A headline that goes on and on and on, over enough lines to "
                                    "take nearly all of the row's height away from the body"_s);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     row.layoutRow();
     ASSERT_LT(row.text->height(), 10);
     EXPECT_TRUE(row.text->isHidden());
 
     row.titleLabel->setStringValue(u"Short"_s);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     row.layoutRow();
     EXPECT_GE(row.text->height(), 10);
     EXPECT_FALSE(row.text->isHidden());
@@ -338,7 +338,7 @@ TEST(ListRowContentView, ClicksGoToTheirOwnButtonAndARightClickOnlyToItsClosure)
 
 TEST(ListRowContentView, TimeIsOfDayForADayAndADateBeyond)
 {
-    rowtest::PinnedLocale pinned;
+    RowTest::PinnedLocale pinned;
     setRowSettings(true, true);
     ListRowContentView row;
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -369,7 +369,7 @@ TEST(ListRowContentView, TimeIsOfDayForADayAndADateBeyond)
 
 TEST(ListRowContentView, KeepsTextClearOfTheIconWithoutAHeadline)
 {
-    rowtest::PinnedLocale pinned;
+    RowTest::PinnedLocale pinned;
     for (const RowKind& kind : kRowKinds) {
         SCOPED_TRACE(kind.name);
         CellWindow w(kind);
@@ -397,7 +397,7 @@ TEST(ListRowContentView, KeepsTextClearOfTheIconWithoutAHeadline)
 
 TEST(ListRowContentView, DrawsWholeLinesOfALongHeadlineOrBodyEndingInAnEllipsis)
 {
-    rowtest::PinnedLocale pinned;
+    RowTest::PinnedLocale pinned;
     QString longHeadline;
     while (longHeadline.size() < 450)
         longHeadline += u"Officials confirm the long-awaited harbour crossing will open "_s;

@@ -17,7 +17,7 @@ QVariant stored(const char16_t* key) { return sharedDefaults()->value(QString::f
 // Every write is announced on the bus: no announcement may reach a later test.
 class PreferencesTest : public ::testing::Test {
 protected:
-    void TearDown() override { storylisttest::drainPostedNotifications(); }
+    void TearDown() override { StoryListTest::drainPostedNotifications(); }
 };
 
 } // namespace
@@ -80,13 +80,13 @@ TEST_F(PreferencesTest, EveryWriteIsAnnouncedOnceEvenWhenTheValueStaysTheSame)
         u"TickerlyDataUpdated"_s, u"Tickerly"_s, [&](const QString&, const QString&) { ++heard; });
     // The bus may take a moment to route this process's notifications back to it; a marker
     // that came back shows it does.
-    storylisttest::drainPostedNotifications();
+    StoryListTest::drainPostedNotifications();
 
     Preferences preferences;
     preferences.setHideOnOpen(false);
     preferences.setHideOnOpen(false);
     preferences.setNumberOfStories(0);
-    storylisttest::drainPostedNotifications();
+    StoryListTest::drainPostedNotifications();
     EXPECT_EQ(heard, 3);
     EXPECT_EQ(stored(hideOnOpenKey), QVariant(false));
 }
@@ -98,23 +98,23 @@ TEST_F(PreferencesTest, AKeptWriteIsAnnouncedOnceWrittenAndNotBefore)
     auto& center = DistributedNotificationCenter::defaultCenter();
     if (!center.isAvailable())
         GTEST_SKIP() << "no session bus";
-    storetest::WaitLimit limit(150);
+    StoreTest::WaitLimit limit(150);
     QList<QVariant> seen;
     auto updates = center.addObserver(u"TickerlyDataUpdated"_s, u"Tickerly"_s,
         [&](const QString&, const QString&) { seen.append(stored(hideOnOpenKey)); });
-    storylisttest::drainPostedNotifications();
+    StoryListTest::drainPostedNotifications();
     auto holder
-        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
-    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
 
     EXPECT_EQ(Preferences().setHideOnOpen(true), UserDefaults::Outcome::Kept);
-    storylisttest::drainPostedNotifications();
+    StoryListTest::drainPostedNotifications();
     EXPECT_TRUE(seen.isEmpty()) << "announced before it was written";
 
     holder->write("go\n");
-    ASSERT_TRUE(storetest::finishedOk(*holder));
-    ASSERT_TRUE(testsupport::waitFor([&] { return !seen.isEmpty(); }, 10000));
-    storylisttest::drainPostedNotifications();
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !seen.isEmpty(); }, 10000));
+    StoryListTest::drainPostedNotifications();
     EXPECT_EQ(seen, QList<QVariant> { QVariant(true) }) << "heard once, with the new value there";
 }
 
@@ -126,23 +126,23 @@ TEST_F(PreferencesTest, ASettingKeptByAKilledProgramIsWrittenAndAnnouncedAtTheNe
     int heard = 0;
     auto updates = center.addObserver(
         u"TickerlyDataUpdated"_s, u"Tickerly"_s, [&](const QString&, const QString&) { ++heard; });
-    storylisttest::drainPostedNotifications();
+    StoryListTest::drainPostedNotifications();
     auto holder
-        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
-    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
     QProcess program;
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(testsupport::helperPath(u"storylist_helper"_s), { u"keep-setting-then-wait"_s });
-    ASSERT_EQ(storetest::readLine(program), u"kept"_s);
+    program.start(TestSupport::helperPath(u"storylist_helper"_s), { u"keep-setting-then-wait"_s });
+    ASSERT_EQ(StoreTest::readLine(program), u"kept"_s);
     program.kill();
     ASSERT_TRUE(program.waitForFinished(60000));
     holder->write("go\n");
-    ASSERT_TRUE(storetest::finishedOk(*holder));
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
 
     EXPECT_FALSE(Preferences().hideOnOpen());
     EXPECT_TRUE(sharedDefaults()->retryKeptChanges(std::chrono::seconds(30)));
     EXPECT_TRUE(Preferences().hideOnOpen());
     if (center.isAvailable()) {
-        EXPECT_TRUE(testsupport::waitFor([&] { return heard == 1; }, 10000));
+        EXPECT_TRUE(TestSupport::waitFor([&] { return heard == 1; }, 10000));
     }
 }

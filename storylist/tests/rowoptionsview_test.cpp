@@ -29,7 +29,7 @@ QList<RowOption> options(const QStringList& identifiers)
 {
     QList<RowOption> made;
     for (const QString& identifier : identifiers)
-        made.append({ identifier, rowstyle::drawnGlyph(identifier + u" icon"_s) });
+        made.append({ identifier, RowStyle::drawnGlyph(identifier + u" icon"_s) });
     return made;
 }
 
@@ -48,7 +48,7 @@ TEST(RowOptionsView, LaysOutOneSixtyFourPointButtonPerOptionFromTheLeft)
     strip->setGeometry(0, 0, 320, 75);
     const QStringList ids { u"facebook"_s, u"twitter"_s, u"instapaper"_s, u"readability"_s };
     strip->setupButtons(options(ids));
-    appkit::layoutSubtreeIfNeeded(strip);
+    AppKit::layoutSubtreeIfNeeded(strip);
 
     ASSERT_EQ(strip->buttonIdentifiers().size(), 4);
     for (int i = 0; i < ids.size(); ++i) {
@@ -61,7 +61,7 @@ TEST(RowOptionsView, LaysOutOneSixtyFourPointButtonPerOptionFromTheLeft)
 
     // Refilled: only the new list remains, in the view and in the map.
     strip->setupButtons(options({ u"twitter"_s, u"readability"_s }));
-    appkit::layoutSubtreeIfNeeded(strip);
+    AppKit::layoutSubtreeIfNeeded(strip);
     EXPECT_EQ(buttonsIn(*strip).size(), 2);
     EXPECT_EQ(strip->buttonIdentifiers().keys(), (QStringList { u"readability"_s, u"twitter"_s }));
     EXPECT_EQ(strip->buttonIdentifiers().value(u"twitter"_s)->geometry(), QRect(0, 0, 64, 75));
@@ -83,8 +83,8 @@ TEST(RowOptionsView, RemovesEveryButtonItMadeEvenUnderARepeatedIdentifier)
     EXPECT_EQ(buttonsIn(strip).size(), 1);
     strip.removeButtons();
     EXPECT_TRUE(buttonsIn(strip).isEmpty());
-    testsupport::processEvents();
-    EXPECT_TRUE(appkit::constraints(&strip).isEmpty());
+    TestSupport::processEvents();
+    EXPECT_TRUE(AppKit::constraints(&strip).isEmpty());
 }
 
 TEST(RowOptionsView, TellsItsDelegateWhichOptionWasPressedWhileItHasOne)
@@ -96,7 +96,7 @@ TEST(RowOptionsView, TellsItsDelegateWhichOptionWasPressedWhileItHasOne)
     strip->setupButtons(
         options({ u"facebook"_s, u"twitter"_s, u"instapaper"_s, u"readability"_s }));
     window.show();
-    appkit::layoutSubtreeIfNeeded(strip);
+    AppKit::layoutSubtreeIfNeeded(strip);
 
     auto presses = std::make_unique<Presses>();
     strip->setDelegate(presses.get());

@@ -34,7 +34,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using storylisttest::storeStories;
+using StoryListTest::storeStories;
 
 namespace {
 
@@ -42,18 +42,18 @@ namespace {
 // server by then.
 // Records what would have been opened and, with a server, whether the click report had reached
 // it by then.
-class ReportingWorkspace : public testsupport::RecordingWorkspace {
+class ReportingWorkspace : public TestSupport::RecordingWorkspace {
 public:
     ReportingWorkspace()
     {
         onOpen = [this](const Url&) {
             if (server)
-                reportedFirst.append(testsupport::waitFor(
+                reportedFirst.append(TestSupport::waitFor(
                     [&] { return server->requestCount(u"/api/v1/stories/clicked"_s) > 0; }));
         };
     }
     QList<bool> reportedFirst;
-    testsupport::LoopbackServer* server = nullptr;
+    TestSupport::LoopbackServer* server = nullptr;
 };
 
 class RecordingPasteboard : public Pasteboard {
@@ -84,7 +84,7 @@ protected:
     void SetUp() override
     {
         TableView::setDefaultAnimationDuration(0);
-        testsupport::ScriptedReply ok;
+        TestSupport::ScriptedReply ok;
         ok.headers = { { "Content-Type", "application/json" } };
         ok.body = "{}";
         server.reply(u"/api/v1/stories/clicked"_s, ok);
@@ -124,8 +124,8 @@ protected:
         controller.view()->setGeometry(window.rect());
         window.show();
         controller.contentView()->tableView()->reloadData();
-        appkit::layoutSubtreeIfNeeded(&window);
-        testsupport::processEvents();
+        AppKit::layoutSubtreeIfNeeded(&window);
+        TestSupport::processEvents();
     }
     ListCellView* cellAt(StoriesBaseViewController& controller, int row)
     {
@@ -139,7 +139,7 @@ protected:
     QJsonObject reportedStory(int i)
     {
         // The report travels on its own; wait for it.
-        EXPECT_TRUE(testsupport::waitFor([&] { return server.requests().size() > i; }));
+        EXPECT_TRUE(TestSupport::waitFor([&] { return server.requests().size() > i; }));
         const auto requests = server.requests();
         if (requests.size() <= i)
             return {};
@@ -150,14 +150,14 @@ protected:
         return StoryStateData().stateForStory(*controller.dataSource.stories.at(index));
     }
 
-    testsupport::LoopbackServer server;
+    TestSupport::LoopbackServer server;
     ReportingWorkspace workspace;
     RecordingPasteboard pasteboard;
     std::unique_ptr<QMenu> menu;
     const QMouseEvent* menuEvent = nullptr;
     QWidget* menuView = nullptr;
     QWidget window;
-    testsupport::Pointer pointer { &window };
+    TestSupport::Pointer pointer { &window };
 };
 
 } // namespace
@@ -186,7 +186,7 @@ TEST_F(StoryListController, APressMarksReadReportsTheStoryIndexThenOpens)
     EXPECT_EQ(stateOf(controller, 2), StoryState::Read);
     // The row stays, dimmed.
     EXPECT_EQ(controller.contentView()->tableView()->numberOfRows(), 6);
-    EXPECT_EQ(appkit::opacity(cellAt(controller, 3)->contentView), 0.5);
+    EXPECT_EQ(AppKit::opacity(cellAt(controller, 3)->contentView), 0.5);
 
     // A press on the header row is no story's.
     pointer.click(pointIn(controller, 0));
@@ -211,8 +211,8 @@ TEST_F(StoryListController, OpensAndReportsOnlyWebLinks)
         u"data:text/html;base64,PGI+eDwvYj4="_s, QString() };
     QList<std::shared_ptr<NewsStory>> stories;
     for (int i = 0; i < elsewhere.size(); ++i)
-        stories.append(storytest::story(elsewhere.at(i), 400 - i, u"Elsewhere"_s));
-    stories.append(storytest::story(u"https://news.example.test/a"_s, 100, u"Web"_s));
+        stories.append(StoryTest::story(elsewhere.at(i), 400 - i, u"Elsewhere"_s));
+    stories.append(StoryTest::story(u"https://news.example.test/a"_s, 100, u"Web"_s));
     StoredStoriesData().storeStories(stories);
     StoriesBaseViewController controller;
     show(controller);
@@ -225,7 +225,7 @@ TEST_F(StoryListController, OpensAndReportsOnlyWebLinks)
         setSetting(readabilityOnOpenKey, reader);
         for (int row = 0; row < elsewhere.size(); ++row) {
             pointer.click(pointIn(controller, row));
-            EXPECT_EQ(appkit::opacity(cellAt(controller, row)->contentView), 0.5);
+            EXPECT_EQ(AppKit::opacity(cellAt(controller, row)->contentView), 0.5);
         }
     }
     EXPECT_TRUE(workspace.opened.isEmpty());
@@ -348,13 +348,13 @@ TEST_F(StoryListController, HideAfterOpenRemovesTheRowAndCloseRemovesWithoutRead
 // the changes.
 TEST_F(StoryListController, APressAndACloseWhileAnotherProgramHoldsTheStoreShowAtOnceAndStay)
 {
-    storetest::WaitLimit limit(150);
+    StoreTest::WaitLimit limit(150);
     ListWithHeader controller;
     show(controller);
     TableView* table = controller.contentView()->tableView();
     auto holder
-        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
-    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
 
     const auto pressed = controller.dataSource.stories.at(1);
     pointer.click(pointIn(controller, 2));
@@ -372,9 +372,9 @@ TEST_F(StoryListController, APressAndACloseWhileAnotherProgramHoldsTheStoreShowA
     EXPECT_NE(*controller.dataSource.stories.at(0), *closed);
 
     holder->write("go\n");
-    ASSERT_TRUE(storetest::finishedOk(*holder));
-    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
-    testsupport::processEvents();
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
+    TestSupport::processEvents();
     EXPECT_EQ(controller.dataSource.stories.size(), 4);
     EXPECT_EQ(table->numberOfRows(), 5);
     EXPECT_NE(*controller.dataSource.stories.at(0), *closed);
@@ -434,7 +434,7 @@ TEST_F(StoryListController, TheShareMenuOffersCopyLinkAndTheServices)
 TEST_F(StoryListController, SharesTheTextImageAndLinkThatAStoryHas)
 {
     const QUrl link(u"http://news.example/a"_s);
-    auto full = storytest::story(link.toString(), 1, u"Headline"_s);
+    auto full = StoryTest::story(link.toString(), 1, u"Headline"_s);
     full->setImageLink(Url::fromString(u"http://img.example/a.png"_s));
     EXPECT_EQ(StoriesBaseViewController::shareItems(*full),
         (QVariantList { u"Headline"_s, QUrl(u"http://img.example/a.png"_s), link }));
@@ -444,13 +444,13 @@ TEST_F(StoryListController, SharesTheTextImageAndLinkThatAStoryHas)
         (QVariantList { u"Headline"_s, image, link }));
 
     auto bare = std::make_shared<NewsStory>(
-        u""_s, u""_s, Url::fromString(link.toString()), std::nullopt, storytest::source());
+        u""_s, u""_s, Url::fromString(link.toString()), std::nullopt, StoryTest::source());
     EXPECT_EQ(StoriesBaseViewController::shareItems(*bare), QVariantList { link });
     auto bodyOnly = std::make_shared<NewsStory>(
-        std::nullopt, u"Body"_s, std::nullopt, std::nullopt, storytest::source());
+        std::nullopt, u"Body"_s, std::nullopt, std::nullopt, StoryTest::source());
     EXPECT_EQ(StoriesBaseViewController::shareItems(*bodyOnly), QVariantList { u"Body"_s });
     auto nothing = std::make_shared<NewsStory>(
-        std::nullopt, std::nullopt, std::nullopt, std::nullopt, storytest::source());
+        std::nullopt, std::nullopt, std::nullopt, std::nullopt, StoryTest::source());
     EXPECT_TRUE(StoriesBaseViewController::shareItems(*nothing).isEmpty());
 }
 
@@ -465,8 +465,8 @@ TEST_F(StoryListController, ShowsTheSpinnerWhileReloadingAndNoNewsWhenEmpty)
     for (int i = 0; i < headlines.size(); ++i)
         stories.append(std::make_shared<NewsStory>(headlines[i],
             u"What happened, who said what, and what comes next for the people it touches."_s,
-            Url::fromString(storytest::linkNumber(i)), now.addSecs(-1500 * (i + 1)),
-            storytest::source()));
+            Url::fromString(StoryTest::linkNumber(i)), now.addSecs(-1500 * (i + 1)),
+            StoryTest::source()));
     StoredStoriesData().storeStories(stories);
     // The pointer away from the list: rows at rest.
     QCursor::setPos(1200, 780);
@@ -490,8 +490,8 @@ TEST_F(StoryListController, ShowsTheSpinnerWhileReloadingAndNoNewsWhenEmpty)
     EXPECT_TRUE(controller.dataSource.didLoad);
     EXPECT_TRUE(view->isEmpty());
     EXPECT_TRUE(view->expandButton()->isHidden());
-    appkit::layoutSubtreeIfNeeded(&window);
-    testsupport::processEvents();
+    AppKit::layoutSubtreeIfNeeded(&window);
+    TestSupport::processEvents();
     EXPECT_TRUE(window.grab().save(dir + u"/list-empty.png"_s));
 }
 
@@ -504,12 +504,12 @@ TEST_F(StoryListController, ARowPressedStaysReadWhenItsPictureArrivesLater)
     TableView* table = controller.contentView()->tableView();
     pointer.click(pointIn(controller, 2));
     ASSERT_EQ(stateOf(controller, 1), StoryState::Read);
-    ASSERT_EQ(appkit::opacity(cellAt(controller, 2)->contentView), 0.5);
+    ASSERT_EQ(AppKit::opacity(cellAt(controller, 2)->contentView), 0.5);
 
     table->reloadDataForRowIndexes({ 2 }, { 0 });
     ASSERT_TRUE(cellAt(controller, 2)->data());
     EXPECT_TRUE(cellAt(controller, 2)->data()->read);
-    EXPECT_EQ(appkit::opacity(cellAt(controller, 2)->contentView), 0.5);
+    EXPECT_EQ(AppKit::opacity(cellAt(controller, 2)->contentView), 0.5);
     EXPECT_FALSE(cellAt(controller, 3)->data()->read);
 }
 
@@ -554,8 +554,8 @@ TEST_F(StoryListController, AReloadReplacesItsRowsWithoutLeavingViewsOrSolverRow
     };
     const auto reload = [&] {
         table->reloadData();
-        appkit::layoutSubtreeIfNeeded(&window);
-        testsupport::processEvents();
+        AppKit::layoutSubtreeIfNeeded(&window);
+        TestSupport::processEvents();
     };
     const auto titles = [&] {
         QStringList shown;
@@ -594,8 +594,8 @@ TEST_F(StoryListController, ReloadsOfOtherStoriesEachTimeLeaveTheWindowAsTheyFou
     const auto refresh = [&] {
         storeStories(5, ++round);
         controller.dataSource.updateCurrentStories();
-        appkit::layoutSubtreeIfNeeded(&window);
-        testsupport::processEvents();
+        AppKit::layoutSubtreeIfNeeded(&window);
+        TestSupport::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     };
     struct Held {

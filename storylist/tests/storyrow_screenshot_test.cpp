@@ -82,14 +82,14 @@ struct Shot {
         row->icon->setImage(sourceIcon());
         row->setDate(QDateTime::currentDateTimeUtc().addSecs(-2 * 3600));
         window.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window, testsupport::waitBoundMs));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window, TestSupport::waitBoundMs));
         row->setSelected(false);
         row->layoutRow();
     }
     void save(const QString& state)
     {
-        appkit::layoutSubtreeIfNeeded(&window);
-        testsupport::processEvents();
+        AppKit::layoutSubtreeIfNeeded(&window);
+        TestSupport::processEvents();
         const QString dir = QStringLiteral(TICKERLY_SCREENSHOT_DIR);
         QDir().mkpath(dir);
         image = window.grab().toImage();
@@ -114,7 +114,7 @@ struct Shot {
 
 TEST(StoryRowScreenshot, RowAtRestHoveredReadWithAndWithoutPicture)
 {
-    rowtest::PinnedLocale pinned;
+    RowTest::PinnedLocale pinned;
     sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, true);
     sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, true);
     Shot shot;
@@ -129,16 +129,16 @@ TEST(StoryRowScreenshot, RowAtRestHoveredReadWithAndWithoutPicture)
     // The pointer itself moves onto the row: under X the server sends the enter.
     shot.pointerAt(QPoint(160, 76));
     shot.pointerAt(QPoint(160, 40));
-    ASSERT_TRUE(testsupport::waitFor([&] { return shot.row->selected(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return shot.row->selected(); }));
     shot.save(u"hovered"_s);
     EXPECT_GT(shot.at(QPoint(318, 70)).lightness(), background.lightness());
     EXPECT_FALSE(shot.row->closeButton->isHidden());
 
     shot.pointerAt(QPoint(160, 76));
-    ASSERT_TRUE(testsupport::waitFor([&] { return !shot.row->selected(); }));
-    appkit::setOpacity(shot.row, 0.5);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !shot.row->selected(); }));
+    AppKit::setOpacity(shot.row, 0.5);
     shot.save(u"read"_s);
-    appkit::setOpacity(shot.row, 1.0);
+    AppKit::setOpacity(shot.row, 1.0);
 
     shot.row->imageView->setImage(std::nullopt);
     shot.row->imageWidth()->setConstant(0);
@@ -150,7 +150,7 @@ TEST(StoryRowScreenshot, RowAtRestHoveredReadWithAndWithoutPicture)
 // for a story without a headline, under the last whole line of a long headline.
 TEST(StoryRowScreenshot, RowWithoutAHeadlineAndWithAVeryLongOne)
 {
-    rowtest::PinnedLocale pinned;
+    RowTest::PinnedLocale pinned;
     sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, true);
     sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, true);
     const auto onlyBackground = [](const Shot& shot, const QRect& area) {
@@ -204,11 +204,11 @@ TEST(StoryRowScreenshot, OptionStripShowsItsFourGlyphs)
     strip->setGeometry(0, 0, 320, 75);
     QList<RowOption> options;
     for (const QString& name : { u"facebook"_s, u"twitter"_s, u"instapaper"_s, u"readability"_s })
-        options.append({ name, rowstyle::drawnGlyph(name + u" icon"_s) });
+        options.append({ name, RowStyle::drawnGlyph(name + u" icon"_s) });
     strip->setupButtons(options);
     window.show();
-    appkit::layoutSubtreeIfNeeded(strip);
-    testsupport::processEvents();
+    AppKit::layoutSubtreeIfNeeded(strip);
+    TestSupport::processEvents();
     const QImage image = window.grab().toImage();
     const QString dir = QStringLiteral(TICKERLY_SCREENSHOT_DIR);
     QDir().mkpath(dir);

@@ -15,9 +15,9 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace storylisttest;
-using testsupport::LoopbackServer;
-using testsupport::ScriptedReply;
+using namespace StoryListTest;
+using TestSupport::LoopbackServer;
+using TestSupport::ScriptedReply;
 
 namespace {
 
@@ -53,7 +53,7 @@ ScriptedReply png(QColor color)
 {
     QImage image(40, 60, QImage::Format_ARGB32);
     image.fill(color);
-    ScriptedReply reply = testsupport::bodyReply(data(image));
+    ScriptedReply reply = TestSupport::bodyReply(data(image));
     reply.headers = { { "Content-Type", "image/png" } };
     return reply;
 }
@@ -96,7 +96,7 @@ TEST_F(TodayDataSourceRefresh, RowsGetThePicturesOfTheirStoriesEachWhenItArrives
         SourcesData().addSource(
             std::make_shared<Source>(path, u"http://feeds.example.test"_s + path));
     }
-    testsupport::processEvents();
+    TestSupport::processEvents();
 
     TodayDataSource dataSource;
     dataSource.setExpanded(true);
@@ -120,16 +120,16 @@ TEST_F(TodayDataSourceRefresh, RowsGetThePicturesOfTheirStoriesEachWhenItArrives
             bindingsAtReload[row] = cellAt(table, row)->bindings;
         }
     });
-    ASSERT_TRUE(testsupport::waitFor([&] { return handled; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return handled; }));
     ASSERT_EQ(bindingsAtReload.size(), 5);
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         for (int row = 1; row < 6; ++row) {
             if (pictureOf(row) == fallback)
                 return false;
         }
         return true;
     }));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     for (int row = 1; row < 6; ++row) {
         CountingCell* cell = cellAt(table, row);
         EXPECT_EQ(pictureOf(row).pixelColor(0, 0), colours.value(cell->data()->title))
@@ -155,9 +155,9 @@ TEST_F(TodayDataSourceRefresh, RowsGetThePicturesOfTheirStoriesEachWhenItArrives
     };
     handled = false;
     dataSource.updateContents([&](NCUpdateResult) { handled = true; });
-    ASSERT_TRUE(testsupport::waitFor([&] { return handled; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return handled; }));
     EXPECT_EQ(shownAtOnce, (QStringList { u"A1"_s, u"B1"_s, u"A2"_s }));
-    ASSERT_TRUE(testsupport::waitFor([&] { return server.requests().size() == 16; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return server.requests().size() == 16; }));
 }
 
 TEST_F(TodayDataSourceRefresh, ASettingWrittenInAnotherProcessRefreshesThisOne)
@@ -168,23 +168,23 @@ TEST_F(TodayDataSourceRefresh, ASettingWrittenInAnotherProcessRefreshesThisOne)
         u"/feed"_s, rss({ { u"Only"_s, u"http://site.example.test/only"_s, u"/only.png"_s, 1 } }));
     server.reply(u"/only.png"_s, png(Qt::cyan));
     SourcesData().addSource(std::make_shared<Source>(u"feed"_s, server.url(u"/feed"_s)));
-    testsupport::processEvents();
+    TestSupport::processEvents();
 
     TodayDataSource dataSource;
     FakeController controller;
     dataSource.setDelegate(&controller);
 
     QProcess helper;
-    helper.start(testsupport::helperPath(u"storylist_helper"_s), { u"write-setting"_s });
+    helper.start(TestSupport::helperPath(u"storylist_helper"_s), { u"write-setting"_s });
     ASSERT_TRUE(helper.waitForFinished(30000));
     EXPECT_EQ(helper.exitCode(), 0) << helper.readAllStandardError().toStdString();
     EXPECT_EQ(helper.readAllStandardOutput().trimmed(), "1");
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return controller.events.size() == 2; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return controller.events.size() == 2; }));
     EXPECT_EQ(controller.events, (QStringList { u"willReload"_s, u"didReload 1"_s }));
     EXPECT_EQ(dataSource.stories.first()->headline(), u"Only"_s);
     // Each process downloaded the feed once.
     EXPECT_EQ(server.requestCount(u"/feed"_s), 2);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(controller.events.size(), 2);
 }

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace storylisttest;
+using namespace StoryListTest;
 
 namespace {
 
@@ -99,9 +99,9 @@ TEST_F(TodayDataSourceTest, CountsRowsByTheSettingUnlessExpanded)
 TEST_F(TodayDataSourceTest, ServesTheNumberZeroAboveTheStoriesAndRowDataBelow)
 {
     auto plain = std::make_shared<NewsStory>(std::nullopt, std::nullopt,
-        Url::fromString(u"http://plain/"_s), std::nullopt, storytest::source());
-    auto read = storytest::story(u"http://read/"_s, 30);
-    auto readAndDeleted = storytest::story(u"http://read-and-deleted/"_s, 20);
+        Url::fromString(u"http://plain/"_s), std::nullopt, StoryTest::source());
+    auto read = StoryTest::story(u"http://read/"_s, 30);
+    auto readAndDeleted = StoryTest::story(u"http://read-and-deleted/"_s, 20);
     auto withIcon = std::make_shared<NewsStory>(u"h"_s, u"b"_s, Url::fromString(u"http://icon/"_s),
         std::nullopt, std::make_shared<Source>(u"Iconic"_s, u"http://iconic.example/feed"_s));
     StoredStoriesData().storeStories({ plain, read, readAndDeleted, withIcon });
@@ -169,10 +169,10 @@ TEST_F(TodayDataSourceTest, AStoryDatedInTheFutureShowsTheTimeItWasLoaded)
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const qint64 farFuture
         = QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC).toSecsSinceEpoch();
-    StoredStoriesData().storeStories({ storytest::story(u"http://future/"_s, farFuture),
-        storytest::story(u"http://ahead/"_s, now + 86400),
-        storytest::story(u"http://skew/"_s, now + 60),
-        storytest::story(u"http://past/"_s, now - 3600) });
+    StoredStoriesData().storeStories({ StoryTest::story(u"http://future/"_s, farFuture),
+        StoryTest::story(u"http://ahead/"_s, now + 86400),
+        StoryTest::story(u"http://skew/"_s, now + 60),
+        StoryTest::story(u"http://past/"_s, now - 3600) });
     const QDateTime loaded = *StoredStoriesData().lastLoaded();
 
     TodayDataSource dataSource;
@@ -242,7 +242,7 @@ TEST_F(TodayDataSourceTest, RemovingAStoryKeepsTheTableInStepWithTheHeldList)
         }
         if (c.index < c.stored) {
             const QString link
-                = storytest::linkNumber(c.index) + u"?round="_s + QString::number(round);
+                = StoryTest::linkNumber(c.index) + u"?round="_s + QString::number(round);
             EXPECT_EQ(StoryStateData().stateForLink(link), StoryState::Deleted);
         }
     }
@@ -255,7 +255,7 @@ TEST_F(TodayDataSourceTest, ASourcesChangeInThisProcessStartsARefresh)
     dataSource.setDelegate(&controller);
     // Nothing answers there: the refresh ends at once, with the stored list kept.
     SourcesData().addSource(std::make_shared<Source>(u"dead"_s, u"http://127.0.0.1:9/feed"_s));
-    ASSERT_TRUE(testsupport::waitFor([&] { return controller.events.size() == 2; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return controller.events.size() == 2; }));
     EXPECT_EQ(controller.events, (QStringList { u"willReload"_s, u"didReload 0"_s }));
     EXPECT_TRUE(dataSource.didLoad);
 }
@@ -267,7 +267,7 @@ TEST_F(TodayDataSourceTest, KeepsPicturesOnlyForTheStoriesItHolds)
     TodayDataSource dataSource;
     QImage picture(8, 8, QImage::Format_ARGB32_Premultiplied);
     picture.fill(Qt::green);
-    const QString held = storytest::linkNumber(1) + u"?round=1"_s;
+    const QString held = StoryTest::linkNumber(1) + u"?round=1"_s;
     dataSource.imageCache.insert(held, picture);
     dataSource.imageCache.insert(u"http://news.example/gone"_s, picture);
 
@@ -288,7 +288,7 @@ TEST_F(TodayDataSourceTest, RemovingAStoryAfterTheStoreChangedUnderneathShowsThe
     const auto storeTitled = [](const QString& prefix, int count) {
         QList<std::shared_ptr<NewsStory>> list;
         for (int i = 0; i < count; ++i) {
-            list.append(storytest::story(u"http://news.example/"_s + prefix + QString::number(i),
+            list.append(StoryTest::story(u"http://news.example/"_s + prefix + QString::number(i),
                 100000 - i, prefix + QString::number(i)));
         }
         StoredStoriesData().storeStories(list);
@@ -314,9 +314,9 @@ TEST_F(TodayDataSourceTest, RemovingAStoryAfterTheStoreChangedUnderneathShowsThe
 
         // The removed story is among the new ones, so it is the store's list less that one.
         storeTitled(u"new"_s, c.after);
-        dataSource.stories[1] = storytest::story(u"http://news.example/new1"_s, 0, u"new1"_s);
+        dataSource.stories[1] = StoryTest::story(u"http://news.example/new1"_s, 0, u"new1"_s);
         dataSource.removeStory(1);
-        testsupport::processEvents();
+        TestSupport::processEvents();
         EXPECT_EQ(dataSource.stories.size(), c.after - 1);
         expectRowsMatch(table, dataSource, c.extra);
     }

@@ -19,7 +19,7 @@ TEST(TodayView, ShowsNoNewsInPlaceOfTheButtonWhileEmpty)
     auto* button = new QPushButton(u"Interface title"_s, view);
     view->setExpandButton(button);
     window.show();
-    appkit::layoutSubtreeIfNeeded(view);
+    AppKit::layoutSubtreeIfNeeded(view);
 
     EXPECT_TRUE(view->emptyLabel->isHidden());
     EXPECT_EQ(button->text(), u"Interface title"_s); // the view's own setup came before the outlet
@@ -29,7 +29,7 @@ TEST(TodayView, ShowsNoNewsInPlaceOfTheButtonWhileEmpty)
     view->setIsEmpty(true);
     EXPECT_FALSE(view->emptyLabel->isHidden());
     EXPECT_TRUE(button->isHidden());
-    appkit::layoutSubtreeIfNeeded(view);
+    AppKit::layoutSubtreeIfNeeded(view);
     EXPECT_NEAR(view->emptyLabel->geometry().center().x(), 160, 1);
     EXPECT_NEAR(view->emptyLabel->geometry().center().y(), 100, 1);
     view->setIsEmpty(false);
@@ -44,7 +44,7 @@ TEST(TodayView, ShowsNoNewsInPlaceOfTheButtonWhileEmpty)
     // A view narrower than the text keeps the label 20 points from each side.
     view->setGeometry(0, 0, 60, 200);
     view->setIsEmpty(true);
-    appkit::layoutSubtreeIfNeeded(view);
+    AppKit::layoutSubtreeIfNeeded(view);
     EXPECT_EQ(view->emptyLabel->x(), 20);
     EXPECT_EQ(view->emptyLabel->width(), 20);
 }
@@ -65,5 +65,5 @@ TEST(TodayView, SizesItselfToItsRowsThroughOneConstraint)
         EXPECT_EQ(view.heightConstraint()->constant(), height) << rows;
     }
     EXPECT_EQ(view.heightConstraint(), made);
-    EXPECT_EQ(appkit::constraints(&view).count(made), 1);
+    EXPECT_EQ(AppKit::constraints(&view).count(made), 1);
 }

@@ -19,7 +19,7 @@
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
-using storylisttest::storeStories;
+using StoryListTest::storeStories;
 
 namespace {
 
@@ -30,7 +30,7 @@ protected:
         TableView::setDefaultAnimationDuration(0);
         registerTodayViewControllerInterface();
     }
-    void TearDown() override { storylisttest::drainPostedNotifications(); }
+    void TearDown() override { StoryListTest::drainPostedNotifications(); }
 
     // A controller with its view loaded, as the widget host makes it.
     std::unique_ptr<TodayViewController> loaded()
@@ -89,11 +89,11 @@ TEST_F(WidgetController, StartsFromTheStoredExpandedSetting)
 
 TEST_F(WidgetController, TwoExpandPressesRestoreHeightAndSettingWithOneWriteEach)
 {
-    storylisttest::FeedSource feed(8);
+    StoryListTest::FeedSource feed(8);
     auto controller = loaded();
     bool updated = false;
     controller->widgetPerformUpdateWithCompletionHandler([&](NCUpdateResult) { updated = true; });
-    ASSERT_TRUE(testsupport::waitFor([&] { return updated; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return updated; }));
     ASSERT_EQ(rows(*controller), 5);
     int writes = 0;
     auto counting = DistributedNotificationCenter::defaultCenter().addObserver(
@@ -115,10 +115,10 @@ TEST_F(WidgetController, TwoExpandPressesRestoreHeightAndSettingWithOneWriteEach
     EXPECT_EQ(height(*controller), 5 * 77 + 30);
     EXPECT_EQ(button->text(), u"Show more"_s);
 
-    storylisttest::drainPostedNotifications();
+    StoryListTest::drainPostedNotifications();
     EXPECT_EQ(writes, 2);
     // The refreshes the two writes started end with the same stories and height.
-    EXPECT_TRUE(testsupport::waitFor([&] {
+    EXPECT_TRUE(TestSupport::waitFor([&] {
         return feed.server.requestCount(u"/feed"_s) == 3
             && !controller->contentView()->spinner()->isAnimating();
     }));
@@ -132,12 +132,12 @@ TEST_F(WidgetController, AnUpdateRefreshesTheListReportsNewDataAndSizesTheView)
     EXPECT_EQ(rows(*controller), 2);
     EXPECT_EQ(height(*controller), 2 * 77 + 30);
 
-    storylisttest::FeedSource feed(7);
+    StoryListTest::FeedSource feed(7);
     QList<NCUpdateResult> results;
     controller->widgetPerformUpdateWithCompletionHandler(
         [&](NCUpdateResult result) { results.append(result); });
-    ASSERT_TRUE(testsupport::waitFor([&] { return !results.isEmpty(); }));
-    testsupport::processEvents();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !results.isEmpty(); }));
+    TestSupport::processEvents();
     EXPECT_EQ(results, QList<NCUpdateResult> { NCUpdateResult::NewData });
     EXPECT_EQ(rows(*controller), 5);
     EXPECT_EQ(height(*controller), 5 * 77 + 30);
@@ -150,7 +150,7 @@ TEST_F(WidgetController, AnEmptyListAfterAnUpdateShowsNoNewsAndIsOneHundredHigh)
     controller->view()->show();
     bool done = false;
     controller->widgetPerformUpdateWithCompletionHandler([&](NCUpdateResult) { done = true; });
-    ASSERT_TRUE(testsupport::waitFor([&] { return done; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return done; }));
     TodayView* view = controller->contentView();
     EXPECT_TRUE(view->isEmpty());
     EXPECT_TRUE(view->emptyLabel->isVisible());

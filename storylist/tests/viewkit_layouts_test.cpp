@@ -43,17 +43,17 @@ TEST(ViewKitLayouts, EmptyListLabelStaysCentredAndTwentyFromEachSide)
     constraint(&view, emptyLabel, LA::CenterY, Eq, &view, LA::CenterY);
     constraints(&view, std::nullopt, u"|-(>=20)-[emptyLabel]-(>=20)-|"_s,
         { { u"emptyLabel"_s, emptyLabel } });
-    appkit::layoutSubtreeIfNeeded(&view);
+    AppKit::layoutSubtreeIfNeeded(&view);
     EXPECT_EQ(emptyLabel->geometry(), QRect(90, 38, 120, 24));
 
     view.resize(100, 100);
-    appkit::layoutSubtreeIfNeeded(&view);
+    AppKit::layoutSubtreeIfNeeded(&view);
     EXPECT_EQ(emptyLabel->geometry(), QRect(20, 38, 60, 24));
 
     // The view's own height constraint sizes it by its rows.
     const auto height = constraint(&view, &view, LA::Height, Eq);
     height->setConstant(5 * 77 + 30);
-    appkit::layoutSubtreeIfNeeded(&view);
+    AppKit::layoutSubtreeIfNeeded(&view);
     EXPECT_EQ(view.height(), 415);
     EXPECT_EQ(emptyLabel->geometry(), QRect(20, 196, 60, 24));
 }
@@ -72,8 +72,8 @@ TEST(ViewKitLayouts, StoryRowContentPlacesItsSevenViews)
     const LayoutViews views { { u"title"_s, title }, { u"text"_s, text }, { u"image"_s, image },
         { u"time"_s, time }, { u"icon"_s, icon }, { u"close"_s, close }, { u"share"_s, share } };
     addSubviews(&row, views.values());
-    appkit::setContentCompressionResistancePriority(title, 1000, LayoutOrientation::Vertical);
-    appkit::setContentHuggingPriority(title, 1000, LayoutOrientation::Vertical);
+    AppKit::setContentCompressionResistancePriority(title, 1000, LayoutOrientation::Vertical);
+    AppKit::setContentHuggingPriority(title, 1000, LayoutOrientation::Vertical);
     constraints(&row, u"|-2-[title][text]|"_s, std::nullopt, views);
     constraints(&row, u"|[image]|"_s, std::nullopt, views);
     constraints(&row, u"|-3-[icon]"_s, std::nullopt, views);
@@ -89,7 +89,7 @@ TEST(ViewKitLayouts, StoryRowContentPlacesItsSevenViews)
     constraints(&row, u"[time]-2-[close]-2-[share]"_s, std::nullopt, views);
     constraint(&row, close, LA::CenterX, Eq, time, LA::CenterX, 1.0, 10);
     constraint(&row, share, LA::CenterX, Eq, time, LA::CenterX, 1.0, 10);
-    appkit::layoutSubtreeIfNeeded(&row);
+    AppKit::layoutSubtreeIfNeeded(&row);
 
     EXPECT_EQ(image->geometry(), QRect(0, 0, 50, 75));
     EXPECT_EQ(icon->geometry(), QRect(55, 3, 16, 16));
@@ -101,7 +101,7 @@ TEST(ViewKitLayouts, StoryRowContentPlacesItsSevenViews)
 
     // Images off: the image column closes and the rest moves left.
     imageWidth->setConstant(0);
-    appkit::layoutSubtreeIfNeeded(&row);
+    AppKit::layoutSubtreeIfNeeded(&row);
     EXPECT_EQ(image->geometry(), QRect(0, 0, 0, 75));
     EXPECT_EQ(icon->x(), 5);
     EXPECT_EQ(title->x(), 26);
@@ -122,14 +122,14 @@ TEST(ViewKitLayouts, StoryRowCellSlidesItsContentAndOptionStripByTwoConstants)
     const auto optionsRightMargin = constraint(&cell, &cell, LA::Right, Eq, strip, LA::Left);
     constraint(&cell, strip, LA::Width, Eq, &cell, LA::Width);
     constraints(&cell, u"|[v]|"_s, std::nullopt, { { u"v"_s, strip } });
-    appkit::layoutSubtreeIfNeeded(&cell);
+    AppKit::layoutSubtreeIfNeeded(&cell);
     EXPECT_EQ(content->geometry(), QRect(0, 0, 320, 75));
     EXPECT_EQ(strip->geometry(), QRect(320, 0, 320, 77));
 
     // The open position leaves 50 points of the content visible.
     leftMargin->setConstant(-270);
     optionsRightMargin->setConstant(270);
-    appkit::layoutSubtreeIfNeeded(&cell);
+    AppKit::layoutSubtreeIfNeeded(&cell);
     EXPECT_EQ(content->geometry(), QRect(-270, 0, 320, 75));
     EXPECT_EQ(strip->geometry(), QRect(50, 0, 320, 77));
 }
@@ -152,7 +152,7 @@ TEST(ViewKitLayouts, OptionStripLinesUpItsButtons)
         previous = button;
         buttons.push_back(button);
     }
-    appkit::layoutSubtreeIfNeeded(&strip);
+    AppKit::layoutSubtreeIfNeeded(&strip);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(buttons[i]->geometry(), QRect(64 * i, 0, 64, 77));
 }
@@ -167,7 +167,7 @@ TEST(ViewKitLayouts, RefreshStripSitsInTheClipViewBelowItsTop)
     scroll.show();
     auto* refresh = new QWidget(scroll.viewport());
     constraints(&scroll, u"|-20-[refresh(75)]"_s, u"|[refresh]|"_s, { { u"refresh"_s, refresh } });
-    appkit::layoutSubtreeIfNeeded(&scroll);
+    AppKit::layoutSubtreeIfNeeded(&scroll);
     EXPECT_EQ(refresh->geometry(), QRect(0, 20, scroll.viewport()->width(), 75));
     EXPECT_EQ(scroll.viewport()->width(), 300);
 }
@@ -185,8 +185,8 @@ TEST(ViewKitLayouts, SourceRowPlacesIconTextsAndRemoveButton)
     const LayoutViews views { { u"title"_s, title }, { u"link"_s, link }, { u"remove"_s, remove },
         { u"icon"_s, icon }, { u"spinner"_s, spinner } };
     addSubviews(&row, { title, link, remove, icon, spinner, mask });
-    appkit::setContentCompressionResistancePriority(link, 250, LayoutOrientation::Horizontal);
-    appkit::setContentCompressionResistancePriority(title, 250, LayoutOrientation::Horizontal);
+    AppKit::setContentCompressionResistancePriority(link, 250, LayoutOrientation::Horizontal);
+    AppKit::setContentCompressionResistancePriority(title, 250, LayoutOrientation::Horizontal);
     constraints(&row, u"|-10-[title(20)]-1-[link]"_s, std::nullopt, views);
     constraints(&row, u"|-5-[icon]-5-|"_s, std::nullopt, views);
     constraints(&row, std::nullopt, u"|-20-[icon]"_s, views);
@@ -200,7 +200,7 @@ TEST(ViewKitLayouts, SourceRowPlacesIconTextsAndRemoveButton)
     constraint(&row, remove, LA::CenterY, Eq, &row, LA::CenterY);
     for (LA edge : { LA::Leading, LA::Trailing, LA::Top, LA::Bottom })
         constraint(&row, mask, edge, Eq, icon, edge);
-    appkit::layoutSubtreeIfNeeded(&row);
+    AppKit::layoutSubtreeIfNeeded(&row);
 
     EXPECT_EQ(icon->geometry(), QRect(20, 5, 50, 50));
     EXPECT_EQ(mask->geometry(), icon->geometry());
@@ -228,7 +228,7 @@ TEST(ViewKitLayouts, WelcomeScreenCentresItsChainedContent)
     constraint(content, image, LA::Width, Eq, image, LA::Height);
     for (QWidget* v : views)
         constraint(content, v, LA::CenterX, Eq, content, LA::CenterX);
-    appkit::layoutSubtreeIfNeeded(&container);
+    AppKit::layoutSubtreeIfNeeded(&container);
 
     EXPECT_EQ(content->geometry(), QRect(0, 105, 400, 390));
     EXPECT_EQ(image->geometry(), QRect(50, 0, 300, 300));
@@ -246,7 +246,7 @@ TEST(ViewKitLayouts, FlatButtonLabelSitsCentredOnePointHigh)
         { { u"label"_s, label } });
     constraint(&button, label, LA::CenterX, Eq, &button, LA::CenterX);
     constraint(&button, label, LA::CenterY, Eq, &button, LA::CenterY, 1.0, -1.0);
-    appkit::layoutSubtreeIfNeeded(&button);
+    AppKit::layoutSubtreeIfNeeded(&button);
     EXPECT_EQ(label->geometry(), QRect(20, 6, 60, 16));
 }
 
@@ -259,9 +259,9 @@ TEST(ViewKitLayouts, ErrorBannerSpansTheWidthAndHidesAboveTheTop)
     constraints(&view, u"[error(20)]"_s, u"|[error]|"_s, { { u"error"_s, error } });
     const auto top = constraint(&view, error, LA::Top, Eq, &view, LA::Top);
     top->setConstant(-30);
-    appkit::layoutSubtreeIfNeeded(&view);
+    AppKit::layoutSubtreeIfNeeded(&view);
     EXPECT_EQ(error->geometry(), QRect(0, -30, 300, 20));
     top->setConstant(0);
-    appkit::layoutSubtreeIfNeeded(&view);
+    AppKit::layoutSubtreeIfNeeded(&view);
     EXPECT_EQ(error->geometry(), QRect(0, 0, 300, 20));
 }

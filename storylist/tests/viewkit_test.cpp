@@ -20,17 +20,17 @@ TEST(ViewKit, ConstraintsFromFormatsComeVerticalFirstAndSwitchEveryViewToConstra
     const LayoutViews views { { u"a"_s, a }, { u"b"_s, b } };
 
     EXPECT_TRUE(constraints(&root, std::nullopt, std::nullopt, views).isEmpty());
-    EXPECT_TRUE(appkit::constraints(&root).isEmpty());
-    EXPECT_FALSE(appkit::translatesAutoresizingMaskIntoConstraints(a));
-    EXPECT_FALSE(appkit::translatesAutoresizingMaskIntoConstraints(b));
-    EXPECT_TRUE(appkit::translatesAutoresizingMaskIntoConstraints(&root));
+    EXPECT_TRUE(AppKit::constraints(&root).isEmpty());
+    EXPECT_FALSE(AppKit::translatesAutoresizingMaskIntoConstraints(a));
+    EXPECT_FALSE(AppKit::translatesAutoresizingMaskIntoConstraints(b));
+    EXPECT_TRUE(AppKit::translatesAutoresizingMaskIntoConstraints(&root));
 
     const LayoutConstraintList made = constraints(&root, u"|[a(10)]"_s, u"[a(20)]"_s, views);
     ASSERT_EQ(made.size(), 3);
     EXPECT_EQ(made.at(0)->firstAttribute(), LayoutAttribute::Top);
     EXPECT_EQ(made.at(1)->firstAttribute(), LayoutAttribute::Height);
     EXPECT_EQ(made.at(2)->firstAttribute(), LayoutAttribute::Width);
-    EXPECT_EQ(appkit::constraints(&root), made);
+    EXPECT_EQ(AppKit::constraints(&root), made);
     for (const auto& c : made)
         EXPECT_EQ(c->holder(), &root);
 }
@@ -47,13 +47,13 @@ TEST(ViewKit, SingleConstraintHasTheDefaultsAndBelongsToTheReceiver)
     EXPECT_EQ(c->constant(), 0.0);
     EXPECT_EQ(c->priority(), LayoutPriorities::Required);
     EXPECT_EQ(c->holder(), &root);
-    EXPECT_FALSE(appkit::translatesAutoresizingMaskIntoConstraints(item));
-    EXPECT_TRUE(appkit::translatesAutoresizingMaskIntoConstraints(&root));
+    EXPECT_FALSE(AppKit::translatesAutoresizingMaskIntoConstraints(item));
+    EXPECT_TRUE(AppKit::translatesAutoresizingMaskIntoConstraints(&root));
 
     // Both items switch, the receiver included when it is one of them.
     const LayoutConstraintRef centre = constraint(&root, item, LayoutAttribute::CenterY,
         LayoutRelation::Equal, &root, LayoutAttribute::CenterY, 1.0, -1.0, 250);
-    EXPECT_FALSE(appkit::translatesAutoresizingMaskIntoConstraints(&root));
+    EXPECT_FALSE(AppKit::translatesAutoresizingMaskIntoConstraints(&root));
     EXPECT_EQ(centre->constant(), -1.0);
     EXPECT_EQ(centre->priority(), 250.0f);
 }
@@ -68,7 +68,7 @@ TEST(ViewKit, AddsSubviewsInOrderKeepingHiddenOnesHidden)
     ASSERT_EQ(root.children().size(), 2);
     EXPECT_EQ(root.children().at(0), first);
     EXPECT_EQ(root.children().at(1), second);
-    EXPECT_TRUE(appkit::translatesAutoresizingMaskIntoConstraints(first));
+    EXPECT_TRUE(AppKit::translatesAutoresizingMaskIntoConstraints(first));
     root.show();
     EXPECT_TRUE(first->isVisible());
     EXPECT_FALSE(second->isVisible());
@@ -82,7 +82,7 @@ TEST(ViewKit, AnimationCompletionSetAfterTheCallRunsOnceWhenTheGroupEnds)
     root.resize(100, 100);
     auto* v = new QWidget(&root);
     const auto height = constraint(&root, v, LayoutAttribute::Height, LayoutRelation::Equal);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
 
     int runs = 0;
     double durationSeen = 0;
@@ -94,18 +94,18 @@ TEST(ViewKit, AnimationCompletionSetAfterTheCallRunsOnceWhenTheGroupEnds)
     })->setCompletion([&] { ++runs; });
     EXPECT_EQ(durationSeen, 0.3);
     clock.advance(0.15);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(v->height(), 30);
     EXPECT_EQ(runs, 0);
     clock.advance(0.15);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(v->height(), 60);
     EXPECT_EQ(runs, 1);
 
     // Never given a completion: the group ends silently; nothing animated: still ends.
     animate(&root, [](AnimationContext&) {});
     clock.advance(1);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(AnimationContext::runningGroupCount(), 0u);
     MainQueue::setClock(nullptr);

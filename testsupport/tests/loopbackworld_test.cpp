@@ -19,8 +19,8 @@ namespace {
 TEST(LoopbackWorld, GoesWhileRequestsAreUnderWay)
 {
     for (int round = 0; round < 5; ++round) {
-        auto world = std::make_unique<testsupport::LoopbackWorld>(16);
-        world->addFeedSite(u"busy.test"_s, u"Busy"_s, testsupport::LoopbackWorld::FeedFormat::rss,
+        auto world = std::make_unique<TestSupport::LoopbackWorld>(16);
+        world->addFeedSite(u"busy.test"_s, u"Busy"_s, TestSupport::LoopbackWorld::FeedFormat::rss,
             20, QColor(0x40, 0x80, 0xc0), 0, 1, 30);
         const int port = world->server().port();
         std::atomic<int> answered = 0;
@@ -56,8 +56,8 @@ TEST(LoopbackWorld, GoesWhileRequestsAreUnderWay)
 // the world finds nothing there, so that tests see it.
 TEST(LoopbackWorld, AnswersNotFoundForADoubledSlash)
 {
-    testsupport::LoopbackWorld world(2);
-    world.addFeedSite(u"slashes.test"_s, u"Slashes"_s, testsupport::LoopbackWorld::FeedFormat::rss,
+    TestSupport::LoopbackWorld world(2);
+    world.addFeedSite(u"slashes.test"_s, u"Slashes"_s, TestSupport::LoopbackWorld::FeedFormat::rss,
         1, QColor(0x40, 0x80, 0xc0));
     httplib::Client client("127.0.0.1", world.server().port());
     client.set_read_timeout(5);

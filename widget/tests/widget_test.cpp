@@ -40,18 +40,18 @@ protected:
         view = dynamic_cast<TodayView*>(panel->widgetView());
         ASSERT_NE(view, nullptr);
         panel->Show();
-        ASSERT_TRUE(testsupport::waitFor([&] { return panel->completedUpdates() == 1; }));
-        ASSERT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(5); }))
+        ASSERT_TRUE(TestSupport::waitFor([&] { return panel->completedUpdates() == 1; }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return panel->height() == panelHeight(5); }))
             << panel->height();
         EXPECT_EQ(view->tableView()->numberOfRows(), 5);
     }
     void TearDown() override
     {
         panel.reset();
-        storylisttest::drainPostedNotifications();
+        StoryListTest::drainPostedNotifications();
     }
 
-    storylisttest::FeedSource feed { 8 };
+    StoryListTest::FeedSource feed { 8 };
     std::unique_ptr<WidgetPanel> panel;
     TodayView* view = nullptr;
 };
@@ -64,23 +64,23 @@ TEST_F(WidgetInHost, ShowsItsStoriesCollapsedAndExpandedAndTheHostFollows)
     screenshot(*panel, u"widget-collapsed.png"_s);
 
     QTest::mouseClick(view->expandButton(), Qt::LeftButton);
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(8); }))
+    EXPECT_TRUE(TestSupport::waitFor([&] { return panel->height() == panelHeight(8); }))
         << panel->height();
     EXPECT_EQ(view->tableView()->numberOfRows(), 8);
     screenshot(*panel, u"widget-expanded.png"_s);
 
     QTest::mouseClick(view->expandButton(), Qt::LeftButton);
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(5); }))
+    EXPECT_TRUE(TestSupport::waitFor([&] { return panel->height() == panelHeight(5); }))
         << panel->height();
 }
 
 TEST_F(WidgetInHost, FollowsASettingAnotherProcessWrites)
 {
     QProcess other;
-    other.start(testsupport::helperPath(u"widget_helper"_s), { u"number-of-stories"_s, u"3"_s });
+    other.start(TestSupport::helperPath(u"widget_helper"_s), { u"number-of-stories"_s, u"3"_s });
     ASSERT_TRUE(other.waitForFinished(30000));
     ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
-    EXPECT_TRUE(testsupport::waitFor([&] { return view->tableView()->numberOfRows() == 3; }));
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == panelHeight(3); }))
+    EXPECT_TRUE(TestSupport::waitFor([&] { return view->tableView()->numberOfRows() == 3; }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return panel->height() == panelHeight(3); }))
         << panel->height();
 }

@@ -15,12 +15,12 @@
 
 // Helpers for driving the self-drawn controls with synthesised pointer events and sampling
 // what they paint.
-namespace controltesting {
+namespace ControlTesting {
 
 inline bool activate(QWidget* window)
 {
     window->activateWindow();
-    return testsupport::waitFor([&] { return window->isActiveWindow(); });
+    return TestSupport::waitFor([&] { return window->isActiveWindow(); });
 }
 
 // A shown, active window with a white background holding `control` at `frame`.
@@ -103,7 +103,7 @@ inline int whitePixels(const QImage& image, const QRectF& inPoints)
     return count;
 }
 
-} // namespace controltesting
+} // namespace ControlTesting
 
 inline void PrintTo(const QColor& c, std::ostream* os)
 {

@@ -8,7 +8,7 @@
 #include <QWidget>
 
 // Synthesised wheel and touchpad events, sent to the scroll view that takes them.
-namespace scrolltesting {
+namespace ScrollTesting {
 
 inline void deliver(QWidget* scrollView, QWheelEvent& event)
 {
@@ -34,4 +34,4 @@ inline void wheel(QWidget* scrollView, int notches, QPoint at = { 40, 40 })
 
 inline double originY(const ClipView* clip) { return clip->boundsOrigin().y(); }
 
-} // namespace scrolltesting
+} // namespace ScrollTesting

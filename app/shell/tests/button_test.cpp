@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace controltesting;
+using namespace ControlTesting;
 
 TEST(Button, FollowsThePointerAndSendsOnEveryRelease)
 {
@@ -69,7 +69,7 @@ TEST(Button, RebuildsItsTrackingAreaOverItsBoundsOnEveryLayout)
     const TrackingAreaRef second = button->trackingArea();
     EXPECT_NE(second, first);
     EXPECT_EQ(second->rect(), QRectF(0, 0, 80, 40));
-    EXPECT_EQ(appkit::trackingAreas(button), QList<TrackingAreaRef> { second });
+    EXPECT_EQ(AppKit::trackingAreas(button), QList<TrackingAreaRef> { second });
     move(button, QPointF(40, 20));
     EXPECT_EQ(button->state(), Button::State::hover);
     move(button, QPointF(100, 20));

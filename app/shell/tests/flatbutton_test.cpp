@@ -11,7 +11,7 @@
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace controltesting;
+using namespace ControlTesting;
 
 namespace {
 
@@ -98,11 +98,11 @@ TEST(FlatButton, AsksForItsTitleWidthPlusTwentyByThirtyAndCentresTheTitle)
     EXPECT_EQ(button->sizeHint(), expected());
     button->setTitle(u"REMOVE THIS SOURCE"_s);
     EXPECT_EQ(button->sizeHint(), expected());
-    EXPECT_EQ(appkit::contentHuggingPriority(button, LayoutOrientation::Horizontal), 1000.0f);
-    EXPECT_EQ(appkit::contentHuggingPriority(button, LayoutOrientation::Vertical), 1000.0f);
+    EXPECT_EQ(AppKit::contentHuggingPriority(button, LayoutOrientation::Horizontal), 1000.0f);
+    EXPECT_EQ(AppKit::contentHuggingPriority(button, LayoutOrientation::Vertical), 1000.0f);
 
     auto host = hostInActiveWindow(button, QRect(QPoint(10, 10), button->sizeHint()));
-    appkit::layoutSubtreeIfNeeded(button);
+    AppKit::layoutSubtreeIfNeeded(button);
     const QRectF label = button->label()->geometry();
     EXPECT_NEAR(label.center().x(), button->width() / 2.0, 1.0);
     EXPECT_NEAR(label.center().y(), button->height() / 2.0 - 1.0, 0.5);

@@ -28,7 +28,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-using testsupport::RecordingWorkspace;
+using TestSupport::RecordingWorkspace;
 
 namespace {
 
@@ -46,7 +46,7 @@ protected:
         shown.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         // Every write is announced on the bus: none may reach a later test.
-        storylisttest::drainPostedNotifications();
+        StoryListTest::drainPostedNotifications();
     }
 
     // A new preferences window, on screen, as the application opens it.
@@ -111,7 +111,7 @@ QString storedSettings()
 // Writes a bundle whose interface table gives "<mark>: <key>" for every key.
 QString markedBundle(const QString& mark, const QStringList& keys)
 {
-    const QString root = QDir(testsupport::dataHome()).filePath(u"bundle-"_s + mark);
+    const QString root = QDir(TestSupport::dataHome()).filePath(u"bundle-"_s + mark);
     QDir().mkpath(root + u"/en"_s);
     QJsonObject table;
     for (const QString& key : keys)
@@ -164,10 +164,10 @@ TEST_F(PreferencesWindow, EachControlWritesItsSettingAndTheWidgetProcessRefreshe
     if (!center.isAvailable())
         GTEST_SKIP() << "no session bus";
     QProcess widget;
-    widget.start(testsupport::helperPath(u"app_preferences_helper"_s), { u"watch"_s });
+    widget.start(TestSupport::helperPath(u"app_preferences_helper"_s), { u"watch"_s });
     QStringList heard;
     auto hear = [&](qsizetype count) {
-        return testsupport::waitFor([&] {
+        return TestSupport::waitFor([&] {
             while (widget.canReadLine())
                 heard.append(QString::fromUtf8(widget.readLine().trimmed()));
             return heard.size() >= count;
@@ -243,7 +243,7 @@ TEST_F(PreferencesWindow, AChangeTheStoreRefusesShowsTheStoredValueAgain)
     Preferences().setNumberOfStories(10);
     ReadOnlyStore readOnly;
     ASSERT_TRUE(readOnly.ok());
-    const testsupport::LogCollector log;
+    const TestSupport::LogCollector log;
     PreferencesViewController* c = open();
     ASSERT_TRUE(c);
     const QList<qint64> stored { 1, 0, 1, 1, 10 };

@@ -33,9 +33,9 @@
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace scrolltesting;
+using namespace ScrollTesting;
 
-using testsupport::RecordingWorkspace;
+using TestSupport::RecordingWorkspace;
 
 namespace {
 
@@ -69,7 +69,7 @@ protected:
         Workspace::setSharedWorkspace(nullptr);
         setSoundPlayer(previousPlayer);
         MainQueue::setClock(nullptr);
-        storylisttest::drainPostedNotifications();
+        StoryListTest::drainPostedNotifications();
     }
 
     // The stories list as the storyboard builds it, shown.
@@ -83,7 +83,7 @@ protected:
         controller->view()->setParent(window.get());
         controller->view()->setGeometry(window->rect());
         window->show();
-        testsupport::processEvents();
+        TestSupport::processEvents();
     }
 
     WidgetScrollView* scrollView() const { return controller->scrollView(); }
@@ -153,7 +153,7 @@ protected:
     {
         StoriesWindowTest::SetUp();
         UrlSessionTesting::mapToLoopback(u"http"_s, u"feeds.example.test"_s, 80, server.port());
-        testsupport::ScriptedReply ok = testsupport::bodyReply("{}");
+        TestSupport::ScriptedReply ok = TestSupport::bodyReply("{}");
         ok.headers = { { "Content-Type", "application/json" } };
         server.reply(u"/api/v1/stories/clicked"_s, ok);
         const Url api = TickerlyAPIClient::defaultBaseURL();
@@ -181,7 +181,7 @@ protected:
                       .toUtf8()
                 + "</pubDate></item>";
         }
-        testsupport::ScriptedReply reply = testsupport::bodyReply(doc + "</channel></rss>");
+        TestSupport::ScriptedReply reply = TestSupport::bodyReply(doc + "</channel></rss>");
         reply.headers = { { "Content-Type", "application/rss+xml" } };
         reply.delayMs = delayMs;
         server.reply(u"/news"_s, reply);
@@ -192,7 +192,7 @@ protected:
     {
         SourcesData().addSource(
             std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
-        testsupport::processEvents();
+        TestSupport::processEvents();
         registerApplicationStoryboards();
         return controllerCast<WindowController>(
             Storyboard::named(u"Stories"_s)->instantiateInitialController());
@@ -207,7 +207,7 @@ protected:
         return stories;
     }
 
-    testsupport::LoopbackServer server;
+    TestSupport::LoopbackServer server;
 };
 
 TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesTheStrip)
@@ -229,13 +229,13 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
     EXPECT_EQ(scroll->delegate(), stories);
 
     // Every story, not the preferred five, below an empty row that rests under the hidden strip.
-    ASSERT_TRUE(testsupport::waitFor([&] { return table->numberOfRows() == 7; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return table->numberOfRows() == 7; }));
     EXPECT_EQ(stories->dataSource.objectValueForTableColumn(table, 0, 0), QVariant(0));
     EXPECT_EQ(originY(scroll->clipView()), 76);
     EXPECT_EQ(table->rectOfRow(1).top(), 77);
     QDir screenshots(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
     screenshots.mkpath(u"."_s);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(shown->grab().save(screenshots.filePath(u"stories-list.png"_s)));
 
     headlines.prepend(u"Harbour bridge reopens after a year of repairs"_s);
@@ -253,7 +253,7 @@ TEST_F(StoriesWindowRefresh, APullOnTheTouchpadRefreshesFromTheFeedsAndClosesThe
     QTest::mouseClick(shown->windowHandle(), Qt::LeftButton, {}, overStrip);
     EXPECT_EQ(workspace.opened, QStringList { u"http://site.example.test/0"_s });
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return !scroll->refreshing(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !scroll->refreshing(); }));
     EXPECT_EQ(table->numberOfRows(), 8);
     clock.advance(0.3);
     EXPECT_EQ(originY(scroll->clipView()), 76);
@@ -274,11 +274,11 @@ TEST_F(StoriesWindowRefresh, MakesTheRowsOfAFullListWhileItWaitsOnTheFeeds)
     EXPECT_EQ(table->findChildren<ListCellView*>().size(), 1); // the empty row's
     scene->showWindow(nullptr);
     ASSERT_TRUE(
-        testsupport::waitFor([&] { return table->findChildren<ListCellView*>().size() == 21; }));
+        TestSupport::waitFor([&] { return table->findChildren<ListCellView*>().size() == 21; }));
     EXPECT_EQ(table->numberOfRows(), 1);
 
     // The 20 stories fill the cells made before they came, and nothing else changes.
-    ASSERT_TRUE(testsupport::waitFor([&] { return table->numberOfRows() == 21; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return table->numberOfRows() == 21; }));
     EXPECT_EQ(table->findChildren<ListCellView*>().size(), 21);
     for (int row = 1; row < 21; ++row) {
         auto* cell = qobject_cast<ListCellView*>(table->viewAtRow(row));
@@ -302,7 +302,7 @@ TEST_F(StoriesWindowRefresh, WhatTheStoreRefusesLeavesTheListAsItWasAndIsSaidInT
     ASSERT_TRUE(stories);
     TopLevelWindow* shown = scene->window();
     TableView* table = stories->contentView()->tableView();
-    ASSERT_TRUE(testsupport::waitFor([&] { return table->numberOfRows() == 3; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return table->numberOfRows() == 3; }));
     const ErrorBanner* banner = stories->errorBanner();
     ASSERT_TRUE(banner);
     EXPECT_FALSE(banner->isShown());
@@ -313,11 +313,11 @@ TEST_F(StoriesWindowRefresh, WhatTheStoreRefusesLeavesTheListAsItWasAndIsSaidInT
         u"Local bakery wins the regional bread prize"_s,
         u"Storm warning for the north coast tonight"_s });
     stories->refresh();
-    ASSERT_TRUE(testsupport::waitFor([&] { return banner->isShown(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return banner->isShown(); }));
     EXPECT_EQ(banner->label()->text(), u"The new stories could not be saved"_s);
     EXPECT_EQ(table->numberOfRows(), 3);
     clock.advance(0.5);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     QDir screenshots(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
     screenshots.mkpath(u"."_s);
     EXPECT_TRUE(shown->grab().save(screenshots.filePath(u"stories-save-error.png"_s)));
@@ -327,7 +327,7 @@ TEST_F(StoriesWindowRefresh, WhatTheStoreRefusesLeavesTheListAsItWasAndIsSaidInT
     auto* cell = dynamic_cast<ListCellView*>(table->viewAtRow(1));
     ASSERT_TRUE(cell);
     const auto first = stories->dataSource.stories.at(0);
-    testsupport::Pointer pointer(shown);
+    TestSupport::Pointer pointer(shown);
     QWidget* close = cell->contentView->closeButton;
     pointer.click(QPointF(close->mapTo(shown, close->rect().center())));
     EXPECT_TRUE(banner->isShown());

@@ -13,7 +13,7 @@
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace scrolltesting;
+using namespace ScrollTesting;
 
 namespace {
 
@@ -58,7 +58,7 @@ protected:
         scrollView->setGeometry(0, 0, 300, 400);
         scrollView->setDelegate(&delegate);
         window.show();
-        testsupport::processEvents();
+        TestSupport::processEvents();
     }
 
     void TearDown() override
@@ -106,7 +106,7 @@ TEST_F(WidgetScrollViewTest, RestsBelowTheHiddenStripWithTheRefreshViewInIt)
     RefreshView* strip = scrollView->refreshView();
     EXPECT_EQ(strip->geometry(), QRect(0, 20, 300, 75));
     scrollView->resize(360, 400);
-    ASSERT_TRUE(testsupport::waitFor([&] { return strip->width() == 360; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return strip->width() == 360; }));
     EXPECT_EQ(strip->geometry(), QRect(0, 20, 360, 75));
     EXPECT_EQ(strip->spinner()->geometry(), QRect(155, 13, 50, 50));
 }

@@ -19,7 +19,7 @@
 #include <memory>
 
 // Helpers shared by the sources list's tests.
-namespace sourcestesting {
+namespace SourcesTesting {
 
 // A source whose icon search has given up already, unless `searching`.
 inline std::shared_ptr<Source> source(
@@ -36,7 +36,7 @@ inline void store(const QList<std::shared_ptr<Source>>& sources)
     SourcesData data;
     for (const auto& s : sources)
         data.addSource(s);
-    testsupport::processEvents();
+    TestSupport::processEvents();
 }
 
 inline QList<std::shared_ptr<Source>> fiveSources()
@@ -75,7 +75,7 @@ struct VirtualTime {
         while (seconds > 1e-9) {
             const double step = std::min(kStep, seconds);
             clock.advance(step);
-            testsupport::processEvents();
+            TestSupport::processEvents();
             seconds -= step;
         }
     }
@@ -100,4 +100,4 @@ inline void saveScreenshot(QWidget* widget, const QString& name)
     widget->grab().save(dir + u'/' + name);
 }
 
-} // namespace sourcestesting
+} // namespace SourcesTesting

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace controltesting;
+using namespace ControlTesting;
 
 namespace {
 

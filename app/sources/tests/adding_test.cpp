@@ -30,8 +30,8 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using sourcestesting::shownNames;
-using sourcestesting::SoundRecorder;
+using SourcesTesting::shownNames;
+using SourcesTesting::SoundRecorder;
 
 namespace {
 
@@ -47,8 +47,8 @@ protected:
         for (const auto& host : { u"feeds.planet.test"_s, u"planet.test"_s, u"dull.test"_s })
             UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
         server.reply(
-            u"/rss"_s, testsupport::bodyReply(discoverytest::rss("Planet", "http://planet.test/")));
-        discoverytest::serveSitePages(server, "planet.test", Qt::red);
+            u"/rss"_s, TestSupport::bodyReply(DiscoveryTest::rss("Planet", "http://planet.test/")));
+        DiscoveryTest::serveSitePages(server, "planet.test", Qt::red);
     }
     void TearDown() override
     {
@@ -65,7 +65,7 @@ protected:
         ASSERT_TRUE(controller);
         window = controller->window();
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window, testsupport::waitBoundMs));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window, TestSupport::waitBoundMs));
         bar = controller->searchBar();
         ASSERT_TRUE(bar);
         table = controller->listViewController()->tableView();
@@ -80,7 +80,7 @@ protected:
     QRect panelFrame() const { return controller->popularWindowController()->window()->geometry(); }
     QRect barFrame() const { return QRect(bar->mapTo(window, QPoint(0, 0)), bar->size()); }
 
-    testsupport::LoopbackServer server;
+    TestSupport::LoopbackServer server;
     SearchStandIn search { server };
     Application application;
     std::shared_ptr<SourcesWindowController> controller;
@@ -114,15 +114,15 @@ TEST_F(SourcesWindow, ClickTypeReturnAddsTheSourceWithASoundAndItsRowShowsItsIco
     EXPECT_TRUE(controller->spinner()->isAnimating());
     EXPECT_TRUE(controller->spinner()->isVisible());
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return !sounds.played.isEmpty(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !sounds.played.isEmpty(); }));
     EXPECT_EQ(sounds.played, QStringList { u"Add feed.wav"_s });
     EXPECT_EQ(bar->text(), QString());
     EXPECT_FALSE(controller->spinner()->isAnimating());
     ASSERT_TRUE(
-        testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
+        TestSupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
     auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
     ASSERT_TRUE(cell);
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         const auto icon = cell->contentView()->icon()->image();
         return icon && !icon->isNull()
             && QColor(icon->pixel(icon->width() / 2, icon->height() / 2)) == QColor(Qt::red);
@@ -138,7 +138,7 @@ TEST_F(SourcesWindow, SearchWordsAreHandedOverUntrimmedAndFindTheFeedThroughTheW
     });
     open();
     typeAndReturn(u"planet news "_s);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !sounds.played.isEmpty(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !sounds.played.isEmpty(); }));
     EXPECT_EQ(search.searches(), QStringList { u"planet news "_s });
     EXPECT_EQ(bar->text(), QString());
     ASSERT_EQ(SourcesData().sources().size(), 1);
@@ -150,12 +150,12 @@ TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
     open();
     auto* view = controller->listViewController()->contentView();
     typeAndReturn(u"http://dull.test/"_s);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
-    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return view->errorVisible(); }));
     EXPECT_EQ(view->errorLabel()->text(), u"No feed was found there"_s);
     EXPECT_EQ(bar->text(), u"http://dull.test/"_s);
     // In place, the banner leaves the field and the window's buttons whole.
-    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
     for (const QWidget* below :
         bar->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (below->isVisible()) {
@@ -171,7 +171,7 @@ TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
     const auto requests = server.requests().size();
     QTest::keyClick(bar, Qt::Key_Return);
     EXPECT_FALSE(controller->spinner()->isAnimating());
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(server.requests().size(), requests);
 }
 
@@ -189,7 +189,7 @@ TEST_F(SourcesWindow, OneFeedIsStoredOnceWhicheverWayItIsAddedFirst)
     open();
     // The panel's button for the feed, the panel opened anew when it is gone.
     const auto panelButton = [&]() -> AddButton* {
-        testsupport::processEvents();
+        TestSupport::processEvents();
         if (!controller->popularWindowController()) {
             bar->clearFocus();
             QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
@@ -213,8 +213,8 @@ TEST_F(SourcesWindow, OneFeedIsStoredOnceWhicheverWayItIsAddedFirst)
             QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
         QTest::keyClicks(bar, address);
         QTest::keyClick(bar, Qt::Key_Return);
-        ASSERT_TRUE(testsupport::waitFor([&] { return sounds.played.size() > soundsBefore; }));
-        ASSERT_TRUE(testsupport::waitFor([&] { return icons > iconsBefore; }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return sounds.played.size() > soundsBefore; }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return icons > iconsBefore; }));
     };
     const auto stored = [] {
         QStringList shown;
@@ -280,7 +280,7 @@ TEST_F(SourcesWindow, ThePanelHangsUnderTheFieldWhileItHasTheFocusAndLeavesItThe
 
     // Resized: the panel is placed again.
     window->resize(760, 600);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(panelFrame(), QRect((window->width() - 520) / 2, barFrame().bottom() + 1, 520, 250));
 
     // Switching to another program is no end of editing: nothing is added, the panel stays.
@@ -311,9 +311,9 @@ TEST_F(SourcesWindow, ComingBackToTheWindowIsNoNewFocusOfTheField)
     application.openPreferencesWindow();
     TopLevelWindow* other = application.preferencesWindowController()->window();
     other->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(other, testsupport::waitBoundMs));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(other, TestSupport::waitBoundMs));
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window, testsupport::waitBoundMs));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, TestSupport::waitBoundMs));
     EXPECT_TRUE(bar->hasFocus());
     EXPECT_FALSE(controller->popularWindowController());
 
@@ -362,8 +362,8 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
     auto* view = controller->listViewController()->contentView();
     const QString typed = u"http://dull.test/"_s;
     const auto waitForTheFailure = [&] {
-        ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
-        ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return view->errorVisible(); }));
     };
     const auto clickAt = [](QWidget* target) {
         QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
@@ -390,7 +390,7 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
         { "Alt+W",
             [&] {
                 QTest::keyClick(bar, Qt::Key_W, Qt::AltModifier);
-                testsupport::processEvents();
+                TestSupport::processEvents();
                 while (QWidget* menu = QApplication::activePopupWidget())
                     QTest::keyClick(menu, Qt::Key_Escape);
                 if (QApplication::focusWidget() != bar)
@@ -400,8 +400,8 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
         { "a menu shortcut", [&] { QTest::keyClick(bar, Qt::Key_R, Qt::ControlModifier); }, 0 },
         { "REMOVE",
             [&] {
-                sourcestesting::store(
-                    { sourcestesting::source(u"Kept"_s, u"http://kept.test/"_s) });
+                SourcesTesting::store(
+                    { SourcesTesting::source(u"Kept"_s, u"http://kept.test/"_s) });
                 ASSERT_TRUE(removeButton());
                 clickAt(removeButton());
                 EXPECT_TRUE(SourcesData().sources().isEmpty()) << "the click removes the source";
@@ -424,7 +424,7 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
             [&] {
                 other.show();
                 other.activateWindow();
-                ASSERT_TRUE(QTest::qWaitForWindowActive(&other, testsupport::waitBoundMs));
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&other, TestSupport::waitBoundMs));
             },
             0 },
         { "Tab after a failed add",
@@ -450,21 +450,21 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window, testsupport::waitBoundMs));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window, TestSupport::waitBoundMs));
         bar->clear();
         clickAt(bar);
         ASSERT_TRUE(bar->hasFocus());
         QTest::keyClicks(bar, typed);
         const int before = counter.handed;
         c.act();
-        testsupport::processEvents();
+        TestSupport::processEvents();
         EXPECT_EQ(counter.handed - before, c.adds);
         EXPECT_EQ(bar->text(), typed);
         if (c.adds == 0 && window->isActiveWindow()) {
             EXPECT_TRUE(bar->hasFocus()) << "the field goes on editing";
         }
         // Back to the start: only the sources window open, no add under way.
-        ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
         other.hide();
         if (application.storiesWindowController())
             application.openStoriesWindow();
@@ -497,12 +497,12 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
         std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
     ReadOnlyStore readOnly;
     ASSERT_TRUE(readOnly.ok());
-    const testsupport::LogCollector log;
+    const TestSupport::LogCollector log;
 
     open();
     auto* view = controller->listViewController()->contentView();
     ASSERT_TRUE(
-        testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
+        TestSupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
     auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
     ASSERT_TRUE(cell);
     // No icon can be stored: the row shows none instead of searching for ever.
@@ -510,17 +510,17 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
 
     FlatButton* remove = cell->contentView()->remove();
     QTest::mouseClick(remove, Qt::LeftButton, {}, remove->rect().center());
-    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return view->errorVisible(); }));
     EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
     EXPECT_EQ(shownNames(*table), QStringList { u"Planet"_s });
     EXPECT_TRUE(sounds.played.isEmpty()) << "no removal sounds";
     EXPECT_TRUE(log.contains(u"the store refused the removal of"_s))
         << log.lines().join(u'\n').toStdString();
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return !view->errorVisible(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !view->errorVisible(); }));
     typeAndReturn(u"http://dull.test/rss"_s);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
-    ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return view->errorVisible(); }));
     EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
     EXPECT_EQ(bar->text(), u"http://dull.test/rss"_s) << "the text stays to try again";
     EXPECT_TRUE(sounds.played.isEmpty()) << "nothing is reported as added";
@@ -530,36 +530,36 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
 // changes, and stay as they are once the store is free and has them.
 TEST_F(SourcesWindow, ChangesKeptWhileAnotherProgramHoldsTheStoreShowAtOnceAndStay)
 {
-    storetest::WaitLimit limit(150);
+    StoreTest::WaitLimit limit(150);
     SourcesData().addSource(
         std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
     SourcesData().addSource(std::make_shared<Source>(u"Other"_s, u"http://other.test/rss"_s));
     open();
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         return shownNames(*table) == QStringList { u"Planet"_s, u"Other"_s };
     }));
     auto holder
-        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
-    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
 
     auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(0));
     ASSERT_TRUE(cell);
     FlatButton* remove = cell->contentView()->remove();
     QTest::mouseClick(remove, Qt::LeftButton, {}, remove->rect().center());
     ASSERT_TRUE(
-        testsupport::waitFor([&] { return shownNames(*table) == QStringList { u"Other"_s }; }));
+        TestSupport::waitFor([&] { return shownNames(*table) == QStringList { u"Other"_s }; }));
     EXPECT_GT(sharedDefaults()->keptChanges(), 0) << "the store was held";
 
     typeAndReturn(u"http://feeds.planet.test/rss"_s);
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         return shownNames(*table) == QStringList { u"Other"_s, u"Planet"_s };
     }));
     EXPECT_TRUE(sounds.played.contains(u"Add feed.wav"_s));
 
     holder->write("go\n");
-    ASSERT_TRUE(storetest::finishedOk(*holder));
-    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
-    testsupport::processEvents();
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
+    TestSupport::processEvents();
     EXPECT_EQ(shownNames(*table), (QStringList { u"Other"_s, u"Planet"_s }));
     const auto* view = controller->listViewController()->contentView();
     EXPECT_FALSE(view->errorVisible());
@@ -581,13 +581,13 @@ TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
                 7, std::make_shared<Source>(u"Planet"_s, u"http://127.0.0.1:9/planet"_s)) });
     ReadOnlyStore readOnly;
     ASSERT_TRUE(readOnly.ok());
-    const testsupport::LogCollector log;
+    const TestSupport::LogCollector log;
 
     open();
     auto* view = controller->listViewController()->contentView();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     const auto buttonOf = [&](int index) -> AddButton* {
-        testsupport::processEvents();
+        TestSupport::processEvents();
         const auto panel = controller->popularWindowController();
         auto* content = panel ? qobject_cast<PopularViewController*>(panel->contentViewController())
                               : nullptr;
@@ -602,7 +602,7 @@ TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
         ASSERT_TRUE(button);
         EXPECT_EQ(button->added(), index == 1);
         QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-        ASSERT_TRUE(testsupport::waitFor([&] { return view->errorVisible(); }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return view->errorVisible(); }));
         EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
         EXPECT_TRUE(log.contains(index == 0 ? u"the store refused the addition of"_s
                                             : u"the store refused the removal of"_s));
@@ -610,10 +610,10 @@ TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
         EXPECT_TRUE(controller->popularWindowController()) << "the panel stays";
         if (index == 0) {
             // Once the banner has slid in.
-            EXPECT_TRUE(testsupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
-            sourcestesting::saveScreenshot(window, u"sources-popular-refused.png"_s);
+            EXPECT_TRUE(TestSupport::waitFor([&] { return view->errorLabel()->y() == 0; }));
+            SourcesTesting::saveScreenshot(window, u"sources-popular-refused.png"_s);
         }
-        ASSERT_TRUE(testsupport::waitFor([&] { return !view->errorVisible(); }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return !view->errorVisible(); }));
         ASSERT_TRUE(buttonOf(index));
         EXPECT_EQ(buttonOf(index)->added(), index == 1) << "the button shows what is stored";
     }
@@ -652,11 +652,11 @@ TEST_F(SourcesWindow, Screenshot)
                 std::make_shared<Source>(u"Harbour Weekly"_s, u"http://127.0.0.1:9/harbour"_s)) });
     SourcesData().addSource(
         std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     open();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     QTest::keyClicks(bar, u"planet"_s);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     // The panel hangs under the field with a painted row per feed; the stored one offers removal.
     const auto panel = controller->popularWindowController();
     ASSERT_TRUE(panel);
@@ -671,7 +671,7 @@ TEST_F(SourcesWindow, Screenshot)
             = qobject_cast<PopularCollectionViewItem*>(content->collectionView()->itemAtIndex(i));
         ASSERT_TRUE(item);
         const QRect frame(item->view()->mapTo(panel->window(), QPoint(0, 0)), item->view()->size());
-        EXPECT_GT(testsupport::coloursIn(image, frame), 2) << i;
+        EXPECT_GT(TestSupport::coloursIn(image, frame), 2) << i;
         EXPECT_EQ(item->addButton()->added(),
             content->contents()[i]->source()->title() == u"Planet News"_s)
             << i;
@@ -700,7 +700,7 @@ protected:
                        : nullptr;
     }
 
-    sourcestesting::VirtualTime time;
+    SourcesTesting::VirtualTime time;
     SoundRecorder sounds;
     Application application;
 };

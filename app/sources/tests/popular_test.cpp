@@ -78,8 +78,8 @@ protected:
     {
         bool posted = false;
         MainQueue::dispatchAsync([&posted] { posted = true; });
-        testsupport::waitFor([&] { return posted; });
-        testsupport::processEvents();
+        TestSupport::waitFor([&] { return posted; });
+        TestSupport::processEvents();
     }
     PopularCollectionViewItem* item(int index) const
     {
@@ -293,7 +293,7 @@ TEST_F(Panel, Screenshot)
         ASSERT_TRUE(item(i));
         const QRect frame(item(i)->view()->mapTo(window, QPoint(0, 0)), item(i)->view()->size());
         EXPECT_TRUE(image.rect().contains(frame)) << i;
-        EXPECT_GT(testsupport::coloursIn(image, frame), 2) << i;
+        EXPECT_GT(TestSupport::coloursIn(image, frame), 2) << i;
         EXPECT_EQ(item(i)->addButton()->added(), i == 2) << i;
     }
     QDir().mkpath(QStringLiteral(TICKERLY_SCREENSHOT_DIR));

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace sourcestesting;
+using namespace SourcesTesting;
 
 namespace {
 
@@ -34,7 +34,7 @@ std::unique_ptr<SourceTableViewCell> shownCell(QSize size)
     std::unique_ptr<SourceTableViewCell> cell(SourceTableViewCell::makeFromPrototype());
     cell->resize(size);
     cell->show();
-    testsupport::processEvents();
+    TestSupport::processEvents();
     return cell;
 }
 
@@ -62,7 +62,7 @@ TEST(SourceRowView, LaysTheRowOutAroundASquareIconAndTheRemoveButton)
     SourceRowView* view = cell->contentView();
     ASSERT_TRUE(view);
     cell->setObjectValue(QVariant::fromValue(row(u"Harbour"_s, u"https://harbour.example/"_s)));
-    testsupport::processEvents();
+    TestSupport::processEvents();
 
     EXPECT_EQ(view->icon()->geometry(), QRect(20, 5, 50, 50));
     EXPECT_EQ(view->mask()->geometry(), view->icon()->geometry());
@@ -80,13 +80,13 @@ TEST(SourceRowView, LaysTheRowOutAroundASquareIconAndTheRemoveButton)
     // A long name and address are shortened; the button neither moves nor shrinks.
     cell->setObjectValue(QVariant::fromValue(
         row(QString(200, u'W'), u"https://"_s + QString(300, u'a') + u".example/feed"_s)));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(view->remove()->geometry(), button);
     EXPECT_LE(view->link()->geometry().right() + 1 + 10, button.left());
 
     // Taller rows keep the icon square, the row height less ten.
     cell->resize(500, 90);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(view->icon()->geometry(), QRect(20, 5, 80, 80));
 }
 
@@ -146,7 +146,7 @@ TEST(SourceRowView, TheAddressCanBeSelectedWithTheMouseAndCopiedButNotEdited)
 {
     auto cell = shownCell(QSize(500, 60));
     cell->setObjectValue(QVariant::fromValue(row(u"Harbour"_s, u"https://harbour.example/rss"_s)));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     Label* link = cell->contentView()->link();
     const auto copied = [link] {
         QGuiApplication::clipboard()->clear();
@@ -180,7 +180,7 @@ TEST(SourceRowView, TheAddressCanBeSelectedWithTheMouseAndCopiedButNotEdited)
     // A long address shortened with an ellipsis is still copied whole.
     const QString longLink = u"feeds."_s + QString(200, u'a') + u".example/rss"_s;
     cell->setObjectValue(QVariant::fromValue(row(u"Long"_s, u"https://"_s + longLink)));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(link->selectedText().isEmpty()) << "a new address starts unselected";
     QTest::mousePress(link, Qt::LeftButton, {}, QPoint(0, middle));
     QTest::mouseMove(link, QPoint(link->width() - 1, middle));

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace sourcestesting;
+using namespace SourcesTesting;
 
 namespace {
 
@@ -75,13 +75,13 @@ TEST_F(SourcesTable, FollowsAdditionsRemovalsAndUpdatesRowByRow)
 
     SourcesData data;
     data.addSource(source(u"Sixth Sense"_s, u"https://sixth.example/rss"_s));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(shownNames(*table).size(), 6);
     EXPECT_EQ(shownNames(*table).last(), u"Sixth Sense"_s);
     EXPECT_EQ(recorder.counts, (QList<int> { 6 }));
 
     data.removeSource(*fiveSources()[2]);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(shownNames(*table),
         (QStringList { u"The Daily Harbour"_s, u"Northern Lights Weekly"_s, u"Market Notes"_s,
             u"Garden Letters"_s, u"Sixth Sense"_s }));
@@ -93,20 +93,20 @@ TEST_F(SourcesTable, FollowsAdditionsRemovalsAndUpdatesRowByRow)
     // search gave up.
     auto searching = source(u"Market Notes"_s, u"https://notes.example/markets/rss"_s, true);
     data.updateSource(searching);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     auto* cell = dynamic_cast<SourceTableViewCell*>(table->viewAtRow(2));
     ASSERT_TRUE(cell);
     EXPECT_TRUE(cell->contentView()->data()->loadingIcon);
     searching->noIconFound = true;
     data.updateSource(searching);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_FALSE(cell->contentView()->data()->loadingIcon);
     EXPECT_FALSE(cell->contentView()->data()->icon);
     EXPECT_EQ(table->viewAtRow(2), cell);
 
     // Emptying the store tells no positions: the whole table reloads.
     data.resetSources();
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(table->numberOfRows(), 0);
     EXPECT_EQ(recorder.counts.last(), 0);
     EXPECT_EQ(recorder.counts.size(), 5);
@@ -124,7 +124,7 @@ TEST_F(SourcesTable, TwoChangesStoredBeforeTheFirstArrivesMoveTheRightRows)
     SourcesData data;
     data.removeSource(*fiveSources()[0]);
     data.removeSource(*fiveSources()[1]);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(shownNames(*table),
         (QStringList { u"Tech & Tides"_s, u"Market Notes"_s, u"Garden Letters"_s }));
     EXPECT_EQ(table->rowForView(first), -1);
@@ -134,7 +134,7 @@ TEST_F(SourcesTable, TwoChangesStoredBeforeTheFirstArrivesMoveTheRightRows)
     // Two quick additions land in order at the end.
     data.addSource(source(u"A"_s, u"https://a.example/"_s));
     data.addSource(source(u"B"_s, u"https://b.example/"_s));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(shownNames(*table).mid(3), (QStringList { u"A"_s, u"B"_s }));
     EXPECT_EQ(table->rowForView(fifth), 2);
     EXPECT_EQ(recorder.counts, (QList<int> { 3, 3, 5, 5 }));
@@ -158,16 +158,16 @@ TEST_F(SourcesTable, SlidesAddedRowsInAndRemovedRowsOut)
 
     SourcesData data;
     data.removeSource(*fiveSources()[2]);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(table->rowForView(third), -1);
     EXPECT_TRUE(table->isAnimating()) << "the row slides out";
     EXPECT_EQ(table->numberOfRows(), 4);
 
     data.addSource(source(u"Late Edition"_s, u"https://late.example/"_s));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(table->numberOfRows(), 5);
     EXPECT_TRUE(table->isAnimating()) << "the new row slides in";
-    ASSERT_TRUE(testsupport::waitFor([&] { return !table->isAnimating(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !table->isAnimating(); }));
     EXPECT_EQ(table->rectOfRow(4), QRect(0, 240, table->width(), 60));
     EXPECT_EQ(shownNames(*table).last(), u"Late Edition"_s);
 }
@@ -190,7 +190,7 @@ TEST_F(SourcesTable, AnIconUpdateReloadsOnlyTheFirstEqualRow)
     QImage icon(32, 32, QImage::Format_ARGB32_Premultiplied);
     icon.fill(Qt::darkCyan);
     SourceIconData::setIconForSource(searching, icon);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     ASSERT_TRUE(cell->contentView()->data()->icon);
     EXPECT_FALSE(cell->contentView()->data()->loadingIcon);
     EXPECT_FALSE(cell->contentView()->spinner()->isVisibleTo(cell));

@@ -28,7 +28,7 @@
 #include <future>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace sourcestesting;
+using namespace SourcesTesting;
 
 namespace {
 
@@ -78,8 +78,8 @@ protected:
         window->resize(600, 680);
         controller->viewWillAppear();
         window->show();
-        testsupport::processEvents();
-        appkit::layoutSubtreeIfNeeded(controller->view());
+        TestSupport::processEvents();
+        AppKit::layoutSubtreeIfNeeded(controller->view());
     }
 
     SourceTableViewCell* cellAt(int row) const
@@ -177,8 +177,8 @@ TEST_F(SourcesList, TheInstallationStepsKeepTheirProportionsAndStayInTheirBandWh
     ASSERT_TRUE(help);
     for (const QSize& size : { QSize(600, 680), QSize(1272, 860) }) {
         window->resize(size);
-        testsupport::processEvents();
-        appkit::layoutSubtreeIfNeeded(controller->view());
+        TestSupport::processEvents();
+        AppKit::layoutSubtreeIfNeeded(controller->view());
         for (StepImageView* step : { help->step1(), help->step2(), help->step3() }) {
             const QRect frame = step->geometry();
             EXPECT_TRUE(help->rect().contains(frame))
@@ -198,13 +198,13 @@ TEST_F(SourcesList, FadesTheWelcomeScreenInAndOutWithTheFirstAndLastSource)
     NoFeedsParentView* welcome = controller->welcomeView();
     ImageView* wave = welcome->contentView()->imageView();
     EXPECT_TRUE(welcome->isVisible());
-    EXPECT_DOUBLE_EQ(appkit::opacity(welcome), 1.0);
+    EXPECT_DOUBLE_EQ(AppKit::opacity(welcome), 1.0);
     EXPECT_TRUE(wave->sequenceName()->startsWith(u"wave "_s));
     saveScreenshot(window.get(), u"sources-welcome.png"_s);
 
     SourcesData data;
     data.addSource(source(u"First"_s, u"https://first.example/"_s));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     time.advance(0.25);
     EXPECT_TRUE(welcome->isVisible()) << "fading out";
     EXPECT_TRUE(welcome->testAttribute(Qt::WA_TransparentForMouseEvents))
@@ -219,7 +219,7 @@ TEST_F(SourcesList, FadesTheWelcomeScreenInAndOutWithTheFirstAndLastSource)
     EXPECT_LE(time.clock.pendingCount(), pending);
 
     data.removeSource(*source(u"First"_s, u"https://first.example/"_s));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(welcome->isVisible()) << "shown at once, then faded in";
     EXPECT_LT(shownOpacity(welcome), 1.0);
     EXPECT_TRUE(wave->sequenceName()->startsWith(u"wave "_s));
@@ -239,8 +239,8 @@ TEST_F(SourcesList, OpeningWithSourcesLeavesTheTableClickable)
     QList<std::shared_ptr<Source>> sources = fiveSources();
     sources[4]->noIconFound = false; // still looking: the spinner turns
     store(sources);
-    testsupport::LoopbackServer server;
-    testsupport::ScriptedReply slow = testsupport::bodyReply(QByteArray(), 404);
+    TestSupport::LoopbackServer server;
+    TestSupport::ScriptedReply slow = TestSupport::bodyReply(QByteArray(), 404);
     slow.delayMs = 1500;
     server.reply(u"/"_s, slow);
     UrlSessionTesting::mapToLoopback(u"http"_s, u"letters.example"_s, 80, server.port());
@@ -263,7 +263,7 @@ TEST_F(SourcesList, OpeningWithSourcesLeavesTheTableClickable)
 
     // The sweep gives up on the source it could not find an icon for, and the spinner stops.
     EXPECT_TRUE(
-        testsupport::waitFor([&] { return !cellAt(4)->contentView()->data()->loadingIcon; }));
+        TestSupport::waitFor([&] { return !cellAt(4)->contentView()->data()->loadingIcon; }));
     UrlSessionTesting::removeLoopbackMappings();
     UrlSessionTesting::closeIdleConnections();
 }
@@ -281,7 +281,7 @@ TEST_F(SourcesList, RemovingTheLastSourceMakesAndShowsTheWelcomeScreenItNeverMad
     EXPECT_FALSE(keptImageNames().contains(u"wave mask"_s)) << "nor its mask";
 
     pressRemove(cellAt(0));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     time.advance(0.55);
     EXPECT_TRUE(storedTitles().isEmpty());
     EXPECT_TRUE(welcome->isVisible());
@@ -291,7 +291,7 @@ TEST_F(SourcesList, RemovingTheLastSourceMakesAndShowsTheWelcomeScreenItNeverMad
     EXPECT_TRUE(content->isVisible());
     ImageView* wave = content->imageView();
     EXPECT_TRUE(wave->sequenceName()->startsWith(u"wave "_s));
-    appkit::layoutSubtreeIfNeeded(controller->view());
+    AppKit::layoutSubtreeIfNeeded(controller->view());
     EXPECT_EQ(wave->size(), QSize(300, 300));
     EXPECT_NEAR(content->mapTo(welcome, wave->geometry().center()).x(), welcome->width() / 2, 1);
     EXPECT_NEAR(content->geometry().center().y(), welcome->height() / 2, 1);
@@ -311,7 +311,7 @@ TEST_F(SourcesList, RemovesThePressedSourceOnlyAndAlwaysPlaysTheSound)
     load();
 
     pressRemove(cellAt(1));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(storedTitles(),
         (QStringList {
             u"The Daily Harbour"_s, u"Tech & Tides"_s, u"Market Notes"_s, u"Garden Letters"_s }));
@@ -322,14 +322,14 @@ TEST_F(SourcesList, RemovesThePressedSourceOnlyAndAlwaysPlaysTheSound)
     SourceTableViewCell* tides = cellAt(1);
     SourcesData().removeSource(*fiveSources()[0]);
     pressRemove(tides);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(storedTitles(), (QStringList { u"Market Notes"_s, u"Garden Letters"_s }));
 
     // A row whose source is gone from the store removes nothing else.
     SourceTableViewCell* notes = cellAt(0);
     SourcesData().removeSource(*fiveSources()[3]);
     pressRemove(notes);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(storedTitles(), QStringList { u"Garden Letters"_s });
     EXPECT_EQ(sounds.played.size(), 3);
 }
@@ -342,11 +342,11 @@ TEST_F(SourcesList, ASecondPressWhileTheRowSlidesOutRemovesNothingMore)
     load();
     SourceTableViewCell* cell = cellAt(2);
     pressRemove(cell);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     ASSERT_EQ(controller->tableView()->rowForView(cell), -1);
     ASSERT_TRUE(controller->tableView()->isAnimating());
     pressRemove(cell);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(storedTitles().size(), 4);
     EXPECT_FALSE(storedTitles().contains(u"Tech & Tides"_s));
     EXPECT_EQ(sounds.played.size(), 2);
@@ -362,12 +362,12 @@ TEST_F(SourcesList, ASecondPressWhileTheRowSlidesOutRemovesNothingMore)
 TEST_F(SourcesList, TheIconSweepAtLoadEndsTheSpinnerOfASourceWithoutIcon)
 {
     sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
-    testsupport::LoopbackServer server;
+    TestSupport::LoopbackServer server;
     UrlSessionTesting::mapToLoopback(u"http"_s, u"quiet.example"_s, 80, server.port());
     store({ source(u"Quiet"_s, u"http://quiet.example/feed"_s, true) });
     load();
     ASSERT_TRUE(cellAt(0));
-    EXPECT_TRUE(testsupport::waitFor(
+    EXPECT_TRUE(TestSupport::waitFor(
         [&] { return cellAt(0) && !cellAt(0)->contentView()->data()->loadingIcon; }));
     EXPECT_GT(server.requests().size(), 0);
     EXPECT_TRUE(SourcesData().sources().at(0)->noIconFound);
@@ -421,13 +421,13 @@ TEST_F(SourcesList, TheBannerSlidesInAndLeavesThreeSecondsAfterEachShow)
 TEST_F(SourcesList, FailedIconSearchesEndEverySpinnerInOneWriteWithRowsAndScrollKept)
 {
     sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
-    testsupport::LoopbackServer server;
+    TestSupport::LoopbackServer server;
     // Every answer (a 404) waits until the rows have been looked at.
     std::promise<void> answer;
     server.replyOtherwise(
-        [asked = answer.get_future().share()](const testsupport::RecordedRequest&) {
+        [asked = answer.get_future().share()](const TestSupport::RecordedRequest&) {
             asked.wait();
-            return std::optional<testsupport::ScriptedReply>();
+            return std::optional<TestSupport::ScriptedReply>();
         });
     UrlSessionTesting::mapToLoopback(u"http"_s, u"quiet.example"_s, 80, server.port());
     bool answered = false;
@@ -451,7 +451,7 @@ TEST_F(SourcesList, FailedIconSearchesEndEverySpinnerInOneWriteWithRowsAndScroll
         scroll = qobject_cast<QScrollArea*>(w);
     ASSERT_TRUE(scroll);
     scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum() / 2);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     const int scrolled = scroll->verticalScrollBar()->value();
     ASSERT_GT(scrolled, 0);
     QList<QPointer<SourceTableViewCell>> cells;
@@ -462,13 +462,13 @@ TEST_F(SourcesList, FailedIconSearchesEndEverySpinnerInOneWriteWithRowsAndScroll
     answered = true;
     answer.set_value();
 
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] {
             return std::none_of(cells.begin(), cells.end(),
                 [](const auto& c) { return c && c->contentView()->data()->loadingIcon; });
         },
         30000));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     for (int row = 0; row < count; ++row)
         EXPECT_EQ(cellAt(row), cells[row]) << "row " << row << " was made anew";
     EXPECT_EQ(scroll->verticalScrollBar()->value(), scrolled);

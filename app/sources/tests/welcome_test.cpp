@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace sourcestesting;
+using namespace SourcesTesting;
 
 namespace {
 
@@ -147,7 +147,7 @@ TEST(WelcomeScreen, MakesItsContentOnlyWhenItFirstShows)
     ASSERT_TRUE(welcome->hasContentView());
     NoFeedsView* content = welcome->contentView();
     EXPECT_TRUE(content->isVisible());
-    appkit::layoutSubtreeIfNeeded(welcome);
+    AppKit::layoutSubtreeIfNeeded(welcome);
     EXPECT_EQ(content->width(), 600);
     EXPECT_EQ(content->imageView()->size(), QSize(300, 300));
     EXPECT_EQ(*content->imageView()->image(), waveFrame(0));
@@ -185,8 +185,8 @@ TEST(WelcomeScreen, CentresTheMaskedWaveAndTheTextsOnAnAlmostWhiteGround)
     NoFeedsParentView welcome;
     welcome.resize(600, 500);
     welcome.show();
-    testsupport::processEvents();
-    appkit::layoutSubtreeIfNeeded(&welcome);
+    TestSupport::processEvents();
+    AppKit::layoutSubtreeIfNeeded(&welcome);
     NoFeedsView* content = welcome.contentView();
     EXPECT_EQ(content->geometry().width(), 600);
     EXPECT_NEAR(content->geometry().center().y(), 250, 1);

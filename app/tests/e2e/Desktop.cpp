@@ -21,7 +21,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace e2e {
+namespace E2E {
 
 Program::Program(const QString& executable, const QStringList& environment)
 {
@@ -43,7 +43,7 @@ Program::~Program()
 
 std::optional<int> Program::waitForExit(int timeoutMs)
 {
-    if (!testsupport::waitFor([this] { return !isRunning(); }, timeoutMs)) {
+    if (!TestSupport::waitFor([this] { return !isRunning(); }, timeoutMs)) {
         m_process.kill();
         m_process.waitForFinished(5000);
         return std::nullopt;
@@ -73,14 +73,14 @@ bool Desktop::available()
 
 namespace {
 
-    xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-    {
-        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return found;
-    }
+xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+{
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return found;
+}
 
 } // namespace
 
@@ -131,21 +131,21 @@ bool Desktop::waitForWindowManager(int timeoutMs)
 
 namespace {
 
-    // Longer than any wait that needs the program's work: on a busy machine a click or a key
-    // can take seconds, and one killed half-way is a click never made.
-    constexpr int toolBoundMs = 60000;
+// Longer than any wait that needs the program's work: on a busy machine a click or a key
+// can take seconds, and one killed half-way is a click never made.
+constexpr int toolBoundMs = 60000;
 
-    QString run(const QString& program, const QStringList& arguments)
-    {
-        QProcess process;
-        process.start(program, arguments);
-        if (!process.waitForFinished(toolBoundMs)) {
-            qWarning("%s did not end within %d s", qPrintable(program), toolBoundMs / 1000);
-            process.kill();
-            process.waitForFinished();
-        }
-        return QString::fromUtf8(process.readAllStandardOutput());
+QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(toolBoundMs)) {
+        qWarning("%s did not end within %d s", qPrintable(program), toolBoundMs / 1000);
+        process.kill();
+        process.waitForFinished();
     }
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
 
 } // namespace
 
@@ -225,23 +225,23 @@ QRect Desktop::geometry(const QString& window)
 
 namespace {
 
-    // The numbers of an X property of cardinals ("NAME(CARDINAL) = 1, 2, 3"); none when it is not
-    // set.
-    QList<int> cardinals(const QStringList& xpropArguments)
-    {
-        QList<int> numbers;
-        const QString line = run(u"xprop"_s, xpropArguments);
-        if (!line.contains(u'='))
-            return numbers;
-        for (const QString& part : line.section(u'=', 1).split(u',')) {
-            bool ok = false;
-            const int n = part.trimmed().toInt(&ok);
-            if (!ok)
-                return {};
-            numbers.append(n);
-        }
+// The numbers of an X property of cardinals ("NAME(CARDINAL) = 1, 2, 3"); none when it is not
+// set.
+QList<int> cardinals(const QStringList& xpropArguments)
+{
+    QList<int> numbers;
+    const QString line = run(u"xprop"_s, xpropArguments);
+    if (!line.contains(u'='))
         return numbers;
+    for (const QString& part : line.section(u'=', 1).split(u',')) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok)
+            return {};
+        numbers.append(n);
     }
+    return numbers;
+}
 
 } // namespace
 
@@ -338,7 +338,7 @@ void Desktop::move(const QString& window, const QPoint& point)
 {
     xdotool({ u"windowmove"_s, u"--sync"_s, window, QString::number(point.x()),
         QString::number(point.y()) });
-    testsupport::processEvents();
+    TestSupport::processEvents();
 }
 
 void Desktop::key(const QString& window, const QString& chord)
@@ -346,7 +346,7 @@ void Desktop::key(const QString& window, const QString& chord)
     // Without a window manager nobody else hands out the keyboard.
     xdotool({ u"windowfocus"_s, u"--sync"_s, window });
     xdotool({ u"key"_s, u"--clearmodifiers"_s, chord });
-    testsupport::processEvents();
+    TestSupport::processEvents();
 }
 
 bool Desktop::typeUntil(
@@ -429,7 +429,7 @@ bool poll(const std::function<bool()>& condition, int timeoutMs, int everyMs)
 {
     QElapsedTimer since;
     bool asked = false;
-    return testsupport::waitFor(
+    return TestSupport::waitFor(
         [&] {
             if (asked && since.elapsed() < everyMs)
                 return false;
@@ -440,4 +440,4 @@ bool poll(const std::function<bool()>& condition, int timeoutMs, int everyMs)
         timeoutMs);
 }
 
-} // namespace e2e
+} // namespace E2E

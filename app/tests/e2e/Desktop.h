@@ -11,7 +11,7 @@
 // The person at the desktop of an end-to-end session: starts the real programs, finds their
 // windows, types and clicks into them through the X server (xdotool), and keeps screenshots of
 // the whole screen. Main thread of the test.
-namespace e2e {
+namespace E2E {
 
 // One running program of the product, with the session's environment.
 class Program {
@@ -108,4 +108,4 @@ private:
 // (conditions here start programs or read the store).
 bool poll(const std::function<bool()>& condition, int timeoutMs, int everyMs = 100);
 
-} // namespace e2e
+} // namespace E2E

@@ -22,7 +22,7 @@
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackWorld;
+using TestSupport::LoopbackWorld;
 
 namespace {
 
@@ -48,9 +48,9 @@ class Session : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!e2e::Desktop::available())
+        if (!E2E::Desktop::available())
             GTEST_SKIP() << "needs an X server and xdotool (ctest starts its own X server)";
-        const QString home = QDir::cleanPath(testsupport::dataHome() + u"/.."_s);
+        const QString home = QDir::cleanPath(TestSupport::dataHome() + u"/.."_s);
         m_hostMap = QDir(home).filePath(u"hosts"_s);
         m_openedLinks = QDir(home).filePath(u"opened-links"_s);
         ASSERT_TRUE(m_world.writeHostMap(m_hostMap));
@@ -72,22 +72,22 @@ protected:
         return env.toStringList();
     }
 
-    std::unique_ptr<e2e::Program> startApplication()
+    std::unique_ptr<E2E::Program> startApplication()
     {
-        auto program = std::make_unique<e2e::Program>(
-            testsupport::helperPath(u"Tickerly_Mac"_s), environment());
+        auto program = std::make_unique<E2E::Program>(
+            TestSupport::helperPath(u"Tickerly_Mac"_s), environment());
         m_desktop.setProgram(program->pid());
         return program;
     }
 
     QStringList openedLinks() const
     {
-        return QString::fromUtf8(testsupport::readFile(m_openedLinks))
+        return QString::fromUtf8(TestSupport::readFile(m_openedLinks))
             .split(u'\n', Qt::SkipEmptyParts);
     }
 
     LoopbackWorld m_world;
-    e2e::Desktop m_desktop { QStringLiteral(TICKERLY_SCREENSHOT_DIR) };
+    E2E::Desktop m_desktop { QStringLiteral(TICKERLY_SCREENSHOT_DIR) };
     QString m_hostMap;
     QString m_openedLinks;
 };
@@ -101,13 +101,13 @@ TEST_F(Session, APersonsDayWithTheProduct)
     const auto sources = m_desktop.waitForWindow(sourcesTitle);
     ASSERT_TRUE(sources) << application->output().toStdString();
     m_desktop.screenshot(u"01-welcome"_s);
-    EXPECT_TRUE(e2e::poll([] { return TopFeedsData().topFeeds().size() == 3; }, 30000))
+    EXPECT_TRUE(E2E::poll([] { return TopFeedsData().topFeeds().size() == 3; }, 30000))
         << "popular feeds stored: " << TopFeedsData().topFeeds().size();
     EXPECT_EQ(m_world.requestsTo(u"static.tickerly.app"_s, u"/app-static/names.json"_s).size(), 1);
     for (const QString& host :
         { LoopbackWorld::journalHost, LoopbackWorld::planetHost, LoopbackWorld::slowHost })
         EXPECT_TRUE(
-            e2e::poll([&] { return !m_world.requestsTo(host, u"/touch.png"_s).isEmpty(); }, 30000))
+            E2E::poll([&] { return !m_world.requestsTo(host, u"/touch.png"_s).isEmpty(); }, 30000))
             << "no icon fetched from " << host.toStdString();
 
     // A source is added by its site's address, another by search words: typed, then Return.
@@ -116,7 +116,7 @@ TEST_F(Session, APersonsDayWithTheProduct)
     m_desktop.click(searchField);
     m_desktop.screenshot(u"01-popular"_s);
     m_desktop.click(addFirstPopularButton);
-    EXPECT_TRUE(e2e::poll(
+    EXPECT_TRUE(E2E::poll(
         [] {
             const auto list = SourcesData().sources();
             return list.size() == 1 && list[0]->link().contains(LoopbackWorld::journalHost);
@@ -128,13 +128,13 @@ TEST_F(Session, APersonsDayWithTheProduct)
     m_desktop.click(searchField);
     m_desktop.type(LoopbackWorld::homeURL(LoopbackWorld::planetHost));
     m_desktop.key(*m_desktop.waitForWindow(sourcesTitle), u"Return"_s);
-    EXPECT_TRUE(e2e::poll([] { return SourcesData().sources().size() == 2; }, 30000));
+    EXPECT_TRUE(E2E::poll([] { return SourcesData().sources().size() == 2; }, 30000));
     m_desktop.click(searchField);
     m_desktop.type(LoopbackWorld::searchWords);
     m_desktop.key(*m_desktop.waitForWindow(sourcesTitle), u"Return"_s);
-    EXPECT_TRUE(e2e::poll([] { return SourcesData().sources().size() == 3; }, 30000));
+    EXPECT_TRUE(E2E::poll([] { return SourcesData().sources().size() == 3; }, 30000));
     EXPECT_TRUE(m_world.searches().contains(LoopbackWorld::searchWords));
-    EXPECT_TRUE(e2e::poll(
+    EXPECT_TRUE(E2E::poll(
         [&] { return !m_world.requestsTo(LoopbackWorld::newsHost, u"/touch.png"_s).isEmpty(); },
         30000));
     m_desktop.screenshot(u"01-added"_s);
@@ -153,12 +153,12 @@ TEST_F(Session, APersonsDayWithTheProduct)
     m_desktop.screenshot(u"03-preferences"_s);
     ASSERT_TRUE(Preferences().widgetImages());
     m_desktop.click(preferencesAt + showImagesBox);
-    EXPECT_TRUE(e2e::poll([] { return !Preferences().widgetImages(); }, 30000));
+    EXPECT_TRUE(E2E::poll([] { return !Preferences().widgetImages(); }, 30000));
     m_desktop.screenshot(u"04-preference-changed"_s);
 
     // A link button opens its page in the browser, here the recorder.
     m_desktop.click(preferencesAt + websiteButton);
-    EXPECT_TRUE(e2e::poll([this] { return openedLinks().size() == 1; }, 30000));
+    EXPECT_TRUE(E2E::poll([this] { return openedLinks().size() == 1; }, 30000));
 
     // Quitting ends the program cleanly, by itself.
     m_desktop.typeUntil(sourcesTitle, u"ctrl+q"_s, [&] { return !application->isRunning(); });
@@ -192,13 +192,13 @@ TEST_F(Session, APersonsDayWithTheProduct)
     ASSERT_TRUE(again) << application->output().toStdString();
     EXPECT_FALSE(Preferences().widgetImages());
     EXPECT_EQ(TopFeedsData().topFeeds().size(), 3);
-    EXPECT_TRUE(e2e::poll(
+    EXPECT_TRUE(E2E::poll(
         [&] { return !m_world.requestsTo(LoopbackWorld::newsHost, u"/touch.png"_s).isEmpty(); },
         30000));
     m_desktop.screenshot(u"05-sources"_s);
 
     // The widget host shows the widget's panel, a second process over the same store.
-    e2e::Program widgetHost(testsupport::helperPath(u"Tickerly_Widget_Host"_s), environment());
+    E2E::Program widgetHost(TestSupport::helperPath(u"Tickerly_Widget_Host"_s), environment());
     const auto panel = m_desktop.waitForWindowOf(widgetHost.pid());
     ASSERT_TRUE(panel) << widgetHost.output().toStdString();
 
@@ -207,7 +207,7 @@ TEST_F(Session, APersonsDayWithTheProduct)
     const auto stories = m_desktop.openWith(sourcesTitle, u"ctrl+1"_s, storiesTitle);
     ASSERT_TRUE(stories) << application->output().toStdString();
     m_desktop.move(*stories, storiesAt);
-    EXPECT_TRUE(e2e::poll([] { return StoredStoriesData().storedStories().size() == 19; }, 30000))
+    EXPECT_TRUE(E2E::poll([] { return StoredStoriesData().storedStories().size() == 19; }, 30000))
         << "stories stored: " << StoredStoriesData().storedStories().size();
     const auto stored = StoredStoriesData().storedStories();
     for (qsizetype i = 1; i < stored.size(); ++i)
@@ -218,8 +218,8 @@ TEST_F(Session, APersonsDayWithTheProduct)
     // A click on the second story reports the click to the API server and opens its link.
     ASSERT_GE(stored.size(), 3);
     m_desktop.click(listAt + secondStoryRow);
-    EXPECT_TRUE(e2e::poll([&] { return m_world.clickReports().size() == 1; }, 30000));
-    EXPECT_TRUE(e2e::poll([&] { return openedLinks().size() == 2; }, 30000));
+    EXPECT_TRUE(E2E::poll([&] { return m_world.clickReports().size() == 1; }, 30000));
+    EXPECT_TRUE(E2E::poll([&] { return openedLinks().size() == 2; }, 30000));
     EXPECT_EQ(openedLinks().value(1), stored[1]->link()->absoluteString());
     EXPECT_EQ(m_world.clickReports().value(0).value(u"url"_s).toString(),
         stored[1]->link()->absoluteString());
@@ -228,7 +228,7 @@ TEST_F(Session, APersonsDayWithTheProduct)
     // A swipe to the right removes the third story.
     const QString swiped = stored[2]->link()->absoluteString();
     m_desktop.drag(listAt + thirdStoryRow, listAt + thirdStoryRow + QPoint(300, 0));
-    EXPECT_TRUE(e2e::poll(
+    EXPECT_TRUE(E2E::poll(
         [&] { return StoryStateData().stateForLink(swiped) != StoryState::None; }, 30000));
     m_desktop.screenshot(u"08-story-swiped"_s);
 
@@ -236,7 +236,7 @@ TEST_F(Session, APersonsDayWithTheProduct)
     // stories out.
     const QString removedHost = QUrl(SourcesData().sources().value(1)->link()).host();
     m_desktop.click(removeSecondSourceButton);
-    EXPECT_TRUE(e2e::poll([] { return SourcesData().sources().size() == 5; }, 30000));
+    EXPECT_TRUE(E2E::poll([] { return SourcesData().sources().size() == 5; }, 30000));
     // The refresh action refreshes the list, as a person with a mouse wheel refreshes it: every
     // feed is asked again.
     const QString keptHost = QUrl(SourcesData().sources().value(0)->link()).host();
@@ -245,7 +245,7 @@ TEST_F(Session, APersonsDayWithTheProduct)
     EXPECT_TRUE(m_desktop.typeUntil(storiesTitle, u"ctrl+r"_s,
         [&] { return m_world.requestsTo(keptHost, keptFeed).size() > asked; }));
     m_desktop.screenshot(u"09-refresh"_s);
-    EXPECT_TRUE(e2e::poll(
+    EXPECT_TRUE(E2E::poll(
         [&] {
             const auto now = StoredStoriesData().storedStories();
             return !now.isEmpty() && std::none_of(now.cbegin(), now.cend(), [&](const auto& story) {
@@ -261,8 +261,8 @@ TEST_F(Session, APersonsDayWithTheProduct)
     ASSERT_TRUE(settings);
     m_desktop.move(*settings, QPoint(160, 120));
     m_desktop.click(m_desktop.geometry(*settings).topLeft() + showButtonsBox);
-    EXPECT_TRUE(e2e::poll([] { return !Preferences().widgetButtons(); }, 30000));
-    EXPECT_TRUE(e2e::poll([&] { return m_desktop.grab(*panel) != panelBefore; }, 30000));
+    EXPECT_TRUE(E2E::poll([] { return !Preferences().widgetButtons(); }, 30000));
+    EXPECT_TRUE(E2E::poll([&] { return m_desktop.grab(*panel) != panelBefore; }, 30000));
     m_desktop.screenshot(u"11-widget-follows"_s);
 
     // Both programs quit by a person's hand, and a restart shows what the day left.

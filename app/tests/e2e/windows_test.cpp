@@ -28,7 +28,7 @@ class Windows : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!e2e::Desktop::available() || QStandardPaths::findExecutable(u"openbox"_s).isEmpty())
+        if (!E2E::Desktop::available() || QStandardPaths::findExecutable(u"openbox"_s).isEmpty())
             GTEST_SKIP()
                 << "needs an X server, xdotool and openbox (ctest starts its own X server)";
         m_windowManager.setProcessChannelMode(QProcess::MergedChannels);
@@ -63,10 +63,10 @@ protected:
         return env.toStringList();
     }
 
-    std::unique_ptr<e2e::Program> startApplication(const QString& scale = {})
+    std::unique_ptr<E2E::Program> startApplication(const QString& scale = {})
     {
-        return std::make_unique<e2e::Program>(
-            testsupport::helperPath(u"Tickerly_Mac"_s), environment(scale));
+        return std::make_unique<E2E::Program>(
+            TestSupport::helperPath(u"Tickerly_Mac"_s), environment(scale));
     }
 
     // Waits until the window manager has framed `window` and the frame lies in the work area.
@@ -74,7 +74,7 @@ protected:
     {
         QRect frame;
         const QRect area = m_desktop.workArea();
-        const bool inside = e2e::poll(
+        const bool inside = E2E::poll(
             [&] {
                 frame = m_desktop.frameGeometry(window);
                 return frame.height() > m_desktop.geometry(window).height() && area.contains(frame);
@@ -85,7 +85,7 @@ protected:
     }
 
     QProcess m_windowManager;
-    e2e::Desktop m_desktop { QStringLiteral(TICKERLY_SCREENSHOT_DIR) };
+    E2E::Desktop m_desktop { QStringLiteral(TICKERLY_SCREENSHOT_DIR) };
 };
 
 TEST_F(Windows, EachOpensWithItsWholeFrameOnTheScreenAndASecondStartHandsOver)
@@ -148,12 +148,12 @@ TEST_F(Windows, AtAScaleOfTwoEachOpensWithinTheWorkArea)
 
 TEST_F(Windows, TheWidgetPanelKeepsItsEdgeAndTheWindowsOpenAndMaximiseBesideIt)
 {
-    e2e::Program host(testsupport::helperPath(u"Tickerly_Widget_Host"_s), environment());
+    E2E::Program host(TestSupport::helperPath(u"Tickerly_Widget_Host"_s), environment());
     const auto panelWindow = m_desktop.waitForWindowOf(host.pid());
     ASSERT_TRUE(panelWindow) << host.output().toStdString();
     QRect panel;
     // The work area ends where the panel begins.
-    EXPECT_TRUE(e2e::poll(
+    EXPECT_TRUE(E2E::poll(
         [&] {
             panel = m_desktop.frameGeometry(*panelWindow);
             return m_desktop.workArea().right() < panel.left();

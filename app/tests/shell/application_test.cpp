@@ -184,7 +184,7 @@ TEST_F(ApplicationShell, TheMenuShortcutsReachTheApplicationObject)
     application.finishLaunching();
     TopLevelWindow* sources = delegate.windowController()->window();
     sources->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(sources, testsupport::waitBoundMs));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sources, TestSupport::waitBoundMs));
 
     QTest::keyClick(sources, Qt::Key_1, Qt::ControlModifier);
     ASSERT_TRUE(application.storiesWindowController());
@@ -193,7 +193,7 @@ TEST_F(ApplicationShell, TheMenuShortcutsReachTheApplicationObject)
 
     TopLevelWindow* preferences = application.preferencesWindowController()->window();
     preferences->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(preferences, testsupport::waitBoundMs));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(preferences, TestSupport::waitBoundMs));
     QTest::keyClick(preferences, Qt::Key_W, Qt::ControlModifier); // close this window
     EXPECT_FALSE(application.preferencesWindowController());
     EXPECT_TRUE(application.storiesWindowController());
@@ -212,7 +212,7 @@ TEST_F(ApplicationShell, ClosingAMenuGivesTheKeyboardBackToTheSearchField)
     application.finishLaunching();
     TopLevelWindow* sources = delegate.windowController()->window();
     sources->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(sources, testsupport::waitBoundMs));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sources, TestSupport::waitBoundMs));
     auto* field = sources->findChild<QLineEdit*>();
     ASSERT_TRUE(field);
     field->setFocus(Qt::OtherFocusReason);
@@ -225,15 +225,15 @@ TEST_F(ApplicationShell, ClosingAMenuGivesTheKeyboardBackToTheSearchField)
         field->clear();
         QTest::keyClick(sources, Qt::Key_W, Qt::AltModifier);
         ASSERT_TRUE(
-            testsupport::waitFor([] { return QApplication::activePopupWidget() != nullptr; }));
+            TestSupport::waitFor([] { return QApplication::activePopupWidget() != nullptr; }));
         for (Qt::Key key : inMenu)
             QTest::keyClick(QApplication::activePopupWidget(), key);
-        ASSERT_TRUE(testsupport::waitFor([] { return !QApplication::activePopupWidget(); }));
-        testsupport::processEvents();
+        ASSERT_TRUE(TestSupport::waitFor([] { return !QApplication::activePopupWidget(); }));
+        TestSupport::processEvents();
         // The offscreen platform may leave the closed menu active, where a window manager hands
         // the keyboard back to the window: the window's own focus is what counts.
         sources->activateWindow();
-        ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::activeWindow() == sources; }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return QApplication::activeWindow() == sources; }));
         ASSERT_TRUE(QApplication::focusWidget());
         EXPECT_EQ(QApplication::focusWidget(), field)
             << "the keyboard is at " << QApplication::focusWidget()->metaObject()->className();

@@ -14,14 +14,14 @@
 #include <optional>
 
 // Replies the discovery tests serve from their loopback servers.
-namespace discoverytest {
+namespace DiscoveryTest {
 
 // A PNG of one colour, `width` by `height` pixels (square when no height is given).
-inline testsupport::ScriptedReply pngReply(QColor color, int width, int height = 0)
+inline TestSupport::ScriptedReply pngReply(QColor color, int width, int height = 0)
 {
     QImage image(width, height > 0 ? height : width, QImage::Format_ARGB32);
     image.fill(color);
-    testsupport::ScriptedReply reply;
+    TestSupport::ScriptedReply reply;
     QBuffer buffer(&reply.body);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
@@ -30,9 +30,9 @@ inline testsupport::ScriptedReply pngReply(QColor color, int width, int height =
 }
 
 // An HTML page with `head` as its head.
-inline testsupport::ScriptedReply pageReply(const QByteArray& head)
+inline TestSupport::ScriptedReply pageReply(const QByteArray& head)
 {
-    testsupport::ScriptedReply reply;
+    TestSupport::ScriptedReply reply;
     reply.body = "<html><head>" + head + "</head><body>Article</body></html>";
     reply.headers = { { "Content-Type", "text/html" } };
     return reply;
@@ -49,9 +49,9 @@ inline QByteArray rss(const QByteArray& title, const QByteArray& site)
 // Serves "/" on `iconHost` as a page naming "/touch.png" there as its touch icon, a `color`
 // PNG; on every other host "/" is a page with no icon and no feed link.
 inline void serveSitePages(
-    testsupport::LoopbackServer& server, const QByteArray& iconHost, QColor color)
+    TestSupport::LoopbackServer& server, const QByteArray& iconHost, QColor color)
 {
-    server.replyWith(QStringLiteral("/"), [iconHost](const testsupport::RecordedRequest& request) {
+    server.replyWith(QStringLiteral("/"), [iconHost](const TestSupport::RecordedRequest& request) {
         return pageReply(request.header("host") == iconHost
                 ? "<link rel=\"apple-touch-icon\" href=\"http://" + iconHost + "/touch.png\">"
                 : "<title>Nothing to see</title>");
@@ -60,9 +60,9 @@ inline void serveSitePages(
 }
 
 // A reply whose connection closes before the announced body is complete: a failed transfer.
-inline testsupport::ScriptedReply brokenReply()
+inline TestSupport::ScriptedReply brokenReply()
 {
-    testsupport::ScriptedReply reply;
+    TestSupport::ScriptedReply reply;
     reply.body = QByteArray(4096, 'x');
     reply.cutAfter = 10;
     return reply;
@@ -95,4 +95,4 @@ struct ImageOutcome {
     }
 };
 
-} // namespace discoverytest
+} // namespace DiscoveryTest

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackServer;
-using testsupport::RecordedRequest;
+using TestSupport::LoopbackServer;
+using TestSupport::RecordedRequest;
 
 namespace {
 
@@ -22,7 +22,7 @@ protected:
         IconFetcher::setOutsideHosts(hosts);
         UrlSessionTesting::mapToLoopback(u"https"_s, hosts.appStoreLookupHost, 443, server.port());
         server.replyWith(u"/lookup"_s, [](const RecordedRequest& request) {
-            return testsupport::bodyReply(request.path == "/lookup?id=100"
+            return TestSupport::bodyReply(request.path == "/lookup?id=100"
                     ? R"({"resultCount": 1, "results": [{"userRatingCountForCurrentVersion": 0}]})"
                     : R"({"resultCount": 0, "results": []})");
         });
@@ -56,12 +56,12 @@ TEST_F(RatingLookup, DeliversACountOfZeroOnTheMainQueueAndNothingOtherwise)
         loadAppStoreRateCount(id, recorder(refused));
     QStringList unknown;
     loadAppStoreRateCount(u"200"_s, recorder(unknown));
-    ASSERT_TRUE(testsupport::waitFor([&] { return server.requestCount(u"/lookup"_s) == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return server.requestCount(u"/lookup"_s) == 1; }));
 
     QStringList known;
     loadAppStoreRateCount(u"100"_s, recorder(known));
-    ASSERT_TRUE(testsupport::waitFor([&] { return !known.isEmpty(); }));
-    testsupport::processEvents();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !known.isEmpty(); }));
+    TestSupport::processEvents();
     EXPECT_EQ(known, QStringList { u"0 on main"_s });
     EXPECT_TRUE(unknown.isEmpty());
     EXPECT_TRUE(refused.isEmpty());

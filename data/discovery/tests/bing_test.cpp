@@ -8,7 +8,7 @@
 #include <atomic>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackServer;
+using TestSupport::LoopbackServer;
 
 namespace {
 
@@ -19,7 +19,7 @@ const QByteArray accountKey = "k7b3RlZC1rZXktZm9yLXRlc3RzLW9ubHktMDEyMzQ1A";
 Result<Url> searchFor(const QString& words)
 {
     auto promise = std::make_shared<Bing>(UrlSession::create())->search(words);
-    EXPECT_TRUE(testsupport::waitFor([&] { return promise.isResolved(); }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return promise.isResolved(); }));
     return promise.value().value_or(Result<Url>::Error(Error(u"test"_s, -1, u"no answer"_s)));
 }
 
@@ -109,13 +109,13 @@ TEST_F(WebSearch, TakesTheFirstResultAndTurnsEveryUnusableAnswerIntoAnError)
 
     // Over the wire too, whatever the status.
     server.reply(u"/Bing/Search/Web"_s,
-        testsupport::bodyReply(SearchStandIn::results({ u"http://one.example.test/"_s }), 503));
+        TestSupport::bodyReply(SearchStandIn::results({ u"http://one.example.test/"_s }), 503));
     EXPECT_EQ(describe(searchFor(u"x"_s)), u"http://one.example.test/"_s);
     search.answer([](const QString&) { return QByteArray(R"({"d":{"results":[]}})"); });
     EXPECT_TRUE(searchFor(u"x"_s).isError());
     // A transport failure passes on unchanged.
-    testsupport::ScriptedReply cut
-        = testsupport::bodyReply(SearchStandIn::results({ u"http://a.example.test/"_s }));
+    TestSupport::ScriptedReply cut
+        = TestSupport::bodyReply(SearchStandIn::results({ u"http://a.example.test/"_s }));
     cut.cutAfter = 5;
     server.reply(u"/Bing/Search/Web"_s, cut);
     const Result<Url> failed = searchFor(u"x"_s);

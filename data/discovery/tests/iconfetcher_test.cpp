@@ -12,19 +12,19 @@
 #include <nlohmann/json.hpp>
 
 using namespace Qt::Literals::StringLiterals;
-using discoverytest::ImageOutcome;
-using discoverytest::pageReply;
-using discoverytest::pngReply;
-using testsupport::LoopbackServer;
-using testsupport::RecordedRequest;
-using testsupport::ScriptedReply;
+using DiscoveryTest::ImageOutcome;
+using DiscoveryTest::pageReply;
+using DiscoveryTest::pngReply;
+using TestSupport::LoopbackServer;
+using TestSupport::RecordedRequest;
+using TestSupport::ScriptedReply;
 
 namespace {
 
 QByteArray fixture(const QString& name)
 {
-    return testsupport::readFile(
-        testsupport::sourcePath(u"data/discovery/tests/data/icons/"_s + name));
+    return TestSupport::readFile(
+        TestSupport::sourcePath(u"data/discovery/tests/data/icons/"_s + name));
 }
 
 ScriptedReply html(const QByteArray& body)
@@ -63,8 +63,8 @@ protected:
         ImageOutcome outcome;
         IconFetcher::fetchIcon(
             *Url::fromString(page), startWith, std::move(session), outcome.completion());
-        EXPECT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; })) << page.toStdString();
-        testsupport::processEvents();
+        EXPECT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; })) << page.toStdString();
+        TestSupport::processEvents();
         EXPECT_EQ(outcome.calls, 1) << page.toStdString();
         EXPECT_FALSE(outcome.onMainThread);
         return outcome.size();
@@ -214,7 +214,7 @@ TEST_F(IconSearch, AChannelAddressGivesTheChannelsThumbnail)
 TEST_F(IconSearch, PagePassesEndWithNothingWhereThePartSays)
 {
     // A phone page that does not load ends the search; the desktop page is never tried.
-    server.reply(u"/down"_s, discoverytest::brokenReply());
+    server.reply(u"/down"_s, DiscoveryTest::brokenReply());
     EXPECT_EQ(search(u"http://www.dailyplanet.test/down"_s), QSize());
     EXPECT_EQ(requests(u"/down"_s), 1);
 

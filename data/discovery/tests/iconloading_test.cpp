@@ -21,12 +21,12 @@
 #include <atomic>
 
 using namespace Qt::Literals::StringLiterals;
-using discoverytest::ImageOutcome;
-using discoverytest::pageReply;
-using discoverytest::pngReply;
-using testsupport::LoopbackServer;
-using testsupport::RecordedRequest;
-using testsupport::ScriptedReply;
+using DiscoveryTest::ImageOutcome;
+using DiscoveryTest::pageReply;
+using DiscoveryTest::pngReply;
+using TestSupport::LoopbackServer;
+using TestSupport::RecordedRequest;
+using TestSupport::ScriptedReply;
 
 namespace {
 
@@ -77,8 +77,8 @@ protected:
     {
         ImageOutcome outcome;
         loadImageForSource(s, outcome.completion());
-        EXPECT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
-        testsupport::processEvents();
+        EXPECT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
+        TestSupport::processEvents();
         EXPECT_EQ(outcome.calls, 1);
         return outcome.size();
     }
@@ -175,7 +175,7 @@ TEST_F(IconLoading, SweepSearchesOnlySourcesWithoutIconOrMarkAndStoresEachOutcom
             nullptr, [&](const Notification&) { ++iconNotifications; });
 
     findMissingIcons();
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         auto gamma = stored(u"http://feeds.gamma.test/rss"_s);
         return gamma && gamma->noIconFound && iconNotifications == 1;
     }));
@@ -190,7 +190,7 @@ TEST_F(IconLoading, SweepSearchesOnlySourcesWithoutIconOrMarkAndStoresEachOutcom
     const int before = int(server.requests().size());
     sources.addSource(source(u"http://feeds.epsilon.test/rss"_s, u"epsilon"_s));
     findMissingIcons();
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         auto epsilon = stored(u"http://feeds.epsilon.test/rss"_s);
         return epsilon && epsilon->noIconFound;
     }));
@@ -239,13 +239,13 @@ TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentC
     sources.removeSource(*removed);
     sources.addSource(source(u"http://fresh.example.test/rss"_s, u"Fresh"_s));
 
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] {
             mostThreads = std::max(mostThreads, threadsOfThisProcess());
             return updates == count - 1;
         },
         60000));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     const auto list = SourcesData().sources();
     EXPECT_EQ(list.size(), count);
     EXPECT_EQ(std::count_if(list.begin(), list.end(), [](const auto& s) { return s->noIconFound; }),
@@ -262,11 +262,11 @@ TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentC
 TEST_F(IconLoading, FeedMetadataArrivesOnceOnTheMainQueue)
 {
     server.reply(u"/rss"_s,
-        testsupport::bodyReply("<rss "
+        TestSupport::bodyReply("<rss "
                                "version=\"2.0\"><channel><title>Planet</title><image><url>http://"
                                "planet.test/logo.png</url></image>"
                                "</channel></rss>"));
-    server.reply(u"/broken"_s, discoverytest::brokenReply());
+    server.reply(u"/broken"_s, DiscoveryTest::brokenReply());
     for (const QString& path : { u"/rss"_s, u"/broken"_s }) {
         int calls = 0;
         bool onMain = false;
@@ -279,8 +279,8 @@ TEST_F(IconLoading, FeedMetadataArrivesOnceOnTheMainQueue)
                 title = t;
                 image = i;
             });
-        ASSERT_TRUE(testsupport::waitFor([&] { return calls > 0; }));
-        testsupport::processEvents();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return calls > 0; }));
+        TestSupport::processEvents();
         EXPECT_EQ(calls, 1);
         EXPECT_TRUE(onMain);
         EXPECT_EQ(title, path == u"/rss"_s ? std::optional(u"Planet"_s) : std::nullopt);
@@ -300,7 +300,7 @@ TEST_F(IconLoading, FailedSearchesOfASweepAreStoredInOneWriteThatKeepsChangesMad
     SourcesData sources;
     for (int i = 0; i < count; ++i)
         sources.addSource(source(u"http://feeds.plain.test/rss/%1"_s.arg(i), u"Plain %1"_s.arg(i)));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     QList<QList<int>> updates;
     ObserverToken token = NotificationCenter::defaultCenter().addObserver(
         SourcesData::changeNotification(), nullptr, [&](const Notification& n) {
@@ -315,14 +315,14 @@ TEST_F(IconLoading, FailedSearchesOfASweepAreStoredInOneWriteThatKeepsChangesMad
     sources.removeSource(*stored(removedLink));
     sources.updateSource(source(renamedLink, u"Renamed"_s));
 
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] {
             const auto list = SourcesData().sources();
             return std::all_of(
                 list.begin(), list.end(), [](const auto& s) { return s->noIconFound; });
         },
         60000));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     const auto list = SourcesData().sources();
     EXPECT_EQ(list.size(), count - 1);
     EXPECT_EQ(stored(removedLink), nullptr);

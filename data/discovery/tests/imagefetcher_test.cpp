@@ -12,14 +12,14 @@
 #include <atomic>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackServer;
-using testsupport::ScriptedReply;
+using TestSupport::LoopbackServer;
+using TestSupport::ScriptedReply;
 
 namespace {
 
-ScriptedReply png(QColor color, int size) { return discoverytest::pngReply(color, size); }
+ScriptedReply png(QColor color, int size) { return DiscoveryTest::pngReply(color, size); }
 
-ScriptedReply page(const QByteArray& head) { return discoverytest::pageReply(head); }
+ScriptedReply page(const QByteArray& head) { return DiscoveryTest::pageReply(head); }
 
 ScriptedReply notFound()
 {
@@ -69,7 +69,7 @@ protected:
     {
         auto s = story(server.url(path));
         EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
-        EXPECT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; }))
+        EXPECT_TRUE(TestSupport::waitFor([&] { return calls.completions == 1; }))
             << path.toStdString();
         return s->image().size();
     }
@@ -82,8 +82,8 @@ protected:
         OperationQueue& queue = session->delegateQueue();
         queue.addOperation(
             [&queue, &reached] { queue.addOperation([&reached] { reached = true; }); });
-        EXPECT_TRUE(testsupport::waitFor([&] { return reached.load(); }));
-        testsupport::processEvents();
+        EXPECT_TRUE(TestSupport::waitFor([&] { return reached.load(); }));
+        TestSupport::processEvents();
     }
 
     LoopbackServer server;
@@ -100,7 +100,7 @@ TEST_F(ImageLoading, LoadsTheImageLinkAndReplacesAnyImageByTheResult)
     Calls calls;
     EXPECT_TRUE(s->loadImage(session, calls.willLoadImage(), calls.completion(*session)));
     EXPECT_EQ(calls.willLoad, 1);
-    ASSERT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return calls.completions == 1; }));
     EXPECT_TRUE(calls.offMainQueue);
     EXPECT_EQ(s->image().size(), QSize(8, 8));
     EXPECT_EQ(server.requestCount(u"/article"_s), 0);
@@ -114,7 +114,7 @@ TEST_F(ImageLoading, LoadsTheImageLinkAndReplacesAnyImageByTheResult)
         ++reloads;
     });
     // The load has ended once the image is gone; the answer runs in the same step.
-    ASSERT_TRUE(testsupport::waitFor([&] { return s->image().isNull(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return s->image().isNull(); }));
     finishQueuedWork();
     EXPECT_EQ(reloads, 1);
     EXPECT_FALSE(imageWhenAnswered);
@@ -194,7 +194,7 @@ TEST_F(ImageLoading, EndsWithNothingWhenThereIsNothingToLoad)
     auto plain = story(server.url(u"/plain"_s));
     Calls calls;
     plain->loadImage(session, calls.willLoadImage(), calls.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor([&] { return calls.completions == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return calls.completions == 1; }));
     EXPECT_EQ(calls.willLoad, 0);
     EXPECT_TRUE(plain->image().isNull());
 
@@ -225,7 +225,7 @@ TEST_F(ImageLoading, FetcherCompletesOnceForAFailedPage)
             ++calls;
         });
     EXPECT_TRUE(task);
-    ASSERT_TRUE(testsupport::waitFor([&] { return calls > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return calls > 0; }));
     finishQueuedWork();
     EXPECT_EQ(calls, 1);
     EXPECT_FALSE(gotImage);
@@ -249,7 +249,7 @@ TEST_F(ImageLoading, AStoryNoSharedPointerOwnsLoadsNothingAndThrowsNothing)
     auto later = story(server.url(u"/article"_s), server.url(u"/later.png"_s));
     Calls after;
     later->loadImage(session, {}, after.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor([&] { return after.completions == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return after.completions == 1; }));
     finishQueuedWork();
     EXPECT_EQ(calls.completions, 0);
     EXPECT_EQ(server.requestCount(u"/big.png"_s), 0);

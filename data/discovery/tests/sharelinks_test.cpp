@@ -36,7 +36,7 @@ std::shared_ptr<NewsStory> story(const std::optional<QString>& headline,
 {
     auto made = std::make_shared<NewsStory>(headline, body,
         link.isEmpty() ? std::nullopt : Url::fromString(link), std::optional<QDateTime>(),
-        storytest::source());
+        StoryTest::source());
     if (!imageLink.isEmpty())
         made->setImageLink(Url::fromString(imageLink));
     return made;
@@ -45,9 +45,9 @@ std::shared_ptr<NewsStory> story(const std::optional<QString>& headline,
 // A stored story whose archive has neither headline nor body.
 std::shared_ptr<NewsStory> storyWithoutTexts(const QString& link)
 {
-    storytest::ArchivedStoryFixture archived;
+    StoryTest::ArchivedStoryFixture archived;
     archived.link = link;
-    archived.sourceObject = storytest::source();
+    archived.sourceObject = StoryTest::source();
     NewsStory::registerArchiveClasses();
     return KeyedUnarchiver::unarchiveObjectWithData<NewsStory>(
         KeyedArchiver::archivedDataWithRootObject(archived));
@@ -72,7 +72,7 @@ protected:
 TEST(ShareLinkSettings, TakeTheFacebookIdentifierFromTheInformationOnlyAndShareNothingWithout)
 {
     const Bundle previous = Bundle::mainBundle();
-    const QString root = QDir(testsupport::dataHome()).filePath(u"bundle-share"_s);
+    const QString root = QDir(TestSupport::dataHome()).filePath(u"bundle-share"_s);
     QDir().mkpath(root);
     QFile info(root + u"/Info.json"_s);
     ASSERT_TRUE(info.open(QIODevice::WriteOnly));
@@ -80,7 +80,7 @@ TEST(ShareLinkSettings, TakeTheFacebookIdentifierFromTheInformationOnlyAndShareN
     info.close();
     Bundle::setMainBundle(Bundle(root));
     EXPECT_EQ(ShareLinkSettings().facebookAppId, u"987654321098765"_s);
-    Bundle::setMainBundle(Bundle(QDir(testsupport::dataHome()).filePath(u"no-bundle"_s)));
+    Bundle::setMainBundle(Bundle(QDir(TestSupport::dataHome()).filePath(u"no-bundle"_s)));
     EXPECT_EQ(ShareLinkSettings().facebookAppId, QString());
     Bundle::setMainBundle(previous);
 
@@ -89,7 +89,7 @@ TEST(ShareLinkSettings, TakeTheFacebookIdentifierFromTheInformationOnlyAndShareN
     ShareLinkSettings::setCurrent(settings);
     const auto story = std::make_shared<NewsStory>(u"Headline"_s, u"Body"_s,
         Url::fromString(u"http://news.example/a"_s), std::optional<QDateTime>(),
-        storytest::source());
+        StoryTest::source());
     EXPECT_FALSE(canShareOnFacebook());
     EXPECT_FALSE(facebookShareURL(*story));
     EXPECT_TRUE(twitterShareURL(*story));

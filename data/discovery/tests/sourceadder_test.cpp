@@ -21,11 +21,11 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using discoverytest::pageReply;
-using discoverytest::rss;
-using discoverytest::serveSitePages;
-using testsupport::LoopbackServer;
-using testsupport::RecordedRequest;
+using DiscoveryTest::pageReply;
+using DiscoveryTest::rss;
+using DiscoveryTest::serveSitePages;
+using TestSupport::LoopbackServer;
+using TestSupport::RecordedRequest;
 
 namespace {
 
@@ -53,8 +53,8 @@ struct Events {
     }
     bool waitFor(qsizetype count)
     {
-        const bool ok = testsupport::waitFor([&] { return seen.size() >= count; });
-        testsupport::processEvents();
+        const bool ok = TestSupport::waitFor([&] { return seen.size() >= count; });
+        TestSupport::processEvents();
         return ok;
     }
 };
@@ -67,7 +67,7 @@ protected:
         search.answer([](const QString&) { return SearchStandIn::results({}); });
         for (const auto& host : { u"feeds.planet.test"_s, u"planet.test"_s, u"dull.test"_s })
             UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
-        server.reply(u"/rss"_s, testsupport::bodyReply(rss("Planet", "http://planet.test/")));
+        server.reply(u"/rss"_s, TestSupport::bodyReply(rss("Planet", "http://planet.test/")));
         serveSitePages(server, "planet.test", Qt::red);
     }
     void TearDown() override
@@ -116,7 +116,7 @@ TEST_F(Adding, ReportsSuccessAfterStoringAndBeforeEveryNotificationThenFindsTheI
 
 TEST_F(Adding, WithoutACompletionStillStoresAndSearchesAndMarksASourceWithoutIcon)
 {
-    server.reply(u"/dull"_s, testsupport::bodyReply(rss("Dull", "http://dull.test/")));
+    server.reply(u"/dull"_s, TestSupport::bodyReply(rss("Dull", "http://dull.test/")));
     Events events;
     {
         // The adder may go at once: its pending steps carry on.
@@ -143,10 +143,10 @@ TEST_F(Adding, WithoutACompletionStillStoresAndSearchesAndMarksASourceWithoutIco
 
 TEST_F(Adding, AnAddressStoredUnderAnotherTitleIsASuccessThatKeepsThatTitle)
 {
-    server.reply(u"/dull"_s, testsupport::bodyReply(rss("Dull", "http://dull.test/")));
+    server.reply(u"/dull"_s, TestSupport::bodyReply(rss("Dull", "http://dull.test/")));
     const QString address = u"http://feeds.planet.test/dull"_s;
     SourcesData(suite).addSource(std::make_shared<Source>(u"Dull Daily"_s, address));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     Events events;
     SourceAdder(nullptr, suite).addSource(address, events.completion());
     // No addition; the icon search finds nothing and marks the stored source.
@@ -161,7 +161,7 @@ TEST_F(Adding, AnAddressStoredUnderAnotherTitleIsASuccessThatKeepsThatTitle)
 TEST_F(Adding, AFailedDiscoveryReportsFalseOnceAndChangesNothing)
 {
     SourcesData(suite).addSource(std::make_shared<Source>(u"Kept"_s, u"http://kept.test/rss"_s));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     server.reply(u"/plain"_s, pageReply("<title>No feed here</title>"));
     Events events;
     SourceAdder(nullptr, suite).addSource(u"http://feeds.planet.test/plain"_s, events.completion());
@@ -214,7 +214,7 @@ TEST_F(Adding, AddsAndRefreshesAFeedOfTwentyMegabytes)
         + QDateTime::fromSecsSinceEpoch(2'000'000'000, Qt::UTC).toString(Qt::RFC2822Date).toUtf8()
         + "</pubDate></item></channel></rss>";
     ASSERT_GT(feed.size(), size);
-    server.reply(u"/archive"_s, testsupport::bodyReply(feed));
+    server.reply(u"/archive"_s, TestSupport::bodyReply(feed));
 
     Events events;
     SourceAdder().addSource(u"http://feeds.planet.test/archive"_s, events.completion());
@@ -226,7 +226,7 @@ TEST_F(Adding, AddsAndRefreshesAFeedOfTwentyMegabytes)
     auto sync = Sync::create();
     std::optional<bool> refreshed;
     sync->updateStories(std::nullopt, [&refreshed](bool ok) { refreshed = ok; });
-    ASSERT_TRUE(testsupport::waitFor([&] { return refreshed.has_value(); }, 60000));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return refreshed.has_value(); }, 60000));
     EXPECT_TRUE(*refreshed);
     const auto stories = StoredStoriesData().storedStories();
     ASSERT_FALSE(stories.isEmpty());

@@ -13,15 +13,15 @@
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackServer;
-using testsupport::ScriptedReply;
+using TestSupport::LoopbackServer;
+using TestSupport::ScriptedReply;
 
 namespace {
 
 ScriptedReply page(const QByteArray& head)
 {
     ScriptedReply reply
-        = testsupport::bodyReply("<!DOCTYPE html>\n<html><head><title>A site</title>" + head
+        = TestSupport::bodyReply("<!DOCTYPE html>\n<html><head><title>A site</title>" + head
             + "</head><body><a href=\"/about\">About us</a></body></html>");
     reply.headers = { { "Content-Type", "text/html; charset=utf-8" } };
     return reply;
@@ -79,8 +79,8 @@ protected:
             });
         run.creator->createSource();
         EXPECT_TRUE(
-            testsupport::waitFor([&] { return *run.calls > 0 && run.creator.use_count() == 1; }));
-        testsupport::processEvents();
+            TestSupport::waitFor([&] { return *run.calls > 0 && run.creator.use_count() == 1; }));
+        TestSupport::processEvents();
         EXPECT_EQ(*run.calls, 1);
         EXPECT_TRUE(run.creator->didComplete());
         EXPECT_EQ(run.creator->currentAttempts(), 0);
@@ -104,7 +104,7 @@ TEST_F(FeedDiscovery, SearchesForASingleWordAndFollowsTheFirstResultToItsFeed)
     server.reply(
         u"/"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/feed.xml">)"));
     server.reply(
-        u"/feed.xml"_s, testsupport::bodyReply(rss("Tech Daily", "http://tech.example.test/")));
+        u"/feed.xml"_s, TestSupport::bodyReply(rss("Tech Daily", "http://tech.example.test/")));
 
     const Discovery run = discover(u"technology"_s);
     ASSERT_TRUE(*run.source);
@@ -124,7 +124,7 @@ TEST_F(FeedDiscovery, SearchesForASingleWordAndFollowsTheFirstResultToItsFeed)
 TEST_F(FeedDiscovery, LoadsASiteNameOverHttpAndNamesItFromTheTableFirst)
 {
     host(u"example.com"_s);
-    server.reply(u"/"_s, testsupport::bodyReply(rss("Example Feed", "http://example.com/")));
+    server.reply(u"/"_s, TestSupport::bodyReply(rss("Example Feed", "http://example.com/")));
 
     Discovery run = discover(u"example.com"_s);
     ASSERT_TRUE(*run.source);
@@ -243,7 +243,7 @@ TEST_F(FeedDiscovery, ASilentServerEndsWithTheSessionsTimeOut)
     EXPECT_FALSE(Bing().urlRequestForUrl(*Url::fromString(u"https://x/"_s)).timeoutInterval);
 
     host(u"slow.example.test"_s);
-    ScriptedReply slow = testsupport::bodyReply(rss("Too late", "http://slow.example.test/"));
+    ScriptedReply slow = TestSupport::bodyReply(rss("Too late", "http://slow.example.test/"));
     slow.delayMs = 1500;
     server.reply(u"/"_s, slow);
     UrlSessionConfiguration configuration;
@@ -256,7 +256,7 @@ TEST_F(FeedDiscovery, ASilentServerEndsWithTheSessionsTimeOut)
 TEST_F(FeedDiscovery, CompletesExactlyOnceWhenTheCallerKeepsNothing)
 {
     host(u"example.com"_s);
-    server.reply(u"/"_s, testsupport::bodyReply(rss("Example Feed", "http://example.com/")));
+    server.reply(u"/"_s, TestSupport::bodyReply(rss("Example Feed", "http://example.com/")));
 
     std::atomic<int> calls = 0;
     std::weak_ptr<SourceCreator> weak;
@@ -269,8 +269,8 @@ TEST_F(FeedDiscovery, CompletesExactlyOnceWhenTheCallerKeepsNothing)
         weak = creator;
         creator->createSource();
     }
-    EXPECT_TRUE(testsupport::waitFor([&] { return calls > 0 && weak.expired(); }));
-    testsupport::processEvents();
+    EXPECT_TRUE(TestSupport::waitFor([&] { return calls > 0 && weak.expired(); }));
+    TestSupport::processEvents();
     EXPECT_EQ(calls, 1);
 
     // Also through a search and its hop to the main queue, and through the promise form.
@@ -282,8 +282,8 @@ TEST_F(FeedDiscovery, CompletesExactlyOnceWhenTheCallerKeepsNothing)
         ++searched;
     });
     const auto promise = SourceCreator::createSource(nullptr)(u"nothing here"_s);
-    EXPECT_TRUE(testsupport::waitFor([&] { return searched > 0 && promise.isResolved(); }));
-    testsupport::processEvents();
+    EXPECT_TRUE(TestSupport::waitFor([&] { return searched > 0 && promise.isResolved(); }));
+    TestSupport::processEvents();
     EXPECT_EQ(searched, 1);
     ASSERT_TRUE(promise.value());
     ASSERT_TRUE(*promise.value());
@@ -295,7 +295,7 @@ TEST_F(FeedDiscovery, ATypedSiteGetsTheFeedItsPageDeclaresAtTheAddressABrowserWo
     host(u"myblog.example"_s);
     server.reply(
         u"/"_s, page(R"(<link rel="alternate" type="application/rss+xml" href="/blog/rss">)"));
-    server.reply(u"/blog/rss"_s, testsupport::bodyReply(rss("My Blog", "http://myblog.example/")));
+    server.reply(u"/blog/rss"_s, TestSupport::bodyReply(rss("My Blog", "http://myblog.example/")));
 
     const Discovery run = discover(u"myblog.example"_s);
     ASSERT_TRUE(*run.source);
@@ -313,7 +313,7 @@ TEST_F(FeedDiscovery, ReadsAFeedPastTheCapOfPagesButNoSuchPage)
     QByteArray feed = rss("Big", "http://big.example.test/");
     feed.insert(
         feed.indexOf("</channel>"), "<!--" + QByteArray(UrlRequest::pageBodyLimit, 'x') + "-->");
-    server.reply(u"/feed"_s, testsupport::bodyReply(feed));
+    server.reply(u"/feed"_s, TestSupport::bodyReply(feed));
 
     Discovery run = discover(u"http://big.example.test/feed"_s);
     ASSERT_TRUE(*run.source);

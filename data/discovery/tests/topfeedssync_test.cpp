@@ -16,15 +16,15 @@
 #include <future>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackServer;
-using testsupport::RecordedRequest;
-using testsupport::ScriptedReply;
+using TestSupport::LoopbackServer;
+using TestSupport::RecordedRequest;
+using TestSupport::ScriptedReply;
 
 namespace {
 
 ScriptedReply rss(const QByteArray& title, const QByteArray& site)
 {
-    return testsupport::bodyReply(discoverytest::rss(title, site));
+    return TestSupport::bodyReply(DiscoveryTest::rss(title, site));
 }
 
 // Holds a server thread until the test lets it go (bounded, so a failing test cannot hang).
@@ -84,7 +84,7 @@ protected:
         server.reply(u"/one.rss"_s, rss("One", "http://one.test/"));
         server.reply(u"/two.rss"_s, rss("Two", "http://two.test/"));
         // one.test has a touch icon; two.test and nothing.test have no icon and no feed link.
-        discoverytest::serveSitePages(server, "one.test", Qt::blue);
+        DiscoveryTest::serveSitePages(server, "one.test", Qt::blue);
     }
     void TearDown() override
     {
@@ -95,7 +95,7 @@ protected:
 
     void servePopular(const QByteArray& body)
     {
-        server.reply(u"/app-static/popular.json"_s, apitest::jsonReply(body));
+        server.reply(u"/app-static/popular.json"_s, APITest::jsonReply(body));
     }
 
     LoopbackServer server;
@@ -130,11 +130,11 @@ TEST_F(ServerSyncs, StoresTheDiscoveredFeedsInServerOrderAndAnnouncesThemBeforeA
 
     Announcements heard;
     TopFeedsSync::update();
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         return heard.count(u"icon"_s) == 1 && stored().size() == 2
             && stored()[1].endsWith(u"no icon"_s);
     }));
-    testsupport::processEvents();
+    TestSupport::processEvents();
 
     // The list is replaced whole, and stored before observers hear of it; the server's name
     // table names the second feed.
@@ -154,18 +154,18 @@ TEST_F(ServerSyncs, AServerErrorChangesNoStoreAndPostsNothing)
     SourceNames().setNames({ { u"http://a.test/"_s, u"A"_s } });
     HotStoriesData().setHotStories(
         { std::make_shared<HotStory>(*Url::fromString(u"http://a.test/story"_s), 3) });
-    server.reply(u"/app-static/popular.json"_s, apitest::jsonReply(R"({"error": "down"})", 500));
-    server.reply(u"/app-static/names.json"_s, apitest::jsonReply("<html>", 502));
-    server.reply(u"/api/v1/stories/hot"_s, testsupport::redirectTo(u"http://127.0.0.1:1/closed"_s));
+    server.reply(u"/app-static/popular.json"_s, APITest::jsonReply(R"({"error": "down"})", 500));
+    server.reply(u"/app-static/names.json"_s, APITest::jsonReply("<html>", 502));
+    server.reply(u"/api/v1/stories/hot"_s, TestSupport::redirectTo(u"http://127.0.0.1:1/closed"_s));
 
     Announcements heard;
     TopFeedsSync::update();
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] { return server.requestCount(u"/app-static/popular.json"_s) == 1; }));
     const auto names = SourceNamesSync::update();
     const auto hot = HotStoriesSync::reload();
-    ASSERT_TRUE(testsupport::waitFor([&] { return names.isResolved() && hot.isResolved(); }));
-    testsupport::processEvents();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return names.isResolved() && hot.isResolved(); }));
+    TestSupport::processEvents();
     EXPECT_TRUE(names.value()->isError());
     EXPECT_TRUE(hot.value()->isError());
 
@@ -180,8 +180,8 @@ TEST_F(ServerSyncs, AServerErrorChangesNoStoreAndPostsNothing)
     // The same observers do hear a run that succeeds, once, with an empty list stored whole.
     servePopular("[]");
     TopFeedsSync::update();
-    ASSERT_TRUE(testsupport::waitFor([&] { return !heard.seen.isEmpty(); }));
-    testsupport::processEvents();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !heard.seen.isEmpty(); }));
+    TestSupport::processEvents();
     EXPECT_EQ(heard.seen, QStringList { u"updated []"_s });
 }
 
@@ -191,9 +191,9 @@ TEST_F(ServerSyncs, NamesAndHotStoriesAreReplacedWholeOnTheMainQueue)
     HotStoriesData().setHotStories(
         { std::make_shared<HotStory>(*Url::fromString(u"http://old.test/"_s), 1) });
     server.reply(u"/app-static/names.json"_s,
-        apitest::jsonReply(R"({"http://b.test/": "Bee", "http://c.test/": "C"})"));
+        APITest::jsonReply(R"({"http://b.test/": "Bee", "http://c.test/": "C"})"));
     server.reply(u"/api/v1/stories/hot"_s,
-        apitest::jsonReply(R"([{"canonical_url": "http://x.test/1", "hits": 5},
+        APITest::jsonReply(R"([{"canonical_url": "http://x.test/1", "hits": 5},
         {"canonical_url": "http://x.test/2"},
         {"canonical_url": "http://x.test/3", "hits": 2}])"));
 
@@ -203,7 +203,7 @@ TEST_F(ServerSyncs, NamesAndHotStoriesAreReplacedWholeOnTheMainQueue)
     for (const auto& promise : { names, hot })
         promise.onValue(
             [&](const Result<Empty>& r) { storedOnMain += r.isOk() && MainQueue::isCurrent(); });
-    ASSERT_TRUE(testsupport::waitFor([&] { return names.isResolved() && hot.isResolved(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return names.isResolved() && hot.isResolved(); }));
     EXPECT_EQ(storedOnMain, 2);
 
     EXPECT_EQ(SourceNames().names(),
@@ -223,7 +223,7 @@ TEST_F(ServerSyncs, OverlappingUpdatesEachStoreAWholeListAndTheLaterStoringWins)
     // of the first feed is held until the second run has stored and announced its list.
     int served = 0;
     server.replyWith(u"/app-static/popular.json"_s, [&served](const RecordedRequest&) {
-        return apitest::jsonReply(++served == 1
+        return APITest::jsonReply(++served == 1
                 ? R"([{"url": "http://one.test/one.rss", "hits": 1},
                                         {"url": "http://two.test/two.rss", "hits": 2}])"
                 : R"([{"url": "http://two.test/two.rss", "hits": 20}])");
@@ -236,11 +236,11 @@ TEST_F(ServerSyncs, OverlappingUpdatesEachStoreAWholeListAndTheLaterStoringWins)
 
     Announcements heard;
     TopFeedsSync::update();
-    ASSERT_TRUE(testsupport::waitFor([&] { return server.requestCount(u"/one.rss"_s) == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return server.requestCount(u"/one.rss"_s) == 1; }));
     TopFeedsSync::update();
-    ASSERT_TRUE(testsupport::waitFor([&] { return heard.count(u"updated"_s) == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return heard.count(u"updated"_s) == 1; }));
     gate->open();
-    ASSERT_TRUE(testsupport::waitFor([&] { return heard.count(u"updated"_s) == 2; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return heard.count(u"updated"_s) == 2; }));
 
     EXPECT_EQ(heard.seen.filter(u"updated"_s),
         (QStringList { u"updated [Two:20]"_s, u"updated [One:1, Two:2]"_s }));
@@ -248,7 +248,7 @@ TEST_F(ServerSyncs, OverlappingUpdatesEachStoreAWholeListAndTheLaterStoringWins)
     // second feed never brings its hit count back into the later list.
     const QStringList expected { u"One:1"_s, u"Two:2:no icon"_s };
     EXPECT_TRUE(
-        testsupport::waitFor([&] { return heard.count(u"icon"_s) == 1 && stored() == expected; }));
+        TestSupport::waitFor([&] { return heard.count(u"icon"_s) == 1 && stored() == expected; }));
     EXPECT_EQ(stored(), expected);
 }
 
@@ -268,5 +268,5 @@ TEST_F(ServerSyncs, ALongListIsDiscoveredWholeThroughTheSessionsBoundedConnectio
 
     TopFeedsSync::update();
     // Also lets every icon search end before the server goes.
-    EXPECT_TRUE(testsupport::waitFor([&] { return stored() == expected; }, 60000));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return stored() == expected; }, 60000));
 }

@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-namespace storytest {
+namespace StoryTest {
 
 inline std::shared_ptr<Source> source()
 {
@@ -74,4 +74,4 @@ public:
     }
 };
 
-} // namespace storytest
+} // namespace StoryTest

@@ -13,7 +13,7 @@
 #include <thread>
 
 using namespace Qt::Literals::StringLiterals;
-using storytest::story;
+using StoryTest::story;
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST(NewsStory, SortsNewestFirstWithUndatedStoriesAfterEveryLaterDate)
 
 TEST(NewsStory, ReadsItsDateTextWhenMadeFromAFeed)
 {
-    const auto src = storytest::source();
+    const auto src = StoryTest::source();
     const NewsStory dated(u"h"_s, u"b"_s, std::nullopt,
         NewsStory::AbsoluteDate { u"Tue, 10 Jun 2003 04:00:00 GMT"_s }, src);
     ASSERT_TRUE(dated.date());
@@ -109,7 +109,7 @@ TEST(NewsStory, DecodesLegacyAndDamagedArchivesWithoutCrashing)
     buffer.open(QIODevice::WriteOnly);
     pixel.save(&buffer, "PNG");
 
-    storytest::ArchivedStoryFixture legacy;
+    StoryTest::ArchivedStoryFixture legacy;
     legacy.headlineNumber = 7;
     legacy.body = QString(150, u'b');
     legacy.link = u"http://a.example/x"_s;
@@ -132,10 +132,10 @@ TEST(NewsStory, DecodesLegacyAndDamagedArchivesWithoutCrashing)
     legacy.body = QString(100, u'c');
     EXPECT_EQ(roundTrip(legacy)->body(), QString(100, u'c'));
 
-    storytest::ArchivedStoryFixture sourceless;
+    StoryTest::ArchivedStoryFixture sourceless;
     sourceless.headline = u"h"_s;
     EXPECT_FALSE(roundTrip(sourceless));
-    sourceless.sourceObject = std::make_shared<storytest::ArchivedStoryFixture>();
+    sourceless.sourceObject = std::make_shared<StoryTest::ArchivedStoryFixture>();
     EXPECT_FALSE(roundTrip(sourceless));
 }
 
@@ -152,7 +152,7 @@ TEST(NewsStory, AnEmbeddedPictureIsReadAtARowsSizeOnlyUpToTheStoredPictureBound)
         image.save(&buffer, "PNG");
         return png;
     };
-    storytest::ArchivedStoryFixture legacy;
+    StoryTest::ArchivedStoryFixture legacy;
     legacy.headline = u"h"_s;
     legacy.link = u"http://a.example/x"_s;
     legacy.sourceObject = legacySource();
@@ -190,7 +190,7 @@ TEST(NewsStory, ImageAndImageLinkSetAtOnceFromTwoThreadsAreBothKept)
     const auto imageLink = Url::fromString(u"http://a.example/i.png"_s);
     QList<std::shared_ptr<NewsStory>> stories;
     for (int i = 0; i < 2000; ++i)
-        stories.append(story(storytest::linkNumber(i)));
+        stories.append(story(StoryTest::linkNumber(i)));
 
     std::atomic<bool> go = false;
     std::atomic<int> seenPartly = 0;

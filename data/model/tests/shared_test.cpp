@@ -23,7 +23,7 @@ TEST(SharedDefaults, EveryCallIsANewObjectOverTheOneSuiteOfBothPrograms)
     EXPECT_EQ(b->integer(u"velmora.test"_s), 41);
 
     QProcess other;
-    other.start(testsupport::helperPath(u"store_helper"_s),
+    other.start(TestSupport::helperPath(u"store_helper"_s),
         { u"increment"_s, u"K4WQ7ZP2MV.shared"_s, u"velmora.test"_s, u"1"_s });
     ASSERT_TRUE(other.waitForFinished(30000));
     EXPECT_EQ(other.exitCode(), 0);
@@ -35,7 +35,7 @@ TEST(SharedDefaults, TheContainerLiesInTheDataHomeAndIsNeverCreatedHere)
     const auto container = getDataContainer();
     ASSERT_TRUE(container);
     EXPECT_EQ(*container,
-        QDir(testsupport::dataHome()).filePath(u"group-containers/K4WQ7ZP2MV.shared"_s));
+        QDir(TestSupport::dataHome()).filePath(u"group-containers/K4WQ7ZP2MV.shared"_s));
     EXPECT_FALSE(QFileInfo::exists(*container));
 
     // No usable data home: no container, and nothing stops.

@@ -49,8 +49,8 @@ TEST(SourceIconData, StoresTheProcessedIconAndAnnouncesTheVerySource)
     IconRecorder recorder;
     SourceIconData::setIconForSource(source, filled(300, 200, Qt::red));
     EXPECT_TRUE(recorder.sources.isEmpty());
-    ASSERT_TRUE(testsupport::waitFor([&] { return !recorder.sources.isEmpty(); }));
-    testsupport::processEvents();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !recorder.sources.isEmpty(); }));
+    TestSupport::processEvents();
     ASSERT_EQ(recorder.sources.size(), 1);
     EXPECT_EQ(recorder.sources[0], source);
     EXPECT_TRUE(recorder.onMainThread);
@@ -63,7 +63,7 @@ TEST(SourceIconData, StoresTheProcessedIconAndAnnouncesTheVerySource)
     // A second icon replaces the first.
     SourceIconData::setIconForSource(source, filled(50, 50, Qt::green));
     EXPECT_EQ(SourceIconData::iconForSource(*source).pixel(48, 48), QColor(Qt::green).rgba());
-    testsupport::processEvents();
+    TestSupport::processEvents();
 }
 
 // Which sources a person reads is theirs alone: the icon folder too, also one made before.
@@ -112,7 +112,7 @@ TEST(SourceIconData, StoresLegacyIconsAsTheyAreWithoutAnnouncingThem)
 {
     IconRecorder recorder;
     SourceIconData::setIconForSourceLink(u"http://a/"_s, filled(20, 10, Qt::blue));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(recorder.sources.isEmpty());
     const QImage icon = SourceIconData::iconForLink(u"http://a/"_s);
     EXPECT_EQ(icon.size(), QSize(20, 10));
@@ -143,14 +143,14 @@ TEST(SourceIconData, AnnouncesEvenWhenNothingCanBeWritten)
     IconRecorder recorder;
     // A picture without pixels gives no icon file.
     SourceIconData::setIconForSource(source, QImage());
-    ASSERT_TRUE(testsupport::waitFor([&] { return recorder.sources.size() == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return recorder.sources.size() == 1; }));
     EXPECT_TRUE(SourceIconData::iconForSource(*source).isNull());
 
     // No container at all.
     qputenv("XDG_DATA_HOME", "relative");
     qputenv("HOME", "");
     SourceIconData::setIconForSource(source, filled(96, 96, Qt::red));
-    ASSERT_TRUE(testsupport::waitFor([&] { return recorder.sources.size() == 2; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return recorder.sources.size() == 2; }));
     EXPECT_TRUE(SourceIconData::iconForSource(*source).isNull());
 }
 

@@ -54,8 +54,8 @@ struct ChangeRecorder {
     // Waits for `count` notifications, and lets any extra one arrive.
     bool waitFor(qsizetype count)
     {
-        const bool ok = testsupport::waitFor([&] { return seen.size() >= count; });
-        testsupport::processEvents();
+        const bool ok = TestSupport::waitFor([&] { return seen.size() >= count; });
+        TestSupport::processEvents();
         return ok;
     }
 };
@@ -99,7 +99,7 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
     EXPECT_EQ(other.sourceWithLink(u"http://b/"_s)->title(), u"b"_s);
     EXPECT_FALSE(other.sourceWithLink(u"http://e/"_s));
     recorder.seen.clear();
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(recorder.seen.isEmpty());
     EXPECT_EQ(other.sources().size(), 4);
 }
@@ -138,7 +138,7 @@ TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
             QList<std::shared_ptr<Source>> { source(u"one"_s, u"http://same/"_s),
                 source(u"other"_s, u"http://other/"_s), source(u"two"_s, u"http://same/"_s) }));
     ChangeRecorder recorder;
-    testsupport::processEvents();
+    TestSupport::processEvents();
     recorder.seen.clear();
 
     auto replacement = source(u"three"_s, u"http://same/"_s);
@@ -151,7 +151,7 @@ TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
     // No stored link matches: nothing changes and nothing is posted.
     data.updateSource(source(u"x"_s, u"http://nowhere/"_s));
     data.removeSource(Source(u"absent"_s, u"http://other/"_s));
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(recorder.seen.size(), 1);
 
     data.removeSource(Source(u"other"_s, u"http://other/"_s));
@@ -215,7 +215,7 @@ TEST(SourcesData, ChangesFromManyThreadsAtOnceAreAllKept)
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(SourcesData().sources().size(), 4 * perThread);
-    testsupport::processEvents();
+    TestSupport::processEvents();
 }
 
 namespace {
@@ -229,7 +229,7 @@ std::unique_ptr<QProcess> startHelper(const QString& helper, const QStringList& 
 {
     auto p = std::make_unique<QProcess>();
     p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p->start(testsupport::helperPath(helper), args);
+    p->start(TestSupport::helperPath(helper), args);
     return p;
 }
 
@@ -240,7 +240,7 @@ bool finishedOk(QProcess& p)
 
 QByteArray lineFrom(QProcess& p)
 {
-    testsupport::waitFor(
+    TestSupport::waitFor(
         [&] {
             p.waitForReadyRead(10);
             return p.canReadLine() || p.state() == QProcess::NotRunning;
@@ -281,7 +281,7 @@ TEST(SourcesData, ChangesWhileAnotherProgramHoldsTheStoreShowAtOnceAndLandLater)
     changes.seen.clear();
     auto holder = startHelper(
         u"store_helper"_s, { u"hold"_s, data.localStore()->suiteName(), u"other"_s, u"x"_s });
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] {
             holder->waitForReadyRead(10);
             return holder->canReadLine();
@@ -318,7 +318,7 @@ TEST(SourcesData, ChangesWhileAnotherProgramHoldsTheStoreShowAtOnceAndLandLater)
     EXPECT_EQ(data.localStore()->string(u"other"_s), u"x"_s);
     // Read from the store itself, not what this process keeps.
     QProcess reader;
-    reader.start(testsupport::helperPath(u"data_helper"_s), { u"titles"_s });
+    reader.start(TestSupport::helperPath(u"data_helper"_s), { u"titles"_s });
     ASSERT_TRUE(finishedOk(reader));
     EXPECT_EQ(reader.readAllStandardOutput().trimmed(), "kept");
 }
@@ -389,7 +389,7 @@ TEST(SourcesData, ChangesKeptByAKilledProgramLandOnceAtTheNextOpening)
     ASSERT_TRUE(finishedOk(*holder));
 
     QProcess next;
-    next.start(testsupport::helperPath(u"data_helper"_s), { u"titles"_s });
+    next.start(TestSupport::helperPath(u"data_helper"_s), { u"titles"_s });
     ASSERT_TRUE(finishedOk(next));
     EXPECT_EQ(next.readAllStandardOutput().trimmed(), "new");
     EXPECT_TRUE(data.localStore()->retryKeptChanges(std::chrono::seconds(30)));
@@ -466,7 +466,7 @@ TEST(SourcesData, TheListThisProcessWroteIsReadAgainWithoutDecodingIt)
     EXPECT_EQ(titles(data.sources()), QStringList { u"other"_s });
     ASSERT_EQ(data.addSource(source(u"after"_s, u"http://after/"_s)), UserDefaults::Outcome::Done);
     EXPECT_EQ(titles(data.sources()), (QStringList { u"other"_s, u"after"_s }));
-    testsupport::processEvents();
+    TestSupport::processEvents();
 }
 
 TEST(SourcesData, ChangesKeptWhenTheProgramQuitsAreWrittenInOrderOnItsWayOut)
@@ -517,9 +517,9 @@ TEST(SourcesData, APictureThatArrivesWhileAnotherProgramHoldsTheStoreLandsLater)
 
     holder->write("go\n");
     ASSERT_TRUE(finishedOk(*holder));
-    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
     EXPECT_GT(*stored.lastLoaded(), QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
-    EXPECT_EQ(storytest::linksOf(stored.storedStories()), QStringList { u"http://story/1"_s });
+    EXPECT_EQ(StoryTest::linksOf(stored.storedStories()), QStringList { u"http://story/1"_s });
 }
 
 // At launch a popular feed's site has no icon, and a first click reports the user: both change
@@ -553,7 +553,7 @@ TEST(SourcesData, MainThreadChangesWhileAnotherProgramHoldsTheStoreKeepTheWindow
 
     holder->write("go\n");
     ASSERT_TRUE(finishedOk(*holder));
-    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
     EXPECT_EQ(sharedDefaults()->string(QString::fromUtf16(userDefaultsUUIDKey)), first);
     EXPECT_EQ(UserInfo::userId(), first);
     EXPECT_TRUE(feeds.topFeeds().first()->source()->noIconFound);
@@ -568,7 +568,7 @@ TEST(SourcesData, AKeptChangeStoresItsObjectsAsTheyWereWhenAskedFor)
         { std::make_shared<TopFeedSource>(1, source(u"feed"_s, u"http://feed/"_s)) });
     const auto added = source(u"kept"_s, u"http://kept/"_s);
     const auto feed = std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s));
-    const auto story = storytest::story(u"http://story/1"_s, 1000);
+    const auto story = StoryTest::story(u"http://story/1"_s, 1000);
     auto holder = startHelper(
         u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
@@ -582,7 +582,7 @@ TEST(SourcesData, AKeptChangeStoresItsObjectsAsTheyWereWhenAskedFor)
 
     holder->write("go\n");
     ASSERT_TRUE(finishedOk(*holder));
-    ASSERT_TRUE(testsupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return sharedDefaults()->keptChanges() == 0; }));
     const auto sources = SourcesData().sources();
     ASSERT_EQ(titles(sources), QStringList { u"kept"_s });
     EXPECT_FALSE(sources.first()->noIconFound);
@@ -615,5 +615,5 @@ TEST(SourcesData, ADamagedStoredListKeepsWhatCanBeReadAndIsKeptAsideBeforeAChang
     data.addSource(source(u"new"_s, u"http://new/"_s));
     EXPECT_EQ(titles(data.sources()), (QStringList { u"first"_s, u"second"_s, u"new"_s }));
     EXPECT_EQ(data.localStore()->keptAside(key), std::vector<QByteArray> { bytes });
-    testsupport::processEvents();
+    TestSupport::processEvents();
 }

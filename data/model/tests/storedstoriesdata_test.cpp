@@ -14,9 +14,9 @@
 #include <thread>
 
 using namespace Qt::Literals::StringLiterals;
-using storytest::linkNumber;
-using storytest::linksOf;
-using storytest::story;
+using StoryTest::linkNumber;
+using StoryTest::linksOf;
+using StoryTest::story;
 
 TEST(StoredStoriesData, StoresTheListWithItsTimeOfLoading)
 {
@@ -77,11 +77,11 @@ TEST(StoredStoriesData, ReadsStoriesAndStatesFromItsOwnStore)
 
 TEST(StoredStoriesData, ReadsLegacyNamesAndSkipsDamagedStories)
 {
-    auto legacy = std::make_shared<storytest::ArchivedStoryFixture>();
+    auto legacy = std::make_shared<StoryTest::ArchivedStoryFixture>();
     legacy->link = linkNumber(1);
     legacy->headline = u"Old"_s;
-    legacy->sourceObject = storytest::source();
-    auto sourceless = std::make_shared<storytest::ArchivedStoryFixture>();
+    legacy->sourceObject = StoryTest::source();
+    auto sourceless = std::make_shared<StoryTest::ArchivedStoryFixture>();
     sourceless->link = linkNumber(2);
     auto store = sharedDefaults();
     store->set(u"velmora.TickerlyShared.StoredStories"_s,
@@ -138,10 +138,10 @@ TEST(StoredStoriesData, UpdatingAnImageNeverPutsBackAnOlderList)
             }
             return NewsStory::initWithCoder(coder);
         });
-    auto old = std::make_shared<storytest::ArchivedStoryFixture>();
+    auto old = std::make_shared<StoryTest::ArchivedStoryFixture>();
     old->className = className;
     old->link = linkNumber(1);
-    old->sourceObject = storytest::source();
+    old->sourceObject = StoryTest::source();
     StoredStoriesData stored;
     sharedDefaults()->set(u"velmora.TickerlyShared.StoredStories"_s,
         KeyedArchiver::archivedDataWithRootArray({ old }));
@@ -157,7 +157,7 @@ TEST(StoredStoriesData, ReadingTheFirstStoriesGivesWhatReadingTheWholeListGives)
     QList<std::shared_ptr<const Coding>> list;
     for (int i = 0; i < 40; ++i)
         list.append(story(linkNumber(i), 1000 - i));
-    auto sourceless = std::make_shared<storytest::ArchivedStoryFixture>();
+    auto sourceless = std::make_shared<StoryTest::ArchivedStoryFixture>();
     sourceless->link = linkNumber(100);
     list.insert(1, sourceless);
     list.insert(3, nullptr);
@@ -168,7 +168,7 @@ TEST(StoredStoriesData, ReadingTheFirstStoriesGivesWhatReadingTheWholeListGives)
 
     // Another kind of object, even far past the stories asked for, makes it no story list.
     auto withOther = list;
-    withOther.append(storytest::source());
+    withOther.append(StoryTest::source());
     // Damaged bytes: the stories stored before the damage.
     const QByteArray cut = sound.left(sound.size() * 3 / 5);
 
@@ -225,7 +225,7 @@ TEST(StoredStoriesData, ALongListReadsBackWholeAndIsCutOnlyWhenWritten)
     });
     const int given = int(2 * cap);
     ASSERT_LT(cap, given);
-    const auto source = storytest::source();
+    const auto source = StoryTest::source();
     QList<std::shared_ptr<NewsStory>> stories;
     stories.reserve(given);
     for (int i = 0; i < given; ++i)
@@ -261,7 +261,7 @@ TEST(StoredStoriesData, AnImageUpdateLeavesAListItCannotReadWhole)
         list.append(story(linkNumber(i), 1000 - i));
     const QByteArray sound = KeyedArchiver::archivedDataWithRootArray(list);
     auto withOther = list;
-    withOther.append(storytest::source());
+    withOther.append(StoryTest::source());
     QByteArray tooLong = KeyedArchiver::archivedDataWithRootArray({});
     tooLong.chop(1);
     // An array head of one element more than is read (0x9a and four bytes), all null.
@@ -285,7 +285,7 @@ TEST(StoredStoriesData, AnImageUpdateLeavesAListItCannotReadWhole)
 // the buffer may go before the write.
 TEST(StoredStoriesData, StoriesArchivedApartAsViewsStoreWhatTheStoriesStore)
 {
-    const auto source = storytest::source();
+    const auto source = StoryTest::source();
     for (const int count : { 0, 1, 23, 24, 255, 256 }) {
         QList<std::shared_ptr<NewsStory>> stories;
         for (int i = 0; i < count; ++i)

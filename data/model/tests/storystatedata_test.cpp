@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using storytest::linkNumber;
-using storytest::linksOf;
-using storytest::story;
+using StoryTest::linkNumber;
+using StoryTest::linksOf;
+using StoryTest::story;
 
 namespace {
 
@@ -151,7 +151,7 @@ TEST(StoryStateData, ReadsOddRecordsAndReplacesUnreadableValues)
 TEST(StoryStateData, KeepsStatesSetByTwoProgramsAtOnce)
 {
     QProcess other;
-    other.start(testsupport::helperPath(u"story_states_helper"_s), { u"other/"_s, u"60"_s });
+    other.start(TestSupport::helperPath(u"story_states_helper"_s), { u"other/"_s, u"60"_s });
     ASSERT_TRUE(other.waitForStarted(30000));
     StoryStateData states;
     for (int i = 0; i < 60; ++i)
@@ -161,7 +161,7 @@ TEST(StoryStateData, KeepsStatesSetByTwoProgramsAtOnce)
     ASSERT_EQ(other.exitCode(), 0);
     // The main thread keeps a change rather than wait long for the other program; it lands soon.
     ASSERT_TRUE(
-        testsupport::waitFor([&] { return states.localStore()->keptChanges() == 0; }, 30000));
+        TestSupport::waitFor([&] { return states.localStore()->keptChanges() == 0; }, 30000));
 
     states.flushCache();
     for (int i = 0; i < 60; ++i) {
@@ -179,7 +179,7 @@ TEST(StoryStateData, KeepsStatesSetByTwoProgramsAtOnce)
 // are told; the state is then in the store for the other program too.
 TEST(StoryStateData, StatesKeptWhileAnotherProgramHoldsTheStoreReadAsSetAtOnceAndAreAnnounced)
 {
-    storetest::WaitLimit limit(150);
+    StoreTest::WaitLimit limit(150);
     const auto read = story(u"http://story/1"_s, 2000);
     const auto removed = story(u"http://story/2"_s, 1000);
     ASSERT_EQ(StoredStoriesData().storeStories({ read, removed }), UserDefaults::Outcome::Done);
@@ -188,8 +188,8 @@ TEST(StoryStateData, StatesKeptWhileAnotherProgramHoldsTheStoreReadAsSetAtOnceAn
         = NotificationCenter::defaultCenter().addObserver(StoryStateData::keptChangeNotification(),
             nullptr, [&](const Notification& n) { told.append(n.userInfo); });
     auto holder
-        = storetest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
-    ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
 
     StoryStateData states;
     EXPECT_EQ(states.setState(*read, StoryState::Read), UserDefaults::Outcome::Kept);
@@ -197,12 +197,12 @@ TEST(StoryStateData, StatesKeptWhileAnotherProgramHoldsTheStoreReadAsSetAtOnceAn
     EXPECT_EQ(StoryStateData().stateForStory(*read), StoryState::Read);
     EXPECT_EQ(StoryStateData().stateForStory(*removed), StoryState::Deleted);
     EXPECT_EQ(linksOf(StoredStoriesData().currentStories()), QStringList { u"http://story/1"_s });
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(told.isEmpty()) << "nothing is written yet";
 
     holder->write("go\n");
-    ASSERT_TRUE(storetest::finishedOk(*holder));
-    ASSERT_TRUE(testsupport::waitFor([&] { return told.size() >= 2; }, 10000));
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return told.size() >= 2; }, 10000));
     EXPECT_FALSE(told[0].contains(StoryStateData::refusedChangeKey()));
     EXPECT_EQ(sharedDefaults()->keptChanges(), 0);
     // Read from the store now: nothing of this process is pending any more.
@@ -259,10 +259,10 @@ TEST(ArchivedStoriesData, SuggestsTheOldestDateOnceFull)
 TEST(ArchivedStoriesData, SkipsDamagedRecords)
 {
     const QString cls = u"TickerlyDataMac.ArchivedStoriesData.StateDescription"_s;
-    storytest::ArchivedStoryFixture good;
+    StoryTest::ArchivedStoryFixture good;
     good.link = linkNumber(1);
-    good.sourceObject = storytest::source();
-    auto goodStory = std::make_shared<storytest::ArchivedStoryFixture>(good);
+    good.sourceObject = StoryTest::source();
+    auto goodStory = std::make_shared<StoryTest::ArchivedStoryFixture>(good);
     QList<std::shared_ptr<const Coding>> records {
         std::make_shared<RawRecord>(cls, std::nullopt, 9, goodStory),
         std::make_shared<RawRecord>(cls, std::nullopt, 1, nullptr),

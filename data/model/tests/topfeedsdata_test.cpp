@@ -136,12 +136,12 @@ TEST(TopFeedsData, ChangesFromTwoProgramsAtOnceAreAllKept)
     constexpr int count = 100;
     QProcess other;
     other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    other.start(testsupport::helperPath(u"data_helper"_s),
+    other.start(TestSupport::helperPath(u"data_helper"_s),
         { u"add-top-feeds"_s, u"other"_s, QString::number(count) });
     ASSERT_TRUE(other.waitForStarted(30000));
     TopFeedsData data;
     // Start once the other program is under way, so that the changes overlap.
-    ASSERT_TRUE(testsupport::waitFor([&] { return !data.topFeeds().isEmpty(); }, 30000));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !data.topFeeds().isEmpty(); }, 30000));
     for (int i = 0; i < count; ++i)
         data.modifyTopFeeds([i](TopFeedsData::TopFeedList& list) {
             list.append(feed(u"own"_s + QString::number(i), i));

@@ -13,7 +13,7 @@
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LocaleEnvironment;
+using TestSupport::LocaleEnvironment;
 
 namespace {
 
@@ -76,12 +76,12 @@ TEST(UserInfo, ProgramsAndThreadsAskingAtOnceGetOneIdentifier)
     for (int i = 0; i < 4; ++i) {
         auto p = std::make_unique<QProcess>();
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p->start(testsupport::helperPath(u"data_helper"_s), { u"userid"_s });
+        p->start(TestSupport::helperPath(u"data_helper"_s), { u"userid"_s });
         ASSERT_TRUE(p->waitForStarted(30000));
         helpers.push_back(std::move(p));
     }
     for (auto& p : helpers) {
-        ASSERT_TRUE(testsupport::waitFor([&] { return p->canReadLine(); }, 30000));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return p->canReadLine(); }, 30000));
         EXPECT_EQ(p->readLine().trimmed(), "ready");
     }
 

@@ -116,8 +116,8 @@ TEST(DateParser, SurvivesTheDatesOfTheCorpus)
     int seen = 0;
     int read = 0;
     for (const QString& path :
-        testsupport::feedFiles(u"DateParser.SurvivesTheDatesOfTheCorpus"_s).all()) {
-        const QString text = QString::fromUtf8(testsupport::readFile(path));
+        TestSupport::feedFiles(u"DateParser.SurvivesTheDatesOfTheCorpus"_s).all()) {
+        const QString text = QString::fromUtf8(TestSupport::readFile(path));
         for (auto it = element.globalMatch(text); it.hasNext();) {
             ++seen;
             read += parser.parseDate(it.next().captured(2)) ? 1 : 0;
@@ -169,9 +169,9 @@ TEST(DateParser, ReadsCommonShapesDirectlyExactlyAsThePatternsDo)
     const QRegularExpression element(u"<(pubDate|dc:date|published)>([^<]*)</"_s);
     int corpusDates = 0;
     for (const QString& path :
-        testsupport::feedFiles(u"DateParser.ReadsCommonShapesDirectlyExactlyAsThePatternsDo"_s)
+        TestSupport::feedFiles(u"DateParser.ReadsCommonShapesDirectlyExactlyAsThePatternsDo"_s)
             .all()) {
-        const QString text = QString::fromUtf8(testsupport::readFile(path));
+        const QString text = QString::fromUtf8(TestSupport::readFile(path));
         for (auto it = element.globalMatch(text); it.hasNext(); ++corpusDates)
             texts << it.next().captured(2).trimmed(); // as a feed item keeps it
     }

@@ -61,7 +61,7 @@ const QString goldenFolder = u"data/sync/tests/data/feeds"_s;
 std::vector<std::string> goldenFeeds()
 {
     std::vector<std::string> names;
-    const QDir dir(testsupport::sourcePath(goldenFolder));
+    const QDir dir(TestSupport::sourcePath(goldenFolder));
     for (const QString& name : dir.entryList({ u"*.xml"_s }, QDir::Files, QDir::Name))
         names.push_back(name.toStdString());
     return names;
@@ -178,8 +178,8 @@ class FeedParserGolden : public ::testing::TestWithParam<std::string> { };
 TEST_P(FeedParserGolden, ReadsTheDocumentAsExpected)
 {
     const QString path
-        = testsupport::sourcePath(goldenFolder + u'/' + QString::fromStdString(GetParam()));
-    const FeedParser feed(testsupport::readFile(path), feedSource());
+        = TestSupport::sourcePath(goldenFolder + u'/' + QString::fromStdString(GetParam()));
+    const FeedParser feed(TestSupport::readFile(path), feedSource());
     const QString actual = dump(feed);
     if (qEnvironmentVariableIsSet("TICKERLY_UPDATE_GOLDEN")) {
         QFile out(path + u".expected"_s);
@@ -187,7 +187,7 @@ TEST_P(FeedParserGolden, ReadsTheDocumentAsExpected)
         out.write(actual.toUtf8());
         return;
     }
-    EXPECT_EQ(actual, QString::fromUtf8(testsupport::readFile(path + u".expected"_s)));
+    EXPECT_EQ(actual, QString::fromUtf8(TestSupport::readFile(path + u".expected"_s)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FeedParser, ReadsFeedDetailsButMakesNoStoriesWithoutASource)
 {
     const FeedParser feed(
-        testsupport::readFile(testsupport::sourcePath(goldenFolder + u"/rss2.xml"_s)), nullptr);
+        TestSupport::readFile(TestSupport::sourcePath(goldenFolder + u"/rss2.xml"_s)), nullptr);
     EXPECT_TRUE(feed.isFeed());
     EXPECT_EQ(feed.title, u"\n  Example News  "_s);
     EXPECT_EQ(shown(feed.link), u"http://news.example/"_s);
@@ -429,10 +429,10 @@ TEST(FeedParser, FindsAStorysPictureOutsideScriptsStylesAndComments)
 TEST(FeedParser, ReadsEveryFeedExactlyAsThePlainReadingDoes)
 {
     QList<QByteArray> documents;
-    const testsupport::FeedFiles files
-        = testsupport::feedFiles(u"FeedParser.ReadsEveryFeedExactlyAsThePlainReadingDoes"_s);
+    const TestSupport::FeedFiles files
+        = TestSupport::feedFiles(u"FeedParser.ReadsEveryFeedExactlyAsThePlainReadingDoes"_s);
     for (const QString& path : files.all())
-        documents << testsupport::readFile(path);
+        documents << TestSupport::readFile(path);
     int ownStories = 0;
     int outsideStories = 0;
     const QString clusters[]
@@ -505,12 +505,12 @@ TEST(FeedParser, ReadsEveryFeedExactlyAsThePlainReadingDoes)
 // Real-world feeds, read in place: none may crash or hang the parser.
 TEST(FeedParser, ReadsEveryCorpusFeedWithoutFailing)
 {
-    const testsupport::FeedFiles feeds
-        = testsupport::feedFiles(u"FeedParser.ReadsEveryCorpusFeedWithoutFailing"_s);
+    const TestSupport::FeedFiles feeds
+        = TestSupport::feedFiles(u"FeedParser.ReadsEveryCorpusFeedWithoutFailing"_s);
     int files = 0;
     for (const QString& path : feeds.all()) {
-        const FeedParser withSource(testsupport::readFile(path), feedSource());
-        const FeedParser without(testsupport::readFile(path), nullptr);
+        const FeedParser withSource(TestSupport::readFile(path), feedSource());
+        const FeedParser without(TestSupport::readFile(path), nullptr);
         EXPECT_TRUE(without.stories.isEmpty()) << path.toStdString();
         for (const auto& story : withSource.stories)
             EXPECT_LE(story->body()->size(), 2 * FeedParser::descriptionMaxLength)

@@ -18,7 +18,7 @@
 #include <sqlite3.h>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackWorld;
+using TestSupport::LoopbackWorld;
 
 namespace {
 
@@ -75,7 +75,7 @@ protected:
                 QDateTime::currentDateTimeUtc().addSecs(-60 * i), sources.at(i)));
         }
         StoredStoriesData().storeStories(stories);
-        m_hostMap = QDir(testsupport::dataHome()).filePath(u"../hosts"_s);
+        m_hostMap = QDir(TestSupport::dataHome()).filePath(u"../hosts"_s);
         ASSERT_TRUE(m_world.writeHostMap(m_hostMap));
     }
 
@@ -88,7 +88,7 @@ protected:
         env.insert(u"TICKERLY_TEST_HOST_MAP"_s, m_hostMap);
         helper.setProcessEnvironment(env);
         helper.setProcessChannelMode(QProcess::MergedChannels);
-        helper.start(testsupport::helperPath(u"quit_helper"_s), { QString::number(ms) });
+        helper.start(TestSupport::helperPath(u"quit_helper"_s), { QString::number(ms) });
         if (!helper.waitForStarted(30000))
             return u"did not start"_s;
         // Generous for a loaded machine; a hang at exit stays there for good.

@@ -21,8 +21,8 @@
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackServer;
-using testsupport::ScriptedReply;
+using TestSupport::LoopbackServer;
+using TestSupport::ScriptedReply;
 
 namespace {
 
@@ -126,7 +126,7 @@ TEST_F(SyncTest, StoresTheStoriesOfEveryFeedInterleavedByDate)
     auto sync = Sync::create();
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
     EXPECT_TRUE(outcome.success);
     EXPECT_TRUE(outcome.onMainThread);
     EXPECT_EQ(storedLinks(),
@@ -134,7 +134,7 @@ TEST_F(SyncTest, StoresTheStoriesOfEveryFeedInterleavedByDate)
             u"http://a/none"_s }));
     EXPECT_EQ(sync->sources()->size(), 4);
     expectIdle(*sync);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(outcome.calls, 1);
     // Every feed is fetched afresh, past any cache on the way.
     EXPECT_EQ(server.requests().first().header("cache-control"), QByteArray("no-cache"));
@@ -172,7 +172,7 @@ TEST_F(SyncTest, KeepsFeedOrderAmongStoriesOfEqualDates)
         auto sync = Sync::create();
         Outcome outcome;
         sync->updateStories(std::nullopt, outcome.completion());
-        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
         EXPECT_EQ(storedLinks(), expected);
     }
 }
@@ -198,7 +198,7 @@ TEST_F(SyncTest, SortsStoriesOfEveryFeedFormatByTheirOwnDates)
     auto sync = Sync::create();
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
     EXPECT_EQ(storedLinks(),
         (QStringList { u"http://atom/updated"_s, u"http://rss/1"_s, u"http://atom/both"_s,
             u"http://rdf/1"_s, u"http://atom/none"_s }));
@@ -226,7 +226,7 @@ TEST_F(SyncTest, RanksStoriesDatedInTheFutureAsLoaded)
     auto sync = Sync::create();
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
     EXPECT_EQ(storedLinks(),
         (QStringList { u"http://ahead/skew"_s, u"http://odd/9999"_s, u"http://odd/2400"_s,
             u"http://ahead/day"_s, u"http://plain/minute-ago"_s, u"http://odd/hour-ago"_s,
@@ -264,7 +264,7 @@ TEST_F(SyncTest, RanksAStoryDatedInTheFutureByItsFirstSighting)
         auto sync = Sync::create();
         Outcome outcome;
         sync->updateStories(std::nullopt, outcome.completion());
-        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
         // The second time the list was stored now: what ranks the old story is its own sighting.
         EXPECT_EQ(storedLinks(), expected) << "refresh " << refresh;
         const auto stored = StoredStoriesData().storedStories();
@@ -282,7 +282,7 @@ TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
         auto first = Sync::create();
         Outcome outcome;
         first->updateStories(std::nullopt, outcome.completion());
-        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
     }
     const QDateTime loaded = *StoredStoriesData().lastLoaded();
     SourcesData().resetSources();
@@ -313,7 +313,7 @@ TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
         auto sync = Sync::create();
         Outcome outcome;
         sync->updateStories(std::nullopt, outcome.completion());
-        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; })) << name.toStdString();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; })) << name.toStdString();
         EXPECT_FALSE(outcome.success) << name.toStdString();
         EXPECT_TRUE(outcome.onMainThread);
         EXPECT_EQ(storedLinks(), QStringList { u"http://kept/1"_s }) << name.toStdString();
@@ -347,7 +347,7 @@ TEST_F(SyncTest, AFailedDownloadAddsNoStoriesBesideSoundFeeds)
     UrlSessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = 1;
     sync->updateStories(configuration, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }, 30000));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }, 30000));
     EXPECT_TRUE(outcome.success);
     EXPECT_EQ(storedLinks(), QStringList { u"http://sound/1"_s });
 }
@@ -372,7 +372,7 @@ TEST_F(SyncTest, APlainRefreshLetsGoOfEachFeedsStoriesOnceArchived)
             heldMost = std::max(heldMost, source.use_count());
         done = true;
     });
-    ASSERT_TRUE(testsupport::waitFor([&] { return done; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return done; }));
     EXPECT_EQ(StoredStoriesData().storedStories().size(), 3 * perFeed);
     EXPECT_LT(heldMost, perFeed);
 }
@@ -387,7 +387,7 @@ TEST_F(SyncTest, CancelledWhileDownloadingReportsNothingAndKeepsTheList)
     auto sync = Sync::create();
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return server.requestCount(u"/slow"_s) == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return server.requestCount(u"/slow"_s) == 1; }));
     sync->cancel();
     EXPECT_TRUE(sync->isCancelled());
 
@@ -397,7 +397,7 @@ TEST_F(SyncTest, CancelledWhileDownloadingReportsNothingAndKeepsTheList)
 
     // Each step of a run holds the object until it has run, a report on the main queue too.
     const std::weak_ptr<Sync> run = std::exchange(sync, nullptr);
-    ASSERT_TRUE(testsupport::waitFor([&] { return run.expired(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return run.expired(); }));
     EXPECT_EQ(outcome.calls, 0);
     EXPECT_TRUE(storedLinks().isEmpty());
     EXPECT_FALSE(StoredStoriesData().lastLoaded());
@@ -435,13 +435,13 @@ TEST_F(SyncTest, CancelledWhileParsingStoresWhatWasReadWithoutReporting)
     auto sync = CancellingSync::make();
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return StoredStoriesData().lastLoaded().has_value(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return StoredStoriesData().lastLoaded().has_value(); }));
     EXPECT_EQ(sync->parsed, 1);
     const QStringList stored = storedLinks();
     EXPECT_TRUE(
         stored == QStringList { u"http://one/1"_s } || stored == QStringList { u"http://two/1"_s });
     const std::weak_ptr<CancellingSync> run = std::exchange(sync, nullptr);
-    ASSERT_TRUE(testsupport::waitFor([&] { return run.expired(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return run.expired(); }));
     EXPECT_EQ(outcome.calls, 0);
 }
 
@@ -482,7 +482,7 @@ TEST_F(SyncTest, FeedsReadAheadStillPassTheParsingStep)
     sync->replacement = feed({ { u"http://swapped/1"_s, 2000 } });
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
     EXPECT_TRUE(outcome.success);
     EXPECT_EQ(sync->calls, 12);
     const QStringList stored = storedLinks();
@@ -542,7 +542,7 @@ TEST_F(SyncTest, CancelledWhileReadingTheSourcesLetsGoOfItsSession)
     }
     ASSERT_TRUE(sync->isCancelled());
     sync.reset();
-    EXPECT_TRUE(testsupport::waitFor([&] { return watched.expired(); }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return watched.expired(); }));
     EXPECT_EQ(outcome.calls, 0);
     EXPECT_FALSE(StoredStoriesData().lastLoaded());
 }
@@ -590,7 +590,7 @@ TEST_F(SyncTest, AFeedRefusedForItsSizeOrOutOfMemoryAddsNoStories)
     auto sync = Sync::create();
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }, 30000));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }, 30000));
     EXPECT_TRUE(outcome.success);
     EXPECT_EQ(storedLinks(), QStringList { u"http://small/1"_s });
 
@@ -601,7 +601,7 @@ TEST_F(SyncTest, AFeedRefusedForItsSizeOrOutOfMemoryAddsNoStories)
     starved->starved = server.url(u"/starved"_s);
     Outcome starvedOutcome;
     starved->updateStories(std::nullopt, starvedOutcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return starvedOutcome.calls > 0; }, 30000));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return starvedOutcome.calls > 0; }, 30000));
     EXPECT_TRUE(starvedOutcome.success);
     EXPECT_EQ(storedLinks(), QStringList { u"http://small/1"_s });
     expectIdle(*starved);
@@ -663,7 +663,7 @@ TEST_F(SyncTest, StoresTheSameStoriesWhetherOrNotTheParsingStepIsOverridden)
     auto recording = RecordingSync::make();
     Outcome overridden;
     recording->updateStories(std::nullopt, overridden.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return overridden.calls > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return overridden.calls > 0; }));
     ASSERT_TRUE(overridden.success);
     QList<std::shared_ptr<NewsStory>> expected = recording->gathered;
     ASSERT_EQ(expected.size(), 120);
@@ -679,7 +679,7 @@ TEST_F(SyncTest, StoresTheSameStoriesWhetherOrNotTheParsingStepIsOverridden)
     auto plain = Sync::create();
     Outcome outcome;
     plain->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
     EXPECT_TRUE(outcome.success);
     QList<qint64> dates;
     QList<QByteArray> storedPlainly = storedStoriesArchived(&dates);
@@ -697,19 +697,19 @@ TEST_F(SyncTest, StoriesTheStoreRefusesAreAFailureAndKeptOnesLandLater)
     server.reply(u"/a"_s, ok(feed({ { u"http://a/new"_s, 100 } })));
     addSource(server.url(u"/a"_s));
     {
-        storetest::WaitLimit limit(150);
-        auto holder = storetest::startHelper(
+        StoreTest::WaitLimit limit(150);
+        auto holder = StoreTest::startHelper(
             { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
-        ASSERT_EQ(storetest::readLine(*holder), u"holding"_s);
+        ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
         auto sync = Sync::create();
         Outcome outcome;
         sync->updateStories(std::nullopt, outcome.completion());
-        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
         EXPECT_TRUE(outcome.success);
         EXPECT_FALSE(sync->storeRefused());
         holder->write("go\n");
-        ASSERT_TRUE(storetest::finishedOk(*holder));
-        ASSERT_TRUE(testsupport::waitFor(
+        ASSERT_TRUE(StoreTest::finishedOk(*holder));
+        ASSERT_TRUE(TestSupport::waitFor(
             [&] { return storedLinks() == QStringList { u"http://a/new"_s }; }));
     }
 
@@ -720,7 +720,7 @@ TEST_F(SyncTest, StoriesTheStoreRefusesAreAFailureAndKeptOnesLandLater)
     auto sync = Sync::create();
     Outcome outcome;
     sync->updateStories(std::nullopt, outcome.completion());
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
     EXPECT_FALSE(outcome.success);
     EXPECT_TRUE(sync->storeRefused());
     EXPECT_EQ(storedLinks(), QStringList { u"http://a/new"_s });
@@ -760,7 +760,7 @@ TEST_F(SyncTest, FeedsReadTheSameWhateverTheirPiecesAndAnnouncedLength)
         auto sync = Sync::create();
         Outcome outcome;
         sync->updateStories(std::nullopt, outcome.completion());
-        EXPECT_TRUE(testsupport::waitFor([&] { return outcome.calls > 0; }, 60000));
+        EXPECT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }, 60000));
         EXPECT_TRUE(outcome.success);
         expectIdle(*sync);
         return storedStoriesArchived();

@@ -16,9 +16,9 @@
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::bodyReply;
-using testsupport::LoopbackServer;
-using testsupport::ScriptedReply;
+using TestSupport::bodyReply;
+using TestSupport::LoopbackServer;
+using TestSupport::ScriptedReply;
 
 namespace {
 
@@ -101,12 +101,12 @@ TEST_F(UrlSessionExtensionsTest, AsksForMobilePagesWithTheMobileIdentityOnly)
     Received<QByteArray> byDefault;
     loadData(*session, SiteVersion::Mobile, urlOf(u"http://news.example.test/page"_s),
         mobile.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor([&] { return mobile.arrived(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return mobile.arrived(); }));
     loadData(*session, SiteVersion::Desktop, urlOf(u"http://news.example.test/page"_s),
         desktop.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor([&] { return desktop.arrived(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return desktop.arrived(); }));
     loadData(*session, urlOf(u"http://news.example.test/page"_s), byDefault.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor([&] { return byDefault.arrived(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return byDefault.arrived(); }));
 
     EXPECT_EQ(mobile.value, QByteArray("page"));
     EXPECT_TRUE(mobile.onDelegateQueue);
@@ -124,7 +124,7 @@ TEST_F(UrlSessionExtensionsTest, AsksForMobilePagesWithTheMobileIdentityOnly)
     Received<QByteArray> plain;
     loadData(*own, SiteVersion::Desktop, urlOf(u"http://news.example.test/page"_s),
         plain.completion(*own));
-    ASSERT_TRUE(testsupport::waitFor([&] { return plain.arrived(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return plain.arrived(); }));
     EXPECT_EQ(server.requests().last().header("User-Agent"), QByteArray("DesktopReader"));
 }
 
@@ -150,7 +150,7 @@ TEST_F(UrlSessionExtensionsTest, RefusesVideoAddressesBeforeReturningButLoadsOth
     const auto task = loadSource(*session, SiteVersion::Desktop,
         urlOf(u"http://news.example.test/clip.MP4"_s), capitals.completion(*session));
     ASSERT_NE(task, nullptr);
-    ASSERT_TRUE(testsupport::waitFor([&] { return capitals.arrived(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return capitals.arrived(); }));
     EXPECT_EQ(capitals.value, u"not refused"_s);
 }
 
@@ -168,7 +168,7 @@ TEST_F(UrlSessionExtensionsTest, ReadsTextAsUtf8OrElseByteForByte)
         latin1.completion(*session));
     loadSource(*session, SiteVersion::Mobile, urlOf(u"http://news.example.test/error"_s),
         error.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] { return utf8.arrived() && latin1.arrived() && error.arrived(); }));
     EXPECT_EQ(utf8.value, u"café €"_s);
     EXPECT_EQ(latin1.value, u"café naïve"_s);
@@ -193,7 +193,7 @@ TEST_F(UrlSessionExtensionsTest, PassesOnOnlyJsonObjects)
         loadJSON(*session, urlOf(u"http://news.example.test"_s + path),
             results[path]->completion(*session));
     }
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         for (auto& [path, r] : results) {
             if (!r->arrived())
                 return false;
@@ -228,7 +228,7 @@ TEST_F(UrlSessionExtensionsTest, DecodesImagesAndNothingElse)
     const auto task = loadImage(*session, urlOf(u"file:///usr/share/pixmaps/debian-logo.png"_s),
         local.completion(*session));
     EXPECT_NE(task, nullptr);
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         return image.arrived() && html.arrived() && truncated.arrived() && local.arrived();
     }));
     ASSERT_TRUE(image.value.has_value());
@@ -258,7 +258,7 @@ TEST_F(UrlSessionExtensionsTest, ReportsTransportFailuresAndCancellationAsNothin
     loadSource(*session, SiteVersion::Desktop, urlOf(refused), text.completion(*session));
     loadJSON(*session, urlOf(refused), json.completion(*session));
     loadImage(*session, urlOf(refused), image.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] { return data.arrived() && text.arrived() && json.arrived() && image.arrived(); }));
     EXPECT_FALSE(data.value.has_value());
     EXPECT_FALSE(text.value.has_value());
@@ -273,7 +273,7 @@ TEST_F(UrlSessionExtensionsTest, ReportsTransportFailuresAndCancellationAsNothin
         *session, urlOf(u"http://news.example.test/slow"_s), cancelled.completion(*session));
     EXPECT_EQ(task->state(), UrlSessionDataTask::State::Running);
     task->cancel();
-    ASSERT_TRUE(testsupport::waitFor([&] { return cancelled.arrived(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return cancelled.arrived(); }));
     EXPECT_FALSE(cancelled.value.has_value());
     EXPECT_EQ(cancelled.calls, 1);
 }
@@ -287,16 +287,16 @@ TEST_F(UrlSessionExtensionsTest, ReadsAStoryPictureNoLargerThanARowDrawsIt)
         QByteArray body;
         bool coversRow;
     } pictures[] = {
-        { "/photo.jpg", testsupport::encodedImage(filled(3000, 2000), "JPEG"), true },
-        { "/banner.png", testsupport::encodedImage(filled(4000, 500), "PNG"), true },
-        { "/progressive.jpg", testsupport::encodedImage(filled(1600, 1000), "JPEG", true), true },
+        { "/photo.jpg", TestSupport::encodedImage(filled(3000, 2000), "JPEG"), true },
+        { "/banner.png", TestSupport::encodedImage(filled(4000, 500), "PNG"), true },
+        { "/progressive.jpg", TestSupport::encodedImage(filled(1600, 1000), "JPEG", true), true },
         // Read whole, as no smaller size covers the row; only the part a row shows is kept.
-        { "/strip.png", testsupport::encodedImage(filled(8000, 40), "PNG"), false },
+        { "/strip.png", TestSupport::encodedImage(filled(8000, 40), "PNG"), false },
     };
-    const QByteArray hugeGif = testsupport::gifOfCanvas(QSize(4096, 4096));
+    const QByteArray hugeGif = TestSupport::gifOfCanvas(QSize(4096, 4096));
     ASSERT_EQ(hugeGif.size(), 35);
     server.reply(u"/huge.gif"_s, bodyReply(hugeGif));
-    server.reply(u"/small.gif"_s, bodyReply(testsupport::gifOfCanvas(QSize(40, 30))));
+    server.reply(u"/small.gif"_s, bodyReply(TestSupport::gifOfCanvas(QSize(40, 30))));
     Received<QImage> received[std::size(pictures)];
     for (size_t i = 0; i < std::size(pictures); ++i) {
         server.reply(QString::fromLatin1(pictures[i].path), bodyReply(pictures[i].body));
@@ -306,7 +306,7 @@ TEST_F(UrlSessionExtensionsTest, ReadsAStoryPictureNoLargerThanARowDrawsIt)
     Received<QImage> huge, small;
     loadImage(*session, urlOf(u"http://news.example.test/huge.gif"_s), huge.completion(*session));
     loadImage(*session, urlOf(u"http://news.example.test/small.gif"_s), small.completion(*session));
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         return std::all_of(
                    std::begin(received), std::end(received), [](auto& r) { return r.arrived(); })
             && huge.arrived() && small.arrived();

@@ -21,19 +21,19 @@ protected:
         MainQueue::setClock(&clock);
         root.resize(200, 100);
         view = new QWidget(&root);
-        appkit::setTranslatesAutoresizingMaskIntoConstraints(view, false);
+        AppKit::setTranslatesAutoresizingMaskIntoConstraints(view, false);
         left = constraint(LayoutAttribute::Left, 0);
         constraint(LayoutAttribute::Top, 0);
         constraint(LayoutAttribute::Width, 50);
         constraint(LayoutAttribute::Height, 20);
-        appkit::layoutSubtreeIfNeeded(&root);
+        AppKit::layoutSubtreeIfNeeded(&root);
     }
 
     void TearDown() override
     {
         // Every group a test starts ends within it.
         clock.advance(10);
-        testsupport::processEvents();
+        TestSupport::processEvents();
         EXPECT_EQ(AnimationContext::runningGroupCount(), 0u);
         MainQueue::setClock(nullptr);
     }
@@ -42,7 +42,7 @@ protected:
     {
         auto c = LayoutConstraint::create(view, a, LayoutRelation::Equal, nullptr,
             LayoutAttribute::NotAnAttribute, 1.0, constant);
-        appkit::addConstraint(&root, c);
+        AppKit::addConstraint(&root, c);
         return c;
     }
 
@@ -70,20 +70,20 @@ TEST_F(AnimationContextTest, MovesAViewOverTheDurationWhenAConstantChangesInAGro
     AnimationContext::runAnimationGroup(
         animated(0.3, [&] { left->setConstant(100); }), [&] { ++completions; });
     EXPECT_EQ(view->x(), 0);
-    EXPECT_EQ(appkit::targetFrame(view).x(), 100);
+    EXPECT_EQ(AppKit::targetFrame(view).x(), 100);
 
     clock.advance(0.15);
     EXPECT_EQ(view->x(), 50);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(completions, 0);
 
     clock.advance(0.15);
     EXPECT_EQ(view->x(), 100);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(completions, 1);
 
     clock.advance(1.0);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(completions, 1);
     EXPECT_EQ(view->geometry(), QRect(100, 0, 50, 20));
 }
@@ -101,11 +101,11 @@ TEST_F(AnimationContextTest, CompletesOnTheMainQueueWhenNothingAnimates)
     EXPECT_EQ(view->x(), 30);
     EXPECT_EQ(completions, 0);
     EXPECT_EQ(AnimationContext::runningGroupCount(), 0u);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(completions, 1);
 
     AnimationContext::runAnimationGroup(animated(0.3, [] {}), [&] { ++completions; });
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(completions, 2);
 }
 
@@ -117,7 +117,7 @@ TEST_F(AnimationContextTest, LaysOutInsideAGroupAlongItsTimingCurve)
         ctx.setDuration(0.4);
         ctx.setAllowsImplicitAnimation(true);
         ctx.setTimingFunction(AnimationContext::easeInEaseOut());
-        appkit::layoutSubtreeIfNeeded(&root);
+        AppKit::layoutSubtreeIfNeeded(&root);
     });
     clock.advance(0.1);
     EXPECT_LT(view->x(), 25);
@@ -132,14 +132,14 @@ TEST_F(AnimationContextTest, AnimatesOpacityAndRetargetsARunningChange)
 {
     int completions = 0;
     AnimationContext::runAnimationGroup(
-        animated(0.5, [&] { appkit::setOpacity(view, 0.0); }), [&] { ++completions; });
-    EXPECT_DOUBLE_EQ(appkit::opacity(view), 0.0);
+        animated(0.5, [&] { AppKit::setOpacity(view, 0.0); }), [&] { ++completions; });
+    EXPECT_DOUBLE_EQ(AppKit::opacity(view), 0.0);
     clock.advance(0.25);
-    appkit::setOpacity(view, 1.0); // outside a group: at once, ending the fade
-    EXPECT_DOUBLE_EQ(appkit::opacity(view), 1.0);
+    AppKit::setOpacity(view, 1.0); // outside a group: at once, ending the fade
+    EXPECT_DOUBLE_EQ(AppKit::opacity(view), 1.0);
     clock.advance(0.5);
-    testsupport::processEvents();
-    EXPECT_DOUBLE_EQ(appkit::opacity(view), 1.0);
+    TestSupport::processEvents();
+    EXPECT_DOUBLE_EQ(AppKit::opacity(view), 1.0);
     EXPECT_EQ(completions, 1);
 
     // Any value can animate; a second change of it in a later group starts from where it is.
@@ -168,11 +168,11 @@ TEST_F(AnimationContextTest, RunsNestedGroupsFromCompletionsAndSurvivesADestroye
             animated(0.2, [&] { left->setConstant(0); }), [&] { order.push_back(2); });
     });
     clock.advance(0.3);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(order, std::vector<int> { 1 });
     EXPECT_EQ(view->x(), 60);
     clock.advance(0.2);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(order, (std::vector<int> { 1, 2 }));
     EXPECT_EQ(view->x(), 0);
 
@@ -184,6 +184,6 @@ TEST_F(AnimationContextTest, RunsNestedGroupsFromCompletionsAndSurvivesADestroye
     view = nullptr;
     EXPECT_FALSE(left->isActive());
     clock.advance(0.3);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(completed);
 }

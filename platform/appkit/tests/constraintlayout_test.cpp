@@ -19,13 +19,13 @@ public:
         : QWidget(parent)
         , m_size(size)
     {
-        appkit::setTranslatesAutoresizingMaskIntoConstraints(this, false);
+        AppKit::setTranslatesAutoresizingMaskIntoConstraints(this, false);
     }
     QSize sizeHint() const override { return m_size; }
     void setContentSize(QSize s)
     {
         m_size = s;
-        appkit::invalidateIntrinsicContentSize(this);
+        AppKit::invalidateIntrinsicContentSize(this);
     }
 
 private:
@@ -36,14 +36,14 @@ void install(QWidget* holder, const QString& format, const LayoutViews& views)
 {
     const VisualFormatResult r = constraintsWithVisualFormat(format, views);
     ASSERT_TRUE(r.ok()) << r.error.toStdString();
-    appkit::addConstraints(holder, r.constraints);
+    AppKit::addConstraints(holder, r.constraints);
 }
 
 LayoutConstraintRef pin(QWidget* holder, QWidget* item, LayoutAttribute a, double constant)
 {
     auto c = LayoutConstraint::create(
         item, a, LayoutRelation::Equal, nullptr, LayoutAttribute::NotAnAttribute, 1.0, constant);
-    appkit::addConstraint(holder, c);
+    AppKit::addConstraint(holder, c);
     return c;
 }
 
@@ -58,22 +58,22 @@ TEST(ConstraintLayout, SharesSpaceByHuggingAndCompressionResistance)
     install(&root, u"H:|[a][b]|"_s, { { u"a"_s, a }, { u"b"_s, b } });
     install(&root, u"V:|[a]"_s, { { u"a"_s, a } });
     install(&root, u"V:|[b]"_s, { { u"b"_s, b } });
-    appkit::setContentCompressionResistancePriority(b, 250, LayoutOrientation::Horizontal);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::setContentCompressionResistancePriority(b, 250, LayoutOrientation::Horizontal);
+    AppKit::layoutSubtreeIfNeeded(&root);
     // Too narrow: the view that resists less gives way; heights are the content's.
     EXPECT_EQ(a->geometry(), QRect(0, 0, 80, 20));
     EXPECT_EQ(b->geometry(), QRect(80, 0, 20, 20));
 
     // Too wide: the view that hugs less grows.
     root.resize(200, 40);
-    appkit::setContentHuggingPriority(a, 200, LayoutOrientation::Horizontal);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::setContentHuggingPriority(a, 200, LayoutOrientation::Horizontal);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(a->width(), 140);
     EXPECT_EQ(b->geometry(), QRect(140, 0, 60, 20));
 
     // A changed content size is read again.
     b->setContentSize({ 30, 25 });
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(b->geometry(), QRect(170, 0, 30, 25));
 }
 
@@ -85,35 +85,35 @@ TEST(ConstraintLayout, ConstraintHandlesLayOutAgainWhenChanged)
     install(&root, u"V:|[v]|"_s, { { u"v"_s, v } });
     auto left = pin(&root, v, LayoutAttribute::Left, 10);
     auto width = pin(&root, v, LayoutAttribute::Width, 50);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(v->geometry(), QRect(10, 0, 50, 100));
 
     // A changed constant lays out on the next turn of the main queue.
     left->setConstant(40);
     EXPECT_EQ(v->x(), 10);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(v->x(), 40);
 
     // A weaker competitor wins once the width is no longer required.
     auto wide = LayoutConstraint::create(
         v, LayoutAttribute::Width, LayoutRelation::Equal, &root, LayoutAttribute::Width, 0.5, 0);
     wide->setPriority(500);
-    appkit::addConstraint(&root, wide);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::addConstraint(&root, wide);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(v->width(), 50);
     width->setPriority(400);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(v->width(), 150);
 
     // Deactivated, then activated again on the view that held it.
     wide->setActive(false);
     EXPECT_FALSE(wide->isActive());
-    EXPECT_EQ(appkit::constraints(&root).size(), 4);
-    appkit::layoutSubtreeIfNeeded(&root);
+    EXPECT_EQ(AppKit::constraints(&root).size(), 4);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(v->width(), 50);
     wide->setActive(true);
     EXPECT_EQ(wide->holder(), &root);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(v->width(), 150);
 }
 
@@ -128,13 +128,13 @@ TEST(ConstraintLayout, PlacesViewsAcrossLevelsAroundFramesTheParentsSet)
     auto* inner = new Content(clip);
     install(&root, u"V:|-20-[inner(75)]"_s, { { u"inner"_s, inner } });
     install(&root, u"H:|[inner]|"_s, { { u"inner"_s, inner } });
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(inner->geometry(), QRect(0, 20, 200, 75));
     EXPECT_EQ(clip->geometry(), QRect(10, 30, 200, 150));
 
     clip->setGeometry(0, 0, 250, 150);
-    appkit::setNeedsLayout(&root);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::setNeedsLayout(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(inner->geometry(), QRect(0, 20, 250, 75));
 }
 
@@ -145,23 +145,23 @@ TEST(ConstraintLayout, SizesNestedViewsByWhatTheirOwnConstraintsNeed)
     root.resize(400, 600);
     // A plain view: its size hint is the fitting size of its constraints.
     auto* content = new QWidget(&root);
-    appkit::setTranslatesAutoresizingMaskIntoConstraints(content, false);
+    AppKit::setTranslatesAutoresizingMaskIntoConstraints(content, false);
     auto* picture = new Content(content);
     auto* title = new Content(content, { 120, 30 });
     install(content, u"V:|[picture(300)]-10-[title]|"_s,
         { { u"picture"_s, picture }, { u"title"_s, title } });
-    appkit::addConstraint(content,
+    AppKit::addConstraint(content,
         LayoutConstraint::create(picture, LayoutAttribute::Width, LayoutRelation::Equal, picture,
             LayoutAttribute::Height));
     for (QWidget* w : { picture, title })
-        appkit::addConstraint(content,
+        AppKit::addConstraint(content,
             LayoutConstraint::create(w, LayoutAttribute::CenterX, LayoutRelation::Equal, content,
                 LayoutAttribute::CenterX));
-    appkit::addConstraint(&root,
+    AppKit::addConstraint(&root,
         LayoutConstraint::create(content, LayoutAttribute::CenterY, LayoutRelation::Equal, &root,
             LayoutAttribute::CenterY));
     install(&root, u"H:|[view]|"_s, { { u"view"_s, content } });
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
 
     EXPECT_EQ(content->geometry(), QRect(0, 130, 400, 340));
     EXPECT_EQ(picture->geometry(), QRect(50, 0, 300, 300));
@@ -169,7 +169,7 @@ TEST(ConstraintLayout, SizesNestedViewsByWhatTheirOwnConstraintsNeed)
 
     // The title's content grows: the content view grows and stays centred.
     title->setContentSize({ 120, 50 });
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(content->geometry(), QRect(0, 120, 400, 360));
     EXPECT_EQ(title->geometry(), QRect(140, 310, 120, 50));
 }
@@ -179,10 +179,10 @@ TEST(ConstraintLayout, AWindowFollowsRequiredConstraintsOnItsOwnSize)
     QWidget window;
     window.resize(320, 100);
     auto height = pin(&window, &window, LayoutAttribute::Height, 415);
-    appkit::layoutSubtreeIfNeeded(&window);
+    AppKit::layoutSubtreeIfNeeded(&window);
     EXPECT_EQ(window.size(), QSize(320, 415));
     height->setConstant(107);
-    appkit::layoutSubtreeIfNeeded(&window);
+    AppKit::layoutSubtreeIfNeeded(&window);
     EXPECT_EQ(window.size(), QSize(320, 107));
     EXPECT_EQ(ConstraintLayout::of(&window)->fittingSize().height(), 107);
 }
@@ -195,20 +195,20 @@ TEST(ConstraintLayout, DropsConstraintsOfDestroyedViewsAndLeavesOutContradiction
     auto* b = new Content(&root);
     install(&root, u"H:|-10-[a(50)][b(20)]"_s, { { u"a"_s, a }, { u"b"_s, b } });
     install(&root, u"V:|[a(10)][b(10)]"_s, { { u"a"_s, a }, { u"b"_s, b } });
-    const auto countBefore = appkit::constraints(&root).size();
-    appkit::layoutSubtreeIfNeeded(&root);
+    const auto countBefore = AppKit::constraints(&root).size();
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(b->geometry(), QRect(60, 10, 20, 10));
 
     // A required contradiction is left out, the rest still holds.
     auto contradiction = pin(&root, a, LayoutAttribute::Width, 70);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(a->width(), 50);
     EXPECT_TRUE(contradiction->isActive());
-    appkit::removeConstraint(&root, contradiction);
+    AppKit::removeConstraint(&root, contradiction);
 
     delete a;
-    EXPECT_EQ(appkit::constraints(&root).size(), countBefore - 6);
-    appkit::layoutSubtreeIfNeeded(&root);
+    EXPECT_EQ(AppKit::constraints(&root).size(), countBefore - 6);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(b->size(), QSize(20, 10));
 }
 
@@ -233,12 +233,12 @@ TEST(ConstraintLayout, ViewsThatComeAndGoLeaveTheSolverAsItWas)
             made.append(button);
             previous = button;
         }
-        appkit::layoutSubtreeIfNeeded(&root);
+        AppKit::layoutSubtreeIfNeeded(&root);
         EXPECT_EQ(previous->geometry(), QRect(40 + (buttons - 1) * 64, 0, 64, 75));
         qDeleteAll(made);
-        appkit::layoutSubtreeIfNeeded(&root);
+        AppKit::layoutSubtreeIfNeeded(&root);
     };
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     const ConstraintLayout::SolverSize before = layout->solverSize();
     cycle(4);
     const ConstraintLayout::SolverSize once = layout->solverSize();
@@ -258,21 +258,21 @@ TEST(ConstraintLayout, FollowsResizesAndContentChangesOfShownWindows)
     QWidget window;
     window.resize(300, 100);
     auto* label = new QLabel(u"short"_s, &window);
-    appkit::setTranslatesAutoresizingMaskIntoConstraints(label, false);
+    AppKit::setTranslatesAutoresizingMaskIntoConstraints(label, false);
     install(&window, u"H:|-10-[label]"_s, { { u"label"_s, label } });
     install(&window, u"V:|-(>=0)-[label]-10-|"_s, { { u"label"_s, label } });
     window.show();
-    testsupport::processEvents();
+    TestSupport::processEvents();
     const int shortWidth = label->width();
     EXPECT_EQ(label->x(), 10);
     EXPECT_EQ(label->geometry().bottom(), 89);
 
     // Qt's own resize and size-hint notifications lay the window out again.
     window.resize(300, 200);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(label->geometry().bottom(), 189);
     label->setText(u"a considerably longer text"_s);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_GT(label->width(), shortWidth);
     EXPECT_EQ(label->width(), label->sizeHint().width());
 }
@@ -285,7 +285,7 @@ public:
     explicit Wrapping(QWidget* parent)
         : QWidget(parent)
     {
-        appkit::setTranslatesAutoresizingMaskIntoConstraints(this, false);
+        AppKit::setTranslatesAutoresizingMaskIntoConstraints(this, false);
     }
     QSize sizeHint() const override
     {
@@ -303,22 +303,22 @@ TEST(ConstraintLayout, GivesWrappingTextTheHeightItNeedsAtItsWidth)
     auto* text = new Wrapping(&root);
     auto* label = new QLabel(u"Several words that wrap onto more than one line of text"_s, &root);
     label->setWordWrap(true);
-    appkit::setTranslatesAutoresizingMaskIntoConstraints(label, false);
+    AppKit::setTranslatesAutoresizingMaskIntoConstraints(label, false);
     const LayoutViews views { { u"text"_s, text }, { u"label"_s, label } };
     install(&root, u"H:|-10-[text]-10-|"_s, views);
     install(&root, u"H:|-10-[label(60)]"_s, views);
     install(&root, u"V:|-5-[text][label]"_s, views);
     for (QWidget* w : { static_cast<QWidget*>(text), static_cast<QWidget*>(label) }) {
-        appkit::setContentHuggingPriority(w, 1000, LayoutOrientation::Vertical);
-        appkit::setContentCompressionResistancePriority(w, 1000, LayoutOrientation::Vertical);
+        AppKit::setContentHuggingPriority(w, 1000, LayoutOrientation::Vertical);
+        AppKit::setContentCompressionResistancePriority(w, 1000, LayoutOrientation::Vertical);
     }
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(text->geometry(), QRect(10, 5, 240, 50));
     EXPECT_EQ(label->width(), 60);
     EXPECT_EQ(label->height(), label->heightForWidth(60));
     EXPECT_EQ(label->y(), 55);
 
     root.resize(120, 300);
-    appkit::layoutSubtreeIfNeeded(&root);
+    AppKit::layoutSubtreeIfNeeded(&root);
     EXPECT_EQ(text->geometry(), QRect(10, 5, 100, 100));
 }

@@ -19,7 +19,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-using testsupport::RecordingWorkspace;
+using TestSupport::RecordingWorkspace;
 
 namespace {
 

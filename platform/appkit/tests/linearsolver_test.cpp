@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace linear;
+using namespace Linear;
 
 namespace {
 
@@ -31,14 +31,14 @@ TEST(LinearSolver, HoldsRequiredEqualitiesAndInequalities)
     // right == left + width, left == 10, width >= 50, right <= 200
     Expression r(right);
     r.add(left, -1).add(width, -1);
-    ASSERT_EQ(s.addConstraint(r, Relation::Equal, strength::required), SolverError::None);
-    ASSERT_EQ(s.addConstraint(equalsConstant(left, 10), Relation::Equal, strength::required),
+    ASSERT_EQ(s.addConstraint(r, Relation::Equal, Strength::required), SolverError::None);
+    ASSERT_EQ(s.addConstraint(equalsConstant(left, 10), Relation::Equal, Strength::required),
         SolverError::None);
     ASSERT_EQ(
-        s.addConstraint(equalsConstant(width, 50), Relation::GreaterOrEqual, strength::required),
+        s.addConstraint(equalsConstant(width, 50), Relation::GreaterOrEqual, Strength::required),
         SolverError::None);
     ASSERT_EQ(
-        s.addConstraint(equalsConstant(right, 200), Relation::LessOrEqual, strength::required),
+        s.addConstraint(equalsConstant(right, 200), Relation::LessOrEqual, Strength::required),
         SolverError::None);
     // A weak wish for a wide view is capped by the required bound.
     ASSERT_EQ(
@@ -79,13 +79,13 @@ TEST(LinearSolver, ReportsAnUnsatisfiableRequiredConstraintAndKeepsTheRest)
 {
     Solver s;
     Variable a, b;
-    ASSERT_EQ(s.addConstraint(equalsConstant(a, 10), Relation::Equal, strength::required),
+    ASSERT_EQ(s.addConstraint(equalsConstant(a, 10), Relation::Equal, Strength::required),
         SolverError::None);
     ASSERT_EQ(
-        s.addConstraint(minus(b, a, 5), Relation::Equal, strength::required), SolverError::None);
-    EXPECT_EQ(s.addConstraint(equalsConstant(b, 100), Relation::Equal, strength::required),
+        s.addConstraint(minus(b, a, 5), Relation::Equal, Strength::required), SolverError::None);
+    EXPECT_EQ(s.addConstraint(equalsConstant(b, 100), Relation::Equal, Strength::required),
         SolverError::UnsatisfiableConstraint);
-    EXPECT_EQ(s.addConstraint(equalsConstant(a, 3), Relation::LessOrEqual, strength::required),
+    EXPECT_EQ(s.addConstraint(equalsConstant(a, 3), Relation::LessOrEqual, Strength::required),
         SolverError::UnsatisfiableConstraint);
     EXPECT_EQ(s.constraintCount(), 2u);
     s.updateVariables();
@@ -95,7 +95,7 @@ TEST(LinearSolver, ReportsAnUnsatisfiableRequiredConstraintAndKeepsTheRest)
     // The solver still takes sound constraints afterwards.
     Variable c;
     ASSERT_EQ(
-        s.addConstraint(minus(c, b, 1), Relation::Equal, strength::required), SolverError::None);
+        s.addConstraint(minus(c, b, 1), Relation::Equal, Strength::required), SolverError::None);
     s.updateVariables();
     EXPECT_DOUBLE_EQ(c.value(), 16);
 }
@@ -105,18 +105,18 @@ TEST(LinearSolver, FollowsSuggestedValuesOfEditVariables)
     Solver s;
     Variable hostWidth, left, width;
     // left == 20, left + width == hostWidth - 20, width >= 100
-    ASSERT_EQ(s.addConstraint(equalsConstant(left, 20), Relation::Equal, strength::required),
+    ASSERT_EQ(s.addConstraint(equalsConstant(left, 20), Relation::Equal, Strength::required),
         SolverError::None);
     Expression e(left);
     e.add(width, 1).add(hostWidth, -1);
     e.constant = 20;
-    ASSERT_EQ(s.addConstraint(e, Relation::Equal, strength::required), SolverError::None);
+    ASSERT_EQ(s.addConstraint(e, Relation::Equal, Strength::required), SolverError::None);
     ASSERT_EQ(
-        s.addConstraint(equalsConstant(width, 100), Relation::GreaterOrEqual, strength::required),
+        s.addConstraint(equalsConstant(width, 100), Relation::GreaterOrEqual, Strength::required),
         SolverError::None);
     ASSERT_EQ(s.addEditVariable(hostWidth, 1000.0), SolverError::None);
     EXPECT_EQ(s.addEditVariable(hostWidth, 1000.0), SolverError::DuplicateEditVariable);
-    EXPECT_EQ(s.addEditVariable(width, strength::required), SolverError::RequiredEditVariable);
+    EXPECT_EQ(s.addEditVariable(width, Strength::required), SolverError::RequiredEditVariable);
 
     for (double w : { 300.0, 500.0, 320.0, 100.0 }) {
         ASSERT_EQ(s.suggestValue(hostWidth, w), SolverError::None);
@@ -139,21 +139,21 @@ TEST(LinearSolver, KeepsManyChainedConstraintsConsistentWhileEditing)
     std::vector<Variable> lefts(50);
     Variable previousRight;
     ASSERT_EQ(
-        s.addConstraint(equalsConstant(previousRight, 0), Relation::Equal, strength::required),
+        s.addConstraint(equalsConstant(previousRight, 0), Relation::Equal, Strength::required),
         SolverError::None);
     for (auto& l : lefts) {
         ASSERT_EQ(s.addConstraint(
-                      minus(l, previousRight, 2), Relation::GreaterOrEqual, strength::required),
+                      minus(l, previousRight, 2), Relation::GreaterOrEqual, Strength::required),
             SolverError::None);
         ASSERT_EQ(
             s.addConstraint(minus(l, previousRight, 2), Relation::Equal, 1.0), SolverError::None);
         Variable right;
-        ASSERT_EQ(s.addConstraint(minus(right, l, 10), Relation::Equal, strength::required),
+        ASSERT_EQ(s.addConstraint(minus(right, l, 10), Relation::Equal, Strength::required),
             SolverError::None);
         previousRight = right;
     }
     ASSERT_EQ(
-        s.addConstraint(minus(host, previousRight), Relation::GreaterOrEqual, strength::required),
+        s.addConstraint(minus(host, previousRight), Relation::GreaterOrEqual, Strength::required),
         SolverError::None);
     ASSERT_EQ(s.addEditVariable(host, 100.0), SolverError::None);
     ASSERT_EQ(s.suggestValue(host, 1000), SolverError::None);

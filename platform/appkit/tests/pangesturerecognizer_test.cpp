@@ -43,7 +43,7 @@ struct PanView {
     QWidget* view;
     QPushButton* button;
     PanGestureRecognizer* recognizer;
-    testsupport::Pointer pointer { &window };
+    TestSupport::Pointer pointer { &window };
     std::vector<State> states;
     std::vector<qreal> translations;
     int clicks = 0;

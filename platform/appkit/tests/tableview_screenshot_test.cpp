@@ -66,7 +66,7 @@ TEST(TableViewScreenshot, DrawsTwentyLabelledRowsOneUnderTheOther)
     table->reloadData();
     window.setWidget(table);
     window.show();
-    testsupport::processEvents();
+    TestSupport::processEvents();
 
     ASSERT_EQ(table->height(), 20 * 32);
     const QImage image = table->grab().toImage();
@@ -85,6 +85,6 @@ TEST(TableViewScreenshot, DrawsTwentyLabelledRowsOneUnderTheOther)
 
     // Scrolled to the end, the last row is in view.
     window.ensureVisible(0, table->height() - 1);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(table->viewAtRow(19)->visibleRegion().boundingRect().height() == 30);
 }

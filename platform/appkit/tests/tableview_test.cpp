@@ -13,7 +13,7 @@
 #include <functional>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::waitFor;
+using TestSupport::waitFor;
 
 namespace {
 
@@ -162,7 +162,7 @@ TEST(TableView, ReloadsOnTheNextTurnOnceItsDataSourceIsSet)
     source.texts = &texts;
     table.setDataSource(&source);
     EXPECT_EQ(table.numberOfRows(), 0);
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(table.numberOfRows(), 2);
     table.setDataSource(nullptr);
     table.reloadData();
@@ -329,7 +329,7 @@ TEST(TableView, SurvivesChangesMadeFromInsideItsOwnRowsAndAnswers)
         t.view.reloadData();
     });
     button->click();
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_EQ(shown(t.view), model.items);
 
     // A delegate that reloads the table while making a row: reloaded once, consistent.
@@ -409,7 +409,7 @@ TEST(TableView, MakesOnlyTheRowsItsScrollViewShowsAndTheRestAsTheyScrollIntoSigh
         items.append(u"item %1"_s.arg(i));
     Model model(*table, items);
     scroll.show();
-    testsupport::processEvents();
+    TestSupport::processEvents();
 
     const auto shownCells = [&] {
         QStringList texts;

@@ -27,7 +27,7 @@ void moveTo(QWidget* view, QPointF at)
 bool activate(QWidget* window)
 {
     window->activateWindow();
-    return testsupport::waitFor([&] { return window->isActiveWindow(); });
+    return TestSupport::waitFor([&] { return window->isActiveWindow(); });
 }
 
 } // namespace
@@ -42,10 +42,10 @@ TEST(TrackingArea, ReportsEachCrossingOfItsRectangleOnlyWhereItIsActive)
     ASSERT_TRUE(activate(&view));
     Recorder owner;
     Recorder keyOnly;
-    appkit::addTrackingArea(&view,
+    AppKit::addTrackingArea(&view,
         std::make_shared<TrackingArea>(
             QRectF(10, 10, 20, 20), TrackingArea::MouseEnteredAndExited, &owner));
-    appkit::addTrackingArea(&view,
+    AppKit::addTrackingArea(&view,
         std::make_shared<TrackingArea>(QRectF(50, 50, 20, 20),
             TrackingArea::MouseEnteredAndExited | TrackingArea::ActiveInKeyWindow, &keyOnly));
     EXPECT_TRUE(view.hasMouseTracking());
@@ -70,9 +70,9 @@ TEST(TrackingArea, ReportsEachCrossingOfItsRectangleOnlyWhereItIsActive)
     EXPECT_EQ(owner.events, QStringList { u"entered"_s });
     auto late = std::make_shared<TrackingArea>(
         QRectF(0, 0, 50, 50), TrackingArea::MouseEnteredAndExited, &owner);
-    appkit::addTrackingArea(&view, late);
+    AppKit::addTrackingArea(&view, late);
     EXPECT_TRUE(late->isInside());
     EXPECT_EQ(owner.events, QStringList { u"entered"_s });
-    appkit::removeTrackingArea(&view, late);
-    EXPECT_EQ(appkit::trackingAreas(&view).size(), 2);
+    AppKit::removeTrackingArea(&view, late);
+    EXPECT_EQ(AppKit::trackingAreas(&view).size(), 2);
 }

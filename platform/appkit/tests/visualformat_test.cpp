@@ -22,15 +22,15 @@ struct Views {
     {
         root.resize(300, 200);
         for (QWidget* w : { a, b, c })
-            appkit::setTranslatesAutoresizingMaskIntoConstraints(w, false);
+            AppKit::setTranslatesAutoresizingMaskIntoConstraints(w, false);
     }
 
     void install(const QString& format, const LayoutMetrics& metrics = {})
     {
         const VisualFormatResult r = constraintsWithVisualFormat(format, map, metrics);
         ASSERT_TRUE(r.ok()) << r.error.toStdString();
-        appkit::addConstraints(&root, r.constraints);
-        appkit::layoutSubtreeIfNeeded(&root);
+        AppKit::addConstraints(&root, r.constraints);
+        AppKit::layoutSubtreeIfNeeded(&root);
     }
 };
 

@@ -12,7 +12,7 @@
 
 #include <memory>
 
-namespace storetest {
+namespace StoreTest {
 
 inline QString databasePath(const QString& name)
 {
@@ -24,7 +24,7 @@ inline std::unique_ptr<QProcess> startHelper(
     const QStringList& args, QProcess::ProcessChannelMode mode = QProcess::ForwardedErrorChannel)
 {
     auto p = std::make_unique<QProcess>();
-    p->setProgram(testsupport::helperPath(QStringLiteral("store_helper")));
+    p->setProgram(TestSupport::helperPath(QStringLiteral("store_helper")));
     p->setArguments(args);
     p->setProcessChannelMode(mode);
     p->start();
@@ -38,7 +38,7 @@ inline bool finishedOk(QProcess& p, int ms = 60000)
 
 inline QString readLine(QProcess& p, int ms = 30000)
 {
-    testsupport::waitFor(
+    TestSupport::waitFor(
         [&] {
             p.waitForReadyRead(10);
             return p.canReadLine() || p.state() == QProcess::NotRunning;
@@ -52,4 +52,4 @@ struct WaitLimit {
     ~WaitLimit() { UserDefaults::setWriteWaitLimit(std::chrono::seconds(30)); }
 };
 
-} // namespace storetest
+} // namespace StoreTest

@@ -9,7 +9,7 @@ namespace {
 
 Bundle testBundle()
 {
-    return Bundle(testsupport::sourcePath(u"platform/foundation/tests/data/bundle"_s));
+    return Bundle(TestSupport::sourcePath(u"platform/foundation/tests/data/bundle"_s));
 }
 
 } // namespace

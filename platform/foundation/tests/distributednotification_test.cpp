@@ -22,8 +22,8 @@ TEST(DistributedNotificationCenter, APostReachesAnotherProcessAndComesBack)
 
     QProcess observer;
     observer.start(
-        testsupport::helperPath(u"store_helper"_s), { u"observe"_s, u"TestDataUpdated"_s });
-    ASSERT_TRUE(testsupport::waitFor(
+        TestSupport::helperPath(u"store_helper"_s), { u"observe"_s, u"TestDataUpdated"_s });
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] { return observer.waitForReadyRead(10) || observer.canReadLine(); }));
     EXPECT_EQ(observer.readLine().trimmed(), "ready");
     center.postNotificationName(u"TestDataUpdated"_s, u"Tickerly"_s);
@@ -36,10 +36,10 @@ TEST(DistributedNotificationCenter, APostReachesAnotherProcessAndComesBack)
         [&](const QString& name, const QString& object) { heard.append(name + u'/' + object); });
     QProcess poster;
     poster.start(
-        testsupport::helperPath(u"store_helper"_s), { u"post"_s, u"FromHelper"_s, u"Tickerly"_s });
+        TestSupport::helperPath(u"store_helper"_s), { u"post"_s, u"FromHelper"_s, u"Tickerly"_s });
     ASSERT_TRUE(poster.waitForFinished(60000));
     EXPECT_EQ(poster.exitCode(), 0);
-    EXPECT_TRUE(testsupport::waitFor([&] { return !heard.isEmpty(); }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return !heard.isEmpty(); }));
     EXPECT_EQ(heard, QStringList { u"FromHelper/Tickerly"_s });
 }
 
@@ -59,7 +59,7 @@ TEST(DistributedNotificationCenter, APostArrivesOnceInItsOwnProcessAndHonoursThe
     center.postNotificationName(u"Own"_s, u"b"_s);
     // Signals from one sender keep their order: once the last is in, any duplicate would be too.
     center.postNotificationName(u"OwnDone"_s);
-    ASSERT_TRUE(testsupport::waitFor([&] { return done == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return done == 1; }));
     EXPECT_EQ(any, 2);
     EXPECT_EQ(onlyA, 1);
 }
@@ -72,7 +72,7 @@ TEST(DistributedNotificationCenter, WithoutASessionBusReachesItsOwnObserversOnce
     env.remove(u"DISPLAY"_s);
     QProcess poster;
     poster.setProcessEnvironment(env);
-    poster.start(testsupport::helperPath(u"store_helper"_s), { u"post"_s, u"Nobody"_s, u"x"_s });
+    poster.start(TestSupport::helperPath(u"store_helper"_s), { u"post"_s, u"Nobody"_s, u"x"_s });
     ASSERT_TRUE(poster.waitForFinished(60000));
     EXPECT_EQ(poster.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(poster.exitCode(), 3);

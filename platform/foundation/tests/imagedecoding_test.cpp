@@ -9,7 +9,7 @@
 
 namespace {
 
-QByteArray png(const QImage& image) { return testsupport::encodedImage(image, "PNG"); }
+QByteArray png(const QImage& image) { return TestSupport::encodedImage(image, "PNG"); }
 
 template <typename T> QByteArray le(T value)
 {
@@ -152,9 +152,9 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
         { "16-bit PNG", png(blank(large.width(), large.height(), QImage::Format_RGBA64)) },
         { "interlaced PNG", interlacedPng(large.width(), large.height()) },
         { "progressive JPEG",
-            testsupport::encodedImage(
+            TestSupport::encodedImage(
                 blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG", true) },
-        { "GIF", testsupport::gifOfCanvas(large) },
+        { "GIF", TestSupport::gifOfCanvas(large) },
         { "ICO", ico(png(blank(2048, 2048, QImage::Format_Grayscale8))) },
         { "BMP", bmp(large) },
     };
@@ -168,18 +168,18 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
     EXPECT_EQ(asIcon(png(blank(large.width(), large.height(), QImage::Format_RGB32))).size(),
         QSize(384, 192));
     EXPECT_EQ(asIcon(png(blank(large.width(), large.height()))).size(), QSize(384, 192));
-    EXPECT_EQ(asIcon(testsupport::encodedImage(
+    EXPECT_EQ(asIcon(TestSupport::encodedImage(
                          blank(large.width(), large.height(), QImage::Format_RGB32), "JPEG"))
                   .size(),
         QSize(384, 192));
     // As are pictures of the other formats within the bound: whole, and scaled where their use
     // reads larger pictures reduced.
-    EXPECT_EQ(asIcon(testsupport::gifOfCanvas(QSize(1024, 512))).size(), QSize(1024, 512));
+    EXPECT_EQ(asIcon(TestSupport::gifOfCanvas(QSize(1024, 512))).size(), QSize(1024, 512));
     EXPECT_EQ(asIcon(interlacedPng(1024, 512)).size(), QSize(1024, 512));
     EXPECT_EQ(asIcon(ico(png(blank(256, 256)))).size(), QSize(256, 256));
-    EXPECT_EQ(asIcon(testsupport::encodedImage(blank(64, 64), "ICO")).size(), QSize(64, 64));
+    EXPECT_EQ(asIcon(TestSupport::encodedImage(blank(64, 64), "ICO")).size(), QSize(64, 64));
     EXPECT_EQ(asIcon(bmp(QSize(1024, 512))).size(), QSize(1024, 512));
-    EXPECT_EQ(decodeImage(testsupport::gifOfCanvas(QSize(2048, 1024)), { .cover = cover }).size(),
+    EXPECT_EQ(decodeImage(TestSupport::gifOfCanvas(QSize(2048, 1024)), { .cover = cover }).size(),
         QSize(384, 192));
     EXPECT_EQ(decodeImage(interlacedPng(2048, 1024), { .cover = cover }).size(), QSize(384, 192));
 
@@ -187,7 +187,7 @@ TEST(ImageDecoding, RefusesAPictureReadWholeThatIsLargerThanItsUseCanNeed)
     const QSize banner(16384, 2048);
     EXPECT_TRUE(decodeImage(png(blank(banner.width(), banner.height(), QImage::Format_Grayscale8)))
                     .isNull());
-    EXPECT_TRUE(decodeImage(testsupport::gifOfCanvas(banner)).isNull());
-    EXPECT_EQ(decodeImage(testsupport::gifOfCanvas(QSize(4096, 1024))).size(), QSize(4096, 1024));
-    EXPECT_EQ(decodeImage(testsupport::gifOfCanvas(QSize(3, 2))).size(), QSize(3, 2));
+    EXPECT_TRUE(decodeImage(TestSupport::gifOfCanvas(banner)).isNull());
+    EXPECT_EQ(decodeImage(TestSupport::gifOfCanvas(QSize(4096, 1024))).size(), QSize(4096, 1024));
+    EXPECT_EQ(decodeImage(TestSupport::gifOfCanvas(QSize(3, 2))).size(), QSize(3, 2));
 }

@@ -529,13 +529,13 @@ TEST_F(KeyedArchiveTest, AnArchiveOrArrayPastTheReadLimitsReadsAsNothingAndIsLog
         = KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Sample>> { huge });
 
     for (const QByteArray& bytes : { tooLong, tooLongUnsized, tooLargeList }) {
-        testsupport::LogCollector log;
+        TestSupport::LogCollector log;
         EXPECT_FALSE(KeyedUnarchiver::unarchiveArrayWithData(bytes));
         EXPECT_FALSE(KeyedUnarchiver::readableArrayWithData(bytes));
         EXPECT_FALSE(ArchivedArray::fromData(bytes));
         EXPECT_TRUE(log.contains(u"is not read"_s)) << bytes.size();
     }
-    testsupport::LogCollector log;
+    TestSupport::LogCollector log;
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObjectWithData(tooLarge));
     const auto holder = KeyedUnarchiver::unarchiveObjectWithData<Sample>(
         KeyedArchiver::archivedDataWithRootObject(*nested));

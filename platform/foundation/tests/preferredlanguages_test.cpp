@@ -5,7 +5,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-using testsupport::LocaleEnvironment;
+using TestSupport::LocaleEnvironment;
 
 TEST(PreferredLanguages, FollowsTheLocaleVariablesInTheirOrderOnEveryCall)
 {

@@ -19,7 +19,7 @@
 
 #include <unistd.h>
 
-using testsupport::waitFor;
+using TestSupport::waitFor;
 
 namespace {
 
@@ -66,7 +66,7 @@ TEST(MainQueue, DispatchAfterWaitsForTheVirtualClock)
     std::vector<QString> fired;
     MainQueue::dispatchAfter(300, [&] { fired.push_back(QStringLiteral("refresh")); });
     MainQueue::dispatchAfter(3, [&] { fired.push_back(QStringLiteral("banner")); });
-    testsupport::processEvents();
+    TestSupport::processEvents();
     EXPECT_TRUE(fired.empty());
 
     scope.clock.advance(2.9);
@@ -290,7 +290,7 @@ TEST(TerminationSignals, ASignalQuitsOnTheMainThreadAndASecondIsNoLongerCaught)
     });
     // From another thread, as the kernel may deliver it to any.
     std::thread([] { ::kill(::getpid(), SIGTERM); }).join();
-    ASSERT_TRUE(testsupport::waitFor([&] { return runs > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return runs > 0; }));
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_EQ(runs, 1);
     for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {

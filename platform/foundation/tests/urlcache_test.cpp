@@ -14,10 +14,10 @@
 #include <atomic>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::bodyReply;
-using testsupport::LoopbackServer;
-using testsupport::RecordedRequest;
-using testsupport::ScriptedReply;
+using TestSupport::bodyReply;
+using TestSupport::LoopbackServer;
+using TestSupport::RecordedRequest;
+using TestSupport::ScriptedReply;
 
 namespace {
 
@@ -66,7 +66,7 @@ protected:
     {
         CompletionRecorder recorder;
         through->dataTask(request, recorder.handler())->resume();
-        EXPECT_TRUE(testsupport::waitFor([&] { return recorder.done(); }));
+        EXPECT_TRUE(TestSupport::waitFor([&] { return recorder.done(); }));
         std::lock_guard lock(recorder.mutex);
         return { recorder.data, recorder.response, recorder.error };
     }
@@ -295,7 +295,7 @@ TEST_F(UrlCacheTest, AStaleAnswerIsAskedAboutWithItsValidatorsAndA304KeepsItsBod
     auto collecting = std::make_shared<Collecting>();
     auto streaming = UrlSession::create({}, collecting);
     streaming->dataTask(UrlRequest(*Url::fromString(server.url(u"/dated"_s))))->resume();
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         std::lock_guard lock(collecting->mutex);
         return collecting->done;
     }));
@@ -317,7 +317,7 @@ TEST_F(UrlCacheTest, AStaleAnswerIsAskedAboutWithItsValidatorsAndA304KeepsItsBod
             collecting->done = false;
         }
         streaming->dataTask(UrlRequest(*Url::fromString(server.url(u"/streamed"_s))))->resume();
-        ASSERT_TRUE(testsupport::waitFor([&] {
+        ASSERT_TRUE(TestSupport::waitFor([&] {
             std::lock_guard lock(collecting->mutex);
             return collecting->done;
         }));

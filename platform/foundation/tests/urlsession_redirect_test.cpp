@@ -9,10 +9,10 @@
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::bodyReply;
-using testsupport::LoopbackServer;
-using testsupport::redirectTo;
-using testsupport::ScriptedReply;
+using TestSupport::bodyReply;
+using TestSupport::LoopbackServer;
+using TestSupport::redirectTo;
+using TestSupport::ScriptedReply;
 
 namespace {
 
@@ -41,7 +41,7 @@ protected:
     {
         CompletionRecorder result;
         session->dataTask(request, result.handler())->resume();
-        EXPECT_TRUE(testsupport::waitFor([&] { return result.done(); }));
+        EXPECT_TRUE(TestSupport::waitFor([&] { return result.done(); }));
         std::lock_guard lock(result.mutex);
         EXPECT_EQ(result.calls, 1);
         return { result.data, result.response, result.error };

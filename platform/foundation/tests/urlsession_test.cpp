@@ -23,9 +23,9 @@
 #include <thread>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::bodyReply;
-using testsupport::LoopbackServer;
-using testsupport::ScriptedReply;
+using TestSupport::bodyReply;
+using TestSupport::LoopbackServer;
+using TestSupport::ScriptedReply;
 
 namespace {
 
@@ -137,7 +137,7 @@ TEST_F(UrlSessionTest, DeliversEachTasksDataBeforeItsEndOneCallAtATimeOffTheMain
         task->resume();
     session->finishTasksAndInvalidate();
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return delegate->count(u"invalid"_s) == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return delegate->count(u"invalid"_s) == 1; }));
     EXPECT_FALSE(delegate->onMainThread);
     EXPECT_FALSE(delegate->overlapped);
     const auto events = delegate->events();
@@ -176,7 +176,7 @@ TEST_F(UrlSessionTest, BecomesInvalidOnceAfterTheLastTaskWhateverTheNumberOfTask
             session->dataTask(requestFor(server.url(i == 0 ? u"/slow"_s : u"/fast"_s)))->resume();
         session->finishTasksAndInvalidate();
         session->finishTasksAndInvalidate(); // a second call changes nothing
-        ASSERT_TRUE(testsupport::waitFor([&] { return delegate->count(u"invalid"_s) == 1; }))
+        ASSERT_TRUE(TestSupport::waitFor([&] { return delegate->count(u"invalid"_s) == 1; }))
             << n << " tasks";
         const auto events = delegate->events();
         EXPECT_EQ(delegate->count(u"complete"_s), n);
@@ -186,7 +186,7 @@ TEST_F(UrlSessionTest, BecomesInvalidOnceAfterTheLastTaskWhateverTheNumberOfTask
         // A task resumed on an invalid session ends at once as cancelled.
         CompletionRecorder late;
         session->dataTask(requestFor(server.url(u"/fast"_s)), late.handler())->resume();
-        ASSERT_TRUE(testsupport::waitFor([&] { return late.callCount() == 1; }));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return late.callCount() == 1; }));
         ASSERT_TRUE(late.error.has_value());
         EXPECT_TRUE(late.error->is(UrlError::domain, UrlError::Cancelled));
     }
@@ -205,10 +205,10 @@ TEST_F(UrlSessionTest, CancellingMidBodyEndsTheTaskOnceAsCancelled)
     auto session = UrlSession::create({}, delegate);
     auto task = session->dataTask(requestFor(server.url(u"/stall"_s)));
     task->resume();
-    ASSERT_TRUE(testsupport::waitFor([&] { return delegate->count(u"data"_s) > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return delegate->count(u"data"_s) > 0; }));
     task->cancel();
     task->cancel();
-    ASSERT_TRUE(testsupport::waitFor([&] { return delegate->count(u"complete"_s) == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return delegate->count(u"complete"_s) == 1; }));
     const auto error = delegate->errorOf(task->taskIdentifier());
     ASSERT_TRUE(error.has_value());
     EXPECT_TRUE(error->is(UrlError::domain, UrlError::Cancelled));
@@ -218,9 +218,9 @@ TEST_F(UrlSessionTest, CancellingMidBodyEndsTheTaskOnceAsCancelled)
     CompletionRecorder outcome;
     auto other = session->dataTask(requestFor(server.url(u"/stall"_s)), outcome.handler());
     other->resume();
-    ASSERT_TRUE(testsupport::waitFor([&] { return other->countOfBytesReceived() > 0; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return other->countOfBytesReceived() > 0; }));
     session->invalidateAndCancel();
-    ASSERT_TRUE(testsupport::waitFor([&] { return delegate->count(u"invalid"_s) == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return delegate->count(u"invalid"_s) == 1; }));
     EXPECT_EQ(outcome.callCount(), 1);
     EXPECT_FALSE(outcome.data.has_value());
     ASSERT_TRUE(outcome.error.has_value());
@@ -228,7 +228,7 @@ TEST_F(UrlSessionTest, CancellingMidBodyEndsTheTaskOnceAsCancelled)
     // A task cancelled before it ran ends too.
     CompletionRecorder never;
     session->dataTask(requestFor(server.url(u"/stall"_s)), never.handler())->cancel();
-    ASSERT_TRUE(testsupport::waitFor([&] { return never.callCount() == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return never.callCount() == 1; }));
     EXPECT_TRUE(never.error->is(UrlError::domain, UrlError::Cancelled));
 }
 
@@ -251,7 +251,7 @@ TEST_F(UrlSessionTest, AServerThatStopsSendingTimesOutAfterTheConfiguredInterval
     auto silent = session->dataTask(requestFor(server.url(u"/silent"_s)));
     cut->resume();
     silent->resume();
-    ASSERT_TRUE(testsupport::waitFor([&] { return delegate->count(u"complete"_s) == 2; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return delegate->count(u"complete"_s) == 2; }));
     for (const auto& task : { cut, silent }) {
         const auto error = delegate->errorOf(task->taskIdentifier());
         ASSERT_TRUE(error.has_value());
@@ -297,7 +297,7 @@ TEST_F(UrlSessionTest, OnlyHttpAndHttpsAreLoaded)
              u"gopher://127.0.0.1/x"_s, u"relative/path"_s }) {
         CompletionRecorder outcome;
         session->dataTask(requestFor(text), outcome.handler())->resume();
-        ASSERT_TRUE(testsupport::waitFor([&] { return outcome.callCount() == 1; }))
+        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.callCount() == 1; }))
             << text.toStdString();
         EXPECT_FALSE(outcome.data.has_value());
         ASSERT_TRUE(outcome.error.has_value());
@@ -327,7 +327,7 @@ TEST_F(UrlSessionTest, ABodyPastItsCapEndsWithAnErrorKeepingOnlyWhatFitsDelivere
     bombRequest.maximumBodySize = 64 * 1024;
     session->dataTask(bombRequest, bombed.handler())->resume();
 
-    ASSERT_TRUE(testsupport::waitFor([&] {
+    ASSERT_TRUE(TestSupport::waitFor([&] {
         return delegate->count(u"complete"_s) == 3 && whole.callCount() == 1
             && bombed.callCount() == 1;
     }));
@@ -344,7 +344,7 @@ TEST_F(UrlSessionTest, FiveHundredTasksStartedAtOnceAllCompleteAtMostSixAtATimeP
 {
     std::atomic<int> inFlight { 0 };
     std::atomic<int> peak { 0 };
-    server.replyWith(u"/item"_s, [&](const testsupport::RecordedRequest& request) {
+    server.replyWith(u"/item"_s, [&](const TestSupport::RecordedRequest& request) {
         const int now = ++inFlight;
         int seen = peak;
         while (now > seen && !peak.compare_exchange_weak(seen, now)) { }
@@ -368,7 +368,7 @@ TEST_F(UrlSessionTest, FiveHundredTasksStartedAtOnceAllCompleteAtMostSixAtATimeP
                 })
             ->resume();
     }
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] {
             std::lock_guard lock(mutex);
             return done == 500;
@@ -400,7 +400,7 @@ TEST_F(UrlSessionTest, StatusCodesAreNoErrorsAndBodiesAreDecoded)
     session->dataTask(requestFor(server.url(u"/error"_s)), error.handler())->resume();
     session->dataTask(requestFor(server.url(u"/zipped"_s)), zipped.handler())->resume();
     ASSERT_TRUE(
-        testsupport::waitFor([&] { return error.callCount() == 1 && zipped.callCount() == 1; }));
+        TestSupport::waitFor([&] { return error.callCount() == 1 && zipped.callCount() == 1; }));
     EXPECT_FALSE(error.error.has_value());
     EXPECT_EQ(error.data, QByteArray("broken"));
     ASSERT_TRUE(error.response.has_value());
@@ -426,7 +426,7 @@ TEST_F(UrlSessionTest, SendsSessionHeadersUnderTheRequestsOwnAndNeverAFieldThatS
     request.httpBody = "a=1&";
     CompletionRecorder outcome;
     session->dataTask(request, outcome.handler())->resume();
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.callCount() == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.callCount() == 1; }));
     ASSERT_EQ(server.requests().size(), 1);
     const auto sent = server.requests().first();
     EXPECT_EQ(sent.method, QByteArray("POST"));
@@ -445,14 +445,14 @@ TEST_F(UrlSessionTest, RefusesEveryAddressThatIsNotLoopbackInTests)
     CompletionRecorder outcome;
     // A documentation-only address: refused before any packet leaves.
     session->dataTask(requestFor(u"http://192.0.2.1:81/feed"_s), outcome.handler())->resume();
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.callCount() == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.callCount() == 1; }));
     ASSERT_TRUE(outcome.error.has_value());
     EXPECT_TRUE(outcome.error->is(UrlError::domain, UrlError::CannotConnectToHost));
     EXPECT_FALSE(outcome.data.has_value());
     // A name that is not mapped to the loopback server is not even looked up.
     CompletionRecorder named;
     session->dataTask(requestFor(u"http://feeds.example.com/rss"_s), named.handler())->resume();
-    ASSERT_TRUE(testsupport::waitFor([&] { return named.callCount() == 1; }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return named.callCount() == 1; }));
     EXPECT_TRUE(named.error->is(UrlError::domain, UrlError::CannotConnectToHost));
 }
 
@@ -515,7 +515,7 @@ std::optional<Error> errorOfRawReply(const QByteArray& reply)
     RawReplyServer raw(reply);
     CompletionRecorder outcome;
     UrlSession::create()->dataTask(requestFor(raw.url()), outcome.handler())->resume();
-    EXPECT_TRUE(testsupport::waitFor([&] { return outcome.done(); }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return outcome.done(); }));
     std::lock_guard lock(outcome.mutex);
     EXPECT_FALSE(outcome.data.has_value()) << outcome.data->size();
     return outcome.error;
@@ -541,7 +541,7 @@ TEST_F(UrlSessionTest, ATaskEndsAtItsWholeTransferDeadlineHoweverSteadilyDataArr
     session->dataTask(requestFor(server.url(u"/trickle"_s)), outcome.handler())->resume();
     // Only the whole-transfer deadline can end it: the trickle lasts half an hour, and the
     // request's 5 s of silence never come.
-    ASSERT_TRUE(testsupport::waitFor([&] { return outcome.done(); }, 30000));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.done(); }, 30000));
     std::lock_guard lock(outcome.mutex);
     ASSERT_TRUE(outcome.error.has_value());
     EXPECT_TRUE(outcome.error->is(UrlError::domain, UrlError::TimedOut))

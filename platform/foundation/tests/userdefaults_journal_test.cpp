@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace storetest;
-using testsupport::LogCollector;
+using namespace StoreTest;
+using TestSupport::LogCollector;
 
 namespace {
 

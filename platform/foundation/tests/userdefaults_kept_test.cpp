@@ -20,7 +20,7 @@
 #include <thread>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace storetest;
+using namespace StoreTest;
 
 namespace {
 
@@ -83,7 +83,7 @@ TEST(UserDefaultsKept, AKeyKeepsOneValueAndNeverWritesOverAPeersNewerOne)
 {
     WaitLimit limit(150);
     UserDefaults defaults(suite);
-    testsupport::LogCollector log;
+    TestSupport::LogCollector log;
     {
         Holder holder(u"held"_s);
         for (int i = 0; i < 20; ++i)
@@ -126,7 +126,7 @@ TEST(UserDefaultsKept, AnotherClientHoldingTheDatabaseDoesNotHoldUpTheMainThread
         }
     });
     timer.start();
-    EXPECT_TRUE(testsupport::waitFor([&] { return ticks >= 20; }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return ticks >= 20; }));
     EXPECT_EQ(removed, UserDefaults::Outcome::Kept);
     EXPECT_EQ(kept, 1);
     // SQLite's own wait for the other client ended within a frame or two.
@@ -138,7 +138,7 @@ TEST(UserDefaultsKept, AnotherClientHoldingTheDatabaseDoesNotHoldUpTheMainThread
     sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     // The count falls once the landing is told, after the commit a reader may already see.
-    EXPECT_TRUE(testsupport::waitFor([&] { return defaults.keptChanges() == 0; }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return defaults.keptChanges() == 0; }));
     EXPECT_FALSE(defaults.value(u"gone"_s).isValid());
 }
 
@@ -194,7 +194,7 @@ TEST(UserDefaultsKept, AStoppedPeerKeepingChangesDoesNotHoldUpOurWrites)
     worker.join();
     ::kill(pid_t(keeper->processId()), SIGCONT);
     EXPECT_EQ(written, UserDefaults::Outcome::Done);
-    EXPECT_TRUE(testsupport::waitFor([&] { return defaults.string(u"peer"_s) == u"kept"_s; }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return defaults.string(u"peer"_s) == u"kept"_s; }));
     keeper->kill();
     keeper->waitForFinished(10000);
 }
@@ -206,7 +206,7 @@ TEST(UserDefaultsKept, AStoppedPeerKeepingChangesDoesNotHoldUpOurWrites)
 TEST(UserDefaultsKept, ANewChangeWaitsAsTheFirstDidThoughSomethingIsKept)
 {
     UserDefaults defaults(suite);
-    testsupport::LogCollector log;
+    TestSupport::LogCollector log;
     Holder holder(u"held"_s);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(defaults.updateOrKeep(u"list"_s, appending(QString::number(i))),
@@ -244,7 +244,7 @@ TEST(UserDefaultsKept, AChangeWaitingOnAWorkerWhenTheProgramQuitsIsKeptAndWritte
     ASSERT_EQ(readLine(*quitter), u"waiting"_s);
     quitter->write("end\n");
     QString log;
-    EXPECT_TRUE(testsupport::waitFor([&] {
+    EXPECT_TRUE(TestSupport::waitFor([&] {
         quitter->waitForReadyRead(10);
         log += QString::fromUtf8(quitter->readAllStandardError());
         return log.contains(u"are kept until"_s);
@@ -280,7 +280,7 @@ TEST(UserDefaultsKept, AKeptWholeValueGivesWayOnlyToANewerWholeValueAndTheLogCou
     WaitLimit limit(150);
     UserDefaults defaults(suite);
     {
-        testsupport::LogCollector log;
+        TestSupport::LogCollector log;
         Holder holder(u"held"_s);
         EXPECT_EQ(defaults.set(u"stories"_s, u"the newer list"_s), UserDefaults::Outcome::Kept);
         holder.release();
@@ -292,7 +292,7 @@ TEST(UserDefaultsKept, AKeptWholeValueGivesWayOnlyToANewerWholeValueAndTheLogCou
         EXPECT_EQ(log.count(u": 1 kept changes were written"_s), 1) << log.text().toStdString();
     }
     {
-        testsupport::LogCollector log;
+        TestSupport::LogCollector log;
         // The peer sets its value whole as it lets go, after ours were kept.
         Holder peer(u"a"_s, u"the peer's"_s);
         EXPECT_EQ(
@@ -327,7 +327,7 @@ TEST(UserDefaultsKept, TheRetryWritesTheBacklogOffTheMainThread)
                   [&](bool written) { landed = written; }),
         UserDefaults::Outcome::Kept);
     holder.release();
-    EXPECT_TRUE(testsupport::waitFor([&] { return landed.load(); }, 20000));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return landed.load(); }, 20000));
     EXPECT_EQ(defaults.string(u"late"_s), u"written"_s);
     EXPECT_EQ(onMain.load(), 0);
     EXPECT_EQ(elsewhere.load(), 1);

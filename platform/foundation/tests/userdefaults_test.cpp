@@ -21,7 +21,7 @@
 #include <thread>
 
 using namespace Qt::Literals::StringLiterals;
-using namespace storetest;
+using namespace StoreTest;
 
 namespace {
 
@@ -156,7 +156,7 @@ TEST(UserDefaults, AWriterKilledInTheMiddleLeavesItsLastCommittedValue)
 {
     auto writer = startHelper({ u"write-loop"_s, suite, u"k"_s });
     qint64 lastPrinted = 0;
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] {
             while (writer->canReadLine())
                 lastPrinted = writer->readLine().trimmed().toLongLong();
@@ -197,7 +197,7 @@ TEST(UserDefaults, ADamagedDatabaseIsKeptAsideAndTheSuiteStartsAnew)
     EXPECT_FALSE(defaults.value(u"anything"_s).isValid());
     EXPECT_EQ(defaults.set(u"k"_s, 5), UserDefaults::Outcome::Done);
     EXPECT_EQ(defaults.integer(u"k"_s), 5);
-    EXPECT_EQ(testsupport::readFile(path + u".corrupt"_s), junk);
+    EXPECT_EQ(TestSupport::readFile(path + u".corrupt"_s), junk);
 }
 
 TEST(UserDefaults, ASuiteThatCannotBeOpenedRunsInMemory)
@@ -326,7 +326,7 @@ TEST(UserDefaults, AChangeThatCannotBeWrittenBeforeTheEndIsLeftForTheNextOpening
     auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
     ASSERT_EQ(readLine(*holder), u"holding"_s);
     QProcess keeper;
-    keeper.setProgram(testsupport::helperPath(u"store_helper"_s));
+    keeper.setProgram(TestSupport::helperPath(u"store_helper"_s));
     keeper.setArguments({ u"keep-at-exit"_s, suite, u"late"_s, u"kept"_s, u"300"_s });
     keeper.start();
     ASSERT_EQ(readLine(keeper), u"kept"_s);
@@ -560,7 +560,7 @@ TEST(UserDefaults, TheContainerAndItsFilesAreTheOwnersAlone)
 
 TEST(UserDefaults, AnEmptyFileOrAnUnusableContainerIsLoggedPlainly)
 {
-    testsupport::LogCollector log;
+    TestSupport::LogCollector log;
     const QString path = databasePath(suite);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
     writeJunk(path, 0);
@@ -651,7 +651,7 @@ TEST(UserDefaults, AValuePastTheReadBoundReadsAsNothingWithOneLogLineAndIsKeptAs
     ASSERT_EQ(
         defaults.set(u"data"_s, QByteArray(1024 * 1024 - 5, 'd')), UserDefaults::Outcome::Done);
     {
-        testsupport::LogCollector log;
+        TestSupport::LogCollector log;
         EXPECT_FALSE(defaults.value(u"huge"_s).isValid());
         EXPECT_EQ(defaults.data(u"data"_s), QByteArray(1024 * 1024 - 5, 'd'));
         EXPECT_EQ(log.count(u"a value is read up to"_s), 1) << log.text().toStdString();

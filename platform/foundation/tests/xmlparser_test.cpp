@@ -337,11 +337,11 @@ TEST(XmlParser, ReadsAWholeDocumentAsItReadsOnePushedInChunks)
         "<rss><channel><title>t &amp; u</title><item><description><![CDATA[" + QByteArray(4000, 'c')
         + "]]></description></item></channel></rss>"
     };
-    const testsupport::FeedFiles files
-        = testsupport::feedFiles(u"XmlParser.ReadsAWholeDocumentAsItReadsOnePushedInChunks"_s);
+    const TestSupport::FeedFiles files
+        = TestSupport::feedFiles(u"XmlParser.ReadsAWholeDocumentAsItReadsOnePushedInChunks"_s);
     const qsizetype ownEnd = documents.size() + files.own.size();
     for (const QString& path : files.all())
-        documents << testsupport::readFile(path);
+        documents << TestSupport::readFile(path);
     int compared = 0;
     int comparedOutside = 0;
     for (qsizetype i = 0; i < documents.size(); ++i) {

@@ -13,8 +13,8 @@
 #include <atomic>
 
 using namespace Qt::Literals::StringLiterals;
-using testsupport::LoopbackServer;
-using testsupport::ScriptedReply;
+using TestSupport::LoopbackServer;
+using TestSupport::ScriptedReply;
 
 namespace {
 
@@ -44,7 +44,7 @@ TEST(DataTask, StartsOnlyWhenResumedAndHandsOnAnyAnswerWithItsResponse)
         return r.data;
     };
     task->resume();
-    ASSERT_TRUE(testsupport::waitFor([&] { return body.isResolved(); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return body.isResolved(); }));
     const auto outcome = *promise.value();
     ASSERT_TRUE(outcome.isOk()) << outcome.error().description().toStdString();
     EXPECT_EQ(outcome.value().response.statusCode, 404);
@@ -68,7 +68,7 @@ TEST(DataTask, ReportsTransportFailuresAndCancellationAsErrors)
     auto [refused, refusedPromise] = dataTask(*session, requestFor(u"ftp://127.0.0.1/file"_s));
     refused->resume();
 
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] { return cancelledPromise.isResolved() && refusedPromise.isResolved(); }));
     ASSERT_TRUE(cancelledPromise.value()->isError());
     EXPECT_TRUE(cancelledPromise.value()->error().is(UrlError::domain, UrlError::Cancelled));

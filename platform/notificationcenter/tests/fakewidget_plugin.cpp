@@ -29,7 +29,7 @@ public:
         more->setGeometry(10, 10, 80, 24);
         m_height = LayoutConstraint::create(m_view, LayoutAttribute::Height, LayoutRelation::Equal,
             nullptr, LayoutAttribute::NotAnAttribute, 1.0, 100);
-        appkit::addConstraint(m_view, m_height);
+        AppKit::addConstraint(m_view, m_height);
         auto* fewer = new QPushButton(u"Fewer"_s, m_view);
         fewer->setObjectName(u"fewer"_s);
         fewer->setGeometry(100, 10, 80, 24);

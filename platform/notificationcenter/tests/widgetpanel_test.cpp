@@ -39,7 +39,7 @@ TEST(WidgetPanel, ShowsTheViewAtTheRightEdgeOnTopOutOfTheTaskBarWithTheWidgetsMa
 {
     auto panel = fakePanel();
     panel->Show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), testsupport::waitBoundMs));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), TestSupport::waitBoundMs));
 
     const Qt::WindowFlags flags = panel->windowFlags();
     EXPECT_TRUE(flags & Qt::FramelessWindowHint);
@@ -66,13 +66,13 @@ TEST(WidgetPanel, FollowsTheViewsHeightAndScrollsWhatTheScreenCannotHold)
 {
     auto panel = fakePanel();
     panel->Show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), testsupport::waitBoundMs));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), TestSupport::waitBoundMs));
     auto* more = panel->widgetView()->findChild<QPushButton*>(u"more"_s);
     ASSERT_NE(more, nullptr);
 
     QTest::mouseClick(more, Qt::LeftButton);
     const int chrome = WidgetPanel::titleHeight + top + bottom;
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == chrome + 177; }))
+    EXPECT_TRUE(TestSupport::waitFor([&] { return panel->height() == chrome + 177; }))
         << panel->height();
     EXPECT_EQ(panel->widgetView()->height(), 177);
     EXPECT_EQ(panel->y(), available().top() + WidgetPanel::screenGap);
@@ -80,8 +80,8 @@ TEST(WidgetPanel, FollowsTheViewsHeightAndScrollsWhatTheScreenCannotHold)
     const int room = available().height() - 2 * WidgetPanel::screenGap;
     for (int press = 0; press < available().height() / 77 + 1; ++press)
         QTest::mouseClick(more, Qt::LeftButton);
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->widgetView()->height() > room; }));
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() == room; })) << panel->height();
+    EXPECT_TRUE(TestSupport::waitFor([&] { return panel->widgetView()->height() > room; }));
+    EXPECT_TRUE(TestSupport::waitFor([&] { return panel->height() == room; })) << panel->height();
     auto* scrollArea = panel->findChild<QScrollArea*>();
     EXPECT_TRUE(scrollArea->verticalScrollBar()->isVisible());
     EXPECT_GT(scrollArea->verticalScrollBar()->maximum(), 0);
@@ -90,7 +90,7 @@ TEST(WidgetPanel, FollowsTheViewsHeightAndScrollsWhatTheScreenCannotHold)
     auto* fewer = panel->widgetView()->findChild<QPushButton*>(u"fewer"_s);
     for (int press = 0; press < presses; ++press)
         QTest::mouseClick(fewer, Qt::LeftButton);
-    EXPECT_TRUE(testsupport::waitFor([&] { return panel->height() < room; })) << panel->height();
+    EXPECT_TRUE(TestSupport::waitFor([&] { return panel->height() < room; })) << panel->height();
     EXPECT_EQ(panel->height(), chrome + panel->widgetView()->height());
     EXPECT_FALSE(scrollArea->verticalScrollBar()->isVisible());
 }
@@ -100,7 +100,7 @@ TEST(WidgetPanel, AsksForAnUpdateEachTimeItComesBackIntoViewAndAsksToQuitOnCtrlQ
     auto panel = fakePanel();
     EXPECT_EQ(updates(*panel), 0);
     panel->Show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), testsupport::waitBoundMs));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel.get(), TestSupport::waitBoundMs));
     panel->Show();
     EXPECT_EQ(updates(*panel), 1);
 

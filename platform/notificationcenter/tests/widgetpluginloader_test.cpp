@@ -21,14 +21,14 @@ struct BrokenPlugin {
 
 QList<BrokenPlugin> brokenPlugins()
 {
-    const QString notAPlugin = QDir(testsupport::dataHome()).filePath(u"libNotAPlugin.so"_s);
-    QDir().mkpath(testsupport::dataHome());
+    const QString notAPlugin = QDir(TestSupport::dataHome()).filePath(u"libNotAPlugin.so"_s);
+    QDir().mkpath(TestSupport::dataHome());
     QFile file(notAPlugin);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("this is text, not a library\n");
     file.close();
     return {
-        { QDir(testsupport::dataHome()).filePath(u"libMissing.so"_s), u"there is no such file"_s },
+        { QDir(TestSupport::dataHome()).filePath(u"libMissing.so"_s), u"there is no such file"_s },
         { notAPlugin, u"it is not a widget plug-in"_s },
         { QStringLiteral(OLD_VERSION_PLUGIN),
             u"built for widget interface version 0; this host speaks version 1"_s },
@@ -94,7 +94,7 @@ TEST(WidgetHost, ASecondStartBringsBackTheRunningPanelAndEnds)
     const QString service = u"velmora.Tickerly.WidgetHost"_s;
     QProcess first;
     first.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(FAKE_WIDGET_PLUGIN) });
-    ASSERT_TRUE(testsupport::waitFor(
+    ASSERT_TRUE(TestSupport::waitFor(
         [&] { return bus.interface()->isServiceRegistered(service).value(); }));
 
     QProcess second;
