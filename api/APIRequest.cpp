@@ -5,6 +5,8 @@
 
 #include <QDebug>
 
+namespace Tickerly::API {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -161,3 +163,5 @@ UrlRequest APIRequest::URLRequest(const Url& baseURL)
         request.headerFields.setValue(field, value);
     return request;
 }
+
+} // namespace Tickerly::API

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/Namespace.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/UrlRequest.h"
 #include "tickerlyapimac_export.h"
@@ -12,6 +13,8 @@
 
 #include <optional>
 #include <utility>
+
+namespace Tickerly::API {
 
 // The description of one call to one of the product's servers: a method, a path relative to a
 // base URL, header fields, a body and query parameters. Made, filled and turned into an
@@ -59,3 +62,5 @@ private:
     QVariantMap m_body;
     QMap<QString, QString> m_queryParams;
 };
+
+} // namespace Tickerly::API

@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+namespace Tickerly::API {
+
 using namespace Qt::Literals::StringLiterals;
 
 const QString JSON::ErrorDomain = u"JsonetteErrorDomain"_s;
@@ -508,3 +510,5 @@ std::optional<QString> JSON::rawString(int options) const
 }
 
 QString JSON::description() const { return rawString().value_or(u"unknown"_s); }
+
+} // namespace Tickerly::API

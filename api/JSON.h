@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/Namespace.h"
 #include "api/Number.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/Error.h"
@@ -21,6 +22,8 @@
 #include <optional>
 #include <utility>
 #include <variant>
+
+namespace Tickerly::API {
 
 // One step of a path into a JSON value: an array index or a dictionary key.
 class TICKERLYAPIMAC_EXPORT SubscriptType {
@@ -309,3 +312,5 @@ TICKERLYAPIMAC_EXPORT bool operator<=(const JSON& a, const JSON& b);
 TICKERLYAPIMAC_EXPORT bool operator>(const JSON& a, const JSON& b);
 TICKERLYAPIMAC_EXPORT bool operator>=(const JSON& a, const JSON& b);
 inline bool operator!=(const JSON& a, const JSON& b) { return !(a == b); }
+
+} // namespace Tickerly::API

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+namespace Tickerly::API {
+
 namespace {
 
 std::optional<Number> numberOf(const nlohmann::json& v)
@@ -115,3 +117,5 @@ bool operator<=(const JSON& a, const JSON& b) { return holds(a, b, Relation::Les
 bool operator>(const JSON& a, const JSON& b) { return holds(a, b, Relation::Greater); }
 
 bool operator>=(const JSON& a, const JSON& b) { return holds(a, b, Relation::GreaterOrEqual); }
+
+} // namespace Tickerly::API

@@ -2,6 +2,8 @@
 
 #include "platform/foundation/Utf8.h"
 
+namespace Tickerly::API {
+
 using namespace Qt::Literals::StringLiterals;
 
 JSON JSON::failure(Error error)
@@ -95,3 +97,5 @@ void JSON::setSubscript(const QList<SubscriptType>& path, const JSON& value)
     }
     setSubscript(path.first(), last);
 }
+
+} // namespace Tickerly::API

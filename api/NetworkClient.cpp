@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::API {
+
 using namespace Qt::Literals::StringLiterals;
 
 const QString NetworkClient::ErrorDomain = u"velmora.Vistrel.NetworkClient"_s;
@@ -80,3 +82,5 @@ void NetworkClient::cancelAllRequests()
     cancelled = true;
     session->invalidateAndCancel();
 }
+
+} // namespace Tickerly::API

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/Namespace.h"
 #include "api/JSON.h"
 #include "platform/foundation/UrlRequest.h"
 #include "platform/linkwork/Promise.h"
@@ -11,7 +12,11 @@
 #include <atomic>
 #include <memory>
 
+namespace Tickerly::Foundation {
 class UrlSession;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::API {
 
 // Performs requests against the product's servers and reads their JSON replies. Owns one URL
 // session, whose own serial queue resolves every promise; the HTTP status is never looked at.
@@ -50,3 +55,5 @@ private:
     std::shared_ptr<UrlSession> session;
     std::atomic<bool> cancelled { false };
 };
+
+} // namespace Tickerly::API

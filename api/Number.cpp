@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+namespace Tickerly::API {
+
 bool Number::boolValue() const
 {
     switch (m_kind) {
@@ -88,3 +90,5 @@ bool operator>(const Number& a, const Number& b)
 }
 
 bool operator>=(const Number& a, const Number& b) { return !oneIsBool(a, b) && a.compare(b) >= 0; }
+
+} // namespace Tickerly::API

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/Namespace.h"
 #include "tickerlyapimac_export.h"
 
 #include <QString>
@@ -9,6 +10,8 @@
 #include <concepts>
 #include <limits>
 #include <utility>
+
+namespace Tickerly::API {
 
 // A number as JSON values hold it: a Boolean, a signed or unsigned 64-bit integer or a double.
 // Booleans are numbers of their own kind, so a Boolean true is never the integer 1.
@@ -119,3 +122,5 @@ private:
 };
 
 inline bool operator!=(const Number& a, const Number& b) { return !(a == b); }
+
+} // namespace Tickerly::API

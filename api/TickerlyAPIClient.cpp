@@ -3,6 +3,8 @@
 #include "api/APIRequest.h"
 #include "platform/linkwork/Chain.h"
 
+namespace Tickerly::API {
+
 using namespace Qt::Literals::StringLiterals;
 
 Url TickerlyAPIClient::defaultBaseURL()
@@ -79,3 +81,5 @@ QList<StoryReference> TickerlyAPIClient::parseStories(const JSON& json)
     };
     return QList<StoryReference>(stories.begin(), stories.end());
 }
+
+} // namespace Tickerly::API

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/Namespace.h"
 #include "api/JSON.h"
 #include "api/NetworkClient.h"
 #include "platform/foundation/Url.h"
@@ -11,6 +12,8 @@
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::API {
 
 // A hot story as the API server lists it.
 struct TICKERLYAPIMAC_EXPORT StoryReference {
@@ -60,3 +63,5 @@ private:
     NetworkClient m_client;
     const Url m_baseURL;
 };
+
+} // namespace Tickerly::API

@@ -3,6 +3,8 @@
 #include "api/APIRequest.h"
 #include "platform/linkwork/Chain.h"
 
+namespace Tickerly::API {
+
 using namespace Qt::Literals::StringLiterals;
 
 Url TickerlyStaticAPIClient::defaultBaseURL()
@@ -55,3 +57,5 @@ Promise<Result<QMap<QString, QString>>> TickerlyStaticAPIClient::names()
         return names;
     };
 }
+
+} // namespace Tickerly::API

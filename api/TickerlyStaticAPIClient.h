@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/Namespace.h"
 #include "api/JSON.h"
 #include "api/NetworkClient.h"
 #include "platform/foundation/Url.h"
@@ -10,6 +11,8 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+
+namespace Tickerly::API {
 
 // A popular feed as the static file host lists it.
 struct TICKERLYAPIMAC_EXPORT FeedReference {
@@ -49,3 +52,5 @@ private:
     NetworkClient m_client;
     const Url m_baseURL;
 };
+
+} // namespace Tickerly::API

@@ -13,6 +13,9 @@
 
 namespace BenchSites {
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 inline QString hostOf(int i) { return QStringLiteral("site%1.test").arg(i, 3, 10, QChar(u'0')); }
 
 // Each site answers after `delayMs`; `hueStep` tells their icons apart.

@@ -31,6 +31,10 @@
 #include <cstdio>
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::LoopbackWorld;
 

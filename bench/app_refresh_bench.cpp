@@ -23,6 +23,10 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -19,6 +19,8 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+using namespace Tickerly::Data;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

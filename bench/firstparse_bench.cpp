@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+using namespace Tickerly::Data;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -22,6 +22,9 @@
 #include <condition_variable>
 #include <mutex>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -15,6 +15,8 @@
 
 #include <malloc.h>
 
+using namespace Tickerly::Data;
+
 namespace {
 
 QByteArray png(const QImage& image)

@@ -26,6 +26,10 @@
 #include <algorithm>
 #include <ctime>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+using namespace Tickerly::StoryList;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -43,8 +45,9 @@ QWidget* makeContent(int index)
     const LayoutViews views { { u"title"_s, title }, { u"text"_s, text }, { u"image"_s, image },
         { u"time"_s, time }, { u"icon"_s, icon }, { u"close"_s, close }, { u"share"_s, share } };
     addSubviews(content, views.values());
-    AppKit::setContentCompressionResistancePriority(title, 1000, LayoutOrientation::Vertical);
-    AppKit::setContentHuggingPriority(title, 1000, LayoutOrientation::Vertical);
+    Tickerly::AppKit::setContentCompressionResistancePriority(
+        title, 1000, LayoutOrientation::Vertical);
+    Tickerly::AppKit::setContentHuggingPriority(title, 1000, LayoutOrientation::Vertical);
     constraints(content, u"|-2-[title][text]|"_s, std::nullopt, views);
     constraints(content, u"|[image]|"_s, std::nullopt, views);
     constraints(content, u"|-3-[icon]"_s, std::nullopt, views);
@@ -96,7 +99,7 @@ struct StoryList {
         list->resize(width, list->height());
         for (const Row& r : rows)
             r.cell->resize(width, 77);
-        AppKit::layoutSubtreeIfNeeded(list.get());
+        Tickerly::AppKit::layoutSubtreeIfNeeded(list.get());
     }
 };
 
@@ -104,7 +107,7 @@ void BM_BuildAndLayOutStoryList(benchmark::State& state)
 {
     for (auto _ : state) {
         StoryList list;
-        AppKit::layoutSubtreeIfNeeded(list.list.get());
+        Tickerly::AppKit::layoutSubtreeIfNeeded(list.list.get());
         benchmark::DoNotOptimize(list.rows.front().cell->geometry());
     }
 }
@@ -116,7 +119,7 @@ void BM_FirstLayoutOfABuiltStoryList(benchmark::State& state)
         state.PauseTiming();
         auto list = std::make_unique<StoryList>();
         state.ResumeTiming();
-        AppKit::layoutSubtreeIfNeeded(list->list.get());
+        Tickerly::AppKit::layoutSubtreeIfNeeded(list->list.get());
         state.PauseTiming();
         list.reset();
         state.ResumeTiming();
@@ -127,7 +130,7 @@ BENCHMARK(BM_FirstLayoutOfABuiltStoryList)->Unit(benchmark::kMillisecond);
 void BM_LayOutStoryListAfterAResize(benchmark::State& state)
 {
     StoryList list;
-    AppKit::layoutSubtreeIfNeeded(list.list.get());
+    Tickerly::AppKit::layoutSubtreeIfNeeded(list.list.get());
     int width = 320;
     for (auto _ : state) {
         width = width == 320 ? 360 : 320;
@@ -139,14 +142,14 @@ BENCHMARK(BM_LayOutStoryListAfterAResize)->Unit(benchmark::kMillisecond);
 void BM_SlideOneRow(benchmark::State& state)
 {
     StoryList list;
-    AppKit::layoutSubtreeIfNeeded(list.list.get());
+    Tickerly::AppKit::layoutSubtreeIfNeeded(list.list.get());
     double margin = 0;
     for (auto _ : state) {
         margin = margin == 0 ? -120 : 0;
         const Row& row = list.rows[7];
         row.leftMargin->setConstant(margin);
         row.optionsRightMargin->setConstant(-margin);
-        AppKit::layoutSubtreeIfNeeded(row.cell);
+        Tickerly::AppKit::layoutSubtreeIfNeeded(row.cell);
     }
 }
 BENCHMARK(BM_SlideOneRow)->Unit(benchmark::kMicrosecond);

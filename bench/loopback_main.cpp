@@ -7,6 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Tickerly::Foundation;
+
 int main(int argc, char** argv)
 {
     limitMallocArenas();

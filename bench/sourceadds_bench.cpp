@@ -18,6 +18,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Tickerly::App;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

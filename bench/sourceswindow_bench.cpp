@@ -29,6 +29,8 @@
 #include <string>
 #include <unistd.h>
 
+using namespace Tickerly::App;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -14,6 +14,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Tickerly::Data;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -25,6 +25,8 @@
 #include <memory>
 #include <vector>
 
+using namespace Tickerly::Data;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

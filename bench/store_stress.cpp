@@ -19,6 +19,8 @@
 #include <set>
 #include <vector>
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

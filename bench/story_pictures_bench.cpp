@@ -23,6 +23,9 @@
 
 #include <atomic>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -16,6 +16,8 @@
 
 #include <memory>
 
+using namespace Tickerly::StoryList;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

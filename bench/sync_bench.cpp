@@ -37,6 +37,9 @@
 #include <string>
 #include <vector>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <chrono>
 
+using namespace Tickerly::AppKit;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

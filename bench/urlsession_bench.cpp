@@ -21,6 +21,9 @@
 #include <vector>
 #include <mutex>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -26,6 +26,10 @@
 
 #include <chrono>
 
+using namespace Tickerly;
+using namespace Tickerly::WidgetHost;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Data;
+
 // The first line is a typed text (also used as the creator's link), the rest a web page.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Data;
+
 // Bytes are read as UTF-8 text; the unescaped text may hold lone surrogates, which escaping
 // must take as well.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

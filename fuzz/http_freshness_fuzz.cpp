@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
+
 // Server header values: the first line a Cache-Control value, the second a date, the rest an
 // Age; each read on its own and together as an answer's fields.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

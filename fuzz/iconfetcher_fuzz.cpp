@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Data;
+
 // The icon rules over a page's markup, and the artwork walk over the same bytes read as JSON;
 // the fetcher's session is made but never used.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

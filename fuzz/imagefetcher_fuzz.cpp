@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Data;
+
 // The image rules over a page's markup; the fetcher's session is made but never used.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

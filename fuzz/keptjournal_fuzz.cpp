@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
+
 // A kept-change journal left by another process, whole, cut short or damaged.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

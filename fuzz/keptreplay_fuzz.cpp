@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Data;
+
 using namespace Qt::Literals::StringLiterals;
 
 // A kept-change journal left by a run that ended, as the next opening replays it into the store:

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

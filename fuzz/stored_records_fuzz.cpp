@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Data;
+
 // Stored lists of every store (sources, stories, states, popular feeds, hot stories), as a
 // damaged suite may hold them.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

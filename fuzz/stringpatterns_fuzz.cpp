@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+using namespace Tickerly::Data;
+
 // Bytes are read as UTF-8 text, then through the unescaper so that lone surrogates reach the
 // pattern searches too.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -5,6 +5,8 @@
 
 #include <QPainter>
 
+namespace Tickerly::StoryList {
+
 ImageButton::ImageButton(const QImage& image, QWidget* parent)
     : QAbstractButton(parent)
     , m_image(image)
@@ -45,3 +47,5 @@ void ImageButton::paintEvent(QPaintEvent*)
     painter.setOpacity(m_opacity * (isDown() ? RowStyle::pressedOpacity : 1.0));
     painter.drawImage(target, m_image);
 }
+
+} // namespace Tickerly::StoryList

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "storylist/Namespace.h"
+
 #include <QAbstractButton>
 #include <QImage>
+
+namespace Tickerly::StoryList {
 
 // A borderless button that shows only its picture, centred and never scaled up (scaled down
 // to fit when it is larger than the button). The content size is the picture's size in
@@ -27,3 +31,5 @@ private:
     QImage m_image;
     qreal m_opacity = 1.0;
 };
+
+} // namespace Tickerly::StoryList

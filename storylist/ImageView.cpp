@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace Tickerly::StoryList {
+
 ImageView::ImageView(std::optional<QImage> image, QWidget* parent)
     : QWidget(parent)
     , m_image(std::move(image))
@@ -137,3 +139,5 @@ void ImageView::nextImage(const QString& name, std::int64_t fps)
         },
         this);
 }
+
+} // namespace Tickerly::StoryList

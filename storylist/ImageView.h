@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storylist/Namespace.h"
+
 #include <QImage>
 #include <QList>
 #include <QString>
@@ -8,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+
+namespace Tickerly::StoryList {
 
 // The system's small image view: draws one picture scaled to cover its bounds (centred, the
 // excess cut off) and plays named frame sequences at a frame rate, one step at a time on the
@@ -64,3 +68,5 @@ private:
     // Each animateSequence starts a new chain; older chains end at their next step.
     std::uint64_t m_generation = 0;
 };
+
+} // namespace Tickerly::StoryList

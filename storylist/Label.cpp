@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace Tickerly::StoryList {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -379,3 +381,5 @@ void Label::paintEvent(QPaintEvent*)
             painter.drawText(QPointF(line.rect.x(), line.rect.y() + metrics.ascent()), line.text);
     }
 }
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "storylist/RowStyle.h"
 
 #include <QColor>
@@ -14,6 +15,8 @@ class QFocusEvent;
 class QKeyEvent;
 class QMouseEvent;
 class QTextLayout;
+
+namespace Tickerly::StoryList {
 
 // A read-only text for constraint layouts: plain text (never markup), word-wrapped, with the
 // last visible line ended by an ellipsis when the text does not fit. Its content size is the
@@ -100,3 +103,5 @@ private:
     mutable qreal m_measuredWidth = -1;
     mutable qreal m_measuredHeight = 0;
 };
+
+} // namespace Tickerly::StoryList

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::StoryList {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -332,3 +334,5 @@ void ListCellView::closeButtonClicked()
 }
 
 void ListCellView::shareButtonClicked() { setOptionsOpen(!optionsOpen()); }
+
+} // namespace Tickerly::StoryList

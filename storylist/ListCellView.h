@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "platform/appkit/LayoutConstraint.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/WeakDelegate.h"
@@ -14,11 +15,17 @@
 #include <memory>
 #include <optional>
 
+class QMouseEvent;
+
+namespace Tickerly::AppKit {
+class PanGestureRecognizer;
+} // namespace Tickerly::AppKit
+
+namespace Tickerly::StoryList {
+
 class ListCellView;
 class ListRowContentView;
 class NSViewAnimation;
-class PanGestureRecognizer;
-class QMouseEvent;
 
 // What a story row asks of the list that shows it. Held weakly: a delegate that is a QObject
 // is forgotten when it dies.
@@ -138,3 +145,5 @@ private:
     QColor m_background = QColor(Qt::transparent);
     bool m_buttonsAlwaysVisible = false;
 };
+
+} // namespace Tickerly::StoryList

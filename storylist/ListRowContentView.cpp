@@ -12,6 +12,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+namespace Tickerly::StoryList {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -288,3 +290,5 @@ bool ListRowContentView::eventFilter(QObject* watched, QEvent* event)
     }
     return QAbstractButton::eventFilter(watched, event);
 }
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "platform/appkit/LayoutConstraint.h"
 #include "platform/appkit/VisualFormat.h"
 
@@ -10,10 +11,13 @@
 #include <functional>
 #include <optional>
 
+class QMouseEvent;
+
+namespace Tickerly::StoryList {
+
 class ImageButton;
 class ImageView;
 class Label;
-class QMouseEvent;
 
 // The visible body of one story row: picture at the left edge, source icon, bold headline,
 // shortened body, the time at the right and a close and a share button under it. A
@@ -100,3 +104,5 @@ private:
     bool m_selected = false;
     bool m_buttonsAlwaysVisible = false;
 };
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storylist/Namespace.h"
+
 #include <QDateTime>
 #include <QImage>
 #include <QMetaType>
@@ -7,6 +9,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::StoryList {
 
 // The model of one story row: what the row shows, already resolved (icon fallback, read state),
 // so that views never touch stories or stores. Immutable once made; made and read on the main
@@ -33,5 +37,7 @@ public:
     const bool read;
 };
 
+} // namespace Tickerly::StoryList
+
 // A row's object value in the story table.
-Q_DECLARE_METATYPE(std::shared_ptr<const ListRowViewData>)
+Q_DECLARE_METATYPE(std::shared_ptr<const Tickerly::StoryList::ListRowViewData>)

@@ -10,6 +10,8 @@
 #include <limits>
 #include <optional>
 
+namespace Tickerly::StoryList {
+
 namespace {
 
 // A stored number as an integer; nothing for text and every other kind of value.
@@ -161,3 +163,5 @@ UserDefaults::Outcome Preferences::setWidgetButtons(bool value)
 {
     return write(QString::fromUtf16(widgetButtonsKey), value);
 }
+
+} // namespace Tickerly::StoryList

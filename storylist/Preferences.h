@@ -1,10 +1,13 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QString>
 
 #include <memory>
+
+namespace Tickerly::StoryList {
 
 // The keys of the six story-list settings in the shared suite.
 inline constexpr char16_t readabilityOnOpenKey[] = u"velmora.Tickerly.ReadabilityOnOpen";
@@ -50,3 +53,5 @@ private:
     bool boolean(const QString& key, bool defaultValue) const;
     UserDefaults::Outcome write(const QString& key, const QVariant& value);
 };
+
+} // namespace Tickerly::StoryList

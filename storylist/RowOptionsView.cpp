@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::StoryList {
+
 using namespace Qt::Literals::StringLiterals;
 
 RowOptionsViewDelegate::~RowOptionsViewDelegate() = default;
@@ -94,3 +96,5 @@ void RowOptionsView::buttonPressed(QAbstractButton* sender)
         return;
     }
 }
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "platform/appkit/WeakDelegate.h"
 
 #include <QImage>
@@ -10,6 +11,9 @@
 #include <QWidget>
 
 class QAbstractButton;
+
+namespace Tickerly::StoryList {
+
 class RowOptionsView;
 
 // One option of the strip: the name handed back when its button is pressed, and its picture.
@@ -60,3 +64,5 @@ private:
     QList<QPointer<QAbstractButton>> m_buttons;
     QList<RowOption> m_options; // what the buttons show
 };
+
+} // namespace Tickerly::StoryList

@@ -4,6 +4,8 @@
 
 #include <QFontDatabase>
 
+namespace Tickerly::StoryList {
+
 namespace RowStyle {
 
 QFont systemFont(qreal points, QFont::Weight weight)
@@ -35,3 +37,5 @@ QImage drawnGlyph(const QString& name)
 }
 
 } // namespace RowStyle
+
+} // namespace Tickerly::StoryList

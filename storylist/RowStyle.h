@@ -1,9 +1,13 @@
 #pragma once
 
+#include "storylist/Namespace.h"
+
 #include <QColor>
 #include <QFont>
 #include <QImage>
 #include <QString>
+
+namespace Tickerly::StoryList {
 
 // The look of story rows in one place: fonts, colours, glyph sizes and the few paddings the
 // row's constraints leave open. Sizes are in points (logical pixels).
@@ -39,3 +43,5 @@ inline constexpr qreal drawnGlyphScale = 2.0;
 QImage drawnGlyph(const QString& name);
 
 } // namespace RowStyle
+
+} // namespace Tickerly::StoryList

@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QUrl>
 
+namespace Tickerly::StoryList {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -349,3 +351,5 @@ void StoriesBaseViewController::share(QAction* sender)
     if (const auto s = service.value<std::shared_ptr<const SharingService>>())
         s->performWithItems(items.toList());
 }
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "api/TickerlyAPIClient.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/Controllers.h"
@@ -13,9 +14,15 @@
 #include <memory>
 #include <optional>
 
-class NewsStory;
 class QAction;
 class QMouseEvent;
+
+namespace Tickerly::Data {
+class NewsStory;
+} // namespace Tickerly::Data
+
+namespace Tickerly::StoryList {
+
 class TodayView;
 
 // The controller behind every story list (the widget's and the application's stories window):
@@ -95,5 +102,7 @@ private:
     std::optional<std::pair<int, std::shared_ptr<NewsStory>>> storyOfRowView(ListCellView* rowView);
 };
 
+} // namespace Tickerly::StoryList
+
 // A story as a menu item's represented object.
-Q_DECLARE_METATYPE(std::shared_ptr<NewsStory>)
+Q_DECLARE_METATYPE(std::shared_ptr<Tickerly::Data::NewsStory>)

@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QUrl>
 
+namespace Tickerly::StoryList {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -85,3 +87,5 @@ void registerStoryShareServices()
     }();
     Q_UNUSED(registered);
 }
+
+} // namespace Tickerly::StoryList

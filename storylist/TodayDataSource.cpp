@@ -14,6 +14,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::StoryList {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -262,3 +264,5 @@ void TodayDataSource::removeStory(int index)
     }
     tableView->endUpdates();
 }
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/SourcesData.h"
 #include "data/model/StoryStateData.h"
@@ -19,9 +20,14 @@
 #include <memory>
 #include <optional>
 
-class TodayDataSource;
+namespace Tickerly::Foundation {
 class UrlSession;
 struct Notification;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::StoryList {
+
+class TodayDataSource;
 
 // What the owner of a story list learns from its data source, and what it adds to the table.
 // Held weakly: a delegate that is a QObject is forgotten when it dies.
@@ -108,3 +114,5 @@ private:
     bool m_expanded = false;
     WeakDelegate<TodayDataSourceDelegate> m_delegate;
 };
+
+} // namespace Tickerly::StoryList

@@ -9,6 +9,8 @@
 
 #include <QAbstractButton>
 
+namespace Tickerly::StoryList {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -74,3 +76,5 @@ void TodayView::updateHeight(qint64 rows)
     m_heightConstraint->setConstant(
         count == 0 ? kEmptyHeight : double(count) * kRowPitch + kButtonStrip);
 }
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "platform/appkit/LayoutConstraint.h"
 #include "platform/appkit/ProgressIndicator.h"
 #include "platform/appkit/TableView.h"
@@ -8,6 +9,8 @@
 #include <QAbstractButton>
 #include <QPointer>
 #include <QWidget>
+
+namespace Tickerly::StoryList {
 
 class Label;
 
@@ -57,3 +60,5 @@ private:
     bool m_isEmpty = false;
     bool m_expanded = false;
 };
+
+} // namespace Tickerly::StoryList

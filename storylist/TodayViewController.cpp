@@ -6,6 +6,8 @@
 
 #include <QAbstractButton>
 
+namespace Tickerly::StoryList {
+
 TodayViewController::TodayViewController(
     const std::optional<QString>&, const std::optional<Bundle>& bundle)
     : StoriesBaseViewController(QString::fromUtf16(interfaceName), bundle)
@@ -67,3 +69,5 @@ QWidget* TodayViewController::viewForTableColumn(TableView* tableView, int colum
         cell->setButtonsAlwaysVisible(true);
     return view;
 }
+
+} // namespace Tickerly::StoryList

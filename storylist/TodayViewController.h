@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "platform/notificationcenter/WidgetProviding.h"
 #include "storylist/StoriesBaseViewController.h"
 
@@ -8,6 +9,8 @@
 #include <optional>
 
 class QObject;
+
+namespace Tickerly::StoryList {
 
 // The widget's principal view controller: the story list, loaded from the interface
 // "TodayViewController", with an expanded or collapsed state that follows and writes the
@@ -45,3 +48,5 @@ public:
 private:
     bool m_expanded = false;
 };
+
+} // namespace Tickerly::StoryList

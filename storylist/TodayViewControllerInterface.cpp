@@ -3,6 +3,8 @@
 #include "storylist/TodayView.h"
 #include "storylist/TodayViewController.h"
 
+namespace Tickerly::StoryList {
+
 void registerTodayViewControllerInterface()
 {
     const QString name = QString::fromUtf16(TodayViewController::interfaceName);
@@ -17,3 +19,5 @@ void registerTodayViewControllerInterface()
                           : nullptr;
     });
 }
+
+} // namespace Tickerly::StoryList

@@ -6,6 +6,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+namespace Tickerly::StoryList {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -140,3 +142,5 @@ QPushButton* initButton(const QString& title, std::optional<QColor> textColor,
     button->setPalette(palette);
     return button;
 }
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "platform/appkit/AnimationContext.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "platform/appkit/VisualFormat.h"
@@ -18,6 +19,8 @@
 class QLabel;
 class QPushButton;
 class QWidget;
+
+namespace Tickerly::StoryList {
 
 // The small kit the story list and the application's windows build their views with:
 // constraints from visual formats, single constraints with defaults, several subviews at once,
@@ -78,3 +81,5 @@ enum class ButtonCorners { Square, Rounded };
 QPushButton* initButton(const QString& title, std::optional<QColor> textColor = std::nullopt,
     std::optional<QColor> backColor = std::nullopt, ButtonCorners corners = ButtonCorners::Square,
     std::optional<QImage> backImage = std::nullopt, QWidget* parent = nullptr);
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testsupport/Namespace.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -8,7 +10,7 @@
 #include <string>
 #include <utility>
 
-namespace TestSupport {
+namespace Tickerly::TestSupport {
 
 // Sets the locale variables (LANGUAGE, LC_ALL, LC_MESSAGES, LANG) for the length of one scope:
 // those named get the given values, the others are unset; the old values come back afterwards.
@@ -41,4 +43,4 @@ private:
     std::map<std::string, QByteArray> m_saved;
 };
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "testsupport/Namespace.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <mutex>
 
-namespace TestSupport {
+namespace Tickerly::TestSupport {
 
 // Collects the log lines written, from any thread, while it lives.
 class LogCollector {
@@ -52,4 +54,4 @@ private:
     QtMessageHandler previous = nullptr;
 };
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport

@@ -15,9 +15,9 @@
 #include <mutex>
 #include <thread>
 
-using namespace Qt::Literals::StringLiterals;
+namespace Tickerly::TestSupport {
 
-namespace TestSupport {
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -318,4 +318,4 @@ ScriptedReply redirectTo(const QString& location, int status)
     return r;
 }
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testsupport/Namespace.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -10,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-namespace TestSupport {
+namespace Tickerly::TestSupport {
 
 // What the server answers to one request.
 struct ScriptedReply {
@@ -86,4 +88,4 @@ ScriptedReply bodyReply(const QByteArray& body, int status = 200);
 // A convenience for a permanent or temporary redirect.
 ScriptedReply redirectTo(const QString& location, int status = 302);
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport

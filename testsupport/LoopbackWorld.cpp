@@ -17,9 +17,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using namespace Qt::Literals::StringLiterals;
+namespace Tickerly::TestSupport {
 
-namespace TestSupport {
+using namespace Qt::Literals::StringLiterals;
 
 const QString LoopbackWorld::newsHost = u"morningnews.test"_s;
 const QString LoopbackWorld::planetHost = u"planetnotes.test"_s;
@@ -369,4 +369,4 @@ QList<QJsonObject> LoopbackWorld::feedAddedReports() const
     return postedObjects(u"/feeds/added"_s, u"feed"_s);
 }
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "testsupport/Namespace.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/SearchStandIn.h"
 
@@ -13,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-namespace TestSupport {
+namespace Tickerly::TestSupport {
 
 // A small internet on loopback for tests that run the real programs: feed sites (a home page
 // naming its feed and its icon, the feed, article pages with sharing images), the product's
@@ -92,4 +93,4 @@ private:
     std::unique_ptr<SearchStandIn> m_search;
 };
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport

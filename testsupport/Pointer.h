@@ -1,11 +1,13 @@
 #pragma once
 
+#include "testsupport/Namespace.h"
+
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
 
-namespace TestSupport {
+namespace Tickerly::TestSupport {
 
 // A mouse driven by synthesised events over one window, as the window system delivers them:
 // the press goes to the deepest widget under the pointer, which then receives every move and
@@ -63,4 +65,4 @@ private:
     Qt::MouseButtons m_buttons;
 };
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport

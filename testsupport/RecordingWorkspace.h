@@ -1,12 +1,13 @@
 #pragma once
 
+#include "testsupport/Namespace.h"
 #include "platform/appkit/Workspace.h"
 
 #include <QStringList>
 
 #include <functional>
 
-namespace TestSupport {
+namespace Tickerly::TestSupport {
 
 // Stands in for the desktop: records each address handed over instead of opening it. Install it
 // with Workspace::setSharedWorkspace for the length of a test.
@@ -25,4 +26,4 @@ public:
     std::function<void(const Url&)> onOpen;
 };
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport

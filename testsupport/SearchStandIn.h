@@ -1,5 +1,6 @@
 #pragma once
 
+#include "testsupport/Namespace.h"
 #include "data/discovery/Bing.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
@@ -10,6 +11,8 @@
 #include <QStringList>
 
 #include <functional>
+
+namespace Tickerly::TestSupport {
 
 // A loopback stand-in of the web-search endpoint: answers "/Bing/Search/Web" with whatever
 // `answer` makes of the search words, and reads back the words of every search it received.
@@ -80,3 +83,5 @@ public:
 private:
     TestSupport::LoopbackServer& m_server;
 };
+
+} // namespace Tickerly::TestSupport

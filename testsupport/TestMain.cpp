@@ -14,6 +14,9 @@
 
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 namespace {
 
 class FreshDataHome : public testing::EmptyTestEventListener {

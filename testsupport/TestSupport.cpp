@@ -15,7 +15,7 @@
 
 #include <iostream>
 
-namespace TestSupport {
+namespace Tickerly::TestSupport {
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
@@ -134,4 +134,4 @@ QByteArray gifOfCanvas(QSize canvas)
         + QByteArray("\x00\x02\x02\x44\x01\x00\x3b", 7);
 }
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport

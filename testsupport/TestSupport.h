@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testsupport/Namespace.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QRect>
@@ -10,8 +12,9 @@
 #include <functional>
 #include <ostream>
 
+namespace Tickerly::TestSupport {
+
 // Helpers shared by every test binary.
-namespace TestSupport {
 
 // How long a test waits for what must come: far above what anything needs on a busy machine,
 // and well under the time limit ctest gives a test. Also for QTest's own waits, whose default
@@ -63,7 +66,7 @@ QByteArray encodedImage(
 // the whole canvas.
 QByteArray gifOfCanvas(QSize canvas);
 
-} // namespace TestSupport
+} // namespace Tickerly::TestSupport
 
 // Readable GoogleTest output for Qt text.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

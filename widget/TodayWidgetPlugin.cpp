@@ -1,6 +1,7 @@
 // The widget plug-in's root object: the widget host reads its metadata (principal class and
 // title), and it makes the principal view controller with the interface file that loads its view.
 
+#include "widget/Namespace.h"
 #include "platform/notificationcenter/WidgetProviding.h"
 #include "storylist/TodayViewController.h"
 #include "storylist/TodayViewControllerInterface.h"
@@ -9,6 +10,8 @@
 
 #include <exception>
 #include <memory>
+
+namespace Tickerly::Widget {
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -28,7 +31,7 @@ private:
 class TodayWidgetPlugin : public QObject, public WidgetPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID TICKERLY_WIDGET_INTERFACE_IID FILE "Tickerly_Widget_Mac.json")
-    Q_INTERFACES(WidgetPlugin)
+    Q_INTERFACES(Tickerly::WidgetInterface::WidgetPlugin)
 public:
     TodayWidgetPlugin() { registerTodayViewControllerInterface(); }
 
@@ -47,5 +50,7 @@ public:
         return nullptr;
     }
 };
+
+} // namespace Tickerly::Widget
 
 #include "TodayWidgetPlugin.moc"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/Namespace.h"
 #include "platform/foundation/Url.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"
@@ -15,6 +16,8 @@
 #include <QThread>
 
 #include <atomic>
+
+namespace Tickerly::API {
 
 // Helpers of the API client tests.
 namespace APITest {
@@ -52,7 +55,13 @@ inline bool onMainThread()
 
 } // namespace APITest
 
+} // namespace Tickerly::API
+
+namespace Tickerly::Foundation {
+
 inline void PrintTo(const Url& url, std::ostream* os)
 {
     *os << "Url(\"" << url.absoluteString().toStdString() << "\")";
 }
+
+} // namespace Tickerly::Foundation

@@ -9,6 +9,8 @@
 
 #include <cmath>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+using namespace Tickerly::API;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+using namespace Tickerly::API;
+
 using namespace Qt::Literals::StringLiterals;
 
 TEST(JSONComparison, KeepsBooleansApartFromNumbers)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::API;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -5,6 +5,9 @@
 #include "platform/foundation/UrlSessionTesting.h"
 #include "platform/linkwork/Chain.h"
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using APITest::jsonReply;
 using APITest::settled;

@@ -3,6 +3,9 @@
 #include "api/tests/ClientTestSupport.h"
 #include "platform/foundation/UrlSessionTesting.h"
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using APITest::bodyOf;
 using APITest::jsonReply;
@@ -52,10 +55,14 @@ StoryReference story(const QString& url, qint64 hits)
 
 } // namespace
 
+namespace Tickerly::API {
+
 void PrintTo(const StoryReference& r, std::ostream* os)
 {
     *os << "{" << r.url.absoluteString().toStdString() << ", " << r.hits << "}";
 }
+
+} // namespace Tickerly::API
 
 TEST_F(TickerlyAPIClientTest, ReadsHotStoriesThatHaveAnAddressAndANumberOfHits)
 {

@@ -3,6 +3,9 @@
 #include "api/tests/ClientTestSupport.h"
 #include "platform/foundation/UrlSessionTesting.h"
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using APITest::jsonReply;
 using APITest::settled;
@@ -30,10 +33,14 @@ FeedReference feed(const QString& url, qint64 hits)
 
 } // namespace
 
+namespace Tickerly::API {
+
 void PrintTo(const FeedReference& r, std::ostream* os)
 {
     *os << "{" << r.url.absoluteString().toStdString() << ", " << r.hits << "}";
 }
+
+} // namespace Tickerly::API
 
 TEST_F(TickerlyStaticAPIClientTest, ReadsPopularFeedsThatHaveALinkAndANumberOfHits)
 {

@@ -4,6 +4,8 @@
 #include "platform/appkit/Controllers.h"
 #include "platform/appkit/Storyboard.h"
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 AppDelegate::AppDelegate(QObject* parent)
@@ -32,3 +34,5 @@ void AppDelegate::applicationDidFinishLaunching()
     if (updates.updateTopFeeds)
         updates.updateTopFeeds();
 }
+
+} // namespace Tickerly::App

@@ -1,10 +1,16 @@
 #pragma once
 
+#include "app/Namespace.h"
+
 #include <QObject>
 
 #include <memory>
 
+namespace Tickerly::AppKit {
 class WindowController;
+} // namespace Tickerly::AppKit
+
+namespace Tickerly::App {
 
 // Opens the sources window when the program has launched and starts the launch-time updates.
 class AppDelegate : public QObject {
@@ -24,3 +30,5 @@ public:
 private:
     std::shared_ptr<WindowController> m_windowController;
 };
+
+} // namespace Tickerly::App

@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QTimer>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -130,3 +132,5 @@ void Application::refreshStories(QObject*)
     if (auto* stories = qobject_cast<StoriesViewController*>(m_stories->contentViewController()))
         stories->refresh();
 }
+
+} // namespace Tickerly::App

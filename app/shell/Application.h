@@ -1,13 +1,23 @@
 #pragma once
 
+#include "app/Namespace.h"
+
 #include <QObject>
 #include <QPointer>
 
 #include <memory>
 
-class AppDelegate;
+namespace Tickerly::AppKit {
 class WindowController;
+} // namespace Tickerly::AppKit
+
+namespace Tickerly::Foundation {
 struct Notification;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::App {
+
+class AppDelegate;
 
 // The program's application object: it opens and closes the stories, sources and preferences
 // windows as toggles and forgets a window's controller when that window closes. One lives for
@@ -59,3 +69,5 @@ private:
     std::shared_ptr<WindowController> m_preferences;
     AppDelegate* m_delegate = nullptr; // not owned
 };
+
+} // namespace Tickerly::App

@@ -5,6 +5,8 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
+namespace Tickerly::App {
+
 Button::Button(QWidget* parent)
     : Control(parent)
 {
@@ -77,3 +79,5 @@ void Button::mouseUp(QMouseEvent*)
     setState(State::hover);
     sendAction();
 }
+
+} // namespace Tickerly::App

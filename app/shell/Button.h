@@ -1,10 +1,13 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/shell/Control.h"
 
 #include <QImage>
 
 #include <optional>
+
+namespace Tickerly::App {
 
 // A grey rounded push control with a centred white title, whose shade follows the pointer
 // (normal, hover, pressed; hover only while its window is active). It sends its action on every
@@ -52,3 +55,5 @@ private:
     TrackingAreaRef m_trackingArea;
     State m_state = State::normal;
 };
+
+} // namespace Tickerly::App

@@ -8,6 +8,8 @@
 #include <QMouseEvent>
 #include <QPointer>
 
+namespace Tickerly::App {
+
 Control::Control(QWidget* parent)
     : QWidget(parent)
 {
@@ -78,3 +80,5 @@ void Control::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     layout();
 }
+
+} // namespace Tickerly::App

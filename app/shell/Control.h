@@ -1,10 +1,13 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "platform/appkit/TrackingArea.h"
 
 #include <QWidget>
 
 class QLabel;
+
+namespace Tickerly::App {
 
 // The base of the application's self-drawn controls. It carries the target and action as one
 // signal (whoever is connected is the target), turns left-button presses and releases into
@@ -40,3 +43,5 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 };
+
+} // namespace Tickerly::App

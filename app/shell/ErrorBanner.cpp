@@ -7,6 +7,8 @@
 
 #include <QLabel>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -66,3 +68,5 @@ void ErrorBanner::show(const QString& text)
         },
         m_label);
 }
+
+} // namespace Tickerly::App

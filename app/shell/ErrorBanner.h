@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "platform/appkit/LayoutConstraint.h"
 
 #include <QPointer>
@@ -7,6 +8,8 @@
 class QLabel;
 class QString;
 class QWidget;
+
+namespace Tickerly::App {
 
 // A red strip with a message, 20 points high and as wide as its host, at the host's top edge:
 // it slides down with a message and away again three seconds later. Main thread; its label is
@@ -30,3 +33,5 @@ private:
     QLabel* m_label;
     LayoutConstraintRef m_top;
 };
+
+} // namespace Tickerly::App

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 FlatButton::FlatButton(QWidget* parent)
@@ -123,3 +125,5 @@ void FlatButton::mouseUp(QMouseEvent*)
 }
 
 void FlatButton::mouseExited() { setPressed(false); }
+
+} // namespace Tickerly::App

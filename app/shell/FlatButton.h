@@ -1,11 +1,14 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/shell/Control.h"
 
 #include <QColor>
 #include <QPainterPath>
 
 class QLabel;
+
+namespace Tickerly::App {
 
 // A flat rounded button in one of two colours: a one-point outline and a title in its colour
 // at rest; filled in its colour with a white title while the left button is held on it. It sends
@@ -67,3 +70,5 @@ private:
     TrackingAreaRef m_trackingArea;
     bool m_pressed = false;
 };
+
+} // namespace Tickerly::App

@@ -1,8 +1,11 @@
+#include "app/Namespace.h"
 #include "LaunchUpdates.h"
 
 #include "data/discovery/TopFeedsSync.h"
 
 #include <utility>
+
+namespace Tickerly::App {
 
 namespace {
 
@@ -21,3 +24,5 @@ LaunchUpdates setLaunchUpdates(LaunchUpdates updates)
 {
     return std::exchange(installed(), std::move(updates));
 }
+
+} // namespace Tickerly::App

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -97,3 +99,5 @@ void installMainMenu(TopLevelWindow* window)
     returnFocusWhenClosed(bar, { application, windows, help });
     window->setMenuBar(bar);
 }
+
+} // namespace Tickerly::App

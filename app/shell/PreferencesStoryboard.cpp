@@ -16,6 +16,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -153,3 +155,5 @@ std::shared_ptr<QObject> preferencesScene(Window* window)
     window->installEventFilter(new FitsTextsOnShow(window));
     return windowController;
 }
+
+} // namespace Tickerly::App

@@ -1,3 +1,4 @@
+#include "app/Namespace.h"
 #include "PreferencesViewController.h"
 
 #include "data/sync/Localization.h"
@@ -12,6 +13,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLoggingCategory>
+
+namespace Tickerly::App {
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -184,3 +187,5 @@ void PreferencesViewController::numberOfStoriesChanged(QObject*)
 }
 
 void PreferencesViewController::iOSButtonPressed(QObject*) { open(links().tickerlyiOS); }
+
+} // namespace Tickerly::App

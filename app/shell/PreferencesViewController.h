@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "platform/appkit/Controllers.h"
 
 #include <QPointer>
@@ -9,6 +10,8 @@ class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+
+namespace Tickerly::App {
 
 // The preferences window's content: the story-list settings as four checkboxes and a pop-up of
 // story counts, and link buttons to the maker's and the product's pages and a feedback mail.
@@ -89,3 +92,5 @@ private:
     // Selects the stored number of stories.
     void showNumberOfStories();
 };
+
+} // namespace Tickerly::App

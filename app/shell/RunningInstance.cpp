@@ -3,6 +3,8 @@
 #include "app/shell/Application.h"
 #include "platform/appkit/Controllers.h"
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 QString RunningInstance::serviceName() { return u"velmora.Tickerly"_s; }
@@ -17,3 +19,5 @@ void RunningInstance::Show()
     else
         application->openSourcesWindow(this);
 }
+
+} // namespace Tickerly::App

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "app/Namespace.h"
+
 #include <QObject>
 #include <QString>
+
+namespace Tickerly::App {
 
 // What a later start of the program asks of the one that runs, over the session bus.
 class RunningInstance : public QObject {
@@ -17,3 +21,5 @@ public Q_SLOTS:
     // Brings the sources window forward, opening it when it is closed.
     Q_SCRIPTABLE void Show();
 };
+
+} // namespace Tickerly::App

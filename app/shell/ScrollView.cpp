@@ -12,6 +12,8 @@
 #include <cmath>
 #include <optional>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -351,3 +353,5 @@ void ScrollView::settle()
         clip->setBoundsOrigin(target);
     });
 }
+
+} // namespace Tickerly::App

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Namespace.h"
+
 #include <QPointF>
 #include <QPointer>
 #include <QRectF>
@@ -8,6 +10,8 @@
 #include <cstdint>
 
 class QWheelEvent;
+
+namespace Tickerly::App {
 
 // One scroll event as the scroll views see it: the distance in points (positive y moves the
 // content down, towards the document's top) and the gesture phases. Touchpads on desktops that
@@ -135,3 +139,5 @@ private:
     bool m_phaselessGesture = false;
     std::uint64_t m_quietGeneration = 0;
 };
+
+} // namespace Tickerly::App

@@ -2,6 +2,8 @@
 
 #include "platform/appkit/ImageNamed.h"
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -73,3 +75,5 @@ void Spinner::setProgress(std::int64_t frame)
     animateSequence(std::nullopt, QString());
     setImage(imageOrNone(frameName(frame)));
 }
+
+} // namespace Tickerly::App

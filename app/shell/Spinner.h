@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "storylist/ImageView.h"
 
 #include <QImage>
@@ -7,6 +8,8 @@
 
 #include <cstdint>
 #include <optional>
+
+namespace Tickerly::App {
 
 // The wave spinner of the pull-to-refresh strip: loops the 128 "Wave_small_" frames at 60 per
 // second, or shows one chosen frame while the list is pulled. Made in code only (its owner lays
@@ -38,3 +41,5 @@ private:
     mutable std::optional<QList<QImage>> m_anim;
     mutable bool m_animLoaded = false;
 };
+
+} // namespace Tickerly::App

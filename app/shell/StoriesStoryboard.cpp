@@ -9,6 +9,8 @@
 #include "storylist/TodayView.h"
 #include "storylist/ViewKit.h"
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 TodayView* storiesView(StoriesViewController* owner)
@@ -42,3 +44,5 @@ std::shared_ptr<QObject> storiesScene(Window* window)
     controller->setContentViewController(std::move(content));
     return controller;
 }
+
+} // namespace Tickerly::App

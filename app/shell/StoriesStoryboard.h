@@ -1,10 +1,18 @@
 #pragma once
 
+#include "app/Namespace.h"
+
 #include <memory>
 
 class QObject;
-class StoriesViewController;
+
+namespace Tickerly::StoryList {
 class TodayView;
+} // namespace Tickerly::StoryList
+
+namespace Tickerly::App {
+
+class StoriesViewController;
 class Window;
 
 // The stories list's view as the storyboard "Stories" makes it: the story table (`owner` its
@@ -16,3 +24,5 @@ TodayView* storiesView(StoriesViewController* owner);
 // The initial scene of the storyboard "Stories": a window controller over `window` whose
 // content is a StoriesViewController.
 std::shared_ptr<QObject> storiesScene(Window* window);
+
+} // namespace Tickerly::App

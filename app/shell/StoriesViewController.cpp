@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 StoriesViewController::StoriesViewController(
@@ -83,3 +85,5 @@ void StoriesViewController::showError(const QString& text)
     if (m_banner)
         m_banner->show(text);
 }
+
+} // namespace Tickerly::App

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/shell/ErrorBanner.h"
 #include "app/shell/WidgetScrollView.h"
 #include "storylist/StoriesBaseViewController.h"
 
 #include <QPointer>
+
+namespace Tickerly::App {
 
 // The stories window's list: every current story below one empty row, refreshed every 300
 // seconds while the controller lives, and at once with a click sound when the list is pulled
@@ -47,3 +50,5 @@ private:
     QPointer<WidgetScrollView> m_scrollView;
     std::unique_ptr<ErrorBanner> m_banner;
 };
+
+} // namespace Tickerly::App

@@ -9,6 +9,8 @@
 #include "platform/appkit/Controllers.h"
 #include "platform/appkit/Storyboard.h"
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -52,3 +54,5 @@ void registerApplicationStoryboards()
         return preferencesScene(window);
     });
 }
+
+} // namespace Tickerly::App

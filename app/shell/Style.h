@@ -1,8 +1,12 @@
 #pragma once
 
+#include "app/Namespace.h"
+
 #include <QColor>
 #include <QFont>
 #include <QGuiApplication>
+
+namespace Tickerly::App {
 
 // Colours and fonts the application's own views share, kept in one place.
 namespace Style {
@@ -63,3 +67,5 @@ inline QFont lightFont(int pixelSize)
 }
 
 } // namespace Style
+
+} // namespace Tickerly::App

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -160,3 +162,5 @@ void WidgetScrollView::finishRefresh()
         clipView()->scrollPoint(QPointF(0, 0));
     });
 }
+
+} // namespace Tickerly::App

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/shell/ScrollView.h"
 #include "platform/appkit/VisualFormat.h"
 #include "platform/appkit/WeakDelegate.h"
 
 #include <QPointer>
+
+namespace Tickerly::App {
 
 class Spinner;
 class WidgetScrollView;
@@ -98,3 +101,5 @@ private:
     RefreshView* m_refreshView;
     bool m_refreshing = false;
 };
+
+} // namespace Tickerly::App

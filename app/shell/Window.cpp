@@ -1,4 +1,7 @@
+#include "app/Namespace.h"
 #include "Window.h"
+
+namespace Tickerly::App {
 
 namespace {
 
@@ -24,3 +27,5 @@ Window::Window(const Settings& saved)
     : TopLevelWindow(saved)
 {
 }
+
+} // namespace Tickerly::App

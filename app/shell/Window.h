@@ -1,6 +1,9 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "platform/appkit/TopLevelWindow.h"
+
+namespace Tickerly::App {
 
 // The program's window: its content reaches under a hidden title on a transparent title bar.
 class Window : public TopLevelWindow {
@@ -12,3 +15,5 @@ public:
     // A window restored from saved settings keeps them as they were.
     explicit Window(const Settings& saved);
 };
+
+} // namespace Tickerly::App

@@ -12,6 +12,8 @@
 #include <QIcon>
 #include <QPixmap>
 
+using namespace Tickerly::App;
+
 using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char** argv)

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QPainter>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -87,3 +89,5 @@ void AddButton::mouseUp(QMouseEvent*)
         return;
     setPressed(false);
 }
+
+} // namespace Tickerly::App

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/shell/Control.h"
 
 #include <QColor>
 
 class QLabel;
+
+namespace Tickerly::App {
 
 // The add toggle of a popular feed: "Tilføj" in green while the feed is not among the user's
 // sources, "Fjern" in red once it is (its owner sets `added`; a click only sends the action).
@@ -43,3 +46,5 @@ private:
     bool m_added = false;
     bool m_pressed = false;
 };
+
+} // namespace Tickerly::App

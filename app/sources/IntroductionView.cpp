@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QPainter>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 StepImageView::StepImageView(const QImage& image, QWidget* parent)
@@ -124,3 +126,5 @@ void IntroductionView::paintEvent(QPaintEvent*)
 {
     QPainter(this).fillRect(rect(), Style::white(0.2));
 }
+
+} // namespace Tickerly::App

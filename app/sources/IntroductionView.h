@@ -1,11 +1,14 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/shell/Button.h"
 
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
 #include <QWidget>
+
+namespace Tickerly::App {
 
 // A picture that can be scaled about its centre, as a layer's transform scales it: one of the
 // installation help's steps. The scale is animatable. Only a view that wants a layer is scaled.
@@ -70,3 +73,5 @@ private:
     QPointer<QLabel> m_title;
     QPointer<Button> m_doneButton;
 };
+
+} // namespace Tickerly::App

@@ -10,6 +10,8 @@
 #include <QLoggingCategory>
 #include <QPainter>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcWelcome, "tickerly.sources.welcome")
@@ -215,3 +217,5 @@ void NoFeedsParentView::paintEvent(QPaintEvent*)
 {
     QPainter(this).fillRect(rect(), Style::white(0.98));
 }
+
+} // namespace Tickerly::App

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "platform/appkit/VisualFormat.h"
 
 #include <QWidget>
@@ -9,8 +10,13 @@
 #include <cstdint>
 #include <functional>
 
-class ImageView;
 class QLabel;
+
+namespace Tickerly::StoryList {
+class ImageView;
+} // namespace Tickerly::StoryList
+
+namespace Tickerly::App {
 
 // The welcome content: the masked, animated wave with a title and a short text under it, all
 // centred. The wave plays while the view is shown and stops while it is hidden. Main thread
@@ -87,3 +93,5 @@ private:
     NoFeedsView* m_contentView = nullptr;
     bool m_wantsLayer = false;
 };
+
+} // namespace Tickerly::App

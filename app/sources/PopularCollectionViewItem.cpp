@@ -13,6 +13,8 @@
 
 #include <QLoggingCategory>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcPopular, "tickerly.sources.popular")
@@ -137,3 +139,5 @@ void PopularCollectionViewItem::add(QObject*)
             sources->showError(~u"Save change error"_s);
     }
 }
+
+} // namespace Tickerly::App

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/sources/AddButton.h"
 #include "data/model/TopFeedSource.h"
 #include "platform/appkit/CollectionView.h"
@@ -12,6 +13,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::App {
 
 // Turns a popular feed (a std::shared_ptr<TopFeedSource> in a QVariant) into its stored icon,
 // read anew each time; anything else, or a feed without an icon, into "story-placeholder"
@@ -65,3 +68,5 @@ private:
     QPointer<Label> m_titleLabel;
     bool m_bound = false;
 };
+
+} // namespace Tickerly::App

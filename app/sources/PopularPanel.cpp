@@ -19,6 +19,8 @@
 #include <QPainter>
 #include <QScrollArea>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -226,3 +228,5 @@ void registerPopularScenes(const QString& name)
         return std::static_pointer_cast<QObject>(makeController<PopularCollectionViewItem>());
     });
 }
+
+} // namespace Tickerly::App

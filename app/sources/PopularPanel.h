@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "data/model/TopFeedSource.h"
 #include "platform/appkit/CollectionView.h"
 #include "platform/appkit/Controllers.h"
@@ -15,7 +16,11 @@
 
 #include <memory>
 
+namespace Tickerly::Foundation {
 struct Notification;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::App {
 
 // The storyboard scenes of the popular-feeds panel.
 // The panel's size; the sources window places it.
@@ -102,3 +107,5 @@ private:
 // Adds the scenes "Popular Window" and "Popular Collection View Prototype" to the storyboard
 // `name`, which must be registered.
 void registerPopularScenes(const QString& name);
+
+} // namespace Tickerly::App

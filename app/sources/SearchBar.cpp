@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QPointer>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 const QString controlTextDidEndEditingNotification = u"NSControlTextDidEndEditingNotification"_s;
@@ -87,3 +89,5 @@ void SearchBar::endEditing(bool byReturn)
     if (self)
         selectAll();
 }
+
+} // namespace Tickerly::App

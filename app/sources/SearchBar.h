@@ -1,9 +1,13 @@
 #pragma once
 
+#include "app/Namespace.h"
+
 #include <QLineEdit>
 #include <QString>
 
 #include <functional>
+
+namespace Tickerly::App {
 
 class SearchBar;
 
@@ -55,3 +59,5 @@ private:
     // The text was handed to the delegate and has not changed since.
     bool m_submitted = false;
 };
+
+} // namespace Tickerly::App

@@ -12,6 +12,8 @@
 
 #include <QVBoxLayout>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -192,3 +194,5 @@ SourceTableViewCell* SourceTableViewCell::makeFromPrototype()
     cell->awakeFromNib();
     return cell;
 }
+
+} // namespace Tickerly::App

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/sources/SourcesDataSource.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/VisualFormat.h"
@@ -10,10 +11,18 @@
 
 #include <memory>
 
-class FlatButton;
+namespace Tickerly::StoryList {
 class ImageView;
 class Label;
+} // namespace Tickerly::StoryList
+
+namespace Tickerly::AppKit {
 class ProgressIndicator;
+} // namespace Tickerly::AppKit
+
+namespace Tickerly::App {
+
+class FlatButton;
 class SourceTableViewCell;
 
 // One source in the sources table: the icon under its rounded overlay (a spinner on it while
@@ -90,3 +99,5 @@ private:
     QPointer<SourceRowView> m_contentView;
     WeakDelegate<SourceTableViewCellDelegate> m_delegate;
 };
+
+} // namespace Tickerly::App

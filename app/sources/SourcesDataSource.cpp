@@ -1,8 +1,11 @@
+#include "app/Namespace.h"
 #include "SourcesDataSource.h"
 
 #include "data/model/Shared.h"
 #include "data/model/SourceIconData.h"
 #include "platform/foundation/NotificationCenter.h"
+
+namespace Tickerly::App {
 
 namespace {
 
@@ -219,3 +222,5 @@ void SourcesDataSource::sourceIconChanged(const Notification& notification)
         }
     }
 }
+
+} // namespace Tickerly::App

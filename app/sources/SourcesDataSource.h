@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "data/model/Source.h"
 #include "data/model/SourcesData.h"
 #include "platform/appkit/TableView.h"
@@ -14,7 +15,12 @@
 #include <memory>
 #include <optional>
 
+namespace Tickerly::Foundation {
 struct Notification;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::App {
+
 class SourcesDataSource;
 
 // One row of the sources table as the row view shows it. Made anew for every row question.
@@ -90,4 +96,6 @@ private:
     WeakDelegate<SourcesDataSourceDelegate> m_delegate;
 };
 
-Q_DECLARE_METATYPE(std::shared_ptr<const SourceData>)
+} // namespace Tickerly::App
+
+Q_DECLARE_METATYPE(std::shared_ptr<const Tickerly::App::SourceData>)

@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QScrollArea>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -159,3 +161,5 @@ std::unique_ptr<SourcesViewController> makeSourcesViewController()
     help->awakeFromNib();
     return controller;
 }
+
+} // namespace Tickerly::App

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "app/Namespace.h"
+
 #include <memory>
+
+namespace Tickerly::App {
 
 class SourcesViewController;
 
@@ -12,3 +16,5 @@ inline constexpr int kSearchBandHeight = 56;
 // and the installation help at the bottom edge, outlets connected and objects woken. The band
 // for the search field is an empty view named "searchBand" at the top.
 std::unique_ptr<SourcesViewController> makeSourcesViewController();
+
+} // namespace Tickerly::App

@@ -1,7 +1,10 @@
+#include "app/Namespace.h"
 #include "SourcesView.h"
 
 #include <QLabel>
 #include <QPainter>
+
+namespace Tickerly::App {
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -20,3 +23,5 @@ void SourcesView::setErrorVisible(bool visible) { m_banner.setShown(visible); }
 void SourcesView::showError(const QString& text) { m_banner.show(text); }
 
 void SourcesView::paintEvent(QPaintEvent*) { QPainter(this).fillRect(rect(), Qt::white); }
+
+} // namespace Tickerly::App

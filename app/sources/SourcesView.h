@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/shell/ErrorBanner.h"
 #include "platform/appkit/LayoutConstraint.h"
 #include "platform/appkit/VisualFormat.h"
@@ -7,6 +8,8 @@
 #include <QWidget>
 
 class QLabel;
+
+namespace Tickerly::App {
 
 // The sources window's content view: holds what the scene places in it (the table, the welcome
 // screen, the installation help) and a red error banner of its own, 20 points high and as wide
@@ -39,3 +42,5 @@ protected:
 private:
     ErrorBanner m_banner;
 };
+
+} // namespace Tickerly::App

@@ -13,6 +13,8 @@
 
 #include <QLoggingCategory>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcSources, "tickerly.sources")
@@ -174,3 +176,5 @@ void SourcesViewController::sourcesUpdated(SourcesDataSource*)
             self->showOrHideWelcomeScreen();
     });
 }
+
+} // namespace Tickerly::App

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/sources/IntroductionView.h"
 #include "app/sources/NoFeedsView.h"
 #include "app/sources/SourceRowView.h"
@@ -10,6 +11,8 @@
 
 #include <QPointer>
 #include <QString>
+
+namespace Tickerly::App {
 
 class SourcesView;
 
@@ -78,3 +81,5 @@ private:
     QPointer<NoFeedsParentView> m_welcomeView;
     QPointer<SourcesDataSource> m_dataSource;
 };
+
+} // namespace Tickerly::App

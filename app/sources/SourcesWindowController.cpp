@@ -16,6 +16,8 @@
 
 #include <cstdio>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -192,3 +194,5 @@ void SourcesWindowController::openPreferencesWindow(QObject* sender)
     if (Application* application = Application::shared())
         application->openPreferencesWindow(sender);
 }
+
+} // namespace Tickerly::App

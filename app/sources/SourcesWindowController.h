@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/sources/SearchBar.h"
 #include "platform/appkit/Controllers.h"
 
@@ -9,8 +10,13 @@
 
 #include <memory>
 
-class ProgressIndicator;
 class QWidget;
+
+namespace Tickerly::AppKit {
+class ProgressIndicator;
+} // namespace Tickerly::AppKit
+
+namespace Tickerly::App {
 
 // Where the popular-feeds panel goes, in the sources window's coordinates (y down): 520 by 250,
 // centred on the window, its top edge at the bottom edge of the search bar (`anchor`).
@@ -69,3 +75,5 @@ private:
     std::shared_ptr<WindowController> m_popularWindowController;
     bool m_popularWindowVisible = false;
 };
+
+} // namespace Tickerly::App

@@ -14,6 +14,8 @@
 
 #include <QToolButton>
 
+namespace Tickerly::App {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -80,3 +82,5 @@ void registerSourcesStoryboard(const QString& name, std::function<TopLevelWindow
         name, [makeWindow](const Storyboard&) { return sourcesWindowScene(makeWindow()); });
     registerPopularScenes(name);
 }
+
+} // namespace Tickerly::App

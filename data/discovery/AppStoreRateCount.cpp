@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 void loadAppStoreRateCount(const QString& forAppId, std::function<void(qint64)> completion)
@@ -67,3 +69,5 @@ std::optional<qint64> appStoreRateCount(QByteArrayView answer)
     }
     return std::nullopt;
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include <QByteArrayView>
@@ -7,6 +8,8 @@
 
 #include <functional>
 #include <optional>
+
+namespace Tickerly::Data {
 
 // Asks the app-store lookup service (IconFetcher's configured lookup host, over https) how many
 // ratings the app `forAppId` has received for its current version, and returns at once. The
@@ -18,3 +21,5 @@ TICKERLYDATAMAC_EXPORT void loadAppStoreRateCount(
 // The rating count of the first result of a lookup answer: its
 // "userRatingCountForCurrentVersion", when that is an integral JSON number; else nothing.
 TICKERLYDATAMAC_EXPORT std::optional<qint64> appStoreRateCount(QByteArrayView answer);
+
+} // namespace Tickerly::Data

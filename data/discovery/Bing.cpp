@@ -11,6 +11,8 @@
 #include <atomic>
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcBing, "tickerly.discovery.search")
@@ -153,3 +155,5 @@ void Bing::setSearchHost(const QString& host)
     std::lock_guard lock(hostMutex);
     configuredSearchHost = host;
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/UrlRequest.h"
 #include "platform/linkwork/DataTask.h"
@@ -15,7 +16,11 @@
 #include <memory>
 #include <optional>
 
+namespace Tickerly::Foundation {
 class UrlSession;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::Data {
 
 // The account key of the web-search service in its stored form (43 characters of the base64
 // alphabet), as the deployment supplies it: the environment variable TICKERLY_SEARCH_KEY, else
@@ -64,3 +69,5 @@ public:
 private:
     const std::shared_ptr<UrlSession> m_session;
 };
+
+} // namespace Tickerly::Data

@@ -7,6 +7,8 @@
 
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -147,3 +149,5 @@ void setNewsMagazineHost(const QString& host)
 }
 
 } // namespace FeedLinkRules
+
+} // namespace Tickerly::Data

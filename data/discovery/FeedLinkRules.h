@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "platform/foundation/Url.h"
 
 #include "tickerlydatamac_export.h"
@@ -7,6 +8,8 @@
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::Data {
 
 // How feed discovery reads addresses: typed text and page links made loadable, a page's feed
 // link picked out by fixed pattern rules, and the test that keeps a page from offering itself
@@ -37,3 +40,5 @@ TICKERLYDATAMAC_EXPORT QString newsMagazineHost();
 TICKERLYDATAMAC_EXPORT void setNewsMagazineHost(const QString& host);
 
 } // namespace FeedLinkRules
+
+} // namespace Tickerly::Data

@@ -9,6 +9,8 @@
 
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -122,7 +124,7 @@ void IconFetchMethod::loadIcon(const std::optional<Url>& link, IconFetcher::Comp
             completion(std::nullopt);
         return;
     }
-    ::loadIcon(*fetcher.session(), *link, std::move(completion));
+    Tickerly::Data::loadIcon(*fetcher.session(), *link, std::move(completion));
 }
 
 std::optional<Url> IconFetchMethod::linkOfTag(
@@ -267,3 +269,5 @@ void FaviconMethod::tryIcon(IconFetcher::Completion completion)
     debugprint(u"Trying to find favicon"_s);
     loadIcon(fetcher.url().appendingPathComponent(u"favicon.ico"_s), std::move(completion));
 }
+
+} // namespace Tickerly::Data

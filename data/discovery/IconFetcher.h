@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/sync/MobileUserAgent.h"
 #include "platform/foundation/Url.h"
 
@@ -15,7 +16,12 @@
 #include <memory>
 #include <optional>
 
+namespace Tickerly::Foundation {
 class UrlSession;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::Data {
+
 class IconFetchMethod;
 
 // Finds the icon of a web site from the address of one of its pages: loads the page as a phone
@@ -135,3 +141,5 @@ public:
     using IconFetchMethod::IconFetchMethod;
     void tryIcon(IconFetcher::Completion completion) override;
 };
+
+} // namespace Tickerly::Data

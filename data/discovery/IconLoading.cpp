@@ -8,6 +8,8 @@
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/UrlSession.h"
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 void loadImageForSource(
@@ -83,3 +85,5 @@ void getFeedMetadata(
             });
         });
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/SourcesData.h"
 #include "platform/foundation/Url.h"
 
@@ -12,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 class Source;
 
@@ -47,3 +50,5 @@ TICKERLYDATAMAC_EXPORT void loadImage(
 // Fetches a feed and reports its title and channel image address on the main queue, once.
 TICKERLYDATAMAC_EXPORT void getFeedMetadata(const Url& url,
     std::function<void(std::optional<QString> title, std::optional<Url> imageURL)> completion);
+
+} // namespace Tickerly::Data

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "data/Namespace.h"
+
 #include <QImage>
 
 #include <functional>
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 class Source;
 class SourcesData;
@@ -16,3 +20,5 @@ void storeIconSearchOutcome(const std::shared_ptr<Source>& source, std::optional
 // The same for any store: `saveMarked` runs on the main queue once the source is marked.
 void storeIconSearchOutcome(const std::shared_ptr<Source>& source, std::optional<QImage> image,
     std::function<void()> saveMarked);
+
+} // namespace Tickerly::Data

@@ -10,6 +10,8 @@
 
 #include <utility>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -140,3 +142,5 @@ void storeIconSearchOutcome(const std::shared_ptr<Source>& source, std::optional
         saveMarked();
     });
 }
+
+} // namespace Tickerly::Data

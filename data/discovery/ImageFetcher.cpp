@@ -5,6 +5,8 @@
 #include "data/sync/UrlSessionExtensions.h"
 #include "platform/foundation/UrlSession.h"
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 std::shared_ptr<UrlSessionDataTask> ImageFetcher::fetchImage(const Url& forURL,
@@ -125,3 +127,5 @@ std::optional<Url> TwitterCardsImageFetcher::twitterImageSrcLink() const
 std::optional<Url> TwitterCardsImageFetcher::imageLink() const { return twitterImageSrcLink(); }
 
 QString TwitterCardsImageFetcher::description() const { return u"the page's card image"_s; }
+
+} // namespace Tickerly::Data

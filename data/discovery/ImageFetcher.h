@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "platform/foundation/Url.h"
 
 #include "tickerlydatamac_export.h"
@@ -12,8 +13,13 @@
 #include <memory>
 #include <optional>
 
+namespace Tickerly::Foundation {
 class UrlSession;
 class UrlSessionDataTask;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::Data {
+
 class ImageFetcherMethod;
 
 // Finds a picture for a story that has none: loads the article page (as a desktop browser) and
@@ -100,3 +106,5 @@ public:
 protected:
     std::optional<Url> imageLink() const override;
 };
+
+} // namespace Tickerly::Data

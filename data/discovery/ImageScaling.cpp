@@ -5,6 +5,8 @@
 #include <cmath>
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -61,3 +63,5 @@ QImage scaleAndApplyMask(const QImage& image, const QSizeF& size, const QImage& 
     painter.end();
     return canvas;
 }
+
+} // namespace Tickerly::Data

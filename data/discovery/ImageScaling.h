@@ -1,9 +1,12 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include <QImage>
 #include <QSizeF>
+
+namespace Tickerly::Data {
 
 // Icon images: a picture scaled to fill a square and cut to the squircle outline. Plain
 // functions of value images; any thread.
@@ -17,3 +20,5 @@ TICKERLYDATAMAC_EXPORT QImage scaleAndSquircle(const QImage& image, const QSizeF
 // pixel (or not finite).
 TICKERLYDATAMAC_EXPORT QImage scaleAndApplyMask(
     const QImage& image, const QSizeF& size, const QImage& maskImage = QImage());
+
+} // namespace Tickerly::Data

@@ -8,6 +8,8 @@
 
 #include <variant>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -117,3 +119,5 @@ std::optional<Url> facebookShareURL(const NewsStory& story)
     }
     return linkTo(settings.facebookHost, u"/dialog/feed"_s, pairs);
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "platform/foundation/Url.h"
 
 #include "tickerlydatamac_export.h"
@@ -7,6 +8,8 @@
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::Data {
 
 class NewsStory;
 
@@ -50,3 +53,5 @@ TICKERLYDATAMAC_EXPORT std::optional<Url> twitterShareURL(const NewsStory& story
 // Feed dialog: "app_id", "display", "redirect_uri" always; "link", "picture", "name" and
 // "description" only when the story has them. Nothing without the maker's identifier.
 TICKERLYDATAMAC_EXPORT std::optional<Url> facebookShareURL(const NewsStory& story);
+
+} // namespace Tickerly::Data

@@ -10,6 +10,8 @@
 #include "platform/foundation/UrlSession.h"
 #include "platform/foundation/UserDefaults.h"
 
+namespace Tickerly::Data {
+
 namespace {
 
 // The feed as the icon search should mark it: under the title it was stored with when its
@@ -76,3 +78,5 @@ void SourceAdder::fetchIcon(const std::shared_ptr<Source>& source) const
         storeIconSearchOutcome(source, std::move(image), sourcesData);
     });
 }
+
+} // namespace Tickerly::Data

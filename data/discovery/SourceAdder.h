@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include <QString>
@@ -7,9 +8,14 @@
 #include <functional>
 #include <memory>
 
-class Source;
+namespace Tickerly::Foundation {
 class UrlSession;
 class UserDefaults;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::Data {
+
+class Source;
 
 // Turns what the user typed into a stored source with an icon: feed discovery, then (on the
 // main queue) the source is added to the source list and the caller told, then the icon search
@@ -50,3 +56,5 @@ private:
     std::shared_ptr<UrlSession> m_session;
     std::shared_ptr<UserDefaults> m_userDefaults;
 };
+
+} // namespace Tickerly::Data

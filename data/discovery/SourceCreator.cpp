@@ -10,6 +10,8 @@
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/UrlSession.h"
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 SourceCreator::SourceCreator(
@@ -169,3 +171,5 @@ bool SourceCreator::equalURLs(const Url& a, const Url& b) const
 {
     return FeedLinkRules::equalURLs(a, b);
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/Source.h"
 #include "platform/foundation/Url.h"
 #include "platform/linkwork/Promise.h"
@@ -14,7 +15,11 @@
 #include <memory>
 #include <optional>
 
+namespace Tickerly::Foundation {
 class UrlSession;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::Data {
 
 // The most distinct addresses one creator loads.
 inline constexpr qint64 SourceCreatorMaxTryCount = 5;
@@ -84,3 +89,5 @@ private:
     qint64 m_bingAttempts = 0;
     qint64 m_currentAttempts = 0;
 };
+
+} // namespace Tickerly::Data

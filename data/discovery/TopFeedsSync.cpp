@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -156,3 +158,5 @@ Promise<Result<Empty>> HotStoriesSync::reload()
                 HotStoriesData::HotStoryList(stories.begin(), stories.end()));
         });
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "api/TickerlyAPIClient.h"
 #include "api/TickerlyStaticAPIClient.h"
 #include "data/model/TopFeedSource.h"
@@ -17,7 +18,11 @@
 #include <optional>
 #include <vector>
 
+namespace Tickerly::Foundation {
 class UrlSession;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::Data {
 
 // The product's servers the syncs ask. Configuration; the defaults are the production hosts.
 struct TICKERLYDATAMAC_EXPORT ProductServers {
@@ -73,3 +78,5 @@ public:
     // fetch's error with the stored list left as it was. Any thread.
     static Promise<Result<Empty>> reload();
 };
+
+} // namespace Tickerly::Data

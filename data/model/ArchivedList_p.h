@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/Shared.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/UserDefaults.h"
@@ -9,6 +10,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 // The bytes of a stored value that should hold an archive; nothing for any other value.
 inline std::optional<QByteArray> archivedBytes(const std::optional<QVariant>& value)
@@ -73,3 +76,5 @@ QList<std::shared_ptr<T>> archivedListForChange(const QString& suite, const QStr
         UserDefaults(suite).keepAside(key, *bytes);
     return list;
 }
+
+} // namespace Tickerly::Data

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -121,3 +123,5 @@ QList<std::shared_ptr<NewsStory>> ArchivedStoriesData::storiesMatchingPredicate(
 }
 
 void ArchivedStoriesData::flushCache() { m_states.flush(); }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/StateList.h"
 #include "data/model/StoryState.h"
@@ -16,6 +17,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 // Whole stories kept with a state, by their link, in a settings suite (the shared one unless
 // another is given), so stories can be listed again by state. At most 500 records, the most
@@ -67,3 +70,5 @@ public:
 private:
     StateLists::StateList<StateDescription> m_states;
 };
+
+} // namespace Tickerly::Data

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -62,3 +64,5 @@ bool HotStoriesData::isStoryHot(const NewsStory& story) const
             return hot->canonicalUrl().absoluteString() == link->absoluteString();
         });
 }
+
+} // namespace Tickerly::Data

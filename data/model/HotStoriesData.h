@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/HotStory.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -9,6 +10,8 @@
 
 #include <functional>
 #include <memory>
+
+namespace Tickerly::Data {
 
 class NewsStory;
 
@@ -43,3 +46,5 @@ private:
     std::shared_ptr<UserDefaults> m_localStore;
     HotStoryList m_hotStories;
 };
+
+} // namespace Tickerly::Data

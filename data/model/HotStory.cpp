@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -43,3 +45,5 @@ void HotStory::registerArchiveClasses()
             });
     });
 }
+
+} // namespace Tickerly::Data

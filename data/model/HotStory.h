@@ -1,11 +1,14 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/Url.h"
 
 #include "tickerlydatamac_export.h"
 
 #include <memory>
+
+namespace Tickerly::Data {
 
 // A story the product's server counts as hot: its canonical URL and its hit count.
 //
@@ -31,3 +34,5 @@ private:
     Url m_canonicalUrl;
     qint64 m_hits;
 };
+
+} // namespace Tickerly::Data

@@ -9,6 +9,8 @@
 
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -248,3 +250,5 @@ bool operator<(const NewsStory& a, const NewsStory& b)
         = [](const NewsStory& s) { return s.date() ? s.date()->toMSecsSinceEpoch() : 0; };
     return time(a) < time(b);
 }
+
+} // namespace Tickerly::Data

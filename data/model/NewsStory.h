@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/Source.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/Url.h"
@@ -15,8 +16,12 @@
 #include <memory>
 #include <optional>
 
+namespace Tickerly::Foundation {
 class UrlSession;
 class UrlSessionDataTask;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::Data {
 
 // One story of a feed: headline, a short plain-text body, the article link (its identity), the
 // date of publication, its source, and optionally an image link and a loaded image.
@@ -116,3 +121,5 @@ TICKERLYDATAMAC_EXPORT bool operator<(const NewsStory& a, const NewsStory& b);
 inline bool operator>(const NewsStory& a, const NewsStory& b) { return b < a; }
 inline bool operator<=(const NewsStory& a, const NewsStory& b) { return !(b < a); }
 inline bool operator>=(const NewsStory& a, const NewsStory& b) { return !(a < b); }
+
+} // namespace Tickerly::Data

@@ -6,6 +6,8 @@
 #include "data/sync/UrlSessionExtensions.h"
 #include "platform/foundation/UrlSession.h"
 
+namespace Tickerly::Data {
+
 std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSession> session,
     std::function<void()> willLoadImage, std::function<void()> completion)
 {
@@ -27,7 +29,7 @@ std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSess
     if (const std::optional<Url> imageUrl = imageLink()) {
         if (willLoadImage)
             willLoadImage();
-        return ::loadImage(*session, *imageUrl, std::move(finish));
+        return Tickerly::Data::loadImage(*session, *imageUrl, std::move(finish));
     }
     if (m_link)
         return ImageFetcher::fetchImage(
@@ -38,3 +40,5 @@ std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSess
         completion();
     return nullptr;
 }
+
+} // namespace Tickerly::Data

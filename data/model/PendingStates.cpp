@@ -10,6 +10,8 @@
 #include <atomic>
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace StateLists {
@@ -98,3 +100,5 @@ std::optional<StoryState> pendingState(
 }
 
 } // namespace StateLists
+
+} // namespace Tickerly::Data

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/StoryState.h"
 
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::Data {
 
 // The story states this process set while another process kept the store locked, until each is
 // written or refused: what this process reads of a state list shows them at once. Process-wide,
@@ -32,3 +35,5 @@ std::optional<StoryState> pendingState(
     const QString& suite, const QString& key, const QString& link);
 
 } // namespace StateLists
+
+} // namespace Tickerly::Data

@@ -4,6 +4,8 @@
 
 #include <QBuffer>
 
+namespace Tickerly::Data {
+
 Q_LOGGING_CATEGORY(lcDebugPrint, "tickerly.debug", QtInfoMsg)
 
 std::shared_ptr<UserDefaults> sharedDefaults()
@@ -27,3 +29,5 @@ QByteArray data(const QImage& image)
         return {};
     return png;
 }
+
+} // namespace Tickerly::Data

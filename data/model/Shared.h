@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include "tickerlydatamac_export.h"
@@ -13,6 +14,8 @@
 #include <memory>
 #include <optional>
 #include <type_traits>
+
+namespace Tickerly::Data {
 
 // The application group shared by the application and the widget: the name of both the
 // settings suite and the container directory.
@@ -42,3 +45,5 @@ template <typename T> void debugprint([[maybe_unused]] T&& value)
         qCDebug(lcDebugPrint).noquote() << value;
 #endif
 }
+
+} // namespace Tickerly::Data

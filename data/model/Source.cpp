@@ -6,6 +6,8 @@
 
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -67,3 +69,5 @@ bool operator==(const Source& a, const Source& b)
 {
     return a.title() == b.title() && a.link() == b.link();
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "platform/foundation/KeyedArchive.h"
 #include "platform/foundation/Url.h"
 
@@ -10,6 +11,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 class FeedParser;
 
@@ -48,4 +51,6 @@ private:
 
 TICKERLYDATAMAC_EXPORT bool operator==(const Source& a, const Source& b);
 
-Q_DECLARE_METATYPE(std::shared_ptr<Source>)
+} // namespace Tickerly::Data
+
+Q_DECLARE_METATYPE(std::shared_ptr<Tickerly::Data::Source>)

@@ -14,6 +14,8 @@
 #include <QImageReader>
 #include <QSaveFile>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -121,3 +123,5 @@ void SourceIconData::sendIconUpdateNotification(const std::shared_ptr<Source>& s
             iconUpdateNotification(), nullptr, { { sourceKey(), QVariant::fromValue(source) } });
     });
 }
+
+} // namespace Tickerly::Data

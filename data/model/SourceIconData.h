@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include <QImage>
@@ -7,6 +8,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 class Source;
 
@@ -39,3 +42,5 @@ private:
     static std::optional<QString> iconURLForSourceLink(const QString& link);
     static void sendIconUpdateNotification(const std::shared_ptr<Source>& source);
 };
+
+} // namespace Tickerly::Data

@@ -2,6 +2,8 @@
 
 #include "data/model/Shared.h"
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -68,3 +70,5 @@ std::optional<QString> SourceNames::nameForLink(const QString& link) const
         return std::nullopt;
     return *it;
 }
+
+} // namespace Tickerly::Data

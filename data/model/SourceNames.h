@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include "tickerlydatamac_export.h"
@@ -10,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 // The display names of feeds: a table from a feed's link, exactly as the server sent it, to the
 // name under which a new source of that feed is shown. Kept as a plain dictionary of text in a
@@ -40,3 +43,5 @@ public:
 private:
     std::shared_ptr<UserDefaults> m_localStore;
 };
+
+} // namespace Tickerly::Data

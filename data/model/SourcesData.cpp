@@ -13,6 +13,8 @@
 #include <map>
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -523,3 +525,5 @@ void SourcesData::sendDataChangeNotification(const void* sender, std::optional<Q
         NotificationCenter::defaultCenter().post(changeNotification(), sender, userInfo);
     });
 }
+
+} // namespace Tickerly::Data

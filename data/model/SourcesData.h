@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/Source.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -12,6 +13,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 // The user's list of sources, kept as one keyed archive in a settings suite (the shared one
 // unless another is given), so the application and the widget see one list.
@@ -89,3 +92,5 @@ private:
 
     std::shared_ptr<UserDefaults> m_localStore;
 };
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/StoryState.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/UserDefaults.h"
@@ -10,6 +11,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 namespace StateLists {
 
@@ -58,3 +61,5 @@ private:
 };
 
 } // namespace StateLists
+
+} // namespace Tickerly::Data

@@ -3,6 +3,7 @@
 // The machinery shared by the two per-story state lists (StoryStateData, ArchivedStoriesData):
 // reading the stored list, the link cache, and one atomic change of the stored list.
 
+#include "data/Namespace.h"
 #include "data/model/ArchivedList_p.h"
 #include "data/model/PendingStates_p.h"
 #include "data/model/Shared.h"
@@ -19,6 +20,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 namespace StateLists {
 
@@ -210,3 +213,5 @@ template <typename Record> void StateList<Record>::setCachedData(std::optional<R
 }
 
 } // namespace StateLists
+
+} // namespace Tickerly::Data

@@ -11,6 +11,8 @@
 #include <functional>
 #include <limits>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 // Debug lines time a refresh's storing from outside (sync_bench); off unless asked for.
@@ -201,3 +203,5 @@ UserDefaults::Outcome StoredStoriesData::updateImage(const QImage& image, const 
         m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
     return outcome;
 }
+
+} // namespace Tickerly::Data

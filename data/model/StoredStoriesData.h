@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -11,6 +12,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 // The story list of the last refresh, newest first, with the time it was stored, kept in a
 // settings suite (the shared one unless another is given).
@@ -62,3 +65,5 @@ private:
     UserDefaults::Outcome storeArchive(const QByteArray& archive);
     std::shared_ptr<UserDefaults> m_localStore;
 };
+
+} // namespace Tickerly::Data

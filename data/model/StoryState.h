@@ -1,10 +1,13 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include <QtGlobal>
 
 #include <optional>
+
+namespace Tickerly::Data {
 
 // What the user has done with a story. A new state replaces the earlier one; states are never
 // combined. The numbers are stored.
@@ -24,3 +27,5 @@ inline std::optional<StoryState> storyStateFromRawValue(qint64 rawValue)
 }
 
 inline int rawValue(StoryState state) { return static_cast<int>(state); }
+
+} // namespace Tickerly::Data

@@ -5,6 +5,8 @@
 
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -93,3 +95,5 @@ StoryState StoryStateData::stateForStory(const NewsStory& story)
 }
 
 void StoryStateData::flushCache() { m_states.flush(); }
+
+} // namespace Tickerly::Data

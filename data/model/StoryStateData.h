@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/StateList.h"
 #include "data/model/StoryState.h"
@@ -14,6 +15,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 // The state of each story (read, deleted) by its link, kept in a settings suite (the shared one
 // unless another is given) so the application and the widget agree on it across refreshes. At
@@ -68,3 +71,5 @@ public:
 private:
     StateLists::StateList<StateDescription> m_states;
 };
+
+} // namespace Tickerly::Data

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -53,3 +55,5 @@ bool operator==(const TopFeedSource& a, const TopFeedSource& b)
         return a.source() == b.source();
     return *a.source() == *b.source();
 }
+
+} // namespace Tickerly::Data

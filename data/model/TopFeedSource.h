@@ -1,11 +1,14 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/Source.h"
 #include "platform/foundation/KeyedArchive.h"
 
 #include "tickerlydatamac_export.h"
 
 #include <memory>
+
+namespace Tickerly::Data {
 
 // One popular feed offered to the user: a source and the hit count the server reported for it.
 //
@@ -37,4 +40,6 @@ private:
 
 TICKERLYDATAMAC_EXPORT bool operator==(const TopFeedSource& a, const TopFeedSource& b);
 
-Q_DECLARE_METATYPE(std::shared_ptr<TopFeedSource>)
+} // namespace Tickerly::Data
+
+Q_DECLARE_METATYPE(std::shared_ptr<Tickerly::Data::TopFeedSource>)

@@ -3,6 +3,8 @@
 #include "data/model/ArchivedList_p.h"
 #include "data/model/Shared.h"
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -78,3 +80,5 @@ UserDefaults::Outcome TopFeedsData::changeTopFeeds(std::function<bool(TopFeedLis
     m_localStore->synchronize();
     return outcome;
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/TopFeedSource.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -9,6 +10,8 @@
 
 #include <functional>
 #include <memory>
+
+namespace Tickerly::Data {
 
 // The list of popular feeds of the last refresh, kept as one keyed archive in a settings suite
 // (the shared one unless another is given), so the popular-feeds panel can show it at once.
@@ -46,3 +49,5 @@ private:
 
     std::shared_ptr<UserDefaults> m_localStore;
 };
+
+} // namespace Tickerly::Data

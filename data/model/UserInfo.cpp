@@ -9,6 +9,8 @@
 #include <mutex>
 #include <optional>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 QString UserInfo::language()
@@ -103,3 +105,5 @@ QString UserInfo::userId()
     MadeUserId::instance().stored(made);
     return store->string(key).value_or(made);
 }
+
+} // namespace Tickerly::Data

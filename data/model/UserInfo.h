@@ -1,8 +1,11 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include <QString>
+
+namespace Tickerly::Data {
 
 // The key of the user identifier in the shared suite.
 inline constexpr char16_t userDefaultsUUIDKey[] = u"velmora.Tickerly.UserID";
@@ -24,3 +27,5 @@ public:
     // given meanwhile; it never waits for that program.
     static QString userId();
 };
+
+} // namespace Tickerly::Data

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <utility>
 
+namespace Tickerly::Data {
+
 namespace {
 
 const char16_t* const datePatterns[] = {
@@ -471,3 +473,5 @@ const DateFormatter* DateParser::nextDateFormatter()
     ++m_formatIndex;
     return formatter.get();
 }
+
+} // namespace Tickerly::Data

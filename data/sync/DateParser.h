@@ -1,11 +1,14 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include <QDateTime>
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::Data {
 
 class DateFormatter;
 
@@ -50,3 +53,5 @@ private:
     int m_localeIndex = 0;
     int m_formatIndex = 0;
 };
+
+} // namespace Tickerly::Data

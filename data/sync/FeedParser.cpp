@@ -12,6 +12,8 @@
 #include <cstring>
 #include <utility>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -576,3 +578,5 @@ QString FeedParser::fixText(const QString& text, std::optional<qsizetype> maxLen
         fixed = cutToCharacters(fixed, std::max<qsizetype>(*maxLength, 0));
     return fixed;
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/Source.h"
 #include "platform/foundation/Url.h"
@@ -17,6 +18,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace Tickerly::Data {
 
 // One feed document (RSS 2.0, RDF or Atom) read into the feed's title, site link, channel image
 // address and stories. The whole document is parsed inside the constructor, on the calling
@@ -133,3 +136,5 @@ private:
     // The text of an Atom entry's last "updated", read only when the entry gives no other date.
     std::string currentUpdated;
 };
+
+} // namespace Tickerly::Data

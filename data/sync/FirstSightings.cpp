@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::Data {
+
 namespace {
 
 QString identity(const NewsStory& story)
@@ -45,3 +47,5 @@ void FirstSightings::readStoredList()
             m_seen.insert(identity(*story), seen->toMSecsSinceEpoch());
     }
 }
+
+} // namespace Tickerly::Data

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "data/Namespace.h"
+
 #include <QHash>
 #include <QString>
 
 #include <mutex>
+
+namespace Tickerly::Data {
 
 class NewsStory;
 
@@ -31,3 +35,5 @@ private:
     // Stored stories by identity (link, else headline), when each was first seen.
     QHash<QString, qint64> m_seen;
 };
+
+} // namespace Tickerly::Data

@@ -6,6 +6,8 @@
 #include <climits>
 #include <cstdint>
 
+namespace Tickerly::Data {
+
 namespace {
 
 // Numeric readings as the scanner of character references does them: white space and line
@@ -204,3 +206,5 @@ QString gtm_stringByUnescapingFromHTML(const QString& text)
     result.append(QStringView(text).mid(copied));
     return result;
 }
+
+} // namespace Tickerly::Data

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include <QString>
 #include <QStringView>
 
 #include <span>
+
+namespace Tickerly::Data {
 
 // HTML character references: escaping text with an entity table, and turning references back
 // into characters. Everything works on UTF-16 code units: a character outside the Basic
@@ -48,3 +51,5 @@ TICKERLYDATAMAC_EXPORT QString gtm_stringByEscapingForAsciiHTML(const QString& t
 // and ";" with no other "&" in between. Anything else stays as it is. A reference to a
 // surrogate gives that lone unit.
 TICKERLYDATAMAC_EXPORT QString gtm_stringByUnescapingFromHTML(const QString& text);
+
+} // namespace Tickerly::Data

@@ -2,6 +2,8 @@
 
 #include "data/sync/HTMLEntities.h"
 
+namespace Tickerly::Data {
+
 const HTMLEscapeMap gUnicodeHTMLEscapeMap[33] = {
     { u"&quot;", 0x0022 },
     { u"&amp;", 0x0026 },
@@ -293,3 +295,5 @@ const HTMLEscapeMap gAsciiHTMLEscapeMap[253] = {
     { u"&hearts;", 0x2665 },
     { u"&diams;", 0x2666 },
 };
+
+} // namespace Tickerly::Data

@@ -2,6 +2,8 @@
 
 #include "platform/foundation/Bundle.h"
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 QString operator~(const QString& key)
@@ -15,3 +17,5 @@ QString operator~(const QString& key)
     }
     return bundle.localizedString(key, QString(), table);
 }
+
+} // namespace Tickerly::Data

@@ -9,6 +9,8 @@
 
 #include <utility>
 
+namespace Tickerly::Data {
+
 namespace {
 
 // A safety net for callers' patterns that backtrack badly on hostile pages: the search gives
@@ -139,3 +141,5 @@ QList<Regex::Match> Regex::allMatches(QStringView text) const
     }
     return matches;
 }
+
+} // namespace Tickerly::Data

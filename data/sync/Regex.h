@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/Namespace.h"
+
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -11,6 +13,8 @@
 U_NAMESPACE_BEGIN
 class RegexPattern;
 U_NAMESPACE_END
+
+namespace Tickerly::Data {
 
 // ICU regular expressions over UTF-16 text, for the text utilities of this library.
 //
@@ -39,3 +43,5 @@ public:
 private:
     std::shared_ptr<const icu::RegexPattern> m_pattern;
 };
+
+} // namespace Tickerly::Data

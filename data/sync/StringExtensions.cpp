@@ -9,6 +9,8 @@
 #include <string_view>
 #include <type_traits>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -491,3 +493,5 @@ void replacePrefix(QString& text, const QString& prefix, const QString& replacem
 {
     text = stringByReplacingPrefix(text, prefix, replacement);
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include "platform/foundation/Url.h"
@@ -9,6 +10,8 @@
 #include <QStringList>
 
 #include <optional>
+
+namespace Tickerly::Data {
 
 // Text operations for pulling links, images and values out of web pages and feed markup,
 // cleaning feed text and trimming strings. Free functions without state, safe on any thread.
@@ -86,3 +89,5 @@ TICKERLYDATAMAC_EXPORT void replacePrefix(
 
 // Number of characters (extended grapheme clusters) in the text.
 TICKERLYDATAMAC_EXPORT qsizetype characterCount(const QString& text);
+
+} // namespace Tickerly::Data

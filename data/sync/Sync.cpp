@@ -20,6 +20,8 @@
 #include <vector>
 #include <utility>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 // Where a refresh is, for timing it from outside (sync_bench); off unless asked for.
@@ -436,3 +438,5 @@ void Sync::cleanup()
         releasing->addOperation(releaseFreedMemory);
     });
 }
+
+} // namespace Tickerly::Data

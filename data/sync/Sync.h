@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/Source.h"
 #include "platform/foundation/ReceivedBody.h"
@@ -19,9 +20,14 @@
 #include <unordered_map>
 #include <vector>
 
+namespace Tickerly::Foundation {
+class OperationQueue;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::Data {
+
 class FeedParser;
 class FirstSightings;
-class OperationQueue;
 
 // The refresh engine: downloads every source's feed at once over a session of its own, parses
 // them into stories and stores them newest first (StoredStoriesData), then tells its caller on
@@ -165,3 +171,5 @@ private:
     // the caller's thread.
     bool m_readAheadIsFinal = false;
 };
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
 #include <QByteArray>
@@ -10,6 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include <optional>
+
+namespace Tickerly::Data {
 
 // How the loading operations turn a body into a value. Server input: each gives nothing rather
 // than failing.
@@ -29,3 +32,5 @@ TICKERLYDATAMAC_EXPORT std::optional<QImage> image(const QByteArray& bytes, qrea
 // when its format is read whole.
 TICKERLYDATAMAC_EXPORT std::optional<QImage> icon(const QByteArray& bytes);
 } // namespace UrlLoadingDecoders
+
+} // namespace Tickerly::Data

@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cmath>
 
+namespace Tickerly::Data {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace UrlLoadingDecoders {
@@ -191,3 +193,5 @@ std::shared_ptr<UrlSessionDataTask> loadIcon(
 {
     return loadPicture(session, fromURL, UrlLoadingDecoders::icon, std::move(completion));
 }
+
+} // namespace Tickerly::Data

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/sync/MobileUserAgent.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/UrlSession.h"
@@ -14,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 // Loading operations over a URL session that every piece of fetching code uses: raw bytes of a
 // page (optionally as a mobile browser), its text, a JSON dictionary, an image.
@@ -55,3 +58,5 @@ TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadImage(
 // As loadImage, for a site's icon: a picture far larger than an icon is read at a reduced size.
 TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadIcon(
     UrlSession& session, const Url& fromURL, std::function<void(std::optional<QImage>)> completion);
+
+} // namespace Tickerly::Data

@@ -13,6 +13,8 @@
 #include <map>
 #include <vector>
 
+namespace Tickerly::AppKit {
+
 struct AnimationContext::Group {
     Group()
         : context(this)
@@ -256,3 +258,5 @@ QEasingCurve AnimationContext::easeIn() { return bezier(0.42, 0.0, 1.0, 1.0); }
 QEasingCurve AnimationContext::easeOut() { return bezier(0.0, 0.0, 0.58, 1.0); }
 
 QEasingCurve AnimationContext::easeInEaseOut() { return bezier(0.42, 0.0, 0.58, 1.0); }
+
+} // namespace Tickerly::AppKit

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QByteArray>
@@ -11,6 +12,8 @@
 #include <memory>
 
 class QObject;
+
+namespace Tickerly::AppKit {
 
 // Grouped animations with a duration, a timing curve and one completion.
 //
@@ -81,3 +84,5 @@ private:
     QEasingCurve m_timing = QEasingCurve(QEasingCurve::Linear);
     bool m_implicit = false;
 };
+
+} // namespace Tickerly::AppKit

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::AppKit {
+
 namespace {
 
 constexpr int kMaxExtent = 1 << 20;
@@ -206,3 +208,5 @@ void CollectionView::layoutItems()
     }
     updateGeometry();
 }
+
+} // namespace Tickerly::AppKit

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QList>
@@ -11,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+namespace Tickerly::AppKit {
 
 // One item of a collection view: a represented object and the view that shows it. The view is
 // made on first use (`loadView`, then `viewDidLoad`). Main thread; owned by its collection view.
@@ -99,3 +102,5 @@ private:
     int m_spacing = 0;
     int m_maxNumberOfColumns = 0;
 };
+
+} // namespace Tickerly::AppKit

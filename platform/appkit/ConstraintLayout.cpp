@@ -9,6 +9,8 @@
 #include <limits>
 #include <vector>
 
+namespace Tickerly::AppKit {
+
 using namespace ConstraintLayoutDetail;
 
 ConstraintLayout::ConstraintLayout(QWidget* holder)
@@ -230,3 +232,5 @@ void ConstraintLayout::addItem(QLayoutItem* item)
     qWarning("ConstraintLayout places views by constraints only; the item is dropped");
     delete item;
 }
+
+} // namespace Tickerly::AppKit

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "platform/appkit/LayoutConstraint.h"
 #include "tickerlyappkit_export.h"
 
 #include <QLayout>
 
 #include <memory>
+
+namespace Tickerly::AppKit {
 
 // The constraint layout of one view (the holder): it keeps the constraints added to the
 // holder, solves them with the linear solver and applies the result to the geometry of the
@@ -79,7 +82,6 @@ private:
 };
 
 // The view-side operations of the layout layer.
-namespace AppKit {
 
 // Whether the view's frame is fixed by its parent (true, the default) or by constraints.
 TICKERLYAPPKIT_EXPORT void setTranslatesAutoresizingMaskIntoConstraints(QWidget* view, bool on);
@@ -125,4 +127,4 @@ TICKERLYAPPKIT_EXPORT QRect targetFrame(const QWidget* view);
 TICKERLYAPPKIT_EXPORT void setOpacity(QWidget* view, double opacity);
 TICKERLYAPPKIT_EXPORT double opacity(const QWidget* view);
 
-} // namespace AppKit
+} // namespace Tickerly::AppKit

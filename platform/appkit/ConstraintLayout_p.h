@@ -2,6 +2,7 @@
 
 // The solver side of ConstraintLayout: private to the layout layer.
 
+#include "platform/appkit/Namespace.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "platform/appkit/LinearSolver.h"
 
@@ -12,6 +13,8 @@
 #include <limits>
 #include <unordered_map>
 #include <vector>
+
+namespace Tickerly::AppKit {
 
 namespace ConstraintLayoutDetail {
 
@@ -338,3 +341,5 @@ struct ConstraintLayout::Engine {
         solver.updateVariables();
     }
 };
+
+} // namespace Tickerly::AppKit

@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QWidget>
 
+namespace Tickerly::AppKit {
+
 namespace {
 
 ContextMenuPresenter& presenter()
@@ -29,3 +31,5 @@ void popUpContextMenu(QMenu* menu, const QMouseEvent* event, QWidget* view)
 }
 
 void setContextMenuPresenter(ContextMenuPresenter p) { presenter() = std::move(p); }
+
+} // namespace Tickerly::AppKit

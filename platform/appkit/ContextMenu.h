@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <functional>
@@ -7,6 +8,8 @@
 class QMenu;
 class QMouseEvent;
 class QWidget;
+
+namespace Tickerly::AppKit {
 
 // Shows `menu` as the context menu of `view` for the click `event`, at the pointer; returns at
 // once. The menu is deleted once it closes. Main thread only.
@@ -17,3 +20,5 @@ TICKERLYAPPKIT_EXPORT void popUpContextMenu(QMenu* menu, const QMouseEvent* even
 using ContextMenuPresenter
     = std::function<void(QMenu* menu, const QMouseEvent* event, QWidget* view)>;
 TICKERLYAPPKIT_EXPORT void setContextMenuPresenter(ContextMenuPresenter presenter);
+
+} // namespace Tickerly::AppKit

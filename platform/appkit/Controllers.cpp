@@ -1,9 +1,12 @@
+#include "platform/appkit/Namespace.h"
 #include "Controllers.h"
 
 #include "Storyboard.h"
 #include "TopLevelWindow.h"
 
 #include <QHash>
+
+namespace Tickerly::AppKit {
 
 namespace {
 
@@ -153,3 +156,5 @@ void WindowController::close()
     if (TopLevelWindow* closing = window())
         closing->close();
 }
+
+} // namespace Tickerly::AppKit

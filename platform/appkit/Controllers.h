@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,8 @@
 #include <memory>
 #include <optional>
 #include <utility>
+
+namespace Tickerly::AppKit {
 
 class Storyboard;
 class TopLevelWindow;
@@ -123,3 +126,5 @@ private:
     std::unique_ptr<ViewController> m_contentViewController;
     std::optional<QString> m_storyboardName;
 };
+
+} // namespace Tickerly::AppKit

@@ -1,8 +1,11 @@
+#include "platform/appkit/Namespace.h"
 #include "ImageNamed.h"
 
 #include <QFile>
 #include <QHash>
 #include <QMutex>
+
+namespace Tickerly::AppKit {
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -54,3 +57,5 @@ QStringList keptImageNames()
     QMutexLocker locker(&cache.mutex);
     return cache.pictures.keys();
 }
+
+} // namespace Tickerly::AppKit

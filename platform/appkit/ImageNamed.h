@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QImage>
 #include <QString>
 #include <QStringList>
+
+namespace Tickerly::AppKit {
 
 // A named picture of the program's own resources (":/images/<name>.png", drawn at build time
 // by tools/resgen): "story close", "default icon", "Wave_00042". A null image when there is
@@ -20,3 +23,5 @@ TICKERLYAPPKIT_EXPORT bool hasImageNamed(const QString& name);
 
 // Test hook: the names of the pictures kept now, in no particular order.
 TICKERLYAPPKIT_EXPORT QStringList keptImageNames();
+
+} // namespace Tickerly::AppKit

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QList>
@@ -8,6 +9,8 @@
 #include <QWidget>
 
 #include <memory>
+
+namespace Tickerly::AppKit {
 
 class ConstraintLayout;
 
@@ -100,3 +103,5 @@ private:
 
 using LayoutConstraintRef = std::shared_ptr<LayoutConstraint>;
 using LayoutConstraintList = QList<LayoutConstraintRef>;
+
+} // namespace Tickerly::AppKit

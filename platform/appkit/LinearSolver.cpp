@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+namespace Tickerly::AppKit {
+
 namespace Linear {
 
 namespace {
@@ -531,3 +533,5 @@ void Solver::updateVariables()
 }
 
 } // namespace Linear
+
+} // namespace Tickerly::AppKit

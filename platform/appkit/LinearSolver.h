@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+namespace Tickerly::AppKit {
 
 // An incremental linear constraint solver (the Cassowary algorithm: a simplex tableau kept
 // in solved form, required constraints that must hold and weighted ones that hold as far as
@@ -154,3 +157,5 @@ private:
 };
 
 } // namespace Linear
+
+} // namespace Tickerly::AppKit

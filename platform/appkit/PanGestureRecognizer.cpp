@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+namespace Tickerly::AppKit {
+
 namespace {
 
 // Watches the whole application for Escape while a pan runs: keys go to the focused widget,
@@ -205,3 +207,5 @@ void PanGestureRecognizer::released(QObject* watched, QMouseEvent* mouse)
     // does not click.
     reset();
 }
+
+} // namespace Tickerly::AppKit

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QObject>
@@ -10,6 +11,8 @@
 
 class QMouseEvent;
 class QWidget;
+
+namespace Tickerly::AppKit {
 
 // Recognises a drag with the left mouse button over a view and everything inside it: the
 // press arms it, a move of at least `threshold` points from the press begins the pan, further
@@ -71,3 +74,5 @@ private:
     QPointF m_current;
     QObject* m_escapeWatcher;
 };
+
+} // namespace Tickerly::AppKit

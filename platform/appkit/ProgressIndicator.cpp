@@ -8,6 +8,8 @@
 #include <cmath>
 #include <utility>
 
+namespace Tickerly::AppKit {
+
 namespace {
 
 constexpr int kSpokes = 12;
@@ -91,3 +93,5 @@ void ProgressIndicator::paintEvent(QPaintEvent*)
         painter.drawLine(dir * side * 0.25, dir * side * 0.45);
     }
 }
+
+} // namespace Tickerly::AppKit

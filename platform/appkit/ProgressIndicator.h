@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QColor>
 #include <QWidget>
+
+namespace Tickerly::AppKit {
 
 // A small spinning wheel that says work is under way. Shown only while animating; it turns on
 // the main queue's clock, and rests while its window is closed. Main thread only; owned by its
@@ -38,3 +41,5 @@ private:
     int m_phase = 0;
     QColor m_color = QColor(255, 255, 255);
 };
+
+} // namespace Tickerly::AppKit

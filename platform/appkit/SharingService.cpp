@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::AppKit {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -101,3 +103,5 @@ std::shared_ptr<const SharingService> SharingService::mailService(const QImage& 
 }
 
 QString menuItemText(const QString& text) { return QString(text).replace(u'&', u"&&"_s); }
+
+} // namespace Tickerly::AppKit

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QImage>
@@ -10,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+namespace Tickerly::AppKit {
 
 // A way to pass things on to someone: mail them, or post them on a web service's share page.
 // It has a title and a picture for menus and performs with a list of items (texts, images and
@@ -55,5 +58,7 @@ private:
 // A menu item's text for `text`: "&" stands for itself, not for a keyboard shortcut.
 TICKERLYAPPKIT_EXPORT QString menuItemText(const QString& text);
 
+} // namespace Tickerly::AppKit
+
 // A service as a menu item's represented object.
-Q_DECLARE_METATYPE(std::shared_ptr<const SharingService>)
+Q_DECLARE_METATYPE(std::shared_ptr<const Tickerly::AppKit::SharingService>)

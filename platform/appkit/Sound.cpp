@@ -1,3 +1,4 @@
+#include "platform/appkit/Namespace.h"
 #include "Sound.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,8 @@
 #include <QUrl>
 
 #include <utility>
+
+namespace Tickerly::AppKit {
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -49,3 +52,5 @@ bool playSound(const QString& name)
     effect->play();
     return true;
 }
+
+} // namespace Tickerly::AppKit

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QString>
 
 #include <functional>
+
+namespace Tickerly::AppKit {
 
 // Plays one of the program's own sounds (":/sounds/<name>", "Add feed.wav") and returns at
 // once; false when there is no such sound. Without an audio device it stays silent. Main
@@ -15,3 +18,5 @@ TICKERLYAPPKIT_EXPORT bool playSound(const QString& name);
 // that exists instead of the speakers. Returns the previous player (none is the speakers).
 using SoundPlayer = std::function<void(const QString& name)>;
 TICKERLYAPPKIT_EXPORT SoundPlayer setSoundPlayer(SoundPlayer player);
+
+} // namespace Tickerly::AppKit

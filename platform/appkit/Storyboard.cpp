@@ -1,8 +1,11 @@
+#include "platform/appkit/Namespace.h"
 #include "Storyboard.h"
 
 #include "Controllers.h"
 
 #include <QHash>
+
+namespace Tickerly::AppKit {
 
 namespace {
 
@@ -70,3 +73,5 @@ std::shared_ptr<QObject> Storyboard::build(const Builder& builder) const
     }
     return controller;
 }
+
+} // namespace Tickerly::AppKit

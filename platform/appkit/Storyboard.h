@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QObject>
@@ -8,6 +9,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+namespace Tickerly::AppKit {
 
 // A named set of scenes, each built in code: the builder makes the window or view, its
 // controllers and their outlets, and hands back the scene's controller (made with
@@ -41,3 +44,5 @@ private:
 
     QString m_name;
 };
+
+} // namespace Tickerly::AppKit

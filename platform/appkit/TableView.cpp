@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace Tickerly::AppKit {
+
 Q_LOGGING_CATEGORY(lcTableView, "tickerly.appkit.tableview")
 
 namespace {
@@ -536,3 +538,5 @@ bool TableView::deferWhileApplying()
     m_reloadAfterApplying = true;
     return true;
 }
+
+} // namespace Tickerly::AppKit

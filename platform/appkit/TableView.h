@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "platform/appkit/WeakDelegate.h"
 
 #include "tickerlyappkit_export.h"
@@ -14,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+namespace Tickerly::AppKit {
 
 class TableView;
 
@@ -199,3 +202,5 @@ private:
     bool m_reloadScheduled = false;
     int m_materializedReloads = 0;
 };
+
+} // namespace Tickerly::AppKit

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace Tickerly::AppKit {
+
 QRect TableView::rectOfRow(int row) const
 {
     const Row* found = liveRow(row);
@@ -228,3 +230,5 @@ void TableView::layoutRows()
         Q_EMIT contentHeightChanged(total);
     }
 }
+
+} // namespace Tickerly::AppKit

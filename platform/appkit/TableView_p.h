@@ -2,12 +2,15 @@
 
 // Internals shared by the table's sources; not part of the library's interface.
 
+#include "platform/appkit/Namespace.h"
 #include "platform/appkit/TableView.h"
 
 #include <QLoggingCategory>
 #include <QPointer>
 
 class QVariantAnimation;
+
+namespace Tickerly::AppKit {
 
 Q_DECLARE_LOGGING_CATEGORY(lcTableView)
 
@@ -29,3 +32,5 @@ struct TableView::Row {
     TableViewAnimation pendingAnimation = TableViewAnimation::None;
     QVariantAnimation* animation = nullptr;
 };
+
+} // namespace Tickerly::AppKit

@@ -1,3 +1,4 @@
+#include "platform/appkit/Namespace.h"
 #include "TopLevelWindow.h"
 
 #include "platform/foundation/NotificationCenter.h"
@@ -10,6 +11,8 @@
 #include <QWindow>
 
 #include <algorithm>
+
+namespace Tickerly::AppKit {
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -195,3 +198,5 @@ QList<TopLevelWindow*> TopLevelWindow::childWindows() const
 {
     return findChildren<TopLevelWindow*>(Qt::FindDirectChildrenOnly);
 }
+
+} // namespace Tickerly::AppKit

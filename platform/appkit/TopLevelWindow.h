@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QList>
@@ -7,6 +8,8 @@
 #include <QWidget>
 
 class QMenuBar;
+
+namespace Tickerly::AppKit {
 
 // The notification posted on the default centre, from the window's own thread, while a
 // top-level window closes (after its close was accepted, before it is hidden from view).
@@ -93,3 +96,5 @@ private:
     QMenuBar* m_menuBar = nullptr;
     bool m_checkFrame = false;
 };
+
+} // namespace Tickerly::AppKit

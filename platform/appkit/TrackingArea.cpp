@@ -7,6 +7,8 @@
 
 #include <optional>
 
+namespace Tickerly::AppKit {
+
 using namespace Qt::Literals::StringLiterals;
 
 TrackingArea::TrackingArea(const QRectF& rect, unsigned options, TrackingAreaOwner* owner)
@@ -122,8 +124,6 @@ private:
     std::optional<QPointF> m_pointer;
 };
 
-namespace AppKit {
-
 void addTrackingArea(QWidget* view, const TrackingAreaRef& area)
 {
     if (view && area)
@@ -142,4 +142,4 @@ QList<TrackingAreaRef> trackingAreas(const QWidget* view)
     return areas ? areas->areas() : QList<TrackingAreaRef> {};
 }
 
-} // namespace AppKit
+} // namespace Tickerly::AppKit

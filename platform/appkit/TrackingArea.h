@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "tickerlyappkit_export.h"
 
 #include <QList>
@@ -8,6 +9,8 @@
 #include <memory>
 
 class QWidget;
+
+namespace Tickerly::AppKit {
 
 // What a tracking area tells when the pointer crosses its edge. Areas outlive their owners
 // (the view holds them), so an owner that is gone, or being torn down, is told nothing.
@@ -56,10 +59,8 @@ private:
 
 using TrackingAreaRef = std::shared_ptr<TrackingArea>;
 
-namespace AppKit {
-
 TICKERLYAPPKIT_EXPORT void addTrackingArea(QWidget* view, const TrackingAreaRef& area);
 TICKERLYAPPKIT_EXPORT void removeTrackingArea(QWidget* view, const TrackingAreaRef& area);
 TICKERLYAPPKIT_EXPORT QList<TrackingAreaRef> trackingAreas(const QWidget* view);
 
-} // namespace AppKit
+} // namespace Tickerly::AppKit

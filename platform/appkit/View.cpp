@@ -5,6 +5,8 @@
 
 #include <QGraphicsOpacityEffect>
 
+namespace Tickerly::AppKit {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -48,7 +50,8 @@ QString nameOf(const QWidget* w)
     if (!w)
         return u"nil"_s;
     const QString name = w->objectName();
-    return name.isEmpty() ? QString::fromLatin1(w->metaObject()->className()) : name;
+    return name.isEmpty() ? QString::fromLatin1(w->metaObject()->className()).section(u"::"_s, -1)
+                          : name;
 }
 
 QString attributeName(LayoutAttribute a)
@@ -163,8 +166,6 @@ QString LayoutConstraint::description() const
         text += u" @"_s + QString::number(m_priority);
     return text;
 }
-
-namespace AppKit {
 
 void setTranslatesAutoresizingMaskIntoConstraints(QWidget* view, bool on)
 {
@@ -342,4 +343,4 @@ double opacity(const QWidget* view)
     return effect ? effect->opacity() : 1.0;
 }
 
-} // namespace AppKit
+} // namespace Tickerly::AppKit

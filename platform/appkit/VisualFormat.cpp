@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+namespace Tickerly::AppKit {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -351,3 +353,5 @@ VisualFormatResult constraintsWithVisualFormat(
 {
     return Parser(format, views, metrics).run();
 }
+
+} // namespace Tickerly::AppKit

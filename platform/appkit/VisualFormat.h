@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "platform/appkit/LayoutConstraint.h"
 #include "tickerlyappkit_export.h"
 
@@ -7,6 +8,8 @@
 #include <QString>
 
 class QWidget;
+
+namespace Tickerly::AppKit {
 
 using LayoutViews = QMap<QString, QWidget*>;
 using LayoutMetrics = QMap<QString, double>;
@@ -33,3 +36,5 @@ struct VisualFormatResult {
 // name or a "|" next to a view without a parent gives an error and no constraints.
 TICKERLYAPPKIT_EXPORT VisualFormatResult constraintsWithVisualFormat(
     const QString& format, const LayoutViews& views, const LayoutMetrics& metrics = {});
+
+} // namespace Tickerly::AppKit

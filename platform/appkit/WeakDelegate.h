@@ -1,7 +1,11 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
+
 #include <QObject>
 #include <QPointer>
+
+namespace Tickerly::AppKit {
 
 // A delegate held weakly: when it is a QObject, it reads as none once that object is gone.
 template <class Delegate> class WeakDelegate {
@@ -19,3 +23,5 @@ private:
     QPointer<QObject> m_guard;
     bool m_isObject = false;
 };
+
+} // namespace Tickerly::AppKit

@@ -7,6 +7,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+namespace Tickerly::AppKit {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -92,3 +94,5 @@ Pasteboard& Pasteboard::generalPasteboard()
 }
 
 void Pasteboard::setGeneralPasteboard(Pasteboard* pasteboard) { s_pasteboard = pasteboard; }
+
+} // namespace Tickerly::AppKit

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/appkit/Namespace.h"
 #include "platform/foundation/Url.h"
 #include "tickerlyappkit_export.h"
 
 #include <QString>
+
+namespace Tickerly::AppKit {
 
 // Hands addresses to the desktop, which opens them with the user's own handler (the browser for
 // web pages, the mail program for "mailto:"). The shared workspace is the desktop's unless a
@@ -37,3 +40,5 @@ public:
     // Installs `pasteboard` (not owned), or the desktop's clipboard again when null.
     static void setGeneralPasteboard(Pasteboard* pasteboard);
 };
+
+} // namespace Tickerly::AppKit

@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QMutex>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -92,7 +94,7 @@ QStringList Bundle::preferredLanguages()
         if (!language.isEmpty() && !languages.contains(language))
             languages.append(language);
     };
-    for (const QString& tag : ::preferredLanguages()) {
+    for (const QString& tag : Tickerly::Foundation::preferredLanguages()) {
         add(tag);
         add(tag.section(u'-', 0, 0));
     }
@@ -115,3 +117,5 @@ QString Bundle::localizedString(
     }
     return value.isEmpty() ? key : value;
 }
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QString>
@@ -7,6 +8,8 @@
 #include <QVariantMap>
 
 #include <optional>
+
+namespace Tickerly::Foundation {
 
 // A deliverable's bundle: its information dictionary, its resources and its localisation
 // tables, all compiled in through the Qt resource system under one resource root.
@@ -53,3 +56,5 @@ public:
 private:
     QString m_root;
 };
+
+} // namespace Tickerly::Foundation

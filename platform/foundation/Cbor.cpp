@@ -7,6 +7,8 @@
 #include <cstring>
 #include <functional>
 
+namespace Tickerly::Foundation {
+
 CborItem CborItem::makeInteger(qint64 v)
 {
     CborItem i;
@@ -319,3 +321,5 @@ void appendBytes(QByteArray& out, QByteArrayView bytes)
 }
 
 } // namespace Cbor
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,7 @@
 #include "platform/foundation/CborSalvage_p.h"
 
+namespace Tickerly::Foundation {
+
 std::optional<CborItem> CborSalvage::readSalvaged(bool* complete)
 {
     auto item = read(0);
@@ -89,3 +91,5 @@ std::optional<CborItem> CborSalvage::readTag(int depth)
         return std::nullopt;
     return CborItem::makeTag(t, std::move(*content));
 }
+
+} // namespace Tickerly::Foundation

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/CborValueReader_p.h"
+
+namespace Tickerly::Foundation {
 
 // Reads what it can of damaged bytes: everything before the first damage, each array keeping
 // only its whole elements and each map the entries read whole. Limits as CborValueReader's,
@@ -28,3 +31,5 @@ private:
     // Damage was met: every container open returns what it holds so far.
     bool m_cut = false;
 };
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/Cbor_p.h"
 
 #include <QByteArray>
@@ -10,6 +11,8 @@
 #include <limits>
 #include <optional>
 #include <utility>
+
+namespace Tickerly::Foundation {
 
 namespace Cbor {
 
@@ -175,3 +178,5 @@ public:
 };
 
 } // namespace Cbor
+
+} // namespace Tickerly::Foundation

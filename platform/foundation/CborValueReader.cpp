@@ -2,6 +2,8 @@
 
 #include "platform/foundation/CborWalker_p.h"
 
+namespace Tickerly::Foundation {
+
 std::optional<CborItem> CborValueReader::readTop()
 {
     auto item = read(0);
@@ -197,3 +199,5 @@ std::optional<QString> CborValueReader::knownText(QByteArrayView raw)
     }
     return std::nullopt;
 }
+
+} // namespace Tickerly::Foundation

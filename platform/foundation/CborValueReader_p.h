@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/CborStream_p.h"
 
 #include <QString>
@@ -7,6 +8,8 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+namespace Tickerly::Foundation {
 
 // Builds CborItem values from sound bytes; any damage, or a limit passed, refuses the item read.
 // Limits: nesting to Cbor::maxDepth and Cbor::maxItems items in one item read (each item apart
@@ -57,3 +60,5 @@ private:
     // Short texts read so far: their bytes, and the text they gave.
     std::vector<std::pair<QByteArray, QString>> m_known;
 };
+
+} // namespace Tickerly::Foundation

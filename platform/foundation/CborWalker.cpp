@@ -1,5 +1,7 @@
 #include "platform/foundation/CborWalker_p.h"
 
+namespace Tickerly::Foundation {
+
 bool CborWalker::check(int depth)
 {
     if (!m_in.admit(depth))
@@ -133,3 +135,5 @@ bool CborWalker::walkPlain(QByteArrayView bytes, qsizetype& pos, int depth, qsiz
         return walkPlain(bytes, pos, depth + 1, items);
     }
 }
+
+} // namespace Tickerly::Foundation

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/CborStream_p.h"
 
 #include <QByteArrayView>
 
 #include <utility>
 #include <vector>
+
+namespace Tickerly::Foundation {
 
 // Checks CBOR items for soundness without building them: an item it passes is one that
 // CborValueReader reads, and the other way round.
@@ -39,3 +42,5 @@ private:
 
     Cbor::Stream& m_in;
 };
+
+} // namespace Tickerly::Foundation

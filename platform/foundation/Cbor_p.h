@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -9,6 +11,8 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+namespace Tickerly::Foundation {
 
 // A CBOR item kept exactly as read: tags are not interpreted, maps keep their order and have
 // text keys only. The store and the keyed archives read everything through this so that stored
@@ -98,3 +102,5 @@ void appendText(QByteArray& out, QStringView text);
 void appendBytes(QByteArray& out, QByteArrayView bytes);
 
 } // namespace Cbor
+
+} // namespace Tickerly::Foundation

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+namespace Tickerly::Foundation {
+
 Clock::~Clock() = default;
 
 double SystemClock::now() const
@@ -47,3 +49,5 @@ void VirtualClock::advance(double seconds)
     }
     m_now = target;
 }
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QObject>
@@ -7,6 +8,8 @@
 
 #include <functional>
 #include <map>
+
+namespace Tickerly::Foundation {
 
 // The time source behind delayed work on the main queue.
 //
@@ -48,3 +51,5 @@ private:
     double m_now = 0;
     std::multimap<double, Pending> m_pending;
 };
+
+} // namespace Tickerly::Foundation

@@ -10,6 +10,8 @@
 
 #include <mutex>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcDistributed, "tickerly.distributednotifications")
@@ -127,3 +129,5 @@ void DistributedNotificationCenter::addObserver(
                 handler(n.name, posted);
         });
 }
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/NotificationCenter.h"
 
 #include "tickerlyfoundation_export.h"
@@ -9,6 +10,8 @@
 
 #include <functional>
 #include <memory>
+
+namespace Tickerly::Foundation {
 
 // Notifications between processes: a name and an object text, carried as a D-Bus signal on the
 // session bus, so every process of the user that observes the name hears it, the poster
@@ -45,3 +48,5 @@ private:
     struct State;
     std::unique_ptr<State> d;
 };
+
+} // namespace Tickerly::Foundation

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
+
 #include <QObject>
 #include <QString>
 
 #include <functional>
+
+namespace Tickerly::Foundation {
 
 // Receives the bus signal on the main thread and hands it on. Internal.
 class DistributedNotificationReceiver : public QObject {
@@ -21,3 +25,5 @@ public Q_SLOTS:
 private:
     std::function<void(const QString&, const QString&)> m_deliver;
 };
+
+} // namespace Tickerly::Foundation

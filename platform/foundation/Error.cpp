@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 const QString Error::localizedDescriptionKey = u"localizedDescription"_s;
@@ -53,3 +55,5 @@ QString Error::description() const
     const QString text = message();
     return text.isEmpty() ? tail : text + u" ("_s + tail + u')';
 }
+
+} // namespace Tickerly::Foundation

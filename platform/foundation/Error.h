@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QString>
 #include <QVariantMap>
+
+namespace Tickerly::Foundation {
 
 // A failure as a value: the family of errors it belongs to (the domain), a code within that
 // domain, and a user-info dictionary whose entry under `localizedDescriptionKey` is the readable
@@ -51,3 +54,5 @@ private:
     qint64 m_code = 0;
     QVariantMap m_userInfo;
 };
+
+} // namespace Tickerly::Foundation

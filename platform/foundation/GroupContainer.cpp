@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -97,3 +99,5 @@ void makePrivateFile(const QString& file)
 }
 
 } // namespace GroupContainer
+
+} // namespace Tickerly::Foundation

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::Foundation {
 
 // Where an application group keeps what its programs share:
 // ${XDG_DATA_HOME:-~/.local/share}/group-containers/<identifier>/.
@@ -29,3 +32,5 @@ TICKERLYFOUNDATION_EXPORT void makeFoldersInsidePrivate(const QString& folder);
 TICKERLYFOUNDATION_EXPORT void makePrivateFile(const QString& file);
 
 } // namespace GroupContainer
+
+} // namespace Tickerly::Foundation

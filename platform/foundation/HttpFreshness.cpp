@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace HttpFreshness {
@@ -192,3 +194,5 @@ qint64 currentAge(
 }
 
 } // namespace HttpFreshness
+
+} // namespace Tickerly::Foundation

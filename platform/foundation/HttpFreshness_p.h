@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/UrlRequest.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QStringView>
 
 #include <optional>
+
+namespace Tickerly::Foundation {
 
 // How long a stored answer may be reused without asking its server, read from the header fields
 // of the answer and of the request. Server input: every value is accepted without failing, and
@@ -34,3 +37,5 @@ TICKERLYFOUNDATION_EXPORT qint64 currentAge(
     const HttpHeaderFields& fields, qint64 requestTime, qint64 responseTime, qint64 now);
 
 } // namespace HttpFreshness
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,7 @@
 #include "platform/foundation/HttpResponseParser_p.h"
 
+namespace Tickerly::Foundation {
+
 namespace {
 
 // The network library hands over up to 300 KiB of header lines per answer. Every line looks its
@@ -87,3 +89,5 @@ void HttpResponseParser::feedLine(QByteArrayView line)
     // Repeated fields combine as a list, as HTTP defines.
     fields.setValue(key, earlier.isNull() ? value : earlier + QLatin1String(", ") + value);
 }
+
+} // namespace Tickerly::Foundation

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/UrlRequest.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QByteArrayView>
+
+namespace Tickerly::Foundation {
 
 // Reads the header lines of an HTTP response as the network library hands them over, one line
 // at a time (status line, fields, the empty line; again for each interim or redirected answer).
@@ -15,3 +18,5 @@ struct TICKERLYFOUNDATION_EXPORT HttpResponseParser {
 
     void feedLine(QByteArrayView line);
 };
+
+} // namespace Tickerly::Foundation

@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdlib>
 
+namespace Tickerly::Foundation {
+
 namespace {
 
 quint32 bigEndian(const QByteArray& b, qsizetype at, int bytes)
@@ -193,3 +195,5 @@ QImage decodeImage(const QByteArray& bytes, const ImageUse& use)
     reader.setScaledSize(reduced);
     return reader.read();
 }
+
+} // namespace Tickerly::Foundation

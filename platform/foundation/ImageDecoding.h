@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
+
+namespace Tickerly::Foundation {
 
 // The largest picture decoded from bytes of outside origin (downloads, stored archives), whatever
 // it is for: a small file can announce a huge picture, and story lists decode many at once.
@@ -43,3 +46,5 @@ struct ImageUse {
 // that still covers it, its aspect kept, without its full size ever being held; one in a format
 // that is read whole is read so and scaled. Safe from any thread.
 TICKERLYFOUNDATION_EXPORT QImage decodeImage(const QByteArray& bytes, const ImageUse& use = {});
+
+} // namespace Tickerly::Foundation

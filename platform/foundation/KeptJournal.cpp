@@ -1,5 +1,7 @@
 #include "platform/foundation/KeptJournal_p.h"
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace KeptJournal {
@@ -68,3 +70,5 @@ ReadResult read(const QByteArray& bytes)
 }
 
 } // namespace KeptJournal
+
+} // namespace Tickerly::Foundation

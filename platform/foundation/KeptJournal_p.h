@@ -5,6 +5,7 @@
 // The bytes are read back by another process, possibly after a crash in the middle of an entry:
 // they are stored data, read under fixed bounds. Internal to TickerlyFoundation; any thread.
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/Cbor_p.h"
 #include "tickerlyfoundation_export.h"
 
@@ -12,6 +13,8 @@
 #include <QString>
 
 #include <vector>
+
+namespace Tickerly::Foundation {
 
 namespace KeptJournal {
 
@@ -46,3 +49,5 @@ struct ReadResult {
 TICKERLYFOUNDATION_EXPORT ReadResult read(const QByteArray& bytes);
 
 } // namespace KeptJournal
+
+} // namespace Tickerly::Foundation

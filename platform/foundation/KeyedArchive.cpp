@@ -13,6 +13,8 @@
 #include <map>
 #include <mutex>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcArchive, "tickerly.foundation.archive")
@@ -664,3 +666,5 @@ QString ArchivedArray::decodingClassAt(qsizetype index) const
     return cls && cls->kind == CborItem::Kind::Text ? Registry::instance().decodingClass(cls->text)
                                                     : QString();
 }
+
+} // namespace Tickerly::Foundation

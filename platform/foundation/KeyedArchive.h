@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/Url.h"
 
 #include "tickerlyfoundation_export.h"
@@ -16,6 +17,8 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+namespace Tickerly::Foundation {
 
 class KeyedArchiver;
 class KeyedUnarchiver;
@@ -190,3 +193,5 @@ private:
     QByteArray m_data;
     std::vector<std::pair<qsizetype, qsizetype>> m_elements;
 };
+
+} // namespace Tickerly::Foundation

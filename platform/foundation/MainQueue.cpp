@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QThread>
 
+namespace Tickerly::Foundation {
+
 namespace {
 
 SystemClock& systemClock()
@@ -69,3 +71,5 @@ Clock& clock() { return installedClock ? *installedClock : systemClock(); }
 void setClock(Clock* clock) { installedClock = clock; }
 
 } // namespace MainQueue
+
+} // namespace Tickerly::Foundation

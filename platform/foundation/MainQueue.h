@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QObject>
 
 #include <functional>
+
+namespace Tickerly::Foundation {
 
 class Clock;
 
@@ -32,3 +35,5 @@ TICKERLYFOUNDATION_EXPORT Clock& clock();
 TICKERLYFOUNDATION_EXPORT void setClock(Clock* clock);
 
 } // namespace MainQueue
+
+} // namespace Tickerly::Foundation

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
+
 #include <cstdlib>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+
+namespace Tickerly::Foundation {
 
 // Lets the C library keep at most four malloc arenas for the whole process. glibc otherwise gives
 // each thread that allocates an arena of its own (up to eight per core), and each arena keeps what
@@ -43,3 +47,5 @@ inline void releaseFreedMemory()
     malloc_trim(0);
 #endif
 }
+
+} // namespace Tickerly::Foundation

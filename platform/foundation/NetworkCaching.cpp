@@ -1,5 +1,7 @@
 #include "platform/foundation/NetworkEngineDetail_p.h"
 
+namespace Tickerly::Foundation {
+
 // The network thread's side of the answers kept for reuse: which hops may use them, answering
 // from them, and keeping what a finished hop brought.
 
@@ -73,3 +75,5 @@ void NetworkEngine::Private::updateCache(Transfer* t, const QByteArray& body)
     }
     UrlCache::shared().store(t->request, response, whole, t->hopRequestTime, UrlCache::now());
 }
+
+} // namespace Tickerly::Foundation

@@ -7,6 +7,8 @@
 
 #include <sys/resource.h>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 using namespace NetworkDetail;
 
@@ -544,3 +546,5 @@ int NetworkEngine::Private::waitMilliseconds() const
         wait = std::chrono::milliseconds(0);
     return static_cast<int>(wait.count());
 }
+
+} // namespace Tickerly::Foundation

@@ -2,6 +2,7 @@
 
 // Private to the network engine: what its two source files share.
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/HttpResponseParser_p.h"
 #include "platform/foundation/NetworkEngine_p.h"
 #include "platform/foundation/ReceivedBody.h"
@@ -17,6 +18,8 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+namespace Tickerly::Foundation {
 
 namespace NetworkDetail {
 
@@ -154,3 +157,5 @@ struct NetworkEngine::Private {
         void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded);
     static curl_socket_t onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address);
 };
+
+} // namespace Tickerly::Foundation

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/UrlSession.h"
 
 #include <atomic>
+
+namespace Tickerly::Foundation {
 
 // Private to the URL sessions: the state of a task shared between its session, the network
 // thread and the delegate queue.
@@ -79,3 +82,5 @@ private:
     ~NetworkEngine();
     std::unique_ptr<Private> d;
 };
+
+} // namespace Tickerly::Foundation

@@ -10,6 +10,8 @@
 
 #include <mutex>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 using namespace NetworkDetail;
 
@@ -468,3 +470,5 @@ curl_socket_t NetworkEngine::Private::onOpenSocket(void* user, curlsocktype, cur
     }
     return ::socket(address->family, address->socktype, address->protocol);
 }
+
+} // namespace Tickerly::Foundation

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <vector>
 
+namespace Tickerly::Foundation {
+
 struct ObserverToken::Entry {
     std::weak_ptr<NotificationCenter::State> center;
     QString name;
@@ -135,3 +137,5 @@ void NotificationCenter::post(const QString& name, const void* object, const QVa
 {
     post(Notification { name, object, userInfo });
 }
+
+} // namespace Tickerly::Foundation

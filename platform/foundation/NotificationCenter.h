@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QObject>
@@ -8,6 +9,8 @@
 
 #include <functional>
 #include <memory>
+
+namespace Tickerly::Foundation {
 
 // A notification: a name, the object that posted it (an identity, never dereferenced here)
 // and a dictionary of extra information.
@@ -72,3 +75,5 @@ private:
     struct State;
     std::shared_ptr<State> d;
 };
+
+} // namespace Tickerly::Foundation

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+namespace Tickerly::Foundation {
+
 struct OperationQueue::State {
     QString name;
     std::mutex mutex;
@@ -304,3 +306,5 @@ bool OperationQueue::waitUntilNoOperationRuns(std::chrono::steady_clock::time_po
 {
     return OperationQueueWorkers::instance().waitUntilSettled(deadline);
 }
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QString>
@@ -7,6 +8,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+
+namespace Tickerly::Foundation {
 
 // A serial worker queue: runs operations one at a time, in the order they were added, never on
 // the main thread. URL sessions deliver every callback on such a queue.
@@ -52,3 +55,5 @@ private:
     struct State;
     std::shared_ptr<State> d;
 };
+
+} // namespace Tickerly::Foundation

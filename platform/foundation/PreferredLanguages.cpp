@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -33,3 +35,5 @@ QStringList preferredLanguages()
     }
     return languages;
 }
+
+} // namespace Tickerly::Foundation

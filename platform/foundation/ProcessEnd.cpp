@@ -7,6 +7,8 @@
 
 #include <QtGlobal>
 
+namespace Tickerly::Foundation {
+
 bool endBackgroundWork(std::chrono::milliseconds bound, std::chrono::milliseconds keptChangesBound)
 {
     const auto deadline = std::chrono::steady_clock::now() + bound;
@@ -24,3 +26,5 @@ bool endBackgroundWork(std::chrono::milliseconds bound, std::chrono::millisecond
     const bool written = UserDefaults::writeKeptChangesBeforeExit(keptChangesBound);
     return ended && written;
 }
+
+} // namespace Tickerly::Foundation

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <chrono>
+
+namespace Tickerly::Foundation {
 
 // Called once by a program on its main thread when its event loop has ended, before main
 // returns: background work is brought to an end while everything it may touch (the stores,
@@ -17,3 +20,5 @@
 TICKERLYFOUNDATION_EXPORT bool endBackgroundWork(
     std::chrono::milliseconds bound = std::chrono::seconds(2),
     std::chrono::milliseconds keptChangesBound = std::chrono::seconds(5));
+
+} // namespace Tickerly::Foundation

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+namespace Tickerly::Foundation {
+
 namespace {
 
 // CBOR tag of a date given as seconds since 1970.
@@ -138,3 +140,5 @@ std::optional<QVariant> decodeValue(const QByteArray& bytes)
         return std::nullopt;
     return fromItem(*item);
 }
+
+} // namespace Tickerly::Foundation

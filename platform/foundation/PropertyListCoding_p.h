@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/Cbor_p.h"
 
 #include <QByteArray>
 #include <QVariant>
 
 #include <optional>
+
+namespace Tickerly::Foundation {
 
 // Property-list values (as UserDefaults holds them in a QVariant) to CBOR items and back.
 // Internal to TickerlyFoundation; plain functions, any thread.
@@ -17,3 +20,5 @@ std::optional<CborItem> toItem(const QVariant& v, int depth = 0);
 std::optional<QVariant> fromItem(const CborItem& item);
 // The value stored as `bytes`, or nothing when they do not decode to one.
 std::optional<QVariant> decodeValue(const QByteArray& bytes);
+
+} // namespace Tickerly::Foundation

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace Tickerly::Foundation {
+
 void ReceivedBody::expect(qint64 length)
 {
     if (m_size != 0 || length <= 0 || !m_blocks.empty())
@@ -49,3 +51,5 @@ void ReceivedBody::clear()
     m_blocks.clear();
     m_size = 0;
 }
+
+} // namespace Tickerly::Foundation

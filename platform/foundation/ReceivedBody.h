@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QByteArray>
 
 #include <vector>
+
+namespace Tickerly::Foundation {
 
 // The bytes of one answer's body as they arrive, in pieces of a few KiB. A body whose length was
 // announced goes into one block of that size, made once; any other body goes into blocks that
@@ -28,3 +31,5 @@ private:
     std::vector<QByteArray> m_blocks; // all full but the last
     qint64 m_size = 0;
 };
+
+} // namespace Tickerly::Foundation

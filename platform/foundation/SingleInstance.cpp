@@ -5,6 +5,8 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace SingleInstance {
@@ -31,3 +33,5 @@ void serve(QObject* target)
 }
 
 } // namespace SingleInstance
+
+} // namespace Tickerly::Foundation

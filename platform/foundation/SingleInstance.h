@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QString>
 
 class QObject;
+
+namespace Tickerly::Foundation {
 
 // One running instance of a program in the user's session, kept by a name on the session bus.
 // Without a session bus every start runs on its own. Main thread, after the application object
@@ -20,3 +23,5 @@ TICKERLYFOUNDATION_EXPORT bool claim(const QString& service);
 TICKERLYFOUNDATION_EXPORT void serve(QObject* target);
 
 } // namespace SingleInstance
+
+} // namespace Tickerly::Foundation

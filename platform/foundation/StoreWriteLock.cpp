@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::Foundation {
+
 namespace {
 
 // A turn holder polls every 0.2 ms: one that leaves the lock free this long is not running.
@@ -86,3 +88,5 @@ bool takeWriteLock(int fd, const QDeadlineTimer& deadline,
         }
     }
 }
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
+
 #include <QDeadlineTimer>
 #include <QString>
 
@@ -8,6 +10,8 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+
+namespace Tickerly::Foundation {
 
 // The lock file beside a store's database, through which the writers of every process take
 // turns: open-file-description locks on two of its bytes. Internal to TickerlyFoundation; plain
@@ -38,3 +42,5 @@ inline constexpr qint64 turnAfterMs = 20;
 bool takeWriteLock(int fd, const QDeadlineTimer& deadline,
     const std::function<bool(std::chrono::microseconds)>& pause = {},
     qint64 turnAfter = turnAfterMs);
+
+} // namespace Tickerly::Foundation

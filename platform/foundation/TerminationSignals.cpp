@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace Tickerly::Foundation {
+
 namespace {
 
 // Written by the signal handler, read by the event loop: the only safe way out of a handler.
@@ -50,3 +52,5 @@ void onTerminationSignals(std::function<void()> onSignal)
     for (const int each : terminationSignals)
         ::sigaction(each, &action, nullptr);
 }
+
+} // namespace Tickerly::Foundation

@@ -7,6 +7,8 @@
 #include <array>
 #include <limits>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -545,3 +547,5 @@ QString Url::percentDecoded(const QString& text)
     }
     return QString::fromUtf8(bytes);
 }
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QHashFunctions>
@@ -8,6 +9,8 @@
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::Foundation {
 
 // A URL value that keeps its text exactly as given.
 //
@@ -109,6 +112,11 @@ inline size_t qHash(const Url& url, size_t seed = 0) noexcept
     return qHash(url.absoluteString(), seed);
 }
 
-template <> struct std::hash<Url> {
-    size_t operator()(const Url& url) const noexcept { return qHash(url.absoluteString()); }
+} // namespace Tickerly::Foundation
+
+template <> struct std::hash<Tickerly::Foundation::Url> {
+    size_t operator()(const Tickerly::Foundation::Url& url) const noexcept
+    {
+        return qHash(url.absoluteString());
+    }
 };

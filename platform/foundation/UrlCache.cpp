@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -232,3 +234,5 @@ void UrlSessionTesting::setCacheCapacity(qint64 bytes)
 qint64 UrlSessionTesting::cacheSize() { return UrlCache::shared().size(); }
 
 void UrlSessionTesting::moveCacheClock(qint64 seconds) { UrlCache::moveClock(seconds); }
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/UrlRequest.h"
 
 #include <QByteArray>
@@ -10,6 +11,8 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+
+namespace Tickerly::Foundation {
 
 // The answers of this process kept in memory for requests made with the default cache policy,
 // reused as HTTP says: while fresh without asking, and once stale by asking the server whether
@@ -75,3 +78,5 @@ private:
     };
     std::unordered_map<QString, Slot> m_entries;
 };
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,7 @@
 #include "platform/foundation/UrlRequest.h"
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 HttpHeaderFields::HttpHeaderFields(std::initializer_list<QPair<QString, QString>> fields)
@@ -99,3 +101,5 @@ Error make(Code code, const QString& detail)
 }
 
 } // namespace UrlError
+
+} // namespace Tickerly::Foundation

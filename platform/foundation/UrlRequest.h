@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Url.h"
 #include "tickerlyfoundation_export.h"
@@ -10,6 +11,8 @@
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::Foundation {
 
 // HTTP header fields in the order they were set. Names compare without regard to case; setting
 // a name that is already there replaces its value in place. A plain value.
@@ -118,3 +121,5 @@ enum Code : qint64 {
 // An error of this domain with the standard message for `code`, and `detail` after it.
 TICKERLYFOUNDATION_EXPORT Error make(Code code, const QString& detail = {});
 } // namespace UrlError
+
+} // namespace Tickerly::Foundation

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <atomic>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -338,3 +340,5 @@ void NetworkEngine::askRedirect(
         NetworkEngine::instance().continueRedirect(task, std::move(next));
     });
 }
+
+} // namespace Tickerly::Foundation

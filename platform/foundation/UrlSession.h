@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/UrlRequest.h"
 #include "tickerlyfoundation_export.h"
@@ -12,6 +13,8 @@
 #include <mutex>
 #include <optional>
 #include <unordered_set>
+
+namespace Tickerly::Foundation {
 
 class OperationQueue;
 class UrlSession;
@@ -148,3 +151,5 @@ private:
     Validity m_validity = Validity::Valid;
     qint64 m_nextIdentifier = 1;
 };
+
+} // namespace Tickerly::Foundation

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QString>
+
+namespace Tickerly::Foundation {
 
 // Test hooks of the URL sessions. Tests name any host they like ("https://news.example.test")
 // and have it answered by a loopback server: the request keeps its URL and Host header, only
@@ -59,3 +62,5 @@ TICKERLYFOUNDATION_EXPORT void moveCacheClock(qint64 seconds);
 TICKERLYFOUNDATION_EXPORT quint64 networkLoopRounds();
 
 } // namespace UrlSessionTesting
+
+} // namespace Tickerly::Foundation

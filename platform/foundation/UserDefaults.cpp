@@ -12,6 +12,8 @@
 #include <limits>
 #include <utility>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -319,3 +321,5 @@ void UserDefaults::setMaxValueSizeForTesting(qsizetype size)
 }
 
 bool UserDefaults::synchronize() { return true; }
+
+} // namespace Tickerly::Foundation

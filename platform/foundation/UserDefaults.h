@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QByteArray>
@@ -14,6 +15,8 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+namespace Tickerly::Foundation {
 
 // A named settings suite shared by every process of an application group.
 //
@@ -179,3 +182,5 @@ private:
     static std::shared_ptr<Connection> connectionFor(const QString& suiteName);
     std::shared_ptr<Connection> d;
 };
+
+} // namespace Tickerly::Foundation

@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <mutex>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcUserDefaults, "tickerly.userdefaults")
@@ -550,3 +552,5 @@ std::shared_ptr<UserDefaults::Connection> UserDefaults::connectionFor(const QStr
         c = openSuite(suiteName);
     return c;
 }
+
+} // namespace Tickerly::Foundation

@@ -5,6 +5,7 @@
 // every process take turns, and the changes kept while another process held that lock. Internal
 // to TickerlyFoundation.
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/StoreWriteLock_p.h"
 
@@ -19,6 +20,8 @@
 #include <map>
 #include <mutex>
 #include <thread>
+
+namespace Tickerly::Foundation {
 
 Q_DECLARE_LOGGING_CATEGORY(lcUserDefaults)
 
@@ -357,3 +360,5 @@ struct UserDefaults::OpenSuites {
 // As the program quits, before its background work is waited for: every change waiting for the
 // store stops waiting and is kept for the exit writer.
 void stopWaitingForStores();
+
+} // namespace Tickerly::Foundation

@@ -15,6 +15,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -270,3 +272,5 @@ sqlite3* UserDefaults::Connection::readConnection(
     sqlite3_busy_timeout(readDb, sqliteBusyTimeoutMs);
     return readDb;
 }
+
+} // namespace Tickerly::Foundation

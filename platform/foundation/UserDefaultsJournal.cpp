@@ -35,6 +35,8 @@
 #include <cstring>
 #include <map>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -534,3 +536,5 @@ void UserDefaults::Connection::replayAtOpen()
     if (!retryKept(QDeadlineTimer(openReplayWaitMs)))
         scheduleRetry();
 }
+
+} // namespace Tickerly::Foundation

@@ -35,6 +35,8 @@
 
 #include <algorithm>
 
+namespace Tickerly::Foundation {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -426,3 +428,5 @@ bool UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds bound)
     storesEnded = true;
     return all;
 }
+
+} // namespace Tickerly::Foundation

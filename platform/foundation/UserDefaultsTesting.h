@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QtGlobal>
+
+namespace Tickerly::Foundation {
 
 // Test hooks of the settings suites: what the waits for the write lock were, counted rather than
 // timed, so that a test's verdict does not depend on how busy the machine is. Process-wide, any
@@ -29,3 +32,5 @@ TICKERLYFOUNDATION_EXPORT void failJournalWrites(bool fail);
 TICKERLYFOUNDATION_EXPORT int storedValuesReadForDamage();
 
 } // namespace UserDefaultsTesting
+
+} // namespace Tickerly::Foundation

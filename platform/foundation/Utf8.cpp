@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+namespace Tickerly::Foundation {
+
 namespace {
 
 bool hasUnpairedSurrogate(const QString& text)
@@ -52,3 +54,5 @@ std::optional<QString> utf8Decoded(const QByteArray& bytes)
         return std::nullopt;
     return text;
 }
+
+} // namespace Tickerly::Foundation

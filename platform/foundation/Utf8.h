@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::Foundation {
 
 // UTF-8 conversions for text that may come from untrusted input.
 //
@@ -19,3 +22,5 @@ TICKERLYFOUNDATION_EXPORT QByteArray utf8Encoded(const QString& text);
 // The text of `bytes` when they are well-formed UTF-8 (no overlong forms, no encoded surrogates,
 // nothing past U+10FFFF); nothing otherwise. A leading byte-order mark is dropped.
 TICKERLYFOUNDATION_EXPORT std::optional<QString> utf8Decoded(const QByteArray& bytes);
+
+} // namespace Tickerly::Foundation

@@ -10,6 +10,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace Tickerly::Foundation {
+
 namespace {
 
 template <int Width> struct UnitsOf : XmlUnits {
@@ -452,3 +454,5 @@ XmlMarkup scan(const QByteArray& bytes, bool byBlocks)
 XmlMarkup scanXmlMarkup(const QByteArray& bytes) { return scan(bytes, true); }
 
 XmlMarkup scanXmlMarkupUnitByUnit(const QByteArray& bytes) { return scan(bytes, false); }
+
+} // namespace Tickerly::Foundation

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QByteArray>
 #include <QtGlobal>
+
+namespace Tickerly::Foundation {
 
 // What XmlParser learns of a document before libxml2 reads it.
 // Internal to TickerlyFoundation (exported for its tests); any thread.
@@ -70,3 +73,5 @@ TICKERLYFOUNDATION_EXPORT XmlMarkup scanXmlMarkup(const QByteArray& bytes);
 // The same scan, one unit after another through the markup of single-byte documents too: the
 // plain form the faster one is checked against.
 TICKERLYFOUNDATION_EXPORT XmlMarkup scanXmlMarkupUnitByUnit(const QByteArray& bytes);
+
+} // namespace Tickerly::Foundation

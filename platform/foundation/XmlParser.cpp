@@ -14,6 +14,8 @@
 #include <cstring>
 #include <mutex>
 
+namespace Tickerly::Foundation {
+
 XmlParserDelegate::~XmlParserDelegate() = default;
 void XmlParserDelegate::didStartElement(const QString&, const XmlAttributes&) { }
 void XmlParserDelegate::didEndElement(const QString&) { }
@@ -277,3 +279,5 @@ bool XmlParser::parse()
     m_context = nullptr;
     return ok;
 }
+
+} // namespace Tickerly::Foundation

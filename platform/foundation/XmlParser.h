@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "tickerlyfoundation_export.h"
 
 #include <QByteArray>
@@ -9,6 +10,8 @@
 #include <QString>
 
 #include <array>
+
+namespace Tickerly::Foundation {
 
 // Attributes of one element, in document order, values already decoded.
 using XmlAttributes = QList<QPair<QString, QString>>;
@@ -79,3 +82,5 @@ private:
     static constexpr int nameLengthBits = 4;
     std::array<NameLength, 1 << nameLengthBits> m_nameLengths {};
 };
+
+} // namespace Tickerly::Foundation

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linkwork/Namespace.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"
 
@@ -10,6 +11,8 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+namespace Tickerly::Linkwork {
 
 // The chaining operators of the promise library.
 //
@@ -38,7 +41,7 @@
 //                                      value is nothing.
 // `+` binds tighter than `>>`; write `(hits + promise) >> make` all the same (-Wparentheses).
 
-namespace Linkwork::Detail {
+namespace Detail {
 
 template <typename T> struct IsPromise : std::false_type {
 };
@@ -125,7 +128,7 @@ template <typename U> struct PlainValue<Promise<U>> {
     using type = U;
 };
 
-} // namespace Linkwork::Detail
+} // namespace Detail
 
 // => : promise of a result into a function of its success value.
 template <typename T, typename F>
@@ -293,3 +296,5 @@ operator+(const A& a, const Promise<std::optional<B>>& b)
     });
     return next;
 }
+
+} // namespace Tickerly::Linkwork

@@ -2,6 +2,8 @@
 
 #include "platform/foundation/UrlSession.h"
 
+namespace Tickerly::Linkwork {
+
 std::pair<std::shared_ptr<UrlSessionDataTask>, Promise<Result<DataTaskResponse>>> dataTask(
     UrlSession& session, const UrlRequest& request)
 {
@@ -21,3 +23,5 @@ std::pair<std::shared_ptr<UrlSessionDataTask>, Promise<Result<DataTaskResponse>>
         });
     return { std::move(task), promise };
 }
+
+} // namespace Tickerly::Linkwork

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linkwork/Namespace.h"
 #include "platform/foundation/UrlRequest.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"
@@ -10,8 +11,12 @@
 #include <memory>
 #include <utility>
 
+namespace Tickerly::Foundation {
 class UrlSession;
 class UrlSessionDataTask;
+} // namespace Tickerly::Foundation
+
+namespace Tickerly::Linkwork {
 
 // What a data task that ended without error received.
 struct TICKERLYLINKWORK_EXPORT DataTaskResponse {
@@ -29,3 +34,5 @@ struct TICKERLYLINKWORK_EXPORT DataTaskResponse {
 TICKERLYLINKWORK_EXPORT
 std::pair<std::shared_ptr<UrlSessionDataTask>, Promise<Result<DataTaskResponse>>> dataTask(
     UrlSession& session, const UrlRequest& request);
+
+} // namespace Tickerly::Linkwork

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <exception>
 
+namespace Tickerly::Linkwork {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -138,3 +140,5 @@ Result<JSONSerializationResult> toJSON(int options, QByteArrayView data)
     return Result<JSONSerializationResult>::Ok(
         JSONSerializationResult(JSONSerialization::toVariant(read.value())));
 }
+
+} // namespace Tickerly::Linkwork

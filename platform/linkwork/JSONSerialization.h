@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linkwork/Namespace.h"
 #include "platform/linkwork/Result.h"
 #include "tickerlylinkwork_export.h"
 
@@ -9,6 +10,8 @@
 #include <QVariant>
 
 #include <optional>
+
+namespace Tickerly::Linkwork {
 
 // Reading JSON documents: one strict reader for every JSON the programs take in, and the
 // result-returning conversion the promise library's users chain onto.
@@ -68,3 +71,5 @@ private:
 // The document in `data` read with `options`; Error when the data is no JSON (with no options,
 // a document that is a bare scalar is no JSON).
 TICKERLYLINKWORK_EXPORT Result<JSONSerializationResult> toJSON(int options, QByteArrayView data);
+
+} // namespace Tickerly::Linkwork

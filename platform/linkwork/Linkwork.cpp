@@ -1,8 +1,8 @@
 #include "platform/linkwork/Result.h"
 
-using namespace Qt::Literals::StringLiterals;
+namespace Tickerly::Linkwork {
 
-namespace Linkwork {
+using namespace Qt::Literals::StringLiterals;
 
 Error noValueError()
 {
@@ -10,4 +10,4 @@ Error noValueError()
         u"LinkworkErrorDomain"_s, NoValueErrorCode, u"The mapping gave no value."_s);
 }
 
-} // namespace Linkwork
+} // namespace Tickerly::Linkwork

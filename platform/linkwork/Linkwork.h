@@ -2,6 +2,7 @@
 
 // The promise library: promises, results and their chaining operators, JSON reading, and the
 // promise-returning data task over URL sessions.
+#include "platform/linkwork/Namespace.h"
 #include "platform/linkwork/Chain.h"
 #include "platform/linkwork/DataTask.h"
 #include "platform/foundation/Error.h"

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "platform/linkwork/Namespace.h"
+
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
+
+namespace Tickerly::Linkwork {
 
 // A shared holder of at most one value, set once; functions registered on it run once the value
 // is there, exactly once each.
@@ -141,3 +145,5 @@ Promise<U> reducep(const std::vector<Promise<T>>& promises, U initial, Combine c
     }
     return result;
 }
+
+} // namespace Tickerly::Linkwork

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/linkwork/Namespace.h"
 #include "platform/foundation/Error.h"
 #include "tickerlylinkwork_export.h"
 
 #include <utility>
 #include <variant>
+
+namespace Tickerly::Linkwork {
 
 // The success value of a result that carries none.
 using Empty = std::monostate;
@@ -22,7 +25,7 @@ public:
 
     static Result Ok(T value) { return Result(Box<T> { std::move(value) }); }
     static Result Ok(Box<T> box) { return Result(std::move(box)); }
-    static Result Error(::Error error) { return Result(std::move(error)); }
+    static Result Error(Tickerly::Foundation::Error error) { return Result(std::move(error)); }
 
     bool isOk() const { return m_state.index() == 0; }
     bool isError() const { return !isOk(); }
@@ -32,25 +35,23 @@ public:
     T&& value() && { return std::move(std::get<0>(m_state).value); }
     const Box<T>& box() const { return std::get<0>(m_state); }
     // The error; only for an Error result.
-    const ::Error& error() const { return std::get<1>(m_state); }
+    const Tickerly::Foundation::Error& error() const { return std::get<1>(m_state); }
 
 private:
     explicit Result(Box<T> box)
         : m_state(std::in_place_index<0>, std::move(box))
     {
     }
-    explicit Result(::Error error)
+    explicit Result(Tickerly::Foundation::Error error)
         : m_state(std::in_place_index<1>, std::move(error))
     {
     }
 
-    std::variant<Box<T>, ::Error> m_state;
+    std::variant<Box<T>, Tickerly::Foundation::Error> m_state;
 };
-
-namespace Linkwork {
 
 // The error a mapping that gives no value turns into (`Result` and promise chains).
 inline constexpr int NoValueErrorCode = 1;
-TICKERLYLINKWORK_EXPORT ::Error noValueError();
+TICKERLYLINKWORK_EXPORT Tickerly::Foundation::Error noValueError();
 
-} // namespace Linkwork
+} // namespace Tickerly::Linkwork

@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace Tickerly::WidgetHost {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -289,3 +291,5 @@ void WidgetPanel::requestUpdate()
             Q_EMIT panel->updateCompleted(result);
         });
 }
+
+} // namespace Tickerly::WidgetHost

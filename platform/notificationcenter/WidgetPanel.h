@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/notificationcenter/Namespace.h"
 #include "platform/notificationcenter/WidgetProviding.h"
 
 #include <QPointer>
@@ -8,6 +9,8 @@
 #include <memory>
 
 class QScrollArea;
+
+namespace Tickerly::WidgetHost {
 
 // The widget host's panel: a frameless window at the right edge of the screen, on top of
 // other windows and left out of the task bar, that reserves its strip of the screen's edge
@@ -67,3 +70,5 @@ private:
     // What the panel asked the window manager to keep other windows out of, from the right.
     int m_reservedWidth = 0;
 };
+
+} // namespace Tickerly::WidgetHost

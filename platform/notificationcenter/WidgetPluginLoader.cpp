@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QPluginLoader>
 
+namespace Tickerly::WidgetHost {
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -97,3 +99,5 @@ QString defaultWidgetPluginPath(const QString& hostDirectory)
     }
     return QDir::cleanPath(candidates.constFirst());
 }
+
+} // namespace Tickerly::WidgetHost

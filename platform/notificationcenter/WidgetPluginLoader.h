@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/notificationcenter/Namespace.h"
 #include "platform/notificationcenter/WidgetProviding.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+
+namespace Tickerly::WidgetHost {
 
 // A widget plug-in loaded and its principal view controller made, or the reason why not
 // (`error`, a sentence for the user that names the file). Main thread.
@@ -28,3 +31,5 @@ struct LoadedWidget {
 // host, then in the build tree. The first that exists, else the first (for the message).
 QStringList widgetPluginCandidates(const QString& hostDirectory);
 QString defaultWidgetPluginPath(const QString& hostDirectory);
+
+} // namespace Tickerly::WidgetHost

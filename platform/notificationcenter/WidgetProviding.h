@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/notificationcenter/Namespace.h"
 #include "platform/notificationcenter/NCUpdateResult.h"
 
 #include <QString>
@@ -9,6 +10,8 @@
 #include <memory>
 
 class QWidget;
+
+namespace Tickerly::WidgetInterface {
 
 // The widget interface: what the widget host asks of a widget, and how a widget plug-in hands
 // the host its principal view controller. Shared by the host, the widget plug-in and the
@@ -68,4 +71,7 @@ inline constexpr int widgetInterfaceVersion = 1;
 // One literal, as moc reads it (a plug-in names it in Q_PLUGIN_METADATA).
 #define TICKERLY_WIDGET_INTERFACE_IID "velmora.Tickerly.WidgetPlugin/1"
 inline constexpr char widgetInterfacePrefix[] = "velmora.Tickerly.WidgetPlugin/";
-Q_DECLARE_INTERFACE(WidgetPlugin, TICKERLY_WIDGET_INTERFACE_IID)
+
+} // namespace Tickerly::WidgetInterface
+
+Q_DECLARE_INTERFACE(Tickerly::WidgetInterface::WidgetPlugin, TICKERLY_WIDGET_INTERFACE_IID)

@@ -15,6 +15,9 @@
 
 #include <cstdio>
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::WidgetHost;
+
 using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char** argv)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
 #include "storylist/ListCellView.h"
@@ -14,6 +15,8 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+namespace Tickerly::StoryList {
 
 namespace CellTesting {
 
@@ -102,3 +105,5 @@ protected:
 };
 
 } // namespace CellTesting
+
+} // namespace Tickerly::StoryList

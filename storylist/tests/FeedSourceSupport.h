@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "data/model/Source.h"
 #include "data/model/SourcesData.h"
 #include "platform/foundation/UrlSessionTesting.h"
@@ -9,6 +10,8 @@
 #include <QDateTime>
 
 #include <memory>
+
+namespace Tickerly::StoryList {
 
 namespace StoryListTest {
 
@@ -48,3 +51,5 @@ public:
 };
 
 } // namespace StoryListTest
+
+} // namespace Tickerly::StoryList

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "storylist/Namespace.h"
+
 #include <QByteArray>
 #include <QLocale>
 #include <QtGlobal>
 
 #include <ctime>
 #include <optional>
+
+namespace Tickerly::StoryList {
 
 namespace RowTest {
 
@@ -40,3 +44,5 @@ private:
 };
 
 } // namespace RowTest
+
+} // namespace Tickerly::StoryList

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storylist/Namespace.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/model/tests/StoryTestSupport.h"
 #include "platform/appkit/TableView.h"
@@ -12,6 +13,8 @@
 #include <QStringList>
 
 #include <memory>
+
+namespace Tickerly::StoryList {
 
 namespace StoryListTest {
 
@@ -103,3 +106,5 @@ inline void drainPostedNotifications()
 }
 
 } // namespace StoryListTest
+
+} // namespace Tickerly::StoryList

@@ -10,6 +10,9 @@
 
 #include <memory>
 
+using namespace Tickerly::StoryList;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

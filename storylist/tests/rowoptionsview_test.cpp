@@ -11,6 +11,10 @@
 
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::StoryList;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

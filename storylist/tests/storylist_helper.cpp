@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <functional>
 
+using namespace Tickerly::StoryList;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly;
+using namespace Tickerly::StoryList;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 TEST(TodayView, ShowsNoNewsInPlaceOfTheButtonWhileEmpty)

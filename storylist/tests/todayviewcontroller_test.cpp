@@ -18,6 +18,10 @@
 
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::StoryList;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using StoryListTest::storeStories;
 

@@ -10,6 +10,9 @@
 #include <thread>
 #include <vector>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -14,6 +14,8 @@
 
 #include <cstdio>
 
+using namespace Tickerly::StoryList;
+
 using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char** argv)

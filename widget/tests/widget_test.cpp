@@ -15,6 +15,11 @@
 
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::WidgetHost;
+using namespace Tickerly::StoryList;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "testsupport/TestSupport.h"
 
 #include <QApplication>
@@ -12,6 +13,8 @@
 #include <QWidget>
 
 #include <memory>
+
+namespace Tickerly::App {
 
 // Helpers for driving the self-drawn controls with synthesised pointer events and sampling
 // what they paint.
@@ -104,6 +107,8 @@ inline int whitePixels(const QImage& image, const QRectF& inPoints)
 }
 
 } // namespace ControlTesting
+
+} // namespace Tickerly::App
 
 inline void PrintTo(const QColor& c, std::ostream* os)
 {

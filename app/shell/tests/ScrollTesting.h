@@ -1,11 +1,14 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/shell/ScrollView.h"
 #include "testsupport/TestSupport.h"
 
 #include <QApplication>
 #include <QWheelEvent>
 #include <QWidget>
+
+namespace Tickerly::App {
 
 // Synthesised wheel and touchpad events, sent to the scroll view that takes them.
 namespace ScrollTesting {
@@ -35,3 +38,5 @@ inline void wheel(QWidget* scrollView, int notches, QPoint at = { 40, 40 })
 inline double originY(const ClipView* clip) { return clip->boundsOrigin().y(); }
 
 } // namespace ScrollTesting
+
+} // namespace Tickerly::App

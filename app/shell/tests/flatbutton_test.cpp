@@ -10,6 +10,10 @@
 
 #include <cmath>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using namespace ControlTesting;
 

@@ -17,6 +17,8 @@
 
 #include <cstdio>
 
+using namespace Tickerly::StoryList;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -32,6 +32,10 @@
 
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using namespace ScrollTesting;
 

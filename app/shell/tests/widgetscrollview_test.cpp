@@ -12,6 +12,10 @@
 #include <functional>
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using namespace ScrollTesting;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Namespace.h"
 #include "app/sources/SourceRowView.h"
 #include "app/sources/SourcesDataSource.h"
 #include "data/model/Source.h"
@@ -17,6 +18,8 @@
 
 #include <algorithm>
 #include <memory>
+
+namespace Tickerly::App {
 
 // Helpers shared by the sources list's tests.
 namespace SourcesTesting {
@@ -101,3 +104,5 @@ inline void saveScreenshot(QWidget* widget, const QString& name)
 }
 
 } // namespace SourcesTesting
+
+} // namespace Tickerly::App

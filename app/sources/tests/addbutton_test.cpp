@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using namespace ControlTesting;
 

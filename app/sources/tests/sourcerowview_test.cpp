@@ -12,6 +12,10 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using namespace SourcesTesting;
 

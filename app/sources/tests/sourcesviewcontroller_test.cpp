@@ -27,6 +27,10 @@
 
 #include <future>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using namespace SourcesTesting;
 

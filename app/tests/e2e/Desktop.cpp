@@ -19,9 +19,13 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
-namespace E2E {
+namespace Tickerly::App::E2E {
 
 Program::Program(const QString& executable, const QStringList& environment)
 {
@@ -440,4 +444,4 @@ bool poll(const std::function<bool()>& condition, int timeoutMs, int everyMs)
         timeoutMs);
 }
 
-} // namespace E2E
+} // namespace Tickerly::App::E2E

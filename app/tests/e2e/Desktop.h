@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Namespace.h"
+
 #include <QImage>
 #include <QProcess>
 #include <QString>
@@ -7,6 +9,8 @@
 
 #include <functional>
 #include <optional>
+
+namespace Tickerly::App {
 
 // The person at the desktop of an end-to-end session: starts the real programs, finds their
 // windows, types and clicks into them through the X server (xdotool), and keeps screenshots of
@@ -109,3 +113,5 @@ private:
 bool poll(const std::function<bool()>& condition, int timeoutMs, int everyMs = 100);
 
 } // namespace E2E
+
+} // namespace Tickerly::App

@@ -21,6 +21,10 @@
 #include <algorithm>
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::LoopbackWorld;
 

@@ -19,6 +19,10 @@
 
 #include <algorithm>
 
+using namespace Tickerly;
+using namespace Tickerly::App;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

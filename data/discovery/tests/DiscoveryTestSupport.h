@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "testsupport/LoopbackServer.h"
 
 #include <QBuffer>
@@ -12,6 +13,8 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+
+namespace Tickerly::Data {
 
 // Replies the discovery tests serve from their loopback servers.
 namespace DiscoveryTest {
@@ -96,3 +99,5 @@ struct ImageOutcome {
 };
 
 } // namespace DiscoveryTest
+
+} // namespace Tickerly::Data

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::LoopbackServer;
 using TestSupport::RecordedRequest;

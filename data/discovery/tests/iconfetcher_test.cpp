@@ -11,6 +11,9 @@
 
 #include <nlohmann/json.hpp>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using DiscoveryTest::ImageOutcome;
 using DiscoveryTest::pageReply;

@@ -20,6 +20,9 @@
 
 #include <atomic>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using DiscoveryTest::ImageOutcome;
 using DiscoveryTest::pageReply;

@@ -11,6 +11,9 @@
 
 #include <atomic>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::LoopbackServer;
 using TestSupport::ScriptedReply;

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+using namespace Tickerly::TestSupport;
+
 namespace {
 
 // Left half red, right half blue.

@@ -20,6 +20,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using DiscoveryTest::pageReply;
 using DiscoveryTest::rss;

@@ -15,6 +15,9 @@
 
 #include <future>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::LoopbackServer;
 using TestSupport::RecordedRequest;

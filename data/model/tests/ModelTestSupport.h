@@ -1,11 +1,14 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "platform/foundation/KeyedArchive.h"
 
 #include <QImage>
 #include <QString>
 
 #include <optional>
+
+namespace Tickerly::Data {
 
 // An archive entry written the way older versions or damaged stores may have it: any class
 // name, any subset of the source fields, a legacy icon.
@@ -29,3 +32,5 @@ public:
         coder.encodeImage(icon, QStringLiteral("icon"));
     }
 };
+
+} // namespace Tickerly::Data

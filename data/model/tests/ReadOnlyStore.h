@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/Shared.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <sqlite3.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+namespace Tickerly::Data {
 
 // The shared store as it is, copied whole into a data home of its own whose file and folders
 // can be read but not written, for the life of the object; the process runs without the powers
@@ -81,3 +84,5 @@ private:
     QString m_container;
     bool m_locking = false;
 };
+
+} // namespace Tickerly::Data

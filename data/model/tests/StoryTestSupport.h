@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/Source.h"
 #include "platform/foundation/KeyedArchive.h"
@@ -10,6 +11,8 @@
 
 #include <memory>
 #include <optional>
+
+namespace Tickerly::Data {
 
 namespace StoryTest {
 
@@ -75,3 +78,5 @@ public:
 };
 
 } // namespace StoryTest
+
+} // namespace Tickerly::Data

@@ -45,6 +45,8 @@
 #include <cstdio>
 #include <thread>
 
+using namespace Tickerly::Data;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <thread>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using StoryTest::story;
 

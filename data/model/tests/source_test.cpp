@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -14,6 +14,9 @@
 
 #include <sys/stat.h>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

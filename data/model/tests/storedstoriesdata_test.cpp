@@ -13,6 +13,8 @@
 #include <future>
 #include <thread>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using StoryTest::linkNumber;
 using StoryTest::linksOf;

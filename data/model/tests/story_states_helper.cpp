@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+using namespace Tickerly::Data;
+
 using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char** argv)

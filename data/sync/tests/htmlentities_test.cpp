@@ -8,6 +8,8 @@
 
 #include <climits>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -15,6 +15,8 @@
 
 #include <cstdio>
 
+using namespace Tickerly::Data;
+
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -20,6 +20,9 @@
 #include <new>
 #include <utility>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::LoopbackServer;
 using TestSupport::ScriptedReply;

@@ -15,6 +15,9 @@
 #include <iterator>
 #include <mutex>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::bodyReply;
 using TestSupport::LoopbackServer;

@@ -12,6 +12,9 @@
 
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 namespace {
 
 class AnimationContextTest : public testing::Test {

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -17,6 +17,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 using TestSupport::RecordingWorkspace;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::AppKit;
+
 using namespace Linear;
 
 namespace {

@@ -12,6 +12,9 @@
 
 #include <vector>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using State = PanGestureRecognizer::State;
 
 namespace {

@@ -12,6 +12,9 @@
 
 #include <functional>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::waitFor;
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/UrlSession.h"
 
 #include <mutex>
 #include <optional>
+
+namespace Tickerly::Foundation {
 
 // Records what a completion-handler task hands over, from whichever queue it runs on.
 struct CompletionRecorder {
@@ -31,3 +34,5 @@ struct CompletionRecorder {
     }
     bool done() { return callCount() > 0; }
 };
+
+} // namespace Tickerly::Foundation

@@ -2,6 +2,7 @@
 
 // What the tests of the shared store share: the other program, the log, the wait limit.
 
+#include "platform/foundation/Namespace.h"
 #include "platform/foundation/GroupContainer.h"
 #include "platform/foundation/UserDefaults.h"
 #include "testsupport/LogCollector.h"
@@ -11,6 +12,8 @@
 #include <QStringList>
 
 #include <memory>
+
+namespace Tickerly::Foundation {
 
 namespace StoreTest {
 
@@ -53,3 +56,5 @@ struct WaitLimit {
 };
 
 } // namespace StoreTest
+
+} // namespace Tickerly::Foundation

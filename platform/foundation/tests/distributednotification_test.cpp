@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

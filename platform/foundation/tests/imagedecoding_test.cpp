@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 namespace {
 
 QByteArray png(const QImage& image) { return TestSupport::encodedImage(image, "PNG"); }

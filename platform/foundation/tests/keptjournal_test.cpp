@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

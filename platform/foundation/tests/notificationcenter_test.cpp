@@ -8,6 +8,8 @@
 
 #include <atomic>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 TEST(NotificationCenter, DeliversOnThePostingThreadToMatchingObserversInOrder)

@@ -9,6 +9,8 @@
 #include <future>
 #include <memory>
 
+using namespace Tickerly::Foundation;
+
 using namespace std::chrono_literals;
 
 namespace {

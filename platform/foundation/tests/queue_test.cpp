@@ -19,6 +19,9 @@
 
 #include <unistd.h>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using TestSupport::waitFor;
 
 namespace {

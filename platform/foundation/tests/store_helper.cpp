@@ -46,6 +46,8 @@
 #include <map>
 #include <thread>
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

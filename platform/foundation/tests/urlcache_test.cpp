@@ -13,6 +13,9 @@
 
 #include <atomic>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::bodyReply;
 using TestSupport::LoopbackServer;

@@ -8,6 +8,9 @@
 
 #include <mutex>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::bodyReply;
 using TestSupport::LoopbackServer;

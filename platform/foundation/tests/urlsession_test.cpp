@@ -22,6 +22,9 @@
 #include <mutex>
 #include <thread>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using TestSupport::bodyReply;
 using TestSupport::LoopbackServer;

@@ -19,6 +19,9 @@
 #include <condition_variable>
 #include <thread>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using namespace StoreTest;
 

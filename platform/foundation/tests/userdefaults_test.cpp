@@ -20,6 +20,9 @@
 #include <memory>
 #include <thread>
 
+using namespace Tickerly;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 using namespace StoreTest;
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 TEST(Utf8, WritesTheReplacementCharacterForUnpairedSurrogates)

@@ -4,6 +4,9 @@
 
 #include <QString>
 
+using namespace Tickerly;
+using namespace Tickerly::Linkwork;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+using namespace Tickerly::Linkwork;
+
 using namespace Qt::Literals::StringLiterals;
 
 TEST(JSONSerialization, RefusesBareScalarsUnlessFragmentsAreAllowed)

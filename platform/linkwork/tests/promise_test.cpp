@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+using namespace Tickerly::Linkwork;
+
 using namespace Qt::Literals::StringLiterals;
 
 TEST(Promise, TakesOnlyTheFirstValue)

@@ -6,10 +6,12 @@
 
 #include <QObject>
 
+using namespace Tickerly::WidgetInterface;
+
 class BrokenWidgetPlugin : public QObject, public WidgetPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID BROKEN_IID FILE BROKEN_METADATA)
-    Q_INTERFACES(WidgetPlugin)
+    Q_INTERFACES(Tickerly::WidgetInterface::WidgetPlugin)
 public:
     std::unique_ptr<WidgetViewController> makeViewController(const QString&) override
     {

@@ -10,6 +10,10 @@
 #include <QPushButton>
 #include <QWidget>
 
+using namespace Tickerly;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::WidgetInterface;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -62,7 +66,7 @@ private:
 class FakeWidgetPlugin : public QObject, public WidgetPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID TICKERLY_WIDGET_INTERFACE_IID FILE "fakewidget.json")
-    Q_INTERFACES(WidgetPlugin)
+    Q_INTERFACES(Tickerly::WidgetInterface::WidgetPlugin)
 public:
     std::unique_ptr<WidgetViewController> makeViewController(const QString& className) override
     {

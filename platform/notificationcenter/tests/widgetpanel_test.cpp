@@ -15,6 +15,10 @@
 
 #include <memory>
 
+using namespace Tickerly;
+using namespace Tickerly::WidgetHost;
+using namespace Tickerly::TestSupport;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

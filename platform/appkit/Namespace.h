@@ -1,0 +1,10 @@
+#pragma once
+
+// The namespace of the library in this folder, and the libraries below it whose names
+// its code uses as they are.
+
+#include "platform/foundation/Namespace.h"
+
+namespace Tickerly::AppKit {
+using namespace Tickerly::Foundation;
+} // namespace Tickerly::AppKit
