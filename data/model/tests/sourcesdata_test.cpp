@@ -238,7 +238,12 @@ std::unique_ptr<QProcess> startHelper(const QString& helper, const QStringList& 
 
 bool finishedOk(QProcess& p)
 {
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    // A process whose end was already read while waiting for its last line is finished, though
+    // waitForFinished says false for it.
+    const bool finished
+        = (p.state() == QProcess::NotRunning && p.error() != QProcess::FailedToStart)
+        || p.waitForFinished(120000);
+    return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 QByteArray lineFrom(QProcess& p)

@@ -36,7 +36,12 @@ inline std::unique_ptr<QProcess> startHelper(
 
 inline bool finishedOk(QProcess& p, int ms = 60000)
 {
-    return p.waitForFinished(ms) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    // A process whose end was already read while waiting for its last line is finished, though
+    // waitForFinished says false for it.
+    const bool finished
+        = (p.state() == QProcess::NotRunning && p.error() != QProcess::FailedToStart)
+        || p.waitForFinished(ms);
+    return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 inline QString readLine(QProcess& p, int ms = 30000)
