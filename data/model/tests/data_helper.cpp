@@ -168,6 +168,26 @@ int printTitles()
     return 0;
 }
 
+// The titles the list shows, "(none)" for none.
+QString shownTitles(const SourcesData& data)
+{
+    QStringList titles;
+    for (const auto& s : data.sources())
+        titles << s->title();
+    return titles.isEmpty() ? u"(none)"_s : titles.join(u',');
+}
+
+// Removes the source of `link` while another program holds the store; true once the removal is
+// kept, said with what the list shows then.
+bool keepRemoval(SourcesData& data, const QString& link)
+{
+    const auto stored = data.sourceWithLink(link);
+    if (!stored || data.removeSource(*stored) != UserDefaults::Outcome::Kept)
+        return false;
+    say(u"kept, shown: "_s + shownTitles(data));
+    return true;
+}
+
 // Removes the source of link args 0 while another program holds the store and the journal cannot
 // be written, so that the removal is kept in memory only, then ends as a program does with the
 // store still held: the removal is given up. Says what the list shows while it is kept and after
@@ -177,16 +197,8 @@ int removeThenGiveUp(const QStringList& args)
     UserDefaultsTesting::failJournalWrites(true);
     UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
     SourcesData data;
-    const auto shown = [&] {
-        QStringList titles;
-        for (const auto& s : data.sources())
-            titles << s->title();
-        return titles.isEmpty() ? u"(none)"_s : titles.join(u',');
-    };
-    const auto stored = data.sourceWithLink(args.value(0));
-    if (!stored || data.removeSource(*stored) != UserDefaults::Outcome::Kept)
+    if (!keepRemoval(data, args.value(0)))
         return 1;
-    say(u"kept, shown: "_s + shown());
     bool refused = false;
     const ObserverToken token = NotificationCenter::defaultCenter().addObserver(
         SourcesData::changeNotification(), nullptr, [&](const Notification& n) {
@@ -197,7 +209,7 @@ int removeThenGiveUp(const QStringList& args)
     while (!refused && !bound.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     if (refused)
-        say(u"refused, shown: "_s + shown());
+        say(u"refused, shown: "_s + shownTitles(data));
     return refused ? 0 : 1;
 }
 
@@ -208,16 +220,8 @@ int removeThenQuit(const QStringList& args)
 {
     UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
     SourcesData data;
-    const auto shown = [&] {
-        QStringList titles;
-        for (const auto& s : data.sources())
-            titles << s->title();
-        return titles.isEmpty() ? u"(none)"_s : titles.join(u',');
-    };
-    const auto stored = data.sourceWithLink(args.value(0));
-    if (!stored || data.removeSource(*stored) != UserDefaults::Outcome::Kept)
+    if (!keepRemoval(data, args.value(0)))
         return 1;
-    say(u"kept, shown: "_s + shown());
     if (UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds(0)))
         return 1;
     say(u"left"_s);
