@@ -35,6 +35,5 @@ int main(int argc, char** argv)
     application.setDelegate(&delegate);
     onTerminationSignals([] { QApplication::quit(); });
     application.run();
-    endBackgroundWork();
-    return 0;
+    return endProgram(0);
 }

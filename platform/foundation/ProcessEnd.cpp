@@ -7,9 +7,19 @@
 
 #include <QtGlobal>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace Tickerly::Foundation {
 
-bool endBackgroundWork(std::chrono::milliseconds bound, std::chrono::milliseconds keptChangesBound)
+namespace {
+
+struct WorkEnd {
+    bool ended;
+    bool written;
+};
+
+WorkEnd endWork(std::chrono::milliseconds bound, std::chrono::milliseconds keptChangesBound)
 {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     // A change waiting for the store on another thread keeps at once, for the exit writer below.
@@ -24,7 +34,24 @@ bool endBackgroundWork(std::chrono::milliseconds bound, std::chrono::millisecond
             static_cast<long long>(bound.count()));
     // After the background work, whose last changes may have been kept too.
     const bool written = UserDefaults::writeKeptChangesBeforeExit(keptChangesBound);
-    return ended && written;
+    return { ended, written };
+}
+
+} // namespace
+
+bool endBackgroundWork(std::chrono::milliseconds bound, std::chrono::milliseconds keptChangesBound)
+{
+    const WorkEnd end = endWork(bound, keptChangesBound);
+    return end.ended && end.written;
+}
+
+int endProgram(
+    int code, std::chrono::milliseconds bound, std::chrono::milliseconds keptChangesBound)
+{
+    if (endWork(bound, keptChangesBound).ended)
+        return code;
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 } // namespace Tickerly::Foundation

@@ -21,4 +21,12 @@ TICKERLYFOUNDATION_EXPORT bool endBackgroundWork(
     std::chrono::milliseconds bound = std::chrono::seconds(2),
     std::chrono::milliseconds keptChangesBound = std::chrono::seconds(5));
 
+// What main returns, as `return endProgram(code);`: ends the background work as above. When that
+// work outlasted its bound, a worker may still run into what the destructors of the program and
+// its libraries would destroy, so the process ends here with `code`, once the store's writes are
+// done, without running them.
+TICKERLYFOUNDATION_EXPORT int endProgram(int code,
+    std::chrono::milliseconds bound = std::chrono::seconds(2),
+    std::chrono::milliseconds keptChangesBound = std::chrono::seconds(5));
+
 } // namespace Tickerly::Foundation

@@ -51,7 +51,5 @@ int main(int argc, char** argv)
     QObject::connect(&panel, &WidgetPanel::quitRequested, &app, &QApplication::quit);
     onTerminationSignals([] { QApplication::quit(); });
     panel.Show();
-    const int code = app.exec();
-    endBackgroundWork();
-    return code;
+    return endProgram(app.exec());
 }

@@ -134,8 +134,7 @@ int changeThenQuit()
         QCoreApplication::quit();
     });
     QCoreApplication::exec();
-    endBackgroundWork(std::chrono::seconds(2), std::chrono::seconds(60));
-    return 0;
+    return endProgram(0, std::chrono::seconds(2), std::chrono::seconds(60));
 }
 
 // A person's changes while another program holds the store, and then the program is killed.

@@ -35,8 +35,7 @@ int main(int argc, char** argv)
 
     QTimer::singleShot(quitAfter, &app, &QCoreApplication::quit);
     const int code = QApplication::exec();
-    endBackgroundWork();
     std::puts("quitting");
     std::fflush(stdout);
-    return code;
+    return endProgram(code);
 }

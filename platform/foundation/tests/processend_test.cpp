@@ -1,6 +1,7 @@
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/ProcessEnd.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -70,4 +71,32 @@ TEST(ProcessEnd, RunningOperationsEndQueuedAndLaterOnesNeverRunAndNoQueueHangs)
             std::_Exit(all ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
+}
+
+// A program's end: once its work has ended, main returns and destructors run as usual; while a
+// worker still runs past the bound, the process ends there and then, the store's writes done,
+// and no destructor runs under the worker.
+TEST(ProcessEnd, AProgramWhoseWorkOutlastsTheBoundEndsWithoutRunningDestructors)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto endingWith = [](bool workEnds) {
+        static struct Noisy {
+            ~Noisy() { std::fputs("destroyed\n", stderr); }
+        } noisy;
+        static std::promise<void> started;
+        static std::promise<void> release;
+        static OperationQueue queue;
+        queue.addOperation([] {
+            started.set_value();
+            release.get_future().wait();
+        });
+        started.get_future().wait();
+        if (workEnds)
+            release.set_value();
+        std::exit(endProgram(3, 500ms, 100ms));
+    };
+    EXPECT_EXIT(endingWith(true), testing::ExitedWithCode(3), "destroyed");
+    EXPECT_EXIT(endingWith(false), testing::ExitedWithCode(3),
+        testing::AllOf(testing::HasSubstr("the program ends anyway"),
+            testing::Not(testing::HasSubstr("destroyed"))));
 }

@@ -240,9 +240,8 @@ int keepAtExit(const QStringList& args)
         return 2;
     waitForLine();
     // Quits as the programs do: the background work ends first, the kept change is still due.
-    endBackgroundWork(
-        std::chrono::seconds(2), std::chrono::milliseconds(args.value(3, u"20000"_s).toInt()));
-    return 0;
+    return endProgram(
+        0, std::chrono::seconds(2), std::chrono::milliseconds(args.value(3, u"20000"_s).toInt()));
 }
 
 // As a program does when the person adds things quickly while others write too.
@@ -260,9 +259,8 @@ int appendKeeping(const QStringList& args)
         });
         QCoreApplication::processEvents();
     }
-    endBackgroundWork(
-        std::chrono::seconds(2), std::chrono::milliseconds(args.value(4, u"5000"_s).toInt()));
-    return 0;
+    return endProgram(
+        0, std::chrono::seconds(2), std::chrono::milliseconds(args.value(4, u"5000"_s).toInt()));
 }
 
 int keepAndRetry(const QStringList& args)
@@ -292,8 +290,7 @@ int quitWhileWaiting(const QStringList& args)
             });
     });
     waitForLine();
-    endBackgroundWork(std::chrono::milliseconds(100), std::chrono::seconds(20));
-    return 0;
+    return endProgram(0, std::chrono::milliseconds(100), std::chrono::seconds(20));
 }
 
 } // namespace
