@@ -1,6 +1,7 @@
 // The main() of every test binary: a QApplication on the offscreen platform, and a fresh,
 // empty data home for every test so that no test reads or writes a real home.
 
+#include "platform/foundation/ProcessEnd.h"
 #include "testsupport/TestSupport.h"
 
 #include <QApplication>
@@ -59,5 +60,7 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshDataHome);
-    return RUN_ALL_TESTS();
+    // As the programs end: what a test left running in the background ends before anything it
+    // may use is destroyed.
+    return Foundation::endProgram(RUN_ALL_TESTS());
 }
