@@ -19,7 +19,9 @@ namespace {
 
 const std::shared_ptr<const nlohmann::json>& sharedNull()
 {
-    static const auto null = std::make_shared<const nlohmann::json>(nullptr);
+    // Never destroyed: parsing on a worker may still run while the process ends.
+    static const auto& null = *new std::shared_ptr<const nlohmann::json>(
+        std::make_shared<const nlohmann::json>(nullptr));
     return null;
 }
 
@@ -88,7 +90,7 @@ std::optional<nlohmann::json> fromVariantObject(const QVariant& v)
 // A numeral the whole text consists of, white space around it allowed.
 std::optional<double> scanDouble(const QString& text)
 {
-    static const QRegularExpression numeral(
+    static const auto& numeral = *new QRegularExpression(
         u"\\A\\s*([+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)(?:[eE][+-]?[0-9]+)?)\\s*\\z"_s);
     const auto match = numeral.match(text);
     if (!match.hasMatch())
@@ -117,7 +119,7 @@ bool readBool(const QString& text)
 QString escapedForUrl(const QString& text)
 {
     const QByteArray utf8 = text.toUtf8();
-    static const QByteArray refused = "\"<>\\^`{|}";
+    static constexpr QByteArrayView refused = "\"<>\\^`{|}";
     const auto isHex = [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
     };

@@ -25,7 +25,8 @@ const QString keyMarker = u"Qz"_s;
 const QString keyReplacement = u"k7"_s;
 
 std::mutex hostMutex;
-QString configuredSearchHost = u"api.datamarket.azure.com"_s;
+// Never destroyed: a search may still read it on a worker while the process ends.
+QString& configuredSearchHost = *new QString(u"api.datamarket.azure.com"_s);
 
 QString accountKey()
 {

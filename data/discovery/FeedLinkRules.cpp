@@ -14,7 +14,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 std::mutex hostMutex;
-QString configuredNewsMagazineHost = u"newsmagazine.example.com"_s;
+// Never destroyed: discovery may still read it on a worker while the process ends.
+QString& configuredNewsMagazineHost = *new QString(u"newsmagazine.example.com"_s);
 
 // `baseAllowed` is false while the base itself is being normalised: a link that starts with
 // "/" and holds "feed://" differs from its own rewrite and would otherwise ask for its own base
@@ -95,7 +96,8 @@ std::optional<Url> findRssLink(const QString& page, const Url& from)
             return candidate;
     }
 
-    static const QStringList quotedAbsolute = {
+    // Never destroyed, as the next: discovery may still run on a worker while the process ends.
+    static const auto& quotedAbsolute = *new const QStringList {
         u"[\"']http://[^\"']*(rss|atom)[^\"']*\\.(rss|atom|xml)[^\"']*[\"']"_s,
         u"[\"']http://[^\"']*(rss|atom)[\"']"_s,
         u"[\"']http://[^\"']*(rss|atom)[^\"']*[\"']"_s,
@@ -107,7 +109,7 @@ std::optional<Url> findRssLink(const QString& page, const Url& from)
         }
     }
 
-    static const QStringList hrefs = {
+    static const auto& hrefs = *new const QStringList {
         u"href=[\"'][^\"']*(rss|atom)[^\"']*[\"']"_s,
         u"href=[\"'][^\"']*feed[^\"']*[\"']"_s,
     };

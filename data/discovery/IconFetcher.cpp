@@ -19,7 +19,8 @@ std::mutex hostsMutex;
 
 IconFetcher::OutsideHosts& configuredHosts()
 {
-    static IconFetcher::OutsideHosts hosts;
+    // Never destroyed: workers read it to the end.
+    static auto& hosts = *new IconFetcher::OutsideHosts;
     return hosts;
 }
 

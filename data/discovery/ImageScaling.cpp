@@ -14,9 +14,8 @@ namespace {
 // The mask is compiled into this library, so both programs find the same one.
 const QImage& squircleMask()
 {
-    static std::once_flag once;
-    static QImage mask;
-    std::call_once(once, [] { mask = QImage(u":/tickerlydata/squirclemask.png"_s); });
+    // Never destroyed: icons may still be scaled on a worker while the process ends.
+    static const auto& mask = *new QImage(u":/tickerlydata/squirclemask.png"_s);
     return mask;
 }
 

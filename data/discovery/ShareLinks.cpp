@@ -18,7 +18,7 @@ QMutex settingsMutex;
 
 ShareLinkSettings& storedSettings()
 {
-    static ShareLinkSettings settings;
+    static auto& settings = *new ShareLinkSettings; // never destroyed: workers read it to the end
     return settings;
 }
 

@@ -24,7 +24,7 @@ std::mutex serversMutex;
 
 ProductServers& configuredServers()
 {
-    static ProductServers servers;
+    static auto& servers = *new ProductServers; // never destroyed: workers read it to the end
     return servers;
 }
 

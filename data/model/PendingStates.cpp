@@ -35,7 +35,7 @@ struct Notes {
 
 Notes& notes()
 {
-    static Notes all;
+    static auto& all = *new Notes; // never destroyed: workers may still read it at the end
     return all;
 }
 

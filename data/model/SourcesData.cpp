@@ -85,7 +85,8 @@ struct WrittenLists {
 
 WrittenLists& writtenLists()
 {
-    static WrittenLists written;
+    // Never destroyed, as every list below: a worker may still reach it while the process ends.
+    static auto& written = *new WrittenLists;
     return written;
 }
 
@@ -140,7 +141,7 @@ struct PendingChanges {
 
 PendingChanges& pendingChanges()
 {
-    static PendingChanges pending;
+    static auto& pending = *new PendingChanges;
     return pending;
 }
 
@@ -320,10 +321,13 @@ SourcesData::SourceList SourcesData::sources() const
 // One form a suite, since a run is a run of changes of one form.
 std::shared_ptr<const UserDefaults::Form> SourcesData::listForm(const QString& suite)
 {
-    static std::mutex mutex;
-    static std::map<QString, std::shared_ptr<const UserDefaults::Form>> forms;
-    std::lock_guard lock(mutex);
-    auto& made = forms[suite];
+    struct Forms {
+        std::mutex mutex;
+        std::map<QString, std::shared_ptr<const UserDefaults::Form>> bySuite;
+    };
+    static auto& forms = *new Forms;
+    std::lock_guard lock(forms.mutex);
+    auto& made = forms.bySuite[suite];
     if (made)
         return made;
     auto form = std::make_shared<UserDefaults::Form>();

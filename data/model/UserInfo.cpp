@@ -53,7 +53,7 @@ class MadeUserId {
 public:
     static MadeUserId& instance()
     {
-        static MadeUserId made;
+        static auto& made = *new MadeUserId; // never destroyed: workers may still ask
         return made;
     }
     QString get()

@@ -93,12 +93,13 @@ char16_t referencedUnit(QStringView s)
             return char16_t(r.value);
         return 0;
     }
-    static const QHash<QStringView, char16_t> names = [] {
+    // Never destroyed: feeds may still be parsed on a worker while the process ends.
+    static const auto& names = *new const QHash<QStringView, char16_t>([] {
         QHash<QStringView, char16_t> map;
         for (const HTMLEscapeMap& entry : gAsciiHTMLEscapeMap)
             map.insert(entry.escapeSequence, entry.uchar);
         return map;
-    }();
+    }());
     return names.value(s, 0);
 }
 

@@ -21,11 +21,16 @@ using PatternKey = std::pair<QString, bool>;
 
 std::shared_ptr<const icu::RegexPattern> compiled(const QString& pattern, bool caseInsensitive)
 {
-    static QMutex mutex;
-    static QHash<PatternKey, std::shared_ptr<const icu::RegexPattern>> patterns;
+    struct Patterns {
+        QMutex mutex;
+        QHash<PatternKey, std::shared_ptr<const icu::RegexPattern>> byKey;
+    };
+    // Never destroyed: a worker may still match while the process ends.
+    static auto& compiledPatterns = *new Patterns;
 
-    QMutexLocker lock(&mutex);
+    QMutexLocker lock(&compiledPatterns.mutex);
     const PatternKey key { pattern, caseInsensitive };
+    auto& patterns = compiledPatterns.byKey;
     if (const auto it = patterns.constFind(key); it != patterns.constEnd())
         return *it;
 

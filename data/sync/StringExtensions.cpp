@@ -345,8 +345,10 @@ QString fixHTMLEncodings(const QString& text)
 std::optional<Url> findQuotedLink(
     const QString& text, const std::optional<Url>& baseURL, const QString& attributeName)
 {
-    static const Regex quotedLink(u"[\"'](http(s)?:)?//[^\"']*[\"']"_s, Qt::CaseInsensitive);
-    static const Regex quotedPath(u"[\"']/[^\"']*[\"']"_s, Qt::CaseInsensitive);
+    // Never destroyed: feeds may still be parsed on a worker while the process ends.
+    static const auto& quotedLink
+        = *new const Regex(u"[\"'](http(s)?:)?//[^\"']*[\"']"_s, Qt::CaseInsensitive);
+    static const auto& quotedPath = *new const Regex(u"[\"']/[^\"']*[\"']"_s, Qt::CaseInsensitive);
 
     const Regex::Match link = quotedLink.firstMatch(text);
     if (link.start >= 0) {

@@ -16,13 +16,14 @@ namespace {
 
 QMutex& stateMutex()
 {
-    static QMutex mutex;
+    // Never destroyed, as the state below: workers may read the bundle while the process ends.
+    static auto& mutex = *new QMutex;
     return mutex;
 }
 
 QString& mainRoot()
 {
-    static QString root = u":/bundle"_s;
+    static auto& root = *new QString(u":/bundle"_s);
     return root;
 }
 
@@ -30,7 +31,7 @@ QString& mainRoot()
 // nothing, so it is looked for only once.
 QHash<QString, std::optional<QJsonObject>>& parsedFiles()
 {
-    static QHash<QString, std::optional<QJsonObject>> files;
+    static auto& files = *new QHash<QString, std::optional<QJsonObject>>;
     return files;
 }
 

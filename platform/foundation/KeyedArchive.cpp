@@ -42,7 +42,8 @@ struct Registry {
 
     static Registry& instance()
     {
-        static Registry registry;
+        // Never destroyed: workers may still decode archives while the process ends.
+        static auto& registry = *new Registry;
         return registry;
     }
 
@@ -136,7 +137,7 @@ QByteArray header()
 // through it. Nothing when the bytes are written otherwise or the count is not given ahead.
 std::optional<quint64> leadingArrayLength(const QByteArray& data)
 {
-    static const QByteArray written = header();
+    static const auto& written = *new const QByteArray(header()); // never destroyed, as above
     if (!data.startsWith(written) || data.size() <= written.size())
         return std::nullopt;
     const auto* head = reinterpret_cast<const uchar*>(data.constData()) + written.size();

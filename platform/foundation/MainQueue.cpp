@@ -12,7 +12,7 @@ namespace {
 
 SystemClock& systemClock()
 {
-    static SystemClock clock;
+    static auto& clock = *new SystemClock; // never destroyed: workers may still queue timers
     return clock;
 }
 

@@ -62,7 +62,7 @@ struct Replayers {
 
 Replayers& replayers()
 {
-    static Replayers all;
+    static auto& all = *new Replayers; // never destroyed: a worker's change may still look it up
     return all;
 }
 

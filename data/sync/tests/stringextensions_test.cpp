@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;
@@ -247,6 +251,37 @@ TEST(StringPatterns, FindQuotedLinkResolvesARelativePathInThePagesFolder)
         u"http://site.test/blog/pic.jpg?w=2"_s);
     EXPECT_EQ(linkText(findQuotedLink(u"<link href=HTTP://other.test/i.png>"_s, page)),
         u"HTTP://other.test/i.png"_s);
+}
+
+// A program that ends while a worker still parses runs its libraries' destructors under that
+// worker: the patterns, entities and quoted-link searches it reaches outlive them all.
+TEST(StringPatterns, AWorkerStillParsingAsTheProcessEndsFindsAllItUses)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            static std::atomic<int> rounds = 0;
+            // Registered before any of them is made, so it runs after every one would have been
+            // destroyed: the worker must get through two more rounds then.
+            std::atexit([] {
+                const int seen = rounds;
+                while (rounds < seen + 2)
+                    std::this_thread::yield();
+            });
+            std::thread([] {
+                for (int i = 0;; ++i) {
+                    const QString text = u"<a href=\"/p%1\">&eacute;</a>"_s.arg(i);
+                    find(text, u"p[0-9]{1,%1}"_s.arg(i % 40 + 1));
+                    gtm_stringByUnescapingFromHTML(text);
+                    findQuotedLink(text, Url::fromString(u"http://a.example/b/"_s), u"href"_s);
+                    ++rounds;
+                }
+            }).detach();
+            while (rounds < 2)
+                std::this_thread::yield();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(StringTrimming, CountsInCharacters)
