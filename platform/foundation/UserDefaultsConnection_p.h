@@ -306,7 +306,8 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
 
     // The kept queue (UserDefaultsKept.cpp).
     int keptCount();
-    void keep(Change change);
+    // Kept, or HeldInMemory when the journal could not take a change meant for it.
+    Outcome keep(Change change);
     // Runs what was kept, oldest first, inside the write transaction; `ran` learns how each went.
     // Returns how many it took, to hand to keptWritten.
     int runKept(std::vector<Ran>& ran);
