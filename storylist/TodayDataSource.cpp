@@ -220,11 +220,15 @@ void TodayDataSource::removeStory(int index)
     const std::shared_ptr<NewsStory> story = stories.at(index);
     const int visibleBefore = numberOfItems();
     // A state kept for later is read back as set; one refused leaves the list as it was.
-    if (StoryStateData().setState(*story, StoryState::Deleted) == UserDefaults::Outcome::Failed) {
+    const auto outcome = StoryStateData().setState(*story, StoryState::Deleted);
+    if (outcome == UserDefaults::Outcome::Failed) {
         if (TodayDataSourceDelegate* d = delegate())
             d->changeRefused(this);
         return;
     }
+    if (TodayDataSourceDelegate* d
+        = outcome == UserDefaults::Outcome::HeldInMemory ? delegate() : nullptr)
+        d->changeHeldInMemory(this);
     QList<std::shared_ptr<NewsStory>> expected = stories;
     expected.removeAt(index);
     stories = readCurrentStories();

@@ -43,6 +43,9 @@ public:
     // A change the person made (a story removed or read) was refused by the store, at once or
     // after it was kept for later; the list shows it undone.
     virtual void changeRefused(TodayDataSource*) { }
+    // A change the person made shows, but is held in memory only: lost should the program end
+    // before the store frees.
+    virtual void changeHeldInMemory(TodayDataSource*) { }
     // The store refused the stories of a refresh; the list shows the ones it held.
     virtual void refreshRefused(TodayDataSource*) { }
 };

@@ -11,6 +11,8 @@
 #include "platform/appkit/ImageNamed.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/UserDefaultsTesting.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
 #include "storylist/ImageView.h"
 #include "testsupport/LoopbackServer.h"
 
@@ -336,6 +338,35 @@ TEST_F(SourcesList, RemovesThePressedSourceOnlyAndAlwaysPlaysTheSound)
     TestSupport::processEvents();
     EXPECT_EQ(storedTitles(), QStringList { u"Garden Letters"_s });
     EXPECT_EQ(sounds.played.size(), 3);
+}
+
+// With no room on the disk for the journal, a removal made while another program holds the store
+// shows, the banner says it is not saved, and it is written once the store frees.
+TEST_F(SourcesList, ARemovalTheJournalCannotTakeShowsAndTheBannerSaysItIsNotSaved)
+{
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    store(fiveSources());
+    load();
+    auto holder
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
+    UserDefaultsTesting::failJournalWrites(true);
+    const auto journalBack = qScopeGuard([] { UserDefaultsTesting::failJournalWrites(false); });
+
+    pressRemove(cellAt(1));
+    TestSupport::processEvents();
+    SourcesView* view = controller->contentView();
+    EXPECT_TRUE(view->errorVisible());
+    EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
+    const QStringList left { u"The Daily Harbour"_s, u"Tech & Tides"_s, u"Market Notes"_s,
+        u"Garden Letters"_s };
+    EXPECT_EQ(shownNames(*controller->tableView()), left);
+    EXPECT_EQ(sounds.played, QStringList { u"Remove feed.wav"_s });
+
+    holder->write("go\n");
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    EXPECT_TRUE(sharedDefaults()->retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(storedTitles(), left);
 }
 
 TEST_F(SourcesList, ASecondPressWhileTheRowSlidesOutRemovesNothingMore)

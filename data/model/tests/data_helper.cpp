@@ -182,7 +182,7 @@ QString shownTitles(const SourcesData& data)
 bool keepRemoval(SourcesData& data, const QString& link)
 {
     const auto stored = data.sourceWithLink(link);
-    if (!stored || data.removeSource(*stored) != UserDefaults::Outcome::Kept)
+    if (!stored || !UserDefaults::isKept(data.removeSource(*stored)))
         return false;
     say(u"kept, shown: "_s + shownTitles(data));
     return true;
