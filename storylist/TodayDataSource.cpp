@@ -37,6 +37,12 @@ TodayDataSource::TodayDataSource()
         [this](const QString&, const QString&) { dataUpdated(); });
     NotificationCenter::defaultCenter().addObserver(this, StoryStateData::keptChangeNotification(),
         nullptr, [this](const Notification& n) { keptStateEnded(n); });
+    // The rows read the settings as they are bound.
+    NotificationCenter::defaultCenter().addObserver(
+        this, QString::fromUtf16(keptSettingNotification), nullptr, [this](const Notification&) {
+            if (tableView)
+                tableView->reloadData();
+        });
     sourcesData.updateLocalStore();
     UrlSessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = 10;
