@@ -43,6 +43,12 @@ TodayDataSource::TodayDataSource()
             if (tableView)
                 tableView->reloadData();
         });
+    // What a run that ended left, written by either program: no feed has changed.
+    sourcesData.localStore()->observeReplays(this, [this] {
+        if (stateData)
+            stateData->flushCache();
+        updateCurrentStories();
+    });
     sourcesData.updateLocalStore();
     UrlSessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = 10;

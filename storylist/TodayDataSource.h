@@ -54,7 +54,8 @@ public:
 // newest (at most `limit`, deleted ones left out), serves them to the table as rows, loads
 // their images, and refreshes by itself when the sources change in this process or a setting
 // changes in any process. A story state kept for later shows at once; the list is read again
-// when it is written or refused. A setting kept for later shows at once.
+// when it is written or refused, and when changes a run that ended left are written by either
+// program. A setting kept for later shows at once.
 //
 // Main thread only; owned by its story list controller. Image loads complete on the image
 // session's queue and only hop back to the main thread from there.

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+class QObject;
+
 namespace Tickerly::Foundation {
 
 // A named settings suite shared by every process of an application group.
@@ -160,6 +162,10 @@ public:
     // Kept changes still to write: one a key for plain values (a later one replaces the earlier),
     // one an update.
     int keptChanges() const;
+    // Calls `handler` on the main thread, as long as `owner` lives, when a process (this one
+    // included) has written changes that a run which ended left in this suite's journal, so that
+    // the views of every program show what the suite now holds. Through the session bus.
+    void observeReplays(QObject* owner, std::function<void()> handler) const;
 
     // Copies `value` aside under `key` (in its own table) before a caller writes over a value it
     // could not read. Inside update's function it joins that transaction.

@@ -9,6 +9,7 @@
 #include "data/model/SourceIconData.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "platform/appkit/ImageNamed.h"
+#include "platform/foundation/DistributedNotificationCenter.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UrlSessionTesting.h"
 #include "platform/foundation/UserDefaultsTesting.h"
@@ -367,6 +368,42 @@ TEST_F(SourcesList, ARemovalTheJournalCannotTakeShowsAndTheBannerSaysItIsNotSave
     ASSERT_TRUE(StoreTest::finishedOk(*holder));
     EXPECT_TRUE(sharedDefaults()->retryKeptChanges(std::chrono::seconds(30)));
     EXPECT_EQ(storedTitles(), left);
+}
+
+// A run of the application quit with a removal kept while another program held the store; this
+// run's list shows the source still. The other program writes the removal when the store frees:
+// the list shows what the store holds now.
+TEST_F(SourcesList, ARemovalLeftByARunThatEndedAndWrittenByTheOtherProgramLeavesTheList)
+{
+    if (!DistributedNotificationCenter::defaultCenter().isAvailable())
+        GTEST_SKIP() << "no session bus";
+    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    store(fiveSources());
+    load();
+    auto holder
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
+    QProcess quitting;
+    quitting.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    quitting.start(TestSupport::helperPath(u"data_helper"_s),
+        { u"remove-then-quit"_s, fiveSources()[1]->link() });
+    ASSERT_TRUE(StoreTest::readLine(quitting).startsWith(u"kept"_s));
+    ASSERT_EQ(StoreTest::readLine(quitting), u"left"_s);
+    ASSERT_TRUE(StoreTest::finishedOk(quitting));
+    ASSERT_EQ(shownNames(*controller->tableView()).size(), 5);
+
+    holder->write("go\n");
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    QProcess other;
+    other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    other.start(TestSupport::helperPath(u"data_helper"_s), { u"replay"_s });
+    ASSERT_TRUE(StoreTest::finishedOk(other));
+    const QStringList left { u"The Daily Harbour"_s, u"Tech & Tides"_s, u"Market Notes"_s,
+        u"Garden Letters"_s };
+    ASSERT_EQ(QString::fromUtf8(other.readAllStandardOutput().trimmed()), left.join(u','));
+    EXPECT_TRUE(
+        TestSupport::waitFor([&] { return shownNames(*controller->tableView()) == left; }, 30000))
+        << shownNames(*controller->tableView()).join(u", "_s).toStdString();
 }
 
 TEST_F(SourcesList, ASecondPressWhileTheRowSlidesOutRemovesNothingMore)

@@ -23,6 +23,9 @@
 //   data_helper remove-then-quit <link>     (removes the source of <link> while the store is held;
 //                                            prints "kept, shown: <titles>", ends as a program
 //                                            does while the store stays held, prints "left")
+//   data_helper replay                      (writes what a run that ended left, as a program that
+//                                            opens the store does; prints the stored titles once
+//                                            what it posted on the bus has gone round)
 
 #include "data/model/NewsStory.h"
 #include "data/model/Shared.h"
@@ -30,6 +33,7 @@
 #include "data/model/StoryStateData.h"
 #include "data/model/TopFeedsData.h"
 #include "data/model/UserInfo.h"
+#include "platform/foundation/DistributedNotificationCenter.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ProcessEnd.h"
 #include "platform/foundation/UserDefaultsTesting.h"
@@ -228,6 +232,24 @@ int removeThenQuit(const QStringList& args)
     return 0;
 }
 
+int replay()
+{
+    SourcesData data;
+    if (!data.localStore()->retryKeptChanges(std::chrono::seconds(30)))
+        return 1;
+    // Posts from one sender arrive in order: once this one is back, the bus has passed on the
+    // notices before it.
+    auto& center = DistributedNotificationCenter::defaultCenter();
+    bool back = !center.isAvailable();
+    const ObserverToken token = center.addObserver(
+        u"DataHelperDrained"_s, QString(), [&](const QString&, const QString&) { back = true; });
+    center.postNotificationName(u"DataHelperDrained"_s);
+    QDeadlineTimer bound(30000);
+    while (!back && !bound.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return back ? printTitles() : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -251,6 +273,8 @@ int main(int argc, char** argv)
         return removeThenQuit(args);
     if (command == u"change-then-wait"_s)
         return changeThenWait();
+    if (command == u"replay"_s)
+        return replay();
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }
