@@ -26,6 +26,8 @@
 //   data_helper replay                      (writes what a run that ended left, as a program that
 //                                            opens the store does; prints the stored titles once
 //                                            what it posted on the bus has gone round)
+//   data_helper userid-then-quit            (asks for the user id while the store is held, prints
+//                                            it, ends as a program does with the store still held)
 
 #include "data/model/NewsStory.h"
 #include "data/model/Shared.h"
@@ -250,6 +252,13 @@ int replay()
     return back ? printTitles() : 1;
 }
 
+int userIdThenQuit()
+{
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
+    say(UserInfo::userId());
+    return UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds(0)) ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -275,6 +284,8 @@ int main(int argc, char** argv)
         return changeThenWait();
     if (command == u"replay"_s)
         return replay();
+    if (command == u"userid-then-quit"_s)
+        return userIdThenQuit();
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }
