@@ -89,6 +89,16 @@ protected:
         AppKit::layoutSubtreeIfNeeded(controller->view());
     }
 
+    // The five sources listed, then another program holding the store (it says "holding").
+    std::unique_ptr<QProcess> loadThenHoldTheStore()
+    {
+        sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+        store(fiveSources());
+        load();
+        return StoreTest::startHelper(
+            { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    }
+
     SourceTableViewCell* cellAt(int row) const
     {
         return dynamic_cast<SourceTableViewCell*>(controller->tableView()->viewAtRow(row));
@@ -345,11 +355,7 @@ TEST_F(SourcesList, RemovesThePressedSourceOnlyAndAlwaysPlaysTheSound)
 // shows, the banner says it is not saved, and it is written once the store frees.
 TEST_F(SourcesList, ARemovalTheJournalCannotTakeShowsAndTheBannerSaysItIsNotSaved)
 {
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
-    store(fiveSources());
-    load();
-    auto holder
-        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    auto holder = loadThenHoldTheStore();
     ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
     UserDefaultsTesting::failJournalWrites(true);
     const auto journalBack = qScopeGuard([] { UserDefaultsTesting::failJournalWrites(false); });
@@ -377,11 +383,7 @@ TEST_F(SourcesList, ARemovalLeftByARunThatEndedAndWrittenByTheOtherProgramLeaves
 {
     if (!DistributedNotificationCenter::defaultCenter().isAvailable())
         GTEST_SKIP() << "no session bus";
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
-    store(fiveSources());
-    load();
-    auto holder
-        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    auto holder = loadThenHoldTheStore();
     ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
     QProcess quitting;
     quitting.setProcessChannelMode(QProcess::ForwardedErrorChannel);
