@@ -3,11 +3,14 @@
 #include "data/model/Shared.h"
 #include "platform/foundation/DistributedNotificationCenter.h"
 #include "platform/foundation/MainQueue.h"
+#include "platform/foundation/NotificationCenter.h"
 
 #include <QMetaType>
 
 #include <cmath>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <optional>
 
 namespace Tickerly::StoryList {
@@ -39,6 +42,62 @@ std::optional<qint64> storedNumber(const QVariant& value)
     }
 }
 
+// The settings this process wrote while another program held the store, until they are written
+// or refused: read as set here, so that every view of this program agrees with the Preferences
+// window. By suite and key; the id tells a later write of a key from an earlier one.
+struct PendingSetting {
+    quint64 id = 0;
+    QVariant value;
+};
+
+struct PendingSettings {
+    std::mutex mutex;
+    std::map<std::pair<QString, QString>, PendingSetting> byKey;
+    quint64 lastId = 0;
+};
+
+PendingSettings& pendingSettings()
+{
+    static PendingSettings pending;
+    return pending;
+}
+
+quint64 notePending(const QString& suite, const QString& key, const QVariant& value)
+{
+    auto& pending = pendingSettings();
+    std::lock_guard lock(pending.mutex);
+    const quint64 id = ++pending.lastId;
+    pending.byKey[{ suite, key }] = { id, value };
+    return id;
+}
+
+void endPending(const QString& suite, const QString& key, quint64 id)
+{
+    auto& pending = pendingSettings();
+    std::lock_guard lock(pending.mutex);
+    const auto it = pending.byKey.find({ suite, key });
+    if (it != pending.byKey.end() && it->second.id == id)
+        pending.byKey.erase(it);
+}
+
+std::optional<QVariant> pendingValue(const QString& suite, const QString& key)
+{
+    auto& pending = pendingSettings();
+    std::lock_guard lock(pending.mutex);
+    const auto it = pending.byKey.find({ suite, key });
+    if (it == pending.byKey.end())
+        return std::nullopt;
+    return it->second.value;
+}
+
+// This process's views read the settings again: one was kept, or a kept one refused.
+void tellThisProcess()
+{
+    MainQueue::dispatchAsync([] {
+        NotificationCenter::defaultCenter().post(QString::fromUtf16(keptSettingNotification));
+    });
+}
+
 } // namespace
 
 Preferences::Preferences(std::shared_ptr<UserDefaults> defaults)
@@ -46,9 +105,16 @@ Preferences::Preferences(std::shared_ptr<UserDefaults> defaults)
 {
 }
 
+QVariant Preferences::value(const QString& key) const
+{
+    if (auto pending = pendingValue(userDefaults->suiteName(), key))
+        return std::move(*pending);
+    return userDefaults->value(key);
+}
+
 bool Preferences::boolean(const QString& key, bool defaultValue) const
 {
-    const QVariant value = userDefaults->value(key);
+    const QVariant value = this->value(key);
     // A fraction such as 0.5 is a non-zero number, so true.
     if (value.typeId() == QMetaType::Double)
         return std::isnan(value.toDouble()) ? defaultValue : value.toDouble() != 0;
@@ -90,15 +156,27 @@ const bool replayerRegistered = [] {
 UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& value)
 {
     // The other program reads the setting when it hears of it: only once it is written, also
-    // when that is later, while another program holds the store.
+    // when that is later, while another program holds the store. This one's views read it as
+    // set from the moment it is kept. Noted before: it may be written, on another thread, before
+    // updateOrKeep returns.
+    const QString suite = userDefaults->suiteName();
+    const quint64 id = notePending(suite, key, value);
     const auto outcome = userDefaults->updateOrKeep(
         key, [value](const std::optional<QVariant>&) { return std::optional(value); },
-        [](bool written) {
+        [suite, key, id](bool written) {
+            endPending(suite, key, id);
             if (written)
                 MainQueue::dispatchAsync(announceSettings);
+            else
+                tellThisProcess();
         },
         { writeKind, [value] { return value; } });
     userDefaults->synchronize();
+    if (UserDefaults::isKept(outcome)) {
+        tellThisProcess();
+        return outcome;
+    }
+    endPending(suite, key, id);
     if (outcome == UserDefaults::Outcome::Done)
         announceSettings();
     return outcome;
@@ -124,7 +202,7 @@ UserDefaults::Outcome Preferences::setHideOnOpen(bool value)
 qint64 Preferences::numberOfStories() const
 {
     const std::optional<qint64> number
-        = storedNumber(userDefaults->value(QString::fromUtf16(numberOfStoriesKey)));
+        = storedNumber(value(QString::fromUtf16(numberOfStoriesKey)));
     return number && *number != 0 ? *number : defaultNumberOfStories;
 }
 

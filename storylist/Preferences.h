@@ -20,13 +20,19 @@ inline constexpr char16_t widgetButtonsKey[] = u"velmora.Tickerly.widgetButtonsK
 // Sent to every process after any setting is written; it does not say which.
 inline constexpr char16_t dataUpdatedNotification[] = u"TickerlyDataUpdated";
 inline constexpr char16_t dataUpdatedNotificationObject[] = u"Tickerly";
+// Posted in this process only (NotificationCenter, main queue) when a setting is kept while
+// another program holds the store, and when such a setting is refused in the end.
+inline constexpr char16_t keptSettingNotification[]
+    = u"velmora.Tickerly.Preferences.keptSettingNotification";
 
 // The six settings of the story list, shared by the application and the widget.
 //
-// Keeps nothing of its own: every read asks the suite, every write stores, flushes and then
-// announces the change to all processes (also when the value did not change), and says how the
-// store took it. A write kept while another program holds the store is announced when it is
-// written; a refused one is not announced. Light; make one where it is needed. Main thread.
+// Keeps nothing of its own but the writes still kept: every read asks the suite, every write
+// stores, flushes and then announces the change to all processes (also when the value did not
+// change), and says how the store took it. A write kept while another program holds the store
+// reads as set in this process at once, is told to this process's views at once
+// (keptSettingNotification) and announced to all when it is written; a refused one is not
+// announced. Light; make one where it is needed. Main thread.
 class Preferences {
 public:
     explicit Preferences(std::shared_ptr<UserDefaults> userDefaults = nullptr);
@@ -50,6 +56,8 @@ public:
     UserDefaults::Outcome setWidgetButtons(bool value);
 
 private:
+    // This process's kept write of `key`, else the stored value.
+    QVariant value(const QString& key) const;
     bool boolean(const QString& key, bool defaultValue) const;
     UserDefaults::Outcome write(const QString& key, const QVariant& value);
 };

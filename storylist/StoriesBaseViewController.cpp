@@ -161,6 +161,11 @@ void StoriesBaseViewController::changeRefused(TodayDataSource*)
     showError(~u"Save change error"_s);
 }
 
+void StoriesBaseViewController::changeHeldInMemory(TodayDataSource*)
+{
+    showError(~u"Save change error"_s);
+}
+
 void StoriesBaseViewController::refreshRefused(TodayDataSource*)
 {
     showError(~u"Save stories error"_s);
@@ -194,8 +199,8 @@ void StoriesBaseViewController::rowViewPressed(ListCellView* rowView)
     if (!found)
         return;
     const auto& [index, story] = *found;
-    const bool refused
-        = StoryStateData().setState(*story, StoryState::Read) == UserDefaults::Outcome::Failed;
+    const auto outcome = StoryStateData().setState(*story, StoryState::Read);
+    const bool refused = outcome == UserDefaults::Outcome::Failed;
     // The list's own copy of the states would show the row unread again when it is next bound
     // (its picture arriving).
     if (dataSource.stateData)
@@ -205,6 +210,8 @@ void StoriesBaseViewController::rowViewPressed(ListCellView* rowView)
         changeRefused(&dataSource);
     else
         rowView->setRead();
+    if (outcome == UserDefaults::Outcome::HeldInMemory)
+        changeHeldInMemory(&dataSource);
 
     // A story whose link is no web page has nothing to open, not even through the reader.
     std::optional<Url> link;

@@ -67,6 +67,7 @@ public:
     void willReload(TodayDataSource* dataSource) override;
     void didReload(TodayDataSource* dataSource) override;
     void changeRefused(TodayDataSource* dataSource) override;
+    void changeHeldInMemory(TodayDataSource* dataSource) override;
     void refreshRefused(TodayDataSource* dataSource) override;
     // Tells the person `text` where the list can; the base shows nothing.
     virtual void showError(const QString& text);

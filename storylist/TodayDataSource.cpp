@@ -37,6 +37,18 @@ TodayDataSource::TodayDataSource()
         [this](const QString&, const QString&) { dataUpdated(); });
     NotificationCenter::defaultCenter().addObserver(this, StoryStateData::keptChangeNotification(),
         nullptr, [this](const Notification& n) { keptStateEnded(n); });
+    // The rows read the settings as they are bound.
+    NotificationCenter::defaultCenter().addObserver(
+        this, QString::fromUtf16(keptSettingNotification), nullptr, [this](const Notification&) {
+            if (tableView)
+                tableView->reloadData();
+        });
+    // What a run that ended left, written by either program: no feed has changed.
+    sourcesData.localStore()->observeReplays(this, [this] {
+        if (stateData)
+            stateData->flushCache();
+        updateCurrentStories();
+    });
     sourcesData.updateLocalStore();
     UrlSessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = 10;
@@ -220,11 +232,15 @@ void TodayDataSource::removeStory(int index)
     const std::shared_ptr<NewsStory> story = stories.at(index);
     const int visibleBefore = numberOfItems();
     // A state kept for later is read back as set; one refused leaves the list as it was.
-    if (StoryStateData().setState(*story, StoryState::Deleted) == UserDefaults::Outcome::Failed) {
+    const auto outcome = StoryStateData().setState(*story, StoryState::Deleted);
+    if (outcome == UserDefaults::Outcome::Failed) {
         if (TodayDataSourceDelegate* d = delegate())
             d->changeRefused(this);
         return;
     }
+    if (TodayDataSourceDelegate* d
+        = outcome == UserDefaults::Outcome::HeldInMemory ? delegate() : nullptr)
+        d->changeHeldInMemory(this);
     QList<std::shared_ptr<NewsStory>> expected = stories;
     expected.removeAt(index);
     stories = readCurrentStories();

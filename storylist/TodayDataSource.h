@@ -43,6 +43,9 @@ public:
     // A change the person made (a story removed or read) was refused by the store, at once or
     // after it was kept for later; the list shows it undone.
     virtual void changeRefused(TodayDataSource*) { }
+    // A change the person made shows, but is held in memory only: lost should the program end
+    // before the store frees.
+    virtual void changeHeldInMemory(TodayDataSource*) { }
     // The store refused the stories of a refresh; the list shows the ones it held.
     virtual void refreshRefused(TodayDataSource*) { }
 };
@@ -51,7 +54,8 @@ public:
 // newest (at most `limit`, deleted ones left out), serves them to the table as rows, loads
 // their images, and refreshes by itself when the sources change in this process or a setting
 // changes in any process. A story state kept for later shows at once; the list is read again
-// when it is written or refused.
+// when it is written or refused, and when changes a run that ended left are written by either
+// program. A setting kept for later shows at once.
 //
 // Main thread only; owned by its story list controller. Image loads complete on the image
 // session's queue and only hop back to the main thread from there.

@@ -128,11 +128,13 @@ void PopularCollectionViewItem::add(QObject*)
     const std::shared_ptr<Source>& source = shown->source();
     const auto stored = storedSourceOf(*source);
     const auto outcome = stored ? store.removeSource(*stored) : store.addSource(source);
-    // A change kept for later still lands; one the store refused says so where the field does.
-    if (outcome != UserDefaults::Outcome::Failed)
+    // A change kept for later still lands; one the store refused, or held in memory only, says
+    // so where the field does.
+    if (outcome != UserDefaults::Outcome::Failed && outcome != UserDefaults::Outcome::HeldInMemory)
         return;
-    qCWarning(lcPopular) << "the store refused" << (stored ? "the removal of" : "the addition of")
-                         << source->link();
+    if (outcome == UserDefaults::Outcome::Failed)
+        qCWarning(lcPopular) << "the store refused"
+                             << (stored ? "the removal of" : "the addition of") << source->link();
     if (Application* application = Application::shared()) {
         if (auto sources
             = controllerCast<SourcesWindowController>(application->sourcesWindowController()))

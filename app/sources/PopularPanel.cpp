@@ -173,6 +173,8 @@ void PopularViewController::viewDidLoad()
         [this](const Notification& notification) { iconUpdated(notification); });
     center.addObserver(this, SourcesData::changeNotification(), nullptr,
         [this](const Notification& notification) { sourcesUpdated(notification); });
+    // Which feeds are added, after what a run that ended left is written by either program.
+    SourcesData().localStore()->observeReplays(this, [this] { updateContents(); });
 }
 
 void PopularViewController::updateContents()

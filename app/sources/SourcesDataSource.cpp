@@ -72,6 +72,14 @@ SourcesDataSource::SourcesDataSource(QObject* parent)
         [this](const Notification& n) { sourcesChanged(n); });
     center.addObserver(this, SourceIconData::iconUpdateNotification(), nullptr,
         [this](const Notification& n) { sourceIconChanged(n); });
+    m_sourcesData.localStore()->observeReplays(this, [this] { sourcesReplayed(); });
+}
+
+void SourcesDataSource::sourcesReplayed()
+{
+    // In the program that wrote them each change was announced as it landed.
+    if (!sameSources(m_sources, m_sourcesData.sources()))
+        sourcesChanged(Notification {});
 }
 
 SourcesDataSource::~SourcesDataSource() = default;

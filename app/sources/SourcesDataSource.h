@@ -49,8 +49,9 @@ public:
 };
 
 // The sources table's data source: a cached copy of the stored sources that follows the store's
-// change and icon notifications with animated row changes. Main thread only; owned by the
-// sources view controller.
+// change and icon notifications with animated row changes, and reads the list again when either
+// program writes what a run that ended left. Main thread only; owned by the sources view
+// controller.
 class SourcesDataSource : public QObject, public TableViewDataSource {
     Q_OBJECT
 public:
@@ -71,6 +72,8 @@ public:
 
     void sourcesChanged(const Notification& notification);
     void sourceIconChanged(const Notification& notification);
+    // Reloads the table when the stored list is not the one shown.
+    void sourcesReplayed();
 
     void attachToTableView(TableView* tableView);
     int numberOfItems() const { return int(m_sources.size()); }

@@ -100,13 +100,19 @@ void SourcesViewController::deletePressed(SourceTableViewCell* cell)
             else if (const auto it = std::find_if(sources.begin(), sources.end(), shows);
                      it != sources.end())
                 chosen = *it;
-            // A change kept for later still lands; one the store refused removed nothing.
-            if (chosen && sourcesData.removeSource(*chosen) == UserDefaults::Outcome::Failed) {
+            // A change kept for later still lands; one the store refused removed nothing. One
+            // held in memory only is shown, and the person told it is not safe yet.
+            const auto outcome
+                = chosen ? sourcesData.removeSource(*chosen) : UserDefaults::Outcome::Done;
+            if (outcome == UserDefaults::Outcome::Failed)
                 qCWarning(lcSources) << "the store refused the removal of" << chosen->link();
+            if (outcome == UserDefaults::Outcome::Failed
+                || outcome == UserDefaults::Outcome::HeldInMemory) {
                 if (SourcesView* shown = contentView())
                     shown->showError(~u"Save change error"_s);
-                return;
             }
+            if (outcome == UserDefaults::Outcome::Failed)
+                return;
         }
     }
     playSound(u"Remove feed.wav"_s);

@@ -163,10 +163,13 @@ bool SourcesWindowController::controlTextShouldEndEditing(QObject* control)
         text, std::function<void(Outcome)>([weakSelf, keptField](Outcome outcome) {
             if (weakSelf && weakSelf->m_spinner)
                 weakSelf->m_spinner->stopAnimation(weakSelf.data());
-            if (outcome == Outcome::Added) {
+            if (outcome == Outcome::Added || outcome == Outcome::HeldInMemory) {
                 playSound(u"Add feed.wav"_s);
                 if (keptField)
                     keptField->setText(QString());
+                // In the list, but not safe until the store frees.
+                if (outcome == Outcome::HeldInMemory && weakSelf)
+                    weakSelf->showError(~u"Save change error"_s);
             } else if (weakSelf) {
                 weakSelf->showError(~(
                     outcome == Outcome::NotStored ? u"Save change error"_s : u"Add feed error"_s));

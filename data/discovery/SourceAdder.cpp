@@ -41,7 +41,7 @@ void SourceAdder::addSource(const QString& link, std::function<void(bool)> compl
 {
     addSource(link, std::function<void(Outcome)>([completion](Outcome outcome) {
         if (completion)
-            completion(outcome == Outcome::Added);
+            completion(outcome == Outcome::Added || outcome == Outcome::HeldInMemory);
     }));
 }
 
@@ -59,13 +59,15 @@ void SourceAdder::addSource(const QString& link, std::function<void(Outcome)> co
                 // Stored before the caller hears of it; the icon search starts only after. A change
                 // kept for later still lands; one the store refused is no addition.
                 SourcesData sources(self.m_userDefaults);
-                if (sources.addSource(source) == UserDefaults::Outcome::Failed) {
+                const auto stored = sources.addSource(source);
+                if (stored == UserDefaults::Outcome::Failed) {
                     if (completion)
                         completion(Outcome::NotStored);
                     return;
                 }
                 if (completion)
-                    completion(Outcome::Added);
+                    completion(stored == UserDefaults::Outcome::HeldInMemory ? Outcome::HeldInMemory
+                                                                             : Outcome::Added);
                 self.fetchIcon(storedUnderItsTitle(sources, source));
             });
         });

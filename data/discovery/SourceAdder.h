@@ -33,14 +33,16 @@ public:
 
     enum class Outcome {
         Added, // in the list, or kept to be stored later; its icon search starts right after
+        // As Added, but kept in memory only: lost should the program end before the store frees
+        HeldInMemory,
         NotFound, // no source was found; nothing is stored
         NotStored, // a source was found and the store refused it
     };
 
     // Discovers the source for `link` and returns at once. `completion` runs once on the main
     // queue: true when a source was found (it is then in the list, and its icon search starts
-    // right after, or it is kept to be stored later), false when none was or the store refused
-    // it (nothing is stored).
+    // right after, or it is kept to be stored later, in memory only at worst), false when none
+    // was or the store refused it (nothing is stored).
     void addSource(const QString& link, std::function<void(bool)> completion = {}) const;
     // The same, telling why nothing was added.
     void addSource(const QString& link, std::function<void(Outcome)> completion) const;

@@ -425,7 +425,7 @@ UserDefaults::Outcome SourcesData::changeSources(
         },
         std::move(replay));
     m_localStore->synchronize();
-    if (outcome != UserDefaults::Outcome::Kept) {
+    if (!UserDefaults::isKept(outcome)) {
         forgetPending(suite, id);
         if (outcome == UserDefaults::Outcome::Done && *positions)
             announce(**positions);

@@ -45,7 +45,8 @@ public:
     QList<std::shared_ptr<Source>> sources() const;
     // The changes below are never dropped: while another process keeps the store locked, a
     // change is kept and written (and announced) later. Each says how it ended: Done once stored
-    // (or with nothing to change), Kept, or Failed when the store refused it. What a change
+    // (or with nothing to change), Kept, HeldInMemory (kept, but lost should this program end
+    // before the store frees), or Failed when the store refused it. What a change
     // stores is copied from `source` when it is asked for: the caller's object may change on.
 
     // Appends the source unless one with its link is stored (equal or titled otherwise): one

@@ -169,7 +169,7 @@ UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
                  return QVariant(arguments);
              } });
     store.synchronize();
-    if (note && outcome != UserDefaults::Outcome::Kept)
+    if (note && !UserDefaults::isKept(outcome))
         endPending(suite, key, linkText, note, NoteEnd::Quiet);
     return outcome;
 }

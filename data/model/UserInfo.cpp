@@ -47,6 +47,35 @@ bool readsAsText(const std::optional<QVariant>& value)
     }
 }
 
+// Stores `made` unless the store holds an identifier: the other program may have just stored one.
+UserDefaults::Updater storing(const QString& made)
+{
+    return [made](const std::optional<QVariant>& current) -> std::optional<QVariant> {
+        if (readsAsText(current))
+            return std::nullopt;
+        return QVariant(made);
+    };
+}
+
+// A report may have carried it already: kept like a person's change, so that a program that ends
+// before the store frees leaves it for the next opening rather than giving it up.
+const QString storeKind = u"user id"_s;
+// The identifiers made here are 36 characters long; a journal's arguments are stored data.
+constexpr qsizetype longestId = 256;
+
+const bool replayerRegistered = [] {
+    UserDefaults::registerReplayer(storeKind,
+        [](const QString&, const QString& key,
+            const QVariant& made) -> std::optional<UserDefaults::Replayed> {
+            if (key != QString::fromUtf16(userDefaultsUUIDKey)
+                || made.typeId() != QMetaType::QString || made.toString().isEmpty()
+                || made.toString().size() > longestId)
+                return std::nullopt;
+            return UserDefaults::Replayed { storing(made.toString()), {}, {}, {} };
+        });
+    return true;
+}();
+
 // The identifier this process made: it stands until the store holds one, also while its write
 // is kept for later or was refused, so no report carries a second one.
 class MadeUserId {
@@ -88,17 +117,12 @@ QString UserInfo::userId()
     // Written only when none is stored inside the write: the other program may have just stored
     // one. The person's click waits for no other program: the write is kept for later then.
     const QString made = MadeUserId::instance().get();
-    const auto outcome = store->updateOrKeep(
-        key,
-        [made](const std::optional<QVariant>& current) -> std::optional<QVariant> {
-            if (readsAsText(current))
-                return std::nullopt;
-            return QVariant(made);
-        },
+    const auto outcome = store->updateOrKeep(key, storing(made),
         [made](bool written) {
             if (written)
                 MadeUserId::instance().stored(made);
-        });
+        },
+        { storeKind, [made] { return QVariant(made); } });
     store->synchronize();
     if (outcome != UserDefaults::Outcome::Done)
         return made;

@@ -24,7 +24,8 @@ public:
     // one (36 upper-case characters, 8-4-4-4-12 hexadecimal digits joined by hyphens) is made,
     // once per process, and stored in one atomic step unless another program stored one first.
     // While another program holds the store the write is kept for later and the made identifier
-    // given meanwhile; it never waits for that program.
+    // given meanwhile; it never waits for that program. A kept identifier is journalled like a
+    // person's change: a program that ends before the store frees leaves it for the next opening.
     static QString userId();
 };
 

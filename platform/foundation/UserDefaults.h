@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+class QObject;
+
 namespace Tickerly::Foundation {
 
 // A named settings suite shared by every process of an application group.
@@ -53,8 +55,16 @@ public:
     enum class Outcome {
         Done, // written (or, for an update, left as it was on purpose)
         Kept, // the write lock stayed taken; the change is kept and retried in order
+        // Kept, but the journal could not take it (a full disk): written if the lock frees
+        // before this process ends, lost if it does not.
+        HeldInMemory,
         Failed, // refused (read-only suite, no property-list value, store error)
     };
+    // Kept or HeldInMemory: the change is still to be written.
+    static bool isKept(Outcome outcome)
+    {
+        return outcome == Outcome::Kept || outcome == Outcome::HeldInMemory;
+    }
 
     // Whether changes outlive the process (false on the in-memory fallback and a read-only suite).
     bool isPersistent() const;
@@ -77,7 +87,8 @@ public:
 
     // Stores `value` (an invalid QVariant removes the key). Failed, with a log line, when the
     // value is no property-list value or the store refused the write; Kept when the write lock
-    // stayed taken: that change is retried (see keptChanges()), never dropped. On the main
+    // stayed taken: that change is retried (see keptChanges()), never dropped (HeldInMemory when
+    // the journal could not take it, see Replay). On the main
     // thread the lock is waited for a frame or two at most; elsewhere up to the wait limit.
     Outcome set(const QString& key, const QVariant& value);
     Outcome remove(const QString& key);
@@ -104,7 +115,8 @@ public:
     // makes it from there, exactly once. `kind` names the replayer registered for it; `arguments`
     // (a property-list value) is asked for only when the change is kept, on the caller's thread.
     // set() and setValues() are journalled as they are; data begun by startData is not (it is
-    // what a refresh fetches, and fetched again). A change with no kind lives in memory only.
+    // what a refresh fetches, and fetched again). A change with no kind lives in memory only, and
+    // is Kept all the same; one the journal could not take is HeldInMemory.
     struct Replay {
         QString kind;
         std::function<QVariant()> arguments;
@@ -150,6 +162,10 @@ public:
     // Kept changes still to write: one a key for plain values (a later one replaces the earlier),
     // one an update.
     int keptChanges() const;
+    // Calls `handler` on the main thread, as long as `owner` lives, when a process (this one
+    // included) has written changes that a run which ended left in this suite's journal, so that
+    // the views of every program show what the suite now holds. Through the session bus.
+    void observeReplays(QObject* owner, std::function<void()> handler) const;
 
     // Copies `value` aside under `key` (in its own table) before a caller writes over a value it
     // could not read. Inside update's function it joins that transaction.

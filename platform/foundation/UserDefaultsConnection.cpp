@@ -510,10 +510,8 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
     case Begun::Busy:
         countLockWait(allowed);
         // After the exit writer nothing would write what is kept.
-        if (keep && !storesEnded.load()) {
-            this->keep(std::move(c));
-            return Outcome::Kept;
-        }
+        if (keep && !storesEnded.load())
+            return this->keep(std::move(c));
         qCWarning(lcUserDefaults) << "suite" << suiteName
                                   << "stayed locked by another process; a change was not made";
         return Outcome::Failed;

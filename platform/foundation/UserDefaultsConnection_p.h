@@ -306,7 +306,8 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
 
     // The kept queue (UserDefaultsKept.cpp).
     int keptCount();
-    void keep(Change change);
+    // Kept, or HeldInMemory when the journal could not take a change meant for it.
+    Outcome keep(Change change);
     // Runs what was kept, oldest first, inside the write transaction; `ran` learns how each went.
     // Returns how many it took, to hand to keptWritten.
     int runKept(std::vector<Ran>& ran);
@@ -341,6 +342,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // the transaction is over.
     void replayOrphans(std::vector<Ran>& ran, std::vector<Claimed>& claimed);
     void releaseClaimed(std::vector<Claimed>& claimed, std::vector<Ran>& ran, bool committed);
+    // Once what a run that ended left is written: every program's views are told (see
+    // UserDefaults::observeReplays).
+    void announceReplay();
     // The first handle of the suite in this process replays what ended processes left, before
     // its first read, if the lock is free within a frame or two; else the retry does.
     void replayAtOpen();

@@ -16,10 +16,12 @@
 
 #include "platform/foundation/UserDefaultsConnection_p.h"
 
+#include "platform/foundation/DistributedNotificationCenter.h"
 #include "platform/foundation/KeptJournal_p.h"
 #include "platform/foundation/PropertyListCoding_p.h"
 #include "platform/foundation/UserDefaultsTesting.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -51,6 +53,9 @@ constexpr qint64 settledNs = 2'000'000'000;
 // The longest the first handle waits to replay what another run left, as a change on the main
 // thread does.
 constexpr qint64 openReplayWaitMs = 30;
+
+// Sent to every program with the suite's file as its object.
+const QString replayedNotification = u"velmora.Tickerly.UserDefaults.replayedNotification"_s;
 
 std::atomic<bool> journalsLeftAfterWriting { false };
 std::atomic<bool> journalWritesFail { false };
@@ -521,6 +526,25 @@ void UserDefaults::Connection::releaseClaimed(
                 + u" changes kept by a run that ended were written"_s;
     claimed.clear();
     ran.clear();
+    if (written > 0)
+        announceReplay();
+}
+
+void UserDefaults::Connection::announceReplay()
+{
+    // The changes' own `done` told this process's views; the other program's read the suite
+    // again. Posted from the writing thread: the exit writer has no main loop left to post on.
+    if (QCoreApplication::instance())
+        DistributedNotificationCenter::defaultCenter().postNotificationName(
+            replayedNotification, file);
+}
+
+void UserDefaults::observeReplays(QObject* owner, std::function<void()> handler) const
+{
+    if (d->file.isEmpty() || !handler)
+        return;
+    DistributedNotificationCenter::defaultCenter().addObserver(owner, replayedNotification, d->file,
+        [handler = std::move(handler)](const QString&, const QString&) { handler(); });
 }
 
 void UserDefaults::Connection::replayAtOpen()

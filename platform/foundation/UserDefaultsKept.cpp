@@ -54,8 +54,13 @@ int UserDefaults::Connection::keptCount()
     return int(kept.size()) + running;
 }
 
-void UserDefaults::Connection::keep(Change c)
+UserDefaults::Outcome UserDefaults::Connection::keep(Change c)
 {
+    // Plain values are journalled unless they hold data begun by startData, an update when it
+    // says how to make it again.
+    const bool forJournal = !file.isEmpty()
+        && (c.update || c.formUpdate ? !c.replay.kind.isEmpty() && bool(c.replay.arguments)
+                                     : c.journalValues);
     std::vector<Kept> parts;
     // What the file counted of each plain value's key: the journal keeps it for a replay.
     std::vector<qint64> seen;
@@ -83,6 +88,7 @@ void UserDefaults::Connection::keep(Change c)
         }
     }
     bool first = false;
+    bool inMemory = false;
     {
         // On disk before it is promised: the caller hears Kept only after this.
         std::unique_lock journalLock(journalMutex, std::defer_lock);
@@ -93,6 +99,9 @@ void UserDefaults::Connection::keep(Change c)
                     part.journalId.clear();
             }
         }
+        inMemory = forJournal && std::any_of(parts.begin(), parts.end(), [](const Kept& part) {
+            return part.journalId.isEmpty();
+        });
         std::lock_guard lock(keptMutex);
         for (Kept& part : parts) {
             if (part.value) {
@@ -117,6 +126,7 @@ void UserDefaults::Connection::keep(Change c)
             << "suite" << suiteName
             << "is held by another program; its changes are kept until it is free";
     scheduleRetry();
+    return inMemory ? Outcome::HeldInMemory : Outcome::Kept;
 }
 
 int UserDefaults::Connection::runKept(std::vector<Ran>& ran)

@@ -1,3 +1,4 @@
+#include "app/shell/PreferencesViewController.h"
 #include "app/shell/Spinner.h"
 #include "app/shell/StoriesStoryboard.h"
 #include "app/shell/StoriesViewController.h"
@@ -15,6 +16,8 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/MainQueue.h"
 #include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
+#include "storylist/Preferences.h"
 #include "storylist/ListCellView.h"
 #include "storylist/ImageButton.h"
 #include "storylist/ListRowContentView.h"
@@ -24,8 +27,10 @@
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/Pointer.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -339,5 +344,79 @@ TEST_F(StoriesWindowRefresh, WhatTheStoreRefusesLeavesTheListAsItWasAndIsSaidInT
     EXPECT_EQ(table->numberOfRows(), 3);
     EXPECT_EQ(*stories->dataSource.stories.at(0), *first);
     EXPECT_EQ(StoryStateData().stateForStory(*first), StoryState::None);
+    shown->close();
+}
+
+namespace {
+
+// Clicks where the checkbox takes clicks: its box.
+void click(QCheckBox* box)
+{
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QRect target = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    QTest::mouseClick(box, Qt::LeftButton, {}, target.center());
+}
+
+} // namespace
+
+// Settings changed in the Preferences window while another program holds the store: the list of
+// this program shows them at once, in every row (a row the pointer enters too), and they are
+// written once the store frees.
+TEST_F(StoriesWindowRefresh, SettingsKeptWhileTheStoreIsHeldShowInEveryRowAtOnce)
+{
+    QStringList headlines;
+    for (int i = 0; i < 8; ++i)
+        headlines.append(u"Story number %1 of the day"_s.arg(i));
+    serveFeed(headlines);
+    const auto scene = makeScene();
+    ASSERT_TRUE(scene);
+    auto* stories = show(scene);
+    ASSERT_TRUE(stories);
+    TableView* table = stories->contentView()->tableView();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return table->numberOfRows() == 9; }));
+    const auto rows = [&] {
+        QList<ListCellView*> cells;
+        for (int row = 1; row < table->numberOfRows(); ++row) {
+            if (auto* cell = dynamic_cast<ListCellView*>(table->viewAtRow(row)))
+                cells.append(cell);
+        }
+        return cells;
+    };
+    ASSERT_EQ(rows().size(), 8);
+    for (ListCellView* cell : rows())
+        ASSERT_GT(cell->contentView->imageWidth()->constant(), 0);
+
+    const auto preferences = controllerCast<WindowController>(
+        Storyboard::named(u"Preferences"_s)->instantiateInitialController());
+    ASSERT_TRUE(preferences);
+    preferences->showWindow(nullptr);
+    auto* settings = qobject_cast<PreferencesViewController*>(preferences->contentViewController());
+    ASSERT_TRUE(settings);
+    auto holder
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
+
+    click(settings->imagesCheckbox);
+    click(settings->buttonsCheckbox);
+    EXPECT_EQ(sharedDefaults()->keptChanges(), 2);
+    TestSupport::processEvents();
+    for (ListCellView* cell : rows()) {
+        EXPECT_EQ(cell->contentView->imageWidth()->constant(), 0);
+        EXPECT_TRUE(cell->contentView->closeButton->isHidden());
+        EXPECT_TRUE(cell->contentView->shareButton->isHidden());
+    }
+    TopLevelWindow* shown = scene->window();
+    ListCellView* hovered = rows().at(2);
+    TestSupport::Pointer pointer(shown);
+    pointer.move(QPointF(hovered->mapTo(shown, hovered->rect().center())));
+    EXPECT_TRUE(hovered->contentView->closeButton->isHidden());
+
+    holder->write("go\n");
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    EXPECT_TRUE(sharedDefaults()->retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(sharedDefaults()->value(QString::fromUtf16(widgetImagesKey)), QVariant(false));
+    EXPECT_EQ(sharedDefaults()->value(QString::fromUtf16(widgetButtonsKey)), QVariant(false));
+    preferences->window()->close();
     shown->close();
 }

@@ -9,8 +9,11 @@
 #include "data/model/SourceIconData.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "platform/appkit/ImageNamed.h"
+#include "platform/foundation/DistributedNotificationCenter.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/UserDefaultsTesting.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
 #include "storylist/ImageView.h"
 #include "testsupport/LoopbackServer.h"
 
@@ -84,6 +87,16 @@ protected:
         window->show();
         TestSupport::processEvents();
         AppKit::layoutSubtreeIfNeeded(controller->view());
+    }
+
+    // The five sources listed, then another program holding the store (it says "holding").
+    std::unique_ptr<QProcess> loadThenHoldTheStore()
+    {
+        sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+        store(fiveSources());
+        load();
+        return StoreTest::startHelper(
+            { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
     }
 
     SourceTableViewCell* cellAt(int row) const
@@ -336,6 +349,63 @@ TEST_F(SourcesList, RemovesThePressedSourceOnlyAndAlwaysPlaysTheSound)
     TestSupport::processEvents();
     EXPECT_EQ(storedTitles(), QStringList { u"Garden Letters"_s });
     EXPECT_EQ(sounds.played.size(), 3);
+}
+
+// With no room on the disk for the journal, a removal made while another program holds the store
+// shows, the banner says it is not saved, and it is written once the store frees.
+TEST_F(SourcesList, ARemovalTheJournalCannotTakeShowsAndTheBannerSaysItIsNotSaved)
+{
+    auto holder = loadThenHoldTheStore();
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
+    UserDefaultsTesting::failJournalWrites(true);
+    const auto journalBack = qScopeGuard([] { UserDefaultsTesting::failJournalWrites(false); });
+
+    pressRemove(cellAt(1));
+    TestSupport::processEvents();
+    SourcesView* view = controller->contentView();
+    EXPECT_TRUE(view->errorVisible());
+    EXPECT_EQ(view->errorLabel()->text(), u"The change could not be saved"_s);
+    const QStringList left { u"The Daily Harbour"_s, u"Tech & Tides"_s, u"Market Notes"_s,
+        u"Garden Letters"_s };
+    EXPECT_EQ(shownNames(*controller->tableView()), left);
+    EXPECT_EQ(sounds.played, QStringList { u"Remove feed.wav"_s });
+
+    holder->write("go\n");
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    EXPECT_TRUE(sharedDefaults()->retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(storedTitles(), left);
+}
+
+// A run of the application quit with a removal kept while another program held the store; this
+// run's list shows the source still. The other program writes the removal when the store frees:
+// the list shows what the store holds now.
+TEST_F(SourcesList, ARemovalLeftByARunThatEndedAndWrittenByTheOtherProgramLeavesTheList)
+{
+    if (!DistributedNotificationCenter::defaultCenter().isAvailable())
+        GTEST_SKIP() << "no session bus";
+    auto holder = loadThenHoldTheStore();
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
+    QProcess quitting;
+    quitting.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    quitting.start(TestSupport::helperPath(u"data_helper"_s),
+        { u"remove-then-quit"_s, fiveSources()[1]->link() });
+    ASSERT_TRUE(StoreTest::readLine(quitting).startsWith(u"kept"_s));
+    ASSERT_EQ(StoreTest::readLine(quitting), u"left"_s);
+    ASSERT_TRUE(StoreTest::finishedOk(quitting));
+    ASSERT_EQ(shownNames(*controller->tableView()).size(), 5);
+
+    holder->write("go\n");
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    QProcess other;
+    other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    other.start(TestSupport::helperPath(u"data_helper"_s), { u"replay"_s });
+    ASSERT_TRUE(StoreTest::finishedOk(other));
+    const QStringList left { u"The Daily Harbour"_s, u"Tech & Tides"_s, u"Market Notes"_s,
+        u"Garden Letters"_s };
+    ASSERT_EQ(QString::fromUtf8(other.readAllStandardOutput().trimmed()), left.join(u','));
+    EXPECT_TRUE(
+        TestSupport::waitFor([&] { return shownNames(*controller->tableView()) == left; }, 30000))
+        << shownNames(*controller->tableView()).join(u", "_s).toStdString();
 }
 
 TEST_F(SourcesList, ASecondPressWhileTheRowSlidesOutRemovesNothingMore)

@@ -23,6 +23,11 @@
 //   data_helper remove-then-quit <link>     (removes the source of <link> while the store is held;
 //                                            prints "kept, shown: <titles>", ends as a program
 //                                            does while the store stays held, prints "left")
+//   data_helper replay                      (writes what a run that ended left, as a program that
+//                                            opens the store does; prints the stored titles once
+//                                            what it posted on the bus has gone round)
+//   data_helper userid-then-quit            (asks for the user id while the store is held, prints
+//                                            it, ends as a program does with the store still held)
 
 #include "data/model/NewsStory.h"
 #include "data/model/Shared.h"
@@ -30,6 +35,7 @@
 #include "data/model/StoryStateData.h"
 #include "data/model/TopFeedsData.h"
 #include "data/model/UserInfo.h"
+#include "platform/foundation/DistributedNotificationCenter.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ProcessEnd.h"
 #include "platform/foundation/UserDefaultsTesting.h"
@@ -181,7 +187,7 @@ QString shownTitles(const SourcesData& data)
 bool keepRemoval(SourcesData& data, const QString& link)
 {
     const auto stored = data.sourceWithLink(link);
-    if (!stored || data.removeSource(*stored) != UserDefaults::Outcome::Kept)
+    if (!stored || !UserDefaults::isKept(data.removeSource(*stored)))
         return false;
     say(u"kept, shown: "_s + shownTitles(data));
     return true;
@@ -227,6 +233,31 @@ int removeThenQuit(const QStringList& args)
     return 0;
 }
 
+int replay()
+{
+    SourcesData data;
+    if (!data.localStore()->retryKeptChanges(std::chrono::seconds(30)))
+        return 1;
+    // Posts from one sender arrive in order: once this one is back, the bus has passed on the
+    // notices before it.
+    auto& center = DistributedNotificationCenter::defaultCenter();
+    bool back = !center.isAvailable();
+    const ObserverToken token = center.addObserver(
+        u"DataHelperDrained"_s, QString(), [&](const QString&, const QString&) { back = true; });
+    center.postNotificationName(u"DataHelperDrained"_s);
+    QDeadlineTimer bound(30000);
+    while (!back && !bound.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return back ? printTitles() : 1;
+}
+
+int userIdThenQuit()
+{
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
+    say(UserInfo::userId());
+    return UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds(0)) ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -250,6 +281,10 @@ int main(int argc, char** argv)
         return removeThenQuit(args);
     if (command == u"change-then-wait"_s)
         return changeThenWait();
+    if (command == u"replay"_s)
+        return replay();
+    if (command == u"userid-then-quit"_s)
+        return userIdThenQuit();
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }

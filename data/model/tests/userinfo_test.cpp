@@ -1,5 +1,6 @@
 #include "data/model/Shared.h"
 #include "data/model/UserInfo.h"
+#include "platform/foundation/tests/StoreTestSupport.h"
 #include "testsupport/LocaleEnvironment.h"
 #include "testsupport/TestSupport.h"
 
@@ -106,4 +107,26 @@ TEST(UserInfo, ProgramsAndThreadsAskingAtOnceGetOneIdentifier)
     for (const QString& id : ids)
         EXPECT_EQ(id, ids.front());
     EXPECT_EQ(sharedDefaults()->string(userIdKey), ids.front());
+}
+
+// An identifier made while another program held the store, by a program that then quit with the
+// store still held: a report may have carried it already, so the next opening stores it and the
+// next ask gives it rather than a new one.
+TEST(UserInfo, AnIdentifierMadeBehindAHolderOutlivesAQuitAndIsTheOneStored)
+{
+    auto holder
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(TestSupport::helperPath(u"data_helper"_s), { u"userid-then-quit"_s });
+    const QString made = StoreTest::readLine(program);
+    ASSERT_TRUE(isNewIdentifier(made)) << made.toStdString();
+    ASSERT_TRUE(StoreTest::finishedOk(program));
+    holder->write("go\n");
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+
+    EXPECT_EQ(UserInfo::userId(), made);
+    EXPECT_EQ(sharedDefaults()->string(userIdKey), made);
+    EXPECT_EQ(UserInfo::userId(), made);
 }

@@ -178,3 +178,28 @@ TEST(UserDefaultsJournal, ADamagedJournalIsWrittenAsFarAsItIsSound)
     EXPECT_EQ(journals().size(), 1);
     EXPECT_EQ(log.count(u"holds changes this program does not know"_s), 1);
 }
+
+// A full disk: a change the journal cannot take is no longer called Kept, but held in memory
+// only; one that never had a journal entry is Kept as before. Each is still written once the
+// store frees before the end.
+TEST(UserDefaultsJournal, AChangeTheJournalCannotTakeIsHeldInMemoryAndWrittenWhenTheStoreFrees)
+{
+    WaitLimit limit(150);
+    UserDefaults defaults(suite);
+    ASSERT_EQ(defaults.set(u"list"_s, QVariantList { u"start"_s }), UserDefaults::Outcome::Done);
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+    UserDefaultsTesting::failJournalWrites(true);
+    EXPECT_EQ(defaults.set(u"plain"_s, 1), UserDefaults::Outcome::HeldInMemory);
+    EXPECT_EQ(defaults.updateOrKeep(u"list"_s, appending(u"one"_s), {}, appendReplay(u"one"_s)),
+        UserDefaults::Outcome::HeldInMemory);
+    EXPECT_EQ(defaults.updateOrKeep(u"list"_s, appending(u"two"_s)), UserDefaults::Outcome::Kept);
+    UserDefaultsTesting::failJournalWrites(false);
+    EXPECT_TRUE(journals().isEmpty());
+
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+    EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(defaults.integer(u"plain"_s), 1);
+    EXPECT_EQ(defaults.array(u"list"_s), (QVariantList { u"start"_s, u"one"_s, u"two"_s }));
+}
