@@ -12,6 +12,7 @@
 //                                            timer has fired 20 more times; on a line, prints
 //                                            "quitting" and quits as the programs do)
 //   data_helper titles                      (prints the stored sources' titles, comma-separated)
+//   data_helper titles-replayed             (as titles, once what runs that ended left is written)
 //   data_helper change-then-wait            (while the store is held: adds "new" twice, removes
 //                                            "gone", marks http://story/ read; prints "changed
 //                                            <kept changes>" and waits to be killed)
@@ -159,8 +160,11 @@ int changeThenWait()
 }
 
 // Prints the titles of the stored sources, one line, comma-separated.
-int printTitles()
+int printTitles(bool replayed)
 {
+    // The opening replays on a worker: the first read may come before it lands.
+    if (replayed && !SourcesData().localStore()->retryKeptChanges(std::chrono::seconds(30)))
+        return 2;
     QStringList titles;
     for (const auto& s : SourcesData().sources())
         titles << s->title();
@@ -243,8 +247,8 @@ int main(int argc, char** argv)
         return addTopFeeds(args);
     if (command == u"change-then-quit"_s)
         return changeThenQuit();
-    if (command == u"titles"_s)
-        return printTitles();
+    if (command == u"titles"_s || command == u"titles-replayed"_s)
+        return printTitles(command == u"titles-replayed"_s);
     if (command == u"remove-then-give-up"_s)
         return removeThenGiveUp(args);
     if (command == u"remove-then-quit"_s)
