@@ -643,8 +643,13 @@ void UserDefaults::Connection::replayAtOpen()
         const auto self = weak.lock();
         if (!self || storesEnded.load() || !self->journalsToLookAt())
             return;
-        // Most openings find no journal but their own: no need to take the lock.
-        const std::optional<QStringList> names = journalNames(self->file);
+        // Most openings find no journal but their own (made since, by a change kept meanwhile):
+        // no need to take the lock.
+        std::optional<QStringList> names = journalNames(self->file);
+        if (names) {
+            std::lock_guard lock(self->journalMutex);
+            names->removeAll(QFileInfo(self->journalPath).fileName());
+        }
         if (names && names->isEmpty())
             return;
         if (!self->retryKept(QDeadlineTimer(openReplayWaitMs)))

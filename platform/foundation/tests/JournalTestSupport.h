@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Namespace.h"
 #include "platform/foundation/KeptJournal_p.h"
+#include "platform/foundation/UserDefaultsTesting.h"
 #include "platform/foundation/tests/StoreTestSupport.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace Tickerly::Foundation {
 
@@ -50,6 +53,49 @@ inline QStringList journals(const QString& suite)
     return QDir(db.absolutePath())
         .entryList({ db.fileName() + QStringLiteral(".kept-*") },
             QDir::Files | QDir::System | QDir::Hidden);
+}
+
+// Whether the journals beside the suite are all gone once written, by a retry here or by one
+// on the store's worker (which holds a journal it replays until its removal).
+inline bool journalsGone(UserDefaults& defaults)
+{
+    return TestSupport::waitFor([&] {
+        defaults.retryKeptChanges(std::chrono::seconds(30));
+        return journals(defaults.suiteName()).isEmpty();
+    });
+}
+
+// Keeps "once" appended to "list" (set to "start" first) while another program holds the store,
+// and `alsoKept` beside it; once the store is free, writes them but leaves the journal, as a
+// crash between the commit and its removal would.
+inline void writeButLeaveTheJournal(
+    UserDefaults& defaults, const std::function<void()>& alsoKept = {})
+{
+    const QString suite = defaults.suiteName();
+    ASSERT_EQ(defaults.set(QStringLiteral("list"), QVariantList { QStringLiteral("start") }),
+        UserDefaults::Outcome::Done);
+    auto holder = StoreTest::startHelper(
+        { QStringLiteral("hold"), suite, QStringLiteral("held"), QStringLiteral("by helper") });
+    ASSERT_EQ(StoreTest::readLine(*holder), QStringLiteral("holding"));
+    ASSERT_EQ(defaults.updateOrKeep(QStringLiteral("list"), appending(QStringLiteral("once")), {},
+                  appendReplay(QStringLiteral("once"))),
+        UserDefaults::Outcome::Kept);
+    if (alsoKept)
+        alsoKept();
+    // On disk before Kept was said.
+    EXPECT_EQ(journals(suite).size(), 1);
+
+    UserDefaultsTesting::leaveJournalsAfterWriting(true);
+    holder->write("go\n");
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+    // A retry on the store's worker may be writing them at the same time.
+    EXPECT_TRUE(TestSupport::waitFor([&] {
+        return defaults.retryKeptChanges(std::chrono::seconds(30)) || defaults.keptChanges() == 0;
+    }));
+    UserDefaultsTesting::leaveJournalsAfterWriting(false);
+    EXPECT_EQ(defaults.array(QStringLiteral("list")),
+        (QVariantList { QStringLiteral("start"), QStringLiteral("once") }));
+    ASSERT_EQ(journals(suite).size(), 1);
 }
 
 inline CborItem text(const QString& value)

@@ -147,7 +147,13 @@ int setTwice(const QStringList& args)
         return 2;
     std::printf("ready\n");
     std::fflush(stdout);
-    if (!waitForLine() || defaults.set(args.value(1), u"second"_s) != UserDefaults::Outcome::Done)
+    if (!waitForLine())
+        return 2;
+    // Kept when its own replay of what others left holds the store past the main thread's wait.
+    const auto second = defaults.set(args.value(1), u"second"_s);
+    if (second != UserDefaults::Outcome::Done
+        && (second != UserDefaults::Outcome::Kept
+            || !defaults.retryKeptChanges(std::chrono::seconds(30))))
         return 2;
     std::printf("%s\n", defaults.string(u"peer"_s).value_or(u"(none)"_s).toUtf8().constData());
     std::fflush(stdout);

@@ -3,7 +3,6 @@
 
 #include "platform/foundation/KeptJournal_p.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/foundation/UserDefaultsTesting.h"
 #include "platform/foundation/tests/JournalTestSupport.h"
 #include "platform/foundation/tests/StoreTestSupport.h"
 #include "testsupport/TestSupport.h"
@@ -34,22 +33,8 @@ TEST(UserDefaultsJournal, AJournalOutlivingItsWrittenChangesIsNotReplayedAgain)
 {
     WaitLimit limit(150);
     UserDefaults defaults(suite);
-    ASSERT_EQ(defaults.set(u"list"_s, QVariantList { u"start"_s }), UserDefaults::Outcome::Done);
-    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
-    ASSERT_EQ(readLine(*holder), u"holding"_s);
-    EXPECT_EQ(defaults.updateOrKeep(u"list"_s, appending(u"once"_s), {}, appendReplay(u"once"_s)),
-        UserDefaults::Outcome::Kept);
-    EXPECT_EQ(defaults.set(u"plain"_s, 1), UserDefaults::Outcome::Kept);
-    // On disk before Kept was said.
-    EXPECT_EQ(journals(suite).size(), 1);
-
-    UserDefaultsTesting::leaveJournalsAfterWriting(true);
-    holder->write("go\n");
-    ASSERT_TRUE(finishedOk(*holder));
-    EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(30)));
-    UserDefaultsTesting::leaveJournalsAfterWriting(false);
-    EXPECT_EQ(defaults.array(u"list"_s), (QVariantList { u"start"_s, u"once"_s }));
-    ASSERT_EQ(journals(suite).size(), 1);
+    writeButLeaveTheJournal(
+        defaults, [&] { EXPECT_EQ(defaults.set(u"plain"_s, 1), UserDefaults::Outcome::Kept); });
 
     // Another program sets the plain value meanwhile: the journal must not set it back.
     auto other = startHelper({ u"set-twice"_s, suite, u"plain"_s });
@@ -60,7 +45,7 @@ TEST(UserDefaultsJournal, AJournalOutlivingItsWrittenChangesIsNotReplayedAgain)
     EXPECT_EQ(defaults.set(u"next"_s, 2), UserDefaults::Outcome::Done);
     EXPECT_EQ(defaults.array(u"list"_s), (QVariantList { u"start"_s, u"once"_s }));
     EXPECT_EQ(defaults.string(u"plain"_s), u"second"_s);
-    EXPECT_TRUE(journals(suite).isEmpty());
+    EXPECT_TRUE(journalsGone(defaults));
 }
 
 // A journal cut short and damaged: its sound entries are written, in order, the others skipped
@@ -151,7 +136,7 @@ TEST(UserDefaultsJournal, OfTwoRunsThatEndedTheChangeMadeLastStays)
     UserDefaults defaults(suite);
     EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(30)));
     EXPECT_EQ(defaults.string(u"value"_s), u"newer"_s);
-    EXPECT_TRUE(journals(suite).isEmpty());
+    EXPECT_TRUE(journalsGone(defaults));
 }
 
 // This program keeps a value, then another program sets it and ends while the store is still
@@ -173,5 +158,5 @@ TEST(UserDefaultsJournal, AKeptChangeGivesWayToALaterOneOfARunThatEnded)
     EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(30)));
     EXPECT_EQ(defaults.string(u"value"_s), u"newer"_s);
     EXPECT_EQ(defaults.string(u"other"_s), u"own"_s);
-    EXPECT_TRUE(journals(suite).isEmpty());
+    EXPECT_TRUE(journalsGone(defaults));
 }
