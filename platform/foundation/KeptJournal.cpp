@@ -20,6 +20,7 @@ QByteArray frame(const Entry& entry)
         { u"kind"_s, CborItem::makeText(entry.kind) },
         { u"key"_s, CborItem::makeText(entry.key) },
         { u"args"_s, entry.arguments },
+        { u"at"_s, CborItem::makeInteger(entry.madeAt) },
     }));
     if (payload.size() > maxEntrySize)
         return {};
@@ -52,19 +53,27 @@ ReadResult read(const QByteArray& bytes)
             result.truncated = true;
             break;
         }
+        // Zeros, as a file extended but never written holds, need no decoding to be skipped.
+        if (length == 0) {
+            ++result.skipped;
+            continue;
+        }
         const std::optional<CborItem> item = Cbor::decode(bytes.mid(at, length));
         at += length;
         const CborItem* id = item ? item->find(u"id"_s) : nullptr;
         const CborItem* kind = item ? item->find(u"kind"_s) : nullptr;
         const CborItem* key = item ? item->find(u"key"_s) : nullptr;
         const CborItem* arguments = item ? item->find(u"args"_s) : nullptr;
+        const CborItem* madeAt = item ? item->find(u"at"_s) : nullptr;
         if (!item || item->kind != CborItem::Kind::Map || !id || id->kind != CborItem::Kind::Bytes
             || id->bytes.size() != idSize || !kind || kind->kind != CborItem::Kind::Text
-            || kind->text.isEmpty() || !key || key->kind != CborItem::Kind::Text || !arguments) {
+            || kind->text.isEmpty() || !key || key->kind != CborItem::Kind::Text || !arguments
+            || (madeAt && madeAt->kind != CborItem::Kind::Integer)) {
             ++result.skipped;
             continue;
         }
-        result.entries.push_back({ id->bytes, kind->text, key->text, *arguments });
+        result.entries.push_back(
+            { id->bytes, kind->text, key->text, *arguments, madeAt ? madeAt->integer : 0 });
     }
     return result;
 }

@@ -30,6 +30,9 @@ struct Entry {
     QString kind;
     QString key;
     CborItem arguments;
+    // When the change was made, in this process's order of changes (see keptStamp); 0 in the
+    // journals of older builds, which had none.
+    qint64 madeAt = 0;
 };
 
 // One framed entry: its payload's length (4 bytes, big-endian), then the payload as one CBOR map.

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 namespace Tickerly::Foundation {
 
@@ -444,9 +445,15 @@ UserDefaults::Connection::Begun UserDefaults::Connection::begin(
     // Another SQLite client may hold the file itself: its wait counts against the same deadline.
     busyDeadline = deadline;
     busyHonoursQuit = !exiting;
+    // A transaction that may write kept changes commits with full synchronisation: their journals
+    // go once it committed, and a commit of WAL mode at NORMAL may be lost at a power cut. SQLite
+    // takes the level only between transactions.
+    durable = !file.isEmpty() && (keptCount() > 0 || journalsToLookAt())
+        && exec("PRAGMA synchronous=FULL") == SQLITE_OK;
     const int rc = exec("BEGIN IMMEDIATE");
     busyDeadline = QDeadlineTimer(sqliteBusyTimeoutMs);
     if (rc != SQLITE_OK) {
+        endDurable();
         releaseLock();
         const int code = rc & 0xff;
         return giveBack(code == SQLITE_BUSY || code == SQLITE_LOCKED ? Begun::Busy : Begun::Failed);
@@ -454,6 +461,12 @@ UserDefaults::Connection::Begun UserDefaults::Connection::begin(
     pendingOwnWrites.clear();
     makeKeyWrites();
     return Begun::Ok;
+}
+
+void UserDefaults::Connection::endDurable()
+{
+    if (std::exchange(durable, false))
+        exec("PRAGMA synchronous=NORMAL");
 }
 
 bool UserDefaults::Connection::finish(bool commit)
@@ -484,6 +497,7 @@ bool UserDefaults::Connection::finish(bool commit)
         soundWrites = std::move(sound);
     }
     pendingOwnWrites.clear();
+    endDurable();
     releaseLock();
     writer = std::thread::id();
     mutex.unlock();
@@ -518,16 +532,12 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
     case Begun::Ok:
         break;
     }
-    std::vector<Ran> ran;
-    std::vector<Ran> replayed;
-    std::vector<Claimed> claimed;
-    replayOrphans(replayed, claimed);
-    const int taken = runKept(ran);
+    Landing landing;
+    writeKept(landing);
     const bool ok = apply(c);
     // A change that failed alone is undone alone; what was kept before it still commits.
     const bool committed = finish(true);
-    releaseClaimed(claimed, replayed, committed);
-    keptWritten(ran, committed, taken);
+    landed(landing, committed);
     return ok && committed ? Outcome::Done : Outcome::Failed;
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/foundation/Namespace.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/KeptJournal_p.h"
 #include "platform/foundation/StoreWriteLock_p.h"
 
 #include <QDeadlineTimer>
@@ -32,6 +33,15 @@ extern std::atomic<qint64> writeWaitLimitMs;
 // Set as the program quits: no change waits any more. After the exit writer: none is kept.
 extern std::atomic<bool> storesQuitting;
 extern std::atomic<bool> storesEnded;
+
+// When a kept change is made: wall-clock nanoseconds, never less than one past the last given in
+// this process, so that this process's own changes keep their order whatever the clock does.
+qint64 nextKeptStamp();
+
+// The worker on which the store's retries and the replay of what ended runs left are written,
+// never the main thread.
+class OperationQueue;
+OperationQueue& storeWorker();
 
 // The longest stored value read: the most the value decoder takes, unless a test lowers it.
 extern std::atomic<qint64> storedValueReadBound;
@@ -77,6 +87,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         std::vector<QByteArray> supersededIds;
         // Made again from another process's journal: `writesSeen` counts every write of the key.
         bool replayed = false;
+        // When it was made (nextKeptStamp; 0 from an older build's journal): kept changes of every
+        // process are written in this order.
+        qint64 madeAt = 0;
     };
 
     // Another process's journal taken to be replayed: held locked until its transaction is over,
@@ -91,6 +104,17 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
         QString key;
         std::function<void(bool)> done;
         bool ok = false;
+        bool replayed = false;
+    };
+
+    // What one transaction writes of the kept changes, this process's and those of runs that
+    // ended, to be told once the transaction is over.
+    struct Landing {
+        std::vector<Ran> own;
+        std::vector<Ran> replayed;
+        std::vector<Claimed> claimed;
+        // This process's kept changes taken out, to hand to keptWritten.
+        int taken = 0;
     };
 
     enum class Begun { Ok, Busy, Failed };
@@ -117,6 +141,9 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // SQLite's own lock waits end here (see busyHandler).
     QDeadlineTimer busyDeadline;
     bool busyHonoursQuit = true;
+    // Whether the transaction under way commits with full synchronisation: one that may carry
+    // kept changes, whose journals are removed once it committed.
+    bool durable = false;
     std::atomic<std::thread::id> writer;
     std::map<QString, qint64> pendingOwnWrites;
     // The count of writes of each key, as the file counted them, once this process wrote a value
@@ -159,12 +186,19 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     qint64 journalSize = 0;
     bool journalBroken = false;
     bool journalFailureSaid = false;
+    // Set while a sync of this journal's last writes waits on the sync thread.
+    std::shared_ptr<std::atomic<bool>> journalSyncPending;
     // The other processes' journals: those found locked by their owners at the last look, those
     // left for a program that knows their kinds, and when the folder was last looked at.
     QStringList liveJournals;
     QStringList leftJournals;
     std::optional<qint64> folderSeenNs;
     std::atomic<bool> openReplayTried { false };
+    // Said once a process: journals of kinds this program does not know, files at a journal's
+    // name that cannot be read as one, a folder that could not be listed.
+    bool unknownJournalsSaid = false;
+    bool unreadableJournalsSaid = false;
+    bool folderListingFailureSaid = false;
 
     // SQLite's lock waits on the writing connection: until `busyDeadline`, and not past
     // quitting for a change that would rather be kept.
@@ -204,6 +238,8 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     Begun begin(const QDeadlineTimer& deadline, Writer who = Writer::Running);
     // Commits (or rolls back) and gives the turn back.
     bool finish(bool commit);
+    // Back to the synchronisation of other transactions, after a durable one.
+    void endDurable();
 
     // Nested inside an update's function.
     bool takeLock(const QDeadlineTimer& deadline);
@@ -308,11 +344,18 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     int keptCount();
     // Kept, or HeldInMemory when the journal could not take a change meant for it.
     Outcome keep(Change change);
-    // Runs what was kept, oldest first, inside the write transaction; `ran` learns how each went.
-    // Returns how many it took, to hand to keptWritten.
-    int runKept(std::vector<Ran>& ran);
+    // Inside the write transaction: the changes left in the journals of runs that ended and this
+    // process's kept changes, merged in the order they were made, so that of two changes of one
+    // key the later made stays.
+    void writeKept(Landing& landing);
+    // Takes this process's kept changes out to `backlog`, their ids recorded as written. Returns
+    // how many it took.
+    int takeKept(std::deque<Kept>& backlog);
     // The changes of `backlog`, key by key, inside the write transaction.
     void runBacklog(std::deque<Kept>& backlog, std::vector<Ran>& ran);
+    // Once the transaction is over: the journals replayed are removed when it committed, and
+    // everyone waiting learns how it went.
+    void landed(Landing& landing, bool committed);
     // Once the transaction is over: each `done` learns its outcome; the log says when all are in.
     void keptWritten(std::vector<Ran>& ran, bool committed, int taken);
     // Writes what is kept, waiting for the turn until `deadline`. True when none is left.
@@ -324,11 +367,15 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     void giveUpKept(const char* why, Tell tell = Tell::Callers);
 
     // The journal (UserDefaultsJournal.cpp). The entries of `parts` (each part learns its id), and
-    // their writing to this process's journal, synced, under journalMutex, before they are kept.
-    // Nothing, or false, with a line in the log, when they cannot be: they live in memory only.
-    QByteArray journalFrames(
+    // their writing to this process's journal, under journalMutex, before they are kept; the
+    // sync to disk follows on the journal's own thread. Nothing, or false, with a line in the log,
+    // when they cannot be: they live in memory only.
+    std::vector<KeptJournal::Entry> journalEntries(
         std::vector<Kept>& parts, const Change& change, const std::vector<qint64>& seen);
     bool appendJournal(const QByteArray& frames);
+    // Syncs what was written of the journal, on the journal's own thread; with the folder, once
+    // the journal was just made. Under journalMutex.
+    void syncJournalSoon(bool made);
     // Records the ids of `backlog`'s journalled changes as written, inside the transaction.
     bool recordApplied(const std::deque<Kept>& backlog);
     // Once nothing is kept (or, at the end, with what is left in it for the next opening): the
@@ -337,16 +384,20 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     void closeJournalIfIdle();
     // Whether other processes' journals may wait to be replayed: cheap, a look at the folder.
     bool journalsToLookAt();
-    // Inside the write transaction: replays the journals of processes that ended, their changes
-    // not yet written, in order, and records their ids. `claimed` is handed to releaseClaimed once
-    // the transaction is over.
-    void replayOrphans(std::vector<Ran>& ran, std::vector<Claimed>& claimed);
-    void releaseClaimed(std::vector<Claimed>& claimed, std::vector<Ran>& ran, bool committed);
+    // Inside the write transaction: the changes not yet written of the journals of processes that
+    // ended, each journal's in order, their ids recorded. `claimed` is handed to releaseClaimed
+    // once the transaction is over.
+    std::deque<Kept> takeOrphans(std::vector<Claimed>& claimed);
+    void releaseClaimed(std::vector<Claimed>& claimed, bool committed);
+    // Where the changes of runs that ended are known to have landed (or not): each learns it, and
+    // through it the views of this program, as after any kept change; the other program's views
+    // are told by announceReplay.
+    void replayLanded(std::vector<Ran>& replayed, bool committed);
     // Once what a run that ended left is written: every program's views are told (see
     // UserDefaults::observeReplays).
     void announceReplay();
-    // The first handle of the suite in this process replays what ended processes left, before
-    // its first read, if the lock is free within a frame or two; else the retry does.
+    // The first handle of the suite in this process has what ended processes left replayed on
+    // the store's worker: its reads show the store as it stands until that lands.
     void replayAtOpen();
 
     // Runs `change` holding the write lock, after the kept changes. When the lock stays taken,

@@ -18,16 +18,17 @@
 
 #include "platform/foundation/DistributedNotificationCenter.h"
 #include "platform/foundation/KeptJournal_p.h"
+#include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/PropertyListCoding_p.h"
 #include "platform/foundation/UserDefaultsTesting.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -36,6 +37,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <utility>
 
 namespace Tickerly::Foundation {
 
@@ -121,6 +123,56 @@ bool writeAll(int fd, const QByteArray& bytes)
     return true;
 }
 
+// The names of the journals beside the suite's `file`, in order; nothing when the folder cannot
+// be listed (errno says why), which is no empty folder.
+std::optional<QStringList> journalNames(const QString& file)
+{
+    const QFileInfo info(file);
+    DIR* dir = ::opendir(QFile::encodeName(info.absolutePath()).constData());
+    if (!dir)
+        return std::nullopt;
+    const QByteArray prefix = QFile::encodeName(info.fileName() + u".kept-"_s);
+    QStringList names;
+    errno = 0;
+    while (const dirent* each = ::readdir(dir)) {
+        if (std::strncmp(each->d_name, prefix.constData(), size_t(prefix.size())) == 0)
+            names.append(QFile::decodeName(each->d_name));
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0) {
+        errno = error;
+        return std::nullopt;
+    }
+    names.sort();
+    return names;
+}
+
+struct OpenedJournal {
+    int fd = -1;
+    // Why it could not be opened; empty when it is simply gone.
+    QString why;
+};
+
+// Opens another process's journal to be read, as stored data: a link is not followed, nothing
+// waits (a FIFO or a device at its name), and only a regular file is taken.
+OpenedJournal openJournal(const QString& path)
+{
+    const int fd = ::open(
+        QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return { -1, errno == ENOENT ? QString() : QString::fromUtf8(std::strerror(errno)) };
+    struct stat info { };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return { -1, u"not a regular file"_s };
+    }
+    // Regular files never block; reads are plain again.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return { fd, {} };
+}
+
 // Up to one byte past the most a journal is read to, so that the reader sees it was longer.
 QByteArray readJournal(int fd)
 {
@@ -190,12 +242,12 @@ void UserDefaults::registerReplayer(const QString& kind, Replayer replayer)
     all.byKind[kind] = std::move(replayer);
 }
 
-QByteArray UserDefaults::Connection::journalFrames(
+std::vector<KeptJournal::Entry> UserDefaults::Connection::journalEntries(
     std::vector<Kept>& parts, const Change& c, const std::vector<qint64>& seen)
 {
     if (file.isEmpty())
         return {};
-    QByteArray frames;
+    std::vector<KeptJournal::Entry> entries;
     const auto none = [&](const char* why) {
         if (why)
             qCWarning(lcUserDefaults)
@@ -203,11 +255,11 @@ QByteArray UserDefaults::Connection::journalFrames(
                 << "); it is lost if this process ends before it is written";
         for (Kept& part : parts)
             part.journalId.clear();
-        return QByteArray();
+        return std::vector<KeptJournal::Entry>();
     };
     for (size_t i = 0; i < parts.size(); ++i) {
         Kept& part = parts[i];
-        KeptJournal::Entry entry { newId(), {}, part.key, {} };
+        KeptJournal::Entry entry { newId(), {}, part.key, {}, 0 };
         if (part.value) {
             if (!c.journalValues)
                 return none(nullptr);
@@ -231,13 +283,10 @@ QByteArray UserDefaults::Connection::journalFrames(
             entry.kind = c.replay.kind;
             entry.arguments = std::move(*arguments);
         }
-        const QByteArray frame = KeptJournal::frame(entry);
-        if (frame.isEmpty())
-            return none("it is too large");
-        frames.append(frame);
         part.journalId = entry.id;
+        entries.push_back(std::move(entry));
     }
-    return frames;
+    return entries;
 }
 
 bool UserDefaults::Connection::appendJournal(const QByteArray& frames)
@@ -256,6 +305,7 @@ bool UserDefaults::Connection::appendJournal(const QByteArray& frames)
         return fail("the journal could not be mended after a failed write");
     if (journalSize + frames.size() > KeptJournal::maxJournalSize)
         return fail("the journal is full");
+    bool made = false;
     if (journalFd < 0) {
         const QString dir = QFileInfo(file).absolutePath();
         for (int tries = 0; tries < 4 && journalFd < 0; ++tries) {
@@ -266,18 +316,23 @@ bool UserDefaults::Connection::appendJournal(const QByteArray& frames)
                 return fail(std::strerror(errno));
             // Another process may have taken it for an orphan between its making and its lock.
             if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !isFileAt(fd, path)) {
+                // Empty, and nobody's: left, it would be taken for a live journal by every
+                // process that cannot lock it either.
+                if (isFileAt(fd, path))
+                    ::unlink(QFile::encodeName(path).constData());
                 ::close(fd);
                 continue;
             }
-            syncFolder(dir);
             journalFd = fd;
             journalPath = path;
             journalSize = 0;
+            journalSyncPending = std::make_shared<std::atomic<bool>>(false);
+            made = true;
         }
         if (journalFd < 0)
             return fail("no journal could be made");
     }
-    if (!writeAll(journalFd, frames) || ::fdatasync(journalFd) != 0) {
+    if (!writeAll(journalFd, frames)) {
         const char* why = std::strerror(errno);
         // A part of a frame would hide the frames after it. The entries before it stay, and the
         // journal stays locked: this process still writes them.
@@ -287,7 +342,30 @@ bool UserDefaults::Connection::appendJournal(const QByteArray& frames)
     }
     journalSize += frames.size();
     journalFailureSaid = false;
+    syncJournalSoon(made);
     return true;
+}
+
+void UserDefaults::Connection::syncJournalSoon(bool made)
+{
+    // A killed process keeps what it wrote; only a power cut needs the sync, which on a slow disk
+    // takes long enough to freeze a window. One waiting covers every write made before it runs.
+    if (journalSyncPending->exchange(true))
+        return;
+    const int fd = ::fcntl(journalFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        journalSyncPending->store(false);
+        return;
+    }
+    const QString dir = made ? QFileInfo(file).absolutePath() : QString();
+    static OperationQueue syncs(u"store journal"_s);
+    syncs.addOperation([fd, dir, pending = journalSyncPending] {
+        pending->store(false);
+        ::fdatasync(fd);
+        ::close(fd);
+        if (!dir.isEmpty())
+            syncFolder(dir);
+    });
 }
 
 bool UserDefaults::Connection::recordApplied(const std::deque<Kept>& backlog)
@@ -310,9 +388,12 @@ void UserDefaults::Connection::closeJournal(bool remove)
 {
     if (journalFd < 0)
         return;
-    // Removed while still locked: nobody takes it for an orphan in between.
+    // Removed while still locked: nobody takes it for an orphan in between. Left for the next
+    // opening, it is on disk first, as the process ends.
     if (remove && !journalsLeftAfterWriting.load())
         ::unlink(QFile::encodeName(journalPath).constData());
+    else
+        ::fdatasync(journalFd);
     ::close(journalFd);
     journalFd = -1;
     journalPath.clear();
@@ -345,10 +426,12 @@ bool UserDefaults::Connection::journalsToLookAt()
     return !changed || changed != folderSeenNs;
 }
 
-void UserDefaults::Connection::replayOrphans(std::vector<Ran>& ran, std::vector<Claimed>& claimed)
+std::deque<UserDefaults::Connection::Kept> UserDefaults::Connection::takeOrphans(
+    std::vector<Claimed>& claimed)
 {
+    std::deque<Kept> backlog;
     if (!journalsToLookAt())
-        return;
+        return backlog;
     const QFileInfo info(file);
     const QString dir = info.absolutePath();
     QString own;
@@ -360,8 +443,19 @@ void UserDefaults::Connection::replayOrphans(std::vector<Ran>& ran, std::vector<
     }
     // Taken before the listing: a journal made after it is looked for next time.
     const std::optional<qint64> changed = changedAtNs(dir);
-    const QStringList names
-        = QDir(dir).entryList({ info.fileName() + u".kept-*"_s }, QDir::Files, QDir::Name);
+    const std::optional<QStringList> listed = journalNames(file);
+    if (!listed) {
+        // Nothing is known of which journals stand: their ids stay, and so do they.
+        const char* why = std::strerror(errno);
+        std::lock_guard lock(journalMutex);
+        folderSeenNs.reset();
+        if (!std::exchange(folderListingFailureSaid, true))
+            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName
+                    + u": its folder cannot be listed ("_s + QString::fromUtf8(why)
+                    + u"); changes left by runs that ended wait until it can be"_s;
+        return backlog;
+    }
+    const QStringList& names = *listed;
 
     // The ids of journals that are gone are of no more use.
     sqlite3_stmt* stmt = nullptr;
@@ -403,14 +497,19 @@ void UserDefaults::Connection::replayOrphans(std::vector<Ran>& ran, std::vector<
     };
 
     QStringList live;
-    std::deque<Kept> backlog;
+    QStringList unknownKinds;
+    QStringList unreadable;
     for (const QString& name : names) {
         if (name == own || left.contains(name))
             continue;
         const QString path = dir + u'/' + name;
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-        if (fd < 0)
+        const OpenedJournal opened = openJournal(path);
+        if (opened.fd < 0) {
+            if (!opened.why.isEmpty())
+                unreadable.append(name + u" ("_s + opened.why + u')');
             continue;
+        }
+        const int fd = opened.fd;
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd);
             live.append(name);
@@ -428,7 +527,7 @@ void UserDefaults::Connection::replayOrphans(std::vector<Ran>& ran, std::vector<
         for (const KeptJournal::Entry& entry : read.entries) {
             if (applied(entry.id))
                 continue;
-            Kept k { entry.key, std::nullopt, 0, {}, {}, {}, {}, {}, {}, true };
+            Kept k { entry.key, std::nullopt, 0, {}, {}, {}, {}, {}, {}, true, entry.madeAt };
             if (entry.kind == valueKind) {
                 const CborItem* seen = entry.arguments.find(u"seen"_s);
                 const CborItem* value = entry.arguments.find(u"value"_s);
@@ -470,11 +569,7 @@ void UserDefaults::Connection::replayOrphans(std::vector<Ran>& ran, std::vector<
             fromThis.push_back(std::move(k));
         }
         if (unknown) {
-            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s + name
-                    + u", left by a run that ended, holds changes this program does not know; "
-                      u"left for a program that does"_s;
-            std::lock_guard lock(journalMutex);
-            leftJournals.append(name);
+            unknownKinds.append(name);
             ::close(fd);
             continue;
         }
@@ -493,15 +588,26 @@ void UserDefaults::Connection::replayOrphans(std::vector<Ran>& ran, std::vector<
     {
         std::lock_guard lock(journalMutex);
         liveJournals = live;
+        leftJournals.append(unknownKinds);
         const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
         folderSeenNs = changed && now - *changed > settledNs ? changed : std::nullopt;
+        // Once a process, however many: each opening of every program would say it again.
+        if (!unknownKinds.isEmpty() && !std::exchange(unknownJournalsSaid, true))
+            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s
+                    + QString::number(unknownKinds.size())
+                    + u" journals left by runs that ended hold changes this program does not "
+                      u"know (first "_s
+                    + unknownKinds.first() + u"); left for a program that does"_s;
+        if (!unreadable.isEmpty() && !std::exchange(unreadableJournalsSaid, true))
+            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s
+                    + QString::number(unreadable.size())
+                    + u" files at a journal's name cannot be read as one and are passed over: "_s
+                    + unreadable.join(u", "_s);
     }
-    if (!backlog.empty())
-        runBacklog(backlog, ran);
+    return backlog;
 }
 
-void UserDefaults::Connection::releaseClaimed(
-    std::vector<Claimed>& claimed, std::vector<Ran>& ran, bool committed)
+void UserDefaults::Connection::releaseClaimed(std::vector<Claimed>& claimed, bool committed)
 {
     for (const Claimed& c : claimed) {
         if (committed)
@@ -513,19 +619,23 @@ void UserDefaults::Connection::releaseClaimed(
         std::lock_guard lock(journalMutex);
         folderSeenNs.reset();
     }
+    claimed.clear();
+}
+
+void UserDefaults::Connection::replayLanded(std::vector<Ran>& replayed, bool committed)
+{
     int written = 0;
-    for (Ran& r : ran) {
+    for (Ran& r : replayed) {
         const bool ok = r.ok && committed;
         written += ok ? 1 : 0;
         if (r.done)
             r.done(ok);
     }
-    if (!ran.empty())
+    if (!replayed.empty())
         qCInfo(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s
-                + QString::number(written) + u" of "_s + QString::number(ran.size())
+                + QString::number(written) + u" of "_s + QString::number(replayed.size())
                 + u" changes kept by a run that ended were written"_s;
-    claimed.clear();
-    ran.clear();
+    replayed.clear();
     if (written > 0)
         announceReplay();
 }
@@ -549,16 +659,26 @@ void UserDefaults::observeReplays(QObject* owner, std::function<void()> handler)
 
 void UserDefaults::Connection::replayAtOpen()
 {
-    if (!journalsToLookAt())
+    if (file.isEmpty() || readOnly)
         return;
-    // Most openings find no journal but their own: no need to take the lock.
-    const QFileInfo info(file);
-    if (QDir(info.absolutePath())
-            .entryList({ info.fileName() + u".kept-*"_s }, QDir::Files)
-            .isEmpty())
-        return;
-    if (!retryKept(QDeadlineTimer(openReplayWaitMs)))
-        scheduleRetry();
+    // Off the calling thread (the main thread at start): the journals are stored data, and a
+    // long one, or a lock held by another program, would hold up the first window.
+    storeWorker().addOperation([weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self || storesEnded.load() || !self->journalsToLookAt())
+            return;
+        // Most openings find no journal but their own (made since, by a change kept meanwhile):
+        // no need to take the lock.
+        std::optional<QStringList> names = journalNames(self->file);
+        if (names) {
+            std::lock_guard lock(self->journalMutex);
+            names->removeAll(QFileInfo(self->journalPath).fileName());
+        }
+        if (names && names->isEmpty())
+            return;
+        if (!self->retryKept(QDeadlineTimer(openReplayWaitMs)))
+            self->scheduleRetry();
+    });
 }
 
 } // namespace Tickerly::Foundation

@@ -34,6 +34,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <ctime>
 
 namespace Tickerly::Foundation {
 
@@ -47,6 +48,26 @@ constexpr double retryInterval = 0.25;
 constexpr qint64 retryWaitMs = 30;
 
 } // namespace
+
+qint64 nextKeptStamp()
+{
+    static std::atomic<qint64> last { 0 };
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 wall = qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    qint64 previous = last.load();
+    qint64 next = 0;
+    do {
+        next = std::max(wall, previous + 1);
+    } while (!last.compare_exchange_weak(previous, next));
+    return next;
+}
+
+OperationQueue& storeWorker()
+{
+    static OperationQueue worker(u"store retries"_s);
+    return worker;
+}
 
 int UserDefaults::Connection::keptCount()
 {
@@ -66,7 +87,7 @@ UserDefaults::Outcome UserDefaults::Connection::keep(Change c)
     std::vector<qint64> seen;
     if (c.update || c.formUpdate) {
         parts.push_back({ c.key, std::nullopt, 0, std::move(c.update), std::move(c.form),
-            std::move(c.formUpdate), std::move(c.done), {}, {}, false });
+            std::move(c.formUpdate), std::move(c.done), {}, {}, false, 0 });
         seen.push_back(0);
     } else {
         for (auto& [key, bytes] : c.values) {
@@ -83,21 +104,38 @@ UserDefaults::Outcome UserDefaults::Connection::keep(Change c)
                 std::unique_lock<std::mutex> readerLock;
                 count = wholeWritesOf(readConnection(writerLock, readerLock), key);
             }
-            parts.push_back({ key, std::move(bytes), count - own, {}, {}, {}, {}, {}, {}, false });
+            parts.push_back(
+                { key, std::move(bytes), count - own, {}, {}, {}, {}, {}, {}, false, 0 });
             seen.push_back(count);
         }
     }
+    std::vector<KeptJournal::Entry> entries = journalEntries(parts, c, seen);
     bool first = false;
     bool inMemory = false;
     {
-        // On disk before it is promised: the caller hears Kept only after this.
-        std::unique_lock journalLock(journalMutex, std::defer_lock);
-        if (const QByteArray frames = journalFrames(parts, c, seen); !frames.isEmpty()) {
-            journalLock.lock();
-            if (!appendJournal(frames)) {
-                for (Kept& part : parts)
-                    part.journalId.clear();
-            }
+        // Stamped under the journal's lock, so that the queue, the journal and the stamps agree
+        // on the order. In the journal before it is promised: the caller hears Kept only after
+        // this.
+        std::lock_guard journalLock(journalMutex);
+        const qint64 madeAt = nextKeptStamp();
+        QByteArray frames;
+        for (Kept& part : parts)
+            part.madeAt = madeAt;
+        bool framed = true;
+        for (KeptJournal::Entry& entry : entries) {
+            entry.madeAt = madeAt;
+            const QByteArray frame = KeptJournal::frame(entry);
+            framed = framed && !frame.isEmpty();
+            frames.append(frame);
+        }
+        if (!framed)
+            qCWarning(lcUserDefaults)
+                << "a kept change of suite" << suiteName
+                << "cannot be journalled (it is too large); it is lost if this process ends "
+                   "before it is written";
+        if (!entries.empty() && (!framed || !appendJournal(frames))) {
+            for (Kept& part : parts)
+                part.journalId.clear();
         }
         inMemory = forJournal && std::any_of(parts.begin(), parts.end(), [](const Kept& part) {
             return part.journalId.isEmpty();
@@ -129,7 +167,32 @@ UserDefaults::Outcome UserDefaults::Connection::keep(Change c)
     return inMemory ? Outcome::HeldInMemory : Outcome::Kept;
 }
 
-int UserDefaults::Connection::runKept(std::vector<Ran>& ran)
+void UserDefaults::Connection::writeKept(Landing& landing)
+{
+    // Only a transaction that commits with full synchronisation may carry them: their journals
+    // are removed once it committed. One begun without (nothing was kept then) leaves them to the
+    // retry.
+    if (!durable && !file.isEmpty())
+        return;
+    std::deque<Kept> backlog = takeOrphans(landing.claimed);
+    landing.taken = takeKept(backlog);
+    // Each journal, and this process's queue, is in the order its changes were made already.
+    std::stable_sort(backlog.begin(), backlog.end(),
+        [](const Kept& a, const Kept& b) { return a.madeAt < b.madeAt; });
+    std::vector<Ran> ran;
+    runBacklog(backlog, ran);
+    for (Ran& r : ran)
+        (r.replayed ? landing.replayed : landing.own).push_back(std::move(r));
+}
+
+void UserDefaults::Connection::landed(Landing& landing, bool committed)
+{
+    releaseClaimed(landing.claimed, committed);
+    replayLanded(landing.replayed, committed);
+    keptWritten(landing.own, committed, landing.taken);
+}
+
+int UserDefaults::Connection::takeKept(std::deque<Kept>& into)
 {
     std::deque<Kept> backlog;
     {
@@ -151,7 +214,8 @@ int UserDefaults::Connection::runKept(std::vector<Ran>& ran)
             kept.push_front(std::move(*it));
         return 0;
     }
-    runBacklog(backlog, ran);
+    for (Kept& k : backlog)
+        into.push_back(std::move(k));
     return taken;
 }
 
@@ -169,13 +233,13 @@ void UserDefaults::Connection::runBacklog(std::deque<Kept>& backlog, std::vector
         // A replayed change counts every write since it was kept; this process's own, only the
         // others' (a replay of another's journal in this transaction is its own write).
         qint64 own = 0;
-        if (!byKey[key].front()->replayed) {
+        {
             std::lock_guard lock(keptMutex);
             own = ownWrites[key];
             if (const auto it = pendingOwnWrites.find(key); it != pendingOwnWrites.end())
                 own += it->second;
         }
-        const qint64 others = wholeWritesOf(db, key) - own;
+        const qint64 all = wholeWritesOf(db, key);
         std::vector<Ran> ofKey;
         // What the key holds as the changes run: the stored value until one of them wrote it,
         // then plain bytes or a value; or, along a run of changes of one form, that form's held
@@ -212,11 +276,11 @@ void UserDefaults::Connection::runBacklog(std::deque<Kept>& backlog, std::vector
         const bool ok = transaction([&] {
             for (Kept* k : byKey[key]) {
                 if (k->value) {
-                    if (others > k->writesSeen) {
+                    if ((k->replayed ? all : all - own) > k->writesSeen) {
                         qCWarning(lcUserDefaults)
                             << "a value of" << key << "kept for suite" << suiteName
                             << "was dropped: another process wrote it since";
-                        ofKey.push_back({ key, {}, false });
+                        ofKey.push_back({ key, {}, false, k->replayed });
                         continue;
                     }
                     // Written over whole: what a form held is dropped unencoded.
@@ -224,7 +288,7 @@ void UserDefaults::Connection::runBacklog(std::deque<Kept>& backlog, std::vector
                     settle();
                     bytes = *k->value;
                     isBytes = touched = whole = true;
-                    ofKey.push_back({ key, {}, true });
+                    ofKey.push_back({ key, {}, true, k->replayed });
                     continue;
                 }
                 bool keptOk = true;
@@ -252,10 +316,10 @@ void UserDefaults::Connection::runBacklog(std::deque<Kept>& backlog, std::vector
                         }
                     }
                 } catch (...) {
-                    ofKey.push_back({ key, std::move(k->done), false });
+                    ofKey.push_back({ key, std::move(k->done), false, k->replayed });
                     continue;
                 }
-                ofKey.push_back({ key, std::move(k->done), true });
+                ofKey.push_back({ key, std::move(k->done), true, k->replayed });
             }
             settle();
             if (!touched)
@@ -327,14 +391,9 @@ bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, Writer 
         return true;
     if (begin(deadline, who) != Begun::Ok)
         return false;
-    std::vector<Ran> ran;
-    std::vector<Ran> replayed;
-    std::vector<Claimed> claimed;
-    replayOrphans(replayed, claimed);
-    const int taken = runKept(ran);
-    const bool committed = finish(true);
-    releaseClaimed(claimed, replayed, committed);
-    keptWritten(ran, committed, taken);
+    Landing landing;
+    writeKept(landing);
+    landed(landing, finish(true));
     return keptCount() == 0;
 }
 
@@ -352,8 +411,7 @@ void UserDefaults::Connection::scheduleRetry()
         const auto self = weak.lock();
         if (!self)
             return;
-        static OperationQueue retries(u"store retries"_s);
-        retries.addOperation([self] {
+        storeWorker().addOperation([self] {
             {
                 std::lock_guard lock(self->keptMutex);
                 self->retryScheduled = false;

@@ -12,6 +12,7 @@
 //                                            timer has fired 20 more times; on a line, prints
 //                                            "quitting" and quits as the programs do)
 //   data_helper titles                      (prints the stored sources' titles, comma-separated)
+//   data_helper titles-replayed             (as titles, once what runs that ended left is written)
 //   data_helper change-then-wait            (while the store is held: adds "new" twice, removes
 //                                            "gone", marks http://story/ read; prints "changed
 //                                            <kept changes>" and waits to be killed)
@@ -164,8 +165,11 @@ int changeThenWait()
 }
 
 // Prints the titles of the stored sources, one line, comma-separated.
-int printTitles()
+int printTitles(bool replayed)
 {
+    // The opening replays on a worker: the first read may come before it lands.
+    if (replayed && !SourcesData().localStore()->retryKeptChanges(std::chrono::seconds(30)))
+        return 2;
     QStringList titles;
     for (const auto& s : SourcesData().sources())
         titles << s->title();
@@ -248,7 +252,7 @@ int replay()
     QDeadlineTimer bound(30000);
     while (!back && !bound.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return back ? printTitles() : 1;
+    return back ? printTitles(false) : 1;
 }
 
 int userIdThenQuit()
@@ -273,8 +277,8 @@ int main(int argc, char** argv)
         return addTopFeeds(args);
     if (command == u"change-then-quit"_s)
         return changeThenQuit();
-    if (command == u"titles"_s)
-        return printTitles();
+    if (command == u"titles"_s || command == u"titles-replayed"_s)
+        return printTitles(command == u"titles-replayed"_s);
     if (command == u"remove-then-give-up"_s)
         return removeThenGiveUp(args);
     if (command == u"remove-then-quit"_s)

@@ -24,6 +24,12 @@
 //   store_helper quit-while-waiting <suite> <key> <value>  (a worker's change waits for the lock;
 //                                                 prints "waiting"; on a line quits as the
 //                                                 programs do, the background bound short)
+//   store_helper replay <suite> <key>            (without the power to pass file permissions:
+//                                                 writes what ended runs left, looks again after
+//                                                 a write, prints the value of key)
+//   store_helper keep-unlocked <suite> <key> <count>  (with every flock refused: sets key count
+//                                                 times while the lock is taken elsewhere; prints
+//                                                 "kept", quits after a line)
 //   store_helper post <name> <object>            (exits 0 once its own copy came back over the
 //                                                 bus, 3 once it came back without a bus)
 //   store_helper observe <name>                  (prints "ready", then what arrives)
@@ -38,9 +44,16 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <linux/audit.h>
 #include <linux/capability.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
 
 #include <cstdio>
 #include <map>
@@ -134,7 +147,13 @@ int setTwice(const QStringList& args)
         return 2;
     std::printf("ready\n");
     std::fflush(stdout);
-    if (!waitForLine() || defaults.set(args.value(1), u"second"_s) != UserDefaults::Outcome::Done)
+    if (!waitForLine())
+        return 2;
+    // Kept when its own replay of what others left holds the store past the main thread's wait.
+    const auto second = defaults.set(args.value(1), u"second"_s);
+    if (second != UserDefaults::Outcome::Done
+        && (second != UserDefaults::Outcome::Kept
+            || !defaults.retryKeptChanges(std::chrono::seconds(30))))
         return 2;
     std::printf("%s\n", defaults.string(u"peer"_s).value_or(u"(none)"_s).toUtf8().constData());
     std::fflush(stdout);
@@ -182,6 +201,52 @@ int readOnlyProbe(const QStringList& args)
     std::printf("%d %d %s %d\n", int(defaults.isPersistent()), int(defaults.isReadOnly()),
         before.toUtf8().constData(), int(set));
     std::fflush(stdout);
+    return 0;
+}
+
+int replay(const QStringList& args)
+{
+    dropFilePowers();
+    UserDefaults defaults(args.value(0));
+    if (!defaults.retryKeptChanges(std::chrono::seconds(30))
+        || defaults.set(u"replay.after"_s, 1) != UserDefaults::Outcome::Done
+        || !defaults.retryKeptChanges(std::chrono::seconds(30)))
+        return 2;
+    std::printf("%s\n", defaults.string(args.value(1)).value_or(u"(none)"_s).toUtf8().constData());
+    std::fflush(stdout);
+    return 0;
+}
+
+// As a file system on which flock always fails: every thread's flock says ENOLCK.
+bool refuseFlock()
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_flock, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOLCK & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program { static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter };
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+        && syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0;
+}
+
+int keepUnlocked(const QStringList& args)
+{
+    if (!refuseFlock())
+        return 3;
+    UserDefaults defaults(args.value(0));
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(150));
+    for (int i = 0; i < args.value(2).toInt(); ++i) {
+        if (defaults.set(args.value(1), i) == UserDefaults::Outcome::Done)
+            return 2;
+    }
+    std::printf("kept\n");
+    std::fflush(stdout);
+    waitForLine();
     return 0;
 }
 
@@ -314,6 +379,8 @@ int main(int argc, char** argv)
         { u"append-keeping"_s, &appendKeeping },
         { u"keep-and-retry"_s, &keepAndRetry },
         { u"quit-while-waiting"_s, &quitWhileWaiting },
+        { u"replay"_s, &replay },
+        { u"keep-unlocked"_s, &keepUnlocked },
     };
     // These play another program's background writer: the main thread's changes never wait long.
     const QStringList onWorker { u"increment"_s, u"append"_s, u"write-loop"_s, u"hold"_s,

@@ -3,7 +3,7 @@
 
 #include "platform/foundation/KeptJournal_p.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/foundation/UserDefaultsTesting.h"
+#include "platform/foundation/tests/JournalTestSupport.h"
 #include "platform/foundation/tests/StoreTestSupport.h"
 #include "testsupport/TestSupport.h"
 
@@ -18,85 +18,12 @@ using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;
 using namespace StoreTest;
+using namespace JournalTest;
 using TestSupport::LogCollector;
 
 namespace {
 
 const QString suite = u"journal.suite"_s;
-const QString appendKind = u"test.append"_s;
-
-UserDefaults::Updater appending(const QString& entry)
-{
-    return [entry](const std::optional<QVariant>& current) {
-        QVariantList list = current.value_or(QVariant()).toList();
-        list.append(entry);
-        return std::optional<QVariant>(QVariant(list));
-    };
-}
-
-// Appending is no change that may run twice unseen: a second run shows as a second entry.
-const bool appendRegistered = [] {
-    UserDefaults::registerReplayer(appendKind,
-        [](const QString&, const QString&,
-            const QVariant& entry) -> std::optional<UserDefaults::Replayed> {
-            if (entry.typeId() != QMetaType::QString)
-                return std::nullopt;
-            return UserDefaults::Replayed { appending(entry.toString()), {}, {}, {} };
-        });
-    return true;
-}();
-
-UserDefaults::Replay appendReplay(const QString& entry)
-{
-    return { appendKind, [entry] { return QVariant(entry); } };
-}
-
-QStringList journals()
-{
-    const QFileInfo db(databasePath(suite));
-    return QDir(db.absolutePath()).entryList({ db.fileName() + u".kept-*"_s }, QDir::Files);
-}
-
-CborItem text(const QString& value)
-{
-    CborItem item;
-    item.kind = CborItem::Kind::Text;
-    item.text = value;
-    return item;
-}
-
-CborItem integer(qint64 value)
-{
-    CborItem item;
-    item.kind = CborItem::Kind::Integer;
-    item.integer = value;
-    return item;
-}
-
-// A plain value as set() journals it: its stored bytes, and the writes of its key seen then.
-CborItem plainValue(const QByteArray& stored)
-{
-    CborItem item;
-    item.kind = CborItem::Kind::Map;
-    CborItem bytes;
-    bytes.kind = CborItem::Kind::Bytes;
-    bytes.bytes = stored;
-    item.entries = { { u"seen"_s, integer(0) }, { u"value"_s, bytes } };
-    return item;
-}
-
-QByteArray frame(char id, const QString& kind, const QString& key, const CborItem& arguments)
-{
-    return KeptJournal::frame({ QByteArray(16, id), kind, key, arguments });
-}
-
-// A journal as a run that ended left it.
-void leaveJournal(const QString& name, const QByteArray& bytes)
-{
-    QFile file(databasePath(suite) + u".kept-"_s + name);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 } // namespace
 
@@ -106,22 +33,8 @@ TEST(UserDefaultsJournal, AJournalOutlivingItsWrittenChangesIsNotReplayedAgain)
 {
     WaitLimit limit(150);
     UserDefaults defaults(suite);
-    ASSERT_EQ(defaults.set(u"list"_s, QVariantList { u"start"_s }), UserDefaults::Outcome::Done);
-    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
-    ASSERT_EQ(readLine(*holder), u"holding"_s);
-    EXPECT_EQ(defaults.updateOrKeep(u"list"_s, appending(u"once"_s), {}, appendReplay(u"once"_s)),
-        UserDefaults::Outcome::Kept);
-    EXPECT_EQ(defaults.set(u"plain"_s, 1), UserDefaults::Outcome::Kept);
-    // On disk before Kept was said.
-    EXPECT_EQ(journals().size(), 1);
-
-    UserDefaultsTesting::leaveJournalsAfterWriting(true);
-    holder->write("go\n");
-    ASSERT_TRUE(finishedOk(*holder));
-    EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(30)));
-    UserDefaultsTesting::leaveJournalsAfterWriting(false);
-    EXPECT_EQ(defaults.array(u"list"_s), (QVariantList { u"start"_s, u"once"_s }));
-    ASSERT_EQ(journals().size(), 1);
+    writeButLeaveTheJournal(
+        defaults, [&] { EXPECT_EQ(defaults.set(u"plain"_s, 1), UserDefaults::Outcome::Kept); });
 
     // Another program sets the plain value meanwhile: the journal must not set it back.
     auto other = startHelper({ u"set-twice"_s, suite, u"plain"_s });
@@ -132,7 +45,7 @@ TEST(UserDefaultsJournal, AJournalOutlivingItsWrittenChangesIsNotReplayedAgain)
     EXPECT_EQ(defaults.set(u"next"_s, 2), UserDefaults::Outcome::Done);
     EXPECT_EQ(defaults.array(u"list"_s), (QVariantList { u"start"_s, u"once"_s }));
     EXPECT_EQ(defaults.string(u"plain"_s), u"second"_s);
-    EXPECT_TRUE(journals().isEmpty());
+    EXPECT_TRUE(journalsGone(defaults));
 }
 
 // A journal cut short and damaged: its sound entries are written, in order, the others skipped
@@ -140,6 +53,8 @@ TEST(UserDefaultsJournal, AJournalOutlivingItsWrittenChangesIsNotReplayedAgain)
 // program does not know is left whole for one that does.
 TEST(UserDefaultsJournal, ADamagedJournalIsWrittenAsFarAsItIsSound)
 {
+    // From the first opening: its replay runs on a worker, and may find the journals.
+    LogCollector log;
     {
         UserDefaults defaults(suite);
         ASSERT_EQ(defaults.set(u"stays"_s, u"as it was"_s), UserDefaults::Outcome::Done);
@@ -157,12 +72,11 @@ TEST(UserDefaultsJournal, ADamagedJournalIsWrittenAsFarAsItIsSound)
     damaged += frame(6, appendKind, u"list"_s, text(u"second"_s));
     const QByteArray cut = frame(7, appendKind, u"list"_s, text(u"cut"_s));
     damaged += cut.left(cut.size() / 2);
-    leaveJournal(QString(32, u'a'), damaged);
+    leaveJournal(suite, QString(32, u'a'), damaged);
     const QByteArray unknown = frame(8, u"value"_s, u"two"_s, plainValue(QByteArray("\x02", 1)))
         + frame(9, u"kind.nobody.knows"_s, u"list"_s, text(u"x"_s));
-    leaveJournal(QString(32, u'b'), unknown);
+    leaveJournal(suite, QString(32, u'b'), unknown);
 
-    LogCollector log;
     UserDefaults defaults(suite);
     EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(30)));
     EXPECT_EQ(defaults.integer(u"one"_s), 1);
@@ -173,10 +87,78 @@ TEST(UserDefaultsJournal, ADamagedJournalIsWrittenAsFarAsItIsSound)
         << log.text().toStdString();
     // Left whole: none of it written, said once.
     EXPECT_FALSE(defaults.value(u"two"_s).isValid());
-    EXPECT_EQ(journals(), QStringList { suite + u".sqlite.kept-"_s + QString(32, u'b') });
+    EXPECT_EQ(journals(suite), QStringList { suite + u".sqlite.kept-"_s + QString(32, u'b') });
     EXPECT_EQ(defaults.set(u"next"_s, 1), UserDefaults::Outcome::Done);
-    EXPECT_EQ(journals().size(), 1);
-    EXPECT_EQ(log.count(u"holds changes this program does not know"_s), 1);
+    EXPECT_EQ(journals(suite).size(), 1);
+    EXPECT_EQ(log.count(u"changes this program does not know"_s), 1);
+}
+
+namespace {
+
+// Sets `key` to `value` in a program of its own while the store is held, and quits it: the change
+// is left in its journal.
+void keepAndQuit(const QString& key, const QString& value)
+{
+    auto keeper = startHelper({ u"keep-at-exit"_s, suite, key, value, u"100"_s });
+    ASSERT_EQ(readLine(*keeper), u"kept"_s);
+    keeper->write("end\n");
+    ASSERT_TRUE(finishedOk(*keeper));
+}
+
+void renameJournal(const QString& name, const QString& to)
+{
+    const QFileInfo db(databasePath(suite));
+    const QString dir = db.absolutePath() + u'/';
+    ASSERT_TRUE(QFile::rename(dir + name, dir + db.fileName() + u".kept-"_s + to));
+}
+
+} // namespace
+
+// Two programs set one value, one after the other, while a third holds the store past both their
+// ends: the next opening writes the one made last, whatever the journals' names.
+TEST(UserDefaultsJournal, OfTwoRunsThatEndedTheChangeMadeLastStays)
+{
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+    keepAndQuit(u"value"_s, u"older"_s);
+    const QStringList older = journals(suite);
+    ASSERT_EQ(older.size(), 1);
+    keepAndQuit(u"value"_s, u"newer"_s);
+    QStringList newer = journals(suite);
+    ASSERT_EQ(newer.size(), 2);
+    newer.removeAll(older.first());
+    // The names are random: the newer one named first is the order that shows it.
+    renameJournal(older.first(), QString(32, u'f'));
+    renameJournal(newer.first(), QString(32, u'0'));
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+
+    UserDefaults defaults(suite);
+    EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(defaults.string(u"value"_s), u"newer"_s);
+    EXPECT_TRUE(journalsGone(defaults));
+}
+
+// This program keeps a value, then another program sets it and ends while the store is still
+// held: the other program's later change stays, though this one's own backlog is written after
+// what the other left.
+TEST(UserDefaultsJournal, AKeptChangeGivesWayToALaterOneOfARunThatEnded)
+{
+    WaitLimit limit(150);
+    UserDefaults defaults(suite);
+    ASSERT_EQ(defaults.set(u"value"_s, u"stored"_s), UserDefaults::Outcome::Done);
+    auto holder = startHelper({ u"hold"_s, suite, u"held"_s, u"by helper"_s });
+    ASSERT_EQ(readLine(*holder), u"holding"_s);
+    ASSERT_EQ(defaults.set(u"value"_s, u"older"_s), UserDefaults::Outcome::Kept);
+    ASSERT_EQ(defaults.set(u"other"_s, u"own"_s), UserDefaults::Outcome::Kept);
+    keepAndQuit(u"value"_s, u"newer"_s);
+    holder->write("go\n");
+    ASSERT_TRUE(finishedOk(*holder));
+
+    EXPECT_TRUE(defaults.retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_EQ(defaults.string(u"value"_s), u"newer"_s);
+    EXPECT_EQ(defaults.string(u"other"_s), u"own"_s);
+    EXPECT_TRUE(journalsGone(defaults));
 }
 
 // A full disk: a change the journal cannot take is no longer called Kept, but held in memory
@@ -195,7 +177,7 @@ TEST(UserDefaultsJournal, AChangeTheJournalCannotTakeIsHeldInMemoryAndWrittenWhe
         UserDefaults::Outcome::HeldInMemory);
     EXPECT_EQ(defaults.updateOrKeep(u"list"_s, appending(u"two"_s)), UserDefaults::Outcome::Kept);
     UserDefaultsTesting::failJournalWrites(false);
-    EXPECT_TRUE(journals().isEmpty());
+    EXPECT_TRUE(journals(suite).isEmpty());
 
     holder->write("go\n");
     ASSERT_TRUE(finishedOk(*holder));
