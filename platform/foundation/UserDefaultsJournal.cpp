@@ -358,7 +358,8 @@ void UserDefaults::Connection::syncJournalSoon(bool made)
         return;
     }
     const QString dir = made ? QFileInfo(file).absolutePath() : QString();
-    static OperationQueue syncs(u"store journal"_s);
+    // Never destroyed: a sync may still be queued on it while the process ends.
+    static auto& syncs = *new OperationQueue(u"store journal"_s);
     syncs.addOperation([fd, dir, pending = journalSyncPending] {
         pending->store(false);
         ::fdatasync(fd);

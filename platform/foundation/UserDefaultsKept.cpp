@@ -65,7 +65,8 @@ qint64 nextKeptStamp()
 
 OperationQueue& storeWorker()
 {
-    static OperationQueue worker(u"store retries"_s);
+    // Never destroyed: a retry may still be on it while the process ends.
+    static auto& worker = *new OperationQueue(u"store retries"_s);
     return worker;
 }
 
