@@ -485,11 +485,10 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         if (currentImageLink)
             story->setImageLink(currentImageLink);
         else if (currentDescription)
-            story->setImageLink(pictureLink(currentPictureText.value_or(*currentDescription)));
+            story->setImageLink(pictureLink(*currentDescription));
         stories.append(std::move(story));
         currentTitle.reset();
         currentDescription.reset();
-        currentPictureText.reset();
         currentLink.reset();
         currentDate.reset();
         currentUpdated.clear();
@@ -522,12 +521,13 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         break;
     case Name::Content:
     case Name::Description:
-        currentDescription = fixText(QByteArrayView(currentBytes), descriptionMaxLength);
-        currentPictureText.reset();
+        // A browser shows nothing of scripts, styles and comments, so neither does the body.
         if (holdsHiddenMarkup(QByteArrayView(currentBytes)))
-            currentPictureText
+            currentDescription
                 = fixText(markupOutsideScripts(QString::fromUtf8(QByteArrayView(currentBytes))),
                     descriptionMaxLength);
+        else
+            currentDescription = fixText(QByteArrayView(currentBytes), descriptionMaxLength);
         break;
     case Name::PubDate:
     case Name::DcDate:

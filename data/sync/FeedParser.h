@@ -127,9 +127,6 @@ private:
     std::optional<QString> currentTitle;
     std::optional<Url> currentLink;
     std::optional<QString> currentDescription;
-    // The description cleaned as currentDescription but without its scripts, styles and
-    // comments, when it has any: where its picture is looked for.
-    std::optional<QString> currentPictureText;
     std::optional<Url> currentImageLink;
     // The item's date, as its last date element gives it.
     std::optional<QDateTime> currentDate;
