@@ -286,6 +286,9 @@ Sync::ArchivedFeed Sync::archivedFeed(const FeedParser& parser, FirstSightings& 
     for (const auto& story : parser.stories) {
         // Before the archive: it keeps the sighting of a story dated ahead.
         const qint64 time = sightings.rankingTime(*story);
+        if (story->firstSeen())
+            feed.sightings.push_back({ qsizetype(feed.stories.size()),
+                StoredStoriesData::sightingIdentity(*story), time });
         feed.archive.append(KeyedArchiver::encodedObject(*story));
         feed.stories.push_back({ time, feed.archive.size() });
     }
@@ -370,8 +373,19 @@ void Sync::parseStories()
         // Views of the feeds' archives, put together by the store without a copy of each.
         QList<QByteArray> archived;
         archived.reserve(qsizetype(order.size()));
+        std::vector<StoredStoriesData::Sighting> sighted;
         for (const Entry& entry : order) {
-            const ArchivedFeed& feed = feeds[entry.feed];
+            ArchivedFeed& feed = feeds[entry.feed];
+            if (!feed.sightings.empty()) {
+                const auto found = std::lower_bound(feed.sightings.begin(), feed.sightings.end(),
+                    qsizetype(entry.story),
+                    [](const StoredStoriesData::Sighting& s, qsizetype story) {
+                        return s.story < story;
+                    });
+                if (found != feed.sightings.end() && found->story == qsizetype(entry.story))
+                    sighted.push_back(
+                        { archived.size(), std::move(found->identity), found->seenMSecs });
+            }
             const qsizetype begin = entry.story == 0 ? 0 : feed.stories[entry.story - 1].end;
             archived.append(QByteArray::fromRawData(
                 feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
@@ -385,8 +399,8 @@ void Sync::parseStories()
             backing.append(std::move(feed.archive));
         // Kept for later while another program holds the store, it still lands: only a refusal
         // leaves the old list.
-        m_storeRefused
-            = StoredStoriesData().storeEncodedStories(std::move(archived), std::move(backing))
+        m_storeRefused = StoredStoriesData().storeEncodedStories(
+                             std::move(archived), std::move(backing), std::move(sighted))
             == UserDefaults::Outcome::Failed;
     }
     feeds.clear();

@@ -3,6 +3,7 @@
 #include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/Source.h"
+#include "data/model/StoredStoriesData.h"
 #include "platform/foundation/ReceivedBody.h"
 #include "platform/foundation/UrlSession.h"
 
@@ -130,6 +131,8 @@ private:
             qsizetype end;
         };
         std::vector<Story> stories;
+        // Those of its stories that carry a first sighting, each by its place in the feed.
+        std::vector<StoredStoriesData::Sighting> sightings;
     };
     static ArchivedFeed archivedFeed(const FeedParser& parser, FirstSightings& sightings);
     // The run's first sightings, made as it starts.

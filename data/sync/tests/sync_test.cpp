@@ -277,6 +277,42 @@ TEST_F(SyncTest, RanksAStoryDatedInTheFutureByItsFirstSighting)
     }
 }
 
+// The stored stories' sightings are kept apart from the list, so a story dated ahead is ranked
+// without reading the stored list at all: here a list that no longer reads.
+TEST_F(SyncTest, RanksAStoryDatedAheadWithoutReadingTheStoredList)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const QDateTime farFuture(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC);
+    const QDateTime twoHoursAgo = QDateTime::fromSecsSinceEpoch(now - 7200, Qt::UTC);
+    auto sighted
+        = std::make_shared<NewsStory>(u"ahead"_s, u""_s, Url::fromString(u"http://odd/9999"_s),
+            farFuture, std::make_shared<Source>(u"s"_s, u"http://s/"_s));
+    sighted->setFirstSeen(twoHoursAgo);
+    ASSERT_EQ(StoredStoriesData().storeStories({ sighted }), UserDefaults::Outcome::Done);
+    StoredStoriesData().localStore()->set(
+        u"velmora.TickerlyShared.StoredStories"_s, QByteArray("no list"));
+
+    server.reply(u"/odd"_s,
+        ok(feed({ { u"http://odd/9999"_s, farFuture.toSecsSinceEpoch() },
+            { u"http://odd/new-ahead"_s, farFuture.toSecsSinceEpoch() } })));
+    server.reply(u"/news"_s, ok(feed({ { u"http://news/hour-ago"_s, now - 3600 } })));
+    addSource(server.url(u"/odd"_s));
+    addSource(server.url(u"/news"_s));
+    for (int refresh = 0; refresh < 2; ++refresh) {
+        auto sync = Sync::create();
+        Outcome outcome;
+        sync->updateStories(std::nullopt, outcome.completion());
+        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
+        EXPECT_EQ(storedLinks(),
+            (QStringList {
+                u"http://odd/new-ahead"_s, u"http://news/hour-ago"_s, u"http://odd/9999"_s }))
+            << "refresh " << refresh;
+        // The next refresh finds both sightings kept apart by this one.
+        StoredStoriesData().localStore()->set(
+            u"velmora.TickerlyShared.StoredStories"_s, QByteArray("no list"));
+    }
+}
+
 TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
 {
     server.reply(u"/ok"_s, ok(feed({ { u"http://kept/1"_s, 10 } })));
