@@ -133,23 +133,31 @@ void Sync::didReceiveData(UrlSession&, UrlSessionDataTask& task, const QByteArra
 {
     if (data.isEmpty())
         return;
-    IncomingFeed& feed = m_receiving[task.taskIdentifier()];
-    // The first piece is kept as handed over: often it is the whole feed, never copied then.
-    if (feed.first.isEmpty() && feed.rest.isEmpty()) {
-        feed.first = data;
-        return;
-    }
-    // Room for an announced length is made once; the response leaves out a compressed answer's,
-    // which is not the feed's, and one past the cap gets none, as that download fails there.
-    if (feed.rest.isEmpty()) {
-        const std::optional<UrlResponse> response = task.response();
-        if (response && response->expectedContentLength <= UrlRequest::feedBodyLimit)
-            feed.rest.expect(response->expectedContentLength);
-        feed.rest.append(feed.first.constData(), feed.first.size());
-        feed.first.clear();
-    }
-    feed.rest.append(data.constData(), data.size());
+    // A share of the piece as handed over, which is let go there: no copy.
+    m_receiving[task.taskIdentifier()].pieces.push_back(data);
 }
+
+namespace {
+
+// A body's pieces in one buffer, each let go as soon as it is copied, so that the body is held
+// about once while it is put together; a single piece is the body as it came.
+QByteArray joined(std::vector<QByteArray> pieces)
+{
+    if (pieces.size() == 1)
+        return std::move(pieces.front());
+    qsizetype size = 0;
+    for (const QByteArray& piece : pieces)
+        size += piece.size();
+    QByteArray whole;
+    whole.reserve(size);
+    for (QByteArray& piece : pieces) {
+        whole.append(piece);
+        piece = QByteArray();
+    }
+    return whole;
+}
+
+} // namespace
 
 void Sync::didCompleteWithError(
     UrlSession&, UrlSessionDataTask& task, const std::optional<Error>& error)
@@ -165,29 +173,29 @@ void Sync::didCompleteWithError(
             m_receiving.erase(received);
         return;
     }
-    if (received != m_receiving.end()) {
-        IncomingFeed& feed = received->second;
-        m_dataMap[task.taskIdentifier()]
-            = feed.rest.isEmpty() ? std::exchange(feed.first, QByteArray()) : feed.rest.take();
-        m_receiving.erase(received);
+    if (received == m_receiving.end())
+        return;
+    std::vector<QByteArray> pieces = std::move(received->second.pieces);
+    m_receiving.erase(received);
+    // The entry is made, empty when the read ahead is final, so that the gathering meets the
+    // feeds in the same order; a parsing step of another class is given the whole document.
+    QByteArray& data = m_dataMap[task.taskIdentifier()];
+    if (!m_readAheadIsFinal) {
+        data = joined(std::move(pieces));
+        pieces = { data };
     }
-    const auto data = m_dataMap.find(task.taskIdentifier());
     const auto source = m_sourceMap.find(task.taskIdentifier());
-    if (data != m_dataMap.end() && source != m_sourceMap.end() && source->second
-        && !m_isCancelled) {
-        // The entry stays, emptied, so that the gathering meets the feeds in the same order.
-        readAhead(data->first,
-            m_readAheadIsFinal ? std::exchange(data->second, QByteArray()) : data->second,
-            source->second);
-    }
+    if (source != m_sourceMap.end() && source->second && !m_isCancelled)
+        readAhead(task.taskIdentifier(), std::move(pieces), source->second);
 }
 
-void Sync::readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source)
+void Sync::readAhead(
+    qint64 identifier, std::vector<QByteArray> pieces, std::shared_ptr<Source> source)
 {
     {
         std::lock_guard lock(m_readAheadMutex);
         ++m_readsUnderWay;
-        m_waitingReads.push_back({ identifier, std::move(data), std::move(source) });
+        m_waitingReads.push_back({ identifier, std::move(pieces), std::move(source) });
     }
     OperationQueue& reader = *m_readers[m_nextReader++ % m_readers.size()];
     reader.addOperation([self = shared_from_this()] { self->readWaitingFeeds(); });
@@ -208,24 +216,26 @@ void Sync::readWaitingFeeds()
         }
         ReadAhead read;
         if (!m_isCancelled) {
+            QByteArray data;
             try {
-                read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
+                data = joined(std::move(waiting.pieces));
+                read.parser = std::make_shared<FeedParser>(data, waiting.source);
                 if (m_readAheadIsFinal) {
-                    waiting.data = QByteArray();
+                    data = QByteArray();
                     read.archived = archivedFeed(*read.parser, *m_sightings);
                     read.parser.reset();
                 } else {
-                    read.data = std::move(waiting.data);
+                    read.data = std::move(data);
                 }
             } catch (const std::bad_alloc&) {
                 // One feed too large for the memory left costs its own stories only.
                 qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories",
-                    qlonglong(waiting.data.size()));
+                    qlonglong(data.size()));
                 read = ReadAhead();
                 read.outOfMemory = true;
             }
         }
-        waiting.data = QByteArray();
+        waiting.pieces.clear();
         std::lock_guard lock(m_readAheadMutex);
         if (read.parser || read.archived || read.outOfMemory)
             m_readAhead[waiting.identifier] = std::move(read);

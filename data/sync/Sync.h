@@ -4,7 +4,6 @@
 #include "data/model/NewsStory.h"
 #include "data/model/Source.h"
 #include "data/model/StoredStoriesData.h"
-#include "platform/foundation/ReceivedBody.h"
 #include "platform/foundation/UrlSession.h"
 
 #include "tickerlydatamac_export.h"
@@ -112,11 +111,11 @@ private:
     int m_failedTasks = 0;
     // Set on the parse queue before the completion is queued, read after it on the main queue.
     bool m_storeRefused = false;
-    // Feeds still arriving, by task; once whole they move to m_dataMap. The first piece stays
-    // as it came until a second one arrives.
+    // Feeds still arriving, by task, in the pieces they came in: held once, never copied on the
+    // way. Once whole they go to a reader (and, for a parsing step of another class, to
+    // m_dataMap).
     struct IncomingFeed {
-        QByteArray first;
-        ReceivedBody rest;
+        std::vector<QByteArray> pieces;
     };
     std::unordered_map<qint64, IncomingFeed> m_receiving;
     std::unordered_map<qint64, QByteArray> m_dataMap;
@@ -147,10 +146,11 @@ private:
     };
     struct WaitingRead {
         qint64 identifier = 0;
-        QByteArray data;
+        std::vector<QByteArray> pieces;
         std::shared_ptr<Source> source;
     };
-    void readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source);
+    void readAhead(
+        qint64 identifier, std::vector<QByteArray> pieces, std::shared_ptr<Source> source);
     void readWaitingFeeds();
     void gatherOnParseQueue(bool failed);
 
