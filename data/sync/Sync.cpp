@@ -44,6 +44,8 @@ namespace {
 // Counts refreshes started, so that memory is given back only after the last of them.
 std::atomic<quint64> refreshGeneration = 0;
 constexpr double releaseMemoryAfterSeconds = 10;
+// A refresh that downloads this much gives its freed memory back before it stores its stories.
+constexpr qint64 releaseBeforeStoringBytes = 16 * 1024 * 1024;
 
 } // namespace
 
@@ -58,6 +60,7 @@ void Sync::updateStories(
     m_sourceMap.clear();
     m_totalTasks = 0;
     m_failedTasks = 0;
+    m_receivedBytes = 0;
 
     m_storeRefused = false;
     const QList<std::shared_ptr<Source>> sourceList = SourcesData().sources();
@@ -135,6 +138,7 @@ void Sync::didReceiveData(UrlSession&, UrlSessionDataTask& task, const QByteArra
         return;
     // A share of the piece as handed over, which is let go there: no copy.
     m_receiving[task.taskIdentifier()].pieces.push_back(data);
+    m_receivedBytes += data.size();
 }
 
 namespace {
@@ -379,6 +383,11 @@ void Sync::parseStories()
     std::stable_sort(
         order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
     qCDebug(lcSyncPhases, "stories sorted");
+    // The downloads and reads of a large refresh are gone by now, their memory freed on the
+    // threads that took it; given back before the list is put together and written, it is
+    // not taken a second time beside them.
+    if (m_receivedBytes >= releaseBeforeStoringBytes)
+        releaseFreedMemory();
     if (anyFeed) {
         // Views of the feeds' archives, put together by the store without a copy of each.
         QList<QByteArray> archived;

@@ -109,6 +109,8 @@ private:
     std::optional<QList<std::shared_ptr<NewsStory>>> m_workingStories;
     int m_totalTasks = 0;
     int m_failedTasks = 0;
+    // What the run's downloads brought, on the delegate queue; read once they are over.
+    qint64 m_receivedBytes = 0;
     // Set on the parse queue before the completion is queued, read after it on the main queue.
     bool m_storeRefused = false;
     // Feeds still arriving, by task, in the pieces they came in: held once, never copied on the
