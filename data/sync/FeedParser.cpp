@@ -331,6 +331,26 @@ FeedParser::FeedParser(const QByteArray& feedData, std::shared_ptr<Source> sourc
     (void)parser.parse();
 }
 
+FeedParser::FeedParser(std::shared_ptr<Source> source)
+    : m_source(std::move(source))
+    , m_arriving(std::make_unique<XmlParser>())
+{
+    m_arriving->setDelegate(this);
+}
+
+void FeedParser::push(QByteArrayView piece)
+{
+    if (m_arriving)
+        m_arriving->push(piece);
+}
+
+void FeedParser::finish()
+{
+    if (m_arriving)
+        (void)m_arriving->finish();
+    m_arriving.reset();
+}
+
 FeedParser::~FeedParser() = default;
 
 FeedParser::Name FeedParser::nameOf(QByteArrayView name)

@@ -56,6 +56,7 @@ void Sync::updateStories(
         return;
     ++refreshGeneration;
     m_receiving.clear();
+    m_arriving.clear();
     m_dataMap.clear();
     m_sourceMap.clear();
     m_totalTasks = 0;
@@ -136,9 +137,30 @@ void Sync::didReceiveData(UrlSession&, UrlSessionDataTask& task, const QByteArra
 {
     if (data.isEmpty())
         return;
-    // A share of the piece as handed over, which is let go there: no copy.
-    m_receiving[task.taskIdentifier()].pieces.push_back(data);
     m_receivedBytes += data.size();
+    if (!m_readAheadIsFinal) {
+        // A share of the piece as handed over, which is let go there: no copy.
+        m_receiving[task.taskIdentifier()].pieces.push_back(data);
+        return;
+    }
+    // Read as it arrives, on a reader of its own, so that no feed's body is held whole.
+    std::shared_ptr<ArrivingFeed>& feed = m_arriving[task.taskIdentifier()];
+    if (!feed) {
+        const auto source = m_sourceMap.find(task.taskIdentifier());
+        if (source == m_sourceMap.end() || !source->second)
+            return;
+        feed = std::make_shared<ArrivingFeed>(source->second);
+        feed->reader = m_readers[m_nextReader++ % m_readers.size()].get();
+    }
+    feed->reader->addOperation([self = shared_from_this(), feed, data] {
+        if (self->m_isCancelled || feed->dropped || feed->outOfMemory)
+            return;
+        try {
+            feed->parser.push(data);
+        } catch (const std::bad_alloc&) {
+            feed->outOfMemory = true;
+        }
+    });
 }
 
 namespace {
@@ -171,10 +193,52 @@ void Sync::didCompleteWithError(
     // A download that failed (refused for its size, cut, reset, timed out) adds no stories: what
     // arrived of it is not the feed, and an endless one would push every other source out.
     const auto received = m_receiving.find(task.taskIdentifier());
+    const auto arriving = m_arriving.find(task.taskIdentifier());
+    std::shared_ptr<ArrivingFeed> feed;
+    if (arriving != m_arriving.end()) {
+        feed = std::move(arriving->second);
+        m_arriving.erase(arriving);
+    }
     if (error) {
         ++m_failedTasks;
         if (received != m_receiving.end())
             m_receiving.erase(received);
+        if (feed)
+            feed->dropped = true;
+        return;
+    }
+    if (feed) {
+        // The entry is made, empty, so that the gathering meets the feeds in the same order.
+        m_dataMap[task.taskIdentifier()];
+        if (m_isCancelled)
+            return;
+        {
+            std::lock_guard lock(m_readAheadMutex);
+            ++m_readsUnderWay;
+        }
+        feed->reader->addOperation(
+            [self = shared_from_this(), feed, identifier = task.taskIdentifier()] {
+                ReadAhead read;
+                if (!self->m_isCancelled) {
+                    try {
+                        if (!feed->outOfMemory) {
+                            feed->parser.finish();
+                            read.archived = archivedFeed(feed->parser, *self->m_sightings);
+                            // Let go here, whenever the queue lets go of this operation.
+                            feed->parser.stories.clear();
+                        }
+                    } catch (const std::bad_alloc&) {
+                        feed->outOfMemory = true;
+                    }
+                    if (feed->outOfMemory) {
+                        // One feed too large for the memory left costs its own stories only.
+                        qWarning("Sync: no memory left to read a feed; it adds no stories");
+                        read = ReadAhead();
+                        read.outOfMemory = true;
+                    }
+                }
+                self->endRead(identifier, std::move(read));
+            });
         return;
     }
     if (received == m_receiving.end())
@@ -240,13 +304,18 @@ void Sync::readWaitingFeeds()
             }
         }
         waiting.pieces.clear();
-        std::lock_guard lock(m_readAheadMutex);
-        if (read.parser || read.archived || read.outOfMemory)
-            m_readAhead[waiting.identifier] = std::move(read);
-        if (--m_readsUnderWay == 0 && m_gatherAfterReads) {
-            gatherOnParseQueue(*m_gatherAfterReads);
-            m_gatherAfterReads.reset();
-        }
+        endRead(waiting.identifier, std::move(read));
+    }
+}
+
+void Sync::endRead(qint64 identifier, ReadAhead read)
+{
+    std::lock_guard lock(m_readAheadMutex);
+    if (read.parser || read.archived || read.outOfMemory)
+        m_readAhead[identifier] = std::move(read);
+    if (--m_readsUnderWay == 0 && m_gatherAfterReads) {
+        gatherOnParseQueue(*m_gatherAfterReads);
+        m_gatherAfterReads.reset();
     }
 }
 
@@ -451,6 +520,7 @@ void Sync::cleanup()
     m_failedTasks = 0;
     m_totalTasks = 0;
     m_receiving.clear();
+    m_arriving.clear();
     m_dataMap.clear();
     m_sourceMap.clear();
     {

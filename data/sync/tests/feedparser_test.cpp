@@ -544,3 +544,26 @@ TEST(FeedParser, ReadsEveryCorpusFeedWithoutFailing)
     }
     EXPECT_GT(files, 0);
 }
+
+// A feed read as it arrives, whatever its pieces, is read as the whole document is.
+TEST(FeedParser, ReadsAFeedArrivingInPiecesAsItReadsItWhole)
+{
+    const TestSupport::FeedFiles files
+        = TestSupport::feedFiles(u"FeedParser.ReadsAFeedArrivingInPiecesAsItReadsItWhole"_s);
+    int stories = 0;
+    for (const QString& path : files.all()) {
+        const QByteArray document = TestSupport::readFile(path);
+        const FeedParser whole(document, feedSource());
+        for (const qsizetype size : { 1, 7, 16 * 1024 }) {
+            FeedParser arriving(feedSource());
+            for (qsizetype at = 0; at < document.size(); at += size)
+                arriving.push(
+                    QByteArrayView(document).sliced(at, std::min(size, document.size() - at)));
+            arriving.finish();
+            EXPECT_EQ(dump(arriving), dump(whole)) << size << ": " << path.toStdString();
+            EXPECT_EQ(arriving.isFeed(), whole.isFeed()) << path.toStdString();
+        }
+        stories += int(whole.stories.size());
+    }
+    EXPECT_GT(stories, 30);
+}
