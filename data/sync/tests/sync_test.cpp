@@ -416,6 +416,28 @@ TEST_F(SyncTest, APlainRefreshLetsGoOfEachFeedsStoriesOnceArchived)
     EXPECT_LT(heldMost, perFeed);
 }
 
+// A plain refresh reads a feed as it arrives: its first stories are made while the rest of it
+// is still on its way, so the whole body is never held.
+TEST_F(SyncTest, APlainRefreshReadsAFeedWhileTheRestOfItIsOnItsWay)
+{
+    QList<QPair<QString, std::optional<qint64>>> items;
+    for (int i = 0; i < 50; ++i)
+        items.append({ u"http://arriving/%1"_s.arg(i), 1000 + i });
+    ScriptedReply slow = ok(feed(items));
+    slow.cutAfter = slow.body.indexOf("http://arriving/45");
+    slow.stallMs = 3000;
+    server.reply(u"/arriving"_s, slow);
+    addSource(server.url(u"/arriving"_s));
+
+    auto sync = Sync::create();
+    sync->updateStories(std::nullopt, {});
+    ASSERT_TRUE(sync->sources() && sync->sources()->size() == 1);
+    const std::shared_ptr<Source> source = sync->sources()->first();
+    // Each story made holds its source.
+    EXPECT_TRUE(TestSupport::waitFor([&] { return source.use_count() > 40; }));
+    sync->cancel();
+}
+
 TEST_F(SyncTest, CancelledWhileDownloadingReportsNothingAndKeepsTheList)
 {
     ScriptedReply slow = ok(feed({ { u"http://slow/1"_s, 1 } }));
