@@ -92,6 +92,15 @@ void expectIdle(const Sync& sync)
     EXPECT_FALSE(sync.workingStories());
 }
 
+// Runs one refresh to its completion; whether it reported within the bound.
+bool refreshed()
+{
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    return TestSupport::waitFor([&] { return outcome.calls > 0; });
+}
+
 class SyncTest : public ::testing::Test {
 protected:
     void TearDown() override { UrlSessionTesting::closeIdleConnections(); }
@@ -172,10 +181,7 @@ TEST_F(SyncTest, KeepsFeedOrderAmongStoriesOfEqualDates)
     addSource(server.url(u"/second"_s));
 
     for (int run = 0; run < 2; ++run) {
-        auto sync = Sync::create();
-        Outcome outcome;
-        sync->updateStories(std::nullopt, outcome.completion());
-        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
+        ASSERT_TRUE(refreshed());
         EXPECT_EQ(storedLinks(), expected);
     }
 }
@@ -299,10 +305,7 @@ TEST_F(SyncTest, RanksAStoryDatedAheadWithoutReadingTheStoredList)
     addSource(server.url(u"/odd"_s));
     addSource(server.url(u"/news"_s));
     for (int refresh = 0; refresh < 2; ++refresh) {
-        auto sync = Sync::create();
-        Outcome outcome;
-        sync->updateStories(std::nullopt, outcome.completion());
-        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
+        ASSERT_TRUE(refreshed());
         EXPECT_EQ(storedLinks(),
             (QStringList {
                 u"http://odd/new-ahead"_s, u"http://news/hour-ago"_s, u"http://odd/9999"_s }))
