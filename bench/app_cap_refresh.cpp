@@ -1,9 +1,13 @@
 // The application's peak memory in a refresh over a stored list at its cap, measured on the
 // program as a person starts it: Tickerly_Mac with its windows on an X server (run this under
-// xvfb-run and dbus-run-session), 240 feed sites of 210 stories each on a loopback world
-// answering after 200 ms. A first start fills the store to the cap; each measured start opens
-// the stories window, whose refresh replaces that list, and its peak resident memory (VmHWM) is
-// read once the new list is stored. By hand:
+// xvfb-run and dbus-run-session), 240 feed sites on a loopback world answering after 200 ms. Each
+// site serves one of the real feeds of the shared corpus (read in place, TICKERLY_CORPUS_DIR or
+// ../shared/corpus beside the source tree; its sample feeds repeated to 240 sites), full
+// descriptions and all, its run of items served over until it holds at least 217 items (as 31
+// served seven times): some 52,000 stories and 79 MB downloaded a refresh, past the 50,000 the
+// store keeps. A first start fills the store to the cap; each measured start opens the stories
+// window, whose refresh replaces that list, and its peak resident memory
+// (VmHWM) is read once the new list is stored. By hand:
 //
 //   xvfb-run -a -s "-screen 0 1600x900x24" dbus-run-session --
 //       build/release/bin/app_cap_refresh build/release/bin/Tickerly_Mac [runs] [wrapper]
@@ -18,6 +22,7 @@
 #include "data/model/Shared.h"
 #include "data/model/Source.h"
 #include "data/model/StoredStoriesData.h"
+#include "platform/foundation/XmlParser.h"
 #include "testsupport/LoopbackWorld.h"
 #include "testsupport/TestSupport.h"
 
@@ -25,9 +30,12 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QDirIterator>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -41,7 +49,8 @@ using TestSupport::LoopbackWorld;
 namespace {
 
 constexpr int siteCount = 240;
-constexpr int storiesPerSite = 210;
+// As in a refresh of 240 real feeds at the cap: 31 items each served seven times.
+constexpr int itemsPerSite = 31 * 7;
 constexpr int delayMs = 200;
 const QString sourcesTitle = u"Tickerly"_s;
 const QString storiesTitle = u"Stories"_s;
@@ -56,6 +65,76 @@ double statusMiB(qint64 pid, const QByteArray& field)
             return line.mid(field.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return -1;
+}
+
+// A real feed whose run of items (from the first item's start to the last one's end, exactly as
+// written) is served `times` times over.
+struct CorpusFeed {
+    QByteArray document;
+    qsizetype itemsBegin = 0;
+    qsizetype itemsEnd = 0;
+    int items = 0;
+    int times = 1;
+    QByteArray served() const
+    {
+        return document.left(itemsBegin)
+            + document.sliced(itemsBegin, itemsEnd - itemsBegin).repeated(times)
+            + document.sliced(itemsEnd);
+    }
+};
+
+// Whether `document` is a whole feed to libxml2 (some real feeds are not; their repetition would
+// serve their cut over and over).
+bool wellFormed(const QByteArray& document)
+{
+    XmlParser parser(document);
+    return parser.parse();
+}
+
+// The corpus's sample feeds that stay well-formed served over: each one's run of items as many
+// times as gives it at least `itemsPerSite` items.
+QList<CorpusFeed> corpusFeeds()
+{
+    QList<CorpusFeed> feeds;
+    QStringList paths;
+    QDirIterator it(TestSupport::corpusPath(u"sample-feeds"_s), { u"*.xml"_s }, QDir::Files);
+    while (it.hasNext())
+        paths.append(it.next());
+    paths.sort();
+    static const QRegularExpression itemPattern(
+        u"<(item|entry)[\\s>].*?</\\1>"_s, QRegularExpression::DotMatchesEverythingOption);
+    for (const QString& path : paths) {
+        CorpusFeed feed;
+        feed.document = TestSupport::readFile(path);
+        // Offsets are bytes; an item named in a comment is none.
+        QString text = QString::fromLatin1(feed.document);
+        static const QRegularExpression comment(
+            u"<!--.*?-->"_s, QRegularExpression::DotMatchesEverythingOption);
+        for (auto match = comment.globalMatch(QString(text)); match.hasNext();) {
+            const auto found = match.next();
+            text.replace(found.capturedStart(), found.capturedLength(),
+                QString(found.capturedLength(), u' '));
+        }
+        const QString kind = feed.document.contains("<rss") || feed.document.contains("<rdf:RDF")
+            ? u"item"_s
+            : u"entry"_s;
+        feed.itemsBegin = -1;
+        for (auto match = itemPattern.globalMatch(text); match.hasNext();) {
+            const auto found = match.next();
+            if (found.captured(1) != kind)
+                continue;
+            if (feed.itemsBegin < 0)
+                feed.itemsBegin = found.capturedStart();
+            feed.itemsEnd = found.capturedEnd();
+            ++feed.items;
+        }
+        if (feed.items == 0)
+            continue;
+        feed.times = (itemsPerSite + feed.items - 1) / feed.items;
+        if (wellFormed(feed.served()))
+            feeds.append(feed);
+    }
+    return feeds;
 }
 
 struct Run {
@@ -117,14 +196,28 @@ int main(int argc, char** argv)
     const int runs = args.size() > 2 ? args[2].toInt() : 3;
     const QString wrapper = args.value(3);
 
+    const QList<CorpusFeed> corpus = corpusFeeds();
+    if (corpus.isEmpty()) {
+        std::fprintf(stderr, "no feeds at %s\n", qPrintable(TestSupport::corpusPath()));
+        return 1;
+    }
     LoopbackWorld world(siteCount + 16);
     QList<std::shared_ptr<Source>> sources;
+    qint64 bytes = 0;
+    qint64 items = 0;
     for (int i = 0; i < siteCount; ++i) {
         const QString host = u"site%1.example.test"_s.arg(i);
-        world.addFeedSite(host, u"Site %1"_s.arg(i), LoopbackWorld::FeedFormat::rss, storiesPerSite,
-            QColor::fromHsv(i % 360, 160, 200), delayMs, 5 + i, 2);
+        world.addFeedSite(host, u"Site %1"_s.arg(i), LoopbackWorld::FeedFormat::rss, 0,
+            QColor::fromHsv(i % 360, 160, 200), delayMs);
+        const CorpusFeed& feed = corpus[i % corpus.size()];
+        const QByteArray document = feed.served();
+        bytes += document.size();
+        items += qint64(feed.items) * feed.times;
+        world.setFeedDocument(host, document);
         sources.append(std::make_shared<Source>(u"Site %1"_s.arg(i), world.feedURL(host)));
     }
+    std::printf("%d sites of %d corpus feeds, %lld items, %.1f MB a refresh\n", siteCount,
+        int(corpus.size()), qlonglong(items), double(bytes) / 1e6);
     sharedDefaults()->set(
         u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(sources));
     const QString hostMap = QDir(home.path()).filePath(u"hosts"_s);

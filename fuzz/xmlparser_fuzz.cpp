@@ -1,6 +1,7 @@
 #include "platform/foundation/XmlMarkupScan_p.h"
 #include "platform/foundation/XmlParser.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,5 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     XmlParser parser(document);
     parser.setDelegate(&sink);
     (void)parser.parse();
+    // The same document as it arrives, in pieces whose size its first byte picks.
+    XmlParser arriving;
+    arriving.setDelegate(&sink);
+    const qsizetype piece = size > 0 ? 1 + data[0] % 97 : 1;
+    for (qsizetype at = 0; at < document.size(); at += piece)
+        arriving.push(QByteArrayView(document).sliced(at, std::min(piece, document.size() - at)));
+    (void)arriving.finish();
     return 0;
 }

@@ -286,6 +286,15 @@ std::optional<ScriptedReply> LoopbackWorld::answer(const RecordedRequest& reques
     return reply;
 }
 
+void LoopbackWorld::setFeedDocument(const QString& host, const QByteArray& document)
+{
+    std::lock_guard lock(m_mutex);
+    const auto site = m_sites.find(host.toLower());
+    if (site != m_sites.end())
+        site->pages.insert(
+            u"/feed."_s + extensionOf(site->format), typed(document, "application/xml"));
+}
+
 void LoopbackWorld::setArticleCacheControl(const QByteArray& value)
 {
     std::lock_guard lock(m_mutex);

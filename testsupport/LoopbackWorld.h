@@ -49,6 +49,8 @@ public:
     void addFeedSite(const QString& host, const QString& title, FeedFormat format, int stories,
         QColor iconColor, int delayMs = 0, int firstAgeMinutes = 5, int minutesApart = 30,
         int firstNumber = 1);
+    // Serves `document` as the feed of a site added before, in place of the one made for it.
+    void setFeedDocument(const QString& host, const QByteArray& document);
     // Sends `value` as the Cache-Control of every article page and picture from now on (none:
     // nothing said about caching, as by default). Feeds and home pages are left as they are.
     void setArticleCacheControl(const QByteArray& value);

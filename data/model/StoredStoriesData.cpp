@@ -21,6 +21,11 @@ Q_LOGGING_CATEGORY(lcStoredStories, "tickerly.data.stories", QtInfoMsg)
 namespace {
 const QString storedStoriesKey = u"velmora.TickerlyShared.StoredStories"_s;
 const QString lastLoadedKey = u"velmora.TickerlyShared.LastLoaded"_s;
+// The stored stories' first sightings, with the time of loading of the list they answer for:
+// a list stored by a build that keeps none leaves them behind another time.
+const QString firstSightingsKey = u"velmora.TickerlyShared.FirstSightings"_s;
+const QString sightingsLoadedField = u"loaded"_s;
+const QString sightingsField = u"seen"_s;
 std::atomic<qsizetype> storedStoriesCap { StoredStoriesData::maxStoredStories };
 
 // The first `wanted` stories of a sound stored list that `keep` accepts, decoding no more of the
@@ -57,7 +62,70 @@ std::optional<QList<std::shared_ptr<NewsStory>>> firstStories(const std::optiona
     }
     return kept;
 }
+// The sightings of the first `kept` stories of a list stored at `loaded`, as the store keeps
+// them; none (the key removed) when there are more than it keeps.
+QVariant sightingsValue(const std::vector<StoredStoriesData::Sighting>& sightings, qsizetype kept,
+    const QDateTime& loaded)
+{
+    QVariantMap seen;
+    for (const StoredStoriesData::Sighting& sighting : sightings) {
+        if (sighting.story < 0 || sighting.story >= kept)
+            continue;
+        // The last of a link's stories tells, as it does when the list is read.
+        seen.insert(sighting.identity, sighting.seenMSecs);
+        if (seen.size() > StoredStoriesData::maxKeptSightings)
+            return QVariant();
+    }
+    return QVariantMap { { sightingsLoadedField, loaded }, { sightingsField, seen } };
+}
+
+std::vector<StoredStoriesData::Sighting> sightingsOf(
+    const QList<std::shared_ptr<NewsStory>>& stories)
+{
+    std::vector<StoredStoriesData::Sighting> sightings;
+    for (qsizetype i = 0; i < stories.size(); ++i) {
+        if (!stories[i])
+            continue;
+        if (const auto seen = stories[i]->firstSeen())
+            sightings.push_back(
+                { i, StoredStoriesData::sightingIdentity(*stories[i]), seen->toMSecsSinceEpoch() });
+    }
+    return sightings;
+}
 } // namespace
+
+QString StoredStoriesData::sightingIdentity(const NewsStory& story)
+{
+    if (story.link())
+        return story.link()->absoluteString();
+    return story.headline().value_or(QString());
+}
+
+std::optional<QHash<QString, qint64>> StoredStoriesData::firstSightings() const
+{
+    const std::optional<QVariantMap> record = m_localStore->dictionary(firstSightingsKey);
+    const std::optional<QDateTime> loaded = lastLoaded();
+    if (!record || !loaded)
+        return std::nullopt;
+    const QVariant stamp = record->value(sightingsLoadedField);
+    const QVariant seen = record->value(sightingsField);
+    if (stamp.typeId() != QMetaType::QDateTime || seen.typeId() != QMetaType::QVariantMap
+        || stamp.toDateTime().toMSecsSinceEpoch() != loaded->toMSecsSinceEpoch())
+        return std::nullopt;
+    const QVariantMap map = seen.toMap();
+    if (map.size() > maxKeptSightings)
+        return std::nullopt;
+    QHash<QString, qint64> sightings;
+    sightings.reserve(map.size());
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        bool ok = false;
+        const qint64 ms = it.value().toLongLong(&ok);
+        if (!ok)
+            return std::nullopt;
+        sightings.insert(it.key(), ms);
+    }
+    return sightings;
+}
 
 StoredStoriesData::StoredStoriesData(std::shared_ptr<UserDefaults> localStore)
     : m_localStore(localStore ? std::move(localStore) : sharedDefaults())
@@ -104,7 +172,7 @@ UserDefaults::Outcome StoredStoriesData::storeStories(
     if (stories.size() <= cap) {
         QByteArray archive = KeyedArchiver::archivedDataWithRootObjects(stories);
         if (archive.size() <= KeyedUnarchiver::maxArchiveSize) {
-            return storeArchive(archive);
+            return storeArchive(archive, sightingsOf(stories));
         }
     }
     // Past the cap: archived one by one, so that the newest that fit are kept.
@@ -112,17 +180,18 @@ UserDefaults::Outcome StoredStoriesData::storeStories(
     encoded.reserve(std::min(stories.size(), cap));
     for (qsizetype i = 0; i < stories.size() && i < cap; ++i)
         encoded.append(stories[i] ? KeyedArchiver::encodedObject(*stories[i]) : QByteArray());
-    return storeEncodedStories(std::move(encoded), stories.size(), {});
+    return storeEncodedStories(std::move(encoded), stories.size(), {}, sightingsOf(stories));
 }
 
 UserDefaults::Outcome StoredStoriesData::storeEncodedStories(
-    QList<QByteArray> encodedStories, QList<QByteArray> backing)
+    QList<QByteArray> encodedStories, QList<QByteArray> backing, std::vector<Sighting> sightings)
 {
-    return storeEncodedStories(std::move(encodedStories), -1, std::move(backing));
+    return storeEncodedStories(
+        std::move(encodedStories), -1, std::move(backing), std::move(sightings));
 }
 
-UserDefaults::Outcome StoredStoriesData::storeEncodedStories(
-    QList<QByteArray> encodedStories, qsizetype given, QList<QByteArray> backing)
+UserDefaults::Outcome StoredStoriesData::storeEncodedStories(QList<QByteArray> encodedStories,
+    qsizetype given, QList<QByteArray> backing, std::vector<Sighting> sightings)
 {
     // What is stored must read back whole: beyond the cap, the newest stories are kept.
     if (given < 0)
@@ -151,18 +220,23 @@ UserDefaults::Outcome StoredStoriesData::storeEncodedStories(
     encodedStories.clear();
     backing.clear();
     qCDebug(lcStoredStories, "stories put together");
-    const auto outcome
-        = m_localStore->setValues({ { lastLoadedKey, QDateTime::currentDateTimeUtc() } },
-            { { storedStoriesKey, std::move(stored) } });
+    const QDateTime loaded = QDateTime::currentDateTimeUtc();
+    const auto outcome = m_localStore->setValues(
+        { { lastLoadedKey, loaded },
+            { firstSightingsKey, sightingsValue(sightings, kept, loaded) } },
+        { { storedStoriesKey, std::move(stored) } });
     qCDebug(lcStoredStories, "stories written");
     return outcome;
 }
 
-UserDefaults::Outcome StoredStoriesData::storeArchive(const QByteArray& archive)
+UserDefaults::Outcome StoredStoriesData::storeArchive(
+    const QByteArray& archive, const std::vector<Sighting>& sightings)
 {
     // One transaction: no reader sees the new list with the old time, or the other way round.
-    return m_localStore->setValues(
-        { { storedStoriesKey, archive }, { lastLoadedKey, QDateTime::currentDateTimeUtc() } });
+    const QDateTime loaded = QDateTime::currentDateTimeUtc();
+    return m_localStore->setValues({ { storedStoriesKey, archive }, { lastLoadedKey, loaded },
+        { firstSightingsKey,
+            sightingsValue(sightings, std::numeric_limits<qsizetype>::max(), loaded) } });
 }
 
 std::optional<QDateTime> StoredStoriesData::lastLoaded() const

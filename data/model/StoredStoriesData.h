@@ -7,11 +7,13 @@
 #include "tickerlydatamac_export.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QImage>
 #include <QList>
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace Tickerly::Data {
 
@@ -42,27 +44,47 @@ public:
     // a tenth of the stories. Tests only.
     static void setMaxStoredStoriesForTesting(qsizetype cap);
 
+    // The first sightings of the stored stories that carry one (NewsStory::firstSeen) are also
+    // kept apart, beside the list and written with it, so that they are found without decoding
+    // the list. Which story a sighting is of: its link, else its headline.
+    static QString sightingIdentity(const NewsStory& story);
+    // The first sighting of the story archived `story`-th in a list to be stored.
+    struct Sighting {
+        qsizetype story;
+        QString identity;
+        qint64 seenMSecs;
+    };
+    // The most sightings kept apart: a list with more keeps none apart.
+    static constexpr qsizetype maxKeptSightings = 4'096;
+    // When the stored stories that carry a first sighting were first seen, by identity, read
+    // without the list. Nothing when what is kept apart does not answer for the stored list (one
+    // an older build stored, or one with more sightings than are kept): the list then tells.
+    std::optional<QHash<QString, qint64>> firstSightings() const;
+
     // Each change says how the store took it (kept for later while another program holds it).
 
     // Replaces the stored list, within the cap, and records now as the time of loading.
     UserDefaults::Outcome storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
-    // As storeStories, of stories archived one by one (KeyedArchiver::encodedObject), in order;
-    // they are let go once put together, and with them `backing`: the buffers they view when they
-    // are views (QByteArray::fromRawData), so that those are gone before the list is written.
-    UserDefaults::Outcome storeEncodedStories(
-        QList<QByteArray> encodedStories, QList<QByteArray> backing = {});
+    // As storeStories, of stories archived one by one (KeyedArchiver::encodedObject), in order,
+    // with the first sightings they carry; they are let go once put together, and with them
+    // `backing`: the buffers they view when they are views (QByteArray::fromRawData), so that
+    // those are gone before the list is written.
+    UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories,
+        QList<QByteArray> backing = {}, std::vector<Sighting> sightings = {});
     // The time recorded by the last storeStories.
     std::optional<QDateTime> lastLoaded() const;
     // Sets the image of every stored story equal to `story` and stores the list again (images
-    // are not archived, so what lasts is the new time of loading). A stored list that cannot be
-    // read whole is left as it is.
+    // are not archived, so what lasts is the new time of loading; the sightings kept apart no
+    // longer answer for the list, which tells them again until it is next stored). A stored list
+    // that cannot be read whole is left as it is.
     UserDefaults::Outcome updateImage(const QImage& image, const NewsStory& story);
 
 private:
     // `given`: how many stories the caller had, before any were left out.
-    UserDefaults::Outcome storeEncodedStories(
-        QList<QByteArray> encodedStories, qsizetype given, QList<QByteArray> backing);
-    UserDefaults::Outcome storeArchive(const QByteArray& archive);
+    UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given,
+        QList<QByteArray> backing, std::vector<Sighting> sightings);
+    UserDefaults::Outcome storeArchive(
+        const QByteArray& archive, const std::vector<Sighting>& sightings);
     std::shared_ptr<UserDefaults> m_localStore;
 };
 

@@ -331,6 +331,26 @@ FeedParser::FeedParser(const QByteArray& feedData, std::shared_ptr<Source> sourc
     (void)parser.parse();
 }
 
+FeedParser::FeedParser(std::shared_ptr<Source> source)
+    : m_source(std::move(source))
+    , m_arriving(std::make_unique<XmlParser>())
+{
+    m_arriving->setDelegate(this);
+}
+
+void FeedParser::push(QByteArrayView piece)
+{
+    if (m_arriving)
+        m_arriving->push(piece);
+}
+
+void FeedParser::finish()
+{
+    if (m_arriving)
+        (void)m_arriving->finish();
+    m_arriving.reset();
+}
+
 FeedParser::~FeedParser() = default;
 
 FeedParser::Name FeedParser::nameOf(QByteArrayView name)
@@ -485,11 +505,10 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         if (currentImageLink)
             story->setImageLink(currentImageLink);
         else if (currentDescription)
-            story->setImageLink(pictureLink(currentPictureText.value_or(*currentDescription)));
+            story->setImageLink(pictureLink(*currentDescription));
         stories.append(std::move(story));
         currentTitle.reset();
         currentDescription.reset();
-        currentPictureText.reset();
         currentLink.reset();
         currentDate.reset();
         currentUpdated.clear();
@@ -522,12 +541,13 @@ void FeedParser::didEndElementUtf8(QByteArrayView nameBytes)
         break;
     case Name::Content:
     case Name::Description:
-        currentDescription = fixText(QByteArrayView(currentBytes), descriptionMaxLength);
-        currentPictureText.reset();
+        // A browser shows nothing of scripts, styles and comments, so neither does the body.
         if (holdsHiddenMarkup(QByteArrayView(currentBytes)))
-            currentPictureText
+            currentDescription
                 = fixText(markupOutsideScripts(QString::fromUtf8(QByteArrayView(currentBytes))),
                     descriptionMaxLength);
+        else
+            currentDescription = fixText(QByteArrayView(currentBytes), descriptionMaxLength);
         break;
     case Name::PubDate:
     case Name::DcDate:

@@ -31,6 +31,11 @@ namespace Tickerly::Data {
 class TICKERLYDATAMAC_EXPORT FeedParser : private XmlParserDelegate {
 public:
     FeedParser(const QByteArray& feedData, std::shared_ptr<Source> source);
+    // A document read as it arrives: each piece given to push() as it comes, then finish(),
+    // after which the object is the record the whole document would have given.
+    explicit FeedParser(std::shared_ptr<Source> source);
+    void push(QByteArrayView piece);
+    void finish();
     ~FeedParser() override;
     FeedParser(const FeedParser&) = delete;
     FeedParser& operator=(const FeedParser&) = delete;
@@ -104,6 +109,8 @@ private:
     std::optional<QString> currentString() const;
 
     std::shared_ptr<Source> m_source;
+    // The document still arriving.
+    std::unique_ptr<XmlParser> m_arriving;
     bool m_isFeed = false;
     // Where this feed's stories are made; see FeedParser.cpp.
     struct StoryBlocksRelease {
@@ -127,9 +134,6 @@ private:
     std::optional<QString> currentTitle;
     std::optional<Url> currentLink;
     std::optional<QString> currentDescription;
-    // The description cleaned as currentDescription but without its scripts, styles and
-    // comments, when it has any: where its picture is looked for.
-    std::optional<QString> currentPictureText;
     std::optional<Url> currentImageLink;
     // The item's date, as its last date element gives it.
     std::optional<QDateTime> currentDate;

@@ -16,8 +16,9 @@ class NewsStory;
 // refresh. A story the stored list already held was seen when it says, or at the latest when
 // that list was stored; any other is seen now.
 //
-// One per refresh run, made with the run's time of loading. The stored list is read once, the
-// first time a story dated ahead asks; most refreshes have none and read nothing. Any thread.
+// One per refresh run, made with the run's time of loading. The sightings the store keeps beside
+// the list are read once, the first time a story dated ahead asks (most refreshes have none and
+// read nothing), and the list itself only when those do not answer for it. Any thread.
 class FirstSightings {
 public:
     explicit FirstSightings(qint64 loadedMSecs);
@@ -28,7 +29,7 @@ public:
     qint64 rankingTime(NewsStory& story);
 
 private:
-    void readStoredList();
+    void readSightings();
 
     const qint64 m_loaded;
     std::once_flag m_read;

@@ -44,6 +44,8 @@ namespace {
 // Counts refreshes started, so that memory is given back only after the last of them.
 std::atomic<quint64> refreshGeneration = 0;
 constexpr double releaseMemoryAfterSeconds = 10;
+// A refresh that downloads this much gives its freed memory back before it stores its stories.
+constexpr qint64 releaseBeforeStoringBytes = 16 * 1024 * 1024;
 
 } // namespace
 
@@ -54,10 +56,12 @@ void Sync::updateStories(
         return;
     ++refreshGeneration;
     m_receiving.clear();
+    m_arriving.clear();
     m_dataMap.clear();
     m_sourceMap.clear();
     m_totalTasks = 0;
     m_failedTasks = 0;
+    m_receivedBytes = 0;
 
     m_storeRefused = false;
     const QList<std::shared_ptr<Source>> sourceList = SourcesData().sources();
@@ -133,23 +137,53 @@ void Sync::didReceiveData(UrlSession&, UrlSessionDataTask& task, const QByteArra
 {
     if (data.isEmpty())
         return;
-    IncomingFeed& feed = m_receiving[task.taskIdentifier()];
-    // The first piece is kept as handed over: often it is the whole feed, never copied then.
-    if (feed.first.isEmpty() && feed.rest.isEmpty()) {
-        feed.first = data;
+    m_receivedBytes += data.size();
+    if (!m_readAheadIsFinal) {
+        // A share of the piece as handed over, which is let go there: no copy.
+        m_receiving[task.taskIdentifier()].pieces.push_back(data);
         return;
     }
-    // Room for an announced length is made once; the response leaves out a compressed answer's,
-    // which is not the feed's, and one past the cap gets none, as that download fails there.
-    if (feed.rest.isEmpty()) {
-        const std::optional<UrlResponse> response = task.response();
-        if (response && response->expectedContentLength <= UrlRequest::feedBodyLimit)
-            feed.rest.expect(response->expectedContentLength);
-        feed.rest.append(feed.first.constData(), feed.first.size());
-        feed.first.clear();
+    // Read as it arrives, on a reader of its own, so that no feed's body is held whole.
+    std::shared_ptr<ArrivingFeed>& feed = m_arriving[task.taskIdentifier()];
+    if (!feed) {
+        const auto source = m_sourceMap.find(task.taskIdentifier());
+        if (source == m_sourceMap.end() || !source->second)
+            return;
+        feed = std::make_shared<ArrivingFeed>(source->second);
+        feed->reader = m_readers[m_nextReader++ % m_readers.size()].get();
     }
-    feed.rest.append(data.constData(), data.size());
+    feed->reader->addOperation([self = shared_from_this(), feed, data] {
+        if (self->m_isCancelled || feed->dropped || feed->outOfMemory)
+            return;
+        try {
+            feed->parser.push(data);
+        } catch (const std::bad_alloc&) {
+            feed->outOfMemory = true;
+        }
+    });
 }
+
+namespace {
+
+// A body's pieces in one buffer, each let go as soon as it is copied, so that the body is held
+// about once while it is put together; a single piece is the body as it came.
+QByteArray joined(std::vector<QByteArray> pieces)
+{
+    if (pieces.size() == 1)
+        return std::move(pieces.front());
+    qsizetype size = 0;
+    for (const QByteArray& piece : pieces)
+        size += piece.size();
+    QByteArray whole;
+    whole.reserve(size);
+    for (QByteArray& piece : pieces) {
+        whole.append(piece);
+        piece = QByteArray();
+    }
+    return whole;
+}
+
+} // namespace
 
 void Sync::didCompleteWithError(
     UrlSession&, UrlSessionDataTask& task, const std::optional<Error>& error)
@@ -159,35 +193,77 @@ void Sync::didCompleteWithError(
     // A download that failed (refused for its size, cut, reset, timed out) adds no stories: what
     // arrived of it is not the feed, and an endless one would push every other source out.
     const auto received = m_receiving.find(task.taskIdentifier());
+    const auto arriving = m_arriving.find(task.taskIdentifier());
+    std::shared_ptr<ArrivingFeed> feed;
+    if (arriving != m_arriving.end()) {
+        feed = std::move(arriving->second);
+        m_arriving.erase(arriving);
+    }
     if (error) {
         ++m_failedTasks;
         if (received != m_receiving.end())
             m_receiving.erase(received);
+        if (feed)
+            feed->dropped = true;
         return;
     }
-    if (received != m_receiving.end()) {
-        IncomingFeed& feed = received->second;
-        m_dataMap[task.taskIdentifier()]
-            = feed.rest.isEmpty() ? std::exchange(feed.first, QByteArray()) : feed.rest.take();
-        m_receiving.erase(received);
+    if (feed) {
+        // The entry is made, empty, so that the gathering meets the feeds in the same order.
+        m_dataMap[task.taskIdentifier()];
+        if (m_isCancelled)
+            return;
+        {
+            std::lock_guard lock(m_readAheadMutex);
+            ++m_readsUnderWay;
+        }
+        feed->reader->addOperation(
+            [self = shared_from_this(), feed, identifier = task.taskIdentifier()] {
+                ReadAhead read;
+                if (!self->m_isCancelled) {
+                    try {
+                        if (!feed->outOfMemory) {
+                            feed->parser.finish();
+                            read.archived = archivedFeed(feed->parser, *self->m_sightings);
+                            // Let go here, whenever the queue lets go of this operation.
+                            feed->parser.stories.clear();
+                        }
+                    } catch (const std::bad_alloc&) {
+                        feed->outOfMemory = true;
+                    }
+                    if (feed->outOfMemory) {
+                        // One feed too large for the memory left costs its own stories only.
+                        qWarning("Sync: no memory left to read a feed; it adds no stories");
+                        read = ReadAhead();
+                        read.outOfMemory = true;
+                    }
+                }
+                self->endRead(identifier, std::move(read));
+            });
+        return;
     }
-    const auto data = m_dataMap.find(task.taskIdentifier());
+    if (received == m_receiving.end())
+        return;
+    std::vector<QByteArray> pieces = std::move(received->second.pieces);
+    m_receiving.erase(received);
+    // The entry is made, empty when the read ahead is final, so that the gathering meets the
+    // feeds in the same order; a parsing step of another class is given the whole document.
+    QByteArray& data = m_dataMap[task.taskIdentifier()];
+    if (!m_readAheadIsFinal) {
+        data = joined(std::move(pieces));
+        pieces = { data };
+    }
     const auto source = m_sourceMap.find(task.taskIdentifier());
-    if (data != m_dataMap.end() && source != m_sourceMap.end() && source->second
-        && !m_isCancelled) {
-        // The entry stays, emptied, so that the gathering meets the feeds in the same order.
-        readAhead(data->first,
-            m_readAheadIsFinal ? std::exchange(data->second, QByteArray()) : data->second,
-            source->second);
-    }
+    if (source != m_sourceMap.end() && source->second && !m_isCancelled)
+        readAhead(task.taskIdentifier(), std::move(pieces), source->second);
 }
 
-void Sync::readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source)
+void Sync::readAhead(
+    qint64 identifier, std::vector<QByteArray> pieces, std::shared_ptr<Source> source)
 {
     {
         std::lock_guard lock(m_readAheadMutex);
         ++m_readsUnderWay;
-        m_waitingReads.push_back({ identifier, std::move(data), std::move(source) });
+        m_waitingReads.push_back({ identifier, std::move(pieces), std::move(source) });
     }
     OperationQueue& reader = *m_readers[m_nextReader++ % m_readers.size()];
     reader.addOperation([self = shared_from_this()] { self->readWaitingFeeds(); });
@@ -208,31 +284,38 @@ void Sync::readWaitingFeeds()
         }
         ReadAhead read;
         if (!m_isCancelled) {
+            QByteArray data;
             try {
-                read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
+                data = joined(std::move(waiting.pieces));
+                read.parser = std::make_shared<FeedParser>(data, waiting.source);
                 if (m_readAheadIsFinal) {
-                    waiting.data = QByteArray();
+                    data = QByteArray();
                     read.archived = archivedFeed(*read.parser, *m_sightings);
                     read.parser.reset();
                 } else {
-                    read.data = std::move(waiting.data);
+                    read.data = std::move(data);
                 }
             } catch (const std::bad_alloc&) {
                 // One feed too large for the memory left costs its own stories only.
                 qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories",
-                    qlonglong(waiting.data.size()));
+                    qlonglong(data.size()));
                 read = ReadAhead();
                 read.outOfMemory = true;
             }
         }
-        waiting.data = QByteArray();
-        std::lock_guard lock(m_readAheadMutex);
-        if (read.parser || read.archived || read.outOfMemory)
-            m_readAhead[waiting.identifier] = std::move(read);
-        if (--m_readsUnderWay == 0 && m_gatherAfterReads) {
-            gatherOnParseQueue(*m_gatherAfterReads);
-            m_gatherAfterReads.reset();
-        }
+        waiting.pieces.clear();
+        endRead(waiting.identifier, std::move(read));
+    }
+}
+
+void Sync::endRead(qint64 identifier, ReadAhead read)
+{
+    std::lock_guard lock(m_readAheadMutex);
+    if (read.parser || read.archived || read.outOfMemory)
+        m_readAhead[identifier] = std::move(read);
+    if (--m_readsUnderWay == 0 && m_gatherAfterReads) {
+        gatherOnParseQueue(*m_gatherAfterReads);
+        m_gatherAfterReads.reset();
     }
 }
 
@@ -286,6 +369,9 @@ Sync::ArchivedFeed Sync::archivedFeed(const FeedParser& parser, FirstSightings& 
     for (const auto& story : parser.stories) {
         // Before the archive: it keeps the sighting of a story dated ahead.
         const qint64 time = sightings.rankingTime(*story);
+        if (story->firstSeen())
+            feed.sightings.push_back({ qsizetype(feed.stories.size()),
+                StoredStoriesData::sightingIdentity(*story), time });
         feed.archive.append(KeyedArchiver::encodedObject(*story));
         feed.stories.push_back({ time, feed.archive.size() });
     }
@@ -366,12 +452,28 @@ void Sync::parseStories()
     std::stable_sort(
         order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
     qCDebug(lcSyncPhases, "stories sorted");
+    // The downloads and reads of a large refresh are gone by now, their memory freed on the
+    // threads that took it; given back before the list is put together and written, it is
+    // not taken a second time beside them.
+    if (m_receivedBytes >= releaseBeforeStoringBytes)
+        releaseFreedMemory();
     if (anyFeed) {
         // Views of the feeds' archives, put together by the store without a copy of each.
         QList<QByteArray> archived;
         archived.reserve(qsizetype(order.size()));
+        std::vector<StoredStoriesData::Sighting> sighted;
         for (const Entry& entry : order) {
-            const ArchivedFeed& feed = feeds[entry.feed];
+            ArchivedFeed& feed = feeds[entry.feed];
+            if (!feed.sightings.empty()) {
+                const auto found = std::lower_bound(feed.sightings.begin(), feed.sightings.end(),
+                    qsizetype(entry.story),
+                    [](const StoredStoriesData::Sighting& s, qsizetype story) {
+                        return s.story < story;
+                    });
+                if (found != feed.sightings.end() && found->story == qsizetype(entry.story))
+                    sighted.push_back(
+                        { archived.size(), std::move(found->identity), found->seenMSecs });
+            }
             const qsizetype begin = entry.story == 0 ? 0 : feed.stories[entry.story - 1].end;
             archived.append(QByteArray::fromRawData(
                 feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
@@ -385,8 +487,8 @@ void Sync::parseStories()
             backing.append(std::move(feed.archive));
         // Kept for later while another program holds the store, it still lands: only a refusal
         // leaves the old list.
-        m_storeRefused
-            = StoredStoriesData().storeEncodedStories(std::move(archived), std::move(backing))
+        m_storeRefused = StoredStoriesData().storeEncodedStories(
+                             std::move(archived), std::move(backing), std::move(sighted))
             == UserDefaults::Outcome::Failed;
     }
     feeds.clear();
@@ -418,6 +520,7 @@ void Sync::cleanup()
     m_failedTasks = 0;
     m_totalTasks = 0;
     m_receiving.clear();
+    m_arriving.clear();
     m_dataMap.clear();
     m_sourceMap.clear();
     {

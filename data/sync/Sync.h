@@ -3,7 +3,8 @@
 #include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/Source.h"
-#include "platform/foundation/ReceivedBody.h"
+#include "data/model/StoredStoriesData.h"
+#include "data/sync/FeedParser.h"
 #include "platform/foundation/UrlSession.h"
 
 #include "tickerlydatamac_export.h"
@@ -26,7 +27,6 @@ class OperationQueue;
 
 namespace Tickerly::Data {
 
-class FeedParser;
 class FirstSightings;
 
 // The refresh engine: downloads every source's feed at once over a session of its own, parses
@@ -37,7 +37,8 @@ class FirstSightings;
 // block queued on the main queue keep it alive too. updateStories runs on the caller's thread;
 // every download callback runs on the session's delegate queue, one at a time, which alone
 // touches the maps and counters while downloads are under way. Each feed is read ahead, side by
-// side on reader queues of the object's own, as soon as its download completes; once the session
+// side on reader queues of the object's own: as it arrives, piece by piece, for a plain Sync, and
+// as soon as its download completes where the parsing step may be overridden; once the session
 // has ended and every read is done, the gathering, sorting and storing follow on a parse queue of
 // its own, one feed after another in one fixed order, as if every feed were read only then.
 // cancel() may come from any thread. One run at a time per object.
@@ -109,15 +110,32 @@ private:
     std::optional<QList<std::shared_ptr<NewsStory>>> m_workingStories;
     int m_totalTasks = 0;
     int m_failedTasks = 0;
+    // What the run's downloads brought, on the delegate queue; read once they are over.
+    qint64 m_receivedBytes = 0;
     // Set on the parse queue before the completion is queued, read after it on the main queue.
     bool m_storeRefused = false;
-    // Feeds still arriving, by task; once whole they move to m_dataMap. The first piece stays
-    // as it came until a second one arrives.
+    // Feeds still arriving, by task, in the pieces they came in: held once, never copied on the
+    // way. Once whole they go to a reader (and, for a parsing step of another class, to
+    // m_dataMap).
     struct IncomingFeed {
-        QByteArray first;
-        ReceivedBody rest;
+        std::vector<QByteArray> pieces;
     };
     std::unordered_map<qint64, IncomingFeed> m_receiving;
+    // When nothing can override the parsing step, a feed is read as it arrives instead: each
+    // piece goes to the feed's reader queue and is let go once read, so no body is held whole.
+    // The map is the delegate queue's; the parser and flags are touched on the reader only (but
+    // `dropped`, set when the download fails).
+    struct ArrivingFeed {
+        explicit ArrivingFeed(std::shared_ptr<Source> source)
+            : parser(std::move(source))
+        {
+        }
+        FeedParser parser;
+        OperationQueue* reader = nullptr;
+        std::atomic<bool> dropped = false;
+        bool outOfMemory = false;
+    };
+    std::unordered_map<qint64, std::shared_ptr<ArrivingFeed>> m_arriving;
     std::unordered_map<qint64, QByteArray> m_dataMap;
     std::unordered_map<qint64, std::shared_ptr<Source>> m_sourceMap;
     // A feed's stories as the store takes them: archived one after another into one buffer, each
@@ -130,6 +148,8 @@ private:
             qsizetype end;
         };
         std::vector<Story> stories;
+        // Those of its stories that carry a first sighting, each by its place in the feed.
+        std::vector<StoredStoriesData::Sighting> sightings;
     };
     static ArchivedFeed archivedFeed(const FeedParser& parser, FirstSightings& sightings);
     // The run's first sightings, made as it starts.
@@ -144,11 +164,14 @@ private:
     };
     struct WaitingRead {
         qint64 identifier = 0;
-        QByteArray data;
+        std::vector<QByteArray> pieces;
         std::shared_ptr<Source> source;
     };
-    void readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source);
+    void readAhead(
+        qint64 identifier, std::vector<QByteArray> pieces, std::shared_ptr<Source> source);
     void readWaitingFeeds();
+    // A read is over: its outcome is kept for the gathering, which the last read starts.
+    void endRead(qint64 identifier, ReadAhead read);
     void gatherOnParseQueue(bool failed);
 
     // Feeds read ahead, by task, the downloads waiting for a reader, and the reads still under
@@ -166,9 +189,9 @@ private:
     std::vector<std::unique_ptr<OperationQueue>> m_readers;
     size_t m_nextReader = 0;
     // Nothing can override the parsing step (the object is a plain Sync): a feed read ahead is
-    // what the gathering uses, so its downloaded bytes go as soon as it is read, and its stories
-    // are archived right there and let go (the working stories stay empty). Set for each run on
-    // the caller's thread.
+    // what the gathering uses, so it is read as it arrives and its downloaded bytes go as soon as
+    // they are read, and its stories are archived right there and let go (the working stories
+    // stay empty). Set for each run on the caller's thread.
     bool m_readAheadIsFinal = false;
 };
 

@@ -153,17 +153,20 @@ Error errorFor(CURLcode code, const char* detail)
 
 void handOnBody(Transfer* t)
 {
-    QByteArray piece = t->body.take();
-    if (t->keepsPieces) {
-        t->keptSize += piece.size();
-        if (t->keptSize <= UrlCache::shared().largestBody())
-            t->keptPieces.push_back(piece); // a share, not a copy
-        else {
-            t->keepsPieces = false;
-            t->keptPieces.clear();
+    // Block by block as they were filled: put together here, each body would be held twice
+    // while its pieces wait for the delegate.
+    for (QByteArray& piece : t->body.takeBlocks()) {
+        if (t->keepsPieces) {
+            t->keptSize += piece.size();
+            if (t->keptSize <= UrlCache::shared().largestBody())
+                t->keptPieces.push_back(piece); // a share, not a copy
+            else {
+                t->keepsPieces = false;
+                t->keptPieces.clear();
+            }
         }
+        NetworkEngine::deliverData(t->task, std::move(piece));
     }
-    NetworkEngine::deliverData(t->task, std::move(piece));
 }
 
 } // namespace NetworkDetail

@@ -46,6 +46,15 @@ QByteArray ReceivedBody::take()
     return whole;
 }
 
+std::vector<QByteArray> ReceivedBody::takeBlocks()
+{
+    std::vector<QByteArray> blocks = std::move(m_blocks);
+    if (!blocks.empty())
+        blocks.back().squeeze();
+    clear();
+    return blocks;
+}
+
 void ReceivedBody::clear()
 {
     m_blocks.clear();

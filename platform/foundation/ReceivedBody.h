@@ -23,6 +23,9 @@ public:
     bool isEmpty() const { return m_size == 0; }
     // Everything received, in one piece; the body is empty afterwards.
     QByteArray take();
+    // Everything received, in the blocks it came into (the last cut to its size), for a reader
+    // that takes a body in pieces: nothing is put together. The body is empty afterwards.
+    std::vector<QByteArray> takeBlocks();
     void clear();
 
 private:

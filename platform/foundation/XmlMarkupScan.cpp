@@ -29,6 +29,7 @@ template <int Width> struct UnitsOf : XmlUnits {
 struct Markup {
     qsizetype oversizedStartTag = -1;
     qsizetype cdataUnits = 0;
+    qsizetype resumeAt = 0; // see XmlMarkup
 };
 
 // 64 bytes of a document, in which bit k of a mask stands for byte k.
@@ -138,6 +139,7 @@ private:
 
     void openStartTag(qsizetype at)
     {
+        markupStart = at;
         state = State::StartTag;
         quote = 0;
         tagStart = at;
@@ -165,6 +167,8 @@ private:
     char16_t quote = 0;
     qsizetype tagStart = 0;
     qsizetype attributes = 0;
+    // The '<' at which the scan last left plain text.
+    qsizetype markupStart = 0;
 };
 
 template <int Width> Markup MarkupScan<Width>::run(bool byBlocks)
@@ -203,6 +207,7 @@ template <int Width> Markup MarkupScan<Width>::run(bool byBlocks)
             break;
         }
     }
+    markup.resumeAt = state == State::Text ? u.size : markupStart;
     return markup;
 }
 
@@ -352,6 +357,7 @@ template <int Width> int MarkupScan<Width>::markedBlock(qsizetype i, const Block
 template <int Width> Q_ALWAYS_INLINE qsizetype MarkupScan<Width>::inText(qsizetype i)
 {
     // Most markup is a start or end tag: one look at the next unit tells them.
+    markupStart = i;
     switch (i + 1 < u.size ? u[i + 1] : 0) {
     case u'!':
         if (u.startsWith(i + 1, "!--")) {
@@ -446,7 +452,7 @@ XmlMarkup scan(const QByteArray& bytes, bool byBlocks)
     const XmlUnits u(bytes);
     const Markup markup = u.width == 1 ? MarkupScan<1>(UnitsOf<1>(u)).run(byBlocks)
                                        : MarkupScan<2>(UnitsOf<2>(u)).run(byBlocks);
-    return { markup.oversizedStartTag, markup.cdataUnits * u.width };
+    return { markup.oversizedStartTag, markup.cdataUnits * u.width, markup.resumeAt * u.width };
 }
 
 } // namespace

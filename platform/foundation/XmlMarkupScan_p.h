@@ -63,10 +63,13 @@ struct XmlUnits {
 };
 
 // The byte offset of the first start tag past the bounds above, or -1, and how many bytes the
-// CDATA sections before it take.
+// CDATA sections before it take. Of a document that arrives in pieces, its start is scanned:
+// `resumeAt` is where a scan of what has come so far takes up again once more comes (the '<'
+// of the markup still open at the end, or the end), as it is plain text there.
 struct XmlMarkup {
     qsizetype oversizedStartTag = -1;
     qsizetype cdataBytes = 0;
+    qsizetype resumeAt = 0;
 };
 
 TICKERLYFOUNDATION_EXPORT XmlMarkup scanXmlMarkup(const QByteArray& bytes);

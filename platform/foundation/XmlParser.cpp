@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace Tickerly::Foundation {
 
@@ -201,7 +202,9 @@ void XmlParser::abortParsing()
         m_errorString = QStringLiteral("Parsing aborted");
 }
 
-bool XmlParser::parse()
+namespace {
+
+xmlSAXHandler saxHandler()
 {
     xmlSAXHandler handler {};
     xmlSAXVersion(&handler, 1);
@@ -217,59 +220,56 @@ bool XmlParser::parse()
     handler.comment = nullptr;
     handler.processingInstruction = nullptr;
     handler.reference = nullptr;
+    return handler;
+}
 
-    m_nameLengths = {};
-    m_data = withoutLeadingSpace(m_data);
-    // libxml2 only sees the document up to a start tag it would take too long over.
-    const XmlMarkup markup = scanXmlMarkup(m_data);
-    const qsizetype oversized = markup.oversizedStartTag;
-    const qsizetype end = oversized < 0 ? m_data.size() : oversized;
+// Internal entities are substituted (expansion is bounded by libxml2); nothing is loaded from
+// outside, and the default size limits stay on.
+constexpr int parseOptions
+    = XML_PARSE_SAX1 | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOWARNING;
 
-    // Internal entities are substituted (expansion is bounded by libxml2); nothing is loaded
-    // from outside, and the default size limits stay on.
-    const int options = XML_PARSE_SAX1 | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOWARNING;
-    // A whole document goes to libxml2's one-shot parser, which reads markup-dense feeds faster
-    // than its push parser, with the same events, but CDATA sections at half the speed. It first
-    // copies the whole document, which past a few megabytes costs more than it saves (a 20 MB
-    // channel reads in two thirds of the time pushed). One cut short before an oversized start
-    // tag is pushed in chunks, so that the cut is no error of its own, and so are large ones and
-    // those that are mostly CDATA.
-    const bool whole
-        = oversized < 0 && end > 0 && end <= oneShotMaxBytes && markup.cdataBytes * 4 <= end;
-    xmlParserCtxtPtr ctxt = nullptr;
-    if (whole) {
-        ctxt = xmlCreateMemoryParserCtxt(m_data.constData(), static_cast<int>(end));
-        if (ctxt) {
-            *ctxt->sax = handler;
-            ctxt->userData = ctxt;
-        }
-    } else {
-        ctxt = xmlCreatePushParserCtxt(&handler, nullptr, m_data.constData(),
-            static_cast<int>(std::min<qsizetype>(end, 4)), nullptr);
-    }
+} // namespace
+
+bool XmlParser::startPushing(const char* data, qsizetype size)
+{
+    xmlSAXHandler handler = saxHandler();
+    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(
+        &handler, nullptr, data, static_cast<int>(std::min<qsizetype>(size, 4)), nullptr);
     if (!ctxt) {
         m_errorString = QStringLiteral("Out of memory");
+        m_stopped = true;
         return false;
     }
     ctxt->_private = this;
     m_context = ctxt;
-    xmlCtxtUseOptions(ctxt, options);
+    xmlCtxtUseOptions(ctxt, parseOptions);
+    pushChunks(data + std::min<qsizetype>(size, 4), size - std::min<qsizetype>(size, 4));
+    return true;
+}
 
-    if (whole) {
-        xmlParseDocument(ctxt);
-    } else {
-        for (qsizetype at = std::min<qsizetype>(end, 4); at < end && !m_stopped; at += chunkSize) {
-            const qsizetype n = std::min(chunkSize, end - at);
-            xmlParseChunk(ctxt, m_data.constData() + at, static_cast<int>(n), 0);
-        }
-        if (!m_stopped && oversized >= 0) {
-            m_stopped = true;
-            m_errorString = QStringLiteral("Start tag too large");
-            m_errorLine = xmlSAX2GetLineNumber(ctxt);
-        }
-        if (!m_stopped)
-            xmlParseChunk(ctxt, nullptr, 0, 1);
+void XmlParser::pushChunks(const char* data, qsizetype size)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(m_context);
+    for (qsizetype at = 0; at < size && !m_stopped; at += chunkSize)
+        xmlParseChunk(ctxt, data + at, static_cast<int>(std::min(chunkSize, size - at)), 0);
+}
+
+bool XmlParser::endPushing(bool cut)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(m_context);
+    if (!m_stopped && cut) {
+        m_stopped = true;
+        m_errorString = QStringLiteral("Start tag too large");
+        m_errorLine = xmlSAX2GetLineNumber(ctxt);
     }
+    if (!m_stopped)
+        xmlParseChunk(ctxt, nullptr, 0, 1);
+    return endParsing();
+}
+
+bool XmlParser::endParsing()
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(m_context);
     const bool ok = !m_stopped && ctxt->wellFormed;
     if (!ok && m_errorString.isEmpty())
         m_errorString = QStringLiteral("Document is not well-formed");
@@ -278,6 +278,114 @@ bool XmlParser::parse()
     xmlFreeParserCtxt(ctxt);
     m_context = nullptr;
     return ok;
+}
+
+bool XmlParser::parse()
+{
+    m_nameLengths = {};
+    m_data = withoutLeadingSpace(m_data);
+    // libxml2 only sees the document up to a start tag it would take too long over.
+    const XmlMarkup markup = scanXmlMarkup(m_data);
+    const qsizetype oversized = markup.oversizedStartTag;
+    const qsizetype end = oversized < 0 ? m_data.size() : oversized;
+
+    // A whole document goes to libxml2's one-shot parser, which reads markup-dense feeds faster
+    // than its push parser, with the same events, but CDATA sections at half the speed. It first
+    // copies the whole document, which past a few megabytes costs more than it saves (a 20 MB
+    // channel reads in two thirds of the time pushed). One cut short before an oversized start
+    // tag is pushed in chunks, so that the cut is no error of its own, and so are large ones and
+    // those that are mostly CDATA.
+    const bool whole
+        = oversized < 0 && end > 0 && end <= oneShotMaxBytes && markup.cdataBytes * 4 <= end;
+    if (!whole)
+        return startPushing(m_data.constData(), end) && endPushing(oversized >= 0);
+    xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(m_data.constData(), static_cast<int>(end));
+    if (!ctxt) {
+        m_errorString = QStringLiteral("Out of memory");
+        return false;
+    }
+    *ctxt->sax = saxHandler();
+    ctxt->userData = ctxt;
+    ctxt->_private = this;
+    m_context = ctxt;
+    xmlCtxtUseOptions(ctxt, parseOptions);
+    xmlParseDocument(ctxt);
+    return endParsing();
+}
+
+void XmlParser::push(QByteArrayView piece)
+{
+    if (m_stopped || m_cut)
+        return;
+    // Most pieces end in plain text or in a short tag: they are read where they are, and only
+    // the markup left open at their end is kept.
+    if (m_held.isEmpty() && m_started && !m_wide) {
+        handOnHeld(QByteArray::fromRawData(piece.data(), piece.size()), false);
+        return;
+    }
+    m_held.append(piece);
+    if (!m_context && !m_started) {
+        // Nothing is read before the first unit that is no white space, nor before four bytes
+        // tell the encoding.
+        const QByteArray trimmed = withoutLeadingSpace(m_held);
+        const qsizetype mark = trimmed.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        if (trimmed.size() < 4 || trimmed.size() <= mark)
+            return;
+        m_held = trimmed;
+        m_started = true;
+        // Text in 16-bit units is scanned whole: a piece may begin inside a unit.
+        m_wide = XmlUnits(m_held).width == 2;
+    }
+    if (m_wide)
+        return;
+    // What is held is scanned again each time it doubles, so a long comment or section arriving
+    // in small pieces is scanned a bounded number of times over.
+    if (m_held.size() < 2 * m_heldScanned)
+        return;
+    handOnHeld(std::exchange(m_held, QByteArray()), false);
+}
+
+void XmlParser::handOnHeld(const QByteArray& data, bool last)
+{
+    const XmlMarkup markup = scanXmlMarkup(data);
+    qsizetype safe = last ? data.size() : markup.resumeAt;
+    if (markup.oversizedStartTag >= 0) {
+        safe = markup.oversizedStartTag;
+        m_cut = true;
+    }
+    // libxml2 tells the encoding by the first four bytes.
+    if (m_cut || last || safe >= (m_context ? 1 : 4)) {
+        if (!m_context)
+            startPushing(data.constData(), safe);
+        else
+            pushChunks(data.constData(), safe);
+    } else {
+        safe = 0;
+    }
+    // The markup still open stays held, and is scanned again from its start.
+    if (m_cut || m_stopped || safe == data.size())
+        m_held = QByteArray();
+    else if (safe == 0 && !data.isDetached())
+        m_held = QByteArray(data.constData(), data.size());
+    else
+        m_held = safe == 0 ? data : data.sliced(safe);
+    m_heldScanned = m_held.size();
+}
+
+bool XmlParser::finish()
+{
+    if (!m_stopped && !m_cut) {
+        if (!m_started)
+            m_held = withoutLeadingSpace(m_held);
+        m_started = true;
+        handOnHeld(std::exchange(m_held, QByteArray()), true);
+    }
+    if (!m_context) {
+        if (m_errorString.isEmpty())
+            m_errorString = QStringLiteral("Document is not well-formed");
+        return false;
+    }
+    return endPushing(m_cut);
 }
 
 } // namespace Tickerly::Foundation

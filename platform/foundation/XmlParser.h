@@ -57,6 +57,17 @@ public:
 
     // Parses the whole document; true when it was well-formed to the end.
     bool parse();
+
+    // A document read as it arrives, by a parser made without one: each piece goes to push()
+    // as it comes, in order, and finish() ends it, with what parse() would say of the whole
+    // and the same events (only text just before an error may be cut elsewhere). The parser
+    // holds no more of the document than the markup still open at the end of what came.
+    XmlParser()
+        : XmlParser(QByteArray())
+    {
+    }
+    void push(QByteArrayView piece);
+    bool finish();
     // Called from a delegate callback: no further event is delivered.
     void abortParsing();
 
@@ -66,7 +77,23 @@ public:
 
 private:
     friend struct XmlParserCallbacks;
+    bool startPushing(const char* data, qsizetype size);
+    void pushChunks(const char* data, qsizetype size);
+    bool endPushing(bool cut);
+    bool endParsing();
+    // Gives libxml2 what of `data` (all that is held) no oversized start tag can begin in; holds
+    // the rest.
+    void handOnHeld(const QByteArray& data, bool last);
+
     QByteArray m_data;
+    // Of a document pushed piece by piece: what libxml2 has not been given yet, its size when it
+    // was last scanned, whether the first unit that is no white space came (and whether the
+    // text is in 16-bit units), and whether an oversized start tag cut the document.
+    QByteArray m_held;
+    qsizetype m_heldScanned = 0;
+    bool m_started = false;
+    bool m_wide = false;
+    bool m_cut = false;
     XmlParserDelegate* m_delegate = nullptr;
     void* m_context = nullptr;
     bool m_stopped = false;

@@ -318,3 +318,46 @@ TEST(StoredStoriesData, StoriesArchivedApartAsViewsStoreWhatTheStoriesStore)
         EXPECT_EQ(stored.storedStories().size(), count);
     }
 }
+
+// The stories' first sightings are kept beside the list, written with it, and answer only for
+// the list they were written with: not for one stored by a build that keeps none (which leaves
+// them behind), nor past the cap, nor for a list with more of them than are kept.
+TEST(StoredStoriesData, KeepsFirstSightingsApartForTheListTheyCameWith)
+{
+    const auto sighted = [](int i, qint64 seenMSecs) {
+        auto s = story(linkNumber(i), 4'000'000'000);
+        s->setFirstSeen(QDateTime::fromMSecsSinceEpoch(seenMSecs, Qt::UTC));
+        return s;
+    };
+    StoredStoriesData stored;
+    EXPECT_FALSE(stored.firstSightings());
+    stored.storeStories({ sighted(1, 1000), story(linkNumber(2), 10), sighted(3, 3000) });
+    EXPECT_EQ(stored.firstSightings(),
+        (QHash<QString, qint64> { { linkNumber(1), 1000 }, { linkNumber(3), 3000 } }));
+    stored.storeStories({});
+    EXPECT_EQ(stored.firstSightings(), (QHash<QString, qint64> {}));
+
+    StoredStoriesData::setMaxStoredStoriesForTesting(1);
+    stored.storeEncodedStories({ KeyedArchiver::encodedObject(*sighted(1, 1000)),
+                                   KeyedArchiver::encodedObject(*sighted(2, 2000)) },
+        {}, { { 0, linkNumber(1), 1000 }, { 1, linkNumber(2), 2000 } });
+    StoredStoriesData::setMaxStoredStoriesForTesting(0);
+    EXPECT_EQ(stored.firstSightings(), (QHash<QString, qint64> { { linkNumber(1), 1000 } }));
+
+    // An older build stores the list and its time of loading only.
+    stored.localStore()->setValues({ { u"velmora.TickerlyShared.StoredStories"_s,
+                                         KeyedArchiver::archivedDataWithRootObjects(
+                                             QList<std::shared_ptr<NewsStory>>()) },
+        { u"velmora.TickerlyShared.LastLoaded"_s, QDateTime::currentDateTimeUtc().addSecs(1) } });
+    EXPECT_FALSE(stored.firstSightings());
+
+    QList<std::shared_ptr<NewsStory>> many;
+    for (int i = 0; i <= StoredStoriesData::maxKeptSightings; ++i)
+        many.append(sighted(i, 1000 + i));
+    stored.storeStories(many);
+    EXPECT_FALSE(stored.firstSightings());
+    many.removeLast();
+    stored.storeStories(many);
+    ASSERT_TRUE(stored.firstSightings());
+    EXPECT_EQ(stored.firstSightings()->size(), StoredStoriesData::maxKeptSightings);
+}

@@ -129,12 +129,10 @@ private:
             if (imageLink)
                 story->setImageLink(imageLink);
             else if (body)
-                story->setImageLink(getImageLink(
-                    markupOutsideScripts(fixHTMLEncodings(pictureText.value_or(*body)))));
+                story->setImageLink(getImageLink(markupOutsideScripts(fixHTMLEncodings(*body))));
             stories.append(story);
             headline.reset();
             body.reset();
-            pictureText.reset();
             storyLink.reset();
             date.reset();
             updated.reset();
@@ -158,8 +156,7 @@ private:
         else if (name == u"link"_s && Url::fromString(text->trimmed()))
             storyLink = Url::fromString(text->trimmed());
         else if (name == u"content"_s || name == u"description"_s) {
-            body = cut(FeedParser::fixText(*text));
-            pictureText = cut(FeedParser::fixText(markupOutsideScripts(*text)));
+            body = cut(FeedParser::fixText(markupOutsideScripts(*text)));
         } else if (name == u"pubDate"_s || name == u"dc:date"_s || name == u"published"_s)
             date = text->trimmed();
         else if (name == u"updated"_s && stack.first() == u"feed"_s)
@@ -169,7 +166,7 @@ private:
     std::shared_ptr<Source> m_source;
     bool m_isFeed = false;
     QStringList stack;
-    std::optional<QString> text, headline, body, pictureText, date, updated;
+    std::optional<QString> text, headline, body, date, updated;
     std::optional<Url> storyLink, imageLink;
 };
 
@@ -429,6 +426,31 @@ TEST(FeedParser, FindsAStorysPictureOutsideScriptsStylesAndComments)
     EXPECT_EQ(pictureOf("photo http://ok.test/plain.jpg"), u"http://ok.test/plain.jpg"_s);
 }
 
+// A browser shows nothing of a script, a style or a comment, and neither does a story's body.
+TEST(FeedParser, ShowsNothingOfScriptsStylesAndCommentsInABody)
+{
+    const auto bodyOf = [](const QByteArray& description) {
+        const FeedParser feed("<rss><channel><item><title>t</title><description>" + description
+                + "</description></item></channel></rss>",
+            feedSource());
+        return feed.stories.size() == 1 ? feed.stories.first()->body().value_or(u"none"_s)
+                                        : u"no story"_s;
+    };
+    EXPECT_EQ(bodyOf("<![CDATA[<script>var x = 1;</script><p>Real text</p>"
+                     "<style>p{color:red}</style>]]>"),
+        u"Real text"_s);
+    EXPECT_EQ(bodyOf("&lt;SCRIPT type=\"text/javascript\"&gt;track()&lt;/SCRIPT&gt;Shown"
+                     "&lt;!-- hidden --&gt;"),
+        u"Shown"_s);
+    // Past the cut: what a script holds takes none of the body's hundred characters.
+    EXPECT_EQ(bodyOf("<![CDATA[<script>" + QByteArray(300, 'x') + "</script>" + QByteArray(150, 'y')
+                  + "]]>"),
+        QString(FeedParser::descriptionMaxLength, u'y'));
+    // An unclosed script hides the rest; an escaped one shows as the text it is.
+    EXPECT_EQ(bodyOf("<![CDATA[before<script>var x = 1;]]>"), u"before"_s);
+    EXPECT_EQ(bodyOf("<![CDATA[&lt;script&gt;1&lt;/script&gt;]]>"), u"<script>1</script>"_s);
+}
+
 TEST(FeedParser, ReadsEveryFeedExactlyAsThePlainReadingDoes)
 {
     QList<QByteArray> documents;
@@ -521,4 +543,27 @@ TEST(FeedParser, ReadsEveryCorpusFeedWithoutFailing)
         ++files;
     }
     EXPECT_GT(files, 0);
+}
+
+// A feed read as it arrives, whatever its pieces, is read as the whole document is.
+TEST(FeedParser, ReadsAFeedArrivingInPiecesAsItReadsItWhole)
+{
+    const TestSupport::FeedFiles files
+        = TestSupport::feedFiles(u"FeedParser.ReadsAFeedArrivingInPiecesAsItReadsItWhole"_s);
+    int stories = 0;
+    for (const QString& path : files.all()) {
+        const QByteArray document = TestSupport::readFile(path);
+        const FeedParser whole(document, feedSource());
+        for (const qsizetype size : { 1, 7, 16 * 1024 }) {
+            FeedParser arriving(feedSource());
+            for (qsizetype at = 0; at < document.size(); at += size)
+                arriving.push(
+                    QByteArrayView(document).sliced(at, std::min(size, document.size() - at)));
+            arriving.finish();
+            EXPECT_EQ(dump(arriving), dump(whole)) << size << ": " << path.toStdString();
+            EXPECT_EQ(arriving.isFeed(), whole.isFeed()) << path.toStdString();
+        }
+        stories += int(whole.stories.size());
+    }
+    EXPECT_GT(stories, 30);
 }

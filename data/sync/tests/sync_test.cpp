@@ -92,6 +92,15 @@ void expectIdle(const Sync& sync)
     EXPECT_FALSE(sync.workingStories());
 }
 
+// Runs one refresh to its completion; whether it reported within the bound.
+bool refreshed()
+{
+    auto sync = Sync::create();
+    Outcome outcome;
+    sync->updateStories(std::nullopt, outcome.completion());
+    return TestSupport::waitFor([&] { return outcome.calls > 0; });
+}
+
 class SyncTest : public ::testing::Test {
 protected:
     void TearDown() override { UrlSessionTesting::closeIdleConnections(); }
@@ -172,10 +181,7 @@ TEST_F(SyncTest, KeepsFeedOrderAmongStoriesOfEqualDates)
     addSource(server.url(u"/second"_s));
 
     for (int run = 0; run < 2; ++run) {
-        auto sync = Sync::create();
-        Outcome outcome;
-        sync->updateStories(std::nullopt, outcome.completion());
-        ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
+        ASSERT_TRUE(refreshed());
         EXPECT_EQ(storedLinks(), expected);
     }
 }
@@ -274,6 +280,39 @@ TEST_F(SyncTest, RanksAStoryDatedInTheFutureByItsFirstSighting)
         ASSERT_EQ(stored.size(), 4);
         EXPECT_EQ(stored[2]->date(), farFuture);
         EXPECT_EQ(stored[2]->dateAsLoadedAt(QDateTime::currentDateTimeUtc()), twoHoursAgo);
+    }
+}
+
+// The stored stories' sightings are kept apart from the list, so a story dated ahead is ranked
+// without reading the stored list at all: here a list that no longer reads.
+TEST_F(SyncTest, RanksAStoryDatedAheadWithoutReadingTheStoredList)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const QDateTime farFuture(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC);
+    const QDateTime twoHoursAgo = QDateTime::fromSecsSinceEpoch(now - 7200, Qt::UTC);
+    auto sighted
+        = std::make_shared<NewsStory>(u"ahead"_s, u""_s, Url::fromString(u"http://odd/9999"_s),
+            farFuture, std::make_shared<Source>(u"s"_s, u"http://s/"_s));
+    sighted->setFirstSeen(twoHoursAgo);
+    ASSERT_EQ(StoredStoriesData().storeStories({ sighted }), UserDefaults::Outcome::Done);
+    StoredStoriesData().localStore()->set(
+        u"velmora.TickerlyShared.StoredStories"_s, QByteArray("no list"));
+
+    server.reply(u"/odd"_s,
+        ok(feed({ { u"http://odd/9999"_s, farFuture.toSecsSinceEpoch() },
+            { u"http://odd/new-ahead"_s, farFuture.toSecsSinceEpoch() } })));
+    server.reply(u"/news"_s, ok(feed({ { u"http://news/hour-ago"_s, now - 3600 } })));
+    addSource(server.url(u"/odd"_s));
+    addSource(server.url(u"/news"_s));
+    for (int refresh = 0; refresh < 2; ++refresh) {
+        ASSERT_TRUE(refreshed());
+        EXPECT_EQ(storedLinks(),
+            (QStringList {
+                u"http://odd/new-ahead"_s, u"http://news/hour-ago"_s, u"http://odd/9999"_s }))
+            << "refresh " << refresh;
+        // The next refresh finds both sightings kept apart by this one.
+        StoredStoriesData().localStore()->set(
+            u"velmora.TickerlyShared.StoredStories"_s, QByteArray("no list"));
     }
 }
 
@@ -378,6 +417,28 @@ TEST_F(SyncTest, APlainRefreshLetsGoOfEachFeedsStoriesOnceArchived)
     ASSERT_TRUE(TestSupport::waitFor([&] { return done; }));
     EXPECT_EQ(StoredStoriesData().storedStories().size(), 3 * perFeed);
     EXPECT_LT(heldMost, perFeed);
+}
+
+// A plain refresh reads a feed as it arrives: its first stories are made while the rest of it
+// is still on its way, so the whole body is never held.
+TEST_F(SyncTest, APlainRefreshReadsAFeedWhileTheRestOfItIsOnItsWay)
+{
+    QList<QPair<QString, std::optional<qint64>>> items;
+    for (int i = 0; i < 50; ++i)
+        items.append({ u"http://arriving/%1"_s.arg(i), 1000 + i });
+    ScriptedReply slow = ok(feed(items));
+    slow.cutAfter = slow.body.indexOf("http://arriving/45");
+    slow.stallMs = 3000;
+    server.reply(u"/arriving"_s, slow);
+    addSource(server.url(u"/arriving"_s));
+
+    auto sync = Sync::create();
+    sync->updateStories(std::nullopt, {});
+    ASSERT_TRUE(sync->sources() && sync->sources()->size() == 1);
+    const std::shared_ptr<Source> source = sync->sources()->first();
+    // Each story made holds its source.
+    EXPECT_TRUE(TestSupport::waitFor([&] { return source.use_count() > 40; }));
+    sync->cancel();
 }
 
 TEST_F(SyncTest, CancelledWhileDownloadingReportsNothingAndKeepsTheList)

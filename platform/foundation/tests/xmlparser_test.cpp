@@ -46,6 +46,23 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
     return file.fileName();
 }
 
+// The events of `document` pushed in pieces of `size` bytes (cut at random sizes below `size`
+// when `random` is given).
+QStringList pushed(
+    const QByteArray& document, qsizetype size, bool* ok, std::mt19937* random = nullptr)
+{
+    Recorder recorder;
+    XmlParser parser;
+    parser.setDelegate(&recorder);
+    for (qsizetype at = 0; at < document.size();) {
+        const qsizetype n = random ? 1 + qsizetype((*random)() % size) : size;
+        parser.push(QByteArrayView(document).sliced(at, std::min(n, document.size() - at)));
+        at += n;
+    }
+    *ok = parser.finish();
+    return recorder.events;
+}
+
 QStringList parse(const QByteArray& document, bool* ok = nullptr)
 {
     Recorder recorder;
@@ -363,6 +380,51 @@ TEST(XmlParser, ReadsAWholeDocumentAsItReadsOnePushedInChunks)
     if (!files.outside.isEmpty()) {
         EXPECT_GT(comparedOutside, files.outside.size() / 2);
     }
+}
+
+// A document read as it arrives, in pieces of any size, gives what it gives read whole: the
+// real-world feeds, documents cut at an oversized start tag, in 16-bit units, with white space
+// before the declaration, with markup of every kind across the pieces' ends.
+TEST(XmlParser, ReadsADocumentPushedPieceByPieceAsItReadsItWhole)
+{
+    QList<QByteArray> documents;
+    for (const QString& path :
+        TestSupport::feedFiles(u"XmlParser.ReadsADocumentPushedPieceByPieceAsItReadsItWhole"_s)
+            .all())
+        documents << TestSupport::readFile(path);
+    QByteArray flood = "<rss><channel><item><title>kept</title></item><item ";
+    for (int i = 0; i < 5000; ++i)
+        flood += 'a' + QByteArray::number(i) + "=\"\" ";
+    flood += "/></channel></rss>";
+    const QString wide
+        = u"\ufeff\r\n <?xml version=\"1.0\" encoding=\"UTF-16\"?><r>w\u20acde</r>"_s;
+    documents << flood << "<r a=\"" + QByteArray(xmlMaxStartTagBytes, 'x') + "\"/>"
+              << QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2)
+              << "\n \xEF\xBB\xBF<?xml version=\"1.0\"?><r>a</r>"
+              << "\xEF\xBB\xBF \t<r>b</r>"
+              << ""
+              << "  "
+              << "<r"
+              << "<r>unclosed"
+              << "<!DOCTYPE r [<!ENTITY e \"<a b='>'>\"><!-- a < b -->]><r>&e;<!-- <c d=\" "
+                 "--><![CDATA[<e f=\"]]><?p <g h=\"?><s t='>'/></r>";
+    std::mt19937 random(5);
+    int compared = 0;
+    for (const QByteArray& document : documents) {
+        bool wholeOk = false;
+        const QStringList whole = parse(document, &wholeOk);
+        for (const qsizetype size : { 1, 2, 3, 5, 64, 4096 }) {
+            bool ok = !wholeOk;
+            EXPECT_EQ(pushed(document, size, &ok), whole)
+                << size << ": " << document.left(120).toStdString();
+            EXPECT_EQ(ok, wholeOk) << size << ": " << document.left(120).toStdString();
+        }
+        bool ok = !wholeOk;
+        EXPECT_EQ(pushed(document, 300, &ok, &random), whole) << document.left(120).toStdString();
+        EXPECT_EQ(ok, wholeOk);
+        ++compared;
+    }
+    EXPECT_GT(compared, 20);
 }
 
 TEST(XmlParser, SkipsWhiteSpaceBeforeTheXmlDeclaration)
