@@ -45,16 +45,17 @@ struct ImageUse {
     qint64 readWholeUpTo = 0;
     // The longest side accepted.
     int maxSide = maxDecodedImageSide;
-    // The most pixels of a picture whose format is read whole, never at a reduced size.
+    // The most pixels of a picture held at its full size.
     qint64 maxWholePixels = maxWholePixelsForFullSizeUse;
 };
 
 // The picture in `bytes` (PNG, JPEG, GIF, ICO, ...) as `use` needs it, upright as its Exif
 // orientation says, or a null image when the bytes hold none or announce a picture larger than
 // `use.maxSide` on a side or maxAnnouncedImagePixels in all, one of more than
-// `use.maxWholePixels` in a format that is read whole, or a JPEG whose decoder would hold more
-// than maxJpegCoefficientBytes. The size is read from the header (for GIF and ICO, of the canvas
-// the decoder draws on) before any pixel memory is taken. `refusal`, when given, says why.
+// `use.maxWholePixels` that would be held at its full size (its format is read whole, or it is
+// read at its own size), or a JPEG whose decoder would hold more than maxJpegCoefficientBytes. The
+// size is read from the header (for GIF and ICO, of the canvas the decoder draws on) before any
+// pixel memory is taken. `refusal`, when given, says why.
 //
 // With a cover, a picture of more than `use.readWholeUpTo` pixels is read at the smallest size
 // that still covers it, its aspect kept, without its full size ever being held (PNG row by row,
