@@ -9,7 +9,6 @@
 #include "data/sync/UrlLoadingDecoders_p.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QImageWriter>
 #include <QRandomGenerator>
 
@@ -115,12 +114,3 @@ void DeepPng4000x3000(benchmark::State& state)
 BENCHMARK(DeepPng4000x3000)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
