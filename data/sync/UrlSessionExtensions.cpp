@@ -127,9 +127,9 @@ qreal screenPixelRatio()
     return most;
 }
 
-// The pictures whose bytes the process holds at once: downloading, or downloaded and waiting to
-// be decoded. Over a fast network every answer would otherwise be in before the first is
-// decoded (twenty camera photos are some 60 MB); the loads past the first few wait unstarted,
+// The story pictures whose bytes the process holds at once: downloading, or downloaded and
+// waiting to be decoded. Over a fast network every answer would otherwise be in before the first
+// is decoded (twenty camera photos are some 60 MB); the loads past the first few wait unstarted,
 // in the order they were asked for. Thread-safe.
 class PictureTurns {
 public:
@@ -205,9 +205,13 @@ void noteRefusedForSize(const Url& url)
     qCWarning(lcPictures) << "the picture at" << address << "costs too much to read; not shown";
 }
 
+// Story pictures are photos of megabytes and take turns; icons are small, and a sweep of many
+// sources loads them all at once.
+enum class PictureTurn { Taken, None };
+
 std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& fromURL,
     std::function<std::optional<QImage>(const QByteArray&, ImageRefusal*)> decode,
-    std::function<void(std::optional<QImage>)> completion)
+    std::function<void(std::optional<QImage>)> completion, PictureTurn turn)
 {
     auto started = std::make_shared<std::atomic<bool>>(false);
     auto task
@@ -229,7 +233,10 @@ std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& 
                 if (*started)
                     PictureTurns::shared().finished();
             });
-    PictureTurns::shared().start(task, std::move(started));
+    if (turn == PictureTurn::Taken)
+        PictureTurns::shared().start(task, std::move(started));
+    else
+        task->resume();
     return task;
 }
 
@@ -289,7 +296,7 @@ std::shared_ptr<UrlSessionDataTask> loadImage(
         [ratio](const QByteArray& bytes, ImageRefusal* refusal) {
             return UrlLoadingDecoders::image(bytes, ratio, refusal);
         },
-        std::move(completion));
+        std::move(completion), PictureTurn::Taken);
 }
 
 std::shared_ptr<UrlSessionDataTask> loadIcon(
@@ -300,7 +307,7 @@ std::shared_ptr<UrlSessionDataTask> loadIcon(
         [](const QByteArray& bytes, ImageRefusal* refusal) {
             return UrlLoadingDecoders::icon(bytes, refusal);
         },
-        std::move(completion));
+        std::move(completion), PictureTurn::None);
 }
 
 } // namespace Tickerly::Data
