@@ -6,6 +6,9 @@
 // pictures are camera photos, against the same feed with small pictures. Run those one case per
 // process (--benchmark_filter): each makes its own data home.
 
+#include "PeakMemory.h"
+#include "PictureFeed.h"
+
 #include "data/model/Source.h"
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
@@ -16,17 +19,13 @@
 #include "testsupport/LoopbackServer.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QImageWriter>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -152,35 +151,42 @@ qint64 residentKiB(qint64 pid)
     return -1;
 }
 
-void BM_HostResidentMemory(benchmark::State& state)
+// Starts the host with the plug-in and shows its panel; false, the run skipped, when it does not
+// answer.
+bool startShownHost(benchmark::State& state, QProcess& host)
 {
-    storeTwentyStories();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         state.SkipWithError(
             "the host's readiness is read over the session bus: run under dbus-run-session");
-        return;
+        return false;
     }
     const QString service = u"velmora.Tickerly.WidgetHost"_s;
+    host.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(WIDGET_PLUGIN) });
+    QElapsedTimer bound;
+    bound.start();
+    while (host.state() != QProcess::NotRunning && !bus.interface()->isServiceRegistered(service)
+        && bound.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // Answered once its event loop runs: the panel is up, the list read and shown.
+    const QDBusMessage reply = bus.call(
+        QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s), QDBus::Block, 10000);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    host.kill();
+    host.waitForFinished();
+    state.SkipWithError(
+        qPrintable(u"the host did not start: "_s + QString::fromUtf8(host.readAllStandardError())));
+    return false;
+}
+
+void BM_HostResidentMemory(benchmark::State& state)
+{
+    storeTwentyStories();
     for (auto _ : state) {
         QProcess host;
-        host.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(WIDGET_PLUGIN) });
-        QElapsedTimer bound;
-        bound.start();
-        while (host.state() != QProcess::NotRunning
-            && !bus.interface()->isServiceRegistered(service) && bound.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        // Answered once its event loop runs: the panel is up, the list read and shown.
-        const QDBusMessage reply
-            = bus.call(QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s),
-                QDBus::Block, 10000);
-        if (reply.type() != QDBusMessage::ReplyMessage) {
-            host.kill();
-            host.waitForFinished();
-            state.SkipWithError(qPrintable(
-                u"the host did not start: "_s + QString::fromUtf8(host.readAllStandardError())));
+        if (!startShownHost(state, host))
             return;
-        }
         state.counters["resident_MiB"]
             = static_cast<double>(residentKiB(host.processId())) / 1024.0;
         host.terminate();
@@ -189,145 +195,65 @@ void BM_HostResidentMemory(benchmark::State& state)
 }
 BENCHMARK(BM_HostResidentMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-enum class Pictures { Small, CameraPhotos, ProgressivePhotos };
-
-// A 6000 by 4000 photo with grain, sequential as a camera writes it or progressive as sites'
-// optimisers do; or a small picture of one colour.
-QByteArray picture(Pictures kind)
-{
-    const bool photo = kind != Pictures::Small;
-    QImage image(photo ? 6000 : 1024, photo ? 4000 : 1024, QImage::Format_RGB32);
-    QRandomGenerator noise(53);
-    for (int y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const int grain = photo ? int(noise.bounded(24)) : 0;
-            line[x] = qRgb((x / 24 + grain) & 0xFF, (y / 16 + grain) & 0xFF, (x + y) / 40 & 0xFF);
-        }
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, photo ? "JPEG" : "PNG");
-    writer.setProgressiveScanWrite(kind == Pictures::ProgressivePhotos);
-    writer.setQuality(photo ? 60 : -1);
-    writer.write(image);
-    return bytes;
-}
-
-// One source whose feed of 20 stories names a picture for each, all the same bytes, in a data
-// home of our own.
-TestSupport::LoopbackServer& storePictureFeed(const QByteArray& bytes)
+// One source whose feed of 20 stories names a picture of `kind` for each, in a data home of our
+// own.
+TestSupport::LoopbackServer& storePictureFeed(PictureKind kind)
 {
     static QTemporaryDir home;
     static TestSupport::LoopbackServer server;
     qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
     qputenv("TICKERLY_LOOPBACK_ONLY", "1");
-    QByteArray feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
-    TestSupport::ScriptedReply image = TestSupport::bodyReply(bytes);
-    image.headers = { { "Content-Type", "image/jpeg" } };
-    for (int i = 0; i < 20; ++i) {
-        const QString path = u"/picture/%1.jpg"_s.arg(i);
-        server.reply(path, image);
-        feed += "<item><title>Story " + QByteArray::number(i) + "</title><link>"
-            + StoryTest::linkNumber(i).toUtf8() + "</link><pubDate>"
-            + QDateTime::currentDateTimeUtc()
-                  .addSecs(-600 * (i + 1))
-                  .toString(Qt::RFC2822Date)
-                  .toUtf8()
-            + "</pubDate><enclosure url=\"" + server.url(path).toUtf8()
-            + "\" type=\"image/jpeg\"/></item>";
-    }
-    TestSupport::ScriptedReply reply;
-    reply.body = feed + "</channel></rss>";
-    reply.headers = { { "Content-Type", "application/rss+xml" } };
-    server.reply(u"/feed"_s, reply);
+    servePictureFeed(server, picture(kind));
     SourcesData().addSource(std::make_shared<Source>(u"Feed"_s, server.url(u"/feed"_s)));
     return server;
 }
 
-// The process's CPU time so far, in clock ticks.
-qint64 cpuTicks(qint64 pid)
-{
-    QFile stat(u"/proc/%1/stat"_s.arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : -1;
-}
-
-double statusMiB(qint64 pid, const QByteArray& field)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(field.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1;
-}
-
 // The host shown over the picture feed: once every picture was asked for and the host has been
 // idle for a second, its peak (VmHWM) and what it holds (VmRSS).
-void hostWithPictures(benchmark::State& state, Pictures kind)
+void hostWithPictures(benchmark::State& state, PictureKind kind)
 {
-    TestSupport::LoopbackServer& server = storePictureFeed(picture(kind));
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        state.SkipWithError("run under dbus-run-session");
-        return;
-    }
-    const QString service = u"velmora.Tickerly.WidgetHost"_s;
+    TestSupport::LoopbackServer& server = storePictureFeed(kind);
     for (auto _ : state) {
         QProcess host;
-        host.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(WIDGET_PLUGIN) });
+        if (!startShownHost(state, host))
+            return;
         QElapsedTimer bound;
         bound.start();
-        while (host.state() != QProcess::NotRunning
-            && !bus.interface()->isServiceRegistered(service) && bound.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        bus.call(QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s), QDBus::Block,
-            10000);
-        auto allAsked = [&] {
-            for (int i = 0; i < 20; ++i)
-                if (server.requestCount(u"/picture/%1.jpg"_s.arg(i)) == 0)
-                    return false;
-            return true;
-        };
-        while (!allAsked() && bound.elapsed() < 30000)
+        while (!everyPictureAsked(server) && bound.elapsed() < 30000)
             QCoreApplication::processEvents(
                 QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
         qint64 ticks = -2;
-        while (cpuTicks(host.processId()) != ticks && bound.elapsed() < 180000) {
-            ticks = cpuTicks(host.processId());
+        while (processCpuTicks(host.processId()) != ticks && bound.elapsed() < 180000) {
+            ticks = processCpuTicks(host.processId());
             QElapsedTimer idle;
             idle.start();
             while (idle.elapsed() < 1000)
                 QCoreApplication::processEvents(
                     QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
         }
-        state.counters["asked_all"] = allAsked() ? 1 : 0;
-        state.counters["peak_MiB"] = statusMiB(host.processId(), "VmHWM:");
-        state.counters["resident_MiB"] = statusMiB(host.processId(), "VmRSS:");
+        state.counters["asked_all"] = everyPictureAsked(server) ? 1 : 0;
+        state.counters["peak_MiB"] = processStatusMiB(host.processId(), "VmHWM");
+        state.counters["resident_MiB"] = processStatusMiB(host.processId(), "VmRSS");
         host.terminate();
         host.waitForFinished();
     }
 }
 
-void BM_HostWithSmallPictures(benchmark::State& state) { hostWithPictures(state, Pictures::Small); }
+void BM_HostWithSmallPictures(benchmark::State& state)
+{
+    hostWithPictures(state, PictureKind::Small);
+}
 BENCHMARK(BM_HostWithSmallPictures)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_HostWithCameraPhotos(benchmark::State& state)
 {
-    hostWithPictures(state, Pictures::CameraPhotos);
+    hostWithPictures(state, PictureKind::CameraPhoto);
 }
 BENCHMARK(BM_HostWithCameraPhotos)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_HostWithProgressivePhotos(benchmark::State& state)
 {
-    hostWithPictures(state, Pictures::ProgressivePhotos);
+    hostWithPictures(state, PictureKind::ProgressivePhoto);
 }
 BENCHMARK(BM_HostWithProgressivePhotos)->Unit(benchmark::kMillisecond)->Iterations(1);
 
