@@ -17,6 +17,9 @@
 // `wrapper` (a script that execs the program it is given, such as heaptrack) runs the measured
 // starts under it; their peak is then not read.
 
+#include "PeakMemory.h"
+#include "TemporaryHomes.h"
+
 #include "app/tests/e2e/Desktop.h"
 
 #include "data/model/Shared.h"
@@ -54,18 +57,6 @@ constexpr int itemsPerSite = 31 * 7;
 constexpr int delayMs = 200;
 const QString sourcesTitle = u"Tickerly"_s;
 const QString storiesTitle = u"Stories"_s;
-
-double statusMiB(qint64 pid, const QByteArray& field)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1;
-}
 
 // A real feed whose run of items (from the first item's start to the last one's end, exactly as
 // written) is served `times` times over.
@@ -168,8 +159,8 @@ Run start(
     // The first rows and their pictures follow the write.
     E2E::poll([] { return false; }, 3000, 500);
     if (measured) {
-        run.peakMiB = statusMiB(program.pid(), "VmHWM");
-        run.afterMiB = statusMiB(program.pid(), "VmRSS");
+        run.peakMiB = processStatusMiB(program.pid(), "VmHWM");
+        run.afterMiB = processStatusMiB(program.pid(), "VmRSS");
     }
     desktop.typeUntil(sourcesTitle, u"ctrl+q"_s, [&] { return !program.isRunning(); });
     program.waitForExit(60000);
@@ -181,10 +172,7 @@ Run start(
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    qputenv("XDG_DATA_HOME", QDir(home.path()).filePath(u"data"_s).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", QDir(home.path()).filePath(u"config"_s).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", QDir(home.path()).filePath(u"cache"_s).toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    useTemporaryHomes(home);
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2 || !E2E::Desktop::available()) {

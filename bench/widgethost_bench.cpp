@@ -1,6 +1,13 @@
 // The widget host with the widget plug-in over 20 stored stories: the time from loading the
 // plug-in to the first painted story row, and the resident memory of a running host. The one
 // source answers from loopback a second late, so what is painted first is the stored list.
+//
+// Beside it, the host's peak and resident memory once it shows a feed of 20 stories whose
+// pictures are camera photos, against the same feed with small pictures. Run those one case per
+// process (--benchmark_filter): each makes its own data home.
+
+#include "PeakMemory.h"
+#include "PictureFeed.h"
 
 #include "data/model/Source.h"
 #include "data/model/SourcesData.h"
@@ -144,35 +151,42 @@ qint64 residentKiB(qint64 pid)
     return -1;
 }
 
-void BM_HostResidentMemory(benchmark::State& state)
+// Starts the host with the plug-in and shows its panel; false, the run skipped, when it does not
+// answer.
+bool startShownHost(benchmark::State& state, QProcess& host)
 {
-    storeTwentyStories();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         state.SkipWithError(
             "the host's readiness is read over the session bus: run under dbus-run-session");
-        return;
+        return false;
     }
     const QString service = u"velmora.Tickerly.WidgetHost"_s;
+    host.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(WIDGET_PLUGIN) });
+    QElapsedTimer bound;
+    bound.start();
+    while (host.state() != QProcess::NotRunning && !bus.interface()->isServiceRegistered(service)
+        && bound.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // Answered once its event loop runs: the panel is up, the list read and shown.
+    const QDBusMessage reply = bus.call(
+        QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s), QDBus::Block, 10000);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    host.kill();
+    host.waitForFinished();
+    state.SkipWithError(
+        qPrintable(u"the host did not start: "_s + QString::fromUtf8(host.readAllStandardError())));
+    return false;
+}
+
+void BM_HostResidentMemory(benchmark::State& state)
+{
+    storeTwentyStories();
     for (auto _ : state) {
         QProcess host;
-        host.start(QStringLiteral(WIDGET_HOST), { u"--widget"_s, QStringLiteral(WIDGET_PLUGIN) });
-        QElapsedTimer bound;
-        bound.start();
-        while (host.state() != QProcess::NotRunning
-            && !bus.interface()->isServiceRegistered(service) && bound.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        // Answered once its event loop runs: the panel is up, the list read and shown.
-        const QDBusMessage reply
-            = bus.call(QDBusMessage::createMethodCall(service, u"/"_s, service, u"Show"_s),
-                QDBus::Block, 10000);
-        if (reply.type() != QDBusMessage::ReplyMessage) {
-            host.kill();
-            host.waitForFinished();
-            state.SkipWithError(qPrintable(
-                u"the host did not start: "_s + QString::fromUtf8(host.readAllStandardError())));
+        if (!startShownHost(state, host))
             return;
-        }
         state.counters["resident_MiB"]
             = static_cast<double>(residentKiB(host.processId())) / 1024.0;
         host.terminate();
@@ -180,5 +194,67 @@ void BM_HostResidentMemory(benchmark::State& state)
     }
 }
 BENCHMARK(BM_HostResidentMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One source whose feed of 20 stories names a picture of `kind` for each, in a data home of our
+// own.
+TestSupport::LoopbackServer& storePictureFeed(PictureKind kind)
+{
+    static QTemporaryDir home;
+    static TestSupport::LoopbackServer server;
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    qputenv("TICKERLY_LOOPBACK_ONLY", "1");
+    servePictureFeed(server, picture(kind));
+    SourcesData().addSource(std::make_shared<Source>(u"Feed"_s, server.url(u"/feed"_s)));
+    return server;
+}
+
+// The host shown over the picture feed: once every picture was asked for and the host has been
+// idle for a second, its peak (VmHWM) and what it holds (VmRSS).
+void hostWithPictures(benchmark::State& state, PictureKind kind)
+{
+    TestSupport::LoopbackServer& server = storePictureFeed(kind);
+    for (auto _ : state) {
+        QProcess host;
+        if (!startShownHost(state, host))
+            return;
+        QElapsedTimer bound;
+        bound.start();
+        while (!everyPictureAsked(server) && bound.elapsed() < 30000)
+            QCoreApplication::processEvents(
+                QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        qint64 ticks = -2;
+        while (processCpuTicks(host.processId()) != ticks && bound.elapsed() < 180000) {
+            ticks = processCpuTicks(host.processId());
+            QElapsedTimer idle;
+            idle.start();
+            while (idle.elapsed() < 1000)
+                QCoreApplication::processEvents(
+                    QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        }
+        state.counters["asked_all"] = everyPictureAsked(server) ? 1 : 0;
+        state.counters["peak_MiB"] = processStatusMiB(host.processId(), "VmHWM");
+        state.counters["resident_MiB"] = processStatusMiB(host.processId(), "VmRSS");
+        host.terminate();
+        host.waitForFinished();
+    }
+}
+
+void BM_HostWithSmallPictures(benchmark::State& state)
+{
+    hostWithPictures(state, PictureKind::Small);
+}
+BENCHMARK(BM_HostWithSmallPictures)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_HostWithCameraPhotos(benchmark::State& state)
+{
+    hostWithPictures(state, PictureKind::CameraPhoto);
+}
+BENCHMARK(BM_HostWithCameraPhotos)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_HostWithProgressivePhotos(benchmark::State& state)
+{
+    hostWithPictures(state, PictureKind::ProgressivePhoto);
+}
+BENCHMARK(BM_HostWithProgressivePhotos)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

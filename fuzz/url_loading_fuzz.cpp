@@ -13,5 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         (void)json->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     (void)UrlLoadingDecoders::image(bytes, size % 2 ? 2.0 : 1.0);
     (void)UrlLoadingDecoders::icon(bytes);
+    // A tiny cover sends small pictures down the reduced paths: PNG rows, the JPEG decoder's own
+    // scaling, the Exif turn.
+    (void)decodeImage(bytes, { .cover = QSize(3, 2) });
     return 0;
 }

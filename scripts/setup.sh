@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libxcb1-dev
-    libcurl4-openssl-dev libicu-dev libxml2-dev libsqlite3-dev zlib1g-dev
+    libcurl4-openssl-dev libicu-dev libxml2-dev libsqlite3-dev zlib1g-dev libpng-dev
     nlohmann-json3-dev libcpp-httplib-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format

@@ -123,6 +123,17 @@ QByteArray encodedImage(const QImage& image, const char* format, bool progressiv
     return bytes;
 }
 
+QByteArray withExifOrientation(const QByteArray& jpeg, int orientation)
+{
+    // A little-endian TIFF block of one directory entry: Orientation (0x112), one SHORT.
+    QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24);
+    exif += char(orientation);
+    exif += QByteArray(7, 0);
+    QByteArray length(2, 0);
+    qToBigEndian<quint16>(quint16(exif.size() + 2), length.data());
+    return jpeg.left(2) + "\xff\xe1" + length + exif + jpeg.mid(2);
+}
+
 QByteArray gifOfCanvas(QSize canvas)
 {
     QByteArray size(4, 0);

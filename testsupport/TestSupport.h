@@ -62,6 +62,9 @@ int coloursIn(const QImage& image, const QRect& area, int enough = 16);
 // `quality` (-1: the writer's own).
 QByteArray encodedImage(
     const QImage& image, const char* format, bool progressive = false, int quality = -1);
+// `jpeg` with an Exif block saying the picture is drawn turned as `orientation` (1 to 8) says,
+// as cameras and phones write it.
+QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 // A GIF of 35 bytes whose canvas (logical screen) is `canvas`, one pixel drawn on it: decoded,
 // the whole canvas.
 QByteArray gifOfCanvas(QSize canvas);

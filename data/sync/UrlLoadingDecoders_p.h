@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Namespace.h"
+#include "platform/foundation/ImageDecoding.h"
 #include "tickerlydatamac_export.h"
 
 #include <QByteArray>
@@ -23,14 +24,15 @@ inline constexpr QSize storyPictureSize(50, 75);
 TICKERLYDATAMAC_EXPORT std::optional<QString> text(const QByteArray& bytes);
 // The top-level value when the bytes are one JSON document whose top level is an object.
 TICKERLYDATAMAC_EXPORT std::optional<nlohmann::json> dictionary(const QByteArray& bytes);
-// A story's picture as a row draws it: its middle in the row's shape, no larger than
+// A story's picture as a row draws it: its middle in the row's shape, upright, no larger than
 // storyPictureSize at `pixelRatio` pixels a point (a smaller one is kept whole); nothing for a
-// picture in a format read whole (GIF, progressive JPEG, ...) that is far larger than a row could
-// need.
-TICKERLYDATAMAC_EXPORT std::optional<QImage> image(const QByteArray& bytes, qreal pixelRatio = 1);
+// picture that costs far more to read than a row could need (`refusal` says which).
+TICKERLYDATAMAC_EXPORT std::optional<QImage> image(
+    const QByteArray& bytes, qreal pixelRatio = 1, ImageRefusal* refusal = nullptr);
 // A site's icon: a picture far larger than any icon is read at a reduced size, or is no icon
 // when its format is read whole.
-TICKERLYDATAMAC_EXPORT std::optional<QImage> icon(const QByteArray& bytes);
+TICKERLYDATAMAC_EXPORT std::optional<QImage> icon(
+    const QByteArray& bytes, ImageRefusal* refusal = nullptr);
 } // namespace UrlLoadingDecoders
 
 } // namespace Tickerly::Data

@@ -6,17 +6,25 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QScreen>
+#include <QSet>
 #include <QStringDecoder>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <deque>
+#include <mutex>
 
 namespace Tickerly::Data {
 
 using namespace Qt::Literals::StringLiterals;
+
+namespace {
+Q_LOGGING_CATEGORY(lcPictures, "tickerly.pictures")
+}
 
 namespace UrlLoadingDecoders {
 
@@ -39,17 +47,16 @@ std::optional<nlohmann::json> dictionary(const QByteArray& bytes)
     return value;
 }
 
-std::optional<QImage> image(const QByteArray& bytes, qreal pixelRatio)
+std::optional<QImage> image(const QByteArray& bytes, qreal pixelRatio, ImageRefusal* refusal)
 {
     // A ratio no screen has must not let a picture grow past what a row could draw.
     const qreal ratio = std::isfinite(pixelRatio) ? std::clamp<qreal>(pixelRatio, 1, 4) : 1;
     const QSize cover(int(std::ceil(storyPictureSize.width() * ratio)),
         int(std::ceil(storyPictureSize.height() * ratio)));
-    // Held whole only for the moment it is scaled, one picture at a time on a session's queue:
-    // ordinary photos in a format read whole (progressive JPEG) still show.
+    // Held whole only for the moment it is scaled, one picture at a time on a session's queue.
     constexpr qint64 maxWholeStoryPicturePixels = 2048 * 2048;
-    QImage decoded
-        = decodeImage(bytes, { .cover = cover, .maxWholePixels = maxWholeStoryPicturePixels });
+    QImage decoded = decodeImage(
+        bytes, { .cover = cover, .maxWholePixels = maxWholeStoryPicturePixels }, refusal);
     if (decoded.isNull())
         return std::nullopt;
     // A row shows the middle of the picture cut to the row's shape; the rest is never drawn, and
@@ -63,7 +70,7 @@ std::optional<QImage> image(const QByteArray& bytes, qreal pixelRatio)
         shown));
 }
 
-std::optional<QImage> icon(const QByteArray& bytes)
+std::optional<QImage> icon(const QByteArray& bytes, ImageRefusal* refusal)
 {
     // Icons are stored 96 points square, cut from the middle of the picture; twice that keeps
     // the scaling smooth. Pictures of ordinary icon sizes are read whole, as before; a larger
@@ -72,7 +79,8 @@ std::optional<QImage> icon(const QByteArray& bytes)
     QImage decoded = decodeImage(bytes,
         { .cover = QSize(drawn, drawn),
             .readWholeUpTo = maxWholePixelsForSmallUse,
-            .maxWholePixels = maxWholePixelsForSmallUse });
+            .maxWholePixels = maxWholePixelsForSmallUse },
+        refusal);
     if (decoded.isNull())
         return std::nullopt;
     return decoded;
@@ -119,16 +127,117 @@ qreal screenPixelRatio()
     return most;
 }
 
-std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& fromURL,
-    std::function<std::optional<QImage>(const QByteArray&)> decode,
-    std::function<void(std::optional<QImage>)> completion)
+// The story pictures whose bytes the process holds at once: downloading, or downloaded and
+// waiting to be decoded. Over a fast network every answer would otherwise be in before the first
+// is decoded (twenty camera photos are some 60 MB); the loads past the first few wait unstarted,
+// in the order they were asked for. Thread-safe.
+class PictureTurns {
+public:
+    static constexpr int maximumHeld = 4;
+
+    static PictureTurns& shared()
+    {
+        static PictureTurns turns;
+        return turns;
+    }
+
+    // Resumes `task` now or once an earlier picture is decoded; `started` is set first.
+    void start(std::shared_ptr<UrlSessionDataTask> task, std::shared_ptr<std::atomic<bool>> started)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_held >= maximumHeld) {
+                m_waiting.push_back({ std::move(task), std::move(started) });
+                return;
+            }
+            ++m_held;
+            *started = true;
+        }
+        task->resume();
+    }
+
+    // A started picture's bytes are gone: the next waiting load that was not cancelled starts.
+    void finished()
+    {
+        Waiting next;
+        {
+            std::lock_guard lock(m_mutex);
+            --m_held;
+            while (!m_waiting.empty() && !next.task) {
+                next = std::move(m_waiting.front());
+                m_waiting.pop_front();
+                if (next.task->state() != UrlSessionDataTask::State::Suspended)
+                    next = {};
+            }
+            if (!next.task)
+                return;
+            ++m_held;
+            *next.started = true;
+        }
+        next.task->resume();
+    }
+
+private:
+    struct Waiting {
+        std::shared_ptr<UrlSessionDataTask> task;
+        std::shared_ptr<std::atomic<bool>> started;
+    };
+    std::mutex m_mutex;
+    int m_held = 0;
+    std::deque<Waiting> m_waiting;
+};
+
+// A picture refused for its size is said once per address: a list shows the same ones at every
+// refresh.
+void noteRefusedForSize(const Url& url)
 {
-    return start(session, pageRequest(SiteVersion::Desktop, fromURL, UrlRequest::imageBodyLimit),
-        [decode = std::move(decode), completion = std::move(completion)](
-            std::optional<QByteArray> data) {
-            if (completion)
-                completion(data ? decode(*data) : std::nullopt);
-        });
+    static std::mutex mutex;
+    static QSet<QString> told;
+    const QString address = url.absoluteString();
+    {
+        std::lock_guard lock(mutex);
+        if (told.size() >= 4096)
+            told.clear();
+        if (told.contains(address))
+            return;
+        told.insert(address);
+    }
+    qCWarning(lcPictures) << "the picture at" << address << "costs too much to read; not shown";
+}
+
+// Story pictures are photos of megabytes and take turns; icons are small, and a sweep of many
+// sources loads them all at once.
+enum class PictureTurn { Taken, None };
+
+std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& fromURL,
+    std::function<std::optional<QImage>(const QByteArray&, ImageRefusal*)> decode,
+    std::function<void(std::optional<QImage>)> completion, PictureTurn turn)
+{
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    auto task
+        = session.dataTask(pageRequest(SiteVersion::Desktop, fromURL, UrlRequest::imageBodyLimit),
+            [fromURL, started, decode = std::move(decode), completion = std::move(completion)](
+                std::optional<QByteArray> data, std::optional<UrlResponse>, std::optional<Error>) {
+                std::optional<QImage> image;
+                if (data) {
+                    // The bytes go as soon as they are decoded, before the next picture starts.
+                    const QByteArray bytes = std::move(*data);
+                    data.reset();
+                    ImageRefusal refusal = ImageRefusal::None;
+                    image = decode(bytes, &refusal);
+                    if (refusal == ImageRefusal::TooLarge)
+                        noteRefusedForSize(fromURL);
+                }
+                if (completion)
+                    completion(std::move(image));
+                if (*started)
+                    PictureTurns::shared().finished();
+            });
+    if (turn == PictureTurn::Taken)
+        PictureTurns::shared().start(task, std::move(started));
+    else
+        task->resume();
+    return task;
 }
 
 } // namespace
@@ -184,14 +293,21 @@ std::shared_ptr<UrlSessionDataTask> loadImage(
     const qreal ratio = screenPixelRatio();
     return loadPicture(
         session, fromURL,
-        [ratio](const QByteArray& bytes) { return UrlLoadingDecoders::image(bytes, ratio); },
-        std::move(completion));
+        [ratio](const QByteArray& bytes, ImageRefusal* refusal) {
+            return UrlLoadingDecoders::image(bytes, ratio, refusal);
+        },
+        std::move(completion), PictureTurn::Taken);
 }
 
 std::shared_ptr<UrlSessionDataTask> loadIcon(
     UrlSession& session, const Url& fromURL, std::function<void(std::optional<QImage>)> completion)
 {
-    return loadPicture(session, fromURL, UrlLoadingDecoders::icon, std::move(completion));
+    return loadPicture(
+        session, fromURL,
+        [](const QByteArray& bytes, ImageRefusal* refusal) {
+            return UrlLoadingDecoders::icon(bytes, refusal);
+        },
+        std::move(completion), PictureTurn::None);
 }
 
 } // namespace Tickerly::Data

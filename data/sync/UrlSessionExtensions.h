@@ -51,8 +51,10 @@ TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadSource(UrlSession
 TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadJSON(UrlSession& session,
     const Url& url, std::function<void(std::optional<nlohmann::json>)> completion);
 
-// A story's picture decoded from the body (a plain GET, no header of its own), read no larger
-// than a story row draws it on the screens of the moment, or nothing. Always returns the task.
+// A story's picture decoded from the body (a plain GET, no header of its own), upright, read no
+// larger than a story row draws it on the screens of the moment, or nothing. Always returns the
+// task, which may wait unstarted while the process holds the bytes of a few other pictures: a
+// session made invalid before its turn ends it as cancelled, as any task resumed too late.
 TICKERLYDATAMAC_EXPORT std::shared_ptr<UrlSessionDataTask> loadImage(
     UrlSession& session, const Url& fromURL, std::function<void(std::optional<QImage>)> completion);
 // As loadImage, for a site's icon: a picture far larger than an icon is read at a reduced size.

@@ -292,7 +292,7 @@ void NetworkEngine::completeLocked(const std::shared_ptr<UrlSessionDataTask>& ta
     OperationQueue& queue = *session->m_queue;
     // The operation keeps the session, so its last owner never lets go on the network thread.
     queue.addOperation([task, keep = std::move(session), body = std::move(body),
-                           response = std::move(response), error = std::move(error)] {
+                           response = std::move(response), error = std::move(error)]() mutable {
         std::shared_ptr<UrlSession> s;
         UrlSessionDataTask::CompletionHandler handler;
         {
@@ -304,7 +304,8 @@ void NetworkEngine::completeLocked(const std::shared_ptr<UrlSessionDataTask>& ta
         if (!s)
             return;
         if (handler) {
-            handler(body, response, error);
+            // The handler's is the body's last hold: it lets go of it when it is done.
+            handler(std::move(body), response, error);
             handler = nullptr; // its captures go now, not with the task
         }
         if (auto delegate = s->delegate())

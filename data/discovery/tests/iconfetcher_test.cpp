@@ -141,6 +141,11 @@ TEST_F(IconSearch, AnIconFarLargerThanAnyIconIsReadNearTheStoredSizeOrNotAtAll)
     EXPECT_EQ(search(u"http://www.dailyplanet.test"_s), QSize(1536, 192));
 
     server.reply(u"/apple-touch-icon.png"_s, banner(QImage::Format_Grayscale8));
+    EXPECT_EQ(search(u"http://www.dailyplanet.test"_s), QSize(1536, 192));
+
+    ScriptedReply gif = bodyReply(TestSupport::gifOfCanvas(QSize(8192, 1024)));
+    gif.headers = { { "Content-Type", "image/gif" } };
+    server.reply(u"/apple-touch-icon.png"_s, gif);
     EXPECT_EQ(search(u"http://www.dailyplanet.test"_s), QSize(32, 32));
 
     server.reply(u"/apple-touch-icon.png"_s, pngReply(Qt::red, 1024, 1000));

@@ -1,4 +1,5 @@
 #include "data/sync/MobileUserAgent.h"
+#include "data/sync/UrlLoadingDecoders_p.h"
 #include "data/sync/UrlSessionExtensions.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/UrlSessionTesting.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <iterator>
 #include <mutex>
 
@@ -331,4 +333,152 @@ TEST_F(UrlSessionExtensionsTest, ReadsAStoryPictureNoLargerThanARowDrawsIt)
     EXPECT_FALSE(huge.value.has_value());
     ASSERT_TRUE(small.value.has_value());
     EXPECT_EQ(small.value->size(), QSize(40, 30)); // already no larger than the row
+}
+
+namespace {
+
+QImage redOverBlue(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    for (int y = 0; y < height / 2; ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(image.scanLine(y)), width, qRgb(255, 0, 0));
+    return image;
+}
+
+bool redOnTheRight(const QImage& image)
+{
+    const QColor right = image.pixelColor(image.width() - 2, image.height() / 2);
+    const QColor left = image.pixelColor(1, image.height() / 2);
+    return right.red() > 200 && right.blue() < 60 && left.blue() > 200 && left.red() < 60;
+}
+
+// What the process logs in the category of pictures, while it lives.
+class PictureLog {
+public:
+    PictureLog() { previous = qInstallMessageHandler(&PictureLog::handle); }
+    ~PictureLog() { qInstallMessageHandler(previous); }
+    PictureLog(const PictureLog&) = delete;
+    PictureLog& operator=(const PictureLog&) = delete;
+
+    int mentions(const QString& text) const
+    {
+        std::lock_guard lock(mutex);
+        return int(std::count_if(
+            lines.cbegin(), lines.cend(), [&](const QString& l) { return l.contains(text); }));
+    }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext& context, const QString& message)
+    {
+        if (qstrcmp(context.category, "tickerly.pictures") != 0)
+            return;
+        std::lock_guard lock(mutex);
+        lines.append(message);
+    }
+    static inline std::mutex mutex;
+    static inline QStringList lines;
+    QtMessageHandler previous = nullptr;
+};
+
+} // namespace
+
+// Sites' optimisers write progressive JPEG and palette, gray or 16-bit PNG; a phone says in its
+// Exif block how it was held. Each is read at a row's size, upright, as is an icon.
+TEST(UrlLoadingDecoders, ReadsEveryCommonKindOfPhotoUprightAtARowsSize)
+{
+    QImage palette(3000, 2000, QImage::Format_Indexed8);
+    palette.setColorTable({ qRgb(30, 120, 200) });
+    palette.fill(0);
+    QImage gray(3000, 2000, QImage::Format_Grayscale8);
+    gray.fill(QColor(90, 90, 90));
+    QImage deep(3000, 2000, QImage::Format_RGBA64);
+    deep.fill(QColor(30, 120, 200));
+    const struct {
+        const char* kind;
+        QByteArray bytes;
+    } photos[] = {
+        { "progressive JPEG", TestSupport::encodedImage(filled(3000, 2000), "JPEG", true) },
+        { "palette PNG", TestSupport::encodedImage(palette, "PNG") },
+        { "gray PNG", TestSupport::encodedImage(gray, "PNG") },
+        { "16-bit PNG", TestSupport::encodedImage(deep, "PNG") },
+    };
+    for (const auto& photo : photos) {
+        const std::optional<QImage> picture = UrlLoadingDecoders::image(photo.bytes, 2);
+        ASSERT_TRUE(picture.has_value()) << photo.kind;
+        EXPECT_EQ(picture->size(), QSize(100, 150)) << photo.kind;
+    }
+
+    const QByteArray held = TestSupport::withExifOrientation(
+        TestSupport::encodedImage(redOverBlue(1200, 900), "JPEG"), 6);
+    const std::optional<QImage> story = UrlLoadingDecoders::image(held, 2);
+    ASSERT_TRUE(story.has_value());
+    EXPECT_EQ(story->size(), QSize(100, 150));
+    EXPECT_TRUE(redOnTheRight(*story));
+    const std::optional<QImage> icon = UrlLoadingDecoders::icon(held);
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_EQ(icon->size(), QSize(192, 256));
+    EXPECT_TRUE(redOnTheRight(*icon));
+}
+
+TEST_F(UrlSessionExtensionsTest, SaysOncePerAddressThatAPictureCostsTooMuchToShow)
+{
+    PictureLog log;
+    server.reply(u"/huge-one.gif"_s, bodyReply(TestSupport::gifOfCanvas(QSize(4096, 4096))));
+    server.reply(u"/huge-two.gif"_s, bodyReply(TestSupport::gifOfCanvas(QSize(4096, 4096))));
+    server.reply(u"/broken.png"_s, bodyReply(pngBytes(30, 20).left(40)));
+    for (const QString& path : { u"/huge-one.gif"_s, u"/huge-two.gif"_s, u"/huge-one.gif"_s,
+             u"/broken.png"_s, u"/huge-one.gif"_s }) {
+        Received<QImage> picture;
+        loadImage(
+            *session, urlOf(u"http://news.example.test"_s + path), picture.completion(*session));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return picture.arrived(); }));
+        EXPECT_FALSE(picture.value.has_value());
+    }
+    EXPECT_EQ(log.mentions(u"/huge-one.gif"_s), 1);
+    EXPECT_EQ(log.mentions(u"/huge-two.gif"_s), 1);
+    EXPECT_EQ(log.mentions(u"/broken.png"_s), 0); // damaged, not too large
+}
+
+// Over a fast network every picture would be in before the first is decoded: a process holds
+// the bytes of a few at once, each let go once it is decoded, and the next then starts.
+TEST_F(UrlSessionExtensionsTest, HoldsTheBytesOfOnlyAFewPicturesAtOnce)
+{
+    constexpr int pictures = 10, few = 4;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int received = 0, decoded = 0, mostHeld = 0;
+    const QByteArray png = pngBytes(30, 20);
+    for (int i = 0; i < pictures; ++i)
+        server.replyWith(u"/picture/%1"_s.arg(i), [&](const RecordedRequest&) {
+            std::unique_lock lock(mutex);
+            ++received;
+            mostHeld = std::max(mostHeld, received - decoded);
+            changed.notify_all();
+            // Answered once as many as may be held have asked, so that every one is asked
+            // for that would be before any is decoded.
+            changed.wait_for(lock, std::chrono::seconds(20), [&] { return received >= few; });
+            return bodyReply(png);
+        });
+    Received<QImage> loaded[pictures];
+    for (int i = 0; i < pictures; ++i) {
+        auto completion = loaded[i].completion(*session);
+        loadImage(*session, urlOf(u"http://news.example.test/picture/%1"_s.arg(i)),
+            [&, completion](std::optional<QImage> image) {
+                {
+                    std::lock_guard lock(mutex);
+                    ++decoded;
+                }
+                completion(std::move(image));
+            });
+    }
+    ASSERT_TRUE(TestSupport::waitFor([&] {
+        return std::all_of(
+            std::begin(loaded), std::end(loaded), [](auto& r) { return r.arrived(); });
+    }));
+    for (auto& picture : loaded)
+        EXPECT_TRUE(picture.value.has_value());
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(received, pictures);
+    EXPECT_LE(mostHeld, few);
 }
