@@ -44,7 +44,7 @@ endfunction()
 # tickerly_test(<target> SOURCES ... LIBS ... LABEL unit|integration|ui [RESOURCE_LOCK <name>])
 # The test main picks the offscreen platform and finds the source tree and corpus by itself.
 # Tests that take the same RESOURCE_LOCK never run at the same time (for example those that send
-# or hear a fixed notification on the shared session bus).
+# or hear a fixed notification on the shared session bus); every ui test takes "display" too.
 function(tickerly_test target)
     cmake_parse_arguments(ARG "" "LABEL;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
     if(NOT TICKERLY_TESTS)
@@ -56,15 +56,29 @@ function(tickerly_test target)
     add_executable(${target} ${ARG_SOURCES})
     target_link_libraries(${target} PRIVATE Tickerly::TestSupport ${ARG_LIBS})
     tickerly_warnings(${target})
-    set(lock)
-    if(ARG_RESOURCE_LOCK)
-        set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
-    endif()
     # The time limit only catches a hang: far above what a test takes on a busy machine, and
     # above every wait inside a test.
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 300 ${lock})
+        TEST_LIST ${target}_tests
+        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 300)
+    set(locks ${ARG_RESOURCE_LOCK})
+    # View tests take turns on the display. Under a real X server every test program shares
+    # one pointer, one keyboard focus and one stacking of windows (all opening in the middle of
+    # the screen): a window another program activates takes a test's focus, and one it shows
+    # lies between a test's window and the pointer.
+    if(ARG_LABEL STREQUAL "ui")
+        list(APPEND locks display)
+    endif()
+    if(locks)
+        # Set once the tests are discovered: PROPERTIES above hands on no list of two locks.
+        set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}_locks.cmake)
+        file(WRITE ${script}
+            "if(${target}_tests)\n"
+            "    set_tests_properties(\${${target}_tests} PROPERTIES RESOURCE_LOCK \"${locks}\")\n"
+            "endif()\n")
+        set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+    endif()
 endfunction()
 
 # tickerly_fuzz_target(<name> SOURCE <file> LIBS ... CORPUS <dir>)

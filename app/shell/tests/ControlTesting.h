@@ -3,6 +3,8 @@
 #include "app/Namespace.h"
 #include "testsupport/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QEnterEvent>
@@ -39,7 +41,8 @@ inline std::unique_ptr<QWidget> hostInActiveWindow(QWidget* control, const QRect
     control->setGeometry(frame);
     control->show();
     host->show();
-    activate(host.get());
+    // A window that never became active would fail the test later, as a missing hover.
+    EXPECT_TRUE(activate(host.get())) << "the host window never became active";
     return host;
 }
 

@@ -104,7 +104,7 @@ TEST(PopularWindowFrame, IsCentredOnTheWindowRightBelowTheSearchBar)
 
 TEST_F(SourcesWindow, ClickTypeReturnAddsTheSourceWithASoundAndItsRowShowsItsIcon)
 {
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     EXPECT_EQ(bar->placeholderText(), u"Add a feed: type its address or search words"_s);
     EXPECT_EQ(table->numberOfRows(), 0);
 
@@ -140,7 +140,7 @@ TEST_F(SourcesWindow, SearchWordsAreHandedOverUntrimmedAndFindTheFeedThroughTheW
                 ? QStringList { u"http://feeds.planet.test/rss"_s }
                 : QStringList {});
     });
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     typeAndReturn(u"planet news "_s);
     ASSERT_TRUE(TestSupport::waitFor([&] { return !sounds.played.isEmpty(); }));
     EXPECT_EQ(search.searches(), QStringList { u"planet news "_s });
@@ -151,7 +151,7 @@ TEST_F(SourcesWindow, SearchWordsAreHandedOverUntrimmedAndFindTheFeedThroughTheW
 
 TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
 {
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     auto* view = controller->listViewController()->contentView();
     typeAndReturn(u"http://dull.test/"_s);
     ASSERT_TRUE(TestSupport::waitFor([&] { return !controller->spinner()->isAnimating(); }));
@@ -190,7 +190,7 @@ TEST_F(SourcesWindow, OneFeedIsStoredOnceWhicheverWayItIsAddedFirst)
     const ObserverToken iconUpdates
         = NotificationCenter::defaultCenter().addObserver(SourceIconData::iconUpdateNotification(),
             nullptr, [&icons](const Notification&) { ++icons; });
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     // The panel's button for the feed, the panel opened anew when it is gone.
     const auto panelButton = [&]() -> AddButton* {
         TestSupport::processEvents();
@@ -257,7 +257,7 @@ TEST_F(SourcesWindow, ThePanelHangsUnderTheFieldWhileItHasTheFocusAndLeavesItThe
 {
     TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
         7, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)) });
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     const auto panel = controller->popularWindowController();
     ASSERT_TRUE(panel);
@@ -304,7 +304,7 @@ TEST_F(SourcesWindow, ThePanelHangsUnderTheFieldWhileItHasTheFocusAndLeavesItThe
 
 TEST_F(SourcesWindow, ComingBackToTheWindowIsNoNewFocusOfTheField)
 {
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     ASSERT_TRUE(controller->popularWindowController());
     QTest::keyClick(bar, Qt::Key_Return);
@@ -359,7 +359,7 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
 {
     TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
         7, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)) });
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     HandOverCounter counter;
     counter.next = controller.get();
     bar->setDelegate(&counter);
@@ -481,7 +481,7 @@ TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
 
 TEST_F(SourcesWindow, EscClosesThePanelAndTheFieldKeepsItsText)
 {
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     QTest::keyClicks(bar, u"planet"_s);
     ASSERT_TRUE(controller->popularWindowController());
@@ -503,7 +503,7 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
     ASSERT_TRUE(readOnly.ok());
     const TestSupport::LogCollector log;
 
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     auto* view = controller->listViewController()->contentView();
     ASSERT_TRUE(
         TestSupport::waitFor([&] { return shownNames(*table) == QStringList { u"Planet"_s }; }));
@@ -538,7 +538,7 @@ TEST_F(SourcesWindow, ChangesKeptWhileAnotherProgramHoldsTheStoreShowAtOnceAndSt
     SourcesData().addSource(
         std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
     SourcesData().addSource(std::make_shared<Source>(u"Other"_s, u"http://other.test/rss"_s));
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     ASSERT_TRUE(TestSupport::waitFor([&] {
         return shownNames(*table) == QStringList { u"Planet"_s, u"Other"_s };
     }));
@@ -587,7 +587,7 @@ TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
     ASSERT_TRUE(readOnly.ok());
     const TestSupport::LogCollector log;
 
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     auto* view = controller->listViewController()->contentView();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     const auto buttonOf = [&](int index) -> AddButton* {
@@ -626,7 +626,7 @@ TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
 
 TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)
 {
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     QToolButton* stories = nullptr;
     QToolButton* preferences = nullptr;
     for (QToolButton* button : bar->parentWidget()->findChildren<QToolButton*>()) {
@@ -657,7 +657,7 @@ TEST_F(SourcesWindow, Screenshot)
     SourcesData().addSource(
         std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s));
     TestSupport::processEvents();
-    open();
+    ASSERT_NO_FATAL_FAILURE(open());
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
     QTest::keyClicks(bar, u"planet"_s);
     TestSupport::processEvents();
