@@ -199,7 +199,10 @@ Header readHeader(QImageReader& reader, const QByteArray& bytes)
     } else if (format == "jpeg" || format == "jpg") {
         if (const JpegFrame frame = jpegFrame(bytes); frame.known) {
             header.reading = frame.allCoefficients ? Reading::AllCoefficients : Reading::ByReader;
-            header.coefficientBytes = frame.coefficientBytes;
+            // Only a decoder that keeps every coefficient pays for them all; one reading a
+            // single scan holds a few rows of them.
+            if (frame.allCoefficients)
+                header.coefficientBytes = frame.coefficientBytes;
         }
     } else if (format == "gif")
         canvas = gifCanvas(bytes);
