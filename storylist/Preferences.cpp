@@ -58,7 +58,8 @@ struct PendingSettings {
 
 PendingSettings& pendingSettings()
 {
-    static PendingSettings pending;
+    // Never destroyed: a kept setting's write may still land on a worker while the process ends.
+    static auto& pending = *new PendingSettings;
     return pending;
 }
 

@@ -137,7 +137,8 @@ public:
 
     static PictureTurns& shared()
     {
-        static PictureTurns turns;
+        // Never destroyed: session queues still hand turns back while the process ends.
+        static auto& turns = *new PictureTurns;
         return turns;
     }
 
@@ -191,16 +192,20 @@ private:
 // refresh.
 void noteRefusedForSize(const Url& url)
 {
-    static std::mutex mutex;
-    static QSet<QString> told;
+    struct Told {
+        std::mutex mutex;
+        QSet<QString> addresses;
+    };
+    // Never destroyed: pictures may still be decoded on a worker while the process ends.
+    static auto& told = *new Told;
     const QString address = url.absoluteString();
     {
-        std::lock_guard lock(mutex);
-        if (told.size() >= 4096)
-            told.clear();
-        if (told.contains(address))
+        std::lock_guard lock(told.mutex);
+        if (told.addresses.size() >= 4096)
+            told.addresses.clear();
+        if (told.addresses.contains(address))
             return;
-        told.insert(address);
+        told.addresses.insert(address);
     }
     qCWarning(lcPictures) << "the picture at" << address << "costs too much to read; not shown";
 }
