@@ -142,50 +142,62 @@ public:
         return turns;
     }
 
-    // Resumes `task` now or once an earlier picture is decoded; `started` is set first.
-    void start(std::shared_ptr<UrlSessionDataTask> task, std::shared_ptr<std::atomic<bool>> started)
+    // Where a load stands. Its completion moves it to Done, and hands the turn back when it had
+    // one; a waiting load whose completion came first (it was cancelled) gets no turn.
+    enum Stage { Waiting, Started, Done };
+    using Progress = std::atomic<Stage>;
+
+    // Resumes `task` now or once an earlier picture is decoded; `stage` is Started first.
+    void start(std::shared_ptr<UrlSessionDataTask> task, std::shared_ptr<Progress> stage)
     {
         {
             std::lock_guard lock(m_mutex);
             if (m_held >= maximumHeld) {
-                m_waiting.push_back({ std::move(task), std::move(started) });
+                m_waiting.push_back({ std::move(task), std::move(stage) });
                 return;
             }
             ++m_held;
-            *started = true;
+            *stage = Started;
         }
         task->resume();
     }
 
-    // A started picture's bytes are gone: the next waiting load that was not cancelled starts.
+    // Called by every load's completion.
+    void ended(Progress& stage)
+    {
+        if (stage.exchange(Done) == Started)
+            finished();
+    }
+
+private:
+    // A started picture's bytes are gone: the next waiting load that has not ended starts.
     void finished()
     {
-        Waiting next;
+        WaitingLoad next;
         {
             std::lock_guard lock(m_mutex);
             --m_held;
             while (!m_waiting.empty() && !next.task) {
                 next = std::move(m_waiting.front());
                 m_waiting.pop_front();
-                if (next.task->state() != UrlSessionDataTask::State::Suspended)
+                Stage waiting = Waiting;
+                if (!next.stage->compare_exchange_strong(waiting, Started))
                     next = {};
             }
             if (!next.task)
                 return;
             ++m_held;
-            *next.started = true;
         }
         next.task->resume();
     }
 
-private:
-    struct Waiting {
+    struct WaitingLoad {
         std::shared_ptr<UrlSessionDataTask> task;
-        std::shared_ptr<std::atomic<bool>> started;
+        std::shared_ptr<Progress> stage;
     };
     std::mutex m_mutex;
     int m_held = 0;
-    std::deque<Waiting> m_waiting;
+    std::deque<WaitingLoad> m_waiting;
 };
 
 // A picture refused for its size is said once per address: a list shows the same ones at every
@@ -218,10 +230,10 @@ std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& 
     std::function<std::optional<QImage>(const QByteArray&, ImageRefusal*)> decode,
     std::function<void(std::optional<QImage>)> completion, PictureTurn turn)
 {
-    auto started = std::make_shared<std::atomic<bool>>(false);
+    auto stage = std::make_shared<PictureTurns::Progress>(PictureTurns::Waiting);
     auto task
         = session.dataTask(pageRequest(SiteVersion::Desktop, fromURL, UrlRequest::imageBodyLimit),
-            [fromURL, started, decode = std::move(decode), completion = std::move(completion)](
+            [fromURL, stage, decode = std::move(decode), completion = std::move(completion)](
                 std::optional<QByteArray> data, std::optional<UrlResponse>, std::optional<Error>) {
                 std::optional<QImage> image;
                 if (data) {
@@ -235,11 +247,10 @@ std::shared_ptr<UrlSessionDataTask> loadPicture(UrlSession& session, const Url& 
                 }
                 if (completion)
                     completion(std::move(image));
-                if (*started)
-                    PictureTurns::shared().finished();
+                PictureTurns::shared().ended(*stage);
             });
     if (turn == PictureTurn::Taken)
-        PictureTurns::shared().start(task, std::move(started));
+        PictureTurns::shared().start(task, std::move(stage));
     else
         task->resume();
     return task;
