@@ -243,27 +243,21 @@ void Sync::didCompleteWithError(
     }
     if (received == m_receiving.end())
         return;
-    std::vector<QByteArray> pieces = std::move(received->second.pieces);
-    m_receiving.erase(received);
-    // The entry is made, empty when the read ahead is final, so that the gathering meets the
-    // feeds in the same order; a parsing step of another class is given the whole document.
+    // A parsing step of another class is given the whole document, which the read shares.
     QByteArray& data = m_dataMap[task.taskIdentifier()];
-    if (!m_readAheadIsFinal) {
-        data = joined(std::move(pieces));
-        pieces = { data };
-    }
+    data = joined(std::move(received->second.pieces));
+    m_receiving.erase(received);
     const auto source = m_sourceMap.find(task.taskIdentifier());
     if (source != m_sourceMap.end() && source->second && !m_isCancelled)
-        readAhead(task.taskIdentifier(), std::move(pieces), source->second);
+        readAhead(task.taskIdentifier(), data, source->second);
 }
 
-void Sync::readAhead(
-    qint64 identifier, std::vector<QByteArray> pieces, std::shared_ptr<Source> source)
+void Sync::readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source)
 {
     {
         std::lock_guard lock(m_readAheadMutex);
         ++m_readsUnderWay;
-        m_waitingReads.push_back({ identifier, std::move(pieces), std::move(source) });
+        m_waitingReads.push_back({ identifier, std::move(data), std::move(source) });
     }
     OperationQueue& reader = *m_readers[m_nextReader++ % m_readers.size()];
     reader.addOperation([self = shared_from_this()] { self->readWaitingFeeds(); });
@@ -284,26 +278,18 @@ void Sync::readWaitingFeeds()
         }
         ReadAhead read;
         if (!m_isCancelled) {
-            QByteArray data;
             try {
-                data = joined(std::move(waiting.pieces));
-                read.parser = std::make_shared<FeedParser>(data, waiting.source);
-                if (m_readAheadIsFinal) {
-                    data = QByteArray();
-                    read.archived = archivedFeed(*read.parser, *m_sightings);
-                    read.parser.reset();
-                } else {
-                    read.data = std::move(data);
-                }
+                read.parser = std::make_shared<FeedParser>(waiting.data, waiting.source);
+                read.data = std::move(waiting.data);
             } catch (const std::bad_alloc&) {
                 // One feed too large for the memory left costs its own stories only.
                 qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories",
-                    qlonglong(data.size()));
+                    qlonglong(waiting.data.size()));
                 read = ReadAhead();
                 read.outOfMemory = true;
             }
         }
-        waiting.pieces.clear();
+        waiting.data = QByteArray();
         endRead(waiting.identifier, std::move(read));
     }
 }

@@ -114,9 +114,8 @@ private:
     qint64 m_receivedBytes = 0;
     // Set on the parse queue before the completion is queued, read after it on the main queue.
     bool m_storeRefused = false;
-    // Feeds still arriving, by task, in the pieces they came in: held once, never copied on the
-    // way. Once whole they go to a reader (and, for a parsing step of another class, to
-    // m_dataMap).
+    // Feeds still arriving for a parsing step of another class, by task, in the pieces they came
+    // in: held once, never copied on the way. Once whole they go to m_dataMap and to a reader.
     struct IncomingFeed {
         std::vector<QByteArray> pieces;
     };
@@ -164,11 +163,10 @@ private:
     };
     struct WaitingRead {
         qint64 identifier = 0;
-        std::vector<QByteArray> pieces;
+        QByteArray data;
         std::shared_ptr<Source> source;
     };
-    void readAhead(
-        qint64 identifier, std::vector<QByteArray> pieces, std::shared_ptr<Source> source);
+    void readAhead(qint64 identifier, QByteArray data, std::shared_ptr<Source> source);
     void readWaitingFeeds();
     // A read is over: its outcome is kept for the gathering, which the last read starts.
     void endRead(qint64 identifier, ReadAhead read);
