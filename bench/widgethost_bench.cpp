@@ -24,7 +24,6 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -139,18 +138,6 @@ BENCHMARK(BM_FirstPaintedListFromStoredStories)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
 
-qint64 residentKiB(qint64 pid)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 // Starts the host with the plug-in and shows its panel; false, the run skipped, when it does not
 // answer.
 bool startShownHost(benchmark::State& state, QProcess& host)
@@ -187,8 +174,7 @@ void BM_HostResidentMemory(benchmark::State& state)
         QProcess host;
         if (!startShownHost(state, host))
             return;
-        state.counters["resident_MiB"]
-            = static_cast<double>(residentKiB(host.processId())) / 1024.0;
+        state.counters["resident_MiB"] = processStatusMiB(host.processId(), "VmRSS");
         host.terminate();
         host.waitForFinished();
     }
