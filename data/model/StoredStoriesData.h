@@ -66,11 +66,12 @@ public:
     // Replaces the stored list, within the cap, and records now as the time of loading.
     UserDefaults::Outcome storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
     // As storeStories, of stories archived one by one (KeyedArchiver::encodedObject), in order,
-    // with the first sightings they carry; they are let go once put together, and with them
-    // `backing`: the buffers they view when they are views (QByteArray::fromRawData), so that
-    // those are gone before the list is written.
+    // with the first sightings they carry (all of them: the sightings kept apart answer for the
+    // whole list); they are let go once put together, and with them `backing`: the buffers they
+    // view when they are views (QByteArray::fromRawData), so that those are gone before the list
+    // is written.
     UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories,
-        QList<QByteArray> backing = {}, std::vector<Sighting> sightings = {});
+        QList<QByteArray> backing, std::vector<Sighting> sightings);
     // The time recorded by the last storeStories.
     std::optional<QDateTime> lastLoaded() const;
     // Sets the image of every stored story equal to `story` and stores the list again (images

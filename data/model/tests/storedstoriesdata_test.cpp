@@ -311,7 +311,7 @@ TEST(StoredStoriesData, StoriesArchivedApartAsViewsStoreWhatTheStoriesStore)
             views.append(QByteArray::fromRawData(buffer.constData() + begin, ends[i] - begin));
         }
         sharedDefaults()->remove(u"velmora.TickerlyShared.StoredStories"_s);
-        ASSERT_EQ(stored.storeEncodedStories(std::move(views), { std::move(buffer) }),
+        ASSERT_EQ(stored.storeEncodedStories(std::move(views), { std::move(buffer) }, {}),
             UserDefaults::Outcome::Done);
         EXPECT_EQ(sharedDefaults()->data(u"velmora.TickerlyShared.StoredStories"_s), whole)
             << count;
