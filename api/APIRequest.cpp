@@ -1,7 +1,7 @@
 #include "api/APIRequest.h"
 
 #include "api/JSON.h"
-#include "platform/foundation/Utf8.h"
+#include "platform/foundation/base/Utf8.h"
 
 #include <QDebug>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "api/Namespace.h"
-#include "platform/foundation/Url.h"
-#include "platform/foundation/UrlRequest.h"
+#include "platform/foundation/base/Url.h"
+#include "platform/foundation/network/UrlRequest.h"
 #include "tickerlyapimac_export.h"
 
 #include <QList>

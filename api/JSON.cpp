@@ -1,6 +1,6 @@
 #include "api/JSON.h"
 
-#include "platform/foundation/Utf8.h"
+#include "platform/foundation/base/Utf8.h"
 
 #include <QRegularExpression>
 #include <QVariantHash>

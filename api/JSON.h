@@ -2,8 +2,8 @@
 
 #include "api/Namespace.h"
 #include "api/Number.h"
-#include "platform/foundation/Url.h"
-#include "platform/foundation/Error.h"
+#include "platform/foundation/base/Url.h"
+#include "platform/foundation/base/Error.h"
 #include "platform/linkwork/JSONSerialization.h"
 #include "tickerlyapimac_export.h"
 

@@ -1,6 +1,6 @@
 #include "api/NetworkClient.h"
 
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 
 #include <QDebug>
 

@@ -2,7 +2,7 @@
 
 #include "api/Namespace.h"
 #include "api/JSON.h"
-#include "platform/foundation/UrlRequest.h"
+#include "platform/foundation/network/UrlRequest.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"
 #include "tickerlyapimac_export.h"

@@ -3,7 +3,7 @@
 #include "api/Namespace.h"
 #include "api/JSON.h"
 #include "api/NetworkClient.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Url.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"
 #include "tickerlyapimac_export.h"

@@ -25,7 +25,7 @@
 #include "data/model/Shared.h"
 #include "data/model/Source.h"
 #include "data/model/StoredStoriesData.h"
-#include "platform/foundation/XmlParser.h"
+#include "platform/foundation/xml/XmlParser.h"
 #include "testsupport/LoopbackWorld.h"
 #include "testsupport/TestSupport.h"
 

@@ -9,7 +9,7 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "storylist/ListCellView.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackWorld.h"
 
 #include "FeedSites.h"

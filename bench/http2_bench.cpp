@@ -5,8 +5,8 @@
 // The HTTP/2 side is nghttpx (Debian package nghttp2-proxy) with a throwaway certificate, in front
 // of the delayed loopback server; http2_bench.sh installs it. Without it the HTTP/2 cases skip.
 
-#include "platform/foundation/UrlSession.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/network/UrlSession.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 
 #include <QDeadlineTimer>

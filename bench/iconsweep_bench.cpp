@@ -11,8 +11,8 @@
 #include "app/shell/Storyboards.h"
 #include "app/sources/SourceRowView.h"
 #include "data/model/SourcesData.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/base/NotificationCenter.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 
 #include <QApplication>

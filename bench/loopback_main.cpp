@@ -1,7 +1,7 @@
 // main() of the benchmarks that talk to a loopback server: an event loop, no address but
 // loopback ever reached, and the malloc arenas limited as the programs limit them.
 
-#include "platform/foundation/MallocArenas.h"
+#include "platform/foundation/process/MallocArenas.h"
 
 #include <QCoreApplication>
 

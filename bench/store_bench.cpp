@@ -5,8 +5,8 @@
 
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
-#include "platform/foundation/MallocArenas.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/process/MallocArenas.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include <QBuffer>
 #include <QImage>

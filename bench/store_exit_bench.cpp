@@ -10,8 +10,8 @@
 
 #include "data/model/Shared.h"
 #include "data/model/SourcesData.h"
-#include "platform/foundation/ProcessEnd.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/process/ProcessEnd.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

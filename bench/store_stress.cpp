@@ -4,7 +4,7 @@
 //
 //   store_stress [processes] [changes per process] [kills]      (defaults 4, 5000, 40)
 
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

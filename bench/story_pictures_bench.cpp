@@ -9,7 +9,7 @@
 
 #include "data/model/NewsStory.h"
 #include "data/sync/UrlLoadingDecoders_p.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 

@@ -4,9 +4,9 @@
 // bodies' growth on its own (many bodies receiving their pieces in turn, as the network thread
 // does), against the growth the engine used before.
 
-#include "platform/foundation/ReceivedBody.h"
-#include "platform/foundation/UrlSession.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/network/ReceivedBody.h"
+#include "platform/foundation/network/UrlSession.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 
 #include "PeakMemory.h"

@@ -30,7 +30,7 @@ function(tickerly_library target)
         string(TOUPPER ${target} upper)
         target_compile_definitions(${target} PUBLIC ${upper}_STATIC_DEFINE)
     endif()
-    # Headers are included by their path from the top of the tree ("platform/foundation/Url.h").
+    # Headers are included by their path from the top of the tree ("platform/foundation/base/Url.h").
     # A deliverable whose parts are not written yet still builds, from one empty unit.
     set(placeholder ${CMAKE_CURRENT_BINARY_DIR}/${target}_placeholder.cpp)
     file(CONFIGURE OUTPUT ${placeholder} CONTENT "// Generated: keeps the target buildable.\n")

@@ -1,4 +1,4 @@
-#include "platform/foundation/HttpFreshness_p.h"
+#include "platform/foundation/network/HttpFreshness_p.h"
 
 #include <cstddef>
 #include <cstdint>

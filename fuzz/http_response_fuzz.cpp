@@ -1,4 +1,4 @@
-#include "platform/foundation/HttpResponseParser_p.h"
+#include "platform/foundation/network/HttpResponseParser_p.h"
 
 #include <cstddef>
 #include <cstdint>

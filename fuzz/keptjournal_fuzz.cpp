@@ -1,4 +1,4 @@
-#include "platform/foundation/KeptJournal_p.h"
+#include "platform/foundation/store/KeptJournal_p.h"
 
 #include <cstddef>
 #include <cstdint>

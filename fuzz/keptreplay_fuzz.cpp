@@ -1,6 +1,6 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoryStateData.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/foundation/KeyedArchive.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
 
 #include <cstddef>
 #include <cstdint>

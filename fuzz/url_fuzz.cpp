@@ -1,4 +1,4 @@
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Url.h"
 
 #include <cstddef>
 #include <cstdint>

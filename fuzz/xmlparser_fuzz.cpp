@@ -1,5 +1,5 @@
-#include "platform/foundation/XmlMarkupScan_p.h"
-#include "platform/foundation/XmlParser.h"
+#include "platform/foundation/xml/XmlMarkupScan_p.h"
+#include "platform/foundation/xml/XmlParser.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -4,7 +4,10 @@
 # side by side (neither includes the other). A layer's tests (files under a tests/ folder) may
 # also include testsupport/; nothing else of the product may. testsupport/ may include any layer
 # of the product; bench/, fuzz/ and tools/ stand outside the order, and no layer includes them.
-# Inside a layer (data/'s model, sync and discovery among them) anything goes.
+# Inside a layer (data/'s model, sync and discovery among them) anything goes, but for
+# platform/foundation/, whose folders keep an order of their own, lowest first: base, then xml,
+# images and network side by side, serialization, store, process (their tests, and the helper
+# programs among them that end as programs do, may use any).
 # Run from anywhere in the clone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,9 +21,25 @@ if ! git ls-files -z '*.cpp' '*.h' '*.c' '*.hpp' | xargs -0 awk '
         if (layer == "app" || layer == "widget") return 5
         return 0
     }
+    function folderRank(folder) {
+        if (folder == "base") return 1
+        if (folder == "xml" || folder == "images" || folder == "network") return 2
+        if (folder == "serialization") return 3
+        if (folder == "store") return 4
+        if (folder == "process") return 5
+        return 0
+    }
+    # The folder of platform/foundation a path lies in, or "" outside it.
+    function foundationFolder(path,    p) {
+        split(path, p, "/")
+        if (p[1] == "platform" && p[2] == "foundation" && folderRank(p[3]) > 0)
+            return p[3]
+        return ""
+    }
     FNR == 1 {
         split(FILENAME, parts, "/")
         own = parts[1]
+        ownFolder = foundationFolder(FILENAME)
         test = FILENAME ~ /(^|\/)tests\//
     }
     /^[ \t]*#[ \t]*include[ \t]*["<][a-z]+\// {
@@ -41,6 +60,11 @@ if ! git ls-files -z '*.cpp' '*.h' '*.c' '*.hpp' | xargs -0 awk '
             next # a system or library header
         } else if (own == "testsupport") {
             next
+        } else if (ownFolder != "" && !test && (folder = foundationFolder(header)) != "") {
+            if (folderRank(folder) > folderRank(ownFolder))
+                why = "foundation/" ownFolder "/ lies below foundation/" folder "/"
+            else if (folderRank(folder) == folderRank(ownFolder) && folder != ownFolder)
+                why = "foundation/" ownFolder "/ and foundation/" folder "/ lie side by side"
         } else if (rank(layer) > rank(own))
             why = own "/ lies below " layer "/"
         else if (rank(layer) == rank(own) && layer != own)

@@ -1,7 +1,7 @@
 #include "storylist/ImageView.h"
 
 #include "platform/appkit/ConstraintLayout.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/MainQueue.h"
 
 #include <QPainter>
 #include <QPointer>

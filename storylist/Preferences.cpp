@@ -1,9 +1,9 @@
 #include "storylist/Preferences.h"
 
 #include "data/model/Shared.h"
-#include "platform/foundation/DistributedNotificationCenter.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/DistributedNotificationCenter.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/NotificationCenter.h"
 
 #include <QMetaType>
 

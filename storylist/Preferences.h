@@ -1,7 +1,7 @@
 #pragma once
 
 #include "storylist/Namespace.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include <QString>
 

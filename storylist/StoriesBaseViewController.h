@@ -4,7 +4,7 @@
 #include "api/TickerlyAPIClient.h"
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/Controllers.h"
-#include "platform/foundation/Bundle.h"
+#include "platform/foundation/base/Bundle.h"
 #include "storylist/ListCellView.h"
 #include "storylist/TodayDataSource.h"
 

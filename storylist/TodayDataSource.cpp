@@ -4,10 +4,10 @@
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/Sync.h"
 #include "platform/appkit/ImageNamed.h"
-#include "platform/foundation/DistributedNotificationCenter.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/base/DistributedNotificationCenter.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/NotificationCenter.h"
+#include "platform/foundation/network/UrlSession.h"
 #include "storylist/Preferences.h"
 
 #include <QSet>

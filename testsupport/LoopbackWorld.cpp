@@ -2,7 +2,7 @@
 
 #include "data/discovery/Bing.h"
 #include "data/discovery/TopFeedsSync.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 
 #include <QBuffer>
 #include <QDateTime>

@@ -2,7 +2,7 @@
 
 #include "testsupport/Namespace.h"
 #include "data/discovery/Bing.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The main() of every test binary: a QApplication on the offscreen platform, and a fresh,
 // empty data home for every test so that no test reads or writes a real home.
 
-#include "platform/foundation/ProcessEnd.h"
+#include "platform/foundation/process/ProcessEnd.h"
 #include "testsupport/TestSupport.h"
 
 #include <QApplication>

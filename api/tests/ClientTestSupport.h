@@ -1,7 +1,7 @@
 #pragma once
 
 #include "api/Namespace.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Url.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"
 #include "testsupport/LogCollector.h"

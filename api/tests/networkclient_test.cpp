@@ -2,7 +2,7 @@
 
 #include "api/APIRequest.h"
 #include "api/tests/ClientTestSupport.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "platform/linkwork/Chain.h"
 
 using namespace Tickerly;

@@ -1,7 +1,7 @@
 #include "api/TickerlyStaticAPIClient.h"
 
 #include "api/tests/ClientTestSupport.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 
 using namespace Tickerly;
 using namespace Tickerly::TestSupport;

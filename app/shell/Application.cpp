@@ -6,7 +6,7 @@
 #include "platform/appkit/Controllers.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/TopLevelWindow.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 
 #include <QApplication>
 #include <QTimer>

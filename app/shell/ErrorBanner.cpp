@@ -2,7 +2,7 @@
 
 #include "app/shell/Style.h"
 #include "platform/appkit/ConstraintLayout.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/MainQueue.h"
 #include "storylist/ViewKit.h"
 
 #include <QLabel>

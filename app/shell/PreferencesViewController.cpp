@@ -4,8 +4,8 @@
 #include "data/sync/Localization.h"
 #include "platform/appkit/TopLevelWindow.h"
 #include "platform/appkit/Workspace.h"
-#include "platform/foundation/Bundle.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Bundle.h"
+#include "platform/foundation/base/Url.h"
 #include "storylist/Preferences.h"
 
 #include <QAbstractButton>

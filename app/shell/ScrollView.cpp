@@ -2,7 +2,7 @@
 
 #include "platform/appkit/AnimationContext.h"
 #include "platform/appkit/ConstraintLayout.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/MainQueue.h"
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 #include "app/shell/StoriesViewController.h"
 
 #include "platform/appkit/Sound.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/MainQueue.h"
 #include "platform/appkit/TableView.h"
 #include "storylist/TodayView.h"
 

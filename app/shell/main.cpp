@@ -3,10 +3,10 @@
 #include "app/shell/RunningInstance.h"
 #include "app/shell/Storyboards.h"
 #include "platform/appkit/ImageNamed.h"
-#include "platform/foundation/MallocArenas.h"
-#include "platform/foundation/ProcessEnd.h"
-#include "platform/foundation/SingleInstance.h"
-#include "platform/foundation/TerminationSignals.h"
+#include "platform/foundation/process/MallocArenas.h"
+#include "platform/foundation/process/ProcessEnd.h"
+#include "platform/foundation/process/SingleInstance.h"
+#include "platform/foundation/process/TerminationSignals.h"
 
 #include <QApplication>
 #include <QIcon>

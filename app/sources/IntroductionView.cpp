@@ -4,7 +4,7 @@
 #include "app/shell/Style.h"
 #include "data/sync/Localization.h"
 #include "platform/appkit/AnimationContext.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/MainQueue.h"
 #include "storylist/ViewKit.h"
 
 #include <QLabel>

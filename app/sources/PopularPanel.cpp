@@ -10,7 +10,7 @@
 #include "platform/appkit/CollectionView.h"
 #include "platform/appkit/ProgressIndicator.h"
 #include "platform/appkit/Storyboard.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 #include "storylist/ViewKit.h"
 
 #include <QEvent>

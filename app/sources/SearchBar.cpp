@@ -1,6 +1,6 @@
 #include "app/sources/SearchBar.h"
 
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>

@@ -3,7 +3,7 @@
 
 #include "data/model/Shared.h"
 #include "data/model/SourceIconData.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 
 namespace Tickerly::App {
 

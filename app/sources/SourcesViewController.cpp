@@ -8,7 +8,7 @@
 #include "data/sync/Localization.h"
 #include "platform/appkit/ConstraintLayout.h"
 #include "platform/appkit/Sound.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 #include "storylist/ViewKit.h"
 
 #include <QLoggingCategory>

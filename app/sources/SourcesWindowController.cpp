@@ -10,7 +10,7 @@
 #include "platform/appkit/Sound.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/TopLevelWindow.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 
 #include <QLineEdit>
 

@@ -1,8 +1,8 @@
 #include "data/discovery/AppStoreRateCount.h"
 
 #include "data/discovery/IconFetcher.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/network/UrlSession.h"
 #include "platform/linkwork/JSONSerialization.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "data/discovery/Bing.h"
 
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 #include "platform/linkwork/Chain.h"
 #include "platform/linkwork/JSONSerialization.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "data/Namespace.h"
-#include "platform/foundation/Url.h"
-#include "platform/foundation/UrlRequest.h"
+#include "platform/foundation/base/Url.h"
+#include "platform/foundation/network/UrlRequest.h"
 #include "platform/linkwork/DataTask.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"

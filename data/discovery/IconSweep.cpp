@@ -3,8 +3,8 @@
 #include "data/discovery/IconLoading_p.h"
 #include "data/model/Source.h"
 #include "data/model/SourceIconData.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/OperationQueue.h"
 
 #include <QLoggingCategory>
 

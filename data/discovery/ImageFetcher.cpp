@@ -3,7 +3,7 @@
 #include "data/model/Shared.h"
 #include "data/sync/StringExtensions.h"
 #include "data/sync/UrlSessionExtensions.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 
 namespace Tickerly::Data {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/Namespace.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Url.h"
 
 #include "tickerlydatamac_export.h"
 

@@ -6,9 +6,9 @@
 #include "data/model/Shared.h"
 #include "data/model/Source.h"
 #include "data/model/SourcesData.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/UrlSession.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/network/UrlSession.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 namespace Tickerly::Data {
 

@@ -7,8 +7,8 @@
 #include "data/sync/FeedParser.h"
 #include "data/sync/StringExtensions.h"
 #include "data/sync/UrlSessionExtensions.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/network/UrlSession.h"
 
 namespace Tickerly::Data {
 

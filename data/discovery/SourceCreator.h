@@ -2,7 +2,7 @@
 
 #include "data/Namespace.h"
 #include "data/model/Source.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Url.h"
 #include "platform/linkwork/Promise.h"
 
 #include "tickerlydatamac_export.h"

@@ -6,9 +6,9 @@
 #include "data/model/HotStoriesData.h"
 #include "data/model/SourceNames.h"
 #include "data/model/TopFeedsData.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/NotificationCenter.h"
+#include "platform/foundation/network/UrlSession.h"
 #include "platform/linkwork/Chain.h"
 
 #include <algorithm>

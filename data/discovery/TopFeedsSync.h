@@ -4,7 +4,7 @@
 #include "api/TickerlyAPIClient.h"
 #include "api/TickerlyStaticAPIClient.h"
 #include "data/model/TopFeedSource.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Url.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"
 

@@ -2,8 +2,8 @@
 
 #include "data/Namespace.h"
 #include "data/model/Shared.h"
-#include "platform/foundation/KeyedArchive.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include <QList>
 #include <QVariant>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "data/Namespace.h"
-#include "platform/foundation/KeyedArchive.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
+#include "platform/foundation/base/Url.h"
 
 #include "tickerlydatamac_export.h"
 

@@ -3,7 +3,7 @@
 #include "data/model/Shared.h"
 #include "data/sync/DateParser.h"
 #include "data/sync/StringExtensions.h"
-#include "platform/foundation/ImageDecoding.h"
+#include "platform/foundation/images/ImageDecoding.h"
 
 #include <QHash>
 

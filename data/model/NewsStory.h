@@ -2,8 +2,8 @@
 
 #include "data/Namespace.h"
 #include "data/model/Source.h"
-#include "platform/foundation/KeyedArchive.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
+#include "platform/foundation/base/Url.h"
 
 #include "tickerlydatamac_export.h"
 

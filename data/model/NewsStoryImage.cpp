@@ -4,7 +4,7 @@
 
 #include "data/discovery/ImageFetcher.h"
 #include "data/sync/UrlSessionExtensions.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 
 namespace Tickerly::Data {
 

@@ -1,7 +1,7 @@
 #include "data/model/PendingStates_p.h"
 
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/NotificationCenter.h"
 
 #include <QHash>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "data/model/Shared.h"
 
-#include "platform/foundation/GroupContainer.h"
+#include "platform/foundation/base/GroupContainer.h"
 
 #include <QBuffer>
 

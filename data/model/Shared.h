@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/Namespace.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include "tickerlydatamac_export.h"
 

@@ -3,9 +3,9 @@
 #include "data/discovery/ImageScaling.h"
 #include "data/model/Shared.h"
 #include "data/model/Source.h"
-#include "platform/foundation/GroupContainer.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/GroupContainer.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/NotificationCenter.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -2,9 +2,9 @@
 
 #include "data/model/ArchivedList_p.h"
 #include "data/model/Shared.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/NotificationCenter.h"
+#include "platform/foundation/base/Url.h"
 
 #include <QHash>
 #include <QSet>

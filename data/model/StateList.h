@@ -2,8 +2,8 @@
 
 #include "data/Namespace.h"
 #include "data/model/StoryState.h"
-#include "platform/foundation/Url.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/base/Url.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include <QHash>
 #include <QList>

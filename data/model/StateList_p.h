@@ -9,8 +9,8 @@
 #include "data/model/Shared.h"
 #include "data/model/StateList.h"
 #include "data/model/StoryState.h"
-#include "platform/foundation/KeyedArchive.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include <QHash>
 #include <QList>

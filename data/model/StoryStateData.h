@@ -4,8 +4,8 @@
 #include "data/model/NewsStory.h"
 #include "data/model/StateList.h"
 #include "data/model/StoryState.h"
-#include "platform/foundation/KeyedArchive.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include "tickerlydatamac_export.h"
 

@@ -2,7 +2,7 @@
 
 #include "data/Namespace.h"
 #include "data/model/Source.h"
-#include "platform/foundation/KeyedArchive.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
 
 #include "tickerlydatamac_export.h"
 

@@ -2,7 +2,7 @@
 
 #include "data/Namespace.h"
 #include "data/model/TopFeedSource.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/store/UserDefaults.h"
 
 #include "tickerlydatamac_export.h"
 

@@ -1,7 +1,7 @@
 #include "data/model/UserInfo.h"
 
 #include "data/model/Shared.h"
-#include "platform/foundation/PreferredLanguages.h"
+#include "platform/foundation/base/PreferredLanguages.h"
 
 #include <QTextBoundaryFinder>
 #include <QUuid>

@@ -3,8 +3,8 @@
 #include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/Source.h"
-#include "platform/foundation/Url.h"
-#include "platform/foundation/XmlParser.h"
+#include "platform/foundation/base/Url.h"
+#include "platform/foundation/xml/XmlParser.h"
 
 #include "tickerlydatamac_export.h"
 

@@ -1,6 +1,6 @@
 #include "data/sync/Localization.h"
 
-#include "platform/foundation/Bundle.h"
+#include "platform/foundation/base/Bundle.h"
 
 namespace Tickerly::Data {
 

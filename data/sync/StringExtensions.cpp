@@ -1,7 +1,7 @@
 #include "data/sync/StringExtensions.h"
 
 #include "data/sync/Regex.h"
-#include "platform/foundation/Utf8.h"
+#include "platform/foundation/base/Utf8.h"
 
 #include <QTextBoundaryFinder>
 

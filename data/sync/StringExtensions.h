@@ -3,7 +3,7 @@
 #include "data/Namespace.h"
 #include "tickerlydatamac_export.h"
 
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Url.h"
 
 #include <QByteArray>
 #include <QString>

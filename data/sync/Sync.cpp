@@ -5,10 +5,10 @@
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/FeedParser.h"
 #include "data/sync/FirstSightings.h"
-#include "platform/foundation/KeyedArchive.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/MallocArenas.h"
-#include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/process/MallocArenas.h"
+#include "platform/foundation/base/OperationQueue.h"
 
 #include <QLoggingCategory>
 

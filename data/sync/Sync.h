@@ -5,7 +5,7 @@
 #include "data/model/Source.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/FeedParser.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 
 #include "tickerlydatamac_export.h"
 

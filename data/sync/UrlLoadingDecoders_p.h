@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/Namespace.h"
-#include "platform/foundation/ImageDecoding.h"
+#include "platform/foundation/images/ImageDecoding.h"
 #include "tickerlydatamac_export.h"
 
 #include <QByteArray>

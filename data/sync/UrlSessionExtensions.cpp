@@ -2,7 +2,7 @@
 
 #include "data/sync/MobileUserAgent.h"
 #include "data/sync/UrlLoadingDecoders_p.h"
-#include "platform/foundation/ImageDecoding.h"
+#include "platform/foundation/images/ImageDecoding.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -2,8 +2,8 @@
 
 #include "data/Namespace.h"
 #include "data/sync/MobileUserAgent.h"
-#include "platform/foundation/Url.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/base/Url.h"
+#include "platform/foundation/network/UrlSession.h"
 #include "tickerlydatamac_export.h"
 
 #include <QByteArray>

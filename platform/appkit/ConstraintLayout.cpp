@@ -2,7 +2,7 @@
 
 #include "platform/appkit/AnimationContext.h"
 #include "platform/appkit/ConstraintLayout_p.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/MainQueue.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "platform/appkit/ProgressIndicator.h"
 
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/MainQueue.h"
 
 #include <QPainter>
 #include <QPointer>

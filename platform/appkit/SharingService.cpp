@@ -1,7 +1,7 @@
 #include "platform/appkit/SharingService.h"
 
 #include "platform/appkit/Workspace.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Url.h"
 
 #include <QStringList>
 #include <QUrl>

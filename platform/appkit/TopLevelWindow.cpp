@@ -1,7 +1,7 @@
 #include "platform/appkit/Namespace.h"
 #include "TopLevelWindow.h"
 
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/appkit/Namespace.h"
-#include "platform/foundation/Url.h"
+#include "platform/foundation/base/Url.h"
 #include "tickerlyappkit_export.h"
 
 #include <QString>

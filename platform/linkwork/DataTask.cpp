@@ -1,6 +1,6 @@
 #include "platform/linkwork/DataTask.h"
 
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 
 namespace Tickerly::Linkwork {
 

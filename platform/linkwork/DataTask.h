@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/linkwork/Namespace.h"
-#include "platform/foundation/UrlRequest.h"
+#include "platform/foundation/network/UrlRequest.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"
 #include "tickerlylinkwork_export.h"

@@ -5,7 +5,7 @@
 #include "platform/linkwork/Namespace.h"
 #include "platform/linkwork/Chain.h"
 #include "platform/linkwork/DataTask.h"
-#include "platform/foundation/Error.h"
+#include "platform/foundation/base/Error.h"
 #include "platform/linkwork/JSONSerialization.h"
 #include "platform/linkwork/Promise.h"
 #include "platform/linkwork/Result.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/linkwork/Namespace.h"
-#include "platform/foundation/Error.h"
+#include "platform/foundation/base/Error.h"
 #include "tickerlylinkwork_export.h"
 
 #include <utility>

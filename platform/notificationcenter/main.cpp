@@ -3,10 +3,10 @@
 // A second start while one runs brings the running one's panel back and ends. Ctrl+Q in the
 // panel, or the session's termination signal, ends it.
 
-#include "platform/foundation/MallocArenas.h"
-#include "platform/foundation/ProcessEnd.h"
-#include "platform/foundation/SingleInstance.h"
-#include "platform/foundation/TerminationSignals.h"
+#include "platform/foundation/process/MallocArenas.h"
+#include "platform/foundation/process/ProcessEnd.h"
+#include "platform/foundation/process/SingleInstance.h"
+#include "platform/foundation/process/TerminationSignals.h"
 #include "platform/notificationcenter/WidgetPanel.h"
 #include "platform/notificationcenter/WidgetPluginLoader.h"
 

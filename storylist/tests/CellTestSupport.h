@@ -1,8 +1,8 @@
 #pragma once
 
 #include "storylist/Namespace.h"
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/Clock.h"
+#include "platform/foundation/base/MainQueue.h"
 #include "storylist/ListCellView.h"
 #include "storylist/ListRowContentView.h"
 #include "storylist/Preferences.h"

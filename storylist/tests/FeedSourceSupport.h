@@ -3,7 +3,7 @@
 #include "storylist/Namespace.h"
 #include "data/model/Source.h"
 #include "data/model/SourcesData.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 

@@ -6,7 +6,7 @@
 #include "platform/appkit/TableView.h"
 #include "storylist/ListRowViewData.h"
 #include "storylist/TodayDataSource.h"
-#include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/base/DistributedNotificationCenter.h"
 #include "testsupport/TestSupport.h"
 
 #include <QObject>

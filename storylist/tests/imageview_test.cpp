@@ -1,7 +1,7 @@
 #include "storylist/ImageView.h"
 
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/Clock.h"
+#include "platform/foundation/base/MainQueue.h"
 #include "testsupport/TestSupport.h"
 
 #include <QPainter>

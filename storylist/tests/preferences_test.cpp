@@ -1,8 +1,8 @@
 #include "storylist/Preferences.h"
 
 #include "data/model/Shared.h"
-#include "platform/foundation/DistributedNotificationCenter.h"
-#include "platform/foundation/tests/StoreTestSupport.h"
+#include "platform/foundation/base/DistributedNotificationCenter.h"
+#include "platform/foundation/store/tests/StoreTestSupport.h"
 #include "storylist/tests/StoryListTestSupport.h"
 #include "testsupport/TestSupport.h"
 

@@ -9,7 +9,7 @@
 //       turns "hide on open" on while another program holds the store, prints "kept" once the
 //       write is kept, and waits to be killed.
 
-#include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/base/DistributedNotificationCenter.h"
 #include "storylist/Preferences.h"
 #include "storylist/TodayDataSource.h"
 

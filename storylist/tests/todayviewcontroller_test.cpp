@@ -1,7 +1,7 @@
 #include "storylist/TodayViewController.h"
 
 #include "data/model/Shared.h"
-#include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/base/DistributedNotificationCenter.h"
 #include "storylist/ListCellView.h"
 #include "storylist/Label.h"
 #include "storylist/ListRowContentView.h"

@@ -5,7 +5,7 @@
 //       stores the preferred number of stories through Preferences (which announces it to
 //       every process) and ends once its own announcement has gone out.
 
-#include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/base/DistributedNotificationCenter.h"
 #include "storylist/Preferences.h"
 
 #include <QCoreApplication>

@@ -7,7 +7,7 @@
 //       "<reader> <hide> <number> <expanded> <images> <buttons>". Exits 0 when it hears
 //       "PreferencesHelperStop", 2 when that never comes, 3 without a session bus.
 
-#include "platform/foundation/DistributedNotificationCenter.h"
+#include "platform/foundation/base/DistributedNotificationCenter.h"
 #include "storylist/Preferences.h"
 #include "storylist/TodayDataSource.h"
 

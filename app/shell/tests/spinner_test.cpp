@@ -1,8 +1,8 @@
 #include "app/shell/Spinner.h"
 
 #include "platform/appkit/ImageNamed.h"
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/Clock.h"
+#include "platform/foundation/base/MainQueue.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>

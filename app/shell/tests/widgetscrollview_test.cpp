@@ -4,8 +4,8 @@
 
 #include "platform/appkit/AnimationContext.h"
 #include "platform/appkit/ImageNamed.h"
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/Clock.h"
+#include "platform/foundation/base/MainQueue.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 #include "data/model/SourcesData.h"
 #include "platform/appkit/Sound.h"
 #include "platform/appkit/TableView.h"
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/Clock.h"
+#include "platform/foundation/base/MainQueue.h"
 #include "testsupport/TestSupport.h"
 
 #include <QDir>

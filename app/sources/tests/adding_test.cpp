@@ -17,8 +17,8 @@
 #include "data/model/TopFeedsData.h"
 #include "data/model/tests/ReadOnlyStore.h"
 #include "platform/appkit/ProgressIndicator.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/tests/StoreTestSupport.h"
+#include "platform/foundation/base/NotificationCenter.h"
+#include "platform/foundation/store/tests/StoreTestSupport.h"
 
 #include <QApplication>
 #include <QDir>

@@ -9,8 +9,8 @@
 #include "platform/appkit/ImageNamed.h"
 #include "platform/appkit/ProgressIndicator.h"
 #include "platform/appkit/Storyboard.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/NotificationCenter.h"
 #include "storylist/ImageView.h"
 #include "testsupport/TestSupport.h"
 

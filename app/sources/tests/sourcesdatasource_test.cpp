@@ -2,7 +2,7 @@
 #include "platform/appkit/ProgressIndicator.h"
 #include "app/sources/tests/SourcesTesting.h"
 #include "data/model/SourceIconData.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 
 #include <QScrollArea>
 

@@ -5,7 +5,7 @@
 #include "app/shell/Window.h"
 #include "platform/appkit/Controllers.h"
 #include "platform/appkit/Storyboard.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 #include "testsupport/TestSupport.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "data/sync/Localization.h"
 #include "platform/appkit/ImageNamed.h"
 #include "platform/appkit/Sound.h"
-#include "platform/foundation/Bundle.h"
+#include "platform/foundation/base/Bundle.h"
 #include "testsupport/TestSupport.h"
 
 #include <QFile>

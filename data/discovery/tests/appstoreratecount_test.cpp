@@ -1,7 +1,7 @@
 #include "data/discovery/AppStoreRateCount.h"
 #include "data/discovery/IconFetcher.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 

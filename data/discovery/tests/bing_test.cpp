@@ -1,6 +1,6 @@
 #include "data/discovery/Bing.h"
 #include "testsupport/SearchStandIn.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>

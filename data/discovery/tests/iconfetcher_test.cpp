@@ -1,7 +1,7 @@
 #include "data/discovery/IconFetcher.h"
 #include "data/discovery/tests/DiscoveryTestSupport.h"
-#include "platform/foundation/UrlSession.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/network/UrlSession.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 

@@ -1,9 +1,9 @@
 #include "data/discovery/ImageFetcher.h"
 #include "data/discovery/tests/DiscoveryTestSupport.h"
 #include "data/model/NewsStory.h"
-#include "platform/foundation/OperationQueue.h"
-#include "platform/foundation/UrlSession.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/base/OperationQueue.h"
+#include "platform/foundation/network/UrlSession.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 

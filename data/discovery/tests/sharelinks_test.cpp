@@ -1,7 +1,7 @@
 #include "data/discovery/ShareLinks.h"
 #include "data/model/NewsStory.h"
 #include "data/model/tests/StoryTestSupport.h"
-#include "platform/foundation/Bundle.h"
+#include "platform/foundation/base/Bundle.h"
 #include "testsupport/TestSupport.h"
 
 #include <QDir>

@@ -7,10 +7,10 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/Sync.h"
-#include "platform/foundation/GroupContainer.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/base/GroupContainer.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/NotificationCenter.h"
+#include "platform/foundation/store/UserDefaults.h"
 #include "testsupport/TestSupport.h"
 
 #include <QDateTime>

@@ -2,7 +2,7 @@
 #include "testsupport/SearchStandIn.h"
 #include "data/model/SourceNames.h"
 #include "data/sync/FeedParser.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 #include "testsupport/TestSupport.h"
 
 #include <QTemporaryDir>

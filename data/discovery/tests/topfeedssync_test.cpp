@@ -7,8 +7,8 @@
 #include "data/model/SourceIconData.h"
 #include "data/model/SourceNames.h"
 #include "data/model/TopFeedsData.h"
-#include "platform/foundation/MainQueue.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/MainQueue.h"
+#include "platform/foundation/base/NotificationCenter.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/Namespace.h"
-#include "platform/foundation/KeyedArchive.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
 
 #include <QImage>
 #include <QString>

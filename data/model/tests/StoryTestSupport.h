@@ -3,7 +3,7 @@
 #include "data/Namespace.h"
 #include "data/model/NewsStory.h"
 #include "data/model/Source.h"
-#include "platform/foundation/KeyedArchive.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
 
 #include <QDateTime>
 #include <QString>

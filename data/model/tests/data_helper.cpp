@@ -36,10 +36,10 @@
 #include "data/model/StoryStateData.h"
 #include "data/model/TopFeedsData.h"
 #include "data/model/UserInfo.h"
-#include "platform/foundation/DistributedNotificationCenter.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/ProcessEnd.h"
-#include "platform/foundation/UserDefaultsTesting.h"
+#include "platform/foundation/base/DistributedNotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
+#include "platform/foundation/process/ProcessEnd.h"
+#include "platform/foundation/store/UserDefaultsTesting.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

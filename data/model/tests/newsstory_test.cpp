@@ -1,7 +1,7 @@
 #include "data/model/NewsStory.h"
 #include "data/model/tests/ModelTestSupport.h"
 #include "data/model/tests/StoryTestSupport.h"
-#include "platform/foundation/ImageDecoding.h"
+#include "platform/foundation/images/ImageDecoding.h"
 #include "testsupport/TestSupport.h"
 
 #include <QBuffer>

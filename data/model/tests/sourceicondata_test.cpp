@@ -1,7 +1,7 @@
 #include "data/model/Shared.h"
 #include "data/model/Source.h"
 #include "data/model/SourceIconData.h"
-#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/base/NotificationCenter.h"
 #include "testsupport/TestSupport.h"
 
 #include <QDir>

@@ -7,8 +7,8 @@
 #include "data/model/UserInfo.h"
 #include "data/model/tests/ModelTestSupport.h"
 #include "data/model/tests/StoryTestSupport.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaultsTesting.h"
+#include "platform/foundation/base/NotificationCenter.h"
+#include "platform/foundation/store/UserDefaultsTesting.h"
 #include "testsupport/TestSupport.h"
 
 #include <QCoreApplication>

@@ -3,8 +3,8 @@
 #include "data/model/StoryStateData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/model/tests/StoryTestSupport.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/tests/StoreTestSupport.h"
+#include "platform/foundation/base/NotificationCenter.h"
+#include "platform/foundation/store/tests/StoreTestSupport.h"
 #include "testsupport/TestSupport.h"
 
 #include <QProcess>

@@ -1,6 +1,6 @@
 #include "data/model/Shared.h"
 #include "data/model/UserInfo.h"
-#include "platform/foundation/tests/StoreTestSupport.h"
+#include "platform/foundation/store/tests/StoreTestSupport.h"
 #include "testsupport/LocaleEnvironment.h"
 #include "testsupport/TestSupport.h"
 

@@ -1,5 +1,5 @@
 #include "data/sync/HTMLEntities.h"
-#include "platform/foundation/Utf8.h"
+#include "platform/foundation/base/Utf8.h"
 #include "testsupport/TestSupport.h"
 
 #include <QRandomGenerator>

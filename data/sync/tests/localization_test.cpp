@@ -1,5 +1,5 @@
 #include "data/sync/Localization.h"
-#include "platform/foundation/Bundle.h"
+#include "platform/foundation/base/Bundle.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -7,8 +7,8 @@
 #include "data/discovery/IconLoading.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/Sync.h"
-#include "platform/foundation/ProcessEnd.h"
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/process/ProcessEnd.h"
+#include "platform/foundation/network/UrlSession.h"
 
 #include <QApplication>
 #include <QTimer>

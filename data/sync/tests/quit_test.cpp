@@ -4,8 +4,8 @@
 #include "data/model/Shared.h"
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
-#include "platform/foundation/GroupContainer.h"
-#include "platform/foundation/KeyedArchive.h"
+#include "platform/foundation/base/GroupContainer.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
 #include "testsupport/LoopbackWorld.h"
 #include "testsupport/TestSupport.h"
 

@@ -3,9 +3,9 @@
 #include "data/sync/FeedParser.h"
 #include "data/sync/Sync.h"
 #include "data/model/tests/ReadOnlyStore.h"
-#include "platform/foundation/KeyedArchive.h"
-#include "platform/foundation/UrlSessionTesting.h"
-#include "platform/foundation/tests/StoreTestSupport.h"
+#include "platform/foundation/serialization/KeyedArchive.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
+#include "platform/foundation/store/tests/StoreTestSupport.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 

@@ -1,8 +1,8 @@
 #include "data/sync/MobileUserAgent.h"
 #include "data/sync/UrlLoadingDecoders_p.h"
 #include "data/sync/UrlSessionExtensions.h"
-#include "platform/foundation/OperationQueue.h"
-#include "platform/foundation/UrlSessionTesting.h"
+#include "platform/foundation/base/OperationQueue.h"
+#include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
 

@@ -3,8 +3,8 @@
 #include "platform/appkit/SharingService.h"
 #include "platform/appkit/Controllers.h"
 #include "platform/appkit/Workspace.h"
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/MainQueue.h"
+#include "platform/foundation/base/Clock.h"
+#include "platform/foundation/base/MainQueue.h"
 
 #include "testsupport/RecordingWorkspace.h"
 #include "testsupport/TestSupport.h"

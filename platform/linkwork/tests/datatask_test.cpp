@@ -1,6 +1,6 @@
 #include "platform/linkwork/DataTask.h"
 
-#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/network/UrlSession.h"
 #include "platform/linkwork/Chain.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"
