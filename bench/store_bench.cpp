@@ -6,6 +6,7 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "platform/foundation/process/MallocArenas.h"
+#include "platform/foundation/process/MallocThresholds.h"
 #include "platform/foundation/store/UserDefaults.h"
 
 #include <QBuffer>

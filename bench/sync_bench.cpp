@@ -8,7 +8,7 @@
 #include "data/model/SourcesData.h"
 #include "data/model/StoredStoriesData.h"
 #include "data/sync/Sync.h"
-#include "platform/foundation/process/MallocArenas.h"
+#include "platform/foundation/process/FreedMemory.h"
 #include "platform/foundation/network/UrlSessionTesting.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/TestSupport.h"

@@ -4,6 +4,7 @@
 #include "app/shell/Storyboards.h"
 #include "platform/appkit/ImageNamed.h"
 #include "platform/foundation/process/MallocArenas.h"
+#include "platform/foundation/process/MallocThresholds.h"
 #include "platform/foundation/process/ProcessEnd.h"
 #include "platform/foundation/process/SingleInstance.h"
 #include "platform/foundation/process/TerminationSignals.h"

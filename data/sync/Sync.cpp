@@ -7,7 +7,7 @@
 #include "data/sync/FirstSightings.h"
 #include "platform/foundation/serialization/KeyedArchive.h"
 #include "platform/foundation/base/MainQueue.h"
-#include "platform/foundation/process/MallocArenas.h"
+#include "platform/foundation/process/FreedMemory.h"
 #include "platform/foundation/base/OperationQueue.h"
 
 #include <QLoggingCategory>

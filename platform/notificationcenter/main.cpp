@@ -4,6 +4,7 @@
 // panel, or the session's termination signal, ends it.
 
 #include "platform/foundation/process/MallocArenas.h"
+#include "platform/foundation/process/MallocThresholds.h"
 #include "platform/foundation/process/ProcessEnd.h"
 #include "platform/foundation/process/SingleInstance.h"
 #include "platform/foundation/process/TerminationSignals.h"
@@ -23,6 +24,8 @@ using namespace Qt::Literals::StringLiterals;
 int main(int argc, char** argv)
 {
     limitMallocArenas();
+    // It writes the same story lists as the application.
+    raiseMallocThresholds();
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Tickerly Widget"_s);
     QApplication::setDesktopFileName(u"tickerly-widget"_s);

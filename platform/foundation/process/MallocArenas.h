@@ -24,28 +24,4 @@ inline void limitMallocArenas()
 #endif
 }
 
-// Raises the C library's thresholds for mapping a large block on its own and for giving the
-// heap's top back to the system from 128 KiB to 1 and 2 MiB, where the first freed block of 1 MiB
-// would put them: glibc raises them so itself as larger blocks come and go, and keeps doing so.
-// Below them, each change to a stored list of a few hundred KiB freed its copies at the top of the
-// heap, gave those pages back and asked for them again at the next change, with a flush of every
-// core's address cache each time. Called first thing in main(); a threshold set in the environment
-// turns the raising off, and this changes nothing then.
-inline void raiseMallocThresholds()
-{
-#if defined(__GLIBC__)
-    void* volatile block = std::malloc(1024 * 1024);
-    std::free(block);
-#endif
-}
-
-// Gives the system back the pages of freed memory, after a burst of work whose memory is gone, so
-// that a process that lives all day does not keep the high-water mark of its busiest moment.
-inline void releaseFreedMemory()
-{
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
-}
-
 } // namespace Tickerly::Foundation
