@@ -236,7 +236,7 @@ UserDefaults::Outcome UserDefaults::setValues(
         change.values.emplace_back(key, std::move(bytes));
         change.journalValues = false;
     }
-    return d->change(std::move(change), true);
+    return d->change(std::move(change), Connection::WhenBusy::Keep);
 }
 
 bool UserDefaults::update(const QString& key, const Updater& fn)
@@ -245,7 +245,7 @@ bool UserDefaults::update(const QString& key, const Updater& fn)
     Connection::Change change;
     change.key = key;
     change.update = std::cref(fn);
-    return d->change(std::move(change), false) == Outcome::Done;
+    return d->change(std::move(change), Connection::WhenBusy::Fail) == Outcome::Done;
 }
 
 UserDefaults::Outcome UserDefaults::updateOrKeep(
@@ -256,7 +256,7 @@ UserDefaults::Outcome UserDefaults::updateOrKeep(
     change.update = std::move(fn);
     change.done = std::move(done);
     change.replay = std::move(replay);
-    return d->change(std::move(change), true);
+    return d->change(std::move(change), Connection::WhenBusy::Keep);
 }
 
 UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key,
@@ -268,7 +268,7 @@ UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key,
     change.formUpdate = std::move(fn);
     change.done = std::move(done);
     change.replay = std::move(replay);
-    return d->change(std::move(change), true);
+    return d->change(std::move(change), Connection::WhenBusy::Keep);
 }
 
 bool UserDefaults::retryKeptChanges(std::chrono::milliseconds wait)
@@ -306,7 +306,7 @@ bool UserDefaults::keepAside(const QString& key, const QByteArray& value)
     change.other = [&](Connection& c) {
         return c.transaction([&] { return c.insertKeptAside(key, value); });
     };
-    return d->change(std::move(change), false) == Outcome::Done;
+    return d->change(std::move(change), Connection::WhenBusy::Fail) == Outcome::Done;
 }
 
 void UserDefaults::setWriteWaitLimit(std::chrono::milliseconds limit)

@@ -504,7 +504,7 @@ bool UserDefaults::Connection::finish(bool commit)
     return committed;
 }
 
-UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
+UserDefaults::Outcome UserDefaults::Connection::change(Change c, WhenBusy whenBusy)
 {
     if (readOnly) {
         qCWarning(lcUserDefaults) << "suite" << suiteName
@@ -524,7 +524,7 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, bool keep)
     case Begun::Busy:
         countLockWait(allowed);
         // After the exit writer nothing would write what is kept.
-        if (keep && !storesEnded.load())
+        if (whenBusy == WhenBusy::Keep && !storesEnded.load())
             return this->keep(std::move(c));
         qCWarning(lcUserDefaults) << "suite" << suiteName
                                   << "stayed locked by another process; a change was not made";

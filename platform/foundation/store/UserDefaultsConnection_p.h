@@ -400,9 +400,10 @@ struct UserDefaults::Connection : std::enable_shared_from_this<Connection> {
     // the store's worker: its reads show the store as it stands until that lands.
     void replayAtOpen();
 
-    // Runs `change` holding the write lock, after the kept changes. When the lock stays taken,
-    // the change is kept when `keep` says so.
-    Outcome change(Change change, bool keep);
+    // What a change does when the write lock stays taken: it is kept for later, or it fails.
+    enum class WhenBusy { Keep, Fail };
+    // Runs `change` holding the write lock, after the kept changes.
+    Outcome change(Change change, WhenBusy whenBusy);
 };
 
 // One connection per suite per process: handles are made on every store call, opening SQLite
