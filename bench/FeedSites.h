@@ -41,7 +41,7 @@ inline void storeSources(const TestSupport::LoopbackWorld& world, int count)
 {
     SourcesData sources;
     for (int i = 0; i < count; ++i)
-        sources.addSource(
+        (void)sources.addSource(
             std::make_shared<Source>(QStringLiteral("Site %1").arg(i), world.feedURL(hostOf(i))));
 }
 

@@ -206,7 +206,7 @@ int main(int argc, char** argv)
     }
     std::printf("%d sites of %d corpus feeds, %lld items, %.1f MB a refresh\n", siteCount,
         int(corpus.size()), qlonglong(items), double(bytes) / 1e6);
-    sharedDefaults()->set(
+    (void)sharedDefaults()->set(
         u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(sources));
     const QString hostMap = QDir(home.path()).filePath(u"hosts"_s);
     if (!world.writeHostMap(hostMap))

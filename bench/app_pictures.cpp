@@ -57,7 +57,7 @@ int main(int argc, char** argv)
     servePictureFeed(server, picture(PictureKind(kinds.indexOf(args[2]))));
     const QList<std::shared_ptr<Source>> sources
         = { std::make_shared<Source>(u"Feed"_s, server.url(u"/feed"_s)) };
-    sharedDefaults()->set(
+    (void)sharedDefaults()->set(
         u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(sources));
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -94,7 +94,7 @@ void BM_StoriesWindowRefreshOfDelayedSources(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         // Every refresh starts from an empty list, so nothing stored is painted first.
-        StoredStoriesData().storeStories({});
+        (void)StoredStoriesData().storeStories({});
         watcher.windowMs = watcher.rowMs = -1;
         state.ResumeTiming();
         watcher.clock.start();

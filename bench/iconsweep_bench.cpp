@@ -97,7 +97,7 @@ void BM_FirstStartWithoutIcons(benchmark::State& state)
         for (int i = 0; i < count; ++i) {
             const QString host = u"site%1.test"_s.arg(i, 4, 10, QChar(u'0'));
             UrlSessionTesting::mapToLoopback(u"http"_s, host, 80, server.port());
-            sources.addSource(
+            (void)sources.addSource(
                 std::make_shared<Source>(u"Site %1"_s.arg(i), u"http://feeds.%1/rss"_s.arg(host)));
         }
     }

@@ -41,7 +41,7 @@ void BM_AddSourcesOneByOne(benchmark::State& state)
         for (int i = 0; i < count; ++i) {
             const QString link = u"http://site%1.example.test/feed.xml"_s.arg(i);
             SourcesData sources;
-            sources.addSource(std::make_shared<Source>(u"Site %1"_s.arg(i), link));
+            (void)sources.addSource(std::make_shared<Source>(u"Site %1"_s.arg(i), link));
             benchmark::DoNotOptimize(sources.sourceWithLink(link));
             // The announcement and the window's answer to it, as between two additions of a
             // person.

@@ -99,7 +99,7 @@ void BM_SourcesWindow(benchmark::State& state)
         SourcesData sources;
         for (int i = 0; i < count; ++i) {
             const QString link = u"http://site%1.test/feed.xml"_s.arg(i);
-            sources.addSource(std::make_shared<Source>(u"Site %1"_s.arg(i), link));
+            (void)sources.addSource(std::make_shared<Source>(u"Site %1"_s.arg(i), link));
             QImage icon(96, 96, QImage::Format_ARGB32);
             icon.fill(QColor::fromHsv(i * 7 % 360, 160, 200));
             SourceIconData::setIconForSourceLink(link, icon);

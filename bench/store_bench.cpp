@@ -24,7 +24,7 @@ namespace {
 void SuiteReadSmallValue(benchmark::State& state)
 {
     UserDefaults defaults(u"bench.suite"_s);
-    defaults.set(u"k"_s, u"value"_s);
+    (void)defaults.set(u"k"_s, u"value"_s);
     for (auto _ : state)
         benchmark::DoNotOptimize(defaults.string(u"k"_s));
 }
@@ -48,7 +48,8 @@ std::shared_ptr<UserDefaults> suiteWithSources(int count)
     for (int i = 0; i < count; ++i)
         list.append(std::make_shared<Source>(u"Source "_s + QString::number(i),
             u"https://example.org/feed/"_s + QString::number(i)));
-    store->set(u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(list));
+    (void)store->set(
+        u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(list));
     return store;
 }
 
@@ -65,7 +66,7 @@ void SourcesUpdate(benchmark::State& state)
     SourcesData data(suiteWithSources(int(state.range(0))));
     auto changed = std::make_shared<Source>(u"Renamed"_s, u"https://example.org/feed/3"_s);
     for (auto _ : state)
-        data.updateSource(changed);
+        (void)data.updateSource(changed);
 }
 BENCHMARK(SourcesUpdate)->Arg(10)->Arg(200);
 
@@ -82,7 +83,7 @@ void AddSourcesOneByOne(benchmark::State& state)
         SourcesData data(store);
         state.ResumeTiming();
         for (int i = 0; i < count; ++i)
-            data.addSource(std::make_shared<Source>(u"Site "_s + QString::number(i),
+            (void)data.addSource(std::make_shared<Source>(u"Site "_s + QString::number(i),
                 u"https://site"_s + QString::number(i) + u".example.test/feed.xml"_s));
         state.PauseTiming();
         if (data.sources().size() != count)
@@ -125,7 +126,7 @@ void StoreStoriesOfARefresh(benchmark::State& state)
     const auto stories = storiesOfARefresh();
     StoredStoriesData stored(std::make_shared<UserDefaults>(u"bench.stories"_s));
     for (auto _ : state)
-        stored.storeStories(stories);
+        (void)stored.storeStories(stories);
 }
 BENCHMARK(StoreStoriesOfARefresh)->Unit(benchmark::kMillisecond);
 
@@ -133,7 +134,7 @@ BENCHMARK(StoreStoriesOfARefresh)->Unit(benchmark::kMillisecond);
 void StoredStoriesCurrent(benchmark::State& state)
 {
     StoredStoriesData data(std::make_shared<UserDefaults>(u"bench.stories"_s));
-    data.storeStories(storiesOfARefresh(int(state.range(0))));
+    (void)data.storeStories(storiesOfARefresh(int(state.range(0))));
     for (auto _ : state)
         benchmark::DoNotOptimize(data.currentStories(20));
 }
@@ -181,7 +182,7 @@ void StoredStoriesLegacyPictures(benchmark::State& state)
         stories.append(std::move(story));
     }
     auto suite = std::make_shared<UserDefaults>(u"bench.legacy"_s);
-    suite->set(u"velmora.TickerlyShared.StoredStories"_s,
+    (void)suite->set(u"velmora.TickerlyShared.StoredStories"_s,
         KeyedArchiver::archivedDataWithRootArray(stories));
     stories.clear();
     StoredStoriesData data(suite);

@@ -71,7 +71,7 @@ int writer(const QString& prefix, int count)
     for (int i = 0; i < count; ++i) {
         // About the size of a stored source.
         const QString entry = prefix + QString::number(i) + QString(300, u'.');
-        defaults.updateOrKeep(key, [entry](const std::optional<QVariant>& current) {
+        (void)defaults.updateOrKeep(key, [entry](const std::optional<QVariant>& current) {
             QVariantList list = current.value_or(QVariant()).toList();
             list.append(entry);
             return std::optional<QVariant>(QVariant(list));
@@ -85,7 +85,7 @@ int sourceWriter(const QString& prefix, int count)
 {
     SourcesData data;
     for (int i = 0; i < count; ++i) {
-        data.addSource(std::make_shared<Source>(
+        (void)data.addSource(std::make_shared<Source>(
             prefix + QString::number(i), u"http://"_s + prefix + QString::number(i) + u".test/"_s));
         QCoreApplication::processEvents();
     }

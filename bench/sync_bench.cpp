@@ -173,7 +173,7 @@ std::unique_ptr<QTemporaryDir> freshHomeWithSources(int count = sourceCount)
     qputenv("XDG_DATA_HOME", home->path().toUtf8());
     SourcesData sources;
     for (int i = 0; i < count; ++i)
-        sources.addSource(std::make_shared<Source>(hostOf(i), linkOf(i)));
+        (void)sources.addSource(std::make_shared<Source>(hostOf(i), linkOf(i)));
     return home;
 }
 

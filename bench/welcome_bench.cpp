@@ -37,7 +37,7 @@ void BM_NewUserSourcesWindow(benchmark::State& state)
     {
         SourcesData sources;
         for (int i = 0; i < count; ++i)
-            sources.addSource(std::make_shared<Source>(
+            (void)sources.addSource(std::make_shared<Source>(
                 u"Site %1"_s.arg(i), u"http://site%1.test/feed.xml"_s.arg(i)));
     }
     QCoreApplication::processEvents();

@@ -63,13 +63,13 @@ void storeTwentyStories()
                 + StoryTest::linkNumber(i).toUtf8() + "</link><pubDate>"
                 + story->date()->toString(Qt::RFC2822Date).toUtf8() + "</pubDate></item>";
         }
-        StoredStoriesData().storeStories(stories);
+        (void)StoredStoriesData().storeStories(stories);
         TestSupport::ScriptedReply reply;
         reply.body = feed + "</channel></rss>";
         reply.headers = { { "Content-Type", "application/rss+xml" } };
         reply.delayMs = 1000;
         server.reply(u"/feed"_s, reply);
-        SourcesData().addSource(std::make_shared<Source>(u"Feed"_s, server.url(u"/feed"_s)));
+        (void)SourcesData().addSource(std::make_shared<Source>(u"Feed"_s, server.url(u"/feed"_s)));
         return true;
     }();
     (void)done;
@@ -190,7 +190,7 @@ TestSupport::LoopbackServer& storePictureFeed(PictureKind kind)
     qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
     qputenv("TICKERLY_LOOPBACK_ONLY", "1");
     servePictureFeed(server, picture(kind));
-    SourcesData().addSource(std::make_shared<Source>(u"Feed"_s, server.url(u"/feed"_s)));
+    (void)SourcesData().addSource(std::make_shared<Source>(u"Feed"_s, server.url(u"/feed"_s)));
     return server;
 }
 

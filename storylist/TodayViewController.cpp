@@ -39,7 +39,9 @@ void TodayViewController::setExpanded(bool expanded)
 void TodayViewController::expandButtonPressed(QObject*)
 {
     setExpanded(!m_expanded);
-    Preferences().setWidgetExpanded(m_expanded);
+    // The widget shows the state already; one the store refused (it says so in the log) is only
+    // not remembered.
+    (void)Preferences().setWidgetExpanded(m_expanded);
 }
 
 void TodayViewController::widgetPerformUpdateWithCompletionHandler(

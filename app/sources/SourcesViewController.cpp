@@ -46,7 +46,8 @@ void SourcesViewController::viewDidLoad()
     const QString key = QString::fromUtf16(installationShownKey);
     if (defaults->boolean(key))
         setInstallationViewHidden(true);
-    defaults->set(key, true);
+    // Refused (the store says so in the log), the installation view is only shown once more.
+    (void)defaults->set(key, true);
     defaults->synchronize();
 
     // A change kept for later and refused in the end is undone in the list (the data source

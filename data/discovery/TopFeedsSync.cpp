@@ -57,7 +57,9 @@ Promise<Result<Empty>> storeOnMainQueue(
 void markWithoutIcon(const TopFeedSource& feed)
 {
     const Source& source = *feed.source();
-    TopFeedsData().modifyTopFeeds(
+    // Only a hint for the views: a mark the store refused (it says so in the log) is made again
+    // at the next search.
+    (void)TopFeedsData().modifyTopFeeds(
         [title = source.title(), link = source.link()](TopFeedsSync::TopFeedList& list) {
             const auto stored = std::find_if(list.begin(), list.end(), [&](const auto& entry) {
                 return entry->source()->title() == title && entry->source()->link() == link;
@@ -128,7 +130,9 @@ Promise<TopFeedsSync::TopFeedList> TopFeedsSync::feedsWithoutNil(
 void TopFeedsSync::didLoad(const TopFeedList& feeds)
 {
     MainQueue::dispatchAsync([feeds] {
-        TopFeedsData().setTopFeeds(feeds);
+        // What the server lists, fetched again at the next refresh: a write the store refused (it
+        // says so in the log) does not fail this one.
+        (void)TopFeedsData().setTopFeeds(feeds);
         for (const std::shared_ptr<TopFeedSource>& feed : feeds) {
             loadImageForSource(feed->source(), [feed](std::optional<QImage> image) {
                 storeIconSearchOutcome(
@@ -143,7 +147,10 @@ Promise<Result<Empty>> SourceNamesSync::update()
 {
     TickerlyStaticAPIClient client(ProductServers::current().staticFiles);
     return storeOnMainQueue<SourceNames::NameTable>(
-        client.names(), [](const SourceNames::NameTable& names) { SourceNames().setNames(names); });
+        client.names(), [](const SourceNames::NameTable& names) {
+            // As the top feeds: fetched again at the next refresh.
+            (void)SourceNames().setNames(names);
+        });
 }
 
 Promise<Result<Empty>> HotStoriesSync::reload()
@@ -154,7 +161,8 @@ Promise<Result<Empty>> HotStoriesSync::reload()
             const auto stories = references >> [](const StoryReference& reference) {
                 return std::make_shared<HotStory>(reference.url, reference.hits);
             };
-            HotStoriesData().setHotStories(
+            // As the top feeds: fetched again at the next refresh.
+            (void)HotStoriesData().setHotStories(
                 HotStoriesData::HotStoryList(stories.begin(), stories.end()));
         });
 }

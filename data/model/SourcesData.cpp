@@ -439,10 +439,12 @@ UserDefaults::Outcome SourcesData::changeSources(
     return outcome;
 }
 
-void SourcesData::setSources(const SourceList& sources)
+UserDefaults::Outcome SourcesData::setSources(const SourceList& sources)
 {
-    m_localStore->set(sourcesKey, KeyedArchiver::archivedDataWithRootObjects(sources));
+    const UserDefaults::Outcome outcome
+        = m_localStore->set(sourcesKey, KeyedArchiver::archivedDataWithRootObjects(sources));
     m_localStore->synchronize();
+    return outcome;
 }
 
 UserDefaults::Outcome SourcesData::addSource(const std::shared_ptr<Source>& given)
@@ -493,10 +495,11 @@ UserDefaults::Outcome SourcesData::markSourcesWithoutIcon(const QStringList& lin
         { markKind, [links] { return QVariant(links); } });
 }
 
-void SourcesData::resetSources()
+UserDefaults::Outcome SourcesData::resetSources()
 {
-    setSources({});
+    const UserDefaults::Outcome outcome = setSources({});
     sendDataChangeNotification(identity());
+    return outcome;
 }
 
 void SourcesData::updateLocalStore() { m_localStore->synchronize(); }

@@ -61,7 +61,7 @@ public:
     // source changed or removed since its link was taken stays as that change left it.
     UserDefaults::Outcome markSourcesWithoutIcon(const QStringList& links);
     // Stores an empty list.
-    void resetSources();
+    UserDefaults::Outcome resetSources();
     void updateLocalStore();
     bool isSourceAdded(const Source& source) const;
     // The first stored source whose link is `link`, whatever its title; null when none is.
@@ -82,7 +82,7 @@ private:
     // The list `data` holds, as reading it gives it.
     static SourceList sourcesFromData(const QString& suite, const std::optional<QByteArray>& data);
     static std::shared_ptr<const UserDefaults::Form> listForm(const QString& suite);
-    void setSources(const SourceList& sources);
+    UserDefaults::Outcome setSources(const SourceList& sources);
     const void* identity() const { return this; }
     // A refused change is announced with refusedChangeKey.
     enum class Change { Made, Refused };

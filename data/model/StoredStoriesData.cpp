@@ -270,11 +270,13 @@ UserDefaults::Outcome StoredStoriesData::updateImage(const QImage& image, const 
             return QVariant(KeyedArchiver::archivedDataWithRootObjects(stories));
         },
         [store = m_localStore, readWhole](bool written) {
+            // The time of the last load only spaces out the next; one the store refused (it says
+            // so in the log) makes the next load come sooner.
             if (written && *readWhole)
-                store->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
+                (void)store->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
         });
     if (outcome == UserDefaults::Outcome::Done && *readWhole)
-        m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc());
+        (void)m_localStore->set(lastLoadedKey, QDateTime::currentDateTimeUtc()); // as above
     return outcome;
 }
 

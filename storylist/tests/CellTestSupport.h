@@ -66,8 +66,8 @@ protected:
     void SetUp() override
     {
         MainQueue::setClock(&clock);
-        Preferences().setWidgetImages(true);
-        Preferences().setWidgetButtons(true);
+        (void)Preferences().setWidgetImages(true);
+        (void)Preferences().setWidgetButtons(true);
         window.resize(320, 77);
         cell = new ListCellView(&window);
         cell->setGeometry(0, 0, 320, 75);

@@ -37,7 +37,7 @@ public:
         reply.body = doc + "</channel></rss>";
         reply.headers = { { "Content-Type", "application/rss+xml" } };
         server.reply(QStringLiteral("/feed"), reply);
-        SourcesData().addSource(std::make_shared<Source>(
+        (void)SourcesData().addSource(std::make_shared<Source>(
             QStringLiteral("Feed"), QStringLiteral("http://feeds.example.test/feed")));
         TestSupport::processEvents();
     }

@@ -87,7 +87,7 @@ inline void storeStories(int count, int round = 0)
         list.append(
             StoryTest::story(link, 100000 - i, QStringLiteral("Story ") + QString::number(i)));
     }
-    StoredStoriesData().storeStories(list);
+    (void)StoredStoriesData().storeStories(list);
 }
 
 // Waits until every notification this process has posted on the bus so far has come back, so

@@ -79,8 +79,8 @@ TEST_F(ListCell, RebindsASlidOrRedCellAtRestAtOnce)
 
 TEST_F(ListCell, FollowsTheRowSettings)
 {
-    Preferences().setWidgetImages(false);
-    Preferences().setWidgetButtons(false);
+    (void)Preferences().setWidgetImages(false);
+    (void)Preferences().setWidgetButtons(false);
     cell->setObjectValue(QVariant::fromValue(rowData(u"Plain"_s)));
     settle();
     EXPECT_EQ(cell->contentView->imageWidth()->constant(), 0);
@@ -89,8 +89,8 @@ TEST_F(ListCell, FollowsTheRowSettings)
     cell->contentView->mouseEntered();
     EXPECT_TRUE(buttonsHidden());
 
-    Preferences().setWidgetImages(true);
-    Preferences().setWidgetButtons(true);
+    (void)Preferences().setWidgetImages(true);
+    (void)Preferences().setWidgetButtons(true);
     cell->setObjectValue(QVariant::fromValue(rowData(u"Full"_s)));
     settle();
     EXPECT_EQ(cell->contentView->imageView->width(), 50);

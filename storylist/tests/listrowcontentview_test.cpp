@@ -26,8 +26,8 @@ namespace {
 
 void setRowSettings(bool images, bool buttons)
 {
-    sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, images);
-    sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, buttons);
+    (void)sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, images);
+    (void)sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, buttons);
 }
 
 // A window holding one row at its top left, with room outside the row for the pointer.

@@ -41,36 +41,36 @@ TEST_F(PreferencesTest, ReadTheDefaultsUntilANumberIsStoredUnderTheirKeys)
     auto suite = sharedDefaults();
     for (const char16_t* key :
         { readabilityOnOpenKey, hideOnOpenKey, numberOfStoriesKey, widgetExpandedKey })
-        suite->set(QString::fromUtf16(key), u"1"_s);
-    suite->set(QString::fromUtf16(widgetImagesKey), QByteArray("\0", 1));
-    suite->set(QString::fromUtf16(widgetButtonsKey), u"no"_s);
+        (void)suite->set(QString::fromUtf16(key), u"1"_s);
+    (void)suite->set(QString::fromUtf16(widgetImagesKey), QByteArray("\0", 1));
+    (void)suite->set(QString::fromUtf16(widgetButtonsKey), u"no"_s);
     EXPECT_EQ(settings(), defaults);
 
-    preferences.setReadabilityOnOpen(true);
-    preferences.setHideOnOpen(true);
-    preferences.setNumberOfStories(12);
-    preferences.setWidgetExpanded(true);
-    preferences.setWidgetImages(false);
-    preferences.setWidgetButtons(false);
+    (void)preferences.setReadabilityOnOpen(true);
+    (void)preferences.setHideOnOpen(true);
+    (void)preferences.setNumberOfStories(12);
+    (void)preferences.setWidgetExpanded(true);
+    (void)preferences.setWidgetImages(false);
+    (void)preferences.setWidgetButtons(false);
     EXPECT_EQ(settings(), (QVariantList { true, true, 12, true, false, false }));
     EXPECT_EQ(stored(widgetImagesKey), QVariant(false));
 
     // Any number that is not zero is true.
-    suite->set(QString::fromUtf16(widgetImagesKey), 2);
+    (void)suite->set(QString::fromUtf16(widgetImagesKey), 2);
     EXPECT_TRUE(preferences.widgetImages());
 }
 
 TEST_F(PreferencesTest, TheNumberOfStoriesNeverReadsZeroAndKeepsOtherNumbersAsStored)
 {
     Preferences preferences;
-    preferences.setNumberOfStories(0);
+    (void)preferences.setNumberOfStories(0);
     EXPECT_EQ(stored(numberOfStoriesKey).toLongLong(), 5);
-    sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), 0);
+    (void)sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), 0);
     EXPECT_EQ(preferences.numberOfStories(), 5);
 
-    preferences.setNumberOfStories(-3);
+    (void)preferences.setNumberOfStories(-3);
     EXPECT_EQ(preferences.numberOfStories(), -3);
-    sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), 7.9);
+    (void)sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), 7.9);
     EXPECT_EQ(preferences.numberOfStories(), 7);
 }
 
@@ -87,9 +87,9 @@ TEST_F(PreferencesTest, EveryWriteIsAnnouncedOnceEvenWhenTheValueStaysTheSame)
     StoryListTest::drainPostedNotifications();
 
     Preferences preferences;
-    preferences.setHideOnOpen(false);
-    preferences.setHideOnOpen(false);
-    preferences.setNumberOfStories(0);
+    (void)preferences.setHideOnOpen(false);
+    (void)preferences.setHideOnOpen(false);
+    (void)preferences.setNumberOfStories(0);
     StoryListTest::drainPostedNotifications();
     EXPECT_EQ(heard, 3);
     EXPECT_EQ(stored(hideOnOpenKey), QVariant(false));

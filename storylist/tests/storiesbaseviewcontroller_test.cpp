@@ -80,7 +80,7 @@ public:
 void setSetting(const char16_t* key, bool on)
 {
     // Straight into the suite: an announced write would refresh the list under the test.
-    sharedDefaults()->set(QString::fromUtf16(key), on);
+    (void)sharedDefaults()->set(QString::fromUtf16(key), on);
 }
 
 class StoryListController : public ::testing::Test {
@@ -217,7 +217,7 @@ TEST_F(StoryListController, OpensAndReportsOnlyWebLinks)
     for (int i = 0; i < elsewhere.size(); ++i)
         stories.append(StoryTest::story(elsewhere.at(i), 400 - i, u"Elsewhere"_s));
     stories.append(StoryTest::story(u"https://news.example.test/a"_s, 100, u"Web"_s));
-    StoredStoriesData().storeStories(stories);
+    (void)StoredStoriesData().storeStories(stories);
     StoriesBaseViewController controller;
     show(controller);
     ASSERT_EQ(controller.dataSource.stories.size(), stories.size());
@@ -471,7 +471,7 @@ TEST_F(StoryListController, ShowsTheSpinnerWhileReloadingAndNoNewsWhenEmpty)
             u"What happened, who said what, and what comes next for the people it touches."_s,
             Url::fromString(StoryTest::linkNumber(i)), now.addSecs(-1500 * (i + 1)),
             StoryTest::source()));
-    StoredStoriesData().storeStories(stories);
+    (void)StoredStoriesData().storeStories(stories);
     // The pointer away from the list: rows at rest.
     QCursor::setPos(1200, 780);
     StoriesBaseViewController controller;

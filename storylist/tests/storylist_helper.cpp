@@ -62,7 +62,7 @@ int writeSetting()
             markerBack = true;
             quitWhenDone();
         });
-    Preferences().setWidgetButtons(false);
+    (void)Preferences().setWidgetButtons(false);
     // Posts from one sender arrive in order: once the marker is back, so is every announcement.
     center.postNotificationName(u"StorylistHelperDone"_s);
     QTimer::singleShot(20000, &loop, [&] { loop.exit(2); });

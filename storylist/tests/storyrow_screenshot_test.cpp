@@ -119,8 +119,8 @@ struct Shot {
 TEST(StoryRowScreenshot, RowAtRestHoveredReadWithAndWithoutPicture)
 {
     RowTest::PinnedLocale pinned;
-    sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, true);
-    sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, true);
+    (void)sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, true);
+    (void)sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, true);
     Shot shot;
     shot.row->imageView->setImage(storyPicture());
 
@@ -155,8 +155,8 @@ TEST(StoryRowScreenshot, RowAtRestHoveredReadWithAndWithoutPicture)
 TEST(StoryRowScreenshot, RowWithoutAHeadlineAndWithAVeryLongOne)
 {
     RowTest::PinnedLocale pinned;
-    sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, true);
-    sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, true);
+    (void)sharedDefaults()->set(u"velmora.Tickerly.widgetImagesKey"_s, true);
+    (void)sharedDefaults()->set(u"velmora.Tickerly.widgetButtonsKey"_s, true);
     const auto onlyBackground = [](const Shot& shot, const QRect& area) {
         for (int y = area.top(); y <= area.bottom(); ++y) {
             for (int x = area.left(); x <= area.right(); ++x) {

@@ -97,7 +97,7 @@ TEST_F(TodayDataSourceRefresh, RowsGetThePicturesOfTheirStoriesEachWhenItArrives
         server.reply(path, rss(feeds[f]));
         for (const Item& item : feeds[f])
             server.reply(item.imagePath, png(colours.value(item.headline)));
-        SourcesData().addSource(
+        (void)SourcesData().addSource(
             std::make_shared<Source>(path, u"http://feeds.example.test"_s + path));
     }
     TestSupport::processEvents();
@@ -171,7 +171,7 @@ TEST_F(TodayDataSourceRefresh, ASettingWrittenInAnotherProcessRefreshesThisOne)
     server.reply(
         u"/feed"_s, rss({ { u"Only"_s, u"http://site.example.test/only"_s, u"/only.png"_s, 1 } }));
     server.reply(u"/only.png"_s, png(Qt::cyan));
-    SourcesData().addSource(std::make_shared<Source>(u"feed"_s, server.url(u"/feed"_s)));
+    (void)SourcesData().addSource(std::make_shared<Source>(u"feed"_s, server.url(u"/feed"_s)));
     TestSupport::processEvents();
 
     TodayDataSource dataSource;

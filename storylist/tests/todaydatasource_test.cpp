@@ -26,7 +26,7 @@ namespace {
 // refresh it starts would replace the stories these tests store.
 void storeNumberOfStories(qint64 count)
 {
-    sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), count);
+    (void)sharedDefaults()->set(QString::fromUtf16(numberOfStoriesKey), count);
 }
 
 class TodayDataSourceTest : public ::testing::Test {
@@ -108,10 +108,10 @@ TEST_F(TodayDataSourceTest, ServesTheNumberZeroAboveTheStoriesAndRowDataBelow)
     auto readAndDeleted = StoryTest::story(u"http://read-and-deleted/"_s, 20);
     auto withIcon = std::make_shared<NewsStory>(u"h"_s, u"b"_s, Url::fromString(u"http://icon/"_s),
         std::nullopt, std::make_shared<Source>(u"Iconic"_s, u"http://iconic.example/feed"_s));
-    StoredStoriesData().storeStories({ plain, read, readAndDeleted, withIcon });
+    (void)StoredStoriesData().storeStories({ plain, read, readAndDeleted, withIcon });
     StoryStateData states;
-    states.setState(*read, StoryState::Read);
-    states.setState(*readAndDeleted, StoryState::ReadAndDeleted);
+    (void)states.setState(*read, StoryState::Read);
+    (void)states.setState(*readAndDeleted, StoryState::ReadAndDeleted);
     QImage icon(96, 96, QImage::Format_ARGB32);
     icon.fill(Qt::red);
     SourceIconData::setIconForSourceLink(u"http://iconic.example/feed"_s, icon);
@@ -151,11 +151,11 @@ TEST_F(TodayDataSourceTest, ServesTheNumberZeroAboveTheStoriesAndRowDataBelow)
     EXPECT_EQ(row(4)->icon.pixelColor(48, 48), QColor(Qt::red));
 
     // The read marks are cached until a refresh starts.
-    StoryStateData().setState(*plain, StoryState::Read);
+    (void)StoryStateData().setState(*plain, StoryState::Read);
     EXPECT_FALSE(row(1)->read);
     dataSource.setDelegate(nullptr);
     dataSource.updateContents();
-    StoredStoriesData().storeStories({ plain });
+    (void)StoredStoriesData().storeStories({ plain });
     dataSource.updateCurrentStories();
     EXPECT_TRUE(row(0)->read);
 
@@ -173,7 +173,7 @@ TEST_F(TodayDataSourceTest, AStoryDatedInTheFutureShowsTheTimeItWasLoaded)
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const qint64 farFuture
         = QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC).toSecsSinceEpoch();
-    StoredStoriesData().storeStories({ StoryTest::story(u"http://future/"_s, farFuture),
+    (void)StoredStoriesData().storeStories({ StoryTest::story(u"http://future/"_s, farFuture),
         StoryTest::story(u"http://ahead/"_s, now + 86400),
         StoryTest::story(u"http://skew/"_s, now + 60),
         StoryTest::story(u"http://past/"_s, now - 3600) });
@@ -258,7 +258,8 @@ TEST_F(TodayDataSourceTest, ASourcesChangeInThisProcessStartsARefresh)
     FakeController controller;
     dataSource.setDelegate(&controller);
     // Nothing answers there: the refresh ends at once, with the stored list kept.
-    SourcesData().addSource(std::make_shared<Source>(u"dead"_s, u"http://127.0.0.1:9/feed"_s));
+    (void)SourcesData().addSource(
+        std::make_shared<Source>(u"dead"_s, u"http://127.0.0.1:9/feed"_s));
     ASSERT_TRUE(TestSupport::waitFor([&] { return controller.events.size() == 2; }));
     EXPECT_EQ(controller.events, (QStringList { u"willReload"_s, u"didReload 0"_s }));
     EXPECT_TRUE(dataSource.didLoad);
@@ -295,7 +296,7 @@ TEST_F(TodayDataSourceTest, RemovingAStoryAfterTheStoreChangedUnderneathShowsThe
             list.append(StoryTest::story(u"http://news.example/"_s + prefix + QString::number(i),
                 100000 - i, prefix + QString::number(i)));
         }
-        StoredStoriesData().storeStories(list);
+        (void)StoredStoriesData().storeStories(list);
     };
     struct Case {
         const char* what;

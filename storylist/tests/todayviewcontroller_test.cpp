@@ -55,7 +55,7 @@ protected:
     static void setStoredExpanded(bool on)
     {
         // Straight into the suite: an announced write would refresh the list under the test.
-        sharedDefaults()->set(QString::fromUtf16(widgetExpandedKey), on);
+        (void)sharedDefaults()->set(QString::fromUtf16(widgetExpandedKey), on);
     }
 };
 

@@ -34,7 +34,7 @@ int main(int argc, char** argv)
     QEventLoop loop;
     auto marker = center.addObserver(
         u"WidgetHelperDone"_s, QString(), [&](const QString&, const QString&) { loop.quit(); });
-    Preferences().setNumberOfStories(count);
+    (void)Preferences().setNumberOfStories(count);
     // Posts from one sender arrive in order: once the marker is back, the setting's is out too.
     center.postNotificationName(u"WidgetHelperDone"_s);
     QTimer::singleShot(20000, &loop, [&] { loop.exit(2); });

@@ -143,21 +143,21 @@ TEST_F(PreferencesWindow, OpensOnTheStoredSettingsWithEveryNumberAndAllOnOffer)
     EXPECT_TRUE(c->versionLabel->text().startsWith(u"Tickerly "_s));
 
     Preferences settings;
-    settings.setReadabilityOnOpen(true);
-    settings.setHideOnOpen(true);
-    settings.setWidgetImages(false);
-    settings.setWidgetButtons(false);
-    settings.setNumberOfStories(7);
+    (void)settings.setReadabilityOnOpen(true);
+    (void)settings.setHideOnOpen(true);
+    (void)settings.setWidgetImages(false);
+    (void)settings.setWidgetButtons(false);
+    (void)settings.setNumberOfStories(7);
     // The open window does not follow changes made elsewhere.
     EXPECT_EQ(shownState(*c), (QList<qint64> { 0, 0, 1, 1, 5 }));
     EXPECT_EQ(shownState(*open()), (QList<qint64> { 1, 1, 0, 0, 7 }));
 
     // Showing all, set by the widget, wins over the stored number.
-    settings.setWidgetExpanded(true);
+    (void)settings.setWidgetExpanded(true);
     EXPECT_EQ(shownState(*open()).last(), 0);
     // A number the pop-up does not offer selects nothing.
-    settings.setWidgetExpanded(false);
-    settings.setNumberOfStories(12);
+    (void)settings.setWidgetExpanded(false);
+    (void)settings.setNumberOfStories(12);
     EXPECT_EQ(shownState(*open()).last(), -1);
     EXPECT_EQ(storedSettings(), u"1 1 12 0 0 0"_s);
 }
@@ -225,7 +225,7 @@ TEST_F(PreferencesWindow, EachControlWritesItsSettingAndTheWidgetProcessRefreshe
 
 TEST_F(PreferencesWindow, OnlyATickedBoxCountsAsOn)
 {
-    Preferences().setReadabilityOnOpen(true);
+    (void)Preferences().setReadabilityOnOpen(true);
     PreferencesViewController* c = open();
     ASSERT_TRUE(c);
     QCheckBox* box = c->readbilityOnOpenCheckbox;
@@ -234,7 +234,7 @@ TEST_F(PreferencesWindow, OnlyATickedBoxCountsAsOn)
     EXPECT_FALSE(Preferences().readabilityOnOpen());
     click(box); // clear to mixed
     ASSERT_EQ(box->checkState(), Qt::PartiallyChecked);
-    Preferences().setReadabilityOnOpen(true);
+    (void)Preferences().setReadabilityOnOpen(true);
     c->readabilityOnOpenChanged(box);
     EXPECT_FALSE(Preferences().readabilityOnOpen());
 }
@@ -243,8 +243,8 @@ TEST_F(PreferencesWindow, OnlyATickedBoxCountsAsOn)
 // again, and the log says why.
 TEST_F(PreferencesWindow, AChangeTheStoreRefusesShowsTheStoredValueAgain)
 {
-    Preferences().setReadabilityOnOpen(true);
-    Preferences().setNumberOfStories(10);
+    (void)Preferences().setReadabilityOnOpen(true);
+    (void)Preferences().setNumberOfStories(10);
     ReadOnlyStore readOnly;
     ASSERT_TRUE(readOnly.ok());
     const TestSupport::LogCollector log;
@@ -372,7 +372,7 @@ TEST_F(PreferencesWindow, OffersTheStoreListingsThatTheApplicationsInformationNa
 
 TEST_F(PreferencesWindow, Screenshot)
 {
-    Preferences().setHideOnOpen(true);
+    (void)Preferences().setHideOnOpen(true);
     PreferencesViewController* c = open();
     ASSERT_TRUE(c);
     TopLevelWindow* window = shown->window();

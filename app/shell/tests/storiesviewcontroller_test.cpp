@@ -199,7 +199,7 @@ protected:
     // The stories window of the storyboard over the one source "News" ("/news"), not yet shown.
     std::shared_ptr<WindowController> makeScene()
     {
-        SourcesData().addSource(
+        (void)SourcesData().addSource(
             std::make_shared<Source>(u"News"_s, u"http://feeds.example.test/news"_s));
         TestSupport::processEvents();
         registerApplicationStoryboards();

@@ -38,7 +38,7 @@ inline void store(const QList<std::shared_ptr<Source>>& sources)
 {
     SourcesData data;
     for (const auto& s : sources)
-        data.addSource(s);
+        (void)data.addSource(s);
     TestSupport::processEvents();
 }
 

@@ -184,7 +184,7 @@ TEST_F(SourcesWindow, AnAddressWithoutAFeedShowsTheBannerAndKeepsTheText)
 TEST_F(SourcesWindow, OneFeedIsStoredOnceWhicheverWayItIsAddedFirst)
 {
     const QString address = u"http://feeds.planet.test/rss"_s;
-    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
+    (void)TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
         7, std::make_shared<Source>(u"Planet News"_s, address)) });
     int icons = 0;
     const ObserverToken iconUpdates
@@ -255,7 +255,7 @@ TEST_F(SourcesWindow, OneFeedIsStoredOnceWhicheverWayItIsAddedFirst)
 
 TEST_F(SourcesWindow, ThePanelHangsUnderTheFieldWhileItHasTheFocusAndLeavesItThere)
 {
-    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
+    (void)TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
         7, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)) });
     ASSERT_NO_FATAL_FAILURE(open());
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->rect().center());
@@ -357,7 +357,7 @@ QToolButton* bandButton(SearchBar* bar, const QString& title)
 // leave the field editing.
 TEST_F(SourcesWindow, OnlyReturnOrMovingOnFromNewTextStartsAnAdd)
 {
-    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
+    (void)TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(
         7, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)) });
     ASSERT_NO_FATAL_FAILURE(open());
     HandOverCounter counter;
@@ -497,7 +497,7 @@ TEST_F(SourcesWindow, EscClosesThePanelAndTheFieldKeepsItsText)
 // for says it was not saved.
 TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
 {
-    SourcesData().addSource(
+    (void)SourcesData().addSource(
         std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
     ReadOnlyStore readOnly;
     ASSERT_TRUE(readOnly.ok());
@@ -535,9 +535,9 @@ TEST_F(SourcesWindow, AStoreThatCannotBeWrittenSaysSoOnAnAddAndARemoval)
 TEST_F(SourcesWindow, ChangesKeptWhileAnotherProgramHoldsTheStoreShowAtOnceAndStay)
 {
     StoreTest::WaitLimit limit(150);
-    SourcesData().addSource(
+    (void)SourcesData().addSource(
         std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
-    SourcesData().addSource(std::make_shared<Source>(u"Other"_s, u"http://other.test/rss"_s));
+    (void)SourcesData().addSource(std::make_shared<Source>(u"Other"_s, u"http://other.test/rss"_s));
     ASSERT_NO_FATAL_FAILURE(open());
     ASSERT_TRUE(TestSupport::waitFor([&] {
         return shownNames(*table) == QStringList { u"Planet"_s, u"Other"_s };
@@ -577,8 +577,9 @@ TEST_F(SourcesWindow, ChangesKeptWhileAnotherProgramHoldsTheStoreShowAtOnceAndSt
 // sources window's banner, as the field and the list's remove button do, and in the log.
 TEST_F(SourcesWindow, APopularFeedsChangeTheStoreRefusesShowsTheBanner)
 {
-    SourcesData().addSource(std::make_shared<Source>(u"Planet"_s, u"http://127.0.0.1:9/planet"_s));
-    TopFeedsData().setTopFeeds(
+    (void)SourcesData().addSource(
+        std::make_shared<Source>(u"Planet"_s, u"http://127.0.0.1:9/planet"_s));
+    (void)TopFeedsData().setTopFeeds(
         { std::make_shared<TopFeedSource>(
               9, std::make_shared<Source>(u"Moon"_s, u"http://127.0.0.1:9/moon"_s)),
             std::make_shared<TopFeedSource>(
@@ -647,14 +648,14 @@ TEST_F(SourcesWindow, ItsButtonsOpenTheStoriesAndPreferencesWindows)
 
 TEST_F(SourcesWindow, Screenshot)
 {
-    TopFeedsData().setTopFeeds(
+    (void)TopFeedsData().setTopFeeds(
         { std::make_shared<TopFeedSource>(
               7, std::make_shared<Source>(u"Moon Daily"_s, u"http://127.0.0.1:9/moon"_s)),
             std::make_shared<TopFeedSource>(
                 5, std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s)),
             std::make_shared<TopFeedSource>(3,
                 std::make_shared<Source>(u"Harbour Weekly"_s, u"http://127.0.0.1:9/harbour"_s)) });
-    SourcesData().addSource(
+    (void)SourcesData().addSource(
         std::make_shared<Source>(u"Planet News"_s, u"http://127.0.0.1:9/planet"_s));
     TestSupport::processEvents();
     ASSERT_NO_FATAL_FAILURE(open());
@@ -714,7 +715,7 @@ protected:
 TEST_F(MenuActions, InstallHelpOpensTheSourcesWindowWhenNeededAndTogglesTheHelp)
 {
     // Not the first run: the window opens without the help.
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     application.installHelp();
     const auto opened = application.sourcesWindowController();
     ASSERT_TRUE(opened);

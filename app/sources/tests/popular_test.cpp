@@ -124,7 +124,7 @@ TEST(PopularTransformers, TellAPopularFeedsIconAndWhetherItsSourceIsStored)
     EXPECT_EQ(icon.transformedValue(variant(moon)), placeholder);
 
     // The feed's address stored under another title is the feed's source all the same.
-    SourcesData().addSource(source(u"Planet (old name)"_s, planet->source()->link()));
+    (void)SourcesData().addSource(source(u"Planet (old name)"_s, planet->source()->link()));
     EXPECT_EQ(added.transformedValue(variant(planet)), true);
     EXPECT_EQ(added.transformedValue(variant(moon)), false);
 }
@@ -138,7 +138,7 @@ TEST_F(Panel, TurnsItsSpinnerUntilTheFirstListOfPopularFeedsArrivesThenShowsThem
     EXPECT_TRUE(content->spinner()->isAnimating());
 
     // A title from a feed is text, never markup.
-    TopFeedsData().setTopFeeds({ feed(u"<b>Planet</b>"_s, u"http://127.0.0.1:9/planet"_s),
+    (void)TopFeedsData().setTopFeeds({ feed(u"<b>Planet</b>"_s, u"http://127.0.0.1:9/planet"_s),
         feed(u"Moon"_s, u"http://127.0.0.1:9/moon"_s),
         feed(u"Sun"_s, u"http://127.0.0.1:9/sun"_s) });
     EXPECT_EQ(content->collectionView()->numberOfItems(), 0);
@@ -158,7 +158,7 @@ TEST_F(Panel, TurnsItsSpinnerUntilTheFirstListOfPopularFeedsArrivesThenShowsThem
     EXPECT_GE(content->collectionView()->mapTo(window, QPoint(0, 0)).y(), 37);
 
     // The list emptied on the server's side: the spinner turns again.
-    TopFeedsData().setTopFeeds({});
+    (void)TopFeedsData().setTopFeeds({});
     NotificationCenter::defaultCenter().post(TopFeedsSync::didUpdateNotification());
     EXPECT_EQ(content->collectionView()->numberOfItems(), 0);
     EXPECT_TRUE(content->spinner()->isAnimating());
@@ -168,9 +168,9 @@ TEST_F(Panel, AddButtonsTakeFeedsInAndOutOfTheListAndFollowChangesMadeElsewhere)
 {
     const auto planet = feed(u"Planet"_s, u"http://127.0.0.1:9/planet"_s);
     const auto moon = feed(u"Moon"_s, u"http://127.0.0.1:9/moon"_s);
-    SourcesData().addSource(source(u"Earlier"_s, u"http://127.0.0.1:9/earlier"_s));
-    SourcesData().addSource(moon->source());
-    TopFeedsData().setTopFeeds({ planet, moon });
+    (void)SourcesData().addSource(source(u"Earlier"_s, u"http://127.0.0.1:9/earlier"_s));
+    (void)SourcesData().addSource(moon->source());
+    (void)TopFeedsData().setTopFeeds({ planet, moon });
     settle();
     open();
     ASSERT_EQ(content->collectionView()->numberOfItems(), 2);
@@ -197,7 +197,7 @@ TEST_F(Panel, AddButtonsTakeFeedsInAndOutOfTheListAndFollowChangesMadeElsewhere)
     EXPECT_TRUE(item(1)->addButton()->added());
 
     // Removed from the list elsewhere (the sources table): the button follows.
-    SourcesData().removeSource(*planet->source());
+    (void)SourcesData().removeSource(*planet->source());
     settle();
     EXPECT_FALSE(item(0)->addButton()->added());
     EXPECT_TRUE(item(1)->addButton()->added());
@@ -218,7 +218,7 @@ TEST_F(Panel, AddButtonsTakeFeedsInAndOutOfTheListAndFollowChangesMadeElsewhere)
 TEST_F(Panel, AnIconUpdateRebuildsOnlyTheFirstItemOfItsSourceAndReloadsWhenTheListMoved)
 {
     const auto shared = source(u"Shared"_s, u"http://127.0.0.1:9/shared"_s);
-    TopFeedsData().setTopFeeds({ feed(u"Alone"_s, u"http://127.0.0.1:9/alone"_s),
+    (void)TopFeedsData().setTopFeeds({ feed(u"Alone"_s, u"http://127.0.0.1:9/alone"_s),
         std::make_shared<TopFeedSource>(5, shared), std::make_shared<TopFeedSource>(3, shared) });
     open();
     ASSERT_EQ(content->collectionView()->numberOfItems(), 3);
@@ -246,7 +246,7 @@ TEST_F(Panel, AnIconUpdateRebuildsOnlyTheFirstItemOfItsSourceAndReloadsWhenTheLi
 
     // The stored list moved on without a notification of its own: the position found in the
     // panel holds another feed there, so the panel shows the stored list rather than mixing them.
-    TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(5, shared) });
+    (void)TopFeedsData().setTopFeeds({ std::make_shared<TopFeedSource>(5, shared) });
     SourceIconData::setIconForSource(
         source(u"Alone"_s, u"http://127.0.0.1:9/alone"_s), squareIcon(Qt::green));
     settle();
@@ -261,7 +261,7 @@ TEST_F(Panel, DrawsItsLineUnderTheBandAndTakesNoFocus)
     EXPECT_TRUE(PopularCollectionCell::animatesKey(u"alphavalue"));
     EXPECT_TRUE(PopularCollectionCell::animatesKey(u"frameOrigin"));
 
-    TopFeedsData().setTopFeeds({ feed(u"Planet"_s, u"http://127.0.0.1:9/planet"_s) });
+    (void)TopFeedsData().setTopFeeds({ feed(u"Planet"_s, u"http://127.0.0.1:9/planet"_s) });
     open();
     const QImage image = content->view()->grab().toImage();
     EXPECT_EQ(QColor(image.pixel(260, 36)), QColor(128, 128, 128));
@@ -275,7 +275,7 @@ TEST_F(Panel, WithoutAnItemPrototypeShowsNoItemsButKeepsItsContents)
 {
     Storyboard::registerScene(kBoard, popularItemPrototypeIdentifier,
         [](const Storyboard&) { return makeController<QObject>(); });
-    TopFeedsData().setTopFeeds({ feed(u"Planet"_s, u"http://127.0.0.1:9/planet"_s) });
+    (void)TopFeedsData().setTopFeeds({ feed(u"Planet"_s, u"http://127.0.0.1:9/planet"_s) });
     open();
     EXPECT_FALSE(content->collectionView()->hasItemPrototype());
     EXPECT_EQ(content->contents().size(), 1);
@@ -284,10 +284,10 @@ TEST_F(Panel, WithoutAnItemPrototypeShowsNoItemsButKeepsItsContents)
 
 TEST_F(Panel, Screenshot)
 {
-    TopFeedsData().setTopFeeds({ feed(u"Planet news"_s, u"http://127.0.0.1:9/planet"_s),
+    (void)TopFeedsData().setTopFeeds({ feed(u"Planet news"_s, u"http://127.0.0.1:9/planet"_s),
         feed(u"The Moon Daily with a very long name indeed"_s, u"http://127.0.0.1:9/moon"_s),
         feed(u"Sun"_s, u"http://127.0.0.1:9/sun"_s) });
-    SourcesData().addSource(source(u"Sun"_s, u"http://127.0.0.1:9/sun"_s));
+    (void)SourcesData().addSource(source(u"Sun"_s, u"http://127.0.0.1:9/sun"_s));
     settle();
     open();
     const QImage image = window->grab().toImage();

@@ -92,7 +92,7 @@ protected:
     // The five sources listed, then another program holding the store (it says "holding").
     std::unique_ptr<QProcess> loadThenHoldTheStore()
     {
-        sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+        (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
         store(fiveSources());
         load();
         return StoreTest::startHelper(
@@ -210,7 +210,7 @@ TEST_F(SourcesList, TheInstallationStepsKeepTheirProportionsAndStayInTheirBandWh
 
 TEST_F(SourcesList, FadesTheWelcomeScreenInAndOutWithTheFirstAndLastSource)
 {
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     load();
     NoFeedsParentView* welcome = controller->welcomeView();
     ImageView* wave = welcome->contentView()->imageView();
@@ -220,7 +220,7 @@ TEST_F(SourcesList, FadesTheWelcomeScreenInAndOutWithTheFirstAndLastSource)
     saveScreenshot(window.get(), u"sources-welcome.png"_s);
 
     SourcesData data;
-    data.addSource(source(u"First"_s, u"https://first.example/"_s));
+    (void)data.addSource(source(u"First"_s, u"https://first.example/"_s));
     TestSupport::processEvents();
     time.advance(0.25);
     EXPECT_TRUE(welcome->isVisible()) << "fading out";
@@ -235,7 +235,7 @@ TEST_F(SourcesList, FadesTheWelcomeScreenInAndOutWithTheFirstAndLastSource)
     time.advance(1);
     EXPECT_LE(time.clock.pendingCount(), pending);
 
-    data.removeSource(*source(u"First"_s, u"https://first.example/"_s));
+    (void)data.removeSource(*source(u"First"_s, u"https://first.example/"_s));
     TestSupport::processEvents();
     EXPECT_TRUE(welcome->isVisible()) << "shown at once, then faded in";
     EXPECT_LT(shownOpacity(welcome), 1.0);
@@ -247,7 +247,7 @@ TEST_F(SourcesList, FadesTheWelcomeScreenInAndOutWithTheFirstAndLastSource)
 
 TEST_F(SourcesList, OpeningWithSourcesLeavesTheTableClickable)
 {
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     const QList<QColor> colours { QColor(0x1d, 0x4e, 0x89), QColor(0xe0, 0x7a, 0x1f),
         QColor(0x2a, 0x9d, 0x8f), QColor(0x8e, 0x44, 0xad), QColor(0x3a, 0x7d, 0x44) };
     for (int i = 0; i < 4; ++i)
@@ -287,7 +287,7 @@ TEST_F(SourcesList, OpeningWithSourcesLeavesTheTableClickable)
 
 TEST_F(SourcesList, RemovingTheLastSourceMakesAndShowsTheWelcomeScreenItNeverMadeBefore)
 {
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     store({ source(u"Only"_s, u"https://only.example/"_s) });
     load();
     NoFeedsParentView* welcome = controller->welcomeView();
@@ -323,7 +323,7 @@ TEST_F(SourcesList, RemovingTheLastSourceMakesAndShowsTheWelcomeScreenItNeverMad
 
 TEST_F(SourcesList, RemovesThePressedSourceOnlyAndAlwaysPlaysTheSound)
 {
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     store(fiveSources());
     load();
 
@@ -337,14 +337,14 @@ TEST_F(SourcesList, RemovesThePressedSourceOnlyAndAlwaysPlaysTheSound)
 
     // The store moved on before the table heard of it: the row pressed still names its source.
     SourceTableViewCell* tides = cellAt(1);
-    SourcesData().removeSource(*fiveSources()[0]);
+    (void)SourcesData().removeSource(*fiveSources()[0]);
     pressRemove(tides);
     TestSupport::processEvents();
     EXPECT_EQ(storedTitles(), (QStringList { u"Market Notes"_s, u"Garden Letters"_s }));
 
     // A row whose source is gone from the store removes nothing else.
     SourceTableViewCell* notes = cellAt(0);
-    SourcesData().removeSource(*fiveSources()[3]);
+    (void)SourcesData().removeSource(*fiveSources()[3]);
     pressRemove(notes);
     TestSupport::processEvents();
     EXPECT_EQ(storedTitles(), QStringList { u"Garden Letters"_s });
@@ -410,7 +410,7 @@ TEST_F(SourcesList, ARemovalLeftByARunThatEndedAndWrittenByTheOtherProgramLeaves
 
 TEST_F(SourcesList, ASecondPressWhileTheRowSlidesOutRemovesNothingMore)
 {
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     store(fiveSources());
     TableView::setDefaultAnimationDuration(400);
     load();
@@ -435,7 +435,7 @@ TEST_F(SourcesList, ASecondPressWhileTheRowSlidesOutRemovesNothingMore)
 
 TEST_F(SourcesList, TheIconSweepAtLoadEndsTheSpinnerOfASourceWithoutIcon)
 {
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     TestSupport::LoopbackServer server;
     UrlSessionTesting::mapToLoopback(u"http"_s, u"quiet.example"_s, 80, server.port());
     store({ source(u"Quiet"_s, u"http://quiet.example/feed"_s, true) });
@@ -451,7 +451,7 @@ TEST_F(SourcesList, TheIconSweepAtLoadEndsTheSpinnerOfASourceWithoutIcon)
 
 TEST_F(SourcesList, TheBannerSlidesInAndLeavesThreeSecondsAfterEachShow)
 {
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     store(fiveSources());
     load();
     SourcesView* view = controller->contentView();
@@ -494,7 +494,7 @@ TEST_F(SourcesList, TheBannerSlidesInAndLeavesThreeSecondsAfterEachShow)
 
 TEST_F(SourcesList, FailedIconSearchesEndEverySpinnerInOneWriteWithRowsAndScrollKept)
 {
-    sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
+    (void)sharedDefaults()->set(QString::fromUtf16(installationShownKey), true);
     TestSupport::LoopbackServer server;
     // Every answer (a 404) waits until the rows have been looked at.
     std::promise<void> answer;

@@ -182,10 +182,10 @@ TEST_F(Session, APersonsDayWithTheProduct)
         for (const QString& host : { LoopbackWorld::newsHost, LoopbackWorld::planetHost,
                  LoopbackWorld::journalHost, LoopbackWorld::slowHost })
             if (!known(host))
-                stored.addSource(std::make_shared<Source>(host, m_world.feedURL(host)));
-        stored.addSource(std::make_shared<Source>(LoopbackWorld::deadHost,
+                (void)stored.addSource(std::make_shared<Source>(host, m_world.feedURL(host)));
+        (void)stored.addSource(std::make_shared<Source>(LoopbackWorld::deadHost,
             LoopbackWorld::homeURL(LoopbackWorld::deadHost) + u"feed.xml"_s));
-        stored.addSource(std::make_shared<Source>(LoopbackWorld::brokenHost,
+        (void)stored.addSource(std::make_shared<Source>(LoopbackWorld::brokenHost,
             LoopbackWorld::homeURL(LoopbackWorld::brokenHost) + u"feed.xml"_s));
     }
 

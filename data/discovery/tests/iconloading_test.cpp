@@ -164,13 +164,13 @@ TEST_F(IconLoading, SweepSearchesOnlySourcesWithoutIconOrMarkAndStoresEachOutcom
     });
     SourcesData sources;
     for (const char* name : { "alpha", "beta", "gamma", "delta" })
-        sources.addSource(
+        (void)sources.addSource(
             source(u"http://feeds.%1.test/rss"_s.arg(QLatin1String(name)), QLatin1String(name)));
     SourceIconData::setIconForSourceLink(
         u"http://feeds.alpha.test/rss"_s, QImage(96, 96, QImage::Format_ARGB32));
     auto beta = stored(u"http://feeds.beta.test/rss"_s);
     beta->noIconFound = true;
-    sources.updateSource(beta);
+    (void)sources.updateSource(beta);
 
     std::atomic<int> iconNotifications = 0;
     ObserverToken token
@@ -191,7 +191,7 @@ TEST_F(IconLoading, SweepSearchesOnlySourcesWithoutIconOrMarkAndStoresEachOutcom
     // A second sweep finds nothing left to search but a source added since, listed last, whose
     // search ends after any other would have started.
     const int before = int(server.requests().size());
-    sources.addSource(source(u"http://feeds.epsilon.test/rss"_s, u"epsilon"_s));
+    (void)sources.addSource(source(u"http://feeds.epsilon.test/rss"_s, u"epsilon"_s));
     findMissingIcons();
     ASSERT_TRUE(TestSupport::waitFor([&] {
         auto epsilon = stored(u"http://feeds.epsilon.test/rss"_s);
@@ -221,7 +221,8 @@ TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentC
 
     SourcesData sources;
     for (int i = 0; i < count; ++i)
-        sources.addSource(source(u"http://feeds.slow.test/rss/%1"_s.arg(i), u"Slow %1"_s.arg(i)));
+        (void)sources.addSource(
+            source(u"http://feeds.slow.test/rss/%1"_s.arg(i), u"Slow %1"_s.arg(i)));
     const int threadsBefore = threadsOfThisProcess();
     int mostThreads = threadsBefore;
     QTimer sampler;
@@ -239,8 +240,8 @@ TEST_F(IconLoading, ALargeSweepAgainstOneSlowHostStaysBoundedAndKeepsConcurrentC
     mostThreads = std::max(mostThreads, threadsOfThisProcess());
     // Made while the searches run: neither change may be undone by their outcomes.
     const auto removed = stored(u"http://feeds.slow.test/rss/7"_s);
-    sources.removeSource(*removed);
-    sources.addSource(source(u"http://fresh.example.test/rss"_s, u"Fresh"_s));
+    (void)sources.removeSource(*removed);
+    (void)sources.addSource(source(u"http://fresh.example.test/rss"_s, u"Fresh"_s));
 
     ASSERT_TRUE(TestSupport::waitFor(
         [&] {
@@ -302,7 +303,8 @@ TEST_F(IconLoading, FailedSearchesOfASweepAreStoredInOneWriteThatKeepsChangesMad
     mapHosts({ u"plain.test"_s });
     SourcesData sources;
     for (int i = 0; i < count; ++i)
-        sources.addSource(source(u"http://feeds.plain.test/rss/%1"_s.arg(i), u"Plain %1"_s.arg(i)));
+        (void)sources.addSource(
+            source(u"http://feeds.plain.test/rss/%1"_s.arg(i), u"Plain %1"_s.arg(i)));
     TestSupport::processEvents();
     QList<QList<int>> updates;
     ObserverToken token = NotificationCenter::defaultCenter().addObserver(
@@ -315,8 +317,8 @@ TEST_F(IconLoading, FailedSearchesOfASweepAreStoredInOneWriteThatKeepsChangesMad
     // Made while the searches run: their outcomes may neither bring back nor rename.
     const QString removedLink = u"http://feeds.plain.test/rss/3"_s;
     const QString renamedLink = u"http://feeds.plain.test/rss/5"_s;
-    sources.removeSource(*stored(removedLink));
-    sources.updateSource(source(renamedLink, u"Renamed"_s));
+    (void)sources.removeSource(*stored(removedLink));
+    (void)sources.updateSource(source(renamedLink, u"Renamed"_s));
 
     ASSERT_TRUE(TestSupport::waitFor(
         [&] {

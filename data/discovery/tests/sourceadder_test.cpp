@@ -134,7 +134,7 @@ TEST_F(Adding, WithoutACompletionStillStoresAndSearchesAndMarksASourceWithoutIco
     EXPECT_EQ(requests("dull.test", "/"), 2);
 
     // A later sweep leaves it alone: it searches only a source added since, listed after it.
-    SourcesData(suite).addSource(
+    (void)SourcesData(suite).addSource(
         std::make_shared<Source>(u"Planet"_s, u"http://feeds.planet.test/rss"_s));
     ASSERT_TRUE(events.waitFor(3));
     findMissingIcons(SourcesData(suite));
@@ -148,7 +148,7 @@ TEST_F(Adding, AnAddressStoredUnderAnotherTitleIsASuccessThatKeepsThatTitle)
 {
     server.reply(u"/dull"_s, TestSupport::bodyReply(rss("Dull", "http://dull.test/")));
     const QString address = u"http://feeds.planet.test/dull"_s;
-    SourcesData(suite).addSource(std::make_shared<Source>(u"Dull Daily"_s, address));
+    (void)SourcesData(suite).addSource(std::make_shared<Source>(u"Dull Daily"_s, address));
     TestSupport::processEvents();
     Events events;
     SourceAdder(nullptr, suite).addSource(address, events.completion());
@@ -163,7 +163,8 @@ TEST_F(Adding, AnAddressStoredUnderAnotherTitleIsASuccessThatKeepsThatTitle)
 
 TEST_F(Adding, AFailedDiscoveryReportsFalseOnceAndChangesNothing)
 {
-    SourcesData(suite).addSource(std::make_shared<Source>(u"Kept"_s, u"http://kept.test/rss"_s));
+    (void)SourcesData(suite).addSource(
+        std::make_shared<Source>(u"Kept"_s, u"http://kept.test/rss"_s));
     TestSupport::processEvents();
     server.reply(u"/plain"_s, pageReply("<title>No feed here</title>"));
     Events events;

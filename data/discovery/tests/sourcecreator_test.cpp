@@ -135,7 +135,7 @@ TEST_F(FeedDiscovery, LoadsASiteNameOverHttpAndNamesItFromTheTableFirst)
     EXPECT_EQ((*run.source)->link(), u"http://example.com"_s);
     EXPECT_EQ(run.linksTried(), QStringList { u"http://example.com"_s });
 
-    SourceNames().setNames({ { u"http://example.com"_s, u"Example News"_s },
+    (void)SourceNames().setNames({ { u"http://example.com"_s, u"Example News"_s },
         { u"http://example.com/"_s, u"Wrong"_s } });
     run = discover(u"example.com"_s);
     ASSERT_TRUE(*run.source);

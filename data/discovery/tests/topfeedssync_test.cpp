@@ -115,8 +115,8 @@ std::shared_ptr<TopFeedSource> feed(const QString& title, qint64 hits)
 
 TEST_F(ServerSyncs, StoresTheDiscoveredFeedsInServerOrderAndAnnouncesThemBeforeAnyIcon)
 {
-    TopFeedsData().setTopFeeds({ feed(u"Gone"_s, 99) });
-    SourceNames().setNames({ { u"http://two.test/two.rss"_s, u"Second"_s } });
+    (void)TopFeedsData().setTopFeeds({ feed(u"Gone"_s, 99) });
+    (void)SourceNames().setNames({ { u"http://two.test/two.rss"_s, u"Second"_s } });
     servePopular(R"([{"url": "http://one.test/one.rss", "hits": 30},
                      {"url": "http://nothing.test/", "hits": 20},
                      {"url": "http://two.test/two.rss", "hits": 10}])");
@@ -153,9 +153,9 @@ TEST_F(ServerSyncs, StoresTheDiscoveredFeedsInServerOrderAndAnnouncesThemBeforeA
 
 TEST_F(ServerSyncs, AServerErrorChangesNoStoreAndPostsNothing)
 {
-    TopFeedsData().setTopFeeds({ feed(u"Kept"_s, 7) });
-    SourceNames().setNames({ { u"http://a.test/"_s, u"A"_s } });
-    HotStoriesData().setHotStories(
+    (void)TopFeedsData().setTopFeeds({ feed(u"Kept"_s, 7) });
+    (void)SourceNames().setNames({ { u"http://a.test/"_s, u"A"_s } });
+    (void)HotStoriesData().setHotStories(
         { std::make_shared<HotStory>(*Url::fromString(u"http://a.test/story"_s), 3) });
     server.reply(u"/app-static/popular.json"_s, APITest::jsonReply(R"({"error": "down"})", 500));
     server.reply(u"/app-static/names.json"_s, APITest::jsonReply("<html>", 502));
@@ -190,8 +190,9 @@ TEST_F(ServerSyncs, AServerErrorChangesNoStoreAndPostsNothing)
 
 TEST_F(ServerSyncs, NamesAndHotStoriesAreReplacedWholeOnTheMainQueue)
 {
-    SourceNames().setNames({ { u"http://a.test/"_s, u"A"_s }, { u"http://b.test/"_s, u"B"_s } });
-    HotStoriesData().setHotStories(
+    (void)SourceNames().setNames(
+        { { u"http://a.test/"_s, u"A"_s }, { u"http://b.test/"_s, u"B"_s } });
+    (void)HotStoriesData().setHotStories(
         { std::make_shared<HotStory>(*Url::fromString(u"http://old.test/"_s), 1) });
     server.reply(u"/app-static/names.json"_s,
         APITest::jsonReply(R"({"http://b.test/": "Bee", "http://c.test/": "C"})"));

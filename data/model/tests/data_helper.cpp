@@ -83,7 +83,7 @@ int addTopFeeds(const QStringList& args)
         const QString name = args.value(0) + QString::number(i);
         auto feed = std::make_shared<TopFeedSource>(
             i, std::make_shared<Source>(name, u"http://"_s + name + u'/'));
-        data.modifyTopFeeds([feed](TopFeedsData::TopFeedList& list) { list.append(feed); });
+        (void)data.modifyTopFeeds([feed](TopFeedsData::TopFeedList& list) { list.append(feed); });
     }
     return sharedDefaults()->retryKeptChanges(std::chrono::seconds(60)) ? 0 : 2;
 }
@@ -94,7 +94,7 @@ int addSources(const QStringList& args)
     const int count = args.value(1).toInt();
     for (int i = 0; i < count; ++i) {
         const QString name = args.value(0) + QString::number(i);
-        data.addSource(std::make_shared<Source>(name, u"http://"_s + name + u'/'));
+        (void)data.addSource(std::make_shared<Source>(name, u"http://"_s + name + u'/'));
     }
     return sharedDefaults()->retryKeptChanges(std::chrono::seconds(60)) ? 0 : 2;
 }
@@ -124,12 +124,12 @@ int changeThenQuit()
         const auto source = [](const QString& name) {
             return std::make_shared<Source>(name, u"http://"_s + name + u'/');
         };
-        data.addSource(source(u"new"_s));
-        data.removeSource(*source(u"gone"_s));
-        data.addSource(source(u"twice"_s));
-        data.removeSource(*source(u"twice"_s));
-        states.setState(NewsStory(u"story"_s, u"body"_s, Url::fromString(u"http://story/"_s),
-                            std::nullopt, nullptr),
+        (void)data.addSource(source(u"new"_s));
+        (void)data.removeSource(*source(u"gone"_s));
+        (void)data.addSource(source(u"twice"_s));
+        (void)data.removeSource(*source(u"twice"_s));
+        (void)states.setState(NewsStory(u"story"_s, u"body"_s, Url::fromString(u"http://story/"_s),
+                                  std::nullopt, nullptr),
             StoryState::Read);
         say(u"changed "_s + QString::number(data.localStore()->keptChanges()));
         answeringAt = ticks + 20;
@@ -153,11 +153,11 @@ int changeThenWait()
     const auto source = [](const QString& name) {
         return std::make_shared<Source>(name, u"http://"_s + name + u'/');
     };
-    data.addSource(source(u"new"_s));
-    data.addSource(source(u"new"_s));
-    data.removeSource(*source(u"gone"_s));
-    states.setState(NewsStory(u"story"_s, u"body"_s, Url::fromString(u"http://story/"_s),
-                        std::nullopt, nullptr),
+    (void)data.addSource(source(u"new"_s));
+    (void)data.addSource(source(u"new"_s));
+    (void)data.removeSource(*source(u"gone"_s));
+    (void)states.setState(NewsStory(u"story"_s, u"body"_s, Url::fromString(u"http://story/"_s),
+                              std::nullopt, nullptr),
         StoryState::Read);
     say(u"changed "_s + QString::number(data.localStore()->keptChanges()));
     char line[16];

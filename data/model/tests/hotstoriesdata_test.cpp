@@ -60,21 +60,22 @@ TEST(HotStoriesData, LoadsOnceWhenMadeAndStoresEveryChange)
     EXPECT_TRUE(before.hotStories().isEmpty());
 
     HotStoriesData writer;
-    writer.setHotStories({ hot(u"http://a.com/1"_s, 10), hot(u"https://b.org/x?y=1#z"_s, -1) });
+    (void)writer.setHotStories(
+        { hot(u"http://a.com/1"_s, 10), hot(u"https://b.org/x?y=1#z"_s, -1) });
     const QStringList expected { u"http://a.com/1 10"_s, u"https://b.org/x?y=1#z -1"_s };
     EXPECT_EQ(described(writer.hotStories()), expected);
     EXPECT_EQ(described(HotStoriesData().hotStories()), expected);
     EXPECT_TRUE(before.hotStories().isEmpty());
 
     // A change is made on the stored list, which another object may have replaced meanwhile.
-    before.modifyHotStories(
+    (void)before.modifyHotStories(
         [](HotStoriesData::HotStoryList& list) { list.append(hot(u"http://c/"_s, 3)); });
     EXPECT_EQ(described(before.hotStories()), expected + QStringList { u"http://c/ 3"_s });
     EXPECT_EQ(described(HotStoriesData().hotStories()), described(before.hotStories()));
     EXPECT_EQ(writer.hotStories().size(), 2);
 
     // The empty list is stored as an empty archive; the key stays.
-    writer.setHotStories({});
+    (void)writer.setHotStories({});
     EXPECT_TRUE(sharedDefaults()->data(hotStoriesKey));
     EXPECT_TRUE(HotStoriesData().hotStories().isEmpty());
 }
@@ -92,7 +93,7 @@ TEST(HotStoriesData, SkipsDamagedRecordsAndLoadsUnusableValuesAsEmpty)
     future->className = u"Some.FutureClass"_s;
     const QByteArray damaged = KeyedArchiver::archivedDataWithRootObjects(
         QList<std::shared_ptr<ArchivedHotStoryFixture>> { noUrl, good, textUrl, future });
-    store->set(hotStoriesKey, damaged);
+    (void)store->set(hotStoriesKey, damaged);
 
     // A record without a hit count counts none; loading writes nothing back.
     EXPECT_EQ(described(HotStoriesData().hotStories()), QStringList { u"http://good/ 0"_s });
@@ -100,7 +101,7 @@ TEST(HotStoriesData, SkipsDamagedRecordsAndLoadsUnusableValuesAsEmpty)
 
     for (const QVariant& unusable : { QVariant(QByteArray("not an archive")), QVariant(42),
              QVariant(KeyedArchiver::archivedDataWithRootObject(*hot(u"http://single/"_s, 1))) }) {
-        store->set(hotStoriesKey, unusable);
+        (void)store->set(hotStoriesKey, unusable);
         EXPECT_TRUE(HotStoriesData().hotStories().isEmpty());
     }
 }
@@ -111,7 +112,7 @@ TEST(HotStoriesData, AStoryIsHotOnlyWhenItsLinkIsExactlyACanonicalUrl)
     EXPECT_FALSE(HotStoriesData().isStoryHot(story(std::nullopt)));
 
     HotStoriesData data;
-    data.setHotStories({ hot(u"http://a.com/1"_s, 10), hot(u"https://b.org/x?y=1"_s, 0) });
+    (void)data.setHotStories({ hot(u"http://a.com/1"_s, 10), hot(u"https://b.org/x?y=1"_s, 0) });
     EXPECT_TRUE(data.isStoryHot(story(u"http://a.com/1"_s)));
     EXPECT_TRUE(data.isStoryHot(story(u"https://b.org/x?y=1"_s)));
     for (const QString& near : { u"http://a.com/1/"_s, u"http://A.com/1"_s, u"HTTP://a.com/1"_s,

@@ -21,7 +21,7 @@ TEST(SharedDefaults, EveryCallIsANewObjectOverTheOneSuiteOfBothPrograms)
     ASSERT_TRUE(a && b);
     EXPECT_NE(a, b);
     EXPECT_EQ(a->suiteName(), u"K4WQ7ZP2MV.shared"_s);
-    a->set(u"velmora.test"_s, 41);
+    (void)a->set(u"velmora.test"_s, 41);
     a->synchronize();
     EXPECT_EQ(b->integer(u"velmora.test"_s), 41);
 
@@ -91,7 +91,8 @@ TEST(DebugPrint, WritesToItsOwnCategoryOnlyOnceEnabledInDebugBuilds)
 {
     const QString category = u"tickerly.debug"_s;
     EXPECT_EQ(QString::fromUtf8(lcDebugPrint().categoryName()), category);
-    sharedDefaults()->set(u"velmora.Tickerly.statedStoriesKey"_s, QByteArray("not an archive"));
+    (void)sharedDefaults()->set(
+        u"velmora.Tickerly.statedStoriesKey"_s, QByteArray("not an archive"));
     StoryStateData states;
     logged.clear();
     const QtMessageHandler previous = qInstallMessageHandler(keepLogged);

@@ -18,7 +18,7 @@ TEST(SourceNames, LooksUpExactlyTheLinkAsTheServerSentIt)
     EXPECT_TRUE(names.names().isEmpty());
     EXPECT_FALSE(names.nameForLink(u"http://example.com/feed"_s));
 
-    names.setNames({ { u"http://example.com/feed"_s, u"Example News"_s },
+    (void)names.setNames({ { u"http://example.com/feed"_s, u"Example News"_s },
         { u"http://b.org/rss"_s, QString() } });
     EXPECT_EQ(SourceNames().nameForLink(u"http://example.com/feed"_s), u"Example News"_s);
     EXPECT_EQ(SourceNames().nameForLink(u"http://b.org/rss"_s), QString());
@@ -32,13 +32,13 @@ TEST(SourceNames, LooksUpExactlyTheLinkAsTheServerSentIt)
             { u"http://b.org/rss"_s, QString() } }));
 
     // A new table replaces the old one whole.
-    names.setNames({ { u"http://c.net/"_s, u"C"_s } });
+    (void)names.setNames({ { u"http://c.net/"_s, u"C"_s } });
     EXPECT_EQ(names.names(), (SourceNames::NameTable { { u"http://c.net/"_s, u"C"_s } }));
-    names.modifyNames(
+    (void)names.modifyNames(
         [](SourceNames::NameTable& table) { table.insert(u"http://d.net/"_s, u"D"_s); });
     EXPECT_EQ(names.names().keys(), (QStringList { u"http://c.net/"_s, u"http://d.net/"_s }));
 
-    names.setNames({});
+    (void)names.setNames({});
     EXPECT_EQ(sharedDefaults()->dictionary(namesKey), QVariantMap());
     EXPECT_TRUE(names.names().isEmpty());
 }
@@ -47,16 +47,17 @@ TEST(SourceNames, AnyValueThatIsNoTextSpoilsTheWholeTableUntilTheNextWrite)
 {
     auto store = sharedDefaults();
     SourceNames names;
-    store->set(namesKey, QVariantMap { { u"http://a/"_s, u"A"_s }, { u"http://b/"_s, 7 } });
+    (void)store->set(namesKey, QVariantMap { { u"http://a/"_s, u"A"_s }, { u"http://b/"_s, 7 } });
     EXPECT_TRUE(names.names().isEmpty());
     EXPECT_FALSE(names.nameForLink(u"http://a/"_s));
 
     for (const QVariant& unusable :
         { QVariant(u"text"_s), QVariant(QVariantMap { { u"http://a/"_s, QVariantMap() } }) }) {
-        store->set(namesKey, unusable);
+        (void)store->set(namesKey, unusable);
         EXPECT_TRUE(names.names().isEmpty());
     }
 
-    names.modifyNames([](SourceNames::NameTable& table) { table.insert(u"http://a/"_s, u"A"_s); });
+    (void)names.modifyNames(
+        [](SourceNames::NameTable& table) { table.insert(u"http://a/"_s, u"A"_s); });
     EXPECT_EQ(names.nameForLink(u"http://a/"_s), u"A"_s);
 }

@@ -78,11 +78,11 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
     EXPECT_FALSE(data.isSourceAdded(*source(u"a"_s, u"http://a/"_s)));
 
     for (const QString& name : { u"a"_s, u"b"_s, u"c"_s })
-        data.addSource(source(name, u"http://"_s + name + u'/'));
+        (void)data.addSource(source(name, u"http://"_s + name + u'/'));
     ASSERT_TRUE(recorder.waitFor(3));
     recorder.seen.clear();
 
-    data.addSource(source(u"d"_s, u"http://d/"_s));
+    (void)data.addSource(source(u"d"_s, u"http://d/"_s));
     EXPECT_TRUE(recorder.seen.isEmpty());
     ASSERT_TRUE(recorder.waitFor(1));
     ASSERT_EQ(recorder.seen.size(), 1);
@@ -110,7 +110,7 @@ TEST(SourcesData, AddsOnceAndAnnouncesThePositionOnALaterTurnOfTheMainLoop)
 TEST(SourcesData, AFeedReachedByAnotherSpellingOfItsAddressIsStoredOnce)
 {
     SourcesData data;
-    data.addSource(source(u"BBC"_s, u"http://bbc-world.example/feed.xml"_s));
+    (void)data.addSource(source(u"BBC"_s, u"http://bbc-world.example/feed.xml"_s));
     for (const QString& link : { u"http://bbc-world.example:80/feed.xml"_s,
              u"http://bbc-world.example/feed.xml#top"_s, u"HTTP://BBC-World.example/feed.xml"_s })
         EXPECT_EQ(data.addSource(source(u"BBC"_s, link)), UserDefaults::Outcome::Done)
@@ -125,10 +125,10 @@ TEST(SourcesData, AFeedReachedByAnotherSpellingOfItsAddressIsStoredOnce)
         { u"http://bbc-world.example:8080/feed.xml"_s, u"https://bbc-world.example/feed.xml"_s,
             u"http://bbc-world.example/Feed.xml"_s, u"http://bbc-world.example/feed.xml?top"_s,
             u"https://bbc-world.example:80/feed.xml"_s })
-        data.addSource(source(u"BBC"_s, link));
+        (void)data.addSource(source(u"BBC"_s, link));
     ASSERT_EQ(data.sources().size(), 6);
     EXPECT_EQ(data.sources()[5]->link(), u"https://bbc-world.example:80/feed.xml"_s);
-    data.addSource(source(u"BBC"_s, u"https://bbc-world.example:443/feed.xml#x"_s));
+    (void)data.addSource(source(u"BBC"_s, u"https://bbc-world.example:443/feed.xml#x"_s));
     EXPECT_EQ(data.sources().size(), 6);
 }
 
@@ -136,7 +136,7 @@ TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
 {
     SourcesData data;
     // A list that holds one link twice, as lists stored by earlier versions may.
-    sharedDefaults()->set(u"velmora.Tickerly.sources"_s,
+    (void)sharedDefaults()->set(u"velmora.Tickerly.sources"_s,
         KeyedArchiver::archivedDataWithRootObjects(
             QList<std::shared_ptr<Source>> { source(u"one"_s, u"http://same/"_s),
                 source(u"other"_s, u"http://other/"_s), source(u"two"_s, u"http://same/"_s) }));
@@ -145,25 +145,25 @@ TEST(SourcesData, RemovesUpdatesAndResetsAnnouncingTheChangedPositions)
     recorder.seen.clear();
 
     auto replacement = source(u"three"_s, u"http://same/"_s);
-    data.updateSource(replacement);
+    (void)data.updateSource(replacement);
     ASSERT_TRUE(recorder.waitFor(1));
     EXPECT_EQ(titles(data.sources()), (QStringList { u"three"_s, u"other"_s, u"three"_s }));
     EXPECT_EQ(
         positions(recorder.seen[0].userInfo, SourcesData::updatedSourcesKey()), QList<int> { 0 });
 
     // No stored link matches: nothing changes and nothing is posted.
-    data.updateSource(source(u"x"_s, u"http://nowhere/"_s));
-    data.removeSource(Source(u"absent"_s, u"http://other/"_s));
+    (void)data.updateSource(source(u"x"_s, u"http://nowhere/"_s));
+    (void)data.removeSource(Source(u"absent"_s, u"http://other/"_s));
     TestSupport::processEvents();
     EXPECT_EQ(recorder.seen.size(), 1);
 
-    data.removeSource(Source(u"other"_s, u"http://other/"_s));
+    (void)data.removeSource(Source(u"other"_s, u"http://other/"_s));
     ASSERT_TRUE(recorder.waitFor(2));
     EXPECT_EQ(
         positions(recorder.seen[1].userInfo, SourcesData::removedSourcesKey()), QList<int> { 1 });
     EXPECT_EQ(titles(data.sources()), (QStringList { u"three"_s, u"three"_s }));
 
-    data.resetSources();
+    (void)data.resetSources();
     ASSERT_TRUE(recorder.waitFor(3));
     EXPECT_TRUE(recorder.seen[2].userInfo.isEmpty());
     EXPECT_TRUE(data.sources().isEmpty());
@@ -179,7 +179,7 @@ TEST(SourcesData, SkipsDamagedEntriesAndReadsUnusableValuesAsEmpty)
     noTitle.link = u"http://broken/"_s;
     ArchivedSourceFixture unknown = legacy;
     unknown.className = u"Some.FutureClass"_s;
-    store->set(u"velmora.Tickerly.sources"_s,
+    (void)store->set(u"velmora.Tickerly.sources"_s,
         KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<ArchivedSourceFixture>> {
             std::make_shared<ArchivedSourceFixture>(noTitle),
             std::make_shared<ArchivedSourceFixture>(legacy),
@@ -188,17 +188,17 @@ TEST(SourcesData, SkipsDamagedEntriesAndReadsUnusableValuesAsEmpty)
     EXPECT_EQ(titles(data.sources()), QStringList { u"legacy"_s });
 
     // A change rewrites the list without the entries that could not be read.
-    data.addSource(source(u"new"_s, u"http://new/"_s));
+    (void)data.addSource(source(u"new"_s, u"http://new/"_s));
     EXPECT_EQ(titles(data.sources()), (QStringList { u"legacy"_s, u"new"_s }));
 
-    store->set(u"velmora.Tickerly.sources"_s, QByteArray("definitely not an archive"));
+    (void)store->set(u"velmora.Tickerly.sources"_s, QByteArray("definitely not an archive"));
     EXPECT_TRUE(data.sources().isEmpty());
-    store->set(u"velmora.Tickerly.sources"_s,
+    (void)store->set(u"velmora.Tickerly.sources"_s,
         KeyedArchiver::archivedDataWithRootObject(Source(u"single"_s, u"x"_s)));
     EXPECT_TRUE(data.sources().isEmpty());
-    store->set(u"velmora.Tickerly.sources"_s, u"text"_s);
+    (void)store->set(u"velmora.Tickerly.sources"_s, u"text"_s);
     EXPECT_TRUE(data.sources().isEmpty());
-    data.addSource(source(u"again"_s, u"http://again/"_s));
+    (void)data.addSource(source(u"again"_s, u"http://again/"_s));
     EXPECT_EQ(titles(data.sources()), QStringList { u"again"_s });
 }
 
@@ -211,7 +211,7 @@ TEST(SourcesData, ChangesFromManyThreadsAtOnceAreAllKept)
             SourcesData data;
             for (int i = 0; i < perThread; ++i) {
                 const QString name = QString::number(t) + u'-' + QString::number(i);
-                data.addSource(std::make_shared<Source>(name, u"http://"_s + name + u'/'));
+                (void)data.addSource(std::make_shared<Source>(name, u"http://"_s + name + u'/'));
             }
         });
     }
@@ -449,7 +449,7 @@ TEST(SourcesData, TheListThisProcessWroteIsReadAgainWithoutDecodingIt)
 {
     const QString key = u"velmora.Tickerly.sources"_s;
     SourcesData data;
-    data.addSource(source(u"first"_s, u"http://first/"_s));
+    (void)data.addSource(source(u"first"_s, u"http://first/"_s));
     const quint64 before = KeyedUnarchiver::arraysReadForTesting();
     for (int i = 0; i < 10; ++i) {
         const QString link = u"http://s/%1"_s.arg(i);
@@ -511,9 +511,9 @@ TEST(SourcesData, APictureThatArrivesWhileAnotherProgramHoldsTheStoreLandsLater)
     const auto story
         = std::make_shared<NewsStory>(u"h"_s, u""_s, Url::fromString(u"http://story/1"_s),
             QDateTime::fromSecsSinceEpoch(1000, Qt::UTC), source(u"s"_s, u"http://s/"_s));
-    stored.storeStories({ story });
+    (void)stored.storeStories({ story });
     const QString lastLoaded = u"velmora.TickerlyShared.LastLoaded"_s;
-    sharedDefaults()->set(lastLoaded, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+    (void)sharedDefaults()->set(lastLoaded, QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
     auto holder = startHelper(
         u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
@@ -538,7 +538,8 @@ TEST(SourcesData, MainThreadChangesWhileAnotherProgramHoldsTheStoreKeepTheWindow
     // Far longer than a frame: a change that waited for the lock would stall the window as long.
     WaitLimit limit(10'000);
     TopFeedsData feeds;
-    feeds.setTopFeeds({ std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s)) });
+    (void)feeds.setTopFeeds(
+        { std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s)) });
     auto holder = startHelper(
         u"store_helper"_s, { u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
     ASSERT_EQ(lineFrom(*holder), "holding");
@@ -572,7 +573,7 @@ TEST(SourcesData, MainThreadChangesWhileAnotherProgramHoldsTheStoreKeepTheWindow
 TEST(SourcesData, AKeptChangeStoresItsObjectsAsTheyWereWhenAskedFor)
 {
     WaitLimit limit(150);
-    TopFeedsData().setTopFeeds(
+    (void)TopFeedsData().setTopFeeds(
         { std::make_shared<TopFeedSource>(1, source(u"feed"_s, u"http://feed/"_s)) });
     const auto added = source(u"kept"_s, u"http://kept/"_s);
     const auto feed = std::make_shared<TopFeedSource>(3, source(u"feed"_s, u"http://feed/"_s));
@@ -611,7 +612,7 @@ TEST(SourcesData, ADamagedStoredListKeepsWhatCanBeReadAndIsKeptAsideBeforeAChang
     const QString key = u"velmora.Tickerly.sources"_s;
     SourcesData data;
     for (const QString& name : { u"first"_s, u"second"_s, u"third"_s })
-        data.addSource(source(name, u"http://"_s + name + u'/'));
+        (void)data.addSource(source(name, u"http://"_s + name + u'/'));
     QByteArray bytes = *data.localStore()->data(key);
     const qsizetype third = bytes.indexOf("third");
     ASSERT_GT(third, 0);
@@ -620,7 +621,7 @@ TEST(SourcesData, ADamagedStoredListKeepsWhatCanBeReadAndIsKeptAsideBeforeAChang
 
     EXPECT_EQ(titles(data.sources()), (QStringList { u"first"_s, u"second"_s }));
     EXPECT_TRUE(data.localStore()->keptAside(key).empty());
-    data.addSource(source(u"new"_s, u"http://new/"_s));
+    (void)data.addSource(source(u"new"_s, u"http://new/"_s));
     EXPECT_EQ(titles(data.sources()), (QStringList { u"first"_s, u"second"_s, u"new"_s }));
     EXPECT_EQ(data.localStore()->keptAside(key), std::vector<QByteArray> { bytes });
     TestSupport::processEvents();

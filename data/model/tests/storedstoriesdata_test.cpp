@@ -28,14 +28,14 @@ TEST(StoredStoriesData, StoresTheListWithItsTimeOfLoading)
     EXPECT_FALSE(stored.lastLoaded());
 
     const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
-    stored.storeStories(
+    (void)stored.storeStories(
         { story(linkNumber(2), 20), story(linkNumber(1), 10), story(QString(), std::nullopt) });
     EXPECT_EQ(
         linksOf(stored.storedStories()), (QStringList { linkNumber(2), linkNumber(1), QString() }));
     ASSERT_TRUE(stored.lastLoaded());
     EXPECT_GE(*stored.lastLoaded(), before);
 
-    stored.storeStories({});
+    (void)stored.storeStories({});
     EXPECT_TRUE(stored.storedStories().isEmpty());
     EXPECT_TRUE(stored.lastLoaded());
 }
@@ -46,12 +46,12 @@ TEST(StoredStoriesData, LeavesOutDeletedStoriesAndCutsToTheLimit)
     for (int i = 0; i < 30; ++i)
         list.append(story(linkNumber(i), 1000 - i));
     StoredStoriesData stored;
-    stored.storeStories(list);
+    (void)stored.storeStories(list);
     StoryStateData states;
     for (int i : { 0, 3, 7, 11, 29 })
-        states.setState(*list[i], StoryState::Deleted);
-    states.setState(*list[1], StoryState::Read);
-    states.setState(*list[2], StoryState::ReadAndDeleted);
+        (void)states.setState(*list[i], StoryState::Deleted);
+    (void)states.setState(*list[1], StoryState::Read);
+    (void)states.setState(*list[2], StoryState::ReadAndDeleted);
 
     QStringList expected;
     for (int i = 0; i < 30; ++i) {
@@ -68,10 +68,10 @@ TEST(StoredStoriesData, ReadsStoriesAndStatesFromItsOwnStore)
 {
     auto other = std::make_shared<UserDefaults>(u"velmora.test.stories"_s);
     StoredStoriesData own(other);
-    own.storeStories({ story(linkNumber(1)), story(linkNumber(2)) });
-    StoryStateData(other).setState(*story(linkNumber(1)), StoryState::Deleted);
+    (void)own.storeStories({ story(linkNumber(1)), story(linkNumber(2)) });
+    (void)StoryStateData(other).setState(*story(linkNumber(1)), StoryState::Deleted);
     // The shared suite says otherwise; it is not this object's store.
-    StoredStoriesData().storeStories({ story(linkNumber(9)) });
+    (void)StoredStoriesData().storeStories({ story(linkNumber(9)) });
 
     EXPECT_EQ(linksOf(own.currentStories()), QStringList { linkNumber(2) });
     EXPECT_EQ(linksOf(StoredStoriesData().currentStories()), QStringList { linkNumber(9) });
@@ -86,7 +86,7 @@ TEST(StoredStoriesData, ReadsLegacyNamesAndSkipsDamagedStories)
     auto sourceless = std::make_shared<StoryTest::ArchivedStoryFixture>();
     sourceless->link = linkNumber(2);
     auto store = sharedDefaults();
-    store->set(u"velmora.TickerlyShared.StoredStories"_s,
+    (void)store->set(u"velmora.TickerlyShared.StoredStories"_s,
         KeyedArchiver::archivedDataWithRootArray({ legacy, sourceless }));
 
     const auto stories = StoredStoriesData().storedStories();
@@ -94,19 +94,19 @@ TEST(StoredStoriesData, ReadsLegacyNamesAndSkipsDamagedStories)
     EXPECT_EQ(stories.first()->headline(), u"Old"_s);
     EXPECT_EQ(stories.first()->source()->link(), u"http://example.com/feed"_s);
 
-    store->set(u"velmora.TickerlyShared.StoredStories"_s, QByteArray("not an archive"));
+    (void)store->set(u"velmora.TickerlyShared.StoredStories"_s, QByteArray("not an archive"));
     EXPECT_TRUE(StoredStoriesData().currentStories().isEmpty());
-    store->set(u"velmora.TickerlyShared.LastLoaded"_s, u"yesterday"_s);
+    (void)store->set(u"velmora.TickerlyShared.LastLoaded"_s, u"yesterday"_s);
     EXPECT_FALSE(StoredStoriesData().lastLoaded());
 }
 
 TEST(StoredStoriesData, UpdatingAnImageOnlyMovesTheTimeOfLoading)
 {
     StoredStoriesData stored;
-    stored.storeStories({ story(linkNumber(1)) });
+    (void)stored.storeStories({ story(linkNumber(1)) });
     const QDateTime first = *stored.lastLoaded();
     QImage pixel(1, 1, QImage::Format_RGB32);
-    stored.updateImage(pixel, *story(linkNumber(1)));
+    (void)stored.updateImage(pixel, *story(linkNumber(1)));
     const auto stories = stored.storedStories();
     ASSERT_EQ(stories.size(), 1);
     EXPECT_TRUE(stories.first()->image().isNull());
@@ -133,7 +133,7 @@ TEST(StoredStoriesData, UpdatingAnImageNeverPutsBackAnOlderList)
                 auto landed = stored.get_future();
                 refresh->other
                     = std::thread([list = refresh->list, stored = std::move(stored)]() mutable {
-                          StoredStoriesData().storeStories(list);
+                          (void)StoredStoriesData().storeStories(list);
                           stored.set_value();
                       });
                 landed.wait_for(std::chrono::milliseconds(300));
@@ -145,10 +145,10 @@ TEST(StoredStoriesData, UpdatingAnImageNeverPutsBackAnOlderList)
     old->link = linkNumber(1);
     old->sourceObject = StoryTest::source();
     StoredStoriesData stored;
-    sharedDefaults()->set(u"velmora.TickerlyShared.StoredStories"_s,
+    (void)sharedDefaults()->set(u"velmora.TickerlyShared.StoredStories"_s,
         KeyedArchiver::archivedDataWithRootArray({ old }));
 
-    stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(1)));
+    (void)stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(1)));
     ASSERT_TRUE(refresh->started);
     refresh->other.join();
     EXPECT_EQ(linksOf(stored.storedStories()), linksOf(refresh->list));
@@ -165,7 +165,7 @@ TEST(StoredStoriesData, ReadingTheFirstStoriesGivesWhatReadingTheWholeListGives)
     list.insert(3, nullptr);
     StoryStateData states;
     for (int i : { 0, 2, 5 })
-        states.setState(*story(linkNumber(i)), StoryState::Deleted);
+        (void)states.setState(*story(linkNumber(i)), StoryState::Deleted);
     const QByteArray sound = KeyedArchiver::archivedDataWithRootArray(list);
 
     // Another kind of object, even far past the stories asked for, makes it no story list.
@@ -187,18 +187,18 @@ TEST(StoredStoriesData, ReadingTheFirstStoriesGivesWhatReadingTheWholeListGives)
     };
     for (const QByteArray& bytes :
         { sound, KeyedArchiver::archivedDataWithRootArray(withOther), cut }) {
-        store->set(u"velmora.TickerlyShared.StoredStories"_s, bytes);
+        (void)store->set(u"velmora.TickerlyShared.StoredStories"_s, bytes);
         for (int limit : { 1, 4, 20, 1000 })
             EXPECT_EQ(linksOf(StoredStoriesData().currentStories(limit)), wholeReading(limit))
                 << limit;
     }
-    store->set(u"velmora.TickerlyShared.StoredStories"_s, sound);
+    (void)store->set(u"velmora.TickerlyShared.StoredStories"_s, sound);
     EXPECT_EQ(linksOf(StoredStoriesData().currentStories(3)),
         (QStringList { linkNumber(1), linkNumber(3), linkNumber(4) }));
-    store->set(u"velmora.TickerlyShared.StoredStories"_s,
+    (void)store->set(u"velmora.TickerlyShared.StoredStories"_s,
         KeyedArchiver::archivedDataWithRootArray(withOther));
     EXPECT_TRUE(StoredStoriesData().currentStories(3).isEmpty());
-    store->set(u"velmora.TickerlyShared.StoredStories"_s, cut);
+    (void)store->set(u"velmora.TickerlyShared.StoredStories"_s, cut);
     EXPECT_FALSE(StoredStoriesData().currentStories(3).isEmpty());
 }
 
@@ -237,9 +237,9 @@ TEST(StoredStoriesData, ALongListReadsBackWholeAndIsCutOnlyWhenWritten)
     cutsTold = 0;
     const QtMessageHandler previous = qInstallMessageHandler(countCuts);
     StoredStoriesData stored;
-    stored.storeStories(stories);
+    (void)stored.storeStories(stories);
     EXPECT_EQ(cutsTold.load(), 1);
-    stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(5)));
+    (void)stored.updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(5)));
     const auto kept = stored.storedStories();
     EXPECT_EQ(linksOf(stored.currentStories(2)), (QStringList { linkNumber(0), linkNumber(1) }));
     // Reading cuts nothing, and says nothing.
@@ -276,8 +276,9 @@ TEST(StoredStoriesData, AnImageUpdateLeavesAListItCannotReadWhole)
     const QString key = u"velmora.TickerlyShared.StoredStories"_s;
     for (const QByteArray& bytes : { sound.left(sound.size() * 2 / 3),
              KeyedArchiver::archivedDataWithRootArray(withOther), tooLong }) {
-        store->set(key, bytes);
-        StoredStoriesData().updateImage(QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(1)));
+        (void)store->set(key, bytes);
+        (void)StoredStoriesData().updateImage(
+            QImage(1, 1, QImage::Format_RGB32), *story(linkNumber(1)));
         EXPECT_EQ(store->data(key), bytes);
     }
 }
@@ -295,7 +296,7 @@ TEST(StoredStoriesData, StoriesArchivedApartAsViewsStoreWhatTheStoriesStore)
                 std::make_shared<NewsStory>(u"h%1"_s.arg(i), u""_s, Url::fromString(linkNumber(i)),
                     QDateTime::fromSecsSinceEpoch(2'000'000'000 - i, Qt::UTC), source));
         StoredStoriesData stored;
-        stored.storeStories(stories);
+        (void)stored.storeStories(stories);
         const auto whole = sharedDefaults()->data(u"velmora.TickerlyShared.StoredStories"_s);
         ASSERT_TRUE(whole) << count;
 
@@ -310,7 +311,7 @@ TEST(StoredStoriesData, StoriesArchivedApartAsViewsStoreWhatTheStoriesStore)
             const qsizetype begin = i == 0 ? 0 : ends[i - 1];
             views.append(QByteArray::fromRawData(buffer.constData() + begin, ends[i] - begin));
         }
-        sharedDefaults()->remove(u"velmora.TickerlyShared.StoredStories"_s);
+        (void)sharedDefaults()->remove(u"velmora.TickerlyShared.StoredStories"_s);
         ASSERT_EQ(stored.storeEncodedStories(std::move(views), { std::move(buffer) }, {}),
             UserDefaults::Outcome::Done);
         EXPECT_EQ(sharedDefaults()->data(u"velmora.TickerlyShared.StoredStories"_s), whole)
@@ -331,33 +332,33 @@ TEST(StoredStoriesData, KeepsFirstSightingsApartForTheListTheyCameWith)
     };
     StoredStoriesData stored;
     EXPECT_FALSE(stored.firstSightings());
-    stored.storeStories({ sighted(1, 1000), story(linkNumber(2), 10), sighted(3, 3000) });
+    (void)stored.storeStories({ sighted(1, 1000), story(linkNumber(2), 10), sighted(3, 3000) });
     EXPECT_EQ(stored.firstSightings(),
         (QHash<QString, qint64> { { linkNumber(1), 1000 }, { linkNumber(3), 3000 } }));
-    stored.storeStories({});
+    (void)stored.storeStories({});
     EXPECT_EQ(stored.firstSightings(), (QHash<QString, qint64> {}));
 
     StoredStoriesData::setMaxStoredStoriesForTesting(1);
-    stored.storeEncodedStories({ KeyedArchiver::encodedObject(*sighted(1, 1000)),
-                                   KeyedArchiver::encodedObject(*sighted(2, 2000)) },
+    (void)stored.storeEncodedStories({ KeyedArchiver::encodedObject(*sighted(1, 1000)),
+                                         KeyedArchiver::encodedObject(*sighted(2, 2000)) },
         {}, { { 0, linkNumber(1), 1000 }, { 1, linkNumber(2), 2000 } });
     StoredStoriesData::setMaxStoredStoriesForTesting(0);
     EXPECT_EQ(stored.firstSightings(), (QHash<QString, qint64> { { linkNumber(1), 1000 } }));
 
     // An older build stores the list and its time of loading only.
-    stored.localStore()->setValues({ { u"velmora.TickerlyShared.StoredStories"_s,
-                                         KeyedArchiver::archivedDataWithRootObjects(
-                                             QList<std::shared_ptr<NewsStory>>()) },
+    (void)stored.localStore()->setValues({ { u"velmora.TickerlyShared.StoredStories"_s,
+                                               KeyedArchiver::archivedDataWithRootObjects(
+                                                   QList<std::shared_ptr<NewsStory>>()) },
         { u"velmora.TickerlyShared.LastLoaded"_s, QDateTime::currentDateTimeUtc().addSecs(1) } });
     EXPECT_FALSE(stored.firstSightings());
 
     QList<std::shared_ptr<NewsStory>> many;
     for (int i = 0; i <= StoredStoriesData::maxKeptSightings; ++i)
         many.append(sighted(i, 1000 + i));
-    stored.storeStories(many);
+    (void)stored.storeStories(many);
     EXPECT_FALSE(stored.firstSightings());
     many.removeLast();
-    stored.storeStories(many);
+    (void)stored.storeStories(many);
     ASSERT_TRUE(stored.firstSightings());
     EXPECT_EQ(stored.firstSightings()->size(), StoredStoriesData::maxKeptSightings);
 }

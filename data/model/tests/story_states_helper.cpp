@@ -20,7 +20,7 @@ int main(int argc, char** argv)
         const NewsStory story(u"h"_s, u"b"_s,
             Url::fromString(u"http://news.example/"_s + args.value(0) + QString::number(i)),
             std::optional<QDateTime>(), source);
-        states.setState(story, StoryState::Deleted);
+        (void)states.setState(story, StoryState::Deleted);
     }
     return 0;
 }

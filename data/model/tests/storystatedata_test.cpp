@@ -61,9 +61,9 @@ TEST(StoryStateData, ReplacesStatesAndForgetsThemOnNone)
     EXPECT_TRUE(states.cachedData()->isEmpty());
 
     const auto s = story(linkNumber(1));
-    states.setState(*s, StoryState::Read);
-    states.setState(*story(linkNumber(2)), StoryState::Read);
-    states.setState(*s, StoryState::Deleted);
+    (void)states.setState(*s, StoryState::Read);
+    (void)states.setState(*story(linkNumber(2)), StoryState::Read);
+    (void)states.setState(*s, StoryState::Deleted);
     EXPECT_FALSE(states.cachedData());
     ASSERT_TRUE(states.linkStateCache());
     EXPECT_TRUE(states.linkStateCache()->isEmpty());
@@ -71,7 +71,7 @@ TEST(StoryStateData, ReplacesStatesAndForgetsThemOnNone)
     ASSERT_EQ(states.cachedData()->size(), 2);
     EXPECT_EQ(states.cachedData()->first()->storyLink->absoluteString(), linkNumber(1));
 
-    states.setState(*s, StoryState::None);
+    (void)states.setState(*s, StoryState::None);
     EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::None);
     EXPECT_EQ(states.cachedData()->size(), 1);
     // Links are compared as exact texts.
@@ -79,7 +79,7 @@ TEST(StoryStateData, ReplacesStatesAndForgetsThemOnNone)
     EXPECT_EQ(states.stateForLink(linkNumber(2)), StoryState::Read);
 
     // A story without link changes nothing.
-    states.setState(*story(QString()), StoryState::Read);
+    (void)states.setState(*story(QString()), StoryState::Read);
     EXPECT_EQ(StoryStateData().stateForLink(linkNumber(2)), StoryState::Read);
 }
 
@@ -90,17 +90,17 @@ TEST(StoryStateData, KeepsTheFiveHundredStatesSetLast)
     for (int i = 499; i >= 0; --i)
         full.append(std::make_shared<StoryStateData::StateDescription>(
             *Url::fromString(linkNumber(i)), StoryState::Read));
-    sharedDefaults()->set(
+    (void)sharedDefaults()->set(
         u"velmora.Tickerly.statedStoriesKey"_s, KeyedArchiver::archivedDataWithRootObjects(full));
 
     StoryStateData states;
     // An existing record moves to the front; nothing is dropped.
-    states.setState(*story(linkNumber(0)), StoryState::Deleted);
+    (void)states.setState(*story(linkNumber(0)), StoryState::Deleted);
     EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::Read);
     EXPECT_EQ(states.cachedData()->size(), 500);
     EXPECT_EQ(states.cachedData()->first()->storyLink->absoluteString(), linkNumber(0));
     // A new one pushes out the record set longest ago.
-    states.setState(*story(linkNumber(500)), StoryState::Read);
+    (void)states.setState(*story(linkNumber(500)), StoryState::Read);
     EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::None);
     EXPECT_EQ(states.stateForLink(linkNumber(0)), StoryState::Deleted);
     EXPECT_EQ(states.cachedData()->size(), 500);
@@ -111,14 +111,14 @@ TEST(StoryStateData, SeesAnotherObjectsStatesOnlyAfterAFlush)
     StoryStateData a;
     StoryStateData b;
     EXPECT_EQ(a.stateForLink(linkNumber(1)), StoryState::None);
-    b.setState(*story(linkNumber(1)), StoryState::Read);
+    (void)b.setState(*story(linkNumber(1)), StoryState::Read);
     EXPECT_EQ(a.stateForLink(linkNumber(1)), StoryState::None);
     a.flushCache();
     EXPECT_EQ(a.stateForLink(linkNumber(1)), StoryState::Read);
 
     // A's stale cache does not make its next write lose B's state.
-    b.setState(*story(linkNumber(2)), StoryState::Deleted);
-    a.setState(*story(linkNumber(3)), StoryState::Read);
+    (void)b.setState(*story(linkNumber(2)), StoryState::Deleted);
+    (void)a.setState(*story(linkNumber(3)), StoryState::Read);
     EXPECT_EQ(a.stateForLink(linkNumber(2)), StoryState::Deleted);
 }
 
@@ -131,22 +131,22 @@ TEST(StoryStateData, ReadsOddRecordsAndReplacesUnreadableValues)
         u"TickerlyDataMac.StoryStateData.StateDescription"_s, std::nullopt, 1, nullptr);
     QList<std::shared_ptr<const Coding>> records { std::make_shared<RawRecord>(seven),
         std::make_shared<RawRecord>(linkless) };
-    store->set(
+    (void)store->set(
         u"velmora.Tickerly.statedStoriesKey"_s, KeyedArchiver::archivedDataWithRootArray(records));
 
     StoryStateData states;
     EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::None);
     EXPECT_EQ(states.cachedData()->size(), 2);
-    states.setState(*story(linkNumber(1)), StoryState::Read);
+    (void)states.setState(*story(linkNumber(1)), StoryState::Read);
     EXPECT_EQ(states.stateForLink(linkNumber(1)), StoryState::Read);
     EXPECT_EQ(states.cachedData()->size(), 2);
 
     for (const QVariant& junk :
         { QVariant(u"text"_s), QVariant(QByteArray("\xff\x00garbage", 9)) }) {
-        store->set(u"velmora.Tickerly.statedStoriesKey"_s, junk);
+        (void)store->set(u"velmora.Tickerly.statedStoriesKey"_s, junk);
         StoryStateData fresh;
         EXPECT_EQ(fresh.stateForLink(linkNumber(1)), StoryState::None);
-        fresh.setState(*story(linkNumber(4)), StoryState::Read);
+        (void)fresh.setState(*story(linkNumber(4)), StoryState::Read);
         EXPECT_EQ(fresh.stateForLink(linkNumber(4)), StoryState::Read);
     }
 }
@@ -158,7 +158,7 @@ TEST(StoryStateData, KeepsStatesSetByTwoProgramsAtOnce)
     ASSERT_TRUE(other.waitForStarted(30000));
     StoryStateData states;
     for (int i = 0; i < 60; ++i)
-        states.setState(
+        (void)states.setState(
             *story(u"http://news.example/this/"_s + QString::number(i)), StoryState::Read);
     ASSERT_TRUE(other.waitForFinished(60000));
     ASSERT_EQ(other.exitCode(), 0);
@@ -220,10 +220,10 @@ TEST(ArchivedStoriesData, KeepsTheStoryGivenLastForALink)
     EXPECT_TRUE(archive.storiesWithState(StoryState::Read).isEmpty());
     EXPECT_FALSE(archive.suggestedMaxAge());
 
-    archive.setState(story(linkNumber(1), 10, u"first"_s), StoryState::Read);
-    archive.setState(story(linkNumber(2), 20), StoryState::Read);
-    archive.setState(story(linkNumber(1), 10, u"second"_s), StoryState::Deleted);
-    archive.setState(story(QString()), StoryState::Read);
+    (void)archive.setState(story(linkNumber(1), 10, u"first"_s), StoryState::Read);
+    (void)archive.setState(story(linkNumber(2), 20), StoryState::Read);
+    (void)archive.setState(story(linkNumber(1), 10, u"second"_s), StoryState::Deleted);
+    (void)archive.setState(story(QString()), StoryState::Read);
     EXPECT_EQ(linksOf(archive.storiesWithState(StoryState::Read)), QStringList { linkNumber(2) });
     const auto deleted = archive.storiesWithState(StoryState::Deleted);
     ASSERT_EQ(deleted.size(), 1);
@@ -241,21 +241,21 @@ TEST(ArchivedStoriesData, SuggestsTheOldestDateOnceFull)
     for (int i = 498; i >= 0; --i)
         records.append(std::make_shared<ArchivedStoriesData::StateDescription>(
             story(linkNumber(i), 1'000'000 - i), StoryState::Read));
-    sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s,
+    (void)sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s,
         KeyedArchiver::archivedDataWithRootObjects(records));
 
     ArchivedStoriesData archive;
     EXPECT_FALSE(archive.suggestedMaxAge());
-    archive.setState(story(linkNumber(499), 1'000'000 - 499), StoryState::Read);
+    (void)archive.setState(story(linkNumber(499), 1'000'000 - 499), StoryState::Read);
     ASSERT_TRUE(archive.suggestedMaxAge());
     EXPECT_EQ(archive.suggestedMaxAge()->toSecsSinceEpoch(), 1'000'000 - 499);
 
-    archive.setState(story(linkNumber(500), 2'000'000), StoryState::Read);
+    (void)archive.setState(story(linkNumber(500), 2'000'000), StoryState::Read);
     EXPECT_EQ(archive.storiesWithState(StoryState::Read).size(), 500);
     EXPECT_EQ(archive.stateForLink(linkNumber(0)), StoryState::None);
     EXPECT_EQ(archive.suggestedMaxAge()->toSecsSinceEpoch(), 1'000'000 - 499);
 
-    archive.setState(story(linkNumber(501)), StoryState::Read);
+    (void)archive.setState(story(linkNumber(501)), StoryState::Read);
     EXPECT_FALSE(archive.suggestedMaxAge());
 }
 
@@ -271,7 +271,7 @@ TEST(ArchivedStoriesData, SkipsDamagedRecords)
         std::make_shared<RawRecord>(cls, std::nullopt, 1, nullptr),
         std::make_shared<RawRecord>(cls, std::nullopt, 2, goodStory),
     };
-    sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s,
+    (void)sharedDefaults()->set(u"velmora.Tickerly.archivedStoriesKey"_s,
         KeyedArchiver::archivedDataWithRootArray(records));
     ArchivedStoriesData archive;
     EXPECT_EQ(linksOf(archive.storiesMatchingPredicate([](const auto&) { return true; })),

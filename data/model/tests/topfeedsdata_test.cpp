@@ -57,7 +57,7 @@ TEST(TopFeedsData, KeepsTheWholeListInOrderAndComparesRecordsBySourceOnly)
 
     auto first = feed(u"a"_s, 7);
     first->source()->noIconFound = true;
-    data.setTopFeeds({ first, feed(u"b"_s, -3), feed(u"c"_s, 1LL << 40) });
+    (void)data.setTopFeeds({ first, feed(u"b"_s, -3), feed(u"c"_s, 1LL << 40) });
     const auto stored = TopFeedsData().topFeeds();
     EXPECT_EQ(described(stored), (QStringList { u"a:7"_s, u"b:-3"_s, u"c:1099511627776"_s }));
     EXPECT_TRUE(stored[0]->source()->noIconFound);
@@ -66,7 +66,7 @@ TEST(TopFeedsData, KeepsTheWholeListInOrderAndComparesRecordsBySourceOnly)
     EXPECT_TRUE(*feed(u"a"_s, 1) == *feed(u"a"_s, 2));
     EXPECT_FALSE(*feed(u"a"_s, 1) == *feed(u"a"_s, 1, u"http://other/"_s));
 
-    data.setTopFeeds({});
+    (void)data.setTopFeeds({});
     EXPECT_TRUE(data.topFeeds().isEmpty());
     EXPECT_TRUE(sharedDefaults()->data(storedTopFeedsKey));
 }
@@ -74,12 +74,12 @@ TEST(TopFeedsData, KeepsTheWholeListInOrderAndComparesRecordsBySourceOnly)
 TEST(TopFeedsData, UpdatesOnlyTheFirstEqualRecordInPlaceAndNeverAdds)
 {
     TopFeedsData data;
-    data.setTopFeeds(
+    (void)data.setTopFeeds(
         { feed(u"a"_s, 1), feed(u"b"_s, 2), feed(u"c"_s, 3), feed(u"d"_s, 4), feed(u"c"_s, 5) });
 
     auto changed = feed(u"c"_s, 300);
     changed->source()->noIconFound = true;
-    data.updateFeed(changed);
+    (void)data.updateFeed(changed);
     const auto list = data.topFeeds();
     EXPECT_EQ(
         described(list), (QStringList { u"a:1"_s, u"b:2"_s, u"c:300"_s, u"d:4"_s, u"c:5"_s }));
@@ -87,13 +87,13 @@ TEST(TopFeedsData, UpdatesOnlyTheFirstEqualRecordInPlaceAndNeverAdds)
 
     // Same title, other link: no record matches, and nothing is written.
     const QByteArray before = *sharedDefaults()->data(storedTopFeedsKey);
-    data.updateFeed(feed(u"c"_s, 9, u"http://elsewhere/"_s));
-    data.updateFeed(feed(u"z"_s, 9));
+    (void)data.updateFeed(feed(u"c"_s, 9, u"http://elsewhere/"_s));
+    (void)data.updateFeed(feed(u"z"_s, 9));
     EXPECT_EQ(*sharedDefaults()->data(storedTopFeedsKey), before);
 
     // Nothing stored: nothing to update, and the key stays unset.
-    sharedDefaults()->remove(storedTopFeedsKey);
-    data.updateFeed(feed(u"a"_s, 1));
+    (void)sharedDefaults()->remove(storedTopFeedsKey);
+    (void)data.updateFeed(feed(u"a"_s, 1));
     EXPECT_FALSE(sharedDefaults()->value(storedTopFeedsKey).isValid());
 }
 
@@ -113,7 +113,7 @@ TEST(TopFeedsData, SkipsDamagedRecordsAndReadsUnusableValuesAsEmpty)
     brokenSource->source = noTitle;
     auto future = std::make_shared<ArchivedTopFeedFixture>(*good);
     future->className = u"Some.FutureClass"_s;
-    store->set(storedTopFeedsKey,
+    (void)store->set(storedTopFeedsKey,
         KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<ArchivedTopFeedFixture>> {
             noSource, good, sourceOfWrongKind, brokenSource, future }));
 
@@ -122,14 +122,15 @@ TEST(TopFeedsData, SkipsDamagedRecordsAndReadsUnusableValuesAsEmpty)
     EXPECT_EQ(described(data.topFeeds()), QStringList { u"good:0"_s });
 
     // A change writes the list back without the records that could not be read.
-    data.modifyTopFeeds([](TopFeedsData::TopFeedList& list) { list.append(feed(u"new"_s, 1)); });
+    (void)data.modifyTopFeeds(
+        [](TopFeedsData::TopFeedList& list) { list.append(feed(u"new"_s, 1)); });
     EXPECT_EQ(described(data.topFeeds()), (QStringList { u"good:0"_s, u"new:1"_s }));
 
     for (const QVariant& unusable : { QVariant(QByteArray("not an archive")), QVariant(u"text"_s),
              QVariant(KeyedArchiver::archivedDataWithRootObject(*feed(u"single"_s, 1))),
              QVariant(KeyedArchiver::archivedDataWithRootObjects(
                  QList<std::shared_ptr<Source>> { std::make_shared<Source>(u"s"_s, u"l"_s) })) }) {
-        store->set(storedTopFeedsKey, unusable);
+        (void)store->set(storedTopFeedsKey, unusable);
         EXPECT_TRUE(data.topFeeds().isEmpty());
     }
 }
@@ -146,7 +147,7 @@ TEST(TopFeedsData, ChangesFromTwoProgramsAtOnceAreAllKept)
     // Start once the other program is under way, so that the changes overlap.
     ASSERT_TRUE(TestSupport::waitFor([&] { return !data.topFeeds().isEmpty(); }, 30000));
     for (int i = 0; i < count; ++i)
-        data.modifyTopFeeds([i](TopFeedsData::TopFeedList& list) {
+        (void)data.modifyTopFeeds([i](TopFeedsData::TopFeedList& list) {
             list.append(feed(u"own"_s + QString::number(i), i));
         });
     ASSERT_TRUE(other.waitForFinished(60000));

@@ -59,15 +59,15 @@ TEST(UserInfo, MakesTheIdentifierOnceAndKeepsWhateverTextIsStored)
     EXPECT_EQ(UserInfo::userId(), id);
 
     // Any text is the identifier, the empty text too; a number reads as its text.
-    sharedDefaults()->set(userIdKey, QString());
+    (void)sharedDefaults()->set(userIdKey, QString());
     EXPECT_EQ(UserInfo::userId(), QString());
     EXPECT_EQ(sharedDefaults()->value(userIdKey), QVariant(QString()));
-    sharedDefaults()->set(userIdKey, 42);
+    (void)sharedDefaults()->set(userIdKey, 42);
     EXPECT_EQ(UserInfo::userId(), u"42"_s);
     EXPECT_EQ(sharedDefaults()->value(userIdKey), QVariant(qint64(42)));
 
     // A value that is no text is replaced by a new identifier.
-    sharedDefaults()->set(userIdKey, QByteArray("\x01\x02"));
+    (void)sharedDefaults()->set(userIdKey, QByteArray("\x01\x02"));
     const QString replaced = UserInfo::userId();
     EXPECT_TRUE(isNewIdentifier(replaced));
     EXPECT_NE(replaced, id);

@@ -29,7 +29,7 @@ int main(int argc, char** argv)
     for (const std::shared_ptr<NewsStory>& story : StoredStoriesData().storedStories()) {
         story->loadImage(images, {}, [story] {
             if (const QImage image = story->image(); !image.isNull())
-                StoredStoriesData().updateImage(image, *story);
+                (void)StoredStoriesData().updateImage(image, *story);
         });
     }
 

@@ -67,7 +67,7 @@ protected:
             sources.append(std::make_shared<Source>(u"Site %1"_s.arg(i), m_world.feedURL(host)));
         }
         // Written in one go, as a person's long list is stored.
-        sharedDefaults()->set(
+        (void)sharedDefaults()->set(
             u"velmora.Tickerly.sources"_s, KeyedArchiver::archivedDataWithRootObjects(sources));
         ASSERT_EQ(SourcesData().sources().size(), siteCount);
         QList<std::shared_ptr<NewsStory>> stories;
@@ -77,7 +77,7 @@ protected:
                 Url::fromString(home + u"articles/1.html"_s),
                 QDateTime::currentDateTimeUtc().addSecs(-60 * i), sources.at(i)));
         }
-        StoredStoriesData().storeStories(stories);
+        (void)StoredStoriesData().storeStories(stories);
         m_hostMap = QDir(TestSupport::dataHome()).filePath(u"../hosts"_s);
         ASSERT_TRUE(m_world.writeHostMap(m_hostMap));
     }

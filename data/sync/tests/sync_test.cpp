@@ -56,7 +56,7 @@ ScriptedReply ok(const QByteArray& body, int status = 200)
 
 void addSource(const QString& link)
 {
-    SourcesData().addSource(std::make_shared<Source>(link, link));
+    (void)SourcesData().addSource(std::make_shared<Source>(link, link));
 }
 
 QStringList storedLinks()
@@ -111,7 +111,7 @@ protected:
 
 TEST_F(SyncTest, WithoutSourcesStoresAnEmptyListAtOnce)
 {
-    StoredStoriesData().storeStories(
+    (void)StoredStoriesData().storeStories(
         { std::make_shared<NewsStory>(u"old"_s, u""_s, Url::fromString(u"http://old/"_s),
             std::optional<QDateTime>(), std::make_shared<Source>(u"s"_s, u"http://s/"_s)) });
     auto sync = Sync::create();
@@ -253,10 +253,11 @@ TEST_F(SyncTest, RanksAStoryDatedInTheFutureByItsFirstSighting)
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const QDateTime farFuture(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC);
     const auto source = std::make_shared<Source>(u"s"_s, u"http://s/"_s);
-    StoredStoriesData().storeStories({ std::make_shared<NewsStory>(
+    (void)StoredStoriesData().storeStories({ std::make_shared<NewsStory>(
         u"ahead"_s, u""_s, Url::fromString(u"http://odd/9999"_s), farFuture, source) });
     const QDateTime twoHoursAgo = QDateTime::fromSecsSinceEpoch(now - 7200, Qt::UTC);
-    StoredStoriesData().localStore()->set(u"velmora.TickerlyShared.LastLoaded"_s, twoHoursAgo);
+    (void)StoredStoriesData().localStore()->set(
+        u"velmora.TickerlyShared.LastLoaded"_s, twoHoursAgo);
     ASSERT_EQ(StoredStoriesData().lastLoaded(), twoHoursAgo);
 
     server.reply(u"/odd"_s,
@@ -295,7 +296,7 @@ TEST_F(SyncTest, RanksAStoryDatedAheadWithoutReadingTheStoredList)
             farFuture, std::make_shared<Source>(u"s"_s, u"http://s/"_s));
     sighted->setFirstSeen(twoHoursAgo);
     ASSERT_EQ(StoredStoriesData().storeStories({ sighted }), UserDefaults::Outcome::Done);
-    StoredStoriesData().localStore()->set(
+    (void)StoredStoriesData().localStore()->set(
         u"velmora.TickerlyShared.StoredStories"_s, QByteArray("no list"));
 
     server.reply(u"/odd"_s,
@@ -311,7 +312,7 @@ TEST_F(SyncTest, RanksAStoryDatedAheadWithoutReadingTheStoredList)
                 u"http://odd/new-ahead"_s, u"http://news/hour-ago"_s, u"http://odd/9999"_s }))
             << "refresh " << refresh;
         // The next refresh finds both sightings kept apart by this one.
-        StoredStoriesData().localStore()->set(
+        (void)StoredStoriesData().localStore()->set(
             u"velmora.TickerlyShared.StoredStories"_s, QByteArray("no list"));
     }
 }
@@ -327,7 +328,7 @@ TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
         ASSERT_TRUE(TestSupport::waitFor([&] { return outcome.calls > 0; }));
     }
     const QDateTime loaded = *StoredStoriesData().lastLoaded();
-    SourcesData().resetSources();
+    (void)SourcesData().resetSources();
 
     const QList<QPair<QString, std::function<void()>>> runs {
         { u"all fail"_s,
@@ -350,7 +351,7 @@ TEST_F(SyncTest, KeepsTheStoredListWhenNoDownloadBringsAFeed)
             } },
     };
     for (const auto& [name, setUp] : runs) {
-        SourcesData().resetSources();
+        (void)SourcesData().resetSources();
         setUp();
         auto sync = Sync::create();
         Outcome outcome;
@@ -658,7 +659,7 @@ TEST_F(SyncTest, AFeedRefusedForItsSizeOrOutOfMemoryAddsNoStories)
     EXPECT_TRUE(outcome.success);
     EXPECT_EQ(storedLinks(), QStringList { u"http://small/1"_s });
 
-    SourcesData().resetSources();
+    (void)SourcesData().resetSources();
     addSource(server.url(u"/small"_s));
     addSource(server.url(u"/starved"_s));
     auto starved = StarvedSync::make();
@@ -739,7 +740,7 @@ TEST_F(SyncTest, StoresTheSameStoriesWhetherOrNotTheParsingStepIsOverridden)
     EXPECT_EQ(storedLinks(), expectedLinks);
     QList<QByteArray> storedByOverride = storedStoriesArchived();
 
-    StoredStoriesData().storeStories({});
+    (void)StoredStoriesData().storeStories({});
     auto plain = Sync::create();
     Outcome outcome;
     plain->updateStories(std::nullopt, outcome.completion());
@@ -820,7 +821,7 @@ TEST_F(SyncTest, FeedsReadTheSameWhateverTheirPiecesAndAnnouncedLength)
             shape(path, reply);
             server.reply(path, reply);
         }
-        StoredStoriesData().storeStories({});
+        (void)StoredStoriesData().storeStories({});
         auto sync = Sync::create();
         Outcome outcome;
         sync->updateStories(std::nullopt, outcome.completion());

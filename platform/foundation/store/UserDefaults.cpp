@@ -34,17 +34,16 @@ qint64 saturated(double d)
 UserDefaults::UserDefaults(const QString& suiteName)
     : d(connectionFor(suiteName))
 {
-    if (!d->openReplayTried.exchange(true))
-        d->replayAtOpen();
+    d->replayAtOpen();
 }
 
 UserDefaults::~UserDefaults() = default;
 
-QString UserDefaults::suiteName() const { return d->suiteName; }
+QString UserDefaults::suiteName() const { return d->database().suiteName(); }
 
-bool UserDefaults::isPersistent() const { return d->persistent; }
+bool UserDefaults::isPersistent() const { return d->database().isPersistent(); }
 
-bool UserDefaults::isReadOnly() const { return d->readOnly; }
+bool UserDefaults::isReadOnly() const { return d->database().isReadOnly(); }
 
 QVariant UserDefaults::value(const QString& key) const
 {
@@ -54,8 +53,8 @@ QVariant UserDefaults::value(const QString& key) const
     {
         std::unique_lock<std::recursive_timed_mutex> writerLock;
         std::unique_lock<std::mutex> readerLock;
-        bytes = Connection::withStored(
-            d->readConnection(writerLock, readerLock), key, [](QByteArrayView stored) {
+        bytes = StoreDatabase::withStored(
+            d->database().readConnection(writerLock, readerLock), key, [](QByteArrayView stored) {
                 if (const auto content = Cbor::oneByteString(stored))
                     return std::pair(true, content->toByteArray());
                 return std::pair(false, stored.toByteArray());
@@ -236,7 +235,7 @@ UserDefaults::Outcome UserDefaults::setValues(
         change.values.emplace_back(key, std::move(bytes));
         change.journalValues = false;
     }
-    return d->change(std::move(change), true);
+    return d->change(std::move(change), Connection::WhenBusy::Keep);
 }
 
 bool UserDefaults::update(const QString& key, const Updater& fn)
@@ -245,7 +244,7 @@ bool UserDefaults::update(const QString& key, const Updater& fn)
     Connection::Change change;
     change.key = key;
     change.update = std::cref(fn);
-    return d->change(std::move(change), false) == Outcome::Done;
+    return d->change(std::move(change), Connection::WhenBusy::Fail) == Outcome::Done;
 }
 
 UserDefaults::Outcome UserDefaults::updateOrKeep(
@@ -256,7 +255,7 @@ UserDefaults::Outcome UserDefaults::updateOrKeep(
     change.update = std::move(fn);
     change.done = std::move(done);
     change.replay = std::move(replay);
-    return d->change(std::move(change), true);
+    return d->change(std::move(change), Connection::WhenBusy::Keep);
 }
 
 UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key,
@@ -268,7 +267,7 @@ UserDefaults::Outcome UserDefaults::updateOrKeep(const QString& key,
     change.formUpdate = std::move(fn);
     change.done = std::move(done);
     change.replay = std::move(replay);
-    return d->change(std::move(change), true);
+    return d->change(std::move(change), Connection::WhenBusy::Keep);
 }
 
 bool UserDefaults::retryKeptChanges(std::chrono::milliseconds wait)
@@ -282,7 +281,7 @@ std::vector<QByteArray> UserDefaults::keptAside(const QString& key) const
 {
     std::unique_lock<std::recursive_timed_mutex> writerLock;
     std::unique_lock<std::mutex> readerLock;
-    sqlite3* db = d->readConnection(writerLock, readerLock);
+    sqlite3* db = d->database().readConnection(writerLock, readerLock);
     std::vector<QByteArray> values;
     sqlite3_stmt* stmt = nullptr;
     if (!db
@@ -303,10 +302,10 @@ bool UserDefaults::keepAside(const QString& key, const QByteArray& value)
 {
     // Inside an update's function this joins its transaction.
     Connection::Change change;
-    change.other = [&](Connection& c) {
+    change.other = [&](StoreDatabase& c) {
         return c.transaction([&] { return c.insertKeptAside(key, value); });
     };
-    return d->change(std::move(change), false) == Outcome::Done;
+    return d->change(std::move(change), Connection::WhenBusy::Fail) == Outcome::Done;
 }
 
 void UserDefaults::setWriteWaitLimit(std::chrono::milliseconds limit)

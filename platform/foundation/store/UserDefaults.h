@@ -52,7 +52,7 @@ public:
 
     QString suiteName() const;
     // How a change that may be kept ended.
-    enum class Outcome {
+    enum class [[nodiscard]] Outcome {
         Done, // written (or, for an update, left as it was on purpose)
         Kept, // the write lock stayed taken; the change is kept and retried in order
         // Kept, but the journal could not take it (a full disk): written if the lock frees

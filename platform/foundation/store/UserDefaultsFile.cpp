@@ -1,7 +1,7 @@
 // The suite's file: opening it, moving a damaged one aside and starting anew, the read-only
 // fallback, and following a file another process replaced.
 
-#include "platform/foundation/store/UserDefaultsConnection_p.h"
+#include "platform/foundation/store/UserDefaultsDatabase_p.h"
 
 #include "platform/foundation/base/GroupContainer.h"
 
@@ -62,21 +62,21 @@ qint64 fileSize(const QString& path)
 
 } // namespace
 
-int UserDefaults::Connection::busyHandler(void* connection, int tries)
+int StoreDatabase::busyHandler(void* database, int tries)
 {
-    const auto* c = static_cast<const Connection*>(connection);
-    if (c->busyDeadline.hasExpired() || (c->busyHonoursQuit && storesQuitting.load()))
+    const auto* d = static_cast<const StoreDatabase*>(database);
+    if (d->m_busyDeadline.hasExpired() || (d->m_busyHonoursQuit && storesQuitting.load()))
         return 0;
     QThread::usleep(tries < 20 ? 200 : 2000);
     return 1;
 }
 
-OpenResult UserDefaults::Connection::open(const QString& path)
+OpenResult StoreDatabase::open(const QString& path)
 {
-    if (db)
-        sqlite3_close(db);
-    db = nullptr;
-    keyWritesReady = false;
+    if (m_db)
+        sqlite3_close(m_db);
+    m_db = nullptr;
+    m_keyWritesReady = false;
     const QByteArray name = path.toUtf8();
     // Made here so that it is the owner's alone: SQLite would follow the umask, and its journal
     // files take the database's mode.
@@ -86,14 +86,14 @@ OpenResult UserDefaults::Connection::open(const QString& path)
             fd >= 0)
             ::close(fd);
     }
-    int rc = sqlite3_open_v2(name.constData(), &db,
+    int rc = sqlite3_open_v2(name.constData(), &m_db,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK)
         return close(rc);
-    busyDeadline = QDeadlineTimer(sqliteBusyTimeoutMs);
-    sqlite3_busy_handler(db, &busyHandler, this);
+    m_busyDeadline = QDeadlineTimer(sqliteBusyTimeoutMs);
+    sqlite3_busy_handler(m_db, &busyHandler, this);
     if (path != u":memory:"_s) {
-        openedId = fileId(path);
+        m_openedId = fileId(path);
         if ((rc = exec("PRAGMA journal_mode=WAL")) != SQLITE_OK)
             return close(rc);
         // Durable across a crash of either program; only a power cut may lose the last commit.
@@ -109,37 +109,37 @@ OpenResult UserDefaults::Connection::open(const QString& path)
     if ((rc = quickCheck()) != SQLITE_OK)
         return close(rc);
     // A file that cannot be written is opened for reading by SQLite on its own.
-    readOnly = sqlite3_db_readonly(db, "main") == 1;
+    m_readOnly = sqlite3_db_readonly(m_db, "main") == 1;
     return OpenResult::Ok;
 }
 
-OpenResult UserDefaults::Connection::openReadOnly(const QString& path)
+OpenResult StoreDatabase::openReadOnly(const QString& path)
 {
     for (const bool immutable : { false, true }) {
         QUrl uri = QUrl::fromLocalFile(path);
         if (immutable)
             uri.setQuery(u"immutable=1"_s);
         const QByteArray name = uri.toEncoded();
-        int rc = sqlite3_open_v2(name.constData(), &db,
+        int rc = sqlite3_open_v2(name.constData(), &m_db,
             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(db, sqliteBusyTimeoutMs);
+            sqlite3_busy_timeout(m_db, sqliteBusyTimeoutMs);
             rc = quickCheck();
         }
         if (rc == SQLITE_OK) {
-            openedId = fileId(path);
-            readOnly = true;
+            m_openedId = fileId(path);
+            m_readOnly = true;
             return OpenResult::Ok;
         }
         close(rc);
     }
-    return classify(lastError);
+    return classify(m_lastError);
 }
 
-int UserDefaults::Connection::quickCheck()
+int StoreDatabase::quickCheck()
 {
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &stmt, nullptr);
+    int rc = sqlite3_prepare_v2(m_db, "PRAGMA quick_check(1)", -1, &stmt, nullptr);
     if (rc != SQLITE_OK)
         return rc;
     rc = sqlite3_step(stmt);
@@ -151,126 +151,127 @@ int UserDefaults::Connection::quickCheck()
     return rc;
 }
 
-OpenResult UserDefaults::Connection::close(int rc)
+OpenResult StoreDatabase::close(int rc)
 {
-    if (db)
-        sqlite3_close(db);
-    db = nullptr;
-    lastError = rc;
+    if (m_db)
+        sqlite3_close(m_db);
+    m_db = nullptr;
+    m_lastError = rc;
     return classify(rc);
 }
 
-void UserDefaults::Connection::followReplacedFile()
+void StoreDatabase::followReplacedFile()
 {
-    if (file.isEmpty() || (db && fileId(file) == openedId))
+    if (m_file.isEmpty() || (m_db && fileId(m_file) == m_openedId))
         return;
-    const bool wasOpen = db != nullptr;
+    const bool wasOpen = m_db != nullptr;
     if (wasOpen) {
-        qCInfo(lcUserDefaults) << "suite" << suiteName
+        qCInfo(lcUserDefaults) << "suite" << m_suiteName
                                << "was replaced by another process; reopened";
         // Closing must neither fold the old log into the moved file's name nor delete the log
         // by name: that name is the new file's log now.
         int on = 1;
-        sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &on);
-        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_file_control(m_db, "main", SQLITE_FCNTL_PERSIST_WAL, &on);
+        sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     }
-    if (open(file) != OpenResult::Ok && !db && wasOpen)
-        qCWarning(lcUserDefaults) << "suite" << suiteName
-                                  << "cannot be reopened:" << sqlite3_errstr(lastError);
+    if (open(m_file) != OpenResult::Ok && !m_db && wasOpen)
+        qCWarning(lcUserDefaults) << "suite" << m_suiteName
+                                  << "cannot be reopened:" << sqlite3_errstr(m_lastError);
 }
 
-std::shared_ptr<UserDefaults::Connection> UserDefaults::openSuite(const QString& suiteName)
+void StoreDatabase::openSuite()
 {
-    auto c = std::make_shared<UserDefaults::Connection>();
-    c->suiteName = suiteName;
-    const auto container = GroupContainer::path(suiteName);
+    const auto container = GroupContainer::path(m_suiteName);
     QString reason = u"no usable group container"_s;
     if (container) {
         const QString dir = *container + u"/Preferences"_s;
-        const QString file = dir + u'/' + suiteName + u".sqlite"_s;
+        const QString path = dir + u'/' + m_suiteName + u".sqlite"_s;
         reason = u"its folder cannot be made"_s;
         // Another process may be creating the suite this moment; an empty file that old was cut.
-        const QFileInfo info(file);
-        if (info.exists() && info.size() == 0 && fileSize(file + u"-wal"_s) <= 0
+        const QFileInfo info(path);
+        if (info.exists() && info.size() == 0 && fileSize(path + u"-wal"_s) <= 0
             && info.lastModified().secsTo(QDateTime::currentDateTime()) > 10)
-            qCWarning(lcUserDefaults)
-                << "suite" << suiteName << "has an empty database file (cut short?); started anew";
+            qCWarning(lcUserDefaults) << "suite" << m_suiteName
+                                      << "has an empty database file (cut short?); started anew";
         // An existing container made before is made private too, with what it holds.
         GroupContainer::makePrivateFolder(*container);
         GroupContainer::makeFoldersInsidePrivate(*container);
-        if (GroupContainer::makePrivateFolder(dir) || QFileInfo::exists(file)) {
+        if (GroupContainer::makePrivateFolder(dir) || QFileInfo::exists(path)) {
             for (const QString& suffix : { QString(), u"-wal"_s, u"-shm"_s, u".lock"_s })
-                GroupContainer::makePrivateFile(file + suffix);
-            c->file = file;
-            OpenResult r = c->open(file);
-            // Some steps of opening (switching the journal) take a lock without waiting for it.
-            QDeadlineTimer deadline(sqliteBusyTimeoutMs);
-            while (r == OpenResult::Busy && !deadline.hasExpired()) {
-                QThread::msleep(20);
-                r = c->open(file);
-            }
-            if (r == OpenResult::Damaged && c->takeLock(QDeadlineTimer(writeWaitLimitMs.load()))) {
-                // Under the write lock, so no other process writes into the file being moved; and
-                // it may have been replaced already by the time the lock is ours.
-                r = c->open(file);
-                if (r == OpenResult::Damaged) {
-                    const QString kept = moveAside(file);
-                    qCWarning(lcUserDefaults) << "suite" << suiteName << "is damaged; kept as"
-                                              << kept << "and started anew";
-                    r = c->open(file);
-                }
-                c->releaseLock();
-            }
-            if (r == OpenResult::Failed && QFileInfo::exists(file))
-                r = c->openReadOnly(file);
-            if (r == OpenResult::Ok) {
-                c->persistent = !c->readOnly;
-                if (c->readOnly)
+                GroupContainer::makePrivateFile(path + suffix);
+            m_file = path;
+            if (openFile(path) == OpenResult::Ok) {
+                m_persistent = !m_readOnly;
+                if (m_readOnly)
                     qCWarning(lcUserDefaults)
-                        << "suite" << suiteName << "cannot be written; its values are read-only";
-                return c;
+                        << "suite" << m_suiteName << "cannot be written; its values are read-only";
+                return;
             }
-            reason = QString::fromUtf8(sqlite3_errstr(c->lastError));
+            reason = QString::fromUtf8(sqlite3_errstr(m_lastError));
         }
     }
     qCWarning(lcUserDefaults).noquote()
-        << u"suite"_s << suiteName
+        << u"suite"_s << m_suiteName
         << u"cannot be opened ("_s + reason + u"); settings of this run will not be kept"_s;
-    c->file.clear();
-    if (c->open(u":memory:"_s) != OpenResult::Ok)
-        c->db = nullptr;
-    return c;
+    m_file.clear();
+    if (open(u":memory:"_s) != OpenResult::Ok)
+        m_db = nullptr;
 }
 
-sqlite3* UserDefaults::Connection::readConnection(
-    std::unique_lock<std::recursive_timed_mutex>& writerLock,
+OpenResult StoreDatabase::openFile(const QString& path)
+{
+    OpenResult r = open(path);
+    // Some steps of opening (switching the journal) take a lock without waiting for it.
+    QDeadlineTimer deadline(sqliteBusyTimeoutMs);
+    while (r == OpenResult::Busy && !deadline.hasExpired()) {
+        QThread::msleep(20);
+        r = open(path);
+    }
+    if (r == OpenResult::Damaged && takeLock(QDeadlineTimer(writeWaitLimitMs.load()))) {
+        // Under the write lock, so no other process writes into the file being moved; and
+        // it may have been replaced already by the time the lock is ours.
+        r = open(path);
+        if (r == OpenResult::Damaged) {
+            const QString kept = moveAside(path);
+            qCWarning(lcUserDefaults)
+                << "suite" << m_suiteName << "is damaged; kept as" << kept << "and started anew";
+            r = open(path);
+        }
+        releaseLock();
+    }
+    if (r == OpenResult::Failed && QFileInfo::exists(path))
+        r = openReadOnly(path);
+    return r;
+}
+
+sqlite3* StoreDatabase::readConnection(std::unique_lock<std::recursive_timed_mutex>& writerLock,
     std::unique_lock<std::mutex>& readerLock)
 {
     // Inside an update's function the reader sees its own transaction; the in-memory and the
     // read-only suite have one connection, and nobody waits on it for long.
-    if (writer.load() == std::this_thread::get_id() || file.isEmpty() || readOnly) {
-        writerLock = std::unique_lock(mutex);
-        if (lockDepth == 0)
+    if (m_writer.load() == std::this_thread::get_id() || m_file.isEmpty() || m_readOnly) {
+        writerLock = std::unique_lock(m_mutex);
+        if (m_lockDepth == 0)
             followReplacedFile();
-        return db;
+        return m_db;
     }
-    readerLock = std::unique_lock(readMutex);
-    if (readDb && fileId(file) == readOpenedId)
-        return readDb;
-    if (readDb)
-        sqlite3_close(readDb);
-    readDb = nullptr;
-    readOpenedId = fileId(file);
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &readDb,
+    readerLock = std::unique_lock(m_readMutex);
+    if (m_readDb && fileId(m_file) == m_readOpenedId)
+        return m_readDb;
+    if (m_readDb)
+        sqlite3_close(m_readDb);
+    m_readDb = nullptr;
+    m_readOpenedId = fileId(m_file);
+    if (sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_readDb,
             SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
             != SQLITE_OK
-        || sqlite3_exec(readDb, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        sqlite3_close(readDb);
-        readDb = nullptr;
+        || sqlite3_exec(m_readDb, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        sqlite3_close(m_readDb);
+        m_readDb = nullptr;
         return nullptr;
     }
-    sqlite3_busy_timeout(readDb, sqliteBusyTimeoutMs);
-    return readDb;
+    sqlite3_busy_timeout(m_readDb, sqliteBusyTimeoutMs);
+    return m_readDb;
 }
 
 } // namespace Tickerly::Foundation

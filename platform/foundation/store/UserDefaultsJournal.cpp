@@ -14,6 +14,8 @@
 // - An entry is read back as stored data: a damaged or cut one is skipped with a line in the
 //   log; a journal holding a kind this process does not know is left whole for one that does.
 
+#include "platform/foundation/store/UserDefaultsJournal_p.h"
+
 #include "platform/foundation/store/UserDefaultsConnection_p.h"
 
 #include "platform/foundation/base/DistributedNotificationCenter.h"
@@ -242,26 +244,35 @@ void UserDefaults::registerReplayer(const QString& kind, Replayer replayer)
     all.byKind[kind] = std::move(replayer);
 }
 
-std::vector<KeptJournal::Entry> UserDefaults::Connection::journalEntries(
-    std::vector<Kept>& parts, const Change& c, const std::vector<qint64>& seen)
+SuiteJournal::SuiteJournal(StoreDatabase& database)
+    : m_database(database)
 {
-    if (file.isEmpty())
+}
+
+SuiteJournal::~SuiteJournal() { close(hold(), Close::Leave); }
+
+SuiteJournal::Held SuiteJournal::hold() { return Held(m_mutex); }
+
+std::vector<KeptJournal::Entry> SuiteJournal::entries(std::vector<KeptChange>& parts,
+    const std::vector<qint64>& seen, bool journalValues, const UserDefaults::Replay& replay)
+{
+    if (m_database.file().isEmpty())
         return {};
     std::vector<KeptJournal::Entry> entries;
     const auto none = [&](const char* why) {
         if (why)
             qCWarning(lcUserDefaults)
-                << "a kept change of suite" << suiteName << "cannot be journalled (" << why
-                << "); it is lost if this process ends before it is written";
-        for (Kept& part : parts)
+                << "a kept change of suite" << m_database.suiteName() << "cannot be journalled ("
+                << why << "); it is lost if this process ends before it is written";
+        for (KeptChange& part : parts)
             part.journalId.clear();
         return std::vector<KeptJournal::Entry>();
     };
     for (size_t i = 0; i < parts.size(); ++i) {
-        Kept& part = parts[i];
+        KeptChange& part = parts[i];
         KeptJournal::Entry entry { newId(), {}, part.key, {}, 0 };
         if (part.value) {
-            if (!c.journalValues)
+            if (!journalValues)
                 return none(nullptr);
             std::vector<std::pair<QString, CborItem>> arguments {
                 { u"seen"_s, CborItem::makeInteger(seen[i]) },
@@ -271,16 +282,16 @@ std::vector<KeptJournal::Entry> UserDefaults::Connection::journalEntries(
             entry.kind = valueKind;
             entry.arguments = CborItem::makeMap(std::move(arguments));
         } else {
-            if (c.replay.kind.isEmpty() || !c.replay.arguments)
+            if (replay.kind.isEmpty() || !replay.arguments)
                 return none(nullptr);
             std::optional<CborItem> arguments;
             try {
-                arguments = toItem(c.replay.arguments(), 0);
+                arguments = toItem(replay.arguments(), 0);
             } catch (...) {
             }
             if (!arguments)
                 return none("its arguments are no property-list value");
-            entry.kind = c.replay.kind;
+            entry.kind = replay.kind;
             entry.arguments = std::move(*arguments);
         }
         part.journalId = entry.id;
@@ -289,78 +300,93 @@ std::vector<KeptJournal::Entry> UserDefaults::Connection::journalEntries(
     return entries;
 }
 
-bool UserDefaults::Connection::appendJournal(const QByteArray& frames)
+namespace {
+
+// Says once, until a write succeeds again, that the kept changes cannot be journalled.
+bool failed(const QString& suiteName, bool& said, const char* why)
 {
-    const auto fail = [&](const char* why) {
-        if (!journalFailureSaid)
-            qCWarning(lcUserDefaults)
-                << "the kept changes of suite" << suiteName << "cannot be journalled (" << why
-                << "); they are lost if this process ends before they are written";
-        journalFailureSaid = true;
-        return false;
-    };
+    if (!said)
+        qCWarning(lcUserDefaults)
+            << "the kept changes of suite" << suiteName << "cannot be journalled (" << why
+            << "); they are lost if this process ends before they are written";
+    said = true;
+    return false;
+}
+
+} // namespace
+
+bool SuiteJournal::append(const Held&, const QByteArray& frames)
+{
+    const auto fail
+        = [&](const char* why) { return failed(m_database.suiteName(), m_failureSaid, why); };
     if (journalWritesFail.load())
         return fail("no space left on device");
-    if (journalBroken)
+    if (m_broken)
         return fail("the journal could not be mended after a failed write");
-    if (journalSize + frames.size() > KeptJournal::maxJournalSize)
+    if (m_size + frames.size() > KeptJournal::maxJournalSize)
         return fail("the journal is full");
     bool made = false;
-    if (journalFd < 0) {
-        const QString dir = QFileInfo(file).absolutePath();
-        for (int tries = 0; tries < 4 && journalFd < 0; ++tries) {
-            const QString path = file + u".kept-"_s + QString::fromLatin1(newId().toHex());
-            const int fd = ::open(
-                QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd < 0)
-                return fail(std::strerror(errno));
-            // Another process may have taken it for an orphan between its making and its lock.
-            if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !isFileAt(fd, path)) {
-                // Empty, and nobody's: left, it would be taken for a live journal by every
-                // process that cannot lock it either.
-                if (isFileAt(fd, path))
-                    ::unlink(QFile::encodeName(path).constData());
-                ::close(fd);
-                continue;
-            }
-            journalFd = fd;
-            journalPath = path;
-            journalSize = 0;
-            journalSyncPending = std::make_shared<std::atomic<bool>>(false);
-            made = true;
-        }
-        if (journalFd < 0)
-            return fail("no journal could be made");
+    if (m_fd < 0) {
+        errno = 0;
+        if (!openOwn())
+            return fail(errno != 0 ? std::strerror(errno) : "no journal could be made");
+        made = true;
     }
-    if (!writeAll(journalFd, frames)) {
+    if (!writeAll(m_fd, frames)) {
         const char* why = std::strerror(errno);
         // A part of a frame would hide the frames after it. The entries before it stay, and the
         // journal stays locked: this process still writes them.
-        journalBroken = ::ftruncate(journalFd, journalSize) != 0
-            || ::lseek(journalFd, journalSize, SEEK_SET) < 0;
+        m_broken = ::ftruncate(m_fd, m_size) != 0 || ::lseek(m_fd, m_size, SEEK_SET) < 0;
         return fail(why);
     }
-    journalSize += frames.size();
-    journalFailureSaid = false;
-    syncJournalSoon(made);
+    m_size += frames.size();
+    m_failureSaid = false;
+    syncSoon(made);
     return true;
 }
 
-void UserDefaults::Connection::syncJournalSoon(bool made)
+bool SuiteJournal::openOwn()
+{
+    const QString& file = m_database.file();
+    for (int tries = 0; tries < 4 && m_fd < 0; ++tries) {
+        const QString path = file + u".kept-"_s + QString::fromLatin1(newId().toHex());
+        const int fd = ::open(
+            QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return false;
+        // Another process may have taken it for an orphan between its making and its lock.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !isFileAt(fd, path)) {
+            // Empty, and nobody's: left, it would be taken for a live journal by every
+            // process that cannot lock it either.
+            if (isFileAt(fd, path))
+                ::unlink(QFile::encodeName(path).constData());
+            ::close(fd);
+            continue;
+        }
+        m_fd = fd;
+        m_path = path;
+        m_size = 0;
+        m_syncPending = std::make_shared<std::atomic<bool>>(false);
+    }
+    errno = 0;
+    return m_fd >= 0;
+}
+
+void SuiteJournal::syncSoon(bool made)
 {
     // A killed process keeps what it wrote; only a power cut needs the sync, which on a slow disk
     // takes long enough to freeze a window. One waiting covers every write made before it runs.
-    if (journalSyncPending->exchange(true))
+    if (m_syncPending->exchange(true))
         return;
-    const int fd = ::fcntl(journalFd, F_DUPFD_CLOEXEC, 0);
+    const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
-        journalSyncPending->store(false);
+        m_syncPending->store(false);
         return;
     }
-    const QString dir = made ? QFileInfo(file).absolutePath() : QString();
+    const QString dir = made ? QFileInfo(m_database.file()).absolutePath() : QString();
     // Never destroyed: a sync may still be queued on it while the process ends.
     static auto& syncs = *new OperationQueue(u"store journal"_s);
-    syncs.addOperation([fd, dir, pending = journalSyncPending] {
+    syncs.addOperation([fd, dir, pending = m_syncPending] {
         pending->store(false);
         ::fdatasync(fd);
         ::close(fd);
@@ -369,271 +395,290 @@ void UserDefaults::Connection::syncJournalSoon(bool made)
     });
 }
 
-bool UserDefaults::Connection::recordApplied(const std::deque<Kept>& backlog)
+QString SuiteJournal::ownName()
+{
+    std::lock_guard lock(m_mutex);
+    return QFileInfo(m_path).fileName();
+}
+
+bool SuiteJournal::recordApplied(const std::deque<KeptChange>& backlog)
 {
     std::vector<QByteArray> ids;
-    for (const Kept& k : backlog) {
+    for (const KeptChange& k : backlog) {
         if (!k.journalId.isEmpty())
             ids.push_back(k.journalId);
         ids.insert(ids.end(), k.supersededIds.begin(), k.supersededIds.end());
     }
-    QString journal;
-    {
-        std::lock_guard lock(journalMutex);
-        journal = QFileInfo(journalPath).fileName();
-    }
-    return insertApplied(db, ids, journal);
+    return insertApplied(m_database.writer(), ids, ownName());
 }
 
-void UserDefaults::Connection::closeJournal(bool remove)
+void SuiteJournal::close(const Held&, Close how)
 {
-    if (journalFd < 0)
+    if (m_fd < 0)
         return;
     // Removed while still locked: nobody takes it for an orphan in between. Left for the next
     // opening, it is on disk first, as the process ends.
-    if (remove && !journalsLeftAfterWriting.load())
-        ::unlink(QFile::encodeName(journalPath).constData());
+    if (how == Close::Remove && !journalsLeftAfterWriting.load())
+        ::unlink(QFile::encodeName(m_path).constData());
     else
-        ::fdatasync(journalFd);
-    ::close(journalFd);
-    journalFd = -1;
-    journalPath.clear();
-    journalSize = 0;
-    journalBroken = false;
+        ::fdatasync(m_fd);
+    ::close(m_fd);
+    m_fd = -1;
+    m_path.clear();
+    m_size = 0;
+    m_broken = false;
 }
 
-void UserDefaults::Connection::closeJournalIfIdle()
+bool SuiteJournal::othersToLookAt()
 {
-    std::lock_guard journalLock(journalMutex);
-    {
-        std::lock_guard lock(keptMutex);
-        if (!kept.empty() || running > 0)
-            return;
-    }
-    closeJournal(true);
-}
-
-bool UserDefaults::Connection::journalsToLookAt()
-{
-    if (file.isEmpty() || readOnly)
+    if (m_database.file().isEmpty() || m_database.isReadOnly())
         return false;
     {
-        std::lock_guard lock(journalMutex);
-        if (!liveJournals.isEmpty() || !folderSeenNs)
+        std::lock_guard lock(m_mutex);
+        if (!m_liveJournals.isEmpty() || !m_folderSeenNs)
             return true;
     }
-    const auto changed = changedAtNs(QFileInfo(file).absolutePath());
-    std::lock_guard lock(journalMutex);
-    return !changed || changed != folderSeenNs;
+    const auto changed = changedAtNs(QFileInfo(m_database.file()).absolutePath());
+    std::lock_guard lock(m_mutex);
+    return !changed || changed != m_folderSeenNs;
 }
 
-std::deque<UserDefaults::Connection::Kept> UserDefaults::Connection::takeOrphans(
-    std::vector<Claimed>& claimed)
+bool SuiteJournal::othersInFolder()
 {
-    std::deque<Kept> backlog;
-    if (!journalsToLookAt())
+    std::optional<QStringList> names = journalNames(m_database.file());
+    if (names)
+        names->removeAll(ownName());
+    return !names || !names->isEmpty();
+}
+
+std::optional<QStringList> SuiteJournal::listFolder()
+{
+    const std::optional<QStringList> listed = journalNames(m_database.file());
+    if (listed)
+        return listed;
+    // Nothing is known of which journals stand: their ids stay, and so do they.
+    const char* why = std::strerror(errno);
+    std::lock_guard lock(m_mutex);
+    m_folderSeenNs.reset();
+    if (!std::exchange(m_folderListingFailureSaid, true))
+        qCWarning(lcUserDefaults).noquote() << u"suite "_s + m_database.suiteName()
+                + u": its folder cannot be listed ("_s + QString::fromUtf8(why)
+                + u"); changes left by runs that ended wait until it can be"_s;
+    return std::nullopt;
+}
+
+void SuiteJournal::forgetGone(const QStringList& names)
+{
+    sqlite3* db = m_database.writer();
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT DISTINCT journal FROM kept_applied", -1, &stmt, nullptr)
+        != SQLITE_OK)
+        return;
+    QStringList gone;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        const QString name = QString::fromUtf8(
+            static_cast<const char*>(sqlite3_column_blob(stmt, 0)), sqlite3_column_bytes(stmt, 0));
+        if (!names.contains(name))
+            gone.append(name);
+    }
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+    if (!gone.isEmpty()
+        && sqlite3_prepare_v2(db, "DELETE FROM kept_applied WHERE journal = ?1", -1, &stmt, nullptr)
+            == SQLITE_OK) {
+        for (const QString& name : gone) {
+            const QByteArray n = name.toUtf8();
+            sqlite3_bind_text(stmt, 1, n.constData(), int(n.size()), SQLITE_TRANSIENT);
+            sqlite3_step(stmt);
+            sqlite3_reset(stmt);
+        }
+    }
+    sqlite3_finalize(stmt);
+}
+
+bool SuiteJournal::isApplied(const QByteArray& id)
+{
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_prepare_v2(
+            m_database.writer(), "SELECT 1 FROM kept_applied WHERE id = ?1", -1, &query, nullptr)
+        != SQLITE_OK)
+        return false;
+    sqlite3_bind_blob(query, 1, id.constData(), int(id.size()), SQLITE_STATIC);
+    const bool found = sqlite3_step(query) == SQLITE_ROW;
+    sqlite3_finalize(query);
+    return found;
+}
+
+std::deque<KeptChange> SuiteJournal::takeOrphans(std::vector<ClaimedJournal>& claimed)
+{
+    std::deque<KeptChange> backlog;
+    if (!othersToLookAt())
         return backlog;
-    const QFileInfo info(file);
-    const QString dir = info.absolutePath();
     QString own;
     QStringList left;
     {
-        std::lock_guard lock(journalMutex);
-        own = QFileInfo(journalPath).fileName();
-        left = leftJournals;
+        std::lock_guard lock(m_mutex);
+        own = QFileInfo(m_path).fileName();
+        left = m_leftJournals;
     }
     // Taken before the listing: a journal made after it is looked for next time.
-    const std::optional<qint64> changed = changedAtNs(dir);
-    const std::optional<QStringList> listed = journalNames(file);
-    if (!listed) {
-        // Nothing is known of which journals stand: their ids stay, and so do they.
-        const char* why = std::strerror(errno);
-        std::lock_guard lock(journalMutex);
-        folderSeenNs.reset();
-        if (!std::exchange(folderListingFailureSaid, true))
-            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName
-                    + u": its folder cannot be listed ("_s + QString::fromUtf8(why)
-                    + u"); changes left by runs that ended wait until it can be"_s;
+    const std::optional<qint64> changed = changedAtNs(QFileInfo(m_database.file()).absolutePath());
+    const std::optional<QStringList> names = listFolder();
+    if (!names)
         return backlog;
+    forgetGone(*names);
+    Look look;
+    for (const QString& name : *names) {
+        if (name != own && !left.contains(name))
+            takeOrphan(name, look, backlog, claimed);
     }
-    const QStringList& names = *listed;
-
-    // The ids of journals that are gone are of no more use.
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT DISTINCT journal FROM kept_applied", -1, &stmt, nullptr)
-        == SQLITE_OK) {
-        QStringList gone;
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            const QString name
-                = QString::fromUtf8(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
-                    sqlite3_column_bytes(stmt, 0));
-            if (!names.contains(name))
-                gone.append(name);
-        }
-        sqlite3_finalize(stmt);
-        stmt = nullptr;
-        if (!gone.isEmpty()
-            && sqlite3_prepare_v2(
-                   db, "DELETE FROM kept_applied WHERE journal = ?1", -1, &stmt, nullptr)
-                == SQLITE_OK) {
-            for (const QString& name : gone) {
-                const QByteArray n = name.toUtf8();
-                sqlite3_bind_text(stmt, 1, n.constData(), int(n.size()), SQLITE_TRANSIENT);
-                sqlite3_step(stmt);
-                sqlite3_reset(stmt);
-            }
-        }
-        sqlite3_finalize(stmt);
-        stmt = nullptr;
-    }
-    const auto applied = [&](const QByteArray& id) {
-        sqlite3_stmt* query = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT 1 FROM kept_applied WHERE id = ?1", -1, &query, nullptr)
-            != SQLITE_OK)
-            return false;
-        sqlite3_bind_blob(query, 1, id.constData(), int(id.size()), SQLITE_STATIC);
-        const bool found = sqlite3_step(query) == SQLITE_ROW;
-        sqlite3_finalize(query);
-        return found;
-    };
-
-    QStringList live;
-    QStringList unknownKinds;
-    QStringList unreadable;
-    for (const QString& name : names) {
-        if (name == own || left.contains(name))
-            continue;
-        const QString path = dir + u'/' + name;
-        const OpenedJournal opened = openJournal(path);
-        if (opened.fd < 0) {
-            if (!opened.why.isEmpty())
-                unreadable.append(name + u" ("_s + opened.why + u')');
-            continue;
-        }
-        const int fd = opened.fd;
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            live.append(name);
-            continue;
-        }
-        if (!isFileAt(fd, path)) {
-            ::close(fd);
-            continue;
-        }
-        const KeptJournal::ReadResult read = KeptJournal::read(readJournal(fd));
-        int bad = read.skipped;
-        bool unknown = false;
-        std::deque<Kept> fromThis;
-        std::vector<QByteArray> ids;
-        for (const KeptJournal::Entry& entry : read.entries) {
-            if (applied(entry.id))
-                continue;
-            Kept k { entry.key, std::nullopt, 0, {}, {}, {}, {}, {}, {}, true, entry.madeAt };
-            if (entry.kind == valueKind) {
-                const CborItem* seen = entry.arguments.find(u"seen"_s);
-                const CborItem* value = entry.arguments.find(u"value"_s);
-                // Bytes a reader would not take for a value are not stored.
-                if (entry.arguments.kind != CborItem::Kind::Map || !seen
-                    || seen->kind != CborItem::Kind::Integer
-                    || (value
-                        && (value->kind != CborItem::Kind::Bytes
-                            || (!Cbor::isOneByteString(value->bytes)
-                                && !decodeValue(value->bytes))))) {
-                    ++bad;
-                    continue;
-                }
-                k.value = value ? std::optional(value->bytes) : std::nullopt;
-                k.writesSeen = seen->integer;
-            } else {
-                const auto replayer = replayerFor(entry.kind);
-                if (!replayer) {
-                    unknown = true;
-                    break;
-                }
-                std::optional<Replayed> made;
-                if (const auto arguments = fromItem(entry.arguments)) {
-                    try {
-                        made = (*replayer)(suiteName, entry.key, *arguments);
-                    } catch (...) {
-                    }
-                }
-                if (!made || (!made->update && (!made->form || !made->formUpdate))) {
-                    ++bad;
-                    continue;
-                }
-                k.update = std::move(made->update);
-                k.form = std::move(made->form);
-                k.formUpdate = std::move(made->formUpdate);
-                k.done = std::move(made->done);
-            }
-            ids.push_back(entry.id);
-            fromThis.push_back(std::move(k));
-        }
-        if (unknown) {
-            unknownKinds.append(name);
-            ::close(fd);
-            continue;
-        }
-        if (bad > 0 || read.truncated)
-            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s + name
-                    + u" is damaged; "_s + QString::number(bad) + u" entries were skipped"_s
-                    + (read.truncated ? u" and its end cut off"_s : QString());
-        if (!insertApplied(db, ids, name)) {
-            ::close(fd);
-            continue;
-        }
-        for (Kept& k : fromThis)
-            backlog.push_back(std::move(k));
-        claimed.push_back({ path, fd });
-    }
-    {
-        std::lock_guard lock(journalMutex);
-        liveJournals = live;
-        leftJournals.append(unknownKinds);
-        const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
-        folderSeenNs = changed && now - *changed > settledNs ? changed : std::nullopt;
-        // Once a process, however many: each opening of every program would say it again.
-        if (!unknownKinds.isEmpty() && !std::exchange(unknownJournalsSaid, true))
-            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s
-                    + QString::number(unknownKinds.size())
-                    + u" journals left by runs that ended hold changes this program does not "
-                      u"know (first "_s
-                    + unknownKinds.first() + u"); left for a program that does"_s;
-        if (!unreadable.isEmpty() && !std::exchange(unreadableJournalsSaid, true))
-            qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s
-                    + QString::number(unreadable.size())
-                    + u" files at a journal's name cannot be read as one and are passed over: "_s
-                    + unreadable.join(u", "_s);
-    }
+    noteLook(look, changed);
     return backlog;
 }
 
-void UserDefaults::Connection::releaseClaimed(std::vector<Claimed>& claimed, bool committed)
+void SuiteJournal::takeOrphan(const QString& name, Look& look, std::deque<KeptChange>& backlog,
+    std::vector<ClaimedJournal>& claimed)
 {
-    for (const Claimed& c : claimed) {
+    const QString path = QFileInfo(m_database.file()).absolutePath() + u'/' + name;
+    const OpenedJournal opened = openJournal(path);
+    if (opened.fd < 0) {
+        if (!opened.why.isEmpty())
+            look.unreadable.append(name + u" ("_s + opened.why + u')');
+        return;
+    }
+    const int fd = opened.fd;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        look.live.append(name);
+        return;
+    }
+    if (!isFileAt(fd, path)) {
+        ::close(fd);
+        return;
+    }
+    const KeptJournal::ReadResult read = KeptJournal::read(readJournal(fd));
+    Orphan orphan = madeAgain(read);
+    if (orphan.unknownKind) {
+        look.unknownKinds.append(name);
+        ::close(fd);
+        return;
+    }
+    if (orphan.bad > 0 || read.truncated)
+        qCWarning(lcUserDefaults).noquote() << u"suite "_s + m_database.suiteName() + u": "_s + name
+                + u" is damaged; "_s + QString::number(orphan.bad) + u" entries were skipped"_s
+                + (read.truncated ? u" and its end cut off"_s : QString());
+    if (!insertApplied(m_database.writer(), orphan.ids, name)) {
+        ::close(fd);
+        return;
+    }
+    for (KeptChange& k : orphan.changes)
+        backlog.push_back(std::move(k));
+    claimed.push_back({ path, fd });
+}
+
+SuiteJournal::Orphan SuiteJournal::madeAgain(const KeptJournal::ReadResult& read)
+{
+    Orphan orphan;
+    orphan.bad = read.skipped;
+    for (const KeptJournal::Entry& entry : read.entries) {
+        if (isApplied(entry.id))
+            continue;
+        if (entry.kind != valueKind && !replayerFor(entry.kind)) {
+            orphan.unknownKind = true;
+            break;
+        }
+        KeptChange k { entry.key, std::nullopt, 0, {}, {}, {}, {}, {}, {}, true, entry.madeAt };
+        if (!madeAgain(entry, k)) {
+            ++orphan.bad;
+            continue;
+        }
+        orphan.ids.push_back(entry.id);
+        orphan.changes.push_back(std::move(k));
+    }
+    return orphan;
+}
+
+bool SuiteJournal::madeAgain(const KeptJournal::Entry& entry, KeptChange& k)
+{
+    if (entry.kind == valueKind) {
+        const CborItem* seen = entry.arguments.find(u"seen"_s);
+        const CborItem* value = entry.arguments.find(u"value"_s);
+        // Bytes a reader would not take for a value are not stored.
+        if (entry.arguments.kind != CborItem::Kind::Map || !seen
+            || seen->kind != CborItem::Kind::Integer
+            || (value
+                && (value->kind != CborItem::Kind::Bytes
+                    || (!Cbor::isOneByteString(value->bytes) && !decodeValue(value->bytes)))))
+            return false;
+        k.value = value ? std::optional(value->bytes) : std::nullopt;
+        k.writesSeen = seen->integer;
+        return true;
+    }
+    const auto replayer = replayerFor(entry.kind);
+    std::optional<UserDefaults::Replayed> made;
+    if (const auto arguments = fromItem(entry.arguments)) {
+        try {
+            made = (*replayer)(m_database.suiteName(), entry.key, *arguments);
+        } catch (...) {
+        }
+    }
+    if (!made || (!made->update && (!made->form || !made->formUpdate)))
+        return false;
+    k.update = std::move(made->update);
+    k.form = std::move(made->form);
+    k.formUpdate = std::move(made->formUpdate);
+    k.done = std::move(made->done);
+    return true;
+}
+
+void SuiteJournal::noteLook(const Look& look, const std::optional<qint64>& changed)
+{
+    const QString& suiteName = m_database.suiteName();
+    std::lock_guard lock(m_mutex);
+    m_liveJournals = look.live;
+    m_leftJournals.append(look.unknownKinds);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+    m_folderSeenNs = changed && now - *changed > settledNs ? changed : std::nullopt;
+    // Once a process, however many: each opening of every program would say it again.
+    if (!look.unknownKinds.isEmpty() && !std::exchange(m_unknownJournalsSaid, true))
+        qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s
+                + QString::number(look.unknownKinds.size())
+                + u" journals left by runs that ended hold changes this program does not "
+                  u"know (first "_s
+                + look.unknownKinds.first() + u"); left for a program that does"_s;
+    if (!look.unreadable.isEmpty() && !std::exchange(m_unreadableJournalsSaid, true))
+        qCWarning(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s
+                + QString::number(look.unreadable.size())
+                + u" files at a journal's name cannot be read as one and are passed over: "_s
+                + look.unreadable.join(u", "_s);
+}
+
+void SuiteJournal::releaseClaimed(std::vector<ClaimedJournal>& claimed, bool committed)
+{
+    for (const ClaimedJournal& c : claimed) {
         if (committed)
             ::unlink(QFile::encodeName(c.path).constData());
         ::close(c.fd);
     }
     if (!claimed.empty() && !committed) {
         // Still there: looked for again at the next write.
-        std::lock_guard lock(journalMutex);
-        folderSeenNs.reset();
+        std::lock_guard lock(m_mutex);
+        m_folderSeenNs.reset();
     }
     claimed.clear();
 }
 
-void UserDefaults::Connection::replayLanded(std::vector<Ran>& replayed, bool committed)
+void SuiteJournal::replayLanded(std::vector<KeptRun>& replayed, bool committed)
 {
     int written = 0;
-    for (Ran& r : replayed) {
+    for (KeptRun& r : replayed) {
         const bool ok = r.ok && committed;
         written += ok ? 1 : 0;
         if (r.done)
             r.done(ok);
     }
     if (!replayed.empty())
-        qCInfo(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s
+        qCInfo(lcUserDefaults).noquote() << u"suite "_s + m_database.suiteName() + u": "_s
                 + QString::number(written) + u" of "_s + QString::number(replayed.size())
                 + u" changes kept by a run that ended were written"_s;
     replayed.clear();
@@ -641,41 +686,37 @@ void UserDefaults::Connection::replayLanded(std::vector<Ran>& replayed, bool com
         announceReplay();
 }
 
-void UserDefaults::Connection::announceReplay()
+void SuiteJournal::announceReplay()
 {
     // The changes' own `done` told this process's views; the other program's read the suite
     // again. Posted from the writing thread: the exit writer has no main loop left to post on.
     if (QCoreApplication::instance())
         DistributedNotificationCenter::defaultCenter().postNotificationName(
-            replayedNotification, file);
+            replayedNotification, m_database.file());
 }
 
 void UserDefaults::observeReplays(QObject* owner, std::function<void()> handler) const
 {
-    if (d->file.isEmpty() || !handler)
+    if (d->database().file().isEmpty() || !handler)
         return;
-    DistributedNotificationCenter::defaultCenter().addObserver(owner, replayedNotification, d->file,
+    DistributedNotificationCenter::defaultCenter().addObserver(owner, replayedNotification,
+        d->database().file(),
         [handler = std::move(handler)](const QString&, const QString&) { handler(); });
 }
 
 void UserDefaults::Connection::replayAtOpen()
 {
-    if (file.isEmpty() || readOnly)
+    if (m_openReplayTried.exchange(true) || m_database.file().isEmpty() || m_database.isReadOnly())
         return;
     // Off the calling thread (the main thread at start): the journals are stored data, and a
     // long one, or a lock held by another program, would hold up the first window.
     storeWorker().addOperation([weak = weak_from_this()] {
         const auto self = weak.lock();
-        if (!self || storesEnded.load() || !self->journalsToLookAt())
+        if (!self || storesEnded.load() || !self->m_journal.othersToLookAt())
             return;
         // Most openings find no journal but their own (made since, by a change kept meanwhile):
         // no need to take the lock.
-        std::optional<QStringList> names = journalNames(self->file);
-        if (names) {
-            std::lock_guard lock(self->journalMutex);
-            names->removeAll(QFileInfo(self->journalPath).fileName());
-        }
-        if (names && names->isEmpty())
+        if (!self->m_journal.othersInFolder())
             return;
         if (!self->retryKept(QDeadlineTimer(openReplayWaitMs)))
             self->scheduleRetry();

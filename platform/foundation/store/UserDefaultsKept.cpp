@@ -24,6 +24,7 @@
 //   written if the lock is free at once, and never kept.
 
 #include "platform/foundation/store/UserDefaultsConnection_p.h"
+#include "platform/foundation/store/UserDefaultsKept_p.h"
 
 #include "platform/foundation/serialization/Cbor_p.h"
 #include "platform/foundation/base/MainQueue.h"
@@ -70,99 +71,209 @@ OperationQueue& storeWorker()
     return worker;
 }
 
-int UserDefaults::Connection::keptCount()
+KeptQueue::KeptQueue(const QString& suiteName)
+    : m_suiteName(suiteName)
 {
-    std::lock_guard lock(keptMutex);
-    return int(kept.size()) + running;
+}
+
+int KeptQueue::count()
+{
+    std::lock_guard lock(m_mutex);
+    return int(m_kept.size()) + m_running;
+}
+
+bool KeptQueue::isIdle()
+{
+    std::lock_guard lock(m_mutex);
+    return m_kept.empty() && m_running == 0;
+}
+
+bool KeptQueue::add(std::vector<KeptChange>& parts)
+{
+    std::lock_guard lock(m_mutex);
+    for (KeptChange& part : parts) {
+        if (part.value) {
+            std::erase_if(m_kept, [&](KeptChange& k) {
+                if (!k.value || k.key != part.key)
+                    return false;
+                // A replay after a crash must not write the older value over this one.
+                if (!k.journalId.isEmpty())
+                    part.supersededIds.push_back(k.journalId);
+                part.supersededIds.insert(
+                    part.supersededIds.end(), k.supersededIds.begin(), k.supersededIds.end());
+                return true;
+            });
+        }
+        m_kept.push_back(std::move(part));
+    }
+    const bool first = m_keptSinceSaid == 0;
+    m_keptSinceSaid += int(parts.size());
+    return first;
+}
+
+std::deque<KeptChange> KeptQueue::takeAll()
+{
+    std::deque<KeptChange> backlog;
+    std::lock_guard lock(m_mutex);
+    backlog.swap(m_kept);
+    // Added, not set: a change made by a `done` of an earlier run (on this thread, before
+    // that run is counted out) runs a backlog of its own meanwhile.
+    m_running += int(backlog.size());
+    return backlog;
+}
+
+void KeptQueue::putBack(std::deque<KeptChange>& backlog)
+{
+    std::lock_guard lock(m_mutex);
+    m_running -= int(backlog.size());
+    for (auto it = backlog.rbegin(); it != backlog.rend(); ++it)
+        m_kept.push_front(std::move(*it));
+    backlog.clear();
+}
+
+bool KeptQueue::written(std::vector<KeptRun>& ran, bool committed, int taken)
+{
+    int lost = 0;
+    for (KeptRun& r : ran) {
+        if (!r.ok || !committed) {
+            ++lost;
+            if (!committed)
+                qCCritical(lcUserDefaults)
+                    << "a kept change of" << r.key << "to suite" << m_suiteName
+                    << "could not be written (the store refused it)";
+        }
+        if (r.done)
+            r.done(r.ok && committed);
+    }
+    int said = 0;
+    int dropped = 0;
+    bool idle = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_running -= taken;
+        m_keptLost += lost;
+        idle = m_kept.empty() && m_running == 0;
+        if (idle && m_keptSinceSaid > 0) {
+            dropped = m_keptLost;
+            said = std::max(m_keptSinceSaid - m_keptLost, 0);
+            m_keptSinceSaid = 0;
+            m_keptLost = 0;
+        }
+    }
+    if (said > 0 || dropped > 0) {
+        qCInfo(lcUserDefaults).noquote() << u"suite "_s + m_suiteName + u": "_s
+                + QString::number(said) + u" kept changes were written"_s
+                + (dropped > 0 ? u", "_s + QString::number(dropped) + u" dropped or refused"_s
+                               : QString());
+    }
+    return idle;
+}
+
+std::deque<KeptChange> KeptQueue::takeForGivingUp()
+{
+    std::deque<KeptChange> givenUp;
+    std::lock_guard lock(m_mutex);
+    givenUp.swap(m_kept);
+    m_keptSinceSaid = 0;
+    m_keptLost = 0;
+    return givenUp;
+}
+
+bool KeptQueue::claimRetry()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_retryScheduled || !QCoreApplication::instance())
+        return false;
+    m_retryScheduled = true;
+    return true;
+}
+
+void KeptQueue::retryStarted()
+{
+    std::lock_guard lock(m_mutex);
+    m_retryScheduled = false;
+}
+
+int UserDefaults::Connection::keptCount() { return m_kept.count(); }
+
+std::vector<KeptChange> UserDefaults::Connection::keptParts(Change& c, std::vector<qint64>& seen)
+{
+    std::vector<KeptChange> parts;
+    if (c.update || c.formUpdate) {
+        parts.push_back({ c.key, std::nullopt, 0, std::move(c.update), std::move(c.form),
+            std::move(c.formUpdate), std::move(c.done), {}, {}, false, 0 });
+        seen.push_back(0);
+        return parts;
+    }
+    for (auto& [key, bytes] : c.values) {
+        // Ours first, then the file's: a write of ours committing in between is then counted
+        // as ours at worst, never as another process's.
+        const qint64 own = m_database.ownWholeWrites(key);
+        qint64 count = 0;
+        if (!m_database.file().isEmpty()) {
+            std::unique_lock<std::recursive_timed_mutex> writerLock;
+            std::unique_lock<std::mutex> readerLock;
+            count = StoreDatabase::wholeWritesOf(
+                m_database.readConnection(writerLock, readerLock), key);
+        }
+        parts.push_back({ key, std::move(bytes), count - own, {}, {}, {}, {}, {}, {}, false, 0 });
+        seen.push_back(count);
+    }
+    return parts;
+}
+
+void UserDefaults::Connection::journal(const SuiteJournal::Held& held,
+    std::vector<KeptChange>& parts, std::vector<KeptJournal::Entry>& entries)
+{
+    const qint64 madeAt = nextKeptStamp();
+    QByteArray frames;
+    for (KeptChange& part : parts)
+        part.madeAt = madeAt;
+    bool framed = true;
+    for (KeptJournal::Entry& entry : entries) {
+        entry.madeAt = madeAt;
+        const QByteArray frame = KeptJournal::frame(entry);
+        framed = framed && !frame.isEmpty();
+        frames.append(frame);
+    }
+    if (!framed)
+        qCWarning(lcUserDefaults) << "a kept change of suite" << m_database.suiteName()
+                                  << "cannot be journalled (it is too large); it is lost if this "
+                                     "process ends before it is written";
+    if (!entries.empty() && (!framed || !m_journal.append(held, frames))) {
+        for (KeptChange& part : parts)
+            part.journalId.clear();
+    }
 }
 
 UserDefaults::Outcome UserDefaults::Connection::keep(Change c)
 {
     // Plain values are journalled unless they hold data begun by startData, an update when it
     // says how to make it again.
-    const bool forJournal = !file.isEmpty()
+    const bool forJournal = !m_database.file().isEmpty()
         && (c.update || c.formUpdate ? !c.replay.kind.isEmpty() && bool(c.replay.arguments)
                                      : c.journalValues);
-    std::vector<Kept> parts;
     // What the file counted of each plain value's key: the journal keeps it for a replay.
     std::vector<qint64> seen;
-    if (c.update || c.formUpdate) {
-        parts.push_back({ c.key, std::nullopt, 0, std::move(c.update), std::move(c.form),
-            std::move(c.formUpdate), std::move(c.done), {}, {}, false, 0 });
-        seen.push_back(0);
-    } else {
-        for (auto& [key, bytes] : c.values) {
-            // Ours first, then the file's: a write of ours committing in between is then counted
-            // as ours at worst, never as another process's.
-            qint64 own = 0;
-            {
-                std::lock_guard lock(keptMutex);
-                own = ownWrites[key];
-            }
-            qint64 count = 0;
-            if (!file.isEmpty()) {
-                std::unique_lock<std::recursive_timed_mutex> writerLock;
-                std::unique_lock<std::mutex> readerLock;
-                count = wholeWritesOf(readConnection(writerLock, readerLock), key);
-            }
-            parts.push_back(
-                { key, std::move(bytes), count - own, {}, {}, {}, {}, {}, {}, false, 0 });
-            seen.push_back(count);
-        }
-    }
-    std::vector<KeptJournal::Entry> entries = journalEntries(parts, c, seen);
+    std::vector<KeptChange> parts = keptParts(c, seen);
+    std::vector<KeptJournal::Entry> entries
+        = m_journal.entries(parts, seen, c.journalValues, c.replay);
     bool first = false;
     bool inMemory = false;
     {
         // Stamped under the journal's lock, so that the queue, the journal and the stamps agree
         // on the order. In the journal before it is promised: the caller hears Kept only after
         // this.
-        std::lock_guard journalLock(journalMutex);
-        const qint64 madeAt = nextKeptStamp();
-        QByteArray frames;
-        for (Kept& part : parts)
-            part.madeAt = madeAt;
-        bool framed = true;
-        for (KeptJournal::Entry& entry : entries) {
-            entry.madeAt = madeAt;
-            const QByteArray frame = KeptJournal::frame(entry);
-            framed = framed && !frame.isEmpty();
-            frames.append(frame);
-        }
-        if (!framed)
-            qCWarning(lcUserDefaults)
-                << "a kept change of suite" << suiteName
-                << "cannot be journalled (it is too large); it is lost if this process ends "
-                   "before it is written";
-        if (!entries.empty() && (!framed || !appendJournal(frames))) {
-            for (Kept& part : parts)
-                part.journalId.clear();
-        }
-        inMemory = forJournal && std::any_of(parts.begin(), parts.end(), [](const Kept& part) {
-            return part.journalId.isEmpty();
-        });
-        std::lock_guard lock(keptMutex);
-        for (Kept& part : parts) {
-            if (part.value) {
-                std::erase_if(kept, [&](Kept& k) {
-                    if (!k.value || k.key != part.key)
-                        return false;
-                    // A replay after a crash must not write the older value over this one.
-                    if (!k.journalId.isEmpty())
-                        part.supersededIds.push_back(k.journalId);
-                    part.supersededIds.insert(
-                        part.supersededIds.end(), k.supersededIds.begin(), k.supersededIds.end());
-                    return true;
-                });
-            }
-            kept.push_back(std::move(part));
-        }
-        first = keptSinceSaid == 0;
-        keptSinceSaid += int(parts.size());
+        const SuiteJournal::Held held = m_journal.hold();
+        journal(held, parts, entries);
+        inMemory = forJournal
+            && std::any_of(parts.begin(), parts.end(),
+                [](const KeptChange& part) { return part.journalId.isEmpty(); });
+        first = m_kept.add(parts);
     }
     if (first)
         qCWarning(lcUserDefaults)
-            << "suite" << suiteName
+            << "suite" << m_database.suiteName()
             << "is held by another program; its changes are kept until it is free";
     scheduleRetry();
     return inMemory ? Outcome::HeldInMemory : Outcome::Kept;
@@ -173,239 +284,74 @@ void UserDefaults::Connection::writeKept(Landing& landing)
     // Only a transaction that commits with full synchronisation may carry them: their journals
     // are removed once it committed. One begun without (nothing was kept then) leaves them to the
     // retry.
-    if (!durable && !file.isEmpty())
+    if (!m_database.isDurable() && !m_database.file().isEmpty())
         return;
-    std::deque<Kept> backlog = takeOrphans(landing.claimed);
+    std::deque<KeptChange> backlog = m_journal.takeOrphans(landing.claimed);
     landing.taken = takeKept(backlog);
     // Each journal, and this process's queue, is in the order its changes were made already.
     std::stable_sort(backlog.begin(), backlog.end(),
-        [](const Kept& a, const Kept& b) { return a.madeAt < b.madeAt; });
-    std::vector<Ran> ran;
-    runBacklog(backlog, ran);
-    for (Ran& r : ran)
+        [](const KeptChange& a, const KeptChange& b) { return a.madeAt < b.madeAt; });
+    std::vector<KeptRun> ran;
+    runBacklog(m_database, backlog, ran);
+    for (KeptRun& r : ran)
         (r.replayed ? landing.replayed : landing.own).push_back(std::move(r));
 }
 
 void UserDefaults::Connection::landed(Landing& landing, bool committed)
 {
-    releaseClaimed(landing.claimed, committed);
-    replayLanded(landing.replayed, committed);
-    keptWritten(landing.own, committed, landing.taken);
+    m_journal.releaseClaimed(landing.claimed, committed);
+    m_journal.replayLanded(landing.replayed, committed);
+    if (m_kept.written(landing.own, committed, landing.taken))
+        closeJournalIfIdle();
 }
 
-int UserDefaults::Connection::takeKept(std::deque<Kept>& into)
+int UserDefaults::Connection::takeKept(std::deque<KeptChange>& into)
 {
-    std::deque<Kept> backlog;
-    {
-        std::lock_guard lock(keptMutex);
-        backlog.swap(kept);
-        // Added, not set: a change made by a `done` of an earlier run (on this thread, before
-        // that run is counted out) runs a backlog of its own meanwhile.
-        running += int(backlog.size());
-    }
+    std::deque<KeptChange> backlog = m_kept.takeAll();
     const int taken = int(backlog.size());
     // In the transaction that writes them: a replay of this process's journal after a crash
     // skips them.
-    if (!recordApplied(backlog)) {
-        qCWarning(lcUserDefaults) << "the kept changes of suite" << suiteName
+    if (!m_journal.recordApplied(backlog)) {
+        qCWarning(lcUserDefaults) << "the kept changes of suite" << m_database.suiteName()
                                   << "stay kept: what was written of them could not be noted";
-        std::lock_guard lock(keptMutex);
-        running -= taken;
-        for (auto it = backlog.rbegin(); it != backlog.rend(); ++it)
-            kept.push_front(std::move(*it));
+        m_kept.putBack(backlog);
         return 0;
     }
-    for (Kept& k : backlog)
+    for (KeptChange& k : backlog)
         into.push_back(std::move(k));
     return taken;
 }
 
-void UserDefaults::Connection::runBacklog(std::deque<Kept>& backlog, std::vector<Ran>& ran)
+void UserDefaults::Connection::closeJournalIfIdle()
 {
-    std::vector<QString> order;
-    std::map<QString, std::vector<Kept*>> byKey;
-    for (Kept& k : backlog) {
-        auto& ofKey = byKey[k.key];
-        if (ofKey.empty())
-            order.push_back(k.key);
-        ofKey.push_back(&k);
-    }
-    for (const QString& key : order) {
-        // A replayed change counts every write since it was kept; this process's own, only the
-        // others' (a replay of another's journal in this transaction is its own write).
-        qint64 own = 0;
-        {
-            std::lock_guard lock(keptMutex);
-            own = ownWrites[key];
-            if (const auto it = pendingOwnWrites.find(key); it != pendingOwnWrites.end())
-                own += it->second;
-        }
-        const qint64 all = wholeWritesOf(db, key);
-        std::vector<Ran> ofKey;
-        // What the key holds as the changes run: the stored value until one of them wrote it,
-        // then plain bytes or a value; or, along a run of changes of one form, that form's held
-        // value, encoded only once the run ends.
-        bool loaded = false;
-        bool touched = false;
-        bool isBytes = false;
-        bool whole = false;
-        std::optional<QByteArray> bytes;
-        std::optional<QVariant> value;
-        const Form* heldForm = nullptr;
-        std::any held;
-        bool heldChanged = false;
-        const auto settle = [&] {
-            if (heldForm && heldChanged) {
-                QVariant encoded = heldForm->encode(held);
-                value = encoded.isValid() ? std::optional(std::move(encoded)) : std::nullopt;
-                isBytes = false;
-                touched = true;
-            }
-            heldForm = nullptr;
-            held.reset();
-            heldChanged = false;
-        };
-        const auto current = [&](bool* keptOk) -> std::optional<QVariant> {
-            settle();
-            if (touched)
-                return isBytes ? (bytes ? decodeValue(*bytes) : std::nullopt) : value;
-            if (!loaded)
-                value = readForChange(key, keptOk);
-            loaded = true;
-            return value;
-        };
-        const bool ok = transaction([&] {
-            for (Kept* k : byKey[key]) {
-                if (k->value) {
-                    if ((k->replayed ? all : all - own) > k->writesSeen) {
-                        qCWarning(lcUserDefaults)
-                            << "a value of" << key << "kept for suite" << suiteName
-                            << "was dropped: another process wrote it since";
-                        ofKey.push_back({ key, {}, false, k->replayed });
-                        continue;
-                    }
-                    // Written over whole: what a form held is dropped unencoded.
-                    heldChanged = false;
-                    settle();
-                    bytes = *k->value;
-                    isBytes = touched = whole = true;
-                    ofKey.push_back({ key, {}, true, k->replayed });
-                    continue;
-                }
-                bool keptOk = true;
-                bool changed = false;
-                try {
-                    if (k->form) {
-                        if (heldForm != k->form.get()) {
-                            const std::optional<QVariant> stored = current(&keptOk);
-                            if (!keptOk)
-                                return false;
-                            held = k->form->decode(stored);
-                            heldForm = k->form.get();
-                        }
-                        changed = k->formUpdate(held);
-                        heldChanged = heldChanged || changed;
-                    } else {
-                        const std::optional<QVariant> stored = current(&keptOk);
-                        if (!keptOk)
-                            return false;
-                        const std::optional<QVariant> next = k->update(stored);
-                        if (next) {
-                            value = next->isValid() ? next : std::nullopt;
-                            isBytes = false;
-                            touched = true;
-                        }
-                    }
-                } catch (...) {
-                    ofKey.push_back({ key, std::move(k->done), false, k->replayed });
-                    continue;
-                }
-                ofKey.push_back({ key, std::move(k->done), true, k->replayed });
-            }
-            settle();
-            if (!touched)
-                return true;
-            if (!loaded && !keepAsideIfDamaged(key))
-                return false;
-            // Whole when a whole value of the backlog is in it, even with updates run on it.
-            const Written how = whole ? Written::Whole : Written::ByUpdate;
-            if (isBytes)
-                return write(key, bytes, how);
-            if (!value)
-                return write(key, std::nullopt, how);
-            // Checked once, as the key's value is encoded: checking each update's result would
-            // convert a long list once a change.
-            const auto item = toItem(*value, 0);
-            if (!item)
-                qCWarning(lcUserDefaults)
-                    << "not a property-list value for" << key << value->metaType().name();
-            return item && write(key, Cbor::encode(*item), how);
-        });
-        for (Ran& r : ofKey) {
-            r.ok = r.ok && ok;
-            ran.push_back(std::move(r));
-        }
-    }
+    const SuiteJournal::Held held = m_journal.hold();
+    if (m_kept.isIdle())
+        m_journal.close(held, SuiteJournal::Close::Remove);
 }
 
-void UserDefaults::Connection::keptWritten(std::vector<Ran>& ran, bool committed, int taken)
+StoreDatabase::Begun UserDefaults::Connection::begin(
+    const QDeadlineTimer& deadline, StoreDatabase::Writer who)
 {
-    int lost = 0;
-    for (Ran& r : ran) {
-        if (!r.ok || !committed) {
-            ++lost;
-            if (!committed)
-                qCCritical(lcUserDefaults) << "a kept change of" << r.key << "to suite" << suiteName
-                                           << "could not be written (the store refused it)";
-        }
-        if (r.done)
-            r.done(r.ok && committed);
-    }
-    int said = 0;
-    int dropped = 0;
-    bool idle = false;
-    {
-        std::lock_guard lock(keptMutex);
-        running -= taken;
-        keptLost += lost;
-        idle = kept.empty() && running == 0;
-        if (idle && keptSinceSaid > 0) {
-            dropped = keptLost;
-            said = std::max(keptSinceSaid - keptLost, 0);
-            keptSinceSaid = 0;
-            keptLost = 0;
-        }
-    }
-    if (idle)
-        closeJournalIfIdle();
-    if (said == 0 && dropped == 0)
-        return;
-    qCInfo(lcUserDefaults).noquote() << u"suite "_s + suiteName + u": "_s + QString::number(said)
-            + u" kept changes were written"_s
-            + (dropped > 0 ? u", "_s + QString::number(dropped) + u" dropped or refused"_s
-                           : QString());
+    return m_database.begin(
+        deadline, who, [this] { return keptCount() > 0 || m_journal.othersToLookAt(); });
 }
 
-bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, Writer who)
+bool UserDefaults::Connection::retryKept(const QDeadlineTimer& deadline, StoreDatabase::Writer who)
 {
-    if (keptCount() == 0 && !journalsToLookAt())
+    if (keptCount() == 0 && !m_journal.othersToLookAt())
         return true;
-    if (begin(deadline, who) != Begun::Ok)
+    if (begin(deadline, who) != StoreDatabase::Begun::Ok)
         return false;
     Landing landing;
     writeKept(landing);
-    landed(landing, finish(true));
+    landed(landing, m_database.finish());
     return keptCount() == 0;
 }
 
 void UserDefaults::Connection::scheduleRetry()
 {
-    {
-        std::lock_guard lock(keptMutex);
-        if (retryScheduled || !QCoreApplication::instance())
-            return;
-        retryScheduled = true;
-    }
+    if (!m_kept.claimRetry())
+        return;
     // The main queue only times the retry (on the replaceable clock); the backlog, up to a long
     // story list, is written on a worker, so that the window never waits on it.
     MainQueue::dispatchAfter(retryInterval, [weak = weak_from_this()] {
@@ -413,10 +359,7 @@ void UserDefaults::Connection::scheduleRetry()
         if (!self)
             return;
         storeWorker().addOperation([self] {
-            {
-                std::lock_guard lock(self->keptMutex);
-                self->retryScheduled = false;
-            }
+            self->m_kept.retryStarted();
             if (!storesEnded.load() && !self->retryKept(QDeadlineTimer(retryWaitMs)))
                 self->scheduleRetry();
         });
@@ -425,20 +368,15 @@ void UserDefaults::Connection::scheduleRetry()
 
 void UserDefaults::Connection::giveUpKept(const char* why, Tell tell)
 {
-    std::deque<Kept> givenUp;
+    std::deque<KeptChange> givenUp;
     int left = 0;
     QStringList leftKeys;
     {
-        std::lock_guard journalLock(journalMutex);
-        {
-            std::lock_guard lock(keptMutex);
-            givenUp.swap(kept);
-            keptSinceSaid = 0;
-            keptLost = 0;
-        }
+        const SuiteJournal::Held held = m_journal.hold();
+        givenUp = m_kept.takeForGivingUp();
         // What the journal holds is not given up: the next opening of the suite, by either
         // program, writes it.
-        std::erase_if(givenUp, [&](const Kept& each) {
+        std::erase_if(givenUp, [&](const KeptChange& each) {
             if (each.journalId.isEmpty())
                 return false;
             ++left;
@@ -447,8 +385,9 @@ void UserDefaults::Connection::giveUpKept(const char* why, Tell tell)
             return true;
         });
         if (left > 0)
-            closeJournal(false);
+            m_journal.close(held, SuiteJournal::Close::Leave);
     }
+    const QString& suiteName = m_database.suiteName();
     if (left > 0) {
         qCWarning(lcUserDefaults).noquote() << QString::number(left) + u" changes to suite "_s
                 + suiteName + u" are left for its next opening ("_s + QString::fromUtf8(why)
@@ -458,7 +397,7 @@ void UserDefaults::Connection::giveUpKept(const char* why, Tell tell)
         return;
     // One line for the backlog, however long: each key once, in the order first kept.
     QStringList keys;
-    for (const Kept& each : givenUp) {
+    for (const KeptChange& each : givenUp) {
         if (!keys.contains(each.key))
             keys.append(each.key);
     }
@@ -467,7 +406,7 @@ void UserDefaults::Connection::giveUpKept(const char* why, Tell tell)
             + QString::fromUtf8(why) + u"), of keys: "_s + keys.join(u", "_s);
     if (tell == Tell::Nobody)
         return;
-    for (Kept& each : givenUp) {
+    for (KeptChange& each : givenUp) {
         if (each.done)
             each.done(false);
     }
@@ -489,7 +428,7 @@ bool UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds bound)
     const QDeadlineTimer deadline(bound.count());
     bool all = true;
     for (const auto& c : open) {
-        if (c->retryKept(deadline, Connection::Writer::Exiting))
+        if (c->retryKept(deadline, StoreDatabase::Writer::Exiting))
             continue;
         all = false;
         c->giveUpKept("another process held the suite until the end of this one");

@@ -317,7 +317,7 @@ int appendKeeping(const QStringList& args)
     for (int i = 0; i < count; ++i) {
         // Entries the size of a stored source, so that a list of them takes a while to rewrite.
         const QString entry = args.value(2) + QString::number(i) + QString(300, u'.');
-        defaults.updateOrKeep(args.value(1), [entry](const std::optional<QVariant>& current) {
+        (void)defaults.updateOrKeep(args.value(1), [entry](const std::optional<QVariant>& current) {
             QVariantList list = current.value_or(QVariant()).toList();
             list.append(entry);
             return std::optional<QVariant>(QVariant(list));
@@ -349,7 +349,7 @@ int quitWhileWaiting(const QStringList& args)
     queue.addOperation([&] {
         std::printf("waiting\n");
         std::fflush(stdout);
-        defaults.updateOrKeep(
+        (void)defaults.updateOrKeep(
             args.value(1), [value = args.value(2)](const std::optional<QVariant>&) {
                 return std::optional<QVariant>(QVariant(value));
             });

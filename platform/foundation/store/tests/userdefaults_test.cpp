@@ -77,7 +77,7 @@ TEST(UserDefaults, KeepsEveryValueKindAndShowsItToEveryHandle)
 TEST(UserDefaults, RefusesValuesThatAreNoPropertyListsAndKeepsTheOldOne)
 {
     UserDefaults defaults(suite);
-    defaults.set(u"k"_s, 1);
+    (void)defaults.set(u"k"_s, 1);
     EXPECT_EQ(defaults.set(u"k"_s, QUrl(u"http://x/"_s)), UserDefaults::Outcome::Failed);
     EXPECT_EQ(defaults.set(u"k"_s, QVariantList { 1, QUrl(u"http://x/"_s) }),
         UserDefaults::Outcome::Failed);
@@ -90,7 +90,7 @@ TEST(UserDefaults, RefusesValuesThatAreNoPropertyListsAndKeepsTheOldOne)
 TEST(UserDefaults, AnUnsignedNumberPastTheSignedRangeIsRefusedNotStoredNegative)
 {
     UserDefaults defaults(suite);
-    defaults.set(u"k"_s, 1);
+    (void)defaults.set(u"k"_s, 1);
     for (const QVariant& huge : { QVariant::fromValue(std::numeric_limits<unsigned long>::max()),
              QVariant::fromValue(std::numeric_limits<qulonglong>::max()) }) {
         EXPECT_EQ(defaults.set(u"k"_s, huge), UserDefaults::Outcome::Failed)
@@ -122,7 +122,7 @@ TEST(UserDefaults, UpdateKeepsRemovesOrReplacesTheValueItRead)
     EXPECT_FALSE(defaults.value(u"k"_s).isValid());
 
     // Inside an update the suite can be read; a nested update fails rather than deadlocks.
-    defaults.set(u"other"_s, 3);
+    (void)defaults.set(u"other"_s, 3);
     bool nested = true;
     EXPECT_TRUE(defaults.update(u"k"_s, [&](const auto&) {
         UserDefaults again(suite);
