@@ -1,5 +1,6 @@
 #include "storylist/Preferences.h"
 
+#include "data/model/KeptKind.h"
 #include "data/model/Shared.h"
 #include "platform/foundation/base/DistributedNotificationCenter.h"
 #include "platform/foundation/base/MainQueue.h"
@@ -133,24 +134,34 @@ void announceSettings()
         QString::fromUtf16(dataUpdatedNotificationObject));
 }
 
-// A setting kept while another program held the store, when this one ended, is written at the
-// next opening from the journal, and announced then.
-const QString writeKind = QStringLiteral("preferences.write");
+// One of the six settings: the only keys a setting's write changes.
+bool isSetting(const QString& key)
+{
+    for (const char16_t* setting : { readabilityOnOpenKey, hideOnOpenKey, numberOfStoriesKey,
+             widgetExpandedKey, widgetImagesKey, widgetButtonsKey }) {
+        if (key == QString::fromUtf16(setting))
+            return true;
+    }
+    return false;
+}
 
-const bool replayerRegistered = [] {
-    UserDefaults::registerReplayer(writeKind,
-        [](const QString&, const QString&,
-            const QVariant& value) -> std::optional<UserDefaults::Replayed> {
-            return UserDefaults::Replayed {
-                [value](const std::optional<QVariant>&) { return std::optional(value); }, {}, {},
-                [](bool written) {
-                    if (written)
-                        MainQueue::dispatchAsync(announceSettings);
-                }
-            };
-        });
-    return true;
-}();
+// A setting kept while another program held the store, when this one ended, is written at the
+// next opening from the journal, and announced then. The journal holds the value as it is.
+const Data::KeptKind<QVariant, UserDefaults::Updater> writeKind {
+    QStringLiteral("preferences.write"), isSetting, [](const QVariant& value) { return value; },
+    [](const QVariant& value) { return std::optional(value); },
+    [](const QString&, const QVariant& value) -> UserDefaults::Updater {
+        return [value](const std::optional<QVariant>&) { return std::optional(value); };
+    }
+};
+
+const bool replayerRegistered
+    = writeKind.registerReplayer([](const QString&, const QVariant&, UserDefaults::Updater update) {
+          return UserDefaults::Replayed { std::move(update), {}, {}, [](bool written) {
+                                             if (written)
+                                                 MainQueue::dispatchAsync(announceSettings);
+                                         } };
+      });
 
 } // namespace
 
@@ -160,10 +171,11 @@ UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& val
     // when that is later, while another program holds the store. This one's views read it as
     // set from the moment it is kept. Noted before: it may be written, on another thread, before
     // updateOrKeep returns.
+    Q_ASSERT(writeKind.changes(key));
     const QString suite = userDefaults->suiteName();
     const quint64 id = notePending(suite, key, value);
     const auto outcome = userDefaults->updateOrKeep(
-        key, [value](const std::optional<QVariant>&) { return std::optional(value); },
+        key, writeKind.change(suite, value),
         [suite, key, id](bool written) {
             endPending(suite, key, id);
             if (written)
@@ -171,7 +183,7 @@ UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& val
             else
                 tellThisProcess();
         },
-        { writeKind, [value] { return value; } });
+        writeKind.replay(value));
     userDefaults->synchronize();
     if (UserDefaults::isKept(outcome)) {
         tellThisProcess();
