@@ -1,6 +1,7 @@
 #include "storylist/Preferences.h"
 
 #include "data/model/KeptKind.h"
+#include "data/model/KeptValues.h"
 #include "data/model/Shared.h"
 #include "platform/foundation/base/DistributedNotificationCenter.h"
 #include "platform/foundation/base/MainQueue.h"
@@ -10,8 +11,6 @@
 
 #include <cmath>
 #include <limits>
-#include <map>
-#include <mutex>
 #include <optional>
 
 namespace Tickerly::StoryList {
@@ -45,51 +44,12 @@ std::optional<qint64> storedNumber(const QVariant& value)
 
 // The settings this process wrote while another program held the store, until they are written
 // or refused: read as set here, so that every view of this program agrees with the Preferences
-// window. By suite and key; the id tells a later write of a key from an earlier one.
-struct PendingSetting {
-    quint64 id = 0;
-    QVariant value;
-};
-
-struct PendingSettings {
-    std::mutex mutex;
-    std::map<std::pair<QString, QString>, PendingSetting> byKey;
-    quint64 lastId = 0;
-};
-
-PendingSettings& pendingSettings()
+// window. By suite and key.
+Data::KeptValues<QVariant>& pendingSettings()
 {
     // Never destroyed: a kept setting's write may still land on a worker while the process ends.
-    static auto& pending = *new PendingSettings;
+    static auto& pending = *new Data::KeptValues<QVariant>;
     return pending;
-}
-
-quint64 notePending(const QString& suite, const QString& key, const QVariant& value)
-{
-    auto& pending = pendingSettings();
-    std::lock_guard lock(pending.mutex);
-    const quint64 id = ++pending.lastId;
-    pending.byKey[{ suite, key }] = { id, value };
-    return id;
-}
-
-void endPending(const QString& suite, const QString& key, quint64 id)
-{
-    auto& pending = pendingSettings();
-    std::lock_guard lock(pending.mutex);
-    const auto it = pending.byKey.find({ suite, key });
-    if (it != pending.byKey.end() && it->second.id == id)
-        pending.byKey.erase(it);
-}
-
-std::optional<QVariant> pendingValue(const QString& suite, const QString& key)
-{
-    auto& pending = pendingSettings();
-    std::lock_guard lock(pending.mutex);
-    const auto it = pending.byKey.find({ suite, key });
-    if (it == pending.byKey.end())
-        return std::nullopt;
-    return it->second.value;
 }
 
 // This process's views read the settings again: one was kept, or a kept one refused.
@@ -109,7 +69,7 @@ Preferences::Preferences(std::shared_ptr<UserDefaults> defaults)
 
 QVariant Preferences::value(const QString& key) const
 {
-    if (auto pending = pendingValue(userDefaults->suiteName(), key))
+    if (auto pending = pendingSettings().newest(userDefaults->suiteName(), key))
         return std::move(*pending);
     return userDefaults->value(key);
 }
@@ -173,11 +133,11 @@ UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& val
     // updateOrKeep returns.
     Q_ASSERT(writeKind.changes(key));
     const QString suite = userDefaults->suiteName();
-    const quint64 id = notePending(suite, key, value);
+    const quint64 id = pendingSettings().note(suite, key, value);
     const auto outcome = userDefaults->updateOrKeep(
         key, writeKind.change(suite, value),
-        [suite, key, id](bool written) {
-            endPending(suite, key, id);
+        [suite, id](bool written) {
+            pendingSettings().end(suite, id);
             if (written)
                 MainQueue::dispatchAsync(announceSettings);
             else
@@ -189,7 +149,7 @@ UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& val
         tellThisProcess();
         return outcome;
     }
-    endPending(suite, key, id);
+    pendingSettings().end(suite, id);
     if (outcome == UserDefaults::Outcome::Done)
         announceSettings();
     return outcome;
