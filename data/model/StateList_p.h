@@ -92,7 +92,7 @@ inline QString replayKind(const QString& key) { return QStringLiteral("state of 
 // What a setState changes: the record of `link` (none: a change without a link) and the record
 // put in its place, encoded (none: removed).
 struct StateChange {
-    std::optional<Url> link;
+    std::optional<Foundation::Url> link;
     std::optional<QByteArray> record;
 };
 
@@ -119,7 +119,7 @@ std::optional<StateChange> stateFromJournal(const QVariant& arguments, void (*re
         const QVariant text = map.value(QStringLiteral("link"));
         if (text.typeId() != QMetaType::QString)
             return std::nullopt;
-        change.link = Url::fromString(text.toString());
+        change.link = Foundation::Url::fromString(text.toString());
         if (!change.link)
             return std::nullopt;
     }
@@ -128,8 +128,8 @@ std::optional<StateChange> stateFromJournal(const QVariant& arguments, void (*re
         if (bytes.typeId() != QMetaType::QByteArray)
             return std::nullopt;
         registerClasses();
-        if (archivedList<Record>(
-                KeyedArchiver::archivedDataWithEncodedRootArray({ bytes.toByteArray() }),
+        if (archivedList<Record>(Foundation::KeyedArchiver::archivedDataWithEncodedRootArray(
+                                     { bytes.toByteArray() }),
                 QStringLiteral("state record"))
                 .size()
             != 1)
@@ -141,7 +141,7 @@ std::optional<StateChange> stateFromJournal(const QVariant& arguments, void (*re
 
 // A setState of `list`, made now and made again from a journal alike.
 template <typename Record>
-KeptKind<StateChange, UserDefaults::Updater> stateKind(const StoredList<Record>& list)
+KeptKind<StateChange, Foundation::UserDefaults::Updater> stateKind(const StoredList<Record>& list)
 {
     return { replayKind(list.key),
         [key = list.key](const QString& stored) { return stored == key; }, journalledState,
@@ -158,15 +158,16 @@ KeptKind<StateChange, UserDefaults::Updater> stateKind(const StoredList<Record>&
 // definition, as its library loads.
 template <typename Record> StoredList<Record> registeredList(StoredList<Record> list)
 {
-    stateKind(list).registerReplayer([key = list.key](const QString& suite,
-                                         const StateChange& change, UserDefaults::Updater update) {
-        const QString linkText = change.link ? change.link->absoluteString() : QString();
-        return UserDefaults::Replayed { std::move(update), {}, {},
-            [suite, key, linkText](bool written) {
-                if (written && !linkText.isEmpty())
-                    endPending(suite, key, linkText, 0, NoteEnd::AnnounceWritten);
-            } };
-    });
+    stateKind(list).registerReplayer(
+        [key = list.key](const QString& suite, const StateChange& change,
+            Foundation::UserDefaults::Updater update) {
+            const QString linkText = change.link ? change.link->absoluteString() : QString();
+            return Foundation::UserDefaults::Replayed { std::move(update), {}, {},
+                [suite, key, linkText](bool written) {
+                    if (written && !linkText.isEmpty())
+                        endPending(suite, key, linkText, 0, NoteEnd::AnnounceWritten);
+                } };
+        });
     return list;
 }
 
@@ -175,8 +176,8 @@ template <typename Record> void registerRecordClass(const QString& className)
 {
     static std::once_flag once;
     std::call_once(once, [&className] {
-        KeyedUnarchiver::registerClass(
-            className, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
+        Foundation::KeyedUnarchiver::registerClass(className,
+            [](const Foundation::KeyedUnarchiver& coder) -> std::shared_ptr<Foundation::Coding> {
                 return Record::initWithCoder(coder);
             });
     });
@@ -191,13 +192,15 @@ template <typename Record> void registerRecordClass(const QString& className)
 // thread: a kept change runs on whichever thread next takes the store, while the caller's objects
 // (a record holds the window's story) may change on.
 template <typename Record>
-UserDefaults::Outcome setState(UserDefaults& store, const StoredList<Record>& list,
-    const std::optional<Url>& link, const std::shared_ptr<Record>& newRecord)
+Foundation::UserDefaults::Outcome setState(Foundation::UserDefaults& store,
+    const StoredList<Record>& list, const std::optional<Foundation::Url>& link,
+    const std::shared_ptr<Record>& newRecord)
 {
     const QString suite = store.suiteName();
     const QString& key = list.key;
     const StateChange change { link,
-        newRecord ? std::optional(KeyedArchiver::encodedObject(*newRecord)) : std::nullopt };
+        newRecord ? std::optional(Foundation::KeyedArchiver::encodedObject(*newRecord))
+                  : std::nullopt };
     // Noted before the change may be kept: it may be written, and its note ended, on another
     // thread before updateOrKeep returns.
     const QString linkText = link ? link->absoluteString() : QString();
@@ -214,7 +217,7 @@ UserDefaults::Outcome setState(UserDefaults& store, const StoredList<Record>& li
         },
         kind.replay(change));
     store.synchronize();
-    if (note && !UserDefaults::isKept(outcome))
+    if (note && !Foundation::UserDefaults::isKept(outcome))
         endPending(suite, key, linkText, note, NoteEnd::Quiet);
     return outcome;
 }
