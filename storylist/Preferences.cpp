@@ -1,5 +1,7 @@
 #include "storylist/Preferences.h"
 
+#include "data/model/KeptKind.h"
+#include "data/model/KeptValues.h"
 #include "data/model/Shared.h"
 #include "platform/foundation/base/DistributedNotificationCenter.h"
 #include "platform/foundation/base/MainQueue.h"
@@ -9,8 +11,6 @@
 
 #include <cmath>
 #include <limits>
-#include <map>
-#include <mutex>
 #include <optional>
 
 namespace Tickerly::StoryList {
@@ -44,51 +44,12 @@ std::optional<qint64> storedNumber(const QVariant& value)
 
 // The settings this process wrote while another program held the store, until they are written
 // or refused: read as set here, so that every view of this program agrees with the Preferences
-// window. By suite and key; the id tells a later write of a key from an earlier one.
-struct PendingSetting {
-    quint64 id = 0;
-    QVariant value;
-};
-
-struct PendingSettings {
-    std::mutex mutex;
-    std::map<std::pair<QString, QString>, PendingSetting> byKey;
-    quint64 lastId = 0;
-};
-
-PendingSettings& pendingSettings()
+// window. By suite and key.
+Data::KeptValues<QVariant>& pendingSettings()
 {
     // Never destroyed: a kept setting's write may still land on a worker while the process ends.
-    static auto& pending = *new PendingSettings;
+    static auto& pending = *new Data::KeptValues<QVariant>;
     return pending;
-}
-
-quint64 notePending(const QString& suite, const QString& key, const QVariant& value)
-{
-    auto& pending = pendingSettings();
-    std::lock_guard lock(pending.mutex);
-    const quint64 id = ++pending.lastId;
-    pending.byKey[{ suite, key }] = { id, value };
-    return id;
-}
-
-void endPending(const QString& suite, const QString& key, quint64 id)
-{
-    auto& pending = pendingSettings();
-    std::lock_guard lock(pending.mutex);
-    const auto it = pending.byKey.find({ suite, key });
-    if (it != pending.byKey.end() && it->second.id == id)
-        pending.byKey.erase(it);
-}
-
-std::optional<QVariant> pendingValue(const QString& suite, const QString& key)
-{
-    auto& pending = pendingSettings();
-    std::lock_guard lock(pending.mutex);
-    const auto it = pending.byKey.find({ suite, key });
-    if (it == pending.byKey.end())
-        return std::nullopt;
-    return it->second.value;
 }
 
 // This process's views read the settings again: one was kept, or a kept one refused.
@@ -108,7 +69,7 @@ Preferences::Preferences(std::shared_ptr<UserDefaults> defaults)
 
 QVariant Preferences::value(const QString& key) const
 {
-    if (auto pending = pendingValue(userDefaults->suiteName(), key))
+    if (auto pending = pendingSettings().newest(userDefaults->suiteName(), key))
         return std::move(*pending);
     return userDefaults->value(key);
 }
@@ -133,24 +94,34 @@ void announceSettings()
         QString::fromUtf16(dataUpdatedNotificationObject));
 }
 
-// A setting kept while another program held the store, when this one ended, is written at the
-// next opening from the journal, and announced then.
-const QString writeKind = QStringLiteral("preferences.write");
+// One of the six settings: the only keys a setting's write changes.
+bool isSetting(const QString& key)
+{
+    for (const char16_t* setting : { readabilityOnOpenKey, hideOnOpenKey, numberOfStoriesKey,
+             widgetExpandedKey, widgetImagesKey, widgetButtonsKey }) {
+        if (key == QString::fromUtf16(setting))
+            return true;
+    }
+    return false;
+}
 
-const bool replayerRegistered = [] {
-    UserDefaults::registerReplayer(writeKind,
-        [](const QString&, const QString&,
-            const QVariant& value) -> std::optional<UserDefaults::Replayed> {
-            return UserDefaults::Replayed {
-                [value](const std::optional<QVariant>&) { return std::optional(value); }, {}, {},
-                [](bool written) {
-                    if (written)
-                        MainQueue::dispatchAsync(announceSettings);
-                }
-            };
-        });
-    return true;
-}();
+// A setting kept while another program held the store, when this one ended, is written at the
+// next opening from the journal, and announced then. The journal holds the value as it is.
+const Data::KeptKind<QVariant, UserDefaults::Updater> writeKind {
+    QStringLiteral("preferences.write"), isSetting, [](const QVariant& value) { return value; },
+    [](const QVariant& value) { return std::optional(value); },
+    [](const QString&, const QVariant& value) -> UserDefaults::Updater {
+        return [value](const std::optional<QVariant>&) { return std::optional(value); };
+    }
+};
+
+const bool replayerRegistered
+    = writeKind.registerReplayer([](const QString&, const QVariant&, UserDefaults::Updater update) {
+          return UserDefaults::Replayed { std::move(update), {}, {}, [](bool written) {
+                                             if (written)
+                                                 MainQueue::dispatchAsync(announceSettings);
+                                         } };
+      });
 
 } // namespace
 
@@ -160,24 +131,25 @@ UserDefaults::Outcome Preferences::write(const QString& key, const QVariant& val
     // when that is later, while another program holds the store. This one's views read it as
     // set from the moment it is kept. Noted before: it may be written, on another thread, before
     // updateOrKeep returns.
+    Q_ASSERT(writeKind.changes(key));
     const QString suite = userDefaults->suiteName();
-    const quint64 id = notePending(suite, key, value);
+    const quint64 id = pendingSettings().note(suite, key, value);
     const auto outcome = userDefaults->updateOrKeep(
-        key, [value](const std::optional<QVariant>&) { return std::optional(value); },
-        [suite, key, id](bool written) {
-            endPending(suite, key, id);
+        key, writeKind.change(suite, value),
+        [suite, id](bool written) {
+            pendingSettings().end(suite, id);
             if (written)
                 MainQueue::dispatchAsync(announceSettings);
             else
                 tellThisProcess();
         },
-        { writeKind, [value] { return value; } });
+        writeKind.replay(value));
     userDefaults->synchronize();
     if (UserDefaults::isKept(outcome)) {
         tellThisProcess();
         return outcome;
     }
-    endPending(suite, key, id);
+    pendingSettings().end(suite, id);
     if (outcome == UserDefaults::Outcome::Done)
         announceSettings();
     return outcome;

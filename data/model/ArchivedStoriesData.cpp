@@ -4,7 +4,6 @@
 #include "data/model/StateList_p.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace Tickerly::Data {
 
@@ -53,26 +52,19 @@ QString ArchivedStoriesData::StateDescription::archivedClassName() const { retur
 void ArchivedStoriesData::registerArchiveClasses()
 {
     NewsStory::registerArchiveClasses();
-    static std::once_flag once;
-    std::call_once(once, [] {
-        KeyedUnarchiver::registerClass(
-            recordClassName, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
-                return StateDescription::initWithCoder(coder);
-            });
-    });
+    StateLists::registerRecordClass<StateDescription>(recordClassName);
 }
 
 namespace {
 // A state set while another program held the store, kept when this one ended, is set at the next
 // opening from the journal.
-const bool replayerRegistered = StateLists::registerReplayer<ArchivedStoriesData::StateDescription>(
-    archivedStoriesKey, linkOf, &ArchivedStoriesData::registerArchiveClasses);
+const auto storedList = StateLists::registeredList<ArchivedStoriesData::StateDescription>(
+    { archivedStoriesKey, linkOf, &ArchivedStoriesData::registerArchiveClasses });
 } // namespace
 
 ArchivedStoriesData::ArchivedStoriesData(std::shared_ptr<UserDefaults> localStore)
-    : m_states(localStore ? std::move(localStore) : sharedDefaults(), archivedStoriesKey, linkOf)
+    : m_states(localStore ? std::move(localStore) : sharedDefaults(), storedList)
 {
-    registerArchiveClasses();
 }
 
 UserDefaults::Outcome ArchivedStoriesData::setState(

@@ -1,6 +1,7 @@
 #include "data/model/SourcesData.h"
 
 #include "data/model/ArchivedList_p.h"
+#include "data/model/KeptKind.h"
 #include "data/model/Shared.h"
 #include "platform/foundation/base/MainQueue.h"
 #include "platform/foundation/base/NotificationCenter.h"
@@ -177,13 +178,6 @@ QList<PendingChange> pendingOf(const QString& suite, quint64 before = 0)
     return older;
 }
 
-// The changes a person makes to the list, each named, so that one kept when this process ends is
-// made alike from its journal at the next opening of the store.
-const QString addKind = u"sources.add"_s;
-const QString removeKind = u"sources.remove"_s;
-const QString updateKind = u"sources.update"_s;
-const QString markKind = u"sources.mark-without-icon"_s;
-
 SourceChange addChange(std::shared_ptr<Source> source)
 {
     return [source = std::move(source)](
@@ -221,9 +215,9 @@ SourceChange updateChange(std::shared_ptr<Source> source)
     };
 }
 
-SourceChange markChange(QSet<QString> links)
+SourceChange markChange(const QStringList& links)
 {
-    return [links = std::move(links)](
+    return [links = QSet<QString>(links.begin(), links.end())](
                QList<std::shared_ptr<Source>>& list) -> std::optional<QList<int>> {
         QList<int> marked;
         for (qsizetype i = 0; i < list.size(); ++i) {
@@ -238,23 +232,54 @@ SourceChange markChange(QSet<QString> links)
     };
 }
 
+bool isSourcesKey(const QString& key) { return key == sourcesKey; }
+
 // A source as a journal holds it: an archive of the one source.
-UserDefaults::Replay replayOf(const QString& kind, const std::shared_ptr<Source>& source)
+QVariant archivedSource(const std::shared_ptr<Source>& source)
 {
-    return { kind, [source] {
-                return QVariant(KeyedArchiver::archivedDataWithRootObjects(
-                    QList<std::shared_ptr<Source>> { source }));
-            } };
+    return KeyedArchiver::archivedDataWithRootObjects(QList<std::shared_ptr<Source>> { source });
 }
 
-std::shared_ptr<Source> sourceFromArguments(const QVariant& arguments)
+std::optional<std::shared_ptr<Source>> sourceFromArguments(const QVariant& arguments)
 {
     if (arguments.typeId() != QMetaType::QByteArray)
-        return nullptr;
+        return std::nullopt;
     Source::registerArchiveClasses();
     const auto list = archivedList<Source>(arguments.toByteArray(), u"source"_s);
-    return list.size() == 1 ? list.first() : nullptr;
+    if (list.size() != 1 || !list.first())
+        return std::nullopt;
+    return list.first();
 }
+
+std::optional<QStringList> linksFromArguments(const QVariant& arguments)
+{
+    if (arguments.typeId() != QMetaType::QStringList
+        && arguments.typeId() != QMetaType::QVariantList)
+        return std::nullopt;
+    QStringList links;
+    for (const QVariant& link : arguments.toList()) {
+        if (link.typeId() != QMetaType::QString)
+            return std::nullopt;
+        links.append(link.toString());
+    }
+    return links;
+}
+
+// The changes a person makes to the list, each named, so that one kept when this process ends is
+// made alike from its journal at the next opening of the store.
+using SourceKind = KeptKind<std::shared_ptr<Source>, SourceChange>;
+
+const SourceKind addKind { u"sources.add"_s, isSourcesKey, archivedSource, sourceFromArguments,
+    [](const QString&, const std::shared_ptr<Source>& source) { return addChange(source); } };
+const SourceKind removeKind { u"sources.remove"_s, isSourcesKey, archivedSource,
+    sourceFromArguments,
+    [](const QString&, const std::shared_ptr<Source>& source) { return removeChange(*source); } };
+const SourceKind updateKind { u"sources.update"_s, isSourcesKey, archivedSource,
+    sourceFromArguments,
+    [](const QString&, const std::shared_ptr<Source>& source) { return updateChange(source); } };
+const KeptKind<QStringList, SourceChange> markKind { u"sources.mark-without-icon"_s, isSourcesKey,
+    [](const QStringList& links) { return QVariant(links); }, linksFromArguments,
+    [](const QString&, const QStringList& links) { return markChange(links); } };
 
 // `list` as the pending changes will leave it. The changes are idempotent, so one written
 // between the read of the list and the end of its pending entry counts once.
@@ -349,47 +374,19 @@ std::shared_ptr<const UserDefaults::Form> SourcesData::listForm(const QString& s
 
 bool SourcesData::registerReplayers()
 {
-    const auto replayed
-        = [](const QString& suite, const QString& key,
-              std::optional<SourceChange> change) -> std::optional<UserDefaults::Replayed> {
-        if (key != sourcesKey || !change)
-            return std::nullopt;
+    const auto replayed = [](const QString& suite, const auto&, SourceChange change) {
         return UserDefaults::Replayed { {}, listForm(suite),
-            [change = *change](
+            [change = std::move(change)](
                 std::any& held) { return change(std::any_cast<SourceList&>(held)).has_value(); },
             [](bool written) {
                 if (written)
                     sendDataChangeNotification(nullptr);
             } };
     };
-    const auto withSource = [replayed](SourceChange (*make)(std::shared_ptr<Source>)) {
-        return
-            [replayed, make](const QString& suite, const QString& key, const QVariant& arguments) {
-                const auto source = sourceFromArguments(arguments);
-                return replayed(suite, key, source ? std::optional(make(source)) : std::nullopt);
-            };
-    };
-    UserDefaults::registerReplayer(addKind, withSource(&addChange));
-    UserDefaults::registerReplayer(updateKind, withSource(&updateChange));
-    UserDefaults::registerReplayer(removeKind,
-        [replayed](const QString& suite, const QString& key, const QVariant& arguments) {
-            const auto source = sourceFromArguments(arguments);
-            return replayed(
-                suite, key, source ? std::optional(removeChange(*source)) : std::nullopt);
-        });
-    UserDefaults::registerReplayer(
-        markKind, [replayed](const QString& suite, const QString& key, const QVariant& arguments) {
-            if (arguments.typeId() != QMetaType::QStringList
-                && arguments.typeId() != QMetaType::QVariantList)
-                return std::optional<UserDefaults::Replayed>();
-            QSet<QString> links;
-            for (const QVariant& link : arguments.toList()) {
-                if (link.typeId() != QMetaType::QString)
-                    return std::optional<UserDefaults::Replayed>();
-                links.insert(link.toString());
-            }
-            return replayed(suite, key, markChange(std::move(links)));
-        });
+    addKind.registerReplayer(replayed);
+    updateKind.registerReplayer(replayed);
+    removeKind.registerReplayer(replayed);
+    markKind.registerReplayer(replayed);
     return true;
 }
 
@@ -453,21 +450,21 @@ UserDefaults::Outcome SourcesData::addSource(const std::shared_ptr<Source>& give
         return UserDefaults::Outcome::Done;
     const auto source = detached(*given);
     return changeSources(
-        addChange(source),
+        addKind.change(m_localStore->suiteName(), source),
         [sender = identity()](
             const QList<int>& added) { sendDataChangeNotification(sender, added); },
-        replayOf(addKind, source));
+        addKind.replay(source));
 }
 
 UserDefaults::Outcome SourcesData::removeSource(const Source& given)
 {
     const auto source = detached(given);
     return changeSources(
-        removeChange(*source),
+        removeKind.change(m_localStore->suiteName(), source),
         [sender = identity()](const QList<int>& removed) {
             sendDataChangeNotification(sender, std::nullopt, removed);
         },
-        replayOf(removeKind, source));
+        removeKind.replay(source));
 }
 
 UserDefaults::Outcome SourcesData::updateSource(const std::shared_ptr<Source>& given)
@@ -476,23 +473,24 @@ UserDefaults::Outcome SourcesData::updateSource(const std::shared_ptr<Source>& g
         return UserDefaults::Outcome::Done;
     const auto source = detached(*given);
     return changeSources(
-        updateChange(source),
+        updateKind.change(m_localStore->suiteName(), source),
         [sender = identity()](const QList<int>& updated) {
             if (updated.first() >= 0)
                 sendDataChangeNotification(sender, std::nullopt, std::nullopt, updated);
         },
-        replayOf(updateKind, source));
+        updateKind.replay(source));
 }
 
 UserDefaults::Outcome SourcesData::markSourcesWithoutIcon(const QStringList& links)
 {
     if (links.isEmpty())
         return UserDefaults::Outcome::Done;
-    return changeSources(markChange(QSet<QString>(links.begin(), links.end())),
+    return changeSources(
+        markKind.change(m_localStore->suiteName(), links),
         [sender = identity()](const QList<int>& marked) {
             sendDataChangeNotification(sender, std::nullopt, std::nullopt, marked);
         },
-        { markKind, [links] { return QVariant(links); } });
+        markKind.replay(links));
 }
 
 UserDefaults::Outcome SourcesData::resetSources()

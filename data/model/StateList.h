@@ -16,21 +16,30 @@ namespace Tickerly::Data {
 
 namespace StateLists {
 
+// What one stored list of state records is: the key it is stored under, the link of a record
+// (if it has one), and what makes its records readable. One a list, made as its library loads.
+template <typename Record> struct StoredList {
+    using LinkOf = std::optional<Foundation::Url> (*)(const Record&);
+    QString key;
+    LinkOf linkOf;
+    void (*registerClasses)();
+};
+
 // One object's view of a list of per-story state records stored under one key of a settings
 // suite: the list as last read, kept until flush() or the object's own next write, and the
-// records' states by link. A Record has a `state`; `linkOf` gives its link, if it has one. Held by
-// value by StoryStateData and ArchivedStoriesData and used by one thread at a time; its
-// functions other than the accessors are defined in StateList_p.h.
+// records' states by link. A Record has a `state`. Held by value by StoryStateData and
+// ArchivedStoriesData and used by one thread at a time; its functions other than the accessors
+// are defined in StateList_p.h.
 template <typename Record> class StateList {
 public:
     using Records = QList<std::shared_ptr<Record>>;
-    using LinkOf = std::optional<Url> (*)(const Record&);
 
-    StateList(std::shared_ptr<UserDefaults> localStore, QString key, LinkOf linkOf)
+    // Makes the list's records readable.
+    StateList(std::shared_ptr<UserDefaults> localStore, const StoredList<Record>& list)
         : m_localStore(std::move(localStore))
-        , m_key(std::move(key))
-        , m_linkOf(linkOf)
+        , m_list(list)
     {
+        m_list.registerClasses();
     }
 
     // Records `record` for `link` (null removes its record) and forgets the loaded list.
@@ -54,8 +63,7 @@ private:
     void setCachedData(std::optional<Records> data);
 
     std::shared_ptr<UserDefaults> m_localStore;
-    QString m_key;
-    LinkOf m_linkOf;
+    StoredList<Record> m_list;
     std::optional<Records> m_cachedData;
     std::optional<QHash<QString, StoryState>> m_linkStateCache;
 };

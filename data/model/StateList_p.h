@@ -1,10 +1,12 @@
 #pragma once
 
 // The machinery shared by the two per-story state lists (StoryStateData, ArchivedStoriesData):
-// reading the stored list, the link cache, and one atomic change of the stored list.
+// reading the stored list, the link cache, one atomic change of the stored list and its replay,
+// and the registration of a list and its record class.
 
 #include "data/Namespace.h"
 #include "data/model/ArchivedList_p.h"
+#include "data/model/KeptKind.h"
 #include "data/model/PendingStates_p.h"
 #include "data/model/Shared.h"
 #include "data/model/StateList.h"
@@ -19,6 +21,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace Tickerly::Data {
@@ -86,90 +89,135 @@ UserDefaults::Updater stateUpdater(const QString& suite, const QString& key,
 // The name under which a kept setState of the list under `key` is journalled.
 inline QString replayKind(const QString& key) { return QStringLiteral("state of ") + key; }
 
-// Lets a setState of the list under `key` that another run kept when it ended be made again from
-// its journal, announced (keptStateNotification) once written. `registerClasses` makes `Record`
-// readable.
-template <typename Record, typename LinkOf>
-bool registerReplayer(const QString& key, LinkOf linkOf, void (*registerClasses)())
+// What a setState changes: the record of `link` (none: a change without a link) and the record
+// put in its place, encoded (none: removed).
+struct StateChange {
+    std::optional<Foundation::Url> link;
+    std::optional<QByteArray> record;
+};
+
+inline QVariant journalledState(const StateChange& change)
 {
-    UserDefaults::registerReplayer(replayKind(key),
-        [key, linkOf, registerClasses](const QString& suite, const QString& storedKey,
-            const QVariant& arguments) -> std::optional<UserDefaults::Replayed> {
-            if (storedKey != key || arguments.typeId() != QMetaType::QVariantMap)
-                return std::nullopt;
-            const QVariantMap map = arguments.toMap();
-            std::optional<Url> link;
-            if (map.contains(QStringLiteral("link"))) {
-                const QVariant text = map.value(QStringLiteral("link"));
-                if (text.typeId() != QMetaType::QString)
-                    return std::nullopt;
-                link = Url::fromString(text.toString());
-                if (!link)
-                    return std::nullopt;
-            }
-            std::optional<QByteArray> record;
-            if (map.contains(QStringLiteral("record"))) {
-                const QVariant bytes = map.value(QStringLiteral("record"));
-                if (bytes.typeId() != QMetaType::QByteArray)
-                    return std::nullopt;
-                // Stored whole into the list: it must read back as one record.
-                registerClasses();
-                if (archivedList<Record>(
-                        KeyedArchiver::archivedDataWithEncodedRootArray({ bytes.toByteArray() }),
-                        QStringLiteral("state record"))
-                        .size()
-                    != 1)
-                    return std::nullopt;
-                record = bytes.toByteArray();
-            }
-            const QString linkText = link ? link->absoluteString() : QString();
-            return UserDefaults::Replayed { stateUpdater<Record>(suite, key, link, record, linkOf),
-                {}, {}, [suite, key, linkText](bool written) {
+    QVariantMap arguments;
+    if (change.link)
+        arguments.insert(QStringLiteral("link"), change.link->absoluteString());
+    if (change.record)
+        arguments.insert(QStringLiteral("record"), *change.record);
+    return QVariant(arguments);
+}
+
+// A setState as a journal holds it; the record must read back as one record, being stored whole
+// into the list. `registerClasses` makes `Record` readable.
+template <typename Record>
+std::optional<StateChange> stateFromJournal(const QVariant& arguments, void (*registerClasses)())
+{
+    if (arguments.typeId() != QMetaType::QVariantMap)
+        return std::nullopt;
+    const QVariantMap map = arguments.toMap();
+    StateChange change;
+    if (map.contains(QStringLiteral("link"))) {
+        const QVariant text = map.value(QStringLiteral("link"));
+        if (text.typeId() != QMetaType::QString)
+            return std::nullopt;
+        change.link = Foundation::Url::fromString(text.toString());
+        if (!change.link)
+            return std::nullopt;
+    }
+    if (map.contains(QStringLiteral("record"))) {
+        const QVariant bytes = map.value(QStringLiteral("record"));
+        if (bytes.typeId() != QMetaType::QByteArray)
+            return std::nullopt;
+        registerClasses();
+        if (archivedList<Record>(Foundation::KeyedArchiver::archivedDataWithEncodedRootArray(
+                                     { bytes.toByteArray() }),
+                QStringLiteral("state record"))
+                .size()
+            != 1)
+            return std::nullopt;
+        change.record = bytes.toByteArray();
+    }
+    return change;
+}
+
+// A setState of `list`, made now and made again from a journal alike.
+template <typename Record>
+KeptKind<StateChange, Foundation::UserDefaults::Updater> stateKind(const StoredList<Record>& list)
+{
+    return { replayKind(list.key),
+        [key = list.key](const QString& stored) { return stored == key; }, journalledState,
+        [registerClasses = list.registerClasses](const QVariant& arguments) {
+            return stateFromJournal<Record>(arguments, registerClasses);
+        },
+        [list](const QString& suite, const StateChange& change) {
+            return stateUpdater<Record>(suite, list.key, change.link, change.record, list.linkOf);
+        } };
+}
+
+// `list`, once a setState of it that another run kept when it ended can be made again from its
+// journal, announced (keptStateNotification) once written. For the initialiser of the list's
+// definition, as its library loads.
+template <typename Record> StoredList<Record> registeredList(StoredList<Record> list)
+{
+    stateKind(list).registerReplayer(
+        [key = list.key](const QString& suite, const StateChange& change,
+            Foundation::UserDefaults::Updater update) {
+            const QString linkText = change.link ? change.link->absoluteString() : QString();
+            return Foundation::UserDefaults::Replayed { std::move(update), {}, {},
+                [suite, key, linkText](bool written) {
                     if (written && !linkText.isEmpty())
                         endPending(suite, key, linkText, 0, NoteEnd::AnnounceWritten);
                 } };
         });
-    return true;
+    return list;
 }
 
-// Sets the state of `link` in the list stored under `key`, as one transaction of the store that
-// reads the list afresh, so a state set meanwhile by another object or process is kept. The
-// record of the link moves to the front (`newRecord` null removes it), and the list is cut to
-// its cap. Written (and synchronised) on every call; while another process keeps the store
-// locked the change is kept and written later; till then this process reads the state as set, and
-// once it is written or refused keptStateNotification says so. The new record is archived here,
-// on the caller's thread: a kept change runs on whichever thread next takes the store, while the
-// caller's objects (a record holds the window's story) may change on.
-template <typename Record, typename LinkOf>
-UserDefaults::Outcome setState(UserDefaults& store, const QString& key,
-    const std::optional<Url>& link, const std::shared_ptr<Record>& newRecord, LinkOf linkOf)
+// Makes records of `Record` readable under `className`, once a process.
+template <typename Record> void registerRecordClass(const QString& className)
+{
+    static std::once_flag once;
+    std::call_once(once, [&className] {
+        Foundation::KeyedUnarchiver::registerClass(className,
+            [](const Foundation::KeyedUnarchiver& coder) -> std::shared_ptr<Foundation::Coding> {
+                return Record::initWithCoder(coder);
+            });
+    });
+}
+
+// Sets the state of `link` in `list`, as one transaction of the store that reads the list
+// afresh, so a state set meanwhile by another object or process is kept. The record of the link
+// moves to the front (`newRecord` null removes it), and the list is cut to its cap. Written (and
+// synchronised) on every call; while another process keeps the store locked the change is kept
+// and written later; till then this process reads the state as set, and once it is written or
+// refused keptStateNotification says so. The new record is archived here, on the caller's
+// thread: a kept change runs on whichever thread next takes the store, while the caller's objects
+// (a record holds the window's story) may change on.
+template <typename Record>
+Foundation::UserDefaults::Outcome setState(Foundation::UserDefaults& store,
+    const StoredList<Record>& list, const std::optional<Foundation::Url>& link,
+    const std::shared_ptr<Record>& newRecord)
 {
     const QString suite = store.suiteName();
-    const std::optional<QByteArray> encodedRecord
-        = newRecord ? std::optional(KeyedArchiver::encodedObject(*newRecord)) : std::nullopt;
+    const QString& key = list.key;
+    const StateChange change { link,
+        newRecord ? std::optional(Foundation::KeyedArchiver::encodedObject(*newRecord))
+                  : std::nullopt };
     // Noted before the change may be kept: it may be written, and its note ended, on another
     // thread before updateOrKeep returns.
     const QString linkText = link ? link->absoluteString() : QString();
     const quint64 note = link
         ? notePending(suite, key, linkText, newRecord ? newRecord->state : StoryState::None)
         : 0;
-    const auto outcome
-        = store.updateOrKeep(key, stateUpdater<Record>(suite, key, link, encodedRecord, linkOf),
-            [suite, key, linkText, note](bool written) {
-                if (note)
-                    endPending(suite, key, linkText, note,
-                        written ? NoteEnd::AnnounceWritten : NoteEnd::AnnounceRefused);
-            },
-            { replayKind(key), [link, encodedRecord] {
-                 QVariantMap arguments;
-                 if (link)
-                     arguments.insert(QStringLiteral("link"), link->absoluteString());
-                 if (encodedRecord)
-                     arguments.insert(QStringLiteral("record"), *encodedRecord);
-                 return QVariant(arguments);
-             } });
+    const auto kind = stateKind(list);
+    const auto outcome = store.updateOrKeep(
+        key, kind.change(suite, change),
+        [suite, key, linkText, note](bool written) {
+            if (note)
+                endPending(suite, key, linkText, note,
+                    written ? NoteEnd::AnnounceWritten : NoteEnd::AnnounceRefused);
+        },
+        kind.replay(change));
     store.synchronize();
-    if (note && !UserDefaults::isKept(outcome))
+    if (note && !Foundation::UserDefaults::isKept(outcome))
         endPending(suite, key, linkText, note, NoteEnd::Quiet);
     return outcome;
 }
@@ -178,21 +226,21 @@ template <typename Record>
 UserDefaults::Outcome StateList<Record>::setState(
     const std::optional<Url>& link, const std::shared_ptr<Record>& record)
 {
-    const auto stored = StateLists::setState(*m_localStore, m_key, link, record, m_linkOf);
+    const auto stored = StateLists::setState(*m_localStore, m_list, link, record);
     flush();
     return stored;
 }
 
 template <typename Record> StoryState StateList<Record>::stateForLink(const QString& link)
 {
-    if (const auto pending = pendingState(m_localStore->suiteName(), m_key, link))
+    if (const auto pending = pendingState(m_localStore->suiteName(), m_list.key, link))
         return *pending;
     if (m_linkStateCache) {
         const auto it = m_linkStateCache->constFind(link);
         if (it != m_linkStateCache->constEnd())
             return *it;
     }
-    const auto record = recordForLink(records(), link, m_linkOf);
+    const auto record = recordForLink(records(), link, m_list.linkOf);
     return record ? record->state : StoryState::None;
 }
 
@@ -200,7 +248,7 @@ template <typename Record> const typename StateList<Record>::Records& StateList<
 {
     if (!m_cachedData)
         setCachedData(archivedList<Record>(
-            archivedBytes(m_localStore->value(m_key)), QStringLiteral("state record")));
+            archivedBytes(m_localStore->value(m_list.key)), QStringLiteral("state record")));
     return *m_cachedData;
 }
 
@@ -209,7 +257,7 @@ template <typename Record> void StateList<Record>::flush() { setCachedData(std::
 template <typename Record> void StateList<Record>::setCachedData(std::optional<Records> data)
 {
     m_cachedData = std::move(data);
-    m_linkStateCache = linkStates(m_cachedData, m_linkOf);
+    m_linkStateCache = linkStates(m_cachedData, m_list.linkOf);
 }
 
 } // namespace StateLists

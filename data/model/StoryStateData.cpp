@@ -3,8 +3,6 @@
 #include "data/model/Shared.h"
 #include "data/model/StateList_p.h"
 
-#include <mutex>
-
 namespace Tickerly::Data {
 
 using namespace Qt::Literals::StringLiterals;
@@ -49,26 +47,19 @@ QString StoryStateData::StateDescription::archivedClassName() const { return rec
 
 void StoryStateData::registerArchiveClasses()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        KeyedUnarchiver::registerClass(
-            recordClassName, [](const KeyedUnarchiver& coder) -> std::shared_ptr<Coding> {
-                return StateDescription::initWithCoder(coder);
-            });
-    });
+    StateLists::registerRecordClass<StateDescription>(recordClassName);
 }
 
 namespace {
 // A state set while another program held the store, kept when this one ended, is set at the next
 // opening from the journal.
-const bool replayerRegistered = StateLists::registerReplayer<StoryStateData::StateDescription>(
-    statedStoriesKey, linkOf, &StoryStateData::registerArchiveClasses);
+const auto storedList = StateLists::registeredList<StoryStateData::StateDescription>(
+    { statedStoriesKey, linkOf, &StoryStateData::registerArchiveClasses });
 } // namespace
 
 StoryStateData::StoryStateData(std::shared_ptr<UserDefaults> localStore)
-    : m_states(localStore ? std::move(localStore) : sharedDefaults(), statedStoriesKey, linkOf)
+    : m_states(localStore ? std::move(localStore) : sharedDefaults(), storedList)
 {
-    registerArchiveClasses();
 }
 
 QString StoryStateData::keptChangeNotification() { return StateLists::keptStateNotification(); }

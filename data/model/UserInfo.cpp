@@ -1,5 +1,6 @@
 #include "data/model/UserInfo.h"
 
+#include "data/model/KeptKind.h"
 #include "data/model/Shared.h"
 #include "platform/foundation/base/PreferredLanguages.h"
 
@@ -59,22 +60,24 @@ UserDefaults::Updater storing(const QString& made)
 
 // A report may have carried it already: kept like a person's change, so that a program that ends
 // before the store frees leaves it for the next opening rather than giving it up.
-const QString storeKind = u"user id"_s;
-// The identifiers made here are 36 characters long; a journal's arguments are stored data.
-constexpr qsizetype longestId = 256;
+const KeptKind<QString, UserDefaults::Updater> storeKind { u"user id"_s,
+    [](const QString& key) { return key == QString::fromUtf16(userDefaultsUUIDKey); },
+    [](const QString& made) { return QVariant(made); },
+    [](const QVariant& made) -> std::optional<QString> {
+        // The identifiers made here are 36 characters long; a journal's arguments are stored
+        // data.
+        constexpr qsizetype longestId = 256;
+        if (made.typeId() != QMetaType::QString || made.toString().isEmpty()
+            || made.toString().size() > longestId)
+            return std::nullopt;
+        return made.toString();
+    },
+    [](const QString&, const QString& made) { return storing(made); } };
 
-const bool replayerRegistered = [] {
-    UserDefaults::registerReplayer(storeKind,
-        [](const QString&, const QString& key,
-            const QVariant& made) -> std::optional<UserDefaults::Replayed> {
-            if (key != QString::fromUtf16(userDefaultsUUIDKey)
-                || made.typeId() != QMetaType::QString || made.toString().isEmpty()
-                || made.toString().size() > longestId)
-                return std::nullopt;
-            return UserDefaults::Replayed { storing(made.toString()), {}, {}, {} };
-        });
-    return true;
-}();
+const bool replayerRegistered
+    = storeKind.registerReplayer([](const QString&, const QString&, UserDefaults::Updater update) {
+          return UserDefaults::Replayed { std::move(update), {}, {}, {} };
+      });
 
 // The identifier this process made: it stands until the store holds one, also while its write
 // is kept for later or was refused, so no report carries a second one.
@@ -117,12 +120,13 @@ QString UserInfo::userId()
     // Written only when none is stored inside the write: the other program may have just stored
     // one. The person's click waits for no other program: the write is kept for later then.
     const QString made = MadeUserId::instance().get();
-    const auto outcome = store->updateOrKeep(key, storing(made),
+    const auto outcome = store->updateOrKeep(
+        key, storeKind.change(store->suiteName(), made),
         [made](bool written) {
             if (written)
                 MadeUserId::instance().stored(made);
         },
-        { storeKind, [made] { return QVariant(made); } });
+        storeKind.replay(made));
     store->synchronize();
     if (outcome != UserDefaults::Outcome::Done)
         return made;

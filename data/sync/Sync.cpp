@@ -365,12 +365,40 @@ Sync::ArchivedFeed Sync::archivedFeed(const FeedParser& parser, FirstSightings& 
     return feed;
 }
 
-void Sync::parseStories()
+std::optional<Sync::ArchivedFeed> Sync::gatherFeed(
+    qint64 identifier, const QByteArray& data, const std::shared_ptr<Source>& source)
 {
-    qCDebug(lcSyncPhases, "feeds read");
-    // Error pages and portals answer without a transport error; they must not replace the
-    // stored stories by nothing.
-    bool anyFeed = false;
+    std::optional<ReadAhead> ahead;
+    {
+        std::lock_guard lock(m_readAheadMutex);
+        if (const auto found = m_readAhead.find(identifier); found != m_readAhead.end()) {
+            ahead = std::move(found->second);
+            m_readAhead.erase(found);
+        }
+    }
+    if (ahead && ahead->outOfMemory)
+        return std::nullopt;
+    if (ahead && ahead->archived)
+        return std::move(ahead->archived);
+    m_offered = std::move(ahead);
+    std::shared_ptr<FeedParser> parser;
+    try {
+        parser = parseFeed(data, source);
+    } catch (const std::bad_alloc&) {
+        qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories",
+            qlonglong(data.size()));
+    }
+    m_offered.reset();
+    if (!parser)
+        return std::nullopt;
+    if (!m_workingStories)
+        m_workingStories.emplace();
+    m_workingStories->append(parser->stories);
+    return archivedFeed(*parser, *m_sightings);
+}
+
+std::vector<Sync::ArchivedFeed> Sync::gatherFeeds()
+{
     std::vector<ArchivedFeed> feeds;
     // Feeds in the order their tasks started (the sources' order), whatever order they came in.
     std::vector<qint64> identifiers;
@@ -379,53 +407,23 @@ void Sync::parseStories()
         identifiers.push_back(entry.first);
     std::sort(identifiers.begin(), identifiers.end());
     for (const qint64 identifier : identifiers) {
-        const QByteArray& data = m_dataMap.at(identifier);
         if (m_isCancelled)
             continue;
         const auto source = m_sourceMap.find(identifier);
         if (source == m_sourceMap.end() || !source->second)
             continue;
-        std::optional<ReadAhead> ahead;
-        {
-            std::lock_guard lock(m_readAheadMutex);
-            if (const auto found = m_readAhead.find(identifier); found != m_readAhead.end()) {
-                ahead = std::move(found->second);
-                m_readAhead.erase(found);
-            }
-        }
-        if (ahead && ahead->outOfMemory)
-            continue;
-        if (ahead && ahead->archived) {
-            feeds.push_back(std::move(*ahead->archived));
-        } else {
-            m_offered = std::move(ahead);
-            std::shared_ptr<FeedParser> parser;
-            try {
-                parser = parseFeed(data, source->second);
-            } catch (const std::bad_alloc&) {
-                qWarning("Sync: no memory left to read a feed of %lld bytes; it adds no stories",
-                    qlonglong(data.size()));
-            }
-            m_offered.reset();
-            if (!parser)
-                continue;
-            if (!m_workingStories)
-                m_workingStories.emplace();
-            m_workingStories->append(parser->stories);
-            feeds.push_back(archivedFeed(*parser, *m_sightings));
-        }
-        anyFeed = anyFeed || feeds.back().isFeed;
+        if (auto feed = gatherFeed(identifier, m_dataMap.at(identifier), source->second))
+            feeds.push_back(std::move(*feed));
     }
+    return feeds;
+}
 
+std::vector<Sync::RankedStory> Sync::storyOrder(const std::vector<ArchivedFeed>& feeds)
+{
     // Sorted by keys read once. Stable: stories whose dates are equal (the undated ones among
     // them) keep the order their feeds gave them, refresh after refresh. A story dated in the
     // future ranks as first seen, not above every later story for good.
-    struct Entry {
-        qint64 time;
-        quint32 feed;
-        quint32 story;
-    };
-    std::vector<Entry> order;
+    std::vector<RankedStory> order;
     size_t count = 0;
     for (const ArchivedFeed& feed : feeds)
         count += feed.stories.size();
@@ -435,48 +433,63 @@ void Sync::parseStories()
             order.push_back({ feeds[f].stories[i].time, quint32(f), quint32(i) });
         }
     }
-    std::stable_sort(
-        order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
+    std::stable_sort(order.begin(), order.end(),
+        [](const RankedStory& a, const RankedStory& b) { return a.time > b.time; });
+    return order;
+}
+
+void Sync::storeStories(std::vector<ArchivedFeed>& feeds, std::vector<RankedStory> order)
+{
+    // Views of the feeds' archives, put together by the store without a copy of each.
+    QList<QByteArray> archived;
+    archived.reserve(qsizetype(order.size()));
+    std::vector<StoredStoriesData::Sighting> sighted;
+    for (const RankedStory& entry : order) {
+        ArchivedFeed& feed = feeds[entry.feed];
+        if (!feed.sightings.empty()) {
+            const auto found = std::lower_bound(feed.sightings.begin(), feed.sightings.end(),
+                qsizetype(entry.story), [](const StoredStoriesData::Sighting& s, qsizetype story) {
+                    return s.story < story;
+                });
+            if (found != feed.sightings.end() && found->story == qsizetype(entry.story))
+                sighted.push_back(
+                    { archived.size(), std::move(found->identity), found->seenMSecs });
+        }
+        const qsizetype begin = entry.story == 0 ? 0 : feed.stories[entry.story - 1].end;
+        archived.append(QByteArray::fromRawData(
+            feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
+    }
+    order = {};
+    // Moved, not copied: the views stay valid, and the store lets the feeds go once the list is
+    // put together, before it is written.
+    QList<QByteArray> backing;
+    backing.reserve(qsizetype(feeds.size()));
+    for (ArchivedFeed& feed : feeds)
+        backing.append(std::move(feed.archive));
+    // Kept for later while another program holds the store, it still lands: only a refusal
+    // leaves the old list.
+    m_storeRefused = StoredStoriesData().storeEncodedStories(
+                         std::move(archived), std::move(backing), std::move(sighted))
+        == UserDefaults::Outcome::Failed;
+}
+
+void Sync::parseStories()
+{
+    qCDebug(lcSyncPhases, "feeds read");
+    std::vector<ArchivedFeed> feeds = gatherFeeds();
+    // Error pages and portals answer without a transport error; they must not replace the
+    // stored stories by nothing.
+    const bool anyFeed = std::any_of(
+        feeds.begin(), feeds.end(), [](const ArchivedFeed& feed) { return feed.isFeed; });
+    std::vector<RankedStory> order = storyOrder(feeds);
     qCDebug(lcSyncPhases, "stories sorted");
     // The downloads and reads of a large refresh are gone by now, their memory freed on the
     // threads that took it; given back before the list is put together and written, it is
     // not taken a second time beside them.
     if (m_receivedBytes >= releaseBeforeStoringBytes)
         releaseFreedMemory();
-    if (anyFeed) {
-        // Views of the feeds' archives, put together by the store without a copy of each.
-        QList<QByteArray> archived;
-        archived.reserve(qsizetype(order.size()));
-        std::vector<StoredStoriesData::Sighting> sighted;
-        for (const Entry& entry : order) {
-            ArchivedFeed& feed = feeds[entry.feed];
-            if (!feed.sightings.empty()) {
-                const auto found = std::lower_bound(feed.sightings.begin(), feed.sightings.end(),
-                    qsizetype(entry.story),
-                    [](const StoredStoriesData::Sighting& s, qsizetype story) {
-                        return s.story < story;
-                    });
-                if (found != feed.sightings.end() && found->story == qsizetype(entry.story))
-                    sighted.push_back(
-                        { archived.size(), std::move(found->identity), found->seenMSecs });
-            }
-            const qsizetype begin = entry.story == 0 ? 0 : feed.stories[entry.story - 1].end;
-            archived.append(QByteArray::fromRawData(
-                feed.archive.constData() + begin, feed.stories[entry.story].end - begin));
-        }
-        order = {};
-        // Moved, not copied: the views stay valid, and the store lets the feeds go once the list
-        // is put together, before it is written.
-        QList<QByteArray> backing;
-        backing.reserve(qsizetype(feeds.size()));
-        for (ArchivedFeed& feed : feeds)
-            backing.append(std::move(feed.archive));
-        // Kept for later while another program holds the store, it still lands: only a refusal
-        // leaves the old list.
-        m_storeRefused = StoredStoriesData().storeEncodedStories(
-                             std::move(archived), std::move(backing), std::move(sighted))
-            == UserDefaults::Outcome::Failed;
-    }
+    if (anyFeed)
+        storeStories(feeds, std::move(order));
     feeds.clear();
 
     if (m_isCancelled)

@@ -151,6 +151,14 @@ private:
         std::vector<StoredStoriesData::Sighting> sightings;
     };
     static ArchivedFeed archivedFeed(const FeedParser& parser, FirstSightings& sightings);
+    // A story of the run by where its feed archived it, with the time it is sorted by.
+    struct RankedStory {
+        qint64 time;
+        quint32 feed;
+        quint32 story;
+    };
+    // The run's stories, newest first.
+    static std::vector<RankedStory> storyOrder(const std::vector<ArchivedFeed>& feeds);
     // The run's first sightings, made as it starts.
     std::shared_ptr<FirstSightings> m_sightings;
     struct ReadAhead {
@@ -171,6 +179,13 @@ private:
     // A read is over: its outcome is kept for the gathering, which the last read starts.
     void endRead(qint64 identifier, ReadAhead read);
     void gatherOnParseQueue(bool failed);
+    // The downloaded feeds' stories, in the sources' order; gatherFeed gives one feed's, read
+    // ahead or read now, or nothing when it adds none.
+    std::vector<ArchivedFeed> gatherFeeds();
+    std::optional<ArchivedFeed> gatherFeed(
+        qint64 identifier, const QByteArray& data, const std::shared_ptr<Source>& source);
+    // Stores the feeds' stories in `order` (storeRefused() then says how the store took them).
+    void storeStories(std::vector<ArchivedFeed>& feeds, std::vector<RankedStory> order);
 
     // Feeds read ahead, by task, the downloads waiting for a reader, and the reads still under
     // way; guarded by m_readAheadMutex.

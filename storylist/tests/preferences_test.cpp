@@ -150,3 +150,26 @@ TEST_F(PreferencesTest, ASettingKeptByAKilledProgramIsWrittenAndAnnouncedAtTheNe
         EXPECT_TRUE(TestSupport::waitFor([&] { return heard == 1; }, 10000));
     }
 }
+
+// Only the six settings are written from a journal: an entry naming any other key, as a damaged
+// journal may, is passed over, and the settings beside it are written all the same.
+TEST_F(PreferencesTest, AJournalledWriteOfAKeyThatIsNoSettingIsNotWrittenAtTheNextOpening)
+{
+    const QString other = u"velmora.Tickerly.NotASetting"_s;
+    auto holder
+        = StoreTest::startHelper({ u"hold"_s, sharedDefaults()->suiteName(), u"other"_s, u"x"_s });
+    ASSERT_EQ(StoreTest::readLine(*holder), u"holding"_s);
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(
+        TestSupport::helperPath(u"storylist_helper"_s), { u"keep-other-key-then-wait"_s });
+    ASSERT_EQ(StoreTest::readLine(program), u"kept"_s);
+    program.kill();
+    ASSERT_TRUE(program.waitForFinished(60000));
+    holder->write("go\n");
+    ASSERT_TRUE(StoreTest::finishedOk(*holder));
+
+    EXPECT_TRUE(sharedDefaults()->retryKeptChanges(std::chrono::seconds(30)));
+    EXPECT_TRUE(Preferences().hideOnOpen());
+    EXPECT_FALSE(sharedDefaults()->value(other).isValid());
+}

@@ -8,7 +8,11 @@
 //   storylist_helper keep-setting-then-wait
 //       turns "hide on open" on while another program holds the store, prints "kept" once the
 //       write is kept, and waits to be killed.
+//   storylist_helper keep-other-key-then-wait
+//       as keep-setting-then-wait, having first kept a setting's write of a key that is none of
+//       the six settings, as a damaged journal could name one.
 
+#include "data/model/Shared.h"
 #include "platform/foundation/base/DistributedNotificationCenter.h"
 #include "storylist/Preferences.h"
 #include "storylist/TodayDataSource.h"
@@ -86,6 +90,19 @@ int keepSettingThenWait()
     return std::fgets(line, sizeof line, stdin) ? 0 : 1;
 }
 
+// Keeps a setting's write of a key that is not a setting, then turns "hide on open" on, while
+// another program holds the store; says "kept" and waits to be killed.
+int keepOtherKeyThenWait()
+{
+    UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
+    const auto other = sharedDefaults()->updateOrKeep(u"velmora.Tickerly.NotASetting"_s,
+        [](const std::optional<QVariant>&) { return std::optional(QVariant(true)); }, {},
+        { u"preferences.write"_s, [] { return QVariant(true); } });
+    if (other != UserDefaults::Outcome::Kept)
+        return 1;
+    return keepSettingThenWait();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -96,6 +113,8 @@ int main(int argc, char** argv)
         return writeSetting();
     if (args.value(0) == u"keep-setting-then-wait"_s)
         return keepSettingThenWait();
+    if (args.value(0) == u"keep-other-key-then-wait"_s)
+        return keepOtherKeyThenWait();
     std::fprintf(stderr, "unknown command\n");
     return 64;
 }
