@@ -7,6 +7,9 @@
 
 namespace Tickerly::API {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -52,7 +52,7 @@ public:
     // and with a non-empty body either its JSON ("Content-Type: application/json") or
     // "k=v&" per entry ("Content-Type: application/x-www-form-urlencoded"). The header fields
     // it adds are also kept in this description's own headers.
-    UrlRequest URLRequest(const Url& baseURL);
+    Foundation::UrlRequest URLRequest(const Foundation::Url& baseURL);
 
 private:
     QString m_path;

@@ -11,6 +11,9 @@
 
 namespace Tickerly::API {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
+
 using namespace Qt::Literals::StringLiterals;
 
 const QString JSON::ErrorDomain = u"JsonetteErrorDomain"_s;

@@ -97,8 +97,9 @@ public:
     static std::optional<JSON> fromRawValue(nlohmann::json object);
     // The document in `data`. A document that cannot be read gives a Null value with no error of
     // its own; the reader's error goes to `error` when given.
-    static JSON fromData(QByteArrayView data, int options = JSONSerialization::AllowFragments,
-        std::optional<Error>* error = nullptr);
+    static JSON fromData(QByteArrayView data,
+        int options = Linkwork::JSONSerialization::AllowFragments,
+        std::optional<Foundation::Error>* error = nullptr);
     static JSON nullJSON() { return JSON(); }
 
     // Literals.
@@ -123,7 +124,7 @@ public:
     void setObject(nlohmann::json object);
     const nlohmann::json& rawValue() const { return object(); }
     Type type() const { return m_type; }
-    const std::optional<Error>& error() const { return m_error; }
+    const std::optional<Foundation::Error>& error() const { return m_error; }
 
     // Whether an Array or Dictionary has no elements; false for every other kind.
     bool isEmpty() const;
@@ -153,9 +154,9 @@ public:
 
     // A String value's text, escaped where a URL may not hold it (spaces, non-ASCII and control
     // characters, "<>\^`{|}, a '%' starting no escape) and read as a Url.
-    std::optional<Url> URL() const;
+    std::optional<Foundation::Url> URL() const;
     // Stores the URL's text as a String.
-    void setURL(const std::optional<Url>& value);
+    void setURL(const std::optional<Foundation::Url>& value);
 
     std::optional<QList<JSON>> array() const;
     QList<JSON> arrayValue() const;
@@ -268,11 +269,12 @@ public:
 
     // The value as a JSON document; nothing (and the writer's error in `error`) unless it is an
     // Array or Dictionary holding only finite numbers.
-    std::optional<QByteArray> rawData(int options = JSONSerialization::NoWritingOptions,
-        std::optional<Error>* error = nullptr) const;
+    std::optional<QByteArray> rawData(int options = Linkwork::JSONSerialization::NoWritingOptions,
+        std::optional<Foundation::Error>* error = nullptr) const;
     // The value as text: documents as rawData (pretty printed by default), a String's text, a
     // Number's decimal text, "true"/"false", "null"; nothing for Unknown.
-    std::optional<QString> rawString(int options = JSONSerialization::PrettyPrinted) const;
+    std::optional<QString> rawString(
+        int options = Linkwork::JSONSerialization::PrettyPrinted) const;
     // rawString, or "unknown".
     QString description() const;
     QString debugDescription() const { return description(); }
@@ -291,7 +293,7 @@ private:
         else
             setNull();
     }
-    static JSON failure(Error error);
+    static JSON failure(Foundation::Error error);
     JSON index(qint64 i) const;
     JSON key(const QString& k) const;
     void setIndex(qint64 i, const JSON& value);
@@ -299,7 +301,7 @@ private:
 
     std::shared_ptr<const nlohmann::json> m_object;
     Type m_type = Type::Null;
-    std::optional<Error> m_error;
+    std::optional<Foundation::Error> m_error;
 };
 
 // Comparison. Values of different kinds are neither equal nor ordered. Numbers compare as

@@ -4,6 +4,8 @@
 
 namespace Tickerly::API {
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 JSON JSON::failure(Error error)

@@ -8,6 +8,9 @@
 
 namespace Tickerly::API {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
+
 using namespace Qt::Literals::StringLiterals;
 
 const QString NetworkClient::ErrorDomain = u"velmora.Vistrel.NetworkClient"_s;

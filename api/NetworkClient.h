@@ -46,13 +46,13 @@ public:
     NetworkClient& operator=(const NetworkClient&) = delete;
 
     // Starts `request` and returns at once; the promise is set once, on the session's queue.
-    Promise<Result<JSON>> performRequest(const UrlRequest& request);
+    Linkwork::Promise<Linkwork::Result<JSON>> performRequest(const Foundation::UrlRequest& request);
     // Cancels every running request (each resolves with a cancellation error) and ends the
     // session for good.
     void cancelAllRequests();
 
 private:
-    std::shared_ptr<UrlSession> session;
+    std::shared_ptr<Foundation::UrlSession> session;
     std::atomic<bool> cancelled { false };
 };
 

@@ -5,6 +5,9 @@
 
 namespace Tickerly::API {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
+
 using namespace Qt::Literals::StringLiterals;
 
 Url TickerlyAPIClient::defaultBaseURL()

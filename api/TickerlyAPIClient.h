@@ -17,7 +17,7 @@ namespace Tickerly::API {
 
 // A hot story as the API server lists it.
 struct TICKERLYAPIMAC_EXPORT StoryReference {
-    Url url; // the story's canonical address
+    Foundation::Url url; // the story's canonical address
     qint64 hits = 0;
 
     friend bool operator==(const StoryReference&, const StoryReference&) = default;
@@ -31,37 +31,38 @@ struct TICKERLYAPIMAC_EXPORT StoryReference {
 class TICKERLYAPIMAC_EXPORT TickerlyAPIClient {
 public:
     // The API server in production: http, port 4000, under "/api/v1".
-    static Url defaultBaseURL();
+    static Foundation::Url defaultBaseURL();
 
     TickerlyAPIClient();
     // A client of the server at `baseURL` (the calls' paths follow its path directly).
-    explicit TickerlyAPIClient(Url baseURL);
+    explicit TickerlyAPIClient(Foundation::Url baseURL);
 
     // POST "/feeds/added" {"feed": {"language", "url", "user_id"[, "search_string"]}};
     // "search_string" goes whenever a search string is given, an empty one included.
-    Promise<Result<Empty>> feedAdded(
+    Linkwork::Promise<Linkwork::Result<Linkwork::Empty>> feedAdded(
         const QString& language, const QString& link, const QString& userId);
-    Promise<Result<Empty>> feedAdded(const QString& language, const QString& link,
-        const std::optional<QString>& searchString, const QString& userId);
+    Linkwork::Promise<Linkwork::Result<Linkwork::Empty>> feedAdded(const QString& language,
+        const QString& link, const std::optional<QString>& searchString, const QString& userId);
     // POST "/stories/clicked" {"story": {"language", "index" (a number), "url", "user_id"
     // [, "canonical_url"]}}; "canonical_url" goes only when given.
-    Promise<Result<Empty>> storyClicked(
+    Linkwork::Promise<Linkwork::Result<Linkwork::Empty>> storyClicked(
         const QString& language, qint64 index, const QString& url, const QString& userId);
-    Promise<Result<Empty>> storyClicked(const QString& language, qint64 index, const QString& url,
-        const std::optional<QString>& canonicalUrl, const QString& userId);
+    Linkwork::Promise<Linkwork::Result<Linkwork::Empty>> storyClicked(const QString& language,
+        qint64 index, const QString& url, const std::optional<QString>& canonicalUrl,
+        const QString& userId);
     // GET "/stories/hot", read by `parseStories`.
-    Promise<Result<QList<StoryReference>>> hotStories();
+    Linkwork::Promise<Linkwork::Result<QList<StoryReference>>> hotStories();
 
     // The elements of an array reply with a URL under "canonical_url" and a number under "hits",
     // in order; every other element, and every other reply, gives nothing.
     static QList<StoryReference> parseStories(const JSON& json);
 
     NetworkClient& client() { return m_client; }
-    const Url& baseURL() const { return m_baseURL; }
+    const Foundation::Url& baseURL() const { return m_baseURL; }
 
 private:
     NetworkClient m_client;
-    const Url m_baseURL;
+    const Foundation::Url m_baseURL;
 };
 
 } // namespace Tickerly::API

@@ -16,7 +16,7 @@ namespace Tickerly::API {
 
 // A popular feed as the static file host lists it.
 struct TICKERLYAPIMAC_EXPORT FeedReference {
-    Url url; // the feed's link
+    Foundation::Url url; // the feed's link
     qint64 hits = 0;
 
     friend bool operator==(const FeedReference&, const FeedReference&) = default;
@@ -30,27 +30,27 @@ struct TICKERLYAPIMAC_EXPORT FeedReference {
 class TICKERLYAPIMAC_EXPORT TickerlyStaticAPIClient {
 public:
     // The static file host in production: http, under "/app-static".
-    static Url defaultBaseURL();
+    static Foundation::Url defaultBaseURL();
 
     TickerlyStaticAPIClient();
     // A client of the host at `baseURL` (the files' paths follow its path directly).
-    explicit TickerlyStaticAPIClient(Url baseURL);
+    explicit TickerlyStaticAPIClient(Foundation::Url baseURL);
 
     // GET "/popular.json", read by `parseFeeds`.
-    Promise<Result<QList<FeedReference>>> topFeeds();
+    Linkwork::Promise<Linkwork::Result<QList<FeedReference>>> topFeeds();
     // The elements of an array reply with a URL under "url" and a number under "hits", in order;
     // every other element, and every other reply, gives nothing.
     static QList<FeedReference> parseFeeds(const JSON& json);
     // GET "/names.json": display names by feed link. A reply that is not an object of strings
     // only is an Error (Linkwork::noValueError()), never a partial table.
-    Promise<Result<QMap<QString, QString>>> names();
+    Linkwork::Promise<Linkwork::Result<QMap<QString, QString>>> names();
 
     NetworkClient& client() { return m_client; }
-    const Url& baseURL() const { return m_baseURL; }
+    const Foundation::Url& baseURL() const { return m_baseURL; }
 
 private:
     NetworkClient m_client;
-    const Url m_baseURL;
+    const Foundation::Url m_baseURL;
 };
 
 } // namespace Tickerly::API

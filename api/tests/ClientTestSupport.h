@@ -23,11 +23,13 @@ namespace Tickerly::API {
 namespace APITest {
 
 // The promise's result once set (within the bounded wait).
-template <typename T> Result<T> settled(const Promise<Result<T>>& promise)
+template <typename T>
+Linkwork::Result<T> settled(const Linkwork::Promise<Linkwork::Result<T>>& promise)
 {
     EXPECT_TRUE(TestSupport::waitFor([&] { return promise.isResolved(); }));
     if (!promise.isResolved())
-        return Result<T>::Error(Error(QStringLiteral("test"), 0, QStringLiteral("never resolved")));
+        return Linkwork::Result<T>::Error(
+            Foundation::Error(QStringLiteral("test"), 0, QStringLiteral("never resolved")));
     return *promise.value();
 }
 

@@ -9,7 +9,9 @@
 
 #include <cmath>
 
-using namespace Tickerly::TestSupport;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
+using namespace Tickerly::API;
 
 using namespace Qt::Literals::StringLiterals;
 

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
 using namespace Tickerly::API;
 
 using namespace Qt::Literals::StringLiterals;

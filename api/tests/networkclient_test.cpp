@@ -6,6 +6,9 @@
 #include "platform/linkwork/Chain.h"
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
+using namespace Tickerly::API;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

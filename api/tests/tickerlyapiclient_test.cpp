@@ -4,6 +4,9 @@
 #include "platform/foundation/network/UrlSessionTesting.h"
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
+using namespace Tickerly::API;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

@@ -15,6 +15,8 @@
 
 namespace Tickerly::AppKit {
 
+using namespace Tickerly::Foundation;
+
 struct AnimationContext::Group {
     Group()
         : context(this)

@@ -11,6 +11,8 @@
 
 namespace Tickerly::AppKit {
 
+using namespace Tickerly::Foundation;
+
 using namespace ConstraintLayoutDetail;
 
 ConstraintLayout::ConstraintLayout(QWidget* holder)

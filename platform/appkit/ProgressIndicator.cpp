@@ -10,6 +10,8 @@
 
 namespace Tickerly::AppKit {
 
+using namespace Tickerly::Foundation;
+
 namespace {
 
 constexpr int kSpokes = 12;

@@ -10,6 +10,8 @@
 
 namespace Tickerly::AppKit {
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

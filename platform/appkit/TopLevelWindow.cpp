@@ -14,6 +14,8 @@
 
 namespace Tickerly::AppKit {
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 const QString windowWillCloseNotification = u"NSWindowWillCloseNotification"_s;

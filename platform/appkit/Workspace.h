@@ -15,7 +15,7 @@ class TICKERLYAPPKIT_EXPORT Workspace {
 public:
     virtual ~Workspace();
     // Whether the desktop took the address; whether anything opened is not known.
-    virtual bool openURL(const Url& url) = 0;
+    virtual bool openURL(const Foundation::Url& url) = 0;
 
     // The workspace in use; cheap, ask for it at each use.
     static Workspace& sharedWorkspace();

@@ -4,6 +4,8 @@
 
 namespace Tickerly::Linkwork {
 
+using namespace Tickerly::Foundation;
+
 std::pair<std::shared_ptr<UrlSessionDataTask>, Promise<Result<DataTaskResponse>>> dataTask(
     UrlSession& session, const UrlRequest& request)
 {

@@ -21,7 +21,7 @@ namespace Tickerly::Linkwork {
 // What a data task that ended without error received.
 struct TICKERLYLINKWORK_EXPORT DataTaskResponse {
     QByteArray data; // the body; empty when the server sent none
-    UrlResponse response;
+    Foundation::UrlResponse response;
 };
 
 // A data task of `session` for `request` and the promise of its outcome: Ok with the body and
@@ -32,7 +32,7 @@ struct TICKERLYLINKWORK_EXPORT DataTaskResponse {
 // The promise is set on the session's delegate queue; functions chained onto it run there.
 // It is set exactly once, once the task ends; a task never resumed leaves it open.
 TICKERLYLINKWORK_EXPORT
-std::pair<std::shared_ptr<UrlSessionDataTask>, Promise<Result<DataTaskResponse>>> dataTask(
-    UrlSession& session, const UrlRequest& request);
+std::pair<std::shared_ptr<Foundation::UrlSessionDataTask>, Promise<Result<DataTaskResponse>>>
+dataTask(Foundation::UrlSession& session, const Foundation::UrlRequest& request);
 
 } // namespace Tickerly::Linkwork

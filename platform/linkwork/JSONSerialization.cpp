@@ -8,6 +8,8 @@
 
 namespace Tickerly::Linkwork {
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -2,6 +2,8 @@
 
 namespace Tickerly::Linkwork {
 
+using namespace Tickerly::Foundation;
+
 using namespace Qt::Literals::StringLiterals;
 
 Error noValueError()

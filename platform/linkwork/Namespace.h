@@ -1,10 +1,8 @@
 #pragma once
 
-// The namespace of the library in this folder, and the libraries below it whose names
-// its code uses as they are.
+// The namespace of the library in this folder; it names what it uses of the libraries below.
 
 #include "platform/foundation/Namespace.h"
 
 namespace Tickerly::Linkwork {
-using namespace Tickerly::Foundation;
 } // namespace Tickerly::Linkwork

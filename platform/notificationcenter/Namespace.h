@@ -1,11 +1,10 @@
 #pragma once
 
-// The namespace of the library in this folder, and the libraries below it whose names
-// its code uses as they are.
+// The namespaces of the widget interface and of its host; the host names what it uses of the
+// interface.
 
 namespace Tickerly::WidgetInterface {
 } // namespace Tickerly::WidgetInterface
 
 namespace Tickerly::WidgetHost {
-using namespace Tickerly::WidgetInterface;
 } // namespace Tickerly::WidgetHost

@@ -27,13 +27,14 @@ public:
     static constexpr int titleHeight = 30;
     // Space between the panel and the screen's edges.
     static constexpr int screenGap = 8;
-    static constexpr EdgeInsets proposedMarginInsets { 0, 8, 8, 8 };
+    static constexpr WidgetInterface::EdgeInsets proposedMarginInsets { 0, 8, 8, 8 };
 
-    WidgetPanel(std::unique_ptr<WidgetViewController> controller, const QString& title);
+    WidgetPanel(
+        std::unique_ptr<WidgetInterface::WidgetViewController> controller, const QString& title);
     ~WidgetPanel() override;
 
     QWidget* widgetView() const { return m_view; }
-    EdgeInsets marginInsets() const { return m_insets; }
+    WidgetInterface::EdgeInsets marginInsets() const { return m_insets; }
     int completedUpdates() const { return m_completedUpdates; }
 
 public Q_SLOTS:
@@ -42,7 +43,7 @@ public Q_SLOTS:
     Q_SCRIPTABLE void Show();
 
 Q_SIGNALS:
-    void updateCompleted(NCUpdateResult result);
+    void updateCompleted(WidgetInterface::NCUpdateResult result);
     // The person asked the host to end (Ctrl+Q in the panel).
     void quitRequested();
 
@@ -59,11 +60,11 @@ private:
     void scheduleFollow();
     void requestUpdate();
 
-    std::unique_ptr<WidgetViewController> m_controller;
+    std::unique_ptr<WidgetInterface::WidgetViewController> m_controller;
     QPointer<QWidget> m_view;
     QScrollArea* m_scrollArea = nullptr;
     QString m_title;
-    EdgeInsets m_insets;
+    WidgetInterface::EdgeInsets m_insets;
     bool m_inView = false;
     bool m_followScheduled = false;
     int m_completedUpdates = 0;

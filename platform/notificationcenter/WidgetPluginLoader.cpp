@@ -7,6 +7,8 @@
 
 namespace Tickerly::WidgetHost {
 
+using namespace Tickerly::WidgetInterface;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -13,7 +13,7 @@ namespace Tickerly::WidgetHost {
 // A widget plug-in loaded and its principal view controller made, or the reason why not
 // (`error`, a sentence for the user that names the file). Main thread.
 struct LoadedWidget {
-    std::unique_ptr<WidgetViewController> controller;
+    std::unique_ptr<WidgetInterface::WidgetViewController> controller;
     QString principalClass;
     QString displayName;
     QString error;

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-using namespace Tickerly::TestSupport;
+using namespace Tickerly::AppKit;
 
 using namespace Qt::Literals::StringLiterals;
 

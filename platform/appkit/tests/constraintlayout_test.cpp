@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

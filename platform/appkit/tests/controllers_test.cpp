@@ -11,7 +11,8 @@
 
 #include <gtest/gtest.h>
 
-using namespace Tickerly::TestSupport;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
 
 using namespace Qt::Literals::StringLiterals;
 

@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

@@ -13,6 +13,7 @@
 #include <vector>
 
 using namespace Tickerly;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::TestSupport;
 
 using State = PanGestureRecognizer::State;

@@ -13,6 +13,7 @@
 #include <functional>
 
 using namespace Tickerly;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
-using namespace Tickerly::TestSupport;
+using namespace Tickerly::AppKit;
 
 using namespace Qt::Literals::StringLiterals;
 

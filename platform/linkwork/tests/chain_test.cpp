@@ -5,6 +5,7 @@
 #include <QString>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Linkwork;
 
 using namespace Qt::Literals::StringLiterals;

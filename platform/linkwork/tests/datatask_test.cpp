@@ -13,6 +13,8 @@
 #include <atomic>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

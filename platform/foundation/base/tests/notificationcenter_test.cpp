@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-using namespace Tickerly::TestSupport;
+using namespace Tickerly::Foundation;
 
 using namespace Qt::Literals::StringLiterals;
 

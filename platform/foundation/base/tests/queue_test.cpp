@@ -16,6 +16,7 @@
 #include <vector>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
 using namespace Tickerly::TestSupport;
 
 using TestSupport::waitFor;

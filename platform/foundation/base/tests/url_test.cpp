@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace Tickerly::TestSupport;
+using namespace Tickerly::Foundation;
 
 using namespace Qt::Literals::StringLiterals;
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
 using namespace Tickerly::TestSupport;
 
 namespace {

@@ -14,6 +14,7 @@
 #include <atomic>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
 using namespace Tickerly::TestSupport;
 
 TEST(TerminationSignals, ASignalQuitsOnTheMainThreadAndASecondIsNoLongerCaught)

@@ -21,6 +21,7 @@
 #include <thread>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

@@ -11,6 +11,7 @@
 #include <random>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;
