@@ -24,9 +24,9 @@ namespace StateLists {
 template <typename Record> class StateList {
 public:
     using Records = QList<std::shared_ptr<Record>>;
-    using LinkOf = std::optional<Url> (*)(const Record&);
+    using LinkOf = std::optional<Foundation::Url> (*)(const Record&);
 
-    StateList(std::shared_ptr<UserDefaults> localStore, QString key, LinkOf linkOf)
+    StateList(std::shared_ptr<Foundation::UserDefaults> localStore, QString key, LinkOf linkOf)
         : m_localStore(std::move(localStore))
         , m_key(std::move(key))
         , m_linkOf(linkOf)
@@ -34,15 +34,15 @@ public:
     }
 
     // Records `record` for `link` (null removes its record) and forgets the loaded list.
-    UserDefaults::Outcome setState(
-        const std::optional<Url>& link, const std::shared_ptr<Record>& record);
+    Foundation::UserDefaults::Outcome setState(
+        const std::optional<Foundation::Url>& link, const std::shared_ptr<Record>& record);
     // None for a link without record.
     StoryState stateForLink(const QString& link);
     // The stored list, read once until the next flush.
     const Records& records();
     void flush();
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+    const std::shared_ptr<Foundation::UserDefaults>& localStore() const { return m_localStore; }
     const std::optional<Records>& cachedData() const { return m_cachedData; }
     const std::optional<QHash<QString, StoryState>>& linkStateCache() const
     {
@@ -53,7 +53,7 @@ private:
     // Rebuilds the link cache as every assignment of the cached list does.
     void setCachedData(std::optional<Records> data);
 
-    std::shared_ptr<UserDefaults> m_localStore;
+    std::shared_ptr<Foundation::UserDefaults> m_localStore;
     QString m_key;
     LinkOf m_linkOf;
     std::optional<Records> m_cachedData;
