@@ -1,10 +1,8 @@
 #pragma once
 
-// The namespace of the library in this folder, and the libraries below it whose names
-// its code uses as they are.
+// The namespace of the library in this folder; it names what it uses of the libraries below.
 
 #include "api/Namespace.h"
 
 namespace Tickerly::Data {
-using namespace Tickerly::API;
 } // namespace Tickerly::Data

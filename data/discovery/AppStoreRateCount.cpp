@@ -10,6 +10,8 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
 using namespace Qt::Literals::StringLiterals;
 
 void loadAppStoreRateCount(const QString& forAppId, std::function<void(qint64)> completion)

@@ -13,6 +13,8 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcBing, "tickerly.discovery.search")

@@ -45,21 +45,23 @@ public:
     };
 
     // `session` null: a new session with the default configuration.
-    explicit Bing(std::shared_ptr<UrlSession> session = nullptr);
+    explicit Bing(std::shared_ptr<Foundation::UrlSession> session = nullptr);
     virtual ~Bing();
 
-    const std::shared_ptr<UrlSession>& session() const { return m_session; }
+    const std::shared_ptr<Foundation::UrlSession>& session() const { return m_session; }
 
     // The address of the first web result for `query`, or the error that stopped the search.
-    virtual Promise<Result<Url>> search(const QString& query);
+    virtual Linkwork::Promise<Linkwork::Result<Foundation::Url>> search(const QString& query);
     // Builds the request and starts it; the body and response, or the transport error.
-    virtual Promise<Result<DataTaskResponse>> loadDataForSearchString(const QString& query);
+    virtual Linkwork::Promise<Linkwork::Result<Linkwork::DataTaskResponse>> loadDataForSearchString(
+        const QString& query);
     // The first result's address in the reply body. The response is not looked at.
-    virtual Result<Url> handleResponse(const QByteArray& data, const UrlResponse& response);
-    virtual std::optional<Url> urlForSearchString(const QString& query);
-    virtual UrlRequest urlRequestForUrl(const Url& url);
+    virtual Linkwork::Result<Foundation::Url> handleResponse(
+        const QByteArray& data, const Foundation::UrlResponse& response);
+    virtual std::optional<Foundation::Url> urlForSearchString(const QString& query);
+    virtual Foundation::UrlRequest urlRequestForUrl(const Foundation::Url& url);
     virtual QString authorizationValueForKey(const QString& key);
-    virtual std::optional<Url> parseResult(const QVariantMap& answer);
+    virtual std::optional<Foundation::Url> parseResult(const QVariantMap& answer);
 
     // The host of the web-search endpoint; configuration, so tests can point it elsewhere.
     // Any thread.
@@ -67,7 +69,7 @@ public:
     static void setSearchHost(const QString& host);
 
 private:
-    const std::shared_ptr<UrlSession> m_session;
+    const std::shared_ptr<Foundation::UrlSession> m_session;
 };
 
 } // namespace Tickerly::Data

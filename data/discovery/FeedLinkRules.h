@@ -21,18 +21,19 @@ namespace FeedLinkRules {
 // path or a bare name is resolved against `link` as a browser resolves a link, and anything
 // else without "http://" or "https://" in front (exact, lower case) gets "http://". Nothing
 // when the result is no address.
-TICKERLYDATAMAC_EXPORT std::optional<Url> httpLinkFromString(
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> httpLinkFromString(
     const QString& text, const QString& link);
 
 // The feed address `page` names, by rules tried in order: the news-magazine host, declared
 // feeds, quoted absolute feed addresses, links mentioning a feed format, links mentioning a
 // feed. Link values are resolved against `from`, the page's own address, as a browser resolves
 // them; candidates that are no web address or name the page itself are passed over.
-TICKERLYDATAMAC_EXPORT std::optional<Url> findRssLink(const QString& page, const Url& from);
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> findRssLink(
+    const QString& page, const Foundation::Url& from);
 
 // Whether two addresses name the same page: same host and same path, ignoring one trailing "/"
 // and letter case. Scheme, port, user, query and fragment do not count.
-TICKERLYDATAMAC_EXPORT bool equalURLs(const Url& a, const Url& b);
+TICKERLYDATAMAC_EXPORT bool equalURLs(const Foundation::Url& a, const Foundation::Url& b);
 
 // The host of the news-magazine site whose pages all give its one feed; read as a pattern.
 // Configuration, so tests can point it elsewhere.

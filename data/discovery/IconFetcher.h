@@ -50,26 +50,27 @@ public:
     // Starts a search for the site of `forURL` and returns at once. `completion` runs exactly
     // once, with the image or with nothing. Without a session the search makes one of its own.
     // Starting with the desktop version skips the mobile pass.
-    static void fetchIcon(const Url& forURL, SiteVersion startWith = SiteVersion::Mobile,
-        std::shared_ptr<UrlSession> session = nullptr, Completion completion = {});
+    static void fetchIcon(const Foundation::Url& forURL,
+        SiteVersion startWith = SiteVersion::Mobile,
+        std::shared_ptr<Foundation::UrlSession> session = nullptr, Completion completion = {});
 
-    IconFetcher(Url url, std::shared_ptr<UrlSession> session);
+    IconFetcher(Foundation::Url url, std::shared_ptr<Foundation::UrlSession> session);
 
-    const Url& url() const { return m_url; }
-    const std::shared_ptr<UrlSession>& session() const { return m_session; }
-    void setSession(std::shared_ptr<UrlSession> session);
+    const Foundation::Url& url() const { return m_url; }
+    const std::shared_ptr<Foundation::UrlSession>& session() const { return m_session; }
+    void setSession(std::shared_ptr<Foundation::UrlSession> session);
 
     // Tries `methods` in order until one yields an image.
     void tryMethods(QList<std::shared_ptr<IconFetchMethod>> methods, Completion completion);
     // One page pass: loads `version` of `url` and runs the rules on it; a mobile pass that finds
     // nothing is followed by a desktop pass.
-    void getImage(SiteVersion version, const Url& url, Completion completion);
+    void getImage(SiteVersion version, const Foundation::Url& url, Completion completion);
     // Runs the rules on page text already in hand.
     void getImage(const QString& fromSource, Completion completion);
 
 private:
-    Url m_url;
-    std::shared_ptr<UrlSession> m_session;
+    Foundation::Url m_url;
+    std::shared_ptr<Foundation::UrlSession> m_session;
 };
 
 // One icon rule. Refers to its fetcher without owning it: a rule never outlives the fetcher's
@@ -84,9 +85,10 @@ public:
 
 protected:
     // Downloads `link` through the fetcher's session, or reports nothing without one.
-    void loadIcon(const std::optional<Url>& link, IconFetcher::Completion completion);
+    void loadIcon(const std::optional<Foundation::Url>& link, IconFetcher::Completion completion);
     // The link of the first tag in the page that matches `pattern`, joined to the page address.
-    std::optional<Url> linkOfTag(const QString& pattern, const QString& attributeName) const;
+    std::optional<Foundation::Url> linkOfTag(
+        const QString& pattern, const QString& attributeName) const;
 
     IconFetcher& fetcher;
     const QString source;
@@ -99,9 +101,10 @@ public:
     void tryIcon(IconFetcher::Completion completion) override;
 
     // The thumbnail link of a channel page.
-    static std::optional<Url> thumbnailURL(const QString& source, const Url& baseUrl);
+    static std::optional<Foundation::Url> thumbnailURL(
+        const QString& source, const Foundation::Url& baseUrl);
     // Everything after "channel_id=" in the address, to its end.
-    static std::optional<QString> channelId(const Url& url);
+    static std::optional<QString> channelId(const Foundation::Url& url);
 };
 
 // The artwork of the app that the page advertises in its app-banner meta tag.
@@ -116,7 +119,7 @@ public:
     // Asks the lookup service about the app; the completion gets its answer's top-level object.
     void loadAppInfo(qint64 appId, std::function<void(std::optional<nlohmann::json>)> completion);
     // The first result's 512-pixel artwork address.
-    static std::optional<Url> getIconUrl(const nlohmann::json& info);
+    static std::optional<Foundation::Url> getIconUrl(const nlohmann::json& info);
 };
 
 // The icon a page names for phones' home screens.
@@ -124,7 +127,7 @@ class TICKERLYDATAMAC_EXPORT TouchIconMethod : public IconFetchMethod {
 public:
     using IconFetchMethod::IconFetchMethod;
     void tryIcon(IconFetcher::Completion completion) override;
-    std::optional<Url> findTouchIconLink() const;
+    std::optional<Foundation::Url> findTouchIconLink() const;
 };
 
 // The icon a page names with rel="icon" or rel="shortcut icon".
@@ -132,7 +135,7 @@ class TICKERLYDATAMAC_EXPORT ShortcutIconMethod : public IconFetchMethod {
 public:
     using IconFetchMethod::IconFetchMethod;
     void tryIcon(IconFetcher::Completion completion) override;
-    std::optional<Url> findShortcutIconLink() const;
+    std::optional<Foundation::Url> findShortcutIconLink() const;
 };
 
 // "favicon.ico" inside the page's own path.

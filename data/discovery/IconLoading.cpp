@@ -10,6 +10,7 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
 using namespace Qt::Literals::StringLiterals;
 
 void loadImageForSource(

@@ -41,14 +41,15 @@ TICKERLYDATAMAC_EXPORT void loadImageForSource(
     const std::shared_ptr<Source>& source, std::function<void(std::optional<QImage>)> completion);
 
 // The scheme and the last two labels of the link's host (three when the second-to-last is "co").
-TICKERLYDATAMAC_EXPORT std::optional<Url> findBaseURL(const QString& link);
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> findBaseURL(const QString& link);
 
 // Downloads one image on a session of its own; nothing when the body is no image.
 TICKERLYDATAMAC_EXPORT void loadImage(
-    const Url& fromURL, std::function<void(std::optional<QImage>)> completion);
+    const Foundation::Url& fromURL, std::function<void(std::optional<QImage>)> completion);
 
 // Fetches a feed and reports its title and channel image address on the main queue, once.
-TICKERLYDATAMAC_EXPORT void getFeedMetadata(const Url& url,
-    std::function<void(std::optional<QString> title, std::optional<Url> imageURL)> completion);
+TICKERLYDATAMAC_EXPORT void getFeedMetadata(const Foundation::Url& url,
+    std::function<void(std::optional<QString> title, std::optional<Foundation::Url> imageURL)>
+        completion);
 
 } // namespace Tickerly::Data

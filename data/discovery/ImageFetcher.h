@@ -37,17 +37,17 @@ public:
     // exactly once, with the image or with nothing; `willLoadImage` runs before each image
     // download. An address holding ".mp4" is not loaded: `completion` gets nothing before this
     // returns null.
-    static std::shared_ptr<UrlSessionDataTask> fetchImage(const Url& forURL,
-        std::shared_ptr<UrlSession> session = nullptr, std::function<void()> willLoadImage = {},
-        Completion completion = {});
+    static std::shared_ptr<Foundation::UrlSessionDataTask> fetchImage(const Foundation::Url& forURL,
+        std::shared_ptr<Foundation::UrlSession> session = nullptr,
+        std::function<void()> willLoadImage = {}, Completion completion = {});
 
-    ImageFetcher(Url url, std::shared_ptr<UrlSession> session);
+    ImageFetcher(Foundation::Url url, std::shared_ptr<Foundation::UrlSession> session);
 
-    const Url& url() const { return m_url; }
-    const std::shared_ptr<UrlSession>& session() const { return m_session; }
+    const Foundation::Url& url() const { return m_url; }
+    const std::shared_ptr<Foundation::UrlSession>& session() const { return m_session; }
 
     // Loads the page and searches it; the page load, or null when the page is not loaded.
-    std::shared_ptr<UrlSessionDataTask> getImage(
+    std::shared_ptr<Foundation::UrlSessionDataTask> getImage(
         std::function<void()> willLoadImage, Completion completion);
     // Searches page text already in hand.
     void getImage(
@@ -57,8 +57,8 @@ public:
         std::function<void()> willLoadImage, Completion completion);
 
 private:
-    Url m_url;
-    std::shared_ptr<UrlSession> m_session;
+    Foundation::Url m_url;
+    std::shared_ptr<Foundation::UrlSession> m_session;
 };
 
 // One rule for finding the image in a page. Refers to its fetcher without owning it: a method
@@ -75,9 +75,9 @@ public:
 
 protected:
     // The rule's address in the page, or nothing.
-    virtual std::optional<Url> imageLink() const = 0;
+    virtual std::optional<Foundation::Url> imageLink() const = 0;
     // The link of the first tag in the page that matches `pattern`.
-    std::optional<Url> linkOfTag(const QString& pattern) const;
+    std::optional<Foundation::Url> linkOfTag(const QString& pattern) const;
 
     ImageFetcher& fetcher;
     // The page's markup outside scripts, styles and comments.
@@ -88,23 +88,23 @@ protected:
 class TICKERLYDATAMAC_EXPORT FacebookShareImageFetcher : public ImageFetcherMethod {
 public:
     using ImageFetcherMethod::ImageFetcherMethod;
-    std::optional<Url> linkRelImageSrcLink() const;
-    std::optional<Url> metaOgImageLink() const;
+    std::optional<Foundation::Url> linkRelImageSrcLink() const;
+    std::optional<Foundation::Url> metaOgImageLink() const;
     QString description() const override;
 
 protected:
-    std::optional<Url> imageLink() const override;
+    std::optional<Foundation::Url> imageLink() const override;
 };
 
 // The image of a page's card for short posts: its "twitter:image:src".
 class TICKERLYDATAMAC_EXPORT TwitterCardsImageFetcher : public ImageFetcherMethod {
 public:
     using ImageFetcherMethod::ImageFetcherMethod;
-    std::optional<Url> twitterImageSrcLink() const;
+    std::optional<Foundation::Url> twitterImageSrcLink() const;
     QString description() const override;
 
 protected:
-    std::optional<Url> imageLink() const override;
+    std::optional<Foundation::Url> imageLink() const override;
 };
 
 } // namespace Tickerly::Data

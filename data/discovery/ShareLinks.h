@@ -43,15 +43,15 @@ TICKERLYDATAMAC_EXPORT bool canShareOnFacebook();
 // order of the query items is not fixed. Any thread.
 
 // The reader service's page for `url`; nothing for a URL without text.
-TICKERLYDATAMAC_EXPORT std::optional<Url> readabilityURL(const Url& url);
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> readabilityURL(const Foundation::Url& url);
 // The reader page of the story's link; nothing without a link.
-TICKERLYDATAMAC_EXPORT std::optional<Url> readabilityURL(const NewsStory& story);
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> readabilityURL(const NewsStory& story);
 // Save page: "url", "title" and "description", a missing field as empty text.
-TICKERLYDATAMAC_EXPORT std::optional<Url> instapaperSaveURL(const NewsStory& story);
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> instapaperSaveURL(const NewsStory& story);
 // Tweet page: "text" (headline, a blank, image link), "url", "hashtags" and "related".
-TICKERLYDATAMAC_EXPORT std::optional<Url> twitterShareURL(const NewsStory& story);
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> twitterShareURL(const NewsStory& story);
 // Feed dialog: "app_id", "display", "redirect_uri" always; "link", "picture", "name" and
 // "description" only when the story has them. Nothing without the maker's identifier.
-TICKERLYDATAMAC_EXPORT std::optional<Url> facebookShareURL(const NewsStory& story);
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> facebookShareURL(const NewsStory& story);
 
 } // namespace Tickerly::Data

@@ -12,6 +12,8 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
+
 namespace {
 
 // The feed as the icon search should mark it: under the title it was stored with when its

@@ -28,8 +28,8 @@ class TICKERLYDATAMAC_EXPORT SourceAdder {
 public:
     // `session` null: a new session with the default configuration; `userDefaults` null: the
     // shared suite.
-    explicit SourceAdder(std::shared_ptr<UrlSession> session = nullptr,
-        std::shared_ptr<UserDefaults> userDefaults = nullptr);
+    explicit SourceAdder(std::shared_ptr<Foundation::UrlSession> session = nullptr,
+        std::shared_ptr<Foundation::UserDefaults> userDefaults = nullptr);
 
     enum class Outcome {
         Added, // in the list, or kept to be stored later; its icon search starts right after
@@ -51,12 +51,12 @@ public:
     // having none. Returns at once; holds the source and the suite, not the adder.
     void fetchIcon(const std::shared_ptr<Source>& source) const;
 
-    const std::shared_ptr<UrlSession>& session() const { return m_session; }
-    const std::shared_ptr<UserDefaults>& userDefaults() const { return m_userDefaults; }
+    const std::shared_ptr<Foundation::UrlSession>& session() const { return m_session; }
+    const std::shared_ptr<Foundation::UserDefaults>& userDefaults() const { return m_userDefaults; }
 
 private:
-    std::shared_ptr<UrlSession> m_session;
-    std::shared_ptr<UserDefaults> m_userDefaults;
+    std::shared_ptr<Foundation::UrlSession> m_session;
+    std::shared_ptr<Foundation::UserDefaults> m_userDefaults;
 };
 
 } // namespace Tickerly::Data

@@ -12,6 +12,8 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
 using namespace Qt::Literals::StringLiterals;
 
 SourceCreator::SourceCreator(

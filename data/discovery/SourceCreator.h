@@ -37,24 +37,25 @@ inline constexpr qint64 SourceCreatorMaxTryCount = 5;
 class TICKERLYDATAMAC_EXPORT SourceCreator : public std::enable_shared_from_this<SourceCreator> {
 public:
     using Completion = std::function<void(std::shared_ptr<Source>)>;
-    using SourcePromise = Promise<std::optional<std::shared_ptr<Source>>>;
+    using SourcePromise = Linkwork::Promise<std::optional<std::shared_ptr<Source>>>;
 
     // `session` null: a new session with the default configuration. Starts nothing.
-    SourceCreator(std::shared_ptr<UrlSession> session, QString link, Completion completion);
+    SourceCreator(
+        std::shared_ptr<Foundation::UrlSession> session, QString link, Completion completion);
     virtual ~SourceCreator();
 
     // Makes a creator for `text` and starts it; keeps no reference to it.
-    static void createSource(
-        const QString& text, std::shared_ptr<UrlSession> session, Completion completion);
+    static void createSource(const QString& text, std::shared_ptr<Foundation::UrlSession> session,
+        Completion completion);
     // A function from a text to a promise of its source, set once (nothing when none was found);
     // `session` may be null.
     static std::function<SourcePromise(const QString& link)> createSource(
-        std::shared_ptr<UrlSession> session);
+        std::shared_ptr<Foundation::UrlSession> session);
 
     // Starts the discovery. Call once.
     virtual void createSource();
     // The address step: loads `url` unless the limit is reached or it was loaded before.
-    virtual void onValidLink(const Url& url);
+    virtual void onValidLink(const Foundation::Url& url);
     // Whether the search step asks for the link alone or followed by " rss feed".
     enum class FeedString { Omitted, Added };
     // The search step.
@@ -62,29 +63,30 @@ public:
     // The feed test: the source for the feed in `data`, loaded from `link`, or null; calls
     // `completion` before it returns.
     virtual void sourceObjectFromData(
-        const QByteArray& data, const Url& link, const Completion& completion);
+        const QByteArray& data, const Foundation::Url& link, const Completion& completion);
     // Calls the completion, the first time only.
     virtual void complete(std::shared_ptr<Source> source = nullptr);
 
     // The feed link rules (FeedLinkRules.h): typed text over this creator's `link`, a page's
     // links over the page's own address.
-    virtual std::optional<Url> httpLinkFromString(const QString& text) const;
-    virtual std::optional<Url> findRssLink(const QString& page, const Url& from) const;
-    virtual bool equalURLs(const Url& a, const Url& b) const;
+    virtual std::optional<Foundation::Url> httpLinkFromString(const QString& text) const;
+    virtual std::optional<Foundation::Url> findRssLink(
+        const QString& page, const Foundation::Url& from) const;
+    virtual bool equalURLs(const Foundation::Url& a, const Foundation::Url& b) const;
 
-    const std::shared_ptr<UrlSession>& session() const { return m_session; }
+    const std::shared_ptr<Foundation::UrlSession>& session() const { return m_session; }
     const QString& link() const { return m_link; }
     void setLink(const QString& link) { m_link = link; }
-    const QList<Url>& linksTried() const { return m_linksTried; }
+    const QList<Foundation::Url>& linksTried() const { return m_linksTried; }
     bool didComplete() const { return m_didComplete; }
     qint64 bingAttempts() const { return m_bingAttempts; }
     qint64 currentAttempts() const { return m_currentAttempts; }
 
 private:
-    const std::shared_ptr<UrlSession> m_session;
+    const std::shared_ptr<Foundation::UrlSession> m_session;
     Completion m_completion;
     QString m_link;
-    QList<Url> m_linksTried;
+    QList<Foundation::Url> m_linksTried;
     bool m_didComplete = false;
     qint64 m_bingAttempts = 0;
     qint64 m_currentAttempts = 0;

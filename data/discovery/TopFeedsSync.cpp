@@ -16,6 +16,9 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
+using namespace Tickerly::API;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -26,8 +26,8 @@ namespace Tickerly::Data {
 
 // The product's servers the syncs ask. Configuration; the defaults are the production hosts.
 struct TICKERLYDATAMAC_EXPORT ProductServers {
-    Url staticFiles = TickerlyStaticAPIClient::defaultBaseURL();
-    Url api = TickerlyAPIClient::defaultBaseURL();
+    Foundation::Url staticFiles = API::TickerlyStaticAPIClient::defaultBaseURL();
+    Foundation::Url api = API::TickerlyAPIClient::defaultBaseURL();
 
     // Any thread; a change applies to syncs started afterwards.
     static ProductServers current();
@@ -43,7 +43,7 @@ struct TICKERLYDATAMAC_EXPORT ProductServers {
 class TICKERLYDATAMAC_EXPORT TopFeedsSync {
 public:
     using TopFeedList = QList<std::shared_ptr<TopFeedSource>>;
-    using FeedPromise = Promise<std::optional<std::shared_ptr<TopFeedSource>>>;
+    using FeedPromise = Linkwork::Promise<std::optional<std::shared_ptr<TopFeedSource>>>;
 
     // "velmora.Tickerly.TopFeedsSync.didUpdateNotification", posted on the default centre with
     // no object and no user information.
@@ -55,10 +55,10 @@ public:
 
 private:
     // The discovery of one reference over `session`: the popular feed, or nothing.
-    static std::function<FeedPromise(const FeedReference&)> feedSourceFromReference(
-        std::shared_ptr<UrlSession> session);
+    static std::function<FeedPromise(const API::FeedReference&)> feedSourceFromReference(
+        std::shared_ptr<Foundation::UrlSession> session);
     // The feeds that were found, in the order of `feeds`, once every discovery has ended.
-    static Promise<TopFeedList> feedsWithoutNil(const std::vector<FeedPromise>& feeds);
+    static Linkwork::Promise<TopFeedList> feedsWithoutNil(const std::vector<FeedPromise>& feeds);
     // Stores the list, starts the icon searches and posts the notification, on the main queue.
     static void didLoad(const TopFeedList& feeds);
 };
@@ -68,7 +68,7 @@ class TICKERLYDATAMAC_EXPORT SourceNamesSync {
 public:
     // Ok once the table is stored (on the main queue, where the promise is then set), or the
     // fetch's error with the stored table left as it was. Any thread; nobody need wait.
-    static Promise<Result<Empty>> update();
+    static Linkwork::Promise<Linkwork::Result<Linkwork::Empty>> update();
 };
 
 // Replaces the shared list of hot stories with the API server's list.
@@ -76,7 +76,7 @@ class TICKERLYDATAMAC_EXPORT HotStoriesSync {
 public:
     // Ok once the list is stored (on the main queue, where the promise is then set), or the
     // fetch's error with the stored list left as it was. Any thread.
-    static Promise<Result<Empty>> reload();
+    static Linkwork::Promise<Linkwork::Result<Linkwork::Empty>> reload();
 };
 
 } // namespace Tickerly::Data

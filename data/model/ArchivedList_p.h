@@ -35,13 +35,13 @@ QList<std::shared_ptr<T>> archivedList(
     isDamaged = false;
     if (!data)
         return {};
-    auto objects = KeyedUnarchiver::unarchiveArrayWithData(*data);
+    auto objects = Foundation::KeyedUnarchiver::unarchiveArrayWithData(*data);
     if (!objects && !data->isEmpty()) {
         isDamaged = true;
         debugprint(
             QStringLiteral("a stored list of %1 is damaged; reading what comes before the damage")
                 .arg(what));
-        objects = KeyedUnarchiver::readableArrayWithData(*data);
+        objects = Foundation::KeyedUnarchiver::readableArrayWithData(*data);
     }
     if (!objects)
         return {};
@@ -73,7 +73,7 @@ QList<std::shared_ptr<T>> archivedListForChange(const QString& suite, const QStr
     const std::optional<QByteArray> bytes = archivedBytes(current);
     auto list = archivedList<T>(bytes, what, &damaged);
     if (damaged)
-        UserDefaults(suite).keepAside(key, *bytes);
+        Foundation::UserDefaults(suite).keepAside(key, *bytes);
     return list;
 }
 

@@ -29,12 +29,13 @@ namespace Tickerly::Data {
 // a state outside 0 to 3 is left out. An object is used by one thread at a time.
 class TICKERLYDATAMAC_EXPORT ArchivedStoriesData {
 public:
-    class TICKERLYDATAMAC_EXPORT StateDescription : public Coding {
+    class TICKERLYDATAMAC_EXPORT StateDescription : public Foundation::Coding {
     public:
         StateDescription(std::shared_ptr<NewsStory> story, StoryState state);
         // Null unless "story" holds a story and "state" a number from 0 to 3.
-        static std::shared_ptr<StateDescription> initWithCoder(const KeyedUnarchiver& coder);
-        void encodeWithCoder(KeyedArchiver& coder) const override;
+        static std::shared_ptr<StateDescription> initWithCoder(
+            const Foundation::KeyedUnarchiver& coder);
+        void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
         QString archivedClassName() const override;
 
         std::shared_ptr<NewsStory> story;
@@ -42,11 +43,12 @@ public:
     };
     using StateDescriptions = QList<std::shared_ptr<StateDescription>>;
 
-    explicit ArchivedStoriesData(std::shared_ptr<UserDefaults> localStore = nullptr);
+    explicit ArchivedStoriesData(std::shared_ptr<Foundation::UserDefaults> localStore = nullptr);
 
     // Records the story with `state`, replacing the record of its link; None removes it.
     // Kept when another process keeps the store locked (written later), Failed when refused.
-    UserDefaults::Outcome setState(const std::shared_ptr<NewsStory>& story, StoryState state);
+    Foundation::UserDefaults::Outcome setState(
+        const std::shared_ptr<NewsStory>& story, StoryState state);
     StoryState stateForStory(const NewsStory& story);
     StoryState stateForLink(const QString& link);
     // Once the store is full (500 records), the date of the oldest story it holds; nothing
@@ -58,7 +60,10 @@ public:
         const std::function<bool(const StateDescription&)>& predicate);
     void flushCache();
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_states.localStore(); }
+    const std::shared_ptr<Foundation::UserDefaults>& localStore() const
+    {
+        return m_states.localStore();
+    }
     const std::optional<StateDescriptions>& cachedData() const { return m_states.cachedData(); }
     const std::optional<QHash<QString, StoryState>>& linkStateCache() const
     {

@@ -14,24 +14,24 @@ namespace Tickerly::Data {
 //
 // No equality of its own. Archived as "canonicalUrl" and "hits". Immutable once made; shared
 // through std::shared_ptr, safe to read from any thread.
-class TICKERLYDATAMAC_EXPORT HotStory : public Coding {
+class TICKERLYDATAMAC_EXPORT HotStory : public Foundation::Coding {
 public:
-    HotStory(Url canonicalUrl, qint64 hits);
+    HotStory(Foundation::Url canonicalUrl, qint64 hits);
 
     // Decodes a record, or gives null when "canonicalUrl" is missing or no URL (damaged stored
     // data costs that record only). A missing hit count reads as 0.
-    static std::shared_ptr<HotStory> initWithCoder(const KeyedUnarchiver& coder);
-    void encodeWithCoder(KeyedArchiver& coder) const override;
+    static std::shared_ptr<HotStory> initWithCoder(const Foundation::KeyedUnarchiver& coder);
+    void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     QString archivedClassName() const override;
 
     // Makes archives of hot stories readable. Cheap; stores call it before every read.
     static void registerArchiveClasses();
 
-    const Url& canonicalUrl() const { return m_canonicalUrl; }
+    const Foundation::Url& canonicalUrl() const { return m_canonicalUrl; }
     qint64 hits() const { return m_hits; }
 
 private:
-    Url m_canonicalUrl;
+    Foundation::Url m_canonicalUrl;
     qint64 m_hits;
 };
 

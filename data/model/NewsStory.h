@@ -33,7 +33,7 @@ namespace Tickerly::Data {
 // a feed makes thousands of stories at once. Archived as
 // "headline", "body", "imageLink", "link", "date", "source" and, for a story dated after it was
 // first seen, "firstSeen"; legacy archives may hold the image as "imageData".
-class TICKERLYDATAMAC_EXPORT NewsStory : public Coding,
+class TICKERLYDATAMAC_EXPORT NewsStory : public Foundation::Coding,
                                          public std::enable_shared_from_this<NewsStory> {
 public:
     // The raw date text of a feed item, read with a DateParser of the story's own.
@@ -42,18 +42,20 @@ public:
     };
 
     // An absent headline or body becomes the empty text.
-    NewsStory(std::optional<QString> headline, std::optional<QString> body, std::optional<Url> link,
-        std::optional<QDateTime> date, std::shared_ptr<Source> source);
-    NewsStory(std::optional<QString> headline, std::optional<QString> body, std::optional<Url> link,
-        const AbsoluteDate& absoluteDate, std::shared_ptr<Source> source);
+    NewsStory(std::optional<QString> headline, std::optional<QString> body,
+        std::optional<Foundation::Url> link, std::optional<QDateTime> date,
+        std::shared_ptr<Source> source);
+    NewsStory(std::optional<QString> headline, std::optional<QString> body,
+        std::optional<Foundation::Url> link, const AbsoluteDate& absoluteDate,
+        std::shared_ptr<Source> source);
     ~NewsStory() override;
     NewsStory(const NewsStory&) = delete;
     NewsStory& operator=(const NewsStory&) = delete;
 
     // Decodes a story, or gives null when "source" is missing or no source (damaged stored
     // data costs that story only).
-    static std::shared_ptr<NewsStory> initWithCoder(const KeyedUnarchiver& coder);
-    void encodeWithCoder(KeyedArchiver& coder) const override;
+    static std::shared_ptr<NewsStory> initWithCoder(const Foundation::KeyedUnarchiver& coder);
+    void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     QString archivedClassName() const override;
 
     // Makes archives of stories (and their sources) readable, under this class's own name and
@@ -62,7 +64,7 @@ public:
 
     const std::optional<QString>& headline() const { return m_headline; }
     const std::optional<QString>& body() const { return m_body; }
-    const std::optional<Url>& link() const { return m_link; }
+    const std::optional<Foundation::Url>& link() const { return m_link; }
     const std::optional<QDateTime>& date() const { return m_date; }
     const std::shared_ptr<Source>& source() const { return m_source; }
     // The date the story ranks and shows by, given when it was loaded: a date later than that
@@ -78,8 +80,8 @@ public:
 
     QImage image() const;
     void setImage(const QImage& image);
-    std::optional<Url> imageLink() const;
-    void setImageLink(const std::optional<Url>& imageLink);
+    std::optional<Foundation::Url> imageLink() const;
+    void setImageLink(const std::optional<Foundation::Url>& imageLink);
 
     // Loads the story's image through `session` (a new default session when null): from the
     // image link when there is one, else from what the article page declares; nothing when the
@@ -87,7 +89,8 @@ public:
     // and `completion` runs once, on the session's queue. With neither link, nothing starts and
     // `completion` runs at once only when an image is already there. Returns the started task,
     // or null. A story not owned by a shared pointer loads nothing and calls nothing.
-    std::shared_ptr<UrlSessionDataTask> loadImage(std::shared_ptr<UrlSession> session = nullptr,
+    std::shared_ptr<Foundation::UrlSessionDataTask> loadImage(
+        std::shared_ptr<Foundation::UrlSession> session = nullptr,
         std::function<void()> willLoadImage = {}, std::function<void()> completion = {});
 
     // "(Story: <headline> at <date>)"
@@ -100,7 +103,7 @@ public:
 private:
     std::optional<QString> m_headline;
     std::optional<QString> m_body;
-    std::optional<Url> m_link;
+    std::optional<Foundation::Url> m_link;
     std::optional<QDateTime> m_date;
     std::shared_ptr<Source> m_source;
     // Milliseconds since 1970, 0 when not known.

@@ -8,6 +8,8 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
+
 std::shared_ptr<UrlSessionDataTask> NewsStory::loadImage(std::shared_ptr<UrlSession> session,
     std::function<void()> willLoadImage, std::function<void()> completion)
 {

@@ -6,6 +6,8 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
+
 Q_LOGGING_CATEGORY(lcDebugPrint, "tickerly.debug", QtInfoMsg)
 
 std::shared_ptr<UserDefaults> sharedDefaults()

@@ -22,7 +22,7 @@ namespace Tickerly::Data {
 inline constexpr char16_t applicationGroupIdentifier[] = u"K4WQ7ZP2MV.shared";
 
 // A new settings object over the group's suite on every call. Never null; any thread.
-TICKERLYDATAMAC_EXPORT std::shared_ptr<UserDefaults> sharedDefaults();
+TICKERLYDATAMAC_EXPORT std::shared_ptr<Foundation::UserDefaults> sharedDefaults();
 
 // The group's container directory, or nothing when the process has no usable data home.
 // Creates nothing; any thread.

@@ -8,6 +8,7 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

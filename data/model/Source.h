@@ -21,14 +21,14 @@ class FeedParser;
 // Equal when title and link are equal; the hash follows the site link when there is one, so
 // equal sources may hash apart (never key a hash container on it). Archived as "title", "link"
 // and "noIcon". Objects are shared (std::shared_ptr); one thread changes one at a time.
-class TICKERLYDATAMAC_EXPORT Source : public Coding {
+class TICKERLYDATAMAC_EXPORT Source : public Foundation::Coding {
 public:
     Source(const QString& title, const QString& link);
 
     // Decodes a source, or gives null when "title" or "link" is missing or no text. A legacy
     // "icon" image is handed to SourceIconData as the icon of the link first.
-    static std::shared_ptr<Source> initWithCoder(const KeyedUnarchiver& coder);
-    void encodeWithCoder(KeyedArchiver& coder) const override;
+    static std::shared_ptr<Source> initWithCoder(const Foundation::KeyedUnarchiver& coder);
+    void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     QString archivedClassName() const override;
 
     // Makes archives of sources readable, under this class's own name and the legacy
@@ -38,7 +38,7 @@ public:
     const QString& title() const { return m_title; }
     const QString& link() const { return m_link; }
 
-    std::optional<Url> sourceLink;
+    std::optional<Foundation::Url> sourceLink;
     std::shared_ptr<FeedParser> feedParser;
     bool noIconFound = false;
 

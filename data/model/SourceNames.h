@@ -23,25 +23,25 @@ class TICKERLYDATAMAC_EXPORT SourceNames {
 public:
     using NameTable = QMap<QString, QString>;
 
-    explicit SourceNames(std::shared_ptr<UserDefaults> localStore = nullptr);
+    explicit SourceNames(std::shared_ptr<Foundation::UserDefaults> localStore = nullptr);
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+    const std::shared_ptr<Foundation::UserDefaults>& localStore() const { return m_localStore; }
 
     // The stored table; empty when nothing is stored or the stored value is not a dictionary
     // whose values are all text.
     NameTable names() const;
     // Stores `names` in place of the whole table.
-    UserDefaults::Outcome setNames(const NameTable& names);
+    Foundation::UserDefaults::Outcome setNames(const NameTable& names);
     // Lets `change` edit the stored table and stores the result, as one atomic step. While
     // another process holds the store the change is kept and made later, on whichever thread
     // next writes it: `change` must own what it uses.
-    UserDefaults::Outcome modifyNames(std::function<void(NameTable&)> change);
+    Foundation::UserDefaults::Outcome modifyNames(std::function<void(NameTable&)> change);
 
     // The name stored for exactly `link` (no case folding, no trailing-slash tolerance).
     std::optional<QString> nameForLink(const QString& link) const;
 
 private:
-    std::shared_ptr<UserDefaults> m_localStore;
+    std::shared_ptr<Foundation::UserDefaults> m_localStore;
 };
 
 } // namespace Tickerly::Data

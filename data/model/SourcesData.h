@@ -29,7 +29,7 @@ namespace Tickerly::Data {
 // positions: it is undone). Any thread.
 class TICKERLYDATAMAC_EXPORT SourcesData {
 public:
-    explicit SourcesData(std::shared_ptr<UserDefaults> localStore = nullptr);
+    explicit SourcesData(std::shared_ptr<Foundation::UserDefaults> localStore = nullptr);
 
     static QString changeNotification();
     static QString addedSourcesKey();
@@ -38,7 +38,7 @@ public:
     // True in the notification of a kept change that the store refused in the end.
     static QString refusedChangeKey();
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+    const std::shared_ptr<Foundation::UserDefaults>& localStore() const { return m_localStore; }
 
     // The stored list, with this process's kept changes made to it; empty when nothing usable
     // is stored. Elements that cannot be read are left out.
@@ -51,17 +51,17 @@ public:
 
     // Appends the source unless one with its link is stored (equal or titled otherwise): one
     // feed is never stored twice.
-    UserDefaults::Outcome addSource(const std::shared_ptr<Source>& source);
+    Foundation::UserDefaults::Outcome addSource(const std::shared_ptr<Source>& source);
     // Removes the first stored source equal to `source`.
-    UserDefaults::Outcome removeSource(const Source& source);
+    Foundation::UserDefaults::Outcome removeSource(const Source& source);
     // Puts `source` in place of every stored source with the same link.
-    UserDefaults::Outcome updateSource(const std::shared_ptr<Source>& source);
+    Foundation::UserDefaults::Outcome updateSource(const std::shared_ptr<Source>& source);
     // Marks every stored source whose link is one of `links` as having no icon, in one write
     // announced once with every position it changed. Touches nothing else of a source, so a
     // source changed or removed since its link was taken stays as that change left it.
-    UserDefaults::Outcome markSourcesWithoutIcon(const QStringList& links);
+    Foundation::UserDefaults::Outcome markSourcesWithoutIcon(const QStringList& links);
     // Stores an empty list.
-    UserDefaults::Outcome resetSources();
+    Foundation::UserDefaults::Outcome resetSources();
     void updateLocalStore();
     bool isSourceAdded(const Source& source) const;
     // The first stored source whose link is `link`, whatever its title; null when none is.
@@ -72,17 +72,17 @@ private:
     // Runs `change` on the stored list as one transaction; it returns the positions to announce,
     // or nothing to leave the list as it is. `announce` gets them once they are stored.
     // `replay` journals it, should it be kept and this process end before it is written.
-    UserDefaults::Outcome changeSources(
+    Foundation::UserDefaults::Outcome changeSources(
         std::function<std::optional<QList<int>>(SourceList&)> change,
-        std::function<void(const QList<int>&)> announce, UserDefaults::Replay replay);
+        std::function<void(const QList<int>&)> announce, Foundation::UserDefaults::Replay replay);
     // The changes above made again from another run's journal, announced as a change of the
     // whole list once written.
     static bool registerReplayers();
     static const bool s_replayersRegistered;
     // The list `data` holds, as reading it gives it.
     static SourceList sourcesFromData(const QString& suite, const std::optional<QByteArray>& data);
-    static std::shared_ptr<const UserDefaults::Form> listForm(const QString& suite);
-    UserDefaults::Outcome setSources(const SourceList& sources);
+    static std::shared_ptr<const Foundation::UserDefaults::Form> listForm(const QString& suite);
+    Foundation::UserDefaults::Outcome setSources(const SourceList& sources);
     const void* identity() const { return this; }
     // A refused change is announced with refusedChangeKey.
     enum class Change { Made, Refused };
@@ -91,7 +91,7 @@ private:
         std::optional<QList<int>> removed = std::nullopt,
         std::optional<QList<int>> updated = std::nullopt, Change change = Change::Made);
 
-    std::shared_ptr<UserDefaults> m_localStore;
+    std::shared_ptr<Foundation::UserDefaults> m_localStore;
 };
 
 } // namespace Tickerly::Data

@@ -35,7 +35,7 @@ public:
     using Records = QList<std::shared_ptr<Record>>;
 
     // Makes the list's records readable.
-    StateList(std::shared_ptr<UserDefaults> localStore, const StoredList<Record>& list)
+    StateList(std::shared_ptr<Foundation::UserDefaults> localStore, const StoredList<Record>& list)
         : m_localStore(std::move(localStore))
         , m_list(list)
     {
@@ -43,15 +43,15 @@ public:
     }
 
     // Records `record` for `link` (null removes its record) and forgets the loaded list.
-    UserDefaults::Outcome setState(
-        const std::optional<Url>& link, const std::shared_ptr<Record>& record);
+    Foundation::UserDefaults::Outcome setState(
+        const std::optional<Foundation::Url>& link, const std::shared_ptr<Record>& record);
     // None for a link without record.
     StoryState stateForLink(const QString& link);
     // The stored list, read once until the next flush.
     const Records& records();
     void flush();
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+    const std::shared_ptr<Foundation::UserDefaults>& localStore() const { return m_localStore; }
     const std::optional<Records>& cachedData() const { return m_cachedData; }
     const std::optional<QHash<QString, StoryState>>& linkStateCache() const
     {
@@ -62,7 +62,7 @@ private:
     // Rebuilds the link cache as every assignment of the cached list does.
     void setCachedData(std::optional<Records> data);
 
-    std::shared_ptr<UserDefaults> m_localStore;
+    std::shared_ptr<Foundation::UserDefaults> m_localStore;
     StoredList<Record> m_list;
     std::optional<Records> m_cachedData;
     std::optional<QHash<QString, StoryState>> m_linkStateCache;

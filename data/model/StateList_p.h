@@ -28,6 +28,11 @@ namespace Tickerly::Data {
 
 namespace StateLists {
 
+// Named once here, since nearly every function below uses them.
+using Foundation::KeyedArchiver;
+using Foundation::Url;
+using Foundation::UserDefaults;
+
 // The longest a state list grows; past it the record set longest ago goes.
 inline constexpr qsizetype maxStoredStates = 500;
 

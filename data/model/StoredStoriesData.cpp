@@ -13,6 +13,7 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
 using namespace Qt::Literals::StringLiterals;
 
 // Debug lines time a refresh's storing from outside (sync_bench); off unless asked for.

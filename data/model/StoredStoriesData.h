@@ -23,9 +23,9 @@ namespace Tickerly::Data {
 // A light object without cache: every call reads the suite afresh. Any thread.
 class TICKERLYDATAMAC_EXPORT StoredStoriesData {
 public:
-    explicit StoredStoriesData(std::shared_ptr<UserDefaults> localStore = nullptr);
+    explicit StoredStoriesData(std::shared_ptr<Foundation::UserDefaults> localStore = nullptr);
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+    const std::shared_ptr<Foundation::UserDefaults>& localStore() const { return m_localStore; }
 
     // The stored list; empty when nothing usable is stored. Stories that cannot be read are
     // left out.
@@ -38,8 +38,8 @@ public:
     // cut is logged. Thousands of times what the list shows, and small enough that rewriting
     // the whole list when a picture arrives stays quick.
     static constexpr qsizetype maxStoredStories = 50'000;
-    static_assert(
-        maxStoredStories <= KeyedUnarchiver::maxArrayLength, "a stored list must read back");
+    static_assert(maxStoredStories <= Foundation::KeyedUnarchiver::maxArrayLength,
+        "a stored list must read back");
     // Lowers the cap below maxStoredStories (0 puts it back), so that a test shows the cut with
     // a tenth of the stories. Tests only.
     static void setMaxStoredStoriesForTesting(qsizetype cap);
@@ -64,13 +64,14 @@ public:
     // Each change says how the store took it (kept for later while another program holds it).
 
     // Replaces the stored list, within the cap, and records now as the time of loading.
-    UserDefaults::Outcome storeStories(const QList<std::shared_ptr<NewsStory>>& stories);
+    Foundation::UserDefaults::Outcome storeStories(
+        const QList<std::shared_ptr<NewsStory>>& stories);
     // As storeStories, of stories archived one by one (KeyedArchiver::encodedObject), in order,
     // with the first sightings they carry (all of them: the sightings kept apart answer for the
     // whole list); they are let go once put together, and with them `backing`: the buffers they
     // view when they are views (QByteArray::fromRawData), so that those are gone before the list
     // is written.
-    UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories,
+    Foundation::UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories,
         QList<QByteArray> backing, std::vector<Sighting> sightings);
     // The time recorded by the last storeStories.
     std::optional<QDateTime> lastLoaded() const;
@@ -78,15 +79,15 @@ public:
     // are not archived, so what lasts is the new time of loading; the sightings kept apart no
     // longer answer for the list, which tells them again until it is next stored). A stored list
     // that cannot be read whole is left as it is.
-    UserDefaults::Outcome updateImage(const QImage& image, const NewsStory& story);
+    Foundation::UserDefaults::Outcome updateImage(const QImage& image, const NewsStory& story);
 
 private:
     // `given`: how many stories the caller had, before any were left out.
-    UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories, qsizetype given,
-        QList<QByteArray> backing, std::vector<Sighting> sightings);
-    UserDefaults::Outcome storeArchive(
+    Foundation::UserDefaults::Outcome storeEncodedStories(QList<QByteArray> encodedStories,
+        qsizetype given, QList<QByteArray> backing, std::vector<Sighting> sightings);
+    Foundation::UserDefaults::Outcome storeArchive(
         const QByteArray& archive, const std::vector<Sighting>& sightings);
-    std::shared_ptr<UserDefaults> m_localStore;
+    std::shared_ptr<Foundation::UserDefaults> m_localStore;
 };
 
 } // namespace Tickerly::Data

@@ -5,6 +5,7 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -30,19 +30,20 @@ class TICKERLYDATAMAC_EXPORT StoryStateData {
 public:
     // The record of one story's state. A record read without a usable link stays in the list but
     // never matches.
-    class TICKERLYDATAMAC_EXPORT StateDescription : public Coding {
+    class TICKERLYDATAMAC_EXPORT StateDescription : public Foundation::Coding {
     public:
-        StateDescription(Url storyLink, StoryState state);
-        static std::shared_ptr<StateDescription> initWithCoder(const KeyedUnarchiver& coder);
-        void encodeWithCoder(KeyedArchiver& coder) const override;
+        StateDescription(Foundation::Url storyLink, StoryState state);
+        static std::shared_ptr<StateDescription> initWithCoder(
+            const Foundation::KeyedUnarchiver& coder);
+        void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
         QString archivedClassName() const override;
 
-        std::optional<Url> storyLink;
+        std::optional<Foundation::Url> storyLink;
         StoryState state;
     };
     using StateDescriptions = QList<std::shared_ptr<StateDescription>>;
 
-    explicit StoryStateData(std::shared_ptr<UserDefaults> localStore = nullptr);
+    explicit StoryStateData(std::shared_ptr<Foundation::UserDefaults> localStore = nullptr);
 
     // Sent on the main queue when a state kept for later was written, or refused in the end
     // (refusedChangeKey true in the user info: it is undone); ArchivedStoriesData's states send
@@ -52,14 +53,17 @@ public:
 
     // Records `state` for the story's link, replacing its earlier state; None removes it.
     // Kept when another process keeps the store locked (written later), Failed when refused.
-    UserDefaults::Outcome setState(const NewsStory& story, StoryState state);
+    Foundation::UserDefaults::Outcome setState(const NewsStory& story, StoryState state);
     // None for the empty text and for a link without record.
     StoryState stateForLink(const QString& link);
     StoryState stateForStory(const NewsStory& story);
     // Forgets the loaded list; the next question reads the suite again.
     void flushCache();
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_states.localStore(); }
+    const std::shared_ptr<Foundation::UserDefaults>& localStore() const
+    {
+        return m_states.localStore();
+    }
     const std::optional<StateDescriptions>& cachedData() const { return m_states.cachedData(); }
     const std::optional<QHash<QString, StoryState>>& linkStateCache() const
     {

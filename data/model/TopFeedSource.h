@@ -15,15 +15,15 @@ namespace Tickerly::Data {
 // Equal when the sources are equal (title and link); the hit count is not compared. The source
 // object is shared with whoever else holds it and may be changed in place (its no-icon flag).
 // Archived as "hits" and "source". Shared through std::shared_ptr; one thread at a time.
-class TICKERLYDATAMAC_EXPORT TopFeedSource : public Coding {
+class TICKERLYDATAMAC_EXPORT TopFeedSource : public Foundation::Coding {
 public:
     // `source` is never null.
     TopFeedSource(qint64 hits, std::shared_ptr<Source> source);
 
     // Decodes a record, or gives null when "source" is missing or no source (damaged stored
     // data costs that record only). A missing hit count reads as 0.
-    static std::shared_ptr<TopFeedSource> initWithCoder(const KeyedUnarchiver& coder);
-    void encodeWithCoder(KeyedArchiver& coder) const override;
+    static std::shared_ptr<TopFeedSource> initWithCoder(const Foundation::KeyedUnarchiver& coder);
+    void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     QString archivedClassName() const override;
 
     // Makes archives of records (and their sources) readable. Cheap; stores call it before

@@ -23,9 +23,9 @@ class TICKERLYDATAMAC_EXPORT TopFeedsData {
 public:
     using TopFeedList = QList<std::shared_ptr<TopFeedSource>>;
 
-    explicit TopFeedsData(std::shared_ptr<UserDefaults> localStore = nullptr);
+    explicit TopFeedsData(std::shared_ptr<Foundation::UserDefaults> localStore = nullptr);
 
-    const std::shared_ptr<UserDefaults>& localStore() const { return m_localStore; }
+    const std::shared_ptr<Foundation::UserDefaults>& localStore() const { return m_localStore; }
 
     // The stored list; empty when nothing usable is stored. Records that cannot be read are
     // left out.
@@ -34,20 +34,20 @@ public:
     // the change is then kept and made later, on whichever thread next writes the store.
 
     // Stores `topFeeds` in place of the whole list.
-    UserDefaults::Outcome setTopFeeds(const TopFeedList& topFeeds);
+    Foundation::UserDefaults::Outcome setTopFeeds(const TopFeedList& topFeeds);
     // Lets `change` edit the stored list and stores the result, as one atomic step. `change`
     // must own what it uses: a kept change runs after the call has returned.
-    UserDefaults::Outcome modifyTopFeeds(std::function<void(TopFeedList&)> change);
+    Foundation::UserDefaults::Outcome modifyTopFeeds(std::function<void(TopFeedList&)> change);
 
     // Puts (a copy of) `feed` in place of the first stored record equal to it (same source
     // title and link). A feed that matches no record is not added, and nothing is written.
-    UserDefaults::Outcome updateFeed(const std::shared_ptr<TopFeedSource>& feed);
+    Foundation::UserDefaults::Outcome updateFeed(const std::shared_ptr<TopFeedSource>& feed);
 
 private:
     // Runs `change` on the stored list as one transaction; it returns whether to write.
-    UserDefaults::Outcome changeTopFeeds(std::function<bool(TopFeedList&)> change);
+    Foundation::UserDefaults::Outcome changeTopFeeds(std::function<bool(TopFeedList&)> change);
 
-    std::shared_ptr<UserDefaults> m_localStore;
+    std::shared_ptr<Foundation::UserDefaults> m_localStore;
 };
 
 } // namespace Tickerly::Data

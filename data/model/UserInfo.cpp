@@ -12,6 +12,7 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
 using namespace Qt::Literals::StringLiterals;
 
 QString UserInfo::language()

@@ -28,7 +28,7 @@ namespace Tickerly::Data {
 // the first error.
 //
 // Without a source, no story is made (discovery only wants the title and links).
-class TICKERLYDATAMAC_EXPORT FeedParser : private XmlParserDelegate {
+class TICKERLYDATAMAC_EXPORT FeedParser : private Foundation::XmlParserDelegate {
 public:
     FeedParser(const QByteArray& feedData, std::shared_ptr<Source> source);
     // A document read as it arrives: each piece given to push() as it comes, then finish(),
@@ -45,9 +45,9 @@ public:
     // The feed's title exactly as written (not cleaned or trimmed).
     std::optional<QString> title;
     // The RSS channel image's address.
-    std::optional<Url> imageURL;
+    std::optional<Foundation::Url> imageURL;
     // The feed's web-site link.
-    std::optional<Url> link;
+    std::optional<Foundation::Url> link;
     // The stories, in document order.
     QList<std::shared_ptr<NewsStory>> stories;
 
@@ -110,7 +110,7 @@ private:
 
     std::shared_ptr<Source> m_source;
     // The document still arriving.
-    std::unique_ptr<XmlParser> m_arriving;
+    std::unique_ptr<Foundation::XmlParser> m_arriving;
     bool m_isFeed = false;
     // Where this feed's stories are made; see FeedParser.cpp.
     struct StoryBlocksRelease {
@@ -132,9 +132,9 @@ private:
     bool hasCurrentString = false;
     std::string currentBytes;
     std::optional<QString> currentTitle;
-    std::optional<Url> currentLink;
+    std::optional<Foundation::Url> currentLink;
     std::optional<QString> currentDescription;
-    std::optional<Url> currentImageLink;
+    std::optional<Foundation::Url> currentImageLink;
     // The item's date, as its last date element gives it.
     std::optional<QDateTime> currentDate;
     // The text of an Atom entry's last "updated", read only when the entry gives no other date.

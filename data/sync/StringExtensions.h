@@ -50,7 +50,7 @@ TICKERLYDATAMAC_EXPORT QString markupOutsideScripts(const QString& page);
 
 // The first "http://" image address (.jpg, .jpeg, .png or .gif, with any query) in the text,
 // up to the next double quote; nothing when there is none or it is no valid address.
-TICKERLYDATAMAC_EXPORT std::optional<Url> getImageLink(const QString& text);
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> getImageLink(const QString& text);
 
 // The text with the common entities replaced ("&quot;", "&amp;", "&apos;", "&lt;", "&gt;",
 // "&nbsp;" and their decimal forms; both no-break spaces become a plain space) and every other
@@ -60,8 +60,8 @@ TICKERLYDATAMAC_EXPORT QString fixHTMLEncodings(const QString& text);
 // The link of a tag: a quoted absolute or "//" link anywhere in the text, else (with a base) a
 // quoted root path on the base's host, else the value of `attributeName`, resolved against the
 // base as a browser resolves a link when there is one.
-TICKERLYDATAMAC_EXPORT std::optional<Url> findQuotedLink(const QString& text,
-    const std::optional<Url>& baseURL = std::nullopt,
+TICKERLYDATAMAC_EXPORT std::optional<Foundation::Url> findQuotedLink(const QString& text,
+    const std::optional<Foundation::Url>& baseURL = std::nullopt,
     const QString& attributeName = QStringLiteral("href"));
 
 // The text with every tag-like run removed: "<", at least one character that is not ">", and

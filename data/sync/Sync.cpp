@@ -22,6 +22,7 @@
 
 namespace Tickerly::Data {
 
+using namespace Tickerly::Foundation;
 using namespace Qt::Literals::StringLiterals;
 
 // Where a refresh is, for timing it from outside (sync_bench); off unless asked for.

@@ -42,7 +42,7 @@ class FirstSightings;
 // has ended and every read is done, the gathering, sorting and storing follow on a parse queue of
 // its own, one feed after another in one fixed order, as if every feed were read only then.
 // cancel() may come from any thread. One run at a time per object.
-class TICKERLYDATAMAC_EXPORT Sync : public UrlSessionDelegate,
+class TICKERLYDATAMAC_EXPORT Sync : public Foundation::UrlSessionDelegate,
                                     public std::enable_shared_from_this<Sync> {
 public:
     using Completion = std::function<void(bool)>;
@@ -56,7 +56,8 @@ public:
     // feed, or the store refused the stories (storeRefused()). With no source at all an empty
     // list is stored and the completion gets true at once (false if refused), on the calling
     // thread. Never called for a cancelled run; a cancelled object starts nothing.
-    void updateStories(std::optional<UrlSessionConfiguration> sessionConfiguration = std::nullopt,
+    void updateStories(
+        std::optional<Foundation::UrlSessionConfiguration> sessionConfiguration = std::nullopt,
         Completion completion = {});
     // Ends the run: downloads are cancelled and no completion follows. For good.
     void cancel();
@@ -68,7 +69,7 @@ public:
     // thread between runs).
     const std::optional<QList<std::shared_ptr<Source>>>& sources() const { return m_sources; }
     const Completion& completion() const { return m_completion; }
-    std::shared_ptr<UrlSession> session() const;
+    std::shared_ptr<Foundation::UrlSession> session() const;
     const std::optional<QList<std::shared_ptr<NewsStory>>>& workingStories() const
     {
         return m_workingStories;
@@ -79,21 +80,22 @@ protected:
 
     // The run's session: `sessionConfiguration` (or the default one) made to bypass every cache,
     // with this object as its delegate.
-    std::shared_ptr<UrlSession> createSession(
-        std::optional<UrlSessionConfiguration> sessionConfiguration);
+    std::shared_ptr<Foundation::UrlSession> createSession(
+        std::optional<Foundation::UrlSessionConfiguration> sessionConfiguration);
     // The download of `source`, not started; null when its link is not a URL.
-    std::shared_ptr<UrlSessionDataTask> taskForSource(
-        UrlSession& session, const std::shared_ptr<Source>& source);
+    std::shared_ptr<Foundation::UrlSessionDataTask> taskForSource(
+        Foundation::UrlSession& session, const std::shared_ptr<Source>& source);
     // Reads one downloaded document, one after another in the gathering step; the document
     // already read ahead as its download completed is handed out rather than read again.
     virtual std::shared_ptr<FeedParser> parseFeed(
         const QByteArray& data, const std::shared_ptr<Source>& source);
 
-    void didReceiveData(
-        UrlSession& session, UrlSessionDataTask& task, const QByteArray& data) override;
-    void didCompleteWithError(
-        UrlSession& session, UrlSessionDataTask& task, const std::optional<Error>& error) override;
-    void didBecomeInvalidWithError(UrlSession& session, const std::optional<Error>& error) override;
+    void didReceiveData(Foundation::UrlSession& session, Foundation::UrlSessionDataTask& task,
+        const QByteArray& data) override;
+    void didCompleteWithError(Foundation::UrlSession& session, Foundation::UrlSessionDataTask& task,
+        const std::optional<Foundation::Error>& error) override;
+    void didBecomeInvalidWithError(
+        Foundation::UrlSession& session, const std::optional<Foundation::Error>& error) override;
 
 private:
     void parseStories();
@@ -105,7 +107,7 @@ private:
     Completion m_completion;
     // Guarded: cancel() may read it from any thread while the run clears it.
     mutable std::mutex m_sessionMutex;
-    std::shared_ptr<UrlSession> m_session;
+    std::shared_ptr<Foundation::UrlSession> m_session;
     std::atomic<bool> m_isCancelled = false;
     std::optional<QList<std::shared_ptr<NewsStory>>> m_workingStories;
     int m_totalTasks = 0;
@@ -130,7 +132,7 @@ private:
         {
         }
         FeedParser parser;
-        OperationQueue* reader = nullptr;
+        Foundation::OperationQueue* reader = nullptr;
         std::atomic<bool> dropped = false;
         bool outOfMemory = false;
     };
@@ -197,9 +199,9 @@ private:
     std::optional<bool> m_gatherAfterReads;
     // Touched only on the parse queue.
     std::optional<ReadAhead> m_offered;
-    std::unique_ptr<OperationQueue> m_parseQueue;
+    std::unique_ptr<Foundation::OperationQueue> m_parseQueue;
     // Feeds are read ahead side by side; each download wakes one reader in turn.
-    std::vector<std::unique_ptr<OperationQueue>> m_readers;
+    std::vector<std::unique_ptr<Foundation::OperationQueue>> m_readers;
     size_t m_nextReader = 0;
     // Nothing can override the parsing step (the object is a plain Sync): a feed read ahead is
     // what the gathering uses, so it is read as it arrives and its downloaded bytes go as soon as

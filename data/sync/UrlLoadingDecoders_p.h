@@ -28,11 +28,11 @@ TICKERLYDATAMAC_EXPORT std::optional<nlohmann::json> dictionary(const QByteArray
 // storyPictureSize at `pixelRatio` pixels a point (a smaller one is kept whole); nothing for a
 // picture that costs far more to read than a row could need (`refusal` says which).
 TICKERLYDATAMAC_EXPORT std::optional<QImage> image(
-    const QByteArray& bytes, qreal pixelRatio = 1, ImageRefusal* refusal = nullptr);
+    const QByteArray& bytes, qreal pixelRatio = 1, Foundation::ImageRefusal* refusal = nullptr);
 // A site's icon: a picture far larger than any icon is read at a reduced size, or is no icon
 // when its format is read whole.
 TICKERLYDATAMAC_EXPORT std::optional<QImage> icon(
-    const QByteArray& bytes, ImageRefusal* refusal = nullptr);
+    const QByteArray& bytes, Foundation::ImageRefusal* refusal = nullptr);
 } // namespace UrlLoadingDecoders
 
 } // namespace Tickerly::Data

@@ -8,6 +8,9 @@
 #include <atomic>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

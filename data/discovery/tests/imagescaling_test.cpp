@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 namespace {

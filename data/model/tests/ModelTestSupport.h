@@ -12,7 +12,7 @@ namespace Tickerly::Data {
 
 // An archive entry written the way older versions or damaged stores may have it: any class
 // name, any subset of the source fields, a legacy icon.
-class ArchivedSourceFixture : public Coding {
+class ArchivedSourceFixture : public Foundation::Coding {
 public:
     QString className = QStringLiteral("TickerlyShared.Source");
     std::optional<QString> title;
@@ -21,7 +21,7 @@ public:
     QImage icon;
 
     QString archivedClassName() const override { return className; }
-    void encodeWithCoder(KeyedArchiver& coder) const override
+    void encodeWithCoder(Foundation::KeyedArchiver& coder) const override
     {
         if (title)
             coder.encodeString(*title, QStringLiteral("title"));

@@ -31,7 +31,7 @@ inline std::shared_ptr<NewsStory> story(const QString& link,
     if (seconds)
         date = QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC);
     return std::make_shared<NewsStory>(headline, QStringLiteral("Body"),
-        link.isEmpty() ? std::nullopt : Url::fromString(link), date, source());
+        link.isEmpty() ? std::nullopt : Foundation::Url::fromString(link), date, source());
 }
 
 inline QString linkNumber(int i)
@@ -49,7 +49,7 @@ inline QStringList linksOf(const QList<std::shared_ptr<NewsStory>>& stories)
 }
 
 // An archived story written as damaged or older stores may have it.
-class ArchivedStoryFixture : public Coding {
+class ArchivedStoryFixture : public Foundation::Coding {
 public:
     QString className = QStringLiteral("TickerlyShared.NewsStory");
     std::optional<QString> headline;
@@ -57,10 +57,10 @@ public:
     std::optional<QString> body;
     std::optional<QString> link;
     std::optional<QByteArray> imageData;
-    std::shared_ptr<Coding> sourceObject;
+    std::shared_ptr<Foundation::Coding> sourceObject;
 
     QString archivedClassName() const override { return className; }
-    void encodeWithCoder(KeyedArchiver& coder) const override
+    void encodeWithCoder(Foundation::KeyedArchiver& coder) const override
     {
         if (headline)
             coder.encodeString(*headline, QStringLiteral("headline"));
@@ -69,7 +69,7 @@ public:
         if (body)
             coder.encodeString(*body, QStringLiteral("body"));
         if (link)
-            coder.encodeUrl(*Url::fromString(*link), QStringLiteral("link"));
+            coder.encodeUrl(*Foundation::Url::fromString(*link), QStringLiteral("link"));
         if (imageData)
             coder.encodeData(*imageData, QStringLiteral("imageData"));
         if (sourceObject)

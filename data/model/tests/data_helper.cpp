@@ -52,6 +52,7 @@
 #include <cstdio>
 #include <thread>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 using namespace Qt::Literals::StringLiterals;

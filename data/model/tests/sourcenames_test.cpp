@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

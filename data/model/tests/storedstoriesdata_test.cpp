@@ -13,6 +13,8 @@
 #include <future>
 #include <thread>
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 using namespace Qt::Literals::StringLiterals;

@@ -9,6 +9,7 @@
 #include <thread>
 
 using namespace Tickerly;
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

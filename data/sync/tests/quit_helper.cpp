@@ -15,6 +15,7 @@
 
 #include <cstdio>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 int main(int argc, char** argv)

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <thread>
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;
