@@ -24,6 +24,9 @@
 #include <benchmark/benchmark.h>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Data;
+using namespace Tickerly::StoryList;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

@@ -27,6 +27,8 @@
 #include <ctime>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Data;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+using namespace Tickerly::AppKit;
 using namespace Tickerly::StoryList;
 
 using namespace Qt::Literals::StringLiterals;

@@ -18,6 +18,7 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Tickerly::Data;
 using namespace Tickerly::App;
 
 using namespace Qt::Literals::StringLiterals;

@@ -29,6 +29,7 @@
 #include <string>
 #include <unistd.h>
 
+using namespace Tickerly::Data;
 using namespace Tickerly::App;
 
 using namespace Qt::Literals::StringLiterals;

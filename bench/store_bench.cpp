@@ -15,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 using namespace Qt::Literals::StringLiterals;

@@ -25,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 using namespace Qt::Literals::StringLiterals;

@@ -23,6 +23,7 @@
 #include <malloc.h>
 
 using namespace Tickerly;
+using namespace Tickerly::WidgetInterface;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

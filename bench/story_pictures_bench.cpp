@@ -24,6 +24,8 @@
 #include <atomic>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

@@ -38,6 +38,8 @@
 #include <vector>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

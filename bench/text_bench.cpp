@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 using namespace Qt::Literals::StringLiterals;

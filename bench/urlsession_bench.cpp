@@ -22,6 +22,7 @@
 #include <mutex>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

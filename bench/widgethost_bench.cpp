@@ -33,7 +33,9 @@
 #include <chrono>
 
 using namespace Tickerly;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::WidgetHost;
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;

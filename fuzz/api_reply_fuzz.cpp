@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Linkwork;
 using namespace Tickerly::API;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 // The first line is a typed text (also used as the creator's link), the rest a web page.

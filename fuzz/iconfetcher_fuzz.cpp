@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 // The icon rules over a page's markup, and the artwork walk over the same bytes read as JSON;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 // The image rules over a page's markup; the fetcher's session is made but never used.

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 using namespace Qt::Literals::StringLiterals;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Linkwork;
 using namespace Tickerly::Data;
 
 // A reply body of the web-search service; the client's session is made but never used.

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 // Stored lists of every store (sources, stories, states, popular feeds, hot stories), as a

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 // Bytes are read as UTF-8 text, then through the unescaper so that lone surrogates reach the

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::Data;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -12,6 +12,9 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+
 ImageView::ImageView(std::optional<QImage> image, QWidget* parent)
     : QWidget(parent)
     , m_image(std::move(image))

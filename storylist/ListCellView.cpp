@@ -17,6 +17,7 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::AppKit;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

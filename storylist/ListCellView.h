@@ -52,7 +52,7 @@ public:
 //
 // Made by the story table for its rows and reused by it; main thread only. Owns its body,
 // strip, constraints, recogniser and model, not its delegate.
-class ListCellView : public TableCellView, public RowOptionsViewDelegate {
+class ListCellView : public AppKit::TableCellView, public RowOptionsViewDelegate {
     Q_OBJECT
 public:
     explicit ListCellView(QWidget* parent = nullptr);
@@ -90,18 +90,18 @@ public:
     bool buttonsAlwaysVisible() const { return m_buttonsAlwaysVisible; }
     void setButtonsAlwaysVisible(bool visible);
 
-    PanGestureRecognizer* panGestureRecognizer() const { return m_panGestureRecognizer; }
-    const LayoutConstraintRef& leftMargin() const { return m_leftMargin; }
-    const LayoutConstraintRef& optionsRightMargin() const { return m_optionsRightMargin; }
+    AppKit::PanGestureRecognizer* panGestureRecognizer() const { return m_panGestureRecognizer; }
+    const AppKit::LayoutConstraintRef& leftMargin() const { return m_leftMargin; }
+    const AppKit::LayoutConstraintRef& optionsRightMargin() const { return m_optionsRightMargin; }
     double initialSlideValue() const { return m_initialSlideValue; }
     QColor backgroundColor() const { return m_background; }
 
     // The recogniser's action and its three outcomes.
-    void didPan(PanGestureRecognizer* recognizer);
-    double slideValue(PanGestureRecognizer* recognizer) const;
-    void panDidChange(PanGestureRecognizer* recognizer);
-    void panDidFinish(PanGestureRecognizer* recognizer);
-    void panDidFail(PanGestureRecognizer* recognizer);
+    void didPan(AppKit::PanGestureRecognizer* recognizer);
+    double slideValue(AppKit::PanGestureRecognizer* recognizer) const;
+    void panDidChange(AppKit::PanGestureRecognizer* recognizer);
+    void panDidFinish(AppKit::PanGestureRecognizer* recognizer);
+    void panDidFail(AppKit::PanGestureRecognizer* recognizer);
 
     void updateRowOptions();
     void rowOptionButtonPressed(const QString& identifier, RowOptionsView* optionsView) override;
@@ -131,11 +131,11 @@ private:
     // when `red` is given.
     std::shared_ptr<NSViewAnimation> slideToMargin(std::optional<bool> red);
 
-    PanGestureRecognizer* m_panGestureRecognizer = nullptr;
-    LayoutConstraintRef m_leftMargin;
-    LayoutConstraintRef m_optionsRightMargin;
+    AppKit::PanGestureRecognizer* m_panGestureRecognizer = nullptr;
+    AppKit::LayoutConstraintRef m_leftMargin;
+    AppKit::LayoutConstraintRef m_optionsRightMargin;
     double m_initialSlideValue = 0;
-    WeakDelegate<ListCellViewDelegate> m_delegate;
+    AppKit::WeakDelegate<ListCellViewDelegate> m_delegate;
     std::shared_ptr<const ListRowViewData> m_data;
     // What the cell showed when the pan under way began.
     std::shared_ptr<const ListRowViewData> m_pannedData;

@@ -14,6 +14,7 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::AppKit;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

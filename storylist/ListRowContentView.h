@@ -43,7 +43,7 @@ public:
 
     // The image column's width (50 with story images on, 0 with them off); the cell changes
     // its constant.
-    const LayoutConstraintRef& imageWidth() const { return m_imageWidth; }
+    const AppKit::LayoutConstraintRef& imageWidth() const { return m_imageWidth; }
 
     // Hover tracking: off removes the tracking area, so entering and leaving change nothing;
     // on (also when it already was) lays the view out, which installs a fresh one.
@@ -53,7 +53,7 @@ public:
     const std::optional<QRect>& trackingArea() const { return m_trackingArea; }
 
     // The subviews by the names the row's visual formats use.
-    LayoutViews views() const;
+    AppKit::LayoutViews views() const;
 
     static ImageButton* setupCloseButton();
     static ImageButton* setupShareButton();
@@ -97,8 +97,8 @@ private:
     void updateTextInset();
 
     std::optional<QRect> m_trackingArea;
-    LayoutConstraintRef m_imageWidth;
-    LayoutConstraintRef m_textLeft;
+    AppKit::LayoutConstraintRef m_imageWidth;
+    AppKit::LayoutConstraintRef m_textLeft;
     bool m_trackingEnabled = true;
     std::optional<QDateTime> m_date;
     bool m_selected = false;

@@ -1,14 +1,11 @@
 #pragma once
 
-// The namespace of the library in this folder, and the libraries below it whose names
-// its code uses as they are.
+// The namespace of the library in this folder. Its headers name what they use of the libraries
+// below qualified; its .cpp files open the using-directives they need.
 
 #include "platform/appkit/Namespace.h"
 #include "platform/notificationcenter/Namespace.h"
 #include "data/Namespace.h"
 
 namespace Tickerly::StoryList {
-using namespace Tickerly::AppKit;
-using namespace Tickerly::WidgetInterface;
-using namespace Tickerly::Data;
 } // namespace Tickerly::StoryList

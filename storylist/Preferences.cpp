@@ -15,6 +15,9 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Data;
+
 namespace {
 
 // A stored number as an integer; nothing for text and every other kind of value.

@@ -35,31 +35,31 @@ inline constexpr char16_t keptSettingNotification[]
 // announced. Light; make one where it is needed. Main thread.
 class Preferences {
 public:
-    explicit Preferences(std::shared_ptr<UserDefaults> userDefaults = nullptr);
+    explicit Preferences(std::shared_ptr<Foundation::UserDefaults> userDefaults = nullptr);
 
-    const std::shared_ptr<UserDefaults> userDefaults;
+    const std::shared_ptr<Foundation::UserDefaults> userDefaults;
     const qint64 defaultNumberOfStories = 5;
 
     bool readabilityOnOpen() const;
-    UserDefaults::Outcome setReadabilityOnOpen(bool value);
+    Foundation::UserDefaults::Outcome setReadabilityOnOpen(bool value);
     bool hideOnOpen() const;
-    UserDefaults::Outcome setHideOnOpen(bool value);
+    Foundation::UserDefaults::Outcome setHideOnOpen(bool value);
     // Never 0: nothing stored, or 0 stored, reads as `defaultNumberOfStories`.
     qint64 numberOfStories() const;
     // 0 is stored as `defaultNumberOfStories`.
-    UserDefaults::Outcome setNumberOfStories(qint64 value);
+    Foundation::UserDefaults::Outcome setNumberOfStories(qint64 value);
     bool widgetExpanded() const;
-    UserDefaults::Outcome setWidgetExpanded(bool value);
+    Foundation::UserDefaults::Outcome setWidgetExpanded(bool value);
     bool widgetImages() const;
-    UserDefaults::Outcome setWidgetImages(bool value);
+    Foundation::UserDefaults::Outcome setWidgetImages(bool value);
     bool widgetButtons() const;
-    UserDefaults::Outcome setWidgetButtons(bool value);
+    Foundation::UserDefaults::Outcome setWidgetButtons(bool value);
 
 private:
     // This process's kept write of `key`, else the stored value.
     QVariant value(const QString& key) const;
     bool boolean(const QString& key, bool defaultValue) const;
-    UserDefaults::Outcome write(const QString& key, const QVariant& value);
+    Foundation::UserDefaults::Outcome write(const QString& key, const QVariant& value);
 };
 
 } // namespace Tickerly::StoryList

@@ -7,6 +7,7 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::AppKit;
 using namespace Qt::Literals::StringLiterals;
 
 RowOptionsViewDelegate::~RowOptionsViewDelegate() = default;

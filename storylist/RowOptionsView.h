@@ -59,7 +59,7 @@ protected:
     virtual void setup() { }
 
 private:
-    WeakDelegate<RowOptionsViewDelegate> m_delegate;
+    AppKit::WeakDelegate<RowOptionsViewDelegate> m_delegate;
     QMap<QString, QAbstractButton*> m_buttonIdentifiers;
     QList<QPointer<QAbstractButton>> m_buttons;
     QList<RowOption> m_options; // what the buttons show

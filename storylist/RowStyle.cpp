@@ -6,6 +6,8 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::AppKit;
+
 namespace RowStyle {
 
 QFont systemFont(qreal points, QFont::Weight weight)

@@ -33,10 +33,10 @@ class TodayView;
 //
 // Subclasses add rows above the stories (`extraRows`) and finish loading in `viewDidLoad`,
 // calling the base. Main thread only; whoever makes it owns it.
-class StoriesBaseViewController : public ViewController,
+class StoriesBaseViewController : public AppKit::ViewController,
                                   public TodayDataSourceDelegate,
                                   public ListCellViewDelegate,
-                                  public TableViewDelegate {
+                                  public AppKit::TableViewDelegate {
     Q_OBJECT
 public:
     // The row options; the raw value is the option button's identifier.
@@ -48,11 +48,11 @@ public:
     // From an interface name (the view is made from the interface registered under it) and a
     // bundle; a storyboard's builder makes it with neither.
     explicit StoriesBaseViewController(const std::optional<QString>& nibName = std::nullopt,
-        const std::optional<Bundle>& bundle = std::nullopt);
+        const std::optional<Foundation::Bundle>& bundle = std::nullopt);
     ~StoriesBaseViewController() override;
 
     TodayDataSource dataSource;
-    TickerlyAPIClient apiClient;
+    API::TickerlyAPIClient apiClient;
     // Kept for whoever wants it; the list itself never reads it.
     bool didLoad = false;
 
@@ -71,7 +71,7 @@ public:
     void refreshRefused(TodayDataSource* dataSource) override;
     // Tells the person `text` where the list can; the base shows nothing.
     virtual void showError(const QString& text);
-    QWidget* viewForTableColumn(TableView* tableView, int column, int row) override;
+    QWidget* viewForTableColumn(AppKit::TableView* tableView, int column, int row) override;
 
     void rowViewPressed(ListCellView* rowView) override;
     // Removes the story at `index` (a story index, not a table row).
@@ -86,7 +86,7 @@ public:
     void share(QAction* sender);
 
     // The story table: cells "cell", 75 points high, 2 apart, `owner` its delegate.
-    static TableView* makeStoryTable(StoriesBaseViewController* owner);
+    static AppKit::TableView* makeStoryTable(StoriesBaseViewController* owner);
 
     // Where the progress wheel sits: at the top right, or at the right end of the button's strip.
     enum class SpinnerPlace { topRight, besideButton };
@@ -96,11 +96,12 @@ public:
         StoriesBaseViewController* owner, SpinnerPlace spinnerPlace = SpinnerPlace::topRight);
 
     // The items a story is shared as: its text, its image or image address, its link.
-    static QVariantList shareItems(const NewsStory& story);
+    static QVariantList shareItems(const Data::NewsStory& story);
 
 private:
     // The story index of a row view and its story, when the row shows one.
-    std::optional<std::pair<int, std::shared_ptr<NewsStory>>> storyOfRowView(ListCellView* rowView);
+    std::optional<std::pair<int, std::shared_ptr<Data::NewsStory>>> storyOfRowView(
+        ListCellView* rowView);
 };
 
 } // namespace Tickerly::StoryList

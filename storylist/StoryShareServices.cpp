@@ -11,6 +11,9 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

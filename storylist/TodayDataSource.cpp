@@ -16,6 +16,10 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::WidgetInterface;
+using namespace Tickerly::Data;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

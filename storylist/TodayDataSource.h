@@ -59,23 +59,23 @@ public:
 //
 // Main thread only; owned by its story list controller. Image loads complete on the image
 // session's queue and only hop back to the main thread from there.
-class TodayDataSource : public QObject, public TableViewDataSource {
+class TodayDataSource : public QObject, public AppKit::TableViewDataSource {
     Q_OBJECT
 public:
-    using CompletionHandler = std::function<void(NCUpdateResult)>;
+    using CompletionHandler = std::function<void(WidgetInterface::NCUpdateResult)>;
 
     TodayDataSource();
     ~TodayDataSource() override;
 
-    std::shared_ptr<UrlSession> imageSession;
-    QPointer<TableView> tableView;
-    SourcesData sourcesData;
-    QList<std::shared_ptr<NewsStory>> stories;
+    std::shared_ptr<Foundation::UrlSession> imageSession;
+    QPointer<AppKit::TableView> tableView;
+    Data::SourcesData sourcesData;
+    QList<std::shared_ptr<Data::NewsStory>> stories;
     // When the held stories were stored; a story dated later shows this time instead.
     std::optional<QDateTime> loadedAt;
     // By story link, which is what makes two stories equal; stories without one are never cached.
     QHash<QString, QImage> imageCache;
-    std::optional<StoryStateData> stateData;
+    std::optional<Data::StoryStateData> stateData;
     bool didLoad = false;
     const int limit = 20;
 
@@ -88,13 +88,13 @@ public:
 
     // The number of story rows the table shows, never negative.
     int numberOfItems() const;
-    void attachToTableView(TableView* table);
-    std::shared_ptr<const ListRowViewData> listRowViewDataFromStory(const NewsStory& story);
+    void attachToTableView(AppKit::TableView* table);
+    std::shared_ptr<const ListRowViewData> listRowViewDataFromStory(const Data::NewsStory& story);
 
-    int numberOfRowsInTableView(TableView* table) override;
+    int numberOfRowsInTableView(AppKit::TableView* table) override;
     // The number 0 for the owner's extra rows, the story's row data below them, nothing past
     // the held list.
-    QVariant objectValueForTableColumn(TableView* table, int column, int row) override;
+    QVariant objectValueForTableColumn(AppKit::TableView* table, int column, int row) override;
 
     // A refresh without handler, whatever the notification.
     void dataUpdated();
@@ -111,12 +111,12 @@ public:
 private:
     int extraRows() const;
     // Also reads when they were stored (loadedAt).
-    QList<std::shared_ptr<NewsStory>> readCurrentStories();
+    QList<std::shared_ptr<Data::NewsStory>> readCurrentStories();
     void pruneImageCache();
-    void keptStateEnded(const Notification& notification);
+    void keptStateEnded(const Foundation::Notification& notification);
 
     bool m_expanded = false;
-    WeakDelegate<TodayDataSourceDelegate> m_delegate;
+    AppKit::WeakDelegate<TodayDataSourceDelegate> m_delegate;
 };
 
 } // namespace Tickerly::StoryList

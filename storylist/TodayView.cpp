@@ -11,6 +11,8 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

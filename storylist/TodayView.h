@@ -24,20 +24,20 @@ public:
     explicit TodayView(QWidget* parent = nullptr);
     ~TodayView() override;
 
-    TableView* tableView() const { return m_tableView; }
-    void setTableView(TableView* tableView) { m_tableView = tableView; }
+    AppKit::TableView* tableView() const { return m_tableView; }
+    void setTableView(AppKit::TableView* tableView) { m_tableView = tableView; }
     QAbstractButton* expandButton() const { return m_expandButton; }
     void setExpandButton(QAbstractButton* button) { m_expandButton = button; }
-    ProgressIndicator* spinner() const { return m_spinner; }
-    void setSpinner(ProgressIndicator* spinner) { m_spinner = spinner; }
-    const LayoutConstraintRef& heightConstraint() const { return m_heightConstraint; }
-    void setHeightConstraint(LayoutConstraintRef constraint)
+    AppKit::ProgressIndicator* spinner() const { return m_spinner; }
+    void setSpinner(AppKit::ProgressIndicator* spinner) { m_spinner = spinner; }
+    const AppKit::LayoutConstraintRef& heightConstraint() const { return m_heightConstraint; }
+    void setHeightConstraint(AppKit::LayoutConstraintRef constraint)
     {
         m_heightConstraint = std::move(constraint);
     }
 
     Label* const emptyLabel;
-    LayoutViews views() const;
+    AppKit::LayoutViews views() const;
 
     bool isEmpty() const { return m_isEmpty; }
     // Shows the empty label and hides the expand button, or the other way round.
@@ -53,10 +53,10 @@ public:
 private:
     void setup();
 
-    QPointer<TableView> m_tableView;
+    QPointer<AppKit::TableView> m_tableView;
     QPointer<QAbstractButton> m_expandButton;
-    QPointer<ProgressIndicator> m_spinner;
-    LayoutConstraintRef m_heightConstraint;
+    QPointer<AppKit::ProgressIndicator> m_spinner;
+    AppKit::LayoutConstraintRef m_heightConstraint;
     bool m_isEmpty = false;
     bool m_expanded = false;
 };

@@ -8,6 +8,10 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::WidgetInterface;
+
 TodayViewController::TodayViewController(
     const std::optional<QString>&, const std::optional<Bundle>& bundle)
     : StoriesBaseViewController(QString::fromUtf16(interfaceName), bundle)

@@ -19,24 +19,26 @@ namespace Tickerly::StoryList {
 // margins and to update. The application compiles it too but never makes one.
 //
 // Main thread only; whoever makes it owns it.
-class TodayViewController : public StoriesBaseViewController, public NCWidgetProviding {
+class TodayViewController : public StoriesBaseViewController,
+                            public WidgetInterface::NCWidgetProviding {
     Q_OBJECT
 public:
     static constexpr char16_t interfaceName[] = u"TodayViewController";
 
     // The interface is always "TodayViewController", whatever name is given.
     explicit TodayViewController(const std::optional<QString>& nibName = std::nullopt,
-        const std::optional<Bundle>& bundle = std::nullopt);
+        const std::optional<Foundation::Bundle>& bundle = std::nullopt);
     ~TodayViewController() override;
 
     void viewDidLoad() override;
     void didReload(TodayDataSource* dataSource) override;
-    QWidget* viewForTableColumn(TableView* tableView, int column, int row) override;
+    QWidget* viewForTableColumn(AppKit::TableView* tableView, int column, int row) override;
 
     // Hands the data source's result on unchanged.
     void widgetPerformUpdateWithCompletionHandler(CompletionHandler completionHandler) override;
     // No margins, whatever is proposed.
-    EdgeInsets widgetMarginInsetsForProposedMarginInsets(EdgeInsets defaultMarginInsets) override;
+    WidgetInterface::EdgeInsets widgetMarginInsetsForProposedMarginInsets(
+        WidgetInterface::EdgeInsets defaultMarginInsets) override;
     // The expand button's action: flips `expanded` and stores it in the shared setting.
     void expandButtonPressed(QObject* sender);
 

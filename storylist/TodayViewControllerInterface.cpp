@@ -5,6 +5,8 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::AppKit;
+
 void registerTodayViewControllerInterface()
 {
     const QString name = QString::fromUtf16(TodayViewController::interfaceName);

@@ -8,6 +8,7 @@
 
 namespace Tickerly::StoryList {
 
+using namespace Tickerly::AppKit;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -42,16 +42,17 @@ private:
 // views' common ancestor, which holds them), then turns off autoresizing-mask translation on
 // every view of the map. Returns the list, vertical constraints first. A malformed format is a
 // programming error and stops the program with the parser's message.
-LayoutConstraintList constraints(QWidget* view, const std::optional<QString>& vertical,
-    const std::optional<QString>& horizontal, const LayoutViews& views);
+AppKit::LayoutConstraintList constraints(QWidget* view, const std::optional<QString>& vertical,
+    const std::optional<QString>& horizontal, const AppKit::LayoutViews& views);
 
 // constraint(...): item.attribute relation multiplier * toItem.toAttribute + constant (with no
 // second item: item.attribute relation constant), with the priority; turns off
 // autoresizing-mask translation on both items, adds the constraint to `view` and returns it.
-LayoutConstraintRef constraint(QWidget* view, QWidget* item, LayoutAttribute attribute,
-    LayoutRelation relation, QWidget* toItem = nullptr,
-    LayoutAttribute toAttribute = LayoutAttribute::NotAnAttribute, double multiplier = 1.0,
-    double constant = 0.0, LayoutPriority priority = LayoutPriorities::Required);
+AppKit::LayoutConstraintRef constraint(QWidget* view, QWidget* item,
+    AppKit::LayoutAttribute attribute, AppKit::LayoutRelation relation, QWidget* toItem = nullptr,
+    AppKit::LayoutAttribute toAttribute = AppKit::LayoutAttribute::NotAnAttribute,
+    double multiplier = 1.0, double constant = 0.0,
+    AppKit::LayoutPriority priority = AppKit::LayoutPriorities::Required);
 
 // addSubviews: makes each view a child of `view`, in order; translation is left alone.
 void addSubviews(QWidget* view, const QList<QWidget*>& views);
@@ -66,7 +67,7 @@ requires(std::is_convertible_v<Views, QWidget*>&&...) void addSubviews(
 // animation on the context and makes the changes) and returns at once the animation object;
 // when the group has ended, its completion runs if one is set by then. `view` plays no part.
 std::shared_ptr<NSViewAnimation> animate(
-    QWidget* view, const std::function<void(AnimationContext&)>& changes);
+    QWidget* view, const std::function<void(AppKit::AnimationContext&)>& changes);
 
 // init(title:textColor:font:): a label-style text field showing `title` as plain text,
 // centred, without border or background, neither selectable nor editable; the colour and font

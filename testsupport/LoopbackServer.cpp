@@ -17,6 +17,7 @@
 
 namespace Tickerly::TestSupport {
 
+using namespace Tickerly::Data;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

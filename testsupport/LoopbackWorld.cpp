@@ -19,6 +19,8 @@
 
 namespace Tickerly::TestSupport {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Data;
 using namespace Qt::Literals::StringLiterals;
 
 const QString LoopbackWorld::newsHost = u"morningnews.test"_s;

@@ -1,12 +1,10 @@
 #pragma once
 
-// The namespace of the library in this folder, and the libraries below it whose names
-// its code uses as they are.
+// The namespace of the library in this folder. Its headers name what they use of the libraries
+// below qualified; its .cpp files open the using-directives they need.
 
 #include "platform/appkit/Namespace.h"
 #include "data/Namespace.h"
 
 namespace Tickerly::TestSupport {
-using namespace Tickerly::AppKit;
-using namespace Tickerly::Data;
 } // namespace Tickerly::TestSupport

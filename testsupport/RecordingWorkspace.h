@@ -11,9 +11,9 @@ namespace Tickerly::TestSupport {
 
 // Stands in for the desktop: records each address handed over instead of opening it. Install it
 // with Workspace::setSharedWorkspace for the length of a test.
-class RecordingWorkspace : public Workspace {
+class RecordingWorkspace : public AppKit::Workspace {
 public:
-    bool openURL(const Url& url) override
+    bool openURL(const Foundation::Url& url) override
     {
         opened.append(url.absoluteString());
         if (onOpen)
@@ -23,7 +23,7 @@ public:
 
     QStringList opened;
     // Runs as each address arrives, before openURL returns.
-    std::function<void(const Url&)> onOpen;
+    std::function<void(const Foundation::Url&)> onOpen;
 };
 
 } // namespace Tickerly::TestSupport

@@ -21,8 +21,8 @@ public:
     explicit SearchStandIn(TestSupport::LoopbackServer& server)
         : m_server(server)
     {
-        UrlSessionTesting::mapToLoopback(
-            QStringLiteral("https"), Bing::searchHost(), 443, server.port());
+        Foundation::UrlSessionTesting::mapToLoopback(
+            QStringLiteral("https"), Data::Bing::searchHost(), 443, server.port());
     }
 
     // The key in its stored form, where the deployment puts it.
@@ -64,7 +64,7 @@ public:
         const qsizetype at = text.indexOf(QStringLiteral("&Query="));
         if (at < 0)
             return {};
-        QString words = Url::percentDecoded(text.mid(at + 7));
+        QString words = Foundation::Url::percentDecoded(text.mid(at + 7));
         if (words.startsWith(u'\'') && words.endsWith(u'\'') && words.size() >= 2)
             words = words.mid(1, words.size() - 2);
         return words;

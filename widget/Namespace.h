@@ -1,10 +1,9 @@
 #pragma once
 
-// The namespace of the library in this folder, and the libraries below it whose names
-// its code uses as they are.
+// The namespace of the library in this folder. Its headers name what they use of the libraries
+// below qualified; its .cpp files open the using-directives they need.
 
 #include "storylist/Namespace.h"
 
 namespace Tickerly::Widget {
-using namespace Tickerly::StoryList;
 } // namespace Tickerly::Widget

@@ -13,6 +13,8 @@
 
 namespace Tickerly::Widget {
 
+using namespace Tickerly::WidgetInterface;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

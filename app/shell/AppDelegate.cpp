@@ -6,6 +6,7 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
 using namespace Qt::Literals::StringLiterals;
 
 AppDelegate::AppDelegate(QObject* parent)

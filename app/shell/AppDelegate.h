@@ -20,15 +20,18 @@ public:
     ~AppDelegate() override;
 
     // The sources window opened at launch; never cleared.
-    const std::shared_ptr<WindowController>& windowController() const { return m_windowController; }
-    void setWindowController(std::shared_ptr<WindowController> controller);
+    const std::shared_ptr<AppKit::WindowController>& windowController() const
+    {
+        return m_windowController;
+    }
+    void setWindowController(std::shared_ptr<AppKit::WindowController> controller);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate() { }
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 
 private:
-    std::shared_ptr<WindowController> m_windowController;
+    std::shared_ptr<AppKit::WindowController> m_windowController;
 };
 
 } // namespace Tickerly::App

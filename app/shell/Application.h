@@ -32,15 +32,21 @@ public:
     static Application* shared();
 
     // Each set exactly while its window is open.
-    const std::shared_ptr<WindowController>& storiesWindowController() const { return m_stories; }
-    void setStoriesWindowController(std::shared_ptr<WindowController> controller);
-    const std::shared_ptr<WindowController>& sourcesWindowController() const { return m_sources; }
-    void setSourcesWindowController(std::shared_ptr<WindowController> controller);
-    const std::shared_ptr<WindowController>& preferencesWindowController() const
+    const std::shared_ptr<AppKit::WindowController>& storiesWindowController() const
+    {
+        return m_stories;
+    }
+    void setStoriesWindowController(std::shared_ptr<AppKit::WindowController> controller);
+    const std::shared_ptr<AppKit::WindowController>& sourcesWindowController() const
+    {
+        return m_sources;
+    }
+    void setSourcesWindowController(std::shared_ptr<AppKit::WindowController> controller);
+    const std::shared_ptr<AppKit::WindowController>& preferencesWindowController() const
     {
         return m_preferences;
     }
-    void setPreferencesWindowController(std::shared_ptr<WindowController> controller);
+    void setPreferencesWindowController(std::shared_ptr<AppKit::WindowController> controller);
 
     AppDelegate* delegate() const { return m_delegate; }
     void setDelegate(AppDelegate* delegate) { m_delegate = delegate; }
@@ -61,12 +67,12 @@ public Q_SLOTS:
 
 private:
     void setup();
-    void windowWillClose(const Notification& notification);
-    void toggle(std::shared_ptr<WindowController>& property, const QString& storyboardName);
+    void windowWillClose(const Foundation::Notification& notification);
+    void toggle(std::shared_ptr<AppKit::WindowController>& property, const QString& storyboardName);
 
-    std::shared_ptr<WindowController> m_stories;
-    std::shared_ptr<WindowController> m_sources;
-    std::shared_ptr<WindowController> m_preferences;
+    std::shared_ptr<AppKit::WindowController> m_stories;
+    std::shared_ptr<AppKit::WindowController> m_sources;
+    std::shared_ptr<AppKit::WindowController> m_preferences;
     AppDelegate* m_delegate = nullptr; // not owned
 };
 

@@ -27,8 +27,8 @@ public:
     QString title() const { return m_title; }
     void setTitle(const QString& title);
 
-    TrackingAreaRef trackingArea() const { return m_trackingArea; }
-    void setTrackingArea(TrackingAreaRef area) { m_trackingArea = std::move(area); }
+    AppKit::TrackingAreaRef trackingArea() const { return m_trackingArea; }
+    void setTrackingArea(AppKit::TrackingAreaRef area) { m_trackingArea = std::move(area); }
 
     State state() const { return m_state; }
     void setState(State state);
@@ -52,7 +52,7 @@ protected:
 private:
     std::optional<QImage> m_backgroundImage;
     QString m_title;
-    TrackingAreaRef m_trackingArea;
+    AppKit::TrackingAreaRef m_trackingArea;
     State m_state = State::normal;
 };
 

@@ -10,6 +10,9 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
+using namespace Tickerly::StoryList;
+
 Control::Control(QWidget* parent)
     : QWidget(parent)
 {

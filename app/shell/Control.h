@@ -14,7 +14,7 @@ namespace Tickerly::App {
 // mouseDown() and mouseUp(), runs layout() after every size change (and before the first
 // show), and owns the enter and exit calls of the tracking areas it installs. Made with a zero
 // frame; its owner or the scene that makes it sizes it. Main thread only; owned by its parent.
-class Control : public QWidget, public TrackingAreaOwner {
+class Control : public QWidget, public AppKit::TrackingAreaOwner {
     Q_OBJECT
 public:
     explicit Control(QWidget* parent = nullptr);
@@ -30,7 +30,7 @@ protected:
     bool sendActionAndSurvive();
     // Replaces `area` (when set) by a new one over the bounds that reports entering and
     // leaving while the window is active.
-    void replaceTrackingArea(TrackingAreaRef& area);
+    void replaceTrackingArea(AppKit::TrackingAreaRef& area);
     // A plain-text title that lets presses through to the control.
     QLabel* makeTitleLabel(const QString& text, const QColor& color);
     static void setTextColor(QLabel* label, const QColor& color);

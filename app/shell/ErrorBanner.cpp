@@ -9,6 +9,9 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

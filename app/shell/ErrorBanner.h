@@ -19,8 +19,8 @@ public:
     explicit ErrorBanner(QWidget* host);
 
     QLabel* label() const { return m_label; }
-    const LayoutConstraintRef& topConstraint() const { return m_top; }
-    void setTopConstraint(LayoutConstraintRef constraint) { m_top = std::move(constraint); }
+    const AppKit::LayoutConstraintRef& topConstraint() const { return m_top; }
+    void setTopConstraint(AppKit::LayoutConstraintRef constraint) { m_top = std::move(constraint); }
 
     // Whether the banner is in place (its top constraint at exactly 0); not animated by itself.
     bool isShown() const;
@@ -31,7 +31,7 @@ public:
 private:
     QPointer<QWidget> m_host;
     QLabel* m_label;
-    LayoutConstraintRef m_top;
+    AppKit::LayoutConstraintRef m_top;
 };
 
 } // namespace Tickerly::App

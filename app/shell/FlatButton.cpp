@@ -13,6 +13,8 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 FlatButton::FlatButton(QWidget* parent)

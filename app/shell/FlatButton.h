@@ -39,8 +39,8 @@ public:
     QString title() const;
     void setTitle(const QString& title);
 
-    TrackingAreaRef trackingArea() const { return m_trackingArea; }
-    void setTrackingArea(TrackingAreaRef area) { m_trackingArea = std::move(area); }
+    AppKit::TrackingAreaRef trackingArea() const { return m_trackingArea; }
+    void setTrackingArea(AppKit::TrackingAreaRef area) { m_trackingArea = std::move(area); }
 
     bool pressed() const { return m_pressed; }
     void setPressed(bool pressed);
@@ -67,7 +67,7 @@ private:
     ShapeLayer m_background;
     QLabel* m_label;
     Color m_color = Color::green;
-    TrackingAreaRef m_trackingArea;
+    AppKit::TrackingAreaRef m_trackingArea;
     bool m_pressed = false;
 };
 

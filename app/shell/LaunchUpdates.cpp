@@ -7,6 +7,8 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Data;
+
 namespace {
 
 LaunchUpdates& installed()

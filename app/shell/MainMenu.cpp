@@ -15,6 +15,8 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -12,6 +12,6 @@ namespace Tickerly::App {
 // the window and quitting, with the usual shortcuts. On a desktop with a global menu bar the
 // menu goes there. Every item reaches the application object when it is chosen, and does
 // nothing when there is none.
-void installMainMenu(TopLevelWindow* window);
+void installMainMenu(AppKit::TopLevelWindow* window);
 
 } // namespace Tickerly::App

@@ -16,6 +16,10 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcPreferences, "tickerly.preferences")

@@ -21,7 +21,7 @@ namespace Tickerly::App {
 // and the stories window; a change the store refuses shows the stored value again. Texts are set
 // again before each appearance. Main thread; made by the storyboard "Preferences" and owned by its
 // window controller.
-class PreferencesViewController : public ViewController {
+class PreferencesViewController : public AppKit::ViewController {
     Q_OBJECT
 public:
     // The addresses the link buttons open. Configuration; the defaults are the product's pages.

@@ -5,6 +5,7 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
 using namespace Qt::Literals::StringLiterals;
 
 QString RunningInstance::serviceName() { return u"velmora.Tickerly"_s; }

@@ -14,6 +14,8 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -4,6 +4,8 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

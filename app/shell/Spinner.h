@@ -14,7 +14,7 @@ namespace Tickerly::App {
 // The wave spinner of the pull-to-refresh strip: loops the 128 "Wave_small_" frames at 60 per
 // second, or shows one chosen frame while the list is pulled. Made in code only (its owner lays
 // it out); main thread only.
-class Spinner : public ImageView {
+class Spinner : public StoryList::ImageView {
 public:
     // Shows the rest frame. The other frames are read when first asked for (a window opening
     // with the spinner at rest would otherwise wait on 128 pictures); a missing frame then stops

@@ -11,6 +11,8 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 TodayView* storiesView(StoriesViewController* owner)

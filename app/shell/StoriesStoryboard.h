@@ -19,7 +19,7 @@ class Window;
 // delegate) as the document of an elastic WidgetScrollView with its WidgetClipView and refresh
 // strip, the controller's `scrollView` outlet connected. No expand button: the list is always
 // expanded.
-TodayView* storiesView(StoriesViewController* owner);
+StoryList::TodayView* storiesView(StoriesViewController* owner);
 
 // The initial scene of the storyboard "Stories": a window controller over `window` whose
 // content is a StoriesViewController.

@@ -11,6 +11,10 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::WidgetInterface;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 StoriesViewController::StoriesViewController(

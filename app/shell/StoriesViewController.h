@@ -13,11 +13,12 @@ namespace Tickerly::App {
 // seconds while the controller lives, and at once with a click sound when the list is pulled
 // down or the application asks; a change or refresh the store refused is said in a red banner.
 // Main thread only; owned by the window's controller.
-class StoriesViewController : public StoriesBaseViewController, public WidgetScrollViewDelegate {
+class StoriesViewController : public StoryList::StoriesBaseViewController,
+                              public WidgetScrollViewDelegate {
     Q_OBJECT
 public:
     explicit StoriesViewController(const std::optional<QString>& nibName = std::nullopt,
-        const std::optional<Bundle>& bundle = std::nullopt);
+        const std::optional<Foundation::Bundle>& bundle = std::nullopt);
 
     // Row 0 shows no story; story i is in row i + 1.
     int extraRows() const override { return 1; }

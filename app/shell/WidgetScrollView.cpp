@@ -8,6 +8,8 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -78,7 +78,7 @@ public:
     void setRefreshing(bool refreshing);
 
     // The names the layout formats use.
-    LayoutViews views() const;
+    AppKit::LayoutViews views() const;
     // The clip view; any other kind than WidgetClipView stops the program.
     WidgetClipView* clipView() const;
 
@@ -97,7 +97,7 @@ public:
     static int frameForPull(int pullDistance);
 
 private:
-    WeakDelegate<WidgetScrollViewDelegate> m_delegate;
+    AppKit::WeakDelegate<WidgetScrollViewDelegate> m_delegate;
     RefreshView* m_refreshView;
     bool m_refreshing = false;
 };

@@ -3,6 +3,8 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
+
 namespace {
 
 TopLevelWindow::Settings fromContentRect(const QRect& contentRect, unsigned styleMask)

@@ -6,7 +6,7 @@
 namespace Tickerly::App {
 
 // The program's window: its content reaches under a hidden title on a transparent title bar.
-class Window : public TopLevelWindow {
+class Window : public AppKit::TopLevelWindow {
     Q_OBJECT
 public:
     // A new window of `contentRect` with every flag of `styleMask`, plus the full-size content

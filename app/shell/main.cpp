@@ -13,6 +13,8 @@
 #include <QIcon>
 #include <QPixmap>
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::App;
 
 using namespace Qt::Literals::StringLiterals;

@@ -12,6 +12,10 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 StepImageView::StepImageView(const QImage& image, QWidget* parent)

@@ -12,6 +12,9 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcWelcome, "tickerly.sources.welcome")

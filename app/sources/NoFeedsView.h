@@ -25,7 +25,7 @@ class NoFeedsView : public QWidget {
 public:
     explicit NoFeedsView(QWidget* parent = nullptr);
 
-    ImageView* imageView() const { return m_imageView; }
+    StoryList::ImageView* imageView() const { return m_imageView; }
     QLabel* welcomeTitle() const { return m_welcomeTitle; }
     QLabel* welcomeText() const { return m_welcomeText; }
 
@@ -34,7 +34,7 @@ public:
     void setCounter(std::int64_t counter) { m_counter = counter; }
 
     // "image", "title", "text": the names the layout formats use.
-    LayoutViews views() const;
+    AppKit::LayoutViews views() const;
 
     void setup();
     void setupAnimatedImage();
@@ -54,7 +54,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    ImageView* m_imageView;
+    StoryList::ImageView* m_imageView;
     QLabel* m_welcomeTitle;
     QLabel* m_welcomeText;
     std::int64_t m_counter = 0;

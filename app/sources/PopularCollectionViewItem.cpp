@@ -15,6 +15,10 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcPopular, "tickerly.sources.popular")

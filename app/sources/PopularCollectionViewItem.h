@@ -35,7 +35,7 @@ public:
 // source into the user's list or takes it out. What the item shows follows its represented
 // object; the button's state comes back through the panel, which reloads on every change of
 // the list. Made from the prototype of the sources storyboard; owned by its collection view.
-class PopularCollectionViewItem : public CollectionViewItem {
+class PopularCollectionViewItem : public AppKit::CollectionViewItem {
     Q_OBJECT
 public:
     PopularCollectionViewItem();
@@ -45,10 +45,10 @@ public:
 
     AddButton* addButton() const { return m_addButton; }
     void setAddButton(AddButton* button) { m_addButton = button; }
-    ImageView* iconView() const { return m_iconView; }
-    Label* titleLabel() const { return m_titleLabel; }
+    StoryList::ImageView* iconView() const { return m_iconView; }
+    StoryList::Label* titleLabel() const { return m_titleLabel; }
 
-    std::shared_ptr<TopFeedSource> feed() const;
+    std::shared_ptr<Data::TopFeedSource> feed() const;
 
     void setRepresentedObject(const QVariant& object) override;
 
@@ -64,8 +64,8 @@ private:
     void refreshBindings();
 
     QPointer<AddButton> m_addButton;
-    QPointer<ImageView> m_iconView;
-    QPointer<Label> m_titleLabel;
+    QPointer<StoryList::ImageView> m_iconView;
+    QPointer<StoryList::Label> m_titleLabel;
     bool m_bound = false;
 };
 

@@ -21,6 +21,10 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
+using namespace Tickerly::StoryList;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -32,7 +32,7 @@ inline const QString popularItemPrototypeIdentifier
 
 // The popular-feeds panel's window. It never becomes the key window: nothing in it takes the
 // keyboard focus, so clicks in it leave the search field editing.
-class PopularWindow : public TopLevelWindow {
+class PopularWindow : public AppKit::TopLevelWindow {
     Q_OBJECT
 public:
     explicit PopularWindow(const QRect& contentRect);
@@ -71,18 +71,18 @@ private:
 // The panel's content: the stored popular feeds, one item each, current with every change of
 // the stored feeds, of the source icons and of the source list. The progress indicator turns
 // while there are none. The scene connects its outlets before its view loads. Main thread.
-class PopularViewController : public ViewController {
+class PopularViewController : public AppKit::ViewController {
     Q_OBJECT
 public:
-    using FeedList = QList<std::shared_ptr<TopFeedSource>>;
+    using FeedList = QList<std::shared_ptr<Data::TopFeedSource>>;
 
     explicit PopularViewController(QObject* parent = nullptr);
     ~PopularViewController() override;
 
-    CollectionView* collectionView() const { return m_collectionView; }
-    void setCollectionView(CollectionView* view) { m_collectionView = view; }
-    ProgressIndicator* spinner() const { return m_spinner; }
-    void setSpinner(ProgressIndicator* spinner) { m_spinner = spinner; }
+    AppKit::CollectionView* collectionView() const { return m_collectionView; }
+    void setCollectionView(AppKit::CollectionView* view) { m_collectionView = view; }
+    AppKit::ProgressIndicator* spinner() const { return m_spinner; }
+    void setSpinner(AppKit::ProgressIndicator* spinner) { m_spinner = spinner; }
 
     const FeedList& contents() const { return m_contents; }
     // The collection view shows the new list at once.
@@ -90,15 +90,15 @@ public:
 
     // Sets the stored popular feeds as the contents, whole.
     void updateContents();
-    void iconUpdated(const Notification& notification);
-    void sourcesUpdated(const Notification& notification);
+    void iconUpdated(const Foundation::Notification& notification);
+    void sourcesUpdated(const Foundation::Notification& notification);
 
 protected:
     void viewDidLoad() override;
 
 private:
-    QPointer<CollectionView> m_collectionView;
-    QPointer<ProgressIndicator> m_spinner;
+    QPointer<AppKit::CollectionView> m_collectionView;
+    QPointer<AppKit::ProgressIndicator> m_spinner;
     FeedList m_contents;
     // The item the storyboard gives as prototype; each item is made like it.
     std::shared_ptr<QObject> m_prototype;

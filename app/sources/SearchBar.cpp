@@ -8,6 +8,7 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
 using namespace Qt::Literals::StringLiterals;
 
 const QString controlTextDidEndEditingNotification = u"NSControlTextDidEndEditingNotification"_s;

@@ -32,15 +32,15 @@ class SourceRowView : public QWidget {
 public:
     explicit SourceRowView(QWidget* parent = nullptr);
 
-    Label* title() const { return m_title; }
-    Label* link() const { return m_link; }
-    ImageView* icon() const { return m_icon; }
-    ProgressIndicator* spinner() const { return m_spinner; }
+    StoryList::Label* title() const { return m_title; }
+    StoryList::Label* link() const { return m_link; }
+    StoryList::ImageView* icon() const { return m_icon; }
+    AppKit::ProgressIndicator* spinner() const { return m_spinner; }
     FlatButton* remove() const { return m_remove; }
-    ImageView* mask() const { return m_mask; }
+    StoryList::ImageView* mask() const { return m_mask; }
 
     // "title", "link", "remove", "icon", "spinner": the names the layout formats use.
-    LayoutViews views() const;
+    AppKit::LayoutViews views() const;
 
     const std::shared_ptr<const SourceData>& data() const { return m_data; }
     void setData(std::shared_ptr<const SourceData> data);
@@ -57,12 +57,12 @@ public:
 private:
     void dataChanged();
 
-    Label* m_title;
-    Label* m_link;
-    ImageView* m_icon;
-    ProgressIndicator* m_spinner;
+    StoryList::Label* m_title;
+    StoryList::Label* m_link;
+    StoryList::ImageView* m_icon;
+    AppKit::ProgressIndicator* m_spinner;
     FlatButton* m_remove;
-    ImageView* m_mask;
+    StoryList::ImageView* m_mask;
     std::shared_ptr<const SourceData> m_data;
 };
 
@@ -75,7 +75,7 @@ public:
 
 // The cell of the sources table's "row" prototype: holds a row view, hands it each row object
 // and turns a press of its remove button into `deletePressed` on its delegate (held weakly).
-class SourceTableViewCell : public TableCellView {
+class SourceTableViewCell : public AppKit::TableCellView {
     Q_OBJECT
 public:
     explicit SourceTableViewCell(QWidget* parent = nullptr);
@@ -97,7 +97,7 @@ public:
 
 private:
     QPointer<SourceRowView> m_contentView;
-    WeakDelegate<SourceTableViewCellDelegate> m_delegate;
+    AppKit::WeakDelegate<SourceTableViewCellDelegate> m_delegate;
 };
 
 } // namespace Tickerly::App

@@ -7,6 +7,10 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
+
 namespace {
 
 // A non-empty list of integers under `key`; none otherwise.

@@ -52,51 +52,51 @@ public:
 // change and icon notifications with animated row changes, and reads the list again when either
 // program writes what a run that ended left. Main thread only; owned by the sources view
 // controller.
-class SourcesDataSource : public QObject, public TableViewDataSource {
+class SourcesDataSource : public QObject, public AppKit::TableViewDataSource {
     Q_OBJECT
 public:
     explicit SourcesDataSource(QObject* parent = nullptr);
     ~SourcesDataSource() override;
 
-    TableView* tableView() const { return m_tableView; }
-    void setTableView(TableView* tableView) { m_tableView = tableView; }
+    AppKit::TableView* tableView() const { return m_tableView; }
+    void setTableView(AppKit::TableView* tableView) { m_tableView = tableView; }
 
-    const QList<std::shared_ptr<Source>>& sources() const { return m_sources; }
-    void setSources(const QList<std::shared_ptr<Source>>& sources) { m_sources = sources; }
+    const QList<std::shared_ptr<Data::Source>>& sources() const { return m_sources; }
+    void setSources(const QList<std::shared_ptr<Data::Source>>& sources) { m_sources = sources; }
 
-    const SourcesData& sourcesData() const { return m_sourcesData; }
+    const Data::SourcesData& sourcesData() const { return m_sourcesData; }
 
     SourcesDataSourceDelegate* delegate() const { return m_delegate.get(); }
     // Held weakly when the delegate is a QObject.
     void setDelegate(SourcesDataSourceDelegate* delegate) { m_delegate.set(delegate); }
 
-    void sourcesChanged(const Notification& notification);
-    void sourceIconChanged(const Notification& notification);
+    void sourcesChanged(const Foundation::Notification& notification);
+    void sourceIconChanged(const Foundation::Notification& notification);
     // Reloads the table when the stored list is not the one shown.
     void sourcesReplayed();
 
-    void attachToTableView(TableView* tableView);
+    void attachToTableView(AppKit::TableView* tableView);
     int numberOfItems() const { return int(m_sources.size()); }
 
-    static std::shared_ptr<const SourceData> sourceDataFromSource(const Source& source);
+    static std::shared_ptr<const SourceData> sourceDataFromSource(const Data::Source& source);
 
     // TableViewDataSource
-    int numberOfRowsInTableView(TableView* tableView) override;
-    QVariant objectValueForTableColumn(TableView* tableView, int column, int row) override;
+    int numberOfRowsInTableView(AppKit::TableView* tableView) override;
+    QVariant objectValueForTableColumn(AppKit::TableView* tableView, int column, int row) override;
 
 private:
     // When the notified change, applied to the rows shown, gives the stored list: the updated
     // rows that now show something else. Nothing when the change is out of step.
-    std::optional<QList<int>> rowsToRebind(const QList<std::shared_ptr<Source>>& shown,
+    std::optional<QList<int>> rowsToRebind(const QList<std::shared_ptr<Data::Source>>& shown,
         std::optional<int> added, std::optional<int> removed,
         const std::optional<QList<int>>& updated) const;
-    void animateDifference(
-        TableView* table, const QList<std::shared_ptr<Source>>& shown, const QList<int>& updated);
+    void animateDifference(AppKit::TableView* table,
+        const QList<std::shared_ptr<Data::Source>>& shown, const QList<int>& updated);
 
-    QPointer<TableView> m_tableView;
-    QList<std::shared_ptr<Source>> m_sources;
-    const SourcesData m_sourcesData;
-    WeakDelegate<SourcesDataSourceDelegate> m_delegate;
+    QPointer<AppKit::TableView> m_tableView;
+    QList<std::shared_ptr<Data::Source>> m_sources;
+    const Data::SourcesData m_sourcesData;
+    AppKit::WeakDelegate<SourcesDataSourceDelegate> m_delegate;
 };
 
 } // namespace Tickerly::App

@@ -20,14 +20,17 @@ public:
     explicit SourcesView(QWidget* parent = nullptr);
 
     QLabel* errorLabel() const { return m_banner.label(); }
-    const LayoutConstraintRef& errorTopConstraint() const { return m_banner.topConstraint(); }
-    void setErrorTopConstraint(LayoutConstraintRef constraint)
+    const AppKit::LayoutConstraintRef& errorTopConstraint() const
+    {
+        return m_banner.topConstraint();
+    }
+    void setErrorTopConstraint(AppKit::LayoutConstraintRef constraint)
     {
         m_banner.setTopConstraint(std::move(constraint));
     }
 
     // "error": the name the layout formats use.
-    LayoutViews views() const;
+    AppKit::LayoutViews views() const;
 
     // Whether the banner is in place (its top constraint at exactly 0); not animated by itself.
     bool errorVisible() const;

@@ -23,8 +23,8 @@ inline constexpr char16_t installationShownKey[] = u"velmora.Tickerly.installati
 // screen over it while there are none, and the first-run installation help at the bottom edge.
 // The scene connects its outlets before its view loads. Main thread only; owned by the sources
 // window's controller.
-class SourcesViewController : public ViewController,
-                              public TableViewDelegate,
+class SourcesViewController : public AppKit::ViewController,
+                              public AppKit::TableViewDelegate,
                               public SourcesDataSourceDelegate,
                               public SourceTableViewCellDelegate {
     Q_OBJECT
@@ -32,17 +32,23 @@ public:
     explicit SourcesViewController(QObject* parent = nullptr);
     ~SourcesViewController() override;
 
-    TableView* tableView() const { return m_tableView; }
-    void setTableView(TableView* tableView) { m_tableView = tableView; }
+    AppKit::TableView* tableView() const { return m_tableView; }
+    void setTableView(AppKit::TableView* tableView) { m_tableView = tableView; }
     IntroductionView* installationView() const { return m_installationView; }
     void setInstallationView(IntroductionView* view);
-    const LayoutConstraintRef& installationViewHeight() const { return m_installationViewHeight; }
-    void setInstallationViewHeight(LayoutConstraintRef c)
+    const AppKit::LayoutConstraintRef& installationViewHeight() const
+    {
+        return m_installationViewHeight;
+    }
+    void setInstallationViewHeight(AppKit::LayoutConstraintRef c)
     {
         m_installationViewHeight = std::move(c);
     }
-    const LayoutConstraintRef& installationViewBottom() const { return m_installationViewBottom; }
-    void setInstallationViewBottom(LayoutConstraintRef c)
+    const AppKit::LayoutConstraintRef& installationViewBottom() const
+    {
+        return m_installationViewBottom;
+    }
+    void setInstallationViewBottom(AppKit::LayoutConstraintRef c)
     {
         m_installationViewBottom = std::move(c);
     }
@@ -64,7 +70,7 @@ public:
     void showOrHideWelcomeScreen();
 
     // TableViewDelegate
-    QWidget* viewForTableColumn(TableView* tableView, int column, int row) override;
+    QWidget* viewForTableColumn(AppKit::TableView* tableView, int column, int row) override;
     // SourcesDataSourceDelegate
     void sourcesUpdated(SourcesDataSource* dataSource) override;
     // SourceTableViewCellDelegate
@@ -74,10 +80,10 @@ protected:
     void viewDidLoad() override;
 
 private:
-    QPointer<TableView> m_tableView;
+    QPointer<AppKit::TableView> m_tableView;
     QPointer<IntroductionView> m_installationView;
-    LayoutConstraintRef m_installationViewHeight;
-    LayoutConstraintRef m_installationViewBottom;
+    AppKit::LayoutConstraintRef m_installationViewHeight;
+    AppKit::LayoutConstraintRef m_installationViewBottom;
     QPointer<NoFeedsParentView> m_welcomeView;
     QPointer<SourcesDataSource> m_dataSource;
 };

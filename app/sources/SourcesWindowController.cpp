@@ -18,6 +18,9 @@
 
 namespace Tickerly::App {
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

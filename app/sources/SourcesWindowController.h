@@ -27,14 +27,15 @@ QRect popularWindowFrame(const QSize& windowSize, const QRect& anchor);
 // that hangs below the field while it has the focus. It registers itself with the application
 // object when its window is first asked for. Main thread only; shared by its owners
 // (makeController).
-class SourcesWindowController : public WindowController, public SearchBarDelegate {
+class SourcesWindowController : public AppKit::WindowController, public SearchBarDelegate {
     Q_OBJECT
 public:
-    explicit SourcesWindowController(TopLevelWindow* window = nullptr, QObject* parent = nullptr);
+    explicit SourcesWindowController(
+        AppKit::TopLevelWindow* window = nullptr, QObject* parent = nullptr);
     ~SourcesWindowController() override;
 
-    ProgressIndicator* spinner() const { return m_spinner; }
-    void setSpinner(ProgressIndicator* spinner) { m_spinner = spinner; }
+    AppKit::ProgressIndicator* spinner() const { return m_spinner; }
+    void setSpinner(AppKit::ProgressIndicator* spinner) { m_spinner = spinner; }
     SearchBar* searchBar() const { return m_searchBar; }
     void setSearchBar(SearchBar* searchBar) { m_searchBar = searchBar; }
 
@@ -42,7 +43,7 @@ public:
     // (null otherwise).
     class SourcesViewController* listViewController() const;
 
-    const std::shared_ptr<WindowController>& popularWindowController() const
+    const std::shared_ptr<AppKit::WindowController>& popularWindowController() const
     {
         return m_popularWindowController;
     }
@@ -70,9 +71,9 @@ protected:
 private:
     void setup();
 
-    QPointer<ProgressIndicator> m_spinner;
+    QPointer<AppKit::ProgressIndicator> m_spinner;
     QPointer<SearchBar> m_searchBar;
-    std::shared_ptr<WindowController> m_popularWindowController;
+    std::shared_ptr<AppKit::WindowController> m_popularWindowController;
     bool m_popularWindowVisible = false;
 };
 

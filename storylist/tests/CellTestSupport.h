@@ -65,7 +65,7 @@ class CellTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        MainQueue::setClock(&clock);
+        Foundation::MainQueue::setClock(&clock);
         (void)Preferences().setWidgetImages(true);
         (void)Preferences().setWidgetButtons(true);
         window.resize(320, 77);
@@ -80,7 +80,7 @@ protected:
     {
         clock.advance(10);
         TestSupport::processEvents();
-        MainQueue::setClock(nullptr);
+        Foundation::MainQueue::setClock(nullptr);
     }
     // Runs pending layout passes and lets every animation end.
     void settle(double seconds = 1)
@@ -97,7 +97,7 @@ protected:
         pointer.drag(QPointF(visibleMiddle, 40), dx);
     }
 
-    VirtualClock clock;
+    Foundation::VirtualClock clock;
     QWidget window;
     ListCellView* cell = nullptr;
     RecordingDelegate delegate;

@@ -21,7 +21,7 @@ class FeedSource {
 public:
     explicit FeedSource(int count)
     {
-        UrlSessionTesting::mapToLoopback(
+        Foundation::UrlSessionTesting::mapToLoopback(
             QStringLiteral("http"), QStringLiteral("feeds.example.test"), 80, server.port());
         QByteArray doc = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed</title>";
         for (int i = 0; i < count; ++i) {
@@ -37,14 +37,14 @@ public:
         reply.body = doc + "</channel></rss>";
         reply.headers = { { "Content-Type", "application/rss+xml" } };
         server.reply(QStringLiteral("/feed"), reply);
-        (void)SourcesData().addSource(std::make_shared<Source>(
+        (void)Data::SourcesData().addSource(std::make_shared<Data::Source>(
             QStringLiteral("Feed"), QStringLiteral("http://feeds.example.test/feed")));
         TestSupport::processEvents();
     }
     ~FeedSource()
     {
-        UrlSessionTesting::closeIdleConnections();
-        UrlSessionTesting::removeLoopbackMappings();
+        Foundation::UrlSessionTesting::closeIdleConnections();
+        Foundation::UrlSessionTesting::removeLoopbackMappings();
     }
 
     TestSupport::LoopbackServer server;

@@ -19,11 +19,11 @@ namespace Tickerly::StoryList {
 namespace StoryListTest {
 
 // A row that keeps what it was bound to and counts its bindings.
-class CountingCell : public TableCellView {
+class CountingCell : public AppKit::TableCellView {
 public:
     void setObjectValue(const QVariant& value) override
     {
-        TableCellView::setObjectValue(value);
+        AppKit::TableCellView::setObjectValue(value);
         ++bindings;
     }
     std::shared_ptr<const ListRowViewData> data() const
@@ -35,7 +35,9 @@ public:
 
 // Plays the story list controller: the data source's delegate and the table's, recording what
 // the data source tells it.
-class FakeController : public QObject, public TodayDataSourceDelegate, public TableViewDelegate {
+class FakeController : public QObject,
+                       public TodayDataSourceDelegate,
+                       public AppKit::TableViewDelegate {
 public:
     explicit FakeController(int extraRowCount = 0)
         : extra(extraRowCount)
@@ -43,7 +45,7 @@ public:
     }
 
     // Attaches `table` to `dataSource` as the controllers do.
-    void attach(TableView& table, TodayDataSource& dataSource)
+    void attach(AppKit::TableView& table, TodayDataSource& dataSource)
     {
         table.registerCellPrototype(
             QStringLiteral("cell"), [](QObject*) { return new CountingCell; });
@@ -61,7 +63,7 @@ public:
             onDidReload();
     }
     int extraRows() const override { return extra; }
-    QWidget* viewForTableColumn(TableView* table, int, int) override
+    QWidget* viewForTableColumn(AppKit::TableView* table, int, int) override
     {
         return table->makeViewWithIdentifier(QStringLiteral("cell"), this);
     }
@@ -71,7 +73,7 @@ public:
     std::function<void()> onDidReload;
 };
 
-inline CountingCell* cellAt(TableView& table, int row)
+inline CountingCell* cellAt(AppKit::TableView& table, int row)
 {
     return dynamic_cast<CountingCell*>(table.viewAtRow(row));
 }
@@ -80,21 +82,21 @@ inline CountingCell* cellAt(TableView& table, int row)
 // stories (and the states) of an earlier round of the same test.
 inline void storeStories(int count, int round = 0)
 {
-    QList<std::shared_ptr<NewsStory>> list;
+    QList<std::shared_ptr<Data::NewsStory>> list;
     for (int i = 0; i < count; ++i) {
         const QString link
-            = StoryTest::linkNumber(i) + QStringLiteral("?round=") + QString::number(round);
-        list.append(
-            StoryTest::story(link, 100000 - i, QStringLiteral("Story ") + QString::number(i)));
+            = Data::StoryTest::linkNumber(i) + QStringLiteral("?round=") + QString::number(round);
+        list.append(Data::StoryTest::story(
+            link, 100000 - i, QStringLiteral("Story ") + QString::number(i)));
     }
-    (void)StoredStoriesData().storeStories(list);
+    (void)Data::StoredStoriesData().storeStories(list);
 }
 
 // Waits until every notification this process has posted on the bus so far has come back, so
 // that none reaches a later test.
 inline void drainPostedNotifications()
 {
-    auto& center = DistributedNotificationCenter::defaultCenter();
+    auto& center = Foundation::DistributedNotificationCenter::defaultCenter();
     if (!center.isAvailable())
         return;
     bool back = false;

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::StoryList;
 using namespace Tickerly::TestSupport;
 

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::Data;
 using namespace Tickerly::StoryList;
 using namespace Tickerly::TestSupport;
 

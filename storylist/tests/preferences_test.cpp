@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::Data;
 using namespace Tickerly::StoryList;
 using namespace Tickerly::TestSupport;
 

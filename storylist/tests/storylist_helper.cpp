@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <functional>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::StoryList;
 
 using namespace Qt::Literals::StringLiterals;

@@ -15,6 +15,10 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::WidgetInterface;
+using namespace Tickerly::Data;
 using namespace Tickerly::StoryList;
 using namespace Tickerly::TestSupport;
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::StoryList;
 using namespace Tickerly::TestSupport;
 

@@ -19,6 +19,10 @@
 #include <memory>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::WidgetInterface;
+using namespace Tickerly::Data;
 using namespace Tickerly::StoryList;
 using namespace Tickerly::TestSupport;
 

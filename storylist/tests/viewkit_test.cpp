@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::StoryList;
 using namespace Tickerly::TestSupport;
 

@@ -16,6 +16,7 @@
 #include <memory>
 
 using namespace Tickerly;
+using namespace Tickerly::WidgetInterface;
 using namespace Tickerly::WidgetHost;
 using namespace Tickerly::StoryList;
 using namespace Tickerly::TestSupport;

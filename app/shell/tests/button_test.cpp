@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

@@ -11,6 +11,7 @@
 #include <cmath>
 
 using namespace Tickerly;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

@@ -17,6 +17,7 @@
 
 #include <cstdio>
 
+using namespace Tickerly::Foundation;
 using namespace Tickerly::StoryList;
 
 using namespace Qt::Literals::StringLiterals;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

@@ -38,6 +38,11 @@
 #include <memory>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::API;
+using namespace Tickerly::Data;
+using namespace Tickerly::StoryList;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

@@ -13,6 +13,8 @@
 #include <memory>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

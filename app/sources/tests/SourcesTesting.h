@@ -25,24 +25,24 @@ namespace Tickerly::App {
 namespace SourcesTesting {
 
 // A source whose icon search has given up already, unless `searching`.
-inline std::shared_ptr<Source> source(
+inline std::shared_ptr<Data::Source> source(
     const QString& title, const QString& link, bool searching = false)
 {
-    auto made = std::make_shared<Source>(title, link);
+    auto made = std::make_shared<Data::Source>(title, link);
     made->noIconFound = !searching;
     return made;
 }
 
 // Stores the sources in order and lets their change notifications go by.
-inline void store(const QList<std::shared_ptr<Source>>& sources)
+inline void store(const QList<std::shared_ptr<Data::Source>>& sources)
 {
-    SourcesData data;
+    Data::SourcesData data;
     for (const auto& s : sources)
         (void)data.addSource(s);
     TestSupport::processEvents();
 }
 
-inline QList<std::shared_ptr<Source>> fiveSources()
+inline QList<std::shared_ptr<Data::Source>> fiveSources()
 {
     return { source(QStringLiteral("The Daily Harbour"),
                  QStringLiteral("https://harbour.example/rss")),
@@ -54,7 +54,7 @@ inline QList<std::shared_ptr<Source>> fiveSources()
 }
 
 // The source names the table's rows show, top to bottom (rows sliding out left out).
-inline QStringList shownNames(const TableView& table)
+inline QStringList shownNames(const AppKit::TableView& table)
 {
     QStringList names;
     for (int row = 0; row < table.numberOfRows(); ++row) {
@@ -68,8 +68,8 @@ inline QStringList shownNames(const TableView& table)
 
 // Runs the main queue's clock virtually for the life of the object.
 struct VirtualTime {
-    VirtualTime() { MainQueue::setClock(&clock); }
-    ~VirtualTime() { MainQueue::setClock(nullptr); }
+    VirtualTime() { Foundation::MainQueue::setClock(&clock); }
+    ~VirtualTime() { Foundation::MainQueue::setClock(nullptr); }
     // Moves on in small steps, letting the completions queued on the way run, so animations
     // started by completions start when they would.
     void advance(double seconds)
@@ -82,18 +82,18 @@ struct VirtualTime {
             seconds -= step;
         }
     }
-    VirtualClock clock;
+    Foundation::VirtualClock clock;
 };
 
 // Records the sounds played for the life of the object.
 struct SoundRecorder {
     SoundRecorder()
     {
-        previous = setSoundPlayer([this](const QString& name) { played << name; });
+        previous = AppKit::setSoundPlayer([this](const QString& name) { played << name; });
     }
-    ~SoundRecorder() { setSoundPlayer(previous); }
+    ~SoundRecorder() { AppKit::setSoundPlayer(previous); }
     QStringList played;
-    SoundPlayer previous;
+    AppKit::SoundPlayer previous;
 };
 
 inline void saveScreenshot(QWidget* widget, const QString& name)

@@ -30,6 +30,9 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

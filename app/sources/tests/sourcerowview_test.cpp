@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 using namespace Tickerly;
+using namespace Tickerly::StoryList;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

@@ -31,6 +31,10 @@
 #include <future>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
+using namespace Tickerly::StoryList;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

@@ -22,6 +22,8 @@
 #include <memory>
 
 using namespace Tickerly;
+using namespace Tickerly::Data;
+using namespace Tickerly::StoryList;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

@@ -20,6 +20,8 @@
 #include <algorithm>
 
 using namespace Tickerly;
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
 using namespace Tickerly::App;
 using namespace Tickerly::TestSupport;
 

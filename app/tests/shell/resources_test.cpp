@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::Foundation;
+using namespace Tickerly::AppKit;
+using namespace Tickerly::Data;
 using namespace Tickerly::TestSupport;
 
 using namespace Qt::Literals::StringLiterals;
