@@ -96,9 +96,10 @@ int keepSettingThenWait()
 int keepOtherKeyThenWait()
 {
     UserDefaults::setWriteWaitLimit(std::chrono::milliseconds(100));
-    const auto other = sharedDefaults()->updateOrKeep(u"velmora.Tickerly.NotASetting"_s,
-        [](const std::optional<QVariant>&) { return std::optional(QVariant(true)); }, {},
-        { u"preferences.write"_s, [] { return QVariant(true); } });
+    const auto other
+        = Tickerly::Data::sharedDefaults()->updateOrKeep(u"velmora.Tickerly.NotASetting"_s,
+            [](const std::optional<QVariant>&) { return std::optional(QVariant(true)); }, {},
+            { u"preferences.write"_s, [] { return QVariant(true); } });
     if (other != UserDefaults::Outcome::Kept)
         return 1;
     return keepSettingThenWait();

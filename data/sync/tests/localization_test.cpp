@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace Tickerly::Data;
 using namespace Tickerly::Foundation;
 using namespace Tickerly::TestSupport;
 
