@@ -310,13 +310,13 @@ bool UserDefaults::keepAside(const QString& key, const QByteArray& value)
 
 void UserDefaults::setWriteWaitLimit(std::chrono::milliseconds limit)
 {
-    writeWaitLimitMs.store(limit.count());
+    StoreProcess::setWriteWaitLimitMs(limit.count());
 }
 
 void UserDefaults::setMaxValueSizeForTesting(qsizetype size)
 {
-    storedValueReadBound
-        = size > 0 ? std::min<qint64>(size, Cbor::maxInputSize) : Cbor::maxInputSize;
+    StoreProcess::setStoredValueReadBound(
+        size > 0 ? std::min<qint64>(size, Cbor::maxInputSize) : Cbor::maxInputSize);
 }
 
 bool UserDefaults::synchronize() { return true; }

@@ -2,20 +2,12 @@
 
 #include "platform/foundation/store/UserDefaultsConnection_p.h"
 
-#include "platform/foundation/serialization/Cbor_p.h"
 #include "platform/foundation/base/GroupContainer.h"
 #include "platform/foundation/base/MainQueue.h"
-#include "platform/foundation/serialization/PropertyListCoding_p.h"
 #include "platform/foundation/store/UserDefaultsTesting.h"
 
-#include <QFile>
-#include <QStringList>
-#include <QThread>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <any>
 #include <mutex>
 #include <utility>
 
@@ -95,9 +87,9 @@ namespace {
 // turn, and each change is worth the same wait.
 std::chrono::milliseconds waitFor()
 {
-    if (storesQuitting.load())
+    if (StoreProcess::quitting())
         return std::chrono::milliseconds(0);
-    const qint64 limit = writeWaitLimitMs.load();
+    const qint64 limit = StoreProcess::writeWaitLimitMs();
     // The main thread answers the person, whatever the caller: a frame or two at most.
     return std::chrono::milliseconds(
         MainQueue::isCurrent() ? std::min(limit, mainThreadWaitMs) : limit);
@@ -126,7 +118,7 @@ UserDefaults::Outcome UserDefaults::Connection::change(Change c, WhenBusy whenBu
     case StoreDatabase::Begun::Busy:
         countLockWait(allowed);
         // After the exit writer nothing would write what is kept.
-        if (whenBusy == WhenBusy::Keep && !storesEnded.load())
+        if (whenBusy == WhenBusy::Keep && !StoreProcess::ended())
             return this->keep(std::move(c));
         qCWarning(lcUserDefaults) << "suite" << m_database.suiteName()
                                   << "stayed locked by another process; a change was not made";

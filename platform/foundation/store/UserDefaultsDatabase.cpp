@@ -22,11 +22,6 @@ using namespace Qt::Literals::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcUserDefaults, "tickerly.userdefaults")
 
-std::atomic<qint64> writeWaitLimitMs { 30000 };
-std::atomic<bool> storesQuitting { false };
-std::atomic<bool> storesEnded { false };
-std::atomic<qint64> storedValueReadBound { Cbor::maxInputSize };
-
 namespace {
 
 std::atomic<int> valuesReadForDamage { 0 };
@@ -278,7 +273,7 @@ bool StoreDatabase::keepAsideIfDamaged(const QString& key)
     // process wrote: a stored list of stories is not read whole only to find it sound.
     if (m_soundIn == m_openedId) {
         const auto own = m_soundWrites.find(key);
-        if (own != m_soundWrites.end() && own->second.length <= storedValueReadBound.load()
+        if (own != m_soundWrites.end() && own->second.length <= StoreProcess::storedValueReadBound()
             && writesOf(m_db, key) == own->second.count)
             return true;
     }
@@ -335,7 +330,7 @@ StoreDatabase::Begun StoreDatabase::begin(
     const QDeadlineTimer& deadline, Writer who, const std::function<bool()>& mayCarryKept)
 {
     const bool exiting = who == Writer::Exiting;
-    const auto stop = [&] { return !exiting && storesQuitting.load(); };
+    const auto stop = [&] { return !exiting && StoreProcess::quitting(); };
     // Our own other threads first, in slices, so that quitting ends the wait.
     for (;;) {
         const qint64 left = deadline.remainingTime();

@@ -3,6 +3,7 @@
 // The SQLite side of one suite in a process. Internal to TickerlyFoundation.
 
 #include "platform/foundation/Namespace.h"
+#include "platform/foundation/serialization/Cbor_p.h"
 #include "platform/foundation/store/StoreWriteLock_p.h"
 #include "platform/foundation/store/UserDefaults.h"
 
@@ -22,14 +23,29 @@ Q_DECLARE_LOGGING_CATEGORY(lcUserDefaults)
 
 enum class OpenResult { Ok, Damaged, Busy, Failed };
 
-// How long a change waits for the write lock before it is kept for later.
-extern std::atomic<qint64> writeWaitLimitMs;
-// Set as the program quits: no change waits any more. After the exit writer: none is kept.
-extern std::atomic<bool> storesQuitting;
-extern std::atomic<bool> storesEnded;
+// What every suite of this process shares: how long a change waits for the write lock before it
+// is kept for later, the longest stored value read, and how far the process is in its ending.
+// Lives as long as the process; any thread.
+class StoreProcess {
+public:
+    static qint64 writeWaitLimitMs() { return s_writeWaitLimitMs.load(); }
+    static void setWriteWaitLimitMs(qint64 limit) { s_writeWaitLimitMs.store(limit); }
+    // The most the value decoder takes, unless a test lowers it.
+    static qint64 storedValueReadBound() { return s_storedValueReadBound.load(); }
+    static void setStoredValueReadBound(qint64 bound) { s_storedValueReadBound.store(bound); }
+    // Set as the program quits: no change waits any more.
+    static bool quitting() { return s_quitting.load(); }
+    static void quit() { s_quitting.store(true); }
+    // Set after the exit writer: no change is kept any more.
+    static bool ended() { return s_ended.load(); }
+    static void end() { s_ended.store(true); }
 
-// The longest stored value read: the most the value decoder takes, unless a test lowers it.
-extern std::atomic<qint64> storedValueReadBound;
+private:
+    static inline std::atomic<qint64> s_writeWaitLimitMs { 30000 };
+    static inline std::atomic<qint64> s_storedValueReadBound { Cbor::maxInputSize };
+    static inline std::atomic<bool> s_quitting { false };
+    static inline std::atomic<bool> s_ended { false };
+};
 
 // How long SQLite itself waits for a lock outside a change's own wait (opening, reading).
 inline constexpr int sqliteBusyTimeoutMs = 10000;
@@ -110,7 +126,7 @@ public:
             return std::nullopt;
         const QByteArray k = key.toUtf8();
         sqlite3_bind_text(stmt, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
-        const qint64 bound = storedValueReadBound.load();
+        const qint64 bound = StoreProcess::storedValueReadBound();
         sqlite3_bind_int64(stmt, 2, bound);
         std::optional<decltype(use(QByteArrayView()))> result;
         if (sqlite3_step(stmt) == SQLITE_ROW) {

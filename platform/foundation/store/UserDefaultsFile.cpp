@@ -65,7 +65,7 @@ qint64 fileSize(const QString& path)
 int StoreDatabase::busyHandler(void* database, int tries)
 {
     const auto* d = static_cast<const StoreDatabase*>(database);
-    if (d->m_busyDeadline.hasExpired() || (d->m_busyHonoursQuit && storesQuitting.load()))
+    if (d->m_busyDeadline.hasExpired() || (d->m_busyHonoursQuit && StoreProcess::quitting()))
         return 0;
     QThread::usleep(tries < 20 ? 200 : 2000);
     return 1;
@@ -227,7 +227,7 @@ OpenResult StoreDatabase::openFile(const QString& path)
         QThread::msleep(20);
         r = open(path);
     }
-    if (r == OpenResult::Damaged && takeLock(QDeadlineTimer(writeWaitLimitMs.load()))) {
+    if (r == OpenResult::Damaged && takeLock(QDeadlineTimer(StoreProcess::writeWaitLimitMs()))) {
         // Under the write lock, so no other process writes into the file being moved; and
         // it may have been replaced already by the time the lock is ours.
         r = open(path);

@@ -712,7 +712,7 @@ void UserDefaults::Connection::replayAtOpen()
     // long one, or a lock held by another program, would hold up the first window.
     storeWorker().addOperation([weak = weak_from_this()] {
         const auto self = weak.lock();
-        if (!self || storesEnded.load() || !self->m_journal.othersToLookAt())
+        if (!self || StoreProcess::ended() || !self->m_journal.othersToLookAt())
             return;
         // Most openings find no journal but their own (made since, by a change kept meanwhile):
         // no need to take the lock.

@@ -360,7 +360,7 @@ void UserDefaults::Connection::scheduleRetry()
             return;
         storeWorker().addOperation([self] {
             self->m_kept.retryStarted();
-            if (!storesEnded.load() && !self->retryKept(QDeadlineTimer(retryWaitMs)))
+            if (!StoreProcess::ended() && !self->retryKept(QDeadlineTimer(retryWaitMs)))
                 self->scheduleRetry();
         });
     });
@@ -412,7 +412,7 @@ void UserDefaults::Connection::giveUpKept(const char* why, Tell tell)
     }
 }
 
-void stopWaitingForStores() { storesQuitting = true; }
+void stopWaitingForStores() { StoreProcess::quit(); }
 
 bool UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds bound)
 {
@@ -433,7 +433,7 @@ bool UserDefaults::writeKeptChangesBeforeExit(std::chrono::milliseconds bound)
         all = false;
         c->giveUpKept("another process held the suite until the end of this one");
     }
-    storesEnded = true;
+    StoreProcess::end();
     return all;
 }
 
