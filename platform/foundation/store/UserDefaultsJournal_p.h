@@ -1,6 +1,7 @@
 #pragma once
 
-// The journals of a suite's kept changes (UserDefaultsJournal.cpp).
+// The journals of a suite's kept changes: this process's own (UserDefaultsJournal.cpp) and
+// those other processes left as they ended (UserDefaultsOrphans.cpp).
 // Internal to TickerlyFoundation.
 
 #include "platform/foundation/Namespace.h"
@@ -16,7 +17,17 @@
 #include <optional>
 #include <vector>
 
+struct sqlite3;
+
 namespace Tickerly::Foundation {
+
+// The kind of an entry that holds a plain value (or its removal), as set() and setValues() keep it.
+extern const QString journalValueKind;
+// Whether `fd` is still the file at `path`: a journal removed (or replaced) between its opening
+// and its locking belongs to nobody.
+bool isJournalFileAt(int fd, const QString& path);
+// Records `ids` of `journal` as written, inside the transaction.
+bool insertAppliedIds(sqlite3* db, const std::vector<QByteArray>& ids, const QString& journal);
 
 // Another process's journal taken to be replayed: held locked until its transaction is over,
 // then removed when that committed.
