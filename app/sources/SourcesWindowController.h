@@ -3,6 +3,7 @@
 #include "app/Namespace.h"
 #include "app/sources/SearchBar.h"
 #include "platform/appkit/Controllers.h"
+#include "platform/appkit/ProgressIndicator.h"
 
 #include <QPointer>
 #include <QRect>
@@ -11,10 +12,6 @@
 #include <memory>
 
 class QWidget;
-
-namespace Tickerly::AppKit {
-class ProgressIndicator;
-} // namespace Tickerly::AppKit
 
 namespace Tickerly::App {
 

@@ -6,11 +6,11 @@
 #include <QObject>
 #include <QPointF>
 #include <QPointer>
+#include <QWidget>
 
 #include <functional>
 
 class QMouseEvent;
-class QWidget;
 
 namespace Tickerly::AppKit {
 
