@@ -7,7 +7,8 @@
 # Inside a layer (data/'s model, sync and discovery among them) anything goes, but for
 # platform/foundation/, whose folders keep an order of their own, lowest first: base, then xml,
 # images and network side by side, serialization, store, process (their tests, and the helper
-# programs among them that end as programs do, may use any).
+# programs among them that end as programs do, may use any). No header has a using-directive at
+# namespace scope.
 # Run from anywhere in the clone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -77,5 +78,13 @@ if ! git ls-files -z '*.cpp' '*.h' '*.c' '*.hpp' | xargs -0 awk '
     END { exit bad }
 '; then
     echo "check-layers: a file above includes a header of a layer it may not use"
+    exit 1
+fi
+
+# A header names what it takes from another namespace, qualified or by a using-declaration of that
+# one name: a using-directive at namespace scope would carry a whole library's names into every
+# file that includes it. A .cpp file may open its own.
+if git grep -nE '^using namespace' -- '*.h' '*.hpp'; then
+    echo "check-layers: a header opens a namespace for every file that includes it"
     exit 1
 fi
