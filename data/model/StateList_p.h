@@ -97,7 +97,7 @@ inline QString replayKind(const QString& key) { return QStringLiteral("state of 
 // What a setState changes: the record of `link` (none: a change without a link) and the record
 // put in its place, encoded (none: removed).
 struct StateChange {
-    std::optional<Foundation::Url> link;
+    std::optional<Url> link;
     std::optional<QByteArray> record;
 };
 
@@ -124,7 +124,7 @@ std::optional<StateChange> stateFromJournal(const QVariant& arguments, void (*re
         const QVariant text = map.value(QStringLiteral("link"));
         if (text.typeId() != QMetaType::QString)
             return std::nullopt;
-        change.link = Foundation::Url::fromString(text.toString());
+        change.link = Url::fromString(text.toString());
         if (!change.link)
             return std::nullopt;
     }
@@ -133,8 +133,8 @@ std::optional<StateChange> stateFromJournal(const QVariant& arguments, void (*re
         if (bytes.typeId() != QMetaType::QByteArray)
             return std::nullopt;
         registerClasses();
-        if (archivedList<Record>(Foundation::KeyedArchiver::archivedDataWithEncodedRootArray(
-                                     { bytes.toByteArray() }),
+        if (archivedList<Record>(
+                KeyedArchiver::archivedDataWithEncodedRootArray({ bytes.toByteArray() }),
                 QStringLiteral("state record"))
                 .size()
             != 1)
@@ -146,7 +146,7 @@ std::optional<StateChange> stateFromJournal(const QVariant& arguments, void (*re
 
 // A setState of `list`, made now and made again from a journal alike.
 template <typename Record>
-KeptKind<StateChange, Foundation::UserDefaults::Updater> stateKind(const StoredList<Record>& list)
+KeptKind<StateChange, UserDefaults::Updater> stateKind(const StoredList<Record>& list)
 {
     return { replayKind(list.key),
         [key = list.key](const QString& stored) { return stored == key; }, journalledState,
@@ -163,16 +163,15 @@ KeptKind<StateChange, Foundation::UserDefaults::Updater> stateKind(const StoredL
 // definition, as its library loads.
 template <typename Record> StoredList<Record> registeredList(StoredList<Record> list)
 {
-    stateKind(list).registerReplayer(
-        [key = list.key](const QString& suite, const StateChange& change,
-            Foundation::UserDefaults::Updater update) {
-            const QString linkText = change.link ? change.link->absoluteString() : QString();
-            return Foundation::UserDefaults::Replayed { std::move(update), {}, {},
-                [suite, key, linkText](bool written) {
-                    if (written && !linkText.isEmpty())
-                        endPending(suite, key, linkText, 0, NoteEnd::AnnounceWritten);
-                } };
-        });
+    stateKind(list).registerReplayer([key = list.key](const QString& suite,
+                                         const StateChange& change, UserDefaults::Updater update) {
+        const QString linkText = change.link ? change.link->absoluteString() : QString();
+        return UserDefaults::Replayed { std::move(update), {}, {},
+            [suite, key, linkText](bool written) {
+                if (written && !linkText.isEmpty())
+                    endPending(suite, key, linkText, 0, NoteEnd::AnnounceWritten);
+            } };
+    });
     return list;
 }
 
@@ -197,15 +196,13 @@ template <typename Record> void registerRecordClass(const QString& className)
 // thread: a kept change runs on whichever thread next takes the store, while the caller's objects
 // (a record holds the window's story) may change on.
 template <typename Record>
-Foundation::UserDefaults::Outcome setState(Foundation::UserDefaults& store,
-    const StoredList<Record>& list, const std::optional<Foundation::Url>& link,
-    const std::shared_ptr<Record>& newRecord)
+UserDefaults::Outcome setState(UserDefaults& store, const StoredList<Record>& list,
+    const std::optional<Url>& link, const std::shared_ptr<Record>& newRecord)
 {
     const QString suite = store.suiteName();
     const QString& key = list.key;
     const StateChange change { link,
-        newRecord ? std::optional(Foundation::KeyedArchiver::encodedObject(*newRecord))
-                  : std::nullopt };
+        newRecord ? std::optional(KeyedArchiver::encodedObject(*newRecord)) : std::nullopt };
     // Noted before the change may be kept: it may be written, and its note ended, on another
     // thread before updateOrKeep returns.
     const QString linkText = link ? link->absoluteString() : QString();
@@ -222,7 +219,7 @@ Foundation::UserDefaults::Outcome setState(Foundation::UserDefaults& store,
         },
         kind.replay(change));
     store.synchronize();
-    if (note && !Foundation::UserDefaults::isKept(outcome))
+    if (note && !UserDefaults::isKept(outcome))
         endPending(suite, key, linkText, note, NoteEnd::Quiet);
     return outcome;
 }
