@@ -3,6 +3,7 @@
 #include "app/shell/LaunchUpdates.h"
 #include "app/shell/Storyboards.h"
 #include "app/shell/Window.h"
+#include "app/sources/tests/SourcesTesting.h"
 #include "platform/appkit/Controllers.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/foundation/base/NotificationCenter.h"
@@ -144,6 +145,7 @@ TEST_F(ApplicationShell, ClosingSomethingElseChangesNothing)
 
 TEST_F(ApplicationShell, LaunchShowsTheSourcesWindowStartsTheUpdatesAndKeepsTheLaunchController)
 {
+    SourcesTesting::VirtualTime time;
     application.finishLaunching();
     const std::shared_ptr<WindowController> launched = delegate.windowController();
     ASSERT_TRUE(launched);
@@ -155,6 +157,8 @@ TEST_F(ApplicationShell, LaunchShowsTheSourcesWindowStartsTheUpdatesAndKeepsTheL
 
     QDir screenshots(QStringLiteral(TICKERLY_SCREENSHOT_DIR));
     screenshots.mkpath(u"."_s);
+    // The installation help's steps pop in over the first two seconds: shown once they have.
+    time.advance(2.5);
     EXPECT_TRUE(launched->window()->grab().save(screenshots.filePath(u"app-launch.png"_s)));
 
     launched->window()->close();
